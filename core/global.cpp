@@ -1,0 +1,70 @@
+#include "core/global.h"
+
+std::atomic<uint32_t> G_timeTicks{0};
+std::atomic<uint32_t> G_reboot_tickTicks{0};
+std::atomic<uint32_t> G_factoryage_ticks{0};
+std::atomic<uint8_t> g_app_reset_flag{0};
+
+std::atomic<uint8_t> g_debugSwitch{254};
+std::atomic<uint8_t> g_page_focus{0};
+std::atomic<uint8_t> g_language{0};
+std::atomic<uint32_t> g_auto_lock_time{30000};
+std::atomic<uint32_t> g_back_to_mainwindow_time{18000};
+std::atomic<uint8_t> g_passby_trans_port{255};
+std::atomic<uint8_t> ScreenState{1};
+std::atomic<uint8_t> g_force_bkcolor{1};
+std::atomic<uint8_t> pc_cmd_valid{0};
+std::atomic<uint32_t> pc_cmd_time{0};
+std::atomic<uint8_t> g_update_flag{0};
+std::atomic<uint8_t> g_update_status{0};
+std::atomic<uint8_t> g_set_led_para{0};
+std::atomic<uint8_t> g_set_led_setup{0};
+std::atomic<uint8_t> g_fpga_c331_start{0};
+std::atomic<uint8_t> g_osd_update{0};
+std::atomic<uint8_t> g_usb_grade{0};
+
+uint32_t g_BPS = 115200;
+uint32_t g_dataLen = 32;
+uint8_t g_udpnetmode = 1;
+uint8_t g_networkMode = 1;
+
+int g_port = 5005;
+int g_int_tcp_port = 5005;
+QString g_str_ip;
+QString g_srt_mask;
+QString g_str_gateway;
+QString g_str_barcode;
+QString g_str_wifi_ip = QStringLiteral("192.168.22.101");
+QString g_check_edid;
+QString g_imagelayoutpassword;
+QString g_usb_grade_path;
+QString g_uKex_cloudserverip;
+QString g_uKex_clouduserid;
+QString g_uKex_controllername;
+int g_uKex_cloudserverport = 0;
+uint8_t g_uKex_cloud = 0;
+uint8_t g_check_source = 0;
+int g_vlx_max_pixel = 0;
+
+char g_pid[32] = {0};
+
+QStringList factoryage_log;
+int factoryage_log_num = 0;
+
+unsigned char g_send_para[36] = {0};
+unsigned char line_type[12] = {0};
+QString g_kvfile_name;
+
+static unsigned char s_fileBuf[kFileBufSize];
+unsigned char* fileBuf_kavel = s_fileBuf;
+
+QTimer* g_timer = nullptr;
+
+QString g_screen_on_time = QStringLiteral("09:00:00");
+QString g_screen_off_time = QStringLiteral("19:00:00");
+QString g_screenshotsPath;
+QString g_dtsIp = QStringLiteral("192.168.1.101");
+uint8_t g_rcv_sync_led = 0;
+uint32_t g_packetLen = 1024;
+uint32_t g_devAdd = 0xFFFF;
+uint8_t g_test_wifi_state = 1;

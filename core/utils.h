@@ -1,0 +1,63 @@
+#pragma once
+// Static helpers shared by every subsystem, and the process-wide mutexes.
+#include <QMutex>
+#include <QString>
+#include <QStringList>
+
+#include <string>
+
+class Utils {
+public:
+    // --- ticks and sleeps
+    // Ticks elapsed since start; one less across a wrap of the counter.
+    static unsigned int getTimeSpace(unsigned int start);
+    static int usleep_mutex(unsigned int us);
+    static int msleep_mutex(unsigned int ms);
+
+    // --- checks
+    static unsigned char BCC(const unsigned char* data, unsigned int length);
+    static unsigned int calcCRC32(const unsigned char* data, unsigned int length);
+    static unsigned short teskCalcCRC16(const unsigned char* data, unsigned int length);
+    static unsigned short calcCRC16(const unsigned char* data, unsigned int length);
+    static unsigned short zuf1CRC16Code(const unsigned char* data, unsigned int length);
+
+    // --- shell: 0 when the raw status was 0, else 255; raw status into *status
+    static int system_mutex(const QString& command, int* status = nullptr);
+
+    // --- text and files
+    static int stringToInt(const std::string& text);
+    static std::string intToString(int value);
+    static int isFileExists(const std::string& path, bool regularOnly);
+    static int isDirExists(const std::string& path);
+    static void get_file_list_smartpath(QStringList& list, const QString& dir, const QString& suffix);
+    static void change_file_formt(const std::string& path);
+    static int ChangeCode(const char* from, const char* to, const char* in, size_t inLen, char* out, size_t outLen);
+    static int GB2312ToUTF8(const char* in, size_t inLen, char* out, size_t outLen);
+    static int GB2312ToUnicode(const char* in, size_t inLen, char* out, size_t outLen);
+    static int UTF8ToUnicode(const char* in, size_t inLen, char* out, size_t outLen);
+    static int UnicodeToUTF8(const char* in, size_t inLen, char* out, size_t outLen);
+    static int UTF8ToGB2312(const char* in, size_t inLen, char* out, size_t outLen);
+    static int UnicodeToGB2312(const char* in, size_t inLen, char* out, size_t outLen);
+
+    // --- network set-up and flash partitions (utils_net.cpp)
+    static int getIPAddress();
+    static int initIPAddress();
+    static int non_region_erase(int fd, int offset, int length, int unlock);
+    static int non_region_write(int fd, const unsigned char* data, int length, int offset);
+
+    // --- process-wide locks
+    static QMutex _system_mutex;
+    static QMutex _spi_mutex;
+    static QMutex _c331_bnk_mutex;
+    static QMutex _file_deal_mutex;
+    static QMutex _test_signal_mutex;
+    static QMutex _source_init_mutex;
+    static QMutex _source_hdminfo_mutex;
+    static QMutex _check_nosig_mutex;
+    static QMutex _fpga_multicast_mutex;
+    static QMutex _bri_set_mutex;
+    static QMutex _led_para_init_mutex;
+    static QMutex _usleep_mutex;
+    // Settings strings and config items are written by protocol threads and read by others.
+    static QMutex _settings_mutex;
+};

@@ -1,0 +1,88 @@
+#include "platform/platform.h"
+
+#include <sys/stat.h>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <thread>
+
+namespace plat {
+
+namespace {
+std::once_flag g_envOnce;
+Board g_board =
+#if defined(__x86_64__) || defined(__i386__)
+    Board::Sim;
+#else
+    Board::Device;
+#endif
+std::string g_root;
+double g_sleepScale = 1.0;
+}  // namespace
+
+void initFromEnvironment() {
+    std::call_once(g_envOnce, [] {
+        if (const char* b = std::getenv("VLX_BOARD")) {
+            if (std::strcmp(b, "device") == 0) g_board = Board::Device;
+            else if (std::strcmp(b, "sim") == 0) g_board = Board::Sim;
+        }
+        if (const char* r = std::getenv("VLX_ROOT")) setRoot(r);
+    });
+}
+
+Board board() { return g_board; }
+const char* boardName() { return g_board == Board::Sim ? "sim" : "device"; }
+void setBoard(Board b) { g_board = b; }
+
+const std::string& root() { return g_root; }
+
+void setRoot(const std::string& dir) {
+    g_root = dir;
+    while (g_root.size() > 1 && g_root.back() == '/') g_root.pop_back();
+    if (g_root == "/") g_root.clear();
+}
+
+std::string path(const std::string& absolute) {
+    if (absolute.empty() || absolute[0] != '/') return absolute;  // relative paths stay relative
+    return g_root + absolute;
+}
+
+std::string unroot(const std::string& p) {
+    if (g_root.empty()) return p;
+    if (p.compare(0, g_root.size(), g_root) != 0) return "";
+    if (p.size() == g_root.size()) return "/";
+    if (p[g_root.size()] != '/') return "";
+    return p.substr(g_root.size());
+}
+
+bool makeDirs(const std::string& absolute) {
+    std::string full = path(absolute);
+    for (size_t i = 1; i <= full.size(); ++i) {
+        if (i == full.size() || full[i] == '/') {
+            std::string part = full.substr(0, i);
+            if (::mkdir(part.c_str(), 0755) != 0 && errno != EEXIST) return false;
+        }
+    }
+    return true;
+}
+
+void sleepUs(uint64_t us) {
+    double scaled = static_cast<double>(us) * g_sleepScale;
+    if (scaled < 1.0) {
+        std::this_thread::yield();
+        return;
+    }
+    std::this_thread::sleep_for(std::chrono::microseconds(static_cast<uint64_t>(scaled)));
+}
+
+void setSleepScale(double scale) { g_sleepScale = scale < 0 ? 0 : scale; }
+double sleepScale() { return g_sleepScale; }
+
+void workerPace(uint64_t us) {
+    // Worker loops must not spin a core even when tests shorten sleeps.
+    uint64_t scaled = static_cast<uint64_t>(static_cast<double>(us) * g_sleepScale);
+    std::this_thread::sleep_for(std::chrono::microseconds(scaled < 50 ? 50 : scaled));
+}
+
+}  // namespace plat

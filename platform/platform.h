@@ -1,0 +1,36 @@
+#pragma once
+// The one place that knows which board we run on and where the file system root is.
+// Every absolute path of the system (/data, /etc, /mnt/usb1, /proc/scsi, /dev) is taken
+// under root(), so a test or a simulated run uses its own folder.
+#include <cstdint>
+#include <string>
+
+namespace plat {
+
+enum class Board { Sim, Device };
+
+// Reads VLX_BOARD (sim|device) and VLX_ROOT once; safe to call again.
+void initFromEnvironment();
+Board board();
+const char* boardName();
+void setBoard(Board b);
+
+// Root folder ("" means "/"). path("/data/x") -> "<root>/data/x".
+const std::string& root();
+void setRoot(const std::string& dir);
+std::string path(const std::string& absolute);
+// Inverse of path(): strips the root prefix; returns "" when p lies outside the root.
+std::string unroot(const std::string& p);
+// Creates the folder and its parents under the root (mkdir -p).
+bool makeDirs(const std::string& absolute);
+
+// Every sleep of the system goes through here so tests can shorten them.
+// scale 1.0 = real time, 0 = no sleep at all.
+void sleepUs(uint64_t us);
+inline void sleepMs(uint64_t ms) { sleepUs(ms * 1000); }
+void setSleepScale(double scale);
+double sleepScale();
+// One pass of a worker loop: yields the CPU for `us` microseconds (at least a yield).
+void workerPace(uint64_t us);
+
+}  // namespace plat

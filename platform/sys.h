@@ -1,0 +1,40 @@
+#pragma once
+// System-call surface for the kernel devices: spidev, i2c-dev, /dev/mem and /dev/msys,
+// MTD, serial ports, the uevent netlink socket and input events. The device backend
+// calls the kernel with the rooted path; the simulated board answers the same calls
+// (same ioctl numbers and structures) from its chip models, so drivers are identical
+// on both boards.
+#include <sys/socket.h>
+#include <sys/types.h>
+
+#include <cstddef>
+#include <string>
+
+namespace plat {
+
+class Sys {
+public:
+    virtual ~Sys() = default;
+    // `path` is the device's own absolute path ("/dev/spidev32766.0"); the backend roots it.
+    virtual int open(const std::string& path, int flags, int mode = 0) = 0;
+    virtual int close(int fd) = 0;
+    virtual ssize_t read(int fd, void* buf, size_t n) = 0;
+    virtual ssize_t write(int fd, const void* buf, size_t n) = 0;
+    virtual ssize_t pread(int fd, void* buf, size_t n, off_t off) = 0;
+    virtual ssize_t pwrite(int fd, const void* buf, size_t n, off_t off) = 0;
+    virtual off_t lseek(int fd, off_t off, int whence) = 0;
+    virtual int ioctl(int fd, unsigned long request, void* arg) = 0;
+    virtual void* mmap(void* addr, size_t len, int prot, int flags, int fd, off_t off) = 0;
+    virtual int munmap(void* addr, size_t len) = 0;
+    // Netlink uevent socket (AF_NETLINK, NETLINK_KOBJECT_UEVENT); other sockets are plain.
+    virtual int socket(int domain, int type, int protocol) = 0;
+    virtual int bind(int fd, const struct sockaddr* addr, socklen_t len) = 0;
+    virtual ssize_t recv(int fd, void* buf, size_t n, int flags) = 0;
+};
+
+// The backend of the board chosen at start (plat::board()).
+Sys& sys();
+// Tests may swap in a fresh backend; returns the previous one (not owned by the caller).
+void resetSys();
+
+}  // namespace plat

@@ -1,0 +1,17 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the build needs, only those missing.
+set -euo pipefail
+pkgs=(cmake ninja-build g++ pkg-config qtbase5-dev qtbase5-dev-tools libboost-dev
+      libgtest-dev libgmock-dev libbenchmark-dev libssl-dev zlib1g-dev
+      fonts-noto-cjk fonts-dejavu-core python3 "$@")
+missing=()
+for p in "${pkgs[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "installing: ${missing[*]}"
+  SUDO=""
+  [ "$(id -u)" -ne 0 ] && SUDO=sudo
+  $SUDO apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
