@@ -26,6 +26,16 @@ void resetSys() {
     g_sys.reset();
 }
 
+void installSys(std::unique_ptr<Sys> backend) {
+    std::lock_guard<std::mutex> lock(g_backendMutex);
+    g_sys = std::move(backend);
+}
+
+void installShell(std::unique_ptr<Shell> runner) {
+    std::lock_guard<std::mutex> lock(g_backendMutex);
+    g_shell = std::move(runner);
+}
+
 Shell& shell() {
     std::lock_guard<std::mutex> lock(g_backendMutex);
     if (!g_shell) g_shell = board() == Board::Sim ? sim::makeShell() : linuxdev::makeShell();

@@ -3,6 +3,7 @@
 // On the device it runs /bin/sh; on the simulated board it never starts a host
 // process: it records the command, carries out file commands inside the root and
 // answers status queries from board state.
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -20,6 +21,8 @@ public:
 
 Shell& shell();
 void resetShell();
+// Tests may put a double of their own in place of the runner.
+void installShell(std::unique_ptr<Shell> runner);
 
 // True for text that is safe to place unquoted in a command: letters, digits and . _ - : / , + =
 // and nothing that a shell would interpret. Callers check every string that came from a

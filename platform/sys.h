@@ -8,6 +8,7 @@
 #include <sys/types.h>
 
 #include <cstddef>
+#include <memory>
 #include <string>
 
 namespace plat {
@@ -34,7 +35,9 @@ public:
 
 // The backend of the board chosen at start (plat::board()).
 Sys& sys();
-// Tests may swap in a fresh backend; returns the previous one (not owned by the caller).
+// Drops the current backend; the next sys() makes a fresh one for the board in force.
 void resetSys();
+// Tests may put a double of their own in place of the backend.
+void installSys(std::unique_ptr<Sys> backend);
 
 }  // namespace plat
