@@ -1,6 +1,7 @@
 #include "platform/atomic_file.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -32,6 +33,7 @@ bool replaceFileAtomically(const std::string& hostPath, const void* data, size_t
     name.push_back('\0');
     int fd = ::mkstemp(name.data());
     if (fd < 0) return false;
+    ::fchmod(fd, 0644);
     bool ok = writeAll(fd, static_cast<const unsigned char*>(data), length) && ::fsync(fd) == 0;
     ok = (::close(fd) == 0) && ok;
     if (ok) ok = ::rename(name.data(), hostPath.c_str()) == 0;
