@@ -2,19 +2,51 @@
 #include <QApplication>
 #include <QTimer>
 
+#include "core/config_engine.h"
 #include "core/global.h"
 #include "core/logMsg.h"
+#include "core/syncupdate.h"
+#include "core/vlxrampara.h"
 #include "platform/platform.h"
+#include "platform/sim/board_control.h"
+#include "ui/shell/lcd_touch.h"
+#include "ui/shell/lockwindow.h"
+#include "ui/shell/mainwindow.h"
+#include "ui/shell/numberkeyboard.h"
+#include "ui/shell/panel_style.h"
+#include "ui/shell/shell_globals.h"
 
 int main(int argc, char* argv[]) {
     plat::initFromEnvironment();
     writeLogMsg(LOG_INFO, std::string("board: ") + plat::boardName() + ", root: " +
                               (plat::root().empty() ? "/" : plat::root()));
+    if (plat::board() == plat::Board::Sim) plat::sim::startBoardControl();
     plat::sleepMs(3000);
+    ConfigEngine::pInstance();  // INI file, device id, network globals
+    VlxRamPara::pInstance();    // parameter RAM and user modes; needs the settings above
+    lcd_touch::pInstance();     // touch activity for the idle timeouts
 
     QApplication app(argc, argv);
+    panel_style::installPanelFont(&app);
+
+    g_mainwindow = new MainWindow;  // also builds the shared keypad
+    g_lockwindow = new LockWindow;
+    g_mainwindow->show();
+    g_page_focus = 0;
+    g_lockwindow->move(g_mainwindow->pos());
+    g_lockwindow->show();
+
+    const QPoint origin = g_mainwindow->pos();
+    if (g_numberkeyboard)
+        g_numberkeyboard->setGeometry(QRect(QPoint(origin.x() + 420, origin.y()), QPoint(origin.x() + 799, origin.y() + 479)));
+
     g_timer = new QTimer;
-    QObject::connect(g_timer, &QTimer::timeout, [] { G_timeTicks.fetch_add(1); });
+    QObject::connect(g_timer, &QTimer::timeout, g_mainwindow.data(), &MainWindow::slot_update_timer_ticks);
     g_timer->start(10);
+
+    SyncUpdate::pInstance();
+    QObject::connect(VlxRamPara::p_vlxrampara_config, &VlxRamPara::sig_update_para, SyncUpdate::p_SyncUpdate,
+                     &SyncUpdate::para_sync);
+
     return app.exec();
 }

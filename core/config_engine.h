@@ -1,0 +1,92 @@
+#pragma once
+// INI configuration /data/configs/tcpip.ini (group "config", 17 items), the device id
+// from the SoC chip-id registers and the loader's start command.
+#include <QMap>
+#include <QObject>
+#include <QSettings>
+#include <QString>
+#include <QVariant>
+
+#include <sys/types.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+class ConfigItem {
+public:
+    enum ConfigName {
+        TcpPort = 0,
+        UdpPort = 1,
+        IPAddress = 2,
+        SubNetMask = 3,
+        GateWay = 4,
+        MAC = 5,
+        Barcode = 6,
+        WifiIPAddress = 7,
+        EDIDCheck = 8,
+        SourceCheck = 9,
+        ImageLayoutPassword = 10,
+        uKexcloudserverip = 11,
+        uKexcloudserverport = 12,
+        uKexclouduserip = 13,
+        uKexcloudcontrollername = 14,
+        VlxMaxPixel_UINT = 15,
+        usbupgradedir = 16,
+        ItemCount = 17
+    };
+
+    ConfigItem(QSettings& settings, const QString& key, ConfigName id, const QVariant& defaultValue,
+               bool noSave, uint8_t isInteger, const QString& filePath);
+
+    QString key;            // "config/" + name
+    ConfigName id;
+    QVariant defaultValue;
+    bool noSave;
+    uint8_t isInteger;
+    QString filePath;       // host path of the INI file
+    QVariant value;
+
+    static QMap<QString, int> _itemMap;
+
+private:
+    bool usable(const QVariant& v) const;
+};
+
+class ConfigEngine : public QObject {
+    Q_OBJECT
+public:
+    // First call: builds the items, reads the device id; every call: loads the network
+    // globals and the loader state. Returns the engine (also when the id is unreadable).
+    static ConfigEngine* pInstance();
+    static ConfigEngine* p_config;
+
+    QVariant read_config_variant(ConfigItem::ConfigName id);
+    void write_config_variant(ConfigItem::ConfigName id, QVariant value);
+    bool containsItemStr(const QString& key);
+    ConfigItem::ConfigName strToItem(const QString& key);
+    const ConfigItem* getConfigItem(const QString& key);
+
+    // 32 lower-case hex digits from the chip-id registers X, Y, Z (no terminator).
+    static void make_pid(uint16_t x, uint16_t y, uint16_t z, char out[32]);
+    // Reads the chip-id registers into g_pid; false (g_pid zeroed) when they cannot be read.
+    static bool read_chip_id();
+
+    // Test hook: drops the singleton so that the next pInstance() starts afresh.
+    static void resetInstanceForTest();
+
+private:
+    ConfigEngine();
+    std::vector<ConfigItem> _items;
+};
+
+// Chip-id window of the SoC
+namespace chipid {
+constexpr off_t kWindowBase = 0x1F000000;
+constexpr size_t kWindowSize = 0x2B0000;
+constexpr size_t kCtrlReg = 0x400C;       // bit 8 cleared once before the id is read
+constexpr uint16_t kCtrlBit8 = 0x0100;
+constexpr size_t kIdRegX = 0x4058;
+constexpr size_t kIdRegY = 0x405C;
+constexpr size_t kIdRegZ = 0x4060;
+}  // namespace chipid

@@ -1,0 +1,22 @@
+#pragma once
+// Change notification on the GUI thread: refreshes the screen in front, shows the
+// pop-up, carries out user-mode saves and deletions requested through the RAM and
+// rewrites /data/ram_device_info when RAM 0x300..0xFFF differs from the shadow copy.
+#include <QObject>
+
+class SyncUpdate : public QObject {
+    Q_OBJECT
+public:
+    static SyncUpdate* pInstance();
+    static SyncUpdate* p_SyncUpdate;
+
+public slots:
+    void para_sync(int code);
+
+private:
+    explicit SyncUpdate(QObject* parent = nullptr);
+    void refreshPage(int code);
+    void saveRequestedMode();
+    void userModeBookkeeping();
+    void saveRamIfChanged();
+};

@@ -1,0 +1,138 @@
+// Network settings from the INI file, the wired address set-up, and raw MTD partitions.
+#include <sys/ioctl.h>
+#include <mtd/mtd-user.h>
+
+#include <QMutexLocker>
+
+#include <string>
+
+#include "core/config_engine.h"
+#include "core/global.h"
+#include "core/logMsg.h"
+#include "core/utils.h"
+#include "platform/shell.h"
+#include "platform/sys.h"
+
+namespace {
+constexpr int kMtdEraseFailed = 8;
+constexpr int kMtdWriteFailed = 1;
+
+QString text(ConfigEngine* c, ConfigItem::ConfigName id) { return c->read_config_variant(id).toString(); }
+int number(ConfigEngine* c, ConfigItem::ConfigName id) { return c->read_config_variant(id).toInt(); }
+}  // namespace
+
+int Utils::getIPAddress() {
+    ConfigEngine* c = ConfigEngine::p_config;
+    if (!c) return 0;
+    // Read outside the settings lock (the engine takes it per item), publish under it.
+    const QString ip = text(c, ConfigItem::IPAddress);
+    const QString gateway = text(c, ConfigItem::GateWay);
+    const QString mask = text(c, ConfigItem::SubNetMask);
+    const int port = number(c, ConfigItem::TcpPort);
+    const QString barcode = text(c, ConfigItem::Barcode);
+    const QString wifiIp = text(c, ConfigItem::WifiIPAddress);
+    const QString checkEdid = text(c, ConfigItem::EDIDCheck);
+    const QString layoutPassword = text(c, ConfigItem::ImageLayoutPassword);
+    const int checkSource = number(c, ConfigItem::SourceCheck);
+    const QString cloudIp = text(c, ConfigItem::uKexcloudserverip);
+    const int cloudPort = number(c, ConfigItem::uKexcloudserverport);  // a blank reads as 0
+    const QString cloudUser = text(c, ConfigItem::uKexclouduserip);
+    const QString cloudName = text(c, ConfigItem::uKexcloudcontrollername);
+    const int maxPixel = number(c, ConfigItem::VlxMaxPixel_UINT);
+    const QString usbDir = text(c, ConfigItem::usbupgradedir);
+    const QString blank = QStringLiteral(" ");
+
+    QMutexLocker lock(&Utils::_settings_mutex);
+    g_str_ip = ip;
+    g_str_gateway = gateway;
+    g_srt_mask = mask;
+    g_port = port;
+    g_int_tcp_port = port;
+    g_str_barcode = barcode;
+    g_str_wifi_ip = wifiIp;
+    g_check_edid = checkEdid;
+    g_imagelayoutpassword = layoutPassword;
+    g_check_source = uint8_t(checkSource);
+    g_uKex_cloudserverip = cloudIp;
+    g_uKex_cloudserverport = cloudPort;
+    g_uKex_clouduserid = cloudUser;
+    g_uKex_controllername = cloudName;
+    g_uKex_cloud = (cloudIp != blank || cloudUser != blank || cloudName != blank || cloudPort != 0) ? 1 : 0;
+    g_vlx_max_pixel = maxPixel;
+    g_usb_grade_path = usbDir;
+    return 0;
+}
+
+int Utils::initIPAddress() {
+    if (Utils::system_mutex(QStringLiteral("ifconfig eth0 &>/dev/null")) != 0) return 255;
+    getIPAddress();
+    QString ip, mask, gateway;
+    {
+        QMutexLocker lock(&Utils::_settings_mutex);
+        ip = g_str_ip;
+        mask = g_srt_mask;
+        gateway = g_str_gateway;
+    }
+    // Only addresses reach the shell; anything else in the file runs nothing.
+    for (const QString* v : {&ip, &mask, &gateway}) {
+        if (!plat::isDottedIPv4(v->toStdString())) {
+            writeLogMsg(LOG_ERROR, "network set-up refused: \"" + v->toStdString() + "\" is no IPv4 address");
+            return 255;
+        }
+    }
+    Utils::system_mutex(QStringLiteral("route del default wlan0"));
+    Utils::system_mutex(QStringLiteral("ifconfig eth0 %1 netmask %2").arg(ip, mask));
+    Utils::system_mutex(QStringLiteral("route add -host %1 dev eth0").arg(gateway));
+    Utils::system_mutex(QStringLiteral("route add default gw %1 metric 100").arg(gateway));
+    Utils::system_mutex(QStringLiteral("route add -host 255.255.255.255 eth0"));
+    Utils::system_mutex(QStringLiteral("route del 255.255.255.255 wlan1"));
+    return 0;
+}
+
+int Utils::non_region_erase(int fd, int offset, int length, int unlock) {
+    plat::Sys& sys = plat::sys();
+    mtd_info_user info{};
+    if (sys.ioctl(fd, MEMGETINFO, &info) != 0 || info.erasesize == 0) {
+        writeLogMsg(LOG_ERROR, "MTD: device information cannot be read, nothing erased");
+        return kMtdEraseFailed;
+    }
+    if (length <= 0) return 0;
+    const uint32_t es = info.erasesize;
+    const uint32_t blocks = uint32_t(length) / es + (uint32_t(length) % es ? 1 : 0);
+    // The descriptor belongs to the caller: a failure is reported, never closed here.
+    for (uint32_t b = 0; b < blocks; ++b) {
+        erase_info_user ei{};
+        ei.start = uint32_t(offset) + b * es;
+        ei.length = es;
+        if (unlock && sys.ioctl(fd, MEMUNLOCK, &ei) != 0) {
+            writeLogMsg(LOG_ERROR, "MTD: unlock of block at " + std::to_string(ei.start) + " failed");
+            return kMtdEraseFailed;
+        }
+        if (sys.ioctl(fd, MEMERASE, &ei) != 0) {
+            writeLogMsg(LOG_ERROR, "MTD: erase of block at " + std::to_string(ei.start) + " failed");
+            return kMtdEraseFailed;
+        }
+    }
+    return 0;
+}
+
+int Utils::non_region_write(int fd, const unsigned char* data, int length, int offset) {
+    plat::Sys& sys = plat::sys();
+    mtd_info_user info{};
+    if (sys.ioctl(fd, MEMGETINFO, &info) != 0) {
+        writeLogMsg(LOG_ERROR, "MTD: device information cannot be read, nothing written");
+        return kMtdWriteFailed;
+    }
+    if (length <= 0) return 0;
+    const int page = info.writesize ? int(info.writesize) : 1;
+    int done = 0;
+    while (done < length) {
+        const int n = length - done >= page ? page : length - done;
+        if (sys.pwrite(fd, data + done, size_t(n), off_t(offset) + done) != n) {
+            writeLogMsg(LOG_ERROR, "MTD: short write at " + std::to_string(offset + done));
+            return kMtdWriteFailed;
+        }
+        done += n;
+    }
+    return 0;
+}

@@ -1,0 +1,525 @@
+#include "core/vlxrampara.h"
+
+#include <QMutexLocker>
+#include <QThread>
+
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "core/global.h"
+#include "core/logMsg.h"
+#include "core/utils.h"
+#include "platform/atomic_file.h"
+#include "platform/platform.h"
+#include "platform/shell.h"
+#include "scaler/c331_manage.h"
+
+using namespace vlxram;
+
+unsigned char g_cut_source_state[30] = {0};
+VlxRamPara* VlxRamPara::p_vlxrampara_config = nullptr;
+
+namespace {
+
+const char* const kRamFile = "/data/ram_device_info";
+const char* const kMenuFile = "/data/configs/omenu.json";
+
+// ---- factory image
+constexpr unsigned img(unsigned address) { return kRamFileMarkerSize + address - kSavedStart; }
+
+constexpr void put16(std::array<unsigned char, kRamFileSize>& a, unsigned address, uint16_t v) {
+    a[img(address)] = uint8_t(v & 0xFF);
+    a[img(address) + 1] = uint8_t(v >> 8);
+}
+
+constexpr std::array<unsigned char, kRamFileSize> buildDefaultImage() {
+    std::array<unsigned char, kRamFileSize> a{};
+    a[0] = kModeSaved;
+    a[1] = kModeSaved;
+    put16(a, kUnused302, 100);
+    for (unsigned p = 0; p < 6; ++p) {
+        const bool v1 = p >= 4;  // the two V-by-One inputs offer 4K
+        put16(a, kEdidPara + kEdidParaSize * p, v1 ? 3840 : 1920);
+        put16(a, kEdidPara + kEdidParaSize * p + 2, v1 ? 2160 : 1080);
+        put16(a, kEdidPara + kEdidParaSize * p + 4, 60);
+    }
+    put16(a, kSpliceMode, 4);
+    put16(a, kLedWidth, 1920);
+    put16(a, kLedHeight, 1080);
+    const uint16_t panel[5] = {1, 1, 1920, 1080, 0};
+    for (unsigned k = 0; k < 5; ++k) put16(a, kPanelResults + 2 * k, panel[k]);
+    const uint16_t outs[6] = {1920, 1080, 0, 0, 1920, 1080};
+    for (unsigned k = 0; k < 6; ++k) put16(a, kOut1Width + 2 * k, outs[k]);
+    // crop entries "source 2, not in use"; the pattern runs on up to the audio word
+    for (unsigned e = kCropTable; e + kCropEntrySize <= kAudioWindow; e += kCropEntrySize) {
+        put16(a, e, 0x0002);
+        put16(a, e + 6, 1920);
+        put16(a, e + 8, 1080);
+    }
+    const uint16_t picture[8] = {100, 50, 10, 50, 2, 64, 64, 64};
+    for (unsigned k = 0; k < 8; ++k) put16(a, kBrightness + 2 * k, picture[k]);
+    for (unsigned k = 0; k < 16; ++k) put16(a, kLayerPriority + 2 * k, uint16_t(k));
+    put16(a, kUnused8DE, 1);
+    const uint16_t sources[6] = {2, 5, 3, 4, 1, 0};
+    for (int w = 0; w < kWindows; ++w) {
+        put16(a, windowField(w, kWinState), w == 0 ? 1 : 0);
+        put16(a, windowField(w, kWinSource), sources[w]);
+        put16(a, windowField(w, kWinWidth), 1920);
+        put16(a, windowField(w, kWinHeight), 1080);
+    }
+    return a;
+}
+
+std::string modeFileName(int slot) { return "/data/modes/custom_mode" + std::to_string(slot + 1); }
+
+std::string menuCopyName(int slot) {
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "/data/modes/MO%02x.json", slot + 1);
+    return buf;
+}
+
+// Whole file into `out`; false when it cannot be opened.
+bool readWholeFile(const std::string& absolute, std::vector<unsigned char>* out) {
+    std::ifstream in(plat::path(absolute), std::ios::binary);
+    if (!in) return false;
+    out->assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    return true;
+}
+
+bool fileExists(const std::string& absolute) {
+    std::ifstream in(plat::path(absolute), std::ios::binary);
+    return bool(in);
+}
+
+// The parameter store calls the shell directly for sync, rm and cp.
+void runShell(const std::string& command) { plat::shell().system(command); }
+
+bool validInput(int input) { return input >= 0 && input < kInputs; }
+bool validSlot(int slot) { return slot >= 0 && slot < kModeSlots; }
+
+unsigned cropEntry(int i) { return kCropTable + kCropEntrySize * unsigned(i); }
+
+// Decodes a crop key word; false for a free entry or one that names no valid input/id
+// (the table is PC-writable and comes back from files and user modes).
+bool decodeCropWord(uint16_t word, int* input, int* id) {
+    if (!(word & kCropInUse)) return false;
+    *input = word & 0xFF;
+    *id = ((word >> 8) & 0x7F) + 1;
+    return validInput(*input) && *id <= kCropIdsPerInput;
+}
+
+bool cropBit(int input, int id) {
+    const int bit = kCropIdsPerInput * input + id - 1;
+    return g_cut_source_state[bit / 8] & (1u << (bit % 8));
+}
+
+// Table index of the input's n-th crop, or kCropEntries when there is none.
+int findCropEntry(const unsigned char* ram, int input, int n) {
+    const int id = VlxRamPara::VlxGetCropID(input, n);
+    if (id == 0) return kCropEntries;
+    for (int i = 0; i < kCropEntries; ++i) {
+        int in = 0, cid = 0;
+        if (decodeCropWord(VlxRamPara::getU16(ram, cropEntry(i)), &in, &cid) && in == input && cid == id)
+            return i;
+    }
+    return kCropEntries;
+}
+
+}  // namespace
+
+const std::array<unsigned char, kRamFileSize> default_para_ramlist = buildDefaultImage();
+
+// ---------------------------------------------------------------- object and loading
+
+VlxRamPara::VlxRamPara() : QObject(nullptr) {
+    // Everything the loaders do not fill reads as zero, never as heap garbage.
+    std::memset(ram_para, 0, sizeof ram_para);
+    std::memset(ram_para_shadow, 0, sizeof ram_para_shadow);
+    std::memset(mode_para, 0, sizeof mode_para);
+    std::memset(reg_para, 0, sizeof reg_para);
+    pthread_mutex_init(&vlx_mutex, nullptr);
+}
+
+VlxRamPara::~VlxRamPara() { pthread_mutex_destroy(&vlx_mutex); }
+
+VlxRamPara* VlxRamPara::pInstance() {
+    if (!p_vlxrampara_config) {
+        p_vlxrampara_config = new VlxRamPara;
+        p_vlxrampara_config->loadAtStartup();
+    }
+    return p_vlxrampara_config;
+}
+
+void VlxRamPara::resetInstanceForTest() {
+    delete p_vlxrampara_config;
+    p_vlxrampara_config = nullptr;
+    std::memset(g_cut_source_state, 0, sizeof g_cut_source_state);
+}
+
+bool VlxRamPara::loadRamFile() {
+    std::vector<unsigned char> file;
+    if (!readWholeFile(kRamFile, &file)) {
+        writeLogMsg(LOG_ERROR, "parameter file cannot be opened, using the factory image");
+        return false;
+    }
+    if (file.size() < kRamFileMarkerSize || file[0] != kModeSaved || file[1] != kModeSaved) {
+        writeLogMsg(LOG_ERROR, "parameter file has no valid marker, replaced by the factory image");
+        std::remove(plat::path(kRamFile).c_str());
+        return false;
+    }
+    if (file.size() < kRamFileMinSize) {
+        writeLogMsg(LOG_ERROR, "parameter file is " + std::to_string(file.size()) + " bytes, needs " +
+                                   std::to_string(kRamFileMinSize) + ": refused, replaced by the factory image");
+        std::remove(plat::path(kRamFile).c_str());
+        return false;
+    }
+    std::memcpy(ram_para + kSavedStart, file.data() + kRamFileMarkerSize, kSavedLength);
+    return true;
+}
+
+bool VlxRamPara::recreateRamFile() {
+    std::memcpy(ram_para + kSavedStart, default_para_ramlist.data() + kRamFileMarkerSize, kSavedLength);
+    const bool ok = plat::replaceFileAtomically(plat::path(kRamFile), default_para_ramlist.data(),
+                                                default_para_ramlist.size());
+    if (!ok) writeLogMsg(LOG_ERROR, "parameter file cannot be created");
+    runShell("sync");
+    plat::sleepMs(100);
+    return ok;
+}
+
+void VlxRamPara::loadAtStartup() {
+    // The factory image lies under whatever the file brings.
+    std::memcpy(ram_para + kSavedStart, default_para_ramlist.data() + kRamFileMarkerSize, kSavedLength);
+    if (fileExists(kRamFile)) {
+        if (!loadRamFile()) {
+            plat::sleepMs(100);
+            std::memcpy(ram_para + kSavedStart, default_para_ramlist.data() + kRamFileMarkerSize, kSavedLength);
+            recreateRamFile();
+        }
+    } else {
+        recreateRamFile();
+    }
+    plat::sleepMs(100);
+
+    // Run-time state that must not survive a restart.
+    setRamU16(kScreenState, 0);
+    g_language = ram_para[kLanguage];
+    ram_para[kTestPattern] = ram_para[kTestPattern + 1] = 0;
+    ram_para[kCurrentMode] = ram_para[kCurrentMode + 1] = 0;
+    ram_para[kModeSaveRequest + 1] = 0;
+    for (int w = 0; w < kFadeEntries; ++w) {
+        ram_para[kFadeTable + 4 * w] = 60;
+        ram_para[kFadeTable + 4 * w + 2] = 60;
+    }
+    VlxCropSourceInit();
+    std::memcpy(ram_para_shadow, ram_para, kRamSize);
+
+    for (int slot = 0; slot < kModeSlots; ++slot) {
+        mode_file_deal(slot, 0);
+        plat::sleepUs(100);
+    }
+
+    std::memset(status_para(), 0, kStatusAreaSize);
+    status_para()[0] = 0x80;
+    status_para()[1] = 0x1F;
+    status_para()[2] = 0x06;
+}
+
+// ---------------------------------------------------------------- protocol writes
+
+int VlxRamPara::VlxRamParaDeal(unsigned char* data, unsigned short length, unsigned int address) {
+    VlxRamPara* p = p_vlxrampara_config;
+    if (!p || address > kRamSize || length > kRamSize - address) return 1;
+    if (length) std::memcpy(p->ram_para + address, data, length);
+    return 0;
+}
+
+int VlxRamPara::VlxModeUserRamParaDeal(unsigned char* data, unsigned short length, unsigned int address) {
+    VlxRamPara* p = p_vlxrampara_config;
+    const unsigned mode = (address >> 12) & 0xFF;
+    const unsigned offset = address & 0xFFF;
+    if (!p || address < 0x1000 || address >= 0x11000 || mode < 1 || mode > unsigned(kModeSlots)) return 1;
+    if (offset + length > kModeSlotSize) return 1;
+    if (length) std::memcpy(p->mode_para[mode - 1] + offset, data, length);
+    return 0;
+}
+
+// ---------------------------------------------------------------- user-mode files
+
+int VlxRamPara::mode_file_deal(int slot, int operation) {
+    VlxRamPara* p = p_vlxrampara_config;
+    if (!p || !validSlot(slot)) return 0;
+    unsigned char* s = p->mode_para[slot];
+    if (operation == 1) {
+        runShell("rm  -rf  " + modeFileName(slot));
+        plat::sleepUs(100);
+        const unsigned osdInCopy = kRamFileMarkerSize + kOsdEnable - kModeStart;
+        if (getU16(s, osdInCopy) == 1) {
+            runShell("rm  -rf  " + menuCopyName(slot));
+            setU16(s, osdInCopy, 0);
+        }
+        plat::sleepUs(100);
+        runShell("sync");
+        plat::sleepUs(100);
+    }
+    QMutexLocker lock(&Utils::_file_deal_mutex);
+    std::vector<unsigned char> file;
+    if (!readWholeFile(modeFileName(slot), &file)) {
+        s[0] = s[1] = kModeEmpty;
+        return 0;
+    }
+    if (file.size() < kModeFileSize) {
+        writeLogMsg(LOG_ERROR, modeFileName(slot) + " is " + std::to_string(file.size()) + " bytes, needs " +
+                                   std::to_string(kModeFileSize) + ": refused");
+        s[0] = s[1] = kModeEmpty;
+        return 0;
+    }
+    std::memcpy(s, file.data(), kModeFileSize);
+    runShell("sync");
+    plat::sleepMs(100);
+    return 1;
+}
+
+int VlxRamPara::mode_file_write(int slot, int operation) {
+    VlxRamPara* p = p_vlxrampara_config;
+    if (!p || !validSlot(slot)) return 0;
+    {
+        QMutexLocker lock(&Utils::_file_deal_mutex);
+        // The slot changes only once its file holds the new image.
+        unsigned char image[kModeSlotSize];
+        std::memcpy(image, p->mode_para[slot], kModeSlotSize);
+        if (operation == 1) std::memcpy(image + kRamFileMarkerSize, p->ram_para + kModeStart, kModeLength);
+        image[0] = image[1] = kModeSaved;
+        if (!plat::replaceFileAtomically(plat::path(modeFileName(slot)), image, kModeFileSize)) {
+            writeLogMsg(LOG_ERROR, modeFileName(slot) + " cannot be written");
+            return 0;
+        }
+        std::memcpy(p->mode_para[slot], image, kModeSlotSize);
+        runShell("sync");
+        plat::sleepMs(100);
+
+        if (operation == 0 && p->ramU16(kOsdEnable) == 1) {
+            // Menu copy beside the mode; a half-received menu file is never copied
+            // because the file transfer stores it under the same mutex.
+            std::vector<unsigned char> menu;
+            if (readWholeFile(kMenuFile, &menu)) {
+                if (!plat::replaceFileAtomically(plat::path(menuCopyName(slot)), menu.data(), menu.size()))
+                    writeLogMsg(LOG_ERROR, menuCopyName(slot) + " cannot be written");
+            }
+        }
+    }
+    runShell("sync");
+    plat::sleepUs(100);
+    return 1;
+}
+
+int VlxRamPara::ram_para_reset() {
+    VlxRamPara* p = p_vlxrampara_config;
+    if (!p) return 0;
+    QMutexLocker lock(&Utils::_file_deal_mutex);
+    const bool ok = p->recreateRamFile();
+    std::memcpy(p->ram_para_shadow, p->ram_para, kRamSize);
+    return ok ? 1 : 0;
+}
+
+// ---------------------------------------------------------------- crop, source and mode operations
+
+void VlxRamPara::VlxCropSourceInit() {
+    std::memset(g_cut_source_state, 0, sizeof g_cut_source_state);
+    VlxRamPara* p = p_vlxrampara_config;
+    if (!p) return;
+    for (int i = 0; i < kCropEntries; ++i) {
+        int input = 0, id = 0;
+        if (!decodeCropWord(p->ramU16(cropEntry(i)), &input, &id)) continue;
+        const int bit = kCropIdsPerInput * input + id - 1;
+        g_cut_source_state[bit / 8] |= uint8_t(1u << (bit % 8));
+    }
+}
+
+int VlxRamPara::VlxGetSourceNum(int input, int count) {
+    VlxRamPara* p = p_vlxrampara_config;
+    if (!p || count < 1) return 0;
+    if (count > kCropEntries) count = kCropEntries;
+    int num = 0;
+    for (int i = 0; i < count; ++i) {
+        const uint16_t word = p->ramU16(cropEntry(i));
+        if ((word & kCropInUse) && (word & 0xFF) == input) ++num;
+    }
+    return num;
+}
+
+int VlxRamPara::VlxGetCropID(int input, int n) {
+    if (!validInput(input) || n < 1) return 0;
+    int seen = 0;
+    for (int id = 1; id <= kCropIdsPerInput; ++id) {
+        if (cropBit(input, id) && ++seen == n) return id;
+    }
+    return 0;
+}
+
+int VlxRamPara::VlxAddCropID(int input) {
+    if (!validInput(input)) return 0;
+    for (int id = 1; id <= kCropIdsPerInput; ++id)
+        if (!cropBit(input, id)) return id;
+    return 0;
+}
+
+void VlxRamPara::VlxGetCropPara(int input, int n, CROP_PARA* out, int* index) {
+    VlxRamPara* p = p_vlxrampara_config;
+    const int i = p ? findCropEntry(p->ram_para, input, n) : kCropEntries;
+    if (index) *index = i;
+    if (i >= kCropEntries || !out) return;
+    const unsigned e = cropEntry(i);
+    out->key = p->ramU16(e);
+    out->x = p->ramU16(e + 2);
+    out->y = p->ramU16(e + 4);
+    out->width = p->ramU16(e + 6);
+    out->height = p->ramU16(e + 8);
+}
+
+void VlxRamPara::VlxSetCropPara(char input, char n, CROP_PARA* in) {
+    VlxRamPara* p = p_vlxrampara_config;
+    if (!p || !in) return;
+    const int i = findCropEntry(p->ram_para, input, n);
+    if (i >= kCropEntries) return;
+    // The screen's apply step takes the manage mutex and raises the flag.
+    const unsigned e = cropEntry(i);
+    p->setRamU16(e + 2, uint16_t(in->x));
+    p->setRamU16(e + 4, uint16_t(in->y));
+    p->setRamU16(e + 6, uint16_t(in->width));
+    p->setRamU16(e + 8, uint16_t(in->height));
+}
+
+int VlxRamPara::VlxAddNewCrop(int input, CROP_PARA* in) {
+    VlxRamPara* p = p_vlxrampara_config;
+    if (!p || !in || !validInput(input)) return 0;
+    // A PC write or a mode recall may have changed the table since the last rebuild.
+    VlxCropSourceInit();
+    const int id = VlxAddCropID(input);
+    if (id == 0) return 0;
+    int free = kCropEntries;
+    for (int i = 0; i < kCropEntries; ++i) {
+        if (!(p->ramU16(cropEntry(i)) & kCropInUse)) {
+            free = i;
+            break;
+        }
+    }
+    if (free >= kCropEntries) return 0;
+    const unsigned e = cropEntry(free);
+    ManageMutexLocker lock;
+    p->setRamU16(e, uint16_t(kCropInUse | ((id - 1) << 8) | input));
+    p->setRamU16(e + 2, uint16_t(in->x));
+    p->setRamU16(e + 4, uint16_t(in->y));
+    p->setRamU16(e + 6, uint16_t(in->width));
+    p->setRamU16(e + 8, uint16_t(in->height));
+    c331_manage::update_flag = 1;
+    return 1;
+}
+
+void VlxRamPara::VlxDeleteCrop(char input, char n) {
+    VlxRamPara* p = p_vlxrampara_config;
+    if (!p) return;
+    const int i = findCropEntry(p->ram_para, input, n);
+    if (i >= kCropEntries) return;
+    ManageMutexLocker lock;
+    p->setRamU16(cropEntry(i), 0);
+    c331_manage::update_flag = 1;
+}
+
+int VlxRamPara::VlxGetImageSource(unsigned char* block, unsigned char window, short* isCrop, char* cropIndex,
+                                  unsigned char isModeCopy) {
+    if (!block || window >= kWindowSlots) return 0;
+    const unsigned base = isModeCopy ? kModeStart : 0;
+    const uint16_t word = getU16(block, windowField(window, kWinSource) - base);
+    if (!(word & kSourceIsCrop)) {
+        if (isCrop) *isCrop = 0;
+        return word & 0xFF;
+    }
+    const int index = word & 0xFF;
+    if (isCrop) *isCrop = 1;
+    if (cropIndex) *cropIndex = char(index);
+    if (index >= kCropEntries) return 0;
+    const int input = getU16(block, cropEntry(index) - base) & 0xFF;
+    return validInput(input) ? input : 0;
+}
+
+void VlxRamPara::VlxSetImageSource(int n, char input, char window) {
+    VlxRamPara* p = p_vlxrampara_config;
+    if (!p || window < 0 || window >= kWindowSlots || !validInput(input)) {
+        writeLogMsg(LOG_WARNING, "source of window " + std::to_string(int(window)) + " to input " +
+                                     std::to_string(int(input)) + " refused");
+        return;
+    }
+    uint16_t word = uint16_t(input);
+    if (n > 0) {
+        const int i = findCropEntry(p->ram_para, input, n);
+        word = i < kCropEntries ? uint16_t(kSourceIsCrop | i) : 0;
+    }
+    ManageMutexLocker lock;
+    p->setRamU16(windowField(window, kWinSource), word);
+    if (p->ramU16(kCurrentMode) == p->shadowU16(kCurrentMode)) p->setRamU16(kCurrentMode, 0);
+    c331_manage::update_flag = 1;
+}
+
+void VlxRamPara::VlxSetEDIDPara(int input, short width, short height, short rate) {
+    VlxRamPara* p = p_vlxrampara_config;
+    if (!p || !validInput(input)) return;
+    const unsigned a = kEdidPara + kEdidParaSize * unsigned(input);
+    ManageMutexLocker lock;
+    p->setRamU16(a, uint16_t(width));
+    p->setRamU16(a + 2, uint16_t(height));
+    p->setRamU16(a + 4, uint16_t(rate));
+    c331_manage::update_flag = 1;
+}
+
+int VlxRamPara::VlxUserModeSaved(int slot) {
+    VlxRamPara* p = p_vlxrampara_config;
+    if (!p || !validSlot(slot)) return 0;
+    return p->mode_para[slot][0] == kModeSaved && p->mode_para[slot][1] == kModeSaved ? 1 : 0;
+}
+
+int VlxRamPara::VlxGetCurrentModeIndex() {
+    VlxRamPara* p = p_vlxrampara_config;
+    if (!p) return 0;
+    const int mode = p->ram_para[kCurrentMode];
+    return mode <= kModeSlots ? mode : 0;
+}
+
+int VlxRamPara::VlxLanguageChanged() {
+    VlxRamPara* p = p_vlxrampara_config;
+    if (!p || p->ramU16(kLanguage) == p->shadowU16(kLanguage)) return 0;
+    g_language = p->ram_para[kLanguage];
+    return 1;
+}
+
+int VlxRamPara::VlxUserModeIndex(char current, char direction) {
+    if (direction < 0 || direction > 2) return 256;
+    const int cur = ((int(current) % kModeSlots) + kModeSlots) % kModeSlots;
+    for (int k = direction == 2 ? 0 : 1; k <= kModeSlots; ++k) {
+        const int s = direction == 0 ? (cur - k + kModeSlots * 2) % kModeSlots : (cur + k) % kModeSlots;
+        if (VlxUserModeSaved(s)) return s;
+    }
+    return 256;
+}
+
+// ---------------------------------------------------------------- change notification
+
+int VlxRamPara::test_signal(int code) {
+    VlxRamPara* p = p_vlxrampara_config;
+    if (!p) return 0;
+    if (QThread::currentThread() == p->thread()) {
+        // On the GUI thread the slot runs at once; holding the mutex across it would
+        // deadlock a refresh that asks for another save.
+        emit p->sig_update_para(code);
+    } else {
+        QMutexLocker lock(&Utils::_test_signal_mutex);
+        emit p->sig_update_para(code);
+    }
+    return 1;
+}
+
+void VlxRamPara::ram_para_save() { test_signal(1); }

@@ -1,0 +1,205 @@
+#pragma once
+// Parameter RAM: the 4096 bytes that the PC, the screens and both engines share,
+// its shadow copy (the RAM as last saved), the 16 user-mode slots, the controller
+// register file with its status area, and the crop/source/mode operations on them.
+//
+// Hand-over to the scaler: a writer of scaler-relevant RAM holds
+// c331_manage::manage_mutex while it changes the bytes and sets
+// c331_manage::update_flag (1, or 2 for the user-mode bookkeeping).
+#include <QObject>
+
+#include <pthread.h>
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+
+// ---- RAM map (protocol addresses; u16 fields little-endian)
+namespace vlxram {
+constexpr unsigned kRamSize = 4096;
+constexpr unsigned kInputTiming = 0x100;      // + 6p: u16 width, u16 height, u8 rate, u8 spare
+constexpr unsigned kInputTimingSize = 6;
+constexpr unsigned kInputTimingEnd = 0x124;
+constexpr unsigned kSavedStart = 0x300;       // 0x300..0xFFF goes to /data/ram_device_info
+constexpr unsigned kSavedLength = kRamSize - kSavedStart;   // 3328
+constexpr unsigned kModeStart = 0x380;        // 0x380..0xFFF is what a user mode holds
+constexpr unsigned kModeLength = kRamSize - kModeStart;     // 3200
+
+constexpr unsigned kLanguage = 0x300;
+constexpr unsigned kUnused302 = 0x302;
+constexpr unsigned kPanelLock = 0x304;
+constexpr unsigned kWifiApOff = 0x306;
+constexpr unsigned kTestPattern = 0x360;
+constexpr unsigned kCurrentMode = 0x362;
+constexpr unsigned kModeSaveRequest = 0x364;
+constexpr unsigned kEdidPara = 0x380;         // + 6p: u16 width, height, rate
+constexpr unsigned kEdidParaSize = 6;
+constexpr unsigned kSpliceMode = 0x560;
+constexpr unsigned kLedWidth = 0x562;
+constexpr unsigned kLedHeight = 0x564;
+constexpr unsigned kOutputX = 0x566;
+constexpr unsigned kOutputY = 0x568;
+constexpr unsigned kPanelResults = 0x56A;     // 5 x u16 written back by the scaler
+constexpr unsigned kOut1Width = 0x584;
+constexpr unsigned kOut1Height = 0x586;
+constexpr unsigned kOut2X = 0x588;
+constexpr unsigned kOut2Y = 0x58A;
+constexpr unsigned kOut2Width = 0x58C;
+constexpr unsigned kOut2Height = 0x58E;
+constexpr unsigned kCropTable = 0x5C0;        // + 10i: key word, x, y, width, height
+constexpr unsigned kCropEntrySize = 10;
+constexpr int kCropEntries = 40;
+constexpr unsigned kAudioWindow = 0x840;
+constexpr unsigned kDotByDot = 0x842;
+constexpr unsigned kScreenState = 0x844;
+constexpr unsigned kSwitchEffect = 0x846;
+constexpr unsigned kOsdEnable = 0x84C;
+constexpr unsigned kBrightness = 0x880;
+constexpr unsigned kContrast = 0x882;
+constexpr unsigned kSharpness = 0x884;
+constexpr unsigned kSaturation = 0x886;
+constexpr unsigned kColorTempMode = 0x888;
+constexpr unsigned kColorTempR = 0x88A;
+constexpr unsigned kColorTempG = 0x88C;
+constexpr unsigned kColorTempB = 0x88E;
+constexpr unsigned kLayerPriority = 0x8A0;    // + 2k, k = 0..15
+constexpr unsigned kUnused8DE = 0x8DE;
+constexpr unsigned kWindowRecords = 0x8E0;    // + 26w, 16 slots up to 0xA7F, windows 0..5 in use
+constexpr unsigned kWindowRecordSize = 26;
+constexpr int kWindowSlots = 16;
+constexpr int kWindows = 6;
+constexpr unsigned kFadeTable = 0xB00;        // + 4w: u16 fade-in, u16 fade-out; 16 entries
+constexpr int kFadeEntries = 16;
+
+// window record offsets
+constexpr unsigned kWinState = 0;
+constexpr unsigned kWinAttributes = 4;
+constexpr unsigned kWinHotBackup = 6;
+constexpr unsigned kWinSource = 8;            // bit 15 set: low byte = crop-table index
+constexpr unsigned kWinX = 10;
+constexpr unsigned kWinY = 12;
+constexpr unsigned kWinWidth = 14;
+constexpr unsigned kWinHeight = 16;
+constexpr unsigned kWinOutput = 18;           // bit 0 black, 1 freeze, 2 fade, byte +19 dot-by-dot on
+constexpr unsigned kWinSound = 20;            // bit 15 sound wanted
+constexpr unsigned kWinDbdMode = 22;
+constexpr uint16_t kSourceIsCrop = 0x8000;
+
+constexpr unsigned windowField(int window, unsigned offset) {
+    return kWindowRecords + kWindowRecordSize * unsigned(window) + offset;
+}
+
+// crop key word: bit 15 in use, bits 14..8 id - 1, bits 7..0 input
+constexpr uint16_t kCropInUse = 0x8000;
+constexpr int kInputs = 6;
+constexpr int kCropIdsPerInput = 40;
+
+// user-mode slots
+constexpr int kModeSlots = 16;
+constexpr unsigned kModeSlotSize = 4098;      // marker (2) + copy of 0x380..0xFFF + spare
+constexpr unsigned kModeFileSize = 4096;      // the last two slot bytes are never stored
+constexpr uint8_t kModeSaved = 0xAA;
+constexpr uint8_t kModeEmpty = 0xFF;
+
+// controller register file and status area
+constexpr unsigned kRegisterFileSize = 1061;
+constexpr unsigned kStatusArea = 37;          // status byte 0 = register 37
+constexpr unsigned kStatusAreaSize = 1024;
+
+// /data/ram_device_info: marker + RAM 0x300..0xFFF (+ zeros when made from the default image)
+constexpr unsigned kRamFileMarkerSize = 2;
+constexpr unsigned kRamFileSize = 4096;
+constexpr unsigned kRamFileMinSize = kRamFileMarkerSize + kSavedLength;   // 3330
+}  // namespace vlxram
+
+// Crop record as the screens pass it: key word (reads only), x, y, width, height.
+struct CROP_PARA {
+    int key = 0;
+    int x = 0;
+    int y = 0;
+    int width = 0;
+    int height = 0;
+};
+
+// Bits of used crop ids: input s owns bits 40s..40s+39 (bit 40s + id - 1).
+extern unsigned char g_cut_source_state[30];
+
+// Factory image laid out like /data/ram_device_info: 0xAA 0xAA, then RAM address a
+// at offset 2 + (a - 0x300), zeros after offset 3329.
+extern const std::array<unsigned char, vlxram::kRamFileSize> default_para_ramlist;
+
+class VlxRamPara : public QObject {
+    Q_OBJECT
+public:
+    // Creates and loads the store on the first call (start-up only).
+    static VlxRamPara* pInstance();
+    static VlxRamPara* p_vlxrampara_config;
+
+    // ---- data (read without a lock by every thread)
+    pthread_mutex_t vlx_mutex;                  // input-timing writers only (0x100..0x123)
+    unsigned char ram_para[vlxram::kRamSize];
+    unsigned char ram_para_shadow[vlxram::kRamSize];
+    unsigned char mode_para[vlxram::kModeSlots][vlxram::kModeSlotSize];
+    unsigned char reg_para[vlxram::kRegisterFileSize];
+    unsigned char* status_para() { return reg_para + vlxram::kStatusArea; }
+
+    // u16 little-endian access to a block (RAM, shadow or image)
+    static uint16_t getU16(const unsigned char* block, unsigned offset) {
+        return uint16_t(block[offset] | (block[offset + 1] << 8));
+    }
+    static void setU16(unsigned char* block, unsigned offset, uint16_t v) {
+        block[offset] = uint8_t(v & 0xFF);
+        block[offset + 1] = uint8_t(v >> 8);
+    }
+    uint16_t ramU16(unsigned address) const { return getU16(ram_para, address); }
+    uint16_t shadowU16(unsigned address) const { return getU16(ram_para_shadow, address); }
+    void setRamU16(unsigned address, uint16_t v) { setU16(ram_para, address, v); }
+
+    // ---- protocol writes (no lock, no flag): 0 done, 1 refused
+    static int VlxRamParaDeal(unsigned char* data, unsigned short length, unsigned int address);
+    static int VlxModeUserRamParaDeal(unsigned char* data, unsigned short length, unsigned int address);
+
+    // ---- user-mode files
+    // operation 0 loads slot from its file, 1 deletes its files then loads (fails). 1 = loaded.
+    static int mode_file_deal(int slot, int operation);
+    // operation 1 copies RAM 0x380..0xFFF into the slot first; 0 also copies the menu file.
+    // 1 = written, 0 = bad slot or write failed.
+    static int mode_file_write(int slot, int operation);
+    static int ram_para_reset();
+
+    // ---- crop, source and mode operations (inputs 0..5, ids 1..40, windows 0..5, n from 1)
+    static void VlxCropSourceInit();
+    static int VlxGetSourceNum(int input, int count);
+    static int VlxGetCropID(int input, int n);
+    static int VlxAddCropID(int input);
+    static void VlxGetCropPara(int input, int n, CROP_PARA* out, int* index);
+    static void VlxSetCropPara(char input, char n, CROP_PARA* in);
+    static int VlxAddNewCrop(int input, CROP_PARA* in);
+    static void VlxDeleteCrop(char input, char n);
+    // block: the RAM (isModeCopy 0) or a mode copy starting at RAM 0x380, i.e. mode_para[slot] + 2.
+    static int VlxGetImageSource(unsigned char* block, unsigned char window, short* isCrop, char* cropIndex,
+                                 unsigned char isModeCopy);
+    static void VlxSetImageSource(int n, char input, char window);
+    static void VlxSetEDIDPara(int input, short width, short height, short rate);
+    static int VlxUserModeSaved(int slot);
+    static int VlxGetCurrentModeIndex();
+    static int VlxLanguageChanged();
+    static int VlxUserModeIndex(char current, char direction);
+
+    // ---- change notification
+    static int test_signal(int code);
+    static void ram_para_save();
+
+    // Test hook: drops the singleton so that the next pInstance() loads afresh.
+    static void resetInstanceForTest();
+
+signals:
+    void sig_update_para(int code);
+
+private:
+    VlxRamPara();
+    ~VlxRamPara() override;
+    void loadAtStartup();
+    bool loadRamFile();
+    bool recreateRamFile();
+};

@@ -1,0 +1,250 @@
+#include "platform/sim/board_control.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <mutex>
+#include <thread>
+
+#include "platform/platform.h"
+#include "platform/sim/sim_board.h"
+#include "platform/sim/sim_shell.h"
+
+namespace plat::sim {
+
+namespace {
+
+struct Command {
+    std::string help;
+    BoardCommand run;
+};
+
+std::mutex g_tableMutex;
+std::mutex g_runMutex;  // one command at a time changes the board
+
+std::map<std::string, Command>& table() {
+    static std::map<std::string, Command> t;
+    return t;
+}
+
+std::vector<std::string> splitBlanks(const std::string& line) {
+    std::vector<std::string> out;
+    size_t i = 0;
+    while (i < line.size()) {
+        while (i < line.size() && (line[i] == ' ' || line[i] == '\t')) ++i;
+        size_t start = i;
+        while (i < line.size() && line[i] != ' ' && line[i] != '\t') ++i;
+        if (i > start) out.push_back(line.substr(start, i - start));
+    }
+    return out;
+}
+
+bool parseInt(const std::string& s, int base, long* out) {
+    if (s.empty()) return false;
+    char* end = nullptr;
+    errno = 0;
+    long v = std::strtol(s.c_str(), &end, base);
+    if (errno != 0 || *end != '\0') return false;
+    *out = v;
+    return true;
+}
+
+void registerBuiltIns() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        auto add = [](const char* name, const char* help, BoardCommand fn) {
+            table()[name] = Command{help, std::move(fn)};
+        };
+        add("help", "help: lists the commands", [](const std::vector<std::string>&) {
+            std::lock_guard<std::mutex> l(g_tableMutex);
+            std::string out = "OK";
+            for (const auto& [name, c] : table()) out += (out == "OK" ? " " : "; ") + c.help;
+            return out;
+        });
+        add("shell-log", "shell-log [N]: the last N shell commands (10), joined by ' | '",
+            [](const std::vector<std::string>& a) -> std::string {
+                long n = 10;
+                if (!a.empty() && (!parseInt(a[0], 10, &n) || n < 1)) return "ERR count must be a positive number";
+                SimShell* sh = simShell();
+                if (!sh) return "ERR the shell runner is not the simulated one";
+                auto cmds = sh->commands();
+                size_t from = cmds.size() > static_cast<size_t>(n) ? cmds.size() - static_cast<size_t>(n) : 0;
+                std::string out = "OK " + std::to_string(cmds.size() - from);
+                for (size_t i = from; i < cmds.size(); ++i) out += (i == from ? ": " : " | ") + cmds[i];
+                return out;
+            });
+        add("touch", "touch X Y: a press and release on the touch panel",
+            [](const std::vector<std::string>& a) -> std::string {
+                long x, y;
+                if (a.size() != 2 || !parseInt(a[0], 10, &x) || !parseInt(a[1], 10, &y) || x < 0 || y < 0 ||
+                    x > 65535 || y > 65535)
+                    return "ERR usage: touch X Y";
+                board().queueTouch(static_cast<int>(x), static_cast<int>(y));
+                return "OK";
+            });
+        add("uevent", "uevent ACTION@DEVPATH [KEY=VALUE...]: a kernel uevent",
+            [](const std::vector<std::string>& a) -> std::string {
+                const size_t at = a.empty() ? std::string::npos : a[0].find('@');
+                if (at == std::string::npos || at == 0 || at + 1 >= a[0].size()) return "ERR usage: uevent ACTION@DEVPATH [KEY=VALUE...]";
+                std::vector<std::string> env(a.begin() + 1, a.end());
+                board().queueUevent(SimBoard::ueventMessage(a[0].substr(0, at), a[0].substr(at + 1), env));
+                return "OK";
+            });
+        add("usb", "usb insert|remove: plug or pull the USB stick",
+            [](const std::vector<std::string>& a) -> std::string {
+                std::string err;
+                if (a.size() == 1 && a[0] == "insert") return board().usbInsert(&err) ? "OK" : "ERR " + err;
+                if (a.size() == 1 && a[0] == "remove") return board().usbRemove(&err) ? "OK" : "ERR " + err;
+                return "ERR usage: usb insert|remove";
+            });
+        add("chipid", "chipid X Y Z: the SoC chip-id registers (hex)",
+            [](const std::vector<std::string>& a) -> std::string {
+                long v[3];
+                if (a.size() != 3) return "ERR usage: chipid X Y Z";
+                for (int i = 0; i < 3; ++i)
+                    if (!parseInt(a[static_cast<size_t>(i)], 16, &v[i]) || v[i] < 0 || v[i] > 0xFFFF)
+                        return "ERR values are 16-bit hex numbers";
+                board().setChipId(static_cast<uint16_t>(v[0]), static_cast<uint16_t>(v[1]), static_cast<uint16_t>(v[2]));
+                return "OK";
+            });
+    });
+}
+
+// ---- socket server ----
+
+std::mutex g_serverMutex;
+std::thread g_server;
+int g_listen = -1;
+int g_stop[2] = {-1, -1};
+
+void serve() {
+    std::map<int, std::string> clients;
+    for (;;) {
+        std::vector<pollfd> pfd{{g_stop[0], POLLIN, 0}, {g_listen, POLLIN, 0}};
+        for (auto& [fd, buf] : clients) pfd.push_back({fd, POLLIN, 0});
+        if (::poll(pfd.data(), pfd.size(), -1) < 0) {
+            if (errno == EINTR) continue;
+            break;
+        }
+        if (pfd[0].revents) break;
+        if (pfd[1].revents & POLLIN) {
+            int c = ::accept4(g_listen, nullptr, nullptr, SOCK_CLOEXEC);
+            if (c >= 0) {
+                if (clients.size() >= 16) ::close(c);  // a stuck tool must not starve the others
+                else clients[c];
+            }
+        }
+        for (size_t i = 2; i < pfd.size(); ++i) {
+            if (!pfd[i].revents) continue;
+            const int fd = pfd[i].fd;
+            char chunk[512];
+            ssize_t n = ::recv(fd, chunk, sizeof chunk, 0);
+            if (n <= 0) {
+                ::close(fd);
+                clients.erase(fd);
+                continue;
+            }
+            std::string& buf = clients[fd];
+            buf.append(chunk, static_cast<size_t>(n));
+            size_t nl;
+            while ((nl = buf.find('\n')) != std::string::npos) {
+                std::string line = buf.substr(0, nl);
+                buf.erase(0, nl + 1);
+                if (!line.empty() && line.back() == '\r') line.pop_back();
+                std::string answer = runBoardCommand(line) + "\n";
+                (void)!::send(fd, answer.data(), answer.size(), MSG_NOSIGNAL);
+            }
+            if (buf.size() > 4096) {  // no line end in sight: not a board-control client
+                const char* msg = "ERR line too long\n";
+                (void)!::send(fd, msg, std::strlen(msg), MSG_NOSIGNAL);
+                ::close(fd);
+                clients.erase(fd);
+            }
+        }
+    }
+    for (auto& [fd, buf] : clients) ::close(fd);
+}
+
+}  // namespace
+
+void registerBoardCommand(const std::string& name, const std::string& help, BoardCommand command) {
+    registerBuiltIns();
+    std::lock_guard<std::mutex> l(g_tableMutex);
+    table()[name] = Command{help, std::move(command)};
+}
+
+std::string runBoardCommand(const std::string& line) {
+    registerBuiltIns();
+    const std::vector<std::string> words = splitBlanks(line);
+    if (words.empty()) return "ERR empty command";
+    BoardCommand fn;
+    {
+        std::lock_guard<std::mutex> l(g_tableMutex);
+        auto it = table().find(words[0]);
+        if (it == table().end()) return "ERR unknown command '" + words[0] + "' (try help)";
+        fn = it->second.run;
+    }
+    std::string answer;
+    {
+        std::lock_guard<std::mutex> l(g_runMutex);
+        answer = fn(std::vector<std::string>(words.begin() + 1, words.end()));
+    }
+    for (char& c : answer)
+        if (c == '\n' || c == '\r') c = ' ';
+    if (answer.compare(0, 2, "OK") != 0 && answer.compare(0, 3, "ERR") != 0) answer = "OK " + answer;
+    return answer;
+}
+
+std::string boardControlSocketPath() { return plat::path("/run/board.sock"); }
+
+bool startBoardControl() {
+    std::lock_guard<std::mutex> l(g_serverMutex);
+    if (g_server.joinable()) return true;
+    registerBuiltIns();
+    plat::makeDirs("/run");
+    const std::string path = boardControlSocketPath();
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    if (path.size() >= sizeof addr.sun_path) {
+        std::fprintf(stderr, "board control: socket path too long: %s\n", path.c_str());
+        return false;
+    }
+    std::memcpy(addr.sun_path, path.c_str(), path.size() + 1);
+    int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) return false;
+    ::unlink(path.c_str());  // left over from the previous run of the controller
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || ::listen(fd, 8) != 0 ||
+        ::pipe2(g_stop, O_CLOEXEC) != 0) {
+        std::fprintf(stderr, "board control: cannot listen on %s: %s\n", path.c_str(), std::strerror(errno));
+        ::close(fd);
+        return false;
+    }
+    g_listen = fd;
+    if (!board().startSerialBridges())
+        std::fprintf(stderr, "board control: serial ports are not published\n");
+    g_server = std::thread(serve);
+    return true;
+}
+
+void stopBoardControl() {
+    std::lock_guard<std::mutex> l(g_serverMutex);
+    if (!g_server.joinable()) return;
+    char c = 1;
+    (void)!::write(g_stop[1], &c, 1);
+    g_server.join();
+    ::close(g_listen);
+    ::close(g_stop[0]);
+    ::close(g_stop[1]);
+    g_listen = g_stop[0] = g_stop[1] = -1;
+    ::unlink(boardControlSocketPath().c_str());
+}
+
+}  // namespace plat::sim

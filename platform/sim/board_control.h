@@ -1,0 +1,29 @@
+#pragma once
+// Board-control channel of the simulated board: a Unix stream socket at
+// <root>/run/board.sock taking one short text command per line and answering each
+// with one line beginning "OK" or "ERR". See docs/board-control.md.
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace plat::sim {
+
+// Gets the command's words after its name; returns the answer line. An answer that
+// does not begin with "OK" or "ERR" is sent as "OK <answer>".
+using BoardCommand = std::function<std::string(const std::vector<std::string>& args)>;
+
+// Adds (or replaces) a command. Safe to call at any time, from any thread.
+void registerBoardCommand(const std::string& name, const std::string& help, BoardCommand command);
+
+// Runs one command line as the socket would and returns its answer (without newline).
+std::string runBoardCommand(const std::string& line);
+
+// Opens the socket, starts its thread and the serial-port bridges
+// (<root>/run/ttyS1.peer, ttyS2.peer). False, with a message on stderr, when it cannot.
+bool startBoardControl();
+// Stops the thread and removes the socket (tests; the program never stops it).
+void stopBoardControl();
+// Host path of the socket.
+std::string boardControlSocketPath();
+
+}  // namespace plat::sim

@@ -1,0 +1,662 @@
+#include "platform/sim/sim_board.h"
+
+#include <fcntl.h>
+#include <linux/i2c-dev.h>
+#include <linux/i2c.h>
+#include <linux/input.h>
+#include <linux/spi/spidev.h>
+#include <poll.h>
+#include <sys/mman.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+
+#include "platform/platform.h"
+
+namespace fs = std::filesystem;
+
+namespace plat::sim {
+
+namespace {
+
+bool writeAll(int fd, const void* data, size_t n) {
+    const auto* p = static_cast<const uint8_t*>(data);
+    while (n > 0) {
+        ssize_t w = ::write(fd, p, n);
+        if (w < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        p += w;
+        n -= static_cast<size_t>(w);
+    }
+    return true;
+}
+
+bool makePty(int* master, std::string* slaveName) {
+    int m = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (m < 0) return false;
+    char name[128];
+    if (::grantpt(m) != 0 || ::unlockpt(m) != 0 || ::ptsname_r(m, name, sizeof name) != 0) {
+        ::close(m);
+        return false;
+    }
+    *master = m;
+    *slaveName = name;
+    return true;
+}
+
+// A UART with nobody attached passes bytes unchanged and echoes nothing.
+int openRawSlave(const std::string& name) {
+    int fd = ::open(name.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) return -1;
+    termios t{};
+    if (::tcgetattr(fd, &t) == 0) {
+        ::cfmakeraw(&t);
+        ::cfsetispeed(&t, B115200);
+        ::cfsetospeed(&t, B115200);
+        ::tcsetattr(fd, TCSANOW, &t);
+    }
+    return fd;
+}
+
+constexpr const char* kUsbDevpath = "/devices/platform/soc/usb0/1-1/1-1:1.0/host0/target0:0:0/0:0:0:0/block/sda";
+
+}  // namespace
+
+// ---------------------------------------------------------------- mux model
+
+bool I2cMuxModel::write(const uint8_t* data, size_t len) {
+    if (len == 0) return true;
+    control_ = data[len - 1];
+    return true;
+}
+
+bool I2cMuxModel::read(uint8_t* data, size_t len) {
+    for (size_t i = 0; i < len; ++i) data[i] = control_;
+    return true;
+}
+
+bool I2cMuxModel::channelEnabled(int channel) const {
+    return channel >= 0 && channel < channels_ && channel < 8 && (control_ >> channel) & 1;
+}
+
+SpiSelect gpioLinesAre(std::vector<std::pair<uint32_t, uint16_t>> levels) {
+    return [levels = std::move(levels)](const SimBoard& b) {
+        for (const auto& [off, level] : levels)
+            if (b.gpio(off) != level) return false;
+        return true;
+    };
+}
+
+// ---------------------------------------------------------------- construction
+
+SimBoard::SimBoard() {
+    regFd_ = ::memfd_create("vlx-soc-regs", MFD_CLOEXEC);
+    if (regFd_ >= 0 && ::ftruncate(regFd_, kRegWindowSize) == 0) {
+        void* p = ::mmap(nullptr, kRegWindowSize, PROT_READ | PROT_WRITE, MAP_SHARED, regFd_, 0);
+        if (p != MAP_FAILED) regs_ = static_cast<uint8_t*>(p);
+    }
+    if (!regs_) {
+        std::fprintf(stderr, "sim board: no memory for the register window\n");
+        std::abort();
+    }
+    for (int cs = 0; cs <= 4; ++cs) spi_["/dev/spidev32766." + std::to_string(cs)];
+    i2c_[0] = std::make_shared<I2cSegment>();
+    mtd_[8].config = MtdConfig{0x60000, 0x20000, 2048};
+    mtd_[10].config = MtdConfig{0x500000, 0x20000, 2048};
+}
+
+SimBoard::~SimBoard() {
+    if (bridge_.joinable()) {
+        char c = 1;
+        (void)!::write(bridgeStop_[1], &c, 1);
+        bridge_.join();
+    }
+    for (int fd : bridgeStop_)
+        if (fd >= 0) ::close(fd);
+    for (auto& [port, s] : serial_) {
+        for (int fd : {s.master, s.slaveHold, s.outerMaster, s.outerSlaveHold})
+            if (fd >= 0) ::close(fd);
+    }
+    for (auto& [fd, end] : ueventEnds_) ::close(end);
+    for (auto& [fd, end] : inputEnds_) ::close(end);
+    if (regs_) ::munmap(regs_, kRegWindowSize);
+    if (regFd_ >= 0) ::close(regFd_);
+}
+
+// ---------------------------------------------------------------- register window
+
+uint16_t SimBoard::reg16(uint32_t offset) const {
+    if (offset + 2 > kRegWindowSize) return 0;
+    return *reinterpret_cast<const volatile uint16_t*>(regs_ + (offset & ~1u));
+}
+
+void SimBoard::setReg16(uint32_t offset, uint16_t value) {
+    if (offset + 2 > kRegWindowSize) return;
+    *reinterpret_cast<volatile uint16_t*>(regs_ + (offset & ~1u)) = value;
+}
+
+void SimBoard::setChipId(uint16_t x, uint16_t y, uint16_t z) {
+    setReg16(kChipIdX, x);
+    setReg16(kChipIdY, y);
+    setReg16(kChipIdZ, z);
+}
+
+void SimBoard::setMsysWindow(uint32_t phys, uint32_t length) {
+    std::lock_guard<std::recursive_mutex> l(mutex_);
+    msysPhys_ = phys;
+    msysLength_ = length;
+}
+
+void SimBoard::failMsysRequest(bool fail) {
+    std::lock_guard<std::recursive_mutex> l(mutex_);
+    failMsys_ = fail;
+}
+
+void SimBoard::failMemMap(bool fail) {
+    std::lock_guard<std::recursive_mutex> l(mutex_);
+    failMemMap_ = fail;
+}
+
+// ---------------------------------------------------------------- SPI
+
+void SimBoard::addSpiNode(const std::string& node) {
+    std::lock_guard<std::recursive_mutex> l(mutex_);
+    spi_[node];
+}
+
+void SimBoard::attachSpi(const std::string& node, std::shared_ptr<SpiDeviceModel> model, SpiSelect select) {
+    std::lock_guard<std::recursive_mutex> l(mutex_);
+    spi_[node].push_back(SpiRoute{std::move(model), std::move(select)});
+}
+
+void SimBoard::setSpiFrameLog(bool on) {
+    std::lock_guard<std::recursive_mutex> l(mutex_);
+    spiLogOn_ = on;
+}
+
+std::vector<SpiFrame> SimBoard::spiFrames() const {
+    std::lock_guard<std::recursive_mutex> l(mutex_);
+    return spiLog_;
+}
+
+void SimBoard::clearSpiFrames() {
+    std::lock_guard<std::recursive_mutex> l(mutex_);
+    spiLog_.clear();
+}
+
+unsigned SimBoard::spiContentions() const {
+    std::lock_guard<std::recursive_mutex> l(mutex_);
+    return spiContentions_;
+}
+
+void SimBoard::failNextSpiMessage(const std::string& node) {
+    std::lock_guard<std::recursive_mutex> l(mutex_);
+    spiFailNext_.insert(node);
+}
+
+int SimBoard::spiMessage(const std::string& node, uint32_t defaultSpeed, void* transfers, unsigned count) {
+    std::lock_guard<std::recursive_mutex> l(mutex_);
+    auto it = spi_.find(node);
+    if (it == spi_.end()) {
+        errno = ENODEV;
+        return -1;
+    }
+    if (spiFailNext_.erase(node)) {
+        errno = EIO;
+        return -1;
+    }
+    auto* xfer = static_cast<spi_ioc_transfer*>(transfers);
+    int total = 0;
+    std::vector<SpiRoute*> selected;
+    auto sampleSelect = [&] {
+        selected.clear();
+        for (auto& r : it->second)
+            if (!r.select || r.select(*this)) selected.push_back(&r);
+        if (selected.size() > 1) ++spiContentions_;
+    };
+    sampleSelect();
+    for (unsigned i = 0; i < count; ++i) {
+        const spi_ioc_transfer& t = xfer[i];
+        std::vector<uint8_t> tx(t.len, 0);
+        if (t.tx_buf) std::memcpy(tx.data(), reinterpret_cast<const void*>(static_cast<uintptr_t>(t.tx_buf)), t.len);
+        std::vector<uint8_t> rx(t.len, 0xFF);
+        std::vector<uint8_t> one(t.len);
+        for (SpiRoute* r : selected) {
+            // Several drivers on MISO at once: the low bits win, as on an open line.
+            std::fill(one.begin(), one.end(), 0xFF);
+            r->model->transfer(tx.data(), one.data(), t.len);
+            for (size_t k = 0; k < t.len; ++k) rx[k] &= one[k];
+        }
+        if (t.rx_buf) std::memcpy(reinterpret_cast<void*>(static_cast<uintptr_t>(t.rx_buf)), rx.data(), t.len);
+        if (spiLogOn_)
+            spiLog_.push_back(SpiFrame{node, t.speed_hz ? t.speed_hz : defaultSpeed,
+                                       static_cast<int>(selected.size()), tx, rx});
+        total += static_cast<int>(t.len);
+        const bool last = i + 1 == count;
+        if (last || t.cs_change) {
+            for (SpiRoute* r : selected) r->model->chipSelectReleased();
+            if (!last) sampleSelect();
+        }
+    }
+    return total;
+}
+
+// ---------------------------------------------------------------- I2C
+
+void SimBoard::addI2cBus(int bus) {
+    std::lock_guard<std::recursive_mutex> l(mutex_);
+    if (!i2c_[bus]) i2c_[bus] = std::make_shared<I2cSegment>();
+}
+
+void SimBoard::attachI2c(int bus, const I2cPath& path, uint8_t address, std::shared_ptr<I2cDeviceModel> model) {
+    std::lock_guard<std::recursive_mutex> l(mutex_);
+    auto& root = i2c_[bus];
+    if (!root) root = std::make_shared<I2cSegment>();
+    std::shared_ptr<I2cSegment> seg = root;
+    for (const I2cHop& hop : path) {
+        auto found = seg->nodes.find(hop.muxAddress);
+        I2cNode* mux = nullptr;
+        if (found != seg->nodes.end())
+            for (auto& n : found->second)
+                if (n.mux) mux = &n;
+        if (!mux || hop.channel < 0 || hop.channel >= mux->mux->channels()) {
+            std::fprintf(stderr, "sim board: no mux 0x%02X channel %d on i2c-%d\n", hop.muxAddress, hop.channel, bus);
+            std::abort();  // a wiring mistake in the board set-up, not a run-time condition
+        }
+        seg = mux->channels[static_cast<size_t>(hop.channel)];
+    }
+    I2cNode node;
+    node.model = model;
+    node.mux = std::dynamic_pointer_cast<I2cMuxModel>(model);
+    if (node.mux)
+        for (int c = 0; c < node.mux->channels(); ++c) node.channels.push_back(std::make_shared<I2cSegment>());
+    seg->nodes[address & 0x7F].push_back(std::move(node));
+}
+
+unsigned SimBoard::i2cNacks() const {
+    std::lock_guard<std::recursive_mutex> l(mutex_);
+    return i2cNacks_;
+}
+
+void SimBoard::collectI2c(const std::shared_ptr<I2cSegment>& seg, uint8_t address,
+                          std::vector<std::shared_ptr<I2cDeviceModel>>* out) const {
+    for (const auto& [addr, nodes] : seg->nodes) {
+        for (const I2cNode& n : nodes) {
+            if (addr == address) out->push_back(n.model);
+            if (n.mux)
+                for (int c = 0; c < n.mux->channels(); ++c)
+                    if (n.mux->channelEnabled(c)) collectI2c(n.channels[static_cast<size_t>(c)], address, out);
+        }
+    }
+}
+
+int SimBoard::i2cTransfer(int bus, void* msgsArg, unsigned count) {
+    std::lock_guard<std::recursive_mutex> l(mutex_);
+    auto it = i2c_.find(bus);
+    if (it == i2c_.end()) {
+        errno = ENODEV;
+        return -1;
+    }
+    auto* msgs = static_cast<i2c_msg*>(msgsArg);
+    std::vector<std::shared_ptr<I2cDeviceModel>> touched;
+    int result = static_cast<int>(count);
+    for (unsigned i = 0; i < count; ++i) {
+        const i2c_msg& m = msgs[i];
+        if (m.flags & I2C_M_TEN) {
+            result = -1;
+            errno = EINVAL;
+            break;
+        }
+        std::vector<std::shared_ptr<I2cDeviceModel>> targets;
+        collectI2c(it->second, static_cast<uint8_t>(m.addr & 0x7F), &targets);
+        bool ack = !targets.empty();
+        if (m.flags & I2C_M_RD) {
+            std::vector<uint8_t> acc(m.len, 0xFF), one(m.len);
+            for (auto& t : targets) {
+                std::fill(one.begin(), one.end(), 0xFF);
+                ack = t->read(one.data(), m.len) && ack;
+                for (size_t k = 0; k < m.len; ++k) acc[k] &= one[k];
+            }
+            if (ack) std::memcpy(m.buf, acc.data(), m.len);
+        } else {
+            for (auto& t : targets) ack = t->write(m.buf, m.len) && ack;
+        }
+        for (auto& t : targets)
+            if (std::find(touched.begin(), touched.end(), t) == touched.end()) touched.push_back(t);
+        if (!ack) {
+            ++i2cNacks_;
+            errno = ENXIO;  // address or data not acknowledged
+            result = -1;
+            break;
+        }
+    }
+    for (auto& t : touched) t->stop();
+    return result;
+}
+
+// ---------------------------------------------------------------- MTD
+
+void SimBoard::setMtd(int index, const MtdConfig& config) {
+    std::lock_guard<std::recursive_mutex> l(mutex_);
+    Mtd& m = mtd_[index];
+    m.config = config;
+    m.created = false;
+}
+
+SimBoard::Mtd* SimBoard::mtd(int index) {
+    auto it = mtd_.find(index);
+    return it == mtd_.end() ? nullptr : &it->second;
+}
+
+std::string SimBoard::mtdFile(int index) const { return plat::path("/sim/mtd" + std::to_string(index)); }
+
+// The backing file keeps the partition across a simulated reboot; a file of another
+// size is taken for a different partition layout and started again, erased.
+bool SimBoard::ensureMtdFile(int index, Mtd& m) {
+    if (m.created) return true;
+    const std::string file = mtdFile(index);
+    plat::makeDirs("/sim");
+    struct stat st {};
+    if (::stat(file.c_str(), &st) == 0 && static_cast<uint64_t>(st.st_size) == m.config.size) {
+        m.created = true;
+        return true;
+    }
+    int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0) return false;
+    std::vector<uint8_t> erased(64 * 1024, 0xFF);
+    bool ok = true;
+    for (uint64_t done = 0; ok && done < m.config.size;) {
+        size_t n = static_cast<size_t>(std::min<uint64_t>(erased.size(), m.config.size - done));
+        ok = writeAll(fd, erased.data(), n);
+        done += n;
+    }
+    ok = ::close(fd) == 0 && ok;
+    m.created = ok;
+    return ok;
+}
+
+std::vector<uint8_t> SimBoard::mtdRead(int index, uint64_t offset, size_t length) {
+    std::lock_guard<std::recursive_mutex> l(mutex_);
+    std::vector<uint8_t> out;
+    Mtd* m = mtd(index);
+    if (!m || !ensureMtdFile(index, *m) || offset >= m->config.size) return out;
+    length = static_cast<size_t>(std::min<uint64_t>(length, m->config.size - offset));
+    out.resize(length);
+    int fd = ::open(mtdFile(index).c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return {};
+    ssize_t r = ::pread(fd, out.data(), length, static_cast<off_t>(offset));
+    ::close(fd);
+    out.resize(r > 0 ? static_cast<size_t>(r) : 0);
+    return out;
+}
+
+std::vector<std::string> SimBoard::mtdLog(int index) const {
+    std::lock_guard<std::recursive_mutex> l(mutex_);
+    auto it = mtd_.find(index);
+    return it == mtd_.end() ? std::vector<std::string>{} : it->second.log;
+}
+
+void SimBoard::failMtdGetInfo(int index, bool fail) {
+    std::lock_guard<std::recursive_mutex> l(mutex_);
+    mtd_[index].failGetInfo = fail;
+}
+
+void SimBoard::failMtdEraseAtBlock(int index, int block) {
+    std::lock_guard<std::recursive_mutex> l(mutex_);
+    mtd_[index].failEraseBlock = block;
+}
+
+void SimBoard::failMtdUnlockAtBlock(int index, int block) {
+    std::lock_guard<std::recursive_mutex> l(mutex_);
+    mtd_[index].failUnlockBlock = block;
+}
+
+void SimBoard::shortMtdWrite(int index, size_t bytes) {
+    std::lock_guard<std::recursive_mutex> l(mutex_);
+    mtd_[index].shortWrite = static_cast<long>(bytes);
+}
+
+// ---------------------------------------------------------------- open failures
+
+void SimBoard::failOpen(const std::string& devicePath, int err) {
+    std::lock_guard<std::recursive_mutex> l(mutex_);
+    openFailures_[devicePath] = err;
+}
+
+void SimBoard::clearOpenFailure(const std::string& devicePath) {
+    std::lock_guard<std::recursive_mutex> l(mutex_);
+    openFailures_.erase(devicePath);
+}
+
+// ---------------------------------------------------------------- serial ports
+
+SimBoard::Serial* SimBoard::serial(int port) {
+    if (port != 1 && port != 2) return nullptr;
+    if (!openSerial(port)) return nullptr;
+    return &serial_[port];
+}
+
+bool SimBoard::openSerial(int port) {
+    Serial& s = serial_[port];
+    if (s.master >= 0) return true;
+    if (!makePty(&s.master, &s.slaveName)) return false;
+    s.slaveHold = openRawSlave(s.slaveName);
+    return s.slaveHold >= 0;
+}
+
+int SimBoard::serialPeerFd(int port) {
+    std::lock_guard<std::recursive_mutex> l(mutex_);
+    Serial* s = serial(port);
+    return s ? s->master : -1;
+}
+
+std::string SimBoard::serialPeerPath(int port) const {
+    std::lock_guard<std::recursive_mutex> l(mutex_);
+    auto it = serial_.find(port);
+    return it == serial_.end() ? std::string() : it->second.outerName;
+}
+
+bool SimBoard::startSerialBridges() {
+    std::lock_guard<std::recursive_mutex> l(mutex_);
+    if (bridge_.joinable()) return true;
+    if (::pipe2(bridgeStop_, O_CLOEXEC) != 0) return false;
+    plat::makeDirs("/run");
+    for (int port : {1, 2}) {
+        Serial* s = serial(port);
+        if (!s) return false;
+        if (!makePty(&s->outerMaster, &s->outerName)) return false;
+        s->outerSlaveHold = openRawSlave(s->outerName);
+        ::fcntl(s->master, F_SETFL, ::fcntl(s->master, F_GETFL) | O_NONBLOCK);
+        ::fcntl(s->outerMaster, F_SETFL, ::fcntl(s->outerMaster, F_GETFL) | O_NONBLOCK);
+        const std::string link = plat::path("/run/ttyS" + std::to_string(port) + ".peer");
+        ::unlink(link.c_str());
+        if (::symlink(s->outerName.c_str(), link.c_str()) != 0) return false;
+    }
+    bridge_ = std::thread([this] { bridgeLoop(); });
+    return true;
+}
+
+// Copies bytes between each port's two terminals until the board goes away. A byte
+// that finds the other side's buffer full is dropped, as on a UART without flow control.
+void SimBoard::bridgeLoop() {
+    int pairs[2][2];
+    {
+        std::lock_guard<std::recursive_mutex> l(mutex_);
+        pairs[0][0] = serial_[1].master;
+        pairs[0][1] = serial_[1].outerMaster;
+        pairs[1][0] = serial_[2].master;
+        pairs[1][1] = serial_[2].outerMaster;
+    }
+    pollfd pfd[5];
+    for (;;) {
+        pfd[0] = {bridgeStop_[0], POLLIN, 0};
+        for (int i = 0; i < 4; ++i) pfd[i + 1] = {pairs[i / 2][i % 2], POLLIN, 0};
+        if (::poll(pfd, 5, -1) < 0) {
+            if (errno == EINTR) continue;
+            return;
+        }
+        if (pfd[0].revents) return;
+        for (int i = 0; i < 4; ++i) {
+            if (!(pfd[i + 1].revents & POLLIN)) continue;
+            char buf[512];
+            ssize_t n = ::read(pfd[i + 1].fd, buf, sizeof buf);
+            if (n > 0) (void)!::write(pairs[i / 2][1 - i % 2], buf, static_cast<size_t>(n));
+        }
+    }
+}
+
+// ---------------------------------------------------------------- uevents
+
+std::string SimBoard::ueventMessage(const std::string& action, const std::string& devpath,
+                                    const std::vector<std::string>& env) {
+    std::string msg = action + "@" + devpath;
+    msg.push_back('\0');
+    auto add = [&msg](const std::string& kv) {
+        msg += kv;
+        msg.push_back('\0');
+    };
+    add("ACTION=" + action);
+    add("DEVPATH=" + devpath);
+    for (const auto& kv : env) add(kv);
+    return msg;
+}
+
+void SimBoard::queueUevent(const std::string& message) {
+    std::lock_guard<std::recursive_mutex> l(mutex_);
+    if (ueventBound_.empty()) {
+        ueventPending_.push_back(message);
+        return;
+    }
+    for (int fd : ueventBound_) ::send(ueventEnds_[fd], message.data(), message.size(), MSG_DONTWAIT);
+}
+
+void SimBoard::failUeventBind(bool fail) {
+    std::lock_guard<std::recursive_mutex> l(mutex_);
+    failUeventBind_ = fail;
+}
+
+int SimBoard::newUeventSocket(int typeFlags) {
+    int sv[2];
+    if (::socketpair(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0, sv) != 0) return -1;
+    if (typeFlags & SOCK_NONBLOCK) ::fcntl(sv[0], F_SETFL, ::fcntl(sv[0], F_GETFL) | O_NONBLOCK);
+    if (!(typeFlags & SOCK_CLOEXEC)) ::fcntl(sv[0], F_SETFD, 0);
+    ueventEnds_[sv[0]] = sv[1];
+    return sv[0];
+}
+
+void SimBoard::bindUevent(int fd) {
+    ueventBound_.insert(fd);
+    for (const auto& msg : ueventPending_) ::send(ueventEnds_[fd], msg.data(), msg.size(), MSG_DONTWAIT);
+    ueventPending_.clear();
+}
+
+void SimBoard::closeEndpoint(int fd) {
+    auto u = ueventEnds_.find(fd);
+    if (u != ueventEnds_.end()) {
+        ::close(u->second);
+        ueventEnds_.erase(u);
+        ueventBound_.erase(fd);
+    }
+    auto in = inputEnds_.find(fd);
+    if (in != inputEnds_.end()) {
+        ::close(in->second);
+        inputEnds_.erase(in);
+    }
+}
+
+// ---------------------------------------------------------------- touch events
+
+int SimBoard::newInputFd(int flags) {
+    int p[2];
+    if (::pipe2(p, O_CLOEXEC) != 0) return -1;
+    if (flags & O_NONBLOCK) ::fcntl(p[0], F_SETFL, ::fcntl(p[0], F_GETFL) | O_NONBLOCK);
+    ::fcntl(p[1], F_SETFL, ::fcntl(p[1], F_GETFL) | O_NONBLOCK);
+    inputEnds_[p[0]] = p[1];
+    for (const auto& rec : inputPending_) writeAll(p[1], rec.data(), rec.size());
+    inputPending_.clear();
+    return p[0];
+}
+
+void SimBoard::queueInputEvent(uint16_t type, uint16_t code, int32_t value) {
+    std::lock_guard<std::recursive_mutex> l(mutex_);
+    input_event ev{};
+    ev.type = type;
+    ev.code = code;
+    ev.value = value;
+    std::string rec(reinterpret_cast<const char*>(&ev), sizeof ev);
+    if (inputEnds_.empty()) {
+        inputPending_.push_back(rec);
+        return;
+    }
+    for (auto& [fd, end] : inputEnds_) writeAll(end, rec.data(), rec.size());
+}
+
+void SimBoard::queueTouch(int x, int y) {
+    std::lock_guard<std::recursive_mutex> l(mutex_);
+    queueInputEvent(EV_ABS, ABS_X, x);
+    queueInputEvent(EV_ABS, ABS_Y, y);
+    queueInputEvent(EV_KEY, BTN_TOUCH, 1);
+    queueInputEvent(EV_SYN, SYN_REPORT, 0);
+    queueInputEvent(EV_KEY, BTN_TOUCH, 0);
+    queueInputEvent(EV_SYN, SYN_REPORT, 0);
+}
+
+// ---------------------------------------------------------------- USB stick
+
+bool SimBoard::usbInsert(std::string* error) {
+    std::lock_guard<std::recursive_mutex> l(mutex_);
+    std::error_code ec;
+    const fs::path mount = plat::path("/mnt/usb1");
+    const fs::path stick = plat::path("/sim/usb-stick");
+    fs::create_directories(stick, ec);
+    fs::create_directories(mount.parent_path(), ec);
+    if (!fs::exists(fs::symlink_status(mount))) fs::create_directory_symlink("../sim/usb-stick", mount, ec);
+    if (!ec) fs::create_directories(plat::path("/proc/scsi/usb-storage"), ec);
+    if (ec) {
+        if (error) *error = ec.message();
+        return false;
+    }
+    const std::string disk = kUsbDevpath;
+    queueUevent(ueventMessage("add", disk, {"SUBSYSTEM=block", "DEVNAME=sda", "DEVTYPE=disk"}));
+    queueUevent(ueventMessage("add", disk + "/sda1", {"SUBSYSTEM=block", "DEVNAME=sda1", "DEVTYPE=partition"}));
+    return true;
+}
+
+// The stick's files stay in <root>/sim/usb-stick for the next insertion.
+bool SimBoard::usbRemove(std::string* error) {
+    std::lock_guard<std::recursive_mutex> l(mutex_);
+    std::error_code ec;
+    const fs::path mount = plat::path("/mnt/usb1");
+    const fs::path stick = plat::path("/sim/usb-stick");
+    if (fs::is_symlink(fs::symlink_status(mount))) {
+        fs::remove(mount, ec);
+    } else if (fs::is_directory(mount)) {
+        if (fs::exists(stick) && !fs::is_empty(stick, ec)) {
+            if (error) *error = "both /mnt/usb1 and the stick folder hold files";
+            return false;
+        }
+        fs::remove(stick, ec);
+        fs::create_directories(stick.parent_path(), ec);
+        fs::rename(mount, stick, ec);
+    }
+    if (!ec) fs::remove_all(plat::path("/proc/scsi/usb-storage"), ec);
+    if (ec) {
+        if (error) *error = ec.message();
+        return false;
+    }
+    const std::string disk = kUsbDevpath;
+    queueUevent(ueventMessage("remove", disk + "/sda1", {"SUBSYSTEM=block", "DEVNAME=sda1", "DEVTYPE=partition"}));
+    queueUevent(ueventMessage("remove", disk, {"SUBSYSTEM=block", "DEVNAME=sda", "DEVTYPE=disk"}));
+    return true;
+}
+
+}  // namespace plat::sim

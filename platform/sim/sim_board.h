@@ -1,0 +1,248 @@
+#pragma once
+// The simulated board: everything behind the kernel interfaces of the real one.
+// plat::sys() on the simulated board answers the same calls with the same ioctl
+// numbers and structures as the kernel; this object holds the state behind them
+// (chip models on SPI and I2C, the SoC register window, MTD partitions, serial
+// ports, uevent and touch sources) and the handles tests and board control use.
+//
+// A fresh board comes with every fresh backend: plat::resetSys() drops it.
+#include <sys/types.h>
+
+#include <cerrno>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <set>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "platform/sim/i2c_device_model.h"
+#include "platform/sim/spi_device_model.h"
+
+namespace plat::sim {
+
+// SoC register window (one block of 16-bit registers, physical 0x1F000000).
+// The /dev/msys request hands out this window for the GPIO lines; the chip-id
+// registers live in the same block.
+constexpr uint32_t kRegWindowPhys = 0x1F000000;
+constexpr uint32_t kRegWindowSize = 0x2B0000;
+constexpr unsigned long kMsysRequestWindow = 0x5315;
+constexpr uint32_t kMsysMagic = 0x4D530100;
+constexpr uint32_t kMsysBlockBytes = 20;
+constexpr uint16_t kLineHigh = 16;
+constexpr uint16_t kLineLow = 0;
+constexpr uint32_t kChipIdControl = 0x400C;
+constexpr uint32_t kChipIdX = 0x4058;
+constexpr uint32_t kChipIdY = 0x405C;
+constexpr uint32_t kChipIdZ = 0x4060;
+
+// Raw wait statuses of the simulated shell (exit code << 8).
+constexpr int kShellOk = 0;
+constexpr int kShellFailed = 1 << 8;
+constexpr int kShellNotFound = 127 << 8;
+
+class SimBoard;
+class SimSys;
+
+// Chip-select condition of an SPI device that shares a node with others: true while
+// the board's GPIO lines select it. Sampled at every transfer.
+using SpiSelect = std::function<bool(const SimBoard&)>;
+// Selected while every listed window register holds the listed level.
+SpiSelect gpioLinesAre(std::vector<std::pair<uint32_t, uint16_t>> levels);
+
+struct SpiFrame {
+    std::string node;       // "/dev/spidev32766.1"
+    uint32_t speedHz = 0;   // per-transfer speed, or the node's max speed
+    int selected = 0;       // number of models that saw the frame
+    std::vector<uint8_t> tx;
+    std::vector<uint8_t> rx;
+};
+
+// One hop through a multiplexer: the mux at `muxAddress` on the segment so far, channel `channel`.
+struct I2cHop {
+    uint8_t muxAddress;
+    int channel;
+};
+using I2cPath = std::vector<I2cHop>;
+
+struct MtdConfig {
+    uint64_t size = 0;
+    uint32_t eraseSize = 0x20000;
+    uint32_t writeSize = 2048;
+};
+
+class SimBoard {
+public:
+    SimBoard();
+    ~SimBoard();
+    SimBoard(const SimBoard&) = delete;
+    SimBoard& operator=(const SimBoard&) = delete;
+
+    // ---- SoC register window (GPIO lines and chip-id registers) ----
+    uint16_t reg16(uint32_t offset) const;
+    void setReg16(uint32_t offset, uint16_t value);
+    uint16_t gpio(uint32_t offset) const { return reg16(offset); }
+    void setChipId(uint16_t x, uint16_t y, uint16_t z);
+    // What the /dev/msys request reports (physical address, length); for short-window tests.
+    void setMsysWindow(uint32_t phys, uint32_t length);
+    void failMsysRequest(bool fail);
+    void failMemMap(bool fail);
+
+    // ---- SPI ----
+    // Device nodes that exist (the five spidev32766.N nodes exist from the start).
+    void addSpiNode(const std::string& node);
+    // Attaches a model to a node; with `select` the model sees only the frames sent
+    // while the GPIO lines select it (several chips on one node).
+    void attachSpi(const std::string& node, std::shared_ptr<SpiDeviceModel> model, SpiSelect select = {});
+    void setSpiFrameLog(bool on);
+    std::vector<SpiFrame> spiFrames() const;
+    void clearSpiFrames();
+    // Frames that reached more than one chip at once (a chip-select fault).
+    unsigned spiContentions() const;
+    // The next SPI_IOC_MESSAGE on this node fails with EIO.
+    void failNextSpiMessage(const std::string& node);
+
+    // ---- I2C ----
+    void addI2cBus(int bus);  // /dev/i2c-0 exists from the start
+    // Attaches a device at a 7-bit address behind the given muxes. A model that is an
+    // I2cMuxModel opens its channels to later attachments through it.
+    void attachI2c(int bus, const I2cPath& path, uint8_t address, std::shared_ptr<I2cDeviceModel> model);
+    unsigned i2cNacks() const;
+
+    // ---- MTD partitions, backed by <root>/sim/mtdN ----
+    // /dev/mtd8 (0x60000) and /dev/mtd10 (0x500000) exist from the start.
+    void setMtd(int index, const MtdConfig& config);
+    std::string mtdFile(int index) const;  // host path of the backing file (created on demand)
+    std::vector<uint8_t> mtdRead(int index, uint64_t offset, size_t length);
+    // "unlock OFF LEN", "erase OFF LEN", "write OFF LEN", "getinfo" in call order.
+    std::vector<std::string> mtdLog(int index) const;
+    void failMtdGetInfo(int index, bool fail);
+    void failMtdEraseAtBlock(int index, int block);   // -1 clears
+    void failMtdUnlockAtBlock(int index, int block);  // -1 clears
+    void shortMtdWrite(int index, size_t bytes);      // the next write stores only this many
+
+    // ---- Device nodes in general ----
+    // open() of this device path fails with `err` (absent chip, missing driver).
+    void failOpen(const std::string& devicePath, int err = ENOENT);
+    void clearOpenFailure(const std::string& devicePath);
+
+    // ---- Serial ports 1 and 2 (pseudo-terminals) ----
+    // Our end of the port: what is written here arrives at the controller's /dev/ttySN
+    // and what the controller sends can be read here. Not to be used once bridged.
+    int serialPeerFd(int port);
+    // For the running program: a second terminal per port, bridged to the first, whose
+    // device name is published as the symlink <root>/run/ttySN.peer.
+    bool startSerialBridges();
+    std::string serialPeerPath(int port) const;
+
+    // ---- Kernel uevents (NETLINK_KOBJECT_UEVENT) ----
+    // Raw message as the kernel sends it ("add@/devpath\0ACTION=add\0..."). Messages sent
+    // while no socket is bound wait for the first bind.
+    void queueUevent(const std::string& message);
+    static std::string ueventMessage(const std::string& action, const std::string& devpath,
+                                     const std::vector<std::string>& env = {});
+    void failUeventBind(bool fail);
+
+    // ---- Touch events (/dev/input/event1) ----
+    void queueInputEvent(uint16_t type, uint16_t code, int32_t value);
+    // A press at (x, y) and its release.
+    void queueTouch(int x, int y);
+
+    // ---- USB stick ----
+    // Insert: <root>/mnt/usb1 shows the stick (folder <root>/sim/usb-stick),
+    // <root>/proc/scsi/usb-storage appears, and the add uevents are sent. Remove undoes it.
+    bool usbInsert(std::string* error = nullptr);
+    bool usbRemove(std::string* error = nullptr);
+
+private:
+    friend class SimSys;
+    struct SpiRoute {
+        std::shared_ptr<SpiDeviceModel> model;
+        SpiSelect select;
+    };
+    struct I2cSegment;
+    struct I2cNode {
+        std::shared_ptr<I2cDeviceModel> model;
+        std::shared_ptr<I2cMuxModel> mux;
+        std::vector<std::shared_ptr<I2cSegment>> channels;
+    };
+    struct I2cSegment {
+        std::map<uint8_t, std::vector<I2cNode>> nodes;
+    };
+    struct Mtd {
+        MtdConfig config;
+        bool created = false;
+        bool failGetInfo = false;
+        int failEraseBlock = -1;
+        int failUnlockBlock = -1;
+        long shortWrite = -1;
+        std::vector<std::string> log;
+    };
+    struct Serial {
+        int master = -1;
+        int slaveHold = -1;  // keeps the slave open so the master never sees a hang-up
+        std::string slaveName;
+        int outerMaster = -1;
+        int outerSlaveHold = -1;
+        std::string outerName;
+    };
+
+    // Backend side (under mutex_).
+    int spiMessage(const std::string& node, uint32_t defaultSpeed, void* transfers, unsigned count);
+    int i2cTransfer(int bus, void* msgs, unsigned count);
+    void collectI2c(const std::shared_ptr<I2cSegment>& seg, uint8_t address,
+                    std::vector<std::shared_ptr<I2cDeviceModel>>* out) const;
+    Mtd* mtd(int index);
+    bool ensureMtdFile(int index, Mtd& m);
+    Serial* serial(int port);
+    bool openSerial(int port);
+    int newUeventSocket(int typeFlags);
+    void bindUevent(int fd);
+    void closeEndpoint(int fd);
+    int newInputFd(int flags);
+    void bridgeLoop();
+
+    mutable std::recursive_mutex mutex_;
+    int regFd_ = -1;           // memfd behind every /dev/mem mapping of the window
+    uint8_t* regs_ = nullptr;  // the board's own mapping of it
+    uint32_t msysPhys_ = kRegWindowPhys;
+    uint32_t msysLength_ = kRegWindowSize;
+    bool failMsys_ = false;
+    bool failMemMap_ = false;
+
+    std::map<std::string, std::vector<SpiRoute>> spi_;
+    std::set<std::string> spiFailNext_;
+    bool spiLogOn_ = false;
+    std::vector<SpiFrame> spiLog_;
+    unsigned spiContentions_ = 0;
+
+    std::map<int, std::shared_ptr<I2cSegment>> i2c_;
+    unsigned i2cNacks_ = 0;
+
+    std::map<int, Mtd> mtd_;
+    std::map<std::string, int> openFailures_;
+    std::map<int, Serial> serial_;
+
+    // Uevent sockets: controller fd -> our end; bound ones receive.
+    std::map<int, int> ueventEnds_;
+    std::set<int> ueventBound_;
+    std::vector<std::string> ueventPending_;
+    bool failUeventBind_ = false;
+    // Input devices: controller fd -> write end of its pipe.
+    std::map<int, int> inputEnds_;
+    std::vector<std::string> inputPending_;
+
+    std::thread bridge_;
+    int bridgeStop_[2] = {-1, -1};
+};
+
+// The board behind plat::sys() (made on first use). Aborts when the board in force is
+// not the simulated one or a test double replaced the backend.
+SimBoard& board();
+
+}  // namespace plat::sim

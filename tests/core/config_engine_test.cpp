@@ -1,0 +1,207 @@
+#include <QDir>
+#include <QMutexLocker>
+#include <QSettings>
+
+#include <cstdlib>
+#include <atomic>
+#include <cstring>
+#include <thread>
+
+#include "core/global.h"
+#include "core/utils.h"
+#include "store_fixture.h"
+
+using storetest::StoreTest;
+
+namespace {
+const char* const kExpectedKeys[17][2] = {
+    {"TcpPort", "5005"},
+    {"UdpPort", "5008"},
+    {"IPAddress", "192.168.1.199"},
+    {"SubNetMask", "255.255.255.0"},
+    {"GateWay", "192.168.1.1"},
+    {"MAC", "FF:FF:FF:FF:FF:FF"},
+    {"Barcode", " "},
+    {"WifiIPAddress", "192.168.22.101"},
+    {"EDIDCheck", "Once"},
+    {"SourceCheck", "255"},
+    {"ImageLayoutPassword", "No"},
+    {"uKexcloudserverip", " "},
+    {"uKexcloudserverport", " "},
+    {"uKexclouduserip", " "},
+    {"uKexcloudcontrollername", " "},
+    {"VlxMaxPixel_UINT", "20971520"},
+    {"usbupgradedir", "VLX-H71"},
+};
+
+QString iniPath() { return QString::fromStdString(plat::path("/data/configs/tcpip.ini")); }
+}  // namespace
+
+TEST(DeviceId, DigitTableGivesKnownVector) {
+    char pid[32];
+    ConfigEngine::make_pid(0x1234, 0x5678, 0x9ABC, pid);
+    EXPECT_EQ(std::string(pid, 32), "1597bca0886b31023001305032627494");
+    ConfigEngine::make_pid(0, 0, 0, pid);
+    EXPECT_EQ(std::string(pid, 32), std::string(32, '0'));
+    // largest sums stay single hex digits: (15+15+15)/3 = 15
+    ConfigEngine::make_pid(0xFFFF, 0xFFFF, 0xFFFF, pid);
+    for (char c : std::string(pid, 32)) EXPECT_TRUE((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f')) << c;
+    EXPECT_EQ(pid[22], 'f');
+}
+
+TEST_F(StoreTest, DeviceIdIsReadFromChipIdRegistersWithControlBitCleared) {
+    plat::sim::board().setChipId(0x1234, 0x5678, 0x9ABC);
+    plat::sim::board().setReg16(plat::sim::kChipIdControl, 0xFFFF);
+    ConfigEngine::pInstance();
+    EXPECT_EQ(std::string(g_pid, 32), "1597bca0886b31023001305032627494");
+    EXPECT_EQ(plat::sim::board().reg16(plat::sim::kChipIdControl), 0xFEFF);
+}
+
+TEST_F(StoreTest, UnreadableChipIdStillLoadsStoredSettings) {
+    testkit::writeFile("/data/configs/tcpip.ini",
+                       "[config]\nIPAddress=10.0.0.5\nusbupgradedir=UPG\nTcpPort=6001\n");
+    std::memset(g_pid, 'x', sizeof g_pid);
+    plat::sim::board().failOpen("/dev/mem", EACCES);
+    ASSERT_NE(ConfigEngine::pInstance(), nullptr);
+    EXPECT_EQ(std::string(g_pid, 32), std::string(32, '\0'));
+    EXPECT_EQ(g_str_ip, "10.0.0.5");
+    EXPECT_EQ(g_usb_grade_path, "UPG");
+    EXPECT_EQ(g_port, 6001);
+    EXPECT_EQ(g_int_tcp_port, 6001);
+}
+
+TEST_F(StoreTest, FailedChipIdMapLeavesIdEmptyWithoutCrash) {
+    plat::sim::board().setChipId(0x1234, 0x5678, 0x9ABC);
+    plat::sim::board().failMemMap(true);
+    ASSERT_NE(ConfigEngine::pInstance(), nullptr);
+    EXPECT_EQ(std::string(g_pid, 32), std::string(32, '\0'));
+    EXPECT_EQ(g_str_ip, "192.168.1.199");
+}
+
+TEST_F(StoreTest, EmptyIniGainsAllKeysWithDefaultsReadableByConfigparser) {
+    testkit::writeFile("/data/configs/tcpip.ini", "");
+    ConfigEngine::pInstance();
+    QSettings s(iniPath(), QSettings::IniFormat);
+    for (const auto& kv : kExpectedKeys)
+        EXPECT_EQ(s.value(QStringLiteral("config/") + kv[0]).toString().toStdString(), kv[1]) << kv[0];
+    EXPECT_EQ(s.allKeys().size(), 17);
+
+    // Outside check with another INI reader: a blank is written quoted.
+    std::string expect = "{";
+    for (const auto& kv : kExpectedKeys) {
+        const std::string v = std::string(kv[1]) == " " ? "\\\" \\\"" : kv[1];
+        expect += "'" + std::string(kv[0]) + "': '" + v + "', ";
+    }
+    expect += "}";
+    const std::string script =
+        "import configparser,sys\n"
+        "c=configparser.ConfigParser(interpolation=None)\n"
+        "c.optionxform=str\n"
+        "c.read(sys.argv[1])\n"
+        "got=dict(c['config'])\n"
+        "want=" + expect + "\n"
+        "sys.exit(0 if got==want else (print(got) or 1))\n";
+    testkit::writeFile("/check_ini.py", script);
+    const std::string cmd = "python3 " + plat::path("/check_ini.py") + " " + plat::path("/data/configs/tcpip.ini");
+    EXPECT_EQ(std::system(cmd.c_str()), 0);
+}
+
+TEST_F(StoreTest, StoredAddressIsKeptAndEmptyValueGetsDefault) {
+    testkit::writeFile("/data/configs/tcpip.ini", "[config]\nIPAddress=10.0.0.5\nTcpPort=\n");
+    ConfigEngine::pInstance();
+    EXPECT_EQ(g_str_ip, "10.0.0.5");
+    EXPECT_EQ(g_port, 5005);
+    QSettings s(iniPath(), QSettings::IniFormat);
+    EXPECT_EQ(s.value("config/IPAddress").toString(), "10.0.0.5");
+    EXPECT_EQ(s.value("config/TcpPort").toString(), "5005");
+}
+
+TEST_F(StoreTest, WrittenItemReachesFileAndSurvivesRestart) {
+    ConfigEngine* c = ConfigEngine::pInstance();
+    c->write_config_variant(ConfigItem::TcpPort, 6000);
+    c->write_config_variant(ConfigItem::IPAddress, QStringLiteral("172.16.0.9"));
+    EXPECT_EQ(c->read_config_variant(ConfigItem::TcpPort).toInt(), 6000);
+    QSettings s(iniPath(), QSettings::IniFormat);
+    EXPECT_EQ(s.value("config/TcpPort").toInt(), 6000);
+    ConfigEngine::resetInstanceForTest();
+    ConfigEngine::pInstance();
+    EXPECT_EQ(g_port, 6000);
+    EXPECT_EQ(g_str_ip, "172.16.0.9");
+    // no temporary files left beside it
+    EXPECT_EQ(QDir(QString::fromStdString(plat::path("/data/configs"))).entryList(QDir::Files).size(), 1);
+}
+
+TEST_F(StoreTest, CloudFlagFollowsCloudItems) {
+    ConfigEngine* c = ConfigEngine::pInstance();
+    EXPECT_EQ(g_uKex_cloud, 0);
+    c->write_config_variant(ConfigItem::uKexcloudcontrollername, QStringLiteral("hall"));
+    Utils::getIPAddress();
+    EXPECT_EQ(g_uKex_cloud, 1);
+    c->write_config_variant(ConfigItem::uKexcloudcontrollername, QStringLiteral(" "));
+    c->write_config_variant(ConfigItem::uKexcloudserverport, 7000);
+    Utils::getIPAddress();
+    EXPECT_EQ(g_uKex_cloud, 1);
+    EXPECT_EQ(g_uKex_cloudserverport, 7000);
+}
+
+TEST_F(StoreTest, LoaderStartCommandSetsUpdateStatusOnlyForNormalPath) {
+    testkit::writeFile("/data/configs/led_load_config.ini",
+                       "[app-1]\napp_path=/data/app/vlxH71N -platform linuxfb\n");
+    ConfigEngine::pInstance();
+    EXPECT_EQ(g_update_status, 1);
+    testkit::writeFile("/data/configs/led_load_config.ini",
+                       "[app-1]\napp_path=/data/app/vlxH71N2 -platform linuxfb\n");
+    ConfigEngine::pInstance();
+    EXPECT_EQ(g_update_status, 0);
+}
+
+TEST_F(StoreTest, SynchronousWritesAreRequestedForTheIniFile) {
+    ConfigEngine::pInstance();
+    const auto cmds = commands();
+    EXPECT_NE(std::find(cmds.begin(), cmds.end(), "chattr +S /data/configs/tcpip.ini"), cmds.end());
+}
+
+TEST_F(StoreTest, HostileIniFilesStartWithDefaults) {
+    const std::string cases[] = {
+        std::string("\x00\x01\xff\xfe[config\nIPAddress", 20),
+        "[config]\nIPAddress=\"unterminated\nTcpPort=abc\n",
+        "[config]\n" + std::string(100000, 'A') + "\n",
+        "[config]\nTcpPort=99999999999999999999\nSourceCheck=-1\n",
+        "[[[[\n===\n[config]\nGateWay=\\\\\\\n",
+    };
+    for (const std::string& content : cases) {
+        ConfigEngine::resetInstanceForTest();
+        testkit::writeFile("/data/configs/tcpip.ini", content);
+        const size_t logBefore = logSize();
+        ASSERT_NE(ConfigEngine::pInstance(), nullptr);
+        EXPECT_EQ(g_usb_grade_path, "VLX-H71");
+        EXPECT_EQ(g_str_wifi_ip, "192.168.22.101");
+        EXPECT_FALSE(g_str_ip.isEmpty());
+        EXPECT_GT(logSize(), logBefore) << content.substr(0, 40);
+    }
+}
+
+TEST_F(StoreTest, SettingsWrittenByOneThreadAreReadSafelyByAnother) {
+    ConfigEngine* c = ConfigEngine::pInstance();
+    std::atomic<bool> stop{false};
+    std::atomic<int> bad{0};
+    std::thread reader([&] {
+        while (!stop) {
+            QString ip;
+            {
+                QMutexLocker lock(&Utils::_settings_mutex);
+                ip = g_str_ip;
+            }
+            if (ip != "10.0.0.1" && ip != "10.0.0.2" && ip != "192.168.1.199") ++bad;
+            const QString item = c->read_config_variant(ConfigItem::IPAddress).toString();
+            if (!item.startsWith("10.0.0.") && item != "192.168.1.199") ++bad;
+        }
+    });
+    for (int i = 0; i < 300; ++i) {
+        c->write_config_variant(ConfigItem::IPAddress, QStringLiteral("10.0.0.%1").arg(1 + i % 2));
+        Utils::getIPAddress();
+    }
+    stop = true;
+    reader.join();
+    EXPECT_EQ(bad, 0);
+}

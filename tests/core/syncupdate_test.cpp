@@ -1,0 +1,165 @@
+#include <QObject>
+
+#include <cstring>
+
+#include "core/global.h"
+#include "core/syncupdate.h"
+#include "store_fixture.h"
+
+using namespace vlxram;
+using storetest::StoreTest;
+using storetest::fileU16;
+
+namespace {
+const char* const kRamFile = "/data/ram_device_info";
+const char* const kMenuJson = "{\"name\":\"m\",\"osdcount\":0,\"oactcount\":0}";
+}  // namespace
+
+TEST_F(StoreTest, CodeWithoutChangeWritesNoFile) {
+    VlxRamPara* p = start();
+    testkit::writeFile(kRamFile, std::string(4096, 'Z').replace(0, 2, "\xAA\xAA"));
+    p->ram_para[0x10] = 9;  // below 0x300: never saved, never shadowed
+    SyncUpdate::pInstance()->para_sync(1);
+    EXPECT_EQ(testkit::readFile(kRamFile)[2], 'Z');
+    EXPECT_EQ(p->ram_para_shadow[0x10], 0);
+}
+
+TEST_F(StoreTest, ChangedRamIsSavedAtOffsetTwoAndShadowFollows) {
+    VlxRamPara* p = start();
+    p->setRamU16(kContrast, 77);
+    SyncUpdate::pInstance()->para_sync(1);
+    const std::string f = testkit::readFile(kRamFile);
+    ASSERT_EQ(f.size(), 4096u);
+    EXPECT_EQ(fileU16(f, kContrast), 77);
+    EXPECT_EQ(f.substr(0, 2), "\xAA\xAA");
+    EXPECT_EQ(p->shadowU16(kContrast), 77);
+}
+
+TEST_F(StoreTest, ChangeLandingDuringSaveIsNotMarkedSaved) {
+    VlxRamPara* p = start();
+    bool injected = false;
+    // The PC writes the RAM while the file is being synced.
+    simShell().addHandler("sync", [&](const std::vector<std::string>&, std::string&) {
+        if (!injected) {
+            injected = true;
+            p->setRamU16(kSharpness, 3);
+        }
+        return 0;
+    });
+    p->setRamU16(kContrast, 77);
+    SyncUpdate::pInstance()->para_sync(1);
+    ASSERT_TRUE(injected);
+    EXPECT_EQ(p->shadowU16(kContrast), 77);
+    EXPECT_NE(p->shadowU16(kSharpness), 3);  // still differs: the scaler applies it
+    EXPECT_NE(fileU16(testkit::readFile(kRamFile), kSharpness), 3);
+    SyncUpdate::pInstance()->para_sync(1);  // and the next code saves it
+    EXPECT_EQ(fileU16(testkit::readFile(kRamFile), kSharpness), 3);
+    EXPECT_EQ(p->shadowU16(kSharpness), 3);
+}
+
+TEST_F(StoreTest, DeletedRamFileIsNotRecreatedButShadowTakesChange) {
+    VlxRamPara* p = start();
+    std::remove(plat::path(kRamFile).c_str());
+    p->setRamU16(kContrast, 66);
+    SyncUpdate::pInstance()->para_sync(1);
+    EXPECT_FALSE(testkit::exists(kRamFile));
+    EXPECT_EQ(p->shadowU16(kContrast), 66);
+}
+
+TEST_F(StoreTest, UserModeSavedRecalledAndDeletedWithMenuCopy) {
+    VlxRamPara* p = start();
+    testkit::writeFile("/data/configs/omenu.json", kMenuJson);
+    p->setRamU16(kOsdEnable, 1);
+    p->setRamU16(kLedWidth, 2560);
+    p->setRamU16(kModeSaveRequest, 10);
+    SyncUpdate::pInstance()->para_sync(1);
+
+    const std::string mode = testkit::readFile("/data/modes/custom_mode10");
+    ASSERT_EQ(mode.size(), 4096u);
+    EXPECT_EQ(mode.substr(0, 2), "\xAA\xAA");
+    EXPECT_EQ(std::memcmp(mode.data() + 2, p->ram_para + kModeStart, kModeLength), 0);
+    EXPECT_EQ(testkit::readFile("/data/modes/MO0a.json"), kMenuJson);
+    EXPECT_EQ(p->ramU16(kCurrentMode), 10);
+    EXPECT_EQ(p->ramU16(kModeSaveRequest), 0);
+    EXPECT_EQ(fileU16(testkit::readFile(kRamFile), kCurrentMode), 10);
+    EXPECT_EQ(VlxRamPara::VlxUserModeSaved(9), 1);
+
+    // recall after a restart
+    p = restart();
+    EXPECT_EQ(VlxRamPara::VlxUserModeSaved(9), 1);
+    EXPECT_EQ(VlxRamPara::getU16(p->mode_para[9] + 2, kLedWidth - kModeStart), 2560);
+    std::memset(p->mode_para[9], 0, kModeSlotSize);
+    EXPECT_EQ(VlxRamPara::mode_file_deal(9, 0), 1);
+    EXPECT_EQ(VlxRamPara::getU16(p->mode_para[9] + 2, kLedWidth - kModeStart), 2560);
+
+    // PC marks the slot for deletion, then raises the flag with 2
+    p->mode_para[9][0] = 0xFF;
+    SyncUpdate::pInstance()->para_sync(2);
+    EXPECT_FALSE(testkit::exists("/data/modes/custom_mode10"));
+    EXPECT_FALSE(testkit::exists("/data/modes/MO0a.json"));
+    EXPECT_EQ(p->mode_para[9][0], 0xFF);
+    EXPECT_EQ(p->mode_para[9][1], 0xFF);
+    EXPECT_EQ(VlxRamPara::VlxUserModeSaved(9), 0);
+}
+
+TEST_F(StoreTest, DeletingModeWithoutMenuKeepsItsMenuFile) {
+    VlxRamPara* p = start();
+    testkit::writeFile("/data/modes/MO05.json", kMenuJson);
+    EXPECT_EQ(VlxRamPara::mode_file_write(4, 1), 1);
+    EXPECT_EQ(VlxRamPara::mode_file_deal(4, 1), 0);
+    EXPECT_FALSE(testkit::exists("/data/modes/custom_mode5"));
+    EXPECT_TRUE(testkit::exists("/data/modes/MO05.json"));
+    (void)p;
+}
+
+TEST_F(StoreTest, PcLoadedSlotIsWrittenAsMarkedOnCodeTwo) {
+    VlxRamPara* p = start();
+    p->mode_para[4][0] = 0xAA;
+    p->mode_para[4][1] = 0x00;
+    p->mode_para[4][100] = 0x42;
+    SyncUpdate::pInstance()->para_sync(2);
+    const std::string f = testkit::readFile("/data/modes/custom_mode5");
+    ASSERT_EQ(f.size(), 4096u);
+    EXPECT_EQ(f.substr(0, 2), "\xAA\xAA");
+    EXPECT_EQ(f[100], 0x42);
+    EXPECT_FALSE(testkit::exists("/data/modes/MO05.json"));  // operation 2 copies no menu
+}
+
+TEST_F(StoreTest, SaveRequestNamingNoSlotTouchesNothing) {
+    VlxRamPara* p = start();
+    const std::string slotsBefore(reinterpret_cast<const char*>(p->mode_para), sizeof p->mode_para);
+    p->setRamU16(kModeSaveRequest, 17);
+    SyncUpdate::pInstance()->para_sync(1);
+    EXPECT_EQ(p->ramU16(kModeSaveRequest), 0);
+    const std::string after(reinterpret_cast<const char*>(p->mode_para), sizeof p->mode_para);
+    EXPECT_EQ(after, slotsBefore);
+    EXPECT_EQ(p->ramU16(kCurrentMode), 0);
+}
+
+TEST_F(StoreTest, ShortModeFileIsRefusedAsEmptySlot) {
+    VlxRamPara* p = start();
+    testkit::writeFile("/data/modes/custom_mode2", std::string("\xAA\xAA", 2) + std::string(1000, '\x01'));
+    EXPECT_EQ(VlxRamPara::mode_file_deal(1, 0), 0);
+    EXPECT_EQ(p->mode_para[1][0], 0xFF);
+    EXPECT_EQ(VlxRamPara::VlxUserModeSaved(1), 0);
+}
+
+TEST_F(StoreTest, ModeWriteFailureIsReportedAndSlotKept) {
+    VlxRamPara* p = start();
+    p->mode_para[6][0] = 0x00;
+    // a folder where the file should go: the replacement cannot rename over it
+    plat::makeDirs("/data/modes/custom_mode7");
+    EXPECT_EQ(VlxRamPara::mode_file_write(6, 1), 0);
+    EXPECT_EQ(p->mode_para[6][0], 0x00);
+}
+
+TEST_F(StoreTest, SignalFromGuiThreadReachesSlotAndNestedSaveDoesNotDeadlock) {
+    start();
+    int calls = 0;
+    QObject::connect(VlxRamPara::p_vlxrampara_config, &VlxRamPara::sig_update_para, [&calls](int code) {
+        if (++calls == 1) VlxRamPara::ram_para_save();  // a refresh asking for another save
+        EXPECT_EQ(code, 1);
+    });
+    EXPECT_EQ(VlxRamPara::test_signal(1), 1);
+    EXPECT_EQ(calls, 2);
+}

@@ -1,0 +1,368 @@
+#include <cstring>
+
+#include "core/global.h"
+#include "core/syncupdate.h"
+#include "store_fixture.h"
+
+using namespace vlxram;
+using storetest::StoreTest;
+using storetest::fileU16;
+
+namespace {
+std::string image(const unsigned char* p, size_t n) { return std::string(reinterpret_cast<const char*>(p), n); }
+
+void setCrop(VlxRamPara* p, int entry, uint16_t word, uint16_t x = 0, uint16_t y = 0, uint16_t w = 100,
+             uint16_t h = 100) {
+    const unsigned e = kCropTable + kCropEntrySize * entry;
+    p->setRamU16(e, word);
+    p->setRamU16(e + 2, x);
+    p->setRamU16(e + 4, y);
+    p->setRamU16(e + 6, w);
+    p->setRamU16(e + 8, h);
+}
+uint16_t cropWord(int input, int id) { return uint16_t(0x8000 | ((id - 1) << 8) | input); }
+}  // namespace
+
+// ---------------------------------------------------------------- loading
+
+TEST_F(StoreTest, FirstStartCreatesFactoryParameterFile) {
+    VlxRamPara* p = start();
+    const std::string f = testkit::readFile("/data/ram_device_info");
+    ASSERT_EQ(f.size(), 4096u);
+    EXPECT_EQ(f.substr(0, 2), "\xAA\xAA");
+    EXPECT_EQ(f, image(default_para_ramlist.data(), 4096));
+    EXPECT_EQ(p->ramU16(kSpliceMode), 4);
+    EXPECT_EQ(p->ramU16(kLedWidth), 1920);
+    EXPECT_EQ(p->ramU16(kLedHeight), 1080);
+    EXPECT_EQ(p->ramU16(kEdidPara + 6 * 4), 3840);
+    EXPECT_EQ(p->ramU16(kBrightness), 100);
+    EXPECT_EQ(p->ramU16(kUnused8DE), 1);
+    EXPECT_EQ(p->ramU16(windowField(0, kWinState)), 1);
+    EXPECT_EQ(p->ramU16(windowField(1, kWinSource)), 5);
+    EXPECT_EQ(p->ramU16(0x836), 0x0002);  // crop pattern runs on to 0x83F
+    EXPECT_EQ(p->ramU16(0x83E), 1080);
+    EXPECT_EQ(std::memcmp(p->ram_para, p->ram_para_shadow, kRamSize), 0);
+    // status area
+    EXPECT_EQ(p->reg_para[37], 0x80);
+    EXPECT_EQ(p->reg_para[38], 0x1F);
+    EXPECT_EQ(p->reg_para[39], 0x06);
+}
+
+TEST_F(StoreTest, SecondStartReadsBackFilesUnchanged) {
+    VlxRamPara* p = start();
+    p->setRamU16(kLedWidth, 3000);
+    p->setRamU16(kLanguage, 2);
+    SyncUpdate::pInstance()->para_sync(1);
+    const std::string ram = testkit::readFile("/data/ram_device_info");
+    const std::string ini = testkit::readFile("/data/configs/tcpip.ini");
+    ASSERT_EQ(ini.empty(), false);
+
+    p = restart();
+    EXPECT_EQ(p->ramU16(kLedWidth), 3000);
+    EXPECT_EQ(g_language, 2);
+    EXPECT_EQ(testkit::readFile("/data/ram_device_info"), ram);
+    EXPECT_EQ(testkit::readFile("/data/configs/tcpip.ini"), ini);
+}
+
+TEST_F(StoreTest, WrongMarkerFileIsReplacedByFactoryImage) {
+    std::string bad(4096, '\x11');
+    bad[0] = '\xAA';
+    bad[1] = '\x55';
+    testkit::writeFile("/data/ram_device_info", bad);
+    VlxRamPara* p = start();
+    EXPECT_EQ(testkit::readFile("/data/ram_device_info"), image(default_para_ramlist.data(), 4096));
+    EXPECT_EQ(p->ramU16(kSpliceMode), 4);
+}
+
+TEST_F(StoreTest, ShortParameterFileIsRefusedAndFactoryValuesLoad) {
+    std::string shortFile = image(default_para_ramlist.data(), 102);
+    shortFile[2] = 3;  // language 3 in the part that is there
+    testkit::writeFile("/data/ram_device_info", shortFile);
+    const size_t log = logSize();
+    VlxRamPara* p = start();
+    EXPECT_GT(logSize(), log);
+    EXPECT_EQ(p->ram_para[kLanguage], 0);
+    EXPECT_EQ(p->ramU16(kBrightness), 100);
+    EXPECT_EQ(p->ramU16(kLedWidth), 1920);
+    EXPECT_EQ(testkit::readFile("/data/ram_device_info").size(), 4096u);
+}
+
+TEST_F(StoreTest, StartupClearsRunTimeStateWhateverTheFileHeld) {
+    std::string f = image(default_para_ramlist.data(), 4096);
+    auto put = [&f](unsigned a, uint16_t v) {
+        f[2 + a - 0x300] = char(v & 0xFF);
+        f[3 + a - 0x300] = char(v >> 8);
+    };
+    put(kScreenState, 1);
+    put(kCurrentMode, 3);
+    put(kTestPattern, 5);
+    put(kModeSaveRequest, 0x0102);
+    put(kFadeTable, 0x1234);
+    put(kFadeTable + 0x3E, 0x0000);
+    put(kLanguage, 4);
+    testkit::writeFile("/data/ram_device_info", f);
+    VlxRamPara* p = start();
+    EXPECT_EQ(p->ramU16(kScreenState), 0);
+    EXPECT_EQ(p->ramU16(kCurrentMode), 0);
+    EXPECT_EQ(p->ramU16(kTestPattern), 0);
+    EXPECT_EQ(p->ramU16(kModeSaveRequest), 0x0002);
+    EXPECT_EQ(p->ramU16(kFadeTable), 0x123C);
+    EXPECT_EQ(p->ramU16(kFadeTable + 0x3E), 60);
+    EXPECT_EQ(g_language, 4);
+    EXPECT_EQ(std::memcmp(p->ram_para, p->ram_para_shadow, kRamSize), 0);
+}
+
+// ---------------------------------------------------------------- protocol writes
+
+TEST_F(StoreTest, RamWriteBeyondEndIsRefused) {
+    VlxRamPara* p = start();
+    unsigned char data[16];
+    std::memset(data, 0x5A, sizeof data);
+    const std::string before = image(p->ram_para, kRamSize);
+    EXPECT_EQ(VlxRamPara::VlxRamParaDeal(data, 16, 0xFF8), 1);
+    EXPECT_EQ(VlxRamPara::VlxRamParaDeal(data, 1, 0x1000), 1);
+    EXPECT_EQ(VlxRamPara::VlxRamParaDeal(data, 16, 0xFFFFFFF8u), 1);  // no wrap-around
+    EXPECT_EQ(image(p->ram_para, kRamSize), before);
+    EXPECT_EQ(VlxRamPara::VlxRamParaDeal(data, 8, 0xFF8), 0);
+    EXPECT_EQ(p->ram_para[0xFFF], 0x5A);
+    EXPECT_EQ(VlxRamPara::VlxRamParaDeal(data, 0, 0x1000), 0);
+}
+
+TEST_F(StoreTest, ModeWritePastSlotOrToUnknownSlotIsRefused) {
+    VlxRamPara* p = start();
+    unsigned char data[4] = {1, 2, 3, 4};
+    EXPECT_EQ(VlxRamPara::VlxModeUserRamParaDeal(data, 4, 0x1FFE), 0);
+    EXPECT_EQ(p->mode_para[0][0xFFE], 1);
+    EXPECT_EQ(p->mode_para[0][0x1001], 4);  // bytes 4096..4097 of the 4098-byte slot
+    EXPECT_EQ(VlxRamPara::VlxModeUserRamParaDeal(data, 4, 0x1FFF), 1);
+    EXPECT_EQ(VlxRamPara::VlxModeUserRamParaDeal(data, 1, 0x0FFF), 1);
+    EXPECT_EQ(VlxRamPara::VlxModeUserRamParaDeal(data, 1, 0x11000), 1);
+    EXPECT_EQ(VlxRamPara::VlxModeUserRamParaDeal(data, 1, 0x101000), 1);  // slot bits alias slot 1
+    EXPECT_EQ(VlxRamPara::VlxModeUserRamParaDeal(data, 2, 0x10000), 0);
+    EXPECT_EQ(p->mode_para[15][0], 1);
+    EXPECT_EQ(p->mode_para[15][1], 2);
+}
+
+// ---------------------------------------------------------------- crops and sources
+
+TEST_F(StoreTest, EmptyCropTableHasNoCropsAndOfferIdOne) {
+    VlxRamPara* p = start();
+    for (int i = 0; i < kCropEntries; ++i) setCrop(p, i, 0);
+    VlxRamPara::VlxCropSourceInit();
+    for (int s = 0; s < 6; ++s) {
+        EXPECT_EQ(VlxRamPara::VlxGetCropID(s, 1), 0);
+        EXPECT_EQ(VlxRamPara::VlxAddCropID(s), 1);
+        EXPECT_EQ(VlxRamPara::VlxGetSourceNum(s, 40), 0);
+    }
+    // factory entries "source 2, not in use" count for nothing either
+    p = restart();
+    EXPECT_EQ(VlxRamPara::VlxGetSourceNum(2, 40), 0);
+}
+
+TEST_F(StoreTest, NthCropFollowsIdOrderAndLowestFreeIdIsOffered) {
+    VlxRamPara* p = start();
+    for (int i = 0; i < kCropEntries; ++i) setCrop(p, i, 0);
+    setCrop(p, 0, cropWord(2, 4));
+    setCrop(p, 3, cropWord(2, 1));
+    setCrop(p, 7, cropWord(2, 2), 5, 6, 7, 8);
+    VlxRamPara::VlxCropSourceInit();
+    EXPECT_EQ(VlxRamPara::VlxGetCropID(2, 3), 4);
+    EXPECT_EQ(VlxRamPara::VlxGetCropID(2, 4), 0);
+    EXPECT_EQ(VlxRamPara::VlxGetCropID(2, 0), 0);
+    EXPECT_EQ(VlxRamPara::VlxAddCropID(2), 3);
+    EXPECT_EQ(VlxRamPara::VlxGetSourceNum(2, 40), 3);
+    EXPECT_EQ(VlxRamPara::VlxGetSourceNum(2, 4), 2);
+    EXPECT_EQ(VlxRamPara::VlxGetSourceNum(2, 1000), 3);  // count beyond the table is clamped
+    CROP_PARA c;
+    int index = -1;
+    VlxRamPara::VlxGetCropPara(2, 2, &c, &index);
+    EXPECT_EQ(index, 7);
+    EXPECT_EQ(c.key, cropWord(2, 2));
+    EXPECT_EQ(c.x, 5);
+    EXPECT_EQ(c.height, 8);
+    CROP_PARA untouched;
+    untouched.x = 77;
+    VlxRamPara::VlxGetCropPara(2, 9, &untouched, &index);
+    EXPECT_EQ(index, 40);
+    EXPECT_EQ(untouched.x, 77);
+}
+
+TEST_F(StoreTest, CropAddChangeDeleteKeepBitmapRight) {
+    VlxRamPara* p = start();
+    for (int i = 0; i < kCropEntries; ++i) setCrop(p, i, 0, 1, 1, 1, 1);
+    VlxRamPara::VlxCropSourceInit();
+    CROP_PARA c;
+    c.x = 10;
+    c.y = 20;
+    c.width = 300;
+    c.height = 400;
+    EXPECT_EQ(VlxRamPara::VlxAddNewCrop(3, &c), 1);
+    EXPECT_EQ(c331_manage::update_flag, 1);
+    EXPECT_EQ(VlxRamPara::VlxAddNewCrop(3, &c), 1);
+    VlxRamPara::VlxCropSourceInit();
+    EXPECT_EQ(p->ramU16(kCropTable), cropWord(3, 1));
+    EXPECT_EQ(p->ramU16(kCropTable + 10), cropWord(3, 2));
+    EXPECT_EQ(p->ramU16(kCropTable + 6), 300);
+    EXPECT_EQ(g_cut_source_state[15], 0x03);  // input 3 owns bits 120.. = byte 15
+
+    CROP_PARA changed;
+    changed.x = 1;
+    changed.y = 2;
+    changed.width = 3;
+    changed.height = 4;
+    VlxRamPara::VlxSetCropPara(3, 2, &changed);
+    EXPECT_EQ(p->ramU16(kCropTable + 10), cropWord(3, 2));
+    EXPECT_EQ(p->ramU16(kCropTable + 12), 1);
+    EXPECT_EQ(p->ramU16(kCropTable + 18), 4);
+
+    c331_manage::update_flag = 0;
+    VlxRamPara::VlxDeleteCrop(3, 1);
+    EXPECT_EQ(c331_manage::update_flag, 1);
+    EXPECT_EQ(p->ramU16(kCropTable), 0);
+    EXPECT_EQ(p->ramU16(kCropTable + 6), 300);  // rectangle stays
+    VlxRamPara::VlxCropSourceInit();
+    EXPECT_EQ(g_cut_source_state[15], 0x02);
+    EXPECT_EQ(VlxRamPara::VlxGetCropID(3, 1), 2);
+
+    // re-adding takes the lowest free entry and the lowest free id
+    EXPECT_EQ(VlxRamPara::VlxAddNewCrop(3, &c), 1);
+    EXPECT_EQ(p->ramU16(kCropTable), cropWord(3, 1));
+    VlxRamPara::VlxCropSourceInit();
+    EXPECT_EQ(g_cut_source_state[15], 0x03);
+}
+
+TEST_F(StoreTest, FullCropTableTakesNoMoreAndUsedIdsAreNotRepeated) {
+    VlxRamPara* p = start();
+    for (int i = 0; i < kCropEntries; ++i) setCrop(p, i, cropWord(i % 6, i / 6 + 1));
+    VlxRamPara::VlxCropSourceInit();
+    CROP_PARA c;
+    const std::string before = image(p->ram_para, kRamSize);
+    EXPECT_EQ(VlxRamPara::VlxAddNewCrop(0, &c), 0);
+    EXPECT_EQ(image(p->ram_para, kRamSize), before);
+    // a PC write since the last rebuild does not lead to a duplicate id
+    for (int i = 0; i < kCropEntries; ++i) setCrop(p, i, 0);
+    setCrop(p, 5, cropWord(1, 1));
+    EXPECT_EQ(VlxRamPara::VlxAddNewCrop(1, &c), 1);
+    EXPECT_EQ(p->ramU16(kCropTable), cropWord(1, 2));
+}
+
+TEST_F(StoreTest, HostileCropEntriesAndIndexesStayInBounds) {
+    VlxRamPara* p = start();
+    for (int i = 0; i < kCropEntries; ++i) setCrop(p, i, 0xFFFF);  // input 255, id 128
+    setCrop(p, 0, 0x8006);                                          // input 6
+    setCrop(p, 1, uint16_t(0x8000 | (40 << 8) | 1));                // id 41
+    setCrop(p, 2, cropWord(5, 40));                                 // last legal bit
+    VlxRamPara::VlxCropSourceInit();
+    EXPECT_EQ(g_cut_source_state[29], 0x80);
+    for (int b = 0; b < 29; ++b) EXPECT_EQ(g_cut_source_state[b], 0) << b;
+    EXPECT_EQ(VlxRamPara::VlxGetCropID(5, 1), 40);
+    EXPECT_EQ(VlxRamPara::VlxGetCropID(-1, 1), 0);
+    EXPECT_EQ(VlxRamPara::VlxGetCropID(6, 1), 0);
+    EXPECT_EQ(VlxRamPara::VlxAddCropID(200), 0);
+    CROP_PARA c;
+    EXPECT_EQ(VlxRamPara::VlxAddNewCrop(9, &c), 0);
+    int index = 0;
+    VlxRamPara::VlxGetCropPara(100, 1, &c, &index);
+    EXPECT_EQ(index, 40);
+
+    // a window pointing at crop index 200 or at an entry of input 255
+    p->setRamU16(windowField(0, kWinSource), 0x80C8);
+    short isCrop = 0;
+    char cropIndex = 0;
+    EXPECT_EQ(VlxRamPara::VlxGetImageSource(p->ram_para, 0, &isCrop, &cropIndex, 0), 0);
+    EXPECT_EQ(isCrop, 1);
+    p->setRamU16(windowField(0, kWinSource), 0x8003);
+    EXPECT_EQ(VlxRamPara::VlxGetImageSource(p->ram_para, 0, &isCrop, &cropIndex, 0), 0);
+    EXPECT_EQ(VlxRamPara::VlxGetImageSource(p->ram_para, 200, &isCrop, &cropIndex, 0), 0);
+
+    const std::string before = image(p->ram_para, kRamSize);
+    VlxRamPara::VlxSetImageSource(0, 1, 16);
+    VlxRamPara::VlxSetImageSource(0, 9, 0);
+    VlxRamPara::VlxSetEDIDPara(6, 1, 1, 1);
+    VlxRamPara::VlxSetEDIDPara(-1, 1, 1, 1);
+    EXPECT_EQ(image(p->ram_para, kRamSize), before);
+    EXPECT_EQ(VlxRamPara::VlxUserModeSaved(16), 0);
+    EXPECT_EQ(VlxRamPara::mode_file_deal(16, 0), 0);
+    EXPECT_EQ(VlxRamPara::mode_file_deal(-1, 1), 0);
+    EXPECT_EQ(VlxRamPara::mode_file_write(16, 0), 0);
+}
+
+TEST_F(StoreTest, WindowSourceFollowsCropOrFallsBackToInputZero) {
+    VlxRamPara* p = start();
+    for (int i = 0; i < kCropEntries; ++i) setCrop(p, i, 0);
+    setCrop(p, 4, cropWord(3, 1));
+    VlxRamPara::VlxCropSourceInit();
+    p->setRamU16(kCurrentMode, 5);
+    std::memcpy(p->ram_para_shadow, p->ram_para, kRamSize);
+
+    VlxRamPara::VlxSetImageSource(1, 3, 2);
+    EXPECT_EQ(p->ramU16(windowField(2, kWinSource)), 0x8004);
+    EXPECT_EQ(p->ramU16(kCurrentMode), 0);  // no longer the recalled mode
+    EXPECT_EQ(c331_manage::update_flag, 1);
+    short isCrop = 0;
+    char index = 0;
+    EXPECT_EQ(VlxRamPara::VlxGetImageSource(p->ram_para, 2, &isCrop, &index, 0), 3);
+    EXPECT_EQ(isCrop, 1);
+    EXPECT_EQ(index, 4);
+
+    VlxRamPara::VlxSetImageSource(2, 3, 2);  // input 3 has one crop only
+    EXPECT_EQ(p->ramU16(windowField(2, kWinSource)), 0);
+    VlxRamPara::VlxSetImageSource(0, 5, 2);
+    EXPECT_EQ(VlxRamPara::VlxGetImageSource(p->ram_para, 2, &isCrop, &index, 0), 5);
+    EXPECT_EQ(isCrop, 0);
+
+    // current mode changed since the last save: left alone
+    p->setRamU16(kCurrentMode, 7);
+    VlxRamPara::VlxSetImageSource(0, 1, 0);
+    EXPECT_EQ(p->ramU16(kCurrentMode), 7);
+}
+
+TEST_F(StoreTest, ImageSourceOfModeCopyReadsThatCopysCropTable) {
+    VlxRamPara* p = start();
+    unsigned char* copy = p->mode_para[3] + 2;  // copy of RAM 0x380..
+    VlxRamPara::setU16(copy, windowField(1, kWinSource) - kModeStart, 0x8007);
+    VlxRamPara::setU16(copy, kCropTable + 70 - kModeStart, cropWord(4, 1));
+    setCrop(p, 7, cropWord(1, 1));  // the live RAM says something else
+    short isCrop = 0;
+    char index = 0;
+    EXPECT_EQ(VlxRamPara::VlxGetImageSource(copy, 1, &isCrop, &index, 1), 4);
+    EXPECT_EQ(isCrop, 1);
+    EXPECT_EQ(index, 7);
+}
+
+TEST_F(StoreTest, EdidParametersAreWrittenUnderHandOver) {
+    VlxRamPara* p = start();
+    VlxRamPara::VlxSetEDIDPara(5, 1280, 720, 50);
+    EXPECT_EQ(p->ramU16(kEdidPara + 30), 1280);
+    EXPECT_EQ(p->ramU16(kEdidPara + 32), 720);
+    EXPECT_EQ(p->ramU16(kEdidPara + 34), 50);
+    EXPECT_EQ(c331_manage::update_flag, 1);
+    EXPECT_EQ(pthread_mutex_trylock(&c331_manage::manage_mutex), 0);  // released again
+    pthread_mutex_unlock(&c331_manage::manage_mutex);
+}
+
+TEST_F(StoreTest, LanguageAndModeIndexReadTheLowByteAndU16) {
+    VlxRamPara* p = start();
+    p->setRamU16(kLanguage, 0x0102);
+    p->setU16(p->ram_para_shadow, kLanguage, 0x0002);
+    EXPECT_EQ(VlxRamPara::VlxLanguageChanged(), 1);
+    EXPECT_EQ(g_language, 2);
+    std::memcpy(p->ram_para_shadow, p->ram_para, kRamSize);
+    EXPECT_EQ(VlxRamPara::VlxLanguageChanged(), 0);
+    p->setRamU16(kCurrentMode, 16);
+    EXPECT_EQ(VlxRamPara::VlxGetCurrentModeIndex(), 16);
+    p->setRamU16(kCurrentMode, 17);
+    EXPECT_EQ(VlxRamPara::VlxGetCurrentModeIndex(), 0);
+}
+
+TEST_F(StoreTest, NearestSavedModeWrapsAround) {
+    VlxRamPara* p = start();
+    EXPECT_EQ(VlxRamPara::VlxUserModeIndex(0, 1), 256);
+    p->mode_para[2][0] = p->mode_para[2][1] = 0xAA;
+    p->mode_para[14][0] = p->mode_para[14][1] = 0xAA;
+    EXPECT_EQ(VlxRamPara::VlxUserModeIndex(2, 1), 14);
+    EXPECT_EQ(VlxRamPara::VlxUserModeIndex(14, 1), 2);
+    EXPECT_EQ(VlxRamPara::VlxUserModeIndex(2, 0), 14);
+    EXPECT_EQ(VlxRamPara::VlxUserModeIndex(2, 2), 2);
+    EXPECT_EQ(VlxRamPara::VlxUserModeIndex(2, 3), 256);
+}

@@ -1,0 +1,8 @@
+#include "ui/shell/my_lineedit.h"
+
+My_lineEdit::My_lineEdit(QWidget* parent) : QLineEdit(parent) {}
+
+void My_lineEdit::mousePressEvent(QMouseEvent* event) {
+    QLineEdit::mousePressEvent(event);
+    emit send_show(text());
+}

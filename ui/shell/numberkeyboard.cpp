@@ -1,0 +1,110 @@
+#include "ui/shell/numberkeyboard.h"
+
+#include <QMetaObject>
+#include <QPushButton>
+
+#include "core/logMsg.h"
+#include "ui/shell/panel_style.h"
+#include "ui_numberkeyboard.h"
+
+namespace {
+constexpr int kShortTitleLength = 4;
+constexpr int kShortTitlePixels = 18;
+constexpr int kTitlePixels = 25;
+constexpr int kValuePixels = 30;
+constexpr int kKeyPixels = 28;
+}  // namespace
+
+NumberKeyboard::NumberKeyboard(QWidget* parent) : QDialog(parent), ui(new Ui::NumberKeyboard) {
+    ui->setupUi(this);
+    setWindowFlags(Qt::Dialog | Qt::FramelessWindowHint);
+    setGeometry(panel_style::kKeypadX, 0, panel_style::kKeypadWidth, panel_style::kScreenHeight);
+
+    QPushButton* digits[10] = {ui->Button_0, ui->Button_1, ui->Button_2, ui->Button_3, ui->Button_4,
+                               ui->Button_5, ui->Button_6, ui->Button_7, ui->Button_8, ui->Button_9};
+    for (int d = 0; d < 10; ++d) {
+        digits[d]->setFont(panel_style::panelFont(kKeyPixels));
+        connect(digits[d], &QPushButton::clicked, this, [this, d] { pressDigit(d); });
+    }
+    ui->Button_delete->setFont(panel_style::panelFont(kKeyPixels));
+    ui->Button_ok->setFont(panel_style::panelFont(kKeyPixels));
+    ui->Button_close->setFont(panel_style::panelFont(kTitlePixels));
+    ui->label_value->setFont(panel_style::panelFont(kValuePixels));
+    ui->label_title->setFont(panel_style::panelFont(kTitlePixels));
+}
+
+NumberKeyboard::~NumberKeyboard() {
+    delete ui;
+}
+
+void NumberKeyboard::label_show(const QString& title, const QString& value, QObject* requester) {
+    ui->label_title->setText(title);
+    ui->label_title->setFont(
+        panel_style::panelFont(title.size() == kShortTitleLength ? kShortTitlePixels : kTitlePixels));
+    value_ = value;
+    typed_.clear();
+    hasTyped_ = false;
+    requester_ = requester;
+    refresh();
+}
+
+QString NumberKeyboard::shownText() const {
+    return hasTyped_ ? typed_ : value_;
+}
+
+QString NumberKeyboard::title() const {
+    return ui->label_title->text();
+}
+
+void NumberKeyboard::pressDigit(int digit) {
+    if (digit < 0 || digit > 9) return;
+    hasTyped_ = true;
+    // Leading zeros are dropped; a lone zero stays so that 0 can be typed.
+    if (typed_ == QLatin1String("0"))
+        typed_ = QString::number(digit);
+    else
+        typed_.append(QChar('0' + digit));
+    refresh();
+}
+
+void NumberKeyboard::pressDelete() {
+    hasTyped_ = true;
+    typed_.chop(1);
+    refresh();
+}
+
+void NumberKeyboard::on_Button_delete_clicked() {
+    pressDelete();
+}
+
+void NumberKeyboard::on_Button_ok_clicked() {
+    const QString text = shownText();
+    QPointer<QObject> target = requester_;
+    requester_ = nullptr;
+    emit sendKeyBoardUIDataToLineEdit(text);
+    if (target) {
+        // Queued: the screen acts once the keypad's modal run has ended, so it may
+        // open a screen or the keypad again.
+        if (!QMetaObject::invokeMethod(target, "confirmString", Qt::QueuedConnection, Q_ARG(QString, text)))
+            writeLogMsg(LOG_ERROR, std::string("keypad: requester has no confirmString slot: ") +
+                                       target->metaObject()->className());
+    } else {
+        writeLogMsg(LOG_WARNING, "keypad: OK without a live requester, result dropped");
+    }
+    accept();
+}
+
+void NumberKeyboard::on_Button_close_clicked() {
+    requester_ = nullptr;
+    reject();
+}
+
+void NumberKeyboard::hideEvent(QHideEvent* event) {
+    // Hidden by the idle return or closed: the request is over.
+    requester_ = nullptr;
+    QDialog::hideEvent(event);
+}
+
+void NumberKeyboard::refresh() {
+    ui->label_value->setText(shownText());
+}

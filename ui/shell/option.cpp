@@ -1,0 +1,116 @@
+#include "ui/shell/option.h"
+
+#include <QMutexLocker>
+#include <QPointer>
+#include <QPushButton>
+
+#include "core/global.h"
+#include "core/logMsg.h"
+#include "core/utils.h"
+#include "core/vlxrampara.h"
+#include "ui/shell/mainwindow.h"
+#include "ui/shell/numberkeyboard.h"
+#include "ui/shell/panel_style.h"
+#include "ui/shell/shell_globals.h"
+#include "ui_option.h"
+
+using panel_style::langText;
+
+namespace {
+constexpr const char* kTileStyle =
+    "background-color: #212435;color: rgb(255, 255, 255);border:1px solid rgb(133, 129, 153);border-radius:8px;";
+constexpr const char* kNoLayoutCode = "No";
+}  // namespace
+
+Option::Option(QWidget* parent) : QDialog(parent), ui(new Ui::Option) {
+    ui->setupUi(this);
+    setFixedSize(panel_style::kScreenWidth, panel_style::kScreenHeight);
+    ui->Button_back->setText(QString());
+    panel_style::setIcon(ui->Button_back, panel_style::kIconBack, panel_style::kBackIconSize);
+    ui->label_title->setFont(panel_style::panelFont(26));
+    for (QPushButton* tile : {ui->output_set, ui->input_cut, ui->image_layout, ui->link_set, ui->image_quality,
+                              ui->AdvanceButton, ui->test_chart, ui->smart_mapping}) {
+        tile->setStyleSheet(kTileStyle);
+        tile->setFont(panel_style::panelFont(22));
+    }
+    language_changed();
+}
+
+Option::~Option() { delete ui; }
+
+void Option::language_changed() {
+    ui->label_title->setText(langText("系统设置", "Settings", "Настройки", "Cài đặt", "系統設置"));
+    ui->output_set->setText(langText("输出设置", "Output", "Выход", "Đầu ra", "輸出設置"));
+    ui->input_cut->setText(langText("输入裁剪", "Input crop", "Обрезка\nвхода", "Cắt đầu vào", "輸入裁剪"));
+    ui->image_layout->setText(langText("画面布局", "Layout", "Раскладка", "Bố cục", "畫面佈局"));
+    ui->link_set->setText(langText("网络设置", "Network", "Сеть", "Mạng", "網絡設置"));
+    ui->image_quality->setText(langText("画质调节", "Picture", "Изображение", "Hình ảnh", "畫質調節"));
+    ui->AdvanceButton->setText(langText("高级设置", "Advanced", "Дополни-\nтельно", "Nâng cao", "高級設置"));
+    ui->test_chart->setText(langText("测试画面", "Test pattern", "Тестовый\nшаблон", "Mẫu thử", "測試畫面"));
+    ui->smart_mapping->setText(
+        langText("智能映射", "Smart\nmapping", "Умное\nотображение", "Ánh xạ\nthông minh", "智能映射"));
+    ui->smart_mapping->setEnabled(true);
+}
+
+void Option::syncUpdate() {
+    if (VlxRamPara::p_vlxrampara_config && VlxRamPara::VlxLanguageChanged()) language_changed();
+}
+
+void Option::on_Button_back_clicked() {
+    // also reached from the idle return, possibly while a screen of this menu still runs
+    if (closing_) return;
+    closing_ = true;
+    setAttribute(Qt::WA_DeleteOnClose);
+    close();
+    if (g_option == this) g_option = nullptr;
+    if (g_mainwindow) g_mainwindow->language_changed();
+    g_page_focus = 1;
+}
+
+void Option::openScreen(const char* name, int focus) {
+    emit sig_open_screen(focus);
+    writeLogMsg(LOG_WARNING, std::string("settings screen ") + name + " is not part of this build");
+}
+
+void Option::on_output_set_clicked() { openScreen("output", 6); }
+void Option::on_input_cut_clicked() { openScreen("input crop", 7); }
+void Option::on_link_set_clicked() { openScreen("link", 10); }
+void Option::on_image_quality_clicked() { openScreen("picture quality", 11); }
+void Option::on_AdvanceButton_clicked() { openScreen("advanced", 12); }
+void Option::on_test_chart_clicked() { openScreen("test pattern", 16); }
+
+void Option::on_smart_mapping_clicked() {
+    if (!ui->smart_mapping->isEnabled()) return;
+    openScreen("smart mapping", 24);
+}
+
+bool Option::layoutCodeRequired() {
+    QMutexLocker lock(&Utils::_settings_mutex);
+    return !g_imagelayoutpassword.isEmpty() && g_imagelayoutpassword != QLatin1String(kNoLayoutCode);
+}
+
+void Option::on_image_layout_clicked() {
+    if (!layoutCodeRequired()) {
+        openImageLayout();
+        return;
+    }
+    if (!g_numberkeyboard) return;
+    awaiting_code_ = true;
+    g_numberkeyboard->label_show(QStringLiteral("key"), QStringLiteral("**********"), this);
+    g_numberkeyboard->exec();
+    // the result arrives through confirmString; this menu may be gone by now
+}
+
+void Option::confirmString(QString value) {
+    // only the answer to this menu's own question counts as an access code
+    if (!awaiting_code_) return;
+    awaiting_code_ = false;
+    QString code;
+    {
+        QMutexLocker lock(&Utils::_settings_mutex);
+        code = g_imagelayoutpassword;
+    }
+    if (value == code) openImageLayout();
+}
+
+void Option::openImageLayout() { openScreen("layout", 9); }

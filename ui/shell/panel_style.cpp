@@ -1,0 +1,116 @@
+#include "ui/shell/panel_style.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QDialog>
+#include <QFont>
+#include <QFrame>
+#include <QLabel>
+#include <QListView>
+#include <QPixmap>
+#include <QPushButton>
+#include <QVariant>
+
+#include "core/global.h"
+
+namespace panel_style {
+
+namespace {
+const char* const kImageProperty = "vlxImage";
+}
+
+QString langText(const char* zh, const char* en, const char* ru, const char* vi, const char* tw) {
+    switch (g_language.load()) {
+    case 0: return QString::fromUtf8(zh);
+    case 2: return QString::fromUtf8(ru);
+    case 3: return QString::fromUtf8(vi);
+    case 4: return QString::fromUtf8(tw);
+    default: return QString::fromUtf8(en);
+    }
+}
+
+QFont panelFont(int pixelSize) {
+    QFont font(QString::fromLatin1(kFontFamily));
+    if (pixelSize > 0) font.setPixelSize(pixelSize);
+    return font;
+}
+
+void installPanelFont(QApplication* app) {
+    QFont::insertSubstitution(QString::fromLatin1(kFontFamily), QString::fromLatin1(kCjkFontFamily));
+    if (app) app->setFont(panelFont());
+}
+
+void prepareScreen(QDialog* dialog) {
+    dialog->resize(kScreenWidth, kScreenHeight);
+    dialog->setStyleSheet(QString::fromLatin1(kScreenStyle));
+}
+
+void useListView(QComboBox* combo) {
+    combo->setView(new QListView(combo));
+}
+
+QPushButton* makeButton(QWidget* parent, const QString& objectName, const QRect& geometry, const QString& style,
+                        const QString& text) {
+    auto* button = new QPushButton(text, parent);
+    button->setObjectName(objectName);
+    button->setGeometry(geometry);
+    button->setFlat(true);
+    button->setFocusPolicy(Qt::NoFocus);
+    button->setStyleSheet(style);
+    return button;
+}
+
+QPushButton* makeBackButton(QWidget* parent) {
+    auto* button = makeButton(parent, QStringLiteral("Button_back"), kBackButtonRect, QString());
+    setIcon(button, QString::fromLatin1(kIconBack), kBackIconSize);
+    return button;
+}
+
+QLabel* makeLabel(QWidget* parent, const QString& objectName, const QRect& geometry, const QString& text,
+                  int pixelSize) {
+    auto* label = new QLabel(text, parent);
+    label->setObjectName(objectName);
+    label->setGeometry(geometry);
+    label->setStyleSheet(QString::fromLatin1(kWhiteText));
+    if (pixelSize > 0) label->setFont(panelFont(pixelSize));
+    return label;
+}
+
+QFrame* makeFrame(QWidget* parent, const QString& objectName, const QRect& geometry, const QString& style) {
+    auto* frame = new QFrame(parent);
+    frame->setObjectName(objectName);
+    frame->setGeometry(geometry);
+    frame->setStyleSheet(style);
+    return frame;
+}
+
+QLabel* makeInUseDot(QWidget* parent, int x, int y) {
+    auto* dot = new QLabel(parent);
+    dot->setObjectName(QStringLiteral("label_in_use"));
+    dot->setGeometry(x, y, kInUseDotSize, kInUseDotSize);
+    dot->setStyleSheet(QString::fromLatin1(kInUseDotStyle));
+    return dot;
+}
+
+void setIcon(QPushButton* button, const QString& resource, const QSize& size) {
+    button->setIcon(QIcon(resource));
+    button->setIconSize(size);
+    button->setProperty(kImageProperty, resource);
+}
+
+void setPicture(QLabel* label, const QString& resource, bool scaled) {
+    label->setPixmap(QPixmap(resource));
+    label->setScaledContents(scaled);
+    label->setProperty(kImageProperty, resource);
+}
+
+void clearPicture(QLabel* label) {
+    label->clear();
+    label->setProperty(kImageProperty, QVariant());
+}
+
+QString imageOf(const QWidget* widget) {
+    return widget ? widget->property(kImageProperty).toString() : QString();
+}
+
+}  // namespace panel_style

@@ -1,0 +1,92 @@
+#pragma once
+// Look of the front panel (800 x 480 LCD) and the small factories every screen
+// uses for the widgets it builds at run time.
+#include <QRect>
+#include <QSize>
+#include <QString>
+
+class QApplication;
+class QComboBox;
+class QDialog;
+class QFont;
+class QFrame;
+class QLabel;
+class QPushButton;
+class QWidget;
+
+namespace panel_style {
+
+constexpr int kScreenWidth = 800;
+constexpr int kScreenHeight = 480;
+// The keypad occupies the right strip of the panel.
+constexpr int kKeypadX = 420;
+constexpr int kKeypadWidth = 380;
+
+// Latin, Cyrillic and Vietnamese come from the first family, Han from the second.
+constexpr const char* kFontFamily = "DejaVu Sans";
+constexpr const char* kCjkFontFamily = "Noto Sans CJK SC";
+
+constexpr const char* kScreenStyle = "background-color: rgb(16, 16, 28);";
+constexpr const char* kWhiteText = "color: rgb(255, 255, 255);";
+constexpr const char* kPageFrameStyle = "border:1px solid rgb(133, 129, 153);";
+constexpr const char* kInputFieldStyle =
+    "color: rgb(255, 255, 255);\nbackground-color: rgb(33, 36, 53);\nborder:1px solid rgb(255, 255, 255);";
+constexpr const char* kInUseDotStyle = "background-color:#00D65B;border:0px groove gray;border-radius:7px;";
+constexpr int kInUseDotSize = 14;
+
+// Tab and tile columns: highlighted / plain.
+constexpr const char* kTabOnStyle = "background-color:#4777FF;color:#FFFFFF";
+constexpr const char* kTabOffStyle = "background-color:#10101C;color:#FFFFFF";
+// Framed buttons: highlighted / plain.
+constexpr const char* kFramedOnStyle =
+    "background-color: #4777FF;color: rgb(255, 255, 255);border:1px solid rgb(255, 255, 255);";
+constexpr const char* kFramedOffStyle = "color: rgb(255, 255, 255);border:1px solid rgb(255, 255, 255);";
+
+// Rich-text words, filled with QString::arg.
+constexpr const char* kGreenWord = "<font color = #00FF00 >%1</font>";
+constexpr const char* kRedWord = "<font color = #FF0000 >%1</font>";
+constexpr const char* kWhiteWord = "<font color = #FFFFFF >%1</font>";
+
+constexpr const char* kIconBack = ":/png/back.png";
+constexpr const char* kIconChecked = ":/png/checked.png";
+constexpr const char* kIconUnchecked = ":/png/unchecked.png";
+constexpr const char* kIconSwitchOn = ":/png/button_on.png";
+constexpr const char* kIconSwitchOff = ":/png/button_off.png";
+
+const QRect kBackButtonRect(11, 11, 50, 50);
+const QSize kBackIconSize(32, 32);
+
+// Text for the current g_language: 0 simplified Chinese, 2 Russian, 3 Vietnamese,
+// 4 traditional Chinese, anything else English. Literals are UTF-8.
+QString langText(const char* zh, const char* en, const char* ru, const char* vi, const char* tw);
+
+// Panel font; pixelSize <= 0 keeps the default size.
+QFont panelFont(int pixelSize = 0);
+// Makes the panel font the application default and lets Han text fall back to the CJK family.
+void installPanelFont(QApplication* app);
+
+// 800 x 480, panel background, white text.
+void prepareScreen(QDialog* dialog);
+// Combo boxes take a fresh QListView so the item rules of their style sheet apply.
+void useListView(QComboBox* combo);
+
+// Flat, focus-less button as built at run time; the object name carries the index it stands for.
+QPushButton* makeButton(QWidget* parent, const QString& objectName, const QRect& geometry,
+                        const QString& style = QString::fromLatin1(kTabOffStyle), const QString& text = QString());
+// Back button of every screen: 50 x 50 at 11, 11 with the back icon at 32 x 32.
+QPushButton* makeBackButton(QWidget* parent);
+QLabel* makeLabel(QWidget* parent, const QString& objectName, const QRect& geometry, const QString& text = QString(),
+                  int pixelSize = 0);
+QFrame* makeFrame(QWidget* parent, const QString& objectName, const QRect& geometry,
+                  const QString& style = QString::fromLatin1(kPageFrameStyle));
+// Green in-use dot, 14 x 14 with its top-left corner at x, y.
+QLabel* makeInUseDot(QWidget* parent, int x, int y);
+
+// Icon and picture setters remember the resource path in the property "vlxImage",
+// so a screen (and its tests) can tell which picture is on a widget.
+void setIcon(QPushButton* button, const QString& resource, const QSize& size);
+void setPicture(QLabel* label, const QString& resource, bool scaled = true);
+void clearPicture(QLabel* label);
+QString imageOf(const QWidget* widget);
+
+}  // namespace panel_style

@@ -1,0 +1,66 @@
+#include "ui/shell/screen_text.h"
+
+#include <QFontMetrics>
+#include <QWidget>
+
+#include "core/alias.h"
+#include "core/vlxrampara.h"
+#include "ui/shell/panel_style.h"
+
+using panel_style::langText;
+
+namespace screen_text {
+
+namespace {
+QString elided(const std::string& name, const QWidget* widget, int width) {
+    const QString text = QString::fromStdString(name);
+    if (!widget) return text;
+    return QFontMetrics(widget->font()).elidedText(text, Qt::ElideRight, width, Qt::TextShowMnemonic);
+}
+}  // namespace
+
+Timing inputTiming(int port) {
+    Timing t;
+    const VlxRamPara* ram = VlxRamPara::p_vlxrampara_config;
+    if (!ram || port < 0 || port >= vlxram::kInputs) return t;
+    const unsigned base = vlxram::kInputTiming + vlxram::kInputTimingSize * unsigned(port);
+    t.width = ram->ramU16(base);
+    t.height = ram->ramU16(base + 2);
+    t.rate = ram->ram_para[base + 4];
+    return t;
+}
+
+QString timingText(const Timing& t) {
+    if (!t.present()) return noSignal();
+    return QStringLiteral("%1x%2@%3Hz").arg(t.width).arg(t.height).arg(t.rate);
+}
+
+QString portName(int port) {
+    switch (port) {
+    case 0: return QStringLiteral("EXT");
+    case 1: return QStringLiteral("DVI");
+    default: return QStringLiteral("HDMI%1").arg(port - 1);
+    }
+}
+
+QString inputName(int port, const QWidget* widget, int width) {
+    ALIAS_PARA alias;
+    if (get_json_alias_para(&alias, "source", port) == 1) return elided(alias.name, widget, width);
+    return portName(port);
+}
+
+QString userModeName(int slot, const QWidget* widget, int width) {
+    ALIAS_PARA alias;
+    if (get_json_alias_para(&alias, "usermode", slot) == 1) return elided(alias.name, widget, width);
+    return langText("模式%1", "Mode %1", "Режим %1", "Chế độ %1", "模式%1").arg(slot + 1);
+}
+
+QString noSignal() { return langText("无信号", "No signal", "Нет сигнала", "Không tín hiệu", "無信號"); }
+
+QString none() { return langText("无", "None", "Нет", "Không", "無"); }
+
+QString modePrefix() {
+    return langText("当前模式:", "Current mode:", "Текущий режим:", "Chế độ hiện tại:", "當前模式:");
+}
+
+}  // namespace screen_text
