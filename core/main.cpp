@@ -18,6 +18,8 @@
 
 int main(int argc, char* argv[]) {
     plat::initFromEnvironment();
+    // The data partition's folders exist on the device; a fresh simulated root gets them here.
+    for (const char* dir : {"/data/kavelkv/log", "/data/configs", "/data/modes"}) plat::makeDirs(dir);
     writeLogMsg(LOG_INFO, std::string("board: ") + plat::boardName() + ", root: " +
                               (plat::root().empty() ? "/" : plat::root()));
     if (plat::board() == plat::Board::Sim) plat::sim::startBoardControl();
@@ -28,6 +30,7 @@ int main(int argc, char* argv[]) {
 
     QApplication app(argc, argv);
     panel_style::installPanelFont(&app);
+    app.installEventFilter(lcd_touch::p_lcd_touch);
 
     g_mainwindow = new MainWindow;  // also builds the shared keypad
     g_lockwindow = new LockWindow;

@@ -3,7 +3,10 @@
 #include <fcntl.h>
 #include <linux/input.h>
 
+#include <QApplication>
 #include <QMetaObject>
+#include <QMouseEvent>
+#include <QWidget>
 
 #include <array>
 #include <cerrno>
@@ -45,8 +48,14 @@ int TouchEventSource::readTouches() {
     if (n == 0) return -1;  // the device went away
     int touches = 0;
     const size_t count = size_t(n) / sizeof(input_event);
-    for (size_t i = 0; i < count; ++i)
-        if (events[i].type != EV_SYN) ++touches;  // contact, release and movement all mean "in use"
+    for (size_t i = 0; i < count; ++i) {
+        const input_event& ev = events[i];
+        if (ev.type == EV_SYN) continue;
+        ++touches;  // contact, release and movement all mean "in use"
+        if (ev.type == EV_ABS && ev.code == ABS_X) x_ = ev.value;
+        if (ev.type == EV_ABS && ev.code == ABS_Y) y_ = ev.value;
+        if (ev.type == EV_KEY && ev.code == BTN_TOUCH && ev.value == 1 && onPress) onPress(x_, y_);
+    }
     return touches;
 }
 
@@ -109,6 +118,10 @@ void lcd_touch::startThread() {
 
 void lcd_touch::run() {
     TouchEventSource source;
+    if (plat::board() == plat::Board::Sim)
+        source.onPress = [this](int x, int y) {
+            QMetaObject::invokeMethod(this, [x, y] { clickAt(x, y); }, Qt::QueuedConnection);
+        };
     bool reported = false;
     for (;;) {
         if (!source.isOpen() && !source.open()) {
@@ -127,6 +140,32 @@ void lcd_touch::run() {
         }
         plat::workerPace(1);
     }
+}
+
+void lcd_touch::clickAt(int x, int y) {
+    // Panel coordinates are relative to the home screen, which fills the panel.
+    const QPoint origin = g_mainwindow ? g_mainwindow->pos() : QPoint(0, 0);
+    const QPoint global = origin + QPoint(x, y);
+    QWidget* top = QApplication::activeModalWidget();
+    if (!top) top = QApplication::activePopupWidget();
+    if (!top) top = QApplication::topLevelAt(global);
+    if (!top && g_lockwindow && g_lockwindow->isVisible()) top = g_lockwindow;
+    if (!top && g_mainwindow && g_mainwindow->isVisible()) top = g_mainwindow;
+    if (!top) return;
+    QPoint local = top->mapFromGlobal(global);
+    QPointer<QWidget> target = top->childAt(local);
+    if (!target) target = top;
+    local = target->mapFromGlobal(global);
+    QMouseEvent press(QEvent::MouseButtonPress, local, global, Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(target, &press);
+    if (!target) return;  // the press closed the screen under it
+    QMouseEvent release(QEvent::MouseButtonRelease, local, global, Qt::LeftButton, Qt::NoButton, Qt::NoModifier);
+    QApplication::sendEvent(target, &release);
+}
+
+bool lcd_touch::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::MouseButtonPress) touched();
+    return QObject::eventFilter(watched, event);
 }
 
 // ---------------------------------------------------------------- idle return

@@ -22,10 +22,14 @@ public:
     void close();
     // Reads what is pending; the number of events that show a touch, -1 when the device failed.
     int readTouches();
+    // Called with the panel position of every contact (BTN_TOUCH down).
+    std::function<void(int x, int y)> onPress;
 
 private:
     const char* device_;
     int fd_ = -1;
+    int x_ = 0;
+    int y_ = 0;
 };
 
 // Screens the idle return closes. The shell knows none of their classes: each screen points
@@ -60,6 +64,14 @@ public:
 
     // The idle return, once per tick.
     void auto_timeout_back();
+
+    // The simulated board has no touch driver under Qt: a contact fed on its touch device
+    // is delivered here as a click at panel position (x, y), on the GUI thread.
+    static void clickAt(int x, int y);
+
+protected:
+    // Clicks in the window of a PC run count as touches too.
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     lcd_touch();
