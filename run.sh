@@ -11,7 +11,9 @@ cmake --build build -j "$(nproc)" || exit 1
 export VLX_BOARD=sim
 export VLX_ROOT="${VLX_ROOT:-$PWD/run/root}"
 mkdir -p "$VLX_ROOT"
-if [ -n "${DISPLAY:-}" ]; then
+if [ -n "${QT_QPA_PLATFORM:-}" ]; then
+  platform=()  # the caller chose the Qt platform
+elif [ -n "${DISPLAY:-}" ]; then
   platform=(-platform xcb)
 else
   port="${VLX_VNC_PORT:-5900}"
@@ -20,7 +22,7 @@ else
 fi
 echo "board-control channel: $VLX_ROOT/run/board.sock"
 while true; do
-  build/vlxH71N "${platform[@]}" "$@"
+  build/vlxH71N ${platform[@]+"${platform[@]}"} "$@"
   status=$?
   if [ "$status" -eq 42 ]; then
     echo "simulated board rebooted; starting the controller again"

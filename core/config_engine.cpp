@@ -22,14 +22,14 @@ const char* const kIniFile = "/data/configs/tcpip.ini";
 const char* const kLoaderFile = "/data/configs/led_load_config.ini";
 const char* const kNormalStart = "/data/app/vlxH71N -platform linuxfb";
 
-struct ItemSpec {
+struct ItemDef {
     const char* name;
     QVariant def;
     uint8_t isInteger;
 };
 
-const ItemSpec& itemSpec(int id) {
-    static const ItemSpec specs[ConfigItem::ItemCount] = {
+const ItemDef& itemDef(int id) {
+    static const ItemDef defs[ConfigItem::ItemCount] = {
         {"TcpPort", 5005, 1},
         {"UdpPort", 5008, 1},
         {"IPAddress", QStringLiteral("192.168.1.199"), 0},
@@ -48,7 +48,7 @@ const ItemSpec& itemSpec(int id) {
         {"VlxMaxPixel_UINT", 20971520, 1},
         {"usbupgradedir", QStringLiteral("VLX-H71"), 0},
     };
-    return specs[id];
+    return defs[id];
 }
 
 QString iniHostPath() { return QString::fromStdString(plat::path(kIniFile)); }
@@ -121,7 +121,7 @@ ConfigEngine::ConfigEngine() {
     Utils::system_mutex(QStringLiteral("chattr +S ") + QString::fromLatin1(kIniFile));
     _items.reserve(ConfigItem::ItemCount);
     for (int id = 0; id < ConfigItem::ItemCount; ++id) {
-        const ItemSpec& s = itemSpec(id);
+        const ItemDef& s = itemDef(id);
         _items.emplace_back(settings, QStringLiteral("config/") + QLatin1String(s.name),
                             ConfigItem::ConfigName(id), s.def, false, s.isInteger, file);
     }

@@ -72,7 +72,7 @@ void writeLogMsg(_LogType level, std::string text) {
     }
 
     const std::string file = plat::path(kLogFile);
-    std::FILE* f = std::fopen(file.c_str(), "a");
+    std::FILE* f = std::fopen(file.c_str(), "ae");  // e: not inherited by shell commands
     if (!f) return;  // no log partition: the entry is lost, nobody to tell
     std::fwrite(entry.data(), 1, entry.size(), f);
     std::fflush(f);

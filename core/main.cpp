@@ -5,6 +5,7 @@
 #include "core/config_engine.h"
 #include "core/global.h"
 #include "core/logMsg.h"
+#include "core/startup.h"
 #include "core/syncupdate.h"
 #include "core/vlxrampara.h"
 #include "platform/platform.h"
@@ -39,9 +40,7 @@ int main(int argc, char* argv[]) {
     g_lockwindow->move(g_mainwindow->pos());
     g_lockwindow->show();
 
-    const QPoint origin = g_mainwindow->pos();
-    if (g_numberkeyboard)
-        g_numberkeyboard->setGeometry(QRect(QPoint(origin.x() + 420, origin.y()), QPoint(origin.x() + 799, origin.y() + 479)));
+    if (g_numberkeyboard) g_numberkeyboard->setGeometry(keypadRectFor(g_mainwindow->pos()));
 
     g_timer = new QTimer;
     QObject::connect(g_timer, &QTimer::timeout, g_mainwindow.data(), &MainWindow::slot_update_timer_ticks);

@@ -1,20 +1,13 @@
 #include "core/omenu.h"
 
-#include <boost/property_tree/json_parser.hpp>
 #include <boost/property_tree/ptree.hpp>
-
-#include <QMutexLocker>
 
 #include <cstdio>
 #include <cstring>
-#include <fstream>
-#include <iterator>
-#include <sstream>
 
 #include "core/global.h"
+#include "core/json_file.h"
 #include "core/logMsg.h"
-#include "core/utils.h"
-#include "platform/platform.h"
 
 namespace pt = boost::property_tree;
 
@@ -22,26 +15,6 @@ OSD_LIST g_osd_list;
 
 namespace {
 const char* const kMenuFile = "/data/configs/omenu.json";
-constexpr int kMaxNesting = 32;
-
-bool nestingWithin(const std::string& text, int limit) {
-    int depth = 0;
-    bool inString = false;
-    for (size_t i = 0; i < text.size(); ++i) {
-        const char c = text[i];
-        if (inString) {
-            if (c == '\\') ++i;
-            else if (c == '"') inString = false;
-        } else if (c == '"') {
-            inString = true;
-        } else if (c == '{' || c == '[') {
-            if (++depth > limit) return false;
-        } else if (c == '}' || c == ']') {
-            --depth;
-        }
-    }
-    return true;
-}
 
 // get<> throws ptree_bad_path / ptree_bad_data for a missing key or a wrong type.
 void readText(const pt::ptree& m, OMENU_PARA& r) {
@@ -96,32 +69,8 @@ void get_json_omenu_para(const char* path, OSD_LIST* list) {
     list->menu[0].osd_count = 0;
     const bool isWorkingFile = std::strcmp(path, kMenuFile) == 0;
     pt::ptree root;
-    {
-        // The file transfer stores the menu under this mutex: never read it half-written.
-        QMutexLocker lock(&Utils::_file_deal_mutex);
-        std::ifstream in(plat::path(path), std::ios::binary);
-        if (!in) return;
-        const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-        in.close();
-        std::string error;
-        if (!nestingWithin(text, kMaxNesting)) {
-            error = "nesting too deep";
-        } else {
-            try {
-                std::istringstream ss(text);
-                pt::read_json(ss, root);
-            } catch (const pt::ptree_error& e) {
-                error = e.what();
-            }
-        }
-        if (!error.empty()) {
-            if (g_debugSwitch == 254) std::printf("json error: %s\n", error.c_str());
-            writeLogMsg(LOG_ERROR, std::string("menu file ") + path + " does not parse: " + error);
-            // Only the working file is removed; a mode's copy stays as it was saved.
-            if (isWorkingFile) Utils::system_mutex(QStringLiteral("rm -rf ") + QString::fromLatin1(kMenuFile));
-            return;
-        }
-    }
+    // Only the working file is removed when broken; a mode's copy stays as it was saved.
+    if (jsonfile::read(path, &root, isWorkingFile) != jsonfile::Read::Ok) return;
 
     OSD_LIST next = *list;
     int count = 0;
@@ -136,7 +85,9 @@ void get_json_omenu_para(const char* path, OSD_LIST* list) {
             int k = 0;
             for (const auto& m : menus) {
                 if (k == 3) break;
-                OMENU_PARA r;  // a record starts clean, so nothing of an older menu survives
+                // Fields this menu's type does not carry keep what an earlier read left;
+                // the list changes only once the whole file has been read.
+                OMENU_PARA r = next.menu[k];
                 if (k == 0) r.oact_count = active;
                 r.type = m.second.get<int>("type");
                 r.status = m.second.get<std::string>("status");

@@ -440,9 +440,14 @@ int VlxRamPara::VlxGetImageSource(unsigned char* block, unsigned char window, sh
         return word & 0xFF;
     }
     const int index = word & 0xFF;
+    if (index >= kCropEntries) {
+        // Names no table entry (PC-written RAM or an old mode): shown as input 0, and no
+        // caller is handed an index it would use to look past the table.
+        if (isCrop) *isCrop = 0;
+        return 0;
+    }
     if (isCrop) *isCrop = 1;
     if (cropIndex) *cropIndex = char(index);
-    if (index >= kCropEntries) return 0;
     const int input = getU16(block, cropEntry(index) - base) & 0xFF;
     return validInput(input) ? input : 0;
 }

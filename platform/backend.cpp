@@ -13,38 +13,28 @@ namespace {
 std::mutex g_backendMutex;
 std::unique_ptr<Sys> g_sys;
 std::unique_ptr<Shell> g_shell;
+
+// The backend in a slot, made for the board in force on first use.
+template <typename T, typename SimMake, typename DeviceMake>
+T& backend(std::unique_ptr<T>& slot, SimMake sim, DeviceMake device) {
+    std::lock_guard<std::mutex> lock(g_backendMutex);
+    if (!slot) slot = board() == Board::Sim ? sim() : device();
+    return *slot;
+}
+
+template <typename T>
+void replace(std::unique_ptr<T>& slot, std::unique_ptr<T> next) {
+    std::lock_guard<std::mutex> lock(g_backendMutex);
+    slot = std::move(next);
+}
 }  // namespace
 
-Sys& sys() {
-    std::lock_guard<std::mutex> lock(g_backendMutex);
-    if (!g_sys) g_sys = board() == Board::Sim ? sim::makeSys() : linuxdev::makeSys();
-    return *g_sys;
-}
+Sys& sys() { return backend(g_sys, sim::makeSys, linuxdev::makeSys); }
+void resetSys() { replace(g_sys, {}); }
+void installSys(std::unique_ptr<Sys> backend) { replace(g_sys, std::move(backend)); }
 
-void resetSys() {
-    std::lock_guard<std::mutex> lock(g_backendMutex);
-    g_sys.reset();
-}
-
-void installSys(std::unique_ptr<Sys> backend) {
-    std::lock_guard<std::mutex> lock(g_backendMutex);
-    g_sys = std::move(backend);
-}
-
-void installShell(std::unique_ptr<Shell> runner) {
-    std::lock_guard<std::mutex> lock(g_backendMutex);
-    g_shell = std::move(runner);
-}
-
-Shell& shell() {
-    std::lock_guard<std::mutex> lock(g_backendMutex);
-    if (!g_shell) g_shell = board() == Board::Sim ? sim::makeShell() : linuxdev::makeShell();
-    return *g_shell;
-}
-
-void resetShell() {
-    std::lock_guard<std::mutex> lock(g_backendMutex);
-    g_shell.reset();
-}
+Shell& shell() { return backend(g_shell, sim::makeShell, linuxdev::makeShell); }
+void resetShell() { replace(g_shell, {}); }
+void installShell(std::unique_ptr<Shell> runner) { replace(g_shell, std::move(runner)); }
 
 }  // namespace plat

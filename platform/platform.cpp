@@ -1,7 +1,9 @@
 #include "platform/platform.h"
 
 #include <sys/stat.h>
+#include <atomic>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
@@ -11,14 +13,16 @@ namespace plat {
 
 namespace {
 std::once_flag g_envOnce;
-Board g_board =
+// Read by every worker thread; tests change them between cases.
+std::atomic<Board> g_board{
 #if defined(__x86_64__) || defined(__i386__)
-    Board::Sim;
+    Board::Sim
 #else
-    Board::Device;
+    Board::Device
 #endif
+};
 std::string g_root;
-double g_sleepScale = 1.0;
+std::atomic<double> g_sleepScale{1.0};
 }  // namespace
 
 void initFromEnvironment() {
@@ -26,13 +30,14 @@ void initFromEnvironment() {
         if (const char* b = std::getenv("VLX_BOARD")) {
             if (std::strcmp(b, "device") == 0) g_board = Board::Device;
             else if (std::strcmp(b, "sim") == 0) g_board = Board::Sim;
+            else std::fprintf(stderr, "VLX_BOARD=%s is neither sim nor device; staying on the %s board\n", b, boardName());
         }
         if (const char* r = std::getenv("VLX_ROOT")) setRoot(r);
     });
 }
 
 Board board() { return g_board; }
-const char* boardName() { return g_board == Board::Sim ? "sim" : "device"; }
+const char* boardName() { return g_board.load() == Board::Sim ? "sim" : "device"; }
 void setBoard(Board b) { g_board = b; }
 
 const std::string& root() { return g_root; }
@@ -68,7 +73,7 @@ bool makeDirs(const std::string& absolute) {
 }
 
 void sleepUs(uint64_t us) {
-    double scaled = static_cast<double>(us) * g_sleepScale;
+    double scaled = static_cast<double>(us) * g_sleepScale.load();
     if (scaled < 1.0) {
         std::this_thread::yield();
         return;
@@ -81,7 +86,7 @@ double sleepScale() { return g_sleepScale; }
 
 void workerPace(uint64_t us) {
     // Worker loops must not spin a core even when tests shorten sleeps.
-    uint64_t scaled = static_cast<uint64_t>(static_cast<double>(us) * g_sleepScale);
+    uint64_t scaled = static_cast<uint64_t>(static_cast<double>(us) * g_sleepScale.load());
     std::this_thread::sleep_for(std::chrono::microseconds(scaled < 50 ? 50 : scaled));
 }
 

@@ -30,7 +30,8 @@ void sleepUs(uint64_t us);
 inline void sleepMs(uint64_t ms) { sleepUs(ms * 1000); }
 void setSleepScale(double scale);
 double sleepScale();
-// One pass of a worker loop: yields the CPU for `us` microseconds (at least a yield).
+// One pass of a worker loop: gives up the CPU for `us` microseconds, scaled like the
+// sleeps but never below 50 us, so a loop never spins a core when tests shorten sleeps.
 void workerPace(uint64_t us);
 
 }  // namespace plat

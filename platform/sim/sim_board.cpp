@@ -18,6 +18,7 @@
 #include <cstring>
 #include <filesystem>
 
+#include "platform/fd_io.h"
 #include "platform/platform.h"
 
 namespace fs = std::filesystem;
@@ -25,20 +26,6 @@ namespace fs = std::filesystem;
 namespace plat::sim {
 
 namespace {
-
-bool writeAll(int fd, const void* data, size_t n) {
-    const auto* p = static_cast<const uint8_t*>(data);
-    while (n > 0) {
-        ssize_t w = ::write(fd, p, n);
-        if (w < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        p += w;
-        n -= static_cast<size_t>(w);
-    }
-    return true;
-}
 
 bool makePty(int* master, std::string* slaveName) {
     int m = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <map>
 
+#include "platform/fd_io.h"
 #include "platform/platform.h"
 #include "platform/sim/sim_backend.h"
 
@@ -385,7 +386,7 @@ void SimShell::record(const std::string& command) {
     plat::makeDirs("/run");
     int fd = ::open(plat::path("/run/shell.log").c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
     if (fd < 0) return;
-    (void)!::write(fd, line.data(), line.size());
+    plat::writeAll(fd, line.data(), line.size());
     ::close(fd);
 }
 

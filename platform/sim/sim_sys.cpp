@@ -89,7 +89,10 @@ public:
             }
             h.kind = Kind::Mtd;
             h.index = part;
-            fd = ::open(board_.mtdFile(part).c_str(), (flags & O_ACCMODE) | O_CLOEXEC);
+            // Programming reads the cells back (it only clears bits), so a write-only
+            // descriptor needs a readable backing file.
+            const int access = (flags & O_ACCMODE) == O_RDONLY ? O_RDONLY : O_RDWR;
+            fd = ::open(board_.mtdFile(part).c_str(), access | O_CLOEXEC);
         } else if (p == "/dev/msys") {
             h.kind = Kind::Msys;
             fd = placeholderFd();

@@ -121,7 +121,7 @@ TEST_F(StoreTest, MenuFileFillsUpToThreeRecords) {
     EXPECT_EQ(l[2].x, 0);
 }
 
-TEST_F(StoreTest, MenuCountZeroReadsNoMenuAndStaleRecordsAreNotShown) {
+TEST_F(StoreTest, MenuCountZeroOrEmptyMenuShowsNothingAndBitmapKeepsTextFields) {
     OSD_LIST l;
     l[0].osd_count = 1;
     l[0].text = "old";
@@ -133,12 +133,18 @@ TEST_F(StoreTest, MenuCountZeroReadsNoMenuAndStaleRecordsAreNotShown) {
     testkit::writeFile(kMenu, R"({"name":"m","osdcount":1,"oactcount":0,"menu":[]})");
     get_json_omenu_para(kMenu, &l);
     EXPECT_EQ(l[0].osd_count, 0);
-    // a new first menu replaces every field of the old one
+    // a bitmap menu leaves text, fonts and background as an earlier read left them
+    l[0].fontw = 32;
+    l[0].back_color = "0000FF";
     testkit::writeFile(kMenu, R"({"name":"m","osdcount":1,"oactcount":0,"menu":[{"type":1,"status":"on",
-        "pos":{"x":1,"y":1,"w":1,"h":1},"act":{"effect":0,"speed":0,"staytime":0},"bmppara":{"start":0,"end":0}}]})");
+        "pos":{"x":1,"y":1,"w":1,"h":1},"act":{"effect":0,"speed":0,"staytime":0},"bmppara":{"start":0,"end":5}}]})");
     get_json_omenu_para(kMenu, &l);
     EXPECT_EQ(l[0].osd_count, 1);
-    EXPECT_EQ(l[0].text, "");
+    EXPECT_EQ(l[0].type, 1);
+    EXPECT_EQ(l[0].bmp_end, 5);
+    EXPECT_EQ(l[0].text, "old");
+    EXPECT_EQ(l[0].fontw, 32);
+    EXPECT_EQ(l[0].back_color, "0000FF");
 }
 
 TEST_F(StoreTest, BrokenWorkingMenuIsRemovedButModeCopyStays) {

@@ -268,9 +268,10 @@ TEST_F(StoreTest, HostileCropEntriesAndIndexesStayInBounds) {
     // a window pointing at crop index 200 or at an entry of input 255
     p->setRamU16(windowField(0, kWinSource), 0x80C8);
     short isCrop = 0;
-    char cropIndex = 0;
+    char cropIndex = 5;
     EXPECT_EQ(VlxRamPara::VlxGetImageSource(p->ram_para, 0, &isCrop, &cropIndex, 0), 0);
-    EXPECT_EQ(isCrop, 1);
+    EXPECT_EQ(isCrop, 0);       // no crop a caller could look up
+    EXPECT_EQ(cropIndex, 5);
     p->setRamU16(windowField(0, kWinSource), 0x8003);
     EXPECT_EQ(VlxRamPara::VlxGetImageSource(p->ram_para, 0, &isCrop, &cropIndex, 0), 0);
     EXPECT_EQ(VlxRamPara::VlxGetImageSource(p->ram_para, 200, &isCrop, &cropIndex, 0), 0);

@@ -71,6 +71,23 @@ TEST_F(SimMtdTest, SequentialWritesFollowTheFilePosition) {
     EXPECT_EQ(board().mtdRead(10, 0x40000 + 2048 + 904, 1), std::vector<uint8_t>{0xFF});
 }
 
+TEST_F(SimMtdTest, WriteOnlyDescriptorProgramsAndReadOnlyOneCannot) {
+    int wr = plat::sys().open("/dev/mtd8", O_WRONLY);
+    ASSERT_GE(wr, 0);
+    std::vector<uint8_t> page(2048, 0x3C);
+    EXPECT_EQ(plat::sys().pwrite(wr, page.data(), page.size(), 0), 2048);
+    erase_info_user e{0x20000, 0x20000};
+    EXPECT_EQ(plat::sys().ioctl(wr, MEMERASE, &e), 0);
+    plat::sys().close(wr);
+    EXPECT_EQ(board().mtdRead(8, 0, 1), std::vector<uint8_t>{0x3C});
+
+    int rd = plat::sys().open("/dev/mtd8", O_RDONLY);
+    ASSERT_GE(rd, 0);
+    EXPECT_LT(plat::sys().pwrite(rd, page.data(), page.size(), 2048), 0);
+    plat::sys().close(rd);
+    EXPECT_EQ(board().mtdRead(8, 2048, 1), std::vector<uint8_t>{0xFF});
+}
+
 TEST_F(SimMtdTest, EraseFailureAtBlockLeavesLaterBlocksUntouched) {
     int fd = plat::sys().open("/dev/mtd8", O_RDWR);
     std::vector<uint8_t> zeros(2048, 0);

@@ -236,6 +236,7 @@ void lcd_touch::lockPanel() {
     if (g_numberkeyboard) g_numberkeyboard->hide();
     if (!g_lockwindow) g_lockwindow = new LockWindow;
     if (g_mainwindow) g_lockwindow->move(g_mainwindow->pos());
+    g_lockwindow->setCoveredFocus(g_page_focus.load());
     g_page_focus = 0;
     g_lockwindow->show();
     g_lockwindow->raise();

@@ -1,5 +1,6 @@
 #include "ui/shell/lockwindow.h"
 
+#include <QApplication>
 #include <QLabel>
 #include <QMutexLocker>
 
@@ -23,6 +24,7 @@ constexpr int kCardHeight = 140;
 LockWindow::LockWindow(QWidget* parent) : QWidget(parent), ui(new Ui::LockWindow) {
     ui->setupUi(this);
     setFixedSize(panel_style::kScreenWidth, panel_style::kScreenHeight);
+    setWindowModality(Qt::ApplicationModal);
     ui->label_title->setFont(panel_style::panelFont(28));
     ui->label_ip->setFont(panel_style::panelFont(18));
     ui->label_mode->setFont(panel_style::panelFont(18));
@@ -69,11 +71,7 @@ void LockWindow::refreshInfo() {
 }
 
 void LockWindow::buildInputs() {
-    delete input_frame_;
-    input_frame_ = new QFrame(ui->frame_inputs);
-    input_frame_->setObjectName(QStringLiteral("frame_input_cards"));
-    input_frame_->setGeometry(1, 1, ui->frame_inputs->width() - 2, ui->frame_inputs->height() - 2);
-    input_frame_->setStyleSheet(QStringLiteral("QFrame#frame_input_cards{border:0px;}"));
+    panel_style::rebuildContainer(input_frame_, ui->frame_inputs, QStringLiteral("frame_input_cards"));
     for (int port = 0; port < vlxram::kInputs; ++port) {
         QFrame* card = new QFrame(input_frame_);
         card->setObjectName(QString::number(port));
@@ -99,6 +97,17 @@ void LockWindow::mousePressEvent(QMouseEvent*) { enterHome(); }
 void LockWindow::enterHome() {
     if (leaving_) return;
     leaving_ = true;
+    if (g_lockwindow == this) g_lockwindow = nullptr;
+    setAttribute(Qt::WA_DeleteOnClose);
+    close();
+    if (QWidget* open = QApplication::activeModalWidget()) {
+        // a screen the idle return leaves open (settings menu, machine state, test patterns)
+        // still runs beneath: the touch goes back to it
+        g_page_focus = covered_focus_;
+        open->raise();
+        open->activateWindow();
+        return;
+    }
     g_page_focus = 1;
     if (g_mainwindow) {
         // the home screen was not refreshed while this screen lay in front
@@ -107,7 +116,4 @@ void LockWindow::enterHome() {
         g_mainwindow->raise();
         g_mainwindow->activateWindow();
     }
-    if (g_lockwindow == this) g_lockwindow = nullptr;
-    setAttribute(Qt::WA_DeleteOnClose);
-    close();
 }

@@ -76,11 +76,7 @@ void MachineState::refreshInputs() {
     const QString id = QString::fromLatin1(g_pid, int(strnlen(g_pid, sizeof g_pid)));
     ui->label_id->setText(QStringLiteral("ID:") + (id.isEmpty() ? QStringLiteral("-") : id));
 
-    delete input_frame_;
-    input_frame_ = new QFrame(ui->frame_inputs);
-    input_frame_->setObjectName(QStringLiteral("frame_input_cells"));
-    input_frame_->setGeometry(1, 1, ui->frame_inputs->width() - 2, ui->frame_inputs->height() - 2);
-    input_frame_->setStyleSheet(QStringLiteral("QFrame#frame_input_cells{border:0px;}"));
+    panel_style::rebuildContainer(input_frame_, ui->frame_inputs, QStringLiteral("frame_input_cells"));
     for (int port = 0; port < vlxram::kInputs; ++port) {
         QFrame* cell = new QFrame(input_frame_);
         cell->setObjectName(QString::number(port));
@@ -101,11 +97,7 @@ void MachineState::initWlan() {
     const bool engine = links.fpgaEnginePresent && links.fpgaEnginePresent();
     links_ = engine && links.fpgaPortLinks ? links.fpgaPortLinks() : 0;
 
-    delete port_frame_;
-    port_frame_ = new QFrame(ui->frame_ports);
-    port_frame_->setObjectName(QStringLiteral("frame_port_cells"));
-    port_frame_->setGeometry(1, 1, ui->frame_ports->width() - 2, ui->frame_ports->height() - 2);
-    port_frame_->setStyleSheet(QStringLiteral("QFrame#frame_port_cells{border:0px;}"));
+    panel_style::rebuildContainer(port_frame_, ui->frame_ports, QStringLiteral("frame_port_cells"));
     for (int out = 0; out < 2; ++out) {
         panel_style::makeLabel(port_frame_, QStringLiteral("out%1").arg(out + 1), QRect(8, 20 + out * 70, 60, 30),
                                QStringLiteral("OUT%1").arg(out + 1), 18);

@@ -162,11 +162,7 @@ void MainWindow::refreshStatusBar() {
 }
 
 void MainWindow::buildInputCards() {
-    delete input_frame_;
-    input_frame_ = new QFrame(ui->frame_inputs);
-    input_frame_->setObjectName(QStringLiteral("frame_input_cards"));
-    input_frame_->setGeometry(1, 1, ui->frame_inputs->width() - 2, ui->frame_inputs->height() - 2);
-    input_frame_->setStyleSheet(QStringLiteral("QFrame#frame_input_cards{border:0px;}"));
+    panel_style::rebuildContainer(input_frame_, ui->frame_inputs, QStringLiteral("frame_input_cards"));
     constexpr int kCardWidth = 118;
     constexpr int kCardGap = 7;
     for (int port = 0; port < vlxram::kInputs; ++port) {
@@ -267,11 +263,7 @@ void MainWindow::buildModeButtons() {
     const bool recall = mode_action_ == ModeAction::Recall;
     ui->Button_mode_recall->setStyleSheet(recall ? panel_style::kFramedOnStyle : panel_style::kFramedOffStyle);
     ui->Button_mode_save->setStyleSheet(recall ? panel_style::kFramedOffStyle : panel_style::kFramedOnStyle);
-    delete mode_frame_;
-    mode_frame_ = new QFrame(ui->frame_mode_slots);
-    mode_frame_->setObjectName(QStringLiteral("frame_mode_buttons"));
-    mode_frame_->setGeometry(0, 0, ui->frame_mode_slots->width(), ui->frame_mode_slots->height());
-    mode_frame_->setStyleSheet(QStringLiteral("QFrame#frame_mode_buttons{background-color: transparent;border:0px;}"));
+    panel_style::rebuildContainer(mode_frame_, ui->frame_mode_slots, QStringLiteral("frame_mode_buttons"), 0);
     const bool haveRam = VlxRamPara::p_vlxrampara_config != nullptr;
     const int current = haveRam ? VlxRamPara::VlxGetCurrentModeIndex() : 0;
     for (int slot = 0; slot < vlxram::kModeSlots; ++slot) {

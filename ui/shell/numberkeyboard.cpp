@@ -1,9 +1,7 @@
 #include "ui/shell/numberkeyboard.h"
 
-#include <QMetaObject>
 #include <QPushButton>
 
-#include "core/logMsg.h"
 #include "ui/shell/panel_style.h"
 #include "ui_numberkeyboard.h"
 
@@ -37,14 +35,13 @@ NumberKeyboard::~NumberKeyboard() {
     delete ui;
 }
 
-void NumberKeyboard::label_show(const QString& title, const QString& value, QObject* requester) {
+void NumberKeyboard::label_show(const QString& title, const QString& value) {
     ui->label_title->setText(title);
     ui->label_title->setFont(
         panel_style::panelFont(title.size() == kShortTitleLength ? kShortTitlePixels : kTitlePixels));
     value_ = value;
     typed_.clear();
     hasTyped_ = false;
-    requester_ = requester;
     refresh();
 }
 
@@ -78,32 +75,11 @@ void NumberKeyboard::on_Button_delete_clicked() {
 }
 
 void NumberKeyboard::on_Button_ok_clicked() {
-    const QString text = shownText();
-    QPointer<QObject> target = requester_;
-    requester_ = nullptr;
-    emit sendKeyBoardUIDataToLineEdit(text);
-    if (target) {
-        // Queued: the screen acts once the keypad's modal run has ended, so it may
-        // open a screen or the keypad again.
-        if (!QMetaObject::invokeMethod(target, "confirmString", Qt::QueuedConnection, Q_ARG(QString, text)))
-            writeLogMsg(LOG_ERROR, std::string("keypad: requester has no confirmString slot: ") +
-                                       target->metaObject()->className());
-    } else {
-        writeLogMsg(LOG_WARNING, "keypad: OK without a live requester, result dropped");
-    }
+    emit sendKeyBoardUIDataToLineEdit(shownText());
     accept();
 }
 
-void NumberKeyboard::on_Button_close_clicked() {
-    requester_ = nullptr;
-    reject();
-}
-
-void NumberKeyboard::hideEvent(QHideEvent* event) {
-    // Hidden by the idle return or closed: the request is over.
-    requester_ = nullptr;
-    QDialog::hideEvent(event);
-}
+void NumberKeyboard::on_Button_close_clicked() { reject(); }
 
 void NumberKeyboard::refresh() {
     ui->label_value->setText(shownText());

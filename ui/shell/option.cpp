@@ -1,5 +1,6 @@
 #include "ui/shell/option.h"
 
+#include <QMetaObject>
 #include <QMutexLocker>
 #include <QPointer>
 #include <QPushButton>
@@ -33,6 +34,8 @@ Option::Option(QWidget* parent) : QDialog(parent), ui(new Ui::Option) {
         tile->setStyleSheet(kTileStyle);
         tile->setFont(panel_style::panelFont(22));
     }
+    if (g_numberkeyboard)
+        connect(g_numberkeyboard, SIGNAL(sendKeyBoardUIDataToLineEdit(QString)), this, SLOT(confirmString(QString)));
     language_changed();
 }
 
@@ -95,14 +98,16 @@ void Option::on_image_layout_clicked() {
         return;
     }
     if (!g_numberkeyboard) return;
+    QPointer<Option> self(this);
     awaiting_code_ = true;
-    g_numberkeyboard->label_show(QStringLiteral("key"), QStringLiteral("**********"), this);
+    g_numberkeyboard->label_show(QStringLiteral("key"), QStringLiteral("**********"));
     g_numberkeyboard->exec();
-    // the result arrives through confirmString; this menu may be gone by now
+    // closed, or hidden by the idle return: the question is over, later results are other screens'
+    if (self) self->awaiting_code_ = false;
 }
 
 void Option::confirmString(QString value) {
-    // only the answer to this menu's own question counts as an access code
+    // Every keypad result arrives here; only the answer to this menu's own question is a code.
     if (!awaiting_code_) return;
     awaiting_code_ = false;
     QString code;
@@ -110,7 +115,9 @@ void Option::confirmString(QString value) {
         QMutexLocker lock(&Utils::_settings_mutex);
         code = g_imagelayoutpassword;
     }
-    if (value == code) openImageLayout();
+    if (value != code) return;
+    // The keypad is still in its modal run; the layout screen uses the keypad itself.
+    QMetaObject::invokeMethod(this, [this] { openImageLayout(); }, Qt::QueuedConnection);
 }
 
 void Option::openImageLayout() { openScreen("layout", 9); }

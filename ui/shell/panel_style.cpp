@@ -84,6 +84,14 @@ QFrame* makeFrame(QWidget* parent, const QString& objectName, const QRect& geome
     return frame;
 }
 
+QFrame* rebuildContainer(QFrame*& container, QWidget* host, const QString& objectName, int inset) {
+    delete container;
+    container = makeFrame(host, objectName,
+                          QRect(inset, inset, host->width() - 2 * inset, host->height() - 2 * inset),
+                          QStringLiteral("QFrame#%1{background-color: transparent;border:0px;}").arg(objectName));
+    return container;
+}
+
 QLabel* makeInUseDot(QWidget* parent, int x, int y) {
     auto* dot = new QLabel(parent);
     dot->setObjectName(QStringLiteral("label_in_use"));

@@ -79,6 +79,9 @@ QLabel* makeLabel(QWidget* parent, const QString& objectName, const QRect& geome
                   int pixelSize = 0);
 QFrame* makeFrame(QWidget* parent, const QString& objectName, const QRect& geometry,
                   const QString& style = QString::fromLatin1(kPageFrameStyle));
+// Container of widgets built at run time: deletes the previous one with all its children
+// and puts a fresh, borderless one over `host`, `inset` pixels inside its edge.
+QFrame* rebuildContainer(QFrame*& container, QWidget* host, const QString& objectName, int inset = 1);
 // Green in-use dot, 14 x 14 with its top-left corner at x, y.
 QLabel* makeInUseDot(QWidget* parent, int x, int y);
 

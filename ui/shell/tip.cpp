@@ -77,8 +77,8 @@ void TIP::tip_create(int type) {
 }
 
 void TIP::tick() {
-    // A message left up would cover the screen in front for good; every type times out.
-    if (type_ == 0) return;
+    // Only the done mark goes by itself; a USB message stays until the next pop-up or a clear.
+    if (type_ != kDone) return;
     if (Utils::getTimeSpace(shownAt_) < kShowTicks) return;
     type_ = 0;
     hide();

@@ -1,7 +1,8 @@
 #pragma once
 // Shared pop-up of the front panel (g_tip): the done mark and the USB messages.
-// It floats over whatever screen is in front without taking the touch focus, and
-// the 10 ms tick hides it 300 ticks after it was shown.
+// It floats over whatever screen is in front without taking the touch focus. The
+// 10 ms tick hides the done mark 300 ticks after it was shown; a USB message stays
+// until another pop-up replaces it or type 2 clears it.
 #include <QWidget>
 
 #include <cstdint>
@@ -25,7 +26,7 @@ public:
 
     // Fills and shows the pop-up by type; an unknown type is logged and changes nothing.
     void tip_create(int type);
-    // Called by the 10 ms tick: hides the pop-up once it has been up for kShowTicks.
+    // Called by the 10 ms tick: hides the done mark once it has been up for kShowTicks.
     void tick();
 
     int currentType() const { return type_; }  // 0 when nothing is shown

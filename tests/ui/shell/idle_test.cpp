@@ -122,6 +122,29 @@ TEST_F(IdleTest, AutoLockShowsANewStatusScreenAfterTheLockTime) {
     EXPECT_EQ(g_lockwindow, first);
 }
 
+TEST_F(IdleTest, StatusScreenOverTheRunningSettingsMenuTakesTheTouchAndGoesBackToIt) {
+    MainWindow* w = home();
+    g_page_focus = 1;
+    QWidget* modalAfterLock = nullptr;
+    uint8_t focusAfterTouch = 0;
+    bool menuAfterTouch = false;
+    // the return home leaves the settings menu open; the lock covers it
+    QTimer::singleShot(0, [&] {
+        idle(1001);
+        ASSERT_FALSE(g_lockwindow.isNull());
+        modalAfterLock = QApplication::activeModalWidget();
+        EXPECT_EQ(modalAfterLock, g_lockwindow.data()) << "a blocked status screen would never get the touch";
+        g_lockwindow->enterHome();
+        focusAfterTouch = g_page_focus.load();
+        menuAfterTouch = !g_option.isNull() && QApplication::activeModalWidget() == g_option.data();
+        if (g_option) g_option->on_Button_back_clicked();
+    });
+    w->on_option_clicked();
+    EXPECT_EQ(focusAfterTouch, 5);
+    EXPECT_TRUE(menuAfterTouch);
+    EXPECT_EQ(g_page_focus.load(), 1);
+}
+
 TEST_F(IdleTest, NeverLockValueStopsTheReturnHomeAndTheLock) {
     g_auto_lock_time = lcd_touch::kNeverLock;
     openOutputSetOverMenu();

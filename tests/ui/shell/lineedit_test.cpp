@@ -2,19 +2,12 @@
 #include <QMouseEvent>
 #include <QPointer>
 
+#include "shell_fixture.h"
 #include "support/testkit.h"
 #include "ui/shell/my_lineedit.h"
 #include "ui/shell/shell_globals.h"
 
 namespace {
-
-QApplication* lineEditApp() {
-    static int argc = 1;
-    static char name[] = "test_ui_shell";
-    static char* argv[] = {name, nullptr};
-    if (!QApplication::instance()) new QApplication(argc, argv);
-    return qApp;
-}
 
 void touch(QWidget* w) {
     QMouseEvent press(QEvent::MouseButtonPress, QPointF(5, 5), Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
@@ -27,7 +20,7 @@ class LineEditTest : public testkit::SimBoardTest {
 protected:
     void SetUp() override {
         SimBoardTest::SetUp();
-        lineEditApp();
+        shelltest::app();
     }
 };
 

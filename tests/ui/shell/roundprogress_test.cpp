@@ -4,31 +4,16 @@
 
 #include <thread>
 
+#include "shell_fixture.h"
 #include "support/testkit.h"
 #include "ui/shell/QRoundProgressBar.h"
 #include "ui/shell/shell_globals.h"
-
-namespace {
-
-QApplication* ringApp() {
-    static int argc = 1;
-    static char name[] = "test_ui_shell";
-    static char* argv[] = {name, nullptr};
-    if (!QApplication::instance()) new QApplication(argc, argv);
-    return qApp;
-}
-
-void runDeferredDeletes() {
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-}
-
-}  // namespace
 
 class RoundProgressTest : public testkit::SimBoardTest {
 protected:
     void SetUp() override {
         SimBoardTest::SetUp();
-        ringApp();
+        shelltest::app();
         g_qround_bar = nullptr;
     }
 };
@@ -50,7 +35,7 @@ TEST_F(RoundProgressTest, RingClosesAt100AndThePointerReadsNull) {
     EXPECT_FALSE(g_qround_bar.isNull());
     ring->para_sync(100);
     EXPECT_TRUE(g_qround_bar.isNull());
-    runDeferredDeletes();
+    shelltest::flushDeletes();
     EXPECT_TRUE(watch.isNull());
 }
 
@@ -83,7 +68,7 @@ TEST_F(RoundProgressTest, LateEndOfAnOldJobKeepsTheNewRing) {
     old->para_sync(10);
     EXPECT_EQ(g_qround_bar.data(), fresh);
     EXPECT_EQ(fresh->value(), 0);
-    runDeferredDeletes();
+    shelltest::flushDeletes();
     EXPECT_EQ(g_qround_bar.data(), fresh);
 }
 
@@ -107,6 +92,6 @@ TEST_F(RoundProgressTest, EndSentFromTheJobThreadClosesTheRing) {
     EXPECT_FALSE(g_qround_bar.isNull());
     QCoreApplication::sendPostedEvents();
     EXPECT_TRUE(g_qround_bar.isNull());
-    runDeferredDeletes();
+    shelltest::flushDeletes();
     EXPECT_TRUE(ring.isNull());
 }

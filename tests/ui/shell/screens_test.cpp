@@ -1,4 +1,5 @@
 #include <QLabel>
+#include <QPointer>
 #include <QPushButton>
 #include <QTimer>
 
@@ -12,13 +13,6 @@
 using shelltest::ShellTest;
 
 namespace {
-
-void setTiming(VlxRamPara* ram, int port, uint16_t w, uint16_t h, uint8_t rate) {
-    const unsigned base = vlxram::kInputTiming + vlxram::kInputTimingSize * unsigned(port);
-    ram->setRamU16(base, w);
-    ram->setRamU16(base + 2, h);
-    ram->ram_para[base + 4] = rate;
-}
 
 QLabel* cardLabel(QWidget* screen, const char* frame, int port, const char* name) {
     QWidget* cards = screen->findChild<QWidget*>(QString::fromLatin1(frame));
@@ -35,8 +29,8 @@ void saveSlot(VlxRamPara* ram, int slot, unsigned char fill) {
 }  // namespace
 
 TEST_F(ShellTest, StatusScreenShowsInputSignalAndAliasNames) {
-    setTiming(ram(), 2, 1920, 1080, 60);
-    setTiming(ram(), 3, 1280, 0, 60);  // a zero means no signal
+    shelltest::setTiming(ram(), 2, 1920, 1080, 60);
+    shelltest::setTiming(ram(), 3, 1280, 0, 60);  // a zero means no signal
     testkit::writeFile("/data/configs/alias.json",
                        R"({"namelist":{"source":[{"id":"2","valid":"on","name":"Stage"},)"
                        R"({"id":"1","valid":"off","name":"Hidden"}]}})");
@@ -46,7 +40,7 @@ TEST_F(ShellTest, StatusScreenShowsInputSignalAndAliasNames) {
     EXPECT_EQ(cardLabel(&lock, "frame_input_cards", 2, "name")->text(), QStringLiteral("Stage"));
     EXPECT_EQ(cardLabel(&lock, "frame_input_cards", 1, "name")->text(), QStringLiteral("DVI"));
 
-    setTiming(ram(), 3, 1280, 720, 50);
+    shelltest::setTiming(ram(), 3, 1280, 720, 50);
     lock.syncUpdate();
     EXPECT_EQ(cardLabel(&lock, "frame_input_cards", 3, "timing")->text(), QStringLiteral("1280x720@50Hz"));
 }
@@ -133,26 +127,78 @@ TEST_F(ShellTest, ChangeNotificationShowsDoneMarkOnceAfterAModeRecall) {
     EXPECT_NE(g_tip->currentType(), int(TIP::kDone));
 }
 
+namespace {
+// Types `digits` on the shared keypad and presses OK once its modal run has started.
+void answerKeypad(const QString& digits) {
+    QTimer::singleShot(0, g_numberkeyboard, [digits] {
+        for (QChar c : digits) g_numberkeyboard->pressDigit(c.digitValue());
+        g_numberkeyboard->findChild<QPushButton*>(QStringLiteral("Button_ok"))->click();
+    });
+}
+}  // namespace
+
 TEST_F(ShellTest, LayoutCodeOpensLayoutOnlyWhenThisMenuAskedForIt) {
     g_imagelayoutpassword = QStringLiteral("1234");
     home();  // builds the shared keypad
     Option menu;
     QList<int> opened;
-    QObject::connect(&menu, &Option::sig_open_screen, [&](int focus) { opened.append(focus); });
-    menu.confirmString(QStringLiteral("1234"));  // typed for another screen's field
-    EXPECT_EQ(opened.count(), 0);
+    bool keypadRunOver = false;
+    QObject::connect(&menu, &Option::sig_open_screen, [&](int focus) {
+        opened.append(focus);
+        keypadRunOver = !g_numberkeyboard->isVisible();
+    });
 
-    QTimer::singleShot(0, [] { g_numberkeyboard->hide(); });
-    menu.on_image_layout_clicked();
-    EXPECT_TRUE(menu.awaitingLayoutCode());
-    menu.confirmString(QStringLiteral("01234"));
-    EXPECT_EQ(opened.count(), 0);
+    // a field of a screen over the menu takes the code's digits: not an access code
+    g_numberkeyboard->label_show(QStringLiteral("X"), QStringLiteral("0"));
+    answerKeypad(QStringLiteral("1234"));
+    g_numberkeyboard->exec();
+    QCoreApplication::sendPostedEvents();
+    EXPECT_TRUE(opened.isEmpty());
 
-    QTimer::singleShot(0, [] { g_numberkeyboard->hide(); });
+    answerKeypad(QStringLiteral("01234"));  // the keypad drops the leading zero
     menu.on_image_layout_clicked();
-    menu.confirmString(QStringLiteral("1234"));
+    EXPECT_FALSE(menu.awaitingLayoutCode());
+    QCoreApplication::sendPostedEvents();
     ASSERT_EQ(opened.count(), 1);
     EXPECT_EQ(opened.at(0), 9);
+    EXPECT_TRUE(keypadRunOver) << "the layout screen runs the keypad itself";
+
+    answerKeypad(QStringLiteral("1235"));
+    menu.on_image_layout_clicked();
+    QCoreApplication::sendPostedEvents();
+    EXPECT_EQ(opened.count(), 1);
+    menu.confirmString(QStringLiteral("1234"));  // a later result for another screen
+    QCoreApplication::sendPostedEvents();
+    EXPECT_EQ(opened.count(), 1);
+}
+
+TEST_F(ShellTest, KeypadHiddenByIdleReturnEndsTheMenusQuestion) {
+    g_imagelayoutpassword = QStringLiteral("1234");
+    home();
+    Option menu;
+    int opened = 0;
+    QObject::connect(&menu, &Option::sig_open_screen, [&](int) { ++opened; });
+    QTimer::singleShot(0, [] { g_numberkeyboard->hide(); });
+    menu.on_image_layout_clicked();
+    EXPECT_FALSE(menu.awaitingLayoutCode());
+    menu.confirmString(QStringLiteral("1234"));
+    QCoreApplication::sendPostedEvents();
+    EXPECT_EQ(opened, 0);
+}
+
+TEST_F(ShellTest, MenuClosedWhileItsKeypadRunsIsNotTouchedAfterwards) {
+    g_imagelayoutpassword = QStringLiteral("1234");
+    home();
+    QPointer<Option> menu = new Option;
+    g_option = menu;
+    QTimer::singleShot(0, [] {
+        g_option->on_Button_back_clicked();
+        shelltest::flushDeletes();
+        g_numberkeyboard->hide();
+    });
+    menu->on_image_layout_clicked();
+    EXPECT_TRUE(menu.isNull());
+    EXPECT_EQ(g_page_focus.load(), 1);
 }
 
 TEST_F(ShellTest, NoLayoutCodeConfiguredOpensLayoutDirectly) {

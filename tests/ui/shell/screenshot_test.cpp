@@ -13,13 +13,6 @@ using shelltest::ShellTest;
 
 namespace {
 
-void setTiming(VlxRamPara* ram, int port, uint16_t w, uint16_t h, uint8_t rate) {
-    const unsigned base = vlxram::kInputTiming + vlxram::kInputTimingSize * unsigned(port);
-    ram->setRamU16(base, w);
-    ram->setRamU16(base + 2, h);
-    ram->ram_para[base + 4] = rate;
-}
-
 // A grab must be the panel's size and show more than the background.
 void checkAndSave(QWidget* screen, const char* name) {
     screen->show();
@@ -42,9 +35,9 @@ void checkAndSave(QWidget* screen, const char* name) {
 TEST_F(ShellTest, StatusHomeAndSettingsScreensGrabAtPanelSize) {
     panel_style::installPanelFont(shelltest::app());
     g_str_ip = QStringLiteral("192.168.1.199");
-    setTiming(ram(), 0, 1920, 1080, 60);
-    setTiming(ram(), 2, 3840, 2160, 30);
-    setTiming(ram(), 3, 1280, 720, 50);
+    shelltest::setTiming(ram(), 0, 1920, 1080, 60);
+    shelltest::setTiming(ram(), 2, 3840, 2160, 30);
+    shelltest::setTiming(ram(), 3, 1280, 720, 50);
     ram()->setRamU16(vlxram::kCurrentMode, 2);
     testkit::writeFile("/data/configs/alias.json",
                        R"({"namelist":{"source":[{"id":"2","valid":"on","name":"舞台相机"}]}})");

@@ -66,6 +66,14 @@ private:
     std::shared_ptr<ShellRecord> record_;
 };
 
+// Measured timing of an input as the video receivers publish it (a zero size: no signal).
+inline void setTiming(VlxRamPara* ram, int port, uint16_t w, uint16_t h, uint8_t rate) {
+    const unsigned base = vlxram::kInputTiming + vlxram::kInputTimingSize * unsigned(port);
+    ram->setRamU16(base, w);
+    ram->setRamU16(base + 2, h);
+    ram->ram_para[base + 4] = rate;
+}
+
 inline void flushDeletes() { QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete); }
 
 class ShellTest : public testkit::SimBoardTest {

@@ -7,19 +7,12 @@
 #include <QSet>
 
 #include "core/global.h"
+#include "shell_fixture.h"
 #include "support/testkit.h"
 #include "ui/shell/panel_style.h"
 #include "ui/shell/tip.h"
 
 namespace {
-
-QApplication* tipApp() {
-    static int argc = 1;
-    static char name[] = "test_ui_shell";
-    static char* argv[] = {name, nullptr};
-    if (!QApplication::instance()) new QApplication(argc, argv);
-    return qApp;
-}
 
 // The 10 ms tick as the home screen runs it: count one tick, then time out the pop-up.
 void runTicks(TIP& tip, uint32_t n) {
@@ -35,7 +28,7 @@ class TipTest : public testkit::SimBoardTest {
 protected:
     void SetUp() override {
         SimBoardTest::SetUp();
-        tipApp();
+        shelltest::app();
         g_language = 1;
     }
     void TearDown() override {
@@ -69,10 +62,12 @@ TEST_F(TipTest, DoneMarkTimesOutAcrossTheTickWrap) {
     EXPECT_FALSE(tip.markShown());
 }
 
-TEST_F(TipTest, NewPopupRestartsTheTimeout) {
+TEST_F(TipTest, UsbMessageStaysUntilReplacedAndTheDoneMarkThenTimesOut) {
     TIP tip;
     tip.tip_create(TIP::kUsbConnected);
-    runTicks(tip, 200);
+    runTicks(tip, 1000);
+    EXPECT_TRUE(tip.isVisible());
+    EXPECT_EQ(tip.currentType(), int(TIP::kUsbConnected));
     tip.tip_create(TIP::kDone);
     runTicks(tip, 200);
     EXPECT_TRUE(tip.markShown());

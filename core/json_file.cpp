@@ -1,0 +1,74 @@
+#include "core/json_file.h"
+
+#include <boost/property_tree/json_parser.hpp>
+
+#include <QMutexLocker>
+
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+
+#include "core/global.h"
+#include "core/logMsg.h"
+#include "core/utils.h"
+#include "platform/platform.h"
+#include "platform/shell.h"
+
+namespace pt = boost::property_tree;
+
+namespace jsonfile {
+namespace {
+// These files are three or four levels deep; the parser recurses per level, so absurd
+// nesting is refused before it can exhaust the stack.
+constexpr int kMaxNesting = 32;
+
+bool nestingWithin(const std::string& text, int limit) {
+    int depth = 0;
+    bool inString = false;
+    for (size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (inString) {
+            if (c == '\\') ++i;
+            else if (c == '"') inString = false;
+        } else if (c == '"') {
+            inString = true;
+        } else if (c == '{' || c == '[') {
+            if (++depth > limit) return false;
+        } else if (c == '}' || c == ']') {
+            --depth;
+        }
+    }
+    return true;
+}
+}  // namespace
+
+Read read(const std::string& path, pt::ptree* root, bool removeBroken) {
+    QMutexLocker lock(&Utils::_file_deal_mutex);
+    std::ifstream in(plat::path(path), std::ios::binary);
+    if (!in) return Read::Missing;
+    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    in.close();
+
+    std::string error;
+    if (!nestingWithin(text, kMaxNesting)) {
+        error = "nesting too deep";
+    } else {
+        try {
+            std::istringstream ss(text);
+            pt::read_json(ss, *root);
+            return Read::Ok;
+        } catch (const pt::ptree_error& e) {
+            error = e.what();
+        }
+    }
+    if (g_debugSwitch == 254) std::printf("json error: %s\n", error.c_str());
+    writeLogMsg(LOG_ERROR, path + " does not parse" + (removeBroken ? ", removed: " : ": ") + error);
+    // The file is useless; a new one comes with the next transfer.
+    if (removeBroken && plat::isShellSafeWord(path))
+        Utils::system_mutex(QString::fromStdString("rm -rf " + path));
+    root->clear();
+    return Read::Broken;
+}
+
+}  // namespace jsonfile
