@@ -65,6 +65,22 @@ TEST_F(StoreTest, AliasEntriesAreFoundByListAndId) {
     EXPECT_TRUE(testkit::exists(kAlias));
 }
 
+TEST_F(StoreTest, SampleAliasFileReadsBackWithEveryEntryHidden) {
+    testkit::writeFile(kAlias, "stale");
+    ASSERT_EQ(Json_create(), 0);
+    ALIAS_PARA a;
+    EXPECT_EQ(get_json_alias_para(&a, "source", 2), 0);  // ids are written as text, still matched
+    EXPECT_EQ(a.id, 2);
+    EXPECT_EQ(a.valid, "off");
+    EXPECT_EQ(a.name, "机房");
+    EXPECT_EQ(get_json_alias_para(&a, "crop", 2), 0);
+    EXPECT_EQ(a.name, "Crop 3");
+    EXPECT_EQ(get_json_alias_para(&a, "win", 1), 0);
+    EXPECT_EQ(a.name, "Window 2");
+    EXPECT_EQ(get_json_alias_para(&a, "usermode", 3), 0);
+    EXPECT_EQ(a.name, "Window 2");  // no fourth user mode: untouched
+}
+
 TEST_F(StoreTest, AliasFileThatDoesNotParseIsRemoved) {
     testkit::writeFile(kAlias, "{\"namelist\": {\"source\": [ {\"id\": 0, ");
     ALIAS_PARA a;
