@@ -5,13 +5,12 @@
 #include <QMutexLocker>
 
 #include <cstdio>
-#include <fstream>
-#include <iterator>
 #include <sstream>
 
 #include "core/global.h"
 #include "core/logMsg.h"
 #include "core/utils.h"
+#include "platform/atomic_file.h"
 #include "platform/platform.h"
 #include "platform/shell.h"
 
@@ -45,10 +44,8 @@ bool nestingWithin(const std::string& text, int limit) {
 
 Read read(const std::string& path, pt::ptree* root, bool removeBroken) {
     QMutexLocker lock(&Utils::_file_deal_mutex);
-    std::ifstream in(plat::path(path), std::ios::binary);
-    if (!in) return Read::Missing;
-    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    in.close();
+    std::string text;
+    if (!plat::readWholeFile(plat::path(path), &text)) return Read::Missing;
 
     std::string error;
     if (!nestingWithin(text, kMaxNesting)) {

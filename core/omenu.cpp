@@ -17,15 +17,20 @@ namespace {
 const char* const kMenuFile = "/data/configs/omenu.json";
 
 // get<> throws ptree_bad_path / ptree_bad_data for a missing key or a wrong type.
-void readText(const pt::ptree& m, OMENU_PARA& r) {
+// Position and animation, common to text and bitmap menus.
+void readPlacement(const pt::ptree& m, OMENU_PARA& r) {
     r.x = m.get<int>("pos.x");
     r.y = m.get<int>("pos.y");
     r.w = m.get<int>("pos.w");
     r.h = m.get<int>("pos.h");
-    r.layer = m.get<std::string>("pos.layer", "");
     r.effect = m.get<int>("act.effect");
     r.speed = m.get<int>("act.speed");
     r.staytime = m.get<int>("act.staytime");
+}
+
+void readText(const pt::ptree& m, OMENU_PARA& r) {
+    readPlacement(m, r);
+    r.layer = m.get<std::string>("pos.layer", "");
     r.back_enable = m.get<std::string>("backpara.enable");
     r.back_color = m.get<std::string>("backpara.color");
     r.startx = m.get<int>("fontpara.startx");
@@ -41,13 +46,7 @@ void readText(const pt::ptree& m, OMENU_PARA& r) {
 }
 
 void readBitmap(const pt::ptree& m, OMENU_PARA& r) {
-    r.x = m.get<int>("pos.x");
-    r.y = m.get<int>("pos.y");
-    r.w = m.get<int>("pos.w");
-    r.h = m.get<int>("pos.h");
-    r.effect = m.get<int>("act.effect");
-    r.speed = m.get<int>("act.speed");
-    r.staytime = m.get<int>("act.staytime");
+    readPlacement(m, r);
     r.bmp_start = m.get<int>("bmppara.start");
     r.bmp_end = m.get<int>("bmppara.end");
 }

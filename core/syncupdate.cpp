@@ -1,19 +1,11 @@
 #include "core/syncupdate.h"
 
-#include <QMutexLocker>
 
 #include <cstring>
-#include <fstream>
-#include <iterator>
-#include <vector>
 
 #include "core/global.h"
 #include "core/logMsg.h"
-#include "core/utils.h"
 #include "core/vlxrampara.h"
-#include "platform/atomic_file.h"
-#include "platform/platform.h"
-#include "platform/shell.h"
 #include "ui/shell/lockwindow.h"
 #include "ui/shell/machinestate.h"
 #include "ui/shell/mainwindow.h"
@@ -24,10 +16,6 @@
 using namespace vlxram;
 
 SyncUpdate* SyncUpdate::p_SyncUpdate = nullptr;
-
-namespace {
-const char* const kRamFile = "/data/ram_device_info";
-}
 
 SyncUpdate::SyncUpdate(QObject* parent) : QObject(parent) {}
 
@@ -123,23 +111,6 @@ void SyncUpdate::saveRamIfChanged() {
     unsigned char snapshot[kRamSize];
     std::memcpy(snapshot, p->ram_para, kRamSize);
     if (std::memcmp(snapshot + kSavedStart, p->ram_para_shadow + kSavedStart, kSavedLength) == 0) return;
-    {
-        QMutexLocker lock(&Utils::_file_deal_mutex);
-        const std::string host = plat::path(kRamFile);
-        std::ifstream in(host, std::ios::binary);
-        if (in) {
-            // Same bytes as an update in place at offset 2: marker and tail are kept.
-            std::vector<unsigned char> file((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-            in.close();
-            if (file.size() < kRamFileMinSize) file.resize(kRamFileMinSize, 0);
-            std::memcpy(file.data() + kRamFileMarkerSize, snapshot + kSavedStart, kSavedLength);
-            if (!plat::replaceFileAtomically(host, file.data(), file.size()))
-                writeLogMsg(LOG_ERROR, "parameter file cannot be written, change not saved");
-        } else {
-            writeLogMsg(LOG_ERROR, "parameter file missing, change not saved");
-        }
-        plat::shell().system("sync");
-        plat::sleepMs(100);
-    }
+    VlxRamPara::saveRamFile(snapshot);
     std::memcpy(p->ram_para_shadow, snapshot, kRamSize);
 }

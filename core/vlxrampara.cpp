@@ -5,10 +5,7 @@
 
 #include <cstdio>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 #include <string>
-#include <vector>
 
 #include "core/global.h"
 #include "core/logMsg.h"
@@ -83,16 +80,8 @@ std::string menuCopyName(int slot) {
 }
 
 // Whole file into `out`; false when it cannot be opened.
-bool readWholeFile(const std::string& absolute, std::vector<unsigned char>* out) {
-    std::ifstream in(plat::path(absolute), std::ios::binary);
-    if (!in) return false;
-    out->assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    return true;
-}
-
-bool fileExists(const std::string& absolute) {
-    std::ifstream in(plat::path(absolute), std::ios::binary);
-    return bool(in);
+bool readWholeFile(const std::string& absolute, std::string* out) {
+    return plat::readWholeFile(plat::path(absolute), out);
 }
 
 // The parameter store calls the shell directly for sync, rm and cp.
@@ -161,12 +150,12 @@ void VlxRamPara::resetInstanceForTest() {
 }
 
 bool VlxRamPara::loadRamFile() {
-    std::vector<unsigned char> file;
+    std::string file;
     if (!readWholeFile(kRamFile, &file)) {
         writeLogMsg(LOG_ERROR, "parameter file cannot be opened, using the factory image");
         return false;
     }
-    if (file.size() < kRamFileMarkerSize || file[0] != kModeSaved || file[1] != kModeSaved) {
+    if (file.size() < kRamFileMarkerSize || uint8_t(file[0]) != kModeSaved || uint8_t(file[1]) != kModeSaved) {
         writeLogMsg(LOG_ERROR, "parameter file has no valid marker, replaced by the factory image");
         std::remove(plat::path(kRamFile).c_str());
         return false;
@@ -194,7 +183,7 @@ bool VlxRamPara::recreateRamFile() {
 void VlxRamPara::loadAtStartup() {
     // The factory image lies under whatever the file brings.
     std::memcpy(ram_para + kSavedStart, default_para_ramlist.data() + kRamFileMarkerSize, kSavedLength);
-    if (fileExists(kRamFile)) {
+    if (Utils::isFileExists(kRamFile, false)) {
         if (!loadRamFile()) {
             plat::sleepMs(100);
             std::memcpy(ram_para + kSavedStart, default_para_ramlist.data() + kRamFileMarkerSize, kSavedLength);
@@ -267,7 +256,7 @@ int VlxRamPara::mode_file_deal(int slot, int operation) {
         plat::sleepUs(100);
     }
     QMutexLocker lock(&Utils::_file_deal_mutex);
-    std::vector<unsigned char> file;
+    std::string file;
     if (!readWholeFile(modeFileName(slot), &file)) {
         s[0] = s[1] = kModeEmpty;
         return 0;
@@ -305,7 +294,7 @@ int VlxRamPara::mode_file_write(int slot, int operation) {
         if (operation == 0 && p->ramU16(kOsdEnable) == 1) {
             // Menu copy beside the mode; a half-received menu file is never copied
             // because the file transfer stores it under the same mutex.
-            std::vector<unsigned char> menu;
+            std::string menu;
             if (readWholeFile(kMenuFile, &menu)) {
                 if (!plat::replaceFileAtomically(plat::path(menuCopyName(slot)), menu.data(), menu.size()))
                     writeLogMsg(LOG_ERROR, menuCopyName(slot) + " cannot be written");
@@ -315,6 +304,25 @@ int VlxRamPara::mode_file_write(int slot, int operation) {
     runShell("sync");
     plat::sleepUs(100);
     return 1;
+}
+
+bool VlxRamPara::saveRamFile(const unsigned char* ram) {
+    QMutexLocker lock(&Utils::_file_deal_mutex);
+    const std::string host = plat::path(kRamFile);
+    std::string file;
+    bool ok = false;
+    if (plat::readWholeFile(host, &file)) {
+        // Same bytes as an update in place at offset 2: marker and tail are kept.
+        if (file.size() < kRamFileMinSize) file.resize(kRamFileMinSize, '\0');
+        std::memcpy(&file[kRamFileMarkerSize], ram + kSavedStart, kSavedLength);
+        ok = plat::replaceFileAtomically(host, file);
+        if (!ok) writeLogMsg(LOG_ERROR, "parameter file cannot be written, change not saved");
+    } else {
+        writeLogMsg(LOG_ERROR, "parameter file missing, change not saved");
+    }
+    runShell("sync");
+    plat::sleepMs(100);
+    return ok;
 }
 
 int VlxRamPara::ram_para_reset() {

@@ -6,10 +6,19 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <fstream>
+#include <iterator>
 #include <cstdlib>
 #include <vector>
 
 namespace plat {
+
+bool readWholeFile(const std::string& hostPath, std::string* out) {
+    std::ifstream in(hostPath, std::ios::binary);
+    if (!in) return false;
+    out->assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    return true;
+}
 
 bool replaceFileAtomically(const std::string& hostPath, const void* data, size_t length) {
     const size_t slash = hostPath.rfind('/');

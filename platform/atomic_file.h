@@ -6,6 +6,9 @@
 
 namespace plat {
 
+// Reads the whole file at `hostPath` into `out`; false when it cannot be opened.
+bool readWholeFile(const std::string& hostPath, std::string* out);
+
 // `hostPath` is a path on this machine (already rooted with plat::path()).
 // Returns false (and leaves the old file untouched) when any step fails.
 bool replaceFileAtomically(const std::string& hostPath, const void* data, size_t length);

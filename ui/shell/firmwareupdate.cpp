@@ -10,7 +10,7 @@ using panel_style::langText;
 FirmwareUpdate::FirmwareUpdate(QWidget* parent) : QWidget(parent), ui(new Ui::FirmwareUpdate) {
     ui->setupUi(this);
     setWindowFlags(windowFlags() | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint);
-    setFixedSize(panel_style::kScreenWidth, panel_style::kScreenHeight);
+    panel_style::prepareScreen(this);
     ui->label_title->setFont(panel_style::panelFont(34));
     ui->label_anim->setFont(panel_style::panelFont(34));
     ui->label_hint->setFont(panel_style::panelFont(22));

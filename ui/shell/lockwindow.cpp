@@ -23,7 +23,7 @@ constexpr int kCardHeight = 140;
 
 LockWindow::LockWindow(QWidget* parent) : QWidget(parent), ui(new Ui::LockWindow) {
     ui->setupUi(this);
-    setFixedSize(panel_style::kScreenWidth, panel_style::kScreenHeight);
+    panel_style::prepareScreen(this);
     setWindowModality(Qt::ApplicationModal);
     ui->label_title->setFont(panel_style::panelFont(28));
     ui->label_ip->setFont(panel_style::panelFont(18));

@@ -19,14 +19,11 @@ namespace {
 constexpr const char* kLinkUpStyle = "background-color:#00D65B;color:#10101C;border-radius:4px;";
 constexpr const char* kLinkDownStyle =
     "background-color:#212435;color: rgb(133, 129, 153);border:1px solid rgb(133, 129, 153);border-radius:4px;";
-constexpr const char* kCellStyle = "QFrame{background-color: #212435;border:0px;border-radius:6px;}";
 }  // namespace
 
 MachineState::MachineState(QWidget* parent) : QDialog(parent), ui(new Ui::MachineState) {
     ui->setupUi(this);
-    setFixedSize(panel_style::kScreenWidth, panel_style::kScreenHeight);
-    ui->Button_back->setText(QString());
-    panel_style::setIcon(ui->Button_back, panel_style::kIconBack, panel_style::kBackIconSize);
+    panel_style::prepareScreen(this, ui->Button_back);
     ui->label_title->setFont(panel_style::panelFont(26));
     for (QLabel* l : {ui->label_ip, ui->label_mask, ui->label_gateway, ui->label_mode, ui->label_fpga, ui->label_id,
                       ui->label_ports})
@@ -81,7 +78,7 @@ void MachineState::refreshInputs() {
         QFrame* cell = new QFrame(input_frame_);
         cell->setObjectName(QString::number(port));
         cell->setGeometry(6 + port * 125, 8, 118, 82);
-        cell->setStyleSheet(kCellStyle);
+        cell->setStyleSheet(panel_style::kCardStyle);
         QLabel* name = panel_style::makeLabel(cell, QStringLiteral("name"), QRect(8, 8, 104, 28), QString(), 18);
         name->setText(screen_text::inputName(port, name, name->width()));
         const screen_text::Timing t = screen_text::inputTiming(port);

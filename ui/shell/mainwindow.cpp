@@ -48,9 +48,6 @@ ShellLinks& shellLinks() {
 
 namespace {
 
-constexpr const char* kTileStyle =
-    "background-color: #212435;color: rgb(255, 255, 255);border:1px solid rgb(133, 129, 153);border-radius:8px;";
-constexpr const char* kCardStyle = "QFrame{background-color: #212435;border:0px;border-radius:6px;}";
 constexpr const char* kSlotSavedStyle =
     "background-color: #212435;color: rgb(255, 255, 255);border:1px solid rgb(255, 255, 255);border-radius:5px;";
 constexpr const char* kSlotCurrentStyle =
@@ -85,20 +82,19 @@ uint8_t fpgaRegister(uint8_t reg, uint8_t fpga) {
 
 MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new Ui::MainWindow) {
     ui->setupUi(this);
-    setFixedSize(panel_style::kScreenWidth, panel_style::kScreenHeight);
+    panel_style::prepareScreen(this);
     ui->label_title->setFont(panel_style::panelFont(26));
     ui->label_lock->setFont(panel_style::panelFont(18));
     ui->label_ip->setFont(panel_style::panelFont(16));
     ui->label_mode->setFont(panel_style::panelFont(16));
     for (QPushButton* tile : {ui->inputchoose, ui->custommode, ui->modepanel, ui->option, ui->machinestate}) {
-        tile->setStyleSheet(kTileStyle);
+        tile->setStyleSheet(panel_style::kTileStyle);
         tile->setFont(panel_style::panelFont(24));
     }
     ui->label_mode_title->setFont(panel_style::panelFont(22));
     ui->Button_mode_recall->setFont(panel_style::panelFont(18));
     ui->Button_mode_save->setFont(panel_style::panelFont(18));
-    ui->Button_mode_close->setText(QString());
-    panel_style::setIcon(ui->Button_mode_close, panel_style::kIconBack, panel_style::kBackIconSize);
+    panel_style::setBackIcon(ui->Button_mode_close);
     // the panel lies over the home screen: its inner widgets show the panel's colour
     for (QWidget* inner : {static_cast<QWidget*>(ui->label_mode_title), static_cast<QWidget*>(ui->frame_mode_slots),
                            static_cast<QWidget*>(ui->Button_mode_close)})
@@ -169,7 +165,7 @@ void MainWindow::buildInputCards() {
         QFrame* card = new QFrame(input_frame_);
         card->setObjectName(QString::number(port));
         card->setGeometry(6 + port * (kCardWidth + kCardGap), 8, kCardWidth, 110);
-        card->setStyleSheet(kCardStyle);
+        card->setStyleSheet(panel_style::kCardStyle);
         QLabel* name = panel_style::makeLabel(card, QStringLiteral("name"), QRect(8, 8, kCardWidth - 30, 28),
                                               QString(), 18);
         name->setText(screen_text::inputName(port, name, name->width()));
@@ -207,34 +203,33 @@ void MainWindow::on_custommode_clicked() {
     writeLogMsg(LOG_WARNING, "user-mode screen is not part of this build");
 }
 
-void MainWindow::on_option_clicked() {
-    ui->frame_mode->hide();
-    if (g_option) return;  // already running below a screen
-    QPointer<Option> menu = new Option;
-    g_option = menu;
-    g_page_focus = 5;
-    menu->exec();
-    // The idle return may have closed the menu (and deleted it) while it ran.
-    if (menu && g_option == menu && !menu->isVisible()) {
-        // closed without its back handler: it must not stay registered as open
-        g_option = nullptr;
-        menu->deleteLater();
+namespace {
+// Runs a screen of the home screen modally, held in its g_ pointer while it runs.
+template <class Screen>
+void runScreen(QPointer<Screen>& slot, uint8_t focus) {
+    if (slot) return;  // already running below a screen
+    QPointer<Screen> screen = new Screen;
+    slot = screen;
+    g_page_focus = focus;
+    screen->exec();
+    // The idle return may have closed the screen (and deleted it) while it ran; one
+    // closed without its back handler must not stay registered as open.
+    if (screen && slot == screen && !screen->isVisible()) {
+        slot = nullptr;
+        screen->deleteLater();
         g_page_focus = 1;
     }
+}
+}  // namespace
+
+void MainWindow::on_option_clicked() {
+    ui->frame_mode->hide();
+    runScreen(g_option, 5);
 }
 
 void MainWindow::on_machinestate_clicked() {
     ui->frame_mode->hide();
-    if (g_machinestate) return;
-    QPointer<MachineState> state = new MachineState;
-    g_machinestate = state;
-    g_page_focus = 2;
-    state->exec();
-    if (state && g_machinestate == state && !state->isVisible()) {
-        g_machinestate = nullptr;
-        state->deleteLater();
-        g_page_focus = 1;
-    }
+    runScreen(g_machinestate, 2);
 }
 
 // ---------------------------------------------------------------- mode panel

@@ -18,20 +18,16 @@
 using panel_style::langText;
 
 namespace {
-constexpr const char* kTileStyle =
-    "background-color: #212435;color: rgb(255, 255, 255);border:1px solid rgb(133, 129, 153);border-radius:8px;";
 constexpr const char* kNoLayoutCode = "No";
 }  // namespace
 
 Option::Option(QWidget* parent) : QDialog(parent), ui(new Ui::Option) {
     ui->setupUi(this);
-    setFixedSize(panel_style::kScreenWidth, panel_style::kScreenHeight);
-    ui->Button_back->setText(QString());
-    panel_style::setIcon(ui->Button_back, panel_style::kIconBack, panel_style::kBackIconSize);
+    panel_style::prepareScreen(this, ui->Button_back);
     ui->label_title->setFont(panel_style::panelFont(26));
     for (QPushButton* tile : {ui->output_set, ui->input_cut, ui->image_layout, ui->link_set, ui->image_quality,
                               ui->AdvanceButton, ui->test_chart, ui->smart_mapping}) {
-        tile->setStyleSheet(kTileStyle);
+        tile->setStyleSheet(panel_style::kTileStyle);
         tile->setFont(panel_style::panelFont(22));
     }
     if (g_numberkeyboard)

@@ -2,7 +2,6 @@
 
 #include <QApplication>
 #include <QComboBox>
-#include <QDialog>
 #include <QFont>
 #include <QFrame>
 #include <QLabel>
@@ -40,9 +39,14 @@ void installPanelFont(QApplication* app) {
     if (app) app->setFont(panelFont());
 }
 
-void prepareScreen(QDialog* dialog) {
-    dialog->resize(kScreenWidth, kScreenHeight);
-    dialog->setStyleSheet(QString::fromLatin1(kScreenStyle));
+void prepareScreen(QWidget* screen, QPushButton* back) {
+    screen->setFixedSize(kScreenWidth, kScreenHeight);
+    if (back) setBackIcon(back);
+}
+
+void setBackIcon(QPushButton* button) {
+    button->setText(QString());
+    setIcon(button, QString::fromLatin1(kIconBack), kBackIconSize);
 }
 
 void useListView(QComboBox* combo) {
@@ -57,12 +61,6 @@ QPushButton* makeButton(QWidget* parent, const QString& objectName, const QRect&
     button->setFlat(true);
     button->setFocusPolicy(Qt::NoFocus);
     button->setStyleSheet(style);
-    return button;
-}
-
-QPushButton* makeBackButton(QWidget* parent) {
-    auto* button = makeButton(parent, QStringLiteral("Button_back"), kBackButtonRect, QString());
-    setIcon(button, QString::fromLatin1(kIconBack), kBackIconSize);
     return button;
 }
 

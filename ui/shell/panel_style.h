@@ -7,7 +7,6 @@
 
 class QApplication;
 class QComboBox;
-class QDialog;
 class QFont;
 class QFrame;
 class QLabel;
@@ -31,6 +30,11 @@ constexpr const char* kWhiteText = "color: rgb(255, 255, 255);";
 constexpr const char* kPageFrameStyle = "border:1px solid rgb(133, 129, 153);";
 constexpr const char* kInputFieldStyle =
     "color: rgb(255, 255, 255);\nbackground-color: rgb(33, 36, 53);\nborder:1px solid rgb(255, 255, 255);";
+// Tiles of the home screen and the settings menu, and the cards built on the home and
+// machine-state screens.
+constexpr const char* kTileStyle =
+    "background-color: #212435;color: rgb(255, 255, 255);border:1px solid rgb(133, 129, 153);border-radius:8px;";
+constexpr const char* kCardStyle = "QFrame{background-color: #212435;border:0px;border-radius:6px;}";
 constexpr const char* kInUseDotStyle = "background-color:#00D65B;border:0px groove gray;border-radius:7px;";
 constexpr int kInUseDotSize = 14;
 
@@ -65,16 +69,16 @@ QFont panelFont(int pixelSize = 0);
 // Makes the panel font the application default and lets Han text fall back to the CJK family.
 void installPanelFont(QApplication* app);
 
-// 800 x 480, panel background, white text.
-void prepareScreen(QDialog* dialog);
+// Fixes a screen at the panel's 800 x 480; a back button of its form gets the back icon
+// in place of its placeholder text.
+void prepareScreen(QWidget* screen, QPushButton* back = nullptr);
+void setBackIcon(QPushButton* button);
 // Combo boxes take a fresh QListView so the item rules of their style sheet apply.
 void useListView(QComboBox* combo);
 
 // Flat, focus-less button as built at run time; the object name carries the index it stands for.
 QPushButton* makeButton(QWidget* parent, const QString& objectName, const QRect& geometry,
                         const QString& style = QString::fromLatin1(kTabOffStyle), const QString& text = QString());
-// Back button of every screen: 50 x 50 at 11, 11 with the back icon at 32 x 32.
-QPushButton* makeBackButton(QWidget* parent);
 QLabel* makeLabel(QWidget* parent, const QString& objectName, const QRect& geometry, const QString& text = QString(),
                   int pixelSize = 0);
 QFrame* makeFrame(QWidget* parent, const QString& objectName, const QRect& geometry,
