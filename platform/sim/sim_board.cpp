@@ -662,15 +662,16 @@ bool SimBoard::startSerialBridges() {
     std::lock_guard<std::recursive_mutex> l(mutex_);
     if (bridge_.joinable()) return true;
     if (::pipe2(bridgeStop_, O_CLOEXEC) != 0) return false;
-    plat::makeDirs("/run");
-    for (int port : {1, 2}) {
+    plat::makeDirs(wiring::kRunFolder);
+    for (const wiring::SerialWiring& w : wiring::kSerialPorts) {
+        const int port = w.port;
         Serial* s = serial(port);
         if (!s) return false;
         if (!makePty(&s->outerMaster, &s->outerName)) return false;
         s->outerSlaveHold = openRawSlave(s->outerName);
         ::fcntl(s->master, F_SETFL, ::fcntl(s->master, F_GETFL) | O_NONBLOCK);
         ::fcntl(s->outerMaster, F_SETFL, ::fcntl(s->outerMaster, F_GETFL) | O_NONBLOCK);
-        const std::string link = plat::path("/run/ttyS" + std::to_string(port) + ".peer");
+        const std::string link = plat::path(w.peer);
         ::unlink(link.c_str());
         if (::symlink(s->outerName.c_str(), link.c_str()) != 0) return false;
     }
@@ -808,12 +809,12 @@ void SimBoard::queueTouch(int x, int y) {
 bool SimBoard::usbInsert(std::string* error) {
     std::lock_guard<std::recursive_mutex> l(mutex_);
     std::error_code ec;
-    const fs::path mount = plat::path("/mnt/usb1");
-    const fs::path stick = plat::path("/sim/usb-stick");
+    const fs::path mount = plat::path(wiring::kUsbMount);
+    const fs::path stick = plat::path(wiring::kUsbStickFolder);
     fs::create_directories(stick, ec);
     fs::create_directories(mount.parent_path(), ec);
     if (!fs::exists(fs::symlink_status(mount))) fs::create_directory_symlink("../sim/usb-stick", mount, ec);
-    if (!ec) fs::create_directories(plat::path("/proc/scsi/usb-storage"), ec);
+    if (!ec) fs::create_directories(plat::path(wiring::kUsbStorageProc), ec);
     if (ec) {
         if (error) *error = ec.message();
         return false;
@@ -828,8 +829,8 @@ bool SimBoard::usbInsert(std::string* error) {
 bool SimBoard::usbRemove(std::string* error) {
     std::lock_guard<std::recursive_mutex> l(mutex_);
     std::error_code ec;
-    const fs::path mount = plat::path("/mnt/usb1");
-    const fs::path stick = plat::path("/sim/usb-stick");
+    const fs::path mount = plat::path(wiring::kUsbMount);
+    const fs::path stick = plat::path(wiring::kUsbStickFolder);
     if (fs::is_symlink(fs::symlink_status(mount))) {
         fs::remove(mount, ec);
     } else if (fs::is_directory(mount)) {
@@ -841,7 +842,7 @@ bool SimBoard::usbRemove(std::string* error) {
         fs::create_directories(stick.parent_path(), ec);
         fs::rename(mount, stick, ec);
     }
-    if (!ec) fs::remove_all(plat::path("/proc/scsi/usb-storage"), ec);
+    if (!ec) fs::remove_all(plat::path(wiring::kUsbStorageProc), ec);
     if (ec) {
         if (error) *error = ec.message();
         return false;

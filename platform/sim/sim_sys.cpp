@@ -50,6 +50,17 @@ int numberAfter(const std::string& p, const std::string& prefix) {
     return n;
 }
 
+// Device-name stems of the numbered nodes.
+constexpr const char* kI2cPrefix = "/dev/i2c-";
+constexpr const char* kMtdPrefix = "/dev/mtd";
+
+// The serial port a device path names, or 0.
+int serialPort(const std::string& p) {
+    for (const wiring::SerialWiring& s : wiring::kSerialPorts)
+        if (p == s.path) return s.port;
+    return 0;
+}
+
 std::string hex(uint64_t v) {
     char b[24];
     std::snprintf(b, sizeof b, "0x%llX", static_cast<unsigned long long>(v));
@@ -85,11 +96,11 @@ public:
             h.kind = Kind::Spi;
             h.node = p;
             fd = placeholderFd();
-        } else if (int bus = numberAfter(p, "/dev/i2c-"); bus >= 0 && hasI2cBus(bus)) {
+        } else if (int bus = numberAfter(p, kI2cPrefix); bus >= 0 && hasI2cBus(bus)) {
             h.kind = Kind::I2c;
             h.index = bus;
             fd = placeholderFd();
-        } else if (int part = numberAfter(p, "/dev/mtd"); part >= 0 && hasMtd(part)) {
+        } else if (int part = numberAfter(p, kMtdPrefix); part >= 0 && hasMtd(part)) {
             std::lock_guard<std::recursive_mutex> bl(board_.mutex_);
             SimBoard::Mtd* m = board_.mtd(part);
             if (!board_.ensureMtdFile(part, *m)) {
@@ -103,17 +114,17 @@ public:
             const int access = (flags & O_ACCMODE) == O_RDONLY ? O_RDONLY : O_RDWR;
             h.writable = access != O_RDONLY;
             fd = ::open(board_.mtdFile(part).c_str(), access | O_CLOEXEC);
-        } else if (p == "/dev/msys") {
+        } else if (p == wiring::kMsysDevice) {
             h.kind = Kind::Msys;
             fd = placeholderFd();
-        } else if (p == "/dev/mem") {
+        } else if (p == wiring::kMemDevice) {
             h.kind = Kind::Mem;
             fd = placeholderFd();
-        } else if (p == "/dev/ttyS1" || p == "/dev/ttyS2") {
+        } else if (int port = serialPort(p); port > 0) {
             std::string slave;
             {
                 std::lock_guard<std::recursive_mutex> bl(board_.mutex_);
-                SimBoard::Serial* s = board_.serial(p.back() - '0');
+                SimBoard::Serial* s = board_.serial(port);
                 if (!s) {
                     errno = EIO;
                     return -1;
@@ -121,7 +132,7 @@ public:
                 slave = s->slaveName;
             }
             return ::open(slave.c_str(), flags | O_NOCTTY, mode);
-        } else if (p == "/dev/input/event1") {
+        } else if (p == wiring::kTouchDevice) {
             std::lock_guard<std::recursive_mutex> bl(board_.mutex_);
             h.kind = Kind::Input;
             fd = board_.newInputFd(flags);
