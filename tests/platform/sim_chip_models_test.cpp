@@ -273,3 +273,18 @@ TEST_F(ChipModelTest, TwoI2cTargetsAtOneAddressAckAsOneAndCountOneCollision) {
     EXPECT_EQ(a->path, 0u);
     plat::sys().close(fd);
 }
+
+TEST_F(ChipModelTest, GpioWordWithoutAWindowIgnoresWritesInsteadOfWritingThroughANullPointer) {
+    int heard = 0;
+    board().watchGpio(wiring::kGpioRxReset0, [&](uint32_t, uint16_t, uint16_t) { ++heard; });
+    plat::GpioWord none(nullptr, wiring::kGpioRxReset0);
+    EXPECT_FALSE(none.valid());
+    none.set(wiring::kLineHigh);
+    EXPECT_EQ(none.get(), 0);
+    EXPECT_EQ(heard, 0);
+    plat::GpioWord real = line(wiring::kGpioRxReset0);
+    real.set(wiring::kLineHigh);
+    EXPECT_TRUE(real.high());
+    EXPECT_EQ(board().gpio(wiring::kGpioRxReset0), wiring::kLineHigh);
+    EXPECT_EQ(heard, 1);
+}
