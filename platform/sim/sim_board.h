@@ -5,12 +5,17 @@
 // (chip models on SPI and I2C, the SoC register window, MTD partitions, serial
 // ports, uevent and touch sources) and the handles tests and board control use.
 //
-// A fresh board comes with every fresh backend: plat::resetSys() drops it.
+// A fresh board comes with every fresh backend (plat::resetSys() drops it) and is bare:
+// the device nodes exist, no chip is fitted; buildStandardBoard (standard_board.h) fits
+// the chips of the wiring table. See docs/board.md.
 #include <sys/types.h>
 
 #include <cerrno>
+#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
+#include <ctime>
+#include <deque>
 #include <functional>
 #include <map>
 #include <memory>
@@ -20,10 +25,6 @@
 #include <thread>
 #include <utility>
 #include <vector>
-
-#include <condition_variable>
-#include <ctime>
-#include <deque>
 
 #include "platform/board_wiring.h"
 #include "platform/sim/board_clock.h"
