@@ -2,6 +2,7 @@
 // and the life of connections are bounded.
 #include <fcntl.h>
 #include <linux/input.h>
+#include <linux/netlink.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -128,11 +129,19 @@ TEST_F(BoardControlTest, ClientThatReadsLateStillGetsEveryAnswerInOrder) {
 TEST_F(BoardControlTest, NulInsideACommandLineIsRefusedAndChangesNothing) {
     int input = plat::sys().open("/dev/input/event1", O_RDONLY | O_NONBLOCK);
     ASSERT_GE(input, 0);
+    int uevents = plat::sys().socket(AF_NETLINK, SOCK_DGRAM | SOCK_NONBLOCK, NETLINK_KOBJECT_UEVENT);
+    sockaddr_nl sa{};
+    sa.nl_family = AF_NETLINK;
+    sa.nl_groups = 1;
+    ASSERT_EQ(plat::sys().bind(uevents, reinterpret_cast<sockaddr*>(&sa), sizeof sa), 0);
     EXPECT_EQ(runBoardCommand(std::string("touch 1\0 2", 10)).rfind("ERR", 0), 0u);
     EXPECT_EQ(runBoardCommand(std::string("uevent add@/block/sda\0ACTION=remove", 35)).rfind("ERR", 0), 0u);
     EXPECT_EQ(runBoardCommand(std::string("\0help", 5)).rfind("ERR", 0), 0u);
     input_event ev;
     EXPECT_LT(plat::sys().read(input, &ev, sizeof ev), 0);  // no touch reached the panel
+    EXPECT_EQ(errno, EAGAIN);
+    char msg[256];
+    EXPECT_LT(plat::sys().recv(uevents, msg, sizeof msg, MSG_DONTWAIT), 0);  // and no uevent was sent
     EXPECT_EQ(errno, EAGAIN);
 
     // Over the socket too, and the connection goes on.
@@ -144,6 +153,7 @@ TEST_F(BoardControlTest, NulInsideACommandLineIsRefusedAndChangesNothing) {
     EXPECT_EQ(readLine(fd, 1000).rfind("OK ", 0), 0u);
     EXPECT_LT(plat::sys().read(input, &ev, sizeof ev), 0);
     plat::sys().close(input);
+    plat::sys().close(uevents);
 }
 
 TEST_F(BoardControlTest, ConnectionsBeyondTheLimitAreRefusedAndIdleOnesTimeOut) {
