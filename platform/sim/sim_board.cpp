@@ -20,6 +20,7 @@
 #include <filesystem>
 
 #include "platform/fd_io.h"
+#include "platform/mmio.h"
 #include "platform/platform.h"
 
 namespace fs = std::filesystem;
@@ -153,12 +154,12 @@ SimBoard::~SimBoard() {
 
 uint16_t SimBoard::reg16(uint32_t offset) const {
     if (offset + 2 > kRegWindowSize) return 0;
-    return *reinterpret_cast<const volatile uint16_t*>(regs_ + (offset & ~1u));
+    return mmioRead16(regs_, offset);
 }
 
 void SimBoard::setReg16(uint32_t offset, uint16_t value) {
     if (offset + 2 > kRegWindowSize) return;
-    *reinterpret_cast<volatile uint16_t*>(regs_ + (offset & ~1u)) = value;
+    mmioWrite16(regs_, offset, value);
     gpioWritten(offset, value);
 }
 
