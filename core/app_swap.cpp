@@ -1,36 +1,20 @@
 #include "core/app_swap.h"
 
-#include <QFile>
 #include <QSettings>
 #include <QString>
 
 #include "core/global.h"
 #include "core/logMsg.h"
 #include "core/utils.h"
-#include "platform/atomic_file.h"
 #include "platform/platform.h"
 
 bool write_loader_start_command() {
-    const QString target = QString::fromStdString(plat::path(kLoaderConfig));
-    const QString scratch = QString::fromStdString(plat::path(std::string("/data/configs/.led_load_config.ini.new")));
-    QFile::remove(scratch);
-    {
-        // QSettings writes in place; it writes a scratch copy that then replaces the file.
-        QSettings old(target, QSettings::IniFormat);
-        QSettings next(scratch, QSettings::IniFormat);
-        for (const QString& key : old.allKeys()) next.setValue(key, old.value(key));
-        next.setValue(QStringLiteral("app-1/app_path"), QString::fromLatin1(kLoaderNormalStart));
-        next.setValue(QStringLiteral("app-1/app_name"), QStringLiteral("vlxH71N"));
-        next.sync();
-        if (next.status() != QSettings::NoError) {
-            QFile::remove(scratch);
-            return false;
-        }
-    }
-    std::string bytes;
-    const bool read = plat::readWholeFile(scratch.toStdString(), &bytes);
-    QFile::remove(scratch);
-    return read && plat::replaceFileAtomically(target.toStdString(), bytes);
+    // QSettings replaces the file through a temporary file and a rename.
+    QSettings loader(QString::fromStdString(plat::path(kLoaderConfig)), QSettings::IniFormat);
+    loader.setValue(QStringLiteral("app-1/app_path"), QString::fromLatin1(kLoaderNormalStart));
+    loader.setValue(QStringLiteral("app-1/app_name"), QStringLiteral("vlxH71N"));
+    loader.sync();
+    return loader.status() == QSettings::NoError;
 }
 
 int app_swap_and_restart() {

@@ -15,5 +15,5 @@ constexpr const char* kLoaderNormalStart = "/data/app/vlxH71N -platform linuxfb"
 int app_swap_and_restart();
 
 // Rewrites group "app-1" of the loader file (app_path, app_name), keeping its other
-// keys; the file is replaced atomically. False when it cannot be written.
+// keys; the file is replaced, never rewritten in place. False when it cannot be written.
 bool write_loader_start_command();
