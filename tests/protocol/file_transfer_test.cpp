@@ -314,3 +314,46 @@ TEST_F(FileTransferTest, ScreenshotAndReceivingCardFilesAreReadAndDeleted) {
 }
 
 }  // namespace
+
+#include <QApplication>
+#include <QImage>
+#include <QWidget>
+
+#include <atomic>
+#include <thread>
+
+namespace {
+
+// The default grab, asked from a link's thread while the GUI thread runs its events.
+TEST_F(FileTransferTest, ScreenshotIsTakenOnTheGuiThreadAsAPanelSizedPng) {
+    int argc = 1;
+    char name[] = "test";
+    char* argv[] = {name, nullptr};
+    QApplication app(argc, argv);
+    g_vlx_file_deal_para.grabScreen = saved_.grab;
+    QWidget panel;
+    panel.setGeometry(0, 0, 800, 480);
+    panel.setStyleSheet("background-color: rgb(10, 200, 30);");
+    panel.show();
+    app.processEvents();
+
+    std::atomic<bool> done{false};
+    std::string back;
+    std::vector<uint8_t> digest;
+    bool ok = false;
+    std::thread link([&] {
+        FileTransfer t;
+        ok = readBack(t, kGroupReadStart, {kScreenshot, 0}, &back, &digest);
+        done = true;
+    });
+    while (!done) app.processEvents(QEventLoop::AllEvents, 5);
+    link.join();
+    ASSERT_TRUE(ok);
+    EXPECT_EQ(digest, md5Of(back));
+    QImage image;
+    ASSERT_TRUE(image.loadFromData(reinterpret_cast<const uchar*>(back.data()), int(back.size()), "PNG"));
+    EXPECT_EQ(image.width(), 800);
+    EXPECT_EQ(image.height(), 480);
+}
+
+}  // namespace
