@@ -12,6 +12,8 @@
 #include "platform/sim/board_control.h"
 #include "platform/sim/sim_board.h"
 #include "platform/sim/standard_board.h"
+#include "protocol/h71_wifi_config.h"
+#include "protocol/usbserver.h"
 #include "ui/shell/lcd_touch.h"
 #include "ui/shell/lockwindow.h"
 #include "ui/shell/mainwindow.h"
@@ -37,6 +39,7 @@ int main(int argc, char* argv[]) {
     ConfigEngine::pInstance();  // INI file, device id, network globals
     VlxRamPara::pInstance();    // parameter RAM and user modes; needs the settings above
     lcd_touch::pInstance();     // touch activity for the idle timeouts
+    H71_WIFI_CONFIG::pInstance();  // WiFi files and the access point's start-up thread
 
     QApplication app(argc, argv);
     panel_style::installPanelFont(&app);
@@ -57,6 +60,9 @@ int main(int argc, char* argv[]) {
 
     SyncUpdate::pInstance();
     QObject::connect(VlxRamPara::p_vlxrampara_config, &VlxRamPara::sig_update_para, SyncUpdate::p_SyncUpdate,
+                     &SyncUpdate::para_sync);
+    UsbServer::pInstance();  // USB sticks: codes 100, 101, 102
+    QObject::connect(UsbServer::p_UsbServer, &UsbServer::sig_usb_update, SyncUpdate::p_SyncUpdate,
                      &SyncUpdate::para_sync);
 
     return app.exec();

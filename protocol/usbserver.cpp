@@ -131,7 +131,12 @@ void UsbServer::loop() {
             work = true;
         }
         watch_.poll(&codes);
-        for (int code : codes) emit sig_usb_update(code);
+        for (int code : codes) {
+            writeLogMsg(LOG_INFO, code == UsbWatch::kAdded     ? "USB: disk added"
+                                  : code == UsbWatch::kRemoved ? "USB: disk removed"
+                                                               : "USB: storage ready");
+            emit sig_usb_update(code);
+        }
         codes.clear();
         pacer_.pass(work);
     }
