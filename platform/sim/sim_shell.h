@@ -50,6 +50,7 @@ private:
         Handler handler;
     };
     int run(const std::string& command, std::string* output);
+    int dispatch(const std::string& command, std::string* output);
     void record(const std::string& command);
 
     mutable std::mutex mutex_;
