@@ -1,29 +1,66 @@
 #include "platform/atomic_file.h"
 #include "platform/fd_io.h"
+#include "platform/platform.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
-#include <fstream>
-#include <iterator>
 #include <cstdlib>
+#include <cstring>
 #include <vector>
 
 namespace plat {
 
-bool readWholeFile(const std::string& hostPath, std::string* out) {
-    std::ifstream in(hostPath, std::ios::binary);
-    if (!in) return false;
-    out->assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    return true;
+FileRead readRegularFile(const std::string& hostPath, size_t maxBytes, Oversize oversize, std::string* out,
+                         std::string* why) {
+    auto refuse = [why](const std::string& reason) {
+        if (why) *why = reason;
+        return FileRead::Refused;
+    };
+    out->clear();
+    // O_NONBLOCK: opening a FIFO with no writer must not hang start-up.
+    const int fd = ::open(hostPath.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) {
+        if (errno == ENOENT) return FileRead::Missing;
+        return refuse(std::string("cannot be opened: ") + std::strerror(errno));
+    }
+    struct stat st;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return refuse(S_ISDIR(st.st_mode) ? "is a folder, not a file" : "is not a regular file");
+    }
+    // One byte more than allowed tells a longer file from one of exactly maxBytes.
+    std::string data(maxBytes < size_t(-1) ? maxBytes + 1 : maxBytes, '\0');
+    size_t got = 0;
+    while (got < data.size()) {
+        const ssize_t r = ::read(fd, &data[got], data.size() - got);
+        if (r < 0) {
+            if (errno == EINTR) continue;
+            const int err = errno;
+            ::close(fd);
+            return refuse(std::string("read error: ") + std::strerror(err));
+        }
+        if (r == 0) break;
+        got += size_t(r);
+    }
+    ::close(fd);
+    if (got > maxBytes) {
+        if (oversize == Oversize::Refuse) return refuse("is larger than " + std::to_string(maxBytes) + " bytes");
+        got = maxBytes;
+    }
+    data.resize(got);
+    out->swap(data);
+    return FileRead::Ok;
 }
 
 bool replaceFileAtomically(const std::string& hostPath, const void* data, size_t length) {
     const size_t slash = hostPath.rfind('/');
     const std::string dir = slash == std::string::npos ? "." : (slash == 0 ? "/" : hostPath.substr(0, slash));
-    std::string tmpl = hostPath + ".tmpXXXXXX";
+    if (!folderInsideRoot(dir)) return false;
+    std::string tmpl = hostPath + kTempSuffix + std::string(kTempRandomChars, 'X');
     std::vector<char> name(tmpl.begin(), tmpl.end());
     name.push_back('\0');
     int fd = ::mkostemp(name.data(), O_CLOEXEC);  // never inherited by a shell command
@@ -41,6 +78,16 @@ bool replaceFileAtomically(const std::string& hostPath, const void* data, size_t
         ::fsync(dfd);  // make the rename itself durable
         ::close(dfd);
     }
+    return true;
+}
+
+bool isLeftoverTempName(const std::string& fileName) {
+    const size_t suffix = std::strlen(kTempSuffix) + kTempRandomChars;
+    if (fileName.size() <= suffix) return false;
+    const size_t at = fileName.size() - suffix;
+    if (fileName.compare(at, std::strlen(kTempSuffix), kTempSuffix) != 0) return false;
+    for (size_t i = at + std::strlen(kTempSuffix); i < fileName.size(); ++i)
+        if (!std::isalnum(static_cast<unsigned char>(fileName[i]))) return false;
     return true;
 }
 

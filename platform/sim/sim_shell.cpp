@@ -1,6 +1,5 @@
 #include "platform/sim/sim_shell.h"
 
-#include <fcntl.h>
 #include <fnmatch.h>
 #include <unistd.h>
 
@@ -388,10 +387,8 @@ SimShell::SimShell() {
     rebootHook_ = [] {
         if (!plat::root().empty()) {
             plat::makeDirs("/run");
-            if (FILE* f = std::fopen(plat::path("/run/shell.log").c_str(), "a")) {
-                std::fputs("# reboot: the controller ends with status 42 and is started again\n", f);
-                std::fclose(f);
-            }
+            const std::string note = "# reboot: the controller ends with status 42 and is started again\n";
+            plat::appendToFile(plat::path("/run/shell.log"), note.data(), note.size());
         }
         std::fflush(nullptr);
         ::_exit(42);
@@ -406,10 +403,7 @@ void SimShell::record(const std::string& command) {
     for (size_t p = 0; (p = line.find('\n', p)) != std::string::npos; p += 2) line.replace(p, 1, "\\n");
     line.push_back('\n');
     plat::makeDirs("/run");
-    int fd = ::open(plat::path("/run/shell.log").c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-    if (fd < 0) return;
-    plat::writeAll(fd, line.data(), line.size());
-    ::close(fd);
+    plat::appendToFile(plat::path("/run/shell.log"), line.data(), line.size());
 }
 
 int SimShell::system(const std::string& command) { return run(command, nullptr); }
