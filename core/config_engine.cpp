@@ -83,8 +83,8 @@ int malformedIniLines(const std::string& text) {
 // QSettings would read a pipe or an endless device without end, write through a link in
 // the file's place, wait up to 30 s on a lock file a power cut left behind, and replace
 // the file once per changed key. So every INI file is read (bounded, regular files only)
-// into a private copy beside it; QSettings works on the copy, and when the copy changed it
-// moves into the file's place with one rename. `edit` gets the settings and the file's text.
+// into a private copy in /tmp; QSettings works on the copy, and when the copy changed its
+// bytes replace the file atomically, once. `edit` gets the settings and the file's text.
 // False when the file could not be written.
 bool withIniCopy(const std::string& hostPath, const std::function<void(QSettings&, const std::string&)>& edit) {
     const std::string name = hostPath.substr(hostPath.rfind('/') + 1);
@@ -93,15 +93,17 @@ bool withIniCopy(const std::string& hostPath, const std::function<void(QSettings
         plat::FileRead::Refused)
         writeLogMsg(LOG_ERROR, name + " " + why + ": not read, defaults in force");
 
-    std::string copy = hostPath + plat::kTempSuffix + std::string(plat::kTempRandomChars, 'X');
+    // Away from the data folder, so that nothing QSettings does (it creates missing
+    // folders, locks, temporary files) ever lands there.
+    plat::makeDirs("/tmp");
+    std::string copy = plat::path("/tmp/") + name + plat::kTempSuffix + std::string(plat::kTempRandomChars, 'X');
     const int fd = ::mkostemp(&copy[0], O_CLOEXEC);
     bool ok = fd >= 0 && plat::writeAll(fd, original.data(), original.size());
     if (fd >= 0) ::close(fd);
     if (!ok) {
-        // No room beside the file: the settings answer from the defaults, and whatever
-        // they manage to write under the copy's name is removed below.
+        // The settings then answer from the defaults; whatever they write is removed below.
         ::unlink(copy.c_str());
-        writeLogMsg(LOG_ERROR, name + " cannot be worked on: no room beside it");
+        writeLogMsg(LOG_ERROR, name + " cannot be worked on: no room for its copy");
     }
     {
         QSettings settings(QString::fromStdString(copy), QSettings::IniFormat);

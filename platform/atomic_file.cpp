@@ -2,6 +2,7 @@
 #include "platform/fd_io.h"
 #include "platform/platform.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -81,14 +82,36 @@ bool replaceFileAtomically(const std::string& hostPath, const void* data, size_t
     return true;
 }
 
-bool isLeftoverTempName(const std::string& fileName) {
-    const size_t suffix = std::strlen(kTempSuffix) + kTempRandomChars;
-    if (fileName.size() <= suffix) return false;
-    const size_t at = fileName.size() - suffix;
-    if (fileName.compare(at, std::strlen(kTempSuffix), kTempSuffix) != 0) return false;
-    for (size_t i = at + std::strlen(kTempSuffix); i < fileName.size(); ++i)
-        if (!std::isalnum(static_cast<unsigned char>(fileName[i]))) return false;
+namespace {
+bool isRandomPart(const std::string& s, size_t at) {
+    if (s.size() - at != kTempRandomChars) return false;
+    for (size_t i = at; i < s.size(); ++i)
+        if (!std::isalnum(static_cast<unsigned char>(s[i]))) return false;
     return true;
+}
+}  // namespace
+
+bool isLeftoverTempName(const std::string& name) {
+    const size_t suffix = std::strlen(kTempSuffix) + kTempRandomChars;
+    if (name.size() <= suffix) return false;
+    const size_t at = name.size() - suffix;
+    return name.compare(at, std::strlen(kTempSuffix), kTempSuffix) == 0 && isRandomPart(name, at + std::strlen(kTempSuffix));
+}
+
+int removeLeftoverTemps(const std::string& hostDir) {
+    DIR* dir = ::opendir(hostDir.c_str());
+    if (!dir) return 0;
+    int removed = 0;
+    while (const dirent* e = ::readdir(dir)) {
+        const std::string name = e->d_name;
+        if (!isLeftoverTempName(name)) continue;
+        const std::string path = hostDir + "/" + name;
+        struct stat st;
+        if (::lstat(path.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) continue;
+        if (::unlink(path.c_str()) == 0) ++removed;
+    }
+    ::closedir(dir);
+    return removed;
 }
 
 }  // namespace plat

@@ -33,10 +33,13 @@ inline bool replaceFileAtomically(const std::string& hostPath, const std::string
     return replaceFileAtomically(hostPath, bytes.data(), bytes.size());
 }
 
-// Suffix of replaceFileAtomically's temporary files: "<name>.tmp" and six characters.
+// Suffix of the temporary files of a replacement: "<name>.tmp" and six characters.
 constexpr const char* kTempSuffix = ".tmp";
 constexpr size_t kTempRandomChars = 6;
-// True for a file name this system's interrupted saves leave behind.
+// True for a file name this system's interrupted saves leave behind: "<name>.tmpXXXXXX".
 bool isLeftoverTempName(const std::string& fileName);
+// Removes such leftovers (files and links, never folders) from the folder `hostDir`;
+// returns how many went.
+int removeLeftoverTemps(const std::string& hostDir);
 
 }  // namespace plat
