@@ -29,15 +29,22 @@ FileRead readRegularFile(const std::string& hostPath, size_t maxBytes, Oversize 
         return refuse(std::string("cannot be opened: ") + std::strerror(errno));
     }
     struct stat st;
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    if (::fstat(fd, &st) != 0) {
+        const int err = errno;
+        ::close(fd);
+        return refuse(std::string("cannot be examined: ") + std::strerror(err));
+    }
+    if (!S_ISREG(st.st_mode)) {
         ::close(fd);
         return refuse(S_ISDIR(st.st_mode) ? "is a folder, not a file" : "is not a regular file");
     }
-    // One byte more than allowed tells a longer file from one of exactly maxBytes.
-    std::string data(maxBytes < size_t(-1) ? maxBytes + 1 : maxBytes, '\0');
-    size_t got = 0;
-    while (got < data.size()) {
-        const ssize_t r = ::read(fd, &data[got], data.size() - got);
+    // The size is a hint only (a file may grow while it is read); reading stops one
+    // byte past the limit, which tells a longer file from one of exactly maxBytes.
+    std::string data;
+    data.reserve(size_t(st.st_size) < maxBytes ? size_t(st.st_size) + 1 : maxBytes);
+    char chunk[4096];
+    while (data.size() <= maxBytes) {
+        const ssize_t r = ::read(fd, chunk, sizeof chunk);
         if (r < 0) {
             if (errno == EINTR) continue;
             const int err = errno;
@@ -45,14 +52,13 @@ FileRead readRegularFile(const std::string& hostPath, size_t maxBytes, Oversize 
             return refuse(std::string("read error: ") + std::strerror(err));
         }
         if (r == 0) break;
-        got += size_t(r);
+        data.append(chunk, size_t(r));
     }
     ::close(fd);
-    if (got > maxBytes) {
+    if (data.size() > maxBytes) {
         if (oversize == Oversize::Refuse) return refuse("is larger than " + std::to_string(maxBytes) + " bytes");
-        got = maxBytes;
+        data.resize(maxBytes);
     }
-    data.resize(got);
     out->swap(data);
     return FileRead::Ok;
 }
