@@ -82,7 +82,8 @@ void writeLogMsg(_LogType level, std::string text) {
         // A link in the log's place is taken away (not what it points to) and the log
         // starts anew; anything else (no log partition) loses the entry, nobody to tell.
         struct stat st;
-        if (::lstat(file.c_str(), &st) != 0 || !S_ISLNK(st.st_mode) || ::unlink(file.c_str()) != 0) return;
+        if (::lstat(file.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return;
+        if (!plat::folderInsideRoot(file.substr(0, file.rfind('/'))) || ::unlink(file.c_str()) != 0) return;
         if (!plat::appendToFile(file, entry.data(), entry.size(), &size)) return;
     }
     if (size >= kMaxFileSize) std::remove(file.c_str());

@@ -229,3 +229,15 @@ TEST_F(LogTest, PipeInTheLogsPlaceNeverBlocksALogger) {
     writeLogMsg(LOG_ERROR, "entry");  // returns: the entry is lost, the caller goes on
     EXPECT_TRUE(std::filesystem::is_fifo(plat::path(kLog)));
 }
+
+TEST_F(LogTest, LogFolderLinkedOutsideTheRootIsNeverWrittenInto) {
+    const std::string outside = rootDir() + "-outside";
+    std::filesystem::create_directories(outside);
+    std::filesystem::create_symlink(outside + "/elsewhere", outside + "/zufEnglneLog");
+    std::filesystem::remove_all(plat::path("/data/kavelkv/log"));
+    std::filesystem::create_directory_symlink(outside, plat::path("/data/kavelkv/log"));
+    writeLogMsg(LOG_ERROR, "entry");
+    EXPECT_FALSE(std::filesystem::exists(outside + "/elsewhere"));
+    EXPECT_TRUE(std::filesystem::is_symlink(outside + "/zufEnglneLog"));  // not taken away either
+    std::filesystem::remove_all(outside);
+}
