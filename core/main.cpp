@@ -21,10 +21,10 @@
 
 int main(int argc, char* argv[]) {
     plat::initFromEnvironment();
-    // The data partition's folders exist on the device; a fresh simulated root gets them here.
-    for (const char* dir : {"/data/kavelkv/log", "/data/configs", "/data/modes"}) plat::makeDirs(dir);
+    const int leftovers = prepareDataFolders();
     writeLogMsg(LOG_INFO, std::string("board: ") + plat::boardName() + ", root: " +
                               (plat::root().empty() ? "/" : plat::root()));
+    if (leftovers) writeLogMsg(LOG_WARNING, std::to_string(leftovers) + " temporary files of interrupted saves removed");
     if (plat::board() == plat::Board::Sim) {
         // The standard board from the wiring table; its chips are the next log lines.
         plat::sim::SimBoard& board = plat::sim::board();
