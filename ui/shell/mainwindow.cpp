@@ -152,9 +152,7 @@ void MainWindow::refreshStatusBar() {
         ip = g_str_ip;
     }
     ui->label_ip->setText(QStringLiteral("IP:") + ip);
-    const int mode = VlxRamPara::p_vlxrampara_config ? VlxRamPara::VlxGetCurrentModeIndex() : 0;
-    ui->label_mode->setText(screen_text::modePrefix() +
-                            (mode ? screen_text::userModeName(mode - 1, ui->label_mode, 180) : screen_text::none()));
+    ui->label_mode->setText(screen_text::currentModeText(ui->label_mode));
 }
 
 void MainWindow::buildInputCards() {
@@ -177,8 +175,7 @@ void MainWindow::buildInputCards() {
         // two lines: a card is too narrow for "3840x2160@30Hz" in one
         QLabel* info = panel_style::makeLabel(card, QStringLiteral("timing"), QRect(8, 60, kCardWidth - 12, 44),
                                               QString(), 14);
-        info->setText(t.present() ? QStringLiteral("%1x%2\n%3Hz").arg(t.width).arg(t.height).arg(t.rate)
-                                  : screen_text::noSignal());
+        info->setText(screen_text::cardTimingText(t));
         info->setStyleSheet(t.present() ? QStringLiteral("color: #00D65B;") : QStringLiteral("color: #FF4040;"));
     }
     input_frame_->show();

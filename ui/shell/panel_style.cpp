@@ -16,6 +16,7 @@ namespace panel_style {
 
 namespace {
 const char* const kImageProperty = "vlxImage";
+const char* const kElidesProperty = "vlxElides";
 }
 
 QString langText(const char* zh, const char* en, const char* ru, const char* vi, const char* tw) {
@@ -117,6 +118,14 @@ void clearPicture(QLabel* label) {
 
 QString imageOf(const QWidget* widget) {
     return widget ? widget->property(kImageProperty).toString() : QString();
+}
+
+void markElides(QWidget* widget) {
+    if (widget) widget->setProperty(kElidesProperty, true);
+}
+
+bool elidesOnPurpose(const QWidget* widget) {
+    return widget && widget->property(kElidesProperty).toBool();
 }
 
 }  // namespace panel_style

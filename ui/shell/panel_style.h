@@ -96,4 +96,9 @@ void setPicture(QLabel* label, const QString& resource, bool scaled = true);
 void clearPicture(QLabel* label);
 QString imageOf(const QWidget* widget);
 
+// A widget that shows a user's name (an alias) shortens it with "…" to its width on purpose;
+// the mark tells it from a widget whose text is cut because it does not fit.
+void markElides(QWidget* widget);
+bool elidesOnPurpose(const QWidget* widget);
+
 }  // namespace panel_style
