@@ -88,7 +88,7 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new Ui::MainWi
     ui->label_ip->setFont(panel_style::panelFont(16));
     ui->label_mode->setFont(panel_style::panelFont(16));
     for (QPushButton* tile : {ui->inputchoose, ui->custommode, ui->modepanel, ui->option, ui->machinestate}) {
-        tile->setStyleSheet(panel_style::kTileStyle);
+        panel_style::setLook(tile, QString::fromLatin1(panel_style::kTileStyle));
         tile->setFont(panel_style::panelFont(24));
     }
     ui->label_mode_title->setFont(panel_style::panelFont(22));
@@ -96,10 +96,10 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new Ui::MainWi
     ui->Button_mode_save->setFont(panel_style::panelFont(18));
     panel_style::setBackIcon(ui->Button_mode_close);
     // the panel lies over the home screen: its inner widgets show the panel's colour
-    for (QWidget* inner : {static_cast<QWidget*>(ui->label_mode_title), static_cast<QWidget*>(ui->frame_mode_slots),
-                           static_cast<QWidget*>(ui->Button_mode_close)})
+    for (QWidget* inner : {static_cast<QWidget*>(ui->label_mode_title), static_cast<QWidget*>(ui->frame_mode_slots)})
         inner->setStyleSheet(QStringLiteral("background-color: transparent;border:0px;"));
     ui->frame_mode->hide();
+    showModeAction();
 
     if (!g_numberkeyboard) g_numberkeyboard = new NumberKeyboard;
     if (!g_tip) g_tip = new TIP;
@@ -251,10 +251,17 @@ void MainWindow::on_Button_mode_save_clicked() {
     buildModeButtons();
 }
 
+void MainWindow::showModeAction() {
+    const bool recall = mode_action_ == ModeAction::Recall;
+    const QString on = QString::fromLatin1(panel_style::kFramedOnStyle);
+    const QString off = QString::fromLatin1(panel_style::kFramedOffStyle);
+    panel_style::setLook(ui->Button_mode_recall, recall ? on : off);
+    panel_style::setLook(ui->Button_mode_save, recall ? off : on);
+}
+
 void MainWindow::buildModeButtons() {
     const bool recall = mode_action_ == ModeAction::Recall;
-    ui->Button_mode_recall->setStyleSheet(recall ? panel_style::kFramedOnStyle : panel_style::kFramedOffStyle);
-    ui->Button_mode_save->setStyleSheet(recall ? panel_style::kFramedOffStyle : panel_style::kFramedOnStyle);
+    showModeAction();
     panel_style::rebuildContainer(mode_frame_, ui->frame_mode_slots, QStringLiteral("frame_mode_buttons"), 0);
     const bool haveRam = VlxRamPara::p_vlxrampara_config != nullptr;
     const int current = haveRam ? VlxRamPara::VlxGetCurrentModeIndex() : 0;

@@ -22,8 +22,12 @@ NumberKeyboard::NumberKeyboard(QWidget* parent) : QDialog(parent), ui(new Ui::Nu
                                ui->Button_5, ui->Button_6, ui->Button_7, ui->Button_8, ui->Button_9};
     for (int d = 0; d < 10; ++d) {
         digits[d]->setFont(panel_style::panelFont(kKeyPixels));
+        panel_style::setLook(digits[d], QString::fromLatin1(panel_style::kFramedOffStyle));
         connect(digits[d], &QPushButton::clicked, this, [this, d] { pressDigit(d); });
     }
+    panel_style::setLook(ui->Button_delete, QString::fromLatin1(panel_style::kFramedOffStyle));
+    panel_style::setLook(ui->Button_ok, QString::fromLatin1(panel_style::kFramedOnStyle));
+    panel_style::setLook(ui->Button_close, QString::fromLatin1(panel_style::kBareLook));
     ui->Button_delete->setFont(panel_style::panelFont(kKeyPixels));
     ui->Button_ok->setFont(panel_style::panelFont(kKeyPixels));
     ui->Button_close->setFont(panel_style::panelFont(kTitlePixels));

@@ -1,5 +1,6 @@
 #include "ui/shell/panel_style.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QComboBox>
 #include <QFont>
@@ -47,11 +48,17 @@ void prepareScreen(QWidget* screen, QPushButton* back) {
 
 void setBackIcon(QPushButton* button) {
     button->setText(QString());
+    setLook(button, QString::fromLatin1(kBareLook));
     setIcon(button, QString::fromLatin1(kIconBack), kBackIconSize);
 }
 
 void useListView(QComboBox* combo) {
     combo->setView(new QListView(combo));
+}
+
+void setLook(QAbstractButton* button, const QString& look) {
+    button->setStyleSheet(QStringLiteral("QAbstractButton{") + look + QStringLiteral("}QAbstractButton:pressed{") +
+                          QString::fromLatin1(kPressedLook) + QLatin1Char('}'));
 }
 
 QPushButton* makeButton(QWidget* parent, const QString& objectName, const QRect& geometry, const QString& style,
@@ -61,7 +68,7 @@ QPushButton* makeButton(QWidget* parent, const QString& objectName, const QRect&
     button->setGeometry(geometry);
     button->setFlat(true);
     button->setFocusPolicy(Qt::NoFocus);
-    button->setStyleSheet(style);
+    setLook(button, style);
     return button;
 }
 

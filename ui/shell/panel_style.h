@@ -5,6 +5,7 @@
 #include <QSize>
 #include <QString>
 
+class QAbstractButton;
 class QApplication;
 class QComboBox;
 class QFont;
@@ -46,6 +47,12 @@ constexpr const char* kFramedOnStyle =
     "background-color: #4777FF;color: rgb(255, 255, 255);border:1px solid rgb(255, 255, 255);";
 constexpr const char* kFramedOffStyle = "color: rgb(255, 255, 255);border:1px solid rgb(255, 255, 255);";
 
+// Held down, every touch target takes this background over its look: the finger hides
+// the button, so the colour around it is the sign that the touch was taken.
+constexpr const char* kPressedLook = "background-color: #34488C;";
+// Icon and glyph buttons without a frame (back, close): the press shows as a rounded patch.
+constexpr const char* kBareLook = "color: rgb(255, 255, 255);border:0px;border-radius:20px;";
+
 // Rich-text words, filled with QString::arg.
 constexpr const char* kGreenWord = "<font color = #00FF00 >%1</font>";
 constexpr const char* kRedWord = "<font color = #FF0000 >%1</font>";
@@ -70,11 +77,16 @@ QFont panelFont(int pixelSize = 0);
 void installPanelFont(QApplication* app);
 
 // Fixes a screen at the panel's 800 x 480; a back button of its form gets the back icon
-// in place of its placeholder text.
+// in place of its placeholder text, and the bare look.
 void prepareScreen(QWidget* screen, QPushButton* back = nullptr);
 void setBackIcon(QPushButton* button);
 // Combo boxes take a fresh QListView so the item rules of their style sheet apply.
 void useListView(QComboBox* combo);
+
+// Gives a touch target its look (one of the styles above, or its own) with the pressed look
+// over it. Buttons change their look through this, never with setStyleSheet alone, so that
+// a highlighted or plain button still shows the press.
+void setLook(QAbstractButton* button, const QString& look);
 
 // Flat, focus-less button as built at run time; the object name carries the index it stands for.
 QPushButton* makeButton(QWidget* parent, const QString& objectName, const QRect& geometry,
