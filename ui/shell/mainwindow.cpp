@@ -82,7 +82,8 @@ uint8_t fpgaRegister(uint8_t reg, uint8_t fpga) {
 
 MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new Ui::MainWindow) {
     ui->setupUi(this);
-    panel_style::prepareScreen(this);
+    // the home screen is the panel's area itself: the others are placed on it
+    setFixedSize(panel_style::kScreenWidth, panel_style::kScreenHeight);
     ui->label_title->setFont(panel_style::panelFont(26));
     ui->label_lock->setFont(panel_style::panelFont(18));
     ui->label_ip->setFont(panel_style::panelFont(16));
@@ -313,7 +314,7 @@ void MainWindow::update_start() {
     }
     if (!update_display_) update_display_ = new FirmwareUpdate;
     if (g_numberkeyboard) g_numberkeyboard->hide();
-    update_display_->move(pos());
+    panel_style::placeOnPanel(update_display_);
     update_display_->show();
     update_display_->raise();
 }

@@ -12,6 +12,8 @@
 #include <QVariant>
 
 #include "core/global.h"
+#include "ui/shell/mainwindow.h"
+#include "ui/shell/shell_globals.h"
 
 namespace panel_style {
 
@@ -41,8 +43,22 @@ void installPanelFont(QApplication* app) {
     if (app) app->setFont(panelFont());
 }
 
+QPoint panelOrigin() {
+    // geometry(), not pos(): a window manager's frame lies outside the panel's area
+    return g_mainwindow ? g_mainwindow->geometry().topLeft() : QPoint(0, 0);
+}
+
+void placeOnPanel(QWidget* window, const QRect& rect) {
+    if (window) window->setGeometry(rect.translated(panelOrigin()));
+}
+
+void placeOnPanel(QWidget* window) {
+    placeOnPanel(window, QRect(0, 0, kScreenWidth, kScreenHeight));
+}
+
 void prepareScreen(QWidget* screen, QPushButton* back) {
     screen->setFixedSize(kScreenWidth, kScreenHeight);
+    placeOnPanel(screen);
     if (back) setBackIcon(back);
 }
 

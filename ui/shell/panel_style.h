@@ -1,6 +1,7 @@
 #pragma once
 // Look of the front panel (800 x 480 LCD) and the small factories every screen
 // uses for the widgets it builds at run time.
+#include <QPoint>
 #include <QRect>
 #include <QSize>
 #include <QString>
@@ -76,8 +77,18 @@ QFont panelFont(int pixelSize = 0);
 // Makes the panel font the application default and lets Han text fall back to the CJK family.
 void installPanelFont(QApplication* app);
 
-// Fixes a screen at the panel's 800 x 480; a back button of its form gets the back icon
-// in place of its placeholder text, and the bare look.
+// Top-left corner of the panel's 800 x 480 area on the display: the home screen's client
+// area. On the device it fills the LCD; on a PC or over VNC it is a window on a larger display.
+QPoint panelOrigin();
+// Places a window (screen, pop-up, keypad) at `rect` in panel coordinates, so that it looks
+// and takes the touches the same on the LCD, in a window and over VNC. Without the rectangle
+// it covers the whole panel.
+void placeOnPanel(QWidget* window, const QRect& rect);
+void placeOnPanel(QWidget* window);
+
+// Fixes a screen at the panel's 800 x 480 and places it on the panel's area (screens are
+// built when they open); a back button of its form gets the back icon in place of its
+// placeholder text, and the bare look.
 void prepareScreen(QWidget* screen, QPushButton* back = nullptr);
 void setBackIcon(QPushButton* button);
 // Combo boxes take a fresh QListView so the item rules of their style sheet apply.
