@@ -53,7 +53,10 @@ protected:
     QStringList overflowsOfEveryScreen() {
         QStringList out;
         const QString lang = QStringLiteral("[language %1] ").arg(g_language.load());
-        auto collect = [&](const QWidget* w) {
+        // shown, so that style sheets are applied and the layout is the one on the panel
+        auto collect = [&](QWidget* w) {
+            w->show();
+            QCoreApplication::processEvents();
             for (const QString& line : testkit::textOverflows(w)) out.append(lang + line);
         };
         {
