@@ -46,10 +46,10 @@ int main(int argc, char* argv[]) {
     g_lockwindow = new LockWindow;
     g_mainwindow->show();
     g_page_focus = 0;
-    g_lockwindow->move(g_mainwindow->pos());
+    panel_style::placeOnPanel(g_lockwindow);  // the home window's place is known once shown
     g_lockwindow->show();
 
-    if (g_numberkeyboard) g_numberkeyboard->setGeometry(keypadRectFor(g_mainwindow->pos()));
+    if (g_numberkeyboard) g_numberkeyboard->setGeometry(keypadRectFor(panel_style::panelOrigin()));
 
     g_timer = new QTimer;
     QObject::connect(g_timer, &QTimer::timeout, g_mainwindow.data(), &MainWindow::slot_update_timer_ticks);
