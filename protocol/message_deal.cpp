@@ -156,17 +156,20 @@ void message_deal::read_ram(const uint8_t* frame, const uint8_t* p, size_t n) {
     ProtocolEngines& eng = protocolEngines();
     VlxRamPara* store = VlxRamPara::p_vlxrampara_config;
     std::vector<uint8_t> data(len);
+    auto take = [&](const uint8_t* from) {
+        if (len) std::memcpy(data.data(), from, len);
+    };
     switch (space) {
     case kSpaceParameter:
         if (!store) return status(kStatusUnavailable);
         if (offset + len <= kParamRamEnd) {
-            std::memcpy(data.data(), store->ram_para + offset, len);
+            take(store->ram_para + offset);
         } else if (offset >= kParamRamEnd && offset < kUserModeEnd) {
             // Slot N at N << 12; the read stays inside one slot.
             const unsigned slot = (offset >> 12) - 1;
             const unsigned within = offset & 0xFFF;
             if (within + len > 0x1000) return status(kStatusRefused);
-            std::memcpy(data.data(), store->mode_para[slot] + within, len);
+            take(store->mode_para[slot] + within);
         } else {
             return status(kStatusRefused);
         }
@@ -177,7 +180,7 @@ void message_deal::read_ram(const uint8_t* frame, const uint8_t* p, size_t n) {
         std::lock_guard<std::mutex> l(g_mailboxMutex);
         uint8_t* ram = space == kSpaceMailbox ? eng.mailboxRam() : eng.extendRam();
         if (space == kSpaceExtend) Time_to_RAM(ram);
-        std::memcpy(data.data(), ram + offset, len);
+        take(ram + offset);
         if (space == kSpaceExtend) {
             unsigned cards = 0;
             eng.totalCardCount(&cards);
@@ -192,6 +195,7 @@ void message_deal::read_ram(const uint8_t* frame, const uint8_t* p, size_t n) {
         if (!decodeFpgaRam(address, len, &a)) return status(kStatusRefused);
         std::unique_lock<QMutex> l(Utils::_fpga_multicast_mutex, std::defer_lock);
         if (portRam(a.ram)) l.lock();
+        if (len == 0) break;
         const uint8_t s = statusOf(eng.fpgaReadRam(a.ram, a.offset, data.data(), unsigned(len), fpgaForRead(frame)));
         if (s != kStatusOk) return status(s);
         break;
@@ -309,7 +313,7 @@ void message_deal::read_register(const uint8_t* frame, const uint8_t* p, size_t 
         VlxRamPara* store = VlxRamPara::p_vlxrampara_config;
         if (!store) return status(kStatusUnavailable);
         if (first + count > vlxram::kRegisterFileSize) return status(kStatusRefused);
-        std::memcpy(values.data(), store->reg_para + first, count);
+        if (count) std::memcpy(values.data(), store->reg_para + first, count);
     } else {
         if (first + count > kRegMirrorCount) return status(kStatusRefused);
         const int f = fpgaForRead(frame);
@@ -344,6 +348,7 @@ void message_deal::cmd_read_flash(const uint8_t* p, size_t n) {
     if (n != 6) return status(kStatusBadRequest);
     const unsigned len = rd16(p + 4);
     if (len > kMaxReadLength) return status(kStatusRefused);
+    if (len == 0) return status(kStatusOk);
     std::vector<uint8_t> data(len);
     const uint8_t s = statusOf(protocolEngines().c331FlashRead(rd32(p), data.data(), len));
     status(s);

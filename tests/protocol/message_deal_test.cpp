@@ -237,3 +237,13 @@ TEST_F(ProtocolTest, UpdateStartSetsBothFpgasAndLoadsTheBlock) {
     EXPECT_EQ(fake.rams[0][10][2], 3);
     EXPECT_EQ(deal(handler, frame(kGroupUpdateStart, std::vector<uint8_t>(257, 0))).status, kStatusBadRequest);
 }
+
+TEST_F(ProtocolTest, ZeroLengthReadsAreAnsweredWithoutData) {
+    // Found by the fuzzer: an empty read copied from a null buffer.
+    for (uint32_t address : {0x0u, 0x1000u, 0x50000000u, 0xA0000000u}) {
+        Reply r = deal(handler, memRead(address, 0));
+        EXPECT_EQ(r.status, kStatusOk) << std::hex << address;
+        EXPECT_TRUE(r.data.empty());
+    }
+    EXPECT_EQ(deal(handler, frame(kGroupReadRegisters, cat(le16(0), le16(0)))).status, kStatusOk);
+}
