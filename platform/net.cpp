@@ -56,8 +56,12 @@ int openBound(int type, int devicePort, int* boundPort) {
     if (port < 0) return -1;
     const int fd = ::socket(AF_INET, type | SOCK_CLOEXEC, 0);
     if (fd < 0) return -1;
-    const int one = 1;
-    ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    // A restarted server takes its TCP port back at once from connections in TIME_WAIT. Not
+    // for UDP: there the option would let two controllers share one port.
+    if (type == SOCK_STREAM) {
+        const int one = 1;
+        ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    }
     sockaddr_in a = bindAddress(port);
     if (::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || !setNonBlocking(fd)) {
         ::close(fd);
