@@ -12,6 +12,10 @@
 #include "platform/sim/board_control.h"
 #include "platform/sim/sim_board.h"
 #include "platform/sim/standard_board.h"
+#include "protocol/networkmanage.h"
+#include "protocol/uart_inout.h"
+#include "protocol/uart_inout_4G.h"
+#include "protocol/udpnetmanage.h"
 #include "ui/shell/lcd_touch.h"
 #include "ui/shell/lockwindow.h"
 #include "ui/shell/mainwindow.h"
@@ -37,6 +41,10 @@ int main(int argc, char* argv[]) {
     ConfigEngine::pInstance();  // INI file, device id, network globals
     VlxRamPara::pInstance();    // parameter RAM and user modes; needs the settings above
     lcd_touch::pInstance();     // touch activity for the idle timeouts
+    udpnetManage::pInstance();  // control links, each with its own thread
+    Kv_uart_inout::pInstance();
+    networkManage::pInstance();
+    Kv_uart_inout_4G::pInstance();
 
     QApplication app(argc, argv);
     panel_style::installPanelFont(&app);
