@@ -1,0 +1,3 @@
+#include "scaler/c331_wiring.h"
+
+void fpgaSelectsInactive() {}
