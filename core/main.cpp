@@ -10,6 +10,10 @@
 #include "core/vlxrampara.h"
 #include "platform/platform.h"
 #include "platform/sim/board_control.h"
+#include "platform/sim/c331_model.h"
+#include "platform/sim/sim_board.h"
+#include "scaler/c331_manage.h"
+#include "scaler/c331_wiring.h"
 #include "ui/shell/lcd_touch.h"
 #include "ui/shell/lockwindow.h"
 #include "ui/shell/mainwindow.h"
@@ -23,10 +27,14 @@ int main(int argc, char* argv[]) {
     for (const char* dir : {"/data/kavelkv/log", "/data/configs", "/data/modes"}) plat::makeDirs(dir);
     writeLogMsg(LOG_INFO, std::string("board: ") + plat::boardName() + ", root: " +
                               (plat::root().empty() ? "/" : plat::root()));
-    if (plat::board() == plat::Board::Sim) plat::sim::startBoardControl();
+    if (plat::board() == plat::Board::Sim) {
+        plat::sim::board().attachSpi(c331::kC331SpiNode, std::make_shared<plat::sim::C331Model>());
+        plat::sim::startBoardControl();
+    }
     plat::sleepMs(3000);
     ConfigEngine::pInstance();  // INI file, device id, network globals
     VlxRamPara::pInstance();    // parameter RAM and user modes; needs the settings above
+    c331_manage::pInstance();   // C331 scaler: manager thread (bring-up, then the dispatcher)
     lcd_touch::pInstance();     // touch activity for the idle timeouts
 
     QApplication app(argc, argv);

@@ -1,5 +1,6 @@
 #include "scaler/c331_manage.h"
 
+#include <cstdio>
 #include <cstring>
 #include <string>
 
@@ -53,7 +54,9 @@ void c331_manage::resetInstanceForTest() {
 int c331_manage::initialize() {
     spi_fd = drv_->initialize();
     const unsigned id = drv_->read_C331(spi_fd, kRegChipId, 0);
-    writeLogMsg(LOG_INFO, "c331: chip id " + std::to_string(id) + (id == kChipIdValue ? " (C331 found)" : " (no C331 yet)"));
+    char text[64];
+    std::snprintf(text, sizeof text, "c331: chip id 0x%02X (%s)", id, id == kChipIdValue ? "C331 found" : "no C331 yet");
+    writeLogMsg(LOG_INFO, text);
     stop_ = false;
     if (pthread_create(&thread_, nullptr, &c331_manage::c331manageThread, this) != 0) {
         writeLogMsg(LOG_ERROR, "create check source thread failed");

@@ -240,7 +240,7 @@ public:
     static constexpr int kFadeMaxFrames = 255;                  // 4 s at 60 Hz
     static constexpr int kCropPresets = 40;
     static constexpr int kChipIdPollMs = 5;
-    static constexpr int kIdlePassUs = 5000;
+    static constexpr int kIdlePassUs = 10000;  // one tick
 };
 
 // Holds c331_manage::manage_mutex for one scope.
