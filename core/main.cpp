@@ -10,10 +10,9 @@
 #include "core/vlxrampara.h"
 #include "platform/platform.h"
 #include "platform/sim/board_control.h"
-#include "platform/sim/c331_model.h"
 #include "platform/sim/sim_board.h"
+#include "platform/sim/standard_board.h"
 #include "scaler/c331_manage.h"
-#include "scaler/c331_wiring.h"
 #include "ui/shell/lcd_touch.h"
 #include "ui/shell/lockwindow.h"
 #include "ui/shell/mainwindow.h"
@@ -28,8 +27,12 @@ int main(int argc, char* argv[]) {
     writeLogMsg(LOG_INFO, std::string("board: ") + plat::boardName() + ", root: " +
                               (plat::root().empty() ? "/" : plat::root()));
     if (plat::board() == plat::Board::Sim) {
-        plat::sim::board().attachSpi(c331::kC331SpiNode, std::make_shared<plat::sim::C331Model>());
+        // The standard board from the wiring table; its chips are the next log lines.
+        plat::sim::SimBoard& board = plat::sim::board();
+        for (const std::string& line : plat::sim::buildStandardBoard(board)) writeLogMsg(LOG_INFO, "chip " + line);
+        board.followRealTime(true);
         plat::sim::startBoardControl();
+        plat::sim::registerChipCommands();
     }
     plat::sleepMs(3000);
     ConfigEngine::pInstance();  // INI file, device id, network globals

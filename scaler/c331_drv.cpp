@@ -19,6 +19,7 @@ using namespace c331;
 c331_drv::c331_drv() { writeLogMsg(LOG_INFO, "====c331_drv::c331_drv()====="); }
 
 int c331_drv::initialize() {
+    if (!gpioWindow_) gpioWindow_ = mapGpioWindow();
     const int fd = plat::sys().open(kC331SpiNode, O_RDWR);
     if (fd < 0) {
         writeLogMsg(LOG_ERROR, std::string("c331: can't open ") + kC331SpiNode + ": " + std::strerror(errno));
@@ -40,7 +41,7 @@ void c331_drv::init_reg_acc_param() {
 
 namespace {
 
-int transfer(int fd, const unsigned char* tx, unsigned char* rx, int len, uint32_t speed) {
+int transfer(void* gpioWindow, int fd, const unsigned char* tx, unsigned char* rx, int len, uint32_t speed) {
     spi_ioc_transfer t;
     std::memset(&t, 0, sizeof t);
     t.tx_buf = static_cast<uint64_t>(reinterpret_cast<uintptr_t>(tx));
@@ -51,14 +52,14 @@ int transfer(int fd, const unsigned char* tx, unsigned char* rx, int len, uint32
     t.delay_usecs = 0;
     QMutexLocker l(&Utils::_spi_mutex);
     // Both FPGAs sit on the same controller: neither may listen while a C331 frame is clocked.
-    fpgaSelectsInactive();
+    fpgaSelectsInactive(gpioWindow);
     return plat::sys().ioctl(fd, SPI_IOC_MESSAGE(1), &t);
 }
 
 }  // namespace
 
 int c331_drv::SPI_Transfer(int fd, const unsigned char* tx, unsigned char* rx, int len) {
-    const int r = transfer(fd, tx, rx, len, kReadSpeedHz);
+    const int r = transfer(gpioWindow_, fd, tx, rx, len, kReadSpeedHz);
     if (r <= 0) {
         ++errors_;
         if (!failing_.exchange(true))
@@ -70,7 +71,7 @@ int c331_drv::SPI_Transfer(int fd, const unsigned char* tx, unsigned char* rx, i
 }
 
 int c331_drv::SPI_Transfer_Write(int fd, const unsigned char* tx, int len) {
-    const int r = transfer(fd, tx, nullptr, len, kWriteSpeedHz);
+    const int r = transfer(gpioWindow_, fd, tx, nullptr, len, kWriteSpeedHz);
     if (r <= 0) {
         ++errors_;
         if (!failing_.exchange(true))

@@ -39,6 +39,7 @@ private:
     bool descriptorFits(unsigned int desc) const;
 
     int bank_ = -1;
+    void* gpioWindow_ = nullptr;  // the SoC register window with the FPGA selects
     std::atomic<unsigned> errors_{0};
     std::atomic<bool> failing_{false};  // logs once per run of failures
 };

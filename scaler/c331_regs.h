@@ -5,6 +5,8 @@
 // the bank offset for OCH k.
 #include <cstdint>
 
+#include "platform/board_wiring.h"
+
 namespace c331 {
 
 constexpr unsigned descBank(uint32_t d) { return (d >> 16) & 0xFF; }
@@ -19,8 +21,8 @@ constexpr uint8_t kWriteBit = 0x80;      // first byte of a write frame: 0x80 | 
 constexpr uint8_t kAddrMask = 0x7F;      // 7 address bits are sent
 constexpr uint8_t kBankSelectAddr = 0x00;
 constexpr uint8_t kReadDummy = 0xFF;
-constexpr uint32_t kWriteSpeedHz = 10000000;
-constexpr uint32_t kReadSpeedHz = 5000000;
+constexpr uint32_t kWriteSpeedHz = plat::wiring::kC331WriteSpeedHz;
+constexpr uint32_t kReadSpeedHz = plat::wiring::kC331ReadSpeedHz;
 constexpr int kOchCount = 8;
 constexpr unsigned kOchBankStep = 16;
 constexpr unsigned ochOffset(int k) { return kOchBankStep * unsigned(k); }

@@ -10,10 +10,13 @@
 // drawing engine and the serial-flash controller idle, V-by-One receivers locked, field
 // indexes advancing one field per 1/60 s of board time, and measurement registers that
 // read "no signal" (zero) unless a test programs them.
+//
+// Frames clocked while either FPGA select is low (an FPGA listening too) and frames that
+// are not two bytes are reported as misuse.
 #include <array>
 #include <cstdint>
 #include <deque>
-#include <functional>
+#include <string>
 #include <mutex>
 #include <vector>
 
@@ -42,18 +45,14 @@ public:
         double busSeconds = 0;  // at the speed of each frame
     };
 
-    C331Model();
+    explicit C331Model(std::string name = "c331");
     void reset();
 
     // SpiDeviceModel
-    void transfer(const uint8_t* tx, uint8_t* rx, size_t len) override;
-    void chipSelectReleased() override;
-
-    // Per-frame context the board supplies: clock speed of the frame and whether both FPGA
-    // selects were inactive while it was clocked.
-    void setFrameContext(uint32_t speedHz, bool fpgasQuiet);
-    // Board time in microseconds (field indexes and vsync follow it).
-    void setTimeSource(std::function<uint64_t()> nowUs) { now_ = std::move(nowUs); }
+    void transfer(const SpiContext& ctx, const uint8_t* tx, uint8_t* rx, size_t len) override;
+    void chipSelectReleased(const SpiContext& ctx) override;
+    // "chip c331 present|absent|flaky ID...|reg BANK ADDR [VALUE]|counters"
+    std::string control(const std::vector<std::string>& args) override;
 
     // ---- fault switches
     void setPresence(Presence p);
@@ -69,20 +68,17 @@ public:
     void clearCounters();
     std::vector<Frame> frames() const;
     void setFrameLog(bool on);
-    // Frames that broke the wire rules: not two bytes, or clocked while an FPGA listened.
-    unsigned guestErrors() const;
-    unsigned fpgaSelectErrors() const;
+    // Frames that broke the wire rules (also counted as misuse).
+    unsigned guestErrors() const { return misuseCount(); }
 
 private:
-    uint8_t readReg(unsigned bank, unsigned addr);
-    uint64_t nowUs() const { return now_ ? now_() : 0; }
+    uint8_t readReg(unsigned bank, unsigned addr, BoardNs now);
 
     mutable std::recursive_mutex m_;
     std::array<std::array<uint8_t, kRegsPerBank>, kBanks> regs_{};
     int bank_ = 0;
     Presence presence_ = Presence::Present;
     std::deque<uint8_t> idSequence_;
-    std::function<uint64_t()> now_;
     uint32_t frameSpeed_ = 0;
     bool fpgasQuiet_ = true;
     std::vector<uint8_t> collecting_;
@@ -90,8 +86,6 @@ private:
     Counters counters_;
     bool logOn_ = false;
     std::vector<Frame> log_;
-    unsigned guestErrors_ = 0;
-    unsigned fpgaSelectErrors_ = 0;
 };
 
 }  // namespace plat::sim

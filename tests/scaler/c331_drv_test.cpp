@@ -145,3 +145,22 @@ TEST_F(C331DrvTest, UnopenableNodeGivesMinusOneAndAccessesFailWithoutCrashing) {
     EXPECT_EQ(other.read_C331(bad, 0xB20801, 0), 0u);
     EXPECT_GT(other.transferErrors(), 0u);
 }
+
+TEST_F(C331DrvTest, EveryFrameIsClockedWithBothFpgaSelectsInactive) {
+    // An FPGA access left its select low: the C331 frame must not reach that FPGA too.
+    plat::sim::board().setReg16(plat::wiring::kGpioFpga0Select, plat::wiring::kLineLow);
+    plat::sim::board().setReg16(plat::wiring::kGpioFpga1Select, plat::wiring::kLineLow);
+    drv.write_C331(fd, 0x100101, 5, 0);
+    EXPECT_EQ(chip->misuseCount(), 0u);
+    EXPECT_EQ(plat::sim::board().gpio(plat::wiring::kGpioFpga0Select), plat::wiring::kLineHigh);
+    EXPECT_EQ(plat::sim::board().gpio(plat::wiring::kGpioFpga1Select), plat::wiring::kLineHigh);
+}
+
+TEST_F(ScalerTest, WithoutTheRegisterWindowTheSelectsAreSkippedWithoutACrash) {
+    plat::sim::board().failMsysRequest(true);
+    c331_drv d;
+    const int fd = d.initialize();
+    d.write_C331(fd, 0x100101, 5, 0);
+    EXPECT_EQ(chip->reg(0x10, 0x01), 5);
+    EXPECT_GT(chip->misuseCount(), 0u);  // the chip sees the FPGAs' selects left low
+}
