@@ -11,6 +11,7 @@
 #include "core/global.h"
 #include "core/logMsg.h"
 #include "core/utils.h"
+#include "platform/mmio.h"
 #include "platform/platform.h"
 #include "platform/sys.h"
 
@@ -221,11 +222,10 @@ bool ConfigEngine::read_chip_id() {
         sys.close(fd);
         return false;
     }
-    auto reg = [map](size_t offset) { return reinterpret_cast<volatile uint16_t*>(static_cast<char*>(map) + offset); };
-    *reg(chipid::kCtrlReg) = uint16_t(*reg(chipid::kCtrlReg) & ~chipid::kCtrlBit8);
-    const uint16_t x = *reg(chipid::kIdRegX);
-    const uint16_t y = *reg(chipid::kIdRegY);
-    const uint16_t z = *reg(chipid::kIdRegZ);
+    plat::mmioWrite16(map, chipid::kCtrlReg, uint16_t(plat::mmioRead16(map, chipid::kCtrlReg) & ~chipid::kCtrlBit8));
+    const uint16_t x = plat::mmioRead16(map, chipid::kIdRegX);
+    const uint16_t y = plat::mmioRead16(map, chipid::kIdRegY);
+    const uint16_t z = plat::mmioRead16(map, chipid::kIdRegZ);
     sys.munmap(map, chipid::kWindowSize);
     sys.close(fd);
     make_pid(x, y, z, g_pid);

@@ -460,11 +460,14 @@ int VlxRamPara::VlxGetImageSource(unsigned char* block, unsigned char window, sh
     return validInput(input) ? input : 0;
 }
 
-void VlxRamPara::VlxSetImageSource(int n, char input, char window) {
+void VlxRamPara::VlxSetImageSource(int n, char inputByte, char windowByte) {
     VlxRamPara* p = p_vlxrampara_config;
-    if (!p || window < 0 || window >= kWindowSlots || !validInput(input)) {
-        writeLogMsg(LOG_WARNING, "source of window " + std::to_string(int(window)) + " to input " +
-                                     std::to_string(int(input)) + " refused");
+    // Bytes from a frame or a screen: plain char is signed on the PC and unsigned on
+    // the ARM board, so read them as bytes on both.
+    const int input = uint8_t(inputByte), window = uint8_t(windowByte);
+    if (!p || window >= kWindowSlots || !validInput(input)) {
+        writeLogMsg(LOG_WARNING, "source of window " + std::to_string(window) + " to input " +
+                                     std::to_string(input) + " refused");
         return;
     }
     uint16_t word = uint16_t(input);
@@ -509,9 +512,10 @@ int VlxRamPara::VlxLanguageChanged() {
     return 1;
 }
 
-int VlxRamPara::VlxUserModeIndex(char current, char direction) {
-    if (direction < 0 || direction > 2) return 256;
-    const int cur = ((int(current) % kModeSlots) + kModeSlots) % kModeSlots;
+int VlxRamPara::VlxUserModeIndex(char currentByte, char directionByte) {
+    const int direction = uint8_t(directionByte);  // char's sign differs between PC and board
+    if (direction > 2) return 256;
+    const int cur = uint8_t(currentByte) % kModeSlots;
     for (int k = direction == 2 ? 0 : 1; k <= kModeSlots; ++k) {
         const int s = direction == 0 ? (cur - k + kModeSlots * 2) % kModeSlots : (cur + k) % kModeSlots;
         if (VlxUserModeSaved(s)) return s;

@@ -39,8 +39,10 @@ void sleepUs(uint64_t us);
 inline void sleepMs(uint64_t ms) { sleepUs(ms * 1000); }
 void setSleepScale(double scale);
 double sleepScale();
-// One pass of a worker loop: gives up the CPU for `us` microseconds, scaled like the
-// sleeps but never below 50 us, so a loop never spins a core when tests shorten sleeps.
+// A fixed pause of a worker loop: gives up the CPU for `us` microseconds, scaled like
+// the sleeps but never below 50 us, so a loop never spins a core when tests shorten
+// sleeps. A loop that polls for work paces itself with plat::WorkerPacer
+// (worker_pacer.h) instead; one that waits for a descriptor blocks on it.
 void workerPace(uint64_t us);
 
 }  // namespace plat

@@ -69,6 +69,7 @@ int c331_manage::initialize() {
 void c331_manage::stopThread() {
     if (!thread_started_) return;
     stop_ = true;
+    pacer_.wake();
     pthread_join(thread_, nullptr);
     thread_started_ = false;
 }
@@ -78,19 +79,33 @@ void c331_manage::Sleep(int ms) { plat::sleepMs(uint64_t(ms < 0 ? 0 : ms)); }
 void* c331_manage::c331manageThread(void* arg) {
     auto* self = static_cast<c331_manage*>(arg);
     while (!self->stop_) {
-        self->step();
-        // The chip-id phase polls at a few milliseconds; a running pass that found nothing
-        // to do leaves the core to others until the next look at the flag.
-        plat::workerPace(self->state() < kStateRunning ? kChipIdPollMs * 1000 : kIdlePassUs);
+        const bool wasPolling = self->state() < kStateBringUp;
+        const bool didWork = self->step();
+        // The chip-id phase polls at a few milliseconds, never in a tight loop; once running,
+        // an idle pass lets the pause grow and a writer's hand-over ends it (wakeManager).
+        if (wasPolling) plat::workerPace(kChipIdPollMs * 1000);
+        else self->pacer_.pass(didWork);
     }
     return nullptr;
 }
 
-void c331_manage::step() {
+void c331_manage::wakeManager() {
+    if (p_c331_manage) p_c331_manage->pacer_.wake();
+}
+
+bool c331_manage::step() {
     const uint8_t s = state_;
-    if (s < kStateBringUp) chipIdPhase();
-    else if (s == kStateBringUp) bringUp();
-    else c331managerdeal(nullptr);
+    if (s < kStateBringUp) {
+        chipIdPhase();
+        return true;
+    }
+    if (s == kStateBringUp) {
+        bringUp();
+        return true;
+    }
+    const bool work = update_flag != 0 || panel_pending_;
+    c331managerdeal(nullptr);
+    return work;
 }
 
 void c331_manage::chipIdPhase() {

@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <memory>
 
+#include "platform/worker_pacer.h"
 #include "scaler/panel_timing.h"
 
 class c331_drv;
@@ -82,9 +83,11 @@ public:
     int initialize();
     static void* c331manageThread(void* arg);
     static void Sleep(int ms);
+    // A writer handed the manager work: its pause ends now.
+    static void wakeManager();
 
-    // ---- one pass of the manager loop (the thread loops it; tests call it)
-    void step();
+    // ---- one pass of the manager loop (the thread loops it; tests call it); true when it did work
+    bool step();
     uint8_t state() const { return state_.load(); }
     void setState(uint8_t s) { state_ = s; }
     int fd() const { return spi_fd; }
@@ -228,6 +231,7 @@ private:
     pthread_t thread_{};
     bool thread_started_ = false;
     std::atomic<bool> stop_{false};
+    plat::WorkerPacer pacer_;
     int pattern_gen_ = 0;
     // An LED-size change that waits for the FPGA engine to finish the previous one.
     bool panel_pending_ = false;
@@ -240,14 +244,17 @@ public:
     static constexpr int kFadeMaxFrames = 255;                  // 4 s at 60 Hz
     static constexpr int kCropPresets = 40;
     static constexpr int kChipIdPollMs = 5;
-    static constexpr int kIdlePassUs = 10000;  // one tick
 };
 
 // Holds c331_manage::manage_mutex for one scope.
 class ManageMutexLocker {
 public:
     ManageMutexLocker() { pthread_mutex_lock(&c331_manage::manage_mutex); }
-    ~ManageMutexLocker() { pthread_mutex_unlock(&c331_manage::manage_mutex); }
+    ~ManageMutexLocker() {
+        const bool handedOver = c331_manage::update_flag != 0;
+        pthread_mutex_unlock(&c331_manage::manage_mutex);
+        if (handedOver) c331_manage::wakeManager();
+    }
     ManageMutexLocker(const ManageMutexLocker&) = delete;
     ManageMutexLocker& operator=(const ManageMutexLocker&) = delete;
 };

@@ -279,6 +279,8 @@ TEST_F(StoreTest, HostileCropEntriesAndIndexesStayInBounds) {
     const std::string before = image(p->ram_para, kRamSize);
     VlxRamPara::VlxSetImageSource(0, 1, 16);
     VlxRamPara::VlxSetImageSource(0, 9, 0);
+    VlxRamPara::VlxSetImageSource(0, 1, char(0xFF));  // -1 on the PC, 255 on the board: refused on both
+    VlxRamPara::VlxSetImageSource(0, char(0xFF), 0);
     VlxRamPara::VlxSetEDIDPara(6, 1, 1, 1);
     VlxRamPara::VlxSetEDIDPara(-1, 1, 1, 1);
     EXPECT_EQ(image(p->ram_para, kRamSize), before);
@@ -366,4 +368,6 @@ TEST_F(StoreTest, NearestSavedModeWrapsAround) {
     EXPECT_EQ(VlxRamPara::VlxUserModeIndex(2, 0), 14);
     EXPECT_EQ(VlxRamPara::VlxUserModeIndex(2, 2), 2);
     EXPECT_EQ(VlxRamPara::VlxUserModeIndex(2, 3), 256);
+    EXPECT_EQ(VlxRamPara::VlxUserModeIndex(2, char(0xFF)), 256);
+    EXPECT_EQ(VlxRamPara::VlxUserModeIndex(char(0xF2), 1), 14);  // byte 242 is slot 2 on PC and board alike
 }
