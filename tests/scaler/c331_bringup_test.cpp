@@ -151,3 +151,34 @@ TEST_F(ScalerTest, ChipIdPhasePollsAtAFewMillisecondsNotInATightLoop) {
     EXPECT_GE(reads, 5u);
     EXPECT_LE(reads, 40u);
 }
+
+TEST_F(ScalerTest, InitialSettingIsACompleteSequenceOfAboutTwoHundredNinetyWritesFollowingTheBlock) {
+    startStore();
+    c331_manage* mgr = c331_manage::createForTest();
+    mgr->load_system_param();
+    mgr->define_param();
+    chip->setFrameLog(true);
+    mgr->write_initial_setting(mgr->fd(), 1);
+    unsigned writes = 0;
+    for (const auto& f : chip->frames())
+        if ((f.tx[0] & 0x80) && (f.tx[0] & 0x7F) != 0) ++writes;
+    // at least one data frame per register of the sequence
+    EXPECT_GE(writes, 280u);
+    for (unsigned a = 0x08; a <= 0x0F; ++a) EXPECT_EQ(chip->reg(0, a), 0x11) << a;
+    for (unsigned a = 0x22; a <= 0x27; ++a) EXPECT_EQ(chip->reg(0, a), 0) << a;
+    EXPECT_EQ(regOf(c331::kRegOutHsync), 88u / 2 - 1);
+    EXPECT_EQ(regOf(c331::kRegOutVsync), 10u - 1);
+    EXPECT_EQ(regOf(c331::kRegOutHsync2), 88u / 2 - 1);
+    EXPECT_EQ(regOf(c331::kRegOutVsync2), 10u - 1);
+    for (int k = 0; k < 8; ++k) {
+        EXPECT_EQ(regOf(c331::kRegOchHStart, k), 176u);
+        EXPECT_EQ(regOf(c331::kRegOchVStart, k), 82u);
+        EXPECT_EQ(regOf(c331::kRegOchHEnd, k), 176u + 1920);
+        EXPECT_EQ(regOf(c331::kRegOchLineUnit, k), 64u);
+        EXPECT_EQ(regOf(c331::kRegOchFillY, k), 255u);
+        for (int j = 0; j < 4; ++j) EXPECT_EQ(regOf(c331::kRegMemBase0 + (unsigned(4 * j) << 8), k), mgr->PS.memPlane[j][k]);
+    }
+    EXPECT_EQ(regOf(c331::kRegTx1Mode), 9u);
+    EXPECT_EQ(regOf(c331::kRegTx2Mode), 9u);
+    EXPECT_EQ(chip->misuseCount(), 0u);
+}

@@ -277,3 +277,28 @@ TEST_F(C331DispatchTest, LedSizeChangeWhileAScreenWritesTheRamDoesNotHang) {
     EXPECT_FALSE(m->panelPending());
     EXPECT_EQ(m->panel.ledW, 3000);
 }
+
+TEST_F(C331DispatchTest, HSplitResultsAreWrittenBackForTheFpgaEngine) {
+    {
+        ManageMutexLocker lock;
+        ram->setRamU16(kSpliceMode, 3);  // H
+        ram->setRamU16(kOut1Width, 800);
+        c331_manage::update_flag = 1;
+    }
+    pass();
+    const panel::PanelRecord& p = m->panel;
+    EXPECT_EQ(p.out2w, 1120);
+    EXPECT_EQ(ram->ramU16(kOutputX), uint16_t(p.ochW - 800));
+    EXPECT_GT(ram->ramU16(kOutputX), 0);
+    EXPECT_EQ(ram->ramU16(kOutputY), 0);
+    EXPECT_EQ(ram->ramU16(kPanelResults + 0), 2);
+    EXPECT_EQ(ram->ramU16(kPanelResults + 2), 1);
+    EXPECT_EQ(ram->ramU16(kPanelResults + 4), uint16_t(p.ochW));
+    EXPECT_EQ(ram->ramU16(kPanelResults + 6), uint16_t(p.ochH));
+    EXPECT_EQ(ram->ramU16(kPanelResults + 8), 0);
+    EXPECT_EQ(engine_requests::fpgaOutputPosition.load(), 1);  // the offset moved
+    // the chip's OCH timing follows the raster
+    EXPECT_EQ(regOf(c331::kRegOchHTotal, 5), unsigned(p.htt - 2));
+    EXPECT_EQ(regOf(c331::kRegOchVTotal, 0), unsigned(p.vtt - 2));
+    EXPECT_EQ(regOf(c331::kRegOchActWidth, 3), unsigned(p.ochW));
+}
