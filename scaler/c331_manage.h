@@ -144,6 +144,9 @@ public:
     void vlxApi_MultiWinChAlloc(char init);
     void vlxApi_MultiWinChInit();
     void set_output(int fd);
+    void update_overlay_info();
+    void set_overlay(int fd);
+    void reset_layer_coef(int fd, int mode);
     void set_input_bkg2(int fd, int w, int on);
     void c331_SetInputsource(int w, int source);
     void c331_SetCrop(int w, int on, const int rect[4]);

@@ -88,6 +88,9 @@ void c331_manage::set_output(int fd) {
     ++set_output_calls;
 }
 
+void c331_manage::update_overlay_info() {}
+void c331_manage::set_overlay(int fd) { (void)fd; }
+void c331_manage::reset_layer_coef(int fd, int mode) { (void)fd, (void)mode; }
 void c331_manage::set_input_bkg2(int fd, int w, int on) { (void)fd, (void)w, (void)on; }
 void c331_manage::c331_SetInputsource(int w, int source) { (void)w, (void)source; }
 void c331_manage::c331_SetCrop(int w, int on, const int rect[4]) { (void)w, (void)on, (void)rect; }

@@ -51,6 +51,9 @@ void c331_manage::c331_SetWinOutput(int fd, int w, int data) {
             if (!noSignal) {
                 wi.output = uint8_t((wi.output & ~2u) | (next & 2));
                 win_freeze_sel(fd, w, data & 2);
+                // No reprogramming under a freeze change; the switching effect is kept for the
+                // next source switch (the shadow refresh would otherwise hide it).
+                PM_WIN_FADE_EN[k] = (data >> 2) & 1;
                 return;
             }
             wi.output = uint8_t(wi.output & ~2u);  // nothing to freeze without a picture
@@ -93,7 +96,9 @@ void c331_manage::c331_SetWinPriority(int w, int priority) {
 
 void c331_manage::c331_SetWinPriority1(int fd) {
     for (int k = 0; k < WINDOW_MAX; ++k) PM_OVERLAY_PRI[k] = k < win_count ? 5 - gWininfo[k].priority % 6 : 0;
-    (void)fd;  // the layer registers are programmed by the composition stage (set_output)
+    update_overlay_info();
+    set_overlay(fd);
+    reset_layer_coef(fd, 0);
 }
 
 void c331_manage::win_freeze_sel(int fd, int w, int flags) {
