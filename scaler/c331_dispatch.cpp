@@ -145,7 +145,10 @@ void c331_manage::c331managerdeal(void* arg) {
         }
 
         // 6. test pattern
-        if (ram->ram_para[kTestPattern] != ram->ram_para_shadow[kTestPattern]) c331_SetPattern(ram->ram_para[kTestPattern]);
+        if (ram->ram_para[kTestPattern] != ram->ram_para_shadow[kTestPattern] &&
+            c331_SetPattern(ram->ram_para[kTestPattern]) < 0)
+            writeLogMsg(LOG_WARNING, "c331: test pattern " + std::to_string(ram->ram_para[kTestPattern]) +
+                                         " refused: " + std::to_string(win_count) + " windows shown");
 
         // 7. EDID: every port whose words changed (the shadow refresh would hide the others)
         for (int p = 0; p < INPUT_PORTS; ++p) {
