@@ -22,6 +22,9 @@ void setRoot(const std::string& dir);
 std::string path(const std::string& absolute);
 // Inverse of path(): strips the root prefix; returns "" when p lies outside the root.
 std::string unroot(const std::string& p);
+// True when the folder `hostDir` (a path on this machine) resolves, links followed, to
+// the root or a folder below it. Always true when the root is "/".
+bool folderInsideRoot(const std::string& hostDir);
 // Creates the folder and its parents under the root (mkdir -p).
 bool makeDirs(const std::string& absolute);
 

@@ -88,8 +88,9 @@ void cloud_text_deal(const uint8_t* p, size_t n, std::vector<uint8_t>& out) {
         QMutexLocker lock(&Utils::_file_deal_mutex);
         if (!write) {
             std::string content;
-            if (!plat::readWholeFile(plat::path(path), &content)) content.clear();  // none yet: empty
-            if (content.size() > kMaxCaFile) {
+            // None yet reads as an empty text.
+            if (plat::readRegularFile(plat::path(path), max, plat::Oversize::Refuse, &content) ==
+                plat::FileRead::Refused) {
                 out.push_back(kFailed);
                 return;
             }

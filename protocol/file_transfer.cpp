@@ -227,7 +227,9 @@ uint8_t VlxFileDeal::commit(const FileTarget& target, plat::StagedFile& staged, 
     QMutexLocker lock(&Utils::_file_deal_mutex);
     if (target.mtd >= 0) {
         std::string image;
-        const bool read = plat::readWholeFile(staged.tempPath(), &image) && image.size() == size;
+        const bool read = plat::readRegularFile(staged.tempPath(), size, plat::Oversize::Refuse, &image) ==
+                              plat::FileRead::Ok &&
+                          image.size() == size;
         staged.discard();
         if (!read) return kFailed;
         return writeMtd(target, image, size);
@@ -249,12 +251,10 @@ uint8_t VlxFileDeal::load(const FileTarget& target, std::string* data) {
         return data->size() <= target.maxSize ? kOk : kFailed;
     }
     QMutexLocker lock(&Utils::_file_deal_mutex);
-    std::error_code ec;
-    const std::string host = plat::path(target.path);
-    if (!fs::is_regular_file(host, ec)) return kRefused;
-    const auto size = fs::file_size(host, ec);
-    if (ec || size > target.maxSize) return kRefused;
-    return plat::readWholeFile(host, data) ? kOk : kFailed;
+    std::string why;
+    const plat::FileRead r = plat::readRegularFile(plat::path(target.path), target.maxSize, plat::Oversize::Refuse, data, &why);
+    if (r == plat::FileRead::Refused) writeLogMsg(LOG_WARNING, "file transfer: " + target.path + " " + why);
+    return r == plat::FileRead::Ok ? kOk : kRefused;
 }
 
 uint8_t VlxFileDeal::remove(const FileTarget& target, bool all) {

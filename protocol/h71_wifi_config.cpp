@@ -23,6 +23,11 @@ namespace {
 // RAM word 0x306: 0 WiFi on, non-zero switched off on the front panel.
 constexpr unsigned kRamWifiOff = 0x306;
 constexpr size_t kMaxSsid = 32;
+constexpr size_t kMaxConf = 64 * 1024;
+
+bool readConf(const char* file, std::string* text) {
+    return plat::readRegularFile(plat::path(file), kMaxConf, plat::Oversize::Refuse, text) == plat::FileRead::Ok;
+}
 
 std::string hex(const std::string& s) {
     static const char* digits = "0123456789abcdef";
@@ -186,7 +191,7 @@ WifiSettings readSettings(const std::string& apAddress) {
     WifiSettings s;
     if (plat::isDottedIPv4(apAddress)) s.apAddress = apAddress;
     std::string text, v, decoded;
-    if (plat::readWholeFile(plat::path(kHostapdConf), &text)) {
+    if (readConf(kHostapdConf, &text)) {
         for (const std::string& l : lines(text)) {
             if (startsWith(l, "ssid2=", &v) && quotedOrHex(v, &decoded) && validSsid(decoded)) s.apSsid = decoded;
             else if (startsWith(l, "ssid=", &v) && validSsid(v)) s.apSsid = v;
@@ -196,7 +201,7 @@ WifiSettings readSettings(const std::string& apAddress) {
                 s.apChannel = std::atoi(v.c_str());
         }
     }
-    if (plat::readWholeFile(plat::path(kWpaConf), &text)) {
+    if (readConf(kWpaConf, &text)) {
         for (const std::string& l : lines(text)) {
             if (startsWith(l, "ssid=", &v) && quotedOrHex(v, &decoded) && validSsid(decoded)) s.staSsid = decoded;
             else if (startsWith(l, "psk=", &v) && quotedOrHex(v, &decoded) && validPassword(decoded)) s.staPassword = decoded;
@@ -258,7 +263,9 @@ void H71_WIFI_CONFIG::writeMissingFiles() {
                                                        {wifi::kWpaConf, wifi::wpaConf(s)}};
     for (const auto& [file, text] : all) {
         std::string old;
-        if (plat::readWholeFile(plat::path(file), &old)) continue;
+        // Only a missing file is written; anything else in its place is left alone.
+        if (plat::readRegularFile(plat::path(file), kMaxConf, plat::Oversize::Refuse, &old) != plat::FileRead::Missing)
+            continue;
         if (!plat::replaceFileAtomically(plat::path(file), text))
             writeLogMsg(LOG_ERROR, std::string("WiFi: ") + file + " cannot be written");
     }

@@ -47,7 +47,7 @@ int partFiles(const std::string& folder) {
     int n = 0;
     std::error_code ec;
     for (const auto& e : fs::directory_iterator(plat::path(folder), ec))
-        if (e.path().filename().string().find(".part") != std::string::npos) ++n;
+        if (e.path().filename().string().find(".tmp") != std::string::npos) ++n;
     return n;
 }
 
@@ -300,7 +300,7 @@ TEST_F(FileTransferTest, ScreenshotAndReceivingCardFilesAreReadAndDeleted) {
 
     testkit::writeFile("/data/smartmapping/m1", "one");
     testkit::writeFile("/data/smartmapping/m2", "two");
-    testkit::writeFile("/data/smartmapping/.m3.partXYZ", "running");
+    testkit::writeFile("/data/smartmapping/.m3.tmpAbCdEf", "running");
     const std::vector<uint8_t> m1 = {'K', 'V', 'F', 'R', 'm', '1', 0, 0};
     ASSERT_TRUE(readBack(t, kGroupReadDefinedStart, m1, &back, &digest));
     EXPECT_EQ(back, "one");
@@ -309,7 +309,7 @@ TEST_F(FileTransferTest, ScreenshotAndReceivingCardFilesAreReadAndDeleted) {
     EXPECT_EQ(status(t, kGroupDelete, m1), kRefused);  // gone already
     EXPECT_EQ(status(t, kGroupDelete, {'K', 'V', 'F', 'R', '*', '*', '*', '*'}), kOk);
     EXPECT_FALSE(testkit::exists("/data/smartmapping/m2"));
-    EXPECT_TRUE(testkit::exists("/data/smartmapping/.m3.partXYZ"));  // another link's transfer
+    EXPECT_TRUE(testkit::exists("/data/smartmapping/.m3.tmpAbCdEf"));  // another link's transfer
     EXPECT_EQ(status(t, kGroupDelete, {'K', 'V', 'F', 'R', '.', '.', '/', 'x'}), kRefused);
 }
 
