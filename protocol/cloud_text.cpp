@@ -18,11 +18,11 @@ using namespace cloud;
 
 namespace {
 
-constexpr uint8_t kOk = 0x00;
-constexpr uint8_t kRefused = 0x01;
-constexpr uint8_t kUnavailable = 0x02;
-constexpr uint8_t kBadRequest = 0x03;
-constexpr uint8_t kFailed = 0x04;
+constexpr uint8_t kOk = ctl::kStatusOk;
+constexpr uint8_t kRefused = ctl::kStatusRefused;
+constexpr uint8_t kUnavailable = ctl::kStatusUnavailable;
+constexpr uint8_t kBadRequest = ctl::kStatusBadRequest;
+constexpr uint8_t kFailed = ctl::kStatusFailed;
 
 // A single blank is how the INI file says "not set".
 const std::string kBlank = " ";

@@ -7,9 +7,11 @@
 #include <cstdint>
 #include <vector>
 
+#include "protocol/control_frame.h"
+
 namespace cloud {
 
-constexpr uint8_t kGroupCloudText = 0xC4;
+constexpr uint8_t kGroupCloudText = ctl::kGroupCloudText;
 constexpr uint8_t kRead = 0x00;
 constexpr uint8_t kWrite = 0x01;
 // Items 11..14 are the INI items of the same number.

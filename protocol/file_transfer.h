@@ -16,26 +16,27 @@
 
 #include "core/md5.h"
 #include "platform/atomic_file.h"
+#include "protocol/control_frame.h"
 
 namespace fxfer {
 
-// ---- command groups
-constexpr uint8_t kGroupWriteStart = 0xB0;         // write_file_start
-constexpr uint8_t kGroupWriteDefinedStart = 0xB1;  // write_defined_file_start
-constexpr uint8_t kGroupWriteBlock = 0xB2;         // write_file_block
-constexpr uint8_t kGroupWriteEnd = 0xB3;           // write_file_end
-constexpr uint8_t kGroupReadStart = 0xB4;          // read_file_start
-constexpr uint8_t kGroupReadDefinedStart = 0xB5;   // read_defined_file_start
-constexpr uint8_t kGroupReadBlock = 0xB6;          // read_file_block
-constexpr uint8_t kGroupReadEnd = 0xB7;            // read_file_end
-constexpr uint8_t kGroupDelete = 0xB8;             // delete_file_name
+// ---- command groups (control_frame.h)
+constexpr uint8_t kGroupWriteStart = ctl::kGroupWriteFileStart;
+constexpr uint8_t kGroupWriteDefinedStart = ctl::kGroupWriteDefinedFileStart;
+constexpr uint8_t kGroupWriteBlock = ctl::kGroupWriteFileBlock;
+constexpr uint8_t kGroupWriteEnd = ctl::kGroupWriteFileEnd;
+constexpr uint8_t kGroupReadStart = ctl::kGroupReadFileStart;
+constexpr uint8_t kGroupReadDefinedStart = ctl::kGroupReadDefinedFileStart;
+constexpr uint8_t kGroupReadBlock = ctl::kGroupReadFileBlock;
+constexpr uint8_t kGroupReadEnd = ctl::kGroupReadFileEnd;
+constexpr uint8_t kGroupDelete = ctl::kGroupDeleteFile;
 
-// ---- reply status (first payload byte); 0..5 as every group answers
-constexpr uint8_t kOk = 0x00;
-constexpr uint8_t kRefused = 0x01;
-constexpr uint8_t kBadRequest = 0x03;
-constexpr uint8_t kFailed = 0x04;
-constexpr uint8_t kDigestMismatch = 0x06;  // the file was received whole but its MD5 differs: discarded
+// ---- reply status (first payload byte)
+constexpr uint8_t kOk = ctl::kStatusOk;
+constexpr uint8_t kRefused = ctl::kStatusRefused;
+constexpr uint8_t kBadRequest = ctl::kStatusBadRequest;
+constexpr uint8_t kFailed = ctl::kStatusFailed;
+constexpr uint8_t kDigestMismatch = ctl::kStatusDigestMismatch;
 
 // ---- file kinds of write_file_start / read_file_start
 enum Kind : uint8_t {

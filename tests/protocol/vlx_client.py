@@ -31,7 +31,8 @@ SENDING_CARD = 0xF000
 
 PREAMBLE, END, ESCAPE = 0xA5, 0x5A, 0xAA
 
-STATUS = {0: "done", 1: "refused", 2: "not available", 3: "bad request", 4: "failed", 5: "unknown group"}
+STATUS = {0: "done", 1: "refused", 2: "not available", 3: "bad request", 4: "failed", 5: "unknown group",
+          6: "digest mismatch"}
 
 
 def bcc(data):
