@@ -118,11 +118,20 @@ bool StagedFile::open(const std::string& hostPath) {
     temp_.assign(name.data());
     target_ = hostPath;
     finished_ = false;
+    written_ = kicked_ = 0;
     return true;
 }
 
 bool StagedFile::append(const void* data, size_t length) {
-    return fd_ >= 0 && !finished_ && writeAll(fd_, data, length);
+    if (fd_ < 0 || finished_ || !writeAll(fd_, data, length)) return false;
+    written_ += length;
+    // Start writing each MiB to the medium while the rest still arrives, so the flush at
+    // the end waits for little.
+    if (written_ - kicked_ >= kWritebackStep) {
+        ::sync_file_range(fd_, off_t(kicked_), off_t(written_ - kicked_), SYNC_FILE_RANGE_WRITE);
+        kicked_ = written_;
+    }
+    return true;
 }
 
 bool StagedFile::finish() {

@@ -67,8 +67,11 @@ public:
     const std::string& tempPath() const { return temp_; }
 
 private:
+    static constexpr size_t kWritebackStep = 1u << 20;
     int fd_ = -1;
     bool finished_ = false;
+    size_t written_ = 0;
+    size_t kicked_ = 0;
     std::string temp_;
     std::string target_;
 };

@@ -108,10 +108,13 @@ protected:
         ASSERT_TRUE(plat::sim::board().startSerialBridges());
         // Ports of this test process: parallel tests each pick their own offset.
         for (int attempt = 0; attempt < 20; ++attempt) {
-            plat::net::setPortOffset(20000 + int((unsigned(getpid()) * 7 + unsigned(attempt) * 211) % 2000) * 20);
+            // Every port of the controller (the highest is the WiFi port 13769) stays below 65536.
+            plat::net::setPortOffset(20000 + int((unsigned(getpid()) * 7 + unsigned(attempt) * 211) % 1500) * 20);
             udpnetManage::pInstance();
             networkManage::pInstance();
-            if (udpnetManage::p_udpnetManage->port() > 0 && networkManage::p_networkManage->port() > 0) break;
+            if (udpnetManage::p_udpnetManage->port() > 0 && udpnetManage::p_udpnetManage->wifiPort() > 0 &&
+                networkManage::p_networkManage->port() > 0)
+                break;
             stopLinks();
         }
         ASSERT_GT(networkManage::p_networkManage->port(), 0);
