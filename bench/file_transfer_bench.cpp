@@ -19,6 +19,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench_net.h"
 #include "core/config_engine.h"
 #include "core/global.h"
 #include "core/md5.h"
@@ -32,25 +33,11 @@
 #include "protocol/protocol_phy.h"
 
 namespace {
+using benchnet::connectTo;
 using Clock = std::chrono::steady_clock;
 constexpr size_t kFileSize = 5u << 20;
 constexpr size_t kBlock = fxfer::kMaxBlock;
 constexpr size_t kAck = 16;
-
-int connectTo(int port) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(uint16_t(port));
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
-        std::perror("connect");
-        std::exit(1);
-    }
-    const int one = 1;
-    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-    return fd;
-}
 
 bool sendAll(int fd, const uint8_t* p, size_t n) {
     while (n) {
@@ -77,15 +64,7 @@ bool recvAll(int fd, uint8_t* p, size_t n) {
 class RawServer {
 public:
     explicit RawServer(bool ackEachBlock) : ack_(ackEachBlock) {
-        fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ::bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a);
-        ::listen(fd_, 4);
-        socklen_t len = sizeof a;
-        ::getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len);
-        port_ = ntohs(a.sin_port);
+        fd_ = benchnet::listenLoopback(&port_);
         std::thread([this] {
             for (int c; (c = ::accept(fd_, nullptr, nullptr)) >= 0;) {
                 const int one = 1;
