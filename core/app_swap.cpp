@@ -19,8 +19,9 @@ bool write_loader_start_command() {
 
 int app_swap_and_restart() {
     if (g_app_reset_flag) {
+        // The restart asked for earlier may already be under way: no swap under it.
         writeLogMsg(LOG_WARNING, "application swap: a restart is already pending, nothing swapped");
-        return 0;
+        return 255;
     }
     Utils::system_mutex(QStringLiteral("chmod 777 -R /data/app"));
     plat::sleepMs(10);

@@ -11,7 +11,7 @@ constexpr const char* kLoaderNormalStart = "/data/app/vlxH71N -platform linuxfb"
 
 // Call only once the new image is complete and checked. 0 when the image was moved into
 // place and the restart is pending; 255 when the move failed (nothing restarts, the old
-// application stays). A restart already pending is left as it is (result 0, no swap).
+// application stays) or a restart was already pending (nothing swapped).
 int app_swap_and_restart();
 
 // Rewrites group "app-1" of the loader file (app_path, app_name), keeping its other

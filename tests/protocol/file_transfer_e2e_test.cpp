@@ -188,3 +188,27 @@ TEST_F(FileLinkTest, AtCommandsOverUdpChangeTheWifiFilesAndAHostileSsidStaysInIt
 }
 
 }  // namespace
+
+namespace {
+
+// The Python client, written from docs/protocol.md: a receiving-card file over the serial
+// line, read back over UDP, deleted over TCP.
+TEST_F(FileLinkTest, PythonClientPutsGetsAndDeletesAReceivingCardFile) {
+    const std::string local = plat::path("/pc-side");
+    std::string content;
+    for (int i = 0; i < 9000; ++i) content.push_back(char((i * 37) & 0xFF));  // escapes included
+    testkit::writeFile("/pc-side/scan.bin", content);
+    const ClientResult put = runClient(serial2 + " --block 4096", "put-file KVFR/scan " + local + "/scan.bin");
+    EXPECT_EQ(put.status, kStatusOk);
+    EXPECT_EQ(testkit::readFile("/data/smartmapping/scan"), content);
+
+    const ClientResult get = runClient(udp + " --block 1000", "get-file KVFR/scan " + local + "/back.bin");
+    EXPECT_EQ(get.status, kStatusOk);
+    EXPECT_EQ(testkit::readFile("/pc-side/back.bin"), content);
+
+    EXPECT_EQ(runClient(tcp, "delete-file KVFR/scan").status, kStatusOk);
+    EXPECT_FALSE(testkit::exists("/data/smartmapping/scan"));
+    EXPECT_EQ(runClient(tcp, "delete-file KVFR/../x").status, kStatusRefused);
+}
+
+}  // namespace

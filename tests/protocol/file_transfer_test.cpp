@@ -277,11 +277,20 @@ TEST_F(FileTransferTest, ApplicationSwappedAndRestartedOnlyAfterAGoodDigest) {
     EXPECT_NE(ini.find("keep=1"), std::string::npos) << ini;
 }
 
-TEST_F(FileTransferTest, FailedMoveOfTheApplicationRestartsNothing) {
+TEST_F(FileTransferTest, FailedMoveOrPendingRestartIsReportedAndRestartsNothing) {
     plat::sim::simShell()->setResult("mv", plat::sim::kShellFailed);
     FileTransfer t;
     EXPECT_EQ(send(t, kindStart(kApplication, 4), "prog", md5Of("prog")), kFailed);
     EXPECT_EQ(g_app_reset_flag.load(), 0);
+
+    // A restart already on its way: nothing is swapped under it, and the PC hears so.
+    plat::sim::simShell()->removeHandler("mv");
+    plat::sim::simShell()->clearCommands();
+    g_app_reset_flag = 1;
+    G_reboot_tickTicks = 5;
+    EXPECT_EQ(send(t, kindStart(kApplication, 4), "prog", md5Of("prog")), kFailed);
+    EXPECT_TRUE(plat::sim::simShell()->commands().empty());
+    EXPECT_EQ(G_reboot_tickTicks.load(), 5u);
 }
 
 TEST_F(FileTransferTest, ScreenshotAndReceivingCardFilesAreReadAndDeleted) {
