@@ -20,6 +20,7 @@
 
 #include "platform/fd_io.h"
 #include "platform/platform.h"
+#include "platform/sim/sim_fpga_board.h"
 
 namespace fs = std::filesystem;
 
@@ -99,6 +100,7 @@ SimBoard::SimBoard() {
     i2c_[0] = std::make_shared<I2cSegment>();
     mtd_[8].config = MtdConfig{0x60000, 0x20000, 2048};
     mtd_[10].config = MtdConfig{0x500000, 0x20000, 2048};
+    fpgaChips_ = attachFpgaChips(*this);
 }
 
 SimBoard::~SimBoard() {

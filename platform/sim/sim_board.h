@@ -48,6 +48,7 @@ constexpr int kShellNotFound = 127 << 8;
 
 class SimBoard;
 class SimSys;
+struct FpgaChips;
 
 // Chip-select condition of an SPI device that shares a node with others: true while
 // the board's GPIO lines select it. Sampled at every transfer.
@@ -158,6 +159,9 @@ public:
     // <root>/proc/scsi/usb-storage appears, and the add uevents are sent. Remove undoes it.
     bool usbInsert(std::string* error = nullptr);
     bool usbRemove(std::string* error = nullptr);
+
+    // The sending-card FPGAs and their flashes (sim_fpga_board.h).
+    std::shared_ptr<FpgaChips> fpgaChips_;
 
 private:
     friend class SimSys;

@@ -1,0 +1,424 @@
+#include "fpga/fpga_manage.h"
+
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <QMutexLocker>
+#include <cstring>
+
+#include "core/global.h"
+#include "core/logMsg.h"
+#include "core/utils.h"
+#include "core/vlxrampara.h"
+#include "platform/platform.h"
+#include "platform/sys.h"
+
+using namespace fpga_wiring;
+
+FpgaChange g_change{};
+
+fpga_manage* fpga_manage::p_fpga_manage = nullptr;
+std::function<bool(int)> fpga_manage::clock_stage_ready;
+std::function<QDateTime()> fpga_manage::wall_clock;
+uint8_t fpga_manage::MCU_RAM_CMD[kMailboxSize] = {};
+uint8_t fpga_manage::MCU_RAM_EXTEND[kExtendSize] = {};
+uint8_t* fpga_manage::MCU_REG_func[2] = {};
+uint8_t* fpga_manage::MCU_RAM_PARA_func[2] = {};
+uint8_t* fpga_manage::MCU_RAM_RX_func[2] = {};
+uint8_t* fpga_manage::MCU_RAM_TX_func[2] = {};
+uint8_t* fpga_manage::MCU_RAM_ETH_PARA_func[2] = {};
+uint8_t* fpga_manage::MCU_RAM_ETH_BACK_PARA_func[2] = {};
+
+namespace {
+
+constexpr unsigned long kMsysRequest = 0x5315;
+constexpr uint32_t kMsysMagic = 0x4D530100;
+constexpr uint32_t kMsysBlockBytes = 20;
+constexpr uint32_t kClockRefreshTicks = 26;
+// The engine's work is paced by 10 ms ticks; a pass every 2 ms keeps its latency
+// well inside one tick and its idle cost far below 1% of a core.
+constexpr uint64_t kPassPaceUs = 2000;
+
+// 0xFF clocked out during read data phases.
+const uint8_t kIdleBytes[kFpgaRamSpace] = {
+#define X16 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF
+#define X256 X16, X16, X16, X16, X16, X16, X16, X16, X16, X16, X16, X16, X16, X16, X16, X16
+    X256, X256, X256, X256, X256, X256, X256, X256, X256, X256, X256, X256, X256, X256, X256, X256
+#undef X256
+#undef X16
+};
+
+}  // namespace
+
+// ---------------------------------------------------------------- object
+
+fpga_manage* fpga_manage::pInstance() {
+    if (!p_fpga_manage) {
+        p_fpga_manage = new fpga_manage;
+        plat::makeDirs("/data/smartmapping");
+        plat::makeDirs("/data/rcvrecovery");
+        p_fpga_manage->initialize();
+    }
+    return p_fpga_manage;
+}
+
+void fpga_manage::resetInstanceForTest() {
+    delete p_fpga_manage;
+    p_fpga_manage = nullptr;
+}
+
+fpga_manage::fpga_manage() {
+    writeLogMsg(LOG_INFO, "====fpga_manage::fpga_manage()=====");
+    drv = new fpga_drv(&bus);
+    for (int i = 0; i < 2; ++i) {
+        MCU_REG_func[i] = reg_mirror_[i];
+        MCU_RAM_PARA_func[i] = ram_para_[i];
+        MCU_RAM_RX_func[i] = rx_buf_[i];
+        MCU_RAM_TX_func[i] = tx_buf_[i];
+        MCU_RAM_ETH_PARA_func[i] = eth_para_[i];
+        MCU_RAM_ETH_BACK_PARA_func[i] = eth_back_para_[i];
+    }
+    std::memset(HalfHourValue, 0x0F, sizeof HalfHourValue);
+}
+
+fpga_manage::~fpga_manage() {
+    stopThread();
+    closeDevices();
+    delete drv;
+    if (p_fpga_manage == this) p_fpga_manage = nullptr;
+}
+
+void fpga_manage::closeDevices() {
+    plat::Sys& sys = plat::sys();
+    for (int& fd : bus.link) {
+        if (fd >= 0) sys.close(fd);
+        fd = -1;
+    }
+    if (window && window != MAP_FAILED) sys.munmap(window, window_length);
+    window = nullptr;
+    for (int* fd : {&mem_fd, &msys_fd}) {
+        if (*fd >= 0) sys.close(*fd);
+        *fd = -1;
+    }
+    // back to the spare block: writers after a teardown must not reach a dead mapping
+    for (GpioWord* w : {&bus.fpga0Select, &bus.fpga1Select, &bus.fpga0Command, &bus.fpga1CommandA, &bus.fpga1CommandB,
+                        &bus.fpga0FlashAccess, &bus.fpga1FlashAccessA, &bus.fpga1FlashAccessB, &bus.fpga0Reset,
+                        &bus.fpga1Reset, &bus.fpga0Interrupt, &bus.fpga1Interrupt, &bus.receiverResetA,
+                        &bus.receiverResetB, &bus.eepromWrite, &bus.receiverResetC, &bus.unusedLine, &bus.socEnable})
+        w->bind(nullptr);
+}
+
+void fpga_manage::mapGpioWords() {
+    auto at = [this](uint32_t offset) {
+        return reinterpret_cast<volatile uint16_t*>(static_cast<uint8_t*>(window) + offset);
+    };
+    bus.fpga1Select.bind(at(kFpga1Select));
+    bus.fpga0Select.bind(at(kFpga0Select));
+    bus.fpga0Command.bind(at(kFpga0Command));
+    bus.fpga1CommandA.bind(at(kFpga1CommandA));
+    bus.fpga1CommandB.bind(at(kFpga1CommandB));
+    bus.fpga0FlashAccess.bind(at(kFpga0FlashAccess));
+    bus.fpga1FlashAccessA.bind(at(kFpga1FlashAccessA));
+    bus.fpga1FlashAccessB.bind(at(kFpga1FlashAccessB));
+    bus.fpga0Reset.bind(at(kFpga0Reset));
+    bus.fpga1Reset.bind(at(kFpga1Reset));
+    bus.fpga0Interrupt.bind(at(kFpga0Interrupt));
+    bus.fpga1Interrupt.bind(at(kFpga1Interrupt));
+    bus.receiverResetA.bind(at(kReceiverResetA));
+    bus.receiverResetB.bind(at(kReceiverResetB));
+    bus.eepromWrite.bind(at(kEepromWrite));
+    bus.receiverResetC.bind(at(kReceiverResetC));
+    bus.unusedLine.bind(at(kUnusedLine));
+    bus.socEnable.bind(at(kSocEnable));
+}
+
+int fpga_manage::initialize() {
+    for (int i = 0; i < kLinks; ++i) bus.link[i] = drv->initialize_vbyne1(i);
+    plat::Sys& sys = plat::sys();
+    window_request[0] = kMsysMagic;
+    window_request[4] = kMsysBlockBytes;
+    msys_fd = sys.open("/dev/msys", O_RDWR | O_SYNC);
+    if (msys_fd < 0) {
+        std::printf("\n can't open /dev/msys");
+        closeDevices();
+        return 255;
+    }
+    mem_fd = sys.open("/dev/mem", O_RDWR | O_SYNC);
+    if (mem_fd < 0) {
+        std::printf("\ncan't open /dev/mem");
+        closeDevices();
+        return 255;
+    }
+    if (sys.ioctl(msys_fd, kMsysRequest, window_request) != 0) {
+        std::printf("\n DMEM request failed!!");
+        closeDevices();
+        return 255;
+    }
+    if (window_request[3] < kWindowMinLength) {
+        // every GPIO word must lie inside the mapping
+        writeLogMsg(LOG_ERROR, "register window too short for the GPIO lines");
+        closeDevices();
+        return 255;
+    }
+    window_length = window_request[3];
+    void* p = sys.mmap(nullptr, window_length, PROT_READ | PROT_WRITE, MAP_SHARED, mem_fd,
+                       static_cast<off_t>(window_request[1]));
+    if (p == MAP_FAILED || p == nullptr) {
+        std::printf("\n NULL pointer!");
+        closeDevices();
+        return 255;
+    }
+    window = p;
+    mapGpioWords();
+    bus.receiverResetB = kLow;
+    bus.receiverResetA = kLow;
+    bus.eepromWrite = kHigh;
+    bus.fpga1FlashAccessB = kHigh;
+    bus.fpga1CommandB = kHigh;
+    bus.socEnable = 1;
+
+    softinit();
+    plat::sleepMs(2000);
+    g_fpga_c331_start = 0;
+    stop_ = false;
+    try {
+        thread_ = std::thread([this] { fpgamanageThread(this); });
+    } catch (const std::system_error&) {
+        writeLogMsg(LOG_ERROR, "create check source thread failed");
+        return 255;
+    }
+    return 0;
+}
+
+void fpga_manage::softinit() {
+    const uint32_t now = G_timeTicks;
+    for (int i = 0; i < 2; ++i) {
+        g_change.vbo_check_time[i] = now;
+        g_change.vbo_start_time[i] = now;
+        g_change.reset_release_time[i] = now;
+    }
+    g_change.clock_read_time = now;
+    Version_to_RAM();
+    PHY_status_to_RAM();
+    MCU_RAM_CMD[MBOX_STATUS + 1] = 1;
+    MCU_RAM_CMD[MBOX_STATUS] = 0xFF;
+    MCU_RAM_EXTEND[49] = 0x9F;
+    MCU_RAM_EXTEND[50] = 0x1F;
+    g_send_para[0] = 0;
+    g_send_para[1] = 0xFF;
+    g_send_para[6] = 0;
+}
+
+void* fpga_manage::fpgamanageThread(void* arg) {
+    if (!arg) return nullptr;
+    static_cast<fpga_manage*>(arg)->threadLoop();
+    return nullptr;
+}
+
+void fpga_manage::threadLoop() {
+    while (!stop_) {
+        if (g_fpga_c331_start) {
+            // the USB upgrade of the bitstreams runs instead of the pass while it is asked for
+            if (!g_usb_grade) fpga_manage_deal();
+        }
+        plat::workerPace(kPassPaceUs);
+    }
+}
+
+void fpga_manage::stopThread() {
+    stop_ = true;
+    if (thread_.joinable()) thread_.join();
+}
+
+bool fpga_manage::stageUp(int i) const { return !clock_stage_ready || clock_stage_ready(i); }
+
+void fpga_manage::fpga_manage_deal() {
+    check_fpga_rst();
+    for (int i = 0; i < 2; ++i)
+        if (stageUp(i)) power_up_fpga_start(1, i);
+    {
+        // interrupt handling of the ports runs here under the object mutex (receiving cards)
+        std::lock_guard<std::mutex> lock(object_mutex);
+    }
+    for (int i = 0; i < 2; ++i)
+        if (stageUp(i)) power_up_check_fpga_status(i);
+    if (output_position_request && set_fpga_lcd() == 1) {
+        QMutexLocker lock(&Utils::_system_mutex);
+        output_position_request = 0;
+    }
+    if (brightness_request && set_fpga_bri_val() == 1) {
+        QMutexLocker lock(&Utils::_bri_set_mutex);
+        brightness_request = 0;
+    }
+    if (g_set_led_para) set_led_para_deal();
+    if (get_fpga_status() && Utils::getTimeSpace(g_change.clock_read_time) >= kClockRefreshTicks) {
+        IT8563WE_Get(&current_time);
+        g_change.clock_read_time = G_timeTicks;
+    }
+    // jobs of g_send_para and the idle work (card search, brightness) belong to the
+    // receiving-card engine and the brightness task
+    if (output_onoff_request == 1 && set_output_status() == 1) {
+        QMutexLocker lock(&Utils::_system_mutex);
+        output_onoff_request = 0;
+    }
+}
+
+int fpga_manage::IT8563WE_Get(TimeRealType* time) {
+    QDateTime now;
+    {
+        QMutexLocker lock(&Utils::_system_mutex);
+        now = wall_clock ? wall_clock() : QDateTime::currentDateTime();
+    }
+    const QStringList f = now.toString(QStringLiteral("yyyy/MM/dd/HH/mm/ss/ddd")).split(QLatin1Char('/'));
+    if (f.size() < 6) return 0;
+    time->year = static_cast<uint16_t>(f[0].toInt());
+    time->month = static_cast<uint8_t>(f[1].toInt());
+    time->day = static_cast<uint8_t>(f[2].toInt());
+    time->hour = static_cast<uint8_t>(f[3].toInt());
+    time->minute = static_cast<uint8_t>(f[4].toInt());
+    time->second = static_cast<uint8_t>(f[5].toInt());
+    return 0;
+}
+
+// ---------------------------------------------------------------- register and RAM access
+
+void fpga_manage::fpga_cmd_to_spi_data(uint8_t type, uint8_t ram, uint16_t address, uint8_t read, uint8_t* out) {
+    address &= kFpgaRamAddressMask;
+    out[0] = static_cast<uint8_t>(((type & 0x0F) << 1) | (read & 1));
+    out[1] = ram;
+    out[2] = static_cast<uint8_t>(address);
+    out[3] = static_cast<uint8_t>(address >> 8);
+}
+
+void fpga_manage::fpga_reg_cmd_to_spi_data(uint8_t type, uint8_t ram, uint8_t reg, uint8_t read, uint8_t mask,
+                                           uint8_t* out) {
+    out[0] = static_cast<uint8_t>(((type & 0x0F) << 1) | (read & 1));
+    out[1] = ram;
+    out[2] = reg;
+    out[3] = read ? 0 : mask;
+}
+
+// One operation on an FPGA link: command word with the command line(s) high, data
+// phase with them low, then both selects released. The command line stays low.
+int fpga_manage::transfer(int fpga, const uint8_t* command, const uint8_t* tx, uint8_t* rx, unsigned len) {
+    if (fpga != 0 && fpga != 1) return 0;
+    QMutexLocker lock(&Utils::_spi_mutex);
+    if (fpga == 0) {
+        bus.fpga0Command = kHigh;
+        bus.fpga0Select = kLow;
+        bus.fpga1Select = kHigh;
+    } else {
+        bus.fpga1CommandA = kHigh;
+        bus.fpga1CommandB = kHigh;
+        bus.fpga1Select = kLow;
+        bus.fpga0Select = kHigh;
+    }
+    const int fd = bus.link[fpga];
+    int ok = drv->SPI_Transfer(fd, command, nullptr, kFpgaCommandBytes) > 0;
+    if (fpga == 0) {
+        bus.fpga0Command = kLow;
+    } else {
+        bus.fpga1CommandA = kLow;
+        bus.fpga1CommandB = kLow;
+    }
+    if (ok) ok = drv->SPI_Transfer(fd, tx, rx, len) > 0;
+    bus.fpga0Select = kHigh;
+    bus.fpga1Select = kHigh;
+    return ok;
+}
+
+int fpga_manage::read_fpga_register(uint8_t reg, uint8_t* out, int fpga) {
+    uint8_t cmd[4];
+    fpga_reg_cmd_to_spi_data(kFpgaTypeReg, 0, reg, 1, 0, cmd);
+    uint8_t rx = 0;
+    if (!transfer(fpga, cmd, kIdleBytes, &rx, 1)) return 0;
+    *out = rx;
+    return 1;
+}
+
+int fpga_manage::write_fpga_register(uint8_t reg, uint8_t value, int fpga, uint8_t mask) {
+    uint8_t cmd[4];
+    fpga_reg_cmd_to_spi_data(kFpgaTypeReg, 0, reg, 0, mask, cmd);
+    return transfer(fpga, cmd, &value, nullptr, 1);
+}
+
+// A RAM transfer stays inside the 12-bit space of its RAM.
+int fpga_manage::write_fpga_ram(const uint8_t* buffer, uint16_t address, uint16_t length, uint8_t ram, int fpga) {
+    address &= kFpgaRamAddressMask;
+    if (!buffer || length == 0 || uint32_t(address) + length > kFpgaRamSpace) return 0;
+    uint8_t cmd[4];
+    fpga_cmd_to_spi_data(kFpgaTypeRam, ram, address, 0, cmd);
+    return transfer(fpga, cmd, buffer, nullptr, length);
+}
+
+int fpga_manage::read_fpga_ram(uint8_t* buffer, uint16_t address, uint16_t length, uint8_t ram, int fpga) {
+    address &= kFpgaRamAddressMask;
+    if (!buffer || length == 0 || uint32_t(address) + length > kFpgaRamSpace) return 0;
+    uint8_t cmd[4];
+    fpga_cmd_to_spi_data(kFpgaTypeRam, ram, address, 1, cmd);
+    return transfer(fpga, cmd, kIdleBytes, buffer, length);
+}
+
+int fpga_manage::read_from_register(uint8_t reg, int fpga) {
+    if (fpga != 0 && fpga != 1) return 0;
+    if (reg >= kMirrorSize || (reg >= FPGA_VREG_FIRST && reg <= FPGA_UNUSED_LAST)) return 0;
+    uint8_t value = 0;
+    if (!read_fpga_register(reg, &value, fpga)) return 0;
+    std::lock_guard<std::mutex> lock(reg_mutex);
+    reg_mirror_[fpga][reg] = value;
+    return 1;
+}
+
+uint8_t fpga_manage::mirror(uint8_t reg, int fpga) {
+    if ((fpga != 0 && fpga != 1) || reg >= kMirrorSize) return 0;
+    std::lock_guard<std::mutex> lock(reg_mutex);
+    return reg_mirror_[fpga][reg];
+}
+
+int fpga_manage::write_to_register(uint8_t reg, uint8_t mask, uint8_t value, int fpga) {
+    if (fpga != 0 && fpga != 1) return 0;
+    if (reg >= kMirrorSize || (reg > FPGA_VREG_LAST && reg <= FPGA_UNUSED_LAST)) return 0;
+    if (reg >= FPGA_VREG_FIRST) {
+        std::lock_guard<std::mutex> lock(reg_mutex);
+        reg_mirror_[fpga][reg] = static_cast<uint8_t>((reg_mirror_[fpga][reg] & ~mask) | (value & mask));
+        return 1;
+    }
+    read_from_register(reg, fpga);
+    uint8_t merged;
+    {
+        std::lock_guard<std::mutex> lock(reg_mutex);
+        merged = static_cast<uint8_t>((reg_mirror_[fpga][reg] & ~mask) | (value & mask));
+        reg_mirror_[fpga][reg] = merged;
+    }
+    uint8_t send = merged;
+    if (reg == FPGA_REG_APPLY) {
+        // the doorbell is what the caller rang, never a stale mirror bit; no lock is held
+        // here: the mailbox erases flash and writes registers itself
+        if (value & mask & APPLY_DOORBELL) Dealwith_mcu_ram();
+        send &= static_cast<uint8_t>(~(APPLY_DOORBELL | APPLY_NEVER));
+    }
+    if (reg == FPGA_REG_SCREEN) {
+        // the screen state is what the FPGA holds afterwards: bit 2 of the merged byte
+        const bool black = merged & SCREEN_BLACK;
+        ScreenState = black ? 0 : 1;
+        if (mask == SCREEN_BLACK && g_set_led_para == 0 && VlxRamPara::p_vlxrampara_config) {
+            VlxRamPara::p_vlxrampara_config->setRamU16(vlxram::kScreenState, black ? 1 : 0);
+            VlxRamPara::test_signal(1);
+        }
+        std::lock_guard<std::mutex> lock(reg_mutex);
+        MCU_RAM_EXTEND[EXTEND_SCREEN_STATE] = ScreenState;
+    }
+    return write_fpga_register(reg, send, fpga, mask);
+}
+
+// ---------------------------------------------------------------- the shell's view
+
+uint32_t fpga_manage::get_wlan_state() {
+    uint32_t links = 0;
+    for (int i = 0; i < 2; ++i) {
+        const uint32_t ports = mirror(FPGA_REG_LINKS0, i) | (uint32_t(mirror(FPGA_REG_LINKS8, i)) << 8);
+        links |= ports << (16 * i);
+    }
+    return links;
+}
