@@ -8,8 +8,10 @@
 #include "core/startup.h"
 #include "core/syncupdate.h"
 #include "core/vlxrampara.h"
+#include "fpga/fpga_manage.h"
 #include "platform/platform.h"
 #include "platform/sim/board_control.h"
+#include "ui/shell/engine_links.h"
 #include "ui/shell/lcd_touch.h"
 #include "ui/shell/lockwindow.h"
 #include "ui/shell/mainwindow.h"
@@ -27,6 +29,8 @@ int main(int argc, char* argv[]) {
     plat::sleepMs(3000);
     ConfigEngine::pInstance();  // INI file, device id, network globals
     VlxRamPara::pInstance();    // parameter RAM and user modes; needs the settings above
+    fpga_manage::pInstance();   // sending-card engine; its thread waits for the scaler
+    linkFpgaEngine();
     lcd_touch::pInstance();     // touch activity for the idle timeouts
 
     QApplication app(argc, argv);

@@ -411,14 +411,3 @@ int fpga_manage::write_to_register(uint8_t reg, uint8_t mask, uint8_t value, int
     }
     return write_fpga_register(reg, send, fpga, mask);
 }
-
-// ---------------------------------------------------------------- the shell's view
-
-uint32_t fpga_manage::get_wlan_state() {
-    uint32_t links = 0;
-    for (int i = 0; i < 2; ++i) {
-        const uint32_t ports = mirror(FPGA_REG_LINKS0, i) | (uint32_t(mirror(FPGA_REG_LINKS8, i)) << 8);
-        links |= ports << (16 * i);
-    }
-    return links;
-}

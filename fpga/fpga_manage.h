@@ -132,9 +132,6 @@ public:
     // Sending the brightness belongs to the brightness task (not part of this engine yet).
     int Brightness_hand_dealwith(int arg);
 
-    // ---- the shell's view
-    uint32_t get_wlan_state();
-
     // ---- globals of the subsystem
     static uint8_t MCU_RAM_CMD[kMailboxSize];
     static uint8_t MCU_RAM_EXTEND[kExtendSize];

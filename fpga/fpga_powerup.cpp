@@ -362,6 +362,8 @@ int fpga_manage::check_vbo_status(int i) {
 
 int fpga_manage::get_fpga_status() {
     for (int i = 0; i < 2; ++i) {
+        // the states only change at the release; an FPGA held in reset is not up
+        if (reset_active[i]) return 0;
         if (mirror(FPGA_VREG_STATE, i) != FPGA_STATE_RUNNING) return 0;
         if (start_state[i] != VBO_INIT_DONE || check_state[i] != CHK_UP) return 0;
         if (mirror(FPGA_REG_SCREEN, i) & SCREEN_HOLD) return 0;

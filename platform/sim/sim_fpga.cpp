@@ -105,6 +105,13 @@ bool SimFpga::locked() {
 
 void SimFpga::setPortLinks(uint16_t ports) { portLinks_ = ports; }
 
+void SimFpga::setMeasuredInput(uint16_t width, uint16_t height, uint32_t pixelClock) {
+    profile_.measuredWidth = width;
+    profile_.measuredHeight = height;
+    profile_.pixelClock = pixelClock;
+    applyMeasured();
+}
+
 std::vector<uint8_t>& SimFpga::ramBlock(uint8_t number) {
     std::vector<uint8_t>& b = rams_[number];
     if (b.empty()) b.assign(kRamBytes, 0);

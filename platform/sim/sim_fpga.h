@@ -85,7 +85,9 @@ public:
     bool inReset() const { return inReset_ || forcedReset_; }
     void breakLock();
     bool locked();
-    void setPortLinks(uint16_t ports);  // bit p = Ethernet port p linked
+    void setPortLinks(uint16_t ports);
+    // What the FPGA measures of its V-by-One input (RAM 1 116..123).
+    void setMeasuredInput(uint16_t width, uint16_t height, uint32_t pixelClock);  // bit p = Ethernet port p linked
     uint8_t reg(uint8_t r) const { return regs_[r]; }
     void setReg(uint8_t r, uint8_t v) { regs_[r] = v; }
     std::vector<uint8_t> ram(uint8_t number, uint16_t address, size_t length) const;

@@ -17,6 +17,9 @@ std::shared_ptr<FpgaChips> attachFpgaChips(SimBoard& board) {
     auto readLine = [b](uint32_t offset) { return b->reg16(offset); };
     auto writeLine = [b](uint32_t offset, uint16_t level) { b->setReg16(offset, level); };
 
+    // Power-on levels: the reset lines are pulled up (FPGAs running), both selects idle high.
+    for (uint32_t line : {kFpga0Reset, kFpga1Reset, kFpga0Select, kFpga1Select}) board.setReg16(line, kHigh);
+
     const SimFpgaWiring wiring[2] = {
         {kFpga0Select, kFpga1Select, kFpga0Command, 0, kFpga0Reset, kFpga0Interrupt},
         {kFpga1Select, kFpga0Select, kFpga1CommandA, kFpga1CommandB, kFpga1Reset, kFpga1Interrupt},

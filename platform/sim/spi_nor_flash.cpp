@@ -46,15 +46,23 @@ SpiNorFlash::SpiNorFlash(const NorPart& part, std::string storeFile, const uint8
     if (file_.empty()) return;
     const int fd = ::open(file_.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) return;
-    size_t got = 0;
-    while (got < array_.size()) {
-        const ssize_t n = ::pread(fd, array_.data() + got, array_.size() - got, static_cast<off_t>(got));
-        if (n <= 0) break;
-        got += static_cast<size_t>(n);
+    // only the written regions of the sparse file hold cells; holes read as erased
+    const off_t end = std::min<off_t>(::lseek(fd, 0, SEEK_END), static_cast<off_t>(array_.size()));
+    off_t at = 0;
+    while (at < end) {
+        off_t data = ::lseek(fd, at, SEEK_DATA);
+        if (data < 0 || data >= end) break;
+        off_t hole = ::lseek(fd, data, SEEK_HOLE);
+        if (hole < 0 || hole > end) hole = end;
+        for (off_t p = data; p < hole;) {
+            const ssize_t n = ::pread(fd, array_.data() + p, static_cast<size_t>(hole - p), p);
+            if (n <= 0) break;
+            for (ssize_t i = 0; i < n; ++i) array_[static_cast<size_t>(p + i)] = static_cast<uint8_t>(~array_[static_cast<size_t>(p + i)]);
+            p += n;
+        }
+        at = hole;
     }
     ::close(fd);
-    for (size_t i = 0; i < got; ++i) array_[i] = static_cast<uint8_t>(~array_[i]);
-    std::fill(array_.begin() + static_cast<long>(got), array_.end(), 0xFF);
 }
 
 void SpiNorFlash::persist(uint32_t address, size_t length) {

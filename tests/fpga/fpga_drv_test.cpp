@@ -36,16 +36,9 @@ Bytes pattern(size_t n, uint8_t seed) {
 
 }  // namespace
 
-class FlashTest : public FpgaTest {
+class FlashTest : public OpenEngineTest {
 protected:
-    void SetUp() override {
-        FpgaTest::SetUp();
-        e = open();
-        board().setSpiFrameLog(true);
-        board().clearSpiFrames();
-    }
     fpga_drv* drv() { return e->drv; }
-    fpga_manage* e = nullptr;
 };
 
 TEST_F(FlashTest, EraseRangeCheckRefuses2032PlusSixteenBlocksAndAccepts1792) {

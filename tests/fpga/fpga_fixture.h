@@ -16,6 +16,7 @@
 #include "platform/sim/sim_board.h"
 #include "platform/sim/sim_fpga_board.h"
 #include "platform/sim/sim_shell.h"
+#include "platform/sys.h"
 #include "scaler/c331_manage.h"
 #include "support/testkit.h"
 
@@ -113,6 +114,18 @@ protected:
 
 private:
     fpga_manage* engine_ = nullptr;
+};
+
+// The engine open, its thread stopped, the SPI frame log on and empty.
+class OpenEngineTest : public FpgaTest {
+protected:
+    void SetUp() override {
+        FpgaTest::SetUp();
+        e = open();
+        board().setSpiFrameLog(true);
+        board().clearSpiFrames();
+    }
+    fpga_manage* e = nullptr;
 };
 
 }  // namespace fpgatest
