@@ -210,7 +210,7 @@ void ConfigEngine::make_pid(uint16_t x, uint16_t y, uint16_t z, char out[32]) {
 bool ConfigEngine::read_chip_id() {
     std::memset(g_pid, 0, sizeof g_pid);
     plat::Sys& sys = plat::sys();
-    const int fd = sys.open("/dev/mem", O_RDWR | O_SYNC);
+    const int fd = sys.open(plat::wiring::kMemDevice, O_RDWR | O_SYNC);
     if (fd < 0) {
         writeLogMsg(LOG_ERROR, "/dev/mem cannot be opened: device id unknown");
         return false;

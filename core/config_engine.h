@@ -13,6 +13,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "platform/board_wiring.h"
+
 class ConfigItem {
 public:
     enum ConfigName {
@@ -80,13 +82,13 @@ private:
     std::vector<ConfigItem> _items;
 };
 
-// Chip-id window of the SoC
+// Chip-id window of the SoC (the board's wiring table)
 namespace chipid {
-constexpr off_t kWindowBase = 0x1F000000;
-constexpr size_t kWindowSize = 0x2B0000;
-constexpr size_t kCtrlReg = 0x400C;       // bit 8 cleared once before the id is read
+constexpr off_t kWindowBase = plat::wiring::kRegWindowPhys;
+constexpr size_t kWindowSize = plat::wiring::kRegWindowSize;
+constexpr size_t kCtrlReg = plat::wiring::kChipIdControl;  // bit 8 cleared once before the id is read
 constexpr uint16_t kCtrlBit8 = 0x0100;
-constexpr size_t kIdRegX = 0x4058;
-constexpr size_t kIdRegY = 0x405C;
-constexpr size_t kIdRegZ = 0x4060;
+constexpr size_t kIdRegX = plat::wiring::kChipIdX;
+constexpr size_t kIdRegY = plat::wiring::kChipIdY;
+constexpr size_t kIdRegZ = plat::wiring::kChipIdZ;
 }  // namespace chipid

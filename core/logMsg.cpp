@@ -53,7 +53,7 @@ void writeLogMsg(_LogType level, std::string text) {
     text += "\n";
 
     char stamp[64] = {0};
-    std::time_t now = std::time(nullptr);
+    std::time_t now = plat::timeOfDay();
     struct tm local;
     if (localtime_r(&now, &local)) std::strftime(stamp, sizeof stamp, "[%Y-%m-%d %X]", &local);
 

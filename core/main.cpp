@@ -11,6 +11,8 @@
 #include "fpga/fpga_manage.h"
 #include "platform/platform.h"
 #include "platform/sim/board_control.h"
+#include "platform/sim/sim_board.h"
+#include "platform/sim/standard_board.h"
 #include "ui/shell/engine_links.h"
 #include "ui/shell/lcd_touch.h"
 #include "ui/shell/lockwindow.h"
@@ -25,7 +27,14 @@ int main(int argc, char* argv[]) {
     for (const char* dir : {"/data/kavelkv/log", "/data/configs", "/data/modes"}) plat::makeDirs(dir);
     writeLogMsg(LOG_INFO, std::string("board: ") + plat::boardName() + ", root: " +
                               (plat::root().empty() ? "/" : plat::root()));
-    if (plat::board() == plat::Board::Sim) plat::sim::startBoardControl();
+    if (plat::board() == plat::Board::Sim) {
+        // The standard board from the wiring table; its chips are the next log lines.
+        plat::sim::SimBoard& board = plat::sim::board();
+        for (const std::string& line : plat::sim::buildStandardBoard(board)) writeLogMsg(LOG_INFO, "chip " + line);
+        board.followRealTime(true);
+        plat::sim::startBoardControl();
+        plat::sim::registerChipCommands();
+    }
     plat::sleepMs(3000);
     ConfigEngine::pInstance();  // INI file, device id, network globals
     VlxRamPara::pInstance();    // parameter RAM and user modes; needs the settings above

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <utility>
 
 #include "core/global.h"
 #include "core/logMsg.h"
@@ -17,7 +18,7 @@
 
 namespace {
 
-using namespace fpga_wiring;
+using namespace plat::wiring;
 
 constexpr unsigned kEraseUnitSectors[3] = {1, 8, 16};
 constexpr uint8_t kEraseCommand[3] = {kNorSectorErase, kNorBlockErase32, kNorBlockErase64};
@@ -44,25 +45,25 @@ public:
     FlashWindow(FpgaBus* bus, int chip) : bus_(bus), chip2_(chip == kFlashChipFpga0) {
         Utils::_spi_mutex.lock();
         if (chip2_) {
-            bus_->fpga1Select = kHigh;
-            bus_->fpga0Select = kLow;
-            bus_->fpga0FlashAccess = kLow;
+            bus_->fpga1Select.set(kHigh);
+            bus_->fpga0Select.set(kLow);
+            bus_->fpga0FlashAccess.set(kLow);
         } else {
-            bus_->fpga0Select = kHigh;
-            bus_->fpga1Select = kLow;
-            bus_->fpga1FlashAccessA = kLow;
-            bus_->fpga1FlashAccessB = kLow;
+            bus_->fpga0Select.set(kHigh);
+            bus_->fpga1Select.set(kLow);
+            bus_->fpga1FlashAccessA.set(kLow);
+            bus_->fpga1FlashAccessB.set(kLow);
         }
     }
     ~FlashWindow() {
         if (chip2_) {
-            bus_->fpga0FlashAccess = kHigh;
+            bus_->fpga0FlashAccess.set(kHigh);
         } else {
-            bus_->fpga1FlashAccessA = kHigh;
-            bus_->fpga1FlashAccessB = kHigh;
+            bus_->fpga1FlashAccessA.set(kHigh);
+            bus_->fpga1FlashAccessB.set(kHigh);
         }
-        bus_->fpga0Select = kHigh;
-        bus_->fpga1Select = kHigh;
+        bus_->fpga0Select.set(kHigh);
+        bus_->fpga1Select.set(kHigh);
         Utils::_spi_mutex.unlock();
     }
     FlashWindow(const FlashWindow&) = delete;
@@ -73,6 +74,22 @@ private:
     bool chip2_;
 };
 
+void FpgaBus::bind(void* window) {
+    using namespace plat::wiring;
+    const std::pair<plat::GpioWord*, uint32_t> words[] = {
+        {&fpga0Select, kGpioFpga0Select},       {&fpga1Select, kGpioFpga1Select},
+        {&fpga0Command, kGpioFpga0Command},     {&fpga1CommandA, kGpioFpga1CommandA},
+        {&fpga1CommandB, kGpioFpga1CommandB},   {&fpga0FlashAccess, kGpioFpga0FlashAccess},
+        {&fpga1FlashAccessA, kGpioFpga1FlashAccessA}, {&fpga1FlashAccessB, kGpioFpga1FlashAccessB},
+        {&fpga0Reset, kGpioFpga0Reset},         {&fpga1Reset, kGpioFpga1Reset},
+        {&fpga0Interrupt, kGpioFpga0Irq},       {&fpga1Interrupt, kGpioFpga1Irq},
+        {&receiverReset0, kGpioRxReset0},       {&receiverReset1, kGpioRxReset1},
+        {&edidWrite, kGpioEdidWrite},           {&sdiReset, kGpioSdiReset},
+        {&mappedLine, kGpioMapped},             {&socEnable, kSocEnable1F1C},
+    };
+    for (const auto& [word, offset] : words) *word = plat::GpioWord(window, offset);
+}
+
 fpga_drv::fpga_drv(FpgaBus* bus) : bus_(bus) { writeLogMsg(LOG_INFO, "====fpga_drv::fpga_drv()====="); }
 
 int fpga_drv::flashLink(int chip) const {
@@ -82,9 +99,9 @@ int fpga_drv::flashLink(int chip) const {
 int fpga_drv::initialize_vbyne1(int index) {
     if (index < 0 || index >= kLinks) return -1;
     plat::Sys& sys = plat::sys();
-    const int fd = sys.open(kSpiNode[index], O_RDWR);
+    const int fd = sys.open(kFpgaSpiNode[index], O_RDWR);
     if (fd < 0) {
-        writeLogMsg(LOG_ERROR, std::string("can't open ") + kSpiNode[index]);
+        writeLogMsg(LOG_ERROR, std::string("can't open ") + kFpgaSpiNode[index]);
         return fd;
     }
     uint8_t mode = kFpgaSpiMode;

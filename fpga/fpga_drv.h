@@ -6,8 +6,25 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "fpga/gpio_word.h"
-#include "platform/fpga_wiring.h"
+#include "platform/board_wiring.h"
+#include "platform/gpio_word.h"
+
+// The engine's four SPI links, in the order the devices are opened.
+constexpr int kLinkFpga0 = 0;
+constexpr int kLinkFpga1 = 1;
+constexpr int kLinkFlashChip2 = 2;  // configuration flash of FPGA 0
+constexpr int kLinkFlashChip3 = 3;  // configuration flash of FPGA 1
+constexpr int kLinks = 4;
+constexpr const char* kFpgaSpiNode[kLinks] = {plat::wiring::kSpiFpga0, plat::wiring::kSpiFpga1,
+                                              plat::wiring::kSpiFlash0, plat::wiring::kSpiFlash1};
+constexpr uint16_t kHigh = plat::wiring::kLineHigh;
+constexpr uint16_t kLow = plat::wiring::kLineLow;
+
+// Configuration flash geometry (both chips).
+constexpr uint32_t kFlashSize = plat::wiring::kFpgaFlashBytes;
+constexpr uint32_t kFlashSectorSize = 4096;
+constexpr uint32_t kFlashSectors = kFlashSize / kFlashSectorSize;
+constexpr uint32_t kFlashPageSize = 256;
 
 // SPI NOR commands
 constexpr uint8_t kNorReadStatus = 0x05;
@@ -30,13 +47,16 @@ constexpr size_t kFlashUidBytes = 8;
 
 // The descriptors and lines the driver works with; the engine owns them.
 struct FpgaBus {
-    int link[fpga_wiring::kLinks] = {-1, -1, -1, -1};
-    GpioWord fpga0Select, fpga1Select;
-    GpioWord fpga0Command, fpga1CommandA, fpga1CommandB;
-    GpioWord fpga0FlashAccess, fpga1FlashAccessA, fpga1FlashAccessB;
-    GpioWord fpga0Reset, fpga1Reset;
-    GpioWord fpga0Interrupt, fpga1Interrupt;
-    GpioWord receiverResetA, receiverResetB, eepromWrite, receiverResetC, unusedLine, socEnable;
+    int link[kLinks] = {-1, -1, -1, -1};
+    // Words made from a null window (no window) read 0 and ignore writes.
+    plat::GpioWord fpga0Select, fpga1Select;
+    plat::GpioWord fpga0Command, fpga1CommandA, fpga1CommandB;
+    plat::GpioWord fpga0FlashAccess, fpga1FlashAccessA, fpga1FlashAccessB;
+    plat::GpioWord fpga0Reset, fpga1Reset;
+    plat::GpioWord fpga0Interrupt, fpga1Interrupt;
+    plat::GpioWord receiverReset0, receiverReset1, edidWrite, sdiReset, mappedLine, socEnable;
+    // Points every word into the mapped window (nullptr: back to no window).
+    void bind(void* window);
 };
 
 class fpga_drv {

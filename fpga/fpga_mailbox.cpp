@@ -10,7 +10,7 @@
 #include "core/utils.h"
 #include "fpga/fpga_manage.h"
 
-using namespace fpga_wiring;
+using namespace plat::wiring;
 
 std::function<void()> fpga_manage::clock_changed;
 

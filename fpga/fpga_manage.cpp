@@ -14,7 +14,7 @@
 #include "platform/platform.h"
 #include "platform/sys.h"
 
-using namespace fpga_wiring;
+using namespace plat::wiring;
 
 FpgaChange g_change{};
 
@@ -32,9 +32,6 @@ uint8_t* fpga_manage::MCU_RAM_ETH_BACK_PARA_func[2] = {};
 
 namespace {
 
-constexpr unsigned long kMsysRequest = 0x5315;
-constexpr uint32_t kMsysMagic = 0x4D530100;
-constexpr uint32_t kMsysBlockBytes = 20;
 constexpr uint32_t kClockRefreshTicks = 26;
 // The engine's work is paced by 10 ms ticks; a pass every 2 ms keeps its latency
 // well inside one tick and its idle cost far below 1% of a core.
@@ -101,61 +98,34 @@ void fpga_manage::closeDevices() {
         if (*fd >= 0) sys.close(*fd);
         *fd = -1;
     }
-    // back to the spare block: writers after a teardown must not reach a dead mapping
-    for (GpioWord* w : {&bus.fpga0Select, &bus.fpga1Select, &bus.fpga0Command, &bus.fpga1CommandA, &bus.fpga1CommandB,
-                        &bus.fpga0FlashAccess, &bus.fpga1FlashAccessA, &bus.fpga1FlashAccessB, &bus.fpga0Reset,
-                        &bus.fpga1Reset, &bus.fpga0Interrupt, &bus.fpga1Interrupt, &bus.receiverResetA,
-                        &bus.receiverResetB, &bus.eepromWrite, &bus.receiverResetC, &bus.unusedLine, &bus.socEnable})
-        w->bind(nullptr);
+    // no window: the words ignore writes instead of reaching a dead mapping
+    bus.bind(nullptr);
 }
 
-void fpga_manage::mapGpioWords() {
-    auto at = [this](uint32_t offset) {
-        return reinterpret_cast<volatile uint16_t*>(static_cast<uint8_t*>(window) + offset);
-    };
-    bus.fpga1Select.bind(at(kFpga1Select));
-    bus.fpga0Select.bind(at(kFpga0Select));
-    bus.fpga0Command.bind(at(kFpga0Command));
-    bus.fpga1CommandA.bind(at(kFpga1CommandA));
-    bus.fpga1CommandB.bind(at(kFpga1CommandB));
-    bus.fpga0FlashAccess.bind(at(kFpga0FlashAccess));
-    bus.fpga1FlashAccessA.bind(at(kFpga1FlashAccessA));
-    bus.fpga1FlashAccessB.bind(at(kFpga1FlashAccessB));
-    bus.fpga0Reset.bind(at(kFpga0Reset));
-    bus.fpga1Reset.bind(at(kFpga1Reset));
-    bus.fpga0Interrupt.bind(at(kFpga0Interrupt));
-    bus.fpga1Interrupt.bind(at(kFpga1Interrupt));
-    bus.receiverResetA.bind(at(kReceiverResetA));
-    bus.receiverResetB.bind(at(kReceiverResetB));
-    bus.eepromWrite.bind(at(kEepromWrite));
-    bus.receiverResetC.bind(at(kReceiverResetC));
-    bus.unusedLine.bind(at(kUnusedLine));
-    bus.socEnable.bind(at(kSocEnable));
-}
 
 int fpga_manage::initialize() {
     for (int i = 0; i < kLinks; ++i) bus.link[i] = drv->initialize_vbyne1(i);
     plat::Sys& sys = plat::sys();
     window_request[0] = kMsysMagic;
     window_request[4] = kMsysBlockBytes;
-    msys_fd = sys.open("/dev/msys", O_RDWR | O_SYNC);
+    msys_fd = sys.open(kMsysDevice, O_RDWR | O_SYNC);
     if (msys_fd < 0) {
         std::printf("\n can't open /dev/msys");
         closeDevices();
         return 255;
     }
-    mem_fd = sys.open("/dev/mem", O_RDWR | O_SYNC);
+    mem_fd = sys.open(kMemDevice, O_RDWR | O_SYNC);
     if (mem_fd < 0) {
         std::printf("\ncan't open /dev/mem");
         closeDevices();
         return 255;
     }
-    if (sys.ioctl(msys_fd, kMsysRequest, window_request) != 0) {
+    if (sys.ioctl(msys_fd, kMsysRequestWindow, window_request) != 0) {
         std::printf("\n DMEM request failed!!");
         closeDevices();
         return 255;
     }
-    if (window_request[3] < kWindowMinLength) {
+    if (window_request[3] < kGpioWindowNeeded) {
         // every GPIO word must lie inside the mapping
         writeLogMsg(LOG_ERROR, "register window too short for the GPIO lines");
         closeDevices();
@@ -170,13 +140,13 @@ int fpga_manage::initialize() {
         return 255;
     }
     window = p;
-    mapGpioWords();
-    bus.receiverResetB = kLow;
-    bus.receiverResetA = kLow;
-    bus.eepromWrite = kHigh;
-    bus.fpga1FlashAccessB = kHigh;
-    bus.fpga1CommandB = kHigh;
-    bus.socEnable = 1;
+    bus.bind(window);
+    bus.receiverReset1.set(kLow);
+    bus.receiverReset0.set(kLow);
+    bus.edidWrite.set(kHigh);
+    bus.fpga1FlashAccessB.set(kHigh);
+    bus.fpga1CommandB.set(kHigh);
+    bus.socEnable.set(1);
 
     softinit();
     plat::sleepMs(2000);
@@ -305,26 +275,26 @@ int fpga_manage::transfer(int fpga, const uint8_t* command, const uint8_t* tx, u
     if (fpga != 0 && fpga != 1) return 0;
     QMutexLocker lock(&Utils::_spi_mutex);
     if (fpga == 0) {
-        bus.fpga0Command = kHigh;
-        bus.fpga0Select = kLow;
-        bus.fpga1Select = kHigh;
+        bus.fpga0Command.set(kHigh);
+        bus.fpga0Select.set(kLow);
+        bus.fpga1Select.set(kHigh);
     } else {
-        bus.fpga1CommandA = kHigh;
-        bus.fpga1CommandB = kHigh;
-        bus.fpga1Select = kLow;
-        bus.fpga0Select = kHigh;
+        bus.fpga1CommandA.set(kHigh);
+        bus.fpga1CommandB.set(kHigh);
+        bus.fpga1Select.set(kLow);
+        bus.fpga0Select.set(kHigh);
     }
     const int fd = bus.link[fpga];
     int ok = drv->SPI_Transfer(fd, command, nullptr, kFpgaCommandBytes) > 0;
     if (fpga == 0) {
-        bus.fpga0Command = kLow;
+        bus.fpga0Command.set(kLow);
     } else {
-        bus.fpga1CommandA = kLow;
-        bus.fpga1CommandB = kLow;
+        bus.fpga1CommandA.set(kLow);
+        bus.fpga1CommandB.set(kLow);
     }
     if (ok) ok = drv->SPI_Transfer(fd, tx, rx, len) > 0;
-    bus.fpga0Select = kHigh;
-    bus.fpga1Select = kHigh;
+    bus.fpga0Select.set(kHigh);
+    bus.fpga1Select.set(kHigh);
     return ok;
 }
 

@@ -194,7 +194,6 @@ public:
 private:
     bool stageUp(int i) const;
     int transfer(int fpga, const uint8_t* command, const uint8_t* tx, uint8_t* rx, unsigned len);
-    void mapGpioWords();
     void closeDevices();
     void threadLoop();
 

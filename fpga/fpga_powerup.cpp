@@ -12,7 +12,7 @@
 #include "fpga/fpga_manage.h"
 #include "scaler/c331_manage.h"
 
-using namespace fpga_wiring;
+using namespace plat::wiring;
 
 namespace {
 
@@ -48,7 +48,7 @@ uint16_t u16(const uint8_t* p) { return uint16_t(p[0] | (p[1] << 8)); }
 
 void fpga_manage::reset_fpga_rst(int i) {
     if (i != 0 && i != 1) return;
-    (i == 0 ? bus.fpga0Reset : bus.fpga1Reset) = kLow;
+    (i == 0 ? bus.fpga0Reset : bus.fpga1Reset).set(kLow);
     reset_start[i] = G_timeTicks;
     reset_active[i] = 1;
     start_reset_count[i] = 0;
@@ -58,7 +58,7 @@ void fpga_manage::reset_fpga_rst(int i) {
 void fpga_manage::check_fpga_rst() {
     for (int i = 0; i < 2; ++i) {
         if (!reset_active[i] || Utils::getTimeSpace(reset_start[i]) <= kResetHoldTicks) continue;
-        (i == 0 ? bus.fpga0Reset : bus.fpga1Reset) = kHigh;
+        (i == 0 ? bus.fpga0Reset : bus.fpga1Reset).set(kHigh);
         {
             std::lock_guard<std::mutex> lock(reg_mutex);
             MCU_REG_func[i][FPGA_VREG_STATE] = 0;
@@ -103,7 +103,7 @@ void fpga_manage::power_up_fpga_start(int check, int i) {
         } else if (++start_retry_count[i] >= kVboErrorRetries) {
             if (++start_reset_count[i] < kStartResets) {
                 // not reset_fpga_rst: the reset count must survive to reach its limit
-                (i == 0 ? bus.fpga0Reset : bus.fpga1Reset) = kLow;
+                (i == 0 ? bus.fpga0Reset : bus.fpga1Reset).set(kLow);
                 reset_active[i] = 1;
                 reset_start[i] = G_timeTicks;
                 start_retry_count[i] = 0;
@@ -239,7 +239,7 @@ void fpga_manage::power_up_check_fpga_status(int i) {
             ++check_fail_count[i];
         } else if (check_reset_count[i] < kMaxCheckResets) {
             ++check_reset_count[i];
-            (i == 0 ? bus.fpga0Reset : bus.fpga1Reset) = kLow;
+            (i == 0 ? bus.fpga0Reset : bus.fpga1Reset).set(kLow);
             reset_active[i] = 1;
             reset_start[i] = now;
             start_state[i] = VBO_WAIT_RESET;

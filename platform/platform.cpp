@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <mutex>
 #include <thread>
 
@@ -23,6 +24,7 @@ std::atomic<Board> g_board{
 };
 std::string g_root;
 std::atomic<double> g_sleepScale{1.0};
+std::atomic<int64_t> g_wallOffset{0};
 }  // namespace
 
 void initFromEnvironment() {
@@ -71,6 +73,14 @@ bool makeDirs(const std::string& absolute) {
     }
     return true;
 }
+
+std::time_t timeOfDay() {
+    const std::time_t host = std::time(nullptr);
+    return g_board.load() == Board::Sim ? host + static_cast<std::time_t>(g_wallOffset.load()) : host;
+}
+
+void setWallClockOffset(int64_t seconds) { g_wallOffset = seconds; }
+int64_t wallClockOffset() { return g_wallOffset; }
 
 void sleepUs(uint64_t us) {
     double scaled = static_cast<double>(us) * g_sleepScale.load();

@@ -3,6 +3,7 @@
 // Every absolute path of the system (/data, /etc, /mnt/usb1, /proc/scsi, /dev) is taken
 // under root(), so a test or a simulated run uses its own folder.
 #include <cstdint>
+#include <ctime>
 #include <string>
 
 namespace plat {
@@ -23,6 +24,14 @@ std::string path(const std::string& absolute);
 std::string unroot(const std::string& p);
 // Creates the folder and its parents under the root (mkdir -p).
 bool makeDirs(const std::string& absolute);
+
+// The controller's time of day: what schedules, logs and clock records read. The
+// kernel's clock on the device; on the simulated board the PC's clock plus the board's
+// offset, which `date -s` on the simulated shell, tests and board control set (the
+// PC's own clock is never changed).
+std::time_t timeOfDay();
+void setWallClockOffset(int64_t seconds);
+int64_t wallClockOffset();
 
 // Every sleep of the system goes through here so tests can shorten them.
 // scale 1.0 = real time, 0 = no sleep at all.

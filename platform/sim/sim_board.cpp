@@ -16,11 +16,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
 
 #include "platform/fd_io.h"
 #include "platform/platform.h"
-#include "platform/sim/sim_fpga_board.h"
 
 namespace fs = std::filesystem;
 
@@ -61,19 +61,39 @@ constexpr const char* kUsbDevpath = "/devices/platform/soc/usb0/1-1/1-1:1.0/host
 
 // ---------------------------------------------------------------- mux model
 
-bool I2cMuxModel::write(const uint8_t* data, size_t len) {
+bool I2cMuxModel::write(const I2cContext&, const uint8_t* data, size_t len) {
     if (len == 0) return true;
     control_ = data[len - 1];
     return true;
 }
 
-bool I2cMuxModel::read(uint8_t* data, size_t len) {
+bool I2cMuxModel::read(const I2cContext&, uint8_t* data, size_t len) {
     for (size_t i = 0; i < len; ++i) data[i] = control_;
     return true;
 }
 
 bool I2cMuxModel::channelEnabled(int channel) const {
     return channel >= 0 && channel < channels_ && channel < 8 && (control_ >> channel) & 1;
+}
+
+// ---------------------------------------------------------------- chip model base
+
+unsigned ChipModel::misuseCount() const {
+    std::lock_guard<std::mutex> l(misuseMutex_);
+    return misuseCount_;
+}
+
+std::vector<std::string> ChipModel::misuses() const {
+    std::lock_guard<std::mutex> l(misuseMutex_);
+    return misuses_;
+}
+
+void ChipModel::misuse(const std::string& what) {
+    std::lock_guard<std::mutex> l(misuseMutex_);
+    ++misuseCount_;
+    if (misuses_.size() == 64) misuses_.erase(misuses_.begin());
+    misuses_.push_back(what);
+    std::fprintf(stderr, "sim board: %s: driver misuse: %s\n", name_.c_str(), what.c_str());
 }
 
 SpiSelect gpioLinesAre(std::vector<std::pair<uint32_t, uint16_t>> levels) {
@@ -96,14 +116,22 @@ SimBoard::SimBoard() {
         std::fprintf(stderr, "sim board: no memory for the register window\n");
         std::abort();
     }
-    for (int cs = 0; cs <= 4; ++cs) spi_["/dev/spidev32766." + std::to_string(cs)];
-    i2c_[0] = std::make_shared<I2cSegment>();
-    mtd_[8].config = MtdConfig{0x60000, 0x20000, 2048};
-    mtd_[10].config = MtdConfig{0x500000, 0x20000, 2048};
-    fpgaChips_ = attachFpgaChips(*this);
+    for (const wiring::SpiNodeWiring& n : wiring::kSpiNodes) spi_[n.path];
+    i2c_[wiring::kI2cBus] = std::make_shared<I2cSegment>();
+    for (const wiring::MtdWiring& m : wiring::kMtdPartitions)
+        mtd_[m.index].config = MtdConfig{m.size, m.eraseSize, m.writeSize};
+    plat::setWallClockOffset(0);
+    clock_.setScheduleNotifier([this] {
+        {
+            std::lock_guard<std::mutex> w(clockWaitMutex_);
+            ++clockGen_;
+        }
+        clockWake_.notify_all();
+    });
 }
 
 SimBoard::~SimBoard() {
+    followRealTime(false);
     if (bridge_.joinable()) {
         char c = 1;
         (void)!::write(bridgeStop_[1], &c, 1);
@@ -131,6 +159,143 @@ uint16_t SimBoard::reg16(uint32_t offset) const {
 void SimBoard::setReg16(uint32_t offset, uint16_t value) {
     if (offset + 2 > kRegWindowSize) return;
     *reinterpret_cast<volatile uint16_t*>(regs_ + (offset & ~1u)) = value;
+    gpioWritten(offset, value);
+}
+
+// ---------------------------------------------------------------- GPIO watchers
+
+int SimBoard::watchGpio(uint32_t offset, GpioWatcher watcher) {
+    std::lock_guard<std::recursive_mutex> l(mutex_);
+    offset &= ~1u;
+    gpioSeen_.emplace(offset, reg16(offset));
+    gpioWatches_[nextWatch_] = GpioWatch{offset, std::move(watcher)};
+    return nextWatch_++;
+}
+
+void SimBoard::unwatchGpio(int id) {
+    std::lock_guard<std::recursive_mutex> l(mutex_);
+    gpioWatches_.erase(id);
+}
+
+void SimBoard::gpioWritten(uint32_t offset, uint16_t level) {
+    std::lock_guard<std::recursive_mutex> l(mutex_);
+    offset &= ~1u;
+    auto seen = gpioSeen_.find(offset);
+    if (seen == gpioSeen_.end()) return;  // nobody watches this line
+    syncClock();
+    const uint16_t old = seen->second;
+    seen->second = level;
+    std::vector<GpioWatcher> hear;
+    for (auto& [id, w] : gpioWatches_)
+        if (w.offset == offset) hear.push_back(w.watcher);
+    for (auto& w : hear) w(offset, old, level);
+}
+
+// ---------------------------------------------------------------- board clock
+
+namespace {
+int64_t hostMonotonicNs() {
+    timespec ts{};
+    ::clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<int64_t>(ts.tv_sec) * 1000000000LL + ts.tv_nsec;
+}
+}  // namespace
+
+void SimBoard::syncClock() {
+    if (!followReal_) return;
+    const int64_t elapsed = hostMonotonicNs() - realBaseHostNs_;
+    clock_.advanceTo(realBaseBoard_ + static_cast<BoardNs>(elapsed > 0 ? elapsed : 0));
+}
+
+BoardNs SimBoard::now() {
+    std::lock_guard<std::recursive_mutex> l(mutex_);
+    syncClock();
+    return clock_.now();
+}
+
+void SimBoard::step(BoardNs ns) {
+    std::lock_guard<std::recursive_mutex> l(mutex_);
+    clock_.step(ns);
+    if (followReal_) realBaseBoard_ += ns;
+}
+
+void SimBoard::followRealTime(bool on) {
+    if (on) {
+        std::lock_guard<std::recursive_mutex> l(mutex_);
+        if (followReal_) return;
+        followReal_ = true;
+        realBaseBoard_ = clock_.now();
+        realBaseHostNs_ = hostMonotonicNs();
+        {
+            std::lock_guard<std::mutex> w(clockWaitMutex_);
+            clockStop_ = false;
+        }
+        clockThread_ = std::thread([this] { clockLoop(); });
+        return;
+    }
+    {
+        std::lock_guard<std::mutex> w(clockWaitMutex_);
+        clockStop_ = true;
+    }
+    clockWake_.notify_all();
+    if (clockThread_.joinable()) clockThread_.join();
+    std::lock_guard<std::recursive_mutex> l(mutex_);
+    syncClock();
+    followReal_ = false;
+}
+
+// Sleeps until the next model event falls due (for good while none is pending); a
+// newly scheduled event wakes it to plan again.
+void SimBoard::clockLoop() {
+    std::unique_lock<std::mutex> w(clockWaitMutex_);
+    while (!clockStop_) {
+        const uint64_t gen = clockGen_;
+        w.unlock();
+        const BoardNs boardNow = now();  // runs what fell due
+        BoardNs due = 0;
+        const bool pending = clock_.nextEvent(&due);
+        w.lock();
+        auto changed = [&] { return clockStop_ || clockGen_ != gen; };
+        if (!pending)
+            clockWake_.wait(w, changed);
+        else if (due > boardNow)
+            clockWake_.wait_for(w, std::chrono::nanoseconds(due - boardNow), changed);
+    }
+}
+
+void SimBoard::setWallClock(std::time_t t) {
+    plat::setWallClockOffset(static_cast<int64_t>(t) - static_cast<int64_t>(std::time(nullptr)));
+}
+
+// ---------------------------------------------------------------- chip registry
+
+void SimBoard::registerChip(ChipModel& model, const std::string& where) {
+    if (model.name_.empty()) {
+        for (int k = 0;; ++k) {
+            std::string n = where + "#" + std::to_string(k);
+            if (!chips_.count(n)) {
+                model.name_ = n;
+                break;
+            }
+        }
+    }
+    if (chips_.count(model.name_)) {
+        std::fprintf(stderr, "sim board: two chips named %s\n", model.name_.c_str());
+        std::abort();  // a wiring mistake in the board set-up
+    }
+}
+
+std::shared_ptr<ChipModel> SimBoard::findChip(const std::string& name) const {
+    std::lock_guard<std::recursive_mutex> l(mutex_);
+    auto it = chips_.find(name);
+    return it == chips_.end() ? nullptr : it->second;
+}
+
+std::vector<std::string> SimBoard::chipNames() const {
+    std::lock_guard<std::recursive_mutex> l(mutex_);
+    std::vector<std::string> out;
+    for (const auto& [n, m] : chips_) out.push_back(n);
+    return out;
 }
 
 void SimBoard::setChipId(uint16_t x, uint16_t y, uint16_t z) {
@@ -164,22 +329,30 @@ void SimBoard::addSpiNode(const std::string& node) {
 
 void SimBoard::attachSpi(const std::string& node, std::shared_ptr<SpiDeviceModel> model, SpiSelect select) {
     std::lock_guard<std::recursive_mutex> l(mutex_);
-    spi_[node].push_back(SpiRoute{std::move(model), std::move(select)});
+    registerChip(*model, node.substr(node.rfind('/') + 1));
+    chips_[model->name()] = model;
+    spi_[node].push_back(SpiRoute{model, std::move(select)});
+    model->attached(*this);
 }
 
 void SimBoard::setSpiFrameLog(bool on) {
     std::lock_guard<std::recursive_mutex> l(mutex_);
-    spiLogOn_ = on;
+    spiLog_.on = on;
 }
 
 std::vector<SpiFrame> SimBoard::spiFrames() const {
     std::lock_guard<std::recursive_mutex> l(mutex_);
-    return spiLog_;
+    return spiLog_.list();
 }
 
 void SimBoard::clearSpiFrames() {
     std::lock_guard<std::recursive_mutex> l(mutex_);
     spiLog_.clear();
+}
+
+unsigned SimBoard::spiFramesDropped() const {
+    std::lock_guard<std::recursive_mutex> l(mutex_);
+    return spiLog_.dropped;
 }
 
 unsigned SimBoard::spiContentions() const {
@@ -192,7 +365,7 @@ void SimBoard::failNextSpiMessage(const std::string& node) {
     spiFailNext_.insert(node);
 }
 
-int SimBoard::spiMessage(const std::string& node, uint32_t defaultSpeed, void* transfers, unsigned count) {
+int SimBoard::spiMessage(const std::string& node, const SpiSettings& settings, void* transfers, unsigned count) {
     std::lock_guard<std::recursive_mutex> l(mutex_);
     auto it = spi_.find(node);
     if (it == spi_.end()) {
@@ -203,6 +376,7 @@ int SimBoard::spiMessage(const std::string& node, uint32_t defaultSpeed, void* t
         errno = EIO;
         return -1;
     }
+    syncClock();
     auto* xfer = static_cast<spi_ioc_transfer*>(transfers);
     int total = 0;
     std::vector<SpiRoute*> selected;
@@ -215,6 +389,8 @@ int SimBoard::spiMessage(const std::string& node, uint32_t defaultSpeed, void* t
     sampleSelect();
     for (unsigned i = 0; i < count; ++i) {
         const spi_ioc_transfer& t = xfer[i];
+        const SpiContext ctx{node, settings.mode, t.bits_per_word ? t.bits_per_word : settings.bitsPerWord,
+                             t.speed_hz ? t.speed_hz : settings.speedHz, clock_.now(), *this};
         std::vector<uint8_t> tx(t.len, 0);
         if (t.tx_buf) std::memcpy(tx.data(), reinterpret_cast<const void*>(static_cast<uintptr_t>(t.tx_buf)), t.len);
         std::vector<uint8_t> rx(t.len, 0xFF);
@@ -222,17 +398,17 @@ int SimBoard::spiMessage(const std::string& node, uint32_t defaultSpeed, void* t
         for (SpiRoute* r : selected) {
             // Several drivers on MISO at once: the low bits win, as on an open line.
             std::fill(one.begin(), one.end(), 0xFF);
-            r->model->transfer(tx.data(), one.data(), t.len);
+            r->model->transfer(ctx, tx.data(), one.data(), t.len);
             for (size_t k = 0; k < t.len; ++k) rx[k] &= one[k];
         }
         if (t.rx_buf) std::memcpy(reinterpret_cast<void*>(static_cast<uintptr_t>(t.rx_buf)), rx.data(), t.len);
-        if (spiLogOn_)
-            spiLog_.push_back(SpiFrame{node, t.speed_hz ? t.speed_hz : defaultSpeed,
-                                       static_cast<int>(selected.size()), tx, rx});
+        if (spiLog_.on)
+            spiLog_.push(SpiFrame{node, ctx.speedHz, ctx.mode, ctx.bitsPerWord, ctx.time,
+                                  static_cast<int>(selected.size()), tx, rx});
         total += static_cast<int>(t.len);
         const bool last = i + 1 == count;
         if (last || t.cs_change) {
-            for (SpiRoute* r : selected) r->model->chipSelectReleased();
+            for (SpiRoute* r : selected) r->model->chipSelectReleased(ctx);
             if (!last) sampleSelect();
         }
     }
@@ -263,12 +439,33 @@ void SimBoard::attachI2c(int bus, const I2cPath& path, uint8_t address, std::sha
         }
         seg = mux->channels[static_cast<size_t>(hop.channel)];
     }
+    char where[32];
+    std::snprintf(where, sizeof where, "i2c-%d-0x%02X", bus, address & 0x7F);
+    registerChip(*model, where);
+    chips_[model->name()] = model;
     I2cNode node;
     node.model = model;
+    node.path = path;
     node.mux = std::dynamic_pointer_cast<I2cMuxModel>(model);
     if (node.mux)
         for (int c = 0; c < node.mux->channels(); ++c) node.channels.push_back(std::make_shared<I2cSegment>());
     seg->nodes[address & 0x7F].push_back(std::move(node));
+    model->attached(*this);
+}
+
+unsigned SimBoard::i2cCollisions() const {
+    std::lock_guard<std::recursive_mutex> l(mutex_);
+    return i2cCollisions_;
+}
+
+void SimBoard::setI2cFrameLog(bool on) {
+    std::lock_guard<std::recursive_mutex> l(mutex_);
+    i2cLog_.on = on;
+}
+
+std::vector<I2cFrame> SimBoard::i2cFrames() const {
+    std::lock_guard<std::recursive_mutex> l(mutex_);
+    return i2cLog_.list();
 }
 
 unsigned SimBoard::i2cNacks() const {
@@ -277,10 +474,10 @@ unsigned SimBoard::i2cNacks() const {
 }
 
 void SimBoard::collectI2c(const std::shared_ptr<I2cSegment>& seg, uint8_t address,
-                          std::vector<std::shared_ptr<I2cDeviceModel>>* out) const {
+                          std::vector<const I2cNode*>* out) const {
     for (const auto& [addr, nodes] : seg->nodes) {
         for (const I2cNode& n : nodes) {
-            if (addr == address) out->push_back(n.model);
+            if (addr == address) out->push_back(&n);
             if (n.mux)
                 for (int c = 0; c < n.mux->channels(); ++c)
                     if (n.mux->channelEnabled(c)) collectI2c(n.channels[static_cast<size_t>(c)], address, out);
@@ -288,6 +485,8 @@ void SimBoard::collectI2c(const std::shared_ptr<I2cSegment>& seg, uint8_t addres
     }
 }
 
+// Open drain: a byte is ACKed when any chip pulls the line low, and read data is the
+// AND of every chip that drives it.
 int SimBoard::i2cTransfer(int bus, void* msgsArg, unsigned count) {
     std::lock_guard<std::recursive_mutex> l(mutex_);
     auto it = i2c_.find(bus);
@@ -295,8 +494,10 @@ int SimBoard::i2cTransfer(int bus, void* msgsArg, unsigned count) {
         errno = ENODEV;
         return -1;
     }
+    syncClock();
     auto* msgs = static_cast<i2c_msg*>(msgsArg);
-    std::vector<std::shared_ptr<I2cDeviceModel>> touched;
+    std::vector<std::pair<const I2cNode*, uint8_t>> touched;
+    std::set<uint8_t> collided;
     int result = static_cast<int>(count);
     for (unsigned i = 0; i < count; ++i) {
         const i2c_msg& m = msgs[i];
@@ -305,22 +506,37 @@ int SimBoard::i2cTransfer(int bus, void* msgsArg, unsigned count) {
             errno = EINVAL;
             break;
         }
-        std::vector<std::shared_ptr<I2cDeviceModel>> targets;
-        collectI2c(it->second, static_cast<uint8_t>(m.addr & 0x7F), &targets);
-        bool ack = !targets.empty();
-        if (m.flags & I2C_M_RD) {
+        const uint8_t address = static_cast<uint8_t>(m.addr & 0x7F);
+        std::vector<const I2cNode*> targets;
+        collectI2c(it->second, address, &targets);
+        if (targets.size() > 1 && collided.insert(address).second) ++i2cCollisions_;
+        bool ack = false;
+        const bool isRead = (m.flags & I2C_M_RD) != 0;
+        if (isRead) {
             std::vector<uint8_t> acc(m.len, 0xFF), one(m.len);
-            for (auto& t : targets) {
+            for (const I2cNode* t : targets) {
                 std::fill(one.begin(), one.end(), 0xFF);
-                ack = t->read(one.data(), m.len) && ack;
-                for (size_t k = 0; k < m.len; ++k) acc[k] &= one[k];
+                const I2cContext ctx{bus, t->path, address, clock_.now(), *this};
+                if (t->model->read(ctx, one.data(), m.len)) {
+                    ack = true;
+                    for (size_t k = 0; k < m.len; ++k) acc[k] &= one[k];
+                }
             }
             if (ack) std::memcpy(m.buf, acc.data(), m.len);
         } else {
-            for (auto& t : targets) ack = t->write(m.buf, m.len) && ack;
+            for (const I2cNode* t : targets) {
+                const I2cContext ctx{bus, t->path, address, clock_.now(), *this};
+                if (t->model->write(ctx, m.buf, m.len)) ack = true;
+            }
         }
-        for (auto& t : targets)
-            if (std::find(touched.begin(), touched.end(), t) == touched.end()) touched.push_back(t);
+        for (const I2cNode* t : targets) {
+            bool seen = false;
+            for (auto& [n, a] : touched) seen = seen || n == t;
+            if (!seen) touched.emplace_back(t, address);
+        }
+        if (i2cLog_.on)
+            i2cLog_.push(I2cFrame{bus, address, isRead, ack, static_cast<int>(targets.size()), clock_.now(),
+                                  std::vector<uint8_t>(m.buf, m.buf + (ack || !isRead ? m.len : 0))});
         if (!ack) {
             ++i2cNacks_;
             errno = ENXIO;  // address or data not acknowledged
@@ -328,7 +544,7 @@ int SimBoard::i2cTransfer(int bus, void* msgsArg, unsigned count) {
             break;
         }
     }
-    for (auto& t : touched) t->stop();
+    for (auto& [t, address] : touched) t->model->stop(I2cContext{bus, t->path, address, clock_.now(), *this});
     return result;
 }
 
@@ -338,7 +554,7 @@ void SimBoard::setMtd(int index, const MtdConfig& config) {
     std::lock_guard<std::recursive_mutex> l(mutex_);
     Mtd& m = mtd_[index];
     m.config = config;
-    m.created = false;
+    m.store.reset();
 }
 
 SimBoard::Mtd* SimBoard::mtd(int index) {
@@ -346,46 +562,34 @@ SimBoard::Mtd* SimBoard::mtd(int index) {
     return it == mtd_.end() ? nullptr : &it->second;
 }
 
-std::string SimBoard::mtdFile(int index) const { return plat::path("/sim/mtd" + std::to_string(index)); }
+std::string SimBoard::mtdFile(int index) const { return plat::path(mtdStorePath(index)); }
 
-// The backing file keeps the partition across a simulated reboot; a file of another
-// size is taken for a different partition layout and started again, erased.
+std::string SimBoard::mtdStorePath(int index) {
+    for (const wiring::MtdWiring& w : wiring::kMtdPartitions)
+        if (w.index == index) return w.store;
+    return std::string(wiring::kSimFolder) + "/mtd" + std::to_string(index);
+}
+
+// The partition's cells keep across a simulated reboot; a file of another size is
+// taken for a different partition layout and started again, erased.
 bool SimBoard::ensureMtdFile(int index, Mtd& m) {
-    if (m.created) return true;
-    const std::string file = mtdFile(index);
-    plat::makeDirs("/sim");
-    struct stat st {};
-    if (::stat(file.c_str(), &st) == 0 && static_cast<uint64_t>(st.st_size) == m.config.size) {
-        m.created = true;
-        return true;
-    }
-    int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0) return false;
-    std::vector<uint8_t> erased(64 * 1024, 0xFF);
-    bool ok = true;
-    for (uint64_t done = 0; ok && done < m.config.size;) {
-        size_t n = static_cast<size_t>(std::min<uint64_t>(erased.size(), m.config.size - done));
-        ok = writeAll(fd, erased.data(), n);
-        done += n;
-    }
-    ok = ::close(fd) == 0 && ok;
-    m.created = ok;
-    return ok;
+    if (!m.store) m.store = std::make_unique<ChipStore>(mtdStorePath(index), static_cast<size_t>(m.config.size));
+    return m.store->ok();
+}
+
+ChipStore* SimBoard::mtdStore(int index) {
+    std::lock_guard<std::recursive_mutex> l(mutex_);
+    Mtd* m = mtd(index);
+    if (!m || m->config.size == 0 || !ensureMtdFile(index, *m)) return nullptr;
+    return m->store.get();
 }
 
 std::vector<uint8_t> SimBoard::mtdRead(int index, uint64_t offset, size_t length) {
     std::lock_guard<std::recursive_mutex> l(mutex_);
-    std::vector<uint8_t> out;
     Mtd* m = mtd(index);
-    if (!m || !ensureMtdFile(index, *m) || offset >= m->config.size) return out;
+    if (!m || !ensureMtdFile(index, *m) || offset >= m->config.size) return {};
     length = static_cast<size_t>(std::min<uint64_t>(length, m->config.size - offset));
-    out.resize(length);
-    int fd = ::open(mtdFile(index).c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return {};
-    ssize_t r = ::pread(fd, out.data(), length, static_cast<off_t>(offset));
-    ::close(fd);
-    out.resize(r > 0 ? static_cast<size_t>(r) : 0);
-    return out;
+    return m->store->read(offset, length);
 }
 
 std::vector<std::string> SimBoard::mtdLog(int index) const {
@@ -458,15 +662,16 @@ bool SimBoard::startSerialBridges() {
     std::lock_guard<std::recursive_mutex> l(mutex_);
     if (bridge_.joinable()) return true;
     if (::pipe2(bridgeStop_, O_CLOEXEC) != 0) return false;
-    plat::makeDirs("/run");
-    for (int port : {1, 2}) {
+    plat::makeDirs(wiring::kRunFolder);
+    for (const wiring::SerialWiring& w : wiring::kSerialPorts) {
+        const int port = w.port;
         Serial* s = serial(port);
         if (!s) return false;
         if (!makePty(&s->outerMaster, &s->outerName)) return false;
         s->outerSlaveHold = openRawSlave(s->outerName);
         ::fcntl(s->master, F_SETFL, ::fcntl(s->master, F_GETFL) | O_NONBLOCK);
         ::fcntl(s->outerMaster, F_SETFL, ::fcntl(s->outerMaster, F_GETFL) | O_NONBLOCK);
-        const std::string link = plat::path("/run/ttyS" + std::to_string(port) + ".peer");
+        const std::string link = plat::path(w.peer);
         ::unlink(link.c_str());
         if (::symlink(s->outerName.c_str(), link.c_str()) != 0) return false;
     }
@@ -604,12 +809,12 @@ void SimBoard::queueTouch(int x, int y) {
 bool SimBoard::usbInsert(std::string* error) {
     std::lock_guard<std::recursive_mutex> l(mutex_);
     std::error_code ec;
-    const fs::path mount = plat::path("/mnt/usb1");
-    const fs::path stick = plat::path("/sim/usb-stick");
+    const fs::path mount = plat::path(wiring::kUsbMount);
+    const fs::path stick = plat::path(wiring::kUsbStickFolder);
     fs::create_directories(stick, ec);
     fs::create_directories(mount.parent_path(), ec);
     if (!fs::exists(fs::symlink_status(mount))) fs::create_directory_symlink("../sim/usb-stick", mount, ec);
-    if (!ec) fs::create_directories(plat::path("/proc/scsi/usb-storage"), ec);
+    if (!ec) fs::create_directories(plat::path(wiring::kUsbStorageProc), ec);
     if (ec) {
         if (error) *error = ec.message();
         return false;
@@ -624,8 +829,8 @@ bool SimBoard::usbInsert(std::string* error) {
 bool SimBoard::usbRemove(std::string* error) {
     std::lock_guard<std::recursive_mutex> l(mutex_);
     std::error_code ec;
-    const fs::path mount = plat::path("/mnt/usb1");
-    const fs::path stick = plat::path("/sim/usb-stick");
+    const fs::path mount = plat::path(wiring::kUsbMount);
+    const fs::path stick = plat::path(wiring::kUsbStickFolder);
     if (fs::is_symlink(fs::symlink_status(mount))) {
         fs::remove(mount, ec);
     } else if (fs::is_directory(mount)) {
@@ -637,7 +842,7 @@ bool SimBoard::usbRemove(std::string* error) {
         fs::create_directories(stick.parent_path(), ec);
         fs::rename(mount, stick, ec);
     }
-    if (!ec) fs::remove_all(plat::path("/proc/scsi/usb-storage"), ec);
+    if (!ec) fs::remove_all(plat::path(wiring::kUsbStorageProc), ec);
     if (ec) {
         if (error) *error = ec.message();
         return false;

@@ -5,12 +5,17 @@
 // (chip models on SPI and I2C, the SoC register window, MTD partitions, serial
 // ports, uevent and touch sources) and the handles tests and board control use.
 //
-// A fresh board comes with every fresh backend: plat::resetSys() drops it.
+// A fresh board comes with every fresh backend (plat::resetSys() drops it) and is bare:
+// the device nodes exist, no chip is fitted; buildStandardBoard (standard_board.h) fits
+// the chips of the wiring table. See docs/board.md.
 #include <sys/types.h>
 
 #include <cerrno>
+#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
+#include <ctime>
+#include <deque>
 #include <functional>
 #include <map>
 #include <memory>
@@ -21,25 +26,29 @@
 #include <utility>
 #include <vector>
 
+#include "platform/board_wiring.h"
+#include "platform/sim/board_clock.h"
+#include "platform/sim/chip_store.h"
 #include "platform/sim/i2c_device_model.h"
 #include "platform/sim/spi_device_model.h"
 
 namespace plat::sim {
 
-// SoC register window (one block of 16-bit registers, physical 0x1F000000).
-// The /dev/msys request hands out this window for the GPIO lines; the chip-id
-// registers live in the same block.
-constexpr uint32_t kRegWindowPhys = 0x1F000000;
-constexpr uint32_t kRegWindowSize = 0x2B0000;
-constexpr unsigned long kMsysRequestWindow = 0x5315;
-constexpr uint32_t kMsysMagic = 0x4D530100;
-constexpr uint32_t kMsysBlockBytes = 20;
-constexpr uint16_t kLineHigh = 16;
-constexpr uint16_t kLineLow = 0;
-constexpr uint32_t kChipIdControl = 0x400C;
-constexpr uint32_t kChipIdX = 0x4058;
-constexpr uint32_t kChipIdY = 0x405C;
-constexpr uint32_t kChipIdZ = 0x4060;
+// SoC register window and its requests: the wiring table's values.
+constexpr uint32_t kRegWindowPhys = wiring::kRegWindowPhys;
+constexpr uint32_t kRegWindowSize = wiring::kRegWindowSize;
+constexpr unsigned long kMsysRequestWindow = wiring::kMsysRequestWindow;
+constexpr uint32_t kMsysMagic = wiring::kMsysMagic;
+constexpr uint32_t kMsysBlockBytes = wiring::kMsysBlockBytes;
+constexpr uint16_t kLineHigh = wiring::kLineHigh;
+constexpr uint16_t kLineLow = wiring::kLineLow;
+constexpr uint32_t kChipIdControl = wiring::kChipIdControl;
+constexpr uint32_t kChipIdX = wiring::kChipIdX;
+constexpr uint32_t kChipIdY = wiring::kChipIdY;
+constexpr uint32_t kChipIdZ = wiring::kChipIdZ;
+
+// Frame logs keep the last this many frames; older ones are dropped and counted.
+constexpr size_t kFrameLogDepth = 4096;
 
 // Raw wait statuses of the simulated shell (exit code << 8).
 constexpr int kShellOk = 0;
@@ -48,7 +57,6 @@ constexpr int kShellNotFound = 127 << 8;
 
 class SimBoard;
 class SimSys;
-struct FpgaChips;
 
 // Chip-select condition of an SPI device that shares a node with others: true while
 // the board's GPIO lines select it. Sampled at every transfer.
@@ -58,18 +66,52 @@ SpiSelect gpioLinesAre(std::vector<std::pair<uint32_t, uint16_t>> levels);
 
 struct SpiFrame {
     std::string node;       // "/dev/spidev32766.1"
-    uint32_t speedHz = 0;   // per-transfer speed, or the node's max speed
+    uint32_t speedHz = 0;   // per-transfer speed, or the descriptor's max speed
+    uint32_t mode = 0;
+    uint8_t bitsPerWord = 8;
+    BoardNs time = 0;       // board clock at the transfer
     int selected = 0;       // number of models that saw the frame
     std::vector<uint8_t> tx;
     std::vector<uint8_t> rx;
 };
 
-// One hop through a multiplexer: the mux at `muxAddress` on the segment so far, channel `channel`.
-struct I2cHop {
-    uint8_t muxAddress;
-    int channel;
+struct I2cFrame {
+    int bus = 0;
+    uint8_t address = 0;
+    bool read = false;
+    bool ack = false;
+    int targets = 0;        // chips that answered to the address
+    BoardNs time = 0;
+    std::vector<uint8_t> data;  // written, or read back
 };
-using I2cPath = std::vector<I2cHop>;
+
+// A frame log: the last kFrameLogDepth frames while on, older ones dropped and counted.
+template <typename Frame>
+struct FrameRing {
+    bool on = false;
+    std::deque<Frame> frames;
+    unsigned dropped = 0;
+    void push(Frame f) {
+        if (!on) return;
+        if (frames.size() == kFrameLogDepth) {
+            frames.pop_front();
+            ++dropped;
+        }
+        frames.push_back(std::move(f));
+    }
+    std::vector<Frame> list() const { return std::vector<Frame>(frames.begin(), frames.end()); }
+    void clear() {
+        frames.clear();
+        dropped = 0;
+    }
+};
+
+// The settings of a spidev descriptor that a transfer goes out with.
+struct SpiSettings {
+    uint32_t mode = 0;
+    uint8_t bitsPerWord = 8;
+    uint32_t speedHz = 500000;
+};
 
 struct MtdConfig {
     uint64_t size = 0;
@@ -94,15 +136,49 @@ public:
     void failMsysRequest(bool fail);
     void failMemMap(bool fail);
 
+    // ---- GPIO lines ----
+    // Called with the old and new level whenever a driver (through plat::GpioWord) or the
+    // board (setReg16) writes the word, at that moment, on the writing thread.
+    using GpioWatcher = std::function<void(uint32_t offset, uint16_t oldLevel, uint16_t level)>;
+    int watchGpio(uint32_t offset, GpioWatcher watcher);
+    void unwatchGpio(int id);
+    // The GpioWord hook: the word at `offset` was just written.
+    void gpioWritten(uint32_t offset, uint16_t level);
+
+    // ---- Board clock ----
+    // Stepping runs the models' events under the board lock, as transfers do.
+    BoardClock& clock() { return clock_; }
+    BoardNs now();
+    void step(BoardNs ns);
+    // The running controller: board time follows the PC's monotonic clock and a thread
+    // runs each model event when it falls due (it sleeps while none is pending).
+    void followRealTime(bool on);
+
+    // ---- Wall clock (the controller's time of day, plat::timeOfDay) ----
+    // An offset from the PC's clock, never the PC's own clock; a fresh board starts at 0.
+    void setWallClock(std::time_t t);
+
+    // ---- Chip models ----
+    // Every model attached (SPI or I2C), by name; models attached without a name get
+    // "<node or i2c-N-0xAA>#k".
+    std::shared_ptr<ChipModel> findChip(const std::string& name) const;
+    template <typename T>
+    std::shared_ptr<T> find(const std::string& name) const {
+        return std::dynamic_pointer_cast<T>(findChip(name));
+    }
+    std::vector<std::string> chipNames() const;
+
     // ---- SPI ----
     // Device nodes that exist (the five spidev32766.N nodes exist from the start).
     void addSpiNode(const std::string& node);
     // Attaches a model to a node; with `select` the model sees only the frames sent
     // while the GPIO lines select it (several chips on one node).
     void attachSpi(const std::string& node, std::shared_ptr<SpiDeviceModel> model, SpiSelect select = {});
+    // The last kFrameLogDepth frames; spiFramesDropped() counts the older ones.
     void setSpiFrameLog(bool on);
     std::vector<SpiFrame> spiFrames() const;
     void clearSpiFrames();
+    unsigned spiFramesDropped() const;
     // Frames that reached more than one chip at once (a chip-select fault).
     unsigned spiContentions() const;
     // The next SPI_IOC_MESSAGE on this node fails with EIO.
@@ -114,11 +190,18 @@ public:
     // I2cMuxModel opens its channels to later attachments through it.
     void attachI2c(int bus, const I2cPath& path, uint8_t address, std::shared_ptr<I2cDeviceModel> model);
     unsigned i2cNacks() const;
+    // Transactions in which more than one chip answered one address (open drain: the
+    // bus ACKs when any of them does), counted once per address and transaction.
+    unsigned i2cCollisions() const;
+    void setI2cFrameLog(bool on);
+    std::vector<I2cFrame> i2cFrames() const;
 
     // ---- MTD partitions, backed by <root>/sim/mtdN ----
     // /dev/mtd8 (0x60000) and /dev/mtd10 (0x500000) exist from the start.
     void setMtd(int index, const MtdConfig& config);
     std::string mtdFile(int index) const;  // host path of the backing file (created on demand)
+    // The partition's cells (power-cut injection); nullptr when there is no such partition.
+    ChipStore* mtdStore(int index);
     std::vector<uint8_t> mtdRead(int index, uint64_t offset, size_t length);
     // "unlock OFF LEN", "erase OFF LEN", "write OFF LEN", "getinfo" in call order.
     std::vector<std::string> mtdLog(int index) const;
@@ -160,18 +243,20 @@ public:
     bool usbInsert(std::string* error = nullptr);
     bool usbRemove(std::string* error = nullptr);
 
-    // The sending-card FPGAs and their flashes (sim_fpga_board.h).
-    std::shared_ptr<FpgaChips> fpgaChips_;
-
 private:
     friend class SimSys;
     struct SpiRoute {
         std::shared_ptr<SpiDeviceModel> model;
         SpiSelect select;
     };
+    struct GpioWatch {
+        uint32_t offset;
+        GpioWatcher watcher;
+    };
     struct I2cSegment;
     struct I2cNode {
         std::shared_ptr<I2cDeviceModel> model;
+        I2cPath path;
         std::shared_ptr<I2cMuxModel> mux;
         std::vector<std::shared_ptr<I2cSegment>> channels;
     };
@@ -180,7 +265,7 @@ private:
     };
     struct Mtd {
         MtdConfig config;
-        bool created = false;
+        std::unique_ptr<ChipStore> store;
         bool failGetInfo = false;
         int failEraseBlock = -1;
         int failUnlockBlock = -1;
@@ -197,12 +282,15 @@ private:
     };
 
     // Backend side (under mutex_).
-    int spiMessage(const std::string& node, uint32_t defaultSpeed, void* transfers, unsigned count);
+    int spiMessage(const std::string& node, const SpiSettings& settings, void* transfers, unsigned count);
     int i2cTransfer(int bus, void* msgs, unsigned count);
-    void collectI2c(const std::shared_ptr<I2cSegment>& seg, uint8_t address,
-                    std::vector<std::shared_ptr<I2cDeviceModel>>* out) const;
+    void collectI2c(const std::shared_ptr<I2cSegment>& seg, uint8_t address, std::vector<const I2cNode*>* out) const;
+    void registerChip(ChipModel& model, const std::string& where);
+    void syncClock();
+    void clockLoop();
     Mtd* mtd(int index);
     bool ensureMtdFile(int index, Mtd& m);
+    static std::string mtdStorePath(int index);
     Serial* serial(int port);
     bool openSerial(int port);
     int newUeventSocket(int typeFlags);
@@ -221,12 +309,28 @@ private:
 
     std::map<std::string, std::vector<SpiRoute>> spi_;
     std::set<std::string> spiFailNext_;
-    bool spiLogOn_ = false;
-    std::vector<SpiFrame> spiLog_;
+    FrameRing<SpiFrame> spiLog_;
     unsigned spiContentions_ = 0;
 
     std::map<int, std::shared_ptr<I2cSegment>> i2c_;
     unsigned i2cNacks_ = 0;
+    unsigned i2cCollisions_ = 0;
+    FrameRing<I2cFrame> i2cLog_;
+
+    std::map<std::string, std::shared_ptr<ChipModel>> chips_;
+    std::map<int, GpioWatch> gpioWatches_;
+    std::map<uint32_t, uint16_t> gpioSeen_;  // last level each watcher heard
+    int nextWatch_ = 1;
+
+    BoardClock clock_;
+    std::thread clockThread_;
+    std::mutex clockWaitMutex_;
+    std::condition_variable clockWake_;
+    bool clockStop_ = false;
+    uint64_t clockGen_ = 0;
+    bool followReal_ = false;
+    BoardNs realBaseBoard_ = 0;
+    int64_t realBaseHostNs_ = 0;
 
     std::map<int, Mtd> mtd_;
     std::map<std::string, int> openFailures_;

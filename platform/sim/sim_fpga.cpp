@@ -1,7 +1,10 @@
 #include "platform/sim/sim_fpga.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+
+#include "platform/sim/sim_board.h"
 
 namespace plat::sim {
 
@@ -44,14 +47,17 @@ bool readOnly(uint8_t r) {
 
 }  // namespace
 
-SimFpga::SimFpga(std::string name, SimFpgaWiring wiring, LineRead readLine, LineWrite writeLine)
-    : name_(std::move(name)), wiring_(wiring), line_(std::move(readLine)), drive_(std::move(writeLine)) {
+SimFpga::SimFpga(std::string name, SimFpgaLines lines) : SpiDeviceModel(std::move(name)), lines_(lines) {
     powerOn();
 }
 
-void SimFpga::guestError(const std::string& what) {
-    ++guestErrors_;
-    std::fprintf(stderr, "sim %s: %s\n", name_.c_str(), what.c_str());
+void SimFpga::attached(SimBoard& board) {
+    board_ = &board;
+    if (lines_.reset) {
+        // the line is watched: a reset pulse needs no SPI traffic to be seen
+        board.watchGpio(lines_.reset, [this](uint32_t, uint16_t, uint16_t level) { resetLevel(level == kLow); });
+        resetLevel(board.gpio(lines_.reset) == kLow);
+    }
 }
 
 void SimFpga::powerOn() {
@@ -61,19 +67,23 @@ void SimFpga::powerOn() {
     rams_.clear();
     applyMeasured();
     haveCommand_ = false;
-    lockPending_ = false;
+    if (board_ && lockEvent_) board_->clock().cancel(lockEvent_);
+    lockEvent_ = 0;
     locked_ = false;
     lockBroken_ = false;
     applied_.clear();
     appliedBrightness_ = -1;
-    if (drive_ && wiring_.interrupt) drive_(wiring_.interrupt, kLow);
+    if (board_ && lines_.interrupt) board_->setReg16(lines_.interrupt, kLow);
 }
 
-void SimFpga::pollLines() {
-    const bool low = forcedReset_ || (line_ && wiring_.reset && line_(wiring_.reset) == kLow);
+void SimFpga::resetLevel(bool low) {
+    low = low || forcedReset_;
     if (low && !inReset_) {
         inReset_ = true;
         ++resets_;
+        if (board_ && lockEvent_) board_->clock().cancel(lockEvent_);
+        lockEvent_ = 0;
+        locked_ = false;
     } else if (!low && inReset_) {
         inReset_ = false;
         powerOn();
@@ -82,25 +92,26 @@ void SimFpga::pollLines() {
 
 void SimFpga::holdInReset(bool hold) {
     forcedReset_ = hold;
-    pollLines();
+    const bool line = board_ && lines_.reset && board_->gpio(lines_.reset) == kLow;
+    resetLevel(line);
 }
 
 void SimFpga::breakLock() {
+    if (board_ && lockEvent_) board_->clock().cancel(lockEvent_);
+    lockEvent_ = 0;
     locked_ = false;
-    lockPending_ = false;
     lockBroken_ = true;
 }
 
-bool SimFpga::locked() {
-    if (lockPending_ && !profile_.neverLocks) {
-        const bool due = now_ ? now_() >= lockAt_ : lockPollsLeft_ == 0;
-        if (due) {
-            lockPending_ = false;
-            locked_ = true;
-            lockBroken_ = false;
-        }
-    }
-    return locked_;
+// The receiver locks some time after the second start step.
+void SimFpga::startLock() {
+    if (profile_.neverLocks || !board_) return;
+    if (lockEvent_) board_->clock().cancel(lockEvent_);
+    lockEvent_ = board_->clock().after(BoardNs(profile_.lockDelayUs) * kNsPerUs, [this] {
+        lockEvent_ = 0;
+        locked_ = true;
+        lockBroken_ = false;
+    });
 }
 
 void SimFpga::setPortLinks(uint16_t ports) { portLinks_ = ports; }
@@ -146,8 +157,7 @@ uint8_t SimFpga::readRegister(uint8_t r) {
     switch (r) {
     case kRegBrightness: return static_cast<uint8_t>(regs_[r] + profile_.brightnessReadbackOffset);
     case kRegVboStatus: {
-        if (lockPending_ && !now_ && lockPollsLeft_ > 0) --lockPollsLeft_;
-        const bool lock = locked();
+        const bool lock = locked_;
         uint8_t v = regs_[r] & ~kDrivenBits22;
         if (profile_.vboErrorStuck || lockBroken_) v |= kVboError;
         if (lock) v |= kVboLocked;
@@ -175,7 +185,7 @@ void SimFpga::writeRegister(uint8_t r, uint8_t value, uint8_t mask) {
     ++counters_.registerWrites;
     const uint8_t set = value & mask;
     if (readOnly(r)) return;
-    if (r == kRegApply && (set & 0x04)) guestError("register 2 bit 2 written 1");
+    if (r == kRegApply && (set & 0x04)) misuse("register 2 bit 2 written 1");
     if (r == kRegApply && (set & 0x01)) {
         applied_ = ram(1, 0, 1024);
         ++applyCount_;
@@ -183,14 +193,11 @@ void SimFpga::writeRegister(uint8_t r, uint8_t value, uint8_t mask) {
     if (r == kRegVideo) {
         if (set & 0x04) appliedBrightness_ = regs_[kRegBrightness];
         if ((mask & 0x80) && !(set & 0x80)) {  // second start step withdrawn: link drops
+            if (board_ && lockEvent_) board_->clock().cancel(lockEvent_);
+            lockEvent_ = 0;
             locked_ = false;
-            lockPending_ = false;
         }
-        if (set & 0x80) {
-            lockPending_ = true;
-            lockPollsLeft_ = profile_.lockPolls;
-            lockAt_ = now_ ? now_() + profile_.lockDelayUs : 0;
-        }
+        if (set & 0x80) startLock();
     }
     if (r == kRegVboStatus) {
         // status bits come from the link; bits 5 and 6 are acknowledged by writing 0
@@ -201,16 +208,15 @@ void SimFpga::writeRegister(uint8_t r, uint8_t value, uint8_t mask) {
     regs_[r] = static_cast<uint8_t>((regs_[r] & ~mask) | set);
 }
 
-void SimFpga::transfer(const uint8_t* tx, uint8_t* rx, size_t len) {
-    pollLines();
+void SimFpga::transfer(const SpiContext& ctx, const uint8_t* tx, uint8_t* rx, size_t len) {
     if (inReset()) return;  // MISO undriven
     ++counters_.frames;
     counters_.bytes += len;
-    const bool commandPhase = line_ && line_(wiring_.command) == kHigh &&
-                              (!wiring_.commandB || line_(wiring_.commandB) == kHigh);
+    const bool commandPhase = ctx.board.gpio(lines_.command) == kHigh &&
+                              (!lines_.commandB || ctx.board.gpio(lines_.commandB) == kHigh);
     if (commandPhase) {
         if (len != 4) {
-            guestError("command word of " + std::to_string(len) + " bytes");
+            misuse("command word of " + std::to_string(len) + " bytes");
             haveCommand_ = false;
             return;
         }
@@ -218,15 +224,15 @@ void SimFpga::transfer(const uint8_t* tx, uint8_t* rx, size_t len) {
         haveCommand_ = true;
         const uint8_t op = command_[0];
         if ((op == kCmdRegRead || op == kCmdRegWrite) && command_[2] >= 64 && command_[2] <= 127)
-            guestError("virtual register " + std::to_string(command_[2]) + " on the wire");
+            misuse("virtual register " + std::to_string(command_[2]) + " on the wire");
         if (op != kCmdRamWrite && op != kCmdRamRead && op != kCmdRegWrite && op != kCmdRegRead) {
-            guestError("unknown command type");
+            misuse("unknown command type");
             haveCommand_ = false;
         }
         return;
     }
     if (!haveCommand_) {
-        guestError("data phase without a command word");
+        misuse("data phase without a command word");
         return;
     }
     haveCommand_ = false;
@@ -238,7 +244,7 @@ void SimFpga::transfer(const uint8_t* tx, uint8_t* rx, size_t len) {
     } else {
         const uint8_t number = command_[1];
         const uint16_t address = static_cast<uint16_t>(command_[2] | ((command_[3] & 0x0F) << 8));
-        if (address + len > kRamBytes) guestError("RAM access past 4096");
+        if (address + len > kRamBytes) misuse("RAM access past 4096");
         std::vector<uint8_t>& b = ramBlock(number);
         if (op == kCmdRamWrite) {
             ++counters_.ramWrites;
@@ -251,6 +257,29 @@ void SimFpga::transfer(const uint8_t* tx, uint8_t* rx, size_t len) {
             if (number == 1 && w >= address && w < int(address + len)) rx[w - address] ^= 0x01;
         }
     }
+}
+
+std::string SimFpga::control(const std::vector<std::string>& args) {
+    if (args.size() == 2 && args[0] == "reset" && (args[1] == "hold" || args[1] == "release")) {
+        holdInReset(args[1] == "hold");
+        return "OK";
+    }
+    if (args.size() == 1 && args[0] == "break-lock") {
+        breakLock();
+        return "OK";
+    }
+    if (args.size() == 2 && args[0] == "reg") {
+        char* end = nullptr;
+        const long r = std::strtol(args[1].c_str(), &end, 0);
+        if (!end || *end || r < 0 || r > 255) return "ERR reg: 0..255";
+        return "OK " + std::to_string(regs_[static_cast<size_t>(r)]);
+    }
+    if (args.size() == 1 && args[0] == "status") {
+        return std::string("OK ") + (inReset() ? "reset" : "running") + (locked_ ? " locked" : " unlocked") +
+               (videoOn() ? " video-on" : " video-off") + (black() ? " black" : "") + " resets " +
+               std::to_string(resets_) + " misuse " + std::to_string(misuseCount());
+    }
+    return "ERR fpga: status | reset hold|release | break-lock | reg N";
 }
 
 }  // namespace plat::sim

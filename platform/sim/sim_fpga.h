@@ -13,12 +13,11 @@
 // While its reset line is low (or a test holds it in reset) the FPGA answers 0xFF and
 // ignores writes; on release it comes back in its power-on state with cleared RAMs.
 //
-// Misuse (a virtual register 64..127 on the wire, register 2 bit 2 written 1, a data
+// Misuse (misuse()): a virtual register 64..127 on the wire, register 2 bit 2 written 1, a data
 // phase without a command word, a command word of the wrong length, a RAM access past
-// 4096) is counted in guestErrors().
+// 4096.
 #include <array>
 #include <cstdint>
-#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -27,10 +26,8 @@
 
 namespace plat::sim {
 
-// The FPGA's lines in the SoC window.
-struct SimFpgaWiring {
-    uint32_t select;
-    uint32_t otherSelect;
+// The FPGA's own lines in the SoC window (its selects are the board's business).
+struct SimFpgaLines {
     uint32_t command;
     uint32_t commandB;   // 0 = the FPGA has one command line
     uint32_t reset;
@@ -44,8 +41,7 @@ struct SimFpgaProfile {
     uint16_t measuredWidth = 1920;
     uint16_t measuredHeight = 1080;
     uint32_t pixelClock = 833753;
-    uint32_t lockDelayUs = 20000;    // V-by-One lock after the second start step
-    unsigned lockPolls = 1;          // without a clock: reads of register 22 until locked
+    uint32_t lockDelayUs = 20000;    // V-by-One lock after the second start step (board clock)
     bool vboErrorStuck = false;      // register 22 bit 3 stays 1
     bool neverLocks = false;
     bool inputNeverReady = false;
@@ -57,9 +53,6 @@ struct SimFpgaProfile {
 
 class SimFpga : public SpiDeviceModel {
 public:
-    using LineRead = std::function<uint16_t(uint32_t)>;
-    using LineWrite = std::function<void(uint32_t, uint16_t)>;
-
     struct Counters {
         uint64_t frames = 0;
         uint64_t bytes = 0;
@@ -69,22 +62,19 @@ public:
         uint64_t ramReads = 0;
     };
 
-    SimFpga(std::string name, SimFpgaWiring wiring, LineRead readLine, LineWrite writeLine);
+    SimFpga(std::string name, SimFpgaLines lines);
 
-    void transfer(const uint8_t* tx, uint8_t* rx, size_t len) override;
-    void chipSelectReleased() override {}
-
-    // Samples the reset line (the board calls this on line changes; also before every frame).
-    void pollLines();
-    void setClock(std::function<uint64_t()> nowUs) { now_ = std::move(nowUs); }
+    void attached(SimBoard& board) override;
+    void transfer(const SpiContext& ctx, const uint8_t* tx, uint8_t* rx, size_t len) override;
+    // "reset hold|release", "break-lock", "reg N", "status"
+    std::string control(const std::vector<std::string>& args) override;
 
     // ---- board control and tests
-    const std::string& name() const { return name_; }
     SimFpgaProfile& profile() { return profile_; }
     void holdInReset(bool hold);
     bool inReset() const { return inReset_ || forcedReset_; }
     void breakLock();
-    bool locked();
+    bool locked() const { return locked_; }
     void setPortLinks(uint16_t ports);
     // What the FPGA measures of its V-by-One input (RAM 1 116..123).
     void setMeasuredInput(uint16_t width, uint16_t height, uint32_t pixelClock);  // bit p = Ethernet port p linked
@@ -100,22 +90,19 @@ public:
     unsigned applyCount() const { return applyCount_; }
     int appliedBrightness() const { return appliedBrightness_; }
     unsigned resets() const { return resets_; }
-    unsigned guestErrors() const { return guestErrors_; }
     const Counters& counters() const { return counters_; }
 
 private:
     void powerOn();
-    void guestError(const std::string& what);
+    void resetLevel(bool low);
+    void startLock();
     uint8_t readRegister(uint8_t r);
     void writeRegister(uint8_t r, uint8_t value, uint8_t mask);
     std::vector<uint8_t>& ramBlock(uint8_t number);
     void applyMeasured();
 
-    std::string name_;
-    SimFpgaWiring wiring_;
-    LineRead line_;
-    LineWrite drive_;
-    std::function<uint64_t()> now_;
+    SimFpgaLines lines_;
+    SimBoard* board_ = nullptr;
     SimFpgaProfile profile_;
 
     std::array<uint8_t, 256> regs_{};
@@ -125,10 +112,8 @@ private:
     bool haveCommand_ = false;
     uint8_t command_[4] = {};
 
-    bool lockPending_ = false;
     bool locked_ = false;
-    uint64_t lockAt_ = 0;
-    unsigned lockPollsLeft_ = 0;
+    uint64_t lockEvent_ = 0;  // board-clock event that brings the lock
     bool lockBroken_ = false;
     uint16_t portLinks_ = 0;
     unsigned reads40_ = 0;
@@ -138,7 +123,6 @@ private:
     unsigned applyCount_ = 0;
     int appliedBrightness_ = -1;
     unsigned resets_ = 0;
-    unsigned guestErrors_ = 0;
     Counters counters_;
 };
 

@@ -11,6 +11,7 @@
 
 #include "platform/fd_io.h"
 #include "platform/platform.h"
+#include "platform/sim/board_clock.h"
 #include "platform/sim/sim_backend.h"
 
 namespace fs = std::filesystem;
@@ -445,9 +446,10 @@ int SimShell::run(const std::string& command, std::string* output) {
     if (name == "mv") return doCopyMove(words, true);
     if (name == "chmod") return doChmod(words);
     if (name == "mkdir") return doMkdir(words);
+    if (name == "date") return dateCommand(plain) ? kShellOk : kShellFailed;
     if (name == "sync" || name == "chattr") return kShellOk;
     if (name == "pidof") return kShellFailed;  // not running
-    static const char* const kRecordedOnly[] = {"ifconfig", "route",          "date", "hwclock", "udhcpd", "udhcpc",
+    static const char* const kRecordedOnly[] = {"ifconfig", "route",          "hwclock", "udhcpd", "udhcpc",
                                                 "hostapd",  "wpa_supplicant", "kill", "dos2unix", "sed",   "grep"};
     for (const char* known : kRecordedOnly)
         if (name == known) return kShellOk;

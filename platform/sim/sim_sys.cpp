@@ -20,6 +20,7 @@
 #include <map>
 #include <mutex>
 
+#include "platform/gpio_word.h"
 #include "platform/platform.h"
 #include "platform/sim/sim_backend.h"
 #include "platform/sim/sim_board.h"
@@ -27,8 +28,15 @@
 namespace plat::sim {
 
 namespace {
-std::mutex g_currentMutex;
+// Recursive: a model watching a line may look the board up again.
+std::recursive_mutex g_currentMutex;
 SimBoard* g_current = nullptr;
+
+// GpioWord writes of the drivers reach the board in use.
+void gpioHook(uint32_t offset, uint16_t level) {
+    std::lock_guard<std::recursive_mutex> l(g_currentMutex);
+    if (g_current) g_current->gpioWritten(offset, level);
+}
 
 // "/dev/i2c-3" -> 3, "/dev/mtd10" -> 10; -1 when the name does not fit.
 int numberAfter(const std::string& p, const std::string& prefix) {
@@ -42,6 +50,17 @@ int numberAfter(const std::string& p, const std::string& prefix) {
     return n;
 }
 
+// Device-name stems of the numbered nodes.
+constexpr const char* kI2cPrefix = "/dev/i2c-";
+constexpr const char* kMtdPrefix = "/dev/mtd";
+
+// The serial port a device path names, or 0.
+int serialPort(const std::string& p) {
+    for (const wiring::SerialWiring& s : wiring::kSerialPorts)
+        if (p == s.path) return s.port;
+    return 0;
+}
+
 std::string hex(uint64_t v) {
     char b[24];
     std::snprintf(b, sizeof b, "0x%llX", static_cast<unsigned long long>(v));
@@ -52,12 +71,13 @@ std::string hex(uint64_t v) {
 class SimSys final : public Sys {
 public:
     SimSys() {
-        std::lock_guard<std::mutex> l(g_currentMutex);
+        std::lock_guard<std::recursive_mutex> l(g_currentMutex);
         g_current = &board_;
+        plat::setGpioObserver(&gpioHook);
     }
     // Descriptors the controller still holds stay open: their numbers are not ours to recycle.
     ~SimSys() override {
-        std::lock_guard<std::mutex> l(g_currentMutex);
+        std::lock_guard<std::recursive_mutex> l(g_currentMutex);
         if (g_current == &board_) g_current = nullptr;
     }
 
@@ -76,11 +96,11 @@ public:
             h.kind = Kind::Spi;
             h.node = p;
             fd = placeholderFd();
-        } else if (int bus = numberAfter(p, "/dev/i2c-"); bus >= 0 && hasI2cBus(bus)) {
+        } else if (int bus = numberAfter(p, kI2cPrefix); bus >= 0 && hasI2cBus(bus)) {
             h.kind = Kind::I2c;
             h.index = bus;
             fd = placeholderFd();
-        } else if (int part = numberAfter(p, "/dev/mtd"); part >= 0 && hasMtd(part)) {
+        } else if (int part = numberAfter(p, kMtdPrefix); part >= 0 && hasMtd(part)) {
             std::lock_guard<std::recursive_mutex> bl(board_.mutex_);
             SimBoard::Mtd* m = board_.mtd(part);
             if (!board_.ensureMtdFile(part, *m)) {
@@ -89,21 +109,22 @@ public:
             }
             h.kind = Kind::Mtd;
             h.index = part;
-            // Programming reads the cells back (it only clears bits), so a write-only
-            // descriptor needs a readable backing file.
+            // Writes go through the partition's store; the descriptor reads the same cells
+            // (lseek and read keep working on it).
             const int access = (flags & O_ACCMODE) == O_RDONLY ? O_RDONLY : O_RDWR;
+            h.writable = access != O_RDONLY;
             fd = ::open(board_.mtdFile(part).c_str(), access | O_CLOEXEC);
-        } else if (p == "/dev/msys") {
+        } else if (p == wiring::kMsysDevice) {
             h.kind = Kind::Msys;
             fd = placeholderFd();
-        } else if (p == "/dev/mem") {
+        } else if (p == wiring::kMemDevice) {
             h.kind = Kind::Mem;
             fd = placeholderFd();
-        } else if (p == "/dev/ttyS1" || p == "/dev/ttyS2") {
+        } else if (int port = serialPort(p); port > 0) {
             std::string slave;
             {
                 std::lock_guard<std::recursive_mutex> bl(board_.mutex_);
-                SimBoard::Serial* s = board_.serial(p.back() - '0');
+                SimBoard::Serial* s = board_.serial(port);
                 if (!s) {
                     errno = EIO;
                     return -1;
@@ -111,7 +132,7 @@ public:
                 slave = s->slaveName;
             }
             return ::open(slave.c_str(), flags | O_NOCTTY, mode);
-        } else if (p == "/dev/input/event1") {
+        } else if (p == wiring::kTouchDevice) {
             std::lock_guard<std::recursive_mutex> bl(board_.mutex_);
             h.kind = Kind::Input;
             fd = board_.newInputFd(flags);
@@ -145,7 +166,7 @@ public:
         Handle h;
         if (!lookup(fd, &h)) return ::read(fd, buf, n);
         switch (h.kind) {
-        case Kind::Spi: return spiHalfDuplex(h, nullptr, buf, n);
+        case Kind::Spi: return spiHalfDuplex(fd, h, nullptr, buf, n);
         case Kind::I2c: return i2cPlain(fd, h, buf, n, true);
         case Kind::Msys:
         case Kind::Mem: errno = EINVAL; return -1;
@@ -157,7 +178,7 @@ public:
         Handle h;
         if (!lookup(fd, &h)) return ::write(fd, buf, n);
         switch (h.kind) {
-        case Kind::Spi: return spiHalfDuplex(h, buf, nullptr, n);
+        case Kind::Spi: return spiHalfDuplex(fd, h, buf, nullptr, n);
         case Kind::I2c: return i2cPlain(fd, h, const_cast<void*>(buf), n, false);
         case Kind::Mtd: {
             off_t pos = ::lseek(fd, 0, SEEK_CUR);
@@ -261,14 +282,18 @@ private:
         Kind kind = Kind::Mem;
         std::string node;
         int index = -1;
+        bool writable = true;
     };
-    // Settings a spidev descriptor keeps between calls.
+    // Settings a spidev descriptor keeps between calls (the node's device-tree clock
+    // until the driver sets its own).
     struct SpiState {
         uint32_t mode = 0;
         uint8_t bits = 8;
-        uint8_t lsbFirst = 0;
-        uint32_t speed = 500000;
+        uint32_t speed = kSpiDefaultSpeedHz;
     };
+    static constexpr uint32_t kSpiDefaultSpeedHz = 500000;
+    // Mode bits the SoC's SPI controller supports; others are refused as spi_setup does.
+    static constexpr uint32_t kSpiModeBits = SPI_CPHA | SPI_CPOL | SPI_CS_HIGH | SPI_LSB_FIRST;
 
     static int placeholderFd() { return ::open("/dev/null", O_RDWR | O_CLOEXEC); }
 
@@ -293,6 +318,14 @@ private:
     }
 
     // ---- SPI ----
+    SpiSettings spiSettings(int fd) {
+        std::lock_guard<std::mutex> l(fdMutex_);
+        const SpiState& s = spi_[fd];
+        return SpiSettings{s.mode, s.bits, s.speed};
+    }
+
+    static bool validBits(unsigned bits) { return bits >= 1 && bits <= 32; }
+
     int spiIoctl(int fd, unsigned long request, void* arg) {
         if (!arg) {
             errno = EFAULT;
@@ -306,27 +339,57 @@ private:
             }
             const unsigned count = static_cast<unsigned>(size / sizeof(spi_ioc_transfer));
             if (count == 0) return 0;
-            uint32_t speed;
+            const SpiSettings settings = spiSettings(fd);
+            auto* xfer = static_cast<const spi_ioc_transfer*>(arg);
+            // spidev copies the whole message through one buffer: the bytes to send and
+            // the bytes to receive may each fill it, no more.
+            size_t txTotal = 0, rxTotal = 0;
+            for (unsigned i = 0; i < count; ++i) {
+                const spi_ioc_transfer& t = xfer[i];
+                if (t.tx_buf) txTotal += t.len;
+                if (t.rx_buf) rxTotal += t.len;
+                if (txTotal > wiring::kSpidevBufferBytes || rxTotal > wiring::kSpidevBufferBytes) {
+                    errno = EMSGSIZE;
+                    return -1;
+                }
+                const unsigned bits = t.bits_per_word ? t.bits_per_word : settings.bitsPerWord;
+                // Words wider than a byte travel in 2 or 4 bytes each; a partial word is refused.
+                const unsigned wordBytes = bits <= 8 ? 1 : bits <= 16 ? 2 : 4;
+                if (!validBits(bits) || t.len % wordBytes != 0) {
+                    errno = EINVAL;
+                    return -1;
+                }
+            }
             std::string node;
             {
                 std::lock_guard<std::mutex> l(fdMutex_);
-                speed = spi_[fd].speed;
                 node = handles_[fd].node;
             }
-            return board_.spiMessage(node, speed, arg, count);
+            return board_.spiMessage(node, settings, arg, count);
         }
         std::lock_guard<std::mutex> l(fdMutex_);
         SpiState& s = spi_[fd];
         switch (request) {
-        case SPI_IOC_WR_MODE: s.mode = (s.mode & ~0xFFu) | *static_cast<uint8_t*>(arg); return 0;
+        case SPI_IOC_WR_MODE:
+        case SPI_IOC_WR_MODE32: {
+            const uint32_t m = request == SPI_IOC_WR_MODE ? (s.mode & ~0xFFu) | *static_cast<uint8_t*>(arg)
+                                                          : *static_cast<uint32_t*>(arg);
+            if (m & ~kSpiModeBits) {
+                errno = EINVAL;
+                return -1;
+            }
+            s.mode = m;
+            return 0;
+        }
         case SPI_IOC_RD_MODE: *static_cast<uint8_t*>(arg) = static_cast<uint8_t>(s.mode); return 0;
-        case SPI_IOC_WR_MODE32: s.mode = *static_cast<uint32_t*>(arg); return 0;
         case SPI_IOC_RD_MODE32: *static_cast<uint32_t*>(arg) = s.mode; return 0;
-        case SPI_IOC_WR_LSB_FIRST: s.lsbFirst = *static_cast<uint8_t*>(arg); return 0;
-        case SPI_IOC_RD_LSB_FIRST: *static_cast<uint8_t*>(arg) = s.lsbFirst; return 0;
+        case SPI_IOC_WR_LSB_FIRST:
+            s.mode = *static_cast<uint8_t*>(arg) ? s.mode | SPI_LSB_FIRST : s.mode & ~static_cast<uint32_t>(SPI_LSB_FIRST);
+            return 0;
+        case SPI_IOC_RD_LSB_FIRST: *static_cast<uint8_t*>(arg) = (s.mode & SPI_LSB_FIRST) ? 1 : 0; return 0;
         case SPI_IOC_WR_BITS_PER_WORD: {
-            uint8_t b = *static_cast<uint8_t*>(arg);
-            if (b > 32) {
+            const uint8_t b = *static_cast<uint8_t*>(arg);
+            if (b != 0 && !validBits(b)) {
                 errno = EINVAL;
                 return -1;
             }
@@ -348,12 +411,17 @@ private:
         }
     }
 
-    ssize_t spiHalfDuplex(const Handle& h, const void* tx, void* rx, size_t n) {
+    // Plain read()/write() on spidev: one half-duplex transfer at the descriptor's settings.
+    ssize_t spiHalfDuplex(int fd, const Handle& h, const void* tx, void* rx, size_t n) {
+        if (n > wiring::kSpidevBufferBytes) {
+            errno = EMSGSIZE;
+            return -1;
+        }
         spi_ioc_transfer t{};
         t.tx_buf = reinterpret_cast<uintptr_t>(tx);
         t.rx_buf = reinterpret_cast<uintptr_t>(rx);
         t.len = static_cast<uint32_t>(n);
-        return board_.spiMessage(h.node, 500000, &t, 1);
+        return board_.spiMessage(h.node, spiSettings(fd), &t, 1);
     }
 
     // ---- I2C ----
@@ -421,6 +489,11 @@ private:
     // ---- MTD ----
     // NAND pages are programmed whole from a page boundary; programming only clears bits.
     ssize_t mtdWrite(int fd, int index, const void* buf, size_t n, off_t off) {
+        Handle h;
+        if (!lookup(fd, &h) || !h.writable) {
+            errno = EBADF;
+            return -1;
+        }
         std::lock_guard<std::recursive_mutex> bl(board_.mutex_);
         SimBoard::Mtd* m = board_.mtd(index);
         const uint64_t size = m->config.size;
@@ -438,11 +511,17 @@ private:
             m->shortWrite = -1;
         }
         m->log.push_back("write " + hex(static_cast<uint64_t>(off)) + " " + std::to_string(n));
-        std::vector<uint8_t> cells(n);
-        if (::pread(fd, cells.data(), n, off) != static_cast<ssize_t>(n)) return -1;
+        // Page by page, as the chip programs: a power cut leaves whole pages behind.
+        const size_t page = m->config.writeSize > 1 ? m->config.writeSize : n;
         const auto* src = static_cast<const uint8_t*>(buf);
-        for (size_t i = 0; i < n; ++i) cells[i] &= src[i];
-        return ::pwrite(fd, cells.data(), n, off);
+        for (size_t done = 0; done < n; done += page) {
+            const size_t len = std::min(page, n - done);
+            if (!m->store->program(static_cast<uint64_t>(off) + done, src + done, len)) {
+                errno = EIO;
+                return -1;
+            }
+        }
+        return static_cast<ssize_t>(n);
     }
 
     int mtdIoctl(int fd, int index, unsigned long request, void* arg) {
@@ -501,15 +580,12 @@ private:
                 }
                 return 0;
             }
-            std::vector<uint8_t> erased(c.eraseSize, 0xFF);
             for (uint64_t b = first; b < end; ++b) {
-                if (m->failEraseBlock >= 0 && b == static_cast<uint64_t>(m->failEraseBlock)) {
+                if ((m->failEraseBlock >= 0 && b == static_cast<uint64_t>(m->failEraseBlock)) ||
+                    !m->store->erase(b * c.eraseSize, c.eraseSize)) {
                     errno = EIO;
                     return -1;
                 }
-                if (::pwrite(fd, erased.data(), erased.size(), static_cast<off_t>(b * c.eraseSize)) !=
-                    static_cast<ssize_t>(erased.size()))
-                    return -1;
             }
             return 0;
         }
@@ -549,7 +625,7 @@ std::unique_ptr<Sys> makeSys() { return std::make_unique<SimSys>(); }
 
 SimBoard& board() {
     plat::sys();  // makes the backend of the board in force
-    std::lock_guard<std::mutex> l(g_currentMutex);
+    std::lock_guard<std::recursive_mutex> l(g_currentMutex);
     if (!g_current) {
         std::fprintf(stderr, "sim board: the simulated board is not in use\n");
         std::abort();

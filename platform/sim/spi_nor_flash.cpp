@@ -1,12 +1,12 @@
 #include "platform/sim/spi_nor_flash.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <stdexcept>
+
+#include "platform/platform.h"
+#include "platform/sim/sim_board.h"
 
 namespace plat::sim {
 
@@ -32,73 +32,46 @@ const NorPart kParts[] = {
 
 }  // namespace
 
+const uint8_t kFpgaFlashUid[2][8] = {{0xD2, 0x61, 0x3A, 0x0C, 0x47, 0x15, 0x88, 0x02},
+                                     {0xD2, 0x61, 0x3A, 0x0C, 0x47, 0x15, 0x88, 0x03}};
+
 const NorPart& norPart(const std::string& name) {
     for (const NorPart& p : kParts)
         if (name == p.name) return p;
     throw std::invalid_argument("unknown NOR part " + name);
 }
 
-// The backing file holds the cells inverted, so a fresh sparse file reads as an erased
-// part and only written sectors take space.
-SpiNorFlash::SpiNorFlash(const NorPart& part, std::string storeFile, const uint8_t uid[8])
-    : part_(part), file_(std::move(storeFile)), array_(part.size, 0xFF) {
+SpiNorFlash::SpiNorFlash(std::string name, const NorPart& part, std::string store, const uint8_t uid[8])
+    : SpiDeviceModel(std::move(name)), part_(part), storeFile_(std::move(store)) {
     std::memcpy(uid_, uid, sizeof uid_);
-    if (file_.empty()) return;
-    const int fd = ::open(file_.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return;
-    // only the written regions of the sparse file hold cells; holes read as erased
-    const off_t end = std::min<off_t>(::lseek(fd, 0, SEEK_END), static_cast<off_t>(array_.size()));
-    off_t at = 0;
-    while (at < end) {
-        off_t data = ::lseek(fd, at, SEEK_DATA);
-        if (data < 0 || data >= end) break;
-        off_t hole = ::lseek(fd, data, SEEK_HOLE);
-        if (hole < 0 || hole > end) hole = end;
-        for (off_t p = data; p < hole;) {
-            const ssize_t n = ::pread(fd, array_.data() + p, static_cast<size_t>(hole - p), p);
-            if (n <= 0) break;
-            for (ssize_t i = 0; i < n; ++i) array_[static_cast<size_t>(p + i)] = static_cast<uint8_t>(~array_[static_cast<size_t>(p + i)]);
-            p += n;
-        }
-        at = hole;
+}
+
+void SpiNorFlash::attached(SimBoard&) { store(); }
+
+// Opened on first use: a model made for a unit test may never be attached.
+ChipStore& SpiNorFlash::store() {
+    if (!store_) {
+        std::string file = storeFile_;
+        if (file.empty()) file = "/sim/" + name() + ".bin";
+        store_ = std::make_unique<ChipStore>(file, part_.size);
     }
-    ::close(fd);
+    return *store_;
 }
 
-void SpiNorFlash::persist(uint32_t address, size_t length) {
-    if (file_.empty()) return;
-    const int fd = ::open(file_.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
-    if (fd < 0) return;
-    std::vector<uint8_t> inverted(length);
-    for (size_t i = 0; i < length; ++i) inverted[i] = static_cast<uint8_t>(~array_[address + i]);
-    size_t put = 0;
-    while (put < length) {
-        const ssize_t n = ::pwrite(fd, inverted.data() + put, length - put, static_cast<off_t>(address + put));
-        if (n <= 0) break;
-        put += static_cast<size_t>(n);
-    }
-    ::close(fd);
-}
-
-void SpiNorFlash::guestError(const char* what) {
-    ++guestErrors_;
-    std::fprintf(stderr, "sim flash %s: %s\n", part_.name, what);
-}
-
-bool SpiNorFlash::busy() {
+bool SpiNorFlash::busy(BoardNs now) {
     if (stuck_) return true;
-    if (now_) return now_() < busyUntil_;
-    return busyLeft_ > 0;
+    if (busyPolls_) return busyLeft_ > 0;
+    return now < busyUntil_;
 }
 
-void SpiNorFlash::startBusy(uint32_t us) {
-    if (now_)
-        busyUntil_ = now_() + us;
-    else
+void SpiNorFlash::startBusy(BoardNs now, uint32_t us) {
+    if (busyPolls_)
         busyLeft_ = busyPolls_;
+    else
+        busyUntil_ = now + BoardNs(us) * kNsPerUs;
 }
 
-void SpiNorFlash::transfer(const uint8_t* tx, uint8_t* rx, size_t len) {
+void SpiNorFlash::transfer(const SpiContext& ctx, const uint8_t* tx, uint8_t* rx, size_t len) {
     if (dead_) return;
     counters_.bytes += len;
     for (size_t i = 0; i < len; ++i, ++pos_) {
@@ -112,8 +85,8 @@ void SpiNorFlash::transfer(const uint8_t* tx, uint8_t* rx, size_t len) {
             opcode_ = b;
             address_ = 0;
             programData_.clear();
-            if (busy() && b != kReadStatus) {
-                guestError("command while busy");
+            if (busy(ctx.time) && b != kReadStatus) {
+                misuse("command while busy");
                 cmd_ = Cmd::Ignored;
                 continue;
             }
@@ -127,70 +100,83 @@ void SpiNorFlash::transfer(const uint8_t* tx, uint8_t* rx, size_t len) {
             case kBlockErase64: cmd_ = Cmd::Erase; break;
             case kFastRead: cmd_ = Cmd::Read; break;
             case kReadUniqueId: cmd_ = Cmd::Uid; break;
-            case kReadJedecId: cmd_ = Cmd::None; break;
-            default: guestError("unknown command"); cmd_ = Cmd::Ignored; break;
+            case kReadJedecId: cmd_ = Cmd::JedecId; break;
+            default: misuse("unknown command"); cmd_ = Cmd::Ignored; break;
             }
             continue;
         }
         switch (cmd_) {
         case Cmd::Status:
-            rx[i] = static_cast<uint8_t>((busy() ? kStatusBusy : 0) | (wel_ ? kStatusWel : 0));
+            rx[i] = static_cast<uint8_t>((busy(ctx.time) ? kStatusBusy : 0) | (wel_ ? kStatusWel : 0));
             if (pos_ == 1) {
                 ++counters_.statusReads;
-                if (!now_ && busyLeft_ > 0) --busyLeft_;
+                if (busyPolls_ && busyLeft_ > 0) --busyLeft_;
             }
             break;
         case Cmd::Program:
         case Cmd::Erase:
+            if (pos_ <= 3)
+                address_ = (address_ << 8) | b;
+            else if (cmd_ == Cmd::Program)
+                programData_.push_back(b);
+            break;
         case Cmd::Read:
             if (pos_ <= 3) {
                 address_ = (address_ << 8) | b;
-            } else if (cmd_ == Cmd::Program) {
-                programData_.push_back(b);
-            } else if (cmd_ == Cmd::Read && pos_ >= 5) {
-                rx[i] = array_[(address_ + (pos_ - 5)) % part_.size];
+            } else if (pos_ >= 5) {
+                // the rest of this transfer in one go, wrapping at the chip's end
+                const size_t n = len - i;
+                const uint32_t from = static_cast<uint32_t>((address_ + (pos_ - 5)) % part_.size);
+                const size_t first = std::min<size_t>(n, part_.size - from);
+                store().read(from, rx + i, first);
+                if (first < n) store().read(0, rx + i + first, n - first);
+                pos_ += n - 1;
+                i = len - 1;
             }
             break;
         case Cmd::Uid:
             if (pos_ >= 5 && pos_ <= 12) rx[i] = uid_[pos_ - 5];
             break;
-        case Cmd::None:  // JEDEC id
-            if (opcode_ == kReadJedecId && pos_ <= 3) rx[i] = static_cast<uint8_t>(part_.jedecId >> (8 * (3 - pos_)));
+        case Cmd::JedecId:
+            if (pos_ <= 3) rx[i] = static_cast<uint8_t>(part_.jedecId >> (8 * (3 - pos_)));
             break;
+        case Cmd::None:
         case Cmd::Ignored: break;
         }
     }
 }
 
-void SpiNorFlash::chipSelectReleased() {
-    if (dead_) return;
+void SpiNorFlash::chipSelectReleased(const SpiContext& ctx) {
     // program and erase start when chip select rises, as on the part
-    if ((cmd_ == Cmd::Program || cmd_ == Cmd::Erase) && pos_ < 4) guestError("frame ended inside the address");
-    else if (cmd_ == Cmd::Program || cmd_ == Cmd::Erase) {
+    if (!dead_ && (cmd_ == Cmd::Program || cmd_ == Cmd::Erase)) {
         address_ %= part_.size;
-        if (!wel_) {
-            guestError(cmd_ == Cmd::Erase ? "erase without write enable" : "program without write enable");
+        if (pos_ < 4) {
+            misuse("frame ended inside the address");
+        } else if (!wel_) {
+            misuse(cmd_ == Cmd::Erase ? "erase without write enable" : "program without write enable");
         } else if (cmd_ == Cmd::Erase) {
-            const uint32_t unit = opcode_ == kSectorErase ? part_.sectorSize : opcode_ == kBlockErase32 ? 0x8000 : 0x10000;
-            const uint32_t start = address_ & ~(unit - 1);
-            std::fill(array_.begin() + start, array_.begin() + start + unit, 0xFF);
-            persist(start, unit);
+            const uint32_t unit =
+                opcode_ == kSectorErase ? part_.sectorSize : opcode_ == kBlockErase32 ? 0x8000u : 0x10000u;
+            store().erase(address_ & ~(unit - 1), unit);
             ++counters_.erases;
             wel_ = false;
-            startBusy(opcode_ == kSectorErase ? part_.sectorEraseUs
-                                              : opcode_ == kBlockErase32 ? part_.block32EraseUs : part_.block64EraseUs);
+            startBusy(ctx.time, opcode_ == kSectorErase    ? part_.sectorEraseUs
+                                : opcode_ == kBlockErase32 ? part_.block32EraseUs
+                                                           : part_.block64EraseUs);
         } else {
             const uint32_t page = address_ & ~(part_.pageSize - 1);
-            if ((address_ - page) + programData_.size() > part_.pageSize) guestError("program runs past its page");
+            if ((address_ - page) + programData_.size() > part_.pageSize) misuse("program runs past its page");
+            std::vector<uint8_t> cells = store().read(page, part_.pageSize);
+            std::vector<uint8_t> data(part_.pageSize, 0xFF);
             for (size_t k = 0; k < programData_.size(); ++k) {
-                const uint32_t at = page + ((address_ - page + k) % part_.pageSize);
-                if (programData_[k] & ~array_[at]) guestError("program sets a 0 bit back to 1");
-                array_[at] &= programData_[k];
+                const size_t at = (address_ - page + k) % part_.pageSize;
+                if (programData_[k] & ~cells[at]) misuse("program sets a 0 bit back to 1");
+                data[at] &= programData_[k];
             }
-            persist(page, part_.pageSize);
+            store().program(page, data.data(), data.size());  // one write unit, as the part
             ++counters_.programs;
             wel_ = false;
-            startBusy(part_.pageProgramUs);
+            startBusy(ctx.time, part_.pageProgramUs);
         }
     }
     cmd_ = Cmd::None;
@@ -198,17 +184,30 @@ void SpiNorFlash::chipSelectReleased() {
     pos_ = 0;
 }
 
+std::string SpiNorFlash::control(const std::vector<std::string>& args) {
+    if (args.size() == 1 && args[0] == "status") {
+        char b[160];
+        std::snprintf(b, sizeof b, "OK frames %llu erases %llu programs %llu misuse %u%s",
+                      static_cast<unsigned long long>(counters_.frames),
+                      static_cast<unsigned long long>(counters_.erases),
+                      static_cast<unsigned long long>(counters_.programs), misuseCount(), dead_ ? " power-cut" : "");
+        return b;
+    }
+    if (args.size() == 2 && args[0] == "cut") {
+        const long n = std::strtol(args[1].c_str(), nullptr, 10);
+        if (n < 0) return "ERR cut: N >= 0";
+        cutPowerAfterCommands(static_cast<unsigned>(n));
+        return "OK";
+    }
+    return "ERR flash: status | cut N";
+}
+
 std::vector<uint8_t> SpiNorFlash::read(uint32_t address, size_t length) const {
-    std::vector<uint8_t> out(length, 0xFF);
-    for (size_t i = 0; i < length && address + i < array_.size(); ++i) out[i] = array_[address + i];
-    return out;
+    return const_cast<SpiNorFlash*>(this)->store().read(address, length);
 }
 
 void SpiNorFlash::load(uint32_t address, const std::vector<uint8_t>& bytes) {
-    if (address >= array_.size()) return;
-    const size_t n = std::min(bytes.size(), array_.size() - address);
-    std::copy(bytes.begin(), bytes.begin() + static_cast<long>(n), array_.begin() + address);
-    persist(address, n);
+    store().write(address, bytes.data(), bytes.size());
 }
 
 }  // namespace plat::sim

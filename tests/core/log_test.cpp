@@ -14,6 +14,7 @@
 
 #include "core/global.h"
 #include "platform/platform.h"
+#include "platform/shell.h"
 #include "support/testkit.h"
 
 namespace {
@@ -190,4 +191,11 @@ TEST_F(LogTest, WritersRacingTheSizeLimitDeletionLoseNoLaterEntry) {
         ASSERT_EQ(got.size(), static_cast<size_t>(N * M - 1)) << "round " << round;
         expectIntactAndDistinct(got);
     }
+}
+
+TEST_F(LogTest, StampComesFromTheBoardsWallClockThatDateSet) {
+    ASSERT_EQ(plat::shell().system("date -s \"2031-02-03 04:05:06\""), 0);
+    writeLogMsg(LOG_INFO, "after date");
+    const std::string text = testkit::readFile(kLog);
+    EXPECT_EQ(text.rfind("[2031-02-03 04:05:", 0), 0u) << text;
 }

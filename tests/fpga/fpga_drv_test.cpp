@@ -6,7 +6,7 @@
 #include "fpga_fixture.h"
 
 using namespace fpgatest;
-using namespace fpga_wiring;
+using namespace plat::wiring;
 
 namespace {
 
@@ -44,7 +44,7 @@ protected:
 TEST_F(FlashTest, EraseRangeCheckRefuses2032PlusSixteenBlocksAndAccepts1792) {
     EXPECT_EQ(drv()->FPGA_SPI_FLASH_VBYONE_ERASE(2, 2032, 2, 16), 0);
     EXPECT_TRUE(board().spiFrames().empty());
-    EXPECT_EQ(board().gpio(kFpga0FlashAccess), 0) << "a refused erase drives no line";
+    EXPECT_EQ(board().gpio(kGpioFpga0FlashAccess), 0) << "a refused erase drives no line";
     EXPECT_EQ(drv()->FPGA_SPI_FLASH_VBYONE_ERASE(2, 1792, 2, 16), 1);
     int erases = 0;
     for (auto& f : frames(kFlash2)) erases += f.tx[0] == 0xD8;
@@ -85,9 +85,9 @@ TEST_F(FlashTest, EraseCountZeroOpensWaitsAndCloses) {
     auto fs = frames(kFlash2);
     ASSERT_EQ(fs.size(), 1u);
     EXPECT_EQ(fs[0].tx, Bytes({0x05, 0xFF}));
-    EXPECT_EQ(board().gpio(kFpga0FlashAccess), kHigh);
-    EXPECT_EQ(board().gpio(kFpga0Select), kHigh);
-    EXPECT_EQ(board().gpio(kFpga1Select), kHigh);
+    EXPECT_EQ(board().gpio(kGpioFpga0FlashAccess), kHigh);
+    EXPECT_EQ(board().gpio(kGpioFpga0Select), kHigh);
+    EXPECT_EQ(board().gpio(kGpioFpga1Select), kHigh);
 }
 
 TEST_F(FlashTest, ProgramPiecesStopAtPageEnds) {
@@ -181,7 +181,7 @@ TEST_F(FlashTest, StuckBusyFlashFailsWithinTheBoundAndFreesTheSpiBus) {
     EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(5));
     ASSERT_TRUE(Utils::_spi_mutex.tryLock()) << "the SPI mutex is released after the failure";
     Utils::_spi_mutex.unlock();
-    EXPECT_EQ(board().gpio(kFpga0FlashAccess), kHigh);
+    EXPECT_EQ(board().gpio(kGpioFpga0FlashAccess), kHigh);
 }
 
 TEST_F(FlashTest, FailedTransfersReportFailureNotSuccess) {
@@ -202,39 +202,47 @@ TEST_F(FlashTest, FailedTransfersReportFailureNotSuccess) {
 TEST_F(FlashTest, UniqueIdComesInReceiveOrderAndAnyOtherChipNumberIsChip3) {
     uint8_t uid[8];
     ASSERT_EQ(drv()->FPGA_SPI_FLASH_SSTF016B_RD_UID(2, uid), 1);
-    EXPECT_EQ(Bytes(uid, uid + 8), Bytes(plat::sim::kFlashChip2Uid, plat::sim::kFlashChip2Uid + 8));
+    EXPECT_EQ(Bytes(uid, uid + 8), Bytes(plat::sim::kFpgaFlashUid[0], plat::sim::kFpgaFlashUid[0] + 8));
     auto fs = frames(kFlash2);
     ASSERT_EQ(fs.size(), 1u);
     EXPECT_EQ(fs[0].tx, Bytes({0x4B, 0, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}));
     ASSERT_EQ(drv()->FPGA_SPI_FLASH_SSTF016B_RD_UID(5, uid), 1);
-    EXPECT_EQ(Bytes(uid, uid + 8), Bytes(plat::sim::kFlashChip3Uid, plat::sim::kFlashChip3Uid + 8));
+    EXPECT_EQ(Bytes(uid, uid + 8), Bytes(plat::sim::kFpgaFlashUid[1], plat::sim::kFpgaFlashUid[1] + 8));
     EXPECT_EQ(frames(kFlash3).size(), 1u);
     // chip 3's window: FPGA 1's access lines back high, both selects high
-    EXPECT_EQ(board().gpio(kFpga1FlashAccessA), kHigh);
-    EXPECT_EQ(board().gpio(kFpga1FlashAccessB), kHigh);
-    EXPECT_EQ(board().gpio(kFpga0Select), kHigh);
-    EXPECT_EQ(board().gpio(kFpga1Select), kHigh);
+    EXPECT_EQ(board().gpio(kGpioFpga1FlashAccessA), kHigh);
+    EXPECT_EQ(board().gpio(kGpioFpga1FlashAccessB), kHigh);
+    EXPECT_EQ(board().gpio(kGpioFpga0Select), kHigh);
+    EXPECT_EQ(board().gpio(kGpioFpga1Select), kHigh);
 }
 
-// The model on its own, with raw frames: the part's rules, not the driver's.
-TEST(NorFlashModel, ProgramOnlyClearsBitsAndNeedsWriteEnable) {
-    const uint8_t uid[8] = {};
-    SpiNorFlash f(plat::sim::norPart("nor-8m"), "", uid);
-    auto frame = [&](Bytes tx) {
+// The model on its own, fed raw frames: the part's rules, not the driver's.
+class NorModelTest : public FpgaTest {
+protected:
+    Bytes frame(Bytes tx, plat::sim::BoardNs after = 0) {
+        plat::sim::SpiContext ctx{node, 3, 8, 10000000, board().now(), board()};
         Bytes rx(tx.size(), 0xFF);
-        f.transfer(tx.data(), rx.data(), tx.size());
-        f.chipSelectReleased();
+        f.transfer(ctx, tx.data(), rx.data(), tx.size());
+        f.chipSelectReleased(ctx);
+        if (after) board().step(after);
         return rx;
-    };
+    }
+    const uint8_t uid[8] = {};
+    const std::string node = "/dev/spidev9.0";
+    SpiNorFlash f{"nor-test", plat::sim::norPart("nor-8m"), "/sim/nor-test.bin", uid};
+};
+
+TEST_F(NorModelTest, ProgramsOnlyClearBitsAndNeedWriteEnable) {
+    auto frame = [this](Bytes tx) { return NorModelTest::frame(std::move(tx), 200 * kNsPerMs); };  // past any erase
     frame({0x02, 0x00, 0x00, 0x10, 0x0F});
     EXPECT_EQ(f.read(0x10, 1), Bytes({0xFF})) << "no write enable: ignored";
-    EXPECT_EQ(f.guestErrors(), 1u);
+    EXPECT_EQ(f.misuseCount(), 1u);
     frame({0x06});
     frame({0x02, 0x00, 0x00, 0x10, 0x0F});
     frame({0x06});
     frame({0x02, 0x00, 0x00, 0x10, 0xF3});
     EXPECT_EQ(f.read(0x10, 1), Bytes({0x03})) << "AND into the cell";
-    EXPECT_EQ(f.guestErrors(), 2u) << "setting a 0 back to 1 is reported";
+    EXPECT_EQ(f.misuseCount(), 2u) << "setting a 0 back to 1 is reported";
     frame({0x06});
     frame({0x02, 0x00, 0x00, 0xFF, 0x11, 0x22});
     EXPECT_EQ(f.read(0xFF, 1), Bytes({0x11}));
@@ -245,4 +253,17 @@ TEST(NorFlashModel, ProgramOnlyClearsBitsAndNeedsWriteEnable) {
     frame({0x06});
     frame({0x20, 0x00, 0x00, 0x80});
     EXPECT_EQ(f.read(0x10, 1), Bytes({0xFF})) << "erase aligns down to its sector";
+    EXPECT_EQ(frame({0x9F, 0, 0, 0}), Bytes({0xFF, 0xEF, 0x40, 0x17}));
+}
+
+TEST_F(NorModelTest, IsBusyForTheErasesTimeOnTheBoardClock) {
+    frame({0x06});
+    frame({0xD8, 0x01, 0x00, 0x00});
+    EXPECT_EQ(frame({0x05, 0xFF})[1] & 1, 1);
+    frame({0x06});
+    EXPECT_EQ(f.misuseCount(), 1u) << "a command while the erase runs";
+    board().step(149 * kNsPerMs);
+    EXPECT_EQ(frame({0x05, 0xFF})[1] & 1, 1);
+    board().step(1 * kNsPerMs);
+    EXPECT_EQ(frame({0x05, 0xFF})[1] & 1, 0) << "a 64 KiB block takes 150 ms";
 }

@@ -7,16 +7,16 @@
 #include "fpga_fixture.h"
 
 using namespace fpgatest;
-using namespace fpga_wiring;
+using namespace plat::wiring;
 
 TEST_F(FpgaTest, InitializeOpensTheWindowSetsTheStartLevelsAndStartsTheThread) {
     fpga_manage* e = start();
-    EXPECT_EQ(board().gpio(kReceiverResetA), kLow);
-    EXPECT_EQ(board().gpio(kReceiverResetB), kLow);
-    EXPECT_EQ(board().gpio(kEepromWrite), kHigh);
-    EXPECT_EQ(board().gpio(kFpga1FlashAccessB), kHigh);
-    EXPECT_EQ(board().gpio(kFpga1CommandB), kHigh);
-    EXPECT_EQ(board().gpio(kSocEnable), 1);
+    EXPECT_EQ(board().gpio(kGpioRxReset0), kLow);
+    EXPECT_EQ(board().gpio(kGpioRxReset1), kLow);
+    EXPECT_EQ(board().gpio(kGpioEdidWrite), kHigh);
+    EXPECT_EQ(board().gpio(kGpioFpga1FlashAccessB), kHigh);
+    EXPECT_EQ(board().gpio(kGpioFpga1CommandB), kHigh);
+    EXPECT_EQ(board().gpio(kSocEnable1F1C), 1);
     const uint8_t* m = fpga_manage::MCU_RAM_CMD;
     EXPECT_EQ(Bytes(m + 24, m + 34), Bytes({1, 17, 0, 0, 0xFF, 1, 0, 0, 0, 0}));
     EXPECT_EQ(fpga_manage::MCU_RAM_EXTEND[49], 0x9F);
@@ -24,7 +24,7 @@ TEST_F(FpgaTest, InitializeOpensTheWindowSetsTheStartLevelsAndStartsTheThread) {
     EXPECT_EQ(g_send_para[1], 0xFF);
     EXPECT_TRUE(testkit::exists("/data/smartmapping"));
     EXPECT_TRUE(testkit::exists("/data/rcvrecovery"));
-    EXPECT_TRUE(e->bus.fpga0Select.mapped());
+    EXPECT_TRUE(e->bus.fpga0Select.valid());
 }
 
 TEST_F(FpgaTest, WindowFailuresLeaveNoThreadAndHarmlessGpioWords) {
@@ -36,7 +36,7 @@ TEST_F(FpgaTest, WindowFailuresLeaveNoThreadAndHarmlessGpioWords) {
         {"msys missing", [this] { board().failOpen("/dev/msys"); }},
         {"mem missing", [this] { board().failOpen("/dev/mem"); }},
         {"request refused", [this] { board().failMsysRequest(true); }},
-        {"window too short", [this] { board().setMsysWindow(plat::sim::kRegWindowPhys, kWindowMinLength - 2); }},
+        {"window too short", [this] { board().setMsysWindow(plat::sim::kRegWindowPhys, kGpioWindowNeeded - 2); }},
         {"map fails", [this] { board().failMemMap(true); }},
     };
     for (const Case& c : cases) {
@@ -46,10 +46,10 @@ TEST_F(FpgaTest, WindowFailuresLeaveNoThreadAndHarmlessGpioWords) {
         fpga_manage e;
         EXPECT_EQ(e.initialize(), 255);
         EXPECT_FALSE(e.threadRunning());
-        EXPECT_FALSE(e.bus.fpga0Select.mapped());
+        EXPECT_FALSE(e.bus.fpga0Select.valid());
         // the scaler's driver and the input chips drive these words whatever happened
-        e.bus.fpga0Select = kHigh;
-        e.bus.fpga1Reset = kLow;
+        e.bus.fpga0Select.set(kHigh);
+        e.bus.fpga1Reset.set(kLow);
         EXPECT_EQ(e.bus.link[0], -1) << "nothing left open";
         EXPECT_EQ(e.read_from_register(31, 0), 0);
     }
@@ -78,8 +78,8 @@ TEST_F(FpgaTest, BothFpgasComeUpAndSwitchTheirOutputOn) {
         // port numbers of the FPGA's 16 ports
         EXPECT_EQ(f.ram(1, 276, 2), Bytes({uint8_t(16 * i + 1), uint8_t(16 * i + 2)}));
         // chip 2's unique ID on both
-        EXPECT_EQ(f.reg(32), plat::sim::kFlashChip2Uid[0]);
-        EXPECT_EQ(f.reg(39), plat::sim::kFlashChip2Uid[7]);
+        EXPECT_EQ(f.reg(32), plat::sim::kFpgaFlashUid[0][0]);
+        EXPECT_EQ(f.reg(39), plat::sim::kFpgaFlashUid[0][7]);
         EXPECT_EQ(f.reg(2) & 0x08, 0x08) << "parameters loaded";
     }
     EXPECT_EQ(c331_manage::update_flag, 1) << "the joint step hands over to the scaler";

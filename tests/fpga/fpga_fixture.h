@@ -11,10 +11,12 @@
 #include "core/global.h"
 #include "core/vlxrampara.h"
 #include "fpga/fpga_manage.h"
-#include "platform/fpga_wiring.h"
+#include "platform/board_wiring.h"
 #include "platform/platform.h"
 #include "platform/sim/sim_board.h"
-#include "platform/sim/sim_fpga_board.h"
+#include "platform/sim/sim_fpga.h"
+#include "platform/sim/spi_nor_flash.h"
+#include "platform/sim/standard_board.h"
 #include "platform/sim/sim_shell.h"
 #include "platform/sys.h"
 #include "scaler/c331_manage.h"
@@ -25,6 +27,28 @@ namespace fpgatest {
 using plat::sim::SimFpga;
 using plat::sim::SpiNorFlash;
 using Bytes = std::vector<uint8_t>;
+using plat::sim::kNsPerMs;
+
+struct FpgaChips {
+    std::shared_ptr<SimFpga> fpga[2];
+    std::shared_ptr<SpiNorFlash> flash[2];
+};
+
+// The standard board on a fresh simulated board (a power cycle when one existed), with
+// the two FPGAs and their flashes found by name. The flashes report busy for two status
+// reads after each erase or program, so driver calls made between ticks finish.
+inline FpgaChips powerUpBoard() {
+    plat::resetSys();
+    plat::sim::SimBoard& b = plat::sim::board();
+    plat::sim::buildStandardBoard(b);
+    FpgaChips c;
+    c.fpga[0] = b.find<SimFpga>("fpga0");
+    c.fpga[1] = b.find<SimFpga>("fpga1");
+    c.flash[0] = b.find<SpiNorFlash>("flash0");
+    c.flash[1] = b.find<SpiNorFlash>("flash1");
+    for (auto& f : c.flash) f->setBusyPolls(2);
+    return c;
+}
 
 class FpgaTest : public testkit::SimBoardTest {
 protected:
@@ -42,7 +66,8 @@ protected:
         std::memset(fpga_manage::MCU_RAM_EXTEND, 0, sizeof fpga_manage::MCU_RAM_EXTEND);
         fpga_manage::clock_stage_ready = nullptr;
         fpga_manage::clock_changed = nullptr;
-        chips = &plat::sim::fpgaChips();
+        chipSet = powerUpBoard();
+        chips = &chipSet;
         ConfigEngine::pInstance();
         ram = VlxRamPara::pInstance();
     }
@@ -70,16 +95,13 @@ protected:
         return e;
     }
 
-    // One tick: the lines the models watch, then one engine pass.
+    // One tick: 10 ms of board time, then one engine pass.
     void tick(int n = 1) {
         for (int k = 0; k < n; ++k) {
             G_timeTicks.fetch_add(1);
-            pollLines();
+            board().step(10 * kNsPerMs);
             engine_->fpga_manage_deal();
         }
-    }
-    void pollLines() {
-        for (auto& f : chips->fpga) f->pollLines();
     }
     // Ticks until both FPGAs run; false after `limit` ticks.
     bool bringUp(int limit = 2000) {
@@ -102,14 +124,16 @@ protected:
         plat::shell();
         return *plat::sim::simShell();
     }
+    // Driver mistakes the four chips reported.
     unsigned guestErrors() {
         unsigned n = 0;
-        for (auto& f : chips->fpga) n += f->guestErrors();
-        for (auto& f : chips->flash) n += f->guestErrors();
+        for (auto& f : chips->fpga) n += f->misuseCount();
+        for (auto& f : chips->flash) n += f->misuseCount();
         return n;
     }
 
-    plat::sim::FpgaChips* chips = nullptr;
+    FpgaChips chipSet;
+    FpgaChips* chips = nullptr;
     VlxRamPara* ram = nullptr;
 
 private:

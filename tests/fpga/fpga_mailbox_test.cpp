@@ -146,8 +146,8 @@ TEST_F(MailboxTest, PowerCutAtAnyCommandOfARecordSaveLeavesTheOldOrTheNewRecord)
     int sawOld = 0, sawNew = 0;
     for (unsigned cut = 1;; ++cut) {
         SCOPED_TRACE(cut);
-        plat::resetSys();  // power back on: the board and its flashes again, from their stores
-        SpiNorFlash& flash = *plat::sim::fpgaChips().flash[0];
+        FpgaChips on = powerUpBoard();  // power back on: the board and its flashes again, from their stores
+        SpiNorFlash& flash = *on.flash[0];
         flash.load(kOnOffAt, oldRec);
         flash.load(0x6D0000, Bytes(4096, 0xFF));  // the spare sector
         fpga_manage writer;
@@ -159,7 +159,7 @@ TEST_F(MailboxTest, PowerCutAtAnyCommandOfARecordSaveLeavesTheOldOrTheNewRecord)
         writer.Dealwith_mcu_ram();
         const bool finished = !flash.powerCut();
 
-        plat::resetSys();
+        powerUpBoard();
         fpga_manage reader;
         ASSERT_EQ(reader.initialize(), 0);
         reader.stopThread();
@@ -181,8 +181,8 @@ TEST_F(MailboxTest, PowerCutDuringAParameterImageSaveLeavesTheOldOrTheNewImage) 
     int sawOld = 0, sawNew = 0;
     for (unsigned cut = 1;; ++cut) {
         SCOPED_TRACE(cut);
-        plat::resetSys();
-        SpiNorFlash& flash = *plat::sim::fpgaChips().flash[0];
+        FpgaChips on = powerUpBoard();
+        SpiNorFlash& flash = *on.flash[0];
         Bytes oldImage(1025, 0x11);
         oldImage[0] = 0xAA;
         flash.load(0x6C7000, oldImage);
@@ -193,9 +193,9 @@ TEST_F(MailboxTest, PowerCutDuringAParameterImageSaveLeavesTheOldOrTheNewImage) 
         std::memset(fpga_manage::MCU_RAM_PARA_func[0], 0x22, 1024);
         flash.cutPowerAfterCommands(cut);
         writer.save_param_image(0);
-        const bool finished = !plat::sim::fpgaChips().flash[0]->powerCut();
+        const bool finished = !flash.powerCut();
 
-        plat::resetSys();
+        powerUpBoard();
         fpga_manage reader;
         ASSERT_EQ(reader.initialize(), 0);
         reader.stopThread();

@@ -7,7 +7,7 @@
 #include "fpga_fixture.h"
 
 using namespace fpgatest;
-using namespace fpga_wiring;
+using namespace plat::wiring;
 
 namespace {
 
@@ -176,7 +176,7 @@ TEST_F(FpgaTest, LedSizeChangeWithAConcurrentRamWriterDoesNotHang) {
     std::thread ticker([&] {
         while (!stop) {
             G_timeTicks.fetch_add(1);
-            for (auto& f : chips->fpga) f->pollLines();
+            board().step(10 * kNsPerMs);
             std::this_thread::sleep_for(std::chrono::microseconds(300));
         }
     });

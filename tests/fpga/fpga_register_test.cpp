@@ -3,7 +3,7 @@
 #include "fpga_fixture.h"
 
 using namespace fpgatest;
-using namespace fpga_wiring;
+using namespace plat::wiring;
 
 namespace {
 
@@ -46,9 +46,9 @@ TEST_F(RegisterTest, EachFpgaIsReachedOnItsOwnLinkWithItsLinesAndTheMaskAppliedB
     EXPECT_EQ(fs[2].tx, Bytes({0x04, 0x00, 0x17, 0x40}));
     EXPECT_EQ(fs[3].tx, Bytes({0xC1}));
     EXPECT_TRUE(frames(kFpga0).empty());
-    EXPECT_EQ(board().gpio(kFpga0Select), kHigh);
-    EXPECT_EQ(board().gpio(kFpga1Select), kHigh);
-    EXPECT_EQ(board().gpio(kFpga1CommandA), kLow) << "the command lines stay low after the data";
+    EXPECT_EQ(board().gpio(kGpioFpga0Select), kHigh);
+    EXPECT_EQ(board().gpio(kGpioFpga1Select), kHigh);
+    EXPECT_EQ(board().gpio(kGpioFpga1CommandA), kLow) << "the command lines stay low after the data";
     EXPECT_EQ(e->mirror(23, 1), 0xC1);
     EXPECT_EQ(guestErrors(), 0u);
 }
@@ -65,7 +65,7 @@ TEST_F(RegisterTest, DoorbellRunsTheMailboxAndNeverSendsBit2) {
     ASSERT_GE(fs.size(), 2u);
     EXPECT_EQ(fs.back().tx, Bytes({0x00})) << "bits 1 and 2 cleared in the byte sent";
     EXPECT_EQ(e->mirror(2, 0), 0x06) << "the mirror keeps the merged byte";
-    EXPECT_EQ(chips->fpga[0]->guestErrors(), 0u);
+    EXPECT_EQ(chips->fpga[0]->misuseCount(), 0u);
 }
 
 TEST_F(RegisterTest, MaskedWriteSendsTheMergedByteWithTheCallersMask) {

@@ -23,13 +23,13 @@ namespace {
 class EchoChip : public SpiDeviceModel {
 public:
     explicit EchoChip(uint8_t id) : id_(id) {}
-    void transfer(const uint8_t* tx, uint8_t* rx, size_t len) override {
+    void transfer(const SpiContext&, const uint8_t* tx, uint8_t* rx, size_t len) override {
         for (size_t i = 0; i < len; ++i) {
             seen.push_back(tx[i]);
             rx[i] = static_cast<uint8_t>(~tx[i] + id_);
         }
     }
-    void chipSelectReleased() override { ++releases; }
+    void chipSelectReleased(const SpiContext&) override { ++releases; }
     std::vector<uint8_t> seen;
     int releases = 0;
 
@@ -40,17 +40,17 @@ private:
 // A register file with an address pointer, as EEPROMs and receivers have.
 class RegChip : public I2cDeviceModel {
 public:
-    bool write(const uint8_t* d, size_t n) override {
+    bool write(const I2cContext&, const uint8_t* d, size_t n) override {
         if (n == 0) return true;
         ptr = d[0];
         for (size_t i = 1; i < n; ++i) regs[ptr++] = d[i];
         return true;
     }
-    bool read(uint8_t* d, size_t n) override {
+    bool read(const I2cContext&, uint8_t* d, size_t n) override {
         for (size_t i = 0; i < n; ++i) d[i] = regs[ptr++];
         return true;
     }
-    void stop() override { ++stops; }
+    void stop(const I2cContext&) override { ++stops; }
     uint8_t regs[256] = {};
     uint8_t ptr = 0;
     int stops = 0;

@@ -15,6 +15,7 @@
 #include "core/logMsg.h"
 #include "core/utils.h"
 #include "core/vlxrampara.h"
+#include "platform/platform.h"
 #include "platform/shell.h"
 #include "scaler/c331_manage.h"
 #include "ui/shell/firmwareupdate.h"
@@ -365,7 +366,7 @@ void MainWindow::getagelog() {
     QString when;
     {
         QMutexLocker lock(&Utils::_system_mutex);
-        when = QDateTime::currentDateTime().toString(QStringLiteral("MM-dd hh:mm"));
+        when = QDateTime::fromSecsSinceEpoch(plat::timeOfDay()).toString(QStringLiteral("MM-dd hh:mm"));
     }
     QString line = when;
     for (uint8_t fpga = 0; fpga < 2; ++fpga) {

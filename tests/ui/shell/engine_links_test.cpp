@@ -4,7 +4,9 @@
 #include <thread>
 
 #include "fpga/fpga_manage.h"
-#include "platform/sim/sim_fpga_board.h"
+#include "platform/sim/sim_board.h"
+#include "platform/sim/sim_fpga.h"
+#include "platform/sim/standard_board.h"
 #include "shell_fixture.h"
 #include "ui/shell/engine_links.h"
 
@@ -12,6 +14,12 @@ using shelltest::ShellTest;
 
 class EngineLinksTest : public ShellTest {
 protected:
+    void SetUp() override {
+        ShellTest::SetUp();
+        // the FPGAs and their flashes on a board whose clock runs with the PC's
+        plat::sim::buildStandardBoard(plat::sim::board());
+        plat::sim::board().followRealTime(true);
+    }
     void TearDown() override {
         fpga_manage::resetInstanceForTest();
         g_fpga_c331_start = 0;
@@ -51,9 +59,8 @@ TEST_F(EngineLinksTest, AgeingSampleReadsTheFpgaCountersOnceTheEngineRuns) {
     MainWindow* w = home();
     G_factoryage_ticks = G_timeTicks.load();
     ASSERT_TRUE(runUntilUp(w));
-    auto& chips = plat::sim::fpgaChips();
-    chips.fpga[0]->setReg(43, 77);
-    chips.fpga[1]->setReg(43, 88);
+    plat::sim::board().find<plat::sim::SimFpga>("fpga0")->setReg(43, 77);
+    plat::sim::board().find<plat::sim::SimFpga>("fpga1")->setReg(43, 88);
     tick(w, MainWindow::kAgeSampleTicks);
     ASSERT_EQ(factoryage_log.size(), 1);
     const QStringList f = factoryage_log.first().split(QLatin1Char(' '));
