@@ -4,6 +4,7 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <QDateTime>
 #include <QMutexLocker>
 #include <cstring>
 
@@ -20,7 +21,6 @@ FpgaChange g_change{};
 
 fpga_manage* fpga_manage::p_fpga_manage = nullptr;
 std::function<bool(int)> fpga_manage::clock_stage_ready;
-std::function<QDateTime()> fpga_manage::wall_clock;
 uint8_t fpga_manage::MCU_RAM_CMD[kMailboxSize] = {};
 uint8_t fpga_manage::MCU_RAM_EXTEND[kExtendSize] = {};
 uint8_t* fpga_manage::MCU_REG_func[2] = {};
@@ -238,7 +238,7 @@ int fpga_manage::IT8563WE_Get(TimeRealType* time) {
     QDateTime now;
     {
         QMutexLocker lock(&Utils::_system_mutex);
-        now = wall_clock ? wall_clock() : QDateTime::currentDateTime();
+        now = QDateTime::fromSecsSinceEpoch(static_cast<qint64>(plat::timeOfDay()));
     }
     const QStringList f = now.toString(QStringLiteral("yyyy/MM/dd/HH/mm/ss/ddd")).split(QLatin1Char('/'));
     if (f.size() < 6) return 0;

@@ -3,7 +3,6 @@
 // images, the GPIO window, the start-up and supervision machines, the output geometry
 // and screen control, the PC mailbox, and the one worker thread that runs all of it.
 // Every wait counts 10 ms ticks of G_timeTicks.
-#include <QDateTime>
 #include <atomic>
 #include <cstdint>
 #include <functional>
@@ -48,8 +47,6 @@ public:
     // "Up" for FPGA i: its clock synthesiser is programmed (stage byte 2). The input-source
     // service installs this; without it both clocks count as ready.
     static std::function<bool(int)> clock_stage_ready;
-    // Wall clock behind IT8563WE_Get (tests fix it).
-    static std::function<QDateTime()> wall_clock;
     // Told when the mailbox set the clock (the operating-time recorder listens).
     static std::function<void()> clock_changed;
 

@@ -197,6 +197,7 @@ void SimFpga::writeRegister(uint8_t r, uint8_t value, uint8_t mask) {
             lockEvent_ = 0;
             locked_ = false;
         }
+        if (set & 0x40) lockBroken_ = false;  // the first start step restarts the receiver
         if (set & 0x80) startLock();
     }
     if (r == kRegVboStatus) {

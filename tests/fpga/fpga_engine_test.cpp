@@ -2,6 +2,9 @@
 // the pass, and the bring-up of both FPGAs on the simulated board.
 #include <sys/mman.h>
 
+#include <QDateTime>
+
+#include "platform/sim/board_control.h"
 #include "platform/sys.h"
 
 #include "fpga_fixture.h"
@@ -210,12 +213,13 @@ TEST_F(FpgaTest, LinkWatchRelinksOnFourBadSamplesOfEight) {
 
 TEST_F(FpgaTest, ClockIsReadOnlyWhileBothRun) {
     fpga_manage* e = open();
-    fpga_manage::wall_clock = [] { return QDateTime(QDate(2026, 3, 5), QTime(9, 7, 0)); };
+    board().setWallClock(QDateTime(QDate(2026, 3, 5), QTime(9, 7, 0)).toSecsSinceEpoch());
     e->current_time.weekday = 9;
     g_fpga_c331_start = 1;
     tick(30);
     EXPECT_EQ(e->current_time.year, 0);
     ASSERT_TRUE(bringUp());
+    board().setWallClock(QDateTime(QDate(2026, 3, 5), QTime(9, 7, 0)).toSecsSinceEpoch());
     tick(30);
     EXPECT_EQ(e->current_time.year, 2026);
     EXPECT_EQ(e->current_time.month, 3);
@@ -224,5 +228,25 @@ TEST_F(FpgaTest, ClockIsReadOnlyWhileBothRun) {
     EXPECT_EQ(e->current_time.minute, 7);
     EXPECT_EQ(e->current_time.second, 0);
     EXPECT_EQ(e->current_time.weekday, 9) << "not filled";
-    fpga_manage::wall_clock = nullptr;
+}
+
+TEST_F(FpgaTest, BoardControlHoldsAnFpgaInResetBreaksItsLockAndReadsItsRegisters) {
+    fpga_manage* e = open();
+    ASSERT_TRUE(bringUp());
+    plat::sim::registerChipCommands();
+    EXPECT_EQ(plat::sim::runBoardCommand("chip fpga0 reg 31"), "OK 26");
+    EXPECT_EQ(plat::sim::runBoardCommand("chip fpga1 break-lock"), "OK");
+    EXPECT_FALSE(chips->fpga[1]->locked());
+    for (int k = 0; k < 4; ++k) {  // the link watch, as the idle work runs it
+        tick(10);
+        e->check_vbo_status(1);
+    }
+    tick(3);
+    EXPECT_TRUE(chips->fpga[1]->locked()) << "the link watch started the receiver again";
+    EXPECT_EQ(plat::sim::runBoardCommand("chip fpga1 reset hold"), "OK");
+    EXPECT_TRUE(chips->fpga[1]->inReset());
+    EXPECT_EQ(plat::sim::runBoardCommand("chip fpga1 reset release"), "OK");
+    EXPECT_FALSE(chips->fpga[1]->videoOn()) << "back in its power-on state";
+    EXPECT_EQ(plat::sim::runBoardCommand("chip flash0 cut 0"), "OK");
+    EXPECT_EQ(plat::sim::runBoardCommand("chip fpga0 reg 300").rfind("ERR", 0), 0u);
 }

@@ -1,5 +1,7 @@
 // The PC mailbox: clock setting through the shell, on/off times and brightness records
 // in FPGA 0's flash, and what a power cut at any flash command leaves behind.
+#include <QDateTime>
+
 #include "fpga_fixture.h"
 
 using namespace fpgatest;
@@ -46,6 +48,9 @@ TEST_F(MailboxTest, ClockCommandSetsSystemThenHardwareClockAndTellsTheRecorder) 
     e->Dealwith_mcu_ram();
     EXPECT_EQ(simShell().commands(), std::vector<std::string>({"date \"2026-3-5 9:7:0\"", "hwclock -wu"}));
     EXPECT_EQ(told, 1);
+    EXPECT_EQ(QDateTime::fromSecsSinceEpoch(plat::timeOfDay()).toString(QStringLiteral("yyyy-MM-dd HH:mm")),
+              QStringLiteral("2026-03-05 09:07"))
+        << "the board's clock moved";
     EXPECT_EQ(fpga_manage::MCU_RAM_CMD[0], 0xAA) << "byte 0 stays";
 }
 
