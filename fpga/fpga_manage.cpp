@@ -33,9 +33,9 @@ uint8_t* fpga_manage::MCU_RAM_ETH_BACK_PARA_func[2] = {};
 namespace {
 
 constexpr uint32_t kClockRefreshTicks = 26;
-// The engine's work is paced by 10 ms ticks; a pass every 2 ms keeps its latency
-// well inside one tick and its idle cost far below 1% of a core.
-constexpr uint64_t kPassPaceUs = 2000;
+// Every wait of the engine counts 10 ms ticks: one pass per tick keeps each step
+// within a tick of its time, and an idle engine wakes only 100 times a second.
+constexpr uint64_t kPassPaceUs = 10000;
 
 // 0xFF clocked out during read data phases.
 const uint8_t kIdleBytes[kFpgaRamSpace] = {
