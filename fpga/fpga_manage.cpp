@@ -201,6 +201,17 @@ void fpga_manage::stopThread() {
     if (thread_.joinable()) thread_.join();
 }
 
+bool fpga_manage::takeRequest(std::atomic<uint8_t>& request, QMutex& mutex) {
+    if (!request) return false;
+    QMutexLocker lock(&mutex);
+    return request.exchange(0) != 0;
+}
+
+void fpga_manage::putBackRequest(std::atomic<uint8_t>& request, QMutex& mutex) {
+    QMutexLocker lock(&mutex);
+    request = 1;
+}
+
 bool fpga_manage::stageUp(int i) const { return !clock_stage_ready || clock_stage_ready(i); }
 
 void fpga_manage::fpga_manage_deal() {
@@ -213,14 +224,13 @@ void fpga_manage::fpga_manage_deal() {
     }
     for (int i = 0; i < 2; ++i)
         if (stageUp(i)) power_up_check_fpga_status(i);
-    if (output_position_request && set_fpga_lcd() == 1) {
-        QMutexLocker lock(&Utils::_system_mutex);
-        output_position_request = 0;
-    }
-    if (brightness_request && set_fpga_bri_val() == 1) {
-        QMutexLocker lock(&Utils::_bri_set_mutex);
-        brightness_request = 0;
-    }
+    // A request is taken before its task reads the values it guards, so a change made
+    // while the task runs raises it again instead of being cleared with it; a task that
+    // could not run (FPGAs not up) puts it back.
+    if (takeRequest(output_position_request, Utils::_system_mutex) && set_fpga_lcd() != 1)
+        putBackRequest(output_position_request, Utils::_system_mutex);
+    if (takeRequest(brightness_request, Utils::_bri_set_mutex) && set_fpga_bri_val() != 1)
+        putBackRequest(brightness_request, Utils::_bri_set_mutex);
     if (g_set_led_para) set_led_para_deal();
     if (get_fpga_status() && Utils::getTimeSpace(g_change.clock_read_time) >= kClockRefreshTicks) {
         IT8563WE_Get(&current_time);
@@ -228,10 +238,9 @@ void fpga_manage::fpga_manage_deal() {
     }
     // jobs of g_send_para and the idle work (card search, brightness) belong to the
     // receiving-card engine and the brightness task
-    if (output_onoff_request == 1 && set_output_status() == 1) {
-        QMutexLocker lock(&Utils::_system_mutex);
-        output_onoff_request = 0;
-    }
+    if (output_onoff_request == 1 && takeRequest(output_onoff_request, Utils::_system_mutex) &&
+        set_output_status() != 1)
+        putBackRequest(output_onoff_request, Utils::_system_mutex);
 }
 
 int fpga_manage::IT8563WE_Get(TimeRealType* time) {

@@ -3,6 +3,7 @@
 // images, the GPIO window, the start-up and supervision machines, the output geometry
 // and screen control, the PC mailbox, and the one worker thread that runs all of it.
 // Every wait counts 10 ms ticks of G_timeTicks.
+#include <QMutex>
 #include <atomic>
 #include <cstdint>
 #include <functional>
@@ -190,6 +191,8 @@ public:
 
 private:
     bool stageUp(int i) const;
+    static bool takeRequest(std::atomic<uint8_t>& request, QMutex& mutex);
+    static void putBackRequest(std::atomic<uint8_t>& request, QMutex& mutex);
     int transfer(int fpga, const uint8_t* command, const uint8_t* tx, uint8_t* rx, unsigned len);
     void closeDevices();
     void threadLoop();

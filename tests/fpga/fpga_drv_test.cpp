@@ -267,3 +267,18 @@ TEST_F(NorModelTest, IsBusyForTheErasesTimeOnTheBoardClock) {
     board().step(1 * kNsPerMs);
     EXPECT_EQ(frame({0x05, 0xFF})[1] & 1, 0) << "a 64 KiB block takes 150 ms";
 }
+
+TEST_F(FlashTest, WindowClosesAccessLinesBeforeTheSelects) {
+    std::vector<std::pair<uint32_t, uint16_t>> writes;
+    for (uint32_t line : {kGpioFpga0Select, kGpioFpga1Select, kGpioFpga1FlashAccessA, kGpioFpga1FlashAccessB})
+        board().watchGpio(line, [&](uint32_t offset, uint16_t, uint16_t level) { writes.emplace_back(offset, level); });
+    uint8_t b[4];
+    ASSERT_EQ(drv()->FPGA_SPI_FLASH_VBYONE_READ(3, 0, 4, b), 1);
+    const std::vector<std::pair<uint32_t, uint16_t>> expected = {
+        {kGpioFpga0Select, kHigh},       {kGpioFpga1Select, kLow},        // open: FPGA 1's side
+        {kGpioFpga1FlashAccessA, kLow},  {kGpioFpga1FlashAccessB, kLow},  //   and both access lines
+        {kGpioFpga1FlashAccessA, kHigh}, {kGpioFpga1FlashAccessB, kHigh}, // close: access first
+        {kGpioFpga0Select, kHigh},       {kGpioFpga1Select, kHigh},       //   then the selects
+    };
+    EXPECT_EQ(writes, expected);
+}
