@@ -218,10 +218,7 @@ void fpga_manage::fpga_manage_deal() {
     check_fpga_rst();
     for (int i = 0; i < 2; ++i)
         if (stageUp(i)) power_up_fpga_start(1, i);
-    {
-        // interrupt handling of the ports runs here under the object mutex (receiving cards)
-        std::lock_guard<std::mutex> lock(object_mutex);
-    }
+    // (the ports' interrupt handling of the receiving-card engine joins here, under object_mutex)
     for (int i = 0; i < 2; ++i)
         if (stageUp(i)) power_up_check_fpga_status(i);
     // A request is taken before its task reads the values it guards, so a change made
