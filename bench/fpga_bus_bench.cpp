@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstring>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -14,15 +15,18 @@
 
 #include "core/config_engine.h"
 #include "core/global.h"
+#include "core/utils.h"
 #include "core/vlxrampara.h"
 #include "fpga/fpga_manage.h"
 #include "platform/board_wiring.h"
 #include "platform/platform.h"
+#include "platform/sim/c331_model.h"
 #include "platform/sim/sim_board.h"
 #include "platform/sim/sim_fpga.h"
 #include "platform/sim/spi_nor_flash.h"
 #include "platform/sim/standard_board.h"
 #include "platform/sys.h"
+#include "scaler/c331_manage.h"
 
 using namespace plat::sim;
 
@@ -31,10 +35,11 @@ namespace {
 struct Traffic {
     uint64_t frames = 0;
     uint64_t bytes = 0;
+    double busMs = -1;  // from the chip's own count where it keeps one (the scaler reads at 5 MHz)
 };
 
 struct Snapshot {
-    Traffic fpga[2], flash[2];
+    Traffic fpga[2], flash[2], c331;
 };
 
 Snapshot snapshot(SimBoard& b) {
@@ -45,6 +50,8 @@ Snapshot snapshot(SimBoard& b) {
         s.fpga[i] = {f->counters().frames, f->counters().bytes};
         s.flash[i] = {n->counters().frames, n->counters().bytes};
     }
+    if (auto c = b.find<C331Model>("c331"))
+        s.c331 = {c->counters().frames, c->counters().bytes, c->counters().busSeconds * 1000.0};
     return s;
 }
 
@@ -55,18 +62,19 @@ void report(const char* what, const Snapshot& a, const Snapshot& b, uint32_t tic
     std::printf("\n%s (%u ticks = %.2f s of engine time)\n", what, ticks, ticks / 100.0);
     std::printf("  %-8s %8s %10s %10s\n", "chip", "frames", "bytes", "bus ms");
     uint64_t frames = 0, bytes = 0;
-    const char* names[4] = {"fpga0", "fpga1", "flash0", "flash1"};
-    const Traffic* before[4] = {&a.fpga[0], &a.fpga[1], &a.flash[0], &a.flash[1]};
-    const Traffic* after[4] = {&b.fpga[0], &b.fpga[1], &b.flash[0], &b.flash[1]};
-    for (int k = 0; k < 4; ++k) {
+    double ms = 0;
+    const char* names[5] = {"fpga0", "fpga1", "flash0", "flash1", "c331"};
+    const Traffic* before[5] = {&a.fpga[0], &a.fpga[1], &a.flash[0], &a.flash[1], &a.c331};
+    const Traffic* after[5] = {&b.fpga[0], &b.fpga[1], &b.flash[0], &b.flash[1], &b.c331};
+    for (int k = 0; k < 5; ++k) {
         const uint64_t f = after[k]->frames - before[k]->frames, by = after[k]->bytes - before[k]->bytes;
+        const double m = after[k]->busMs >= 0 ? after[k]->busMs - before[k]->busMs : busMs(by);
         frames += f;
         bytes += by;
-        std::printf("  %-8s %8llu %10llu %10.3f\n", names[k], (unsigned long long)f, (unsigned long long)by, busMs(by));
+        ms += m;
+        std::printf("  %-8s %8llu %10llu %10.3f\n", names[k], (unsigned long long)f, (unsigned long long)by, m);
     }
-    std::printf("  %-8s %8llu %10llu %10.3f\n", "total", (unsigned long long)frames, (unsigned long long)bytes,
-                busMs(bytes));
-    std::printf("  c331     %s\n", board().findChip("c331") ? "(see the scaler's counters)" : "no model on this board yet");
+    std::printf("  %-8s %8llu %10llu %10.3f\n", "total", (unsigned long long)frames, (unsigned long long)bytes, ms);
 }
 
 double cpuSeconds() {
@@ -88,32 +96,50 @@ int main() {
     buildStandardBoard(b);
     for (const char* n : {"flash0", "flash1"}) b.find<SpiNorFlash>(n)->setBusyPolls(2);
     ConfigEngine::pInstance();
-    VlxRamPara::pInstance();
+    VlxRamPara* ram = VlxRamPara::pInstance();
+    std::memcpy(ram->ram_para_shadow, ram->ram_para, vlxram::kRamSize);
 
+    // The scaler's manager and the engine, both stepped: one tick is 10 ms of board
+    // time, one manager pass and one engine pass.
+    c331_manage* scaler = c331_manage::createForTest();
     auto* e = new fpga_manage;
     if (e->initialize() != 0) return 1;
     e->stopThread();
     auto tick = [&] {
         G_timeTicks.fetch_add(1);
         b.step(10 * kNsPerMs);
+        scaler->step();
         e->fpga_manage_deal();
+        // the GUI thread's change notification takes the applied RAM as the new shadow
+        if (c331_manage::update_flag == 0) std::memcpy(ram->ram_para_shadow, ram->ram_para, vlxram::kRamSize);
     };
 
-    g_fpga_c331_start = 1;
     Snapshot s0 = snapshot(b);
     uint32_t t0 = G_timeTicks;
     while (!e->get_fpga_status() && G_timeTicks - t0 < 5000) tick();
-    report("FPGA start-up: both FPGAs from power-on to output on", s0, snapshot(b), G_timeTicks - t0);
+    report("Start-up: the scaler brought up, then both FPGAs from power-on to output on", s0, snapshot(b),
+           G_timeTicks - t0);
+    std::memcpy(ram->ram_para_shadow, ram->ram_para, vlxram::kRamSize);
 
+    // An LED-size change as a screen makes it: the new size in the parameter RAM under
+    // the manage mutex, the scaler asked to apply it, the hand-shake started.
     Snapshot s1 = snapshot(b);
     uint32_t t1 = G_timeTicks;
-    g_set_led_para = 1;
-    g_set_led_setup = 0;
-    while (g_set_led_para == 1 && G_timeTicks - t1 < 1000) tick();
-    g_set_led_para = 2;  // the scaler reprogrammed for the new size
-    tick();
-    while (!e->get_fpga_status() && G_timeTicks - t1 < 5000) tick();
-    report("LED-size change: hand-shake, both FPGAs reset and up again", s1, snapshot(b), G_timeTicks - t1);
+    {
+        ManageMutexLocker lock;
+        ram->setRamU16(vlxram::kLedWidth, static_cast<uint16_t>(ram->ramU16(vlxram::kLedWidth) == 1280 ? 1024 : 1280));
+        c331_manage::update_flag = 1;
+        QMutexLocker l(&Utils::_led_para_init_mutex);
+        g_set_led_para = 1;
+        g_set_led_setup = 0;
+    }
+    auto fpga0 = b.find<SimFpga>("fpga0");
+    const unsigned resetsBefore = fpga0->resets();
+    while ((fpga0->resets() == resetsBefore || !e->get_fpga_status()) && G_timeTicks - t1 < 5000) tick();
+    report("LED-size change: hand-shake, the scaler reprogrammed, both FPGAs reset and up again", s1, snapshot(b),
+           G_timeTicks - t1);
+    std::memcpy(ram->ram_para_shadow, ram->ram_para, vlxram::kRamSize);
+    c331_manage::resetInstanceForTest();
 
     // Idle: the engine's own thread, the board clock and a 10 ms tick in real time.
     b.followRealTime(true);

@@ -7,13 +7,16 @@
 #include <QDateTime>
 #include <QMutexLocker>
 #include <cstring>
+#include <memory>
 
 #include "core/global.h"
 #include "core/logMsg.h"
 #include "core/utils.h"
 #include "core/vlxrampara.h"
+#include "fpga/fpga_protocol.h"
 #include "platform/platform.h"
 #include "platform/sys.h"
+#include "platform/worker_pacer.h"
 
 using namespace plat::wiring;
 
@@ -33,9 +36,10 @@ uint8_t* fpga_manage::MCU_RAM_ETH_BACK_PARA_func[2] = {};
 namespace {
 
 constexpr uint32_t kClockRefreshTicks = 26;
-// Every wait of the engine counts 10 ms ticks: one pass per tick keeps each step
-// within a tick of its time, and an idle engine wakes only 100 times a second.
-constexpr uint64_t kPassPaceUs = 10000;
+// Every wait of the engine counts 10 ms ticks: while the FPGAs come up or a request
+// runs, one pass per tick keeps each step within a tick of its time; with both up and
+// nothing asked the pause grows to ten ticks (a request is then seen within 100 ms).
+constexpr uint64_t kPassPaceUs = plat::kTickUs;
 
 // 0xFF clocked out during read data phases.
 const uint8_t kIdleBytes[kFpgaRamSpace] = {
@@ -50,17 +54,26 @@ const uint8_t kIdleBytes[kFpgaRamSpace] = {
 
 // ---------------------------------------------------------------- object
 
+namespace {
+std::unique_ptr<FpgaProtocolEngines> s_protocol;
+}
+
 fpga_manage* fpga_manage::pInstance() {
     if (!p_fpga_manage) {
         p_fpga_manage = new fpga_manage;
         plat::makeDirs("/data/smartmapping");
         plat::makeDirs("/data/rcvrecovery");
         p_fpga_manage->initialize();
+        // the PC's register, RAM and mailbox requests reach this engine from now on
+        s_protocol = std::make_unique<FpgaProtocolEngines>(p_fpga_manage);
+        installProtocolEngines(s_protocol.get());
     }
     return p_fpga_manage;
 }
 
 void fpga_manage::resetInstanceForTest() {
+    installProtocolEngines(nullptr);
+    s_protocol.reset();
     delete p_fpga_manage;
     p_fpga_manage = nullptr;
 }
@@ -187,17 +200,29 @@ void* fpga_manage::fpgamanageThread(void* arg) {
 }
 
 void fpga_manage::threadLoop() {
+    plat::WorkerPacer pacer(kPassPaceUs);
+    pacer_ = &pacer;
     while (!stop_) {
+        bool busy = false;
         if (g_fpga_c331_start) {
             // the USB upgrade of the bitstreams runs instead of the pass while it is asked for
             if (!g_usb_grade) fpga_manage_deal();
+            busy = !settled();
         }
-        plat::workerPace(kPassPaceUs);
+        pacer.pass(busy);
     }
+    pacer_ = nullptr;
+}
+
+// Both FPGAs up and nothing asked of the engine: no step of it is due.
+bool fpga_manage::settled() {
+    return get_fpga_status() == 1 && !output_onoff_request && !output_position_request && !brightness_request &&
+           !g_set_led_para;
 }
 
 void fpga_manage::stopThread() {
     stop_ = true;
+    if (plat::WorkerPacer* p = pacer_) p->wake();
     if (thread_.joinable()) thread_.join();
 }
 

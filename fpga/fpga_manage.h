@@ -12,6 +12,8 @@
 
 #include "fpga/fpga_drv.h"
 #include "fpga/fpga_regs.h"
+#include "platform/worker_pacer.h"
+#include "scaler/engine_requests.h"
 
 struct TimeRealType {
     uint8_t second;
@@ -144,9 +146,10 @@ public:
     // ---- members other subsystems use
     std::mutex reg_mutex;      // mirror bytes only
     std::mutex object_mutex;   // interrupt handling and the transports' pass-through
-    std::atomic<uint8_t> output_onoff_request{0};
-    std::atomic<uint8_t> output_position_request{0};
-    std::atomic<uint8_t> brightness_request{0};
+    // Requests the scaler's dispatcher raises (scaler/engine_requests.h).
+    std::atomic<uint8_t>& output_onoff_request = engine_requests::fpgaOutputOnOff;
+    std::atomic<uint8_t>& output_position_request = engine_requests::fpgaOutputPosition;
+    std::atomic<uint8_t>& brightness_request = engine_requests::fpgaBrightness;
     std::atomic<uint8_t> reply_ready{0};
     FpgaBus bus;
     fpga_drv* drv = nullptr;
@@ -196,6 +199,7 @@ private:
     int transfer(int fpga, const uint8_t* command, const uint8_t* tx, uint8_t* rx, unsigned len);
     void closeDevices();
     void threadLoop();
+    bool settled();
 
     uint8_t reg_mirror_[2][kMirrorSize] = {};
     uint8_t ram_para_[2][kRam1ImageSize] = {};
@@ -206,4 +210,5 @@ private:
 
     std::thread thread_;
     std::atomic<bool> stop_{false};
+    std::atomic<plat::WorkerPacer*> pacer_{nullptr};
 };

@@ -4,6 +4,7 @@
 
 #include "platform/platform.h"
 #include "platform/sim/board_control.h"
+#include "platform/sim/c331_model.h"
 #include "platform/sim/sim_board.h"
 #include "platform/sim/sim_fpga.h"
 #include "platform/sim/spi_nor_flash.h"
@@ -30,6 +31,7 @@ const std::map<std::string, ModelFactory>& modelCatalog() {
     static const std::map<std::string, ModelFactory> catalog = {
         {"i2c-mux",
          [](const wiring::ChipWiring& c) { return std::make_shared<I2cMuxModel>(wiring::kI2cMuxChannels, c.name); }},
+        {"c331", [](const wiring::ChipWiring& c) { return std::make_shared<C331Model>(c.name); }},
         {"fpga",
          [](const wiring::ChipWiring& c) {
              // FPGA 1 has two command lines; both go high for its command word

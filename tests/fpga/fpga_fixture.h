@@ -20,6 +20,7 @@
 #include "platform/sim/sim_shell.h"
 #include "platform/sys.h"
 #include "scaler/c331_manage.h"
+#include "scaler/engine_requests.h"
 #include "support/testkit.h"
 
 namespace fpgatest {
@@ -61,6 +62,7 @@ protected:
         g_force_bkcolor = 1;
         ScreenState = 1;
         c331_manage::update_flag = 0;
+        engine_requests::clearAll();
         g_change = FpgaChange{};
         std::memset(fpga_manage::MCU_RAM_CMD, 0, sizeof fpga_manage::MCU_RAM_CMD);
         std::memset(fpga_manage::MCU_RAM_EXTEND, 0, sizeof fpga_manage::MCU_RAM_EXTEND);
