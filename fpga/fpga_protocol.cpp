@@ -67,5 +67,9 @@ int FpgaProtocolEngines::fpgaOutputGeometry(int fpga, OutputGeometry* out) {
     return kEngineOk;
 }
 
+void FpgaProtocolEngines::clockChanged() {
+    if (fpga_manage::clock_changed) fpga_manage::clock_changed();
+}
+
 uint8_t* FpgaProtocolEngines::mailboxRam() { return fpga_manage::MCU_RAM_CMD; }
 uint8_t* FpgaProtocolEngines::extendRam() { return fpga_manage::MCU_RAM_EXTEND; }

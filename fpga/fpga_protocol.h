@@ -17,6 +17,8 @@ public:
     int fpgaReadRam(unsigned ram, unsigned address, uint8_t* data, unsigned length, int fpga) override;
     int fpgaSaveParameters(int fpga) override;
     int fpgaOutputGeometry(int fpga, OutputGeometry* out) override;
+    // The PC set the clock: the same notice as the mailbox's clock command gives.
+    void clockChanged() override;
     uint8_t* mailboxRam() override;
     uint8_t* extendRam() override;
 

@@ -30,6 +30,11 @@ TEST_F(FpgaTest, ProtocolSeamReachesBothFpgasTheirRamsAndTheMailbox) {
     EXPECT_EQ(back, data);
     EXPECT_EQ(pe.fpgaWriteRam(33, 0xFFE, data.data(), 3, 0), kEngineFailed) << "past the RAM's end";
     EXPECT_EQ(pe.fpgaWriteRam(256, 0, data.data(), 3, 0), kEngineFailed);
+
+    int told = 0;
+    fpga_manage::clock_changed = [&] { ++told; };
+    pe.clockChanged();
+    EXPECT_EQ(told, 1) << "the PC's clock set reaches the same listener as the mailbox's";
 }
 
 TEST_F(FpgaTest, ProtocolParameterSaveStoresTheImageTheStartUpLoads) {
