@@ -141,3 +141,33 @@ TEST_F(RegisterTest, FailedReadLeavesTheMirrorAlone) {
     ASSERT_EQ(e->read_from_register(31, 1), 1) << "a held FPGA answers all ones";
     EXPECT_EQ(e->mirror(31, 1), 0xFF);
 }
+
+// The FPGA model on its own, fed raw frames with its command line set by the test.
+TEST_F(FpgaTest, FpgaModelReportsProtocolMisuseAndAppliesTheMaskItself) {
+    SimFpga& f = *chips->fpga[0];
+    const std::string node = "/dev/spidev32766.1";
+    auto frame = [&](bool command, Bytes tx) {
+        board().setReg16(plat::wiring::kGpioFpga0Command, command ? kHigh : kLow);
+        plat::sim::SpiContext ctx{node, 3, 8, 10000000, board().now(), board()};
+        Bytes rx(tx.size(), 0xFF);
+        f.transfer(ctx, tx.data(), rx.data(), tx.size());
+        return rx;
+    };
+    frame(false, {0x12});
+    EXPECT_EQ(f.misuseCount(), 1u) << "data without a command word";
+    frame(true, {0x05, 0x00, 0x50, 0x00});
+    EXPECT_EQ(f.misuseCount(), 2u) << "virtual register 80 on the wire";
+    frame(true, {0x04, 0x00, 0x02, 0x04});
+    frame(false, {0x04});
+    EXPECT_EQ(f.misuseCount(), 3u) << "register 2 bit 2 written 1";
+    f.setReg(23, 0xF0);
+    frame(true, {0x04, 0x00, 0x17, 0x0F});
+    frame(false, {0x05});
+    EXPECT_EQ(f.reg(23), 0xF5) << "only the masked bits change";
+    frame(true, {0x04, 0x00, 0x1F, 0xFF});
+    frame(false, {0x99});
+    EXPECT_EQ(f.reg(31), 26) << "the identity is read-only";
+    frame(true, {0x02, 0x01, 0x70, 0x00});  // RAM 1 from 112: over the measured input
+    frame(false, Bytes(16, 0));
+    EXPECT_EQ(f.ram(1, 116, 2), Bytes({0x80, 0x07})) << "the FPGA's own measurement stays";
+}
