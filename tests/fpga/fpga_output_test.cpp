@@ -217,3 +217,24 @@ TEST_F(FpgaTest, LedSizeChangeWithAConcurrentRamWriterDoesNotHang) {
     e->stopThread();
     EXPECT_EQ(guestErrors(), 0u);
 }
+
+TEST_F(FpgaTest, BrightnessRequestSendsThePercentageToBothFpgasAndKeepsItAsAManualRecord) {
+    fpga_manage* e = open();
+    for (auto& f : chips->fpga) f->setPortLinks(0x0001);
+    ASSERT_TRUE(bringUp());
+    ram->setRamU16(vlxram::kBrightness, 50);
+    e->brightness_request = 1;
+    tick();
+    EXPECT_EQ(e->brightness_request, 0);
+    for (auto& f : chips->fpga) {
+        EXPECT_EQ(f->reg(6), 128) << "50 % rounds to 128";
+        EXPECT_EQ(f->appliedBrightness(), 128);
+    }
+    const Bytes rec = chips->flash[0]->read(0x6CE000, 57);
+    EXPECT_EQ(Bytes(rec.begin(), rec.begin() + 10), Bytes({0xAA, 3, 0xAA, 0, 0, 0, 49, 0, 16, 128}));
+    EXPECT_EQ(e->brightness_mode, 16) << "the running state follows the record";
+    // a later send of the current level gives the same percentage back, not 49 %
+    e->Brightness_hand_dealwith(0);
+    EXPECT_EQ(ram->ramU16(vlxram::kBrightness), 50);
+    EXPECT_EQ(guestErrors(), 0u);
+}
