@@ -310,7 +310,9 @@ TEST_F(StoreTest, FolderPipeOrEndlessDeviceInPlaceOfIniFilesStartsOnDefaults) {
         std::filesystem::remove_all(plat::path(loader));
         for (const char* f : {ini, loader}) {
             if (kind == 0) plat::makeDirs(f);
-            if (kind == 1) ASSERT_EQ(::mkfifo(plat::path(f).c_str(), 0644), 0);
+            if (kind == 1) {
+                ASSERT_EQ(::mkfifo(plat::path(f).c_str(), 0644), 0);
+            }
             if (kind == 2) std::filesystem::create_symlink("/dev/zero", plat::path(f));
         }
         const size_t log = logSize();
