@@ -158,7 +158,7 @@ TEST_F(MailboxTest, PowerCutAtAnyCommandOfARecordSaveLeavesTheOldOrTheNewRecord)
         fpga_manage writer;
         ASSERT_EQ(writer.initialize(), 0);
         writer.stopThread();
-        writer.drv->setBusyLimitMs(2);
+        writer.drv->setBusyLimitMs(20);  // a cut flash never becomes ready: fail soon
         flash.cutPowerAfterCommands(cut);
         putBlock(newBlock);
         writer.Dealwith_mcu_ram();
@@ -194,7 +194,7 @@ TEST_F(MailboxTest, PowerCutDuringAParameterImageSaveLeavesTheOldOrTheNewImage) 
         fpga_manage writer;
         ASSERT_EQ(writer.initialize(), 0);
         writer.stopThread();
-        writer.drv->setBusyLimitMs(2);
+        writer.drv->setBusyLimitMs(20);  // a cut flash never becomes ready: fail soon
         std::memset(fpga_manage::MCU_RAM_PARA_func[0], 0x22, 1024);
         flash.cutPowerAfterCommands(cut);
         writer.save_param_image(0);
