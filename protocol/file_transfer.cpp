@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 
+#include <QApplication>
 #include <QBuffer>
 #include <QByteArray>
 #include <QCoreApplication>
@@ -12,7 +13,6 @@
 #include <QScreen>
 #include <QThread>
 #include <QWidget>
-#include <QApplication>
 
 #include <chrono>
 #include <cstdio>
