@@ -37,7 +37,7 @@ constexpr const char* kActionPlain =
 constexpr const char* kActionHighlight =
     "background-color: #4777FF;color: rgb(255, 255, 255);border:1px solid rgb(255, 255, 255);";
 constexpr const char* kRowStyle = "background-color: #10101C;color: #FFFFFF;";
-constexpr int kEntryNameWidth = 100;
+constexpr int kEntryNameWidth = 120;
 constexpr int kHeaderNameWidth = 171;
 
 const unsigned char* slotImage(int slot) { return VlxRamPara::p_vlxrampara_config->mode_para[slot] + 2; }
@@ -72,13 +72,17 @@ QString effectText(int effect) {
 
 CustomMode::CustomMode(QWidget* parent) : QDialog(parent), ui(new Ui::CustomMode) {
     ui->setupUi(this);
+    pointsToPixels(this);
     panel_style::prepareScreen(this, ui->Button_back);
     ui->frame->raise();
     ui->Button_back->raise();
     ui->label_title->raise();
     ui->label_blank->hide();
+    // the header lines take the panel's text size, not the dialog's 30
+    for (QLabel* l : {ui->label_ID, ui->label_name, ui->label_LED, ui->label_brightness})
+        l->setFont(panel_style::panelFont(14));
     list_font_ = font();
-    list_font_.setPointSize(10);
+    list_font_.setPixelSize(10);
     const int current = VlxRamPara::VlxGetCurrentModeIndex();
     g_mode_select = uint8_t(current ? current - 1 : 0);
     init();
@@ -130,7 +134,7 @@ void CustomMode::init() {
         number->setAlignment(Qt::AlignCenter);
         number->setStyleSheet(QStringLiteral("background-color: #4777FF; color: #FFFFFF;border-radius:5px;"));
         QLabel* name = panel_style::makeLabel(mode_list_widget_, QStringLiteral("name%1").arg(i),
-                                              QRect(27, y + 29, kEntryNameWidth, 28), QString(), 20);
+                                              QRect(27, y + 27, kEntryNameWidth, 32), QString(), 16);
         name->setAlignment(Qt::AlignCenter);
         name->setStyleSheet(QStringLiteral("background-color: #212435;color: #FFFFFF"));
         ALIAS_PARA alias;
@@ -151,7 +155,7 @@ void CustomMode::init() {
                 "background-color: #00D65B;color: rgb(255, 255, 255);font: 18px;border-radius:5px;"));
             using_mark_->setFont(panel_style::panelFont(18));
             using_mark_->setAlignment(Qt::AlignCenter);
-            fitToText(using_mark_, QRect(96, y, 56, 30), 28);
+            fitToText(using_mark_, QRect(96, y, 56, 30), 16);
             using_mark_->raise();
         }
     }

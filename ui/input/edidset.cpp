@@ -28,6 +28,7 @@ unsigned edidAddress(int port) { return vlxram::kEdidPara + vlxram::kEdidParaSiz
 
 EDIDset::EDIDset(QWidget* parent) : QDialog(parent), ui(new Ui::EDIDset) {
     ui->setupUi(this);
+    pointsToPixels(this);
     panel_style::prepareScreen(this, ui->Button_back);
     panel_style::setPicture(ui->label_HDMI1, QStringLiteral(":/png/HDMI13.png"));
     panel_style::setPicture(ui->label_HDMI2, QStringLiteral(":/png/HDMI13.png"));
@@ -42,7 +43,7 @@ EDIDset::EDIDset(QWidget* parent) : QDialog(parent), ui(new Ui::EDIDset) {
                                            QString::fromLatin1(kSelectStyle));
     select_frame_->lower();
     tile_font_ = font();
-    tile_font_.setPointSize(12);
+    tile_font_.setPixelSize(12);
     input_init();
     source_init();
     ui->frame_add->hide();

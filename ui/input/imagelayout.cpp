@@ -45,7 +45,9 @@ const char* const kMirrorOff[] = {":/png/mirror1_off.png", ":/png/mirror2_off.pn
 
 ImageLayout::ImageLayout(QWidget* parent) : QDialog(parent), ui(new Ui::ImageLayout) {
     ui->setupUi(this);
+    pointsToPixels(this);
     panel_style::prepareScreen(this, ui->Button_back);
+    ui->label_backup->setGeometry(481, 230, 130, 28);  // room for the longer translations
     ui->label_backup->hide();
     ui->comboBox->hide();
 

@@ -1,6 +1,7 @@
 #include "ui/input/input_common.h"
 
 #include <QFontMetrics>
+#include <QFont>
 #include <QLabel>
 
 #include <algorithm>
@@ -105,5 +106,20 @@ QString deleteText() { return langText("删除", "Delete", "Удалить", "Xo
 QString widthLabelText() { return langText("宽", "W", "Ширина", "Rộng", "寬"); }
 QString heightLabelText() { return langText("高", "H", "Высота", "Cao", "高"); }
 QString clearLook() { return QStringLiteral("background-color: transparent;border:0px;"); }
+
+}  // namespace input_common
+
+namespace input_common {
+
+void pointsToPixels(QWidget* root) {
+    QList<QWidget*> all = root->findChildren<QWidget*>();
+    all.prepend(root);
+    for (QWidget* w : all) {
+        QFont f = w->font();
+        if (f.pointSize() <= 0) continue;
+        f.setPixelSize(f.pointSize());
+        w->setFont(f);
+    }
+}
 
 }  // namespace input_common

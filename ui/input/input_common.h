@@ -52,3 +52,8 @@ QString heightLabelText();
 // Makes a flat run-time button that shows only the press over what lies beneath it.
 QString clearLook();
 }  // namespace input_common
+
+namespace input_common {
+// The panel draws at 72 dpi: a designer form's point sizes are the panel's pixel sizes.
+void pointsToPixels(QWidget* root);
+}  // namespace input_common

@@ -48,10 +48,11 @@ bool sameTiming(const screen_text::Timing& a, const screen_text::Timing& b) {
 
 InputChoose::InputChoose(QWidget* parent) : QDialog(parent), ui(new Ui::InputChoose) {
     ui->setupUi(this);
+    pointsToPixels(this);
     panel_style::prepareScreen(this, ui->Button_back);
 
     QFont menuFont = font();
-    menuFont.setPointSize(12);
+    menuFont.setPixelSize(12);
     menu_inputcut_ = panel_style::makeButton(this, QStringLiteral("button_inputcut"), QRect(),
                                              QString::fromLatin1(kMenuStyle), QStringLiteral("输入截取"));
     menu_edid_ = panel_style::makeButton(this, QStringLiteral("button_edid"), QRect(), QString::fromLatin1(kMenuStyle),
@@ -203,7 +204,7 @@ void InputChoose::initSource() {
         QLabel* name = panel_style::makeLabel(frame, QStringLiteral("label_name"), QRect(10, 29, 172, 24));
         name->setStyleSheet(QStringLiteral("color: rgb(255, 255, 255)"));
         name->setFont(panel_style::panelFont(20));
-        QLabel* info = panel_style::makeLabel(frame, QStringLiteral("label_info"), QRect(10, 57, 172, 24));
+        QLabel* info = panel_style::makeLabel(frame, QStringLiteral("label_info"), QRect(10, 57, 205, 24));
         info->setStyleSheet(QStringLiteral("color: rgb(255, 255, 255);font: 20px"));
         info->setFont(panel_style::panelFont(20));
         bool inUse = false;
@@ -237,7 +238,7 @@ void InputChoose::initSource() {
             badge->setAlignment(Qt::AlignCenter);
             badge->setStyleSheet(QString::fromLatin1(kBadgeStyle));
             badge->setFont(panel_style::panelFont(18));
-            fitToText(badge, kBadgeRect, 94);
+            fitToText(badge, kBadgeRect, 80);
         }
         QPushButton* button =
             panel_style::makeButton(frame, QString::number(t), QRect(1, 1, 218, 88), clearLook());

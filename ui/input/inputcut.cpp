@@ -31,6 +31,7 @@ constexpr const char* kTileLabelStyle = "background-color:#212435;color:#FFFFFF"
 
 InputCut::InputCut(QWidget* parent) : QDialog(parent), ui(new Ui::InputCut) {
     ui->setupUi(this);
+    pointsToPixels(this);
     panel_style::prepareScreen(this, ui->Button_back);
     panel_style::setPicture(ui->label_HDMI1, QStringLiteral(":/png/HDMI13.png"));
     panel_style::setPicture(ui->label_HDMI2, QStringLiteral(":/png/HDMI13.png"));
@@ -42,7 +43,7 @@ InputCut::InputCut(QWidget* parent) : QDialog(parent), ui(new Ui::InputCut) {
     marker_ = panel_style::makeFrame(this, QStringLiteral("frame_input"), QRect(20, 68, 120, 85),
                                      QString::fromLatin1(kMarkerStyle));
     tile_font_ = font();
-    tile_font_.setPointSize(12);
+    tile_font_.setPixelSize(12);
 
     crop_source_num_update();
     type_name_ = QStringLiteral("HDMI1");
