@@ -9,6 +9,7 @@
 #include <cstdlib>
 
 #include "input_fixture.h"
+#include "support/press_look.h"
 #include "support/text_fit.h"
 
 using inputtest::InputScreenTest;
@@ -45,7 +46,8 @@ protected:
         w->show();
         QCoreApplication::processEvents();
         QStringList out;
-        for (const QString& line : testkit::textOverflows(w))
+        const QStringList found = check_press_ ? testkit::buttonsWithoutPressedLook(w) : testkit::textOverflows(w);
+        for (const QString& line : found)
             out.append(QStringLiteral("[language %1 %2] ").arg(g_language.load()).arg(w->objectName()) + line);
         return out;
     }
@@ -107,6 +109,7 @@ protected:
         }
         return out;
     }
+    bool check_press_ = false;
 };
 
 }  // namespace
@@ -127,4 +130,11 @@ TEST_F(InputFitTest, InputAndLayoutScreensGrabAtPanelSize) {
                        R"("usermode":[{"id":"1","valid":"on","name":"Evening concert"}]}})");
     g_language = 1;
     everyScreen(true);
+}
+
+TEST_F(InputFitTest, EveryButtonOfTheInputAndLayoutScreensShowsThePress) {
+    check_press_ = true;
+    g_language = 1;
+    const QStringList all = everyScreen(false);
+    EXPECT_TRUE(all.isEmpty()) << all.join(QLatin1Char('\n')).toStdString();
 }
