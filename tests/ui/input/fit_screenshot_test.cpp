@@ -38,7 +38,7 @@ protected:
                            R"("pos":{"x":0,"y":0,"w":1920,"h":120},"act":{"effect":3,"speed":4,"staytime":0},)"
                            R"("backpara":{"enable":"on","color":"0x202060"},)"
                            R"("fontpara":{"startx":10,"starty":10,"fontw":64,"fonth":64,"wordspace":2,)"
-                           R"("verticalspace":4,"color":"0xFFD000"},"texts":["Welcome\\nShow starts at 20:00"]}]})");
+                           R"("verticalspace":4,"color":"0xFFD000"},"texts":["Welcome\nShow starts at 20:00"]}]})");
         setBoth(vlxram::kCurrentMode, 2);
     }
 
