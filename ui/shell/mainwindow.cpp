@@ -194,7 +194,6 @@ void MainWindow::on_inputchoose_clicked() {
         writeLogMsg(LOG_INFO, "front panel locked: input choice refused");
         return;
     }
-    ui->frame_mode->hide();
     screen_run::runScreen(g_inputchoose, 3, 1);
 }
 

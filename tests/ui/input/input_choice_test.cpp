@@ -292,3 +292,28 @@ TEST_F(InputScreenTest, ChangeNotificationRefreshesInputChoiceWithoutPopUpAndSav
     EXPECT_EQ(uint8_t(file[off + 1]), 0x80);
     EXPECT_EQ(ram()->shadowU16(vlxram::windowField(0, vlxram::kWinSource)), 0x8000);
 }
+
+TEST_F(InputScreenTest, InputChoiceRelabelsOnANewLanguageAndRereadsAliasesOnCode103) {
+    putCrop(0, 2, 1);
+    InputChoose screen;
+    QPushButton* cut = child<QPushButton>(&screen, "button_inputcut");
+    EXPECT_EQ(cut->geometry().left(), 620);
+    ram()->ram_para[vlxram::kLanguage] = 0;
+    screen.syncUpdate(1);
+    EXPECT_EQ(g_language.load(), 0);
+    EXPECT_EQ(child<QLabel>(&screen, "label_title")->text(), QStringLiteral("信源切换"));
+    EXPECT_EQ(cut->text(), QStringLiteral("输入截取"));
+    EXPECT_EQ(cut->geometry(), QRect(680, 310, 99, 60));
+    EXPECT_EQ(tile(&screen, 1)->findChild<QLabel*>(QStringLiteral("label_name"))->text(),
+              QStringLiteral("HDMI1_crop1"));
+
+    // the alias file arrives over the protocol: code 103 with no RAM change
+    testkit::writeFile("/data/configs/alias.json",
+                       R"({"namelist":{"source":[{"id":"2","valid":"on","name":"Stage"}],)"
+                       R"("crop":[{"id":"0","valid":"on","name":"Left"}]}})");
+    settle();
+    screen.syncUpdate(103);
+    EXPECT_EQ(child<QLabel>(&screen, "label_HDMI1_text")->text(), QStringLiteral("Stage"));
+    EXPECT_EQ(tile(&screen, 1)->findChild<QLabel*>(QStringLiteral("label_name"))->text(), QStringLiteral("Left"));
+    EXPECT_EQ(tile(&screen, 0)->findChild<QLabel*>(QStringLiteral("label_info"))->text(), QStringLiteral("无信号"));
+}
