@@ -6,6 +6,12 @@
 #include "core/global.h"
 #include "core/logMsg.h"
 #include "core/vlxrampara.h"
+#include "ui/input/custommode.h"
+#include "ui/input/edidset.h"
+#include "ui/input/imagelayout.h"
+#include "ui/input/input_screens.h"
+#include "ui/input/inputchoose.h"
+#include "ui/input/inputcut.h"
 #include "ui/shell/lockwindow.h"
 #include "ui/shell/machinestate.h"
 #include "ui/shell/mainwindow.h"
@@ -52,15 +58,27 @@ void SyncUpdate::refreshPage(int code) {
     case 2:
         if (g_machinestate) g_machinestate->syncUpdate(code);
         break;
-    // ---- 3 input choice: InputChoose::syncUpdate(code)
-    // ---- 4 user modes: CustomMode::syncUpdate(); pop-up 1
+    case 3:
+        if (g_inputchoose) g_inputchoose->syncUpdate(code);
+        break;
+    case 4:
+        if (g_custommode) g_custommode->syncUpdate();
+        if (g_tip) g_tip->tip_create(TIP::kDone);
+        break;
     case 5:
         if (g_option) g_option->syncUpdate();
         break;
     // ---- 6 output settings: OutputSet::syncUpdate(); pop-up 1
-    // ---- 7 input crop: InputCut::syncUpdate(code)
-    // ---- 8 EDID: EDIDset::syncUpdate()
-    // ---- 9 layout: ImageLayout::syncUpdate(); pop-up 1
+    case 7:
+        if (g_inputcut) g_inputcut->syncUpdate(code);
+        break;
+    case 8:
+        if (g_edidset) g_edidset->syncUpdate();
+        break;
+    case 9:
+        if (g_imagelayout) g_imagelayout->syncUpdate();
+        if (g_tip) g_tip->tip_create(TIP::kDone);
+        break;
     // ---- 10 link: LinkOption::syncUpdate(code); pop-up 100->3, 101->4, 102->5, 104 none, else 1
     // ---- 11 picture quality: ImageQuality::syncUpdate()
     // ---- 12 advanced options: AdvancedOption::syncUpdate(code); pop-up 1
