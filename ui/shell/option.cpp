@@ -12,7 +12,10 @@
 #include "ui/shell/mainwindow.h"
 #include "ui/shell/numberkeyboard.h"
 #include "ui/shell/panel_style.h"
+#include "ui/shell/run_screen.h"
 #include "ui/shell/shell_globals.h"
+#include "ui/system/advancedoption.h"
+#include "ui/system/smartmapping.h"
 #include "ui_option.h"
 
 using panel_style::langText;
@@ -75,12 +78,16 @@ void Option::on_output_set_clicked() { openScreen("output", 6); }
 void Option::on_input_cut_clicked() { openScreen("input crop", 7); }
 void Option::on_link_set_clicked() { openScreen("link", 10); }
 void Option::on_image_quality_clicked() { openScreen("picture quality", 11); }
-void Option::on_AdvanceButton_clicked() { openScreen("advanced", 12); }
+void Option::on_AdvanceButton_clicked() {
+    emit sig_open_screen(12);
+    shell_screens::runScreen(g_advancedoption, 12, 5);
+}
 void Option::on_test_chart_clicked() { openScreen("test pattern", 16); }
 
 void Option::on_smart_mapping_clicked() {
     if (!ui->smart_mapping->isEnabled()) return;
-    openScreen("smart mapping", 24);
+    emit sig_open_screen(24);
+    shell_screens::runScreen(g_smartmapping, 24, 5);
 }
 
 bool Option::layoutCodeRequired() {
