@@ -129,6 +129,10 @@ AdvancedOption::AdvancedOption(QWidget* parent) : QDialog(parent), ui(new Ui::Ad
     ui->label_log1->setFont(panel_style::panelFont(11));
     ui->label_log1->setTextFormat(Qt::RichText);
     ui->label_3->setFont(panel_style::panelFont(11));
+    for (QLabel* l : {ui->page_info, ui->label_page}) l->setFont(panel_style::panelFont(14));
+    for (QLabel* l : {ui->label_32CN, ui->label_32EN, ui->label_64CN, ui->label_64EN, ui->label_128CN, ui->label_128EN,
+                      ui->label_seamless, ui->label_fade})
+        l->setFont(panel_style::panelFont(16));
     for (QPushButton* b : {ui->Button_LCDshow, ui->Button_rcv_recovery, ui->Button_timeplan, ui->Button_other,
                            ui->Button_factory, ui->Button_factory_age})
         panel_style::setLook(b, lit(panel_style::kTabOffStyle));
