@@ -185,12 +185,12 @@ AdvancedOption::~AdvancedOption() { delete ui; }
 bool AdvancedOption::navigationRefused() const { return !g_qround_bar.isNull(); }
 
 void AdvancedOption::button_select(QPushButton* button) {
-    if (selected_page_button && selected_page_button != button) {
-        panel_style::setLook(selected_page_button, lit(panel_style::kTabOffStyle));
-        if (selected_page_button == ui->Button_rcv_recovery) styleRecoveryButton();
-    }
+    QPushButton* previous = selected_page_button;
     selected_page_button = button;
+    if (previous && previous != button) panel_style::setLook(previous, lit(panel_style::kTabOffStyle));
     panel_style::setLook(button, lit(panel_style::kTabOnStyle));
+    // the update page's button shows whether the page can be opened at all
+    if (previous == ui->Button_rcv_recovery || button == ui->Button_rcv_recovery) styleRecoveryButton();
 }
 
 bool AdvancedOption::rcv_self_recovery_ornot() const { return selected_page_button == ui->Button_rcv_recovery; }
