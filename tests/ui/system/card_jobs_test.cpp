@@ -1,6 +1,7 @@
 // Receiving-card jobs from the screens: the update page's check and self-recovery, and the
 // refusals that keep a job's ring and screen until the engine has ended it.
 #include "system_fixture.h"
+#include "ui/shell/lcd_touch.h"
 
 using namespace systemtest;
 
@@ -154,4 +155,27 @@ TEST_F(SystemTest, AdvancedSettingsRefreshShowsTheDoneMarkAfterEveryCode) {
         SyncUpdate::pInstance()->para_sync(code);
         EXPECT_EQ(g_tip->currentType(), int(TIP::kDone)) << code;
     }
+}
+
+TEST_F(SystemTest, IdleReturnClosesBothScreensThroughTheirBackHandlersButNeverDuringAJob) {
+    lcd_touch* touch = lcd_touch::instanceWithoutThread();
+    g_back_to_mainwindow_time = 3000;
+    g_option = new Option;
+    g_page_focus = 12;
+    g_advancedoption = new AdvancedOption;
+    QRoundProgressBar::create_qround_bar(g_advancedoption);  // a job's ring
+    for (int i = 0; i < 3100; ++i) touch->auto_timeout_back();
+    EXPECT_FALSE(g_advancedoption.isNull());
+    g_qround_bar->para_sync(100);
+    for (int i = 0; i < 3100; ++i) touch->auto_timeout_back();
+    EXPECT_TRUE(g_advancedoption.isNull());
+    EXPECT_EQ(g_page_focus.load(), 1) << "and the settings menu's back";
+
+    touch->touched();
+    g_option = new Option;
+    g_page_focus = 24;
+    g_smartmapping = new SmartMapping;
+    for (int i = 0; i < 3100; ++i) touch->auto_timeout_back();
+    EXPECT_TRUE(g_smartmapping.isNull());
+    EXPECT_EQ(g_page_focus.load(), 1);
 }
