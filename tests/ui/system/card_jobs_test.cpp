@@ -179,3 +179,28 @@ TEST_F(SystemTest, IdleReturnClosesBothScreensThroughTheirBackHandlersButNeverDu
     EXPECT_TRUE(g_smartmapping.isNull());
     EXPECT_EQ(g_page_focus.load(), 1);
 }
+
+TEST_F(SystemTest, SettingsTilesRunBothScreensModallyAndBackReturnsToTheMenu) {
+    g_option = new Option;
+    g_page_focus = 5;
+    int seenFocus = -1;
+    QTimer::singleShot(0, [&] {
+        seenFocus = g_page_focus.load();
+        ASSERT_FALSE(g_advancedoption.isNull());
+        g_advancedoption->on_Button_back_clicked();
+    });
+    g_option->on_AdvanceButton_clicked();
+    EXPECT_EQ(seenFocus, 12);
+    EXPECT_TRUE(g_advancedoption.isNull());
+    EXPECT_EQ(g_page_focus.load(), 5);
+
+    QTimer::singleShot(0, [&] {
+        seenFocus = g_page_focus.load();
+        ASSERT_FALSE(g_smartmapping.isNull());
+        g_smartmapping->on_Button_back_clicked();
+    });
+    g_option->on_smart_mapping_clicked();
+    EXPECT_EQ(seenFocus, 24);
+    EXPECT_TRUE(g_smartmapping.isNull());
+    EXPECT_EQ(g_page_focus.load(), 5);
+}
