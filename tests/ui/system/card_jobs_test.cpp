@@ -167,6 +167,13 @@ TEST_F(SystemTest, IdleReturnClosesBothScreensThroughTheirBackHandlersButNeverDu
     for (int i = 0; i < 3100; ++i) touch->auto_timeout_back();
     EXPECT_FALSE(g_advancedoption.isNull());
     g_qround_bar->para_sync(100);
+    g_send_para[0] = card_job::kCheck;  // the engine has not cleared its block yet
+    for (int i = 0; i < 3100; ++i) touch->auto_timeout_back();
+    EXPECT_FALSE(g_advancedoption.isNull());
+    EXPECT_FALSE(g_option.isNull()) << "the menu stays below the screen that stays";
+    EXPECT_EQ(g_page_focus.load(), 12);
+    g_send_para[0] = 0;
+    touch->touched();
     for (int i = 0; i < 3100; ++i) touch->auto_timeout_back();
     EXPECT_TRUE(g_advancedoption.isNull());
     EXPECT_EQ(g_page_focus.load(), 1) << "and the settings menu's back";
