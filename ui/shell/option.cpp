@@ -17,6 +17,8 @@
 #include "ui/shell/panel_style.h"
 #include "ui/shell/screen_run.h"
 #include "ui/shell/shell_globals.h"
+#include "ui/system/advancedoption.h"
+#include "ui/system/smartmapping.h"
 #include "ui_option.h"
 
 using panel_style::langText;
@@ -82,12 +84,16 @@ void Option::on_input_cut_clicked() {
 }
 void Option::on_link_set_clicked() { openScreen("link", 10); }
 void Option::on_image_quality_clicked() { openScreen("picture quality", 11); }
-void Option::on_AdvanceButton_clicked() { openScreen("advanced", 12); }
+void Option::on_AdvanceButton_clicked() {
+    emit sig_open_screen(12);
+    screen_run::runScreen(g_advancedoption, 12, 5);
+}
 void Option::on_test_chart_clicked() { openScreen("test pattern", 16); }
 
 void Option::on_smart_mapping_clicked() {
     if (!ui->smart_mapping->isEnabled()) return;
-    openScreen("smart mapping", 24);
+    emit sig_open_screen(24);
+    screen_run::runScreen(g_smartmapping, 24, 5);
 }
 
 bool Option::layoutCodeRequired() {
