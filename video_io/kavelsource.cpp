@@ -94,22 +94,28 @@ void kavelsource::bindGpio(void* base) {
 
 void kavelsource::setGpioWindow(void* base) { bindGpio(base); }
 
-int kavelsource::initialize() {
-    if (thread_.joinable()) return 0;
+bool kavelsource::prepare() {
     if (!bus.open()) {
         writeLogMsg(LOG_ERROR, std::string("input chips: cannot open ") + wiring::kI2cDevice + "; no input-source thread");
-        return 255;
+        return false;
     }
     if (!gpioBound_) {
         std::string error;
         if (window_.open(wiring::kGpioWindowNeeded, &error)) bindGpio(window_.base());
         else writeLogMsg(LOG_ERROR, "input chips: " + error + "; receiver reset and EEPROM write lines not driven");
     }
+    edid_write_line.set(wiring::kLineHigh);  // EEPROMs protected except while one is written
     {
         QMutexLocker lock(&Utils::_settings_mutex);
         edidCheckFull_ = g_check_edid == "Once" || g_check_edid == "Always";
     }
     volume_flag = 1;  // the saved audio route goes out once at start
+    return true;
+}
+
+int kavelsource::initialize() {
+    if (thread_.joinable()) return 0;
+    if (!prepare()) return 255;
     stop_ = false;
     try {
         thread_ = std::thread([this] {
@@ -185,9 +191,13 @@ void kavelsource::startup_deal() {
     }
     if (allChecked && edidCheckFull_ && !edidCheckStored_) {
         edidCheckStored_ = true;
-        QMutexLocker settings(&Utils::_settings_mutex);
-        if (g_check_edid == "Once") {
-            g_check_edid = "Done";
+        bool once = false;
+        {
+            QMutexLocker settings(&Utils::_settings_mutex);
+            once = g_check_edid == "Once";
+            if (once) g_check_edid = "Done";
+        }
+        if (once) {
             if (ConfigEngine::p_config) ConfigEngine::p_config->write_config_variant(ConfigItem::EDIDCheck, "Done");
             writeLogMsg(LOG_INFO, "input chips: EDIDs checked; EDIDCheck set to Done");
         }

@@ -62,6 +62,8 @@ public:
 
     // Opens the bus and starts the input-source thread: 0, or 255 (logged, no thread).
     int initialize();
+    // initialize() without the thread: the bus, the GPIO window, the EDIDCheck setting.
+    bool prepare();
     // The FPGA engine's mapped register window, when it has one: the GPIO words are taken
     // from it; otherwise initialize() maps the window itself.
     void setGpioWindow(void* base);
