@@ -145,7 +145,7 @@ void ctaExtension(uint8_t* b, const KindInfo& k, EdidKind kind) {
     b[1] = 0x03;
     b[3] = 0x80 | 0x40 | 0x01;  // underscans IT formats, basic audio, one native detailed timing
     size_t at = 4;
-    const uint8_t capability[] = {(7 << 5) | 2, 0x00, 0x48};  // RGB range selectable, IT underscanned
+    const uint8_t capability[] = {(7 << 5) | 2, 0x00, 0x4A};  // RGB range selectable, IT and CE underscanned
     std::memcpy(b + at, capability, sizeof capability), at += sizeof capability;
     b[at++] = uint8_t((2 << 5) | k.vics.size());  // video
     for (int vic : k.vics) b[at++] = uint8_t(vic);
