@@ -53,7 +53,7 @@ class kavelsource {
 public:
     static constexpr int kSources = 6;
     static constexpr int kFpgas = 2;
-    static constexpr unsigned kPassUs = 50000;  // the thread's pace
+    static constexpr unsigned kPassUs = 200000;  // the thread's pace: a change shows within a fifth of a second
 
     static kavelsource* p_kavel_source;
     static kavelsource* pInstance();
