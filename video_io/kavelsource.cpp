@@ -244,10 +244,18 @@ void kavelsource::clock_synth_deal() {
 
 // ---------------------------------------------------------------- EDIDs
 
-std::vector<uint8_t> kavelsource::read_edid_eeprom(int source, bool* ok) {
+std::vector<uint8_t> kavelsource::read_edid_eeprom(int source, bool* ok, bool afterWrite) {
     std::vector<uint8_t> data(vm::kEepromBytes, 0);
     const I2cTarget t = edidTarget(source);
-    *ok = untilAcknowledged([&] { return bus.readRegs(t, 0, data.data(), data.size()); });
+    auto read = [&] { return bus.readRegs(t, 0, data.data(), data.size()); };
+    *ok = afterWrite ? untilAcknowledged(read) : read();
+    if (*ok && edidWarned_[source]) {
+        writeLogMsg(LOG_INFO, "input chips: EDID EEPROM of " + sourceName(source) + " answers again");
+        edidWarned_[source] = false;
+    } else if (!*ok && !edidWarned_[source]) {
+        writeLogMsg(LOG_WARNING, "input chips: EDID EEPROM of " + sourceName(source) + " does not answer; trying again");
+        edidWarned_[source] = true;
+    }
     return data;
 }
 
@@ -278,12 +286,16 @@ bool kavelsource::write_edid(int source, const std::vector<uint8_t>& edid) {
         }
     }
     if (wrote) edid_write_line.set(wiring::kLineHigh);
+    if (!ok && !edidWarned_[source]) {
+        writeLogMsg(LOG_WARNING, "input chips: EDID EEPROM of " + sourceName(source) + " refused a page; trying again");
+        edidWarned_[source] = true;
+    }
     if (!ok) {
         setStatusBit(statusByte, statusBit, false);
         return false;
     }
     if (wrote) {
-        now = read_edid_eeprom(source, &ok);  // read back: the EEPROM must hold what was sent
+        now = read_edid_eeprom(source, &ok, true);  // read back: the EEPROM must hold what was sent
         ok = ok && std::equal(edid.begin(), edid.end(), now.begin());
         writeLogMsg(ok ? LOG_INFO : LOG_ERROR, "input chips: EDID of " + sourceName(source) +
                                                    (ok ? " written" : " does not read back as written"));

@@ -88,7 +88,8 @@ public:
     bool write_edid(int source, const std::vector<uint8_t>& edid);
     // The EDID input p should offer: its kind's default patched with RAM 0x380 + 6p.
     bool wanted_edid(int source, std::vector<uint8_t>* out, std::string* error);
-    std::vector<uint8_t> read_edid_eeprom(int source, bool* ok);
+    // `afterWrite`: the EEPROM may still be in its write cycle, so keep asking for a while.
+    std::vector<uint8_t> read_edid_eeprom(int source, bool* ok, bool afterWrite = false);
 
     // ---- shared state
     HDMI_INFO hdminfo[kSources] = {};
@@ -129,6 +130,7 @@ private:
     bool chipWarned_[kChips] = {};
     bool expanderSet_ = false;
     bool edidChecked_[kSources] = {};
+    bool edidWarned_[kSources] = {};
     bool edidCheckFull_ = false;
     bool edidCheckStored_ = false;
     unsigned clockWait_[kFpgas] = {};

@@ -25,6 +25,16 @@ I2cTarget targetOf(const char* chip) {
 // Reads the change register; bit p = port p changed.
 bool readChange(VideoI2c& bus, const I2cTarget& chip, uint8_t* bits) { return bus.readRegs(chip, vm::kRegChange, bits, 1); }
 
+// Change and control registers in one read: kNoAnswer, kHotPlugLost (the receiver was reset
+// behind our back: its sources stopped and it has to be set up again), or kAnswered.
+enum PollResult { kNoAnswer, kHotPlugLost, kAnswered };
+PollResult readChangeAndControl(VideoI2c& bus, const I2cTarget& chip, uint8_t* bits) {
+    uint8_t regs[2] = {};
+    if (!bus.readRegs(chip, vm::kRegChange, regs, sizeof regs)) return kNoAnswer;
+    *bits = regs[0];
+    return (regs[1] & vm::kControlHpd) ? kAnswered : kHotPlugLost;
+}
+
 }  // namespace
 
 bool readPortBlock(VideoI2c& bus, const I2cTarget& chip, int port, PortReading* out) {
@@ -119,7 +129,10 @@ bool kavel_it6602::init() {
 
 bool kavel_it6602::poll() {
     uint8_t change = 0;
-    if (!readChange(bus_, chip_, &change)) return false;
+    const PollResult state = readChangeAndControl(bus_, chip_, &change);
+    if (state == kHotPlugLost)
+        for (int p = 0; p < 3; ++p) publish_input(owner_, sourceOfPort(p), PortReading());
+    if (state != kAnswered) return false;
     for (int p = 0; p < 3; ++p)
         if ((change >> p) & 1)
             if (!show_vid_info(p)) return false;
@@ -185,7 +198,12 @@ bool ite6805_sys::init() {
 
 bool ite6805_sys::poll() {
     uint8_t change = 0;
-    if (!readChange(bus_, drv_.chip(), &change)) return false;
+    const PollResult state = readChangeAndControl(bus_, drv_.chip(), &change);
+    if (state == kHotPlugLost) {
+        drv_.timing = ITE6805_TIMING();
+        publish_input(drv_.owner(), drv_.source(), PortReading());
+    }
+    if (state != kAnswered) return false;
     return (change & 1) ? iTE6805_INT_SCDT_Chg() : true;
 }
 

@@ -77,6 +77,7 @@ public:
     bool iTE6805_Show_VID_Info();
     int source() const { return dev_ == 0 ? 4 : 5; }
     int dev() const { return dev_; }
+    kavelsource& owner() const { return owner_; }
     const I2cTarget& chip() const { return chip_; }
     ITE6805_TIMING timing;  // the last reading
 

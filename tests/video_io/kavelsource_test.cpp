@@ -232,3 +232,30 @@ TEST_F(VideoTest, WithoutTheI2cBusInitializeLogsAndStartsNoThread) {
     EXPECT_FALSE(kavelsource::p_kavel_source->threadRunning());
     EXPECT_NE(testkit::readFile("/data/kavelkv/log/zufEnglneLog").find("cannot open /dev/i2c-0"), std::string::npos);
 }
+
+TEST_F(VideoTest, ReceiverResetBehindTheManagersBackIsSetUpAgain) {
+    command("signal HDMI4 1920x1080@50");
+    passes(2, 250);
+    ASSERT_EQ(ramTiming(5), (std::vector<int>{1920, 1080, 50, 0}));
+    board().setReg16(wiring::kGpioRxReset1, wiring::kLineLow);  // e.g. the FPGA engine's start levels
+    board().setReg16(wiring::kGpioRxReset1, wiring::kLineHigh);
+    passes(1);
+    EXPECT_EQ(ramTiming(5)[0], 0) << "hot-plug dropped with the reset: the source stopped";
+    passes(2, 250);
+    EXPECT_EQ(ramTiming(5), (std::vector<int>{1920, 1080, 50, 0})) << "hot-plug asserted again";
+}
+
+TEST_F(VideoTest, SilentEepromIsLoggedOnceAndCheckedOnALaterPass) {
+    ASSERT_EQ(command("chip edid5 fail 3"), "OK");
+    std::vector<uint8_t> broken(256, 0xFF);
+    eeprom(5)->setContents(broken);
+    board().followRealTime(true);
+    passes(4);
+    std::vector<uint8_t> now = eeprom(5)->contents();
+    EXPECT_TRUE(edidValid(now.data(), now.size()));
+    const std::string log = testkit::readFile("/data/kavelkv/log/zufEnglneLog");
+    size_t warnings = 0;
+    for (size_t at = 0; (at = log.find("EEPROM of HDMI4 does not answer", at)) != std::string::npos; ++at) ++warnings;
+    EXPECT_EQ(warnings, 1u);
+    EXPECT_EQ(status(1) & 0x10, 0x10);
+}
