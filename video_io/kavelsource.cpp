@@ -204,11 +204,17 @@ void kavelsource::startup_deal() {
     }
 }
 
+bool kavelsource::receiverPolled(int index, ChipPoll result) {
+    chipAnswers(index, result != ChipPoll::Silent, kChipNames[index]);
+    if (result == ChipPoll::Reset)
+        writeLogMsg(LOG_WARNING, std::string("input chips: ") + kChipNames[index] + " was reset; setting it up again");
+    return result == ChipPoll::Fine;
+}
+
 void kavelsource::poll_receivers() {
     for (int k = 0; k < 2; ++k)
-        if (chipReady_[kIte0 + k])
-            chipReady_[kIte0 + k] = chipAnswers(kIte0 + k, ite6805sys[k]->poll(), kChipNames[kIte0 + k]);
-    if (chipReady_[kIt6602]) chipReady_[kIt6602] = chipAnswers(kIt6602, it6602->poll(), kChipNames[kIt6602]);
+        if (chipReady_[kIte0 + k]) chipReady_[kIte0 + k] = receiverPolled(kIte0 + k, ite6805sys[k]->poll());
+    if (chipReady_[kIt6602]) chipReady_[kIt6602] = receiverPolled(kIt6602, it6602->poll());
     if (chipReady_[kIt66121]) chipReady_[kIt66121] = chipAnswers(kIt66121, it66121->poll(), kChipNames[kIt66121]);
 }
 

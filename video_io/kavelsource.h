@@ -116,6 +116,8 @@ private:
     ~kavelsource();
     void bindGpio(void* base);
     bool chipAnswers(int index, bool answered, const char* name);
+    // A receiver's pass: false when it has to be set up again.
+    bool receiverPolled(int index, ChipPoll result);
     void edidCheck(int source);
 
     plat::RegWindow window_;

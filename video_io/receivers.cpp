@@ -127,16 +127,18 @@ bool kavel_it6602::init() {
     return true;
 }
 
-bool kavel_it6602::poll() {
+ChipPoll kavel_it6602::poll() {
     uint8_t change = 0;
     const PollResult state = readChangeAndControl(bus_, chip_, &change);
-    if (state == kHotPlugLost)
+    if (state == kNoAnswer) return ChipPoll::Silent;
+    if (state == kHotPlugLost) {
         for (int p = 0; p < 3; ++p) publish_input(owner_, sourceOfPort(p), PortReading());
-    if (state != kAnswered) return false;
+        return ChipPoll::Reset;
+    }
     for (int p = 0; p < 3; ++p)
         if ((change >> p) & 1)
-            if (!show_vid_info(p)) return false;
-    return true;
+            if (!show_vid_info(p)) return ChipPoll::Silent;
+    return ChipPoll::Fine;
 }
 
 bool kavel_it6602::show_vid_info(int port) {
@@ -196,15 +198,17 @@ bool ite6805_sys::init() {
     return drv_.iTE6805_Show_VID_Info();
 }
 
-bool ite6805_sys::poll() {
+ChipPoll ite6805_sys::poll() {
     uint8_t change = 0;
     const PollResult state = readChangeAndControl(bus_, drv_.chip(), &change);
+    if (state == kNoAnswer) return ChipPoll::Silent;
     if (state == kHotPlugLost) {
         drv_.timing = ITE6805_TIMING();
         publish_input(drv_.owner(), drv_.source(), PortReading());
+        return ChipPoll::Reset;
     }
-    if (state != kAnswered) return false;
-    return (change & 1) ? iTE6805_INT_SCDT_Chg() : true;
+    if ((change & 1) && !iTE6805_INT_SCDT_Chg()) return ChipPoll::Silent;
+    return ChipPoll::Fine;
 }
 
 bool ite6805_sys::iTE6805_INT_SCDT_Chg() { return drv_.iTE6805_Show_VID_Info(); }

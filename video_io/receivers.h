@@ -14,6 +14,10 @@
 
 class kavelsource;
 
+// What one pass found of a receiver: silent, reset behind our back (its hot-plug dropped,
+// so it needs setting up again), or answering as set up.
+enum class ChipPoll { Silent, Reset, Fine };
+
 // What a receiver reports of one port.
 struct PortReading {
     bool signal = false;   // something is plugged in and seen
@@ -47,7 +51,7 @@ public:
     // Video output of port p on or off; off publishes "no signal" for its input.
     bool IT6602VideoOutputEnable(int port, bool on);
     bool init();  // hot-plug asserted on every port, output on
-    bool poll();  // one pass: the ports whose status changed
+    ChipPoll poll();  // one pass: the ports whose status changed
     static int sourceOfPort(int port) { return port + 1; }
 
 private:
@@ -92,7 +96,7 @@ class ite6805_sys {
 public:
     explicit ite6805_sys(ite6805_drv& drv, VideoI2c& bus) : drv_(drv), bus_(bus) {}
     bool init();   // hot-plug on
-    bool poll();   // the sync-detect change, when there is one
+    ChipPoll poll();  // the sync-detect change, when there is one
     // Sync detect changed: show the new timing, or clear the input when it went away.
     bool iTE6805_INT_SCDT_Chg();
 

@@ -243,6 +243,9 @@ TEST_F(VideoTest, ReceiverResetBehindTheManagersBackIsSetUpAgain) {
     EXPECT_EQ(ramTiming(5)[0], 0) << "hot-plug dropped with the reset: the source stopped";
     passes(2, 250);
     EXPECT_EQ(ramTiming(5), (std::vector<int>{1920, 1080, 50, 0})) << "hot-plug asserted again";
+    const std::string log = testkit::readFile("/data/kavelkv/log/zufEnglneLog");
+    EXPECT_NE(log.find("rx-ite6805-1 was reset; setting it up again"), std::string::npos);
+    EXPECT_EQ(log.find("rx-ite6805-1 does not answer"), std::string::npos);
 }
 
 TEST_F(VideoTest, SilentEepromIsLoggedOnceAndCheckedOnALaterPass) {
