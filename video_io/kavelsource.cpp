@@ -161,6 +161,7 @@ bool kavelsource::chipAnswers(int index, bool answered, const char* name) {
 // ---------------------------------------------------------------- the pass
 
 void kavelsource::source_deal() {
+    std::lock_guard<std::mutex> pass(passMutex_);
     startup_deal();
     poll_receivers();
     clock_synth_deal();
@@ -347,6 +348,7 @@ void kavelsource::about_set_edid_deal() {
 
 bool kavelsource::iTE6805_Get_Hdmi(int dev) {
     if (dev < 0 || dev > 1) return false;
+    std::lock_guard<std::mutex> pass(passMutex_);  // runs on the scaler's thread
     const bool ok = ite6805[dev]->iTE6805_Show_VID_Info();
     std::printf("[iTE6805_Get_Hdmi] dev_id:%d, idx:%d\n", dev, ite6805[dev]->source());
     return ok;

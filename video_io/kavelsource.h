@@ -25,6 +25,7 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -121,6 +122,8 @@ private:
     void edidCheck(int source);
 
     plat::RegWindow window_;
+    // The drivers' state (receiver records, start-up progress): one pass or one dump at a time.
+    std::mutex passMutex_;
     bool gpioBound_ = false;
     std::thread thread_;
     std::atomic<bool> stop_{false};
