@@ -7,5 +7,22 @@ cmake -S . -B build-test -G Ninja -DCMAKE_BUILD_TYPE=Debug \
       -DVLX_BUILD_TESTS=ON -DVLX_BUILD_BENCH=ON -DVLX_SANITIZE=ON
 cmake --build build-test -j "$(nproc)"
 export QT_QPA_PLATFORM=offscreen ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1
-cd build-test
-ctest --output-on-failure -j "$(nproc)" --timeout 300
+(cd build-test && ctest --output-on-failure -j "$(nproc)" --timeout 300)
+
+# libFuzzer targets of the control protocol, where clang is present: a bounded run each;
+# a crash or a sanitizer report fails the script.
+if command -v clang++ >/dev/null 2>&1; then
+  CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=Debug \
+        -DVLX_SANITIZE=ON -DVLX_BUILD_FUZZ=ON >/dev/null
+  cmake --build build-fuzz -j "$(nproc)" --target fuzz_deframer fuzz_message_deal
+  for t in fuzz_deframer fuzz_message_deal; do
+    mkdir -p build-fuzz/artifacts
+    UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
+      build-fuzz/tests/fuzz/$t -max_total_time="${VLX_FUZZ_SECONDS:-20}" -print_final_stats=0 \
+      -artifact_prefix=build-fuzz/artifacts/ 2>build-fuzz/$t.log \
+      || { tail -40 build-fuzz/$t.log; echo "fuzzer $t failed"; exit 1; }
+    echo "fuzzer $t: $(grep -o 'Done [0-9]* runs' build-fuzz/$t.log)"
+  done
+else
+  echo "clang++ not found: fuzz targets skipped"
+fi

@@ -3,14 +3,21 @@
 #include <fcntl.h>
 #include <sys/mman.h>
 
-#include <QFile>
 #include <QMutexLocker>
 
+#include <unistd.h>
+
+#include <cstdlib>
 #include <cstring>
+#include <functional>
+#include <string>
 
 #include "core/global.h"
 #include "core/logMsg.h"
 #include "core/utils.h"
+#include "platform/mmio.h"
+#include "platform/atomic_file.h"
+#include "platform/fd_io.h"
 #include "platform/platform.h"
 #include "platform/sys.h"
 
@@ -25,7 +32,7 @@ const char* const kNormalStart = "/data/app/vlxH71N -platform linuxfb";
 struct ItemDef {
     const char* name;
     QVariant def;
-    uint8_t isInteger;
+    uint8_t isInteger;  // 1 signed 32-bit, 2 unsigned 32-bit
 };
 
 const ItemDef& itemDef(int id) {
@@ -45,7 +52,7 @@ const ItemDef& itemDef(int id) {
         {"uKexcloudserverport", QStringLiteral(" "), 1},
         {"uKexclouduserip", QStringLiteral(" "), 0},
         {"uKexcloudcontrollername", QStringLiteral(" "), 0},
-        {"VlxMaxPixel_UINT", 20971520, 1},
+        {"VlxMaxPixel_UINT", 20971520u, 2},
         {"usbupgradedir", QStringLiteral("VLX-H71"), 0},
     };
     return defs[id];
@@ -53,13 +60,14 @@ const ItemDef& itemDef(int id) {
 
 QString iniHostPath() { return QString::fromStdString(plat::path(kIniFile)); }
 
+// A settings file is a few hundred bytes; anything far beyond is no such file.
+constexpr size_t kMaxIniBytes = 64 * 1024;
+
 // Lines the INI reader would drop or misread: not a group, comment or key=value, control
 // bytes, or a quoted value that never closes. Only counted, to be logged.
-int malformedIniLines(const QString& file) {
-    QFile f(file);
-    if (!f.open(QIODevice::ReadOnly)) return 0;
+int malformedIniLines(const std::string& text) {
     int bad = 0;
-    for (const QByteArray& raw : f.readAll().split('\n')) {
+    for (const QByteArray& raw : QByteArray::fromStdString(text).split('\n')) {
         const QByteArray line = raw.trimmed();
         if (line.isEmpty() || line.startsWith(';') || line.startsWith('#')) continue;
         bool control = false;
@@ -72,6 +80,46 @@ int malformedIniLines(const QString& file) {
     }
     return bad;
 }
+
+// QSettings would read a pipe or an endless device without end, write through a link in
+// the file's place, wait up to 30 s on a lock file a power cut left behind, and replace
+// the file once per changed key. So every INI file is read (bounded, regular files only)
+// into a private copy in /tmp; QSettings works on the copy, and when the copy changed its
+// bytes replace the file atomically, once. `edit` gets the settings and the file's text.
+// False when the file could not be written.
+bool withIniCopy(const std::string& hostPath, const std::function<void(QSettings&, const std::string&)>& edit) {
+    const std::string name = hostPath.substr(hostPath.rfind('/') + 1);
+    std::string original, why;
+    if (plat::readRegularFile(hostPath, kMaxIniBytes, plat::Oversize::Refuse, &original, &why) ==
+        plat::FileRead::Refused)
+        writeLogMsg(LOG_ERROR, name + " " + why + ": not read, defaults in force");
+
+    // Away from the data folder, so that nothing QSettings does (it creates missing
+    // folders, locks, temporary files) ever lands there.
+    plat::makeDirs("/tmp");
+    std::string copy = plat::path("/tmp/") + name + plat::kTempSuffix + std::string(plat::kTempRandomChars, 'X');
+    const int fd = ::mkostemp(&copy[0], O_CLOEXEC);
+    bool ok = fd >= 0 && plat::writeAll(fd, original.data(), original.size());
+    if (fd >= 0) ::close(fd);
+    if (!ok) {
+        // The settings then answer from the defaults; whatever they write is removed below.
+        ::unlink(copy.c_str());
+        writeLogMsg(LOG_ERROR, name + " cannot be worked on: no room for its copy");
+    }
+    {
+        QSettings settings(QString::fromStdString(copy), QSettings::IniFormat);
+        edit(settings, original);
+        settings.sync();
+        ok = ok && settings.status() == QSettings::NoError;
+    }
+    std::string changed;
+    if (ok) ok = plat::readRegularFile(copy, kMaxIniBytes, plat::Oversize::Refuse, &changed) == plat::FileRead::Ok;
+    if (ok && changed != original) ok = plat::replaceFileAtomically(hostPath, changed);
+    ::unlink(copy.c_str());
+    ::unlink((copy + ".lock").c_str());
+    if (!ok) writeLogMsg(LOG_ERROR, name + " cannot be written");
+    return ok;
+}
 }  // namespace
 
 // ---------------------------------------------------------------- items
@@ -83,8 +131,8 @@ bool ConfigItem::usable(const QVariant& v) const {
     if (t.isEmpty()) return false;
     if (!isInteger || t == QLatin1String(" ")) return true;
     bool ok = false;
-    t.toInt(&ok);
-    if (!ok) writeLogMsg(LOG_ERROR, "tcpip.ini: " + key.toStdString() + "=" + t.toStdString() + " is no number, default used");
+    if (isInteger == 2) t.toUInt(&ok);
+    else t.toInt(&ok);
     return ok;
 }
 
@@ -97,13 +145,16 @@ ConfigItem::ConfigItem(QSettings& settings, const QString& key_, ConfigName id_,
         value = stored;
         return;
     }
-    QSettings fresh(filePath, QSettings::IniFormat);
+    QSettings fresh(settings.fileName(), QSettings::IniFormat);
     const QVariant other = fresh.value(key);
     if (usable(other)) {
         value = other;
         settings.setValue(key, other);
         return;
     }
+    if (!stored.toString().isEmpty())
+        writeLogMsg(LOG_ERROR, "tcpip.ini: " + key.toStdString() + "=" + stored.toString().toStdString() +
+                                   " is no number, default used");
     if (!defaultValue.toString().isEmpty()) {
         value = defaultValue;
         if (!noSave) settings.setValue(key, defaultValue);
@@ -114,20 +165,20 @@ ConfigItem::ConfigItem(QSettings& settings, const QString& key_, ConfigName id_,
 
 ConfigEngine::ConfigEngine() {
     const QString file = iniHostPath();
-    if (const int bad = malformedIniLines(file))
-        writeLogMsg(LOG_ERROR, "tcpip.ini has " + std::to_string(bad) + " malformed lines: defaults in force for what it lacks");
-    QSettings settings(file, QSettings::IniFormat);
     // synchronous writes for the settings file
     Utils::system_mutex(QStringLiteral("chattr +S ") + QString::fromLatin1(kIniFile));
     _items.reserve(ConfigItem::ItemCount);
-    for (int id = 0; id < ConfigItem::ItemCount; ++id) {
-        const ItemDef& s = itemDef(id);
-        _items.emplace_back(settings, QStringLiteral("config/") + QLatin1String(s.name),
-                            ConfigItem::ConfigName(id), s.def, false, s.isInteger, file);
-    }
-    settings.sync();
-    if (settings.status() == QSettings::AccessError)
-        writeLogMsg(LOG_ERROR, "tcpip.ini cannot be written back with its defaults");
+    // Missing keys are written back with their defaults, all in one replacement.
+    const bool written = withIniCopy(file.toStdString(), [this, &file](QSettings& settings, const std::string& text) {
+        if (const int bad = malformedIniLines(text))
+            writeLogMsg(LOG_ERROR, "tcpip.ini has " + std::to_string(bad) + " malformed lines: defaults in force for what it lacks");
+        for (int id = 0; id < ConfigItem::ItemCount; ++id) {
+            const ItemDef& s = itemDef(id);
+            _items.emplace_back(settings, QStringLiteral("config/") + QLatin1String(s.name),
+                                ConfigItem::ConfigName(id), s.def, false, s.isInteger, file);
+        }
+    });
+    if (!written) writeLogMsg(LOG_ERROR, "tcpip.ini cannot be written back with its defaults");
 }
 
 ConfigEngine* ConfigEngine::pInstance() {
@@ -138,8 +189,10 @@ ConfigEngine* ConfigEngine::pInstance() {
     }
     Utils::getIPAddress();
 
-    QSettings loader(QString::fromStdString(plat::path(kLoaderFile)), QSettings::IniFormat);
-    g_update_status = loader.value(QStringLiteral("app-1/app_path")).toString() == QLatin1String(kNormalStart) ? 1 : 0;
+    QString appPath;
+    withIniCopy(plat::path(kLoaderFile),
+                [&appPath](QSettings& loader, const std::string&) { appPath = loader.value(QStringLiteral("app-1/app_path")).toString(); });
+    g_update_status = appPath == QLatin1String(kNormalStart) ? 1 : 0;
 
     factoryage_log.clear();
     factoryage_log_num = 0;
@@ -164,11 +217,8 @@ void ConfigEngine::write_config_variant(ConfigItem::ConfigName id, QVariant valu
     ConfigItem& item = _items[id];
     item.value = value;
     if (item.noSave) return;
-    // QSettings replaces the file through a temporary file and a rename.
-    QSettings settings(item.filePath, QSettings::IniFormat);
-    settings.setValue(ConfigItem::_itemMap.key(id), value);
-    settings.sync();
-    if (settings.status() != QSettings::NoError)
+    const QString key = ConfigItem::_itemMap.key(id);
+    if (!withIniCopy(item.filePath.toStdString(), [&](QSettings& settings, const std::string&) { settings.setValue(key, value); }))
         writeLogMsg(LOG_ERROR, "tcpip.ini: " + item.key.toStdString() + " cannot be written");
 }
 
@@ -221,11 +271,10 @@ bool ConfigEngine::read_chip_id() {
         sys.close(fd);
         return false;
     }
-    auto reg = [map](size_t offset) { return reinterpret_cast<volatile uint16_t*>(static_cast<char*>(map) + offset); };
-    *reg(chipid::kCtrlReg) = uint16_t(*reg(chipid::kCtrlReg) & ~chipid::kCtrlBit8);
-    const uint16_t x = *reg(chipid::kIdRegX);
-    const uint16_t y = *reg(chipid::kIdRegY);
-    const uint16_t z = *reg(chipid::kIdRegZ);
+    plat::mmioWrite16(map, chipid::kCtrlReg, uint16_t(plat::mmioRead16(map, chipid::kCtrlReg) & ~chipid::kCtrlBit8));
+    const uint16_t x = plat::mmioRead16(map, chipid::kIdRegX);
+    const uint16_t y = plat::mmioRead16(map, chipid::kIdRegY);
+    const uint16_t z = plat::mmioRead16(map, chipid::kIdRegZ);
     sys.munmap(map, chipid::kWindowSize);
     sys.close(fd);
     make_pid(x, y, z, g_pid);

@@ -45,7 +45,7 @@ public:
     ConfigName id;
     QVariant defaultValue;
     bool noSave;
-    uint8_t isInteger;
+    uint8_t isInteger;      // 0 text, 1 signed 32-bit number, 2 unsigned 32-bit number
     QString filePath;       // host path of the INI file
     QVariant value;
 

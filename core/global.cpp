@@ -44,7 +44,7 @@ QString g_uKex_controllername;
 int g_uKex_cloudserverport = 0;
 uint8_t g_uKex_cloud = 0;
 uint8_t g_check_source = 0;
-int g_vlx_max_pixel = 0;
+unsigned int g_vlx_max_pixel = 0;
 
 char g_pid[32] = {0};
 

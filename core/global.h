@@ -59,7 +59,7 @@ extern QString g_uKex_controllername;
 extern int g_uKex_cloudserverport;
 extern uint8_t g_uKex_cloud;
 extern uint8_t g_check_source;
-extern int g_vlx_max_pixel;
+extern unsigned int g_vlx_max_pixel;
 
 extern char g_pid[32];  // device id: 32 lower-case hex characters, empty (zeros) when unreadable
 

@@ -44,8 +44,14 @@ bool nestingWithin(const std::string& text, int limit) {
 
 Read read(const std::string& path, pt::ptree* root, bool removeBroken) {
     QMutexLocker lock(&Utils::_file_deal_mutex);
-    std::string text;
-    if (!plat::readWholeFile(plat::path(path), &text)) return Read::Missing;
+    std::string text, why;
+    switch (plat::readRegularFile(plat::path(path), kMaxBytes, plat::Oversize::Refuse, &text, &why)) {
+    case plat::FileRead::Ok: break;
+    case plat::FileRead::Missing: return Read::Missing;
+    case plat::FileRead::Refused:
+        writeLogMsg(LOG_ERROR, path + " " + why + ": not read");
+        return Read::Refused;
+    }
 
     std::string error;
     if (!nestingWithin(text, kMaxNesting)) {
@@ -57,6 +63,8 @@ Read read(const std::string& path, pt::ptree* root, bool removeBroken) {
             return Read::Ok;
         } catch (const pt::ptree_error& e) {
             error = e.what();
+        } catch (const std::exception& e) {
+            error = e.what();  // out of memory on an absurd file: refused like a broken one
         }
     }
     if (g_debugSwitch == 254) std::printf("json error: %s\n", error.c_str());

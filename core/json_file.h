@@ -2,13 +2,18 @@
 // Reading the JSON files a PC sends (alias and on-screen-menu files).
 #include <boost/property_tree/ptree.hpp>
 
+#include <cstddef>
 #include <string>
 
 namespace jsonfile {
 
+// The largest menu or alias file a PC sends is a few KiB; anything far beyond is no such file.
+constexpr size_t kMaxBytes = 1024 * 1024;
+
 enum class Read {
     Ok,       // parsed into the tree
-    Missing,  // the file cannot be opened
+    Missing,  // no such file
+    Refused,  // a folder, pipe or device, unreadable, or far too large: logged, left alone
     Broken,   // the text does not parse (or nests absurdly deep)
 };
 

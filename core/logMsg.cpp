@@ -2,18 +2,21 @@
 #include "core/logMsg.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <ctime>
 #include <mutex>
 
 #include "core/global.h"
+#include "platform/fd_io.h"
 #include "platform/platform.h"
 
 namespace {
 
 constexpr size_t kMaxEntry = 511;         // longest entry, time stamp included
-constexpr long kMaxFileSize = 0xA00000;   // 10 MiB, then the log starts over
+constexpr int64_t kMaxFileSize = 0xA00000;   // 10 MiB, then the log starts over
 const char* const kLogFile = "/data/kavelkv/log/zufEnglneLog";
 const char* const kMarker = "# TESKMSG # ";
 
@@ -52,10 +55,12 @@ void appendCut(std::string& entry, const std::string& part) {
 void writeLogMsg(_LogType level, std::string text) {
     text += "\n";
 
+    // %X would follow the locale the GUI sets up ("04:45:35 PM"); every entry carries the
+    // one 24-hour form that "%X" gives in the C locale.
     char stamp[64] = {0};
     std::time_t now = plat::timeOfDay();
     struct tm local;
-    if (localtime_r(&now, &local)) std::strftime(stamp, sizeof stamp, "[%Y-%m-%d %X]", &local);
+    if (localtime_r(&now, &local)) std::strftime(stamp, sizeof stamp, "[%Y-%m-%d %H:%M:%S]", &local);
 
     const int lv = static_cast<int>(level);
     std::string entry;
@@ -72,12 +77,14 @@ void writeLogMsg(_LogType level, std::string text) {
     }
 
     const std::string file = plat::path(kLogFile);
-    std::FILE* f = std::fopen(file.c_str(), "ae");  // e: not inherited by shell commands
-    if (!f) return;  // no log partition: the entry is lost, nobody to tell
-    std::fwrite(entry.data(), 1, entry.size(), f);
-    std::fflush(f);
-    struct stat st;
-    const bool full = ::fstat(fileno(f), &st) == 0 && st.st_size >= kMaxFileSize;
-    std::fclose(f);
-    if (full) std::remove(file.c_str());
+    int64_t size = 0;
+    if (!plat::appendToFile(file, entry.data(), entry.size(), &size)) {
+        // A link in the log's place is taken away (not what it points to) and the log
+        // starts anew; anything else (no log partition) loses the entry, nobody to tell.
+        struct stat st;
+        if (::lstat(file.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return;
+        if (!plat::folderInsideRoot(file.substr(0, file.rfind('/'))) || ::unlink(file.c_str()) != 0) return;
+        if (!plat::appendToFile(file, entry.data(), entry.size(), &size)) return;
+    }
+    if (size >= kMaxFileSize) std::remove(file.c_str());
 }

@@ -14,6 +14,11 @@
 #include "platform/sim/board_control.h"
 #include "platform/sim/sim_board.h"
 #include "platform/sim/standard_board.h"
+#include "protocol/networkmanage.h"
+#include "protocol/uart_inout.h"
+#include "protocol/uart_inout_4G.h"
+#include "protocol/udpnetmanage.h"
+#include "scaler/c331_manage.h"
 #include "ui/shell/lcd_touch.h"
 #include "ui/shell/lockwindow.h"
 #include "ui/shell/mainwindow.h"
@@ -24,10 +29,10 @@
 
 int main(int argc, char* argv[]) {
     plat::initFromEnvironment();
-    // The data partition's folders exist on the device; a fresh simulated root gets them here.
-    for (const char* dir : {"/data/kavelkv/log", "/data/configs", "/data/modes"}) plat::makeDirs(dir);
+    const int leftovers = prepareDataFolders();
     writeLogMsg(LOG_INFO, std::string("board: ") + plat::boardName() + ", root: " +
                               (plat::root().empty() ? "/" : plat::root()));
+    if (leftovers) writeLogMsg(LOG_WARNING, std::to_string(leftovers) + " temporary files of interrupted saves removed");
     if (plat::board() == plat::Board::Sim) {
         // The standard board from the wiring table; its chips are the next log lines.
         plat::sim::SimBoard& board = plat::sim::board();
@@ -48,7 +53,12 @@ int main(int argc, char* argv[]) {
     VlxRamPara::pInstance();    // parameter RAM and user modes; needs the settings above
     kavelsource::pInstance();   // input-source manager, before the FPGA engine
     kavelsource::p_kavel_source->initialize();  // input chips' bus and thread, once the FPGA engine exists
+    c331_manage::pInstance();   // C331 scaler: manager thread (bring-up, then the dispatcher)
     lcd_touch::pInstance();     // touch activity for the idle timeouts
+    udpnetManage::pInstance();  // control links, each with its own thread
+    Kv_uart_inout::pInstance();
+    networkManage::pInstance();
+    Kv_uart_inout_4G::pInstance();
 
     QApplication app(argc, argv);
     panel_style::installPanelFont(&app);
@@ -58,10 +68,10 @@ int main(int argc, char* argv[]) {
     g_lockwindow = new LockWindow;
     g_mainwindow->show();
     g_page_focus = 0;
-    g_lockwindow->move(g_mainwindow->pos());
+    panel_style::placeOnPanel(g_lockwindow);  // the home window's place is known once shown
     g_lockwindow->show();
 
-    if (g_numberkeyboard) g_numberkeyboard->setGeometry(keypadRectFor(g_mainwindow->pos()));
+    if (g_numberkeyboard) g_numberkeyboard->setGeometry(keypadRectFor(panel_style::panelOrigin()));
 
     g_timer = new QTimer;
     QObject::connect(g_timer, &QTimer::timeout, g_mainwindow.data(), &MainWindow::slot_update_timer_ticks);

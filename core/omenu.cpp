@@ -73,6 +73,7 @@ void get_json_omenu_para(const char* path, OSD_LIST* list) {
 
     OSD_LIST next = *list;
     int count = 0;
+    int read = 0;  // records filled from this file
     try {
         root.get<std::string>("name", "");
         count = root.get<int>("osdcount");
@@ -94,12 +95,20 @@ void get_json_omenu_para(const char* path, OSD_LIST* list) {
                 else if (r.type == 1) readBitmap(m.second, r);
                 next.menu[k++] = r;
             }
+            read = k;
         }
     } catch (const pt::ptree_error& e) {
         writeLogMsg(LOG_ERROR, std::string("menu file ") + path + " is incomplete: " + e.what());
         return;
     }
-    next.menu[0].osd_count = count;
+    // The applier shows as many records as the count says: it names the records this
+    // file filled, and a record this file did not fill holds nothing of an earlier one.
+    for (int k = read; k < 3; ++k) {
+        const int active = next.menu[k].oact_count;
+        next.menu[k] = OMENU_PARA{};
+        if (k == 0) next.menu[0].oact_count = active;
+    }
+    next.menu[0].osd_count = count < 0 ? 0 : (count > read ? read : count);
     *list = next;
-    if (g_debugSwitch == 254) printList(*list, count);
+    if (g_debugSwitch == 254) printList(*list, next.menu[0].osd_count);
 }

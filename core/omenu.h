@@ -39,5 +39,6 @@ struct OSD_LIST {
 extern OSD_LIST g_osd_list;
 
 // `path` is the device path ("/data/configs/omenu.json"). The first record's osd count
-// is 0 unless the file was read completely.
+// is 0 unless the file was read completely; then it is "osdcount", but never more than
+// the records the file filled, and records the file did not fill are cleared.
 void get_json_omenu_para(const char* path, OSD_LIST* list);

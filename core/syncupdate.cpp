@@ -83,10 +83,18 @@ void SyncUpdate::saveRequestedMode() {
         return;
     }
     const int slot = n - 1;
+    // The slot and the current-mode index change only once the file holds the mode:
+    // a slot that reads as saved without its file would be gone at power-off.
+    unsigned char previous[kModeSlotSize];
+    std::memcpy(previous, p->mode_para[slot], kModeSlotSize);
     p->mode_para[slot][0] = p->mode_para[slot][1] = kModeSaved;
-    p->setRamU16(kCurrentMode, n);
     std::memcpy(p->mode_para[slot] + kRamFileMarkerSize, p->ram_para + kModeStart, kModeLength);
-    VlxRamPara::mode_file_write(slot, 0);
+    if (VlxRamPara::mode_file_write(slot, 0)) {
+        p->setRamU16(kCurrentMode, n);
+    } else {
+        std::memcpy(p->mode_para[slot], previous, kModeSlotSize);
+        writeLogMsg(LOG_ERROR, "user mode " + std::to_string(n) + " not saved: its file cannot be written");
+    }
     p->setRamU16(kModeSaveRequest, 0);
 }
 

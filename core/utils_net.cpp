@@ -19,6 +19,7 @@ constexpr int kMtdWriteFailed = 1;
 
 QString text(ConfigEngine* c, ConfigItem::ConfigName id) { return c->read_config_variant(id).toString(); }
 int number(ConfigEngine* c, ConfigItem::ConfigName id) { return c->read_config_variant(id).toInt(); }
+unsigned int unsignedNumber(ConfigEngine* c, ConfigItem::ConfigName id) { return c->read_config_variant(id).toUInt(); }
 }  // namespace
 
 int Utils::getIPAddress() {
@@ -38,7 +39,7 @@ int Utils::getIPAddress() {
     const int cloudPort = number(c, ConfigItem::uKexcloudserverport);  // a blank reads as 0
     const QString cloudUser = text(c, ConfigItem::uKexclouduserip);
     const QString cloudName = text(c, ConfigItem::uKexcloudcontrollername);
-    const int maxPixel = number(c, ConfigItem::VlxMaxPixel_UINT);
+    const unsigned int maxPixel = unsignedNumber(c, ConfigItem::VlxMaxPixel_UINT);
     const QString usbDir = text(c, ConfigItem::usbupgradedir);
     const QString blank = QStringLiteral(" ");
 

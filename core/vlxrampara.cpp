@@ -3,11 +3,13 @@
 #include <QMutexLocker>
 #include <QThread>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <string>
 
 #include "core/global.h"
+#include "core/json_file.h"
 #include "core/logMsg.h"
 #include "core/utils.h"
 #include "platform/atomic_file.h"
@@ -79,9 +81,17 @@ std::string menuCopyName(int slot) {
     return buf;
 }
 
-// Whole file into `out`; false when it cannot be opened.
-bool readWholeFile(const std::string& absolute, std::string* out) {
-    return plat::readWholeFile(plat::path(absolute), out);
+// A data file of at most `maxBytes` (a longer one gives its first maxBytes) into `out`.
+// Missing: false, quietly. Anything but a regular file: false, logged.
+bool readDataFile(const std::string& absolute, size_t maxBytes, std::string* out) {
+    std::string why;
+    switch (plat::readRegularFile(plat::path(absolute), maxBytes, plat::Oversize::Cut, out, &why)) {
+    case plat::FileRead::Ok: return true;
+    case plat::FileRead::Missing: return false;
+    case plat::FileRead::Refused: break;
+    }
+    writeLogMsg(LOG_ERROR, absolute + " " + why + ": not read");
+    return false;
 }
 
 // The parameter store calls the shell directly for sync, rm and cp.
@@ -151,8 +161,8 @@ void VlxRamPara::resetInstanceForTest() {
 
 bool VlxRamPara::loadRamFile() {
     std::string file;
-    if (!readWholeFile(kRamFile, &file)) {
-        writeLogMsg(LOG_ERROR, "parameter file cannot be opened, using the factory image");
+    if (!readDataFile(kRamFile, kRamFileSize, &file)) {
+        writeLogMsg(LOG_ERROR, "parameter file cannot be read, using the factory image");
         return false;
     }
     if (file.size() < kRamFileMarkerSize || uint8_t(file[0]) != kModeSaved || uint8_t(file[1]) != kModeSaved) {
@@ -160,13 +170,13 @@ bool VlxRamPara::loadRamFile() {
         std::remove(plat::path(kRamFile).c_str());
         return false;
     }
-    if (file.size() < kRamFileMinSize) {
-        writeLogMsg(LOG_ERROR, "parameter file is " + std::to_string(file.size()) + " bytes, needs " +
-                                   std::to_string(kRamFileMinSize) + ": refused, replaced by the factory image");
-        std::remove(plat::path(kRamFile).c_str());
-        return false;
-    }
-    std::memcpy(ram_para + kSavedStart, file.data() + kRamFileMarkerSize, kSavedLength);
+    // A short file (cut by a power loss or an old version) still holds the user's settings
+    // as far as it goes; the factory image lies under the rest, and the file is kept.
+    const size_t length = std::min<size_t>(file.size() - kRamFileMarkerSize, kSavedLength);
+    if (length < kSavedLength)
+        writeLogMsg(LOG_WARNING, "parameter file is " + std::to_string(file.size()) + " bytes, needs " +
+                                     std::to_string(kRamFileMinSize) + ": loaded as far as it goes");
+    std::memcpy(ram_para + kSavedStart, file.data() + kRamFileMarkerSize, length);
     return true;
 }
 
@@ -257,7 +267,7 @@ int VlxRamPara::mode_file_deal(int slot, int operation) {
     }
     QMutexLocker lock(&Utils::_file_deal_mutex);
     std::string file;
-    if (!readWholeFile(modeFileName(slot), &file)) {
+    if (!readDataFile(modeFileName(slot), kModeFileSize, &file)) {
         s[0] = s[1] = kModeEmpty;
         return 0;
     }
@@ -295,7 +305,7 @@ int VlxRamPara::mode_file_write(int slot, int operation) {
             // Menu copy beside the mode; a half-received menu file is never copied
             // because the file transfer stores it under the same mutex.
             std::string menu;
-            if (readWholeFile(kMenuFile, &menu)) {
+            if (readDataFile(kMenuFile, jsonfile::kMaxBytes, &menu)) {
                 if (!plat::replaceFileAtomically(plat::path(menuCopyName(slot)), menu.data(), menu.size()))
                     writeLogMsg(LOG_ERROR, menuCopyName(slot) + " cannot be written");
             }
@@ -311,7 +321,7 @@ bool VlxRamPara::saveRamFile(const unsigned char* ram) {
     const std::string host = plat::path(kRamFile);
     std::string file;
     bool ok = false;
-    if (plat::readWholeFile(host, &file)) {
+    if (readDataFile(kRamFile, kRamFileSize, &file)) {
         // Same bytes as an update in place at offset 2: marker and tail are kept.
         if (file.size() < kRamFileMinSize) file.resize(kRamFileMinSize, '\0');
         std::memcpy(&file[kRamFileMarkerSize], ram + kSavedStart, kSavedLength);
@@ -394,12 +404,15 @@ void VlxRamPara::VlxSetCropPara(char input, char n, CROP_PARA* in) {
     if (!p || !in) return;
     const int i = findCropEntry(p->ram_para, input, n);
     if (i >= kCropEntries) return;
-    // The screen's apply step takes the manage mutex and raises the flag.
+    // The crop screen stores an edit without an apply step of its own: the edit is
+    // handed to the scaler here, like an added or deleted crop.
     const unsigned e = cropEntry(i);
+    ManageMutexLocker lock;
     p->setRamU16(e + 2, uint16_t(in->x));
     p->setRamU16(e + 4, uint16_t(in->y));
     p->setRamU16(e + 6, uint16_t(in->width));
     p->setRamU16(e + 8, uint16_t(in->height));
+    c331_manage::update_flag = 1;
 }
 
 int VlxRamPara::VlxAddNewCrop(int input, CROP_PARA* in) {
@@ -460,11 +473,14 @@ int VlxRamPara::VlxGetImageSource(unsigned char* block, unsigned char window, sh
     return validInput(input) ? input : 0;
 }
 
-void VlxRamPara::VlxSetImageSource(int n, char input, char window) {
+void VlxRamPara::VlxSetImageSource(int n, char inputByte, char windowByte) {
     VlxRamPara* p = p_vlxrampara_config;
-    if (!p || window < 0 || window >= kWindowSlots || !validInput(input)) {
-        writeLogMsg(LOG_WARNING, "source of window " + std::to_string(int(window)) + " to input " +
-                                     std::to_string(int(input)) + " refused");
+    // Bytes from a frame or a screen: plain char is signed on the PC and unsigned on
+    // the ARM board, so read them as bytes on both.
+    const int input = uint8_t(inputByte), window = uint8_t(windowByte);
+    if (!p || window >= kWindowSlots || !validInput(input)) {
+        writeLogMsg(LOG_WARNING, "source of window " + std::to_string(window) + " to input " +
+                                     std::to_string(input) + " refused");
         return;
     }
     uint16_t word = uint16_t(input);
@@ -509,9 +525,10 @@ int VlxRamPara::VlxLanguageChanged() {
     return 1;
 }
 
-int VlxRamPara::VlxUserModeIndex(char current, char direction) {
-    if (direction < 0 || direction > 2) return 256;
-    const int cur = ((int(current) % kModeSlots) + kModeSlots) % kModeSlots;
+int VlxRamPara::VlxUserModeIndex(char currentByte, char directionByte) {
+    const int direction = uint8_t(directionByte);  // char's sign differs between PC and board
+    if (direction > 2) return 256;
+    const int cur = uint8_t(currentByte) % kModeSlots;
     for (int k = direction == 2 ? 0 : 1; k <= kModeSlots; ++k) {
         const int s = direction == 0 ? (cur - k + kModeSlots * 2) % kModeSlots : (cur + k) % kModeSlots;
         if (VlxUserModeSaved(s)) return s;

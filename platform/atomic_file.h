@@ -1,19 +1,45 @@
 #pragma once
-// Replaces a file so that a power cut leaves either the old or the new contents:
-// temporary file in the same folder, write, fsync, rename, fsync of the folder.
+// Files the system keeps on its data partition.
+// Rewrites replace a file so that a power cut leaves either the old or the new contents:
+// temporary file in the same folder, write, fsync, rename, fsync of the folder. The rename
+// replaces a symbolic link in the file's place, never the file it points to.
+// Reads take regular files only and never more than the caller's format allows, so a
+// folder, a pipe or an endless device in a data file's place cannot stop the controller.
 #include <cstddef>
 #include <string>
 
 namespace plat {
 
-// Reads the whole file at `hostPath` into `out`; false when it cannot be opened.
-bool readWholeFile(const std::string& hostPath, std::string* out);
+enum class FileRead {
+    Ok,       // `out` holds the file (or, for Oversize::Cut, its first maxBytes)
+    Missing,  // nothing of that name
+    Refused,  // not a regular file, unreadable, or larger than allowed; `why` says which
+};
 
-// `hostPath` is a path on this machine (already rooted with plat::path()).
-// Returns false (and leaves the old file untouched) when any step fails.
+enum class Oversize {
+    Refuse,  // a longer file is refused (JSON: a cut text is useless)
+    Cut,     // a longer file gives its first maxBytes (fixed-layout images)
+};
+
+// `hostPath` is a path on this machine (already rooted with plat::path()). A link to a
+// regular file is read. Never blocks on a pipe and never throws.
+FileRead readRegularFile(const std::string& hostPath, size_t maxBytes, Oversize oversize, std::string* out,
+                         std::string* why = nullptr);
+
+// Returns false (and leaves the old file untouched) when any step fails, or when the
+// file's folder lies outside the root (a linked folder).
 bool replaceFileAtomically(const std::string& hostPath, const void* data, size_t length);
 inline bool replaceFileAtomically(const std::string& hostPath, const std::string& bytes) {
     return replaceFileAtomically(hostPath, bytes.data(), bytes.size());
 }
+
+// Suffix of the temporary files of a replacement: "<name>.tmp" and six characters.
+constexpr const char* kTempSuffix = ".tmp";
+constexpr size_t kTempRandomChars = 6;
+// True for a file name this system's interrupted saves leave behind: "<name>.tmpXXXXXX".
+bool isLeftoverTempName(const std::string& fileName);
+// Removes such leftovers (files and links, never folders) from the folder `hostDir`;
+// returns how many went.
+int removeLeftoverTemps(const std::string& hostDir);
 
 }  // namespace plat

@@ -19,11 +19,11 @@ public:
     void set(uint16_t level) const;  // wiring::kLineHigh / kLineLow
     uint16_t get() const;
     bool high() const { return get() != 0; }
-    bool valid() const { return reg_ != nullptr; }
+    bool valid() const { return window_ != nullptr; }
     uint32_t offset() const { return offset_; }
 
 private:
-    volatile uint16_t* reg_ = nullptr;
+    volatile uint8_t* window_ = nullptr;
     uint32_t offset_ = 0;
 };
 

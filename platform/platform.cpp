@@ -63,6 +63,20 @@ std::string unroot(const std::string& p) {
     return p.substr(g_root.size());
 }
 
+bool folderInsideRoot(const std::string& hostDir) {
+    if (g_root.empty()) return true;
+    char* dir = ::realpath(hostDir.c_str(), nullptr);
+    char* top = ::realpath(g_root.c_str(), nullptr);
+    bool inside = false;
+    if (dir && top) {
+        const std::string d = dir, t = top;
+        inside = d == t || (d.size() > t.size() && d.compare(0, t.size(), t) == 0 && (t == "/" || d[t.size()] == '/'));
+    }
+    std::free(dir);
+    std::free(top);
+    return inside;
+}
+
 bool makeDirs(const std::string& absolute) {
     std::string full = path(absolute);
     for (size_t i = 1; i <= full.size(); ++i) {

@@ -22,6 +22,9 @@ void setRoot(const std::string& dir);
 std::string path(const std::string& absolute);
 // Inverse of path(): strips the root prefix; returns "" when p lies outside the root.
 std::string unroot(const std::string& p);
+// True when the folder `hostDir` (a path on this machine) resolves, links followed, to
+// the root or a folder below it. Always true when the root is "/".
+bool folderInsideRoot(const std::string& hostDir);
 // Creates the folder and its parents under the root (mkdir -p).
 bool makeDirs(const std::string& absolute);
 
@@ -39,8 +42,10 @@ void sleepUs(uint64_t us);
 inline void sleepMs(uint64_t ms) { sleepUs(ms * 1000); }
 void setSleepScale(double scale);
 double sleepScale();
-// One pass of a worker loop: gives up the CPU for `us` microseconds, scaled like the
-// sleeps but never below 50 us, so a loop never spins a core when tests shorten sleeps.
+// A fixed pause of a worker loop: gives up the CPU for `us` microseconds, scaled like
+// the sleeps but never below 50 us, so a loop never spins a core when tests shorten
+// sleeps. A loop that polls for work paces itself with plat::WorkerPacer
+// (worker_pacer.h) instead; one that waits for a descriptor blocks on it.
 void workerPace(uint64_t us);
 
 }  // namespace plat

@@ -13,6 +13,10 @@
 
 namespace plat {
 
+// MTD partitions, files on a USB stick and /dev/mem offsets need 64-bit offsets on the
+// 32-bit board as well (the build sets _FILE_OFFSET_BITS=64).
+static_assert(sizeof(off_t) == 8, "off_t must be 64 bits on every board");
+
 class Sys {
 public:
     virtual ~Sys() = default;

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Builds the shell tests and saves the status, home and settings screens at 800 x 480
+# Builds the shell tests and saves the status, home (with its user-mode panel), settings and
+# machine-state screens at 800 x 480
 # into docs/screenshots/ (rendered offscreen, no display needed).
 set -euo pipefail
 cd "$(dirname "$0")/.."

@@ -6,7 +6,10 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
+#include <chrono>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -119,58 +122,116 @@ void registerBuiltIns() {
 }
 
 // ---- socket server ----
+//
+// One thread serves every client. Sockets are non-blocking both ways: answers wait in a
+// per-client buffer and go out as the client reads them, so a client that sends and never
+// reads stalls nobody but itself, and is dropped once its unread answers pass the limit.
+
+constexpr size_t kMaxLine = 4096;
+constexpr size_t kMaxUnreadAnswers = 64 * 1024;
 
 std::mutex g_serverMutex;
 std::thread g_server;
 int g_listen = -1;
 int g_stop[2] = {-1, -1};
+std::atomic<long> g_idleMs{kBoardControlIdleTimeoutMs};
+
+using Clock = std::chrono::steady_clock;
+
+struct Client {
+    std::string in;
+    std::string out;
+    Clock::time_point lastActive;
+    bool closing = false;  // close once `out` has gone (after a refusal)
+};
+
+// Sends what the socket takes now; false when the client is gone.
+bool flush(int fd, Client& c) {
+    while (!c.out.empty()) {
+        ssize_t n = ::send(fd, c.out.data(), c.out.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (n < 0) return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR;
+        c.out.erase(0, static_cast<size_t>(n));
+        c.lastActive = Clock::now();
+    }
+    return true;
+}
+
+// Reads what is there and answers every whole line; false when the client is to go.
+bool receive(int fd, Client& c) {
+    char chunk[512];
+    ssize_t n = ::recv(fd, chunk, sizeof chunk, MSG_DONTWAIT);
+    if (n == 0) return false;
+    if (n < 0) return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR;
+    c.lastActive = Clock::now();
+    c.in.append(chunk, static_cast<size_t>(n));
+    size_t nl;
+    while ((nl = c.in.find('\n')) != std::string::npos) {
+        std::string line = c.in.substr(0, nl);
+        c.in.erase(0, nl + 1);
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        c.out += runBoardCommand(line) + "\n";
+    }
+    if (c.in.size() > kMaxLine) {  // no line end in sight: not a board-control client
+        c.in.clear();
+        c.out += "ERR line too long\n";
+        c.closing = true;
+    }
+    return true;
+}
 
 void serve() {
-    std::map<int, std::string> clients;
+    std::map<int, Client> clients;
+    std::vector<pollfd> pfd;
     for (;;) {
-        std::vector<pollfd> pfd{{g_stop[0], POLLIN, 0}, {g_listen, POLLIN, 0}};
-        for (auto& [fd, buf] : clients) pfd.push_back({fd, POLLIN, 0});
-        if (::poll(pfd.data(), pfd.size(), -1) < 0) {
+        const auto idle = std::chrono::milliseconds(g_idleMs.load());
+        const Clock::time_point now = Clock::now();
+        int timeoutMs = -1;
+        for (auto it = clients.begin(); it != clients.end();) {
+            const auto left = it->second.lastActive + idle - now;
+            if (left <= Clock::duration::zero()) {  // forgotten connection: its slot is freed
+                ::close(it->first);
+                it = clients.erase(it);
+                continue;
+            }
+            const long ms = static_cast<long>(std::chrono::ceil<std::chrono::milliseconds>(left).count());
+            if (timeoutMs < 0 || ms < timeoutMs) timeoutMs = static_cast<int>(std::min<long>(ms, 60 * 1000));
+            ++it;
+        }
+        pfd.assign({{g_stop[0], POLLIN, 0}, {g_listen, POLLIN, 0}});
+        for (const auto& [fd, c] : clients)
+            pfd.push_back({fd, static_cast<short>((c.closing ? 0 : POLLIN) | (c.out.empty() ? 0 : POLLOUT)), 0});
+        if (::poll(pfd.data(), pfd.size(), timeoutMs) < 0) {
             if (errno == EINTR) continue;
             break;
         }
         if (pfd[0].revents) break;
         if (pfd[1].revents & POLLIN) {
-            int c = ::accept4(g_listen, nullptr, nullptr, SOCK_CLOEXEC);
-            if (c >= 0) {
-                if (clients.size() >= 16) ::close(c);  // a stuck tool must not starve the others
-                else clients[c];
+            int fd = ::accept4(g_listen, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+            if (fd >= 0 && clients.size() >= kBoardControlMaxClients) {
+                static const char kFull[] = "ERR too many board-control connections\n";
+                (void)!::send(fd, kFull, sizeof kFull - 1, MSG_NOSIGNAL | MSG_DONTWAIT);
+                ::close(fd);
+            } else if (fd >= 0) {
+                clients[fd].lastActive = Clock::now();
             }
         }
         for (size_t i = 2; i < pfd.size(); ++i) {
             if (!pfd[i].revents) continue;
             const int fd = pfd[i].fd;
-            char chunk[512];
-            ssize_t n = ::recv(fd, chunk, sizeof chunk, 0);
-            if (n <= 0) {
-                ::close(fd);
-                clients.erase(fd);
-                continue;
-            }
-            std::string& buf = clients[fd];
-            buf.append(chunk, static_cast<size_t>(n));
-            size_t nl;
-            while ((nl = buf.find('\n')) != std::string::npos) {
-                std::string line = buf.substr(0, nl);
-                buf.erase(0, nl + 1);
-                if (!line.empty() && line.back() == '\r') line.pop_back();
-                std::string answer = runBoardCommand(line) + "\n";
-                (void)!::send(fd, answer.data(), answer.size(), MSG_NOSIGNAL);
-            }
-            if (buf.size() > 4096) {  // no line end in sight: not a board-control client
-                const char* msg = "ERR line too long\n";
-                (void)!::send(fd, msg, std::strlen(msg), MSG_NOSIGNAL);
+            Client& c = clients[fd];
+            bool keep = true;
+            if (pfd[i].revents & (POLLIN | POLLHUP | POLLERR)) keep = c.closing || receive(fd, c);
+            keep = keep && flush(fd, c);
+            // A client that sends and does not read: its answers are not kept without end.
+            if (c.out.size() > kMaxUnreadAnswers) keep = false;
+            if (c.closing && c.out.empty()) keep = false;
+            if (!keep) {
                 ::close(fd);
                 clients.erase(fd);
             }
         }
     }
-    for (auto& [fd, buf] : clients) ::close(fd);
+    for (auto& [fd, c] : clients) ::close(fd);
 }
 
 }  // namespace
@@ -183,6 +244,8 @@ void registerBoardCommand(const std::string& name, const std::string& help, Boar
 
 std::string runBoardCommand(const std::string& line) {
     registerBuiltIns();
+    // A NUL would cut the line short for a C string and split a uevent into extra fields.
+    if (line.find('\0') != std::string::npos) return "ERR a command line holds no NUL byte";
     const std::vector<std::string> words = splitBlanks(line);
     if (words.empty()) return "ERR empty command";
     BoardCommand fn;
@@ -233,6 +296,8 @@ bool startBoardControl() {
     g_server = std::thread(serve);
     return true;
 }
+
+void setBoardControlIdleTimeout(long ms) { g_idleMs = ms > 0 ? ms : kBoardControlIdleTimeoutMs; }
 
 void stopBoardControl() {
     std::lock_guard<std::mutex> l(g_serverMutex);

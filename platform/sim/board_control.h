@@ -2,6 +2,7 @@
 // Board-control channel of the simulated board: a Unix stream socket at
 // <root>/run/board.sock taking one short text command per line and answering each
 // with one line beginning "OK" or "ERR". See docs/board-control.md.
+#include <cstddef>
 #include <functional>
 #include <string>
 #include <vector>
@@ -21,6 +22,13 @@ std::string runBoardCommand(const std::string& line);
 // Opens the socket, starts its thread and the serial-port bridges
 // (<root>/run/ttyS1.peer, ttyS2.peer). False, with a message on stderr, when it cannot.
 bool startBoardControl();
+// At most this many clients at once; one more is answered "ERR too many
+// board-control connections" and closed.
+constexpr size_t kBoardControlMaxClients = 16;
+// A connection with no traffic either way for this long is closed.
+constexpr long kBoardControlIdleTimeoutMs = 10 * 60 * 1000;
+// Tests shorten the idle time-out; 0 or less restores the default.
+void setBoardControlIdleTimeout(long ms);
 // Stops the thread and removes the socket (tests; the program never stops it).
 void stopBoardControl();
 // Host path of the socket.

@@ -44,7 +44,7 @@ public:
     bool read(const I2cContext& ctx, uint8_t* data, size_t len) override;
     virtual bool channelEnabled(int channel) const;
     int channels() const { return channels_; }
-    uint8_t control() const { return control_; }
+    uint8_t controlByte() const { return control_; }
 
 private:
     int channels_;

@@ -20,6 +20,7 @@
 #include <filesystem>
 
 #include "platform/fd_io.h"
+#include "platform/mmio.h"
 #include "platform/platform.h"
 
 namespace fs = std::filesystem;
@@ -153,12 +154,12 @@ SimBoard::~SimBoard() {
 
 uint16_t SimBoard::reg16(uint32_t offset) const {
     if (offset + 2 > kRegWindowSize) return 0;
-    return *reinterpret_cast<const volatile uint16_t*>(regs_ + (offset & ~1u));
+    return mmioRead16(regs_, offset);
 }
 
 void SimBoard::setReg16(uint32_t offset, uint16_t value) {
     if (offset + 2 > kRegWindowSize) return;
-    *reinterpret_cast<volatile uint16_t*>(regs_ + (offset & ~1u)) = value;
+    mmioWrite16(regs_, offset, value);
     gpioWritten(offset, value);
 }
 
@@ -734,10 +735,24 @@ std::string SimBoard::ueventMessage(const std::string& action, const std::string
 void SimBoard::queueUevent(const std::string& message) {
     std::lock_guard<std::recursive_mutex> l(mutex_);
     if (ueventBound_.empty()) {
-        ueventPending_.push_back(message);
+        ueventPending_.push(message);
         return;
     }
-    for (int fd : ueventBound_) ::send(ueventEnds_[fd], message.data(), message.size(), MSG_DONTWAIT);
+    for (int fd : ueventBound_) {
+        if (::send(ueventEnds_[fd], message.data(), message.size(), MSG_DONTWAIT | MSG_NOSIGNAL) >= 0) continue;
+        ++ueventsLost_;
+        ueventOverrun_.insert(fd);
+    }
+}
+
+uint64_t SimBoard::ueventsDropped() const {
+    std::lock_guard<std::recursive_mutex> l(mutex_);
+    return ueventsLost_ + ueventPending_.dropped();
+}
+
+bool SimBoard::takeUeventOverrun(int fd) {
+    std::lock_guard<std::recursive_mutex> l(mutex_);
+    return ueventOverrun_.erase(fd) > 0;
 }
 
 void SimBoard::failUeventBind(bool fail) {
@@ -756,8 +771,15 @@ int SimBoard::newUeventSocket(int typeFlags) {
 
 void SimBoard::bindUevent(int fd) {
     ueventBound_.insert(fd);
-    for (const auto& msg : ueventPending_) ::send(ueventEnds_[fd], msg.data(), msg.size(), MSG_DONTWAIT);
-    ueventPending_.clear();
+    // The waiting messages fill the new socket; where they do not all fit, the oldest make room.
+    const int end = ueventEnds_[fd];
+    for (const auto& msg : ueventPending_.take()) {
+        while (::send(end, msg.data(), msg.size(), MSG_DONTWAIT | MSG_NOSIGNAL) < 0) {
+            char oldest;
+            ++ueventsLost_;
+            if ((errno != EAGAIN && errno != EWOULDBLOCK) || ::recv(fd, &oldest, 1, MSG_DONTWAIT) < 0) break;
+        }
+    }
 }
 
 void SimBoard::closeEndpoint(int fd) {
@@ -766,6 +788,7 @@ void SimBoard::closeEndpoint(int fd) {
         ::close(u->second);
         ueventEnds_.erase(u);
         ueventBound_.erase(fd);
+        ueventOverrun_.erase(fd);
     }
     auto in = inputEnds_.find(fd);
     if (in != inputEnds_.end()) {
@@ -776,13 +799,15 @@ void SimBoard::closeEndpoint(int fd) {
 
 // ---------------------------------------------------------------- touch events
 
+// A stream socket rather than a pipe: the board can take the oldest events out of a full
+// queue (a non-blocking peek and read on the reader's end) whatever the reader's mode.
 int SimBoard::newInputFd(int flags) {
     int p[2];
-    if (::pipe2(p, O_CLOEXEC) != 0) return -1;
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, p) != 0) return -1;
+    ::shutdown(p[0], SHUT_WR);
     if (flags & O_NONBLOCK) ::fcntl(p[0], F_SETFL, ::fcntl(p[0], F_GETFL) | O_NONBLOCK);
-    ::fcntl(p[1], F_SETFL, ::fcntl(p[1], F_GETFL) | O_NONBLOCK);
     inputEnds_[p[0]] = p[1];
-    for (const auto& rec : inputPending_) writeAll(p[1], rec.data(), rec.size());
+    (void)!::send(p[1], inputPending_.data(), inputPending_.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
     inputPending_.clear();
     return p[0];
 }
@@ -793,12 +818,23 @@ void SimBoard::queueInputEvent(uint16_t type, uint16_t code, int32_t value) {
     ev.type = type;
     ev.code = code;
     ev.value = value;
-    std::string rec(reinterpret_cast<const char*>(&ev), sizeof ev);
+    std::string rec(sizeof ev, '\0');
+    std::memcpy(&rec[0], &ev, sizeof ev);
     if (inputEnds_.empty()) {
-        inputPending_.push_back(rec);
+        inputEventsLost_ += trimInputBacklog(inputPending_, rec.size());
+        inputPending_ += rec;
         return;
     }
-    for (auto& [fd, end] : inputEnds_) writeAll(end, rec.data(), rec.size());
+    for (auto& [fd, end] : inputEnds_) {
+        inputEventsLost_ += trimInputQueue(fd, rec.size());
+        if (::send(end, rec.data(), rec.size(), MSG_DONTWAIT | MSG_NOSIGNAL) != static_cast<ssize_t>(rec.size()))
+            ++inputEventsLost_;
+    }
+}
+
+uint64_t SimBoard::inputEventsDropped() const {
+    std::lock_guard<std::recursive_mutex> l(mutex_);
+    return inputEventsLost_;
 }
 
 void SimBoard::queueTouch(int x, int y) {

@@ -29,6 +29,7 @@
 #include "platform/board_wiring.h"
 #include "platform/sim/board_clock.h"
 #include "platform/sim/chip_store.h"
+#include "platform/sim/event_backlog.h"
 #include "platform/sim/i2c_device_model.h"
 #include "platform/sim/spi_device_model.h"
 
@@ -229,14 +230,22 @@ public:
 
     // ---- Kernel uevents (NETLINK_KOBJECT_UEVENT) ----
     // Raw message as the kernel sends it ("add@/devpath\0ACTION=add\0..."). Messages sent
-    // while no socket is bound wait for the first bind.
+    // while no socket is bound wait for the first bind, at most a socket buffer of them
+    // (the oldest go). A bound socket that does not read loses the newest, as netlink
+    // does, and its next recv() fails once with ENOBUFS.
     void queueUevent(const std::string& message);
+    // Uevents lost to full queues since the board was made.
+    uint64_t ueventsDropped() const;
     static std::string ueventMessage(const std::string& action, const std::string& devpath,
                                      const std::vector<std::string>& env = {});
     void failUeventBind(bool fail);
 
     // ---- Touch events (/dev/input/event1) ----
+    // Each reader, and the backlog kept for the first one, holds at most 64 events, as
+    // evdev does; when full, the oldest packets go.
     void queueInputEvent(uint16_t type, uint16_t code, int32_t value);
+    // Input events lost to full queues since the board was made.
+    uint64_t inputEventsDropped() const;
     // A press at (x, y) and its release.
     void queueTouch(int x, int y);
 
@@ -298,6 +307,7 @@ private:
     bool openSerial(int port);
     int newUeventSocket(int typeFlags);
     void bindUevent(int fd);
+    bool takeUeventOverrun(int fd);
     void closeEndpoint(int fd);
     int newInputFd(int flags);
     void bridgeLoop();
@@ -342,11 +352,14 @@ private:
     // Uevent sockets: controller fd -> our end; bound ones receive.
     std::map<int, int> ueventEnds_;
     std::set<int> ueventBound_;
-    std::vector<std::string> ueventPending_;
+    MessageBacklog ueventPending_{kUeventBacklogBytes};
+    std::set<int> ueventOverrun_;
+    uint64_t ueventsLost_ = 0;
     bool failUeventBind_ = false;
     // Input devices: controller fd -> write end of its pipe.
     std::map<int, int> inputEnds_;
-    std::vector<std::string> inputPending_;
+    std::string inputPending_;  // input_event records
+    uint64_t inputEventsLost_ = 0;
 
     std::thread bridge_;
     int bridgeStop_[2] = {-1, -1};

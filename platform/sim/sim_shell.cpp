@@ -1,6 +1,5 @@
 #include "platform/sim/sim_shell.h"
 
-#include <fcntl.h>
 #include <fnmatch.h>
 #include <unistd.h>
 
@@ -70,6 +69,7 @@ bool splitWords(const std::string& command, std::vector<Word>* words, bool* stdo
         if (c == '\'') {
             size_t end = s.find('\'', i + 1);
             if (end == std::string::npos) return false;
+            if (s.find('\0', i) < end) return false;
             cur.text.append(s, i + 1, end - i - 1);
             i = end;
             inWord = true;
@@ -79,12 +79,14 @@ bool splitWords(const std::string& command, std::vector<Word>* words, bool* stdo
             size_t end = s.find('"', i + 1);
             if (end == std::string::npos) return false;
             std::string inner = s.substr(i + 1, end - i - 1);
-            if (inner.find_first_of("$`\\") != std::string::npos) return false;
+            if (inner.find_first_of("$`\\") != std::string::npos || inner.find('\0') != std::string::npos) return false;
             cur.text += inner;
             i = end;
             inWord = true;
             continue;
         }
+        // A NUL would end the path where the system call reads it, after the root check.
+        if (c == '\0') return false;
         if (std::string(";|&`$<>()\\\n\r{}").find(c) != std::string::npos) return false;
         if (!inWord && (c == '#' || c == '~')) return false;
         if (c == '*' || c == '?' || c == '[') cur.glob = true;
@@ -200,6 +202,15 @@ int doRm(const std::vector<Word>& words) {
     return status;
 }
 
+// True when `path` is `folder` or lies somewhere below it (links resolved).
+bool isSameOrBelow(const fs::path& path, const fs::path& folder) {
+    std::error_code ec;
+    const std::string p = fs::weakly_canonical(path, ec).string();
+    const std::string f = fs::weakly_canonical(folder, ec).string();
+    if (ec || f.empty()) return true;  // cannot tell: refuse
+    return p == f || (p.size() > f.size() && p.compare(0, f.size(), f) == 0 && (f.back() == '/' || p[f.size()] == '/'));
+}
+
 // cp and mv: the last operand is the target; into it when it is a folder.
 int doCopyMove(const std::vector<Word>& words, bool move) {
     std::string flags;
@@ -221,6 +232,9 @@ int doCopyMove(const std::vector<Word>& words, bool move) {
     for (const auto& src : hosts) {
         const fs::path target = destIsDir ? dest / src.filename() : dest;
         if (!insideRoot(target.parent_path()) || (!move && !insideRoot(src))) return kShellFailed;
+        // cp and mv refuse a folder into itself; a copy would otherwise recurse until
+        // the path is too long.
+        if (fs::is_directory(fs::symlink_status(src, ec)) && isSameOrBelow(target, src)) return kShellFailed;
         jobs.emplace_back(src, target);
     }
     int status = kShellOk;
@@ -316,8 +330,15 @@ int doChmod(const std::vector<Word>& words) {
             continue;
         }
         one(h);
-        if (has(flags, "R") && fs::is_directory(fs::symlink_status(h, ec)))
-            for (const auto& e : fs::recursive_directory_iterator(h, ec)) one(e.path());
+        if (!has(flags, "R") || !fs::is_directory(fs::symlink_status(h, ec))) continue;
+        // A folder that cannot be entered (a mode without search permission, set by this
+        // very command) ends the walk with a failure, as chmod reports it.
+        fs::recursive_directory_iterator it(h, ec), end;
+        while (!ec && it != end) {
+            one(it->path());
+            it.increment(ec);
+        }
+        if (ec) status = kShellFailed;
     }
     return status;
 }
@@ -367,10 +388,8 @@ SimShell::SimShell() {
     rebootHook_ = [] {
         if (!plat::root().empty()) {
             plat::makeDirs("/run");
-            if (FILE* f = std::fopen(plat::path("/run/shell.log").c_str(), "a")) {
-                std::fputs("# reboot: the controller ends with status 42 and is started again\n", f);
-                std::fclose(f);
-            }
+            const std::string note = "# reboot: the controller ends with status 42 and is started again\n";
+            plat::appendToFile(plat::path("/run/shell.log"), note.data(), note.size());
         }
         std::fflush(nullptr);
         ::_exit(42);
@@ -385,10 +404,7 @@ void SimShell::record(const std::string& command) {
     for (size_t p = 0; (p = line.find('\n', p)) != std::string::npos; p += 2) line.replace(p, 1, "\\n");
     line.push_back('\n');
     plat::makeDirs("/run");
-    int fd = ::open(plat::path("/run/shell.log").c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-    if (fd < 0) return;
-    plat::writeAll(fd, line.data(), line.size());
-    ::close(fd);
+    plat::appendToFile(plat::path("/run/shell.log"), line.data(), line.size());
 }
 
 int SimShell::system(const std::string& command) { return run(command, nullptr); }
@@ -402,6 +418,17 @@ int SimShell::popen(const std::string& command, std::string* output) {
 
 int SimShell::run(const std::string& command, std::string* output) {
     record(command);
+    try {
+        return dispatch(command, output);
+    } catch (const std::exception& e) {
+        // A file command that fails in a way not foreseen is a failed command, never
+        // the end of the controller.
+        std::fprintf(stderr, "sim shell: failed (%s): %s\n", e.what(), command.c_str());
+        return kShellFailed;
+    }
+}
+
+int SimShell::dispatch(const std::string& command, std::string* output) {
     std::vector<Word> words;
     bool discarded = false;
     if (!splitWords(command, &words, &discarded)) {

@@ -3,7 +3,8 @@
 // is recorded (in memory and appended to <root>/run/shell.log); the file commands
 // rm, cp, mv, chmod, mkdir act inside the root; sync and chattr do nothing; status
 // queries are answered by handlers; "reboot" goes to the reboot hook. A command with
-// shell syntax beyond plain words (; | & ` $( < > newline ...) is recorded and refused.
+// shell syntax beyond plain words (; | & ` $( < > newline ...) or a NUL byte is recorded
+// and refused. A file command that fails in any way reports a failed status.
 //
 // Statuses are raw wait statuses: kShellOk 0, kShellFailed 256 (exit 1),
 // kShellNotFound 127 << 8 (unknown command).
@@ -50,6 +51,7 @@ private:
         Handler handler;
     };
     int run(const std::string& command, std::string* output);
+    int dispatch(const std::string& command, std::string* output);
     void record(const std::string& command);
 
     mutable std::mutex mutex_;

@@ -4,6 +4,7 @@
 
 #include "platform/platform.h"
 #include "platform/sim/board_control.h"
+#include "platform/sim/c331_model.h"
 #include "platform/sim/sim_board.h"
 #include "platform/sim/video_chips.h"
 
@@ -29,6 +30,7 @@ const std::map<std::string, ModelFactory>& modelCatalog() {
     static const std::map<std::string, ModelFactory> catalog = {
         {"i2c-mux",
          [](const wiring::ChipWiring& c) { return std::make_shared<I2cMuxModel>(wiring::kI2cMuxChannels, c.name); }},
+        {"c331", [](const wiring::ChipWiring& c) { return std::make_shared<C331Model>(c.name); }},
         {"edid-eeprom",
          [](const wiring::ChipWiring& c) { return std::make_shared<EdidEepromModel>(c.name, c.writeLine, c.store); }},
         {"it6602",

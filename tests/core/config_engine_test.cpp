@@ -2,8 +2,14 @@
 #include <QMutexLocker>
 #include <QSettings>
 
+#include <sys/inotify.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cstdlib>
 #include <atomic>
+#include <chrono>
+#include <filesystem>
 #include <cstring>
 #include <thread>
 
@@ -204,4 +210,117 @@ TEST_F(StoreTest, SettingsWrittenByOneThreadAreReadSafelyByAnother) {
     stop = true;
     reader.join();
     EXPECT_EQ(bad, 0);
+}
+
+TEST_F(StoreTest, UnsignedItemAboveTwoToThe31KeepsItsValue) {
+    testkit::writeFile("/data/configs/tcpip.ini", "[config]\nVlxMaxPixel_UINT=4000000000\n");
+    ConfigEngine::pInstance();
+    EXPECT_EQ(g_vlx_max_pixel, 4000000000u);
+    QSettings s(iniPath(), QSettings::IniFormat);
+    EXPECT_EQ(s.value("config/VlxMaxPixel_UINT").toString(), "4000000000");  // not replaced by the default
+}
+
+TEST_F(StoreTest, NonNumericIntegerItemIsLoggedOnce) {
+    testkit::writeFile("/data/configs/tcpip.ini", "[config]\nTcpPort=abc\n");
+    ConfigEngine::pInstance();
+    const std::string log = testkit::readFile("/data/kavelkv/log/zufEnglneLog");
+    size_t count = 0;
+    for (size_t at = 0; (at = log.find("TcpPort=abc", at)) != std::string::npos; ++at) ++count;
+    EXPECT_EQ(count, 1u);
+    EXPECT_EQ(g_port, 5005);
+}
+
+namespace {
+// Counts the times a file of that name in `dir` was written or moved into place.
+class FileWriteCounter {
+public:
+    explicit FileWriteCounter(const std::string& dir) {
+        fd_ = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+        ::inotify_add_watch(fd_, dir.c_str(), IN_CLOSE_WRITE | IN_MOVED_TO);
+    }
+    ~FileWriteCounter() { ::close(fd_); }
+    int count(const std::string& name) {
+        int n = 0;
+        alignas(inotify_event) char buf[64 * 1024];
+        for (ssize_t len; (len = ::read(fd_, buf, sizeof buf)) > 0;) {
+            for (char* p = buf; p < buf + len;) {
+                inotify_event ev;
+                std::memcpy(&ev, p, sizeof ev);
+                if (ev.len && name == p + sizeof ev) ++n;
+                p += sizeof ev + ev.len;
+            }
+        }
+        return n;
+    }
+
+private:
+    int fd_;
+};
+}  // namespace
+
+TEST_F(StoreTest, StartUpWritesTheCompletedIniFileOnce) {
+    FileWriteCounter writes(plat::path("/data/configs"));
+    ConfigEngine::pInstance();
+    EXPECT_EQ(writes.count("tcpip.ini"), 1);
+    QSettings s(iniPath(), QSettings::IniFormat);
+    EXPECT_EQ(s.allKeys().size(), 17);
+    // A complete file is not written again.
+    ConfigEngine::resetInstanceForTest();
+    ConfigEngine::pInstance();
+    EXPECT_EQ(writes.count("tcpip.ini"), 0);
+}
+
+TEST_F(StoreTest, LinkedIniFileIsReplacedNotWrittenThrough) {
+    const std::string target = "[config]\nIPAddress=10.1.1.1\n";
+    testkit::writeFile("/etc/network.ini", target);
+    std::filesystem::create_symlink(plat::path("/etc/network.ini"), plat::path("/data/configs/tcpip.ini"));
+    ConfigEngine* c = ConfigEngine::pInstance();
+    EXPECT_EQ(g_str_ip, "10.1.1.1");  // a link is read like the file
+    c->write_config_variant(ConfigItem::GateWay, QStringLiteral("10.1.1.254"));
+    EXPECT_EQ(testkit::readFile("/etc/network.ini"), target);
+    EXPECT_FALSE(std::filesystem::is_symlink(plat::path("/data/configs/tcpip.ini")));
+    QSettings s(iniPath(), QSettings::IniFormat);
+    EXPECT_EQ(s.value("config/GateWay").toString(), "10.1.1.254");
+    EXPECT_EQ(s.value("config/IPAddress").toString(), "10.1.1.1");
+}
+
+TEST_F(StoreTest, StaleSettingsLockDoesNotDelayStartUp) {
+    // The lock a writer killed by a power cut leaves: a process of this name and host
+    // that is alive (this very one), so it counts as held until it is 30 s old.
+    char host[256] = {0};
+    ::gethostname(host, sizeof host - 1);
+    const std::string exe = std::filesystem::read_symlink("/proc/self/exe").filename().string();
+    testkit::writeFile("/data/configs/tcpip.ini.lock", std::to_string(::getpid()) + "\n" + exe + "\n" + host + "\n");
+    const auto begin = std::chrono::steady_clock::now();
+    ConfigEngine* c = ConfigEngine::pInstance();
+    c->write_config_variant(ConfigItem::TcpPort, 6002);
+    const auto spent = std::chrono::steady_clock::now() - begin;
+    EXPECT_LT(spent, std::chrono::seconds(5));
+    QSettings s(iniPath(), QSettings::IniFormat);
+    EXPECT_EQ(s.value("config/TcpPort").toInt(), 6002);
+}
+
+TEST_F(StoreTest, FolderPipeOrEndlessDeviceInPlaceOfIniFilesStartsOnDefaults) {
+    ::alarm(30);  // a reader blocked on the pipe ends the test instead of hanging it
+    const char* ini = "/data/configs/tcpip.ini";
+    const char* loader = "/data/configs/led_load_config.ini";
+    for (int kind = 0; kind < 3; ++kind) {
+        ConfigEngine::resetInstanceForTest();
+        std::filesystem::remove_all(plat::path(ini));
+        std::filesystem::remove_all(plat::path(loader));
+        for (const char* f : {ini, loader}) {
+            if (kind == 0) plat::makeDirs(f);
+            if (kind == 1) {
+                ASSERT_EQ(::mkfifo(plat::path(f).c_str(), 0644), 0);
+            }
+            if (kind == 2) std::filesystem::create_symlink("/dev/zero", plat::path(f));
+        }
+        const size_t log = logSize();
+        ASSERT_NE(ConfigEngine::pInstance(), nullptr) << kind;
+        EXPECT_EQ(g_str_ip, "192.168.1.199") << kind;
+        EXPECT_EQ(g_port, 5005) << kind;
+        EXPECT_EQ(g_update_status, 0) << kind;
+        EXPECT_GT(logSize(), log) << kind;
+    }
+    ::alarm(0);
 }

@@ -140,7 +140,6 @@ TEST_F(StoreTest, MenuFileFillsUpToThreeRecords) {
 TEST_F(StoreTest, MenuCountZeroOrEmptyMenuShowsNothingAndBitmapKeepsTextFields) {
     OSD_LIST l;
     l[0].osd_count = 1;
-    l[0].text = "old";
     testkit::writeFile(kMenu, R"({"name":"m","osdcount":0,"oactcount":0,"menu":[{"type":0}]})");
     get_json_omenu_para(kMenu, &l);
     EXPECT_EQ(l[0].osd_count, 0);
@@ -150,6 +149,7 @@ TEST_F(StoreTest, MenuCountZeroOrEmptyMenuShowsNothingAndBitmapKeepsTextFields) 
     get_json_omenu_para(kMenu, &l);
     EXPECT_EQ(l[0].osd_count, 0);
     // a bitmap menu leaves text, fonts and background as an earlier read left them
+    l[0].text = "old";
     l[0].fontw = 32;
     l[0].back_color = "0000FF";
     testkit::writeFile(kMenu, R"({"name":"m","osdcount":1,"oactcount":0,"menu":[{"type":1,"status":"on",
@@ -161,6 +161,34 @@ TEST_F(StoreTest, MenuCountZeroOrEmptyMenuShowsNothingAndBitmapKeepsTextFields) 
     EXPECT_EQ(l[0].text, "old");
     EXPECT_EQ(l[0].fontw, 32);
     EXPECT_EQ(l[0].back_color, "0000FF");
+}
+
+TEST_F(StoreTest, MenuCountIsTheRecordsReadAndNoStaleRecordSurvives) {
+    testkit::writeFile(kMenu, kMenuFile);
+    OSD_LIST l;
+    get_json_omenu_para(kMenu, &l);
+    ASSERT_EQ(l[1].type, 1);
+    ASSERT_EQ(l[2].status, "on");
+
+    // "osdcount" 2 but one element: one record is read, the earlier second and third are gone.
+    testkit::writeFile(kMenu, R"({"name":"m","osdcount":2,"oactcount":0,"menu":[{"type":1,"status":"on",
+        "pos":{"x":5,"y":6,"w":7,"h":8},"act":{"effect":0,"speed":0,"staytime":0},"bmppara":{"start":0,"end":1}}]})");
+    get_json_omenu_para(kMenu, &l);
+    EXPECT_EQ(l[0].osd_count, 1);
+    EXPECT_EQ(l[0].x, 5);
+    for (int k : {1, 2}) {
+        EXPECT_EQ(l[k].type, 0) << k;
+        EXPECT_EQ(l[k].status, "") << k;
+        EXPECT_EQ(l[k].bmp_end, 0) << k;
+        EXPECT_EQ(l[k].w, 0) << k;
+    }
+
+    // "osdcount" 0: no menu is read and none survives.
+    testkit::writeFile(kMenu, R"({"name":"m","osdcount":0,"oactcount":0})");
+    get_json_omenu_para(kMenu, &l);
+    EXPECT_EQ(l[0].osd_count, 0);
+    EXPECT_EQ(l[0].status, "");
+    EXPECT_EQ(l[0].x, 0);
 }
 
 TEST_F(StoreTest, BrokenWorkingMenuIsRemovedButModeCopyStays) {

@@ -3,6 +3,8 @@
 #include <sys/stat.h>
 
 #include <atomic>
+#include <clocale>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <regex>
@@ -198,4 +200,52 @@ TEST_F(LogTest, StampComesFromTheBoardsWallClockThatDateSet) {
     writeLogMsg(LOG_INFO, "after date");
     const std::string text = testkit::readFile(kLog);
     EXPECT_EQ(text.rfind("[2031-02-03 04:05:", 0), 0u) << text;
+}
+
+TEST_F(LogTest, StampStaysTwentyFourHourUnderAnEnglishLocale) {
+    // QApplication runs setlocale(LC_ALL, ""); an English locale's %X is "04:45:35 PM".
+    // The locale is built into this test's root so the test does not depend on the host.
+    const std::string locales = rootDir() + "/locale";
+    const std::string build = "localedef -c -i en_US -f UTF-8 " + locales + "/en_US.UTF-8 >/dev/null 2>&1";
+    std::filesystem::create_directories(locales);
+    if (std::system(build.c_str()) != 0) GTEST_SKIP() << "localedef or the en_US source is missing";
+    ::setenv("LOCPATH", locales.c_str(), 1);
+    if (!std::setlocale(LC_ALL, "en_US.UTF-8")) GTEST_SKIP() << "en_US.UTF-8 could not be loaded";
+
+    writeLogMsg(LOG_INFO, "after the locale");
+    std::setlocale(LC_ALL, "C");
+    writeLogMsg(LOG_INFO, "in the C locale");
+    const auto entries = lines(testkit::readFile(kLog));
+    ASSERT_EQ(entries.size(), 2u);
+    for (const auto& e : entries) EXPECT_TRUE(std::regex_match(e, kEntry)) << e;
+}
+
+TEST_F(LogTest, LinkInTheLogsPlaceIsReplacedNeverAppendedThrough) {
+    testkit::writeFile("/etc/shadow", "root:x:0:\n");
+    std::filesystem::create_symlink(plat::path("/etc/shadow"), plat::path(kLog));
+
+    writeLogMsg(LOG_ERROR, "entry");
+    EXPECT_EQ(testkit::readFile("/etc/shadow"), "root:x:0:\n");
+    EXPECT_FALSE(std::filesystem::is_symlink(plat::path(kLog)));
+    const auto entries = lines(testkit::readFile(kLog));
+    ASSERT_EQ(entries.size(), 1u);
+    EXPECT_TRUE(std::regex_match(entries[0], kEntry));
+}
+
+TEST_F(LogTest, PipeInTheLogsPlaceNeverBlocksALogger) {
+    ASSERT_EQ(::mkfifo(plat::path(kLog).c_str(), 0644), 0);
+    writeLogMsg(LOG_ERROR, "entry");  // returns: the entry is lost, the caller goes on
+    EXPECT_TRUE(std::filesystem::is_fifo(plat::path(kLog)));
+}
+
+TEST_F(LogTest, LogFolderLinkedOutsideTheRootIsNeverWrittenInto) {
+    const std::string outside = rootDir() + "-outside";
+    std::filesystem::create_directories(outside);
+    std::filesystem::create_symlink(outside + "/elsewhere", outside + "/zufEnglneLog");
+    std::filesystem::remove_all(plat::path("/data/kavelkv/log"));
+    std::filesystem::create_directory_symlink(outside, plat::path("/data/kavelkv/log"));
+    writeLogMsg(LOG_ERROR, "entry");
+    EXPECT_FALSE(std::filesystem::exists(outside + "/elsewhere"));
+    EXPECT_TRUE(std::filesystem::is_symlink(outside + "/zufEnglneLog"));  // not taken away either
+    std::filesystem::remove_all(outside);
 }

@@ -153,6 +153,24 @@ TEST_F(StoreTest, ModeWriteFailureIsReportedAndSlotKept) {
     EXPECT_EQ(p->mode_para[6][0], 0x00);
 }
 
+TEST_F(StoreTest, FailedUserModeSaveLeavesSlotMarkerAndCurrentModeAsTheyWere) {
+    VlxRamPara* p = start();
+    const std::string before = storetest::bytes(p->mode_para[2], kModeSlotSize);
+    ASSERT_EQ(p->mode_para[2][0], kModeEmpty);
+    plat::makeDirs("/data/modes/custom_mode3");  // a folder in the way: the file cannot be written
+    p->setRamU16(kBrightness, 33);
+    p->setRamU16(kModeSaveRequest, 3);
+    const size_t log = logSize();
+    SyncUpdate::pInstance()->para_sync(1);
+
+    EXPECT_TRUE(storetest::bytes(p->mode_para[2], kModeSlotSize) == before);
+    EXPECT_EQ(VlxRamPara::VlxUserModeSaved(2), 0);
+    EXPECT_EQ(p->ramU16(kCurrentMode), 0);       // names no mode that is not on file
+    EXPECT_EQ(p->ramU16(kModeSaveRequest), 0);   // the request is answered, not repeated
+    EXPECT_GT(logSize(), log);
+    EXPECT_EQ(fileU16(testkit::readFile(kRamFile), kCurrentMode), 0);
+}
+
 TEST_F(StoreTest, SignalFromGuiThreadReachesSlotAndNestedSaveDoesNotDeadlock) {
     start();
     int calls = 0;

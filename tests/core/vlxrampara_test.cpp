@@ -1,7 +1,14 @@
+#include <atomic>
+#include <chrono>
 #include <cstring>
+#include <thread>
 
 #include "core/global.h"
 #include "core/syncupdate.h"
+#include <atomic>
+#include <chrono>
+#include <thread>
+
 #include "store_fixture.h"
 
 using namespace vlxram;
@@ -74,17 +81,23 @@ TEST_F(StoreTest, WrongMarkerFileIsReplacedByFactoryImage) {
     EXPECT_EQ(p->ramU16(kSpliceMode), 4);
 }
 
-TEST_F(StoreTest, ShortParameterFileIsRefusedAndFactoryValuesLoad) {
+TEST_F(StoreTest, ShortParameterFileWithGoodMarkerLoadsAsFarAsItGoesAndIsKept) {
     std::string shortFile = image(default_para_ramlist.data(), 102);
     shortFile[2] = 3;  // language 3 in the part that is there
     testkit::writeFile("/data/ram_device_info", shortFile);
-    const size_t log = logSize();
     VlxRamPara* p = start();
-    EXPECT_GT(logSize(), log);
-    EXPECT_EQ(p->ram_para[kLanguage], 0);
-    EXPECT_EQ(p->ramU16(kBrightness), 100);
+    EXPECT_EQ(p->ram_para[kLanguage], 3);       // the user's setting survives
+    EXPECT_EQ(p->ramU16(kBrightness), 100);     // beyond the file: factory values
     EXPECT_EQ(p->ramU16(kLedWidth), 1920);
-    EXPECT_EQ(testkit::readFile("/data/ram_device_info").size(), 4096u);
+    EXPECT_EQ(testkit::readFile("/data/ram_device_info"), shortFile);  // not replaced
+
+    // The next save writes the whole RAM range behind the kept marker.
+    p->setRamU16(kBrightness, 77);
+    ASSERT_TRUE(VlxRamPara::saveRamFile(p->ram_para));
+    const std::string saved = testkit::readFile("/data/ram_device_info");
+    ASSERT_EQ(saved.size(), size_t(kRamFileMinSize));
+    EXPECT_EQ(storetest::fileU16(saved, kBrightness), 77);
+    EXPECT_EQ(uint8_t(saved[2]), 3);
 }
 
 TEST_F(StoreTest, StartupClearsRunTimeStateWhateverTheFileHeld) {
@@ -231,6 +244,47 @@ TEST_F(StoreTest, CropAddChangeDeleteKeepBitmapRight) {
     EXPECT_EQ(g_cut_source_state[15], 0x03);
 }
 
+TEST_F(StoreTest, CropEditIsHandedToTheScalerUnderTheManageMutex) {
+    VlxRamPara* p = start();
+    CROP_PARA c;
+    c.width = 640;
+    c.height = 480;
+    ASSERT_EQ(VlxRamPara::VlxAddNewCrop(2, &c), 1);
+    VlxRamPara::VlxCropSourceInit();
+    c331_manage::update_flag = 0;
+
+    CROP_PARA edit;
+    edit.x = 8;
+    edit.y = 16;
+    edit.width = 320;
+    edit.height = 240;
+    // While the scaler manager holds the mutex the edit waits; it lands with the flag.
+    std::atomic<bool> done{false};
+    pthread_mutex_lock(&c331_manage::manage_mutex);
+    std::thread screen([&] {
+        VlxRamPara::VlxSetCropPara(2, 1, &edit);
+        done = true;
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    EXPECT_FALSE(done);
+    EXPECT_EQ(p->ramU16(kCropTable + 6), 640);
+    pthread_mutex_unlock(&c331_manage::manage_mutex);
+    screen.join();
+
+    EXPECT_EQ(c331_manage::update_flag, 1);
+    EXPECT_EQ(p->ramU16(kCropTable), cropWord(2, 1));  // key word kept
+    EXPECT_EQ(p->ramU16(kCropTable + 2), 8);
+    EXPECT_EQ(p->ramU16(kCropTable + 4), 16);
+    EXPECT_EQ(p->ramU16(kCropTable + 6), 320);
+    EXPECT_EQ(p->ramU16(kCropTable + 8), 240);
+
+    // An edit of a crop the input does not have changes nothing and asks nothing.
+    c331_manage::update_flag = 0;
+    VlxRamPara::VlxSetCropPara(2, 2, &edit);
+    VlxRamPara::VlxSetCropPara(4, 1, &edit);
+    EXPECT_EQ(c331_manage::update_flag, 0);
+}
+
 TEST_F(StoreTest, FullCropTableTakesNoMoreAndUsedIdsAreNotRepeated) {
     VlxRamPara* p = start();
     for (int i = 0; i < kCropEntries; ++i) setCrop(p, i, cropWord(i % 6, i / 6 + 1));
@@ -279,6 +333,8 @@ TEST_F(StoreTest, HostileCropEntriesAndIndexesStayInBounds) {
     const std::string before = image(p->ram_para, kRamSize);
     VlxRamPara::VlxSetImageSource(0, 1, 16);
     VlxRamPara::VlxSetImageSource(0, 9, 0);
+    VlxRamPara::VlxSetImageSource(0, 1, char(0xFF));  // -1 on the PC, 255 on the board: refused on both
+    VlxRamPara::VlxSetImageSource(0, char(0xFF), 0);
     VlxRamPara::VlxSetEDIDPara(6, 1, 1, 1);
     VlxRamPara::VlxSetEDIDPara(-1, 1, 1, 1);
     EXPECT_EQ(image(p->ram_para, kRamSize), before);
@@ -366,4 +422,6 @@ TEST_F(StoreTest, NearestSavedModeWrapsAround) {
     EXPECT_EQ(VlxRamPara::VlxUserModeIndex(2, 0), 14);
     EXPECT_EQ(VlxRamPara::VlxUserModeIndex(2, 2), 2);
     EXPECT_EQ(VlxRamPara::VlxUserModeIndex(2, 3), 256);
+    EXPECT_EQ(VlxRamPara::VlxUserModeIndex(2, char(0xFF)), 256);
+    EXPECT_EQ(VlxRamPara::VlxUserModeIndex(char(0xF2), 1), 14);  // byte 242 is slot 2 on PC and board alike
 }

@@ -11,6 +11,7 @@
 
 #include <cstring>
 
+#include "platform/mmio.h"
 #include "platform/sim/sim_board.h"
 #include "platform/sys.h"
 #include "support/testkit.h"
@@ -131,18 +132,17 @@ TEST_F(SimDevicesTest, SpiChipsSharingANodeAnswerOnlyWhenTheirGpioSelectIsLow) {
     int mem = plat::sys().open("/dev/mem", O_RDWR | O_SYNC);
     void* map = plat::sys().mmap(nullptr, kRegWindowSize, PROT_READ | PROT_WRITE, MAP_SHARED, mem, kRegWindowPhys);
     ASSERT_NE(map, MAP_FAILED);
-    auto line = [map](uint32_t off) { return reinterpret_cast<volatile uint16_t*>(static_cast<uint8_t*>(map) + off); };
 
     std::vector<uint8_t> rx;
-    *line(kSel0) = kLineHigh;
-    *line(kSel1) = kLineHigh;
+    plat::mmioWrite16(map, kSel0, kLineHigh);
+    plat::mmioWrite16(map, kSel1, kLineHigh);
     spiXfer(fd, {0x11}, &rx);
     EXPECT_EQ(rx[0], 0xFF);  // nobody selected
-    *line(kSel0) = kLineLow;
+    plat::mmioWrite16(map, kSel0, kLineLow);
     spiXfer(fd, {0x22}, &rx);
     EXPECT_EQ(rx[0], static_cast<uint8_t>(~0x22));
-    *line(kSel0) = kLineHigh;
-    *line(kSel1) = kLineLow;
+    plat::mmioWrite16(map, kSel0, kLineHigh);
+    plat::mmioWrite16(map, kSel1, kLineLow);
     spiXfer(fd, {0x33}, &rx);
     EXPECT_EQ(rx[0], static_cast<uint8_t>(~0x33 + 1));
     EXPECT_EQ(fpga0->seen, std::vector<uint8_t>{0x22});
@@ -217,10 +217,10 @@ TEST_F(SimDevicesTest, MsysRequestAndMemMapGiveTheGpioWindowTheBoardSees) {
     int mem = plat::sys().open("/dev/mem", O_RDWR | O_SYNC);
     void* map = plat::sys().mmap(nullptr, block[3], PROT_READ | PROT_WRITE, MAP_SHARED, mem, block[1]);
     ASSERT_NE(map, MAP_FAILED);
-    *reinterpret_cast<volatile uint16_t*>(static_cast<uint8_t*>(map) + 0x207858) = kLineHigh;
+    plat::mmioWrite16(map, 0x207858, kLineHigh);
     EXPECT_EQ(board().gpio(0x207858), kLineHigh);
     board().setReg16(0x207908, 1);  // an interrupt line the board drives
-    EXPECT_EQ(*reinterpret_cast<volatile uint16_t*>(static_cast<uint8_t*>(map) + 0x207908), 1);
+    EXPECT_EQ(plat::mmioRead16(map, 0x207908), 1);
     EXPECT_EQ(plat::sys().munmap(map, block[3]), 0);
 
     uint32_t bad[5] = {0x12345678, 0, 0, 0, kMsysBlockBytes};
@@ -243,11 +243,10 @@ TEST_F(SimDevicesTest, ChipIdRegistersReadAsTheTestSetThem) {
     int mem = plat::sys().open("/dev/mem", O_RDWR | O_SYNC);
     void* map = plat::sys().mmap(nullptr, kRegWindowSize, PROT_READ | PROT_WRITE, MAP_SHARED, mem, kRegWindowPhys);
     ASSERT_NE(map, MAP_FAILED);
-    auto reg = [map](uint32_t off) { return reinterpret_cast<volatile uint16_t*>(static_cast<uint8_t*>(map) + off); };
-    EXPECT_EQ(*reg(kChipIdX), 0x1234);
-    EXPECT_EQ(*reg(kChipIdY), 0xABCD);
-    EXPECT_EQ(*reg(kChipIdZ), 0x0042);
-    *reg(kChipIdControl) &= static_cast<uint16_t>(~0x0100);
+    EXPECT_EQ(plat::mmioRead16(map, kChipIdX), 0x1234);
+    EXPECT_EQ(plat::mmioRead16(map, kChipIdY), 0xABCD);
+    EXPECT_EQ(plat::mmioRead16(map, kChipIdZ), 0x0042);
+    plat::mmioWrite16(map, kChipIdControl, uint16_t(plat::mmioRead16(map, kChipIdControl) & ~0x0100));
     EXPECT_EQ(board().reg16(kChipIdControl), 0x00FF);
     plat::sys().munmap(map, kRegWindowSize);
 }

@@ -1,5 +1,7 @@
 // The simulated board's shell runner: never the host, only the root.
+#include <linux/capability.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -193,6 +195,59 @@ TEST_F(SimShellTest, WithoutARootFileCommandsAreRefused) {
     plat::setRoot(rootDir());
     EXPECT_TRUE(fs::exists(host));
     EXPECT_FALSE(fs::exists(host + "/made"));
+}
+
+// Takes away the override of file permissions this process may have as root, so a
+// folder without search permission is as closed to it as to any other user.
+void dropPermissionOverride() {
+    __user_cap_header_struct head{_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct data[2]{};
+    ASSERT_EQ(::syscall(SYS_capget, &head, data), 0);
+    for (int bit : {CAP_DAC_OVERRIDE, CAP_DAC_READ_SEARCH, CAP_FOWNER}) data[0].effective &= ~(1u << bit);
+    ASSERT_EQ(::syscall(SYS_capset, &head, data), 0);
+}
+
+// The whole literal, NUL bytes included.
+template <size_t N>
+std::string withNul(const char (&text)[N]) { return std::string(text, N - 1); }
+
+TEST_F(SimShellTest, NulByteInAPathIsRefusedAndNothingOutsideTheRootGoes) {
+    // A root one level down, so that its parent still belongs to this test.
+    const std::string outer = rootDir();
+    fs::create_directories(outer + "/board/data");
+    std::ofstream(outer + "/canary") << "x";
+    plat::setRoot(outer + "/board");
+
+    EXPECT_EQ(plat::shell().system(withNul("rm -rf \"/..\0x\"")), kShellFailed);
+    EXPECT_EQ(plat::shell().system(withNul("rm -rf /..\0x")), kShellFailed);
+    EXPECT_EQ(plat::shell().system(withNul("mkdir -p /data/a\0b")), kShellFailed);
+    EXPECT_TRUE(fs::exists(outer + "/canary"));
+    EXPECT_TRUE(fs::exists(outer + "/board/data"));
+    EXPECT_FALSE(fs::exists(outer + "/board/data/a"));
+    plat::setRoot(outer);
+}
+
+TEST_F(SimShellTest, ChmodOnAFolderItCannotEnterReportsFailureInsteadOfThrowing) {
+    fs::create_directories(plat::path("/data/x/sub/deeper"));
+    std::ofstream(plat::path("/data/x/sub/file")) << "x";
+    dropPermissionOverride();
+    // 644 takes the search bit off the folder before its entries are walked.
+    EXPECT_EQ(plat::shell().system("chmod -R 644 /data/x"), kShellFailed);
+    EXPECT_EQ(plat::shell().system("chmod -R 755 /data/x"), kShellOk);  // the shell still works
+    EXPECT_EQ(fs::status(plat::path("/data/x/sub")).permissions() & fs::perms::all, fs::perms(0755));
+}
+
+TEST_F(SimShellTest, CopyOfAFolderIntoItselfIsRefused) {
+    fs::create_directories(plat::path("/data/configs"));
+    std::ofstream(plat::path("/data/configs/a.ini")) << "x";
+    EXPECT_EQ(plat::shell().system("cp -r /data /data/configs"), kShellFailed);
+    EXPECT_EQ(plat::shell().system("cp -r /data/configs /data/configs"), kShellFailed);
+    EXPECT_EQ(plat::shell().system("cp -r /data/configs/ /data/configs/copy"), kShellFailed);
+    EXPECT_FALSE(fs::exists(plat::path("/data/configs/data")));
+    EXPECT_FALSE(fs::exists(plat::path("/data/configs/copy")));
+    // A copy beside itself is fine.
+    EXPECT_EQ(plat::shell().system("cp -r /data/configs /data/configs2"), kShellOk);
+    EXPECT_TRUE(fs::exists(plat::path("/data/configs2/a.ini")));
 }
 
 }  // namespace

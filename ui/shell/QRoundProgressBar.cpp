@@ -1,5 +1,6 @@
 #include "ui/shell/QRoundProgressBar.h"
 
+#include <QChildEvent>
 #include <QDialog>
 #include <QPainter>
 #include <QPen>
@@ -22,6 +23,14 @@ const QRect QRoundProgressBar::kGeometry(300, 140, 200, 200);
 QRoundProgressBar::QRoundProgressBar(QWidget* parent) : QWidget(parent) {
     setObjectName(QStringLiteral("qround_bar"));
     setAttribute(Qt::WA_TranslucentBackground);
+    if (parent) parent->installEventFilter(this);
+}
+
+bool QRoundProgressBar::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == parentWidget() && event->type() == QEvent::ChildAdded &&
+        static_cast<QChildEvent*>(event)->child() != this)
+        raise();
+    return QWidget::eventFilter(watched, event);
 }
 
 QRoundProgressBar* QRoundProgressBar::create_qround_bar(QDialog* parent) {
@@ -30,6 +39,7 @@ QRoundProgressBar* QRoundProgressBar::create_qround_bar(QDialog* parent) {
     bar->setGeometry(kGeometry);
     bar->show();
     bar->raise();
+    bar->activateWindow();
     g_qround_bar = bar;
     return bar;
 }

@@ -24,6 +24,8 @@ public slots:
 
 protected:
     void paintEvent(QPaintEvent* event) override;
+    // Widgets the screen builds while the job runs (a refreshed list) must not cover the ring.
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     int value_ = 0;

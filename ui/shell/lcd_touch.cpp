@@ -20,6 +20,7 @@
 #include "ui/shell/mainwindow.h"
 #include "ui/shell/numberkeyboard.h"
 #include "ui/shell/option.h"
+#include "ui/shell/panel_style.h"
 #include "ui/shell/shell_globals.h"
 
 // ---------------------------------------------------------------- touch events
@@ -143,9 +144,7 @@ void lcd_touch::run() {
 }
 
 void lcd_touch::clickAt(int x, int y) {
-    // Panel coordinates are relative to the home screen, which fills the panel.
-    const QPoint origin = g_mainwindow ? g_mainwindow->pos() : QPoint(0, 0);
-    const QPoint global = origin + QPoint(x, y);
+    const QPoint global = panel_style::panelOrigin() + QPoint(x, y);
     QWidget* top = QApplication::activeModalWidget();
     if (!top) top = QApplication::activePopupWidget();
     if (!top) top = QApplication::topLevelAt(global);
@@ -235,7 +234,7 @@ void lcd_touch::returnHome() {
 void lcd_touch::lockPanel() {
     if (g_numberkeyboard) g_numberkeyboard->hide();
     if (!g_lockwindow) g_lockwindow = new LockWindow;
-    if (g_mainwindow) g_lockwindow->move(g_mainwindow->pos());
+    panel_style::placeOnPanel(g_lockwindow);
     g_lockwindow->setCoveredFocus(g_page_focus.load());
     g_page_focus = 0;
     g_lockwindow->show();

@@ -64,9 +64,7 @@ void LockWindow::refreshInfo() {
     }
     ui->label_ip->setText(QStringLiteral("IP:") + ip);
     const VlxRamPara* ram = VlxRamPara::p_vlxrampara_config;
-    const int mode = ram ? VlxRamPara::VlxGetCurrentModeIndex() : 0;
-    ui->label_mode->setText(screen_text::modePrefix() +
-                            (mode ? screen_text::userModeName(mode - 1, ui->label_mode, 150) : screen_text::none()));
+    ui->label_mode->setText(screen_text::currentModeText(ui->label_mode));
     ui->label_lock->setVisible(ram && ram->ram_para[vlxram::kPanelLock] != 0);
 }
 

@@ -61,9 +61,7 @@ void MachineState::refreshInputs() {
     ui->label_ip->setText(QStringLiteral("IP:") + ip);
     ui->label_mask->setText(langText("子网掩码:", "Subnet mask:", "Маска подсети:", "Mặt nạ mạng:", "子網掩碼:") + mask);
     ui->label_gateway->setText(langText("网关:", "Gateway:", "Шлюз:", "Cổng mạng:", "網關:") + gateway);
-    const int mode = VlxRamPara::p_vlxrampara_config ? VlxRamPara::VlxGetCurrentModeIndex() : 0;
-    ui->label_mode->setText(screen_text::modePrefix() +
-                            (mode ? screen_text::userModeName(mode - 1, ui->label_mode, 200) : screen_text::none()));
+    ui->label_mode->setText(screen_text::currentModeText(ui->label_mode));
     const ShellLinks& links = shellLinks();
     const bool running = links.fpgaEnginePresent && links.fpgaEnginePresent() && links.fpgaRunning &&
                          links.fpgaRunning();
@@ -79,11 +77,12 @@ void MachineState::refreshInputs() {
         cell->setObjectName(QString::number(port));
         cell->setGeometry(6 + port * 125, 8, 118, 82);
         cell->setStyleSheet(panel_style::kCardStyle);
-        QLabel* name = panel_style::makeLabel(cell, QStringLiteral("name"), QRect(8, 8, 104, 28), QString(), 18);
+        QLabel* name = panel_style::makeLabel(cell, QStringLiteral("name"), QRect(8, 6, 104, 28), QString(), 18);
         name->setText(screen_text::inputName(port, name, name->width()));
         const screen_text::Timing t = screen_text::inputTiming(port);
-        QLabel* info = panel_style::makeLabel(cell, QStringLiteral("timing"), QRect(8, 44, 108, 28),
-                                              screen_text::timingText(t), 14);
+        // two lines: a cell is too narrow for "1920x1080@120Hz" in one
+        QLabel* info = panel_style::makeLabel(cell, QStringLiteral("timing"), QRect(8, 36, 106, 40),
+                                              screen_text::cardTimingText(t), 14);
         info->setStyleSheet(t.present() ? QStringLiteral("color: #00D65B;") : QStringLiteral("color: #FF4040;"));
     }
     input_frame_->show();

@@ -83,13 +83,14 @@ uint8_t fpgaRegister(uint8_t reg, uint8_t fpga) {
 
 MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new Ui::MainWindow) {
     ui->setupUi(this);
-    panel_style::prepareScreen(this);
+    // the home screen is the panel's area itself: the others are placed on it
+    setFixedSize(panel_style::kScreenWidth, panel_style::kScreenHeight);
     ui->label_title->setFont(panel_style::panelFont(26));
     ui->label_lock->setFont(panel_style::panelFont(18));
     ui->label_ip->setFont(panel_style::panelFont(16));
     ui->label_mode->setFont(panel_style::panelFont(16));
     for (QPushButton* tile : {ui->inputchoose, ui->custommode, ui->modepanel, ui->option, ui->machinestate}) {
-        tile->setStyleSheet(panel_style::kTileStyle);
+        panel_style::setLook(tile, QString::fromLatin1(panel_style::kTileStyle));
         tile->setFont(panel_style::panelFont(24));
     }
     ui->label_mode_title->setFont(panel_style::panelFont(22));
@@ -97,10 +98,10 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new Ui::MainWi
     ui->Button_mode_save->setFont(panel_style::panelFont(18));
     panel_style::setBackIcon(ui->Button_mode_close);
     // the panel lies over the home screen: its inner widgets show the panel's colour
-    for (QWidget* inner : {static_cast<QWidget*>(ui->label_mode_title), static_cast<QWidget*>(ui->frame_mode_slots),
-                           static_cast<QWidget*>(ui->Button_mode_close)})
+    for (QWidget* inner : {static_cast<QWidget*>(ui->label_mode_title), static_cast<QWidget*>(ui->frame_mode_slots)})
         inner->setStyleSheet(QStringLiteral("background-color: transparent;border:0px;"));
     ui->frame_mode->hide();
+    showModeAction();
 
     if (!g_numberkeyboard) g_numberkeyboard = new NumberKeyboard;
     if (!g_tip) g_tip = new TIP;
@@ -153,9 +154,7 @@ void MainWindow::refreshStatusBar() {
         ip = g_str_ip;
     }
     ui->label_ip->setText(QStringLiteral("IP:") + ip);
-    const int mode = VlxRamPara::p_vlxrampara_config ? VlxRamPara::VlxGetCurrentModeIndex() : 0;
-    ui->label_mode->setText(screen_text::modePrefix() +
-                            (mode ? screen_text::userModeName(mode - 1, ui->label_mode, 180) : screen_text::none()));
+    ui->label_mode->setText(screen_text::currentModeText(ui->label_mode));
 }
 
 void MainWindow::buildInputCards() {
@@ -178,8 +177,7 @@ void MainWindow::buildInputCards() {
         // two lines: a card is too narrow for "3840x2160@30Hz" in one
         QLabel* info = panel_style::makeLabel(card, QStringLiteral("timing"), QRect(8, 60, kCardWidth - 12, 44),
                                               QString(), 14);
-        info->setText(t.present() ? QStringLiteral("%1x%2\n%3Hz").arg(t.width).arg(t.height).arg(t.rate)
-                                  : screen_text::noSignal());
+        info->setText(screen_text::cardTimingText(t));
         info->setStyleSheet(t.present() ? QStringLiteral("color: #00D65B;") : QStringLiteral("color: #FF4040;"));
     }
     input_frame_->show();
@@ -255,10 +253,17 @@ void MainWindow::on_Button_mode_save_clicked() {
     buildModeButtons();
 }
 
+void MainWindow::showModeAction() {
+    const bool recall = mode_action_ == ModeAction::Recall;
+    const QString on = QString::fromLatin1(panel_style::kFramedOnStyle);
+    const QString off = QString::fromLatin1(panel_style::kFramedOffStyle);
+    panel_style::setLook(ui->Button_mode_recall, recall ? on : off);
+    panel_style::setLook(ui->Button_mode_save, recall ? off : on);
+}
+
 void MainWindow::buildModeButtons() {
     const bool recall = mode_action_ == ModeAction::Recall;
-    ui->Button_mode_recall->setStyleSheet(recall ? panel_style::kFramedOnStyle : panel_style::kFramedOffStyle);
-    ui->Button_mode_save->setStyleSheet(recall ? panel_style::kFramedOffStyle : panel_style::kFramedOnStyle);
+    showModeAction();
     panel_style::rebuildContainer(mode_frame_, ui->frame_mode_slots, QStringLiteral("frame_mode_buttons"), 0);
     const bool haveRam = VlxRamPara::p_vlxrampara_config != nullptr;
     const int current = haveRam ? VlxRamPara::VlxGetCurrentModeIndex() : 0;
@@ -310,7 +315,7 @@ void MainWindow::update_start() {
     }
     if (!update_display_) update_display_ = new FirmwareUpdate;
     if (g_numberkeyboard) g_numberkeyboard->hide();
-    update_display_->move(pos());
+    panel_style::placeOnPanel(update_display_);
     update_display_->show();
     update_display_->raise();
 }

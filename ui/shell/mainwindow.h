@@ -92,6 +92,8 @@ private:
     bool panelLocked() const;
     void buildInputCards();
     void buildModeButtons();
+    // Highlights the recall or the save button, whichever the slot buttons do.
+    void showModeAction();
     void refreshStatusBar();
     void rebootWhenDue();
     void ageingWhenDue();

@@ -11,19 +11,27 @@ constexpr int kShortTitlePixels = 18;
 constexpr int kTitlePixels = 25;
 constexpr int kValuePixels = 30;
 constexpr int kKeyPixels = 28;
+
+QRect keypadStrip() {
+    return QRect(panel_style::kKeypadX, 0, panel_style::kKeypadWidth, panel_style::kScreenHeight);
+}
 }  // namespace
 
 NumberKeyboard::NumberKeyboard(QWidget* parent) : QDialog(parent), ui(new Ui::NumberKeyboard) {
     ui->setupUi(this);
     setWindowFlags(Qt::Dialog | Qt::FramelessWindowHint);
-    setGeometry(panel_style::kKeypadX, 0, panel_style::kKeypadWidth, panel_style::kScreenHeight);
+    setGeometry(keypadStrip());
 
     QPushButton* digits[10] = {ui->Button_0, ui->Button_1, ui->Button_2, ui->Button_3, ui->Button_4,
                                ui->Button_5, ui->Button_6, ui->Button_7, ui->Button_8, ui->Button_9};
     for (int d = 0; d < 10; ++d) {
         digits[d]->setFont(panel_style::panelFont(kKeyPixels));
+        panel_style::setLook(digits[d], QString::fromLatin1(panel_style::kFramedOffStyle));
         connect(digits[d], &QPushButton::clicked, this, [this, d] { pressDigit(d); });
     }
+    panel_style::setLook(ui->Button_delete, QString::fromLatin1(panel_style::kFramedOffStyle));
+    panel_style::setLook(ui->Button_ok, QString::fromLatin1(panel_style::kFramedOnStyle));
+    panel_style::setLook(ui->Button_close, QString::fromLatin1(panel_style::kBareLook));
     ui->Button_delete->setFont(panel_style::panelFont(kKeyPixels));
     ui->Button_ok->setFont(panel_style::panelFont(kKeyPixels));
     ui->Button_close->setFont(panel_style::panelFont(kTitlePixels));
@@ -33,6 +41,15 @@ NumberKeyboard::NumberKeyboard(QWidget* parent) : QDialog(parent), ui(new Ui::Nu
 
 NumberKeyboard::~NumberKeyboard() {
     delete ui;
+}
+
+void NumberKeyboard::showEvent(QShowEvent* event) {
+    panel_style::placeOnPanel(this, keypadStrip());
+    QDialog::showEvent(event);
+    // The keypad is built once, before the screens that ask for it, so their windows lie above
+    // it; without a window manager nothing else brings a shown window to the front.
+    raise();
+    activateWindow();
 }
 
 void NumberKeyboard::label_show(const QString& title, const QString& value) {

@@ -40,6 +40,10 @@ signals:
     // OK: the shown text, to every screen connected to it. Closing emits nothing.
     void sendKeyBoardUIDataToLineEdit(QString text);
 
+protected:
+    // Every run opens on the panel's keypad strip, raised and active above the screen that asked.
+    void showEvent(QShowEvent* event) override;
+
 private slots:
     void on_Button_ok_clicked();
     void on_Button_close_clicked();

@@ -27,7 +27,7 @@ Option::Option(QWidget* parent) : QDialog(parent), ui(new Ui::Option) {
     ui->label_title->setFont(panel_style::panelFont(26));
     for (QPushButton* tile : {ui->output_set, ui->input_cut, ui->image_layout, ui->link_set, ui->image_quality,
                               ui->AdvanceButton, ui->test_chart, ui->smart_mapping}) {
-        tile->setStyleSheet(panel_style::kTileStyle);
+        panel_style::setLook(tile, QString::fromLatin1(panel_style::kTileStyle));
         tile->setFont(panel_style::panelFont(22));
     }
     if (g_numberkeyboard)

@@ -1,5 +1,6 @@
 #include "ui/shell/panel_style.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QComboBox>
 #include <QFont>
@@ -11,11 +12,14 @@
 #include <QVariant>
 
 #include "core/global.h"
+#include "ui/shell/mainwindow.h"
+#include "ui/shell/shell_globals.h"
 
 namespace panel_style {
 
 namespace {
 const char* const kImageProperty = "vlxImage";
+const char* const kElidesProperty = "vlxElides";
 }
 
 QString langText(const char* zh, const char* en, const char* ru, const char* vi, const char* tw) {
@@ -39,18 +43,38 @@ void installPanelFont(QApplication* app) {
     if (app) app->setFont(panelFont());
 }
 
+QPoint panelOrigin() {
+    // geometry(), not pos(): a window manager's frame lies outside the panel's area
+    return g_mainwindow ? g_mainwindow->geometry().topLeft() : QPoint(0, 0);
+}
+
+void placeOnPanel(QWidget* window, const QRect& rect) {
+    if (window) window->setGeometry(rect.translated(panelOrigin()));
+}
+
+void placeOnPanel(QWidget* window) {
+    placeOnPanel(window, QRect(0, 0, kScreenWidth, kScreenHeight));
+}
+
 void prepareScreen(QWidget* screen, QPushButton* back) {
     screen->setFixedSize(kScreenWidth, kScreenHeight);
+    placeOnPanel(screen);
     if (back) setBackIcon(back);
 }
 
 void setBackIcon(QPushButton* button) {
     button->setText(QString());
+    setLook(button, QString::fromLatin1(kBareLook));
     setIcon(button, QString::fromLatin1(kIconBack), kBackIconSize);
 }
 
 void useListView(QComboBox* combo) {
     combo->setView(new QListView(combo));
+}
+
+void setLook(QAbstractButton* button, const QString& look) {
+    button->setStyleSheet(QStringLiteral("QAbstractButton{") + look + QStringLiteral("}QAbstractButton:pressed{") +
+                          QString::fromLatin1(kPressedLook) + QLatin1Char('}'));
 }
 
 QPushButton* makeButton(QWidget* parent, const QString& objectName, const QRect& geometry, const QString& style,
@@ -60,7 +84,7 @@ QPushButton* makeButton(QWidget* parent, const QString& objectName, const QRect&
     button->setGeometry(geometry);
     button->setFlat(true);
     button->setFocusPolicy(Qt::NoFocus);
-    button->setStyleSheet(style);
+    setLook(button, style);
     return button;
 }
 
@@ -117,6 +141,14 @@ void clearPicture(QLabel* label) {
 
 QString imageOf(const QWidget* widget) {
     return widget ? widget->property(kImageProperty).toString() : QString();
+}
+
+void markElides(QWidget* widget) {
+    if (widget) widget->setProperty(kElidesProperty, true);
+}
+
+bool elidesOnPurpose(const QWidget* widget) {
+    return widget && widget->property(kElidesProperty).toBool();
 }
 
 }  // namespace panel_style

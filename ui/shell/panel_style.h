@@ -1,10 +1,12 @@
 #pragma once
 // Look of the front panel (800 x 480 LCD) and the small factories every screen
 // uses for the widgets it builds at run time.
+#include <QPoint>
 #include <QRect>
 #include <QSize>
 #include <QString>
 
+class QAbstractButton;
 class QApplication;
 class QComboBox;
 class QFont;
@@ -46,6 +48,12 @@ constexpr const char* kFramedOnStyle =
     "background-color: #4777FF;color: rgb(255, 255, 255);border:1px solid rgb(255, 255, 255);";
 constexpr const char* kFramedOffStyle = "color: rgb(255, 255, 255);border:1px solid rgb(255, 255, 255);";
 
+// Held down, every touch target takes this background over its look: the finger hides
+// the button, so the colour around it is the sign that the touch was taken.
+constexpr const char* kPressedLook = "background-color: #34488C;";
+// Icon and glyph buttons without a frame (back, close): the press shows as a rounded patch.
+constexpr const char* kBareLook = "color: rgb(255, 255, 255);border:0px;border-radius:20px;";
+
 // Rich-text words, filled with QString::arg.
 constexpr const char* kGreenWord = "<font color = #00FF00 >%1</font>";
 constexpr const char* kRedWord = "<font color = #FF0000 >%1</font>";
@@ -69,12 +77,27 @@ QFont panelFont(int pixelSize = 0);
 // Makes the panel font the application default and lets Han text fall back to the CJK family.
 void installPanelFont(QApplication* app);
 
-// Fixes a screen at the panel's 800 x 480; a back button of its form gets the back icon
-// in place of its placeholder text.
+// Top-left corner of the panel's 800 x 480 area on the display: the home screen's client
+// area. On the device it fills the LCD; on a PC or over VNC it is a window on a larger display.
+QPoint panelOrigin();
+// Places a window (screen, pop-up, keypad) at `rect` in panel coordinates, so that it looks
+// and takes the touches the same on the LCD, in a window and over VNC. Without the rectangle
+// it covers the whole panel.
+void placeOnPanel(QWidget* window, const QRect& rect);
+void placeOnPanel(QWidget* window);
+
+// Fixes a screen at the panel's 800 x 480 and places it on the panel's area (screens are
+// built when they open); a back button of its form gets the back icon in place of its
+// placeholder text, and the bare look.
 void prepareScreen(QWidget* screen, QPushButton* back = nullptr);
 void setBackIcon(QPushButton* button);
 // Combo boxes take a fresh QListView so the item rules of their style sheet apply.
 void useListView(QComboBox* combo);
+
+// Gives a touch target its look (one of the styles above, or its own) with the pressed look
+// over it. Buttons change their look through this, never with setStyleSheet alone, so that
+// a highlighted or plain button still shows the press.
+void setLook(QAbstractButton* button, const QString& look);
 
 // Flat, focus-less button as built at run time; the object name carries the index it stands for.
 QPushButton* makeButton(QWidget* parent, const QString& objectName, const QRect& geometry,
@@ -95,5 +118,10 @@ void setIcon(QPushButton* button, const QString& resource, const QSize& size);
 void setPicture(QLabel* label, const QString& resource, bool scaled = true);
 void clearPicture(QLabel* label);
 QString imageOf(const QWidget* widget);
+
+// A widget that shows a user's name (an alias) shortens it with "…" to its width on purpose;
+// the mark tells it from a widget whose text is cut because it does not fit.
+void markElides(QWidget* widget);
+bool elidesOnPurpose(const QWidget* widget);
 
 }  // namespace panel_style

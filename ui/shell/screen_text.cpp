@@ -12,9 +12,10 @@ using panel_style::langText;
 namespace screen_text {
 
 namespace {
-QString elided(const std::string& name, const QWidget* widget, int width) {
+QString elided(const std::string& name, QWidget* widget, int width) {
     const QString text = QString::fromStdString(name);
     if (!widget) return text;
+    panel_style::markElides(widget);
     return QFontMetrics(widget->font()).elidedText(text, Qt::ElideRight, width, Qt::TextShowMnemonic);
 }
 }  // namespace
@@ -35,6 +36,11 @@ QString timingText(const Timing& t) {
     return QStringLiteral("%1x%2@%3Hz").arg(t.width).arg(t.height).arg(t.rate);
 }
 
+QString cardTimingText(const Timing& t) {
+    if (!t.present()) return noSignal();
+    return QStringLiteral("%1x%2\n%3Hz").arg(t.width).arg(t.height).arg(t.rate);
+}
+
 QString portName(int port) {
     switch (port) {
     case 0: return QStringLiteral("EXT");
@@ -43,16 +49,24 @@ QString portName(int port) {
     }
 }
 
-QString inputName(int port, const QWidget* widget, int width) {
+QString inputName(int port, QWidget* widget, int width) {
     ALIAS_PARA alias;
     if (get_json_alias_para(&alias, "source", port) == 1) return elided(alias.name, widget, width);
     return portName(port);
 }
 
-QString userModeName(int slot, const QWidget* widget, int width) {
+QString userModeName(int slot, QWidget* widget, int width) {
     ALIAS_PARA alias;
     if (get_json_alias_para(&alias, "usermode", slot) == 1) return elided(alias.name, widget, width);
     return langText("模式%1", "Mode %1", "Режим %1", "Chế độ %1", "模式%1").arg(slot + 1);
+}
+
+QString currentModeText(QWidget* label) {
+    const int mode = VlxRamPara::p_vlxrampara_config ? VlxRamPara::VlxGetCurrentModeIndex() : 0;
+    const QString prefix = modePrefix();
+    if (!mode) return prefix + none();
+    const int room = label->contentsRect().width() - QFontMetrics(label->font()).horizontalAdvance(prefix);
+    return prefix + userModeName(mode - 1, label, room);
 }
 
 QString noSignal() { return langText("无信号", "No signal", "Нет сигнала", "Không tín hiệu", "無信號"); }

@@ -19,12 +19,19 @@ struct Timing {
 Timing inputTiming(int port);
 // "1920x1080@60Hz", or the no-signal text of the language.
 QString timingText(const Timing& t);
+// The same on two lines ("1920x1080" over "60Hz") for the narrow input cards.
+QString cardTimingText(const Timing& t);
 // Fixed name of the port: EXT, DVI, HDMI1..HDMI4.
 QString portName(int port);
 // Alias of the input ("source" list) elided to `width` pixels in `widget`'s font, else the port name.
-QString inputName(int port, const QWidget* widget, int width);
+// The widget is marked as one that elides on purpose.
+QString inputName(int port, QWidget* widget, int width);
 // Alias of user-mode slot 0..15 elided likewise, else the numbered default name.
-QString userModeName(int slot, const QWidget* widget, int width);
+QString userModeName(int slot, QWidget* widget, int width);
+
+// "Current mode:" followed by the current user mode's name, the name elided to the room
+// the prefix leaves in `label`.
+QString currentModeText(QWidget* label);
 
 QString noSignal();
 QString none();

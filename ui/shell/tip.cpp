@@ -8,7 +8,7 @@
 #include "ui/shell/panel_style.h"
 
 namespace {
-const QRect kTipRect(250, 165, 300, 150);  // centred on the 800 x 480 panel
+const QRect kTipRect(250, 165, 300, 150);  // centred on the panel
 const QRect kIconRect(118, 12, 64, 64);
 const QRect kTextRect(10, 84, 280, 60);
 constexpr int kTextPixels = 18;
@@ -72,7 +72,9 @@ void TIP::tip_create(int type) {
     panel_style::setPicture(icon_, icon);
     text_->setText(text);
     shownAt_ = G_timeTicks.load();
+    panel_style::placeOnPanel(this, kTipRect);
     show();
+    // over the screen in front, also where no window manager keeps it on top
     raise();
 }
 

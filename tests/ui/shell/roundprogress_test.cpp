@@ -95,3 +95,17 @@ TEST_F(RoundProgressTest, EndSentFromTheJobThreadClosesTheRing) {
     shelltest::flushDeletes();
     EXPECT_TRUE(ring.isNull());
 }
+
+TEST_F(RoundProgressTest, RingStaysAboveWidgetsItsScreenBuildsDuringTheJob) {
+    QDialog screen;
+    screen.resize(800, 480);
+    QRoundProgressBar* ring = QRoundProgressBar::create_qround_bar(&screen);
+    ASSERT_NE(ring, nullptr);
+    screen.show();
+    // a refresh during the job builds the screen's list again, over the ring's place
+    auto* list = new QWidget(&screen);
+    list->setGeometry(0, 0, 800, 480);
+    list->show();
+    EXPECT_EQ(screen.childAt(400, 240), ring);
+    ring->para_sync(100);
+}

@@ -50,4 +50,6 @@ TEST_F(ShellTest, StatusHomeAndSettingsScreensGrabAtPanelSize) {
     checkAndSave(&menu, "settings");
     w->on_modepanel_clicked();
     checkAndSave(w, "home_modes");
+    MachineState state;
+    checkAndSave(&state, "machine_state");
 }

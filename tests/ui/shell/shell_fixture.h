@@ -6,6 +6,9 @@
 #include <QApplication>
 #include <QCoreApplication>
 #include <QEvent>
+#include <QRect>
+
+#include <ostream>
 
 #include <memory>
 #include <mutex>
@@ -25,6 +28,11 @@
 #include "ui/shell/option.h"
 #include "ui/shell/shell_globals.h"
 #include "ui/shell/tip.h"
+
+// Rectangles in test messages as x,y wxh.
+inline void PrintTo(const QRect& r, std::ostream* os) {
+    *os << r.x() << ',' << r.y() << ' ' << r.width() << 'x' << r.height();
+}
 
 namespace shelltest {
 

@@ -1,0 +1,131 @@
+// SPI traffic of the C331 manager, counted by the simulated chip: frames, bytes and bus
+// time (writes at 10 MHz, reads at 5 MHz) of the bring-up, of an LED-size change and of
+// a picture change, next to the host time each takes.
+#include <benchmark/benchmark.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <memory>
+
+#include "core/config_engine.h"
+#include "core/global.h"
+#include "core/vlxrampara.h"
+#include "platform/platform.h"
+#include "platform/sim/c331_model.h"
+#include "platform/sim/sim_board.h"
+#include "platform/sys.h"
+#include "scaler/c331_manage.h"
+#include "scaler/c331_wiring.h"
+
+namespace {
+
+struct World {
+    std::string root;
+    std::shared_ptr<plat::sim::C331Model> chip;
+    VlxRamPara* ram = nullptr;
+    c331_manage* m = nullptr;
+
+    World() {
+        char tmpl[] = "/tmp/vlx-bench-XXXXXX";
+        root = mkdtemp(tmpl);
+        plat::setBoard(plat::Board::Sim);
+        plat::setRoot(root);
+        plat::setSleepScale(0);
+        plat::resetSys();
+        for (const char* d : {"/data/configs", "/data/modes", "/data/kavelkv/log"}) plat::makeDirs(d);
+        g_debugSwitch = 0;
+        chip = std::make_shared<plat::sim::C331Model>();
+        plat::sim::board().attachSpi(c331::kC331SpiNode, chip);
+        ConfigEngine::pInstance();
+        ram = VlxRamPara::pInstance();
+        std::memcpy(ram->ram_para_shadow, ram->ram_para, vlxram::kRamSize);
+        m = c331_manage::createForTest();
+    }
+    ~World() {
+        c331_manage::resetInstanceForTest();
+        VlxRamPara::resetInstanceForTest();
+        ConfigEngine::resetInstanceForTest();
+        plat::resetSys();
+        std::error_code ec;
+        std::filesystem::remove_all(root, ec);
+    }
+    void bringUp() {
+        m->setState(0);
+        while (m->state() != c331_manage::kStateRunning) m->step();
+    }
+    void change(unsigned address, uint16_t value) {
+        {
+            ManageMutexLocker lock;
+            ram->setRamU16(address, value);
+            c331_manage::update_flag = 1;
+        }
+        m->step();
+        std::memcpy(ram->ram_para_shadow, ram->ram_para, vlxram::kRamSize);
+    }
+};
+
+void report(benchmark::State& state, const plat::sim::C331Model::Counters& c, int64_t ops) {
+    state.counters["frames"] = double(c.frames) / double(ops);
+    state.counters["bytes"] = double(c.bytes) / double(ops);
+    state.counters["bus_ms"] = c.busSeconds * 1000.0 / double(ops);
+}
+
+void BM_C331BringUp(benchmark::State& state) {
+    World w;
+    for (auto _ : state) {
+        state.PauseTiming();
+        w.chip->clearCounters();
+        state.ResumeTiming();
+        w.bringUp();
+    }
+    report(state, w.chip->counters(), 1);
+}
+
+void BM_C331LedSizeChange(benchmark::State& state) {
+    World w;
+    w.bringUp();
+    uint16_t width = 1920;
+    plat::sim::C331Model::Counters total{};
+    int64_t n = 0;
+    for (auto _ : state) {
+        width = width == 1920 ? 3840 : 1920;
+        state.PauseTiming();
+        w.chip->clearCounters();
+        state.ResumeTiming();
+        w.change(vlxram::kLedWidth, width);
+        state.PauseTiming();
+        const auto c = w.chip->counters();
+        total.frames += c.frames, total.bytes += c.bytes, total.busSeconds += c.busSeconds, ++n;
+        g_set_led_para = 0;
+        state.ResumeTiming();
+    }
+    report(state, total, n);
+}
+
+void BM_C331PictureChange(benchmark::State& state) {
+    World w;
+    w.bringUp();
+    uint16_t contrast = 50;
+    plat::sim::C331Model::Counters total{};
+    int64_t n = 0;
+    for (auto _ : state) {
+        contrast = contrast == 50 ? 60 : 50;
+        state.PauseTiming();
+        w.chip->clearCounters();
+        state.ResumeTiming();
+        w.change(vlxram::kContrast, contrast);
+        state.PauseTiming();
+        const auto c = w.chip->counters();
+        total.frames += c.frames, total.bytes += c.bytes, total.busSeconds += c.busSeconds, ++n;
+        state.ResumeTiming();
+    }
+    report(state, total, n);
+}
+
+}  // namespace
+
+BENCHMARK(BM_C331BringUp)->Unit(benchmark::kMillisecond)->Iterations(20);
+BENCHMARK(BM_C331LedSizeChange)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_C331PictureChange)->Unit(benchmark::kMillisecond);
+BENCHMARK_MAIN();

@@ -1,0 +1,208 @@
+#include "platform/sim/c331_model.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "platform/board_wiring.h"
+#include "platform/sim/sim_board.h"
+
+namespace plat::sim {
+
+namespace {
+
+constexpr unsigned kIdBank = 0xB2, kIdAddr = 0x08;
+constexpr unsigned kStatusBank = 0x05;
+constexpr unsigned kIchVsyncEn = 0x08, kOchVsyncEn = 0x09, kIchVsyncStat = 0x22, kOchVsyncStat = 0x23;
+constexpr unsigned kEngineBank = 0x04;
+constexpr unsigned kDrawBusy = 0x17, kFlashStat = 0x53, kFlashStat2 = 0x54, kFlashStat3 = 0x55;
+constexpr unsigned kRxLockAddr = 0x63;  // bank 0xB2: bits 5 and 7, V-by-One receivers 0 and 1 locked
+constexpr unsigned kFieldBank = 0xAB, kFieldFirst = 0x47;
+constexpr unsigned kIchFieldBank = 0xA8, kIchFieldFirst = 0x3F;
+constexpr BoardNs kFieldNs = 16666667;  // 60 Hz
+
+}  // namespace
+
+C331Model::C331Model(std::string name) : SpiDeviceModel(std::move(name)) { reset(); }
+
+void C331Model::reset() {
+    std::lock_guard<std::recursive_mutex> l(m_);
+    for (auto& b : regs_) b.fill(0);
+    bank_ = 0;
+    collecting_.clear();
+    collectedRx_.clear();
+}
+
+void C331Model::setPresence(Presence p) {
+    std::lock_guard<std::recursive_mutex> l(m_);
+    presence_ = p;
+}
+
+void C331Model::setChipIdSequence(std::vector<uint8_t> answers) {
+    std::lock_guard<std::recursive_mutex> l(m_);
+    idSequence_.assign(answers.begin(), answers.end());
+    presence_ = Presence::Flaky;
+}
+
+uint8_t C331Model::readReg(unsigned bank, unsigned addr, BoardNs now) {
+    if (bank == kIdBank && addr == kIdAddr) {
+        if (presence_ == Presence::Absent) return 0x00;
+        if (presence_ == Presence::Flaky && !idSequence_.empty()) {
+            const uint8_t v = idSequence_.front();
+            idSequence_.pop_front();
+            return v;
+        }
+        return kChipId;
+    }
+    if (bank == kIdBank && addr == kRxLockAddr) return uint8_t(regs_[bank][addr] | 0xA0);
+    if (bank == kStatusBank && addr == kIchVsyncStat) return regs_[kStatusBank][kIchVsyncEn];
+    if (bank == kStatusBank && addr == kOchVsyncStat) return regs_[kStatusBank][kOchVsyncEn];
+    if (bank == kEngineBank) {
+        if (addr == kDrawBusy) return uint8_t(regs_[bank][addr] & ~0x01);
+        if (addr == kFlashStat) return uint8_t((regs_[bank][addr] & ~0x80) | 0x20);
+        if (addr == kFlashStat2) return uint8_t(regs_[bank][addr] & ~0x0B);
+        if (addr == kFlashStat3) return uint8_t(regs_[bank][addr] & ~0x03);
+    }
+    if (bank == kIchFieldBank && addr >= kIchFieldFirst && addr < kIchFieldFirst + 5 * 8 &&
+        (addr - kIchFieldFirst) % 5 == 0)
+        return 0xFF;
+    if (bank == kFieldBank && addr >= kFieldFirst && addr < kFieldFirst + 8) {
+        const unsigned field = unsigned((now / kFieldNs) % 5);
+        return uint8_t((regs_[bank][addr] & ~0x0C) | ((field & 3) << 2));
+    }
+    return regs_[bank][addr];
+}
+
+void C331Model::transfer(const SpiContext& ctx, const uint8_t* tx, uint8_t* rx, size_t len) {
+    std::lock_guard<std::recursive_mutex> l(m_);
+    // The speed of the frame and whether an FPGA listened while it was clocked.
+    frameSpeed_ = ctx.speedHz;
+    if (ctx.board.gpio(wiring::kGpioFpga0Select) != wiring::kLineHigh ||
+        ctx.board.gpio(wiring::kGpioFpga1Select) != wiring::kLineHigh)
+        fpgasQuiet_ = false;
+    for (size_t i = 0; i < len; ++i) {
+        collecting_.push_back(tx[i]);
+        rx[i] = 0xFF;
+        collectedRx_.push_back(0xFF);
+        // The second byte of a read frame is driven by the chip as it is clocked.
+        if (collecting_.size() == 2 && !(collecting_[0] & 0x80) && presence_ != Presence::Absent)
+            rx[i] = readReg(unsigned(bank_), collecting_[0] & 0x7F, ctx.time);
+        else if (collecting_.size() == 2 && !(collecting_[0] & 0x80))
+            rx[i] = 0x00;
+        collectedRx_.back() = rx[i];
+    }
+}
+
+void C331Model::chipSelectReleased(const SpiContext&) {
+    std::lock_guard<std::recursive_mutex> l(m_);
+    std::vector<uint8_t> f, r;
+    f.swap(collecting_);
+    r.swap(collectedRx_);
+    if (f.empty()) return;
+    const uint32_t speed = frameSpeed_ ? frameSpeed_ : ((f[0] & 0x80) ? kWriteHz : kReadHz);
+    counters_.frames++;
+    counters_.bytes += f.size();
+    counters_.busSeconds += double(f.size()) * 8.0 / double(speed);
+    const bool quiet = fpgasQuiet_;
+    fpgasQuiet_ = true;
+    frameSpeed_ = 0;
+    if (!quiet) misuse("frame clocked while an FPGA select was low");
+    if (f.size() != 2) {
+        misuse("frame of " + std::to_string(f.size()) + " bytes");
+        return;
+    }
+    Frame fr{{f[0], f[1]}, {0xFF, 0xFF}, speed, bank_};
+    if (f[0] & 0x80) {
+        counters_.writes++;
+        const unsigned a = f[0] & 0x7F;
+        if (presence_ != Presence::Absent) {
+            if (a == 0) {
+                bank_ = f[1];
+                counters_.bankSelects++;
+            } else {
+                regs_[bank_][a] = f[1];
+            }
+        }
+    } else {
+        counters_.reads++;
+        fr.rx[1] = r[1];
+    }
+    if (logOn_) log_.push_back(fr);
+}
+
+uint8_t C331Model::reg(unsigned bank, unsigned addr) const {
+    std::lock_guard<std::recursive_mutex> l(m_);
+    return regs_[bank & 0xFF][addr & 0x7F];
+}
+
+uint32_t C331Model::regValue(uint32_t desc, unsigned bankOffset) const {
+    std::lock_guard<std::recursive_mutex> l(m_);
+    const unsigned bank = (((desc >> 16) & 0xFF) + bankOffset) & 0xFF, addr = (desc >> 8) & 0xFF, n = desc & 0xFF;
+    uint32_t v = 0;
+    for (unsigned i = 0; i < n && i < 4; ++i) v |= uint32_t(regs_[bank][(addr + i) & 0x7F]) << (8 * i);
+    return v;
+}
+
+void C331Model::setReg(unsigned bank, unsigned addr, uint8_t v) {
+    std::lock_guard<std::recursive_mutex> l(m_);
+    regs_[bank & 0xFF][addr & 0x7F] = v;
+}
+
+int C331Model::selectedBank() const {
+    std::lock_guard<std::recursive_mutex> l(m_);
+    return bank_;
+}
+
+C331Model::Counters C331Model::counters() const {
+    std::lock_guard<std::recursive_mutex> l(m_);
+    return counters_;
+}
+
+void C331Model::clearCounters() {
+    std::lock_guard<std::recursive_mutex> l(m_);
+    counters_ = Counters{};
+    log_.clear();
+}
+
+std::vector<C331Model::Frame> C331Model::frames() const {
+    std::lock_guard<std::recursive_mutex> l(m_);
+    return log_;
+}
+
+void C331Model::setFrameLog(bool on) {
+    std::lock_guard<std::recursive_mutex> l(m_);
+    logOn_ = on;
+    if (!on) log_.clear();
+}
+
+std::string C331Model::control(const std::vector<std::string>& args) {
+    if (args.empty()) return "ERR usage: present | absent | flaky ID... | reg BANK ADDR [VALUE] | counters";
+    const std::string& cmd = args[0];
+    if (cmd == "present" || cmd == "absent") {
+        setPresence(cmd == "present" ? Presence::Present : Presence::Absent);
+        return "OK " + cmd;
+    }
+    if (cmd == "flaky") {
+        std::vector<uint8_t> ids;
+        for (size_t i = 1; i < args.size(); ++i) ids.push_back(uint8_t(std::strtoul(args[i].c_str(), nullptr, 16)));
+        setChipIdSequence(ids);
+        return "OK flaky " + std::to_string(ids.size());
+    }
+    if (cmd == "reg" && (args.size() == 3 || args.size() == 4)) {
+        const unsigned bank = unsigned(std::strtoul(args[1].c_str(), nullptr, 16)) & 0xFF;
+        const unsigned addr = unsigned(std::strtoul(args[2].c_str(), nullptr, 16)) & 0x7F;
+        if (args.size() == 4) setReg(bank, addr, uint8_t(std::strtoul(args[3].c_str(), nullptr, 16)));
+        char buf[32];
+        std::snprintf(buf, sizeof buf, "OK %02X/%02X = %02X", bank, addr, reg(bank, addr));
+        return buf;
+    }
+    if (cmd == "counters") {
+        const Counters c = counters();
+        char buf[128];
+        std::snprintf(buf, sizeof buf, "OK frames %llu bytes %llu bus %.3f ms", (unsigned long long)c.frames,
+                      (unsigned long long)c.bytes, c.busSeconds * 1000.0);
+        return buf;
+    }
+    return "ERR unknown: " + cmd;
+}
+
+}  // namespace plat::sim

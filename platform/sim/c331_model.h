@@ -1,0 +1,91 @@
+#pragma once
+// Simulated C331 scaler on its SPI node. The wire, as the chip sees it: every frame is
+// two bytes under one chip select. [0x80 | A, D] writes D to register A of the selected
+// bank; a write to address 0 selects bank D for the frames that follow. [A, x] reads:
+// the chip drives register A of the selected bank during the second byte.
+//
+// Behind the registers: a file of 256 banks x 128 bytes that reads back what was written,
+// the chip id (bank 0xB2, address 0x08 = 0x24), and the status registers the controller
+// polls, answering as a running chip does: vsync seen for every enabled channel, the
+// drawing engine and the serial-flash controller idle, V-by-One receivers locked, field
+// indexes advancing one field per 1/60 s of board time, and measurement registers that
+// read "no signal" (zero) unless a test programs them.
+//
+// Frames clocked while either FPGA select is low (an FPGA listening too) and frames that
+// are not two bytes are reported as misuse.
+#include <array>
+#include <cstdint>
+#include <deque>
+#include <string>
+#include <mutex>
+#include <vector>
+
+#include "platform/sim/spi_device_model.h"
+
+namespace plat::sim {
+
+class C331Model : public SpiDeviceModel {
+public:
+    static constexpr int kBanks = 256;
+    static constexpr int kRegsPerBank = 128;
+    static constexpr uint8_t kChipId = 0x24;
+    static constexpr uint32_t kWriteHz = 10000000;
+    static constexpr uint32_t kReadHz = 5000000;
+
+    enum class Presence { Present, Absent, Flaky };
+
+    struct Frame {
+        uint8_t tx[2];
+        uint8_t rx[2];
+        uint32_t speedHz;
+        int bank;  // bank in force when the frame arrived
+    };
+    struct Counters {
+        uint64_t frames = 0, bytes = 0, writes = 0, reads = 0, bankSelects = 0;
+        double busSeconds = 0;  // at the speed of each frame
+    };
+
+    explicit C331Model(std::string name = "c331");
+    void reset();
+
+    // SpiDeviceModel
+    void transfer(const SpiContext& ctx, const uint8_t* tx, uint8_t* rx, size_t len) override;
+    void chipSelectReleased(const SpiContext& ctx) override;
+    // "chip c331 present|absent|flaky ID...|reg BANK ADDR [VALUE]|counters"
+    std::string control(const std::vector<std::string>& args) override;
+
+    // ---- fault switches
+    void setPresence(Presence p);
+    // Flaky: the chip-id answers in turn (then 0x24 for ever).
+    void setChipIdSequence(std::vector<uint8_t> answers);
+
+    // ---- inspection
+    uint8_t reg(unsigned bank, unsigned addr) const;
+    uint32_t regValue(uint32_t desc, unsigned bankOffset = 0) const;  // 0xBBAANN, little-endian
+    void setReg(unsigned bank, unsigned addr, uint8_t v);
+    int selectedBank() const;
+    Counters counters() const;
+    void clearCounters();
+    std::vector<Frame> frames() const;
+    void setFrameLog(bool on);
+    // Frames that broke the wire rules (also counted as misuse).
+    unsigned guestErrors() const { return misuseCount(); }
+
+private:
+    uint8_t readReg(unsigned bank, unsigned addr, BoardNs now);
+
+    mutable std::recursive_mutex m_;
+    std::array<std::array<uint8_t, kRegsPerBank>, kBanks> regs_{};
+    int bank_ = 0;
+    Presence presence_ = Presence::Present;
+    std::deque<uint8_t> idSequence_;
+    uint32_t frameSpeed_ = 0;
+    bool fpgasQuiet_ = true;
+    std::vector<uint8_t> collecting_;
+    std::vector<uint8_t> collectedRx_;
+    Counters counters_;
+    bool logOn_ = false;
+    std::vector<Frame> log_;
+};
+
+}  // namespace plat::sim

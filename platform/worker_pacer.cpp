@@ -1,0 +1,41 @@
+#include "platform/worker_pacer.h"
+
+#include <algorithm>
+#include <chrono>
+
+#include "platform/platform.h"
+
+namespace plat {
+
+WorkerPacer::WorkerPacer(uint64_t busyUs, uint32_t idleTicks)
+    : busyUs_(std::max(busyUs, kMinPaceUs)),
+      idleUs_(std::max<uint64_t>(uint64_t(idleTicks) * kTickUs, std::max(busyUs, kMinPaceUs))),
+      pauseUs_(busyUs_) {}
+
+void WorkerPacer::pass(bool didWork) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    if (didWork || woken_) {
+        pauseUs_ = busyUs_;
+    }
+    const uint64_t pause = pauseUs_;
+    if (!didWork && !woken_) pauseUs_ = std::min(pauseUs_ * 2, idleUs_);
+    woken_ = false;
+    const auto scaled = static_cast<uint64_t>(static_cast<double>(pause) * sleepScale());
+    cv_.wait_for(lock, std::chrono::microseconds(std::max(scaled, kMinPaceUs)), [this] { return woken_; });
+    if (woken_) pauseUs_ = busyUs_;
+}
+
+void WorkerPacer::wake() {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        woken_ = true;
+    }
+    cv_.notify_all();
+}
+
+uint64_t WorkerPacer::nextIdlePauseUs() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return pauseUs_;
+}
+
+}  // namespace plat

@@ -1,0 +1,47 @@
+#pragma once
+// Pace of a worker loop that has to poll: hardware without an interrupt line, request
+// flags set by other threads. On the device such a loop sleeps 1 us per pass; a dozen of
+// them doing that while nothing happens keep a PC core busy and warm the board for
+// nothing. The pacer keeps the short pause while passes find work and lets it grow while
+// they do not, up to ten ticks, so an idle loop wakes ten times a second. A time-out
+// counted in ticks is then seen at most ten ticks late; a request from another thread
+// is seen at once when its writer calls wake().
+// Loops that wait for one thing (a socket, a device, a queue) block on it instead.
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+
+namespace plat {
+
+// The 10 ms tick: the unit of every time-out of the workers.
+constexpr uint64_t kTickUs = 10000;
+// The longest pause of an idle polling loop, in ticks.
+constexpr uint32_t kIdlePaceTicks = 10;
+// No pause is shorter: a loop never spins a core, even when tests shorten sleeps.
+constexpr uint64_t kMinPaceUs = 50;
+
+class WorkerPacer {
+public:
+    // `busyUs`: the pause after a pass that found work (the device's 1 us is 50 us here).
+    explicit WorkerPacer(uint64_t busyUs = 1, uint32_t idleTicks = kIdlePaceTicks);
+    WorkerPacer(const WorkerPacer&) = delete;
+    WorkerPacer& operator=(const WorkerPacer&) = delete;
+
+    // Ends a pass. After one that found work the pause is the short one; every idle pass
+    // doubles it, up to the idle limit. Pauses scale with plat::setSleepScale; wake() ends one.
+    void pass(bool didWork);
+    // Another thread gave the loop work: the pause in progress ends and the next is short.
+    void wake();
+    // The pause the next idle pass() will take, unscaled.
+    uint64_t nextIdlePauseUs() const;
+
+private:
+    const uint64_t busyUs_;
+    const uint64_t idleUs_;
+    mutable std::mutex mutex_;
+    std::condition_variable cv_;
+    uint64_t pauseUs_;
+    bool woken_ = false;
+};
+
+}  // namespace plat

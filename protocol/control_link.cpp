@@ -1,0 +1,80 @@
+#include "protocol/control_link.h"
+
+#include <chrono>
+#include <mutex>
+
+#include "core/global.h"
+#include "core/logMsg.h"
+#include "core/utils.h"
+#include "platform/platform.h"
+#include "protocol/control_frame.h"
+#include "protocol/pass_reply.h"
+#include "protocol/protocol_engines.h"
+
+using namespace ctl;
+
+namespace {
+// One pass-through exchange at a time: g_passby_trans_port names a single transport.
+std::mutex g_passMutex;
+// The engine ignores card frames of 1024 bytes or more.
+constexpr size_t kMaxCardFrame = 1024;
+// Backstop for a tick that stands still (the GUI thread busy): the wait still ends.
+constexpr auto kPassWaitCeiling = std::chrono::seconds(3);
+}  // namespace
+
+control_link::control_link(uint8_t transport) : transport_(transport), deframer_(kMaxFrame) {}
+
+void control_link::onBytes(const uint8_t* data, size_t n, const Send& send) {
+    deframer_.feed(data, n, [&](const uint8_t* frame, size_t length) { handleFrame(frame, length, send); });
+}
+
+void control_link::handleFrame(const uint8_t* frame, size_t length, const Send& send) {
+    // Too short for a header, or a bad BCC: dropped without a reply.
+    if (length < kMinFrame || Utils::BCC(frame, unsigned(length - 1)) != frame[length - 1]) {
+        ++badFrames_;
+        writeLogMsg(LOG_DEBUG, "protocol: frame of " + std::to_string(length) + " bytes dropped (short or bad BCC)");
+        return;
+    }
+    pc_cmd_valid = 1;
+    pc_cmd_time = G_timeTicks.load();
+    if (rd16(frame + kDst) < kAddrCardsBelow && rd16(frame + kSrc) == kAddrPc) {
+        passThrough(frame, length, send);
+        return;
+    }
+    if (deal_.message_group_deal(frame, length, reply_) < 0) return;
+    protocol_phy::data_re_transf_meaning(encoded_, reply_.data(), reply_.size());
+    send(encoded_);
+}
+
+void control_link::passThrough(const uint8_t* frame, size_t length, const Send& send) {
+    if (length >= kMaxCardFrame) {
+        writeLogMsg(LOG_WARNING, "protocol: card frame of " + std::to_string(length) + " bytes not passed");
+        return;
+    }
+    std::lock_guard<std::mutex> exchange(g_passMutex);
+    ProtocolEngines& eng = protocolEngines();
+    protocol_clear_reply(transport_);
+    g_passby_trans_port = transport_;
+    if (eng.passToCards(frame, unsigned(length)) != kEngineOk) {
+        g_passby_trans_port = kTransportNone;
+        return;
+    }
+    const uint32_t start = G_timeTicks.load();
+    const auto wallStart = std::chrono::steady_clock::now();
+    std::vector<std::vector<uint8_t>> answers;
+    for (;;) {
+        eng.serviceCardAnswers();
+        if (protocol_take_reply(transport_, &answers)) {
+            for (const auto& a : answers) send(a);
+            return;
+        }
+        // A silent card or a lost FPGA answer must not hold the link.
+        if (Utils::getTimeSpace(start) > kPassWaitTicks || std::chrono::steady_clock::now() - wallStart > kPassWaitCeiling) {
+            uint8_t mine = transport_;
+            g_passby_trans_port.compare_exchange_strong(mine, kTransportNone);
+            writeLogMsg(LOG_WARNING, "protocol: no receiving-card answer, pass-through given up");
+            return;
+        }
+        plat::workerPace(200);
+    }
+}

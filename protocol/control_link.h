@@ -1,0 +1,39 @@
+#pragma once
+// One control link end: the stream deframer and the command handler of a TCP client,
+// a UDP datagram or a serial line. Every decoded frame with a good BCC marks the PC as
+// active; frames for the receiving cards are passed through the FPGA engine and its
+// answer awaited for a bounded time; all others go to message_deal.
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <vector>
+
+#include "protocol/message_deal.h"
+#include "protocol/protocol_phy.h"
+
+class control_link {
+public:
+    using Send = std::function<void(const std::vector<uint8_t>& encoded)>;
+
+    // The pass-through waits this many ticks for a card's answer.
+    static constexpr uint32_t kPassWaitTicks = 100;
+
+    explicit control_link(uint8_t transport);
+    // Bytes as received; each reply goes to send() encoded for the line.
+    void onBytes(const uint8_t* data, size_t n, const Send& send);
+    // One decoded frame.
+    void handleFrame(const uint8_t* frame, size_t length, const Send& send);
+    // Forgets a partial frame (a new datagram, a reconnected line).
+    void resetStream() { deframer_.reset(); }
+
+    unsigned droppedFrames() const { return deframer_.dropped() + badFrames_; }
+
+private:
+    void passThrough(const uint8_t* frame, size_t length, const Send& send);
+    uint8_t transport_;
+    frame_deframer deframer_;
+    message_deal deal_;
+    unsigned badFrames_ = 0;
+    std::vector<uint8_t> reply_;
+    std::vector<uint8_t> encoded_;
+};

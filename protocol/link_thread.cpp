@@ -1,0 +1,23 @@
+#include "protocol/link_thread.h"
+
+#include <system_error>
+
+#include "core/logMsg.h"
+
+bool link_thread::start(const std::string& name, std::function<void()> body) {
+    stop_ = false;
+    try {
+        thread_ = std::thread(std::move(body));
+    } catch (const std::system_error& e) {
+        writeLogMsg(LOG_ERROR, name + " thread not started: " + e.what());
+        return false;
+    }
+    return true;
+}
+
+void link_thread::stop() {
+    if (!thread_.joinable()) return;
+    stop_ = true;
+    wake_.wake();
+    thread_.join();
+}

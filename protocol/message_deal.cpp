@@ -1,0 +1,446 @@
+#include "protocol/message_deal.h"
+
+#include <QString>
+#include <QVariant>
+
+#include <cstring>
+#include <ctime>
+#include <mutex>
+
+#include "core/config_engine.h"
+#include "core/global.h"
+#include "core/logMsg.h"
+#include "core/utils.h"
+#include "core/vlxrampara.h"
+#include "protocol/control_frame.h"
+#include "protocol/protocol_engines.h"
+#include "protocol/protocol_phy.h"
+#include "scaler/c331_manage.h"
+
+using namespace ctl;
+
+namespace {
+
+// MCU_RAM_CMD and MCU_RAM_EXTEND are written by every transport thread.
+std::mutex g_mailboxMutex;
+
+uint8_t statusOf(int engineResult) {
+    if (engineResult == kEngineOk) return kStatusOk;
+    return engineResult == kEngineUnavailable ? kStatusUnavailable : kStatusFailed;
+}
+
+// Worse of two statuses: any failure outranks success.
+uint8_t worse(uint8_t a, uint8_t b) { return a != kStatusOk ? a : b; }
+
+bool isController(const uint8_t* frame) {
+    const uint16_t dst = rd16(frame + kDst);
+    return dst == kAddrController || dst == kAddrController2;
+}
+
+// FPGAs addressed by header byte 7: 1 the first, 2 the second, anything else both.
+int fpgaFirst(const uint8_t* frame) { return frame[kPort] == 2 ? 1 : 0; }
+int fpgaLast(const uint8_t* frame) { return frame[kPort] == 1 ? 0 : 1; }
+// A read takes one FPGA: the second for 2, else the first.
+int fpgaForRead(const uint8_t* frame) { return frame[kPort] == 2 ? 1 : 0; }
+
+uint8_t toBcd(int v) { return uint8_t(((v / 10) % 10) << 4 | (v % 10)); }
+int fromBcd(uint8_t b) { return ((b >> 4) & 0x0F) > 9 || (b & 0x0F) > 9 ? -1 : (b >> 4) * 10 + (b & 0x0F); }
+
+// The FPGA RAMs the PC may reach: the port transmit and receive RAMs, RAM 33 and RAM 50.
+bool pcFpgaRam(unsigned ram) { return (ram >= 2 && ram <= 17) || ram == 33 || ram == 50; }
+bool portRam(unsigned ram) { return ram >= 2 && ram <= 17; }
+
+struct FpgaRamAddress {
+    unsigned ram = 0;
+    unsigned offset = 0;
+};
+
+// Space 3: bits 24..27 zero, bits 16..23 RAM number, bits 0..15 byte address below 0x1000.
+bool decodeFpgaRam(uint32_t address, size_t length, FpgaRamAddress* out) {
+    if ((address >> 24) & 0x0F) return false;
+    out->ram = (address >> 16) & 0xFF;
+    out->offset = address & 0xFFFF;
+    return pcFpgaRam(out->ram) && out->offset + length <= kFpgaRamSpan;
+}
+
+QString dotted(const uint8_t* p) { return QStringLiteral("%1.%2.%3.%4").arg(p[0]).arg(p[1]).arg(p[2]).arg(p[3]); }
+
+}  // namespace
+
+int message_deal::message_group_deal(const uint8_t* frame, size_t length, std::vector<uint8_t>& reply) {
+    if (frame == nullptr || length < kMinFrame) return -1;
+    out_.clear();
+    const size_t n = length - kMinFrame;
+    const uint8_t* p = frame + kPayload;
+    const uint8_t group = frame[kGroup];
+    if (rd16(frame + kLen) != n) {
+        status(kStatusBadRequest);
+    } else {
+        switch (group) {
+        case kGroupWriteMemory: write_ram(frame, p, n); break;
+        case kGroupReadMemory: read_ram(frame, p, n); break;
+        case kGroupWriteRegisters: write_register(frame, p, n); break;
+        case kGroupReadRegisters: read_register(frame, p, n); break;
+        case kGroupFlashErase: cmd_erase_flash(p, n); break;
+        case kGroupFlashWrite: cmd_write_flash(p, n); break;
+        case kGroupFlashRead: cmd_read_flash(p, n); break;
+        case kGroupParamSave: param_save(frame, n); break;
+        case kGroupUpdateStart: start_update(p, n); break;
+        case kGroupOutputGeometry: set_para_sync(frame, n); break;
+        case kGroupNetwork: net_ip_set(p, n); break;
+        case kGroupRestart: restart_request(n); break;
+        case kGroupSetClock: write_rtc_time(p, n); break;
+        case kGroupDeviceInfo: get_device_info(n); break;
+        default:
+            writeLogMsg(LOG_WARNING, "protocol: unknown command group " + std::to_string(group));
+            status(kStatusUnknownGroup);
+            break;
+        }
+    }
+    reply.assign(frame, frame + kHeaderSize);
+    protocol_phy::swap_phy_head(reply.data());
+    wr16(reply.data() + kLen, uint16_t(out_.size()));
+    reply.insert(reply.end(), out_.begin(), out_.end());
+    reply.push_back(Utils::BCC(reply.data(), unsigned(reply.size())));
+    return int(out_.size());
+}
+
+// ---- memory
+
+void message_deal::write_ram(const uint8_t* frame, const uint8_t* p, size_t n) {
+    if (n < kMemHeader || rd16(p + (kMemLength - kPayload)) != n - kMemHeader) return status(kStatusBadRequest);
+    const uint32_t address = rd32(p);
+    const size_t len = n - kMemHeader;
+    uint8_t* data = const_cast<uint8_t*>(p + (kMemData - kPayload));
+    const uint32_t space = address >> kSpaceShift;
+    const uint32_t offset = address & ((1u << kSpaceShift) - 1);
+    ProtocolEngines& eng = protocolEngines();
+    switch (space) {
+    case kSpaceParameter:
+        if (offset < kParamRamEnd)
+            return status(uint8_t(VlxRamPara::VlxRamParaDeal(data, uint16_t(len), offset)));
+        if (offset < kUserModeEnd)
+            return status(uint8_t(VlxRamPara::VlxModeUserRamParaDeal(data, uint16_t(len), offset)));
+        return status(kStatusRefused);
+    case kSpaceMailbox:
+    case kSpaceExtend: {
+        if (offset + len > kMailboxSize) return status(kStatusRefused);
+        std::lock_guard<std::mutex> l(g_mailboxMutex);
+        uint8_t* ram = space == kSpaceMailbox ? eng.mailboxRam() : eng.extendRam();
+        if (len) std::memcpy(ram + offset, data, len);
+        return status(kStatusOk);
+    }
+    case kSpaceFpgaRam: {
+        FpgaRamAddress a;
+        if (!decodeFpgaRam(address, len, &a)) return status(kStatusRefused);
+        uint8_t s = kStatusOk;
+        // The port RAMs are shared with the engine's own transmit and receive.
+        std::unique_lock<QMutex> l(Utils::_fpga_multicast_mutex, std::defer_lock);
+        if (portRam(a.ram)) l.lock();
+        for (int f = fpgaFirst(frame); f <= fpgaLast(frame); ++f)
+            s = worse(s, statusOf(eng.fpgaWriteRam(a.ram, a.offset, data, unsigned(len), f)));
+        return status(s);
+    }
+    default:
+        return status(kStatusRefused);
+    }
+}
+
+void message_deal::read_ram(const uint8_t* frame, const uint8_t* p, size_t n) {
+    if (n != 6 && n != kMemHeader) return status(kStatusBadRequest);
+    const uint32_t address = rd32(p);
+    const size_t len = rd16(p + (kMemLength - kPayload));
+    if (len > kMaxReadLength) return status(kStatusRefused);
+    const uint32_t space = address >> kSpaceShift;
+    const uint32_t offset = address & ((1u << kSpaceShift) - 1);
+    ProtocolEngines& eng = protocolEngines();
+    VlxRamPara* store = VlxRamPara::p_vlxrampara_config;
+    std::vector<uint8_t> data(len);
+    auto take = [&](const uint8_t* from) {
+        if (len) std::memcpy(data.data(), from, len);
+    };
+    switch (space) {
+    case kSpaceParameter:
+        if (!store) return status(kStatusUnavailable);
+        if (offset + len <= kParamRamEnd) {
+            take(store->ram_para + offset);
+        } else if (offset >= kParamRamEnd && offset < kUserModeEnd) {
+            // Slot N at N << 12; the read stays inside one slot.
+            const unsigned slot = (offset >> 12) - 1;
+            const unsigned within = offset & 0xFFF;
+            if (within + len > 0x1000) return status(kStatusRefused);
+            take(store->mode_para[slot] + within);
+        } else {
+            return status(kStatusRefused);
+        }
+        break;
+    case kSpaceMailbox:
+    case kSpaceExtend: {
+        if (offset + len > kMailboxSize) return status(kStatusRefused);
+        std::lock_guard<std::mutex> l(g_mailboxMutex);
+        uint8_t* ram = space == kSpaceMailbox ? eng.mailboxRam() : eng.extendRam();
+        if (space == kSpaceExtend) Time_to_RAM(ram);
+        take(ram + offset);
+        if (space == kSpaceExtend) {
+            unsigned cards = 0;
+            eng.totalCardCount(&cards);
+            if (kCardCountLow >= offset && kCardCountLow < offset + len) data[kCardCountLow - offset] = uint8_t(cards);
+            if (kCardCountHigh >= offset && kCardCountHigh < offset + len)
+                data[kCardCountHigh - offset] = uint8_t(cards >> 8);
+        }
+        break;
+    }
+    case kSpaceFpgaRam: {
+        FpgaRamAddress a;
+        if (!decodeFpgaRam(address, len, &a)) return status(kStatusRefused);
+        std::unique_lock<QMutex> l(Utils::_fpga_multicast_mutex, std::defer_lock);
+        if (portRam(a.ram)) l.lock();
+        if (len == 0) break;
+        const uint8_t s = statusOf(eng.fpgaReadRam(a.ram, a.offset, data.data(), unsigned(len), fpgaForRead(frame)));
+        if (s != kStatusOk) return status(s);
+        break;
+    }
+    default:
+        return status(kStatusRefused);
+    }
+    status(kStatusOk);
+    out_.insert(out_.end(), data.begin(), data.end());
+}
+
+void message_deal::Time_to_RAM(uint8_t* extend) {
+    const time_t now = time(nullptr);
+    struct tm t {};
+    localtime_r(&now, &t);
+    const int year = t.tm_year + 1900;
+    const uint8_t clock[8] = {toBcd(year % 100), toBcd(year / 100), toBcd(t.tm_mon + 1), toBcd(t.tm_mday),
+                              toBcd(t.tm_hour),  toBcd(t.tm_min),   toBcd(t.tm_sec),     toBcd(t.tm_wday)};
+    std::memcpy(extend + 16, clock, sizeof clock);
+    OperatingTime op;
+    if (protocolEngines().operatingTime(&op) != kEngineOk) return;
+    wr32(extend + 76, op.totalMinutes);
+    wr32(extend + 80, op.runMinutes);
+    extend[84] = uint8_t(op.logSequence);
+    extend[85] = uint8_t(op.logSequence >> 8);
+    extend[86] = uint8_t(op.logSequence >> 16);
+    extend[87] = 0;
+    std::memcpy(extend + 88, op.startBcd, sizeof op.startBcd);
+    extend[95] = 0xFF;
+    wr32(extend + 96, op.reportedMinutes);
+}
+
+// ---- registers
+
+void message_deal::write_register(const uint8_t* frame, const uint8_t* p, size_t n) {
+    // Entries of four bytes: u16 register, mask, value.
+    if (n == 0 || n % 4 != 0) return status(kStatusBadRequest);
+    const bool controller = isController(frame);
+    uint8_t s = kStatusOk;
+    ProtocolEngines& eng = protocolEngines();
+    for (size_t i = 0; i < n; i += 4) {
+        const unsigned reg = rd16(p + i);
+        const uint8_t mask = p[i + 2];
+        const uint8_t value = p[i + 3];
+        if (controller) {
+            s = worse(s, write_controller_register(reg, mask, value));
+            continue;
+        }
+        if (reg >= kRegMirrorCount) {
+            s = worse(s, kStatusRefused);
+            continue;
+        }
+        for (int f = fpgaFirst(frame); f <= fpgaLast(frame); ++f)
+            s = worse(s, statusOf(eng.fpgaWriteRegister(reg, mask, value, f)));
+    }
+    status(s);
+}
+
+uint8_t message_deal::write_controller_register(unsigned reg, uint8_t mask, uint8_t value) {
+    VlxRamPara* store = VlxRamPara::p_vlxrampara_config;
+    if (!store) return kStatusUnavailable;
+    if (reg >= kRegMirrorCount) return kStatusRefused;
+    uint8_t* regs = store->reg_para;
+    // The service requests reach the C331 dispatcher through registers 33..36.
+    auto serviceRequest = [&](unsigned target, uint8_t v) {
+        ManageMutexLocker lock;
+        regs[target] = v;
+        c331_manage::update_flag = 1;
+        return kStatusOk;
+    };
+    switch (reg) {
+    case kRegDebugA2: return serviceRequest(34, value & mask);
+    case kRegDebugA3: return serviceRequest(35, uint8_t(value + 1));
+    case kRegDebugA4: return serviceRequest(36, value & mask);
+    case kRegDebugA5: return serviceRequest(33, value & mask);
+    case kRegPrint: return (value & 0x02) ? statusOf(protocolEngines().c331Print()) : kStatusOk;
+    default: break;
+    }
+    regs[reg] = uint8_t((regs[reg] & ~mask) | (value & mask));
+    if (reg == kRegUpdate) return REG_mcu_flag(value);
+    if (reg == kRegFont) return RegUpdate0E(value);
+    return kStatusOk;
+}
+
+uint8_t message_deal::REG_mcu_flag(uint8_t value) {
+    if (value & 0x02) {
+        ManageMutexLocker lock;
+        protocolEngines().c331PrepareWindows();
+        c331_manage::update_flag = 1;
+    }
+    if (value & 0x04) {
+        ManageMutexLocker lock;
+        c331_manage::update_flag = 2;
+    }
+    VlxRamPara* store = VlxRamPara::p_vlxrampara_config;
+    if ((value & 0x08) && store && store->ramU16(vlxram::kOsdEnable) == 1) {
+        ManageMutexLocker lock;
+        c331_manage::update_flag = 1;
+        g_osd_update = 1;
+    }
+    return kStatusOk;
+}
+
+uint8_t message_deal::RegUpdate0E(uint8_t value) {
+    return (value & 0x08) ? statusOf(protocolEngines().c331ReloadFont()) : kStatusOk;
+}
+
+void message_deal::read_register(const uint8_t* frame, const uint8_t* p, size_t n) {
+    if (n != 4) return status(kStatusBadRequest);
+    const unsigned first = rd16(p);
+    const unsigned count = rd16(p + 2);
+    std::vector<uint8_t> values(count);
+    if (isController(frame)) {
+        // Registers 37 and up are the status area: the whole register file is readable.
+        VlxRamPara* store = VlxRamPara::p_vlxrampara_config;
+        if (!store) return status(kStatusUnavailable);
+        if (first + count > vlxram::kRegisterFileSize) return status(kStatusRefused);
+        if (count) std::memcpy(values.data(), store->reg_para + first, count);
+    } else {
+        if (first + count > kRegMirrorCount) return status(kStatusRefused);
+        const int f = fpgaForRead(frame);
+        for (unsigned i = 0; i < count; ++i) {
+            const uint8_t s = statusOf(protocolEngines().fpgaReadRegister(first + i, f, &values[i]));
+            if (s != kStatusOk) return status(s);
+        }
+    }
+    status(kStatusOk);
+    out_.insert(out_.end(), values.begin(), values.end());
+}
+
+// ---- C331 flash
+
+void message_deal::cmd_erase_flash(const uint8_t* p, size_t n) {
+    if (n != 7) return status(kStatusBadRequest);
+    const uint32_t sector = rd32(p);
+    const unsigned count = rd16(p + 4);
+    const int kind = p[6];
+    // 32 KB units start on a multiple of 8 sectors, 64 KB units on a multiple of 16.
+    if (kind > 2 || (kind == 1 && sector % 8) || (kind == 2 && sector % 16) || count == 0)
+        return status(kStatusRefused);
+    status(statusOf(protocolEngines().c331FlashErase(sector, count, kind)));
+}
+
+void message_deal::cmd_write_flash(const uint8_t* p, size_t n) {
+    if (n < kMemHeader || rd16(p + 4) != n - kMemHeader) return status(kStatusBadRequest);
+    status(statusOf(protocolEngines().c331FlashWrite(rd32(p), p + kMemHeader, unsigned(n - kMemHeader))));
+}
+
+void message_deal::cmd_read_flash(const uint8_t* p, size_t n) {
+    if (n != 6) return status(kStatusBadRequest);
+    const unsigned len = rd16(p + 4);
+    if (len > kMaxReadLength) return status(kStatusRefused);
+    if (len == 0) return status(kStatusOk);
+    std::vector<uint8_t> data(len);
+    const uint8_t s = statusOf(protocolEngines().c331FlashRead(rd32(p), data.data(), len));
+    status(s);
+    if (s == kStatusOk) out_.insert(out_.end(), data.begin(), data.end());
+}
+
+// ---- FPGA services
+
+void message_deal::param_save(const uint8_t* frame, size_t n) {
+    if (n != 0) return status(kStatusBadRequest);
+    uint8_t s = kStatusOk;
+    for (int f = fpgaFirst(frame); f <= fpgaLast(frame); ++f)
+        s = worse(s, statusOf(protocolEngines().fpgaSaveParameters(f)));
+    status(s);
+}
+
+void message_deal::start_update(const uint8_t* p, size_t n) {
+    constexpr unsigned kUpdateRam = 10;
+    constexpr unsigned kUpdateBlock = 256;
+    constexpr unsigned kRegControl = 23;
+    constexpr uint8_t kUpdateBit = 0x40;
+    if (n > kUpdateBlock) return status(kStatusBadRequest);
+    uint8_t block[kUpdateBlock] = {};
+    if (n) std::memcpy(block, p, n);
+    ProtocolEngines& eng = protocolEngines();
+    uint8_t s = kStatusOk;
+    for (int f = 0; f < 2; ++f) s = worse(s, statusOf(eng.fpgaWriteRegister(kRegControl, kUpdateBit, kUpdateBit, f)));
+    if (s == kStatusOk) s = statusOf(eng.fpgaWriteRam(kUpdateRam, 0, block, kUpdateBlock, 0));
+    status(s);
+}
+
+void message_deal::set_para_sync(const uint8_t* frame, size_t n) {
+    if (n != 0) return status(kStatusBadRequest);
+    OutputGeometry g;
+    const uint8_t s = statusOf(protocolEngines().fpgaOutputGeometry(fpgaForRead(frame), &g));
+    status(s);
+    if (s != kStatusOk) return;
+    for (uint16_t v : {g.minX, g.minY, g.right, g.bottom, g.lcdX, g.lcdY, g.lcdWidth, g.lcdHeight}) {
+        out_.push_back(uint8_t(v));
+        out_.push_back(uint8_t(v >> 8));
+    }
+}
+
+// ---- controller services
+
+void message_deal::net_ip_set(const uint8_t* p, size_t n) {
+    if (n != 14) return status(kStatusBadRequest);
+    ConfigEngine* config = ConfigEngine::p_config;
+    if (!config) return status(kStatusUnavailable);
+    const uint16_t port = rd16(p + 12);
+    // An address or mask of 0.0.0.0 is never meant; a port of 0 keeps the TCP port.
+    if (rd32(p) == 0 || rd32(p + 4) == 0) return status(kStatusRefused);
+    config->write_config_variant(ConfigItem::IPAddress, dotted(p));
+    config->write_config_variant(ConfigItem::SubNetMask, dotted(p + 4));
+    config->write_config_variant(ConfigItem::GateWay, dotted(p + 8));
+    const uint8_t s = Utils::initIPAddress() == 0 ? kStatusOk : kStatusFailed;
+    if (port != 0 && int(port) != g_int_tcp_port) {
+        config->write_config_variant(ConfigItem::TcpPort, int(port));
+        // The TCP server takes its port at start: the reboot follows at the next tick.
+        writeLogMsg(LOG_INFO, "protocol: TCP port set to " + std::to_string(port) + ", rebooting");
+        g_app_reset_flag = 1;
+    }
+    if (VlxRamPara::p_vlxrampara_config) VlxRamPara::test_signal(1);
+    status(s);
+}
+
+void message_deal::restart_request(size_t n) {
+    if (n != 0) return status(kStatusBadRequest);
+    writeLogMsg(LOG_INFO, "protocol: restart requested");
+    G_reboot_tickTicks = G_timeTicks.load();
+    g_app_reset_flag = 1;
+    status(kStatusOk);
+}
+
+void message_deal::write_rtc_time(const uint8_t* p, size_t n) {
+    if (n != 7) return status(kStatusBadRequest);
+    int v[7];
+    for (int i = 0; i < 7; ++i)
+        if ((v[i] = fromBcd(p[i])) < 0) return status(kStatusRefused);
+    const int year = v[1] * 100 + v[0];
+    if (v[2] < 1 || v[2] > 12 || v[3] < 1 || v[3] > 31 || v[4] > 23 || v[5] > 59 || v[6] > 59)
+        return status(kStatusRefused);
+    // Only digits reach the shell.
+    const QString date = QStringLiteral("date \"%1-%2-%3 %4:%5:%6\"").arg(year).arg(v[2]).arg(v[3]).arg(v[4]).arg(v[5]).arg(v[6]);
+    if (Utils::system_mutex(date) != 0) return status(kStatusFailed);
+    const uint8_t s = Utils::system_mutex(QStringLiteral("hwclock -wu")) == 0 ? kStatusOk : kStatusFailed;
+    protocolEngines().clockChanged();
+    status(s);
+}
+
+void message_deal::get_device_info(size_t n) {
+    if (n != 0) return status(kStatusBadRequest);
+    status(kStatusOk);
+    out_.insert(out_.end(), g_pid, g_pid + sizeof g_pid);
+}

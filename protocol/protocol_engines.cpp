@@ -1,0 +1,46 @@
+#include "protocol/protocol_engines.h"
+
+#include <atomic>
+
+#include "core/logMsg.h"
+
+namespace {
+int unavailable(const char* what) {
+    writeLogMsg(LOG_WARNING, std::string("protocol: ") + what + " not available");
+    return kEngineUnavailable;
+}
+ProtocolEngines g_default;
+std::atomic<ProtocolEngines*> g_engines{nullptr};
+}  // namespace
+
+int ProtocolEngines::fpgaWriteRegister(unsigned, uint8_t, uint8_t, int) { return unavailable("FPGA register write"); }
+int ProtocolEngines::fpgaReadRegister(unsigned, int, uint8_t*) { return unavailable("FPGA register read"); }
+int ProtocolEngines::fpgaWriteRam(unsigned, unsigned, const uint8_t*, unsigned, int) {
+    return unavailable("FPGA RAM write");
+}
+int ProtocolEngines::fpgaReadRam(unsigned, unsigned, uint8_t*, unsigned, int) { return unavailable("FPGA RAM read"); }
+int ProtocolEngines::fpgaSaveParameters(int) { return unavailable("FPGA parameter save"); }
+int ProtocolEngines::fpgaOutputGeometry(int, OutputGeometry*) { return unavailable("FPGA output geometry"); }
+int ProtocolEngines::totalCardCount(unsigned* count) {
+    *count = 0;
+    return kEngineUnavailable;  // read with every MCU_RAM_EXTEND read: no log line each time
+}
+int ProtocolEngines::operatingTime(OperatingTime*) { return kEngineUnavailable; }
+void ProtocolEngines::clockChanged() {}
+uint8_t* ProtocolEngines::mailboxRam() { return mailbox_; }
+uint8_t* ProtocolEngines::extendRam() { return extend_; }
+int ProtocolEngines::passToCards(const uint8_t*, unsigned) { return unavailable("receiving-card pass-through"); }
+void ProtocolEngines::serviceCardAnswers() {}
+void ProtocolEngines::c331PrepareWindows() {}
+int ProtocolEngines::c331Print() { return unavailable("C331 register print"); }
+int ProtocolEngines::c331ReloadFont() { return unavailable("C331 font reload"); }
+int ProtocolEngines::c331FlashErase(unsigned, unsigned, int) { return unavailable("C331 flash erase"); }
+int ProtocolEngines::c331FlashWrite(unsigned, const uint8_t*, unsigned) { return unavailable("C331 flash write"); }
+int ProtocolEngines::c331FlashRead(unsigned, uint8_t*, unsigned) { return unavailable("C331 flash read"); }
+
+ProtocolEngines& protocolEngines() {
+    ProtocolEngines* e = g_engines.load();
+    return e ? *e : g_default;
+}
+
+void installProtocolEngines(ProtocolEngines* engines) { g_engines = engines; }

@@ -1,0 +1,50 @@
+#include "protocol/serial_modules.h"
+
+#include "core/global.h"
+#include "core/logMsg.h"
+#include "platform/net.h"
+#include "platform/platform.h"
+#include "platform/sys.h"
+#include "protocol/control_frame.h"
+
+serial_link::serial_link(int port) : port_(port), link_(ctl::kTransportSerial) {}
+
+serial_link::~serial_link() { stop(); }
+
+bool serial_link::start(uint32_t baud, const char* name) {
+    fd_ = plat::net::openSerialPort(port_, baud);
+    if (fd_ < 0) {
+        writeLogMsg(LOG_ERROR, std::string(name) + ": /dev/ttyS" + std::to_string(port_) + " cannot be opened");
+        return false;
+    }
+    // The read size of the line, g_dataLen KiB.
+    buf_.resize(size_t(g_dataLen ? g_dataLen : 32) * 1024);
+    if (!thread_.start(name, [this] { receiveThread(); })) return false;
+    return true;
+}
+
+void serial_link::stop() {
+    thread_.stop();
+    if (fd_ >= 0) plat::sys().close(fd_);
+    fd_ = -1;
+}
+
+void serial_link::receiveThread() {
+    while (!thread_.stopping()) {
+        std::vector<pollfd> fds{{thread_.wakeFd(), POLLIN, 0}, {fd_, POLLIN, 0}};
+        if (plat::net::pollFds(fds, 1000) <= 0) continue;
+        if (fds[0].revents) {
+            thread_.drainWake();
+            continue;
+        }
+        const ssize_t r = plat::net::readFd(fd_, buf_.data(), buf_.size());
+        if (r <= 0) {
+            // A hung-up line reads as ready with nothing in it: do not spin on it.
+            if (fds[1].revents & (POLLHUP | POLLERR)) plat::workerPace(100000);
+            continue;
+        }
+        link_.onBytes(buf_.data(), size_t(r), [&](const std::vector<uint8_t>& reply) {
+            plat::net::writeAll(fd_, reply.data(), reply.size());
+        });
+    }
+}

@@ -1,0 +1,27 @@
+#pragma once
+// A control link on a serial port (/dev/ttyS<n>, raw 8N1): its receive thread reads what
+// the line brings, decodes frames across reads and writes the replies back.
+#include <cstdint>
+#include <vector>
+
+#include "protocol/control_link.h"
+#include "protocol/link_thread.h"
+
+class serial_link {
+public:
+    explicit serial_link(int port);
+    ~serial_link();
+    // Opens the port at the baud rate and starts the receive thread; false when the
+    // port does not open (the link then stays down).
+    bool start(uint32_t baud, const char* name);
+    void stop();
+    bool isOpen() const { return fd_ >= 0; }
+    void receiveThread();
+
+private:
+    int port_;
+    int fd_ = -1;
+    control_link link_;
+    link_thread thread_;
+    std::vector<uint8_t> buf_;
+};

@@ -1,0 +1,16 @@
+#pragma once
+// RS-232/485 control link on serial port 2 (115200 8N1).
+#include "protocol/serial_modules.h"
+
+class Kv_uart_inout {
+public:
+    static constexpr int kPort = 2;
+    static Kv_uart_inout* pInstance();
+    static Kv_uart_inout* p_uart_inout;
+    static void resetInstanceForTest();
+    bool isOpen() const { return line_.isOpen(); }
+
+private:
+    Kv_uart_inout() : line_(kPort) {}
+    serial_link line_;
+};

@@ -1,0 +1,53 @@
+#include "protocol/udpnetmanage.h"
+
+#include "core/global.h"
+#include "core/logMsg.h"
+#include "platform/net.h"
+#include "protocol/control_frame.h"
+
+udpnetManage* udpnetManage::p_udpnetManage = nullptr;
+
+udpnetManage::udpnetManage() : link_(ctl::kTransportUdp) {}
+
+udpnetManage* udpnetManage::pInstance() {
+    if (p_udpnetManage) return p_udpnetManage;
+    p_udpnetManage = new udpnetManage;
+    if (!g_udpnetmode) return p_udpnetManage;
+    udpnetManage* u = p_udpnetManage;
+    u->fd_ = plat::net::openUdpSocket(kControlPort, &u->port_);
+    if (u->fd_ < 0) {
+        writeLogMsg(LOG_ERROR, "UDP server: port " + std::to_string(plat::net::boardPort(kControlPort)) + " cannot be opened");
+        return u;
+    }
+    writeLogMsg(LOG_INFO, "UDP server listening on port " + std::to_string(u->port_));
+    u->thread_.start("UDP", [u] { u->controlThread(); });
+    return u;
+}
+
+void udpnetManage::resetInstanceForTest() {
+    if (!p_udpnetManage) return;
+    p_udpnetManage->thread_.stop();
+    plat::net::closeFd(p_udpnetManage->fd_);
+    delete p_udpnetManage;
+    p_udpnetManage = nullptr;
+}
+
+void udpnetManage::controlThread() {
+    while (!thread_.stopping()) {
+        std::vector<pollfd> fds{{thread_.wakeFd(), POLLIN, 0}, {fd_, POLLIN, 0}};
+        if (plat::net::pollFds(fds, 1000) <= 0) continue;
+        if (fds[0].revents) {
+            thread_.drainWake();
+            continue;
+        }
+        sockaddr_in from{};
+        const ssize_t r = plat::net::recvFrom(fd_, buf_.data(), buf_.size(), &from);
+        if (r <= 0) continue;
+        // Frames never span datagrams.
+        link_.resetStream();
+        link_.onBytes(buf_.data(), size_t(r), [&](const std::vector<uint8_t>& reply) {
+            plat::net::sendTo(fd_, reply.data(), reply.size(), from);
+        });
+        link_.resetStream();
+    }
+}

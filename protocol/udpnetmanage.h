@@ -1,0 +1,28 @@
+#pragma once
+// UDP transport: the control port 5008 and its thread. A datagram carries whole line
+// frames; each reply goes back to the address the request came from.
+#include <cstdint>
+#include <vector>
+
+#include "protocol/control_link.h"
+#include "protocol/link_thread.h"
+
+class udpnetManage {
+public:
+    static constexpr int kControlPort = 5008;
+
+    static udpnetManage* pInstance();
+    static udpnetManage* p_udpnetManage;
+    static void resetInstanceForTest();
+
+    int port() const { return port_; }
+    void controlThread();
+
+private:
+    udpnetManage();
+    int fd_ = -1;
+    int port_ = -1;
+    control_link link_;
+    link_thread thread_;
+    std::vector<uint8_t> buf_ = std::vector<uint8_t>(65536);
+};

@@ -1,0 +1,243 @@
+// The parameter dispatcher: every change of the parameter RAM reaches the scaler, the
+// FPGA engine and the input-source manager through here, one pass per manager loop.
+#include <algorithm>
+#include <string>
+
+#include "core/global.h"
+#include "core/logMsg.h"
+#include "core/omenu.h"
+#include "core/utils.h"
+#include "core/vlxrampara.h"
+#include "scaler/c331_manage.h"
+#include "scaler/engine_requests.h"
+
+using namespace vlxram;
+
+namespace {
+
+bool differs(const VlxRamPara* r, unsigned a) { return r->ramU16(a) != r->shadowU16(a); }
+
+constexpr unsigned kPanelWords[] = {kSpliceMode, kLedWidth, kLedHeight, kOut1Width, kOut1Height};
+constexpr unsigned kDebugReg33 = 33, kDebugReg34 = 34, kDebugReg35 = 35, kDebugReg36 = 36;
+
+}  // namespace
+
+// Applies a pending LED-geometry change once the FPGA engine has finished the previous
+// one. The manager never waits for the engine: the engine's own step needs the manage
+// mutex (and GUI ticks that a screen blocked on that mutex would stop), so the change
+// stays pending and is looked at again on the next pass. Called with the mutex held.
+void c331_manage::applyPanel() {
+    VlxRamPara* ram = VlxRamPara::p_vlxrampara_config;
+    if (!panel_pending_ || !ram) return;
+    if (g_set_led_para == 1) {
+        if (Utils::getTimeSpace(panel_pending_since_) <= kLedHandshakeTimeoutTicks) return;
+        if (!panel_timeout_logged_) {
+            writeLogMsg(LOG_ERROR, "c331: FPGA engine did not finish the previous LED-size change within 5 s; "
+                                   "applying the new one");
+            panel_timeout_logged_ = true;
+        }
+    }
+    panel_pending_ = false;
+    vlxApi_PnlInit2(ram->ramU16(kLedWidth), ram->ramU16(kLedHeight), ram->ramU16(kOut1Width), ram->ramU16(kOut1Height),
+                    ram->ramU16(kSpliceMode));
+    {
+        QMutexLocker l(&Utils::_led_para_init_mutex);
+        g_set_led_para = 2;
+    }
+    if (ram->ramU16(kOsdEnable) != 0) g_osd_update = 1;
+}
+
+void c331_manage::c331managerdeal(void* arg) {
+    (void)arg;
+    VlxRamPara* ram = VlxRamPara::p_vlxrampara_config;
+    const uint8_t flag = update_flag;
+    if (flag && ram) {
+        ManageMutexLocker lock;
+        if (g_force_bkcolor == 0) vlxApi_forceColorDisable(spi_fd);
+
+        // 1. output panel: one re-initialisation for any number of changed words
+        for (unsigned a : kPanelWords)
+            if (differs(ram, a)) {
+                if (!panel_pending_) {
+                    panel_pending_since_ = G_timeTicks;
+                    panel_timeout_logged_ = false;
+                }
+                panel_pending_ = true;
+                break;
+            }
+        applyPanel();
+
+        // 2. picture
+        if (differs(ram, kBrightness)) {
+            c331_SetBrightness(50);  // brightness itself is the FPGA engine's
+            QMutexLocker l(&Utils::_bri_set_mutex);
+            engine_requests::fpgaBrightness = 1;
+        }
+        if (differs(ram, kContrast)) c331_SetContrast(ram->ramU16(kContrast));
+        if (differs(ram, kSharpness)) c331_SetSharpness(ram->ramU16(kSharpness));
+        if (differs(ram, kSaturation)) c331_SetSaturation(ram->ramU16(kSaturation));
+        if (differs(ram, kColorTempMode) || differs(ram, kColorTempR) || differs(ram, kColorTempG) ||
+            differs(ram, kColorTempB))
+            c331_SetColorTemp(int(uint32_t(ram->ram_para[kColorTempR]) << 24 | uint32_t(ram->ram_para[kColorTempG]) << 16 |
+                                  uint32_t(ram->ram_para[kColorTempB]) << 8 | ram->ram_para[kColorTempMode]));
+
+        // 3. priorities
+        for (int w = 0; w < WINDOW_MAX; ++w)
+            if (differs(ram, kLayerPriority + 2u * unsigned(w))) {
+                c331_SetWinPriority(w, ram->ramU16(kLayerPriority + 2u * unsigned(w)));
+                c331_SetWinPriority1(spi_fd);
+            }
+
+        // 4. window records, in address order; a re-layout reads every window and ends the scan
+        for (unsigned a = kWindowRecords; a < kWindowRecords + kWindowRecordSize * WINDOW_MAX; a += 2) {
+            if (!differs(ram, a)) continue;
+            const int w = int((a - kWindowRecords) / kWindowRecordSize);
+            const unsigned field = (a - kWindowRecords) % kWindowRecordSize;
+            const uint16_t v = ram->ramU16(a);
+            if (field == kWinState || field == kWinX || field == kWinY || field == kWinWidth || field == kWinHeight) {
+                vlxApi_initEnvC331();
+                vlxApi_MultiWinChAlloc(1);
+                vlxApi_MultiWinChInit();
+                set_output(spi_fd);
+                break;
+            }
+            if (field == kWinAttributes) {
+                c331_SetWinAttr(w, v);
+            } else if (field == kWinSource) {
+                int source = v & 0xFF;
+                bool apply = true;
+                if (v & kSourceIsCrop) {
+                    const int i = v & 0xFF;
+                    const unsigned entry = kCropTable + kCropEntrySize * unsigned(i);
+                    if (i >= kCropPresets || !(ram->ramU16(entry) & kCropInUse)) {
+                        writeLogMsg(LOG_WARNING, "c331: window " + std::to_string(w) + " names crop " +
+                                                     std::to_string(i) + ", which is not in use; ignored");
+                        apply = false;
+                    } else {
+                        const int rect[4] = {ram->ramU16(entry + 2), ram->ramU16(entry + 4), ram->ramU16(entry + 6),
+                                             ram->ramU16(entry + 8)};
+                        c331_SetInputsourceCrop(w, v);
+                        c331_SetCrop(w, 1, rect);
+                        source = ram->ramU16(entry) & 15;
+                    }
+                } else if (ram->shadowU16(a) & kSourceIsCrop) {
+                    const int none[4] = {0, 0, 0, 0};
+                    c331_SetCrop(w, 0, none);
+                }
+                if (apply) {
+                    c331_SetInputsource(w, source);
+                    if (ram->ramU16(kAudioWindow) == unsigned(w)) engine_requests::audioRoute = 1;
+                }
+            } else if (field == kWinOutput) {
+                c331_SetWinOutput(spi_fd, w, v);
+            } else if (field == kWinDbdMode) {
+                c331_SetWinDbdMode(spi_fd, w, v);
+            }
+        }
+
+        // 5. fades, bounded: a fade runs with the manage mutex held
+        for (int w = 0; w < WINDOW_MAX; ++w) {
+            const unsigned a = kFadeTable + 4u * unsigned(w);
+            const int k = recordOf(w);
+            if (k < 0) continue;
+            if (differs(ram, a)) PM_WIN_FADE_IN[k] = std::min<int>(ram->ramU16(a), kFadeMaxFrames);
+            if (differs(ram, a + 2)) PM_WIN_FADE_OUT[k] = std::min<int>(ram->ramU16(a + 2), kFadeMaxFrames);
+        }
+
+        // 6. test pattern
+        if (ram->ram_para[kTestPattern] != ram->ram_para_shadow[kTestPattern] &&
+            c331_SetPattern(ram->ram_para[kTestPattern]) < 0)
+            writeLogMsg(LOG_WARNING, "c331: test pattern " + std::to_string(ram->ram_para[kTestPattern]) +
+                                         " refused: " + std::to_string(win_count) + " windows shown");
+
+        // 7. EDID: every port whose words changed (the shadow refresh would hide the others)
+        for (int p = 0; p < INPUT_PORTS; ++p) {
+            const unsigned base = kEdidPara + kEdidParaSize * unsigned(p);
+            if (differs(ram, base) || differs(ram, base + 2) || differs(ram, base + 4)) {
+                engine_requests::edidRequest[p] = 1;
+                engine_requests::edidWritten[p] = 0;
+            }
+        }
+
+        // 8. sound, screen state, output position, OSD
+        for (int w = 0; w < WINDOW_MAX; ++w)
+            if (differs(ram, windowField(w, kWinSound))) engine_requests::audioRoute = 1;
+        if (differs(ram, kScreenState)) engine_requests::fpgaOutputOnOff = 1;
+        if (differs(ram, kOutputX) || differs(ram, kOutputY)) engine_requests::fpgaOutputPosition = 1;
+        if (differs(ram, kOsdEnable)) {
+            vlxApi_OsdSet(0, ram->ramU16(kOsdEnable));
+            if (ram->ramU16(kOsdEnable)) g_osd_update = 1;
+        }
+
+        VlxRamPara::test_signal(flag);
+        update_flag = 0;
+
+        if (g_osd_update == 1) {
+            g_osd_update = 0;
+            get_json_omenu_para("/data/configs/omenu.json", &g_osd_list);
+            set_OSD_para();
+        }
+        run_debug_requests();
+    } else if (panel_pending_ && ram) {
+        ManageMutexLocker lock;
+        const uint16_t x = ram->ramU16(kOutputX), y = ram->ramU16(kOutputY);
+        applyPanel();
+        if (!panel_pending_) {
+            if (ram->ramU16(kOutputX) != x || ram->ramU16(kOutputY) != y) engine_requests::fpgaOutputPosition = 1;
+            VlxRamPara::test_signal(1);  // the panel results reach the screens and the saved RAM
+        }
+    }
+    pollInputs();
+}
+
+void c331_manage::pollInputs() {
+    if (polling_guard < 0 || pattern_gen_) return;
+    load_hdmi();
+    check_port_valid(spi_fd);
+    if (osd_update_request) {
+        update_osd(spi_fd);
+        osd_update_request = 0;
+    } else if (osd_set_request) {
+        set_osd(spi_fd, 1);
+        set_scroll(spi_fd);
+        osd_set_request = 0;
+    }
+    check_input_port(spi_fd);
+    for (int c = 0; c < INPUT_PORTS; ++c) {
+        if (!PI_CHANGE[c] && !PI_UPDATE[c]) continue;
+        for (int k = 0; k < win_count; ++k)
+            if (PM_INPUT[k] == c) {
+                PM_CHG[kChgInput][k] = 3;
+                set_output(spi_fd);
+            }
+        PI_CHANGE[c] = PI_UPDATE[c] = 0;
+    }
+}
+
+// Service requests in controller registers 33..36, each cleared once taken.
+void c331_manage::run_debug_requests() {
+    VlxRamPara* ram = VlxRamPara::p_vlxrampara_config;
+    if (!ram) return;
+    unsigned char* reg = ram->reg_para;
+    if (const uint8_t r34 = reg[kDebugReg34]) {
+        int bit = 0;
+        while (!(r34 & (1u << bit))) ++bit;
+        if (bit == 6) {
+            writeLogMsg(LOG_INFO, "c331: bring-up again on request");
+            state_ = kStateChipId0;
+        } else {
+            writeLogMsg(LOG_WARNING, "c331: service request " + std::to_string(bit) + " of register 34 is not available");
+        }
+        reg[kDebugReg34] = 0;
+    }
+    if (reg[kDebugReg35]) {
+        writeLogMsg(LOG_WARNING, "c331: parameter dump " + std::to_string(reg[kDebugReg35] - 1) + " is not available");
+        reg[kDebugReg35] = 0;
+    }
+    if (reg[kDebugReg36] & 1) writeLogMsg(LOG_WARNING, "c331: register-group dump is not available");
+    reg[kDebugReg36] = 0;
+    if (reg[kDebugReg33] & 3) {
+        writeLogMsg(LOG_WARNING, "c331: device test request is not available");
+        reg[kDebugReg33] = 0;
+    }
+}

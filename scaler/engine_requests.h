@@ -1,0 +1,21 @@
+#pragma once
+// Requests the scaler manager raises for the other engines. The owner polls its flag
+// on its own thread and clears it when done: the FPGA engine (brightness, output
+// on/off, output position) and the input-source manager (EDID per input, audio route).
+#include <atomic>
+#include <cstdint>
+
+namespace engine_requests {
+
+constexpr int kInputPorts = 6;
+
+extern std::atomic<uint8_t> fpgaBrightness;      // set under Utils::_bri_set_mutex
+extern std::atomic<uint8_t> fpgaOutputOnOff;     // RAM 0x844 changed
+extern std::atomic<uint8_t> fpgaOutputPosition;  // RAM 0x566 / 0x568 changed
+extern std::atomic<uint8_t> edidRequest[kInputPorts];
+extern std::atomic<uint8_t> edidWritten[kInputPorts];
+extern std::atomic<uint8_t> audioRoute;
+
+void clearAll();
+
+}  // namespace engine_requests

@@ -1,0 +1,247 @@
+// The transports end to end: the controller's singletons on the simulated board, real
+// loopback sockets and pseudo-terminals, and the Python client of tests/protocol.
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include <arpa/inet.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <thread>
+
+#include "platform/net.h"
+#include "platform/sim/sim_board.h"
+#include "protocol/networkmanage.h"
+#include "protocol/protocol_phy.h"
+#include "protocol/uart_inout.h"
+#include "protocol/uart_inout_4G.h"
+#include "protocol/udpnetmanage.h"
+#include "protocol_fixture.h"
+
+using namespace prototest;
+using namespace ctl;
+
+namespace {
+
+std::string clientScript() {
+    std::string f = __FILE__;
+    return f.substr(0, f.rfind('/')) + "/vlx_client.py";
+}
+
+struct ClientResult {
+    bool replied = false;
+    int status = -1;
+    std::string data;  // hex
+};
+
+// One request through the Python client; link is "--tcp 127.0.0.1:P", "--udp ..." or "--serial PATH".
+ClientResult runClient(const std::string& link, const std::string& args) {
+    const std::string cmd = "python3 " + clientScript() + " " + link + " " + args + " 2>&1";
+    ClientResult r;
+    FILE* p = ::popen(cmd.c_str(), "r");
+    if (!p) return r;
+    std::string out;
+    char buf[512];
+    while (size_t n = fread(buf, 1, sizeof buf, p)) out.append(buf, n);
+    ::pclose(p);
+    const QJsonDocument doc = QJsonDocument::fromJson(QByteArray::fromStdString(out));
+    if (!doc.isObject()) {
+        ADD_FAILURE() << cmd << " said: " << out;
+        return r;
+    }
+    const QJsonObject o = doc.object();
+    r.replied = true;
+    r.status = o.value("status").toInt(-1);
+    r.data = o.value("data").toString().toStdString();
+    return r;
+}
+
+// A raw TCP client for the stream tests.
+class RawClient {
+public:
+    explicit RawClient(int port) {
+        fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_port = htons(uint16_t(port));
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        connected_ = ::connect(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+        timeval tv{5, 0};
+        ::setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+    }
+    ~RawClient() { ::close(fd_); }
+    bool connected() const { return connected_; }
+    void send(const std::vector<uint8_t>& bytes) { ASSERT_EQ(::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL), ssize_t(bytes.size())); }
+    // Next decoded frame, empty after the receive timeout.
+    std::vector<uint8_t> receive() {
+        while (frames_.empty()) {
+            uint8_t buf[4096];
+            const ssize_t n = ::recv(fd_, buf, sizeof buf, 0);
+            if (n <= 0) return {};
+            deframer_.feed(buf, size_t(n), [&](const uint8_t* f, size_t len) { frames_.emplace_back(f, f + len); });
+        }
+        auto f = frames_.front();
+        frames_.erase(frames_.begin());
+        return f;
+    }
+
+private:
+    int fd_ = -1;
+    bool connected_ = false;
+    frame_deframer deframer_{kMaxFrame};
+    std::vector<std::vector<uint8_t>> frames_;
+};
+
+std::vector<uint8_t> line(const std::vector<uint8_t>& f) {
+    std::vector<uint8_t> out;
+    protocol_phy::data_re_transf_meaning(out, f.data(), f.size());
+    return out;
+}
+
+class TransportTest : public ProtocolTest {
+protected:
+    void SetUp() override {
+        ProtocolTest::SetUp();
+        std::memcpy(g_pid, "00112233445566778899aabbccddeeff", 32);
+        ASSERT_TRUE(plat::sim::board().startSerialBridges());
+        // Ports of this test process: parallel tests each pick their own offset.
+        for (int attempt = 0; attempt < 20; ++attempt) {
+            plat::net::setPortOffset(20000 + int((unsigned(getpid()) * 7 + unsigned(attempt) * 211) % 2000) * 20);
+            udpnetManage::pInstance();
+            networkManage::pInstance();
+            if (udpnetManage::p_udpnetManage->port() > 0 && networkManage::p_networkManage->port() > 0) break;
+            stopLinks();
+        }
+        ASSERT_GT(networkManage::p_networkManage->port(), 0);
+        Kv_uart_inout::pInstance();
+        Kv_uart_inout_4G::pInstance();
+        ASSERT_TRUE(Kv_uart_inout::p_uart_inout->isOpen());
+        ASSERT_TRUE(Kv_uart_inout_4G::p_uart_inout_4G->isOpen());
+        tcp = "--tcp 127.0.0.1:" + std::to_string(networkManage::p_networkManage->port());
+        udp = "--udp 127.0.0.1:" + std::to_string(udpnetManage::p_udpnetManage->port());
+        serial2 = "--serial " + plat::path("/run/ttyS2.peer");
+        serial1 = "--serial " + plat::path("/run/ttyS1.peer");
+    }
+    void TearDown() override {
+        stopLinks();
+        Kv_uart_inout::resetInstanceForTest();
+        Kv_uart_inout_4G::resetInstanceForTest();
+        ProtocolTest::TearDown();
+    }
+    static void stopLinks() {
+        networkManage::resetInstanceForTest();
+        udpnetManage::resetInstanceForTest();
+    }
+    // The requests every link must serve, against the real store.
+    void servesTheControllerRequests(const std::string& link) {
+        SCOPED_TRACE(link);
+        c331_manage::update_flag = 0;
+        EXPECT_EQ(runClient(link, "write-mem 0x880 2800").status, kStatusOk);
+        EXPECT_EQ(store->ramU16(vlxram::kBrightness), 40);
+        EXPECT_EQ(runClient(link, "write-reg 11 0xFF 0x02").status, kStatusOk);
+        EXPECT_EQ(c331_manage::update_flag, 1);
+        EXPECT_EQ(runClient(link, "read-reg 11 1").data, "02");
+        const ClientResult ext = runClient(link, "read-mem 0xA0000010 8");
+        EXPECT_EQ(ext.status, kStatusOk);
+        EXPECT_EQ(ext.data.substr(2, 2), "20") << "century of the clock in BCD";
+        EXPECT_EQ(runClient(link, "device-info").data, "3030313132323333343435353636373738383939616162626363646465656666");
+        simShell().clearCommands();
+        EXPECT_EQ(runClient(link, "set-clock 2026-03-05 09:07:00").status, kStatusOk);
+        EXPECT_EQ(commands(), (std::vector<std::string>{"date \"2026-3-5 9:7:0\"", "hwclock -wu"}));
+    }
+    std::string tcp, udp, serial1, serial2;
+};
+
+std::vector<uint8_t> readRegFrame(unsigned first, unsigned count) {
+    return frame(kGroupReadRegisters, cat(le16(uint16_t(first)), le16(uint16_t(count))));
+}
+
+}  // namespace
+
+TEST_F(TransportTest, TcpServesTheControllerRequests) { servesTheControllerRequests(tcp); }
+TEST_F(TransportTest, UdpServesTheControllerRequests) { servesTheControllerRequests(udp); }
+TEST_F(TransportTest, SerialPort2ServesTheControllerRequests) { servesTheControllerRequests(serial2); }
+TEST_F(TransportTest, The4GSerialPortServesTheControllerRequests) { servesTheControllerRequests(serial1); }
+
+TEST_F(TransportTest, FpgaRegisterWritesOverTcpReachEachFpga) {
+    // Without the FPGA engine the controller says so.
+    EXPECT_EQ(runClient(tcp, "write-reg 3 0x20 0x20 --dst 0xF000 --fpga 1").status, kStatusUnavailable);
+    useFake();
+    EXPECT_EQ(runClient(tcp, "write-reg 3 0x20 0x20 --dst 0xF000 --fpga 1").status, kStatusOk);
+    EXPECT_EQ(runClient(udp, "write-reg 6 0xFF 0x80 --dst 0xF000 --fpga 2").status, kStatusOk);
+    std::lock_guard<std::mutex> l(fake.m);
+    ASSERT_EQ(fake.regWrites.size(), 2u);
+    EXPECT_EQ(fake.regWrites[0].fpga, 0);
+    EXPECT_EQ(fake.regWrites[1].fpga, 1);
+    EXPECT_EQ(fake.regs[1][6], 0x80);
+}
+
+TEST_F(TransportTest, TcpFramesSplitOverReadsOrJoinedInOneAreAllAnswered) {
+    RawClient c(networkManage::p_networkManage->port());
+    ASSERT_TRUE(c.connected());
+    const auto a = line(readRegFrame(11, 1));
+    for (uint8_t b : a) {
+        c.send({b});
+        std::this_thread::sleep_for(std::chrono::microseconds(200));
+    }
+    auto joined = line(memWrite(0x881, {1}));
+    const auto second = line(readRegFrame(12, 2));
+    joined.insert(joined.end(), second.begin(), second.end());
+    c.send(joined);
+    const auto r1 = c.receive(), r2 = c.receive(), r3 = c.receive();
+    ASSERT_EQ(r1.size(), kMinFrame + 2);
+    EXPECT_EQ(r1[kGroup], kGroupReadRegisters);
+    ASSERT_FALSE(r2.empty());
+    EXPECT_EQ(r2[kGroup], kGroupWriteMemory);
+    ASSERT_EQ(r3.size(), kMinFrame + 3);
+    EXPECT_EQ(store->ram_para[0x881], 1);
+}
+
+TEST_F(TransportTest, SeveralTcpClientsAreServedWhileOneStallsMidFrame) {
+    const int port = networkManage::p_networkManage->port();
+    RawClient staller(port);
+    auto half = line(readRegFrame(11, 1));
+    half.resize(half.size() / 2);
+    staller.send(half);  // and never the rest
+    std::atomic<int> answered{0};
+    std::vector<std::thread> clients;
+    for (int k = 0; k < 8; ++k) {
+        clients.emplace_back([&, k] {
+            RawClient c(port);
+            if (!c.connected()) return;
+            for (int i = 0; i < 25; ++i) {
+                c.send(line(memRead(0x900 + unsigned(k), 1)));
+                const auto r = c.receive();
+                if (r.size() == kMinFrame + 2 && r[kPayload] == kStatusOk) ++answered;
+            }
+        });
+    }
+    for (auto& t : clients) t.join();
+    EXPECT_EQ(answered, 8 * 25);
+}
+
+TEST_F(TransportTest, SilentReceivingCardDoesNotHoldOtherTcpClientsForever) {
+    useFake();
+    fake.answerAfter = -1;
+    const int port = networkManage::p_networkManage->port();
+    RawClient pc(port), other(port);
+    std::vector<uint8_t> card = {0xFE, 0x0F, 0x10, 0xF0, 0x10, 0x67, 0x01, 0x01, 0x00, 0x61, 0, 0, 0, 0};
+    uint8_t x = 0;
+    for (uint8_t b : card) x ^= b;
+    card.push_back(x);
+    pc.send(line(card));
+    while (fake.services < 3) std::this_thread::yield();
+    other.send(line(readRegFrame(11, 1)));
+    G_timeTicks += control_link::kPassWaitTicks + 1;
+    const auto r = other.receive();
+    ASSERT_EQ(r.size(), kMinFrame + 2);
+    EXPECT_EQ(g_passby_trans_port, kTransportNone);
+}
+
+TEST_F(TransportTest, ListeningSocketsTakeOnlyTheLoopbackAddressOnTheSimulatedBoard) {
+    EXPECT_TRUE(plat::net::loopbackOnly());
+    EXPECT_EQ(networkManage::p_networkManage->port(), g_port + plat::net::portOffset());
+    EXPECT_EQ(udpnetManage::p_udpnetManage->port(), 5008 + plat::net::portOffset());
+}

@@ -1,0 +1,70 @@
+#pragma once
+// Scaler world: the simulated board with a C331 on its node, the parameter store, and a
+// manager object without its thread (tests drive its passes with step()).
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <memory>
+
+#include "core/config_engine.h"
+#include "core/global.h"
+#include "core/vlxrampara.h"
+#include "platform/sim/c331_model.h"
+#include "platform/sim/sim_board.h"
+#include "scaler/c331_drv.h"
+#include "scaler/c331_manage.h"
+#include "scaler/c331_wiring.h"
+#include "scaler/engine_requests.h"
+#include "support/testkit.h"
+
+namespace scalertest {
+
+class ScalerTest : public testkit::SimBoardTest {
+protected:
+    void SetUp() override {
+        testkit::SimBoardTest::SetUp();
+        c331_manage::update_flag = 0;
+        g_set_led_para = 0;
+        g_force_bkcolor = 1;
+        g_fpga_c331_start = 0;
+        g_osd_update = 0;
+        engine_requests::clearAll();
+        chip = std::make_shared<plat::sim::C331Model>();
+        plat::sim::board().attachSpi(c331::kC331SpiNode, chip);
+    }
+    void TearDown() override {
+        c331_manage::resetInstanceForTest();
+        VlxRamPara::resetInstanceForTest();
+        ConfigEngine::resetInstanceForTest();
+        chip.reset();
+        testkit::SimBoardTest::TearDown();
+    }
+    VlxRamPara* startStore() {
+        ConfigEngine::pInstance();
+        return VlxRamPara::pInstance();
+    }
+    // Store, manager and a chip brought up to the running state.
+    c331_manage* startRunning() {
+        ram = startStore();
+        // The shadow is the RAM as last saved: start with nothing to apply.
+        std::memcpy(ram->ram_para_shadow, ram->ram_para, vlxram::kRamSize);
+        m = c331_manage::createForTest();
+        for (int i = 0; i < 6 && m->state() != c331_manage::kStateRunning; ++i) m->step();
+        return m;
+    }
+    // A writer's hand-over: change under the manage mutex and raise the flag.
+    void writeRam(unsigned address, uint16_t value, uint8_t flag = 1) {
+        ManageMutexLocker lock;
+        ram->setRamU16(address, value);
+        c331_manage::update_flag = flag;
+    }
+    // What the GUI's change handling does after a change code: the shadow follows the RAM.
+    void shadowFollows() { std::memcpy(ram->ram_para_shadow, ram->ram_para, vlxram::kRamSize); }
+    uint32_t regOf(uint32_t desc, int och = 0) const { return chip->regValue(desc, 16u * unsigned(och)); }
+
+    std::shared_ptr<plat::sim::C331Model> chip;
+    VlxRamPara* ram = nullptr;
+    c331_manage* m = nullptr;
+};
+
+}  // namespace scalertest

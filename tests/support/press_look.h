@@ -1,0 +1,16 @@
+#pragma once
+// Touch targets that do not show the press: on a touch panel the finger hides the button,
+// so the pressed look is the only sign that the touch was taken.
+#include <QStringList>
+
+class QWidget;
+
+namespace testkit {
+
+// Pixels of `button` that change when it is held down.
+int pressedPixels(QWidget* button);
+// One line per enabled button under `root` whose pressed look differs from its released
+// look in fewer than a twentieth of its pixels.
+QStringList buttonsWithoutPressedLook(QWidget* root);
+
+}  // namespace testkit

@@ -1,0 +1,16 @@
+#pragma once
+// Text that does not fit its widget on the 800 x 480 panel: a label or button whose text
+// is wider or taller than the room its style leaves for it is cut off on the LCD.
+#include <QString>
+#include <QStringList>
+
+class QWidget;
+
+namespace testkit {
+
+// One line per label or button under `root` (and `root` itself) whose text does not fit,
+// naming the widget, the text and the room it needed and had. Text elided with "…" counts
+// as not fitting unless the widget elides on purpose (panel_style::elidesOnPurpose).
+QStringList textOverflows(const QWidget* root);
+
+}  // namespace testkit

@@ -1,0 +1,51 @@
+// Every touch target of the shell shows that it is pressed: tiles, menu tiles, back
+// buttons, mode-panel buttons and the keypad's keys.
+#include <QPushButton>
+
+#include "shell_fixture.h"
+#include "support/press_look.h"
+#include "ui/shell/panel_style.h"
+
+using shelltest::ShellTest;
+
+namespace {
+
+std::string join(const QStringList& lines) { return lines.join(QLatin1Char('\n')).toStdString(); }
+
+}  // namespace
+
+TEST_F(ShellTest, EveryTouchTargetLooksDifferentWhilePressed) {
+    panel_style::installPanelFont(shelltest::app());
+    ram()->mode_para[3][0] = ram()->mode_para[3][1] = vlxram::kModeSaved;
+    ram()->setRamU16(vlxram::kCurrentMode, 4);
+    MainWindow* w = home();
+    w->show();
+    EXPECT_TRUE(testkit::buttonsWithoutPressedLook(w).isEmpty()) << join(testkit::buttonsWithoutPressedLook(w));
+    w->on_modepanel_clicked();  // recall: highlighted recall button, saved and current slots
+    EXPECT_TRUE(testkit::buttonsWithoutPressedLook(w).isEmpty()) << join(testkit::buttonsWithoutPressedLook(w));
+    w->on_Button_mode_save_clicked();  // save: every slot can be pressed
+    EXPECT_TRUE(testkit::buttonsWithoutPressedLook(w).isEmpty()) << join(testkit::buttonsWithoutPressedLook(w));
+
+    Option menu;
+    menu.show();
+    EXPECT_TRUE(testkit::buttonsWithoutPressedLook(&menu).isEmpty()) << join(testkit::buttonsWithoutPressedLook(&menu));
+    MachineState state;
+    state.show();
+    EXPECT_TRUE(testkit::buttonsWithoutPressedLook(&state).isEmpty())
+        << join(testkit::buttonsWithoutPressedLook(&state));
+    g_numberkeyboard->label_show(QStringLiteral("key"), QStringLiteral("**********"));
+    g_numberkeyboard->show();
+    EXPECT_TRUE(testkit::buttonsWithoutPressedLook(g_numberkeyboard).isEmpty())
+        << join(testkit::buttonsWithoutPressedLook(g_numberkeyboard));
+}
+
+// The highlight of a group changes a button's look; the pressed look stays with it.
+TEST_F(ShellTest, ButtonRestyledByItsGroupKeepsItsPressedLook) {
+    QWidget screen;
+    QPushButton* choice = panel_style::makeButton(&screen, QStringLiteral("0"), QRect(0, 0, 120, 60),
+                                                  QString::fromLatin1(panel_style::kFramedOffStyle));
+    panel_style::setLook(choice, QString::fromLatin1(panel_style::kFramedOnStyle));
+    EXPECT_GT(testkit::pressedPixels(choice) * 20, 120 * 60);
+    panel_style::setLook(choice, QString::fromLatin1(panel_style::kFramedOffStyle));
+    EXPECT_GT(testkit::pressedPixels(choice) * 20, 120 * 60);
+}
