@@ -119,10 +119,7 @@ int kavelsource::initialize() {
     stop_ = false;
     try {
         thread_ = std::thread([this] {
-            while (!stop_) {
-                source_deal();
-                plat::workerPace(kPassUs);
-            }
+            while (!stop_) pacer_.pass(source_deal());
         });
     } catch (const std::exception&) {
         writeLogMsg(LOG_ERROR, "create input source thread failed");
@@ -133,6 +130,7 @@ int kavelsource::initialize() {
 
 void kavelsource::stopThread() {
     stop_ = true;
+    pacer_.wake();
     if (thread_.joinable()) thread_.join();
 }
 
@@ -160,13 +158,15 @@ bool kavelsource::chipAnswers(int index, bool answered, const char* name) {
 
 // ---------------------------------------------------------------- the pass
 
-void kavelsource::source_deal() {
+bool kavelsource::source_deal() {
     std::lock_guard<std::mutex> pass(passMutex_);
+    const unsigned before = work_;
     startup_deal();
     poll_receivers();
     clock_synth_deal();
     about_set_edid_deal();
     about_volume_deal();
+    return work_ != before;
 }
 
 void kavelsource::startup_deal() {
@@ -240,6 +240,7 @@ void kavelsource::clock_synth_deal() {
         if (!chipAnswers(chip, bus.readRegs(t, vm::kClockRegStatus, &status, 1), kChipNames[chip])) continue;
         if (status & 1) {
             clk_stage[i] = 2;
+            noteWork();
             setStatusBit(1, 5 + unsigned(i), true);
             writeLogMsg(LOG_INFO, "input chips: pixel clock of FPGA " + std::to_string(i) + " locked");
         } else if (++clockWait_[i] > kClockLockPasses) {
@@ -342,6 +343,7 @@ void kavelsource::about_set_edid_deal() {
         if (write_edid(p, edid)) {
             edid_write_flag[p] = 1;
             set_edid_flag[p] = 0;
+            noteWork();
         }
     }
 }
@@ -377,5 +379,8 @@ void kavelsource::about_volume_deal() {
     const bool ok = bus.writeRaw(chipTarget("audio-switch"), &route, 1);
     chipAnswers(kAudio, ok, kChipNames[kAudio]);
     setStatusBit(2, 0, ok);
-    if (ok) volume_flag = 0;  // a failed write is tried again on the next pass
+    if (ok) {
+        volume_flag = 0;  // a failed write is tried again on the next pass
+        noteWork();
+    }
 }

@@ -10,6 +10,8 @@
 //   EDID words of input p (RAM 0x380 + 6p) changed; about_set_edid_deal serves it.
 // - volume_flag: the dispatcher sets 1 when the audio window's source or a sound word
 //   changed; about_volume_deal clears it once the audio switch took the route.
+//   These flags are the scaler's request words (scaler/engine_requests.h) under the
+//   manager's names: one store, whoever looks at it.
 // - clk_stage[i]: 2 once FPGA i's pixel clock runs (the FPGA engine waits for it).
 //
 // Status area of the parameter store (register 37 on): byte 0 bits 0..6 which chips
@@ -32,6 +34,8 @@
 
 #include "platform/gpio_word.h"
 #include "platform/reg_window.h"
+#include "platform/worker_pacer.h"
+#include "scaler/engine_requests.h"
 #include "video_io/edid.h"
 #include "video_io/receivers.h"
 #include "video_io/video_i2c.h"
@@ -49,12 +53,14 @@ struct HDMI_INFO {
     int32_t stable;     // settled on what the record says; 0 = ignore the record
 };
 static_assert(sizeof(HDMI_INFO) == 17 * 4, "HDMI_INFO is 17 words");
+static_assert(engine_requests::kInputPorts == 6, "one EDID request per input");
 
 class kavelsource {
 public:
     static constexpr int kSources = 6;
     static constexpr int kFpgas = 2;
-    static constexpr unsigned kPassUs = 200000;  // the thread's pace: a change shows within a fifth of a second
+    // Idle passes slow down to one every 20 ticks: a change shows within a fifth of a second.
+    static constexpr uint32_t kIdleTicks = 20;
 
     static kavelsource* p_kavel_source;
     static kavelsource* pInstance();
@@ -71,8 +77,9 @@ public:
     void stopThread();
     bool threadRunning() const { return thread_.joinable(); }
 
-    // ---- one pass of the thread, in this order (tests call it directly)
-    void source_deal();
+    // ---- one pass of the thread, in this order (tests call it directly); true when it
+    // published a change or served a request
+    bool source_deal();
     void startup_deal();       // chips not yet set up: reset release, hot-plug, expander, EDID check
     void poll_receivers();
     void clock_synth_deal();
@@ -94,9 +101,9 @@ public:
 
     // ---- shared state
     HDMI_INFO hdminfo[kSources] = {};
-    std::atomic<uint8_t> set_edid_flag[kSources] = {};
-    std::atomic<uint8_t> edid_write_flag[kSources] = {};
-    std::atomic<uint8_t> volume_flag{0};
+    std::atomic<uint8_t> (&set_edid_flag)[kSources] = engine_requests::edidRequest;
+    std::atomic<uint8_t> (&edid_write_flag)[kSources] = engine_requests::edidWritten;
+    std::atomic<uint8_t>& volume_flag = engine_requests::audioRoute;
     std::atomic<uint8_t> clk_stage[kFpgas] = {};
 
     VideoI2c bus;
@@ -111,6 +118,8 @@ public:
 
     // Status-area bits (see the top of this file).
     static void setStatusBit(unsigned byte, unsigned bit, bool on);
+    // Something changed or was served in this pass: the thread keeps its short pace.
+    void noteWork() { ++work_; }
 
 private:
     kavelsource();
@@ -127,6 +136,8 @@ private:
     bool gpioBound_ = false;
     std::thread thread_;
     std::atomic<bool> stop_{false};
+    plat::WorkerPacer pacer_{1, kIdleTicks};
+    std::atomic<unsigned> work_{0};
 
     // Start-up progress per chip, and whether each answered on its last attempt.
     enum Chip { kIt6602, kIte0, kIte1, kIt66121, kAudio, kClock0, kClock1, kChips };

@@ -104,11 +104,13 @@ void publish_input(kavelsource& owner, int source, const PortReading& r) {
         rec.nosignal = 1;
         rec.stable = r.signal ? 0 : 1;  // still locking: nothing settled yet
     }
+    bool changed = false;
     {
         QMutexLocker lock(&Utils::_source_hdminfo_mutex);
+        changed = std::memcmp(&owner.hdminfo[source], &rec, sizeof rec) != 0;
         owner.hdminfo[source] = rec;
     }
-    write_input_timing(source, width, height, rate);
+    if (write_input_timing(source, width, height, rate) || changed) owner.noteWork();
 }
 
 // ---------------------------------------------------------------- IT6602
