@@ -11,6 +11,7 @@
 #include "core/logMsg.h"
 #include "core/utils.h"
 #include "core/vlxrampara.h"
+#include "fpga/fpga_manage.h"
 #include "platform/board_wiring.h"
 #include "platform/platform.h"
 #include "platform/video_chip_map.h"
@@ -99,6 +100,8 @@ bool kavelsource::prepare() {
         writeLogMsg(LOG_ERROR, std::string("input chips: cannot open ") + wiring::kI2cDevice + "; no input-source thread");
         return false;
     }
+    if (!gpioBound_ && fpga_manage::p_fpga_manage && fpga_manage::p_fpga_manage->window)
+        bindGpio(fpga_manage::p_fpga_manage->window);  // the words the engine maps
     if (!gpioBound_) {
         std::string error;
         if (window_.open(wiring::kGpioWindowNeeded, &error)) bindGpio(window_.base());
@@ -126,6 +129,13 @@ int kavelsource::initialize() {
         return 255;
     }
     return 0;
+}
+
+void kavelsource::linkFpgaEngine() {
+    fpga_manage::clock_stage_ready = [](int fpga) {
+        kavelsource* s = p_kavel_source;
+        return s && s->clock_stage(fpga) == 2;
+    };
 }
 
 void kavelsource::stopThread() {

@@ -69,8 +69,12 @@ public:
 
     // Opens the bus and starts the input-source thread: 0, or 255 (logged, no thread).
     int initialize();
-    // initialize() without the thread: the bus, the GPIO window, the EDIDCheck setting.
+    // initialize() without the thread: the bus, the GPIO window (the FPGA engine's when it
+    // has mapped one), the EDIDCheck setting.
     bool prepare();
+    // Makes the FPGA engine run FPGA i only while clock_stage(i) is 2. Start-up calls it
+    // before the engine is made, so that the engine never sees an FPGA without its clock.
+    static void linkFpgaEngine();
     // The FPGA engine's mapped register window, when it has one: the GPIO words are taken
     // from it; otherwise initialize() maps the window itself.
     void setGpioWindow(void* base);

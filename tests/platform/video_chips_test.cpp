@@ -52,6 +52,7 @@ protected:
 
 TEST_F(VideoChipsTest, HdmiTwoReceiverIsSilentInResetAndSettlesOnTheBoardClock) {
     ASSERT_TRUE(channel(6));
+    board().setReg16(wiring::kGpioRxReset0, wiring::kLineLow);  // the FPGA engine's start level
     std::vector<uint8_t> r;
     EXPECT_FALSE(xfer(0x48, {vm::kRegChipId}, &r, 1)) << "held in reset by its line";
     board().setReg16(wiring::kGpioRxReset0, wiring::kLineHigh);

@@ -5,6 +5,7 @@
 #include <cmath>
 
 #include "core/utils.h"
+#include "fpga/fpga_manage.h"
 #include "platform/gpio_word.h"
 #include "platform/sys.h"
 #include "platform/video_chip_map.h"
@@ -114,6 +115,17 @@ TEST_F(VideoTest, BothPixelClocksReachStageTwoAndAFailedWriteIsTriedAgain) {
     EXPECT_EQ(board().find<plat::sim::ClockSynthModel>("clock0")->outputKhz(), 148500u);
     EXPECT_EQ(status(1) & 0x60, 0x60);
     EXPECT_EQ(misuses(), 0u);
+}
+
+TEST_F(VideoTest, FpgaEngineSeesAnFpgaAsUpOnlyOnceItsPixelClockRuns) {
+    kavelsource::linkFpgaEngine();
+    ASSERT_TRUE(fpga_manage::clock_stage_ready);
+    EXPECT_FALSE(fpga_manage::clock_stage_ready(0));
+    ASSERT_EQ(command("chip clock1 fail 1000"), "OK");
+    passes(5, 5);
+    EXPECT_TRUE(fpga_manage::clock_stage_ready(0));
+    EXPECT_FALSE(fpga_manage::clock_stage_ready(1)) << "its synthesiser never answered";
+    fpga_manage::clock_stage_ready = nullptr;
 }
 
 TEST_F(VideoTest, AudioRouteFollowsTheAudioWindowAndAFailedWriteIsRetried) {
