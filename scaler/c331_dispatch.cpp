@@ -203,15 +203,18 @@ void c331_manage::pollInputs() {
         osd_set_request = 0;
     }
     check_input_port(spi_fd);
+    // Every window on a changed input is programmed again, in one set_output.
+    bool reprogram = false;
     for (int c = 0; c < INPUT_PORTS; ++c) {
         if (!PI_CHANGE[c] && !PI_UPDATE[c]) continue;
         for (int k = 0; k < win_count; ++k)
             if (PM_INPUT[k] == c) {
                 PM_CHG[kChgInput][k] = 3;
-                set_output(spi_fd);
+                reprogram = true;
             }
         PI_CHANGE[c] = PI_UPDATE[c] = 0;
     }
+    if (reprogram) set_output(spi_fd);
 }
 
 // Service requests in controller registers 33..36, each cleared once taken.
