@@ -113,6 +113,11 @@ void c331_manage::c331managerdeal(void* arg) {
                         writeLogMsg(LOG_WARNING, "c331: window " + std::to_string(w) + " names crop " +
                                                      std::to_string(i) + ", which is not in use; ignored");
                         apply = false;
+                    } else if ((ram->ramU16(entry) & 15) > 5) {
+                        // Sources are 0..5: a larger one would index past the port tables.
+                        writeLogMsg(LOG_WARNING, "c331: crop " + std::to_string(i) + " names source " +
+                                                     std::to_string(ram->ramU16(entry) & 15) + "; ignored");
+                        apply = false;
                     } else {
                         const int rect[4] = {ram->ramU16(entry + 2), ram->ramU16(entry + 4), ram->ramU16(entry + 6),
                                              ram->ramU16(entry + 8)};

@@ -111,7 +111,9 @@ void c331_manage::set_output(int fd) {
 void c331_manage::set_freeze(int fd, int on) {
     ++freeze_calls;
     if (!on) {
+        // Only the frozen windows' outputs go back to their running field order.
         for (int w = 0; w < WINDOW_MAX; ++w) {
+            if (!frozen[w]) continue;
             const int m = std::clamp(PM_WIN_STITCHING[w], 0, WINDOW_MAX - 1);
             const int* c = fld_order[m];
             const unsigned v = unsigned(((c[0] & 7) << 4 | (c[3] & 7)) + ((c[1] & 7) << 8) + ((c[2] & 7) << 12));
