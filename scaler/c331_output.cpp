@@ -100,6 +100,14 @@ void c331_manage::set_output(int fd) {
         std::copy(std::begin(ich.win_ich[w]), std::end(ich.win_ich[w]), prev_ich_used[w]);
         if (PM_WIN_DBD_MODE[w] <= 0 || (PM_WIN_DBD_MODE[w] == 1 && !check_dbd_input(fd, PM_INPUT[w]))) reset_dbd_mem(w);
     }
+    // A port whose every window was just programmed from its new timing needs no second pass.
+    for (int c = 0; c < INPUT_PORTS; ++c) {
+        if (!PI_UPDATE[c] && !PI_CHANGE[c]) continue;
+        bool all = true;
+        for (int w = 0; w < win_count; ++w)
+            if (PM_INPUT[w] == c && !chgInput[w] && !chgDbd[w] && !chgShape[w]) all = false;
+        if (all) PI_UPDATE[c] = PI_CHANGE[c] = 0;
+    }
     for (int w = 0; w < WINDOW_MAX; ++w) {
         chgShape[w] = chgInput[w] = chgDbd[w] = 0;
         PM_CHG[kChgLayer][w] = PM_CHG[kChgAttr][w] = 0;
