@@ -32,7 +32,9 @@ void c331_manage::set_output(int fd) {
     for (int w = 0; w < WINDOW_MAX; ++w) {
         const bool noIch = ich.win_ich[w][0] < 0;
         if (chgInput[w] == 1 || chgInput[w] == 3 || chgDbd[w] || (chgShape[w] && noIch)) {
-            if (set_input(w, PM_INPUT[w]) == c331ich::kFailed) chgInput[w] = chgDbd[w] = 0;
+            // A window that is not shown has nothing to allocate (and nothing worth a log line).
+            const bool shown = PM_WIN_SHAPE[w][0] && PM_WIN_SHAPE[w][1];
+            if (!shown || set_input(w, PM_INPUT[w]) == c331ich::kFailed) chgInput[w] = chgDbd[w] = 0;
         }
     }
     // A fade only for exactly one window switching its source with the fade on, and nothing else changing.
