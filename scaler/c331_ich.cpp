@@ -24,7 +24,11 @@ c331ich::WinView c331_manage::ichView(int w) const {
 // The allocator's messages that are always printed; the first ICH of each window for the
 // controls that name one.
 void c331_manage::syncIchTables() {
-    for (const std::string& m : ich.messages) writeLogMsg(LOG_WARNING, "c331: " + m);
+    for (const std::string& m : ich.messages) {
+        const bool bad = m.find("ret=-1") != std::string::npos || m.find("NG") != std::string::npos ||
+                         m.find("not available") != std::string::npos || m.find("Rare Case") != std::string::npos;
+        writeLogMsg(bad ? LOG_WARNING : LOG_INFO, "c331: " + m);
+    }
     ich.messages.clear();
     for (int w = 0; w < WINDOW_MAX; ++w) win_ich[w] = int8_t(ich.win_ich[w][0]);
 }
