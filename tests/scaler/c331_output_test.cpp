@@ -220,3 +220,34 @@ TEST_F(C331OutputTest, MirroredAndFlippedWindowReadsFromTheFarEnd) {
     EXPECT_EQ(regOf(c331::kRegOMwi, och), 0x100u - m->PS.memWidth);
     EXPECT_EQ(regOf(c331::kRegOchMirror, och), 1u);
 }
+
+TEST_F(C331OutputTest, MixerLayersFollowPriorityAndAnEmptyMixerIsCleared) {
+    for (int o = 0; o < 8; ++o) {
+        m->PM_WIN_NUM[o] = o < 3 ? o : WINDOW_MAX;
+        m->PM_OVERLAY[o] = o < 3 ? 1 : 0;  // OCH 0..2 layered into mixer 0, the rest nowhere
+    }
+    m->PM_OVERLAY_PRI[0] = 2, m->PM_OVERLAY_PRI[1] = 2, m->PM_OVERLAY_PRI[2] = 1;
+    m->update_overlay_info();
+    ASSERT_EQ(m->g_och_layer_cnt[0], 3);
+    // the exchange sort does not keep equal priorities in OCH order
+    EXPECT_EQ(m->g_och_layer[0][0], 2);
+    EXPECT_EQ(m->g_och_layer[0][1], 1);
+    EXPECT_EQ(m->g_och_layer[0][2], 0);
+    m->set_overlay(m->fd());
+    m->reset_layer_coef(m->fd(), 0);
+    EXPECT_EQ(regOf(c331::kRegLayerList, 0), 0xA + (0x9u << 4) + (0x8u << 8));
+    EXPECT_EQ(regOf(c331::kRegLayerList, 1), 0u);
+    for (int c = 0; c < 16; ++c)
+        for (int t = 0; t < 5; ++t) {
+            // mixer 1 has no layers: every coefficient 0; mixer 0 shows the top layer present alone
+            EXPECT_EQ(regOf(c331::kRegLayerCoef0 + (unsigned(5 * c + t) << 8), 1), 0u);
+            int top = -1;
+            for (int b = 3; b >= 0; --b)
+                if (c & (1 << b)) {
+                    top = b;
+                    break;
+                }
+            EXPECT_EQ(regOf(c331::kRegLayerCoef0 + (unsigned(5 * c + t) << 8), 0), t == top + 1 ? 0x80u : 0u)
+                << c << "/" << t;
+        }
+}
