@@ -36,10 +36,6 @@ uint8_t* fpga_manage::MCU_RAM_ETH_BACK_PARA_func[2] = {};
 namespace {
 
 constexpr uint32_t kClockRefreshTicks = 26;
-// Every wait of the engine counts 10 ms ticks: while the FPGAs come up or a request
-// runs, one pass per tick keeps each step within a tick of its time; with both up and
-// nothing asked the pause grows to ten ticks (a request is then seen within 100 ms).
-constexpr uint64_t kPassPaceUs = plat::kTickUs;
 
 // 0xFF clocked out during read data phases.
 const uint8_t kIdleBytes[kFpgaRamSpace] = {
@@ -200,8 +196,6 @@ void* fpga_manage::fpgamanageThread(void* arg) {
 }
 
 void fpga_manage::threadLoop() {
-    plat::WorkerPacer pacer(kPassPaceUs);
-    pacer_ = &pacer;
     while (!stop_) {
         bool busy = false;
         if (g_fpga_c331_start) {
@@ -209,9 +203,8 @@ void fpga_manage::threadLoop() {
             if (!g_usb_grade) fpga_manage_deal();
             busy = !settled();
         }
-        pacer.pass(busy);
+        pacer_.pass(busy);
     }
-    pacer_ = nullptr;
 }
 
 // Both FPGAs up and nothing asked of the engine: no step of it is due.
@@ -222,7 +215,7 @@ bool fpga_manage::settled() {
 
 void fpga_manage::stopThread() {
     stop_ = true;
-    if (plat::WorkerPacer* p = pacer_) p->wake();
+    pacer_.wake();
     if (thread_.joinable()) thread_.join();
 }
 

@@ -193,6 +193,11 @@ public:
     uint32_t window_request[5] = {};
 
 private:
+    // Every wait of the engine counts 10 ms ticks: while the FPGAs come up or a request
+    // runs, one pass per tick keeps each step within a tick of its time; with both up and
+    // nothing asked the pause grows to ten ticks (a request is then seen within 100 ms).
+    static constexpr uint64_t kPassPaceUs = plat::kTickUs;
+
     bool stageUp(int i) const;
     static bool takeRequest(std::atomic<uint8_t>& request, QMutex& mutex);
     static void putBackRequest(std::atomic<uint8_t>& request, QMutex& mutex);
@@ -210,5 +215,7 @@ private:
 
     std::thread thread_;
     std::atomic<bool> stop_{false};
-    std::atomic<plat::WorkerPacer*> pacer_{nullptr};
+    // Lives as long as the engine: stopThread() wakes it while the thread may be leaving
+    // its loop, so it must never be the thread's own stack object.
+    plat::WorkerPacer pacer_{kPassPaceUs};
 };
