@@ -6,6 +6,9 @@
 #include "core/global.h"
 #include "core/logMsg.h"
 #include "core/vlxrampara.h"
+#include "ui/output/imagequality.h"
+#include "ui/output/linkoption.h"
+#include "ui/output/outputset.h"
 #include "ui/shell/lockwindow.h"
 #include "ui/shell/machinestate.h"
 #include "ui/shell/mainwindow.h"
@@ -57,12 +60,29 @@ void SyncUpdate::refreshPage(int code) {
     case 5:
         if (g_option) g_option->syncUpdate();
         break;
-    // ---- 6 output settings: OutputSet::syncUpdate(); pop-up 1
+    case 6:
+        if (g_outputset) g_outputset->syncUpdate();
+        if (g_tip) g_tip->tip_create(TIP::kDone);
+        break;
     // ---- 7 input crop: InputCut::syncUpdate(code)
     // ---- 8 EDID: EDIDset::syncUpdate()
     // ---- 9 layout: ImageLayout::syncUpdate(); pop-up 1
-    // ---- 10 link: LinkOption::syncUpdate(code); pop-up 100->3, 101->4, 102->5, 104 none, else 1
-    // ---- 11 picture quality: ImageQuality::syncUpdate()
+    case 10:
+        if (g_linkoption) g_linkoption->syncUpdate(code);
+        if (g_tip) {
+            if (code == 100)
+                g_tip->tip_create(TIP::kUsbConnected);
+            else if (code == 101)
+                g_tip->tip_create(TIP::kUsbUnplugged);
+            else if (code == 102)
+                g_tip->tip_create(TIP::kReadingData);
+            else if (code != 104)
+                g_tip->tip_create(TIP::kDone);
+        }
+        break;
+    case 11:
+        if (g_imagequality) g_imagequality->syncUpdate();
+        break;
     // ---- 12 advanced options: AdvancedOption::syncUpdate(code); pop-up 1
     // ---- 24 smart mapping: SmartMapping::syncUpdate(code); pop-up 100->3, 101->4, 102->5
     default:

@@ -24,6 +24,7 @@
 #include "ui/shell/numberkeyboard.h"
 #include "ui/shell/option.h"
 #include "ui/shell/panel_style.h"
+#include "ui/shell/run_screen.h"
 #include "ui/shell/screen_text.h"
 #include "ui/shell/shell_globals.h"
 #include "ui/shell/tip.h"
@@ -202,33 +203,15 @@ void MainWindow::on_custommode_clicked() {
     writeLogMsg(LOG_WARNING, "user-mode screen is not part of this build");
 }
 
-namespace {
-// Runs a screen of the home screen modally, held in its g_ pointer while it runs.
-template <class Screen>
-void runScreen(QPointer<Screen>& slot, uint8_t focus) {
-    if (slot) return;  // already running below a screen
-    QPointer<Screen> screen = new Screen;
-    slot = screen;
-    g_page_focus = focus;
-    screen->exec();
-    // The idle return may have closed the screen (and deleted it) while it ran; one
-    // closed without its back handler must not stay registered as open.
-    if (screen && slot == screen && !screen->isVisible()) {
-        slot = nullptr;
-        screen->deleteLater();
-        g_page_focus = 1;
-    }
-}
-}  // namespace
 
 void MainWindow::on_option_clicked() {
     ui->frame_mode->hide();
-    runScreen(g_option, 5);
+    runScreen(g_option, 5, 1);
 }
 
 void MainWindow::on_machinestate_clicked() {
     ui->frame_mode->hide();
-    runScreen(g_machinestate, 2);
+    runScreen(g_machinestate, 2, 1);
 }
 
 // ---------------------------------------------------------------- mode panel

@@ -9,9 +9,14 @@
 #include "core/logMsg.h"
 #include "core/utils.h"
 #include "core/vlxrampara.h"
+#include "ui/output/imagequality.h"
+#include "ui/output/linkoption.h"
+#include "ui/output/outputset.h"
+#include "ui/output/test_chart.h"
 #include "ui/shell/mainwindow.h"
 #include "ui/shell/numberkeyboard.h"
 #include "ui/shell/panel_style.h"
+#include "ui/shell/run_screen.h"
 #include "ui/shell/shell_globals.h"
 #include "ui_option.h"
 
@@ -71,12 +76,25 @@ void Option::openScreen(const char* name, int focus) {
     writeLogMsg(LOG_WARNING, std::string("settings screen ") + name + " is not part of this build");
 }
 
-void Option::on_output_set_clicked() { openScreen("output", 6); }
+void Option::on_output_set_clicked() {
+    emit sig_open_screen(6);
+    runScreen(g_outputset, 6, 5);
+}
 void Option::on_input_cut_clicked() { openScreen("input crop", 7); }
-void Option::on_link_set_clicked() { openScreen("link", 10); }
-void Option::on_image_quality_clicked() { openScreen("picture quality", 11); }
+void Option::on_link_set_clicked() {
+    emit sig_open_screen(10);
+    runScreen(g_linkoption, 10, 5);
+}
+
+void Option::on_image_quality_clicked() {
+    emit sig_open_screen(11);
+    runScreen(g_imagequality, 11, 5);
+}
 void Option::on_AdvanceButton_clicked() { openScreen("advanced", 12); }
-void Option::on_test_chart_clicked() { openScreen("test pattern", 16); }
+void Option::on_test_chart_clicked() {
+    emit sig_open_screen(16);
+    runScreen(g_test_chart, 16, 5);
+}
 
 void Option::on_smart_mapping_clicked() {
     if (!ui->smart_mapping->isEnabled()) return;
