@@ -49,15 +49,15 @@ ImageQuality::ImageQuality(QWidget* parent) : QDialog(parent), ui(new Ui::ImageQ
     panel_style::setLook(ui->Button_reset, QStringLiteral("border:1px solid rgb(255, 255, 255);\ncolor: rgb(255, "
                                                           "255, 255);\nborder-radius: 10px;"));
     for (QWidget* w : {static_cast<QWidget*>(ui->label_type), static_cast<QWidget*>(ui->comboBox),
-                       static_cast<QWidget*>(ui->label_name_bright), static_cast<QWidget*>(ui->label_name_sharp),
-                       static_cast<QWidget*>(ui->label_name_contrast), static_cast<QWidget*>(ui->label_name_saturation),
-                       static_cast<QWidget*>(ui->label_name_red), static_cast<QWidget*>(ui->label_name_green),
-                       static_cast<QWidget*>(ui->label_name_blue)})
+})
         output_ui::setFontPx(w, 19);
+    for (QLabel* l : {ui->label_name_bright, ui->label_name_sharp, ui->label_name_contrast, ui->label_name_saturation,
+                      ui->label_name_red, ui->label_name_green, ui->label_name_blue})
+        output_ui::setFontPx(l, 17);
     for (const Row& row : rows_) {
         output_ui::setFontPx(row.value, 19);
         for (QPushButton* b : {row.add, row.reduce}) {
-            output_ui::setFontPx(b, 36);
+            output_ui::setFontPx(b, 30);
             b->setAutoRepeat(true);
             panel_style::setLook(b, QStringLiteral("border:1px solid rgb(255, 255, 255);\ncolor: rgb(255, 255, 255);"));
         }

@@ -46,7 +46,11 @@ LinkOption::LinkOption(QWidget* parent) : QDialog(parent), ui(new Ui::LinkOption
     output_ui::setFontPx(ui->label_title, 24);
     for (QPushButton* b : {ui->Button_com, ui->Button_wlan, ui->Button_usb}) output_ui::setFontPx(b, 18);
     for (QWidget* w : ui->stackedWidget->findChildren<QWidget*>()) output_ui::setFontPx(w, 19);
-    output_ui::setFontPx(ui->label_IpSet, 17);
+    for (QWidget* w : {static_cast<QWidget*>(ui->label_IpSet), static_cast<QWidget*>(ui->label_netmask),
+                       static_cast<QWidget*>(ui->label_gateway)})
+        output_ui::setFontPx(w, 17);
+    output_ui::setFontPx(ui->label_direct, 16);
+    output_ui::setFontPx(ui->label_IP, 16);
     for (QPushButton* b : {ui->Button_net_cancel, ui->Button_net_apply, ui->Button_ok}) output_ui::framed(b, false);
     panel_style::setLook(ui->Button_direct, QString::fromLatin1(panel_style::kBareLook));
     panel_style::setLook(ui->Button_IP, QString::fromLatin1(panel_style::kBareLook));
@@ -346,7 +350,7 @@ void LinkOption::language_changed() {
     ui->label_IP->setText(
         langText("固定IP", "Fixed IP mode", "Фиксированный IP-адрес", "Chế độ IP cố định", "固定IP"));
     ui->label_IpSet->setText(langText("IP地址", "IP", "IP-адрес", "Địa chỉ IP", "IP地址"));
-    ui->label_netmask->setText(langText("子网掩码", "Mask", "Маска", "Cài đặt mặt nạ con", "子網掩碼"));
+    ui->label_netmask->setText(langText("子网掩码", "Mask", "Маска", "Cài đặt\nmặt nạ con", "子網掩碼"));
     ui->label_gateway->setText(langText("默认网关", "Gate", "Шлюз", "Cổng vào", "網關"));
     ui->Button_net_cancel->setText(langText("取消", "Cancel", "Отмена", "Hủy bỏ", "取消"));
     ui->Button_net_apply->setText(langText("应用", "Apply", "OK", "Đồng ý", "應用"));

@@ -50,9 +50,10 @@ OutputSet::OutputSet(QWidget* parent) : QDialog(parent), ui(new Ui::OutputSet) {
                        static_cast<QWidget*>(ui->label_OUT1), static_cast<QWidget*>(ui->label_OUT2),
                        static_cast<QWidget*>(ui->label_out1_width), static_cast<QWidget*>(ui->label_out1_height),
                        static_cast<QWidget*>(ui->label_out2_width), static_cast<QWidget*>(ui->label_out2_height),
-                       static_cast<QWidget*>(ui->label_X), static_cast<QWidget*>(ui->label_Y),
-                       static_cast<QWidget*>(ui->label_W), static_cast<QWidget*>(ui->label_H)})
+                       static_cast<QWidget*>(ui->label_X), static_cast<QWidget*>(ui->label_Y)})
         output_ui::setFontPx(w, 18);
+    output_ui::setFontPx(ui->label_W, 16);
+    output_ui::setFontPx(ui->label_H, 16);
     output_ui::setFontPx(ui->label_width, 20);
     output_ui::setFontPx(ui->label_tip, 16);
     for (QPushButton* b : {ui->Button_cancel1, ui->Button_apply1, ui->Button_cancel2, ui->Button_apply2})
