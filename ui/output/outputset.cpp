@@ -61,6 +61,11 @@ OutputSet::OutputSet(QWidget* parent) : QDialog(parent), ui(new Ui::OutputSet) {
     for (QPushButton* b : {ui->Button_wlan1, ui->Button_wlan2, ui->Button_wlan3, ui->Button_wlan4})
         output_ui::setFontPx(b, 19);
 
+    // the output captions sit on the frames' top edges
+    for (QLabel* l : {ui->label_OUT1, ui->label_OUT2}) {
+        l->setStyleSheet(QStringLiteral("color: rgb(255, 255, 255);background-color: rgb(16, 16, 28);"));
+        l->raise();
+    }
     wlan_init();
     language_changed();
     para_init();
