@@ -8,6 +8,7 @@
 #include "core/config_engine.h"
 #include "output_fixture.h"
 #include "platform/platform.h"
+#include "platform/sim/sim_board.h"
 #include "ui/output/linkoption.h"
 
 using outputtest::answerKeypad;
@@ -263,4 +264,35 @@ TEST_F(LinkOptionTest, BackRelabelsTheMenuInTheLanguageChangedMeanwhile) {
     EXPECT_TRUE(g_linkoption.isNull());
     EXPECT_EQ(g_page_focus.load(), 5);
     EXPECT_EQ(g_option->findChild<QLabel*>(QStringLiteral("label_title"))->text(), QStringLiteral("Settings"));
+}
+
+// The simulated board's stick: plugged in and pulled out as board control does it. The USB
+// watcher's codes (100, 102 once the partition settled, 101) are raised here by the test.
+TEST_F(LinkOptionTest, StickOfTheSimulatedBoardIsListedAndItsRemovalArmsLoadAgain) {
+    testkit::writeFile("/sim/usb-stick/VLX-H71/H71N_app.VLX", "package");
+    QPointer<LinkOption> l = new LinkOption;
+    g_linkoption = l;
+    g_page_focus = 10;
+    l->on_Button_usb_clicked();
+    EXPECT_TRUE(l->files().isEmpty()) << "no stick yet";
+    ASSERT_TRUE(plat::sim::board().usbInsert());
+    SyncUpdate* sync = SyncUpdate::pInstance();
+    sync->para_sync(100);
+    EXPECT_EQ(g_tip->currentType(), int(TIP::kUsbConnected));
+    sync->para_sync(102);
+    EXPECT_EQ(g_tip->currentType(), int(TIP::kReadingData));
+    ASSERT_EQ(l->files().size(), 1);
+    EXPECT_EQ(l->files().at(0), QStringLiteral("/mnt/usb1/VLX-H71/H71N_app.VLX"));
+    l->findChild<QPushButton*>(QStringLiteral("Button_ok"))->click();
+    EXPECT_EQ(g_usb_grade.load(), 1);
+    g_usb_grade = 0;  // the engine's upgrade ended
+    ASSERT_TRUE(plat::sim::board().usbRemove());
+    sync->para_sync(101);
+    EXPECT_EQ(g_tip->currentType(), int(TIP::kUsbUnplugged));
+    EXPECT_TRUE(l->files().isEmpty());
+    EXPECT_FALSE(l->loadStarted());
+    ASSERT_TRUE(plat::sim::board().usbInsert());
+    sync->para_sync(102);
+    l->findChild<QPushButton*>(QStringLiteral("Button_ok"))->click();
+    EXPECT_EQ(g_usb_grade.load(), 1) << "a new insertion allows a new upgrade";
 }
