@@ -114,9 +114,9 @@ void ImageQuality::para_init() {
     const VlxRamPara* ram = VlxRamPara::p_vlxrampara_config;
     if (!ram) return;
     for (const Row& row : rows_) {
-        const int v = int16_t(ram->ramU16(row.address));
-        row.value->setText(QString::number(v));
-        row.slider->setValue(v);
+        // a value beyond the slider's range (written by a PC) shows as the slider holds it
+        row.slider->setValue(int16_t(ram->ramU16(row.address)));
+        row.value->setText(QString::number(row.slider->value()));
     }
     ui->comboBox->setCurrentIndex(int16_t(ram->ramU16(kColorTempMode)));
 }

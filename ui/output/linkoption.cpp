@@ -320,7 +320,8 @@ void LinkOption::syncUpdate(int code) {
             const QString status = links.usbUpgradeStatus ? links.usbUpgradeStatus() : QString();
             ui->label_log->setText(
                 QStringLiteral("<font style = 'font-size:20px' color = #51BB28 >%1</font>")
-                    .arg(QStringLiteral("downing over<br>") + status.toHtmlEscaped()));
+                    .arg(QStringLiteral("downing over<br>") +
+                         status.toHtmlEscaped().replace(QLatin1Char(' '), QStringLiteral("&nbsp;"))));
         }
         break;
     default:

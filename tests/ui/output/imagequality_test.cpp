@@ -60,6 +60,8 @@ TEST_F(ImageQualityTest, StepWritesBothBytesAndStepsFromWhatTheSliderHolds) {
     ram()->setRamU16(kContrast, 0x7FFF);
     shadowFollows();
     ImageQuality q;
+    EXPECT_EQ(label(q, "label_bright"), QStringLiteral("100"));
+    EXPECT_EQ(label(q, "label_contrast"), QStringLiteral("100"));
     button(q, "Button_bright_reduce")->click();
     EXPECT_EQ(ram()->ramU16(kBrightness), 99);
     EXPECT_EQ(label(q, "label_bright"), QStringLiteral("99"));

@@ -245,7 +245,7 @@ TEST_F(LinkOptionTest, ChangeCodesBringPopUpsListsAndTheUpgradeText) {
     g_tip->tip_create(TIP::kClear);
     sync->para_sync(104);
     EXPECT_NE(g_tip->currentType(), int(TIP::kDone));
-    EXPECT_TRUE(log->text().contains(QStringLiteral("downing over<br>10:2:3    10:2:9"))) << log->text().toStdString();
+    EXPECT_TRUE(log->text().contains(QStringLiteral("downing over<br>10:2:3&nbsp;&nbsp;&nbsp;&nbsp;10:2:9"))) << log->text().toStdString();
     sync->para_sync(101);
     EXPECT_EQ(g_tip->currentType(), int(TIP::kUsbUnplugged));
     sync->para_sync(1);
