@@ -8,6 +8,7 @@
 #include "core/startup.h"
 #include "core/syncupdate.h"
 #include "core/vlxrampara.h"
+#include "fpga/fpga_manage.h"
 #include "platform/platform.h"
 #include "platform/sim/board_control.h"
 #include "platform/sim/sim_board.h"
@@ -17,6 +18,7 @@
 #include "protocol/uart_inout_4G.h"
 #include "protocol/udpnetmanage.h"
 #include "scaler/c331_manage.h"
+#include "ui/shell/engine_links.h"
 #include "ui/shell/lcd_touch.h"
 #include "ui/shell/lockwindow.h"
 #include "ui/shell/mainwindow.h"
@@ -41,6 +43,8 @@ int main(int argc, char* argv[]) {
     plat::sleepMs(3000);
     ConfigEngine::pInstance();  // INI file, device id, network globals
     VlxRamPara::pInstance();    // parameter RAM and user modes; needs the settings above
+    fpga_manage::pInstance();   // sending-card engine; its thread waits for the scaler
+    linkFpgaEngine();
     c331_manage::pInstance();   // C331 scaler: manager thread (bring-up, then the dispatcher)
     lcd_touch::pInstance();     // touch activity for the idle timeouts
     udpnetManage::pInstance();  // control links, each with its own thread
