@@ -1,6 +1,7 @@
 #include "ui/output/output_links.h"
 
 #include "core/vlxrampara.h"
+#include "fpga/fpga_manage.h"
 
 OutputLinks& outputLinks() {
     static OutputLinks links;
@@ -9,22 +10,18 @@ OutputLinks& outputLinks() {
 
 namespace output_ports {
 
-unsigned xOffset(int index) {
-    static const unsigned kX[kPortsPerFpga] = {8, 19, 32, 43, 520, 528, 536, 544, 576, 584, 592, 600, 608, 616, 624, 632};
-    return index >= 0 && index < kPortsPerFpga ? kX[index] : 8;
-}
-
 PortGeometry portGeometry(int port) {
     PortGeometry g;
-    if (port < 0 || port >= kPorts || !outputLinks().fpgaParamImage) return g;
-    const unsigned char* image = outputLinks().fpgaParamImage(uint8_t(port / kPortsPerFpga));
+    if (port < 0 || port >= kPorts || !fpga_manage::p_fpga_manage) return g;
+    const unsigned char* image = fpga_manage::MCU_RAM_PARA_func[port / kPortsPerFpga];
     if (!image) return g;
-    const unsigned x = xOffset(port % kPortsPerFpga);
-    // byte by byte: offsets 19 and 43 are odd
+    uint16_t x = 0, y = 0, w = 0, h = 0;
+    fpga_manage::get_eth_param_addr(port % kPortsPerFpga, &x, &y, &w, &h);
+    // byte by byte: some ports lie at odd offsets
     g.x = VlxRamPara::getU16(image, x);
-    g.y = VlxRamPara::getU16(image, x + 2);
-    g.w = VlxRamPara::getU16(image, x + 4);
-    g.h = VlxRamPara::getU16(image, x + 6);
+    g.y = VlxRamPara::getU16(image, y);
+    g.w = VlxRamPara::getU16(image, w);
+    g.h = VlxRamPara::getU16(image, h);
     return g;
 }
 

@@ -5,6 +5,7 @@
 #include <QPointer>
 #include <QStackedWidget>
 
+#include "fpga/fpga_manage.h"
 #include "output_fixture.h"
 #include "ui/output/outputset.h"
 #include "ui/shell/panel_style.h"
@@ -198,15 +199,14 @@ TEST_F(OutputSetTest, PortPageReadsOddOffsetsOfBothImagesAndZeroWithoutEngine) {
     bare.findChild<QPushButton*>(QStringLiteral("Button_wlan1"))->click();
     EXPECT_EQ(bare.findChild<QLineEdit*>(QStringLiteral("lineEdit_W"))->text(), QStringLiteral("0"));
 
-    static unsigned char images[2][1024] = {};
-    auto put = [](unsigned char* image, unsigned at, uint16_t v) {
-        image[at] = uint8_t(v);
-        image[at + 1] = uint8_t(v >> 8);
+    fpga_manage::p_fpga_manage = new fpga_manage;  // the engine without its thread
+    auto put = [](int fpga, unsigned at, uint16_t v) {
+        fpga_manage::MCU_RAM_PARA_func[fpga][at] = uint8_t(v);
+        fpga_manage::MCU_RAM_PARA_func[fpga][at + 1] = uint8_t(v >> 8);
     };
-    put(images[0], 19, 1234);       // port 2: X
-    put(images[0], 19 + 4, 0x0201);  // its width
-    put(images[1], 632 + 6, 777);   // port 32: H
-    outputLinks().fpgaParamImage = [](uint8_t fpga) -> const unsigned char* { return images[fpga]; };
+    put(0, 19, 1234);          // port 2: X, at an odd offset
+    put(0, 19 + 4, 0x0201);    // its width
+    put(1, 632 + 6, 777);      // port 32: H
     OutputSet s;
     s.findChild<QPushButton*>(QStringLiteral("Button_lanset"))->click();
     EXPECT_EQ(s.findChild<QStackedWidget*>(QStringLiteral("stackedWidget"))->currentIndex(), 1);
@@ -220,6 +220,7 @@ TEST_F(OutputSetTest, PortPageReadsOddOffsetsOfBothImagesAndZeroWithoutEngine) {
     tiles->findChild<QPushButton*>(QStringLiteral("7"))->click();
     EXPECT_EQ(s.portTile(), 7);
     EXPECT_EQ(s.findChild<QLineEdit*>(QStringLiteral("lineEdit_H"))->text(), QStringLiteral("777"));
+    fpga_manage::resetInstanceForTest();
 }
 
 TEST_F(OutputSetTest, SettingsTileOpensTheScreenAndBackReturnsToTheMenu) {

@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <functional>
 
+#include "fpga/fpga_manage.h"
 #include "output_fixture.h"
 #include "support/press_look.h"
 #include "support/text_fit.h"
@@ -36,9 +37,9 @@ protected:
         ram()->setRamU16(vlxram::kOut2Width, 8184);
         ram()->setRamU16(vlxram::kOut2Height, 8188);
         shadowFollows();
-        static unsigned char image[1024];
-        for (unsigned i = 0; i < sizeof image; ++i) image[i] = 0xFF;
-        outputLinks().fpgaParamImage = [](uint8_t) -> const unsigned char* { return image; };
+        // the widest port geometry the images can hold
+        fpga_manage::p_fpga_manage = new fpga_manage;
+        for (uint8_t* image : fpga_manage::MCU_RAM_PARA_func) std::memset(image, 0xFF, 1024);
         g_str_ip = QStringLiteral("192.168.100.199");
         g_srt_mask = QStringLiteral("255.255.255.0");
         g_str_gateway = QStringLiteral("192.168.100.1");
@@ -47,6 +48,11 @@ protected:
                                  "VLX-H71/H71N_font_cn.VLXZK", "VLX-H71/H71N_app_v2.3.16.VLX",
                                  "VLX-H71/H71N_logo.VLXZK", "VLX-H71/H71N_osd.VLX"})
             testkit::writeFile(std::string("/mnt/usb1/") + name, "package");
+    }
+
+    void TearDown() override {
+        fpga_manage::resetInstanceForTest();
+        OutputTest::TearDown();
     }
 
     // Calls `visit(screen, name)` on every page of the four screens, shown as on the panel.
