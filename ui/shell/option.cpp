@@ -9,6 +9,9 @@
 #include "core/logMsg.h"
 #include "core/utils.h"
 #include "core/vlxrampara.h"
+#include "ui/input/imagelayout.h"
+#include "ui/input/input_screens.h"
+#include "ui/input/inputcut.h"
 #include "ui/output/imagequality.h"
 #include "ui/output/linkoption.h"
 #include "ui/output/outputset.h"
@@ -16,8 +19,10 @@
 #include "ui/shell/mainwindow.h"
 #include "ui/shell/numberkeyboard.h"
 #include "ui/shell/panel_style.h"
-#include "ui/shell/run_screen.h"
+#include "ui/shell/screen_run.h"
 #include "ui/shell/shell_globals.h"
+#include "ui/system/advancedoption.h"
+#include "ui/system/smartmapping.h"
 #include "ui_option.h"
 
 using panel_style::langText;
@@ -78,27 +83,33 @@ void Option::openScreen(const char* name, int focus) {
 
 void Option::on_output_set_clicked() {
     emit sig_open_screen(6);
-    runScreen(g_outputset, 6, 5);
+    screen_run::runScreen(g_outputset, 6, 5);
 }
-void Option::on_input_cut_clicked() { openScreen("input crop", 7); }
+void Option::on_input_cut_clicked() {
+    emit sig_open_screen(7);
+    screen_run::runScreen(g_inputcut, 7, 5);
+}
 void Option::on_link_set_clicked() {
     emit sig_open_screen(10);
-    runScreen(g_linkoption, 10, 5);
+    screen_run::runScreen(g_linkoption, 10, 5);
 }
-
 void Option::on_image_quality_clicked() {
     emit sig_open_screen(11);
-    runScreen(g_imagequality, 11, 5);
+    screen_run::runScreen(g_imagequality, 11, 5);
 }
-void Option::on_AdvanceButton_clicked() { openScreen("advanced", 12); }
+void Option::on_AdvanceButton_clicked() {
+    emit sig_open_screen(12);
+    screen_run::runScreen(g_advancedoption, 12, 5);
+}
 void Option::on_test_chart_clicked() {
     emit sig_open_screen(16);
-    runScreen(g_test_chart, 16, 5);
+    screen_run::runScreen(g_test_chart, 16, 5);
 }
 
 void Option::on_smart_mapping_clicked() {
     if (!ui->smart_mapping->isEnabled()) return;
-    openScreen("smart mapping", 24);
+    emit sig_open_screen(24);
+    screen_run::runScreen(g_smartmapping, 24, 5);
 }
 
 bool Option::layoutCodeRequired() {
@@ -134,4 +145,7 @@ void Option::confirmString(QString value) {
     QMetaObject::invokeMethod(this, [this] { openImageLayout(); }, Qt::QueuedConnection);
 }
 
-void Option::openImageLayout() { openScreen("layout", 9); }
+void Option::openImageLayout() {
+    emit sig_open_screen(9);
+    screen_run::runScreen(g_imagelayout, 9, 5);
+}

@@ -136,6 +136,7 @@ TEST_F(ImageQualityTest, ResetStoresFactoryValuesAndTheRefreshShowsThem) {
     const uint16_t factory[] = {100, 50, 10, 50, 2, 64, 64, 64};
     for (unsigned i = 0; i < 8; ++i) EXPECT_EQ(ram()->ramU16(kBrightness + 2 * i), factory[i]) << i;
     EXPECT_EQ(label(*q, "label_bright"), QStringLiteral("3")) << "widgets wait for the applied change";
+    c331_manage::update_flag = 0;  // the manager took the change and announces it
     SyncUpdate::pInstance()->para_sync(1);
     EXPECT_EQ(label(*q, "label_bright"), QStringLiteral("100"));
     EXPECT_EQ(combo(*q)->currentIndex(), 2);

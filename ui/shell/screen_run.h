@@ -1,15 +1,19 @@
 #pragma once
-// Runs a screen modally, held in its g_ pointer while it runs: the opener of every screen
-// of the home screen and the settings menu.
+// Modal run of a screen opened from a tile or from another screen: created without a
+// parent, held in its g_ pointer while it runs, the focus set to its number.
 #include <QPointer>
 
 #include <cstdint>
 
 #include "core/global.h"
 
+namespace screen_run {
+
+// Runs a new Screen in `slot` with focus `focus`; nothing when one is already running below
+// the screen in front. `parentFocus` is the focus of the screen it was opened from.
 template <class Screen>
 void runScreen(QPointer<Screen>& slot, uint8_t focus, uint8_t parentFocus) {
-    if (slot) return;  // already running below a screen
+    if (slot) return;
     QPointer<Screen> screen = new Screen;
     slot = screen;
     g_page_focus = focus;
@@ -22,3 +26,5 @@ void runScreen(QPointer<Screen>& slot, uint8_t focus, uint8_t parentFocus) {
         g_page_focus = parentFocus;
     }
 }
+
+}  // namespace screen_run
