@@ -5,10 +5,15 @@
 
 #include <unistd.h>
 
+#include <chrono>
+#include <thread>
+
 #include "core/config_engine.h"
 #include "output_fixture.h"
 #include "platform/platform.h"
+#include "platform/sim/board_control.h"
 #include "platform/sim/sim_board.h"
+#include "protocol/usbserver.h"
 #include "ui/output/linkoption.h"
 
 using outputtest::answerKeypad;
@@ -31,6 +36,7 @@ protected:
         shell_->commands.clear();  // the settings file made at start-up
     }
     void TearDown() override {
+        UsbServer::resetInstanceForTest();
         OutputTest::TearDown();
         ConfigEngine::resetInstanceForTest();
     }
@@ -266,33 +272,39 @@ TEST_F(LinkOptionTest, BackRelabelsTheMenuInTheLanguageChangedMeanwhile) {
     EXPECT_EQ(g_option->findChild<QLabel*>(QStringLiteral("label_title"))->text(), QStringLiteral("Settings"));
 }
 
-// The simulated board's stick: plugged in and pulled out as board control does it. The USB
-// watcher's codes (100, 102 once the partition settled, 101) are raised here by the test.
-TEST_F(LinkOptionTest, StickOfTheSimulatedBoardIsListedAndItsRemovalArmsLoadAgain) {
+// The simulated board's stick, plugged in and pulled out through board control, noticed by the
+// USB watcher, whose codes reach the screen in front through the change notification.
+TEST_F(LinkOptionTest, StickThroughBoardControlIsListedAndItsRemovalArmsLoadAgain) {
     testkit::writeFile("/sim/usb-stick/VLX-H71/H71N_app.VLX", "package");
+    UsbServer* usb = UsbServer::pInstance();
+    ASSERT_TRUE(usb->running());
+    QObject::connect(usb, &UsbServer::sig_usb_update, SyncUpdate::pInstance(), &SyncUpdate::para_sync);
     QPointer<LinkOption> l = new LinkOption;
     g_linkoption = l;
     g_page_focus = 10;
     l->on_Button_usb_clicked();
     EXPECT_TRUE(l->files().isEmpty()) << "no stick yet";
-    ASSERT_TRUE(plat::sim::board().usbInsert());
-    SyncUpdate* sync = SyncUpdate::pInstance();
-    sync->para_sync(100);
-    EXPECT_EQ(g_tip->currentType(), int(TIP::kUsbConnected));
-    sync->para_sync(102);
-    EXPECT_EQ(g_tip->currentType(), int(TIP::kReadingData));
+    // the GUI thread's events until the pop-up shows `type`
+    auto popUp = [](int type) {
+        for (int i = 0; i < 400 && g_tip->currentType() != type; ++i) {
+            QCoreApplication::processEvents();
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        return g_tip->currentType() == type;
+    };
+    ASSERT_EQ(plat::sim::runBoardCommand("usb insert"), "OK");
+    ASSERT_TRUE(popUp(TIP::kUsbConnected));
+    G_timeTicks += UsbWatch::kSettleTicks;  // the mount settles
+    ASSERT_TRUE(popUp(TIP::kReadingData));
     ASSERT_EQ(l->files().size(), 1);
     EXPECT_EQ(l->files().at(0), QStringLiteral("/mnt/usb1/VLX-H71/H71N_app.VLX"));
     l->findChild<QPushButton*>(QStringLiteral("Button_ok"))->click();
     EXPECT_EQ(g_usb_grade.load(), 1);
     g_usb_grade = 0;  // the engine's upgrade ended
-    ASSERT_TRUE(plat::sim::board().usbRemove());
-    sync->para_sync(101);
-    EXPECT_EQ(g_tip->currentType(), int(TIP::kUsbUnplugged));
+    ASSERT_EQ(plat::sim::runBoardCommand("usb remove"), "OK");
+    ASSERT_TRUE(popUp(TIP::kUsbUnplugged));
     EXPECT_TRUE(l->files().isEmpty());
     EXPECT_FALSE(l->loadStarted());
-    ASSERT_TRUE(plat::sim::board().usbInsert());
-    sync->para_sync(102);
     l->findChild<QPushButton*>(QStringLiteral("Button_ok"))->click();
-    EXPECT_EQ(g_usb_grade.load(), 1) << "a new insertion allows a new upgrade";
+    EXPECT_EQ(g_usb_grade.load(), 1) << "Load is armed again";
 }
