@@ -15,6 +15,7 @@
 #include "platform/board_wiring.h"
 #include "platform/platform.h"
 #include "platform/video_chip_map.h"
+#include "scaler/c331_inputs.h"
 
 namespace vm = plat::videomap;
 namespace wiring = plat::wiring;
@@ -136,6 +137,21 @@ void kavelsource::linkFpgaEngine() {
         kavelsource* s = p_kavel_source;
         return s && s->clock_stage(fpga) == 2;
     };
+}
+
+void kavelsource::linkScaler() {
+    // Called by the scaler with Utils::_source_hdminfo_mutex held.
+    c331in::installReceiverReader([](int source, c331in::ReceiverTiming* out) {
+        kavelsource* s = p_kavel_source;
+        if (!s || source < 0 || source >= kSources) return false;
+        const HDMI_INFO& r = s->hdminfo[source];
+        if (!r.stable) return false;
+        *out = c331in::ReceiverTiming{r.Hact, r.Hsync, r.Hback, r.Hpol, r.Htotal,
+                                      r.Vact, r.Vsync, r.Vback, r.Vpol, r.Vtotal,
+                                      r.pfreq * 1e6f,  // the record keeps MHz
+                                      r.type, r.datamode, r.lane, r.ip, r.nosignal};
+        return true;
+    });
 }
 
 void kavelsource::stopThread() {

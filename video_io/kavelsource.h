@@ -75,6 +75,8 @@ public:
     // Makes the FPGA engine run FPGA i only while clock_stage(i) is 2. Start-up calls it
     // before the engine is made, so that the engine never sees an FPGA without its clock.
     static void linkFpgaEngine();
+    // The scaler takes its receiver records from hdminfo instead of the RAM's timing words.
+    static void linkScaler();
     // The FPGA engine's mapped register window, when it has one: the GPIO words are taken
     // from it; otherwise initialize() maps the window itself.
     void setGpioWindow(void* base);

@@ -5,6 +5,7 @@
 #include <cmath>
 
 #include "core/utils.h"
+#include "scaler/c331_inputs.h"
 #include "fpga/fpga_manage.h"
 #include "platform/gpio_word.h"
 #include "platform/sys.h"
@@ -59,6 +60,22 @@ TEST_F(VideoTest, SignalOnHdmi1ReachesRamAndRecordOnceSettledAndPullingClearsBot
     EXPECT_EQ(r.Hact, 0);
     EXPECT_NE(std::find(codes.begin(), codes.end(), 1), codes.end());
     EXPECT_EQ(misuses(), 0u);
+}
+
+TEST_F(VideoTest, ScalerReadsTheSettledRecordOfTheReceiverOnceLinked) {
+    kavelsource::linkScaler();
+    ASSERT_EQ(command("signal HDMI1 1920x1080@60"), "OK HDMI1 1920x1080@60");
+    passes(1);
+    c331in::ReceiverTiming t;
+    EXPECT_FALSE(c331in::readReceiver(2, &t)) << "a receiver still locking gives no record";
+    passes(1, 250);
+    ASSERT_TRUE(c331in::readReceiver(2, &t));
+    EXPECT_EQ(t.hact, 1920);
+    EXPECT_EQ(t.htotal, 2200);
+    EXPECT_EQ(t.vtotal, 1125);
+    EXPECT_FLOAT_EQ(t.pfreq, 148.5e6f);
+    EXPECT_EQ(t.nosignal, 0);
+    c331in::installReceiverReader(nullptr);
 }
 
 TEST_F(VideoTest, DoublePixelAndInterlacedInputsReportFullWidthFrameHeightAndLanes) {
