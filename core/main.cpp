@@ -16,6 +16,7 @@
 #include "protocol/uart_inout.h"
 #include "protocol/uart_inout_4G.h"
 #include "protocol/udpnetmanage.h"
+#include "protocol/c331_engines.h"
 #include "scaler/c331_manage.h"
 #include "ui/shell/lcd_touch.h"
 #include "ui/shell/lockwindow.h"
@@ -42,6 +43,8 @@ int main(int argc, char* argv[]) {
     ConfigEngine::pInstance();  // INI file, device id, network globals
     VlxRamPara::pInstance();    // parameter RAM and user modes; needs the settings above
     c331_manage::pInstance();   // C331 scaler: manager thread (bring-up, then the dispatcher)
+    static C331ProtocolEngines c331Part;
+    installC331Engines(&c331Part);  // the PC's flash commands, font reload and register print
     lcd_touch::pInstance();     // touch activity for the idle timeouts
     udpnetManage::pInstance();  // control links, each with its own thread
     Kv_uart_inout::pInstance();

@@ -1,5 +1,5 @@
-// Entry points of the stages after the panel: the window environment, the input side,
-// the composition (set_output) and the on-screen display. Until those stages are built,
+// Entry points of the stages after the panel: the window environment, the input side
+// and the composition (set_output). Until those stages are built,
 // the environment is the plain one below (enabled windows, their rectangles and the OCHs
 // they cross) and the other entry points only keep the counters the dispatcher's tests read.
 #include <algorithm>
@@ -97,9 +97,3 @@ void c331_manage::c331_SetCrop(int w, int on, const int rect[4]) { (void)w, (voi
 void c331_manage::check_input_port(int fd) { (void)fd; }
 void c331_manage::load_hdmi() {}
 void c331_manage::check_port_valid(int fd) { (void)fd; }
-void c331_manage::vlxApi_OsdSet(int item, int value) { (void)item, (void)value; }
-void c331_manage::update_osd(int fd) { (void)fd; }
-void c331_manage::set_osd(int fd, int on) { (void)fd, (void)on; }
-void c331_manage::set_scroll(int fd) { (void)fd; }
-void c331_manage::load_fonts() {}
-void c331_manage::set_OSD_para() {}
