@@ -31,13 +31,14 @@ constexpr unsigned kReg43FontBits = 0x3F;
 }  // namespace c331flash
 
 struct C331OsdState {
-    // ---- OSD parameters (vlxApi_OsdSet types 0..15)
+    // ---- OSD parameters (vlxApi_OsdSet types 0..15), starting as the parameter table's
+    // defaults: the first bring-up finds nothing changed and draws no hidden OSD.
     int PM_OSD_EN = 0;             // 0
     int PM_OSD_HZOOM_EN = 0;       // 1
     int PM_OSD_VZOOM_EN = 0;       // 2
     int PM_OSD_DATA_MODE = 1;      // 3: 1 character, 0 bitmap
     int PM_OSD_UPDATE_BUTTON = 0;  // 15
-    int PM_OSD_SCROLL_MODE = 0;    // 4
+    int PM_OSD_SCROLL_MODE = 2;    // 4
     int PM_OSD_OUTPUT_OFFSET[4] = {};  // 5..8: left, right, top, bottom
     int PM_OSD_INPUT_OFFSET[4] = {};   // 9..12
     int PM_OSD_SCROLL_SPEED = 0;   // 13

@@ -3,7 +3,11 @@
 #include <algorithm>
 #include <cstring>
 
-#include "platform/sim/chip_store.h"
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "platform/platform.h"
 
 namespace plat::sim {
 
@@ -26,12 +30,62 @@ constexpr uint8_t kWip = 0x01, kWel = 0x02;
 
 }  // namespace
 
+NorImage::NorImage(const std::string& file, uint32_t size) : size_(size) {
+    const std::string host = plat::path(file);
+    const size_t slash = host.rfind('/');
+    if (slash != std::string::npos) ::mkdir(host.substr(0, slash).c_str(), 0755);
+    fd_ = ::open(host.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    struct stat st;
+    if (fd_ >= 0 && ::fstat(fd_, &st) == 0 && st.st_size != off_t(size)) {
+        // Another part's image: this one starts erased.
+        if (::ftruncate(fd_, 0) != 0 || ::ftruncate(fd_, off_t(size)) != 0) {
+            ::close(fd_);
+            fd_ = -1;
+        }
+    }
+}
+
+NorImage::~NorImage() {
+    if (fd_ >= 0) ::close(fd_);
+}
+
+void NorImage::read(uint32_t offset, uint8_t* out, uint32_t len) const {
+    std::fill(out, out + len, 0xFF);
+    if (fd_ < 0 || offset >= size_) return;
+    const uint32_t n = std::min(len, size_ - offset);
+    if (::pread(fd_, out, n, off_t(offset)) != ssize_t(n)) return;
+    for (uint32_t i = 0; i < n; ++i) out[i] = uint8_t(~out[i]);
+}
+
+void NorImage::write(uint32_t offset, const uint8_t* data, uint32_t len) {
+    if (fd_ < 0 || offset >= size_) return;
+    const uint32_t n = std::min(len, size_ - offset);
+    std::vector<uint8_t> cells(data, data + n);
+    for (uint8_t& c : cells) c = uint8_t(~c);
+    if (::pwrite(fd_, cells.data(), n, off_t(offset)) != ssize_t(n)) return;
+}
+
+void NorImage::program(uint32_t offset, const uint8_t* data, uint32_t len) {
+    if (offset >= size_) return;
+    const uint32_t n = std::min(len, size_ - offset);
+    std::vector<uint8_t> cells(n);
+    read(offset, cells.data(), n);
+    for (uint32_t i = 0; i < n; ++i) cells[i] &= data[i];
+    write(offset, cells.data(), n);
+}
+
+void NorImage::erase(uint32_t offset, uint32_t len) {
+    if (offset >= size_) return;
+    const std::vector<uint8_t> erased(std::min(len, size_ - offset), 0xFF);
+    write(offset, erased.data(), uint32_t(erased.size()));
+}
+
 C331Engine::C331Engine() = default;
 C331Engine::~C331Engine() = default;
 
-ChipStore& C331Engine::flash() {
+NorImage& C331Engine::flash() {
     // Opened on first use: a board that never touches the flash pays nothing for it.
-    if (!flash_) flash_ = std::make_unique<ChipStore>("/sim/c331-flash.bin", kFlashSize);
+    if (!flash_) flash_ = std::make_unique<NorImage>("/sim/c331-flash.bin", kFlashSize);
     return *flash_;
 }
 
@@ -158,7 +212,7 @@ void C331Engine::programPage(BoardNs now) {
     const uint32_t pageBase = ptr_ & ~0xFFu;
     std::vector<uint8_t> cells(256, 0xFF);
     for (size_t i = 0; i < page_.size(); ++i) cells[((ptr_ & 0xFF) + i) & 0xFF] &= page_[i];
-    if (pageBase < kFlashSize) flash().program(pageBase, cells.data(), cells.size());
+    if (pageBase < kFlashSize) flash().program(pageBase, cells.data(), uint32_t(cells.size()));
     else stats_.flashDropped += unsigned(page_.size());
     page_.clear();
     ++stats_.pagePrograms;
@@ -399,13 +453,15 @@ void C331Engine::draw(RegFile& regs, unsigned op, BoardNs now) {
 
 void C331Engine::flashLoad(uint32_t addr, const std::vector<uint8_t>& bytes) {
     if (addr >= kFlashSize) return;
-    const size_t n = std::min<size_t>(bytes.size(), kFlashSize - addr);
+    const uint32_t n = uint32_t(std::min<size_t>(bytes.size(), kFlashSize - addr));
     flash().write(addr, bytes.data(), n);
 }
 
 std::vector<uint8_t> C331Engine::flashRead(uint32_t addr, uint32_t len) {
     if (addr >= kFlashSize) return {};
-    return flash().read(addr, std::min<uint32_t>(len, kFlashSize - addr));
+    std::vector<uint8_t> out(std::min<uint32_t>(len, kFlashSize - addr));
+    flash().read(addr, out.data(), uint32_t(out.size()));
+    return out;
 }
 
 namespace {

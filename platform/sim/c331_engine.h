@@ -2,7 +2,7 @@
 // The simulated C331's bank-4 serial-flash controller, its drawing engine and the OSD
 // palette, behind the register file of C331Model.
 //
-// Serial flash: a 32 MiB NOR part, kept in a store under the root (<root>/sim/c331-flash.bin)
+// Serial flash: a 32 MiB NOR part, kept in a file under the root (<root>/sim/c331-flash.bin)
 // so it survives a reboot; erased cells read 0xFF, a page program ANDs. The controller:
 //  - 0x52 (data port) collects up to 256 page bytes; a read after a read start (0x53 = 1)
 //    returns the next flash byte;
@@ -35,7 +35,26 @@
 
 namespace plat::sim {
 
-class ChipStore;
+// The NOR cells in a file under the root, kept inverted so that an erased part is a
+// file of holes: a fresh 32 MiB image costs no disk and no time.
+class NorImage {
+public:
+    NorImage(const std::string& file, uint32_t size);
+    ~NorImage();
+    NorImage(const NorImage&) = delete;
+    NorImage& operator=(const NorImage&) = delete;
+    bool ok() const { return fd_ >= 0; }
+    uint32_t size() const { return size_; }
+    // Parts past the end read 0xFF and are not written.
+    void read(uint32_t offset, uint8_t* out, uint32_t len) const;
+    void program(uint32_t offset, const uint8_t* data, uint32_t len);  // ANDs into the cells
+    void write(uint32_t offset, const uint8_t* data, uint32_t len);    // replaces (a programmer's load)
+    void erase(uint32_t offset, uint32_t len);
+
+private:
+    int fd_ = -1;
+    uint32_t size_;
+};
 
 class C331Engine {
 public:
@@ -89,7 +108,7 @@ public:
     bool read(const RegFile& regs, unsigned bank, unsigned addr, BoardNs now, uint8_t* out);
 
     // ---- board control and tests
-    ChipStore& flash();
+    NorImage& flash();
     void flashLoad(uint32_t addr, const std::vector<uint8_t>& bytes);  // as a programmer would
     std::vector<uint8_t> flashRead(uint32_t addr, uint32_t len);
     void holdFlashBusy(bool on) { holdFlash_ = on; }
@@ -119,7 +138,7 @@ private:
     void record(DrawCommand c);
     bool flashBusy(BoardNs now) const;
 
-    std::unique_ptr<ChipStore> flash_;
+    std::unique_ptr<NorImage> flash_;
     Times times_;
     uint32_t ptr_ = 0;       // flash address register as last written
     uint32_t readPtr_ = 0;

@@ -50,7 +50,6 @@ protected:
         std::memcpy(ram->ram_para_shadow, ram->ram_para, vlxram::kRamSize);
         m = c331_manage::createForTest();
         for (int i = 0; i < 6 && m->state() != c331_manage::kStateRunning; ++i) m->step();
-        m->step();  // the first pass draws the OSD the parameter defaults asked for
         return m;
     }
     // A writer's hand-over: change under the manage mutex and raise the flag.
