@@ -244,3 +244,25 @@ TEST_F(OsdDrawTest, UpdateWaitsWhileATestPatternIsShown) {
     m->step();
     EXPECT_EQ(recorded("char").size(), 1u);
 }
+
+TEST_F(OsdTest, AfterARestartWithTheOsdOnTheMenuIsDrawnAtTheFirstApplyPassWithoutAPcCommand) {
+    ram = startStore();
+    ram->setRamU16(vlxram::kOsdEnable, 1);
+    std::memcpy(ram->ram_para_shadow, ram->ram_para, vlxram::kRamSize);
+    testkit::writeFile("/data/configs/omenu.json", textMenu("AB"));
+    loadSmallFonts();
+    m = c331_manage::createForTest();
+    for (int i = 0; i < 6 && m->state() != c331_manage::kStateRunning; ++i) m->step();
+    ASSERT_EQ(m->state(), c331_manage::kStateRunning);
+    EXPECT_EQ(g_osd_update.load(), 1) << "the bring-up asks for the menu";
+    EXPECT_EQ(m->font_present, 0x0Fu);
+    m->step();
+    EXPECT_TRUE(recorded("char").empty()) << "nothing applied before the FPGA engine starts";
+    c331_manage::update_flag = 1;  // the FPGA start-up's apply request
+    m->step();
+    m->step();
+    auto chars = recorded("char");
+    ASSERT_EQ(chars.size(), 1u);
+    EXPECT_EQ(chars[0].chars.size(), 2u);
+    EXPECT_EQ(m->PM_OSD_EN, 1);
+}
