@@ -26,11 +26,12 @@ std::recursive_mutex c331_manage::flash_mutex;
 
 namespace {
 
-// Bounds of the waits (microseconds of the monotonic clock).
-constexpr uint32_t kPageBoundUs = 20 * 1000;       // a page program: typically 0.7 ms, at most 3 ms
+// Bounds of the waits (microseconds of the monotonic clock), well above the part's worst
+// times and the polls' own cost on a loaded board.
+constexpr uint32_t kPageBoundUs = 100 * 1000;      // a page program: typically 0.7 ms, at most 3 ms
 constexpr uint32_t kEraseBoundUs[3] = {1000 * 1000, 2000 * 1000, 3000 * 1000};  // 4/32/64 KB: 0.4/1.6/2 s worst
-constexpr uint32_t kReadStartBoundUs = 20 * 1000;
-constexpr uint32_t kWrdiBoundUs = 20 * 1000;
+constexpr uint32_t kReadStartBoundUs = 100 * 1000;
+constexpr uint32_t kWrdiBoundUs = 100 * 1000;
 constexpr uint32_t kErasePauseUs = 200;
 // A DMA moves at least 10 MB/s; 50 ms for the set-up.
 uint32_t dmaBoundUs(uint32_t size) { return 50 * 1000 + size / 10; }

@@ -30,6 +30,13 @@ class OsdTest : public ScalerTest {
 protected:
     void SetUp() override {
         ScalerTest::SetUp();
+        // Erases as a fast part does: polled at the simulator's pace, a real part's 45..150 ms
+        // would be tens of thousands of polls per unit. The bounds themselves stay the real ones.
+        plat::sim::C331Engine::Times t;
+        t.erase4k = 2 * plat::sim::kNsPerMs;
+        t.erase32k = 3 * plat::sim::kNsPerMs;
+        t.erase64k = 4 * plat::sim::kNsPerMs;
+        chip->engine().setTimes(t);
         setC331PrintSink([this](const std::string& s) {
             std::lock_guard<std::mutex> l(printMutex);
             printed += s;
