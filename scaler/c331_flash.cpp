@@ -44,6 +44,10 @@ constexpr const char* kMsgWrdi = "B4_SFLRDSR WRDI Timeout Error!!. Please check 
 constexpr const char* kMsgEbusy =
     "B4_SFLSTAT EBUSY Timeout Error!!. Please check the circumestance of Serial Flash.";
 
+// Polls made per microsecond of a bound before it may end a wait: a poll is at least
+// 3.2 us of wire, so a real part's busy time is far fewer polls than the bound's.
+constexpr uint32_t kUsPerBoundPoll = 26;
+
 uint64_t monotonicUs() {
     return uint64_t(std::chrono::duration_cast<std::chrono::microseconds>(
                         std::chrono::steady_clock::now().time_since_epoch())
@@ -60,7 +64,9 @@ bool c331_manage::flashWait(uint32_t d, uint8_t mask, bool wantSet, uint32_t bou
         ++n;
         const bool set = (readW(d) & mask) != 0;
         if (set == wantSet) break;
-        if (monotonicUs() - start > boundUs) {
+        // Given up only once the bound's time has passed and its polls were made: a real
+        // part finishes in far fewer, and a slow emulated wire must not end a wait early.
+        if (monotonicUs() - start > boundUs && n > boundUs / kUsPerBoundPoll) {
             if (polls) *polls = n;
             ++osd_timeouts;
             c331_printf("%s\n", message);

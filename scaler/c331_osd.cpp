@@ -7,7 +7,6 @@
 // 2160 rows plus 64 rows for a glyph that starts on the last line) and the 2 x 2 scroll
 // copy (twice that height).
 #include <algorithm>
-#include <chrono>
 #include <cstring>
 #include <string>
 
@@ -39,12 +38,6 @@ constexpr uint32_t osd_bmp_txt[4] = {0xED9800, 1920, 1080, 0x10D3C00};
 
 // The engine moves about 800 MB/s: a bound of ten times its time, and 100 ms at least.
 uint32_t drawBoundUs(int w, int h) { return 100 * 1000 + uint32_t(std::max(w, 1)) * uint32_t(std::max(h, 1)) / 80; }
-
-uint64_t monoUs() {
-    return uint64_t(std::chrono::duration_cast<std::chrono::microseconds>(
-                        std::chrono::steady_clock::now().time_since_epoch())
-                        .count());
-}
 
 }  // namespace
 
@@ -178,18 +171,7 @@ uint32_t c331_manage::osdRowOffset(int y) const {
 // Runs one drawing-engine operation and waits for it, bounded.
 bool c331_manage::drawEngineRun(uint8_t op, uint32_t boundUs) {
     writeW(kRegDrawOp, op);
-    const uint64_t start = monoUs();
-    bool ok = true;
-    while (readW(kRegDrawBusy) & 1) {
-        if (monoUs() - start > boundUs) {
-            ++osd_timeouts;
-            c331_printf("[osd] drawing engine Timeout Error!! (operation %d)\n", op);
-            writeLogMsg(LOG_ERROR, "c331: drawing engine busy for " + std::to_string(boundUs / 1000) +
-                                       " ms, operation " + std::to_string(op) + " abandoned");
-            ok = false;
-            break;
-        }
-    }
+    const bool ok = flashWait(kRegDrawBusy, 1, false, boundUs, 0, "[osd] drawing engine Timeout Error!!");
     writeW(kRegDrawOp, 0);
     return ok;
 }
