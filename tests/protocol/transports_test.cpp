@@ -272,6 +272,7 @@ protected:
         });
     }
     void TearDown() override {
+        stopLinks();  // no link thread may still be inside the manager
         setC331PrintSink(nullptr);
         installC331Engines(nullptr);
         c331_manage::resetInstanceForTest();
