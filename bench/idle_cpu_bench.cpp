@@ -70,7 +70,8 @@ double controllerIdlePercent(int seconds) {
     ::posix_spawn_file_actions_destroy(&quiet);
     double percent = -1;
     if (rc == 0) {
-        std::this_thread::sleep_for(std::chrono::seconds(6));  // the 3 s start-up wait and the screens
+        // the 3 s start-up wait, the FPGA engine's 2 s, the scaler and both FPGAs coming up (~5 s)
+        std::this_thread::sleep_for(std::chrono::seconds(14));
         const double before = processCpuSeconds(pid);
         std::this_thread::sleep_for(std::chrono::seconds(seconds));
         const double after = processCpuSeconds(pid);

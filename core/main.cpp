@@ -8,19 +8,24 @@
 #include "core/startup.h"
 #include "core/syncupdate.h"
 #include "core/vlxrampara.h"
+#include "fpga/fpga_manage.h"
 #include "platform/platform.h"
 #include "platform/sim/board_control.h"
 #include "platform/sim/sim_board.h"
 #include "platform/sim/standard_board.h"
+#include "protocol/h71_wifi_config.h"
 #include "protocol/networkmanage.h"
 #include "protocol/uart_inout.h"
 #include "protocol/uart_inout_4G.h"
 #include "protocol/udpnetmanage.h"
 #include "protocol/c331_engines.h"
+#include "protocol/usbserver.h"
 #include "scaler/c331_manage.h"
+#include "ui/shell/engine_links.h"
 #include "ui/shell/lcd_touch.h"
 #include "ui/shell/lockwindow.h"
 #include "ui/shell/mainwindow.h"
+#include "ui/system/system_links.h"
 #include "ui/shell/numberkeyboard.h"
 #include "ui/shell/panel_style.h"
 #include "ui/shell/shell_globals.h"
@@ -42,14 +47,18 @@ int main(int argc, char* argv[]) {
     plat::sleepMs(3000);
     ConfigEngine::pInstance();  // INI file, device id, network globals
     VlxRamPara::pInstance();    // parameter RAM and user modes; needs the settings above
+    fpga_manage::pInstance();   // sending-card engine; its thread waits for the scaler
+    linkFpgaEngine();
     c331_manage::pInstance();   // C331 scaler: manager thread (bring-up, then the dispatcher)
     static C331ProtocolEngines c331Part;
     installC331Engines(&c331Part);  // the PC's flash commands, font reload and register print
+    systemLinks().c331FontBits = [] { return c331_manage::p_c331_manage ? c331_manage::p_c331_manage->font_present.load() : 0u; };
     lcd_touch::pInstance();     // touch activity for the idle timeouts
     udpnetManage::pInstance();  // control links, each with its own thread
     Kv_uart_inout::pInstance();
     networkManage::pInstance();
     Kv_uart_inout_4G::pInstance();
+    H71_WIFI_CONFIG::pInstance();  // WiFi files and the access point's start-up thread
 
     QApplication app(argc, argv);
     panel_style::installPanelFont(&app);
@@ -70,6 +79,9 @@ int main(int argc, char* argv[]) {
 
     SyncUpdate::pInstance();
     QObject::connect(VlxRamPara::p_vlxrampara_config, &VlxRamPara::sig_update_para, SyncUpdate::p_SyncUpdate,
+                     &SyncUpdate::para_sync);
+    UsbServer::pInstance();  // USB sticks: codes 100, 101, 102
+    QObject::connect(UsbServer::p_UsbServer, &UsbServer::sig_usb_update, SyncUpdate::p_SyncUpdate,
                      &SyncUpdate::para_sync);
 
     return app.exec();

@@ -1,6 +1,7 @@
 #pragma once
 // The on-screen display's settings and derived state, a part of c331_manage (the
 // manager thread owns them; the dumps read them).
+#include <atomic>
 #include <cstdint>
 
 // The OSD window in output coordinates.
@@ -65,6 +66,6 @@ struct C331OsdState {
     int osd_layer_below = 0;          // type 33
     int osd_word_space = 0;           // type 34
     int osd_line_space = 0;           // type 35
-    unsigned font_present = 0;        // bit 0 32C, 1 32A, 2 64C, 3 64A
+    std::atomic<unsigned> font_present{0};  // bit 0 32C, 1 32A, 2 64C, 3 64A (the screens read it)
     unsigned osd_timeouts = 0;        // engine, DMA and flash waits that ran out
 };

@@ -161,11 +161,24 @@ bool parseDateTime(const std::string& s, std::time_t now, std::time_t* out) {
     return finish(tm, out);
 }
 
+// busybox reads "Y-M-D h:m[:s]" with scanf: fields need not be zero-padded.
+std::string padDateFields(const std::string& text) {
+    int y, mo, d, h, mi, sec = 0, used = 0;
+    const int n = std::sscanf(text.c_str(), "%4d-%2d-%2d %2d:%2d%n:%2d%n", &y, &mo, &d, &h, &mi, &used, &sec, &used);
+    if (n < 5 || static_cast<size_t>(used) != text.size()) return text;
+    char b[32];
+    std::snprintf(b, sizeof b, "%04d-%02d-%02d %02d:%02d:%02d", y, mo, d, h, mi, sec);
+    return b;
+}
+
 bool dateCommand(const std::vector<std::string>& words) {
     std::string text;
     bool set = false;
     for (size_t i = 1; i < words.size(); ++i) {
-        if (words[i] == "-s" && i + 1 < words.size()) {
+        if (!set && !words[i].empty() && words[i][0] != '-' && words[i][0] != '+') {
+            text = words[i];  // busybox: a plain TIME argument sets the clock too
+            set = true;
+        } else if (words[i] == "-s" && i + 1 < words.size()) {
             text = words[++i];
             set = true;
         } else if (words[i].compare(0, 6, "--set=") == 0) {
@@ -176,6 +189,7 @@ bool dateCommand(const std::vector<std::string>& words) {
         }
     }
     if (!set) return true;
+    text = padDateFields(text);
     std::time_t t;
     if (!parseDateTime(text, plat::timeOfDay(), &t)) {
         std::fprintf(stderr, "sim shell: date: invalid date '%s'\n", text.c_str());

@@ -6,6 +6,8 @@
 #include "platform/sim/board_control.h"
 #include "platform/sim/c331_model.h"
 #include "platform/sim/sim_board.h"
+#include "platform/sim/sim_fpga.h"
+#include "platform/sim/spi_nor_flash.h"
 
 namespace plat::sim {
 
@@ -35,6 +37,19 @@ const std::map<std::string, ModelFactory>& modelCatalog() {
              chip->seedFlashIfNew();
              return chip;
          }},
+        {"fpga",
+         [](const wiring::ChipWiring& c) {
+             // FPGA 1 has two command lines; both go high for its command word
+             const bool first = c.resetLine == wiring::kGpioFpga0Reset;
+             const SimFpgaLines lines{first ? wiring::kGpioFpga0Command : wiring::kGpioFpga1CommandA,
+                                      first ? 0 : wiring::kGpioFpga1CommandB, c.resetLine, c.irqLine};
+             return std::make_shared<SimFpga>(c.name, lines);
+         }},
+        {"spi-nor",
+         [](const wiring::ChipWiring& c) {
+             const bool first = std::string(c.name) == "flash0";
+             return std::make_shared<SpiNorFlash>(c.name, norPart("nor-8m"), c.store, kFpgaFlashUid[first ? 0 : 1]);
+         }},
     };
     return catalog;
 }
@@ -42,6 +57,12 @@ const std::map<std::string, ModelFactory>& modelCatalog() {
 std::vector<std::string> buildStandardBoard(SimBoard& board) {
     std::vector<std::string> lines;
     const auto& catalog = modelCatalog();
+    // Power-on levels of lines the SoC has not driven yet: reset lines are pulled up
+    // (chips running), the FPGA selects idle high.
+    for (const wiring::ChipWiring& c : wiring::kChips)
+        if (c.resetLine) board.setReg16(c.resetLine, wiring::kLineHigh);
+    board.setReg16(wiring::kGpioFpga0Select, wiring::kLineHigh);
+    board.setReg16(wiring::kGpioFpga1Select, wiring::kLineHigh);
     for (const wiring::ChipWiring& c : wiring::kChips) {
         std::string line = std::string(c.name) + ": " + c.what + " " + where(c);
         auto factory = catalog.find(c.model);

@@ -123,9 +123,11 @@ TEST_F(SimDevicesTest, SpiChipsSharingANodeAnswerOnlyWhenTheirGpioSelectIsLow) {
     constexpr uint32_t kSel0 = 0x207810, kSel1 = 0x207900;
     auto fpga0 = std::make_shared<EchoChip>(0);
     auto fpga1 = std::make_shared<EchoChip>(1);
-    board().attachSpi("/dev/spidev32766.1", fpga0, gpioLinesAre({{kSel0, kLineLow}, {kSel1, kLineHigh}}));
-    board().attachSpi("/dev/spidev32766.1", fpga1, gpioLinesAre({{kSel0, kLineHigh}, {kSel1, kLineLow}}));
-    int fd = plat::sys().open("/dev/spidev32766.1", O_RDWR);
+    // a node of its own: the standard board's FPGAs sit on spidev32766.1 and .2
+    board().addSpiNode("/dev/spidev9.0");
+    board().attachSpi("/dev/spidev9.0", fpga0, gpioLinesAre({{kSel0, kLineLow}, {kSel1, kLineHigh}}));
+    board().attachSpi("/dev/spidev9.0", fpga1, gpioLinesAre({{kSel0, kLineHigh}, {kSel1, kLineLow}}));
+    int fd = plat::sys().open("/dev/spidev9.0", O_RDWR);
     ASSERT_GE(fd, 0);
 
     // The driver's lines go through the mapped window, as on the device.
@@ -150,7 +152,7 @@ TEST_F(SimDevicesTest, SpiChipsSharingANodeAnswerOnlyWhenTheirGpioSelectIsLow) {
     EXPECT_EQ(board().spiContentions(), 0u);
 
     // A third chip wired to the same select line: two drivers at once, a fault the board counts.
-    board().attachSpi("/dev/spidev32766.1", std::make_shared<EchoChip>(2), gpioLinesAre({{kSel1, kLineLow}}));
+    board().attachSpi("/dev/spidev9.0", std::make_shared<EchoChip>(2), gpioLinesAre({{kSel1, kLineLow}}));
     spiXfer(fd, {0x44}, &rx);
     EXPECT_EQ(board().spiContentions(), 1u);
     plat::sys().munmap(map, kRegWindowSize);

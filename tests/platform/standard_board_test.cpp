@@ -85,6 +85,10 @@ TEST_F(StandardBoardTest, DateOnTheSimulatedShellSetsTheBoardsWallClockNotThePcs
     EXPECT_LE(std::llabs(static_cast<long long>(plat::timeOfDay() - expected)), 2);
     EXPECT_LE(std::llabs(static_cast<long long>(std::time(nullptr) - pcBefore)), 5);  // the PC's clock untouched
 
+    // busybox also takes the time as a plain argument, its fields unpadded
+    EXPECT_EQ(plat::shell().system("date \"2031-2-3 4:5:7\""), 0);
+    EXPECT_LE(std::llabs(static_cast<long long>(plat::timeOfDay() - (expected + 1))), 2);
+
     // A date it cannot read fails and changes nothing.
     const int64_t offset = plat::wallClockOffset();
     EXPECT_NE(plat::shell().system("date -s \"2031-02-30 04:05:06\""), 0);

@@ -76,7 +76,7 @@ TEST_F(OsdTest, FontHeadersSetThePresentWordAndRegister43AndTheDmasLandAtTheFont
     loadSmallFonts();
     ram->reg_para[43] = 0xC0;  // bits 6 and 7 are not the fonts'
     ASSERT_EQ(m->read_c331_font(m->fd()), 0);
-    EXPECT_EQ(m->font_present, 0x0Fu);
+    EXPECT_EQ(m->font_present.load(), 0x0Fu);
     EXPECT_EQ(ram->reg_para[43], 0xFF);
     clearRecorded();
     ASSERT_EQ(m->update_font(m->fd()), 0);
@@ -103,7 +103,7 @@ TEST_F(OsdTest, AHeaderThatIsNotPClearsThatFontsBitsAtTheNextCheck) {
         chip->engine().flashLoad(0x410000, scalertest::fontHeader(true, 64, 'Q'));
     }
     m->read_c331_font(m->fd());
-    EXPECT_EQ(m->font_present, 0x07u);
+    EXPECT_EQ(m->font_present.load(), 0x07u);
     EXPECT_EQ(ram->reg_para[43] & 0x3F, 0x2B);
 }
 

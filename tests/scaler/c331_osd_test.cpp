@@ -255,7 +255,7 @@ TEST_F(OsdTest, AfterARestartWithTheOsdOnTheMenuIsDrawnAtTheFirstApplyPassWithou
     for (int i = 0; i < 6 && m->state() != c331_manage::kStateRunning; ++i) m->step();
     ASSERT_EQ(m->state(), c331_manage::kStateRunning);
     EXPECT_EQ(g_osd_update.load(), 1) << "the bring-up asks for the menu";
-    EXPECT_EQ(m->font_present, 0x0Fu);
+    EXPECT_EQ(m->font_present.load(), 0x0Fu);
     m->step();
     EXPECT_TRUE(recorded("char").empty()) << "nothing applied before the FPGA engine starts";
     c331_manage::update_flag = 1;  // the FPGA start-up's apply request

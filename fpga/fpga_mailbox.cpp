@@ -1,0 +1,239 @@
+// The PC's command mailbox (clock, on/off times, brightness), its flash records and
+// the clock setting.
+#include <QDate>
+#include <QString>
+#include <algorithm>
+#include <cstring>
+
+#include "core/global.h"
+#include "core/logMsg.h"
+#include "core/utils.h"
+#include "fpga/fpga_manage.h"
+
+using namespace plat::wiring;
+
+std::function<void()> fpga_manage::clock_changed;
+
+namespace {
+
+constexpr size_t kClockData = 7;              // BCD: year, century, month, day, hour, minute, second
+constexpr int kOnOffEntries = 4;
+constexpr size_t kBrightData = 49;            // mode and 48 levels
+constexpr uint8_t kModeManual = 0;
+constexpr uint8_t kModeManualFixed = 16;
+constexpr uint8_t kModeSchedule = 1;
+constexpr uint8_t kModeScheduleFixed = 17;
+constexpr uint8_t kModeSensor = 2;
+constexpr uint8_t kModeUnscaledBit = 0x10;
+
+// Packed BCD byte to its value; -1 when a nibble is not a decimal digit.
+int bcd(uint8_t b) {
+    const int hi = b >> 4, lo = b & 0x0F;
+    return hi > 9 || lo > 9 ? -1 : hi * 10 + lo;
+}
+
+uint32_t sectorAddress(uint32_t sector) { return sector * kFlashSectorSize; }
+
+uint32_t spareSector(uint32_t sector) {
+    switch (sector) {
+    case FLASH_ONOFF_SECTOR: return FLASH_ONOFF_SPARE_SECTOR;
+    case FLASH_BRIGHT_SECTOR: return FLASH_BRIGHT_SPARE_SECTOR;
+    case FLASH_PARA_SECTOR: return FLASH_PARA_SPARE_SECTOR;
+    default: return 0;
+    }
+}
+
+}  // namespace
+
+void fpga_manage::Version_to_RAM() {
+    static const uint8_t kVersion[4] = {1, 17, 0, 0};
+    std::memcpy(MCU_RAM_CMD + MBOX_VERSION, kVersion, sizeof kVersion);
+}
+
+void fpga_manage::PHY_status_to_RAM() { std::memset(MCU_RAM_CMD + MBOX_PHY, 0, 4); }
+
+// ---------------------------------------------------------------- records
+
+// Programs a record body first and its marker last, so that a cut in between leaves an
+// invalid record rather than a valid-looking half.
+static int programRecord(fpga_drv* drv, int chip, uint32_t address, const uint8_t* record, uint32_t length) {
+    if (length > 1 && !drv->FPGA_SPI_FLASH_VBYONE_WRITE(chip, address + 1, record + 1, length - 1)) return 0;
+    return drv->FPGA_SPI_FLASH_VBYONE_WRITE(chip, address, record, 1);
+}
+
+// The new record goes to the spare sector first, then replaces the record in its own
+// sector, then the spare is cleared: whatever command a power cut stops at, the
+// sector or the spare holds a complete record, the old or the new one.
+int fpga_manage::save_flash_record(int chip, uint32_t sector, const uint8_t* record, uint32_t length) {
+    const uint32_t spare = spareSector(sector);
+    if (!record || length == 0 || length > kFlashSectorSize || !spare || record[0] != FLASH_RECORD_VALID) return 0;
+    fpga_flash_access();
+    if (!drv->FPGA_SPI_FLASH_VBYONE_ERASE(chip, spare, 0, 1)) return 0;
+    if (!programRecord(drv, chip, sectorAddress(spare), record, length)) return 0;
+    if (!drv->FPGA_SPI_FLASH_VBYONE_ERASE(chip, sector, 0, 1)) return 0;
+    if (!programRecord(drv, chip, sectorAddress(sector), record, length)) return 0;
+    return drv->FPGA_SPI_FLASH_VBYONE_ERASE(chip, spare, 0, 1);
+}
+
+int fpga_manage::erase_flash_record(int chip, uint32_t sector) {
+    const uint32_t spare = spareSector(sector);
+    if (!spare) return 0;
+    fpga_flash_access();
+    // spare first: a cut between the two leaves the old record in its sector
+    if (!drv->FPGA_SPI_FLASH_VBYONE_ERASE(chip, spare, 0, 1)) return 0;
+    return drv->FPGA_SPI_FLASH_VBYONE_ERASE(chip, sector, 0, 1);
+}
+
+int fpga_manage::load_flash_record(int chip, uint32_t sector, uint8_t* record, uint32_t length) {
+    const uint32_t spare = spareSector(sector);
+    if (!record || length == 0 || length > kFlashSectorSize) return 0;
+    fpga_flash_access();
+    for (uint32_t s : {sector, spare}) {
+        if (s == 0) continue;
+        uint8_t marker = 0;
+        if (!drv->FPGA_SPI_FLASH_VBYONE_READ(chip, sectorAddress(s), 1, &marker) || marker != FLASH_RECORD_VALID)
+            continue;
+        if (drv->FPGA_SPI_FLASH_VBYONE_READ(chip, sectorAddress(s), length, record)) return 1;
+    }
+    return 0;
+}
+
+int fpga_manage::save_param_image(int i) {
+    if (i != 0 && i != 1) return 0;
+    uint8_t record[1 + kRam1ImageSize];
+    record[0] = FLASH_RECORD_VALID;
+    std::memcpy(record + 1, MCU_RAM_PARA_func[i], kRam1ImageSize);
+    return save_flash_record(i + kFlashChipFpga0, FLASH_PARA_SECTOR, record, sizeof record);
+}
+
+void fpga_manage::record_onoff_time(int chip) {
+    if (chip != kFlashChipFpga0 && mirror(FPGA_VREG_STATE, 0) != FPGA_STATE_RUNNING) return;
+    uint8_t record[kOnOffRecordBytes];
+    if (!load_flash_record(kFlashChipFpga0, FLASH_ONOFF_SECTOR, record, sizeof record)) return;
+    OnOff_time(record);
+    write_to_register(FPGA_VREG_SCHEDULE, 0xFF, 1, 0);
+}
+
+void fpga_manage::record_bright_change() {
+    if (mirror(FPGA_VREG_STATE, 0) != FPGA_STATE_RUNNING && mirror(FPGA_VREG_STATE, 1) != FPGA_STATE_RUNNING) return;
+    uint8_t record[kBrightRecordBytes];
+    if (load_flash_record(kFlashChipFpga0, FLASH_BRIGHT_SECTOR, record, sizeof record)) {
+        Brightness_init(record);
+    } else {
+        g_change.bri_task_enable = 0;
+        g_change.bri_current_level = 16;
+    }
+}
+
+void fpga_manage::Brightness_init(const uint8_t* record) {
+    brightness_mode = record[MBOX_HEADER];
+    last_slot = 255;
+    g_change.bri_task_enable = 0;
+    switch (brightness_mode) {
+    case kModeManual:
+    case kModeManualFixed:
+        write_to_register(FPGA_VREG_LEVEL, 0xFF, record[MBOX_HEADER + 1], 0);
+        g_change.bri_current_level = record[MBOX_HEADER + 1];
+        g_change.bri_repeat_count = 0;
+        g_change.bri_task_enable = 1;
+        break;
+    case kModeSchedule:
+    case kModeScheduleFixed:
+        std::memcpy(HalfHourValue, record + MBOX_HEADER + 1, sizeof HalfHourValue);
+        g_change.bri_task_enable = 1;
+        break;
+    case kModeSensor: g_change.bri_task_enable = 1; break;
+    default: break;
+    }
+}
+
+
+// ---------------------------------------------------------------- mailbox
+
+void fpga_manage::OnOff_time(const uint8_t* block) {
+    onoff_count = static_cast<uint8_t>(std::min<int>(block[MBOX_HEADER], kOnOffEntries));
+    std::memset(on_pending, 0, sizeof on_pending);
+    std::memset(off_pending, 0, sizeof off_pending);
+    for (int k = 0; k < onoff_count; ++k) {
+        const uint8_t* e = block + MBOX_HEADER + 1 + 4 * k;
+        on_hour[k] = static_cast<uint8_t>(std::max(bcd(e[0]), 0));
+        on_minute[k] = static_cast<uint8_t>(std::max(bcd(e[1]), 0));
+        off_hour[k] = static_cast<uint8_t>(std::max(bcd(e[2]), 0));
+        off_minute[k] = static_cast<uint8_t>(std::max(bcd(e[3]), 0));
+        on_pending[k] = 1;
+        off_pending[k] = 1;
+    }
+}
+
+int fpga_manage::Checktime(const uint8_t* block) {
+    const uint8_t* d = block + MBOX_HEADER;
+    int v[kClockData];
+    for (size_t k = 0; k < kClockData; ++k) v[k] = bcd(d[k]);
+    const int year = v[1] < 0 || v[0] < 0 ? -1 : 100 * v[1] + v[0];
+    const int month = v[2], day = v[3], hour = v[4], minute = v[5], second = v[6];
+    if (year < 0 || !QDate::isValid(year, month, day) || hour < 0 || hour > 23 || minute < 0 || minute > 59 ||
+        second < 0 || second > 59) {
+        writeLogMsg(LOG_WARNING, "clock set refused: not a valid BCD date and time");
+        return 0;
+    }
+    const QString date = QStringLiteral("%1-%2-%3").arg(year).arg(month).arg(day);
+    const QString time = QStringLiteral("%1:%2:%3").arg(hour).arg(minute).arg(second);
+    // the hardware clock takes the system clock only once that was set
+    if (Utils::system_mutex(QStringLiteral("date \"") + date + QLatin1Char(' ') + time + QLatin1Char('"')) != 0 ||
+        Utils::system_mutex(QStringLiteral("hwclock -wu")) != 0) {
+        writeLogMsg(LOG_ERROR, "clock set failed");
+        return 0;
+    }
+    if (clock_changed) clock_changed();
+    return 1;
+}
+
+void fpga_manage::Dealwith_mcu_ram() {
+    // The PC writes the mailbox from its transport thread: work on one snapshot of it.
+    uint8_t block[kMailboxSize];
+    std::memcpy(block, MCU_RAM_CMD, sizeof block);
+    if (block[0] != MBOX_PRESENT) return;
+    const uint8_t command = block[1], store = block[2];
+    const size_t length = size_t(block[6]) | (size_t(block[7]) << 8);
+    switch (command) {
+    case MBOX_CMD_CLOCK: Checktime(block); break;
+    case MBOX_CMD_ONOFF: {
+        OnOff_time(block);
+        // the record is the command as sent, cut to what the command can hold
+        const size_t size = 1 + 4 * size_t(std::min<int>(block[MBOX_HEADER], kOnOffEntries));
+        const uint32_t bytes = static_cast<uint32_t>(MBOX_HEADER + std::min(length, size));
+        if (store == MBOX_SAVE) {
+            save_flash_record(kFlashChipFpga0, FLASH_ONOFF_SECTOR, block, bytes);
+            write_to_register(FPGA_VREG_SCHEDULE, 0xFF, 1, 0);
+        } else if (store == MBOX_ERASE) {
+            erase_flash_record(kFlashChipFpga0, FLASH_ONOFF_SECTOR);
+            write_to_register(FPGA_VREG_SCHEDULE, 0xFF, 0, 0);
+        }
+        break;
+    }
+    case MBOX_CMD_BRIGHTNESS: {
+        const uint8_t mode = block[MBOX_HEADER] & static_cast<uint8_t>(~kModeUnscaledBit);
+        const uint32_t bytes = static_cast<uint32_t>(MBOX_HEADER + std::min(length, kBrightData));
+        if (mode != kModeManual) {
+            if (store == MBOX_SAVE || store == MBOX_ERASE) {
+                if (store == MBOX_SAVE)
+                    save_flash_record(kFlashChipFpga0, FLASH_BRIGHT_SECTOR, block, bytes);
+                else
+                    erase_flash_record(kFlashChipFpga0, FLASH_BRIGHT_SECTOR);
+                g_change.bri_reload_request = 1;
+                g_change.sensor_fail_count = 0;
+            }
+        } else {
+            write_to_register(FPGA_VREG_LEVEL, 0xFF, block[MBOX_HEADER + 1], 0);
+            g_change.bri_current_level = block[MBOX_HEADER + 1];
+            Brightness_hand_dealwith(0);
+            if (store == MBOX_SAVE) {
+                save_flash_record(kFlashChipFpga0, FLASH_BRIGHT_SECTOR, block, bytes);
+                g_change.bri_reload_request = 1;
+            }
+        }
+        break;
+    }
+    default: break;
+    }
+}

@@ -1,0 +1,414 @@
+#include "fpga/fpga_manage.h"
+
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <QDateTime>
+#include <QMutexLocker>
+#include <cstring>
+#include <memory>
+
+#include "core/global.h"
+#include "core/logMsg.h"
+#include "core/utils.h"
+#include "core/vlxrampara.h"
+#include "fpga/fpga_protocol.h"
+#include "platform/platform.h"
+#include "platform/sys.h"
+#include "platform/worker_pacer.h"
+
+using namespace plat::wiring;
+
+FpgaChange g_change{};
+
+fpga_manage* fpga_manage::p_fpga_manage = nullptr;
+std::function<bool(int)> fpga_manage::clock_stage_ready;
+uint8_t fpga_manage::MCU_RAM_CMD[kMailboxSize] = {};
+uint8_t fpga_manage::MCU_RAM_EXTEND[kExtendSize] = {};
+uint8_t* fpga_manage::MCU_REG_func[2] = {};
+uint8_t* fpga_manage::MCU_RAM_PARA_func[2] = {};
+uint8_t* fpga_manage::MCU_RAM_RX_func[2] = {};
+uint8_t* fpga_manage::MCU_RAM_TX_func[2] = {};
+uint8_t* fpga_manage::MCU_RAM_ETH_PARA_func[2] = {};
+uint8_t* fpga_manage::MCU_RAM_ETH_BACK_PARA_func[2] = {};
+
+namespace {
+
+constexpr uint32_t kClockRefreshTicks = 26;
+// Every wait of the engine counts 10 ms ticks: while the FPGAs come up or a request
+// runs, one pass per tick keeps each step within a tick of its time; with both up and
+// nothing asked the pause grows to ten ticks (a request is then seen within 100 ms).
+constexpr uint64_t kPassPaceUs = plat::kTickUs;
+
+// 0xFF clocked out during read data phases.
+const uint8_t kIdleBytes[kFpgaRamSpace] = {
+#define X16 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF
+#define X256 X16, X16, X16, X16, X16, X16, X16, X16, X16, X16, X16, X16, X16, X16, X16, X16
+    X256, X256, X256, X256, X256, X256, X256, X256, X256, X256, X256, X256, X256, X256, X256, X256
+#undef X256
+#undef X16
+};
+
+}  // namespace
+
+// ---------------------------------------------------------------- object
+
+namespace {
+std::unique_ptr<FpgaProtocolEngines> s_protocol;
+}
+
+fpga_manage* fpga_manage::pInstance() {
+    if (!p_fpga_manage) {
+        p_fpga_manage = new fpga_manage;
+        plat::makeDirs("/data/smartmapping");
+        plat::makeDirs("/data/rcvrecovery");
+        p_fpga_manage->initialize();
+        // the PC's register, RAM and mailbox requests reach this engine from now on
+        s_protocol = std::make_unique<FpgaProtocolEngines>(p_fpga_manage);
+        installProtocolEngines(s_protocol.get());
+    }
+    return p_fpga_manage;
+}
+
+void fpga_manage::resetInstanceForTest() {
+    installProtocolEngines(nullptr);
+    s_protocol.reset();
+    delete p_fpga_manage;
+    p_fpga_manage = nullptr;
+}
+
+fpga_manage::fpga_manage() {
+    writeLogMsg(LOG_INFO, "====fpga_manage::fpga_manage()=====");
+    drv = new fpga_drv(&bus);
+    for (int i = 0; i < 2; ++i) {
+        MCU_REG_func[i] = reg_mirror_[i];
+        MCU_RAM_PARA_func[i] = ram_para_[i];
+        MCU_RAM_RX_func[i] = rx_buf_[i];
+        MCU_RAM_TX_func[i] = tx_buf_[i];
+        MCU_RAM_ETH_PARA_func[i] = eth_para_[i];
+        MCU_RAM_ETH_BACK_PARA_func[i] = eth_back_para_[i];
+    }
+    std::memset(HalfHourValue, 0x0F, sizeof HalfHourValue);
+}
+
+fpga_manage::~fpga_manage() {
+    stopThread();
+    closeDevices();
+    delete drv;
+    if (p_fpga_manage == this) p_fpga_manage = nullptr;
+}
+
+void fpga_manage::closeDevices() {
+    plat::Sys& sys = plat::sys();
+    for (int& fd : bus.link) {
+        if (fd >= 0) sys.close(fd);
+        fd = -1;
+    }
+    if (window && window != MAP_FAILED) sys.munmap(window, window_length);
+    window = nullptr;
+    for (int* fd : {&mem_fd, &msys_fd}) {
+        if (*fd >= 0) sys.close(*fd);
+        *fd = -1;
+    }
+    // no window: the words ignore writes instead of reaching a dead mapping
+    bus.bind(nullptr);
+}
+
+
+int fpga_manage::initialize() {
+    for (int i = 0; i < kLinks; ++i) bus.link[i] = drv->initialize_vbyne1(i);
+    plat::Sys& sys = plat::sys();
+    window_request[0] = kMsysMagic;
+    window_request[4] = kMsysBlockBytes;
+    msys_fd = sys.open(kMsysDevice, O_RDWR | O_SYNC);
+    if (msys_fd < 0) {
+        std::printf("\n can't open /dev/msys");
+        closeDevices();
+        return 255;
+    }
+    mem_fd = sys.open(kMemDevice, O_RDWR | O_SYNC);
+    if (mem_fd < 0) {
+        std::printf("\ncan't open /dev/mem");
+        closeDevices();
+        return 255;
+    }
+    if (sys.ioctl(msys_fd, kMsysRequestWindow, window_request) != 0) {
+        std::printf("\n DMEM request failed!!");
+        closeDevices();
+        return 255;
+    }
+    if (window_request[3] < kGpioWindowNeeded) {
+        // every GPIO word must lie inside the mapping
+        writeLogMsg(LOG_ERROR, "register window too short for the GPIO lines");
+        closeDevices();
+        return 255;
+    }
+    window_length = window_request[3];
+    void* p = sys.mmap(nullptr, window_length, PROT_READ | PROT_WRITE, MAP_SHARED, mem_fd,
+                       static_cast<off_t>(window_request[1]));
+    if (p == MAP_FAILED || p == nullptr) {
+        std::printf("\n NULL pointer!");
+        closeDevices();
+        return 255;
+    }
+    window = p;
+    bus.bind(window);
+    bus.receiverReset1.set(kLow);
+    bus.receiverReset0.set(kLow);
+    bus.edidWrite.set(kHigh);
+    bus.fpga1FlashAccessB.set(kHigh);
+    bus.fpga1CommandB.set(kHigh);
+    bus.socEnable.set(1);
+
+    softinit();
+    plat::sleepMs(2000);
+    g_fpga_c331_start = 0;
+    stop_ = false;
+    try {
+        thread_ = std::thread([this] { fpgamanageThread(this); });
+    } catch (const std::system_error&) {
+        writeLogMsg(LOG_ERROR, "create check source thread failed");
+        return 255;
+    }
+    return 0;
+}
+
+void fpga_manage::softinit() {
+    const uint32_t now = G_timeTicks;
+    for (int i = 0; i < 2; ++i) {
+        g_change.vbo_check_time[i] = now;
+        g_change.vbo_start_time[i] = now;
+        g_change.reset_release_time[i] = now;
+    }
+    g_change.clock_read_time = now;
+    Version_to_RAM();
+    PHY_status_to_RAM();
+    MCU_RAM_CMD[MBOX_STATUS + 1] = 1;
+    MCU_RAM_CMD[MBOX_STATUS] = 0xFF;
+    MCU_RAM_EXTEND[49] = 0x9F;
+    MCU_RAM_EXTEND[50] = 0x1F;
+    g_send_para[0] = 0;
+    g_send_para[1] = 0xFF;
+    g_send_para[6] = 0;
+}
+
+void* fpga_manage::fpgamanageThread(void* arg) {
+    if (!arg) return nullptr;
+    static_cast<fpga_manage*>(arg)->threadLoop();
+    return nullptr;
+}
+
+void fpga_manage::threadLoop() {
+    plat::WorkerPacer pacer(kPassPaceUs);
+    pacer_ = &pacer;
+    while (!stop_) {
+        bool busy = false;
+        if (g_fpga_c331_start) {
+            // the USB upgrade of the bitstreams runs instead of the pass while it is asked for
+            if (!g_usb_grade) fpga_manage_deal();
+            busy = !settled();
+        }
+        pacer.pass(busy);
+    }
+    pacer_ = nullptr;
+}
+
+// Both FPGAs up and nothing asked of the engine: no step of it is due.
+bool fpga_manage::settled() {
+    return get_fpga_status() == 1 && !output_onoff_request && !output_position_request && !brightness_request &&
+           !g_set_led_para;
+}
+
+void fpga_manage::stopThread() {
+    stop_ = true;
+    if (plat::WorkerPacer* p = pacer_) p->wake();
+    if (thread_.joinable()) thread_.join();
+}
+
+bool fpga_manage::takeRequest(std::atomic<uint8_t>& request, QMutex& mutex) {
+    if (!request) return false;
+    QMutexLocker lock(&mutex);
+    return request.exchange(0) != 0;
+}
+
+void fpga_manage::putBackRequest(std::atomic<uint8_t>& request, QMutex& mutex) {
+    QMutexLocker lock(&mutex);
+    request = 1;
+}
+
+bool fpga_manage::stageUp(int i) const { return !clock_stage_ready || clock_stage_ready(i); }
+
+void fpga_manage::fpga_manage_deal() {
+    check_fpga_rst();
+    for (int i = 0; i < 2; ++i)
+        if (stageUp(i)) power_up_fpga_start(1, i);
+    // (the ports' interrupt handling of the receiving-card engine joins here, under object_mutex)
+    for (int i = 0; i < 2; ++i)
+        if (stageUp(i)) power_up_check_fpga_status(i);
+    // A request is taken before its task reads the values it guards, so a change made
+    // while the task runs raises it again instead of being cleared with it; a task that
+    // could not run (FPGAs not up) puts it back.
+    if (takeRequest(output_position_request, Utils::_system_mutex) && set_fpga_lcd() != 1)
+        putBackRequest(output_position_request, Utils::_system_mutex);
+    if (takeRequest(brightness_request, Utils::_bri_set_mutex) && set_fpga_bri_val() != 1)
+        putBackRequest(brightness_request, Utils::_bri_set_mutex);
+    if (g_set_led_para) set_led_para_deal();
+    if (get_fpga_status() && Utils::getTimeSpace(g_change.clock_read_time) >= kClockRefreshTicks) {
+        IT8563WE_Get(&current_time);
+        g_change.clock_read_time = G_timeTicks;
+    }
+    // jobs of g_send_para and the idle work (card search, brightness) belong to the
+    // receiving-card engine and the brightness task
+    if (output_onoff_request == 1 && takeRequest(output_onoff_request, Utils::_system_mutex) &&
+        set_output_status() != 1)
+        putBackRequest(output_onoff_request, Utils::_system_mutex);
+}
+
+int fpga_manage::IT8563WE_Get(TimeRealType* time) {
+    QDateTime now;
+    {
+        QMutexLocker lock(&Utils::_system_mutex);
+        now = QDateTime::fromSecsSinceEpoch(static_cast<qint64>(plat::timeOfDay()));
+    }
+    const QStringList f = now.toString(QStringLiteral("yyyy/MM/dd/HH/mm/ss/ddd")).split(QLatin1Char('/'));
+    if (f.size() < 6) return 0;
+    time->year = static_cast<uint16_t>(f[0].toInt());
+    time->month = static_cast<uint8_t>(f[1].toInt());
+    time->day = static_cast<uint8_t>(f[2].toInt());
+    time->hour = static_cast<uint8_t>(f[3].toInt());
+    time->minute = static_cast<uint8_t>(f[4].toInt());
+    time->second = static_cast<uint8_t>(f[5].toInt());
+    return 0;
+}
+
+// ---------------------------------------------------------------- register and RAM access
+
+void fpga_manage::fpga_cmd_to_spi_data(uint8_t type, uint8_t ram, uint16_t address, uint8_t read, uint8_t* out) {
+    address &= kFpgaRamAddressMask;
+    out[0] = static_cast<uint8_t>(((type & 0x0F) << 1) | (read & 1));
+    out[1] = ram;
+    out[2] = static_cast<uint8_t>(address);
+    out[3] = static_cast<uint8_t>(address >> 8);
+}
+
+void fpga_manage::fpga_reg_cmd_to_spi_data(uint8_t type, uint8_t ram, uint8_t reg, uint8_t read, uint8_t mask,
+                                           uint8_t* out) {
+    out[0] = static_cast<uint8_t>(((type & 0x0F) << 1) | (read & 1));
+    out[1] = ram;
+    out[2] = reg;
+    out[3] = read ? 0 : mask;
+}
+
+// One operation on an FPGA link: command word with the command line(s) high, data
+// phase with them low, then both selects released. The command line stays low.
+int fpga_manage::transfer(int fpga, const uint8_t* command, const uint8_t* tx, uint8_t* rx, unsigned len) {
+    if (fpga != 0 && fpga != 1) return 0;
+    QMutexLocker lock(&Utils::_spi_mutex);
+    if (fpga == 0) {
+        bus.fpga0Command.set(kHigh);
+        bus.fpga0Select.set(kLow);
+        bus.fpga1Select.set(kHigh);
+    } else {
+        bus.fpga1CommandA.set(kHigh);
+        bus.fpga1CommandB.set(kHigh);
+        bus.fpga1Select.set(kLow);
+        bus.fpga0Select.set(kHigh);
+    }
+    const int fd = bus.link[fpga];
+    int ok = drv->SPI_Transfer(fd, command, nullptr, kFpgaCommandBytes) > 0;
+    if (fpga == 0) {
+        bus.fpga0Command.set(kLow);
+    } else {
+        bus.fpga1CommandA.set(kLow);
+        bus.fpga1CommandB.set(kLow);
+    }
+    if (ok) ok = drv->SPI_Transfer(fd, tx, rx, len) > 0;
+    bus.fpga0Select.set(kHigh);
+    bus.fpga1Select.set(kHigh);
+    return ok;
+}
+
+int fpga_manage::read_fpga_register(uint8_t reg, uint8_t* out, int fpga) {
+    uint8_t cmd[4];
+    fpga_reg_cmd_to_spi_data(kFpgaTypeReg, 0, reg, 1, 0, cmd);
+    uint8_t rx = 0;
+    if (!transfer(fpga, cmd, kIdleBytes, &rx, 1)) return 0;
+    *out = rx;
+    return 1;
+}
+
+int fpga_manage::write_fpga_register(uint8_t reg, uint8_t value, int fpga, uint8_t mask) {
+    uint8_t cmd[4];
+    fpga_reg_cmd_to_spi_data(kFpgaTypeReg, 0, reg, 0, mask, cmd);
+    return transfer(fpga, cmd, &value, nullptr, 1);
+}
+
+// A RAM transfer stays inside the 12-bit space of its RAM.
+int fpga_manage::write_fpga_ram(const uint8_t* buffer, uint16_t address, uint16_t length, uint8_t ram, int fpga) {
+    address &= kFpgaRamAddressMask;
+    if (!buffer || length == 0 || uint32_t(address) + length > kFpgaRamSpace) return 0;
+    uint8_t cmd[4];
+    fpga_cmd_to_spi_data(kFpgaTypeRam, ram, address, 0, cmd);
+    return transfer(fpga, cmd, buffer, nullptr, length);
+}
+
+int fpga_manage::read_fpga_ram(uint8_t* buffer, uint16_t address, uint16_t length, uint8_t ram, int fpga) {
+    address &= kFpgaRamAddressMask;
+    if (!buffer || length == 0 || uint32_t(address) + length > kFpgaRamSpace) return 0;
+    uint8_t cmd[4];
+    fpga_cmd_to_spi_data(kFpgaTypeRam, ram, address, 1, cmd);
+    return transfer(fpga, cmd, kIdleBytes, buffer, length);
+}
+
+int fpga_manage::read_from_register(uint8_t reg, int fpga) {
+    if (fpga != 0 && fpga != 1) return 0;
+    if (reg >= kMirrorSize || (reg >= FPGA_VREG_FIRST && reg <= FPGA_UNUSED_LAST)) return 0;
+    uint8_t value = 0;
+    if (!read_fpga_register(reg, &value, fpga)) return 0;
+    std::lock_guard<std::mutex> lock(reg_mutex);
+    reg_mirror_[fpga][reg] = value;
+    return 1;
+}
+
+uint8_t fpga_manage::mirror(uint8_t reg, int fpga) {
+    if ((fpga != 0 && fpga != 1) || reg >= kMirrorSize) return 0;
+    std::lock_guard<std::mutex> lock(reg_mutex);
+    return reg_mirror_[fpga][reg];
+}
+
+int fpga_manage::write_to_register(uint8_t reg, uint8_t mask, uint8_t value, int fpga) {
+    if (fpga != 0 && fpga != 1) return 0;
+    if (reg >= kMirrorSize || (reg > FPGA_VREG_LAST && reg <= FPGA_UNUSED_LAST)) return 0;
+    if (reg >= FPGA_VREG_FIRST) {
+        std::lock_guard<std::mutex> lock(reg_mutex);
+        reg_mirror_[fpga][reg] = static_cast<uint8_t>((reg_mirror_[fpga][reg] & ~mask) | (value & mask));
+        return 1;
+    }
+    read_from_register(reg, fpga);
+    uint8_t merged;
+    {
+        std::lock_guard<std::mutex> lock(reg_mutex);
+        merged = static_cast<uint8_t>((reg_mirror_[fpga][reg] & ~mask) | (value & mask));
+        reg_mirror_[fpga][reg] = merged;
+    }
+    uint8_t send = merged;
+    if (reg == FPGA_REG_APPLY) {
+        // the doorbell is what the caller rang, never a stale mirror bit; no lock is held
+        // here: the mailbox erases flash and writes registers itself
+        if (value & mask & APPLY_DOORBELL) Dealwith_mcu_ram();
+        send &= static_cast<uint8_t>(~(APPLY_DOORBELL | APPLY_NEVER));
+    }
+    if (reg == FPGA_REG_SCREEN) {
+        // the screen state is what the FPGA holds afterwards: bit 2 of the merged byte
+        const bool black = merged & SCREEN_BLACK;
+        ScreenState = black ? 0 : 1;
+        if (mask == SCREEN_BLACK && g_set_led_para == 0 && VlxRamPara::p_vlxrampara_config) {
+            VlxRamPara::p_vlxrampara_config->setRamU16(vlxram::kScreenState, black ? 1 : 0);
+            VlxRamPara::test_signal(1);
+        }
+        std::lock_guard<std::mutex> lock(reg_mutex);
+        MCU_RAM_EXTEND[EXTEND_SCREEN_STATE] = ScreenState;
+    }
+    return write_fpga_register(reg, send, fpga, mask);
+}

@@ -1,0 +1,214 @@
+#pragma once
+// Engine of the two sending-card FPGAs: the SPI driver, the register mirrors and RAM
+// images, the GPIO window, the start-up and supervision machines, the output geometry
+// and screen control, the PC mailbox, and the one worker thread that runs all of it.
+// Every wait counts 10 ms ticks of G_timeTicks.
+#include <QMutex>
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <thread>
+
+#include "fpga/fpga_drv.h"
+#include "fpga/fpga_regs.h"
+#include "platform/worker_pacer.h"
+#include "scaler/engine_requests.h"
+
+struct TimeRealType {
+    uint8_t second;
+    uint8_t minute;
+    uint8_t hour;
+    uint8_t day;
+    uint8_t weekday;  // not filled by IT8563WE_Get
+    uint8_t month;
+    uint16_t year;
+};
+
+// The subsystem's tick stamps and small request words.
+struct FpgaChange {
+    uint32_t vbo_start_time[2];      // last V-by-One start step
+    uint32_t reset_release_time[2];
+    uint32_t vbo_check_time[2];      // last link watch
+    uint32_t clock_read_time;        // last refresh of the engine's current time
+    uint32_t bri_task_enable;
+    uint32_t bri_task_time;
+    uint32_t bri_current_level;
+    uint32_t bri_reload_request;
+    uint32_t bri_repeat_count;
+    uint32_t sensor_fail_count;
+};
+extern FpgaChange g_change;
+
+class fpga_manage {
+public:
+    static fpga_manage* p_fpga_manage;
+    static fpga_manage* pInstance();
+    // Stops the thread and drops the engine (tests only).
+    static void resetInstanceForTest();
+
+    // "Up" for FPGA i: its clock synthesiser is programmed (stage byte 2). The input-source
+    // service installs this; without it both clocks count as ready.
+    static std::function<bool(int)> clock_stage_ready;
+    // Told when the mailbox set the clock (the operating-time recorder listens).
+    static std::function<void()> clock_changed;
+
+    fpga_manage();
+    ~fpga_manage();
+    fpga_manage(const fpga_manage&) = delete;
+    fpga_manage& operator=(const fpga_manage&) = delete;
+
+    // ---- start-up and thread
+    int initialize();
+    void softinit();
+    static void* fpgamanageThread(void* arg);
+    void fpga_manage_deal();
+    int IT8563WE_Get(TimeRealType* time);
+    void stopThread();
+    bool threadRunning() const { return thread_.joinable(); }
+
+    // ---- register and RAM access
+    static void fpga_cmd_to_spi_data(uint8_t type, uint8_t ram, uint16_t address, uint8_t read, uint8_t* out);
+    static void fpga_reg_cmd_to_spi_data(uint8_t type, uint8_t ram, uint8_t reg, uint8_t read, uint8_t mask,
+                                         uint8_t* out);
+    // 1 done, 0 failed (nothing reaches the mirror from a failed read).
+    int read_fpga_register(uint8_t reg, uint8_t* out, int fpga);
+    int write_fpga_register(uint8_t reg, uint8_t value, int fpga, uint8_t mask);
+    int write_fpga_ram(const uint8_t* buffer, uint16_t address, uint16_t length, uint8_t ram, int fpga);
+    int read_fpga_ram(uint8_t* buffer, uint16_t address, uint16_t length, uint8_t ram, int fpga);
+    int read_from_register(uint8_t reg, int fpga);
+    int write_to_register(uint8_t reg, uint8_t mask, uint8_t value, int fpga);
+    uint8_t mirror(uint8_t reg, int fpga);
+
+    // ---- power-up and supervision
+    void reset_fpga_rst(int i);
+    void check_fpga_rst();
+    void power_up_fpga_start(int check, int i);
+    void fpgainit(int i);
+    void power_up_check_fpga_status(int i);
+    int check_vbo_status(int i);
+    int get_fpga_status();
+    void FPGA_to_RAM(int i);
+    void get_control_uid(int i);
+    int check_fpga_ram_param(int i);
+
+    // ---- output geometry and screen control
+    void H71_back_mcu_set_net_para(int fpga);
+    void H71_mcu_set_net_para(int fpga);
+    void H71_mcu_set_lcd_x_y_para(int fpga);
+    void eth_param_init(int clear, int fpga);
+    static void get_eth_param_addr(int port, uint16_t* x, uint16_t* y, uint16_t* w, uint16_t* h);
+    void get_eth_min_x_y(int fpga, uint16_t* x, uint16_t* y);
+    void get_eth_max_border(int fpga, uint16_t* right, uint16_t* bottom);
+    void get_eth_lcd_x_y(int fpga, uint16_t* x, uint16_t* y);
+    void get_eth_lcd_w_h(int fpga, uint16_t* w, uint16_t* h);
+    void update_eth_state(int fpga);
+    int set_fpga_lcd();
+    int set_output_status();
+    int set_fpga_bri_val();
+    void SCREEN_fpgactrl_status(int status);
+    void SCREEN_fpgactrl_status2(int status, int fpga);
+    void set_led_para_deal();
+
+    // ---- PC mailbox and clock
+    void Dealwith_mcu_ram();
+    int Checktime(const uint8_t* block);
+    void OnOff_time(const uint8_t* block);
+    void Version_to_RAM();
+    void PHY_status_to_RAM();
+    void fpga_flash_access() {}
+    // Flash records (chip 2): loaded into a local buffer, never over the mailbox.
+    void record_onoff_time(int chip);
+    void record_bright_change();
+    void Brightness_init(const uint8_t* record);
+    // Replaces a record in its sector so that a power cut leaves the old or the new one.
+    // A record starts with its marker byte 0xAA; the marker is programmed last.
+    int save_flash_record(int chip, uint32_t sector, const uint8_t* record, uint32_t length);
+    int erase_flash_record(int chip, uint32_t sector);
+    // 1 when a valid record was read (from its sector, or from the copy a cut left).
+    int load_flash_record(int chip, uint32_t sector, uint8_t* record, uint32_t length);
+    // The PC's parameter save: FPGA i's image as the record at 0x6C7000 of its own flash.
+    int save_param_image(int i);
+    // Sends the brightness to both FPGAs (arg 1: from the RAM's percentage, 0: the current level).
+    int Brightness_hand_dealwith(int arg);
+
+    // ---- globals of the subsystem
+    static uint8_t MCU_RAM_CMD[kMailboxSize];
+    static uint8_t MCU_RAM_EXTEND[kExtendSize];
+    static const uint8_t RAM1[kRam1HeadSize];
+    static uint8_t* MCU_REG_func[2];
+    static uint8_t* MCU_RAM_PARA_func[2];
+    static uint8_t* MCU_RAM_RX_func[2];
+    static uint8_t* MCU_RAM_TX_func[2];
+    static uint8_t* MCU_RAM_ETH_PARA_func[2];
+    static uint8_t* MCU_RAM_ETH_BACK_PARA_func[2];
+
+    // ---- members other subsystems use
+    std::mutex reg_mutex;      // mirror bytes only
+    std::mutex object_mutex;   // interrupt handling and the transports' pass-through
+    // Requests the scaler's dispatcher raises (scaler/engine_requests.h).
+    std::atomic<uint8_t>& output_onoff_request = engine_requests::fpgaOutputOnOff;
+    std::atomic<uint8_t>& output_position_request = engine_requests::fpgaOutputPosition;
+    std::atomic<uint8_t>& brightness_request = engine_requests::fpgaBrightness;
+    std::atomic<uint8_t> reply_ready{0};
+    FpgaBus bus;
+    fpga_drv* drv = nullptr;
+    uint8_t flash_uid[kFlashUidBytes] = {};
+
+    // ---- state (per FPGA)
+    uint8_t ram_check_result[2] = {0, 0};
+    std::atomic<uint8_t> reset_active[2] = {{0}, {0}};
+    uint32_t reset_start[2] = {0, 0};
+    uint32_t handshake_time = 0;
+    uint32_t handshake_count = 0;
+    std::atomic<uint8_t> check_state[2] = {{0}, {0}};
+    uint8_t joint_step_ready[2] = {0, 0};
+    uint32_t check_step_time[2] = {0, 0};
+    uint32_t check_handshake_time[2] = {0, 0};
+    std::atomic<uint8_t> start_state[2] = {{0}, {0}};
+    uint32_t check_fail_count[2] = {0, 0};
+    uint32_t check_reset_count[2] = {0, 0};
+    uint8_t check_gave_up[2] = {0, 0};
+    uint16_t start_retry_count[2] = {0, 0};
+    uint8_t start_reset_count[2] = {0, 0};
+    uint8_t relink_flag[2] = {0, 0};
+    uint8_t relink_step[2] = {0, 0};
+    uint16_t relink_count[2] = {0, 0};
+
+    // brightness and schedule
+    uint8_t brightness_mode = 0;
+    uint8_t last_slot = 255;
+    uint8_t HalfHourValue[48];
+    uint8_t onoff_count = 0;
+    uint8_t last_day = 0;
+    uint8_t on_hour[4] = {}, on_minute[4] = {}, off_hour[4] = {}, off_minute[4] = {};
+    uint8_t on_pending[4] = {}, off_pending[4] = {};
+    TimeRealType current_time{};
+
+    // register window
+    void* window = nullptr;
+    size_t window_length = 0;
+    int mem_fd = -1;
+    int msys_fd = -1;
+    uint32_t window_request[5] = {};
+
+private:
+    bool stageUp(int i) const;
+    static bool takeRequest(std::atomic<uint8_t>& request, QMutex& mutex);
+    static void putBackRequest(std::atomic<uint8_t>& request, QMutex& mutex);
+    int transfer(int fpga, const uint8_t* command, const uint8_t* tx, uint8_t* rx, unsigned len);
+    void closeDevices();
+    void threadLoop();
+    bool settled();
+
+    uint8_t reg_mirror_[2][kMirrorSize] = {};
+    uint8_t ram_para_[2][kRam1ImageSize] = {};
+    uint8_t rx_buf_[2][1024] = {};
+    uint8_t tx_buf_[2][1024] = {};
+    uint8_t eth_para_[2][kPortBufferSize] = {};
+    uint8_t eth_back_para_[2][kPortBufferSize] = {};
+
+    std::thread thread_;
+    std::atomic<bool> stop_{false};
+    std::atomic<plat::WorkerPacer*> pacer_{nullptr};
+};

@@ -1,0 +1,75 @@
+#include "fpga/fpga_protocol.h"
+
+#include <cstring>
+
+#include "core/logMsg.h"
+#include "fpga/fpga_manage.h"
+
+namespace {
+
+bool validFpga(int fpga) { return fpga == 0 || fpga == 1; }
+int result(int ok) { return ok ? kEngineOk : kEngineFailed; }
+
+}  // namespace
+
+int FpgaProtocolEngines::fpgaWriteRegister(unsigned reg, uint8_t mask, uint8_t value, int fpga) {
+    if (!validFpga(fpga) || reg >= kMirrorSize) return kEngineFailed;
+    return result(engine_->write_to_register(static_cast<uint8_t>(reg), mask, value, fpga));
+}
+
+int FpgaProtocolEngines::fpgaReadRegister(unsigned reg, int fpga, uint8_t* value) {
+    if (!validFpga(fpga) || reg >= kMirrorSize || !value) return kEngineFailed;
+    const uint8_t r = static_cast<uint8_t>(reg);
+    // virtual registers live in the mirror; hardware ones are read fresh
+    const bool hardware = r < FPGA_VREG_FIRST || r > FPGA_UNUSED_LAST;
+    if (hardware && !engine_->read_from_register(r, fpga)) return kEngineFailed;
+    *value = engine_->mirror(r, fpga);
+    return kEngineOk;
+}
+
+int FpgaProtocolEngines::fpgaWriteRam(unsigned ram, unsigned address, const uint8_t* data, unsigned length,
+                                      int fpga) {
+    if (!validFpga(fpga) || ram > 0xFF || address > kFpgaRamAddressMask || length > kFpgaRamSpace) return kEngineFailed;
+    return result(engine_->write_fpga_ram(data, static_cast<uint16_t>(address), static_cast<uint16_t>(length),
+                                          static_cast<uint8_t>(ram), fpga));
+}
+
+int FpgaProtocolEngines::fpgaReadRam(unsigned ram, unsigned address, uint8_t* data, unsigned length, int fpga) {
+    if (!validFpga(fpga) || ram > 0xFF || address > kFpgaRamAddressMask || length > kFpgaRamSpace) return kEngineFailed;
+    return result(engine_->read_fpga_ram(data, static_cast<uint16_t>(address), static_cast<uint16_t>(length),
+                                         static_cast<uint8_t>(ram), fpga));
+}
+
+// The PC's parameter save: the image into the FPGA's own flash, read back, and the
+// port buffer rebuilt from what the flash holds.
+int FpgaProtocolEngines::fpgaSaveParameters(int fpga) {
+    if (!validFpga(fpga)) return kEngineFailed;
+    if (!engine_->save_param_image(fpga)) {
+        writeLogMsg(LOG_ERROR, "parameter save of fpga" + std::to_string(fpga + 1) + " failed");
+        return kEngineFailed;
+    }
+    uint8_t back[1 + kRam1ImageSize];
+    if (!engine_->load_flash_record(fpga + kFlashChipFpga0, FLASH_PARA_SECTOR, back, sizeof back) ||
+        std::memcmp(back + 1, fpga_manage::MCU_RAM_PARA_func[fpga], kRam1ImageSize) != 0) {
+        writeLogMsg(LOG_ERROR, "parameter save of fpga" + std::to_string(fpga + 1) + " reads back wrong");
+        return kEngineFailed;
+    }
+    engine_->H71_back_mcu_set_net_para(fpga);
+    return kEngineOk;
+}
+
+int FpgaProtocolEngines::fpgaOutputGeometry(int fpga, OutputGeometry* out) {
+    if (!validFpga(fpga) || !out) return kEngineFailed;
+    engine_->get_eth_min_x_y(fpga, &out->minX, &out->minY);
+    engine_->get_eth_max_border(fpga, &out->right, &out->bottom);
+    engine_->get_eth_lcd_x_y(fpga, &out->lcdX, &out->lcdY);
+    engine_->get_eth_lcd_w_h(fpga, &out->lcdWidth, &out->lcdHeight);
+    return kEngineOk;
+}
+
+void FpgaProtocolEngines::clockChanged() {
+    if (fpga_manage::clock_changed) fpga_manage::clock_changed();
+}
+
+uint8_t* FpgaProtocolEngines::mailboxRam() { return fpga_manage::MCU_RAM_CMD; }
+uint8_t* FpgaProtocolEngines::extendRam() { return fpga_manage::MCU_RAM_EXTEND; }

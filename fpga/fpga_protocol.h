@@ -1,0 +1,27 @@
+#pragma once
+// The FPGA engine's side of the control protocol's seam (protocol/protocol_engines.h):
+// register and RAM access per FPGA, the parameter save, the output geometry and the
+// mailbox buffers. What belongs to engines not built yet (receiving-card pass-through,
+// card count, operating time, the C331 operations) keeps the seam's default answer.
+#include "protocol/protocol_engines.h"
+
+class fpga_manage;
+
+class FpgaProtocolEngines : public ProtocolEngines {
+public:
+    explicit FpgaProtocolEngines(fpga_manage* engine) : engine_(engine) {}
+
+    int fpgaWriteRegister(unsigned reg, uint8_t mask, uint8_t value, int fpga) override;
+    int fpgaReadRegister(unsigned reg, int fpga, uint8_t* value) override;
+    int fpgaWriteRam(unsigned ram, unsigned address, const uint8_t* data, unsigned length, int fpga) override;
+    int fpgaReadRam(unsigned ram, unsigned address, uint8_t* data, unsigned length, int fpga) override;
+    int fpgaSaveParameters(int fpga) override;
+    int fpgaOutputGeometry(int fpga, OutputGeometry* out) override;
+    // The PC set the clock: the same notice as the mailbox's clock command gives.
+    void clockChanged() override;
+    uint8_t* mailboxRam() override;
+    uint8_t* extendRam() override;
+
+private:
+    fpga_manage* engine_;
+};

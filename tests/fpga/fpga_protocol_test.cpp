@@ -1,0 +1,55 @@
+// The PC's requests reach the FPGAs through the protocol's seam once the engine is up.
+#include "fpga/fpga_protocol.h"
+#include "fpga_fixture.h"
+
+using namespace fpgatest;
+
+TEST_F(FpgaTest, ProtocolSeamReachesBothFpgasTheirRamsAndTheMailbox) {
+    start();
+    ProtocolEngines& pe = protocolEngines();
+    EXPECT_EQ(pe.mailboxRam(), fpga_manage::MCU_RAM_CMD);
+    EXPECT_EQ(pe.extendRam(), fpga_manage::MCU_RAM_EXTEND);
+
+    EXPECT_EQ(pe.fpgaWriteRegister(23, 0x08, 0x08, 1), kEngineOk);
+    EXPECT_EQ(chips->fpga[1]->reg(23) & 0x08, 0x08);
+    EXPECT_EQ(chips->fpga[0]->reg(23) & 0x08, 0);
+    uint8_t v = 0;
+    EXPECT_EQ(pe.fpgaReadRegister(31, 0, &v), kEngineOk);
+    EXPECT_EQ(v, 26);
+    EXPECT_EQ(pe.fpgaWriteRegister(66, 0xFF, 1, 0), kEngineOk);
+    EXPECT_EQ(pe.fpgaReadRegister(66, 0, &v), kEngineOk);
+    EXPECT_EQ(v, 1) << "a virtual register answers from the mirror";
+    EXPECT_EQ(pe.fpgaWriteRegister(170, 0xFF, 1, 0), kEngineFailed);
+    EXPECT_EQ(pe.fpgaWriteRegister(3, 0xFF, 1, 2), kEngineFailed);
+
+    const Bytes data = {9, 8, 7};
+    EXPECT_EQ(pe.fpgaWriteRam(33, 0x10, data.data(), 3, 0), kEngineOk);
+    EXPECT_EQ(chips->fpga[0]->ram(33, 0x10, 3), data);
+    Bytes back(3);
+    EXPECT_EQ(pe.fpgaReadRam(33, 0x10, back.data(), 3, 0), kEngineOk);
+    EXPECT_EQ(back, data);
+    EXPECT_EQ(pe.fpgaWriteRam(33, 0xFFE, data.data(), 3, 0), kEngineFailed) << "past the RAM's end";
+    EXPECT_EQ(pe.fpgaWriteRam(256, 0, data.data(), 3, 0), kEngineFailed);
+
+    int told = 0;
+    fpga_manage::clock_changed = [&] { ++told; };
+    pe.clockChanged();
+    EXPECT_EQ(told, 1) << "the PC's clock set reaches the same listener as the mailbox's";
+}
+
+TEST_F(FpgaTest, ProtocolParameterSaveStoresTheImageTheStartUpLoads) {
+    fpga_manage* e = start();
+    e->stopThread();
+    uint8_t* image = fpga_manage::MCU_RAM_PARA_func[1];
+    std::memcpy(image, fpga_manage::RAM1, 256);
+    VlxRamPara::setU16(image, 60, 1920);  // window width
+    ASSERT_EQ(protocolEngines().fpgaSaveParameters(1), kEngineOk);
+    EXPECT_EQ(chips->flash[1]->read(0x6C7000, 1), Bytes({0xAA}));
+    EXPECT_EQ(chips->flash[1]->read(0x6C7001 + 60, 2), Bytes({0x80, 0x07}));
+    EXPECT_EQ(chips->flash[0]->read(0x6C7000, 1), Bytes({0xFF})) << "FPGA 1's own flash only";
+    EXPECT_EQ(fpga_manage::MCU_RAM_ETH_BACK_PARA_func[1][0], 0x80) << "port buffer rebuilt";
+    OutputGeometry g;
+    ASSERT_EQ(protocolEngines().fpgaOutputGeometry(1, &g), kEngineOk);
+    EXPECT_EQ(g.lcdWidth, 1920);
+    EXPECT_EQ(guestErrors(), 0u);
+}

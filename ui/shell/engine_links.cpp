@@ -1,0 +1,25 @@
+#include "ui/shell/engine_links.h"
+
+#include "fpga/fpga_manage.h"
+#include "ui/shell/mainwindow.h"
+#include "ui/system/system_links.h"
+
+void linkFpgaEngine() {
+    ShellLinks& links = shellLinks();
+    links.fpgaEnginePresent = [] { return fpga_manage::p_fpga_manage != nullptr; };
+    links.fpgaRunning = [] {
+        fpga_manage* e = fpga_manage::p_fpga_manage;
+        return e && e->get_fpga_status() == 1;
+    };
+    // a fresh read over SPI; the mirror's byte when the read fails
+    links.fpgaRegister = [](uint8_t reg, uint8_t fpga) -> uint8_t {
+        fpga_manage* e = fpga_manage::p_fpga_manage;
+        if (!e) return 0;
+        e->read_from_register(reg, fpga);
+        return e->mirror(reg, fpga);
+    };
+    // the mapping switch of the smart-mapping screen
+    systemLinks().fpgaWriteRegister = [](uint8_t reg, uint8_t mask, uint8_t value, uint8_t fpga) {
+        if (fpga_manage* e = fpga_manage::p_fpga_manage) e->write_to_register(reg, mask, value, fpga);
+    };
+}
