@@ -1,15 +1,12 @@
 // Service dumps of the C331: every register, the channel allocation with the channel
 // registers, and the parameter groups. All of it goes to the service console (c331_printf).
-#include <QMutexLocker>
-
 #include "core/global.h"
-#include "core/utils.h"
 #include "platform/platform.h"
 #include "scaler/c331_manage.h"
 #include "scaler/c331_print.h"
 #include "scaler/c331_reglist.h"
 
-std::function<bool(int, c331_manage::HdmiInfo*)> c331_manage::hdmiReceiverReader;
+std::function<bool(int)> c331_manage::hdmiReceiverRefresh;
 
 int c331_manage::c331_print() {
     // The list reads the flash data port too: no flash sequence may run in between.
@@ -136,14 +133,13 @@ void c331_manage::vlxDbg_c331_param() {
         c331_printf("\r\n");
     }
     c331_printf("<<===PI HDMI INFO\n");
-    QMutexLocker l(&Utils::_source_hdminfo_mutex);
     for (int p = 0; p < INPUT_PORTS; ++p) {
-        const HdmiInfo& h = PI_HDMI_INFO[p];
-        c331_printf("\t PI_HDMI_INFO[%d].Hact  :%d \r\n", p, h.Hact);
-        c331_printf("\t PI_HDMI_INFO[%d].Vact  :%d \r\n", p, h.Vact);
-        c331_printf("\t PI_HDMI_INFO[%d].Htotal  :%d \r\n", p, h.Htotal);
-        c331_printf("\t PI_HDMI_INFO[%d].Vtotal  :%d \r\n", p, h.Vtotal);
-        c331_printf("\t PI_HDMI_INFO[%d].pclk  :%d \r\n", p, h.pclk);
+        const c331in::ReceiverTiming& h = PI_HDMI_INFO[p];
+        c331_printf("\t PI_HDMI_INFO[%d].Hact  :%d \r\n", p, h.hact);
+        c331_printf("\t PI_HDMI_INFO[%d].Vact  :%d \r\n", p, h.vact);
+        c331_printf("\t PI_HDMI_INFO[%d].Htotal  :%d \r\n", p, h.htotal);
+        c331_printf("\t PI_HDMI_INFO[%d].Vtotal  :%d \r\n", p, h.vtotal);
+        c331_printf("\t PI_HDMI_INFO[%d].nosignal  :%d \r\n", p, h.nosignal);
     }
 }
 
@@ -167,11 +163,9 @@ void c331_manage::vlxDbg_c331_param(int n) {
         for (int w = 0; w < WINDOW_MAX; ++w) lineAt("PM_OVERLAY_PRI", w, PM_OVERLAY_PRI[w]);
         break;
     case 5:
-        for (int p = 0; p < INPUT_PORTS; ++p) {
-            QMutexLocker l(&Utils::_source_hdminfo_mutex);
-            c331_printf("\t port %d: PI_UPDATE:%d nosig:%d hdmi %dx%d\r\n", p, PI_UPDATE[p], PI_NOSIGNAL[p],
-                        PI_HDMI_INFO[p].Hact, PI_HDMI_INFO[p].Vact);
-        }
+        for (int p = 0; p < INPUT_PORTS; ++p)
+            c331_printf("\t port %d: PI_UPDATE:%d nosig:%d hdmi %dx%d lane:%d\r\n", p, PI_UPDATE[p], PI_NOSIGNAL[p],
+                        PI_HDMI_INFO[p].hact, PI_HDMI_INFO[p].vact, PI_HDMI_INFO[p].lane);
         break;
     case 6:
         for (unsigned k = 0; k < 8; ++k) {
@@ -194,24 +188,13 @@ void c331_manage::vlxDbg_c331_param(int n) {
         writeW(0x1A4B01, 3);
         if (g_debugSwitch == 254) c331_printf("\n .........B10_HZOOMCTCH1/B10_VZOOMCTCH1 change........... ");
         break;
-    case 10: {
-        // The receivers' records are the input-source thread's: written under its mutex.
-        static const int kPorts[2] = {5, 4};
-        for (int dev = 0; dev < 2; ++dev) {
-            HdmiInfo h;
-            if (!hdmiReceiverReader || !hdmiReceiverReader(dev, &h)) {
-                c331_printf("[iTE6805_Get_Hdmi] dev_id:%d, idx:%d no receiver\n", dev, kPorts[dev]);
-                continue;
-            }
-            if (h.doublePixel) {
-                h.Hact *= 2, h.Htotal *= 2, h.Hfp *= 2, h.Hsync *= 2, h.Hbp *= 2;
-            }
-            QMutexLocker l(&Utils::_source_hdminfo_mutex);
-            PI_HDMI_INFO[kPorts[dev]] = h;
-            c331_printf("[iTE6805_Get_Hdmi] dev_id:%d, idx:%d\n", dev, kPorts[dev]);
-        }
+    case 10:
+        // The receivers' driver reads each IT6805 and publishes its record under
+        // Utils::_source_hdminfo_mutex (horizontal values doubled in double-pixel mode).
+        for (int dev = 0; dev < 2; ++dev)
+            if (!hdmiReceiverRefresh || !hdmiReceiverRefresh(dev))
+                c331_printf("[iTE6805_Get_Hdmi] dev_id:%d, idx:%d no receiver\n", dev, dev == 0 ? 4 : 5);
         break;
-    }
     default: break;
     }
 }

@@ -18,8 +18,6 @@
 
 using namespace c331osd;
 using c331::kRegDrawBusy;
-using c331::kRegOchVsyncEn;
-using c331::kRegOchVsyncStat;
 
 namespace c331osdmap {
 constexpr uint32_t kFontArea = 0x65000000;      // room 0xD00000: 0xCDF000 of glyphs
@@ -367,15 +365,6 @@ void c331_manage::set_scroll(int fd) {
         }
 }
 
-// One output vertical sync of OCH 0, bounded (the planes change between frames).
-void c331_manage::osdVsync() {
-    writeW(kRegOchVsyncEn, 1);
-    writeW(0x002901, 0x80);
-    for (int i = 0; i < 100 && !(readW(kRegOchVsyncStat) & 1); ++i) plat::sleepMs(1);
-    writeW(kRegOchVsyncEn, 0);
-    writeW(0x002901, 0);
-}
-
 void c331_manage::update_osd(int fd) {
     std::lock_guard<std::recursive_mutex> lock(flash_mutex);
     const bool chr = PM_OSD_DATA_MODE != 0;
@@ -390,12 +379,12 @@ void c331_manage::update_osd(int fd) {
     if (chr) {
         osd_paint(0, W, 0, H, PS_BG_TRANS ? 255 : 1, PS_MEM_OSD);
         gen_char(fd);
-        osdVsync();
+        wait1_povs(fd, 0);
         set_char_color(fd);
     } else {
         osd_write_dma_sfl(fd, PS_BMP_ADDR, PS_SFL_ADDR, 0, uint32_t(W) * uint32_t(H));
         osd_copy(PS_SFL_ADDR, PS_MEM_OSD, W, H, 1);
-        osdVsync();
+        wait1_povs(fd, 0);
         writeW(kRegPaletteWindow, 1);
         osd_write_dma_sfl(fd, PS_BMPCP_ADDR, 0, 4, c331flash::kColorTableSize);
         writeW(kRegPaletteWindow, 0);
@@ -403,7 +392,7 @@ void c331_manage::update_osd(int fd) {
     set_rtct(fd, 2);
     set_osd(fd, 0);
     set_rtct(fd, 1);
-    osdVsync();
+    wait1_povs(fd, 0);
     const int wv = W - PM_OSD_INPUT_OFFSET[0] - PM_OSD_INPUT_OFFSET[1];
     const int hv = H - PM_OSD_INPUT_OFFSET[2] - PM_OSD_INPUT_OFFSET[3];
     if (wv < 0 || hv < 0) return;

@@ -1,12 +1,10 @@
 // The register list, the service dumps and the debug operations of the service registers.
-#include <QMutex>
 #include <map>
 #include <set>
 #include <sstream>
 #include <thread>
 
 #include "c331_osd_fixture.h"
-#include "core/utils.h"
 #include "scaler/c331_reglist.h"
 
 using scalertest::OsdTest;
@@ -62,7 +60,9 @@ TEST_F(OsdTest, RegisterPrintReadsEveryRowOnceAsTheWireCarriesIt) {
     while (std::getline(in, line)) ++lines;
     EXPECT_EQ(lines, kRows);
     EXPECT_EQ(chip->counters().reads, 11444u) << "one frame per register byte";
-    EXPECT_EQ(out.substr(0, 18), "000801  00000011h\n");
+    char first[32];
+    std::snprintf(first, sizeof first, "000801  %08Xh\n", regOf(0x000801));
+    EXPECT_EQ(out.substr(0, 18), first) << "descriptor and the register's value";
 }
 
 TEST_F(OsdTest, ParameterDumpGroupsWrapAtFourteenAndPokeOnlyTheirRegisters) {
@@ -85,23 +85,18 @@ TEST_F(OsdTest, ParameterDumpGroupsWrapAtFourteenAndPokeOnlyTheirRegisters) {
     EXPECT_NE(console().find("\t not found valid grp!!!!!!!"), std::string::npos);
 }
 
-TEST_F(OsdTest, ReceiverRecordsOfGroupTenAreWrittenUnderTheSourceMutex) {
+TEST_F(OsdTest, GroupTenRefreshesBothHdmi20ReceiversThroughTheirDriver) {
     startRunning();
-    c331_manage::hdmiReceiverReader = [](int dev, c331_manage::HdmiInfo* h) {
-        h->Hact = 1920 + dev;
-        h->doublePixel = dev == 0;
+    m->vlxDbg_c331_param(10);
+    EXPECT_NE(console().find("dev_id:1, idx:5 no receiver"), std::string::npos);
+    std::vector<int> asked;
+    c331_manage::hdmiReceiverRefresh = [&](int dev) {
+        asked.push_back(dev);
         return true;
     };
-    // another thread holding the mutex keeps the dump from writing until it lets go
-    Utils::_source_hdminfo_mutex.lock();
-    std::thread dump([&] { m->vlxDbg_c331_param(10); });
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    EXPECT_EQ(m->PI_HDMI_INFO[5].Hact, 0) << "written without the source mutex";
-    Utils::_source_hdminfo_mutex.unlock();
-    dump.join();
-    c331_manage::hdmiReceiverReader = nullptr;
-    EXPECT_EQ(m->PI_HDMI_INFO[5].Hact, 3840) << "double-pixel receiver: horizontal values doubled";
-    EXPECT_EQ(m->PI_HDMI_INFO[4].Hact, 1921);
+    m->vlxDbg_c331_param(10);
+    c331_manage::hdmiReceiverRefresh = nullptr;
+    EXPECT_EQ(asked, (std::vector<int>{0, 1}));
 }
 
 class DebugRequestTest : public OsdTest {
