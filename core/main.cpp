@@ -2,6 +2,8 @@
 #include <QApplication>
 #include <QTimer>
 
+#include <cstdlib>
+
 #include "core/config_engine.h"
 #include "core/global.h"
 #include "core/logMsg.h"
@@ -27,6 +29,7 @@
 #include "ui/shell/numberkeyboard.h"
 #include "ui/shell/panel_style.h"
 #include "ui/shell/shell_globals.h"
+#include "video_io/kavelsource.h"
 
 int main(int argc, char* argv[]) {
     plat::initFromEnvironment();
@@ -41,12 +44,23 @@ int main(int argc, char* argv[]) {
         board.followRealTime(true);
         plat::sim::startBoardControl();
         plat::sim::registerChipCommands();
+        // Sources plugged in before power-up: "HDMI1 1920x1080@60; HDMI3 3840x2160@60".
+        if (const char* plugged = std::getenv("VLX_SIM_SIGNALS")) {
+            for (const QString& one : QString(plugged).split(';', Qt::SkipEmptyParts)) {
+                const std::string answer = plat::sim::runBoardCommand("signal " + one.trimmed().toStdString());
+                writeLogMsg(LOG_INFO, "signal " + one.trimmed().toStdString() + ": " + answer);
+            }
+        }
     }
     plat::sleepMs(3000);
     ConfigEngine::pInstance();  // INI file, device id, network globals
     VlxRamPara::pInstance();    // parameter RAM and user modes; needs the settings above
+    kavelsource::pInstance();   // input-source manager, before the FPGA engine
+    kavelsource::linkFpgaEngine();  // the engine runs an FPGA only once its pixel clock runs
+    kavelsource::linkScaler();      // the scaler reads the receivers' records
     fpga_manage::pInstance();   // sending-card engine; its thread waits for the scaler
     linkFpgaEngine();
+    kavelsource::p_kavel_source->initialize();  // input chips' bus and thread, on the engine's GPIO window
     c331_manage::pInstance();   // C331 scaler: manager thread (bring-up, then the dispatcher)
     lcd_touch::pInstance();     // touch activity for the idle timeouts
     udpnetManage::pInstance();  // control links, each with its own thread

@@ -113,6 +113,11 @@ void c331_manage::c331managerdeal(void* arg) {
                         writeLogMsg(LOG_WARNING, "c331: window " + std::to_string(w) + " names crop " +
                                                      std::to_string(i) + ", which is not in use; ignored");
                         apply = false;
+                    } else if ((ram->ramU16(entry) & 15) > 5) {
+                        // Sources are 0..5: a larger one would index past the port tables.
+                        writeLogMsg(LOG_WARNING, "c331: crop " + std::to_string(i) + " names source " +
+                                                     std::to_string(ram->ramU16(entry) & 15) + "; ignored");
+                        apply = false;
                     } else {
                         const int rect[4] = {ram->ramU16(entry + 2), ram->ramU16(entry + 4), ram->ramU16(entry + 6),
                                              ram->ramU16(entry + 8)};
@@ -203,15 +208,18 @@ void c331_manage::pollInputs() {
         osd_set_request = 0;
     }
     check_input_port(spi_fd);
+    // Every window on a changed input is programmed again, in one set_output.
+    bool reprogram = false;
     for (int c = 0; c < INPUT_PORTS; ++c) {
         if (!PI_CHANGE[c] && !PI_UPDATE[c]) continue;
         for (int k = 0; k < win_count; ++k)
             if (PM_INPUT[k] == c) {
                 PM_CHG[kChgInput][k] = 3;
-                set_output(spi_fd);
+                reprogram = true;
             }
         PI_CHANGE[c] = PI_UPDATE[c] = 0;
     }
+    if (reprogram) set_output(spi_fd);
 }
 
 // Service requests in controller registers 33..36, each cleared once taken.

@@ -19,6 +19,8 @@ constexpr unsigned kRxLockAddr = 0x63;  // bank 0xB2: bits 5 and 7, V-by-One rec
 constexpr unsigned kFieldBank = 0xAB, kFieldFirst = 0x47;
 constexpr unsigned kIchFieldBank = 0xA8, kIchFieldFirst = 0x3F;
 constexpr BoardNs kFieldNs = 16666667;  // 60 Hz
+constexpr unsigned kMeasBank = 0xAE, kMeasActBank = 0xAF;
+constexpr double kRefClkHz = 32000000.0;
 
 }  // namespace
 
@@ -54,8 +56,8 @@ uint8_t C331Model::readReg(unsigned bank, unsigned addr, BoardNs now) {
         return kChipId;
     }
     if (bank == kIdBank && addr == kRxLockAddr) return uint8_t(regs_[bank][addr] | 0xA0);
-    if (bank == kStatusBank && addr == kIchVsyncStat) return regs_[kStatusBank][kIchVsyncEn];
-    if (bank == kStatusBank && addr == kOchVsyncStat) return regs_[kStatusBank][kOchVsyncEn];
+    if (bank == kStatusBank && addr == kIchVsyncStat) return vsyncStuck_ ? 0 : regs_[kStatusBank][kIchVsyncEn];
+    if (bank == kStatusBank && addr == kOchVsyncStat) return vsyncStuck_ ? 0 : regs_[kStatusBank][kOchVsyncEn];
     if (bank == kEngineBank) {
         if (addr == kDrawBusy) return uint8_t(regs_[bank][addr] & ~0x01);
         if (addr == kFlashStat) return uint8_t((regs_[bank][addr] & ~0x80) | 0x20);
@@ -64,9 +66,9 @@ uint8_t C331Model::readReg(unsigned bank, unsigned addr, BoardNs now) {
     }
     if (bank == kIchFieldBank && addr >= kIchFieldFirst && addr < kIchFieldFirst + 5 * 8 &&
         (addr - kIchFieldFirst) % 5 == 0)
-        return 0xFF;
+        return vsyncStuck_ ? 0 : 0xFF;
     if (bank == kFieldBank && addr >= kFieldFirst && addr < kFieldFirst + 8) {
-        const unsigned field = unsigned((now / kFieldNs) % 5);
+        const unsigned field = fieldStuck_ ? 0 : unsigned((now / kFieldNs) % 5);
         return uint8_t((regs_[bank][addr] & ~0x0C) | ((field & 3) << 2));
     }
     return regs_[bank][addr];
@@ -129,6 +131,42 @@ void C331Model::chipSelectReleased(const SpiContext&) {
     if (logOn_) log_.push_back(fr);
 }
 
+void C331Model::setInputSignal(int port, const InputSignal& in) {
+    if (port < 0 || port > 5) return;
+    std::lock_guard<std::recursive_mutex> l(m_);
+    const bool on = in.hz > 0 && in.htotal > 0 && in.vtotal > 0;
+    const uint32_t frame = on ? uint32_t(kRefClkHz / in.hz + 0.5) : 0;
+    auto put = [this](unsigned bank, unsigned addr, uint32_t v, int bytes) {
+        for (int i = 0; i < bytes; ++i) regs_[bank][(addr + unsigned(i)) & 0x7F] = uint8_t(v >> (8 * i));
+    };
+    // A V-by-One port counts on each sub-link: four with 8 lanes, two with 4, one otherwise.
+    const int links = port < 4 ? 1 : 4;
+    const int live = port < 4 ? 1 : (in.lanes >= 8 ? 4 : in.lanes >= 4 ? 2 : 1);
+    for (int j = 0; j < links; ++j) {
+        const bool counts = on && j < live;
+        const unsigned c = unsigned(port), k = unsigned(port - 4), uj = unsigned(j);
+        const unsigned h = port < 4 ? 0x08 + 2 * c : 0x10 + 8 * k + 2 * uj;
+        const unsigned v = port < 4 ? 0x20 + 2 * c : 0x28 + 8 * k + 2 * uj;
+        const unsigned n = port < 4 ? 0x38 + 2 * c : 0x40 + 8 * k + 2 * uj;
+        const unsigned f = port < 4 ? 0x50 + 3 * c : 0x5C + 12 * k + 3 * uj;
+        put(kMeasBank, h, counts ? uint32_t(in.htotal - 1) : 0, 2);
+        put(kMeasBank, v, counts ? uint32_t(in.vtotal) : 0, 2);
+        put(kMeasBank, n, counts ? uint32_t(in.vtotal - 1) : 0, 2);
+        put(kMeasBank, f, counts ? frame - 1 : 0, 3);
+        put(kMeasActBank, h, counts ? uint32_t(in.hact) : 0, 2);
+    }
+}
+
+void C331Model::setVsyncStuck(bool stuck) {
+    std::lock_guard<std::recursive_mutex> l(m_);
+    vsyncStuck_ = stuck;
+}
+
+void C331Model::setFieldStuck(bool stuck) {
+    std::lock_guard<std::recursive_mutex> l(m_);
+    fieldStuck_ = stuck;
+}
+
 uint8_t C331Model::reg(unsigned bank, unsigned addr) const {
     std::lock_guard<std::recursive_mutex> l(m_);
     return regs_[bank & 0xFF][addr & 0x7F];
@@ -175,7 +213,9 @@ void C331Model::setFrameLog(bool on) {
 }
 
 std::string C331Model::control(const std::vector<std::string>& args) {
-    if (args.empty()) return "ERR usage: present | absent | flaky ID... | reg BANK ADDR [VALUE] | counters";
+    if (args.empty())
+        return "ERR usage: present | absent | flaky ID... | reg BANK ADDR [VALUE] | counters | "
+               "input PORT HTOTAL VTOTAL HACT HZ [LANES] | input PORT off";
     const std::string& cmd = args[0];
     if (cmd == "present" || cmd == "absent") {
         setPresence(cmd == "present" ? Presence::Present : Presence::Absent);
@@ -194,6 +234,22 @@ std::string C331Model::control(const std::vector<std::string>& args) {
         char buf[32];
         std::snprintf(buf, sizeof buf, "OK %02X/%02X = %02X", bank, addr, reg(bank, addr));
         return buf;
+    }
+    if (cmd == "input" && args.size() == 3 && args[2] == "off") {
+        setInputSignal(std::atoi(args[1].c_str()), InputSignal{});
+        return "OK input " + args[1] + " off";
+    }
+    if (cmd == "input" && (args.size() == 6 || args.size() == 7)) {
+        InputSignal in;
+        in.htotal = std::atoi(args[2].c_str());
+        in.vtotal = std::atoi(args[3].c_str());
+        in.hact = std::atoi(args[4].c_str());
+        in.hz = std::atof(args[5].c_str());
+        in.lanes = args.size() == 7 ? std::atoi(args[6].c_str()) : 0;
+        const int port = std::atoi(args[1].c_str());
+        if (port < 0 || port > 5 || in.htotal <= 0 || in.vtotal <= 0 || in.hz <= 0) return "ERR bad input signal";
+        setInputSignal(port, in);
+        return "OK input " + args[1];
     }
     if (cmd == "counters") {
         const Counters c = counters();

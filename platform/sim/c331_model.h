@@ -9,7 +9,10 @@
 // polls, answering as a running chip does: vsync seen for every enabled channel, the
 // drawing engine and the serial-flash controller idle, V-by-One receivers locked, field
 // indexes advancing one field per 1/60 s of board time, and measurement registers that
-// read "no signal" (zero) unless a test programs them.
+// read "no signal" (zero) until a signal is plugged into the input port (setInputSignal):
+// then each port's block in banks 0xAE/0xAF reads the raster the chip would count
+// (h total - 1, v total, lines - 1, frame length - 1 in 32 MHz reference clocks, active
+// width), per V-by-One sub-link as well.
 //
 // Frames clocked while either FPGA select is low (an FPGA listening too) and frames that
 // are not two bytes are reported as misuse.
@@ -59,6 +62,17 @@ public:
     // Flaky: the chip-id answers in turn (then 0x24 for ever).
     void setChipIdSequence(std::vector<uint8_t> answers);
 
+    // A picture on chip input port 0..5 (0..3 CMOS, 4 and 5 V-by-One); hz 0 unplugs it.
+    struct InputSignal {
+        int htotal = 0, vtotal = 0, hact = 0, lanes = 0;
+        double hz = 0;
+    };
+    void setInputSignal(int port, const InputSignal& s);
+    // Fault switches of the status registers: vertical syncs never reported; write-field
+    // indexes that never move.
+    void setVsyncStuck(bool stuck);
+    void setFieldStuck(bool stuck);
+
     // ---- inspection
     uint8_t reg(unsigned bank, unsigned addr) const;
     uint32_t regValue(uint32_t desc, unsigned bankOffset = 0) const;  // 0xBBAANN, little-endian
@@ -85,6 +99,8 @@ private:
     std::vector<uint8_t> collectedRx_;
     Counters counters_;
     bool logOn_ = false;
+    bool vsyncStuck_ = false;
+    bool fieldStuck_ = false;
     std::vector<Frame> log_;
 };
 
