@@ -20,6 +20,7 @@ namespace {
 constexpr const char* kServer = "Xvfb";
 // Xvfb writes its display number to -displayfd once it accepts connections.
 constexpr int kStartTimeoutMs = 10000;
+constexpr int kStopTimeoutMs = 3000;
 
 std::string findInPath(const char* program) {
     const char* path = std::getenv("PATH");
@@ -90,6 +91,12 @@ XvfbDisplay::~XvfbDisplay() {
     if (pid_ <= 0) return;
     kill(pid_, SIGTERM);
     int status = 0;
+    // a server too busy to finish its shutdown must not hold the test run
+    for (int waited = 0; waited < kStopTimeoutMs; waited += 10) {
+        if (waitpid(pid_, &status, WNOHANG) == pid_) return;
+        usleep(10 * 1000);
+    }
+    kill(pid_, SIGKILL);
     waitpid(pid_, &status, 0);
 }
 
