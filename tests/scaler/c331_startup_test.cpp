@@ -27,6 +27,10 @@ TEST_F(ScalerTest, RunningControllerAppliesPatternAndBrightnessHandedOverByAScre
     std::atomic<int> lastCode{0};
     QObject::connect(ram, &VlxRamPara::sig_update_para, [&](int code) { lastCode = code; });
     c331_manage* mgr = c331_manage::pInstance();
+    // The manager thread emits into `lastCode`: it stops before this scope ends, on every way out.
+    struct StopManager {
+        ~StopManager() { c331_manage::resetInstanceForTest(); }
+    } stopManager;
     ASSERT_TRUE(waitFor([&] { return g_fpga_c331_start.load() == 1; }));
     EXPECT_EQ(mgr->state(), c331_manage::kStateRunning);
     const uint16_t brightness = uint16_t(ram->ramU16(vlxram::kBrightness) == 30 ? 40 : 30);
