@@ -98,6 +98,11 @@ public:
     void H71_mcu_set_lcd_x_y_para(int fpga);
     void eth_param_init(int clear, int fpga);
     static void get_eth_param_addr(int port, uint16_t* x, uint16_t* y, uint16_t* w, uint16_t* h);
+    // Card count of global port 0..31 (0..15 FPGA 0, 16..31 FPGA 1) from the card table in
+    // the FPGA's parameter image; 0 above 31.
+    static uint16_t get_port_card_num(int port);
+    // 16-bit sum of the card counts of one FPGA's 16 ports.
+    static uint16_t check_netport_card(int fpga);
     void get_eth_min_x_y(int fpga, uint16_t* x, uint16_t* y);
     void get_eth_max_border(int fpga, uint16_t* right, uint16_t* bottom);
     void get_eth_lcd_x_y(int fpga, uint16_t* x, uint16_t* y);

@@ -1,8 +1,8 @@
 #pragma once
 // The FPGA engine's side of the control protocol's seam (protocol/protocol_engines.h):
 // register and RAM access per FPGA, the parameter save, the output geometry and the
-// mailbox buffers. What belongs to engines not built yet (receiving-card pass-through,
-// card count, operating time, the C331 operations) keeps the seam's default answer.
+// mailbox buffers and the card count. What belongs to engines not built yet (receiving-card
+// pass-through, operating time, the C331 operations) keeps the seam's default answer.
 #include "protocol/protocol_engines.h"
 
 class fpga_manage;
@@ -17,6 +17,8 @@ public:
     int fpgaReadRam(unsigned ram, unsigned address, uint8_t* data, unsigned length, int fpga) override;
     int fpgaSaveParameters(int fpga) override;
     int fpgaOutputGeometry(int fpga, OutputGeometry* out) override;
+    // Receiving cards of both FPGAs as their card tables hold them.
+    int totalCardCount(unsigned* count) override;
     // The PC set the clock: the same notice as the mailbox's clock command gives.
     void clockChanged() override;
     uint8_t* mailboxRam() override;

@@ -10,15 +10,19 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <mutex>
 
 #include "platform/worker_pacer.h"
 #include "scaler/c331_geometry.h"
 #include "scaler/c331_ich_alloc.h"
 #include "scaler/c331_inputs.h"
+#include "scaler/c331_osd_state.h"
 #include "scaler/panel_timing.h"
 
 class c331_drv;
+struct OMENU_PARA;
 
 constexpr int WINDOW_MAX = 6;
 constexpr int OCH_MAX = 8;
@@ -74,7 +78,7 @@ enum C331ChangeGroup {
     kChgFadeEn, kChgFade, kChgDbd, kChgWin, kChgGroups
 };
 
-class c331_manage {
+class c331_manage : public C331OsdState {
 public:
     static c331_manage* p_c331_manage;
     static pthread_mutex_t manage_mutex;
@@ -238,13 +242,63 @@ public:
     static int hshrinkFilter(int step);
     static int vshrinkSet(int step);
 
-    void vlxApi_OsdSet(int item, int value);
-    void update_osd(int fd);
-    void set_osd(int fd, int on);
-    void set_scroll(int fd);
-    void load_fonts();
-    void set_OSD_para();
     void run_debug_requests();
+
+    // ---- on-screen display (c331_osd.cpp, c331_osd_menu.cpp)
+    int vlxApi_OsdSet(int type, int value);
+    int vlxApi_OsdSetUnicode(int count, const int* lengths, const wchar_t lines[][128]);
+    void load_char();
+    void load_bmp();
+    void update_osd(int fd);
+    void set_osd(int fd, int scroll_copy);
+    void set_scroll(int fd);
+    void calc_osd(C331OsdLayout* out);
+    void gen_char(int fd);
+    void osd_put_unicode_string(const uint8_t* line, int x, int y, int fg, int bg, int advance, int height,
+                                uint32_t base, int big);
+    void osd_paint(int x, int w, int y, int h, int colour, uint32_t base);
+    void osd_copy(uint32_t src, uint32_t dst, int w, int h, int from_staging);
+    void set_char_color(int fd);
+    void set_OSD_para(OMENU_PARA* menu);
+    void osdPitch(int width);
+    uint32_t osdRowOffset(int y) const;
+    int PS_ACTHW() const;
+    int PS_ACTVW() const;
+    int PS_PANEL_HW() const;
+    int PS_PANEL_VW() const;
+    int PS_PANEL_HSHAPE() const;
+    int PS_PANEL_VSHAPE() const;
+
+    // ---- serial flash and fonts (c331_flash.cpp); 0, or -1 when refused or a wait ran out
+    int write_flash(int fd, uint32_t addr, uint32_t len, const char* data);
+    int read_flash(int fd, uint32_t addr, uint32_t len, char* buf);
+    int erase_flash(int fd, uint32_t sector, uint32_t count, int kind);
+    int osd_write_dma_sfl(int fd, uint32_t flash_addr, uint32_t dst, int kind, uint32_t size);
+    int read_c331_font(int fd);
+    int update_font(int fd);
+    void load_fonts();  // bring-up: load_char, read_c331_font, update_font
+    // One flash, DMA and drawing sequence at a time, whatever the thread: taken before
+    // Utils::_c331_bnk_mutex, never held while taking manage_mutex.
+    static std::recursive_mutex flash_mutex;
+
+    // ---- dumps and debug operations (c331_dump.cpp, c331_debug.cpp)
+    int c331_print();
+    void vlxDbg_c331_print_regGrp(int group);
+    void vlxDbg_c331_param();
+    void vlxDbg_c331_param(int n);
+    void c331_debugEnv() {}
+    void input_slidebar(int fd);
+    void output_slidebar(int fd);
+    void disable_slidebar(int fd);
+    void vbyone_rx_ch1_seq(int fd);
+    void vbyone_rx_ch2_seq(int fd);
+    void read_c331_b174bug(int fd);
+    void write_read_c331_b80_iacthstch5(int fd);
+    void sync_c331_device_test_input(int fd);
+    void sync_c331_device_test_frame_lock(int fd);
+    // Dump group 10: the input-source manager installs the refresh of IT6805 receiver 0 or 1
+    // (its record read and published under Utils::_source_hdminfo_mutex); false when unreadable.
+    static std::function<bool(int receiver)> hdmiReceiverRefresh;
 
     // ---- data (members of the chip's state; the manager thread owns them)
     C331SystemParam PS;
@@ -269,7 +323,6 @@ public:
     int PM_WIN_FADE_OUT[WINDOW_MAX] = {};
     int PM_WIN_DBD_MODE[WINDOW_MAX] = {};
     int dbd_fill[WINDOW_MAX] = {};
-    int PM_OSD[13] = {};
     int PM_OSD_MODE[2] = {};
     int PM_OSD_UPDATE = 0;
     int PM_WIN_STITCHING[WINDOW_MAX] = {};
@@ -372,6 +425,12 @@ private:
     void applyPanel();
     void applyPending();
     void pollInputs();
+    int* osdLoadSlot(int i);
+    bool flashWait(uint32_t desc, uint8_t mask, bool wantSet, uint32_t boundUs, uint32_t pauseUs, const char* message,
+                   unsigned* polls = nullptr);
+    bool drawEngineRun(uint8_t op, uint32_t boundUs);
+    void flashPins(bool dmaOrder);
+    bool flashClearWel(uint32_t boundUs);
     void writeW(unsigned desc, unsigned value, unsigned och = 0);
     unsigned readW(unsigned desc, unsigned och = 0);
     void maskW(unsigned desc, unsigned value, unsigned mask, unsigned och = 0);

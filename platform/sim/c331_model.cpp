@@ -3,6 +3,10 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include <sys/stat.h>
+
+#include "platform/platform.h"
+
 #include "platform/board_wiring.h"
 #include "platform/sim/sim_board.h"
 
@@ -13,8 +17,6 @@ namespace {
 constexpr unsigned kIdBank = 0xB2, kIdAddr = 0x08;
 constexpr unsigned kStatusBank = 0x05;
 constexpr unsigned kIchVsyncEn = 0x08, kOchVsyncEn = 0x09, kIchVsyncStat = 0x22, kOchVsyncStat = 0x23;
-constexpr unsigned kEngineBank = 0x04;
-constexpr unsigned kDrawBusy = 0x17, kFlashStat = 0x53, kFlashStat2 = 0x54, kFlashStat3 = 0x55;
 constexpr unsigned kRxLockAddr = 0x63;  // bank 0xB2: bits 5 and 7, V-by-One receivers 0 and 1 locked
 constexpr unsigned kFieldBank = 0xAB, kFieldFirst = 0x47;
 constexpr unsigned kIchFieldBank = 0xA8, kIchFieldFirst = 0x3F;
@@ -32,6 +34,13 @@ void C331Model::reset() {
     bank_ = 0;
     collecting_.clear();
     collectedRx_.clear();
+}
+
+void C331Model::seedFlashIfNew() {
+    std::lock_guard<std::recursive_mutex> l(m_);
+    struct stat st;
+    if (::stat(plat::path("/sim/c331-flash.bin").c_str(), &st) == 0) return;
+    engine_.seedGeneratedContent();
 }
 
 void C331Model::setPresence(Presence p) {
@@ -58,12 +67,8 @@ uint8_t C331Model::readReg(unsigned bank, unsigned addr, BoardNs now) {
     if (bank == kIdBank && addr == kRxLockAddr) return uint8_t(regs_[bank][addr] | 0xA0);
     if (bank == kStatusBank && addr == kIchVsyncStat) return vsyncStuck_ ? 0 : regs_[kStatusBank][kIchVsyncEn];
     if (bank == kStatusBank && addr == kOchVsyncStat) return vsyncStuck_ ? 0 : regs_[kStatusBank][kOchVsyncEn];
-    if (bank == kEngineBank) {
-        if (addr == kDrawBusy) return uint8_t(regs_[bank][addr] & ~0x01);
-        if (addr == kFlashStat) return uint8_t((regs_[bank][addr] & ~0x80) | 0x20);
-        if (addr == kFlashStat2) return uint8_t(regs_[bank][addr] & ~0x0B);
-        if (addr == kFlashStat3) return uint8_t(regs_[bank][addr] & ~0x03);
-    }
+    uint8_t v = 0;
+    if (engine_.read(regs_, bank, addr, now + wireNs_, &v)) return v;
     if (bank == kIchFieldBank && addr >= kIchFieldFirst && addr < kIchFieldFirst + 5 * 8 &&
         (addr - kIchFieldFirst) % 5 == 0)
         return vsyncStuck_ ? 0 : 0xFF;
@@ -94,7 +99,7 @@ void C331Model::transfer(const SpiContext& ctx, const uint8_t* tx, uint8_t* rx, 
     }
 }
 
-void C331Model::chipSelectReleased(const SpiContext&) {
+void C331Model::chipSelectReleased(const SpiContext& ctx) {
     std::lock_guard<std::recursive_mutex> l(m_);
     std::vector<uint8_t> f, r;
     f.swap(collecting_);
@@ -104,6 +109,8 @@ void C331Model::chipSelectReleased(const SpiContext&) {
     counters_.frames++;
     counters_.bytes += f.size();
     counters_.busSeconds += double(f.size()) * 8.0 / double(speed);
+    const BoardNs wire = BoardNs(f.size()) * 8u * kNsPerSec / speed;
+    wireNs_ += wire;
     const bool quiet = fpgasQuiet_;
     fpgasQuiet_ = true;
     frameSpeed_ = 0;
@@ -122,6 +129,7 @@ void C331Model::chipSelectReleased(const SpiContext&) {
                 counters_.bankSelects++;
             } else {
                 regs_[bank_][a] = f[1];
+                engine_.written(regs_, unsigned(bank_), a, f[1], ctx.time + wireNs_);
             }
         }
     } else {
@@ -215,7 +223,8 @@ void C331Model::setFrameLog(bool on) {
 std::string C331Model::control(const std::vector<std::string>& args) {
     if (args.empty())
         return "ERR usage: present | absent | flaky ID... | reg BANK ADDR [VALUE] | counters | "
-               "input PORT HTOTAL VTOTAL HACT HZ [LANES] | input PORT off";
+               "input PORT HTOTAL VTOTAL HACT HZ [LANES] | input PORT off | flash-load ADDR HEX | "
+               "flash-read ADDR LEN | hold flash|draw on|off | draw-log [clear]";
     const std::string& cmd = args[0];
     if (cmd == "present" || cmd == "absent") {
         setPresence(cmd == "present" ? Presence::Present : Presence::Absent);
@@ -250,6 +259,65 @@ std::string C331Model::control(const std::vector<std::string>& args) {
         if (port < 0 || port > 5 || in.htotal <= 0 || in.vtotal <= 0 || in.hz <= 0) return "ERR bad input signal";
         setInputSignal(port, in);
         return "OK input " + args[1];
+    }
+    if (cmd == "flash-load" && args.size() == 3) {
+        std::vector<uint8_t> bytes;
+        const std::string& hex = args[2];
+        if (hex.size() % 2 || hex.size() > 2 * 65536) return "ERR flash-load ADDR HEX (at most 64 KB)";
+        for (size_t i = 0; i < hex.size(); i += 2) {
+            char* end = nullptr;
+            const std::string two = hex.substr(i, 2);
+            const unsigned long b = std::strtoul(two.c_str(), &end, 16);
+            if (*end != '\0') return "ERR flash-load: not hex";
+            bytes.push_back(uint8_t(b));
+        }
+        const uint32_t addr = uint32_t(std::strtoul(args[1].c_str(), nullptr, 0));
+        if (addr >= C331Engine::kFlashSize || bytes.size() > C331Engine::kFlashSize - addr)
+            return "ERR flash-load: past the flash end";
+        std::lock_guard<std::recursive_mutex> l(m_);
+        engine_.flashLoad(addr, bytes);
+        return "OK loaded " + std::to_string(bytes.size());
+    }
+    if (cmd == "flash-read" && args.size() == 3) {
+        const uint32_t addr = uint32_t(std::strtoul(args[1].c_str(), nullptr, 0));
+        const uint32_t len = uint32_t(std::strtoul(args[2].c_str(), nullptr, 0));
+        if (len > 4096) return "ERR flash-read ADDR LEN (at most 4096)";
+        std::lock_guard<std::recursive_mutex> l(m_);
+        std::string out = "OK ";
+        char b[3];
+        for (uint8_t v : engine_.flashRead(addr, len)) {
+            std::snprintf(b, sizeof b, "%02X", v);
+            out += b;
+        }
+        return out;
+    }
+    if (cmd == "hold" && args.size() == 3 && (args[1] == "flash" || args[1] == "draw") &&
+        (args[2] == "on" || args[2] == "off")) {
+        std::lock_guard<std::recursive_mutex> l(m_);
+        if (args[1] == "flash") engine_.holdFlashBusy(args[2] == "on");
+        else engine_.holdDrawBusy(args[2] == "on");
+        return "OK hold " + args[1] + " " + args[2];
+    }
+    if (cmd == "draw-log") {
+        std::lock_guard<std::recursive_mutex> l(m_);
+        if (args.size() == 2 && args[1] == "clear") {
+            engine_.clearRecorded();
+            return "OK cleared";
+        }
+        const auto log = engine_.recorded();
+        const C331Engine::Stats st = engine_.stats();
+        std::string out = "OK " + std::to_string(log.size()) + " commands, broken " + std::to_string(st.broken) +
+                          ", palette dropped " + std::to_string(st.paletteDropped);
+        char b[96];
+        for (const auto& c : log) {
+            std::snprintf(b, sizeof b, "\n%s src %08X dst %08X size %u", c.kind.c_str(), c.src, c.dst, c.size);
+            out += b;
+            if (c.kind == "char") {
+                out += " glyphs";
+                for (const auto& ch : c.chars) out += " " + std::to_string(ch.glyph);
+            }
+        }
+        return out;
     }
     if (cmd == "counters") {
         const Counters c = counters();

@@ -23,6 +23,7 @@
 #include <mutex>
 #include <vector>
 
+#include "platform/sim/c331_engine.h"
 #include "platform/sim/spi_device_model.h"
 
 namespace plat::sim {
@@ -54,8 +55,12 @@ public:
     // SpiDeviceModel
     void transfer(const SpiContext& ctx, const uint8_t* tx, uint8_t* rx, size_t len) override;
     void chipSelectReleased(const SpiContext& ctx) override;
-    // "chip c331 present|absent|flaky ID...|reg BANK ADDR [VALUE]|counters"
+    // "chip c331 present|absent|flaky ID...|reg BANK ADDR [VALUE]|counters|flash-load|flash-read|hold|draw-log"
+    // (docs/board-control.md)
     std::string control(const std::vector<std::string>& args) override;
+
+    // A board powered up for the first time: its flash holds generated fonts and a test bitmap.
+    void seedFlashIfNew();
 
     // ---- fault switches
     void setPresence(Presence p);
@@ -84,6 +89,10 @@ public:
     void setFrameLog(bool on);
     // Frames that broke the wire rules (also counted as misuse).
     unsigned guestErrors() const { return misuseCount(); }
+    // The flash controller, drawing engine and palette behind bank 4 (c331_engine.h).
+    // Callers take engineLock() around their use while the chip may be clocked.
+    C331Engine& engine() { return engine_; }
+    std::unique_lock<std::recursive_mutex> engineLock() const { return std::unique_lock<std::recursive_mutex>(m_); }
 
 private:
     uint8_t readReg(unsigned bank, unsigned addr, BoardNs now);
@@ -102,6 +111,8 @@ private:
     bool vsyncStuck_ = false;
     bool fieldStuck_ = false;
     std::vector<Frame> log_;
+    C331Engine engine_;
+    BoardNs wireNs_ = 0;  // wire time of every frame so far (chip time = board clock + this)
 };
 
 }  // namespace plat::sim

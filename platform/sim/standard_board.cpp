@@ -32,7 +32,12 @@ const std::map<std::string, ModelFactory>& modelCatalog() {
     static const std::map<std::string, ModelFactory> catalog = {
         {"i2c-mux",
          [](const wiring::ChipWiring& c) { return std::make_shared<I2cMuxModel>(wiring::kI2cMuxChannels, c.name); }},
-        {"c331", [](const wiring::ChipWiring& c) { return std::make_shared<C331Model>(c.name); }},
+        {"c331",
+         [](const wiring::ChipWiring& c) {
+             auto chip = std::make_shared<C331Model>(c.name);
+             chip->seedFlashIfNew();
+             return chip;
+         }},
         {"fpga",
          [](const wiring::ChipWiring& c) {
              // FPGA 1 has two command lines; both go high for its command word

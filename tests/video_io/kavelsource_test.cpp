@@ -5,6 +5,9 @@
 #include <cmath>
 
 #include "core/utils.h"
+#include "protocol/h71_wifi_config.h"
+#include "ui/shell/engine_links.h"
+#include "ui/system/system_links.h"
 #include "scaler/c331_inputs.h"
 #include "fpga/fpga_manage.h"
 #include "platform/gpio_word.h"
@@ -272,6 +275,24 @@ TEST_F(VideoTest, SdiReceiverResetHoldsItsLineLowThenReleasesIt) {
     src->it66121->GS2971_Reset();
     EXPECT_EQ(sdi->resets(), 1);
     EXPECT_EQ(board().gpio(wiring::kGpioSdiReset), wiring::kLineHigh);
+}
+
+TEST_F(VideoTest, SystemScreensResetTheSdiReceiverAndRestartWifiThroughTheirLinks) {
+    passes(1);
+    auto sdi = board().find<plat::sim::SdiReceiverModel>(wiring::kSdiReceiver);
+    systemLinks() = SystemLinks{};
+    linkSystemServices();
+    ASSERT_TRUE(systemLinks().sdiReset && systemLinks().wifiRestart);
+    systemLinks().sdiReset();
+    EXPECT_EQ(sdi->resets(), 1);
+    systemLinks().wifiRestart();  // no WiFi module running: logged, nothing else
+    H71_WIFI_CONFIG* wifi = H71_WIFI_CONFIG::pInstance();
+    G_timeTicks += H71_WIFI_CONFIG::kResetDelayTicks + 1;  // the first set-up falls due
+    for (int i = 0; i < 100 && wifi->resetPending(); ++i) wifi->startupPass();
+    ASSERT_FALSE(wifi->resetPending());
+    systemLinks().wifiRestart();
+    EXPECT_TRUE(wifi->resetPending());
+    H71_WIFI_CONFIG::resetInstanceForTest();
 }
 
 TEST_F(VideoTest, WithoutTheI2cBusInitializeLogsAndStartsNoThread) {
