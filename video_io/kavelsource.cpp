@@ -344,14 +344,18 @@ void kavelsource::edidCheck(int source) {
     if (!ok) return;  // tried again on a later pass
     std::string why;
     const bool valid = edidValid(now.data(), now.size(), &why);
-    if (valid && !edidCheckFull_) {
+    auto keep = [&] {
         edidChecked_[source] = true;
         setStatusBit(source == 0 ? 0 : 1, source == 0 ? 7 : unsigned(source - 1), true);
-        return;
-    }
+    };
+    if (valid && !edidCheckFull_) return keep();
     std::vector<uint8_t> edid;
     std::string error;
-    if (!wanted_edid(source, &edid, &error)) edid = defaultEdid(edidKindOfSource(source));
+    if (!wanted_edid(source, &edid, &error)) {
+        // A timing the input cannot offer (a size of 0, wider than 4095): a valid EDID stays.
+        if (valid) return keep();
+        edid = defaultEdid(edidKindOfSource(source));
+    }
     if (!valid) writeLogMsg(LOG_WARNING, "input chips: EDID EEPROM of " + sourceName(source) + " invalid (" + why + "); repairing");
     edidChecked_[source] = write_edid(source, edid);
 }

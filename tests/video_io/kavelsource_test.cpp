@@ -236,6 +236,26 @@ TEST_F(VideoTest, InvalidEepromIsRepairedAtStartAndKeepsItsEdidOverAReboot) {
     EXPECT_EQ(eeprom(3)->contents(), now);
 }
 
+TEST_F(VideoTest, StartCheckKeepsTheEepromsEdidWhenTheRamAsksForASizeNoInputOffers) {
+    board().followRealTime(true);
+    std::vector<uint8_t> custom = defaultEdid(EdidKind::Hdmi20);
+    ASSERT_TRUE(Set_Custom_HDMI_EDID(custom, EdidKind::Hdmi20, 3840, 2160, 30));
+    eeprom(4)->setContents(custom);
+    // HDMI3 with an empty width field, HDMI4 taller than an EDID can say
+    VlxRamPara::setU16(ram->ram_para, vlxram::kEdidPara + 6 * 4, 0);
+    VlxRamPara::setU16(ram->ram_para, vlxram::kEdidPara + 6 * 5 + 2, 5000);
+    kavelsource::resetInstanceForTest();
+    g_check_edid = "Always";
+    src = kavelsource::pInstance();
+    ASSERT_TRUE(src->prepare());
+    passes(1);
+    EXPECT_EQ(eeprom(4)->contents(), custom) << "the port keeps the EDID it offers";
+    EXPECT_EQ(eeprom(5)->contents(), defaultEdid(EdidKind::Hdmi20));
+    EXPECT_EQ(eeprom(4)->pageWrites() + eeprom(5)->pageWrites(), 0u);
+    EXPECT_EQ(status(1) & 0x18, 0x18) << "both EEPROMs hold a valid EDID";
+    EXPECT_EQ(misuses(), 0u);
+}
+
 TEST_F(VideoTest, EepromRefusesDataWhileItsWriteLineProtectsIt) {
     auto e = eeprom(0);
     const std::vector<uint8_t> before = e->contents();

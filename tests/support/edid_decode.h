@@ -1,0 +1,41 @@
+#pragma once
+// Outside check of an EDID with edid-decode, where it is installed.
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <fstream>
+#include <string>
+#include <vector>
+
+namespace testkit {
+
+inline bool edidDecodeInstalled() { return access("/usr/bin/edid-decode", X_OK) == 0; }
+
+// edid-decode --check on `edid`: its output, and its exit status in *status.
+inline std::string runEdidDecode(const std::vector<uint8_t>& edid, int* status) {
+    char path[] = "/tmp/vlx-edid-XXXXXX";
+    const int fd = mkstemp(path);
+    if (fd < 0) return "cannot make a temporary file";
+    ::close(fd);
+    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(edid.data()), std::streamsize(edid.size()));
+    std::string out;
+    FILE* p = popen((std::string("edid-decode --check ") + path + " 2>&1").c_str(), "r");
+    if (p) {
+        char buf[512];
+        while (fgets(buf, sizeof buf, p)) out += buf;
+        *status = pclose(p);
+    }
+    std::remove(path);
+    return out;
+}
+
+// True when edid-decode passes it; the reason otherwise.
+inline bool edidDecodePasses(const std::vector<uint8_t>& edid, std::string* out) {
+    int status = -1;
+    *out = runEdidDecode(edid, &status);
+    return status == 0 && out->find("EDID conformity: PASS") != std::string::npos &&
+           out->find("Failures:") == std::string::npos && out->find("checksum") == std::string::npos;
+}
+
+}  // namespace testkit
