@@ -1,8 +1,8 @@
 #pragma once
 // The FPGA engine's side of the control protocol's seam (protocol/protocol_engines.h):
 // register and RAM access per FPGA, the parameter save, the output geometry and the
-// mailbox buffers. What belongs to engines not built yet (receiving-card pass-through,
-// card count, operating time, the C331 operations) keeps the seam's default answer.
+// mailbox buffers, the receiving-card pass-through and card count. What belongs to
+// engines not built yet (operating time, the C331 operations) keeps the seam's default.
 #include "protocol/protocol_engines.h"
 
 class fpga_manage;
@@ -19,6 +19,10 @@ public:
     int fpgaOutputGeometry(int fpga, OutputGeometry* out) override;
     // The PC set the clock: the same notice as the mailbox's clock command gives.
     void clockChanged() override;
+    int totalCardCount(unsigned* count) override;
+    // Dealwith1_PC_to_eth: kEngineOk only when a frame went out.
+    int passToCards(const uint8_t* frame, unsigned length) override;
+    void serviceCardAnswers() override;
     uint8_t* mailboxRam() override;
     uint8_t* extendRam() override;
 
