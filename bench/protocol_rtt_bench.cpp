@@ -20,6 +20,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench_net.h"
 #include "core/config_engine.h"
 #include "core/global.h"
 #include "core/vlxrampara.h"
@@ -33,36 +34,14 @@
 #include "protocol/udpnetmanage.h"
 
 namespace {
+using benchnet::connectTo;
 using Clock = std::chrono::steady_clock;
-
-int connectTo(int port) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(uint16_t(port));
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
-        std::perror("connect");
-        std::exit(1);
-    }
-    const int one = 1;
-    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-    return fd;
-}
 
 // The bare floor: a thread per connection that sends back what it reads.
 class EchoServer {
 public:
     EchoServer() {
-        fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ::bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a);
-        ::listen(fd_, 16);
-        socklen_t len = sizeof a;
-        ::getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len);
-        port_ = ntohs(a.sin_port);
+        fd_ = benchnet::listenLoopback(&port_);
         std::thread([this] {
             for (int c; (c = ::accept(fd_, nullptr, nullptr)) >= 0;) {
                 const int one = 1;

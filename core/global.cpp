@@ -55,8 +55,7 @@ unsigned char g_send_para[36] = {0};
 unsigned char line_type[12] = {0};
 QString g_kvfile_name;
 
-static unsigned char s_fileBuf[kFileBufSize];
-unsigned char* fileBuf_kavel = s_fileBuf;
+unsigned char fileBuf_kavel[kFileBufSize];
 
 QTimer* g_timer = nullptr;
 

@@ -71,7 +71,9 @@ extern unsigned char line_type[12];    // smart-mapping wizard result
 extern QString g_kvfile_name;
 
 constexpr size_t kFileBufSize = 5242880;
-extern unsigned char* fileBuf_kavel;  // shared 5 MiB transfer buffer
+// Shared 5 MiB transfer buffer (boot images on their way to flash, upgrade images);
+// its users hold Utils::_file_deal_mutex.
+extern unsigned char fileBuf_kavel[kFileBufSize];
 
 extern QTimer* g_timer;
 

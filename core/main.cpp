@@ -13,10 +13,12 @@
 #include "platform/sim/board_control.h"
 #include "platform/sim/sim_board.h"
 #include "platform/sim/standard_board.h"
+#include "protocol/h71_wifi_config.h"
 #include "protocol/networkmanage.h"
 #include "protocol/uart_inout.h"
 #include "protocol/uart_inout_4G.h"
 #include "protocol/udpnetmanage.h"
+#include "protocol/usbserver.h"
 #include "scaler/c331_manage.h"
 #include "ui/shell/engine_links.h"
 #include "ui/shell/lcd_touch.h"
@@ -52,6 +54,7 @@ int main(int argc, char* argv[]) {
     Kv_uart_inout::pInstance();
     networkManage::pInstance();
     Kv_uart_inout_4G::pInstance();
+    H71_WIFI_CONFIG::pInstance();  // WiFi files and the access point's start-up thread
 
     QApplication app(argc, argv);
     panel_style::installPanelFont(&app);
@@ -72,6 +75,9 @@ int main(int argc, char* argv[]) {
 
     SyncUpdate::pInstance();
     QObject::connect(VlxRamPara::p_vlxrampara_config, &VlxRamPara::sig_update_para, SyncUpdate::p_SyncUpdate,
+                     &SyncUpdate::para_sync);
+    UsbServer::pInstance();  // USB sticks: codes 100, 101, 102
+    QObject::connect(UsbServer::p_UsbServer, &UsbServer::sig_usb_update, SyncUpdate::p_SyncUpdate,
                      &SyncUpdate::para_sync);
 
     return app.exec();

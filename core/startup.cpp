@@ -13,7 +13,11 @@ QRect keypadRectFor(const QPoint& mainWindowPos) {
 int prepareDataFolders() {
     for (const char* dir : {"/data/kavelkv/log", "/data/configs", "/data/modes"}) plat::makeDirs(dir);
     int removed = 0;
-    for (const char* dir : {"/data", "/data/configs", "/data/modes"}) removed += plat::removeLeftoverTemps(plat::path(dir));
+    // Also the folders files arrive in over the protocol (a transfer cut by a power cut
+    // leaves its hidden part file) and the WiFi files' folder.
+    for (const char* dir : {"/data", "/data/configs", "/data/modes", "/data/app", "/data/kavelkv", "/data/rcvrecovery",
+                            "/data/smartmapping", "/etc"})
+        removed += plat::removeLeftoverTemps(plat::path(dir));
     // The settings lock of earlier versions: only ever left behind by a power cut.
     if (::unlink(plat::path("/data/configs/tcpip.ini.lock").c_str()) == 0) ++removed;
     return removed;

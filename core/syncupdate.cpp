@@ -6,12 +6,21 @@
 #include "core/global.h"
 #include "core/logMsg.h"
 #include "core/vlxrampara.h"
+#include "ui/input/custommode.h"
+#include "ui/input/edidset.h"
+#include "ui/input/imagelayout.h"
+#include "ui/input/input_screens.h"
+#include "ui/input/inputchoose.h"
+#include "ui/input/inputcut.h"
+#include "scaler/c331_manage.h"
 #include "ui/shell/lockwindow.h"
 #include "ui/shell/machinestate.h"
 #include "ui/shell/mainwindow.h"
 #include "ui/shell/option.h"
 #include "ui/shell/shell_globals.h"
 #include "ui/shell/tip.h"
+#include "ui/system/advancedoption.h"
+#include "ui/system/smartmapping.h"
 
 using namespace vlxram;
 
@@ -52,19 +61,41 @@ void SyncUpdate::refreshPage(int code) {
     case 2:
         if (g_machinestate) g_machinestate->syncUpdate(code);
         break;
-    // ---- 3 input choice: InputChoose::syncUpdate(code)
-    // ---- 4 user modes: CustomMode::syncUpdate(); pop-up 1
+    case 3:
+        if (g_inputchoose) g_inputchoose->syncUpdate(code);
+        break;
+    case 4:
+        if (g_custommode) g_custommode->syncUpdate();
+        if (g_tip) g_tip->tip_create(TIP::kDone);
+        break;
     case 5:
         if (g_option) g_option->syncUpdate();
         break;
     // ---- 6 output settings: OutputSet::syncUpdate(); pop-up 1
-    // ---- 7 input crop: InputCut::syncUpdate(code)
-    // ---- 8 EDID: EDIDset::syncUpdate()
-    // ---- 9 layout: ImageLayout::syncUpdate(); pop-up 1
+    case 7:
+        if (g_inputcut) g_inputcut->syncUpdate(code);
+        break;
+    case 8:
+        if (g_edidset) g_edidset->syncUpdate();
+        break;
+    case 9:
+        if (g_imagelayout) g_imagelayout->syncUpdate();
+        if (g_tip) g_tip->tip_create(TIP::kDone);
+        break;
     // ---- 10 link: LinkOption::syncUpdate(code); pop-up 100->3, 101->4, 102->5, 104 none, else 1
     // ---- 11 picture quality: ImageQuality::syncUpdate()
-    // ---- 12 advanced options: AdvancedOption::syncUpdate(code); pop-up 1
-    // ---- 24 smart mapping: SmartMapping::syncUpdate(code); pop-up 100->3, 101->4, 102->5
+    case 12:
+        if (g_advancedoption) g_advancedoption->syncUpdate(code);
+        if (g_tip) g_tip->tip_create(TIP::kDone);
+        break;
+    case 24:
+        if (g_smartmapping) g_smartmapping->syncUpdate(code);
+        if (g_tip) {
+            if (code == 100) g_tip->tip_create(TIP::kUsbConnected);
+            if (code == 101) g_tip->tip_create(TIP::kUsbUnplugged);
+            if (code == 102) g_tip->tip_create(TIP::kReadingData);
+        }
+        break;
     default:
         // No screen of its own (test patterns and the unused numbers): follow the language only.
         VlxRamPara::VlxLanguageChanged();
@@ -113,9 +144,15 @@ void SyncUpdate::userModeBookkeeping() {
 
 void SyncUpdate::saveRamIfChanged() {
     VlxRamPara* p = VlxRamPara::p_vlxrampara_config;
-    // One snapshot is compared, written and becomes the shadow: a change that lands
-    // while the file is written still differs from the shadow afterwards, so the
-    // scaler applies it and the next code saves it.
+    // A change raised for the C331 manager and not taken by it yet stays out of the shadow:
+    // the manager finds its changes against the shadow, so a save now would keep the change
+    // from ever being applied; the manager's announcement once it has applied it saves it.
+    // (A busy mutex is the manager in its pass, announcing what it applied.)
+    if (pthread_mutex_trylock(&c331_manage::manage_mutex) == 0) {
+        const bool pending = c331_manage::update_flag != 0;
+        pthread_mutex_unlock(&c331_manage::manage_mutex);
+        if (pending) return;
+    }
     unsigned char snapshot[kRamSize];
     std::memcpy(snapshot, p->ram_para, kRamSize);
     if (std::memcmp(snapshot + kSavedStart, p->ram_para_shadow + kSavedStart, kSavedLength) == 0) return;

@@ -446,8 +446,14 @@ void VlxRamPara::VlxDeleteCrop(char input, char n) {
     if (!p) return;
     const int i = findCropEntry(p->ram_para, input, n);
     if (i >= kCropEntries) return;
+    const uint16_t cropInput = p->ramU16(cropEntry(i)) & 0xFF;
     ManageMutexLocker lock;
     p->setRamU16(cropEntry(i), 0);
+    // A window left on the cleared entry would show whichever crop takes it next: it
+    // shows the crop's whole input instead.
+    for (int w = 0; w < kWindowSlots; ++w)
+        if (p->ramU16(windowField(w, kWinSource)) == uint16_t(kSourceIsCrop | i))
+            p->setRamU16(windowField(w, kWinSource), cropInput);
     c331_manage::update_flag = 1;
 }
 

@@ -178,6 +178,7 @@ public:
     static void VlxGetCropPara(int input, int n, CROP_PARA* out, int* index);
     static void VlxSetCropPara(char input, char n, CROP_PARA* in);
     static int VlxAddNewCrop(int input, CROP_PARA* in);
+    // Clears the crop's key word; a window showing it is given the crop's whole input in the same hold.
     static void VlxDeleteCrop(char input, char n);
     // block: the RAM (isModeCopy 0) or a mode copy starting at RAM 0x380, i.e. mode_para[slot] + 2.
     static int VlxGetImageSource(unsigned char* block, unsigned char window, short* isCrop, char* cropIndex,

@@ -63,9 +63,25 @@ FileRead readRegularFile(const std::string& hostPath, size_t maxBytes, Oversize 
     return FileRead::Ok;
 }
 
-bool replaceFileAtomically(const std::string& hostPath, const void* data, size_t length) {
+namespace {
+
+std::string folderOf(const std::string& hostPath) {
     const size_t slash = hostPath.rfind('/');
-    const std::string dir = slash == std::string::npos ? "." : (slash == 0 ? "/" : hostPath.substr(0, slash));
+    return slash == std::string::npos ? "." : (slash == 0 ? "/" : hostPath.substr(0, slash));
+}
+
+void syncFolder(const std::string& dir) {
+    int dfd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dfd >= 0) {
+        ::fsync(dfd);  // make the rename itself durable
+        ::close(dfd);
+    }
+}
+
+}  // namespace
+
+bool replaceFileAtomically(const std::string& hostPath, const void* data, size_t length) {
+    const std::string dir = folderOf(hostPath);
     if (!folderInsideRoot(dir)) return false;
     std::string tmpl = hostPath + kTempSuffix + std::string(kTempRandomChars, 'X');
     std::vector<char> name(tmpl.begin(), tmpl.end());
@@ -80,12 +96,72 @@ bool replaceFileAtomically(const std::string& hostPath, const void* data, size_t
         ::unlink(name.data());
         return false;
     }
-    int dfd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dfd >= 0) {
-        ::fsync(dfd);  // make the rename itself durable
-        ::close(dfd);
+    syncFolder(dir);
+    return true;
+}
+
+StagedFile::~StagedFile() { discard(); }
+
+bool StagedFile::open(const std::string& hostPath) {
+    discard();
+    const std::string dir = folderOf(hostPath);
+    if (!folderInsideRoot(dir)) return false;
+    const size_t slash = hostPath.rfind('/');
+    const std::string base = slash == std::string::npos ? hostPath : hostPath.substr(slash + 1);
+    // Hidden, so folder listings (receiving-card files, USB lists) never show a part file.
+    std::string tmpl = dir + "/." + base + kTempSuffix + std::string(kTempRandomChars, 'X');
+    std::vector<char> name(tmpl.begin(), tmpl.end());
+    name.push_back('\0');
+    fd_ = ::mkostemp(name.data(), O_CLOEXEC);
+    if (fd_ < 0) return false;
+    ::fchmod(fd_, 0644);
+    temp_.assign(name.data());
+    target_ = hostPath;
+    finished_ = false;
+    written_ = kicked_ = 0;
+    return true;
+}
+
+bool StagedFile::append(const void* data, size_t length) {
+    if (fd_ < 0 || finished_ || !writeAll(fd_, data, length)) return false;
+    written_ += length;
+    // Start writing each MiB to the medium while the rest still arrives, so the flush at
+    // the end waits for little.
+    if (written_ - kicked_ >= kWritebackStep) {
+        ::sync_file_range(fd_, off_t(kicked_), off_t(written_ - kicked_), SYNC_FILE_RANGE_WRITE);
+        kicked_ = written_;
     }
     return true;
+}
+
+bool StagedFile::finish() {
+    if (fd_ < 0) return false;
+    bool ok = ::fsync(fd_) == 0;
+    ok = (::close(fd_) == 0) && ok;
+    fd_ = -1;
+    finished_ = ok;
+    if (!ok) discard();
+    return ok;
+}
+
+bool StagedFile::commit() {
+    if (!finished_ || temp_.empty()) return false;
+    if (::rename(temp_.c_str(), target_.c_str()) != 0) {
+        discard();
+        return false;
+    }
+    temp_.clear();
+    finished_ = false;
+    syncFolder(folderOf(target_));
+    return true;
+}
+
+void StagedFile::discard() {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
+    finished_ = false;
+    if (!temp_.empty()) ::unlink(temp_.c_str());
+    temp_.clear();
 }
 
 namespace {

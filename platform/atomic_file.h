@@ -42,4 +42,38 @@ bool isLeftoverTempName(const std::string& fileName);
 // returns how many went.
 int removeLeftoverTemps(const std::string& hostDir);
 
+// A file received piece by piece (a transfer over the protocol): written into a hidden
+// temporary ".<name>.tmpXXXXXX" in the target's folder and renamed over the target only
+// by commit(), so the target holds the old file or the whole new one, never a part. A
+// StagedFile destroyed without commit() removes its temporary; one left by a power cut
+// is a leftover that removeLeftoverTemps() clears.
+class StagedFile {
+public:
+    StagedFile() = default;
+    ~StagedFile();
+    StagedFile(const StagedFile&) = delete;
+    StagedFile& operator=(const StagedFile&) = delete;
+
+    // `hostPath` is the target (already rooted). False when the temporary cannot be made
+    // or the folder lies outside the root.
+    bool open(const std::string& hostPath);
+    bool append(const void* data, size_t length);
+    // Flushes the data to the medium and closes the temporary (commit() or tempPath() next).
+    bool finish();
+    // Renames the finished temporary over the target and makes the rename durable.
+    bool commit();
+    // Removes the temporary; the target is untouched.
+    void discard();
+    const std::string& tempPath() const { return temp_; }
+
+private:
+    static constexpr size_t kWritebackStep = 1u << 20;
+    int fd_ = -1;
+    bool finished_ = false;
+    size_t written_ = 0;
+    size_t kicked_ = 0;
+    std::string temp_;
+    std::string target_;
+};
+
 }  // namespace plat

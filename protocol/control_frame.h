@@ -50,6 +50,17 @@ constexpr uint8_t kGroupSetClock = 0x92;
 constexpr uint8_t kGroupDeviceInfo = 0x93;
 constexpr uint8_t kGroupWriteRegisters = 0xA0;
 constexpr uint8_t kGroupReadRegisters = 0xA1;
+// file transfer (protocol/file_transfer.h)
+constexpr uint8_t kGroupWriteFileStart = 0xB0;
+constexpr uint8_t kGroupWriteDefinedFileStart = 0xB1;
+constexpr uint8_t kGroupWriteFileBlock = 0xB2;
+constexpr uint8_t kGroupWriteFileEnd = 0xB3;
+constexpr uint8_t kGroupReadFileStart = 0xB4;
+constexpr uint8_t kGroupReadDefinedFileStart = 0xB5;
+constexpr uint8_t kGroupReadFileBlock = 0xB6;
+constexpr uint8_t kGroupReadFileEnd = 0xB7;
+constexpr uint8_t kGroupDeleteFile = 0xB8;
+constexpr uint8_t kGroupCloudText = 0xC4;   // protocol/cloud_text.h
 
 // ---- status byte, first payload byte of every reply
 constexpr uint8_t kStatusOk = 0x00;
@@ -58,6 +69,7 @@ constexpr uint8_t kStatusUnavailable = 0x02;   // the engine behind the target i
 constexpr uint8_t kStatusBadRequest = 0x03;    // payload length or layout wrong
 constexpr uint8_t kStatusFailed = 0x04;        // the operation ran and failed
 constexpr uint8_t kStatusUnknownGroup = 0x05;
+constexpr uint8_t kStatusDigestMismatch = 0x06;  // a file arrived whole, its MD5 differs: discarded
 
 // ---- memory spaces: address bits 28..31
 constexpr uint32_t kSpaceShift = 28;

@@ -12,6 +12,7 @@
 #include "core/logMsg.h"
 #include "core/utils.h"
 #include "core/vlxrampara.h"
+#include "protocol/cloud_text.h"
 #include "protocol/control_frame.h"
 #include "protocol/protocol_engines.h"
 #include "protocol/protocol_phy.h"
@@ -91,7 +92,9 @@ int message_deal::message_group_deal(const uint8_t* frame, size_t length, std::v
         case kGroupRestart: restart_request(n); break;
         case kGroupSetClock: write_rtc_time(p, n); break;
         case kGroupDeviceInfo: get_device_info(n); break;
+        case kGroupCloudText: cloud_text_deal(p, n, out_); break;
         default:
+            if (files_.handle(group, p, n, out_)) break;
             writeLogMsg(LOG_WARNING, "protocol: unknown command group " + std::to_string(group));
             status(kStatusUnknownGroup);
             break;

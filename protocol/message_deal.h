@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "protocol/file_transfer.h"
+
 class message_deal {
 public:
     // Handles the frame and builds the reply frame into `reply` (header with source and
@@ -41,4 +43,6 @@ private:
 
     void status(uint8_t s) { out_.push_back(s); }
     std::vector<uint8_t> out_;
+    // This link's file transfer: its own temporary file and MD5, dropped with the link.
+    FileTransfer files_;
 };

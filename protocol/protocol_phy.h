@@ -24,14 +24,27 @@ public:
 // Stream deframer: bytes as they come off a TCP connection or a serial line, in pieces
 // of any size, out come the decoded frames. A frame is cut off (and dropped) by a new
 // preamble or by growing past the largest frame; bytes between frames are skipped.
+// Length of the run of bytes at `data` that travel unescaped (no A5, 5A or AA).
+size_t plainRun(const uint8_t* data, size_t n);
+
 class frame_deframer {
 public:
     explicit frame_deframer(size_t maxFrame);
     // Calls onFrame(frame, length) for each complete, well-escaped frame in the bytes.
     template <typename F>
     void feed(const uint8_t* data, size_t n, F&& onFrame) {
-        for (size_t i = 0; i < n; ++i)
+        size_t i = 0;
+        while (i < n) {
+            // Inside a frame a run of plain bytes is taken whole; the byte after it (or
+            // any byte the fast path does not take) goes through push().
+            const size_t run = plainRun(data + i, n - i);
+            if (run && takePlain(data + i, run)) {
+                i += run;
+                continue;
+            }
             if (push(data[i])) onFrame(buf_.data(), buf_.size());
+            ++i;
+        }
     }
     void reset();
     // Frames dropped so far (bad escape, cut off, too long).
@@ -40,6 +53,10 @@ public:
 private:
     // true when a frame was completed by this byte
     bool push(uint8_t b);
+    // Takes n bytes none of which is special as push() would, all at once: appended to
+    // the open frame, or ignored between frames and in a spoilt frame. False (nothing
+    // done) while an escape is pending or when they would not fit: push() then goes on.
+    bool takePlain(const uint8_t* data, size_t n);
     enum class State { Idle, Preamble, Body } state_ = State::Idle;
     bool escape_ = false;
     bool bad_ = false;

@@ -3,6 +3,7 @@
 #include "core/global.h"
 #include "core/logMsg.h"
 #include "platform/net.h"
+#include "protocol/h71_wifi_config.h"
 #include "protocol/control_frame.h"
 
 udpnetManage* udpnetManage::p_udpnetManage = nullptr;
@@ -12,8 +13,13 @@ udpnetManage::udpnetManage() : link_(ctl::kTransportUdp) {}
 udpnetManage* udpnetManage::pInstance() {
     if (p_udpnetManage) return p_udpnetManage;
     p_udpnetManage = new udpnetManage;
-    if (!g_udpnetmode) return p_udpnetManage;
     udpnetManage* u = p_udpnetManage;
+    u->wifiFd_ = plat::net::openUdpSocket(kWifiPort, &u->wifiPort_);
+    if (u->wifiFd_ < 0)
+        writeLogMsg(LOG_ERROR, "UDP server: WiFi port " + std::to_string(plat::net::boardPort(kWifiPort)) + " cannot be opened");
+    else
+        u->wifiThread_.start("UDP WiFi", [u] { u->wifiThread(); });
+    if (!g_udpnetmode) return p_udpnetManage;
     u->fd_ = plat::net::openUdpSocket(kControlPort, &u->port_);
     if (u->fd_ < 0) {
         writeLogMsg(LOG_ERROR, "UDP server: port " + std::to_string(plat::net::boardPort(kControlPort)) + " cannot be opened");
@@ -27,7 +33,9 @@ udpnetManage* udpnetManage::pInstance() {
 void udpnetManage::resetInstanceForTest() {
     if (!p_udpnetManage) return;
     p_udpnetManage->thread_.stop();
+    p_udpnetManage->wifiThread_.stop();
     plat::net::closeFd(p_udpnetManage->fd_);
+    plat::net::closeFd(p_udpnetManage->wifiFd_);
     delete p_udpnetManage;
     p_udpnetManage = nullptr;
 }
@@ -49,5 +57,25 @@ void udpnetManage::controlThread() {
             plat::net::sendTo(fd_, reply.data(), reply.size(), from);
         });
         link_.resetStream();
+    }
+}
+
+void udpnetManage::wifiThread() {
+    char text[512];
+    while (!wifiThread_.stopping()) {
+        std::vector<pollfd> fds{{wifiThread_.wakeFd(), POLLIN, 0}, {wifiFd_, POLLIN, 0}};
+        if (plat::net::pollFds(fds, 1000) <= 0) continue;
+        if (fds[0].revents) {
+            wifiThread_.drainWake();
+            continue;
+        }
+        sockaddr_in from{};
+        const ssize_t r = plat::net::recvFrom(wifiFd_, text, sizeof text, &from);
+        if (r <= 0) continue;
+        // A datagram that filled the buffer may have been cut: not a command.
+        H71_WIFI_CONFIG* wifi = H71_WIFI_CONFIG::p_wifi;
+        const std::string reply =
+            (wifi && size_t(r) < sizeof text) ? wifi->at_command(std::string(text, size_t(r))) : std::string("ERR");
+        plat::net::sendTo(wifiFd_, reply.data(), reply.size(), from);
     }
 }

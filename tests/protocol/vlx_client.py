@@ -13,9 +13,15 @@ Commands:
     device-info                        set-clock YYYY-MM-DD HH:MM:SS
     raw GROUP HEXPAYLOAD [--dst ADDR]  (any group, e.g. to probe)
     card HEXFRAME                      (a receiving-card frame passed through; checksum added)
+    put-file FILE LOCALPATH            get-file FILE LOCALPATH      delete-file CODE/NAME
+        FILE is a kind (1..7, with /MODE for kind 6, e.g. 6/3) or CODE/NAME (KVFX/KVFX, KVFR/scan);
+        --block N sets the data bytes per frame (default 61440)
+    cloud-read ITEM                    cloud-write ITEM TEXT
+    at TEXT                            (an AT command to the WiFi port: --udp HOST:13769)
 Numbers accept 0x prefixes.
 """
 import argparse
+import hashlib
 import json
 import os
 import select
@@ -31,7 +37,10 @@ SENDING_CARD = 0xF000
 
 PREAMBLE, END, ESCAPE = 0xA5, 0x5A, 0xAA
 
-STATUS = {0: "done", 1: "refused", 2: "not available", 3: "bad request", 4: "failed", 5: "unknown group"}
+BLOCK = 61440
+
+STATUS = {0: "done", 1: "refused", 2: "not available", 3: "bad request", 4: "failed", 5: "unknown group",
+          6: "digest mismatch"}
 
 
 def bcc(data):
@@ -212,6 +221,53 @@ def set_clock(date, clock):
     return build(0x92, bytes([bcd(y % 100), bcd(y // 100), bcd(mo), bcd(d), bcd(h), bcd(mi), bcd(s)]))
 
 
+def file_target(text):
+    """(write start group, read start group, payload) of a file named on the command line."""
+    if "/" in text and not text.split("/")[0].isdigit():
+        code, name = text.split("/", 1)
+        sel = code.encode()[:4].ljust(4, b"\0") + name.encode()[:4].ljust(4, b"\0")
+        return 0xB1, 0xB5, sel
+    kind, _, mode = text.partition("/")
+    return 0xB0, 0xB4, bytes([num(kind), num(mode) if mode else 0])
+
+
+def checked(reply, what):
+    if reply is None:
+        raise SystemExit(json.dumps({"error": what + ": no reply"}))
+    if reply["status"] != 0:
+        raise SystemExit(json.dumps({"error": what, "status": reply["status"], "status_text": reply["status_text"]}))
+    return bytes.fromhex(reply["data"])
+
+
+def put_file(ln, target, path, block):
+    wgroup, _, sel = file_target(target)
+    data = open(path, "rb").read()
+    checked(ln.request(build(wgroup, sel + le32(len(data)))), "start")
+    for off in range(0, len(data), block):
+        checked(ln.request(build(0xB2, le32(off) + data[off:off + block])), "block at %d" % off)
+    digest = hashlib.md5(data).digest()
+    reply = ln.request(build(0xB3, digest), timeout=max(ln.timeout, 30))
+    return {"status": reply["status"] if reply else None, "size": len(data), "md5": digest.hex(),
+            "data": reply["data"] if reply else ""}
+
+
+def get_file(ln, target, path, block):
+    _, rgroup, sel = file_target(target)
+    head = checked(ln.request(build(rgroup, sel)), "start")
+    size = head[0] | head[1] << 8 | head[2] << 16 | head[3] << 24
+    data = b""
+    while len(data) < size:
+        piece = checked(ln.request(build(0xB6, le32(len(data)) + le16(min(block, 65535)))), "block")
+        if not piece:
+            break
+        data += piece
+    checked(ln.request(build(0xB7)), "end")
+    with open(path, "wb") as f:
+        f.write(data)
+    ok = hashlib.md5(data).digest() == head[4:20]
+    return {"status": 0 if ok else 6, "size": len(data), "md5": head[4:20].hex(), "data": ""}
+
+
 def card_frame(hexframe):
     frame = bytes.fromhex(hexframe)
     return frame + bytes([bcc(frame)])
@@ -226,6 +282,7 @@ def main(argv):
     ap.add_argument("--timeout", type=float, default=2.0)
     ap.add_argument("--fpga", type=num, default=0)
     ap.add_argument("--dst", type=num, default=None)
+    ap.add_argument("--block", type=num, default=BLOCK)
     ap.add_argument("command")
     ap.add_argument("args", nargs="*")
     a = ap.parse_args(argv)
@@ -249,11 +306,34 @@ def main(argv):
         frame = build(num(args[0]), bytes.fromhex(args[1] if len(args) > 1 else ""), dst=dst, port=a.fpga)
     elif c == "card":
         frame = card_frame(args[0])
+    elif c == "delete-file":
+        frame = build(0xB8, file_target(args[0])[2])
+    elif c == "cloud-read":
+        frame = build(0xC4, bytes([0, num(args[0])]))
+    elif c == "cloud-write":
+        frame = build(0xC4, bytes([1, num(args[0])]) + args[1].encode())
+    elif c in ("put-file", "get-file", "at"):
+        frame = None
     else:
         ap.error("unknown command " + c)
+    if c == "at":
+        sock = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+        sock.settimeout(a.timeout)
+        host, port = where.rsplit(":", 1)
+        sock.sendto(args[0].encode(), (host, int(port)))
+        try:
+            answer = sock.recv(1024).decode(errors="replace")
+        except socket.timeout:
+            answer = None
+        print(json.dumps({"answer": answer}))
+        return 0 if answer is not None else 1
     ln = Link(kind, where, a.timeout)
     try:
-        if c == "card":
+        if c == "put-file":
+            result = put_file(ln, args[0], args[1], a.block)
+        elif c == "get-file":
+            result = get_file(ln, args[0], args[1], a.block)
+        elif c == "card":
             ln.send(frame)
             reply = ln.receive()
             result = {"reply": reply.hex() if reply is not None else None}

@@ -7,6 +7,7 @@
 #include <QStyle>
 #include <QStyleOptionButton>
 #include <QTextDocument>
+#include <QToolButton>
 #include <QWidget>
 
 #include <cmath>
@@ -75,7 +76,14 @@ void checkButton(const QAbstractButton* button, QStringList* out) {
     opt.icon = button->icon();
     opt.iconSize = button->iconSize();
     QRect room = button->style()->subElementRect(QStyle::SE_PushButtonContents, &opt, button);
-    if (!button->icon().isNull()) room.setWidth(room.width() - button->iconSize().width() - 4);
+    const auto* tool = qobject_cast<const QToolButton*>(button);
+    if (tool && tool->toolButtonStyle() == Qt::ToolButtonTextUnderIcon) {
+        // the text sits in the button's width below the icon
+        room = button->rect().adjusted(2, 2, -2, -2);
+        room.setHeight(room.height() - tool->iconSize().height() - 2);
+    } else if (!button->icon().isNull()) {
+        room.setWidth(room.width() - button->iconSize().width() - 4);
+    }
     const QSize need =
         plainTextSize(button->font(), text, Qt::AlignCenter | Qt::TextShowMnemonic, kUnbounded);
     if (need.width() > room.width() || need.height() > room.height())

@@ -2,6 +2,7 @@
 
 #include "fpga/fpga_manage.h"
 #include "ui/shell/mainwindow.h"
+#include "ui/system/system_links.h"
 
 void linkFpgaEngine() {
     ShellLinks& links = shellLinks();
@@ -21,5 +22,9 @@ void linkFpgaEngine() {
         if (!e) return 0;
         e->read_from_register(reg, fpga);
         return e->mirror(reg, fpga);
+    };
+    // the mapping switch of the smart-mapping screen
+    systemLinks().fpgaWriteRegister = [](uint8_t reg, uint8_t mask, uint8_t value, uint8_t fpga) {
+        if (fpga_manage* e = fpga_manage::p_fpga_manage) e->write_to_register(reg, mask, value, fpga);
     };
 }

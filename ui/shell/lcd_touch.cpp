@@ -68,9 +68,12 @@ std::array<std::function<QObject*()>, size_t(IdleScreen::Count)>& screenTable() 
     return table;
 }
 
-void backOf(IdleScreen screen) {
+// True when the screen is gone afterwards; one that refused to close (a job of its own runs)
+// keeps the menu below it.
+bool backOf(IdleScreen screen) {
     if (QObject* live = lcd_touch::liveScreen(screen))
         QMetaObject::invokeMethod(live, "on_Button_back_clicked", Qt::DirectConnection);
+    return lcd_touch::liveScreen(screen) == nullptr;
 }
 
 void settingsMenuBack() {
@@ -219,12 +222,10 @@ void lcd_touch::returnHome() {
         settingsMenuBack();
         break;
     case 12:
-        backOf(IdleScreen::AdvancedOption);
-        settingsMenuBack();
+        if (backOf(IdleScreen::AdvancedOption)) settingsMenuBack();
         break;
     case 24:
-        backOf(IdleScreen::SmartMapping);
-        settingsMenuBack();
+        if (backOf(IdleScreen::SmartMapping)) settingsMenuBack();
         break;
     default:
         break;

@@ -18,12 +18,16 @@
 #include "platform/platform.h"
 #include "platform/shell.h"
 #include "scaler/c331_manage.h"
+#include "ui/input/custommode.h"
+#include "ui/input/input_screens.h"
+#include "ui/input/inputchoose.h"
 #include "ui/shell/firmwareupdate.h"
 #include "ui/shell/lcd_touch.h"
 #include "ui/shell/machinestate.h"
 #include "ui/shell/numberkeyboard.h"
 #include "ui/shell/option.h"
 #include "ui/shell/panel_style.h"
+#include "ui/shell/screen_run.h"
 #include "ui/shell/screen_text.h"
 #include "ui/shell/shell_globals.h"
 #include "ui/shell/tip.h"
@@ -190,7 +194,7 @@ void MainWindow::on_inputchoose_clicked() {
         writeLogMsg(LOG_INFO, "front panel locked: input choice refused");
         return;
     }
-    writeLogMsg(LOG_WARNING, "input choice screen is not part of this build");
+    screen_run::runScreen(g_inputchoose, 3, 1);
 }
 
 void MainWindow::on_custommode_clicked() {
@@ -199,36 +203,18 @@ void MainWindow::on_custommode_clicked() {
         return;
     }
     ui->frame_mode->hide();
-    writeLogMsg(LOG_WARNING, "user-mode screen is not part of this build");
+    screen_run::runScreen(g_custommode, 4, 1);
 }
 
-namespace {
-// Runs a screen of the home screen modally, held in its g_ pointer while it runs.
-template <class Screen>
-void runScreen(QPointer<Screen>& slot, uint8_t focus) {
-    if (slot) return;  // already running below a screen
-    QPointer<Screen> screen = new Screen;
-    slot = screen;
-    g_page_focus = focus;
-    screen->exec();
-    // The idle return may have closed the screen (and deleted it) while it ran; one
-    // closed without its back handler must not stay registered as open.
-    if (screen && slot == screen && !screen->isVisible()) {
-        slot = nullptr;
-        screen->deleteLater();
-        g_page_focus = 1;
-    }
-}
-}  // namespace
 
 void MainWindow::on_option_clicked() {
     ui->frame_mode->hide();
-    runScreen(g_option, 5);
+    screen_run::runScreen(g_option, 5, 1);
 }
 
 void MainWindow::on_machinestate_clicked() {
     ui->frame_mode->hide();
-    runScreen(g_machinestate, 2);
+    screen_run::runScreen(g_machinestate, 2, 1);
 }
 
 // ---------------------------------------------------------------- mode panel

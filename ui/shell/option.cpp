@@ -9,10 +9,16 @@
 #include "core/logMsg.h"
 #include "core/utils.h"
 #include "core/vlxrampara.h"
+#include "ui/input/imagelayout.h"
+#include "ui/input/input_screens.h"
+#include "ui/input/inputcut.h"
 #include "ui/shell/mainwindow.h"
 #include "ui/shell/numberkeyboard.h"
 #include "ui/shell/panel_style.h"
+#include "ui/shell/screen_run.h"
 #include "ui/shell/shell_globals.h"
+#include "ui/system/advancedoption.h"
+#include "ui/system/smartmapping.h"
 #include "ui_option.h"
 
 using panel_style::langText;
@@ -72,15 +78,22 @@ void Option::openScreen(const char* name, int focus) {
 }
 
 void Option::on_output_set_clicked() { openScreen("output", 6); }
-void Option::on_input_cut_clicked() { openScreen("input crop", 7); }
+void Option::on_input_cut_clicked() {
+    emit sig_open_screen(7);
+    screen_run::runScreen(g_inputcut, 7, 5);
+}
 void Option::on_link_set_clicked() { openScreen("link", 10); }
 void Option::on_image_quality_clicked() { openScreen("picture quality", 11); }
-void Option::on_AdvanceButton_clicked() { openScreen("advanced", 12); }
+void Option::on_AdvanceButton_clicked() {
+    emit sig_open_screen(12);
+    screen_run::runScreen(g_advancedoption, 12, 5);
+}
 void Option::on_test_chart_clicked() { openScreen("test pattern", 16); }
 
 void Option::on_smart_mapping_clicked() {
     if (!ui->smart_mapping->isEnabled()) return;
-    openScreen("smart mapping", 24);
+    emit sig_open_screen(24);
+    screen_run::runScreen(g_smartmapping, 24, 5);
 }
 
 bool Option::layoutCodeRequired() {
@@ -116,4 +129,7 @@ void Option::confirmString(QString value) {
     QMetaObject::invokeMethod(this, [this] { openImageLayout(); }, Qt::QueuedConnection);
 }
 
-void Option::openImageLayout() { openScreen("layout", 9); }
+void Option::openImageLayout() {
+    emit sig_open_screen(9);
+    screen_run::runScreen(g_imagelayout, 9, 5);
+}

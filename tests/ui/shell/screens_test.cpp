@@ -81,8 +81,10 @@ TEST_F(ShellTest, LockedPanelRefusesInputChoiceAndUserModesTiles) {
     w->on_custommode_clicked();
     EXPECT_TRUE(w->modePanelShown()) << "refused before anything is done";
     ram()->ram_para[vlxram::kPanelLock] = 0;
+    shelltest::backOutOfNextScreen();
     w->on_custommode_clicked();
     EXPECT_FALSE(w->modePanelShown());
+    EXPECT_EQ(g_page_focus.load(), 1);
 }
 
 TEST_F(ShellTest, ModePanelRecallCopiesTheSlotUnderTheManagerAndRaisesTheFlag) {
@@ -146,6 +148,7 @@ TEST_F(ShellTest, LayoutCodeOpensLayoutOnlyWhenThisMenuAskedForIt) {
     QObject::connect(&menu, &Option::sig_open_screen, [&](int focus) {
         opened.append(focus);
         keypadRunOver = !g_numberkeyboard->isVisible();
+        shelltest::backOutOfNextScreen();
     });
 
     // a field of a screen over the menu takes the code's digits: not an access code
@@ -177,7 +180,10 @@ TEST_F(ShellTest, KeypadHiddenByIdleReturnEndsTheMenusQuestion) {
     home();
     Option menu;
     int opened = 0;
-    QObject::connect(&menu, &Option::sig_open_screen, [&](int) { ++opened; });
+    QObject::connect(&menu, &Option::sig_open_screen, [&](int) {
+        ++opened;
+        shelltest::backOutOfNextScreen();
+    });
     QTimer::singleShot(0, [] { g_numberkeyboard->hide(); });
     menu.on_image_layout_clicked();
     EXPECT_FALSE(menu.awaitingLayoutCode());
@@ -205,7 +211,10 @@ TEST_F(ShellTest, NoLayoutCodeConfiguredOpensLayoutDirectly) {
     g_imagelayoutpassword = QStringLiteral("No");
     Option menu;
     QList<int> opened;
-    QObject::connect(&menu, &Option::sig_open_screen, [&](int focus) { opened.append(focus); });
+    QObject::connect(&menu, &Option::sig_open_screen, [&](int focus) {
+        opened.append(focus);
+        shelltest::backOutOfNextScreen();
+    });
     menu.on_image_layout_clicked();
     ASSERT_EQ(opened.count(), 1);
     EXPECT_EQ(opened.at(0), 9);

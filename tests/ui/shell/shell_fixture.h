@@ -6,7 +6,10 @@
 #include <QApplication>
 #include <QCoreApplication>
 #include <QEvent>
+#include <QMetaObject>
 #include <QRect>
+#include <QTimer>
+#include <QWidget>
 
 #include <ostream>
 
@@ -80,6 +83,14 @@ inline void setTiming(VlxRamPara* ram, int port, uint16_t w, uint16_t h, uint8_t
     ram->setRamU16(base, w);
     ram->setRamU16(base + 2, h);
     ram->ram_para[base + 4] = rate;
+}
+
+// A screen opened by a tile runs modally: once its run has begun, its back button is pressed.
+inline void backOutOfNextScreen() {
+    QTimer::singleShot(0, [] {
+        if (QWidget* modal = QApplication::activeModalWidget())
+            QMetaObject::invokeMethod(modal, "on_Button_back_clicked", Qt::DirectConnection);
+    });
 }
 
 inline void flushDeletes() { QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete); }

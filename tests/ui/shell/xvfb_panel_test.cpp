@@ -15,6 +15,8 @@
 #include <memory>
 
 #include "platform/sim/sim_board.h"
+#include "ui/input/input_screens.h"
+#include "ui/input/inputchoose.h"
 #include "shell_fixture.h"
 #include "xvfb_display.h"
 
@@ -195,4 +197,29 @@ TEST_F(XvfbPanelTest, PressedTileLooksPressedOnTheDisplay) {
                         Qt::NoButton, Qt::NoModifier);
     QApplication::sendEvent(tile, &release);
     EXPECT_FALSE(tile->isDown());
+}
+
+// Input choice on the real X server, driven by touches of the simulated board at panel
+// positions: a type button, then the input tile, then the back button.
+TEST_F(XvfbPanelTest, InputChoiceTouchedThroughTheBoardPutsHdmi2InWindowZeroAndReturnsHome) {
+    bool onTop = false;
+    QTimer::singleShot(0, [&] {
+        QPointer<InputChoose> screen = g_inputchoose.data();
+        settle([&] { return exposed(screen) && onTopAt(400, 240) == screen; });
+        onTop = onTopAt(400, 240) == screen;
+        touchThroughBoard(210, 215);  // HDMI2
+        touchThroughBoard(140, 317);  // its first tile: the input whole
+        if (g_inputchoose) {
+            touchThroughBoard(36, 36);
+            if (g_inputchoose) g_inputchoose->on_Button_back_clicked();  // a missed touch must not hang
+        }
+    });
+    c331_manage::update_flag = 0;
+    home()->on_inputchoose_clicked();
+    shelltest::flushDeletes();
+    EXPECT_TRUE(onTop);
+    EXPECT_EQ(ram()->ramU16(vlxram::windowField(0, vlxram::kWinSource)), 3);
+    EXPECT_EQ(c331_manage::update_flag, 1);
+    EXPECT_TRUE(g_inputchoose.isNull());
+    EXPECT_EQ(g_page_focus.load(), 1);
 }

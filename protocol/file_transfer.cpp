@@ -1,0 +1,500 @@
+#include "protocol/file_transfer.h"
+
+#include <fcntl.h>
+
+#include <QApplication>
+#include <QBuffer>
+#include <QByteArray>
+#include <QCoreApplication>
+#include <QGuiApplication>
+#include <QMetaObject>
+#include <QMutexLocker>
+#include <QPixmap>
+#include <QScreen>
+#include <QThread>
+#include <QWidget>
+
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <future>
+#include <memory>
+
+#include "core/app_swap.h"
+#include "core/global.h"
+#include "core/logMsg.h"
+#include "core/utils.h"
+#include "core/vlxrampara.h"
+#include "platform/board_wiring.h"
+#include "platform/platform.h"
+#include "platform/sys.h"
+
+using namespace fxfer;
+namespace fs = std::filesystem;
+
+VlxFileDeal g_vlx_file_deal_para;
+
+namespace {
+
+constexpr const char* kRecoveryCode = "KVFX";
+constexpr const char* kRecoveryFolder = "/data/rcvrecovery";
+constexpr const char* kMappingCode = "KVFR";
+constexpr const char* kMappingFolder = "/data/smartmapping";
+// MTD images wait here between their last block and the flash write.
+constexpr const char* kMtdStage = "/data/kavelkv/mtd-image";
+constexpr int kChangeAliasReplaced = 103;
+
+uint32_t rd32(const uint8_t* p) {
+    return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
+}
+uint16_t rd16(const uint8_t* p) { return uint16_t(p[0] | (p[1] << 8)); }
+void put32(std::vector<uint8_t>& out, uint32_t v) {
+    for (int i = 0; i < 4; ++i) out.push_back(uint8_t(v >> (8 * i)));
+}
+
+bool nameChar(uint8_t c) {
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_' || c == '-';
+}
+
+// One to four name characters, then only NULs.
+bool definedName(const uint8_t* name, std::string* out) {
+    size_t len = 0;
+    while (len < kDefinedNameSize && name[len] != 0) {
+        if (!nameChar(name[len])) return false;
+        ++len;
+    }
+    for (size_t i = len; i < kDefinedNameSize; ++i)
+        if (name[i] != 0) return false;
+    if (len == 0) return false;
+    out->assign(reinterpret_cast<const char*>(name), len);
+    return true;
+}
+
+const plat::wiring::MtdWiring* mtdWiring(int index) {
+    for (const auto& m : plat::wiring::kMtdPartitions)
+        if (m.index == index) return &m;
+    return nullptr;
+}
+
+int defaultNotify(int code) {
+    if (!VlxRamPara::p_vlxrampara_config) return 0;
+    return VlxRamPara::test_signal(code);
+}
+
+// The front panel as a PNG, taken on the GUI thread: the screen when the platform can
+// grab it, else the top-most visible window.
+bool grabOnGuiThread(std::string* png) {
+    QPixmap pixmap;
+    if (QScreen* screen = QGuiApplication::primaryScreen()) pixmap = screen->grabWindow(0);
+    if (pixmap.isNull() || pixmap.toImage().allGray()) {
+        QWidget* front = QApplication::activeModalWidget();
+        if (!front) front = QApplication::activeWindow();
+        if (!front) {
+            for (QWidget* w : QApplication::topLevelWidgets())
+                if (w->isVisible() && w->width() >= 800) front = w;
+        }
+        if (front) pixmap = front->grab();
+    }
+    if (pixmap.isNull()) return false;
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    if (!pixmap.save(&buffer, "PNG")) return false;
+    png->assign(bytes.constData(), size_t(bytes.size()));
+    return true;
+}
+
+bool defaultGrab(std::string* png) {
+    QCoreApplication* app = QCoreApplication::instance();
+    if (!qobject_cast<QApplication*>(app)) return false;
+    if (QThread::currentThread() == app->thread()) return grabOnGuiThread(png);
+    // Asked from a protocol thread: the GUI thread grabs; a busy or stopped event loop
+    // gives up after two seconds instead of holding the link for ever.
+    auto result = std::make_shared<std::promise<std::string>>();
+    std::future<std::string> done = result->get_future();
+    QMetaObject::invokeMethod(app, [result] {
+        std::string shot;
+        if (!grabOnGuiThread(&shot)) shot.clear();
+        result->set_value(shot);
+    }, Qt::QueuedConnection);
+    if (done.wait_for(std::chrono::seconds(2)) != std::future_status::ready) return false;
+    *png = done.get();
+    return !png->empty();
+}
+
+}  // namespace
+
+VlxFileDeal::VlxFileDeal() : notify(defaultNotify), grabScreen(defaultGrab), appSwap(app_swap_and_restart) {}
+
+bool VlxFileDeal::targetForKind(uint8_t kind, uint8_t mode, FileTarget* out) {
+    FileTarget t;
+    t.kind = kind;
+    switch (kind) {
+    case kApplication:
+        t.path = kAppImageNew;
+        t.maxSize = kMaxApplication;
+        t.writable = true;
+        break;
+    case kBootLogo:
+    case kKernel: {
+        const plat::wiring::MtdWiring& m = kind == kBootLogo ? plat::wiring::kMtdBootLogo : plat::wiring::kMtdKernel;
+        t.path = kMtdStage;
+        t.mtd = m.index;
+        t.maxSize = m.size;
+        t.writable = true;
+        break;
+    }
+    case kAlias:
+        t.path = "/data/configs/alias.json";
+        t.maxSize = kMaxJsonFile;
+        t.writable = t.readable = true;
+        break;
+    case kMenu:
+        t.path = "/data/configs/omenu.json";
+        t.maxSize = kMaxJsonFile;
+        t.writable = t.readable = true;
+        break;
+    case kModeMenu: {
+        if (mode < 1 || mode > 16) return false;
+        char buf[32];
+        std::snprintf(buf, sizeof buf, "/data/modes/MO%02x.json", unsigned(mode));
+        t.path = buf;
+        t.maxSize = kMaxJsonFile;
+        t.writable = t.readable = true;
+        break;
+    }
+    case kScreenshot:
+        t.maxSize = uint32_t(kFileBufSize);
+        t.readable = true;
+        break;
+    default:
+        return false;
+    }
+    *out = t;
+    return true;
+}
+
+bool VlxFileDeal::isWildcardName(const uint8_t* name) { return std::memcmp(name, "****", kDefinedNameSize) == 0; }
+
+bool VlxFileDeal::targetForDefined(const uint8_t* code, const uint8_t* name, FileTarget* out) {
+    FileTarget t;
+    if (std::memcmp(code, kRecoveryCode, 4) == 0)
+        t.folder = kRecoveryFolder;
+    else if (std::memcmp(code, kMappingCode, 4) == 0)
+        t.folder = kMappingFolder;
+    else
+        return false;
+    t.maxSize = uint32_t(kFileBufSize);
+    t.writable = t.readable = true;
+    std::string n;
+    if (!isWildcardName(name)) {
+        if (!definedName(name, &n)) return false;
+        t.path = t.folder + "/" + n;
+    }
+    *out = t;
+    return true;
+}
+
+uint8_t VlxFileDeal::writeMtd(const FileTarget& target, const std::string& image, uint32_t size) {
+    const plat::wiring::MtdWiring* m = mtdWiring(target.mtd);
+    if (!m || size > m->size) return kRefused;
+    // The shared transfer buffer holds the image while it goes to the flash.
+    std::memset(fileBuf_kavel, 0, m->size);
+    std::memcpy(fileBuf_kavel, image.data(), size);
+    plat::Sys& sys = plat::sys();
+    const int fd = sys.open(m->path, O_RDWR);
+    if (fd < 0) {
+        writeLogMsg(LOG_ERROR, std::string("file transfer: ") + m->path + " cannot be opened");
+        return kFailed;
+    }
+    uint8_t status = kOk;
+    if (Utils::non_region_erase(fd, 0, int(m->size), 1) != 0) {
+        // Never write over blocks that were not erased.
+        writeLogMsg(LOG_ERROR, std::string("file transfer: erase of ") + m->path + " failed, nothing written");
+        status = kFailed;
+    } else if (Utils::non_region_write(fd, fileBuf_kavel, int(size), 0) != 0) {
+        writeLogMsg(LOG_ERROR, std::string("file transfer: write of ") + m->path + " failed");
+        status = kFailed;
+    }
+    sys.close(fd);
+    if (status == kOk)
+        writeLogMsg(LOG_INFO, std::string("file transfer: ") + m->what + " written, " + std::to_string(size) + " bytes");
+    return status;
+}
+
+uint8_t VlxFileDeal::commit(const FileTarget& target, plat::StagedFile& staged, uint32_t size) {
+    QMutexLocker lock(&Utils::_file_deal_mutex);
+    if (target.mtd >= 0) {
+        std::string image;
+        const bool read = plat::readRegularFile(staged.tempPath(), size, plat::Oversize::Refuse, &image) ==
+                              plat::FileRead::Ok &&
+                          image.size() == size;
+        staged.discard();
+        if (!read) return kFailed;
+        return writeMtd(target, image, size);
+    }
+    if (!staged.commit()) {
+        writeLogMsg(LOG_ERROR, "file transfer: " + target.path + " cannot be stored");
+        return kFailed;
+    }
+    writeLogMsg(LOG_INFO, "file transfer: " + target.path + " stored, " + std::to_string(size) + " bytes");
+    lock.unlock();
+    if (target.kind == kAlias && notify) notify(kChangeAliasReplaced);
+    if (target.kind == kApplication && appSwap && appSwap() != 0) return kFailed;
+    return kOk;
+}
+
+uint8_t VlxFileDeal::load(const FileTarget& target, std::string* data) {
+    if (target.kind == kScreenshot) {
+        if (!grabScreen || !grabScreen(data)) return kFailed;
+        return data->size() <= target.maxSize ? kOk : kFailed;
+    }
+    QMutexLocker lock(&Utils::_file_deal_mutex);
+    std::string why;
+    const plat::FileRead r = plat::readRegularFile(plat::path(target.path), target.maxSize, plat::Oversize::Refuse, data, &why);
+    if (r == plat::FileRead::Refused) writeLogMsg(LOG_WARNING, "file transfer: " + target.path + " " + why);
+    return r == plat::FileRead::Ok ? kOk : kRefused;
+}
+
+uint8_t VlxFileDeal::remove(const FileTarget& target, bool all) {
+    QMutexLocker lock(&Utils::_file_deal_mutex);
+    std::error_code ec;
+    if (!all) {
+        if (!fs::is_regular_file(plat::path(target.path), ec)) return kRefused;
+        return fs::remove(plat::path(target.path), ec) ? kOk : kFailed;
+    }
+    const std::string folder = plat::path(target.folder);
+    if (!fs::is_directory(folder, ec)) return kOk;
+    uint8_t status = kOk;
+    for (const auto& entry : fs::directory_iterator(folder, ec)) {
+        // Hidden part files belong to transfers still running on other links.
+        if (!entry.is_regular_file(ec) || entry.path().filename().string()[0] == '.') continue;
+        if (!fs::remove(entry.path(), ec)) status = kFailed;
+    }
+    writeLogMsg(LOG_INFO, "file transfer: files of " + target.folder + " deleted");
+    return status;
+}
+
+// ---------------------------------------------------------------- one link's transfer
+
+bool FileTransfer::handle(uint8_t group, const uint8_t* p, size_t n, std::vector<uint8_t>& out) {
+    switch (group) {
+    case kGroupWriteStart: write_file_start(p, n, out); return true;
+    case kGroupWriteDefinedStart: write_defined_file_start(p, n, out); return true;
+    case kGroupWriteBlock: write_file_block(p, n, out); return true;
+    case kGroupWriteEnd: write_file_end(p, n, out); return true;
+    case kGroupReadStart: read_file_start(p, n, out); return true;
+    case kGroupReadDefinedStart: read_defined_file_start(p, n, out); return true;
+    case kGroupReadBlock: read_file_block(p, n, out); return true;
+    case kGroupReadEnd: read_file_end(p, n, out); return true;
+    case kGroupDelete: delete_file_name(p, n, out); return true;
+    default: return false;
+    }
+}
+
+void FileTransfer::abort() {
+    writing_ = false;
+    staged_.discard();
+    reading_ = false;
+    rData_.clear();
+}
+
+void FileTransfer::beginWrite(const FileTarget& target, uint32_t size, std::vector<uint8_t>& out) {
+    // A new start ends the transfer before it: the PC begins again.
+    writing_ = false;
+    staged_.discard();
+    if (!target.writable || size == 0 || size > target.maxSize) {
+        out.push_back(kRefused);
+        return;
+    }
+    const std::string folder = fs::path(target.path).parent_path().string();
+    if (!plat::makeDirs(folder) || !staged_.open(plat::path(target.path))) {
+        writeLogMsg(LOG_ERROR, "file transfer: no temporary file beside " + target.path);
+        out.push_back(kFailed);
+        return;
+    }
+    wTarget_ = target;
+    wSize_ = size;
+    wReceived_ = 0;
+    wDigest_.reset();
+    writing_ = true;
+    out.push_back(kOk);
+}
+
+void FileTransfer::write_file_start(const uint8_t* p, size_t n, std::vector<uint8_t>& out) {
+    if (n != 6) {
+        out.push_back(kBadRequest);
+        return;
+    }
+    FileTarget t;
+    if (!VlxFileDeal::targetForKind(p[0], p[1], &t)) {
+        writeLogMsg(LOG_WARNING, "file transfer: kind " + std::to_string(p[0]) + " refused");
+        out.push_back(kRefused);
+        return;
+    }
+    beginWrite(t, rd32(p + 2), out);
+}
+
+void FileTransfer::write_defined_file_start(const uint8_t* p, size_t n, std::vector<uint8_t>& out) {
+    FileTarget t;
+    if (n != 12) {
+        out.push_back(kBadRequest);
+        return;
+    }
+    if (VlxFileDeal::isWildcardName(p + 4) || !VlxFileDeal::targetForDefined(p, p + 4, &t)) {
+        writeLogMsg(LOG_WARNING, "file transfer: receiving-card file name refused");
+        out.push_back(kRefused);
+        return;
+    }
+    beginWrite(t, rd32(p + 8), out);
+}
+
+void FileTransfer::write_file_block(const uint8_t* p, size_t n, std::vector<uint8_t>& out) {
+    if (n < 5 || n - 4 > kMaxBlock) {
+        out.push_back(kBadRequest);
+        return;
+    }
+    const uint32_t offset = rd32(p);
+    const uint32_t len = uint32_t(n - 4);
+    // Blocks come in order and stay within the announced size; anything else is refused
+    // and the transfer stays where it was.
+    if (!writing_ || offset != wReceived_ || len > wSize_ - wReceived_) {
+        out.push_back(kRefused);
+        return;
+    }
+    if (!staged_.append(p + 4, len)) {
+        writeLogMsg(LOG_ERROR, "file transfer: write into the temporary of " + wTarget_.path + " failed");
+        abort();
+        out.push_back(kFailed);
+        return;
+    }
+    wDigest_.update(p + 4, len);
+    wReceived_ += len;
+    out.push_back(kOk);
+    put32(out, wReceived_);
+}
+
+void FileTransfer::write_file_end(const uint8_t* p, size_t n, std::vector<uint8_t>& out) {
+    if (n != kDigestSize) {
+        out.push_back(kBadRequest);
+        return;
+    }
+    if (!writing_) {
+        out.push_back(kRefused);
+        return;
+    }
+    writing_ = false;
+    if (wReceived_ != wSize_) {
+        writeLogMsg(LOG_WARNING, "file transfer: " + wTarget_.path + " ended after " + std::to_string(wReceived_) +
+                                     " of " + std::to_string(wSize_) + " bytes, discarded");
+        staged_.discard();
+        out.push_back(kRefused);
+        return;
+    }
+    uint8_t digest[kDigestSize];
+    std::memcpy(digest, wDigest_.digest(), kDigestSize);
+    if (std::memcmp(digest, p, kDigestSize) != 0) {
+        writeLogMsg(LOG_WARNING, "file transfer: MD5 of " + wTarget_.path + " differs, discarded");
+        staged_.discard();
+        out.push_back(kDigestMismatch);
+        return;
+    }
+    if (!staged_.finish()) {
+        out.push_back(kFailed);
+        return;
+    }
+    const uint8_t status = g_vlx_file_deal_para.commit(wTarget_, staged_, wSize_);
+    out.push_back(status);
+    if (status == kOk) out.insert(out.end(), digest, digest + kDigestSize);
+}
+
+void FileTransfer::beginRead(const FileTarget& target, std::vector<uint8_t>& out) {
+    reading_ = false;
+    rData_.clear();
+    if (!target.readable) {
+        out.push_back(kRefused);
+        return;
+    }
+    const uint8_t status = g_vlx_file_deal_para.load(target, &rData_);
+    if (status != kOk) {
+        rData_.clear();
+        out.push_back(status);
+        return;
+    }
+    reading_ = true;
+    MD5 digest(rData_.data(), unsigned(rData_.size()));
+    out.push_back(kOk);
+    put32(out, uint32_t(rData_.size()));
+    const MD5::byte* d = digest.digest();
+    out.insert(out.end(), d, d + kDigestSize);
+}
+
+void FileTransfer::read_file_start(const uint8_t* p, size_t n, std::vector<uint8_t>& out) {
+    FileTarget t;
+    if (n != 2) {
+        out.push_back(kBadRequest);
+        return;
+    }
+    if (!VlxFileDeal::targetForKind(p[0], p[1], &t)) {
+        out.push_back(kRefused);
+        return;
+    }
+    beginRead(t, out);
+}
+
+void FileTransfer::read_defined_file_start(const uint8_t* p, size_t n, std::vector<uint8_t>& out) {
+    FileTarget t;
+    if (n != 8) {
+        out.push_back(kBadRequest);
+        return;
+    }
+    if (VlxFileDeal::isWildcardName(p + 4) || !VlxFileDeal::targetForDefined(p, p + 4, &t)) {
+        out.push_back(kRefused);
+        return;
+    }
+    beginRead(t, out);
+}
+
+void FileTransfer::read_file_block(const uint8_t* p, size_t n, std::vector<uint8_t>& out) {
+    if (n != 6) {
+        out.push_back(kBadRequest);
+        return;
+    }
+    const uint32_t offset = rd32(p);
+    const uint32_t want = rd16(p + 4);
+    if (!reading_ || offset > rData_.size() || want == 0 || want > kMaxBlock) {
+        out.push_back(kRefused);
+        return;
+    }
+    const size_t len = std::min<size_t>(want, rData_.size() - offset);
+    out.push_back(kOk);
+    const uint8_t* data = reinterpret_cast<const uint8_t*>(rData_.data()) + offset;
+    out.insert(out.end(), data, data + len);
+}
+
+void FileTransfer::read_file_end(const uint8_t* p, size_t n, std::vector<uint8_t>& out) {
+    (void)p;
+    if (n != 0) {
+        out.push_back(kBadRequest);
+        return;
+    }
+    const bool was = reading_;
+    reading_ = false;
+    rData_.clear();
+    rData_.shrink_to_fit();
+    out.push_back(was ? kOk : kRefused);
+}
+
+void FileTransfer::delete_file_name(const uint8_t* p, size_t n, std::vector<uint8_t>& out) {
+    FileTarget t;
+    if (n != 8) {
+        out.push_back(kBadRequest);
+        return;
+    }
+    if (!VlxFileDeal::targetForDefined(p, p + 4, &t)) {
+        out.push_back(kRefused);
+        return;
+    }
+    out.push_back(g_vlx_file_deal_para.remove(t, VlxFileDeal::isWildcardName(p + 4)));
+}

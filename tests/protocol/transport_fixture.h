@@ -1,0 +1,164 @@
+#pragma once
+// Transports end to end: the controller's links on the simulated board over real
+// loopback sockets and pseudo-terminals, a raw TCP client and the Python client.
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include <arpa/inet.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <thread>
+
+#include "platform/net.h"
+#include "platform/sim/sim_board.h"
+#include "protocol/networkmanage.h"
+#include "protocol/protocol_phy.h"
+#include "protocol/uart_inout.h"
+#include "protocol/uart_inout_4G.h"
+#include "protocol/udpnetmanage.h"
+#include "protocol_fixture.h"
+
+namespace prototest {
+
+using namespace ctl;
+
+inline std::string clientScript() {
+    std::string f = __FILE__;
+    return f.substr(0, f.rfind('/')) + "/vlx_client.py";
+}
+
+struct ClientResult {
+    bool replied = false;
+    int status = -1;
+    std::string data;  // hex
+};
+
+// One request through the Python client; link is "--tcp 127.0.0.1:P", "--udp ..." or "--serial PATH".
+inline ClientResult runClient(const std::string& link, const std::string& args) {
+    const std::string cmd = "python3 " + clientScript() + " " + link + " " + args + " 2>&1";
+    ClientResult r;
+    FILE* p = ::popen(cmd.c_str(), "r");
+    if (!p) return r;
+    std::string out;
+    char buf[512];
+    while (size_t n = fread(buf, 1, sizeof buf, p)) out.append(buf, n);
+    ::pclose(p);
+    const QJsonDocument doc = QJsonDocument::fromJson(QByteArray::fromStdString(out));
+    if (!doc.isObject()) {
+        ADD_FAILURE() << cmd << " said: " << out;
+        return r;
+    }
+    const QJsonObject o = doc.object();
+    r.replied = true;
+    r.status = o.value("status").toInt(-1);
+    r.data = o.value("data").toString().toStdString();
+    return r;
+}
+
+// A raw TCP client for the stream tests.
+class RawClient {
+public:
+    explicit RawClient(int port) {
+        fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_port = htons(uint16_t(port));
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        connected_ = ::connect(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+        timeval tv{5, 0};
+        ::setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+    }
+    ~RawClient() { ::close(fd_); }
+    bool connected() const { return connected_; }
+    void send(const std::vector<uint8_t>& bytes) { ASSERT_EQ(::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL), ssize_t(bytes.size())); }
+    // Next decoded frame, empty after the receive timeout.
+    std::vector<uint8_t> receive() {
+        while (frames_.empty()) {
+            uint8_t buf[4096];
+            const ssize_t n = ::recv(fd_, buf, sizeof buf, 0);
+            if (n <= 0) return {};
+            deframer_.feed(buf, size_t(n), [&](const uint8_t* f, size_t len) { frames_.emplace_back(f, f + len); });
+        }
+        auto f = frames_.front();
+        frames_.erase(frames_.begin());
+        return f;
+    }
+
+private:
+    int fd_ = -1;
+    bool connected_ = false;
+    frame_deframer deframer_{kMaxFrame};
+    std::vector<std::vector<uint8_t>> frames_;
+};
+
+inline std::vector<uint8_t> line(const std::vector<uint8_t>& f) {
+    std::vector<uint8_t> out;
+    protocol_phy::data_re_transf_meaning(out, f.data(), f.size());
+    return out;
+}
+
+class TransportTest : public ProtocolTest {
+protected:
+    void SetUp() override {
+        ProtocolTest::SetUp();
+        std::memcpy(g_pid, "00112233445566778899aabbccddeeff", 32);
+        ASSERT_TRUE(plat::sim::board().startSerialBridges());
+        // Ports of this test process: parallel tests each pick their own offset.
+        for (int attempt = 0; attempt < 20; ++attempt) {
+            // Every port of the controller (the highest is the WiFi port 13769) stays below 65536.
+            plat::net::setPortOffset(20000 + int((unsigned(getpid()) * 7 + unsigned(attempt) * 211) % 1500) * 20);
+            udpnetManage::pInstance();
+            networkManage::pInstance();
+            if (udpnetManage::p_udpnetManage->port() > 0 && udpnetManage::p_udpnetManage->wifiPort() > 0 &&
+                networkManage::p_networkManage->port() > 0)
+                break;
+            stopLinks();
+        }
+        ASSERT_GT(networkManage::p_networkManage->port(), 0);
+        Kv_uart_inout::pInstance();
+        Kv_uart_inout_4G::pInstance();
+        ASSERT_TRUE(Kv_uart_inout::p_uart_inout->isOpen());
+        ASSERT_TRUE(Kv_uart_inout_4G::p_uart_inout_4G->isOpen());
+        tcp = "--tcp 127.0.0.1:" + std::to_string(networkManage::p_networkManage->port());
+        udp = "--udp 127.0.0.1:" + std::to_string(udpnetManage::p_udpnetManage->port());
+        serial2 = "--serial " + plat::path("/run/ttyS2.peer");
+        serial1 = "--serial " + plat::path("/run/ttyS1.peer");
+    }
+    void TearDown() override {
+        stopLinks();
+        Kv_uart_inout::resetInstanceForTest();
+        Kv_uart_inout_4G::resetInstanceForTest();
+        ProtocolTest::TearDown();
+    }
+    static void stopLinks() {
+        networkManage::resetInstanceForTest();
+        udpnetManage::resetInstanceForTest();
+    }
+    // The requests every link must serve, against the real store.
+    void servesTheControllerRequests(const std::string& link) {
+        SCOPED_TRACE(link);
+        c331_manage::update_flag = 0;
+        EXPECT_EQ(runClient(link, "write-mem 0x880 2800").status, kStatusOk);
+        EXPECT_EQ(store->ramU16(vlxram::kBrightness), 40);
+        EXPECT_EQ(runClient(link, "write-reg 11 0xFF 0x02").status, kStatusOk);
+        EXPECT_EQ(c331_manage::update_flag, 1);
+        EXPECT_EQ(runClient(link, "read-reg 11 1").data, "02");
+        const ClientResult ext = runClient(link, "read-mem 0xA0000010 8");
+        EXPECT_EQ(ext.status, kStatusOk);
+        EXPECT_EQ(ext.data.substr(2, 2), "20") << "century of the clock in BCD";
+        EXPECT_EQ(runClient(link, "device-info").data, "3030313132323333343435353636373738383939616162626363646465656666");
+        simShell().clearCommands();
+        EXPECT_EQ(runClient(link, "set-clock 2026-03-05 09:07:00").status, kStatusOk);
+        EXPECT_EQ(commands(), (std::vector<std::string>{"date \"2026-3-5 9:7:0\"", "hwclock -wu"}));
+    }
+    std::string tcp, udp, serial1, serial2;
+};
+
+inline std::vector<uint8_t> readRegFrame(unsigned first, unsigned count) {
+    return frame(kGroupReadRegisters, cat(le16(uint16_t(first)), le16(uint16_t(count))));
+}
+
+}  // namespace prototest

@@ -1,0 +1,349 @@
+// Advanced settings: LCD times, the other-settings page, factory settings and the ageing log.
+#include <QMutexLocker>
+#include <QSlider>
+#include <QTextDocument>
+
+#include <memory>
+#include <mutex>
+
+#include "core/config_engine.h"
+#include "core/utils.h"
+#include "system_fixture.h"
+
+using namespace systemtest;
+using namespace vlxram;
+
+namespace {
+
+// Records every command and whether the C331 manager's mutex was free while it ran.
+struct MutexWatchingShell : plat::Shell {
+    std::vector<std::string> commands;
+    std::vector<bool> mutexFree;
+    int system(const std::string& command) override {
+        commands.push_back(command);
+        const bool free = pthread_mutex_trylock(&c331_manage::manage_mutex) == 0;
+        if (free) pthread_mutex_unlock(&c331_manage::manage_mutex);
+        mutexFree.push_back(free);
+        return 0;
+    }
+    int popen(const std::string& command, std::string* out) override {
+        if (out) out->clear();
+        return system(command);
+    }
+};
+
+QString plain(const QString& rich) {
+    QTextDocument d;
+    d.setHtml(rich);
+    return d.toPlainText();
+}
+
+}  // namespace
+
+TEST_F(SystemTest, ReturnHomeSliderLabelsAndStoresOnlyOnRelease) {
+    AdvancedOption screen;
+    auto* slider = child<QSlider>(&screen, "horizontalSlider");
+    auto* label = child<QLabel>(&screen, "label_time");
+    const std::pair<int, const char*> cases[] = {{3000, "30s"}, {5999, "59s"}, {6000, "1m"},
+                                                  {9000, "1.5m"}, {12000, "2m"}, {18000, "3m"}};
+    for (const auto& c : cases) {
+        slider->setValue(c.first);
+        EXPECT_EQ(label->text(), QString::fromLatin1(c.second)) << c.first;
+    }
+    slider->setValue(9000);
+    EXPECT_EQ(g_back_to_mainwindow_time.load(), 18000u) << "moving without release stores nothing";
+    screen.on_horizontalSlider_sliderReleased();
+    EXPECT_EQ(g_back_to_mainwindow_time.load(), 9000u);
+}
+
+TEST_F(SystemTest, AutoLockMarksShowTheTimeInForceAtEveryOpening) {
+    {
+        AdvancedOption screen;
+        screen.on_Button_10min_clicked();
+        EXPECT_EQ(g_auto_lock_time.load(), 60000u);
+    }
+    AdvancedOption again;
+    EXPECT_EQ(imageOf(&again, "Button_10min"), QStringLiteral(":/png/checked.png"));
+    EXPECT_EQ(imageOf(&again, "Button_5min"), QStringLiteral(":/png/unchecked.png"));
+    again.on_Button_never_clicked();
+    EXPECT_EQ(g_auto_lock_time.load(), 120000u);
+    EXPECT_EQ(imageOf(&again, "Button_never"), QStringLiteral(":/png/checked.png"));
+    EXPECT_EQ(imageOf(&again, "Button_10min"), QStringLiteral(":/png/unchecked.png"));
+}
+
+TEST_F(SystemTest, SoundOfTheChosenWindowAndTheAudioWindow) {
+    g_language = 1;
+    enableWindows({0, 2, 5});
+    AdvancedOption screen;
+    auto* list = child<QComboBox>(&screen, "ImageVolume");
+    ASSERT_EQ(list->count(), 3);
+    EXPECT_EQ(list->itemText(0), QStringLiteral("image1"));
+    EXPECT_EQ(list->itemText(2), QStringLiteral("image6"));
+    list->setCurrentIndex(2);
+    screen.on_Button_volume_state_clicked();
+    EXPECT_EQ(ram()->ramU16(kAudioWindow), 5);
+    EXPECT_EQ(ram()->ramU16(windowField(5, kWinSound)), 0x80FF);
+    EXPECT_EQ(c331_manage::update_flag.load(), 1);
+    EXPECT_EQ(imageOf(&screen, "Button_volume_state"), QStringLiteral(":/png/button_on.png"));
+    screen.on_Button_volume_state_clicked();
+    EXPECT_EQ(ram()->ramU16(windowField(5, kWinSound)), 0);
+    EXPECT_EQ(imageOf(&screen, "Button_volume_state"), QStringLiteral(":/png/button_off.png"));
+}
+
+TEST_F(SystemTest, AudioWindowFarOutOfRangeIsNeverUsedAsAnIndex) {
+    enableWindows({0, 1});
+    AdvancedOption screen;
+    g_page_focus = 12;
+    g_advancedoption = &screen;
+    // a PC wrote the word: the refresh compares first, the RAM holds only six records here
+    ram()->setRamU16(kAudioWindow, 0x7FFF);
+    SyncUpdate::pInstance()->para_sync(1);
+    EXPECT_EQ(ram()->ramU16(kAudioWindow), 0) << "normalised to window 0";
+    ram()->setRamU16(kAudioWindow, 0xFFFF);  // -1
+    screen.syncUpdate(1);
+    EXPECT_EQ(ram()->ramU16(kAudioWindow), 0);
+    ram()->setRamU16(kAudioWindow, 4);  // a window that is off
+    AdvancedOption reopened;
+    EXPECT_EQ(ram()->ramU16(kAudioWindow), 0);
+}
+
+TEST_F(SystemTest, FadeAndSeamlessWriteAllSixteenSlotsAndAreSavedOnlyOnceApplied) {
+    g_page_focus = 12;
+    AdvancedOption screen;
+    g_advancedoption = &screen;
+    testkit::writeFile("/data/ram_device_info", std::string(kRamFileSize, '\0'));
+    screen.on_Button_fade_clicked();
+    EXPECT_EQ(ram()->ram_para[kSwitchEffect], 1);
+    for (int k = 0; k < kWindowSlots; ++k) {
+        EXPECT_EQ(ram()->ram_para[windowField(k, kWinOutput)] & 0x04, 0x04) << k;
+        EXPECT_EQ(ram()->ram_para[kFadeTable + 4 * k], 60) << k;
+        EXPECT_EQ(ram()->ram_para[kFadeTable + 4 * k + 2], 60) << k;
+    }
+    // the save came before the manager took the flag: the shadow keeps the old state, so
+    // the manager still finds the change
+    EXPECT_EQ(ram()->ram_para_shadow[kSwitchEffect], 0);
+    EXPECT_EQ(c331_manage::update_flag.load(), 1);
+    managerPass();
+    EXPECT_EQ(ram()->ram_para_shadow[kSwitchEffect], 1);
+    EXPECT_EQ(testkit::readFile("/data/ram_device_info")[2 + (kSwitchEffect - kSavedStart)], 1);
+
+    screen.on_Button_seamless_clicked();
+    for (int k = 0; k < kWindowSlots; ++k) {
+        EXPECT_EQ(ram()->ram_para[windowField(k, kWinOutput)] & 0x04, 0) << k;
+        EXPECT_EQ(ram()->ram_para[kFadeTable + 4 * k], 60) << "fade times stay";
+    }
+    EXPECT_EQ(imageOf(&screen, "Button_seamless"), QStringLiteral(":/png/checked.png"));
+    EXPECT_EQ(imageOf(&screen, "Button_fade"), QStringLiteral(":/png/unchecked.png"));
+}
+
+TEST_F(SystemTest, DotByDotWritesTheWholeHighByteOfEverySlot) {
+    for (int k = 0; k < kWindowSlots; ++k) ram()->ram_para[windowField(k, kWinOutput) + 1] = 0xFE;
+    AdvancedOption screen;
+    screen.on_Button_DBD_open_clicked();
+    EXPECT_EQ(ram()->ram_para[kDotByDot], 1);
+    for (int k = 0; k < kWindowSlots; ++k) EXPECT_EQ(ram()->ram_para[windowField(k, kWinOutput) + 1], 1) << k;
+    screen.on_Button_DBD_close_clicked();
+    for (int k = 0; k < kWindowSlots; ++k) EXPECT_EQ(ram()->ram_para[windowField(k, kWinOutput) + 1], 0) << k;
+    EXPECT_EQ(c331_manage::update_flag.load(), 1);
+}
+
+TEST_F(SystemTest, WifiOffKillsBothServicesOutsideTheManagerHoldAndOnRestartsIt) {
+    auto watch = std::make_unique<MutexWatchingShell>();
+    MutexWatchingShell* shell = watch.get();
+    plat::installShell(std::move(watch));
+    int restarts = 0;
+    systemLinks().wifiRestart = [&] { ++restarts; };
+    AdvancedOption screen;
+    screen.on_Button_wifi_state_clicked();
+    EXPECT_EQ(ram()->ram_para[kWifiApOff], 1);
+    EXPECT_EQ(c331_manage::update_flag.load(), 1);
+    ASSERT_EQ(shell->commands.size(), 2u);
+    EXPECT_EQ(shell->commands[0], "kill -9 `pidof /usr/bin/hostapd /etc/rtl_hostapd_2G.conf`");
+    EXPECT_EQ(shell->commands[1], "kill -9 `pidof /usr/sbin/udhcpd  /etc/udhcpd.conf`");
+    EXPECT_TRUE(shell->mutexFree[0] && shell->mutexFree[1]) << "the manager never waits for the shell";
+    EXPECT_EQ(imageOf(&screen, "Button_wifi_state"), QStringLiteral(":/png/button_off.png"));
+    screen.on_Button_wifi_state_clicked();
+    EXPECT_EQ(ram()->ram_para[kWifiApOff], 0);
+    EXPECT_EQ(restarts, 1);
+    EXPECT_EQ(shell->commands.size(), 2u);
+    EXPECT_EQ(imageOf(&screen, "Button_wifi_state"), QStringLiteral(":/png/button_on.png"));
+}
+
+TEST_F(SystemTest, ProjectionButtonResetsTheSdiReceiver) {
+    int pulses = 0;
+    systemLinks().sdiReset = [&] { ++pulses; };
+    AdvancedOption screen;
+    screen.on_modeButton_clicked();
+    EXPECT_EQ(pulses, 1);
+    systemLinks().sdiReset = nullptr;
+    screen.on_modeButton_clicked();  // no input chips: logged, nothing else
+    EXPECT_EQ(pulses, 1);
+}
+
+TEST_F(SystemTest, LanguageButtonStoresTheLanguageOnceAndRelabels) {
+    AdvancedOption screen;
+    screen.on_Button_factory_clicked();
+    EXPECT_EQ(pageOf(&screen), 4);
+    EXPECT_EQ(imageOf(&screen, "Button_chinese"), QStringLiteral(":/png/checked.png"));
+    screen.on_Button_vn_clicked();
+    EXPECT_EQ(ram()->ram_para[kLanguage], 3);
+    EXPECT_EQ(g_language.load(), 3);
+    EXPECT_EQ(c331_manage::update_flag.load(), 1);
+    EXPECT_EQ(child<QLabel>(&screen, "label_title")->text(), QStringLiteral("Cài đặt nâng cao"));
+    EXPECT_EQ(imageOf(&screen, "Button_vn"), QStringLiteral(":/png/checked.png"));
+    c331_manage::update_flag = 0;
+    screen.on_Button_vn_clicked();
+    EXPECT_EQ(c331_manage::update_flag.load(), 0) << "the same language again changes nothing";
+}
+
+TEST_F(SystemTest, FontIndicatorsFollowTheScalersFontBits) {
+    systemLinks().c331FontBits = [] { return 0x5u; };
+    AdvancedOption screen;
+    screen.on_Button_factory_clicked();
+    const QString yes = QStringLiteral(":/png/osd_yes.bmp"), no = QStringLiteral(":/png/osd_no.bmp");
+    EXPECT_EQ(imageOf(&screen, "label_32CNS"), yes);
+    EXPECT_EQ(imageOf(&screen, "label_32ENS"), no);
+    EXPECT_EQ(imageOf(&screen, "label_64CNS"), yes);
+    EXPECT_EQ(imageOf(&screen, "label_128CNS"), yes);
+    EXPECT_EQ(imageOf(&screen, "label_64ENS"), no);
+    EXPECT_EQ(imageOf(&screen, "label_128ENS"), no);
+}
+
+TEST_F(SystemTest, ResetsCopyTheFactoryImageAndResetTwoKeepsTheEdidArea) {
+    g_page_focus = 12;
+    g_language = 1;
+    ram()->ram_para[kLanguage] = 1;
+    std::memset(ram()->ram_para + kSavedStart, 0x5A, kSavedLength);
+    std::memcpy(ram()->ram_para_shadow, ram()->ram_para, kRamSize);
+    AdvancedOption screen;
+    g_advancedoption = &screen;
+    EXPECT_EQ(child<QLabel>(&screen, "label_title")->text(), QStringLiteral("Advanced Settings"));
+
+    screen.on_Button_reset2_clicked();
+    const unsigned char* image = default_para_ramlist.data() + kRamFileMarkerSize;
+    EXPECT_EQ(std::memcmp(ram()->ram_para + kSavedStart, image, kEdidPara - kSavedStart), 0);
+    for (unsigned a = kEdidPara; a < kSpliceMode; ++a) ASSERT_EQ(ram()->ram_para[a], 0x5A) << std::hex << a;
+    EXPECT_EQ(std::memcmp(ram()->ram_para + kSpliceMode, image + (kSpliceMode - kSavedStart), kRamSize - kSpliceMode),
+              0);
+    EXPECT_EQ(ram()->ramU16(kAudioWindow), 0) << "the LED size changed";
+    managerPass();  // the refresh brings the image's language: simplified Chinese
+    EXPECT_EQ(g_language.load(), 0);
+    EXPECT_EQ(child<QLabel>(&screen, "label_title")->text(), QStringLiteral("高级设置"));
+
+    screen.on_Button_reset1_clicked();
+    EXPECT_EQ(std::memcmp(ram()->ram_para + kSavedStart, image, kSavedLength), 0);
+    EXPECT_TRUE(child<QPushButton>(&screen, "Button_reset1")->styleSheet().contains(QStringLiteral("#4777FF")));
+    EXPECT_FALSE(child<QPushButton>(&screen, "Button_reset2")->styleSheet().contains(QStringLiteral("#4777FF")));
+}
+
+TEST_F(SystemTest, ResetAsksForTheLedHandshakeOnlyWhileBothFpgasRun) {
+    ram()->setRamU16(kLedWidth, 1);  // differs from the image
+    ram()->setRamU16(kAudioWindow, 3);
+    std::memcpy(ram()->ram_para_shadow, ram()->ram_para, kRamSize);
+    regs[0][80] = 3;
+    regs[1][80] = 1;
+    g_set_led_para = 0;
+    AdvancedOption screen;
+    screen.on_Button_reset1_clicked();
+    EXPECT_EQ(g_set_led_para.load(), 0) << "FPGA 1 does not run";
+    EXPECT_EQ(ram()->ramU16(kAudioWindow), 0);
+    regs[1][80] = 3;
+    g_set_led_setup = 7;
+    screen.on_Button_reset1_clicked();
+    EXPECT_EQ(g_set_led_para.load(), 1);
+    EXPECT_EQ(g_set_led_setup.load(), 0);
+}
+
+TEST_F(SystemTest, ResetAllWritesAddressMaskAndGatewayWhenAnyDiffers) {
+    ConfigEngine::pInstance();
+    {
+        QMutexLocker lock(&Utils::_settings_mutex);
+        g_str_ip = QStringLiteral("192.168.1.199");
+        g_srt_mask = QStringLiteral("255.255.255.0");
+        g_str_gateway = QStringLiteral("10.0.0.1");
+    }
+    AdvancedOption screen;
+    screen.on_Button_reset3_clicked();
+    const std::string ini = testkit::readFile("/data/configs/tcpip.ini");
+    EXPECT_NE(ini.find("GateWay=192.168.1.1"), std::string::npos) << ini;
+    EXPECT_NE(ini.find("IPAddress=192.168.1.199"), std::string::npos);
+    EXPECT_GE(shell_->count("sync"), 1u);
+    EXPECT_EQ(shell_->count("ifconfig eth0 192.168.1.199 netmask 255.255.255.0"), 1u);
+}
+
+TEST_F(SystemTest, ResetThatTurnsTheAccessPointOnStartsItAsTheSwitchDoes) {
+    int restarts = 0;
+    systemLinks().wifiRestart = [&] { ++restarts; };
+    ram()->ram_para[kWifiApOff] = 1;
+    AdvancedOption screen;
+    screen.on_Button_reset1_clicked();
+    ASSERT_EQ(default_para_ramlist[kRamFileMarkerSize + kWifiApOff - kSavedStart], 0) << "factory: access point on";
+    EXPECT_EQ(ram()->ram_para[kWifiApOff], 0);
+    EXPECT_EQ(restarts, 1);
+    screen.on_Button_reset1_clicked();  // already on: nothing more
+    EXPECT_EQ(restarts, 1);
+}
+
+TEST_F(SystemTest, AgeingPageOpensOnTheCodeAndPagesSixteenLinesWithWrapAround) {
+    factoryage_log.clear();
+    AdvancedOption screen;
+    screen.confirmString(QStringLiteral("5716"));  // not asked for: a result for another screen
+    EXPECT_NE(pageOf(&screen), 5);
+    QTimer::singleShot(0, [] {
+        g_numberkeyboard->pressDigit(5);
+        g_numberkeyboard->pressDigit(7);
+        g_numberkeyboard->pressDigit(1);
+        g_numberkeyboard->findChild<QPushButton*>(QStringLiteral("Button_ok"))->click();
+    });
+    screen.on_Button_factory_age_clicked();
+    EXPECT_NE(pageOf(&screen), 5) << "a digit missing";
+    QTimer::singleShot(0, [] {
+        for (int d : {5, 7, 1, 6}) g_numberkeyboard->pressDigit(d);
+        g_numberkeyboard->findChild<QPushButton*>(QStringLiteral("Button_ok"))->click();
+    });
+    screen.on_Button_factory_age_clicked();
+    ASSERT_EQ(pageOf(&screen), 5);
+    EXPECT_TRUE(screen.ageingPageOpen());
+    EXPECT_EQ(child<QLabel>(&screen, "label_page")->text(), QStringLiteral("0/0"));
+    EXPECT_EQ(child<QLabel>(&screen, "label_3")->text(),
+              QStringLiteral("OUT1:0<3 0<5 0<10 0<20 0>20    OUT2:0<3 0<5 0<10 0<20 0>20"));
+    EXPECT_TRUE(child<QLabel>(&screen, "label_log1")->text().endsWith(QString::fromUtf8("正在老化中...")));
+
+    for (int i = 0; i < 17; ++i) factoryage_log.append(QStringLiteral("12-07 10:%1 5 31 7 250 0 9").arg(i, 2, 10, QLatin1Char('0')));
+    factoryage_log_diff3 = 4;
+    factoryage_log2_diffmore = 2;
+    screen.update_agelog();  // the tick's refresh
+    auto* log = child<QLabel>(&screen, "label_log1");
+    EXPECT_EQ(child<QLabel>(&screen, "label_page")->text(), QStringLiteral("1/2"));
+    EXPECT_EQ(child<QLabel>(&screen, "page_info")->text(), QStringLiteral("17"));
+    EXPECT_FALSE(log->text().startsWith(QStringLiteral("<br>")));
+    EXPECT_EQ(log->text().count(QStringLiteral("<br>")), 15);
+    EXPECT_TRUE(log->text().startsWith(QStringLiteral("12-07 10:00 005 <font color = #00FF00 >DDR0</font> ")));
+    EXPECT_TRUE(plain(log->text()).startsWith(QStringLiteral("12-07 10:00 005 DDR0 DDR1 DE HS VS 007 ,250 DDR0 DDR1 DE HS VS009")));
+    EXPECT_TRUE(log->text().contains(QStringLiteral("<font color = #00FF00 >VS</font> 007")));
+    EXPECT_TRUE(log->text().contains(QStringLiteral("<font color = #FF0000 >VS</font>009")));
+    EXPECT_EQ(child<QLabel>(&screen, "label_3")->text(),
+              QStringLiteral("OUT1:4<3  0<5  0<10  0<20  0>20     OUT2:0<3  0<5  0<10  0<20  2>20 "));
+    screen.on_next_clicked();
+    EXPECT_EQ(child<QLabel>(&screen, "label_page")->text(), QStringLiteral("2/2"));
+    EXPECT_EQ(plain(log->text()), QStringLiteral("12-07 10:16 005 DDR0 DDR1 DE HS VS 007 ,250 DDR0 DDR1 DE HS VS009"));
+    screen.on_next_clicked();
+    EXPECT_EQ(child<QLabel>(&screen, "label_page")->text(), QStringLiteral("1/2"));
+    screen.on_pre_clicked();
+    EXPECT_EQ(child<QLabel>(&screen, "label_page")->text(), QStringLiteral("2/2"));
+    factoryage_log.clear();
+}
+
+TEST_F(SystemTest, AnotherPageButtonClosesTheAgeingPageUntilTheCodeIsTypedAgain) {
+    factoryage_log.clear();
+    AdvancedOption screen;
+    QTimer::singleShot(0, [] {
+        for (int d : {5, 7, 1, 6}) g_numberkeyboard->pressDigit(d);
+        g_numberkeyboard->findChild<QPushButton*>(QStringLiteral("Button_ok"))->click();
+    });
+    screen.on_Button_factory_age_clicked();
+    ASSERT_TRUE(screen.ageingPageOpen());
+    screen.on_Button_other_clicked();
+    EXPECT_EQ(pageOf(&screen), 3);
+    EXPECT_FALSE(screen.ageingPageOpen());
+}

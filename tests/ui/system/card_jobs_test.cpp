@@ -1,0 +1,213 @@
+// Receiving-card jobs from the screens: the update page's check and self-recovery, and the
+// refusals that keep a job's ring and screen until the engine has ended it.
+#include "system_fixture.h"
+#include "ui/shell/lcd_touch.h"
+
+using namespace systemtest;
+
+namespace {
+
+QString entryText(AdvancedOption* screen, int s) {
+    QWidget* frame = screen->findChild<QWidget*>(QStringLiteral("frame_file"));
+    if (!frame) return QStringLiteral("<no list>");
+    QLabel* l = frame->findChild<QLabel*>(QStringLiteral("entry%1").arg(s));
+    if (l) return l->text();
+    QLabel* none = frame->findChild<QLabel*>(QStringLiteral("label_none"));
+    return none ? none->text() : QStringLiteral("<empty>");
+}
+
+// The engine's check or recovery report as it arrives from the FPGA thread, then its code.
+void engineReports(const QStringList& entries, int code) {
+    std::thread engine([entries, code] {
+        AdvancedOption::reportRcvUpdate(entries);
+        VlxRamPara::test_signal(code);
+    });
+    engine.join();
+    QCoreApplication::sendPostedEvents();
+}
+
+class UpdatePageTest : public SystemTest {
+protected:
+    void SetUp() override {
+        SystemTest::SetUp();
+        g_language = 1;
+        ram()->ram_para[vlxram::kLanguage] = 1;
+        std::memcpy(ram()->ram_para_shadow, ram()->ram_para, vlxram::kRamSize);
+        QObject::connect(ram(), &VlxRamPara::sig_update_para, SyncUpdate::pInstance(), &SyncUpdate::para_sync,
+                         Qt::UniqueConnection);
+        testkit::writeFile("/data/rcvrecovery/KVFX", "card image");
+        screen = new AdvancedOption;
+        g_advancedoption = screen;
+        g_page_focus = 12;
+        screen->on_Button_rcv_recovery_clicked();
+    }
+    AdvancedOption* screen = nullptr;
+};
+
+}  // namespace
+
+TEST_F(SystemTest, UpdatePageStaysClosedWithoutRecoveryFilesAndOpensOnceOneArrives) {
+    g_language = 1;
+    AdvancedOption screen;
+    g_advancedoption = &screen;
+    g_page_focus = 12;
+    screen.on_Button_rcv_recovery_clicked();
+    EXPECT_EQ(pageOf(&screen), 0);
+    EXPECT_TRUE(child<QPushButton>(&screen, "Button_rcv_recovery")->styleSheet().contains(QStringLiteral("gray")));
+    testkit::writeFile("/data/rcvrecovery/KVFX", "card image");
+    AdvancedOption::requestLanguageChanged();  // the protocol stored the file
+    QCoreApplication::sendPostedEvents();
+    EXPECT_FALSE(child<QPushButton>(&screen, "Button_rcv_recovery")->styleSheet().contains(QStringLiteral("gray")));
+    screen.on_Button_rcv_recovery_clicked();
+    EXPECT_EQ(pageOf(&screen), 1);
+    EXPECT_EQ(entryText(&screen, 0), QStringLiteral("No receiving cards that need to be updated!"));
+}
+
+TEST_F(UpdatePageTest, CheckListsTheChangedCardAndRecoveryRunsOnlyOnWhatItFound) {
+    screen->on_Button_check_clicked();
+    ASSERT_FALSE(g_qround_bar.isNull());
+    EXPECT_EQ(card_job::operation(), card_job::kCheck);
+    EXPECT_EQ(g_send_para[1], 0);
+
+    // the screen of a running job stays, whoever asks to close it
+    screen->on_Button_back_clicked();
+    AdvancedOption::requestBack();
+    QCoreApplication::sendPostedEvents();
+    EXPECT_EQ(g_advancedoption.data(), screen);
+    EXPECT_EQ(g_page_focus.load(), 12);
+    screen->on_Button_LCDshow_clicked();
+    EXPECT_EQ(pageOf(screen), 1) << "navigation waits for the job";
+
+    // progress, then a card over its reference count
+    std::thread([this] { emit screen->sig_qround_bar_update(40); }).join();
+    QCoreApplication::sendPostedEvents();
+    ASSERT_FALSE(g_qround_bar.isNull());
+    EXPECT_EQ(g_qround_bar->value(), 40);
+    engineReports({QStringLiteral("01/03/05/04")}, 1);
+    EXPECT_EQ(entryText(screen, 0),
+              QStringLiteral("Find Screen01, LED03, Rcv<font color = #FF0000 >05</font>"));
+    finishJob(screen);
+    EXPECT_TRUE(g_qround_bar.isNull());
+    screen->on_Button_self_recovery_clicked();
+    EXPECT_EQ(card_job::operation(), 0) << "the card is past its reference count";
+
+    // a card within its count: recovery goes
+    screen->on_Button_check_clicked();
+    engineReports({QStringLiteral("01/03/02/04")}, 1);
+    EXPECT_EQ(entryText(screen, 0), QStringLiteral("Find Screen01, LED03, Rcv<font color = #FFFFFF >02</font>"));
+    finishJob(screen);
+    screen->on_Button_self_recovery_clicked();
+    EXPECT_EQ(card_job::operation(), card_job::kSelfRecovery);
+    EXPECT_EQ(g_send_para[card_job::kRecoveryMode], 16);
+    ASSERT_FALSE(g_qround_bar.isNull());
+    engineReports({}, 99);  // nothing left to update
+    EXPECT_EQ(entryText(screen, 0), QStringLiteral("No receiving cards that need to be updated!"));
+    finishJob(screen);
+
+    // a check that finds nothing after one that found a card: recovery has nothing to act on
+    screen->on_Button_check_clicked();
+    engineReports({QStringLiteral("02/01/01/04")}, 1);
+    finishJob(screen);
+    screen->on_Button_check_clicked();
+    finishJob(screen);
+    EXPECT_EQ(entryText(screen, 0), QStringLiteral("No receiving cards that need to be updated!"));
+    screen->on_Button_self_recovery_clicked();
+    EXPECT_EQ(card_job::operation(), 0);
+    EXPECT_TRUE(g_qround_bar.isNull());
+
+    screen->on_Button_back_clicked();  // the job is over: Back closes
+    EXPECT_TRUE(g_advancedoption.isNull());
+    EXPECT_EQ(g_page_focus.load(), 5);
+}
+
+TEST_F(UpdatePageTest, JobStartsAreRefusedWhileABlockOrRingIsBusyOrNoEngineRuns) {
+    runner = false;
+    screen->on_Button_check_clicked();
+    EXPECT_EQ(card_job::operation(), 0) << "no FPGA thread would end the ring";
+    EXPECT_TRUE(g_qround_bar.isNull());
+    runner = true;
+    // the engine has cleared nothing yet (or a PC job runs): the block is busy
+    g_send_para[0] = card_job::kSaveParams;
+    screen->on_Button_check_clicked();
+    EXPECT_EQ(g_send_para[0], card_job::kSaveParams);
+    EXPECT_TRUE(g_qround_bar.isNull());
+    // the engine cleared the block, its 100 is still on its way: the ring is up
+    g_send_para[0] = 0;
+    QRoundProgressBar::create_qround_bar(screen);
+    screen->on_Button_check_clicked();
+    EXPECT_EQ(card_job::operation(), 0);
+}
+
+TEST_F(UpdatePageTest, RecoveryFilesDeletedWhileTheUpdatePageIsShownCloseTheScreen) {
+    AdvancedOption::requestBack();
+    QCoreApplication::sendPostedEvents();
+    EXPECT_TRUE(g_advancedoption.isNull());
+    EXPECT_EQ(g_page_focus.load(), 5);
+    shelltest::flushDeletes();
+}
+
+TEST_F(SystemTest, AdvancedSettingsRefreshShowsTheDoneMarkAfterEveryCode) {
+    AdvancedOption screen;
+    g_advancedoption = &screen;
+    g_page_focus = 12;
+    for (int code : {1, 11, 99}) {
+        g_tip->tip_create(TIP::kClear);
+        SyncUpdate::pInstance()->para_sync(code);
+        EXPECT_EQ(g_tip->currentType(), int(TIP::kDone)) << code;
+    }
+}
+
+TEST_F(SystemTest, IdleReturnClosesBothScreensThroughTheirBackHandlersButNeverDuringAJob) {
+    lcd_touch* touch = lcd_touch::instanceWithoutThread();
+    g_back_to_mainwindow_time = 3000;
+    g_option = new Option;
+    g_page_focus = 12;
+    g_advancedoption = new AdvancedOption;
+    QRoundProgressBar::create_qround_bar(g_advancedoption);  // a job's ring
+    for (int i = 0; i < 3100; ++i) touch->auto_timeout_back();
+    EXPECT_FALSE(g_advancedoption.isNull());
+    g_qround_bar->para_sync(100);
+    g_send_para[0] = card_job::kCheck;  // the engine has not cleared its block yet
+    for (int i = 0; i < 3100; ++i) touch->auto_timeout_back();
+    EXPECT_FALSE(g_advancedoption.isNull());
+    EXPECT_FALSE(g_option.isNull()) << "the menu stays below the screen that stays";
+    EXPECT_EQ(g_page_focus.load(), 12);
+    g_send_para[0] = 0;
+    touch->touched();
+    for (int i = 0; i < 3100; ++i) touch->auto_timeout_back();
+    EXPECT_TRUE(g_advancedoption.isNull());
+    EXPECT_EQ(g_page_focus.load(), 1) << "and the settings menu's back";
+
+    touch->touched();
+    g_option = new Option;
+    g_page_focus = 24;
+    g_smartmapping = new SmartMapping;
+    for (int i = 0; i < 3100; ++i) touch->auto_timeout_back();
+    EXPECT_TRUE(g_smartmapping.isNull());
+    EXPECT_EQ(g_page_focus.load(), 1);
+}
+
+TEST_F(SystemTest, SettingsTilesRunBothScreensModallyAndBackReturnsToTheMenu) {
+    g_option = new Option;
+    g_page_focus = 5;
+    int seenFocus = -1;
+    QTimer::singleShot(0, [&] {
+        seenFocus = g_page_focus.load();
+        ASSERT_FALSE(g_advancedoption.isNull());
+        g_advancedoption->on_Button_back_clicked();
+    });
+    g_option->on_AdvanceButton_clicked();
+    EXPECT_EQ(seenFocus, 12);
+    EXPECT_TRUE(g_advancedoption.isNull());
+    EXPECT_EQ(g_page_focus.load(), 5);
+
+    QTimer::singleShot(0, [&] {
+        seenFocus = g_page_focus.load();
+        ASSERT_FALSE(g_smartmapping.isNull());
+        g_smartmapping->on_Button_back_clicked();
+    });
+    g_option->on_smart_mapping_clicked();
+    EXPECT_EQ(seenFocus, 24);
+    EXPECT_TRUE(g_smartmapping.isNull());
+    EXPECT_EQ(g_page_focus.load(), 5);
+}

@@ -1,0 +1,286 @@
+// Smart mapping: the wizard's bytes, the port grid, scan files from the controller and a
+// stick, parameter saving and the mapping switch, and what a running job keeps unchanged.
+#include <QDir>
+#include <QLineEdit>
+
+#include <unistd.h>
+
+#include "system_fixture.h"
+
+using namespace systemtest;
+
+namespace {
+
+QWidget* grid(QWidget* screen) { return screen->findChild<QWidget*>(QStringLiteral("frame_port")); }
+QWidget* files(QWidget* screen) { return screen->findChild<QWidget*>(QStringLiteral("frame_file")); }
+
+void tapCell(QWidget* screen, int cell) {
+    QWidget* g = grid(screen);
+    ASSERT_NE(g, nullptr);
+    g->findChild<QPushButton*>(QString::number(cell))->click();
+}
+
+QString cellStyle(QWidget* screen, int cell) {
+    return grid(screen)->findChild<QFrame*>(QStringLiteral("cell%1").arg(cell))->styleSheet();
+}
+
+QLabel* row(QWidget* screen, int r) {
+    QWidget* f = files(screen);
+    return f ? f->findChild<QLabel*>(QStringLiteral("row%1").arg(r)) : nullptr;
+}
+
+class SmartMappingTest : public SystemTest {
+protected:
+    void SetUp() override {
+        SystemTest::SetUp();
+        g_language = 1;
+        ram()->ram_para[vlxram::kLanguage] = 1;
+        std::memcpy(ram()->ram_para_shadow, ram()->ram_para, vlxram::kRamSize);
+    }
+    SmartMapping* open() {
+        screen = new SmartMapping;
+        g_smartmapping = screen;
+        g_page_focus = 24;
+        return screen;
+    }
+    SmartMapping* screen = nullptr;
+};
+
+}  // namespace
+
+TEST_F(SmartMappingTest, WizardStoresTheTypedValuesAsTheirLowBitsAndHandsJobOneOver) {
+    open();
+    EXPECT_EQ(pageOf(screen), 0);
+    EXPECT_EQ(child<QLineEdit>(screen, "lineEdit_X")->text(), QStringLiteral("128"));
+    EXPECT_EQ(child<QLineEdit>(screen, "lineEdit_Y")->text(), QStringLiteral("96"));
+    child<QLineEdit>(screen, "lineEdit_X")->setText(QStringLiteral("70000"));
+    screen->on_Button_next_clicked();
+    EXPECT_EQ(pageOf(screen), 1);
+    EXPECT_EQ(line_field::u16(line_field::kCabinetWidth), 4464);
+    EXPECT_EQ(line_field::u16(line_field::kCabinetHeight), 96);
+    EXPECT_TRUE(child<QPushButton>(screen, "Button_wlan1")->styleSheet().contains(QStringLiteral("#4777FF")));
+    EXPECT_EQ(cellStyle(screen, 0), QStringLiteral("background-color: #212435;border:1px solid #00D65B;"));
+    screen->on_Button_next_2_clicked();
+    EXPECT_EQ(child<QPushButton>(screen, "Button_route")->text(), QStringLiteral("Routing 1"));
+    screen->on_Button_route_clicked();
+    screen->on_Button_route4_clicked();
+    EXPECT_EQ(pageOf(screen), 2);
+    EXPECT_EQ(line_type[line_field::kPattern], 4);
+    EXPECT_EQ(imageOf(screen, "Button_route"), QStringLiteral(":/png/line4.png"));
+
+    child<QLineEdit>(screen, "lineEdit_line")->setText(QStringLiteral("300"));
+    child<QLineEdit>(screen, "lineEdit_column")->setText(QStringLiteral("3"));
+    child<QLineEdit>(screen, "lineEdit_horzion")->setText(QStringLiteral("x"));
+    child<QLineEdit>(screen, "lineEdit_vert")->setText(QStringLiteral("64"));
+    screen->on_Button_send_clicked();
+    EXPECT_EQ(line_type[line_field::kRows], 44);
+    EXPECT_EQ(line_type[line_field::kColumns], 3);
+    EXPECT_EQ(line_field::u16(line_field::kOffsetX), 0);
+    EXPECT_EQ(line_field::u16(line_field::kOffsetY), 64);
+    EXPECT_EQ(card_job::operation(), card_job::kSmartSetup);
+    ASSERT_FALSE(g_qround_bar.isNull());
+    finishJob(screen);
+    EXPECT_TRUE(g_qround_bar.isNull());
+}
+
+TEST_F(SmartMappingTest, KeypadResultsReachOnlyTheFieldThatAskedForThem) {
+    open();
+    auto* rows = child<QLineEdit>(screen, "lineEdit_line");
+    QTimer::singleShot(0, [] {
+        for (int d : {2, 5}) g_numberkeyboard->pressDigit(d);
+        g_numberkeyboard->findChild<QPushButton*>(QStringLiteral("Button_ok"))->click();
+    });
+    QMetaObject::invokeMethod(rows, "send_show", Q_ARG(QString, rows->text()));
+    EXPECT_EQ(rows->text(), QStringLiteral("25"));
+    EXPECT_EQ(g_numberkeyboard->title(), QStringLiteral("rows"));
+    // a later result asked for by another screen's field of the same name
+    QLineEdit other;
+    other.setObjectName(QStringLiteral("lineEdit_line"));
+    g_lineedit = &other;
+    screen->confirmString(QStringLiteral("9"));
+    EXPECT_EQ(rows->text(), QStringLiteral("25"));
+}
+
+TEST_F(SmartMappingTest, PortCellSetsThePortAndAGroupChangeKeepsIt) {
+    open();
+    screen->on_Button_next_clicked();
+    screen->on_Button_wlan4_clicked();
+    tapCell(screen, 7);
+    EXPECT_EQ(line_type[line_field::kPort], 31);
+    EXPECT_EQ(cellStyle(screen, 7), QStringLiteral("background-color: #212435;border:1px solid #00D65B;"));
+    EXPECT_EQ(grid(screen)->findChild<QLabel*>(QStringLiteral("name7"))->text(), QStringLiteral("LED32"));
+    screen->on_Button_wlan1_clicked();
+    EXPECT_EQ(line_type[line_field::kPort], 31);
+    for (int c = 0; c < 8; ++c) EXPECT_FALSE(cellStyle(screen, c).contains(QStringLiteral("00D65B"))) << c;
+}
+
+TEST_F(SmartMappingTest, EveryJobControlIsRefusedWhileARingIsUp) {
+    for (int i = 0; i < 3; ++i) testkit::writeFile("/data/smartmapping/s" + std::to_string(i) + ".kvfile", "x");
+    for (int i = 0; i < 4; ++i) testkit::writeFile("/mnt/usb1/u" + std::to_string(i) + ".kvfile", "x");
+    open();
+    screen->on_Button_loadscan_clicked();
+    screen->on_Button_wlan6_clicked();
+    tapCell(screen, 2);
+    EXPECT_EQ(line_type[line_field::kPort], 10);
+    screen->on_Button_next_5_clicked();
+    ASSERT_EQ(pageOf(screen), 5);
+    screen->on_Button_load_clicked();
+    ASSERT_EQ(card_job::operation(), card_job::kLoadScan);
+    EXPECT_EQ(g_kvfile_name, QStringLiteral("/data/smartmapping/s0.kvfile"));
+    const QString loading = g_kvfile_name;
+
+    // every start, every change of what the job reads, every close
+    g_send_para[0] = 0;  // the engine has cleared its block, its 100 not yet here
+    screen->on_Button_load_clicked();
+    screen->on_Button_confirm_clicked();
+    screen->on_Button_mapping_state_clicked();
+    screen->on_Button_send_clicked();
+    EXPECT_EQ(card_job::operation(), 0);
+    g_send_para[0] = card_job::kLoadScan;
+    files(screen)->findChild<QPushButton*>(QStringLiteral("2"))->click();
+    files(screen)->findChild<QPushButton*>(QStringLiteral("next"))->click();
+    EXPECT_EQ(screen->currentPage(), 0);
+    EXPECT_EQ(g_kvfile_name, loading);
+    SyncUpdate::pInstance()->para_sync(102);  // a stick becomes ready mid-load
+    SyncUpdate::pInstance()->para_sync(101);
+    EXPECT_EQ(g_kvfile_name, loading);
+    screen->on_Button_front_6_clicked();
+    EXPECT_EQ(pageOf(screen), 5);
+    screen->on_Button_shortcut_clicked();
+    screen->on_Button_paraweld_clicked();
+    screen->on_Button_mapping_clicked();
+    EXPECT_EQ(pageOf(screen), 5);
+    screen->on_Button_front_3_clicked();
+    screen->on_Button_wlan6_clicked();
+    tapCell(screen, 5);
+    EXPECT_EQ(line_type[line_field::kPort], 10) << "the port of the running load";
+    screen->on_Button_back_clicked();
+    SmartMapping::requestBack();
+    QCoreApplication::sendPostedEvents();
+    EXPECT_EQ(g_smartmapping.data(), screen);
+
+    finishJob(screen);
+    screen->on_Button_back_clicked();
+    EXPECT_TRUE(g_smartmapping.isNull());
+    EXPECT_EQ(g_page_focus.load(), 5);
+}
+
+TEST_F(SmartMappingTest, ScanFilesOneRuleForCountAndListLocalFirstUsbGreen) {
+    testkit::writeFile("/data/smartmapping/readme.txt", "not a scan file");
+    testkit::writeFile("/data/smartmapping/UPPER.KVFILE", "x");
+    QDir().mkpath(QString::fromStdString(plat::path("/data/smartmapping/dir.kvfile")));
+    open();
+    EXPECT_EQ(screen->scanFileCount(), 0u) << "only scan files count";
+    EXPECT_TRUE(child<QPushButton>(screen, "Button_loadscan")->styleSheet().contains(QStringLiteral("gray")));
+    screen->on_Button_loadscan_clicked();
+    EXPECT_EQ(pageOf(screen), 0);
+
+    // an empty list: the message and no page buttons
+    screen->on_Button_next_5_clicked();
+    EXPECT_EQ(screen->lastPage(), 0);
+    EXPECT_EQ(files(screen)->findChild<QLabel*>(QStringLiteral("label_none"))->text(), QStringLiteral("No loaded file!"));
+    EXPECT_EQ(files(screen)->findChild<QPushButton*>(QStringLiteral("next")), nullptr);
+    EXPECT_EQ(files(screen)->findChild<QPushButton*>(QStringLiteral("previous")), nullptr);
+
+    for (const char* n : {"a.kvfile", "b.b.kvfile", "c.kvfile"}) testkit::writeFile(std::string("/data/smartmapping/") + n, "x");
+    ASSERT_EQ(::symlink(plat::path("/data/smartmapping/a.kvfile").c_str(),
+                        plat::path("/data/smartmapping/link.kvfile").c_str()), 0);
+    testkit::writeFile("/mnt/usb1/<b>bold.kvfile", "x");
+    testkit::writeFile("/mnt/usb1/z.kvfile", "x");
+    SyncUpdate::pInstance()->para_sync(102);  // the stick became ready: the list is rebuilt and shown
+    EXPECT_EQ(g_tip->currentType(), int(TIP::kReadingData));
+    ASSERT_EQ(pageOf(screen), 5);
+    EXPECT_EQ(screen->scanFileCount(), 5u) << "Load takes the files the list shows";
+    EXPECT_EQ(screen->scanPaths(),
+              QStringList({"/data/smartmapping/a.kvfile", "/data/smartmapping/b.b.kvfile", "/data/smartmapping/c.kvfile",
+                           "/mnt/usb1/<b>bold.kvfile", "/mnt/usb1/z.kvfile"}));
+    EXPECT_EQ(row(screen, 0)->styleSheet(), QStringLiteral("background-color:#4777FF;color: #FFFFFF"));
+    EXPECT_EQ(row(screen, 2)->styleSheet(), QStringLiteral("background-color: rgb(33, 36, 53);color: #FFFFFF"));
+    EXPECT_EQ(row(screen, 3)->styleSheet(), QStringLiteral("background-color: rgb(33, 36, 53);color: #00FF00"));
+    EXPECT_EQ(row(screen, 3)->textFormat(), Qt::PlainText);
+    EXPECT_EQ(row(screen, 3)->text(), QStringLiteral("<b>bold.kvfile"));
+    EXPECT_EQ(files(screen)->findChild<QPushButton*>(QStringLiteral("next")), nullptr) << "five files: one page";
+    files(screen)->findChild<QPushButton*>(QStringLiteral("4"))->click();
+    EXPECT_EQ(g_kvfile_name, QStringLiteral("/mnt/usb1/z.kvfile"));
+    EXPECT_EQ(row(screen, 4)->styleSheet(), QStringLiteral("background-color:#4777FF;color: #00FF00;"));
+    screen->on_Button_load_clicked();
+    EXPECT_EQ(card_job::operation(), card_job::kLoadScan);
+    finishJob(screen);
+
+    // the stick is pulled: the list follows
+    QDir(QString::fromStdString(plat::path("/mnt/usb1"))).removeRecursively();
+    SyncUpdate::pInstance()->para_sync(101);
+    EXPECT_EQ(g_tip->currentType(), int(TIP::kUsbUnplugged));
+    EXPECT_EQ(screen->scanPaths().size(), 3);
+    SyncUpdate::pInstance()->para_sync(100);
+    EXPECT_EQ(g_tip->currentType(), int(TIP::kUsbConnected));
+}
+
+TEST_F(SmartMappingTest, SixFilesMakeTwoPagesAndTheSecondChoosesNothingUntilTapped) {
+    for (int i = 0; i < 6; ++i) testkit::writeFile("/data/smartmapping/f" + std::to_string(i) + ".kvfile", "x");
+    open();
+    screen->on_Button_loadscan_clicked();
+    screen->on_Button_next_5_clicked();
+    EXPECT_EQ(screen->lastPage(), 1);
+    EXPECT_EQ(files(screen)->findChild<QPushButton*>(QStringLiteral("previous")), nullptr);
+    files(screen)->findChild<QPushButton*>(QStringLiteral("next"))->click();
+    EXPECT_EQ(screen->currentPage(), 1);
+    EXPECT_NE(files(screen)->findChild<QPushButton*>(QStringLiteral("previous")), nullptr);
+    EXPECT_EQ(files(screen)->findChild<QPushButton*>(QStringLiteral("next")), nullptr);
+    EXPECT_EQ(row(screen, 1), nullptr);
+    EXPECT_TRUE(g_kvfile_name.isEmpty());
+    screen->on_Button_load_clicked();
+    EXPECT_EQ(card_job::operation(), 0);
+    files(screen)->findChild<QPushButton*>(QStringLiteral("0"))->click();
+    EXPECT_EQ(g_kvfile_name, QStringLiteral("/data/smartmapping/f5.kvfile"));
+}
+
+TEST_F(SmartMappingTest, StickReadyWhileTheWizardIsInFrontShowsTheFileList) {
+    testkit::writeFile("/mnt/usb1/scan.kvfile", "x");
+    open();
+    screen->on_Button_next_clicked();
+    SyncUpdate::pInstance()->para_sync(102);
+    EXPECT_EQ(pageOf(screen), 5);
+    EXPECT_TRUE(child<QPushButton>(screen, "Button_shortcut")->styleSheet().contains(QStringLiteral("#4777FF")));
+    EXPECT_EQ(row(screen, 0)->text(), QStringLiteral("scan.kvfile"));
+}
+
+TEST_F(SmartMappingTest, ParameterSavingAndTheMappingSwitchReachTheEngine) {
+    open();
+    screen->on_Button_paraweld_clicked();
+    EXPECT_EQ(pageOf(screen), 6);
+    screen->on_Button_confirm_clicked();
+    EXPECT_EQ(card_job::operation(), card_job::kSaveParams);
+    finishJob(screen);
+
+    regs[0][0] = 0x80;  // only FPGA 0 maps
+    regs[1][0] = 0x01;
+    screen->on_Button_mapping_clicked();
+    EXPECT_EQ(pageOf(screen), 7);
+    EXPECT_EQ(imageOf(screen, "Button_mapping_state"), QStringLiteral(":/png/button_off.png"));
+    screen->on_Button_mapping_state_clicked();
+    EXPECT_EQ(regs[0][0], 0x80);
+    EXPECT_EQ(regs[1][0], 0x81);
+    EXPECT_EQ(g_send_para[card_job::kArgumentWord], 9);
+    EXPECT_EQ(card_job::operation(), card_job::kMappingSwitch);
+    EXPECT_EQ(imageOf(screen, "Button_mapping_state"), QStringLiteral(":/png/button_on.png"));
+    finishJob(screen);
+    screen->on_Button_mapping_state_clicked();
+    EXPECT_EQ(regs[0][0], 0x00);
+    EXPECT_EQ(regs[1][0], 0x01);
+    EXPECT_EQ(g_send_para[card_job::kArgumentWord], 0);
+    EXPECT_EQ(imageOf(screen, "Button_mapping_state"), QStringLiteral(":/png/button_off.png"));
+    finishJob(screen);
+}
+
+TEST_F(SmartMappingTest, LanguageChangeOnThePatternPageRelabelsEveryPattern) {
+    open();
+    screen->on_Button_next_clicked();
+    screen->on_Button_next_2_clicked();
+    screen->on_Button_route_clicked();
+    ram()->ram_para[vlxram::kLanguage] = 2;
+    screen->syncUpdate(1);
+    EXPECT_EQ(child<QToolButton>(screen, "Button_route16")->text(), QStringLiteral("След16"));
+    EXPECT_EQ(child<QPushButton>(screen, "Button_route")->text(), QStringLiteral("След1"));
+    EXPECT_EQ(child<QLabel>(screen, "label_title")->text(), QStringLiteral("Умная регулировка экрана"));
+}

@@ -1,0 +1,89 @@
+#pragma once
+// The system screens on the shell's test world, with the FPGA engine played by the test:
+// a job runner that takes jobs, FPGA registers in an array, and the engine's progress
+// emitted from a thread of its own as the FPGA thread does.
+#include <QComboBox>
+#include <QLabel>
+#include <QPushButton>
+#include <QStackedWidget>
+#include <QTimer>
+#include <QToolButton>
+
+#include <cstring>
+#include <thread>
+
+#include "core/syncupdate.h"
+#include "platform/platform.h"
+#include "ui/shell/QRoundProgressBar.h"
+#include "ui/shell/panel_style.h"
+#include "ui/shell/shell_fixture.h"
+#include "ui/system/advancedoption.h"
+#include "ui/system/card_job.h"
+#include "ui/system/smartmapping.h"
+#include "ui/system/system_links.h"
+
+namespace systemtest {
+
+template <class T = QPushButton>
+T* child(QWidget* w, const char* name) {
+    T* c = w->findChild<T*>(QString::fromLatin1(name));
+    EXPECT_NE(c, nullptr) << name;
+    return c;
+}
+
+inline int pageOf(QWidget* screen) { return child<QStackedWidget>(screen, "stackedWidget")->currentIndex(); }
+inline QString imageOf(QWidget* w, const char* name) { return panel_style::imageOf(child<QWidget>(w, name)); }
+
+class SystemTest : public shelltest::ShellTest {
+protected:
+    void SetUp() override {
+        ShellTest::SetUp();
+        std::memset(g_send_para, 0, sizeof g_send_para);
+        std::memset(line_type, 0, sizeof line_type);
+        g_kvfile_name.clear();
+        systemLinks() = SystemLinks{};
+        std::memset(regs, 0, sizeof regs);
+        shellLinks().fpgaEnginePresent = [] { return true; };
+        shellLinks().fpgaRegister = [this](uint8_t reg, uint8_t fpga) { return regs[fpga & 1][reg]; };
+        systemLinks().fpgaWriteRegister = [this](uint8_t reg, uint8_t mask, uint8_t value, uint8_t fpga) {
+            regs[fpga & 1][reg] = uint8_t((regs[fpga & 1][reg] & ~mask) | (value & mask));
+        };
+        systemLinks().cardJobRunner = [this] { return runner; };
+        std::memcpy(ram()->ram_para_shadow, ram()->ram_para, vlxram::kRamSize);
+        g_auto_lock_time = 30000;
+        g_back_to_mainwindow_time = 18000;
+        home();  // the keypad and the pop-up
+    }
+    void TearDown() override {
+        g_advancedoption = nullptr;
+        g_smartmapping = nullptr;
+        systemLinks() = SystemLinks{};
+        ShellTest::TearDown();
+    }
+
+    // The engine ends its job: clears the operation and step, then reports 100 from its thread.
+    template <class Screen>
+    void finishJob(Screen* screen) {
+        __atomic_store_n(&g_send_para[1], uint8_t(0), __ATOMIC_RELEASE);
+        __atomic_store_n(&g_send_para[0], uint8_t(0), __ATOMIC_RELEASE);
+        std::thread engine([screen] { emit screen->sig_qround_bar_update(100); });
+        engine.join();
+        QCoreApplication::sendPostedEvents();
+        QCoreApplication::processEvents();
+    }
+    // The C331 manager takes the raised flag: applies it and announces the code.
+    void managerPass() {
+        const int flag = c331_manage::update_flag;
+        c331_manage::update_flag = 0;
+        if (flag) SyncUpdate::pInstance()->para_sync(flag);
+    }
+    void enableWindows(std::initializer_list<int> windows) {
+        for (int w : windows) ram()->setRamU16(vlxram::windowField(w, vlxram::kWinState), 1);
+        std::memcpy(ram()->ram_para_shadow, ram()->ram_para, vlxram::kRamSize);
+    }
+
+    uint8_t regs[2][256];
+    bool runner = true;
+};
+
+}  // namespace systemtest

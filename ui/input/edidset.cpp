@@ -1,0 +1,233 @@
+#include "ui/input/edidset.h"
+
+#include <QLabel>
+#include <QPushButton>
+
+#include "core/global.h"
+#include "core/vlxrampara.h"
+#include "ui/input/input_common.h"
+#include "ui/input/input_screens.h"
+#include "ui/input/inputchoose.h"
+#include "ui/shell/lcd_touch.h"
+#include "ui/shell/numberkeyboard.h"
+#include "ui/shell/panel_style.h"
+#include "ui/shell/shell_globals.h"
+#include "ui_edidset.h"
+
+using namespace input_common;
+using panel_style::langText;
+
+namespace {
+constexpr const char* kEditorButtonStyle = "color: rgb(255, 255, 255);border:1px solid rgb(255, 255, 255);font:20px";
+constexpr const char* kSelectStyle = "QFrame{border:1px solid;border-left-color:rgb(71, 119, 255);"
+                                     "border-right-color:rgb(71, 119, 255);border-top-color:rgb(71, 119, 255);"
+                                     "border-bottom:0px;}";
+
+unsigned edidAddress(int port) { return vlxram::kEdidPara + vlxram::kEdidParaSize * unsigned(port); }
+}  // namespace
+
+EDIDset::EDIDset(QWidget* parent) : QDialog(parent), ui(new Ui::EDIDset) {
+    ui->setupUi(this);
+    pointsToPixels(this);
+    panel_style::prepareScreen(this, ui->Button_back);
+    panel_style::setPicture(ui->label_HDMI1, QStringLiteral(":/png/HDMI13.png"));
+    panel_style::setPicture(ui->label_HDMI2, QStringLiteral(":/png/HDMI13.png"));
+    panel_style::setPicture(ui->label_HDMI3, QStringLiteral(":/png/HDMI20.png"));
+    panel_style::setPicture(ui->label_HDMI4, QStringLiteral(":/png/HDMI20.png"));
+    panel_style::setPicture(ui->label_DVI, QStringLiteral(":/png/DVI.png"));
+    panel_style::setPicture(ui->label_EXT, QStringLiteral(":/png/HDMI.png"));
+    for (QPushButton* b : {ui->Button_left, ui->Button_right})
+        panel_style::setLook(b, QString::fromLatin1(panel_style::kInputFieldStyle));
+
+    select_frame_ = panel_style::makeFrame(this, QStringLiteral("select_frame"), QRect(20, 68, 120, 85),
+                                           QString::fromLatin1(kSelectStyle));
+    select_frame_->lower();
+    tile_font_ = font();
+    tile_font_.setPixelSize(12);
+    input_init();
+    source_init();
+    ui->frame_add->hide();
+
+    const QString look = QString::fromLatin1(kEditorButtonStyle);
+    button_cancel_ = panel_style::makeButton(this, QStringLiteral("button_cancel"), QRect(310, 406, 180, 60), look);
+    button_save_ = panel_style::makeButton(this, QStringLiteral("button_save"), QRect(540, 406, 180, 60), look);
+    button_delete_ = panel_style::makeButton(this, QStringLiteral("button_delete"), QRect(80, 406, 180, 60), look);
+    for (QPushButton* b : {button_cancel_, button_save_, button_delete_}) {
+        b->setFlat(false);
+        b->setFont(tile_font_);
+        b->hide();
+    }
+    connect(button_cancel_, &QPushButton::clicked, this, &EDIDset::vlx_button_cancel_clicked);
+    connect(button_save_, &QPushButton::clicked, this, &EDIDset::vlx_button_ok_clicked);
+    connect(button_delete_, &QPushButton::clicked, this, &EDIDset::vlx_button_delete_clicked);
+
+    for (QLineEdit* field : {static_cast<QLineEdit*>(ui->lineEdit_W), static_cast<QLineEdit*>(ui->lineEdit_H)})
+        connect(field, SIGNAL(send_show(QString)), this, SLOT(show_numberkeyboard_ui(QString)));
+    if (g_numberkeyboard)
+        connect(g_numberkeyboard, SIGNAL(sendKeyBoardUIDataToLineEdit(QString)), this, SLOT(confirmString(QString)));
+    language_changed();
+    lcd_touch::registerScreen(IdleScreen::EdidSet, [] { return static_cast<QObject*>(g_edidset.data()); });
+}
+
+EDIDset::~EDIDset() { delete ui; }
+
+bool EDIDset::editorOpen() const { return !ui->frame_add->isHidden(); }
+
+void EDIDset::input_init() {
+    for (int i = 0; i < kTypes; ++i) {
+        QPushButton* b =
+            panel_style::makeButton(this, QString::number(i), QRect(21 + 130 * i, 69, 118, 83), clearLook());
+        connect(b, &QPushButton::clicked, this, &EDIDset::vlx_button_input_clicked);
+    }
+}
+
+void EDIDset::vlx_button_input_clicked() {
+    const QObject* button = sender();
+    if (!button) return;
+    const int i = button->objectName().toInt();
+    if (i < 0 || i >= kTypes) return;
+    input_index_ = uint8_t(kTypeOfColumn[i]);
+    input_name_ = sourceName(input_index_);
+    select_frame_->setGeometry(20 + 130 * i, 68, 120, 85);
+    source_init();
+    closeEditor();
+}
+
+void EDIDset::source_init() {
+    delete frame_source_;
+    frame_source_ = panel_style::makeFrame(this, QStringLiteral("frame_source"), QRect(20, 152, 770, 240),
+                                           QStringLiteral("#frame_source{border:1px solid rgb(71, 119, 255);}"));
+    frame_source_->lower();
+    panel_style::makeFrame(frame_source_, QStringLiteral("tile_frame"), QRect(10, 15, 220, 90),
+                           QStringLiteral("background-color: #212435;border:1px solid #CCCCCC;"));
+    panel_style::makeInUseDot(frame_source_, 20, 25);
+    auto* icon = new QLabel(frame_source_);
+    icon->setObjectName(QStringLiteral("label_icon"));
+    icon->setGeometry(39, 20, 63, 24);
+    icon->setStyleSheet(QStringLiteral("background-color: #212435;"));
+    panel_style::setPicture(icon, input_index_ == 1 ? QStringLiteral(":/png/DVI.png") : QStringLiteral(":/png/HDMI.png"));
+    const unsigned a = edidAddress(input_index_);
+    QLabel* name = panel_style::makeLabel(frame_source_, QStringLiteral("label_name"), QRect(20, 44, 172, 28),
+                                          input_name_);
+    QLabel* info = panel_style::makeLabel(
+        frame_source_, QStringLiteral("label_info"), QRect(20, 72, 172, 28),
+        QStringLiteral("%1x%2@%3Hz")
+            .arg(int16_t(ramWord(a)))
+            .arg(int16_t(ramWord(a + 2)))
+            .arg(int16_t(ramWord(a + 4))));
+    for (QLabel* l : {name, info}) {
+        l->setFont(tile_font_);
+        l->setStyleSheet(QStringLiteral("background-color:#212435;color:#FFFFFF"));
+    }
+    QPushButton* b = panel_style::makeButton(frame_source_, QStringLiteral("button_tile"), QRect(11, 16, 218, 88),
+                                             clearLook());
+    connect(b, &QPushButton::clicked, this, &EDIDset::vlx_button_source_clicked);
+    frame_source_->show();
+}
+
+void EDIDset::vlx_button_source_clicked() {
+    ui->label_edid_source->setText(
+        langText("EDID信源:", "EDID source:", "Источник EDID:", "Tín hiệu EDID:", "EDID信源:") + input_name_);
+    const unsigned a = edidAddress(input_index_);
+    ui->lineEdit_W->setText(QString::number(ramWord(a)));
+    ui->lineEdit_H->setText(QString::number(ramWord(a + 2)));
+    ui->label_rate->setText(QString::number(ramWord(a + 4)));
+    button_cancel_->setGeometry(310, 406, 180, 60);
+    button_save_->setGeometry(540, 406, 180, 60);
+    button_delete_->setGeometry(80, 406, 180, 60);
+    ui->frame_add->show();
+    button_cancel_->show();
+    button_save_->show();
+    button_delete_->show();
+}
+
+void EDIDset::toggleRate() {
+    edid_rate_ = edid_rate_ == 30 ? 60 : 30;
+    ui->label_rate->setText(QString::number(edid_rate_));
+}
+
+void EDIDset::on_Button_left_clicked() { toggleRate(); }
+void EDIDset::on_Button_right_clicked() { toggleRate(); }
+
+void EDIDset::vlx_button_ok_clicked() {
+    VlxRamPara::VlxSetEDIDPara(input_index_, toShort(ui->lineEdit_W->text()), toShort(ui->lineEdit_H->text()),
+                               toShort(ui->label_rate->text()));
+    source_init();
+    closeEditor();
+}
+
+void EDIDset::vlx_button_cancel_clicked() { closeEditor(); }
+void EDIDset::vlx_button_delete_clicked() { closeEditor(); }
+
+void EDIDset::closeEditor() {
+    ui->frame_add->hide();
+    button_cancel_->hide();
+    button_save_->hide();
+    button_delete_->hide();
+}
+
+void EDIDset::show_numberkeyboard_ui(QString text) {
+    auto* field = qobject_cast<QLineEdit*>(sender());
+    if (!field || !g_numberkeyboard) return;
+    g_lineedit = field;
+    const QString title = field == ui->lineEdit_W ? langText("宽", "W", "W", "W", "寬") : langText("高", "H", "H", "H", "高");
+    g_numberkeyboard->label_show(title, text);
+    g_numberkeyboard->exec();
+}
+
+void EDIDset::confirmString(QString value) {
+    // results asked for by another screen (the layout beneath shares these names) are not ours
+    if (!g_lineedit || (g_lineedit != ui->lineEdit_W && g_lineedit != ui->lineEdit_H)) return;
+    g_lineedit->setText(value);
+}
+
+void EDIDset::syncUpdate() {
+    if (VlxRamPara::VlxLanguageChanged()) language_changed();
+    source_init();
+}
+
+void EDIDset::language_changed() {
+    ui->label_title->setText(langText("设置EDID", "EDID Settings", "Настройка EDID", "Cài đặt EDID", "設置EDID"));
+    ui->label_edid_source->setText(
+        langText("EDID信源:", "EDID source:", "Источник EDID:", "Tín hiệu EDID:", "EDID信源:") + input_name_);
+    ui->label_W->setText(widthLabelText());
+    ui->label_H->setText(heightLabelText());
+    ui->label_freq->setText(langText("刷新率", "Refresh rate", "Частота", "Tần số", "刷新率"));
+    button_cancel_->setText(cancelText());
+    button_save_->setText(langText("保存", "SAVE", "Сохранить", "Lưu", "保存"));
+    button_delete_->setText(deleteText());
+    switch (g_language.load()) {
+    case 0:
+    case 4:
+        ui->label_freq->setGeometry(360, 83, 70, 28);
+        ui->Button_left->setGeometry(440, 72, 44, 50);
+        ui->label_rate->setGeometry(484, 72, 92, 50);
+        ui->Button_right->setGeometry(576, 72, 44, 50);
+        break;
+    case 3:
+        ui->label_freq->setGeometry(360, 83, 130, 28);
+        ui->Button_left->setGeometry(500, 72, 44, 50);
+        ui->label_rate->setGeometry(544, 72, 72, 50);
+        ui->Button_right->setGeometry(616, 72, 44, 50);
+        break;
+    default:
+        ui->label_freq->setGeometry(360, 83, 130, 28);
+        ui->Button_left->setGeometry(500, 72, 44, 50);
+        ui->label_rate->setGeometry(544, 72, 92, 50);
+        ui->Button_right->setGeometry(636, 72, 44, 50);
+        break;
+    }
+}
+
+void EDIDset::on_Button_back_clicked() {
+    if (closing_) return;
+    closing_ = true;
+    setAttribute(Qt::WA_DeleteOnClose);
+    close();
+    if (g_edidset == this) g_edidset = nullptr;
+    if (g_inputchoose) {
+        g_inputchoose->language_changed();
+        g_page_focus = 3;
+        g_inputchoose->initSource();
+    }
+}

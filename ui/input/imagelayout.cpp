@@ -1,0 +1,354 @@
+#include "ui/input/imagelayout.h"
+
+#include <QComboBox>
+#include <QFontMetrics>
+#include <QLabel>
+#include <QPushButton>
+#include <QSignalBlocker>
+
+#include "core/alias.h"
+#include "core/global.h"
+#include "core/vlxrampara.h"
+#include "scaler/c331_manage.h"
+#include "ui/input/input_common.h"
+#include "ui/input/input_screens.h"
+#include "ui/input/inputchoose.h"
+#include "ui/shell/lcd_touch.h"
+#include "ui/shell/numberkeyboard.h"
+#include "ui/shell/option.h"
+#include "ui/shell/panel_style.h"
+#include "ui/shell/screen_run.h"
+#include "ui/shell/shell_globals.h"
+#include "ui_imagelayout.h"
+
+using namespace input_common;
+using panel_style::langText;
+
+namespace {
+constexpr const char* kHighlightStyle = "background-color: #4777FF;color: rgb(255, 255, 255);"
+                                        "border:1px solid rgb(255, 255, 255);";
+constexpr const char* kPlainStyle = "color: rgb(255, 255, 255);border:1px solid rgb(255, 255, 255);";
+constexpr int kNameWidth = 60;
+constexpr uint16_t kDotByDotOn = 0x0100;
+constexpr int kHotBackupItems = 7;
+
+QString statePrefix() { return langText("画面状态:", "Image state:", "Состояние:", "Trạng thái:", "畫面狀態:"); }
+QString onWord() { return langText("开启", "ON", "Вкл", "Mở", "開啟"); }
+QString offWord() { return langText("关闭", "OFF", "Откл", "Đóng", "關閉"); }
+QString tileOffText() { return langText("未开启", "Close", "Откл", "Đóng", "未開啟"); }
+
+const char* const kMirrorOn[] = {":/png/mirror1_on.png", ":/png/mirror2_on.png", ":/png/mirror3_on.png",
+                                 ":/png/mirror4_on.png"};
+const char* const kMirrorOff[] = {":/png/mirror1_off.png", ":/png/mirror2_off.png", ":/png/mirror3_off.png",
+                                  ":/png/mirror4_off.png"};
+}  // namespace
+
+ImageLayout::ImageLayout(QWidget* parent) : QDialog(parent), ui(new Ui::ImageLayout) {
+    ui->setupUi(this);
+    pointsToPixels(this);
+    panel_style::prepareScreen(this, ui->Button_back);
+    ui->label_backup->setGeometry(481, 230, 130, 28);  // room for the longer translations
+    ui->label_backup->hide();
+    ui->comboBox->hide();
+
+    panel_style::setLook(ui->Button_source_select, clearLook());
+    panel_style::setIcon(ui->Button_source_select, QStringLiteral(":/png/page_change.png"), QSize(32, 32));
+    panel_style::setLook(ui->button_state, clearLook());
+    ui->button_state->setIconSize(QSize(70, 32));
+    for (QPushButton* m : {ui->mirror1, ui->mirror2, ui->mirror3, ui->mirror4}) {
+        panel_style::setLook(m, clearLook());
+        m->setIconSize(QSize(48, 48));
+    }
+    panel_style::setLook(ui->Button_ok, QString::fromLatin1(kPlainStyle));
+    focus_button_ = ui->Button_cancel;
+    panel_style::setLook(focus_button_, QString::fromLatin1(kHighlightStyle));
+
+    panel_style::useListView(ui->comboBox);
+    panel_style::useListView(ui->comboBox_P2P);
+    {
+        // filling the list selects item 0, which must not read as the user switching
+        // window 0's point-to-point off
+        const QSignalBlocker block(ui->comboBox_P2P);
+        ui->comboBox_P2P->addItem(langText("点对点关闭", "OFF", "Откл", "Đóng", "點對點關閉"));
+        ui->comboBox_P2P->addItem(langText("点对点开启", "ON", "Вкл", "Mở", "點對點開啟"));
+        ui->comboBox_P2P->addItem(
+            langText("HD3,HD4水平拼接", "HD3,HD4 Hor", "Гор HD3,HD4", "Nối ngang HD3,HD4", "HD3,HD4水平拼接"));
+        ui->comboBox_P2P->addItem(
+            langText("HD3,HD4垂直拼接", "HD3,HD4 Ver", "Вер HD3,HD4", "Ghép dọc HD3,HD4", "HD3,HD4垂直拼接"));
+    }
+    image_init();
+    image_para_update();
+
+    for (QLineEdit* f : {static_cast<QLineEdit*>(ui->lineEdit_X), static_cast<QLineEdit*>(ui->lineEdit_Y),
+                         static_cast<QLineEdit*>(ui->lineEdit_W), static_cast<QLineEdit*>(ui->lineEdit_H)})
+        connect(f, SIGNAL(send_show(QString)), this, SLOT(show_numberkeyboard_ui(QString)));
+    if (g_numberkeyboard)
+        connect(g_numberkeyboard, SIGNAL(sendKeyBoardUIDataToLineEdit(QString)), this, SLOT(confirmString(QString)));
+    ui->Button_cancel->hide();
+    ui->Button_ok->hide();
+    language_changed();
+    lcd_touch::registerScreen(IdleScreen::ImageLayout, [] { return static_cast<QObject*>(g_imagelayout.data()); });
+}
+
+ImageLayout::~ImageLayout() { delete ui; }
+
+unsigned ImageLayout::field(unsigned offset) const { return vlxram::windowField(image_index_, offset); }
+
+// ---------------------------------------------------------------- strip
+
+void ImageLayout::image_init() {
+    delete image_frame_;
+    for (auto& l : image_label_) l = nullptr;
+    image_frame_ = panel_style::makeFrame(this, QStringLiteral("image_frame"), QRect(0, 65, 800, 95),
+                                          QStringLiteral("QFrame#image_frame{border:0px;}"));
+    // the frame marks the window the panel shows, also after a rebuild
+    select_frame_ = panel_style::makeFrame(image_frame_, QStringLiteral("select_frame"),
+                                           QRect(17 + 130 * image_index_, 0, 126, 96),
+                                           QStringLiteral("border:2px solid rgb(255,171,84);"));
+    for (int w = 0; w < vlxram::kWindows; ++w) {
+        const QRect rect(20 + 130 * w, 3, 120, 90);
+        QLabel* tile = panel_style::makeLabel(image_frame_, QStringLiteral("tile%1").arg(w), rect,
+                                              QString::number(w + 1));
+        tile->setAlignment(Qt::AlignCenter);
+        tile->setStyleSheet(windowTileStyle(w));
+        QLabel* name = panel_style::makeLabel(tile, QStringLiteral("label_name"), QRect(0, 3, 100, 28));
+        name->setStyleSheet(QStringLiteral("background-color: transparent;color: #FFFFFF;font: 16px"));
+        image_label_[w] = name;
+        panel_style::makeInUseDot(tile, 101, 8);
+        if (w == 0 || ramWord(vlxram::windowField(w, vlxram::kWinState)) == 1)
+            TextCreate(w);
+        else
+            name->setText(tileOffText());
+        QPushButton* b = panel_style::makeButton(image_frame_, QString::number(w), rect, clearLook());
+        connect(b, &QPushButton::clicked, this, &ImageLayout::vlx_image_button_clicked);
+    }
+    image_frame_->show();
+}
+
+void ImageLayout::TextCreate(int window) {
+    if (window < 0 || window >= vlxram::kWindows || !image_label_[window]) return;
+    image_label_[window]->setText(sourceName(VlxRamPara::VlxGetImageSource(
+        VlxRamPara::p_vlxrampara_config->ram_para, uint8_t(window), nullptr, nullptr, 0)));
+}
+
+void ImageLayout::vlx_image_button_clicked() {
+    auto* b = qobject_cast<QPushButton*>(sender());
+    if (!b) return;
+    const int w = b->objectName().toInt();
+    if (w < 0 || w >= vlxram::kWindows) return;
+    image_index_ = uint8_t(w);
+    image_para_update();
+    select_frame_->setGeometry(b->x() - 3, 0, 126, 96);
+}
+
+// ---------------------------------------------------------------- panel
+
+void ImageLayout::showState(bool on) {
+    ui->image_state->setText(statePrefix() + (on ? onWord() : offWord()));
+    panel_style::setIcon(ui->button_state, on ? QString::fromLatin1(panel_style::kIconSwitchOn)
+                                              : QString::fromLatin1(panel_style::kIconSwitchOff),
+                         QSize(70, 32));
+    state_on_ = on ? 1 : 0;
+}
+
+void ImageLayout::image_para_update() {
+    const bool on = image_index_ == 0 || ramWord(field(vlxram::kWinState)) != 0;
+    showState(on);
+    ui->button_state->setVisible(image_index_ != 0);
+
+    const QString prefix = langText("名称:", "Name:", "Название:", "Tên:", "名稱:");
+    ALIAS_PARA alias;
+    if (get_json_alias_para(&alias, "win", image_index_) == 1) {
+        panel_style::markElides(ui->image_name);
+        ui->image_name->setText(prefix + QFontMetrics(ui->image_name->font())
+                                             .elidedText(QString::fromStdString(alias.name), Qt::ElideRight,
+                                                         kNameWidth, Qt::TextShowMnemonic));
+    } else {
+        ui->image_name->setText(prefix + langText("画面%1", "image%1", "Канал%1", "Hình ảnh%1", "畫面%1")
+                                             .arg(image_index_ + 1));
+    }
+    ui->image_source->setText(
+        langText("信源:", "Source:", "Источник:", "Nguồn tín hiệu:", "信源:") +
+        sourceName(VlxRamPara::VlxGetImageSource(VlxRamPara::p_vlxrampara_config->ram_para, image_index_, nullptr,
+                                                 nullptr, 0)));
+    {
+        // showing the record is no user choice: the handlers stay quiet
+        const QSignalBlocker block(ui->comboBox);
+        ui->comboBox->setCurrentIndex(ramWord(field(vlxram::kWinHotBackup)) & 0xFF);
+    }
+    ui->lineEdit_X->setText(QString::number(ramWord(field(vlxram::kWinX))));
+    ui->lineEdit_Y->setText(QString::number(ramWord(field(vlxram::kWinY))));
+    ui->lineEdit_W->setText(QString::number(ramWord(field(vlxram::kWinWidth))));
+    ui->lineEdit_H->setText(QString::number(ramWord(field(vlxram::kWinHeight))));
+    mirror_select(ramWord(field(vlxram::kWinAttributes)));
+    {
+        const QSignalBlocker block(ui->comboBox_P2P);
+        if (!(ramWord(field(vlxram::kWinOutput)) & kDotByDotOn)) {
+            ui->comboBox_P2P->setCurrentIndex(0);
+        } else {
+            switch (ramWord(field(vlxram::kWinDbdMode))) {
+            case 0: ui->comboBox_P2P->setCurrentIndex(1); break;
+            case 8: ui->comboBox_P2P->setCurrentIndex(2); break;
+            case 9: ui->comboBox_P2P->setCurrentIndex(3); break;
+            default: break;
+            }
+        }
+    }
+}
+
+void ImageLayout::mirror_select(int mode) {
+    if (mode < 0 || mode > 3) return;
+    QPushButton* buttons[] = {ui->mirror1, ui->mirror2, ui->mirror3, ui->mirror4};
+    for (int i = 0; i < 4; ++i)
+        panel_style::setIcon(buttons[i], QString::fromLatin1(i == mode ? kMirrorOn[i] : kMirrorOff[i]), QSize(48, 48));
+}
+
+void ImageLayout::on_button_state_clicked() {
+    if (image_index_ == 0) return;  // window 0 is always on
+    const bool switchOn = state_on_ == 0;
+    showState(switchOn);
+    {
+        ManageMutexLocker lock;
+        VlxRamPara::p_vlxrampara_config->ram_para[field(vlxram::kWinState)] = switchOn ? 1 : 0;
+        c331_manage::update_flag = 1;
+    }
+    if (switchOn)
+        TextCreate(image_index_);
+    else if (image_label_[image_index_])
+        image_label_[image_index_]->setText(tileOffText());
+}
+
+void ImageLayout::setMirror(int mode) {
+    if ((ramWord(field(vlxram::kWinAttributes)) & 0xFF) == mode) return;
+    mirror_select(mode);
+    ManageMutexLocker lock;
+    c331_manage::update_flag = 1;
+    VlxRamPara::p_vlxrampara_config->ram_para[field(vlxram::kWinAttributes)] = uint8_t(mode);
+}
+
+void ImageLayout::on_mirror1_clicked() { setMirror(0); }
+void ImageLayout::on_mirror2_clicked() { setMirror(1); }
+void ImageLayout::on_mirror3_clicked() { setMirror(2); }
+void ImageLayout::on_mirror4_clicked() { setMirror(3); }
+
+void ImageLayout::on_comboBox_P2P_currentIndexChanged(int index) {
+    const uint16_t o = ramWord(field(vlxram::kWinOutput));
+    const uint16_t m = ramWord(field(vlxram::kWinDbdMode));
+    uint16_t newO = o, newM = m;
+    switch (index) {
+    case 0: newO = uint16_t(o & ~kDotByDotOn); break;
+    case 1: newO = o | kDotByDotOn; newM = 0; break;
+    case 2: newO = o | kDotByDotOn; newM = 8; break;
+    case 3: newO = o | kDotByDotOn; newM = 9; break;
+    default: return;
+    }
+    if (newO == o && newM == m) return;
+    ManageMutexLocker lock;
+    c331_manage::update_flag = 1;
+    VlxRamPara::p_vlxrampara_config->setRamU16(field(vlxram::kWinOutput), newO);
+    VlxRamPara::p_vlxrampara_config->setRamU16(field(vlxram::kWinDbdMode), newM);
+}
+
+void ImageLayout::on_comboBox_currentIndexChanged(int index) {
+    // -1 (an index the list does not hold) would store 0xFF
+    if (index < 0 || index >= kHotBackupItems) return;
+    ManageMutexLocker lock;
+    VlxRamPara::p_vlxrampara_config->ram_para[field(vlxram::kWinHotBackup)] = uint8_t(index);
+}
+
+void ImageLayout::moveHighlight(QPushButton* to) {
+    panel_style::setLook(focus_button_, QString::fromLatin1(kPlainStyle));
+    focus_button_ = to;
+    panel_style::setLook(focus_button_, QString::fromLatin1(kHighlightStyle));
+}
+
+void ImageLayout::on_Button_cancel_clicked() { moveHighlight(ui->Button_cancel); }
+
+void ImageLayout::on_Button_ok_clicked() {
+    moveHighlight(ui->Button_ok);
+    storeRectangle();
+}
+
+void ImageLayout::storeRectangle() {
+    VlxRamPara* p = VlxRamPara::p_vlxrampara_config;
+    ManageMutexLocker lock;
+    p->setRamU16(field(vlxram::kWinX), uint16_t(toShort(ui->lineEdit_X->text())));
+    p->setRamU16(field(vlxram::kWinY), uint16_t(toShort(ui->lineEdit_Y->text())));
+    p->setRamU16(field(vlxram::kWinWidth), uint16_t(toShort(ui->lineEdit_W->text())));
+    p->setRamU16(field(vlxram::kWinHeight), uint16_t(toShort(ui->lineEdit_H->text())));
+    c331_manage::update_flag = 1;
+}
+
+// ---------------------------------------------------------------- keypad
+
+bool ImageLayout::ownsField(const QLineEdit* f) const {
+    return f && (f == ui->lineEdit_X || f == ui->lineEdit_Y || f == ui->lineEdit_W || f == ui->lineEdit_H);
+}
+
+void ImageLayout::show_numberkeyboard_ui(QString text) {
+    auto* f = qobject_cast<QLineEdit*>(sender());
+    if (!f || !g_numberkeyboard) return;
+    g_lineedit = f;
+    const QString name = f->objectName();
+    const QString title = name.right(1);  // X, Y, W or H in every language
+    g_numberkeyboard->label_show(title, text);
+    g_numberkeyboard->exec();
+}
+
+void ImageLayout::confirmString(QString value) {
+    // the crop and EDID screens over this one use the same field names: only our own fields count
+    QLineEdit* f = g_lineedit.data();
+    if (!ownsField(f)) return;
+    uint32_t v = 0;
+    // a number the field cannot hold would be shown but stored as 0: refused like one past the edge
+    if (!toU32(value, &v) || v > 32767) return;
+    QLineEdit* partner = nullptr;
+    unsigned limitAddress = vlxram::kLedWidth;
+    if (f == ui->lineEdit_X) partner = ui->lineEdit_W;
+    if (f == ui->lineEdit_W) partner = ui->lineEdit_X;
+    if (f == ui->lineEdit_Y) partner = ui->lineEdit_H;
+    if (f == ui->lineEdit_H) partner = ui->lineEdit_Y;
+    if (f == ui->lineEdit_Y || f == ui->lineEdit_H) limitAddress = vlxram::kLedHeight;
+    const uint32_t sum = v + uint32_t(int32_t(toShort(partner->text())));
+    if (sum > ramWord(limitAddress)) return;
+    f->setText(value);
+    storeRectangle();
+}
+
+// ---------------------------------------------------------------- source, refresh, back
+
+void ImageLayout::on_Button_source_select_clicked() { screen_run::runScreen(g_inputchoose, 3, 9); }
+
+void ImageLayout::syncUpdate() {
+    if (VlxRamPara::VlxLanguageChanged()) language_changed();
+    for (int w = 0; w < vlxram::kWindows; ++w) {
+        const unsigned state = vlxram::windowField(w, vlxram::kWinState);
+        const unsigned source = vlxram::windowField(w, vlxram::kWinSource);
+        if (ramWord(state) != shadowWord(state) || ramWord(source) != shadowWord(source)) {
+            image_init();
+            break;
+        }
+    }
+    image_para_update();
+}
+
+void ImageLayout::language_changed() {
+    ui->label_title->setText(langText("画面布局", "Screen layout", "Расположение", "Bố cục màn hình", "畫面佈局"));
+    ui->label_backup->setText(langText("热备份", "Hot backup", "Экстра замена", "Dự phòng nóng", "熱備份"));
+    ui->label_P2P->setText(langText("点对点", "DBD", "Пиксель к пикселю", "Điểm tới điểm", "點對點"));
+    ui->label_W->setText(widthLabelText());
+    ui->label_H->setText(heightLabelText());
+    ui->label_mirror->setText(langText("镜像", "mirror", "Отражение", "Ảnh phản chiếu", "鏡像"));
+    ui->Button_cancel->setText(cancelText());
+    ui->Button_ok->setText(langText("确定", "OK", "OK", "Đồng ý", "確定"));
+}
+
+void ImageLayout::on_Button_back_clicked() {
+    if (closing_) return;
+    closing_ = true;
+    setAttribute(Qt::WA_DeleteOnClose);
+    close();
+    if (g_imagelayout == this) g_imagelayout = nullptr;
+    if (g_option) g_option->language_changed();
+    g_page_focus = 5;
+}

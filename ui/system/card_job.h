@@ -1,0 +1,44 @@
+#pragma once
+// Hand-over of a receiving-card job to the FPGA thread through the job block g_send_para:
+// byte 0 the operation, byte 1 its step, parameters in the other bytes. The screen writes
+// the parameters first and the operation last; the FPGA thread clears bytes 0 and 1 when
+// the job is done and ends the progress ring with 100.
+#include <cstdint>
+
+class QDialog;
+
+namespace card_job {
+
+enum Operation : uint8_t {
+    kSmartSetup = 1,   // wizard: card origins of one port from line_type
+    kLoadScan = 2,     // scan file g_kvfile_name into the cards of one port
+    kSaveParams = 3,   // the cards of every port save their parameters
+    kMappingSwitch = 4,
+    kCheck = 5,        // receiving cards against the recovery files
+    kSelfRecovery = 6,
+};
+
+// Bytes of the job block besides the operation and the step.
+constexpr unsigned kArgumentWord = 16;   // u32, jobs 3 and 4
+constexpr unsigned kRecoveryMode = 28;   // self-recovery sets 16
+constexpr unsigned kUpdateCount = 30;    // u16: cards needing an update, 255 or 65535 = none
+
+// Why a start is refused, or Ok. A start is refused while a progress ring is up, while the
+// block still holds a job (the engine clears it before its 100 arrives here) and while no
+// FPGA thread would take it: each of these would leave a ring that never closes.
+enum class Refusal { Ok, RingUp, JobInBlock, NoRunner };
+Refusal refusal();
+const char* refusalText(Refusal r);
+
+// The operation byte now in the block (0: none).
+uint8_t operation();
+// Raises the progress ring on `screen`, connects the screen's sig_qround_bar_update(int)
+// to it (queued: the engine emits on its own thread) and hands the operation over, step 0,
+// after everything the caller has written. Returns false, changing nothing, when refused.
+bool start(QDialog* screen, uint8_t op);
+
+// Parameters of the block (little-endian), written before start().
+void setU32(unsigned offset, uint32_t value);
+uint16_t u16(unsigned offset);
+
+}  // namespace card_job
