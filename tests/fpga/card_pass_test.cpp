@@ -182,3 +182,26 @@ TEST_F(CardPassTest, APcSearchAnswerOnFpga1TakesPort7Minus17) {
     ASSERT_EQ(got.size(), 1u);
     EXPECT_EQ(got[0][7], 20);
 }
+
+TEST_F(CardPassTest, AJobsRegisterAndSearchAnswersSetTheReplyFlagAndAreNotForwarded) {
+    fpga(0).attachCards(2, 3);
+    uint8_t f[64];
+    const uint8_t regs[4] = {0x03, 0x0F, 0x01, 0x09};
+    const int n = e->load_write_reg_cmd_create(2, 1, regs, 4, f, 0);
+    g_passby_trans_port = ctl::kTransportTcp;  // a PC exchange waits meanwhile
+    ASSERT_EQ(e->Send_to_port(f, uint16_t(n), 2, 0), 1);
+    service();
+    EXPECT_EQ(g_send_para[6], 1) << "a 'g' answer with opcode 0xA0";
+    EXPECT_EQ(e->own_answer, 1);
+    EXPECT_EQ(e->own_answer_copy[0], 0xA0);
+    EXPECT_EQ(fpga(0).chain(2)->cards[1].mappingDisplay, 9);
+    g_send_para[6] = 0;
+    const uint8_t args[4] = {0, 0, 0, 0};
+    const int s = e->load_search_rxc_cmd_create(2, args, 4, f);
+    ASSERT_EQ(e->Send_to_port(f, uint16_t(s), 2, 0), 1);
+    service();
+    EXPECT_EQ(g_send_para[6], 1) << "a 'g' search answer";
+    EXPECT_EQ(e->get_port_card_num(2), 3);
+    EXPECT_TRUE(answers().empty()) << "the controller's own answers never reach the PC";
+    EXPECT_EQ(g_passby_trans_port, ctl::kTransportTcp);
+}
