@@ -10,6 +10,8 @@ cmake --build build -j "$(nproc)" || exit 1
 
 export VLX_BOARD=sim
 export VLX_ROOT="${VLX_ROOT:-$PWD/run/root}"
+# Sources plugged into the simulated board's inputs at power-up (board-control "signal").
+export VLX_SIM_SIGNALS="${VLX_SIM_SIGNALS-HDMI1 1920x1080@60; HDMI3 3840x2160@60}"
 mkdir -p "$VLX_ROOT"
 if [ -n "${QT_QPA_PLATFORM:-}" ]; then
   platform=()  # the caller chose the Qt platform

@@ -1,6 +1,7 @@
 // SPI traffic of the C331 manager, counted by the simulated chip: frames, bytes and bus
 // time (writes at 10 MHz, reads at 5 MHz) of the bring-up, of an LED-size change and of
-// a picture change, next to the host time each takes.
+// a picture change, of a six-window re-layout and of one window's source change, next to
+// the host time each takes.
 #include <benchmark/benchmark.h>
 
 #include <cstdlib>
@@ -123,9 +124,93 @@ void BM_C331PictureChange(benchmark::State& state) {
     report(state, total, n);
 }
 
+// Six windows on the 4 x 1 arrangement of a 7680 x 1080 screen, each on a live input.
+void sixWindows(World& w) {
+    w.change(vlxram::kLedWidth, 7680);
+    g_set_led_para = 0;
+    w.m->step();
+    for (int s = 0; s < 6; ++s) {
+        const unsigned a = vlxram::kInputTiming + vlxram::kInputTimingSize * unsigned(s);
+        w.ram->setRamU16(a, 1920);
+        w.ram->setRamU16(a + 2, 1080);
+        w.ram->ram_para[a + 4] = 60;
+        plat::sim::C331Model::InputSignal in;
+        in.htotal = 2200, in.vtotal = 1125, in.hact = 1920, in.hz = 60, in.lanes = s >= 4 ? 4 : 0;
+        w.chip->setInputSignal(c331_manage::vlxApi_inputCvtC331(s), in);
+    }
+    for (int k = 0; k < 6; ++k) {
+        using namespace vlxram;
+        w.ram->setRamU16(windowField(k, kWinX), uint16_t((k % 4) * 1920 + 100));
+        w.ram->setRamU16(windowField(k, kWinY), uint16_t((k / 4) * 540));
+        w.ram->setRamU16(windowField(k, kWinWidth), 1600);
+        w.ram->setRamU16(windowField(k, kWinHeight), 500);
+        w.ram->setRamU16(windowField(k, kWinSource), uint16_t(k));
+        w.ram->setRamU16(windowField(k, kWinOutput), 0);
+        w.ram->setRamU16(windowField(k, kWinAttributes), 0);
+    }
+    for (int k = 0; k < 6; ++k) w.change(vlxram::windowField(k, vlxram::kWinState), 1);
+    G_timeTicks += c331_manage::kMeasureTicks;
+    w.m->step();
+}
+
+void BM_C331SixWindowRelayout(benchmark::State& state) {
+    World w;
+    w.bringUp();
+    sixWindows(w);
+    uint16_t x = 100;
+    plat::sim::C331Model::Counters total{};
+    int64_t n = 0;
+    for (auto _ : state) {
+        x = x == 100 ? 120 : 100;  // every window moves: a full re-layout
+        state.PauseTiming();
+        w.chip->clearCounters();
+        state.ResumeTiming();
+        {
+            ManageMutexLocker lock;
+            for (int k = 0; k < 6; ++k)
+                w.ram->setRamU16(vlxram::windowField(k, vlxram::kWinX), uint16_t((k % 4) * 1920 + x));
+            c331_manage::update_flag = 1;
+        }
+        w.m->step();
+        state.PauseTiming();
+        std::memcpy(w.ram->ram_para_shadow, w.ram->ram_para, vlxram::kRamSize);
+        const auto c = w.chip->counters();
+        total.frames += c.frames, total.bytes += c.bytes, total.busSeconds += c.busSeconds, ++n;
+        state.ResumeTiming();
+    }
+    report(state, total, n);
+    int ichs = 0;
+    for (int k = 0; k < 6; ++k) ichs += w.m->ich.count(k);
+    state.counters["windows"] = w.m->win_count;
+    state.counters["ich"] = ichs;
+}
+
+void BM_C331SourceChange(benchmark::State& state) {
+    World w;
+    w.bringUp();
+    sixWindows(w);
+    uint16_t source = 0;
+    plat::sim::C331Model::Counters total{};
+    int64_t n = 0;
+    for (auto _ : state) {
+        source = source == 0 ? 1 : 0;  // window 0 between two CMOS inputs
+        state.PauseTiming();
+        w.chip->clearCounters();
+        state.ResumeTiming();
+        w.change(vlxram::windowField(0, vlxram::kWinSource), source);
+        state.PauseTiming();
+        const auto c = w.chip->counters();
+        total.frames += c.frames, total.bytes += c.bytes, total.busSeconds += c.busSeconds, ++n;
+        state.ResumeTiming();
+    }
+    report(state, total, n);
+}
+
 }  // namespace
 
 BENCHMARK(BM_C331BringUp)->Unit(benchmark::kMillisecond)->Iterations(20);
 BENCHMARK(BM_C331LedSizeChange)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_C331PictureChange)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_C331SixWindowRelayout)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_C331SourceChange)->Unit(benchmark::kMillisecond);
 BENCHMARK_MAIN();

@@ -2,6 +2,8 @@
 #include <QApplication>
 #include <QTimer>
 
+#include <cstdlib>
+
 #include "core/config_engine.h"
 #include "core/global.h"
 #include "core/logMsg.h"
@@ -18,15 +20,18 @@
 #include "protocol/uart_inout.h"
 #include "protocol/uart_inout_4G.h"
 #include "protocol/udpnetmanage.h"
+#include "protocol/c331_engines.h"
 #include "protocol/usbserver.h"
 #include "scaler/c331_manage.h"
 #include "ui/shell/engine_links.h"
 #include "ui/shell/lcd_touch.h"
 #include "ui/shell/lockwindow.h"
 #include "ui/shell/mainwindow.h"
+#include "ui/system/system_links.h"
 #include "ui/shell/numberkeyboard.h"
 #include "ui/shell/panel_style.h"
 #include "ui/shell/shell_globals.h"
+#include "video_io/kavelsource.h"
 
 int main(int argc, char* argv[]) {
     plat::initFromEnvironment();
@@ -42,19 +47,37 @@ int main(int argc, char* argv[]) {
         board.followRealTime(true);
         plat::sim::startBoardControl();
         plat::sim::registerChipCommands();
+        // Sources plugged in before power-up: "HDMI1 1920x1080@60; HDMI3 3840x2160@60".
+        if (const char* plugged = std::getenv("VLX_SIM_SIGNALS")) {
+            for (const QString& one : QString(plugged).split(';', Qt::SkipEmptyParts)) {
+                const std::string answer = plat::sim::runBoardCommand("signal " + one.trimmed().toStdString());
+                writeLogMsg(LOG_INFO, "signal " + one.trimmed().toStdString() + ": " + answer);
+            }
+        }
     }
     plat::sleepMs(3000);
     ConfigEngine::pInstance();  // INI file, device id, network globals
     VlxRamPara::pInstance();    // parameter RAM and user modes; needs the settings above
+    kavelsource::pInstance();   // input-source manager, before the FPGA engine
+    kavelsource::linkFpgaEngine();  // the engine runs an FPGA only once its pixel clock runs
+    kavelsource::linkScaler();      // the scaler reads the receivers' records
+    c331_manage::hdmiReceiverRefresh = [](int dev) {  // dump group 10
+        return kavelsource::p_kavel_source && kavelsource::p_kavel_source->iTE6805_Get_Hdmi(dev);
+    };
     fpga_manage::pInstance();   // sending-card engine; its thread waits for the scaler
     linkFpgaEngine();
+    kavelsource::p_kavel_source->initialize();  // input chips' bus and thread, on the engine's GPIO window
     c331_manage::pInstance();   // C331 scaler: manager thread (bring-up, then the dispatcher)
+    static C331ProtocolEngines c331Part;
+    installC331Engines(&c331Part);  // the PC's flash commands, font reload and register print
+    systemLinks().c331FontBits = [] { return c331_manage::p_c331_manage ? c331_manage::p_c331_manage->font_present.load() : 0u; };
     lcd_touch::pInstance();     // touch activity for the idle timeouts
     udpnetManage::pInstance();  // control links, each with its own thread
     Kv_uart_inout::pInstance();
     networkManage::pInstance();
     Kv_uart_inout_4G::pInstance();
     H71_WIFI_CONFIG::pInstance();  // WiFi files and the access point's start-up thread
+    linkSystemServices();           // the system screens' SDI reset and WiFi restart
 
     QApplication app(argc, argv);
     panel_style::installPanelFont(&app);

@@ -13,6 +13,9 @@
 #include "ui/input/inputchoose.h"
 #include "ui/input/inputcut.h"
 #include "scaler/c331_manage.h"
+#include "ui/output/imagequality.h"
+#include "ui/output/linkoption.h"
+#include "ui/output/outputset.h"
 #include "ui/shell/lockwindow.h"
 #include "ui/shell/machinestate.h"
 #include "ui/shell/mainwindow.h"
@@ -71,7 +74,10 @@ void SyncUpdate::refreshPage(int code) {
     case 5:
         if (g_option) g_option->syncUpdate();
         break;
-    // ---- 6 output settings: OutputSet::syncUpdate(); pop-up 1
+    case 6:
+        if (g_outputset) g_outputset->syncUpdate();
+        if (g_tip) g_tip->tip_create(TIP::kDone);
+        break;
     case 7:
         if (g_inputcut) g_inputcut->syncUpdate(code);
         break;
@@ -82,8 +88,22 @@ void SyncUpdate::refreshPage(int code) {
         if (g_imagelayout) g_imagelayout->syncUpdate();
         if (g_tip) g_tip->tip_create(TIP::kDone);
         break;
-    // ---- 10 link: LinkOption::syncUpdate(code); pop-up 100->3, 101->4, 102->5, 104 none, else 1
-    // ---- 11 picture quality: ImageQuality::syncUpdate()
+    case 10:
+        if (g_linkoption) g_linkoption->syncUpdate(code);
+        if (g_tip) {
+            if (code == 100)
+                g_tip->tip_create(TIP::kUsbConnected);
+            else if (code == 101)
+                g_tip->tip_create(TIP::kUsbUnplugged);
+            else if (code == 102)
+                g_tip->tip_create(TIP::kReadingData);
+            else if (code != 104)
+                g_tip->tip_create(TIP::kDone);
+        }
+        break;
+    case 11:
+        if (g_imagequality) g_imagequality->syncUpdate();
+        break;
     case 12:
         if (g_advancedoption) g_advancedoption->syncUpdate(code);
         if (g_tip) g_tip->tip_create(TIP::kDone);

@@ -192,21 +192,6 @@ int fpga_manage::check_error_rcv_search_card_cmd(int port, int fpga, uint32_t co
     return Send_to_port(f, rcv::kSearchFrame, port, fpga);
 }
 
-uint16_t fpga_manage::get_port_card_num(int port) {
-    if (port < 0 || port >= rcv::kGlobalPorts) return 0;
-    uint16_t count, status;
-    rcv::cardTableEntry(port & 15, &count, &status);
-    std::lock_guard<std::recursive_mutex> lock(port_mutex);
-    return get16(MCU_RAM_PARA_func[port >> 4] + count);
-}
-
-uint16_t fpga_manage::check_netport_card(int fpga) {
-    if (fpga != 0 && fpga != 1) return 0;
-    uint16_t sum = 0;
-    for (int p = 0; p < kPorts; ++p) sum = uint16_t(sum + get_port_card_num(16 * fpga + p));
-    return sum;
-}
-
 void fpga_manage::storeCardEntry(int fpga, int port, uint16_t count, uint8_t status) {
     uint16_t at, statusAt;
     rcv::cardTableEntry(port, &at, &statusAt);

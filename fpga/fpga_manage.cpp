@@ -188,6 +188,11 @@ void fpga_manage::softinit() {
     MCU_RAM_CMD[MBOX_STATUS] = 0xFF;
     MCU_RAM_EXTEND[49] = 0x9F;
     MCU_RAM_EXTEND[50] = 0x1F;
+    {
+        // the PC reads the screen state here before anyone has written register 0
+        std::lock_guard<std::mutex> lock(reg_mutex);
+        MCU_RAM_EXTEND[EXTEND_SCREEN_STATE] = ScreenState;
+    }
     g_send_para[0] = 0;
     g_send_para[1] = 0xFF;
     g_send_para[6] = 0;

@@ -136,6 +136,11 @@ public:
     void H71_mcu_set_lcd_x_y_para(int fpga);
     void eth_param_init(int clear, int fpga);
     static void get_eth_param_addr(int port, uint16_t* x, uint16_t* y, uint16_t* w, uint16_t* h);
+    // Card count of global port 0..31 (0..15 FPGA 0, 16..31 FPGA 1) from the card table in
+    // the FPGA's parameter image; 0 above 31.
+    static uint16_t get_port_card_num(int port);
+    // 16-bit sum of the card counts of one FPGA's 16 ports.
+    static uint16_t check_netport_card(int fpga);
     void get_eth_min_x_y(int fpga, uint16_t* x, uint16_t* y);
     void get_eth_max_border(int fpga, uint16_t* right, uint16_t* bottom);
     void get_eth_lcd_x_y(int fpga, uint16_t* x, uint16_t* y);
@@ -196,9 +201,6 @@ public:
     // Builds the 30-byte search frame, clears the pair's acknowledge bit and sends it.
     int check_error_rcv_search_card_cmd(int port, int fpga, uint32_t configId, uint8_t enable);
     static int build_search_frame(uint8_t* frame, int port, uint32_t configId, uint8_t enable);
-    // Port 0..31 (16..31 FPGA 1); 0 above 31.
-    uint16_t get_port_card_num(int port);
-    uint16_t check_netport_card(int fpga);
 
     // ---- ports: transmit, receive, card search, links. port_mutex covers each whole
     // transmit sequence, each frame's read and release, and the pass-through state.

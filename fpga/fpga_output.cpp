@@ -207,6 +207,20 @@ void fpga_manage::update_eth_state(int fpga) {
     }
 }
 
+uint16_t fpga_manage::get_port_card_num(int port) {
+    if (port < 0 || port >= 2 * kPorts) return 0;
+    uint16_t count, status;
+    rcv::cardTableEntry(port % kPorts, &count, &status);
+    return get16(MCU_RAM_PARA_func[port / kPorts], count);
+}
+
+uint16_t fpga_manage::check_netport_card(int fpga) {
+    if (fpga != 0 && fpga != 1) return 0;
+    uint16_t sum = 0;
+    for (int p = 0; p < kPorts; ++p) sum = static_cast<uint16_t>(sum + get_port_card_num(fpga * kPorts + p));
+    return sum;
+}
+
 int fpga_manage::set_fpga_lcd() {
     if (!get_fpga_status()) return 0;
     H71_mcu_set_net_para(0);

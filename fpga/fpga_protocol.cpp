@@ -67,13 +67,14 @@ int FpgaProtocolEngines::fpgaOutputGeometry(int fpga, OutputGeometry* out) {
     return kEngineOk;
 }
 
-void FpgaProtocolEngines::clockChanged() {
-    if (fpga_manage::clock_changed) fpga_manage::clock_changed();
+int FpgaProtocolEngines::totalCardCount(unsigned* count) {
+    if (!count) return kEngineFailed;
+    *count = static_cast<uint16_t>(fpga_manage::check_netport_card(0) + fpga_manage::check_netport_card(1));
+    return kEngineOk;
 }
 
-int FpgaProtocolEngines::totalCardCount(unsigned* count) {
-    *count = engine_->totalCards();
-    return kEngineOk;
+void FpgaProtocolEngines::clockChanged() {
+    if (fpga_manage::clock_changed) fpga_manage::clock_changed();
 }
 
 int FpgaProtocolEngines::passToCards(const uint8_t* frame, unsigned length) {

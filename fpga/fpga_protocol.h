@@ -17,9 +17,10 @@ public:
     int fpgaReadRam(unsigned ram, unsigned address, uint8_t* data, unsigned length, int fpga) override;
     int fpgaSaveParameters(int fpga) override;
     int fpgaOutputGeometry(int fpga, OutputGeometry* out) override;
+    // Receiving cards of both FPGAs as their card tables hold them.
+    int totalCardCount(unsigned* count) override;
     // The PC set the clock: the same notice as the mailbox's clock command gives.
     void clockChanged() override;
-    int totalCardCount(unsigned* count) override;
     // Dealwith1_PC_to_eth: kEngineOk only when a frame went out.
     int passToCards(const uint8_t* frame, unsigned length) override;
     void serviceCardAnswers() override;

@@ -190,6 +190,26 @@ inline constexpr ChipWiring kChips[] = {
     {"port-expander", "port-expander", "output-port expander", ChipBus::I2c, nullptr, {}, kNoMux, 0, 0x20, 0, 0, 0, nullptr, 0},
 };
 
+// The video inputs (source numbers 0..5) and the chip port that receives each. The EXT
+// input is SDI: the SDI receiver feeds the HDMI transmitter, which reports the timing.
+struct VideoInputWiring {
+    int source;
+    const char* name;   // as the front panel names it
+    const char* chip;   // the chip that reports the input's timing
+    int port;           // its port on that chip
+    const char* edid;   // the input's EDID EEPROM
+};
+
+inline constexpr VideoInputWiring kVideoInputs[] = {
+    {0, "EXT", "tx-it66121", 0, "edid0"},
+    {1, "DVI", "rx-it6602", 0, "edid1"},
+    {2, "HDMI1", "rx-it6602", 1, "edid2"},
+    {3, "HDMI2", "rx-it6602", 2, "edid3"},
+    {4, "HDMI3", "rx-ite6805-0", 0, "edid4"},
+    {5, "HDMI4", "rx-ite6805-1", 0, "edid5"},
+};
+inline constexpr const char* kSdiReceiver = "sdi-rx";
+
 // The table entry of a chip, or nullptr.
 inline const ChipWiring* findChip(const char* name) {
     for (const ChipWiring& c : kChips) {

@@ -11,6 +11,8 @@ int unavailable(const char* what) {
 }
 ProtocolEngines g_default;
 std::atomic<ProtocolEngines*> g_engines{nullptr};
+C331Engines g_c331Default;
+std::atomic<C331Engines*> g_c331{nullptr};
 }  // namespace
 
 int ProtocolEngines::fpgaWriteRegister(unsigned, uint8_t, uint8_t, int) { return unavailable("FPGA register write"); }
@@ -31,12 +33,25 @@ uint8_t* ProtocolEngines::mailboxRam() { return mailbox_; }
 uint8_t* ProtocolEngines::extendRam() { return extend_; }
 int ProtocolEngines::passToCards(const uint8_t*, unsigned) { return unavailable("receiving-card pass-through"); }
 void ProtocolEngines::serviceCardAnswers() {}
-void ProtocolEngines::c331PrepareWindows() {}
-int ProtocolEngines::c331Print() { return unavailable("C331 register print"); }
-int ProtocolEngines::c331ReloadFont() { return unavailable("C331 font reload"); }
-int ProtocolEngines::c331FlashErase(unsigned, unsigned, int) { return unavailable("C331 flash erase"); }
-int ProtocolEngines::c331FlashWrite(unsigned, const uint8_t*, unsigned) { return unavailable("C331 flash write"); }
-int ProtocolEngines::c331FlashRead(unsigned, uint8_t*, unsigned) { return unavailable("C331 flash read"); }
+void ProtocolEngines::c331PrepareWindows() { c331Engines().c331PrepareWindows(); }
+int ProtocolEngines::c331Print() { return c331Engines().c331Print(); }
+int ProtocolEngines::c331ReloadFont() { return c331Engines().c331ReloadFont(); }
+int ProtocolEngines::c331FlashErase(unsigned sector, unsigned count, int kind) {
+    return c331Engines().c331FlashErase(sector, count, kind);
+}
+int ProtocolEngines::c331FlashWrite(unsigned address, const uint8_t* data, unsigned length) {
+    return c331Engines().c331FlashWrite(address, data, length);
+}
+int ProtocolEngines::c331FlashRead(unsigned address, uint8_t* data, unsigned length) {
+    return c331Engines().c331FlashRead(address, data, length);
+}
+
+void C331Engines::c331PrepareWindows() {}
+int C331Engines::c331Print() { return unavailable("C331 register print"); }
+int C331Engines::c331ReloadFont() { return unavailable("C331 font reload"); }
+int C331Engines::c331FlashErase(unsigned, unsigned, int) { return unavailable("C331 flash erase"); }
+int C331Engines::c331FlashWrite(unsigned, const uint8_t*, unsigned) { return unavailable("C331 flash write"); }
+int C331Engines::c331FlashRead(unsigned, uint8_t*, unsigned) { return unavailable("C331 flash read"); }
 
 ProtocolEngines& protocolEngines() {
     ProtocolEngines* e = g_engines.load();
@@ -44,3 +59,10 @@ ProtocolEngines& protocolEngines() {
 }
 
 void installProtocolEngines(ProtocolEngines* engines) { g_engines = engines; }
+
+C331Engines& c331Engines() {
+    C331Engines* e = g_c331.load();
+    return e ? *e : g_c331Default;
+}
+
+void installC331Engines(C331Engines* engines) { g_c331 = engines; }

@@ -27,6 +27,22 @@ struct OperatingTime {
     uint32_t reportedMinutes = 0;
 };
 
+// The C331 manager's part of the seam. The scaler installs its implementation
+// (installC331Engines); ProtocolEngines' C331 operations hand over to it, so an engine
+// implementation of ProtocolEngines needs to override only its FPGA operations.
+class C331Engines {
+public:
+    virtual ~C331Engines() = default;
+    // Window preparation before an apply request (register 11 bit 1), under manage_mutex.
+    virtual void c331PrepareWindows();
+    virtual int c331Print();
+    virtual int c331ReloadFont();   // read_c331_font, then update_font
+    // kind 0: 4 KB sectors, 1: 32 KB units, 2: 64 KB units; start as a 4 KB sector index.
+    virtual int c331FlashErase(unsigned sector, unsigned count, int kind);
+    virtual int c331FlashWrite(unsigned address, const uint8_t* data, unsigned length);
+    virtual int c331FlashRead(unsigned address, uint8_t* data, unsigned length);
+};
+
 class ProtocolEngines {
 public:
     virtual ~ProtocolEngines() = default;
@@ -58,8 +74,7 @@ public:
     // protocol_pass_reply (pass_reply.h).
     virtual void serviceCardAnswers();
 
-    // ---- C331 manager
-    // Window preparation before an apply request (register 11 bit 1), under manage_mutex.
+    // ---- C331 manager: handed to the installed C331Engines
     virtual void c331PrepareWindows();
     virtual int c331Print();
     virtual int c331ReloadFont();   // read_c331_font, then update_font
@@ -77,3 +92,6 @@ private:
 ProtocolEngines& protocolEngines();
 // Installs an implementation (not owned; nullptr restores the default).
 void installProtocolEngines(ProtocolEngines* engines);
+// The C331 part in force, and its installation (not owned; nullptr restores the default).
+C331Engines& c331Engines();
+void installC331Engines(C331Engines* engines);

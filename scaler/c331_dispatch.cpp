@@ -113,6 +113,11 @@ void c331_manage::c331managerdeal(void* arg) {
                         writeLogMsg(LOG_WARNING, "c331: window " + std::to_string(w) + " names crop " +
                                                      std::to_string(i) + ", which is not in use; ignored");
                         apply = false;
+                    } else if ((ram->ramU16(entry) & 15) > 5) {
+                        // Sources are 0..5: a larger one would index past the port tables.
+                        writeLogMsg(LOG_WARNING, "c331: crop " + std::to_string(i) + " names source " +
+                                                     std::to_string(ram->ramU16(entry) & 15) + "; ignored");
+                        apply = false;
                     } else {
                         const int rect[4] = {ram->ramU16(entry + 2), ram->ramU16(entry + 4), ram->ramU16(entry + 6),
                                              ram->ramU16(entry + 8)};
@@ -175,7 +180,7 @@ void c331_manage::c331managerdeal(void* arg) {
         if (g_osd_update == 1) {
             g_osd_update = 0;
             get_json_omenu_para("/data/configs/omenu.json", &g_osd_list);
-            set_OSD_para();
+            set_OSD_para(&g_osd_list[0]);
         }
         run_debug_requests();
     } else if (panel_pending_ && ram) {
@@ -203,15 +208,18 @@ void c331_manage::pollInputs() {
         osd_set_request = 0;
     }
     check_input_port(spi_fd);
+    // Every window on a changed input is programmed again, in one set_output.
+    bool reprogram = false;
     for (int c = 0; c < INPUT_PORTS; ++c) {
         if (!PI_CHANGE[c] && !PI_UPDATE[c]) continue;
         for (int k = 0; k < win_count; ++k)
             if (PM_INPUT[k] == c) {
                 PM_CHG[kChgInput][k] = 3;
-                set_output(spi_fd);
+                reprogram = true;
             }
         PI_CHANGE[c] = PI_UPDATE[c] = 0;
     }
+    if (reprogram) set_output(spi_fd);
 }
 
 // Service requests in controller registers 33..36, each cleared once taken.
@@ -222,22 +230,32 @@ void c331_manage::run_debug_requests() {
     if (const uint8_t r34 = reg[kDebugReg34]) {
         int bit = 0;
         while (!(r34 & (1u << bit))) ++bit;
-        if (bit == 6) {
+        switch (bit) {
+        case 0: input_slidebar(spi_fd); break;
+        case 1: output_slidebar(spi_fd); break;
+        case 2: disable_slidebar(spi_fd); break;
+        case 3: vbyone_rx_ch1_seq(spi_fd); break;
+        case 4: vbyone_rx_ch2_seq(spi_fd); break;
+        case 5: read_c331_b174bug(spi_fd); break;
+        case 6:
             writeLogMsg(LOG_INFO, "c331: bring-up again on request");
             state_ = kStateChipId0;
-        } else {
-            writeLogMsg(LOG_WARNING, "c331: service request " + std::to_string(bit) + " of register 34 is not available");
+            break;
+        default: write_read_c331_b80_iacthstch5(spi_fd); break;
         }
         reg[kDebugReg34] = 0;
     }
     if (reg[kDebugReg35]) {
-        writeLogMsg(LOG_WARNING, "c331: parameter dump " + std::to_string(reg[kDebugReg35] - 1) + " is not available");
+        vlxDbg_c331_param(reg[kDebugReg35] - 1);
         reg[kDebugReg35] = 0;
     }
-    if (reg[kDebugReg36] & 1) writeLogMsg(LOG_WARNING, "c331: register-group dump is not available");
+    if (reg[kDebugReg36] & 1) vlxDbg_c331_print_regGrp(0);
     reg[kDebugReg36] = 0;
-    if (reg[kDebugReg33] & 3) {
-        writeLogMsg(LOG_WARNING, "c331: device test request is not available");
+    if (reg[kDebugReg33] & 1) {
+        sync_c331_device_test_input(spi_fd);
+        reg[kDebugReg33] = 0;
+    } else if (reg[kDebugReg33] & 2) {
+        sync_c331_device_test_frame_lock(spi_fd);
         reg[kDebugReg33] = 0;
     }
 }

@@ -327,8 +327,9 @@ void c331_manage::load_param() {
         PM_OVERLAY[k] = t[88 + k];
     }
     for (int i = 0; i < 13; ++i) {
-        if (PM_OSD[i] != t[144 + i]) (i == 0 ? osd_set_request : osd_update_request) = 1;
-        PM_OSD[i] = t[144 + i];
+        int& slot = *osdLoadSlot(i);
+        if (slot != t[144 + i]) (i == 0 ? osd_set_request : osd_update_request) = 1;
+        slot = t[144 + i];
     }
     PM_OSD_MODE[0] = t[157];
     PM_OSD_MODE[1] = t[158];

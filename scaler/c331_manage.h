@@ -10,12 +10,19 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <mutex>
 
 #include "platform/worker_pacer.h"
+#include "scaler/c331_geometry.h"
+#include "scaler/c331_ich_alloc.h"
+#include "scaler/c331_inputs.h"
+#include "scaler/c331_osd_state.h"
 #include "scaler/panel_timing.h"
 
 class c331_drv;
+struct OMENU_PARA;
 
 constexpr int WINDOW_MAX = 6;
 constexpr int OCH_MAX = 8;
@@ -54,6 +61,7 @@ struct C331WinInfo {
     uint8_t layer = 0;
     uint8_t priority = 0;
     uint8_t ochLst[OCH_MAX] = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
+    uint8_t ochPosLst[OCH_MAX] = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
     uint8_t ochCntH = 0, ochCntV = 0;
     int8_t ramWin = -1;     // the RAM window block this record was built from
     uint8_t ochCount() const { return uint8_t(ochCntH * ochCntV); }
@@ -70,7 +78,7 @@ enum C331ChangeGroup {
     kChgFadeEn, kChgFade, kChgDbd, kChgWin, kChgGroups
 };
 
-class c331_manage {
+class c331_manage : public C331OsdState {
 public:
     static c331_manage* p_c331_manage;
     static pthread_mutex_t manage_mutex;
@@ -139,27 +147,158 @@ public:
     // Record index of RAM window w among the enabled windows, or -1 when w is not shown.
     int recordOf(int w) const;
 
-    // ---- window environment and the later stages (input side, composition, OSD)
+    // ---- window environment and output channels (c331_env.cpp)
     void vlxApi_initEnvC331();
+    void vlxApi_initEnvC331Default();
     void vlxApi_MultiWinChAlloc(char init);
+    void vlxApi_MultiWinChOverlay();
     void vlxApi_MultiWinChInit();
+
+    // ---- crop (c331_crop.cpp); win = record index 0..5
+    int vlxApi_CropGetOffset(int port, const c331geom::CropRect& rect, int type) const;
+    void vlxApi_updateCrop(int port);
+    int vlxApi_OchGetWinOffset1(const C331WinInfo& win, int type) const;
+    // The dispatcher's entry: w = RAM window.
+    void c331_SetCrop(int w, int on, const int rect[4]);
+    void setCropOfRecord(int k, int on, c331geom::CropRect rect);
+
+    // ---- input ports and signal supervision (c331_input.cpp)
+    void load_hdmi();
+    void check_port_valid(int fd);
+    void check_input_port(int fd);
+    void c331_SetInputsource(int w, int source);
+    void set_input_bkg(int fd, int port, int on);
+    void set_input_bkg2(int fd, int w, int on);
+    void set_pict(int fd, int datamode, int port);
+    void set_sypol(int fd, int vbo, int port);
+    bool wait1_pivs(int fd, int ich);
+    void wait1_pivs2(int fd);
+    // Usable width of a port's picture (two pixels per clock counted twice).
+    int inputWidth(int port) const;
+    // Background of record k (set_input_bkg2 takes the RAM window).
+    void bkgOfRecord(int fd, int k, int on);
+    // Ports record k shows (its single port, or the ports of its dot-by-dot mode).
+    int portsOfRecord(int k, int ports[4]) const;
+    bool measurePort(int c, int values[5], int subLink = 0);
+    static constexpr uint32_t kMeasureTicks = 10;  // inputs are measured every 100 ms
+
+    // ---- dot-by-dot and V-by-One inputs (c331_dbd.cpp)
+    int check_dbd_input(int fd, int port) const;
+    void reset_dbd_mem(int win);
+    int set_dbd_mem(int fd, int win);
+    void set_display_window_ich_dbd(int fd, int win, int mode);
+    void set_VBOInput(int fd, int k);
+    void set_VBORXfrange(int fd, int k, int toggle, float freq);
+    void restartVboReceiver(int k, unsigned laneMask);
+
+    // ---- input channels (c331_ich.cpp)
+    int set_input(int win, int port);
+    void reset_ich(int win);
+    void set_ichsel(int fd, int win);
+    void set_idual(int fd, int ich, int enable, int port);
+    void syncIchTables();
+    c331ich::WinView ichView(int w) const;
+
+    // ---- geometry and scaling (c331_scale.cpp)
+    void calc_iwin2(int w);
+    void calc_owin2(int w);
+    void calc_oact(const c331geom::ImageWindow& owin, c331geom::TileSlice* out, int w) const;
+    static void calc_scaling(const c331geom::ImageWindow& src, const c331geom::ImageWindow& dst, c331geom::Scaling* out);
+    int check_stitching_win(int* w, int* other) const;
+    void check_stitching_chg();
+
+    // ---- per-channel programming (c331_channel.cpp)
+    void get_och(int w, int och_of_area[8]) const;
+    void set_oscwct(int fd, int och);
+    void set_iscwct(int fd, int w);
+    bool wait1_povs(int fd, int och);
+    void set_display_window_ich(int fd, c331geom::ImageWindow iwin, c331geom::ImageWindow owin, int w);
+    void set_display_window_och(int fd, c331geom::ImageWindow iwin, c331geom::ImageWindow owin, int w);
+
+    // ---- layers, freeze and output (c331_output.cpp)
     void set_output(int fd);
+    void set_freeze(int fd, int on);
+    void reset_act(int fd, int mode);
     void update_overlay_info();
     void set_overlay(int fd);
     void reset_layer_coef(int fd, int mode);
-    void set_input_bkg2(int fd, int w, int on);
-    void c331_SetInputsource(int w, int source);
-    void c331_SetCrop(int w, int on, const int rect[4]);
-    void check_input_port(int fd);
-    void load_hdmi();
-    void check_port_valid(int fd);
-    void vlxApi_OsdSet(int item, int value);
-    void update_osd(int fd);
-    void set_osd(int fd, int on);
-    void set_scroll(int fd);
-    void load_fonts();
-    void set_OSD_para();
+    void set_layer_coef(int fd, int w, int steps, int dir);
+
+    // ---- picture-quality processing (c331_quality.cpp)
+    void set_lut_hshrnk(int fd, int step, int ich, int pair);
+    void set_lut_vshrnk_4sym(int fd, int step, int ich, int pair);
+    void set_lut_vzoom_4sym(int fd, int step, int och);
+    void set_mct(int fd, int w, int force);
+    void set_ip(int fd, int ich);
+    void set_nr(int fd, int ich, int port);
+    void set_nr_block(int fd, int ich, int port);
+    void set_nr_tpx(int fd, int ich, int port);
+    void set_nr_hvpx(int fd, int ich, int port);
+    void set_nr_mosq(int fd, int ich, int port);
+    void set_comb(int fd, int ich, int port);
+    void set_mvflt(int fd, int ich, int port);
+    void set_diag(int fd, int ich, int port);
+    void set_ipregs(int fd, int ich, int port);
+    static int hshrinkFilter(int step);
+    static int vshrinkSet(int step);
+
     void run_debug_requests();
+
+    // ---- on-screen display (c331_osd.cpp, c331_osd_menu.cpp)
+    int vlxApi_OsdSet(int type, int value);
+    int vlxApi_OsdSetUnicode(int count, const int* lengths, const wchar_t lines[][128]);
+    void load_char();
+    void load_bmp();
+    void update_osd(int fd);
+    void set_osd(int fd, int scroll_copy);
+    void set_scroll(int fd);
+    void calc_osd(C331OsdLayout* out);
+    void gen_char(int fd);
+    void osd_put_unicode_string(const uint8_t* line, int x, int y, int fg, int bg, int advance, int height,
+                                uint32_t base, int big);
+    void osd_paint(int x, int w, int y, int h, int colour, uint32_t base);
+    void osd_copy(uint32_t src, uint32_t dst, int w, int h, int from_staging);
+    void set_char_color(int fd);
+    void set_OSD_para(OMENU_PARA* menu);
+    void osdPitch(int width);
+    uint32_t osdRowOffset(int y) const;
+    int PS_ACTHW() const;
+    int PS_ACTVW() const;
+    int PS_PANEL_HW() const;
+    int PS_PANEL_VW() const;
+    int PS_PANEL_HSHAPE() const;
+    int PS_PANEL_VSHAPE() const;
+
+    // ---- serial flash and fonts (c331_flash.cpp); 0, or -1 when refused or a wait ran out
+    int write_flash(int fd, uint32_t addr, uint32_t len, const char* data);
+    int read_flash(int fd, uint32_t addr, uint32_t len, char* buf);
+    int erase_flash(int fd, uint32_t sector, uint32_t count, int kind);
+    int osd_write_dma_sfl(int fd, uint32_t flash_addr, uint32_t dst, int kind, uint32_t size);
+    int read_c331_font(int fd);
+    int update_font(int fd);
+    void load_fonts();  // bring-up: load_char, read_c331_font, update_font
+    // One flash, DMA and drawing sequence at a time, whatever the thread: taken before
+    // Utils::_c331_bnk_mutex, never held while taking manage_mutex.
+    static std::recursive_mutex flash_mutex;
+
+    // ---- dumps and debug operations (c331_dump.cpp, c331_debug.cpp)
+    int c331_print();
+    void vlxDbg_c331_print_regGrp(int group);
+    void vlxDbg_c331_param();
+    void vlxDbg_c331_param(int n);
+    void c331_debugEnv() {}
+    void input_slidebar(int fd);
+    void output_slidebar(int fd);
+    void disable_slidebar(int fd);
+    void vbyone_rx_ch1_seq(int fd);
+    void vbyone_rx_ch2_seq(int fd);
+    void read_c331_b174bug(int fd);
+    void write_read_c331_b80_iacthstch5(int fd);
+    void sync_c331_device_test_input(int fd);
+    void sync_c331_device_test_frame_lock(int fd);
+    // Dump group 10: the input-source manager installs the refresh of IT6805 receiver 0 or 1
+    // (its record read and published under Utils::_source_hdminfo_mutex); false when unreadable.
+    static std::function<bool(int receiver)> hdmiReceiverRefresh;
 
     // ---- data (members of the chip's state; the manager thread owns them)
     C331SystemParam PS;
@@ -184,7 +323,6 @@ public:
     int PM_WIN_FADE_OUT[WINDOW_MAX] = {};
     int PM_WIN_DBD_MODE[WINDOW_MAX] = {};
     int dbd_fill[WINDOW_MAX] = {};
-    int PM_OSD[13] = {};
     int PM_OSD_MODE[2] = {};
     int PM_OSD_UPDATE = 0;
     int PM_WIN_STITCHING[WINDOW_MAX] = {};
@@ -202,6 +340,70 @@ public:
     uint16_t OWIN_W[WINDOW_MAX] = {}, OWIN_H[WINDOW_MAX] = {};
     uint8_t PI_VFACTOR[INPUT_PORTS] = {};
     int8_t win_ich[WINDOW_MAX] = {-1, -1, -1, -1, -1, -1};
+
+    // ---- window path state (the manager thread owns it)
+    c331in::ReceiverTiming PI_HDMI_INFO[INPUT_PORTS] = {};
+    int PI_PORT_INFO[INPUT_PORTS][12] = {};
+    enum PortInfo { kPiHTotal, kPiVCount, kPiLines, kPiFrame, kPiActW, kPiState, kPiLanes,
+                    kPiNoSignal = 10, kPiInterlace = 11 };
+    int PI_STATE(int p) const { return p >= 0 && p < INPUT_PORTS ? PI_PORT_INFO[p][kPiState] : 0; }
+    int PI_SCAN_MODE(int p) const { return p >= 0 && p < INPUT_PORTS ? PI_PORT_INFO[p][kPiInterlace] : 0; }
+    c331geom::ImageWindow PI_ACT[INPUT_PORTS] = {};
+    c331geom::ImageWindow dbd_act[INPUT_PORTS] = {};
+    double PI_FV[INPUT_PORTS] = {};
+    int PI_IFH[INPUT_PORTS] = {}, PI_IFV[INPUT_PORTS] = {};
+    uint8_t PI_STABLE[INPUT_PORTS] = {};
+    uint32_t measure_tick = 0;
+    bool measured_once = false;
+    uint8_t nosig_check[INPUT_PORTS] = {};  // bit 7 check requested, bit 0 no signal
+    uint8_t vbo_lock_fail[2] = {};
+    uint32_t vbo_restart_tick[2] = {};
+    bool vbo_restarted[2] = {};
+
+    c331ich::IchAlloc ich;
+    int chg_extra[WINDOW_MAX] = {}, chg_stitch[WINDOW_MAX] = {};
+    uint8_t chg_overlay = 0, chg_priority = 0;
+    uint8_t layout_changed = 0, och_list_error = 0;
+    int och_owner[OCH_MAX] = {}, och_overlay_ch[OCH_MAX] = {};
+    int win_active[WINDOW_MAX] = {};
+    int mirror_update[WINDOW_MAX] = {};
+    c331geom::ImageWindow IWIN[WINDOW_MAX] = {}, OWIN[WINDOW_MAX] = {};
+    int width_clamp[WINDOW_MAX] = {};
+    uint8_t line_back[WINDOW_MAX] = {};
+    int fld_order[WINDOW_MAX][5] = {{0, 1, 2, 3, 4}, {0, 1, 2, 3, 4}, {0, 1, 2, 3, 4},
+                                     {0, 1, 2, 3, 4}, {0, 1, 2, 3, 4}, {0, 1, 2, 3, 4}};
+    int frozen[WINDOW_MAX] = {};
+    int prev_och_win[OCH_MAX] = {};
+    int prev_ich_used[WINDOW_MAX][ICH_MAX] = {{-1, -1, -1, -1, -1, -1, -1, -1}, {-1, -1, -1, -1, -1, -1, -1, -1}, {-1, -1, -1, -1, -1, -1, -1, -1},
+                                              {-1, -1, -1, -1, -1, -1, -1, -1}, {-1, -1, -1, -1, -1, -1, -1, -1}, {-1, -1, -1, -1, -1, -1, -1, -1}};
+    int g_och_layer[OCH_MAX][8] = {};
+    int g_och_layer_cnt[OCH_MAX] = {};
+    int och_of_win[WINDOW_MAX][8] = {};
+    int PS_MEM_WMODE[WINDOW_MAX] = {};
+    int PM_MEM_WMODE[WINDOW_MAX] = {};
+    int PM_IACTHST[WINDOW_MAX] = {}, PM_IACTVST[WINDOW_MAX] = {};
+    int PS_VBOTX_LAYOUT = 0, PS_VBOTX_MODE = 0;
+    // Dot-by-dot memory: six blocks, four slots per window.
+    int dbd_blocks[6] = {-1, -1, -1, -1, -1, -1};
+    int dbd_slots[WINDOW_MAX][4] = {{-1, -1, -1, -1}, {-1, -1, -1, -1}, {-1, -1, -1, -1},
+                                    {-1, -1, -1, -1}, {-1, -1, -1, -1}, {-1, -1, -1, -1}};
+    uint32_t dbd_mem[WINDOW_MAX][5] = {};
+    int dbd_mem_width[WINDOW_MAX] = {};
+    static constexpr uint32_t kDbdBlockSize = 0x1DC0000;  // six blocks between two field bases
+    // Picture-quality levels per input port.
+    int PM_HNR[INPUT_PORTS] = {}, PM_VNR[INPUT_PORTS] = {}, PM_TNR[INPUT_PORTS] = {}, PM_BNR[INPUT_PORTS] = {},
+        PM_MNR[INPUT_PORTS] = {}, PM_COMB[INPUT_PORTS] = {}, PM_IPEN[INPUT_PORTS] = {}, PM_DIAG[INPUT_PORTS] = {},
+        PM_MVFLT[INPUT_PORTS] = {}, PM_22PD[INPUT_PORTS] = {}, PM_23PD[INPUT_PORTS] = {},
+        PM_22PDSQTH[INPUT_PORTS] = {}, PM_23PDSQTH[INPUT_PORTS] = {}, PM_24SF[INPUT_PORTS] = {};
+    int nren_old[4] = {-1, -1, -1, -1};
+    // Bounded waits that ran out (logged once each time).
+    unsigned wait_timeouts = 0;
+    unsigned freeze_calls = 0, fade_steps = 0;
+    static constexpr int kPovsPolls = 100;   // 1 ms each: six frames at 60 Hz
+    static constexpr int kPivsPolls = 45;
+    static constexpr int kVboLockReads = 250;
+    static constexpr int kFreezeRounds = 251;
+    static constexpr uint32_t kVboRestartTicks = 10;  // a lost V-by-One input is restarted every 100 ms
 
     std::atomic<int> polling_guard{0};
 
@@ -223,6 +425,12 @@ private:
     void applyPanel();
     void applyPending();
     void pollInputs();
+    int* osdLoadSlot(int i);
+    bool flashWait(uint32_t desc, uint8_t mask, bool wantSet, uint32_t boundUs, uint32_t pauseUs, const char* message,
+                   unsigned* polls = nullptr);
+    bool drawEngineRun(uint8_t op, uint32_t boundUs);
+    void flashPins(bool dmaOrder);
+    bool flashClearWel(uint32_t boundUs);
     void writeW(unsigned desc, unsigned value, unsigned och = 0);
     unsigned readW(unsigned desc, unsigned och = 0);
     void maskW(unsigned desc, unsigned value, unsigned mask, unsigned och = 0);

@@ -25,6 +25,7 @@ void c331_manage::vlxApi_PnlInit2(int ledW, int ledH, int out1w, int out1h, int 
     for (int w = 0; w < WINDOW_MAX; ++w) win_ich[w] = -1;
     vlxApi_MultiWinChAlloc(1);
     vlxApi_MultiWinChInit();
+    vlxDbg_c331_param();  // the service console shows the new output
 }
 
 void c331_manage::vlxApi_PnlInitOch3() {

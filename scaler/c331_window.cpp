@@ -123,17 +123,5 @@ int c331_manage::vlxApi_GetWinDbdMultiPort(int w, int ports[6]) const {
     for (int i = 0; i < 6; ++i) ports[i] = 6;
     const int k = recordOf(w);
     if (k < 0) return 0;
-    auto fill = [&](std::initializer_list<int> l) {
-        int i = 0;
-        for (int p : l) ports[i++] = p;
-        return 1;
-    };
-    switch (PM_WIN_DBD_MODE[k]) {
-    case 20: case 21: return fill({0, 1});
-    case 22: case 23: return fill({2, 3});
-    case 30: return fill({0, 1, 2});
-    case 40: case 41: return fill({0, 1, 2, 3});
-    case 50: case 51: return fill({5, 4});
-    default: return 0;
-    }
+    return c331geom::dbdPorts(PM_WIN_DBD_MODE[k], ports) > 0 ? 1 : 0;
 }

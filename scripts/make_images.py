@@ -277,23 +277,19 @@ def test_pattern(n):
     elif n == 4:
         c.rect(0, 0, 128, 80, WHITE)
     elif n == 5:
+        c.rect(0, 0, 128, 80, (0, 0, 0, 255))
+    elif n == 6:
         bars = [WHITE, YELLOW, CYAN, GREEN, PURPLE, RED, BLUE, (0, 0, 0, 255)]
         for i, b in enumerate(bars):
             c.rect(i * 16, 0, 16, 80, b)
-    elif n == 6:
-        c.rect(0, 0, 128, 80, (0, 0, 0, 255))
-        for x in range(0, 128, 16):
-            c.rect(x, 0, 1, 80, WHITE)
-        for y in range(0, 80, 16):
-            c.rect(0, y, 128, 1, WHITE)
     elif n == 7:
-        for x in range(128):
-            v = x * 2
-            c.rect(x, 0, 1, 80, (v, v, v, 255))
+        c.rect(0, 0, 128, 80, (0, 0, 0, 255))
+        for y in range(0, 80, 8):
+            c.rect(0, y, 128, 2, WHITE)
     else:
-        for y in range(0, 80, 10):
-            for x in range(0, 128, 10):
-                c.rect(x, y, 10, 10, WHITE if (x + y) // 10 % 2 == 0 else (0, 0, 0, 255))
+        c.rect(0, 0, 128, 80, (0, 0, 0, 255))
+        for x in range(0, 128, 8):
+            c.rect(x, 0, 2, 80, WHITE)
     c.frame(0, 0, 128, 80, FRAME, 1)
     return c
 

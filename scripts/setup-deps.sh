@@ -3,7 +3,7 @@
 set -euo pipefail
 pkgs=(cmake ninja-build g++ pkg-config qtbase5-dev qtbase5-dev-tools libboost-dev
       libgtest-dev libgmock-dev libbenchmark-dev libssl-dev zlib1g-dev
-      fonts-noto-cjk fonts-dejavu-core python3 locales xvfb "$@")
+      fonts-noto-cjk fonts-dejavu-core python3 locales xvfb edid-decode "$@")
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -3,6 +3,10 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include <sys/stat.h>
+
+#include "platform/platform.h"
+
 #include "platform/board_wiring.h"
 #include "platform/sim/sim_board.h"
 
@@ -13,12 +17,12 @@ namespace {
 constexpr unsigned kIdBank = 0xB2, kIdAddr = 0x08;
 constexpr unsigned kStatusBank = 0x05;
 constexpr unsigned kIchVsyncEn = 0x08, kOchVsyncEn = 0x09, kIchVsyncStat = 0x22, kOchVsyncStat = 0x23;
-constexpr unsigned kEngineBank = 0x04;
-constexpr unsigned kDrawBusy = 0x17, kFlashStat = 0x53, kFlashStat2 = 0x54, kFlashStat3 = 0x55;
 constexpr unsigned kRxLockAddr = 0x63;  // bank 0xB2: bits 5 and 7, V-by-One receivers 0 and 1 locked
 constexpr unsigned kFieldBank = 0xAB, kFieldFirst = 0x47;
 constexpr unsigned kIchFieldBank = 0xA8, kIchFieldFirst = 0x3F;
 constexpr BoardNs kFieldNs = 16666667;  // 60 Hz
+constexpr unsigned kMeasBank = 0xAE, kMeasActBank = 0xAF;
+constexpr double kRefClkHz = 32000000.0;
 
 }  // namespace
 
@@ -30,6 +34,13 @@ void C331Model::reset() {
     bank_ = 0;
     collecting_.clear();
     collectedRx_.clear();
+}
+
+void C331Model::seedFlashIfNew() {
+    std::lock_guard<std::recursive_mutex> l(m_);
+    struct stat st;
+    if (::stat(plat::path("/sim/c331-flash.bin").c_str(), &st) == 0) return;
+    engine_.seedGeneratedContent();
 }
 
 void C331Model::setPresence(Presence p) {
@@ -54,19 +65,15 @@ uint8_t C331Model::readReg(unsigned bank, unsigned addr, BoardNs now) {
         return kChipId;
     }
     if (bank == kIdBank && addr == kRxLockAddr) return uint8_t(regs_[bank][addr] | 0xA0);
-    if (bank == kStatusBank && addr == kIchVsyncStat) return regs_[kStatusBank][kIchVsyncEn];
-    if (bank == kStatusBank && addr == kOchVsyncStat) return regs_[kStatusBank][kOchVsyncEn];
-    if (bank == kEngineBank) {
-        if (addr == kDrawBusy) return uint8_t(regs_[bank][addr] & ~0x01);
-        if (addr == kFlashStat) return uint8_t((regs_[bank][addr] & ~0x80) | 0x20);
-        if (addr == kFlashStat2) return uint8_t(regs_[bank][addr] & ~0x0B);
-        if (addr == kFlashStat3) return uint8_t(regs_[bank][addr] & ~0x03);
-    }
+    if (bank == kStatusBank && addr == kIchVsyncStat) return vsyncStuck_ ? 0 : regs_[kStatusBank][kIchVsyncEn];
+    if (bank == kStatusBank && addr == kOchVsyncStat) return vsyncStuck_ ? 0 : regs_[kStatusBank][kOchVsyncEn];
+    uint8_t v = 0;
+    if (engine_.read(regs_, bank, addr, now + wireNs_, &v)) return v;
     if (bank == kIchFieldBank && addr >= kIchFieldFirst && addr < kIchFieldFirst + 5 * 8 &&
         (addr - kIchFieldFirst) % 5 == 0)
-        return 0xFF;
+        return vsyncStuck_ ? 0 : 0xFF;
     if (bank == kFieldBank && addr >= kFieldFirst && addr < kFieldFirst + 8) {
-        const unsigned field = unsigned((now / kFieldNs) % 5);
+        const unsigned field = fieldStuck_ ? 0 : unsigned((now / kFieldNs) % 5);
         return uint8_t((regs_[bank][addr] & ~0x0C) | ((field & 3) << 2));
     }
     return regs_[bank][addr];
@@ -92,7 +99,7 @@ void C331Model::transfer(const SpiContext& ctx, const uint8_t* tx, uint8_t* rx, 
     }
 }
 
-void C331Model::chipSelectReleased(const SpiContext&) {
+void C331Model::chipSelectReleased(const SpiContext& ctx) {
     std::lock_guard<std::recursive_mutex> l(m_);
     std::vector<uint8_t> f, r;
     f.swap(collecting_);
@@ -102,6 +109,8 @@ void C331Model::chipSelectReleased(const SpiContext&) {
     counters_.frames++;
     counters_.bytes += f.size();
     counters_.busSeconds += double(f.size()) * 8.0 / double(speed);
+    const BoardNs wire = BoardNs(f.size()) * 8u * kNsPerSec / speed;
+    wireNs_ += wire;
     const bool quiet = fpgasQuiet_;
     fpgasQuiet_ = true;
     frameSpeed_ = 0;
@@ -120,6 +129,7 @@ void C331Model::chipSelectReleased(const SpiContext&) {
                 counters_.bankSelects++;
             } else {
                 regs_[bank_][a] = f[1];
+                engine_.written(regs_, unsigned(bank_), a, f[1], ctx.time + wireNs_);
             }
         }
     } else {
@@ -127,6 +137,42 @@ void C331Model::chipSelectReleased(const SpiContext&) {
         fr.rx[1] = r[1];
     }
     if (logOn_) log_.push_back(fr);
+}
+
+void C331Model::setInputSignal(int port, const InputSignal& in) {
+    if (port < 0 || port > 5) return;
+    std::lock_guard<std::recursive_mutex> l(m_);
+    const bool on = in.hz > 0 && in.htotal > 0 && in.vtotal > 0;
+    const uint32_t frame = on ? uint32_t(kRefClkHz / in.hz + 0.5) : 0;
+    auto put = [this](unsigned bank, unsigned addr, uint32_t v, int bytes) {
+        for (int i = 0; i < bytes; ++i) regs_[bank][(addr + unsigned(i)) & 0x7F] = uint8_t(v >> (8 * i));
+    };
+    // A V-by-One port counts on each sub-link: four with 8 lanes, two with 4, one otherwise.
+    const int links = port < 4 ? 1 : 4;
+    const int live = port < 4 ? 1 : (in.lanes >= 8 ? 4 : in.lanes >= 4 ? 2 : 1);
+    for (int j = 0; j < links; ++j) {
+        const bool counts = on && j < live;
+        const unsigned c = unsigned(port), k = unsigned(port - 4), uj = unsigned(j);
+        const unsigned h = port < 4 ? 0x08 + 2 * c : 0x10 + 8 * k + 2 * uj;
+        const unsigned v = port < 4 ? 0x20 + 2 * c : 0x28 + 8 * k + 2 * uj;
+        const unsigned n = port < 4 ? 0x38 + 2 * c : 0x40 + 8 * k + 2 * uj;
+        const unsigned f = port < 4 ? 0x50 + 3 * c : 0x5C + 12 * k + 3 * uj;
+        put(kMeasBank, h, counts ? uint32_t(in.htotal - 1) : 0, 2);
+        put(kMeasBank, v, counts ? uint32_t(in.vtotal) : 0, 2);
+        put(kMeasBank, n, counts ? uint32_t(in.vtotal - 1) : 0, 2);
+        put(kMeasBank, f, counts ? frame - 1 : 0, 3);
+        put(kMeasActBank, h, counts ? uint32_t(in.hact) : 0, 2);
+    }
+}
+
+void C331Model::setVsyncStuck(bool stuck) {
+    std::lock_guard<std::recursive_mutex> l(m_);
+    vsyncStuck_ = stuck;
+}
+
+void C331Model::setFieldStuck(bool stuck) {
+    std::lock_guard<std::recursive_mutex> l(m_);
+    fieldStuck_ = stuck;
 }
 
 uint8_t C331Model::reg(unsigned bank, unsigned addr) const {
@@ -175,7 +221,10 @@ void C331Model::setFrameLog(bool on) {
 }
 
 std::string C331Model::control(const std::vector<std::string>& args) {
-    if (args.empty()) return "ERR usage: present | absent | flaky ID... | reg BANK ADDR [VALUE] | counters";
+    if (args.empty())
+        return "ERR usage: present | absent | flaky ID... | reg BANK ADDR [VALUE] | counters | "
+               "input PORT HTOTAL VTOTAL HACT HZ [LANES] | input PORT off | flash-load ADDR HEX | "
+               "flash-read ADDR LEN | hold flash|draw on|off | draw-log [clear]";
     const std::string& cmd = args[0];
     if (cmd == "present" || cmd == "absent") {
         setPresence(cmd == "present" ? Presence::Present : Presence::Absent);
@@ -194,6 +243,81 @@ std::string C331Model::control(const std::vector<std::string>& args) {
         char buf[32];
         std::snprintf(buf, sizeof buf, "OK %02X/%02X = %02X", bank, addr, reg(bank, addr));
         return buf;
+    }
+    if (cmd == "input" && args.size() == 3 && args[2] == "off") {
+        setInputSignal(std::atoi(args[1].c_str()), InputSignal{});
+        return "OK input " + args[1] + " off";
+    }
+    if (cmd == "input" && (args.size() == 6 || args.size() == 7)) {
+        InputSignal in;
+        in.htotal = std::atoi(args[2].c_str());
+        in.vtotal = std::atoi(args[3].c_str());
+        in.hact = std::atoi(args[4].c_str());
+        in.hz = std::atof(args[5].c_str());
+        in.lanes = args.size() == 7 ? std::atoi(args[6].c_str()) : 0;
+        const int port = std::atoi(args[1].c_str());
+        if (port < 0 || port > 5 || in.htotal <= 0 || in.vtotal <= 0 || in.hz <= 0) return "ERR bad input signal";
+        setInputSignal(port, in);
+        return "OK input " + args[1];
+    }
+    if (cmd == "flash-load" && args.size() == 3) {
+        std::vector<uint8_t> bytes;
+        const std::string& hex = args[2];
+        if (hex.size() % 2 || hex.size() > 2 * 65536) return "ERR flash-load ADDR HEX (at most 64 KB)";
+        for (size_t i = 0; i < hex.size(); i += 2) {
+            char* end = nullptr;
+            const std::string two = hex.substr(i, 2);
+            const unsigned long b = std::strtoul(two.c_str(), &end, 16);
+            if (*end != '\0') return "ERR flash-load: not hex";
+            bytes.push_back(uint8_t(b));
+        }
+        const uint32_t addr = uint32_t(std::strtoul(args[1].c_str(), nullptr, 0));
+        if (addr >= C331Engine::kFlashSize || bytes.size() > C331Engine::kFlashSize - addr)
+            return "ERR flash-load: past the flash end";
+        std::lock_guard<std::recursive_mutex> l(m_);
+        engine_.flashLoad(addr, bytes);
+        return "OK loaded " + std::to_string(bytes.size());
+    }
+    if (cmd == "flash-read" && args.size() == 3) {
+        const uint32_t addr = uint32_t(std::strtoul(args[1].c_str(), nullptr, 0));
+        const uint32_t len = uint32_t(std::strtoul(args[2].c_str(), nullptr, 0));
+        if (len > 4096) return "ERR flash-read ADDR LEN (at most 4096)";
+        std::lock_guard<std::recursive_mutex> l(m_);
+        std::string out = "OK ";
+        char b[3];
+        for (uint8_t v : engine_.flashRead(addr, len)) {
+            std::snprintf(b, sizeof b, "%02X", v);
+            out += b;
+        }
+        return out;
+    }
+    if (cmd == "hold" && args.size() == 3 && (args[1] == "flash" || args[1] == "draw") &&
+        (args[2] == "on" || args[2] == "off")) {
+        std::lock_guard<std::recursive_mutex> l(m_);
+        if (args[1] == "flash") engine_.holdFlashBusy(args[2] == "on");
+        else engine_.holdDrawBusy(args[2] == "on");
+        return "OK hold " + args[1] + " " + args[2];
+    }
+    if (cmd == "draw-log") {
+        std::lock_guard<std::recursive_mutex> l(m_);
+        if (args.size() == 2 && args[1] == "clear") {
+            engine_.clearRecorded();
+            return "OK cleared";
+        }
+        const auto log = engine_.recorded();
+        const C331Engine::Stats st = engine_.stats();
+        std::string out = "OK " + std::to_string(log.size()) + " commands, broken " + std::to_string(st.broken) +
+                          ", palette dropped " + std::to_string(st.paletteDropped);
+        char b[96];
+        for (const auto& c : log) {
+            std::snprintf(b, sizeof b, "\n%s src %08X dst %08X size %u", c.kind.c_str(), c.src, c.dst, c.size);
+            out += b;
+            if (c.kind == "char") {
+                out += " glyphs";
+                for (const auto& ch : c.chars) out += " " + std::to_string(ch.glyph);
+            }
+        }
+        return out;
     }
     if (cmd == "counters") {
         const Counters c = counters();

@@ -9,7 +9,10 @@
 // polls, answering as a running chip does: vsync seen for every enabled channel, the
 // drawing engine and the serial-flash controller idle, V-by-One receivers locked, field
 // indexes advancing one field per 1/60 s of board time, and measurement registers that
-// read "no signal" (zero) unless a test programs them.
+// read "no signal" (zero) until a signal is plugged into the input port (setInputSignal):
+// then each port's block in banks 0xAE/0xAF reads the raster the chip would count
+// (h total - 1, v total, lines - 1, frame length - 1 in 32 MHz reference clocks, active
+// width), per V-by-One sub-link as well.
 //
 // Frames clocked while either FPGA select is low (an FPGA listening too) and frames that
 // are not two bytes are reported as misuse.
@@ -20,6 +23,7 @@
 #include <mutex>
 #include <vector>
 
+#include "platform/sim/c331_engine.h"
 #include "platform/sim/spi_device_model.h"
 
 namespace plat::sim {
@@ -51,13 +55,28 @@ public:
     // SpiDeviceModel
     void transfer(const SpiContext& ctx, const uint8_t* tx, uint8_t* rx, size_t len) override;
     void chipSelectReleased(const SpiContext& ctx) override;
-    // "chip c331 present|absent|flaky ID...|reg BANK ADDR [VALUE]|counters"
+    // "chip c331 present|absent|flaky ID...|reg BANK ADDR [VALUE]|counters|flash-load|flash-read|hold|draw-log"
+    // (docs/board-control.md)
     std::string control(const std::vector<std::string>& args) override;
+
+    // A board powered up for the first time: its flash holds generated fonts and a test bitmap.
+    void seedFlashIfNew();
 
     // ---- fault switches
     void setPresence(Presence p);
     // Flaky: the chip-id answers in turn (then 0x24 for ever).
     void setChipIdSequence(std::vector<uint8_t> answers);
+
+    // A picture on chip input port 0..5 (0..3 CMOS, 4 and 5 V-by-One); hz 0 unplugs it.
+    struct InputSignal {
+        int htotal = 0, vtotal = 0, hact = 0, lanes = 0;
+        double hz = 0;
+    };
+    void setInputSignal(int port, const InputSignal& s);
+    // Fault switches of the status registers: vertical syncs never reported; write-field
+    // indexes that never move.
+    void setVsyncStuck(bool stuck);
+    void setFieldStuck(bool stuck);
 
     // ---- inspection
     uint8_t reg(unsigned bank, unsigned addr) const;
@@ -70,6 +89,10 @@ public:
     void setFrameLog(bool on);
     // Frames that broke the wire rules (also counted as misuse).
     unsigned guestErrors() const { return misuseCount(); }
+    // The flash controller, drawing engine and palette behind bank 4 (c331_engine.h).
+    // Callers take engineLock() around their use while the chip may be clocked.
+    C331Engine& engine() { return engine_; }
+    std::unique_lock<std::recursive_mutex> engineLock() const { return std::unique_lock<std::recursive_mutex>(m_); }
 
 private:
     uint8_t readReg(unsigned bank, unsigned addr, BoardNs now);
@@ -85,7 +108,11 @@ private:
     std::vector<uint8_t> collectedRx_;
     Counters counters_;
     bool logOn_ = false;
+    bool vsyncStuck_ = false;
+    bool fieldStuck_ = false;
     std::vector<Frame> log_;
+    C331Engine engine_;
+    BoardNs wireNs_ = 0;  // wire time of every frame so far (chip time = board clock + this)
 };
 
 }  // namespace plat::sim

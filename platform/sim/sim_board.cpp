@@ -328,6 +328,13 @@ void SimBoard::addSpiNode(const std::string& node) {
     spi_[node];
 }
 
+void SimBoard::attachModel(std::shared_ptr<ChipModel> model) {
+    std::lock_guard<std::recursive_mutex> l(mutex_);
+    registerChip(*model, "board");
+    chips_[model->name()] = model;
+    model->attached(*this);
+}
+
 void SimBoard::attachSpi(const std::string& node, std::shared_ptr<SpiDeviceModel> model, SpiSelect select) {
     std::lock_guard<std::recursive_mutex> l(mutex_);
     registerChip(*model, node.substr(node.rfind('/') + 1));

@@ -175,6 +175,9 @@ public:
         return std::dynamic_pointer_cast<T>(findChip(name));
     }
     std::vector<std::string> chipNames() const;
+    // A chip with no bus of its own (only lines it watches, e.g. a receiver reached through
+    // another chip): named, found and given attached() like the others.
+    void attachModel(std::shared_ptr<ChipModel> model);
 
     // ---- SPI ----
     // Device nodes that exist (the five spidev32766.N nodes exist from the start).

@@ -8,6 +8,7 @@
 #include "platform/sim/sim_board.h"
 #include "platform/sim/sim_fpga.h"
 #include "platform/sim/spi_nor_flash.h"
+#include "platform/sim/video_chips.h"
 
 namespace plat::sim {
 
@@ -31,7 +32,12 @@ const std::map<std::string, ModelFactory>& modelCatalog() {
     static const std::map<std::string, ModelFactory> catalog = {
         {"i2c-mux",
          [](const wiring::ChipWiring& c) { return std::make_shared<I2cMuxModel>(wiring::kI2cMuxChannels, c.name); }},
-        {"c331", [](const wiring::ChipWiring& c) { return std::make_shared<C331Model>(c.name); }},
+        {"c331",
+         [](const wiring::ChipWiring& c) {
+             auto chip = std::make_shared<C331Model>(c.name);
+             chip->seedFlashIfNew();
+             return chip;
+         }},
         {"fpga",
          [](const wiring::ChipWiring& c) {
              // FPGA 1 has two command lines; both go high for its command word
@@ -45,6 +51,24 @@ const std::map<std::string, ModelFactory>& modelCatalog() {
              const bool first = std::string(c.name) == "flash0";
              return std::make_shared<SpiNorFlash>(c.name, norPart("nor-8m"), c.store, kFpgaFlashUid[first ? 0 : 1]);
          }},
+        {"edid-eeprom",
+         [](const wiring::ChipWiring& c) { return std::make_shared<EdidEepromModel>(c.name, c.writeLine, c.store); }},
+        {"it6602",
+         [](const wiring::ChipWiring& c) {
+             return std::make_shared<VideoReceiverModel>(c.name, VideoReceiverModel::Kind::It6602, c.resetLine);
+         }},
+        {"ite6805",
+         [](const wiring::ChipWiring& c) {
+             return std::make_shared<VideoReceiverModel>(c.name, VideoReceiverModel::Kind::Ite6805, c.resetLine);
+         }},
+        {"it66121",
+         [](const wiring::ChipWiring& c) {
+             return std::make_shared<VideoReceiverModel>(c.name, VideoReceiverModel::Kind::It66121, c.resetLine);
+         }},
+        {"gs2971", [](const wiring::ChipWiring& c) { return std::make_shared<SdiReceiverModel>(c.name, c.resetLine); }},
+        {"audio-switch", [](const wiring::ChipWiring& c) { return std::make_shared<AudioSwitchModel>(c.name); }},
+        {"clock-synth", [](const wiring::ChipWiring& c) { return std::make_shared<ClockSynthModel>(c.name); }},
+        {"port-expander", [](const wiring::ChipWiring& c) { return std::make_shared<PortExpanderModel>(c.name); }},
     };
     return catalog;
 }
@@ -93,7 +117,12 @@ std::vector<std::string> buildStandardBoard(SimBoard& board) {
             board.attachSpi(c.spiNode, spi, levels.empty() ? SpiSelect{} : gpioLinesAre(levels));
         } else {
             auto i2c = std::dynamic_pointer_cast<I2cDeviceModel>(model);
-            if (!i2c || c.address == 0) {
+            if (c.address == 0) {
+                board.attachModel(model);  // reached only through its lines
+                lines.push_back(line + ": attached");
+                continue;
+            }
+            if (!i2c) {
                 lines.push_back(line + ": model is not an I2C chip");
                 continue;
             }
@@ -126,6 +155,10 @@ void registerChipCommands() {
                              });
                              return answer;
                          });
+    registerBoardCommand("signal",
+                         "signal [INPUT [WxH@RATE [i] [dp] [lanes N] [dvi] [yuv] | off]]: plug a source into a video "
+                         "input (EXT, DVI, HDMI1..HDMI4) or pull it out",
+                         [](const std::vector<std::string>& a) { return signalCommand(board(), a); });
     registerBoardCommand("clock", "clock [step MS | wall YYYY-MM-DD hh:mm:ss]: board time and wall clock",
                          [](const std::vector<std::string>& a) -> std::string {
                              SimBoard& b = board();

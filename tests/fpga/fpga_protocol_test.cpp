@@ -53,3 +53,26 @@ TEST_F(FpgaTest, ProtocolParameterSaveStoresTheImageTheStartUpLoads) {
     EXPECT_EQ(g.lcdWidth, 1920);
     EXPECT_EQ(guestErrors(), 0u);
 }
+
+TEST_F(FpgaTest, ProtocolCardCountSumsBothCardTablesAcrossEveryPortGroup) {
+    start()->stopThread();
+    for (uint8_t* image : fpga_manage::MCU_RAM_PARA_func) std::memset(image, 0, 1024);
+    auto put = [](int fpga, unsigned at, uint16_t v) {
+        fpga_manage::MCU_RAM_PARA_func[fpga][at] = uint8_t(v);
+        fpga_manage::MCU_RAM_PARA_func[fpga][at + 1] = uint8_t(v >> 8);
+    };
+    put(0, 110, 3);      // port 3
+    put(0, 572, 500);    // port 7
+    put(1, 640, 7);      // port 8 of the second FPGA
+    put(1, 668, 40000);  // port 15
+    put(0, 104, 99);     // a status byte, not a count
+    EXPECT_EQ(fpga_manage::get_port_card_num(3), 3);
+    EXPECT_EQ(fpga_manage::get_port_card_num(7), 500);
+    EXPECT_EQ(fpga_manage::get_port_card_num(24), 7);
+    EXPECT_EQ(fpga_manage::get_port_card_num(31), 40000);
+    EXPECT_EQ(fpga_manage::get_port_card_num(32), 0);
+    EXPECT_EQ(fpga_manage::get_port_card_num(-1), 0);
+    unsigned total = 0;
+    ASSERT_EQ(protocolEngines().totalCardCount(&total), kEngineOk);
+    EXPECT_EQ(total, 40510u);
+}

@@ -125,3 +125,40 @@ TEST_F(C331ModelTest, StandardBoardFitsTheC331OnItsNode) {
     EXPECT_TRUE(attached);
     EXPECT_NE(b.find<C331Model>("c331"), nullptr);
 }
+
+TEST_F(C331ModelTest, PluggedInputReadsItsRasterInTheMeasurementBlock) {
+    // board control: 1080p60 on CMOS port 1, then 2160p60 on V-by-One port 5 over 8 lanes
+    EXPECT_EQ(chip->control({"input", "1", "2200", "1125", "1920", "60"}).rfind("OK", 0), 0u);
+    EXPECT_EQ(chip->control({"input", "5", "4400", "2250", "3840", "60", "8"}).rfind("OK", 0), 0u);
+    EXPECT_EQ(chip->control({"input", "9", "2200", "1125", "1920", "60"}).rfind("ERR", 0), 0u);
+    writeAt(0, 0xAE);
+    auto u16 = [this](uint8_t a) { return unsigned(readAt(a)) | unsigned(readAt(uint8_t(a + 1))) << 8; };
+    auto u24 = [this](uint8_t a) { return unsigned(readAt(a)) | unsigned(readAt(uint8_t(a + 1))) << 8 |
+                                          unsigned(readAt(uint8_t(a + 2))) << 16; };
+    EXPECT_EQ(u16(0x08 + 2), 2199u);            // h total - 1
+    EXPECT_EQ(u16(0x20 + 2), 1125u);            // vertical count
+    EXPECT_EQ(u16(0x38 + 2), 1124u);            // lines - 1
+    EXPECT_EQ(u24(0x50 + 3), 533333u - 1u);     // 32 MHz / 60 Hz - 1
+    for (int j = 0; j < 4; ++j) EXPECT_EQ(u16(uint8_t(0x10 + 8 + 2 * j)), 4399u) << "sub-link " << j;
+    EXPECT_EQ(u24(0x5C + 12 + 3), 533333u - 1u);
+    writeAt(0, 0xAF);
+    EXPECT_EQ(u16(0x08 + 2), 1920u);
+    chip->control({"input", "1", "off"});
+    writeAt(0, 0xAE);
+    EXPECT_EQ(u16(0x08 + 2), 0u);
+    EXPECT_EQ(chip->misuseCount(), 0u);
+}
+
+TEST_F(C331ModelTest, StuckSwitchesHoldTheVsyncAndFieldRegisters) {
+    chip->setVsyncStuck(true);
+    chip->setFieldStuck(true);
+    writeAt(0, 0x05);
+    writeAt(0x09, 0x01);
+    EXPECT_EQ(readAt(0x23), 0);
+    writeAt(0, 0xA8);
+    EXPECT_NE(readAt(0x3F), 0xFF);
+    writeAt(0, 0xAB);
+    const int first = (readAt(0x47) >> 2) & 3;
+    plat::sim::board().step(17 * plat::sim::kNsPerMs);
+    EXPECT_EQ((readAt(0x47) >> 2) & 3, first);
+}

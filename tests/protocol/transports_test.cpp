@@ -1,5 +1,9 @@
 // The transports end to end: the controller's singletons on the simulated board, real
 // loopback sockets and pseudo-terminals, and the Python client of tests/protocol.
+#include "platform/sim/c331_model.h"
+#include "protocol/c331_engines.h"
+#include "scaler/c331_print.h"
+#include "scaler/c331_wiring.h"
 #include "transport_fixture.h"
 
 using namespace prototest;
@@ -89,4 +93,140 @@ TEST_F(TransportTest, ListeningSocketsTakeOnlyTheLoopbackAddressOnTheSimulatedBo
     EXPECT_TRUE(plat::net::loopbackOnly());
     EXPECT_EQ(networkManage::p_networkManage->port(), g_port + plat::net::portOffset());
     EXPECT_EQ(udpnetManage::p_udpnetManage->port(), 5008 + plat::net::portOffset());
+}
+
+// The C331 half of the seam over TCP with the Python client: a real manager (its passes
+// driven by the test) on a simulated C331 with its flash and drawing engine.
+class C331OverTcpTest : public TransportTest {
+protected:
+    void SetUp() override {
+        TransportTest::SetUp();
+        chip = std::make_shared<plat::sim::C331Model>();
+        plat::sim::board().attachSpi(c331::kC331SpiNode, chip);
+        plat::sim::C331Engine::Times t;  // erases as a fast part: the simulator polls slower than a wire
+        t.erase4k = t.erase32k = t.erase64k = 2 * plat::sim::kNsPerMs;
+        chip->engine().setTimes(t);
+        std::memcpy(store->ram_para_shadow, store->ram_para, vlxram::kRamSize);
+        m = c331_manage::createForTest();
+        for (int i = 0; i < 6; ++i) m->step();
+        installProtocolEngines(nullptr);
+        installC331Engines(&part);
+        setC331PrintSink([this](const std::string& s) {
+            std::lock_guard<std::mutex> l(printMutex);
+            printed += s;
+        });
+    }
+    void TearDown() override {
+        stopLinks();  // no link thread may still be inside the manager
+        setC331PrintSink(nullptr);
+        installC331Engines(nullptr);
+        c331_manage::resetInstanceForTest();
+        TransportTest::TearDown();
+    }
+    static std::string hex(const std::vector<uint8_t>& b) {
+        std::string s;
+        char t[3];
+        for (uint8_t v : b) {
+            std::snprintf(t, sizeof t, "%02x", v);
+            s += t;
+        }
+        return s;
+    }
+    static std::vector<uint8_t> le32v(uint32_t v) { return {uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16), uint8_t(v >> 24)}; }
+    int erase(uint32_t sector, uint16_t count, uint8_t kind) {
+        return runClient(tcp, "--timeout 10 raw 0x70 " + hex(cat(cat(le32v(sector), le16(count)), {kind}))).status;
+    }
+    int write(uint32_t address, const std::vector<uint8_t>& data) {
+        return runClient(tcp, "--timeout 10 raw 0x71 " + hex(cat(cat(cat(le32v(address), le16(uint16_t(data.size()))), {0, 0}), data)))
+            .status;
+    }
+    std::string read(uint32_t address, uint16_t len) {
+        return runClient(tcp, "--timeout 10 raw 0x72 " + hex(cat(le32v(address), le16(len)))).data;
+    }
+    std::shared_ptr<plat::sim::C331Model> chip;
+    c331_manage* m = nullptr;
+    C331ProtocolEngines part;
+    std::mutex printMutex;
+    std::string printed;
+};
+
+TEST_F(C331OverTcpTest, SmallFontsDownloadedAndReloadedReadBackAndLandInOsdMemoryAndSurviveAReboot) {
+    ASSERT_EQ(m->state(), c331_manage::kStateRunning);
+    const struct {
+        uint32_t header;
+        bool ascii;
+        uint8_t dots;
+    } fonts[4] = {{0x000000, true, 32}, {0x010000, false, 32}, {0x410000, true, 64}, {0x450000, false, 64}};
+    std::vector<uint8_t> glyphA(128);
+    for (size_t i = 0; i < glyphA.size(); ++i) glyphA[i] = uint8_t(i * 3 + 1);
+    for (const auto& f : fonts) {
+        ASSERT_EQ(erase(f.header / 4096, 1, 0), kStatusOk);
+        std::vector<uint8_t> header(35, 0);
+        header[0] = 'P', header[5] = f.ascii, header[17] = header[18] = f.dots;
+        ASSERT_EQ(write(f.header, header), kStatusOk);
+        if (f.ascii) {
+            ASSERT_EQ(write(f.header + 0x23 + ('A' - 0x20) * (f.dots * f.dots / 8), glyphA), kStatusOk);
+        }
+    }
+    EXPECT_EQ(read(0x23 + 33 * 128, 128), hex(glyphA)) << "byte-exact";
+    EXPECT_EQ(runClient(tcp, "--timeout 10 write-reg 14 0xFF 0x08").status, kStatusOk);
+    EXPECT_EQ(m->font_present.load(), 0x0Fu);
+    EXPECT_EQ(runClient(tcp, "read-reg 43 1").data, "3f");
+    {
+        auto lock = chip->engineLock();
+        EXPECT_EQ(chip->engine().osdRead(m->g_font_addr_32ASCII + 33 * 128, 128), glyphA);
+        EXPECT_EQ(chip->engine().stats().broken, 0u);
+    }
+    // a header made 'Q' clears its bits at the next reload
+    ASSERT_EQ(erase(0x410000 / 4096, 1, 0), kStatusOk);
+    std::vector<uint8_t> q(35, 0);
+    q[0] = 'Q';
+    ASSERT_EQ(write(0x410000, q), kStatusOk);
+    EXPECT_EQ(runClient(tcp, "--timeout 10 write-reg 14 0xFF 0x08").status, kStatusOk);
+    EXPECT_EQ(m->font_present.load(), 0x07u);
+    // misaligned and out-of-range PC requests are refused
+    EXPECT_NE(erase(0x11, 1, 1), kStatusOk);
+    EXPECT_NE(write(c331flash::kFlashSize - 1, {1, 2}), kStatusOk);
+    // the image survives a reboot of the simulated board: a new chip finds the same cells
+    plat::sim::C331Model rebooted;
+    EXPECT_EQ(rebooted.control({"flash-read", "0x10A3", "4"}), "OK 0104070A");
+}
+
+TEST_F(C331OverTcpTest, MenuDrawnAfterRegister11Bit3AndAHeldControllerFailsAFontWriteInItsBound) {
+    EXPECT_EQ(runClient(tcp, "write-mem 0x84C 0100").status, kStatusOk);
+    testkit::writeFile("/data/configs/omenu.json",
+                       R"({"name":"m","osdcount":1,"oactcount":1,"menu":[{"type":0,"status":"on","pos":{"x":0,"y":0,"w":600,"h":200,"layer":"top"},"act":{"effect":2,"speed":1,"staytime":0},"backpara":{"enable":"on","color":"000080"},"fontpara":{"startx":0,"starty":0,"fontw":32,"fonth":32,"wordspace":0,"verticalspace":0,"color":"FFFFFF"},"texts":["AB\n\u4e2d"]}]})");
+    EXPECT_EQ(runClient(tcp, "write-reg 11 0xFF 0x08").status, kStatusOk);
+    EXPECT_EQ(g_osd_update.load(), 1);
+    m->step();
+    std::memcpy(store->ram_para_shadow, store->ram_para, vlxram::kRamSize);
+    m->step();
+    {
+        auto lock = chip->engineLock();
+        unsigned renders = 0;
+        for (const auto& c : chip->engine().recorded())
+            if (c.kind == "char") ++renders;
+        EXPECT_EQ(renders, 2u);
+    }
+    EXPECT_EQ(m->PM_OSD_SCROLL_MODE, 4);
+    EXPECT_EQ(chip->control({"hold", "flash", "on"}), "OK hold flash on");
+    const auto t0 = std::chrono::steady_clock::now();
+    EXPECT_EQ(write(0x1000, std::vector<uint8_t>(300, 0x55)), kStatusFailed);
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(2));
+    EXPECT_EQ(runClient(tcp, "read-reg 43 1").status, kStatusOk) << "the link runs on";
+    {
+        std::lock_guard<std::mutex> l(printMutex);
+        EXPECT_NE(printed.find("WEMPTY Timeout Error"), std::string::npos);
+    }
+    chip->control({"hold", "flash", "off"});
+    m->step();
+    EXPECT_EQ(m->state(), c331_manage::kStateRunning) << "the manager runs on";
+}
+
+TEST_F(C331OverTcpTest, RegisterPrintOverTheLinkGivesEveryRowFromItsReadFrames) {
+    chip->clearCounters();
+    EXPECT_EQ(runClient(tcp, "--timeout 10 write-reg 0xA1 0xFF 0x02").status, kStatusOk);
+    std::lock_guard<std::mutex> l(printMutex);
+    EXPECT_EQ(std::count(printed.begin(), printed.end(), '\n'), 7967);
+    EXPECT_EQ(chip->counters().reads, 11444u);
 }

@@ -50,6 +50,8 @@ protected:
         std::memcpy(ram->ram_para_shadow, ram->ram_para, vlxram::kRamSize);
         m = c331_manage::createForTest();
         for (int i = 0; i < 6 && m->state() != c331_manage::kStateRunning; ++i) m->step();
+        // The first supervision pass after bring-up measures every shown input.
+        if (m->state() == c331_manage::kStateRunning) m->step();
         return m;
     }
     // A writer's hand-over: change under the manage mutex and raise the flag.

@@ -55,7 +55,13 @@ TEST_F(C331WindowTest, BlackOnAWindowWithPictureIsStoredAndReprogrammed) {
     m->c331_SetWinOutput(m->fd(), 2, 0x0001);
     EXPECT_EQ(m->gWininfo[1].output & 1, 1);
     EXPECT_EQ(m->set_output_calls, calls + 1);
-    EXPECT_EQ(m->PM_CHG[kChgWin][1], 1);
+    EXPECT_EQ(m->PM_CHG[kChgWin][1], 0);  // set_output consumed the request
+    // black: the background covers every OCH of the window
+    for (int o = 0; o < 8; ++o) {
+        if (m->PM_WIN_NUM[o] == 1) {
+            EXPECT_EQ(regOf(c331::kRegOchBgEnable, o), 1u) << o;
+        }
+    }
 }
 
 TEST_F(C331WindowTest, FreezeWithoutSignalStaysOffButFadeAndDotByDotBitsApply) {

@@ -1,8 +1,12 @@
 #include "ui/shell/engine_links.h"
 
+#include "core/logMsg.h"
 #include "fpga/fpga_manage.h"
+#include "protocol/h71_wifi_config.h"
 #include "ui/shell/mainwindow.h"
 #include "ui/system/system_links.h"
+#include "video_io/kavelsource.h"
+#include "video_io/receivers.h"
 
 void linkFpgaEngine() {
     ShellLinks& links = shellLinks();
@@ -26,5 +30,24 @@ void linkFpgaEngine() {
     // the mapping switch of the smart-mapping screen
     systemLinks().fpgaWriteRegister = [](uint8_t reg, uint8_t mask, uint8_t value, uint8_t fpga) {
         if (fpga_manage* e = fpga_manage::p_fpga_manage) e->write_to_register(reg, mask, value, fpga);
+    };
+}
+
+void linkSystemServices() {
+    SystemLinks& links = systemLinks();
+    links.sdiReset = [] {
+        kavelsource* s = kavelsource::p_kavel_source;
+        if (s && s->it66121) {
+            s->it66121->GS2971_Reset();
+        } else {
+            writeLogMsg(LOG_WARNING, "SDI reset: the input chips are not running");
+        }
+    };
+    links.wifiRestart = [] {
+        if (H71_WIFI_CONFIG* w = H71_WIFI_CONFIG::p_wifi) {
+            w->set_wifi_reset_flag();
+        } else {
+            writeLogMsg(LOG_WARNING, "WiFi restart: the WiFi module is not running");
+        }
     };
 }

@@ -1,3 +1,6 @@
 #pragma once
 // Connects the shell's view of the sending-card engine (shellLinks()) to the engine.
 void linkFpgaEngine();
+// Connects the system screens' SDI reset and WiFi restart to the input-source manager and
+// the WiFi module.
+void linkSystemServices();

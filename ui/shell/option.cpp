@@ -12,6 +12,10 @@
 #include "ui/input/imagelayout.h"
 #include "ui/input/input_screens.h"
 #include "ui/input/inputcut.h"
+#include "ui/output/imagequality.h"
+#include "ui/output/linkoption.h"
+#include "ui/output/outputset.h"
+#include "ui/output/test_chart.h"
 #include "ui/shell/mainwindow.h"
 #include "ui/shell/numberkeyboard.h"
 #include "ui/shell/panel_style.h"
@@ -77,18 +81,30 @@ void Option::openScreen(const char* name, int focus) {
     writeLogMsg(LOG_WARNING, std::string("settings screen ") + name + " is not part of this build");
 }
 
-void Option::on_output_set_clicked() { openScreen("output", 6); }
+void Option::on_output_set_clicked() {
+    emit sig_open_screen(6);
+    screen_run::runScreen(g_outputset, 6, 5);
+}
 void Option::on_input_cut_clicked() {
     emit sig_open_screen(7);
     screen_run::runScreen(g_inputcut, 7, 5);
 }
-void Option::on_link_set_clicked() { openScreen("link", 10); }
-void Option::on_image_quality_clicked() { openScreen("picture quality", 11); }
+void Option::on_link_set_clicked() {
+    emit sig_open_screen(10);
+    screen_run::runScreen(g_linkoption, 10, 5);
+}
+void Option::on_image_quality_clicked() {
+    emit sig_open_screen(11);
+    screen_run::runScreen(g_imagequality, 11, 5);
+}
 void Option::on_AdvanceButton_clicked() {
     emit sig_open_screen(12);
     screen_run::runScreen(g_advancedoption, 12, 5);
 }
-void Option::on_test_chart_clicked() { openScreen("test pattern", 16); }
+void Option::on_test_chart_clicked() {
+    emit sig_open_screen(16);
+    screen_run::runScreen(g_test_chart, 16, 5);
+}
 
 void Option::on_smart_mapping_clicked() {
     if (!ui->smart_mapping->isEnabled()) return;

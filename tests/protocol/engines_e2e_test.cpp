@@ -1,0 +1,216 @@
+// The control links against the controller's real engines on the standard simulated board:
+// the FPGA engine and the C331 manager as start-up makes them (their threads stopped, the
+// test runs their passes one 10 ms tick at a time), the simulated FPGAs and C331, real
+// loopback sockets and pseudo-terminals, and the Python client.
+#include "fpga/fpga_manage.h"
+#include "fpga/fpga_regs.h"
+#include "platform/sim/c331_model.h"
+#include "platform/sim/sim_fpga.h"
+#include "platform/sim/spi_nor_flash.h"
+#include "platform/sim/standard_board.h"
+#include "scaler/c331_regs.h"
+#include "scaler/engine_requests.h"
+#include "transport_fixture.h"
+
+using namespace prototest;
+using namespace ctl;
+
+namespace {
+
+class EnginesLinkTest : public TransportTest {
+protected:
+    void SetUp() override {
+        TransportTest::SetUp();
+        if (HasFatalFailure()) return;
+        engine_requests::clearAll();
+        g_fpga_c331_start = 0;
+        g_set_led_para = 0;
+        g_force_bkcolor = 1;
+        ScreenState = 1;
+        plat::sim::SimBoard& b = plat::sim::board();
+        plat::sim::buildStandardBoard(b);
+        fpga[0] = b.find<plat::sim::SimFpga>("fpga0");
+        fpga[1] = b.find<plat::sim::SimFpga>("fpga1");
+        c331 = b.find<plat::sim::C331Model>("c331");
+        ASSERT_TRUE(fpga[0] && fpga[1] && c331);
+        // the flashes finish an erase or program within two status reads: the engine's
+        // passes run between ticks, with the board clock standing
+        for (const char* f : {"flash0", "flash1"}) b.find<plat::sim::SpiNorFlash>(f)->setBusyPolls(2);
+        // a receiving-card chain on port 0 of each FPGA, unless a test says otherwise
+        fpga[0]->setPortLinks(1);
+        fpga[1]->setPortLinks(fpga1Links());
+        // nothing to apply from start-up: the shadow is the RAM as loaded
+        std::memcpy(store->ram_para_shadow, store->ram_para, vlxram::kRamSize);
+
+        scaler = c331_manage::pInstance();
+        scaler->stopThread();
+        engine = fpga_manage::pInstance();
+        engine->stopThread();
+        for (int k = 0; k < 20 && scaler->state() != c331_manage::kStateRunning; ++k) tick();
+        ASSERT_EQ(scaler->state(), c331_manage::kStateRunning);
+        g_fpga_c331_start = 1;
+        for (int k = 0; k < 3000 && !engine->get_fpga_status(); ++k) tick();
+        ASSERT_TRUE(engine->get_fpga_status()) << "both FPGAs up";
+        tick(30);  // the link watch has seen the ports
+    }
+    void TearDown() override {
+        stopLinks();
+        fpga_manage::resetInstanceForTest();
+        c331_manage::resetInstanceForTest();
+        g_fpga_c331_start = 0;
+        TransportTest::TearDown();
+    }
+    virtual uint16_t fpga1Links() const { return 1; }
+    // 10 ms of board time, then one pass of each engine.
+    void tick(int n = 1) {
+        for (int k = 0; k < n; ++k) {
+            G_timeTicks.fetch_add(1);
+            plat::sim::board().step(10 * plat::sim::kNsPerMs);
+            scaler->step();
+            engine->fpga_manage_deal();
+        }
+    }
+    template <typename Done>
+    bool tickUntil(Done done, int limit = 300) {
+        for (int k = 0; k < limit && !done(); ++k) tick();
+        return done();
+    }
+
+    // Register writes to each FPGA and to both, read back through the engine.
+    void registerWritesReachEachFpga(const std::string& link) {
+        SCOPED_TRACE(link);
+        const uint8_t before1 = fpga[1]->reg(23);
+        EXPECT_EQ(runClient(link, "write-reg 23 0x08 0x08 --dst 0xF000 --fpga 1").status, kStatusOk);
+        EXPECT_EQ(fpga[0]->reg(23) & 0x08, 0x08);
+        EXPECT_EQ(fpga[1]->reg(23), before1) << "the first FPGA only";
+        EXPECT_EQ(runClient(link, "write-reg 23 0x08 0x08 --dst 0xF000 --fpga 2").status, kStatusOk);
+        EXPECT_EQ(fpga[1]->reg(23) & 0x08, 0x08);
+        // both FPGAs; the value is the line's end byte, escaped on the way
+        EXPECT_EQ(runClient(link, "write-reg 6 0xFF 0x5A --dst 0xF000").status, kStatusOk);
+        EXPECT_EQ(fpga[0]->reg(6), 0x5A);
+        EXPECT_EQ(fpga[1]->reg(6), 0x5A);
+        EXPECT_EQ(runClient(link, "read-reg 6 1 --dst 0xF000 --fpga 2").data, "5a");
+        EXPECT_EQ(runClient(link, "write-reg 200 0xFF 1 --dst 0xF000 --fpga 1").status, kStatusRefused);
+    }
+
+    // Brightness and contrast into the parameter RAM, register 11 bit 1: the C331 manager's
+    // next pass programs the picture and hands the brightness to the FPGA engine, whose
+    // pass sends it to both FPGAs.
+    void brightnessReachesTheScalerAndTheFpgas(const std::string& link, uint16_t percent, uint16_t contrast) {
+        SCOPED_TRACE(link);
+        c331->setReg(0x0C, 0x3A, 0x55);  // a brightness word the manager must overwrite
+        char hex[16];
+        std::snprintf(hex, sizeof hex, "%02x%02x%02x%02x", percent & 0xFF, percent >> 8, contrast & 0xFF,
+                      contrast >> 8);
+        EXPECT_EQ(runClient(link, std::string("write-mem 0x880 ") + hex).status, kStatusOk);
+        EXPECT_EQ(c331->reg(0x0C, 0x3A), 0x55) << "nothing runs before register 11";
+        EXPECT_EQ(runClient(link, "write-reg 11 0x02 0x02").status, kStatusOk);
+        const int value = int((percent * 255u + 50) / 100);
+        ASSERT_TRUE(tickUntil([&] {
+            return c331_manage::update_flag == 0 && fpga[0]->appliedBrightness() == value &&
+                   fpga[1]->appliedBrightness() == value;
+        })) << "fpga0 " << fpga[0]->appliedBrightness() << ", fpga1 " << fpga[1]->appliedBrightness();
+        EXPECT_EQ(c331->regValue(c331::kRegContrast0), unsigned(contrast) * 1023 / 100);
+        EXPECT_EQ(c331->regValue(c331::kRegBright0), unsigned(c331_manage::brightnessWord(50)))
+            << "the scaler stays neutral: brightness is the FPGAs'";
+        char valueHex[4];
+        std::snprintf(valueHex, sizeof valueHex, "%02x", value);
+        EXPECT_EQ(runClient(link, "read-reg 64 1 --dst 0xF000 --fpga 2").data, valueHex) << "the engine's level";
+        EXPECT_EQ(c331->guestErrors(), 0u);
+    }
+
+    // MCU_RAM_EXTEND as the engine keeps it: the screen state, the clock and the card count.
+    void extendRamShowsTheEngine(const std::string& link, const std::string& cards) {
+        SCOPED_TRACE(link);
+        const ClientResult r = runClient(link, "read-mem 0xA0000000 128");
+        ASSERT_EQ(r.status, kStatusOk);
+        ASSERT_EQ(r.data.size(), 256u);
+        EXPECT_EQ(r.data.substr(2 * 29, 2), "01") << "the picture is shown, before and after any register-0 write";
+        EXPECT_EQ(r.data.substr(2 * 49, 4), "9f1f");
+        EXPECT_EQ(r.data.substr(2 * 17, 2), "20") << "century of the clock in BCD";
+        EXPECT_EQ(r.data.substr(2 * 0x7C, 4), cards);
+        EXPECT_EQ(runClient(link, "read-mem 0xA000007D 1").data, cards.substr(2));
+    }
+
+    // The PC's manual brightness level through the mailbox and the doorbell (FPGA register
+    // 2 bit 2), after a brightness request: the engine's mailbox sets the level, sends it to
+    // both FPGAs and reports the percentage in the parameter RAM.
+    void doorbellRunsTheMailbox(const std::string& link, uint8_t level) {
+        SCOPED_TRACE(link);
+        char hex[40];
+        std::snprintf(hex, sizeof hex, "aa0300000000020000%02x", level);  // manual mode, the level
+        EXPECT_EQ(runClient(link, std::string("write-mem 0x50000000 ") + hex).status, kStatusOk);
+        EXPECT_EQ(fpga_manage::MCU_RAM_CMD[9], level) << "the engine's own mailbox";
+        EXPECT_EQ(runClient(link, "write-reg 2 0x04 0x04 --dst 0xF000 --fpga 1").status, kStatusOk);
+        // after a percentage from the RAM the engine runs fixed manual: the level goes out as it is
+        const int value = level;
+        EXPECT_EQ(fpga[0]->appliedBrightness(), value);
+        EXPECT_EQ(fpga[1]->appliedBrightness(), value);
+        char levelHex[4];
+        std::snprintf(levelHex, sizeof levelHex, "%02x", level);
+        EXPECT_EQ(runClient(link, "read-reg 64 1 --dst 0xF000 --fpga 1").data, levelHex);
+        EXPECT_EQ(store->ramU16(vlxram::kBrightness), (value * 100 + 127) / 255);
+        EXPECT_EQ(fpga[0]->reg(FPGA_REG_APPLY) & APPLY_DOORBELL, 0) << "the doorbell is the controller's, not the FPGA's";
+    }
+
+    // Register 0 bit 2 blacks the screen; MCU_RAM_EXTEND byte 29 tells the PC.
+    void screenStateFollowsRegisterZero(const std::string& link) {
+        SCOPED_TRACE(link);
+        EXPECT_EQ(runClient(link, "write-reg 0 0x04 0x04 --dst 0xF000").status, kStatusOk);
+        EXPECT_TRUE(fpga[0]->black() && fpga[1]->black());
+        EXPECT_EQ(runClient(link, "read-mem 0xA000001D 1").data, "00");
+        EXPECT_EQ(runClient(link, "write-reg 0 0x04 0 --dst 0xF000").status, kStatusOk);
+        EXPECT_FALSE(fpga[0]->black() || fpga[1]->black());
+        EXPECT_EQ(runClient(link, "read-mem 0xA000001D 1").data, "01");
+    }
+
+    void servesTheEngineRequests(const std::string& link, uint16_t percent, uint8_t level) {
+        registerWritesReachEachFpga(link);
+        screenStateFollowsRegisterZero(link);
+        brightnessReachesTheScalerAndTheFpgas(link, percent, 60);
+        extendRamShowsTheEngine(link, "0400");
+        doorbellRunsTheMailbox(link, level);
+        unsigned misuse = 0;
+        for (auto& f : fpga) misuse += f->misuseCount();
+        EXPECT_EQ(misuse, 0u);
+    }
+
+    std::shared_ptr<plat::sim::SimFpga> fpga[2];
+    std::shared_ptr<plat::sim::C331Model> c331;
+    c331_manage* scaler = nullptr;
+    fpga_manage* engine = nullptr;
+};
+
+TEST_F(EnginesLinkTest, TcpReachesTheSimulatedFpgasAndScaler) { servesTheEngineRequests(tcp, 40, 5); }
+TEST_F(EnginesLinkTest, UdpReachesTheSimulatedFpgasAndScaler) { servesTheEngineRequests(udp, 70, 9); }
+TEST_F(EnginesLinkTest, SerialPort2ReachesTheSimulatedFpgasAndScaler) { servesTheEngineRequests(serial2, 25, 3); }
+TEST_F(EnginesLinkTest, The4GSerialPortReachesTheSimulatedFpgasAndScaler) { servesTheEngineRequests(serial1, 90, 12); }
+
+// The second FPGA comes up without a linked port: the engine clears that port's cards,
+// and the count the PC reads is the first FPGA's alone.
+class UnlinkedSecondFpgaTest : public EnginesLinkTest {
+protected:
+    uint16_t fpga1Links() const override { return 0; }
+};
+
+TEST_F(UnlinkedSecondFpgaTest, CardCountIsWhatTheEnginesCardTablesHold) {
+    EXPECT_EQ(fpga_manage::get_port_card_num(0), 2);
+    EXPECT_EQ(fpga_manage::get_port_card_num(16), 0);
+    extendRamShowsTheEngine(tcp, "0200");
+    extendRamShowsTheEngine(udp, "0200");
+    // 300 cards on port 9 of the second FPGA (card table at 640 + 4 x 1)
+    fpga_manage::MCU_RAM_PARA_func[1][644] = 0x2C;
+    fpga_manage::MCU_RAM_PARA_func[1][645] = 0x01;
+    EXPECT_EQ(fpga_manage::get_port_card_num(25), 300);
+    extendRamShowsTheEngine(serial2, "2e01");
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(EnginesLinkTest, FreshControllerReportsThePictureShownBeforeAnyRegisterZeroWrite) {
+    EXPECT_EQ(runClient(tcp, "read-mem 0xA000001D 1").data, "01");
+}
+
+}  // namespace

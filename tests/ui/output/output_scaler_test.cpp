@@ -1,0 +1,92 @@
+// The output screen's Apply as far as the simulated C331: the panel is programmed from the new
+// split, and the LED hand-shake neither blocks the panel nor further writes of the screens.
+#include <QComboBox>
+
+#include <atomic>
+#include <chrono>
+#include <memory>
+#include <thread>
+
+#include "output_fixture.h"
+#include "platform/sim/c331_model.h"
+#include "platform/sim/sim_board.h"
+#include "scaler/c331_wiring.h"
+#include "ui/output/imagequality.h"
+#include "ui/output/outputset.h"
+
+using namespace vlxram;
+
+namespace {
+
+class OutputScalerTest : public outputtest::OutputTest {
+protected:
+    void SetUp() override {
+        OutputTest::SetUp();
+        chip = std::make_shared<plat::sim::C331Model>();
+        plat::sim::board().attachSpi(c331::kC331SpiNode, chip);
+        ram()->setRamU16(kLedWidth, 1920);
+        ram()->setRamU16(kLedHeight, 1080);
+        ram()->setRamU16(kSpliceMode, 4);
+        m = c331_manage::createForTest();
+        for (int i = 0; i < 6 && m->state() != c331_manage::kStateRunning; ++i) m->step();
+        ASSERT_EQ(m->state(), c331_manage::kStateRunning);
+        shadowFollows();
+    }
+    void TearDown() override {
+        c331_manage::resetInstanceForTest();
+        chip.reset();
+        OutputTest::TearDown();
+    }
+    void applyVertical(OutputSet& s) {
+        s.findChild<QComboBox*>(QStringLiteral("comboBox"))->setCurrentIndex(1);
+        s.findChild<QPushButton*>(QStringLiteral("Button_apply1"))->click();
+    }
+
+    std::shared_ptr<plat::sim::C331Model> chip;
+    c331_manage* m = nullptr;
+};
+
+}  // namespace
+
+TEST_F(OutputScalerTest, VerticalApplyProgramsThePanelFromTheNewSplit) {
+    OutputSet s;
+    applyVertical(s);
+    const unsigned before = m->panel_inits;
+    m->step();
+    EXPECT_EQ(m->panel_inits, before + 1);
+    EXPECT_EQ(m->panel.splice, 2);
+    EXPECT_EQ(m->panel.out1h, 542);
+    EXPECT_EQ(m->panel.ledH, 1080);
+    EXPECT_EQ(ram()->ramU16(kPanelResults + 4), uint16_t(m->panel.ochW));
+    EXPECT_EQ(c331_manage::update_flag, 0);
+}
+
+// With both FPGAs running the panel waits for the engine's half of the hand-shake; the
+// engine is played here by the test. Meanwhile the screens keep writing without a hang.
+TEST_F(OutputScalerTest, WritesDuringTheHandshakeFinishAndThePanelFollowsTheEngine) {
+    bothFpgasRunning(true);
+    OutputSet s;
+    ImageQuality q;
+    applyVertical(s);
+    ASSERT_EQ(g_set_led_para.load(), 1);
+    std::atomic<bool> stop{false};
+    std::thread manager([&] {
+        while (!stop) m->step();
+    });
+    const auto start = std::chrono::steady_clock::now();
+    // a second Apply and a picture step while the engine has not answered
+    s.findChild<QPushButton*>(QStringLiteral("Button_apply1"))->click();
+    q.findChild<QPushButton*>(QStringLiteral("Button_contrast_add"))->click();
+    const auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_LT(took, std::chrono::seconds(2));
+    EXPECT_EQ(ram()->ramU16(kContrast), 51);
+    g_set_led_para = 0;  // the engine blanked the output
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (g_set_led_para.load() != 2 && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    stop = true;
+    manager.join();
+    EXPECT_EQ(g_set_led_para.load(), 2) << "the panel is programmed once the engine answered";
+    EXPECT_EQ(m->panel.splice, 2);
+    EXPECT_EQ(m->panel.out1h, 542);
+}

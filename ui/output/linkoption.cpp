@@ -1,0 +1,360 @@
+#include "ui/output/linkoption.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QLabel>
+#include <QMutexLocker>
+#include <QPushButton>
+#include <QRegularExpression>
+
+#include "core/config_engine.h"
+#include "core/global.h"
+#include "core/logMsg.h"
+#include "core/utils.h"
+#include "core/vlxrampara.h"
+#include "platform/platform.h"
+#include "ui/output/output_links.h"
+#include "ui/output/screen_common.h"
+#include "ui/shell/lcd_touch.h"
+#include "ui/shell/my_lineedit.h"
+#include "ui/shell/numberkeyboard.h"
+#include "ui/shell/panel_style.h"
+#include "ui/shell/shell_globals.h"
+#include "ui_linkoption.h"
+
+using panel_style::langText;
+
+QPointer<LinkOption> g_linkoption;
+
+namespace {
+const char* const kRows[] = {"Ip", "Mask", "Gate"};
+constexpr const char* kUsbRoot = "/mnt/usb1/";
+constexpr const char* kRowPlain = "background-color: rgb(33, 36, 53);color: #FFFFFF";
+constexpr const char* kRowMarked = "background-color:#4777FF;color: #FFFFFF;";
+constexpr const char* kArrowStyle = "background-color: rgb(33, 36, 53);";
+
+QString settingsCopy(const QString& value) {
+    QMutexLocker lock(&Utils::_settings_mutex);
+    return value;
+}
+}  // namespace
+
+LinkOption::LinkOption(QWidget* parent) : QDialog(parent), ui(new Ui::LinkOption) {
+    ui->setupUi(this);
+    panel_style::prepareScreen(this, ui->Button_back);
+    lcd_touch::registerScreen(IdleScreen::LinkOption, [] { return static_cast<QObject*>(g_linkoption.data()); });
+    output_ui::setFontPx(ui->label_title, 24);
+    for (QPushButton* b : {ui->Button_com, ui->Button_wlan, ui->Button_usb}) output_ui::setFontPx(b, 18);
+    for (QWidget* w : ui->stackedWidget->findChildren<QWidget*>()) output_ui::setFontPx(w, 19);
+    for (QWidget* w : {static_cast<QWidget*>(ui->label_IpSet), static_cast<QWidget*>(ui->label_netmask),
+                       static_cast<QWidget*>(ui->label_gateway)})
+        output_ui::setFontPx(w, 17);
+    output_ui::setFontPx(ui->label_direct, 16);
+    output_ui::setFontPx(ui->label_IP, 16);
+    for (QPushButton* b : {ui->Button_net_cancel, ui->Button_net_apply, ui->Button_ok}) output_ui::framed(b, false);
+    panel_style::setLook(ui->Button_direct, QString::fromLatin1(panel_style::kBareLook));
+    panel_style::setLook(ui->Button_IP, QString::fromLatin1(panel_style::kBareLook));
+    ui->stackedWidget->setCurrentIndex(0);
+    selected_tab_ = ui->Button_com;
+    output_ui::tab(ui->Button_com, true);
+    output_ui::tab(ui->Button_wlan, false);
+    output_ui::tab(ui->Button_usb, false);
+    on_Button_direct_clicked();
+    language_changed();
+    const QString values[] = {settingsCopy(g_str_ip), settingsCopy(g_srt_mask), settingsCopy(g_str_gateway)};
+    for (int r = 0; r < 3; ++r) {
+        const QStringList parts = values[r].split(QLatin1Char('.'));
+        for (int k = 0; k < 4; ++k) {
+            QLineEdit* f = field(kRows[r], k);
+            f->setText(k < parts.size() ? parts.at(k) : QString());
+            connect(f, SIGNAL(send_show(QString)), this, SLOT(show_numberkeyboard_ui(QString)));
+        }
+    }
+    if (g_numberkeyboard)
+        connect(g_numberkeyboard, SIGNAL(sendKeyBoardUIDataToLineEdit(QString)), this, SLOT(confirmString(QString)));
+}
+
+LinkOption::~LinkOption() { delete ui; }
+
+QLineEdit* LinkOption::field(const char* row, int k) const {
+    return findChild<QLineEdit*>(QStringLiteral("lineEdit%1%2").arg(QLatin1String(row)).arg(k + 1));
+}
+
+QString LinkOption::rowText(const char* row) const {
+    QStringList parts;
+    for (int k = 0; k < 4; ++k) parts << field(row, k)->text();
+    return parts.join(QLatin1Char('.'));
+}
+
+// ---------------------------------------------------------------- tabs
+
+void LinkOption::selectTab(QPushButton* tab, int page) {
+    ui->stackedWidget->setCurrentIndex(page);
+    if (selected_tab_) output_ui::tab(selected_tab_, false);
+    selected_tab_ = tab;
+    output_ui::tab(tab, true);
+}
+
+void LinkOption::on_Button_com_clicked() { selectTab(ui->Button_com, 0); }
+void LinkOption::on_Button_wlan_clicked() { selectTab(ui->Button_wlan, 1); }
+
+void LinkOption::on_Button_usb_clicked() {
+    selectTab(ui->Button_usb, 2);
+    get_file_list_smartpath();
+    rcv_self_recovery_file_list();
+}
+
+void LinkOption::on_Button_direct_clicked() {
+    panel_style::setIcon(ui->Button_direct, QString::fromLatin1(panel_style::kIconChecked), QSize(32, 32));
+    panel_style::setIcon(ui->Button_IP, QString::fromLatin1(panel_style::kIconUnchecked), QSize(32, 32));
+}
+
+void LinkOption::on_Button_IP_clicked() {
+    panel_style::setIcon(ui->Button_direct, QString::fromLatin1(panel_style::kIconUnchecked), QSize(32, 32));
+    panel_style::setIcon(ui->Button_IP, QString::fromLatin1(panel_style::kIconChecked), QSize(32, 32));
+}
+
+// ---------------------------------------------------------------- network
+
+bool LinkOption::isOctet(const QString& text) {
+    static const QRegularExpression kOctet(QStringLiteral("^[0-9]{1,3}$"));
+    return kOctet.match(text).hasMatch() && text.toInt() <= 255;
+}
+
+void LinkOption::show_numberkeyboard_ui(QString text) {
+    auto* f = qobject_cast<QLineEdit*>(sender());
+    if (!f || !g_numberkeyboard) return;
+    g_lineedit = f;
+    edited_field_ = f->objectName();
+    QString title = QStringLiteral("IP");
+    if (edited_field_.startsWith(QLatin1String("lineEditMask")))
+        title = langText("掩码", "mask", "mask", "mask", "掩碼");
+    else if (edited_field_.startsWith(QLatin1String("lineEditGate")))
+        title = langText("网关", "gateway", "gateway", "gateway", "網關");
+    g_numberkeyboard->label_show(title, text);
+    g_numberkeyboard->exec();
+}
+
+void LinkOption::confirmString(QString value) {
+    // only an answer for one of this screen's own fields
+    if (!g_lineedit || g_lineedit->window() != this) return;
+    if (!isOctet(value)) return;
+    g_lineedit->setText(value);
+    // the first three octets of the address propose the gateway's
+    for (int k = 0; k < 3; ++k)
+        if (g_lineedit == field("Ip", k)) field("Gate", k)->setText(value);
+}
+
+void LinkOption::on_Button_net_cancel_clicked() {
+    output_ui::framed(ui->Button_net_apply, false);
+    output_ui::framed(ui->Button_net_cancel, true);
+}
+
+void LinkOption::on_Button_net_apply_clicked() {
+    output_ui::framed(ui->Button_net_cancel, false);
+    output_ui::framed(ui->Button_net_apply, true);
+    for (const char* row : kRows)
+        for (int k = 0; k < 4; ++k)
+            if (!isOctet(field(row, k)->text())) {
+                // a field filled from the settings file can hold anything
+                writeLogMsg(LOG_WARNING, "network settings not applied: \"" + rowText(row).toStdString() +
+                                             "\" is no address");
+                return;
+            }
+    const QString ip = rowText("Ip");
+    const QString mask = rowText("Mask");
+    const QString gateway = rowText("Gate");
+    if (ip == settingsCopy(g_str_ip) && mask == settingsCopy(g_srt_mask) &&
+        gateway == settingsCopy(g_str_gateway))
+        return;
+    ConfigEngine* config = ConfigEngine::p_config ? ConfigEngine::p_config : ConfigEngine::pInstance();
+    config->write_config_variant(ConfigItem::IPAddress, ip);
+    config->write_config_variant(ConfigItem::SubNetMask, mask);
+    config->write_config_variant(ConfigItem::GateWay, gateway);
+    Utils::system_mutex(QStringLiteral("sync"));
+    plat::sleepUs(100);
+    if (Utils::initIPAddress() != 0) {
+        // the address is kept for the next set-up, but the interface still has the old one
+        writeLogMsg(LOG_ERROR, "network settings stored but not applied: no Ethernet interface");
+        return;
+    }
+    VlxRamPara::test_signal(1);
+}
+
+// ---------------------------------------------------------------- USB upgrade
+
+QString LinkOption::usbDirectory() {
+    const QString sub = settingsCopy(g_usb_grade_path);
+    if (sub == QLatin1String(" ")) return QString::fromLatin1(kUsbRoot);
+    for (const QString& part : sub.split(QLatin1Char('/')))
+        if (part == QLatin1String("..")) {
+            writeLogMsg(LOG_WARNING, "USB upgrade folder \"" + sub.toStdString() + "\" leads off the stick");
+            return QString();
+        }
+    return QString::fromLatin1(kUsbRoot) + sub;
+}
+
+void LinkOption::get_file_list_smartpath() {
+    std::fill(std::begin(marks_), std::end(marks_), 0);
+    list_page_ = 0;
+    last_list_page_ = 0;
+    vlx_count_ = vlxzk_count_ = 0;
+    file_list_.clear();
+    const QString dir = usbDirectory();
+    if (dir.isEmpty()) return;
+    // hidden files and links are left out; name order, case ignored
+    const QFileInfoList entries = QDir(QString::fromStdString(plat::path(dir.toStdString())))
+                                      .entryInfoList(QDir::Files | QDir::NoSymLinks, QDir::Name | QDir::IgnoreCase);
+    for (const QFileInfo& info : entries) {
+        if (file_list_.size() >= kMaxFiles) break;
+        if (!info.isFile() || info.isSymLink()) continue;
+        const QString suffix = info.suffix();
+        const int index = file_list_.size();
+        if (suffix == QLatin1String("VLX")) {
+            if (vlx_count_ == 0) marks_[index] = 1;
+            ++vlx_count_;
+        } else if (suffix == QLatin1String("VLXZK")) {
+            marks_[index] = 1;
+            ++vlxzk_count_;
+        } else {
+            continue;
+        }
+        file_list_.append(dir + (dir.endsWith(QLatin1Char('/')) ? QString() : QStringLiteral("/")) + info.fileName());
+    }
+    // the upgrade installs every package: all of them can be paged through
+    if (!file_list_.isEmpty()) last_list_page_ = (file_list_.size() - 1) / kRowsPerPage;
+}
+
+void LinkOption::rcv_self_recovery_file_list() {
+    delete file_frame_;
+    file_frame_ = new QFrame(ui->page_3);
+    file_frame_->setObjectName(QStringLiteral("frame_file"));
+    file_frame_->setGeometry(10, 90, 580, 240);
+    file_frame_->setStyleSheet(
+        QStringLiteral("#frame_file{background-color: rgb(33, 36, 53);border:1px solid #FFFFFF;}"));
+    const QFont font = panel_style::panelFont(20);
+    if (file_list_.isEmpty()) {
+        QLabel* empty = panel_style::makeLabel(
+            file_frame_, QStringLiteral("label_empty"), QRect(5, 5, 570, 40),
+            langText("无加载文件!", "No loaded file!", "Нет файлов для загрузки!", "Không có tập tin để tải!",
+                     "無加載文件!"));
+        empty->setFont(font);
+        empty->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+        empty->setStyleSheet(QString::fromLatin1(kRowPlain));
+    }
+    const int first = list_page_ * kRowsPerPage;
+    for (int r = 0; r < kRowsPerPage && first + r < file_list_.size(); ++r) {
+        const int file = first + r;
+        // a name from the stick is text, never markup
+        const QString name = QFileInfo(file_list_.at(file)).fileName().toHtmlEscaped();
+        QLabel* row = panel_style::makeLabel(file_frame_, QStringLiteral("row%1").arg(r), QRect(5, 5 + 45 * r, 520, 40),
+                                             QString::fromLatin1(panel_style::kWhiteWord).arg(name));
+        row->setFont(font);
+        row->setTextFormat(Qt::RichText);
+        row->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+        row->setStyleSheet(QString::fromLatin1(marks_[file] ? kRowMarked : kRowPlain));
+        // a name longer than the row is shortened on purpose
+        panel_style::markElides(row);
+        panel_style::makeButton(file_frame_, QString::number(r), QRect(5, 5 + 45 * r, 520, 40),
+                                QStringLiteral("background-color: transparent;border:0px;"));
+    }
+    if (list_page_ > 0) {
+        QPushButton* previous = panel_style::makeButton(file_frame_, QStringLiteral("Button_previous"),
+                                                        QRect(530, 5, 50, 50), QString::fromLatin1(kArrowStyle));
+        panel_style::setIcon(previous, QStringLiteral(":/png/previous.png"), QSize(50, 50));
+        connect(previous, &QPushButton::clicked, this, &LinkOption::vlx_previous_page);
+    }
+    if (list_page_ < last_list_page_) {
+        QPushButton* next = panel_style::makeButton(file_frame_, QStringLiteral("Button_next"), QRect(530, 185, 50, 50),
+                                                    QString::fromLatin1(kArrowStyle));
+        panel_style::setIcon(next, QStringLiteral(":/png/next.png"), QSize(50, 50));
+        connect(next, &QPushButton::clicked, this, &LinkOption::vlx_next_page);
+    }
+    file_frame_->show();
+}
+
+void LinkOption::vlx_previous_page() {
+    if (list_page_ == 0) return;
+    --list_page_;
+    QMetaObject::invokeMethod(this, [this] { rcv_self_recovery_file_list(); }, Qt::QueuedConnection);
+}
+
+void LinkOption::vlx_next_page() {
+    if (list_page_ >= last_list_page_) return;
+    ++list_page_;
+    // the arrow that was pressed goes with the frame: rebuild once its click is over
+    QMetaObject::invokeMethod(this, [this] { rcv_self_recovery_file_list(); }, Qt::QueuedConnection);
+}
+
+void LinkOption::on_Button_ok_clicked() {
+    if (file_downing_ == 0) menulist_button_ok_page();
+}
+
+void LinkOption::menulist_button_ok_page() {
+    if (file_downing_ != 0) return;
+    // the step byte is shared with the receiving-card jobs and a running upgrade
+    if (g_usb_grade.load() != 0 || g_send_para[0] != 0) {
+        writeLogMsg(LOG_WARNING, "USB upgrade not started: an upgrade or a receiving-card job is running");
+        return;
+    }
+    file_downing_ = 1;
+    g_send_para[1] = 0;
+    g_usb_grade = 1;
+}
+
+void LinkOption::syncUpdate(int code) {
+    if (VlxRamPara::p_vlxrampara_config && VlxRamPara::VlxLanguageChanged()) language_changed();
+    switch (code) {
+    case 101:
+        get_file_list_smartpath();
+        rcv_self_recovery_file_list();
+        file_downing_ = 0;
+        break;
+    case 102:
+        get_file_list_smartpath();
+        rcv_self_recovery_file_list();
+        break;
+    case 104:
+        if (selected_tab_ == ui->Button_usb) {
+            const OutputLinks& links = outputLinks();
+            const QString status = links.usbUpgradeStatus ? links.usbUpgradeStatus() : QString();
+            ui->label_log->setText(
+                QStringLiteral("<font style = 'font-size:20px' color = #51BB28 >%1</font>")
+                    .arg(QStringLiteral("downing over<br>") +
+                         status.toHtmlEscaped().replace(QLatin1Char(' '), QStringLiteral("&nbsp;"))));
+        }
+        break;
+    default:
+        break;
+    }
+}
+
+void LinkOption::on_Button_back_clicked() {
+    if (g_linkoption == this) g_linkoption = nullptr;
+    output_ui::closeToSettings(this);
+}
+
+void LinkOption::language_changed() {
+    ui->label_title->setText(langText("通讯设置", "Communication", "Подключение", "Cài đặt giao tiếp", "通訊設置"));
+    ui->Button_com->setText(
+        langText("串口连接", "Serial port", "COM-порт", "Cài đặt cổng\nnối tiếp", "串口連接"));
+    ui->Button_wlan->setText(
+        langText("网口设置", "Net connect", "Сетевое\nподключение", "Cài đặt\ncổng mạng", "網口設置"));
+    ui->Button_usb->setText(langText("USB升级", "USB UPDATE", "Обновление\nчерез USB",
+                                     "Sử dụng ổ USB\nđể cập nhật", "USB昇級"));
+    ui->label_baud->setText(langText("波特率", "Baud rate", "Скорость передачи", "Tốc độ truyền", "波特率"));
+    ui->label_bit->setText(langText("数据位", "Data bits", "Биты данных", "Bit dữ liệu", "數據位"));
+    ui->label_stop->setText(langText("停止位", "Stop bit", "Бит остановки", "Dừng bit", "停止位"));
+    ui->label_network->setText(langText("网卡", "Network", "Сетевая карта", "Thẻ kết nối", "網卡"));
+    ui->label_direct->setText(
+        langText("单机直连", "Direct link", "Прямое подключение", "Kết nối trực tiếp độc lập", "單機直連"));
+    ui->label_IP->setText(
+        langText("固定IP", "Fixed IP mode", "Фиксированный IP-адрес", "Chế độ IP cố định", "固定IP"));
+    ui->label_IpSet->setText(langText("IP地址", "IP", "IP-адрес", "Địa chỉ IP", "IP地址"));
+    ui->label_netmask->setText(langText("子网掩码", "Mask", "Маска", "Cài đặt\nmặt nạ con", "子網掩碼"));
+    ui->label_gateway->setText(langText("默认网关", "Gate", "Шлюз", "Cổng vào", "網關"));
+    ui->Button_net_cancel->setText(langText("取消", "Cancel", "Отмена", "Hủy bỏ", "取消"));
+    ui->Button_net_apply->setText(langText("应用", "Apply", "OK", "Đồng ý", "應用"));
+    ui->Button_ok->setText(langText("确定", "OK", "OK", "Đồng ý", "確定"));
+    if (file_frame_) rcv_self_recovery_file_list();
+}

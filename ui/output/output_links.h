@@ -1,0 +1,31 @@
+#pragma once
+// What the output and link screens read of the sending-card engine beyond its parameter images:
+// the USB upgrade's status text, which the engine fills in once it runs the upgrade. Empty
+// means "no upgrade engine": the link screen shows no status text. Whether both FPGAs run
+// comes from shellLinks().fpgaRunning.
+#include <QString>
+
+#include <cstdint>
+#include <functional>
+
+struct OutputLinks {
+    // The engine's text of the last USB upgrade (its start and end times).
+    std::function<QString()> usbUpgradeStatus;
+};
+OutputLinks& outputLinks();
+
+namespace output_ports {
+
+constexpr int kPortsPerFpga = 16;
+constexpr int kPorts = 32;
+
+struct PortGeometry {
+    uint16_t x = 0;
+    uint16_t y = 0;
+    uint16_t w = 0;
+    uint16_t h = 0;
+};
+// Port 0..31 (16 per FPGA) from the FPGA's parameter image; all 0 without the engine.
+PortGeometry portGeometry(int port);
+
+}  // namespace output_ports

@@ -1,0 +1,120 @@
+#include "ui/output/splice.h"
+
+#include <limits>
+
+namespace splice {
+
+int codeOfIndex(int index) {
+    switch (index) {
+    case 0: return kCodeHorizontal;
+    case 1: return kCodeVertical;
+    case 2: return kCodeCopy;
+    default: return 0;
+    }
+}
+
+int indexOfCode(int code) {
+    if (code == kCodeHorizontal) return 0;
+    if (code == kCodeVertical) return 1;
+    return 2;
+}
+
+int roundUp(int value, int multiple) { return (value + multiple - 1) / multiple * multiple; }
+
+bool splitFor(int index, int w, int h, Split* out) {
+    Split s;
+    s.ledWidth = w;
+    switch (index) {
+    case 0: {
+        // an odd width gives OUT1 the larger share, on an 8-column boundary
+        const int half = w / 2 + (w % 2 ? 2 : 0);
+        s.out1Width = roundUp(half, 8);
+        s.out2Width = w - s.out1Width;
+        s.out1Height = s.out2Height = h;
+        break;
+    }
+    case 1:
+        s.out1Width = s.out2Width = w;
+        s.out1Height = h / 2 + (h % 2 ? 0 : 2);
+        s.out2Height = h - s.out1Height;
+        break;
+    case 2:
+        if (w > kMaxOut) s.ledWidth = w = kMaxOut;
+        s.out1Width = s.out2Width = w;
+        s.out1Height = s.out2Height = h;
+        break;
+    default:
+        return false;
+    }
+    *out = s;
+    return true;
+}
+
+int typedValue(const QString& text) {
+    if (text.isEmpty()) return 0;
+    bool ok = false;
+    const qlonglong v = text.toLongLong(&ok);
+    if (!ok || v > std::numeric_limits<int32_t>::max()) return kMaxOut + 1;
+    return v < 0 ? 0 : int(v);
+}
+
+Entry typedOut1Width(const QString& typed, int w, int code) {
+    Entry e;
+    const int t = typedValue(typed);
+    e.code = code;
+    if (t <= kMaxOut) {
+        if (w <= kMaxOut) {
+            e.out1Text = typed;
+            e.out2 = code == kCodeHorizontal ? w - t : t;
+        } else {
+            // wider than one output: both parts on 32-column boundaries
+            const int t32 = roundUp(t, 32);
+            e.out1Text = QString::number(t32);
+            e.out2 = code == kCodeHorizontal ? roundUp(w, 32) - t32 : t32;
+        }
+    } else {
+        // more than one output carries: the picture has to be split side by side
+        e.code = kCodeHorizontal;
+        if (w <= kMaxOut) {
+            e.out1Text = QString::number(kMaxOut);
+            e.out2 = w - kMaxOut;
+        } else {
+            const int t32 = roundUp(kMaxOut, 32);
+            e.out1Text = QString::number(t32);
+            e.out2 = roundUp(w, 32) - t32;
+        }
+    }
+    e.refused = e.code == kCodeHorizontal && e.out2 < 1;
+    return e;
+}
+
+Entry typedOut1Height(const QString& typed, int h, int code) {
+    Entry e;
+    int t = typedValue(typed);
+    e.code = code;
+    e.out1Text = typed;
+    if (t > kMaxOut) {
+        t = kMaxOut;
+        e.out1Text = QString::number(kMaxOut);
+    }
+    e.out2 = code == kCodeVertical ? h - t : t;
+    e.refused = code == kCodeVertical && e.out2 < 1;
+    return e;
+}
+
+bool geometryFor(int code, int ledW, int ledH, int f1w, int f1h, int f2h, Geometry* out) {
+    Geometry g;
+    if (code == kCodeHorizontal) {
+        if (ledW - f1w < 1) return false;
+        g = {uint16_t(f1w), uint16_t(f1h), uint16_t(f1w), 0, uint16_t(ledW - f1w), uint16_t(f1h)};
+    } else if (code == kCodeVertical) {
+        if (f2h < 1) return false;
+        g = {uint16_t(f1w), uint16_t(f1h), 0, uint16_t(f1h), uint16_t(f1w), uint16_t(f2h)};
+    } else {
+        g = {uint16_t(ledW), uint16_t(ledH), 0, 0, uint16_t(ledW), uint16_t(ledH)};
+    }
+    *out = g;
+    return true;
+}
+
+}  // namespace splice
