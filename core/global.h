@@ -24,7 +24,7 @@ extern std::atomic<uint8_t> g_page_focus;           // screen in front
 extern std::atomic<uint8_t> g_language;             // follows RAM 0x300
 extern std::atomic<uint32_t> g_auto_lock_time;      // ticks of idle before the status screen
 extern std::atomic<uint32_t> g_back_to_mainwindow_time;  // ticks of idle before the home screen
-extern std::atomic<uint8_t> g_passby_trans_port;    // 1 serial, 2 TCP, 3 UDP, 255 none
+extern std::atomic<uint8_t> g_passby_trans_port;    // 1 serial, 2 TCP, 3 UDP, 4 4G, 255 none
 extern std::atomic<uint8_t> ScreenState;
 extern std::atomic<uint8_t> g_force_bkcolor;
 extern std::atomic<uint8_t> pc_cmd_valid;           // a PC frame arrived within the last 80 ticks

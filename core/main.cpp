@@ -43,6 +43,7 @@ int main(int argc, char* argv[]) {
         // The standard board from the wiring table; its chips are the next log lines.
         plat::sim::SimBoard& board = plat::sim::board();
         for (const std::string& line : plat::sim::buildStandardBoard(board)) writeLogMsg(LOG_INFO, "chip " + line);
+        for (const std::string& line : plat::sim::plugDemoCards(board)) writeLogMsg(LOG_INFO, line);
         board.followRealTime(true);
         plat::sim::startBoardControl();
         plat::sim::registerChipCommands();

@@ -214,6 +214,10 @@ void fpga_manage::threadLoop() {
 
 // Both FPGAs up and nothing asked of the engine: no step of it is due.
 bool fpga_manage::settled() {
+    if (cards_busy_) {  // answers were waiting: the next may be too
+        cards_busy_ = false;
+        return false;
+    }
     return get_fpga_status() == 1 && !output_onoff_request && !output_position_request && !brightness_request &&
            !g_set_led_para;
 }
@@ -241,7 +245,8 @@ void fpga_manage::fpga_manage_deal() {
     check_fpga_rst();
     for (int i = 0; i < 2; ++i)
         if (stageUp(i)) power_up_fpga_start(1, i);
-    // (the ports' interrupt handling of the receiving-card engine joins here, under object_mutex)
+    // answers of the receiving cards (the line stays low while none waits)
+    for (int i = 0; i < 2; ++i) cards_busy_ |= reg_IRQ_Dealwith(i) != 0;
     for (int i = 0; i < 2; ++i)
         if (stageUp(i)) power_up_check_fpga_status(i);
     // A request is taken before its task reads the values it guards, so a change made
@@ -256,8 +261,9 @@ void fpga_manage::fpga_manage_deal() {
         IT8563WE_Get(&current_time);
         g_change.clock_read_time = G_timeTicks;
     }
-    // jobs of g_send_para and the idle work (card search, brightness) belong to the
-    // receiving-card engine and the brightness task
+    // the idle work: card search, brightness and on/off schedules, link watch (the
+    // receiving-card jobs of g_send_para take its place once they exist)
+    Check_search_card();
     if (output_onoff_request == 1 && takeRequest(output_onoff_request, Utils::_system_mutex) &&
         set_output_status() != 1)
         putBackRequest(output_onoff_request, Utils::_system_mutex);

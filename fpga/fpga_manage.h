@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <functional>
 #include <mutex>
+#include <cstddef>
 #include <thread>
 
 #include "fpga/fpga_drv.h"
@@ -37,7 +38,44 @@ struct FpgaChange {
     uint32_t bri_reload_request;
     uint32_t bri_repeat_count;
     uint32_t sensor_fail_count;
+    uint32_t restart_time[2];        // an FPGA reported a restart with a bad identity
+    uint32_t search_time;            // the periodic card search
+    uint32_t search_pass_count;
+    uint32_t vmf_expected_op;        // multi-function card read
+    uint32_t vmf_done;
+    uint32_t vmf_fresh;
 };
+
+// The scan record a RAM reset frame carries (only these fields reach the frame).
+struct SCAN_PARA {
+    uint32_t scan;      // low byte -> [10]
+    uint8_t field1;     // -> [11]
+    uint8_t field2;     // -> [13]
+};
+
+// A receiving-card frame: dst u16, src u16, 0x10, tag, mode, port+1, 0, opcode,
+// arguments, XOR checksum. Little-endian fields.
+namespace rcv {
+constexpr size_t kMaxFrame = 1024;       // a pair's transmit and receive RAMs
+constexpr size_t kMinFrame = 11;         // header and checksum
+constexpr uint16_t kAllCards = 0x0FFF;
+constexpr uint16_t kAllOnPort = 0x0FFE;
+constexpr uint16_t kMaxCardIndex = 0x0FFD;
+constexpr uint16_t kController = 0xF000;
+constexpr uint16_t kControllerLast = 0xF00F;
+constexpr uint16_t kPc = 0xF010;
+constexpr uint8_t kFixed = 0x10;
+constexpr uint8_t kTagCard = 'g', kTagBrightness = 'f', kTagSearch = 0xAA, kTagSensor = 0xBB;
+constexpr uint8_t kModeCommand = 0x01, kModeSearch = 0xFF, kModeSensor = 0x03;
+constexpr uint8_t kOpWrite = 0x60, kOpRead = 0x61, kOpRegisters = 0xA0, kOpSave = 0x81, kOpReconfigure = 0x84,
+                  kOpActivate = 0xB4, kOpSearch = 0x10;
+constexpr size_t kSearchFrame = 30;
+constexpr size_t kSearchAnswerFull = 24;   // count, status, config id, result and checksum
+constexpr uint8_t kAllPorts = 0xFF;        // [7] of a PC frame for every port
+constexpr int kGlobalPorts = 32;
+// The card table of one FPGA's RAM-1 image: where port p's count (u16) and status byte are.
+void cardTableEntry(int port, uint16_t* count, uint16_t* status);
+}  // namespace rcv
 extern FpgaChange g_change;
 
 class fpga_manage {
@@ -137,6 +175,70 @@ public:
     // Sends the brightness to both FPGAs (arg 1: from the RAM's percentage, 0: the current level).
     int Brightness_hand_dealwith(int arg);
 
+    // ---- receiving-card frames: each builder fills the caller's buffer of `capacity`
+    // bytes and returns the frame's length, 0 when refused (the frame would not fit the
+    // buffer or 1024 bytes, a card index above 0xFFD, a port above 15).
+    int load_write_ram_cmd_create(int port, uint16_t card, uint32_t address, const uint8_t* data, uint16_t n,
+                                  uint8_t* frame, int all, size_t capacity = rcv::kMaxFrame);
+    // The card's origin (x, y before the wizard's offsets) comes from the caller.
+    int rcv_card_cmd_create(uint8_t* frame, int port, uint16_t originX, uint16_t originY,
+                            size_t capacity = rcv::kMaxFrame);
+    int rcv_active_firmware_cmd_create(int port, uint16_t card, const uint8_t* data, uint16_t n, uint8_t* frame,
+                                       size_t capacity = rcv::kMaxFrame);
+    int ram_reset_cmd_create(uint8_t* frame, const SCAN_PARA& scan, int port, size_t capacity = rcv::kMaxFrame);
+    int save_para_cmd_create(uint8_t* frame, int port, size_t capacity = rcv::kMaxFrame);
+    int load_write_reg_cmd_create(int port, uint16_t card, const uint8_t* data, uint16_t n, uint8_t* frame, int all,
+                                  size_t capacity = rcv::kMaxFrame);
+    int load_write_user_defined_cmd_create(int port, uint16_t card, const uint8_t* data, uint16_t n, uint8_t* frame,
+                                           int all, size_t capacity = rcv::kMaxFrame);
+    int rcv_reconfig_cmd_create(int port, uint16_t card, const uint8_t* data, uint16_t n, uint8_t* frame,
+                                size_t capacity = rcv::kMaxFrame);
+    int load_search_rxc_cmd_create(int port, const uint8_t* data, uint16_t n, uint8_t* frame,
+                                   size_t capacity = rcv::kMaxFrame);
+    int save_para2flash_cmd_create(int port, uint16_t card, uint8_t* frame, int all,
+                                   size_t capacity = rcv::kMaxFrame);
+    int mapping_enable_cmd_create(int port, uint8_t* frame, size_t capacity = rcv::kMaxFrame);
+    // Builds the 30-byte search frame, clears the pair's acknowledge bit and sends it.
+    int check_error_rcv_search_card_cmd(int port, int fpga, uint32_t configId, uint8_t enable);
+    static int build_search_frame(uint8_t* frame, int port, uint32_t configId, uint8_t enable);
+
+    // ---- ports: transmit, receive, card search, links. port_mutex covers each whole
+    // transmit sequence, each frame's read and release, and the pass-through state.
+    int Send_to_port(const uint8_t* frame, uint16_t length, int port, int fpga);
+    int wait_fpga_send_ready(int port, int fpga);
+    // 1 when a frame was taken.
+    int reg_IRQ_Dealwith(int fpga);
+    int Rcv_data_from_eth(int fpga);
+    int deal_with_search_concurrent(int fpga);
+    void Search_concurrent_back_result(int fpga, int slot, uint8_t* frame, uint16_t length);
+    void Search_Card_Cmd();
+    void CHECK_search_cmd_status();
+    void Check_search_card();
+    uint32_t get_wlan_state();
+    void check_wlanonline_state();
+    uint16_t totalCards() const { return total_cards_.load(); }
+
+    // ---- PC pass-through: 1 when a frame went out.
+    int Dealwith1_PC_to_eth(uint16_t length, const uint8_t* frame);
+    int multi_port_send(uint8_t* frame, uint16_t length);
+    // A multi-port exchange past its time-out answers with what came.
+    void pass_timeout_check();
+    // Ticks a multi-port exchange waits for its ports (inside the transport's 80).
+    static constexpr uint32_t kMultiPortWaitTicks = 60;
+
+    // ---- brightness and on/off schedules, the multi-function card
+    void Extension_function();
+    void Brightness_task();
+    void Brightness_hand_change();
+    void Brightness_time_change();
+    void Brightness_auto_change();
+    void dealwith_onoff();
+    void Brightness_check_VMF();
+    int Send_read_VMF_data_cmd();
+    int Brightness_read_VMF_value();
+    void Brightness_VMF_run();
+    void VMF_data_back_result();
+
     // ---- globals of the subsystem
     static uint8_t MCU_RAM_CMD[kMailboxSize];
     static uint8_t MCU_RAM_EXTEND[kExtendSize];
@@ -189,6 +291,33 @@ public:
     uint8_t on_hour[4] = {}, on_minute[4] = {}, off_hour[4] = {}, off_minute[4] = {};
     uint8_t on_pending[4] = {}, off_pending[4] = {};
     TimeRealType current_time{};
+    uint8_t sensor_data[128] = {};
+    uint16_t vmf_dest = 0;           // 0: no multi-function card found
+    uint8_t vmf_group = 0;           // 1..8
+    uint32_t sensor_wait_ms = 350;   // the sensor wait's bound on the monotonic clock
+
+    // receiving cards
+    std::recursive_mutex port_mutex;
+    uint32_t searched_ports = 0;     // bit p + 16 * fpga
+    uint32_t answered_slots = 0;     // bit 8 * fpga + receive slot
+    uint8_t search_pass_mark = 0;    // 0 none, 1 odd pass in progress, 2 even pass
+    uint32_t last_links[2] = {0, 0};
+    uint8_t own_answer = 0;          // an answer to 0xF000 with opcode 0x61 or 0xA0
+    uint8_t own_answer_copy[rcv::kMaxFrame] = {};   // from its opcode byte on
+    uint16_t own_answer_length = 0;
+    // the check job's screen: search answers carrying this id store their result byte
+    bool check_config_valid = false;
+    uint32_t check_config_id = 0;
+    // pass-through
+    uint8_t multi_port = 0;
+    uint32_t answered_ports = 0;     // bit = global port - 1
+    uint32_t expected_ports = 0;     // linked ports with cards when the frame went out
+    uint8_t pass_wait = 0;
+    uint32_t pass_send_time = 0;
+    uint8_t pass_tag = 0;
+    uint8_t pass_0ffe = 0;
+    uint8_t pass_last[rcv::kMaxFrame] = {};   // last multi-port answer
+    uint16_t pass_last_length = 0;
 
     // register window
     void* window = nullptr;
@@ -210,6 +339,14 @@ private:
     void closeDevices();
     void threadLoop();
     bool settled();
+    int readSlot(int fpga, int slot, uint8_t* frame, uint16_t* length);
+    void releaseSlot(int fpga, int slot);
+    void storeCardEntry(int fpga, int port, uint16_t count, uint8_t status);
+    void forwardToPc(int fpga, int slot, uint8_t* frame, uint16_t length, bool multi);
+    void queuePassAnswer(const uint8_t* frame, uint16_t length);
+    uint16_t linkBitmap(int fpga, bool fresh);
+    std::atomic<uint16_t> total_cards_{0};
+    bool cards_busy_ = false;
 
     uint8_t reg_mirror_[2][kMirrorSize] = {};
     uint8_t ram_para_[2][kRam1ImageSize] = {};

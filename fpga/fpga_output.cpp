@@ -27,21 +27,6 @@ size_t bufPort(int p) {
 }
 
 // Card table entry of port p (count u16, status byte).
-void cardEntry(int p, uint16_t* count, uint16_t* status) {
-    static const uint16_t c03[4] = {100, 102, 108, 110};
-    static const uint16_t s03[4] = {104, 106, 112, 114};
-    if (p < 4) {
-        *count = c03[p];
-        *status = s03[p];
-    } else if (p < 8) {
-        *count = static_cast<uint16_t>(560 + 4 * (p - 4));
-        *status = static_cast<uint16_t>(*count + 2);
-    } else {
-        *count = static_cast<uint16_t>(640 + 4 * (p - 8));
-        *status = static_cast<uint16_t>(*count + 2);
-    }
-}
-
 uint16_t get16(const uint8_t* b, size_t at) { return uint16_t(b[at] | (b[at + 1] << 8)); }
 void put16(uint8_t* b, size_t at, uint16_t v) {
     b[at] = uint8_t(v);
@@ -214,19 +199,18 @@ void fpga_manage::update_eth_state(int fpga) {
     }
     for (int p = 0; p < kPorts; ++p) {
         if (portLinked(p, l0, l8)) continue;
+        // an unplugged port has no cards (written only when the table said otherwise)
         uint16_t count, status;
-        cardEntry(p, &count, &status);
-        put16(image, count, 0);
-        image[status] = 0;
-        write_fpga_ram(image + count, count, 2, FPGA_RAM_PARA, fpga);
-        write_fpga_ram(image + status, status, 1, FPGA_RAM_PARA, fpga);
+        rcv::cardTableEntry(p, &count, &status);
+        if (get16(image, count) == 0 && image[status] == 0) continue;
+        storeCardEntry(fpga, p, 0, 0);
     }
 }
 
 uint16_t fpga_manage::get_port_card_num(int port) {
     if (port < 0 || port >= 2 * kPorts) return 0;
     uint16_t count, status;
-    cardEntry(port % kPorts, &count, &status);
+    rcv::cardTableEntry(port % kPorts, &count, &status);
     return get16(MCU_RAM_PARA_func[port / kPorts], count);
 }
 

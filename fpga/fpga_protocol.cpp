@@ -77,5 +77,17 @@ void FpgaProtocolEngines::clockChanged() {
     if (fpga_manage::clock_changed) fpga_manage::clock_changed();
 }
 
+int FpgaProtocolEngines::passToCards(const uint8_t* frame, unsigned length) {
+    if (!frame || length > 0xFFFF) return kEngineFailed;
+    std::lock_guard<std::mutex> lock(engine_->object_mutex);
+    return engine_->Dealwith1_PC_to_eth(static_cast<uint16_t>(length), frame) ? kEngineOk : kEngineFailed;
+}
+
+void FpgaProtocolEngines::serviceCardAnswers() {
+    std::lock_guard<std::mutex> lock(engine_->object_mutex);
+    for (int i = 0; i < 2; ++i) engine_->reg_IRQ_Dealwith(i);
+    engine_->pass_timeout_check();
+}
+
 uint8_t* FpgaProtocolEngines::mailboxRam() { return fpga_manage::MCU_RAM_CMD; }
 uint8_t* FpgaProtocolEngines::extendRam() { return fpga_manage::MCU_RAM_EXTEND; }

@@ -118,3 +118,11 @@ constexpr size_t MBOX_VERSION = 24;    // 1, 17, 0, 0
 constexpr size_t MBOX_STATUS = 28;
 constexpr size_t MBOX_PHY = 30;        // 30..33
 constexpr size_t EXTEND_SCREEN_STATE = 29;
+
+// ---- brightness modes (record byte 8); 16 and 17 send levels unscaled
+constexpr uint8_t BRI_MODE_MANUAL = 0;
+constexpr uint8_t BRI_MODE_SCHEDULE = 1;
+constexpr uint8_t BRI_MODE_SENSOR = 2;
+constexpr uint8_t BRI_MODE_MANUAL_FIXED = 16;
+constexpr uint8_t BRI_MODE_SCHEDULE_FIXED = 17;
+constexpr uint8_t FPGA_VREG_SENSOR_BAD = 85;   // bad answers of the multi-function card

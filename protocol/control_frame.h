@@ -105,6 +105,7 @@ constexpr unsigned kRegDebugA5 = 0xA5;    // -> register 33
 constexpr uint8_t kTransportSerial = 1;
 constexpr uint8_t kTransportTcp = 2;
 constexpr uint8_t kTransportUdp = 3;
+constexpr uint8_t kTransport4G = 4;   // its own code: 4G answers leave by the 4G link
 constexpr uint8_t kTransportNone = 255;
 
 inline uint16_t rd16(const uint8_t* p) { return uint16_t(p[0] | (p[1] << 8)); }

@@ -15,8 +15,8 @@ class control_link {
 public:
     using Send = std::function<void(const std::vector<uint8_t>& encoded)>;
 
-    // The pass-through waits this many ticks for a card's answer.
-    static constexpr uint32_t kPassWaitTicks = 100;
+    // The pass-through waits at most the PC window (80 ticks) for a card's answer.
+    static constexpr uint32_t kPassWaitTicks = 80;
 
     explicit control_link(uint8_t transport);
     // Bytes as received; each reply goes to send() encoded for the line.

@@ -11,10 +11,10 @@ struct ReplySlot {
     bool ready = false;
     std::vector<std::vector<uint8_t>> list;
 };
-ReplySlot g_slots[3];  // serial, TCP, UDP
+ReplySlot g_slots[4];  // serial, TCP, UDP, 4G
 
 ReplySlot* slotOf(uint8_t transport) {
-    return (transport >= ctl::kTransportSerial && transport <= ctl::kTransportUdp) ? &g_slots[transport - 1] : nullptr;
+    return (transport >= ctl::kTransportSerial && transport <= ctl::kTransport4G) ? &g_slots[transport - 1] : nullptr;
 }
 }  // namespace
 

@@ -1,6 +1,6 @@
 #pragma once
 // Reply lists of the pass-through: the FPGA engine queues a receiving card's answer for
-// the transport named by g_passby_trans_port (1 serial and 4G, 2 TCP, 3 UDP); the
+// the transport named by g_passby_trans_port (1 serial, 2 TCP, 3 UDP, 4 the 4G link); the
 // transport that passed the frame sends it. Each transport holds only the latest answer.
 #include <cstddef>
 #include <cstdint>

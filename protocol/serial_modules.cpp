@@ -7,7 +7,7 @@
 #include "platform/sys.h"
 #include "protocol/control_frame.h"
 
-serial_link::serial_link(int port) : port_(port), link_(ctl::kTransportSerial) {}
+serial_link::serial_link(int port, uint8_t transport) : port_(port), link_(transport) {}
 
 serial_link::~serial_link() { stop(); }
 

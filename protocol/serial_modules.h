@@ -9,7 +9,8 @@
 
 class serial_link {
 public:
-    explicit serial_link(int port);
+    // `transport`: the g_passby_trans_port code card answers come back to.
+    serial_link(int port, uint8_t transport);
     ~serial_link();
     // Opens the port at the baud rate and starts the receive thread; false when the
     // port does not open (the link then stays down).

@@ -1,5 +1,6 @@
 #pragma once
 // RS-232/485 control link on serial port 2 (115200 8N1).
+#include "protocol/control_frame.h"
 #include "protocol/serial_modules.h"
 
 class Kv_uart_inout {
@@ -11,6 +12,6 @@ public:
     bool isOpen() const { return line_.isOpen(); }
 
 private:
-    Kv_uart_inout() : line_(kPort) {}
+    Kv_uart_inout() : line_(kPort, ctl::kTransportSerial) {}
     serial_link line_;
 };

@@ -127,6 +127,13 @@ public:
     SimBoard(const SimBoard&) = delete;
     SimBoard& operator=(const SimBoard&) = delete;
 
+    // Runs fn under the board's lock, as the models' entry points run (a model changed
+    // from outside while the controller talks to it).
+    void underLock(const std::function<void()>& fn) {
+        std::lock_guard<std::recursive_mutex> l(mutex_);
+        fn();
+    }
+
     // ---- SoC register window (GPIO lines and chip-id registers) ----
     uint16_t reg16(uint32_t offset) const;
     void setReg16(uint32_t offset, uint16_t value);

@@ -22,6 +22,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/sim/board_clock.h"
+#include "platform/sim/card_chain.h"
 #include "platform/sim/spi_device_model.h"
 
 namespace plat::sim {
@@ -49,6 +51,16 @@ struct SimFpgaProfile {
     unsigned badLinkSamples = 0;     // out of every 8 reads of register 40
     int corruptRam1Word = -1;        // RAM 1 address whose u16 reads back altered
     int brightnessReadbackOffset = 0;
+    unsigned txBusyTicks = 0;        // a pair's transmit stays busy this many 10 ms ticks
+};
+
+// One receiving-card frame on an Ethernet port: sent by the host or answered by a card.
+struct CardFrameRecord {
+    BoardNs time;
+    int fpga;
+    int port;         // 0..15 of that FPGA
+    bool answer;      // false: host to cards
+    std::vector<uint8_t> bytes;
 };
 
 class SimFpga : public SpiDeviceModel {
@@ -92,6 +104,15 @@ public:
     unsigned resets() const { return resets_; }
     const Counters& counters() const { return counters_; }
 
+    // ---- Ethernet output ports and their receiving-card chains
+    // A chain of n cards on port p (0..15); n = 0 unplugs it. The port's link follows.
+    void attachCards(int port, size_t n);
+    CardChain* chain(int port);
+    const std::vector<CardFrameRecord>& cardLog() const { return cardLog_; }
+    void clearCardLog() { cardLog_.clear(); }
+    unsigned ackClears() const { return ackClears_; }
+    unsigned cardFramesDropped() const;
+
 private:
     void powerOn();
     void resetLevel(bool low);
@@ -100,6 +121,12 @@ private:
     void writeRegister(uint8_t r, uint8_t value, uint8_t mask);
     std::vector<uint8_t>& ramBlock(uint8_t number);
     void applyMeasured();
+    std::string cardControl(const std::vector<std::string>& args);
+    void startTransmit(int pair);
+    void queueAnswer(int pair, std::vector<uint8_t> bytes);
+    void deliver(int pair);
+    void updateInterrupt();
+    void logCard(int port, bool answer, const uint8_t* p, size_t n);
 
     SimFpgaLines lines_;
     SimBoard* board_ = nullptr;
@@ -124,6 +151,15 @@ private:
     int appliedBrightness_ = -1;
     unsigned resets_ = 0;
     Counters counters_;
+
+    int index_ = 0;  // 0 or 1, from the name
+    std::map<int, CardChain> chains_;
+    std::array<std::vector<std::vector<uint8_t>>, 8> rxQueue_;
+    std::array<bool, 8> rxReady_{};
+    std::array<BoardNs, 8> txBusyUntil_{};
+    std::vector<CardFrameRecord> cardLog_;
+    unsigned ackClears_ = 0;
+    unsigned lostAnswers_ = 0;
 };
 
 }  // namespace plat::sim

@@ -73,6 +73,21 @@ const std::map<std::string, ModelFactory>& modelCatalog() {
     return catalog;
 }
 
+std::vector<std::string> plugDemoCards(SimBoard& board) {
+    std::vector<std::string> lines;
+    auto f0 = board.find<SimFpga>("fpga0");
+    auto f1 = board.find<SimFpga>("fpga1");
+    if (!f0 || !f1) return lines;
+    board.underLock([&] {
+        f0->attachCards(0, 8);
+        f0->attachCards(1, 8);
+        f0->chain(1)->cards[0].multiFunction = true;
+        f1->attachCards(0, 4);
+    });
+    lines.push_back("cards: fpga0 port 1 8, port 2 8 (light sensor), fpga1 port 1 4");
+    return lines;
+}
+
 std::vector<std::string> buildStandardBoard(SimBoard& board) {
     std::vector<std::string> lines;
     const auto& catalog = modelCatalog();
@@ -134,7 +149,11 @@ void registerChipCommands() {
                              if (a.empty()) return "ERR chip NAME WORDS...";
                              auto model = board().findChip(a[0]);
                              if (!model) return "ERR no chip " + a[0];
-                             return model->control(std::vector<std::string>(a.begin() + 1, a.end()));
+                             std::string answer;
+                             board().underLock([&] {
+                                 answer = model->control(std::vector<std::string>(a.begin() + 1, a.end()));
+                             });
+                             return answer;
                          });
     registerBoardCommand("signal",
                          "signal [INPUT [WxH@RATE [i] [dp] [lanes N] [dvi] [yuv] | off]]: plug a source into a video "

@@ -27,6 +27,11 @@ const std::map<std::string, ModelFactory>& modelCatalog();
 // ("fpga0: FPGA 0 (sending card) on /dev/spidev32766.1: no model yet").
 std::vector<std::string> buildStandardBoard(SimBoard& board);
 
+// Receiving cards behind a few output ports, as a demonstration board is cabled: FPGA 0
+// ports 0 and 1 with 8 cards each (a multi-function card with a light sensor first on
+// port 1), FPGA 1 port 0 with 4. Lines for the log.
+std::vector<std::string> plugDemoCards(SimBoard& board);
+
 // Board-control commands "chips" (every chip attached, with its misuse count) and
 // "chip NAME WORDS..." (the model's own commands), and "clock" (board time, wall clock).
 void registerChipCommands();

@@ -15,6 +15,11 @@ void linkFpgaEngine() {
         fpga_manage* e = fpga_manage::p_fpga_manage;
         return e && e->get_fpga_status() == 1;
     };
+    // bit p: port p up (0..15 FPGA 0, 16..31 FPGA 1), read fresh
+    links.fpgaPortLinks = []() -> uint32_t {
+        fpga_manage* e = fpga_manage::p_fpga_manage;
+        return e ? e->get_wlan_state() : 0;
+    };
     // a fresh read over SPI; the mirror's byte when the read fails
     links.fpgaRegister = [](uint8_t reg, uint8_t fpga) -> uint8_t {
         fpga_manage* e = fpga_manage::p_fpga_manage;

@@ -69,3 +69,34 @@ TEST_F(EngineLinksTest, AgeingSampleReadsTheFpgaCountersOnceTheEngineRuns) {
     EXPECT_EQ(f[4], QStringLiteral("77"));
     EXPECT_EQ(f[7], QStringLiteral("88"));
 }
+
+TEST_F(EngineLinksTest, APluggedCardChainRaisesCode11OnceAndShowsOnTheMachineState) {
+    fpga_manage::pInstance();
+    linkFpgaEngine();
+    MainWindow* w = home();
+    ASSERT_TRUE(runUntilUp(w));
+    pc_cmd_valid = 0;
+    MachineState state;
+    EXPECT_EQ(state.shownLinks(), 0u);
+    int elevens = 0;
+    QObject::connect(VlxRamPara::p_vlxrampara_config, &VlxRamPara::sig_update_para, &state, [&](int code) {
+        if (code != 11) return;
+        ++elevens;
+        state.syncUpdate(code);
+    });
+    auto fpga1 = plat::sim::board().find<plat::sim::SimFpga>("fpga1");
+    plat::sim::board().underLock([&] { fpga1->attachCards(4, 2); });
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (elevens == 0 && std::chrono::steady_clock::now() < end) {
+        tick(w, 1);
+        QCoreApplication::processEvents();
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    for (int k = 0; k < 50; ++k) {  // later passes see no further change
+        tick(w, 1);
+        QCoreApplication::processEvents();
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    EXPECT_EQ(elevens, 1);
+    EXPECT_EQ(state.shownLinks(), 1u << 20) << "FPGA 1 port 4";
+}

@@ -1,0 +1,48 @@
+#pragma once
+// The engine open with both FPGAs marked up (no power-up run), card chains plugged on
+// the simulated FPGAs' ports, and helpers to run engine passes.
+#include <QObject>
+
+#include "core/utils.h"
+#include "fpga_fixture.h"
+
+namespace fpgatest {
+
+using plat::sim::CardChain;
+using plat::sim::CardFrameRecord;
+
+inline uint8_t bcc(const uint8_t* p, size_t n) { return Utils::BCC(p, unsigned(n)); }
+inline bool checksumOk(const Bytes& f) { return !f.empty() && bcc(f.data(), f.size() - 1) == f.back(); }
+inline uint16_t u16(const Bytes& f, size_t at) { return uint16_t(f[at] | (f[at + 1] << 8)); }
+
+class CardEngineTest : public OpenEngineTest {
+protected:
+    void SetUp() override {
+        OpenEngineTest::SetUp();
+        pc_cmd_valid = 0;
+        g_passby_trans_port = 255;
+        std::memset(g_send_para, 0, sizeof g_send_para);
+        markUp();
+        QObject::connect(ram, &VlxRamPara::sig_update_para, [this](int code) { codes.push_back(code); });
+    }
+    // Test hook: both FPGAs count as up without running their start-up.
+    void markUp() {
+        for (int i = 0; i < 2; ++i) {
+            e->write_to_register(FPGA_VREG_STATE, 0xFF, FPGA_STATE_RUNNING, i);
+            e->start_state[i] = 7;
+            e->check_state[i] = 18;
+        }
+    }
+    SimFpga& fpga(int i) { return *chips->fpga[i]; }
+    // Sent frames (host to cards) on a port, in order.
+    std::vector<Bytes> sent(int f, int port) {
+        std::vector<Bytes> out;
+        for (const CardFrameRecord& r : fpga(f).cardLog())
+            if (!r.answer && r.port == port) out.push_back(r.bytes);
+        return out;
+    }
+    int count(int code) const { return int(std::count(codes.begin(), codes.end(), code)); }
+    std::vector<int> codes;
+};
+
+}  // namespace fpgatest
