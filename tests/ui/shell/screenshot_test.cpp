@@ -1,36 +1,11 @@
 // Grabs the status, home and settings screens at panel size. With VLX_SCREENSHOT_DIR set
 // the pictures are saved there (scripts/screenshots.sh).
-#include <QDir>
-#include <QImage>
-#include <QPixmap>
-
-#include <cstdlib>
-
 #include "shell_fixture.h"
 #include "ui/shell/panel_style.h"
 
+#include "support/screen_grab.h"
+
 using shelltest::ShellTest;
-
-namespace {
-
-// A grab must be the panel's size and show more than the background.
-void checkAndSave(QWidget* screen, const char* name) {
-    screen->show();
-    QCoreApplication::processEvents();
-    const QImage image = screen->grab().toImage();
-    EXPECT_EQ(image.size(), QSize(800, 480)) << name;
-    const QRgb background = image.pixel(799, 479);
-    int other = 0;
-    for (int y = 0; y < image.height(); y += 4)
-        for (int x = 0; x < image.width(); x += 4) other += image.pixel(x, y) != background;
-    EXPECT_GT(other, 500) << name << " shows nothing but its background";
-    if (const char* dir = std::getenv("VLX_SCREENSHOT_DIR")) {
-        QDir().mkpath(QString::fromLocal8Bit(dir));
-        EXPECT_TRUE(image.save(QString::fromLocal8Bit(dir) + QStringLiteral("/%1.png").arg(name)));
-    }
-}
-
-}  // namespace
 
 TEST_F(ShellTest, StatusHomeAndSettingsScreensGrabAtPanelSize) {
     panel_style::installPanelFont(shelltest::app());
@@ -43,13 +18,13 @@ TEST_F(ShellTest, StatusHomeAndSettingsScreensGrabAtPanelSize) {
                        R"({"namelist":{"source":[{"id":"2","valid":"on","name":"舞台相机"}]}})");
 
     LockWindow status;
-    checkAndSave(&status, "status");
+    testkit::grabCheckAndSave(&status, "status");
     MainWindow* w = home();
-    checkAndSave(w, "home");
+    testkit::grabCheckAndSave(w, "home");
     Option menu;
-    checkAndSave(&menu, "settings");
+    testkit::grabCheckAndSave(&menu, "settings");
     w->on_modepanel_clicked();
-    checkAndSave(w, "home_modes");
+    testkit::grabCheckAndSave(w, "home_modes");
     MachineState state;
-    checkAndSave(&state, "machine_state");
+    testkit::grabCheckAndSave(&state, "machine_state");
 }

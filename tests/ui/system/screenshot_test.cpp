@@ -1,35 +1,11 @@
 // Grabs every page of the advanced-settings and smart-mapping screens at panel size, one
 // with a job's progress ring up. With VLX_SCREENSHOT_DIR set the pictures are saved there
 // (scripts/screenshots.sh).
-#include <QDir>
-#include <QImage>
-#include <QPixmap>
-
-#include <cstdlib>
-
 #include "system_fixture.h"
 
+#include "support/screen_grab.h"
+
 using namespace systemtest;
-
-namespace {
-
-void checkAndSave(QWidget* screen, const char* name) {
-    screen->show();
-    QCoreApplication::processEvents();
-    const QImage image = screen->grab().toImage();
-    EXPECT_EQ(image.size(), QSize(800, 480)) << name;
-    const QRgb background = image.pixel(799, 479);
-    int other = 0;
-    for (int y = 0; y < image.height(); y += 4)
-        for (int x = 0; x < image.width(); x += 4) other += image.pixel(x, y) != background;
-    EXPECT_GT(other, 500) << name << " shows nothing but its background";
-    if (const char* dir = std::getenv("VLX_SCREENSHOT_DIR")) {
-        QDir().mkpath(QString::fromLocal8Bit(dir));
-        EXPECT_TRUE(image.save(QString::fromLocal8Bit(dir) + QStringLiteral("/%1.png").arg(name)));
-    }
-}
-
-}  // namespace
 
 TEST_F(SystemTest, AdvancedAndSmartMappingPagesGrabAtPanelSize) {
     panel_style::installPanelFont(shelltest::app());
@@ -48,7 +24,7 @@ TEST_F(SystemTest, AdvancedAndSmartMappingPagesGrabAtPanelSize) {
 
     AdvancedOption adv;
     g_advancedoption = &adv;
-    checkAndSave(&adv, "advanced_lcd");
+    testkit::grabCheckAndSave(&adv, "advanced_lcd");
     adv.on_Button_rcv_recovery_clicked();
     adv.on_Button_check_clicked();
     AdvancedOption::reportRcvUpdate({QStringLiteral("01/03/02/04")});
@@ -56,39 +32,39 @@ TEST_F(SystemTest, AdvancedAndSmartMappingPagesGrabAtPanelSize) {
     adv.rcv_self_recovery_file_list();
     emit adv.sig_qround_bar_update(64);
     QCoreApplication::sendPostedEvents();
-    checkAndSave(&adv, "advanced_update_ring");
+    testkit::grabCheckAndSave(&adv, "advanced_update_ring");
     finishJob(&adv);
     adv.on_Button_other_clicked();
-    checkAndSave(&adv, "advanced_other");
+    testkit::grabCheckAndSave(&adv, "advanced_other");
     adv.on_Button_factory_clicked();
-    checkAndSave(&adv, "advanced_factory");
+    testkit::grabCheckAndSave(&adv, "advanced_factory");
     adv.on_Button_reset_clicked();
-    checkAndSave(&adv, "advanced_reset");
+    testkit::grabCheckAndSave(&adv, "advanced_reset");
     QTimer::singleShot(0, [] {
         for (int d : {5, 7, 1, 6}) g_numberkeyboard->pressDigit(d);
         g_numberkeyboard->findChild<QPushButton*>(QStringLiteral("Button_ok"))->click();
     });
     adv.on_Button_factory_age_clicked();
-    checkAndSave(&adv, "advanced_ageing");
+    testkit::grabCheckAndSave(&adv, "advanced_ageing");
     g_advancedoption = nullptr;
     factoryage_log.clear();
 
     SmartMapping smart;
     g_smartmapping = &smart;
-    checkAndSave(&smart, "smart_cabinet");
+    testkit::grabCheckAndSave(&smart, "smart_cabinet");
     smart.on_Button_next_clicked();
-    checkAndSave(&smart, "smart_port");
+    testkit::grabCheckAndSave(&smart, "smart_port");
     smart.on_Button_next_2_clicked();
-    checkAndSave(&smart, "smart_screen");
+    testkit::grabCheckAndSave(&smart, "smart_screen");
     smart.on_Button_route_clicked();
-    checkAndSave(&smart, "smart_routes");
+    testkit::grabCheckAndSave(&smart, "smart_routes");
     smart.on_Button_cancel_clicked();
     smart.on_Button_loadscan_clicked();
     smart.on_Button_next_5_clicked();
-    checkAndSave(&smart, "smart_scan_files");
+    testkit::grabCheckAndSave(&smart, "smart_scan_files");
     smart.on_Button_paraweld_clicked();
-    checkAndSave(&smart, "smart_save");
+    testkit::grabCheckAndSave(&smart, "smart_save");
     smart.on_Button_mapping_clicked();
-    checkAndSave(&smart, "smart_mapping_switch");
+    testkit::grabCheckAndSave(&smart, "smart_mapping_switch");
     g_smartmapping = nullptr;
 }
