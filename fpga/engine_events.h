@@ -1,0 +1,19 @@
+#pragma once
+// What the sending-card engine tells the front panel. The GUI side fills the entries at
+// start-up, and each entry carries its call over to the GUI thread (queued): the engine
+// never touches a screen object. An empty entry means nobody listens.
+#include <functional>
+#include <string>
+#include <vector>
+
+struct EngineEvents {
+    // Progress of the running receiving-card job, 0..100; 100 closes the ring.
+    std::function<void(int percent)> jobProgress;
+    // Result of a receiving-card check: the cards needing an update ("SS/PP/CC/NN") and
+    // whether the list is valid (a check that could not run reports an invalid list).
+    std::function<void(const std::vector<std::string>& updateList, bool listValid)> checkReport;
+    // Full-screen firmware-update display while flashes are written.
+    std::function<void()> firmwareUpdateStart;
+    std::function<void()> firmwareUpdateOver;
+};
+EngineEvents& engineEvents();
