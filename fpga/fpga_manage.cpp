@@ -204,9 +204,14 @@ void fpga_manage::threadLoop() {
     while (!stop_) {
         bool busy = false;
         if (g_fpga_c331_start) {
-            // the USB upgrade of the bitstreams runs instead of the pass while it is asked for
-            if (!g_usb_grade) fpga_manage_deal();
-            busy = !settled();
+            // the USB upgrade runs instead of the pass while it is asked for, a step a pass
+            if (g_usb_grade) {
+                usb_upgrade_manage_deal();
+                busy = true;
+            } else {
+                fpga_manage_deal();
+                busy = !settled();
+            }
         }
         pacer_.pass(busy);
     }
