@@ -10,7 +10,6 @@
 #include "core/startup.h"
 #include "core/syncupdate.h"
 #include "core/vlxrampara.h"
-#include "fpga/engine_events.h"
 #include "fpga/fpga_manage.h"
 #include "platform/platform.h"
 #include "platform/sim/board_control.h"
@@ -86,17 +85,7 @@ int main(int argc, char* argv[]) {
     app.installEventFilter(lcd_touch::p_lcd_touch);
 
     g_mainwindow = new MainWindow;  // also builds the shared keypad
-    // the engine's calls to the panel; MainWindow carries them over to the GUI thread
-    engineEvents().firmwareUpdateStart = [] {
-        if (MainWindow* w = g_mainwindow.data()) w->update_start();
-    };
-    engineEvents().firmwareUpdateOver = [] {
-        if (MainWindow* w = g_mainwindow.data()) w->update_over();
-    };
-    outputLinks().usbUpgradeStatus = [] {
-        fpga_manage* e = fpga_manage::p_fpga_manage;
-        return e ? e->usb_upgrade_text() : QString();
-    };
+    linkUsbUpgrade();  // the upgrade's display and status text
     g_lockwindow = new LockWindow;
     g_mainwindow->show();
     g_page_focus = 0;
