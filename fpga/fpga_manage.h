@@ -384,6 +384,7 @@ private:
     mutable std::mutex usb_text_mutex_;
     QString usb_upgrade_time_;
     QStringList usb_notes_;
+    QStringList usb_refused_;   // names of the packages refused whole
 
     std::thread thread_;
     std::atomic<bool> stop_{false};

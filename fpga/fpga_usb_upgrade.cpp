@@ -97,7 +97,7 @@ unsigned bcd(uint8_t v) { return unsigned(v >> 4) * 10 + (v & 0x0F); }
 
 void fpga_manage::usbNote(const QString& note) {
     std::lock_guard<std::mutex> lock(usb_text_mutex_);
-    usb_notes_.append(note);
+    if (!usb_notes_.contains(note)) usb_notes_.append(note);
 }
 
 QString fpga_manage::usb_upgrade_text() const {
@@ -119,6 +119,7 @@ void fpga_manage::usb_upgrade_deal() {
             std::lock_guard<std::mutex> lock(usb_text_mutex_);
             usb_upgrade_time_ = timeText(this);
             usb_notes_.clear();
+            usb_refused_.clear();
         }
         g_update_flag = 1;
         usb_file_num = 0;
@@ -143,7 +144,16 @@ void fpga_manage::usb_upgrade_deal() {
         {
             std::lock_guard<std::mutex> lock(usb_text_mutex_);
             usb_upgrade_time_ += QStringLiteral("    ") + timeText(this);
-            if (!usb_notes_.isEmpty()) usb_upgrade_time_ += QStringLiteral("    ") + usb_notes_.join(QStringLiteral(", "));
+            // one line on the link screen: a long name from the stick is shortened
+            QStringList notes;
+            if (usb_refused_.size() == 1) {
+                const QString name = usb_refused_.front();
+                notes << (name.size() > 24 ? name.left(21) + QStringLiteral("...") : name) + QStringLiteral(" refused");
+            } else if (usb_refused_.size() > 1) {
+                notes << QStringLiteral("%1 packages refused").arg(usb_refused_.size());
+            }
+            notes << usb_notes_;
+            if (!notes.isEmpty()) usb_upgrade_time_ += QStringLiteral("    ") + notes.join(QStringLiteral(", "));
         }
         if (g_update_flag) {
             const EngineEvents& ev = engineEvents();
@@ -184,17 +194,22 @@ void fpga_manage::usb_upgrade_main_deal() {
         syncAndPause(1);
         if (!why.empty()) {
             writeLogMsg(LOG_ERROR, "USB upgrade: " + name + " refused, " + why + "; nothing of it installed");
-            usbNote(fileName(package) + QStringLiteral(" refused"));
+            {
+                std::lock_guard<std::mutex> lock(usb_text_mutex_);
+                usb_refused_.append(fileName(package));
+            }
             syncAndPause(100);
             continue;
         }
         for (const usbpkg::Entry& e : p.entries) {
-            syncAndPause(100);
             if (!usbpkg::installable(p.header, e)) {
+                // no settling wait for an entry that is not installed: a table of thousands
+                // of empty entries would hold the engine for hours
                 if (e.type != usbpkg::kTypeApplication && e.type != usbpkg::kTypeFpga0 && e.type != usbpkg::kTypeFpga1)
                     writeLogMsg(LOG_INFO, "USB upgrade: entry of type " + std::to_string(e.type) + " skipped");
                 continue;
             }
+            if (e.length) syncAndPause(100);
             switch (e.type) {
             case usbpkg::kTypeApplication:
                 if (usbpkg::isReleaseOfThisProgram(p.header, e)) {

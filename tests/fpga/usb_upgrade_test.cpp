@@ -314,10 +314,28 @@ TEST_F(UsbUpgradeTest, CorruptedOrTruncatedPackagesLeaveFlashesApplicationAndFon
         EXPECT_FALSE(swapped());
         EXPECT_EQ(g_app_reset_flag.load(), 0);
         EXPECT_EQ(e->reset_active[0].load() + e->reset_active[1].load(), 0);
-        EXPECT_NE(e->usb_upgrade_text().indexOf(QStringLiteral("bad.VLX refused")), -1)
+        EXPECT_TRUE(e->usb_upgrade_text().endsWith(QStringLiteral("    bad.VLX refused")))
             << e->usb_upgrade_text().toStdString();
     }
     EXPECT_EQ(std::count(codes.begin(), codes.end(), 104), int(variants.size()));
+}
+
+TEST_F(UsbUpgradeTest, TableOfManyEmptyEntriesCostsNoSettlingWaitsAndRefusalsStayOnOneLine) {
+    testkit::writeFile("/work/empty", "");
+    std::vector<std::string> args;
+    const std::string entry = "99:" + plat::path("/work/empty");  // an entry of a type nobody installs
+    for (int k = 0; k < 1500; ++k) args.insert(args.end(), {"--entry", entry});
+    makePackage("many.VLX", args);
+    // two bad packages, one with a name longer than the screen's line has room for
+    makePackage("a_package_with_a_very_long_name.VLX", {"--truncate", "10"});
+    makePackage("other.VLX", {"--truncate", "10"});
+    runUpgrade();
+    EXPECT_LT(ran("sync"), 10u) << "each settling wait is a sync and 100 ms";
+    EXPECT_TRUE(e->usb_upgrade_text().endsWith(QStringLiteral("    2 packages refused"))) << e->usb_upgrade_text().toStdString();
+    std::filesystem::remove(plat::path(stick("other.VLX")));
+    runUpgrade();
+    EXPECT_TRUE(e->usb_upgrade_text().endsWith(QStringLiteral("    a_package_with_a_very... refused")))
+        << e->usb_upgrade_text().toStdString();
 }
 
 TEST_F(UsbUpgradeTest, BitstreamReachingTheFlashRecordsIsRefused) {
