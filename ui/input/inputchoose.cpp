@@ -140,6 +140,10 @@ void InputChoose::input_source_changed(int window) {
     window_name_[window]->setText(text);
 }
 
+void InputChoose::window_names_update() {
+    for (int w = 0; w < vlxram::kWindows; ++w) input_source_changed(w);
+}
+
 void InputChoose::vlx_image_button_clicked() {
     auto* button = qobject_cast<QPushButton*>(sender());
     if (!button) return;

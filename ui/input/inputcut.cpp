@@ -340,6 +340,8 @@ void InputCut::on_Button_back_clicked() {
         g_page_focus = 3;
         g_inputchoose->initSource();
         g_inputchoose->crop_source_num_update();
+        // a deleted crop's windows were moved to its whole input while this screen was in front
+        g_inputchoose->window_names_update();
     } else {
         if (g_option) g_option->language_changed();
         g_page_focus = 5;

@@ -102,6 +102,31 @@ protected:
     }
     uint32_t ichSelect(int w) const { return reg(c331::kRegIchSelect0 + (unsigned(ichOf(w)) << 8)); }
     static int scalerPort(int source) { return plat::wiring::kVideoInputs[source].scalerPort; }
+    // HDMI1 1920x1080@60 and HDMI2 1280x720@60 plugged, an HDMI1 crop of 960 x 540 (crop 1,
+    // entry 0); window 0 full screen and window 1 at 960,0 in 960 x 540, both on HDMI1,
+    // laid out on the scaler.
+    void twoWindowsOnHdmi1() {
+        ASSERT_EQ(command("signal HDMI2 1280x720@60"), "OK HDMI2 1280x720@60");
+        ASSERT_EQ(command("signal HDMI1 1920x1080@60"), "OK HDMI1 1920x1080@60");
+        putCrop(0, 2, 1, 960, 540);
+        ram()->setRamU16(win(0, vlxram::kWinSource), 2);
+        ram()->setRamU16(win(1, vlxram::kWinState), 1);
+        ram()->setRamU16(win(1, vlxram::kWinSource), 2);
+        ram()->setRamU16(win(1, vlxram::kWinX), 960);
+        ram()->setRamU16(win(1, vlxram::kWinWidth), 960);
+        ram()->setRamU16(win(1, vlxram::kWinHeight), 540);
+        c331_manage::update_flag = 1;
+        ASSERT_TRUE(passUntil([&] { return at(vlxram::kInputTiming + 6 * 3) == 1280; }, 60));
+        passes(vlxram::kWindows + 2 * int(c331_manage::kMeasureTicks));
+        ASSERT_GE(ichOf(0), 0);
+        ASSERT_GE(ichOf(1), 0);
+    }
+    QString windowName(int w) {
+        return g_inputchoose->findChild<QFrame*>(QStringLiteral("frame_strip"))
+            ->findChild<QLabel*>(QStringLiteral("tile%1").arg(w))
+            ->findChild<QLabel*>(QStringLiteral("label_name"))
+            ->text();
+    }
 
     inputtest::ConfigEngineGuard config;
     std::shared_ptr<plat::sim::C331Model> chip;
@@ -120,20 +145,7 @@ using testkit::edidPreferredTiming;
 }  // namespace
 
 TEST_F(BoardScreenTest, TileTapsPutHdmi2InWindowZeroAndACropInWindowOneOnTheScalerAndSaveThem) {
-    ASSERT_EQ(command("signal HDMI2 1280x720@60"), "OK HDMI2 1280x720@60");
-    ASSERT_EQ(command("signal HDMI1 1920x1080@60"), "OK HDMI1 1920x1080@60");
-    putCrop(0, 2, 1, 960, 540);  // an HDMI1 crop
-    ram()->setRamU16(win(0, vlxram::kWinSource), 2);
-    ram()->setRamU16(win(1, vlxram::kWinState), 1);
-    ram()->setRamU16(win(1, vlxram::kWinSource), 2);
-    ram()->setRamU16(win(1, vlxram::kWinX), 960);
-    ram()->setRamU16(win(1, vlxram::kWinWidth), 960);
-    ram()->setRamU16(win(1, vlxram::kWinHeight), 540);
-    c331_manage::update_flag = 1;  // the dispatcher lays out the two windows
-    ASSERT_TRUE(passUntil([&] { return at(vlxram::kInputTiming + 6 * 3) == 1280; }, 60));
-    passes(vlxram::kWindows + 2 * int(c331_manage::kMeasureTicks));
-    ASSERT_GE(ichOf(0), 0);
-    ASSERT_GE(ichOf(1), 0);
+    twoWindowsOnHdmi1();
     EXPECT_EQ(ichSelect(0), 2u * unsigned(scalerPort(2))) << "window 0 starts on HDMI1";
     // window 1 shows the whole of HDMI1 in 960 x 540: its input channel shrinks by half
     EXPECT_EQ(reg(c331::kRegIactHw, ichOf(1)), 1920u);
@@ -157,10 +169,7 @@ TEST_F(BoardScreenTest, TileTapsPutHdmi2InWindowZeroAndACropInWindowOneOnTheScal
     EXPECT_EQ(savedWord(win(0, vlxram::kWinSource)), 3) << "the RAM file is saved";
     EXPECT_EQ(ram()->shadowU16(win(0, vlxram::kWinSource)), 3);
     // the refresh kept the screen on window 0 showing HDMI2, its whole-input tile in use
-    QLabel* name = g_inputchoose->findChild<QFrame*>(QStringLiteral("frame_strip"))
-                       ->findChild<QLabel*>(QStringLiteral("tile0"))
-                       ->findChild<QLabel*>(QStringLiteral("label_name"));
-    EXPECT_EQ(name->text(), QStringLiteral("HDMI2"));
+    EXPECT_EQ(windowName(0), QStringLiteral("HDMI2"));
     EXPECT_TRUE(g_inputchoose->findChild<QFrame*>(QStringLiteral("frame"))->findChild<QLabel*>(QStringLiteral("label_using")));
     EXPECT_EQ(g_page_focus, 3);
     EXPECT_EQ(g_tip->currentType(), 0) << "no pop-up on the input choice screen";
@@ -177,6 +186,35 @@ TEST_F(BoardScreenTest, TileTapsPutHdmi2InWindowZeroAndACropInWindowOneOnTheScal
     EXPECT_EQ(reg(c331::kRegVShrCtl, ichOf(1)), c331::kVShrOff);
     EXPECT_EQ(ichSelect(0), 2u * unsigned(scalerPort(3))) << "window 0 stays on HDMI2";
     EXPECT_EQ(savedWord(win(1, vlxram::kWinSource)), 0x8000);
+
+    EXPECT_EQ(chip->misuseCount(), 0u);
+}
+
+TEST_F(BoardScreenTest, CropDeletedOverTheInputChoiceMovesItsWindowToTheWholeInputOnScalerAndStrip) {
+    twoWindowsOnHdmi1();
+    g_inputchoose = new InputChoose;
+    g_page_focus = 3;
+    tile(g_inputchoose, "frame_strip", "1")->click();
+    tile(g_inputchoose, "frame", "1")->click();  // HDMI1's crop 1 into window 1
+    passes(2);
+    ASSERT_EQ(reg(c331::kRegHShrCtl, ichOf(1)), c331::kHShrOff);
+    ASSERT_EQ(windowName(1), QStringLiteral("HDMI1_Crop1"));
+
+    // the crop screen runs over the input choice; its delete is applied while it is in front
+    g_inputcut = new InputCut;
+    g_page_focus = 7;
+    g_inputcut->findChild<QPushButton*>(QStringLiteral("0"))->click();  // HDMI1
+    tile(g_inputcut, "frame_source", "1")->click();
+    g_inputcut->findChild<QPushButton*>(QStringLiteral("button_delete"))->click();
+    ASSERT_EQ(c331_manage::update_flag, 1);
+    passes(2);
+    EXPECT_EQ(savedWord(win(1, vlxram::kWinSource)), 2);
+    EXPECT_EQ(ichSelect(1), 2u * unsigned(scalerPort(2)));
+    EXPECT_EQ(reg(c331::kRegHShrCtl, ichOf(1)), c331::kHShrOn);
+    EXPECT_EQ(reg(c331::kRegHShrStep, ichOf(1)), unsigned(c331geom::ratioStep(960, 1920)));
+    g_inputcut->on_Button_back_clicked();
+    EXPECT_EQ(g_page_focus, 3);
+    EXPECT_EQ(windowName(1), QStringLiteral("HDMI1")) << "not the deleted crop";
     EXPECT_EQ(chip->misuseCount(), 0u);
 }
 
@@ -218,7 +256,7 @@ TEST_F(BoardScreenTest, LayoutTypedPositionAndWidthAndTheMirrorReachTheWindowsOu
     EXPECT_EQ(chip->misuseCount(), 0u);
 }
 
-TEST_F(BoardScreenTest, EdidOf3840x2160At30SetOnHdmi3LandsInItsEepromAndPassesEdidDecode) {
+TEST_F(BoardScreenTest, EdidOf3840x2160At30SetOnHdmi3LandsInItsEepromAndAnEmptiedWidthKeepsIt) {
     const std::vector<uint8_t> hdmi4Before = eeprom(5)->contents();
     g_edidset = new EDIDset;
     g_page_focus = 8;
@@ -235,6 +273,26 @@ TEST_F(BoardScreenTest, EdidOf3840x2160At30SetOnHdmi3LandsInItsEepromAndPassesEd
     EXPECT_EQ(eeprom(5)->contents(), hdmi4Before) << "only the port that was set";
     EXPECT_EQ(savedWord(vlxram::kEdidPara + 6 * 4 + 4), 30);
     EXPECT_EQ(eeprom(4)->misuseCount(), 0u);
+    EXPECT_EQ(tile(g_edidset, "frame_source", "button_tile")->parentWidget()->findChild<QLabel*>(QStringLiteral("label_info"))->text(),
+              QStringLiteral("3840x2160@30Hz"));
+
+    // an emptied width is stored as 0; the port goes on offering the EDID it has
+    const unsigned writes = eeprom(4)->pageWrites();
+    tile(g_edidset, "frame_source", "button_tile")->click();
+    QTimer::singleShot(0, [] {
+        g_numberkeyboard->pressDelete();
+        g_numberkeyboard->findChild<QPushButton*>(QStringLiteral("Button_ok"))->click();
+    });
+    QLineEdit* w = g_edidset->findChild<QLineEdit*>(QStringLiteral("lineEdit_W"));
+    emit static_cast<My_lineEdit*>(w)->send_show(w->text());
+    ASSERT_EQ(w->text(), QString());
+    g_edidset->findChild<QPushButton*>(QStringLiteral("button_save"))->click();
+    EXPECT_EQ(at(vlxram::kEdidPara + 6 * 4), 0);
+    ASSERT_EQ(c331_manage::update_flag, 1);
+    passes(3);
+    EXPECT_EQ(engine_requests::edidRequest[4].load(), 0) << "the request was served";
+    EXPECT_EQ(eeprom(4)->contents(), e);
+    EXPECT_EQ(eeprom(4)->pageWrites(), writes);
     if (!testkit::edidDecodeInstalled()) GTEST_SKIP() << "edid-decode is not installed";
     std::string out;
     EXPECT_TRUE(testkit::edidDecodePasses(e, &out)) << out;
