@@ -15,6 +15,7 @@
 #include "platform/sim/standard_board.h"
 #include "platform/sim/video_chips.h"
 #include "scaler/c331_geometry.h"
+#include "scaler/c331_regs.h"
 #include "scaler/c331_regs_win.h"
 #include "scaler/engine_requests.h"
 #include "support/edid_decode.h"
@@ -45,6 +46,7 @@ protected:
         src = kavelsource::pInstance();
         ASSERT_TRUE(src->prepare());
         kavelsource::linkScaler();
+        g_force_bkcolor = 0;  // as the FPGA engine leaves it once both FPGAs run
         m = c331_manage::createForTest();
         for (int i = 0; i < 6 && m->state() != c331_manage::kStateRunning; ++i) m->step();
         ASSERT_EQ(m->state(), c331_manage::kStateRunning);
@@ -352,14 +354,24 @@ TEST_F(BoardScreenTest, SignalPluggedPulledAndPluggedAgainTurnsTheOpenScreensIco
     ASSERT_EQ(command("signal HDMI1 1920x1080@60"), "OK HDMI1 1920x1080@60");
     EXPECT_TRUE(passUntil([&] { return live() && info() == QStringLiteral("1920x1080@60Hz"); }, 60)) << info().toStdString();
     EXPECT_EQ(m->PI_NOSIGNAL[scalerPort(2)], 0) << "the scaler measures the picture too";
+    const std::vector<int> ochs = ochsOf(0);
+    ASSERT_FALSE(ochs.empty());
+    auto background = [&] {
+        bool all = true;
+        for (int o : ochs) all = all && reg(c331::kRegOchBgEnable, o) == 1;
+        return all;
+    };
+    EXPECT_TRUE(passUntil([&] { return !background(); }, 30)) << "window 0 shows the picture";
 
     ASSERT_EQ(command("signal HDMI1 off"), "OK HDMI1 off");
     EXPECT_TRUE(passUntil([&] { return !live() && info() == noSignal; }, 60)) << info().toStdString();
     EXPECT_EQ(panel_style::imageOf(icon), QStringLiteral(":/png/HDMI13.png"));
+    EXPECT_TRUE(passUntil(background, 30)) << "the scaler shows the background in its place";
 
     // the same timing again: compared with what the screen last showed, it is live once more
     ASSERT_EQ(command("signal HDMI1 1920x1080@60"), "OK HDMI1 1920x1080@60");
     EXPECT_TRUE(passUntil([&] { return live() && info() == QStringLiteral("1920x1080@60Hz"); }, 60)) << info().toStdString();
+    EXPECT_TRUE(passUntil([&] { return !background(); }, 30)) << "and the picture again";
     EXPECT_EQ(g_page_focus, 3);
     EXPECT_TRUE(g_inputchoose);
 }
