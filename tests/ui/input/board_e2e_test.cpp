@@ -172,7 +172,8 @@ TEST_F(BoardScreenTest, TileTapsPutHdmi2InWindowZeroAndACropInWindowOneOnTheScal
     EXPECT_EQ(ram()->shadowU16(win(0, vlxram::kWinSource)), 3);
     // the refresh kept the screen on window 0 showing HDMI2, its whole-input tile in use
     EXPECT_EQ(windowName(0), QStringLiteral("HDMI2"));
-    EXPECT_TRUE(g_inputchoose->findChild<QFrame*>(QStringLiteral("frame"))->findChild<QLabel*>(QStringLiteral("label_using")));
+    QFrame* tiles = g_inputchoose->findChild<QFrame*>(QStringLiteral("frame"));
+    EXPECT_TRUE(tiles->findChild<QLabel*>(QStringLiteral("label_using")));
     EXPECT_EQ(g_page_focus, 3);
     EXPECT_EQ(g_tip->currentType(), 0) << "no pop-up on the input choice screen";
 
@@ -275,8 +276,8 @@ TEST_F(BoardScreenTest, EdidOf3840x2160At30SetOnHdmi3LandsInItsEepromAndAnEmptie
     EXPECT_EQ(eeprom(5)->contents(), hdmi4Before) << "only the port that was set";
     EXPECT_EQ(savedWord(vlxram::kEdidPara + 6 * 4 + 4), 30);
     EXPECT_EQ(eeprom(4)->misuseCount(), 0u);
-    EXPECT_EQ(tile(g_edidset, "frame_source", "button_tile")->parentWidget()->findChild<QLabel*>(QStringLiteral("label_info"))->text(),
-              QStringLiteral("3840x2160@30Hz"));
+    QWidget* edidTile = g_edidset->findChild<QFrame*>(QStringLiteral("frame_source"));
+    EXPECT_EQ(edidTile->findChild<QLabel*>(QStringLiteral("label_info"))->text(), QStringLiteral("3840x2160@30Hz"));
 
     // an emptied width is stored as 0; the port goes on offering the EDID it has
     const unsigned writes = eeprom(4)->pageWrites();
@@ -342,7 +343,8 @@ TEST_F(BoardScreenTest, SignalPluggedPulledAndPluggedAgainTurnsTheOpenScreensIco
     g_inputchoose->findChild<QPushButton*>(QStringLiteral("Button_HDMI1"))->click();
     QLabel* icon = g_inputchoose->findChild<QLabel*>(QStringLiteral("label_HDMI1"));
     auto info = [] {
-        QLabel* l = g_inputchoose->findChild<QFrame*>(QStringLiteral("frame"))->findChild<QLabel*>(QStringLiteral("label_info"));
+        QFrame* tiles = g_inputchoose->findChild<QFrame*>(QStringLiteral("frame"));
+        QLabel* l = tiles ? tiles->findChild<QLabel*>(QStringLiteral("label_info")) : nullptr;
         return l ? l->text() : QStringLiteral("?");
     };
     auto live = [&] { return panel_style::imageOf(icon) == QStringLiteral(":/png/HDMI13_lv.png"); };
