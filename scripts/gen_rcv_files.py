@@ -25,6 +25,10 @@ Packed description:
   "decoy": an earlier table entry of that type, pointing at a decoy copy of the part
   (type 10: one screen with config id 0xDEC0DE10), so the reader must take the last.
   "extra_entries": table entries of type 0 appended after the real ones.
+  Malformed files: "part_count", "screen_num" (head), "net_count", "xy_offset",
+  "xy_len", "para_offset", "para_len" (screen), "net_rcv_num", "net_para_offset" (net),
+  "count" (list) and an operation's "offset"/"dataLen" replace the computed value;
+  "omit_parts" leaves a part out of the table. Truncate or patch the output for the rest.
 Standalone description:
   {"kind": "standalone", "head": "hex of 16 bytes", "ops": [op, ...], "count": override,
    "gap": 0}

@@ -21,6 +21,7 @@
 
 namespace {
 
+using rcvfile::kRecoveryDir;
 const QString kKvfx = "/data/rcvrecovery/KVFX";
 
 // Writes the file a JSON description gives at `absolute` (under the test root) with
@@ -267,6 +268,18 @@ TEST_F(RcvFileTest, FileReplacedAfterItsCheckIsNotPlayed) {
     ASSERT_TRUE(r.validate_packed(kKvfx));
     EXPECT_EQ(r.update_rcvScreenHead(kKvfx), 0);
     EXPECT_EQ(r.screen_head.screen_num, 2);
+}
+
+TEST_F(RcvFileTest, PipeOrFolderInPlaceOfTheFileIsRefusedWithoutWaiting) {
+    plat::makeDirs(kRecoveryDir);
+    ASSERT_EQ(::mkfifo(plat::path("/data/rcvrecovery/KVFX").c_str(), 0644), 0);
+    std::string why;
+    EXPECT_FALSE(r.validate_packed(kKvfx, &why));
+    EXPECT_FALSE(why.empty());
+    EXPECT_EQ(r.get_rcvPackedFileNum(kKvfx), 1);
+    plat::makeDirs("/data/smartmapping/d");
+    EXPECT_FALSE(r.validate_standalone("/data/smartmapping/d"));
+    EXPECT_EQ(r.update_smartDebugingOperateTimes("/data/smartmapping/d", true), 1);
 }
 
 // ---------------------------------------------------------------- folders and lists
