@@ -195,22 +195,16 @@ int clock_record_run::check_record_sec() {
     return int(leadingValid(b));
 }
 
-// Erases the destination and copies the source with every record's valid byte last, so
-// that a cut during the copy leaves no record that looks valid but is not whole.
+// Erases the destination and copies bytes 256..4095, then 1..255, then byte 0: record 0's
+// valid byte comes last, so a copy cut short leaves a sector with no valid record and the
+// next start copies again.
 void clock_record_run::copy_sec_data(uint32_t source, uint32_t destination) {
     uint8_t s[CLOCK_SECTOR_BYTES];
     if (!read(source, sizeof s, s) || !erase_sector(destination)) return;
-    for (uint32_t g = 0; g < CLOCK_GROUPS; ++g) {
-        const uint32_t at = g * CLOCK_GROUP_BYTES;
-        // bytes 1..255 and 256..511 of the record: one page piece each
-        const uint32_t pieces[2][2] = {{at + 1, 255}, {at + 256, 256}};
-        for (const auto& p : pieces)
-            if (!blank(s + p[0], p[1]) && !write(destination + p[0], s + p[0], p[1])) return;
-    }
-    for (uint32_t g = 0; g < CLOCK_GROUPS; ++g) {
-        const uint32_t at = g * CLOCK_GROUP_BYTES;
-        if (s[at] != CLOCK_ERASED && !write_byte(destination + at, s[at])) return;
-    }
+    for (uint32_t at = 256; at < CLOCK_SECTOR_BYTES; at += 256)
+        if (!blank(s + at, 256) && !write(destination + at, s + at, 256)) return;
+    if (!blank(s + 1, 255) && !write(destination + 1, s + 1, 255)) return;
+    if (s[0] != CLOCK_ERASED) write_byte(destination, s[0]);
 }
 
 // History minutes from the last group record (A's copy, B's when A's is not valid), and

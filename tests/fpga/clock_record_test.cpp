@@ -1,6 +1,7 @@
 // The operating-time recorder on the simulated NOR flash: counting, the start-up repair,
 // the log, the clock-set marker, and what a power cut at any flash command leaves.
 #include <atomic>
+#include <chrono>
 #include <thread>
 
 #include "clock_record_fixture.h"
@@ -297,4 +298,49 @@ TEST_F(ClockRecordTest, ClockSetsAndReadsFromAnotherThreadLeaveTheRecordsWhole) 
     EXPECT_EQ(at(kA + 512 + 44, 1), Bytes({0x5A}));
     EXPECT_EQ(flash().misuseCount(), 0u);
     EXPECT_EQ(totalAfterReboot(), 300u);
+}
+
+// The start-up repair itself cut short (A one record ahead of B, then a copy of a begun
+// record): every following start finishes it with the same total.
+TEST_F(ClockRecordTest, PowerCutDuringTheStartUpRepairKeepsTheTotal) {
+    const auto init = [](clock_record_run& r) { r.clock_record_init(); };
+    const std::pair<const char*, uint32_t> cases[] = {{"--groups 3 --a-ahead --minutes 100", 400},
+                                                      {"--groups 3 --a-begun --minutes 100", 300}};
+    for (const auto& [args, total] : cases) {
+        SCOPED_TRACE(args);
+        uint32_t before = 0, after = 0;
+        EXPECT_GT(cutAtEveryCommand({generateImage(args), CLOCK_RECORD{}}, init, &before, &after), 0u);
+        EXPECT_EQ(before, total);
+        EXPECT_EQ(after, total);
+    }
+}
+
+// A reader on another thread waits for the start-up to finish instead of reporting a
+// state half made.
+TEST_F(ClockRecordTest, OperatingTimeWaitsWhileTheRecorderIsBusy) {
+    load(generateImage("--groups 2 --minutes 100"));
+    reboot();
+    CLOCK_RECORD s;
+    clock_record_run r(engine->drv, &s);
+    std::atomic<bool> answered{false};
+    std::thread pc;
+    OperatingTime t;
+    r.read_rtc = [&](TimeRealType* now) {
+        pc = std::thread([&] {
+            r.operating_time(&t);
+            answered = true;
+        });
+        for (int k = 0; k < 50 && !answered; ++k) std::this_thread::sleep_for(std::chrono::microseconds(100));
+        EXPECT_FALSE(answered) << "the PC's read ran while the recorder was starting";
+        now->year = 2026;
+        now->month = 3;
+        now->day = 5;
+        return 0;
+    };
+    r.clock_record_init();
+    pc.join();
+    EXPECT_TRUE(answered);
+    EXPECT_EQ(t.totalMinutes, 200u);
+    EXPECT_EQ(t.startBcd[0], 0x26);
+    EXPECT_EQ(t.startBcd[2], 0x03);
 }
