@@ -344,3 +344,25 @@ TEST_F(ClockRecordTest, OperatingTimeWaitsWhileTheRecorderIsBusy) {
     EXPECT_EQ(t.startBcd[0], 0x26);
     EXPECT_EQ(t.startBcd[2], 0x03);
 }
+
+// What a cut in the middle of the wrap leaves: sector A erased while B holds all eight
+// groups, or A restarted at record 0 (carrying the history and a first count) while B
+// still holds the eight. The start takes the newer copy and makes both copies equal.
+TEST_F(ClockRecordTest, SectorAErasedOrRestartedIsRepairedFromTheNewerCopy) {
+    Bytes img = generateImage("--groups 8 --minutes 400");
+    std::fill(img.begin() + (kA - kArea), img.begin() + (kB - kArea), 0xFF);
+    load(img);
+    reboot();
+    EXPECT_EQ(state().history_minutes, 3200u);
+    EXPECT_EQ(state().group, 8);
+    EXPECT_EQ(at(kA, 4096), at(kB, 4096)) << "A restored from B";
+
+    const Bytes restarted = generateImage("--groups 1 --minutes 30 --history 3200 --first-seq 8");
+    std::copy(restarted.begin() + (kA - kArea), restarted.begin() + (kB - kArea), img.begin() + (kA - kArea));
+    load(img);
+    reboot();
+    EXPECT_EQ(state().history_minutes, 3230u);
+    EXPECT_EQ(state().group, 1);
+    EXPECT_EQ(at(kB, 4096), at(kA, 4096));
+    EXPECT_EQ(flash().misuseCount(), 0u);
+}
