@@ -13,6 +13,7 @@
 #include "core/logMsg.h"
 #include "core/utils.h"
 #include "core/vlxrampara.h"
+#include "fpga/fpga_clock_record.h"
 #include "fpga/fpga_protocol.h"
 #include "platform/platform.h"
 #include "platform/sys.h"
@@ -77,6 +78,15 @@ void fpga_manage::resetInstanceForTest() {
 fpga_manage::fpga_manage() {
     writeLogMsg(LOG_INFO, "====fpga_manage::fpga_manage()=====");
     drv = new fpga_drv(&bus);
+    clock_record = std::make_unique<clock_record_run>(drv);
+    clock_record->read_rtc = [this](TimeRealType* t) { return IT8563WE_Get(t); };
+    // the copy the engine refreshes while both FPGAs run; the clock itself before that
+    clock_record->engine_time = [this](TimeRealType* t) {
+        if (current_time.year)
+            *t = current_time;
+        else
+            IT8563WE_Get(t);
+    };
     for (int i = 0; i < 2; ++i) {
         MCU_REG_func[i] = reg_mirror_[i];
         MCU_RAM_PARA_func[i] = ram_para_[i];
@@ -159,6 +169,7 @@ int fpga_manage::initialize() {
 
     softinit();
     plat::sleepMs(2000);
+    clock_record->clock_record_init();
     g_fpga_c331_start = 0;
     stop_ = false;
     try {
@@ -266,6 +277,7 @@ void fpga_manage::fpga_manage_deal() {
         IT8563WE_Get(&current_time);
         g_change.clock_read_time = G_timeTicks;
     }
+    clock_record->clock_record_deal();
     // the idle work: card search, brightness and on/off schedules, link watch (the
     // receiving-card jobs of g_send_para take its place once they exist)
     Check_search_card();

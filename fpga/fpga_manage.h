@@ -20,6 +20,8 @@
 #include "platform/worker_pacer.h"
 #include "scaler/engine_requests.h"
 
+class clock_record_run;
+
 struct TimeRealType {
     uint8_t second;
     uint8_t minute;
@@ -92,7 +94,7 @@ public:
     // "Up" for FPGA i: its clock synthesiser is programmed (stage byte 2). The input-source
     // service installs this; without it both clocks count as ready.
     static std::function<bool(int)> clock_stage_ready;
-    // Told when the mailbox set the clock (the operating-time recorder listens).
+    // Told when the mailbox or the protocol set the clock, after the recorder was.
     static std::function<void()> clock_changed;
 
     fpga_manage();
@@ -160,6 +162,8 @@ public:
     // ---- PC mailbox and clock
     void Dealwith_mcu_ram();
     int Checktime(const uint8_t* block);
+    // The real-time clock was set: the operating-time recorder marks it, then clock_changed.
+    void clock_was_set();
     void OnOff_time(const uint8_t* block);
     void Version_to_RAM();
     void PHY_status_to_RAM();
@@ -278,6 +282,8 @@ public:
     static uint8_t* MCU_RAM_ETH_BACK_PARA_func[2];
 
     // ---- members other subsystems use
+    // Operating time in chip 2 (fpga_clock_record.h), on g_clock_record.
+    std::unique_ptr<clock_record_run> clock_record;
     std::mutex reg_mutex;      // mirror bytes only
     std::mutex object_mutex;   // interrupt handling and the transports' pass-through
     // Requests the scaler's dispatcher raises (scaler/engine_requests.h).
