@@ -137,8 +137,10 @@ TEST_F(ImageQualityTest, ResetStoresFactoryValuesAndTheRefreshShowsThem) {
     for (unsigned i = 0; i < 8; ++i) EXPECT_EQ(ram()->ramU16(kBrightness + 2 * i), factory[i]) << i;
     EXPECT_EQ(label(*q, "label_bright"), QStringLiteral("3")) << "widgets wait for the applied change";
     c331_manage::update_flag = 0;  // the manager took the change and announces it
+    g_tip->tip_create(TIP::kClear);
     SyncUpdate::pInstance()->para_sync(1);
     EXPECT_EQ(label(*q, "label_bright"), QStringLiteral("100"));
+    EXPECT_EQ(g_tip->currentType(), 0) << "no pop-up after the picture screen's refresh";
     EXPECT_EQ(combo(*q)->currentIndex(), 2);
     // a change elsewhere in the RAM does not reload the widgets
     q->findChild<QLabel*>(QStringLiteral("label_bright"))->setText(QStringLiteral("x"));

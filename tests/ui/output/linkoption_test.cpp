@@ -5,6 +5,8 @@
 
 #include <unistd.h>
 
+#include <cstdio>
+
 #include <chrono>
 #include <thread>
 
@@ -191,6 +193,34 @@ TEST_F(LinkOptionTest, SevenPackagesArePagedFiveAtATime) {
     frame = l.findChild<QWidget*>(QStringLiteral("frame_file"));
     EXPECT_NE(frame->findChild<QPushButton*>(QStringLiteral("Button_previous")), nullptr);
     EXPECT_EQ(frame->findChild<QPushButton*>(QStringLiteral("Button_next")), nullptr);
+}
+
+TEST_F(LinkOptionTest, StickWithMoreThanAHundredPackagesListsTheFirstHundredAndPagesToTheLast) {
+    char name[16];
+    for (int i = 102; i >= 0; --i) {  // written out of order: the list is in name order
+        std::snprintf(name, sizeof name, "p%03d.VLX", i);
+        stickFile(std::string("VLX-H71/") + name);
+    }
+    LinkOption l;
+    l.on_Button_usb_clicked();
+    ASSERT_EQ(l.files().size(), LinkOption::kMaxFiles);
+    EXPECT_EQ(l.files().front(), QStringLiteral("/mnt/usb1/VLX-H71/p000.VLX"));
+    EXPECT_EQ(l.files().back(), QStringLiteral("/mnt/usb1/VLX-H71/p099.VLX"));
+    const int pages = LinkOption::kMaxFiles / LinkOption::kRowsPerPage;
+    for (int page = 1; page < pages; ++page) {
+        QPushButton* next = l.findChild<QWidget*>(QStringLiteral("frame_file"))
+                                ->findChild<QPushButton*>(QStringLiteral("Button_next"));
+        ASSERT_NE(next, nullptr) << page;
+        next->click();
+        QCoreApplication::sendPostedEvents();
+        shelltest::flushDeletes();
+    }
+    EXPECT_EQ(l.listPage(), pages - 1);
+    const QStringList rows = rowTexts(l);
+    ASSERT_EQ(rows.size(), LinkOption::kRowsPerPage);
+    EXPECT_EQ(rows.back(), QStringLiteral("<font color = #FFFFFF >p099.VLX</font>"));
+    EXPECT_EQ(l.findChild<QWidget*>(QStringLiteral("frame_file"))->findChild<QPushButton*>(QStringLiteral("Button_next")),
+              nullptr);
 }
 
 TEST_F(LinkOptionTest, UpgradeFolderLeadingOffTheStickListsNothing) {

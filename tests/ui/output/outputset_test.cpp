@@ -163,6 +163,7 @@ TEST_F(OutputSetTest, NewSpliceResetsWindowsAndStartsTheHandshakeOnlyWithBothFpg
         storeLed(1920, 1080, 4);
         windowsOn();
         g_set_led_para = 0;
+        g_set_led_setup = 1;  // the last set-up had finished
         c331_manage::update_flag = 0;
         bothFpgasRunning(running);
         OutputSet s;
@@ -178,6 +179,7 @@ TEST_F(OutputSetTest, NewSpliceResetsWindowsAndStartsTheHandshakeOnlyWithBothFpg
         EXPECT_EQ(ram()->ramU16(windowField(0, kWinState)), 1) << "window 0 stays as it was";
         for (int w = 1; w < kWindows; ++w) EXPECT_EQ(ram()->ramU16(windowField(w, kWinState)), 0) << w;
         EXPECT_EQ(g_set_led_para.load(), running ? 1 : 0) << running;
+        EXPECT_EQ(g_set_led_setup.load(), running ? 0 : 1) << "the hand-shake starts from its first step";
         EXPECT_EQ(c331_manage::update_flag, 1);
     }
 }
