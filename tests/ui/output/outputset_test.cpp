@@ -250,3 +250,17 @@ TEST_F(OutputSetTest, IdleReturnClosesTheScreenAndTheMenu) {
     EXPECT_TRUE(g_option.isNull());
     EXPECT_EQ(g_page_focus.load(), 1);
 }
+
+TEST_F(OutputSetTest, KeypadResultForAnotherScreensFieldChangesNothingHere) {
+    storeLed(1920, 1080, 3);
+    OutputSet s;
+    const QString out1 = text(s, "lineEdit_out1_width"), out2 = text(s, "lineEdit_out2_width");
+    QLineEdit foreign;
+    foreign.setObjectName(QStringLiteral("lineEdit_out1_width"));
+    g_lineedit = &foreign;
+    emit g_numberkeyboard->sendKeyBoardUIDataToLineEdit(QStringLiteral("500"));
+    EXPECT_EQ(text(s, "lineEdit_out1_width"), out1);
+    EXPECT_EQ(text(s, "lineEdit_out2_width"), out2);
+    EXPECT_EQ(s.spliceCode(), 3);
+    EXPECT_EQ(c331_manage::update_flag, 0);
+}
