@@ -127,3 +127,38 @@ TEST_F(InputScreenTest, HomeTileOpensUserModesAndTheSettingsTileTheCropScreen) {
     EXPECT_TRUE(g_inputcut.isNull());
     EXPECT_EQ(g_page_focus.load(), 5) << "the crop screen opened from the menu goes back to it";
 }
+
+TEST_F(InputScreenTest, LayoutRefreshShowsThePcsGeometryAndRebuildsTheStripOnASourceChange) {
+    ImageLayout screen;
+    QPointer<QFrame> strip = child<QFrame>(&screen, "image_frame");
+    ASSERT_FALSE(strip.isNull());
+    // written by the PC, applied and announced: the panel shows it at every refresh
+    ram()->setRamU16(vlxram::windowField(0, vlxram::kWinX), 320);
+    ram()->setRamU16(vlxram::windowField(0, vlxram::kWinWidth), 640);
+    screen.syncUpdate();
+    EXPECT_EQ(child<QLineEdit>(&screen, "lineEdit_X")->text(), QStringLiteral("320"));
+    EXPECT_EQ(child<QLineEdit>(&screen, "lineEdit_W")->text(), QStringLiteral("640"));
+    EXPECT_FALSE(strip.isNull()) << "no window state or source changed: the strip stays";
+    // a new source of window 0: the strip is built again and names it
+    ram()->setRamU16(vlxram::windowField(0, vlxram::kWinSource), 5);
+    screen.syncUpdate();
+    EXPECT_TRUE(strip.isNull()) << "the strip was built again";
+    EXPECT_EQ(child<QLabel>(&screen, "image_source")->text(), QStringLiteral("Source:HDMI4"));
+}
+
+TEST_F(InputScreenTest, WindowAndUserModeAliasesNameTheLayoutPanelAndTheModeList) {
+    testkit::writeFile("/data/configs/alias.json",
+                       R"({"namelist":{"win":[{"id":"0","valid":"on","name":"Stage"},)"
+                       R"({"id":"1","valid":"off","name":"Hidden"}],)"
+                       R"("usermode":[{"id":"2","valid":"on","name":"Concert"}]}})");
+    ImageLayout layout;
+    EXPECT_EQ(child<QLabel>(&layout, "image_name")->text(), QStringLiteral("Name:Stage"));
+    child<QFrame>(&layout, "image_frame")->findChild<QPushButton*>(QStringLiteral("1"))->click();
+    EXPECT_EQ(child<QLabel>(&layout, "image_name")->text(), QStringLiteral("Name:image2")) << "an alias turned off";
+    g_mode_select = 0;
+    CustomMode modes;
+    QWidget* list = modes.findChild<QWidget*>(QStringLiteral("mode_list_widget"));
+    ASSERT_NE(list, nullptr);
+    EXPECT_EQ(list->findChild<QLabel*>(QStringLiteral("name2"))->text(), QStringLiteral("Concert"));
+    EXPECT_NE(list->findChild<QLabel*>(QStringLiteral("name1"))->text(), QStringLiteral("Concert"));
+}
