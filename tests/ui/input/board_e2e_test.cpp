@@ -215,6 +215,7 @@ TEST_F(BoardScreenTest, CropDeletedOverTheInputChoiceMovesItsWindowToTheWholeInp
     EXPECT_EQ(ichSelect(1), 2u * unsigned(scalerPort(2)));
     EXPECT_EQ(reg(c331::kRegHShrCtl, ichOf(1)), c331::kHShrOn);
     EXPECT_EQ(reg(c331::kRegHShrStep, ichOf(1)), unsigned(c331geom::ratioStep(960, 1920)));
+    EXPECT_EQ(g_tip->currentType(), 0) << "no pop-up on the crop screen";
     g_inputcut->on_Button_back_clicked();
     EXPECT_EQ(g_page_focus, 3);
     EXPECT_EQ(windowName(1), QStringLiteral("HDMI1")) << "not the deleted crop";
@@ -278,6 +279,7 @@ TEST_F(BoardScreenTest, EdidOf3840x2160At30SetOnHdmi3LandsInItsEepromAndAnEmptie
     EXPECT_EQ(eeprom(4)->misuseCount(), 0u);
     QWidget* edidTile = g_edidset->findChild<QFrame*>(QStringLiteral("frame_source"));
     EXPECT_EQ(edidTile->findChild<QLabel*>(QStringLiteral("label_info"))->text(), QStringLiteral("3840x2160@30Hz"));
+    EXPECT_EQ(g_tip->currentType(), 0) << "no pop-up on the EDID screen";
 
     // an emptied width is stored as 0; the port goes on offering the EDID it has
     const unsigned writes = eeprom(4)->pageWrites();
