@@ -10,7 +10,7 @@
 
 namespace card_job {
 
-uint8_t operation() { return __atomic_load_n(&g_send_para[0], __ATOMIC_ACQUIRE); }
+uint8_t operation() { return job_block::operation(); }
 
 Refusal refusal() {
     if (g_qround_bar) return Refusal::RingUp;
@@ -45,16 +45,14 @@ bool start(QDialog* screen, uint8_t op) {
         QObject::connect(screen, SIGNAL(sig_qround_bar_update(int)), g_qround_bar, SLOT(para_sync(int)),
                          Qt::QueuedConnection);
     // the step, then the operation: the FPGA thread starts a job only once it sees the operation
-    __atomic_store_n(&g_send_para[1], uint8_t(0), __ATOMIC_RELEASE);
-    __atomic_store_n(&g_send_para[0], op, __ATOMIC_RELEASE);
+    job_block::setU8(job_block::kStep, 0);
+    job_block::setU8(job_block::kOperation, op);
     writeLogMsg(LOG_INFO, std::string("receiving-card job ") + std::to_string(op) + " handed to the FPGA engine");
     return true;
 }
 
-void setU32(unsigned offset, uint32_t value) {
-    for (unsigned i = 0; i < 4; ++i) g_send_para[offset + i] = uint8_t(value >> (8 * i));
-}
+void setU32(unsigned offset, uint32_t value) { job_block::setU32(offset, value); }
 
-uint16_t u16(unsigned offset) { return uint16_t(g_send_para[offset] | (g_send_para[offset + 1] << 8)); }
+uint16_t u16(unsigned offset) { return job_block::u16(offset); }
 
 }  // namespace card_job
