@@ -20,6 +20,8 @@
 #include "platform/worker_pacer.h"
 #include "scaler/engine_requests.h"
 
+class rcvRecovery;
+
 struct TimeRealType {
     uint8_t second;
     uint8_t minute;
@@ -393,6 +395,14 @@ private:
     bool answerWaiting();
     void noteCardAnswer(int fpga, int slot, const uint8_t* frame);
     void reportUnanswered(const char* job);
+    void releaseRcvReader();
+    rcvRecovery* rcv_reader = nullptr;   // the receiving-card files, read by the jobs
+    QString job_path_;                   // the file a job works on
+    uint32_t job_position_ = 0;          // data of the current operation in it
+    int job_port_ = -1;                  // global port the current operation goes to
+    uint32_t job_timeout_ = 0;           // ticks the current frame waits for its answer
+    uint8_t job_frame_[rcv::kMaxFrame] = {};
+    uint8_t job_data_[1000] = {};
     int reply_port_ = -1;            // global port a job waits on
     uint8_t reply_opcode_ = 0;
     std::vector<std::string> unanswered_;
