@@ -7,6 +7,8 @@
 
 #include "fpga/job_block.h"
 
+#include <QStringList>
+
 class QDialog;
 
 namespace card_job {
@@ -36,6 +38,13 @@ uint8_t operation();
 // to it (queued: the engine emits on its own thread) and hands the operation over, step 0,
 // after everything the caller has written. Returns false, changing nothing, when refused.
 bool start(QDialog* screen, uint8_t op);
+
+// Connects the FPGA engine's reports to the screens, each carried over to the GUI thread:
+// progress to the sig_qround_bar_update(int) of the screen whose ring is up, the check
+// report to AdvancedOption::reportRcvUpdate, what never answered to unanswered().
+void linkEngine();
+// Where the last job that ended had no answer ("parameter saving: LED03", ...); GUI thread.
+QStringList unanswered();
 
 // Parameters of the block (little-endian), written before start().
 void setU32(unsigned offset, uint32_t value);

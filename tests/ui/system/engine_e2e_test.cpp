@@ -1,6 +1,5 @@
 // The system screens against the sending-card engine and the simulated FPGAs of the standard
-// board: what the screens themselves do to the FPGAs. (The receiving-card jobs they hand over
-// need the engine's job runner; until it takes jobs the starts are refused.)
+// board: what the screens themselves do to the FPGAs and the receiving-card jobs they hand over.
 #include <chrono>
 #include <thread>
 
@@ -38,6 +37,18 @@ protected:
             if (fpga_manage::p_fpga_manage->get_fpga_status()) return true;
             tick(home(), 1);
             std::this_thread::sleep_for(std::chrono::microseconds(500));
+        }
+        return false;
+    }
+    // Ticks of the panel while the engine's thread runs the job, until its ring is gone.
+    bool runUntilRingCloses(int seconds = 30) {
+        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+        while (std::chrono::steady_clock::now() < end) {
+            if (g_qround_bar.isNull()) return true;
+            tick(home(), 1);
+            std::this_thread::sleep_for(std::chrono::microseconds(500));
+            QCoreApplication::sendPostedEvents();
+            QCoreApplication::processEvents();
         }
         return false;
     }
@@ -84,14 +95,23 @@ TEST_F(EngineScreensTest, ResetChangingTheLedSizeAsksForTheHandshakeOnceBothFpga
     EXPECT_EQ(g_set_led_para.load(), 1);
 }
 
-TEST_F(EngineScreensTest, JobStartsAreRefusedWhileTheEngineTakesNoJobs) {
-    ASSERT_TRUE(runUntilUp());
+TEST_F(EngineScreensTest, JobStartsAreRefusedUntilTheEngineThreadTakesJobsAndTheRingThenCloses) {
     SmartMapping screen;
     g_smartmapping = &screen;
     screen.on_Button_paraweld_clicked();
-    screen.on_Button_confirm_clicked();
+    screen.on_Button_confirm_clicked();  // the scaler has not started the engine's passes yet
     EXPECT_EQ(card_job::operation(), 0);
     EXPECT_TRUE(g_qround_bar.isNull()) << "no ring that nobody would close";
+    ASSERT_TRUE(runUntilUp());
+    screen.on_Button_confirm_clicked();
+    EXPECT_EQ(card_job::operation(), card_job::kSaveParams);
+    EXPECT_FALSE(g_qround_bar.isNull());
+    EXPECT_TRUE(runUntilRingCloses()) << "no port has cards: 95, then 100 after 200 ticks";
+    EXPECT_EQ(card_job::operation(), 0);
+    fpga_manage::p_fpga_manage->stopThread();
+    screen.on_Button_confirm_clicked();
+    EXPECT_EQ(card_job::operation(), 0) << "no thread takes it";
+    EXPECT_TRUE(g_qround_bar.isNull());
     screen.on_Button_back_clicked();
     EXPECT_TRUE(g_smartmapping.isNull());
 }
