@@ -1,9 +1,13 @@
 // The system screens against the sending-card engine and the simulated FPGAs of the standard
 // board: what the screens themselves do to the FPGAs and the receiving-card jobs they hand over.
+#include <algorithm>
 #include <chrono>
 #include <thread>
 
+#include <QLineEdit>
+
 #include "fpga/fpga_manage.h"
+#include "platform/sim/board_control.h"
 #include "platform/sim/sim_board.h"
 #include "platform/sim/sim_fpga.h"
 #include "platform/sim/standard_board.h"
@@ -114,4 +118,108 @@ TEST_F(EngineScreensTest, JobStartsAreRefusedUntilTheEngineThreadTakesJobsAndThe
     EXPECT_TRUE(g_qround_bar.isNull());
     screen.on_Button_back_clicked();
     EXPECT_TRUE(g_smartmapping.isNull());
+}
+
+namespace {
+
+// Cards plugged through board control, and the engine's search has counted them.
+class CardScreensTest : public EngineScreensTest {
+protected:
+    void SetUp() override {
+        EngineScreensTest::SetUp();
+        plat::sim::registerChipCommands();
+        g_language = 1;
+    }
+    void plug(int globalPort, int cards) {
+        const std::string line = "chip fpga" + std::to_string(globalPort / 16) + " cards " +
+                                 std::to_string(globalPort % 16) + " " + std::to_string(cards);
+        ASSERT_EQ(plat::sim::runBoardCommand(line), "OK") << line;
+    }
+    std::vector<plat::sim::SimCard>& cards(int globalPort) {
+        return fpga(globalPort / 16)->chain(globalPort % 16)->cards;
+    }
+    // Ticks until the engine's card table holds `n` cards on each of `ports`.
+    bool counted(std::initializer_list<int> ports, int n) {
+        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        while (std::chrono::steady_clock::now() < end) {
+            bool all = true;
+            for (int p : ports) all = all && fpga_manage::get_port_card_num(p) == n;
+            if (all) return true;
+            tick(home(), 1);
+            std::this_thread::sleep_for(std::chrono::microseconds(300));
+        }
+        return false;
+    }
+    static uint16_t word(const plat::sim::SimCard& c, uint32_t at) {
+        auto a = c.memory.find(at), b = c.memory.find(at + 1);
+        return a == c.memory.end() || b == c.memory.end() ? 0xFFFF : uint16_t(a->second | b->second << 8);
+    }
+};
+
+}  // namespace
+
+TEST_F(CardScreensTest, WizardOfTwoByThreeCabinetsPatternFourWritesEachCardsOrigin) {
+    ASSERT_TRUE(runUntilUp());
+    plug(21, 6);  // LED22: FPGA 1 port 5
+    ASSERT_TRUE(counted({21}, 6));
+    SmartMapping screen;
+    g_smartmapping = &screen;
+    g_page_focus = 24;
+    child<QLineEdit>(&screen, "lineEdit_X")->setText(QStringLiteral("128"));
+    child<QLineEdit>(&screen, "lineEdit_Y")->setText(QStringLiteral("64"));
+    screen.on_Button_next_clicked();
+    screen.on_Button_wlan3_clicked();  // LED17~24
+    screen.findChild<QFrame*>(QStringLiteral("frame_port"))->findChild<QPushButton*>(QStringLiteral("5"))->click();
+    ASSERT_EQ(line_type[line_field::kPort], 21);
+    screen.on_Button_next_2_clicked();
+    screen.on_Button_route_clicked();
+    screen.on_Button_route4_clicked();
+    child<QLineEdit>(&screen, "lineEdit_line")->setText(QStringLiteral("2"));
+    child<QLineEdit>(&screen, "lineEdit_column")->setText(QStringLiteral("3"));
+    child<QLineEdit>(&screen, "lineEdit_horzion")->setText(QStringLiteral("0"));
+    child<QLineEdit>(&screen, "lineEdit_vert")->setText(QStringLiteral("0"));
+    screen.on_Button_send_clicked();
+    ASSERT_EQ(card_job::operation(), card_job::kSmartSetup);
+    ASSERT_TRUE(runUntilRingCloses());
+    const int want[6][2] = {{0, 0}, {128, 0}, {256, 0}, {256, 64}, {128, 64}, {0, 64}};
+    for (int c = 0; c < 6; ++c) {
+        EXPECT_EQ(word(cards(21)[size_t(c)], 0x180), want[c][0]) << "card " << c;
+        EXPECT_EQ(word(cards(21)[size_t(c)], 0x182), want[c][1]) << "card " << c;
+    }
+    EXPECT_TRUE(card_job::unanswered().isEmpty());
+    g_smartmapping = nullptr;
+}
+
+TEST_F(CardScreensTest, ParameterSavingAndTheMappingSwitchReachEveryPortWithCards) {
+    ASSERT_TRUE(runUntilUp());
+    for (int p : {0, 9, 16, 31}) plug(p, 3);
+    ASSERT_TRUE(counted({0, 9, 16, 31}, 3));
+    SmartMapping screen;
+    g_smartmapping = &screen;
+    g_page_focus = 24;
+    screen.on_Button_paraweld_clicked();
+    screen.on_Button_confirm_clicked();
+    ASSERT_EQ(card_job::operation(), card_job::kSaveParams);
+    ASSERT_TRUE(runUntilRingCloses());
+    for (int p : {0, 9, 16, 31})
+        for (auto& c : cards(p)) {
+            EXPECT_EQ(c.saves, 1u) << "LED" << p + 1;
+            EXPECT_TRUE(std::any_of(c.received.begin(), c.received.end(),
+                                    [](const std::vector<uint8_t>& f) { return f.size() == 13 && f[9] == 0x81; }));
+        }
+    screen.on_Button_mapping_clicked();
+    screen.on_Button_mapping_state_clicked();
+    EXPECT_EQ(fpga(0)->reg(0) & 0x80, 0x80);
+    EXPECT_EQ(fpga(1)->reg(0) & 0x80, 0x80);
+    ASSERT_TRUE(runUntilRingCloses());
+    for (int p : {0, 9, 16, 31})
+        for (auto& c : cards(p)) EXPECT_EQ(c.mappingDisplay, 9) << "LED" << p + 1;
+    screen.on_Button_mapping_state_clicked();
+    EXPECT_EQ(fpga(0)->reg(0) & 0x80, 0);
+    EXPECT_EQ(fpga(1)->reg(0) & 0x80, 0);
+    ASSERT_TRUE(runUntilRingCloses());
+    for (int p : {0, 9, 16, 31})
+        for (auto& c : cards(p)) EXPECT_EQ(c.mappingDisplay, 0) << "LED" << p + 1;
+    EXPECT_TRUE(card_job::unanswered().isEmpty());
+    g_smartmapping = nullptr;
 }
