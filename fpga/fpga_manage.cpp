@@ -58,8 +58,8 @@ std::unique_ptr<FpgaProtocolEngines> s_protocol;
 fpga_manage* fpga_manage::pInstance() {
     if (!p_fpga_manage) {
         p_fpga_manage = new fpga_manage;
-        plat::makeDirs("/data/smartmapping");
-        plat::makeDirs("/data/rcvrecovery");
+        p_fpga_manage->rcv_recovery->check_file_dir(rcvfile::kMappingDir);
+        p_fpga_manage->rcv_recovery->check_file_dir(rcvfile::kRecoveryDir);
         p_fpga_manage->initialize();
         // the PC's register, RAM and mailbox requests reach this engine from now on
         s_protocol = std::make_unique<FpgaProtocolEngines>(p_fpga_manage);

@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <cstddef>
 #include <string>
@@ -17,6 +18,7 @@
 
 #include "fpga/fpga_drv.h"
 #include "fpga/fpga_regs.h"
+#include "fpga/rcv_recovery.h"
 #include "platform/worker_pacer.h"
 #include "scaler/engine_requests.h"
 
@@ -298,6 +300,8 @@ public:
     FpgaBus bus;
     fpga_drv* drv = nullptr;
     uint8_t flash_uid[kFlashUidBytes] = {};
+    // Reader of the receiving-card files (the card jobs' recovery and smart-mapping files).
+    std::unique_ptr<rcvRecovery> rcv_recovery = std::make_unique<rcvRecovery>();
 
     // ---- state (per FPGA)
     uint8_t ram_check_result[2] = {0, 0};
