@@ -12,6 +12,8 @@
 #include "fpga/job_block.h"
 
 using namespace job_block;
+using rcv::cardName;
+using rcv::portName;
 
 namespace {
 
@@ -27,14 +29,15 @@ constexpr int kDrainFrames = 16;
 uint8_t step() { return u8(kStep); }
 void setStep(uint8_t s) { setU8(kStep, s); }
 
-std::string portName(int port) {
+}  // namespace
+
+std::string rcv::twoDigits(unsigned v) {
     char b[16];
-    std::snprintf(b, sizeof b, "LED%02d", port + 1);
+    std::snprintf(b, sizeof b, "%02u", v);
     return b;
 }
-std::string cardName(int port, unsigned card) { return portName(port) + " card " + std::to_string(card); }
-
-}  // namespace
+std::string rcv::portName(int port) { return "LED" + twoDigits(unsigned(port + 1)); }
+std::string rcv::cardName(int port, unsigned card) { return portName(port) + " card " + std::to_string(card); }
 
 // ---------------------------------------------------------------- dispatcher and shared parts
 

@@ -91,7 +91,6 @@ fpga_manage::fpga_manage() {
 
 fpga_manage::~fpga_manage() {
     stopThread();
-    releaseRcvReader();
     closeDevices();
     delete drv;
     if (p_fpga_manage == this) p_fpga_manage = nullptr;

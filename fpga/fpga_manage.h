@@ -22,8 +22,6 @@
 #include "platform/worker_pacer.h"
 #include "scaler/engine_requests.h"
 
-class rcvRecovery;
-
 struct TimeRealType {
     uint8_t second;
     uint8_t minute;
@@ -85,6 +83,10 @@ constexpr uint8_t kAllPorts = 0xFF;        // [7] of a PC frame for every port
 constexpr int kGlobalPorts = 32;
 // The card table of one FPGA's RAM-1 image: where port p's count (u16) and status byte are.
 void cardTableEntry(int port, uint16_t* count, uint16_t* status);
+// How the jobs name what did not answer: "LED03" (global port 2), "LED03 card 4".
+std::string portName(int globalPort);
+std::string cardName(int globalPort, unsigned card);
+std::string twoDigits(unsigned v);   // at least two digits, leading zeros
 }  // namespace rcv
 extern FpgaChange g_change;
 
@@ -399,8 +401,6 @@ private:
     bool answerWaiting();
     void noteCardAnswer(int fpga, int slot, const uint8_t* frame);
     void reportUnanswered(const char* job);
-    void releaseRcvReader();
-    rcvRecovery* rcv_reader = nullptr;   // the receiving-card files, read by the jobs
     QString job_path_;                   // the file a job works on
     uint32_t job_position_ = 0;          // data of the current operation in it
     int job_port_ = -1;                  // global port the current operation goes to

@@ -2,6 +2,7 @@
 // (byte 1 of the job block) and the operation sub-machine that plays one operation record
 // (byte 28). Files are validated whole before anything is sent; a card found by a check is
 // remembered with its screen, net and port until the next check.
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -12,22 +13,17 @@
 #include "fpga/engine_events.h"
 #include "fpga/fpga_manage.h"
 #include "fpga/job_block.h"
-
-#if __has_include("fpga/rcv_recovery.h")
 #include "fpga/rcv_recovery.h"
-#define VLX_HAVE_RCV_READER 1
-#endif
 
 using namespace job_block;
 
 namespace {
 
-#ifdef VLX_HAVE_RCV_READER
 constexpr uint32_t kSettleTicks = 239;
 constexpr uint32_t kSettleProgressFrom = 80;
 constexpr uint32_t kNetAnswerTicks = 500;
 constexpr uint32_t kErrorCloseTicks = 100;
-constexpr uint32_t kPacketBytes = 1000;
+constexpr uint32_t kPacketBytes = rcvfile::kRamPacket;
 constexpr uint8_t kSendsPerFrame = 3;   // a frame goes out at most three times
 
 // steps of the main machine
@@ -42,24 +38,21 @@ enum : uint8_t {
     kOpStart = 20, kOpCards = 21, kOpKind = 22, kOpRam = 23, kOpRegisters = 24, kOpActivate = 25, kOpSave = 26,
     kOpReconfigure = 27, kOpSleep = 28, kOpSearch = 29, kOpUser = 30, kOpWait = 31, kOpDone = 32,
 };
-// operation types and RAM / register targets
-enum : uint8_t { kWrite = 1, kRam2Flash = 2, kActivate = 3, kUpgrade = 4, kReconfig = 5, kPause = 6, kSearchRxc = 7,
-                 kUserFrame = 16 };
-enum : uint8_t { kTargetRam = 1, kTargetRegister = 2 };
+using rcvfile::kTargetRam;
+using rcvfile::kTargetRegister;
+constexpr uint8_t kWrite = rcvfile::kTypeWrite, kRam2Flash = rcvfile::kTypeRam2Flash,
+                  kActivate = rcvfile::kTypeActiveFirmware, kReconfig = rcvfile::kTypeReconfig,
+                  kPause = rcvfile::kTypeSleep, kSearchRxc = rcvfile::kTypeSearchRxc,
+                  kUserFrame = rcvfile::kTypeUserDefined;
 
 uint8_t step() { return u8(kStep); }
 void setStep(uint8_t s) { setU8(kStep, s); }
 uint8_t subStep() { return u8(kSubStep); }
 void setSubStep(uint8_t s) { setU8(kSubStep, s); }
 
-std::string twoDigits(unsigned v) {
-    char b[16];
-    std::snprintf(b, sizeof b, "%02u", v);
-    return b;
-}
-std::string portName(int port) { return "LED" + twoDigits(unsigned(port + 1)); }
-std::string cardName(int port, unsigned card) { return portName(port) + " card " + std::to_string(card); }
-#endif
+using rcv::cardName;
+using rcv::portName;
+using rcv::twoDigits;
 
 const char* jobName(fpga_manage::RCV_CHECK_OR_RECOVERY arg) {
     switch (arg) {
@@ -71,56 +64,29 @@ const char* jobName(fpga_manage::RCV_CHECK_OR_RECOVERY arg) {
 
 }  // namespace
 
-#ifdef VLX_HAVE_RCV_READER
-
 // ---------------------------------------------------------------- what the jobs read of the reader
 
 namespace {
 
-const char* const kRecoveryDir = "/data/rcvrecovery";
-const char* const kRecoveryFile = "/data/rcvrecovery/KVFX";
-const char* const kScanDir = "/data/smartmapping";
-const char* const kUsbDir = "/mnt/usb1/";
+using rcvfile::kPartScreen;
+using rcvfile::kPartSmartDebug;
+using rcvfile::kPartXY;
 
-enum : uint8_t { kPartScreen = 10, kPartXy = 11, kPartDebug = 12 };
-
-struct RcvOp {
-    uint32_t offset = 0, dataLen = 0, targetAddr = 0, timeticks = 0;
-    uint8_t type = 0, target = 0;
-};
-
-int partCount(const rcvRecovery& r);
-bool hasPart(const rcvRecovery& r, uint8_t type);
-uint32_t partOffset(const rcvRecovery& r, uint8_t type);
-unsigned screenCount(const rcvRecovery& r);
-uint32_t screenConfigId(const rcvRecovery& r);
-uint32_t screenParaOffset(const rcvRecovery& r);
-uint32_t screenParaLength(const rcvRecovery& r);
-uint32_t screenXyOffset(const rcvRecovery& r);
-uint32_t screenXyLength(const rcvRecovery& r);
-unsigned netCount(const rcvRecovery& r);
-unsigned netPort(const rcvRecovery& r);
-unsigned netCards(const rcvRecovery& r);
-uint32_t netParaOffset(const rcvRecovery& r);
-unsigned opCount(const rcvRecovery& r);
-RcvOp currentOp(const rcvRecovery& r);
-int fileCount(rcvRecovery& r, bool recoveryList);
-bool validPackedFile(const QString& path, std::string* why);
-bool validScanFile(const QString& path, std::string* why);
+// -1: the folder is missing; else the number of files in it.
+int fileCount(rcvRecovery& r, const char* dir) {
+    if (r.get_dir_file(QString::fromLatin1(dir)) != 0) return -1;
+    const QString d = QString::fromLatin1(dir);
+    return int(d == QLatin1String(rcvfile::kRecoveryDir) ? r.rcvrecovery_file_list().size()
+                                                          : r.smartmapping_file_list().size());
+}
 
 }  // namespace
-
-void fpga_manage::releaseRcvReader() {
-    delete rcv_reader;
-    rcv_reader = nullptr;
-}
 
 // ---------------------------------------------------------------- main machine
 
 void fpga_manage::rcv_recovery_check_deal(RCV_CHECK_OR_RECOVERY arg) {
     if (jobHeldByPc()) return;
-    if (!rcv_reader) rcv_reader = new rcvRecovery;
-    rcvRecovery& r = *rcv_reader;
+    rcvRecovery& r = *rcv_recovery;
     const bool check = arg == RCV_CHECK, recovery = arg == RCV_RECOVERY, scan = arg == RCV_SMART_FILE;
     auto errorEnd = [&](const std::string& why) {
         writeLogMsg(LOG_ERROR, std::string(jobName(arg)) + ": " + why);
@@ -163,10 +129,9 @@ void fpga_manage::rcv_recovery_check_deal(RCV_CHECK_OR_RECOVERY arg) {
     }
     case kChooseFile:
         if (scan) {
-            int files = fileCount(r, false);
+            int files = fileCount(r, rcvfile::kMappingDir);
             if (files <= 0) {
-                r.get_dir_file(QString::fromLatin1(kUsbDir));
-                files = fileCount(r, false);
+                files = fileCount(r, rcvfile::kUsbDir);
             }
             if (files < 0) {
                 errorEnd("no scan-file folder");
@@ -175,7 +140,7 @@ void fpga_manage::rcv_recovery_check_deal(RCV_CHECK_OR_RECOVERY arg) {
             } else {
                 job_path_ = g_kvfile_name;  // once: the screen may list again meanwhile
                 std::string why;
-                if (job_path_.isEmpty() || !validScanFile(job_path_, &why)) {
+                if (job_path_.isEmpty() || !r.validate_standalone(job_path_, &why)) {
                     errorEnd("scan file " + job_path_.toStdString() + " refused: " + why);
                     break;
                 }
@@ -185,15 +150,19 @@ void fpga_manage::rcv_recovery_check_deal(RCV_CHECK_OR_RECOVERY arg) {
                 elapsedProgress();
             }
         } else {
-            const int files = fileCount(r, true);
+            const int files = fileCount(r, rcvfile::kRecoveryDir);
             if (files < 0) {
                 errorEnd("no recovery folder");
             } else if (files != 1) {
-                setStep(kReport);
+                // a recovery without its one file would report the card as restored
+                if (recovery)
+                    errorEnd(std::to_string(files) + " files in the recovery folder");
+                else
+                    setStep(kReport);
             } else {
-                job_path_ = QString::fromLatin1(kRecoveryFile);
+                job_path_ = QString::fromLatin1(rcvfile::kRecoveryDir) + QLatin1Char('/') + QLatin1String(rcvfile::kRecoveryName);
                 std::string why;
-                if (!validPackedFile(job_path_, &why)) {
+                if (!r.validate_packed(job_path_, &why)) {
                     errorEnd("recovery file refused: " + why);
                     break;
                 }
@@ -208,7 +177,7 @@ void fpga_manage::rcv_recovery_check_deal(RCV_CHECK_OR_RECOVERY arg) {
         }
         break;
     case kReadParts: {
-        const int n = partCount(r);
+        const int n = std::min<int>(r.part_num(), rcvfile::kMaxParts);
         for (int k = 0; k < n; ++k)
             if (r.get_rcvPackedFileInfo(path, k) != 0) {
                 errorEnd("part table unreadable");
@@ -221,7 +190,7 @@ void fpga_manage::rcv_recovery_check_deal(RCV_CHECK_OR_RECOVERY arg) {
     }
     case kCheckParts:
         setU16(kResult, kResultNone);
-        if (!hasPart(r, kPartScreen) || (check && !hasPart(r, kPartXy))) {
+        if (!r.has_part(kPartScreen) || (check && !r.has_part(kPartXY))) {
             errorEnd("recovery file without its screen or XY part");
             break;
         }
@@ -235,7 +204,7 @@ void fpga_manage::rcv_recovery_check_deal(RCV_CHECK_OR_RECOVERY arg) {
         }
         if (check) {
             setU8(kScreen, 0);
-            if (screenCount(r) == 0) {  // nothing to check
+            if (r.screen_head.screen_num == 0) {  // nothing to check
                 setStep(kReport);
                 break;
             }
@@ -252,20 +221,20 @@ void fpga_manage::rcv_recovery_check_deal(RCV_CHECK_OR_RECOVERY arg) {
         }
         if (check) {
             setStep(kNetCount);
-            jobProgress(int((u8(kScreen) + 1) * 100 / (screenCount(r) + 1)));
+            jobProgress(int((u8(kScreen) + 1) * 100 / (r.screen_head.screen_num + 1)));
         } else {
             setStep(kRecoveryLists);
         }
         break;
     case kRecoveryLists:
-        if (screenParaLength(r) != 0) {
-            if (!hasPart(r, kPartDebug)) {
+        if (r.screen_info.rcv_para_len != 0) {
+            if (!r.has_part(kPartSmartDebug)) {
                 errorEnd("recovery file without its smart-debugging part");
                 break;
             }
             setStep(kListOps);
-        } else if (screenXyLength(r) != 0) {
-            if (!hasPart(r, kPartXy)) {
+        } else if (r.screen_info.rcv_xy_len != 0) {
+            if (!r.has_part(kPartXY)) {
                 errorEnd("recovery file without its XY part");
                 break;
             }
@@ -283,9 +252,9 @@ void fpga_manage::rcv_recovery_check_deal(RCV_CHECK_OR_RECOVERY arg) {
             setU8(kNet, 0);
             jobProgress(22);
             // a screen without nets moves on to the next screen
-            setStep(netCount(r) == 0 ? kNextNet : kNetRecord);
+            setStep(r.net_num == 0 ? kNextNet : kNetRecord);
         } else {
-            if (found_card.net >= netCount(r)) {
+            if (found_card.net >= r.net_num) {
                 errorEnd("the found card's net is not in the file");
                 break;
             }
@@ -300,15 +269,15 @@ void fpga_manage::rcv_recovery_check_deal(RCV_CHECK_OR_RECOVERY arg) {
             break;
         }
         setU16(kResult, kResultNone);
-        if (netPort(r) >= unsigned(rcv::kGlobalPorts)) {
-            errorEnd("net on port " + std::to_string(netPort(r)));
+        if (r.net_para.net_ledx >= unsigned(rcv::kGlobalPorts)) {
+            errorEnd("net on port " + std::to_string(r.net_para.net_ledx));
             break;
         }
-        job_port_ = int(netPort(r));
+        job_port_ = int(r.net_para.net_ledx);
         if (check) {
             setStep(kCheckNet);
-            jobProgress(int((u8(kNet) + 1) * 100 / (netCount(r) + 1)));
-        } else if (netPort(r) != found_card.port || found_card.card >= netCards(r)) {
+            jobProgress(int((u8(kNet) + 1) * 100 / (r.net_num + 1)));
+        } else if (r.net_para.net_ledx != found_card.port || found_card.card >= r.net_para.net_rcv_num) {
             errorEnd("the found card is not on this net of the file");
         } else {
             setU8(kNetCard, uint8_t(found_card.card));
@@ -322,7 +291,7 @@ void fpga_manage::rcv_recovery_check_deal(RCV_CHECK_OR_RECOVERY arg) {
             break;
         }
         setU8(kOperationIndex, 0);
-        setStep(opCount(r) == 0 ? kReport : kCardOp);
+        setStep(r.operate_times == 0 ? kReport : kCardOp);
         break;
     case kCardOp:
         if (r.update_rcvXYrcvOperatepara(path, u8(kOperationIndex), false) != 0) {
@@ -330,8 +299,8 @@ void fpga_manage::rcv_recovery_check_deal(RCV_CHECK_OR_RECOVERY arg) {
             break;
         }
         setSubStep(kOpStart);
-        job_position_ = partOffset(r, kPartXy) + screenXyOffset(r) + netParaOffset(r) + currentOp(r).offset;
-        jobProgress(int((u8(kOperationIndex) + 1) * 100 / (opCount(r) + 1)));
+        job_position_ = uint32_t(r.xy_data_position());
+        jobProgress(int((u8(kOperationIndex) + 1) * 100 / (r.operate_times + 1)));
         g_change.job_busy_count = 0;
         stamp();
         setStep(kCardPlay);
@@ -342,7 +311,7 @@ void fpga_manage::rcv_recovery_check_deal(RCV_CHECK_OR_RECOVERY arg) {
             errorEnd("operation refused");
         } else if (done == 1) {
             const unsigned next = u8(kOperationIndex) + 1u;
-            if (next < opCount(r)) {
+            if (next < r.operate_times) {
                 setU8(kOperationIndex, uint8_t(next));
                 setSubStep(kOpStart);
                 setStep(kCardOp);
@@ -358,12 +327,12 @@ void fpga_manage::rcv_recovery_check_deal(RCV_CHECK_OR_RECOVERY arg) {
         const int port = job_port_;
         {
             std::lock_guard<std::recursive_mutex> lock(port_mutex);
-            check_config_id = screenConfigId(r);
+            check_config_id = r.screen_info.config_id;
             check_config_valid = true;
             check_port = port;
         }
         setU16(kResult, kResultNone);
-        if (!check_error_rcv_search_card_cmd(port & 15, port >> 4, screenConfigId(r), 1))
+        if (!check_error_rcv_search_card_cmd(port & 15, port >> 4, r.screen_info.config_id, 1))
             writeLogMsg(LOG_WARNING, std::string(jobName(arg)) + ": search not sent on " + portName(port));
         jobProgress(37);
         setStep(kCheckWait);
@@ -390,14 +359,14 @@ void fpga_manage::rcv_recovery_check_deal(RCV_CHECK_OR_RECOVERY arg) {
             check_port = -1;
         }
         const unsigned net = u8(kNet) + 1u;
-        if (net < netCount(r)) {
+        if (net < r.net_num) {
             setU8(kNet, uint8_t(net));
             setStep(kNetRecord);
             break;
         }
         setU8(kNet, 0);
         const unsigned screen = u8(kScreen) + 1u;
-        if (screen >= screenCount(r)) {
+        if (screen >= r.screen_head.screen_num) {
             setStep(kReport);
         } else {
             setU8(kScreen, uint8_t(screen));
@@ -426,7 +395,7 @@ void fpga_manage::rcv_recovery_check_deal(RCV_CHECK_OR_RECOVERY arg) {
         }
         setU8(kOperationIndex, 0);
         // an empty list moves on: the scan file is done, a recovery goes on with the card's list
-        if (opCount(r) == 0)
+        if (r.operate_times == 0)
             setStep(scan ? kReport : kNetCount);
         else
             setStep(kListOp);
@@ -437,8 +406,8 @@ void fpga_manage::rcv_recovery_check_deal(RCV_CHECK_OR_RECOVERY arg) {
             break;
         }
         setSubStep(kOpStart);
-        job_position_ = (scan ? 16u : partOffset(r, kPartDebug) + screenParaOffset(r)) + currentOp(r).offset;
-        jobProgress(int((u8(kOperationIndex) + 1) * 100 / (opCount(r) + 1)));
+        job_position_ = uint32_t(r.smart_data_position(scan));
+        jobProgress(int((u8(kOperationIndex) + 1) * 100 / (r.operate_times + 1)));
         g_change.job_busy_count = 0;
         stamp();
         setStep(kListPlay);
@@ -449,7 +418,7 @@ void fpga_manage::rcv_recovery_check_deal(RCV_CHECK_OR_RECOVERY arg) {
             errorEnd("operation refused");
         } else if (done == 1) {
             const unsigned next = u8(kOperationIndex) + 1u;
-            if (next < opCount(r)) {
+            if (next < r.operate_times) {
                 setU8(kOperationIndex, uint8_t(next));
                 setSubStep(kOpStart);
                 setStep(kListOp);
@@ -472,12 +441,14 @@ void fpga_manage::rcv_recovery_check_deal(RCV_CHECK_OR_RECOVERY arg) {
             found_card.port = uint8_t(job_port_);
             found_card.card = uint16_t(result & 0xFF);
             const std::string entry = twoDigits(found_card.screen + 1u) + "/" + twoDigits(found_card.port + 1u) + "/" +
-                                      twoDigits(found_card.card + 1u) + "/" + twoDigits(netCards(r));
+                                      twoDigits(found_card.card + 1u) + "/" + twoDigits(r.net_para.net_rcv_num);
             writeLogMsg(LOG_INFO, std::string(jobName(arg)) + ": card to update " + entry);
             if (events.checkReport) events.checkReport({entry}, true);
             VlxRamPara::test_signal(1);
-        } else if (!scan) {
-            // nothing (more) to update: a check found no card, or the card is recovered
+        } else if (check) {
+            found_card = FoundCard{};  // nothing found: nothing a recovery could act on
+        } else if (recovery) {
+            // the card is restored: the screen's list empties
             found_card = FoundCard{};
             if (events.checkReport) events.checkReport({}, false);
             VlxRamPara::test_signal(99);
@@ -508,9 +479,8 @@ void fpga_manage::rcv_recovery_check_deal(RCV_CHECK_OR_RECOVERY arg) {
 
 // 1 when the operation is finished, 0 while it runs, -1 when it cannot be carried out.
 int fpga_manage::load_rcv_xy_operate(const QString& path, uint32_t position, bool standalone) {
-    if (!rcv_reader) return -1;
-    rcvRecovery& r = *rcv_reader;
-    const RcvOp op = currentOp(r);
+    rcvRecovery& r = *rcv_recovery;
+    const rcvOperatePara op = r.operate_para;
     const int port = job_port_;
     if (port < 0 || port >= rcv::kGlobalPorts) return -1;
     const int local = port & 15;
@@ -687,12 +657,3 @@ int fpga_manage::load_rcv_xy_operate(const QString& path, uint32_t position, boo
     }
 }
 
-#else
-// Without the file readers every such job ends in error, sending nothing.
-void fpga_manage::releaseRcvReader() {}
-void fpga_manage::rcv_recovery_check_deal(RCV_CHECK_OR_RECOVERY arg) {
-    writeLogMsg(LOG_ERROR, std::string(jobName(arg)) + ": no file reader");
-    jobEnd();
-}
-int fpga_manage::load_rcv_xy_operate(const QString&, uint32_t, bool) { return -1; }
-#endif
