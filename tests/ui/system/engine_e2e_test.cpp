@@ -4,10 +4,14 @@
 #include <chrono>
 #include <thread>
 
+#include <QJsonArray>
 #include <QLineEdit>
 
 #include "fpga/fpga_manage.h"
 #include "platform/sim/board_control.h"
+#include "protocol/usbserver.h"
+#include "support/rcv_files.h"
+#include "ui/shell/tip.h"
 #include "platform/sim/sim_board.h"
 #include "platform/sim/sim_fpga.h"
 #include "platform/sim/standard_board.h"
@@ -129,6 +133,29 @@ protected:
         EngineScreensTest::SetUp();
         plat::sim::registerChipCommands();
         g_language = 1;
+        ram()->ram_para[vlxram::kLanguage] = 1;
+        std::memcpy(ram()->ram_para_shadow, ram()->ram_para, vlxram::kRamSize);
+        QObject::connect(ram(), &VlxRamPara::sig_update_para, SyncUpdate::pInstance(), &SyncUpdate::para_sync,
+                         Qt::UniqueConnection);
+    }
+    void cardCommand(int globalPort, int card, const std::string& what) {
+        const std::string line = "chip fpga" + std::to_string(globalPort / 16) + " card " +
+                                 std::to_string(globalPort % 16) + " " + std::to_string(card) + " " + what;
+        ASSERT_EQ(plat::sim::runBoardCommand(line), "OK") << line;
+    }
+    // What the card took besides searches.
+    static std::vector<std::vector<uint8_t>> commands(const plat::sim::SimCard& c) {
+        std::vector<std::vector<uint8_t>> out;
+        for (const auto& f : c.received)
+            if (f[9] != 0x10) out.push_back(f);
+        return out;
+    }
+    static QString entryText(AdvancedOption* screen, int s) {
+        QWidget* frame = screen->findChild<QWidget*>(QStringLiteral("frame_file"));
+        if (!frame) return QStringLiteral("<no list>");
+        if (QLabel* l = frame->findChild<QLabel*>(QStringLiteral("entry%1").arg(s))) return l->text();
+        QLabel* none = frame->findChild<QLabel*>(QStringLiteral("label_none"));
+        return none ? none->text() : QStringLiteral("<empty>");
     }
     void plug(int globalPort, int cards) {
         const std::string line = "chip fpga" + std::to_string(globalPort / 16) + " cards " +
@@ -222,4 +249,119 @@ TEST_F(CardScreensTest, ParameterSavingAndTheMappingSwitchReachEveryPortWithCard
         for (auto& c : cards(p)) EXPECT_EQ(c.mappingDisplay, 0) << "LED" << p + 1;
     EXPECT_TRUE(card_job::unanswered().isEmpty());
     g_smartmapping = nullptr;
+}
+
+TEST_F(CardScreensTest, ACheckListsTheChangedCardAndSelfRecoveryRestoresExactlyThatCard) {
+    const QJsonObject map = testkit::generateRcvFile("/data/rcvrecovery/KVFX", R"({"kind": "packed", "screens": [
+      {"config_id": 4660, "para_ops": [{"type": 1, "target": 2, "data": "0a0b0c"}],
+       "nets": [{"net_ledx": 2, "cards": [[{"type": 1, "target": 1, "addr": 384, "fill": 64, "seed": 1}],
+                                          [{"type": 1, "target": 1, "addr": 384, "fill": 64, "seed": 2}],
+                                          [{"type": 1, "target": 1, "addr": 384, "fill": 64, "seed": 3}]]}]}]})");
+    ASSERT_TRUE(runUntilUp());
+    plug(2, 3);
+    for (int c = 0; c < 3; ++c) cardCommand(2, c, "config 4660");
+    cardCommand(2, 1, "config 99");  // its configuration was changed
+    ASSERT_TRUE(counted({2}, 3));
+    AdvancedOption screen;
+    g_advancedoption = &screen;
+    g_page_focus = 12;
+    screen.on_Button_rcv_recovery_clicked();
+    ASSERT_EQ(pageOf(&screen), 1);
+    std::vector<int> ring;
+    screen.on_Button_check_clicked();
+    ASSERT_FALSE(g_qround_bar.isNull());
+    QObject::connect(&screen, &AdvancedOption::sig_qround_bar_update, [&ring](int v) { ring.push_back(v); });
+    ASSERT_TRUE(runUntilRingCloses());
+    ASSERT_FALSE(ring.empty());
+    EXPECT_EQ(ring.back(), 100);
+    EXPECT_EQ(entryText(&screen, 0), QStringLiteral("Find Screen01, LED03, Rcv<font color = #FFFFFF >02</font>"));
+
+    for (auto& c : cards(2)) c.received.clear();
+    cardCommand(2, 1, "config 4660");
+    screen.on_Button_self_recovery_clicked();
+    ASSERT_EQ(card_job::operation(), card_job::kSelfRecovery);
+    ASSERT_TRUE(runUntilRingCloses());
+    const auto got = commands(cards(2)[1]);
+    ASSERT_EQ(got.size(), 2u);
+    EXPECT_EQ(std::vector<uint8_t>(got[0].begin() + 10, got[0].end() - 1), (std::vector<uint8_t>{0x0A, 0x0B, 0x0C}));
+    const QJsonObject op =
+        map.value("screens").toArray().at(0).toObject().value("nets").toArray().at(0).toObject().value("cards")
+            .toArray().at(1).toObject().value("ops").toArray().at(0).toObject();
+    EXPECT_EQ(std::vector<uint8_t>(got[1].begin() + 18, got[1].end() - 1), testkit::mapBytes(op));
+    EXPECT_TRUE(commands(cards(2)[0]).empty());
+    EXPECT_TRUE(commands(cards(2)[2]).empty());
+    EXPECT_EQ(entryText(&screen, 0), QStringLiteral("No receiving cards that need to be updated!"));
+    g_advancedoption = nullptr;
+}
+
+TEST_F(CardScreensTest, ACheckFindingNothingShowsTheNoCardTextAndRecoveryIsRefused) {
+    testkit::generateRcvFile("/data/rcvrecovery/KVFX", R"({"kind": "packed", "screens": [
+      {"config_id": 5, "nets": [{"net_ledx": 18, "cards": [[], []]}]}]})");
+    ASSERT_TRUE(runUntilUp());
+    plug(18, 2);
+    for (int c = 0; c < 2; ++c) cardCommand(18, c, "config 5");
+    ASSERT_TRUE(counted({18}, 2));
+    AdvancedOption screen;
+    g_advancedoption = &screen;
+    g_page_focus = 12;
+    screen.on_Button_rcv_recovery_clicked();
+    screen.on_Button_check_clicked();
+    ASSERT_TRUE(runUntilRingCloses());
+    EXPECT_EQ(entryText(&screen, 0), QStringLiteral("No receiving cards that need to be updated!"));
+    screen.on_Button_self_recovery_clicked();
+    EXPECT_EQ(card_job::operation(), 0);
+    EXPECT_TRUE(g_qround_bar.isNull());
+    EXPECT_FALSE(fpga_manage::p_fpga_manage->found_card.valid);
+    g_advancedoption = nullptr;
+}
+
+TEST_F(CardScreensTest, AScanFileOnAStickIsListedGreenAndLoadFillsTheChosenPortsCards) {
+    const QJsonObject map = testkit::generateRcvFile("/sim/usb-stick/cabinet.kvfile", R"({"kind": "standalone",
+        "ops": [{"type": 1, "target": 1, "addr": 4096, "fill": 1200, "seed": 9}, {"type": 2, "timeticks": 100}]})");
+    ASSERT_TRUE(runUntilUp());
+    plug(9, 3);
+    ASSERT_TRUE(counted({9}, 3));
+    UsbServer* usb = UsbServer::pInstance();
+    ASSERT_TRUE(usb->running());
+    QObject::connect(usb, &UsbServer::sig_usb_update, SyncUpdate::pInstance(), &SyncUpdate::para_sync,
+                     Qt::UniqueConnection);
+    SmartMapping screen;
+    g_smartmapping = &screen;
+    g_page_focus = 24;
+    screen.on_Button_loadscan_clicked();
+    screen.on_Button_wlan2_clicked();  // LED9~16
+    screen.findChild<QFrame*>(QStringLiteral("frame_port"))->findChild<QPushButton*>(QStringLiteral("1"))->click();
+    ASSERT_EQ(line_type[line_field::kPort], 9);
+    auto popUp = [this](int type) {
+        for (int i = 0; i < 400 && g_tip->currentType() != type; ++i) {
+            QCoreApplication::processEvents();
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        return g_tip->currentType() == type;
+    };
+    ASSERT_EQ(plat::sim::runBoardCommand("usb insert"), "OK");
+    ASSERT_TRUE(popUp(TIP::kUsbConnected));
+    G_timeTicks += UsbWatch::kSettleTicks;
+    ASSERT_TRUE(popUp(TIP::kReadingData));
+    ASSERT_EQ(pageOf(&screen), 5);
+    ASSERT_EQ(screen.scanPaths(), QStringList{QStringLiteral("/mnt/usb1/cabinet.kvfile")});
+    QWidget* list = screen.findChild<QWidget*>(QStringLiteral("frame_file"));
+    ASSERT_NE(list, nullptr);
+    list->findChild<QPushButton*>(QStringLiteral("0"))->click();
+    EXPECT_TRUE(list->findChild<QLabel*>(QStringLiteral("row0"))->styleSheet().contains(QStringLiteral("#00FF00")));
+    screen.on_Button_load_clicked();
+    ASSERT_EQ(card_job::operation(), card_job::kLoadScan);
+    ASSERT_TRUE(runUntilRingCloses());
+    const std::vector<uint8_t> data = testkit::mapBytes(map.value("ops").toArray().at(0).toObject());
+    for (auto& c : cards(9)) {
+        for (size_t k = 0; k < data.size(); ++k) ASSERT_EQ(c.memory[uint32_t(4096 + k)], data[k]) << k;
+        EXPECT_EQ(c.saves, 1u);
+    }
+    EXPECT_TRUE(card_job::unanswered().isEmpty());
+
+    ASSERT_EQ(plat::sim::runBoardCommand("usb remove"), "OK");
+    ASSERT_TRUE(popUp(TIP::kUsbUnplugged));
+    EXPECT_TRUE(screen.scanPaths().isEmpty()) << "the list is rebuilt without the stick";
+    g_smartmapping = nullptr;
+    UsbServer::resetInstanceForTest();
 }
