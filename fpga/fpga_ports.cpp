@@ -162,7 +162,7 @@ void fpga_manage::Search_concurrent_back_result(int fpga, int slot, uint8_t* f, 
 
 int fpga_manage::Rcv_data_from_eth(int fpga) {
     std::lock_guard<std::recursive_mutex> lock(port_mutex);
-    deal_with_search_concurrent(fpga);
+    const int searched = deal_with_search_concurrent(fpga);
     uint8_t st[2] = {0, 0};
     for (int h = 0; h < 2; ++h) {
         read_from_register(kRegPairStatus[h], fpga);
@@ -170,7 +170,7 @@ int fpga_manage::Rcv_data_from_eth(int fpga) {
     }
     int s = 0;
     while (s < 8 && !(st[s >> 2] & (1 << (2 * (s & 3))))) ++s;
-    if (s == 8) return 0;
+    if (s == 8) return searched;  // search answers were all there was
     uint8_t* f = MCU_RAM_RX_func[fpga];
     uint16_t n = 0;
     if (!readSlot(fpga, s, f, &n)) return 0;
