@@ -390,3 +390,46 @@ TEST_F(RcvJobsTest, MalformedFilesEndInErrorWithNoFrameSent) {
         expectErrorEnd(desc);
     }
 }
+
+TEST_F(RcvJobsTest, ARecoveryWhoseFileIsGoneEndsInErrorInsteadOfReportingTheCardRestored) {
+    testkit::generateRcvFile(kKvfx, R"({"kind": "packed", "screens": [{"config_id": 3, "nets": [
+        {"net_ledx": 8, "cards": [[{"type": 1, "target": 2, "data": "01"}], [{"type": 1, "target": 2, "data": "02"}]]}]}]})");
+    plugWithId(8, 2, 3);
+    searchCards();
+    cardsOn(8)[0].lost = true;
+    startJob(kCheck);
+    ASSERT_GT(runJob(), 0);
+    ASSERT_TRUE(e->found_card.valid);
+    std::remove(plat::path(kKvfx).c_str());
+    clearLogs();
+    codes.clear();
+    progress.clear();
+    reports = 0;
+    startJob(kSelfRecovery);
+    ASSERT_GT(runJob(), 0);
+    expectErrorEnd("recovery without its file");
+    EXPECT_EQ(count(99), 0);
+    EXPECT_EQ(reports, 0) << "the list still names the card";
+    EXPECT_TRUE(e->found_card.valid);
+}
+
+TEST_F(RcvJobsTest, AFileReplacedWhileAJobPlaysItEndsTheJobInsteadOfStalling) {
+    const std::string path = "/data/smartmapping/p.kvfile";
+    const std::string desc = R"({"kind": "standalone", "ops": [
+        {"type": 1, "target": 1, "addr": 0, "fill": 3000, "seed": SEED, "timeticks": 500}]})";
+    auto with = [&](const char* seed) { return std::string(desc).replace(desc.find("SEED"), 4, seed); };
+    testkit::generateRcvFile(path, with("1"));
+    g_kvfile_name = QString::fromStdString(path);
+    line_type[line_field::kPort] = 1;
+    plug(1, 1);
+    searchCards();
+    cardsOn(1)[0].policy = plat::sim::CardAnswerPolicy::Silent;
+    clearLogs();
+    startJob(kLoadScan);
+    for (int k = 0; k < 400 && u8(kSubStep) != 31; ++k) tick();
+    ASSERT_EQ(u8(kSubStep), 31) << "waiting for the first packet's answer";
+    testkit::generateRcvFile(path, with("2"));  // the repeat's data is no longer there to read
+    ASSERT_GT(runJob(1000), 0) << "the job must not wait for a file it can no longer read";
+    EXPECT_EQ(progress.back(), 100);
+    EXPECT_EQ(jobFrames(1).size(), 1u) << "nothing of the new file goes out";
+}
