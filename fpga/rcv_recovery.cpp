@@ -165,6 +165,32 @@ private:
     std::string* why_;
 };
 
+// A screen's nets and, per net, its cards' lists.
+bool xyArea(FileCheck& c, uint64_t x, const std::string& sname) {
+    uint8_t nh[kListHeadSize];
+    if (!c.read(x, nh, sizeof nh, sname + " net count")) return false;
+    const uint32_t nets = le16(nh);
+    if (nets > kMaxNets)
+        return c.fail(sname + ": " + std::to_string(nets) + " nets, at most " + std::to_string(kMaxNets));
+    std::vector<uint8_t> netRecords(size_t(nets) * kNetRecordSize);
+    if (nets && !c.read(x + kListHeadSize, netRecords.data(), netRecords.size(), sname + " net records"))
+        return false;
+    for (uint32_t n = 0; n < nets; ++n) {
+        const rcvNetPara net = decodeNet(&netRecords[size_t(n) * kNetRecordSize]);
+        const std::string nname = sname + " net " + std::to_string(n);
+        if (net.net_ledx > kMaxPort)
+            return c.fail(nname + ": port " + std::to_string(net.net_ledx) + ", 0 to 31 exist");
+        const uint64_t a = x + net.net_para_offset;
+        uint64_t block = a;
+        for (uint32_t card = 0; card < net.net_rcv_num; ++card) {
+            uint64_t length = 0;
+            if (!c.list(block, a, nname + " card " + std::to_string(card), &length)) return false;
+            block += length;
+        }
+    }
+    return true;
+}
+
 bool checkPacked(const plat::ReadOnlyFile& f, std::string* why) {
     FileCheck c(f, why);
     uint8_t head[kPackedHeadSize];
@@ -196,29 +222,7 @@ bool checkPacked(const plat::ReadOnlyFile& f, std::string* why) {
     for (int s = 0; s < screenHead.screen_num; ++s) {
         const rcvScreenInfo screen = decodeScreen(&screens[size_t(s) * kScreenRecordSize]);
         const std::string sname = "screen " + std::to_string(s);
-        // Both jobs walk the XY area of every screen they visit, whatever its length says.
-        const uint64_t x = p11 + screen.rcv_xy_offset;
-        uint8_t nh[kListHeadSize];
-        if (!c.read(x, nh, sizeof nh, sname + " net count")) return false;
-        const uint32_t nets = le16(nh);
-        if (nets > kMaxNets)
-            return c.fail(sname + ": " + std::to_string(nets) + " nets, at most " + std::to_string(kMaxNets));
-        std::vector<uint8_t> netRecords(size_t(nets) * kNetRecordSize);
-        if (nets && !c.read(x + kListHeadSize, netRecords.data(), netRecords.size(), sname + " net records"))
-            return false;
-        for (uint32_t n = 0; n < nets; ++n) {
-            const rcvNetPara net = decodeNet(&netRecords[size_t(n) * kNetRecordSize]);
-            const std::string nname = sname + " net " + std::to_string(n);
-            if (net.net_ledx > kMaxPort)
-                return c.fail(nname + ": port " + std::to_string(net.net_ledx) + ", 0 to 31 exist");
-            const uint64_t a = x + net.net_para_offset;
-            uint64_t block = a;
-            for (uint32_t card = 0; card < net.net_rcv_num; ++card) {
-                uint64_t length = 0;
-                if (!c.list(block, a, nname + " card " + std::to_string(card), &length)) return false;
-                block += length;
-            }
-        }
+        if (screen.rcv_xy_len != 0 && !xyArea(c, p11 + screen.rcv_xy_offset, sname)) return false;
         if (screen.rcv_para_len != 0) {
             const uint64_t d = p12 + screen.rcv_para_offset;
             if (!c.list(d, d, sname + " smart-debugging", nullptr)) return false;
@@ -358,6 +362,10 @@ int rcvRecovery::update_rcvScreenIDinfo(const QString& path, int s) {
 
 int rcvRecovery::update_rcvXYscreenNetnum(const QString& path) {
     if (!has_part(kPartXY)) return 1;
+    if (screen_info.rcv_xy_len == 0) {
+        net_num = 0;   // a screen without an XY area has no nets, whatever lies at its offset
+        return 0;
+    }
     return withFile(path, [&](const plat::ReadOnlyFile& f) {
         uint8_t h[2];
         if (!f.readAt(xy_screen_position(), h, sizeof h)) return false;
@@ -406,6 +414,11 @@ int rcvRecovery::update_rcvXYrcvOperatepara(const QString& path, int i, bool sta
 
 int rcvRecovery::update_smartDebugingOperateTimes(const QString& path, bool standalone) {
     if (!standalone && !has_part(kPartSmartDebug)) return 1;
+    if (!standalone && screen_info.rcv_para_len == 0) {
+        operate_times = 0;   // no list for this screen
+        card_block_position = 0;
+        return 0;
+    }
     return withFile(path, [&](const plat::ReadOnlyFile& f) {
         uint8_t h[2];
         if (!f.readAt(smart_list_position(standalone), h, sizeof h)) return false;

@@ -143,6 +143,7 @@ public:
     int update_rcvScreenHead(const QString& path);
     // 1 without reading when s is not below the held head's screen_num.
     int update_rcvScreenIDinfo(const QString& path, int s);
+    // A screen whose rcv_xy_len is 0 has no nets: count 0, nothing read.
     int update_rcvXYscreenNetnum(const QString& path);
     // 1 without reading when n is not below the held net count.
     int update_rcvXYscreenNetpara(const QString& path, int n);
@@ -151,6 +152,7 @@ public:
     int update_rcvXYrcvOperateTimes(const QString& path, int c, bool standalone);
     // Operation record i of the held card; 1 without reading when i is not below the count.
     int update_rcvXYrcvOperatepara(const QString& path, int i, bool standalone);
+    // Packed: a screen whose rcv_para_len is 0 has an empty list (count 0, nothing read).
     int update_smartDebugingOperateTimes(const QString& path, bool standalone);
     int update_smartDebugingOperatepara(const QString& path, int i, bool standalone);
     // n bytes at the absolute position into the caller's buffer.
@@ -159,11 +161,12 @@ public:
     // Whole-file checks a job runs once, before it sends anything. True when the file can
     // be played as it stands: part count 1..6 with parts 10, 11 and 12 present; every
     // part, screen, net, card block, operation record and the data of every operation
-    // that sends it inside the file; ports 0..31; counts the job's byte indexes can walk;
-    // known operation types; data that fits its frames. A count of 0 is a valid empty list.
-    // False gives a short reason for the log. A file that passes is pinned: until the
-    // next check, the readers refuse (1) that path when the file was replaced meanwhile,
-    // so a running job never plays a file nobody checked.
+    // that sends it inside the file (a screen's area of length 0 holds nothing and is not
+    // read); ports 0..31; counts the job's byte indexes can walk; known operation types;
+    // data that fits its frames. A count of 0 is a valid empty list. False gives a short
+    // reason for the log. A file that passes is pinned: until the next check, the readers
+    // refuse (1) that path when the file was replaced meanwhile, so a running job never
+    // plays a file nobody checked.
     bool validate_packed(const QString& path, std::string* why = nullptr);
     bool validate_standalone(const QString& path, std::string* why = nullptr);
 

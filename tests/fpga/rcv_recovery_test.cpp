@@ -356,6 +356,24 @@ TEST_F(RcvFileTest, GeneratedFilesPassTheCheckWithEmptyListsIncluded) {
         {"type": 4, "fill": 3000}, {"type": 2}, {"type": 6, "timeticks": 100}]})", &why)) << why;
 }
 
+TEST_F(RcvFileTest, ScreenWithoutAreaHasNoNetsWhateverLiesAtItsOffset) {
+    // Offset 0 of the XY part is its head, whose first bytes read as 0xA1A0 nets.
+    std::string why;
+    ASSERT_TRUE(packedOk(R"({"screens": [{"config_id": 1, "xy_offset": 0, "xy_len": 0, "nets": [],
+        "para_ops": [{"type": 6, "timeticks": 10}]}]})", &why)) << why;
+    readTable(kKvfx);
+    ASSERT_EQ(r.update_rcvScreenHead(kKvfx), 0);
+    ASSERT_EQ(r.update_rcvScreenIDinfo(kKvfx, 0), 0);
+    r.net_num = 9;
+    ASSERT_EQ(r.update_rcvXYscreenNetnum(kKvfx), 0);
+    EXPECT_EQ(r.net_num, 0);
+    EXPECT_EQ(r.update_rcvXYscreenNetpara(kKvfx, 0), 1);
+    ASSERT_EQ(r.update_smartDebugingOperateTimes(kKvfx, false), 0);
+    EXPECT_EQ(r.operate_times, 1);
+    // The same screen claiming an area there is refused.
+    EXPECT_FALSE(packedOk(R"({"screens": [{"config_id": 1, "xy_offset": 0, "xy_len": 4, "nets": []}]})", &why));
+}
+
 TEST_F(RcvFileTest, PartCountZeroOrSevenIsRefusedAndNeverOverrunsTheTable) {
     std::string why;
     EXPECT_FALSE(packedOk(R"({"part_count": 0, "screens": [{"config_id": 1, "nets": []}]})", &why));
