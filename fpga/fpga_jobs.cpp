@@ -117,6 +117,12 @@ void fpga_manage::jobEnd(bool closeRing) {
 }
 
 uint32_t fpga_manage::stepTime() const { return u32(kStepTime); }
+
+// An answer still on the interrupt line is taken before its wait may run out: the tick can
+// move between the send and the pass that reads it.
+bool fpga_manage::answerTimedOut(uint32_t limit) {
+    return !answerWaiting() && Utils::getTimeSpace(stepTime()) > limit;
+}
 void fpga_manage::restartStepTime() { setU32(kStepTime, G_timeTicks); }
 
 int fpga_manage::job_send(const uint8_t* frame, uint16_t length, int port) {
@@ -208,7 +214,7 @@ void fpga_manage::saveOrMappingStep(bool save) {
             break;
         }
         const uint32_t limit = save ? kReplyTicks + kSavePerCardTicks * u16(kCardsOnPort) : kReplyTicks;
-        if (Utils::getTimeSpace(stepTime()) > limit) {
+        if (answerTimedOut(limit)) {
             unanswered_.push_back(portName(u8(kPort) - 1));
             setStep(1);
             break;
@@ -328,7 +334,7 @@ void fpga_manage::SmartMapping_deal() {
         if (u8(kReply)) {
             setU8(kReply, 0);
             setStep(1);
-        } else if (Utils::getTimeSpace(stepTime()) > kReplyTicks) {
+        } else if (answerTimedOut(kReplyTicks)) {
             unanswered_.push_back(cardName(port, u16(kCard) - 1u));
             setStep(1);
         } else {
@@ -368,7 +374,7 @@ void fpga_manage::SmartMapping_deal() {
         if (u8(kReply)) {
             setU8(kReply, 0);
             setStep(5);
-        } else if (Utils::getTimeSpace(stepTime()) > kReplyTicks) {
+        } else if (answerTimedOut(kReplyTicks)) {
             unanswered_.push_back(portName(port));
             setStep(5);
         } else {

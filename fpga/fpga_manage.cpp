@@ -220,6 +220,11 @@ void fpga_manage::threadLoop() {
 // traffic) and passes again as soon as an answer is there, at the latest after a tick.
 void fpga_manage::waitJobAnswer() {
     constexpr uint64_t kPollUs = 200;
+    // a line the pass left high holds nothing it could take (an FPGA restarting): pace by the tick
+    if (answerWaiting()) {
+        pacer_.pass(true);
+        return;
+    }
     for (uint64_t waited = 0; waited < kPassPaceUs && !stop_; waited += kPollUs) {
         if (answerWaiting()) return;
         plat::workerPace(kPollUs);

@@ -398,6 +398,7 @@ private:
     void jobEnd(bool closeRing = true);
     uint32_t stepTime() const;
     void restartStepTime();
+    bool answerTimedOut(uint32_t limit);
     bool answerWaiting();
     void noteCardAnswer(int fpga, int slot, const uint8_t* frame);
     void reportUnanswered(const char* job);

@@ -345,7 +345,7 @@ void fpga_manage::rcv_recovery_check_deal(RCV_CHECK_OR_RECOVERY arg) {
         const uint16_t result = u16(kResult);
         if (result != kResultNone) {
             setStep(result == kResultClean ? kNextNet : kReport);
-        } else if (Utils::getTimeSpace(stepTime()) > kNetAnswerTicks) {
+        } else if (answerTimedOut(kNetAnswerTicks)) {
             unanswered_.push_back(portName(job_port_));
             setStep(kNextNet);
         } else {
@@ -622,7 +622,7 @@ int fpga_manage::load_rcv_xy_operate(const QString& path, uint32_t position, boo
             }
             return 0;
         }
-        if (Utils::getTimeSpace(stepTime()) <= job_timeout_) return 0;
+        if (!answerTimedOut(job_timeout_)) return 0;
         const uint8_t tries = uint8_t(u8(kRetries) + 1);
         if (op.type == kSearchRxc || !(perCard || op.type == kWrite || op.type == kRam2Flash || op.type == kUserFrame)) {
             unanswered_.push_back(portName(port));

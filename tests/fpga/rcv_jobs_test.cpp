@@ -433,3 +433,25 @@ TEST_F(RcvJobsTest, AFileReplacedWhileAJobPlaysItEndsTheJobInsteadOfStalling) {
     EXPECT_EQ(progress.back(), 100);
     EXPECT_EQ(jobFrames(1).size(), 1u) << "nothing of the new file goes out";
 }
+
+TEST_F(RcvJobsTest, AnAnswerOnTheLineIsTakenBeforeItsWaitMayRunOut) {
+    testkit::generateRcvFile("/data/smartmapping/t.kvfile", R"({"kind": "standalone", "ops": [
+        {"type": 1, "target": 2, "data": "0102", "timeticks": 0}]})");
+    g_kvfile_name = QStringLiteral("/data/smartmapping/t.kvfile");
+    line_type[line_field::kPort] = 5;
+    plug(5, 1);
+    searchCards();
+    cardsOn(5)[0].delayTicks = 1;
+    clearLogs();
+    startJob(kLoadScan);
+    for (int k = 0; k < 400 && u8(kSubStep) != 31; ++k) tick();
+    ASSERT_EQ(u8(kSubStep), 31);
+    // the panel's tick moved on while the answer came in, and the pass judging the wait has
+    // not read the line yet
+    G_timeTicks += 5;
+    board().step(20 * kNsPerMs);
+    e->card_job_deal();
+    EXPECT_EQ(jobFrames(5).size(), 1u) << "answered: not sent again";
+    ASSERT_GT(runJob(), 0);
+    EXPECT_TRUE(unanswered.empty());
+}
