@@ -27,6 +27,7 @@
 #include "ui/shell/lcd_touch.h"
 #include "ui/shell/lockwindow.h"
 #include "ui/shell/mainwindow.h"
+#include "ui/output/output_links.h"
 #include "ui/system/system_links.h"
 #include "ui/shell/numberkeyboard.h"
 #include "ui/shell/panel_style.h"
@@ -84,6 +85,7 @@ int main(int argc, char* argv[]) {
     app.installEventFilter(lcd_touch::p_lcd_touch);
 
     g_mainwindow = new MainWindow;  // also builds the shared keypad
+    linkUsbUpgrade();  // the upgrade's display and status text
     g_lockwindow = new LockWindow;
     g_mainwindow->show();
     g_page_focus = 0;

@@ -134,18 +134,22 @@ int fpga_drv::SPI_Transfer_Write(int fd, const uint8_t* tx, unsigned len) { retu
 int fpga_drv::FPGA_SPI_WAIT_BUSY(int fd) {
     // Bounded by the monotonic clock: ticks stop while the GUI thread is busy, and this
     // wait holds the SPI mutex that the scaler and both FPGAs need.
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(busy_limit_ms_);
+    const auto start = std::chrono::steady_clock::now();
+    const auto deadline = start + std::chrono::milliseconds(busy_limit_ms_);
     for (unsigned polls = 0;; ++polls) {
         const uint8_t tx[2] = {kNorReadStatus, 0xFF};
         uint8_t rx[2] = {0, 0};
         if (SPI_Transfer(fd, tx, rx, 2) < 1) return 0;
         if (!(rx[1] & kNorStatusBusy)) return 1;
-        if (std::chrono::steady_clock::now() >= deadline) {
+        const auto now = std::chrono::steady_clock::now();
+        if (now >= deadline) {
             writeLogMsg(LOG_ERROR, "configuration flash stays busy, operation abandoned");
             return 0;
         }
-        // page programs finish within a few polls; erases take long enough to yield the CPU
-        if (polls >= 8) plat::sleepUs(200);
+        // A page program ends within a fraction of a millisecond: polled with only a yield
+        // in between (a pause would oversleep each of a bitstream's 27,648 pages by the
+        // timer's slack). Erases take tens of milliseconds: polled every 200 us after that.
+        if (polls >= 8) plat::sleepUs(now - start < std::chrono::milliseconds(2) ? 0 : 200);
     }
 }
 

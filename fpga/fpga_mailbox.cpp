@@ -8,6 +8,7 @@
 #include "core/global.h"
 #include "core/logMsg.h"
 #include "core/utils.h"
+#include "fpga/fpga_clock_record.h"
 #include "fpga/fpga_manage.h"
 
 using namespace plat::wiring;
@@ -184,8 +185,13 @@ int fpga_manage::Checktime(const uint8_t* block) {
         writeLogMsg(LOG_ERROR, "clock set failed");
         return 0;
     }
-    if (clock_changed) clock_changed();
+    clock_was_set();
     return 1;
+}
+
+void fpga_manage::clock_was_set() {
+    clock_record->dealwith_record_timing();
+    if (clock_changed) clock_changed();
 }
 
 void fpga_manage::Dealwith_mcu_ram() {

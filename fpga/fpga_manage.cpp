@@ -13,6 +13,7 @@
 #include "core/logMsg.h"
 #include "core/utils.h"
 #include "core/vlxrampara.h"
+#include "fpga/fpga_clock_record.h"
 #include "fpga/fpga_protocol.h"
 #include "fpga/job_block.h"
 #include "platform/platform.h"
@@ -78,6 +79,15 @@ void fpga_manage::resetInstanceForTest() {
 fpga_manage::fpga_manage() {
     writeLogMsg(LOG_INFO, "====fpga_manage::fpga_manage()=====");
     drv = new fpga_drv(&bus);
+    clock_record = std::make_unique<clock_record_run>(drv);
+    clock_record->read_rtc = [this](TimeRealType* t) { return IT8563WE_Get(t); };
+    // the copy the engine refreshes while both FPGAs run; the clock itself before that
+    clock_record->engine_time = [this](TimeRealType* t) {
+        if (current_time.year)
+            *t = current_time;
+        else
+            IT8563WE_Get(t);
+    };
     for (int i = 0; i < 2; ++i) {
         MCU_REG_func[i] = reg_mirror_[i];
         MCU_RAM_PARA_func[i] = ram_para_[i];
@@ -160,6 +170,7 @@ int fpga_manage::initialize() {
 
     softinit();
     plat::sleepMs(2000);
+    clock_record->clock_record_init();
     g_fpga_c331_start = 0;
     stop_ = false;
     try {
@@ -205,9 +216,14 @@ void fpga_manage::threadLoop() {
     while (!stop_) {
         bool busy = false;
         if (g_fpga_c331_start) {
-            // the USB upgrade of the bitstreams runs instead of the pass while it is asked for
-            if (!g_usb_grade) fpga_manage_deal();
-            busy = !settled();
+            // the USB upgrade runs instead of the pass while it is asked for, a step a pass
+            if (g_usb_grade) {
+                usb_upgrade_manage_deal();
+                busy = true;
+            } else {
+                fpga_manage_deal();
+                busy = !settled();
+            }
         }
         if (busy && job_block::operation() != job_block::kNoJob)
             waitJobAnswer();
@@ -280,6 +296,7 @@ void fpga_manage::fpga_manage_deal() {
         IT8563WE_Get(&current_time);
         g_change.clock_read_time = G_timeTicks;
     }
+    clock_record->clock_record_deal();
     // a receiving-card job of g_send_para, or else the idle work: card search, brightness
     // and on/off schedules, link watch
     if (!card_job_deal()) Check_search_card();

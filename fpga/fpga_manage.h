@@ -4,6 +4,8 @@
 // and screen control, the PC mailbox, and the one worker thread that runs all of it.
 // Every wait counts 10 ms ticks of G_timeTicks.
 #include <QMutex>
+#include <QString>
+#include <QStringList>
 #include <atomic>
 #include <cstdint>
 #include <functional>
@@ -21,6 +23,8 @@
 #include "fpga/rcv_recovery.h"
 #include "platform/worker_pacer.h"
 #include "scaler/engine_requests.h"
+
+class clock_record_run;
 
 struct TimeRealType {
     uint8_t second;
@@ -100,7 +104,7 @@ public:
     // "Up" for FPGA i: its clock synthesiser is programmed (stage byte 2). The input-source
     // service installs this; without it both clocks count as ready.
     static std::function<bool(int)> clock_stage_ready;
-    // Told when the mailbox set the clock (the operating-time recorder listens).
+    // Told when the mailbox or the protocol set the clock, after the recorder was.
     static std::function<void()> clock_changed;
 
     fpga_manage();
@@ -168,6 +172,8 @@ public:
     // ---- PC mailbox and clock
     void Dealwith_mcu_ram();
     int Checktime(const uint8_t* block);
+    // The real-time clock was set: the operating-time recorder marks it, then clock_changed.
+    void clock_was_set();
     void OnOff_time(const uint8_t* block);
     void Version_to_RAM();
     void PHY_status_to_RAM();
@@ -280,6 +286,29 @@ public:
     void Brightness_VMF_run();
     void VMF_data_back_result();
 
+    // ---- USB upgrade (fpga_usb_upgrade.cpp), on the engine thread while g_usb_grade is set
+    void usb_upgrade_manage_deal();
+    // One step per call (the step byte of g_send_para): display and start time, package
+    // list, installation, end time and change code 104.
+    void usb_upgrade_deal();
+    void get_usb_file_list_path();
+    void usb_upgrade_main_deal();
+    // Each 1 when installed, 0 when refused or failed. A bitstream or font is read whole
+    // before its flash range is erased; an application that does not read back as written
+    // is deleted.
+    int update_muc_file(const QString& path, uint32_t offset, uint32_t length);
+    int update_txc_file(const QString& path, int flash, uint32_t offset);
+    int update_c331_osd_font_file(const QString& path, uint32_t offset, uint32_t length);
+    // The last upgrade's start and end times and what went wrong (the link screen shows it).
+    QString usb_upgrade_text() const;
+    QStringList usb_file_list;       // device paths of the packages
+    uint8_t usb_file_num = 0;
+    enum { kUpdateApp, kUpdateFpga0, kUpdateFpga1, kUpdateFont };
+    uint8_t usb_update_flag[4] = {0, 0, 0, 0};
+    // Tests: runs between the application's write and its read-back (a medium that
+    // returns other bytes than it took).
+    static std::function<void(const std::string& hostPath)> app_written_hook;
+
     // ---- globals of the subsystem
     static uint8_t MCU_RAM_CMD[kMailboxSize];
     static uint8_t MCU_RAM_EXTEND[kExtendSize];
@@ -292,6 +321,8 @@ public:
     static uint8_t* MCU_RAM_ETH_BACK_PARA_func[2];
 
     // ---- members other subsystems use
+    // Operating time in chip 2 (fpga_clock_record.h), on g_clock_record.
+    std::unique_ptr<clock_record_run> clock_record;
     std::mutex reg_mutex;      // mirror bytes only
     std::mutex object_mutex;   // interrupt handling and the transports' pass-through
     // Requests the scaler's dispatcher raises (scaler/engine_requests.h).
@@ -420,6 +451,12 @@ private:
     uint8_t tx_buf_[2][1024] = {};
     uint8_t eth_para_[2][kPortBufferSize] = {};
     uint8_t eth_back_para_[2][kPortBufferSize] = {};
+
+    void usbNote(const QString& note);
+    mutable std::mutex usb_text_mutex_;
+    QString usb_upgrade_time_;
+    QStringList usb_notes_;
+    QStringList usb_refused_;   // names of the packages refused whole
 
     std::thread thread_;
     std::atomic<bool> stop_{false};

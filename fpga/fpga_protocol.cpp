@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "core/logMsg.h"
+#include "fpga/fpga_clock_record.h"
 #include "fpga/fpga_manage.h"
 
 namespace {
@@ -73,8 +74,10 @@ int FpgaProtocolEngines::totalCardCount(unsigned* count) {
     return kEngineOk;
 }
 
-void FpgaProtocolEngines::clockChanged() {
-    if (fpga_manage::clock_changed) fpga_manage::clock_changed();
+void FpgaProtocolEngines::clockChanged() { engine_->clock_was_set(); }
+
+int FpgaProtocolEngines::operatingTime(OperatingTime* out) {
+    return engine_->clock_record->operating_time(out) ? kEngineOk : kEngineUnavailable;
 }
 
 int FpgaProtocolEngines::passToCards(const uint8_t* frame, unsigned length) {

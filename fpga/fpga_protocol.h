@@ -1,8 +1,8 @@
 #pragma once
 // The FPGA engine's side of the control protocol's seam (protocol/protocol_engines.h):
 // register and RAM access per FPGA, the parameter save, the output geometry and the
-// mailbox buffers, the receiving-card pass-through and card count. What belongs to
-// engines not built yet (operating time, the C331 operations) keeps the seam's default.
+// mailbox buffers, the receiving-card pass-through and card count, the operating time.
+// The C331 operations keep the seam's default (the scaler installs its own).
 #include "protocol/protocol_engines.h"
 
 class fpga_manage;
@@ -21,6 +21,8 @@ public:
     int totalCardCount(unsigned* count) override;
     // The PC set the clock: the same notice as the mailbox's clock command gives.
     void clockChanged() override;
+    // The operating-time recorder's state (MCU_RAM_EXTEND 76..99); unavailable while it is off.
+    int operatingTime(OperatingTime* out) override;
     // Dealwith1_PC_to_eth: kEngineOk only when a frame went out.
     int passToCards(const uint8_t* frame, unsigned length) override;
     void serviceCardAnswers() override;

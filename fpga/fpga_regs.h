@@ -102,6 +102,13 @@ constexpr uint32_t FLASH_PARA_SPARE_SECTOR = 1746;
 constexpr uint8_t FLASH_RECORD_VALID = 0xAA;
 constexpr uint32_t kOnOffRecordBytes = 50;
 constexpr uint32_t kBrightRecordBytes = 57;
+// Operating-time recorder (chip 2, 4 KiB sectors): header AA 5A A5, group records in
+// sector A and their copy in sector B, then the log up to 0x73300F.
+constexpr uint32_t FLASH_CLOCK_HEADER = 0x6F3000;
+constexpr uint32_t FLASH_CLOCK_RECORD_A = 0x6F4000;
+constexpr uint32_t FLASH_CLOCK_RECORD_B = 0x6F5000;
+constexpr uint32_t FLASH_CLOCK_LOG = 0x6F6000;
+constexpr uint32_t FLASH_CLOCK_END = 0x734000;   // the log's last sector ends here
 
 // ---- PC mailbox (MCU_RAM_CMD)
 constexpr size_t kMailboxSize = 1024;

@@ -192,21 +192,24 @@ inline constexpr ChipWiring kChips[] = {
 
 // The video inputs (source numbers 0..5) and the chip port that receives each. The EXT
 // input is SDI: the SDI receiver feeds the HDMI transmitter, which reports the timing.
+// Each receiver's picture goes on to one input port of the C331 (0..3 parallel, 4 and 5
+// V-by-One).
 struct VideoInputWiring {
     int source;
     const char* name;   // as the front panel names it
     const char* chip;   // the chip that reports the input's timing
     int port;           // its port on that chip
     const char* edid;   // the input's EDID EEPROM
+    int scalerPort;     // the C331 input port it drives
 };
 
 inline constexpr VideoInputWiring kVideoInputs[] = {
-    {0, "EXT", "tx-it66121", 0, "edid0"},
-    {1, "DVI", "rx-it6602", 0, "edid1"},
-    {2, "HDMI1", "rx-it6602", 1, "edid2"},
-    {3, "HDMI2", "rx-it6602", 2, "edid3"},
-    {4, "HDMI3", "rx-ite6805-0", 0, "edid4"},
-    {5, "HDMI4", "rx-ite6805-1", 0, "edid5"},
+    {0, "EXT", "tx-it66121", 0, "edid0", 3},
+    {1, "DVI", "rx-it6602", 0, "edid1", 2},
+    {2, "HDMI1", "rx-it6602", 1, "edid2", 1},
+    {3, "HDMI2", "rx-it6602", 2, "edid3", 0},
+    {4, "HDMI3", "rx-ite6805-0", 0, "edid4", 5},
+    {5, "HDMI4", "rx-ite6805-1", 0, "edid5", 4},
 };
 inline constexpr const char* kSdiReceiver = "sdi-rx";
 

@@ -2,6 +2,7 @@
 // (0..5); the window records and PM_ arrays are numbered among the enabled windows, so
 // every setter first finds the record of the window it was given.
 #include "core/vlxrampara.h"
+#include "platform/board_wiring.h"
 #include "scaler/c331_manage.h"
 #include "scaler/c331_regs.h"
 
@@ -13,20 +14,15 @@ int c331_manage::recordOf(int w) const {
     return -1;
 }
 
+// Source 0..5 to the C331 input port its receiver drives (the board's wiring table).
 int c331_manage::vlxApi_inputCvtC331(int port) {
-    static const int kMap[6] = {3, 2, 1, 0, 5, 4};
-    return port >= 0 && port < 6 ? kMap[port] : 255;
+    return port >= 0 && port < 6 ? plat::wiring::kVideoInputs[port].scalerPort : 255;
 }
 
 int c331_manage::vlxApi_GetPortDevId(int port) {
-    switch (port) {
-    case 1: return 2;
-    case 2: return 1;
-    case 3: return 0;
-    case 4: return 5;
-    case 5: return 4;
-    default: return 3;
-    }
+    for (const plat::wiring::VideoInputWiring& in : plat::wiring::kVideoInputs)
+        if (in.scalerPort == port) return in.source;
+    return 3;
 }
 
 int c331_manage::dbdModeCode(int ramValue) {

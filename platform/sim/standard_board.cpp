@@ -26,6 +26,28 @@ std::string where(const wiring::ChipWiring& c) {
     return b;
 }
 
+// The receiver (or the EXT path's transmitter) passes the picture on to its C331 input
+// port, whose measurement then counts the whole raster: "signal" changes both, as a cable
+// plugged into the real board does.
+void driveScalerInput(SimBoard& board, const std::vector<std::string>& args) {
+    const wiring::VideoInputWiring* in = findVideoInput(args[0]);
+    auto scaler = board.find<C331Model>("c331");
+    if (!in || !scaler) return;
+    C331Model::InputSignal picture;  // pulled: nothing to count
+    InputSignal s;
+    std::string error;
+    if (!(args.size() == 2 && (args[1] == "off" || args[1] == "none")) &&
+        parseSignal(std::vector<std::string>(args.begin() + 1, args.end()), &s, &error)) {
+        const VideoTiming& t = s.timing;
+        picture.htotal = t.htotal;
+        picture.vtotal = t.vtotal;
+        picture.hact = t.hact;
+        picture.hz = double(t.pixelKhz) * 1000.0 / (double(t.htotal) * double(t.vtotal));
+        picture.lanes = vboLanes(s);
+    }
+    scaler->setInputSignal(in->scalerPort, picture);
+}
+
 }  // namespace
 
 const std::map<std::string, ModelFactory>& modelCatalog() {
@@ -158,7 +180,11 @@ void registerChipCommands() {
     registerBoardCommand("signal",
                          "signal [INPUT [WxH@RATE [i] [dp] [lanes N] [dvi] [yuv] | off]]: plug a source into a video "
                          "input (EXT, DVI, HDMI1..HDMI4) or pull it out",
-                         [](const std::vector<std::string>& a) { return signalCommand(board(), a); });
+                         [](const std::vector<std::string>& a) {
+                             const std::string answer = signalCommand(board(), a);
+                             if (a.size() >= 2 && answer.rfind("OK", 0) == 0) driveScalerInput(board(), a);
+                             return answer;
+                         });
     registerBoardCommand("clock", "clock [step MS | wall YYYY-MM-DD hh:mm:ss]: board time and wall clock",
                          [](const std::vector<std::string>& a) -> std::string {
                              SimBoard& b = board();

@@ -93,6 +93,13 @@ std::string describeSignal(const InputSignal& s) {
     return b;
 }
 
+int vboLanes(const InputSignal& s) {
+    if (s.lanes) return s.lanes;
+    int lanes = 1;
+    while (lanes < 8 && uint32_t(lanes) * 75000u < s.timing.pixelKhz) lanes *= 2;
+    return lanes;
+}
+
 void SignalInput::plug(const InputSignal& s, BoardNs now, bool visible) {
     signal_ = s;
     visible_ = visible;
@@ -126,12 +133,7 @@ void SignalInput::block(BoardNs now, BoardNs settle, bool reportLanes, uint8_t* 
     const VideoTiming& t = signal_.timing;
     const int div = signal_.doublePixel ? 2 : 1;
     if (reportLanes) {
-        int lanes = signal_.lanes;
-        if (!lanes) {
-            lanes = 1;
-            while (lanes < 8 && uint32_t(lanes) * 75000u < t.pixelKhz) lanes *= 2;
-        }
-        out[vm::kPortLanes] = uint8_t(lanes);
+        out[vm::kPortLanes] = uint8_t(vboLanes(signal_));
     }
     out[vm::kPortDataMode] = signal_.dataMode;
     out[vm::kPortPolarity] = uint8_t((t.hpos ? 1 : 0) | (t.vpos ? 2 : 0));
@@ -546,9 +548,7 @@ std::string PortExpanderModel::control(const std::vector<std::string>& args) {
 
 // ---------------------------------------------------------------- board-control "signal"
 
-namespace {
-
-const wiring::VideoInputWiring* findInput(const std::string& name) {
+const wiring::VideoInputWiring* findVideoInput(const std::string& name) {
     for (const auto& in : wiring::kVideoInputs) {
         if (name == in.name || name == std::to_string(in.source)) return &in;
         std::string upper;
@@ -557,6 +557,8 @@ const wiring::VideoInputWiring* findInput(const std::string& name) {
     }
     return nullptr;
 }
+
+namespace {
 
 std::string inputSignal(SimBoard& board, const wiring::VideoInputWiring& in) {
     if (in.source == 0) {
@@ -583,7 +585,7 @@ std::string signalCommand(SimBoard& board, const std::vector<std::string>& args)
         for (const auto& in : wiring::kVideoInputs) out += std::string(" ") + in.name + "=" + inputSignal(board, in);
         return out;
     }
-    const wiring::VideoInputWiring* in = findInput(args[0]);
+    const wiring::VideoInputWiring* in = findVideoInput(args[0]);
     if (!in) return "ERR no input " + args[0] + " (EXT, DVI, HDMI1..HDMI4)";
     const bool off = args.size() == 2 && (args[1] == "off" || args[1] == "none");
     InputSignal s;

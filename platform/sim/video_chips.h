@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/board_wiring.h"
 #include "platform/sim/chip_store.h"
 #include "platform/sim/i2c_device_model.h"
 #include "platform/video_timing.h"
@@ -37,6 +38,8 @@ struct InputSignal {
 // "lanes N", "dvi", "yuv"). False on anything else.
 bool parseSignal(const std::vector<std::string>& words, InputSignal* out, std::string* error);
 std::string describeSignal(const InputSignal& s);
+// V-by-One lanes the signal takes: as plugged, else as many 75 MHz lanes as its pixel clock needs.
+int vboLanes(const InputSignal& s);
 
 // One input of a receiver: the plugged signal and when the receiver started seeing it.
 class SignalInput {
@@ -193,5 +196,7 @@ private:
 //   signal HDMI1 1920x1080@60     plug (words: i, dp, lanes N, dvi, yuv)
 //   signal HDMI1 off              pull
 std::string signalCommand(SimBoard& board, const std::vector<std::string>& args);
+// The input "signal" names (EXT, DVI, HDMI1..HDMI4 in any case, or 0..5); nullptr when none.
+const wiring::VideoInputWiring* findVideoInput(const std::string& name);
 
 }  // namespace plat::sim

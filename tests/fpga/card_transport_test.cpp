@@ -171,7 +171,9 @@ TEST_F(CardTransportTest, ASilentCardLeavesItsClientUnansweredWhileTheLinkServes
     EXPECT_EQ(silent.get(), "");
     ASSERT_GE(a.size(), 11u);
     EXPECT_EQ(a[7], 3);
-    EXPECT_LT(took - clientCost, std::chrono::seconds(1)) << "the silent card held the link for its wait only";
+    // The silent card holds the link for its one-second wait at most; a link held until the
+    // three-second backstop or longer is the fault. The slack is for a loaded emulated CPU.
+    EXPECT_LT(took - clientCost, std::chrono::milliseconds(2500)) << "the silent card held the link for its wait only";
 }
 
 TEST_F(CardTransportTest, TwoTransportsPassFramesWhileTheEngineSearchesAndReadsTheSensor) {

@@ -6,7 +6,9 @@
 #include "platform/platform.h"
 #include "platform/shell.h"
 #include "platform/sys.h"
+#include "scaler/c331_regs_win.h"
 #include "platform/sim/board_control.h"
+#include "platform/sim/c331_model.h"
 #include "platform/sim/example_chip.h"
 #include "platform/sim/sim_board.h"
 #include "platform/sim/standard_board.h"
@@ -131,4 +133,27 @@ TEST_F(StandardBoardTest, DateFormsOfTheShellAreReadAsLocalTime) {
     EXPECT_FALSE(parseDateTime("2026-13-01 00:00", now, &t));
     EXPECT_FALSE(parseDateTime("24:00", now, &t));
     EXPECT_FALSE(parseDateTime("", now, &t));
+}
+
+TEST_F(StandardBoardTest, SignalReachesTheScalerPortItsReceiverDrivesAndLeavesWithThePull) {
+    buildStandardBoard(board());
+    registerChipCommands();
+    auto scaler = board().find<C331Model>("c331");
+    ASSERT_TRUE(scaler);
+    auto word = [&](unsigned bank, unsigned addr) { return scaler->reg(bank, addr) | scaler->reg(bank, addr + 1) << 8; };
+    // HDMI1's receiver drives C331 port 1: 1920x1080@60 is 2200 x 1125 at 148.5 MHz
+    ASSERT_EQ(runBoardCommand("signal HDMI1 1920x1080@60"), "OK HDMI1 1920x1080@60");
+    EXPECT_EQ(word(c331::kMeasBank, c331::measHTotalAddr(1)), 2199);
+    EXPECT_EQ(word(c331::kMeasActBank, c331::measActWAddr(1)), 1920);
+    for (int other : {0, 2, 3, 4, 5}) EXPECT_EQ(word(c331::kMeasBank, c331::measHTotalAddr(other)), 0) << other;
+    // HDMI3 (V-by-One port 5): 3840x2160@60 needs eight lanes, so all four sub-links count
+    ASSERT_EQ(runBoardCommand("signal HDMI3 3840x2160@60"), "OK HDMI3 3840x2160@60");
+    for (int j = 0; j < 4; ++j)
+        EXPECT_EQ(word(c331::kMeasActBank, c331::measActWAddr(5, j)), 3840) << "sub-link " << j;
+    // a refused line changes nothing; a pull clears the port
+    EXPECT_EQ(runBoardCommand("signal HDMI1 17x3@60").rfind("ERR", 0), 0u);
+    EXPECT_EQ(word(c331::kMeasActBank, c331::measActWAddr(1)), 1920);
+    ASSERT_EQ(runBoardCommand("signal hdmi1 off"), "OK HDMI1 off");
+    EXPECT_EQ(word(c331::kMeasActBank, c331::measActWAddr(1)), 0);
+    EXPECT_EQ(word(c331::kMeasBank, c331::measHTotalAddr(1)), 0);
 }

@@ -2,6 +2,7 @@
 // Outside check of an EDID with edid-decode, where it is installed.
 #include <unistd.h>
 
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <fstream>
@@ -36,6 +37,17 @@ inline bool edidDecodePasses(const std::vector<uint8_t>& edid, std::string* out)
     *out = runEdidDecode(edid, &status);
     return status == 0 && out->find("EDID conformity: PASS") != std::string::npos &&
            out->find("Failures:") == std::string::npos && out->find("checksum") == std::string::npos;
+}
+
+// The preferred timing of an EDID (its first detailed descriptor): width, height, rate.
+inline std::vector<int> edidPreferredTiming(const std::vector<uint8_t>& e) {
+    if (e.size() < 72) return {};
+    const uint8_t* d = e.data() + 54;
+    const int clock = (d[0] | d[1] << 8) * 10000;
+    const int hact = d[2] | (d[4] >> 4) << 8, hblank = d[3] | (d[4] & 15) << 8;
+    const int vact = d[5] | (d[7] >> 4) << 8, vblank = d[6] | (d[7] & 15) << 8;
+    if ((hact + hblank) * (vact + vblank) == 0) return {hact, vact, 0};
+    return {hact, vact, int(std::lround(double(clock) / (double(hact + hblank) * double(vact + vblank))))};
 }
 
 }  // namespace testkit

@@ -13,23 +13,11 @@
 #include "platform/gpio_word.h"
 #include "platform/sys.h"
 #include "platform/video_chip_map.h"
+#include "support/edid_decode.h"
 #include "video_fixture.h"
 
 using namespace videotest;
 namespace wiring = plat::wiring;
-
-namespace {
-
-// Preferred timing of an EDID: width, height, refresh.
-std::vector<int> preferred(const std::vector<uint8_t>& e) {
-    const uint8_t* d = e.data() + 54;
-    const int clock = (d[0] | d[1] << 8) * 10000;
-    const int hact = d[2] | (d[4] >> 4) << 8, hblank = d[3] | (d[4] & 15) << 8;
-    const int vact = d[5] | (d[7] >> 4) << 8, vblank = d[6] | (d[7] & 15) << 8;
-    return {hact, vact, int(std::lround(double(clock) / ((hact + hblank) * (vact + vblank))))};
-}
-
-}  // namespace
 
 TEST_F(VideoTest, SignalOnHdmi1ReachesRamAndRecordOnceSettledAndPullingClearsBoth) {
     passes(2);
@@ -193,7 +181,7 @@ TEST_F(VideoTest, EdidRequestWritesThePatchedTimingOnlyWhenItDiffersAndReadsItBa
     EXPECT_EQ(src->set_edid_flag[2].load(), 0);
     const std::vector<uint8_t> now = e->contents();
     EXPECT_TRUE(edidValid(now.data(), now.size()));
-    EXPECT_EQ(preferred(now), (std::vector<int>{1280, 1024, 75}));
+    EXPECT_EQ(testkit::edidPreferredTiming(now), (std::vector<int>{1280, 1024, 75}));
     EXPECT_GT(e->pageWrites(), before);
     EXPECT_LT(e->pageWrites() - before, 32u) << "only the pages that changed";
     EXPECT_EQ(board().gpio(wiring::kGpioEdidWrite), wiring::kLineHigh) << "protected again";

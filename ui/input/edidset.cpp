@@ -18,7 +18,6 @@ using namespace input_common;
 using panel_style::langText;
 
 namespace {
-constexpr const char* kEditorButtonStyle = "color: rgb(255, 255, 255);border:1px solid rgb(255, 255, 255);font:20px";
 constexpr const char* kSelectStyle = "QFrame{border:1px solid;border-left-color:rgb(71, 119, 255);"
                                      "border-right-color:rgb(71, 119, 255);border-top-color:rgb(71, 119, 255);"
                                      "border-bottom:0px;}";
@@ -30,12 +29,7 @@ EDIDset::EDIDset(QWidget* parent) : QDialog(parent), ui(new Ui::EDIDset) {
     ui->setupUi(this);
     pointsToPixels(this);
     panel_style::prepareScreen(this, ui->Button_back);
-    panel_style::setPicture(ui->label_HDMI1, QStringLiteral(":/png/HDMI13.png"));
-    panel_style::setPicture(ui->label_HDMI2, QStringLiteral(":/png/HDMI13.png"));
-    panel_style::setPicture(ui->label_HDMI3, QStringLiteral(":/png/HDMI20.png"));
-    panel_style::setPicture(ui->label_HDMI4, QStringLiteral(":/png/HDMI20.png"));
-    panel_style::setPicture(ui->label_DVI, QStringLiteral(":/png/DVI.png"));
-    panel_style::setPicture(ui->label_EXT, QStringLiteral(":/png/HDMI.png"));
+    setInputIcons(ui->label_HDMI1, ui->label_HDMI2, ui->label_HDMI3, ui->label_HDMI4, ui->label_DVI, ui->label_EXT);
     for (QPushButton* b : {ui->Button_left, ui->Button_right})
         panel_style::setLook(b, QString::fromLatin1(panel_style::kInputFieldStyle));
 
@@ -48,23 +42,16 @@ EDIDset::EDIDset(QWidget* parent) : QDialog(parent), ui(new Ui::EDIDset) {
     source_init();
     ui->frame_add->hide();
 
-    const QString look = QString::fromLatin1(kEditorButtonStyle);
-    button_cancel_ = panel_style::makeButton(this, QStringLiteral("button_cancel"), QRect(310, 406, 180, 60), look);
-    button_save_ = panel_style::makeButton(this, QStringLiteral("button_save"), QRect(540, 406, 180, 60), look);
-    button_delete_ = panel_style::makeButton(this, QStringLiteral("button_delete"), QRect(80, 406, 180, 60), look);
-    for (QPushButton* b : {button_cancel_, button_save_, button_delete_}) {
-        b->setFlat(false);
-        b->setFont(tile_font_);
-        b->hide();
-    }
+    const EditorButtons editor = makeEditorButtons(this, QStringLiteral("button_save"));
+    button_cancel_ = editor.cancel;
+    button_save_ = editor.ok;
+    button_delete_ = editor.remove;
+    for (QPushButton* b : {button_cancel_, button_save_, button_delete_}) b->setFont(tile_font_);
     connect(button_cancel_, &QPushButton::clicked, this, &EDIDset::vlx_button_cancel_clicked);
     connect(button_save_, &QPushButton::clicked, this, &EDIDset::vlx_button_ok_clicked);
     connect(button_delete_, &QPushButton::clicked, this, &EDIDset::vlx_button_delete_clicked);
 
-    for (QLineEdit* field : {static_cast<QLineEdit*>(ui->lineEdit_W), static_cast<QLineEdit*>(ui->lineEdit_H)})
-        connect(field, SIGNAL(send_show(QString)), this, SLOT(show_numberkeyboard_ui(QString)));
-    if (g_numberkeyboard)
-        connect(g_numberkeyboard, SIGNAL(sendKeyBoardUIDataToLineEdit(QString)), this, SLOT(confirmString(QString)));
+    connectKeypad(this, {ui->lineEdit_W, ui->lineEdit_H});
     language_changed();
     lcd_touch::registerScreen(IdleScreen::EdidSet, [] { return static_cast<QObject*>(g_edidset.data()); });
 }
@@ -74,11 +61,8 @@ EDIDset::~EDIDset() { delete ui; }
 bool EDIDset::editorOpen() const { return !ui->frame_add->isHidden(); }
 
 void EDIDset::input_init() {
-    for (int i = 0; i < kTypes; ++i) {
-        QPushButton* b =
-            panel_style::makeButton(this, QString::number(i), QRect(21 + 130 * i, 69, 118, 83), clearLook());
+    for (QPushButton* b : makeInputButtons(this))
         connect(b, &QPushButton::clicked, this, &EDIDset::vlx_button_input_clicked);
-    }
 }
 
 void EDIDset::vlx_button_input_clicked() {
@@ -168,17 +152,13 @@ void EDIDset::closeEditor() {
 
 void EDIDset::show_numberkeyboard_ui(QString text) {
     auto* field = qobject_cast<QLineEdit*>(sender());
-    if (!field || !g_numberkeyboard) return;
-    g_lineedit = field;
-    const QString title = field == ui->lineEdit_W ? langText("宽", "W", "W", "W", "寬") : langText("高", "H", "H", "H", "高");
-    g_numberkeyboard->label_show(title, text);
-    g_numberkeyboard->exec();
+    openKeypad(field, field == ui->lineEdit_W ? langText("宽", "W", "W", "W", "寬") : langText("高", "H", "H", "H", "高"),
+               text);
 }
 
 void EDIDset::confirmString(QString value) {
     // results asked for by another screen (the layout beneath shares these names) are not ours
-    if (!g_lineedit || (g_lineedit != ui->lineEdit_W && g_lineedit != ui->lineEdit_H)) return;
-    g_lineedit->setText(value);
+    if (keypadFieldIn({ui->lineEdit_W, ui->lineEdit_H})) g_lineedit->setText(value);
 }
 
 void EDIDset::syncUpdate() {

@@ -79,11 +79,7 @@ ImageLayout::ImageLayout(QWidget* parent) : QDialog(parent), ui(new Ui::ImageLay
     image_init();
     image_para_update();
 
-    for (QLineEdit* f : {static_cast<QLineEdit*>(ui->lineEdit_X), static_cast<QLineEdit*>(ui->lineEdit_Y),
-                         static_cast<QLineEdit*>(ui->lineEdit_W), static_cast<QLineEdit*>(ui->lineEdit_H)})
-        connect(f, SIGNAL(send_show(QString)), this, SLOT(show_numberkeyboard_ui(QString)));
-    if (g_numberkeyboard)
-        connect(g_numberkeyboard, SIGNAL(sendKeyBoardUIDataToLineEdit(QString)), this, SLOT(confirmString(QString)));
+    connectKeypad(this, {ui->lineEdit_X, ui->lineEdit_Y, ui->lineEdit_W, ui->lineEdit_H});
     ui->Button_cancel->hide();
     ui->Button_ok->hide();
     language_changed();
@@ -281,24 +277,15 @@ void ImageLayout::storeRectangle() {
 
 // ---------------------------------------------------------------- keypad
 
-bool ImageLayout::ownsField(const QLineEdit* f) const {
-    return f && (f == ui->lineEdit_X || f == ui->lineEdit_Y || f == ui->lineEdit_W || f == ui->lineEdit_H);
-}
-
 void ImageLayout::show_numberkeyboard_ui(QString text) {
     auto* f = qobject_cast<QLineEdit*>(sender());
-    if (!f || !g_numberkeyboard) return;
-    g_lineedit = f;
-    const QString name = f->objectName();
-    const QString title = name.right(1);  // X, Y, W or H in every language
-    g_numberkeyboard->label_show(title, text);
-    g_numberkeyboard->exec();
+    if (f) openKeypad(f, f->objectName().right(1), text);  // X, Y, W or H in every language
 }
 
 void ImageLayout::confirmString(QString value) {
     // the crop and EDID screens over this one use the same field names: only our own fields count
+    if (!keypadFieldIn({ui->lineEdit_X, ui->lineEdit_Y, ui->lineEdit_W, ui->lineEdit_H})) return;
     QLineEdit* f = g_lineedit.data();
-    if (!ownsField(f)) return;
     uint32_t v = 0;
     // a number the field cannot hold would be shown but stored as 0: refused like one past the edge
     if (!toU32(value, &v) || v > 32767) return;

@@ -54,7 +54,6 @@ private:
     void showState(bool on);
     void storeRectangle();
     unsigned field(unsigned offset) const;
-    bool ownsField(const QLineEdit* field) const;
     void moveHighlight(QPushButton* to);
 
     Ui::ImageLayout* ui;

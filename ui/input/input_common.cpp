@@ -3,12 +3,17 @@
 #include <QFontMetrics>
 #include <QFont>
 #include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
 
 #include <algorithm>
 
+#include "core/alias.h"
 #include "core/vlxrampara.h"
 #include "ui/input/input_screens.h"
+#include "ui/shell/numberkeyboard.h"
 #include "ui/shell/panel_style.h"
+#include "ui/shell/shell_globals.h"
 
 QPointer<InputChoose> g_inputchoose;
 QPointer<InputCut> g_inputcut;
@@ -120,6 +125,92 @@ void pointsToPixels(QWidget* root) {
         f.setPixelSize(f.pointSize());
         w->setFont(f);
     }
+}
+
+}  // namespace input_common
+
+namespace input_common {
+
+void connectKeypad(QObject* screen, std::initializer_list<QLineEdit*> fields) {
+    for (QLineEdit* field : fields)
+        QObject::connect(field, SIGNAL(send_show(QString)), screen, SLOT(show_numberkeyboard_ui(QString)));
+    if (g_numberkeyboard)
+        QObject::connect(g_numberkeyboard, SIGNAL(sendKeyBoardUIDataToLineEdit(QString)), screen,
+                         SLOT(confirmString(QString)));
+}
+
+void openKeypad(QLineEdit* field, const QString& title, const QString& value) {
+    if (!field || !g_numberkeyboard) return;
+    g_lineedit = field;
+    g_numberkeyboard->label_show(title, value);
+    g_numberkeyboard->exec();
+}
+
+bool keypadFieldIn(std::initializer_list<const QLineEdit*> fields) {
+    const QLineEdit* asked = g_lineedit.data();
+    if (!asked) return false;
+    for (const QLineEdit* f : fields)
+        if (f == asked) return true;
+    return false;
+}
+
+void setInputIcons(QLabel* hdmi1, QLabel* hdmi2, QLabel* hdmi3, QLabel* hdmi4, QLabel* dvi, QLabel* ext) {
+    panel_style::setPicture(hdmi1, QStringLiteral(":/png/HDMI13.png"));
+    panel_style::setPicture(hdmi2, QStringLiteral(":/png/HDMI13.png"));
+    panel_style::setPicture(hdmi3, QStringLiteral(":/png/HDMI20.png"));
+    panel_style::setPicture(hdmi4, QStringLiteral(":/png/HDMI20.png"));
+    panel_style::setPicture(dvi, QStringLiteral(":/png/DVI.png"));
+    panel_style::setPicture(ext, QStringLiteral(":/png/HDMI.png"));
+}
+
+EditorButtons makeEditorButtons(QWidget* screen, const QString& okName) {
+    const QString look = QStringLiteral("color: rgb(255, 255, 255);border:1px solid rgb(255, 255, 255);font:20px");
+    EditorButtons b;
+    b.cancel = panel_style::makeButton(screen, QStringLiteral("button_cancel"), QRect(310, 406, 180, 60), look);
+    b.ok = panel_style::makeButton(screen, okName, QRect(540, 406, 180, 60), look);
+    b.remove = panel_style::makeButton(screen, QStringLiteral("button_delete"), QRect(80, 406, 180, 60), look);
+    for (QPushButton* button : {b.cancel, b.ok, b.remove}) {
+        button->setFlat(false);
+        button->hide();
+    }
+    return b;
+}
+
+std::vector<QPushButton*> makeInputButtons(QWidget* screen) {
+    std::vector<QPushButton*> buttons;
+    for (int k = 0; k < kTypes; ++k)
+        buttons.push_back(
+            panel_style::makeButton(screen, QString::number(k), QRect(21 + 130 * k, 69, 118, 83), clearLook()));
+    return buttons;
+}
+
+void cropTileTexts(QLabel* name, QLabel* info, int type, int n, const QString& typeName, int width) {
+    CROP_PARA crop;
+    int index = vlxram::kCropEntries;
+    VlxRamPara::VlxGetCropPara(type, n, &crop, &index);
+    ALIAS_PARA alias;
+    if (index < vlxram::kCropEntries && get_json_alias_para(&alias, "crop", index) == 1) {
+        panel_style::markElides(name);
+        name->setText(QFontMetrics(name->font())
+                          .elidedText(QString::fromStdString(alias.name), Qt::ElideRight, width, Qt::TextShowMnemonic));
+    } else {
+        name->setText(typeName + QStringLiteral("_crop%1").arg(((crop.key >> 8) & 0x7F) + 1));
+    }
+    info->setText(QStringLiteral("%1x%2").arg(crop.width).arg(crop.height));
+}
+
+PageButtons makePageButtons(QWidget* area, int page, int lastPage, int previousY, int nextY) {
+    PageButtons b;
+    if (page != 0) {
+        b.previous = panel_style::makeButton(area, QStringLiteral("button_previous"), QRect(715, previousY, 50, 50),
+                                             clearLook());
+        panel_style::setIcon(b.previous, QStringLiteral(":/png/previous.png"), QSize(50, 50));
+    }
+    if (page < lastPage) {
+        b.next = panel_style::makeButton(area, QStringLiteral("button_next"), QRect(715, nextY, 50, 50), clearLook());
+        panel_style::setIcon(b.next, QStringLiteral(":/png/next.png"), QSize(50, 50));
+    }
+    return b;
 }
 
 }  // namespace input_common

@@ -5,8 +5,13 @@
 #include <QString>
 
 #include <cstdint>
+#include <initializer_list>
+#include <vector>
 
 class QLabel;
+class QLineEdit;
+class QObject;
+class QPushButton;
 class QWidget;
 
 namespace input_common {
@@ -51,6 +56,41 @@ QString widthLabelText();
 QString heightLabelText();
 // Makes a flat run-time button that shows only the press over what lies beneath it.
 QString clearLook();
+}  // namespace input_common
+
+namespace input_common {
+// ---- the shared keypad of the screens' numeric fields
+// A touch on each field calls `screen`'s show_numberkeyboard_ui(QString) slot; every result
+// of the keypad reaches its confirmString(QString) slot.
+void connectKeypad(QObject* screen, std::initializer_list<QLineEdit*> fields);
+// Runs the keypad for `field` (which becomes g_lineedit) under `title`, starting from `value`.
+void openKeypad(QLineEdit* field, const QString& title, const QString& value);
+// Whether the keypad's result is for one of `fields` (every connected screen hears every result).
+bool keypadFieldIn(std::initializer_list<const QLineEdit*> fields);
+
+// ---- the input strip and tile areas of the crop and EDID screens and the input choice
+// The six inputs' icons over the strip (the same on both screens).
+void setInputIcons(QLabel* hdmi1, QLabel* hdmi2, QLabel* hdmi3, QLabel* hdmi4, QLabel* dvi, QLabel* ext);
+// The editor's three buttons along the bottom, hidden until the editor opens: cancel, the
+// one that stores (`okName`) and delete.
+struct EditorButtons {
+    QPushButton* cancel = nullptr;
+    QPushButton* ok = nullptr;
+    QPushButton* remove = nullptr;
+};
+EditorButtons makeEditorButtons(QWidget* screen, const QString& okName);
+// The six input buttons in column order (objectName "0".."5"), over the strip's icons.
+std::vector<QPushButton*> makeInputButtons(QWidget* screen);
+// Name and size of tile n (1 on) of `type`'s crops: the crop's alias elided to `width`,
+// else "<typeName>_cropN" with the crop's own number.
+void cropTileTexts(QLabel* name, QLabel* info, int type, int n, const QString& typeName, int width);
+// The previous and next buttons of a paged tile area at the right edge (x 715, 50 x 50),
+// each only where there is such a page; null otherwise.
+struct PageButtons {
+    QPushButton* previous = nullptr;
+    QPushButton* next = nullptr;
+};
+PageButtons makePageButtons(QWidget* area, int page, int lastPage, int previousY, int nextY);
 }  // namespace input_common
 
 namespace input_common {

@@ -7,7 +7,6 @@
 #include <algorithm>
 #include <cstring>
 
-#include "core/alias.h"
 #include "core/global.h"
 #include "core/vlxrampara.h"
 #include "ui/input/edidset.h"
@@ -140,6 +139,10 @@ void InputChoose::input_source_changed(int window) {
     window_name_[window]->setText(text);
 }
 
+void InputChoose::window_names_update() {
+    for (int w = 0; w < vlxram::kWindows; ++w) input_source_changed(w);
+}
+
 void InputChoose::vlx_image_button_clicked() {
     auto* button = qobject_cast<QPushButton*>(sender());
     if (!button) return;
@@ -213,19 +216,7 @@ void InputChoose::initSource() {
             info->setText(tile_timing_.present() ? screen_text::timingText(tile_timing_) : noSignalText());
             inUse = windowCrop == 0;
         } else {
-            CROP_PARA crop;
-            int index = vlxram::kCropEntries;
-            VlxRamPara::VlxGetCropPara(current_type_, n, &crop, &index);
-            ALIAS_PARA alias;
-            if (index < vlxram::kCropEntries && get_json_alias_para(&alias, "crop", index) == 1) {
-                panel_style::markElides(name);
-                name->setText(QFontMetrics(name->font())
-                                  .elidedText(QString::fromStdString(alias.name), Qt::ElideRight, 172,
-                                              Qt::TextShowMnemonic));
-            } else {
-                name->setText(type_name_ + QStringLiteral("_crop%1").arg(((crop.key >> 8) & 0x7F) + 1));
-            }
-            info->setText(QStringLiteral("%1x%2").arg(crop.width).arg(crop.height));
+            cropTileTexts(name, info, current_type_, n, type_name_, 172);
             // the window's crop is found by its own number, not by its place in the table
             inUse = windowCrop != 0 && VlxRamPara::VlxGetCropID(current_type_, n) == windowCrop;
         }
@@ -248,18 +239,10 @@ void InputChoose::initSource() {
                                                 clearLook());
     panel_style::setIcon(menu, QStringLiteral(":/png/menu.png"), QSize(50, 50));
     connect(menu, &QPushButton::clicked, this, &InputChoose::vlx_Button_menu_clicked);
-    if (current_page_ != 0) {
-        QPushButton* previous = panel_style::makeButton(tile_area_, QStringLiteral("button_previous"),
-                                                        QRect(715, 95, 50, 50), clearLook());
-        panel_style::setIcon(previous, QStringLiteral(":/png/previous.png"), QSize(50, 50));
-        connect(previous, &QPushButton::clicked, this, &InputChoose::vlx_Button_previous_clicked);
-    }
-    if (current_page_ < last_page_) {
-        QPushButton* next =
-            panel_style::makeButton(tile_area_, QStringLiteral("button_next"), QRect(715, 155, 50, 50), clearLook());
-        panel_style::setIcon(next, QStringLiteral(":/png/next.png"), QSize(50, 50));
-        connect(next, &QPushButton::clicked, this, &InputChoose::vlx_Button_next_clicked);
-    }
+    const PageButtons pages = makePageButtons(tile_area_, current_page_, last_page_, 95, 155);
+    if (pages.previous)
+        connect(pages.previous, &QPushButton::clicked, this, &InputChoose::vlx_Button_previous_clicked);
+    if (pages.next) connect(pages.next, &QPushButton::clicked, this, &InputChoose::vlx_Button_next_clicked);
     tile_area_->show();
     menu_inputcut_->hide();
     menu_edid_->hide();

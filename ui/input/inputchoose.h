@@ -30,6 +30,8 @@ public:
     void language_changed();
     void initSource();
     void crop_source_num_update();
+    // Names every window of the strip after its source word as the RAM holds it now.
+    void window_names_update();
 
     uint8_t currentWindow() const { return current_window_; }
     uint8_t currentType() const { return current_type_; }

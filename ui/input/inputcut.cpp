@@ -1,13 +1,11 @@
 #include "ui/input/inputcut.h"
 
-#include <QFontMetrics>
 #include <QLabel>
 #include <QPushButton>
 
 #include <algorithm>
 #include <cstring>
 
-#include "core/alias.h"
 #include "core/global.h"
 #include "core/vlxrampara.h"
 #include "ui/input/input_common.h"
@@ -24,7 +22,6 @@ using namespace input_common;
 using panel_style::langText;
 
 namespace {
-constexpr const char* kEditorButtonStyle = "color: rgb(255, 255, 255);border:1px solid rgb(255, 255, 255);font:20px";
 constexpr const char* kMarkerStyle = "QFrame{border:1px solid rgb(71, 119, 255);border-bottom:0px;}";
 constexpr const char* kTileLabelStyle = "background-color:#212435;color:#FFFFFF";
 }  // namespace
@@ -33,12 +30,7 @@ InputCut::InputCut(QWidget* parent) : QDialog(parent), ui(new Ui::InputCut) {
     ui->setupUi(this);
     pointsToPixels(this);
     panel_style::prepareScreen(this, ui->Button_back);
-    panel_style::setPicture(ui->label_HDMI1, QStringLiteral(":/png/HDMI13.png"));
-    panel_style::setPicture(ui->label_HDMI2, QStringLiteral(":/png/HDMI13.png"));
-    panel_style::setPicture(ui->label_HDMI3, QStringLiteral(":/png/HDMI20.png"));
-    panel_style::setPicture(ui->label_HDMI4, QStringLiteral(":/png/HDMI20.png"));
-    panel_style::setPicture(ui->label_DVI, QStringLiteral(":/png/DVI.png"));
-    panel_style::setPicture(ui->label_EXT, QStringLiteral(":/png/HDMI.png"));
+    setInputIcons(ui->label_HDMI1, ui->label_HDMI2, ui->label_HDMI3, ui->label_HDMI4, ui->label_DVI, ui->label_EXT);
 
     marker_ = panel_style::makeFrame(this, QStringLiteral("frame_input"), QRect(20, 68, 120, 85),
                                      QString::fromLatin1(kMarkerStyle));
@@ -53,22 +45,15 @@ InputCut::InputCut(QWidget* parent) : QDialog(parent), ui(new Ui::InputCut) {
     source_init();
     ui->frame_add->hide();
 
-    const QString look = QString::fromLatin1(kEditorButtonStyle);
-    button_cancel_ = panel_style::makeButton(this, QStringLiteral("button_cancel"), QRect(310, 406, 180, 60), look);
-    button_ok_ = panel_style::makeButton(this, QStringLiteral("button_ok"), QRect(540, 406, 180, 60), look);
-    button_delete_ = panel_style::makeButton(this, QStringLiteral("button_delete"), QRect(80, 406, 180, 60), look);
-    for (QPushButton* b : {button_cancel_, button_ok_, button_delete_}) {
-        b->setFlat(false);
-        b->hide();
-    }
+    const EditorButtons editor = makeEditorButtons(this, QStringLiteral("button_ok"));
+    button_cancel_ = editor.cancel;
+    button_ok_ = editor.ok;
+    button_delete_ = editor.remove;
     connect(button_cancel_, &QPushButton::clicked, this, &InputCut::vlx_button_cancel_clicked);
     connect(button_ok_, &QPushButton::clicked, this, &InputCut::vlx_button_ok_clicked);
     connect(button_delete_, &QPushButton::clicked, this, &InputCut::vlx_button_delete_clicked);
 
-    for (QLineEdit* field : {ui->lineEdit_X, ui->lineEdit_Y, ui->lineEdit_W, ui->lineEdit_H})
-        connect(field, SIGNAL(send_show(QString)), this, SLOT(show_numberkeyboard_ui(QString)));
-    if (g_numberkeyboard)
-        connect(g_numberkeyboard, SIGNAL(sendKeyBoardUIDataToLineEdit(QString)), this, SLOT(confirmString(QString)));
+    connectKeypad(this, {ui->lineEdit_X, ui->lineEdit_Y, ui->lineEdit_W, ui->lineEdit_H});
     language_changed();
     lcd_touch::registerScreen(IdleScreen::InputCut, [] { return static_cast<QObject*>(g_inputcut.data()); });
 }
@@ -80,11 +65,8 @@ bool InputCut::editorOpen() const { return !ui->frame_add->isHidden(); }
 // ---------------------------------------------------------------- inputs
 
 void InputCut::input_init() {
-    for (int k = 0; k < kTypes; ++k) {
-        QPushButton* b =
-            panel_style::makeButton(this, QString::number(k), QRect(21 + 130 * k, 69, 118, 83), clearLook());
+    for (QPushButton* b : makeInputButtons(this))
         connect(b, &QPushButton::clicked, this, &InputCut::vlx_button_input_clicked);
-    }
 }
 
 void InputCut::vlx_button_input_clicked() {
@@ -143,19 +125,7 @@ void InputCut::source_init() {
             const screen_text::Timing timing = screen_text::inputTiming(current_type_);
             info->setText(timing.present() ? screen_text::timingText(timing) : noSignalText());
         } else {
-            CROP_PARA crop;
-            int index = vlxram::kCropEntries;
-            VlxRamPara::VlxGetCropPara(current_type_, n, &crop, &index);
-            ALIAS_PARA alias;
-            if (index < vlxram::kCropEntries && get_json_alias_para(&alias, "crop", index) == 1) {
-                panel_style::markElides(name);
-                name->setText(QFontMetrics(name->font())
-                                  .elidedText(QString::fromStdString(alias.name), Qt::ElideRight, 172,
-                                              Qt::TextShowMnemonic));
-            } else {
-                name->setText(type_name_ + QStringLiteral("_crop%1").arg(((crop.key >> 8) & 0x7F) + 1));
-            }
-            info->setText(QStringLiteral("%1x%2").arg(crop.width).arg(crop.height));
+            cropTileTexts(name, info, current_type_, n, type_name_, 172);
         }
         QPushButton* b = panel_style::makeButton(tile_area_, QString::number(t),
                                                  QRect(11 + 240 * c, 16 + 110 * r, 218, 88), clearLook());
@@ -164,18 +134,9 @@ void InputCut::source_init() {
     add_button_ = panel_style::makeButton(tile_area_, QStringLiteral("button_add"), QRect(715, 10, 50, 50), clearLook());
     panel_style::setIcon(add_button_, QStringLiteral(":/png/add.png"), QSize(50, 50));
     connect(add_button_, &QPushButton::clicked, this, &InputCut::vlx_button_add_clicked);
-    if (current_page_ != 0) {
-        QPushButton* previous = panel_style::makeButton(tile_area_, QStringLiteral("button_previous"),
-                                                        QRect(715, 110, 50, 50), clearLook());
-        panel_style::setIcon(previous, QStringLiteral(":/png/previous.png"), QSize(50, 50));
-        connect(previous, &QPushButton::clicked, this, &InputCut::vlx_Button_previous_clicked);
-    }
-    if (current_page_ < last_page_) {
-        QPushButton* next =
-            panel_style::makeButton(tile_area_, QStringLiteral("button_next"), QRect(715, 175, 50, 50), clearLook());
-        panel_style::setIcon(next, QStringLiteral(":/png/next.png"), QSize(50, 50));
-        connect(next, &QPushButton::clicked, this, &InputCut::vlx_Button_next_clicked);
-    }
+    const PageButtons pages = makePageButtons(tile_area_, current_page_, last_page_, 110, 175);
+    if (pages.previous) connect(pages.previous, &QPushButton::clicked, this, &InputCut::vlx_Button_previous_clicked);
+    if (pages.next) connect(pages.next, &QPushButton::clicked, this, &InputCut::vlx_Button_next_clicked);
     // the editor keeps its state over a rebuild: no add button while it is open
     if (editorOpen()) add_button_->hide();
     tile_area_->show();
@@ -286,23 +247,15 @@ QString InputCut::keypadTitle(const QString& field) const {
     return langText("高", "H", "H", "H", "H");
 }
 
-bool InputCut::ownsField(const QLineEdit* field) const {
-    return field && (field == ui->lineEdit_X || field == ui->lineEdit_Y || field == ui->lineEdit_W ||
-                     field == ui->lineEdit_H);
-}
-
 void InputCut::show_numberkeyboard_ui(QString text) {
     auto* field = qobject_cast<QLineEdit*>(sender());
-    if (!field || !g_numberkeyboard) return;
-    g_lineedit = field;
-    g_numberkeyboard->label_show(keypadTitle(field->objectName()), text);
-    g_numberkeyboard->exec();
+    if (field) openKeypad(field, keypadTitle(field->objectName()), text);
 }
 
 void InputCut::confirmString(QString value) {
     // every keypad result reaches every screen; only this screen's own fields take it
-    if (!ownsField(g_lineedit.data())) return;
-    g_lineedit->setText(value);
+    if (keypadFieldIn({ui->lineEdit_X, ui->lineEdit_Y, ui->lineEdit_W, ui->lineEdit_H}))
+        g_lineedit->setText(value);
 }
 
 // ---------------------------------------------------------------- refresh and back
@@ -340,6 +293,8 @@ void InputCut::on_Button_back_clicked() {
         g_page_focus = 3;
         g_inputchoose->initSource();
         g_inputchoose->crop_source_num_update();
+        // a deleted crop's windows were moved to its whole input while this screen was in front
+        g_inputchoose->window_names_update();
     } else {
         if (g_option) g_option->language_changed();
         g_page_focus = 5;

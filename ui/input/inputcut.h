@@ -49,7 +49,6 @@ private:
     void source_init();
     void crop_source_num_update();
     void para_changed_over();
-    bool ownsField(const QLineEdit* field) const;
     QString keypadTitle(const QString& field) const;
 
     Ui::InputCut* ui;

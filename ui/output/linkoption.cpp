@@ -1,6 +1,5 @@
 #include "ui/output/linkoption.h"
 
-#include <QDir>
 #include <QFileInfo>
 #include <QLabel>
 #include <QMutexLocker>
@@ -12,6 +11,8 @@
 #include "core/logMsg.h"
 #include "core/utils.h"
 #include "core/vlxrampara.h"
+#include "fpga/job_block.h"
+#include "fpga/usb_package.h"
 #include "platform/platform.h"
 #include "ui/output/output_links.h"
 #include "ui/output/screen_common.h"
@@ -28,7 +29,6 @@ QPointer<LinkOption> g_linkoption;
 
 namespace {
 const char* const kRows[] = {"Ip", "Mask", "Gate"};
-constexpr const char* kUsbRoot = "/mnt/usb1/";
 constexpr const char* kRowPlain = "background-color: rgb(33, 36, 53);color: #FFFFFF";
 constexpr const char* kRowMarked = "background-color:#4777FF;color: #FFFFFF;";
 constexpr const char* kArrowStyle = "background-color: rgb(33, 36, 53);";
@@ -183,43 +183,23 @@ void LinkOption::on_Button_net_apply_clicked() {
 
 // ---------------------------------------------------------------- USB upgrade
 
-QString LinkOption::usbDirectory() {
-    const QString sub = settingsCopy(g_usb_grade_path);
-    if (sub == QLatin1String(" ")) return QString::fromLatin1(kUsbRoot);
-    for (const QString& part : sub.split(QLatin1Char('/')))
-        if (part == QLatin1String("..")) {
-            writeLogMsg(LOG_WARNING, "USB upgrade folder \"" + sub.toStdString() + "\" leads off the stick");
-            return QString();
-        }
-    return QString::fromLatin1(kUsbRoot) + sub;
-}
+QString LinkOption::usbDirectory() { return usbpkg::upgradeDirectory(settingsCopy(g_usb_grade_path)); }
 
 void LinkOption::get_file_list_smartpath() {
     std::fill(std::begin(marks_), std::end(marks_), 0);
     list_page_ = 0;
     last_list_page_ = 0;
     vlx_count_ = vlxzk_count_ = 0;
-    file_list_.clear();
-    const QString dir = usbDirectory();
-    if (dir.isEmpty()) return;
-    // hidden files and links are left out; name order, case ignored
-    const QFileInfoList entries = QDir(QString::fromStdString(plat::path(dir.toStdString())))
-                                      .entryInfoList(QDir::Files | QDir::NoSymLinks, QDir::Name | QDir::IgnoreCase);
-    for (const QFileInfo& info : entries) {
-        if (file_list_.size() >= kMaxFiles) break;
-        if (!info.isFile() || info.isSymLink()) continue;
-        const QString suffix = info.suffix();
-        const int index = file_list_.size();
-        if (suffix == QLatin1String("VLX")) {
+    // the engine's rules: hidden files and links left out, name order with case ignored
+    file_list_ = usbpkg::listPackages(usbDirectory(), kMaxFiles);
+    for (int index = 0; index < file_list_.size(); ++index) {
+        if (file_list_.at(index).endsWith(QLatin1String(".VLX"))) {
             if (vlx_count_ == 0) marks_[index] = 1;
             ++vlx_count_;
-        } else if (suffix == QLatin1String("VLXZK")) {
+        } else {
             marks_[index] = 1;
             ++vlxzk_count_;
-        } else {
-            continue;
         }
-        file_list_.append(dir + (dir.endsWith(QLatin1Char('/')) ? QString() : QStringLiteral("/")) + info.fileName());
     }
     // the upgrade installs every package: all of them can be paged through
     if (!file_list_.isEmpty()) last_list_page_ = (file_list_.size() - 1) / kRowsPerPage;
@@ -293,12 +273,12 @@ void LinkOption::on_Button_ok_clicked() {
 void LinkOption::menulist_button_ok_page() {
     if (file_downing_ != 0) return;
     // the step byte is shared with the receiving-card jobs and a running upgrade
-    if (g_usb_grade.load() != 0 || g_send_para[0] != 0) {
+    if (g_usb_grade.load() != 0 || job_block::operation() != job_block::kNoJob) {
         writeLogMsg(LOG_WARNING, "USB upgrade not started: an upgrade or a receiving-card job is running");
         return;
     }
     file_downing_ = 1;
-    g_send_para[1] = 0;
+    job_block::setU8(job_block::kStep, 0);
     g_usb_grade = 1;
 }
 

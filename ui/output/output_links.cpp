@@ -1,11 +1,28 @@
 #include "ui/output/output_links.h"
 
 #include "core/vlxrampara.h"
+#include "fpga/engine_events.h"
 #include "fpga/fpga_manage.h"
+#include "ui/shell/mainwindow.h"
+#include "ui/shell/shell_globals.h"
 
 OutputLinks& outputLinks() {
     static OutputLinks links;
     return links;
+}
+
+void linkUsbUpgrade() {
+    outputLinks().usbUpgradeStatus = [] {
+        fpga_manage* e = fpga_manage::p_fpga_manage;
+        return e ? e->usb_upgrade_text() : QString();
+    };
+    EngineEvents& events = engineEvents();
+    events.firmwareUpdateStart = [] {
+        if (MainWindow* w = g_mainwindow.data()) w->update_start();
+    };
+    events.firmwareUpdateOver = [] {
+        if (MainWindow* w = g_mainwindow.data()) w->update_over();
+    };
 }
 
 namespace output_ports {

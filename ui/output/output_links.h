@@ -1,8 +1,7 @@
 #pragma once
 // What the output and link screens read of the sending-card engine beyond its parameter images:
-// the USB upgrade's status text, which the engine fills in once it runs the upgrade. Empty
-// means "no upgrade engine": the link screen shows no status text. Whether both FPGAs run
-// comes from shellLinks().fpgaRunning.
+// the USB upgrade's status text. Empty means "no upgrade engine": the link screen shows no
+// status text. Whether both FPGAs run comes from shellLinks().fpgaRunning.
 #include <QString>
 
 #include <cstdint>
@@ -13,6 +12,10 @@ struct OutputLinks {
     std::function<QString()> usbUpgradeStatus;
 };
 OutputLinks& outputLinks();
+
+// Connects the USB upgrade of the engine to the panel: its status text to the link screen,
+// its firmware-update display to the home window (which carries the calls to the GUI thread).
+void linkUsbUpgrade();
 
 namespace output_ports {
 

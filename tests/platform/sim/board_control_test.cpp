@@ -108,9 +108,11 @@ TEST_F(BoardControlTest, ClientThatNeverReadsDoesNotStopAnotherClientsHelp) {
     const int polite = connectClient();
     ASSERT_GE(polite, 0);
     ASSERT_TRUE(sendLine(polite, "help"));
-    EXPECT_EQ(readLine(polite, 1000).rfind("OK ", 0), 0u);
+    // Generous bounds: the server may still be working through the greedy burst on a loaded,
+    // emulated CPU; without the fault the answer comes in milliseconds, with it never.
+    EXPECT_EQ(readLine(polite, 8000).rfind("OK ", 0), 0u);
     // The greedy client was dropped rather than kept with its answers piling up.
-    EXPECT_TRUE(closedWithin(greedy, 2000));
+    EXPECT_TRUE(closedWithin(greedy, 10000));
 }
 
 TEST_F(BoardControlTest, ClientThatReadsLateStillGetsEveryAnswerInOrder) {
