@@ -12,6 +12,9 @@ struct EngineEvents {
     // Result of a receiving-card check: the cards needing an update ("SS/PP/CC/NN") and
     // whether the list is valid (a check that could not run reports an invalid list).
     std::function<void(const std::vector<std::string>& updateList, bool listValid)> checkReport;
+    // A job ended at 100 although some of what it sent was never answered: which job
+    // ("parameter saving", ...) and where ("LED03", "LED17 card 2").
+    std::function<void(const std::string& job, const std::vector<std::string>& unanswered)> jobUnanswered;
     // Full-screen firmware-update display while flashes are written.
     std::function<void()> firmwareUpdateStart;
     std::function<void()> firmwareUpdateOver;

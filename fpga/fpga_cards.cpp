@@ -5,10 +5,9 @@
 #include "core/global.h"
 #include "core/utils.h"
 #include "fpga/fpga_manage.h"
+#include "fpga/job_block.h"
 
 namespace {
-
-constexpr size_t kSendLength = 12;  // g_send_para: length word of the built frame
 
 void put16(uint8_t* p, uint16_t v) {
     p[0] = uint8_t(v);
@@ -51,7 +50,7 @@ void head(uint8_t* f, uint16_t dest, uint8_t port7, uint8_t opcode) {
 // Checksum at the end; the length kept for the job when `store`.
 int close(uint8_t* f, size_t length, bool store) {
     f[length - 1] = Utils::BCC(f, unsigned(length - 1));
-    if (store) put16(g_send_para + kSendLength, uint16_t(length));
+    if (store) job_block::setU16(job_block::kFrameLength, uint16_t(length));
     return int(length);
 }
 
@@ -96,14 +95,14 @@ int fpga_manage::load_write_ram_cmd_create(int port, uint16_t card, uint32_t add
 }
 
 int fpga_manage::rcv_card_cmd_create(uint8_t* frame, int port, uint16_t originX, uint16_t originY, size_t capacity) {
-    const uint16_t card = get16(g_send_para + 8);
+    const uint16_t card = job_block::u16(job_block::kCard);
     if (!frame || !validPort(port) || card > rcv::kMaxCardIndex || !fits(23, capacity)) return 0;
     head(frame, uint16_t(card | ((port & 3) << 12)), uint8_t(port + 1), rcv::kOpWrite);
     put32(frame + 10, 0x180);
     put16(frame + 14, 4);
     frame[16] = frame[17] = 0;
-    put16(frame + 18, uint16_t(originX + get16(line_type + 4)));
-    put16(frame + 20, uint16_t(originY + get16(line_type + 6)));
+    put16(frame + 18, uint16_t(originX + get16(line_type + line_field::kOffsetX)));
+    put16(frame + 20, uint16_t(originY + get16(line_type + line_field::kOffsetY)));
     return close(frame, 23, false);
 }
 
@@ -168,7 +167,7 @@ int fpga_manage::save_para2flash_cmd_create(int port, uint16_t card, uint8_t* fr
 
 int fpga_manage::mapping_enable_cmd_create(int port, uint8_t* frame, size_t capacity) {
     if (!validPort(port)) return 0;
-    const uint8_t args[4] = {0x03, 0x0F, 0x01, g_send_para[16]};
+    const uint8_t args[4] = {0x03, 0x0F, 0x01, job_block::u8(job_block::kArgument)};
     return withArguments(frame, capacity, rcv::kAllCards, uint8_t(port + 1), rcv::kOpRegisters, args, 4);
 }
 

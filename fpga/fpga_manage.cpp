@@ -15,6 +15,7 @@
 #include "core/vlxrampara.h"
 #include "fpga/fpga_clock_record.h"
 #include "fpga/fpga_protocol.h"
+#include "fpga/job_block.h"
 #include "platform/platform.h"
 #include "platform/sys.h"
 #include "platform/worker_pacer.h"
@@ -200,9 +201,9 @@ void fpga_manage::softinit() {
         std::lock_guard<std::mutex> lock(reg_mutex);
         MCU_RAM_EXTEND[EXTEND_SCREEN_STATE] = ScreenState;
     }
-    g_send_para[0] = 0;
-    g_send_para[1] = 0xFF;
-    g_send_para[6] = 0;
+    job_block::setU8(job_block::kOperation, job_block::kNoJob);
+    job_block::setU8(job_block::kStep, job_block::kStepIdle);
+    job_block::setU8(job_block::kReply, 0);
 }
 
 void* fpga_manage::fpgamanageThread(void* arg) {
@@ -224,7 +225,25 @@ void fpga_manage::threadLoop() {
                 busy = !settled();
             }
         }
-        pacer_.pass(busy);
+        if (busy && job_block::operation() != job_block::kNoJob)
+            waitJobAnswer();
+        else
+            pacer_.pass(busy);
+    }
+}
+
+// A job waiting for a card polls the interrupt lines (a read of the GPIO window, no bus
+// traffic) and passes again as soon as an answer is there, at the latest after a tick.
+void fpga_manage::waitJobAnswer() {
+    constexpr uint64_t kPollUs = 200;
+    // a line the pass left high holds nothing it could take (an FPGA restarting): pace by the tick
+    if (answerWaiting()) {
+        pacer_.pass(true);
+        return;
+    }
+    for (uint64_t waited = 0; waited < kPassPaceUs && !stop_; waited += kPollUs) {
+        if (answerWaiting()) return;
+        plat::workerPace(kPollUs);
     }
 }
 
@@ -234,7 +253,7 @@ bool fpga_manage::settled() {
         cards_busy_ = false;
         return false;
     }
-    return get_fpga_status() == 1 && !output_onoff_request && !output_position_request && !brightness_request &&
+    return get_fpga_status() == 1 && job_block::operation() == job_block::kNoJob && !output_onoff_request && !output_position_request && !brightness_request &&
            !g_set_led_para;
 }
 
@@ -278,9 +297,9 @@ void fpga_manage::fpga_manage_deal() {
         g_change.clock_read_time = G_timeTicks;
     }
     clock_record->clock_record_deal();
-    // the idle work: card search, brightness and on/off schedules, link watch (the
-    // receiving-card jobs of g_send_para take its place once they exist)
-    Check_search_card();
+    // a receiving-card job of g_send_para, or else the idle work: card search, brightness
+    // and on/off schedules, link watch
+    if (!card_job_deal()) Check_search_card();
     if (output_onoff_request == 1 && takeRequest(output_onoff_request, Utils::_system_mutex) &&
         set_output_status() != 1)
         putBackRequest(output_onoff_request, Utils::_system_mutex);

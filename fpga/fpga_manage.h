@@ -12,7 +12,11 @@
 #include <memory>
 #include <mutex>
 #include <cstddef>
+#include <string>
 #include <thread>
+#include <vector>
+
+#include <QString>
 
 #include "fpga/fpga_drv.h"
 #include "fpga/fpga_regs.h"
@@ -50,6 +54,8 @@ struct FpgaChange {
     uint32_t vmf_expected_op;        // multi-function card read
     uint32_t vmf_done;
     uint32_t vmf_fresh;
+    uint32_t job_progress_time;      // busy progress of a waiting receiving-card job
+    uint32_t job_busy_count;         // 1..99
 };
 
 // The scan record a RAM reset frame carries (only these fields reach the frame).
@@ -81,6 +87,10 @@ constexpr uint8_t kAllPorts = 0xFF;        // [7] of a PC frame for every port
 constexpr int kGlobalPorts = 32;
 // The card table of one FPGA's RAM-1 image: where port p's count (u16) and status byte are.
 void cardTableEntry(int port, uint16_t* count, uint16_t* status);
+// How the jobs name what did not answer: "LED03" (global port 2), "LED03 card 4".
+std::string portName(int globalPort);
+std::string cardName(int globalPort, unsigned card);
+std::string twoDigits(unsigned v);   // at least two digits, leading zeros
 }  // namespace rcv
 extern FpgaChange g_change;
 
@@ -234,6 +244,35 @@ public:
     // Ticks a multi-port exchange waits for its ports (inside the transport's 80).
     static constexpr uint32_t kMultiPortWaitTicks = 60;
 
+    // ---- receiving-card jobs of the job block g_send_para (fpga/job_block.h): one step per
+    // call on the engine thread; each ends by clearing bytes 0 and 1, then reports 100.
+    enum RCV_CHECK_OR_RECOVERY { RCV_CHECK = 0, RCV_RECOVERY = 1, RCV_SMART_FILE = 2 };
+    // Runs the job in byte 0 for this pass (steps that need no wait follow each other, an
+    // answer already waiting is taken at once); false when no job runs.
+    bool card_job_deal();
+    void save_para_deal();
+    void mapping_enable_deal();
+    // Origin of chain position p on the wizard's grid (line_type). 0, nothing written, for a
+    // pattern outside 1..16, no rows or columns, or a position past rows x columns.
+    int get_rcvcard_x_y(int p, uint16_t* x, uint16_t* y);
+    void SmartMapping_deal();
+    void rcv_recovery_check_deal(RCV_CHECK_OR_RECOVERY arg);
+    int load_rcv_xy_operate(const QString& path, uint32_t position, bool standalone);
+    // A job's frame on global port 0..31: the reply flag is cleared first, and only an answer
+    // from that port with the frame's opcode sets it. 1 when the frame went out.
+    int job_send(const uint8_t* frame, uint16_t length, int port);
+    // The card the last check found; valid from that check's report until a check starts.
+    struct FoundCard {
+        bool valid = false;
+        uint8_t screen = 0;
+        uint8_t net = 0;
+        uint8_t port = 0;    // net_ledx, global port
+        uint16_t card = 0;
+    };
+    FoundCard found_card;
+    // Global port of the net being checked (-1 none): only its answer carries the result.
+    int check_port = -1;
+
     // ---- brightness and on/off schedules, the multi-function card
     void Extension_function();
     void Brightness_task();
@@ -374,12 +413,35 @@ private:
     void closeDevices();
     void threadLoop();
     bool settled();
+    void waitJobAnswer();
     int readSlot(int fpga, int slot, uint8_t* frame, uint16_t* length);
     void releaseSlot(int fpga, int slot);
     void storeCardEntry(int fpga, int port, uint16_t count, uint8_t status);
     void forwardToPc(int fpga, int slot, uint8_t* frame, uint16_t length, bool multi);
     void queuePassAnswer(const uint8_t* frame, uint16_t length);
     uint16_t linkBitmap(int fpga, bool fresh);
+    // receiving-card jobs
+    void runJobStep(uint8_t op);
+    void saveOrMappingStep(bool save);
+    bool jobHeldByPc();
+    void jobProgress(int percent);
+    void jobBusyProgress();
+    void jobEnd(bool closeRing = true);
+    uint32_t stepTime() const;
+    void restartStepTime();
+    bool answerTimedOut(uint32_t limit);
+    bool answerWaiting();
+    void noteCardAnswer(int fpga, int slot, const uint8_t* frame);
+    void reportUnanswered(const char* job);
+    QString job_path_;                   // the file a job works on
+    uint32_t job_position_ = 0;          // data of the current operation in it
+    int job_port_ = -1;                  // global port the current operation goes to
+    uint32_t job_timeout_ = 0;           // ticks the current frame waits for its answer
+    uint8_t job_frame_[rcv::kMaxFrame] = {};
+    uint8_t job_data_[1000] = {};
+    int reply_port_ = -1;            // global port a job waits on
+    uint8_t reply_opcode_ = 0;
+    std::vector<std::string> unanswered_;
     std::atomic<uint16_t> total_cards_{0};
     bool cards_busy_ = false;
 

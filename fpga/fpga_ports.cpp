@@ -12,6 +12,7 @@
 #include "core/utils.h"
 #include "core/vlxrampara.h"
 #include "fpga/fpga_manage.h"
+#include "fpga/job_block.h"
 #include "platform/platform.h"
 
 namespace {
@@ -133,7 +134,7 @@ int fpga_manage::deal_with_search_concurrent(int fpga) {
             answered_slots |= 1u << (8 * fpga + s);
             if (f[10] == 0) Search_concurrent_back_result(fpga, s, f, n);
             // a job's own search ('g') is answered too
-            if (f[5] == rcv::kTagCard) g_send_para[6] = 1;
+            if (f[5] == rcv::kTagCard) noteCardAnswer(fpga, s, f);
             took = 1;
         }
         releaseSlot(fpga, s);
@@ -151,19 +152,17 @@ void fpga_manage::Search_concurrent_back_result(int fpga, int slot, uint8_t* f, 
     }
     if (port < 0 || port >= kPorts) return;
     storeCardEntry(fpga, port, get16(f + 11), f[13]);
-    // the check job's result: only a whole answer carries the id and the result byte
-    if (n >= rcv::kSearchAnswerFull && check_config_valid) {
+    // the check job's result: only a whole answer from the net being checked carries the
+    // screen's id and the result byte
+    if (n >= rcv::kSearchAnswerFull && check_config_valid && 16 * fpga + port == check_port) {
         const uint32_t id = uint32_t(f[18]) | uint32_t(f[19]) << 8 | uint32_t(f[20]) << 16 | uint32_t(f[21]) << 24;
-        if (id == check_config_id) {
-            g_send_para[30] = f[22];
-            g_send_para[31] = 0;
-        }
+        if (id == check_config_id) job_block::setU16(job_block::kResult, f[22]);
     }
 }
 
 int fpga_manage::Rcv_data_from_eth(int fpga) {
     std::lock_guard<std::recursive_mutex> lock(port_mutex);
-    deal_with_search_concurrent(fpga);
+    const int searched = deal_with_search_concurrent(fpga);
     uint8_t st[2] = {0, 0};
     for (int h = 0; h < 2; ++h) {
         read_from_register(kRegPairStatus[h], fpga);
@@ -171,7 +170,7 @@ int fpga_manage::Rcv_data_from_eth(int fpga) {
     }
     int s = 0;
     while (s < 8 && !(st[s >> 2] & (1 << (2 * (s & 3))))) ++s;
-    if (s == 8) return 0;
+    if (s == 8) return searched;  // search answers were all there was
     uint8_t* f = MCU_RAM_RX_func[fpga];
     uint16_t n = 0;
     if (!readSlot(fpga, s, f, &n)) return 0;
@@ -207,7 +206,7 @@ int fpga_manage::Rcv_data_from_eth(int fpga) {
     if (dest >= rcv::kController && dest <= rcv::kControllerLast && source < rcv::kController) {
         if (tag == rcv::kTagCard) {
             // a corrupted answer is no acknowledgement
-            if (good) g_send_para[6] = 1;
+            if (good) noteCardAnswer(fpga, s, f);
             consumed = true;
         } else if (tag == rcv::kTagBrightness) {
             consumed = true;

@@ -19,6 +19,7 @@
 #include "core/vlxrampara.h"
 #include "fpga/engine_events.h"
 #include "fpga/fpga_manage.h"
+#include "fpga/job_block.h"
 #include "fpga/usb_package.h"
 #include "platform/atomic_file.h"
 #include "platform/platform.h"
@@ -29,7 +30,7 @@ std::function<void(const std::string&)> fpga_manage::app_written_hook;
 
 namespace {
 
-constexpr int kStepByte = 1;
+constexpr unsigned kStepByte = job_block::kStep;  // shared with the receiving-card jobs
 constexpr int kChangeUpgradeOver = 104;
 constexpr uint32_t kBitstreamPiece = 32768;
 constexpr uint32_t kFontPiece = 16384;

@@ -39,6 +39,11 @@ void finish(std::vector<uint8_t>& a, const SimCard& card, std::vector<CardAnswer
     out.push_back({std::move(a), card.delayTicks});
 }
 
+void note(SimCard& c, const uint8_t* f, size_t n) {
+    ++c.frames;
+    if (c.received.size() < SimCard::kReceivedLimit) c.received.emplace_back(f, f + n);
+}
+
 }  // namespace
 
 uint8_t CardChain::portStatus() const {
@@ -74,7 +79,7 @@ std::vector<CardAnswer> CardChain::receive(const uint8_t* f, size_t n, int port,
     if (opcode == kOpSearch) {
         // one answer for the whole chain, from its first card
         const SimCard& first = cards.front();
-        for (SimCard& c : cards) ++c.frames;
+        for (SimCard& c : cards) note(c, f, n);
         std::vector<uint8_t> a = answerHead(f, portBits, kOpSearch);
         a[10] = 0;
         a.push_back(uint8_t(cards.size()));
@@ -111,7 +116,7 @@ std::vector<CardAnswer> CardChain::receive(const uint8_t* f, size_t n, int port,
     }
     for (size_t k : addressed) {
         SimCard& c = cards[k];
-        ++c.frames;
+        note(c, f, n);
         switch (opcode) {
         case kOpWrite:
             if (n >= 19) {

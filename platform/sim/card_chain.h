@@ -14,12 +14,14 @@ namespace plat::sim {
 enum class CardAnswerPolicy { Answer, Silent, BadChecksum, WrongTag };
 
 struct SimCard {
+    static constexpr size_t kReceivedLimit = 4096;
     std::map<uint32_t, uint8_t> memory;          // sparse card memory (0x60 / 0x61)
     std::vector<uint8_t> lastRegisterWrite;      // 0xA0 argument bytes
     unsigned saves = 0;                          // 0x81
     unsigned activations = 0;                    // 0xB4
     unsigned reconfigurations = 0;               // 0x84
     unsigned frames = 0;                         // frames addressed to this card
+    std::vector<std::vector<uint8_t>> received;  // those frames, the first kReceivedLimit of them
     uint8_t mappingDisplay = 0;                  // 0xA0 03 0F 01 xx
     uint32_t configId = 0;
     bool lost = false;                           // lost its configuration

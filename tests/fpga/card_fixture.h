@@ -4,6 +4,8 @@
 #include <QObject>
 
 #include "core/utils.h"
+#include "fpga/engine_events.h"
+#include "fpga/job_block.h"
 #include "fpga_fixture.h"
 
 namespace fpgatest {
@@ -33,7 +35,48 @@ protected:
             e->check_state[i] = 18;
         }
     }
+    void TearDown() override {
+        engineEvents() = EngineEvents{};
+        OpenEngineTest::TearDown();
+    }
     SimFpga& fpga(int i) { return *chips->fpga[i]; }
+    // n cards on global port 0..31, counted by the engine's own card search.
+    void plug(int port, size_t n) { fpga(port / 16).attachCards(port % 16, n); }
+    void searchCards() {
+        for (int pass = 0; pass < 3; ++pass) {
+            G_timeTicks.fetch_add(80);
+            tick();
+        }
+    }
+    // The cards of global port `port`.
+    std::vector<plat::sim::SimCard>& cardsOn(int port) { return fpga(port / 16).chain(port % 16)->cards; }
+    // Hands job `op` over as a screen does and records what the engine tells the panel.
+    void startJob(uint8_t op) {
+        engineEvents().jobProgress = [this](int p) { progress.push_back(p); };
+        engineEvents().jobUnanswered = [this](const std::string&, const std::vector<std::string>& where) {
+            unanswered = where;
+        };
+        engineEvents().checkReport = [this](const std::vector<std::string>& list, bool valid) {
+            report = list;
+            reportValid = valid;
+            ++reports;
+        };
+        job_block::setU8(job_block::kStep, 0);
+        job_block::setU8(job_block::kOperation, op);
+    }
+    // Engine passes, one per tick, until the job has ended; the ticks it took (-1: never).
+    int runJob(int limit = 20000) {
+        for (int k = 1; k <= limit; ++k) {
+            tick();
+            if (job_block::operation() == job_block::kNoJob) return k;
+        }
+        return -1;
+    }
+    std::vector<int> progress;
+    std::vector<std::string> unanswered;
+    std::vector<std::string> report;
+    bool reportValid = false;
+    int reports = 0;
     // Sent frames (host to cards) on a port, in order.
     std::vector<Bytes> sent(int f, int port) {
         std::vector<Bytes> out;

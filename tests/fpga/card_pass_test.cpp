@@ -189,7 +189,7 @@ TEST_F(CardPassTest, AJobsRegisterAndSearchAnswersSetTheReplyFlagAndAreNotForwar
     const uint8_t regs[4] = {0x03, 0x0F, 0x01, 0x09};
     const int n = e->load_write_reg_cmd_create(2, 1, regs, 4, f, 0);
     g_passby_trans_port = ctl::kTransportTcp;  // a PC exchange waits meanwhile
-    ASSERT_EQ(e->Send_to_port(f, uint16_t(n), 2, 0), 1);
+    ASSERT_EQ(e->job_send(f, uint16_t(n), 2), 1);
     service();
     EXPECT_EQ(g_send_para[6], 1) << "a 'g' answer with opcode 0xA0";
     EXPECT_EQ(e->own_answer, 1);
@@ -198,7 +198,7 @@ TEST_F(CardPassTest, AJobsRegisterAndSearchAnswersSetTheReplyFlagAndAreNotForwar
     g_send_para[6] = 0;
     const uint8_t args[4] = {0, 0, 0, 0};
     const int s = e->load_search_rxc_cmd_create(2, args, 4, f);
-    ASSERT_EQ(e->Send_to_port(f, uint16_t(s), 2, 0), 1);
+    ASSERT_EQ(e->job_send(f, uint16_t(s), 2), 1);
     service();
     EXPECT_EQ(g_send_para[6], 1) << "a 'g' search answer";
     EXPECT_EQ(e->get_port_card_num(2), 3);

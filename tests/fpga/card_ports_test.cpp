@@ -100,10 +100,15 @@ TEST_F(CardPortsTest, SearchAnswerWithoutPortTakesSlotAndSourceBitsAndShortAnswe
     a.push_back(bcc(a.data(), a.size()));
     e->check_config_valid = true;
     e->check_config_id = 0x11223344;
+    e->check_port = 21;  // a net of FPGA 1 is being checked
     e->Search_concurrent_back_result(0, 2, a.data(), uint16_t(a.size()));
     EXPECT_EQ(e->get_port_card_num(5), 7);
     EXPECT_EQ(ramCount(0, 5), 7);
     EXPECT_EQ(a[7], 6);
+    EXPECT_EQ(g_send_para[30], 0) << "the answer of another net carries no check result";
+    a[7] = 0;
+    e->check_port = 5;
+    e->Search_concurrent_back_result(0, 2, a.data(), uint16_t(a.size()));
     EXPECT_EQ(g_send_para[30], 3) << "a whole answer carries the check result";
     // 18..23 bytes: the id and result bytes lie beyond the answer (stale buffer bytes)
     g_send_para[30] = 0x77;

@@ -11,6 +11,7 @@
 #include "core/logMsg.h"
 #include "core/utils.h"
 #include "core/vlxrampara.h"
+#include "fpga/job_block.h"
 #include "fpga/usb_package.h"
 #include "platform/platform.h"
 #include "ui/output/output_links.h"
@@ -272,12 +273,12 @@ void LinkOption::on_Button_ok_clicked() {
 void LinkOption::menulist_button_ok_page() {
     if (file_downing_ != 0) return;
     // the step byte is shared with the receiving-card jobs and a running upgrade
-    if (g_usb_grade.load() != 0 || g_send_para[0] != 0) {
+    if (g_usb_grade.load() != 0 || job_block::operation() != job_block::kNoJob) {
         writeLogMsg(LOG_WARNING, "USB upgrade not started: an upgrade or a receiving-card job is running");
         return;
     }
     file_downing_ = 1;
-    g_send_para[1] = 0;
+    job_block::setU8(job_block::kStep, 0);
     g_usb_grade = 1;
 }
 

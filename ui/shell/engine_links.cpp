@@ -1,9 +1,11 @@
 #include "ui/shell/engine_links.h"
 
+#include "core/global.h"
 #include "core/logMsg.h"
 #include "fpga/fpga_manage.h"
 #include "protocol/h71_wifi_config.h"
 #include "ui/shell/mainwindow.h"
+#include "ui/system/card_job.h"
 #include "ui/system/system_links.h"
 #include "video_io/kavelsource.h"
 #include "video_io/receivers.h"
@@ -27,6 +29,13 @@ void linkFpgaEngine() {
         e->read_from_register(reg, fpga);
         return e->mirror(reg, fpga);
     };
+    // receiving-card jobs: taken while the engine's thread passes (the scaler has started
+    // it and no USB upgrade holds it); its reports go to the screens
+    systemLinks().cardJobRunner = [] {
+        fpga_manage* e = fpga_manage::p_fpga_manage;
+        return e && e->threadRunning() && g_fpga_c331_start && !g_usb_grade;
+    };
+    card_job::linkEngine();
     // the mapping switch of the smart-mapping screen
     systemLinks().fpgaWriteRegister = [](uint8_t reg, uint8_t mask, uint8_t value, uint8_t fpga) {
         if (fpga_manage* e = fpga_manage::p_fpga_manage) e->write_to_register(reg, mask, value, fpga);

@@ -579,7 +579,7 @@ void AdvancedOption::on_Button_self_recovery_clicked() {
     panel_style::setLook(ui->Button_check, lit(panel_style::kTabOffStyle));
     panel_style::setLook(ui->Button_self_recovery, lit(panel_style::kTabOnStyle));
     rcv_self_recovery_file_list();
-    g_send_para[card_job::kRecoveryMode] = 16;
+    job_block::setU8(job_block::kSubStep, job_block::kRecoveryMode);
     card_job::start(this, card_job::kSelfRecovery);
 }
 

@@ -1,16 +1,20 @@
 #include "ui/system/card_job.h"
 
+#include <QApplication>
 #include <QDialog>
 
 #include "core/global.h"
 #include "core/logMsg.h"
 #include "ui/shell/QRoundProgressBar.h"
 #include "ui/shell/shell_globals.h"
+#include "fpga/engine_events.h"
+#include "ui/system/advancedoption.h"
+#include "ui/system/smartmapping.h"
 #include "ui/system/system_links.h"
 
 namespace card_job {
 
-uint8_t operation() { return __atomic_load_n(&g_send_para[0], __ATOMIC_ACQUIRE); }
+uint8_t operation() { return job_block::operation(); }
 
 Refusal refusal() {
     if (g_qround_bar) return Refusal::RingUp;
@@ -45,16 +49,56 @@ bool start(QDialog* screen, uint8_t op) {
         QObject::connect(screen, SIGNAL(sig_qround_bar_update(int)), g_qround_bar, SLOT(para_sync(int)),
                          Qt::QueuedConnection);
     // the step, then the operation: the FPGA thread starts a job only once it sees the operation
-    __atomic_store_n(&g_send_para[1], uint8_t(0), __ATOMIC_RELEASE);
-    __atomic_store_n(&g_send_para[0], op, __ATOMIC_RELEASE);
+    job_block::setU8(job_block::kStep, 0);
+    job_block::setU8(job_block::kOperation, op);
     writeLogMsg(LOG_INFO, std::string("receiving-card job ") + std::to_string(op) + " handed to the FPGA engine");
     return true;
 }
 
-void setU32(unsigned offset, uint32_t value) {
-    for (unsigned i = 0; i < 4; ++i) g_send_para[offset + i] = uint8_t(value >> (8 * i));
+namespace {
+
+QStringList& unansweredList() {
+    static QStringList list;
+    return list;
 }
 
-uint16_t u16(unsigned offset) { return uint16_t(g_send_para[offset] | (g_send_para[offset + 1] << 8)); }
+// Runs `call` on the GUI thread, after what the engine reported before it.
+template <class F>
+void onGuiThread(F call) {
+    if (QCoreApplication* app = QCoreApplication::instance()) QMetaObject::invokeMethod(app, call, Qt::QueuedConnection);
+}
+
+}  // namespace
+
+void linkEngine() {
+    EngineEvents& events = engineEvents();
+    events.jobProgress = [](int percent) {
+        onGuiThread([percent] {
+            // the ring is a child of the screen that handed the job over
+            QObject* owner = g_qround_bar ? g_qround_bar->parent() : nullptr;
+            if (g_smartmapping && owner == g_smartmapping.data())
+                emit g_smartmapping->sig_qround_bar_update(percent);
+            else if (g_advancedoption && owner == g_advancedoption.data())
+                emit g_advancedoption->sig_qround_bar_update(percent);
+        });
+    };
+    events.checkReport = [](const std::vector<std::string>& list, bool valid) {
+        QStringList entries;
+        if (valid)
+            for (const std::string& s : list) entries << QString::fromStdString(s);
+        AdvancedOption::reportRcvUpdate(entries);
+    };
+    events.jobUnanswered = [](const std::string& job, const std::vector<std::string>& where) {
+        QStringList entries;
+        for (const std::string& s : where) entries << QString::fromStdString(job + ": " + s);
+        onGuiThread([entries] { unansweredList() = entries; });
+    };
+}
+
+QStringList unanswered() { return unansweredList(); }
+
+void setU32(unsigned offset, uint32_t value) { job_block::setU32(offset, value); }
+
+uint16_t u16(unsigned offset) { return job_block::u16(offset); }
 
 }  // namespace card_job

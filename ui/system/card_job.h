@@ -5,23 +5,25 @@
 // the job is done and ends the progress ring with 100.
 #include <cstdint>
 
+#include "fpga/job_block.h"
+
+#include <QStringList>
+
 class QDialog;
 
 namespace card_job {
 
-enum Operation : uint8_t {
-    kSmartSetup = 1,   // wizard: card origins of one port from line_type
-    kLoadScan = 2,     // scan file g_kvfile_name into the cards of one port
-    kSaveParams = 3,   // the cards of every port save their parameters
-    kMappingSwitch = 4,
-    kCheck = 5,        // receiving cards against the recovery files
-    kSelfRecovery = 6,
-};
-
-// Bytes of the job block besides the operation and the step.
-constexpr unsigned kArgumentWord = 16;   // u32, jobs 3 and 4
-constexpr unsigned kRecoveryMode = 28;   // self-recovery sets 16
-constexpr unsigned kUpdateCount = 30;    // u16: cards needing an update, 255 or 65535 = none
+// The operations and the block's bytes are named in fpga/job_block.h.
+using job_block::Operation;
+using job_block::kSmartSetup;
+using job_block::kLoadScan;
+using job_block::kSaveParams;
+using job_block::kMappingSwitch;
+using job_block::kCheck;
+using job_block::kSelfRecovery;
+constexpr unsigned kArgumentWord = job_block::kArgument;   // u32, job 4
+constexpr unsigned kRecoveryMode = job_block::kSubStep;    // self-recovery sets 16
+constexpr unsigned kUpdateCount = job_block::kResult;      // u16 check result
 
 // Why a start is refused, or Ok. A start is refused while a progress ring is up, while the
 // block still holds a job (the engine clears it before its 100 arrives here) and while no
@@ -36,6 +38,13 @@ uint8_t operation();
 // to it (queued: the engine emits on its own thread) and hands the operation over, step 0,
 // after everything the caller has written. Returns false, changing nothing, when refused.
 bool start(QDialog* screen, uint8_t op);
+
+// Connects the FPGA engine's reports to the screens, each carried over to the GUI thread:
+// progress to the sig_qround_bar_update(int) of the screen whose ring is up, the check
+// report to AdvancedOption::reportRcvUpdate, what never answered to unanswered().
+void linkEngine();
+// Where the last job that ended had no answer ("parameter saving: LED03", ...); GUI thread.
+QStringList unanswered();
 
 // Parameters of the block (little-endian), written before start().
 void setU32(unsigned offset, uint32_t value);

@@ -11,6 +11,8 @@
 
 #include <cstdint>
 
+#include "fpga/job_block.h"
+
 class QFrame;
 class QLabel;
 class QPushButton;
@@ -24,16 +26,8 @@ class SmartMapping;
 extern QPointer<SmartMapping> g_smartmapping;
 extern uint32_t g_scan_config_json_offset;
 
-// Fields of line_type, the wizard's result read by the FPGA thread.
+// Fields of line_type (fpga/job_block.h), read as little-endian words.
 namespace line_field {
-constexpr unsigned kCabinetWidth = 0;   // u16
-constexpr unsigned kCabinetHeight = 2;  // u16
-constexpr unsigned kOffsetX = 4;        // u16
-constexpr unsigned kOffsetY = 6;        // u16
-constexpr unsigned kPort = 8;           // 0..15 FPGA 0, 16..31 FPGA 1
-constexpr unsigned kRows = 9;
-constexpr unsigned kColumns = 10;
-constexpr unsigned kPattern = 11;       // 1..16
 uint16_t u16(unsigned offset);
 }  // namespace line_field
 

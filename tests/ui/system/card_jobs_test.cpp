@@ -1,6 +1,7 @@
 // Receiving-card jobs from the screens: the update page's check and self-recovery, and the
 // refusals that keep a job's ring and screen until the engine has ended it.
 #include "system_fixture.h"
+#include "fpga/engine_events.h"
 #include "ui/shell/lcd_touch.h"
 
 using namespace systemtest;
@@ -210,4 +211,44 @@ TEST_F(SystemTest, SettingsTilesRunBothScreensModallyAndBackReturnsToTheMenu) {
     EXPECT_EQ(seenFocus, 24);
     EXPECT_TRUE(g_smartmapping.isNull());
     EXPECT_EQ(g_page_focus.load(), 5);
+}
+
+TEST_F(UpdatePageTest, TheEnginesReportsFromItsThreadReachTheScreenWhoseRingIsUp) {
+    card_job::linkEngine();
+    auto deliver = [] {
+        for (int k = 0; k < 3; ++k) {
+            QCoreApplication::sendPostedEvents();
+            QCoreApplication::processEvents();
+        }
+    };
+    screen->on_Button_check_clicked();
+    ASSERT_FALSE(g_qround_bar.isNull());
+    std::thread([] { engineEvents().jobProgress(40); }).join();
+    deliver();
+    ASSERT_FALSE(g_qround_bar.isNull());
+    EXPECT_EQ(g_qround_bar->value(), 40);
+    // the engine ends the job: block free, report, code 1, then 100
+    std::thread([] {
+        job_block::setU8(job_block::kOperation, 0);
+        engineEvents().checkReport({"01/03/05/12"}, true);
+        VlxRamPara::test_signal(1);
+        engineEvents().jobUnanswered("receiving-card check", {"LED07"});
+        engineEvents().jobProgress(100);
+    }).join();
+    deliver();
+    EXPECT_TRUE(g_qround_bar.isNull());
+    EXPECT_EQ(entryText(screen, 0), QStringLiteral("Find Screen01, LED03, Rcv<font color = #FFFFFF >05</font>"));
+    EXPECT_EQ(card_job::unanswered(), QStringList{QStringLiteral("receiving-card check: LED07")});
+    // a report that found nothing empties the list
+    std::thread([] {
+        engineEvents().checkReport({}, false);
+        VlxRamPara::test_signal(99);
+    }).join();
+    deliver();
+    EXPECT_EQ(entryText(screen, 0), QStringLiteral("No receiving cards that need to be updated!"));
+    // without a ring the progress goes nowhere (no screen's ring to open or close)
+    std::thread([] { engineEvents().jobProgress(100); }).join();
+    deliver();
+    EXPECT_TRUE(g_qround_bar.isNull());
+    engineEvents() = EngineEvents{};
 }
