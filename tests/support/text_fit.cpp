@@ -1,9 +1,11 @@
 #include "support/text_fit.h"
 
 #include <QAbstractButton>
+#include <QComboBox>
 #include <QFontMetrics>
 #include <QLabel>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QStyle>
 #include <QStyleOptionButton>
 #include <QTextDocument>
@@ -110,6 +112,36 @@ QStringList textOverflows(const QWidget* root) {
     if (!root) return out;
     checkWidget(root, &out);
     for (const QWidget* w : root->findChildren<QWidget*>()) checkWidget(w, &out);
+    return out;
+}
+
+QStringList mendedTextSlips(const QWidget* root) {
+    // matched against "object: text"; each alternative is wrong wherever it shows (複 alone is
+    // right in 複製, copy)
+    static const QRegularExpression slips(QString::fromUtf8(
+        "Cancle|Seeting|VerticalS|EDIP|USB driver"
+        "|麵|髮|複位|恢複"
+        "|label_tip: Ширина|: Источник$|Использовать|Слот\\d+x\\d+|Радиоприбор|стрение|Оттенок|касание|: След\\d"
+        "|Chế độ\\d+x\\d+|label_IP: Dự phòng nóng|: Chiều cao$|: Độ cao$|và ngoài|Tự đọng|cập nhập"
+        "|mặt lạ|càiđăt|dữ liệ$|Dấu vết|Thao tác|Bù đắp|Cài đặt Thiết bị"));
+    QStringList out;
+    if (!root) return out;
+    auto check = [&out](const QString& name, const QString& text) {
+        const QString line = name + QStringLiteral(": ") + text;
+        if (slips.match(line).hasMatch()) out.append(line);
+    };
+    QList<QWidget*> all = root->findChildren<QWidget*>();
+    all.prepend(const_cast<QWidget*>(root));
+    for (const QWidget* w : all) {
+        if (const auto* label = qobject_cast<const QLabel*>(w)) {
+            check(w->objectName(), label->text());
+        } else if (const auto* button = qobject_cast<const QAbstractButton*>(w)) {
+            check(w->objectName(), button->text());
+        } else if (const auto* combo = qobject_cast<const QComboBox*>(w)) {
+            for (int i = 0; i < combo->count(); ++i)
+                check(w->objectName() + QStringLiteral("[%1]").arg(i), combo->itemText(i));
+        }
+    }
     return out;
 }
 

@@ -13,4 +13,9 @@ namespace testkit {
 // as not fitting unless the widget elides on purpose (panel_style::elidesOnPurpose).
 QStringList textOverflows(const QWidget* root);
 
+// One line per label, button or combo item under `root` that still shows one of the slips
+// mended in the screens' wording (misspelt English, translations that said something else,
+// wrong traditional characters), as "object: text".
+QStringList mendedTextSlips(const QWidget* root);
+
 }  // namespace testkit

@@ -167,14 +167,14 @@ void EDIDset::syncUpdate() {
 }
 
 void EDIDset::language_changed() {
-    ui->label_title->setText(langText("设置EDID", "EDID Settings", "Настройка EDID", "Cài đặt EDID", "設置EDID"));
+    ui->label_title->setText(langText("设置EDID", "EDID Settings", "Настройка EDID", "Cài đặt EDID", "设置EDID"));
     ui->label_edid_source->setText(
         langText("EDID信源:", "EDID source:", "Источник EDID:", "Tín hiệu EDID:", "EDID信源:") + input_name_);
     ui->label_W->setText(widthLabelText());
     ui->label_H->setText(heightLabelText());
     ui->label_freq->setText(langText("刷新率", "Refresh rate", "Частота", "Tần số", "刷新率"));
     button_cancel_->setText(cancelText());
-    button_save_->setText(langText("保存", "SAVE", "Сохранить", "Lưu", "保存"));
+    button_save_->setText(langText("保存", "SAVE", "Сохранить", "lưu", "保存"));
     button_delete_->setText(deleteText());
     switch (g_language.load()) {
     case 0:

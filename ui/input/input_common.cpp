@@ -104,7 +104,7 @@ using panel_style::langText;
 QString noSignalText() { return langText("无信号", "No signal", "Нет сигнала", "Không có tín hiệu", "無信號"); }
 // The Chinese badge ends with a soft hyphen, as the panel has always shown it.
 QString usingText() {
-    return langText("使用中\xC2\xAD", "Using", "Использовать", "sử dụng", "使用中\xC2\xAD");
+    return langText("使用中\xC2\xAD", "Using", "Используется", "sử dụng", "使用中\xC2\xAD");
 }
 QString cancelText() { return langText("取消", "Cancel", "Отмена", "Hủy bỏ", "取消"); }
 QString deleteText() { return langText("删除", "Delete", "Удалить", "Xoá bỏ", "删除"); }

@@ -364,7 +364,7 @@ void InputChoose::syncUpdate(int code) {
 void InputChoose::language_changed() {
     ui->label_title->setText(
         langText("信源切换", "Source switch", "Переключение источника", "Chuyển đổi nguồn", "信源切換"));
-    menu_inputcut_->setText(langText("输入截取", "Input intercept", "Источник", "Chặn nguồn vào", "輸入截取"));
+    menu_inputcut_->setText(langText("输入截取", "Input intercept", "Обрезка входа", "Chặn nguồn vào", "輸入截取"));
     menu_edid_->setText(langText("设置EDID", "EDID Settings", "Настройка EDID", "Cài đặt EDID", "設置EDID"));
     int left = 620;
     switch (g_language.load()) {

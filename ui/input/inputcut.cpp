@@ -273,7 +273,7 @@ void InputCut::syncUpdate(int code) {
 }
 
 void InputCut::language_changed() {
-    ui->label_title->setText(langText("输入截取", "Input intercept", "Источник", "Chặn nguồn vào", "輸入截取"));
+    ui->label_title->setText(langText("输入截取", "Input intercept", "Обрезка входа", "Chặn nguồn vào", "輸入截取"));
     ui->label_crop->setText(langText("截取:", "Crop:", "Обрезать:", "Cắt:", "截取:"));
     ui->label_W->setText(widthLabelText());
     ui->label_H->setText(heightLabelText());

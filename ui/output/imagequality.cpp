@@ -164,12 +164,12 @@ void ImageQuality::language_changed() {
     ui->label_title->setText(
         langText("图像效果", "Image quality", "Изображение", "Chất lượng hình ảnh", "圖像效果"));
     ui->Button_quality->setText(langText("画质", "Quality", "Качество", "Chất lượng", "畫質"));
-    ui->Button_temperature->setText(langText("色温", "Temperature", "Оттенок", "Độ màu", "色溫"));
+    ui->Button_temperature->setText(langText("色温", "Temperature", "Цветовая\nтемпература", "Độ màu", "色溫"));
     ui->label_name_bright->setText(langText("亮度", "Brightness", "Яркость", "Độ sáng", "亮度"));
     ui->label_name_sharp->setText(langText("锐度", "Sharpness", "Резкость", "Độ sắc nét", "銳度"));
     ui->label_name_contrast->setText(langText("对比度", "Contrast", "Контраст", "Độ tương phản", "對比度"));
     ui->label_name_saturation->setText(langText("饱和度", "Saturation", "Насыщенность", "Độ bão hòa", "飽和度"));
-    ui->Button_reset->setText(langText("画质复位", "Reset", "Сбросить", "Đặt lại chất\nlượng hình ảnh", "畫質複位"));
+    ui->Button_reset->setText(langText("画质复位", "Reset", "Сбросить", "Đặt lại chất\nlượng hình ảnh", "畫質復位"));
     ui->label_type->setText(langText("色温类型", "temperature type", "Выбор цвета", "Lựa chọn độ màu", "色溫類型"));
     ui->label_name_red->setText(langText("红色", "Red", "Красный", "Màu đỏ", "紅色"));
     ui->label_name_green->setText(langText("绿色", "Green", "Зеленый", "Màu xanh lá cây", "綠色"));

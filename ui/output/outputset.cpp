@@ -299,7 +299,7 @@ void OutputSet::language_changed() {
     for (QLabel* l : {ui->label_width, ui->label_out1_width, ui->label_out2_width, ui->label_W}) l->setText(w);
     for (QLabel* l : {ui->label_height, ui->label_out1_height, ui->label_out2_height, ui->label_H}) l->setText(h);
     ui->label_tip->setText(langText("可设LED屏最大点数:%1(宽),%2(高)", "LED max:%1(w),%2(h)",
-                                    "Ширина:%1(px)Высота:%2(px)", "Điểm ảnh lớn nhất:%1(ngang),%2(dọc)",
+                                    "Макс. ширина:%1(px) Макс. высота:%2(px)", "Điểm ảnh lớn nhất:%1(ngang),%2(dọc)",
                                     "可設LED屏最大點數:%1(寬),%2(高)")
                                .arg(kMaxLedSize)
                                .arg(kMaxLedSize));

@@ -19,7 +19,7 @@ constexpr const char* kIconUsbOut = ":/png/usb_out.png";
 constexpr const char* kIconReading = ":/png/reading.png";
 
 QString usbConnectedText() {
-    return panel_style::langText("U盘已连接，请稍候...", "USB driver is connected,please wait...",
+    return panel_style::langText("U盘已连接，请稍候...", "USB drive is connected,please wait...",
                               "USB-накопитель подключён, подождите...", "Đã kết nối USB, vui lòng đợi...",
                               "隨身碟已連接，請稍候...");
 }

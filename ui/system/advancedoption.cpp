@@ -513,14 +513,14 @@ void AdvancedOption::language_changed() {
     ui->label_10min->setText(langText("10分钟", "10min", "10 мин", "10 phút", "10分鐘"));
     ui->label_never->setText(langText("从不", "Never", "Отключить", "Không bao giờ khoá", "從不"));
     ui->label_rcv_update->setText(langText("接收卡更新", "Receiving card update", "Обновление принимающих карт",
-                                           "Nhận thông tin cập nhập về thẻ", "接收卡更新"));
+                                           "Cập nhật thẻ nhận", "接收卡更新"));
     ui->Button_check->setText(langText("查询", "Check", "Считать", "Tìm hiểu", "查詢"));
     ui->Button_self_recovery->setText(langText("恢复", "Recover", "Восстановить", "Phục hồi", "恢復"));
-    ui->label_name_volume->setText(langText("音量", "Volume", "Звук", "Âm thanh", "音量"));
+    ui->label_name_volume->setText(langText("音量", "Volume", "Звук", "âm thanh", "音量"));
     ui->label_name_switch->setText(langText("切换特效", "Switch mode", "Эффект", "Hiệu ứng", "切換特效"));
     ui->label_seamless->setText(langText("无缝快切", "Seamless", "Быстро", "Chuyển đổi ngay", "無縫快切"));
     ui->label_fade->setText(langText("淡入淡出", "Fade", "Плавно", "Mờ dần", "淡入淡出"));
-    ui->label_name_mode->setText(langText("投屏设备", "Projection", "Проекция", "Cài đặt Thiết bị", "投屏設備"));
+    ui->label_name_mode->setText(langText("投屏设备", "Projection", "Проекция", "Trình chiếu", "投屏設備"));
     ui->modeButton->setText(langText("点击切换", "Click OK", "Нажмите ОК", "Đồng ý", "點擊切換"));
     ui->label_wifi->setText(langText("WIFI状态", "Wifi state", "WiFi статус", "Trạng thái wifi", "WIFI狀態"));
     ui->label_name_DBD->setText(langText("点对点", "DBD", "Пиксель к пикселю", "Điểm tới điểm", "點對點"));

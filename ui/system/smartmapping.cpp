@@ -84,7 +84,7 @@ void setLineU16(unsigned offset, uint32_t v) {
 }
 
 QString patternName(int n) {
-    return langText("走线%1", "Routing %1", "След%1", "Dấu vết%1", "走線%1").arg(n);
+    return langText("走线%1", "Routing %1", "Маршрут%1", "Đi dây%1", "走線%1").arg(n);
 }
 
 QString groupText(int group) {
@@ -601,7 +601,7 @@ void SmartMapping::labelPage(int page) {
     case kPagePort:
         ui->label_step2->setText(langText("步骤2选择网口", "Step 2 Select port", "Шаг 2. Выберите сетевой порт",
                                           "Bước 2 :Chọn cổng mạng", "步驟2選擇網口"));
-        ui->Button_front_2->setText(langText("上一步", "Previous", "Предыдущий\nшаг", "Thao tác\nphía trước", "上一步"));
+        ui->Button_front_2->setText(langText("上一步", "Previous", "Предыдущий\nшаг", "Bước trước", "上一步"));
         ui->Button_next_2->setText(langText("下一步", "Next", "Следующий шаг", "Bước tiếp theo", "下一步"));
         ui->Button_wlan1->setText(groupText(0));
         ui->Button_wlan2->setText(groupText(1));
@@ -619,10 +619,10 @@ void SmartMapping::labelPage(int page) {
         ui->label_routeway->setText(langText("屏体走线方式", "Screen alignment mode", "Тип подключения кабинетов",
                                              "Chế độ căn chỉnh màn hình", "屏體走線方式"));
         ui->label_horizon->setText(langText("水平偏移", "Horizontal offset", "Горизонтальное смещение",
-                                            "Bù đắp theo chiều ngang", "水平偏移"));
+                                            "Độ lệch ngang", "水平偏移"));
         ui->label_vert->setText(
-            langText("垂直偏移", "Vertical offset", "Вертикальное смещение", "Bù đắp theo chiều dọc", "垂直偏移"));
-        ui->Button_front_3->setText(langText("上一步", "Previous", "Предыдущий\nшаг", "Thao tác\nphía trước", "上一步"));
+            langText("垂直偏移", "Vertical offset", "Вертикальное смещение", "Độ lệch dọc", "垂直偏移"));
+        ui->Button_front_3->setText(langText("上一步", "Previous", "Предыдущий\nшаг", "Bước trước", "上一步"));
         ui->Button_send->setText(langText("发送", "Send", "Отправить", "Gửi", "發送"));
         ui->Button_route->setText(patternName(line_type[line_field::kPattern]));
         break;
@@ -655,7 +655,7 @@ void SmartMapping::labelPage(int page) {
         ui->label_step2_7->setText(langText("检测到以下屏参文件", "Detected the following screen parameter files",
                                             "Были обнаружены следующие файлы параметров экрана",
                                             "Các tập tin tham số màn hình sau đã được phát hiện", "檢測到以下屏參文件"));
-        ui->Button_front_6->setText(langText("上一步", "Previous", "Предыдущий\nшаг", "Thao tác\nphía trước", "上一步"));
+        ui->Button_front_6->setText(langText("上一步", "Previous", "Предыдущий\nшаг", "Bước trước", "上一步"));
         ui->Button_load->setText(langText("加载", "Load", "Загрузка", "Tải về", "加載"));
         break;
     case kPageSave:
@@ -701,7 +701,7 @@ void SmartMapping::language_changed() {
     ui->label_title->setText(langText("智能调屏", "Smart debugging screen", "Умная регулировка экрана",
                                       "Điều chỉnh màn hình thông minh", "智能調屏"));
     ui->Button_shortcut->setText(
-        langText("快捷点屏", "Debugging\nscreen", "Быстрое\nкасание экрана", "Chạm vào màn\nhình nhanh", "快捷點屏"));
+        langText("快捷点屏", "Debugging\nscreen", "Отладка\nэкрана", "Gỡ lỗi\nmàn hình", "快捷點屏"));
     ui->Button_loadscan->setText(langText("加载扫描", "Load scan", "Загрузить\nсканирование", "Cài đặt quét", "加載掃描"));
     ui->Button_paraweld->setText(
         langText("参数固化", "Curing\nparameter", "Фиксация\nпараметров", "Lưu thông số", "參數固化"));

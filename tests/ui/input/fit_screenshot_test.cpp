@@ -46,7 +46,9 @@ protected:
         w->show();
         QCoreApplication::processEvents();
         QStringList out;
-        const QStringList found = check_press_ ? testkit::buttonsWithoutPressedLook(w) : testkit::textOverflows(w);
+        const QStringList found = check_press_   ? testkit::buttonsWithoutPressedLook(w)
+                                  : check_slips_ ? testkit::mendedTextSlips(w)
+                                                 : testkit::textOverflows(w);
         for (const QString& line : found)
             out.append(QStringLiteral("[language %1 %2] ").arg(g_language.load()).arg(w->objectName()) + line);
         return out;
@@ -110,11 +112,22 @@ protected:
         return out;
     }
     bool check_press_ = false;
+    bool check_slips_ = false;
 };
 
 }  // namespace
 
 TEST_F(InputFitTest, InputAndLayoutScreensShowTheirWholeTextInEveryLanguage) {
+    QStringList all;
+    for (int lang : {0, 1, 2, 3, 4}) {
+        g_language = uint8_t(lang);
+        all += everyScreen(false);
+    }
+    EXPECT_TRUE(all.isEmpty()) << all.join(QLatin1Char('\n')).toStdString();
+}
+
+TEST_F(InputFitTest, NoInputOrLayoutScreenShowsAMendedSlipInAnyLanguage) {
+    check_slips_ = true;
     QStringList all;
     for (int lang : {0, 1, 2, 3, 4}) {
         g_language = uint8_t(lang);

@@ -55,6 +55,19 @@ protected:
         OutputTest::TearDown();
     }
 
+    // What `check` finds on every page in each of the five languages, each line marked with both.
+    QStringList onEveryPageInEveryLanguage(QStringList (*check)(const QWidget*)) {
+        QStringList all;
+        for (int lang : {0, 1, 2, 3, 4}) {
+            g_language = uint8_t(lang);
+            everyPage([&](QWidget* w, const QString& name) {
+                for (const QString& line : check(w))
+                    all << QStringLiteral("[language %1, %2] %3").arg(lang).arg(name, line);
+            });
+        }
+        return all;
+    }
+
     // Calls `visit(screen, name)` on every page of the four screens, shown as on the panel.
     void everyPage(const std::function<void(QWidget*, const QString&)>& visit) {
         auto show = [&](QWidget* w, const QString& name) {
@@ -106,14 +119,12 @@ protected:
 }  // namespace
 
 TEST_F(ScreensLookTest, EveryPageShowsItsWholeTextInEveryLanguage) {
-    QStringList all;
-    for (int lang : {0, 1, 2, 3, 4}) {
-        g_language = uint8_t(lang);
-        everyPage([&](QWidget* w, const QString& name) {
-            for (const QString& line : testkit::textOverflows(w))
-                all << QStringLiteral("[language %1, %2] %3").arg(lang).arg(name, line);
-        });
-    }
+    const QStringList all = onEveryPageInEveryLanguage(testkit::textOverflows);
+    EXPECT_TRUE(all.isEmpty()) << all.join(QLatin1Char('\n')).toStdString();
+}
+
+TEST_F(ScreensLookTest, NoPageShowsAMendedSlipInAnyLanguage) {
+    const QStringList all = onEveryPageInEveryLanguage(testkit::mendedTextSlips);
     EXPECT_TRUE(all.isEmpty()) << all.join(QLatin1Char('\n')).toStdString();
 }
 

@@ -88,7 +88,7 @@ TEST_F(TipTest, ClearHidesThePopupAtOnce) {
 TEST_F(TipTest, UsbMessagesCarryTheirTextInTheCurrentLanguage) {
     TIP tip;
     tip.tip_create(TIP::kUsbConnected);
-    EXPECT_EQ(tip.text(), QStringLiteral("USB driver is connected,please wait..."));
+    EXPECT_EQ(tip.text(), QStringLiteral("USB drive is connected,please wait..."));
     EXPECT_FALSE(tip.markShown());
     tip.tip_create(TIP::kUsbUnplugged);
     EXPECT_EQ(tip.text(), QStringLiteral("USB drive is unplugged."));

@@ -280,7 +280,7 @@ TEST_F(SmartMappingTest, LanguageChangeOnThePatternPageRelabelsEveryPattern) {
     screen->on_Button_route_clicked();
     ram()->ram_para[vlxram::kLanguage] = 2;
     screen->syncUpdate(1);
-    EXPECT_EQ(child<QToolButton>(screen, "Button_route16")->text(), QStringLiteral("След16"));
-    EXPECT_EQ(child<QPushButton>(screen, "Button_route")->text(), QStringLiteral("След1"));
+    EXPECT_EQ(child<QToolButton>(screen, "Button_route16")->text(), QStringLiteral("Маршрут16"));
+    EXPECT_EQ(child<QPushButton>(screen, "Button_route")->text(), QStringLiteral("Маршрут1"));
     EXPECT_EQ(child<QLabel>(screen, "label_title")->text(), QStringLiteral("Умная регулировка экрана"));
 }

@@ -30,6 +30,9 @@ protected:
         w->show();
         QCoreApplication::processEvents();
         for (const QString& line : testkit::textOverflows(w)) out->append(where + QStringLiteral(": ") + line);
+        // nor a slip mended in the wording
+        for (const QString& line : testkit::mendedTextSlips(w))
+            out->append(where + QStringLiteral(": mended slip back: ") + line);
     }
     void pressLooks(QWidget* w, const QString& where, QStringList* out) {
         for (const QString& line : testkit::buttonsWithoutPressedLook(w)) out->append(where + QStringLiteral(": ") + line);
