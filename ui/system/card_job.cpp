@@ -14,6 +14,15 @@
 
 namespace card_job {
 
+namespace {
+
+QStringList& unansweredList() {
+    static QStringList list;
+    return list;
+}
+
+}  // namespace
+
 uint8_t operation() { return job_block::operation(); }
 
 Refusal refusal() {
@@ -44,6 +53,8 @@ bool start(QDialog* screen, uint8_t op) {
         writeLogMsg(LOG_WARNING, std::string("receiving-card job ") + std::to_string(op) + " refused: " + refusalText(r));
         return false;
     }
+    // what an earlier job left unanswered is no news about this one
+    unansweredList().clear();
     QRoundProgressBar::create_qround_bar(screen);
     if (g_qround_bar)
         QObject::connect(screen, SIGNAL(sig_qround_bar_update(int)), g_qround_bar, SLOT(para_sync(int)),
@@ -56,11 +67,6 @@ bool start(QDialog* screen, uint8_t op) {
 }
 
 namespace {
-
-QStringList& unansweredList() {
-    static QStringList list;
-    return list;
-}
 
 // Runs `call` on the GUI thread, after what the engine reported before it.
 template <class F>

@@ -239,6 +239,18 @@ TEST_F(UpdatePageTest, TheEnginesReportsFromItsThreadReachTheScreenWhoseRingIsUp
     EXPECT_TRUE(g_qround_bar.isNull());
     EXPECT_EQ(entryText(screen, 0), QStringLiteral("Find Screen01, LED03, Rcv<font color = #FFFFFF >05</font>"));
     EXPECT_EQ(card_job::unanswered(), QStringList{QStringLiteral("receiving-card check: LED07")});
+    // the next job has every answer: nothing is left of the earlier one
+    screen->on_Button_check_clicked();
+    ASSERT_FALSE(g_qround_bar.isNull());
+    std::thread([] {
+        job_block::setU8(job_block::kOperation, 0);
+        engineEvents().checkReport({"01/03/05/12"}, true);
+        VlxRamPara::test_signal(1);
+        engineEvents().jobProgress(100);
+    }).join();
+    deliver();
+    EXPECT_TRUE(g_qround_bar.isNull());
+    EXPECT_TRUE(card_job::unanswered().isEmpty()) << card_job::unanswered().join(QLatin1Char(';')).toStdString();
     // a report that found nothing empties the list
     std::thread([] {
         engineEvents().checkReport({}, false);
@@ -251,4 +263,135 @@ TEST_F(UpdatePageTest, TheEnginesReportsFromItsThreadReachTheScreenWhoseRingIsUp
     deliver();
     EXPECT_TRUE(g_qround_bar.isNull());
     engineEvents() = EngineEvents{};
+}
+
+TEST_F(UpdatePageTest, CardListShowsFiveEntriesAPageWithPreviousAndNext) {
+    auto frameButton = [this](const char* name) {
+        QWidget* frame = screen->findChild<QWidget*>(QStringLiteral("frame_file"));
+        return frame ? frame->findChild<QPushButton*>(QString::fromLatin1(name)) : nullptr;
+    };
+    // the no-card text: nothing to page
+    EXPECT_EQ(frameButton("next"), nullptr);
+    EXPECT_EQ(frameButton("previous"), nullptr);
+
+    QStringList five;
+    for (int i = 1; i <= 5; ++i) five << QStringLiteral("01/%1/02/04").arg(i, 2, 10, QLatin1Char('0'));
+    engineReports(five, 1);
+    EXPECT_EQ(entryText(screen, 4), QStringLiteral("Find Screen01, LED05, Rcv<font color = #FFFFFF >02</font>"));
+    EXPECT_EQ(frameButton("next"), nullptr) << "five entries fit one page";
+
+    QStringList seven = five;
+    seven << QStringLiteral("02/06/03/04") << QStringLiteral("02/07/01/04");
+    engineReports(seven, 1);
+    EXPECT_EQ(entryText(screen, 0), QStringLiteral("Find Screen01, LED01, Rcv<font color = #FFFFFF >02</font>"));
+    EXPECT_EQ(frameButton("previous"), nullptr);
+    ASSERT_NE(frameButton("next"), nullptr);
+    frameButton("next")->click();
+    EXPECT_EQ(entryText(screen, 0), QStringLiteral("Find Screen02, LED06, Rcv<font color = #FFFFFF >03</font>"));
+    EXPECT_EQ(entryText(screen, 1), QStringLiteral("Find Screen02, LED07, Rcv<font color = #FFFFFF >01</font>"));
+    QWidget* frame = screen->findChild<QWidget*>(QStringLiteral("frame_file"));
+    EXPECT_EQ(frame->findChild<QLabel*>(QStringLiteral("entry2")), nullptr);
+    EXPECT_EQ(frameButton("next"), nullptr);
+    ASSERT_NE(frameButton("previous"), nullptr);
+
+    // a tap chooses an entry of this page
+    frame->findChild<QPushButton*>(QStringLiteral("1"))->click();
+    EXPECT_EQ(frame->findChild<QLabel*>(QStringLiteral("entry1"))->styleSheet(),
+              QStringLiteral("background-color:#4777FF;color: #FFFFFF;"));
+    EXPECT_EQ(frame->findChild<QLabel*>(QStringLiteral("entry0"))->styleSheet(),
+              QStringLiteral("background-color: rgb(33, 36, 53);color: #FFFFFF;"));
+
+    frameButton("previous")->click();
+    EXPECT_EQ(entryText(screen, 4), QStringLiteral("Find Screen01, LED05, Rcv<font color = #FFFFFF >02</font>"));
+    EXPECT_NE(frameButton("next"), nullptr);
+    EXPECT_EQ(frameButton("previous"), nullptr);
+    shelltest::flushDeletes();
+}
+
+TEST_F(SystemTest, BackFromEitherSystemScreenRelabelsTheMenuInTheLanguageChangedMeanwhile) {
+    g_language = 1;
+    ram()->ram_para[vlxram::kLanguage] = 1;
+    std::memcpy(ram()->ram_para_shadow, ram()->ram_para, vlxram::kRamSize);
+    g_option = new Option;
+    QLabel* menuTitle = child<QLabel>(g_option, "label_title");
+    ASSERT_EQ(menuTitle->text(), QStringLiteral("Settings"));
+
+    // on the factory page
+    g_page_focus = 12;
+    g_advancedoption = new AdvancedOption;
+    g_advancedoption->on_Button_factory_clicked();
+    g_advancedoption->on_Button_chinese_clicked();
+    g_advancedoption->on_Button_back_clicked();
+    EXPECT_EQ(menuTitle->text(), QStringLiteral("系统设置"));
+    EXPECT_EQ(g_page_focus.load(), 5);
+    c331_manage::update_flag = 0;
+    std::memcpy(ram()->ram_para_shadow, ram()->ram_para, vlxram::kRamSize);
+
+    // by a PC, the protocol closing the screen
+    g_page_focus = 12;
+    g_advancedoption = new AdvancedOption;
+    ram()->ram_para[vlxram::kLanguage] = 2;
+    SyncUpdate::pInstance()->para_sync(1);
+    AdvancedOption::requestBack();
+    QCoreApplication::sendPostedEvents();
+    EXPECT_TRUE(g_advancedoption.isNull());
+    EXPECT_EQ(menuTitle->text(), QStringLiteral("Настройки"));
+
+    // by a PC while smart mapping is open, closed with Esc
+    g_page_focus = 24;
+    g_smartmapping = new SmartMapping;
+    ram()->ram_para[vlxram::kLanguage] = 3;
+    SyncUpdate::pInstance()->para_sync(1);
+    EXPECT_EQ(child<QLabel>(g_smartmapping, "label_title")->text(), QStringLiteral("Điều chỉnh màn hình thông minh"));
+    static_cast<QDialog*>(g_smartmapping.data())->reject();
+    EXPECT_TRUE(g_smartmapping.isNull());
+    EXPECT_EQ(menuTitle->text(), QStringLiteral("Cài đặt"));
+    EXPECT_EQ(g_page_focus.load(), 5);
+
+    g_page_focus = 24;
+    g_smartmapping = new SmartMapping;
+    ram()->ram_para[vlxram::kLanguage] = 4;
+    SyncUpdate::pInstance()->para_sync(1);
+    g_smartmapping->on_Button_back_clicked();
+    EXPECT_EQ(menuTitle->text(), QStringLiteral("系統設置"));
+    shelltest::flushDeletes();
+}
+
+TEST_F(UpdatePageTest, EveryControlOfTheAdvancedScreenWaitsWhileARingIsUp) {
+    screen->on_Button_check_clicked();
+    engineReports({QStringLiteral("01/03/02/04")}, 1);  // a card recovery could act on
+    ASSERT_FALSE(g_qround_bar.isNull());
+    // the engine has cleared its block, its 100 is still on the way: only the ring is up
+    g_send_para[0] = 0;
+    g_send_para[1] = 0;
+    bool keypadOpened = false;
+    QTimer::singleShot(0, [&] {
+        keypadOpened = g_numberkeyboard->isVisible();
+        if (keypadOpened) g_numberkeyboard->findChild<QPushButton*>(QStringLiteral("Button_ok"))->click();
+    });
+    screen->on_Button_factory_age_clicked();
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(keypadOpened);
+    screen->on_Button_LCDshow_clicked();
+    screen->on_Button_timeplan_clicked();
+    screen->on_Button_other_clicked();
+    screen->on_Button_factory_clicked();
+    screen->on_Button_rcv_recovery_clicked();
+    EXPECT_EQ(pageOf(screen), 1);
+    EXPECT_TRUE(screen->rcv_self_recovery_ornot());
+    screen->on_Button_self_recovery_clicked();
+    screen->on_Button_check_clicked();
+    EXPECT_EQ(card_job::operation(), 0);
+    EXPECT_EQ(g_send_para[card_job::kRecoveryMode], 0);
+    static_cast<QDialog*>(screen)->reject();
+    screen->on_Button_back_clicked();
+    AdvancedOption::requestBack();
+    QCoreApplication::sendPostedEvents();
+    EXPECT_EQ(g_advancedoption.data(), screen);
+    EXPECT_EQ(g_page_focus.load(), 12);
+
+    finishJob(screen);
+    screen->on_Button_self_recovery_clicked();  // the ring is gone: the same press goes
+    EXPECT_EQ(card_job::operation(), card_job::kSelfRecovery);
+    finishJob(screen);
 }
