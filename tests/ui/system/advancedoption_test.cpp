@@ -347,3 +347,126 @@ TEST_F(SystemTest, AnotherPageButtonClosesTheAgeingPageUntilTheCodeIsTypedAgain)
     EXPECT_EQ(pageOf(&screen), 3);
     EXPECT_FALSE(screen.ageingPageOpen());
 }
+
+namespace {
+
+// The other-settings page open in front while a PC writes the RAM behind it; the C331
+// manager then announces code 1 and the refresh compares the RAM with the shadow.
+class OtherPageTest : public SystemTest {
+protected:
+    void SetUp() override {
+        SystemTest::SetUp();
+        g_language = 1;
+        ram()->ram_para[kLanguage] = 1;
+        enableWindows({0, 2, 5});
+        testkit::writeFile("/data/ram_device_info", std::string(kRamFileSize, '\0'));
+        screen = new AdvancedOption;
+        g_advancedoption = screen;
+        g_page_focus = 12;
+        screen->on_Button_other_clicked();
+        volume = child<QComboBox>(screen, "ImageVolume");
+    }
+    template <class Write>
+    void pcWrites(Write write) {
+        write();
+        SyncUpdate::pInstance()->para_sync(1);
+    }
+    AdvancedOption* screen = nullptr;
+    QComboBox* volume = nullptr;
+};
+
+}  // namespace
+
+TEST_F(OtherPageTest, PageReloadsOnEachSettingItShowsWhenAPcChangesIt) {
+    ASSERT_EQ(imageOf(screen, "Button_DBD_close"), QStringLiteral(":/png/checked.png"));
+    pcWrites([this] { ram()->ram_para[kDotByDot] = 1; });
+    EXPECT_EQ(imageOf(screen, "Button_DBD_open"), QStringLiteral(":/png/checked.png")) << "dot-by-dot";
+    EXPECT_EQ(imageOf(screen, "Button_DBD_close"), QStringLiteral(":/png/unchecked.png"));
+
+    ASSERT_EQ(imageOf(screen, "Button_wifi_state"), QStringLiteral(":/png/button_on.png"));
+    pcWrites([this] { ram()->ram_para[kWifiApOff] = 1; });
+    EXPECT_EQ(imageOf(screen, "Button_wifi_state"), QStringLiteral(":/png/button_off.png")) << "WiFi switch";
+
+    pcWrites([this] { ram()->ram_para[kSwitchEffect] = 1; });
+    EXPECT_EQ(imageOf(screen, "Button_fade"), QStringLiteral(":/png/checked.png")) << "switch effect";
+    EXPECT_EQ(imageOf(screen, "Button_seamless"), QStringLiteral(":/png/unchecked.png"));
+
+    ASSERT_EQ(volume->currentIndex(), 0);
+    pcWrites([this] { ram()->setRamU16(kAudioWindow, 5); });
+    EXPECT_EQ(volume->currentIndex(), 2) << "audio window: the list shows window 6";
+
+    ASSERT_EQ(imageOf(screen, "Button_volume_state"), QStringLiteral(":/png/button_off.png"));
+    pcWrites([this] { ram()->setRamU16(windowField(5, kWinSound), 0x80FF); });
+    EXPECT_EQ(imageOf(screen, "Button_volume_state"), QStringLiteral(":/png/button_on.png")) << "sound word";
+
+    pcWrites([this] { ram()->setRamU16(windowField(3, kWinState), 1); });
+    ASSERT_EQ(volume->count(), 4) << "a window switched on";
+    EXPECT_EQ(volume->itemText(2), QStringLiteral("image4"));
+    EXPECT_EQ(volume->currentIndex(), 3);
+}
+
+TEST_F(OtherPageTest, OtherRamChangesKeepTheUsersChoiceInTheSoundList) {
+    volume->setCurrentIndex(1);  // window 3 chosen, the audio window stays 0
+    pcWrites([this] {
+        ram()->setRamU16(windowField(2, kWinSound), 0x80FF);  // not the audio window
+        ram()->setRamU16(windowField(2, kWinWidth), 1280);
+    });
+    EXPECT_EQ(volume->currentIndex(), 1);
+    EXPECT_EQ(ram()->ram_para_shadow[windowField(2, kWinWidth) + 1], 1280 >> 8) << "the change was saved";
+}
+
+TEST_F(OtherPageTest, AnAudioWindowBeyondTheSixWindowsIsComparedAsWindowOne) {
+    // a PC wrote window 8 (a slot exists, no window) and the sound of window 1
+    ram()->setRamU16(kAudioWindow, 7);
+    std::memcpy(ram()->ram_para_shadow, ram()->ram_para, kRamSize);
+    pcWrites([this] { ram()->setRamU16(windowField(0, kWinSound), 0x80FF); });
+    EXPECT_EQ(ram()->ramU16(kAudioWindow), 0) << "reloaded and normalised";
+    EXPECT_EQ(imageOf(screen, "Button_volume_state"), QStringLiteral(":/png/button_on.png"));
+}
+
+TEST_F(SystemTest, TheTickRefreshesTheOpenAgeingLogAndItsHistogramLine) {
+    factoryage_log.clear();
+    for (uint32_t* c : {&factoryage_log_diff3, &factoryage_log_diff5, &factoryage_log_diff10, &factoryage_log_diff20,
+                        &factoryage_log_diffmore, &factoryage_log2_diff3, &factoryage_log2_diff5,
+                        &factoryage_log2_diff10, &factoryage_log2_diff20, &factoryage_log2_diffmore})
+        *c = 0;
+    shellLinks().fpgaRunning = [] { return true; };
+    MainWindow* w = home();
+    AdvancedOption screen;
+    g_advancedoption = &screen;
+    QTimer::singleShot(0, [] {
+        for (int d : {5, 7, 1, 6}) g_numberkeyboard->pressDigit(d);
+        g_numberkeyboard->findChild<QPushButton*>(QStringLiteral("Button_ok"))->click();
+    });
+    screen.on_Button_factory_age_clicked();
+    ASSERT_EQ(pageOf(&screen), 5);
+    auto* histogramLine = child<QLabel>(&screen, "label_3");
+    auto* log = child<QLabel>(&screen, "label_log1");
+    G_timeTicks = 100000;
+    auto samplePeriod = [&] {
+        G_factoryage_ticks = G_timeTicks.load() - (MainWindow::kAgeSampleTicks - 1);
+        tick(w, 1);
+    };
+    regs[0][42] = 5;  // counters of the two outputs
+    regs[1][42] = 40;
+    samplePeriod();
+    EXPECT_EQ(child<QLabel>(&screen, "page_info")->text(), QStringLiteral("1"));
+    EXPECT_EQ(histogramLine->text(),
+              QStringLiteral("OUT1:0<3  0<5  0<10  0<20  0>20     OUT2:0<3  0<5  0<10  0<20  0>20 "));
+    regs[0][42] = 7;   // advanced 2
+    regs[1][42] = 60;  // advanced 20
+    samplePeriod();
+    EXPECT_EQ(child<QLabel>(&screen, "page_info")->text(), QStringLiteral("2"));
+    EXPECT_EQ(log->text().count(QStringLiteral("<br>")), 1);
+    EXPECT_EQ(histogramLine->text(),
+              QStringLiteral("OUT1:1<3  0<5  0<10  0<20  0>20     OUT2:0<3  0<5  0<10  0<20  1>20 "));
+
+    // another page in front: the labels follow, the page stays
+    screen.on_Button_other_clicked();
+    regs[0][42] = 17;  // advanced 10
+    samplePeriod();
+    EXPECT_EQ(pageOf(&screen), 3);
+    EXPECT_EQ(histogramLine->text(),
+              QStringLiteral("OUT1:1<3  0<5  0<10  1<20  0>20     OUT2:0<3  0<5  0<10  0<20  1>20 "));
+    factoryage_log.clear();
+}
