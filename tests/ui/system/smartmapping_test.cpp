@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QLineEdit>
 
+#include <cstdio>
 #include <unistd.h>
 
 #include "system_fixture.h"
@@ -149,12 +150,14 @@ TEST_F(SmartMappingTest, EveryJobControlIsRefusedWhileARingIsUp) {
     screen->on_Button_shortcut_clicked();
     screen->on_Button_paraweld_clicked();
     screen->on_Button_mapping_clicked();
+    screen->on_Button_loadscan_clicked();
     EXPECT_EQ(pageOf(screen), 5);
     screen->on_Button_front_3_clicked();
     screen->on_Button_wlan6_clicked();
     tapCell(screen, 5);
     EXPECT_EQ(line_type[line_field::kPort], 10) << "the port of the running load";
     screen->on_Button_back_clicked();
+    static_cast<QDialog*>(screen)->reject();  // Esc
     SmartMapping::requestBack();
     QCoreApplication::sendPostedEvents();
     EXPECT_EQ(g_smartmapping.data(), screen);
@@ -283,4 +286,42 @@ TEST_F(SmartMappingTest, LanguageChangeOnThePatternPageRelabelsEveryPattern) {
     EXPECT_EQ(child<QToolButton>(screen, "Button_route16")->text(), QStringLiteral("Маршрут16"));
     EXPECT_EQ(child<QPushButton>(screen, "Button_route")->text(), QStringLiteral("Маршрут1"));
     EXPECT_EQ(child<QLabel>(screen, "label_title")->text(), QStringLiteral("Умная регулировка экрана"));
+}
+
+TEST_F(SmartMappingTest, AtMostOneHundredScanFilesLocalOnesFirstThenTheSticks) {
+    auto name = [](const char* prefix, int i) {
+        char buf[32];
+        std::snprintf(buf, sizeof buf, "%s%03d.kvfile", prefix, i);
+        return std::string(buf);
+    };
+    for (int i = 0; i < 98; ++i) testkit::writeFile("/data/smartmapping/" + name("l", i), "x");
+    for (int i = 0; i < 5; ++i) testkit::writeFile("/mnt/usb1/" + name("u", i), "x");
+    open();
+    EXPECT_EQ(screen->scanFileCount(), 100u);
+    screen->on_Button_loadscan_clicked();
+    screen->on_Button_next_5_clicked();
+    ASSERT_EQ(screen->scanPaths().size(), 100);
+    EXPECT_EQ(screen->scanPaths().at(97), QString::fromStdString("/data/smartmapping/" + name("l", 97)));
+    EXPECT_EQ(screen->scanPaths().at(98), QString::fromStdString("/mnt/usb1/" + name("u", 0)));
+    EXPECT_EQ(screen->scanPaths().at(99), QString::fromStdString("/mnt/usb1/" + name("u", 1)));
+    EXPECT_EQ(screen->lastPage(), 19);
+    EXPECT_EQ(files(screen)->findChild<QPushButton*>(QStringLiteral("previous")), nullptr);
+    for (int p = 0; p < 19; ++p) files(screen)->findChild<QPushButton*>(QStringLiteral("next"))->click();
+    ASSERT_EQ(screen->currentPage(), 19);
+    EXPECT_EQ(files(screen)->findChild<QPushButton*>(QStringLiteral("next")), nullptr);
+    EXPECT_EQ(row(screen, 2)->text(), QString::fromStdString(name("l", 97)));
+    EXPECT_EQ(row(screen, 2)->styleSheet(), QStringLiteral("background-color: rgb(33, 36, 53);color: #FFFFFF"));
+    EXPECT_EQ(row(screen, 3)->text(), QString::fromStdString(name("u", 0)));
+    EXPECT_EQ(row(screen, 3)->styleSheet(), QStringLiteral("background-color: rgb(33, 36, 53);color: #00FF00"));
+    files(screen)->findChild<QPushButton*>(QStringLiteral("4"))->click();
+    EXPECT_EQ(g_kvfile_name, QString::fromStdString("/mnt/usb1/" + name("u", 1)));
+
+    // more local files than the list holds: no row of the stick is left
+    for (int i = 98; i < 103; ++i) testkit::writeFile("/data/smartmapping/" + name("l", i), "x");
+    SyncUpdate::pInstance()->para_sync(102);
+    ASSERT_EQ(screen->scanPaths().size(), 100);
+    EXPECT_EQ(screen->scanFileCount(), 100u);
+    EXPECT_EQ(screen->scanPaths().last(), QString::fromStdString("/data/smartmapping/" + name("l", 99)));
+    for (int p = 0; p < 19; ++p) files(screen)->findChild<QPushButton*>(QStringLiteral("next"))->click();
+    EXPECT_EQ(row(screen, 4)->styleSheet(), QStringLiteral("background-color: rgb(33, 36, 53);color: #FFFFFF"));
 }
