@@ -138,10 +138,18 @@ TEST_F(SystemTest, FadeAndSeamlessWriteAllSixteenSlotsAndAreSavedOnlyOnceApplied
 
 TEST_F(SystemTest, DotByDotWritesTheWholeHighByteOfEverySlot) {
     for (int k = 0; k < kWindowSlots; ++k) ram()->ram_para[windowField(k, kWinOutput) + 1] = 0xFE;
+    std::memcpy(ram()->ram_para_shadow, ram()->ram_para, kRamSize);
+    testkit::writeFile("/data/ram_device_info", std::string(kRamFileSize, '\0'));
+    g_page_focus = 12;
     AdvancedOption screen;
+    g_advancedoption = &screen;
     screen.on_Button_DBD_open_clicked();
     EXPECT_EQ(ram()->ram_para[kDotByDot], 1);
     for (int k = 0; k < kWindowSlots; ++k) EXPECT_EQ(ram()->ram_para[windowField(k, kWinOutput) + 1], 1) << k;
+    EXPECT_EQ(ram()->ram_para_shadow[kDotByDot], 0) << "saved only once the manager took it";
+    managerPass();
+    EXPECT_EQ(testkit::readFile("/data/ram_device_info")[2 + (kDotByDot - kSavedStart)], 1);
+    EXPECT_EQ(testkit::readFile("/data/ram_device_info")[2 + (windowField(15, kWinOutput) + 1 - kSavedStart)], 1);
     screen.on_Button_DBD_close_clicked();
     for (int k = 0; k < kWindowSlots; ++k) EXPECT_EQ(ram()->ram_para[windowField(k, kWinOutput) + 1], 0) << k;
     EXPECT_EQ(c331_manage::update_flag.load(), 1);
@@ -267,6 +275,7 @@ TEST_F(SystemTest, ResetAllWritesAddressMaskAndGatewayWhenAnyDiffers) {
     const std::string ini = testkit::readFile("/data/configs/tcpip.ini");
     EXPECT_NE(ini.find("GateWay=192.168.1.1"), std::string::npos) << ini;
     EXPECT_NE(ini.find("IPAddress=192.168.1.199"), std::string::npos);
+    EXPECT_NE(ini.find("SubNetMask=255.255.255.0"), std::string::npos);
     EXPECT_GE(shell_->count("sync"), 1u);
     EXPECT_EQ(shell_->count("ifconfig eth0 192.168.1.199 netmask 255.255.255.0"), 1u);
 }

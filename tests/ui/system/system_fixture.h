@@ -50,6 +50,9 @@ protected:
         };
         systemLinks().cardJobRunner = [this] { return runner; };
         std::memcpy(ram()->ram_para_shadow, ram()->ram_para, vlxram::kRamSize);
+        // saves and announcements reach the refresh as in the application
+        QObject::connect(ram(), &VlxRamPara::sig_update_para, SyncUpdate::pInstance(), &SyncUpdate::para_sync,
+                         Qt::UniqueConnection);
         g_auto_lock_time = 30000;
         g_back_to_mainwindow_time = 18000;
         home();  // the keypad and the pop-up
