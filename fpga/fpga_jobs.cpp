@@ -119,9 +119,14 @@ void fpga_manage::jobEnd(bool closeRing) {
 uint32_t fpga_manage::stepTime() const { return u32(kStepTime); }
 
 // An answer still on the interrupt line is taken before its wait may run out: the tick can
-// move between the send and the pass that reads it.
+// move between the send and the pass that reads it. A line that holds nothing to take (an
+// FPGA restarting or dropped out) does not keep the wait from running out.
 bool fpga_manage::answerTimedOut(uint32_t limit) {
-    return !answerWaiting() && Utils::getTimeSpace(stepTime()) > limit;
+    if (Utils::getTimeSpace(stepTime()) <= limit) return false;
+    if (!answerWaiting()) return true;
+    int took = 0;
+    for (int i = 0; i < 2; ++i) took |= reg_IRQ_Dealwith(i);
+    return !took && u8(kReply) == 0;
 }
 void fpga_manage::restartStepTime() { setU32(kStepTime, G_timeTicks); }
 

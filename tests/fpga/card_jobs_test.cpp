@@ -305,3 +305,17 @@ TEST_F(CardJobsTest, AnAnsweredFrameCostsNoMoreThanOneEnginePass) {
     EXPECT_EQ(sentOp(2, 0x60).size(), 64u);
     EXPECT_LE(passes, 64) << "64 answered origin frames and the reset frame";
 }
+
+TEST_F(CardJobsTest, AnInterruptLineStuckHighOnTheOtherFpgaDoesNotHoldAJobsWaitForGood) {
+    plug(3, 2);
+    searchCards();
+    for (auto& c : cardsOn(3)) c.policy = plat::sim::CardAnswerPolicy::Silent;
+    // FPGA 1 drops out with its interrupt line left high: nothing on it can ever be taken
+    fpga(1).holdInReset(true);
+    board().setReg16(plat::wiring::kGpioFpga1Irq, 1);
+    startJob(kSaveParams);
+    const int ticks = runJob(6000);
+    ASSERT_GT(ticks, 0) << "the silent port's wait never ran out";
+    EXPECT_EQ(unanswered, std::vector<std::string>{"LED04"});
+    EXPECT_EQ(progress.empty() ? -1 : progress.back(), 100);
+}
