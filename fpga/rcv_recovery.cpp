@@ -6,6 +6,8 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <set>
+#include <utility>
 #include <vector>
 
 #include "core/logMsg.h"
@@ -163,6 +165,16 @@ private:
 
     const plat::ReadOnlyFile& f_;
     std::string* why_;
+
+public:
+    // Areas already walked: screens or nets that share one are checked once.
+    std::set<uint64_t> screenAreas;
+    std::set<std::pair<uint64_t, uint32_t>> netAreas;
+    // Card lists walked so far. Each needs its own head in the file, so more of them than
+    // the file has room for means areas that overlap one another: such a file could make
+    // the walk run for hours on the engine thread.
+    uint64_t cardLists = 0;
+    bool cardListFits() { return ++cardLists * kListHeadSize <= f_.size(); }
 };
 
 // A screen's nets and, per net, its cards' lists.
@@ -181,8 +193,10 @@ bool xyArea(FileCheck& c, uint64_t x, const std::string& sname) {
         if (net.net_ledx > kMaxPort)
             return c.fail(nname + ": port " + std::to_string(net.net_ledx) + ", 0 to 31 exist");
         const uint64_t a = x + net.net_para_offset;
+        if (!c.netAreas.insert({a, net.net_rcv_num}).second) continue;
         uint64_t block = a;
         for (uint32_t card = 0; card < net.net_rcv_num; ++card) {
+            if (!c.cardListFits()) return c.fail(nname + ": card areas overlap");
             uint64_t length = 0;
             if (!c.list(block, a, nname + " card " + std::to_string(card), &length)) return false;
             block += length;
@@ -222,7 +236,8 @@ bool checkPacked(const plat::ReadOnlyFile& f, std::string* why) {
     for (int s = 0; s < screenHead.screen_num; ++s) {
         const rcvScreenInfo screen = decodeScreen(&screens[size_t(s) * kScreenRecordSize]);
         const std::string sname = "screen " + std::to_string(s);
-        if (screen.rcv_xy_len != 0 && !xyArea(c, p11 + screen.rcv_xy_offset, sname)) return false;
+        const uint64_t x = p11 + screen.rcv_xy_offset;
+        if (screen.rcv_xy_len != 0 && c.screenAreas.insert(x).second && !xyArea(c, x, sname)) return false;
         if (screen.rcv_para_len != 0) {
             const uint64_t d = p12 + screen.rcv_para_offset;
             if (!c.list(d, d, sname + " smart-debugging", nullptr)) return false;

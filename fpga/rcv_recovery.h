@@ -163,10 +163,11 @@ public:
     // part, screen, net, card block, operation record and the data of every operation
     // that sends it inside the file (a screen's area of length 0 holds nothing and is not
     // read); ports 0..31; counts the job's byte indexes can walk; known operation types;
-    // data that fits its frames. A count of 0 is a valid empty list. False gives a short
-    // reason for the log. A file that passes is pinned: until the next check, the readers
-    // refuse (1) that path when the file was replaced meanwhile, so a running job never
-    // plays a file nobody checked.
+    // data that fits its frames; no more card lists than the file has room for (nets whose
+    // card areas overlap; screens or nets sharing one area are checked once). A count of 0
+    // is a valid empty list. False gives a short reason for the log. A file that passes is
+    // pinned: until the next check, the readers refuse (1) that path when the file was
+    // replaced meanwhile, so a running job never plays a file nobody checked.
     bool validate_packed(const QString& path, std::string* why = nullptr);
     bool validate_standalone(const QString& path, std::string* why = nullptr);
 

@@ -476,3 +476,29 @@ TEST_F(RcvEngineTest, EngineOwnsOneReaderAndMakesBothFolders) {
 }
 
 }  // namespace
+
+TEST_F(RcvFileTest, NetsWhoseCardAreasOverlapAreRefusedWhileSharedAreasPass) {
+    // One net of 1000 empty card lists; two more nets read as 999 and 998 cards starting 4
+    // and 8 bytes into it. Staggered like that over 255 screens and nets, a file of some
+    // hundred kilobytes would have the check walk billions of lists on the engine thread.
+    std::string cards;
+    for (int k = 0; k < 1000; ++k) cards += k ? ",[]" : "[]";
+    auto desc = [&](const std::string& more1, const std::string& more2, const std::string& screen2) {
+        return R"({"kind": "packed", "screens": [{"config_id": 1, "nets": [{"net_ledx": 0, "cards": [)" + cards +
+               R"(]}, {"net_ledx": 1, "cards": [])" + more1 + R"(}, {"net_ledx": 2, "cards": [])" + more2 +
+               "}]}" + screen2 + "]}";
+    };
+    const QJsonObject map = generate("/data/rcvrecovery/KVFX", desc("", "", ""));
+    const QJsonObject screen0 = at(map.value("screens"), 0);
+    const uint64_t offset = num(at(screen0.value("nets"), 0), "net_para_offset");
+    ASSERT_GT(offset, 0u);
+    auto net = [&](uint64_t add, int n) {
+        return ", \"net_para_offset\": " + std::to_string(offset + add) + ", \"net_rcv_num\": " + std::to_string(n);
+    };
+    std::string why;
+    EXPECT_FALSE(packedOk(desc(net(4, 999), net(8, 998), ""), &why));
+    EXPECT_NE(why.find("card areas overlap"), std::string::npos) << why;
+    // nets on two ports over the same cards, and a second screen over the same area, pass
+    const std::string sameArea = ", {\"config_id\": 2, \"xy_offset\": " + std::to_string(num(screen0, "xy_offset")) + "}";
+    EXPECT_TRUE(packedOk(desc(net(0, 1000), net(0, 1000), sameArea), &why)) << why;
+}
