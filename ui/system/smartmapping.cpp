@@ -228,6 +228,8 @@ void SmartMapping::on_Button_mapping_clicked() {
 // ---------------------------------------------------------------- wizard
 
 void SmartMapping::on_Button_next_clicked() {
+    // a running set-up reads the cabinet size for every card
+    if (jobActive()) return;
     setLineU16(line_field::kCabinetWidth, typedNumber(ui->lineEdit_X));
     setLineU16(line_field::kCabinetHeight, typedNumber(ui->lineEdit_Y));
     on_Button_wlan1_clicked();
@@ -255,6 +257,8 @@ void SmartMapping::on_Button_route_clicked() {
 void SmartMapping::on_Button_cancel_clicked() { ui->stackedWidget->setCurrentIndex(kPageScreen); }
 
 void SmartMapping::chooseRoute(int n) {
+    // and the pattern: it stays until the job is over
+    if (jobActive()) return;
     line_select(n);
     ui->stackedWidget->setCurrentIndex(kPageScreen);
 }

@@ -325,3 +325,26 @@ TEST_F(SmartMappingTest, AtMostOneHundredScanFilesLocalOnesFirstThenTheSticks) {
     for (int p = 0; p < 19; ++p) files(screen)->findChild<QPushButton*>(QStringLiteral("next"))->click();
     EXPECT_EQ(row(screen, 4)->styleSheet(), QStringLiteral("background-color: rgb(33, 36, 53);color: #FFFFFF"));
 }
+
+TEST_F(SmartMappingTest, TheRunningSetUpsPatternAndCabinetStayWhileItsRingIsUp) {
+    open();
+    screen->on_Button_next_clicked();
+    screen->on_Button_next_2_clicked();
+    screen->on_Button_route_clicked();
+    screen->on_Button_route4_clicked();
+    screen->on_Button_send_clicked();
+    ASSERT_EQ(card_job::operation(), card_job::kSmartSetup);
+    // the engine reads the grid for every card it sends an origin to
+    screen->on_Button_route_clicked();
+    screen->on_Button_route7_clicked();
+    EXPECT_EQ(line_type[line_field::kPattern], 4);
+    child<QLineEdit>(screen, "lineEdit_X")->setText(QStringLiteral("64"));
+    child<QLineEdit>(screen, "lineEdit_Y")->setText(QStringLiteral("32"));
+    screen->on_Button_next_clicked();
+    EXPECT_EQ(line_field::u16(line_field::kCabinetWidth), 128);
+    EXPECT_EQ(line_field::u16(line_field::kCabinetHeight), 96);
+    finishJob(screen);
+    screen->on_Button_route_clicked();
+    screen->on_Button_route7_clicked();
+    EXPECT_EQ(line_type[line_field::kPattern], 7) << "free again once the job is over";
+}
