@@ -4,6 +4,7 @@
 #include <string>
 
 #include "core/global.h"
+#include "core/le_bytes.h"
 #include "core/logMsg.h"
 #include "core/utils.h"
 #include "fpga/fpga_drv.h"
@@ -22,12 +23,8 @@ constexpr uint8_t kFirstCount[4] = {0x55, 0x55, 0x55, 0xD5};
 constexpr uint32_t kFirstCountUnits = CLOCK_FIRST_COUNT_MINUTES / 2;
 constexpr uint32_t kSectorsOffset = CLOCK_FLASH_OFFSET / CLOCK_SECTOR_BYTES;
 
-uint32_t rd32(const uint8_t* p) {
-    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
-}
-void wr32(uint8_t* p, uint32_t v) {
-    for (int k = 0; k < 4; ++k) p[k] = uint8_t(v >> (8 * k));
-}
+using le::rd32;
+using le::wr32;
 uint32_t rd24(const uint8_t* p) { return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16; }
 void wr24(uint8_t* p, uint32_t v) {
     for (int k = 0; k < 3; ++k) p[k] = uint8_t(v >> (8 * k));

@@ -95,6 +95,33 @@ void fpga_manage::rcv_recovery_check_deal(RCV_CHECK_OR_RECOVERY arg) {
     auto stamp = [] { g_change.job_progress_time = G_timeTicks; };
     auto elapsedProgress = [this] { jobProgress(int(Utils::getTimeSpace(g_change.job_progress_time) * 100 / 500)); };
     const QString& path = job_path_;
+    // An operation record was read: play its data from `position` next.
+    auto startOperation = [&](uint32_t position, uint8_t playStep) {
+        setSubStep(kOpStart);
+        job_position_ = position;
+        jobProgress(int((u8(kOperationIndex) + 1) * 100 / (r.operate_times + 1)));
+        g_change.job_busy_count = 0;
+        stamp();
+        setStep(playStep);
+    };
+    // Plays the current operation; once it is done, the list's next record or `doneStep`.
+    auto playOperation = [&](bool standalone, uint8_t recordStep, uint8_t doneStep) {
+        const int done = load_rcv_xy_operate(path, job_position_, standalone);
+        if (done < 0) {
+            errorEnd("operation refused");
+        } else if (done == 1) {
+            const unsigned next = u8(kOperationIndex) + 1u;
+            if (next < r.operate_times) {
+                setU8(kOperationIndex, uint8_t(next));
+                setSubStep(kOpStart);
+                setStep(recordStep);
+            } else {
+                setStep(doneStep);
+            }
+        } else {
+            jobBusyProgress();
+        }
+    };
 
     switch (step()) {
     case kStart:
@@ -298,31 +325,11 @@ void fpga_manage::rcv_recovery_check_deal(RCV_CHECK_OR_RECOVERY arg) {
             errorEnd("operation record unreadable");
             break;
         }
-        setSubStep(kOpStart);
-        job_position_ = uint32_t(r.xy_data_position());
-        jobProgress(int((u8(kOperationIndex) + 1) * 100 / (r.operate_times + 1)));
-        g_change.job_busy_count = 0;
-        stamp();
-        setStep(kCardPlay);
+        startOperation(uint32_t(r.xy_data_position()), kCardPlay);
         break;
-    case kCardPlay: {
-        const int done = load_rcv_xy_operate(path, job_position_, false);
-        if (done < 0) {
-            errorEnd("operation refused");
-        } else if (done == 1) {
-            const unsigned next = u8(kOperationIndex) + 1u;
-            if (next < r.operate_times) {
-                setU8(kOperationIndex, uint8_t(next));
-                setSubStep(kOpStart);
-                setStep(kCardOp);
-            } else {
-                setStep(kReport);
-            }
-        } else {
-            jobBusyProgress();
-        }
+    case kCardPlay:
+        playOperation(false, kCardOp, kReport);
         break;
-    }
     case kCheckNet: {
         const int port = job_port_;
         {
@@ -405,31 +412,11 @@ void fpga_manage::rcv_recovery_check_deal(RCV_CHECK_OR_RECOVERY arg) {
             errorEnd("operation record unreadable");
             break;
         }
-        setSubStep(kOpStart);
-        job_position_ = uint32_t(r.smart_data_position(scan));
-        jobProgress(int((u8(kOperationIndex) + 1) * 100 / (r.operate_times + 1)));
-        g_change.job_busy_count = 0;
-        stamp();
-        setStep(kListPlay);
+        startOperation(uint32_t(r.smart_data_position(scan)), kListPlay);
         break;
-    case kListPlay: {
-        const int done = load_rcv_xy_operate(path, job_position_, scan);
-        if (done < 0) {
-            errorEnd("operation refused");
-        } else if (done == 1) {
-            const unsigned next = u8(kOperationIndex) + 1u;
-            if (next < r.operate_times) {
-                setU8(kOperationIndex, uint8_t(next));
-                setSubStep(kOpStart);
-                setStep(kListOp);
-            } else {
-                setStep(scan ? kReport : kNetCount);
-            }
-        } else {
-            jobBusyProgress();
-        }
+    case kListPlay:
+        playOperation(scan, kListOp, scan ? kReport : kNetCount);
         break;
-    }
     case kReport: {
         const uint16_t result = u16(kResult);
         reportUnanswered(jobName(arg));

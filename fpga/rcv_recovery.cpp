@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "core/le_bytes.h"
 #include "core/logMsg.h"
 #include "core/utils.h"
 #include "platform/platform.h"
@@ -18,56 +19,52 @@ using namespace rcvfile;
 
 namespace {
 
-uint16_t le16(const uint8_t* p) { return uint16_t(p[0] | (p[1] << 8)); }
-uint32_t le32(const uint8_t* p) {
-    return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
-}
 
 rcvPartInfo decodePart(const uint8_t* p) {
     rcvPartInfo e;
     e.type = p[0];
-    e.length = le32(p + 4);
-    e.offset = le32(p + 8);
+    e.length = le::rd32(p + 4);
+    e.offset = le::rd32(p + 8);
     return e;
 }
 
 rcvScreenHead decodeScreenHead(const uint8_t* p) {
     rcvScreenHead h;
     h.type = p[2];
-    h.rcv_para_len = le32(p + 4);
-    h.rcv_para_crc32 = le32(p + 8);
-    h.rcv_xy_len = le32(p + 12);
-    h.rcv_xy_crc32 = le32(p + 16);
+    h.rcv_para_len = le::rd32(p + 4);
+    h.rcv_para_crc32 = le::rd32(p + 8);
+    h.rcv_xy_len = le::rd32(p + 12);
+    h.rcv_xy_crc32 = le::rd32(p + 16);
     h.screen_num = p[20];
     return h;
 }
 
 rcvScreenInfo decodeScreen(const uint8_t* p) {
     rcvScreenInfo s;
-    s.config_id = le32(p);
-    s.net_use = le32(p + 4);
-    s.rcv_para_offset = le32(p + 36);
-    s.rcv_para_len = le32(p + 40);
-    s.rcv_xy_offset = le32(p + 44);
-    s.rcv_xy_len = le32(p + 48);
+    s.config_id = le::rd32(p);
+    s.net_use = le::rd32(p + 4);
+    s.rcv_para_offset = le::rd32(p + 36);
+    s.rcv_para_len = le::rd32(p + 40);
+    s.rcv_xy_offset = le::rd32(p + 44);
+    s.rcv_xy_len = le::rd32(p + 48);
     return s;
 }
 
 rcvNetPara decodeNet(const uint8_t* p) {
     rcvNetPara n;
-    n.net_ledx = le16(p);
-    n.net_rcv_num = le16(p + 2);
-    n.net_para_offset = le32(p + 4);
-    n.net_para_len = le32(p + 8);
+    n.net_ledx = le::rd16(p);
+    n.net_rcv_num = le::rd16(p + 2);
+    n.net_para_offset = le::rd32(p + 4);
+    n.net_para_len = le::rd32(p + 8);
     return n;
 }
 
 rcvOperatePara decodeOperate(const uint8_t* p) {
     rcvOperatePara o;
-    o.offset = le32(p);
-    o.dataLen = le32(p + 4);
-    o.targetAddr = le32(p + 8);
-    o.timeticks = le32(p + 12);
+    o.offset = le::rd32(p);
+    o.dataLen = le::rd32(p + 4);
+    o.targetAddr = le::rd32(p + 8);
+    o.timeticks = le::rd32(p + 12);
     o.type = p[16];
     o.target = p[17];
     return o;
@@ -112,7 +109,7 @@ public:
     bool list(uint64_t head, uint64_t dataBase, const std::string& where, uint64_t* length) {
         uint8_t h[kListHeadSize];
         if (!read(head, h, sizeof h, where + " list head")) return false;
-        const uint32_t count = le16(h);
+        const uint32_t count = le::rd16(h);
         if (count > kMaxListOps)
             return fail(where + ": " + std::to_string(count) + " operations, at most " + std::to_string(kMaxListOps));
         std::vector<uint8_t> records(size_t(count) * kOperateSize);
@@ -181,7 +178,7 @@ public:
 bool xyArea(FileCheck& c, uint64_t x, const std::string& sname) {
     uint8_t nh[kListHeadSize];
     if (!c.read(x, nh, sizeof nh, sname + " net count")) return false;
-    const uint32_t nets = le16(nh);
+    const uint32_t nets = le::rd16(nh);
     if (nets > kMaxNets)
         return c.fail(sname + ": " + std::to_string(nets) + " nets, at most " + std::to_string(kMaxNets));
     std::vector<uint8_t> netRecords(size_t(nets) * kNetRecordSize);
@@ -384,7 +381,7 @@ int rcvRecovery::update_rcvXYscreenNetnum(const QString& path) {
     return withFile(path, [&](const plat::ReadOnlyFile& f) {
         uint8_t h[2];
         if (!f.readAt(xy_screen_position(), h, sizeof h)) return false;
-        net_num = le16(h);
+        net_num = le::rd16(h);
         return true;
     });
 }
@@ -407,10 +404,10 @@ int rcvRecovery::update_rcvXYrcvOperateTimes(const QString& path, int c, bool st
         uint8_t h[2];
         for (int card = 0; card < c; ++card) {
             if (!f.readAt(a + block, h, sizeof h)) return false;
-            block += kListHeadSize + uint64_t(le16(h)) * kOperateSize;
+            block += kListHeadSize + uint64_t(le::rd16(h)) * kOperateSize;
         }
         if (block > UINT32_MAX || !f.readAt(a + block, h, sizeof h)) return false;
-        operate_times = le16(h);
+        operate_times = le::rd16(h);
         card_block_position = uint32_t(block);
         return true;
     });
@@ -437,7 +434,7 @@ int rcvRecovery::update_smartDebugingOperateTimes(const QString& path, bool stan
     return withFile(path, [&](const plat::ReadOnlyFile& f) {
         uint8_t h[2];
         if (!f.readAt(smart_list_position(standalone), h, sizeof h)) return false;
-        operate_times = le16(h);
+        operate_times = le::rd16(h);
         card_block_position = 0;
         return true;
     });

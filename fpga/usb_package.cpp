@@ -5,6 +5,7 @@
 
 #include <cstring>
 
+#include "core/le_bytes.h"
 #include "core/logMsg.h"
 #include "platform/platform.h"
 #include "scaler/c331_osd_state.h"
@@ -13,10 +14,6 @@ namespace usbpkg {
 
 namespace {
 
-uint16_t u16At(const uint8_t* p) { return uint16_t(p[0] | (p[1] << 8)); }
-uint32_t u32At(const uint8_t* p) {
-    return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
-}
 
 constexpr uint32_t kSector = 4096;
 constexpr uint32_t kBlock32 = 32768;
@@ -31,21 +28,21 @@ std::string entryName(size_t i, const Entry& e) {
 Header parseHeader(const uint8_t* p) {
     Header h;
     h.publishType = p[2];
-    h.controllerType = u16At(p + 18);
-    h.fileNum = u16At(p + 47);
+    h.controllerType = le::rd16(p + 18);
+    h.fileNum = le::rd16(p + 47);
     return h;
 }
 
 Entry parseEntry(const uint8_t* p) {
     Entry e;
     e.type = p[0];
-    e.length = u32At(p + 1);
-    e.offset = u32At(p + 5);
+    e.length = le::rd32(p + 1);
+    e.offset = le::rd32(p + 5);
     std::memcpy(e.version, p + 9, sizeof e.version);
     return e;
 }
 
-uint32_t bitstreamLength(const uint8_t* header) { return u32At(header + kBitstreamLengthAt); }
+uint32_t bitstreamLength(const uint8_t* header) { return le::rd32(header + kBitstreamLengthAt); }
 
 bool isReleaseOfThisProgram(const Header& h, const Entry& e) {
     return h.publishType == kPublishRelease && std::memcmp(e.version, kProgramVersion, sizeof kProgramVersion) == 0;

@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "core/le_bytes.h"
+
 namespace ctl {
 
 // ---- header (u16 fields little-endian)
@@ -108,16 +110,9 @@ constexpr uint8_t kTransportUdp = 3;
 constexpr uint8_t kTransport4G = 4;   // its own code: 4G answers leave by the 4G link
 constexpr uint8_t kTransportNone = 255;
 
-inline uint16_t rd16(const uint8_t* p) { return uint16_t(p[0] | (p[1] << 8)); }
-inline uint32_t rd32(const uint8_t* p) {
-    return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
-}
-inline void wr16(uint8_t* p, uint16_t v) {
-    p[0] = uint8_t(v);
-    p[1] = uint8_t(v >> 8);
-}
-inline void wr32(uint8_t* p, uint32_t v) {
-    for (int i = 0; i < 4; ++i) p[i] = uint8_t(v >> (8 * i));
-}
+using le::rd16;
+using le::rd32;
+using le::wr16;
+using le::wr32;
 
 }  // namespace ctl

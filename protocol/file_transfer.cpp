@@ -23,6 +23,7 @@
 
 #include "core/app_swap.h"
 #include "core/global.h"
+#include "core/le_bytes.h"
 #include "core/logMsg.h"
 #include "core/utils.h"
 #include "core/vlxrampara.h"
@@ -45,10 +46,8 @@ constexpr const char* kMappingFolder = "/data/smartmapping";
 constexpr const char* kMtdStage = "/data/kavelkv/mtd-image";
 constexpr int kChangeAliasReplaced = 103;
 
-uint32_t rd32(const uint8_t* p) {
-    return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
-}
-uint16_t rd16(const uint8_t* p) { return uint16_t(p[0] | (p[1] << 8)); }
+using le::rd16;
+using le::rd32;
 void put32(std::vector<uint8_t>& out, uint32_t v) {
     for (int i = 0; i < 4; ++i) out.push_back(uint8_t(v >> (8 * i)));
 }
