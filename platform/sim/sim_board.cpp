@@ -387,7 +387,18 @@ int SimBoard::spiMessage(const std::string& node, const SpiSettings& settings, v
     syncClock();
     auto* xfer = static_cast<spi_ioc_transfer*>(transfers);
     int total = 0;
+    // The controller polls registers many times a second in frames of a few bytes:
+    // those stay off the heap; only longer transfers (flash pages) allocate.
+    constexpr size_t kSmall = 64;
+    uint8_t txSmall[kSmall], rxSmall[kSmall], oneSmall[kSmall];
+    std::vector<uint8_t> txBig, rxBig, oneBig;
+    auto buffer = [](uint8_t* small, std::vector<uint8_t>& big, size_t n) {
+        if (n <= kSmall) return small;
+        big.resize(n);
+        return big.data();
+    };
     std::vector<SpiRoute*> selected;
+    selected.reserve(it->second.size());
     auto sampleSelect = [&] {
         selected.clear();
         for (auto& r : it->second)
@@ -399,20 +410,25 @@ int SimBoard::spiMessage(const std::string& node, const SpiSettings& settings, v
         const spi_ioc_transfer& t = xfer[i];
         const SpiContext ctx{node, settings.mode, t.bits_per_word ? t.bits_per_word : settings.bitsPerWord,
                              t.speed_hz ? t.speed_hz : settings.speedHz, clock_.now(), *this};
-        std::vector<uint8_t> tx(t.len, 0);
-        if (t.tx_buf) std::memcpy(tx.data(), reinterpret_cast<const void*>(static_cast<uintptr_t>(t.tx_buf)), t.len);
-        std::vector<uint8_t> rx(t.len, 0xFF);
-        std::vector<uint8_t> one(t.len);
+        uint8_t* tx = buffer(txSmall, txBig, t.len);
+        uint8_t* rx = buffer(rxSmall, rxBig, t.len);
+        uint8_t* one = buffer(oneSmall, oneBig, t.len);
+        if (t.tx_buf)
+            std::memcpy(tx, reinterpret_cast<const void*>(static_cast<uintptr_t>(t.tx_buf)), t.len);
+        else
+            std::memset(tx, 0, t.len);
+        std::memset(rx, 0xFF, t.len);
         for (SpiRoute* r : selected) {
             // Several drivers on MISO at once: the low bits win, as on an open line.
-            std::fill(one.begin(), one.end(), 0xFF);
-            r->model->transfer(ctx, tx.data(), one.data(), t.len);
+            std::memset(one, 0xFF, t.len);
+            r->model->transfer(ctx, tx, one, t.len);
             for (size_t k = 0; k < t.len; ++k) rx[k] &= one[k];
         }
-        if (t.rx_buf) std::memcpy(reinterpret_cast<void*>(static_cast<uintptr_t>(t.rx_buf)), rx.data(), t.len);
+        if (t.rx_buf) std::memcpy(reinterpret_cast<void*>(static_cast<uintptr_t>(t.rx_buf)), rx, t.len);
         if (spiLog_.on)
             spiLog_.push(SpiFrame{node, ctx.speedHz, ctx.mode, ctx.bitsPerWord, ctx.time,
-                                  static_cast<int>(selected.size()), tx, rx});
+                                  static_cast<int>(selected.size()), std::vector<uint8_t>(tx, tx + t.len),
+                                  std::vector<uint8_t>(rx, rx + t.len)});
         total += static_cast<int>(t.len);
         const bool last = i + 1 == count;
         if (last || t.cs_change) {

@@ -18,6 +18,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <map>
+#include <memory>
 #include <mutex>
 
 #include "platform/gpio_word.h"
@@ -94,7 +95,7 @@ public:
         int fd = -1;
         if (hasSpiNode(p)) {
             h.kind = Kind::Spi;
-            h.node = p;
+            h.node = std::make_shared<const std::string>(p);
             fd = placeholderFd();
         } else if (int bus = numberAfter(p, kI2cPrefix); bus >= 0 && hasI2cBus(bus)) {
             h.kind = Kind::I2c;
@@ -288,7 +289,8 @@ private:
     enum class Kind { Spi, I2c, Mtd, Msys, Mem, Input, Uevent };
     struct Handle {
         Kind kind = Kind::Mem;
-        std::string node;
+        // shared: a descriptor is looked up on every transfer, and its path must not be copied each time
+        std::shared_ptr<const std::string> node;
         int index = -1;
         bool writable = true;
     };
@@ -368,12 +370,16 @@ private:
                     return -1;
                 }
             }
-            std::string node;
+            std::shared_ptr<const std::string> node;
             {
                 std::lock_guard<std::mutex> l(fdMutex_);
                 node = handles_[fd].node;
             }
-            return board_.spiMessage(node, settings, arg, count);
+            if (!node) {
+                errno = EBADF;
+                return -1;
+            }
+            return board_.spiMessage(*node, settings, arg, count);
         }
         std::lock_guard<std::mutex> l(fdMutex_);
         SpiState& s = spi_[fd];
@@ -429,7 +435,7 @@ private:
         t.tx_buf = reinterpret_cast<uintptr_t>(tx);
         t.rx_buf = reinterpret_cast<uintptr_t>(rx);
         t.len = static_cast<uint32_t>(n);
-        return board_.spiMessage(h.node, spiSettings(fd), &t, 1);
+        return board_.spiMessage(*h.node, spiSettings(fd), &t, 1);
     }
 
     // ---- I2C ----
