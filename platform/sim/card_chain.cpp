@@ -11,7 +11,6 @@ constexpr uint8_t kOpWrite = 0x60, kOpRead = 0x61, kOpRegisters = 0xA0, kOpSave 
 constexpr uint32_t kSensorAddress = 0x02000000;
 constexpr uint16_t kMultiFunctionBit = 0x4000;
 constexpr size_t kSensorBytes = 128;
-constexpr size_t kSearchAnswer = 24;
 constexpr size_t kMaxReadBack = 1024 - 12;  // an answer fits the pair's receive RAM
 
 uint8_t xorOf(const uint8_t* p, size_t n) {

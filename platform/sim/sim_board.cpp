@@ -397,13 +397,21 @@ int SimBoard::spiMessage(const std::string& node, const SpiSettings& settings, v
         big.resize(n);
         return big.data();
     };
-    std::vector<SpiRoute*> selected;
-    selected.reserve(it->second.size());
+    // The chips a frame reaches: a handful per node, on the heap only for a crowded one.
+    constexpr size_t kFewRoutes = 8;
+    SpiRoute* selectedFew[kFewRoutes];
+    std::vector<SpiRoute*> selectedMany;
+    SpiRoute** selectedAt = selectedFew;
+    if (it->second.size() > kFewRoutes) {
+        selectedMany.resize(it->second.size());
+        selectedAt = selectedMany.data();
+    }
+    size_t selectedCount = 0;
     auto sampleSelect = [&] {
-        selected.clear();
+        selectedCount = 0;
         for (auto& r : it->second)
-            if (!r.select || r.select(*this)) selected.push_back(&r);
-        if (selected.size() > 1) ++spiContentions_;
+            if (!r.select || r.select(*this)) selectedAt[selectedCount++] = &r;
+        if (selectedCount > 1) ++spiContentions_;
     };
     sampleSelect();
     for (unsigned i = 0; i < count; ++i) {
@@ -418,21 +426,21 @@ int SimBoard::spiMessage(const std::string& node, const SpiSettings& settings, v
         else
             std::memset(tx, 0, t.len);
         std::memset(rx, 0xFF, t.len);
-        for (SpiRoute* r : selected) {
+        for (size_t r = 0; r < selectedCount; ++r) {
             // Several drivers on MISO at once: the low bits win, as on an open line.
             std::memset(one, 0xFF, t.len);
-            r->model->transfer(ctx, tx, one, t.len);
+            selectedAt[r]->model->transfer(ctx, tx, one, t.len);
             for (size_t k = 0; k < t.len; ++k) rx[k] &= one[k];
         }
         if (t.rx_buf) std::memcpy(reinterpret_cast<void*>(static_cast<uintptr_t>(t.rx_buf)), rx, t.len);
         if (spiLog_.on)
             spiLog_.push(SpiFrame{node, ctx.speedHz, ctx.mode, ctx.bitsPerWord, ctx.time,
-                                  static_cast<int>(selected.size()), std::vector<uint8_t>(tx, tx + t.len),
+                                  static_cast<int>(selectedCount), std::vector<uint8_t>(tx, tx + t.len),
                                   std::vector<uint8_t>(rx, rx + t.len)});
         total += static_cast<int>(t.len);
         const bool last = i + 1 == count;
         if (last || t.cs_change) {
-            for (SpiRoute* r : selected) r->model->chipSelectReleased(ctx);
+            for (size_t r = 0; r < selectedCount; ++r) selectedAt[r]->model->chipSelectReleased(ctx);
             if (!last) sampleSelect();
         }
     }

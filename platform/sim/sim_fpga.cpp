@@ -19,7 +19,6 @@ constexpr uint8_t kCmdRamRead = 0x03;
 constexpr uint8_t kCmdRegWrite = 0x04;
 constexpr uint8_t kCmdRegRead = 0x05;
 
-constexpr uint8_t kRegScreen = 0;
 constexpr uint8_t kRegApply = 2;
 constexpr uint8_t kRegVideo = 3;
 constexpr uint8_t kRegBrightness = 6;
