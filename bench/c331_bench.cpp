@@ -19,41 +19,14 @@
 #include "scaler/c331_manage.h"
 #include "scaler/c331_wiring.h"
 
+#include "c331_world.h"
+
 namespace {
 
-struct World {
-    std::string root;
-    std::shared_ptr<plat::sim::C331Model> chip;
-    VlxRamPara* ram = nullptr;
-    c331_manage* m = nullptr;
-
-    World() {
-        char tmpl[] = "/tmp/vlx-bench-XXXXXX";
-        root = mkdtemp(tmpl);
-        plat::setBoard(plat::Board::Sim);
-        plat::setRoot(root);
-        plat::setSleepScale(0);
-        plat::resetSys();
-        for (const char* d : {"/data/configs", "/data/modes", "/data/kavelkv/log"}) plat::makeDirs(d);
-        g_debugSwitch = 0;
-        chip = std::make_shared<plat::sim::C331Model>();
-        plat::sim::board().attachSpi(c331::kC331SpiNode, chip);
-        ConfigEngine::pInstance();
-        ram = VlxRamPara::pInstance();
-        std::memcpy(ram->ram_para_shadow, ram->ram_para, vlxram::kRamSize);
-        m = c331_manage::createForTest();
-    }
-    ~World() {
-        c331_manage::resetInstanceForTest();
-        VlxRamPara::resetInstanceForTest();
-        ConfigEngine::resetInstanceForTest();
-        plat::resetSys();
-        std::error_code ec;
-        std::filesystem::remove_all(root, ec);
-    }
+struct World : C331World {
     void bringUp() {
         m->setState(0);
-        while (m->state() != c331_manage::kStateRunning) m->step();
+        runUp();
     }
     void change(unsigned address, uint16_t value) {
         {
