@@ -6,6 +6,7 @@
 
 #include "core/global.h"
 #include "core/logMsg.h"
+#include "core/utils.h"
 #include "core/vlxrampara.h"
 #include "platform/platform.h"
 #include "scaler/c331_drv.h"
@@ -113,10 +114,34 @@ void c331_manage::chipIdPhase() {
     // Five good answers are needed; a bad one in between does not reset the count.
     if (id == kChipIdValue) {
         state_ = uint8_t(state_ + 1);
-        if (state_ == kStateBringUp) writeLogMsg(LOG_INFO, "c331: chip answers, bringing it up");
-    } else if (g_debugSwitch == 254) {
-        writeLogMsg(LOG_DEBUG, "c331: chip id read " + std::to_string(id));
+        if (state_ == kStateBringUp) {
+            writeLogMsg(LOG_INFO, "c331: chip answers, bringing it up" +
+                                      (id_failures_ ? " after " + std::to_string(id_failures_) + " wrong id reads"
+                                                    : std::string()));
+            id_failures_ = id_failures_unlogged_ = 0;
+        }
+        return;
     }
+    // A chip that does not answer also drops the bank select: send it again with the next read.
+    drv_->init_reg_acc_param();
+    ++id_failures_;
+    ++id_failures_unlogged_;
+    if (g_debugSwitch != 254) return;
+    // The log lives on the data partition: the first wrong id, then a count at most once a minute.
+    if (id_failures_ == 1) {
+        writeLogMsg(LOG_DEBUG, "c331: chip id read " + std::to_string(id) + ", waiting for the chip");
+        id_failures_unlogged_ = 0;
+        id_log_tick_ = G_timeTicks;
+    } else if (Utils::getTimeSpace(id_log_tick_) >= kIdLogTicks) {
+        writeLogMsg(LOG_DEBUG, "c331: chip id still wrong (" + std::to_string(id) + "), " +
+                                   std::to_string(id_failures_unlogged_) + " more reads");
+        id_failures_unlogged_ = 0;
+        id_log_tick_ = G_timeTicks;
+    }
+}
+
+bool c331_manage::chipAnswers() {
+    return state_ == kStateRunning && drv_->read_C331(spi_fd, kRegChipId, 0) == kChipIdValue;
 }
 
 void c331_manage::writeW(unsigned d, unsigned value, unsigned och) { drv_->write_C331(spi_fd, d, value, ochOffset(int(och))); }

@@ -99,6 +99,9 @@ public:
     uint8_t state() const { return state_.load(); }
     void setState(uint8_t s) { state_ = s; }
     int fd() const { return spi_fd; }
+    // Brought up and still answering its id: a chip that is not there reads as zeros,
+    // which a flash read would hand on as data.
+    bool chipAnswers();
     c331_drv* drv() { return drv_.get(); }
 
     // ---- bring-up
@@ -448,6 +451,9 @@ private:
     bool panel_pending_ = false;
     uint32_t panel_pending_since_ = 0;
     bool panel_timeout_logged_ = false;
+    // Wrong chip-id reads since the chip last answered, and those not yet in the log.
+    unsigned id_failures_ = 0, id_failures_unlogged_ = 0;
+    uint32_t id_log_tick_ = 0;
 
 public:
     bool panelPending() const { return panel_pending_; }
@@ -455,6 +461,7 @@ public:
     static constexpr int kFadeMaxFrames = 255;                  // 4 s at 60 Hz
     static constexpr int kCropPresets = 40;
     static constexpr int kChipIdPollMs = 5;
+    static constexpr uint32_t kIdLogTicks = 6000;  // a minute of 10 ms ticks
 };
 
 // Holds c331_manage::manage_mutex for one scope.

@@ -19,13 +19,52 @@ TEST_F(ScalerTest, ChipIdNeedsFiveGoodReadsAndABadReadInBetweenDoesNotResetTheCo
     EXPECT_EQ(mgr->state(), c331_manage::kStateBringUp);
 }
 
-TEST_F(ScalerTest, AbsentChipKeepsTheManagerInTheChipIdPhaseAndTheFpgaEngineWaiting) {
+namespace {
+
+// Chip-id lines in the controller's log.
+size_t chipIdLogLines() {
+    const std::string log = testkit::readFile("/data/kavelkv/log/zufEnglneLog");
+    size_t n = 0;
+    for (size_t at = log.find("c331: chip id"); at != std::string::npos; at = log.find("c331: chip id", at + 1)) ++n;
+    return n;
+}
+
+// The manager's chip-id passes over `ms` of board time, one per 10 ms tick.
+void runBoardTime(c331_manage* mgr, int ms) {
+    for (int t = 0; t < ms; t += 10) {
+        plat::sim::board().clock().step(10 * plat::sim::kNsPerMs);
+        G_timeTicks++;
+        mgr->step();
+    }
+}
+
+}  // namespace
+
+TEST_F(ScalerTest, AbsentChipKeepsTheManagerWaitingAndLogsOnlyOnceAMinute) {
+    startStore();
+    g_debugSwitch = 254;
+    chip->setPresence(plat::sim::C331Model::Presence::Absent);
+    c331_manage* mgr = c331_manage::createForTest();
+    runBoardTime(mgr, 150 * 1000);
+    EXPECT_EQ(mgr->state(), 0);
+    EXPECT_EQ(g_fpga_c331_start.load(), 0);
+    // 15,000 wrong reads: the first, then a count after each of the two full minutes.
+    EXPECT_EQ(chipIdLogLines(), 3u);
+}
+
+TEST_F(ScalerTest, ChipThatAnswersTenSecondsAfterStartIsBroughtUp) {
     startStore();
     chip->setPresence(plat::sim::C331Model::Presence::Absent);
     c331_manage* mgr = c331_manage::createForTest();
-    for (int i = 0; i < 50; ++i) mgr->step();
+    plat::sim::board().clock().after(10 * plat::sim::kNsPerSec,
+                                     [this] { chip->setPresence(plat::sim::C331Model::Presence::Present); });
+    runBoardTime(mgr, 10 * 1000 - 10);
     EXPECT_EQ(mgr->state(), 0);
-    EXPECT_EQ(g_fpga_c331_start.load(), 0);
+    // The bank select sent while nobody listened was lost: the next id read selects bank 0xB2 again.
+    runBoardTime(mgr, 200);
+    EXPECT_EQ(mgr->state(), c331_manage::kStateRunning);
+    EXPECT_EQ(g_fpga_c331_start.load(), 1);
+    EXPECT_EQ(chip->guestErrors(), 0u);
 }
 
 TEST_F(ScalerTest, BringUpReachesRunningReleasesTheFpgaEngineAndStaysRunning) {

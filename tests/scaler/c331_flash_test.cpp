@@ -178,3 +178,23 @@ TEST_F(OsdTest, PcFlashRequestsOffTheirUnitOrPastTheEndAreRefused) {
     EXPECT_EQ(part.c331FlashRead(0x18000, r, 4), kEngineOk);
     EXPECT_EQ(r[3], 4);
 }
+
+TEST_F(OsdTest, PcFlashRequestsFailWhileTheChipDoesNotAnswer) {
+    startStore();
+    chip->setPresence(plat::sim::C331Model::Presence::Absent);
+    m = c331_manage::createForTest();
+    for (int i = 0; i < 6; ++i) m->step();
+    C331ProtocolEngines part;
+    uint8_t r[4] = {1, 1, 1, 1};
+    const uint8_t b[4] = {1, 2, 3, 4};
+    EXPECT_EQ(part.c331FlashRead(0x18000, r, 4), kEngineUnavailable) << "never found";
+    EXPECT_EQ(part.c331FlashWrite(0x18000, b, 4), kEngineUnavailable);
+    chip->setPresence(plat::sim::C331Model::Presence::Present);
+    for (int i = 0; i < 8 && m->state() != c331_manage::kStateRunning; ++i) m->step();
+    ASSERT_EQ(m->state(), c331_manage::kStateRunning);
+    EXPECT_EQ(part.c331FlashRead(0x18000, r, 4), kEngineOk);
+    chip->setPresence(plat::sim::C331Model::Presence::Absent);
+    EXPECT_EQ(part.c331FlashRead(0x18000, r, 4), kEngineUnavailable) << "gone since bring-up";
+    EXPECT_EQ(part.c331FlashErase(0x18, 1, 1), kEngineUnavailable);
+    EXPECT_TRUE(recorded("erase").empty());
+}
