@@ -50,9 +50,11 @@ void c331_manage::applyPanel() {
 void c331_manage::c331managerdeal(void* arg) {
     (void)arg;
     VlxRamPara* ram = VlxRamPara::p_vlxrampara_config;
-    const uint8_t flag = update_flag;
-    if (flag && ram) {
+    // A look without the lock; the code itself is read and cleared under it, so a writer's
+    // second hold (1, then 2 for a user-mode delete) is never lost between look and lock.
+    if (update_flag != 0 && ram) {
         ManageMutexLocker lock;
+        const uint8_t flag = update_flag.exchange(0);
         if (g_force_bkcolor == 0) vlxApi_forceColorDisable(spi_fd);
 
         // 1. output panel: one re-initialisation for any number of changed words
@@ -175,7 +177,6 @@ void c331_manage::c331managerdeal(void* arg) {
         }
 
         VlxRamPara::test_signal(flag);
-        update_flag = 0;
 
         if (g_osd_update == 1) {
             g_osd_update = 0;

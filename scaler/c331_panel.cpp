@@ -89,6 +89,10 @@ void c331_manage::vlxApi_c331InitRegPanel() {
     PS.actEndH = PS.actStartH + PS.actW;
     PS.actEndV = PS.actStartV + PS.actH;
     const TxLayout tx = txLayout(panel.arrang);
+    // The window programming reads these: in mode 2 a vertically zoomed window reads from
+    // its first line and its input channel stores at most 2176 pixels a line.
+    PS_VBOTX_MODE = int(tx.mode);
+    PS_VBOTX_LAYOUT = int(tx.layout);
     PS.ochCols = tx.cols;
     PS.ochRows = tx.rows;
     PS.outW = tx.cols * PS.actW;

@@ -1,4 +1,6 @@
 // Test patterns: the pattern generator of every OCH of window 0, over the whole output.
+#include <algorithm>
+
 #include "scaler/c331_manage.h"
 #include "scaler/c331_regs.h"
 
@@ -56,19 +58,26 @@ int c331_manage::c331_SetPattern(int p) {
     if (win_count > 1 && !(p <= 0 && pattern_gen_)) return -1;
     const C331WinInfo& w0 = gWininfo[0];
     const int n = w0.ochCount() > OCH_MAX ? OCH_MAX : w0.ochCount();
+    auto clear = [this](const C331WinInfo& win) {
+        for (int i = 0; i < win.ochCount() && i < OCH_MAX; ++i)
+            if (win.ochLst[i] < OCH_MAX)
+                for (unsigned r : kPatternRegs) writeW(r, 0, win.ochLst[i]);
+    };
     set_rtct(spi_fd, 2);
-    for (int i = 0; i < n; ++i)
-        if (w0.ochLst[i] < OCH_MAX)
-            for (unsigned r : kPatternRegs) writeW(r, 0, w0.ochLst[i]);
+    // The layout may have changed under a shown pattern: switching off clears the generator
+    // of every window's channels, not only of those window 0 has now.
+    const int cleared = p <= 0 ? std::min(win_count, WINDOW_MAX) : 1;
+    for (int k = 0; k < cleared; ++k) clear(gWininfo[k]);
+    // The background is that of record 0, whichever RAM window it shows.
     if (p <= 0) {
         pattern_gen_ = 0;
-        set_input_bkg2(spi_fd, 0, 0);
+        bkgOfRecord(spi_fd, 0, 0);
         set_rtct(spi_fd, 1);
         return 0;
     }
     const PatternRow& row = kPatterns[(p - 1) % 20];
     pattern_gen_ = 1;
-    set_input_bkg2(spi_fd, 0, 0);
+    bkgOfRecord(spi_fd, 0, 0);
     const bool wide = IWIN_W[0] > 2048;
     for (int i = 0; i < n; ++i) {
         const unsigned o = w0.ochLst[i];

@@ -36,6 +36,8 @@ void c331_manage::c331_SetWinOutput(int fd, int w, int data) {
     C331WinInfo& wi = gWininfo[k];
     const uint8_t next = uint8_t(data & 3);
     const uint8_t old = wi.output;
+    VlxRamPara* ram = VlxRamPara::p_vlxrampara_config;
+    const int dbd = (data & 0x100) && ram ? dbdModeCode(ram->ramU16(vlxram::windowField(w, vlxram::kWinDbdMode))) : 0;
     if (next != old) {
         if ((next ^ old) & 1) {
             wi.output = uint8_t((wi.output & ~1u) | (next & 1));
@@ -47,17 +49,21 @@ void c331_manage::c331_SetWinOutput(int fd, int w, int data) {
             if (!noSignal) {
                 wi.output = uint8_t((wi.output & ~2u) | (next & 2));
                 win_freeze_sel(fd, w, data & 2);
-                // No reprogramming under a freeze change; the switching effect is kept for the
-                // next source switch (the shadow refresh would otherwise hide it).
+                // No reprogramming under a freeze change; the switching effect and the
+                // dot-by-dot mode are kept for the next programming of the window (the shadow
+                // refresh would otherwise hide them).
                 PM_WIN_FADE_EN[k] = (data >> 2) & 1;
+                if (PM_WIN_DBD_MODE[k] != dbd) {
+                    PM_WIN_DBD_MODE[k] = dbd;
+                    PM_CHG[kChgWin][k] = 1;
+                }
                 return;
             }
             wi.output = uint8_t(wi.output & ~2u);  // nothing to freeze without a picture
         }
     }
     PM_WIN_FADE_EN[k] = (data >> 2) & 1;
-    VlxRamPara* ram = VlxRamPara::p_vlxrampara_config;
-    PM_WIN_DBD_MODE[k] = (data & 0x100) && ram ? dbdModeCode(ram->ramU16(vlxram::windowField(w, vlxram::kWinDbdMode))) : 0;
+    PM_WIN_DBD_MODE[k] = dbd;
     PM_CHG[kChgWin][k] = 1;
     set_output(fd);
 }

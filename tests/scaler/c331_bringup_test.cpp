@@ -1,4 +1,5 @@
 // Chip-id phase, bring-up and the manager thread.
+#include <chrono>
 #include <thread>
 
 #include "platform/platform.h"
@@ -170,7 +171,8 @@ TEST_F(ScalerTest, PInstanceInitialisesOnceSoOneThreadDrivesTheChip) {
     c331_manage* first = c331_manage::pInstance();
     c331_manage* again = c331_manage::pInstance();
     EXPECT_EQ(first, again);
-    for (int i = 0; i < 2000 && first->state() != c331_manage::kStateRunning; ++i)
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (first->state() != c331_manage::kStateRunning && std::chrono::steady_clock::now() < deadline)
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     EXPECT_EQ(first->state(), c331_manage::kStateRunning);
     // One bring-up: the panel was set up once, the chip was asked its id five times plus once at start.

@@ -148,6 +148,25 @@ TEST_F(C331DispatchTest, FlagValueTwoIsPassedOnAsChangeCodeTwo) {
     EXPECT_EQ(regOf(c331::kRegContrast0, 6), 70u * 1023 / 100);
 }
 
+TEST_F(C331DispatchTest, ChangeCodeRaisedWhileThePassWaitsForTheMutexIsNotLost) {
+    std::thread manager;
+    {
+        ManageMutexLocker lock;
+        ram->setRamU16(kContrast, 40);
+        c331_manage::update_flag = 1;
+        manager = std::thread([this] { m->step(); });
+        // The pass has seen the flag and waits for the mutex: a contended glibc mutex reads 2.
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (c331_manage::manage_mutex.__data.__lock != 2 && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        EXPECT_EQ(c331_manage::manage_mutex.__data.__lock, 2);
+        c331_manage::update_flag = 2;  // a user-mode delete handed over before the pass got the mutex
+    }
+    manager.join();
+    EXPECT_EQ(codes, std::vector<int>{2});
+    EXPECT_EQ(c331_manage::update_flag.load(), 0);
+}
+
 TEST_F(C331DispatchTest, BrightnessKeepsTheChipNeutralAndAsksTheFpgaEngine) {
     writeRam(kBrightness, 20);
     pass();

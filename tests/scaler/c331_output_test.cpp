@@ -251,3 +251,21 @@ TEST_F(C331OutputTest, MixerLayersFollowPriorityAndAnEmptyMixerIsCleared) {
                 << c << "/" << t;
         }
 }
+
+TEST_F(C331OutputTest, TransmitMode2ZoomedWindowReadsFromItsFirstLineAndStoresAtMost2176Pixels) {
+    ASSERT_EQ(m->PS_VBOTX_MODE, 2) << "the panel's arrangement uses transmit mode 2";
+    window(0, 0, 0, 1920, 1080, 2);               // 720 lines zoomed to 1080
+    window(1, 1920, 0, 3840, 1080, 3);            // 2560 x 720 zoomed to 3840 x 1080
+    plug(2, 1280, 720, 60);
+    plug(3, 2560, 720, 60);
+    relayout();
+    passLater();
+    for (int o = 0; o < 8; ++o) {
+        if (m->PM_WIN_NUM[o] != 0 && m->PM_WIN_NUM[o] != 1) continue;
+        const unsigned ctl = regOf(c331::kRegVZoomCtl, o);
+        EXPECT_TRUE(ctl == c331::kVZoomUsed || ctl == c331::kVZoomUnused) << "OCH " << o << " control " << ctl;
+    }
+    // 2560 wide zoomed: the input channel shrinks to 2176 and the output zooms from there
+    EXPECT_EQ(regOf(c331::kRegHShrCtl, m->ich.win_ich[1][0]), c331::kHShrOn);
+    EXPECT_EQ(chip->guestErrors(), 0u);
+}

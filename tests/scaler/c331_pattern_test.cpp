@@ -1,8 +1,8 @@
 // Test patterns over window 0's OCHs.
-#include "c331_fixture.h"
-#include "scaler/c331_regs.h"
+#include "c331_window_world.h"
 
 using scalertest::ScalerTest;
+using scalertest::WindowWorld;
 using namespace c331;
 
 namespace {
@@ -47,12 +47,16 @@ TEST_F(ScalerTest, PatternIsRefusedWithTwoWindowsAndTheOutputStaysUnchanged) {
     EXPECT_EQ(m->vlxApi_IsPatternGen(), 0);
 }
 
-TEST_F(ScalerTest, PatternOffClearsEveryOchOfWindowZeroAndInputPollingResumes) {
+TEST_F(ScalerTest, PatternOffClearsTheOchOfEveryWindowAndInputPollingResumes) {
     startRunning();
     oneWindowOnTwoOch(m);
     m->c331_SetPattern(6);
     ASSERT_EQ(regOf(kRegPatType, 1), 1u);
-    m->win_count = 2;  // a second window appeared while the pattern is shown
+    // a second window took OCH 1 while the pattern is shown
+    m->win_count = 2;
+    m->gWininfo[0].ochCntH = 1;
+    m->gWininfo[1].ochLst[0] = 1;
+    m->gWininfo[1].ochCntH = m->gWininfo[1].ochCntV = 1;
     EXPECT_EQ(m->c331_SetPattern(0), 0);  // switching off is still possible
     for (int k : {0, 1}) {
         EXPECT_EQ(regOf(kRegPatType, k), 0u);
@@ -60,4 +64,25 @@ TEST_F(ScalerTest, PatternOffClearsEveryOchOfWindowZeroAndInputPollingResumes) {
         EXPECT_EQ(regOf(kRegPatEn1, k), 0u);
     }
     EXPECT_EQ(m->vlxApi_IsPatternGen(), 0);
+}
+
+TEST_F(WindowWorld, PatternOverTheOnlyWindowShownLiftsItsBackgroundWhenRamWindowZeroIsOff) {
+    clearWindows();
+    window(1, 0, 0, 1920, 1080, 2);  // no signal: its background is on
+    relayout();
+    ASSERT_EQ(m->win_count, 1);
+    ASSERT_EQ(m->gWininfo[0].ramWin, 1);
+    const int och = m->gWininfo[0].ochLst[0];
+    ASSERT_EQ(regOf(kRegOchBgEnable, och), 1u);
+    shadowFollows();
+    writeRam(vlxram::kTestPattern, 4);  // white
+    m->step();
+    EXPECT_EQ(regOf(kRegPatC1, och), 255u);
+    EXPECT_EQ(regOf(kRegOchBgEnable, och), 0u) << "the pattern is not hidden behind the no-signal background";
+    shadowFollows();
+    writeRam(vlxram::kTestPattern, 0);
+    m->step();
+    EXPECT_EQ(regOf(kRegPatType, och), 0u);
+    EXPECT_EQ(regOf(kRegOchBgEnable, och), 1u);
+    EXPECT_EQ(chip->guestErrors(), 0u);
 }

@@ -10,7 +10,7 @@ using scalertest::ScalerTest;
 namespace {
 
 template <typename F>
-bool waitFor(F done, int ms = 5000) {
+bool waitFor(F done, int ms = 30000) {
     const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
     while (!done()) {
         if (std::chrono::steady_clock::now() > end) return false;
@@ -41,7 +41,7 @@ TEST_F(ScalerTest, RunningControllerAppliesPatternAndBrightnessHandedOverByAScre
         c331_manage::update_flag = 1;
     }
     ASSERT_TRUE(waitFor([&] { return lastCode.load() == 1; }));
-    EXPECT_EQ(c331_manage::update_flag.load(), 0);
+    EXPECT_TRUE(waitFor([] { return c331_manage::update_flag.load() == 0; }));
     EXPECT_EQ(mgr->vlxApi_IsPatternGen(), 1);
     EXPECT_EQ(regOf(c331::kRegPatType, 0), 4u);
     EXPECT_EQ(regOf(c331::kRegPatC2, 0), 255u);

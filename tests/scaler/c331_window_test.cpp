@@ -78,11 +78,13 @@ TEST_F(C331WindowTest, FreezeWithSignalFreezesTheWindowsInputChannel) {
     m->PI_NOSIGNAL[c331_manage::vlxApi_inputCvtC331(1)] = 0;
     m->win_ich[1] = 5;
     const unsigned calls = m->set_output_calls;
-    m->c331_SetWinOutput(m->fd(), 2, 0x0006);
+    ram->setRamU16(windowField(2, kWinDbdMode), 5);
+    m->c331_SetWinOutput(m->fd(), 2, 0x0106);
     EXPECT_EQ(m->gWininfo[1].output & 2, 2);
     EXPECT_EQ(regOf(c331::kRegIchEnable, 5), c331::kIchFreeze);
     EXPECT_EQ(m->set_output_calls, calls);  // a freeze is not reprogrammed away
     EXPECT_EQ(m->PM_WIN_FADE_EN[1], 1);     // but the switching effect is kept
+    EXPECT_EQ(m->PM_WIN_DBD_MODE[1], 30);   // and so is the dot-by-dot mode
     m->c331_SetWinOutput(m->fd(), 2, 0x0000);
     EXPECT_EQ(regOf(c331::kRegIchEnable, 5), c331::kIchRun);
 }
