@@ -54,7 +54,8 @@ void c331_manage::c331managerdeal(void* arg) {
     // second hold (1, then 2 for a user-mode delete) is never lost between look and lock.
     if (update_flag != 0 && ram) {
         ManageMutexLocker lock;
-        const uint8_t flag = update_flag.exchange(0);
+        const uint8_t flag = update_flag.exchange(kFlagPassRunning);
+        pass_holds_mutex_ = true;
         if (g_force_bkcolor == 0) vlxApi_forceColorDisable(spi_fd);
 
         // 1. output panel: one re-initialisation for any number of changed words
@@ -142,7 +143,7 @@ void c331_manage::c331managerdeal(void* arg) {
             }
         }
 
-        // 5. fades, bounded: a fade runs with the manage mutex held
+        // 5. fades, bounded to a few seconds
         for (int w = 0; w < WINDOW_MAX; ++w) {
             const unsigned a = kFadeTable + 4u * unsigned(w);
             const int k = recordOf(w);
@@ -176,6 +177,9 @@ void c331_manage::c331managerdeal(void* arg) {
             if (ram->ramU16(kOsdEnable)) g_osd_update = 1;
         }
 
+        // A writer let in by a fade keeps its hand-over, and the shadow its differences, for the next pass.
+        uint8_t running = kFlagPassRunning;
+        update_flag.compare_exchange_strong(running, 0);
         VlxRamPara::test_signal(flag);
 
         if (g_osd_update == 1) {
@@ -184,6 +188,7 @@ void c331_manage::c331managerdeal(void* arg) {
             set_OSD_para(&g_osd_list[0]);
         }
         run_debug_requests();
+        pass_holds_mutex_ = false;
     } else if (panel_pending_ && ram) {
         ManageMutexLocker lock;
         const uint16_t x = ram->ramU16(kOutputX), y = ram->ramU16(kOutputY);

@@ -401,7 +401,8 @@ public:
     int nren_old[4] = {-1, -1, -1, -1};
     // Bounded waits that ran out (logged once each time).
     unsigned wait_timeouts = 0;
-    unsigned freeze_calls = 0, fade_steps = 0;
+    unsigned freeze_calls = 0;
+    std::atomic<unsigned> fade_steps{0};
     static constexpr int kPovsPolls = 100;   // 1 ms each: six frames at 60 Hz
     static constexpr int kPivsPolls = 45;
     static constexpr int kVboLockReads = 250;
@@ -451,6 +452,8 @@ private:
     bool panel_pending_ = false;
     uint32_t panel_pending_since_ = 0;
     bool panel_timeout_logged_ = false;
+    // The dispatcher's pass holds manage_mutex: a fade lets the writers in between its frames.
+    bool pass_holds_mutex_ = false;
     // Wrong chip-id reads since the chip last answered, and those not yet in the log.
     unsigned id_failures_ = 0, id_failures_unlogged_ = 0;
     uint32_t id_log_tick_ = 0;
@@ -459,6 +462,9 @@ public:
     bool panelPending() const { return panel_pending_; }
     static constexpr uint32_t kLedHandshakeTimeoutTicks = 500;  // 5 s of 10 ms ticks
     static constexpr int kFadeMaxFrames = 255;                  // 4 s at 60 Hz
+    // update_flag while a pass applies the changes: nonzero, so the screens' save leaves the
+    // shadow alone; a writer that comes in during a fade overwrites it with its own code.
+    static constexpr uint8_t kFlagPassRunning = 0x80;
     static constexpr int kCropPresets = 40;
     static constexpr int kChipIdPollMs = 5;
     static constexpr uint32_t kIdLogTicks = 6000;  // a minute of 10 ms ticks

@@ -257,7 +257,6 @@ void c331_manage::reset_layer_coef(int fd, int mode) {
 
 void c331_manage::set_layer_coef(int fd, int w, int steps, int dir) {
     if (steps < 0 || w < 0 || w >= WINDOW_MAX) return;
-    // The fade runs with the manage mutex held: its length is bounded.
     steps = std::min(steps, int(kFadeMaxFrames));
     if (g_debugSwitch == 254)
         writeLogMsg(LOG_DEBUG, "set_layer_coef  win=" + std::to_string(w) + "  cnt=" + std::to_string(steps) +
@@ -294,6 +293,10 @@ void c331_manage::set_layer_coef(int fd, int w, int steps, int dir) {
         writeW(kRegUpdCtl0, 0xA9);
         writeW(kRegUpdCtl0 + 0x100, 0xCB);
         ++fade_steps;
+        // A fade lasts up to hundreds of frames: the screens' writers get the manage mutex
+        // while each frame goes out, instead of waiting seconds for the whole fade.
+        if (pass_holds_mutex_) pthread_mutex_unlock(&manage_mutex);
         wait1_povs(fd, 0);
+        if (pass_holds_mutex_) pthread_mutex_lock(&manage_mutex);
     }
 }

@@ -1,6 +1,8 @@
 // set_output on the simulated chip: what a source change reprograms, the freeze and fade
 // sequences, bounded waits, dot-by-dot memory and windows left without input channels.
 #include <algorithm>
+#include <chrono>
+#include <thread>
 
 #include "c331_window_world.h"
 
@@ -140,11 +142,43 @@ TEST_F(C331OutputTest, FadeOfSixtyStepsWritesSixtyOneCoefficientSetsEachWay) {
     EXPECT_EQ(own.back(), 128u);
 }
 
-TEST_F(C331OutputTest, FadeLengthIsBoundedWhileTheManageMutexIsHeld) {
+TEST_F(C331OutputTest, FadeLengthIsBounded) {
     twoLiveWindows();
     const unsigned before = m->fade_steps;
     m->set_layer_coef(m->fd(), 1, 60000, 1);
     EXPECT_EQ(m->fade_steps - before, unsigned(c331_manage::kFadeMaxFrames) + 1);
+}
+
+TEST_F(C331OutputTest, AScreenWritesWhileAFadeIsUnderWayAndItsChangeIsAppliedNext) {
+    twoLiveWindows(4);
+    m->PM_WIN_FADE_IN[1] = m->PM_WIN_FADE_OUT[1] = 30;
+    plug(1, 1920, 1080, 50);
+    passLater();
+    chip->setVsyncStuck(true);  // every frame of the fade waits its whole bound
+    const unsigned before = m->fade_steps;
+    std::vector<int> codes;
+    QObject::connect(ram, &VlxRamPara::sig_update_para, [&codes](int code) { codes.push_back(code); });
+    writeRam(windowField(1, kWinSource), 1);
+    std::thread manager([this] { m->step(); });
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (m->fade_steps == before && std::chrono::steady_clock::now() < deadline) std::this_thread::yield();
+    unsigned stepsWhenIn = 0;
+    {
+        ManageMutexLocker lock;  // the screen's hand-over
+        stepsWhenIn = m->fade_steps - before;
+        ram->setRamU16(kContrast, 61);
+        c331_manage::update_flag = 1;
+    }
+    manager.join();
+    EXPECT_GE(stepsWhenIn, 1u);
+    EXPECT_LT(stepsWhenIn, 2u * 31u) << "the screen got the mutex only after the whole fade";
+    EXPECT_EQ(m->fade_steps - before, 2u * 31u);
+    EXPECT_EQ(codes, std::vector<int>{1});
+    EXPECT_EQ(c331_manage::update_flag.load(), 1) << "the screen's hand-over waits for the next pass";
+    chip->setVsyncStuck(false);
+    m->step();
+    EXPECT_EQ(regOf(c331::kRegContrast0, 0), 61u * 1023 / 100);
+    EXPECT_EQ(c331_manage::update_flag.load(), 0);
 }
 
 TEST_F(C331OutputTest, StuckVsyncAndFieldRegistersEndTheirWaitsAndAreCounted) {
