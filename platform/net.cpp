@@ -153,6 +153,12 @@ int acceptClient(int listenFd) {
     if (fd < 0) return -1;
     const int one = 1;
     ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    // First probe after 60 s of silence, then every 10 s; 3 unanswered close the socket.
+    const int idle = 60, interval = 10, count = 3;
+    ::setsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &one, sizeof one);
+    ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &idle, sizeof idle);
+    ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPINTVL, &interval, sizeof interval);
+    ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPCNT, &count, sizeof count);
     return fd;
 }
 
@@ -167,9 +173,13 @@ ssize_t recvSome(int fd, void* buf, size_t n) {
     }
 }
 
-bool sendAll(int fd, const void* data, size_t n, int timeoutMs) {
-    return writeLoop(fd, data, n, timeoutMs,
-                     [](int f, const uint8_t* p, size_t len) { return ::send(f, p, len, MSG_NOSIGNAL); });
+ssize_t sendSome(int fd, const void* data, size_t n) {
+    for (;;) {
+        const ssize_t w = ::send(fd, data, n, MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (w >= 0) return w;
+        if (errno == EINTR) continue;
+        return (errno == EAGAIN || errno == EWOULDBLOCK) ? -1 : -2;
+    }
 }
 
 ssize_t recvFrom(int fd, void* buf, size_t n, sockaddr_in* from) {

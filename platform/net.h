@@ -26,7 +26,8 @@ bool loopbackOnly();
 // Listening TCP socket (non-blocking, SO_REUSEADDR) on boardPort(devicePort); -1 on failure.
 // *boundPort receives the port actually bound.
 int openTcpListener(int devicePort, int* boundPort = nullptr);
-// Accepted connection (non-blocking), or -1 when none is waiting.
+// Accepted connection (non-blocking, no Nagle delay, TCP keep-alive: a peer that vanished
+// without a word is found within about 90 s), or -1 when none is waiting.
 int acceptClient(int listenFd);
 // UDP socket bound to boardPort(devicePort); -1 on failure.
 int openUdpSocket(int devicePort, int* boundPort = nullptr);
@@ -34,9 +35,9 @@ int openUdpSocket(int devicePort, int* boundPort = nullptr);
 // Reads what is there (non-blocking): bytes read, 0 at end of stream, -1 when nothing
 // (EAGAIN) and -2 on an error.
 ssize_t recvSome(int fd, void* buf, size_t n);
-// Writes all bytes, waiting at most timeoutMs in total for room; false when the peer is
-// gone or too slow.
-bool sendAll(int fd, const void* data, size_t n, int timeoutMs = 1000);
+// Writes what the socket takes now (non-blocking): bytes written, -1 when it takes
+// nothing (EAGAIN) and -2 on an error (the peer is gone).
+ssize_t sendSome(int fd, const void* data, size_t n);
 ssize_t recvFrom(int fd, void* buf, size_t n, sockaddr_in* from);
 bool sendTo(int fd, const void* data, size_t n, const sockaddr_in& to);
 int closeFd(int fd);

@@ -28,6 +28,17 @@ void control_link::onBytes(const uint8_t* data, size_t n, const Send& send) {
     deframer_.feed(data, n, [&](const uint8_t* frame, size_t length) { handleFrame(frame, length, send); });
 }
 
+void control_link::holdBytes(const uint8_t* data, size_t n) {
+    deframer_.feed(data, n, [&](const uint8_t* frame, size_t length) { held_.emplace_back(frame, frame + length); });
+}
+
+void control_link::handleHeldFrame(const Send& send) {
+    if (held_.empty()) return;
+    const std::vector<uint8_t> frame = std::move(held_.front());
+    held_.pop_front();
+    handleFrame(frame.data(), frame.size(), send);
+}
+
 void control_link::handleFrame(const uint8_t* frame, size_t length, const Send& send) {
     // Too short for a header, or a bad BCC: dropped without a reply.
     if (length < kMinFrame || Utils::BCC(frame, unsigned(length - 1)) != frame[length - 1]) {

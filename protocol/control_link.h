@@ -5,6 +5,7 @@
 // answer awaited for a bounded time; all others go to message_deal.
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <vector>
 
@@ -25,6 +26,11 @@ public:
     void handleFrame(const uint8_t* frame, size_t length, const Send& send);
     // Forgets a partial frame (a new datagram, a reconnected line).
     void resetStream() { deframer_.reset(); }
+    // For a link that answers one frame at a time (a TCP client served in turn): bytes
+    // are decoded into frames held in order, and handleHeldFrame() answers the oldest.
+    void holdBytes(const uint8_t* data, size_t n);
+    bool hasHeldFrame() const { return !held_.empty(); }
+    void handleHeldFrame(const Send& send);
 
     unsigned droppedFrames() const { return deframer_.dropped() + badFrames_; }
 
@@ -36,4 +42,5 @@ private:
     unsigned badFrames_ = 0;
     std::vector<uint8_t> reply_;
     std::vector<uint8_t> encoded_;
+    std::deque<std::vector<uint8_t>> held_;
 };

@@ -11,6 +11,7 @@ public:
     static void resetInstanceForTest();
 
     int port() const { return server_.boundPort(); }
+    size_t clientCount() const { return server_.clientCount(); }
     void acceptThread();
 
 private:

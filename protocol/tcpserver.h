@@ -1,9 +1,11 @@
 #pragma once
-// TCP control server: one listening socket and up to kMaxClients connections, each with
-// its own stream deframer, served in turn so that no client starves the others.
+// TCP control server: one listening socket and up to kMaxClients connections, served so
+// that one client costs the others at most one command. Clients are served in turn, one
+// frame per client per turn; replies wait in a bounded queue per client that goes out as
+// the socket takes it, so no socket ever holds the thread.
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
-#include <map>
 #include <memory>
 #include <vector>
 
@@ -12,27 +14,41 @@
 class TcpServer {
 public:
     static constexpr size_t kMaxClients = 16;
-    // Per client and pass, for fairness; one file block (about 61 KiB on the line) fits.
+    // Per client and read; one file block (about 61 KiB on the line) fits.
     static constexpr size_t kReadChunk = 65536;
+    // A client with more replies queued than this is neither read nor served until they drain.
+    static constexpr size_t kQueueBound = 131072;
+    // In 10 ms ticks: a client whose queued replies have not moved for 5 s is dropped; with
+    // every place taken, the connection idle longest gives its place once idle for 30 s.
+    static constexpr uint32_t kStallTicks = 500;
+    static constexpr uint32_t kIdleTicks = 3000;
 
+    TcpServer();
     ~TcpServer();
     bool listen(int devicePort);
     int boundPort() const { return port_; }
     bool listening() const { return listenFd_ >= 0; }
-    // One pass: waits up to timeoutMs for activity (or the wake fd), accepts new clients,
-    // reads one chunk from each ready client and handles its frames. Returns false when
-    // woken through wakeFd.
+    // One pass: waits up to timeoutMs for activity or the wake fd (not at all while a frame
+    // waits for its turn), moves the bytes each socket is ready for, accepts, and serves one
+    // turn. Returns false when woken through wakeFd.
     bool recvData(int timeoutMs, int wakeFd);
-    bool sendData(int fd, const uint8_t* data, size_t n);
-    size_t clientCount() const { return clients_.size(); }
+    size_t clientCount() const { return count_.load(); }
     void closeAll();
 
 private:
+    struct Client;
+    void onEvents(Client& c, short revents);
+    void readFrom(Client& c);
+    void queueReply(Client& c, const std::vector<uint8_t>& reply);
+    void flush(Client& c);
     void acceptClients();
-    void closeClient(int fd);
+    void makeRoom();
+    void serveTurn();
+    void closeDone();
     int listenFd_ = -1;
     int port_ = -1;
-    std::map<int, std::unique_ptr<control_link>> clients_;
-    std::vector<int> closing_;
+    std::vector<std::unique_ptr<Client>> clients_;  // in order of arrival
+    std::atomic<size_t> count_{0};
+    size_t turnStart_ = 0;
     uint8_t buf_[kReadChunk];
 };

@@ -8,6 +8,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <thread>
@@ -61,14 +62,16 @@ inline ClientResult runClient(const std::string& link, const std::string& args) 
 // A raw TCP client for the stream tests.
 class RawClient {
 public:
-    explicit RawClient(int port) {
+    // rcvBuf > 0: a receive buffer that small (set before connecting, so the window is too).
+    explicit RawClient(int port, int timeoutS = 5, int rcvBuf = 0) {
         fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
+        if (rcvBuf > 0) ::setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &rcvBuf, sizeof rcvBuf);
         sockaddr_in a{};
         a.sin_family = AF_INET;
         a.sin_port = htons(uint16_t(port));
         a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         connected_ = ::connect(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
-        timeval tv{5, 0};
+        timeval tv{timeoutS, 0};
         ::setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
     }
     ~RawClient() { ::close(fd_); }
@@ -86,6 +89,17 @@ public:
         frames_.erase(frames_.begin());
         return f;
     }
+    // Reads what is left; true when the server ended the connection (end of stream or a
+    // reset), false when it stays open past the receive timeout.
+    bool endedByServer() {
+        uint8_t buf[65536];
+        for (;;) {
+            const ssize_t n = ::recv(fd_, buf, sizeof buf, 0);
+            if (n == 0) return true;
+            if (n < 0) return errno == ECONNRESET;
+        }
+    }
+    int fd() const { return fd_; }
 
 private:
     int fd_ = -1;
