@@ -39,7 +39,8 @@ SyncUpdate* SyncUpdate::pInstance() {
 void SyncUpdate::para_sync(int code) {
     if (!VlxRamPara::p_vlxrampara_config) return;
     refreshPage(code);
-    saveRequestedMode();
+    // the home screen names the current mode, which the save has just changed
+    if (saveRequestedMode() && g_page_focus.load() == 1 && g_mainwindow) g_mainwindow->syncUpdate();
     if (code == 2) userModeBookkeeping();
     saveRamIfChanged();
 }
@@ -89,6 +90,7 @@ void SyncUpdate::refreshPage(int code) {
         if (g_tip) g_tip->tip_create(TIP::kDone);
         break;
     case 10:
+        if (code == 102) showReadingWhileListing();
         if (g_linkoption) g_linkoption->syncUpdate(code);
         if (g_tip) {
             if (code == 100)
@@ -96,7 +98,7 @@ void SyncUpdate::refreshPage(int code) {
             else if (code == 101)
                 g_tip->tip_create(TIP::kUsbUnplugged);
             else if (code == 102)
-                g_tip->tip_create(TIP::kReadingData);
+                g_tip->tip_create(TIP::kClear);  // the stick's files are listed
             else if (code != 104)
                 g_tip->tip_create(TIP::kDone);
         }
@@ -109,11 +111,12 @@ void SyncUpdate::refreshPage(int code) {
         if (g_tip) g_tip->tip_create(TIP::kDone);
         break;
     case 24:
+        if (code == 102) showReadingWhileListing();
         if (g_smartmapping) g_smartmapping->syncUpdate(code);
         if (g_tip) {
             if (code == 100) g_tip->tip_create(TIP::kUsbConnected);
             if (code == 101) g_tip->tip_create(TIP::kUsbUnplugged);
-            if (code == 102) g_tip->tip_create(TIP::kReadingData);
+            if (code == 102) g_tip->tip_create(TIP::kClear);  // the stick's files are listed
         }
         break;
     default:
@@ -123,15 +126,23 @@ void SyncUpdate::refreshPage(int code) {
     }
 }
 
-void SyncUpdate::saveRequestedMode() {
+// A stick's files are read and listed right after this; the message is painted now, so it
+// shows while a slow stick is read, and goes with the listing.
+void SyncUpdate::showReadingWhileListing() {
+    if (!g_tip) return;
+    g_tip->tip_create(TIP::kReadingData);
+    g_tip->repaint();
+}
+
+bool SyncUpdate::saveRequestedMode() {
     VlxRamPara* p = VlxRamPara::p_vlxrampara_config;
     const uint16_t n = p->ramU16(kModeSaveRequest);
-    if (n == p->shadowU16(kModeSaveRequest) || n == 0) return;
+    if (n == p->shadowU16(kModeSaveRequest) || n == 0) return false;
     if (n > kModeSlots) {
         // Names no slot: dropped, nothing outside the 16 slots is touched.
         writeLogMsg(LOG_WARNING, "user-mode save request " + std::to_string(n) + " names no mode, dropped");
         p->setRamU16(kModeSaveRequest, 0);
-        return;
+        return false;
     }
     const int slot = n - 1;
     // The slot and the current-mode index change only once the file holds the mode:
@@ -140,13 +151,15 @@ void SyncUpdate::saveRequestedMode() {
     std::memcpy(previous, p->mode_para[slot], kModeSlotSize);
     p->mode_para[slot][0] = p->mode_para[slot][1] = kModeSaved;
     std::memcpy(p->mode_para[slot] + kRamFileMarkerSize, p->ram_para + kModeStart, kModeLength);
-    if (VlxRamPara::mode_file_write(slot, 0)) {
+    const bool saved = VlxRamPara::mode_file_write(slot, 0);
+    if (saved) {
         p->setRamU16(kCurrentMode, n);
     } else {
         std::memcpy(p->mode_para[slot], previous, kModeSlotSize);
         writeLogMsg(LOG_ERROR, "user mode " + std::to_string(n) + " not saved: its file cannot be written");
     }
     p->setRamU16(kModeSaveRequest, 0);
+    return saved;
 }
 
 void SyncUpdate::userModeBookkeeping() {

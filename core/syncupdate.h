@@ -16,7 +16,9 @@ public slots:
 private:
     explicit SyncUpdate(QObject* parent = nullptr);
     void refreshPage(int code);
-    void saveRequestedMode();
+    // True when a requested mode was saved and became the current mode.
+    bool saveRequestedMode();
+    void showReadingWhileListing();
     void userModeBookkeeping();
     void saveRamIfChanged();
 };

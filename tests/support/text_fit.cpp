@@ -8,11 +8,14 @@
 #include <QRegularExpression>
 #include <QStyle>
 #include <QStyleOptionButton>
+#include <QStyleOptionComboBox>
 #include <QTextDocument>
 #include <QToolButton>
 #include <QWidget>
 
 #include <cmath>
+#include <utility>
+#include <vector>
 
 #include "ui/shell/panel_style.h"
 
@@ -92,6 +95,21 @@ void checkButton(const QAbstractButton* button, QStringList* out) {
         out->append(describe(button, text, need, room.size()));
 }
 
+// Every entry of a list can be the one the closed box shows: each must fit its text field.
+void checkCombo(const QComboBox* combo, QStringList* out) {
+    QStyleOptionComboBox opt;
+    opt.initFrom(combo);
+    opt.editable = combo->isEditable();
+    opt.frame = combo->hasFrame();
+    const QRect room = combo->style()->subControlRect(QStyle::CC_ComboBox, &opt, QStyle::SC_ComboBoxEditField, combo);
+    for (int i = 0; i < combo->count(); ++i) {
+        const QString text = combo->itemText(i);
+        const QSize need = plainTextSize(combo->font(), text, Qt::AlignLeft | Qt::AlignVCenter, kUnbounded);
+        if (need.width() > room.width() || need.height() > room.height())
+            out->append(describe(combo, QStringLiteral("[%1] ").arg(i) + text, need, room.size()));
+    }
+}
+
 void checkWidget(const QWidget* w, QStringList* out) {
     QString text;
     if (const auto* label = qobject_cast<const QLabel*>(w)) {
@@ -100,7 +118,12 @@ void checkWidget(const QWidget* w, QStringList* out) {
     } else if (const auto* button = qobject_cast<const QAbstractButton*>(w)) {
         checkButton(button, out);
         text = button->text();
+    } else if (const auto* combo = qobject_cast<const QComboBox*>(w)) {
+        checkCombo(combo, out);
     }
+    // a format character the font draws as a glyph (a soft hyphen shows as "-")
+    if (text.contains(QChar(0x00AD)))
+        out->append(describe(w, text, QSize(), w->size()) + QStringLiteral(" (soft hyphen)"));
     if (text.contains(kEllipsis) && !panel_style::elidesOnPurpose(w))
         out->append(describe(w, text, QSize(), w->size()) + QStringLiteral(" (elided)"));
 }
@@ -112,6 +135,93 @@ QStringList textOverflows(const QWidget* root) {
     if (!root) return out;
     checkWidget(root, &out);
     for (const QWidget* w : root->findChildren<QWidget*>()) checkWidget(w, &out);
+    return out;
+}
+
+namespace {
+bool isRing(const QWidget* w);
+
+// Where a widget draws something of its own, in its coordinates: a label's text as aligned
+// in its room, a label's picture, the face of a button with a text or an icon, a progress
+// ring; empty for a widget that draws nothing but its background.
+QRect drawnBox(const QWidget* w) {
+    if (const auto* label = qobject_cast<const QLabel*>(w)) {
+        const QRect room = label->contentsRect();
+        if (label->pixmap() && !label->pixmap()->isNull())
+            return label->hasScaledContents()
+                       ? room
+                       : QStyle::alignedRect(label->layoutDirection(), label->alignment(),
+                                             label->pixmap()->size().boundedTo(room.size()), room);
+        const QString text = label->text();
+        if (text.isEmpty()) return QRect();
+        const bool rich = label->textFormat() == Qt::RichText ||
+                          (label->textFormat() == Qt::AutoText && Qt::mightBeRichText(text));
+        QSize need = rich ? richTextSize(label->font(), text, label->wordWrap(), room.width())
+                          : plainTextSize(label->font(), text, int(label->alignment()) | (label->wordWrap() ? Qt::TextWordWrap : 0),
+                                          label->wordWrap() ? room.width() : kUnbounded);
+        return QStyle::alignedRect(label->layoutDirection(), label->alignment(), need.boundedTo(room.size()), room);
+    }
+    if (const auto* button = qobject_cast<const QAbstractButton*>(w))
+        return button->text().isEmpty() && button->icon().isNull() ? QRect() : button->rect();
+    if (isRing(w)) return w->rect();
+    return QRect();
+}
+
+bool isRing(const QWidget* w) { return w->objectName() == QLatin1String("qround_bar"); }
+
+// Widgets laid out side by side: children of one parent. A panel raised over a screen (the
+// mode panel, a menu) lies over other widgets' children on purpose; the ring lies over
+// whatever the screen shows and is compared with all of it.
+bool compared(const QWidget* a, const QWidget* b) {
+    if (a->isAncestorOf(b) || b->isAncestorOf(a)) return false;
+    return a->parentWidget() == b->parentWidget() || isRing(a) || isRing(b);
+}
+}  // namespace
+
+QStringList drawnOverlaps(const QWidget* root) {
+    QStringList out;
+    if (!root) return out;
+    std::vector<std::pair<const QWidget*, QRect>> drawn;
+    for (const QWidget* w : root->findChildren<QWidget*>()) {
+        if (!w->isVisibleTo(root)) continue;
+        const QRect box = drawnBox(w);
+        if (box.isEmpty()) continue;
+        // clipped by the widgets it lies in
+        QRect onRoot(w->mapTo(root, box.topLeft()), box.size());
+        for (const QWidget* p = w->parentWidget(); p && p != root; p = p->parentWidget())
+            onRoot &= QRect(p->mapTo(root, QPoint(0, 0)), p->size());
+        if (!onRoot.isEmpty()) drawn.emplace_back(w, onRoot);
+    }
+    for (size_t i = 0; i < drawn.size(); ++i)
+        for (size_t j = i + 1; j < drawn.size(); ++j) {
+            const QWidget* a = drawn[i].first;
+            const QWidget* b = drawn[j].first;
+            if (!compared(a, b)) continue;
+            QRect common = drawn[i].second & drawn[j].second;
+            // a text that ends closer than 6 px before a button reads as that button's caption
+            // (a caption after its own check box starts close to it on purpose)
+            const auto* textA = qobject_cast<const QLabel*>(a);
+            const auto* textB = qobject_cast<const QLabel*>(b);
+            const bool buttonA = qobject_cast<const QAbstractButton*>(a) != nullptr;
+            const bool buttonB = qobject_cast<const QAbstractButton*>(b) != nullptr;
+            if (common.isEmpty() && textA && !textA->text().isEmpty() && buttonB)
+                common = drawn[i].second.adjusted(0, 0, 5, 0) & drawn[j].second;
+            if (common.isEmpty() && textB && !textB->text().isEmpty() && buttonA)
+                common = drawn[j].second.adjusted(0, 0, 5, 0) & drawn[i].second;
+            if (common.width() < 1 || common.height() < 2) continue;
+            auto name = [](const QWidget* w) {
+                const auto* label = qobject_cast<const QLabel*>(w);
+                const auto* button = qobject_cast<const QAbstractButton*>(w);
+                const QString text = label ? label->text() : button ? button->text() : QString();
+                return QStringLiteral("%1 \"%2\"").arg(w->objectName(), text);
+            };
+            out.append(QStringLiteral("%1 and %2 meet at %3,%4 %5x%6")
+                           .arg(name(a), name(b))
+                           .arg(common.x())
+                           .arg(common.y())
+                           .arg(common.width())
+                           .arg(common.height()));
+        }
     return out;
 }
 

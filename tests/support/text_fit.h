@@ -8,10 +8,17 @@ class QWidget;
 
 namespace testkit {
 
-// One line per label or button under `root` (and `root` itself) whose text does not fit,
+// One line per label, button or combo-box entry under `root` (and `root` itself) whose text
+// does not fit (or that shows a soft hyphen, which the panel's font draws as "-"),
 // naming the widget, the text and the room it needed and had. Text elided with "…" counts
 // as not fitting unless the widget elides on purpose (panel_style::elidesOnPurpose).
 QStringList textOverflows(const QWidget* root);
+
+// One line per pair of side-by-side widgets under `root` (children of one parent) whose
+// drawings overlap: a label's text or picture, a button with a text or an icon; and the
+// progress ring over anything the screen draws. A label's text that ends closer than 6 px
+// before a button counts too: it reads as that button's caption.
+QStringList drawnOverlaps(const QWidget* root);
 
 // One line per label, button or combo item under `root` that still shows one of the slips
 // mended in the screens' wording (misspelt English, translations that said something else,

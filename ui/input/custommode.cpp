@@ -152,7 +152,7 @@ void CustomMode::init() {
         if (current == i + 1) {
             using_mark_->setText(usingText());
             using_mark_->setStyleSheet(QStringLiteral(
-                "background-color: #00D65B;color: rgb(255, 255, 255);font: 18px;border-radius:5px;"));
+                "background-color: #00D65B;color: rgb(255, 255, 255);border-radius:5px;"));
             using_mark_->setFont(panel_style::panelFont(18));
             using_mark_->setAlignment(Qt::AlignCenter);
             fitToText(using_mark_, QRect(96, y, 56, 30), 16);

@@ -108,7 +108,7 @@ void ImageLayout::image_init() {
         tile->setAlignment(Qt::AlignCenter);
         tile->setStyleSheet(windowTileStyle(w));
         QLabel* name = panel_style::makeLabel(tile, QStringLiteral("label_name"), QRect(0, 3, 100, 28));
-        name->setStyleSheet(QStringLiteral("background-color: transparent;color: #FFFFFF;font: 16px"));
+        name->setStyleSheet(windowNameStyle(w) + QStringLiteral("font: 16px"));
         image_label_[w] = name;
         panel_style::makeInUseDot(tile, 101, 8);
         if (w == 0 || ramWord(vlxram::windowField(w, vlxram::kWinState)) == 1)

@@ -44,7 +44,17 @@ QString sourceName(int type) {
 QString windowTileStyle(int window) {
     static const char* const kColours[] = {"#867AE9", "#005A8D", "#39A9CB", "#EBA83A", "#FF96AD", "#D5E5FF"};
     if (window < 0 || window >= 6) return QString();
-    return QStringLiteral("background-color: %1;font: 16px").arg(QLatin1String(kColours[window]));
+    return QStringLiteral("background-color: %1;color: %2;font: 16px")
+        .arg(QLatin1String(kColours[window]), windowTextColour(window));
+}
+
+QString windowTextColour(int window) {
+    // white reads on the five darker tiles; on window 6's pale blue it would not (about 1.3:1)
+    return window == 5 ? QStringLiteral("#10101C") : QStringLiteral("#FFFFFF");
+}
+
+QString windowNameStyle(int window) {
+    return QStringLiteral("background-color: transparent;color: %1;").arg(windowTextColour(window));
 }
 
 int16_t toShort(const QString& text) {
@@ -86,12 +96,10 @@ int cropTypeOfEntry(int index) {
 }
 
 void fitToText(QLabel* label, const QRect& geometry, int minX, int margin) {
+    panel_style::fitFont(label, geometry.right() + 1 - minX, margin);
     const int need = QFontMetrics(label->font()).horizontalAdvance(label->text()) + margin;
     QRect r = geometry;
-    if (need > r.width()) {
-        const int right = r.right();
-        r.setLeft(std::max(minX, right + 1 - need));
-    }
+    if (need > r.width()) r.setLeft(std::max(minX, geometry.right() + 1 - need));
     label->setGeometry(r);
 }
 
@@ -102,10 +110,7 @@ namespace input_common {
 using panel_style::langText;
 
 QString noSignalText() { return langText("无信号", "No signal", "Нет сигнала", "Không có tín hiệu", "無信號"); }
-// The Chinese badge ends with a soft hyphen, as the panel has always shown it.
-QString usingText() {
-    return langText("使用中\xC2\xAD", "Using", "Используется", "sử dụng", "使用中\xC2\xAD");
-}
+QString usingText() { return langText("使用中", "Using", "Используется", "sử dụng", "使用中"); }
 QString cancelText() { return langText("取消", "Cancel", "Отмена", "Hủy bỏ", "取消"); }
 QString deleteText() { return langText("删除", "Delete", "Удалить", "Xoá bỏ", "删除"); }
 QString widthLabelText() { return langText("宽", "W", "Ширина", "Rộng", "寬"); }
@@ -125,6 +130,9 @@ void pointsToPixels(QWidget* root) {
         f.setPixelSize(f.pointSize());
         w->setFont(f);
     }
+    // the title in the size every other screen draws its title in
+    if (auto* title = root->findChild<QLabel*>(QStringLiteral("label_title"), Qt::FindDirectChildrenOnly))
+        title->setFont(panel_style::panelFont(kTitlePixels));
 }
 
 }  // namespace input_common

@@ -24,8 +24,11 @@ int columnOfType(int type);
 
 // "EXT", "DVI", "HDMI1".."HDMI4"; empty for a number outside 0..5.
 QString sourceName(int type);
-// Colour of window 0..5 in the window strips.
+// Colour of window 0..5 in the window strips, its text colour, and the style of the name
+// label on its tile.
 QString windowTileStyle(int window);
+QString windowTextColour(int window);
+QString windowNameStyle(int window);
 
 // A typed number as a signed 16-bit field takes it: 0 when empty, not a number or out of range.
 int16_t toShort(const QString& text);
@@ -41,8 +44,10 @@ int cropNumberOfEntry(int index);
 int cropTypeOfEntry(int index);
 
 // A badge or tag label takes the room its text needs, at least `geometry`, growing to the
-// left from the right edge of `geometry` and never left of `minX`.
+// left from the right edge of `geometry` and never left of `minX`; a text too long for that
+// takes a smaller font.
 void fitToText(QLabel* label, const QRect& geometry, int minX, int margin = 8);
+
 
 }  // namespace input_common
 
@@ -94,6 +99,8 @@ PageButtons makePageButtons(QWidget* area, int page, int lastPage, int previousY
 }  // namespace input_common
 
 namespace input_common {
-// The panel draws at 72 dpi: a designer form's point sizes are the panel's pixel sizes.
+// The panel draws at 72 dpi: a designer form's point sizes are the panel's pixel sizes;
+// the screen's title takes the title size of the other screens.
+constexpr int kTitlePixels = 24;
 void pointsToPixels(QWidget* root);
 }  // namespace input_common

@@ -30,9 +30,11 @@ constexpr const char* kMenuStyle = "background-color: rgb(95, 100, 129); color: 
 constexpr const char* kTypeMarkerStyle = "#frame1{border:1px solid rgb(71, 119, 255);border-bottom:0px;}";
 constexpr const char* kTileInUse = "#source_frame{border:1px solid #00D65B;border-radius:5px;}";
 constexpr const char* kTileFree = "#source_frame{border:1px solid #CCCCCC;border-radius:5px;}";
-constexpr const char* kBadgeStyle =
-    "background-color: #00D65B;color: rgb(255, 255, 255);font: 18px;border-radius:5px;";
+// the badge's font is set on the widget: fitToText may make it smaller for a long word
+constexpr const char* kBadgeStyle = "background-color: #00D65B;color: rgb(255, 255, 255);border-radius:5px;";
 const QRect kBadgeRect(164, 0, 56, 30);
+constexpr int kStripNamePixels = 16;
+constexpr int kBadgeMinX = 96;  // right of the input's picture (29, 5, 63 x 24)
 
 // signal icons by port 0..5: without / with signal
 const char* const kIconOff[] = {":/png/HDMI.png", ":/png/DVI.png", ":/png/HDMI13.png",
@@ -102,7 +104,9 @@ void InputChoose::initMenu() {
         tile->setAlignment(Qt::AlignCenter);
         tile->setStyleSheet(windowTileStyle(w));
         QLabel* name = panel_style::makeLabel(tile, QStringLiteral("label_name"), QRect(0, 3, 100, 28), TextCreate(w));
-        name->setStyleSheet(QStringLiteral("background-color: transparent;color: #FFFFFF;font: 16px"));
+        name->setStyleSheet(windowNameStyle(w));
+        name->setFont(panel_style::panelFont(kStripNamePixels));
+        panel_style::fitFont(name, name->width(), 2);
         panel_style::makeInUseDot(tile, 101, 8);
         QPushButton* button = panel_style::makeButton(strip_, QString::number(w), QRect(130 * j + 17, 0, 126, 96),
                                                       clearLook());
@@ -136,7 +140,12 @@ void InputChoose::input_source_changed(int window) {
     QString text = sourceName(type);
     // named by the crop's own number, as its tile is
     if (number) text += QStringLiteral("_Crop%1").arg(number);
-    window_name_[window]->setText(text);
+    QLabel* name = window_name_[window];
+    // "HDMI4_Crop40" is wider than the room left of the green dot at the strip's 16 px
+    name->setStyleSheet(windowNameStyle(window));
+    name->setFont(panel_style::panelFont(kStripNamePixels));
+    name->setText(text);
+    panel_style::fitFont(name, name->width(), 2);
 }
 
 void InputChoose::window_names_update() {
@@ -229,7 +238,7 @@ void InputChoose::initSource() {
             badge->setAlignment(Qt::AlignCenter);
             badge->setStyleSheet(QString::fromLatin1(kBadgeStyle));
             badge->setFont(panel_style::panelFont(18));
-            fitToText(badge, kBadgeRect, 80);
+            fitToText(badge, kBadgeRect, kBadgeMinX);
         }
         QPushButton* button =
             panel_style::makeButton(frame, QString::number(t), QRect(1, 1, 218, 88), clearLook());

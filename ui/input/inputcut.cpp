@@ -42,8 +42,9 @@ InputCut::InputCut(QWidget* parent) : QDialog(parent), ui(new Ui::InputCut) {
     marker_->lower();
     VlxRamPara::VlxCropSourceInit();
     input_init();
-    source_init();
+    // the editor starts closed: the tiles are built with the add button showing
     ui->frame_add->hide();
+    source_init();
 
     const EditorButtons editor = makeEditorButtons(this, QStringLiteral("button_ok"));
     button_cancel_ = editor.cancel;

@@ -148,8 +148,10 @@ void lcd_touch::run() {
 
 void lcd_touch::clickAt(int x, int y) {
     const QPoint global = panel_style::panelOrigin() + QPoint(x, y);
-    QWidget* top = QApplication::activeModalWidget();
-    if (!top) top = QApplication::activePopupWidget();
+    // an open drop-down list lies over the modal screen that opened it and takes the touch,
+    // as it takes the pointer: in its rectangle it picks an item, outside it closes
+    QWidget* top = QApplication::activePopupWidget();
+    if (!top) top = QApplication::activeModalWidget();
     if (!top) top = QApplication::topLevelAt(global);
     if (!top && g_lockwindow && g_lockwindow->isVisible()) top = g_lockwindow;
     if (!top && g_mainwindow && g_mainwindow->isVisible()) top = g_mainwindow;

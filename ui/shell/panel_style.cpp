@@ -4,11 +4,13 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QFont>
+#include <QFontMetrics>
 #include <QFrame>
 #include <QLabel>
 #include <QListView>
 #include <QPixmap>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QVariant>
 
 #include "core/global.h"
@@ -20,6 +22,7 @@ namespace panel_style {
 namespace {
 const char* const kImageProperty = "vlxImage";
 const char* const kElidesProperty = "vlxElides";
+const char* const kFontProperty = "vlxFontPixels";
 }
 
 QString langText(const char* zh, const char* en, const char* ru, const char* vi, const char* tw) {
@@ -73,7 +76,11 @@ void useListView(QComboBox* combo) {
 }
 
 void setLook(QAbstractButton* button, const QString& look) {
-    button->setStyleSheet(QStringLiteral("QAbstractButton{") + look + QStringLiteral("}QAbstractButton:pressed{") +
+    // A push button's background without a border is drawn by the platform style as its own
+    // pale gradient; with a border of 0 the style sheet draws the look's flat colour.
+    static const QRegularExpression hasBorder(QStringLiteral("(^|[;{\\s])border\\s*:"));
+    const QString flat = look.contains(hasBorder) ? QString() : QStringLiteral("border:0px;");
+    button->setStyleSheet(QStringLiteral("QAbstractButton{") + flat + look + QStringLiteral("}QAbstractButton:pressed{") +
                           QString::fromLatin1(kPressedLook) + QLatin1Char('}'));
 }
 
@@ -141,6 +148,30 @@ void clearPicture(QLabel* label) {
 
 QString imageOf(const QWidget* widget) {
     return widget ? widget->property(kImageProperty).toString() : QString();
+}
+
+void fitFont(QLabel* label, int room, int margin) {
+    constexpr int kSmallestPixels = 12;
+    QFont font = label->font();
+    // every fit starts from the size the label had before the first one (a language change
+    // fits a shorter word again)
+    int start = label->property(kFontProperty).toInt();
+    if (start <= 0) {
+        start = font.pixelSize();
+        if (start <= 0) return;
+        label->setProperty(kFontProperty, start);
+    }
+    font.setPixelSize(start);
+    // a word too long for the room takes a smaller font rather than be cut or cover a neighbour
+    while (QFontMetrics(font).horizontalAdvance(label->text()) + margin > room && font.pixelSize() > kSmallestPixels)
+        font.setPixelSize(font.pixelSize() - 1);
+    if (font.pixelSize() == start && !label->styleSheet().contains(QLatin1String("font"))) return;
+    label->setFont(font);
+    // a style sheet's font (the label's own or a parent's) wins over the widget's at polish
+    static const QRegularExpression fontRule(QStringLiteral("font\\s*:[^;]*;?"));
+    QString sheet = label->styleSheet();
+    sheet.remove(fontRule);
+    label->setStyleSheet(sheet + QStringLiteral("font: %1px;").arg(font.pixelSize()));
 }
 
 void markElides(QWidget* widget) {

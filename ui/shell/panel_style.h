@@ -119,6 +119,10 @@ void setPicture(QLabel* label, const QString& resource, bool scaled = true);
 void clearPicture(QLabel* label);
 QString imageOf(const QWidget* widget);
 
+// The label's font (a pixel size, set on the widget or in its style sheet) made smaller, down
+// to 12 px, until its text and `margin` fit `room` pixels.
+void fitFont(QLabel* label, int room, int margin = 0);
+
 // A widget that shows a user's name (an alias) shortens it with "…" to its width on purpose;
 // the mark tells it from a widget whose text is cut because it does not fit.
 void markElides(QWidget* widget);

@@ -509,6 +509,7 @@ void AdvancedOption::language_changed() {
     ui->label_backmainwindow->setText(langText("返回主界面时长", "To main interface", "Возврат к главному",
                                                "Quay lại màn hình chính", "返回主界面時長"));
     ui->label_autolock->setText(langText("自动锁屏", "Auto-screen lock", "Автоблокировка", "Tự động khoá màn hình", "自動鎖屏"));
+    fitCaptionBefore(ui->label_autolock, ui->Button_5min);
     ui->label_5min->setText(langText("5分钟", "5min", "5 мин", "5 phút", "5分鐘"));
     ui->label_10min->setText(langText("10分钟", "10min", "10 мин", "10 phút", "10分鐘"));
     ui->label_never->setText(langText("从不", "Never", "Отключить", "Không bao giờ khoá", "從不"));
@@ -520,6 +521,7 @@ void AdvancedOption::language_changed() {
     ui->label_name_switch->setText(langText("切换特效", "Switch mode", "Эффект", "Hiệu ứng", "切換特效"));
     ui->label_seamless->setText(langText("无缝快切", "Seamless", "Быстро", "Chuyển đổi ngay", "無縫快切"));
     ui->label_fade->setText(langText("淡入淡出", "Fade", "Плавно", "Mờ dần", "淡入淡出"));
+    fitCaptionBefore(ui->label_seamless, ui->Button_fade);
     ui->label_name_mode->setText(langText("投屏设备", "Projection", "Проекция", "Trình chiếu", "投屏設備"));
     ui->modeButton->setText(langText("点击切换", "Click OK", "Нажмите ОК", "Đồng ý", "點擊切換"));
     ui->label_wifi->setText(langText("WIFI状态", "Wifi state", "WiFi статус", "Trạng thái wifi", "WIFI狀態"));
@@ -567,7 +569,7 @@ void AdvancedOption::on_Button_check_clicked() {
     panel_style::setLook(ui->Button_self_recovery, lit(panel_style::kTabOffStyle));
     panel_style::setLook(ui->Button_check, lit(panel_style::kTabOnStyle));
     rcv_self_recovery_file_list();
-    card_job::start(this, card_job::kCheck);
+    if (card_job::start(this, card_job::kCheck)) ringBesideList();
 }
 
 void AdvancedOption::on_Button_self_recovery_clicked() {
@@ -580,7 +582,24 @@ void AdvancedOption::on_Button_self_recovery_clicked() {
     panel_style::setLook(ui->Button_self_recovery, lit(panel_style::kTabOnStyle));
     rcv_self_recovery_file_list();
     job_block::setU8(job_block::kSubStep, job_block::kRecoveryMode);
-    card_job::start(this, card_job::kSelfRecovery);
+    if (card_job::start(this, card_job::kSelfRecovery)) ringBesideList();
+}
+
+// A caption ending right at the next check box reads as that box's: a long word (Vietnamese)
+// takes a smaller font and keeps a gap.
+void AdvancedOption::fitCaptionBefore(QLabel* caption, QWidget* next) {
+    constexpr int kGap = 8;
+    panel_style::fitFont(caption, next->x() - caption->x() - kGap);
+}
+
+// The list's entries ("Find Screen.., LED.., Rcv..") take its left half, its first row may
+// hold a message across it; the ring stands in the right half below the first row, where it
+// covers none of their text.
+void AdvancedOption::ringBesideList() {
+    if (!g_qround_bar || g_qround_bar->parentWidget() != this || !rcv_list_frame) return;
+    const QRect list(rcv_list_frame->mapTo(this, QPoint(0, 0)), rcv_list_frame->size());
+    const QSize ring = g_qround_bar->size();
+    g_qround_bar->move(list.right() - ring.width(), list.bottom() + 1 - ring.height());
 }
 
 void AdvancedOption::reportRcvUpdate(const QStringList& entries) {

@@ -38,6 +38,8 @@ public:
     void language_changed();
     void syncUpdate(int code);
     void para_init();
+    void ringBesideList();
+    void fitCaptionBefore(QLabel* caption, QWidget* next);
     void button_select(QPushButton* button);
     bool rcv_self_recovery_ornot() const;
     void rcv_self_recovery_file_list();

@@ -11,6 +11,7 @@
 #include "input_fixture.h"
 #include "support/press_look.h"
 #include "support/text_fit.h"
+#include "ui/output/imagequality.h"
 
 using inputtest::InputScreenTest;
 
@@ -46,9 +47,10 @@ protected:
         w->show();
         QCoreApplication::processEvents();
         QStringList out;
-        const QStringList found = check_press_   ? testkit::buttonsWithoutPressedLook(w)
+        const QStringList found = check_press_   ? testkit::buttonsWithoutPressedLook(w) +
+                                                     testkit::buttonsNotInTheirColour(w)
                                   : check_slips_ ? testkit::mendedTextSlips(w)
-                                                 : testkit::textOverflows(w);
+                                                 : testkit::textOverflows(w) + testkit::drawnOverlaps(w);
         for (const QString& line : found)
             out.append(QStringLiteral("[language %1 %2] ").arg(g_language.load()).arg(w->objectName()) + line);
         return out;
@@ -65,43 +67,45 @@ protected:
         }
     }
 
-    // Every screen in the current language, with its editors open; `shoot` saves them.
+    // Every screen in the current language, with its editors open; `shoot` saves each as it
+    // opens, before a touch opens an editor or a menu.
     QStringList everyScreen(bool shoot) {
         QStringList out;
         {
             InputChoose screen;
+            screen.window_names_update();  // the strip names crops once a refresh has run
+            if (shoot) save(&screen, QStringLiteral("input_choice"));
             screen.findChild<QFrame*>(QStringLiteral("frame"))
                 ->findChild<QPushButton*>(QStringLiteral("button_menu"))
                 ->click();
             out += collect(&screen);
-            if (shoot) save(&screen, QStringLiteral("input_choice"));
         }
         {
             InputCut screen;
+            if (shoot) save(&screen, QStringLiteral("input_crop"));
             screen.findChild<QFrame*>(QStringLiteral("frame_source"))
                 ->findChild<QPushButton*>(QStringLiteral("2"))
                 ->click();
             out += collect(&screen);
-            if (shoot) save(&screen, QStringLiteral("input_crop"));
             screen.findChild<QPushButton*>(QStringLiteral("button_cancel"))->click();
             screen.findChild<QPushButton*>(QStringLiteral("button_add"))->click();
             out += collect(&screen);
         }
         {
             ImageLayout screen;
+            if (shoot) save(&screen, QStringLiteral("layout"));
             screen.findChild<QFrame*>(QStringLiteral("image_frame"))
                 ->findChild<QPushButton*>(QStringLiteral("1"))
                 ->click();
             out += collect(&screen);
-            if (shoot) save(&screen, QStringLiteral("layout"));
         }
         {
             EDIDset screen;
+            if (shoot) save(&screen, QStringLiteral("edid"));
             screen.findChild<QFrame*>(QStringLiteral("frame_source"))
                 ->findChild<QPushButton*>(QStringLiteral("button_tile"))
                 ->click();
             out += collect(&screen);
-            if (shoot) save(&screen, QStringLiteral("edid"));
         }
         {
             g_mode_select = 1;
@@ -145,9 +149,24 @@ TEST_F(InputFitTest, InputAndLayoutScreensGrabAtPanelSize) {
     everyScreen(true);
 }
 
-TEST_F(InputFitTest, EveryButtonOfTheInputAndLayoutScreensShowsThePress) {
+TEST_F(InputFitTest, EveryButtonOfTheInputAndLayoutScreensShowsThePressAndItsFlatColour) {
     check_press_ = true;
     g_language = 1;
     const QStringList all = everyScreen(false);
     EXPECT_TRUE(all.isEmpty()) << all.join(QLatin1Char('\n')).toStdString();
+}
+
+// The input screens' titles in the size of the other screens' titles (the picture screen's).
+TEST_F(InputFitTest, TitlesDrawInTheSizeOfTheOtherScreensTitles) {
+    g_mode_select = 1;
+    ImageQuality other;
+    const int size = other.findChild<QLabel*>(QStringLiteral("label_title"))->font().pixelSize();
+    InputChoose choice;
+    InputCut crop;
+    ImageLayout layout;
+    EDIDset edid;
+    CustomMode modes;
+    for (QWidget* screen : std::initializer_list<QWidget*>{&choice, &crop, &layout, &edid, &modes})
+        EXPECT_EQ(screen->findChild<QLabel*>(QStringLiteral("label_title"))->font().pixelSize(), size)
+            << screen->metaObject()->className();
 }

@@ -1,5 +1,9 @@
 // Input choice, crop and EDID screens on the default RAM image.
+#include <QImage>
 #include <QPointer>
+
+#include <algorithm>
+#include <cmath>
 
 #include "input_fixture.h"
 
@@ -316,4 +320,36 @@ TEST_F(InputScreenTest, InputChoiceRelabelsOnANewLanguageAndRereadsAliasesOnCode
     EXPECT_EQ(child<QLabel>(&screen, "label_HDMI1_text")->text(), QStringLiteral("Stage"));
     EXPECT_EQ(tile(&screen, 1)->findChild<QLabel*>(QStringLiteral("label_name"))->text(), QStringLiteral("Left"));
     EXPECT_EQ(tile(&screen, 0)->findChild<QLabel*>(QStringLiteral("label_info"))->text(), QStringLiteral("无信号"));
+}
+
+namespace {
+double luminance(const QColor& c) {
+    auto channel = [](double v) { return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4); };
+    return 0.2126 * channel(c.redF()) + 0.7152 * channel(c.greenF()) + 0.0722 * channel(c.blueF());
+}
+double contrast(const QColor& a, const QColor& b) {
+    const double la = luminance(a), lb = luminance(b);
+    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+}
+}  // namespace
+
+// Each window tile's name and number read against the tile's colour on both window strips
+// (white on the darker five, from 2.1:1; white on window 6's pale blue was 1.3:1).
+TEST_F(InputScreenTest, EveryWindowTileReadsAgainstItsColour) {
+    for (int w = 1; w < vlxram::kWindows; ++w) setBoth(vlxram::windowField(w, vlxram::kWinState), 1);
+    InputChoose choice;
+    ImageLayout layout;
+    for (QWidget* screen : {static_cast<QWidget*>(&choice), static_cast<QWidget*>(&layout)}) {
+        screen->show();
+        QCoreApplication::processEvents();
+        for (int w = 0; w < vlxram::kWindows; ++w) {
+            auto* tile = screen->findChild<QLabel*>(QStringLiteral("tile%1").arg(w));
+            ASSERT_NE(tile, nullptr) << w;
+            const QImage face = tile->grab().toImage();
+            const QColor back = face.pixelColor(3, face.height() - 3);
+            for (QLabel* text : {tile, tile->findChild<QLabel*>(QStringLiteral("label_name"))})
+                EXPECT_GE(contrast(text->palette().color(QPalette::WindowText), back), 2.0)
+                    << screen->metaObject()->className() << " window " << w + 1 << " " << text->objectName().toStdString();
+        }
+    }
 }

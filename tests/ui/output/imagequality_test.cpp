@@ -1,8 +1,14 @@
-// Picture-quality screen: steps, releases, groove taps, the type and the reset against RAM
+// Picture-quality screen: steps, pointer gestures on the sliders, the type by touch and the reset against RAM
 // 0x880..0x88F and the update flag; brightness and contrast as far as the scaler.
 #include <QComboBox>
+#include <QElapsedTimer>
 #include <QLabel>
+#include <QMouseEvent>
 #include <QSlider>
+#include <QStyle>
+#include <QStyleOptionSlider>
+
+#include <functional>
 
 #include <memory>
 
@@ -12,6 +18,7 @@
 #include "scaler/c331_regs.h"
 #include "scaler/c331_wiring.h"
 #include "scaler/engine_requests.h"
+#include "support/panel_touch.h"
 #include "ui/output/imagequality.h"
 
 using namespace vlxram;
@@ -70,24 +77,102 @@ TEST_F(ImageQualityTest, StepWritesBothBytesAndStepsFromWhatTheSliderHolds) {
     EXPECT_EQ(label(q, "label_contrast"), QStringLiteral("100"));
 }
 
-TEST_F(ImageQualityTest, DragStoresOnReleaseAndAGrooveTapStoresAtOnce) {
-    ram()->setRamU16(kSaturation, 50);
+namespace {
+// The finger on a slider: x of the place where the handle's centre stands for `value`.
+int xOfValue(QSlider* s, int value) {
+    QStyleOptionSlider opt;
+    opt.initFrom(s);
+    opt.orientation = s->orientation();
+    opt.minimum = s->minimum();
+    opt.maximum = s->maximum();
+    opt.sliderPosition = opt.sliderValue = s->value();
+    opt.subControls = QStyle::SC_All;
+    const QRect groove = s->style()->subControlRect(QStyle::CC_Slider, &opt, QStyle::SC_SliderGroove, s);
+    const QRect handle = s->style()->subControlRect(QStyle::CC_Slider, &opt, QStyle::SC_SliderHandle, s);
+    const int span = groove.width() - handle.width();
+    return groove.x() + handle.width() / 2 +
+           QStyle::sliderPositionFromValue(s->minimum(), s->maximum(), value, span);
+}
+void pointer(QSlider* s, QEvent::Type type, int x, Qt::MouseButtons buttons) {
+    const QPoint at(x, s->height() / 2);
+    QMouseEvent e(type, at, s->mapToGlobal(at), Qt::LeftButton, buttons, Qt::NoModifier);
+    QApplication::sendEvent(s, &e);
+}
+void waitFor(const std::function<bool()>& done) {
+    QElapsedTimer clock;
+    clock.start();
+    while (!done() && clock.elapsed() < 10000) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+}
+}  // namespace
+
+// Whatever the gesture, once the finger is up the label shows what RAM holds: a press held on
+// the groove (Qt's auto-repeat pages, then puts the handle under the finger), a dragged
+// handle, a tap on the groove.
+TEST_F(ImageQualityTest, WhatTheLabelShowsIsWhatRamHoldsOnceTheFingerIsUp) {
+    ram()->setRamU16(kContrast, 50);
     shadowFollows();
     ImageQuality q;
-    QSlider* s = slider(q, "saturation");
-    s->setSliderDown(true);
-    s->setValue(70);
-    EXPECT_EQ(label(q, "label_saturation"), QStringLiteral("70"));
-    EXPECT_EQ(ram()->ramU16(kSaturation), 50) << "nothing stored while the handle moves";
-    EXPECT_EQ(c331_manage::update_flag, 0);
-    s->setSliderDown(false);
-    EXPECT_EQ(ram()->ramU16(kSaturation), 70);
+    q.show();
+    QSlider* s = slider(q, "contrast");
+    auto shownAndHeld = [&] {
+        return std::make_pair(label(q, "label_contrast"), QString::number(ram()->ramU16(kContrast)));
+    };
+
+    const int under = xOfValue(s, 98);
+    pointer(s, QEvent::MouseButtonPress, under, Qt::LeftButton);
+    waitFor([&] { return s->value() >= 95; });  // held until the handle is under the finger
+    pointer(s, QEvent::MouseButtonRelease, under, Qt::NoButton);
+    const int held = s->value();
+    EXPECT_GE(held, 95);
+    EXPECT_EQ(shownAndHeld().first, QString::number(held));
+    EXPECT_EQ(shownAndHeld().first, shownAndHeld().second) << "held press on the groove";
     EXPECT_EQ(c331_manage::update_flag, 1);
+
     c331_manage::update_flag = 0;
-    // a tap on the groove pages the handle without a press on it
-    s->triggerAction(QAbstractSlider::SliderPageStepSub);
-    EXPECT_EQ(ram()->ramU16(kSaturation), 60);
+    const int from = xOfValue(s, held);
+    pointer(s, QEvent::MouseButtonPress, from, Qt::LeftButton);
+    ASSERT_TRUE(s->isSliderDown()) << "the press took the handle";
+    pointer(s, QEvent::MouseMove, xOfValue(s, 30), Qt::LeftButton);
+    EXPECT_EQ(ram()->ramU16(kContrast), held) << "nothing stored while the handle moves";
+    EXPECT_EQ(c331_manage::update_flag, 0);
+    pointer(s, QEvent::MouseButtonRelease, xOfValue(s, 30), Qt::NoButton);
+    EXPECT_LT(s->value(), held - 40) << "the handle followed the finger";
+    EXPECT_EQ(shownAndHeld().first, shownAndHeld().second) << "dragged handle";
     EXPECT_EQ(c331_manage::update_flag, 1);
+
+    const int before = s->value();
+    pointer(s, QEvent::MouseButtonPress, s->width() - 2, Qt::LeftButton);
+    pointer(s, QEvent::MouseButtonRelease, s->width() - 2, Qt::NoButton);
+    EXPECT_GT(s->value(), before);
+    EXPECT_EQ(shownAndHeld().first, shownAndHeld().second) << "tap on the groove";
+}
+
+// The colour-temperature type picked by touching its row in the open list.
+TEST_F(ImageQualityTest, TemperatureTypePickedByATouchOnItsRow) {
+    ram()->setRamU16(kColorTempMode, 0);
+    shadowFollows();
+    delete g_option;  // opened from home, as the panel does
+    home()->show();
+    g_page_focus = 1;
+    bool opened = false;
+    bool keypad = true;
+    QTimer::singleShot(0, [&] {
+        QTimer::singleShot(0, [&] {
+            testkit::touchWidget(button(*g_imagequality, "Button_temperature"));
+            opened = testkit::touchListItem(combo(*g_imagequality), 3, &keypad);
+            lcd_touch::clickAt(36, 36);
+            if (g_imagequality) g_imagequality->on_Button_back_clicked();
+        });
+        testkit::touchWidget(g_option->findChild<QPushButton*>(QStringLiteral("image_quality")));
+        lcd_touch::clickAt(36, 36);
+        if (g_option) g_option->on_Button_back_clicked();
+    });
+    testkit::touchWidget(home()->findChild<QPushButton*>(QStringLiteral("option")));
+    shelltest::flushDeletes();
+    EXPECT_TRUE(opened);
+    EXPECT_FALSE(keypad);
+    EXPECT_EQ(ram()->ramU16(kColorTempMode), 3);
+    EXPECT_TRUE(g_option.isNull());
 }
 
 TEST_F(ImageQualityTest, TheStoredTypeStoresNothingAnotherKeepsTheGains) {

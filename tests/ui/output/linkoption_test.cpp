@@ -272,7 +272,8 @@ TEST_F(LinkOptionTest, ChangeCodesBringPopUpsListsAndTheUpgradeText) {
     EXPECT_EQ(g_tip->currentType(), int(TIP::kUsbConnected));
     stickFile("VLX-H71/a.VLX");
     sync->para_sync(102);
-    EXPECT_EQ(g_tip->currentType(), int(TIP::kReadingData));
+    EXPECT_EQ(g_tip->currentType(), 0) << "the reading message goes once the stick's files are listed";
+    EXPECT_FALSE(g_tip->isVisible());
     EXPECT_EQ(l->files().size(), 1) << "the list is read again whichever tab is shown";
     QLabel* log = l->findChild<QLabel*>(QStringLiteral("label_log"));
     sync->para_sync(104);
@@ -325,7 +326,7 @@ TEST_F(LinkOptionTest, StickThroughBoardControlIsListedAndItsRemovalArmsLoadAgai
     ASSERT_EQ(plat::sim::runBoardCommand("usb insert"), "OK");
     ASSERT_TRUE(popUp(TIP::kUsbConnected));
     G_timeTicks += UsbWatch::kSettleTicks;  // the mount settles
-    ASSERT_TRUE(popUp(TIP::kReadingData));
+    ASSERT_TRUE(popUp(0)) << "the reading message goes with the listing";
     ASSERT_EQ(l->files().size(), 1);
     EXPECT_EQ(l->files().at(0), QStringLiteral("/mnt/usb1/VLX-H71/H71N_app.VLX"));
     l->findChild<QPushButton*>(QStringLiteral("Button_ok"))->click();

@@ -119,7 +119,8 @@ protected:
 }  // namespace
 
 TEST_F(ScreensLookTest, EveryPageShowsItsWholeTextInEveryLanguage) {
-    const QStringList all = onEveryPageInEveryLanguage(testkit::textOverflows);
+    const QStringList all = onEveryPageInEveryLanguage(
+        [](const QWidget* w) { return testkit::textOverflows(w) + testkit::drawnOverlaps(w); });
     EXPECT_TRUE(all.isEmpty()) << all.join(QLatin1Char('\n')).toStdString();
 }
 
@@ -128,10 +129,11 @@ TEST_F(ScreensLookTest, NoPageShowsAMendedSlipInAnyLanguage) {
     EXPECT_TRUE(all.isEmpty()) << all.join(QLatin1Char('\n')).toStdString();
 }
 
-TEST_F(ScreensLookTest, EveryButtonShowsThePress) {
+TEST_F(ScreensLookTest, EveryButtonShowsThePressAndItsFlatColour) {
     QStringList all;
     everyPage([&](QWidget* w, const QString& name) {
-        for (const QString& line : testkit::buttonsWithoutPressedLook(w)) all << name + QStringLiteral(": ") + line;
+        for (const QString& line : testkit::buttonsWithoutPressedLook(w) + testkit::buttonsNotInTheirColour(w))
+            all << name + QStringLiteral(": ") + line;
     });
     EXPECT_TRUE(all.isEmpty()) << all.join(QLatin1Char('\n')).toStdString();
 }

@@ -100,8 +100,11 @@ TEST_F(UsbUpgradeEndToEndTest, StickWithAGeneratedPackageIsListedLoadedInstalled
     ASSERT_EQ(plat::sim::runBoardCommand("usb insert"), "OK");
     ASSERT_TRUE(popUp(TIP::kUsbConnected));
     G_timeTicks += UsbWatch::kSettleTicks;  // the mount settles
-    ASSERT_TRUE(popUp(TIP::kReadingData));
+    // listed: the reading message goes with the listing
+    ASSERT_TRUE(until([&] { return !l->files().isEmpty(); }));
     ASSERT_EQ(l->files(), QStringList{QStringLiteral("/mnt/usb1/VLX-H71/H71N_app.VLX")});
+    EXPECT_EQ(g_tip->currentType(), 0);
+    EXPECT_FALSE(g_tip->isVisible());
 
     bool displayShown = false;
     l->findChild<QPushButton*>(QStringLiteral("Button_ok"))->click();

@@ -11,6 +11,7 @@
 #include "platform/sim/sim_board.h"
 #include "scaler/c331_wiring.h"
 #include "shell_fixture.h"
+#include "support/panel_touch.h"
 #include "ui/shell/screen_text.h"
 
 using shelltest::ShellTest;
@@ -22,12 +23,14 @@ QString modeLabel(QWidget* screen) {
     return l ? l->text() : QStringLiteral("<no label>");
 }
 
+// The slot touched on the panel.
 void clickSlot(MainWindow* w, int slot) {
     QWidget* buttons = w->findChild<QWidget*>(QStringLiteral("frame_mode_buttons"));
     ASSERT_NE(buttons, nullptr);
     QPushButton* b = buttons->findChild<QPushButton*>(QString::number(slot));
     ASSERT_NE(b, nullptr);
-    b->click();
+    w->show();
+    testkit::touchWidget(b);
 }
 
 }  // namespace
@@ -70,6 +73,8 @@ TEST_F(ModeDispatchTest, SaveToSlotThreeThenRecallItAndAllThreeScreensNameIt) {
     EXPECT_EQ(ram()->ramU16(vlxram::kCurrentMode), 3);
     ASSERT_FALSE(g_tip.isNull());
     EXPECT_EQ(g_tip->currentType(), int(TIP::kDone));
+    EXPECT_NE(modeLabel(w), screen_text::modePrefix() + screen_text::none())
+        << "the home screen names the saved mode at once, not at the next change";
 
     // another mode in between, then recall slot 3
     {

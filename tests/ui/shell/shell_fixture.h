@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "core/config_engine.h"
 #include "core/global.h"
 #include "core/vlxrampara.h"
 #include "platform/shell.h"
@@ -106,12 +107,26 @@ protected:
         c331_manage::update_flag = 0;
         g_page_focus = 0;
         g_language = 0;
+        // the idle times and count an earlier test of this process shortened or ran up
+        g_back_to_mainwindow_time = 18000;
+        g_auto_lock_time = 30000;
+        if (lcd_touch::p_lcd_touch) lcd_touch::p_lcd_touch->touched();
+        // the ageing record of an earlier test, and its last sample's tick
+        factoryage_log.clear();
+        for (uint32_t* c : {&factoryage_log_diff3, &factoryage_log_diff5, &factoryage_log_diff10,
+                            &factoryage_log_diff20, &factoryage_log_diffmore, &factoryage_log2_diff3,
+                            &factoryage_log2_diff5, &factoryage_log2_diff10, &factoryage_log2_diff20,
+                            &factoryage_log2_diffmore})
+            *c = 0;
+        G_factoryage_ticks = 0;
         shellLinks() = ShellLinks{};
     }
     void TearDown() override {
         for (QWidget* w : QApplication::topLevelWidgets()) w->deleteLater();
         flushDeletes();
         shellLinks() = ShellLinks{};
+        // its settings file lies under this test's root
+        ConfigEngine::resetInstanceForTest();
         VlxRamPara::resetInstanceForTest();
         testkit::SimBoardTest::TearDown();
     }

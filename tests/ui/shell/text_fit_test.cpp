@@ -57,7 +57,7 @@ protected:
         auto collect = [&](QWidget* w) {
             w->show();
             QCoreApplication::processEvents();
-            for (const QString& line : testkit::textOverflows(w)) out.append(lang + line);
+            for (const QString& line : testkit::textOverflows(w) + testkit::drawnOverlaps(w)) out.append(lang + line);
         };
         {
             LockWindow status;

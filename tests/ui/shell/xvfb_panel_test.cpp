@@ -148,7 +148,11 @@ KeypadSeen askForTheLayoutCode() {
     QTimer::singleShot(0, [&] {
         settle([] { return exposed(g_option); });
         QTimer::singleShot(0, [&] {
-            settle([] { return exposed(g_numberkeyboard) && onTopAt(600, 240) == g_numberkeyboard; });
+            // X maps, stacks and activates in its own time: each is waited for
+            settle([] {
+                return exposed(g_numberkeyboard) && onTopAt(600, 240) == g_numberkeyboard &&
+                       QApplication::activeWindow() == g_numberkeyboard;
+            });
             seen.onTop = onTopAt(600, 240);
             seen.active = QApplication::activeWindow();
             seen.at = g_numberkeyboard->geometry();

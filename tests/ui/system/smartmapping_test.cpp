@@ -191,7 +191,8 @@ TEST_F(SmartMappingTest, ScanFilesOneRuleForCountAndListLocalFirstUsbGreen) {
     testkit::writeFile("/mnt/usb1/<b>bold.kvfile", "x");
     testkit::writeFile("/mnt/usb1/z.kvfile", "x");
     SyncUpdate::pInstance()->para_sync(102);  // the stick became ready: the list is rebuilt and shown
-    EXPECT_EQ(g_tip->currentType(), int(TIP::kReadingData));
+    EXPECT_EQ(g_tip->currentType(), 0) << "the reading message goes once the stick's files are listed";
+    EXPECT_FALSE(g_tip->isVisible());
     ASSERT_EQ(pageOf(screen), 5);
     EXPECT_EQ(screen->scanFileCount(), 5u) << "Load takes the files the list shows";
     EXPECT_EQ(screen->scanPaths(),

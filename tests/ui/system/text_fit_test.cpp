@@ -29,13 +29,15 @@ protected:
     void collect(QWidget* w, const QString& where, QStringList* out) {
         w->show();
         QCoreApplication::processEvents();
-        for (const QString& line : testkit::textOverflows(w)) out->append(where + QStringLiteral(": ") + line);
+        for (const QString& line : testkit::textOverflows(w) + testkit::drawnOverlaps(w))
+            out->append(where + QStringLiteral(": ") + line);
         // nor a slip mended in the wording
         for (const QString& line : testkit::mendedTextSlips(w))
             out->append(where + QStringLiteral(": mended slip back: ") + line);
     }
     void pressLooks(QWidget* w, const QString& where, QStringList* out) {
-        for (const QString& line : testkit::buttonsWithoutPressedLook(w)) out->append(where + QStringLiteral(": ") + line);
+        for (const QString& line : testkit::buttonsWithoutPressedLook(w) + testkit::buttonsNotInTheirColour(w))
+            out->append(where + QStringLiteral(": ") + line);
     }
 };
 
@@ -59,6 +61,14 @@ TEST_F(SystemFitTest, AdvancedSettingsShowTheirWholeTextInEveryLanguage) {
         QCoreApplication::sendPostedEvents();
         screen.rcv_self_recovery_file_list();
         collect(&screen, l + QStringLiteral("page 1, a card"), &out);
+        screen.on_Button_check_clicked();  // the ring beside the list the check fills
+        EXPECT_FALSE(g_qround_bar.isNull());
+        collect(&screen, l + QStringLiteral("page 1, a check running, no card yet"), &out);
+        screen.reportRcvUpdate({QStringLiteral("255/255/255/255"), QStringLiteral("1/2/3/4")});
+        QCoreApplication::sendPostedEvents();
+        screen.rcv_self_recovery_file_list();
+        collect(&screen, l + QStringLiteral("page 1, a check running"), &out);
+        finishJob(&screen);
         screen.on_Button_other_clicked();
         collect(&screen, l + QStringLiteral("page 3"), &out);
         screen.on_Button_factory_clicked();

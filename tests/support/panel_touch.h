@@ -1,0 +1,21 @@
+#pragma once
+// The operator's finger on the simulated board: a touch at a panel position goes the way the
+// touch driver's contacts go (lcd_touch::clickAt), to whatever is on top there.
+#include <QPoint>
+
+class QComboBox;
+class QWidget;
+
+namespace testkit {
+
+// Panel position of a point of `w` (its centre by default).
+QPoint panelPointOf(const QWidget* w);
+QPoint panelPointOf(const QWidget* w, const QPoint& local);
+// A touch at the widget's place on the panel.
+void touchWidget(const QWidget* w);
+// Opens the combo's list with a touch and touches the row of `index` in it. False when the
+// list did not open. A keypad opened by a touch that missed the list is closed again, and
+// `keypadOpened` tells it.
+bool touchListItem(QComboBox* combo, int index, bool* keypadOpened = nullptr);
+
+}  // namespace testkit
