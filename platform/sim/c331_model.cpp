@@ -22,6 +22,12 @@ constexpr unsigned kFieldBank = 0xAB, kFieldFirst = 0x47;
 constexpr unsigned kIchFieldBank = 0xA8, kIchFieldFirst = 0x3F;
 constexpr BoardNs kFieldNs = 16666667;  // 60 Hz
 constexpr unsigned kMeasBank = 0xAE, kMeasActBank = 0xAF;
+constexpr unsigned kHoldBank = 0x00, kHoldAddr = 0x29, kMeasHoldBit = 0x80;
+
+bool readOnly(unsigned bank, unsigned addr) {
+    return (bank == kIdBank && addr == kIdAddr) || bank == kMeasBank || bank == kMeasActBank ||
+           (bank == kStatusBank && (addr == kIchVsyncStat || addr == kOchVsyncStat));
+}
 constexpr double kRefClkHz = 32000000.0;
 
 }  // namespace
@@ -32,8 +38,8 @@ void C331Model::reset() {
     std::lock_guard<std::recursive_mutex> l(m_);
     for (auto& b : regs_) b.fill(0);
     bank_ = 0;
-    collecting_.clear();
-    collectedRx_.clear();
+    collected_ = 0;
+    measHeld_ = false;
 }
 
 void C331Model::seedFlashIfNew() {
@@ -67,11 +73,12 @@ uint8_t C331Model::readReg(unsigned bank, unsigned addr, BoardNs now) {
     if (bank == kIdBank && addr == kRxLockAddr) return uint8_t(regs_[bank][addr] | 0xA0);
     if (bank == kStatusBank && addr == kIchVsyncStat) return vsyncStuck_ ? 0 : regs_[kStatusBank][kIchVsyncEn];
     if (bank == kStatusBank && addr == kOchVsyncStat) return vsyncStuck_ ? 0 : regs_[kStatusBank][kOchVsyncEn];
+    if (bank == kMeasBank || bank == kMeasActBank) return measHeld_ ? measLatch_[bank - kMeasBank][addr] : regs_[bank][addr];
     uint8_t v = 0;
     if (engine_.read(regs_, bank, addr, now + wireNs_, &v)) return v;
     if (bank == kIchFieldBank && addr >= kIchFieldFirst && addr < kIchFieldFirst + 5 * 8 &&
         (addr - kIchFieldFirst) % 5 == 0)
-        return vsyncStuck_ ? 0 : 0xFF;
+        return vsyncStuck_ ? 0 : uint8_t(((now + wireNs_) / kFieldNs) & 1);  // the field being written
     if (bank == kFieldBank && addr >= kFieldFirst && addr < kFieldFirst + 8) {
         const unsigned field = fieldStuck_ ? 0 : unsigned((now / kFieldNs) % 5);
         return uint8_t((regs_[bank][addr] & ~0x0C) | ((field & 3) << 2));
@@ -86,57 +93,71 @@ void C331Model::transfer(const SpiContext& ctx, const uint8_t* tx, uint8_t* rx, 
     if (ctx.board.gpio(wiring::kGpioFpga0Select) != wiring::kLineHigh ||
         ctx.board.gpio(wiring::kGpioFpga1Select) != wiring::kLineHigh)
         fpgasQuiet_ = false;
+    // Collected in place: the chip sees thousands of frames a second and keeps no heap per frame.
     for (size_t i = 0; i < len; ++i) {
-        collecting_.push_back(tx[i]);
+        const size_t at = collected_++;
         rx[i] = 0xFF;
-        collectedRx_.push_back(0xFF);
+        if (at >= 2) continue;  // a longer frame: counted, reported when it ends
+        collecting_[at] = tx[i];
         // The second byte of a read frame is driven by the chip as it is clocked.
-        if (collecting_.size() == 2 && !(collecting_[0] & 0x80) && presence_ != Presence::Absent)
-            rx[i] = readReg(unsigned(bank_), collecting_[0] & 0x7F, ctx.time);
-        else if (collecting_.size() == 2 && !(collecting_[0] & 0x80))
-            rx[i] = 0x00;
-        collectedRx_.back() = rx[i];
+        if (at == 1 && !(collecting_[0] & 0x80))
+            rx[i] = presence_ != Presence::Absent ? readReg(unsigned(bank_), collecting_[0] & 0x7F, ctx.time) : 0x00;
+        collectedRx_[at] = rx[i];
     }
 }
 
 void C331Model::chipSelectReleased(const SpiContext& ctx) {
     std::lock_guard<std::recursive_mutex> l(m_);
-    std::vector<uint8_t> f, r;
-    f.swap(collecting_);
-    r.swap(collectedRx_);
-    if (f.empty()) return;
-    const uint32_t speed = frameSpeed_ ? frameSpeed_ : ((f[0] & 0x80) ? kWriteHz : kReadHz);
+    const size_t n = collected_;
+    collected_ = 0;
+    if (n == 0) return;
+    const uint8_t f0 = collecting_[0], f1 = collecting_[1];
+    const uint32_t speed = frameSpeed_ ? frameSpeed_ : ((f0 & 0x80) ? kWriteHz : kReadHz);
     counters_.frames++;
-    counters_.bytes += f.size();
-    counters_.busSeconds += double(f.size()) * 8.0 / double(speed);
-    const BoardNs wire = BoardNs(f.size()) * 8u * kNsPerSec / speed;
+    counters_.bytes += n;
+    counters_.busSeconds += double(n) * 8.0 / double(speed);
+    const BoardNs wire = BoardNs(n) * 8u * kNsPerSec / speed;
     wireNs_ += wire;
     const bool quiet = fpgasQuiet_;
     fpgasQuiet_ = true;
     frameSpeed_ = 0;
     if (!quiet) misuse("frame clocked while an FPGA select was low");
-    if (f.size() != 2) {
-        misuse("frame of " + std::to_string(f.size()) + " bytes");
+    if (n != 2) {
+        misuse("frame of " + std::to_string(n) + " bytes");
         return;
     }
-    Frame fr{{f[0], f[1]}, {0xFF, 0xFF}, speed, bank_};
-    if (f[0] & 0x80) {
+    Frame fr{{f0, f1}, {0xFF, 0xFF}, speed, bank_};
+    if (f0 & 0x80) {
         counters_.writes++;
-        const unsigned a = f[0] & 0x7F;
+        const unsigned a = f0 & 0x7F;
         if (presence_ != Presence::Absent) {
             if (a == 0) {
-                bank_ = f[1];
+                bank_ = f1;
                 counters_.bankSelects++;
+            } else if (readOnly(unsigned(bank_), a)) {
+                char what[64];
+                std::snprintf(what, sizeof what, "write to read-only register %02X/%02X", unsigned(bank_), a);
+                misuse(what);
             } else {
-                regs_[bank_][a] = f[1];
-                engine_.written(regs_, unsigned(bank_), a, f[1], ctx.time + wireNs_);
+                regs_[bank_][a] = f1;
+                if (bank_ == int(kHoldBank) && a == kHoldAddr) latchMeasurements(f1 & kMeasHoldBit);
+                engine_.written(regs_, unsigned(bank_), a, f1, ctx.time + wireNs_);
             }
         }
     } else {
         counters_.reads++;
-        fr.rx[1] = r[1];
+        fr.rx[1] = collectedRx_[1];
     }
     if (logOn_) log_.push_back(fr);
+}
+
+void C331Model::latchMeasurements(bool hold) {
+    // The hold's rising edge takes a snapshot; the counters go on behind it until release.
+    if (hold && !measHeld_) {
+        measLatch_[0] = regs_[kMeasBank];
+        measLatch_[1] = regs_[kMeasActBank];
+    }
+    measHeld_ = hold;
 }
 
 void C331Model::setInputSignal(int port, const InputSignal& in) {

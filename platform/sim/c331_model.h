@@ -6,7 +6,8 @@
 //
 // Behind the registers: a file of 256 banks x 128 bytes that reads back what was written,
 // the chip id (bank 0xB2, address 0x08 = 0x24), and the status registers the controller
-// polls, answering as a running chip does: vsync seen for every enabled channel, the
+// polls, answering as a running chip does: vsync seen for every enabled channel, the input
+// channels' field registers toggling each field of chip time, the
 // drawing engine and the serial-flash controller idle, V-by-One receivers locked, field
 // indexes advancing one field per 1/60 s of board time, and measurement registers that
 // read "no signal" (zero) until a signal is plugged into the input port (setInputSignal):
@@ -14,8 +15,12 @@
 // (h total - 1, v total, lines - 1, frame length - 1 in 32 MHz reference clocks, active
 // width), per V-by-One sub-link as well.
 //
-// Frames clocked while either FPGA select is low (an FPGA listening too) and frames that
-// are not two bytes are reported as misuse.
+// The measurement banks read steady under the hold (bank 0 register 0x29 bit 7): the hold
+// latches them; without it a read sees the counters as they go.
+//
+// Misuse: frames clocked while either FPGA select is low (an FPGA listening too), frames that
+// are not two bytes, writes to read-only registers (chip id, the measurement banks, the
+// vertical-sync status).
 #include <array>
 #include <cstdint>
 #include <deque>
@@ -96,6 +101,7 @@ public:
 
 private:
     uint8_t readReg(unsigned bank, unsigned addr, BoardNs now);
+    void latchMeasurements(bool hold);
 
     mutable std::recursive_mutex m_;
     std::array<std::array<uint8_t, kRegsPerBank>, kBanks> regs_{};
@@ -104,8 +110,13 @@ private:
     std::deque<uint8_t> idSequence_;
     uint32_t frameSpeed_ = 0;
     bool fpgasQuiet_ = true;
-    std::vector<uint8_t> collecting_;
-    std::vector<uint8_t> collectedRx_;
+    // The frame being clocked: its first two bytes (a longer frame is misuse) and its length.
+    uint8_t collecting_[2] = {0, 0};
+    uint8_t collectedRx_[2] = {0xFF, 0xFF};
+    size_t collected_ = 0;
+    // Measurement banks as latched by the hold (bank 0 register 0x29 bit 7).
+    bool measHeld_ = false;
+    std::array<std::array<uint8_t, kRegsPerBank>, 2> measLatch_{};
     Counters counters_;
     bool logOn_ = false;
     bool vsyncStuck_ = false;

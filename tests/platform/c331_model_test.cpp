@@ -78,20 +78,36 @@ TEST_F(C331ModelTest, StatusRegistersAnswerAsARunningChip) {
     writeAt(0, 0x04);
     EXPECT_EQ(readAt(0x17) & 1, 0);      // drawing engine done
     EXPECT_EQ(readAt(0x53) & 0xA0, 0x20);  // flash idle, write buffer empty
-    writeAt(0, 0xA8);
-    EXPECT_EQ(readAt(0x3F + 5 * 2), 0xFF);
     writeAt(0, 0xB2);
     EXPECT_EQ(readAt(0x63) & 0xA0, 0xA0);  // both V-by-One receivers locked
+    writeAt(0, 0x00);
+    writeAt(0x29, 0x80);  // measurement hold
     writeAt(0, 0xAE);
     EXPECT_EQ(readAt(0x08), 0);  // no input measured: no signal
+    EXPECT_EQ(chip->misuseCount(), 0u);
 }
 
-TEST_F(C331ModelTest, FieldIndexAdvancesWithTheBoardClock) {
+TEST_F(C331ModelTest, FieldIndexAndInputFieldRegisterAdvanceWithTheBoardClock) {
     writeAt(0, 0xAB);
     const int first = (readAt(0x47) >> 2) & 3;
+    writeAt(0, 0xA8);
+    const int field = readAt(0x3F + 5 * 2);
     plat::sim::board().step(17 * plat::sim::kNsPerMs);
+    EXPECT_NE(readAt(0x3F + 5 * 2), field);
+    writeAt(0, 0xAB);
     const int second = (readAt(0x47) >> 2) & 3;
     EXPECT_NE(first, second);
+}
+
+TEST_F(C331ModelTest, WritesToReadOnlyRegistersAreMisuse) {
+    writeAt(0, 0xB2);
+    writeAt(0x08, 0x11);  // chip id
+    EXPECT_EQ(readAt(0x08), 0x24);
+    writeAt(0, 0x05);
+    writeAt(0x23, 0xFF);  // output vsync status
+    writeAt(0, 0xAF);
+    writeAt(0x08, 1);     // a measurement
+    EXPECT_EQ(chip->misuseCount(), 3u);
 }
 
 TEST_F(C331ModelTest, AbsentAndFlakyChipIdAnswers) {
@@ -131,6 +147,8 @@ TEST_F(C331ModelTest, PluggedInputReadsItsRasterInTheMeasurementBlock) {
     EXPECT_EQ(chip->control({"input", "1", "2200", "1125", "1920", "60"}).rfind("OK", 0), 0u);
     EXPECT_EQ(chip->control({"input", "5", "4400", "2250", "3840", "60", "8"}).rfind("OK", 0), 0u);
     EXPECT_EQ(chip->control({"input", "9", "2200", "1125", "1920", "60"}).rfind("ERR", 0), 0u);
+    writeAt(0, 0x00);
+    writeAt(0x29, 0x80);  // the hold latches what the counters measured
     writeAt(0, 0xAE);
     auto u16 = [this](uint8_t a) { return unsigned(readAt(a)) | unsigned(readAt(uint8_t(a + 1))) << 8; };
     auto u24 = [this](uint8_t a) { return unsigned(readAt(a)) | unsigned(readAt(uint8_t(a + 1))) << 8 |
@@ -144,6 +162,11 @@ TEST_F(C331ModelTest, PluggedInputReadsItsRasterInTheMeasurementBlock) {
     writeAt(0, 0xAF);
     EXPECT_EQ(u16(0x08 + 2), 1920u);
     chip->control({"input", "1", "off"});
+    writeAt(0, 0xAE);
+    EXPECT_EQ(u16(0x08 + 2), 2199u) << "latched until the hold is released";
+    writeAt(0, 0x00);
+    writeAt(0x29, 0x00);
+    writeAt(0x29, 0x80);
     writeAt(0, 0xAE);
     EXPECT_EQ(u16(0x08 + 2), 0u);
     EXPECT_EQ(chip->misuseCount(), 0u);

@@ -121,11 +121,13 @@ TEST_F(ScalerTest, SetRtctWritesItsRowAndLeavesTheHoldBitClearInEveryMode) {
                                 {0xFF, 0xFF, 0x21, 0x43, 0x55, 0x77, 0xFF},
                                 {0x99, 0x99, 0xFF, 0xFF, 0xFF, 0xFF, 0x99}};
     chip->setReg(0, 0x29, 0x80);  // a measurement hold must survive
+    chip->setFrameLog(true);
     for (int mode = 0; mode <= 4; ++mode) {
         mgr->set_rtct(mgr->fd(), mode == 4 ? 9 : mode);
         for (int i = 0; i < 7; ++i) EXPECT_EQ(chip->reg(0, 0x22 + i), rows[mode][i]) << "mode " << mode << " reg " << i;
         EXPECT_EQ(chip->reg(0, 0x29), 0x80);
     }
+    EXPECT_EQ(rowWritesOutsideTheHold(), 0u) << "every row is written inside its hold";
 }
 
 TEST_F(ScalerTest, LoadParamRaisesChangeFlagsOnlyForWordsThatDiffer) {

@@ -34,6 +34,8 @@ protected:
     }
     void TearDown() override {
         c331_manage::resetInstanceForTest();
+        // Whatever the test drove, the drivers kept the chip's wire rules.
+        if (chip) EXPECT_EQ(chip->guestErrors(), 0u) << (chip->misuses().empty() ? "" : chip->misuses().front());
         VlxRamPara::resetInstanceForTest();
         ConfigEngine::resetInstanceForTest();
         chip.reset();
@@ -64,6 +66,19 @@ protected:
     void shadowFollows() { std::memcpy(ram->ram_para_shadow, ram->ram_para, vlxram::kRamSize); }
     uint32_t regOf(uint32_t desc, int och = 0) const { return chip->regValue(desc, 16u * unsigned(och)); }
 
+    // Writes to the update-control rows (bank 0, 0x22..0x28) made while bit 0 of 0x29, the
+    // hold set_rtct brackets its rows with, was clear: each one a row changed in mid-frame.
+    unsigned rowWritesOutsideTheHold() const {
+        unsigned bad = 0;
+        bool held = false;
+        for (const auto& f : chip->frames()) {
+            if (!(f.tx[0] & 0x80) || f.bank != 0) continue;
+            const unsigned a = f.tx[0] & 0x7Fu;
+            if (a == 0x29) held = f.tx[1] & 1;
+            else if (a >= 0x22 && a <= 0x28 && !held) ++bad;
+        }
+        return bad;
+    }
     std::shared_ptr<plat::sim::C331Model> chip;
     VlxRamPara* ram = nullptr;
     c331_manage* m = nullptr;

@@ -69,8 +69,11 @@ TEST_F(C331OutputTest, FreezeHoldsTheOldPictureWhileTheWindowIsReprogrammed) {
     twoLiveWindows();
     plug(1, 1920, 1080, 50);
     passLater();
+    plat::sim::board().clock().step(2 * 16700 * plat::sim::kNsPerUs);  // the chip writes field 2
     chip->setFrameLog(true);
     const int ich1 = m->ich.win_ich[1][0];
+    int order[5];
+    std::copy(m->fld_order[1], m->fld_order[1] + 5, order);
     writeRam(windowField(1, kWinSource), 1);
     m->step();
     const auto ws = writes();
@@ -81,16 +84,25 @@ TEST_F(C331OutputTest, FreezeHoldsTheOldPictureWhileTheWindowIsReprogrammed) {
     ASSERT_LT(hold0, ws.size());
     ASSERT_LT(stop, ws.size());
     EXPECT_LT(hold0, stop);
-    // ... the field order rotated so the output repeats the held buffer ...
-    const size_t held = indexOf(ws, 0x16u + 16u * unsigned(ich1), 0x66, ws[stop].value, stop);
-    (void)held;
+    // ... on the write field it read then: the buffer written before it is held ...
+    int field = -1;
+    for (const auto& f : chip->frames())
+        if (!(f.tx[0] & 0x80) && f.bank == 0xAB && (f.tx[0] & 0x7F) == 0x47 + ich1) {
+            field = (f.rx[1] >> 2) & 3;
+            break;
+        }
+    ASSERT_EQ(field, 2);
+    const unsigned heldCode = unsigned(order[(field + 3) % 4] & 7);
     size_t outHold = ws.size();
     for (size_t i = stop; i < ws.size(); ++i)
         if ((ws[i].bank & 0x0F) == 0x06 && ws[i].bank >= 0x16 && ws[i].addr == 0x6C) {
             outHold = i;
             break;
         }
-    ASSERT_LT(outHold, ws.size());
+    ASSERT_LT(outHold + 1, ws.size());
+    // ... and the output repeats it in all four slots
+    EXPECT_EQ(ws[outHold].value, heldCode * 0x11u);
+    EXPECT_EQ(ws[outHold + 1].value, heldCode * 0x11u);
     // ... then the capture is programmed, updates held (mode 2), and finally normal updates (mode 1)
     const size_t capture = indexOf(ws, ichBank, 0x19, 1920 & 0xFF, outHold);
     const size_t hold2 = indexOf(ws, 0, 0x24, 0xFF, capture);
@@ -140,6 +152,28 @@ TEST_F(C331OutputTest, FadeOfSixtyStepsWritesSixtyOneCoefficientSetsEachWay) {
     EXPECT_EQ(own[60], 0u);
     EXPECT_EQ(own[61], 0u);
     EXPECT_EQ(own.back(), 128u);
+}
+
+TEST_F(C331OutputTest, TwoWindowsSwitchingTogetherAreFrozenNotFaded) {
+    window(0, 0, 0, 1920, 1080, 2, 4);  // both fade on a source switch
+    window(1, 3840, 0, 1920, 1080, 3, 4);
+    plug(2, 1920, 1080, 60);
+    plug(3, 1280, 720, 60);
+    relayout();
+    passLater();
+    shadowFollows();
+    ASSERT_EQ(m->PM_WIN_FADE_EN[0], 1);
+    ASSERT_EQ(m->PM_WIN_FADE_EN[1], 1);
+    const unsigned ich0 = unsigned(m->ich.win_ich[0][0]), ich1 = unsigned(m->ich.win_ich[1][0]);
+    chip->setFrameLog(true);
+    // both windows' sources switched for one programming
+    m->PM_CHG[kChgInput][0] = m->PM_CHG[kChgInput][1] = 1;
+    m->set_output(m->fd());
+    const auto ws = writes();
+    // both input channels stopped on one field, no blend coefficient stepped
+    EXPECT_LT(indexOf(ws, 0x10u + 16u * ich0, 0x09, c331::kIchFreeze), ws.size());
+    EXPECT_LT(indexOf(ws, 0x10u + 16u * ich1, 0x09, c331::kIchFreeze), ws.size());
+    EXPECT_EQ(indexOf(ws, 0, 0x22, 0xA9), ws.size()) << "a fade step";
 }
 
 TEST_F(C331OutputTest, FadeLengthIsBounded) {

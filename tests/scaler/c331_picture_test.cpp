@@ -1,4 +1,7 @@
 // Picture adjustments: register values on every OCH, written under held updates.
+#include <algorithm>
+#include <cstdint>
+
 #include "c331_fixture.h"
 #include "scaler/c331_regs.h"
 
@@ -76,4 +79,31 @@ TEST_F(ScalerTest, SharpnessSkipsAWindowWithoutSizesInsteadOfDividingByZero) {
     chip->setReg(0x0B, 0x09, 0x77);
     c331_manage::c331_SetSharpness(40);
     EXPECT_EQ(chip->reg(0x0B, 0x09), 0x77);
+}
+
+TEST_F(ScalerTest, ContrastIsWrittenWhileUpdatesAreHeldAndReleasedAfterTheLastRegister) {
+    startRunning();
+    chip->setFrameLog(true);
+    c331_manage::c331_SetContrast(40);
+    // [first row of mode 2 .. first row of mode 1]: the span in which updates are held
+    size_t held = SIZE_MAX, released = SIZE_MAX, first = SIZE_MAX, last = 0, writes = 0;
+    const auto frames = chip->frames();
+    for (size_t i = 0; i < frames.size(); ++i) {
+        const auto& f = frames[i];
+        if (!(f.tx[0] & 0x80)) continue;
+        const unsigned a = f.tx[0] & 0x7Fu;
+        if (f.bank == 0 && a == 0x22 && f.tx[1] == 0xFF && held == SIZE_MAX) held = i;
+        if (f.bank == 0 && a == 0x22 && f.tx[1] == 0x99 && held != SIZE_MAX) released = i;
+        if ((f.bank & 0x0F) == 0x0C && f.bank >= 0x0C && a >= 0x28 && a <= 0x2D) {
+            first = std::min(first, i);
+            last = i;
+            ++writes;
+        }
+    }
+    EXPECT_EQ(writes, 8u * 3u * 2u);
+    ASSERT_NE(held, SIZE_MAX);
+    ASSERT_NE(released, SIZE_MAX);
+    EXPECT_LT(held, first);
+    EXPECT_LT(last, released);
+    EXPECT_EQ(rowWritesOutsideTheHold(), 0u);
 }
