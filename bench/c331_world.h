@@ -14,6 +14,7 @@
 #include "platform/sim/sim_board.h"
 #include "platform/sys.h"
 #include "scaler/c331_manage.h"
+#include "scaler/c331_print.h"
 #include "scaler/c331_wiring.h"
 
 struct C331World {
@@ -31,6 +32,9 @@ struct C331World {
         plat::resetSys();
         for (const char* d : {"/data/configs", "/data/modes", "/data/kavelkv/log"}) plat::makeDirs(d);
         g_debugSwitch = 0;
+        // Every panel change prints the parameter dump on the service console: the figures
+        // are what a benchmark run is read for.
+        setC331PrintSink([](const std::string&) {});
         chip = std::make_shared<plat::sim::C331Model>();
         plat::sim::board().attachSpi(c331::kC331SpiNode, chip);
         ConfigEngine::pInstance();
@@ -40,6 +44,7 @@ struct C331World {
     }
     ~C331World() {
         c331_manage::resetInstanceForTest();
+        setC331PrintSink(nullptr);
         VlxRamPara::resetInstanceForTest();
         ConfigEngine::resetInstanceForTest();
         plat::resetSys();
