@@ -1,11 +1,16 @@
 // Control-protocol benchmark (not a test): request -> reply round trip of a controller
-// register read over loopback TCP beside a bare echo server measured in the same run,
-// frames per second with 1 and 8 clients, and the process's CPU use while every
-// transport (TCP, UDP, both serial lines) sits idle.
+// register read over loopback TCP beside a bare echo server, the two timed in alternate
+// batches; the same round trip of a second client while another client bursts file-block
+// reads and never reads a reply; frames per second with 1 and 8 clients; and the process's
+// CPU use while every transport (TCP, UDP, both serial lines) sits idle. It says on which
+// CPUs the busy threads ran. VLX_PORT_OFFSET moves its ports, TMPDIR holds its root.
 //
 //   build-bench/bench/protocol_rtt_bench [round-trips]
 #include <arpa/inet.h>
 #include <netinet/tcp.h>
+#include <pthread.h>
+#include <sched.h>
+#include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -16,6 +21,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <set>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -47,6 +57,7 @@ public:
                 const int one = 1;
                 ::setsockopt(c, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
                 std::thread([c] {
+                    pthread_setname_np(pthread_self(), "echo");
                     char buf[4096];
                     for (ssize_t n; (n = ::recv(c, buf, sizeof buf, 0)) > 0;)
                         if (::send(c, buf, size_t(n), MSG_NOSIGNAL) != n) break;
@@ -62,13 +73,13 @@ private:
     int port_ = 0;
 };
 
-std::vector<uint8_t> registerReadLine() {
+std::vector<uint8_t> lineOf(uint8_t group, const std::vector<uint8_t>& payload) {
     std::vector<uint8_t> f(ctl::kHeaderSize);
     ctl::wr16(f.data() + ctl::kDst, ctl::kAddrController);
     ctl::wr16(f.data() + ctl::kSrc, ctl::kAddrPc);
-    ctl::wr16(f.data() + ctl::kLen, 4);
-    f[ctl::kGroup] = ctl::kGroupReadRegisters;
-    f.insert(f.end(), {11, 0, 1, 0});
+    ctl::wr16(f.data() + ctl::kLen, uint16_t(payload.size()));
+    f[ctl::kGroup] = group;
+    f.insert(f.end(), payload.begin(), payload.end());
     uint8_t x = 0;
     for (uint8_t b : f) x ^= b;
     f.push_back(x);
@@ -76,6 +87,8 @@ std::vector<uint8_t> registerReadLine() {
     protocol_phy::data_re_transf_meaning(line, f.data(), f.size());
     return line;
 }
+
+std::vector<uint8_t> registerReadLine() { return lineOf(ctl::kGroupReadRegisters, {11, 0, 1, 0}); }
 
 // One request and its reply frame (controller) or the same bytes back (echo).
 bool roundTrip(int fd, const std::vector<uint8_t>& req, bool echo, frame_deframer& d) {
@@ -96,20 +109,75 @@ struct Percentiles {
     double p50, p99;
 };
 
-Percentiles measure(int port, bool echo, int count) {
-    const int fd = connectTo(port);
-    const auto req = registerReadLine();
-    frame_deframer d(ctl::kMaxFrame);
-    std::vector<double> us;
-    us.reserve(size_t(count));
-    for (int i = 0; i < count + 1000; ++i) {
-        const auto t0 = Clock::now();
-        if (!roundTrip(fd, req, echo, d)) std::exit(2);
-        if (i >= 1000) us.push_back(std::chrono::duration<double, std::micro>(Clock::now() - t0).count());
-    }
-    ::close(fd);
+Percentiles percentiles(std::vector<double> us) {
     std::sort(us.begin(), us.end());
     return {us[us.size() / 2], us[us.size() * 99 / 100]};
+}
+
+double median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+}
+
+// Round trips on one connection, each in microseconds.
+void timeRoundTrips(int fd, bool echo, int count, std::vector<double>* us) {
+    static const auto req = registerReadLine();
+    frame_deframer d(ctl::kMaxFrame);
+    for (int i = 0; i < count; ++i) {
+        const auto t0 = Clock::now();
+        if (!roundTrip(fd, req, echo, d)) std::exit(2);
+        if (us) us->push_back(std::chrono::duration<double, std::micro>(Clock::now() - t0).count());
+    }
+}
+
+struct Interleaved {
+    Percentiles echo, controller;
+    double ratio;  // median over the batches of controller p50 / echo p50
+    int batches;
+};
+
+// Echo and controller in alternate batches, so that a change in the machine's load
+// falls on both alike.
+Interleaved measureInterleaved(int echoPort, int port, int count, const std::function<void()>& afterBatch) {
+    constexpr int kBatch = 500;
+    const int e = connectTo(echoPort), c = connectTo(port);
+    timeRoundTrips(e, true, 1000, nullptr);
+    timeRoundTrips(c, false, 1000, nullptr);
+    std::vector<double> allE, allC, ratios;
+    for (int done = 0; done < count; done += kBatch) {
+        std::vector<double> be, bc;
+        timeRoundTrips(e, true, kBatch, &be);
+        timeRoundTrips(c, false, kBatch, &bc);
+        ratios.push_back(median(bc) / median(be));
+        afterBatch();
+        allE.insert(allE.end(), be.begin(), be.end());
+        allC.insert(allC.end(), bc.begin(), bc.end());
+    }
+    ::close(e);
+    ::close(c);
+    return {percentiles(allE), percentiles(allC), median(ratios), int(ratios.size())};
+}
+
+// A client with a 4 KiB receive buffer that starts a file read, sends 300 block reads of
+// 61,440 bytes in one burst and never reads; returns once the controller's replies have
+// filled its window.
+int startNonReader(int port) {
+    std::ofstream(plat::path("/data/configs/alias.json"), std::ios::binary) << std::string(61440, 'a');
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    const int small = 4096;
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(uint16_t(port));
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) std::exit(1);
+    auto burst = lineOf(ctl::kGroupReadFileStart, {4, 0});
+    const auto block = lineOf(ctl::kGroupReadFileBlock, {0, 0, 0, 0, 0x00, 0xF0});
+    for (int i = 0; i < 300; ++i) burst.insert(burst.end(), block.begin(), block.end());
+    if (::send(fd, burst.data(), burst.size(), MSG_NOSIGNAL) != ssize_t(burst.size())) std::exit(2);
+    for (int n = 0; ::ioctl(fd, FIONREAD, &n) == 0 && n < 2048;) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));  // the controller fills its side too
+    return fd;
 }
 
 double framesPerSecond(int port, int clients, double seconds) {
@@ -137,17 +205,91 @@ double cpuSeconds() {
     ::getrusage(RUSAGE_SELF, &u);
     return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) + (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
 }
+
+struct ThreadUse {
+    std::string name;
+    int cpu = -1;  // the CPU it last ran on
+    double seconds = 0;
+};
+
+// Every thread of the process: name, last CPU, CPU time (from /proc/self/task).
+std::map<int, ThreadUse> threadUse() {
+    std::map<int, ThreadUse> out;
+    const double tck = double(::sysconf(_SC_CLK_TCK));
+    std::error_code ec;
+    for (const auto& e : std::filesystem::directory_iterator("/proc/self/task", ec)) {
+        std::ifstream in(e.path() / "stat");
+        std::string stat((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        const size_t open = stat.find('('), close = stat.rfind(')');
+        if (open == std::string::npos || close == std::string::npos) continue;
+        std::istringstream rest(stat.substr(close + 2));
+        std::vector<std::string> f;
+        for (std::string w; rest >> w;) f.push_back(w);
+        if (f.size() < 37) continue;
+        ThreadUse t;
+        t.name = stat.substr(open + 1, close - open - 1);
+        t.seconds = (std::stod(f[11]) + std::stod(f[12])) / tck;  // utime, stime
+        t.cpu = std::stoi(f[36]);
+        out[std::stoi(e.path().filename().string())] = t;
+    }
+    return out;
+}
+
+// Where the threads ran: the CPUs each was seen on, sampled after every batch (a thread
+// that has ended keeps its last sample).
+class ThreadWatch {
+public:
+    ThreadWatch() : first_(threadUse()), start_(Clock::now()) {}
+    void sample() {
+        for (const auto& [tid, t] : threadUse()) {
+            last_[tid] = t;
+            cpus_[tid].insert(t.cpu);
+        }
+        end_ = Clock::now();
+    }
+    // The threads that used at least 1 % of one core between the first and last sample.
+    std::string report() const {
+        const double wall = std::chrono::duration<double>(end_ - start_).count();
+        std::string s;
+        for (const auto& [tid, t] : last_) {
+            const auto b = first_.find(tid);
+            const double used = t.seconds - (b == first_.end() ? 0 : b->second.seconds);
+            if (used < 0.01 * wall) continue;
+            std::string list;
+            for (int cpu : cpus_.at(tid)) list += (list.empty() ? "" : ",") + std::to_string(cpu);
+            char part[200];
+            std::snprintf(part, sizeof part, "%s%s (%d): CPUs %s, %.0f %% of one core", s.empty() ? "" : "; ", t.name.c_str(), tid,
+                          list.c_str(), used / wall * 100);
+            s += part;
+        }
+        return s;
+    }
+
+private:
+    std::map<int, ThreadUse> first_, last_;
+    Clock::time_point start_, end_;
+    std::map<int, std::set<int>> cpus_;
+};
+
+std::string allowedCpus() {
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    if (::sched_getaffinity(0, sizeof set, &set) != 0) return "?";
+    return std::to_string(CPU_COUNT(&set)) + " of " + std::to_string(std::thread::hardware_concurrency());
+}
 }  // namespace
 
 int main(int argc, char** argv) {
     const int count = argc > 1 ? std::atoi(argv[1]) : 20000;
-    char tmpl[] = "/tmp/vlx-bench-XXXXXX";
-    if (!mkdtemp(tmpl)) return 1;
+    const char* tmp = std::getenv("TMPDIR");
+    std::string tmpl = std::string(tmp && *tmp ? tmp : "/tmp") + "/vlx-bench-XXXXXX";
+    if (!mkdtemp(tmpl.data())) return 1;
     plat::setBoard(plat::Board::Sim);
     plat::setRoot(tmpl);
     for (const char* d : {"/data/configs", "/data/modes", "/data/kavelkv/log"}) plat::makeDirs(d);
     g_debugSwitch = 0;
-    plat::net::setPortOffset(30000 + int(getpid() % 500) * 20);
+    // VLX_PORT_OFFSET, when given, is read by the link layer itself.
+    if (!std::getenv("VLX_PORT_OFFSET")) plat::net::setPortOffset(30000 + int(getpid() % 500) * 20);
     ConfigEngine::pInstance();
     VlxRamPara::pInstance();
     udpnetManage::pInstance();
@@ -157,25 +299,37 @@ int main(int argc, char** argv) {
     const int port = networkManage::p_networkManage->port();
     if (port <= 0) return 1;
     EchoServer echo;
+    pthread_setname_np(pthread_self(), "client");  // after the controller's and the echo server's threads began
 
-    const Percentiles e = measure(echo.port(), true, count);
-    const Percentiles c = measure(port, false, count);
+    ThreadWatch watch;
+    const Interleaved rtt = measureInterleaved(echo.port(), port, count, [&] { watch.sample(); });
+    const int hog = startNonReader(port);
+    const Interleaved beside = measureInterleaved(echo.port(), port, count / 2, [&] { watch.sample(); });
+    ::close(hog);
+    const std::string ran = watch.report();
     const double f1 = framesPerSecond(port, 1, 2.0);
     const double f8 = framesPerSecond(port, 8, 2.0);
 
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
     const double cpu0 = cpuSeconds();
-    const auto w0 = Clock::now();
+    const auto i0 = Clock::now();
     std::this_thread::sleep_for(std::chrono::seconds(5));
-    const double idle = (cpuSeconds() - cpu0) / std::chrono::duration<double>(Clock::now() - w0).count() * 100.0;
+    const double idle = (cpuSeconds() - cpu0) / std::chrono::duration<double>(Clock::now() - i0).count() * 100.0;
 
     std::printf("| measure | value |\n|---|---|\n");
-    std::printf("| echo server round trip p50 / p99 | %.1f us / %.1f us |\n", e.p50, e.p99);
-    std::printf("| register read round trip p50 / p99 | %.1f us / %.1f us |\n", c.p50, c.p99);
-    std::printf("| register read p50 / echo p50 | %.2f |\n", c.p50 / e.p50);
+    std::printf("| echo server round trip p50 / p99 | %.1f us / %.1f us |\n", rtt.echo.p50, rtt.echo.p99);
+    std::printf("| register read round trip p50 / p99 | %.1f us / %.1f us |\n", rtt.controller.p50, rtt.controller.p99);
+    std::printf("| register read p50 / echo p50, median of %d alternate batches | %.2f |\n", rtt.batches, rtt.ratio);
+    std::printf("| beside a client that reads nothing: echo p50 / p99 | %.1f us / %.1f us |\n", beside.echo.p50, beside.echo.p99);
+    std::printf("| beside a client that reads nothing: register read p50 / p99 | %.1f us / %.1f us |\n", beside.controller.p50,
+                beside.controller.p99);
+    std::printf("| beside a client that reads nothing: register read p50 / echo p50, median of %d batches | %.2f |\n",
+                beside.batches, beside.ratio);
     std::printf("| frames per second, 1 client | %.0f |\n", f1);
     std::printf("| frames per second, 8 clients | %.0f |\n", f8);
     std::printf("| CPU while idle (TCP, UDP, both serial lines) | %.3f %% of one core |\n", idle);
+    std::printf("\nCPUs allowed: %s. Threads busy during the round trips (both parts): %s\n",
+                allowedCpus().c_str(), ran.c_str());
     std::fflush(stdout);
     std::error_code ec;
     std::filesystem::remove_all(tmpl, ec);
