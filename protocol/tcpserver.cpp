@@ -64,9 +64,10 @@ void TcpServer::closeDone() {
 }
 
 void TcpServer::readFrom(Client& c) {
+    const uint32_t now = G_timeTicks.load();
     const ssize_t r = plat::net::recvSome(c.fd, buf_, sizeof buf_);
     if (r > 0) {
-        c.lastActive = G_timeTicks.load();
+        c.lastActive = now;
         c.link.holdBytes(buf_, size_t(r));
     } else if (r == 0) {
         c.eof = true;
@@ -76,6 +77,7 @@ void TcpServer::readFrom(Client& c) {
 }
 
 void TcpServer::flush(Client& c) {
+    const uint32_t now = G_timeTicks.load();  // before the bytes go: the peer may answer at once
     while (c.queued() > 0) {
         const ssize_t w = plat::net::sendSome(c.fd, c.out.data() + c.outPos, c.queued());
         if (w == -1) break;
@@ -84,7 +86,7 @@ void TcpServer::flush(Client& c) {
             return;
         }
         c.outPos += size_t(w);
-        c.lastActive = c.lastMoved = G_timeTicks.load();
+        c.lastActive = c.lastMoved = now;
     }
     if (c.outPos == c.out.size()) {
         c.out.clear();
