@@ -1,7 +1,6 @@
 #include "ui/output/imagequality.h"
 
 #include <QComboBox>
-#include <QEvent>
 #include <QLabel>
 #include <QPushButton>
 #include <QSlider>
@@ -78,25 +77,12 @@ ImageQuality::~ImageQuality() { delete ui; }
 void ImageQuality::connectRow(const Row& row) {
     QLabel* value = row.value;
     connect(row.slider, &QSlider::valueChanged, this, [value](int v) { value->setText(QString::number(v)); });
-    // Stored once the finger is up, whatever the gesture: a dragged handle, a tap on the
-    // groove (a page without a press on the handle) or a press held on the groove, whose
-    // auto-repeat pages and then puts the handle under the finger without telling anyone.
-    row.slider->installEventFilter(this);
+    // stored once the finger is up, whatever the gesture
+    const unsigned address = row.address;
+    panel_style::storeOnFingerUp(row.slider, [address](int v) { store(address, v); });
     const size_t index = size_t(&row - rows_.data());
     connect(row.add, &QPushButton::clicked, this, [this, index] { step(rows_[index], +1); });
     connect(row.reduce, &QPushButton::clicked, this, [this, index] { step(rows_[index], -1); });
-}
-
-bool ImageQuality::eventFilter(QObject* watched, QEvent* event) {
-    if (event->type() != QEvent::MouseButtonRelease) return QDialog::eventFilter(watched, event);
-    for (const Row& row : rows_) {
-        if (watched != row.slider) continue;
-        // the slider ends the gesture first (the repeat stops, the handle is let go)
-        static_cast<QObject*>(row.slider)->event(event);
-        store(row.address, row.slider->value());
-        return true;
-    }
-    return QDialog::eventFilter(watched, event);
 }
 
 // Both bytes of the field: a high byte left by the PC would otherwise stay for ever.

@@ -34,10 +34,6 @@ public slots:
     void on_comboBox_currentIndexChanged(int index);
     void on_Button_reset_clicked();
 
-protected:
-    // The finger lifted from a slider: the value it settled on is stored.
-    bool eventFilter(QObject* watched, QEvent* event) override;
-
 private:
     // One slider parameter: its RAM field, its range and its widgets.
     struct Row {

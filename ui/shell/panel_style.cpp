@@ -3,6 +3,7 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QComboBox>
+#include <QEvent>
 #include <QFont>
 #include <QFontMetrics>
 #include <QFrame>
@@ -11,6 +12,7 @@
 #include <QPixmap>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QSlider>
 #include <QVariant>
 
 #include "core/global.h"
@@ -23,6 +25,24 @@ namespace {
 const char* const kImageProperty = "vlxImage";
 const char* const kElidesProperty = "vlxElides";
 const char* const kFontProperty = "vlxFontPixels";
+
+class FingerUp : public QObject {
+public:
+    FingerUp(QSlider* slider, std::function<void(int)> store) : QObject(slider), slider_(slider), store_(std::move(store)) {
+        slider->installEventFilter(this);
+    }
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (watched != slider_ || event->type() != QEvent::MouseButtonRelease) return false;
+        // the slider ends the gesture first (the repeat stops, the handle is let go)
+        static_cast<QObject*>(slider_)->event(event);
+        store_(slider_->value());
+        return true;
+    }
+
+private:
+    QSlider* slider_;
+    std::function<void(int)> store_;
+};
 }
 
 QString langText(const char* zh, const char* en, const char* ru, const char* vi, const char* tw) {
@@ -83,6 +103,8 @@ void setLook(QAbstractButton* button, const QString& look) {
     button->setStyleSheet(QStringLiteral("QAbstractButton{") + flat + look + QStringLiteral("}QAbstractButton:pressed{") +
                           QString::fromLatin1(kPressedLook) + QLatin1Char('}'));
 }
+
+void storeOnFingerUp(QSlider* slider, std::function<void(int)> store) { new FingerUp(slider, std::move(store)); }
 
 QPushButton* makeButton(QWidget* parent, const QString& objectName, const QRect& geometry, const QString& style,
                         const QString& text) {

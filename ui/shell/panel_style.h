@@ -6,6 +6,8 @@
 #include <QSize>
 #include <QString>
 
+#include <functional>
+
 class QAbstractButton;
 class QApplication;
 class QComboBox;
@@ -13,6 +15,7 @@ class QFont;
 class QFrame;
 class QLabel;
 class QPushButton;
+class QSlider;
 class QWidget;
 
 namespace panel_style {
@@ -98,6 +101,12 @@ void useListView(QComboBox* combo);
 // over it. Buttons change their look through this, never with setStyleSheet alone, so that
 // a highlighted or plain button still shows the press.
 void setLook(QAbstractButton* button, const QString& look);
+
+// Calls `store` with the slider's value each time the finger leaves it, whatever the gesture:
+// a dragged handle, a tap on the groove (a page step without a press on the handle, so no
+// sliderReleased) or a press held on the groove, whose auto-repeat pages and then puts the
+// handle under the finger without an action signal.
+void storeOnFingerUp(QSlider* slider, std::function<void(int)> store);
 
 // Flat, focus-less button as built at run time; the object name carries the index it stands for.
 QPushButton* makeButton(QWidget* parent, const QString& objectName, const QRect& geometry,

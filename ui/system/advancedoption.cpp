@@ -151,6 +151,8 @@ AdvancedOption::AdvancedOption(QWidget* parent) : QDialog(parent), ui(new Ui::Ad
 
     ui->horizontalSlider->setRange(kSliderMin, kSliderMax);
     ui->horizontalSlider->setValue(int(g_back_to_mainwindow_time.load()));
+    // a tap or a held press on the groove moves the time too, with no sliderReleased
+    panel_style::storeOnFingerUp(ui->horizontalSlider, [](int v) { g_back_to_mainwindow_time = uint32_t(v); });
     ui->label_time->setText(slider_text(int(g_back_to_mainwindow_time.load())));
 
     markAutoLock();

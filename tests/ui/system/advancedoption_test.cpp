@@ -1,5 +1,6 @@
 // Advanced settings: LCD times, the other-settings page, factory settings and the ageing log.
 #include <QMutexLocker>
+#include <QMouseEvent>
 #include <QSlider>
 #include <QTextDocument>
 
@@ -54,6 +55,16 @@ TEST_F(SystemTest, ReturnHomeSliderLabelsAndStoresOnlyOnRelease) {
     EXPECT_EQ(g_back_to_mainwindow_time.load(), 18000u) << "moving without release stores nothing";
     screen.on_horizontalSlider_sliderReleased();
     EXPECT_EQ(g_back_to_mainwindow_time.load(), 9000u);
+    // a finger tapping the groove left of the handle: a page down, stored once it is up
+    screen.show();
+    const QPoint at(3, slider->height() / 2);
+    for (QEvent::Type type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease}) {
+        QMouseEvent e(type, at, slider->mapToGlobal(at), Qt::LeftButton,
+                      type == QEvent::MouseButtonPress ? Qt::LeftButton : Qt::NoButton, Qt::NoModifier);
+        QApplication::sendEvent(slider, &e);
+    }
+    EXPECT_LT(slider->value(), 9000);
+    EXPECT_EQ(g_back_to_mainwindow_time.load(), uint32_t(slider->value())) << label->text().toStdString();
 }
 
 TEST_F(SystemTest, AutoLockMarksShowTheTimeInForceAtEveryOpening) {
