@@ -50,6 +50,14 @@ void NumberKeyboard::showEvent(QShowEvent* event) {
     // it; without a window manager nothing else brings a shown window to the front.
     raise();
     activateWindow();
+    activation_checked_ = false;
+}
+
+void NumberKeyboard::paintEvent(QPaintEvent* event) {
+    QDialog::paintEvent(event);
+    if (activation_checked_) return;
+    activation_checked_ = true;
+    if (!isActiveWindow()) activateWindow();
 }
 
 void NumberKeyboard::label_show(const QString& title, const QString& value) {

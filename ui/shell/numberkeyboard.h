@@ -43,6 +43,9 @@ signals:
 protected:
     // Every run opens on the panel's keypad strip, raised and active above the screen that asked.
     void showEvent(QShowEvent* event) override;
+    // Without a window manager an activation asked for before the window was mapped can be
+    // lost (X takes focus only on a viewable window): the first paint, mapped, asks again.
+    void paintEvent(QPaintEvent* event) override;
 
 private slots:
     void on_Button_ok_clicked();
@@ -56,4 +59,5 @@ private:
     QString value_;
     QString typed_;
     bool hasTyped_ = false;
+    bool activation_checked_ = true;
 };
