@@ -92,6 +92,8 @@ int main() {
     plat::setBoard(plat::Board::Sim);
     plat::setRoot(root);
     plat::setSleepScale(0);
+    // The engines' own sleeps pass as board time, as they would on the device.
+    plat::setSleepHook([](uint64_t us) { board().step(us * kNsPerUs); });
     SimBoard& b = board();
     buildStandardBoard(b);
     for (const char* n : {"flash0", "flash1"}) b.find<SpiNorFlash>(n)->setBusyPolls(2);
@@ -142,6 +144,7 @@ int main() {
     c331_manage::resetInstanceForTest();
 
     // Idle: the engine's own thread, the board clock and a 10 ms tick in real time.
+    plat::setSleepHook(nullptr);
     b.followRealTime(true);
     plat::setSleepScale(1);  // the workers pace in real time, as on the device
     fpga_manage::p_fpga_manage = e;

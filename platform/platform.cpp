@@ -24,6 +24,7 @@ std::atomic<Board> g_board{
 };
 std::string g_root;
 std::atomic<double> g_sleepScale{1.0};
+std::atomic<SleepHook> g_sleepHook{nullptr};
 std::atomic<int64_t> g_wallOffset{0};
 }  // namespace
 
@@ -97,6 +98,10 @@ void setWallClockOffset(int64_t seconds) { g_wallOffset = seconds; }
 int64_t wallClockOffset() { return g_wallOffset; }
 
 void sleepUs(uint64_t us) {
+    if (SleepHook hook = g_sleepHook.load()) {
+        hook(us);
+        return;
+    }
     double scaled = static_cast<double>(us) * g_sleepScale.load();
     if (scaled < 1.0) {
         std::this_thread::yield();
@@ -107,6 +112,7 @@ void sleepUs(uint64_t us) {
 
 void setSleepScale(double scale) { g_sleepScale = scale < 0 ? 0 : scale; }
 double sleepScale() { return g_sleepScale; }
+void setSleepHook(SleepHook hook) { g_sleepHook = hook; }
 
 void workerPace(uint64_t us) {
     // Worker loops must not spin a core even when tests shorten sleeps.

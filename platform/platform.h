@@ -42,6 +42,12 @@ void sleepUs(uint64_t us);
 inline void sleepMs(uint64_t ms) { sleepUs(ms * 1000); }
 void setSleepScale(double scale);
 double sleepScale();
+// For benchmarks and tests that step the simulated board's clock on one thread: every
+// sleep is handed to `hook` (microseconds, unscaled) instead of slept, so the hook can
+// pass it as board time and the chip models see the waits go by as on the device.
+// nullptr sleeps again.
+using SleepHook = void (*)(uint64_t us);
+void setSleepHook(SleepHook hook);
 // A fixed pause of a worker loop: gives up the CPU for `us` microseconds, scaled like
 // the sleeps but never below 50 us, so a loop never spins a core when tests shorten
 // sleeps. A loop that polls for work paces itself with plat::WorkerPacer

@@ -33,6 +33,9 @@ constexpr uint32_t kEraseBoundUs[3] = {1000 * 1000, 2000 * 1000, 3000 * 1000};  
 constexpr uint32_t kReadStartBoundUs = 100 * 1000;
 constexpr uint32_t kWrdiBoundUs = 100 * 1000;
 constexpr uint32_t kErasePauseUs = 200;
+// A DMA moves up to megabytes (the four fonts, 13.5 MB, take tens of milliseconds): its busy
+// bit is polled every 500 us, not back to back, each poll being one SPI message.
+constexpr uint32_t kDmaPauseUs = 500;
 // A DMA moves at least 10 MB/s; 50 ms for the set-up.
 uint32_t dmaBoundUs(uint32_t size) { return 50 * 1000 + size / 10; }
 
@@ -45,7 +48,8 @@ constexpr const char* kMsgEbusy =
     "B4_SFLSTAT EBUSY Timeout Error!!. Please check the circumestance of Serial Flash.";
 
 // Polls made per microsecond of a bound before it may end a wait: a poll is at least
-// 3.2 us of wire, so a real part's busy time is far fewer polls than the bound's.
+// 3.2 us of wire, so a real part's busy time is far fewer polls than the bound's. The
+// pause slept after each poll counts on top.
 constexpr uint32_t kUsPerBoundPoll = 26;
 
 uint64_t monotonicUs() {
@@ -59,6 +63,7 @@ uint64_t monotonicUs() {
 bool c331_manage::flashWait(uint32_t d, uint8_t mask, bool wantSet, uint32_t boundUs, uint32_t pauseUs,
                             const char* message, unsigned* polls) {
     const uint64_t start = monotonicUs();
+    const uint64_t usPerPoll = kUsPerBoundPoll + uint64_t(double(pauseUs) * plat::sleepScale());
     unsigned n = 0;
     for (;;) {
         ++n;
@@ -225,7 +230,7 @@ int c331_manage::osd_write_dma_sfl(int fd, uint32_t flash_addr, uint32_t dst, in
     else if (kind == 1) writeW(kRegFifoCtl, dst & 0xFFFF);
     else if (kind == 4) writeW(kRegPaletteIndex, dst & 255);
     writeW(kRegSflCmd, kCmdDma);
-    const bool ok = flashWait(B4_SFLSTAT, kStatDma, false, dmaBoundUs(size), 0,
+    const bool ok = flashWait(B4_SFLSTAT, kStatDma, false, dmaBoundUs(size), kDmaPauseUs,
                               "B4_SFLSTAT DMA Timeout Error!!. Please check the circumestance of Serial Flash.");
     writeW(kRegSflCmd, kCmdIdle);
     return ok ? 0 : -1;

@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "c331_osd_fixture.h"
+#include "platform/platform.h"
 #include "protocol/c331_engines.h"
 #include "scaler/c331_osd_regs.h"
 
@@ -71,7 +72,7 @@ TEST_F(OsdTest, EraseTakesUnitsOfItsKindFromTheStartSector) {
     EXPECT_EQ(erases[2].size, 0x8000u);
 }
 
-TEST_F(OsdTest, FontHeadersSetThePresentWordAndRegister43AndTheDmasLandAtTheFontAddresses) {
+TEST_F(OsdTest, FontHeadersSetThePresentWordAndRegister43AndPacedDmasLandAtTheFontAddresses) {
     startRunning();
     loadSmallFonts();
     ram->reg_para[43] = 0xC0;  // bits 6 and 7 are not the fonts'
@@ -79,7 +80,18 @@ TEST_F(OsdTest, FontHeadersSetThePresentWordAndRegister43AndTheDmasLandAtTheFont
     EXPECT_EQ(m->font_present.load(), 0x0Fu);
     EXPECT_EQ(ram->reg_para[43], 0xFF);
     clearRecorded();
+    // The manager's pauses pass as board time, as on the device: 13.5 MB of DMA is 34 ms of
+    // the chip's time, 70 polls at the DMA's pace where back-to-back polls took 10,550.
+    struct PausesAsBoardTime {
+        PausesAsBoardTime() { plat::setSleepHook([](uint64_t us) { plat::sim::board().step(us * plat::sim::kNsPerUs); }); }
+        ~PausesAsBoardTime() { plat::setSleepHook(nullptr); }
+    } pacing;
+    chip->setFrameLog(true);
     ASSERT_EQ(m->update_font(m->fd()), 0);
+    size_t polls = 0;
+    for (const auto& f : chip->frames()) polls += f.bank == 4 && f.tx[0] == (c331osd::B4_SFLSTAT >> 8 & 0x7F);
+    EXPECT_GE(polls, 4u);
+    EXPECT_LT(polls, 100u);
     auto dmas = recorded("dma");
     ASSERT_EQ(dmas.size(), 4u);
     EXPECT_EQ(dmas[0].dst, m->g_font_addr_32ASCII);
