@@ -239,7 +239,7 @@ void c331_manage::set_display_window_och(int fd, ImageWindow iwin, ImageWindow o
             writeW(kRegOactVst, unsigned(tiles[j].VST + vr[j].sub + int(PS.actStartV)) & 0xFFFF, ou);
             writeW(kRegOactVw, zeroH ? 0 : unsigned(vr[j].read), ou);
             writeW(kRegOchMirror, hmirror ? 1 : 0, ou);
-            writeW(kRegOchOutEnd, unsigned(tiles[i].HST + tiles[i].HW + int(PS.actStartH)), ou);
+            writeW(kRegOchHEnd2, unsigned(tiles[i].HST + tiles[i].HW + int(PS.actStartH)), ou);
             writeW(kRegHZoomCtl, sc.hmode == 2 ? (hr[i].used ? kHZoomUsed : kHZoomUnused) : 0, ou);
             writeW(kRegHZoomPh0, unsigned(hr[i].phase & 0xFF), ou);
             writeW(kRegHZoomPh1, unsigned(hr[i].phase & 0xFF), ou);

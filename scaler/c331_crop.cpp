@@ -56,7 +56,6 @@ void c331_manage::setCropOfRecord(int k, int on, CropRect rect) {
     if (port <= 5) c331geom::clipCrop(inputWidth(port), PI_ACT[port].VW, rect);
     PM_INPUT_OFFSET_EN[k] = on ? 1 : 0;
     for (int i = 0; i < 4; ++i) PM_INPUT_OFFSET[k][i] = on ? vlxApi_CropGetOffset(port, rect, i) : 0;
-    PM_CHG[kChgInputOffset][k] = 1;
     // The crop changes what the window's input channel captures.
     PM_CHG[kChgInput][k] = 3;
     set_output(spi_fd);

@@ -110,7 +110,7 @@ void c331_manage::set_display_window_ich_dbd(int fd, int win, int mode) {
     if (n == 0) return;
     for (int j = 0; j < n; ++j) set_idual(fd, ich.win_ich[win][j], 0, 0);
     if (set_dbd_mem(fd, win) < 0) {
-        PM_CHG[kChgInput][win] = PM_CHG[kChgWin][win] = 0;
+        PM_CHG[kChgInput][win] = PM_CHG[kChgDbd][win] = 0;
         writeLogMsg(LOG_WARNING, "c331: [set_display_window_ich_dbd] win " + std::to_string(win) + " left dark");
         set_mct(fd, win, 0);
         return;

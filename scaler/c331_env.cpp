@@ -128,7 +128,7 @@ void c331_manage::vlxApi_initEnvC331() {
         PM_WIN_DBD_MODE[i] = i < k ? dbd[i] : 0;
         PM_WIN_FADE_IN[i] = i < k ? fin[i] : PM_WIN_FADE_IN[i];
         PM_WIN_FADE_OUT[i] = i < k ? fout[i] : PM_WIN_FADE_OUT[i];
-        PM_CHG[kChgWin][i] = i < k ? 1 : 0;
+        PM_CHG[kChgDbd][i] = i < k ? 1 : 0;
     }
     // Mirror bits of each record come from the block that record was made from.
     for (int i = 0; i < k; ++i) {
@@ -161,7 +161,7 @@ void c331_manage::vlxApi_initEnvC331Default() {
     for (int i = 0; i < WINDOW_MAX; ++i) {
         PM_INPUT_OFFSET_EN[i] = 0;
         PM_WIN_DBD_MODE[i] = 0;
-        PM_CHG[kChgWin][i] = i == 0;
+        PM_CHG[kChgDbd][i] = i == 0;
         PM_WIN_ATTR0[i] = PM_WIN_ATTR1[i] = 0;
     }
     if (r.input > 5) r.input = 0;
@@ -198,7 +198,6 @@ void c331_manage::vlxApi_MultiWinChOverlay() {
     for (int k = 0; k < win_count; ++k)
         for (int j = 0; j < gWininfo[k].ochCount() && j < OCH_MAX; ++j)
             if (gWininfo[k].ochLst[j] < OCH_MAX) och_owner[gWininfo[k].ochLst[j]] = gWininfo[k].ochLst[j];
-    layout_changed = 1;
     if (win_count == 1) return;
     for (int i = 0; i < win_count; ++i)
         for (int j = i + 1; j < win_count; ++j)
@@ -254,14 +253,14 @@ void c331_manage::vlxApi_MultiWinChInit() {
         for (int i = 0; i < 4; ++i) PM_WIN_OFFSET[w][i] = PM_INPUT_OFFSET[w][i] = 0;
         PM_WIN_SHAPE[w][0] = PM_WIN_SHAPE[w][1] = 0;
         win_active[w] = 0;
-        PM_CHG[kChgInput][w] = PM_CHG[kChgWin][w] = 0;
+        PM_CHG[kChgInput][w] = PM_CHG[kChgDbd][w] = 0;
         if (w >= win_count) {
             PM_CHG[kChgShape][w] = oldH || oldV;
             continue;
         }
         const C331WinInfo& wi = gWininfo[w];
         win_active[w] = 1;
-        PM_CHG[kChgInput][w] = PM_CHG[kChgWin][w] = 1;
+        PM_CHG[kChgInput][w] = PM_CHG[kChgDbd][w] = 1;
         PM_WIN_SHAPE[w][0] = wi.ochCntH;
         PM_WIN_SHAPE[w][1] = wi.ochCntV;
         PM_CHG[kChgShape][w] = oldH != wi.ochCntH || oldV != wi.ochCntV;

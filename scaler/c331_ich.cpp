@@ -17,7 +17,7 @@ c331ich::WinView c331_manage::ichView(int w) const {
     v.dbdMode = PM_WIN_DBD_MODE[w];
     v.port = PM_INPUT[w];
     v.interlaced = PM_INPUT[w] >= 0 && PM_INPUT[w] < INPUT_PORTS && PI_SCAN_MODE(PM_INPUT[w]) != 0;
-    v.dbdChange = PM_CHG[kChgWin][w] != 0;
+    v.dbdChange = PM_CHG[kChgDbd][w] != 0;
     return v;
 }
 

@@ -8,7 +8,7 @@ using namespace c331;
 
 // Memory PLL from the 32 MHz reference: 32 MHz / 8 x 200 = 800 MHz, then enable.
 const std::vector<RegWrite> kClockBlock = {
-    {kRegClkSel, 8, 0}, {kRegClk1, 0, 0}, {kRegClkMul, 200, 0}, {kRegClk3, 0, 0}, {kRegClkDiv, 97, 0}, {kRegClkEnable, 1, 0},
+    {kRegClkSel, 8, 0}, {kRegPaletteWindow, 0, 0}, {kRegClkMul, 200, 0}, {kRegClk3, 0, 0}, {kRegClkDiv, 97, 0}, {kRegClkEnable, 1, 0},
 };
 
 // Output-channel widths and transmitter tap order per output arrangement.

@@ -335,7 +335,7 @@ void c331_manage::wait1_pivs2(int fd) {
     int best = -1;
     double fv = 120;
     for (int k = 0; k < win_count; ++k) {
-        if (!win_active[k] && !PM_CHG[kChgInput][k] && !PM_CHG[kChgWin][k]) continue;
+        if (!win_active[k] && !PM_CHG[kChgInput][k] && !PM_CHG[kChgDbd][k]) continue;
         const int p = PM_INPUT[k];
         if (p > 5 || ich.win_ich[k][0] < 0 || PI_FV[p] <= 0 || PI_FV[p] >= fv) continue;
         fv = PI_FV[p];

@@ -267,7 +267,7 @@ void c331_manage::write_initial_setting(int fd, int full) {
                          : PS.arrangMode == 2 ? c331data::kArrangMode2
                                               : c331data::kArrangOther;
     for (const auto& r : arrang) writeW(r.desc, r.value, r.och);
-    for (int k = 0; k < OCH_MAX; ++k) writeW(kRegIchEnable, kIchRun, unsigned(k));
+    for (int k = 0; k < OCH_MAX; ++k) writeW(kRegIsyct, kIchRun, unsigned(k));
     for (int k = 0; k < OCH_MAX; ++k) {
         writeW(kRegOchHTotal, PS.totalW - 2, unsigned(k));
         writeW(kRegOchVTotal, PS.totalH - 2, unsigned(k));
@@ -276,15 +276,15 @@ void c331_manage::write_initial_setting(int fd, int full) {
         writeW(kRegOchHEnd, PS.actEndH, unsigned(k));
         writeW(kRegOchVStart, PS.actStartV, unsigned(k));
         writeW(kRegOchVEnd, PS.actEndV, unsigned(k));
-        writeW(kRegOchActHeight1, PS.actH - 2, unsigned(k));
-        writeW(kRegOchActWidth, PS.actW - 2, unsigned(k));
+        writeW(kRegOactHst, PS.actH - 2, unsigned(k));
+        writeW(kRegOactHw, PS.actW - 2, unsigned(k));
         writeW(kRegOchFillY, 255, unsigned(k));
         writeW(kRegOchFillU, 255, unsigned(k));
         writeW(kRegOchFillV, 255, unsigned(k));
         for (const auto& r : c331data::kOchDefaults) writeW(r.desc, r.value, unsigned(k));
     }
     for (int k = 0; k < ICH_MAX; ++k)
-        for (int j = 0; j < 4; ++j) writeW(kRegMemBase0 + (unsigned(4 * j) << 8), PS.memPlane[j][k], unsigned(k));
+        for (int j = 0; j < 4; ++j) writeW(kRegIsFld0 + (unsigned(4 * j) << 8), PS.memPlane[j][k], unsigned(k));
     if (full) {
         const unsigned mode = PS.arrangMode == 1 ? 5 : 9;
         for (const auto& r : c331data::kTx1Group) writeW(r.desc, r.value, r.och);
@@ -320,7 +320,8 @@ void c331_manage::set_rtct(int fd, int mode) {
 
 void c331_manage::load_param() {
     std::memset(PM_CHG, 0, sizeof PM_CHG);
-    PM_CHG_GLOBAL = 0;
+    // Offsets, fades and the dot-by-dot words raise no flag: the programming reads them as it goes.
+    constexpr int kNoFlag = -1;
     const int* t = c331data::parameters_txt;
     auto put = [this](int& slot, int value, int group, int w) {
         if (slot != value && group >= 0) PM_CHG[group][w] = 1;
@@ -331,24 +332,23 @@ void c331_manage::load_param() {
         put(PM_WIN_SHAPE[w][1], t[2 * w + 1], kChgShape, w);
         put(PM_INPUT[w], t[12 + w], kChgInput, w);
         for (int i = 0; i < 4; ++i) {
-            put(PM_WIN_OFFSET[w][i], t[18 + 4 * w + i], kChgWinOffset, w);
-            put(PM_INPUT_OFFSET[w][i], t[42 + 4 * w + i], kChgInputOffset, w);
+            put(PM_WIN_OFFSET[w][i], t[18 + 4 * w + i], kNoFlag, w);
+            put(PM_INPUT_OFFSET[w][i], t[42 + 4 * w + i], kNoFlag, w);
         }
-        put(PM_INPUT_OFFSET_EN[w], t[66 + w], kChgInputOffsetEn, w);
-        put(PM_OVERLAY_PRI[w], t[96 + w], kChgLayer, w);
+        put(PM_INPUT_OFFSET_EN[w], t[66 + w], kNoFlag, w);
+        put(PM_OVERLAY_PRI[w], t[96 + w], kChgAttr, w);
         put(PM_WIN_ATTR0[w], t[102 + w], kChgAttr, w);
         put(PM_WIN_ATTR1[w], t[108 + w], kChgAttr, w);
-        put(PM_WIN_FADE_EN[w], t[114 + w], kChgFadeEn, w);
-        put(PM_WIN_FADE_IN[w], t[120 + w], kChgFade, w);
-        put(PM_WIN_FADE_OUT[w], t[126 + w], kChgFade, w);
-        put(PM_WIN_DBD_MODE[w], t[132 + w], kChgDbd, w);
-        put(dbd_fill[w], t[138 + w], kChgDbd, w);
+        put(PM_WIN_FADE_EN[w], t[114 + w], kNoFlag, w);
+        put(PM_WIN_FADE_IN[w], t[120 + w], kNoFlag, w);
+        put(PM_WIN_FADE_OUT[w], t[126 + w], kNoFlag, w);
+        put(PM_WIN_DBD_MODE[w], t[132 + w], kNoFlag, w);
+        put(dbd_fill[w], t[138 + w], kNoFlag, w);
         PM_WIN_STITCHING[w] = w;
     }
     for (int k = 0; k < 8; ++k) {
         PM_WIN_NUM[k] = t[72 + k];
         PM_AREA_NUM[k] = t[80 + k];
-        if (PM_OVERLAY[k] != t[88 + k]) PM_CHG_GLOBAL = 1;
         PM_OVERLAY[k] = t[88 + k];
     }
     for (int i = 0; i < 13; ++i) {

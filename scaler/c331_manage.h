@@ -72,11 +72,9 @@ struct C331LayoutPreset {
     int rect[6][4];
 };
 
-// PM_ change-flag groups (one flag per window and group).
-enum C331ChangeGroup {
-    kChgShape, kChgInput, kChgWinOffset, kChgInputOffset, kChgInputOffsetEn, kChgLayer, kChgAttr,
-    kChgFadeEn, kChgFade, kChgDbd, kChgWin, kChgGroups
-};
+// PM_ change-flag groups (one flag per window and group): what set_output reprograms.
+// kChgAttr: rotation, mirror or layer priority; kChgDbd: output mode or dot-by-dot mode.
+enum C331ChangeGroup { kChgShape, kChgInput, kChgAttr, kChgDbd, kChgGroups };
 
 class c331_manage : public C331OsdState {
 public:
@@ -330,7 +328,6 @@ public:
     int PM_OSD_UPDATE = 0;
     int PM_WIN_STITCHING[WINDOW_MAX] = {};
     uint8_t PM_CHG[kChgGroups][WINDOW_MAX] = {};
-    uint8_t PM_CHG_GLOBAL = 0;
     uint8_t osd_set_request = 0;
     uint8_t osd_update_request = 0;
 
@@ -366,7 +363,7 @@ public:
     c331ich::IchAlloc ich;
     int chg_extra[WINDOW_MAX] = {}, chg_stitch[WINDOW_MAX] = {};
     uint8_t chg_overlay = 0, chg_priority = 0;
-    uint8_t layout_changed = 0, och_list_error = 0;
+    uint8_t och_list_error = 0;
     int och_owner[OCH_MAX] = {}, och_overlay_ch[OCH_MAX] = {};
     int win_active[WINDOW_MAX] = {};
     int mirror_update[WINDOW_MAX] = {};
@@ -393,7 +390,9 @@ public:
     uint32_t dbd_mem[WINDOW_MAX][5] = {};
     int dbd_mem_width[WINDOW_MAX] = {};
     static constexpr uint32_t kDbdBlockSize = 0x1DC0000;  // six blocks between two field bases
-    // Picture-quality levels per input port.
+    // Picture-quality levels per input port (0 off, 1..3 stronger). The parameter table
+    // load_param reads has no words for them and no screen or protocol command sets them:
+    // they stay 0, so the de-interlacer runs with noise reduction off; the dump shows them.
     int PM_HNR[INPUT_PORTS] = {}, PM_VNR[INPUT_PORTS] = {}, PM_TNR[INPUT_PORTS] = {}, PM_BNR[INPUT_PORTS] = {},
         PM_MNR[INPUT_PORTS] = {}, PM_COMB[INPUT_PORTS] = {}, PM_IPEN[INPUT_PORTS] = {}, PM_DIAG[INPUT_PORTS] = {},
         PM_MVFLT[INPUT_PORTS] = {}, PM_22PD[INPUT_PORTS] = {}, PM_23PD[INPUT_PORTS] = {},

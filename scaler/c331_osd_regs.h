@@ -56,7 +56,7 @@ constexpr uint32_t kRegGlyphMode = 0x042A01;
 constexpr uint8_t kOpFill = 1, kOpCopy = 2, kOpChar = 3;
 
 // ---- palette (bank 9) and its access window (bank 0xFF)
-constexpr uint32_t kRegPaletteWindow = 0xFF0101;
+using c331::kRegPaletteWindow;
 constexpr uint32_t kRegPaletteIndex = 0x091F01;
 constexpr uint32_t kRegPaletteData = 0x092001;
 

@@ -24,9 +24,9 @@ uint32_t coefDesc(int combination, int slot) {
 void c331_manage::set_output(int fd) {
     ++set_output_calls;
     uint8_t* chgInput = PM_CHG[kChgInput];
-    uint8_t* chgDbd = PM_CHG[kChgWin];
+    uint8_t* chgDbd = PM_CHG[kChgDbd];
     uint8_t* chgShape = PM_CHG[kChgShape];
-    auto chgAttr = [this](int w) { return PM_CHG[kChgLayer][w] || PM_CHG[kChgAttr][w] || mirror_update[w]; };
+    auto chgAttr = [this](int w) { return PM_CHG[kChgAttr][w] || mirror_update[w]; };
 
     for (int i = 0; i < WINDOW_MAX; ++i) reset_ich(i);
     for (int w = 0; w < WINDOW_MAX; ++w) {
@@ -112,7 +112,7 @@ void c331_manage::set_output(int fd) {
     }
     for (int w = 0; w < WINDOW_MAX; ++w) {
         chgShape[w] = chgInput[w] = chgDbd[w] = 0;
-        PM_CHG[kChgLayer][w] = PM_CHG[kChgAttr][w] = 0;
+        PM_CHG[kChgAttr][w] = 0;
         mirror_update[w] = 0;
         chg_extra[w] = 0;
     }
@@ -139,7 +139,7 @@ void c331_manage::set_freeze(int fd, int on) {
     Listed list[WINDOW_MAX];
     int n = 0;
     for (int w = 0; w < WINDOW_MAX; ++w) {
-        if (!PM_CHG[kChgInput][w] && !PM_CHG[kChgWin][w] && !PM_CHG[kChgShape][w]) continue;
+        if (!PM_CHG[kChgInput][w] && !PM_CHG[kChgDbd][w] && !PM_CHG[kChgShape][w]) continue;
         const int prev = prev_ich_used[w][0] >= 0 ? prev_ich_used[w][0] : ich.win_ich[w][0];
         list[n++] = {w, prev};
     }

@@ -110,9 +110,9 @@ void c331_manage::vlxApi_c331InitRegPanel() {
         writeW(kRegOchHEnd2, PS.actEndH, o);
         writeW(kRegOchVStart2, PS.actStartV, o);
         writeW(kRegOchVEnd2, PS.actEndV, o);
-        writeW(kRegOchActHeight1, PS.actH + 1, o);
-        writeW(kRegOchVLines, PS.actH + 1, o);
-        writeW(kRegOchActWidth, PS.actW, o);
+        writeW(kRegOactHst, PS.actH + 1, o);
+        writeW(kRegOactVw, PS.actH + 1, o);
+        writeW(kRegOactHw, PS.actW, o);
     }
     writeW(kRegTxLaneRoute, tx.route);
     writeW(kRegTx2Mode, tx.mode == 1 ? 5 : 9);

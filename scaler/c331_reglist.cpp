@@ -19,7 +19,7 @@ void perChannel(std::vector<uint32_t>& out, uint32_t d) {
 std::vector<uint32_t> named() {
     using namespace c331;
     using namespace c331osd;
-    std::vector<uint32_t> v = {kRegChipId, kRegClk1, kRegClkMul, kRegClk3, kRegClkDiv, kRegClkEnable, kRegUpdHold,
+    std::vector<uint32_t> v = {kRegChipId, kRegPaletteWindow, kRegClkMul, kRegClk3, kRegClkDiv, kRegClkEnable, kRegUpdHold,
                                kRegColorMatrixEn0, kRegOutHsync, kRegOutVsync, kRegOutHsync2, kRegOutVsync2,
                                kRegTxLaneRoute, kRegTxLaneMapA, kRegTxLaneMapB, kRegTxLaneMapC, kRegTx1Pll, kRegTx1Mode,
                                kRegTx1Ctl, kRegTx2Pll, kRegTx2Mode, kRegTx2Ctl, kRegTx2Mode2, kRegSharpCtl,
@@ -47,8 +47,8 @@ std::vector<uint32_t> named() {
     }
     for (unsigned a = 0; a < 7; ++a) v.push_back(kRegUpdCtl0 + (a << 8));
     for (uint32_t d : {kRegOchHTotal, kRegOchVTotal, kRegOchLineUnit, kRegOchHStart, kRegOchHEnd, kRegOchVStart,
-                       kRegOchVEnd, kRegOchHStart2, kRegOchHEnd2, kRegOchVStart2, kRegOchVEnd2, kRegOchActHeight1,
-                       kRegOchActWidth, 0x084402u, kRegOchVLines, kRegOchBgEnable, kRegOchBgColor, kRegOchFillY,
+                       kRegOchVEnd, kRegOchHStart2, kRegOchHEnd2, kRegOchVStart2, kRegOchVEnd2, kRegOactHst,
+                       kRegOactHw, 0x084402u, kRegOactVw, kRegOchBgEnable, kRegOchBgColor, kRegOchFillY,
                        kRegOchFillU, kRegOchFillV, kRegPatType, kRegPatOpt1, kRegPatOpt2, kRegPatOpt3, kRegPatMode,
                        kRegPatP1, kRegPatP2, kRegPatP3, kRegPatC1, kRegPatC2, kRegPatC3, kRegPatEn1, kRegPatEn2,
                        kRegPatEn3, 0x080802u, 0x080F01u, 0x081802u})
@@ -56,7 +56,7 @@ std::vector<uint32_t> named() {
     for (uint32_t d : {kRegOsdCtl, kRegOsdHst, kRegOsdHw, kRegOsdVst, kRegOsdVw, kRegOsdBase, kRegOsdPitch,
                        kRegScrollCtl, kRegScrollSpeed, kRegScrollW, kRegScrollH})
         perChannel(v, d);
-    for (uint32_t d : {kRegIchEnable, 0x101702u, 0x101902u, 0x101B02u, 0x101D02u}) perChannel(v, d);
+    for (uint32_t d : {kRegIsyct, 0x101702u, 0x101902u, 0x101B02u, 0x101D02u}) perChannel(v, d);
     for (uint32_t d : {0x160804u, 0x160C04u, 0x161004u, 0x161404u, 0x161804u, 0x161C04u, 0x162004u, 0x162404u,
                        0x162804u, 0x162C04u, 0x163001u, 0x163101u})
         perChannel(v, d);

@@ -23,7 +23,6 @@ constexpr uint8_t kBankSelectAddr = 0x00;
 constexpr uint8_t kReadDummy = 0xFF;
 constexpr uint32_t kWriteSpeedHz = plat::wiring::kC331WriteSpeedHz;
 constexpr uint32_t kReadSpeedHz = plat::wiring::kC331ReadSpeedHz;
-constexpr int kOchCount = 8;
 constexpr unsigned kOchBankStep = 16;
 constexpr unsigned ochOffset(int k) { return kOchBankStep * unsigned(k); }
 
@@ -33,7 +32,7 @@ constexpr uint32_t kChipIdValue = 0x24;
 
 // ---- clock block (bank 0xFF)
 constexpr uint32_t kRegClkSel = 0xFF0001;   // address 0: also the bank-select address
-constexpr uint32_t kRegClk1 = 0xFF0101;
+constexpr uint32_t kRegPaletteWindow = 0xFF0101;  // 1: the OSD palette takes writes (0 at clock set-up)
 constexpr uint32_t kRegClkMul = 0xFF0201;
 constexpr uint32_t kRegClk3 = 0xFF0301;
 constexpr uint32_t kRegClkDiv = 0xFF0401;
@@ -42,7 +41,6 @@ constexpr uint32_t kRegClkEnable = 0xFF0503;
 // ---- global control (bank 0)
 constexpr uint32_t kRegChanCtl0 = 0x000801;         // 0x08..0x0F: channel n (ICH n + OCH n) control
 constexpr uint32_t kRegUpdCtl0 = 0x002201;          // 0x22..0x28: register update control
-constexpr unsigned kUpdCtlFirstAddr = 0x22;
 constexpr int kUpdCtlCount = 7;
 constexpr uint32_t kRegUpdHold = 0x002901;          // bit 0: hold while the update control changes;
 constexpr uint32_t kUpdHoldBit = 0x01;              // 0x80: measurement hold
@@ -79,12 +77,12 @@ constexpr uint32_t kRegOchHEnd = 0x082A02;
 constexpr uint32_t kRegOchVStart = 0x082C02;
 constexpr uint32_t kRegOchVEnd = 0x082E02;
 constexpr uint32_t kRegOchHStart2 = 0x083002;
-constexpr uint32_t kRegOchHEnd2 = 0x083202;
+constexpr uint32_t kRegOchHEnd2 = 0x083202;     // also the end of a window's tile
 constexpr uint32_t kRegOchVStart2 = 0x083402;
 constexpr uint32_t kRegOchVEnd2 = 0x083602;
-constexpr uint32_t kRegOchActHeight1 = 0x084002;
-constexpr uint32_t kRegOchActWidth = 0x084202;
-constexpr uint32_t kRegOchVLines = 0x084602;   // active height + 1
+constexpr uint32_t kRegOactHst = 0x084002;     // output active window: horizontal start
+constexpr uint32_t kRegOactHw = 0x084202;      // width
+constexpr uint32_t kRegOactVw = 0x084602;      // lines (the whole panel: active height + 1)
 constexpr uint32_t kRegOchBgEnable = 0x084801;
 constexpr uint32_t kRegOchBgColor = 0x084903;
 constexpr uint32_t kBgColorForced = 0xFF00;
@@ -132,10 +130,10 @@ constexpr uint32_t kRegColorMatrix0 = 0x0C5A02;  // nine words, step 2
 constexpr int kColorMatrixWords = 9;
 
 // ---- per-bank enables and frame memory
-constexpr uint32_t kRegIchEnable = 0x100901;     // + 16k: 1 run, 2 freeze
+constexpr uint32_t kRegIsyct = 0x100901;         // input sync control, + 16k: 1 run, 2 freeze
 constexpr uint32_t kIchRun = 1;
 constexpr uint32_t kIchFreeze = 2;
-constexpr uint32_t kRegMemBase0 = 0x161C04;      // banks 0x16 + 16k: 0x1C, 0x20, 0x24, 0x28
+constexpr uint32_t kRegIsFld0 = 0x161C04;        // banks 0x16 + 16k, + 4i (<< 8): write address of field i
 
 // ---- status registers polled by the bring-up and the window programming
 constexpr uint32_t kRegIchVsyncEn = 0x050801;
@@ -143,8 +141,5 @@ constexpr uint32_t kRegOchVsyncEn = 0x050901;
 constexpr uint32_t kRegIchVsyncStat = 0x052201;
 constexpr uint32_t kRegOchVsyncStat = 0x052301;
 constexpr uint32_t kRegDrawBusy = 0x041701;
-constexpr uint32_t kRegFlashStat = 0x045301;
-constexpr uint32_t kRegFlashStat2 = 0x045401;
-constexpr uint32_t kRegFlashStat3 = 0x045501;
 
 }  // namespace c331

@@ -56,7 +56,6 @@ constexpr unsigned kIdualStride = 9;
 constexpr uint32_t kColorGreen = 0x00FF00;
 
 // ---- ICH capture and shrink (banks 0x10, 0x11 + 16 ich)
-constexpr uint32_t kRegIsyct = 0x100901;
 constexpr uint32_t kRegIactHst = 0x101702, kRegIactHw = 0x101902, kRegIactVst = 0x101B02, kRegIactVw = 0x101D02;
 constexpr uint32_t kRegShrPhaseFlags = 0x114201, kRegShr43 = 0x114301, kRegHShrCtl = 0x114401;
 constexpr uint32_t kRegHShrPh0 = 0x114501, kRegHShrPh1 = 0x114601, kRegHShrStep = 0x114702;
@@ -66,15 +65,14 @@ constexpr uint32_t kHShrOn = 199, kHShrOff = 0x80, kVShrOn = 0x84, kVShrOff = 0x
 
 // ---- frame memory (bank 0x16 + 16 ch)
 constexpr uint32_t kRegOsFld0 = 0x160804;        // + 4i (<< 8): read address of field i
-constexpr uint32_t kRegIsFld0 = 0x161C04;        // + 4i (<< 8): write address of field i
 constexpr uint32_t kRegIMwi = 0x163101, kRegOMwi = 0x163001;
 constexpr uint32_t kRegFieldOrder = 0x166603;
 constexpr uint32_t kRegOutFieldOrder = 0x166C02;
 
 // ---- OCH read and zoom (banks 0x08, 0x0A + 16 och)
 constexpr uint32_t kRegOsyct = 0x080802;
-constexpr uint32_t kRegOactHst = 0x084002, kRegOactHw = 0x084202, kRegOactVst = 0x084402, kRegOactVw = 0x084602;
-constexpr uint32_t kRegOchMirror = 0x082201, kRegOchOutEnd = 0x083202;
+constexpr uint32_t kRegOactVst = 0x084402;  // with kRegOactHst, kRegOactHw, kRegOactVw (c331_regs.h)
+constexpr uint32_t kRegOchMirror = 0x082201;
 constexpr uint32_t kRegVZoomEn = 0x0A4401, kRegHZoomCtl = 0x0A4601, kRegHZoomPh0 = 0x0A4701, kRegHZoomPh1 = 0x0A4801;
 constexpr uint32_t kRegHZoomStep = 0x0A4902, kRegVZoomCtl = 0x0A4B01, kRegVZoomPh0 = 0x0A4C01, kRegVZoomPh1 = 0x0A4D01;
 constexpr uint32_t kRegVZoomStep = 0x0A4E02, kRegVZoomLut0 = 0x0A6801;

@@ -55,7 +55,7 @@ void c331_manage::c331_SetWinOutput(int fd, int w, int data) {
                 PM_WIN_FADE_EN[k] = (data >> 2) & 1;
                 if (PM_WIN_DBD_MODE[k] != dbd) {
                     PM_WIN_DBD_MODE[k] = dbd;
-                    PM_CHG[kChgWin][k] = 1;
+                    PM_CHG[kChgDbd][k] = 1;
                 }
                 return;
             }
@@ -64,7 +64,7 @@ void c331_manage::c331_SetWinOutput(int fd, int w, int data) {
     }
     PM_WIN_FADE_EN[k] = (data >> 2) & 1;
     PM_WIN_DBD_MODE[k] = dbd;
-    PM_CHG[kChgWin][k] = 1;
+    PM_CHG[kChgDbd][k] = 1;
     set_output(fd);
 }
 
@@ -76,7 +76,7 @@ void c331_manage::c331_SetWinDbdMode(int fd, int w, int mode) {
     // A code is kept only while the window shows dot by dot; otherwise it stays 0.
     if (!dbdOn) return;
     PM_WIN_DBD_MODE[k] = dbdModeCode(mode);
-    PM_CHG[kChgWin][k] = 1;
+    PM_CHG[kChgDbd][k] = 1;
     set_output(fd);
 }
 
@@ -86,7 +86,7 @@ void c331_manage::c331_SetWinAttr(int w, int data) {
     gWininfo[k].rotate = uint8_t(data & 3);
     PM_WIN_ATTR0[k] = data & 1;
     PM_WIN_ATTR1[k] = (data >> 1) & 1;
-    PM_CHG[kChgLayer][k] = 1;
+    PM_CHG[kChgAttr][k] = 1;
     set_output(spi_fd);
 }
 
@@ -109,7 +109,7 @@ void c331_manage::win_freeze_sel(int fd, int w, int flags) {
     if (k < 0) return;
     const int c = win_ich[k];
     if (c < 0 || c > 7) return;
-    writeW(kRegIchEnable, (flags & 2) ? kIchFreeze : kIchRun, unsigned(c));
+    writeW(kRegIsyct, (flags & 2) ? kIchFreeze : kIchRun, unsigned(c));
 }
 
 void c331_manage::c331_SetInputsourceCrop(int w, int sourceWord) {

@@ -147,12 +147,12 @@ TEST_F(ScalerTest, LoadParamRaisesChangeFlagsOnlyForWordsThatDiffer) {
 TEST_F(ScalerTest, InitialSettingProgramsClockMemoryAndPerChannelTimingAndTheSecondTransmitterPll) {
     startRunning();
     EXPECT_EQ(chip->reg(0xFF, 0x02), 200);
-    EXPECT_EQ(regOf(c331::kRegMemBase0, 3), 3u * 0x2000u);
+    EXPECT_EQ(regOf(c331::kRegIsFld0, 3), 3u * 0x2000u);
     EXPECT_EQ(regOf(0x162004, 2), 0x8800000u + 2u * 0x2000u);
     EXPECT_EQ(regOf(c331::kRegTx1Pll), 76u);
     EXPECT_EQ(regOf(c331::kRegTx2Pll), 76u);
     EXPECT_EQ(regOf(c331::kRegTx2Ctl), c331::kTxCtlStart);
-    for (int k = 0; k < 8; ++k) EXPECT_EQ(regOf(c331::kRegIchEnable, k), 1u);
+    for (int k = 0; k < 8; ++k) EXPECT_EQ(regOf(c331::kRegIsyct, k), 1u);
 }
 
 TEST_F(ScalerTest, DebugRequestBit6BringsTheChipUpAgain) {
@@ -220,7 +220,7 @@ TEST_F(ScalerTest, InitialSettingIsACompleteSequenceOfAboutTwoHundredNinetyWrite
         EXPECT_EQ(regOf(c331::kRegOchHEnd, k), 176u + 1920);
         EXPECT_EQ(regOf(c331::kRegOchLineUnit, k), 64u);
         EXPECT_EQ(regOf(c331::kRegOchFillY, k), 255u);
-        for (int j = 0; j < 4; ++j) EXPECT_EQ(regOf(c331::kRegMemBase0 + (unsigned(4 * j) << 8), k), mgr->PS.memPlane[j][k]);
+        for (int j = 0; j < 4; ++j) EXPECT_EQ(regOf(c331::kRegIsFld0 + (unsigned(4 * j) << 8), k), mgr->PS.memPlane[j][k]);
     }
     EXPECT_EQ(regOf(c331::kRegTx1Mode), 9u);
     EXPECT_EQ(regOf(c331::kRegTx2Mode), 9u);

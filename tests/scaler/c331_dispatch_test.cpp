@@ -70,7 +70,7 @@ TEST_F(C331DispatchTest, RectangleAndOutputWordInOnePassReLayOutWithoutTheOutput
     pass();
     EXPECT_EQ(m->set_output_calls, calls + 1);
     EXPECT_EQ(m->gWininfo[0].width, 960);
-    EXPECT_EQ(m->PM_CHG[kChgWin][0], 0);  // c331_SetWinOutput did not run
+    EXPECT_EQ(m->PM_CHG[kChgDbd][0], 0);  // c331_SetWinOutput did not run
 }
 
 TEST_F(C331DispatchTest, CropSourceAppliesThePresetAndPlainSourceSwitchesItOff) {

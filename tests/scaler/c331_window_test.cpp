@@ -55,7 +55,7 @@ TEST_F(C331WindowTest, BlackOnAWindowWithPictureIsStoredAndReprogrammed) {
     m->c331_SetWinOutput(m->fd(), 2, 0x0001);
     EXPECT_EQ(m->gWininfo[1].output & 1, 1);
     EXPECT_EQ(m->set_output_calls, calls + 1);
-    EXPECT_EQ(m->PM_CHG[kChgWin][1], 0);  // set_output consumed the request
+    EXPECT_EQ(m->PM_CHG[kChgDbd][1], 0);  // set_output consumed the request
     // black: the background covers every OCH of the window
     for (int o = 0; o < 8; ++o) {
         if (m->PM_WIN_NUM[o] == 1) {
@@ -81,12 +81,12 @@ TEST_F(C331WindowTest, FreezeWithSignalFreezesTheWindowsInputChannel) {
     ram->setRamU16(windowField(2, kWinDbdMode), 5);
     m->c331_SetWinOutput(m->fd(), 2, 0x0106);
     EXPECT_EQ(m->gWininfo[1].output & 2, 2);
-    EXPECT_EQ(regOf(c331::kRegIchEnable, 5), c331::kIchFreeze);
+    EXPECT_EQ(regOf(c331::kRegIsyct, 5), c331::kIchFreeze);
     EXPECT_EQ(m->set_output_calls, calls);  // a freeze is not reprogrammed away
     EXPECT_EQ(m->PM_WIN_FADE_EN[1], 1);     // but the switching effect is kept
     EXPECT_EQ(m->PM_WIN_DBD_MODE[1], 30);   // and so is the dot-by-dot mode
     m->c331_SetWinOutput(m->fd(), 2, 0x0000);
-    EXPECT_EQ(regOf(c331::kRegIchEnable, 5), c331::kIchRun);
+    EXPECT_EQ(regOf(c331::kRegIsyct, 5), c331::kIchRun);
 }
 
 TEST_F(C331WindowTest, CropIndexFortyAndAboveChangesNothing) {

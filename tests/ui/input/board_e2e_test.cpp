@@ -231,7 +231,7 @@ TEST_F(BoardScreenTest, LayoutTypedPositionAndWidthAndTheMirrorReachTheWindowsOu
     passes(30);
     const std::vector<int> before = ochsOf(0);
     ASSERT_EQ(before.size(), 1u);
-    const uint32_t endBefore = reg(c331::kRegOchOutEnd, before[0]);
+    const uint32_t endBefore = reg(c331::kRegOchHEnd2, before[0]);
     EXPECT_EQ(reg(c331::kRegOchMirror, before[0]), 0u);
 
     g_imagelayout = new ImageLayout;
@@ -245,7 +245,7 @@ TEST_F(BoardScreenTest, LayoutTypedPositionAndWidthAndTheMirrorReachTheWindowsOu
     passes(2);
     const std::vector<int> after = ochsOf(0);
     ASSERT_EQ(after.size(), 1u);
-    EXPECT_EQ(reg(c331::kRegOchOutEnd, after[0]), endBefore - 1920u + 100u + 800u) << "the window ends at 900";
+    EXPECT_EQ(reg(c331::kRegOchHEnd2, after[0]), endBefore - 1920u + 100u + 800u) << "the window ends at 900";
     EXPECT_EQ(savedWord(win(0, vlxram::kWinX)), 100);
     EXPECT_EQ(g_tip->currentType(), TIP::kDone) << "the layout refresh shows the done mark";
 
