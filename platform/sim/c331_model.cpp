@@ -72,7 +72,10 @@ uint8_t C331Model::readReg(unsigned bank, unsigned addr, BoardNs now) {
     }
     if (bank == kIdBank && addr == kRxLockAddr) return uint8_t(regs_[bank][addr] | 0xA0);
     if (bank == kStatusBank && addr == kIchVsyncStat) return vsyncStuck_ ? 0 : regs_[kStatusBank][kIchVsyncEn];
-    if (bank == kStatusBank && addr == kOchVsyncStat) return vsyncStuck_ ? 0 : regs_[kStatusBank][kOchVsyncEn];
+    // An output channel reports its vertical sync at the first frame boundary of chip time
+    // after its report was enabled.
+    if (bank == kStatusBank && addr == kOchVsyncStat)
+        return vsyncStuck_ || (now + wireNs_) / kFieldNs == ochVsyncArmedNs_ / kFieldNs ? 0 : regs_[kStatusBank][kOchVsyncEn];
     if (bank == kMeasBank || bank == kMeasActBank) return measHeld_ ? measLatch_[bank - kMeasBank][addr] : regs_[bank][addr];
     uint8_t v = 0;
     if (engine_.read(regs_, bank, addr, now + wireNs_, &v)) return v;
@@ -141,6 +144,7 @@ void C331Model::chipSelectReleased(const SpiContext& ctx) {
             } else {
                 regs_[bank_][a] = f1;
                 if (bank_ == int(kHoldBank) && a == kHoldAddr) latchMeasurements(f1 & kMeasHoldBit);
+                if (bank_ == int(kStatusBank) && a == kOchVsyncEn) ochVsyncArmedNs_ = ctx.time + wireNs_;
                 engine_.written(regs_, unsigned(bank_), a, f1, ctx.time + wireNs_);
             }
         }

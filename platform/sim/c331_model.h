@@ -6,7 +6,8 @@
 //
 // Behind the registers: a file of 256 banks x 128 bytes that reads back what was written,
 // the chip id (bank 0xB2, address 0x08 = 0x24), and the status registers the controller
-// polls, answering as a running chip does: vsync seen for every enabled channel, the input
+// polls, answering as a running chip does: input vsync seen at once for every enabled
+// channel, output vsync at the next frame boundary (60 Hz) of chip time, the input
 // channels' field registers toggling each field of chip time, the
 // drawing engine and the serial-flash controller idle, V-by-One receivers locked, field
 // indexes advancing one field per 1/60 s of board time, and measurement registers that
@@ -116,6 +117,7 @@ private:
     size_t collected_ = 0;
     // Measurement banks as latched by the hold (bank 0 register 0x29 bit 7).
     bool measHeld_ = false;
+    BoardNs ochVsyncArmedNs_ = 0;  // chip time the output vsync report was last enabled
     std::array<std::array<uint8_t, kRegsPerBank>, 2> measLatch_{};
     Counters counters_;
     bool logOn_ = false;

@@ -74,6 +74,8 @@ TEST_F(C331ModelTest, CountsFramesBytesAndBusTimeAtTheFramesSpeed) {
 TEST_F(C331ModelTest, StatusRegistersAnswerAsARunningChip) {
     writeAt(0, 0x05);
     writeAt(0x09, 0x0F);  // OCH 0..3 vsync enabled
+    EXPECT_EQ(readAt(0x23), 0) << "not before the frame ends";
+    plat::sim::board().step(17 * plat::sim::kNsPerMs);
     EXPECT_EQ(readAt(0x23), 0x0F);
     writeAt(0, 0x04);
     EXPECT_EQ(readAt(0x17) & 1, 0);      // drawing engine done

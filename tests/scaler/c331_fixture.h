@@ -9,6 +9,7 @@
 #include "core/config_engine.h"
 #include "core/global.h"
 #include "core/vlxrampara.h"
+#include "platform/platform.h"
 #include "platform/sim/c331_model.h"
 #include "platform/sim/sim_board.h"
 #include "scaler/c331_drv.h"
@@ -29,6 +30,8 @@ protected:
         g_fpga_c331_start = 0;
         g_osd_update = 0;
         engine_requests::clearAll();
+        // The controller's sleeps pass as board time: a wait for the next frame takes its frame.
+        plat::setSleepHook([](uint64_t us) { plat::sim::board().clock().step(us * plat::sim::kNsPerUs); });
         chip = std::make_shared<plat::sim::C331Model>();
         plat::sim::board().attachSpi(c331::kC331SpiNode, chip);
     }
@@ -39,6 +42,7 @@ protected:
         VlxRamPara::resetInstanceForTest();
         ConfigEngine::resetInstanceForTest();
         chip.reset();
+        plat::setSleepHook(nullptr);
         testkit::SimBoardTest::TearDown();
     }
     VlxRamPara* startStore() {
