@@ -11,7 +11,8 @@ QRect keypadRectFor(const QPoint& mainWindowPos) {
 }
 
 int prepareDataFolders() {
-    for (const char* dir : {"/data/kavelkv/log", "/data/configs", "/data/modes"}) plat::makeDirs(dir);
+    // /data/app too: a USB upgrade writes the new application there
+    for (const char* dir : {"/data/kavelkv/log", "/data/configs", "/data/modes", "/data/app"}) plat::makeDirs(dir);
     int removed = 0;
     // Also the folders files arrive in over the protocol (a transfer cut by a power cut
     // leaves its hidden part file) and the WiFi files' folder.

@@ -15,11 +15,11 @@ constexpr uint16_t kImageBrightnessMark = 256;
 
 bool scaled(uint8_t mode) { return mode != kModeFixedManual && mode != kModeFixedSchedule; }
 
-// Percent and register value both ways, rounded to nearest, so that a percentage
-// survives the round trip unchanged (truncating both ways loses 1 % on most settings).
+// Percent to register value by integer division (50 % sends 127); the way back rounds to
+// nearest, so a percentage survives the round trip (truncating both ways loses 1 %).
 uint8_t percentToValue(unsigned percent) {
     if (percent > 100) percent = 100;
-    return static_cast<uint8_t>((percent * 255 + 50) / 100);
+    return static_cast<uint8_t>(percent * 255 / 100);
 }
 uint16_t valueToPercent(uint8_t value) { return static_cast<uint16_t>((value * 100u + 127) / 255); }
 

@@ -120,8 +120,13 @@ bool clock_record_run::erase_sector(uint32_t address) {
 
 // ---------------------------------------------------------------- start-up
 
+std::unique_lock<std::mutex> clock_record_run::flash_update() {
+    return drv_ ? std::unique_lock<std::mutex>(drv_->update_mutex) : std::unique_lock<std::mutex>();
+}
+
 void clock_record_run::clock_record_init() {
     std::lock_guard<std::mutex> lock(mutex_);
+    const auto update = flash_update();
     flash_failed_ = false;
     *st_ = CLOCK_RECORD{};
     uint8_t header[3] = {};
@@ -299,6 +304,7 @@ void clock_record_run::open_log_entry() {
 void clock_record_run::clock_record_deal() {
     std::lock_guard<std::mutex> lock(mutex_);
     if (!st_->enabled || Utils::getTimeSpace(st_->last_step) < CLOCK_STEP_TICKS) return;
+    const auto update = flash_update();
     flash_failed_ = false;
     ++st_->run_minutes;
     ++st_->run_minutes_reported;
@@ -347,6 +353,7 @@ void clock_record_run::dealwith_record_timing() {
     // Before the first count the group record does not exist yet: the marker waits in
     // memory. Erasing anything here would put the recorded history at risk.
     if (!st_->enabled || st_->first_count_pending || known) return;
+    const auto update = flash_update();
     flash_failed_ = false;
     write_byte(st_->log_entry + LOG_MARKER, CLOCK_SET_MARK);
     write_byte(st_->record_a + GROUP_MARKER, CLOCK_SET_MARK);

@@ -137,6 +137,8 @@ private:
     // Erases the sector holding `address` unless it reads blank already.
     bool erase_sector(uint32_t address);
     uint32_t now_total() const;
+    // The configuration flashes' update lock (fpga_drv::update_mutex), taken after mutex_.
+    std::unique_lock<std::mutex> flash_update();
     void take_start_time(const TimeRealType& t);
 
     fpga_drv* drv_;

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "core/global.h"
 #include "core/logMsg.h"
@@ -216,6 +217,29 @@ int fpga_drv::FPGA_SPI_FLASH_VBYONE_READ(int chip, uint32_t address, uint32_t le
         done += piece;
     }
     return 1;
+}
+
+bool writeReadBack(const std::string& what, const uint8_t* expected, uint32_t length,
+                   const std::function<bool(int attempt)>& write, const std::function<bool(uint8_t* back)>& read) {
+    std::vector<uint8_t> back(length);
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        if (!write(attempt) || !read(back.data())) return false;
+        if (std::memcmp(back.data(), expected, length) == 0) return true;
+        writeLogMsg(LOG_WARNING, what + (attempt ? " still differs from what was written"
+                                                 : " differs from what was written, written again"));
+    }
+    return false;
+}
+
+int fpga_drv::writeVerified(int chip, uint32_t address, const uint8_t* expected, uint32_t length,
+                            const std::function<bool()>& write) {
+    if (!expected || !inFlash(address, length)) return 0;
+    const std::string what = "configuration flash " + std::to_string(chip) + " at " + std::to_string(address);
+    return writeReadBack(
+               what, expected, length, [&](int) { return write(); },
+               [&](uint8_t* back) { return FPGA_SPI_FLASH_VBYONE_READ(chip, address, length, back) == 1; })
+               ? 1
+               : 0;
 }
 
 int fpga_drv::FPGA_SPI_FLASH_SSTF016B_RD_UID(int chip, uint8_t* out) {

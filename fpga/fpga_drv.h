@@ -5,6 +5,9 @@
 // SPI mutex held and the chip's select and access lines driven for the whole of it.
 #include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <mutex>
+#include <string>
 
 #include "platform/board_wiring.h"
 #include "platform/gpio_word.h"
@@ -59,6 +62,13 @@ struct FpgaBus {
     void bind(void* window);
 };
 
+// Runs write(0), reads the range back through `read` and compares it with `expected`; on a
+// difference runs write(1) and compares once more. True when the range holds what was
+// meant: a part that drops a page program still reports success. `what` names the range
+// in the log.
+bool writeReadBack(const std::string& what, const uint8_t* expected, uint32_t length,
+                   const std::function<bool(int attempt)>& write, const std::function<bool(uint8_t* back)>& read);
+
 class fpga_drv {
 public:
     // A 64 KiB block erase takes up to about 2 s on the slowest parts in use.
@@ -79,6 +89,17 @@ public:
     int FPGA_SPI_FLASH_VBYONE_WRITE(int chip, uint32_t address, const uint8_t* buffer, uint32_t length);
     int FPGA_SPI_FLASH_VBYONE_READ(int chip, uint32_t address, uint32_t length, uint8_t* out);
     int FPGA_SPI_FLASH_SSTF016B_RD_UID(int chip, uint8_t* out);
+
+    // Runs `write` (an erase and the programs that fill it) and reads the range back
+    // (writeReadBack); 1 when the flash holds `expected`.
+    int writeVerified(int chip, uint32_t address, const uint8_t* expected, uint32_t length,
+                      const std::function<bool()>& write);
+
+    // Held over each whole erase-and-program of the configuration flashes (a record, the
+    // parameter image, the operating time, an upgrade), whatever the thread: a save on the
+    // transport thread and one on the engine thread would otherwise erase and program the
+    // same sectors in between each other. Taken before the SPI mutex, never inside it.
+    std::mutex update_mutex;
 
     // Tests shorten the busy bound.
     void setBusyLimitMs(unsigned ms) { busy_limit_ms_ = ms; }

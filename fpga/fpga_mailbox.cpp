@@ -62,24 +62,37 @@ static int programRecord(fpga_drv* drv, int chip, uint32_t address, const uint8_
     return drv->FPGA_SPI_FLASH_VBYONE_WRITE(chip, address, record, 1);
 }
 
+// Erases `sector` and programs the record into it, read back and written once more on a
+// difference.
+static int writeRecord(fpga_drv* drv, int chip, uint32_t sector, const uint8_t* record, uint32_t length) {
+    return drv->writeVerified(chip, sectorAddress(sector), record, length, [&] {
+        return drv->FPGA_SPI_FLASH_VBYONE_ERASE(chip, sector, 0, 1) &&
+               programRecord(drv, chip, sectorAddress(sector), record, length);
+    });
+}
+
 // The new record goes to the spare sector first, then replaces the record in its own
 // sector, then the spare is cleared: whatever command a power cut stops at, the
-// sector or the spare holds a complete record, the old or the new one.
+// sector or the spare holds a complete record, the old or the new one. A record that
+// does not read back as written ends the save there, reported as failed.
 int fpga_manage::save_flash_record(int chip, uint32_t sector, const uint8_t* record, uint32_t length) {
     const uint32_t spare = spareSector(sector);
     if (!record || length == 0 || length > kFlashSectorSize || !spare || record[0] != FLASH_RECORD_VALID) return 0;
     fpga_flash_access();
-    if (!drv->FPGA_SPI_FLASH_VBYONE_ERASE(chip, spare, 0, 1)) return 0;
-    if (!programRecord(drv, chip, sectorAddress(spare), record, length)) return 0;
-    if (!drv->FPGA_SPI_FLASH_VBYONE_ERASE(chip, sector, 0, 1)) return 0;
-    if (!programRecord(drv, chip, sectorAddress(sector), record, length)) return 0;
-    return drv->FPGA_SPI_FLASH_VBYONE_ERASE(chip, spare, 0, 1);
+    std::lock_guard<std::mutex> lock(drv->update_mutex);
+    const bool ok = writeRecord(drv, chip, spare, record, length) && writeRecord(drv, chip, sector, record, length) &&
+                    drv->FPGA_SPI_FLASH_VBYONE_ERASE(chip, spare, 0, 1);
+    if (!ok)
+        writeLogMsg(LOG_ERROR, "flash record at sector " + std::to_string(sector) + " of chip " + std::to_string(chip) +
+                                   " not saved");
+    return ok ? 1 : 0;
 }
 
 int fpga_manage::erase_flash_record(int chip, uint32_t sector) {
     const uint32_t spare = spareSector(sector);
     if (!spare) return 0;
     fpga_flash_access();
+    std::lock_guard<std::mutex> lock(drv->update_mutex);
     // spare first: a cut between the two leaves the old record in its sector
     if (!drv->FPGA_SPI_FLASH_VBYONE_ERASE(chip, spare, 0, 1)) return 0;
     return drv->FPGA_SPI_FLASH_VBYONE_ERASE(chip, sector, 0, 1);
@@ -89,6 +102,8 @@ int fpga_manage::load_flash_record(int chip, uint32_t sector, uint8_t* record, u
     const uint32_t spare = spareSector(sector);
     if (!record || length == 0 || length > kFlashSectorSize) return 0;
     fpga_flash_access();
+    // never between another thread's erase and program
+    std::lock_guard<std::mutex> lock(drv->update_mutex);
     for (uint32_t s : {sector, spare}) {
         if (s == 0) continue;
         uint8_t marker = 0;
@@ -194,11 +209,12 @@ void fpga_manage::clock_was_set() {
     if (clock_changed) clock_changed();
 }
 
-void fpga_manage::Dealwith_mcu_ram() {
+int fpga_manage::Dealwith_mcu_ram() {
     // The PC writes the mailbox from its transport thread: work on one snapshot of it.
     uint8_t block[kMailboxSize];
     std::memcpy(block, MCU_RAM_CMD, sizeof block);
-    if (block[0] != MBOX_PRESENT) return;
+    if (block[0] != MBOX_PRESENT) return 1;
+    int saved = 1;
     const uint8_t command = block[1], store = block[2];
     const size_t length = size_t(block[6]) | (size_t(block[7]) << 8);
     switch (command) {
@@ -209,10 +225,10 @@ void fpga_manage::Dealwith_mcu_ram() {
         const size_t size = 1 + 4 * size_t(std::min<int>(block[MBOX_HEADER], kOnOffEntries));
         const uint32_t bytes = static_cast<uint32_t>(MBOX_HEADER + std::min(length, size));
         if (store == MBOX_SAVE) {
-            save_flash_record(kFlashChipFpga0, FLASH_ONOFF_SECTOR, block, bytes);
+            saved = save_flash_record(kFlashChipFpga0, FLASH_ONOFF_SECTOR, block, bytes);
             write_to_register(FPGA_VREG_SCHEDULE, 0xFF, 1, 0);
         } else if (store == MBOX_ERASE) {
-            erase_flash_record(kFlashChipFpga0, FLASH_ONOFF_SECTOR);
+            saved = erase_flash_record(kFlashChipFpga0, FLASH_ONOFF_SECTOR);
             write_to_register(FPGA_VREG_SCHEDULE, 0xFF, 0, 0);
         }
         break;
@@ -223,9 +239,9 @@ void fpga_manage::Dealwith_mcu_ram() {
         if (mode != kModeManual) {
             if (store == MBOX_SAVE || store == MBOX_ERASE) {
                 if (store == MBOX_SAVE)
-                    save_flash_record(kFlashChipFpga0, FLASH_BRIGHT_SECTOR, block, bytes);
+                    saved = save_flash_record(kFlashChipFpga0, FLASH_BRIGHT_SECTOR, block, bytes);
                 else
-                    erase_flash_record(kFlashChipFpga0, FLASH_BRIGHT_SECTOR);
+                    saved = erase_flash_record(kFlashChipFpga0, FLASH_BRIGHT_SECTOR);
                 g_change.bri_reload_request = 1;
                 g_change.sensor_fail_count = 0;
             }
@@ -234,7 +250,7 @@ void fpga_manage::Dealwith_mcu_ram() {
             g_change.bri_current_level = block[MBOX_HEADER + 1];
             Brightness_hand_dealwith(0);
             if (store == MBOX_SAVE) {
-                save_flash_record(kFlashChipFpga0, FLASH_BRIGHT_SECTOR, block, bytes);
+                saved = save_flash_record(kFlashChipFpga0, FLASH_BRIGHT_SECTOR, block, bytes);
                 g_change.bri_reload_request = 1;
             }
         }
@@ -242,4 +258,5 @@ void fpga_manage::Dealwith_mcu_ram() {
     }
     default: break;
     }
+    return saved;
 }

@@ -31,8 +31,6 @@ uint8_t fpga_manage::MCU_RAM_EXTEND[kExtendSize] = {};
 uint8_t* fpga_manage::MCU_REG_func[2] = {};
 uint8_t* fpga_manage::MCU_RAM_PARA_func[2] = {};
 uint8_t* fpga_manage::MCU_RAM_RX_func[2] = {};
-uint8_t* fpga_manage::MCU_RAM_TX_func[2] = {};
-uint8_t* fpga_manage::MCU_RAM_ETH_PARA_func[2] = {};
 uint8_t* fpga_manage::MCU_RAM_ETH_BACK_PARA_func[2] = {};
 
 namespace {
@@ -92,8 +90,6 @@ fpga_manage::fpga_manage() {
         MCU_REG_func[i] = reg_mirror_[i];
         MCU_RAM_PARA_func[i] = ram_para_[i];
         MCU_RAM_RX_func[i] = rx_buf_[i];
-        MCU_RAM_TX_func[i] = tx_buf_[i];
-        MCU_RAM_ETH_PARA_func[i] = eth_para_[i];
         MCU_RAM_ETH_BACK_PARA_func[i] = eth_back_para_[i];
     }
     std::memset(HalfHourValue, 0x0F, sizeof HalfHourValue);
@@ -433,10 +429,11 @@ int fpga_manage::write_to_register(uint8_t reg, uint8_t mask, uint8_t value, int
         reg_mirror_[fpga][reg] = merged;
     }
     uint8_t send = merged;
+    int mailbox = 1;
     if (reg == FPGA_REG_APPLY) {
         // the doorbell is what the caller rang, never a stale mirror bit; no lock is held
         // here: the mailbox erases flash and writes registers itself
-        if (value & mask & APPLY_DOORBELL) Dealwith_mcu_ram();
+        if (value & mask & APPLY_DOORBELL) mailbox = Dealwith_mcu_ram();
         send &= static_cast<uint8_t>(~(APPLY_DOORBELL | APPLY_NEVER));
     }
     if (reg == FPGA_REG_SCREEN) {
@@ -450,5 +447,5 @@ int fpga_manage::write_to_register(uint8_t reg, uint8_t mask, uint8_t value, int
         std::lock_guard<std::mutex> lock(reg_mutex);
         MCU_RAM_EXTEND[EXTEND_SCREEN_STATE] = ScreenState;
     }
-    return write_fpga_register(reg, send, fpga, mask);
+    return write_fpga_register(reg, send, fpga, mask) && mailbox;
 }

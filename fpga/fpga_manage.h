@@ -16,8 +16,6 @@
 #include <thread>
 #include <vector>
 
-#include <QString>
-
 #include "fpga/fpga_drv.h"
 #include "fpga/fpga_regs.h"
 #include "fpga/rcv_recovery.h"
@@ -170,7 +168,9 @@ public:
     void set_led_para_deal();
 
     // ---- PC mailbox and clock
-    void Dealwith_mcu_ram();
+    // 0 when a flash record the command saves or erases failed (the doorbell's write then
+    // answers failed), else 1.
+    int Dealwith_mcu_ram();
     int Checktime(const uint8_t* block);
     // The real-time clock was set: the operating-time recorder marks it, then clock_changed.
     void clock_was_set();
@@ -294,8 +294,9 @@ public:
     void get_usb_file_list_path();
     void usb_upgrade_main_deal();
     // Each 1 when installed, 0 when refused or failed. A bitstream or font is read whole
-    // before its flash range is erased; an application that does not read back as written
-    // is deleted.
+    // before its flash range is erased, and each piece programmed is read back (erased and
+    // programmed once more on a difference, then failed); an application that does not read
+    // back as written is deleted.
     int update_muc_file(const QString& path, uint32_t offset, uint32_t length);
     int update_txc_file(const QString& path, int flash, uint32_t offset);
     int update_c331_osd_font_file(const QString& path, uint32_t offset, uint32_t length);
@@ -316,8 +317,6 @@ public:
     static uint8_t* MCU_REG_func[2];
     static uint8_t* MCU_RAM_PARA_func[2];
     static uint8_t* MCU_RAM_RX_func[2];
-    static uint8_t* MCU_RAM_TX_func[2];
-    static uint8_t* MCU_RAM_ETH_PARA_func[2];
     static uint8_t* MCU_RAM_ETH_BACK_PARA_func[2];
 
     // ---- members other subsystems use
@@ -448,8 +447,6 @@ private:
     uint8_t reg_mirror_[2][kMirrorSize] = {};
     uint8_t ram_para_[2][kRam1ImageSize] = {};
     uint8_t rx_buf_[2][1024] = {};
-    uint8_t tx_buf_[2][1024] = {};
-    uint8_t eth_para_[2][kPortBufferSize] = {};
     uint8_t eth_back_para_[2][kPortBufferSize] = {};
 
     void usbNote(const QString& note);

@@ -217,8 +217,10 @@ void fpga_manage::rcv_recovery_check_deal(RCV_CHECK_OR_RECOVERY arg) {
     }
     case kCheckParts:
         setU16(kResult, kResultNone);
-        if (!r.has_part(kPartScreen) || (check && !r.has_part(kPartXY))) {
-            errorEnd("recovery file without its screen or XY part");
+        // the XY and smart-debugging parts are needed only by screens that have an area
+        // there (the file's check refused one that lacks its part)
+        if (!r.has_part(kPartScreen)) {
+            errorEnd("recovery file without its screen part");
             break;
         }
         setStep(kScreenHead);

@@ -8,6 +8,7 @@
 #include <QMutexLocker>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <filesystem>
 #include <vector>
@@ -76,10 +77,13 @@ QString timeText(fpga_manage* e) {
 }
 
 // Erases what the data will cover from `base`, then programs it in pieces at `base`; 1 ms
-// after each erase and before each piece. False at the first operation that fails.
-bool eraseAndProgram(uint32_t base, const std::vector<uint8_t>& data, uint32_t piece,
+// after each erase and before each piece. Each piece is read back; one that differs is
+// erased and programmed once more. False at the first operation that fails or a piece
+// that still differs.
+bool eraseAndProgram(const std::string& what, uint32_t base, const std::vector<uint8_t>& data, uint32_t piece,
                      const std::function<bool(const usbpkg::EraseUnit&)>& erase,
-                     const std::function<bool(uint32_t address, const uint8_t* bytes, uint32_t n)>& program) {
+                     const std::function<bool(uint32_t address, const uint8_t* bytes, uint32_t n)>& program,
+                     const std::function<bool(uint32_t address, uint32_t n, uint8_t* out)>& read) {
     const uint32_t length = uint32_t(data.size());
     for (const usbpkg::EraseUnit& u : usbpkg::erasePlan(base, length)) {
         if (!erase(u)) return false;
@@ -87,7 +91,17 @@ bool eraseAndProgram(uint32_t base, const std::vector<uint8_t>& data, uint32_t p
     }
     for (uint32_t at = 0; at < length; at += piece) {
         plat::sleepMs(1);
-        if (!program(base + at, data.data() + at, std::min(piece, length - at))) return false;
+        const uint32_t n = std::min(piece, length - at);
+        const bool same = writeReadBack(
+            what + " at " + std::to_string(base + at), data.data() + at, n,
+            [&](int attempt) {
+                if (attempt)
+                    for (const usbpkg::EraseUnit& u : usbpkg::erasePlan(base + at, n))
+                        if (!erase(u)) return false;
+                return program(base + at, data.data() + at, n);
+            },
+            [&](uint8_t* back) { return read(base + at, n, back); });
+        if (!same) return false;
     }
     return true;
 }
@@ -239,9 +253,10 @@ void fpga_manage::usb_upgrade_main_deal() {
                     usb_update_flag[kUpdateFpga0 + i] = 0;
                     writeLogMsg(LOG_INFO, "USB upgrade: FPGA " + std::to_string(i) + " runs this bitstream already");
                 } else {
-                    // set even when the install fails: a restart reloads whatever the flash holds
-                    usb_update_flag[kUpdateFpga0 + i] = 1;
-                    update_txc_file(package, i == 0 ? kFlashChipFpga0 : kFlashChipFpga1, e.offset);
+                    // only a bitstream that reads back as written restarts its FPGA: after a
+                    // failure the FPGA keeps running what it loaded at power-up
+                    usb_update_flag[kUpdateFpga0 + i] =
+                        uint8_t(update_txc_file(package, i == 0 ? kFlashChipFpga0 : kFlashChipFpga1, e.offset));
                 }
                 break;
             }
@@ -288,13 +303,21 @@ int fpga_manage::update_muc_file(const QString& path, uint32_t offset, uint32_t 
     }
     const std::string host = plat::path(kAppImageNew);
     bool ok = false;
+    int error = 0;
     {
         QMutexLocker lock(&Utils::_file_deal_mutex);
         ok = plat::replaceFileAtomically(host, image.data(), image.size());
+        error = errno;
+    }
+    if (!ok) {
+        writeLogMsg(LOG_ERROR, std::string("USB upgrade: the new application could not be written to ") +
+                                   kAppImageNew + ": " + std::strerror(error));
+        usbNote(notInstalled);
+        return 0;
     }
     syncAndPause(10);
-    if (ok && app_written_hook) app_written_hook(host);
-    if (ok) {
+    if (app_written_hook) app_written_hook(host);
+    {
         QMutexLocker lock(&Utils::_file_deal_mutex);
         std::string back;
         ok = plat::readRegularFile(host, size_t(length) + 1, plat::Oversize::Refuse, &back) == plat::FileRead::Ok &&
@@ -342,14 +365,20 @@ int fpga_manage::update_txc_file(const QString& path, int flash, uint32_t offset
         syncAndPause(100);
         return 0;
     }
-    const bool written = eraseAndProgram(
-        0, data, kBitstreamPiece,
-        [&](const usbpkg::EraseUnit& u) { return drv->FPGA_SPI_FLASH_VBYONE_ERASE(flash, u.sector, u.kind, 1) == 1; },
-        [&](uint32_t at, const uint8_t* bytes, uint32_t n) {
-            return drv->FPGA_SPI_FLASH_VBYONE_WRITE(flash, at, bytes, n) == 1;
-        });
+    bool written;
+    {
+        std::lock_guard<std::mutex> lock(drv->update_mutex);
+        written = eraseAndProgram(
+            "configuration flash " + std::to_string(flash), 0, data, kBitstreamPiece,
+            [&](const usbpkg::EraseUnit& u) { return drv->FPGA_SPI_FLASH_VBYONE_ERASE(flash, u.sector, u.kind, 1) == 1; },
+            [&](uint32_t at, const uint8_t* bytes, uint32_t n) {
+                return drv->FPGA_SPI_FLASH_VBYONE_WRITE(flash, at, bytes, n) == 1;
+            },
+            [&](uint32_t at, uint32_t n, uint8_t* out) { return drv->FPGA_SPI_FLASH_VBYONE_READ(flash, at, n, out) == 1; });
+    }
     if (!written) {
-        writeLogMsg(LOG_ERROR, "USB upgrade: erase or write of flash " + std::to_string(flash) + " failed");
+        writeLogMsg(LOG_ERROR, "USB upgrade: flash " + std::to_string(flash) +
+                                   " not written as the bitstream, FPGA " + std::to_string(fpga) + " not restarted");
         usbNote(failed);
         return 0;
     }
@@ -386,13 +415,14 @@ int fpga_manage::update_c331_osd_font_file(const QString& path, uint32_t offset,
         return 0;
     }
     const bool written = eraseAndProgram(
-        slot, data, kFontPiece,
+        "the scaler's flash", slot, data, kFontPiece,
         [&](const usbpkg::EraseUnit& u) { return c->erase_flash(c->fd(), u.sector, 1, u.kind) == 0; },
         [&](uint32_t at, const uint8_t* bytes, uint32_t n) {
             return c->write_flash(c->fd(), at, n, reinterpret_cast<const char*>(bytes)) == 0;
-        });
+        },
+        [&](uint32_t at, uint32_t n, uint8_t* out) { return c->read_flash(c->fd(), at, n, reinterpret_cast<char*>(out)) == 0; });
     if (!written) {
-        writeLogMsg(LOG_ERROR, "USB upgrade: erase or write of the scaler's flash failed");
+        writeLogMsg(LOG_ERROR, "USB upgrade: the font is not in the scaler's flash as written");
         usbNote(failed);
         return 0;
     }

@@ -217,11 +217,13 @@ bool checkPacked(const plat::ReadOnlyFile& f, std::string* why) {
         if (!c.inside(table[k].offset, table[k].length))
             return c.fail("part entry " + std::to_string(k) + " lies outside the file");
     }
+    // the screens always; the XY part for a screen with an XY area, the smart-debugging
+    // part for a screen with a list: what the jobs read and nothing more
     bool have10, have11, have12;
     const uint64_t p10 = lastPartOffset(table, parts, kPartScreen, &have10);
     const uint64_t p11 = lastPartOffset(table, parts, kPartXY, &have11);
     const uint64_t p12 = lastPartOffset(table, parts, kPartSmartDebug, &have12);
-    if (!have10 || !have11 || !have12) return c.fail("parts 10, 11 and 12 are not all present");
+    if (!have10) return c.fail("no screen part (10)");
 
     uint8_t sh[kScreenHeadSize];
     if (!c.read(p10, sh, sizeof sh, "screen head")) return false;
@@ -234,6 +236,9 @@ bool checkPacked(const plat::ReadOnlyFile& f, std::string* why) {
         const rcvScreenInfo screen = decodeScreen(&screens[size_t(s) * kScreenRecordSize]);
         const std::string sname = "screen " + std::to_string(s);
         const uint64_t x = p11 + screen.rcv_xy_offset;
+        if (screen.rcv_xy_len != 0 && !have11) return c.fail(sname + ": an XY area but no XY part (11)");
+        if (screen.rcv_para_len != 0 && !have12)
+            return c.fail(sname + ": a smart-debugging list but no smart-debugging part (12)");
         if (screen.rcv_xy_len != 0 && c.screenAreas.insert(x).second && !xyArea(c, x, sname)) return false;
         if (screen.rcv_para_len != 0) {
             const uint64_t d = p12 + screen.rcv_para_offset;
@@ -373,11 +378,11 @@ int rcvRecovery::update_rcvScreenIDinfo(const QString& path, int s) {
 }
 
 int rcvRecovery::update_rcvXYscreenNetnum(const QString& path) {
-    if (!has_part(kPartXY)) return 1;
     if (screen_info.rcv_xy_len == 0) {
         net_num = 0;   // a screen without an XY area has no nets, whatever lies at its offset
         return 0;
     }
+    if (!has_part(kPartXY)) return 1;
     return withFile(path, [&](const plat::ReadOnlyFile& f) {
         uint8_t h[2];
         if (!f.readAt(xy_screen_position(), h, sizeof h)) return false;
@@ -425,12 +430,12 @@ int rcvRecovery::update_rcvXYrcvOperatepara(const QString& path, int i, bool sta
 }
 
 int rcvRecovery::update_smartDebugingOperateTimes(const QString& path, bool standalone) {
-    if (!standalone && !has_part(kPartSmartDebug)) return 1;
     if (!standalone && screen_info.rcv_para_len == 0) {
         operate_times = 0;   // no list for this screen
         card_block_position = 0;
         return 0;
     }
+    if (!standalone && !has_part(kPartSmartDebug)) return 1;
     return withFile(path, [&](const plat::ReadOnlyFile& f) {
         uint8_t h[2];
         if (!f.readAt(smart_list_position(standalone), h, sizeof h)) return false;

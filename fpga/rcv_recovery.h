@@ -143,7 +143,7 @@ public:
     int update_rcvScreenHead(const QString& path);
     // 1 without reading when s is not below the held head's screen_num.
     int update_rcvScreenIDinfo(const QString& path, int s);
-    // A screen whose rcv_xy_len is 0 has no nets: count 0, nothing read.
+    // A screen whose rcv_xy_len is 0 has no nets: count 0, nothing read (no XY part needed).
     int update_rcvXYscreenNetnum(const QString& path);
     // 1 without reading when n is not below the held net count.
     int update_rcvXYscreenNetpara(const QString& path, int n);
@@ -152,14 +152,16 @@ public:
     int update_rcvXYrcvOperateTimes(const QString& path, int c, bool standalone);
     // Operation record i of the held card; 1 without reading when i is not below the count.
     int update_rcvXYrcvOperatepara(const QString& path, int i, bool standalone);
-    // Packed: a screen whose rcv_para_len is 0 has an empty list (count 0, nothing read).
+    // Packed: a screen whose rcv_para_len is 0 has an empty list (count 0, nothing read, no
+    // smart-debugging part needed).
     int update_smartDebugingOperateTimes(const QString& path, bool standalone);
     int update_smartDebugingOperatepara(const QString& path, int i, bool standalone);
     // n bytes at the absolute position into the caller's buffer.
     int update_rcvOperatedata(const QString& path, uint64_t position, uint8_t* buffer, uint32_t n);
 
     // Whole-file checks a job runs once, before it sends anything. True when the file can
-    // be played as it stands: part count 1..6 with parts 10, 11 and 12 present; every
+    // be played as it stands: part count 1..6 with part 10 present, part 11 where a screen
+    // has an XY area and part 12 where a screen has a smart-debugging list; every
     // part, screen, net, card block, operation record and the data of every operation
     // that sends it inside the file (a screen's area of length 0 holds nothing and is not
     // read); ports 0..31; counts the job's byte indexes can walk; known operation types;
@@ -192,8 +194,6 @@ public:
     // ---- held fields
     uint8_t packed_head[rcvfile::kPackedHeadSize] = {};
     rcvPartInfo part_info[rcvfile::kMaxParts];
-    QString file_path;               // the file the job works on
-    uint32_t data_position = 0;      // the current operation's data (set by the job)
     rcvScreenHead screen_head;
     rcvScreenInfo screen_info;       // the current screen
     rcvNetPara net_para;             // the current net

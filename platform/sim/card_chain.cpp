@@ -86,7 +86,8 @@ std::vector<CardAnswer> CardChain::receive(const uint8_t* f, size_t n, int port,
         a.push_back(portStatus());
         a.resize(18, 0);
         const uint32_t wanted = n >= 22 ? get32(f + 17) : 0;
-        for (int k = 0; k < 4; ++k) a.push_back(uint8_t(wanted >> (8 * k)));
+        // the answering card's own id: the controller tells its screens' chains apart by it
+        for (int k = 0; k < 4; ++k) a.push_back(uint8_t(first.configId >> (8 * k)));
         uint8_t result = 0xFF;
         if (n >= 22 && (f[16] & 1)) {
             for (size_t k = 0; k < cards.size(); ++k)

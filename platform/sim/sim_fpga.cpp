@@ -273,6 +273,13 @@ void SimFpga::applyMeasured() {
 
 uint8_t SimFpga::readRegister(uint8_t r) {
     ++counters_.registerReads;
+    const uint8_t v = wireValue(r);
+    if (r == kRegLinkGood) ++reads40_;
+    if (r == kRegAgeCounter) ++counter42_;
+    return v;
+}
+
+uint8_t SimFpga::wireValue(uint8_t r) const {
     switch (r) {
     case kRegBrightness: return static_cast<uint8_t>(regs_[r] + profile_.brightnessReadbackOffset);
     case kRegVboStatus: {
@@ -290,10 +297,10 @@ uint8_t SimFpga::readRegister(uint8_t r) {
         return v;
     }
     case kRegLinkGood: {
-        const bool bad = (reads40_++ % 8) < profile_.badLinkSamples || lockBroken_;
+        const bool bad = (reads40_ % 8) < profile_.badLinkSamples || lockBroken_;
         return static_cast<uint8_t>((regs_[r] & ~0x1C) | (bad ? 0x04 : 0x1C));
     }
-    case kRegAgeCounter: return counter42_++;
+    case kRegAgeCounter: return counter42_;
     case kRegLinks0: return static_cast<uint8_t>(portLinks_);
     case kRegLinks8: return static_cast<uint8_t>(portLinks_ >> 8);
     case 129:
@@ -418,7 +425,7 @@ std::string SimFpga::control(const std::vector<std::string>& args) {
         char* end = nullptr;
         const long r = std::strtol(args[1].c_str(), &end, 0);
         if (!end || *end || r < 0 || r > 255) return "ERR reg: 0..255";
-        return "OK " + std::to_string(regs_[static_cast<size_t>(r)]);
+        return "OK " + std::to_string(wireValue(static_cast<uint8_t>(r)));
     }
     if (args.size() == 1 && args[0] == "status") {
         return std::string("OK ") + (inReset() ? "reset" : "running") + (locked_ ? " locked" : " unlocked") +

@@ -118,6 +118,9 @@ private:
     void resetLevel(bool low);
     void startLock();
     uint8_t readRegister(uint8_t r);
+    // What a read of register r answers on the wire now, without the read's effects (the
+    // link-sample and age counters move only with the host's reads).
+    uint8_t wireValue(uint8_t r) const;
     void writeRegister(uint8_t r, uint8_t value, uint8_t mask);
     std::vector<uint8_t>& ramBlock(uint8_t number);
     void applyMeasured();

@@ -173,7 +173,10 @@ void SpiNorFlash::chipSelectReleased(const SpiContext& ctx) {
                 if (programData_[k] & ~cells[at]) misuse("program sets a 0 bit back to 1");
                 data[at] &= programData_[k];
             }
-            store().program(page, data.data(), data.size());  // one write unit, as the part
+            if (losePrograms_)
+                --losePrograms_;
+            else
+                store().program(page, data.data(), data.size());  // one write unit, as the part
             ++counters_.programs;
             wel_ = false;
             startBusy(ctx.time, part_.pageProgramUs);

@@ -63,6 +63,9 @@ public:
     // are lost (0 clears). The store keeps what landed before.
     void cutPowerAfterCommands(unsigned n) { cutAfter_ = n; commandsSinceArm_ = 0; dead_ = false; }
     bool powerCut() const { return dead_; }
+    // The next n page programs leave their cells as they were (a worn part): WEL, busy time
+    // and status behave as for a program that landed.
+    void losePrograms(unsigned n) { losePrograms_ = n; }
 
     std::vector<uint8_t> read(uint32_t address, size_t length) const;
     void load(uint32_t address, const std::vector<uint8_t>& bytes);  // factory content
@@ -88,6 +91,7 @@ private:
     unsigned cutAfter_ = 0;
     unsigned commandsSinceArm_ = 0;
     bool dead_ = false;
+    unsigned losePrograms_ = 0;
 
     bool wel_ = false;
     Cmd cmd_ = Cmd::None;

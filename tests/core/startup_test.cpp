@@ -45,4 +45,11 @@ TEST_F(StartupFolders, TemporaryFilesOfInterruptedSavesGoAndNothingElse) {
     EXPECT_TRUE(std::filesystem::is_directory(plat::path("/data/kavelkv/log")));
 }
 
+TEST_F(StartupFolders, AFreshBoardGetsTheFoldersTheLogTheSettingsAndAnUpgradeWriteTo) {
+    std::filesystem::remove_all(plat::path("/data"));
+    EXPECT_EQ(prepareDataFolders(), 0);
+    for (const char* d : {"/data/kavelkv/log", "/data/configs", "/data/modes", "/data/app"})
+        EXPECT_TRUE(std::filesystem::is_directory(plat::path(d))) << d;
+}
+
 }  // namespace

@@ -58,6 +58,7 @@ TEST_F(CardJobsTest, ParameterSavingReachesEveryPortWithCardsAndNamesTheSilentOn
     plug(18, 4);  // FPGA 1, port 2
     searchCards();
     for (auto& c : cardsOn(18)) c.policy = plat::sim::CardAnswerPolicy::Silent;
+    cardsOn(5)[0].policy = plat::sim::CardAnswerPolicy::BadChecksum;  // a corrupted answer is none
     fpga(0).clearCardLog();
     fpga(1).clearCardLog();
     startJob(kSaveParams);
@@ -73,7 +74,7 @@ TEST_F(CardJobsTest, ParameterSavingReachesEveryPortWithCardsAndNamesTheSilentOn
     EXPECT_EQ(f[0][7], 3) << "the port within FPGA 1, + 1";
     // the silent port waits its whole time-out (1200 + 100 per card), then the job ends at 100
     EXPECT_GT(ticks, 1600);
-    EXPECT_EQ(unanswered, std::vector<std::string>{"LED19"});
+    EXPECT_EQ(unanswered, (std::vector<std::string>{"LED06", "LED19"}));
     ASSERT_TRUE(endsWith100(progress));
     EXPECT_EQ(progress[progress.size() - 2], 95);
     EXPECT_EQ(progress.front(), 0) << "port 0's send";

@@ -50,7 +50,16 @@ TEST_F(ClockRecordTest, BlankFlashCountsFromZeroAndWritesTheFirstThirtyMinutesAt
 
     minutes(2);
     EXPECT_EQ(at(kA + 51, 2), Bytes({0x55, 0xFF}));
+    // a unit goes to A, then to B: a cut in between leaves A ahead, and the repair keeps it
+    board().setSpiFrameLog(true);
+    board().clearSpiFrames();
     minutes(2);
+    std::vector<uint32_t> programmed;
+    for (const auto& f : board().spiFrames())
+        if (f.node == plat::wiring::kSpiFlash0 && f.selected && f.tx.size() > 4 && f.tx[0] == 0x02)
+            programmed.push_back(uint32_t(f.tx[1]) << 16 | uint32_t(f.tx[2]) << 8 | f.tx[3]);
+    board().setSpiFrameLog(false);
+    EXPECT_EQ(programmed, (std::vector<uint32_t>{kA + 52, kB + 52}));
     EXPECT_EQ(at(kA + 51, 2), Bytes({0x55, 0xFD}));
     EXPECT_EQ(at(kB + 51, 2), Bytes({0x55, 0xFD}));
     EXPECT_EQ(state().units, 17u);

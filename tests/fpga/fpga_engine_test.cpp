@@ -236,6 +236,10 @@ TEST_F(FpgaTest, BoardControlHoldsAnFpgaInResetBreaksItsLockAndReadsItsRegisters
     ASSERT_TRUE(bringUp());
     plat::sim::registerChipCommands();
     EXPECT_EQ(plat::sim::runBoardCommand("chip fpga0 reg 31"), "OK 26");
+    // as a read on the wire answers, the way the protocol reads them
+    chips->fpga[0]->setPortLinks(0x0003);
+    EXPECT_EQ(plat::sim::runBoardCommand("chip fpga0 reg 128"), "OK 3") << "cards on ports 0 and 1";
+    EXPECT_EQ(plat::sim::runBoardCommand("chip fpga0 reg 22"), "OK 144") << "locked, input ready";
     EXPECT_EQ(plat::sim::runBoardCommand("chip fpga1 break-lock"), "OK");
     EXPECT_FALSE(chips->fpga[1]->locked());
     for (int k = 0; k < 4; ++k) {  // the link watch, as the idle work runs it

@@ -2,6 +2,10 @@
 // in FPGA 0's flash, and what a power cut at any flash command leaves behind.
 #include <QDateTime>
 
+#include <atomic>
+#include <functional>
+#include <thread>
+
 #include "fpga_fixture.h"
 
 using namespace fpgatest;
@@ -230,4 +234,56 @@ TEST_F(MailboxTest, ManualBrightnessLevelIsSentAtOnceAndSavedWhenAsked) {
     EXPECT_EQ(ram->ramU16(vlxram::kBrightness), 50) << "the panel shows what the screen got";
     EXPECT_EQ(chips->flash[0]->read(0x6CE000, 10), Bytes(b.begin(), b.begin() + 10));
     EXPECT_EQ(g_change.bri_reload_request, 1u);
+    // a scaled mode holds the PC's level to 1..16: 0 would wrap to 255, 17 to 15
+    b[2] = 0;
+    for (const auto& [level, sent] : {std::pair<int, int>{0, 15}, {17, 255}, {200, 255}}) {
+        b[9] = uint8_t(level);
+        putBlock(b);
+        e->Dealwith_mcu_ram();
+        EXPECT_EQ(chips->fpga[0]->reg(6), sent) << "level " << level;
+        EXPECT_EQ(chips->fpga[1]->appliedBrightness(), sent) << "level " << level;
+    }
+}
+
+// The mailbox on a transport thread and the panel's brightness on the engine thread save
+// the same record: their erases and programs never run in between each other.
+TEST_F(MailboxTest, ConcurrentSavesOfOneRecordTakeTurnsOnTheFlash) {
+    Bytes a = {0xAA, 3, 0xAA, 0, 0, 0, 49, 0, 16};
+    a.resize(57, 0x11);
+    Bytes b = a;
+    std::fill(b.begin() + 9, b.end(), 0x22);
+    std::atomic<int> failed{0};
+    auto saver = [&](const Bytes& rec) {
+        for (int k = 0; k < 300; ++k)
+            if (!e->save_flash_record(2, 1742, rec.data(), uint32_t(rec.size()))) ++failed;
+    };
+    std::thread transport(saver, std::cref(a)), engine(saver, std::cref(b));
+    transport.join();
+    engine.join();
+    EXPECT_EQ(chips->flash[0]->misuseCount(), 0u);
+    EXPECT_EQ(failed, 0);
+    const Bytes rec = chips->flash[0]->read(kBrightAt, 57);
+    EXPECT_TRUE(rec == a || rec == b);
+    EXPECT_EQ(chips->flash[0]->read(0x6D1000, 1), Bytes({0xFF})) << "the spare cleared";
+}
+
+// A page program the part drops: the record is read back, written once more, and after a
+// second difference the save fails (the doorbell answers failed) with the last record kept.
+TEST_F(MailboxTest, ARecordThatDoesNotReadBackIsWrittenOnceMoreThenReportedAsNotSaved) {
+    const Bytes first = onOffBlock(0xAA, 1, 5, 0x05), second = onOffBlock(0xAA, 1, 5, 0x08);
+    chips->flash[0]->losePrograms(1);
+    putBlock(first);
+    EXPECT_EQ(e->write_to_register(FPGA_REG_APPLY, APPLY_DOORBELL, APPLY_DOORBELL, 0), 1);
+    EXPECT_EQ(chips->flash[0]->read(kOnOffAt, 13), Bytes(first.begin(), first.begin() + 13));
+
+    chips->flash[0]->losePrograms(1000);
+    putBlock(second);
+    EXPECT_EQ(e->write_to_register(FPGA_REG_APPLY, APPLY_DOORBELL, APPLY_DOORBELL, 0), 0);
+    chips->flash[0]->losePrograms(0);
+    EXPECT_NE(testkit::readFile("/data/kavelkv/log/zufEnglneLog").find("sector 1741 of chip 2 not saved"),
+              std::string::npos);
+    e->on_hour[0] = 0;
+    e->record_onoff_time(2);
+    EXPECT_EQ(e->on_hour[0], 5) << "the record saved before";
+    EXPECT_EQ(guestErrors(), 0u);
 }

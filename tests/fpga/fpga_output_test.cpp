@@ -227,11 +227,11 @@ TEST_F(FpgaTest, BrightnessRequestSendsThePercentageToBothFpgasAndKeepsItAsAManu
     tick();
     EXPECT_EQ(e->brightness_request, 0);
     for (auto& f : chips->fpga) {
-        EXPECT_EQ(f->reg(6), 128) << "50 % rounds to 128";
-        EXPECT_EQ(f->appliedBrightness(), 128);
+        EXPECT_EQ(f->reg(6), 127) << "50 x 255 / 100, the integer part";
+        EXPECT_EQ(f->appliedBrightness(), 127);
     }
     const Bytes rec = chips->flash[0]->read(0x6CE000, 57);
-    EXPECT_EQ(Bytes(rec.begin(), rec.begin() + 10), Bytes({0xAA, 3, 0xAA, 0, 0, 0, 49, 0, 16, 128}));
+    EXPECT_EQ(Bytes(rec.begin(), rec.begin() + 10), Bytes({0xAA, 3, 0xAA, 0, 0, 0, 49, 0, 16, 127}));
     EXPECT_EQ(e->brightness_mode, 16) << "the running state follows the record";
     // a later send of the current level gives the same percentage back, not 49 %
     e->Brightness_hand_dealwith(0);

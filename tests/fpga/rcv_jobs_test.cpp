@@ -101,7 +101,8 @@ TEST_F(RcvJobsTest, ACheckWhereNoCardReportsShows37ForEveryNetAndEndsAt100Leavin
 }
 
 TEST_F(RcvJobsTest, ACheckListsTheFirstCardThatLostItsConfigurationAsScreenPortCardAndCount) {
-    testkit::generateRcvFile(kKvfx, R"({"kind": "packed", "screens": [{"config_id": 77, "nets": [
+    // a screen without a smart-debugging list: its file needs no part 12
+    testkit::generateRcvFile(kKvfx, R"({"kind": "packed", "omit_parts": [12], "screens": [{"config_id": 77, "nets": [
         {"net_ledx": 2, "cards": [[], [], [], [], [], [], [], [], [], [], [], []]}]}]})");
     plugWithId(2, 12, 77);
     cardsOn(2)[4].lost = true;
@@ -132,6 +133,18 @@ TEST_F(RcvJobsTest, AnAnswerOfAnotherNetArrivingLateIsNotTheCheckedNetsResult) {
     ASSERT_GT(runJob(), 0);
     EXPECT_EQ(reports, 0) << "no card found";
     EXPECT_EQ(unanswered, std::vector<std::string>{"LED03"});
+    EXPECT_FALSE(e->found_card.valid);
+}
+
+TEST_F(RcvJobsTest, ACheckTakesNoResultFromTheCardsOfAnotherScreen) {
+    testkit::generateRcvFile(kKvfx, R"({"kind": "packed", "screens": [{"config_id": 5, "nets": [
+        {"net_ledx": 2, "cards": [[], []]}]}]})");
+    plugWithId(2, 2, 6);  // the chain on the port belongs to the screen of id 6
+    cardsOn(2)[1].lost = true;
+    searchCards();
+    startJob(kCheck);
+    ASSERT_GT(runJob(), 0);
+    EXPECT_EQ(reports, 0) << "its answer carries id 6";
     EXPECT_FALSE(e->found_card.valid);
 }
 

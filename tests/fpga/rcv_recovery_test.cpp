@@ -390,7 +390,13 @@ TEST_F(RcvFileTest, PartCountZeroOrSevenIsRefusedAndNeverOverrunsTheTable) {
     EXPECT_EQ(r.get_rcvPackedFileInfo(kKvfx, 6), 1);
     EXPECT_TRUE(r.has_part(10));
 
-    EXPECT_FALSE(packedOk(R"({"omit_parts": [12], "screens": [{"config_id": 1, "nets": []}]})", &why));
+    // Each part is needed only by a screen that has an area in it.
+    EXPECT_TRUE(packedOk(R"({"omit_parts": [12], "screens": [{"config_id": 1, "nets": []}]})", &why)) << why;
+    EXPECT_FALSE(packedOk(R"({"omit_parts": [12], "screens": [{"config_id": 1, "para_ops": [], "nets": []}]})", &why));
+    EXPECT_TRUE(packedOk(R"({"omit_parts": [11], "screens": [{"config_id": 1, "para_ops": [], "xy_len": 0}]})", &why))
+        << why;
+    EXPECT_FALSE(packedOk(R"({"omit_parts": [11], "screens": [{"config_id": 1, "nets": []}]})", &why));
+    EXPECT_FALSE(packedOk(R"({"omit_parts": [10], "screens": [{"config_id": 1, "nets": []}]})", &why));
     EXPECT_FALSE(packedOk(R"({"screens": []})", &why));   // no screen to check
 }
 

@@ -233,6 +233,27 @@ TEST_F(UsbUpgradeTest, BitstreamsWithoutApplicationRestartTheirFpgasAndAFontRelo
     EXPECT_EQ(ram->reg_para[43] & 0x01, 0x01);
 }
 
+// A page program the flash drops: the bitstream is read back and its piece written once
+// more; when it still differs the FPGA is not restarted into it and the text says so.
+TEST_F(UsbUpgradeTest, BitstreamThatDoesNotReadBackIsWrittenOnceMoreElseItsFpgaKeepsRunning) {
+    makePackage("fpga.VLX", {"--fpga1", writePayload("b1", 40000, 8)});
+    chips->flash[1]->losePrograms(1);
+    runUpgrade();
+    EXPECT_EQ(chips->flash[1]->read(0, 40000), bytes(payload(40000, 8)));
+    EXPECT_EQ(e->reset_active[1].load(), 1);
+    EXPECT_EQ(e->usb_upgrade_text().indexOf(QStringLiteral("failed")), -1) << e->usb_upgrade_text().toStdString();
+
+    e->reset_active[1] = 0;
+    chips->flash[1]->losePrograms(1000000);
+    runUpgrade();
+    chips->flash[1]->losePrograms(0);
+    EXPECT_EQ(e->reset_active[1].load(), 0) << "it keeps running what it loaded at power-up";
+    EXPECT_NE(e->usb_upgrade_text().indexOf(QStringLiteral("FPGA 1 bitstream failed")), -1);
+    EXPECT_NE(testkit::readFile("/data/kavelkv/log/zufEnglneLog").find("flash 3 not written as the bitstream"),
+              std::string::npos);
+    EXPECT_EQ(guestErrors(), 0u);
+}
+
 TEST_F(UsbUpgradeTest, ReleaseOfThisVersionInstallsNothingAndTheSamePackageAsNonReleaseDoes) {
     // the FPGAs run the package's bitstream version: 25-01-15, function 3
     for (int i = 0; i < 2; ++i)
@@ -457,6 +478,9 @@ TEST_F(UsbUpgradeTest, ApplicationThatDoesNotReadBackIsDeletedNeverSwappedAndThe
     EXPECT_FALSE(swapped());
     EXPECT_EQ(g_app_reset_flag.load(), 0);
     EXPECT_NE(e->usb_upgrade_text().indexOf(QStringLiteral("application not installed")), -1);
+    const std::string log = testkit::readFile("/data/kavelkv/log/zufEnglneLog");
+    EXPECT_NE(log.find("could not be written to /data/app/vlxH71N2"), std::string::npos) << "in its own words";
+    EXPECT_EQ(log.find("did not read back", log.rfind("could not be written")), std::string::npos);
 }
 
 // ---------------------------------------------------------------- the steps

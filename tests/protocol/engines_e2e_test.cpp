@@ -105,7 +105,7 @@ protected:
         EXPECT_EQ(runClient(link, std::string("write-mem 0x880 ") + hex).status, kStatusOk);
         EXPECT_EQ(c331->reg(0x0C, 0x3A), 0x55) << "nothing runs before register 11";
         EXPECT_EQ(runClient(link, "write-reg 11 0x02 0x02").status, kStatusOk);
-        const int value = int((percent * 255u + 50) / 100);
+        const int value = int(percent * 255u / 100);
         ASSERT_TRUE(tickUntil([&] {
             return c331_manage::update_flag == 0 && fpga[0]->appliedBrightness() == value &&
                    fpga[1]->appliedBrightness() == value;
