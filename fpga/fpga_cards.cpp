@@ -3,20 +3,12 @@
 #include <cstring>
 
 #include "core/global.h"
+#include "core/le_bytes.h"
 #include "core/utils.h"
 #include "fpga/fpga_manage.h"
 #include "fpga/job_block.h"
 
 namespace {
-
-void put16(uint8_t* p, uint16_t v) {
-    p[0] = uint8_t(v);
-    p[1] = uint8_t(v >> 8);
-}
-void put32(uint8_t* p, uint32_t v) {
-    for (int k = 0; k < 4; ++k) p[k] = uint8_t(v >> (8 * k));
-}
-uint16_t get16(const uint8_t* p) { return uint16_t(p[0] | (p[1] << 8)); }
 
 bool validPort(int port) { return port >= 0 && port < kPorts; }
 
@@ -37,8 +29,8 @@ bool cardOrAll(int port, uint16_t card, int all, uint16_t* dest) {
 uint16_t allOnPort(int port) { return uint16_t(rcv::kAllOnPort | ((port & 3) << 12)); }
 
 void head(uint8_t* f, uint16_t dest, uint8_t port7, uint8_t opcode) {
-    put16(f, dest);
-    put16(f + 2, rcv::kController);
+    le::wr16(f, dest);
+    le::wr16(f + 2, rcv::kController);
     f[4] = rcv::kFixed;
     f[5] = rcv::kTagCard;
     f[6] = rcv::kModeCommand;
@@ -87,8 +79,8 @@ int fpga_manage::load_write_ram_cmd_create(int port, uint16_t card, uint32_t add
     if (!frame || !validPort(port) || !cardOrAll(port, card, all, &dest) || !fits(length, capacity) || (n && !data))
         return 0;
     head(frame, dest, uint8_t(port + 1), rcv::kOpWrite);
-    put32(frame + 10, address);
-    put16(frame + 14, n);
+    le::wr32(frame + 10, address);
+    le::wr16(frame + 14, n);
     frame[16] = frame[17] = 0;
     if (n) std::memcpy(frame + 18, data, n);
     return close(frame, length, true);
@@ -98,11 +90,11 @@ int fpga_manage::rcv_card_cmd_create(uint8_t* frame, int port, uint16_t originX,
     const uint16_t card = job_block::u16(job_block::kCard);
     if (!frame || !validPort(port) || card > rcv::kMaxCardIndex || !fits(23, capacity)) return 0;
     head(frame, uint16_t(card | ((port & 3) << 12)), uint8_t(port + 1), rcv::kOpWrite);
-    put32(frame + 10, 0x180);
-    put16(frame + 14, 4);
+    le::wr32(frame + 10, 0x180);
+    le::wr16(frame + 14, 4);
     frame[16] = frame[17] = 0;
-    put16(frame + 18, uint16_t(originX + get16(line_type + line_field::kOffsetX)));
-    put16(frame + 20, uint16_t(originY + get16(line_type + line_field::kOffsetY)));
+    le::wr16(frame + 18, uint16_t(originX + le::rd16(line_type + line_field::kOffsetX)));
+    le::wr16(frame + 20, uint16_t(originY + le::rd16(line_type + line_field::kOffsetY)));
     return close(frame, 23, false);
 }
 
@@ -178,7 +170,7 @@ int fpga_manage::build_search_frame(uint8_t* f, int port, uint32_t configId, uin
     f[5] = rcv::kTagSearch;
     f[6] = rcv::kModeSearch;
     f[16] = enable & 1;
-    put32(f + 17, configId);
+    le::wr32(f + 17, configId);
     f[21] = 0xFF;
     return close(f, rcv::kSearchFrame, false);
 }
@@ -195,7 +187,7 @@ void fpga_manage::storeCardEntry(int fpga, int port, uint16_t count, uint8_t sta
     uint16_t at, statusAt;
     rcv::cardTableEntry(port, &at, &statusAt);
     uint8_t* image = MCU_RAM_PARA_func[fpga];
-    put16(image + at, count);
+    le::wr16(image + at, count);
     image[statusAt] = status;
     // the image bytes from the count through the status byte
     write_fpga_ram(image + at, at, uint16_t(statusAt - at + 1), FPGA_RAM_PARA, fpga);

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "core/global.h"
+#include "core/le_bytes.h"
 #include "core/utils.h"
 #include "core/vlxrampara.h"
 #include "fpga/fpga_manage.h"
@@ -26,12 +27,6 @@ size_t bufPort(int p) {
     return 68 + 8 * size_t(p - 8);
 }
 
-// Card table entry of port p (count u16, status byte).
-uint16_t get16(const uint8_t* b, size_t at) { return uint16_t(b[at] | (b[at + 1] << 8)); }
-void put16(uint8_t* b, size_t at, uint16_t v) {
-    b[at] = uint8_t(v);
-    b[at + 1] = uint8_t(v >> 8);
-}
 // PC-supplied offsets must not wrap a coordinate round to the other side of the screen.
 uint16_t addClamped(uint16_t a, uint16_t b) {
     const uint32_t s = uint32_t(a) + b;
@@ -109,13 +104,13 @@ void fpga_manage::H71_mcu_set_net_para(int fpga) {
     }
     uint8_t* image = MCU_RAM_PARA_func[fpga];
     const uint8_t* buf = MCU_RAM_ETH_BACK_PARA_func[fpga];
-    put16(image, RAM1_WINDOW_W, addClamped(get16(buf, kBufWindowWH), ox));
-    put16(image, RAM1_WINDOW_H, addClamped(get16(buf, kBufWindowWH + 2), oy));
+    le::wr16(image + RAM1_WINDOW_W, addClamped(le::rd16(buf + kBufWindowWH), ox));
+    le::wr16(image + RAM1_WINDOW_H, addClamped(le::rd16(buf + kBufWindowWH + 2), oy));
     for (int p = 0; p < kPorts; ++p) {
         uint16_t x, y, w, h;
         get_eth_param_addr(p, &x, &y, &w, &h);
-        put16(image, x, addClamped(get16(buf, bufPort(p)), ox));
-        put16(image, y, addClamped(get16(buf, bufPort(p) + 2), oy));
+        le::wr16(image + x, addClamped(le::rd16(buf + bufPort(p)), ox));
+        le::wr16(image + y, addClamped(le::rd16(buf + bufPort(p) + 2), oy));
     }
 }
 
@@ -123,12 +118,12 @@ void fpga_manage::H71_mcu_set_lcd_x_y_para(int fpga) {
     if (fpga != 1) return;
     const uint8_t* first = MCU_RAM_PARA_func[0];
     uint8_t* second = MCU_RAM_PARA_func[1];
-    const uint16_t rightEdge = addClamped(get16(first, RAM1_WINDOW_X), get16(first, RAM1_WINDOW_W));
-    const uint16_t bottomEdge = addClamped(get16(first, RAM1_WINDOW_Y), get16(first, RAM1_WINDOW_H));
+    const uint16_t rightEdge = addClamped(le::rd16(first + RAM1_WINDOW_X), le::rd16(first + RAM1_WINDOW_W));
+    const uint16_t bottomEdge = addClamped(le::rd16(first + RAM1_WINDOW_Y), le::rd16(first + RAM1_WINDOW_H));
     // FPGA 1 continues FPGA 0's picture: its own window then starts at its own origin
-    if (get16(second, RAM1_WINDOW_X) == rightEdge || get16(second, RAM1_WINDOW_Y) == bottomEdge) {
-        put16(second, RAM1_WINDOW_X, 0);
-        put16(second, RAM1_WINDOW_Y, 0);
+    if (le::rd16(second + RAM1_WINDOW_X) == rightEdge || le::rd16(second + RAM1_WINDOW_Y) == bottomEdge) {
+        le::wr16(second + RAM1_WINDOW_X, 0);
+        le::wr16(second + RAM1_WINDOW_Y, 0);
     }
 }
 
@@ -138,10 +133,10 @@ void fpga_manage::eth_param_init(int clear, int fpga) {
     for (int p = 0; p < kPorts; ++p) {
         uint16_t x, y, w, h;
         get_eth_param_addr(p, &x, &y, &w, &h);
-        put16(image, x, 0);
-        put16(image, y, 0);
-        put16(image, w, kDefaultPortWidth);
-        put16(image, h, kDefaultPortHeight);
+        le::wr16(image + x, 0);
+        le::wr16(image + y, 0);
+        le::wr16(image + w, kDefaultPortWidth);
+        le::wr16(image + h, kDefaultPortHeight);
     }
 }
 
@@ -152,8 +147,8 @@ void fpga_manage::get_eth_min_x_y(int fpga, uint16_t* mx, uint16_t* my) {
     for (int p = 0; p < kPorts; ++p) {
         uint16_t x, y, w, h;
         get_eth_param_addr(p, &x, &y, &w, &h);
-        if (get16(image, x) < *mx) *mx = get16(image, x);
-        if (get16(image, y) < *my) *my = get16(image, y);
+        if (le::rd16(image + x) < *mx) *mx = le::rd16(image + x);
+        if (le::rd16(image + y) < *my) *my = le::rd16(image + y);
     }
 }
 
@@ -164,8 +159,8 @@ void fpga_manage::get_eth_max_border(int fpga, uint16_t* right, uint16_t* bottom
     for (int p = 0; p < kPorts; ++p) {
         uint16_t x, y, w, h;
         get_eth_param_addr(p, &x, &y, &w, &h);
-        const uint16_t r = addClamped(get16(image, x), get16(image, w));
-        const uint16_t b = addClamped(get16(image, y), get16(image, h));
+        const uint16_t r = addClamped(le::rd16(image + x), le::rd16(image + w));
+        const uint16_t b = addClamped(le::rd16(image + y), le::rd16(image + h));
         if (r > *right) *right = r;
         if (b > *bottom) *bottom = b;
     }
@@ -173,14 +168,14 @@ void fpga_manage::get_eth_max_border(int fpga, uint16_t* right, uint16_t* bottom
 
 void fpga_manage::get_eth_lcd_x_y(int fpga, uint16_t* x, uint16_t* y) {
     const uint8_t* image = MCU_RAM_PARA_func[fpga == 1 ? 1 : 0];
-    *x = get16(image, RAM1_WINDOW_X);
-    *y = get16(image, RAM1_WINDOW_Y);
+    *x = le::rd16(image + RAM1_WINDOW_X);
+    *y = le::rd16(image + RAM1_WINDOW_Y);
 }
 
 void fpga_manage::get_eth_lcd_w_h(int fpga, uint16_t* w, uint16_t* h) {
     const uint8_t* image = MCU_RAM_PARA_func[fpga == 1 ? 1 : 0];
-    *w = get16(image, RAM1_WINDOW_W);
-    *h = get16(image, RAM1_WINDOW_H);
+    *w = le::rd16(image + RAM1_WINDOW_W);
+    *h = le::rd16(image + RAM1_WINDOW_H);
 }
 
 void fpga_manage::update_eth_state(int fpga) {
@@ -202,7 +197,7 @@ void fpga_manage::update_eth_state(int fpga) {
         // an unplugged port has no cards (written only when the table said otherwise)
         uint16_t count, status;
         rcv::cardTableEntry(p, &count, &status);
-        if (get16(image, count) == 0 && image[status] == 0) continue;
+        if (le::rd16(image + count) == 0 && image[status] == 0) continue;
         storeCardEntry(fpga, p, 0, 0);
     }
 }
@@ -211,7 +206,7 @@ uint16_t fpga_manage::get_port_card_num(int port) {
     if (port < 0 || port >= 2 * kPorts) return 0;
     uint16_t count, status;
     rcv::cardTableEntry(port % kPorts, &count, &status);
-    return get16(MCU_RAM_PARA_func[port / kPorts], count);
+    return le::rd16(MCU_RAM_PARA_func[port / kPorts] + count);
 }
 
 uint16_t fpga_manage::check_netport_card(int fpga) {

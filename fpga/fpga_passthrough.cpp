@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "core/global.h"
+#include "core/le_bytes.h"
 #include "core/logMsg.h"
 #include "core/utils.h"
 #include "fpga/fpga_manage.h"
@@ -11,7 +12,6 @@
 
 namespace {
 
-uint16_t get16(const uint8_t* p) { return uint16_t(p[0] | (p[1] << 8)); }
 
 // Destination bits 12..13 := port & 3, the checksum kept by XOR of the old and new byte.
 void setPortBits(uint8_t* f, uint16_t n, int port) {
@@ -43,7 +43,7 @@ int fpga_manage::Dealwith1_PC_to_eth(uint16_t length, const uint8_t* frame) {
     if (mode == 1 || mode == 3 || mode == 255) {
         if (p7 == rcv::kAllPorts) {
             multi_port = 1;
-            pass_0ffe = (get16(f) & 0x0FFF) == rcv::kAllOnPort;
+            pass_0ffe = (le::rd16(f) & 0x0FFF) == rcv::kAllOnPort;
             answered_ports = 0;
             pass_wait = 0;
             pass_last_length = 0;

@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "core/global.h"
+#include "core/le_bytes.h"
 #include "core/logMsg.h"
 #include "core/utils.h"
 #include "core/vlxrampara.h"
@@ -33,7 +34,6 @@ constexpr uint64_t kBusyPollUs = 1000;
 constexpr uint32_t kSearchPeriodTicks = 79;                  // one pass every 80 ticks
 constexpr uint32_t kPcWindowTicks = 80;
 
-uint16_t get16(const uint8_t* p) { return uint16_t(p[0] | (p[1] << 8)); }
 bool goodChecksum(const uint8_t* f, uint16_t n) { return n >= 1 && Utils::BCC(f, unsigned(n - 1)) == f[n - 1]; }
 
 }  // namespace
@@ -129,7 +129,7 @@ int fpga_manage::deal_with_search_concurrent(int fpga) {
         if (!(st[s >> 2] & (1 << (2 * (s & 3))))) continue;
         uint16_t n = 0;
         if (!readSlot(fpga, s, f, &n) || n < rcv::kMinFrame) continue;
-        if (get16(f) != rcv::kController || f[9] != rcv::kOpSearch) continue;  // for Rcv_data_from_eth
+        if (le::rd16(f) != rcv::kController || f[9] != rcv::kOpSearch) continue;  // for Rcv_data_from_eth
         if (goodChecksum(f, n)) {
             answered_slots |= 1u << (8 * fpga + s);
             if (f[10] == 0) Search_concurrent_back_result(fpga, s, f, n);
@@ -151,12 +151,11 @@ void fpga_manage::Search_concurrent_back_result(int fpga, int slot, uint8_t* f, 
         f[7] = uint8_t(port + 1);
     }
     if (port < 0 || port >= kPorts) return;
-    storeCardEntry(fpga, port, get16(f + 11), f[13]);
+    storeCardEntry(fpga, port, le::rd16(f + 11), f[13]);
     // the check job's result: only a whole answer from the net being checked carries the
     // screen's id and the result byte
     if (n >= rcv::kSearchAnswerFull && check_config_valid && 16 * fpga + port == check_port) {
-        const uint32_t id = uint32_t(f[18]) | uint32_t(f[19]) << 8 | uint32_t(f[20]) << 16 | uint32_t(f[21]) << 24;
-        if (id == check_config_id) job_block::setU16(job_block::kResult, f[22]);
+        if (le::rd32(f + 18) == check_config_id) job_block::setU16(job_block::kResult, f[22]);
     }
 }
 
@@ -174,7 +173,7 @@ int fpga_manage::Rcv_data_from_eth(int fpga) {
     uint8_t* f = MCU_RAM_RX_func[fpga];
     uint16_t n = 0;
     if (!readSlot(fpga, s, f, &n)) return 0;
-    if (n >= rcv::kMinFrame && get16(f) == rcv::kController && f[9] == rcv::kOpSearch) {
+    if (n >= rcv::kMinFrame && le::rd16(f) == rcv::kController && f[9] == rcv::kOpSearch) {
         deal_with_search_concurrent(fpga);  // arrived meanwhile
         return 1;
     }
@@ -183,7 +182,7 @@ int fpga_manage::Rcv_data_from_eth(int fpga) {
 
     const int group = s >> 1;
     const bool good = goodChecksum(f, n);
-    const uint16_t dest = get16(f), source = get16(f + 2);
+    const uint16_t dest = le::rd16(f), source = le::rd16(f + 2);
     const uint8_t tag = f[5], opcode = f[9];
     const bool multi = good && (f[7] == rcv::kAllPorts || (multi_port && dest == rcv::kPc));
     if (multi && opcode != rcv::kOpSearch) {
@@ -194,7 +193,7 @@ int fpga_manage::Rcv_data_from_eth(int fpga) {
     if (good && opcode == rcv::kOpSearch && dest == rcv::kPc && f[10] == 0) {
         // a PC's search answer updates the card table as well
         int port = f[7] == 0 ? 4 * group + ((source >> 12) & 3) : f[7] - 1 - 16 * fpga;
-        if (port >= 0 && port < kPorts) storeCardEntry(fpga, port, get16(f + 11), f[13]);
+        if (port >= 0 && port < kPorts) storeCardEntry(fpga, port, le::rd16(f + 11), f[13]);
     }
     bool consumed = false;
     if (dest == rcv::kController && (opcode == rcv::kOpRead || opcode == rcv::kOpRegisters)) {

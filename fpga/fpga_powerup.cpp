@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "core/global.h"
+#include "core/le_bytes.h"
 #include "core/logMsg.h"
 #include "core/utils.h"
 #include "core/vlxrampara.h"
@@ -41,8 +42,6 @@ enum CheckState : uint8_t { CHK_INPUT = 0, CHK_HS_SET = 1, CHK_HS_SETTLE = 2, CH
                             CHK_VIDEO_ON = 15, CHK_UP = 18 };
 
 bool yearValid(uint8_t y) { return y >= FPGA_YEAR_MIN && y <= FPGA_YEAR_MAX; }
-
-uint16_t u16(const uint8_t* p) { return uint16_t(p[0] | (p[1] << 8)); }
 
 }  // namespace
 
@@ -210,15 +209,15 @@ int fpga_manage::check_fpga_ram_param(int i) {
         for (uint16_t a : addr) {
             uint8_t got[2];
             if (!read_fpga_ram(got, a, 2, FPGA_RAM_PARA, i)) return 0;
-            if (u16(got) != u16(image + a)) return 0;
+            if (le::rd16(got) != le::rd16(image + a)) return 0;
         }
     }
     uint8_t entries[4 * kPorts];
     if (!read_fpga_ram(entries, RAM1_ENTRIES, sizeof entries, FPGA_RAM_PARA, i)) return 0;
     for (int e = 0; e < kPorts; ++e) {
         const int at = 4 * e;
-        if (u16(entries + at) != u16(image + RAM1_ENTRIES + at)) return 0;
-        if (u16(entries + at + 2) != u16(image + RAM1_ENTRIES + at + 2)) return 0;
+        if (le::rd16(entries + at) != le::rd16(image + RAM1_ENTRIES + at)) return 0;
+        if (le::rd16(entries + at + 2) != le::rd16(image + RAM1_ENTRIES + at + 2)) return 0;
     }
     return 1;
 }
@@ -255,7 +254,7 @@ void fpga_manage::power_up_check_fpga_status(int i) {
         check_step_time[i] = now;
         uint8_t* image = MCU_RAM_PARA_func[i];
         if (!read_fpga_ram(image + RAM1_MEASURED, RAM1_MEASURED, 8, FPGA_RAM_PARA, i)) break;
-        const uint16_t w = u16(image + RAM1_MEASURED), h = u16(image + RAM1_MEASURED + 2);
+        const uint16_t w = le::rd16(image + RAM1_MEASURED), h = le::rd16(image + RAM1_MEASURED + 2);
         uint32_t clk;
         std::memcpy(&clk, image + RAM1_MEASURED + 4, 4);  // little-endian on every board we run on
         uint16_t ledW = 0, ledH = 0;
