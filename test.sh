@@ -5,7 +5,7 @@ cd "$(dirname "$0")"
 scripts/setup-deps.sh
 cmake -S . -B build-test -G Ninja -DCMAKE_BUILD_TYPE=Debug \
       -DVLX_BUILD_TESTS=ON -DVLX_BUILD_BENCH=ON -DVLX_SANITIZE=ON
-cmake --build build-test -j "$(nproc)"
+cmake --build build-test -j "${VLX_JOBS:-$(nproc)}"
 export QT_QPA_PLATFORM=offscreen ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1
 (cd build-test && ctest --output-on-failure -j "$(nproc)" --timeout 300)
 
@@ -14,7 +14,7 @@ export QT_QPA_PLATFORM=offscreen ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=print
 if command -v clang++ >/dev/null 2>&1; then
   CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=Debug \
         -DVLX_SANITIZE=ON -DVLX_BUILD_FUZZ=ON >/dev/null
-  cmake --build build-fuzz -j "$(nproc)" --target fuzz_deframer fuzz_message_deal
+  cmake --build build-fuzz -j "${VLX_JOBS:-$(nproc)}" --target fuzz_deframer fuzz_message_deal
   for t in fuzz_deframer fuzz_message_deal; do
     mkdir -p build-fuzz/artifacts
     UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \

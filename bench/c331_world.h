@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 
+#include "bench_env.h"
 #include "core/config_engine.h"
 #include "core/global.h"
 #include "core/vlxrampara.h"
@@ -24,8 +25,7 @@ struct C331World {
     c331_manage* m = nullptr;
 
     C331World() {
-        char tmpl[] = "/tmp/vlx-bench-XXXXXX";
-        root = mkdtemp(tmpl);
+        root = benchenv::tempRoot("c331");
         plat::setBoard(plat::Board::Sim);
         plat::setRoot(root);
         plat::setSleepScale(0);

@@ -18,6 +18,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench_env.h"
 #include "core/config_engine.h"
 #include "core/global.h"
 #include "core/utils.h"
@@ -113,8 +114,7 @@ Percentiles measure(int port, const std::vector<uint8_t>& req, int count) {
 
 int main(int argc, char** argv) {
     const int count = argc > 1 ? std::atoi(argv[1]) : 500;
-    char tmpl[] = "/tmp/vlx-cards-XXXXXX";
-    if (!mkdtemp(tmpl)) return 1;
+    const std::string tmpl = benchenv::tempRoot("cards");
     plat::setBoard(plat::Board::Sim);
     plat::setRoot(tmpl);
     for (const char* d : {"/data/configs", "/data/modes", "/data/kavelkv/log"}) plat::makeDirs(d);

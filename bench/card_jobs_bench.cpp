@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_env.h"
 #include "core/config_engine.h"
 #include "core/global.h"
 #include "core/utils.h"
@@ -121,8 +122,7 @@ void search() {
 }  // namespace
 
 int main() {
-    char tmpl[] = "/tmp/vlx-jobs-XXXXXX";
-    if (!mkdtemp(tmpl)) return 1;
+    const std::string tmpl = benchenv::tempRoot("jobs");
     plat::setBoard(plat::Board::Sim);
     plat::setRoot(tmpl);
     for (const char* d : {"/data/configs", "/data/modes", "/data/kavelkv/log", "/data/rcvrecovery", "/data/smartmapping"})

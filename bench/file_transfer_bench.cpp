@@ -19,6 +19,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench_env.h"
 #include "bench_net.h"
 #include "core/config_engine.h"
 #include "core/global.h"
@@ -192,19 +193,16 @@ double median(std::vector<double> v) {
 
 int main(int argc, char** argv) {
     const int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 7;
-    // The data partition lives in the working folder: on a disk the final flush counts,
-    // in a RAM disk (/dev/shm) only the protocol, the digest and the copies do.
-    std::string base = std::filesystem::current_path().string() + "/vlx-bench-XXXXXX";
-    std::vector<char> tmpl(base.begin(), base.end());
-    tmpl.push_back('\0');
-    if (!mkdtemp(tmpl.data())) return 1;
-    const std::string root(tmpl.data());
+    // The data partition lives in TMPDIR, else in the working folder: on a disk the final
+    // flush counts, in a RAM disk (/dev/shm) only the protocol, the digest and the copies do.
+    if (!std::getenv("TMPDIR")) ::setenv("TMPDIR", std::filesystem::current_path().c_str(), 1);
+    const std::string root = benchenv::tempRoot("transfer");
     plat::setBoard(plat::Board::Sim);
     plat::setRoot(root);
     plat::setSleepScale(0);
     for (const char* d : {"/data/configs", "/data/modes", "/data/kavelkv/log"}) plat::makeDirs(d);
     g_debugSwitch = 0;
-    plat::net::setPortOffset(31000 + int(getpid() % 500) * 20);
+    plat::net::setPortOffset(benchenv::portOffset(31000 + int(getpid() % 500) * 20));
     ConfigEngine::pInstance();
     VlxRamPara::pInstance();
     networkManage::pInstance();

@@ -13,6 +13,7 @@
 #include <string>
 #include <thread>
 
+#include "bench_env.h"
 #include "core/config_engine.h"
 #include "core/global.h"
 #include "core/utils.h"
@@ -86,8 +87,7 @@ double cpuSeconds() {
 }  // namespace
 
 int main() {
-    const std::string root = std::filesystem::temp_directory_path() / "vlx-fpga-bench";
-    std::filesystem::remove_all(root);
+    const std::string root = benchenv::tempRoot("fpga");
     std::filesystem::create_directories(root + "/data/kavelkv/log");
     plat::setBoard(plat::Board::Sim);
     plat::setRoot(root);

@@ -1,14 +1,19 @@
-// Idle CPU use of the controller on the simulated board, and of the worker loops the
-// controller is growing, paced the old way (a fixed 50 us pause per pass, as every loop
-// of the device sleeps 1 us) and the new way (polling loops with plat::WorkerPacer,
-// loops that wait for a socket or a device blocked on it). Not a timed test: run it by
-// hand on a quiet machine and copy the figures into docs/performance.md.
+// The controller on the simulated board, started as ./run.sh starts it (offscreen, a
+// fresh root): the time from launch to its first answered control frame, then its idle
+// CPU use per named thread, measured in the same window as a bare thread of this
+// program that wakes every 10 ms and does nothing (the floor under the 10 ms tick). Not
+// a timed test: run it by hand and copy the figures into docs/performance.md.
 //
-//   idle_cpu_bench [SECONDS]        (20 by default, per figure)
+//   idle_cpu_bench [SECONDS]        (20 by default)
+//
+// The controller gets this program's environment without its VLX_* variables, except
+// VLX_PORT_OFFSET (its control ports); its root is made under TMPDIR.
+#include <arpa/inet.h>
 #include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -18,77 +23,71 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <ctime>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "core/global.h"
-#include "core/utils.h"
-#include "platform/worker_pacer.h"
+#include "bench_env.h"
 
 extern char** environ;
 
 namespace {
 
-// CPU time of every thread of a process so far, in seconds.
-double processCpuSeconds(pid_t pid) {
+using Clock = std::chrono::steady_clock;
+
+struct ThreadUse {
+    std::string name;
+    double cpu = 0;           // seconds on a core
+    unsigned long long runs = 0;  // times it was put on a core (wake-ups)
+};
+
+// Every thread of a process: CPU time and wake-ups so far (/proc/PID/task/TID/schedstat).
+std::map<int, ThreadUse> threadsOf(pid_t pid) {
+    std::map<int, ThreadUse> out;
     const std::string dir = "/proc/" + std::to_string(pid) + "/task";
-    double total = 0;
     DIR* d = ::opendir(dir.c_str());
-    if (!d) return -1;
+    if (!d) return out;
     while (dirent* e = ::readdir(d)) {
         if (e->d_name[0] == '.') continue;
-        std::ifstream in(dir + "/" + e->d_name + "/schedstat");
-        unsigned long long ns = 0;
-        if (in >> ns) total += static_cast<double>(ns) / 1e9;
+        ThreadUse u;
+        std::ifstream comm(dir + "/" + e->d_name + "/comm");
+        std::getline(comm, u.name);
+        std::ifstream stat(dir + "/" + e->d_name + "/schedstat");
+        unsigned long long ns = 0, wait = 0;
+        if (!(stat >> ns >> wait >> u.runs)) continue;
+        u.cpu = static_cast<double>(ns) / 1e9;
+        out[std::atoi(e->d_name)] = u;
     }
     ::closedir(d);
-    return total;
+    return out;
 }
 
-// The controller binary on the simulated board, offscreen, in a root of its own.
-double controllerIdlePercent(int seconds) {
-    char tmpl[] = "/tmp/vlx-idle-XXXXXX";
-    const char* root = ::mkdtemp(tmpl);
-    if (!root) return -1;
-    std::vector<std::string> env = {"VLX_BOARD=sim", std::string("VLX_ROOT=") + root, "QT_QPA_PLATFORM=offscreen"};
-    for (char** e = environ; *e; ++e)
-        if (std::strncmp(*e, "VLX_", 4) != 0 && std::strncmp(*e, "QT_QPA_PLATFORM=", 16) != 0) env.push_back(*e);
-    std::vector<char*> envp;
-    for (auto& s : env) envp.push_back(s.data());
-    envp.push_back(nullptr);
-    char* argv[] = {const_cast<char*>(VLX_CONTROLLER), nullptr};
-    posix_spawn_file_actions_t quiet;
-    ::posix_spawn_file_actions_init(&quiet);
-    ::posix_spawn_file_actions_addopen(&quiet, 1, "/dev/null", O_WRONLY, 0);
-    ::posix_spawn_file_actions_addopen(&quiet, 2, "/dev/null", O_WRONLY, 0);
-    pid_t pid = -1;
-    const int rc = ::posix_spawn(&pid, VLX_CONTROLLER, &quiet, nullptr, argv, envp.data());
-    ::posix_spawn_file_actions_destroy(&quiet);
-    double percent = -1;
-    if (rc == 0) {
-        // the 3 s start-up wait, the FPGA engine's 2 s, the scaler and both FPGAs coming up (~5 s)
-        std::this_thread::sleep_for(std::chrono::seconds(14));
-        const double before = processCpuSeconds(pid);
-        std::this_thread::sleep_for(std::chrono::seconds(seconds));
-        const double after = processCpuSeconds(pid);
-        if (before >= 0 && after >= before) percent = (after - before) * 100.0 / seconds;
-        ::kill(pid, SIGTERM);
-        ::waitpid(pid, nullptr, 0);
-    } else {
-        std::fprintf(stderr, "cannot start %s: %s\n", VLX_CONTROLLER, std::strerror(rc));
+// "read memory" (group 0x61) of 2 bytes at 0x880 from the PC (0xF010) to the controller
+// (0xF100), in its line framing (docs/protocol.md): what vlx_client.py read-mem 0x880 2 sends.
+const std::vector<uint8_t> kRegisterReadLine = {0xA5, 0xA5, 0xA5, 0x00, 0xF1, 0x10, 0xF0, 0x06, 0x00, 0x00, 0x00,
+                                                0x00, 0x61, 0x80, 0x08, 0x00, 0x00, 0x02, 0x00, 0xFC, 0x5A};
+
+// True once the controller's TCP port answers the register read within 200 ms.
+bool answers(int port, const std::vector<uint8_t>& line) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(uint16_t(port));
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bool ok = false;
+    timeval tv{0, 200000};
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
+        ::send(fd, line.data(), line.size(), MSG_NOSIGNAL) == ssize_t(line.size())) {
+        uint8_t reply[256];
+        ok = ::recv(fd, reply, sizeof reply, 0) > 0;
     }
-    std::error_code ec;
-    std::filesystem::remove_all(root, ec);
-    return percent;
+    ::close(fd);
+    return ok;
 }
-
-// One idle pass of a worker: its request flags and its tick time-outs, nothing due.
-std::atomic<int> g_request{0};
-bool idlePass(uint32_t since) { return g_request.load() != 0 || Utils::getTimeSpace(since) > 200; }
 
 double threadCpuSeconds() {
     timespec ts{};
@@ -96,85 +95,105 @@ double threadCpuSeconds() {
     return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
 }
 
-enum class Pace { Old, New };
-
-// The eleven loops of the finished controller. On the device every one passes every 1 us
-// (the WiFi start-up thread and the two WiFi-port UDP threads every 1 ms). Paced anew,
-// the input-source, FPGA and C331 manager loops and the WiFi start-up thread poll with
-// a pacer; the UDP ports, the two serial links, the TCP server and the uevent listener
-// wait for their descriptors.
-double loopsIdlePercent(Pace pace, int seconds) {
-    struct Loop {
-        uint64_t us;
-        bool waitsForDescriptor;
-    };
-    const std::vector<Loop> loops = {{1, false}, {1, false},    {1, false},    {1000, false},
-                                     {1, true},  {1000, true},  {1000, true},  {1, true},
-                                     {1, true},  {1, true},     {1, true}};
-    std::atomic<bool> stop{false};
-    std::vector<double> cpu(loops.size(), 0);
-    int quiet[2];
-    if (::pipe(quiet) != 0) return -1;
-    std::vector<std::thread> threads;
-    for (size_t i = 0; i < loops.size(); ++i) {
-        threads.emplace_back([&, i] {
-            const Loop loop = loops[i];
-            const uint32_t since = G_timeTicks.load();
-            plat::WorkerPacer pacer(loop.us);
-            const double start = threadCpuSeconds();
-            while (!stop.load()) {
-                const bool work = idlePass(since);
-                if (pace == Pace::Old) {
-                    std::this_thread::sleep_for(std::chrono::microseconds(loop.us < 50 ? 50 : loop.us));
-                } else if (loop.waitsForDescriptor) {
-                    char c;
-                    (void)!::read(quiet[0], &c, 1);  // nothing arrives until the end
-                } else {
-                    pacer.pass(work);
-                }
-            }
-            cpu[i] = threadCpuSeconds() - start;
-        });
-    }
-    std::this_thread::sleep_for(std::chrono::seconds(seconds));
-    stop = true;
-    (void)!::write(quiet[1], std::string(loops.size(), 'x').data(), loops.size());
-    for (auto& t : threads) t.join();
-    ::close(quiet[0]);
-    ::close(quiet[1]);
-    double total = 0;
-    for (double c : cpu) total += c;
-    return total * 100.0 / seconds;
-}
-
-// What the machine charges for waking a thread 100 times a second and doing nothing:
-// the floor under the controller's 10 ms tick.
-double bareTickPercent(int seconds) {
-    const double start = threadCpuSeconds();
-    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-    while (std::chrono::steady_clock::now() < until) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    return (threadCpuSeconds() - start) * 100.0 / seconds;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
     const int seconds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 20;
-    std::printf("idle CPU over %d s, percent of one core (%u cores, load %s)\n", seconds,
-                std::thread::hardware_concurrency(), [] {
+    const int offset = benchenv::portOffset(0);
+    const std::string root = benchenv::tempRoot("idle");
+    std::vector<std::string> env = {"VLX_BOARD=sim", "VLX_ROOT=" + root, "QT_QPA_PLATFORM=offscreen",
+                                    "VLX_PORT_OFFSET=" + std::to_string(offset)};
+    for (char** e = environ; *e; ++e)
+        if (std::strncmp(*e, "VLX_", 4) != 0 && std::strncmp(*e, "QT_QPA_PLATFORM=", 16) != 0) env.push_back(*e);
+    std::vector<char*> envp;
+    for (auto& s : env) envp.push_back(s.data());
+    envp.push_back(nullptr);
+    char* args[] = {const_cast<char*>(VLX_CONTROLLER), nullptr};
+    posix_spawn_file_actions_t quiet;
+    ::posix_spawn_file_actions_init(&quiet);
+    ::posix_spawn_file_actions_addopen(&quiet, 1, "/dev/null", O_WRONLY, 0);
+    ::posix_spawn_file_actions_addopen(&quiet, 2, "/dev/null", O_WRONLY, 0);
+    pid_t pid = -1;
+    const auto launched = Clock::now();
+    const int rc = ::posix_spawn(&pid, VLX_CONTROLLER, &quiet, nullptr, args, envp.data());
+    ::posix_spawn_file_actions_destroy(&quiet);
+    if (rc != 0) {
+        std::fprintf(stderr, "cannot start %s: %s\n", VLX_CONTROLLER, std::strerror(rc));
+        return 1;
+    }
+    int status = 0;
+    auto finish = [&](int code) {
+        ::kill(pid, SIGTERM);
+        ::waitpid(pid, nullptr, 0);
+        std::error_code ec;
+        std::filesystem::remove_all(root, ec);
+        return code;
+    };
+
+    const std::vector<uint8_t>& line = kRegisterReadLine;
+    const int port = 5005 + offset;
+    double startSeconds = -1;
+    while (Clock::now() - launched < std::chrono::seconds(60)) {
+        if (answers(port, line)) {
+            startSeconds = std::chrono::duration<double>(Clock::now() - launched).count();
+            break;
+        }
+        if (::waitpid(pid, &status, WNOHANG) == pid) {
+            std::fprintf(stderr, "the controller ended during its start\n");
+            return 1;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    if (startSeconds < 0) {
+        std::fprintf(stderr, "no answer on TCP port %d within 60 s\n", port);
+        return finish(1);
+    }
+    std::printf("launch to the first answered control frame (TCP %d): %.3f s\n", port, startSeconds);
+
+    // The scaler and both FPGAs come up within a few seconds of the start; then idle.
+    std::this_thread::sleep_for(std::chrono::seconds(10));
+    std::atomic<bool> stop{false};
+    double bareCpu = 0;
+    unsigned long long bareRuns = 0;
+    std::thread bare([&] {
+        const double start = threadCpuSeconds();
+        while (!stop.load()) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            ++bareRuns;
+        }
+        bareCpu = threadCpuSeconds() - start;
+    });
+    const std::map<int, ThreadUse> before = threadsOf(pid);
+    const auto w0 = Clock::now();
+    std::this_thread::sleep_for(std::chrono::seconds(seconds));
+    const std::map<int, ThreadUse> after = threadsOf(pid);
+    const double wall = std::chrono::duration<double>(Clock::now() - w0).count();
+    stop = true;
+    bare.join();
+
+    std::printf("idle over %d s, percent of one core (%u cores, load %s)\n", seconds, std::thread::hardware_concurrency(),
+                [] {
                     static char load[32] = "?";
                     std::ifstream in("/proc/loadavg");
                     std::string s;
                     if (in >> s) std::snprintf(load, sizeof load, "%s", s.c_str());
                     return load;
                 }());
-    std::printf("a bare thread waking every 10 ms (floor of the tick):      %6.2f %%\n", bareTickPercent(seconds));
-    const double controller = controllerIdlePercent(seconds);
-    std::printf("controller on the simulated board (its loops of today):  %6.2f %%\n", controller);
-    const double oldLoops = loopsIdlePercent(Pace::Old, seconds);
-    std::printf("eleven worker loops, fixed 50 us / 1 ms pause:             %6.2f %%\n", oldLoops);
-    const double newLoops = loopsIdlePercent(Pace::New, seconds);
-    std::printf("eleven worker loops, WorkerPacer / blocked on descriptor:  %6.2f %%\n", newLoops);
-    std::printf("controller with all eleven, new pacing (sum):              %6.2f %%\n", controller + newLoops);
-    return controller < 0 ? 1 : 0;
+    std::printf("  %-16s %8s %11s\n", "thread", "CPU %", "wake-ups/s");
+    double total = 0, totalRuns = 0;
+    for (const auto& [tid, a] : after) {
+        const auto b = before.find(tid);
+        const double cpu = a.cpu - (b == before.end() ? 0 : b->second.cpu);
+        const double runs = double(a.runs - (b == before.end() ? 0 : b->second.runs));
+        total += cpu;
+        totalRuns += runs;
+        std::printf("  %-16s %8.3f %11.1f\n", a.name.c_str(), cpu * 100.0 / wall, runs / wall);
+    }
+    const double controller = total * 100.0 / wall;
+    const double floor = bareCpu * 100.0 / wall;
+    std::printf("  %-16s %8.3f %11.1f\n", "controller", controller, totalRuns / wall);
+    std::printf("  %-16s %8.3f %11.1f   (a bare thread waking every 10 ms, same window)\n", "bare 100 Hz", floor,
+                double(bareRuns) / wall);
+    std::printf("controller / bare 100 Hz wake-up: %.2f (goal: 2 or less)\n", floor > 0 ? controller / floor : 0.0);
+    return finish(0);
 }

@@ -13,6 +13,7 @@
 #include <fstream>
 #include <string>
 
+#include "bench_env.h"
 #include "core/config_engine.h"
 #include "core/global.h"
 #include "core/vlxrampara.h"
@@ -61,8 +62,7 @@ double floorSeconds(const plat::sim::NorPart& part, uint32_t length) {
 int main(int argc, char** argv) {
     const uint32_t bitstream = argc > 1 ? uint32_t(std::strtoul(argv[1], nullptr, 0)) : usbpkg::kBitstreamMax;
     const uint32_t app = 4u << 20;
-    char tmpl[] = "/tmp/vlx-upgrade-XXXXXX";
-    if (!mkdtemp(tmpl)) return 1;
+    const std::string tmpl = benchenv::tempRoot("upgrade");
     plat::setBoard(plat::Board::Sim);
     plat::setRoot(tmpl);
     plat::setSleepScale(1);  // the upgrade's own waits in full

@@ -56,7 +56,7 @@ int main(int argc, char* argv[]) {
             }
         }
     }
-    plat::sleepMs(3000);
+    plat::hardwareWaitMs(3000);  // the chips settle after power-up
     ConfigEngine::pInstance();  // INI file, device id, network globals
     VlxRamPara::pInstance();    // parameter RAM and user modes; needs the settings above
     kavelsource::pInstance();   // input-source manager, before the FPGA engine

@@ -4,9 +4,9 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
-#include <QDateTime>
 #include <QMutexLocker>
 #include <cstring>
+#include <ctime>
 #include <memory>
 
 #include "core/global.h"
@@ -165,12 +165,15 @@ int fpga_manage::initialize() {
     bus.socEnable.set(1);
 
     softinit();
-    plat::sleepMs(2000);
+    plat::hardwareWaitMs(2000);
     clock_record->clock_record_init();
     g_fpga_c331_start = 0;
     stop_ = false;
     try {
-        thread_ = std::thread([this] { fpgamanageThread(this); });
+        thread_ = std::thread([this] {
+            plat::nameThisThread("fpga");
+            fpgamanageThread(this);
+        });
     } catch (const std::system_error&) {
         writeLogMsg(LOG_ERROR, "create check source thread failed");
         return 255;
@@ -301,20 +304,21 @@ void fpga_manage::fpga_manage_deal() {
         putBackRequest(output_onoff_request, Utils::_system_mutex);
 }
 
+// Local time of day, read on every schedule pass: broken down in place, no text, no heap.
 int fpga_manage::IT8563WE_Get(TimeRealType* time) {
-    QDateTime now;
+    std::time_t now;
     {
         QMutexLocker lock(&Utils::_system_mutex);
-        now = QDateTime::fromSecsSinceEpoch(static_cast<qint64>(plat::timeOfDay()));
+        now = plat::timeOfDay();
     }
-    const QStringList f = now.toString(QStringLiteral("yyyy/MM/dd/HH/mm/ss/ddd")).split(QLatin1Char('/'));
-    if (f.size() < 6) return 0;
-    time->year = static_cast<uint16_t>(f[0].toInt());
-    time->month = static_cast<uint8_t>(f[1].toInt());
-    time->day = static_cast<uint8_t>(f[2].toInt());
-    time->hour = static_cast<uint8_t>(f[3].toInt());
-    time->minute = static_cast<uint8_t>(f[4].toInt());
-    time->second = static_cast<uint8_t>(f[5].toInt());
+    std::tm t{};
+    if (!localtime_r(&now, &t)) return 0;
+    time->year = static_cast<uint16_t>(t.tm_year + 1900);
+    time->month = static_cast<uint8_t>(t.tm_mon + 1);
+    time->day = static_cast<uint8_t>(t.tm_mday);
+    time->hour = static_cast<uint8_t>(t.tm_hour);
+    time->minute = static_cast<uint8_t>(t.tm_min);
+    time->second = static_cast<uint8_t>(t.tm_sec);
     return 0;
 }
 

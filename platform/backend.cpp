@@ -33,6 +33,11 @@ Sys& sys() { return backend(g_sys, sim::makeSys, linuxdev::makeSys); }
 void resetSys() { replace(g_sys, {}); }
 void installSys(std::unique_ptr<Sys> backend) { replace(g_sys, std::move(backend)); }
 
+void hardwareWaitMs(uint64_t ms) {
+    if (board() == Board::Sim && sim::passBoardTime(ms * 1000 * 1000)) return;
+    sleepMs(ms);
+}
+
 Shell& shell() { return backend(g_shell, sim::makeShell, linuxdev::makeShell); }
 void resetShell() { replace(g_shell, {}); }
 void installShell(std::unique_ptr<Shell> runner) { replace(g_shell, std::move(runner)); }

@@ -1,5 +1,6 @@
 #include "platform/platform.h"
 
+#include <pthread.h>
 #include <sys/stat.h>
 #include <atomic>
 #include <cerrno>
@@ -118,6 +119,12 @@ void workerPace(uint64_t us) {
     // Worker loops must not spin a core even when tests shorten sleeps.
     uint64_t scaled = static_cast<uint64_t>(static_cast<double>(us) * g_sleepScale.load());
     std::this_thread::sleep_for(std::chrono::microseconds(scaled < 50 ? 50 : scaled));
+}
+
+void nameThisThread(const char* name) {
+    char cut[16];
+    std::snprintf(cut, sizeof cut, "%s", name);
+    ::pthread_setname_np(::pthread_self(), cut);
 }
 
 }  // namespace plat

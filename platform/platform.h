@@ -54,4 +54,14 @@ void setSleepHook(SleepHook hook);
 // (worker_pacer.h) instead; one that waits for a descriptor blocks on it.
 void workerPace(uint64_t us);
 
+// A fixed start-up wait for the hardware to settle (3 s before the singletons, 2 s before
+// the FPGA thread). Real time on the device, scaled like the sleeps; on the simulated
+// board it passes as board time: the clock is stepped through it, so the chip models
+// see it go by and the start goes on at once.
+void hardwareWaitMs(uint64_t ms);
+
+// Names the calling thread after its subsystem (at most 15 characters, cut beyond), so
+// `top -H` and a per-thread CPU figure tell the loops apart.
+void nameThisThread(const char* name);
+
 }  // namespace plat

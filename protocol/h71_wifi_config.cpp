@@ -231,7 +231,10 @@ H71_WIFI_CONFIG* H71_WIFI_CONFIG::pInstance() {
     w->writeMissingFiles();
     w->set_wifi_reset_flag();  // the first set-up, once the tick runs
     try {
-        w->thread_ = std::thread([w] { w->loop(); });
+        w->thread_ = std::thread([w] {
+            plat::nameThisThread("wifi-start");
+            w->loop();
+        });
     } catch (const std::system_error&) {
         writeLogMsg(LOG_ERROR, "WiFi: start-up thread cannot be created");
     }

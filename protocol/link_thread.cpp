@@ -3,11 +3,15 @@
 #include <system_error>
 
 #include "core/logMsg.h"
+#include "platform/platform.h"
 
-bool link_thread::start(const std::string& name, std::function<void()> body) {
+bool link_thread::start(const std::string& name, const char* threadName, std::function<void()> body) {
     stop_ = false;
     try {
-        thread_ = std::thread(std::move(body));
+        thread_ = std::thread([threadName = std::string(threadName), body = std::move(body)] {
+            plat::nameThisThread(threadName.c_str());
+            body();
+        });
     } catch (const std::system_error& e) {
         writeLogMsg(LOG_ERROR, name + " thread not started: " + e.what());
         return false;

@@ -11,8 +11,9 @@
 class link_thread {
 public:
     ~link_thread() { stop(); }
-    // Starts body(); false (logged) when the thread cannot be created.
-    bool start(const std::string& name, std::function<void()> body);
+    // Starts body() on a thread called threadName (top -H); false (logged under `name`)
+    // when the thread cannot be created.
+    bool start(const std::string& name, const char* threadName, std::function<void()> body);
     void stop();
     bool stopping() const { return stop_.load(); }
     bool running() const { return thread_.joinable(); }

@@ -16,7 +16,7 @@ networkManage* networkManage::pInstance() {
         port = g_port;
     }
     if (p_networkManage->server_.listen(port))
-        p_networkManage->thread_.start("TCP", [] { p_networkManage->acceptThread(); });
+        p_networkManage->thread_.start("TCP", "ctl-tcp", [] { p_networkManage->acceptThread(); });
     return p_networkManage;
 }
 
@@ -29,6 +29,6 @@ void networkManage::resetInstanceForTest() {
 
 void networkManage::acceptThread() {
     while (!thread_.stopping()) {
-        if (!server_.recvData(1000, thread_.wakeFd())) thread_.drainWake();
+        if (!server_.recvData(-1, thread_.wakeFd())) thread_.drainWake();
     }
 }

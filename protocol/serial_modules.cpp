@@ -11,7 +11,7 @@ serial_link::serial_link(int port, uint8_t transport) : port_(port), link_(trans
 
 serial_link::~serial_link() { stop(); }
 
-bool serial_link::start(uint32_t baud, const char* name) {
+bool serial_link::start(uint32_t baud, const char* name, const char* threadName) {
     fd_ = plat::net::openSerialPort(port_, baud);
     if (fd_ < 0) {
         writeLogMsg(LOG_ERROR, std::string(name) + ": /dev/ttyS" + std::to_string(port_) + " cannot be opened");
@@ -19,7 +19,7 @@ bool serial_link::start(uint32_t baud, const char* name) {
     }
     // The read size of the line, g_dataLen KiB.
     buf_.resize(size_t(g_dataLen ? g_dataLen : 32) * 1024);
-    if (!thread_.start(name, [this] { receiveThread(); })) return false;
+    if (!thread_.start(name, threadName, [this] { receiveThread(); })) return false;
     return true;
 }
 
@@ -32,7 +32,7 @@ void serial_link::stop() {
 void serial_link::receiveThread() {
     while (!thread_.stopping()) {
         std::vector<pollfd> fds{{thread_.wakeFd(), POLLIN, 0}, {fd_, POLLIN, 0}};
-        if (plat::net::pollFds(fds, 1000) <= 0) continue;
+        if (plat::net::pollFds(fds, -1) <= 0) continue;  // the wake pipe ends the wait
         if (fds[0].revents) {
             thread_.drainWake();
             continue;

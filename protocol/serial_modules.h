@@ -14,7 +14,7 @@ public:
     ~serial_link();
     // Opens the port at the baud rate and starts the receive thread; false when the
     // port does not open (the link then stays down).
-    bool start(uint32_t baud, const char* name);
+    bool start(uint32_t baud, const char* name, const char* threadName);
     void stop();
     bool isOpen() const { return fd_ >= 0; }
     void receiveThread();

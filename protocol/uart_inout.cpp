@@ -7,7 +7,7 @@ Kv_uart_inout* Kv_uart_inout::p_uart_inout = nullptr;
 Kv_uart_inout* Kv_uart_inout::pInstance() {
     if (p_uart_inout) return p_uart_inout;
     p_uart_inout = new Kv_uart_inout;
-    p_uart_inout->line_.start(g_BPS, "serial control link");
+    p_uart_inout->line_.start(g_BPS, "serial control link", "ctl-serial");
     return p_uart_inout;
 }
 

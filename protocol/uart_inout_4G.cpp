@@ -7,7 +7,7 @@ Kv_uart_inout_4G* Kv_uart_inout_4G::p_uart_inout_4G = nullptr;
 Kv_uart_inout_4G* Kv_uart_inout_4G::pInstance() {
     if (p_uart_inout_4G) return p_uart_inout_4G;
     p_uart_inout_4G = new Kv_uart_inout_4G;
-    p_uart_inout_4G->line_.start(g_BPS, "4G link");
+    p_uart_inout_4G->line_.start(g_BPS, "4G link", "ctl-4g");
     return p_uart_inout_4G;
 }
 

@@ -18,7 +18,7 @@ udpnetManage* udpnetManage::pInstance() {
     if (u->wifiFd_ < 0)
         writeLogMsg(LOG_ERROR, "UDP server: WiFi port " + std::to_string(plat::net::boardPort(kWifiPort)) + " cannot be opened");
     else
-        u->wifiThread_.start("UDP WiFi", [u] { u->wifiThread(); });
+        u->wifiThread_.start("UDP WiFi", "ctl-udp-wifi", [u] { u->wifiThread(); });
     if (!g_udpnetmode) return p_udpnetManage;
     u->fd_ = plat::net::openUdpSocket(kControlPort, &u->port_);
     if (u->fd_ < 0) {
@@ -26,7 +26,7 @@ udpnetManage* udpnetManage::pInstance() {
         return u;
     }
     writeLogMsg(LOG_INFO, "UDP server listening on port " + std::to_string(u->port_));
-    u->thread_.start("UDP", [u] { u->controlThread(); });
+    u->thread_.start("UDP", "ctl-udp", [u] { u->controlThread(); });
     return u;
 }
 
@@ -43,7 +43,7 @@ void udpnetManage::resetInstanceForTest() {
 void udpnetManage::controlThread() {
     while (!thread_.stopping()) {
         std::vector<pollfd> fds{{thread_.wakeFd(), POLLIN, 0}, {fd_, POLLIN, 0}};
-        if (plat::net::pollFds(fds, 1000) <= 0) continue;
+        if (plat::net::pollFds(fds, -1) <= 0) continue;  // the wake pipe ends the wait
         if (fds[0].revents) {
             thread_.drainWake();
             continue;
@@ -64,7 +64,7 @@ void udpnetManage::wifiThread() {
     char text[512];
     while (!wifiThread_.stopping()) {
         std::vector<pollfd> fds{{wifiThread_.wakeFd(), POLLIN, 0}, {wifiFd_, POLLIN, 0}};
-        if (plat::net::pollFds(fds, 1000) <= 0) continue;
+        if (plat::net::pollFds(fds, -1) <= 0) continue;  // the wake pipe ends the wait
         if (fds[0].revents) {
             wifiThread_.drainWake();
             continue;

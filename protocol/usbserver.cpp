@@ -105,7 +105,10 @@ UsbServer* UsbServer::pInstance() {
         return u;
     }
     try {
-        u->thread_ = std::thread([u] { u->loop(); });
+        u->thread_ = std::thread([u] {
+            plat::nameThisThread("usb-uevent");
+            u->loop();
+        });
     } catch (const std::system_error&) {
         writeLogMsg(LOG_ERROR, "USB watcher: thread cannot be created");
     }

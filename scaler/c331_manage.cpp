@@ -79,6 +79,7 @@ void c331_manage::Sleep(int ms) { plat::sleepMs(uint64_t(ms < 0 ? 0 : ms)); }
 
 void* c331_manage::c331manageThread(void* arg) {
     auto* self = static_cast<c331_manage*>(arg);
+    plat::nameThisThread("c331");
     while (!self->stop_) {
         const bool wasPolling = self->state() < kStateBringUp;
         const bool didWork = self->step();

@@ -123,6 +123,7 @@ int kavelsource::initialize() {
     stop_ = false;
     try {
         thread_ = std::thread([this] {
+            plat::nameThisThread("input-sources");
             while (!stop_) pacer_.pass(source_deal());
         });
     } catch (const std::exception&) {

@@ -293,7 +293,10 @@ bool startBoardControl() {
     g_listen = fd;
     if (!board().startSerialBridges())
         std::fprintf(stderr, "board control: serial ports are not published\n");
-    g_server = std::thread(serve);
+    g_server = std::thread([] {
+        plat::nameThisThread("board-control");
+        serve();
+    });
     return true;
 }
 

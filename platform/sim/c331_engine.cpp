@@ -100,8 +100,7 @@ bool C331Engine::flashBusy(BoardNs now) const {
 }
 
 void C331Engine::record(DrawCommand c) {
-    if (log_.size() >= kMaxRecorded) log_.erase(log_.begin());
-    log_.push_back(std::move(c));
+    log_.push(std::move(c));
 }
 
 void C331Engine::written(RegFile& regs, unsigned bank, unsigned addr, uint8_t v, BoardNs now) {

@@ -32,6 +32,7 @@
 #include <vector>
 
 #include "platform/sim/board_clock.h"
+#include "platform/sim/byte_log.h"
 
 namespace plat::sim {
 
@@ -62,7 +63,7 @@ public:
 
     static constexpr uint32_t kFlashSize = 32u * 1024 * 1024;
     static constexpr int kPaletteEntries = 256;
-    static constexpr size_t kMaxRecorded = 8192;
+    static constexpr size_t kRecordedBytes = 4 << 20;  // the newest drawing commands within this
     static constexpr size_t kOsdPageSize = 4096;
     static constexpr size_t kOsdMaxPages = 24 * 1024;  // 96 MiB of OSD memory touched at most
 
@@ -115,7 +116,7 @@ public:
     void holdDrawBusy(bool on) { holdDraw_ = on; }
     void setTimes(const Times& t) { times_ = t; }
     const Times& times() const { return times_; }
-    std::vector<DrawCommand> recorded() const { return log_; }
+    std::vector<DrawCommand> recorded() const { return std::vector<DrawCommand>(log_.begin(), log_.end()); }
     void clearRecorded() { log_.clear(); }
     Stats stats() const { return stats_; }
     std::array<uint8_t, 3> palette(int entry) const { return palette_[size_t(entry & 255)]; }
@@ -156,8 +157,13 @@ private:
     unsigned palIndex_ = 0, palComp_ = 0;
     std::vector<uint8_t> fifo_;
     uint8_t fifoHeight_ = 0;
-    std::vector<DrawCommand> log_;
+    ByteLog<DrawCommand> log_{kRecordedBytes};
     Stats stats_;
 };
+
+// Heap bytes of a recorded drawing command: its kind, its register map's nodes, its characters.
+inline size_t heapBytes(const C331Engine::DrawCommand& c) {
+    return heapBytes(c.kind) + c.regs.size() * 48 + c.chars.capacity() * sizeof(C331Engine::CharRender);
+}
 
 }  // namespace plat::sim

@@ -152,7 +152,7 @@ void C331Model::chipSelectReleased(const SpiContext& ctx) {
         counters_.reads++;
         fr.rx[1] = collectedRx_[1];
     }
-    if (logOn_) log_.push_back(fr);
+    if (logOn_) log_.push(fr, 0);
 }
 
 void C331Model::latchMeasurements(bool hold) {
@@ -236,7 +236,7 @@ void C331Model::clearCounters() {
 
 std::vector<C331Model::Frame> C331Model::frames() const {
     std::lock_guard<std::recursive_mutex> l(m_);
-    return log_;
+    return std::vector<Frame>(log_.begin(), log_.end());
 }
 
 void C331Model::setFrameLog(bool on) {

@@ -41,6 +41,8 @@ public:
     static constexpr uint8_t kChipId = 0x24;
     static constexpr uint32_t kWriteHz = 10000000;
     static constexpr uint32_t kReadHz = 5000000;
+    // The frame log (while on) keeps the newest frames within this many bytes.
+    static constexpr size_t kFrameLogBytes = 8 << 20;
 
     enum class Presence { Present, Absent, Flaky };
 
@@ -123,7 +125,7 @@ private:
     bool logOn_ = false;
     bool vsyncStuck_ = false;
     bool fieldStuck_ = false;
-    std::vector<Frame> log_;
+    ByteLog<Frame> log_{kFrameLogBytes};  // a bring-up is some 14,000 frames
     C331Engine engine_;
     BoardNs wireNs_ = 0;  // wire time of every frame so far (chip time = board clock + this)
 };

@@ -40,7 +40,7 @@ void finish(std::vector<uint8_t>& a, const SimCard& card, std::vector<CardAnswer
 
 void note(SimCard& c, const uint8_t* f, size_t n) {
     ++c.frames;
-    if (c.received.size() < SimCard::kReceivedLimit) c.received.emplace_back(f, f + n);
+    c.received.push(std::vector<uint8_t>(f, f + n));
 }
 
 }  // namespace

@@ -9,19 +9,21 @@
 #include <string>
 #include <vector>
 
+#include "platform/sim/byte_log.h"
+
 namespace plat::sim {
 
 enum class CardAnswerPolicy { Answer, Silent, BadChecksum, WrongTag };
 
 struct SimCard {
-    static constexpr size_t kReceivedLimit = 4096;
+    static constexpr size_t kReceivedBytes = 256 * 1024;
     std::map<uint32_t, uint8_t> memory;          // sparse card memory (0x60 / 0x61)
     std::vector<uint8_t> lastRegisterWrite;      // 0xA0 argument bytes
     unsigned saves = 0;                          // 0x81
     unsigned activations = 0;                    // 0xB4
     unsigned reconfigurations = 0;               // 0x84
     unsigned frames = 0;                         // frames addressed to this card
-    std::vector<std::vector<uint8_t>> received;  // those frames, the first kReceivedLimit of them
+    ByteLog<std::vector<uint8_t>> received{kReceivedBytes};  // those frames, the newest within the budget
     uint8_t mappingDisplay = 0;                  // 0xA0 03 0F 01 xx
     uint32_t configId = 0;
     bool lost = false;                           // lost its configuration

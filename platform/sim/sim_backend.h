@@ -7,4 +7,7 @@
 namespace plat::sim {
 std::unique_ptr<Sys> makeSys();
 std::unique_ptr<Shell> makeShell();
+// Steps the simulated board's clock by `ns` (its events run); false when no simulated
+// board is in use (a test's own Sys double).
+bool passBoardTime(uint64_t ns);
 }  // namespace plat::sim

@@ -231,7 +231,10 @@ void SimBoard::followRealTime(bool on) {
             std::lock_guard<std::mutex> w(clockWaitMutex_);
             clockStop_ = false;
         }
-        clockThread_ = std::thread([this] { clockLoop(); });
+        clockThread_ = std::thread([this] {
+            plat::nameThisThread("sim-clock");
+            clockLoop();
+        });
         return;
     }
     {
@@ -360,7 +363,7 @@ void SimBoard::clearSpiFrames() {
 
 unsigned SimBoard::spiFramesDropped() const {
     std::lock_guard<std::recursive_mutex> l(mutex_);
-    return spiLog_.dropped;
+    return static_cast<unsigned>(spiLog_.dropped());
 }
 
 unsigned SimBoard::spiContentions() const {
@@ -627,7 +630,8 @@ std::vector<uint8_t> SimBoard::mtdRead(int index, uint64_t offset, size_t length
 std::vector<std::string> SimBoard::mtdLog(int index) const {
     std::lock_guard<std::recursive_mutex> l(mutex_);
     auto it = mtd_.find(index);
-    return it == mtd_.end() ? std::vector<std::string>{} : it->second.log;
+    if (it == mtd_.end()) return {};
+    return std::vector<std::string>(it->second.log.begin(), it->second.log.end());
 }
 
 void SimBoard::failMtdGetInfo(int index, bool fail) {
@@ -707,7 +711,10 @@ bool SimBoard::startSerialBridges() {
         ::unlink(link.c_str());
         if (::symlink(s->outerName.c_str(), link.c_str()) != 0) return false;
     }
-    bridge_ = std::thread([this] { bridgeLoop(); });
+    bridge_ = std::thread([this] {
+        plat::nameThisThread("sim-serial");
+        bridgeLoop();
+    });
     return true;
 }
 

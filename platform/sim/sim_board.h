@@ -28,6 +28,7 @@
 
 #include "platform/board_wiring.h"
 #include "platform/sim/board_clock.h"
+#include "platform/sim/byte_log.h"
 #include "platform/sim/chip_store.h"
 #include "platform/sim/event_backlog.h"
 #include "platform/sim/i2c_device_model.h"
@@ -48,8 +49,12 @@ constexpr uint32_t kChipIdX = wiring::kChipIdX;
 constexpr uint32_t kChipIdY = wiring::kChipIdY;
 constexpr uint32_t kChipIdZ = wiring::kChipIdZ;
 
-// Frame logs keep the last this many frames; older ones are dropped and counted.
+// Frame logs keep the last this many frames, within kFrameLogBytes of memory; older
+// ones are dropped and counted.
 constexpr size_t kFrameLogDepth = 4096;
+constexpr size_t kFrameLogBytes = 1 << 20;
+// Operations on an MTD partition kept for mtdLog(): the newest, within this many bytes.
+constexpr size_t kMtdLogBytes = 64 * 1024;
 
 // Raw wait statuses of the simulated shell (exit code << 8).
 constexpr int kShellOk = 0;
@@ -86,25 +91,22 @@ struct I2cFrame {
     std::vector<uint8_t> data;  // written, or read back
 };
 
-// A frame log: the last kFrameLogDepth frames while on, older ones dropped and counted.
+// Heap bytes a logged frame holds beyond itself.
+inline size_t heapBytes(const SpiFrame& f) { return heapBytes(f.tx) + heapBytes(f.rx) + heapBytes(f.node); }
+inline size_t heapBytes(const I2cFrame& f) { return heapBytes(f.data); }
+
+// A frame log: the last kFrameLogDepth frames within kFrameLogBytes while on, older ones
+// dropped and counted.
 template <typename Frame>
 struct FrameRing {
     bool on = false;
-    std::deque<Frame> frames;
-    unsigned dropped = 0;
+    ByteLog<Frame> frames{kFrameLogBytes, kFrameLogDepth};
     void push(Frame f) {
-        if (!on) return;
-        if (frames.size() == kFrameLogDepth) {
-            frames.pop_front();
-            ++dropped;
-        }
-        frames.push_back(std::move(f));
+        if (on) frames.push(std::move(f));
     }
     std::vector<Frame> list() const { return std::vector<Frame>(frames.begin(), frames.end()); }
-    void clear() {
-        frames.clear();
-        dropped = 0;
-    }
+    uint64_t dropped() const { return frames.dropped(); }
+    void clear() { frames.clear(); }
 };
 
 // The settings of a spidev descriptor that a transfer goes out with.
@@ -289,7 +291,7 @@ private:
         int failEraseBlock = -1;
         int failUnlockBlock = -1;
         long shortWrite = -1;
-        std::vector<std::string> log;
+        ByteLog<std::string> log{kMtdLogBytes};
     };
     struct Serial {
         int master = -1;

@@ -50,7 +50,6 @@ constexpr uint8_t kRegRxHigh[2] = {25, 153};
 constexpr uint8_t kRegTxLow[8] = {26, 134, 136, 138, 154, 155, 156, 157};
 constexpr uint8_t kRegTxHigh[2] = {27, 158};
 constexpr size_t kPairRamBytes = 1024;
-constexpr size_t kCardLogLimit = 16384;
 constexpr BoardNs kTickNs = 10 * kNsPerMs;
 
 bool fpgaDriven(uint8_t r) {
@@ -163,8 +162,7 @@ unsigned SimFpga::cardFramesDropped() const {
 }
 
 void SimFpga::logCard(int port, bool answer, const uint8_t* p, size_t n) {
-    if (cardLog_.size() >= kCardLogLimit) cardLog_.erase(cardLog_.begin(), cardLog_.begin() + kCardLogLimit / 4);
-    cardLog_.push_back({board_ ? board_->clock().now() : 0, index_, port, answer, std::vector<uint8_t>(p, p + n)});
+    cardLog_.push({board_ ? board_->clock().now() : 0, index_, port, answer, std::vector<uint8_t>(p, p + n)});
 }
 
 // The start bit of pair P: the frame in its transmit RAM goes out on the selected port.

@@ -55,6 +55,9 @@ struct SimFpgaProfile {
 };
 
 // One receiving-card frame on an Ethernet port: sent by the host or answered by a card.
+// The card-wire log of one FPGA keeps the newest frames within this many bytes.
+constexpr size_t kCardLogBytes = 1 << 20;
+
 struct CardFrameRecord {
     BoardNs time;
     int fpga;
@@ -62,6 +65,7 @@ struct CardFrameRecord {
     bool answer;      // false: host to cards
     std::vector<uint8_t> bytes;
 };
+inline size_t heapBytes(const CardFrameRecord& r) { return heapBytes(r.bytes); }
 
 class SimFpga : public SpiDeviceModel {
 public:
@@ -108,7 +112,8 @@ public:
     // A chain of n cards on port p (0..15); n = 0 unplugs it. The port's link follows.
     void attachCards(int port, size_t n);
     CardChain* chain(int port);
-    const std::vector<CardFrameRecord>& cardLog() const { return cardLog_; }
+    // The frames on the card wires, the newest within kCardLogBytes.
+    const ByteLog<CardFrameRecord>& cardLog() const { return cardLog_; }
     void clearCardLog() { cardLog_.clear(); }
     unsigned ackClears() const { return ackClears_; }
     unsigned cardFramesDropped() const;
@@ -160,7 +165,7 @@ private:
     std::array<std::vector<std::vector<uint8_t>>, 8> rxQueue_;
     std::array<bool, 8> rxReady_{};
     std::array<BoardNs, 8> txBusyUntil_{};
-    std::vector<CardFrameRecord> cardLog_;
+    ByteLog<CardFrameRecord> cardLog_{kCardLogBytes};
     unsigned ackClears_ = 0;
     unsigned lostAnswers_ = 0;
 };

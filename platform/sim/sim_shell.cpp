@@ -398,7 +398,7 @@ SimShell::SimShell() {
 
 void SimShell::record(const std::string& command) {
     std::lock_guard<std::mutex> l(mutex_);
-    commands_.push_back(command);
+    commands_.push(command);
     if (plat::root().empty()) return;  // never write into the host's own /run
     std::string line = command;
     for (size_t p = 0; (p = line.find('\n', p)) != std::string::npos; p += 2) line.replace(p, 1, "\\n");
@@ -485,7 +485,7 @@ int SimShell::dispatch(const std::string& command, std::string* output) {
 
 std::vector<std::string> SimShell::commands() const {
     std::lock_guard<std::mutex> l(mutex_);
-    return commands_;
+    return std::vector<std::string>(commands_.begin(), commands_.end());
 }
 
 void SimShell::clearCommands() {

@@ -18,6 +18,9 @@
 
 namespace plat::sim {
 
+// The commands kept in memory for commands(): the newest, within this many bytes.
+constexpr size_t kCommandLogBytes = 256 * 1024;
+
 class SimShell final : public Shell {
 public:
     // Answers a command: returns the raw status and may fill `output` (popen).
@@ -55,7 +58,7 @@ private:
     void record(const std::string& command);
 
     mutable std::mutex mutex_;
-    std::vector<std::string> commands_;
+    ByteLog<std::string> commands_{kCommandLogBytes};  // the file keeps every one
     std::vector<Entry> handlers_;
     std::function<void()> rebootHook_;
     int reboots_ = 0;

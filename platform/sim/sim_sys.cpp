@@ -524,7 +524,7 @@ private:
             n = std::min(n, static_cast<size_t>(m->shortWrite));
             m->shortWrite = -1;
         }
-        m->log.push_back("write " + hex(static_cast<uint64_t>(off)) + " " + std::to_string(n));
+        m->log.push("write " + hex(static_cast<uint64_t>(off)) + " " + std::to_string(n));
         // Page by page, as the chip programs: a power cut leaves whole pages behind.
         const size_t page = m->config.writeSize > 1 ? m->config.writeSize : n;
         const auto* src = static_cast<const uint8_t*>(buf);
@@ -548,7 +548,7 @@ private:
         }
         switch (request) {
         case MEMGETINFO: {
-            m->log.push_back("getinfo");
+            m->log.push("getinfo");
             if (m->failGetInfo) {
                 errno = EIO;
                 return -1;
@@ -579,7 +579,7 @@ private:
                 length = e->length;
             }
             const bool erase = request == MEMERASE || request == MEMERASE64;
-            m->log.push_back(std::string(erase ? "erase " : request == MEMUNLOCK ? "unlock " : "lock ") + hex(start) +
+            m->log.push(std::string(erase ? "erase " : request == MEMUNLOCK ? "unlock " : "lock ") + hex(start) +
                              " " + hex(length));
             if (start + length > c.size || start % c.eraseSize != 0 || length % c.eraseSize != 0) {
                 errno = EINVAL;
@@ -636,6 +636,18 @@ private:
 };
 
 std::unique_ptr<Sys> makeSys() { return std::make_unique<SimSys>(); }
+
+bool passBoardTime(uint64_t ns) {
+    plat::sys();
+    SimBoard* b = nullptr;
+    {
+        std::lock_guard<std::recursive_mutex> l(g_currentMutex);
+        b = g_current;
+    }
+    if (!b) return false;
+    b->step(ns);
+    return true;
+}
 
 SimBoard& board() {
     plat::sys();  // makes the backend of the board in force

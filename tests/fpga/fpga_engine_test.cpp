@@ -229,6 +229,12 @@ TEST_F(FpgaTest, ClockIsReadOnlyWhileBothRun) {
     // the board's wall clock runs on with real time while the ticks are stepped
     EXPECT_LE(e->current_time.second, 2);
     EXPECT_EQ(e->current_time.weekday, 9) << "not filled";
+    // the schedules read the clock on every pass: without touching the heap
+    const long long before = testkit::threadAllocations();
+    TimeRealType t{};
+    e->IT8563WE_Get(&t);
+    if (before >= 0) EXPECT_EQ(testkit::threadAllocations(), before);
+    EXPECT_EQ(t.day, 5);
 }
 
 TEST_F(FpgaTest, BoardControlHoldsAnFpgaInResetBreaksItsLockAndReadsItsRegisters) {

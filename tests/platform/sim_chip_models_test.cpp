@@ -13,6 +13,8 @@
 
 #include "platform/board_wiring.h"
 #include "platform/gpio_word.h"
+#include "platform/platform.h"
+#include "platform/sim/card_chain.h"
 #include "platform/sim/example_chip.h"
 #include "platform/sim/sim_board.h"
 #include "platform/sys.h"
@@ -176,6 +178,22 @@ TEST_F(ChipModelTest, RunningBoardFiresAnEventWithNoAccessWhenItFallsDue) {
     EXPECT_TRUE(fired);
 }
 
+TEST_F(ChipModelTest, StartUpWaitPassesAsBoardTimeAtOnce) {
+    plat::setSleepScale(1);  // sleeps in real time, as in the program
+    board().followRealTime(true);
+    std::atomic<bool> fired{false};
+    board().clock().after(2500 * kNsPerMs, [&] { fired = true; });  // falls due within the wait
+    const BoardNs before = board().now();
+    const auto t0 = std::chrono::steady_clock::now();
+    plat::hardwareWaitMs(3000);
+    const auto took = std::chrono::steady_clock::now() - t0;
+    EXPECT_GE(board().now() - before, 3000 * kNsPerMs);
+    EXPECT_TRUE(fired) << "the models see the wait go by";
+    EXPECT_LT(took, std::chrono::milliseconds(2000)) << "no real-time wait on the simulated board";
+    board().followRealTime(false);
+    plat::setSleepScale(0);
+}
+
 TEST_F(ChipModelTest, SpidevRefusesAMessageLongerThanItsBufferAsTheKernelDoes) {
     auto chip = std::make_shared<ExampleChip>("example", 0, "", 0);
     board().attachSpi(wiring::kSpiFlash1, chip);
@@ -208,7 +226,7 @@ TEST_F(ChipModelTest, SpidevRefusesAMessageLongerThanItsBufferAsTheKernelDoes) {
     plat::sys().close(fd);
 }
 
-TEST_F(ChipModelTest, FrameLogKeepsTheLatestFramesAndCountsTheDropped) {
+TEST_F(ChipModelTest, LogsKeepTheLatestFramesWithinTheirBytesAndCountTheDropped) {
     board().setSpiFrameLog(true);
     int fd = openSpi(wiring::kSpiFpga1, SPI_MODE_3, wiring::kFpgaSpeedHz);
     for (size_t i = 0; i < kFrameLogDepth + 5; ++i) frame(fd, {static_cast<uint8_t>(i)});
@@ -216,7 +234,39 @@ TEST_F(ChipModelTest, FrameLogKeepsTheLatestFramesAndCountsTheDropped) {
     ASSERT_EQ(frames.size(), kFrameLogDepth);
     EXPECT_EQ(board().spiFramesDropped(), 5u);
     EXPECT_EQ(frames.back().tx[0], static_cast<uint8_t>(kFrameLogDepth + 4));
+
+    // long frames: the byte budget bounds the log long before the count does
+    board().clearSpiFrames();
+    for (int i = 0; i < 300; ++i) {
+        std::vector<uint8_t> tx(4096, static_cast<uint8_t>(i));
+        frame(fd, tx);
+    }
+    frames = board().spiFrames();
+    size_t held = 0;
+    for (const SpiFrame& f : frames) held += heapBytes(f) + sizeof(SpiFrame);
+    EXPECT_LT(frames.size(), 300u);
+    EXPECT_LE(held, kFrameLogBytes);
+    EXPECT_EQ(board().spiFramesDropped(), 300u - frames.size());
+    EXPECT_EQ(frames.back().tx[0], static_cast<uint8_t>(299));
     plat::sys().close(fd);
+
+    // a receiving card keeps the newest frames addressed to it within its budget
+    CardChain chain(1);
+    std::vector<uint8_t> save(1000, 0);
+    save[9] = 0x81;  // to card 0 on port 0: save
+    for (int i = 0; i < 5000; ++i) {
+        save[10] = static_cast<uint8_t>(i);
+        save[11] = static_cast<uint8_t>(i >> 8);
+        save.back() = 0;
+        for (size_t k = 0; k + 1 < save.size(); ++k) save.back() ^= save[k];
+        chain.receive(save.data(), save.size(), 0, nullptr);
+    }
+    const SimCard& card = chain.cards[0];
+    EXPECT_EQ(card.frames, 5000u);
+    EXPECT_LE(card.received.bytes(), SimCard::kReceivedBytes);
+    ASSERT_FALSE(card.received.empty());
+    EXPECT_EQ(card.received.back(), save) << "the newest frame is kept";
+    EXPECT_EQ(card.received.size() + card.received.dropped(), 5000u);
 }
 
 namespace {

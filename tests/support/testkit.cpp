@@ -5,6 +5,13 @@
 #include <fstream>
 #include <sstream>
 
+#if defined(__SANITIZE_ADDRESS__)
+// The sanitizer runtime's allocator hooks (GCC ships no header for them).
+extern "C" int __sanitizer_install_malloc_and_free_hooks(void (*)(const volatile void*, size_t),
+                                                          void (*)(const volatile void*));
+#define VLX_ALLOCATOR_HOOKS 1
+#endif
+
 #include "core/global.h"
 #include "platform/platform.h"
 #include "platform/shell.h"
@@ -44,6 +51,21 @@ void writeFile(const std::string& absolute, const std::string& content) {
 }
 
 bool exists(const std::string& absolute) { return std::filesystem::exists(plat::path(absolute)); }
+
+#ifdef VLX_ALLOCATOR_HOOKS
+namespace {
+thread_local long long t_allocations = 0;
+void countAllocation(const volatile void*, size_t) { ++t_allocations; }
+void ignoreFree(const volatile void*) {}
+}  // namespace
+
+long long threadAllocations() {
+    static const bool hooked = __sanitizer_install_malloc_and_free_hooks(countAllocation, ignoreFree) != 0;
+    return hooked ? t_allocations : -1;
+}
+#else
+long long threadAllocations() { return -1; }
+#endif
 
 void SimBoardTest::SetUp() {
     char tmpl[] = "/tmp/vlx-test-XXXXXX";

@@ -11,6 +11,10 @@ std::string readFile(const std::string& absolute);
 void writeFile(const std::string& absolute, const std::string& content);
 bool exists(const std::string& absolute);
 
+// Heap allocations the calling thread has made so far (malloc, new, Qt's containers);
+// -1 in a build without AddressSanitizer, whose allocator hooks count them.
+long long threadAllocations();
+
 class SimBoardTest : public ::testing::Test {
 protected:
     void SetUp() override;

@@ -113,7 +113,10 @@ lcd_touch* lcd_touch::instanceWithoutThread() {
 
 void lcd_touch::startThread() {
     try {
-        thread_ = std::thread([this] { run(); });
+        thread_ = std::thread([this] {
+            plat::nameThisThread("touch");
+            run();
+        });
         thread_.detach();
     } catch (const std::system_error& e) {
         writeLogMsg(LOG_ERROR, std::string("touch watcher thread not started: ") + e.what());

@@ -1,0 +1,50 @@
+#!/usr/bin/env bash
+# The controller's start on the simulated board, as ./run.sh starts it: its fixed
+# start-up waits (3 s before the singletons, 2 s before the FPGA thread) pass as board
+# time, so the board clock runs at least 5 s ahead of the time since launch; and every
+# thread of ours carries its subsystem's name.
+#   scripts/check-start.sh build/vlxH71N
+set -uo pipefail
+prog="${1:?usage: $0 PROGRAM}"
+here="$(cd "$(dirname "$0")/.." && pwd)"
+fail() { echo "FAIL: $*" >&2; exit 1; }
+
+root="$(mktemp -d)"
+pid=""
+cleanup() {
+  if [ -n "$pid" ] && kill -0 "$pid" 2>/dev/null; then
+    kill "$pid"
+    wait "$pid" 2>/dev/null
+  fi
+  rm -rf "$root"
+}
+trap cleanup EXIT
+
+now_ms() { echo $(($(date +%s%N) / 1000000)); }
+launched=$(now_ms)
+VLX_BOARD=sim VLX_ROOT="$root" VLX_PORT_OFFSET=$((20000 + $$ % 9000)) QT_QPA_PLATFORM=offscreen \
+  "$prog" >"$root/stdout" 2>&1 &
+pid=$!
+# past both waits the parameter store has written its RAM file and the FPGA thread runs
+for _ in $(seq 1 600); do
+  [ -s "$root/data/ram_device_info" ] && grep -qx fpga /proc/"$pid"/task/*/comm 2>/dev/null && break
+  kill -0 "$pid" 2>/dev/null || fail "the program ended at start-up: $(tail -5 "$root/stdout")"
+  sleep 0.05
+done
+grep -qx fpga /proc/"$pid"/task/*/comm 2>/dev/null || fail "no FPGA thread within 30 s"
+answer="$(VLX_ROOT="$root" "$here/scripts/board" clock)" || fail "no answer to clock: $answer"
+elapsed=$(($(now_ms) - launched))
+board_ms=$(sed -n 's/^OK board \([0-9]*\) ms.*/\1/p' <<<"$answer")
+[ -n "$board_ms" ] || fail "unexpected answer to clock: $answer"
+[ "$board_ms" -ge $((elapsed + 4500)) ] ||
+  fail "board clock at $board_ms ms after $elapsed ms since launch: the start-up waits ran in real time"
+echo "ok: board clock $board_ms ms, $elapsed ms since launch"
+
+# every worker of ours is named; only the GUI thread and Qt's own keep other names
+names="$(cat /proc/"$pid"/task/*/comm | sort)"
+for want in vlxH71N sim-clock board-control sim-serial touch input-sources fpga c331 \
+            ctl-udp ctl-udp-wifi ctl-serial ctl-tcp ctl-4g wifi-start usb-uevent; do
+  grep -qx -- "$want" <<<"$names" || fail "no thread named $want among: $(tr '\n' ' ' <<<"$names")"
+done
+[ "$(grep -cx vlxH71N <<<"$names")" -eq 1 ] || fail "more than one thread without a name: $(tr '\n' ' ' <<<"$names")"
+echo "ok: threads $(tr '\n' ' ' <<<"$names")"
