@@ -33,6 +33,13 @@ void WorkerPacer::wake() {
     cv_.notify_all();
 }
 
+void WorkerPacer::waitForWake() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    cv_.wait(lock, [this] { return woken_; });
+    woken_ = false;
+    pauseUs_ = busyUs_;
+}
+
 uint64_t WorkerPacer::nextIdlePauseUs() const {
     std::lock_guard<std::mutex> lock(mutex_);
     return pauseUs_;

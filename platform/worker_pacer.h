@@ -32,6 +32,9 @@ public:
     void pass(bool didWork);
     // Another thread gave the loop work: the pause in progress ends and the next is short.
     void wake();
+    // For a loop with nothing to poll for until another thread hands it work: sleeps
+    // until wake() (at once when one came since the last pass); the next pause is short.
+    void waitForWake();
     // The pause the next idle pass() will take, unscaled.
     uint64_t nextIdlePauseUs() const;
 

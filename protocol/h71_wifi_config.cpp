@@ -387,5 +387,11 @@ void H71_WIFI_CONFIG::setUp(const WifiSettings& s) {
 }
 
 void H71_WIFI_CONFIG::loop() {
-    while (!stop_) pacer_.pass(startupPass());
+    // Nothing to do until a set-up is asked for (set_wifi_reset_flag wakes the pacer).
+    while (!stop_) {
+        if (resetFlag_)
+            pacer_.pass(startupPass());
+        else
+            pacer_.waitForWake();
+    }
 }

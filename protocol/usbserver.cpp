@@ -2,7 +2,10 @@
 
 #include <linux/netlink.h>
 #include <sys/socket.h>
+#include <poll.h>
 #include <unistd.h>
+
+#include <algorithm>
 
 #include <cerrno>
 #include <cstring>
@@ -13,6 +16,7 @@
 #include "platform/board_wiring.h"
 #include "platform/platform.h"
 #include "platform/sys.h"
+#include "platform/worker_pacer.h"
 
 #include <filesystem>
 
@@ -83,7 +87,7 @@ UsbServer::UsbServer() = default;
 
 UsbServer::~UsbServer() {
     stop_ = true;
-    pacer_.wake();
+    wake_.wake();
     if (thread_.joinable()) thread_.join();
     if (fd_ >= 0) plat::sys().close(fd_);
 }
@@ -123,15 +127,24 @@ void UsbServer::resetInstanceForTest() {
 void UsbServer::loop() {
     char buf[4096];
     std::vector<int> codes;
+    std::vector<pollfd> fds{{wake_.readFd(), POLLIN, 0}, {fd_, POLLIN, 0}};
     while (!stop_) {
-        bool work = false;
-        const ssize_t r = plat::sys().recv(fd_, buf, sizeof buf, MSG_DONTWAIT);
-        if (r > 0) {
-            watch_.onUevent(buf, size_t(r), &codes);
-            work = true;
-        } else if (r < 0 && errno == ENOBUFS) {
-            writeLogMsg(LOG_WARNING, "USB watcher: uevents were lost");
-            work = true;
+        // Blocks on the socket; while a stick settles, looks at its storage every 10 ticks.
+        const int settleMs = std::max(1, int(double(plat::kIdlePaceTicks * plat::kTickUs / 1000) * plat::sleepScale()));
+        for (pollfd& p : fds) p.revents = 0;
+        if (plat::net::pollFds(fds, watch_.waiting() ? settleMs : -1) < 0) continue;
+        if (fds[0].revents) wake_.drain();
+        // a netlink socket that overflowed reports it with POLLERR, on the next read
+        for (bool more = fds[1].revents != 0; more;) {
+            more = false;
+            const ssize_t r = plat::sys().recv(fd_, buf, sizeof buf, MSG_DONTWAIT);
+            if (r > 0) {
+                watch_.onUevent(buf, size_t(r), &codes);
+                more = true;
+            } else if (r < 0 && errno == ENOBUFS) {
+                writeLogMsg(LOG_WARNING, "USB watcher: uevents were lost");
+                more = true;
+            }
         }
         watch_.poll(&codes);
         for (int code : codes) {
@@ -141,6 +154,5 @@ void UsbServer::loop() {
             emit sig_usb_update(code);
         }
         codes.clear();
-        pacer_.pass(work);
     }
 }

@@ -12,7 +12,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/worker_pacer.h"
+#include "platform/net.h"
 
 // The rules, apart from the socket and the thread.
 class UsbWatch {
@@ -62,6 +62,6 @@ private:
     int fd_ = -1;
     UsbWatch watch_;
     std::atomic<bool> stop_{false};
-    plat::WorkerPacer pacer_;
+    plat::net::WakePipe wake_;  // ends the wait on the socket
     std::thread thread_;
 };

@@ -531,7 +531,24 @@ int SimBoard::i2cTransfer(int bus, void* msgsArg, unsigned count) {
     }
     syncClock();
     auto* msgs = static_cast<i2c_msg*>(msgsArg);
-    std::vector<std::pair<const I2cNode*, uint8_t>> touched;
+    // Working lists kept per thread, so the receivers' polls, a few hundred transfers a
+    // second, do not touch the heap; a transfer nested in a model's answer gets its own.
+    struct Scratch {
+        std::vector<const I2cNode*> targets;
+        std::vector<std::pair<const I2cNode*, uint8_t>> touched;
+        std::vector<uint8_t> acc, one;
+        bool busy = false;
+    };
+    static thread_local Scratch perThread;
+    Scratch nested;
+    Scratch& s = perThread.busy ? nested : perThread;
+    struct Hold {
+        bool& busy;
+        ~Hold() { busy = false; }
+    } hold{s.busy};
+    s.busy = true;
+    auto& touched = s.touched;
+    touched.clear();
     std::set<uint8_t> collided;
     int result = static_cast<int>(count);
     for (unsigned i = 0; i < count; ++i) {
@@ -542,13 +559,17 @@ int SimBoard::i2cTransfer(int bus, void* msgsArg, unsigned count) {
             break;
         }
         const uint8_t address = static_cast<uint8_t>(m.addr & 0x7F);
-        std::vector<const I2cNode*> targets;
+        auto& targets = s.targets;
+        targets.clear();
         collectI2c(it->second, address, &targets);
         if (targets.size() > 1 && collided.insert(address).second) ++i2cCollisions_;
         bool ack = false;
         const bool isRead = (m.flags & I2C_M_RD) != 0;
         if (isRead) {
-            std::vector<uint8_t> acc(m.len, 0xFF), one(m.len);
+            auto& acc = s.acc;
+            auto& one = s.one;
+            acc.assign(m.len, 0xFF);
+            one.resize(m.len);
             for (const I2cNode* t : targets) {
                 std::fill(one.begin(), one.end(), 0xFF);
                 const I2cContext ctx{bus, t->path, address, clock_.now(), *this};

@@ -46,6 +46,23 @@ TEST_F(WorkerPacerTest, WakeEndsALongIdlePauseAtOnce) {
     loop.join();
     EXPECT_LT(Clock::now() - start, std::chrono::seconds(1));
     EXPECT_EQ(pacer.nextIdlePauseUs(), plat::kMinPaceUs);
+
+    // a loop with nothing to poll for sleeps until woken, however long that takes; a
+    // wake that came first is not lost
+    plat::setSleepScale(0);
+    for (int i = 0; i < 30; ++i) pacer.pass(false);
+    done = false;
+    std::thread waiting([&] {
+        pacer.waitForWake();
+        done = true;
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_FALSE(done.load());
+    pacer.wake();
+    waiting.join();
+    EXPECT_EQ(pacer.nextIdlePauseUs(), plat::kMinPaceUs);
+    pacer.wake();
+    pacer.waitForWake();  // returns at once
 }
 
 TEST_F(WorkerPacerTest, IdleLoopWakesRarelyInsteadOfSpinning) {
