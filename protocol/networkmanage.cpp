@@ -29,6 +29,6 @@ void networkManage::resetInstanceForTest() {
 
 void networkManage::acceptThread() {
     while (!thread_.stopping()) {
-        if (!server_.recvData(-1, thread_.wakeFd())) thread_.drainWake();
+        if (!server_.recvData(1000, thread_.wakeFd())) thread_.drainWake();
     }
 }
