@@ -30,6 +30,7 @@
 #include "platform/sim/sim_fpga.h"
 #include "platform/sim/standard_board.h"
 #include "scaler/c331_manage.h"
+#include "scaler/c331_print.h"
 #include "video_io/kavelsource.h"
 
 #if defined(__SANITIZE_ADDRESS__)
@@ -61,13 +62,14 @@ double rssBytes() {
 }  // namespace
 
 int main(int argc, char** argv) {
-    const int hours = argc > 1 ? std::max(2, std::atoi(argv[1])) : 24;
+    const int hours = argc > 1 ? std::max(4, std::atoi(argv[1])) : 24;
     const std::string root = benchenv::tempRoot("heap");
     plat::setBoard(plat::Board::Sim);
     plat::setRoot(root);
     plat::setSleepScale(0);
     for (const char* d : {"/data/configs", "/data/modes", "/data/kavelkv/log"}) plat::makeDirs(d);
     g_debugSwitch = 0;
+    setC331PrintSink([](const std::string&) {});  // the scaler's dumps: the figures are what is read
     SimBoard& b = board();
     buildStandardBoard(b);
     plugDemoCards(b);
@@ -122,6 +124,7 @@ int main(int argc, char** argv) {
     fpga_manage::resetInstanceForTest();
     c331_manage::resetInstanceForTest();
     kavelsource::resetInstanceForTest();
+    setC331PrintSink(nullptr);
     std::error_code ec;
     std::filesystem::remove_all(root, ec);
     return 0;
