@@ -14,7 +14,7 @@ export VLX_BOARD=sim
 export VLX_ROOT="${VLX_ROOT:-$PWD/run/root}"
 # Sources plugged into the simulated board's inputs at power-up (board-control "signal").
 export VLX_SIM_SIGNALS="${VLX_SIM_SIGNALS-HDMI1 1920x1080@60; HDMI3 3840x2160@60}"
-mkdir -p "$VLX_ROOT"
+mkdir -p "$VLX_ROOT" run
 # The scaler's register dumps and the rest of the controller's standard output.
 out="$PWD/run/controller.out"
 : >"$out"
