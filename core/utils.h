@@ -14,6 +14,20 @@ public:
     static int usleep_mutex(unsigned int us);
     static int msleep_mutex(unsigned int ms);
 
+    // --- clock
+    // A date and time as the clock commands carry it: seven BCD bytes, year low two digits,
+    // century, month, day, hour, minute, second. True only for a real calendar time the
+    // board's clock can hold (32-bit time_t: years kClockFirstYear..kClockLastYear), with
+    // the day checked against its month and February against leap years.
+    static constexpr int kClockFirstYear = 1970;
+    static constexpr int kClockLastYear = 2037;
+    struct ClockTime {
+        int year, month, day, hour, minute, second;
+    };
+    static bool clockFromBcd(const unsigned char bcd[7], ClockTime* out);
+    // The shell command that sets the system clock to a time clockFromBcd() accepted.
+    static QString dateCommand(const ClockTime& t);
+
     // --- checks
     static unsigned char BCC(const unsigned char* data, unsigned int length);
     static unsigned int calcCRC32(const unsigned char* data, unsigned int length);

@@ -1,6 +1,5 @@
 // The PC's command mailbox (clock, on/off times, brightness), its flash records and
 // the clock setting.
-#include <QDate>
 #include <QString>
 #include <algorithm>
 #include <cstring>
@@ -17,7 +16,6 @@ std::function<void()> fpga_manage::clock_changed;
 
 namespace {
 
-constexpr size_t kClockData = 7;              // BCD: year, century, month, day, hour, minute, second
 constexpr int kOnOffEntries = 4;
 constexpr size_t kBrightData = 49;            // mode and 48 levels
 constexpr uint8_t kModeManual = 0;
@@ -182,21 +180,13 @@ void fpga_manage::OnOff_time(const uint8_t* block) {
 }
 
 int fpga_manage::Checktime(const uint8_t* block) {
-    const uint8_t* d = block + MBOX_HEADER;
-    int v[kClockData];
-    for (size_t k = 0; k < kClockData; ++k) v[k] = bcd(d[k]);
-    const int year = v[1] < 0 || v[0] < 0 ? -1 : 100 * v[1] + v[0];
-    const int month = v[2], day = v[3], hour = v[4], minute = v[5], second = v[6];
-    if (year < 0 || !QDate::isValid(year, month, day) || hour < 0 || hour > 23 || minute < 0 || minute > 59 ||
-        second < 0 || second > 59) {
-        writeLogMsg(LOG_WARNING, "clock set refused: not a valid BCD date and time");
+    Utils::ClockTime t;
+    if (!Utils::clockFromBcd(block + MBOX_HEADER, &t)) {
+        writeLogMsg(LOG_WARNING, "clock set refused: not a valid date and time");
         return 0;
     }
-    const QString date = QStringLiteral("%1-%2-%3").arg(year).arg(month).arg(day);
-    const QString time = QStringLiteral("%1:%2:%3").arg(hour).arg(minute).arg(second);
     // the hardware clock takes the system clock only once that was set
-    if (Utils::system_mutex(QStringLiteral("date \"") + date + QLatin1Char(' ') + time + QLatin1Char('"')) != 0 ||
-        Utils::system_mutex(QStringLiteral("hwclock -wu")) != 0) {
+    if (Utils::system_mutex(Utils::dateCommand(t)) != 0 || Utils::system_mutex(QStringLiteral("hwclock -wu")) != 0) {
         writeLogMsg(LOG_ERROR, "clock set failed");
         return 0;
     }

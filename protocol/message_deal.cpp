@@ -45,7 +45,6 @@ int fpgaLast(const uint8_t* frame) { return frame[kPort] == 1 ? 0 : 1; }
 int fpgaForRead(const uint8_t* frame) { return frame[kPort] == 2 ? 1 : 0; }
 
 uint8_t toBcd(int v) { return uint8_t(((v / 10) % 10) << 4 | (v % 10)); }
-int fromBcd(uint8_t b) { return ((b >> 4) & 0x0F) > 9 || (b & 0x0F) > 9 ? -1 : (b >> 4) * 10 + (b & 0x0F); }
 
 // The FPGA RAMs the PC may reach: the port transmit and receive RAMs, RAM 33 and RAM 50.
 bool pcFpgaRam(unsigned ram) { return (ram >= 2 && ram <= 17) || ram == 33 || ram == 50; }
@@ -168,10 +167,11 @@ void message_deal::read_ram(const uint8_t* frame, const uint8_t* p, size_t n) {
         if (offset + len <= kParamRamEnd) {
             take(store->ram_para + offset);
         } else if (offset >= kParamRamEnd && offset < kUserModeEnd) {
-            // Slot N at N << 12; the read stays inside one slot.
+            // Slot N at N << 12; the read stays inside one slot, whose 4098 bytes a
+            // write reaches (its last two bytes lie past 0xFFF).
             const unsigned slot = (offset >> 12) - 1;
             const unsigned within = offset & 0xFFF;
-            if (within + len > 0x1000) return status(kStatusRefused);
+            if (within + len > vlxram::kModeSlotSize) return status(kStatusRefused);
             take(store->mode_para[slot] + within);
         } else {
             return status(kStatusRefused);
@@ -237,6 +237,10 @@ void message_deal::write_register(const uint8_t* frame, const uint8_t* p, size_t
     // Entries of four bytes: u16 register, mask, value.
     if (n == 0 || n % 4 != 0) return status(kStatusBadRequest);
     const bool controller = isController(frame);
+    if (controller && !VlxRamPara::p_vlxrampara_config) return status(kStatusUnavailable);
+    // Refused means nothing changed: every entry is checked before the first is applied.
+    for (size_t i = 0; i < n; i += 4)
+        if (rd16(p + i) >= kRegMirrorCount) return status(kStatusRefused);
     uint8_t s = kStatusOk;
     ProtocolEngines& eng = protocolEngines();
     for (size_t i = 0; i < n; i += 4) {
@@ -245,10 +249,6 @@ void message_deal::write_register(const uint8_t* frame, const uint8_t* p, size_t
         const uint8_t value = p[i + 3];
         if (controller) {
             s = worse(s, write_controller_register(reg, mask, value));
-            continue;
-        }
-        if (reg >= kRegMirrorCount) {
-            s = worse(s, kStatusRefused);
             continue;
         }
         for (int f = fpgaFirst(frame); f <= fpgaLast(frame); ++f)
@@ -404,12 +404,14 @@ void message_deal::net_ip_set(const uint8_t* p, size_t n) {
     const uint16_t port = rd16(p + 12);
     // An address or mask of 0.0.0.0 is never meant; a port of 0 keeps the TCP port.
     if (rd32(p) == 0 || rd32(p + 4) == 0) return status(kStatusRefused);
-    config->write_config_variant(ConfigItem::IPAddress, dotted(p));
-    config->write_config_variant(ConfigItem::SubNetMask, dotted(p + 4));
-    config->write_config_variant(ConfigItem::GateWay, dotted(p + 8));
+    // Applied only once stored: a full data partition answers 4.
+    if (!config->write_config_variant(ConfigItem::IPAddress, dotted(p)) ||
+        !config->write_config_variant(ConfigItem::SubNetMask, dotted(p + 4)) ||
+        !config->write_config_variant(ConfigItem::GateWay, dotted(p + 8)))
+        return status(kStatusFailed);
     const uint8_t s = Utils::initIPAddress() == 0 ? kStatusOk : kStatusFailed;
     if (port != 0 && int(port) != g_int_tcp_port) {
-        config->write_config_variant(ConfigItem::TcpPort, int(port));
+        if (!config->write_config_variant(ConfigItem::TcpPort, int(port))) return status(kStatusFailed);
         // The TCP server takes its port at start: the reboot follows at the next tick.
         writeLogMsg(LOG_INFO, "protocol: TCP port set to " + std::to_string(port) + ", rebooting");
         g_app_reset_flag = 1;
@@ -428,15 +430,9 @@ void message_deal::restart_request(size_t n) {
 
 void message_deal::write_rtc_time(const uint8_t* p, size_t n) {
     if (n != 7) return status(kStatusBadRequest);
-    int v[7];
-    for (int i = 0; i < 7; ++i)
-        if ((v[i] = fromBcd(p[i])) < 0) return status(kStatusRefused);
-    const int year = v[1] * 100 + v[0];
-    if (v[2] < 1 || v[2] > 12 || v[3] < 1 || v[3] > 31 || v[4] > 23 || v[5] > 59 || v[6] > 59)
-        return status(kStatusRefused);
-    // Only digits reach the shell.
-    const QString date = QStringLiteral("date \"%1-%2-%3 %4:%5:%6\"").arg(year).arg(v[2]).arg(v[3]).arg(v[4]).arg(v[5]).arg(v[6]);
-    if (Utils::system_mutex(date) != 0) return status(kStatusFailed);
+    Utils::ClockTime t;
+    if (!Utils::clockFromBcd(p, &t)) return status(kStatusRefused);
+    if (Utils::system_mutex(Utils::dateCommand(t)) != 0) return status(kStatusFailed);
     const uint8_t s = Utils::system_mutex(QStringLiteral("hwclock -wu")) == 0 ? kStatusOk : kStatusFailed;
     protocolEngines().clockChanged();
     status(s);

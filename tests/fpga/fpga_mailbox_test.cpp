@@ -66,6 +66,9 @@ TEST_F(MailboxTest, InvalidOrFailedClockSetIsNotReportedAsAChange) {
         {0xAA, 1, 0, 0, 0, 0, 7, 0, 0x26, 0x20, 0x13, 0x05, 0x09, 0x07, 0x00},  // month 13
         {0xAA, 1, 0, 0, 0, 0, 7, 0, 0x26, 0x20, 0x02, 0x30, 0x09, 0x07, 0x00},  // 30 February
         {0xAA, 1, 0, 0, 0, 0, 7, 0, 0x26, 0x20, 0x03, 0x05, 0x24, 0x07, 0x00},  // hour 24
+        {0xAA, 1, 0, 0, 0, 0, 7, 0, 0x26, 0x20, 0x02, 0x29, 0x09, 0x07, 0x00},  // 29 February, no leap year
+        {0xAA, 1, 0, 0, 0, 0, 7, 0, 0x26, 0x20, 0x04, 0x31, 0x09, 0x07, 0x00},  // 31 April
+        {0xAA, 1, 0, 0, 0, 0, 7, 0, 0x38, 0x20, 0x01, 0x01, 0x00, 0x00, 0x00},  // past a 32-bit time_t
     };
     for (const Bytes& b : bad) {
         putBlock(b);
@@ -73,9 +76,9 @@ TEST_F(MailboxTest, InvalidOrFailedClockSetIsNotReportedAsAChange) {
     }
     EXPECT_TRUE(simShell().commands().empty());
     simShell().setResult("date", 1 << 8);
-    putBlock({0xAA, 1, 0, 0, 0, 0, 7, 0, 0x59, 0x20, 0x12, 0x31, 0x23, 0x59, 0x59});
+    putBlock({0xAA, 1, 0, 0, 0, 0, 7, 0, 0x37, 0x20, 0x12, 0x31, 0x23, 0x59, 0x59});
     e->Dealwith_mcu_ram();
-    EXPECT_EQ(simShell().commands(), std::vector<std::string>({"date \"2059-12-31 23:59:59\""}))
+    EXPECT_EQ(simShell().commands(), std::vector<std::string>({"date \"2037-12-31 23:59:59\""}))
         << "no hardware clock write after a failed date";
     EXPECT_EQ(told, 0);
 }

@@ -61,6 +61,15 @@ TEST_F(ProtocolTest, ControllerRegisterReadCoversTheStatusAreaAndStopsAtItsEnd) 
     EXPECT_EQ(deal(handler, regWrite(170, 0xFF, 1)).status, kStatusRefused);
 }
 
+TEST_F(ProtocolTest, RegisterWriteWithOneBadEntryChangesNoRegister) {
+    useFake();
+    const std::vector<uint8_t> entries = cat(cat(le16(21), {0xFF, 0x5A}), cat(le16(170), {0xFF, 1}));
+    EXPECT_EQ(deal(handler, frame(kGroupWriteRegisters, entries)).status, kStatusRefused);
+    EXPECT_EQ(store->reg_para[21], 0) << "the controller's register 21 kept";
+    EXPECT_EQ(deal(handler, frame(kGroupWriteRegisters, entries, kAddrSendingCard)).status, kStatusRefused);
+    EXPECT_TRUE(fake.regWrites.empty()) << "no FPGA register written";
+}
+
 TEST_F(ProtocolTest, FpgaRegisterWritesGoToTheFpgaNamedByBytePort) {
     useFake();
     EXPECT_EQ(deal(handler, regWrite(3, 0x20, 0x20, kAddrSendingCard, 1)).status, kStatusOk);
@@ -100,7 +109,10 @@ TEST_F(ProtocolTest, UserModeWriteLandsInItsSlotAndReadsBack) {
     Reply r = deal(handler, memRead(0x10000, 3));
     EXPECT_EQ(r.data, (std::vector<uint8_t>{0xAA, 0xAA, 9}));
     EXPECT_EQ(deal(handler, memWrite(0x1FFF, {1, 2, 3, 4})).status, kStatusRefused);
-    EXPECT_EQ(deal(handler, memRead(0x1FFF, 2)).status, kStatusRefused) << "a read stays inside one mode";
+    EXPECT_EQ(deal(handler, memRead(0x1FFF, 4)).status, kStatusRefused) << "a read stays inside one mode";
+    // The slot's last two bytes lie past 0xFFF: what a write reaches, a read reaches.
+    EXPECT_EQ(deal(handler, memWrite(0x1FFE, {1, 2, 3, 4})).status, kStatusOk);
+    EXPECT_EQ(deal(handler, memRead(0x1FFE, 4)).data, (std::vector<uint8_t>{1, 2, 3, 4}));
 }
 
 TEST_F(ProtocolTest, ExtendedStatusReadCarriesClockAndCardCount) {
@@ -182,12 +194,23 @@ TEST_F(ProtocolTest, ClockSetRunsDateAndHwclockAndTellsTheRecorder) {
     EXPECT_EQ(fake.clockChanges, 1);
 }
 
-TEST_F(ProtocolTest, ClockSetWithNonBcdOrOutOfRangeFieldsRunsNothing) {
+TEST_F(ProtocolTest, ClockSetWithNonBcdOrImpossibleDatesRunsNothing) {
+    useFake();
     simShell().clearCommands();
     EXPECT_EQ(deal(handler, frame(kGroupSetClock, {0x2A, 0x20, 0x03, 0x05, 0x09, 0x07, 0x00})).status, kStatusRefused);
     EXPECT_EQ(deal(handler, frame(kGroupSetClock, {0x26, 0x20, 0x13, 0x05, 0x09, 0x07, 0x00})).status, kStatusRefused);
     EXPECT_EQ(deal(handler, frame(kGroupSetClock, {0x26, 0x20, 0x03})).status, kStatusBadRequest);
+    // Days the month lacks, and years a 32-bit time_t cannot hold.
+    for (const std::vector<uint8_t>& day : {std::vector<uint8_t>{0x26, 0x20, 0x02, 0x29}, {0x26, 0x20, 0x04, 0x31},
+                                            {0x26, 0x20, 0x02, 0x30}, {0x00, 0x21, 0x02, 0x29},
+                                            {0x38, 0x20, 0x01, 0x01}, {0x69, 0x19, 0x12, 0x31}})
+        EXPECT_EQ(deal(handler, frame(kGroupSetClock, cat(day, {0x12, 0x00, 0x00}))).status, kStatusRefused)
+            << int(day[1]) << int(day[0]) << "-" << int(day[2]) << "-" << int(day[3]);
     EXPECT_TRUE(commands().empty());
+    EXPECT_EQ(deal(handler, frame(kGroupSetClock, {0x24, 0x20, 0x02, 0x29, 0x12, 0x00, 0x00})).status, kStatusOk);
+    EXPECT_EQ(deal(handler, frame(kGroupSetClock, {0x37, 0x20, 0x12, 0x31, 0x23, 0x59, 0x59})).status, kStatusOk);
+    EXPECT_EQ(commands(), (std::vector<std::string>{"date \"2024-2-29 12:0:0\"", "hwclock -wu",
+                                                    "date \"2037-12-31 23:59:59\"", "hwclock -wu"}));
 }
 
 TEST_F(ProtocolTest, DeviceInfoReportsTheDeviceId) {
