@@ -11,9 +11,11 @@ constexpr const char* kLoaderNormalStart = "/data/app/vlxH71N -platform linuxfb"
 
 // Call only once the new image is complete and checked. 0 when the image was moved into
 // place and the restart is pending; 255 when the move failed (nothing restarts, the old
-// application stays) or a restart was already pending (nothing swapped).
+// application stays), a restart was already pending or the loader file is not a regular
+// file (nothing swapped).
 int app_swap_and_restart();
 
 // Rewrites group "app-1" of the loader file (app_path, app_name), keeping its other
-// keys; the file is replaced, never rewritten in place. False when it cannot be written.
+// keys, as the settings file is written (private copy, atomic replace, no lock wait).
+// False when it cannot be written or is not a regular file.
 bool write_loader_start_command();

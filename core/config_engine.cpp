@@ -12,6 +12,7 @@
 #include <functional>
 #include <string>
 
+#include "core/app_swap.h"
 #include "core/global.h"
 #include "core/logMsg.h"
 #include "core/utils.h"
@@ -26,8 +27,6 @@ QMap<QString, int> ConfigItem::_itemMap;
 
 namespace {
 const char* const kIniFile = "/data/configs/tcpip.ini";
-const char* const kLoaderFile = "/data/configs/led_load_config.ini";
-const char* const kNormalStart = "/data/app/vlxH71N -platform linuxfb";
 
 struct ItemDef {
     const char* name;
@@ -81,13 +80,14 @@ int malformedIniLines(const std::string& text) {
     return bad;
 }
 
+}  // namespace
+
 // QSettings would read a pipe or an endless device without end, write through a link in
 // the file's place, wait up to 30 s on a lock file a power cut left behind, and replace
 // the file once per changed key. So every INI file is read (bounded, regular files only)
 // into a private copy in /tmp; QSettings works on the copy, and when the copy changed its
-// bytes replace the file atomically, once. `edit` gets the settings and the file's text.
-// False when the file could not be written.
-bool withIniCopy(const std::string& hostPath, const std::function<void(QSettings&, const std::string&)>& edit) {
+// bytes replace the file atomically, once.
+bool editIniFile(const std::string& hostPath, const std::function<void(QSettings&, const std::string&)>& edit) {
     const std::string name = hostPath.substr(hostPath.rfind('/') + 1);
     std::string original, why;
     if (plat::readRegularFile(hostPath, kMaxIniBytes, plat::Oversize::Refuse, &original, &why) ==
@@ -120,7 +120,6 @@ bool withIniCopy(const std::string& hostPath, const std::function<void(QSettings
     if (!ok) writeLogMsg(LOG_ERROR, name + " cannot be written");
     return ok;
 }
-}  // namespace
 
 // ---------------------------------------------------------------- items
 
@@ -169,7 +168,7 @@ ConfigEngine::ConfigEngine() {
     Utils::system_mutex(QStringLiteral("chattr +S ") + QString::fromLatin1(kIniFile));
     _items.reserve(ConfigItem::ItemCount);
     // Missing keys are written back with their defaults, all in one replacement.
-    const bool written = withIniCopy(file.toStdString(), [this, &file](QSettings& settings, const std::string& text) {
+    const bool written = editIniFile(file.toStdString(), [this, &file](QSettings& settings, const std::string& text) {
         if (const int bad = malformedIniLines(text))
             writeLogMsg(LOG_ERROR, "tcpip.ini has " + std::to_string(bad) + " malformed lines: defaults in force for what it lacks");
         for (int id = 0; id < ConfigItem::ItemCount; ++id) {
@@ -190,9 +189,9 @@ ConfigEngine* ConfigEngine::pInstance() {
     Utils::getIPAddress();
 
     QString appPath;
-    withIniCopy(plat::path(kLoaderFile),
+    editIniFile(plat::path(kLoaderConfig),
                 [&appPath](QSettings& loader, const std::string&) { appPath = loader.value(QStringLiteral("app-1/app_path")).toString(); });
-    g_update_status = appPath == QLatin1String(kNormalStart) ? 1 : 0;
+    g_update_status = appPath == QLatin1String(kLoaderNormalStart) ? 1 : 0;
 
     factoryage_log.clear();
     factoryage_log_num = 0;
@@ -211,15 +210,21 @@ QVariant ConfigEngine::read_config_variant(ConfigItem::ConfigName id) {
     return _items[id].value;
 }
 
-void ConfigEngine::write_config_variant(ConfigItem::ConfigName id, QVariant value) {
-    if (id < 0 || id >= ConfigItem::ItemCount || size_t(id) >= _items.size()) return;
+bool ConfigEngine::write_config_variant(ConfigItem::ConfigName id, QVariant value) {
+    if (id < 0 || id >= ConfigItem::ItemCount || size_t(id) >= _items.size()) return false;
     QMutexLocker lock(&Utils::_settings_mutex);
     ConfigItem& item = _items[id];
+    if (!item.noSave) {
+        const QString key = ConfigItem::_itemMap.key(id);
+        // A value the file does not hold would be gone at the next start: the old one stays.
+        if (!editIniFile(item.filePath.toStdString(),
+                         [&](QSettings& settings, const std::string&) { settings.setValue(key, value); })) {
+            writeLogMsg(LOG_ERROR, "tcpip.ini: " + item.key.toStdString() + " cannot be written, not changed");
+            return false;
+        }
+    }
     item.value = value;
-    if (item.noSave) return;
-    const QString key = ConfigItem::_itemMap.key(id);
-    if (!withIniCopy(item.filePath.toStdString(), [&](QSettings& settings, const std::string&) { settings.setValue(key, value); }))
-        writeLogMsg(LOG_ERROR, "tcpip.ini: " + item.key.toStdString() + " cannot be written");
+    return true;
 }
 
 bool ConfigEngine::containsItemStr(const QString& key) {

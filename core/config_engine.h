@@ -11,6 +11,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <string>
 #include <vector>
 
 #include "platform/board_wiring.h"
@@ -64,7 +66,9 @@ public:
     static ConfigEngine* p_config;
 
     QVariant read_config_variant(ConfigItem::ConfigName id);
-    void write_config_variant(ConfigItem::ConfigName id, QVariant value);
+    // Stores the value and writes it to its INI file; false when the file cannot be written
+    // (a full data partition): the item then keeps its old value.
+    bool write_config_variant(ConfigItem::ConfigName id, QVariant value);
     bool containsItemStr(const QString& key);
     ConfigItem::ConfigName strToItem(const QString& key);
     const ConfigItem* getConfigItem(const QString& key);
@@ -81,6 +85,12 @@ private:
     ConfigEngine();
     std::vector<ConfigItem> _items;
 };
+
+// Edits the INI file `hostPath` (rooted) on a private copy in /tmp and, when the copy
+// changed, replaces the file atomically, once: QSettings never writes through a link in the
+// file's place, never waits on a lock file a power cut left, never reads a pipe. `edit` gets
+// the settings and the file's text. False when the file could not be written.
+bool editIniFile(const std::string& hostPath, const std::function<void(QSettings&, const std::string&)>& edit);
 
 // Chip-id window of the SoC (the board's wiring table)
 namespace chipid {

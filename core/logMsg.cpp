@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <ctime>
@@ -23,6 +24,10 @@ const char* const kMarker = "# TESKMSG # ";
 // Every thread logs; open, append, measure and delete must not interleave,
 // or entries are mixed and a writer can append to a file that is being removed.
 std::mutex g_logMutex;
+
+// Entries not yet in the file (guarded by g_logMutex), at most kMaxUnwritten bytes.
+constexpr size_t kMaxUnwritten = 16 * 1024;
+std::string g_unwritten;
 
 const char* levelTag(int level) {
     switch (level) {
@@ -77,14 +82,28 @@ void writeLogMsg(_LogType level, std::string text) {
     }
 
     const std::string file = plat::path(kLogFile);
+    // Entries a full data partition kept out wait here and go first once there is room.
+    std::string pending = g_unwritten + entry;
     int64_t size = 0;
-    if (!plat::appendToFile(file, entry.data(), entry.size(), &size)) {
+    if (!plat::appendToFile(file, pending.data(), pending.size(), &size)) {
+        int why = errno;
         // A link in the log's place is taken away (not what it points to) and the log
-        // starts anew; anything else (no log partition) loses the entry, nobody to tell.
+        // starts anew.
         struct stat st;
-        if (::lstat(file.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return;
-        if (!plat::folderInsideRoot(file.substr(0, file.rfind('/'))) || ::unlink(file.c_str()) != 0) return;
-        if (!plat::appendToFile(file, entry.data(), entry.size(), &size)) return;
+        const bool link = ::lstat(file.c_str(), &st) == 0 && S_ISLNK(st.st_mode) &&
+                          plat::folderInsideRoot(file.substr(0, file.rfind('/'))) && ::unlink(file.c_str()) == 0;
+        if (!link || !plat::appendToFile(file, pending.data(), pending.size(), &size)) {
+            // No room (the log shares the data partition): standard error has it now, the
+            // file once there is room. Without a log folder the entry is lost.
+            if (link) why = errno;
+            if (why == ENOSPC || why == EFBIG || why == EDQUOT) {
+                std::fwrite(entry.data(), 1, entry.size(), stderr);
+                std::fflush(stderr);
+                if (g_unwritten.size() + entry.size() <= kMaxUnwritten) g_unwritten += entry;
+            }
+            return;
+        }
     }
+    g_unwritten.clear();
     if (size >= kMaxFileSize) std::remove(file.c_str());
 }

@@ -188,7 +188,10 @@ void SyncUpdate::saveRamIfChanged() {
     }
     unsigned char snapshot[kRamSize];
     std::memcpy(snapshot, p->ram_para, kRamSize);
-    if (std::memcmp(snapshot + kSavedStart, p->ram_para_shadow + kSavedStart, kSavedLength) == 0) return;
-    VlxRamPara::saveRamFile(snapshot);
+    if (!p->ram_file_owed && std::memcmp(snapshot + kSavedStart, p->ram_para_shadow + kSavedStart, kSavedLength) == 0)
+        return;
+    // The shadow follows even so (the scaler and the screens find changes against it);
+    // the file is owed the RAM until a save succeeds.
+    p->ram_file_owed = !VlxRamPara::saveRamFile(snapshot);
     std::memcpy(p->ram_para_shadow, snapshot, kRamSize);
 }

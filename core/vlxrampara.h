@@ -141,6 +141,9 @@ public:
     unsigned char ram_para_shadow[vlxram::kRamSize];
     unsigned char mode_para[vlxram::kModeSlots][vlxram::kModeSlotSize];
     unsigned char reg_para[vlxram::kRegisterFileSize];
+    // RAM the parameter file did not take (a full data partition): saved at the next change
+    // notification even when nothing else changed. GUI thread only.
+    bool ram_file_owed = false;
     unsigned char* status_para() { return reg_para + vlxram::kStatusArea; }
 
     // u16 little-endian access to a block (RAM, shadow or image)

@@ -127,7 +127,11 @@ void cloud_text_deal(const uint8_t* p, size_t n, std::vector<uint8_t>& out) {
         out.push_back(kRefused);
         return;
     }
-    config->write_config_variant(id, QString::fromStdString(text));
+    // Not in the file, not in force: a value that would be gone at restart is no change.
+    if (!config->write_config_variant(id, QString::fromStdString(text))) {
+        out.push_back(kFailed);
+        return;
+    }
     Utils::getIPAddress();  // the cloud globals follow the items
     writeLogMsg(LOG_INFO, "cloud setting " + std::to_string(item) + " changed");
     out.push_back(kOk);

@@ -1,8 +1,11 @@
 #include <QObject>
 
+#include <unistd.h>
+
 #include <cstring>
 
 #include "core/global.h"
+#include "core/logMsg.h"
 #include "core/syncupdate.h"
 #include "store_fixture.h"
 
@@ -35,6 +38,24 @@ TEST_F(StoreTest, ChangedRamIsSavedAtOffsetTwoAndShadowFollows) {
     EXPECT_EQ(p->shadowU16(kContrast), 77);
 }
 
+TEST_F(StoreTest, ChangeConfinedToTheFirstSavedBytesIsSavedAndSurvivesARestart) {
+    // Language, panel lock, WiFi off, test pattern, current mode: 0x300..0x37F alone.
+    const std::pair<unsigned, uint16_t> changes[] = {
+        {kLanguage, 2}, {kPanelLock, 1}, {kWifiApOff, 1}, {kTestPattern, 5}, {kCurrentMode, 7}, {0x37E, 0x1234}};
+    for (const auto& c : changes) {
+        VlxRamPara* p = start();
+        p->setRamU16(c.first, c.second);
+        SyncUpdate::pInstance()->para_sync(1);
+        EXPECT_EQ(fileU16(testkit::readFile(kRamFile), c.first), c.second) << std::hex << c.first;
+        p = restart();
+        // The start-up turns the test pattern off and names no current mode.
+        if (c.first != kTestPattern && c.first != kCurrentMode) {
+            EXPECT_EQ(p->ramU16(c.first), c.second) << std::hex << c.first;
+        }
+        VlxRamPara::resetInstanceForTest();
+    }
+}
+
 TEST_F(StoreTest, ChangeLandingDuringSaveIsNotMarkedSaved) {
     VlxRamPara* p = start();
     bool injected = false;
@@ -55,6 +76,37 @@ TEST_F(StoreTest, ChangeLandingDuringSaveIsNotMarkedSaved) {
     SyncUpdate::pInstance()->para_sync(1);  // and the next code saves it
     EXPECT_EQ(fileU16(testkit::readFile(kRamFile), kSharpness), 3);
     EXPECT_EQ(p->shadowU16(kSharpness), 3);
+}
+
+TEST_F(StoreTest, SaveRefusedByAFullPartitionIsLoggedAndMadeAtTheNextChange) {
+    VlxRamPara* p = start();
+    const std::string before = testkit::readFile(kRamFile);
+    const size_t log = logSize();
+    // Standard error into a pipe: a file would be full too.
+    int pipeFds[2];
+    ASSERT_EQ(::pipe(pipeFds), 0);
+    const int savedErr = ::dup(2);
+    ::dup2(pipeFds[1], 2);
+    {
+        testkit::FullPartition full;
+        p->setRamU16(kContrast, 77);
+        SyncUpdate::pInstance()->para_sync(1);
+    }
+    ::dup2(savedErr, 2);
+    ::close(savedErr);
+    ::close(pipeFds[1]);
+    char err[4096] = {};
+    (void)!::read(pipeFds[0], err, sizeof err - 1);
+    ::close(pipeFds[0]);
+    EXPECT_NE(std::string(err).find("parameter file cannot be written"), std::string::npos) << err;
+    EXPECT_EQ(testkit::readFile(kRamFile), before);
+    EXPECT_EQ(logSize(), log) << "the log shares the partition";
+    SyncUpdate::pInstance()->para_sync(1);  // the next notification, nothing else changed
+    EXPECT_EQ(fileU16(testkit::readFile(kRamFile), kContrast), 77);
+    writeLogMsg(LOG_INFO, "room again");
+    EXPECT_NE(testkit::readFile("/data/kavelkv/log/zufEnglneLog").find("parameter file cannot be written"),
+              std::string::npos)
+        << "the line kept in memory goes before the next entry once there is room";
 }
 
 TEST_F(StoreTest, DeletedRamFileIsNotRecreatedButShadowTakesChange) {

@@ -52,6 +52,25 @@ TEST_F(CloudTextTest, ItemsAreWrittenCheckedAndTurnTheCloudOn) {
     EXPECT_EQ(g_uKex_cloudserverport, 8883);  // refused writes changed nothing
 }
 
+TEST_F(CloudTextTest, FullDataPartitionAnswersCannotStoreAndChangesNothing) {
+    ConfigEngine::pInstance();
+    ASSERT_EQ(ask(kWrite, kItemServerPort, "8883")[0], 0x00);
+    const std::string ini = testkit::readFile("/data/configs/tcpip.ini");
+    std::vector<uint8_t> answers;
+    {
+        testkit::FullPartition full;
+        answers.push_back(ask(kWrite, kItemServerPort, "1234").at(0));
+        answers.push_back(ask(kWrite, kItemControllerName, "Hall B").at(0));
+        answers.push_back(ask(kWrite, kItemBarcode, "VLX-0043").at(0));
+    }
+    EXPECT_EQ(answers, (std::vector<uint8_t>{0x04, 0x04, 0x04})) << "4: cannot store";
+    EXPECT_EQ(textOf(ask(kRead, kItemServerPort)), "8883");
+    EXPECT_EQ(textOf(ask(kRead, kItemControllerName)), " ");
+    EXPECT_EQ(g_uKex_cloudserverport, 8883);
+    EXPECT_EQ(testkit::readFile("/data/configs/tcpip.ini"), ini);
+    EXPECT_FALSE(testkit::exists(kBarcodeFile));
+}
+
 TEST_F(CloudTextTest, BarcodeAndCaFileAreStoredWholeAndReadBack) {
     EXPECT_EQ(ask(kRead, kItemBarcode), std::vector<uint8_t>{0x00});  // none yet: empty
     EXPECT_EQ(ask(kWrite, kItemBarcode, "VLX-0042")[0], 0x00);

@@ -2,7 +2,11 @@
 // link, MTD writes, the application swap, reads and deletions.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <string>
@@ -291,6 +295,38 @@ TEST_F(FileTransferTest, FailedMoveOrPendingRestartIsReportedAndRestartsNothing)
     EXPECT_EQ(send(t, kindStart(kApplication, 4), "prog", md5Of("prog")), kFailed);
     EXPECT_TRUE(plat::sim::simShell()->commands().empty());
     EXPECT_EQ(G_reboot_tickTicks.load(), 5u);
+}
+
+TEST_F(FileTransferTest, LoaderFileNotRegularRefusesTheSwapAndAStaleLockDelaysNothing) {
+    ::alarm(60);  // a writer blocked on the pipe ends the test instead of hanging it
+    const char* loader = "/data/configs/led_load_config.ini";
+    testkit::writeFile("/data/outside.ini", "[other]\nx=1\n");
+    FileTransfer t;
+    for (int kind = 0; kind < 2; ++kind) {
+        testkit::writeFile("/data/app/vlxH71N", "old program");
+        fs::remove_all(plat::path(loader));
+        plat::makeDirs("/data/configs");
+        if (kind == 0) fs::create_symlink(plat::path("/data/outside.ini"), plat::path(loader));
+        if (kind == 1) {
+            ASSERT_EQ(::mkfifo(plat::path(loader).c_str(), 0644), 0);
+        }
+        plat::sim::simShell()->clearCommands();
+        EXPECT_EQ(send(t, kindStart(kApplication, 4), "prog", md5Of("prog")), kFailed) << kind;
+        EXPECT_TRUE(plat::sim::simShell()->commands().empty()) << kind << ": nothing moved";
+        EXPECT_EQ(testkit::readFile("/data/app/vlxH71N"), "old program") << kind;
+        EXPECT_EQ(g_app_reset_flag.load(), 0) << kind;
+    }
+    EXPECT_EQ(testkit::readFile("/data/outside.ini"), "[other]\nx=1\n");
+
+    // A lock file left by a power cut, naming a live process (this one).
+    fs::remove_all(plat::path(loader));
+    testkit::writeFile(loader, "[app-1]\napp_path=old\n");
+    testkit::writeFile(std::string(loader) + ".lock", std::to_string(::getpid()) + "\nvlxH71N\nboard\n");
+    const auto begin = std::chrono::steady_clock::now();
+    EXPECT_EQ(send(t, kindStart(kApplication, 4), "prog", md5Of("prog")), kOk);
+    EXPECT_LT(std::chrono::steady_clock::now() - begin, std::chrono::seconds(10));
+    EXPECT_NE(testkit::readFile(loader).find("app_path=/data/app/vlxH71N -platform linuxfb"), std::string::npos);
+    ::alarm(0);
 }
 
 TEST_F(FileTransferTest, ScreenshotAndReceivingCardFilesAreReadAndDeleted) {

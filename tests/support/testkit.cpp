@@ -1,5 +1,8 @@
 #include "support/testkit.h"
 
+#include <sys/resource.h>
+
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -89,6 +92,24 @@ void SimBoardTest::TearDown() {
         std::error_code ec;
         std::filesystem::remove_all(root_, ec);
     }
+}
+
+FullPartition::FullPartition() {
+    struct rlimit r;
+    ::getrlimit(RLIMIT_FSIZE, &r);
+    saved_[0] = r.rlim_cur;
+    saved_[1] = r.rlim_max;
+    handler_ = ::signal(SIGXFSZ, SIG_IGN);
+    r.rlim_cur = 0;
+    EXPECT_EQ(::setrlimit(RLIMIT_FSIZE, &r), 0);
+}
+
+FullPartition::~FullPartition() {
+    struct rlimit r;
+    r.rlim_cur = rlim_t(saved_[0]);
+    r.rlim_max = rlim_t(saved_[1]);
+    ::setrlimit(RLIMIT_FSIZE, &r);
+    ::signal(SIGXFSZ, handler_);
 }
 
 }  // namespace testkit

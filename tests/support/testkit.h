@@ -15,6 +15,21 @@ bool exists(const std::string& absolute);
 // -1 in a build without AddressSanitizer, whose allocator hooks count them.
 long long threadAllocations();
 
+// The data partition full while the object lives: no write grows a file, as on a partition
+// without a free block (a file-size limit of 0 for this process; SIGXFSZ ignored). Whatever
+// the test prints meanwhile into a file (a redirected stdout) is lost: check after the scope.
+class FullPartition {
+public:
+    FullPartition();
+    ~FullPartition();
+    FullPartition(const FullPartition&) = delete;
+    FullPartition& operator=(const FullPartition&) = delete;
+
+private:
+    unsigned long long saved_[2];
+    void (*handler_)(int);
+};
+
 class SimBoardTest : public ::testing::Test {
 protected:
     void SetUp() override;
