@@ -78,7 +78,8 @@ int main(int argc, char* argv[]) {
     networkManage::pInstance();
     Kv_uart_inout_4G::pInstance();
     H71_WIFI_CONFIG::pInstance();  // WiFi files and the access point's start-up thread
-    linkSystemServices();           // the system screens' SDI reset and WiFi restart
+    linkSystemServices();
+    linkFileTransferScreens();      // receiving-card files stored or deleted over the protocol           // the system screens' SDI reset and WiFi restart
 
     QApplication app(argc, argv);
     panel_style::installPanelFont(&app);

@@ -292,6 +292,11 @@ QStringList rcvRecovery::rcvrecovery_file_list() const {
     return rcvrecovery_files_;
 }
 
+void rcvRecovery::clear_file_list(bool recovery) {
+    QMutexLocker lock(&list_mutex_);
+    (recovery ? rcvrecovery_files_ : smartmapping_files_).clear();
+}
+
 QStringList rcvRecovery::smartmapping_file_list() const {
     QMutexLocker lock(&list_mutex_);
     return smartmapping_files_;

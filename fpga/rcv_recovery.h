@@ -135,6 +135,8 @@ public:
     int get_dir_file(const QString& path);
     QStringList rcvrecovery_file_list() const;
     QStringList smartmapping_file_list() const;
+    // Empties the recovery list (true) or the smart-mapping list (false): files deleted.
+    void clear_file_list(bool recovery);
 
     int get_rcvPackedFileNum(const QString& path);
     // Slot k of the part table; 1 for k outside the table.

@@ -240,6 +240,7 @@ uint8_t VlxFileDeal::commit(const FileTarget& target, plat::StagedFile& staged, 
     writeLogMsg(LOG_INFO, "file transfer: " + target.path + " stored, " + std::to_string(size) + " bytes");
     lock.unlock();
     if (target.kind == kAlias && notify) notify(kChangeAliasReplaced);
+    if (!target.folder.empty() && cardFileChanged) cardFileChanged(target.folder == kRecoveryFolder, false);
     if (target.kind == kApplication && appSwap && appSwap() != 0) return kFailed;
     return kOk;
 }
@@ -272,6 +273,12 @@ uint8_t VlxFileDeal::remove(const FileTarget& target, bool all) {
         if (!fs::remove(entry.path(), ec)) status = kFailed;
     }
     writeLogMsg(LOG_INFO, "file transfer: files of " + target.folder + " deleted");
+    return status;
+}
+
+uint8_t VlxFileDeal::removeAndTell(const FileTarget& target, bool all) {
+    const uint8_t status = remove(target, all);
+    if (status == kOk && cardFileChanged) cardFileChanged(target.folder == kRecoveryFolder, true);
     return status;
 }
 
@@ -495,5 +502,5 @@ void FileTransfer::delete_file_name(const uint8_t* p, size_t n, std::vector<uint
         out.push_back(kRefused);
         return;
     }
-    out.push_back(g_vlx_file_deal_para.remove(t, VlxFileDeal::isWildcardName(p + 4)));
+    out.push_back(g_vlx_file_deal_para.removeAndTell(t, VlxFileDeal::isWildcardName(p + 4)));
 }

@@ -88,11 +88,15 @@ public:
     uint8_t load(const FileTarget& target, std::string* data);
     // Deletes one receiving-card file, or all of its folder.
     uint8_t remove(const FileTarget& target, bool all);
+    // remove(), then the screens are told.
+    uint8_t removeAndTell(const FileTarget& target, bool all);
 
     // ---- hooks, replaced by tests
     std::function<int(int)> notify;                 // change code to the screens
     std::function<bool(std::string*)> grabScreen;   // PNG of what the panel shows
     std::function<int()> appSwap;                   // swap in /data/app/vlxH71N2, restart
+    // A receiving-card file was stored or deleted: the screens showing those files follow.
+    std::function<void(bool recovery, bool deleted)> cardFileChanged;
 
 private:
     uint8_t writeMtd(const FileTarget& target, const std::string& image, uint32_t size);

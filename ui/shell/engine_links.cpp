@@ -3,9 +3,12 @@
 #include "core/global.h"
 #include "core/logMsg.h"
 #include "fpga/fpga_manage.h"
+#include "protocol/file_transfer.h"
 #include "protocol/h71_wifi_config.h"
 #include "ui/shell/mainwindow.h"
+#include "ui/system/advancedoption.h"
 #include "ui/system/card_job.h"
+#include "ui/system/smartmapping.h"
 #include "ui/system/system_links.h"
 #include "video_io/kavelsource.h"
 #include "video_io/receivers.h"
@@ -36,9 +39,31 @@ void linkFpgaEngine() {
         return e && e->threadRunning() && g_fpga_c331_start && !g_usb_grade;
     };
     card_job::linkEngine();
+    systemLinks().emptyCardFileList = [](bool recovery) {
+        if (fpga_manage* e = fpga_manage::p_fpga_manage) e->rcv_recovery->clear_file_list(recovery);
+    };
     // the mapping switch of the smart-mapping screen
     systemLinks().fpgaWriteRegister = [](uint8_t reg, uint8_t mask, uint8_t value, uint8_t fpga) {
         if (fpga_manage* e = fpga_manage::p_fpga_manage) e->write_to_register(reg, mask, value, fpga);
+    };
+}
+
+void linkFileTransferScreens() {
+    // From the link's thread; the screens act on the GUI thread.
+    g_vlx_file_deal_para.cardFileChanged = [](bool recovery, bool deleted) {
+        if (!deleted) {
+            if (!shellLinks().fpgaEnginePresent || !shellLinks().fpgaEnginePresent()) return;
+            if (recovery)
+                AdvancedOption::requestLanguageChanged();
+            else
+                SmartMapping::requestBack();
+            return;
+        }
+        if (systemLinks().emptyCardFileList) systemLinks().emptyCardFileList(recovery);
+        if (recovery)
+            AdvancedOption::requestAfterFilesDeleted();
+        else
+            SmartMapping::requestAfterFilesDeleted();
     };
 }
 

@@ -261,6 +261,18 @@ void AdvancedOption::requestBack() {
         Qt::QueuedConnection);
 }
 
+void AdvancedOption::requestAfterFilesDeleted() {
+    QMetaObject::invokeMethod(
+        qApp, [] {
+            if (!g_advancedoption || g_page_focus != 12) return;
+            if (g_advancedoption->rcv_self_recovery_ornot())
+                g_advancedoption->on_Button_back_clicked();
+            else
+                g_advancedoption->language_changed();
+        },
+        Qt::QueuedConnection);
+}
+
 // ---------------------------------------------------------------- page 0
 
 QString AdvancedOption::slider_text(int ticks) {

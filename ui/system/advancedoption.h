@@ -53,6 +53,8 @@ public:
     // The protocol's requests after a file transfer: re-label, or close the screen (refused like Back).
     static void requestLanguageChanged();
     static void requestBack();
+    // Recovery files deleted: close while the update page is selected, else re-label.
+    static void requestAfterFilesDeleted();
 
     // Read by the tests and the report above.
     uint32_t rcv_update_count = 0;

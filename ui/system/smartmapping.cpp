@@ -166,6 +166,17 @@ void SmartMapping::requestBack() {
         Qt::QueuedConnection);
 }
 
+void SmartMapping::requestAfterFilesDeleted() {
+    QMetaObject::invokeMethod(
+        qApp, [] {
+            if (g_smartmapping && g_page_focus == 24)
+                g_smartmapping->on_Button_back_clicked();
+            else if (g_option && g_page_focus == 5)
+                g_option->language_changed();
+        },
+        Qt::QueuedConnection);
+}
+
 // ---------------------------------------------------------------- tiles
 
 void SmartMapping::button_select(QPushButton* tile) {

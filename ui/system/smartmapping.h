@@ -50,6 +50,8 @@ public:
 
     // The protocol's request after a scan file arrived or was deleted: close (refused like Back).
     static void requestBack();
+    // Scan files deleted: close at focus 24; the settings menu in front is re-labelled.
+    static void requestAfterFilesDeleted();
 
     // Read by the tests.
     uint32_t scanFileCount() const { return scan_count_; }

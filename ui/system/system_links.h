@@ -18,6 +18,8 @@ struct SystemLinks {
     std::function<void()> wifiRestart;
     // The C331's font-present bits: 0 32-dot Chinese, 1 32-dot English, 2 64-dot Chinese, 3 64-dot English.
     std::function<uint32_t()> c331FontBits;
+    // Empties the FPGA engine's recovery file list (true) or its reader's smart-mapping list.
+    std::function<void(bool recovery)> emptyCardFileList;
 };
 SystemLinks& systemLinks();
 

@@ -55,9 +55,8 @@ TEST_F(SystemTest, UpdatePageStaysClosedWithoutRecoveryFilesAndOpensOnceOneArriv
     screen.on_Button_rcv_recovery_clicked();
     EXPECT_EQ(pageOf(&screen), 0);
     EXPECT_TRUE(child<QPushButton>(&screen, "Button_rcv_recovery")->styleSheet().contains(QStringLiteral("gray")));
-    testkit::writeFile("/data/rcvrecovery/KVFX", "card image");
-    AdvancedOption::requestLanguageChanged();  // the protocol stored the file
-    QCoreApplication::sendPostedEvents();
+    linkFileTransferScreens();
+    pcCardFile("KVFX", "KVFX", "card image");
     EXPECT_FALSE(child<QPushButton>(&screen, "Button_rcv_recovery")->styleSheet().contains(QStringLiteral("gray")));
     screen.on_Button_rcv_recovery_clicked();
     EXPECT_EQ(pageOf(&screen), 1);
@@ -140,8 +139,11 @@ TEST_F(UpdatePageTest, JobStartsAreRefusedWhileABlockOrRingIsBusyOrNoEngineRuns)
 }
 
 TEST_F(UpdatePageTest, RecoveryFilesDeletedWhileTheUpdatePageIsShownCloseTheScreen) {
-    AdvancedOption::requestBack();
-    QCoreApplication::sendPostedEvents();
+    std::vector<bool> emptied;
+    systemLinks().emptyCardFileList = [&](bool recovery) { emptied.push_back(recovery); };
+    linkFileTransferScreens();
+    pcCardFile("KVFX", "****");
+    EXPECT_EQ(emptied, std::vector<bool>{true}) << "the engine's recovery list";
     EXPECT_TRUE(g_advancedoption.isNull());
     EXPECT_EQ(g_page_focus.load(), 5);
     shelltest::flushDeletes();

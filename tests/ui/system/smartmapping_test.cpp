@@ -168,6 +168,20 @@ TEST_F(SmartMappingTest, EveryJobControlIsRefusedWhileARingIsUp) {
     EXPECT_EQ(g_page_focus.load(), 5);
 }
 
+TEST_F(SmartMappingTest, ScanFileStoredOrDeletedOverTheProtocolClosesTheScreen) {
+    linkFileTransferScreens();
+    std::vector<bool> emptied;
+    systemLinks().emptyCardFileList = [&](bool recovery) { emptied.push_back(recovery); };
+    for (const char* content : {"scan", static_cast<const char*>(nullptr)}) {
+        open();
+        pcCardFile("KVFR", "m1\0\0", content);
+        EXPECT_TRUE(g_smartmapping.isNull()) << (content ? "stored" : "deleted");
+        EXPECT_EQ(g_page_focus.load(), 5);
+        shelltest::flushDeletes();
+    }
+    EXPECT_EQ(emptied, std::vector<bool>{false}) << "the reader's scan-file list, on the deletion";
+}
+
 TEST_F(SmartMappingTest, ScanFilesOneRuleForCountAndListLocalFirstUsbGreen) {
     testkit::writeFile("/data/smartmapping/readme.txt", "not a scan file");
     testkit::writeFile("/data/smartmapping/UPPER.KVFILE", "x");

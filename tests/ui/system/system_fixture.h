@@ -12,8 +12,11 @@
 #include <cstring>
 #include <thread>
 
+#include "core/md5.h"
 #include "core/syncupdate.h"
 #include "platform/platform.h"
+#include "protocol/file_transfer.h"
+#include "ui/shell/engine_links.h"
 #include "ui/shell/QRoundProgressBar.h"
 #include "ui/shell/panel_style.h"
 #include "ui/shell/shell_fixture.h"
@@ -58,6 +61,7 @@ protected:
         home();  // the keypad and the pop-up
     }
     void TearDown() override {
+        g_vlx_file_deal_para.cardFileChanged = nullptr;
         g_advancedoption = nullptr;
         g_smartmapping = nullptr;
         systemLinks() = SystemLinks{};
@@ -79,6 +83,32 @@ protected:
         const int flag = c331_manage::update_flag;
         c331_manage::update_flag = 0;
         if (flag) SyncUpdate::pInstance()->para_sync(flag);
+    }
+    // The PC stores (content given) or deletes a receiving-card file ("KVFX" recovery,
+    // "KVFR" scan) over the protocol, on a link thread as the transports do; the screens'
+    // part then runs on this (GUI) thread.
+    static void pcCardFile(const char* code, const char* name, const char* content = nullptr) {
+        std::thread link([&] {
+            FileTransfer t;
+            auto step = [&t](uint8_t group, const std::vector<uint8_t>& payload) {
+                std::vector<uint8_t> out;
+                t.handle(group, payload.data(), payload.size(), out);
+                EXPECT_EQ(out.empty() ? -1 : int(out[0]), 0) << "group " << int(group);
+            };
+            std::vector<uint8_t> head(code, code + 4);
+            head.insert(head.end(), name, name + 4);
+            if (!content) return step(fxfer::kGroupDelete, head);
+            const uint32_t n = uint32_t(std::strlen(content));
+            for (int k = 0; k < 4; ++k) head.push_back(uint8_t(n >> (8 * k)));
+            step(fxfer::kGroupWriteDefinedStart, head);
+            std::vector<uint8_t> block(4, 0);
+            block.insert(block.end(), content, content + n);
+            step(fxfer::kGroupWriteBlock, block);
+            MD5 digest(content, n);
+            step(fxfer::kGroupWriteEnd, std::vector<uint8_t>(digest.digest(), digest.digest() + 16));
+        });
+        link.join();
+        QCoreApplication::sendPostedEvents();
     }
     void enableWindows(std::initializer_list<int> windows) {
         for (int w : windows) ram()->setRamU16(vlxram::windowField(w, vlxram::kWinState), 1);
