@@ -52,10 +52,13 @@ bool standardTiming(int width, int height, int rate, bool interlaced, VideoTimin
         *out = t;
         return true;
     }
-    if (interlaced || width % 8 != 0) return false;
-    // CVT reduced blanking: fixed 160-pixel horizontal blank, at least 460 us of vertical blank.
-    t.hfront = 48, t.hsync = 32, t.hback = 80;
-    t.htotal = width + 160;
+    if (interlaced) return false;
+    // CVT reduced blanking: a 160-pixel horizontal blank, at least 460 us of vertical blank.
+    // The line is counted in 8-pixel cells: a width off the grid (1366) keeps its active
+    // pixels and the back porch takes the rest of its last cell.
+    const int pad = (8 - width % 8) % 8;
+    t.hfront = 48, t.hsync = 32, t.hback = 80 + pad;
+    t.htotal = width + 160 + pad;
     t.vact = height;
     t.vfront = 3;
     t.vsync = cvtVsync(width, height);

@@ -17,8 +17,9 @@ struct VideoTiming {
 };
 
 // The timing of width x height at `rate` Hz: a CTA-861 format when one matches, else CVT
-// reduced blanking (progressive only). False for sizes no standard timing has (width or
-// height below 64 or above 8192, width not a multiple of 8 for CVT, rate outside 1..240).
+// reduced blanking (progressive only; a width off the 8-pixel grid keeps its active pixels,
+// the blanking grows to the next cell). False for sizes no standard timing has (width or
+// height below 64 or above 8192, interlaced without a CTA format, rate outside 1..240).
 bool standardTiming(int width, int height, int rate, bool interlaced, VideoTiming* out);
 
 }  // namespace plat

@@ -229,6 +229,20 @@ bool Set_Custom_HDMI_EDID(std::vector<uint8_t>& edid, EdidKind kind, int width, 
     return true;
 }
 
+bool edidPreferredTiming(const uint8_t* data, size_t length, int* width, int* height, int* refresh) {
+    if (!edidValid(data, length)) return false;
+    const uint8_t* d = data + kPreferredDtd;
+    const unsigned clockHz = unsigned(d[0] | d[1] << 8) * 10000u;
+    const int w = d[2] | (d[4] >> 4) << 8, hblank = d[3] | (d[4] & 0x0F) << 8;
+    const int h = d[5] | (d[7] >> 4) << 8, vblank = d[6] | (d[7] & 0x0F) << 8;
+    if (clockHz == 0 || w == 0 || h == 0) return false;  // a display descriptor, no timing
+    const double total = double(w + hblank) * double(h + vblank);
+    *width = w;
+    *height = h;
+    *refresh = int(clockHz / total + 0.5);
+    return true;
+}
+
 size_t edidLength(const uint8_t* data, size_t length) {
     if (length < kBlock || std::memcmp(data, kHeader, sizeof kHeader) != 0) return 0;
     return kBlock * (1 + size_t(data[126]));

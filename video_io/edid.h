@@ -28,5 +28,8 @@ bool Set_Custom_HDMI_EDID(std::vector<uint8_t>& edid, EdidKind kind, int width, 
 // least 128 bytes; the extension count says how many more blocks belong to it). False,
 // with the reason, when a source would reject it.
 bool edidValid(const uint8_t* data, size_t length, std::string* error = nullptr);
+// The preferred timing (first detailed timing) of a valid EDID: active width and height,
+// refresh rounded to whole hertz. False when there is none.
+bool edidPreferredTiming(const uint8_t* data, size_t length, int* width, int* height, int* refresh);
 // Bytes that belong to the EDID in `data` (128 x (1 + extension count)), 0 when invalid.
 size_t edidLength(const uint8_t* data, size_t length);

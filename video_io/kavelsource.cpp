@@ -354,11 +354,23 @@ void kavelsource::edidCheck(int source) {
     std::string error;
     if (!wanted_edid(source, &edid, &error)) {
         // A timing the input cannot offer (a size of 0, wider than 4095): a valid EDID stays.
-        if (valid) return keep();
+        if (valid) {
+            restore_edid_words(source, now);
+            return keep();
+        }
         edid = defaultEdid(edidKindOfSource(source));
     }
     if (!valid) writeLogMsg(LOG_WARNING, "input chips: EDID EEPROM of " + sourceName(source) + " invalid (" + why + "); repairing");
     edidChecked_[source] = write_edid(source, edid);
+}
+
+void kavelsource::restore_edid_words(int source, const std::vector<uint8_t>& eeprom) {
+    int w = 0, h = 0, r = 0;
+    if (!edidPreferredTiming(eeprom.data(), eeprom.size(), &w, &h, &r)) return;
+    // The RAM and the screens say what the input offers.
+    VlxRamPara::VlxSetEDIDPara(source, short(w), short(h), short(r));
+    writeLogMsg(LOG_WARNING, "input chips: EDID words of " + sourceName(source) + " set back to " + std::to_string(w) +
+                                 "x" + std::to_string(h) + "@" + std::to_string(r) + ", the timing its EEPROM offers");
 }
 
 void kavelsource::about_set_edid_deal() {
@@ -369,6 +381,9 @@ void kavelsource::about_set_edid_deal() {
         if (!wanted_edid(p, &edid, &error)) {
             writeLogMsg(LOG_ERROR, "input chips: EDID timing of " + sourceName(p) + " refused: " + error);
             set_edid_flag[p] = 0;  // the EEPROM keeps the EDID it has
+            bool ok = false;
+            const std::vector<uint8_t> now = read_edid_eeprom(p, &ok);
+            if (ok) restore_edid_words(p, now);
             continue;
         }
         if (write_edid(p, edid)) {

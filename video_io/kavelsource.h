@@ -102,6 +102,9 @@ public:
     bool write_edid(int source, const std::vector<uint8_t>& edid);
     // The EDID input p should offer: its kind's default patched with RAM 0x380 + 6p.
     bool wanted_edid(int source, std::vector<uint8_t>* out, std::string* error);
+    // A timing the input cannot offer: its RAM words (0x380 + 6 x source) take the
+    // preferred timing of the EDID its EEPROM holds.
+    void restore_edid_words(int source, const std::vector<uint8_t>& eeprom);
     // `afterWrite`: the EEPROM may still be in its write cycle, so keep asking for a while.
     std::vector<uint8_t> read_edid_eeprom(int source, bool* ok, bool afterWrite = false);
 

@@ -46,6 +46,12 @@ TEST(Edid, PatchSetsThePreferredTimingAndRefusesWhatTheLinkCannotCarry) {
     ASSERT_TRUE(Set_Custom_HDMI_EDID(e, EdidKind::Hdmi20, 2560, 1440, 120));
     EXPECT_EQ(preferred(e), (std::vector<int>{2560, 1440}));
     EXPECT_TRUE(edidValid(e.data(), e.size()));
+    // A panel width off the 8-pixel grid: the active width stays, the blanking rounds.
+    std::vector<uint8_t> panel = defaultEdid(EdidKind::Hdmi14);
+    ASSERT_TRUE(Set_Custom_HDMI_EDID(panel, EdidKind::Hdmi14, 1366, 768, 60));
+    EXPECT_EQ(preferred(panel), (std::vector<int>{1366, 768}));
+    const int hblank = panel[54 + 3] | (panel[54 + 4] & 0x0F) << 8;
+    EXPECT_EQ((1366 + hblank) % 8, 0) << hblank;
 
     std::vector<uint8_t> dvi = defaultEdid(EdidKind::Dvi);
     const std::vector<uint8_t> before = dvi;
@@ -69,7 +75,8 @@ TEST(Edid, EdidDecodeFindsNoFailureInAnyEdidWeWrite) {
     const Custom custom[] = {{EdidKind::Hdmi20, 1920, 1080, 50}, {EdidKind::Hdmi20, 3840, 2160, 30},
                              {EdidKind::Hdmi20, 2560, 1440, 120}, {EdidKind::Hdmi14, 1280, 1024, 75},
                              {EdidKind::Ext, 1280, 720, 60},      {EdidKind::Dvi, 1024, 768, 60},
-                             {EdidKind::Dvi, 1920, 1200, 60},     {EdidKind::Hdmi14, 3840, 1080, 60}};
+                             {EdidKind::Dvi, 1920, 1200, 60},     {EdidKind::Hdmi14, 3840, 1080, 60},
+                             {EdidKind::Hdmi14, 1366, 768, 60},   {EdidKind::Dvi, 1366, 768, 60}};
     for (const Custom& c : custom) {
         std::vector<uint8_t> e = defaultEdid(c.kind);
         ASSERT_TRUE(Set_Custom_HDMI_EDID(e, c.kind, c.w, c.h, c.r)) << c.w << "x" << c.h << "@" << c.r;

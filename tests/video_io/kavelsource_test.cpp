@@ -204,6 +204,9 @@ TEST_F(VideoTest, RefusedEdidTimingLeavesTheEepromAsItWas) {
     EXPECT_EQ(src->set_edid_flag[1].load(), 0);
     EXPECT_EQ(eeprom(1)->contents(), before);
     EXPECT_NE(testkit::readFile("/data/kavelkv/log/zufEnglneLog").find("EDID timing of DVI refused"), std::string::npos);
+    EXPECT_EQ(ram->ramU16(vlxram::kEdidPara + 6), 1920) << "the RAM says what the input offers";
+    EXPECT_EQ(ram->ramU16(vlxram::kEdidPara + 8), 1080);
+    EXPECT_EQ(ram->ramU16(vlxram::kEdidPara + 10), 60);
 }
 
 TEST_F(VideoTest, InvalidEepromIsRepairedAtStartAndKeepsItsEdidOverAReboot) {
