@@ -56,5 +56,5 @@ fi
 
 start=$SECONDS
 export QT_QPA_PLATFORM=offscreen
-(cd build-armhf && ctest --output-on-failure -j "$(nproc)" --timeout 300)
+scripts/ctest-retry.sh build-armhf --output-on-failure -j "$(nproc)" --timeout 300
 echo "armhf tests under qemu-arm: $((SECONDS - start)) s"
