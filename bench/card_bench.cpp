@@ -160,7 +160,7 @@ int main(int argc, char** argv) {
     FpgaProtocolEngines engines(e);
     installProtocolEngines(&engines);
     board.followRealTime(true);
-    plat::net::setPortOffset(31000 + int(getpid() % 500) * 20);
+    plat::net::setPortOffset(benchenv::portOffset(31000 + int(getpid() % 500) * 20));
     networkManage::pInstance();
     const int port = networkManage::p_networkManage->port();
     if (port <= 0) return 1;

@@ -30,6 +30,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench_env.h"
 #include "bench_net.h"
 #include "core/config_engine.h"
 #include "core/global.h"
@@ -281,15 +282,12 @@ std::string allowedCpus() {
 
 int main(int argc, char** argv) {
     const int count = argc > 1 ? std::atoi(argv[1]) : 20000;
-    const char* tmp = std::getenv("TMPDIR");
-    std::string tmpl = std::string(tmp && *tmp ? tmp : "/tmp") + "/vlx-bench-XXXXXX";
-    if (!mkdtemp(tmpl.data())) return 1;
     plat::setBoard(plat::Board::Sim);
-    plat::setRoot(tmpl);
+    const std::string root = benchenv::tempRoot("rtt");
+    plat::setRoot(root);
     for (const char* d : {"/data/configs", "/data/modes", "/data/kavelkv/log"}) plat::makeDirs(d);
     g_debugSwitch = 0;
-    // VLX_PORT_OFFSET, when given, is read by the link layer itself.
-    if (!std::getenv("VLX_PORT_OFFSET")) plat::net::setPortOffset(30000 + int(getpid() % 500) * 20);
+    plat::net::setPortOffset(benchenv::portOffset(30000 + int(getpid() % 500) * 20));
     ConfigEngine::pInstance();
     VlxRamPara::pInstance();
     udpnetManage::pInstance();
@@ -332,6 +330,6 @@ int main(int argc, char** argv) {
                 allowedCpus().c_str(), ran.c_str());
     std::fflush(stdout);
     std::error_code ec;
-    std::filesystem::remove_all(tmpl, ec);
+    std::filesystem::remove_all(root, ec);
     std::_Exit(0);  // the transport threads live as long as the process, as on the device
 }
