@@ -20,16 +20,7 @@ grep -q 'hard-float ABI' <<<"$header" || fail "$prog does not use the hard-float
   fail "$prog does not load through the armhf loader"
 echo "ok: 32-bit ARM EABI5 hard-float executable"
 
-root="$(mktemp -d)"
-pid=""
-cleanup() {
-  if [ -n "$pid" ] && kill -0 "$pid" 2>/dev/null; then
-    kill "$pid"
-    wait "$pid" 2>/dev/null
-  fi
-  rm -rf "$root"
-}
-trap cleanup EXIT
+. "$here/scripts/sim-root.sh"
 
 # The Qt platform on the command line, as the board's loader gives `-platform linuxfb`;
 # there is no framebuffer here.

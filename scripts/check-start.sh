@@ -9,16 +9,7 @@ prog="${1:?usage: $0 PROGRAM}"
 here="$(cd "$(dirname "$0")/.." && pwd)"
 fail() { echo "FAIL: $*" >&2; exit 1; }
 
-root="$(mktemp -d)"
-pid=""
-cleanup() {
-  if [ -n "$pid" ] && kill -0 "$pid" 2>/dev/null; then
-    kill "$pid"
-    wait "$pid" 2>/dev/null
-  fi
-  rm -rf "$root"
-}
-trap cleanup EXIT
+. "$here/scripts/sim-root.sh"
 
 now_ms() { echo $(($(date +%s%N) / 1000000)); }
 launched=$(now_ms)
