@@ -459,5 +459,7 @@ private:
     std::atomic<bool> stop_{false};
     // Lives as long as the engine: stopThread() wakes it while the thread may be leaving
     // its loop, so it must never be the thread's own stack object.
-    plat::WorkerPacer pacer_{kPassPaceUs};
+    // Idle, the link watch and the card search are the only work due: a pass every 20 ticks
+    // keeps the watch well inside the search period and the thread off the core.
+    plat::WorkerPacer pacer_{kPassPaceUs, 20};
 };

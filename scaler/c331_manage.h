@@ -445,7 +445,9 @@ private:
     pthread_t thread_{};
     bool thread_started_ = false;
     std::atomic<bool> stop_{false};
-    plat::WorkerPacer pacer_;
+    // Idle passes follow the input-source manager's pace: the port checks act on the
+    // receivers' records, which that thread refreshes no faster.
+    plat::WorkerPacer pacer_{1, 20};
     int pattern_gen_ = 0;
     // An LED-size change that waits for the FPGA engine to finish the previous one.
     bool panel_pending_ = false;
