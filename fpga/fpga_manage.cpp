@@ -174,6 +174,7 @@ int fpga_manage::initialize() {
             plat::nameThisThread("fpga");
             fpgamanageThread(this);
         });
+        engine_requests::fpgaOwner.set(&pacer_);
     } catch (const std::system_error&) {
         writeLogMsg(LOG_ERROR, "create check source thread failed");
         return 255;
@@ -257,6 +258,7 @@ bool fpga_manage::settled() {
 }
 
 void fpga_manage::stopThread() {
+    engine_requests::fpgaOwner.set(nullptr);
     stop_ = true;
     pacer_.wake();
     if (thread_.joinable()) thread_.join();

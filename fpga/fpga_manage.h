@@ -402,7 +402,7 @@ public:
 private:
     // Every wait of the engine counts 10 ms ticks: while the FPGAs come up or a request
     // runs, one pass per tick keeps each step within a tick of its time; with both up and
-    // nothing asked the pause grows to ten ticks (a request is then seen within 100 ms).
+    // nothing asked the pause is forty ticks (the scaler's requests wake it).
     static constexpr uint64_t kPassPaceUs = plat::kTickUs;
 
     bool stageUp(int i) const;
@@ -459,7 +459,11 @@ private:
     std::atomic<bool> stop_{false};
     // Lives as long as the engine: stopThread() wakes it while the thread may be leaving
     // its loop, so it must never be the thread's own stack object.
-    // Idle, the link watch and the card search are the only work due: a pass every 20 ticks
-    // keeps the watch well inside the search period and the thread off the core.
-    plat::WorkerPacer pacer_{kPassPaceUs, 20};
+    // Idle, the link watch and the card search are the only work due: a pass every 40 ticks
+    // keeps the search at its 80 and the thread off the core; the scaler's requests wake
+    // it. Every wait of the engine counts ticks, so after a pass that found nothing the
+    // pause goes straight to those 40 ticks (the answers a card search brings cost one
+    // short pass, not a ramp of them).
+    static constexpr uint32_t kIdlePassTicks = 40;
+    plat::WorkerPacer pacer_{kPassPaceUs, kIdlePassTicks, kIdlePassTicks};
 };

@@ -7,23 +7,22 @@
 
 namespace plat {
 
-WorkerPacer::WorkerPacer(uint64_t busyUs, uint32_t idleTicks)
+WorkerPacer::WorkerPacer(uint64_t busyUs, uint32_t idleTicks, uint32_t growth)
     : busyUs_(std::max(busyUs, kMinPaceUs)),
       idleUs_(std::max<uint64_t>(uint64_t(idleTicks) * kTickUs, std::max(busyUs, kMinPaceUs))),
+      growth_(std::max<uint32_t>(growth, 2)),
       pauseUs_(busyUs_) {}
 
 void WorkerPacer::pass(bool didWork) {
     std::unique_lock<std::mutex> lock(mutex_);
-    if (didWork || woken_) {
-        pauseUs_ = busyUs_;
-    }
-    const uint64_t pause = pauseUs_;
-    if (!didWork && !woken_) pauseUs_ = std::min(pauseUs_ * 2, idleUs_);
+    pauseUs_ = didWork || woken_ ? busyUs_ : grown();
     woken_ = false;
-    const auto scaled = static_cast<uint64_t>(static_cast<double>(pause) * sleepScale());
+    const auto scaled = static_cast<uint64_t>(static_cast<double>(pauseUs_) * sleepScale());
     cv_.wait_for(lock, std::chrono::microseconds(std::max(scaled, kMinPaceUs)), [this] { return woken_; });
     if (woken_) pauseUs_ = busyUs_;
 }
+
+uint64_t WorkerPacer::grown() const { return std::min(pauseUs_ * growth_, idleUs_); }
 
 void WorkerPacer::wake() {
     {
@@ -42,7 +41,17 @@ void WorkerPacer::waitForWake() {
 
 uint64_t WorkerPacer::nextIdlePauseUs() const {
     std::lock_guard<std::mutex> lock(mutex_);
-    return pauseUs_;
+    return woken_ ? busyUs_ : grown();
+}
+
+void WakeSlot::set(WorkerPacer* pacer) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    pacer_ = pacer;
+}
+
+void WakeSlot::wake() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (pacer_) pacer_->wake();
 }
 
 }  // namespace plat

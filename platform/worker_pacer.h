@@ -23,12 +23,15 @@ constexpr uint64_t kMinPaceUs = 50;
 class WorkerPacer {
 public:
     // `busyUs`: the pause after a pass that found work (the device's 1 us is 50 us here).
-    explicit WorkerPacer(uint64_t busyUs = 1, uint32_t idleTicks = kIdlePaceTicks);
+    // `growth`: what each idle pass multiplies the pause by. A loop whose every wait counts
+    // whole ticks has nothing due sooner after a pass that found nothing, and may go
+    // straight to the idle limit.
+    explicit WorkerPacer(uint64_t busyUs = 1, uint32_t idleTicks = kIdlePaceTicks, uint32_t growth = 2);
     WorkerPacer(const WorkerPacer&) = delete;
     WorkerPacer& operator=(const WorkerPacer&) = delete;
 
     // Ends a pass. After one that found work the pause is the short one; every idle pass
-    // doubles it, up to the idle limit. Pauses scale with plat::setSleepScale; wake() ends one.
+    // multiplies the last pause by the growth (doubles it by default), up to the idle limit. Pauses scale with plat::setSleepScale; wake() ends one.
     void pass(bool didWork);
     // Another thread gave the loop work: the pause in progress ends and the next is short.
     void wake();
@@ -39,12 +42,27 @@ public:
     uint64_t nextIdlePauseUs() const;
 
 private:
+    uint64_t grown() const;  // the pause of an idle pass after the last one
     const uint64_t busyUs_;
     const uint64_t idleUs_;
+    const uint32_t growth_;
     mutable std::mutex mutex_;
     std::condition_variable cv_;
-    uint64_t pauseUs_;
+    uint64_t pauseUs_;  // the last pause
     bool woken_ = false;
+};
+
+// Where another thread finds a loop to wake: the loop's owner fills it when its thread
+// starts and empties it before the thread (and its pacer) go, so a late wake never
+// reaches a pacer that is gone.
+class WakeSlot {
+public:
+    void set(WorkerPacer* pacer);
+    void wake();
+
+private:
+    std::mutex mutex_;
+    WorkerPacer* pacer_ = nullptr;
 };
 
 }  // namespace plat

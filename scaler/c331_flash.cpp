@@ -63,7 +63,6 @@ uint64_t monotonicUs() {
 bool c331_manage::flashWait(uint32_t d, uint8_t mask, bool wantSet, uint32_t boundUs, uint32_t pauseUs,
                             const char* message, unsigned* polls) {
     const uint64_t start = monotonicUs();
-    const uint64_t usPerPoll = kUsPerBoundPoll + uint64_t(double(pauseUs) * plat::sleepScale());
     unsigned n = 0;
     for (;;) {
         ++n;

@@ -5,6 +5,7 @@
 
 #include "core/utils.h"
 #include "core/vlxrampara.h"
+#include "scaler/c331_manage.h"
 
 namespace c331in {
 
@@ -47,6 +48,8 @@ ReceiverTiming timingFromRam(int source, unsigned width, unsigned height, unsign
 }
 
 void installReceiverReader(ReceiverReader reader) { g_reader = reader; }
+
+void receiverChanged() { c331_manage::wakeManager(); }
 
 bool readReceiver(int source, ReceiverTiming* out) {
     QMutexLocker l(&Utils::_source_hdminfo_mutex);

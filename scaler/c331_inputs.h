@@ -18,6 +18,8 @@ struct ReceiverTiming {
 using ReceiverReader = bool (*)(int source, ReceiverTiming* out);
 void installReceiverReader(ReceiverReader reader);
 bool readReceiver(int source, ReceiverTiming* out);
+// A receiver's record changed: the scaler's manager looks at it now, not at its next idle pass.
+void receiverChanged();
 
 // The record the RAM's input-timing words stand for (the default reader's rule).
 ReceiverTiming timingFromRam(int source, unsigned width, unsigned height, unsigned rate);

@@ -10,12 +10,14 @@
 #include "core/vlxrampara.h"
 #include "platform/platform.h"
 #include "scaler/c331_drv.h"
+#include "scaler/engine_requests.h"
 #include "scaler/c331_init_data.h"
 #include "scaler/c331_regs.h"
 
 using namespace c331;
 
 c331_manage* c331_manage::p_c331_manage = nullptr;
+plat::WakeSlot c331_manage::wake_slot_;
 pthread_mutex_t c331_manage::manage_mutex = PTHREAD_MUTEX_INITIALIZER;
 std::atomic<uint8_t> c331_manage::update_flag{0};
 
@@ -64,11 +66,13 @@ int c331_manage::initialize() {
         return 255;
     }
     thread_started_ = true;
+    wake_slot_.set(&pacer_);
     return 0;
 }
 
 void c331_manage::stopThread() {
     if (!thread_started_) return;
+    wake_slot_.set(nullptr);
     stop_ = true;
     pacer_.wake();
     pthread_join(thread_, nullptr);
@@ -91,9 +95,7 @@ void* c331_manage::c331manageThread(void* arg) {
     return nullptr;
 }
 
-void c331_manage::wakeManager() {
-    if (p_c331_manage) p_c331_manage->pacer_.wake();
-}
+void c331_manage::wakeManager() { wake_slot_.wake(); }
 
 bool c331_manage::step() {
     const uint8_t s = state_;
@@ -107,6 +109,7 @@ bool c331_manage::step() {
     }
     const bool work = update_flag != 0 || panel_pending_;
     c331managerdeal(nullptr);
+    engine_requests::wakeOwners();
     return work;
 }
 

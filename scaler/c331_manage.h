@@ -445,9 +445,11 @@ private:
     pthread_t thread_{};
     bool thread_started_ = false;
     std::atomic<bool> stop_{false};
-    // Idle passes follow the input-source manager's pace: the port checks act on the
-    // receivers' records, which that thread refreshes no faster.
-    plat::WorkerPacer pacer_{1, 20};
+    // Idle, only the scaler's own look at its inputs is due (lock and timing, at most every
+    // 10 ticks): a pass every 50 ticks. A writer's hand-over and a receiver whose record
+    // changed wake it at once.
+    plat::WorkerPacer pacer_{1, 50};
+    static plat::WakeSlot wake_slot_;
     int pattern_gen_ = 0;
     // An LED-size change that waits for the FPGA engine to finish the previous one.
     bool panel_pending_ = false;

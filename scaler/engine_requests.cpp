@@ -14,4 +14,14 @@ void clearAll() {
     for (int p = 0; p < kInputPorts; ++p) edidRequest[p] = edidWritten[p] = 0;
 }
 
+plat::WakeSlot fpgaOwner;
+plat::WakeSlot inputsOwner;
+
+void wakeOwners() {
+    if (fpgaBrightness || fpgaOutputOnOff || fpgaOutputPosition) fpgaOwner.wake();
+    bool inputs = audioRoute != 0;
+    for (int p = 0; p < kInputPorts && !inputs; ++p) inputs = edidRequest[p] != 0;
+    if (inputs) inputsOwner.wake();
+}
+
 }  // namespace engine_requests

@@ -2,8 +2,11 @@
 // Requests the scaler manager raises for the other engines. The owner polls its flag
 // on its own thread and clears it when done: the FPGA engine (brightness, output
 // on/off, output position) and the input-source manager (EDID per input, audio route).
+// The scaler wakes an owner with a request waiting, so an idle owner takes it at once.
 #include <atomic>
 #include <cstdint>
+
+#include "platform/worker_pacer.h"
 
 namespace engine_requests {
 
@@ -17,5 +20,10 @@ extern std::atomic<uint8_t> edidWritten[kInputPorts];
 extern std::atomic<uint8_t> audioRoute;
 
 void clearAll();
+
+extern plat::WakeSlot fpgaOwner;    // the FPGA engine's loop
+extern plat::WakeSlot inputsOwner;  // the input-source manager's loop
+// Wakes each owner that has a request waiting.
+void wakeOwners();
 
 }  // namespace engine_requests

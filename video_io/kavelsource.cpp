@@ -40,7 +40,7 @@ const char* const kChipNames[] = {"rx-it6602", "rx-ite6805-0", "rx-ite6805-1", "
 constexpr uint16_t kClockN = 44;
 constexpr uint8_t kClockM = 1;
 constexpr uint8_t kClockP = 8;
-constexpr unsigned kClockLockPasses = 40;  // 2 s of passes before the synthesiser is programmed again
+constexpr uint32_t kClockLockTicks = 200;  // 2 s without lock and the synthesiser is programmed again
 
 // A chip in its internal cycle (an EEPROM writing a page) does not acknowledge: try again
 // until it does, for at most this long.
@@ -126,6 +126,7 @@ int kavelsource::initialize() {
             plat::nameThisThread("input-sources");
             while (!stop_) pacer_.pass(source_deal());
         });
+        engine_requests::inputsOwner.set(&pacer_);
     } catch (const std::exception&) {
         writeLogMsg(LOG_ERROR, "create input source thread failed");
         return 255;
@@ -156,6 +157,7 @@ void kavelsource::linkScaler() {
 }
 
 void kavelsource::stopThread() {
+    engine_requests::inputsOwner.set(nullptr);
     stop_ = true;
     pacer_.wake();
     if (thread_.joinable()) thread_.join();
@@ -259,7 +261,7 @@ void kavelsource::clock_synth_deal() {
                             bus.writeRegs(t, vm::kClockRegControl, &enable, 1);
             if (chipAnswers(chip, ok, kChipNames[chip])) {
                 clk_stage[i] = 1;
-                clockWait_[i] = 0;
+                clockWait_[i] = G_timeTicks;
             }
             continue;
         }
@@ -270,7 +272,7 @@ void kavelsource::clock_synth_deal() {
             noteWork();
             setStatusBit(1, 5 + unsigned(i), true);
             writeLogMsg(LOG_INFO, "input chips: pixel clock of FPGA " + std::to_string(i) + " locked");
-        } else if (++clockWait_[i] > kClockLockPasses) {
+        } else if (Utils::getTimeSpace(clockWait_[i]) > kClockLockTicks) {
             writeLogMsg(LOG_WARNING, "input chips: pixel clock of FPGA " + std::to_string(i) + " does not lock; programming it again");
             clk_stage[i] = 0;
         }

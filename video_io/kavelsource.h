@@ -59,8 +59,9 @@ class kavelsource {
 public:
     static constexpr int kSources = 6;
     static constexpr int kFpgas = 2;
-    // Idle passes slow down to one every 20 ticks: a change shows within a fifth of a second.
-    static constexpr uint32_t kIdleTicks = 20;
+    // Idle passes slow down to one every 50 ticks: a plugged or lost source shows within
+    // half a second; the scaler's requests wake the loop at once.
+    static constexpr uint32_t kIdleTicks = 50;
 
     static kavelsource* p_kavel_source;
     static kavelsource* pInstance();
@@ -158,5 +159,5 @@ private:
     bool edidWarned_[kSources] = {};
     bool edidCheckFull_ = false;
     bool edidCheckStored_ = false;
-    unsigned clockWait_[kFpgas] = {};
+    uint32_t clockWait_[kFpgas] = {};  // tick the synthesiser was programmed
 };

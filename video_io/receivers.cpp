@@ -8,6 +8,7 @@
 #include "core/vlxrampara.h"
 #include "platform/platform.h"
 #include "platform/video_chip_map.h"
+#include "scaler/c331_inputs.h"
 #include "video_io/kavelsource.h"
 
 namespace vm = plat::videomap;
@@ -111,6 +112,7 @@ void publish_input(kavelsource& owner, int source, const PortReading& r) {
         owner.hdminfo[source] = rec;
     }
     if (write_input_timing(source, width, height, rate) || changed) owner.noteWork();
+    if (changed) c331in::receiverChanged();
 }
 
 // ---------------------------------------------------------------- IT6602

@@ -383,7 +383,7 @@ int SimBoard::spiMessage(const std::string& node, const SpiSettings& settings, v
         errno = ENODEV;
         return -1;
     }
-    if (spiFailNext_.erase(node)) {
+    if (!spiFailNext_.empty() && spiFailNext_.erase(node)) {
         errno = EIO;
         return -1;
     }

@@ -209,7 +209,7 @@ public:
         Handle h;
         if (!lookup(fd, &h)) return ::ioctl(fd, request, arg);
         switch (h.kind) {
-        case Kind::Spi: return spiIoctl(fd, request, arg);
+        case Kind::Spi: return spiIoctl(fd, h, request, arg);
         case Kind::I2c: return i2cIoctl(fd, request, arg);
         case Kind::Mtd: return mtdIoctl(fd, h.index, request, arg);
         case Kind::Msys: return msysIoctl(request, arg);
@@ -336,7 +336,7 @@ private:
 
     static bool validBits(unsigned bits) { return bits >= 1 && bits <= 32; }
 
-    int spiIoctl(int fd, unsigned long request, void* arg) {
+    int spiIoctl(int fd, const Handle& h, unsigned long request, void* arg) {
         if (!arg) {
             errno = EFAULT;
             return -1;
@@ -370,16 +370,11 @@ private:
                     return -1;
                 }
             }
-            std::shared_ptr<const std::string> node;
-            {
-                std::lock_guard<std::mutex> l(fdMutex_);
-                node = handles_[fd].node;
-            }
-            if (!node) {
+            if (!h.node) {
                 errno = EBADF;
                 return -1;
             }
-            return board_.spiMessage(*node, settings, arg, count);
+            return board_.spiMessage(*h.node, settings, arg, count);
         }
         std::lock_guard<std::mutex> l(fdMutex_);
         SpiState& s = spi_[fd];

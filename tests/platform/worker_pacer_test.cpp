@@ -14,7 +14,7 @@ using Clock = std::chrono::steady_clock;
 
 TEST_F(WorkerPacerTest, IdlePausesGrowToTheLimitAndWorkMakesThemShortAgain) {
     plat::WorkerPacer pacer(1, 5);
-    EXPECT_EQ(pacer.nextIdlePauseUs(), plat::kMinPaceUs);
+    EXPECT_EQ(pacer.nextIdlePauseUs(), 2 * plat::kMinPaceUs);
     uint64_t last = 0;
     for (int i = 0; i < 20; ++i) {
         pacer.pass(false);
@@ -23,10 +23,14 @@ TEST_F(WorkerPacerTest, IdlePausesGrowToTheLimitAndWorkMakesThemShortAgain) {
     }
     EXPECT_EQ(last, 5 * plat::kTickUs);
     pacer.pass(true);
-    EXPECT_EQ(pacer.nextIdlePauseUs(), plat::kMinPaceUs);
+    EXPECT_EQ(pacer.nextIdlePauseUs(), 2 * plat::kMinPaceUs);
     plat::WorkerPacer slow(20000, 1);  // a busy pause longer than the idle limit wins
     slow.pass(false);
     EXPECT_EQ(slow.nextIdlePauseUs(), 20000u);
+    // a loop whose waits all count ticks: one idle pass after work and it is at the limit
+    plat::WorkerPacer ticked(plat::kTickUs, 20, 20);
+    ticked.pass(true);
+    EXPECT_EQ(ticked.nextIdlePauseUs(), 20 * plat::kTickUs);
 }
 
 TEST_F(WorkerPacerTest, WakeEndsALongIdlePauseAtOnce) {
@@ -45,7 +49,7 @@ TEST_F(WorkerPacerTest, WakeEndsALongIdlePauseAtOnce) {
     pacer.wake();
     loop.join();
     EXPECT_LT(Clock::now() - start, std::chrono::seconds(1));
-    EXPECT_EQ(pacer.nextIdlePauseUs(), plat::kMinPaceUs);
+    EXPECT_EQ(pacer.nextIdlePauseUs(), plat::kMinPaceUs);  // the wake counts as work
 
     // a loop with nothing to poll for sleeps until woken, however long that takes; a
     // wake that came first is not lost
@@ -60,7 +64,7 @@ TEST_F(WorkerPacerTest, WakeEndsALongIdlePauseAtOnce) {
     EXPECT_FALSE(done.load());
     pacer.wake();
     waiting.join();
-    EXPECT_EQ(pacer.nextIdlePauseUs(), plat::kMinPaceUs);
+    EXPECT_EQ(pacer.nextIdlePauseUs(), 2 * plat::kMinPaceUs);
     pacer.wake();
     pacer.waitForWake();  // returns at once
 }
@@ -74,7 +78,7 @@ TEST_F(WorkerPacerTest, IdleLoopWakesRarelyInsteadOfSpinning) {
         pacer.pass(false);
         ++passes;
     }
-    // the ramp from 50 us to 100 ms takes eleven passes (~100 ms), then one pass per
+    // the ramp from 100 us to 100 ms takes eleven passes (~100 ms), then one pass per
     // 100 ms; at a fixed 50 us pause it would be thousands
     EXPECT_LT(passes, 20);
     EXPECT_GT(passes, 5);

@@ -1,9 +1,12 @@
 // The parameter dispatcher: RAM differences against the shadow, one pass at a time.
+#include <atomic>
 #include <chrono>
 #include <thread>
 
 #include "c331_fixture.h"
 #include "core/utils.h"
+#include "platform/platform.h"
+#include "platform/worker_pacer.h"
 #include "scaler/c331_regs.h"
 
 using scalertest::ScalerTest;
@@ -172,6 +175,37 @@ TEST_F(C331DispatchTest, BrightnessKeepsTheChipNeutralAndAsksTheFpgaEngine) {
     pass();
     EXPECT_EQ(engine_requests::fpgaBrightness.load(), 1);
     EXPECT_EQ(regOf(c331::kRegBright0, 1), 0u);
+}
+
+// The owners' loops idle for long pauses: the pass that raises a request ends the pause of
+// that owner, and only of that one.
+TEST_F(C331DispatchTest, ARaisedRequestWakesItsOwnersIdleLoopAndNoOther) {
+    engine_requests::clearAll();
+    plat::WorkerPacer fpga(1, 500), inputs(1, 500);  // idle pauses of 5 s
+    for (int i = 0; i < 30; ++i) fpga.pass(false), inputs.pass(false);
+    engine_requests::fpgaOwner.set(&fpga);
+    engine_requests::inputsOwner.set(&inputs);
+    plat::setSleepScale(1.0);
+    std::atomic<bool> fpgaDone{false}, inputsDone{false};
+    const auto start = std::chrono::steady_clock::now();
+    std::thread fpgaLoop([&] { fpga.pass(false), fpgaDone = true; });
+    std::thread inputsLoop([&] { inputs.pass(false), inputsDone = true; });
+    writeRam(kBrightness, 20);
+    pass();
+    fpgaLoop.join();
+    EXPECT_FALSE(inputsDone.load());
+    {
+        ManageMutexLocker lock;
+        ram->setRamU16(kEdidPara + 6 * 2, 1280);
+        c331_manage::update_flag = 1;
+    }
+    pass();
+    inputsLoop.join();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(4));
+    plat::setSleepScale(0);
+    engine_requests::fpgaOwner.set(nullptr);
+    engine_requests::inputsOwner.set(nullptr);
+    EXPECT_TRUE(fpgaDone.load());
 }
 
 TEST_F(C331DispatchTest, ScreenStateAndPanelOffsetRaiseTheFpgaFlags) {
