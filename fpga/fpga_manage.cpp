@@ -249,7 +249,7 @@ void fpga_manage::waitJobAnswer() {
 
 // Both FPGAs up and nothing asked of the engine: no step of it is due.
 bool fpga_manage::settled() {
-    if (cards_busy_) {  // answers were waiting: the next may be too
+    if (cards_busy_) {  // answers came while the pass took others
         cards_busy_ = false;
         return false;
     }
@@ -281,8 +281,11 @@ void fpga_manage::fpga_manage_deal() {
     check_fpga_rst();
     for (int i = 0; i < 2; ++i)
         if (stageUp(i)) power_up_fpga_start(1, i);
-    // answers of the receiving cards (the line stays low while none waits)
-    for (int i = 0; i < 2; ++i) cards_busy_ |= reg_IRQ_Dealwith(i) != 0;
+    // answers of the receiving cards (the line stays low while none waits); one that came
+    // while they were taken is taken by a pass at once, not after the idle pause
+    int taken = 0;
+    for (int i = 0; i < 2; ++i) taken += reg_IRQ_Dealwith(i);
+    if (taken && answerWaiting()) cards_busy_ = true;
     for (int i = 0; i < 2; ++i)
         if (stageUp(i)) power_up_check_fpga_status(i);
     // A request is taken before its task reads the values it guards, so a change made
