@@ -181,7 +181,7 @@ bool TcpServer::recvData(int timeoutMs, int wakeFd) {
     fds.reserve(clients_.size() + 2);
     fds.push_back({wakeFd, POLLIN, 0});
     fds.push_back({listenFd_, POLLIN, 0});
-    bool turnDue = false;
+    bool turnDue = false, repliesWaiting = false;
     for (auto& c : clients_) {
         short events = 0;
         if (c->wantsRead()) events |= POLLIN;
@@ -189,8 +189,10 @@ bool TcpServer::recvData(int timeoutMs, int wakeFd) {
         if (c->queued() > 0) events |= POLLOUT;
         fds.push_back({c->fd, events, 0});
         turnDue = turnDue || c->servable();
+        repliesWaiting = repliesWaiting || c->queued() > 0;
     }
-    plat::net::pollFds(fds, turnDue ? 0 : timeoutMs);
+    // only a client that leaves its replies waiting has a time-out to watch
+    plat::net::pollFds(fds, turnDue ? 0 : repliesWaiting ? timeoutMs : -1);
     if (fds[0].revents) return false;
     for (size_t i = 2; i < fds.size(); ++i) {
         Client& c = *clients_[i - 2];

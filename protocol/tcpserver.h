@@ -28,9 +28,9 @@ public:
     bool listen(int devicePort);
     int boundPort() const { return port_; }
     bool listening() const { return listenFd_ >= 0; }
-    // One pass: waits up to timeoutMs for activity or the wake fd (not at all while a frame
-    // waits for its turn), moves the bytes each socket is ready for, accepts, and serves one
-    // turn. Returns false when woken through wakeFd.
+    // One pass: waits for activity or the wake fd (up to timeoutMs while a client leaves
+    // replies waiting, not at all while a frame waits for its turn), moves the bytes each
+    // socket is ready for, accepts, and serves one turn. Returns false when woken through wakeFd.
     bool recvData(int timeoutMs, int wakeFd);
     size_t clientCount() const { return count_.load(); }
     void closeAll();
