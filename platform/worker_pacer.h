@@ -3,9 +3,10 @@
 // flags set by other threads. On the device such a loop sleeps 1 us per pass; a dozen of
 // them doing that while nothing happens keep a PC core busy and warm the board for
 // nothing. The pacer keeps the short pause while passes find work and lets it grow while
-// they do not, up to ten ticks, so an idle loop wakes ten times a second. A time-out
-// counted in ticks is then seen at most ten ticks late; a request from another thread
-// is seen at once when its writer calls wake().
+// they do not, up to the loop's idle limit (ten ticks unless it says otherwise), so an
+// idle loop wakes a few times a second. A time-out counted in ticks is then seen at most
+// that late; a request from another thread is seen at once when its writer wakes the
+// loop (wake(), or a WakeSlot below).
 // Loops that wait for one thing (a socket, a device, a queue) block on it instead.
 #include <condition_variable>
 #include <cstdint>
@@ -31,7 +32,8 @@ public:
     WorkerPacer& operator=(const WorkerPacer&) = delete;
 
     // Ends a pass. After one that found work the pause is the short one; every idle pass
-    // multiplies the last pause by the growth (doubles it by default), up to the idle limit. Pauses scale with plat::setSleepScale; wake() ends one.
+    // multiplies the last pause by the growth (doubles it by default), up to the idle
+    // limit. Pauses scale with plat::setSleepScale; wake() ends one.
     void pass(bool didWork);
     // Another thread gave the loop work: the pause in progress ends and the next is short.
     void wake();

@@ -10,9 +10,9 @@
 #include "core/vlxrampara.h"
 #include "platform/platform.h"
 #include "scaler/c331_drv.h"
-#include "scaler/engine_requests.h"
 #include "scaler/c331_init_data.h"
 #include "scaler/c331_regs.h"
+#include "scaler/engine_requests.h"
 
 using namespace c331;
 
@@ -185,6 +185,7 @@ void c331_manage::bringUp() {
     set_output(spi_fd);
     state_ = kStateRunning;
     g_fpga_c331_start = 1;
+    engine_requests::fpgaOwner.wake();  // the FPGAs may start now
     writeLogMsg(LOG_INFO, "c331: running");
 }
 

@@ -270,6 +270,7 @@ void kavelsource::clock_synth_deal() {
         if (status & 1) {
             clk_stage[i] = 2;
             noteWork();
+            engine_requests::fpgaOwner.wake();  // that FPGA may start now
             setStatusBit(1, 5 + unsigned(i), true);
             writeLogMsg(LOG_INFO, "input chips: pixel clock of FPGA " + std::to_string(i) + " locked");
         } else if (Utils::getTimeSpace(clockWait_[i]) > kClockLockTicks) {
