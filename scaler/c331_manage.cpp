@@ -108,8 +108,9 @@ bool c331_manage::step() {
         return true;
     }
     const bool work = update_flag != 0 || panel_pending_;
+    const uint32_t requests = engine_requests::raised();
     c331managerdeal(nullptr);
-    engine_requests::wakeOwners();
+    engine_requests::wakeOwners(requests);
     return work;
 }
 

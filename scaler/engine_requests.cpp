@@ -17,11 +17,22 @@ void clearAll() {
 plat::WakeSlot fpgaOwner;
 plat::WakeSlot inputsOwner;
 
-void wakeOwners() {
-    if (fpgaBrightness || fpgaOutputOnOff || fpgaOutputPosition) fpgaOwner.wake();
-    bool inputs = audioRoute != 0;
-    for (int p = 0; p < kInputPorts && !inputs; ++p) inputs = edidRequest[p] != 0;
-    if (inputs) inputsOwner.wake();
+namespace {
+constexpr uint32_t kFpgaBits = 0x7;  // brightness, on/off, position; then audio, the EDIDs
+}
+
+uint32_t raised() {
+    uint32_t bits = (fpgaBrightness ? 1u : 0u) | (fpgaOutputOnOff ? 2u : 0u) | (fpgaOutputPosition ? 4u : 0u) |
+                    (audioRoute ? 8u : 0u);
+    for (int p = 0; p < kInputPorts; ++p)
+        if (edidRequest[p]) bits |= 16u << p;
+    return bits;
+}
+
+void wakeOwners(uint32_t before) {
+    const uint32_t fresh = raised() & ~before;
+    if (fresh & kFpgaBits) fpgaOwner.wake();
+    if (fresh & ~kFpgaBits) inputsOwner.wake();
 }
 
 }  // namespace engine_requests

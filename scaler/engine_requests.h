@@ -23,7 +23,10 @@ void clearAll();
 
 extern plat::WakeSlot fpgaOwner;    // the FPGA engine's loop
 extern plat::WakeSlot inputsOwner;  // the input-source manager's loop
-// Wakes each owner that has a request waiting.
-void wakeOwners();
+// One bit per request flag that is set.
+uint32_t raised();
+// Wakes each owner with a request raised since `before` (a request still waiting was
+// announced when it was raised: an owner that cannot take it yet is not woken again).
+void wakeOwners(uint32_t before);
 
 }  // namespace engine_requests
