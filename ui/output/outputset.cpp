@@ -10,6 +10,7 @@
 #include "core/utils.h"
 #include "core/vlxrampara.h"
 #include "scaler/c331_manage.h"
+#include "scaler/engine_requests.h"
 #include "ui/output/output_links.h"
 #include "ui/output/screen_common.h"
 #include "ui/output/splice.h"
@@ -245,6 +246,7 @@ void OutputSet::on_Button_apply1_clicked() {
             QMutexLocker led(&Utils::_led_para_init_mutex);
             g_set_led_para = 1;
             g_set_led_setup = 0;
+            engine_requests::fpgaOwner.wake();  // the FPGA engine blanks the output first
         }
     }
     c331_manage::update_flag = 1;

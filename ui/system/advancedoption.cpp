@@ -20,6 +20,7 @@
 #include "core/vlxrampara.h"
 #include "platform/platform.h"
 #include "scaler/c331_manage.h"
+#include "scaler/engine_requests.h"
 #include "ui/shell/lcd_touch.h"
 #include "ui/shell/mainwindow.h"
 #include "ui/shell/numberkeyboard.h"
@@ -817,6 +818,7 @@ void AdvancedOption::factoryReset(int kind, QPushButton* button) {
                 QMutexLocker led(&Utils::_led_para_init_mutex);
                 g_set_led_para = 1;
                 g_set_led_setup = 0;
+                engine_requests::fpgaOwner.wake();  // the FPGA engine blanks the output first
             }
             p->setRamU16(kAudioWindow, 0);
         }

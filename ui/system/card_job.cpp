@@ -8,6 +8,7 @@
 #include "ui/shell/QRoundProgressBar.h"
 #include "ui/shell/shell_globals.h"
 #include "fpga/engine_events.h"
+#include "scaler/engine_requests.h"
 #include "ui/system/advancedoption.h"
 #include "ui/system/smartmapping.h"
 #include "ui/system/system_links.h"
@@ -62,6 +63,7 @@ bool start(QDialog* screen, uint8_t op) {
     // the step, then the operation: the FPGA thread starts a job only once it sees the operation
     job_block::setU8(job_block::kStep, 0);
     job_block::setU8(job_block::kOperation, op);
+    engine_requests::fpgaOwner.wake();
     writeLogMsg(LOG_INFO, std::string("receiving-card job ") + std::to_string(op) + " handed to the FPGA engine");
     return true;
 }
