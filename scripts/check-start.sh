@@ -31,11 +31,21 @@ board_ms=$(sed -n 's/^OK board \([0-9]*\) ms.*/\1/p' <<<"$answer")
   fail "board clock at $board_ms ms after $elapsed ms since launch: the start-up waits ran in real time"
 echo "ok: board clock $board_ms ms, $elapsed ms since launch"
 
-# every worker of ours is named; only the GUI thread and Qt's own keep other names
-names="$(cat /proc/"$pid"/task/*/comm | sort)"
-for want in vlxH71N sim-clock board-control sim-serial touch input-sources fpga c331 \
-            ctl-udp ctl-udp-wifi ctl-serial ctl-tcp ctl-4g wifi-start usb-uevent; do
-  grep -qx -- "$want" <<<"$names" || fail "no thread named $want among: $(tr '\n' ' ' <<<"$names")"
+# every worker of ours is named; only the GUI thread and Qt's own keep other names.
+# Some start after the windows are built: wait until all are there (or 30 s went by).
+wanted="vlxH71N sim-clock board-control sim-serial touch input-sources fpga c331 \
+        ctl-udp ctl-udp-wifi ctl-serial ctl-tcp ctl-4g wifi-start usb-uevent"
+missing=""
+for _ in $(seq 1 600); do
+  names="$(cat /proc/"$pid"/task/*/comm 2>/dev/null | sort)"
+  missing=""
+  for want in $wanted; do
+    grep -qx -- "$want" <<<"$names" || missing="$missing $want"
+  done
+  [ -z "$missing" ] && [ "$(grep -cx vlxH71N <<<"$names")" -eq 1 ] && break
+  kill -0 "$pid" 2>/dev/null || fail "the program ended: $(tail -5 "$root/stdout")"
+  sleep 0.05
 done
+[ -z "$missing" ] || fail "no thread named$missing within 30 s among: $(tr '\n' ' ' <<<"$names")"
 [ "$(grep -cx vlxH71N <<<"$names")" -eq 1 ] || fail "more than one thread without a name: $(tr '\n' ' ' <<<"$names")"
 echo "ok: threads $(tr '\n' ' ' <<<"$names")"

@@ -29,6 +29,15 @@ protected:
         plug(port, n);
         for (auto& c : cardsOn(port)) c.configId = id;
     }
+    // n cards of screen `id` on `port`, card `lost` without its configuration, found by a check.
+    void checkFindsLostCard(int port, size_t n, uint32_t id, size_t lost) {
+        plugWithId(port, n, id);
+        searchCards();
+        cardsOn(port)[lost].lost = true;
+        startJob(kCheck);
+        ASSERT_GT(runJob(), 0);
+        ASSERT_TRUE(e->found_card.valid);
+    }
     // Host frames on a global port (search frames of the periodic search excluded).
     std::vector<Bytes> jobFrames(int port) {
         std::vector<Bytes> out;
@@ -407,12 +416,7 @@ TEST_F(RcvJobsTest, MalformedFilesEndInErrorWithNoFrameSent) {
 TEST_F(RcvJobsTest, ARecoveryWhoseFileIsGoneEndsInErrorInsteadOfReportingTheCardRestored) {
     testkit::generateRcvFile(kKvfx, R"({"kind": "packed", "screens": [{"config_id": 3, "nets": [
         {"net_ledx": 8, "cards": [[{"type": 1, "target": 2, "data": "01"}], [{"type": 1, "target": 2, "data": "02"}]]}]}]})");
-    plugWithId(8, 2, 3);
-    searchCards();
-    cardsOn(8)[0].lost = true;
-    startJob(kCheck);
-    ASSERT_GT(runJob(), 0);
-    ASSERT_TRUE(e->found_card.valid);
+    ASSERT_NO_FATAL_FAILURE(checkFindsLostCard(8, 2, 3, 0));
     std::remove(plat::path(kKvfx).c_str());
     clearLogs();
     codes.clear();
@@ -423,6 +427,32 @@ TEST_F(RcvJobsTest, ARecoveryWhoseFileIsGoneEndsInErrorInsteadOfReportingTheCard
     expectErrorEnd("recovery without its file");
     EXPECT_EQ(count(99), 0);
     EXPECT_EQ(reports, 0) << "the list still names the card";
+    EXPECT_TRUE(e->found_card.valid);
+}
+
+TEST_F(RcvJobsTest, ARecoveryWhoseScreenListHasNoPartToLieInSendsNothing) {
+    const std::string screen = R"({"kind": "packed", OMIT "screens": [{"config_id": 3, AT
+        "para_ops": [{"type": 1, "target": 2, "data": "0102"}],
+        "nets": [{"net_ledx": 8, "cards": [[{"type": 1, "target": 2, "data": "01"}], []]}]}]})";
+    auto with = [&](const std::string& omit, const std::string& at) {
+        std::string d = screen;
+        d.replace(d.find("OMIT"), 4, omit);
+        return d.replace(d.find("AT"), 2, at);
+    };
+    testkit::generateRcvFile(kKvfx, with("", ""));
+    ASSERT_NO_FATAL_FAILURE(checkFindsLostCard(8, 2, 3, 0));
+    // part 12 left out of the table, the list's offset pointing at its bytes from the file's start
+    const QJsonObject map = testkit::generateRcvFile(kKvfx, with(R"("omit_parts": [12],)", ""));
+    const int d = at(map.value("screens"), 0).value("d").toInt();
+    ASSERT_GT(d, 0);
+    testkit::generateRcvFile(kKvfx, with(R"("omit_parts": [12],)", R"("para_offset": )" + std::to_string(d) + ","));
+    clearLogs();
+    codes.clear();
+    progress.clear();
+    setU8(kSubStep, kRecoveryMode);
+    startJob(kSelfRecovery);
+    ASSERT_GT(runJob(), 0);
+    expectErrorEnd("a screen list without part 12");
     EXPECT_TRUE(e->found_card.valid);
 }
 

@@ -393,6 +393,16 @@ TEST_F(RcvFileTest, PartCountZeroOrSevenIsRefusedAndNeverOverrunsTheTable) {
     // Each part is needed only by a screen that has an area in it.
     EXPECT_TRUE(packedOk(R"({"omit_parts": [12], "screens": [{"config_id": 1, "nets": []}]})", &why)) << why;
     EXPECT_FALSE(packedOk(R"({"omit_parts": [12], "screens": [{"config_id": 1, "para_ops": [], "nets": []}]})", &why));
+    // ... even when its list, taken from the file's start, would land on a whole list
+    const std::string list = R"({"omit_parts": [12], "screens": [{"config_id": 1, "nets": [],
+        "para_ops": [{"type": 1, "target": 2, "data": "0102"}]}]})";
+    const auto d = at(generate("/data/rcvrecovery/KVFX", list).value("screens"), 0).value("d").toInt();
+    ASSERT_GT(d, 0);
+    std::string pointing = list;
+    pointing.insert(pointing.find(R"("nets")"), R"("para_offset": )" + std::to_string(d) + ", ");
+    why.clear();
+    EXPECT_FALSE(packedOk(pointing, &why)) << "a list with no part 12 to lie in";
+    EXPECT_NE(why.find("(12)"), std::string::npos) << why;
     EXPECT_TRUE(packedOk(R"({"omit_parts": [11], "screens": [{"config_id": 1, "para_ops": [], "xy_len": 0}]})", &why))
         << why;
     EXPECT_FALSE(packedOk(R"({"omit_parts": [11], "screens": [{"config_id": 1, "nets": []}]})", &why));

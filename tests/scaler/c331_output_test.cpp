@@ -2,6 +2,8 @@
 // sequences, bounded waits, dot-by-dot memory and windows left without input channels.
 #include <algorithm>
 #include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <thread>
 
 #include "c331_window_world.h"
@@ -196,9 +198,36 @@ TEST_F(C331OutputTest, AScreenWritesWhileAFadeIsUnderWayAndItsChangeIsAppliedNex
     std::vector<int> codes;
     QObject::connect(ram, &VlxRamPara::sig_update_para, [&codes](int code) { codes.push_back(code); });
     writeRam(windowField(1, kWinSource), 1);
-    std::thread manager([this] { m->step(); });
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    while (m->fade_steps == before && std::chrono::steady_clock::now() < deadline) std::this_thread::yield();
+    // The frame waits pass as board time on the manager's thread. In the first one after
+    // a fade step that finds the mutex free, the manager is held until the screen is done,
+    // so the screen's turn does not depend on which thread the mutex favours.
+    std::mutex mx;
+    std::condition_variable cv;
+    bool free = false, screenDone = false, passDone = false;
+    std::thread::id managerId;
+    const int hook = plat::sim::board().clock().onAdvance([&](plat::sim::BoardNs) {
+        std::unique_lock<std::mutex> l(mx);
+        if (free || std::this_thread::get_id() != managerId || m->fade_steps == before) return;
+        if (pthread_mutex_trylock(&c331_manage::manage_mutex) != 0) return;
+        pthread_mutex_unlock(&c331_manage::manage_mutex);
+        free = true;
+        cv.notify_all();
+        cv.wait_for(l, std::chrono::seconds(60), [&] { return screenDone; });
+    });
+    std::thread manager([&] {
+        {
+            std::lock_guard<std::mutex> l(mx);
+            managerId = std::this_thread::get_id();
+        }
+        m->step();
+        std::lock_guard<std::mutex> l(mx);
+        passDone = true;
+        cv.notify_all();
+    });
+    {
+        std::unique_lock<std::mutex> l(mx);
+        EXPECT_TRUE(cv.wait_for(l, std::chrono::seconds(60), [&] { return free || passDone; }));
+    }
     unsigned stepsWhenIn = 0;
     {
         ManageMutexLocker lock;  // the screen's hand-over
@@ -206,7 +235,13 @@ TEST_F(C331OutputTest, AScreenWritesWhileAFadeIsUnderWayAndItsChangeIsAppliedNex
         ram->setRamU16(kContrast, 61);
         c331_manage::update_flag = 1;
     }
+    {
+        std::lock_guard<std::mutex> l(mx);
+        screenDone = true;
+        cv.notify_all();
+    }
     manager.join();
+    plat::sim::board().clock().removeHook(hook);
     EXPECT_GE(stepsWhenIn, 1u);
     EXPECT_LT(stepsWhenIn, 2u * 31u) << "the screen got the mutex only after the whole fade";
     EXPECT_EQ(m->fade_steps - before, 2u * 31u);
