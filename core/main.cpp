@@ -2,6 +2,7 @@
 #include <QApplication>
 #include <QTimer>
 
+#include <cstdio>
 #include <cstdlib>
 
 #include "core/config_engine.h"
@@ -13,6 +14,7 @@
 #include "fpga/fpga_manage.h"
 #include "platform/platform.h"
 #include "platform/sim/board_control.h"
+#include "platform/sim/byte_log.h"
 #include "platform/sim/sim_board.h"
 #include "platform/sim/standard_board.h"
 #include "protocol/h71_wifi_config.h"
@@ -36,6 +38,15 @@
 
 int main(int argc, char* argv[]) {
     plat::initFromEnvironment();
+    // A second controller on the same board would clear the first one's temporary files
+    // and find its ports taken: it stops before touching anything.
+    std::string rootInUse;
+    if (!plat::lockRoot(&rootInUse)) {
+        std::fprintf(stderr, "vlxH71N: %s\n", rootInUse.c_str());
+        return 1;
+    }
+    // The simulated board's logs are the tests' instruments: small here, before any is made.
+    if (plat::board() == plat::Board::Sim) plat::sim::setInspectionLogShare(1.0 / 64);
     const int leftovers = prepareDataFolders();
     writeLogMsg(LOG_INFO, std::string("board: ") + plat::boardName() + ", root: " +
                               (plat::root().empty() ? "/" : plat::root()));
@@ -48,6 +59,7 @@ int main(int argc, char* argv[]) {
         board.followRealTime(true);
         plat::sim::startBoardControl();
         plat::sim::registerChipCommands();
+        writeLogMsg(LOG_INFO, plat::sim::applyStartChipId());  // before the device id is derived
         // Sources plugged in before power-up: "HDMI1 1920x1080@60; HDMI3 3840x2160@60".
         if (const char* plugged = std::getenv("VLX_SIM_SIGNALS")) {
             for (const QString& one : QString(plugged).split(';', Qt::SkipEmptyParts)) {

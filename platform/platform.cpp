@@ -1,7 +1,11 @@
 #include "platform/platform.h"
 
+#include <fcntl.h>
 #include <pthread.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <unistd.h>
+
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
@@ -93,6 +97,27 @@ bool makeDirs(const std::string& absolute) {
 std::time_t timeOfDay() {
     const std::time_t host = std::time(nullptr);
     return g_board.load() == Board::Sim ? host + static_cast<std::time_t>(g_wallOffset.load()) : host;
+}
+
+bool lockRoot(std::string* why) {
+    const std::string rootName = g_root.empty() ? "/" : g_root;
+    const std::string file = path("/run/vlxH71N.lock");
+    makeDirs("/run");
+    // kept open for the process's life; children do not inherit it
+    const int fd = ::open(file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        if (why) *why = "cannot open " + file + ": " + std::strerror(errno);
+        return false;
+    }
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        const int e = errno;
+        ::close(fd);
+        if (why)
+            *why = e == EWOULDBLOCK ? "another controller runs on the root " + rootName + " (it holds " + file + ")"
+                                    : "cannot lock " + file + ": " + std::strerror(e);
+        return false;
+    }
+    return true;
 }
 
 void setWallClockOffset(int64_t seconds) { g_wallOffset = seconds; }

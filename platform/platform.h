@@ -27,6 +27,9 @@ std::string unroot(const std::string& p);
 bool folderInsideRoot(const std::string& hostDir);
 // Creates the folder and its parents under the root (mkdir -p).
 bool makeDirs(const std::string& absolute);
+// One controller per root: an exclusive lock on <root>/run/vlxH71N.lock, held until the
+// process ends. False, with `why` naming the root, when another process holds it.
+bool lockRoot(std::string* why);
 
 // The controller's time of day: what schedules, logs and clock records read. The
 // kernel's clock on the device; on the simulated board the PC's clock plus the board's

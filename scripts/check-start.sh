@@ -13,7 +13,7 @@ fail() { echo "FAIL: $*" >&2; exit 1; }
 
 now_ms() { echo $(($(date +%s%N) / 1000000)); }
 launched=$(now_ms)
-VLX_BOARD=sim VLX_ROOT="$root" VLX_PORT_OFFSET=$((20000 + $$ % 9000)) QT_QPA_PLATFORM=offscreen \
+VLX_BOARD=sim VLX_ROOT="$root" VLX_PORT_OFFSET="$(free_port_offset)" QT_QPA_PLATFORM=offscreen \
   "$prog" >"$root/stdout" 2>&1 &
 pid=$!
 # past both waits the parameter store has written its RAM file and the FPGA thread runs

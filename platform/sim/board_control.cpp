@@ -17,6 +17,7 @@
 #include <mutex>
 #include <thread>
 
+#include "platform/atomic_file.h"
 #include "platform/platform.h"
 #include "platform/sim/sim_board.h"
 #include "platform/sim/sim_shell.h"
@@ -58,6 +59,32 @@ bool parseInt(const std::string& s, int base, long* out) {
     if (errno != 0 || *end != '\0') return false;
     *out = v;
     return true;
+}
+
+// The SoC chip ids the board powers up with, kept under the root like the chip stores.
+constexpr const char* kChipIdFile = "/sim/chipid";
+
+// "X Y Z": three 16-bit hexadecimal numbers.
+bool parseChipId(const std::vector<std::string>& a, uint16_t id[3], std::string* error) {
+    if (a.size() != 3) {
+        *error = "usage: chipid X Y Z";
+        return false;
+    }
+    for (size_t i = 0; i < 3; ++i) {
+        long v = 0;
+        if (!parseInt(a[i], 16, &v) || v < 0 || v > 0xFFFF) {
+            *error = "values are 16-bit hex numbers";
+            return false;
+        }
+        id[i] = static_cast<uint16_t>(v);
+    }
+    return true;
+}
+
+std::string chipIdText(const uint16_t id[3]) {
+    char b[24];
+    std::snprintf(b, sizeof b, "%04X %04X %04X", unsigned(id[0]), unsigned(id[1]), unsigned(id[2]));
+    return b;
 }
 
 void registerBuiltIns() {
@@ -108,14 +135,15 @@ void registerBuiltIns() {
                 if (a.size() == 1 && a[0] == "remove") return board().usbRemove(&err) ? "OK" : "ERR " + err;
                 return "ERR usage: usb insert|remove";
             });
-        add("chipid", "chipid X Y Z: the SoC chip-id registers (hex)",
+        add("chipid", "chipid X Y Z: the SoC chip-id registers (hex), kept with the root",
             [](const std::vector<std::string>& a) -> std::string {
-                long v[3];
-                if (a.size() != 3) return "ERR usage: chipid X Y Z";
-                for (int i = 0; i < 3; ++i)
-                    if (!parseInt(a[static_cast<size_t>(i)], 16, &v[i]) || v[i] < 0 || v[i] > 0xFFFF)
-                        return "ERR values are 16-bit hex numbers";
-                board().setChipId(static_cast<uint16_t>(v[0]), static_cast<uint16_t>(v[1]), static_cast<uint16_t>(v[2]));
+                uint16_t id[3];
+                std::string error;
+                if (!parseChipId(a, id, &error)) return "ERR " + error;
+                board().setChipId(id[0], id[1], id[2]);
+                const std::string file = plat::path(kChipIdFile);
+                if (!plat::makeDirs("/sim") || !plat::replaceFileAtomically(file, chipIdText(id) + "\n"))
+                    return "ERR set, but not kept for the next start: " + file + " cannot be written";
                 return "OK";
             });
     });
@@ -313,6 +341,26 @@ void stopBoardControl() {
     ::close(g_stop[1]);
     g_listen = g_stop[0] = g_stop[1] = -1;
     ::unlink(boardControlSocketPath().c_str());
+}
+
+std::string applyStartChipId() {
+    std::string text, from;
+    if (const char* env = std::getenv("VLX_SIM_CHIPID")) {
+        text = env;
+        from = "VLX_SIM_CHIPID";
+    } else {
+        from = plat::path(kChipIdFile);
+        std::string why;
+        const plat::FileRead r = plat::readRegularFile(from, 64, plat::Oversize::Refuse, &text, &why);
+        if (r == plat::FileRead::Missing) return "chip ids: the board's own";
+        if (r != plat::FileRead::Ok) return "chip ids: " + why + "; the board's own kept";
+    }
+    uint16_t id[3];
+    std::string error;
+    if (!parseChipId(splitBlanks(text.substr(0, text.find('\n'))), id, &error))
+        return "chip ids of " + from + " refused (" + error + "); the board's own kept";
+    board().setChipId(id[0], id[1], id[2]);
+    return "chip ids " + chipIdText(id) + " from " + from;
 }
 
 }  // namespace plat::sim

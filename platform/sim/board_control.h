@@ -33,5 +33,9 @@ void setBoardControlIdleTimeout(long ms);
 void stopBoardControl();
 // Host path of the socket.
 std::string boardControlSocketPath();
+// The SoC chip ids at power-up, before the device id is derived from them: those of
+// VLX_SIM_CHIPID ("X Y Z", hexadecimal) when set, else the ones the last `chipid` command
+// kept under the root (<root>/sim/chipid). Returns the line for the log.
+std::string applyStartChipId();
 
 }  // namespace plat::sim

@@ -2,6 +2,8 @@
 // A log of the simulated board bounded by the memory it holds, not by a count: a
 // board left running for days keeps the newest entries within its budget and counts
 // what it dropped, so its heap stays flat however many frames go by.
+#include <algorithm>
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <deque>
@@ -20,6 +22,19 @@ constexpr size_t kByteLogEntryCost = sizeof(T) + 16;
 // Heap bytes an entry holds beyond itself (a short string lives inside it).
 inline size_t heapBytes(const std::string& s) { return s.capacity() > 15 ? s.capacity() + 1 : 0; }
 inline size_t heapBytes(const std::vector<uint8_t>& v) { return v.capacity(); }
+
+// The board's inspection logs (frames on the wires, drawing commands, shell commands) hold
+// what tests read back. The controller on the simulated board reads at most their newest
+// entries over board control, so it runs them at a small share of their budgets and its
+// memory is flat within its first minute. A log takes the share in force when it is made.
+inline std::atomic<double>& inspectionLogShare() {
+    static std::atomic<double> share{1.0};
+    return share;
+}
+inline void setInspectionLogShare(double share) { inspectionLogShare() = share; }
+inline size_t inspectionLogBudget(size_t fullBytes) {
+    return std::max<size_t>(1024, size_t(double(fullBytes) * inspectionLogShare().load()));
+}
 
 template <typename T>
 class ByteLog {

@@ -157,7 +157,7 @@ private:
     unsigned palIndex_ = 0, palComp_ = 0;
     std::vector<uint8_t> fifo_;
     uint8_t fifoHeight_ = 0;
-    ByteLog<DrawCommand> log_{kRecordedBytes};
+    ByteLog<DrawCommand> log_{inspectionLogBudget(kRecordedBytes)};
     Stats stats_;
 };
 

@@ -125,7 +125,7 @@ private:
     bool logOn_ = false;
     bool vsyncStuck_ = false;
     bool fieldStuck_ = false;
-    ByteLog<Frame> log_{kFrameLogBytes};  // a bring-up is some 14,000 frames
+    ByteLog<Frame> log_{inspectionLogBudget(kFrameLogBytes)};  // a bring-up is some 14,000 frames
     C331Engine engine_;
     BoardNs wireNs_ = 0;  // wire time of every frame so far (chip time = board clock + this)
 };

@@ -23,7 +23,7 @@ struct SimCard {
     unsigned activations = 0;                    // 0xB4
     unsigned reconfigurations = 0;               // 0x84
     unsigned frames = 0;                         // frames addressed to this card
-    ByteLog<std::vector<uint8_t>> received{kReceivedBytes};  // those frames, the newest within the budget
+    ByteLog<std::vector<uint8_t>> received{inspectionLogBudget(kReceivedBytes)};  // those frames, the newest within the budget
     uint8_t mappingDisplay = 0;                  // 0xA0 03 0F 01 xx
     uint32_t configId = 0;
     bool lost = false;                           // lost its configuration

@@ -100,7 +100,7 @@ inline size_t heapBytes(const I2cFrame& f) { return heapBytes(f.data); }
 template <typename Frame>
 struct FrameRing {
     bool on = false;
-    ByteLog<Frame> frames{kFrameLogBytes, kFrameLogDepth};
+    ByteLog<Frame> frames{inspectionLogBudget(kFrameLogBytes), kFrameLogDepth};
     void push(Frame f) {
         if (on) frames.push(std::move(f));
     }
@@ -291,7 +291,7 @@ private:
         int failEraseBlock = -1;
         int failUnlockBlock = -1;
         long shortWrite = -1;
-        ByteLog<std::string> log{kMtdLogBytes};
+        ByteLog<std::string> log{inspectionLogBudget(kMtdLogBytes)};
     };
     struct Serial {
         int master = -1;

@@ -112,7 +112,7 @@ public:
     // A chain of n cards on port p (0..15); n = 0 unplugs it. The port's link follows.
     void attachCards(int port, size_t n);
     CardChain* chain(int port);
-    // The frames on the card wires, the newest within kCardLogBytes.
+    // The frames on the card wires, the newest within kCardLogBytes (its share, byte_log.h).
     const ByteLog<CardFrameRecord>& cardLog() const { return cardLog_; }
     void clearCardLog() { cardLog_.clear(); }
     unsigned ackClears() const { return ackClears_; }
@@ -165,7 +165,7 @@ private:
     std::array<std::vector<std::vector<uint8_t>>, 8> rxQueue_;
     std::array<bool, 8> rxReady_{};
     std::array<BoardNs, 8> txBusyUntil_{};
-    ByteLog<CardFrameRecord> cardLog_{kCardLogBytes};
+    ByteLog<CardFrameRecord> cardLog_{inspectionLogBudget(kCardLogBytes)};
     unsigned ackClears_ = 0;
     unsigned lostAnswers_ = 0;
 };

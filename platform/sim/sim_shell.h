@@ -58,7 +58,7 @@ private:
     void record(const std::string& command);
 
     mutable std::mutex mutex_;
-    ByteLog<std::string> commands_{kCommandLogBytes};  // the file keeps every one
+    ByteLog<std::string> commands_{inspectionLogBudget(kCommandLogBytes)};  // the file keeps every one
     std::vector<Entry> handlers_;
     std::function<void()> rebootHook_;
     int reboots_ = 0;
