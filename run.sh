@@ -14,15 +14,39 @@ export VLX_BOARD=sim
 export VLX_ROOT="${VLX_ROOT:-$PWD/run/root}"
 # Sources plugged into the simulated board's inputs at power-up (board-control "signal").
 export VLX_SIM_SIGNALS="${VLX_SIM_SIGNALS-HDMI1 1920x1080@60; HDMI3 3840x2160@60}"
-mkdir -p "$VLX_ROOT" run
+mkdir -p "$VLX_ROOT/run" run
+# One controller per root (it holds this lock): leave a running one's output alone.
+if ! flock -n "$VLX_ROOT/run/vlxH71N.lock" true; then
+  echo "another controller runs on the root $VLX_ROOT: stop it first, or set VLX_ROOT"
+  exit 1
+fi
 # The scaler's register dumps and the rest of the controller's standard output.
 out="$PWD/run/controller.out"
 : >"$out"
 
+# Qt's runtime folder, private to the controller (XDG_RUNTIME_DIR is often unset here).
+if [ -z "${XDG_RUNTIME_DIR:-}" ]; then
+  export XDG_RUNTIME_DIR="$PWD/run/xdg-runtime"
+  mkdir -p "$XDG_RUNTIME_DIR" && chmod 700 "$XDG_RUNTIME_DIR"
+fi
+
+# However the script ends (Ctrl-C included), the controller and the VNC server end with
+# it: a program started with & by a non-interactive shell ignores SIGINT.
 xvnc=""
-stop_xvnc() { [ -n "$xvnc" ] && kill "$xvnc" 2>/dev/null && wait "$xvnc" 2>/dev/null; }
-trap stop_xvnc EXIT
-trap 'exit 130' INT TERM
+controller=""
+stop() {
+  local p
+  for p in $controller $xvnc; do
+    kill "$p" 2>/dev/null || continue
+    for _ in $(seq 50); do kill -0 "$p" 2>/dev/null || break; sleep 0.1; done
+    kill -KILL "$p" 2>/dev/null
+    wait "$p" 2>/dev/null
+  done
+}
+trap stop EXIT
+trap 'exit 130' INT
+trap 'exit 143' TERM
+trap 'exit 129' HUP
 
 announce=""
 if [ -n "${QT_QPA_PLATFORM:-}" ]; then
@@ -30,7 +54,11 @@ if [ -n "${QT_QPA_PLATFORM:-}" ]; then
 elif [ -n "${DISPLAY:-}" ]; then
   platform=(-platform xcb)
 else
-  port="${VLX_VNC_PORT:-5900}"
+  port="${VLX_VNC_PORT:-$((5900 + ${VLX_PORT_OFFSET:-0}))}"
+  if [ "$port" -gt 65535 ]; then
+    echo "VNC port $port (5900 + VLX_PORT_OFFSET) does not exist: set VLX_VNC_PORT"
+    exit 1
+  fi
   host=localhost
   scope=(-localhost -interface 127.0.0.1)
   if [ "${VLX_LISTEN_ANY:-}" = 1 ]; then
@@ -72,6 +100,7 @@ while true; do
   fi
   wait "$controller"
   status=$?
+  controller=""
   if [ "$status" -eq 42 ]; then
     echo "simulated board rebooted; starting the controller again"
     continue

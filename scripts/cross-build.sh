@@ -38,7 +38,7 @@ start=$SECONDS
 cmake -S . -B build-armhf -G Ninja -DCMAKE_BUILD_TYPE=Debug \
       -DCMAKE_TOOLCHAIN_FILE=cmake/armhf-toolchain.cmake \
       -DVLX_BUILD_TESTS=ON -DVLX_BUILD_BENCH=ON
-cmake --build build-armhf -j "$(nproc)" 2>&1 | tee build-armhf/build.log
+cmake --build build-armhf -j "${VLX_JOBS:-$(nproc)}" 2>&1 | tee build-armhf/build.log
 echo "armhf build: $((SECONDS - start)) s"
 
 if [ -n "$pc_log" ]; then

@@ -14,6 +14,8 @@ Layout (little-endian):
     [17] glyph width, [18] glyph height), then the glyphs; the whole entry is the font
 
 Entries are laid out in the order given: --app, --fpga0, --fpga1, --font, --entry.
+The output's folders are made. An application larger than the controller's application
+buffer (APP_MAX, 5 MiB) is refused: the controller could not take it.
 
 Variants for tests of bad packages:
   --corrupt bitstream-length   the first bitstream's L exceeds its entry by one byte
@@ -29,6 +31,7 @@ Example:
       --font glyphs.bin --font-encoding 1 --font-height 64 --publish 0
 """
 import argparse
+import os
 import struct
 import sys
 
@@ -36,6 +39,7 @@ HEADER = 49
 ENTRY = 21
 CONTROLLER = 0x6C52
 THIS_VERSION = (24, 10, 20, 11, 2, 1)
+APP_MAX = 5 * 1024 * 1024   # the controller holds an application whole in this buffer
 FONT_SLOT_ROOM = {(1, 32): 0x10000, (0, 32): 0x400000, (1, 64): 0x40000, (0, 64): 0xA89000}
 
 
@@ -74,7 +78,12 @@ def parse_version(text):
 def build(args):
     entries = []  # (type, data bytes, version)
     if args.app is not None:
-        entries.append([10, read(args.app), args.version])
+        app = read(args.app)
+        if len(app) > APP_MAX:
+            raise SystemExit('%s: %d bytes; the controller takes an application of at most %d bytes (5 MiB), '
+                             'its application buffer (a stripped copy may fit: strip -o COPY %s)'
+                             % (args.app, len(app), APP_MAX, args.app))
+        entries.append([10, app, args.version])
     for kind, path in ((7, args.fpga0), (8, args.fpga1)):
         if path is not None:
             body = read(path)
@@ -149,9 +158,14 @@ def main(argv):
                                          'entry-count', 'font-height', 'font-oversize', 'empty-app'])
     p.add_argument('--truncate', type=int)
     args = p.parse_args(argv)
-    data = build(args)
-    with open(args.output, 'wb') as f:
-        f.write(data)
+    try:
+        data = build(args)
+        folder = os.path.dirname(os.path.abspath(args.output))
+        os.makedirs(folder, exist_ok=True)
+        with open(args.output, 'wb') as f:
+            f.write(data)
+    except OSError as e:
+        raise SystemExit('%s: %s' % (e.filename or args.output, e.strerror))
     return 0
 
 

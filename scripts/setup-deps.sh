@@ -12,6 +12,16 @@ if [ ${#missing[@]} -gt 0 ]; then
   echo "installing: ${missing[*]}"
   SUDO=""
   [ "$(id -u)" -ne 0 ] && SUDO=sudo
-  $SUDO apt-get -o DPkg::Lock::Timeout=900 update -qq
-  DEBIAN_FRONTEND=noninteractive $SUDO apt-get -o DPkg::Lock::Timeout=900 install -y -qq --no-install-recommends "${missing[@]}"
+  # apt's and dpkg's progress go to a log shown only when the installation fails
+  log="$(mktemp)"
+  if ! { $SUDO apt-get -o DPkg::Lock::Timeout=900 update -qq &&
+         $SUDO env DEBIAN_FRONTEND=noninteractive DEBCONF_NOWARNINGS=yes \
+           apt-get -o DPkg::Lock::Timeout=900 -o Dpkg::Use-Pty=0 install -y -qq --no-install-recommends \
+           "${missing[@]}"; } >"$log" 2>&1; then
+    cat "$log" >&2
+    rm -f "$log"
+    echo "installing ${missing[*]} failed" >&2
+    exit 1
+  fi
+  rm -f "$log"
 fi
