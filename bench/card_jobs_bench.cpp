@@ -5,6 +5,7 @@
 // the same frames sent back to back by hand, each answer taken before the next frame.
 //
 //   build-test/bench/card_jobs_bench
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -91,14 +92,20 @@ Figures run(uint8_t op) {
     r.busMs = double(busBytes() - bytes0) * 8 / kSpiHz * 1e3;
     const std::vector<HostFrame> frames = hostFrames();
     r.frames = frames.size();
-    // the floor: the same frames, each sent and its answer taken, nothing else
-    const auto f0 = Clock::now();
-    for (const HostFrame& f : frames) {
-        g_engine->Send_to_port(f.bytes.data(), uint16_t(f.bytes.size()), f.port, f.fpga);
-        for (int k = 0; k < 4 && g_engine->reg_IRQ_Dealwith(f.fpga); ++k) {
+    // the floor: the same frames, each sent and its answer taken, nothing else; the median
+    // of five, the job's wall being one figure taken on a machine that may be busy
+    std::vector<double> floors;
+    for (int rep = 0; rep < 5; ++rep) {
+        const auto f0 = Clock::now();
+        for (const HostFrame& f : frames) {
+            g_engine->Send_to_port(f.bytes.data(), uint16_t(f.bytes.size()), f.port, f.fpga);
+            for (int k = 0; k < 4 && g_engine->reg_IRQ_Dealwith(f.fpga); ++k) {
+            }
         }
+        floors.push_back(std::chrono::duration<double, std::milli>(Clock::now() - f0).count());
     }
-    r.floorMs = std::chrono::duration<double, std::milli>(Clock::now() - f0).count();
+    std::sort(floors.begin(), floors.end());
+    r.floorMs = floors[floors.size() / 2];
     return r;
 }
 
@@ -145,7 +152,7 @@ int main() {
     pc_cmd_valid = 0;
     g_fpga_c331_start = 1;
 
-    std::printf("| job | engine passes | board time | wall | frames | SPI bus | floor (same frames) | wall / floor |\n"
+    std::printf("| job | engine passes | board time | wall | frames | SPI bus | floor (same frames, median of 5) | wall / floor |\n"
                 "|---|---|---|---|---|---|---|---|\n");
     generate("/data/smartmapping/bench.kvfile", R"({"kind": "standalone", "ops": [
         {"type": 1, "target": 1, "addr": 0, "fill": 65536, "seed": 5},

@@ -2,7 +2,8 @@
 // fresh root): the time from launch to its first answered control frame, then its idle
 // CPU use per named thread, measured in the same window as two floors in this program:
 // a bare thread that wakes every 10 ms and does nothing, and a bare Qt event loop with a
-// 10 ms timer that does nothing (what the controller's GUI thread pays for its tick).
+// 10 ms timer that does nothing (what the controller's GUI thread pays for its tick). The
+// controller is reported against both.
 // Not a timed test: run it by hand and copy the figures into docs/performance.md.
 //
 //   idle_cpu_bench [SECONDS]        (20 by default)
@@ -192,13 +193,14 @@ int main(int argc, char** argv) {
                     return load;
                 }());
     std::printf("  %-16s %8s %11s\n", "thread", "CPU %", "wake-ups/s");
-    double total = 0, totalRuns = 0;
+    double total = 0, totalRuns = 0, workers = 0;
     for (const auto& [tid, a] : after) {
         const auto b = before.find(tid);
         const double cpu = a.cpu - (b == before.end() ? 0 : b->second.cpu);
         const double runs = double(a.runs - (b == before.end() ? 0 : b->second.runs));
         total += cpu;
         totalRuns += runs;
+        if (tid != pid) workers += cpu;  // all but the GUI thread
         std::printf("  %-16s %8.3f %11.1f\n", a.name.c_str(), cpu * 100.0 / wall, runs / wall);
     }
     const double controller = total * 100.0 / wall;
@@ -208,7 +210,11 @@ int main(int argc, char** argv) {
                 double(bareRuns) / wall);
     std::printf("  %-16s %8.3f %11.1f   (a bare Qt event loop with a 10 ms timer, same window)\n", "bare Qt tick",
                 qtCpu * 100.0 / wall, double(qtTicks) / wall);
-    std::printf("controller / bare 100 Hz wake-up: %.2f (goal: 2 or less); bare Qt tick / bare wake-up: %.2f\n",
-                floor > 0 ? controller / floor : 0.0, floor > 0 ? qtCpu * 100.0 / wall / floor : 0.0);
+    const double qtFloor = qtCpu * 100.0 / wall;
+    auto ratio = [](double a, double b) { return b > 0 ? a / b : 0.0; };
+    std::printf("controller / bare Qt tick: %.2f (the floor the 10 ms tick allows)\n", ratio(controller, qtFloor));
+    std::printf("controller / bare 100 Hz wake-up: %.2f (goal: 2 or less); every thread but the GUI thread / bare "
+                "100 Hz wake-up: %.2f; bare Qt tick / bare wake-up: %.2f\n",
+                ratio(controller, floor), ratio(workers * 100.0 / wall, floor), ratio(qtFloor, floor));
     return finish(0);
 }
