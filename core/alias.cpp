@@ -1,3 +1,6 @@
+// Boost's JSON parser still uses bind's global placeholders: keep them, without the
+// header's deprecation note.
+#define BOOST_BIND_GLOBAL_PLACEHOLDERS
 #include "core/alias.h"
 
 #include <boost/property_tree/json_parser.hpp>

@@ -233,7 +233,9 @@ TEST_F(FpgaTest, ClockIsReadOnlyWhileBothRun) {
     const long long before = testkit::threadAllocations();
     TimeRealType t{};
     e->IT8563WE_Get(&t);
-    if (before >= 0) EXPECT_EQ(testkit::threadAllocations(), before);
+    if (before >= 0) {
+        EXPECT_EQ(testkit::threadAllocations(), before);
+    }
     EXPECT_EQ(t.day, 5);
 }
 

@@ -331,7 +331,9 @@ TEST_F(ChipModelTest, TwoI2cTargetsAtOneAddressAckAsOneAndCountOneCollision) {
     ASSERT_EQ(plat::sys().ioctl(fd, I2C_RDWR, &p), 2);
     const long long before = testkit::threadAllocations();
     for (int k = 0; k < 10; ++k) plat::sys().ioctl(fd, I2C_RDWR, &p);
-    if (before >= 0) EXPECT_EQ(testkit::threadAllocations(), before);
+    if (before >= 0) {
+        EXPECT_EQ(testkit::threadAllocations(), before);
+    }
     EXPECT_EQ(value, 0x5A);
     plat::sys().close(fd);
 }

@@ -38,7 +38,9 @@ protected:
     void TearDown() override {
         c331_manage::resetInstanceForTest();
         // Whatever the test drove, the drivers kept the chip's wire rules.
-        if (chip) EXPECT_EQ(chip->guestErrors(), 0u) << (chip->misuses().empty() ? "" : chip->misuses().front());
+        if (chip) {
+            EXPECT_EQ(chip->guestErrors(), 0u) << (chip->misuses().empty() ? "" : chip->misuses().front());
+        }
         VlxRamPara::resetInstanceForTest();
         ConfigEngine::resetInstanceForTest();
         chip.reset();

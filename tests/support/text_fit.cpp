@@ -147,11 +147,12 @@ bool isRing(const QWidget* w);
 QRect drawnBox(const QWidget* w) {
     if (const auto* label = qobject_cast<const QLabel*>(w)) {
         const QRect room = label->contentsRect();
-        if (label->pixmap() && !label->pixmap()->isNull())
+        const QPixmap picture = label->pixmap(Qt::ReturnByValue);
+        if (!picture.isNull())
             return label->hasScaledContents()
                        ? room
                        : QStyle::alignedRect(label->layoutDirection(), label->alignment(),
-                                             label->pixmap()->size().boundedTo(room.size()), room);
+                                             picture.size().boundedTo(room.size()), room);
         const QString text = label->text();
         if (text.isEmpty()) return QRect();
         const bool rich = label->textFormat() == Qt::RichText ||
