@@ -45,8 +45,7 @@ void tick() {
 }
 
 void generate(const std::string& absolute, const std::string& desc) {
-    const std::string here = __FILE__;
-    const std::string script = here.substr(0, here.rfind('/')) + "/../scripts/gen_rcv_files.py";
+    const std::string script = VLX_SOURCE_DIR "/scripts/gen_rcv_files.py";
     const std::string descPath = plat::path("/gen.json");
     FILE* f = std::fopen(descPath.c_str(), "w");
     if (!f) std::exit(1);

@@ -96,7 +96,7 @@ int main(int argc, char** argv) {
     writeFile("/work/fpga0", bytes(bitstream, 2));
     writeFile("/work/fpga1", bytes(bitstream, 3));
     writeFile("/sim/usb-stick/VLX-H71/x", "");
-    const std::string script = std::filesystem::path(__FILE__).parent_path().parent_path() / "scripts/gen_upgrade_package.py";
+    const std::string script = VLX_SOURCE_DIR "/scripts/gen_upgrade_package.py";
     const std::string cmd = "python3 " + script + " " + plat::path("/sim/usb-stick/VLX-H71/H71N.VLX") + " --app " +
                             plat::path("/work/app") + " --fpga0 " + plat::path("/work/fpga0") + " --fpga1 " +
                             plat::path("/work/fpga1");

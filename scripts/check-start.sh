@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The controller's start on the simulated board, as ./run.sh starts it: its fixed
 # start-up waits (3 s before the singletons, 2 s before the FPGA thread) pass as board
-# time, so the board clock runs at least 5 s ahead of the time since launch; and every
+# time, so the board clock runs well ahead of the time since launch; and every
 # thread of ours carries its subsystem's name.
 #   scripts/check-start.sh build/vlxH71N
 set -uo pipefail
@@ -27,7 +27,10 @@ answer="$(VLX_ROOT="$root" "$here/scripts/board" clock)" || fail "no answer to c
 elapsed=$(($(now_ms) - launched))
 board_ms=$(sed -n 's/^OK board \([0-9]*\) ms.*/\1/p' <<<"$answer")
 [ -n "$board_ms" ] || fail "unexpected answer to clock: $answer"
-[ "$board_ms" -ge $((elapsed + 4500)) ] ||
+# Waits run in real time would leave the board clock behind the time since launch; passed as
+# board time they put it 5 s ahead, less the program's own start and the query's round trip,
+# which a loaded machine stretches to a second or more: half the waits tells the two apart.
+[ "$board_ms" -ge $((elapsed + 2500)) ] ||
   fail "board clock at $board_ms ms after $elapsed ms since launch: the start-up waits ran in real time"
 echo "ok: board clock $board_ms ms, $elapsed ms since launch"
 

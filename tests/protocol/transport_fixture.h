@@ -26,10 +26,8 @@ namespace prototest {
 
 using namespace ctl;
 
-inline std::string clientScript() {
-    std::string f = __FILE__;
-    return f.substr(0, f.rfind('/')) + "/vlx_client.py";
-}
+// (not from __FILE__: a compiler cache with a base folder makes it relative to the build folder)
+inline std::string clientScript() { return VLX_SOURCE_DIR "/tests/protocol/vlx_client.py"; }
 
 struct ClientResult {
     bool replied = false;
