@@ -13,8 +13,8 @@ QPoint panelPointOf(const QWidget* w);
 QPoint panelPointOf(const QWidget* w, const QPoint& local);
 // A touch at the widget's place on the panel.
 void touchWidget(const QWidget* w);
-// Opens the combo's list with a touch and touches the row of `index` in it. False when the
-// list did not open. A keypad opened by a touch that missed the list is closed again, and
+// Opens the combo's list with a touch and touches the row of `index` in it 0.15 s later, as
+// quickly as an operator does (inside the double-click time). False when the list did not open. A keypad opened by a touch that missed the list is closed again, and
 // `keypadOpened` tells it.
 bool touchListItem(QComboBox* combo, int index, bool* keypadOpened = nullptr);
 

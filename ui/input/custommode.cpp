@@ -155,7 +155,8 @@ void CustomMode::init() {
                 "background-color: #00D65B;color: rgb(255, 255, 255);border-radius:5px;"));
             using_mark_->setFont(panel_style::panelFont(18));
             using_mark_->setAlignment(Qt::AlignCenter);
-            fitToText(using_mark_, QRect(96, y, 56, 30), 16);
+            // grows to the left up to the slot number, never over it
+            fitToText(using_mark_, QRect(96, y, 56, 30), number->geometry().right() + 2);
             using_mark_->raise();
         }
     }

@@ -149,9 +149,8 @@ void connectKeypad(QObject* screen, std::initializer_list<QLineEdit*> fields) {
 
 void openKeypad(QLineEdit* field, const QString& title, const QString& value) {
     if (!field || !g_numberkeyboard) return;
-    g_lineedit = field;
-    g_numberkeyboard->label_show(title, value);
-    g_numberkeyboard->exec();
+    QPointer<QLineEdit> asked(field);
+    g_numberkeyboard->ask(field, title, value, [asked] { g_lineedit = asked; });
 }
 
 bool keypadFieldIn(std::initializer_list<const QLineEdit*> fields) {

@@ -124,15 +124,17 @@ bool LinkOption::isOctet(const QString& text) {
 void LinkOption::show_numberkeyboard_ui(QString text) {
     auto* f = qobject_cast<QLineEdit*>(sender());
     if (!f || !g_numberkeyboard) return;
-    g_lineedit = f;
-    edited_field_ = f->objectName();
+    const QString name = f->objectName();
     QString title = QStringLiteral("IP");
-    if (edited_field_.startsWith(QLatin1String("lineEditMask")))
+    if (name.startsWith(QLatin1String("lineEditMask")))
         title = langText("掩码", "mask", "mask", "mask", "掩碼");
-    else if (edited_field_.startsWith(QLatin1String("lineEditGate")))
+    else if (name.startsWith(QLatin1String("lineEditGate")))
         title = langText("网关", "gateway", "gateway", "gateway", "網關");
-    g_numberkeyboard->label_show(title, text);
-    g_numberkeyboard->exec();
+    QPointer<QLineEdit> asked(f);
+    g_numberkeyboard->ask(this, title, text, [this, asked, name] {
+        g_lineedit = asked;
+        edited_field_ = name;
+    });
 }
 
 void LinkOption::confirmString(QString value) {

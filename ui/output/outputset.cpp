@@ -174,11 +174,12 @@ void OutputSet::showComboIndex(int index) {
 void OutputSet::show_numberkeyboard_ui(QString text) {
     auto* field = qobject_cast<QLineEdit*>(sender());
     if (!field || !g_numberkeyboard) return;
-    g_lineedit = field;
-    edited_field_ = field->objectName();
     const bool width = field == ui->lineEdit_out1_width || field == ui->lineEdit_width;
-    g_numberkeyboard->label_show(width ? QStringLiteral("宽") : QStringLiteral("高"), text);
-    g_numberkeyboard->exec();
+    QPointer<QLineEdit> asked(field);
+    g_numberkeyboard->ask(this, width ? QStringLiteral("宽") : QStringLiteral("高"), text, [this, asked] {
+        g_lineedit = asked;
+        edited_field_ = asked ? asked->objectName() : QString();
+    });
 }
 
 void OutputSet::confirmString(QString value) {

@@ -163,6 +163,11 @@ void lcd_touch::clickAt(int x, int y) {
     QPointer<QWidget> target = top->childAt(local);
     if (!target) target = top;
     local = target->mapFromGlobal(global);
+    // A finger lands where it presses: the pointer moves there first. An open drop-down list
+    // takes a release within the double-click time of its opening only after such a move.
+    QMouseEvent move(QEvent::MouseMove, local, global, Qt::NoButton, Qt::NoButton, Qt::NoModifier);
+    QApplication::sendEvent(target, &move);
+    if (!target) return;
     QMouseEvent press(QEvent::MouseButtonPress, local, global, Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
     QApplication::sendEvent(target, &press);
     if (!target) return;  // the press closed the screen under it
@@ -187,7 +192,7 @@ void lcd_touch::auto_timeout_back() {
 }
 
 void lcd_touch::returnHome() {
-    if (g_numberkeyboard) g_numberkeyboard->hide();
+    if (g_numberkeyboard) g_numberkeyboard->dismiss();
     switch (g_page_focus.load()) {
     case 3:
         backOf(IdleScreen::InputChoose);
@@ -238,7 +243,7 @@ void lcd_touch::returnHome() {
 }
 
 void lcd_touch::lockPanel() {
-    if (g_numberkeyboard) g_numberkeyboard->hide();
+    if (g_numberkeyboard) g_numberkeyboard->dismiss();
     if (!g_lockwindow) g_lockwindow = new LockWindow;
     panel_style::placeOnPanel(g_lockwindow);
     g_lockwindow->setCoveredFocus(g_page_focus.load());

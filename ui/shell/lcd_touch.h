@@ -66,7 +66,8 @@ public:
     void auto_timeout_back();
 
     // The simulated board has no touch driver under Qt: a contact fed on its touch device
-    // is delivered here as a click at panel position (x, y), on the GUI thread.
+    // is delivered here at panel position (x, y), on the GUI thread, as a finger gives it: the
+    // pointer moves there, presses and releases.
     static void clickAt(int x, int y);
 
 protected:

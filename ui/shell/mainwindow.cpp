@@ -300,7 +300,7 @@ void MainWindow::update_start() {
         return;
     }
     if (!update_display_) update_display_ = new FirmwareUpdate;
-    if (g_numberkeyboard) g_numberkeyboard->hide();
+    if (g_numberkeyboard) g_numberkeyboard->dismiss();
     panel_style::placeOnPanel(update_display_);
     update_display_->show();
     update_display_->raise();

@@ -60,6 +60,48 @@ void NumberKeyboard::paintEvent(QPaintEvent* event) {
     if (!isActiveWindow()) activateWindow();
 }
 
+void NumberKeyboard::ask(QObject* asker, const QString& title, const QString& value, std::function<void()> begin,
+                         std::function<void()> end) {
+    Request request{QPointer<QObject>(asker), title, value, std::move(begin), std::move(end)};
+    // exec() inside a run that is up, or ending, would be refused and the request lost
+    if (running_) {
+        next_ = std::move(request);
+        waiting_ = true;
+        return;
+    }
+    run(std::move(request));
+}
+
+void NumberKeyboard::run(Request request) {
+    if (!request.asker) return;
+    QPointer<NumberKeyboard> self(this);
+    running_ = true;
+    if (request.begin) request.begin();
+    label_show(request.title, request.value);
+    exec();
+    if (!self) return;
+    running_ = false;
+    if (request.end && request.asker) request.end();
+    if (!waiting_) return;
+    // opens from the event loop, once the run's caller has finished with its answer
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            if (!waiting_ || running_) return;
+            waiting_ = false;
+            Request next = std::move(next_);
+            next_ = Request{};
+            run(std::move(next));
+        },
+        Qt::QueuedConnection);
+}
+
+void NumberKeyboard::dismiss() {
+    waiting_ = false;
+    next_ = Request{};
+    hide();
+}
+
 void NumberKeyboard::label_show(const QString& title, const QString& value) {
     ui->label_title->setText(title);
     ui->label_title->setFont(

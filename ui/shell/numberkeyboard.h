@@ -1,14 +1,17 @@
 #pragma once
 // Shared numeric keypad on the right 380 x 480 strip of the panel.
 //
-// A screen connects sendKeyBoardUIDataToLineEdit(QString) to its confirmString(QString),
-// asks for a number with label_show(title, value) and runs the keypad with exec(). OK
-// hands the shown text to every connected screen before exec() returns. Screens lie one
-// over another and share field names, so each one acts only on a request it made itself
-// (g_lineedit one of its own fields, or an access code it is waiting for); a screen that
-// opens another screen from its result does so once the keypad's run has ended.
+// A screen connects sendKeyBoardUIDataToLineEdit(QString) to its confirmString(QString)
+// and asks for a number with ask(). OK hands the shown text to every connected screen
+// before the run ends. Screens lie one over another and share field names, so each one
+// acts only on a request it made itself (g_lineedit one of its own fields, or an access
+// code it is waiting for); a screen that opens another screen from its result does so once
+// the keypad's run has ended.
 #include <QDialog>
+#include <QPointer>
 #include <QString>
+
+#include <functional>
 
 class QLabel;
 class QPushButton;
@@ -23,6 +26,15 @@ class NumberKeyboard : public QDialog {
 public:
     explicit NumberKeyboard(QWidget* parent = nullptr);
     ~NumberKeyboard() override;
+
+    // One request, one modal run. `begin` runs as the keypad opens for it (the asker notes
+    // which field or question the answer is for), `end` once its run is over; neither runs
+    // once `asker` is gone. A request made while a run is up (a field touched in the pass
+    // that closed the keypad) waits for that run's end, then opens; a later one replaces it.
+    void ask(QObject* asker, const QString& title, const QString& value, std::function<void()> begin,
+             std::function<void()> end = {});
+    // Closes the keypad and drops a waiting request: the screens under it are going.
+    void dismiss();
 
     // Prepares a request: title (pixel size 18 for a four-character title, else 25),
     // an empty typed buffer and `value` shown.
@@ -53,7 +65,19 @@ private slots:
     void on_Button_delete_clicked();
 
 private:
+    struct Request {
+        QPointer<QObject> asker;
+        QString title;
+        QString value;
+        std::function<void()> begin;
+        std::function<void()> end;
+    };
+    void run(Request request);
     void refresh();
+
+    bool running_ = false;
+    bool waiting_ = false;
+    Request next_;
 
     Ui::NumberKeyboard* ui;
     QString value_;

@@ -123,12 +123,9 @@ void Option::on_image_layout_clicked() {
         return;
     }
     if (!g_numberkeyboard) return;
-    QPointer<Option> self(this);
-    awaiting_code_ = true;
-    g_numberkeyboard->label_show(QStringLiteral("key"), QStringLiteral("**********"));
-    g_numberkeyboard->exec();
     // closed, or hidden by the idle return: the question is over, later results are other screens'
-    if (self) self->awaiting_code_ = false;
+    g_numberkeyboard->ask(this, QStringLiteral("key"), QStringLiteral("**********"),
+                          [this] { awaiting_code_ = true; }, [this] { awaiting_code_ = false; });
 }
 
 void Option::confirmString(QString value) {

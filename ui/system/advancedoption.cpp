@@ -843,11 +843,8 @@ void AdvancedOption::on_Button_factory_age_clicked() {
     if (navigationRefused()) return;
     if (age_open_ && ui->stackedWidget->currentIndex() == kPageAgeing) return;
     if (!g_numberkeyboard) return;
-    QPointer<AdvancedOption> self(this);
-    awaiting_code_ = true;
-    g_numberkeyboard->label_show(QStringLiteral("key"), QStringLiteral("**********"));
-    g_numberkeyboard->exec();
-    if (self) self->awaiting_code_ = false;
+    g_numberkeyboard->ask(this, QStringLiteral("key"), QStringLiteral("**********"),
+                          [this] { awaiting_code_ = true; }, [this] { awaiting_code_ = false; });
 }
 
 void AdvancedOption::confirmString(QString value) {

@@ -393,12 +393,14 @@ void SmartMapping::show_numberkeyboard_ui(QString text) {
     QString title;
     for (const auto& t : titles)
         if (field->objectName() == QLatin1String(t.name)) title = langText(t.zh, t.other, t.other, t.other, t.tw);
-    g_lineedit = field;
-    my_field_ = field;
-    QPointer<SmartMapping> self(this);
-    g_numberkeyboard->label_show(title, text);
-    g_numberkeyboard->exec();
-    if (self) self->my_field_ = nullptr;
+    QPointer<QLineEdit> asked(field);
+    g_numberkeyboard->ask(
+        this, title, text,
+        [this, asked] {
+            g_lineedit = asked;
+            my_field_ = asked;
+        },
+        [this] { my_field_ = nullptr; });
 }
 
 void SmartMapping::confirmString(QString text) {
@@ -414,15 +416,22 @@ QStringList SmartMapping::listScanFiles(int* local) {
     QStringList out;
     int localCount = 0;
     for (const char* dirName : {kLocalDir, kUsbDir}) {
+        const bool local = dirName == kLocalDir;
         const QDir dir(QString::fromStdString(plat::path(dirName)));
         if (!dir.exists()) continue;
-        const QFileInfoList entries = dir.entryInfoList(QDir::Files | QDir::NoSymLinks | QDir::Hidden, QDir::Name);
+        // The controller's folder holds only card files, stored by the PC under four-character
+        // names without a suffix: every plain file counts, as the card-file reader and the
+        // loading job take them (dot-files are the file transfer's temporaries). A stick holds
+        // anything: only its "kvfile" files are scan files.
+        const QDir::Filters filter = local ? QDir::Files | QDir::NoSymLinks : QDir::Files | QDir::NoSymLinks | QDir::Hidden;
+        const QFileInfoList entries = dir.entryInfoList(filter, QDir::Name);
         for (const QFileInfo& f : entries) {
             if (out.size() >= kMaxScanFiles) break;
-            if (f.isSymLink() || !f.isFile() || f.suffix() != QLatin1String(kScanSuffix)) continue;
+            if (f.isSymLink() || !f.isFile()) continue;
+            if (!local && f.suffix() != QLatin1String(kScanSuffix)) continue;
             out.append(QString::fromLatin1(dirName) + QLatin1Char('/') + f.fileName());
         }
-        if (dirName == kLocalDir) localCount = int(out.size());
+        if (local) localCount = int(out.size());
     }
     if (local) *local = localCount;
     return out;

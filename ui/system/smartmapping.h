@@ -1,7 +1,7 @@
 #pragma once
 // Smart mapping (focus 24): tells the receiving cards behind one output port where they sit.
 //   pages 0..3 quick set-up wizard: cabinet size, port, rows, columns, offsets, routing pattern (job 1)
-//   pages 4, 5 load scan: port, then a "kvfile" scan file of the controller or the USB stick (job 2)
+//   pages 4, 5 load scan: port, then a scan file of the controller (any file) or the USB stick ("kvfile") (job 2)
 //   page 6     parameter saving in every card (job 3)
 //   page 7     mapping switch: bit 7 of register 0 of both FPGAs (job 4)
 #include <QDialog>

@@ -1,6 +1,7 @@
 // The five input and layout screens in all five languages: every text shows whole (only alias
 // names are elided), and under Xvfb or offscreen the screens grab at panel size. With
 // VLX_SCREENSHOT_DIR set the pictures are saved there (scripts/screenshots.sh).
+#include <QColor>
 #include <QComboBox>
 #include <QDir>
 #include <QImage>
@@ -147,6 +148,10 @@ TEST_F(InputFitTest, InputAndLayoutScreensGrabAtPanelSize) {
                        R"("usermode":[{"id":"1","valid":"on","name":"Evening concert"}]}})");
     g_language = 1;
     everyScreen(true);
+    // the input choice's line under the window strip, a 1 px frame, draws in its grey
+    InputChoose choice;
+    choice.show();
+    EXPECT_EQ(QColor(choice.grab().toImage().pixel(400, 167)), QColor(133, 129, 153));
 }
 
 TEST_F(InputFitTest, EveryButtonOfTheInputAndLayoutScreensShowsThePressAndItsFlatColour) {

@@ -3,6 +3,7 @@
 #include <QPointer>
 
 #include "input_fixture.h"
+#include "ui/shell/panel_style.h"
 
 using inputtest::InputScreenTest;
 
@@ -155,4 +156,20 @@ TEST_F(InputScreenTest, UserModeRefreshFollowsTheCurrentModeWithTheDoneMark) {
     shelltest::flushDeletes();
     EXPECT_TRUE(screen.isNull());
     EXPECT_EQ(g_page_focus.load(), 1);
+}
+
+// The in-use mark grows to the left with a longer word; the slot's number stays uncovered.
+TEST_F(InputScreenTest, UserModesInUseMarkLeavesTheSlotNumberUncoveredInEveryLanguage) {
+    panel_style::installPanelFont(shelltest::app());
+    setBoth(vlxram::kCurrentMode, 3);
+    for (int lang : {0, 1, 2, 3, 4}) {
+        g_language = uint8_t(lang);
+        CustomMode screen;
+        QLabel* mark = child<QLabel>(&screen, "using_mark");
+        QLabel* number = child<QLabel>(&screen, "number2");
+        ASSERT_FALSE(mark->text().isEmpty());
+        EXPECT_TRUE(mark->geometry().intersects(screen.findChild<QWidget*>(QStringLiteral("entry2"))->geometry()));
+        EXPECT_FALSE(mark->geometry().intersects(number->geometry()))
+            << "language " << lang << ": mark " << mark->geometry().left() << " number ends " << number->geometry().right();
+    }
 }

@@ -1,14 +1,21 @@
 // Advanced settings: LCD times, the other-settings page, factory settings and the ageing log.
+#include <QAbstractItemView>
+#include <QElapsedTimer>
+#include <QHash>
+#include <QImage>
 #include <QMutexLocker>
 #include <QMouseEvent>
 #include <QSlider>
 #include <QTextDocument>
 
+#include <algorithm>
+#include <cmath>
 #include <memory>
 #include <mutex>
 
 #include "core/config_engine.h"
 #include "core/utils.h"
+#include "support/panel_touch.h"
 #include "system_fixture.h"
 
 using namespace systemtest;
@@ -396,6 +403,42 @@ protected:
 };
 
 }  // namespace
+
+// The open sound list draws its entries as readable as every other list: light on its dark ground.
+TEST_F(OtherPageTest, TheOpenAudioWindowListShowsItsEntriesReadably) {
+    panel_style::placeOnPanel(screen);
+    screen->show();
+    QAbstractItemView* view = volume->view();
+    testkit::touchWidget(volume);
+    QElapsedTimer clock;
+    clock.start();
+    while (!view->isVisible() && clock.elapsed() < 3000) QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    ASSERT_TRUE(view->isVisible());
+    const QImage image = view->viewport()->grab().toImage();
+    const QRect row = view->visualRect(view->model()->index(1, 0)) & image.rect();
+    ASSERT_FALSE(row.isEmpty());
+    auto luminance = [](QRgb c) {
+        auto channel = [](int v) {
+            const double s = v / 255.0;
+            return s <= 0.03928 ? s / 12.92 : std::pow((s + 0.055) / 1.055, 2.4);
+        };
+        return 0.2126 * channel(qRed(c)) + 0.7152 * channel(qGreen(c)) + 0.0722 * channel(qBlue(c));
+    };
+    // the ground is the row's most frequent colour; the text its pixel furthest from it
+    QHash<QRgb, int> counts;
+    for (int y = row.top(); y <= row.bottom(); ++y)
+        for (int x = row.left(); x <= row.right(); ++x) ++counts[image.pixel(x, y)];
+    QRgb ground = counts.begin().key();
+    for (auto it = counts.begin(); it != counts.end(); ++it)
+        if (it.value() > counts.value(ground)) ground = it.key();
+    double best = 1.0;
+    for (auto it = counts.begin(); it != counts.end(); ++it) {
+        const double a = luminance(ground), b = luminance(it.key());
+        best = std::max(best, (std::max(a, b) + 0.05) / (std::min(a, b) + 0.05));
+    }
+    EXPECT_GE(best, 4.5) << "entry text against its ground";
+    testkit::touchWidget(child<QWidget>(screen, "label_title"));  // closes the list
+}
 
 TEST_F(OtherPageTest, PageReloadsOnEachSettingItShowsWhenAPcChangesIt) {
     ASSERT_EQ(imageOf(screen, "Button_DBD_close"), QStringLiteral(":/png/checked.png"));

@@ -1,11 +1,14 @@
 // Smart mapping: the wizard's bytes, the port grid, scan files from the controller and a
 // stick, parameter saving and the mapping switch, and what a running job keeps unchanged.
 #include <QDir>
+#include <QElapsedTimer>
 #include <QLineEdit>
 
 #include <cstdio>
 #include <unistd.h>
 
+#include "platform/sim/sim_board.h"
+#include "support/panel_touch.h"
 #include "system_fixture.h"
 
 using namespace systemtest;
@@ -102,6 +105,53 @@ TEST_F(SmartMappingTest, KeypadResultsReachOnlyTheFieldThatAskedForThem) {
     EXPECT_EQ(rows->text(), QStringLiteral("25"));
 }
 
+// The touch thread queues touches as they come: OK and a touch on the next field can be taken
+// in one pass, while the keypad's run is still ending. The field gets the keypad next.
+TEST_F(SmartMappingTest, AFieldTouchedAsTheKeypadClosesGetsTheKeypadOnceItsRunHasEnded) {
+    open();
+    panel_style::placeOnPanel(screen);
+    screen->show();
+    QLineEdit* width = child<QLineEdit>(screen, "lineEdit_X");
+    QLineEdit* height = child<QLineEdit>(screen, "lineEdit_Y");
+    auto key = [](const char* name) {
+        testkit::touchWidget(g_numberkeyboard->findChild<QPushButton*>(QLatin1String(name)));
+    };
+    bool heightAsked = false;
+    QTimer answer;
+    answer.setInterval(5);
+    QObject::connect(&answer, &QTimer::timeout, [&] {
+        if (!g_numberkeyboard->isVisible() || g_numberkeyboard->title() != QLatin1String("height")) return;
+        answer.stop();
+        heightAsked = true;
+        key("Button_7");
+        key("Button_ok");
+    });
+    QTimer::singleShot(0, [&] {
+        key("Button_3");
+        answer.start();
+        for (const QPoint& at : {testkit::panelPointOf(g_numberkeyboard->findChild<QPushButton*>(QStringLiteral("Button_ok"))),
+                                 testkit::panelPointOf(height)})
+            plat::sim::board().queueTouch(at.x(), at.y());
+        // read and handed to the GUI thread as the touch watcher does
+        TouchEventSource source;
+        ASSERT_TRUE(source.open());
+        int presses = 0;
+        source.onPress = [&presses](int x, int y) {
+            ++presses;
+            QMetaObject::invokeMethod(qApp, [x, y] { lcd_touch::clickAt(x, y); }, Qt::QueuedConnection);
+        };
+        for (int i = 0; i < 10 && presses < 2; ++i) ASSERT_GE(source.readTouches(), 0);
+    });
+    testkit::touchWidget(width);
+    QElapsedTimer clock;
+    clock.start();
+    while ((answer.isActive() || g_numberkeyboard->isVisible()) && clock.elapsed() < 5000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    EXPECT_TRUE(heightAsked) << "the second request was lost";
+    EXPECT_EQ(width->text(), QStringLiteral("3"));
+    EXPECT_EQ(height->text(), QStringLiteral("7"));
+}
+
 TEST_F(SmartMappingTest, PortCellSetsThePortAndAGroupChangeKeepsIt) {
     open();
     screen->on_Button_next_clicked();
@@ -183,8 +233,10 @@ TEST_F(SmartMappingTest, ScanFileStoredOrDeletedOverTheProtocolClosesTheScreen) 
 }
 
 TEST_F(SmartMappingTest, ScanFilesOneRuleForCountAndListLocalFirstUsbGreen) {
-    testkit::writeFile("/data/smartmapping/readme.txt", "not a scan file");
-    testkit::writeFile("/data/smartmapping/UPPER.KVFILE", "x");
+    // a stick's other files, and what in the controller's folder is no plain file, are no scan files
+    testkit::writeFile("/mnt/usb1/readme.txt", "not a scan file");
+    testkit::writeFile("/mnt/usb1/UPPER.KVFILE", "x");
+    testkit::writeFile("/data/smartmapping/.SC01.part", "a transfer under way");
     QDir().mkpath(QString::fromStdString(plat::path("/data/smartmapping/dir.kvfile")));
     open();
     EXPECT_EQ(screen->scanFileCount(), 0u) << "only scan files count";
@@ -232,6 +284,28 @@ TEST_F(SmartMappingTest, ScanFilesOneRuleForCountAndListLocalFirstUsbGreen) {
     EXPECT_EQ(screen->scanPaths().size(), 3);
     SyncUpdate::pInstance()->para_sync(100);
     EXPECT_EQ(g_tip->currentType(), int(TIP::kUsbConnected));
+}
+
+// The PC stores a scan file in the controller's folder under its four-character name, no suffix.
+TEST_F(SmartMappingTest, AScanFileStoredByThePcIsCountedListedAndLoaded) {
+    pcCardFile("KVFR", "SC01", "scan");
+    open();
+    EXPECT_EQ(screen->scanFileCount(), 1u);
+    QPushButton* tile = child<QPushButton>(screen, "Button_loadscan");
+    EXPECT_FALSE(tile->styleSheet().contains(QStringLiteral("gray"))) << "the load-scan tile is active";
+    panel_style::placeOnPanel(screen);
+    screen->show();
+    testkit::touchWidget(tile);
+    ASSERT_EQ(pageOf(screen), 4);
+    testkit::touchWidget(child<QPushButton>(screen, "Button_next_5"));
+    ASSERT_EQ(pageOf(screen), 5);
+    ASSERT_NE(row(screen, 0), nullptr);
+    EXPECT_EQ(row(screen, 0)->text(), QStringLiteral("SC01"));
+    testkit::touchWidget(files(screen)->findChild<QPushButton*>(QStringLiteral("0")));
+    EXPECT_EQ(g_kvfile_name, QStringLiteral("/data/smartmapping/SC01"));
+    testkit::touchWidget(child<QPushButton>(screen, "Button_load"));
+    EXPECT_EQ(card_job::operation(), card_job::kLoadScan);
+    finishJob(screen);
 }
 
 TEST_F(SmartMappingTest, SixFilesMakeTwoPagesAndTheSecondChoosesNothingUntilTapped) {
