@@ -177,21 +177,17 @@ void SyncUpdate::userModeBookkeeping() {
 
 void SyncUpdate::saveRamIfChanged() {
     VlxRamPara* p = VlxRamPara::p_vlxrampara_config;
-    // A change raised for the C331 manager and not taken by it yet stays out of the shadow:
-    // the manager finds its changes against the shadow, so a save now would keep the change
-    // from ever being applied; the manager's announcement once it has applied it saves it.
-    // (A busy mutex is the manager in its pass, announcing what it applied.)
-    if (pthread_mutex_trylock(&c331_manage::manage_mutex) == 0) {
-        const bool pending = c331_manage::update_flag != 0;
-        pthread_mutex_unlock(&c331_manage::manage_mutex);
-        if (pending) return;
-    }
+    // A change handed to the C331 manager is saved once the manager has applied it and
+    // announced it (its pass's code comes here next): until then the screens, which find
+    // what changed against the shadow, still see it as new. The manager keeps its own base
+    // (scaler/applied_ram.h); this copy is the file's and the screens' alone.
+    if (c331_manage::update_flag != 0) return;
     unsigned char snapshot[kRamSize];
     std::memcpy(snapshot, p->ram_para, kRamSize);
     if (!p->ram_file_owed && std::memcmp(snapshot + kSavedStart, p->ram_para_shadow + kSavedStart, kSavedLength) == 0)
         return;
-    // The shadow follows even so (the scaler and the screens find changes against it);
-    // the file is owed the RAM until a save succeeds.
+    // The shadow follows even so (the screens find changes against it); the file is owed
+    // the RAM until a save succeeds.
     p->ram_file_owed = !VlxRamPara::saveRamFile(snapshot);
     std::memcpy(p->ram_para_shadow, snapshot, kRamSize);
 }

@@ -15,6 +15,7 @@
 #include "platform/atomic_file.h"
 #include "platform/platform.h"
 #include "platform/shell.h"
+#include "scaler/applied_ram.h"
 #include "scaler/c331_manage.h"
 
 using namespace vlxram;
@@ -216,6 +217,7 @@ void VlxRamPara::loadAtStartup() {
     }
     VlxCropSourceInit();
     std::memcpy(ram_para_shadow, ram_para, kRamSize);
+    std::memcpy(applied_ram::bytes(), ram_para, kRamSize);  // what start-up applies
 
     for (int slot = 0; slot < kModeSlots; ++slot) {
         mode_file_deal(slot, 0);

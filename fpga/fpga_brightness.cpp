@@ -4,6 +4,8 @@
 
 #include "core/vlxrampara.h"
 #include "fpga/fpga_manage.h"
+#include "scaler/applied_ram.h"
+#include "scaler/c331_manage.h"
 
 namespace {
 
@@ -44,10 +46,15 @@ int fpga_manage::Brightness_hand_dealwith(int arg) {
             value = static_cast<uint8_t>(level * 16 - 1);
         }
         const uint16_t percent = valueToPercent(value);
-        if (ram && ram->ramU16(vlxram::kBrightness) != percent) {
-            ram->setRamU16(vlxram::kBrightness, percent);
-            VlxRamPara::test_signal(1);
+        bool shown = false;
+        if (ram) {
+            // Only over the level last applied: a percentage written and not applied yet wins.
+            ManageMutexLocker lock;
+            const uint16_t now = ram->ramU16(vlxram::kBrightness);
+            shown = now == applied_ram::word(vlxram::kBrightness) && now != percent;
+            if (shown) applied_ram::setWord(vlxram::kBrightness, percent);
         }
+        if (shown) VlxRamPara::test_signal(1);
     }
     int ok = 1;
     const bool linked = mirror(FPGA_REG_LINKS0, 0) || mirror(FPGA_REG_LINKS8, 0) || mirror(FPGA_REG_LINKS0, 1) ||

@@ -19,6 +19,8 @@
 #include "platform/platform.h"
 #include "platform/sys.h"
 #include "platform/worker_pacer.h"
+#include "scaler/applied_ram.h"
+#include "scaler/c331_manage.h"
 
 using namespace plat::wiring;
 
@@ -450,7 +452,11 @@ int fpga_manage::write_to_register(uint8_t reg, uint8_t mask, uint8_t value, int
         const bool black = merged & SCREEN_BLACK;
         ScreenState = black ? 0 : 1;
         if (mask == SCREEN_BLACK && g_set_led_para == 0 && VlxRamPara::p_vlxrampara_config) {
-            VlxRamPara::p_vlxrampara_config->setRamU16(vlxram::kScreenState, black ? 1 : 0);
+            {
+                // the FPGAs hold it already: the scaler manager's base follows, or it would hand it back
+                ManageMutexLocker lock;
+                applied_ram::setWord(vlxram::kScreenState, black ? 1 : 0);
+            }
             VlxRamPara::test_signal(1);
         }
         std::lock_guard<std::mutex> lock(reg_mutex);

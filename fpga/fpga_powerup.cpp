@@ -305,6 +305,7 @@ void fpga_manage::power_up_check_fpga_status(int i) {
         c331_manage::update_flag = 1;
         g_force_bkcolor = 0;
         pthread_mutex_unlock(&c331_manage::manage_mutex);
+        c331_manage::wakeManager();
         write_to_register(FPGA_REG_APPLY, APPLY_RAM1, APPLY_RAM1, i);
         check_step_time[i] = now;
         check_state[i] = CHK_OUTPUT_HOLD;

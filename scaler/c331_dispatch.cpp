@@ -1,6 +1,7 @@
 // The parameter dispatcher: every change of the parameter RAM reaches the scaler, the
 // FPGA engine and the input-source manager through here, one pass per manager loop.
 #include <algorithm>
+#include <cstring>
 #include <string>
 
 #include "core/global.h"
@@ -8,6 +9,7 @@
 #include "core/omenu.h"
 #include "core/utils.h"
 #include "core/vlxrampara.h"
+#include "scaler/applied_ram.h"
 #include "scaler/c331_manage.h"
 #include "scaler/engine_requests.h"
 
@@ -15,10 +17,19 @@ using namespace vlxram;
 
 namespace {
 
-bool differs(const VlxRamPara* r, unsigned a) { return r->ramU16(a) != r->shadowU16(a); }
-
 constexpr unsigned kPanelWords[] = {kSpliceMode, kLedWidth, kLedHeight, kOut1Width, kOut1Height};
 constexpr unsigned kDebugReg33 = 33, kDebugReg34 = 34, kDebugReg35 = 35, kDebugReg36 = 36;
+constexpr unsigned kPanelResultsEnd = kPanelResults + 10;  // 0x566..0x573: the manager's own results
+
+// The pass works on the RAM as it found it (seen) against what was applied before (the
+// base, applied_ram). A fade lets writers in between its frames: what they change after the
+// look is not in `seen`, stays a difference and is applied by the pass their hand-over asks for.
+// Manager thread only.
+unsigned char seen[kRamSize];
+unsigned char baseBefore[kRamSize];  // the base as the pass began
+
+bool differs(unsigned a) { return VlxRamPara::getU16(seen, a) != applied_ram::word(a); }
+uint16_t seenU16(unsigned a) { return VlxRamPara::getU16(seen, a); }
 
 }  // namespace
 
@@ -56,11 +67,13 @@ void c331_manage::c331managerdeal(void* arg) {
         ManageMutexLocker lock;
         const uint8_t flag = update_flag.exchange(kFlagPassRunning);
         pass_holds_mutex_ = true;
+        std::memcpy(seen, ram->ram_para, kRamSize);
+        std::memcpy(baseBefore, applied_ram::bytes(), kRamSize);
         if (g_force_bkcolor == 0) vlxApi_forceColorDisable(spi_fd);
 
         // 1. output panel: one re-initialisation for any number of changed words
         for (unsigned a : kPanelWords)
-            if (differs(ram, a)) {
+            if (differs(a)) {
                 if (!panel_pending_) {
                     panel_pending_since_ = G_timeTicks;
                     panel_timeout_logged_ = false;
@@ -69,34 +82,35 @@ void c331_manage::c331managerdeal(void* arg) {
                 break;
             }
         applyPanel();
+        // the panel results the re-initialisation has just written are the manager's own
+        std::memcpy(seen + kOutputX, ram->ram_para + kOutputX, kPanelResultsEnd - kOutputX);
 
         // 2. picture
-        if (differs(ram, kBrightness)) {
+        if (differs(kBrightness)) {
             c331_SetBrightness(50);  // brightness itself is the FPGA engine's
             QMutexLocker l(&Utils::_bri_set_mutex);
-            engine_requests::fpgaBrightness = 1;
+            engine_requests::raise(engine_requests::fpgaBrightness);
         }
-        if (differs(ram, kContrast)) c331_SetContrast(ram->ramU16(kContrast));
-        if (differs(ram, kSharpness)) c331_SetSharpness(ram->ramU16(kSharpness));
-        if (differs(ram, kSaturation)) c331_SetSaturation(ram->ramU16(kSaturation));
-        if (differs(ram, kColorTempMode) || differs(ram, kColorTempR) || differs(ram, kColorTempG) ||
-            differs(ram, kColorTempB))
-            c331_SetColorTemp(int(uint32_t(ram->ram_para[kColorTempR]) << 24 | uint32_t(ram->ram_para[kColorTempG]) << 16 |
-                                  uint32_t(ram->ram_para[kColorTempB]) << 8 | ram->ram_para[kColorTempMode]));
+        if (differs(kContrast)) c331_SetContrast(seenU16(kContrast));
+        if (differs(kSharpness)) c331_SetSharpness(seenU16(kSharpness));
+        if (differs(kSaturation)) c331_SetSaturation(seenU16(kSaturation));
+        if (differs(kColorTempMode) || differs(kColorTempR) || differs(kColorTempG) || differs(kColorTempB))
+            c331_SetColorTemp(int(uint32_t(seen[kColorTempR]) << 24 | uint32_t(seen[kColorTempG]) << 16 |
+                                  uint32_t(seen[kColorTempB]) << 8 | seen[kColorTempMode]));
 
         // 3. priorities
         for (int w = 0; w < WINDOW_MAX; ++w)
-            if (differs(ram, kLayerPriority + 2u * unsigned(w))) {
-                c331_SetWinPriority(w, ram->ramU16(kLayerPriority + 2u * unsigned(w)));
+            if (differs(kLayerPriority + 2u * unsigned(w))) {
+                c331_SetWinPriority(w, seenU16(kLayerPriority + 2u * unsigned(w)));
                 c331_SetWinPriority1(spi_fd);
             }
 
         // 4. window records, in address order; a re-layout reads every window and ends the scan
         for (unsigned a = kWindowRecords; a < kWindowRecords + kWindowRecordSize * WINDOW_MAX; a += 2) {
-            if (!differs(ram, a)) continue;
+            if (!differs(a)) continue;
             const int w = int((a - kWindowRecords) / kWindowRecordSize);
             const unsigned field = (a - kWindowRecords) % kWindowRecordSize;
-            const uint16_t v = ram->ramU16(a);
+            const uint16_t v = seenU16(a);
             if (field == kWinState || field == kWinX || field == kWinY || field == kWinWidth || field == kWinHeight) {
                 vlxApi_initEnvC331();
                 vlxApi_MultiWinChAlloc(1);
@@ -112,29 +126,29 @@ void c331_manage::c331managerdeal(void* arg) {
                 if (v & kSourceIsCrop) {
                     const int i = v & 0xFF;
                     const unsigned entry = kCropTable + kCropEntrySize * unsigned(i);
-                    if (i >= kCropPresets || !(ram->ramU16(entry) & kCropInUse)) {
+                    if (i >= kCropPresets || !(seenU16(entry) & kCropInUse)) {
                         writeLogMsg(LOG_WARNING, "c331: window " + std::to_string(w) + " names crop " +
                                                      std::to_string(i) + ", which is not in use; ignored");
                         apply = false;
-                    } else if ((ram->ramU16(entry) & 15) > 5) {
+                    } else if ((seenU16(entry) & 15) > 5) {
                         // Sources are 0..5: a larger one would index past the port tables.
                         writeLogMsg(LOG_WARNING, "c331: crop " + std::to_string(i) + " names source " +
-                                                     std::to_string(ram->ramU16(entry) & 15) + "; ignored");
+                                                     std::to_string(seenU16(entry) & 15) + "; ignored");
                         apply = false;
                     } else {
-                        const int rect[4] = {ram->ramU16(entry + 2), ram->ramU16(entry + 4), ram->ramU16(entry + 6),
-                                             ram->ramU16(entry + 8)};
+                        const int rect[4] = {seenU16(entry + 2), seenU16(entry + 4), seenU16(entry + 6),
+                                             seenU16(entry + 8)};
                         c331_SetInputsourceCrop(w, v);
                         c331_SetCrop(w, 1, rect);
-                        source = ram->ramU16(entry) & 15;
+                        source = seenU16(entry) & 15;
                     }
-                } else if (ram->shadowU16(a) & kSourceIsCrop) {
+                } else if (applied_ram::word(a) & kSourceIsCrop) {
                     const int none[4] = {0, 0, 0, 0};
                     c331_SetCrop(w, 0, none);
                 }
                 if (apply) {
                     c331_SetInputsource(w, source);
-                    if (ram->ramU16(kAudioWindow) == unsigned(w)) engine_requests::audioRoute = 1;
+                    if (seenU16(kAudioWindow) == unsigned(w)) engine_requests::raise(engine_requests::audioRoute);
                 }
             } else if (field == kWinOutput) {
                 c331_SetWinOutput(spi_fd, w, v);
@@ -148,36 +162,41 @@ void c331_manage::c331managerdeal(void* arg) {
             const unsigned a = kFadeTable + 4u * unsigned(w);
             const int k = recordOf(w);
             if (k < 0) continue;
-            if (differs(ram, a)) PM_WIN_FADE_IN[k] = std::min<int>(ram->ramU16(a), kFadeMaxFrames);
-            if (differs(ram, a + 2)) PM_WIN_FADE_OUT[k] = std::min<int>(ram->ramU16(a + 2), kFadeMaxFrames);
+            if (differs(a)) PM_WIN_FADE_IN[k] = std::min<int>(seenU16(a), kFadeMaxFrames);
+            if (differs(a + 2)) PM_WIN_FADE_OUT[k] = std::min<int>(seenU16(a + 2), kFadeMaxFrames);
         }
 
         // 6. test pattern
-        if (ram->ram_para[kTestPattern] != ram->ram_para_shadow[kTestPattern] &&
-            c331_SetPattern(ram->ram_para[kTestPattern]) < 0)
-            writeLogMsg(LOG_WARNING, "c331: test pattern " + std::to_string(ram->ram_para[kTestPattern]) +
+        if (seen[kTestPattern] != applied_ram::bytes()[kTestPattern] && c331_SetPattern(seen[kTestPattern]) < 0)
+            writeLogMsg(LOG_WARNING, "c331: test pattern " + std::to_string(seen[kTestPattern]) +
                                          " refused: " + std::to_string(win_count) + " windows shown");
 
-        // 7. EDID: every port whose words changed (the shadow refresh would hide the others)
+        // 7. EDID: every port whose words changed (this pass's look is their only one)
         for (int p = 0; p < INPUT_PORTS; ++p) {
             const unsigned base = kEdidPara + kEdidParaSize * unsigned(p);
-            if (differs(ram, base) || differs(ram, base + 2) || differs(ram, base + 4)) {
-                engine_requests::edidRequest[p] = 1;
+            if (differs(base) || differs(base + 2) || differs(base + 4)) {
                 engine_requests::edidWritten[p] = 0;
+                engine_requests::raise(engine_requests::edidRequest[p]);
             }
         }
 
         // 8. sound, screen state, output position, OSD
         for (int w = 0; w < WINDOW_MAX; ++w)
-            if (differs(ram, windowField(w, kWinSound))) engine_requests::audioRoute = 1;
-        if (differs(ram, kScreenState)) engine_requests::fpgaOutputOnOff = 1;
-        if (differs(ram, kOutputX) || differs(ram, kOutputY)) engine_requests::fpgaOutputPosition = 1;
-        if (differs(ram, kOsdEnable)) {
-            vlxApi_OsdSet(0, ram->ramU16(kOsdEnable));
-            if (ram->ramU16(kOsdEnable)) g_osd_update = 1;
+            if (differs(windowField(w, kWinSound))) engine_requests::raise(engine_requests::audioRoute);
+        if (differs(kScreenState)) engine_requests::raise(engine_requests::fpgaOutputOnOff);
+        if (differs(kOutputX) || differs(kOutputY)) engine_requests::raise(engine_requests::fpgaOutputPosition);
+        if (differs(kOsdEnable)) {
+            vlxApi_OsdSet(0, seenU16(kOsdEnable));
+            if (seenU16(kOsdEnable)) g_osd_update = 1;
         }
 
-        // A writer let in by a fade keeps its hand-over, and the shadow its differences, for the next pass.
+        // The base takes what this pass applied, and only that: a word a writer changed after
+        // the look stays a difference, and one a self-applying writer put into the base
+        // meanwhile (applied_ram::setWord) is kept.
+        unsigned char* base = applied_ram::bytes();
+        for (unsigned i = 0; i < kRamSize; ++i)
+            if (seen[i] != baseBefore[i]) base[i] = seen[i];
+        // A writer let in by a fade keeps its hand-over for the next pass.
         uint8_t running = kFlagPassRunning;
         update_flag.compare_exchange_strong(running, 0);
         VlxRamPara::test_signal(flag);
@@ -191,10 +210,11 @@ void c331_manage::c331managerdeal(void* arg) {
         pass_holds_mutex_ = false;
     } else if (panel_pending_ && ram) {
         ManageMutexLocker lock;
-        const uint16_t x = ram->ramU16(kOutputX), y = ram->ramU16(kOutputY);
         applyPanel();
         if (!panel_pending_) {
-            if (ram->ramU16(kOutputX) != x || ram->ramU16(kOutputY) != y) engine_requests::fpgaOutputPosition = 1;
+            if (ram->ramU16(kOutputX) != applied_ram::word(kOutputX) || ram->ramU16(kOutputY) != applied_ram::word(kOutputY))
+                engine_requests::raise(engine_requests::fpgaOutputPosition);
+            std::memcpy(applied_ram::bytes() + kOutputX, ram->ram_para + kOutputX, kPanelResultsEnd - kOutputX);
             VlxRamPara::test_signal(1);  // the panel results reach the screens and the saved RAM
         }
     }

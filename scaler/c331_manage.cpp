@@ -9,6 +9,7 @@
 #include "core/utils.h"
 #include "core/vlxrampara.h"
 #include "platform/platform.h"
+#include "scaler/applied_ram.h"
 #include "scaler/c331_drv.h"
 #include "scaler/c331_init_data.h"
 #include "scaler/c331_regs.h"
@@ -108,9 +109,8 @@ bool c331_manage::step() {
         return true;
     }
     const bool work = update_flag != 0 || panel_pending_;
-    const uint32_t requests = engine_requests::raised();
     c331managerdeal(nullptr);
-    engine_requests::wakeOwners(requests);
+    engine_requests::wakeOwners();
     return work;
 }
 
@@ -157,6 +157,12 @@ void c331_manage::maskW(unsigned d, unsigned value, unsigned mask, unsigned och)
 
 void c331_manage::bringUp() {
     VlxRamPara* ram = VlxRamPara::p_vlxrampara_config;
+    if (ram) {
+        // What follows applies the RAM as it is now: the base of the later passes. The
+        // panel results written below differ from it, so the first pass places the output.
+        ManageMutexLocker lock;
+        applied_ram::takeRam();
+    }
     load_system_param();
     define_param();
     drv_->init_reg_acc_param();

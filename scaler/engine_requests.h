@@ -23,10 +23,10 @@ void clearAll();
 
 extern plat::WakeSlot fpgaOwner;    // the FPGA engine's loop
 extern plat::WakeSlot inputsOwner;  // the input-source manager's loop
-// One bit per request flag that is set.
-uint32_t raised();
-// Wakes each owner with a request raised since `before` (a request still waiting was
-// announced when it was raised: an owner that cannot take it yet is not woken again).
-void wakeOwners(uint32_t before);
+// Sets a request flag (one of the above) and notes its owner for wakeOwners.
+void raise(std::atomic<uint8_t>& request);
+// Wakes each owner once for the requests raised since the last call, whether or not it
+// had taken an earlier one meanwhile; a request left waiting does not wake it again.
+void wakeOwners();
 
 }  // namespace engine_requests

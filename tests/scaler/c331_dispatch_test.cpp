@@ -178,7 +178,8 @@ TEST_F(C331DispatchTest, BrightnessKeepsTheChipNeutralAndAsksTheFpgaEngine) {
 }
 
 // The owners' loops idle for long pauses: the pass that raises a request ends the pause of
-// that owner and of no other; a request still waiting does not wake its owner again.
+// that owner and of no other; a request still waiting does not wake its owner again, one
+// raised again does.
 TEST_F(C331DispatchTest, ARaisedRequestWakesItsOwnersIdleLoopOnce) {
     engine_requests::clearAll();
     plat::WorkerPacer fpga(1, 500), inputs(1, 500);  // idle pauses of 5 s
@@ -210,6 +211,14 @@ TEST_F(C331DispatchTest, ARaisedRequestWakesItsOwnersIdleLoopOnce) {
     EXPECT_FALSE(fpgaDone.load());
     fpga.wake();
     fpgaAgain.join();
+    // raised again while the first still waits (as when the owner took it during the pass): woken
+    plat::setSleepScale(0);
+    for (int i = 0; i < 30; ++i) fpga.pass(false);
+    plat::setSleepScale(1.0);
+    std::thread fpgaThird([&] { fpga.pass(false); });
+    writeRam(kBrightness, 30);
+    pass();
+    fpgaThird.join();
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(4));
     plat::setSleepScale(0);
     engine_requests::fpgaOwner.set(nullptr);

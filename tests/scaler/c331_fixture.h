@@ -12,6 +12,7 @@
 #include "platform/platform.h"
 #include "platform/sim/c331_model.h"
 #include "platform/sim/sim_board.h"
+#include "scaler/applied_ram.h"
 #include "scaler/c331_drv.h"
 #include "scaler/c331_manage.h"
 #include "scaler/c331_wiring.h"
@@ -68,8 +69,13 @@ protected:
         ram->setRamU16(address, value);
         c331_manage::update_flag = flag;
     }
-    // What the GUI's change handling does after a change code: the shadow follows the RAM.
-    void shadowFollows() { std::memcpy(ram->ram_para_shadow, ram->ram_para, vlxram::kRamSize); }
+    // The RAM as the test laid it out counts as applied and saved: the manager's base and the
+    // shadow follow it.
+    void shadowFollows() {
+        ManageMutexLocker lock;
+        applied_ram::takeRam();
+        std::memcpy(ram->ram_para_shadow, ram->ram_para, vlxram::kRamSize);
+    }
     uint32_t regOf(uint32_t desc, int och = 0) const { return chip->regValue(desc, 16u * unsigned(och)); }
 
     // Writes to the update-control rows (bank 0, 0x22..0x28) made while bit 0 of 0x29, the

@@ -1,0 +1,27 @@
+#include "scaler/applied_ram.h"
+
+#include <cstring>
+
+#include "core/vlxrampara.h"
+
+namespace applied_ram {
+
+namespace {
+unsigned char base[kSize];
+static_assert(kSize == vlxram::kRamSize, "the base mirrors the whole RAM");
+}  // namespace
+
+unsigned char* bytes() { return base; }
+
+uint16_t word(unsigned address) { return VlxRamPara::getU16(base, address); }
+
+void takeRam() {
+    if (VlxRamPara* ram = VlxRamPara::p_vlxrampara_config) std::memcpy(base, ram->ram_para, kSize);
+}
+
+void setWord(unsigned address, uint16_t value) {
+    if (VlxRamPara* ram = VlxRamPara::p_vlxrampara_config) ram->setRamU16(address, value);
+    VlxRamPara::setU16(base, address, value);
+}
+
+}  // namespace applied_ram

@@ -1,0 +1,21 @@
+#pragma once
+// The parameter RAM as the C331 manager last applied it: the base its passes find changes
+// against. It is kept apart from the shadow (the RAM as last saved, which the screens and
+// the saver use), so a save between a writer's change and its hand-over hides nothing from
+// the manager. Read and written only under c331_manage::manage_mutex.
+#include <cstdint>
+
+namespace applied_ram {
+
+constexpr unsigned kSize = 4096;
+
+unsigned char* bytes();
+uint16_t word(unsigned address);
+// The whole RAM as it is now: loaded at start-up, or about to be applied by the bring-up.
+void takeRam();
+// A word its writer has put on the hardware itself (the FPGA engine's screen state and
+// brightness level): the RAM and the base take it together, so the manager does not hand
+// it back as a change.
+void setWord(unsigned address, uint16_t value);
+
+}  // namespace applied_ram
