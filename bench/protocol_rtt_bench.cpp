@@ -286,8 +286,9 @@ private:
 
 // ---- beside long commands, against the controller program
 
-// The PC's frame for the receiving cards (destination below 0xF000), port 1.
-std::vector<uint8_t> cardLine() { return lineOfFrame({0xFE, 0x0F, 0x10, 0xF0, 0x10, 0x67, 0x01, 0x01, 0x00, 0x61, 0, 0, 0, 0}); }
+// The PC's frame for the receiving cards (destination below 0xF000) on port 5 of the first
+// FPGA, where the simulated board has no cards: each waits out its 0.8 s.
+std::vector<uint8_t> cardLine() { return lineOfFrame({0xFE, 0x0F, 0x10, 0xF0, 0x10, 0x67, 0x01, 0x05, 0x00, 0x61, 0, 0, 0, 0}); }
 
 struct Answers {
     std::vector<double> ms;

@@ -50,7 +50,7 @@ void control_link::handleHeldFrame(const Send& send) {
 bool control_link::heldFrameMayTakeLong() const {
     if (held_.empty()) return false;
     const std::vector<uint8_t>& f = held_.front();
-    if (!wholeFrame(f.data(), f.size())) return false;
+    if (f.size() < kMinFrame) return false;
     return forTheCards(f.data()) || message_deal::mayTakeLong(f.data(), f.size());
 }
 
