@@ -10,13 +10,7 @@
 //
 // The controller gets this program's environment without its VLX_* variables, except
 // VLX_PORT_OFFSET (its control ports); its root is made under TMPDIR.
-#include <arpa/inet.h>
 #include <dirent.h>
-#include <fcntl.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <QApplication>
@@ -34,9 +28,7 @@
 #include <thread>
 #include <vector>
 
-#include "bench_env.h"
-
-extern char** environ;
+#include "bench_controller.h"
 
 namespace {
 
@@ -69,30 +61,6 @@ std::map<int, ThreadUse> threadsOf(pid_t pid) {
     return out;
 }
 
-// "read memory" (group 0x61) of 2 bytes at 0x880 from the PC (0xF010) to the controller
-// (0xF100), in its line framing (docs/protocol.md): what vlx_client.py read-mem 0x880 2 sends.
-const std::vector<uint8_t> kRegisterReadLine = {0xA5, 0xA5, 0xA5, 0x00, 0xF1, 0x10, 0xF0, 0x06, 0x00, 0x00, 0x00,
-                                                0x00, 0x61, 0x80, 0x08, 0x00, 0x00, 0x02, 0x00, 0xFC, 0x5A};
-
-// True once the controller's TCP port answers the register read within 200 ms.
-bool answers(int port, const std::vector<uint8_t>& line) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(uint16_t(port));
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bool ok = false;
-    timeval tv{0, 200000};
-    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
-        ::send(fd, line.data(), line.size(), MSG_NOSIGNAL) == ssize_t(line.size())) {
-        uint8_t reply[256];
-        ok = ::recv(fd, reply, sizeof reply, 0) > 0;
-    }
-    ::close(fd);
-    return ok;
-}
-
 double threadCpuSeconds() {
     timespec ts{};
     ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
@@ -103,56 +71,16 @@ double threadCpuSeconds() {
 
 int main(int argc, char** argv) {
     const int seconds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 20;
-    const int offset = benchenv::portOffset(0);
-    const std::string root = benchenv::tempRoot("idle");
-    std::vector<std::string> env = {"VLX_BOARD=sim", "VLX_ROOT=" + root, "QT_QPA_PLATFORM=offscreen",
-                                    "VLX_PORT_OFFSET=" + std::to_string(offset)};
-    for (char** e = environ; *e; ++e)
-        if (std::strncmp(*e, "VLX_", 4) != 0 && std::strncmp(*e, "QT_QPA_PLATFORM=", 16) != 0) env.push_back(*e);
-    std::vector<char*> envp;
-    for (auto& s : env) envp.push_back(s.data());
-    envp.push_back(nullptr);
-    char* args[] = {const_cast<char*>(VLX_CONTROLLER), nullptr};
-    posix_spawn_file_actions_t quiet;
-    ::posix_spawn_file_actions_init(&quiet);
-    ::posix_spawn_file_actions_addopen(&quiet, 1, "/dev/null", O_WRONLY, 0);
-    ::posix_spawn_file_actions_addopen(&quiet, 2, "/dev/null", O_WRONLY, 0);
-    pid_t pid = -1;
-    const auto launched = Clock::now();
-    const int rc = ::posix_spawn(&pid, VLX_CONTROLLER, &quiet, nullptr, args, envp.data());
-    ::posix_spawn_file_actions_destroy(&quiet);
-    if (rc != 0) {
-        std::fprintf(stderr, "cannot start %s: %s\n", VLX_CONTROLLER, std::strerror(rc));
-        return 1;
-    }
-    int status = 0;
+    benchctl::Controller ctl;
+    if (!ctl.start(VLX_CONTROLLER, "idle", benchenv::portOffset(0))) return 1;
+    const pid_t pid = ctl.pid();
     auto finish = [&](int code) {
-        ::kill(pid, SIGTERM);
-        ::waitpid(pid, nullptr, 0);
-        std::error_code ec;
-        std::filesystem::remove_all(root, ec);
+        ctl.stop();
         return code;
     };
-
-    const std::vector<uint8_t>& line = kRegisterReadLine;
-    const int port = 5005 + offset;
-    double startSeconds = -1;
-    while (Clock::now() - launched < std::chrono::seconds(60)) {
-        if (answers(port, line)) {
-            startSeconds = std::chrono::duration<double>(Clock::now() - launched).count();
-            break;
-        }
-        if (::waitpid(pid, &status, WNOHANG) == pid) {
-            std::fprintf(stderr, "the controller ended during its start\n");
-            return 1;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    if (startSeconds < 0) {
-        std::fprintf(stderr, "no answer on TCP port %d within 60 s\n", port);
-        return finish(1);
-    }
-    std::printf("launch to the first answered control frame (TCP %d): %.3f s\n", port, startSeconds);
+    const double startSeconds = ctl.waitForAnswer();
+    if (startSeconds < 0) return finish(1);
+    std::printf("launch to the first answered control frame (TCP %d): %.3f s\n", ctl.tcpPort(), startSeconds);
 
     // The scaler and both FPGAs come up within a few seconds of the start; then idle.
     std::this_thread::sleep_for(std::chrono::seconds(10));

@@ -3,10 +3,16 @@
 // batches; the same round trip of a second client while another client bursts file-block
 // reads and never reads a reply; frames per second with 1 and 8 clients; and the process's
 // CPU use while every transport (TCP, UDP, both serial lines) sits idle. It says on which
-// CPUs the busy threads ran. VLX_PORT_OFFSET moves its ports, TMPDIR holds its root.
+// CPUs the busy threads ran. Then, against the controller program on the simulated board
+// (engines and all), another client's worst answer beside receiving-card pass-throughs on
+// three links and beside a whole-flash erase of the C331. VLX_PORT_OFFSET moves its ports,
+// TMPDIR holds its roots.
 //
 //   build-bench/bench/protocol_rtt_bench [round-trips]
 #include <arpa/inet.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <termios.h>
 #include <netinet/tcp.h>
 #include <pthread.h>
 #include <sched.h>
@@ -30,6 +36,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench_controller.h"
 #include "bench_env.h"
 #include "bench_net.h"
 #include "core/config_engine.h"
@@ -74,6 +81,16 @@ private:
     int port_ = 0;
 };
 
+// A frame without its BCC: the BCC appended, then coded for the line.
+std::vector<uint8_t> lineOfFrame(std::vector<uint8_t> f) {
+    uint8_t x = 0;
+    for (uint8_t b : f) x ^= b;
+    f.push_back(x);
+    std::vector<uint8_t> line;
+    protocol_phy::data_re_transf_meaning(line, f.data(), f.size());
+    return line;
+}
+
 std::vector<uint8_t> lineOf(uint8_t group, const std::vector<uint8_t>& payload) {
     std::vector<uint8_t> f(ctl::kHeaderSize);
     ctl::wr16(f.data() + ctl::kDst, ctl::kAddrController);
@@ -81,12 +98,7 @@ std::vector<uint8_t> lineOf(uint8_t group, const std::vector<uint8_t>& payload) 
     ctl::wr16(f.data() + ctl::kLen, uint16_t(payload.size()));
     f[ctl::kGroup] = group;
     f.insert(f.end(), payload.begin(), payload.end());
-    uint8_t x = 0;
-    for (uint8_t b : f) x ^= b;
-    f.push_back(x);
-    std::vector<uint8_t> line;
-    protocol_phy::data_re_transf_meaning(line, f.data(), f.size());
-    return line;
+    return lineOfFrame(f);
 }
 
 std::vector<uint8_t> registerReadLine() { return lineOf(ctl::kGroupReadRegisters, {11, 0, 1, 0}); }
@@ -272,6 +284,134 @@ private:
     std::map<int, std::set<int>> cpus_;
 };
 
+// ---- beside long commands, against the controller program
+
+// The PC's frame for the receiving cards (destination below 0xF000) on port 5 of the first
+// FPGA, where the simulated board has no cards: each waits out its 0.8 s.
+std::vector<uint8_t> cardLine() { return lineOfFrame({0xFE, 0x0F, 0x10, 0xF0, 0x10, 0x67, 0x01, 0x05, 0x00, 0x61, 0, 0, 0, 0}); }
+
+struct Answers {
+    std::vector<double> ms;
+    double p99() const { return ms.empty() ? 0 : percentiles(ms).p99; }
+    double worst() const { return ms.empty() ? 0 : *std::max_element(ms.begin(), ms.end()); }
+};
+
+// Device information asked in a closed loop on a connection of its own until `stop`.
+std::thread askDeviceInfo(int port, const std::atomic<bool>& stop, Answers* out) {
+    return std::thread([port, &stop, out] {
+        const int fd = connectTo(port);
+        const auto req = lineOf(ctl::kGroupDeviceInfo, {});
+        frame_deframer d(ctl::kMaxFrame);
+        while (!stop) {
+            const auto t0 = Clock::now();
+            if (!roundTrip(fd, req, false, d)) std::exit(3);
+            out->ms.push_back(std::chrono::duration<double, std::milli>(Clock::now() - t0).count());
+        }
+        ::close(fd);
+    });
+}
+
+struct PassCount {
+    std::atomic<long> sent{0}, answered{0};
+};
+
+// Card frames one after the other on a stream or a connected datagram socket: the next
+// goes after the answer, or after 1.5 s without one.
+std::thread passThroughs(int fd, const std::atomic<bool>& stop, PassCount* n) {
+    return std::thread([fd, &stop, n] {
+        const auto line = cardLine();
+        uint8_t buf[4096];
+        while (!stop) {
+            if (::write(fd, line.data(), line.size()) != ssize_t(line.size())) return;
+            ++n->sent;
+            pollfd p{fd, POLLIN, 0};
+            if (::poll(&p, 1, 1500) == 1 && ::read(fd, buf, sizeof buf) > 0) ++n->answered;
+        }
+    });
+}
+
+int udpConnected(int port) {
+    const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(uint16_t(port));
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) std::exit(1);
+    return fd;
+}
+
+int serialPeer(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY);
+    if (fd < 0) {
+        std::perror(path.c_str());
+        std::exit(1);
+    }
+    termios t{};
+    ::tcgetattr(fd, &t);
+    ::cfmakeraw(&t);
+    ::tcsetattr(fd, TCSANOW, &t);
+    return fd;
+}
+
+// The controller program; its ports are 10 above the in-process links'.
+int besideLongCommands(int offset) {
+    benchctl::Controller program;
+    if (!program.start(VLX_CONTROLLER, "rtt-long", offset + 10)) return 1;
+    if (program.waitForAnswer() < 0) {
+        program.stop();
+        return 1;
+    }
+    std::this_thread::sleep_for(std::chrono::seconds(10));  // the scaler and both FPGAs come up
+
+    // Pass-throughs on TCP, UDP and serial port 2 for 20 s, another TCP client beside them.
+    std::atomic<bool> stop{false};
+    PassCount tcp, udp, serial;
+    const int fds[3] = {connectTo(program.tcpPort()), udpConnected(program.udpPort()), serialPeer(program.root() + "/run/ttyS2.peer")};
+    Answers beside;
+    std::vector<std::thread> t;
+    t.push_back(passThroughs(fds[0], stop, &tcp));
+    t.push_back(passThroughs(fds[1], stop, &udp));
+    t.push_back(passThroughs(fds[2], stop, &serial));
+    t.push_back(askDeviceInfo(program.tcpPort(), stop, &beside));
+    std::this_thread::sleep_for(std::chrono::seconds(20));
+    stop = true;
+    for (auto& th : t) th.join();
+    for (int fd : fds) ::close(fd);
+
+    // A whole-flash erase (512 units of 64 KB from sector 0) on one client, another beside it.
+    stop = false;
+    Answers duringErase;
+    const int e = connectTo(program.tcpPort());
+    const auto erase = lineOf(ctl::kGroupFlashErase, {0, 0, 0, 0, 0x00, 0x02, 2});
+    const auto e0 = Clock::now();
+    std::thread info = askDeviceInfo(program.tcpPort(), stop, &duringErase);
+    int status = -1;
+    frame_deframer d(ctl::kMaxFrame);
+    if (::send(e, erase.data(), erase.size(), MSG_NOSIGNAL) == ssize_t(erase.size())) {
+        uint8_t buf[256];
+        for (ssize_t n; status < 0 && (n = ::recv(e, buf, sizeof buf, 0)) > 0;)
+            d.feed(buf, size_t(n), [&](const uint8_t* f, size_t len) {
+                if (len > ctl::kPayload) status = f[ctl::kPayload];
+            });
+    }
+    const double eraseS = std::chrono::duration<double>(Clock::now() - e0).count();
+    stop = true;
+    info.join();
+    ::close(e);
+    program.stop();
+
+    std::printf("\nAgainst the controller program on the simulated board:\n\n| measure | value |\n|---|---|\n");
+    std::printf("| pass-throughs in 20 s (answered): TCP %ld (%ld), UDP %ld (%ld), serial port 2 %ld (%ld) | - |\n",
+                tcp.sent.load(), tcp.answered.load(), udp.sent.load(), udp.answered.load(), serial.sent.load(),
+                serial.answered.load());
+    std::printf("| beside them, another TCP client's device information: answers / p99 / worst | %zu / %.2f ms / %.2f ms |\n",
+                beside.ms.size(), beside.p99(), beside.worst());
+    std::printf("| whole-flash erase (512 x 64 KB): time, status | %.1f s, %d |\n", eraseS, status);
+    std::printf("| beside it, another TCP client's device information: answers / p99 / worst | %zu / %.2f ms / %.2f ms |\n",
+                duringErase.ms.size(), duringErase.p99(), duringErase.worst());
+    return 0;
+}
+
 std::string allowedCpus() {
     cpu_set_t set;
     CPU_ZERO(&set);
@@ -287,7 +427,8 @@ int main(int argc, char** argv) {
     plat::setRoot(root);
     for (const char* d : {"/data/configs", "/data/modes", "/data/kavelkv/log"}) plat::makeDirs(d);
     g_debugSwitch = 0;
-    plat::net::setPortOffset(benchenv::portOffset(30000 + int(getpid() % 500) * 20));
+    const int offset = benchenv::portOffset(30000 + int(getpid() % 500) * 20);
+    plat::net::setPortOffset(offset);
     ConfigEngine::pInstance();
     VlxRamPara::pInstance();
     udpnetManage::pInstance();
@@ -329,7 +470,9 @@ int main(int argc, char** argv) {
     std::printf("\nCPUs allowed: %s. Threads busy during the round trips (both parts): %s\n",
                 allowedCpus().c_str(), ran.c_str());
     std::fflush(stdout);
+    const int rc = besideLongCommands(offset);
+    std::fflush(stdout);
     std::error_code ec;
     std::filesystem::remove_all(root, ec);
-    std::_Exit(0);  // the transport threads live as long as the process, as on the device
+    std::_Exit(rc);  // the transport threads live as long as the process, as on the device
 }

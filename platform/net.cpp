@@ -196,6 +196,10 @@ bool sendTo(int fd, const void* data, size_t n, const sockaddr_in& to) {
 
 int closeFd(int fd) { return fd >= 0 ? ::close(fd) : 0; }
 
+void shutdownSending(int fd) {
+    if (fd >= 0) ::shutdown(fd, SHUT_WR);
+}
+
 int pollFds(std::vector<pollfd>& fds, int timeoutMs) {
     const int r = ::poll(fds.data(), nfds_t(fds.size()), timeoutMs);
     if (r < 0 && errno == EINTR) return 0;

@@ -41,6 +41,8 @@ ssize_t sendSome(int fd, const void* data, size_t n);
 ssize_t recvFrom(int fd, void* buf, size_t n, sockaddr_in* from);
 bool sendTo(int fd, const void* data, size_t n, const sockaddr_in& to);
 int closeFd(int fd);
+// Sends the end of this side's stream (FIN); the peer may still send and is read.
+void shutdownSending(int fd);
 // poll(2); -1 with errno EINTR counts as 0 ready.
 int pollFds(std::vector<pollfd>& fds, int timeoutMs);
 

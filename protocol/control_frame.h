@@ -102,6 +102,9 @@ constexpr unsigned kRegDebugA2 = 0xA2;    // -> register 34
 constexpr unsigned kRegDebugA3 = 0xA3;    // value + 1 -> register 35
 constexpr unsigned kRegDebugA4 = 0xA4;    // -> register 36
 constexpr unsigned kRegDebugA5 = 0xA5;    // -> register 33
+// FPGA register 2 bit 2: the controller runs the PC command mailbox
+constexpr unsigned kRegMailboxDoorbell = 2;
+constexpr uint8_t kMailboxDoorbellBit = 0x04;
 
 // ---- transports (g_passby_trans_port)
 constexpr uint8_t kTransportSerial = 1;

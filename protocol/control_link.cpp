@@ -18,6 +18,10 @@ namespace {
 std::mutex g_passMutex;
 // The engine ignores card frames of 1024 bytes or more.
 constexpr size_t kMaxCardFrame = 1024;
+bool wholeFrame(const uint8_t* frame, size_t length) {
+    return length >= kMinFrame && Utils::BCC(frame, unsigned(length - 1)) == frame[length - 1];
+}
+bool forTheCards(const uint8_t* frame) { return rd16(frame + kDst) < kAddrCardsBelow && rd16(frame + kSrc) == kAddrPc; }
 // Backstop for a tick that stands still (the GUI thread busy): the wait still ends.
 constexpr auto kPassWaitCeiling = std::chrono::seconds(3);
 }  // namespace
@@ -28,27 +32,44 @@ void control_link::onBytes(const uint8_t* data, size_t n, const Send& send) {
     deframer_.feed(data, n, [&](const uint8_t* frame, size_t length) { handleFrame(frame, length, send); });
 }
 
-void control_link::holdBytes(const uint8_t* data, size_t n) {
-    deframer_.feed(data, n, [&](const uint8_t* frame, size_t length) { held_.emplace_back(frame, frame + length); });
+size_t control_link::holdBytes(const uint8_t* data, size_t n) {
+    size_t whole = 0;
+    deframer_.feed(data, n, [&](const uint8_t* frame, size_t length) {
+        held_.emplace_back(frame, frame + length);
+        whole += wholeFrame(frame, length) ? 1 : 0;
+    });
+    return whole;
 }
 
 void control_link::handleHeldFrame(const Send& send) {
     if (held_.empty()) return;
-    const std::vector<uint8_t> frame = std::move(held_.front());
-    held_.pop_front();
+    const std::vector<uint8_t> frame = takeHeldFrame();
     handleFrame(frame.data(), frame.size(), send);
+}
+
+bool control_link::heldFrameMayTakeLong() const {
+    if (held_.empty()) return false;
+    const std::vector<uint8_t>& f = held_.front();
+    if (f.size() < kMinFrame) return false;
+    return forTheCards(f.data()) || message_deal::mayTakeLong(f.data(), f.size());
+}
+
+std::vector<uint8_t> control_link::takeHeldFrame() {
+    std::vector<uint8_t> frame = std::move(held_.front());
+    held_.pop_front();
+    return frame;
 }
 
 void control_link::handleFrame(const uint8_t* frame, size_t length, const Send& send) {
     // Too short for a header, or a bad BCC: dropped without a reply.
-    if (length < kMinFrame || Utils::BCC(frame, unsigned(length - 1)) != frame[length - 1]) {
+    if (!wholeFrame(frame, length)) {
         ++badFrames_;
         writeLogMsg(LOG_DEBUG, "protocol: frame of " + std::to_string(length) + " bytes dropped (short or bad BCC)");
         return;
     }
     pc_cmd_valid = 1;
     pc_cmd_time = G_timeTicks.load();
-    if (rd16(frame + kDst) < kAddrCardsBelow && rd16(frame + kSrc) == kAddrPc) {
+    if (forTheCards(frame)) {
         passThrough(frame, length, send);
         return;
     }

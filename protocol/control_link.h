@@ -28,9 +28,16 @@ public:
     void resetStream() { deframer_.reset(); }
     // For a link that answers one frame at a time (a TCP client served in turn): bytes
     // are decoded into frames held in order, and handleHeldFrame() answers the oldest.
-    void holdBytes(const uint8_t* data, size_t n);
+    // Returns how many whole frames (good BCC) the bytes completed.
+    size_t holdBytes(const uint8_t* data, size_t n);
     bool hasHeldFrame() const { return !held_.empty(); }
     void handleHeldFrame(const Send& send);
+    // The oldest held frame may take seconds (a pass-through waits for the cards, flash
+    // work for the part): the TCP server runs it off its thread, with takeHeldFrame() and
+    // handleFrame(). handleFrame() shares no state with the held-frame calls, so one
+    // thread may hold bytes while another handles a frame taken before.
+    bool heldFrameMayTakeLong() const;
+    std::vector<uint8_t> takeHeldFrame();
 
     unsigned droppedFrames() const { return deframer_.dropped() + badFrames_; }
 

@@ -107,6 +107,35 @@ int message_deal::message_group_deal(const uint8_t* frame, size_t length, std::v
     return int(out_.size());
 }
 
+bool message_deal::mayTakeLong(const uint8_t* frame, size_t length) {
+    if (frame == nullptr || length < kMinFrame) return false;
+    switch (frame[kGroup]) {
+    case kGroupFlashErase:
+    case kGroupFlashWrite:
+    case kGroupFlashRead:
+    case kGroupParamSave:
+    case kGroupNetwork:
+    case kGroupSetClock:
+    case kGroupWriteFileEnd:
+    case kGroupReadFileStart:
+    case kGroupReadDefinedFileStart:
+    case kGroupDeleteFile:
+        return true;
+    case kGroupWriteRegisters: {
+        const bool controller = isController(frame);
+        for (size_t i = kPayload; i + 4 < length; i += 4) {
+            const unsigned reg = rd16(frame + i);
+            const uint8_t set = frame[i + 2] & frame[i + 3];
+            if (controller && (reg == kRegFont || reg == kRegPrint)) return true;
+            if (!controller && reg == kRegMailboxDoorbell && (set & kMailboxDoorbellBit)) return true;
+        }
+        return false;
+    }
+    default:
+        return false;
+    }
+}
+
 // ---- memory
 
 void message_deal::write_ram(const uint8_t* frame, const uint8_t* p, size_t n) {

@@ -15,6 +15,12 @@ public:
     // length, or -1 when the frame gets no reply (too short to carry a header).
     int message_group_deal(const uint8_t* frame, size_t length, std::vector<uint8_t>& reply);
 
+    // True for a frame whose handling can take seconds: flash erase and programming (the
+    // C331's and the FPGAs' configuration flash), the file store and its MTD partitions,
+    // the shell commands of the clock and network settings, the font reload, the register
+    // print and the PC mailbox. Cheap: the header and register entries only.
+    static bool mayTakeLong(const uint8_t* frame, size_t length);
+
     // Writes the date and time and the operating time into MCU_RAM_EXTEND.
     static void Time_to_RAM(uint8_t* extend);
 

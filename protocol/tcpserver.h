@@ -1,14 +1,18 @@
 #pragma once
 // TCP control server: one listening socket and up to kMaxClients connections, served so
-// that one client costs the others at most one command. Clients are served in turn, one
-// frame per client per turn; replies wait in a bounded queue per client that goes out as
-// the socket takes it, so no socket ever holds the thread.
+// that one client costs the others at most one short command. Clients are served in turn,
+// one frame per client per turn; replies wait in a bounded queue per client that goes out
+// as the socket takes it, so no socket ever holds the thread. A command that can take
+// seconds (control_link::heldFrameMayTakeLong) runs as the client's job on a worker thread
+// of its own; the client's next frames wait behind it, the others are served meanwhile.
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <thread>
 #include <vector>
 
+#include "platform/net.h"
 #include "protocol/control_link.h"
 
 class TcpServer {
@@ -19,7 +23,9 @@ public:
     // A client with more replies queued than this is neither read nor served until they drain.
     static constexpr size_t kQueueBound = 131072;
     // In 10 ms ticks: a client whose queued replies have not moved for 5 s is dropped; with
-    // every place taken, the connection idle longest gives its place once idle for 30 s.
+    // every place taken, the connection idle longest (no whole frame received, whatever
+    // other bytes came) gives its place once idle for 30 s. A refused connection is closed
+    // once its peer has closed too, or after 5 s.
     static constexpr uint32_t kStallTicks = 500;
     static constexpr uint32_t kIdleTicks = 3000;
 
@@ -33,22 +39,36 @@ public:
     // socket is ready for, accepts, and serves one turn. Returns false when woken through wakeFd.
     bool recvData(int timeoutMs, int wakeFd);
     size_t clientCount() const { return count_.load(); }
+    // Closes every socket; waits for the jobs still running.
     void closeAll();
 
 private:
     struct Client;
+    struct Job;
+    struct Refused {
+        int fd;
+        uint32_t since;
+    };
     void onEvents(Client& c, short revents);
     void readFrom(Client& c);
     void queueReply(Client& c, const std::vector<uint8_t>& reply);
     void flush(Client& c);
     void acceptClients();
+    void refuse(int fd);
+    void drainRefused(size_t i, short revents);
     void makeRoom();
     void serveTurn();
+    bool canServe(const Client& c) const;
+    void startJob(Client& c);
+    void collectJobs();
     void closeDone();
     int listenFd_ = -1;
     int port_ = -1;
     std::vector<std::unique_ptr<Client>> clients_;  // in order of arrival
+    std::vector<std::unique_ptr<Job>> orphans_;     // jobs of closed clients, still running
+    std::vector<Refused> refused_;                  // told the end, waiting for the peer's
     std::atomic<size_t> count_{0};
     size_t turnStart_ = 0;
+    plat::net::WakePipe jobDone_;
     uint8_t buf_[kReadChunk];
 };

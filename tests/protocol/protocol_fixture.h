@@ -63,7 +63,7 @@ public:
     }
     void serviceCardAnswers() override {
         const int n = ++services;
-        if (answerAfter < 0 || n != answerAfter) return;
+        if (!answerNow.exchange(false) && (answerAfter < 0 || n != answerAfter)) return;
         std::vector<uint8_t> answer = passed;
         answer[0] = 0x10;  // to the PC
         answer[1] = 0xF0;
@@ -83,6 +83,7 @@ public:
     int flashErases = 0;
     std::vector<uint8_t> passed;
     std::atomic<int> answerAfter{-1};
+    std::atomic<bool> answerNow{false};  // answers at the next service
     std::atomic<int> services{0};
 };
 

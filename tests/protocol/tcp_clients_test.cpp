@@ -1,5 +1,6 @@
 // TCP clients among themselves: one that reads nothing, one that pipelines slow commands,
-// idle and closed connections, over real loopback sockets. Time is the 10 ms tick.
+// long commands, idle, trickling and closed connections, over real loopback sockets. Time
+// is the 10 ms tick.
 #include <sys/ioctl.h>
 
 #include <memory>
@@ -11,17 +12,6 @@ using namespace prototest;
 using namespace ctl;
 
 namespace {
-
-// Waits for cond, at most 10 s of wall time (the server's poll wakes every second).
-template <typename F>
-bool eventually(F cond) {
-    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (!cond()) {
-        if (std::chrono::steady_clock::now() > end) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));  // a pace, not a wait
-    }
-    return true;
-}
 
 std::vector<uint8_t> deviceInfo() { return line(frame(kGroupDeviceInfo, {})); }
 
@@ -41,6 +31,14 @@ std::vector<uint8_t> cardFrames(int count) {
     return out;
 }
 
+// A read of the 61,440-byte alias file and 300 reads of its whole block: 18 MB of replies.
+std::vector<uint8_t> blockReadBurst() {
+    testkit::writeFile("/data/configs/alias.json", std::string(61440, 'a'));
+    auto burst = line(frame(kGroupReadFileStart, {4, 0}));
+    for (int i = 0; i < 300; ++i) burst = cat(burst, line(frame(kGroupReadFileBlock, {0, 0, 0, 0, 0x00, 0xF0})));
+    return burst;
+}
+
 class TcpClientsTest : public TransportTest {
 protected:
     size_t clients() const { return networkManage::p_networkManage->clientCount(); }
@@ -50,11 +48,8 @@ protected:
 }  // namespace
 
 TEST_F(TcpClientsTest, AClientThatReadsNothingCostsAnotherNoWaitAndIsDroppedWhenItStalls) {
-    testkit::writeFile("/data/configs/alias.json", std::string(61440, 'a'));
     RawClient hog(port(), 5, 4096);
-    auto burst = line(frame(kGroupReadFileStart, {4, 0}));
-    for (int i = 0; i < 300; ++i) burst = cat(burst, line(frame(kGroupReadFileBlock, {0, 0, 0, 0, 0x00, 0xF0})));
-    hog.send(burst);
+    hog.send(blockReadBurst());
     // The blocks are on their way and the hog's window is full.
     ASSERT_TRUE(eventually([&] {
         int n = 0;
@@ -122,5 +117,76 @@ TEST_F(TcpClientsTest, ConnectionsClosedByTheirPeersFreeTheirPlacesAtOnce) {
     G_timeTicks += control_link::kPassWaitTicks + 1;
     const auto r = stays.receive();
     ASSERT_EQ(r.size(), kMinFrame + 33) << "admitted in the place of a closed connection";
+    EXPECT_EQ(clients(), TcpServer::kMaxClients);
+}
+
+TEST_F(TcpClientsTest, AClientThatReadsNothingIsNotReadOncePastItsReplyBound) {
+    RawClient hog(port(), 5, 4096);
+    hog.send(blockReadBurst());
+    // Past the bound the server reads no more of the hog, so the
+    // bytes it sends next (outside any frame) fill the sockets' buffers and its sending stops;
+    // a server that read on would pile the replies up in its memory without end.
+    const std::vector<uint8_t> filler(65536, 0x00);
+    size_t sent = 0;
+    constexpr size_t kLots = size_t(256) << 20;
+    while (sent < kLots) {
+        pollfd p{hog.fd(), POLLOUT, 0};
+        if (::poll(&p, 1, 1000) != 1) break;  // nothing taken for a second: the server reads no more
+        const ssize_t n = ::send(hog.fd(), filler.data(), filler.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (n > 0) sent += size_t(n);
+    }
+    EXPECT_LT(sent, kLots) << "the hog was read on";
+    RawClient other(port(), 2);
+    EXPECT_TRUE(answersDeviceInfo(other));
+}
+
+TEST_F(TcpClientsTest, APeerThatEndsItsStreamGetsEveryReplyAndThenTheEnd) {
+    RawClient pc(port());
+    pc.send(cat(deviceInfo(), line(readRegFrame(11, 1))));
+    ::shutdown(pc.fd(), SHUT_WR);
+    EXPECT_EQ(pc.receive().size(), kMinFrame + 33);
+    EXPECT_EQ(pc.receive().size(), kMinFrame + 2);
+    EXPECT_TRUE(pc.readsEndOfStream()) << "the server closes once the replies are out";
+    EXPECT_TRUE(eventually([&] { return clients() == 0; }));
+}
+
+TEST_F(TcpClientsTest, APassThroughWaitingForTheCardsHoldsNoOtherClientAndKeepsItsClientsOrder) {
+    useFake();
+    fake.answerAfter = -1;
+    RawClient pc(port()), other(port(), 2);
+    pc.send(cat(cardFrames(1), deviceInfo()));
+    ASSERT_TRUE(eventually([&] { return fake.services >= 3; }));
+    EXPECT_TRUE(answersDeviceInfo(other));
+    EXPECT_EQ(g_passby_trans_port.load(), kTransportTcp) << "answered while the pass-through still waits";
+    fake.answerNow = true;
+    const auto card = pc.receive();
+    ASSERT_EQ(card.size(), 15u) << "the card's answer first";
+    EXPECT_EQ(rd16(card.data() + kDst), kAddrPc);
+    EXPECT_EQ(pc.receive().size(), kMinFrame + 33) << "then the frame the client sent after it";
+}
+
+TEST_F(TcpClientsTest, ConnectionsThatTrickleBytesButNoFrameGiveWayAfterThirtySeconds) {
+    std::vector<std::unique_ptr<RawClient>> trickle;
+    for (size_t k = 0; k + 1 < TcpServer::kMaxClients; ++k) {
+        trickle.push_back(std::make_unique<RawClient>(port()));
+        ASSERT_TRUE(answersDeviceInfo(*trickle.back()));
+    }
+    RawClient active(port());
+    ASSERT_TRUE(answersDeviceInfo(active));
+    {
+        // Refused, with its request unread: the end of the stream, not a reset.
+        RawClient early(port());
+        early.send(deviceInfo());
+        EXPECT_TRUE(early.readsEndOfStream());
+    }
+    for (int k = 0; k < 3; ++k) {
+        G_timeTicks += 1000;
+        for (auto& t : trickle) t->send({0x00});
+        ASSERT_TRUE(answersDeviceInfo(active));  // the bytes above were read before this
+    }
+    G_timeTicks += 1;
+    RawClient late(port());
+    EXPECT_TRUE(answersDeviceInfo(late)) << "a connection without a frame for 30 s gave way";
+    EXPECT_TRUE(answersDeviceInfo(active));
     EXPECT_EQ(clients(), TcpServer::kMaxClients);
 }

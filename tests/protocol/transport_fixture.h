@@ -97,6 +97,14 @@ public:
             if (n < 0) return errno == ECONNRESET;
         }
     }
+    // True when the server ended the connection with the end of the stream, not a reset.
+    bool readsEndOfStream() {
+        uint8_t buf[65536];
+        for (;;) {
+            const ssize_t n = ::recv(fd_, buf, sizeof buf, 0);
+            if (n <= 0) return n == 0;
+        }
+    }
     int fd() const { return fd_; }
 
 private:
@@ -105,6 +113,17 @@ private:
     frame_deframer deframer_{kMaxFrame};
     std::vector<std::vector<uint8_t>> frames_;
 };
+
+// Waits for cond, at most 10 s of wall time (the server's poll wakes every second).
+template <typename F>
+bool eventually(F cond) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!cond()) {
+        if (std::chrono::steady_clock::now() > end) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));  // a pace, not a wait
+    }
+    return true;
+}
 
 inline std::vector<uint8_t> line(const std::vector<uint8_t>& f) {
     std::vector<uint8_t> out;

@@ -1,0 +1,120 @@
+#pragma once
+// The controller program on the simulated board, started as ./run.sh starts it (offscreen,
+// a fresh root under TMPDIR), for the benchmarks that measure it from outside. It gets this
+// program's environment without its VLX_* variables, except the control ports' offset.
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "bench_env.h"
+
+extern char** environ;
+
+namespace benchctl {
+
+// "read memory" (group 0x61) of 2 bytes at 0x880 from the PC (0xF010) to the controller
+// (0xF100), in its line framing (docs/protocol.md): what vlx_client.py read-mem 0x880 2 sends.
+inline const std::vector<uint8_t> kRegisterReadLine = {0xA5, 0xA5, 0xA5, 0x00, 0xF1, 0x10, 0xF0, 0x06, 0x00, 0x00, 0x00,
+                                                       0x00, 0x61, 0x80, 0x08, 0x00, 0x00, 0x02, 0x00, 0xFC, 0x5A};
+
+// True once the controller's TCP port answers `line` within 200 ms.
+inline bool answers(int port, const std::vector<uint8_t>& line) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(uint16_t(port));
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bool ok = false;
+    timeval tv{0, 200000};
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
+        ::send(fd, line.data(), line.size(), MSG_NOSIGNAL) == ssize_t(line.size())) {
+        uint8_t reply[256];
+        ok = ::recv(fd, reply, sizeof reply, 0) > 0;
+    }
+    ::close(fd);
+    return ok;
+}
+
+class Controller {
+public:
+    using Clock = std::chrono::steady_clock;
+
+    // Starts `program` with its root "<TMPDIR>/vlx-<what>-XXXXXX"; false (said on stderr) when it cannot.
+    bool start(const char* program, const char* what, int portOffset) {
+        offset_ = portOffset;
+        root_ = benchenv::tempRoot(what);
+        std::vector<std::string> env = {"VLX_BOARD=sim", "VLX_ROOT=" + root_, "QT_QPA_PLATFORM=offscreen",
+                                        "VLX_PORT_OFFSET=" + std::to_string(offset_)};
+        for (char** e = environ; *e; ++e)
+            if (std::strncmp(*e, "VLX_", 4) != 0 && std::strncmp(*e, "QT_QPA_PLATFORM=", 16) != 0) env.push_back(*e);
+        std::vector<char*> envp;
+        for (auto& s : env) envp.push_back(s.data());
+        envp.push_back(nullptr);
+        char* args[] = {const_cast<char*>(program), nullptr};
+        posix_spawn_file_actions_t quiet;
+        ::posix_spawn_file_actions_init(&quiet);
+        ::posix_spawn_file_actions_addopen(&quiet, 1, "/dev/null", O_WRONLY, 0);
+        ::posix_spawn_file_actions_addopen(&quiet, 2, "/dev/null", O_WRONLY, 0);
+        launched_ = Clock::now();
+        const int rc = ::posix_spawn(&pid_, program, &quiet, nullptr, args, envp.data());
+        ::posix_spawn_file_actions_destroy(&quiet);
+        if (rc != 0) {
+            std::fprintf(stderr, "cannot start %s: %s\n", program, std::strerror(rc));
+            pid_ = -1;
+            return false;
+        }
+        return true;
+    }
+    // Seconds from the launch to the first answer to the register read on the TCP port;
+    // -1 (said on stderr) when none came within 60 s or the program ended.
+    double waitForAnswer() {
+        while (Clock::now() - launched_ < std::chrono::seconds(60)) {
+            if (answers(tcpPort(), kRegisterReadLine)) return std::chrono::duration<double>(Clock::now() - launched_).count();
+            int status = 0;
+            if (::waitpid(pid_, &status, WNOHANG) == pid_) {
+                std::fprintf(stderr, "the controller ended during its start\n");
+                pid_ = -1;
+                return -1;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        std::fprintf(stderr, "no answer on TCP port %d within 60 s\n", tcpPort());
+        return -1;
+    }
+    // Ends the program and removes its root.
+    void stop() {
+        if (pid_ > 0) {
+            ::kill(pid_, SIGTERM);
+            ::waitpid(pid_, nullptr, 0);
+            pid_ = -1;
+        }
+        std::error_code ec;
+        if (!root_.empty()) std::filesystem::remove_all(root_, ec);
+    }
+    pid_t pid() const { return pid_; }
+    const std::string& root() const { return root_; }
+    int tcpPort() const { return 5005 + offset_; }
+    int udpPort() const { return 5008 + offset_; }
+
+private:
+    pid_t pid_ = -1;
+    int offset_ = 0;
+    std::string root_;
+    Clock::time_point launched_;
+};
+
+}  // namespace benchctl
