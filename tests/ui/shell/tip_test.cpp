@@ -1,6 +1,5 @@
 #include <QApplication>
 #include <QFile>
-#include <QFileInfo>
 #include <QImage>
 #include <QLabel>
 #include <QRegularExpression>
