@@ -416,22 +416,23 @@ QStringList SmartMapping::listScanFiles(int* local) {
     QStringList out;
     int localCount = 0;
     for (const char* dirName : {kLocalDir, kUsbDir}) {
-        const bool local = dirName == kLocalDir;
+        const bool controller = dirName == kLocalDir;
         const QDir dir(QString::fromStdString(plat::path(dirName)));
         if (!dir.exists()) continue;
         // The controller's folder holds only card files, stored by the PC under four-character
         // names without a suffix: every plain file counts, as the card-file reader and the
         // loading job take them (dot-files are the file transfer's temporaries). A stick holds
         // anything: only its "kvfile" files are scan files.
-        const QDir::Filters filter = local ? QDir::Files | QDir::NoSymLinks : QDir::Files | QDir::NoSymLinks | QDir::Hidden;
+        QDir::Filters filter = QDir::Files | QDir::NoSymLinks;
+        if (!controller) filter |= QDir::Hidden;
         const QFileInfoList entries = dir.entryInfoList(filter, QDir::Name);
         for (const QFileInfo& f : entries) {
             if (out.size() >= kMaxScanFiles) break;
             if (f.isSymLink() || !f.isFile()) continue;
-            if (!local && f.suffix() != QLatin1String(kScanSuffix)) continue;
+            if (!controller && f.suffix() != QLatin1String(kScanSuffix)) continue;
             out.append(QString::fromLatin1(dirName) + QLatin1Char('/') + f.fileName());
         }
-        if (local) localCount = int(out.size());
+        if (controller) localCount = int(out.size());
     }
     if (local) *local = localCount;
     return out;
