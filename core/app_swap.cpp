@@ -1,6 +1,9 @@
 #include "core/app_swap.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <QMutexLocker>
 
 #include <QSettings>
 #include <QString>
@@ -15,14 +18,30 @@
 #include "platform/platform.h"
 
 namespace {
-// The loader file is absent or a regular file; a link would point the loader's keys at a
-// file outside the data folder, a pipe would hang the writer.
+// The loader file's folder is a folder inside the root that takes a new file, and the file
+// is absent or a regular file: a link would point the loader's keys at a file outside the
+// data folder, a pipe would hang the writer, and a linked folder is refused by the writer.
 bool loaderFileUsable() {
-    struct stat st;
     const std::string host = plat::path(kLoaderConfig);
+    const std::string dir = host.substr(0, host.rfind('/'));
+    struct stat st;
+    if (::stat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || !plat::folderInsideRoot(dir) ||
+        ::access(dir.c_str(), W_OK) != 0) {
+        writeLogMsg(LOG_ERROR, std::string(kLoaderConfig) + ": its folder is missing, not writable or outside the root");
+        return false;
+    }
     if (::lstat(host.c_str(), &st) != 0 ? errno == ENOENT : S_ISREG(st.st_mode)) return true;
     writeLogMsg(LOG_ERROR, std::string(kLoaderConfig) + " is not a regular file (a link, pipe or folder)");
     return false;
+}
+
+// A refused image is not kept: up to 32 MiB of the data partition.
+int refuse(const std::string& why) {
+    writeLogMsg(LOG_ERROR, "application swap: " + why + ", nothing swapped");
+    QMutexLocker lock(&Utils::_file_deal_mutex);
+    if (::unlink(plat::path(kAppImageNew).c_str()) != 0 && errno != ENOENT)
+        writeLogMsg(LOG_ERROR, std::string("application swap: ") + kAppImageNew + " cannot be removed");
+    return 255;
 }
 }  // namespace
 
@@ -35,25 +54,17 @@ bool write_loader_start_command() {
 }
 
 int app_swap_and_restart() {
-    if (g_app_reset_flag) {
-        // The restart asked for earlier may already be under way: no swap under it.
-        writeLogMsg(LOG_WARNING, "application swap: a restart is already pending, nothing swapped");
-        return 255;
-    }
-    if (!loaderFileUsable()) {
-        // Checked before the move: the new image must not run under a start command that
-        // cannot be written.
-        writeLogMsg(LOG_ERROR, "application swap: the loader file is unusable, nothing swapped");
-        return 255;
-    }
+    // The restart asked for earlier may already be under way: no swap under it.
+    if (g_app_reset_flag) return refuse("a restart is already pending");
+    // Checked before the move: the new image must not run under a start command that
+    // cannot be written.
+    if (!loaderFileUsable()) return refuse("the loader file is unusable");
     Utils::system_mutex(QStringLiteral("chmod 777 -R /data/app"));
     plat::sleepMs(10);
     int status = 0;
-    if (Utils::system_mutex(QStringLiteral("mv /data/app/vlxH71N2  /data/app/vlxH71N"), &status) != 0) {
+    if (Utils::system_mutex(QStringLiteral("mv /data/app/vlxH71N2  /data/app/vlxH71N"), &status) != 0)
         // The old application stays; restarting would gain nothing.
-        writeLogMsg(LOG_ERROR, "application swap: mv failed with status " + std::to_string(status) + ", no restart");
-        return 255;
-    }
+        return refuse("mv failed with status " + std::to_string(status));
     if (g_update_status == 0) {
         if (write_loader_start_command())
             g_update_status = 1;

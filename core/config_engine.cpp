@@ -211,19 +211,28 @@ QVariant ConfigEngine::read_config_variant(ConfigItem::ConfigName id) {
 }
 
 bool ConfigEngine::write_config_variant(ConfigItem::ConfigName id, QVariant value) {
-    if (id < 0 || id >= ConfigItem::ItemCount || size_t(id) >= _items.size()) return false;
+    return write_config_variants({{id, std::move(value)}});
+}
+
+bool ConfigEngine::write_config_variants(const std::vector<std::pair<ConfigItem::ConfigName, QVariant>>& values) {
+    for (const auto& v : values)
+        if (v.first < 0 || v.first >= ConfigItem::ItemCount || size_t(v.first) >= _items.size()) return false;
     QMutexLocker lock(&Utils::_settings_mutex);
-    ConfigItem& item = _items[id];
-    if (!item.noSave) {
-        const QString key = ConfigItem::_itemMap.key(id);
-        // A value the file does not hold would be gone at the next start: the old one stays.
-        if (!editIniFile(item.filePath.toStdString(),
-                         [&](QSettings& settings, const std::string&) { settings.setValue(key, value); })) {
-            writeLogMsg(LOG_ERROR, "tcpip.ini: " + item.key.toStdString() + " cannot be written, not changed");
-            return false;
-        }
+    QString file;  // every item lives in the one settings file
+    for (const auto& v : values)
+        if (!_items[v.first].noSave) file = _items[v.first].filePath;
+    // Values the file does not hold would be gone at the next start: the old ones stay,
+    // all of them (an address stored beside the old mask and gateway is no setting).
+    if (!file.isEmpty() && !editIniFile(file.toStdString(), [&](QSettings& settings, const std::string&) {
+            for (const auto& v : values)
+                if (!_items[v.first].noSave) settings.setValue(_items[v.first].key, v.second);
+        })) {
+        std::string keys;
+        for (const auto& v : values) keys += (keys.empty() ? "" : ", ") + _items[v.first].key.toStdString();
+        writeLogMsg(LOG_ERROR, "tcpip.ini: " + keys + " cannot be written, not changed");
+        return false;
     }
-    item.value = value;
+    for (const auto& v : values) _items[v.first].value = v.second;
     return true;
 }
 

@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/board_wiring.h"
@@ -69,6 +70,8 @@ public:
     // Stores the value and writes it to its INI file; false when the file cannot be written
     // (a full data partition): the item then keeps its old value.
     bool write_config_variant(ConfigItem::ConfigName id, QVariant value);
+    // Several items in one replacement of the file: all of them stored, or none.
+    bool write_config_variants(const std::vector<std::pair<ConfigItem::ConfigName, QVariant>>& values);
     bool containsItemStr(const QString& key);
     ConfigItem::ConfigName strToItem(const QString& key);
     const ConfigItem* getConfigItem(const QString& key);

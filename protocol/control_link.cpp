@@ -1,6 +1,7 @@
 #include "protocol/control_link.h"
 
 #include <chrono>
+#include <condition_variable>
 #include <mutex>
 
 #include "core/global.h"
@@ -14,8 +15,39 @@
 using namespace ctl;
 
 namespace {
-// One pass-through exchange at a time: g_passby_trans_port names a single transport.
-std::mutex g_passMutex;
+// One pass-through exchange at a time (g_passby_trans_port names a single transport, the
+// cards' bus carries one frame at a time), taken in the order the frames came: a plain
+// mutex lets the link that just finished take it again at once, and a link that sends
+// back to back held the others for seconds.
+class PassTurns {
+public:
+    void lock() {
+        std::unique_lock<std::mutex> l(mutex_);
+        const uint32_t mine = next_++;
+        turn_.wait(l, [&] { return serving_ == mine; });
+        held_ = true;
+    }
+    void unlock() {
+        {
+            std::lock_guard<std::mutex> l(mutex_);
+            held_ = false;
+            ++serving_;
+        }
+        turn_.notify_all();
+    }
+    unsigned waiting() {
+        std::lock_guard<std::mutex> l(mutex_);
+        return unsigned(next_ - serving_) - (held_ ? 1u : 0u);
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable turn_;
+    uint32_t next_ = 0;
+    uint32_t serving_ = 0;
+    bool held_ = false;
+};
+PassTurns g_passTurns;
 // The engine ignores card frames of 1024 bytes or more.
 constexpr size_t kMaxCardFrame = 1024;
 bool wholeFrame(const uint8_t* frame, size_t length) {
@@ -78,12 +110,14 @@ void control_link::handleFrame(const uint8_t* frame, size_t length, const Send& 
     send(encoded_);
 }
 
+unsigned control_link::passThroughsWaiting() { return g_passTurns.waiting(); }
+
 void control_link::passThrough(const uint8_t* frame, size_t length, const Send& send) {
     if (length >= kMaxCardFrame) {
         writeLogMsg(LOG_WARNING, "protocol: card frame of " + std::to_string(length) + " bytes not passed");
         return;
     }
-    std::lock_guard<std::mutex> exchange(g_passMutex);
+    std::lock_guard<PassTurns> exchange(g_passTurns);
     ProtocolEngines& eng = protocolEngines();
     protocol_clear_reply(transport_);
     g_passby_trans_port = transport_;

@@ -17,6 +17,7 @@ public:
     using Send = std::function<void(const std::vector<uint8_t>& encoded)>;
 
     // The pass-through waits at most the PC window (80 ticks) for a card's answer.
+    // Pass-throughs of every link take turns in arrival order.
     static constexpr uint32_t kPassWaitTicks = 80;
 
     explicit control_link(uint8_t transport);
@@ -40,6 +41,8 @@ public:
     std::vector<uint8_t> takeHeldFrame();
 
     unsigned droppedFrames() const { return deframer_.dropped() + badFrames_; }
+    // Pass-throughs of all links waiting for their turn (not counting the one running).
+    static unsigned passThroughsWaiting();
 
 private:
     void passThrough(const uint8_t* frame, size_t length, const Send& send);

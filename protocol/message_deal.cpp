@@ -433,14 +433,15 @@ void message_deal::net_ip_set(const uint8_t* p, size_t n) {
     const uint16_t port = rd16(p + 12);
     // An address or mask of 0.0.0.0 is never meant; a port of 0 keeps the TCP port.
     if (rd32(p) == 0 || rd32(p + 4) == 0) return status(kStatusRefused);
-    // Applied only once stored: a full data partition answers 4.
-    if (!config->write_config_variant(ConfigItem::IPAddress, dotted(p)) ||
-        !config->write_config_variant(ConfigItem::SubNetMask, dotted(p + 4)) ||
-        !config->write_config_variant(ConfigItem::GateWay, dotted(p + 8)))
-        return status(kStatusFailed);
+    // One store of all of them, applied only once made: a full data partition answers 4
+    // and leaves the file as it was.
+    std::vector<std::pair<ConfigItem::ConfigName, QVariant>> items = {
+        {ConfigItem::IPAddress, dotted(p)}, {ConfigItem::SubNetMask, dotted(p + 4)}, {ConfigItem::GateWay, dotted(p + 8)}};
+    const bool newPort = port != 0 && int(port) != g_int_tcp_port;
+    if (newPort) items.emplace_back(ConfigItem::TcpPort, int(port));
+    if (!config->write_config_variants(items)) return status(kStatusFailed);
     const uint8_t s = Utils::initIPAddress() == 0 ? kStatusOk : kStatusFailed;
-    if (port != 0 && int(port) != g_int_tcp_port) {
-        if (!config->write_config_variant(ConfigItem::TcpPort, int(port))) return status(kStatusFailed);
+    if (newPort) {
         // The TCP server takes its port at start: the reboot follows at the next tick.
         writeLogMsg(LOG_INFO, "protocol: TCP port set to " + std::to_string(port) + ", rebooting");
         g_app_reset_flag = 1;

@@ -2,7 +2,6 @@
 #include <QMutexLocker>
 #include <QSettings>
 
-#include <sys/inotify.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -230,36 +229,9 @@ TEST_F(StoreTest, NonNumericIntegerItemIsLoggedOnce) {
     EXPECT_EQ(g_port, 5005);
 }
 
-namespace {
-// Counts the times a file of that name in `dir` was written or moved into place.
-class FileWriteCounter {
-public:
-    explicit FileWriteCounter(const std::string& dir) {
-        fd_ = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-        ::inotify_add_watch(fd_, dir.c_str(), IN_CLOSE_WRITE | IN_MOVED_TO);
-    }
-    ~FileWriteCounter() { ::close(fd_); }
-    int count(const std::string& name) {
-        int n = 0;
-        alignas(inotify_event) char buf[64 * 1024];
-        for (ssize_t len; (len = ::read(fd_, buf, sizeof buf)) > 0;) {
-            for (char* p = buf; p < buf + len;) {
-                inotify_event ev;
-                std::memcpy(&ev, p, sizeof ev);
-                if (ev.len && name == p + sizeof ev) ++n;
-                p += sizeof ev + ev.len;
-            }
-        }
-        return n;
-    }
-
-private:
-    int fd_;
-};
-}  // namespace
 
 TEST_F(StoreTest, StartUpWritesTheCompletedIniFileOnce) {
-    FileWriteCounter writes(plat::path("/data/configs"));
+    testkit::FileWriteCounter writes(plat::path("/data/configs"));
     ConfigEngine::pInstance();
     EXPECT_EQ(writes.count("tcpip.ini"), 1);
     QSettings s(iniPath(), QSettings::IniFormat);

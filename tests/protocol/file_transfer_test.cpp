@@ -286,6 +286,7 @@ TEST_F(FileTransferTest, FailedMoveOrPendingRestartIsReportedAndRestartsNothing)
     FileTransfer t;
     EXPECT_EQ(send(t, kindStart(kApplication, 4), "prog", md5Of("prog")), kFailed);
     EXPECT_EQ(g_app_reset_flag.load(), 0);
+    EXPECT_FALSE(testkit::exists("/data/app/vlxH71N2")) << "the refused image is not kept";
 
     // A restart already on its way: nothing is swapped under it, and the PC hears so.
     plat::sim::simShell()->removeHandler("mv");
@@ -295,14 +296,18 @@ TEST_F(FileTransferTest, FailedMoveOrPendingRestartIsReportedAndRestartsNothing)
     EXPECT_EQ(send(t, kindStart(kApplication, 4), "prog", md5Of("prog")), kFailed);
     EXPECT_TRUE(plat::sim::simShell()->commands().empty());
     EXPECT_EQ(G_reboot_tickTicks.load(), 5u);
+    EXPECT_FALSE(testkit::exists("/data/app/vlxH71N2"));
 }
 
-TEST_F(FileTransferTest, LoaderFileNotRegularRefusesTheSwapAndAStaleLockDelaysNothing) {
+TEST_F(FileTransferTest, LoaderPathUnusableRefusesTheSwapRemovesTheImageAndAStaleLockDelaysNothing) {
     ::alarm(60);  // a writer blocked on the pipe ends the test instead of hanging it
     const char* loader = "/data/configs/led_load_config.ini";
     testkit::writeFile("/data/outside.ini", "[other]\nx=1\n");
+    // The configuration folder a link out of the root: the loader file could not be written.
+    const std::string outside = rootDir() + "-outside";
+    fs::create_directories(outside);
     FileTransfer t;
-    for (int kind = 0; kind < 2; ++kind) {
+    for (int kind = 0; kind < 3; ++kind) {
         testkit::writeFile("/data/app/vlxH71N", "old program");
         fs::remove_all(plat::path(loader));
         plat::makeDirs("/data/configs");
@@ -310,13 +315,22 @@ TEST_F(FileTransferTest, LoaderFileNotRegularRefusesTheSwapAndAStaleLockDelaysNo
         if (kind == 1) {
             ASSERT_EQ(::mkfifo(plat::path(loader).c_str(), 0644), 0);
         }
+        if (kind == 2) {
+            fs::rename(plat::path("/data/configs"), plat::path("/data/configs.real"));
+            fs::create_directory_symlink(outside, plat::path("/data/configs"));
+        }
         plat::sim::simShell()->clearCommands();
         EXPECT_EQ(send(t, kindStart(kApplication, 4), "prog", md5Of("prog")), kFailed) << kind;
         EXPECT_TRUE(plat::sim::simShell()->commands().empty()) << kind << ": nothing moved";
         EXPECT_EQ(testkit::readFile("/data/app/vlxH71N"), "old program") << kind;
+        EXPECT_FALSE(testkit::exists("/data/app/vlxH71N2")) << kind << ": the refused image is removed";
         EXPECT_EQ(g_app_reset_flag.load(), 0) << kind;
     }
     EXPECT_EQ(testkit::readFile("/data/outside.ini"), "[other]\nx=1\n");
+    EXPECT_TRUE(fs::is_empty(outside));
+    fs::remove(plat::path("/data/configs"));
+    fs::rename(plat::path("/data/configs.real"), plat::path("/data/configs"));
+    fs::remove_all(outside);
 
     // A lock file left by a power cut, naming a live process (this one).
     fs::remove_all(plat::path(loader));

@@ -55,15 +55,20 @@ public:
         ++flashErases;
         return kEngineOk;
     }
-    // Answers a passed frame after `answerAfter` services (never when < 0).
+    // Answers a passed frame after `answerAfter` services; when < 0, at a service while
+    // `grants` allows one more answer.
     int passToCards(const uint8_t* frame, unsigned length) override {
         passed.assign(frame, frame + length);
+        {
+            std::lock_guard<std::mutex> l(m);
+            passedBy.push_back(g_passby_trans_port);
+        }
         services = 0;
         return kEngineOk;
     }
     void serviceCardAnswers() override {
         const int n = ++services;
-        if (!answerNow.exchange(false) && (answerAfter < 0 || n != answerAfter)) return;
+        if (answerAfter >= 0 ? n != answerAfter : !takeGrant()) return;
         std::vector<uint8_t> answer = passed;
         answer[0] = 0x10;  // to the PC
         answer[1] = 0xF0;
@@ -82,8 +87,15 @@ public:
     int clockChanges = 0;
     int flashErases = 0;
     std::vector<uint8_t> passed;
+    std::vector<uint8_t> passedBy;  // the transport of each pass-through, in the order they ran
     std::atomic<int> answerAfter{-1};
-    std::atomic<bool> answerNow{false};  // answers at the next service
+    std::atomic<int> grants{0};  // with answerAfter < 0: answers the cards may still give
+    bool takeGrant() {
+        int g = grants.load();
+        while (g > 0 && !grants.compare_exchange_weak(g, g - 1)) {
+        }
+        return g > 0;
+    }
     std::atomic<int> services{0};
 };
 

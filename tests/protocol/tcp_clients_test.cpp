@@ -158,7 +158,7 @@ TEST_F(TcpClientsTest, APassThroughWaitingForTheCardsHoldsNoOtherClientAndKeepsI
     ASSERT_TRUE(eventually([&] { return fake.services >= 3; }));
     EXPECT_TRUE(answersDeviceInfo(other));
     EXPECT_EQ(g_passby_trans_port.load(), kTransportTcp) << "answered while the pass-through still waits";
-    fake.answerNow = true;
+    fake.grants = 1;
     const auto card = pc.receive();
     ASSERT_EQ(card.size(), 15u) << "the card's answer first";
     EXPECT_EQ(rd16(card.data() + kDst), kAddrPc);

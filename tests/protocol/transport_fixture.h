@@ -131,6 +131,15 @@ inline std::vector<uint8_t> line(const std::vector<uint8_t>& f) {
     return out;
 }
 
+// A receiving-card frame as the PC passes it (port 1 of FPGA 0).
+inline std::vector<uint8_t> cardPassFrame() {
+    std::vector<uint8_t> card = {0xFE, 0x0F, 0x10, 0xF0, 0x10, 0x67, 0x01, 0x01, 0x00, 0x61, 0, 0, 0, 0};
+    uint8_t x = 0;
+    for (uint8_t b : card) x ^= b;
+    card.push_back(x);
+    return card;
+}
+
 class TransportTest : public ProtocolTest {
 protected:
     void SetUp() override {

@@ -76,11 +76,7 @@ TEST_F(TransportTest, SilentReceivingCardDoesNotHoldOtherTcpClientsForever) {
     fake.answerAfter = -1;
     const int port = networkManage::p_networkManage->port();
     RawClient pc(port), other(port);
-    std::vector<uint8_t> card = {0xFE, 0x0F, 0x10, 0xF0, 0x10, 0x67, 0x01, 0x01, 0x00, 0x61, 0, 0, 0, 0};
-    uint8_t x = 0;
-    for (uint8_t b : card) x ^= b;
-    card.push_back(x);
-    pc.send(line(card));
+    pc.send(line(cardPassFrame()));
     while (fake.services < 3) std::this_thread::yield();
     other.send(line(readRegFrame(11, 1)));
     G_timeTicks += control_link::kPassWaitTicks + 1;
@@ -93,6 +89,34 @@ TEST_F(TransportTest, ListeningSocketsTakeOnlyTheLoopbackAddressOnTheSimulatedBo
     EXPECT_TRUE(plat::net::loopbackOnly());
     EXPECT_EQ(networkManage::p_networkManage->port(), g_port + plat::net::portOffset());
     EXPECT_EQ(udpnetManage::p_udpnetManage->port(), 5008 + plat::net::portOffset());
+}
+
+TEST_F(TransportTest, NetworkSettingsAreStoredInOneReplacementOfTheFileOrNotAtAll) {
+    const char* ini = "/data/configs/tcpip.ini";
+    RawClient pc(networkManage::p_networkManage->port());
+    ASSERT_TRUE(pc.connected());
+    testkit::FileWriteCounter writes(plat::path("/data/configs"));
+    pc.send(line(frame(kGroupNetwork, {10, 1, 2, 3, 255, 255, 0, 0, 10, 1, 0, 1, 0x8E, 0x13})));  // port 5006
+    auto r = pc.receive();
+    ASSERT_EQ(r.size(), kMinFrame + 1);
+    EXPECT_EQ(r[kPayload], kStatusOk);
+    EXPECT_EQ(writes.count("tcpip.ini"), 1) << "address, mask, gateway and port in one replacement";
+    const std::string stored = testkit::readFile(ini);
+    for (const char* kv : {"IPAddress=10.1.2.3", "SubNetMask=255.255.0.0", "GateWay=10.1.0.1", "TcpPort=5006"})
+        EXPECT_NE(stored.find(kv), std::string::npos) << kv << " in\n" << stored;
+
+    simShell().clearCommands();
+    {
+        testkit::FullPartition full;
+        pc.send(line(frame(kGroupNetwork, {10, 9, 9, 9, 255, 0, 0, 0, 10, 9, 0, 1, 0x8F, 0x13})));
+        r = pc.receive();
+    }
+    ASSERT_EQ(r.size(), kMinFrame + 1);
+    EXPECT_EQ(r[kPayload], kStatusFailed) << "not stored";
+    EXPECT_EQ(testkit::readFile(ini), stored);
+    EXPECT_EQ(ConfigEngine::p_config->read_config_variant(ConfigItem::IPAddress).toString(), "10.1.2.3");
+    EXPECT_EQ(ConfigEngine::p_config->read_config_variant(ConfigItem::TcpPort).toInt(), 5006);
+    EXPECT_TRUE(commands().empty()) << "nothing applied";
 }
 
 // The C331 half of the seam over TCP with the Python client: a real manager (its passes

@@ -1,8 +1,11 @@
 #include "support/testkit.h"
 
+#include <sys/inotify.h>
 #include <sys/resource.h>
+#include <unistd.h>
 
 #include <csignal>
+#include <cstring>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -110,6 +113,27 @@ FullPartition::~FullPartition() {
     r.rlim_max = rlim_t(saved_[1]);
     ::setrlimit(RLIMIT_FSIZE, &r);
     ::signal(SIGXFSZ, handler_);
+}
+
+FileWriteCounter::FileWriteCounter(const std::string& dir) {
+    fd_ = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    ::inotify_add_watch(fd_, dir.c_str(), IN_CLOSE_WRITE | IN_MOVED_TO);
+}
+
+FileWriteCounter::~FileWriteCounter() { ::close(fd_); }
+
+int FileWriteCounter::count(const std::string& name) {
+    int n = 0;
+    alignas(inotify_event) char buf[64 * 1024];
+    for (ssize_t len; (len = ::read(fd_, buf, sizeof buf)) > 0;) {
+        for (char* p = buf; p < buf + len;) {
+            inotify_event ev;
+            std::memcpy(&ev, p, sizeof ev);
+            if (ev.len && name == p + sizeof ev) ++n;
+            p += sizeof ev + ev.len;
+        }
+    }
+    return n;
 }
 
 }  // namespace testkit

@@ -30,6 +30,20 @@ private:
     void (*handler_)(int);
 };
 
+// Counts the times a file of a name in the host folder `dir` was written or moved into
+// place since the last count (inotify).
+class FileWriteCounter {
+public:
+    explicit FileWriteCounter(const std::string& dir);
+    ~FileWriteCounter();
+    FileWriteCounter(const FileWriteCounter&) = delete;
+    FileWriteCounter& operator=(const FileWriteCounter&) = delete;
+    int count(const std::string& name);
+
+private:
+    int fd_;
+};
+
 class SimBoardTest : public ::testing::Test {
 protected:
     void SetUp() override;

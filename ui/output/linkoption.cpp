@@ -170,9 +170,11 @@ void LinkOption::on_Button_net_apply_clicked() {
         gateway == settingsCopy(g_str_gateway))
         return;
     ConfigEngine* config = ConfigEngine::p_config ? ConfigEngine::p_config : ConfigEngine::pInstance();
-    config->write_config_variant(ConfigItem::IPAddress, ip);
-    config->write_config_variant(ConfigItem::SubNetMask, mask);
-    config->write_config_variant(ConfigItem::GateWay, gateway);
+    if (!config->write_config_variants(
+            {{ConfigItem::IPAddress, ip}, {ConfigItem::SubNetMask, mask}, {ConfigItem::GateWay, gateway}})) {
+        writeLogMsg(LOG_ERROR, "network settings not applied: they cannot be stored");
+        return;
+    }
     Utils::system_mutex(QStringLiteral("sync"));
     plat::sleepUs(100);
     if (Utils::initIPAddress() != 0) {

@@ -791,12 +791,13 @@ void AdvancedOption::factoryReset(int kind, QPushButton* button) {
         // all three together: an address already at the default still needs its mask and gateway
         if (differs) {
             ConfigEngine* config = ConfigEngine::pInstance();
-            config->write_config_variant(ConfigItem::IPAddress, lit(kDefaultIp));
-            config->write_config_variant(ConfigItem::SubNetMask, lit(kDefaultMask));
-            config->write_config_variant(ConfigItem::GateWay, lit(kDefaultGateway));
-            Utils::system_mutex(QStringLiteral("sync"));
-            plat::sleepUs(100);
-            Utils::initIPAddress();
+            if (config->write_config_variants({{ConfigItem::IPAddress, lit(kDefaultIp)},
+                                               {ConfigItem::SubNetMask, lit(kDefaultMask)},
+                                               {ConfigItem::GateWay, lit(kDefaultGateway)}})) {
+                Utils::system_mutex(QStringLiteral("sync"));
+                plat::sleepUs(100);
+                Utils::initIPAddress();
+            }
         }
     }
     // read over SPI before the manage mutex is taken

@@ -1,0 +1,79 @@
+// Receiving-card pass-throughs from several links share the cards' bus: each waits only
+// for those that came before it.
+#include <fcntl.h>
+#include <termios.h>
+
+#include "transport_fixture.h"
+
+using namespace prototest;
+using namespace ctl;
+
+namespace {
+
+template <typename F>
+bool eventually(F cond) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (!cond()) {
+        if (std::chrono::steady_clock::now() > end) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));  // a pace, not a wait
+    }
+    return true;
+}
+
+class PassTurnsTest : public TransportTest {
+protected:
+    std::vector<uint8_t> passedBy() {
+        std::lock_guard<std::mutex> l(fake.m);
+        return fake.passedBy;
+    }
+};
+
+}  // namespace
+
+TEST_F(PassTurnsTest, PassThroughsOnUdpAndSerialAreAnsweredInTheirTurnWhileATcpClientKeepsSendingThem) {
+    useFake();
+    fake.answerAfter = -1;  // the cards answer when the test lets them
+    const auto card = line(cardPassFrame());
+    RawClient pc(networkManage::p_networkManage->port());
+    std::vector<uint8_t> many;
+    for (int i = 0; i < 8; ++i) many = cat(many, card);
+    pc.send(many);
+    ASSERT_TRUE(eventually([&] { return fake.services >= 3; })) << "the first TCP pass-through waits for its card";
+
+    const int udp = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    timeval tv{5, 0};
+    ::setsockopt(udp, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(uint16_t(udpnetManage::p_udpnetManage->port()));
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const int serial = ::open(plat::path("/run/ttyS2.peer").c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    ASSERT_GE(serial, 0);
+    termios raw{};
+    ::tcgetattr(serial, &raw);
+    ::cfmakeraw(&raw);
+    ::tcsetattr(serial, TCSANOW, &raw);
+    // Each round: a UDP and then a serial pass-through come while a TCP one waits for its card.
+    for (size_t running = 0; running < 9; running += 3) {
+        ASSERT_EQ(::sendto(udp, card.data(), card.size(), 0, reinterpret_cast<sockaddr*>(&a), sizeof a),
+                  ssize_t(card.size()));
+        ASSERT_TRUE(eventually([] { return control_link::passThroughsWaiting() == 1; }));
+        ASSERT_EQ(::write(serial, card.data(), card.size()), ssize_t(card.size()));
+        ASSERT_TRUE(eventually([] { return control_link::passThroughsWaiting() == 2; }));
+        // One answer at a time: the TCP link is back with its next frame at once, yet waits.
+        for (size_t next = running + 1; next <= running + 3; ++next) {
+            fake.grants = 1;
+            ASSERT_TRUE(eventually([&] { return passedBy().size() > next; })) << next;
+        }
+        const auto by = passedBy();
+        EXPECT_EQ(std::vector<uint8_t>(by.begin() + long(running), by.begin() + long(running) + 4),
+                  (std::vector<uint8_t>{kTransportTcp, kTransportUdp, kTransportSerial, kTransportTcp}))
+            << "from pass-through " << running;
+    }
+    uint8_t buf[256];
+    EXPECT_GT(::recv(udp, buf, sizeof buf, 0), 0) << "the UDP sender has its card's answer";
+    EXPECT_EQ(pc.receive().size(), cardPassFrame().size()) << "and the TCP client its first";
+    ::close(serial);
+    ::close(udp);
+    fake.grants = 100;  // the client's other frames pass at once
+}
