@@ -10,16 +10,6 @@ using namespace ctl;
 
 namespace {
 
-template <typename F>
-bool eventually(F cond) {
-    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (!cond()) {
-        if (std::chrono::steady_clock::now() > end) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));  // a pace, not a wait
-    }
-    return true;
-}
-
 class PassTurnsTest : public TransportTest {
 protected:
     std::vector<uint8_t> passedBy() {
