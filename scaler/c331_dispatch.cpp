@@ -2,6 +2,7 @@
 // FPGA engine and the input-source manager through here, one pass per manager loop.
 #include <algorithm>
 #include <cstring>
+#include <mutex>
 #include <string>
 
 #include "core/global.h"
@@ -225,13 +226,19 @@ void c331_manage::pollInputs() {
     if (polling_guard < 0 || pattern_gen_) return;
     load_hdmi();
     check_port_valid(spi_fd);
-    if (osd_update_request) {
-        update_osd(spi_fd);
-        osd_update_request = 0;
-    } else if (osd_set_request) {
-        set_osd(spi_fd, 1);
-        set_scroll(spi_fd);
-        osd_set_request = 0;
+    // A PC's flash job holds the flash controller for as long as it runs (a whole-chip erase,
+    // a minute): the OSD waits for a later pass instead of holding manage_mutex, and with it
+    // every parameter writer, that long.
+    if ((osd_update_request || osd_set_request) && flash_mutex.try_lock()) {
+        std::lock_guard<std::recursive_mutex> flash(flash_mutex, std::adopt_lock);
+        if (osd_update_request) {
+            update_osd(spi_fd);
+            osd_update_request = 0;
+        } else {
+            set_osd(spi_fd, 1);
+            set_scroll(spi_fd);
+            osd_set_request = 0;
+        }
     }
     check_input_port(spi_fd);
     // Every window on a changed input is programmed again, in one set_output.

@@ -1,5 +1,9 @@
 // The on-screen display: settings, the menu file, the picture the drawing engine builds,
 // the planes per output channel and the scroller.
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
 #include "c331_osd_fixture.h"
 #include "core/omenu.h"
 #include "scaler/c331_osd_regs.h"
@@ -243,6 +247,35 @@ TEST_F(OsdDrawTest, UpdateWaitsWhileATestPatternIsShown) {
     shadowFollows();
     m->step();
     EXPECT_EQ(recorded("char").size(), 1u);
+}
+
+TEST_F(OsdDrawTest, UpdateWaitsWhileAPcFlashJobHoldsTheFlashControllerAndFollowsIt) {
+    std::mutex m2;
+    std::condition_variable cv;
+    bool held = false, release = false;
+    std::thread pc([&] {  // a PC's erase holds the controller for its whole run
+        std::lock_guard<std::recursive_mutex> flash(c331_manage::flash_mutex);
+        std::unique_lock<std::mutex> l(m2);
+        held = true;
+        cv.notify_all();
+        cv.wait(l, [&] { return release; });
+    });
+    {
+        std::unique_lock<std::mutex> l(m2);
+        cv.wait(l, [&] { return held; });
+    }
+    applyMenu(textMenu("A"));  // the passes return instead of waiting for the erase
+    EXPECT_TRUE(recorded("char").empty());
+    EXPECT_EQ(m->osd_update_request, 1);
+    {
+        std::lock_guard<std::mutex> l(m2);
+        release = true;
+    }
+    cv.notify_all();
+    pc.join();
+    m->step();
+    EXPECT_EQ(recorded("char").size(), 1u);
+    EXPECT_EQ(m->osd_update_request, 0);
 }
 
 TEST_F(OsdTest, AfterARestartWithTheOsdOnTheMenuIsDrawnAtTheFirstApplyPassWithoutAPcCommand) {
