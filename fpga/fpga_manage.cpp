@@ -29,6 +29,7 @@ std::function<bool(int)> fpga_manage::clock_stage_ready;
 uint8_t fpga_manage::MCU_RAM_CMD[kMailboxSize] = {};
 uint8_t fpga_manage::MCU_RAM_EXTEND[kExtendSize] = {};
 uint8_t* fpga_manage::MCU_REG_func[2] = {};
+std::mutex fpga_manage::image_mutex;
 uint8_t* fpga_manage::MCU_RAM_PARA_func[2] = {};
 uint8_t* fpga_manage::MCU_RAM_RX_func[2] = {};
 uint8_t* fpga_manage::MCU_RAM_ETH_BACK_PARA_func[2] = {};
@@ -273,6 +274,11 @@ bool fpga_manage::takeRequest(std::atomic<uint8_t>& request, QMutex& mutex) {
 void fpga_manage::putBackRequest(std::atomic<uint8_t>& request, QMutex& mutex) {
     QMutexLocker lock(&mutex);
     request = 1;
+}
+
+void fpga_manage::imageSnapshot(int fpga, uint8_t* out) {
+    std::lock_guard<std::mutex> lock(image_mutex);
+    std::memcpy(out, MCU_RAM_PARA_func[fpga == 1 ? 1 : 0], kRam1ImageSize);
 }
 
 bool fpga_manage::stageUp(int i) const { return !clock_stage_ready || clock_stage_ready(i); }
