@@ -63,6 +63,7 @@ void control_link::passThrough(const uint8_t* frame, size_t length, const Send& 
         return;
     }
     std::lock_guard<std::mutex> exchange(g_passMutex);
+    const ProtocolEnginesInUse engines;
     ProtocolEngines& eng = protocolEngines();
     protocol_clear_reply(transport_);
     g_passby_trans_port = transport_;

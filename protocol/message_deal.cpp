@@ -69,6 +69,7 @@ QString dotted(const uint8_t* p) { return QStringLiteral("%1.%2.%3.%4").arg(p[0]
 
 int message_deal::message_group_deal(const uint8_t* frame, size_t length, std::vector<uint8_t>& reply) {
     if (frame == nullptr || length < kMinFrame) return -1;
+    const ProtocolEnginesInUse engines;
     out_.clear();
     const size_t n = length - kMinFrame;
     const uint8_t* p = frame + kPayload;
@@ -261,11 +262,10 @@ uint8_t message_deal::write_controller_register(unsigned reg, uint8_t mask, uint
     VlxRamPara* store = VlxRamPara::p_vlxrampara_config;
     if (!store) return kStatusUnavailable;
     if (reg >= kRegMirrorCount) return kStatusRefused;
-    uint8_t* regs = store->reg_para;
     // The service requests reach the C331 dispatcher through registers 33..36.
     auto serviceRequest = [&](unsigned target, uint8_t v) {
         ManageMutexLocker lock;
-        regs[target] = v;
+        store->updateRegister(target, 0xFF, v);
         c331_manage::update_flag = 1;
         return kStatusOk;
     };
@@ -277,7 +277,8 @@ uint8_t message_deal::write_controller_register(unsigned reg, uint8_t mask, uint
     case kRegPrint: return (value & 0x02) ? statusOf(protocolEngines().c331Print()) : kStatusOk;
     default: break;
     }
-    regs[reg] = uint8_t((regs[reg] & ~mask) | (value & mask));
+    // the UDP and TCP threads write at once: no bit of one may be lost to the other
+    store->updateRegister(reg, mask, value);
     if (reg == kRegUpdate) return REG_mcu_flag(value);
     if (reg == kRegFont) return RegUpdate0E(value);
     return kStatusOk;
@@ -316,7 +317,7 @@ void message_deal::read_register(const uint8_t* frame, const uint8_t* p, size_t 
         VlxRamPara* store = VlxRamPara::p_vlxrampara_config;
         if (!store) return status(kStatusUnavailable);
         if (first + count > vlxram::kRegisterFileSize) return status(kStatusRefused);
-        if (count) std::memcpy(values.data(), store->reg_para + first, count);
+        store->readRegisters(first, count, values.data());
     } else {
         if (first + count > kRegMirrorCount) return status(kStatusRefused);
         const int f = fpgaForRead(frame);

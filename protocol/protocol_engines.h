@@ -5,6 +5,7 @@
 // kEngineUnavailable after logging "not available", and the handlers reply with an
 // error status, never with success.
 #include <cstdint>
+#include <shared_mutex>
 
 constexpr int kEngineOk = 0;
 constexpr int kEngineFailed = 255;
@@ -95,3 +96,13 @@ void installProtocolEngines(ProtocolEngines* engines);
 // The C331 part in force, and its installation (not owned; nullptr restores the default).
 C331Engines& c331Engines();
 void installC331Engines(C331Engines* engines);
+
+// Held while a frame's handler may call the installed engines. Installing others (an
+// engine going away) waits until no handler holds it, so none is freed under a call.
+class ProtocolEnginesInUse {
+public:
+    ProtocolEnginesInUse();
+
+private:
+    std::shared_lock<std::shared_mutex> lock_;
+};
