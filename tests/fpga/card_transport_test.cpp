@@ -22,11 +22,7 @@ using namespace fpgatest;
 
 namespace {
 
-std::string clientScript() {
-    std::string f = __FILE__;
-    f = f.substr(0, f.rfind('/'));
-    return f.substr(0, f.rfind('/')) + "/protocol/vlx_client.py";
-}
+std::string clientScript() { return std::string(VLX_SOURCE_DIR) + "/tests/protocol/vlx_client.py"; }
 
 // The card's answer as hex, "" when none came within the client's time-out.
 std::string cardRequest(const std::string& link, const Bytes& frameWithoutChecksum, double timeout = 2.0) {

@@ -26,10 +26,8 @@ namespace prototest {
 
 using namespace ctl;
 
-inline std::string clientScript() {
-    std::string f = __FILE__;
-    return f.substr(0, f.rfind('/')) + "/vlx_client.py";
-}
+// From the source folder: a compiler cache may make __FILE__ relative to the build folder.
+inline std::string clientScript() { return std::string(VLX_SOURCE_DIR) + "/tests/protocol/vlx_client.py"; }
 
 struct ClientResult {
     bool replied = false;

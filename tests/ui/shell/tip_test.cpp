@@ -121,7 +121,7 @@ TEST_F(TipTest, UnknownTypeLeavesThePopupAsItWas) {
 
 TEST_F(TipTest, PanelPicturesDecodeAndAreAllDifferent) {
     // The pictures are drawn by our own generator; a broken writer shows up as an undecodable file.
-    const QString resources = QFileInfo(QString::fromUtf8(__FILE__)).absolutePath() + "/../../../resources/";
+    const QString resources = QStringLiteral(VLX_SOURCE_DIR "/resources/");
     QFile qrc(resources + "resources.qrc");
     ASSERT_TRUE(qrc.open(QIODevice::ReadOnly));
     const QString list = QString::fromUtf8(qrc.readAll());
