@@ -195,11 +195,11 @@ void fpga_manage::softinit() {
     PHY_status_to_RAM();
     MCU_RAM_CMD[MBOX_STATUS + 1] = 1;
     MCU_RAM_CMD[MBOX_STATUS] = 0xFF;
-    MCU_RAM_EXTEND[49] = 0x9F;
-    MCU_RAM_EXTEND[50] = 0x1F;
     {
         // the PC reads the screen state here before anyone has written register 0
-        std::lock_guard<std::mutex> lock(reg_mutex);
+        std::lock_guard<std::mutex> lock(mailboxRamMutex());
+        MCU_RAM_EXTEND[49] = 0x9F;
+        MCU_RAM_EXTEND[50] = 0x1F;
         MCU_RAM_EXTEND[EXTEND_SCREEN_STATE] = ScreenState;
     }
     job_block::setU8(job_block::kOperation, job_block::kNoJob);
@@ -459,7 +459,7 @@ int fpga_manage::write_to_register(uint8_t reg, uint8_t mask, uint8_t value, int
             VlxRamPara::p_vlxrampara_config->setRamU16(vlxram::kScreenState, black ? 1 : 0);
             VlxRamPara::test_signal(1);
         }
-        std::lock_guard<std::mutex> lock(reg_mutex);
+        std::lock_guard<std::mutex> lock(mailboxRamMutex());
         MCU_RAM_EXTEND[EXTEND_SCREEN_STATE] = ScreenState;
     }
     return write_fpga_register(reg, send, fpga, mask) && mailbox;

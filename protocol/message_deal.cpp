@@ -23,7 +23,6 @@ using namespace ctl;
 namespace {
 
 // MCU_RAM_CMD and MCU_RAM_EXTEND are written by every transport thread.
-std::mutex g_mailboxMutex;
 
 uint8_t statusOf(int engineResult) {
     if (engineResult == kEngineOk) return kStatusOk;
@@ -128,7 +127,7 @@ void message_deal::write_ram(const uint8_t* frame, const uint8_t* p, size_t n) {
     case kSpaceMailbox:
     case kSpaceExtend: {
         if (offset + len > kMailboxSize) return status(kStatusRefused);
-        std::lock_guard<std::mutex> l(g_mailboxMutex);
+        std::lock_guard<std::mutex> l(mailboxRamMutex());
         uint8_t* ram = space == kSpaceMailbox ? eng.mailboxRam() : eng.extendRam();
         if (len) std::memcpy(ram + offset, data, len);
         return status(kStatusOk);
@@ -181,7 +180,7 @@ void message_deal::read_ram(const uint8_t* frame, const uint8_t* p, size_t n) {
     case kSpaceMailbox:
     case kSpaceExtend: {
         if (offset + len > kMailboxSize) return status(kStatusRefused);
-        std::lock_guard<std::mutex> l(g_mailboxMutex);
+        std::lock_guard<std::mutex> l(mailboxRamMutex());
         uint8_t* ram = space == kSpaceMailbox ? eng.mailboxRam() : eng.extendRam();
         if (space == kSpaceExtend) Time_to_RAM(ram);
         take(ram + offset);

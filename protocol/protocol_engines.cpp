@@ -15,7 +15,10 @@ std::atomic<ProtocolEngines*> g_engines{nullptr};
 C331Engines g_c331Default;
 std::atomic<C331Engines*> g_c331{nullptr};
 std::shared_mutex g_inUse;
+std::mutex g_mailboxRam;
 }  // namespace
+
+std::mutex& mailboxRamMutex() { return g_mailboxRam; }
 
 ProtocolEnginesInUse::ProtocolEnginesInUse() : lock_(g_inUse) {}
 

@@ -149,7 +149,10 @@ protected:
         EXPECT_EQ(fpga[0]->appliedBrightness(), value);
         EXPECT_EQ(fpga[1]->appliedBrightness(), value);
         EXPECT_EQ(runClient(link, "read-reg 64 1 --dst 0xF000 --fpga 1").data, levelHex);
-        EXPECT_EQ(store->ramU16(vlxram::kBrightness), (value * 100 + 127) / 255);
+        const unsigned percent = (value * 100 + 127) / 255;
+        char percentHex[16];
+        std::snprintf(percentHex, sizeof percentHex, "%02x%02x", percent & 0xFF, percent >> 8);
+        EXPECT_EQ(runClient(link, "read-mem 0x880 2").data, percentHex) << "the percentage in the parameter RAM";
         EXPECT_EQ(fpga[0]->reg(FPGA_REG_APPLY) & APPLY_DOORBELL, 0) << "the doorbell is the controller's, not the FPGA's";
     }
 
@@ -199,8 +202,11 @@ TEST_F(UnlinkedSecondFpgaTest, CardCountIsWhatTheEnginesCardTablesHold) {
     extendRamShowsTheEngine(tcp, "0200");
     extendRamShowsTheEngine(udp, "0200");
     // 300 cards on port 9 of the second FPGA (card table at 640 + 4 x 1)
-    fpga_manage::MCU_RAM_PARA_func[1][644] = 0x2C;
-    fpga_manage::MCU_RAM_PARA_func[1][645] = 0x01;
+    {
+        std::lock_guard<std::mutex> image(fpga_manage::image_mutex);
+        fpga_manage::MCU_RAM_PARA_func[1][644] = 0x2C;
+        fpga_manage::MCU_RAM_PARA_func[1][645] = 0x01;
+    }
     EXPECT_EQ(fpga_manage::get_port_card_num(25), 300);
     extendRamShowsTheEngine(serial2, "2e01");
 }
