@@ -166,7 +166,8 @@ protected:
     // thread keeps searching them.
     std::vector<plat::sim::SimCard> cards(int globalPort) {
         std::vector<plat::sim::SimCard> now;
-        plat::sim::board().underLock([&] { now = fpga(globalPort / 16)->chain(globalPort % 16)->cards; });
+        const auto chip = fpga(globalPort / 16);
+        plat::sim::board().underLock([&] { now = chip->chain(globalPort % 16)->cards; });
         return now;
     }
     // Ticks until the engine's card table holds `n` cards on each of `ports`.
@@ -280,8 +281,9 @@ TEST_F(CardScreensTest, ACheckListsTheChangedCardAndSelfRecoveryRestoresExactlyT
     EXPECT_EQ(ring.back(), 100);
     EXPECT_EQ(entryText(&screen, 0), QStringLiteral("Find Screen01, LED03, Rcv<font color = #FFFFFF >02</font>"));
 
+    const auto chip = fpga(0);
     plat::sim::board().underLock([&] {
-        for (auto& c : fpga(0)->chain(2)->cards) c.received.clear();
+        for (auto& c : chip->chain(2)->cards) c.received.clear();
     });
     cardCommand(2, 1, "config 4660");
     screen.on_Button_self_recovery_clicked();
