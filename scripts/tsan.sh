@@ -74,6 +74,11 @@ run_controller() {
   wait $panel $pc1 $pc2 || true
   local alive=1
   kill -0 "$pid" 2>/dev/null || alive=0
+  # still serving after the minute: the run was not against a silent controller
+  if [ $alive -eq 1 ] && ! $client $tcp device-info | grep -q '"status": 0'; then
+    echo "the controller does not answer after the run"
+    alive=0
+  fi
   kill "$pid" 2>/dev/null || true
   wait "$pid" 2>/dev/null || true
   if [ $alive -eq 0 ]; then
