@@ -230,6 +230,27 @@ void VlxRamPara::loadAtStartup() {
     status_para()[2] = 0x06;
 }
 
+// ---------------------------------------------------------------- register file
+
+uint8_t VlxRamPara::updateRegister(unsigned reg, uint8_t mask, uint8_t value) {
+    if (reg >= kRegisterFileSize) return 0;
+    std::lock_guard<std::mutex> lock(reg_file_mutex_);
+    reg_para[reg] = uint8_t((reg_para[reg] & ~mask) | (value & mask));
+    return reg_para[reg];
+}
+
+uint8_t VlxRamPara::registerValue(unsigned reg) const {
+    if (reg >= kRegisterFileSize) return 0;
+    std::lock_guard<std::mutex> lock(reg_file_mutex_);
+    return reg_para[reg];
+}
+
+void VlxRamPara::readRegisters(unsigned first, unsigned count, uint8_t* out) const {
+    if (first > kRegisterFileSize || count > kRegisterFileSize - first || count == 0) return;
+    std::lock_guard<std::mutex> lock(reg_file_mutex_);
+    std::memcpy(out, reg_para + first, count);
+}
+
 // ---------------------------------------------------------------- protocol writes
 
 int VlxRamPara::VlxRamParaDeal(unsigned char* data, unsigned short length, unsigned int address) {

@@ -13,6 +13,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <mutex>
 
 // ---- RAM map (protocol addresses; u16 fields little-endian)
 namespace vlxram {
@@ -145,6 +146,12 @@ public:
     // notification even when nothing else changed. GUI thread only.
     bool ram_file_owed = false;
     unsigned char* status_para() { return reg_para + vlxram::kStatusArea; }
+    // The register file's read-modify-writes (the transports, the input services, the
+    // scaler, each on its own thread) and the PC's reads of it go through these, under one
+    // lock, so that no thread's change of a bit loses another's. The new byte is returned.
+    uint8_t updateRegister(unsigned reg, uint8_t mask, uint8_t value);
+    uint8_t registerValue(unsigned reg) const;
+    void readRegisters(unsigned first, unsigned count, uint8_t* out) const;
 
     // u16 little-endian access to a block (RAM, shadow or image)
     static uint16_t getU16(const unsigned char* block, unsigned offset) {
@@ -209,4 +216,6 @@ private:
     void loadAtStartup();
     bool loadRamFile();
     bool recreateRamFile();
+
+    mutable std::mutex reg_file_mutex_;   // reg_para's read-modify-writes and the PC's reads
 };

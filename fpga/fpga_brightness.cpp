@@ -60,7 +60,10 @@ int fpga_manage::Brightness_hand_dealwith(int arg) {
     const bool linked = mirror(FPGA_REG_LINKS0, 0) || mirror(FPGA_REG_LINKS8, 0) || mirror(FPGA_REG_LINKS0, 1) ||
                         mirror(FPGA_REG_LINKS8, 1);
     if (linked) {  // without a linked port there is no card to show it
-        MCU_RAM_PARA_func[0][kImageBrightnessMark] = 1;
+        {
+            std::lock_guard<std::mutex> lock(image_mutex);
+            MCU_RAM_PARA_func[0][kImageBrightnessMark] = 1;
+        }
         for (int i = 0; i < 2; ++i) {
             write_to_register(FPGA_REG_BRIGHTNESS, 0xFF, value, i);
             write_to_register(FPGA_REG_VIDEO, VIDEO_APPLY_BRIGHTNESS, VIDEO_APPLY_BRIGHTNESS, i);

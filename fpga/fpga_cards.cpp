@@ -184,6 +184,11 @@ int fpga_manage::check_error_rcv_search_card_cmd(int port, int fpga, uint32_t co
 }
 
 void fpga_manage::storeCardEntry(int fpga, int port, uint16_t count, uint8_t status) {
+    std::lock_guard<std::mutex> lock(image_mutex);
+    writeCardEntry(fpga, port, count, status);
+}
+
+void fpga_manage::writeCardEntry(int fpga, int port, uint16_t count, uint8_t status) {
     uint16_t at, statusAt;
     rcv::cardTableEntry(port, &at, &statusAt);
     uint8_t* image = MCU_RAM_PARA_func[fpga];

@@ -112,11 +112,12 @@ int fpga_manage::load_flash_record(int chip, uint32_t sector, uint8_t* record, u
     return 0;
 }
 
-int fpga_manage::save_param_image(int i) {
+int fpga_manage::save_param_image(int i, uint8_t* saved) {
     if (i != 0 && i != 1) return 0;
     uint8_t record[1 + kRam1ImageSize];
     record[0] = FLASH_RECORD_VALID;
-    std::memcpy(record + 1, MCU_RAM_PARA_func[i], kRam1ImageSize);
+    imageSnapshot(i, record + 1);
+    if (saved) std::memcpy(saved, record + 1, kRam1ImageSize);
     return save_flash_record(i + kFlashChipFpga0, FLASH_PARA_SECTOR, record, sizeof record);
 }
 

@@ -31,6 +31,7 @@ std::function<bool(int)> fpga_manage::clock_stage_ready;
 uint8_t fpga_manage::MCU_RAM_CMD[kMailboxSize] = {};
 uint8_t fpga_manage::MCU_RAM_EXTEND[kExtendSize] = {};
 uint8_t* fpga_manage::MCU_REG_func[2] = {};
+std::mutex fpga_manage::image_mutex;
 uint8_t* fpga_manage::MCU_RAM_PARA_func[2] = {};
 uint8_t* fpga_manage::MCU_RAM_RX_func[2] = {};
 uint8_t* fpga_manage::MCU_RAM_ETH_BACK_PARA_func[2] = {};
@@ -196,11 +197,11 @@ void fpga_manage::softinit() {
     PHY_status_to_RAM();
     MCU_RAM_CMD[MBOX_STATUS + 1] = 1;
     MCU_RAM_CMD[MBOX_STATUS] = 0xFF;
-    MCU_RAM_EXTEND[49] = 0x9F;
-    MCU_RAM_EXTEND[50] = 0x1F;
     {
         // the PC reads the screen state here before anyone has written register 0
-        std::lock_guard<std::mutex> lock(reg_mutex);
+        std::lock_guard<std::mutex> lock(mailboxRamMutex());
+        MCU_RAM_EXTEND[49] = 0x9F;
+        MCU_RAM_EXTEND[50] = 0x1F;
         MCU_RAM_EXTEND[EXTEND_SCREEN_STATE] = ScreenState;
     }
     job_block::setU8(job_block::kOperation, job_block::kNoJob);
@@ -275,6 +276,11 @@ bool fpga_manage::takeRequest(std::atomic<uint8_t>& request, QMutex& mutex) {
 void fpga_manage::putBackRequest(std::atomic<uint8_t>& request, QMutex& mutex) {
     QMutexLocker lock(&mutex);
     request = 1;
+}
+
+void fpga_manage::imageSnapshot(int fpga, uint8_t* out) {
+    std::lock_guard<std::mutex> lock(image_mutex);
+    std::memcpy(out, MCU_RAM_PARA_func[fpga == 1 ? 1 : 0], kRam1ImageSize);
 }
 
 bool fpga_manage::stageUp(int i) const { return !clock_stage_ready || clock_stage_ready(i); }
@@ -459,7 +465,7 @@ int fpga_manage::write_to_register(uint8_t reg, uint8_t mask, uint8_t value, int
             }
             VlxRamPara::test_signal(1);
         }
-        std::lock_guard<std::mutex> lock(reg_mutex);
+        std::lock_guard<std::mutex> lock(mailboxRamMutex());
         MCU_RAM_EXTEND[EXTEND_SCREEN_STATE] = ScreenState;
     }
     return write_fpga_register(reg, send, fpga, mask) && mailbox;

@@ -188,8 +188,9 @@ public:
     int erase_flash_record(int chip, uint32_t sector);
     // 1 when a valid record was read (from its sector, or from the copy a cut left).
     int load_flash_record(int chip, uint32_t sector, uint8_t* record, uint32_t length);
-    // The PC's parameter save: FPGA i's image as the record at 0x6C7000 of its own flash.
-    int save_param_image(int i);
+    // The PC's parameter save: FPGA i's image as the record at 0x6C7000 of its own flash;
+    // `saved` (kRam1ImageSize bytes) receives the image written.
+    int save_param_image(int i, uint8_t* saved = nullptr);
     // Sends the brightness to both FPGAs (arg 1: from the RAM's percentage, 0: the current level).
     int Brightness_hand_dealwith(int arg);
 
@@ -315,9 +316,18 @@ public:
     static uint8_t MCU_RAM_EXTEND[kExtendSize];
     static const uint8_t RAM1[kRam1HeadSize];
     static uint8_t* MCU_REG_func[2];
+    // The RAM-1 images and the port buffers of both FPGAs, guarded by image_mutex on every
+    // thread: the engine writes them, and so do the transports while they take card answers
+    // (card table, link bytes) and run the mailbox (brightness mark); the transports and the
+    // screens read them. A write that goes on to the FPGA keeps the lock through its SPI
+    // transfer, so RAM 1 and its image change together. Order: port_mutex, image_mutex,
+    // then the SPI mutex.
+    static std::mutex image_mutex;
     static uint8_t* MCU_RAM_PARA_func[2];
     static uint8_t* MCU_RAM_RX_func[2];
     static uint8_t* MCU_RAM_ETH_BACK_PARA_func[2];
+    // FPGA i's image (kRam1ImageSize bytes) copied whole under image_mutex.
+    static void imageSnapshot(int fpga, uint8_t* out);
 
     // ---- members other subsystems use
     // Operating time in chip 2 (fpga_clock_record.h), on g_clock_record.
@@ -409,6 +419,7 @@ private:
     static bool takeRequest(std::atomic<uint8_t>& request, QMutex& mutex);
     static void putBackRequest(std::atomic<uint8_t>& request, QMutex& mutex);
     int transfer(int fpga, const uint8_t* command, const uint8_t* tx, uint8_t* rx, unsigned len);
+    void setResetLine(int i, uint16_t level);
     void closeDevices();
     void threadLoop();
     bool settled();
@@ -416,6 +427,7 @@ private:
     int readSlot(int fpga, int slot, uint8_t* frame, uint16_t* length);
     void releaseSlot(int fpga, int slot);
     void storeCardEntry(int fpga, int port, uint16_t count, uint8_t status);
+    void writeCardEntry(int fpga, int port, uint16_t count, uint8_t status);  // image_mutex held
     void forwardToPc(int fpga, int slot, uint8_t* frame, uint16_t length, bool multi);
     void queuePassAnswer(const uint8_t* frame, uint16_t length);
     uint16_t linkBitmap(int fpga, bool fresh);

@@ -2,6 +2,7 @@
 // start steps, the start-up load, the output check and the link watch.
 #include <pthread.h>
 
+#include <QMutexLocker>
 #include <cstdio>
 #include <cstring>
 
@@ -45,9 +46,16 @@ bool yearValid(uint8_t y) { return y >= FPGA_YEAR_MIN && y <= FPGA_YEAR_MAX; }
 
 }  // namespace
 
+// A reset edge never falls between a transport's command word and its data phase: the
+// FPGA would come out of reset and take the data without its command.
+void fpga_manage::setResetLine(int i, uint16_t level) {
+    QMutexLocker lock(&Utils::_spi_mutex);
+    (i == 0 ? bus.fpga0Reset : bus.fpga1Reset).set(level);
+}
+
 void fpga_manage::reset_fpga_rst(int i) {
     if (i != 0 && i != 1) return;
-    (i == 0 ? bus.fpga0Reset : bus.fpga1Reset).set(kLow);
+    setResetLine(i, kLow);
     reset_start[i] = G_timeTicks;
     reset_active[i] = 1;
     start_reset_count[i] = 0;
@@ -57,7 +65,7 @@ void fpga_manage::reset_fpga_rst(int i) {
 void fpga_manage::check_fpga_rst() {
     for (int i = 0; i < 2; ++i) {
         if (!reset_active[i] || Utils::getTimeSpace(reset_start[i]) <= kResetHoldTicks) continue;
-        (i == 0 ? bus.fpga0Reset : bus.fpga1Reset).set(kHigh);
+        setResetLine(i, kHigh);
         {
             std::lock_guard<std::mutex> lock(reg_mutex);
             MCU_REG_func[i][FPGA_VREG_STATE] = 0;
@@ -102,7 +110,7 @@ void fpga_manage::power_up_fpga_start(int check, int i) {
         } else if (++start_retry_count[i] >= kVboErrorRetries) {
             if (++start_reset_count[i] < kStartResets) {
                 // not reset_fpga_rst: the reset count must survive to reach its limit
-                (i == 0 ? bus.fpga0Reset : bus.fpga1Reset).set(kLow);
+                setResetLine(i, kLow);
                 reset_active[i] = 1;
                 reset_start[i] = G_timeTicks;
                 start_retry_count[i] = 0;
@@ -156,24 +164,33 @@ void fpga_manage::fpgainit(int i) {
     uint8_t* image = MCU_RAM_PARA_func[i];
     uint8_t saved[1 + kRam1ImageSize];  // marker, image
     if (load_flash_record(chip, FLASH_PARA_SECTOR, saved, sizeof saved)) {
-        std::memcpy(image, saved + 1, kRam1ImageSize);
-        std::memset(image + 96, 0, 32);
+        {
+            std::lock_guard<std::mutex> lock(image_mutex);
+            std::memcpy(image, saved + 1, kRam1ImageSize);
+            std::memset(image + 96, 0, 32);
+        }
         H71_back_mcu_set_net_para(i);
         H71_mcu_set_lcd_x_y_para(i);
         if (i == 0) H71_mcu_set_net_para(0);
     } else {
-        std::memcpy(image, RAM1, kRam1HeadSize);
-        for (int e = 0; e < kPorts; ++e) {
-            VlxRamPara::setU16(image, RAM1_ENTRIES + 4 * e, RAM1_ENTRY_A);
-            VlxRamPara::setU16(image, RAM1_ENTRIES + 4 * e + 2, RAM1_ENTRY_B);
+        {
+            std::lock_guard<std::mutex> lock(image_mutex);
+            std::memcpy(image, RAM1, kRam1HeadSize);
+            for (int e = 0; e < kPorts; ++e) {
+                VlxRamPara::setU16(image, RAM1_ENTRIES + 4 * e, RAM1_ENTRY_A);
+                VlxRamPara::setU16(image, RAM1_ENTRIES + 4 * e + 2, RAM1_ENTRY_B);
+            }
+            image[496] = 0;
+            image[498] = 0;
         }
-        image[496] = 0;
-        image[498] = 0;
         eth_param_init(1, i);
         H71_back_mcu_set_net_para(i);
     }
-    for (int k = 0; k < kPorts; ++k) image[RAM1_PORT_NUMBERS + k] = static_cast<uint8_t>(16 * i + k + 1);
-    write_fpga_ram(image, 0, kRam1ImageSize, FPGA_RAM_PARA, i);
+    {
+        std::lock_guard<std::mutex> lock(image_mutex);
+        for (int k = 0; k < kPorts; ++k) image[RAM1_PORT_NUMBERS + k] = static_cast<uint8_t>(16 * i + k + 1);
+        write_fpga_ram(image, 0, kRam1ImageSize, FPGA_RAM_PARA, i);
+    }
     update_eth_state(i);
     FPGA_to_RAM(i);
     write_to_register(FPGA_REG_APPLY, APPLY_LOADED, APPLY_LOADED, i);
@@ -202,7 +219,8 @@ void fpga_manage::FPGA_to_RAM(int i) {
 }
 
 int fpga_manage::check_fpga_ram_param(int i) {
-    const uint8_t* image = MCU_RAM_PARA_func[i];
+    uint8_t image[kRam1ImageSize];
+    imageSnapshot(i, image);
     for (int p = 0; p < kPorts; ++p) {
         uint16_t addr[4];
         get_eth_param_addr(p, &addr[0], &addr[1], &addr[2], &addr[3]);
@@ -238,7 +256,7 @@ void fpga_manage::power_up_check_fpga_status(int i) {
             ++check_fail_count[i];
         } else if (check_reset_count[i] < kMaxCheckResets) {
             ++check_reset_count[i];
-            (i == 0 ? bus.fpga0Reset : bus.fpga1Reset).set(kLow);
+            setResetLine(i, kLow);
             reset_active[i] = 1;
             reset_start[i] = now;
             start_state[i] = VBO_WAIT_RESET;
@@ -252,11 +270,15 @@ void fpga_manage::power_up_check_fpga_status(int i) {
     case CHK_MEASURE: {
         if (Utils::getTimeSpace(check_step_time[i]) <= kCheckMeasureTicks) return;
         check_step_time[i] = now;
-        uint8_t* image = MCU_RAM_PARA_func[i];
-        if (!read_fpga_ram(image + RAM1_MEASURED, RAM1_MEASURED, 8, FPGA_RAM_PARA, i)) break;
-        const uint16_t w = le::rd16(image + RAM1_MEASURED), h = le::rd16(image + RAM1_MEASURED + 2);
-        uint32_t clk;
-        std::memcpy(&clk, image + RAM1_MEASURED + 4, 4);  // little-endian on every board we run on
+        uint8_t measured[8];
+        {
+            std::lock_guard<std::mutex> lock(image_mutex);
+            uint8_t* image = MCU_RAM_PARA_func[i];
+            if (!read_fpga_ram(image + RAM1_MEASURED, RAM1_MEASURED, 8, FPGA_RAM_PARA, i)) break;
+            std::memcpy(measured, image + RAM1_MEASURED, sizeof measured);
+        }
+        const uint16_t w = le::rd16(measured), h = le::rd16(measured + 2);
+        const uint32_t clk = le::rd32(measured + 4);
         uint16_t ledW = 0, ledH = 0;
         if (VlxRamPara::p_vlxrampara_config) {
             ledW = VlxRamPara::p_vlxrampara_config->ramU16(vlxram::kLedWidth);

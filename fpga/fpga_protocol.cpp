@@ -45,13 +45,15 @@ int FpgaProtocolEngines::fpgaReadRam(unsigned ram, unsigned address, uint8_t* da
 // port buffer rebuilt from what the flash holds.
 int FpgaProtocolEngines::fpgaSaveParameters(int fpga) {
     if (!validFpga(fpga)) return kEngineFailed;
-    if (!engine_->save_param_image(fpga)) {
+    // the card search may change the image meanwhile: the flash is compared with what was written
+    uint8_t saved[kRam1ImageSize];
+    if (!engine_->save_param_image(fpga, saved)) {
         writeLogMsg(LOG_ERROR, "parameter save of fpga" + std::to_string(fpga + 1) + " failed");
         return kEngineFailed;
     }
     uint8_t back[1 + kRam1ImageSize];
     if (!engine_->load_flash_record(fpga + kFlashChipFpga0, FLASH_PARA_SECTOR, back, sizeof back) ||
-        std::memcmp(back + 1, fpga_manage::MCU_RAM_PARA_func[fpga], kRam1ImageSize) != 0) {
+        std::memcmp(back + 1, saved, kRam1ImageSize) != 0) {
         writeLogMsg(LOG_ERROR, "parameter save of fpga" + std::to_string(fpga + 1) + " reads back wrong");
         return kEngineFailed;
     }

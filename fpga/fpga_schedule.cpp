@@ -131,6 +131,7 @@ void fpga_manage::Brightness_check_VMF() {
     vmf_dest = 0;
     vmf_group = 0;
     std::lock_guard<std::recursive_mutex> lock(port_mutex);
+    std::lock_guard<std::mutex> image(image_mutex);
     for (int f = 0; f < 2; ++f)
         for (int p = 0; p < kPorts; ++p) {
             uint16_t count, status;

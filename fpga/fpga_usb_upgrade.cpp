@@ -262,7 +262,7 @@ void fpga_manage::usb_upgrade_main_deal() {
             }
             case usbpkg::kTypeFont: {
                 const VlxRamPara* ram = VlxRamPara::p_vlxrampara_config;
-                const unsigned present = ram ? ram->reg_para[43] & c331flash::kReg43FontBits : 0;
+                const unsigned present = ram ? ram->registerValue(43) & c331flash::kReg43FontBits : 0;
                 usb_update_flag[kUpdateFont] = present != c331flash::kReg43FontBits;
                 if (usb_update_flag[kUpdateFont])
                     update_c331_osd_font_file(package, e.offset, e.length);

@@ -118,6 +118,7 @@ void control_link::passThrough(const uint8_t* frame, size_t length, const Send& 
         return;
     }
     std::lock_guard<PassTurns> exchange(g_passTurns);
+    const ProtocolEnginesInUse engines;
     ProtocolEngines& eng = protocolEngines();
     protocol_clear_reply(transport_);
     g_passby_trans_port = transport_;

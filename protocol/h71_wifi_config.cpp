@@ -214,7 +214,7 @@ WifiSettings readSettings(const std::string& apAddress) {
 
 // ---------------------------------------------------------------- the singleton
 
-H71_WIFI_CONFIG* H71_WIFI_CONFIG::p_wifi = nullptr;
+std::atomic<H71_WIFI_CONFIG*> H71_WIFI_CONFIG::p_wifi{nullptr};
 
 H71_WIFI_CONFIG::H71_WIFI_CONFIG() : settings_(wifi::readSettings(currentWifiAddress())) {}
 
@@ -225,9 +225,9 @@ H71_WIFI_CONFIG::~H71_WIFI_CONFIG() {
 }
 
 H71_WIFI_CONFIG* H71_WIFI_CONFIG::pInstance() {
-    if (p_wifi) return p_wifi;
+    if (H71_WIFI_CONFIG* made = p_wifi.load(std::memory_order_acquire)) return made;
     H71_WIFI_CONFIG* w = new H71_WIFI_CONFIG;
-    p_wifi = w;
+    p_wifi.store(w, std::memory_order_release);
     w->writeMissingFiles();
     w->set_wifi_reset_flag();  // the first set-up, once the tick runs
     try {
@@ -242,8 +242,7 @@ H71_WIFI_CONFIG* H71_WIFI_CONFIG::pInstance() {
 }
 
 void H71_WIFI_CONFIG::resetInstanceForTest() {
-    delete p_wifi;
-    p_wifi = nullptr;
+    delete p_wifi.exchange(nullptr, std::memory_order_acq_rel);
 }
 
 void H71_WIFI_CONFIG::set_wifi_reset_flag() {

@@ -52,7 +52,9 @@ public:
 
     // Creates the singleton, asks for the first set-up and starts the start-up thread.
     static H71_WIFI_CONFIG* pInstance();
-    static H71_WIFI_CONFIG* p_wifi;
+    // Published whole (release) once made: the AT port's thread, started earlier, reads it
+    // (acquire) and may see it on any core.
+    static std::atomic<H71_WIFI_CONFIG*> p_wifi;
     static void resetInstanceForTest();
 
     // The access point (and station) are set up again once the delay has passed.

@@ -23,7 +23,6 @@ using namespace ctl;
 namespace {
 
 // MCU_RAM_CMD and MCU_RAM_EXTEND are written by every transport thread.
-std::mutex g_mailboxMutex;
 
 uint8_t statusOf(int engineResult) {
     if (engineResult == kEngineOk) return kStatusOk;
@@ -69,6 +68,7 @@ QString dotted(const uint8_t* p) { return QStringLiteral("%1.%2.%3.%4").arg(p[0]
 
 int message_deal::message_group_deal(const uint8_t* frame, size_t length, std::vector<uint8_t>& reply) {
     if (frame == nullptr || length < kMinFrame) return -1;
+    const ProtocolEnginesInUse engines;
     out_.clear();
     const size_t n = length - kMinFrame;
     const uint8_t* p = frame + kPayload;
@@ -156,7 +156,7 @@ void message_deal::write_ram(const uint8_t* frame, const uint8_t* p, size_t n) {
     case kSpaceMailbox:
     case kSpaceExtend: {
         if (offset + len > kMailboxSize) return status(kStatusRefused);
-        std::lock_guard<std::mutex> l(g_mailboxMutex);
+        std::lock_guard<std::mutex> l(mailboxRamMutex());
         uint8_t* ram = space == kSpaceMailbox ? eng.mailboxRam() : eng.extendRam();
         if (len) std::memcpy(ram + offset, data, len);
         return status(kStatusOk);
@@ -209,7 +209,7 @@ void message_deal::read_ram(const uint8_t* frame, const uint8_t* p, size_t n) {
     case kSpaceMailbox:
     case kSpaceExtend: {
         if (offset + len > kMailboxSize) return status(kStatusRefused);
-        std::lock_guard<std::mutex> l(g_mailboxMutex);
+        std::lock_guard<std::mutex> l(mailboxRamMutex());
         uint8_t* ram = space == kSpaceMailbox ? eng.mailboxRam() : eng.extendRam();
         if (space == kSpaceExtend) Time_to_RAM(ram);
         take(ram + offset);
@@ -290,11 +290,10 @@ uint8_t message_deal::write_controller_register(unsigned reg, uint8_t mask, uint
     VlxRamPara* store = VlxRamPara::p_vlxrampara_config;
     if (!store) return kStatusUnavailable;
     if (reg >= kRegMirrorCount) return kStatusRefused;
-    uint8_t* regs = store->reg_para;
     // The service requests reach the C331 dispatcher through registers 33..36.
     auto serviceRequest = [&](unsigned target, uint8_t v) {
         ManageMutexLocker lock;
-        regs[target] = v;
+        store->updateRegister(target, 0xFF, v);
         c331_manage::update_flag = 1;
         return kStatusOk;
     };
@@ -306,7 +305,8 @@ uint8_t message_deal::write_controller_register(unsigned reg, uint8_t mask, uint
     case kRegPrint: return (value & 0x02) ? statusOf(protocolEngines().c331Print()) : kStatusOk;
     default: break;
     }
-    regs[reg] = uint8_t((regs[reg] & ~mask) | (value & mask));
+    // the UDP and TCP threads write at once: no bit of one may be lost to the other
+    store->updateRegister(reg, mask, value);
     if (reg == kRegUpdate) return REG_mcu_flag(value);
     if (reg == kRegFont) return RegUpdate0E(value);
     return kStatusOk;
@@ -345,7 +345,7 @@ void message_deal::read_register(const uint8_t* frame, const uint8_t* p, size_t 
         VlxRamPara* store = VlxRamPara::p_vlxrampara_config;
         if (!store) return status(kStatusUnavailable);
         if (first + count > vlxram::kRegisterFileSize) return status(kStatusRefused);
-        if (count) std::memcpy(values.data(), store->reg_para + first, count);
+        store->readRegisters(first, count, values.data());
     } else {
         if (first + count > kRegMirrorCount) return status(kStatusRefused);
         const int f = fpgaForRead(frame);

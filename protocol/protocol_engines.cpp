@@ -1,6 +1,7 @@
 #include "protocol/protocol_engines.h"
 
 #include <atomic>
+#include <mutex>
 
 #include "core/logMsg.h"
 
@@ -13,7 +14,13 @@ ProtocolEngines g_default;
 std::atomic<ProtocolEngines*> g_engines{nullptr};
 C331Engines g_c331Default;
 std::atomic<C331Engines*> g_c331{nullptr};
+std::shared_mutex g_inUse;
+std::mutex g_mailboxRam;
 }  // namespace
+
+std::mutex& mailboxRamMutex() { return g_mailboxRam; }
+
+ProtocolEnginesInUse::ProtocolEnginesInUse() : lock_(g_inUse) {}
 
 int ProtocolEngines::fpgaWriteRegister(unsigned, uint8_t, uint8_t, int) { return unavailable("FPGA register write"); }
 int ProtocolEngines::fpgaReadRegister(unsigned, int, uint8_t*) { return unavailable("FPGA register read"); }
@@ -58,11 +65,17 @@ ProtocolEngines& protocolEngines() {
     return e ? *e : g_default;
 }
 
-void installProtocolEngines(ProtocolEngines* engines) { g_engines = engines; }
+void installProtocolEngines(ProtocolEngines* engines) {
+    std::unique_lock<std::shared_mutex> lock(g_inUse);
+    g_engines = engines;
+}
 
 C331Engines& c331Engines() {
     C331Engines* e = g_c331.load();
     return e ? *e : g_c331Default;
 }
 
-void installC331Engines(C331Engines* engines) { g_c331 = engines; }
+void installC331Engines(C331Engines* engines) {
+    std::unique_lock<std::shared_mutex> lock(g_inUse);
+    g_c331 = engines;
+}

@@ -73,7 +73,7 @@ void udpnetManage::wifiThread() {
         const ssize_t r = plat::net::recvFrom(wifiFd_, text, sizeof text, &from);
         if (r <= 0) continue;
         // A datagram that filled the buffer may have been cut: not a command.
-        H71_WIFI_CONFIG* wifi = H71_WIFI_CONFIG::p_wifi;
+        H71_WIFI_CONFIG* wifi = H71_WIFI_CONFIG::p_wifi.load(std::memory_order_acquire);
         const std::string reply =
             (wifi && size_t(r) < sizeof text) ? wifi->at_command(std::string(text, size_t(r))) : std::string("ERR");
         plat::net::sendTo(wifiFd_, reply.data(), reply.size(), from);

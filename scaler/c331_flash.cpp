@@ -264,7 +264,7 @@ int c331_manage::read_c331_font(int fd) {
                         uint8_t(h[17]), uint8_t(h[18]));
     }
     font_present = word;
-    if (ram) ram->reg_para[43] = uint8_t((ram->reg_para[43] & ~kReg43FontBits) | reg43);
+    if (ram) ram->updateRegister(43, kReg43FontBits, reg43);
     return result;
 }
 

@@ -166,10 +166,8 @@ void kavelsource::stopThread() {
 void kavelsource::setStatusBit(unsigned byte, unsigned bit, bool on) {
     VlxRamPara* ram = VlxRamPara::p_vlxrampara_config;
     if (!ram || byte >= vlxram::kStatusAreaSize) return;
-    uint8_t* b = ram->status_para() + byte;
     const uint8_t mask = uint8_t(1u << bit);
-    if (on) __atomic_fetch_or(b, mask, __ATOMIC_RELAXED);
-    else __atomic_fetch_and(b, uint8_t(~mask), __ATOMIC_RELAXED);
+    ram->updateRegister(vlxram::kStatusArea + byte, mask, on ? mask : 0);
 }
 
 bool kavelsource::chipAnswers(int index, bool answered, const char* name) {

@@ -139,6 +139,29 @@ void SimFpga::startLock() {
 
 void SimFpga::setPortLinks(uint16_t ports) { portLinks_ = ports; }
 
+template <typename Read>
+auto SimFpga::observe(Read read) const -> decltype(read()) {
+    if (!board_) return read();
+    decltype(read()) value{};
+    board_->underLock([&] { value = read(); });
+    return value;
+}
+
+bool SimFpga::inReset() const { return observe([this] { return inReset_ || forcedReset_; }); }
+bool SimFpga::locked() const { return observe([this] { return locked_; }); }
+uint8_t SimFpga::reg(uint8_t r) const { return observe([&] { return regs_[r]; }); }
+void SimFpga::setReg(uint8_t r, uint8_t v) {
+    observe([&] {
+        regs_[r] = v;
+        return v;
+    });
+}
+std::vector<uint8_t> SimFpga::appliedGeometry() const { return observe([this] { return applied_; }); }
+unsigned SimFpga::applyCount() const { return observe([this] { return applyCount_; }); }
+int SimFpga::appliedBrightness() const { return observe([this] { return appliedBrightness_; }); }
+unsigned SimFpga::resets() const { return observe([this] { return resets_; }); }
+SimFpga::Counters SimFpga::counters() const { return observe([this] { return counters_; }); }
+
 void SimFpga::attachCards(int port, size_t n) {
     if (port < 0 || port > 15) return;
     if (n == 0) {
@@ -247,11 +270,13 @@ std::vector<uint8_t>& SimFpga::ramBlock(uint8_t number) {
 }
 
 std::vector<uint8_t> SimFpga::ram(uint8_t number, uint16_t address, size_t length) const {
-    std::vector<uint8_t> out(length, 0);
-    auto it = rams_.find(number);
-    if (it == rams_.end()) return out;
-    for (size_t k = 0; k < length; ++k) out[k] = it->second[(address + k) % kRamBytes];
-    return out;
+    return observe([&] {
+        std::vector<uint8_t> out(length, 0);
+        auto it = rams_.find(number);
+        if (it == rams_.end()) return out;
+        for (size_t k = 0; k < length; ++k) out[k] = it->second[(address + k) % kRamBytes];
+        return out;
+    });
 }
 
 void SimFpga::loadRam(uint8_t number, uint16_t address, const std::vector<uint8_t>& bytes) {
@@ -359,7 +384,7 @@ void SimFpga::writeRegister(uint8_t r, uint8_t value, uint8_t mask) {
 }
 
 void SimFpga::transfer(const SpiContext& ctx, const uint8_t* tx, uint8_t* rx, size_t len) {
-    if (inReset()) return;  // MISO undriven
+    if (inReset_ || forcedReset_) return;  // MISO undriven
     ++counters_.frames;
     counters_.bytes += len;
     const bool commandPhase = ctx.board.gpio(lines_.command) == kHigh &&

@@ -86,27 +86,29 @@ public:
     std::string control(const std::vector<std::string>& args) override;
 
     // ---- board control and tests
+    // The observers below read under the board's lock, as the controller's transfers
+    // change the chip: a test or board control may look while a link thread drives it.
     SimFpgaProfile& profile() { return profile_; }
     void holdInReset(bool hold);
-    bool inReset() const { return inReset_ || forcedReset_; }
+    bool inReset() const;
     void breakLock();
-    bool locked() const { return locked_; }
+    bool locked() const;
     void setPortLinks(uint16_t ports);
     // What the FPGA measures of its V-by-One input (RAM 1 116..123).
     void setMeasuredInput(uint16_t width, uint16_t height, uint32_t pixelClock);  // bit p = Ethernet port p linked
-    uint8_t reg(uint8_t r) const { return regs_[r]; }
-    void setReg(uint8_t r, uint8_t v) { regs_[r] = v; }
+    uint8_t reg(uint8_t r) const;
+    void setReg(uint8_t r, uint8_t v);
     std::vector<uint8_t> ram(uint8_t number, uint16_t address, size_t length) const;
     void loadRam(uint8_t number, uint16_t address, const std::vector<uint8_t>& bytes);
-    bool black() const { return regs_[0] & 0x04; }
-    bool frozen() const { return regs_[0] & 0x02; }
-    bool mapping() const { return regs_[0] & 0x80; }
-    bool videoOn() const { return regs_[3] & 0x20; }
-    const std::vector<uint8_t>& appliedGeometry() const { return applied_; }
-    unsigned applyCount() const { return applyCount_; }
-    int appliedBrightness() const { return appliedBrightness_; }
-    unsigned resets() const { return resets_; }
-    const Counters& counters() const { return counters_; }
+    bool black() const { return reg(0) & 0x04; }
+    bool frozen() const { return reg(0) & 0x02; }
+    bool mapping() const { return reg(0) & 0x80; }
+    bool videoOn() const { return reg(3) & 0x20; }
+    std::vector<uint8_t> appliedGeometry() const;
+    unsigned applyCount() const;
+    int appliedBrightness() const;
+    unsigned resets() const;
+    Counters counters() const;
 
     // ---- Ethernet output ports and their receiving-card chains
     // A chain of n cards on port p (0..15); n = 0 unplugs it. The port's link follows.
@@ -119,6 +121,8 @@ public:
     unsigned cardFramesDropped() const;
 
 private:
+    template <typename Read>
+    auto observe(Read read) const -> decltype(read());
     void powerOn();
     void resetLevel(bool low);
     void startLock();

@@ -134,18 +134,23 @@ TEST_F(CardTransportTest, A0FFEFrameOverThreePortsGivesOneAnswer) {
         fpga(1).attachCards(4, 2);
         for (auto* c : {fpga(0).chain(0), fpga(0).chain(9), fpga(1).chain(4)}) c->broadcastAllAnswer = true;
     });
-    e->MCU_RAM_PARA_func[0][100] = 2;
-    e->MCU_RAM_PARA_func[0][644] = 2;
-    e->MCU_RAM_PARA_func[1][560] = 2;
+    {
+        std::lock_guard<std::mutex> image(fpga_manage::image_mutex);
+        e->MCU_RAM_PARA_func[0][100] = 2;
+        e->MCU_RAM_PARA_func[0][644] = 2;
+        e->MCU_RAM_PARA_func[1][560] = 2;
+    }
     const Bytes a = fromHex(cardRequest(tcp, readCard(0x0FFE, 0xFF)));
     ASSERT_GE(a.size(), 16u);
     EXPECT_EQ(u16(a, 2), 0x0FFE);
     EXPECT_EQ(a[7], 0xFF);
     EXPECT_TRUE(checksumOk(a));
     std::vector<CardFrameRecord> answers;
-    for (int f = 0; f < 2; ++f)
-        for (const auto& r : fpga(f).cardLog())
-            if (r.answer) answers.push_back(r);
+    board().underLock([&] {
+        for (int f = 0; f < 2; ++f)
+            for (const auto& r : fpga(f).cardLog())
+                if (r.answer) answers.push_back(r);
+    });
     EXPECT_EQ(answers.size(), 6u) << "two cards answered on each of the three ports";
 }
 

@@ -75,16 +75,19 @@ protected:
         char hex[40];
         std::snprintf(hex, sizeof hex, "aa0300000000020000%02x", level);  // manual mode, the level
         EXPECT_EQ(runClient(link, std::string("write-mem 0x50000000 ") + hex).status, kStatusOk);
-        EXPECT_EQ(fpga_manage::MCU_RAM_CMD[9], level) << "the engine's own mailbox";
+        char levelHex[4];
+        std::snprintf(levelHex, sizeof levelHex, "%02x", level);
+        EXPECT_EQ(runClient(link, "read-mem 0x50000009 1").data, levelHex) << "the engine's own mailbox";
         EXPECT_EQ(runClient(link, "write-reg 2 0x04 0x04 --dst 0xF000 --fpga 1").status, kStatusOk);
         // after a percentage from the RAM the engine runs fixed manual: the level goes out as it is
         const int value = level;
         EXPECT_EQ(fpga[0]->appliedBrightness(), value);
         EXPECT_EQ(fpga[1]->appliedBrightness(), value);
-        char levelHex[4];
-        std::snprintf(levelHex, sizeof levelHex, "%02x", level);
         EXPECT_EQ(runClient(link, "read-reg 64 1 --dst 0xF000 --fpga 1").data, levelHex);
-        EXPECT_EQ(store->ramU16(vlxram::kBrightness), (value * 100 + 127) / 255);
+        const unsigned percent = (value * 100 + 127) / 255;
+        char percentHex[16];
+        std::snprintf(percentHex, sizeof percentHex, "%02x%02x", percent & 0xFF, percent >> 8);
+        EXPECT_EQ(runClient(link, "read-mem 0x880 2").data, percentHex) << "the percentage in the parameter RAM";
         EXPECT_EQ(fpga[0]->reg(FPGA_REG_APPLY) & APPLY_DOORBELL, 0) << "the doorbell is the controller's, not the FPGA's";
     }
 
@@ -130,8 +133,11 @@ TEST_F(UnlinkedSecondFpgaTest, CardCountIsWhatTheEnginesCardTablesHold) {
     extendRamShowsTheEngine(tcp, "0200");
     extendRamShowsTheEngine(udp, "0200");
     // 300 cards on port 9 of the second FPGA (card table at 640 + 4 x 1)
-    fpga_manage::MCU_RAM_PARA_func[1][644] = 0x2C;
-    fpga_manage::MCU_RAM_PARA_func[1][645] = 0x01;
+    {
+        std::lock_guard<std::mutex> image(fpga_manage::image_mutex);
+        fpga_manage::MCU_RAM_PARA_func[1][644] = 0x2C;
+        fpga_manage::MCU_RAM_PARA_func[1][645] = 0x01;
+    }
     EXPECT_EQ(fpga_manage::get_port_card_num(25), 300);
     extendRamShowsTheEngine(serial2, "2e01");
 }
@@ -142,6 +148,103 @@ namespace {
 
 TEST_F(EnginesLinkTest, FreshControllerReportsThePictureShownBeforeAnyRegisterZeroWrite) {
     EXPECT_EQ(runClient(tcp, "read-mem 0xA000001D 1").data, "01");
+}
+
+}  // namespace
+
+namespace {
+
+unsigned fpgaMisuse(const std::shared_ptr<plat::sim::SimFpga> (&fpga)[2]) {
+    return fpga[0]->misuseCount() + fpga[1]->misuseCount();
+}
+
+// A PC saves both FPGAs' parameters again and again on the TCP thread while the engine's card
+// search (this thread) keeps finding another number of cards on port 1: a save
+// checks the flash against the image it wrote, so none is answered as failed.
+TEST_F(EnginesLinkTest, ParameterSavesBesideCardSearchesAreAllDone) {
+    plat::sim::SimBoard& b = plat::sim::board();
+    RawClient pc(networkManage::p_networkManage->port());
+    ASSERT_TRUE(pc.connected());
+    std::atomic<bool> saving{true};
+    std::atomic<int> changes{0};
+    int saves = 0;
+    std::vector<uint8_t> failed;
+    std::thread saver([&] {
+        // at least 20, and on until the search has changed the table a few times meanwhile
+        for (; saves < 500 && (saves < 20 || changes < 10); ++saves) {
+            pc.send(line(frame(kGroupParamSave, {}, kAddrSendingCard)));
+            const auto r = pc.receive();
+            if (r.size() <= kPayload || r[kPayload] != kStatusOk) failed.push_back(r.size() > kPayload ? r[kPayload] : 0xEE);
+        }
+        saving = false;
+    });
+    uint16_t seen = fpga_manage::get_port_card_num(1);
+    size_t chain = 3;
+    b.underLock([&] { fpga[0]->attachCards(1, chain); });
+    for (int n = 0; saving && n < 100000; ++n) {
+        tick();
+        const uint16_t now = fpga_manage::get_port_card_num(1);
+        if (now != seen) ++changes;
+        seen = now;
+        if (now == chain) {  // found: the next search finds another chain
+            chain = chain == 3 ? 4 : 3;
+            b.underLock([&] { fpga[0]->attachCards(1, chain); });
+        }
+    }
+    saver.join();
+    EXPECT_EQ(failed, std::vector<uint8_t>{}) << "of " << saves << " saves";
+    EXPECT_GE(changes.load(), 10) << "the card table changed while the saves ran";
+    EXPECT_EQ(fpgaMisuse(fpga), 0u);
+}
+
+// Two PCs read FPGA registers over TCP and UDP while the engine restarts both FPGAs (as after an LED
+// size change or a failed RAM check) and searches their cards: a reset line that went high
+// between a command word and its data phase would hand an FPGA data without a command.
+TEST_F(EnginesLinkTest, FpgaRestartsBesideRegisterTrafficKeepEveryCommandWithItsData) {
+    plat::sim::board().underLock([&] { fpga[1]->attachCards(0, 2); });
+    std::atomic<bool> running{true};
+    std::atomic<int> reads{0};
+    // the TCP and the UDP thread each read one FPGA's register 22 without pause
+    std::thread tcp([&] {
+        RawClient pc(networkManage::p_networkManage->port());
+        while (running && pc.connected()) {
+            pc.send(line(frame(kGroupReadRegisters, cat(le16(22), le16(1)), kAddrSendingCard, 1)));
+            if (!pc.receive().empty()) ++reads;
+        }
+    });
+    std::thread udp([&] {
+        const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
+        sockaddr_in to{};
+        to.sin_family = AF_INET;
+        to.sin_port = htons(uint16_t(udpnetManage::p_udpnetManage->port()));
+        to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        timeval tv{1, 0};
+        ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+        const auto request = line(frame(kGroupReadRegisters, cat(le16(22), le16(1)), kAddrSendingCard, 2));
+        uint8_t reply[256];
+        while (running) {
+            ::sendto(fd, request.data(), request.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
+            if (::recv(fd, reply, sizeof reply, 0) > 0) ++reads;
+        }
+        ::close(fd);
+    });
+    // the engine's reset and, a hold later, its release, over and over; then a normal start
+    const unsigned before[2] = {fpga[0]->resets(), fpga[1]->resets()};
+    constexpr unsigned kRounds = 300;
+    for (unsigned round = 0; round < kRounds; ++round) {
+        engine->reset_fpga_rst(0);
+        engine->reset_fpga_rst(1);
+        G_timeTicks.fetch_add(201);
+        engine->fpga_manage_deal();
+    }
+    EXPECT_TRUE(tickUntil([&] { return engine->get_fpga_status() == 1; }, 3000)) << "up again";
+    EXPECT_GE(fpga[0]->resets(), before[0] + kRounds);
+    EXPECT_GE(fpga[1]->resets(), before[1] + kRounds);
+    running = false;
+    tcp.join();
+    udp.join();
+    EXPECT_GT(reads.load(), 0);
+    EXPECT_EQ(fpgaMisuse(fpga), 0u);
 }
 
 }  // namespace

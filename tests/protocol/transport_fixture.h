@@ -182,7 +182,8 @@ protected:
         SCOPED_TRACE(link);
         c331_manage::update_flag = 0;
         EXPECT_EQ(runClient(link, "write-mem 0x880 2800").status, kStatusOk);
-        EXPECT_EQ(store->ramU16(vlxram::kBrightness), 40);
+        // read back over the link: the store is written on the link's thread
+        EXPECT_EQ(runClient(link, "read-mem 0x880 2").data, "2800");
         EXPECT_EQ(runClient(link, "write-reg 11 0xFF 0x02").status, kStatusOk);
         EXPECT_EQ(c331_manage::update_flag, 1);
         EXPECT_EQ(runClient(link, "read-reg 11 1").data, "02");

@@ -34,6 +34,7 @@ PortGeometry portGeometry(int port) {
     if (!image) return g;
     uint16_t x = 0, y = 0, w = 0, h = 0;
     fpga_manage::get_eth_param_addr(port % kPortsPerFpga, &x, &y, &w, &h);
+    std::lock_guard<std::mutex> lock(fpga_manage::image_mutex);
     // byte by byte: some ports lie at odd offsets
     g.x = VlxRamPara::getU16(image, x);
     g.y = VlxRamPara::getU16(image, y);

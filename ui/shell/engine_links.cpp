@@ -78,7 +78,7 @@ void linkSystemServices() {
         }
     };
     links.wifiRestart = [] {
-        if (H71_WIFI_CONFIG* w = H71_WIFI_CONFIG::p_wifi) {
+        if (H71_WIFI_CONFIG* w = H71_WIFI_CONFIG::p_wifi.load(std::memory_order_acquire)) {
             w->set_wifi_reset_flag();
         } else {
             writeLogMsg(LOG_WARNING, "WiFi restart: the WiFi module is not running");

@@ -162,8 +162,13 @@ protected:
                                  std::to_string(globalPort % 16) + " " + std::to_string(cards);
         ASSERT_EQ(plat::sim::runBoardCommand(line), "OK") << line;
     }
-    std::vector<plat::sim::SimCard>& cards(int globalPort) {
-        return fpga(globalPort / 16)->chain(globalPort % 16)->cards;
+    // The cards of a port as they are now, copied under the board's lock: the engine's
+    // thread keeps searching them.
+    std::vector<plat::sim::SimCard> cards(int globalPort) {
+        std::vector<plat::sim::SimCard> now;
+        const auto chip = fpga(globalPort / 16);
+        plat::sim::board().underLock([&] { now = chip->chain(globalPort % 16)->cards; });
+        return now;
     }
     // Ticks until the engine's card table holds `n` cards on each of `ports`.
     bool counted(std::initializer_list<int> ports, int n) {
@@ -276,7 +281,10 @@ TEST_F(CardScreensTest, ACheckListsTheChangedCardAndSelfRecoveryRestoresExactlyT
     EXPECT_EQ(ring.back(), 100);
     EXPECT_EQ(entryText(&screen, 0), QStringLiteral("Find Screen01, LED03, Rcv<font color = #FFFFFF >02</font>"));
 
-    for (auto& c : cards(2)) c.received.clear();
+    const auto chip = fpga(0);
+    plat::sim::board().underLock([&] {
+        for (auto& c : chip->chain(2)->cards) c.received.clear();
+    });
     cardCommand(2, 1, "config 4660");
     screen.on_Button_self_recovery_clicked();
     ASSERT_EQ(card_job::operation(), card_job::kSelfRecovery);

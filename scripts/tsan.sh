@@ -1,0 +1,109 @@
+#!/usr/bin/env bash
+# ThreadSanitizer: a build of its own (build-tsan/, AddressSanitizer off), the whole test
+# suite under it, then a minute of the running controller on the simulated board under
+# load (touches, sources plugged and pulled, card changes, protocol traffic on TCP and UDP).
+# Any report fails the run; every report is kept in build-tsan/tsan/ and printed.
+#   scripts/tsan.sh               build, suite, running controller
+#   VLX_TSAN_SECONDS=N            the controller's run (default 60; 0 leaves it out)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+here="$PWD"
+scripts/setup-deps.sh
+cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVLX_BUILD_TESTS=ON -DVLX_TSAN=ON >/dev/null
+cmake --build build-tsan -j "${VLX_JOBS:-$(nproc)}"
+
+reports="$here/build-tsan/tsan"
+rm -rf "$reports"
+mkdir -p "$reports"
+# history_size: the suite's threads run long; a short history loses the other access
+export TSAN_OPTIONS="suppressions=$here/scripts/tsan/suppressions.txt log_path=$reports/report history_size=4 \
+second_deadlock_stack=1 exitcode=66"
+export QT_QPA_PLATFORM=offscreen
+suite=0
+# the start check measures the controller's start-up against the clock, which this build does not keep
+scripts/ctest-retry.sh build-tsan --output-on-failure -j "$(nproc)" --timeout 600 \
+  -E '^ControllerStartsOnBoardTimeWithNamedThreads$' || suite=$?
+
+run_controller() {
+  local seconds="$1" root pid offset tcp udp end
+  root="$(mktemp -d)"
+  offset=$((20000 + $$ % 9000))
+  VLX_BOARD=sim VLX_ROOT="$root" VLX_PORT_OFFSET=$offset VLX_SIM_SIGNALS="HDMI1 1920x1080@60" \
+    build-tsan/vlxH71N >"$root/stdout" 2>&1 &
+  pid=$!
+  for _ in $(seq 1 600); do
+    [ -S "$root/run/board.sock" ] && grep -qx fpga /proc/"$pid"/task/*/comm 2>/dev/null && break
+    sleep 0.1
+  done
+  local board="env VLX_ROOT=$root scripts/board"
+  local client="python3 tests/protocol/vlx_client.py"
+  tcp="--tcp 127.0.0.1:$((offset + 5005))"
+  udp="--udp 127.0.0.1:$((offset + 5008))"
+  end=$((SECONDS + seconds))
+  $board chip fpga0 cards 0 4 >/dev/null || true
+  $board chip fpga1 cards 1 2 >/dev/null || true
+  # the panel and the board's inputs
+  ( n=0
+    while [ $SECONDS -lt $end ]; do
+      n=$((n + 1))
+      $board touch $((n * 97 % 800)) $((n * 61 % 480)) >/dev/null || true
+      case $((n % 4)) in
+        0) $board signal HDMI2 1280x720@60 >/dev/null || true ;;
+        1) $board chip fpga0 cards 2 $((n % 5)) >/dev/null || true ;;
+        2) $board signal HDMI2 off >/dev/null || true ;;
+        3) $board chip fpga1 cards 3 $((n % 3)) >/dev/null || true ;;
+      esac
+    done ) &
+  local panel=$!
+  # two PCs: picture changes applied, status and card count, parameter saves, register reads
+  ( n=0
+    while [ $SECONDS -lt $end ]; do
+      n=$((n + 1))
+      $client $tcp write-mem 0x880 "$(printf '%02x00%02x00' $((20 + n % 60)) $((30 + n % 40)))" >/dev/null || true
+      $client $tcp write-reg 11 0x02 0x02 >/dev/null || true
+      $client $tcp raw 0x81 "" --dst 0xF000 >/dev/null || true
+      $client $tcp read-mem 0xA0000000 128 >/dev/null || true
+    done ) &
+  local pc1=$!
+  ( while [ $SECONDS -lt $end ]; do
+      $client $udp read-reg 128 2 --dst 0xF000 >/dev/null || true
+      $client $udp read-mem 0x100 36 >/dev/null || true
+      $client $udp write-reg 0 0x04 0x00 --dst 0xF000 >/dev/null || true
+    done ) &
+  local pc2=$!
+  wait $panel $pc1 $pc2 || true
+  local alive=1
+  kill -0 "$pid" 2>/dev/null || alive=0
+  # still serving after the minute: the run was not against a silent controller
+  if [ $alive -eq 1 ] && ! $client $tcp device-info | grep -q '"status": 0'; then
+    echo "the controller does not answer after the run"
+    alive=0
+  fi
+  kill "$pid" 2>/dev/null || true
+  wait "$pid" 2>/dev/null || true
+  if [ $alive -eq 0 ]; then
+    echo "the controller ended during the run:"
+    tail -20 "$root/stdout"
+    rm -rf "$root"
+    return 1
+  fi
+  rm -rf "$root"
+  echo "controller: ${seconds} s under load"
+}
+
+controller=0
+if [ "${VLX_TSAN_SECONDS:-60}" -gt 0 ]; then
+  run_controller "${VLX_TSAN_SECONDS:-60}" || controller=1
+fi
+
+found=$(find "$reports" -type f | wc -l)
+if [ "$found" -gt 0 ]; then
+  for f in "$reports"/*; do
+    echo "==== $f"
+    cat "$f"
+  done
+  echo "ThreadSanitizer: reports in $found processes (kept in $reports)"
+  exit 1
+fi
+[ "$suite" -eq 0 ] && [ "$controller" -eq 0 ] || exit 1
+echo "ThreadSanitizer: no reports"
