@@ -2,6 +2,7 @@
 
 
 #include <cstring>
+#include <optional>
 
 #include "core/global.h"
 #include "core/logMsg.h"
@@ -181,9 +182,16 @@ void SyncUpdate::saveRamIfChanged() {
     // announced it (its pass's code comes here next): until then the screens, which find
     // what changed against the shadow, still see it as new. The manager keeps its own base
     // (scaler/applied_ram.h); this copy is the file's and the screens' alone.
-    if (c331_manage::update_flag != 0) return;
     unsigned char snapshot[kRamSize];
-    std::memcpy(snapshot, p->ram_para, kRamSize);
+    {
+        // The PC's link threads, the manager's pass and the FPGA engine write RAM under
+        // manage_mutex: one whole copy under it, unless this thread holds it already (a
+        // change announced from inside a hold arrives here directly).
+        std::optional<ManageMutexLocker> lock;
+        if (c331_manage::manage_held_here == 0) lock.emplace();
+        if (c331_manage::update_flag != 0) return;
+        p->copyRam(0, kRamSize, snapshot);
+    }
     if (!p->ram_file_owed && std::memcmp(snapshot + kSavedStart, p->ram_para_shadow + kSavedStart, kSavedLength) == 0)
         return;
     // The shadow follows even so (the screens find changes against it); the file is owed

@@ -239,6 +239,13 @@ uint8_t VlxRamPara::updateRegister(unsigned reg, uint8_t mask, uint8_t value) {
     return reg_para[reg];
 }
 
+void VlxRamPara::copyRam(unsigned address, unsigned length, unsigned char* out) {
+    if (address > kRamSize || length > kRamSize - address || length == 0) return;
+    pthread_mutex_lock(&vlx_mutex);
+    std::memcpy(out, ram_para + address, length);
+    pthread_mutex_unlock(&vlx_mutex);
+}
+
 uint8_t VlxRamPara::registerValue(unsigned reg) const {
     if (reg >= kRegisterFileSize) return 0;
     std::lock_guard<std::mutex> lock(reg_file_mutex_);
@@ -256,7 +263,11 @@ void VlxRamPara::readRegisters(unsigned first, unsigned count, uint8_t* out) con
 int VlxRamPara::VlxRamParaDeal(unsigned char* data, unsigned short length, unsigned int address) {
     VlxRamPara* p = p_vlxrampara_config;
     if (!p || address > kRamSize || length > kRamSize - address) return 1;
-    if (length) std::memcpy(p->ram_para + address, data, length);
+    if (!length) return 0;
+    // the input timings' readers hold vlx_mutex
+    pthread_mutex_lock(&p->vlx_mutex);
+    std::memcpy(p->ram_para + address, data, length);
+    pthread_mutex_unlock(&p->vlx_mutex);
     return 0;
 }
 

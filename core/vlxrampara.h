@@ -137,7 +137,7 @@ public:
     static VlxRamPara* p_vlxrampara_config;
 
     // ---- data (read without a lock by every thread)
-    pthread_mutex_t vlx_mutex;                  // input-timing writers only (0x100..0x123)
+    pthread_mutex_t vlx_mutex;                  // the input timings (0x100..0x123) and every copy of RAM bytes
     unsigned char ram_para[vlxram::kRamSize];
     unsigned char ram_para_shadow[vlxram::kRamSize];
     unsigned char mode_para[vlxram::kModeSlots][vlxram::kModeSlotSize];
@@ -162,10 +162,13 @@ public:
         block[offset + 1] = uint8_t(v >> 8);
     }
     uint16_t ramU16(unsigned address) const { return getU16(ram_para, address); }
+    // A consistent copy of RAM bytes: under vlx_mutex against the input-timing writers; a
+    // caller that needs the other writers' words whole holds c331_manage::manage_mutex.
+    void copyRam(unsigned address, unsigned length, unsigned char* out);
     uint16_t shadowU16(unsigned address) const { return getU16(ram_para_shadow, address); }
     void setRamU16(unsigned address, uint16_t v) { setU16(ram_para, address, v); }
 
-    // ---- protocol writes (no lock, no flag): 0 done, 1 refused
+    // ---- protocol writes (no flag; the caller holds manage_mutex): 0 done, 1 refused
     static int VlxRamParaDeal(unsigned char* data, unsigned short length, unsigned int address);
     static int VlxModeUserRamParaDeal(unsigned char* data, unsigned short length, unsigned int address);
 

@@ -9,6 +9,7 @@
 #include "core/utils.h"
 #include "fpga/fpga_clock_record.h"
 #include "fpga/fpga_manage.h"
+#include "protocol/protocol_engines.h"
 
 using namespace plat::wiring;
 
@@ -203,7 +204,10 @@ void fpga_manage::clock_was_set() {
 int fpga_manage::Dealwith_mcu_ram() {
     // The PC writes the mailbox from its transport thread: work on one snapshot of it.
     uint8_t block[kMailboxSize];
-    std::memcpy(block, MCU_RAM_CMD, sizeof block);
+    {
+        std::lock_guard<std::mutex> lock(mailboxRamMutex());
+        std::memcpy(block, MCU_RAM_CMD, sizeof block);
+    }
     if (block[0] != MBOX_PRESENT) return 1;
     int saved = 1;
     const uint8_t command = block[1], store = block[2];

@@ -193,13 +193,14 @@ void fpga_manage::softinit() {
         g_change.reset_release_time[i] = now;
     }
     g_change.clock_read_time = now;
-    Version_to_RAM();
-    PHY_status_to_RAM();
-    MCU_RAM_CMD[MBOX_STATUS + 1] = 1;
-    MCU_RAM_CMD[MBOX_STATUS] = 0xFF;
     {
-        // the PC reads the screen state here before anyone has written register 0
+        // the PC reads the mailbox and the screen state here (before anyone has written
+        // register 0) from its link threads
         std::lock_guard<std::mutex> lock(mailboxRamMutex());
+        Version_to_RAM();
+        PHY_status_to_RAM();
+        MCU_RAM_CMD[MBOX_STATUS + 1] = 1;
+        MCU_RAM_CMD[MBOX_STATUS] = 0xFF;
         MCU_RAM_EXTEND[49] = 0x9F;
         MCU_RAM_EXTEND[50] = 0x1F;
         MCU_RAM_EXTEND[EXTEND_SCREEN_STATE] = ScreenState;

@@ -12,6 +12,7 @@
 #include "core/utils.h"
 #include "core/vlxrampara.h"
 #include "fpga/fpga_manage.h"
+#include "protocol/protocol_engines.h"
 #include "scaler/c331_manage.h"
 
 using namespace plat::wiring;
@@ -214,7 +215,9 @@ void fpga_manage::FPGA_to_RAM(int i) {
     for (int k = 0; k < 4; ++k) {
         const uint8_t r = static_cast<uint8_t>(FPGA_REG_ID0 + k);
         read_from_register(r, i);
-        MCU_RAM_CMD[MBOX_ID + k] = mirror(r, i);
+        const uint8_t id = mirror(r, i);
+        std::lock_guard<std::mutex> lock(mailboxRamMutex());
+        MCU_RAM_CMD[MBOX_ID + k] = id;
     }
 }
 

@@ -148,8 +148,11 @@ void message_deal::write_ram(const uint8_t* frame, const uint8_t* p, size_t n) {
     ProtocolEngines& eng = protocolEngines();
     switch (space) {
     case kSpaceParameter:
-        if (offset < kParamRamEnd)
+        if (offset < kParamRamEnd) {
+            // the scaler manager's pass and the parameter save copy the RAM whole under it
+            ManageMutexLocker lock;
             return status(uint8_t(VlxRamPara::VlxRamParaDeal(data, uint16_t(len), offset)));
+        }
         if (offset < kUserModeEnd)
             return status(uint8_t(VlxRamPara::VlxModeUserRamParaDeal(data, uint16_t(len), offset)));
         return status(kStatusRefused);
@@ -194,7 +197,9 @@ void message_deal::read_ram(const uint8_t* frame, const uint8_t* p, size_t n) {
     case kSpaceParameter:
         if (!store) return status(kStatusUnavailable);
         if (offset + len <= kParamRamEnd) {
-            take(store->ram_para + offset);
+            // the screens, the scaler manager and the FPGA engine write it under manage_mutex
+            ManageMutexLocker lock;
+            if (len) store->copyRam(offset, unsigned(len), data.data());
         } else if (offset >= kParamRamEnd && offset < kUserModeEnd) {
             // Slot N at N << 12; the read stays inside one slot, whose 4098 bytes a
             // write reaches (its last two bytes lie past 0xFFF).

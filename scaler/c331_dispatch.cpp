@@ -68,7 +68,7 @@ void c331_manage::c331managerdeal(void* arg) {
         ManageMutexLocker lock;
         const uint8_t flag = update_flag.exchange(kFlagPassRunning);
         pass_holds_mutex_ = true;
-        std::memcpy(seen, ram->ram_para, kRamSize);
+        ram->copyRam(0, kRamSize, seen);
         std::memcpy(baseBefore, applied_ram::bytes(), kRamSize);
         if (g_force_bkcolor == 0) vlxApi_forceColorDisable(spi_fd);
 
@@ -255,12 +255,13 @@ void c331_manage::pollInputs() {
     if (reprogram) set_output(spi_fd);
 }
 
-// Service requests in controller registers 33..36, each cleared once taken.
+// Service requests in controller registers 33..36, each cleared once taken. The PC writes
+// them from its link threads: read and cleared through the register file's lock; of the bit
+// registers only the bits taken are cleared, so a request raised meanwhile is not lost.
 void c331_manage::run_debug_requests() {
     VlxRamPara* ram = VlxRamPara::p_vlxrampara_config;
     if (!ram) return;
-    unsigned char* reg = ram->reg_para;
-    if (const uint8_t r34 = reg[kDebugReg34]) {
+    if (const uint8_t r34 = ram->registerValue(kDebugReg34)) {
         int bit = 0;
         while (!(r34 & (1u << bit))) ++bit;
         switch (bit) {
@@ -276,19 +277,22 @@ void c331_manage::run_debug_requests() {
             break;
         default: write_read_c331_b80_iacthstch5(spi_fd); break;
         }
-        reg[kDebugReg34] = 0;
+        ram->updateRegister(kDebugReg34, r34, 0);
     }
-    if (reg[kDebugReg35]) {
-        vlxDbg_c331_param(reg[kDebugReg35] - 1);
-        reg[kDebugReg35] = 0;
+    if (const uint8_t r35 = ram->registerValue(kDebugReg35)) {
+        vlxDbg_c331_param(r35 - 1);
+        ram->updateRegister(kDebugReg35, 0xFF, 0);
     }
-    if (reg[kDebugReg36] & 1) vlxDbg_c331_print_regGrp(0);
-    reg[kDebugReg36] = 0;
-    if (reg[kDebugReg33] & 1) {
+    if (const uint8_t r36 = ram->registerValue(kDebugReg36)) {
+        if (r36 & 1) vlxDbg_c331_print_regGrp(0);
+        ram->updateRegister(kDebugReg36, r36, 0);
+    }
+    const uint8_t r33 = ram->registerValue(kDebugReg33);
+    if (r33 & 1) {
         sync_c331_device_test_input(spi_fd);
-        reg[kDebugReg33] = 0;
-    } else if (reg[kDebugReg33] & 2) {
+        ram->updateRegister(kDebugReg33, r33, 0);
+    } else if (r33 & 2) {
         sync_c331_device_test_frame_lock(spi_fd);
-        reg[kDebugReg33] = 0;
+        ram->updateRegister(kDebugReg33, r33, 0);
     }
 }

@@ -80,6 +80,8 @@ class c331_manage : public C331OsdState {
 public:
     static c331_manage* p_c331_manage;
     static pthread_mutex_t manage_mutex;
+    // Holds of manage_mutex by this thread through ManageMutexLocker (the pass's own included).
+    static thread_local int manage_held_here;
     static std::atomic<uint8_t> update_flag;
 
     enum State : uint8_t { kStateChipId0 = 0, kStateBringUp = 5, kStateRunning = 6 };
@@ -476,8 +478,12 @@ public:
 // Holds c331_manage::manage_mutex for one scope.
 class ManageMutexLocker {
 public:
-    ManageMutexLocker() { pthread_mutex_lock(&c331_manage::manage_mutex); }
+    ManageMutexLocker() {
+        pthread_mutex_lock(&c331_manage::manage_mutex);
+        ++c331_manage::manage_held_here;
+    }
     ~ManageMutexLocker() {
+        --c331_manage::manage_held_here;
         const bool handedOver = c331_manage::update_flag != 0;
         pthread_mutex_unlock(&c331_manage::manage_mutex);
         if (handedOver) c331_manage::wakeManager();

@@ -48,8 +48,8 @@ protected:
         EXPECT_EQ(c331->regValue(c331::kRegContrast0), unsigned(contrast) * 1023 / 100);
         EXPECT_EQ(c331->regValue(c331::kRegBright0), unsigned(c331_manage::brightnessWord(50)))
             << "the scaler stays neutral: brightness is the FPGAs'";
-        char valueHex[4];
-        std::snprintf(valueHex, sizeof valueHex, "%02x", value);
+        char valueHex[8];
+        std::snprintf(valueHex, sizeof valueHex, "%02x", unsigned(value));
         EXPECT_EQ(runClient(link, "read-reg 64 1 --dst 0xF000 --fpga 2").data, valueHex) << "the engine's level";
         EXPECT_EQ(c331->guestErrors(), 0u);
     }

@@ -22,12 +22,14 @@ QString elided(const std::string& name, QWidget* widget, int width) {
 
 Timing inputTiming(int port) {
     Timing t;
-    const VlxRamPara* ram = VlxRamPara::p_vlxrampara_config;
+    VlxRamPara* ram = VlxRamPara::p_vlxrampara_config;
     if (!ram || port < 0 || port >= vlxram::kInputs) return t;
-    const unsigned base = vlxram::kInputTiming + vlxram::kInputTimingSize * unsigned(port);
-    t.width = ram->ramU16(base);
-    t.height = ram->ramU16(base + 2);
-    t.rate = ram->ram_para[base + 4];
+    // the receivers' threads write the timings under the RAM's timing lock
+    unsigned char b[vlxram::kInputTimingSize];
+    ram->copyRam(vlxram::kInputTiming + vlxram::kInputTimingSize * unsigned(port), sizeof b, b);
+    t.width = VlxRamPara::getU16(b, 0);
+    t.height = VlxRamPara::getU16(b, 2);
+    t.rate = b[4];
     return t;
 }
 
