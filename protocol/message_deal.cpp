@@ -22,8 +22,6 @@ using namespace ctl;
 
 namespace {
 
-// MCU_RAM_CMD and MCU_RAM_EXTEND are written by every transport thread.
-
 uint8_t statusOf(int engineResult) {
     if (engineResult == kEngineOk) return kStatusOk;
     return engineResult == kEngineUnavailable ? kStatusUnavailable : kStatusFailed;
