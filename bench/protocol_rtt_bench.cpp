@@ -353,6 +353,96 @@ int serialPeer(const std::string& path) {
     return fd;
 }
 
+// ---- UDP floods and departed TCP clients, against the controller program
+
+// Device information on a datagram socket of its own, asked in a closed loop until `stop`;
+// a request unanswered for 2 s counts as lost and the next goes.
+std::thread askDeviceInfoUdp(int port, const std::atomic<bool>& stop, Answers* out, std::atomic<long>* lost) {
+    return std::thread([port, &stop, out, lost] {
+        const int fd = udpConnected(port);
+        const auto req = lineOf(ctl::kGroupDeviceInfo, {});
+        uint8_t buf[2048];
+        while (!stop) {
+            const auto t0 = Clock::now();
+            if (::send(fd, req.data(), req.size(), 0) != ssize_t(req.size())) std::exit(3);
+            pollfd p{fd, POLLIN, 0};
+            if (::poll(&p, 1, 2000) == 1 && ::recv(fd, buf, sizeof buf, 0) > 0)
+                out->ms.push_back(std::chrono::duration<double, std::milli>(Clock::now() - t0).count());
+            else
+                ++*lost;
+        }
+        ::close(fd);
+    });
+}
+
+struct Beside {
+    const char* what;
+    Answers answers;
+    long lost = 0;
+};
+
+// Another PC's device information for `seconds` while `load` runs (UDP or TCP asker).
+Beside measureBeside(const char* what, benchctl::Controller& program, bool udp, double seconds,
+                     const std::function<void(const std::atomic<bool>&)>& load) {
+    Beside b{what, {}, 0};
+    std::atomic<bool> stop{false};
+    std::atomic<long> lost{0};
+    std::thread loader([&] { load(stop); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));  // the load is under way
+    std::thread asker = udp ? askDeviceInfoUdp(program.udpPort(), stop, &b.answers, &lost)
+                            : askDeviceInfo(program.tcpPort(), stop, &b.answers);
+    std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
+    stop = true;
+    asker.join();
+    loader.join();
+    b.lost = lost;
+    return b;
+}
+
+void besideFloodsAndDepartures(benchctl::Controller& program) {
+    const auto card = cardLine();
+    std::vector<Beside> rows;
+    const auto idle = [](const std::atomic<bool>&) {};
+    rows.push_back(measureBeside("UDP, idle controller", program, true, 5, idle));
+    // 200 pass-throughs in one datagram, to a port without cards: 0.8 s each.
+    rows.push_back(measureBeside("UDP, beside one datagram of 200 pass-throughs", program, true, 10,
+                                 [&](const std::atomic<bool>&) {
+                                     std::vector<uint8_t> d;
+                                     for (int i = 0; i < 200; ++i) d.insert(d.end(), card.begin(), card.end());
+                                     const int fd = udpConnected(program.udpPort());
+                                     ::send(fd, d.data(), d.size(), 0);
+                                     ::close(fd);
+                                 }));
+    std::this_thread::sleep_for(std::chrono::seconds(60));  // the pass-throughs admitted run out
+    // 200 source ports, each sending a pass-through every 100 ms.
+    rows.push_back(measureBeside("UDP, beside pass-throughs from 200 ports (2,000 a second)", program, true, 10,
+                                 [&](const std::atomic<bool>& stop) {
+                                     std::vector<int> fds;
+                                     for (int i = 0; i < 200; ++i) fds.push_back(udpConnected(program.udpPort()));
+                                     while (!stop) {
+                                         for (int fd : fds) ::send(fd, card.data(), card.size(), MSG_DONTWAIT);
+                                         std::this_thread::sleep_for(std::chrono::milliseconds(100));
+                                     }
+                                     for (int fd : fds) ::close(fd);
+                                 }));
+    std::this_thread::sleep_for(std::chrono::seconds(60));
+    rows.push_back(measureBeside("TCP, idle controller", program, false, 5, idle));
+    // 16 clients that each send a whole-flash erase of the C331 and close at once.
+    rows.push_back(measureBeside("TCP, beside 16 clients gone after a whole-flash erase each", program, false, 10,
+                                 [&](const std::atomic<bool>&) {
+                                     const auto erase = lineOf(ctl::kGroupFlashErase, {0, 0, 0, 0, 0x00, 0x02, 2});
+                                     for (int i = 0; i < 16; ++i) {
+                                         const int fd = connectTo(program.tcpPort());
+                                         ::send(fd, erase.data(), erase.size(), MSG_NOSIGNAL);
+                                         ::close(fd);
+                                     }
+                                 }));
+    std::printf("\n| another PC's device information | answers | lost | p50 | p99 | worst |\n|---|---|---|---|---|---|\n");
+    for (const Beside& b : rows)
+        std::printf("| %s | %zu | %ld | %.2f ms | %.2f ms | %.2f ms |\n", b.what, b.answers.ms.size(), b.lost,
+                    b.answers.ms.empty() ? 0 : percentiles(b.answers.ms).p50, b.answers.p99(), b.answers.worst());
+}
+
 // The controller program; its ports are 10 above the in-process links'.
 int besideLongCommands(int offset) {
     benchctl::Controller program;
@@ -398,6 +488,7 @@ int besideLongCommands(int offset) {
     stop = true;
     info.join();
     ::close(e);
+    besideFloodsAndDepartures(program);
     program.stop();
 
     std::printf("\nAgainst the controller program on the simulated board:\n\n| measure | value |\n|---|---|\n");

@@ -1,5 +1,6 @@
 #include "protocol/control_link.h"
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
@@ -79,11 +80,27 @@ void control_link::handleHeldFrame(const Send& send) {
     handleFrame(frame.data(), frame.size(), send);
 }
 
-bool control_link::heldFrameMayTakeLong() const {
-    if (held_.empty()) return false;
-    const std::vector<uint8_t>& f = held_.front();
+bool control_link::mayTakeLong(const std::vector<uint8_t>& f) {
     if (f.size() < kMinFrame) return false;
     return forTheCards(f.data()) || message_deal::mayTakeLong(f.data(), f.size());
+}
+
+bool control_link::heldFrameMayTakeLong() const { return !held_.empty() && mayTakeLong(held_.front()); }
+
+size_t control_link::dropHeldFrames(bool longOnly) {
+    const size_t before = held_.size();
+    if (longOnly)
+        held_.erase(std::remove_if(held_.begin(), held_.end(), mayTakeLong), held_.end());
+    else
+        held_.clear();
+    return before - held_.size();
+}
+
+size_t control_link::trimHeldFrames(size_t keep) {
+    if (held_.size() <= keep) return 0;
+    const size_t dropped = held_.size() - keep;
+    held_.resize(keep);
+    return dropped;
 }
 
 std::vector<uint8_t> control_link::takeHeldFrame() {

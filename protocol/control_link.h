@@ -39,12 +39,19 @@ public:
     // thread may hold bytes while another handles a frame taken before.
     bool heldFrameMayTakeLong() const;
     std::vector<uint8_t> takeHeldFrame();
+    size_t heldFrames() const { return held_.size(); }
+    // Drops the held frames that may take long (every held frame when longOnly is false),
+    // keeping the others in order; returns how many went.
+    size_t dropHeldFrames(bool longOnly);
+    // Drops the held frames past the first `keep`; returns how many went.
+    size_t trimHeldFrames(size_t keep);
 
     unsigned droppedFrames() const { return deframer_.dropped() + badFrames_; }
     // Pass-throughs of all links waiting for their turn (not counting the one running).
     static unsigned passThroughsWaiting();
 
 private:
+    static bool mayTakeLong(const std::vector<uint8_t>& frame);
     void passThrough(const uint8_t* frame, size_t length, const Send& send);
     uint8_t transport_;
     frame_deframer deframer_;

@@ -2,18 +2,16 @@
 // TCP control server: one listening socket and up to kMaxClients connections, served so
 // that one client costs the others at most one short command. Clients are served in turn,
 // one frame per client per turn; replies wait in a bounded queue per client that goes out
-// as the socket takes it, so no socket ever holds the thread. A command that can take
-// seconds (control_link::heldFrameMayTakeLong) runs as the client's job on a worker thread
-// of its own; the client's next frames wait behind it, the others are served meanwhile.
+// as the socket takes it, so no socket ever holds the thread. The turns and the long
+// commands as jobs are those of pc_clients.h. A client whose peer has closed is served
+// its short commands still; its long ones not yet started are dropped.
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
-#include <memory>
-#include <thread>
 #include <vector>
 
 #include "platform/net.h"
-#include "protocol/control_link.h"
+#include "protocol/pc_clients.h"
 
 class TcpServer {
 public:
@@ -24,7 +22,8 @@ public:
     static constexpr size_t kQueueBound = 131072;
     // In 10 ms ticks: a client whose queued replies have not moved for 5 s is dropped; with
     // every place taken, the connection idle longest (no whole frame received, whatever
-    // other bytes came) gives its place once idle for 30 s. A refused connection is closed
+    // other bytes came, since the later of its last frame and its job's end, and nothing
+    // running or waiting) gives its place once idle for 30 s. A refused connection is closed
     // once its peer has closed too, or after 5 s.
     static constexpr uint32_t kStallTicks = 500;
     static constexpr uint32_t kIdleTicks = 3000;
@@ -44,7 +43,6 @@ public:
 
 private:
     struct Client;
-    struct Job;
     struct Refused {
         int fd;
         uint32_t since;
@@ -57,18 +55,12 @@ private:
     void refuse(int fd);
     void drainRefused(size_t i, short revents);
     void makeRoom();
-    void serveTurn();
-    bool canServe(const Client& c) const;
-    void startJob(Client& c);
-    void collectJobs();
+    Client& client(size_t i);
     void closeDone();
     int listenFd_ = -1;
     int port_ = -1;
-    std::vector<std::unique_ptr<Client>> clients_;  // in order of arrival
-    std::vector<std::unique_ptr<Job>> orphans_;     // jobs of closed clients, still running
-    std::vector<Refused> refused_;                  // told the end, waiting for the peer's
+    PcClients clients_;              // in order of arrival
+    std::vector<Refused> refused_;  // told the end, waiting for the peer's
     std::atomic<size_t> count_{0};
-    size_t turnStart_ = 0;
-    plat::net::WakePipe jobDone_;
     uint8_t buf_[kReadChunk];
 };

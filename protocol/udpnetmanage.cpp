@@ -1,14 +1,29 @@
 #include "protocol/udpnetmanage.h"
 
+#include <arpa/inet.h>
+
 #include "core/global.h"
 #include "core/logMsg.h"
 #include "platform/net.h"
 #include "protocol/h71_wifi_config.h"
 #include "protocol/control_frame.h"
 
+struct udpnetManage::Sender : PcClient {
+    Sender(int f, const sockaddr_in& a) : PcClient(ctl::kTransportUdp), fd(f), addr(a) {}
+    void deliver(const std::vector<uint8_t>& reply) override { plat::net::sendTo(fd, reply.data(), reply.size(), addr); }
+    bool is(const sockaddr_in& a) const { return a.sin_addr.s_addr == addr.sin_addr.s_addr && a.sin_port == addr.sin_port; }
+    std::string name() const {
+        char ip[INET_ADDRSTRLEN] = "?";
+        ::inet_ntop(AF_INET, &addr.sin_addr, ip, sizeof ip);
+        return std::string("sender ") + ip + ":" + std::to_string(ntohs(addr.sin_port));
+    }
+    int fd;
+    sockaddr_in addr;
+};
+
 udpnetManage* udpnetManage::p_udpnetManage = nullptr;
 
-udpnetManage::udpnetManage() : link_(ctl::kTransportUdp) {}
+udpnetManage::udpnetManage() : senders_(kMaxSenders, "UDP", "ctl-udp-job") {}
 
 udpnetManage* udpnetManage::pInstance() {
     if (p_udpnetManage) return p_udpnetManage;
@@ -42,21 +57,62 @@ void udpnetManage::resetInstanceForTest() {
 
 void udpnetManage::controlThread() {
     while (!thread_.stopping()) {
-        std::vector<pollfd> fds{{thread_.wakeFd(), POLLIN, 0}, {fd_, POLLIN, 0}};
-        if (plat::net::pollFds(fds, -1) <= 0) continue;  // the wake pipe ends the wait
+        std::vector<pollfd> fds{{thread_.wakeFd(), POLLIN, 0}, {fd_, POLLIN, 0}, {senders_.jobDoneFd(), POLLIN, 0}};
+        plat::net::pollFds(fds, senders_.turnDue() ? 0 : -1);  // the wake pipe ends the wait
         if (fds[0].revents) {
             thread_.drainWake();
             continue;
         }
-        sockaddr_in from{};
-        const ssize_t r = plat::net::recvFrom(fd_, buf_.data(), buf_.size(), &from);
-        if (r <= 0) continue;
-        // Frames never span datagrams.
-        link_.resetStream();
-        link_.onBytes(buf_.data(), size_t(r), [&](const std::vector<uint8_t>& reply) {
-            plat::net::sendTo(fd_, reply.data(), reply.size(), from);
-        });
-        link_.resetStream();
+        if (fds[2].revents) senders_.drainJobDone();
+        senders_.collectJobs();
+        if (fds[1].revents) {
+            forgetQuiet();
+            for (size_t k = 0; k < kDatagramsPerTurn; ++k) {
+                sockaddr_in from{};
+                const ssize_t r = plat::net::recvFrom(fd_, buf_.data(), buf_.size(), &from);
+                if (r < 0) break;
+                if (r > 0) receive(from, size_t(r));
+            }
+        }
+        senders_.serveTurn();
+        senderCount_ = senders_.size();
+    }
+    senders_.clear();
+}
+
+void udpnetManage::receive(const sockaddr_in& from, size_t n) {
+    Sender* s = admit(from);
+    // Frames never span datagrams.
+    s->link->resetStream();
+    if (s->link->holdBytes(buf_.data(), n) > 0) s->lastActive = G_timeTicks.load();
+    s->link->resetStream();
+    senders_.logDropped(s->name() + ", frames past the " + std::to_string(kSenderFrames) + " it may have waiting",
+                        s->link->trimHeldFrames(kSenderFrames));
+}
+
+udpnetManage::Sender* udpnetManage::admit(const sockaddr_in& from) {
+    for (size_t i = 0; i < senders_.size(); ++i)
+        if (static_cast<Sender&>(senders_[i]).is(from)) return &static_cast<Sender&>(senders_[i]);
+    if (senders_.size() >= kMaxSenders) {
+        // The one quiet longest, else the one heard from longest ago (the first of equals:
+        // it came first).
+        size_t out = 0;
+        for (size_t i = 1; i < senders_.size(); ++i) {
+            const PcClient &a = senders_[i], &b = senders_[out];
+            if (a.quiet() != b.quiet() ? a.quiet() : a.idleTicks() > b.idleTicks()) out = i;
+        }
+        senders_.remove(out, static_cast<Sender&>(senders_[out]).name() + " forgotten for a new one");
+    }
+    senders_.add(std::make_unique<Sender>(fd_, from));
+    return &static_cast<Sender&>(senders_[senders_.size() - 1]);
+}
+
+void udpnetManage::forgetQuiet() {
+    for (size_t i = 0; i < senders_.size();) {
+        if (senders_[i].quiet() && senders_[i].idleTicks() >= kSenderIdleTicks)
+            senders_.remove(i, "quiet sender");
+        else
+            ++i;
     }
 }
 

@@ -1,33 +1,58 @@
 #pragma once
 // UDP transport: the control port 5008 and its thread. A datagram carries whole line
-// frames; each reply goes back to the address the request came from. Beside it the
+// frames; each reply goes back to the address the request came from. Each sender
+// (address and port) is a PC of its own, served in turn as the TCP clients are
+// (pc_clients.h): its own order, a long command as its job, a bound on the frames it may
+// have waiting; senders quiet for 30 s are forgotten. Beside it the
 // WiFi module's port 13769 and its thread: one AT command per datagram, answered to
 // the sender (h71_wifi_config.h).
+#include <netinet/in.h>
+
+#include <atomic>
+#include <cstddef>
 #include <cstdint>
+#include <string>
 #include <vector>
 
-#include "protocol/control_link.h"
 #include "protocol/link_thread.h"
+#include "protocol/pc_clients.h"
 
 class udpnetManage {
 public:
     static constexpr int kControlPort = 5008;
     static constexpr int kWifiPort = 13769;
+    // Senders served at once; with every place taken a new sender takes the place of the
+    // one quiet longest, or else of the one heard from longest ago, whose waiting frames
+    // are dropped.
+    static constexpr size_t kMaxSenders = 32;
+    // Frames a sender may have waiting; those past it in a datagram are dropped.
+    static constexpr size_t kSenderFrames = 64;
+    // In 10 ms ticks: a sender with nothing running or waiting for 30 s is forgotten.
+    static constexpr uint32_t kSenderIdleTicks = 3000;
+    // Datagrams read between two turns: fewer than the places, so a sender's frame is
+    // served before the senders that came after it can push it out.
+    static constexpr size_t kDatagramsPerTurn = kMaxSenders / 2;
 
     static udpnetManage* pInstance();
     static udpnetManage* p_udpnetManage;
     static void resetInstanceForTest();
 
     int port() const { return port_; }
+    size_t senderCount() const { return senderCount_.load(); }
     int wifiPort() const { return wifiPort_; }
     void controlThread();
     void wifiThread();
 
 private:
+    struct Sender;
     udpnetManage();
+    void receive(const sockaddr_in& from, size_t n);
+    Sender* admit(const sockaddr_in& from);
+    void forgetQuiet();
     int fd_ = -1;
     int port_ = -1;
-    control_link link_;
+    PcClients senders_;  // owned by the control thread
+    std::atomic<size_t> senderCount_{0};
     link_thread thread_;
     int wifiFd_ = -1;
     int wifiPort_ = -1;

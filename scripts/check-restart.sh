@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # One controller per board root, and the SoC chip ids across its restarts: a second
-# controller on a root in use stops at once naming the root while the first serves on;
+# controller on a root in use stops at once naming the root, touching none of the first
+# one's files (its temporary files of saves in flight), while the first serves on;
 # VLX_SIM_CHIPID gives the ids at start, and ids set with `chipid` over board control
 # are kept with the root, so the next start derives its device id from them.
 #   scripts/check-restart.sh build/vlxH71N
@@ -34,12 +35,17 @@ first="$(device_id)"
 # the id's first three digits are the top digits of X, Y and Z
 [ "${first:0:6}" = 313335 ] || fail "device id $first is not derived from VLX_SIM_CHIPID"
 
+# The first controller's save in flight: the second must leave its temporary file alone.
+inflight="$root/data/configs/tcpip.ini.tmpQ7x2Lp"
+echo "half a save" >"$inflight"
 second_out="$(VLX_BOARD=sim VLX_ROOT="$root" VLX_PORT_OFFSET=$offset QT_QPA_PLATFORM=offscreen \
               timeout 60 "$prog" 2>&1)"
 status=$?
 [ "$status" -ne 0 ] && [ "$status" -ne 124 ] || fail "a second controller on the root ran on (status $status)"
 grep -qF -- "$root" <<<"$second_out" || fail "the second controller's error does not name the root: $second_out"
 [ "$(device_id)" = "$first" ] || fail "the first controller stopped serving"
+[ -f "$inflight" ] || fail "the second controller removed the first one's temporary file"
+rm -f "$inflight"
 echo "ok: a second controller stopped: $second_out"
 
 answer="$(VLX_ROOT="$root" "$here/scripts/board" chipid F00F E00E D00D)"

@@ -4,9 +4,11 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstring>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "core/global.h"
@@ -52,7 +54,13 @@ public:
     }
     void clockChanged() override { ++clockChanges; }
     int c331FlashErase(unsigned sector, unsigned count, int kind) override {
-        ++flashErases;
+        {
+            std::lock_guard<std::mutex> l(m);
+            ++flashErases;
+        }
+        ++erasesRunning;
+        while (eraseHeld) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        --erasesRunning;
         return kEngineOk;
     }
     // Answers a passed frame after `answerAfter` services; when < 0, at a service while
@@ -86,6 +94,9 @@ public:
     unsigned cards = 0;
     int clockChanges = 0;
     int flashErases = 0;
+    // While set, an erase lasts until it is cleared (a whole-flash erase takes a minute).
+    std::atomic<bool> eraseHeld{false};
+    std::atomic<int> erasesRunning{0};
     std::vector<uint8_t> passed;
     std::vector<uint8_t> passedBy;  // the transport of each pass-through, in the order they ran
     std::atomic<int> answerAfter{-1};

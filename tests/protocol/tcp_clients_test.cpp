@@ -41,8 +41,31 @@ std::vector<uint8_t> blockReadBurst() {
 
 class TcpClientsTest : public TransportTest {
 protected:
+    void TearDown() override {
+        fake.eraseHeld = false;  // a failed test's held erases end, so the server can stop
+        TransportTest::TearDown();
+    }
     size_t clients() const { return networkManage::p_networkManage->clientCount(); }
     int port() const { return networkManage::p_networkManage->port(); }
+    size_t passes() {
+        std::lock_guard<std::mutex> l(fake.m);
+        return fake.passedBy.size();
+    }
+    // Every place taken by a client that sent a whole-flash erase, which runs as its job
+    // until released, and then closed.
+    void fillWithDepartedErases() {
+        fake.eraseHeld = true;
+        std::vector<std::unique_ptr<RawClient>> gone;
+        for (size_t k = 0; k < TcpServer::kMaxClients; ++k) {
+            gone.push_back(std::make_unique<RawClient>(port()));
+            gone.back()->send(line(frame(kGroupFlashErase, {0, 0, 0, 0, 0x00, 0x02, 2})));
+        }
+        ASSERT_TRUE(eventually([&] { return fake.erasesRunning == int(TcpServer::kMaxClients); }));
+    }
+    void erasesEnd() {
+        fake.eraseHeld = false;
+        ASSERT_TRUE(eventually([&] { return fake.erasesRunning == 0; }));
+    }
 };
 
 }  // namespace
@@ -165,7 +188,7 @@ TEST_F(TcpClientsTest, APassThroughWaitingForTheCardsHoldsNoOtherClientAndKeepsI
     EXPECT_EQ(pc.receive().size(), kMinFrame + 33) << "then the frame the client sent after it";
 }
 
-TEST_F(TcpClientsTest, ConnectionsThatTrickleBytesButNoFrameGiveWayAfterThirtySeconds) {
+TEST_F(TcpClientsTest, ConnectionsThatTrickleBytesOrBadFramesButNoGoodFrameGiveWayAfterThirtySeconds) {
     std::vector<std::unique_ptr<RawClient>> trickle;
     for (size_t k = 0; k + 1 < TcpServer::kMaxClients; ++k) {
         trickle.push_back(std::make_unique<RawClient>(port()));
@@ -179,9 +202,11 @@ TEST_F(TcpClientsTest, ConnectionsThatTrickleBytesButNoFrameGiveWayAfterThirtySe
         early.send(deviceInfo());
         EXPECT_TRUE(early.readsEndOfStream());
     }
+    auto badBcc = frame(kGroupDeviceInfo, {});
+    badBcc.back() ^= 0xFF;
     for (int k = 0; k < 3; ++k) {
         G_timeTicks += 1000;
-        for (auto& t : trickle) t->send({0x00});
+        for (auto& t : trickle) t->send(cat({0x00}, line(badBcc)));
         ASSERT_TRUE(answersDeviceInfo(active));  // the bytes above were read before this
     }
     G_timeTicks += 1;
@@ -189,4 +214,78 @@ TEST_F(TcpClientsTest, ConnectionsThatTrickleBytesButNoFrameGiveWayAfterThirtySe
     EXPECT_TRUE(answersDeviceInfo(late)) << "a connection without a frame for 30 s gave way";
     EXPECT_TRUE(answersDeviceInfo(active));
     EXPECT_EQ(clients(), TcpServer::kMaxClients);
+}
+
+TEST_F(TcpClientsTest, LongCommandsOfClientsThatLeftLeaveThoseWhoStayTheirsAndAreCollected) {
+    useFake();
+    testkit::writeFile("/data/configs/alias.json", "{}");
+    // Twice: the jobs of the first departures, once ended, hold no place of the second.
+    for (int round = 0; round < 2; ++round) {
+        SCOPED_TRACE(round);
+        fillWithDepartedErases();
+        RawClient stays(port());
+        stays.send(line(frame(kGroupReadFileStart, {4, 0})));
+        const auto r = stays.receive();
+        ASSERT_EQ(r.size(), kMinFrame + 21) << "its long command ran beside the 16 erases left behind";
+        EXPECT_EQ(r[kGroup], kGroupReadFileStart);
+        EXPECT_EQ(r[kPayload], kStatusOk);
+        EXPECT_EQ(fake.erasesRunning, int(TcpServer::kMaxClients));
+        erasesEnd();
+    }
+}
+
+TEST_F(TcpClientsTest, ADepartedClientsJobAnswersNoOneAndLeavesTheNextClientInItsPlaceFree) {
+    useFake();
+    fake.eraseHeld = true;
+    std::vector<std::unique_ptr<RawClient>> idle;
+    for (size_t k = 0; k + 1 < TcpServer::kMaxClients; ++k) {
+        idle.push_back(std::make_unique<RawClient>(port()));
+        ASSERT_TRUE(answersDeviceInfo(*idle.back()));
+    }
+    {
+        RawClient gone(port());
+        gone.send(line(frame(kGroupFlashErase, {0, 0, 0, 0, 0x00, 0x02, 2})));
+        ASSERT_TRUE(eventually([&] { return fake.erasesRunning == 1; }));
+    }
+    RawClient next(port());  // takes the place of the one that left
+    EXPECT_TRUE(answersDeviceInfo(next)) << "answered while the erase of the one that left runs";
+    fake.eraseHeld = false;
+    ASSERT_TRUE(eventually([&] { return fake.erasesRunning == 0; }));
+    EXPECT_TRUE(answersDeviceInfo(next)) << "the erase's reply to the one that left is not the next one's";
+}
+
+TEST_F(TcpClientsTest, AClientThatPipelinesPassThroughsAndClosesStopsTakingTurnsAtOnce) {
+    useFake();
+    fake.answerAfter = -1;
+    RawClient other(port());
+    {
+        RawClient gone(port());
+        gone.send(cardFrames(2000));
+        ASSERT_TRUE(eventually([&] { return fake.services >= 3; }));
+    }
+    // The cards stay silent: no reply tells the server the peer is gone, only its close.
+    EXPECT_TRUE(eventually([&] {
+        G_timeTicks += control_link::kPassWaitTicks + 1;
+        return clients() == 1;
+    }));
+    EXPECT_TRUE(answersDeviceInfo(other));
+    EXPECT_LE(passes(), 2u) << "what it queued behind its close was dropped, not passed to the cards";
+}
+
+TEST_F(TcpClientsTest, IdleTimeCountsFromTheEndOfTheClientsOwnJob) {
+    useFake();
+    fake.answerAfter = -1;
+    RawClient worker(port());
+    worker.send(cat(cardFrames(1), deviceInfo()));
+    ASSERT_TRUE(eventually([&] { return fake.services >= 3; }));
+    G_timeTicks += TcpServer::kIdleTicks;  // its pass-through gives up
+    ASSERT_EQ(worker.receive().size(), kMinFrame + 33) << "the frame behind its job, served once the job ended";
+    std::vector<std::unique_ptr<RawClient>> others;
+    for (size_t k = 0; k + 1 < TcpServer::kMaxClients; ++k) {
+        others.push_back(std::make_unique<RawClient>(port()));
+        ASSERT_TRUE(answersDeviceInfo(*others.back()));
+    }
+    RawClient late(port());
+    EXPECT_TRUE(late.endedByServer()) << "no connection idle for 30 s: the newcomer is refused";
+    EXPECT_TRUE(answersDeviceInfo(worker));
 }
