@@ -17,6 +17,8 @@
 #include "core/utils.h"
 #include "platform/platform.h"
 
+QMutex g_app_install_mutex;
+
 namespace {
 // The loader file's folder is a folder inside the root that takes a new file, and the file
 // is absent or a regular file: a link would point the loader's keys at a file outside the
@@ -56,21 +58,26 @@ bool write_loader_start_command() {
 int app_swap_and_restart() {
     // The restart asked for earlier may already be under way: no swap under it.
     if (g_app_reset_flag) return refuse("a restart is already pending");
-    // Checked before the move: the new image must not run under a start command that
-    // cannot be written.
+    // mv would move the image into a folder of that name and the loader would start
+    // nothing; a link would send the new program somewhere else.
+    struct stat st;
+    const std::string current = plat::path(kAppImage);
+    if (::lstat(current.c_str(), &st) == 0 ? !S_ISREG(st.st_mode) : errno != ENOENT)
+        return refuse(std::string(kAppImage) + " is not a regular file");
     if (!loaderFileUsable()) return refuse("the loader file is unusable");
+    // Written before the move, and its failure stops the swap: the new image must not run
+    // under a start command that could not be written (the start command names
+    // /data/app/vlxH71N, where the old program still is until the move).
+    if (g_update_status == 0) {
+        if (!write_loader_start_command()) return refuse("the loader's start command cannot be written");
+        g_update_status = 1;
+    }
     Utils::system_mutex(QStringLiteral("chmod 777 -R /data/app"));
     plat::sleepMs(10);
     int status = 0;
     if (Utils::system_mutex(QStringLiteral("mv /data/app/vlxH71N2  /data/app/vlxH71N"), &status) != 0)
         // The old application stays; restarting would gain nothing.
         return refuse("mv failed with status " + std::to_string(status));
-    if (g_update_status == 0) {
-        if (write_loader_start_command())
-            g_update_status = 1;
-        else
-            writeLogMsg(LOG_ERROR, "application swap: the loader's start command cannot be written");
-    }
     plat::sleepMs(10);
     Utils::system_mutex(QStringLiteral("sync"));
     plat::sleepMs(20);

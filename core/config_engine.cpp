@@ -185,6 +185,10 @@ ConfigEngine* ConfigEngine::pInstance() {
         p_config = new ConfigEngine;
         // Without the chip id only g_pid stays empty; the stored settings load all the same.
         read_chip_id();
+        // The ageing log starts empty with the program; later calls (a network reset on
+        // the panel) keep it.
+        factoryage_log.clear();
+        factoryage_log_num = 0;
     }
     Utils::getIPAddress();
 
@@ -192,9 +196,6 @@ ConfigEngine* ConfigEngine::pInstance() {
     editIniFile(plat::path(kLoaderConfig),
                 [&appPath](QSettings& loader, const std::string&) { appPath = loader.value(QStringLiteral("app-1/app_path")).toString(); });
     g_update_status = appPath == QLatin1String(kLoaderNormalStart) ? 1 : 0;
-
-    factoryage_log.clear();
-    factoryage_log_num = 0;
     return p_config;
 }
 
@@ -205,8 +206,12 @@ void ConfigEngine::resetInstanceForTest() {
 }
 
 QVariant ConfigEngine::read_config_variant(ConfigItem::ConfigName id) {
-    if (id < 0 || id >= ConfigItem::ItemCount || size_t(id) >= _items.size()) return QVariant();
     QMutexLocker lock(&Utils::_settings_mutex);
+    return read_config_variant_locked(id);
+}
+
+QVariant ConfigEngine::read_config_variant_locked(ConfigItem::ConfigName id) const {
+    if (id < 0 || id >= ConfigItem::ItemCount || size_t(id) >= _items.size()) return QVariant();
     return _items[id].value;
 }
 

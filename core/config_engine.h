@@ -67,6 +67,8 @@ public:
     static ConfigEngine* p_config;
 
     QVariant read_config_variant(ConfigItem::ConfigName id);
+    // The same with Utils::_settings_mutex already held: several items read as one set.
+    QVariant read_config_variant_locked(ConfigItem::ConfigName id) const;
     // Stores the value and writes it to its INI file; false when the file cannot be written
     // (a full data partition): the item then keeps its old value.
     bool write_config_variant(ConfigItem::ConfigName id, QVariant value);

@@ -45,6 +45,23 @@ bool nestingWithin(const std::string& text, int limit) {
 }
 }  // namespace
 
+bool parses(const std::string& text, pt::ptree* root, std::string* error) {
+    if (!nestingWithin(text, kMaxNesting)) {
+        *error = "nesting too deep";
+        return false;
+    }
+    try {
+        std::istringstream ss(text);
+        pt::read_json(ss, *root);
+        return true;
+    } catch (const pt::ptree_error& e) {
+        *error = e.what();
+    } catch (const std::exception& e) {
+        *error = e.what();  // out of memory on an absurd file: refused like a broken one
+    }
+    return false;
+}
+
 Read read(const std::string& path, pt::ptree* root, bool removeBroken) {
     QMutexLocker lock(&Utils::_file_deal_mutex);
     std::string text, why;
@@ -57,19 +74,7 @@ Read read(const std::string& path, pt::ptree* root, bool removeBroken) {
     }
 
     std::string error;
-    if (!nestingWithin(text, kMaxNesting)) {
-        error = "nesting too deep";
-    } else {
-        try {
-            std::istringstream ss(text);
-            pt::read_json(ss, *root);
-            return Read::Ok;
-        } catch (const pt::ptree_error& e) {
-            error = e.what();
-        } catch (const std::exception& e) {
-            error = e.what();  // out of memory on an absurd file: refused like a broken one
-        }
-    }
+    if (parses(text, root, &error)) return Read::Ok;
     if (g_debugSwitch == 254) std::printf("json error: %s\n", error.c_str());
     writeLogMsg(LOG_ERROR, path + " does not parse" + (removeBroken ? ", removed: " : ": ") + error);
     // The file is useless; a new one comes with the next transfer.

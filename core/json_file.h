@@ -24,4 +24,8 @@ enum class Read {
 // so a file that replaced it meanwhile is never deleted for it.
 Read read(const std::string& path, boost::property_tree::ptree* root, bool removeBroken);
 
+// True when `text` parses as these files are read; else false and the parser's complaint in
+// `error`. The file transfer checks a file with it before it replaces the stored one.
+bool parses(const std::string& text, boost::property_tree::ptree* root, std::string* error);
+
 }  // namespace jsonfile

@@ -56,6 +56,11 @@ public:
     // --- network set-up and flash partitions (utils_net.cpp)
     static int getIPAddress();
     static int initIPAddress();
+    // Stores address, mask and gateway (and the TCP port when above 0) in one replacement
+    // of tcpip.ini and sets eth0 up with exactly that set, as one step against every other
+    // network-settings writer.
+    enum NetStore { kNetApplied = 0, kNetNotStored = 1, kNetNotApplied = 2 };
+    static int storeAndApplyNetwork(const QString& ip, const QString& mask, const QString& gateway, int tcpPort = 0);
     static int non_region_erase(int fd, int offset, int length, int unlock);
     static int non_region_write(int fd, const unsigned char* data, int length, int offset);
 

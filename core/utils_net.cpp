@@ -5,6 +5,8 @@
 #include <QMutexLocker>
 
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "core/config_engine.h"
 #include "core/global.h"
@@ -17,55 +19,77 @@ namespace {
 constexpr int kMtdEraseFailed = 8;
 constexpr int kMtdWriteFailed = 1;
 
-QString text(ConfigEngine* c, ConfigItem::ConfigName id) { return c->read_config_variant(id).toString(); }
-int number(ConfigEngine* c, ConfigItem::ConfigName id) { return c->read_config_variant(id).toInt(); }
-unsigned int unsignedNumber(ConfigEngine* c, ConfigItem::ConfigName id) { return c->read_config_variant(id).toUInt(); }
+// Network-settings writers (the protocol, the panel's Apply and reset, the set-up at start):
+// a store and the eth0 set-up that follows are one step, so eth0 always gets the set the
+// file holds. Held across their own shell commands: only these writers take it.
+// Order: before Utils::_settings_mutex and the shell runner's lock.
+QMutex netSettingsMutex;
+
+QString text(ConfigEngine* c, ConfigItem::ConfigName id) { return c->read_config_variant_locked(id).toString(); }
+int number(ConfigEngine* c, ConfigItem::ConfigName id) { return c->read_config_variant_locked(id).toInt(); }
+unsigned int unsignedNumber(ConfigEngine* c, ConfigItem::ConfigName id) {
+    return c->read_config_variant_locked(id).toUInt();
+}
+
+bool addresses(const QString& ip, const QString& mask, const QString& gateway) {
+    // Only addresses reach the shell; anything else runs nothing.
+    for (const QString* v : {&ip, &mask, &gateway}) {
+        if (!plat::isDottedIPv4(v->toStdString())) {
+            writeLogMsg(LOG_ERROR, "network set-up refused: \"" + v->toStdString() + "\" is no IPv4 address");
+            return false;
+        }
+    }
+    return true;
+}
+
+// eth0 set up with exactly these; netSettingsMutex held.
+int setUpEth0(const QString& ip, const QString& mask, const QString& gateway) {
+    if (!addresses(ip, mask, gateway)) return 255;
+    if (Utils::system_mutex(QStringLiteral("ifconfig eth0 &>/dev/null")) != 0) return 255;
+    Utils::system_mutex(QStringLiteral("route del default wlan0"));
+    Utils::system_mutex(QStringLiteral("ifconfig eth0 %1 netmask %2").arg(ip, mask));
+    Utils::system_mutex(QStringLiteral("route add -host %1 dev eth0").arg(gateway));
+    Utils::system_mutex(QStringLiteral("route add default gw %1 metric 100").arg(gateway));
+    Utils::system_mutex(QStringLiteral("route add -host 255.255.255.255 eth0"));
+    Utils::system_mutex(QStringLiteral("route del 255.255.255.255 wlan1"));
+    return 0;
+}
 }  // namespace
 
 int Utils::getIPAddress() {
     ConfigEngine* c = ConfigEngine::p_config;
     if (!c) return 0;
-    // Read outside the settings lock (the engine takes it per item), publish under it.
-    const QString ip = text(c, ConfigItem::IPAddress);
-    const QString gateway = text(c, ConfigItem::GateWay);
-    const QString mask = text(c, ConfigItem::SubNetMask);
+    // Items and globals under one hold: a store between two item reads would otherwise
+    // publish one writer's address beside another's mask.
+    QMutexLocker lock(&Utils::_settings_mutex);
     const int port = number(c, ConfigItem::TcpPort);
-    const QString barcode = text(c, ConfigItem::Barcode);
-    const QString wifiIp = text(c, ConfigItem::WifiIPAddress);
-    const QString checkEdid = text(c, ConfigItem::EDIDCheck);
-    const QString layoutPassword = text(c, ConfigItem::ImageLayoutPassword);
-    const int checkSource = number(c, ConfigItem::SourceCheck);
     const QString cloudIp = text(c, ConfigItem::uKexcloudserverip);
     const int cloudPort = number(c, ConfigItem::uKexcloudserverport);  // a blank reads as 0
     const QString cloudUser = text(c, ConfigItem::uKexclouduserip);
     const QString cloudName = text(c, ConfigItem::uKexcloudcontrollername);
-    const unsigned int maxPixel = unsignedNumber(c, ConfigItem::VlxMaxPixel_UINT);
-    const QString usbDir = text(c, ConfigItem::usbupgradedir);
     const QString blank = QStringLiteral(" ");
-
-    QMutexLocker lock(&Utils::_settings_mutex);
-    g_str_ip = ip;
-    g_str_gateway = gateway;
-    g_srt_mask = mask;
+    g_str_ip = text(c, ConfigItem::IPAddress);
+    g_str_gateway = text(c, ConfigItem::GateWay);
+    g_srt_mask = text(c, ConfigItem::SubNetMask);
     g_port = port;
     g_int_tcp_port = port;
-    g_str_barcode = barcode;
-    g_str_wifi_ip = wifiIp;
-    g_check_edid = checkEdid;
-    g_imagelayoutpassword = layoutPassword;
-    g_check_source = uint8_t(checkSource);
+    g_str_barcode = text(c, ConfigItem::Barcode);
+    g_str_wifi_ip = text(c, ConfigItem::WifiIPAddress);
+    g_check_edid = text(c, ConfigItem::EDIDCheck);
+    g_imagelayoutpassword = text(c, ConfigItem::ImageLayoutPassword);
+    g_check_source = uint8_t(number(c, ConfigItem::SourceCheck));
     g_uKex_cloudserverip = cloudIp;
     g_uKex_cloudserverport = cloudPort;
     g_uKex_clouduserid = cloudUser;
     g_uKex_controllername = cloudName;
     g_uKex_cloud = (cloudIp != blank || cloudUser != blank || cloudName != blank || cloudPort != 0) ? 1 : 0;
-    g_vlx_max_pixel = maxPixel;
-    g_usb_grade_path = usbDir;
+    g_vlx_max_pixel = unsignedNumber(c, ConfigItem::VlxMaxPixel_UINT);
+    g_usb_grade_path = text(c, ConfigItem::usbupgradedir);
     return 0;
 }
 
 int Utils::initIPAddress() {
-    if (Utils::system_mutex(QStringLiteral("ifconfig eth0 &>/dev/null")) != 0) return 255;
+    QMutexLocker net(&netSettingsMutex);
     getIPAddress();
     QString ip, mask, gateway;
     {
@@ -74,20 +98,25 @@ int Utils::initIPAddress() {
         mask = g_srt_mask;
         gateway = g_str_gateway;
     }
-    // Only addresses reach the shell; anything else in the file runs nothing.
-    for (const QString* v : {&ip, &mask, &gateway}) {
-        if (!plat::isDottedIPv4(v->toStdString())) {
-            writeLogMsg(LOG_ERROR, "network set-up refused: \"" + v->toStdString() + "\" is no IPv4 address");
-            return 255;
-        }
+    return setUpEth0(ip, mask, gateway);
+}
+
+int Utils::storeAndApplyNetwork(const QString& ip, const QString& mask, const QString& gateway, int tcpPort) {
+    ConfigEngine* c = ConfigEngine::p_config;
+    if (!c || !addresses(ip, mask, gateway)) return kNetNotStored;
+    QMutexLocker net(&netSettingsMutex);
+    std::vector<std::pair<ConfigItem::ConfigName, QVariant>> items = {
+        {ConfigItem::IPAddress, ip}, {ConfigItem::SubNetMask, mask}, {ConfigItem::GateWay, gateway}};
+    if (tcpPort > 0) items.emplace_back(ConfigItem::TcpPort, tcpPort);
+    if (!c->write_config_variants(items)) return kNetNotStored;
+    getIPAddress();
+    Utils::system_mutex(QStringLiteral("sync"));
+    // The set just stored, not a re-read: no other writer stores until this one is applied.
+    if (setUpEth0(ip, mask, gateway) != 0) {
+        writeLogMsg(LOG_ERROR, "network settings stored but not applied: no Ethernet interface");
+        return kNetNotApplied;
     }
-    Utils::system_mutex(QStringLiteral("route del default wlan0"));
-    Utils::system_mutex(QStringLiteral("ifconfig eth0 %1 netmask %2").arg(ip, mask));
-    Utils::system_mutex(QStringLiteral("route add -host %1 dev eth0").arg(gateway));
-    Utils::system_mutex(QStringLiteral("route add default gw %1 metric 100").arg(gateway));
-    Utils::system_mutex(QStringLiteral("route add -host 255.255.255.255 eth0"));
-    Utils::system_mutex(QStringLiteral("route del 255.255.255.255 wlan1"));
-    return 0;
+    return kNetApplied;
 }
 
 int Utils::non_region_erase(int fd, int offset, int length, int unlock) {

@@ -70,17 +70,26 @@ static int writeRecord(fpga_drv* drv, int chip, uint32_t sector, const uint8_t* 
     });
 }
 
+// A complete record starts with its marker (programmed last); update_mutex held.
+static bool recordAt(fpga_drv* drv, int chip, uint32_t sector) {
+    uint8_t marker = 0;
+    return drv->FPGA_SPI_FLASH_VBYONE_READ(chip, sectorAddress(sector), 1, &marker) && marker == FLASH_RECORD_VALID;
+}
+
 // The new record goes to the spare sector first, then replaces the record in its own
 // sector, then the spare is cleared: whatever command a power cut stops at, the
-// sector or the spare holds a complete record, the old or the new one. A record that
-// does not read back as written ends the save there, reported as failed.
+// sector or the spare holds a complete record, the old or the new one. When an earlier
+// cut left the record only in the spare, the spare is the only copy: the sector is
+// written first and the spare cleared after, so no cut, however many, finds neither.
+// A record that does not read back as written ends the save there, reported as failed.
 int fpga_manage::save_flash_record(int chip, uint32_t sector, const uint8_t* record, uint32_t length) {
     const uint32_t spare = spareSector(sector);
     if (!record || length == 0 || length > kFlashSectorSize || !spare || record[0] != FLASH_RECORD_VALID) return 0;
     fpga_flash_access();
     std::lock_guard<std::mutex> lock(drv->update_mutex);
-    const bool ok = writeRecord(drv, chip, spare, record, length) && writeRecord(drv, chip, sector, record, length) &&
-                    drv->FPGA_SPI_FLASH_VBYONE_ERASE(chip, spare, 0, 1);
+    const bool onlySpare = !recordAt(drv, chip, sector) && recordAt(drv, chip, spare);
+    const bool ok = (onlySpare || writeRecord(drv, chip, spare, record, length)) &&
+                    writeRecord(drv, chip, sector, record, length) && drv->FPGA_SPI_FLASH_VBYONE_ERASE(chip, spare, 0, 1);
     if (!ok)
         writeLogMsg(LOG_ERROR, "flash record at sector " + std::to_string(sector) + " of chip " + std::to_string(chip) +
                                    " not saved");
@@ -97,20 +106,27 @@ int fpga_manage::erase_flash_record(int chip, uint32_t sector) {
     return drv->FPGA_SPI_FLASH_VBYONE_ERASE(chip, sector, 0, 1);
 }
 
+// A record found only in the spare (a save cut short) is copied back into its sector and
+// the spare cleared, so the next save starts with the record where it belongs.
 int fpga_manage::load_flash_record(int chip, uint32_t sector, uint8_t* record, uint32_t length) {
     const uint32_t spare = spareSector(sector);
     if (!record || length == 0 || length > kFlashSectorSize) return 0;
     fpga_flash_access();
     // never between another thread's erase and program
     std::lock_guard<std::mutex> lock(drv->update_mutex);
-    for (uint32_t s : {sector, spare}) {
-        if (s == 0) continue;
-        uint8_t marker = 0;
-        if (!drv->FPGA_SPI_FLASH_VBYONE_READ(chip, sectorAddress(s), 1, &marker) || marker != FLASH_RECORD_VALID)
-            continue;
-        if (drv->FPGA_SPI_FLASH_VBYONE_READ(chip, sectorAddress(s), length, record)) return 1;
-    }
-    return 0;
+    const bool inSector = recordAt(drv, chip, sector);
+    if (inSector && drv->FPGA_SPI_FLASH_VBYONE_READ(chip, sectorAddress(sector), length, record)) return 1;
+    if (spare == 0 || !recordAt(drv, chip, spare) ||
+        !drv->FPGA_SPI_FLASH_VBYONE_READ(chip, sectorAddress(spare), length, record))
+        return 0;
+    if (inSector) return 1;
+    if (writeRecord(drv, chip, sector, record, length) && drv->FPGA_SPI_FLASH_VBYONE_ERASE(chip, spare, 0, 1))
+        writeLogMsg(LOG_WARNING, "flash record at sector " + std::to_string(sector) + " of chip " +
+                                     std::to_string(chip) + " restored from its spare");
+    else
+        writeLogMsg(LOG_ERROR, "flash record at sector " + std::to_string(sector) + " of chip " +
+                                   std::to_string(chip) + " not restored from its spare");
+    return 1;
 }
 
 int fpga_manage::save_param_image(int i, uint8_t* saved) {

@@ -284,6 +284,9 @@ void fpga_manage::usb_upgrade_main_deal() {
         }
         return;
     }
+    // A protocol upload in between either installed its own image (a restart is then
+    // pending) or removed it: this swap moves the image read back above or nothing.
+    QMutexLocker install(&g_app_install_mutex);
     if (app_swap_and_restart() != 0) usbNote(QStringLiteral("application not swapped"));
 }
 
@@ -301,6 +304,8 @@ int fpga_manage::update_muc_file(const QString& path, uint32_t offset, uint32_t 
         syncAndPause(100);
         return 0;
     }
+    // Until the read-back is done no protocol upload stores or moves an image of that name.
+    QMutexLocker install(&g_app_install_mutex);
     const std::string host = plat::path(kAppImageNew);
     bool ok = false;
     int error = 0;

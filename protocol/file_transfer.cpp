@@ -23,6 +23,7 @@
 
 #include "core/app_swap.h"
 #include "core/global.h"
+#include "core/json_file.h"
 #include "core/le_bytes.h"
 #include "core/logMsg.h"
 #include "core/utils.h"
@@ -223,6 +224,9 @@ uint8_t VlxFileDeal::writeMtd(const FileTarget& target, const std::string& image
 }
 
 uint8_t VlxFileDeal::commit(const FileTarget& target, plat::StagedFile& staged, uint32_t size) {
+    // An application stored here is the one its swap moves: a second end waits for the
+    // first install to finish (and is then refused, the restart being pending).
+    QMutexLocker install(target.kind == kApplication ? &g_app_install_mutex : nullptr);
     QMutexLocker lock(&Utils::_file_deal_mutex);
     if (target.mtd >= 0) {
         std::string image;
@@ -232,6 +236,18 @@ uint8_t VlxFileDeal::commit(const FileTarget& target, plat::StagedFile& staged, 
         staged.discard();
         if (!read) return kFailed;
         return writeMtd(target, image, size);
+    }
+    if (target.kind == kAlias) {
+        // Its reader deletes an alias file that does not parse: such a file is refused
+        // here, and the one stored stays.
+        std::string text, error;
+        boost::property_tree::ptree root;
+        if (plat::readRegularFile(staged.tempPath(), size, plat::Oversize::Refuse, &text) != plat::FileRead::Ok ||
+            !jsonfile::parses(text, &root, &error)) {
+            staged.discard();
+            writeLogMsg(LOG_WARNING, "file transfer: " + target.path + " does not parse, refused: " + error);
+            return kFailed;
+        }
     }
     if (!staged.commit()) {
         writeLogMsg(LOG_ERROR, "file transfer: " + target.path + " cannot be stored");

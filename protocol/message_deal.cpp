@@ -436,17 +436,17 @@ void message_deal::net_ip_set(const uint8_t* p, size_t n) {
     const uint16_t port = rd16(p + 12);
     // An address or mask of 0.0.0.0 is never meant; a port of 0 keeps the TCP port.
     if (rd32(p) == 0 || rd32(p + 4) == 0) return status(kStatusRefused);
-    // One store of all of them, applied only once made: a full data partition answers 4
-    // and leaves the file as it was.
-    std::vector<std::pair<ConfigItem::ConfigName, QVariant>> items = {
-        {ConfigItem::IPAddress, dotted(p)}, {ConfigItem::SubNetMask, dotted(p + 4)}, {ConfigItem::GateWay, dotted(p + 8)}};
+    // One store of all of them, applied only once made and as made: a full data partition
+    // answers 4 and leaves the file as it was.
     const bool newPort = port != 0 && int(port) != g_int_tcp_port;
-    if (newPort) items.emplace_back(ConfigItem::TcpPort, int(port));
-    if (!config->write_config_variants(items)) return status(kStatusFailed);
-    const uint8_t s = Utils::initIPAddress() == 0 ? kStatusOk : kStatusFailed;
+    const int stored = Utils::storeAndApplyNetwork(dotted(p), dotted(p + 4), dotted(p + 8), newPort ? int(port) : 0);
+    if (stored == Utils::kNetNotStored) return status(kStatusFailed);
+    const uint8_t s = stored == Utils::kNetApplied ? kStatusOk : kStatusFailed;
     if (newPort) {
-        // The TCP server takes its port at start: the reboot follows at the next tick.
+        // The TCP server takes its port at start: the reboot follows 300 ticks from now,
+        // after this answer has left.
         writeLogMsg(LOG_INFO, "protocol: TCP port set to " + std::to_string(port) + ", rebooting");
+        G_reboot_tickTicks = G_timeTicks.load();
         g_app_reset_flag = 1;
     }
     if (VlxRamPara::p_vlxrampara_config) VlxRamPara::test_signal(1);

@@ -159,6 +159,7 @@ void SpiNorFlash::chipSelectReleased(const SpiContext& ctx) {
                 opcode_ == kSectorErase ? part_.sectorSize : opcode_ == kBlockErase32 ? 0x8000u : 0x10000u;
             store().erase(address_ & ~(unit - 1), unit);
             ++counters_.erases;
+            cellFrames_.push(counters_.frames, 0);
             wel_ = false;
             startBusy(ctx.time, opcode_ == kSectorErase    ? part_.sectorEraseUs
                                 : opcode_ == kBlockErase32 ? part_.block32EraseUs
@@ -178,6 +179,7 @@ void SpiNorFlash::chipSelectReleased(const SpiContext& ctx) {
             else
                 store().program(page, data.data(), data.size());  // one write unit, as the part
             ++counters_.programs;
+            cellFrames_.push(counters_.frames, 0);
             wel_ = false;
             startBusy(ctx.time, part_.pageProgramUs);
         }

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/sim/byte_log.h"
 #include "platform/sim/chip_store.h"
 #include "platform/sim/spi_device_model.h"
 
@@ -67,6 +68,11 @@ public:
     // and status behave as for a program that landed.
     void losePrograms(unsigned n) { losePrograms_ = n; }
 
+    // Frame numbers (counters().frames as each began) of the erases and programs that
+    // reached the cells: the commands at which a power cut changes what a flash holds.
+    // The newest within a budget.
+    const ByteLog<uint64_t>& cellFrames() const { return cellFrames_; }
+
     std::vector<uint8_t> read(uint32_t address, size_t length) const;
     void load(uint32_t address, const std::vector<uint8_t>& bytes);  // factory content
     const Counters& counters() const { return counters_; }
@@ -100,6 +106,7 @@ private:
     uint32_t address_ = 0;
     std::vector<uint8_t> programData_;
     Counters counters_;
+    ByteLog<uint64_t> cellFrames_{inspectionLogBudget(64 * 1024)};
 };
 
 }  // namespace plat::sim

@@ -223,6 +223,84 @@ TEST_F(MailboxTest, PowerCutDuringAParameterImageSaveLeavesTheOldOrTheNewImage) 
     EXPECT_GT(sawNew, 0);
 }
 
+// Two parameter saves in a row, each cut at one of its erases or programs (or not at all),
+// with no start between them: the record is never lost, a finished save is never undone
+// by a cut one, and the next start puts a record left only in the spare back in its sector.
+TEST_F(MailboxTest, TwoPowerCutsInARowNeverLoseTheParameterRecord) {
+    constexpr uint32_t kSector = 0x6C7000, kSpare = 1746 * 4096;
+    struct Cells {
+        Bytes sector, spare;
+    };
+    auto image = [](uint8_t fill) {
+        Bytes b(1025, fill);
+        b[0] = 0xAA;
+        return b;
+    };
+    auto cellsOf = [&](SpiNorFlash& f) { return Cells{f.read(kSector, 4096), f.read(kSpare, 4096)}; };
+    // A save of `fill` from `cells`, cut at the cut-th frame (0: never): whether it finished,
+    // the frames (from its start) of its erases and programs, and the cells it left.
+    auto save = [&](const Cells& cells, uint8_t fill, unsigned cut, std::vector<unsigned>* cellSteps, Cells* after) {
+        FpgaChips on = powerUpBoard();
+        SpiNorFlash& flash = *on.flash[0];
+        flash.load(kSector, cells.sector);
+        flash.load(kSpare, cells.spare);
+        fpga_manage writer;
+        EXPECT_EQ(writer.initialize(), 0);
+        writer.stopThread();
+        writer.drv->setBusyLimitMs(20);  // a cut flash never becomes ready: fail soon
+        std::memset(fpga_manage::MCU_RAM_PARA_func[0], fill, 1024);
+        const uint64_t base = flash.counters().frames;
+        flash.cutPowerAfterCommands(cut);
+        const bool done = writer.save_param_image(0) == 1;
+        if (cellSteps)
+            for (uint64_t f : flash.cellFrames())
+                if (f > base) cellSteps->push_back(unsigned(f - base));
+        *after = cellsOf(flash);
+        return done && !flash.powerCut();
+    };
+    Cells start{image(0x11), Bytes(4096, 0xFF)};
+    start.sector.resize(4096, 0xFF);
+    std::vector<unsigned> firstSteps;
+    Cells ignored;
+    ASSERT_TRUE(save(start, 0x22, 0, &firstSteps, &ignored));
+    ASSERT_GE(firstSteps.size(), 5u);
+    bool repairSeen = false;
+    for (size_t i = 0; i <= firstSteps.size(); ++i) {
+        const unsigned cut1 = i < firstSteps.size() ? firstSteps[i] : 0;
+        Cells mid;
+        const bool first = save(start, 0x22, cut1, nullptr, &mid);
+        std::vector<unsigned> secondSteps;
+        ASSERT_TRUE(save(mid, 0x33, 0, &secondSteps, &ignored));
+        for (size_t k = 0; k <= secondSteps.size(); ++k) {
+            const unsigned cut2 = k < secondSteps.size() ? secondSteps[k] : 0;
+            SCOPED_TRACE(std::to_string(cut1) + " then " + std::to_string(cut2));
+            Cells end;
+            const bool second = save(mid, 0x33, cut2, nullptr, &end);
+
+            FpgaChips on = powerUpBoard();
+            on.flash[0]->load(kSector, end.sector);
+            on.flash[0]->load(kSpare, end.spare);
+            fpga_manage reader;
+            ASSERT_EQ(reader.initialize(), 0);
+            reader.stopThread();
+            Bytes got(1025);
+            ASSERT_EQ(reader.load_flash_record(2, 1735, got.data(), 1025), 1) << "the record is lost";
+            const uint8_t body = got[1];
+            ASSERT_EQ(Bytes(got.begin() + 1, got.end()), Bytes(1024, body));
+            if (second) EXPECT_EQ(body, 0x33);
+            else if (first) EXPECT_TRUE(body == 0x22 || body == 0x33) << int(body);
+            else EXPECT_TRUE(body == 0x11 || body == 0x22 || body == 0x33) << int(body);
+            if (end.sector[0] != 0xAA) {
+                // the start found the record only in the spare: back in its sector, spare cleared
+                repairSeen = true;
+                EXPECT_EQ(on.flash[0]->read(kSector, 1025), got);
+                EXPECT_EQ(on.flash[0]->read(kSpare, 4096), Bytes(4096, 0xFF));
+            }
+        }
+    }
+    EXPECT_TRUE(repairSeen);
+}
+
 TEST_F(MailboxTest, ManualBrightnessLevelIsSentAtOnceAndSavedWhenAsked) {
     for (auto& f : chips->fpga) f->setPortLinks(0x0100);
     ASSERT_TRUE(bringUp());

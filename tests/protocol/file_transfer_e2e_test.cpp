@@ -2,7 +2,10 @@
 // loopback links on the simulated board.
 #include <QApplication>
 
+#include <algorithm>
+#include <atomic>
 #include <mutex>
+#include <thread>
 
 #include "core/alias.h"
 #include "core/md5.h"
@@ -144,6 +147,46 @@ TEST_F(FileLinkTest, ApplicationSwapAndRebootAreRecordedOnlyAfterAGoodDigest) {
         if (cmd.rfind("mv ", 0) == 0 || cmd == "reboot") order.push_back(cmd);
     EXPECT_EQ(order, (std::vector<std::string>{"mv /data/app/vlxH71N2  /data/app/vlxH71N", "reboot"}));
     EXPECT_EQ(testkit::readFile("/data/app/vlxH71N"), image);
+}
+
+// Two PCs upload different programs and end together: the one answered 0 is the one
+// installed, and the other hears that nothing was swapped.
+TEST_F(FileLinkTest, TwoApplicationUploadsEndingTogetherInstallTheProgramAnsweredOk) {
+    plat::sim::SimShell* shell = plat::sim::simShell();
+    ASSERT_NE(shell, nullptr);
+    testkit::writeFile("/data/app/vlxH71N", "old");
+    const int port = networkManage::p_networkManage->port();
+    RawClient a(port, 20), b(port, 20);
+    ASSERT_TRUE(a.connected() && b.connected());
+    const std::string images[2] = {std::string(70000, 'A'), std::string(70000, 'B')};
+    RawClient* links[2] = {&a, &b};
+    for (int k = 0; k < 2; ++k) {
+        const std::string& image = images[k];
+        ASSERT_EQ(ask(*links[k], kGroupWriteFileStart, cat({fxfer::kApplication, 0}, le32(uint32_t(image.size())))).status,
+                  kStatusOk);
+        for (size_t off = 0; off < image.size(); off += 35000)
+            ASSERT_EQ(ask(*links[k], kGroupWriteFileBlock, cat(le32(uint32_t(off)), bytesOf(image.substr(off, 35000)))).status,
+                      kStatusOk);
+    }
+    shell->clearCommands();
+    std::atomic<int> ready{0};
+    uint8_t answer[2] = {0xFF, 0xFF};
+    std::vector<std::thread> ends;
+    for (int k = 0; k < 2; ++k)
+        ends.emplace_back([&, k] {
+            ++ready;
+            while (ready < 2) std::this_thread::yield();
+            answer[k] = ask(*links[k], kGroupWriteFileEnd, md5Of(images[k])).status;
+        });
+    for (auto& e : ends) e.join();
+    ASSERT_EQ(std::count(answer, answer + 2, kStatusOk), 1) << int(answer[0]) << " " << int(answer[1]);
+    const int installed = answer[0] == kStatusOk ? 0 : 1;
+    EXPECT_EQ(answer[1 - installed], kStatusFailed);
+    EXPECT_TRUE(testkit::readFile("/data/app/vlxH71N") == images[installed]) << "another program installed";
+    const auto cmds = shell->commands();
+    EXPECT_EQ(std::count(cmds.begin(), cmds.end(), "mv /data/app/vlxH71N2  /data/app/vlxH71N"), 1);
+    EXPECT_FALSE(testkit::exists("/data/app/vlxH71N2"));
+    EXPECT_EQ(g_app_reset_flag.load(), 1);
 }
 
 TEST_F(FileLinkTest, CloudTextOverUdpChangesTheSetting) {

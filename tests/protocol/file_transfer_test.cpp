@@ -343,6 +343,47 @@ TEST_F(FileTransferTest, LoaderPathUnusableRefusesTheSwapRemovesTheImageAndAStal
     ::alarm(0);
 }
 
+// Refusals the PC must hear as refusals: the program in place stays and nothing restarts.
+TEST_F(FileTransferTest, ApplicationSwapThatCannotCompleteAnswersFailedBeforeAnythingMoves) {
+    const char* loader = "/data/configs/led_load_config.ini";
+    FileTransfer t;
+    // A folder where the program belongs: mv would put the new one inside it.
+    fs::remove_all(plat::path("/data/app/vlxH71N"));
+    plat::makeDirs("/data/app/vlxH71N");
+    testkit::writeFile(loader, "[app-1]\napp_path=old\n");
+    EXPECT_EQ(send(t, kindStart(kApplication, 4), "prog", md5Of("prog")), kFailed);
+    EXPECT_TRUE(plat::sim::simShell()->commands().empty()) << "nothing moved";
+    EXPECT_TRUE(fs::is_empty(plat::path("/data/app/vlxH71N")));
+    EXPECT_EQ(testkit::readFile(loader), "[app-1]\napp_path=old\n");
+    EXPECT_FALSE(testkit::exists("/data/app/vlxH71N2"));
+    EXPECT_EQ(g_app_reset_flag.load(), 0);
+
+    // The loader's start command passes the check but cannot be written (a full partition).
+    fs::remove_all(plat::path("/data/app/vlxH71N"));
+    testkit::writeFile("/data/app/vlxH71N", "old program");
+    ASSERT_EQ(status(t, kGroupWriteStart, kindStart(kApplication, 4)), kOk);
+    ASSERT_EQ(status(t, kGroupWriteBlock, cat({le32(0), bytes("prog")})), kOk);
+    {
+        testkit::FullPartition full;
+        EXPECT_EQ(status(t, kGroupWriteEnd, md5Of("prog")), kFailed);
+    }
+    EXPECT_TRUE(plat::sim::simShell()->commands().empty()) << "nothing moved";
+    EXPECT_EQ(testkit::readFile("/data/app/vlxH71N"), "old program");
+    EXPECT_EQ(testkit::readFile(loader), "[app-1]\napp_path=old\n");
+    EXPECT_EQ(g_app_reset_flag.load(), 0);
+}
+
+TEST_F(FileTransferTest, AliasFileThatIsNotJsonIsRefusedAtItsEndAndTheStoredOneStays) {
+    const std::string good = R"({"namelist":{"source":[{"id":0,"valid":"on","name":"Stage"}]}})";
+    testkit::writeFile("/data/configs/alias.json", good);
+    const std::string junk = pattern(kMaxJsonFile);
+    FileTransfer t;
+    EXPECT_EQ(send(t, kindStart(kAlias, uint32_t(junk.size())), junk, md5Of(junk), kMaxBlock), kFailed);
+    EXPECT_EQ(testkit::readFile("/data/configs/alias.json"), good);
+    EXPECT_TRUE(codes.empty()) << "the screens keep the names they have";
+    EXPECT_EQ(partFiles("/data/configs"), 0);
+}
+
 TEST_F(FileTransferTest, ScreenshotAndReceivingCardFilesAreReadAndDeleted) {
     g_vlx_file_deal_para.grabScreen = [](std::string* png) {
         *png = "\x89PNG fake";

@@ -1,5 +1,10 @@
 // The transports end to end: the controller's singletons on the simulated board, real
 // loopback sockets and pseudo-terminals, and the Python client of tests/protocol.
+#include <QMutexLocker>
+
+#include <atomic>
+
+#include "core/utils.h"
 #include "platform/sim/c331_model.h"
 #include "protocol/c331_engines.h"
 #include "scaler/c331_print.h"
@@ -117,6 +122,64 @@ TEST_F(TransportTest, NetworkSettingsAreStoredInOneReplacementOfTheFileOrNotAtAl
     EXPECT_EQ(ConfigEngine::p_config->read_config_variant(ConfigItem::IPAddress).toString(), "10.1.2.3");
     EXPECT_EQ(ConfigEngine::p_config->read_config_variant(ConfigItem::TcpPort).toInt(), 5006);
     EXPECT_TRUE(commands().empty()) << "nothing applied";
+}
+
+// Two PCs set different addresses at once. The first set-up of eth0 is held while the other
+// writer could store (two seconds at most): no store may fall inside another writer's set-up,
+// and eth0 ends with the set the file holds, never one writer's address beside the other's
+// mask or gateway.
+TEST_F(TransportTest, NetworkSettingsFromTwoPcsAtOnceLeaveEth0WithTheSetStored) {
+    std::atomic<bool> held{false}, storedMeanwhile{false};
+    simShell().addHandler("ifconfig eth0", [&](const std::vector<std::string>& words, std::string&) {
+        if (words.size() > 2 && !held.exchange(true)) {
+            const std::string mine = "IPAddress=" + words[2];
+            const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+            while (!storedMeanwhile && std::chrono::steady_clock::now() < end) {
+                const std::string ini = testkit::readFile("/data/configs/tcpip.ini");
+                storedMeanwhile = ini.find("IPAddress=") != std::string::npos && ini.find(mine) == std::string::npos;
+                std::this_thread::sleep_for(std::chrono::milliseconds(2));  // a pace, not a wait
+            }
+        }
+        return plat::sim::kShellOk;
+    });
+    const std::vector<uint8_t> sets[2] = {{10, 1, 1, 1, 255, 0, 0, 0, 10, 1, 0, 1, 0, 0},
+                                          {172, 16, 2, 2, 255, 255, 0, 0, 172, 16, 0, 1, 0, 0}};
+    const int port = networkManage::p_networkManage->port();
+    RawClient a(port, 20), b(port, 20);
+    RawClient* pcs[2] = {&a, &b};
+    simShell().clearCommands();
+    std::vector<std::thread> senders;
+    uint8_t answers[2] = {0xFF, 0xFF};
+    for (int k = 0; k < 2; ++k)
+        senders.emplace_back([&, k] {
+            pcs[k]->send(line(frame(kGroupNetwork, sets[k])));
+            const auto r = pcs[k]->receive();
+            if (r.size() == kMinFrame + 1) answers[k] = r[kPayload];
+        });
+    for (auto& t : senders) t.join();
+    simShell().removeHandler("ifconfig eth0");
+    EXPECT_EQ(answers[0], kStatusOk);
+    EXPECT_EQ(answers[1], kStatusOk);
+    EXPECT_FALSE(storedMeanwhile) << "a store fell inside another writer's set-up of eth0";
+
+    const std::string ini = testkit::readFile("/data/configs/tcpip.ini");
+    std::string lastIfconfig, lastGateway;
+    for (const std::string& c : commands()) {
+        if (c.rfind("ifconfig eth0 ", 0) == 0 && c.find("netmask") != std::string::npos) lastIfconfig = c;
+        if (c.rfind("route add default gw ", 0) == 0) lastGateway = c;
+    }
+    const int stored = ini.find("IPAddress=10.1.1.1") != std::string::npos ? 0 : 1;
+    const char* ip[2] = {"10.1.1.1", "172.16.2.2"};
+    const char* mask[2] = {"255.0.0.0", "255.255.0.0"};
+    const char* gateway[2] = {"10.1.0.1", "172.16.0.1"};
+    EXPECT_NE(ini.find(std::string("SubNetMask=") + mask[stored]), std::string::npos) << ini;
+    EXPECT_NE(ini.find(std::string("GateWay=") + gateway[stored]), std::string::npos) << ini;
+    EXPECT_EQ(lastIfconfig, std::string("ifconfig eth0 ") + ip[stored] + " netmask " + mask[stored]);
+    EXPECT_EQ(lastGateway, std::string("route add default gw ") + gateway[stored] + " metric 100");
+    QMutexLocker lock(&Utils::_settings_mutex);
+    EXPECT_EQ(g_str_ip.toStdString(), ip[stored]);
+    EXPECT_EQ(g_srt_mask.toStdString(), mask[stored]);
+    EXPECT_EQ(g_str_gateway.toStdString(), gateway[stored]);
 }
 
 // The C331 half of the seam over TCP with the Python client: a real manager (its passes

@@ -169,19 +169,14 @@ void LinkOption::on_Button_net_apply_clicked() {
     if (ip == settingsCopy(g_str_ip) && mask == settingsCopy(g_srt_mask) &&
         gateway == settingsCopy(g_str_gateway))
         return;
-    ConfigEngine* config = ConfigEngine::p_config ? ConfigEngine::p_config : ConfigEngine::pInstance();
-    if (!config->write_config_variants(
-            {{ConfigItem::IPAddress, ip}, {ConfigItem::SubNetMask, mask}, {ConfigItem::GateWay, gateway}})) {
+    // stored and applied as one step, as the protocol's settings are
+    const int stored = Utils::storeAndApplyNetwork(ip, mask, gateway);
+    if (stored == Utils::kNetNotStored) {
         writeLogMsg(LOG_ERROR, "network settings not applied: they cannot be stored");
         return;
     }
-    Utils::system_mutex(QStringLiteral("sync"));
-    plat::sleepUs(100);
-    if (Utils::initIPAddress() != 0) {
-        // the address is kept for the next set-up, but the interface still has the old one
-        writeLogMsg(LOG_ERROR, "network settings stored but not applied: no Ethernet interface");
-        return;
-    }
+    // not applied: the address is kept for the next set-up, but the interface still has the old one
+    if (stored != Utils::kNetApplied) return;
     VlxRamPara::test_signal(1);
 }
 

@@ -789,16 +789,7 @@ void AdvancedOption::factoryReset(int kind, QPushButton* button) {
                       g_str_gateway != lit(kDefaultGateway);
         }
         // all three together: an address already at the default still needs its mask and gateway
-        if (differs) {
-            ConfigEngine* config = ConfigEngine::pInstance();
-            if (config->write_config_variants({{ConfigItem::IPAddress, lit(kDefaultIp)},
-                                               {ConfigItem::SubNetMask, lit(kDefaultMask)},
-                                               {ConfigItem::GateWay, lit(kDefaultGateway)}})) {
-                Utils::system_mutex(QStringLiteral("sync"));
-                plat::sleepUs(100);
-                Utils::initIPAddress();
-            }
-        }
+        if (differs) Utils::storeAndApplyNetwork(lit(kDefaultIp), lit(kDefaultMask), lit(kDefaultGateway));
     }
     // read over SPI before the manage mutex is taken
     const bool running = fpgasRunning();

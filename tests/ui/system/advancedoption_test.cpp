@@ -288,8 +288,13 @@ TEST_F(SystemTest, ResetAllWritesAddressMaskAndGatewayWhenAnyDiffers) {
         g_srt_mask = QStringLiteral("255.255.255.0");
         g_str_gateway = QStringLiteral("10.0.0.1");
     }
+    factoryage_log = QStringList{QStringLiteral("03-01 10:00 1 4 0 2 4 0")};  // kept: the reset is of settings
     AdvancedOption screen;
-    screen.on_Button_reset3_clicked();
+    panel_style::placeOnPanel(&screen);
+    screen.show();
+    for (const char* button : {"Button_factory", "Button_reset", "Button_reset3"})
+        testkit::touchWidget(child<QWidget>(&screen, button));
+    EXPECT_EQ(factoryage_log, QStringList{QStringLiteral("03-01 10:00 1 4 0 2 4 0")});
     const std::string ini = testkit::readFile("/data/configs/tcpip.ini");
     EXPECT_NE(ini.find("GateWay=192.168.1.1"), std::string::npos) << ini;
     EXPECT_NE(ini.find("IPAddress=192.168.1.199"), std::string::npos);
