@@ -6,18 +6,19 @@
 #include <QBuffer>
 #include <QByteArray>
 #include <QCoreApplication>
+#include <QEvent>
 #include <QGuiApplication>
 #include <QMetaObject>
 #include <QMutexLocker>
 #include <QPixmap>
 #include <QScreen>
 #include <QThread>
-#include <QWidget>
 
 #include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <future>
 #include <memory>
 
@@ -31,6 +32,7 @@
 #include "platform/board_wiring.h"
 #include "platform/platform.h"
 #include "platform/sys.h"
+#include "ui/shell/panel_stack.h"
 
 using namespace fxfer;
 namespace fs = std::filesystem;
@@ -83,19 +85,14 @@ int defaultNotify(int code) {
 }
 
 // The front panel as a PNG, taken on the GUI thread: the screen when the platform can
-// grab it, else the top-most visible window.
+// grab it, else the panel composed of its visible windows (screens, keypad, pop-ups and open
+// lists are windows of their own), as a user sees it.
 bool grabOnGuiThread(std::string* png) {
     QPixmap pixmap;
-    if (QScreen* screen = QGuiApplication::primaryScreen()) pixmap = screen->grabWindow(0);
-    if (pixmap.isNull() || pixmap.toImage().allGray()) {
-        QWidget* front = QApplication::activeModalWidget();
-        if (!front) front = QApplication::activeWindow();
-        if (!front) {
-            for (QWidget* w : QApplication::topLevelWidgets())
-                if (w->isVisible() && w->width() >= 800) front = w;
-        }
-        if (front) pixmap = front->grab();
-    }
+    // the offscreen platform's "screen" grab is the backing store of one window
+    const bool screenWhole = QGuiApplication::platformName() != QLatin1String("offscreen");
+    if (QScreen* screen = QGuiApplication::primaryScreen(); screen && screenWhole) pixmap = screen->grabWindow(0);
+    if (pixmap.isNull() || pixmap.toImage().allGray()) pixmap = QPixmap::fromImage(panel_stack::compose());
     if (pixmap.isNull()) return false;
     QByteArray bytes;
     QBuffer buffer(&bytes);
@@ -105,20 +102,60 @@ bool grabOnGuiThread(std::string* png) {
     return true;
 }
 
+constexpr std::chrono::seconds kGrabStuck(2);
+constexpr int kGrabWaits = 15;
+
+// A grab asked for from a link thread, run on the GUI thread ahead of the events queued there.
+class GrabEvent : public QEvent {
+public:
+    explicit GrabEvent(std::function<void()> run) : QEvent(kind()), run(std::move(run)) {}
+    static QEvent::Type kind() {
+        static const QEvent::Type t = QEvent::Type(QEvent::registerEventType());
+        return t;
+    }
+    std::function<void()> run;
+};
+
+class GrabTaker : public QObject {
+public:
+    bool event(QEvent* e) override {
+        if (e->type() != GrabEvent::kind()) return QObject::event(e);
+        static_cast<GrabEvent*>(e)->run();
+        return true;
+    }
+};
+
 bool defaultGrab(std::string* png) {
     QCoreApplication* app = QCoreApplication::instance();
     if (!qobject_cast<QApplication*>(app)) return false;
     if (QThread::currentThread() == app->thread()) return grabOnGuiThread(png);
-    // Asked from a protocol thread: the GUI thread grabs; a busy or stopped event loop
-    // gives up after two seconds instead of holding the link for ever.
+    // Asked from a protocol thread: the GUI thread grabs. A PC that applies a setting every
+    // 0.1 s keeps change notifications queued there, each with its save: the grab goes ahead
+    // of those not yet taken up (high priority) and is waited for while the GUI thread works
+    // through the others. Only an event loop that delivers nothing for two seconds (stopped or
+    // stuck) makes it fail, and no grab holds the link longer than half a minute.
+    static GrabTaker* taker = [app] {
+        auto* t = new GrabTaker;
+        t->moveToThread(app->thread());
+        return t;
+    }();
     auto result = std::make_shared<std::promise<std::string>>();
     std::future<std::string> done = result->get_future();
-    QMetaObject::invokeMethod(app, [result] {
+    QCoreApplication::postEvent(taker, new GrabEvent([result] {
         std::string shot;
         if (!grabOnGuiThread(&shot)) shot.clear();
         result->set_value(shot);
-    }, Qt::QueuedConnection);
-    if (done.wait_for(std::chrono::seconds(2)) != std::future_status::ready) return false;
+    }), Qt::HighEventPriority);
+    uint32_t delivered = panel_stack::eventsDelivered();
+    for (int waited = 1; done.wait_for(kGrabStuck) != std::future_status::ready; ++waited) {
+        const uint32_t now = panel_stack::eventsDelivered();
+        if (now == delivered || waited >= kGrabWaits) {
+            writeLogMsg(LOG_WARNING, now == delivered ? "screenshot: the panel's event loop is stuck, not taken"
+                                                      : "screenshot: the panel is too busy, not taken");
+            return false;
+        }
+        delivered = now;
+    }
     *png = done.get();
     return !png->empty();
 }

@@ -168,9 +168,15 @@ void c331_manage::c331managerdeal(void* arg) {
         }
 
         // 6. test pattern
-        if (seen[kTestPattern] != applied_ram::bytes()[kTestPattern] && c331_SetPattern(seen[kTestPattern]) < 0)
+        if (seen[kTestPattern] != applied_ram::bytes()[kTestPattern] && c331_SetPattern(seen[kTestPattern]) < 0) {
             writeLogMsg(LOG_WARNING, "c331: test pattern " + std::to_string(seen[kTestPattern]) +
                                          " refused: " + std::to_string(win_count) + " windows shown");
+            // The RAM tells what the LED screen shows: the refused number goes back to the
+            // pattern still shown (or none), unless a writer changed it after the look.
+            const uint8_t shown = applied_ram::bytes()[kTestPattern];
+            if (ram->ram_para[kTestPattern] == seen[kTestPattern]) ram->ram_para[kTestPattern] = shown;
+            seen[kTestPattern] = shown;
+        }
 
         // 7. EDID: every port whose words changed (this pass's look is their only one)
         for (int p = 0; p < INPUT_PORTS; ++p) {

@@ -17,6 +17,7 @@
 #include <utility>
 #include <vector>
 
+#include "core/global.h"
 #include "ui/shell/panel_style.h"
 
 namespace testkit {
@@ -234,12 +235,15 @@ QStringList mendedTextSlips(const QWidget* root) {
         "|麵|髮|複位|恢複"
         "|label_tip: Ширина|: Источник$|Использовать|Слот\\d+x\\d+|Радиоприбор|стрение|Оттенок|касание|: След\\d"
         "|Chế độ\\d+x\\d+|label_IP: Dự phòng nóng|: Chiều cao$|: Độ cao$|và ngoài|Tự đọng|cập nhập"
-        "|mặt lạ|càiđăt|dữ liệ$|Dấu vết|Thao tác|Bù đắp|Cài đặt Thiết bị"));
+        "|mặt lạ|càiđăt|dữ liệ$|Dấu vết|Thao tác|Bù đắp|Cài đặt Thiết bị|Самовосст\\n"));
+    // simplified characters in traditional Chinese (删 for 刪, 设 for 設)
+    static const QRegularExpression traditionalSlips(QString::fromUtf8("删|设"));
     QStringList out;
     if (!root) return out;
-    auto check = [&out](const QString& name, const QString& text) {
+    const bool traditional = g_language.load() == 4;
+    auto check = [&out, traditional](const QString& name, const QString& text) {
         const QString line = name + QStringLiteral(": ") + text;
-        if (slips.match(line).hasMatch()) out.append(line);
+        if (slips.match(line).hasMatch() || (traditional && traditionalSlips.match(text).hasMatch())) out.append(line);
     };
     QList<QWidget*> all = root->findChildren<QWidget*>();
     all.prepend(const_cast<QWidget*>(root));

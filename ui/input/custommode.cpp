@@ -213,6 +213,8 @@ void CustomMode::image_para_init() {
     delete detail_widget_;
     detail_widget_ = nullptr;
     const int m = g_mode_select % vlxram::kModeSlots;
+    // the badge tells the mode in use, so only on the details of that mode, never of an empty slot
+    ui->label_using->setVisible(m + 1 == VlxRamPara::VlxGetCurrentModeIndex() && VlxRamPara::VlxUserModeSaved(m));
     if (!VlxRamPara::VlxUserModeSaved(m)) {
         ui->label_LED->hide();
         ui->label_brightness->hide();
@@ -345,6 +347,8 @@ void CustomMode::language_changed() {
     ui->Button_delete->setText(deleteText());
     ui->Button_use->setText(langText("调用", "Invoke", "Вызвать", "Dùng", "調用"));
     ui->label_using->setText(usingText());
+    ui->label_blank->setText(langText("未保存用户模式数据", "No user mode saved", "Слот не сохранён",
+                                      "Chưa lưu chế độ người dùng", "未保存用戶模式資料"));
     // a longer word than the Chinese one widens the badge to the right, over the free header
     const int need = QFontMetrics(ui->label_using->font()).horizontalAdvance(ui->label_using->text()) + 16;
     ui->label_using->setGeometry(225, 10, std::max(88, need), 28);

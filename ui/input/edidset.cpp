@@ -115,7 +115,10 @@ void EDIDset::vlx_button_source_clicked() {
     const unsigned a = edidAddress(input_index_);
     ui->lineEdit_W->setText(QString::number(ramWord(a)));
     ui->lineEdit_H->setText(QString::number(ramWord(a + 2)));
-    ui->label_rate->setText(QString::number(ramWord(a + 4)));
+    // the arrows step from the stored rate, not from the last one shown on another input
+    const uint16_t rate = ramWord(a + 4);
+    edid_rate_ = rate == 30 ? 30 : 60;
+    ui->label_rate->setText(QString::number(rate));
     button_cancel_->setGeometry(310, 406, 180, 60);
     button_save_->setGeometry(540, 406, 180, 60);
     button_delete_->setGeometry(80, 406, 180, 60);
@@ -167,7 +170,7 @@ void EDIDset::syncUpdate() {
 }
 
 void EDIDset::language_changed() {
-    ui->label_title->setText(langText("设置EDID", "EDID Settings", "Настройка EDID", "Cài đặt EDID", "设置EDID"));
+    ui->label_title->setText(langText("设置EDID", "EDID Settings", "Настройка EDID", "Cài đặt EDID", "設置EDID"));
     ui->label_edid_source->setText(
         langText("EDID信源:", "EDID source:", "Источник EDID:", "Tín hiệu EDID:", "EDID信源:") + input_name_);
     ui->label_W->setText(widthLabelText());

@@ -112,7 +112,7 @@ using panel_style::langText;
 QString noSignalText() { return langText("无信号", "No signal", "Нет сигнала", "Không có tín hiệu", "無信號"); }
 QString usingText() { return langText("使用中", "Using", "Используется", "sử dụng", "使用中"); }
 QString cancelText() { return langText("取消", "Cancel", "Отмена", "Hủy bỏ", "取消"); }
-QString deleteText() { return langText("删除", "Delete", "Удалить", "Xoá bỏ", "删除"); }
+QString deleteText() { return langText("删除", "Delete", "Удалить", "Xoá bỏ", "刪除"); }
 QString widthLabelText() { return langText("宽", "W", "Ширина", "Rộng", "寬"); }
 QString heightLabelText() { return langText("高", "H", "Высота", "Cao", "高"); }
 QString clearLook() { return QStringLiteral("background-color: transparent;border:0px;"); }

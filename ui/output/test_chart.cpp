@@ -2,6 +2,7 @@
 
 #include <QLabel>
 #include <QPushButton>
+#include <QTimer>
 
 #include "core/global.h"
 #include "core/vlxrampara.h"
@@ -17,6 +18,8 @@ QPointer<test_chart> g_test_chart;
 namespace {
 constexpr const char* kMarked = "border:5px solid rgb(255,171,84);";
 constexpr const char* kPlain = "border:1px solid rgb(255, 255, 255);";
+constexpr int kFollowMs = 100;
+constexpr int kFollowLimit = 50;  // 5 s: a manager that takes no change leaves the mark as tapped
 }  // namespace
 
 test_chart::test_chart(QWidget* parent) : QDialog(parent), ui(new Ui::test_chart) {
@@ -31,6 +34,15 @@ test_chart::test_chart(QWidget* parent) : QDialog(parent), ui(new Ui::test_chart
                          QStringLiteral("color: rgb(255, 255, 255);\nbackground-color: rgb(71, 119, 255);"));
     testimage_button_init();
     para_init();
+    refused_ = panel_style::makeLabel(ui->frame, QStringLiteral("label_refused"), QRect(15, 330, 360, 60));
+    output_ui::setFontPx(refused_, 15);
+    refused_->setStyleSheet(QStringLiteral("color: rgb(255, 171, 84);"));
+    refused_->setWordWrap(true);
+    refused_->hide();
+    follow_ = new QTimer(this);
+    follow_->setObjectName(QStringLiteral("follow_scaler"));
+    follow_->setInterval(kFollowMs);
+    connect(follow_, &QTimer::timeout, this, &test_chart::followScaler);
     language_changed();
 }
 
@@ -61,9 +73,34 @@ void test_chart::mark(uint8_t index, bool on) {
 void test_chart::writePattern(uint8_t value) {
     VlxRamPara* ram = VlxRamPara::p_vlxrampara_config;
     if (!ram) return;
-    ManageMutexLocker lock;
-    c331_manage::update_flag = 1;
-    ram->ram_para[vlxram::kTestPattern] = value;
+    {
+        ManageMutexLocker lock;
+        c331_manage::update_flag = 1;
+        ram->ram_para[vlxram::kTestPattern] = value;
+    }
+    asked_ = value;
+    waited_ = 0;
+    refused_->hide();
+    follow_->start();
+}
+
+void test_chart::followScaler() {
+    if (c331_manage::update_flag != 0 && ++waited_ < kFollowLimit) return;
+    follow_->stop();
+    VlxRamPara* ram = VlxRamPara::p_vlxrampara_config;
+    if (!ram) return;
+    uint8_t shown;
+    {
+        ManageMutexLocker lock;
+        shown = ram->ram_para[vlxram::kTestPattern];
+    }
+    const uint8_t index = shown >= 1 && shown <= 8 ? uint8_t(shown - 1) : kNone;
+    if (index != selected_) {
+        mark(selected_, false);
+        selected_ = index;
+        mark(selected_, true);
+    }
+    refused_->setVisible(shown != asked_);
 }
 
 void test_chart::vlx_image_button_clicked() {
@@ -105,4 +142,7 @@ void test_chart::language_changed() {
         names[i]->setText(langText(zh[i], en[i], ru.toUtf8().constData(), vi.toUtf8().constData(), tw[i]));
     }
     ui->Button_closetest->setText(langText("关闭测试图", "Close", "Закрыть", "Đóng", "關閉測試圖"));
+    refused_->setText(langText("已拒绝：仅单窗口时可显示测试图", "Refused: a test pattern needs a single window on",
+                               "Отказ: тестовый образец только при одном окне",
+                               "Từ chối: chỉ hiện khi bật một cửa sổ", "已拒絕：僅單窗口時可顯示測試圖"));
 }

@@ -6,6 +6,9 @@
 
 #include <cstdint>
 
+class QLabel;
+class QTimer;
+
 namespace Ui {
 class test_chart;
 }
@@ -32,10 +35,17 @@ private:
     void testimage_button_init();
     void para_init();
     void mark(uint8_t index, bool on);
-    static void writePattern(uint8_t value);
+    void writePattern(uint8_t value);
+    void followScaler();
 
     Ui::test_chart* ui;
     uint8_t selected_ = kNone;
+    // The scaler refuses a pattern while more than one window is shown and puts RAM 0x360
+    // back: after a write the screen follows the RAM once the manager's pass is over.
+    QTimer* follow_ = nullptr;
+    QLabel* refused_ = nullptr;
+    uint8_t asked_ = 0;
+    int waited_ = 0;
 };
 
 extern QPointer<test_chart> g_test_chart;

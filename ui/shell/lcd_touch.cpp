@@ -20,6 +20,7 @@
 #include "ui/shell/mainwindow.h"
 #include "ui/shell/numberkeyboard.h"
 #include "ui/shell/option.h"
+#include "ui/shell/panel_stack.h"
 #include "ui/shell/panel_style.h"
 #include "ui/shell/shell_globals.h"
 
@@ -155,7 +156,8 @@ void lcd_touch::clickAt(int x, int y) {
     // as it takes the pointer: in its rectangle it picks an item, outside it closes
     QWidget* top = QApplication::activePopupWidget();
     if (!top) top = QApplication::activeModalWidget();
-    if (!top) top = QApplication::topLevelAt(global);
+    // the window a finger reaches there: one that lets touches through (the done mark) is not it
+    if (!top) top = panel_stack::inputWindowAt(global);
     if (!top && g_lockwindow && g_lockwindow->isVisible()) top = g_lockwindow;
     if (!top && g_mainwindow && g_mainwindow->isVisible()) top = g_mainwindow;
     if (!top) return;

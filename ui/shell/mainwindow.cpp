@@ -26,6 +26,7 @@
 #include "ui/shell/machinestate.h"
 #include "ui/shell/numberkeyboard.h"
 #include "ui/shell/option.h"
+#include "ui/shell/panel_stack.h"
 #include "ui/shell/panel_style.h"
 #include "ui/shell/screen_run.h"
 #include "ui/shell/screen_text.h"
@@ -87,6 +88,7 @@ uint8_t fpgaRegister(uint8_t reg, uint8_t fpga) {
 
 MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new Ui::MainWindow) {
     ui->setupUi(this);
+    panel_stack::follow();  // the panel's windows, from the first one
     // the home screen is the panel's area itself: the others are placed on it
     setFixedSize(panel_style::kScreenWidth, panel_style::kScreenHeight);
     ui->label_title->setFont(panel_style::panelFont(26));

@@ -9,14 +9,18 @@
 #include <QFrame>
 #include <QLabel>
 #include <QListView>
+#include <QMouseEvent>
 #include <QPixmap>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QSlider>
+#include <QStyle>
+#include <QStyleOptionSlider>
 #include <QVariant>
 
 #include "core/global.h"
 #include "ui/shell/mainwindow.h"
+#include "ui/shell/panel_stack.h"
 #include "ui/shell/shell_globals.h"
 
 namespace panel_style {
@@ -42,6 +46,37 @@ public:
 private:
     QSlider* slider_;
     std::function<void(int)> store_;
+};
+
+class TapMovesHandle : public QObject {
+public:
+    explicit TapMovesHandle(QSlider* slider) : QObject(slider), slider_(slider) { slider->installEventFilter(this); }
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (watched != slider_ || event->type() != QEvent::MouseButtonPress) return false;
+        QStyleOptionSlider option;
+        option.initFrom(slider_);
+        option.orientation = slider_->orientation();
+        option.minimum = slider_->minimum();
+        option.maximum = slider_->maximum();
+        option.sliderPosition = slider_->sliderPosition();
+        option.sliderValue = slider_->value();
+        option.upsideDown = slider_->invertedAppearance();
+        option.subControls = QStyle::SC_All;
+        const QRect handle = slider_->style()->subControlRect(QStyle::CC_Slider, &option, QStyle::SC_SliderHandle, slider_);
+        const QPoint at = static_cast<QMouseEvent*>(event)->pos();
+        if (handle.contains(at)) return false;
+        // the handle goes under the finger; the press then takes it as a press on the handle
+        const bool horizontal = slider_->orientation() == Qt::Horizontal;
+        const int length = horizontal ? handle.width() : handle.height();
+        const int span = (horizontal ? slider_->width() : slider_->height()) - length;
+        const int pos = (horizontal ? at.x() : at.y()) - length / 2;
+        slider_->setValue(QStyle::sliderValueFromPosition(slider_->minimum(), slider_->maximum(), pos, span,
+                                                          option.upsideDown));
+        return false;
+    }
+
+private:
+    QSlider* slider_;
 };
 }
 
@@ -72,6 +107,7 @@ QPoint panelOrigin() {
 }
 
 void placeOnPanel(QWidget* window, const QRect& rect) {
+    panel_stack::follow();
     if (window) window->setGeometry(rect.translated(panelOrigin()));
 }
 
@@ -105,6 +141,8 @@ void setLook(QAbstractButton* button, const QString& look) {
 }
 
 void storeOnFingerUp(QSlider* slider, std::function<void(int)> store) { new FingerUp(slider, std::move(store)); }
+
+void handleFollowsTap(QSlider* slider) { new TapMovesHandle(slider); }
 
 QPushButton* makeButton(QWidget* parent, const QString& objectName, const QRect& geometry, const QString& style,
                         const QString& text) {

@@ -107,6 +107,9 @@ void setLook(QAbstractButton* button, const QString& look);
 // sliderReleased) or a press held on the groove, whose auto-repeat pages and then puts the
 // handle under the finger without an action signal.
 void storeOnFingerUp(QSlider* slider, std::function<void(int)> store);
+// A tap on the groove puts the handle under the finger (and a drag goes on from there), in
+// place of the page step of a desktop slider, too small to see on a long range.
+void handleFollowsTap(QSlider* slider);
 
 // Flat, focus-less button as built at run time; the object name carries the index it stands for.
 QPushButton* makeButton(QWidget* parent, const QString& objectName, const QRect& geometry,

@@ -154,6 +154,7 @@ AdvancedOption::AdvancedOption(QWidget* parent) : QDialog(parent), ui(new Ui::Ad
     ui->horizontalSlider->setValue(int(g_back_to_mainwindow_time.load()));
     // a tap or a held press on the groove moves the time too, with no sliderReleased
     panel_style::storeOnFingerUp(ui->horizontalSlider, [](int v) { g_back_to_mainwindow_time = uint32_t(v); });
+    panel_style::handleFollowsTap(ui->horizontalSlider);
     ui->label_time->setText(slider_text(int(g_back_to_mainwindow_time.load())));
 
     markAutoLock();
@@ -514,7 +515,7 @@ void AdvancedOption::language_changed() {
 
     ui->label_title->setText(langText("高级设置", "Advanced Settings", "Доп.опции", "Cài đặt nâng cao", "高級設置"));
     ui->Button_LCDshow->setText(langText("液晶显示", "LCD display", "ЖК дисплей", "Màn hình LCD", "液晶顯示"));
-    ui->Button_rcv_recovery->setText(langText("接收卡自恢复", "Rcv\nself-recovery", "Самовосст\nановление",
+    ui->Button_rcv_recovery->setText(langText("接收卡自恢复", "Rcv\nself-recovery", "Самовосста-\nновление",
                                               "Thẻ nhận tự\nphục hồi", "接收卡自恢復"));
     ui->Button_other->setText(langText("其它设置", "Other Settings", "Другие\nнастройки", "Cài đặt khác", "其它設置"));
     ui->Button_factory->setText(
@@ -860,7 +861,8 @@ void AdvancedOption::ageloginit() {
         QMutexLocker lock(&Utils::_system_mutex);
         now = QDateTime::fromSecsSinceEpoch(plat::timeOfDay()).toString(QStringLiteral("MM-dd hh:mm"));
     }
-    ui->label_log1->setText(now + QStringLiteral("  ") + QString::fromUtf8("正在老化中..."));
+    ui->label_log1->setText(now + QStringLiteral("  ") + langText("正在老化中...", "Ageing in progress...", "Идёт старение...",
+                                                                      "Đang lão hóa...", "正在老化中..."));
     age_text_.clear();
     ui->label_3->setText(QStringLiteral("OUT1:0<3 0<5 0<10 0<20 0>20    OUT2:0<3 0<5 0<10 0<20 0>20"));
     ui->page_info->setText(QStringLiteral("0"));

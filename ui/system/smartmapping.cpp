@@ -10,6 +10,8 @@
 #include <QStackedWidget>
 #include <QToolButton>
 
+#include <algorithm>
+
 #include "core/global.h"
 #include "core/logMsg.h"
 #include "core/vlxrampara.h"
@@ -68,6 +70,7 @@ constexpr const char* kPageButton = "color: rgb(255, 255, 255);\nborder:1px soli
 constexpr uint8_t kMappingRegister = 0;
 constexpr uint8_t kMappingBit = 0x80;
 constexpr uint32_t kMappingOnArgument = 9;
+constexpr int kRingMargin = 4;
 
 QString lit(const char* s) { return QString::fromLatin1(s); }
 
@@ -308,7 +311,16 @@ void SmartMapping::on_Button_send_clicked() {
     line_type[line_field::kColumns] = uint8_t(typedNumber(ui->lineEdit_column));
     setLineU16(line_field::kOffsetX, typedNumber(ui->lineEdit_horzion));
     setLineU16(line_field::kOffsetY, typedNumber(ui->lineEdit_vert));
-    card_job::start(this, card_job::kSmartSetup);
+    startJob(card_job::kSmartSetup);
+}
+
+// The ring of a job stands below the page tiles, the one place of this screen where it covers
+// no step caption, file name or field of the page the job runs from.
+void SmartMapping::startJob(uint8_t op) {
+    if (!card_job::start(this, op) || !g_qround_bar || g_qround_bar->parentWidget() != this) return;
+    const QRect tiles = ui->Button_mapping->geometry();
+    const int side = std::min(tiles.width(), height() - tiles.bottom() - kRingMargin * 2);
+    g_qround_bar->setGeometry(tiles.center().x() - side / 2, tiles.bottom() + kRingMargin, side, side);
 }
 
 // ---------------------------------------------------------------- port grid
@@ -403,11 +415,32 @@ void SmartMapping::show_numberkeyboard_ui(QString text) {
         [this] { my_field_ = nullptr; });
 }
 
+// Card positions are 16-bit pixel coordinates: an offset takes what the grid of cabinets
+// leaves of them, so that the far edge of the last cabinet stays on the canvas.
+uint32_t SmartMapping::largestOffset(const QLineEdit* field) const {
+    const bool horizontal = field == ui->lineEdit_horzion;
+    const uint32_t cabinet = typedNumber(horizontal ? ui->lineEdit_X : ui->lineEdit_Y) & 0xFFFF;
+    const uint32_t count = typedNumber(horizontal ? ui->lineEdit_column : ui->lineEdit_line) & 0xFF;
+    const uint32_t grid = cabinet * count;
+    return grid >= 0xFFFF ? 0 : 0xFFFF - grid;
+}
+
 void SmartMapping::confirmString(QString text) {
     // every keypad result reaches every screen: only this screen's own field takes it
     if (!my_field_ || g_lineedit != my_field_) return;
-    my_field_->setText(text);
+    QLineEdit* field = my_field_;
     my_field_ = nullptr;
+    if (field == ui->lineEdit_horzion || field == ui->lineEdit_vert) {
+        bool ok = false;
+        const qulonglong v = text.toULongLong(&ok);
+        const uint32_t largest = largestOffset(field);
+        if (!text.isEmpty() && (!ok || v > largest)) {
+            writeLogMsg(LOG_WARNING, "smart set-up: offset " + text.toStdString() + " refused, the grid leaves 0 to " +
+                                         std::to_string(largest));
+            return;
+        }
+    }
+    field->setText(text);
 }
 
 // ---------------------------------------------------------------- scan files
@@ -561,7 +594,7 @@ void SmartMapping::on_Button_load_clicked() {
         writeLogMsg(LOG_WARNING, std::string("scan-file load refused: ") + card_job::refusalText(r));
         return;
     }
-    card_job::start(this, card_job::kLoadScan);
+    startJob(card_job::kLoadScan);
 }
 
 void SmartMapping::on_Button_confirm_clicked() {
@@ -570,7 +603,7 @@ void SmartMapping::on_Button_confirm_clicked() {
         writeLogMsg(LOG_WARNING, std::string("parameter saving refused: ") + card_job::refusalText(r));
         return;
     }
-    card_job::start(this, card_job::kSaveParams);
+    startJob(card_job::kSaveParams);
 }
 
 void SmartMapping::on_Button_mapping_state_clicked() {
@@ -588,7 +621,7 @@ void SmartMapping::on_Button_mapping_state_clicked() {
     panel_style::setIcon(ui->Button_mapping_state, lit(on ? panel_style::kIconSwitchOn : panel_style::kIconSwitchOff),
                          QSize(70, 32));
     card_job::setU32(card_job::kArgumentWord, on ? kMappingOnArgument : 0);
-    card_job::start(this, card_job::kMappingSwitch);
+    startJob(card_job::kMappingSwitch);
 }
 
 void SmartMapping::usb_para_sync(int code) {

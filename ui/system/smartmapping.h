@@ -120,6 +120,8 @@ private:
     void reject() override;
     // A ring is up or the job block holds a job: the job's inputs stay as they are.
     static bool jobActive();
+    uint32_t largestOffset(const QLineEdit* field) const;
+    void startJob(uint8_t op);
     void labelPage(int page);
     void selectGroup(int button, QPushButton* groupButton);
     void chooseRoute(int n);

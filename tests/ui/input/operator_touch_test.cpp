@@ -2,11 +2,13 @@
 // driven by touches of the simulated board at the widgets' places.
 #include <QComboBox>
 #include <QPointer>
+#include <QRegularExpression>
 
 #include <functional>
 
 #include "input_fixture.h"
 #include "support/panel_touch.h"
+#include "support/text_fit.h"
 
 using inputtest::InputScreenTest;
 
@@ -103,4 +105,55 @@ TEST_F(OperatorTouchTest, DotByDotListOfTheLayoutPicksTheTouchedRow) {
     EXPECT_FALSE(keypad) << "the touch went through the list to a field under it";
     EXPECT_EQ(shown, 2);
     EXPECT_EQ(at(vlxram::windowField(0, vlxram::kWinDbdMode)), 8);
+}
+
+// The details badge tells the mode in use: not a selected slot that is not current, never an
+// empty slot; the empty slot's line is in the panel's language and fits.
+TEST_F(OperatorTouchTest, UserModeBadgeMarksOnlyTheModeInUseAndTheEmptySlotLineIsTranslated) {
+    panel_style::installPanelFont(shelltest::app());
+    VlxRamPara* p = ram();
+    for (int slot : {0, 1}) {
+        p->mode_para[slot][0] = p->mode_para[slot][1] = vlxram::kModeSaved;
+        std::memcpy(p->mode_para[slot] + 2, p->ram_para + vlxram::kModeStart, vlxram::kModeLength);
+    }
+    setBoth(vlxram::kCurrentMode, 2);
+    const QRegularExpression han(QStringLiteral("[\\x{4E00}-\\x{9FFF}]"));
+    for (int lang : {1, 2, 3, 4}) {
+        g_language = uint8_t(lang);
+        CustomMode screen;
+        screen.show();
+        QWidget* list = child<QWidget>(&screen, "mode_list_widget");
+        QLabel* badge = child<QLabel>(&screen, "label_using");
+        QLabel* blank = child<QLabel>(&screen, "label_blank");
+        EXPECT_TRUE(badge->isVisibleTo(&screen)) << lang << ": the current mode is selected on opening";
+        testkit::touchWidget(button(list, "0"));
+        EXPECT_FALSE(badge->isVisibleTo(&screen)) << lang << ": slot 1 is saved but mode 2 is in use";
+        testkit::touchWidget(button(list, "1"));
+        EXPECT_TRUE(badge->isVisibleTo(&screen)) << lang;
+        testkit::touchWidget(button(list, "2"));
+        EXPECT_FALSE(badge->isVisibleTo(&screen)) << lang << ": slot 3 is empty";
+        ASSERT_TRUE(blank->isVisibleTo(&screen));
+        if (lang != 4) EXPECT_FALSE(blank->text().contains(han)) << lang << ": " << blank->text().toStdString();
+        EXPECT_TRUE(testkit::textOverflows(blank).isEmpty()) << testkit::textOverflows(blank).join(QLatin1Char('\n')).toStdString();
+    }
+    // the current mode names an empty slot: it opens selected, without the badge
+    setBoth(vlxram::kCurrentMode, 3);
+    CustomMode screen;
+    EXPECT_FALSE(child<QLabel>(&screen, "label_using")->isVisibleTo(&screen));
+}
+
+// HDMI1's EDID stored at 30 Hz: the arrow on reopening steps from 30, and Save keeps what is shown.
+TEST_F(OperatorTouchTest, EdidRateArrowStepsFromTheStoredRate) {
+    const unsigned a = vlxram::kEdidPara + vlxram::kEdidParaSize * 2;
+    setBoth(a + 4, 30);
+    EDIDset screen;
+    screen.show();
+    ASSERT_EQ(screen.inputIndex(), 2);
+    testkit::touchWidget(child<QFrame>(&screen, "frame_source")->findChild<QPushButton*>(QStringLiteral("button_tile")));
+    ASSERT_TRUE(screen.editorOpen());
+    EXPECT_EQ(child<QLabel>(&screen, "label_rate")->text(), QStringLiteral("30"));
+    testkit::touchWidget(button(&screen, "Button_right"));
+    EXPECT_EQ(child<QLabel>(&screen, "label_rate")->text(), QStringLiteral("60"));
+    testkit::touchWidget(button(&screen, "button_save"));
+    EXPECT_EQ(at(a + 4), 60);
 }

@@ -6,11 +6,15 @@
 #include <QTimer>
 
 #include <cstring>
+#include <memory>
 
 #include "core/global.h"
 #include "core/syncupdate.h"
 #include "ui/output/output_links.h"
+#include "platform/sim/c331_model.h"
+#include "platform/sim/sim_board.h"
 #include "qstring_print.h"
+#include "scaler/c331_wiring.h"
 #include "ui/shell/shell_fixture.h"
 
 namespace outputtest {
@@ -38,6 +42,27 @@ protected:
     static void bothFpgasRunning(bool running) {
         shellLinks().fpgaRunning = [running] { return running; };
     }
+};
+
+// The simulated C331 behind the screens: its manager brought up by startScaler() and then
+// stepped by the test, each pass taking the RAM's changes to the chip.
+class ScalerScreenTest : public OutputTest {
+protected:
+    void startScaler() {
+        chip = std::make_shared<plat::sim::C331Model>();
+        plat::sim::board().attachSpi(c331::kC331SpiNode, chip);
+        m = c331_manage::createForTest();
+        for (int i = 0; i < 6 && m->state() != c331_manage::kStateRunning; ++i) m->step();
+        ASSERT_EQ(m->state(), c331_manage::kStateRunning);
+        shadowFollows();
+    }
+    void TearDown() override {
+        c331_manage::resetInstanceForTest();
+        chip.reset();
+        OutputTest::TearDown();
+    }
+    std::shared_ptr<plat::sim::C331Model> chip;
+    c331_manage* m = nullptr;
 };
 
 // Types `digits` on the shared keypad and presses OK once its modal run has started.

@@ -18,32 +18,19 @@ using namespace vlxram;
 
 namespace {
 
-class OutputScalerTest : public outputtest::OutputTest {
+class OutputScalerTest : public outputtest::ScalerScreenTest {
 protected:
     void SetUp() override {
-        OutputTest::SetUp();
-        chip = std::make_shared<plat::sim::C331Model>();
-        plat::sim::board().attachSpi(c331::kC331SpiNode, chip);
+        ScalerScreenTest::SetUp();
         ram()->setRamU16(kLedWidth, 1920);
         ram()->setRamU16(kLedHeight, 1080);
         ram()->setRamU16(kSpliceMode, 4);
-        m = c331_manage::createForTest();
-        for (int i = 0; i < 6 && m->state() != c331_manage::kStateRunning; ++i) m->step();
-        ASSERT_EQ(m->state(), c331_manage::kStateRunning);
-        shadowFollows();
-    }
-    void TearDown() override {
-        c331_manage::resetInstanceForTest();
-        chip.reset();
-        OutputTest::TearDown();
+        startScaler();
     }
     void applyVertical(OutputSet& s) {
         s.findChild<QComboBox*>(QStringLiteral("comboBox"))->setCurrentIndex(1);
         s.findChild<QPushButton*>(QStringLiteral("Button_apply1"))->click();
     }
-
-    std::shared_ptr<plat::sim::C331Model> chip;
-    c331_manage* m = nullptr;
 };
 
 }  // namespace

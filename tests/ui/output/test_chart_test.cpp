@@ -1,6 +1,8 @@
 // Test-pattern screen: the pattern byte, the update flag, and the scaler showing the pattern.
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QPointer>
+#include <QTimer>
 
 #include <memory>
 
@@ -9,6 +11,7 @@
 #include "platform/sim/sim_board.h"
 #include "scaler/c331_regs.h"
 #include "scaler/c331_wiring.h"
+#include "support/panel_touch.h"
 #include "ui/output/test_chart.h"
 
 using namespace vlxram;
@@ -68,18 +71,28 @@ TEST_F(OutputTest, BackLeavesThePatternOnAndANewScreenMarksNothing) {
     for (int p = 1; p <= 8; ++p) EXPECT_NE(pictureStyle(again, p), kMarked) << p;
 }
 
+namespace {
+
 // The simulated C331 behind the screen: the manager's passes take the byte to the chip.
-TEST_F(OutputTest, PatternReachesTheScalerAndCloseClearsItWithTwoWindowsOn) {
-    auto chip = std::make_shared<plat::sim::C331Model>();
-    plat::sim::board().attachSpi(c331::kC331SpiNode, chip);
-    c331_manage* m = c331_manage::createForTest();
-    for (int i = 0; i < 6 && m->state() != c331_manage::kStateRunning; ++i) m->step();
-    ASSERT_EQ(m->state(), c331_manage::kStateRunning);
-    shadowFollows();
-    m->win_count = 1;
-    m->gWininfo[0].ochLst[0] = 0;
-    m->gWininfo[0].ochCntH = 1;
-    m->gWininfo[0].ochCntV = 1;
+class PatternScalerTest : public outputtest::ScalerScreenTest {
+protected:
+    void SetUp() override {
+        ScalerScreenTest::SetUp();
+        startScaler();
+    }
+    // Window 0 over OCH 0, with `windows` windows shown.
+    void windowsShown(int windows) {
+        m->win_count = windows;
+        m->gWininfo[0].ochLst[0] = 0;
+        m->gWininfo[0].ochCntH = 1;
+        m->gWininfo[0].ochCntV = 1;
+    }
+};
+
+}  // namespace
+
+TEST_F(PatternScalerTest, PatternReachesTheScalerAndCloseClearsItWithTwoWindowsOn) {
+    windowsShown(1);
 
     test_chart t;
     patternButton(t, 0)->click();  // red
@@ -95,5 +108,42 @@ TEST_F(OutputTest, PatternReachesTheScalerAndCloseClearsItWithTwoWindowsOn) {
     EXPECT_EQ(chip->regValue(c331::kRegPatType, 0), 0u);
     EXPECT_EQ(chip->regValue(c331::kRegPatC1, 0), 0u);
     EXPECT_EQ(c331_manage::update_flag, 0) << "the manager took the change";
-    c331_manage::resetInstanceForTest();
+}
+
+// With two windows shown the scaler refuses a pattern: the RAM and the mark keep what the LED
+// screen shows, and the screen says why; with one window the same tap is taken.
+TEST_F(PatternScalerTest, RefusedPatternIsNotShownAsChosenAndTheScreenSaysWhy) {
+    windowsShown(2);
+
+    test_chart t;
+    t.show();
+    QLabel* refused = t.findChild<QLabel*>(QStringLiteral("label_refused"));
+    // the screen looks at the RAM again once the manager's pass is over
+    auto settled = [&t] {
+        const QTimer* follow = t.findChild<QTimer*>(QStringLiteral("follow_scaler"));
+        QElapsedTimer limit;
+        limit.start();
+        while (follow->isActive() && limit.elapsed() < 10000) QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        return !follow->isActive();
+    };
+    testkit::touchWidget(patternButton(t, 0));
+    m->step();
+    ASSERT_TRUE(settled());
+    EXPECT_EQ(m->vlxApi_IsPatternGen(), 0);
+    EXPECT_EQ(ram()->ram_para[kTestPattern], 0);
+    EXPECT_EQ(t.selectedPattern(), test_chart::kNone);
+    EXPECT_NE(pictureStyle(t, 1), kMarked);
+    EXPECT_TRUE(refused->isVisible());
+    EXPECT_FALSE(refused->text().isEmpty());
+
+    m->win_count = 1;
+    testkit::touchWidget(patternButton(t, 0));
+    EXPECT_FALSE(refused->isVisible());
+    m->step();
+    ASSERT_TRUE(settled());
+    EXPECT_EQ(m->vlxApi_IsPatternGen(), 1);
+    EXPECT_EQ(ram()->ram_para[kTestPattern], 1);
+    EXPECT_EQ(t.selectedPattern(), 0);
+    EXPECT_EQ(pictureStyle(t, 1), kMarked);
+    EXPECT_FALSE(refused->isVisible());
 }

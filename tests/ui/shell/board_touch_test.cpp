@@ -1,8 +1,12 @@
 // A touch fed on the simulated board's touch device reaches the screens as a click.
 #include <QPointer>
+#include <QPushButton>
+#include <QTimer>
 
 #include "platform/sim/sim_board.h"
 #include "shell_fixture.h"
+#include "support/panel_touch.h"
+#include "ui/shell/tip.h"
 
 using shelltest::ShellTest;
 
@@ -53,4 +57,25 @@ TEST_F(BoardTouchTest, ClickInTheWindowRestartsTheIdleCount) {
     lcd_touch::clickAt(10, 470);
     QApplication::instance()->removeEventFilter(touch);
     EXPECT_EQ(touch->untouchedTicks(), 0u);
+}
+
+// The done mark floats over the home screen for 3 s and lets the touches through: the tile
+// under it opens its screen.
+TEST_F(BoardTouchTest, TouchUnderTheDoneMarkReachesTheTileBelowIt) {
+    MainWindow* w = home();
+    w->show();
+    g_page_focus = 1;
+    g_tip->tip_create(TIP::kDone);
+    ASSERT_TRUE(g_tip->markShown());
+    QPushButton* tile = w->findChild<QPushButton*>(QStringLiteral("custommode"));
+    ASSERT_TRUE(g_tip->geometry().contains(tile->mapToGlobal(tile->rect().center())));
+    int focusWhileOpen = -1;
+    QTimer::singleShot(0, [&focusWhileOpen] {
+        focusWhileOpen = g_page_focus.load();
+        if (QWidget* modal = QApplication::activeModalWidget())
+            QMetaObject::invokeMethod(modal, "on_Button_back_clicked", Qt::DirectConnection);
+    });
+    testkit::touchWidget(tile);
+    EXPECT_EQ(focusWhileOpen, 4) << "the user-mode screen did not open";
+    EXPECT_TRUE(g_tip->markShown());
 }

@@ -68,6 +68,14 @@ protected:
         collect(w);
         w->on_modepanel_clicked();
         collect(w);
+        {
+            // the open mode panel leaves the current-mode line readable
+            const QLabel* mode = w->findChild<QLabel*>(QStringLiteral("label_mode"));
+            QRect text = mode->geometry();
+            text.setLeft(text.right() - mode->fontMetrics().horizontalAdvance(mode->text()));
+            if (w->findChild<QWidget*>(QStringLiteral("frame_mode"))->geometry().intersects(text))
+                out.append(lang + QStringLiteral("the mode panel covers ") + mode->text());
+        }
         w->on_Button_mode_save_clicked();
         collect(w);
         w->on_Button_mode_close_clicked();

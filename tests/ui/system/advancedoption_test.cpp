@@ -5,6 +5,7 @@
 #include <QImage>
 #include <QMutexLocker>
 #include <QMouseEvent>
+#include <QRegularExpression>
 #include <QSlider>
 #include <QTextDocument>
 
@@ -72,6 +73,11 @@ TEST_F(SystemTest, ReturnHomeSliderLabelsAndStoresOnlyOnRelease) {
     }
     EXPECT_LT(slider->value(), 9000);
     EXPECT_EQ(g_back_to_mainwindow_time.load(), uint32_t(slider->value())) << label->text().toStdString();
+    // a finger on the groove three quarters along: the handle goes there, not a page step on
+    const QPoint along = testkit::panelPointOf(slider, QPoint(slider->width() * 3 / 4, slider->height() / 2));
+    lcd_touch::clickAt(along.x(), along.y());
+    EXPECT_NEAR(slider->value(), 3000 + 15000 * 3 / 4, 1000);
+    EXPECT_EQ(g_back_to_mainwindow_time.load(), uint32_t(slider->value()));
 }
 
 TEST_F(SystemTest, AutoLockMarksShowTheTimeInForceAtEveryOpening) {
@@ -364,6 +370,23 @@ TEST_F(SystemTest, AgeingPageOpensOnTheCodeAndPagesSixteenLinesWithWrapAround) {
     screen.on_pre_clicked();
     EXPECT_EQ(child<QLabel>(&screen, "label_page")->text(), QStringLiteral("2/2"));
     factoryage_log.clear();
+}
+
+TEST_F(SystemTest, AgeingPageBeforeTheFirstSampleSpeaksThePanelsLanguage) {
+    factoryage_log.clear();
+    const QRegularExpression han(QStringLiteral("[\\x{4E00}-\\x{9FFF}]"));
+    for (int lang : {1, 2, 3}) {
+        g_language = uint8_t(lang);
+        AdvancedOption screen;
+        QTimer::singleShot(0, [] {
+            for (int d : {5, 7, 1, 6}) g_numberkeyboard->pressDigit(d);
+            g_numberkeyboard->findChild<QPushButton*>(QStringLiteral("Button_ok"))->click();
+        });
+        screen.on_Button_factory_age_clicked();
+        ASSERT_EQ(pageOf(&screen), 5);
+        const QString text = child<QLabel>(&screen, "label_log1")->text();
+        EXPECT_FALSE(text.contains(han)) << lang << ": " << text.toStdString();
+    }
 }
 
 TEST_F(SystemTest, AnotherPageButtonClosesTheAgeingPageUntilTheCodeIsTypedAgain) {

@@ -9,6 +9,7 @@
 
 #include "platform/sim/sim_board.h"
 #include "support/panel_touch.h"
+#include "support/text_fit.h"
 #include "system_fixture.h"
 
 using namespace systemtest;
@@ -305,6 +306,44 @@ TEST_F(SmartMappingTest, AScanFileStoredByThePcIsCountedListedAndLoaded) {
     EXPECT_EQ(g_kvfile_name, QStringLiteral("/data/smartmapping/SC01"));
     testkit::touchWidget(child<QPushButton>(screen, "Button_load"));
     EXPECT_EQ(card_job::operation(), card_job::kLoadScan);
+    ASSERT_FALSE(g_qround_bar.isNull());
+    const QStringList covered = testkit::drawnOverlaps(screen);
+    EXPECT_TRUE(covered.isEmpty()) << covered.join(QLatin1Char('\n')).toStdString();
+    finishJob(screen);
+}
+
+// Card positions are 16-bit: an offset takes what the grid of cabinets leaves of the canvas.
+TEST_F(SmartMappingTest, OffsetFieldsTakeOnlyWhatTheGridLeavesOfTheCanvas) {
+    open();
+    panel_style::placeOnPanel(screen);
+    screen->show();
+    auto type = [](QLineEdit* field, const char* digits) {
+        QTimer::singleShot(0, [digits] {
+            for (const char* d = digits; *d; ++d) g_numberkeyboard->pressDigit(*d - '0');
+            g_numberkeyboard->findChild<QPushButton*>(QStringLiteral("Button_ok"))->click();
+        });
+        testkit::touchWidget(field);
+    };
+    testkit::touchWidget(child<QPushButton>(screen, "Button_next"));
+    testkit::touchWidget(child<QPushButton>(screen, "Button_next_2"));
+    ASSERT_EQ(pageOf(screen), 2);
+    auto* x = child<QLineEdit>(screen, "lineEdit_horzion");
+    auto* y = child<QLineEdit>(screen, "lineEdit_vert");
+    type(child<QLineEdit>(screen, "lineEdit_column"), "100");  // 100 cabinets of 128: 12800 px
+    type(child<QLineEdit>(screen, "lineEdit_line"), "10");     // 10 of 96: 960 px
+    type(x, "9999999");
+    EXPECT_EQ(x->text(), QStringLiteral("0"));
+    type(x, "52736");
+    EXPECT_EQ(x->text(), QStringLiteral("0"));
+    type(x, "52735");
+    EXPECT_EQ(x->text(), QStringLiteral("52735"));
+    type(y, "64576");
+    EXPECT_EQ(y->text(), QStringLiteral("0"));
+    type(y, "64575");
+    EXPECT_EQ(y->text(), QStringLiteral("64575"));
+    testkit::touchWidget(child<QPushButton>(screen, "Button_send"));
+    EXPECT_EQ(line_field::u16(line_field::kOffsetX), 52735);
+    EXPECT_EQ(line_field::u16(line_field::kOffsetY), 64575);
     finishJob(screen);
 }
 
