@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Set-up, build, and the controller on the simulated board with its front panel.
-# The data folder is run/root inside the checkout. When the simulated board
-# reboots (exit status 42), the controller is started again, as the device would.
+# The data folder is run/root inside the checkout (VLX_ROOT sets another); the run's own
+# files (output, VNC server's display and log) are kept in the root's run folder. When the
+# simulated board reboots (exit status 42), the controller is started again, as the device would.
 # Without a display the panel is served by a VNC X server on loopback only
 # (every address with VLX_LISTEN_ANY=1, as the control protocol).
 set -uo pipefail
@@ -14,24 +15,27 @@ export VLX_BOARD=sim
 export VLX_ROOT="${VLX_ROOT:-$PWD/run/root}"
 # Sources plugged into the simulated board's inputs at power-up (board-control "signal").
 export VLX_SIM_SIGNALS="${VLX_SIM_SIGNALS-HDMI1 1920x1080@60; HDMI3 3840x2160@60}"
-mkdir -p "$VLX_ROOT/run" run
-# One controller per root (it holds this lock): leave a running one's output alone.
-if ! flock -n "$VLX_ROOT/run/vlxH71N.lock" true; then
+mkdir -p "$VLX_ROOT/run"
+rundir="$(cd "$VLX_ROOT/run" && pwd)"
+# One controller per root (it holds this lock): leave a running one's files alone.
+if ! flock -n "$rundir/vlxH71N.lock" true; then
   echo "another controller runs on the root $VLX_ROOT: stop it first, or set VLX_ROOT"
   exit 1
 fi
 # The scaler's register dumps and the rest of the controller's standard output.
-out="$PWD/run/controller.out"
+out="$rundir/controller.out"
 : >"$out"
+log="$VLX_ROOT/data/kavelkv/log/zufEnglneLog"
 
 # Qt's runtime folder, private to the controller (XDG_RUNTIME_DIR is often unset here).
 if [ -z "${XDG_RUNTIME_DIR:-}" ]; then
-  export XDG_RUNTIME_DIR="$PWD/run/xdg-runtime"
+  export XDG_RUNTIME_DIR="$rundir/xdg-runtime"
   mkdir -p "$XDG_RUNTIME_DIR" && chmod 700 "$XDG_RUNTIME_DIR"
 fi
 
-# However the script ends (Ctrl-C included), the controller and the VNC server end with
-# it: a program started with & by a non-interactive shell ignores SIGINT.
+# However the script ends (Ctrl-C included), the controller and then the VNC server end
+# with it. The controller quits on SIGINT and SIGTERM; the VNC server has a session of its
+# own, so that Ctrl-C does not take the display away from under a controller still drawing.
 xvnc=""
 controller=""
 stop() {
@@ -44,9 +48,10 @@ stop() {
   done
 }
 trap stop EXIT
-trap 'exit 130' INT
-trap 'exit 143' TERM
-trap 'exit 129' HUP
+# Ends as the signal's default would, after the clean-up, so a calling shell sees it.
+for sig in INT TERM HUP; do
+  trap "stop; trap - $sig EXIT; kill -$sig \$\$" "$sig"
+done
 
 announce=""
 if [ -n "${QT_QPA_PLATFORM:-}" ]; then
@@ -65,10 +70,10 @@ else
     host="<this machine>"
     scope=()
   fi
-  displayfile="$PWD/run/xvnc.display"
+  displayfile="$rundir/xvnc.display"
   : >"$displayfile"
-  Xvnc -displayfd 5 -geometry 800x480 -depth 24 -rfbport "$port" "${scope[@]}" -SecurityTypes None \
-       -AlwaysShared 5>"$displayfile" >"$PWD/run/xvnc.log" 2>&1 &
+  setsid Xvnc -displayfd 5 -geometry 800x480 -depth 24 -rfbport "$port" "${scope[@]}" -SecurityTypes None \
+       -AlwaysShared 5>"$displayfile" >"$rundir/xvnc.log" 2>&1 &
   xvnc=$!
   for _ in $(seq 100); do
     [ -s "$displayfile" ] && break
@@ -76,27 +81,41 @@ else
     sleep 0.1
   done
   if [ ! -s "$displayfile" ]; then
-    echo "the VNC server did not start (port $port taken?): see run/xvnc.log"
+    echo "the VNC server did not start (port $port taken?): see $rundir/xvnc.log"
     exit 1
   fi
   export DISPLAY=":$(head -n1 "$displayfile")"
   platform=(-platform xcb)
   announce="front panel: connect a VNC viewer to $host:$port (xtightvncviewer $host::$port)"
 fi
-echo "controller output: run/controller.out"
-echo "board-control channel: $VLX_ROOT/run/board.sock"
+echo "controller output: $out"
+echo "board-control channel: $rundir/board.sock"
+first=1
 while true; do
+  logsize=$(stat -c %s "$log" 2>/dev/null || echo 0)
   build/vlxH71N ${platform[@]+"${platform[@]}"} "$@" >>"$out" &
   controller=$!
-  if [ -n "$announce" ]; then
-    # the panel is there once board control answers (the window follows within the second)
-    for _ in $(seq 100); do
-      [ -S "$VLX_ROOT/run/board.sock" ] && scripts/board help >/dev/null 2>&1 && break
+  if [ -n "$first" ]; then
+    first=""
+    # Board control answers first; the control links open their ports just after it (the
+    # TCP server is the last): the log of this start says whether every port opened.
+    fresh=""
+    for _ in $(seq 200); do
+      fresh="$(tail -c +$((logsize + 1)) "$log" 2>/dev/null)"
+      grep -q "TCP server" <<<"$fresh" && scripts/board help >/dev/null 2>&1 && break
       kill -0 "$controller" 2>/dev/null || break
       sleep 0.1
     done
-    echo "$announce"
-    announce=""
+    closed="$(grep "port [0-9]* cannot be opened" <<<"$fresh" | sed 's/.*# TESKMSG # //')"
+    if [ -n "$closed" ]; then
+      echo "WARNING: the controller runs without these control links, their ports are held by another"
+      echo "program (a controller of another root? give each its own VLX_PORT_OFFSET):"
+      sed 's/^/  /' <<<"$closed"
+    fi
+    if [ -n "$announce" ]; then
+      kill -0 "$controller" 2>/dev/null && echo "$announce"
+      announce=""
+    fi
   fi
   wait "$controller"
   status=$?

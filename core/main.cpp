@@ -1,7 +1,12 @@
 // Entry point: singletons in their fixed order, then the front panel and the tick.
 #include <QApplication>
+#include <QSocketNotifier>
 #include <QTimer>
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 
@@ -35,6 +40,53 @@
 #include "ui/shell/panel_style.h"
 #include "ui/shell/shell_globals.h"
 #include "video_io/kavelsource.h"
+
+namespace {
+
+// Ctrl-C, a kill or a hang-up: the handler only notes the signal and wakes the event loop.
+int g_stopPipe[2] = {-1, -1};
+volatile std::sig_atomic_t g_stopSignal = 0;
+
+extern "C" void onStopSignal(int sig) {
+    g_stopSignal = sig;
+    const char c = 1;
+    (void)!::write(g_stopPipe[1], &c, 1);
+}
+
+// The end of the program once its workers run. Their threads serve until the process ends, so
+// the program ends without destroying the objects they use under them; board control is
+// joined first, so that no board command is cut halfway. Every file the controller rewrites is
+// replaced atomically. After a stop signal it ends as that signal's default would, so that a
+// calling shell sees it.
+[[noreturn]] void endProgram(int status, int sig = 0) {
+    if (plat::board() == plat::Board::Sim) plat::sim::stopBoardControl();
+    std::fflush(nullptr);
+    if (sig) {
+        ::signal(sig, SIG_DFL);
+        ::raise(sig);
+    }
+    std::_Exit(status);
+}
+
+// A library that ends the program with exit() (Qt's X11 plugin does, with status 1, when its
+// display goes) would run the static destructors under the workers.
+extern "C" void endAtExit() { endProgram(1); }
+
+void quitOnStopSignals(QApplication* app) {
+    if (::pipe2(g_stopPipe, O_CLOEXEC | O_NONBLOCK) != 0) {
+        std::perror("vlxH71N: no pipe for the stop signals");
+        return;
+    }
+    auto* notifier = new QSocketNotifier(g_stopPipe[0], QSocketNotifier::Read, app);
+    QObject::connect(notifier, &QSocketNotifier::activated, app, &QCoreApplication::quit);
+    struct sigaction sa {};
+    sa.sa_handler = onStopSignal;
+    sigemptyset(&sa.sa_mask);
+    sa.sa_flags = SA_RESTART;
+    for (int s : {SIGINT, SIGTERM, SIGHUP}) ::sigaction(s, &sa, nullptr);
+}
+
+}  // namespace
 
 int main(int argc, char* argv[]) {
     plat::initFromEnvironment();
@@ -94,6 +146,8 @@ int main(int argc, char* argv[]) {
     linkFileTransferScreens();      // receiving-card files stored or deleted over the protocol           // the system screens' SDI reset and WiFi restart
 
     QApplication app(argc, argv);
+    quitOnStopSignals(&app);
+    std::atexit(endAtExit);  // after the statics the workers and Qt's display plugin made
     panel_style::installPanelFont(&app);
     app.installEventFilter(lcd_touch::p_lcd_touch);
 
@@ -118,5 +172,8 @@ int main(int argc, char* argv[]) {
     QObject::connect(UsbServer::p_UsbServer, &UsbServer::sig_usb_update, SyncUpdate::p_SyncUpdate,
                      &SyncUpdate::para_sync);
 
-    return app.exec();
+    const int status = app.exec();
+    const int sig = g_stopSignal;
+    if (sig) writeLogMsg(LOG_INFO, "stopped by signal " + std::to_string(sig));
+    endProgram(status, sig);
 }

@@ -10,6 +10,7 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
@@ -63,7 +64,14 @@ int openBound(int type, int devicePort, int* boundPort) {
         ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
     }
     sockaddr_in a = bindAddress(port);
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || !setNonBlocking(fd)) {
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+        // Said where whoever started the program sees it, not only in the log: that link is off.
+        std::fprintf(stderr, "%s port %d cannot be opened: %s\n", type == SOCK_STREAM ? "TCP" : "UDP", port,
+                     std::strerror(errno));
+        ::close(fd);
+        return -1;
+    }
+    if (!setNonBlocking(fd)) {
         ::close(fd);
         return -1;
     }

@@ -8,7 +8,6 @@
 set -uo pipefail
 prog="${1:?usage: $0 PROGRAM}"
 here="$(cd "$(dirname "$0")/.." && pwd)"
-fail() { echo "FAIL: $*" >&2; exit 1; }
 
 . "$here/scripts/sim-root.sh"
 offset="$(free_port_offset)"

@@ -56,5 +56,5 @@ fi
 
 start=$SECONDS
 export QT_QPA_PLATFORM=offscreen
-scripts/ctest-retry.sh build-armhf --output-on-failure -j "$(nproc)" --timeout 300
+scripts/ctest-retry.sh build-armhf --output-on-failure -j "${VLX_JOBS:-$(nproc)}" --timeout 300
 echo "armhf tests under qemu-arm: $((SECONDS - start)) s"

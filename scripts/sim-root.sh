@@ -1,5 +1,6 @@
 # Sourced by the start checks: a fresh board root in $root, and on exit the program
-# started there (its pid in $pid) ended and the root removed.
+# started there (its pid in $pid) ended and the root removed; fail MESSAGE ends the check.
+fail() { echo "FAIL: $*" >&2; exit 1; }
 root="$(mktemp -d)"
 pid=""
 cleanup() {

@@ -29,7 +29,7 @@ constexpr size_t kBoardControlMaxClients = 16;
 constexpr long kBoardControlIdleTimeoutMs = 10 * 60 * 1000;
 // Tests shorten the idle time-out; 0 or less restores the default.
 void setBoardControlIdleTimeout(long ms);
-// Stops the thread and removes the socket (tests; the program never stops it).
+// Stops the thread and removes the socket (the tests, and the program before it ends).
 void stopBoardControl();
 // Host path of the socket.
 std::string boardControlSocketPath();

@@ -1,0 +1,112 @@
+#!/usr/bin/env bash
+# How the controller ends, as ./run.sh stops it: Ctrl-C (SIGINT) and a kill (SIGTERM) end
+# its event loop, board control is stopped and the program ends by that signal; when its X
+# display goes first (Qt's X11 plugin then calls exit()), it ends without an abort. No run
+# ends with "terminate called". A second controller on another root with the same port
+# offset says on standard error which ports it cannot open.
+#   scripts/check-stop.sh build/vlxH71N
+set -uo pipefail
+prog="${1:?usage: $0 PROGRAM}"
+here="$(cd "$(dirname "$0")/.." && pwd)"
+
+. "$here/scripts/sim-root.sh"
+offset="$(free_port_offset)"
+second="$root/second"
+xvfb=""
+other=""
+trap 'for p in $xvfb $other; do kill "$p" 2>/dev/null; wait "$p" 2>/dev/null; done; cleanup' EXIT
+
+# start ROOT OUTFILE [Qt platform arguments]: the controller in the background, its pid in $pid
+start() {
+  local r="$1" o="$2"
+  shift 2
+  mkdir -p "$r"
+  VLX_BOARD=sim VLX_ROOT="$r" VLX_PORT_OFFSET=$offset "$prog" "$@" >"$o" 2>&1 &
+  pid=$!
+}
+# the TCP link is the last to open its port: the start is over once the log says so
+started() {
+  local r="$1"
+  for _ in $(seq 1 600); do
+    grep -q "TCP server" "$r/data/kavelkv/log/zufEnglneLog" 2>/dev/null &&
+      VLX_ROOT="$r" "$here/scripts/board" help >/dev/null 2>&1 && return 0
+    kill -0 "$pid" 2>/dev/null || fail "the controller ended at start-up: $(tail -5 "$r/stdout")"
+    sleep 0.05
+  done
+  fail "the controller did not start within 30 s"
+}
+# ended PID: its exit status, waiting at most 30 s
+ended() {
+  for _ in $(seq 1 600); do
+    kill -0 "$1" 2>/dev/null || break
+    sleep 0.05
+  done
+  kill -0 "$1" 2>/dev/null && fail "the controller still runs 30 s after it was asked to stop"
+  wait "$1"
+}
+clean_end() {  # OUTFILE WANTED_STATUS STATUS WHAT
+  grep -q "terminate called\|Aborted\|AddressSanitizer" "$1" && fail "$4: $(tail -5 "$1")"
+  [ "$3" -eq "$2" ] || fail "$4: status $3, not $2: $(tail -5 "$1")"
+}
+
+export QT_QPA_PLATFORM=offscreen
+for sig in INT TERM; do
+  start "$root" "$root/stdout"
+  started "$root"
+  kill -"$sig" "$pid"
+  ended "$pid"
+  status=$?
+  pid=""
+  want=$((128 + $(kill -l "$sig")))
+  clean_end "$root/stdout" "$want" "$status" "SIG$sig"
+  [ -e "$root/run/board.sock" ] && fail "SIG$sig: board control was not stopped (its socket is left)"
+  echo "ok: SIG$sig ends the controller with status $status"
+done
+
+# a second controller on another root, on the same ports
+start "$root" "$root/stdout"
+first=$pid
+started "$root"
+start "$second" "$second/stdout"
+other=$pid
+started "$second"
+grep -q "TCP port $((5005 + offset)) cannot be opened" "$second/stdout" ||
+  fail "the second controller does not say its TCP port is taken: $(tail -5 "$second/stdout")"
+kill -INT "$other"
+ended "$other"
+clean_end "$second/stdout" 130 $? "the second controller"
+other=""
+pid=$first
+echo "ok: a second controller names the port it cannot open"
+kill -TERM "$pid"
+ended "$pid"
+pid=""
+
+# the display goes first: Qt's X11 plugin ends the program with exit(1)
+unset QT_QPA_PLATFORM
+command -v Xvfb >/dev/null || { echo "skipped: no Xvfb for the display check"; exit 0; }
+Xvfb -displayfd 3 -screen 0 800x480x24 -nolisten tcp 3>"$root/display" >"$root/xvfb.log" 2>&1 &
+xvfb=$!
+for _ in $(seq 1 200); do
+  [ -s "$root/display" ] && break
+  sleep 0.05
+done
+[ -s "$root/display" ] || fail "Xvfb did not start: $(tail -3 "$root/xvfb.log")"
+export DISPLAY=":$(head -n1 "$root/display")"
+start "$root" "$root/stdout" -platform xcb
+started "$root"
+# the panel is up once the USB watcher, the last thing started, runs
+for _ in $(seq 1 600); do
+  grep -qx usb-uevent /proc/"$pid"/task/*/comm 2>/dev/null && break
+  kill -0 "$pid" 2>/dev/null || fail "the controller ended on the display: $(tail -5 "$root/stdout")"
+  sleep 0.05
+done
+kill "$xvfb"
+wait "$xvfb" 2>/dev/null
+xvfb=""
+ended "$pid"
+status=$?
+pid=""
+grep -q "terminate called\|Aborted\|AddressSanitizer" "$root/stdout" && fail "display gone: $(tail -5 "$root/stdout")"
+[ "$status" -ne 134 ] && [ "$status" -lt 128 ] || fail "display gone: status $status: $(tail -5 "$root/stdout")"
+echo "ok: the display gone, the controller ends with status $status"
