@@ -132,7 +132,7 @@ int main(int argc, char** argv) {
         e->start_state[i] = 7;
         e->check_state[i] = 18;
     }
-    pc_cmd_valid = 0;
+    pc_window::clear();
 
     std::printf("| cards per port | time to a full table | search passes | SPI frames | bus time |\n|---|---|---|---|---|\n");
     for (unsigned n : {1u, 16u, 64u}) {

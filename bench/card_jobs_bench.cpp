@@ -148,7 +148,7 @@ int main() {
         g_engine->start_state[i] = 7;
         g_engine->check_state[i] = 18;
     }
-    pc_cmd_valid = 0;
+    pc_window::clear();
     g_fpga_c331_start = 1;
 
     std::printf("| job | engine passes | board time | wall | frames | SPI bus | floor (same frames, median of 5) | wall / floor |\n"

@@ -5,7 +5,8 @@
 // CPU use while every transport (TCP, UDP, both serial lines) sits idle. It says on which
 // CPUs the busy threads ran. Then, against the controller program on the simulated board
 // (engines and all), another client's worst answer beside receiving-card pass-throughs on
-// three links and beside a whole-flash erase of the C331. VLX_PORT_OFFSET moves its ports,
+// three links and beside a whole-flash erase of the C331, and a pass-through one second after a
+// change of the LED layout against the same on an idle controller. VLX_PORT_OFFSET moves its ports,
 // TMPDIR holds its roots.
 //
 //   build-bench/bench/protocol_rtt_bench [round-trips]
@@ -503,6 +504,108 @@ int besideLongCommands(int offset) {
     return 0;
 }
 
+// ---- a pass-through after a change of the LED layout, against the controller program
+
+// Read 4 bytes at 0x100 of card 2 on [7] = 1: port 0 of the first FPGA, which has cards.
+std::vector<uint8_t> answeredCardLine() {
+    return lineOfFrame({0x02, 0x00, 0x10, 0xF0, 0x10, 0x67, 0x01, 0x01, 0x00, 0x61, 0, 1, 0, 0, 4, 0, 0, 0});
+}
+
+// Milliseconds from the request to its reply frame; -1 when none came within `limitMs`.
+double timedRequest(int fd, const std::vector<uint8_t>& line, int limitMs) {
+    frame_deframer d(ctl::kMaxFrame);
+    const auto t0 = Clock::now();
+    if (::send(fd, line.data(), line.size(), MSG_NOSIGNAL) != ssize_t(line.size())) return -1;
+    bool frame = false;
+    uint8_t buf[4096];
+    while (!frame) {
+        const int left = limitMs - int(std::chrono::duration<double, std::milli>(Clock::now() - t0).count());
+        pollfd p{fd, POLLIN, 0};
+        if (left <= 0 || ::poll(&p, 1, left) != 1) return -1;
+        const ssize_t n = ::recv(fd, buf, sizeof buf, 0);
+        if (n <= 0) return -1;
+        d.feed(buf, size_t(n), [&](const uint8_t*, size_t) { frame = true; });
+    }
+    return std::chrono::duration<double, std::milli>(Clock::now() - t0).count();
+}
+
+// Lines of the controller's log that hold `text`.
+int logLines(const std::string& root, const char* text) {
+    std::ifstream in(root + "/data/kavelkv/log/zufEnglneLog");
+    int n = 0;
+    for (std::string l; std::getline(in, l);) n += l.find(text) != std::string::npos;
+    return n;
+}
+
+// The same client's pass-through to an answering card on an idle controller (the floor), then
+// one second after each of four splice-mode changes (RAM 0x560, then register 11 bit 1), while
+// both FPGAs restart with the new layout.
+int passAfterLayoutChange(int offset) {
+    benchctl::Controller program;
+    if (!program.start(VLX_CONTROLLER, "rtt-layout", offset + 40)) return 1;
+    if (program.waitForAnswer() < 0) {
+        program.stop();
+        return 1;
+    }
+    std::this_thread::sleep_for(std::chrono::seconds(10));  // the scaler and both FPGAs come up
+    const int fd = connectTo(program.tcpPort());
+    const auto card = answeredCardLine();
+    std::vector<double> idle;
+    for (int i = 0; i < 20; ++i) {
+        const double ms = timedRequest(fd, card, 5000);
+        if (ms >= 0) idle.push_back(ms);
+    }
+    constexpr int kChanges = 4;
+    std::vector<double> after;
+    int answered = 0;
+    for (int c = 0; c < kChanges; ++c) {
+        std::vector<uint8_t> write(8);
+        ctl::wr32(write.data(), vlxram::kSpliceMode);
+        ctl::wr16(write.data() + 4, 2);
+        const uint8_t code = c % 2 ? 4 : 2;  // the start-up code is 4 (copy)
+        write.insert(write.end(), {code, 0});
+        if (timedRequest(fd, lineOf(ctl::kGroupWriteMemory, write), 5000) < 0 ||
+            timedRequest(fd, lineOf(ctl::kGroupWriteRegisters, {11, 0, 0x02, 0x02}), 5000) < 0) {
+            std::fprintf(stderr, "the layout change was not answered\n");
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::seconds(1));
+        const double ms = timedRequest(fd, card, 15000);
+        after.push_back(ms);
+        answered += ms >= 0;
+        // up again: the same pass-through is answered at once
+        for (const auto end = Clock::now() + std::chrono::seconds(30); Clock::now() < end;) {
+            const double again = timedRequest(fd, card, 5000);
+            if (again >= 0 && again < 100) break;
+            std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        }
+    }
+    ::close(fd);
+    const int busy = logLines(program.root(), "transmit still busy");
+    const int givenUp = logLines(program.root(), "pass-through given up");
+    const int notPassed = logLines(program.root(), "card frame not passed");
+    program.stop();
+
+    std::printf("\nA pass-through after a change of the LED layout (controller program):\n\n| measure | value |\n|---|---|\n");
+    std::printf("| idle controller: answered / p50 / worst | %zu of 20 / %.2f ms / %.2f ms |\n", idle.size(),
+                idle.empty() ? 0 : median(idle), idle.empty() ? 0 : *std::max_element(idle.begin(), idle.end()));
+    std::string each;
+    for (double ms : after) {
+        char b[32];
+        std::snprintf(b, sizeof b, "%s%.0f ms", each.empty() ? "" : ", ", ms);
+        each += ms >= 0 ? b : (each.empty() ? "none" : ", none");
+    }
+    std::printf("| 1 s after a splice-mode change: answered / each | %d of %d / %s |\n", answered, kChanges, each.c_str());
+    std::vector<double> got;
+    for (double ms : after)
+        if (ms >= 0) got.push_back(ms);
+    if (!got.empty() && !idle.empty())
+        std::printf("| after the change / idle, medians | %.0f |\n", median(got) / median(idle));
+    std::printf("| log: transmit still busy / pass-through given up / not passed (restart) | %d / %d / %d |\n", busy,
+                givenUp, notPassed);
+    return answered == kChanges ? 0 : 1;
+}
+
 std::string allowedCpus() {
     cpu_set_t set;
     CPU_ZERO(&set);
@@ -561,7 +664,9 @@ int main(int argc, char** argv) {
     std::printf("\nCPUs allowed: %s. Threads busy during the round trips (both parts): %s\n",
                 allowedCpus().c_str(), ran.c_str());
     std::fflush(stdout);
-    const int rc = besideLongCommands(offset);
+    int rc = besideLongCommands(offset);
+    std::fflush(stdout);
+    rc |= passAfterLayoutChange(offset);
     std::fflush(stdout);
     std::error_code ec;
     std::filesystem::remove_all(root, ec);

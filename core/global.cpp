@@ -1,5 +1,7 @@
 #include "core/global.h"
 
+#include "core/utils.h"
+
 std::atomic<uint32_t> G_timeTicks{0};
 std::atomic<uint32_t> G_reboot_tickTicks{0};
 std::atomic<uint32_t> G_factoryage_ticks{0};
@@ -13,8 +15,6 @@ std::atomic<uint32_t> g_back_to_mainwindow_time{18000};
 std::atomic<uint8_t> g_passby_trans_port{255};
 std::atomic<uint8_t> ScreenState{1};
 std::atomic<uint8_t> g_force_bkcolor{1};
-std::atomic<uint8_t> pc_cmd_valid{0};
-std::atomic<uint32_t> pc_cmd_time{0};
 std::atomic<uint8_t> g_update_flag{0};
 std::atomic<uint8_t> g_update_status{0};
 std::atomic<uint8_t> g_set_led_para{0};
@@ -22,6 +22,31 @@ std::atomic<uint8_t> g_set_led_setup{0};
 std::atomic<uint8_t> g_fpga_c331_start{0};
 std::atomic<uint8_t> g_osd_update{0};
 std::atomic<uint8_t> g_usb_grade{0};
+
+namespace pc_window {
+namespace {
+// 32 bits: lock-free on the 32-bit ARM as well
+std::atomic<uint32_t> g_lastFrameTick{0};
+}  // namespace
+
+void note() {
+    const uint32_t now = G_timeTicks.load();
+    // tick 0 is "no window": the tick before it counts the same span
+    g_lastFrameTick.store(now ? now : UINT32_MAX);
+}
+
+State look() {
+    uint32_t t = g_lastFrameTick.load();
+    if (t == 0) return kNone;
+    if (Utils::getTimeSpace(t) <= kTicks) return kOpen;
+    if (g_lastFrameTick.compare_exchange_strong(t, 0)) return kEnded;
+    return t ? kOpen : kNone;
+}
+
+bool open() { return g_lastFrameTick.load() != 0; }
+uint32_t tick() { return g_lastFrameTick.load(); }
+void clear() { g_lastFrameTick.store(0); }
+}  // namespace pc_window
 
 uint32_t g_BPS = 115200;
 uint32_t g_dataLen = 32;

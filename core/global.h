@@ -27,8 +27,6 @@ extern std::atomic<uint32_t> g_back_to_mainwindow_time;  // ticks of idle before
 extern std::atomic<uint8_t> g_passby_trans_port;    // 1 serial, 2 TCP, 3 UDP, 4 4G, 255 none
 extern std::atomic<uint8_t> ScreenState;
 extern std::atomic<uint8_t> g_force_bkcolor;
-extern std::atomic<uint8_t> pc_cmd_valid;           // a PC frame arrived within the last 80 ticks
-extern std::atomic<uint32_t> pc_cmd_time;
 extern std::atomic<uint8_t> g_update_flag;          // firmware-update display is up
 extern std::atomic<uint8_t> g_update_status;        // loader starts the application from its normal path
 extern std::atomic<uint8_t> g_set_led_para;         // LED-geometry hand-shake
@@ -36,6 +34,27 @@ extern std::atomic<uint8_t> g_set_led_setup;
 extern std::atomic<uint8_t> g_fpga_c331_start;
 extern std::atomic<uint8_t> g_osd_update;
 extern std::atomic<uint8_t> g_usb_grade;
+
+// The PC's window on the FPGAs and the cards' bus: while a PC's frames reach the FPGAs or the
+// receiving cards (pass-throughs, FPGA register and RAM commands, the FPGA parameter save and
+// update start), the FPGA engine's own card frames (jobs, card search) wait, so that they do
+// not mix with the PC's on the cards' bus. One word, the tick of the last such frame (0: no
+// window), so a reader never sees a new frame with an old time: the link threads note frames,
+// the FPGA engine ends the window once kTicks have passed since the last one.
+namespace pc_window {
+constexpr uint32_t kTicks = 80;
+enum State { kNone, kOpen, kEnded };
+// Link threads: a frame that reaches the FPGAs or the cards arrived now.
+void note();
+// FPGA engine: kOpen within kTicks of the last frame; past them the window ends, and the one
+// call that ended it gets kEnded (a frame noted meanwhile keeps it open).
+State look();
+// A window is open and the engine has not ended it.
+bool open();
+// Tick of the last frame, 0 without a window.
+uint32_t tick();
+void clear();  // tests and benchmarks
+}  // namespace pc_window
 
 extern uint32_t g_BPS;
 extern uint32_t g_dataLen;

@@ -17,7 +17,6 @@ using rcv::portName;
 
 namespace {
 
-constexpr uint32_t kPcWindowTicks = 80;
 constexpr uint32_t kBusyProgressTicks = 100;
 constexpr uint32_t kReplyTicks = 1200;        // save, mapping, origin and reset frames
 constexpr uint32_t kSavePerCardTicks = 100;   // a save takes longer on a long chain
@@ -78,11 +77,11 @@ void fpga_manage::runJobStep(uint8_t op) {
 
 bool fpga_manage::answerWaiting() { return (bus.fpga0Interrupt.get() & 1) || (bus.fpga1Interrupt.get() & 1); }
 
-// A PC's frames hold the job: nothing moves until 80 ticks after the last one.
+// A PC's frames to the FPGAs or the cards hold the job: nothing moves until 80 ticks after the last one.
 bool fpga_manage::jobHeldByPc() {
-    if (!pc_cmd_valid) return false;
-    if (Utils::getTimeSpace(pc_cmd_time) > kPcWindowTicks) {
-        pc_cmd_valid = 0;
+    const pc_window::State pc = pc_window::look();
+    if (pc == pc_window::kNone) return false;
+    if (pc == pc_window::kEnded) {
         std::lock_guard<std::recursive_mutex> lock(port_mutex);
         searched_ports = 0;
     }

@@ -223,8 +223,14 @@ public:
 
     // ---- ports: transmit, receive, card search, links. port_mutex covers each whole
     // transmit sequence, each frame's read and release, and the pass-through state.
+    // 0, nothing sent, when the FPGA does not answer (in reset or reconfiguring).
     int Send_to_port(const uint8_t* frame, uint16_t length, int port, int fpga);
+    // 1 the pair's transmit is free, 0 still busy after 300 ticks (3 s should the tick stand
+    // still), -1 the FPGA does not answer: a failed read, or one that reads all ones with
+    // no valid identity (an FPGA in reset drives nothing), is no busy bit.
     int wait_fpga_send_ready(int port, int fpga);
+    // Frames sent while their pair's transmit was still busy ("frame sent anyway").
+    uint32_t busySends() const { return busy_sends_.load(); }
     // 1 when a frame was taken.
     int reg_IRQ_Dealwith(int fpga);
     int Rcv_data_from_eth(int fpga);
@@ -239,6 +245,18 @@ public:
 
     // ---- PC pass-through: 1 when a frame went out.
     int Dealwith1_PC_to_eth(uint16_t length, const uint8_t* frame);
+    // Where a PC's card frame goes: mode [6] and port [7] as docs/protocol.md gives them.
+    struct PassRoute {
+        enum Kind { kRefused, kOnePort, kEveryPort, kPortZeroOfBoth } kind = kRefused;
+        int port = 0;   // kOnePort: 0..15 of `fpga`
+        int fpga = 0;
+    };
+    static PassRoute passRoute(const uint8_t* frame);
+    // An FPGA the frame goes to restarts: sent now, it would be lost.
+    bool passTargetsRestarting(const uint8_t* frame, uint16_t length);
+    // FPGA i restarts: held in reset, its reset asked for (a new LED geometry), or, having run
+    // before, not yet through its start steps again (reconfigured, or restarted on its own).
+    bool restarting(int i);
     int multi_port_send(uint8_t* frame, uint16_t length);
     // A multi-port exchange past its time-out answers with what came.
     void pass_timeout_check();
@@ -454,6 +472,9 @@ private:
     uint8_t reply_opcode_ = 0;
     std::vector<std::string> unanswered_;
     std::atomic<uint16_t> total_cards_{0};
+    std::atomic<uint32_t> busy_sends_{0};
+    // FPGA i went through its start steps once: a start from then on is a restart.
+    std::atomic<bool> ran_[2] = {{false}, {false}};
     bool cards_busy_ = false;
 
     uint8_t reg_mirror_[2][kMirrorSize] = {};

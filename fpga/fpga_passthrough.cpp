@@ -28,6 +28,50 @@ void patch(uint8_t* f, uint16_t n, size_t i, uint8_t v) {
 
 }  // namespace
 
+fpga_manage::PassRoute fpga_manage::passRoute(const uint8_t* f) {
+    PassRoute r;
+    const uint8_t mode = f[6], p7 = f[7];
+    if (mode == 1 || mode == 3 || mode == 255) {
+        if (p7 == rcv::kAllPorts) {
+            r.kind = PassRoute::kEveryPort;
+            return r;
+        }
+        if (p7 == 0) {
+            r.kind = PassRoute::kOnePort;
+            r.port = (f[1] >> 4) & 3;
+            return r;
+        }
+    } else if (mode == 0) {
+        if (p7 == 0) {
+            r.kind = PassRoute::kPortZeroOfBoth;
+            return r;
+        }
+    } else {
+        return r;
+    }
+    if (p7 >= 1 && p7 <= 16) {
+        r.port = p7 - 1;
+    } else if (p7 >= 17 && p7 <= 32) {
+        r.port = p7 - 17;
+        r.fpga = 1;
+    } else {
+        return r;
+    }
+    r.kind = PassRoute::kOnePort;
+    return r;
+}
+
+bool fpga_manage::passTargetsRestarting(const uint8_t* frame, uint16_t length) {
+    if (!frame || length < rcv::kMinFrame) return false;
+    const PassRoute r = passRoute(frame);
+    switch (r.kind) {
+    case PassRoute::kOnePort: return restarting(r.fpga);
+    case PassRoute::kEveryPort:
+    case PassRoute::kPortZeroOfBoth: return restarting(0) || restarting(1);
+    default: return false;
+    }
+}
+
 int fpga_manage::Dealwith1_PC_to_eth(uint16_t length, const uint8_t* frame) {
     if (!frame || length < rcv::kMinFrame || length >= rcv::kMaxFrame) return 0;
     uint8_t f[rcv::kMaxFrame];
@@ -38,48 +82,35 @@ int fpga_manage::Dealwith1_PC_to_eth(uint16_t length, const uint8_t* frame) {
         write_fpga_register(131, 0, i, 0x0F);
         write_fpga_register(147, 0, i, 0x0F);
     }
-    const uint8_t mode = f[6], p7 = f[7];
-    int port = -1, fpga = 0;
-    if (mode == 1 || mode == 3 || mode == 255) {
-        if (p7 == rcv::kAllPorts) {
-            multi_port = 1;
-            pass_0ffe = (le::rd16(f) & 0x0FFF) == rcv::kAllOnPort;
-            answered_ports = 0;
-            pass_wait = 0;
-            pass_last_length = 0;
-            pass_tag = f[5];
-            const int sent = multi_port_send(f, length);
-            if (!sent) multi_port = 0;
-            return sent ? 1 : 0;
-        }
-        if (p7 == 0) port = (f[1] >> 4) & 3;
-    } else if (mode == 0) {
-        if (p7 == 0) {
-            // unchanged to port 0 of both FPGAs
-            const int a = Send_to_port(f, length, 0, 0);
-            const int b = Send_to_port(f, length, 0, 1);
-            pass_wait = 1;
-            pass_send_time = G_timeTicks;
-            return a || b;
-        }
-    } else {
-        return 0;
+    const PassRoute r = passRoute(f);
+    switch (r.kind) {
+    case PassRoute::kEveryPort: {
+        multi_port = 1;
+        pass_0ffe = (le::rd16(f) & 0x0FFF) == rcv::kAllOnPort;
+        answered_ports = 0;
+        pass_wait = 0;
+        pass_last_length = 0;
+        pass_tag = f[5];
+        const int sent = multi_port_send(f, length);
+        if (!sent) multi_port = 0;
+        return sent ? 1 : 0;
     }
-    if (port < 0) {
-        if (p7 >= 1 && p7 <= 16) {
-            port = p7 - 1;
-        } else if (p7 >= 17 && p7 <= 32) {
-            port = p7 - 17;
-            fpga = 1;
-        } else {
-            return 0;
-        }
+    case PassRoute::kPortZeroOfBoth: {
+        // unchanged to port 0 of both FPGAs
+        const int a = Send_to_port(f, length, 0, 0);
+        const int b = Send_to_port(f, length, 0, 1);
+        pass_wait = 1;
+        pass_send_time = G_timeTicks;
+        return a || b;
     }
-    setPortBits(f, length, port);
-    if (!Send_to_port(f, length, port, fpga)) return 0;
-    pass_wait = 1;
-    pass_send_time = G_timeTicks;
-    return 1;
+    case PassRoute::kOnePort:
+        setPortBits(f, length, r.port);
+        if (!Send_to_port(f, length, r.port, r.fpga)) return 0;
+        pass_wait = 1;
+        pass_send_time = G_timeTicks;
+        return 1;
+    default: return 0;
+    }
 }
 
 int fpga_manage::multi_port_send(uint8_t* f, uint16_t length) {

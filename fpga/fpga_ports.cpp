@@ -33,7 +33,6 @@ constexpr uint32_t kSendBusyTicks = 300;
 constexpr auto kSendBusyCeiling = std::chrono::seconds(3);   // the ticks may stand still
 constexpr uint64_t kBusyPollUs = 1000;
 constexpr uint32_t kSearchPeriodTicks = 79;                  // one pass every 80 ticks
-constexpr uint32_t kPcWindowTicks = 80;
 
 bool goodChecksum(const uint8_t* f, uint16_t n) { return n >= 1 && Utils::BCC(f, unsigned(n - 1)) == f[n - 1]; }
 
@@ -48,7 +47,15 @@ int fpga_manage::wait_fpga_send_ready(int port, int fpga) {
     const auto wallStart = std::chrono::steady_clock::now();
     for (;;) {
         uint8_t v = 0;
-        if (read_fpga_register(kRegPairStatus[half], &v, fpga) && !(v & (2 << (2 * k)))) return 1;
+        if (!read_fpga_register(kRegPairStatus[half], &v, fpga)) return -1;
+        // an FPGA in reset or loading its bitstream leaves the data line high: all ones,
+        // and its identity with them
+        if (v == 0xFF) {
+            uint8_t year = 0xFF;
+            if (!read_fpga_register(FPGA_REG_YEAR, &year, fpga) || year < FPGA_YEAR_MIN || year > FPGA_YEAR_MAX)
+                return -1;
+        }
+        if (!(v & (2 << (2 * k)))) return 1;
         if (Utils::getTimeSpace(start) > kSendBusyTicks || std::chrono::steady_clock::now() - wallStart > kSendBusyCeiling)
             return 0;
         plat::workerPace(kBusyPollUs);
@@ -61,9 +68,16 @@ int fpga_manage::Send_to_port(const uint8_t* frame, uint16_t length, int port, i
     const int pair = port >> 1, half = pair >> 2, k = pair & 3;
     const uint16_t last = uint16_t(length - 1);
     std::lock_guard<std::recursive_mutex> lock(port_mutex);
-    if (!wait_fpga_send_ready(port, fpga))
-        writeLogMsg(LOG_WARNING, "fpga" + std::to_string(fpga + 1) + " port " + std::to_string(port + 1) +
-                                     ": transmit still busy, frame sent anyway");
+    const std::string where = "fpga" + std::to_string(fpga + 1) + " port " + std::to_string(port + 1);
+    const int ready = wait_fpga_send_ready(port, fpga);
+    if (ready < 0) {
+        writeLogMsg(LOG_WARNING, where + ": FPGA not answering, frame not sent");
+        return 0;
+    }
+    if (ready == 0) {
+        ++busy_sends_;
+        writeLogMsg(LOG_WARNING, where + ": transmit still busy, frame sent anyway");
+    }
     int ok = write_fpga_register(kRegPortSelect[half], uint8_t(1 << (port & 7)), fpga, 0xFF);
     ok = ok && write_fpga_ram(frame, 0, length, uint8_t(3 + 2 * pair), fpga);
     ok = ok && write_fpga_register(kRegTxLow[pair], uint8_t(last), fpga, 0xFF);
@@ -291,7 +305,8 @@ void fpga_manage::CHECK_search_cmd_status() {
 }
 
 void fpga_manage::Check_search_card() {
-    if (!pc_cmd_valid && get_fpga_status() == 1) {
+    const pc_window::State pc = pc_window::look();
+    if (pc == pc_window::kNone && get_fpga_status() == 1) {
         check_vbo_status(0);
         check_vbo_status(1);
         Search_Card_Cmd();
@@ -299,8 +314,7 @@ void fpga_manage::Check_search_card() {
         check_wlanonline_state();
         return;
     }
-    if (pc_cmd_valid && Utils::getTimeSpace(pc_cmd_time) > kPcWindowTicks) {
-        pc_cmd_valid = 0;
+    if (pc == pc_window::kEnded) {
         std::lock_guard<std::recursive_mutex> lock(port_mutex);
         searched_ports = 0;
     }

@@ -142,6 +142,7 @@ void fpga_manage::power_up_fpga_start(int check, int i) {
         fpgainit(i);
         write_to_register(FPGA_VREG_STATE, 0xFF, FPGA_STATE_RUNNING, i);
         start_state[i] = VBO_INIT_DONE;
+        ran_[i] = true;
         return;  // no time stamp here
     default: break;
     }
@@ -383,6 +384,13 @@ int fpga_manage::check_vbo_status(int i) {
     }
     g_change.vbo_check_time[i] = G_timeTicks;
     return relink_flag[i];
+}
+
+bool fpga_manage::restarting(int i) {
+    if (i != 0 && i != 1) return false;
+    if (reset_active[i] || g_set_led_para == 2) return true;
+    // an FPGA that never came up (absent, unconfigured) is not waited for
+    return ran_[i] && (start_state[i] != VBO_INIT_DONE || mirror(FPGA_VREG_STATE, i) != FPGA_STATE_RUNNING);
 }
 
 int fpga_manage::get_fpga_status() {

@@ -84,6 +84,8 @@ int FpgaProtocolEngines::operatingTime(OperatingTime* out) {
 
 int FpgaProtocolEngines::passToCards(const uint8_t* frame, unsigned length) {
     if (!frame || length > 0xFFFF) return kEngineFailed;
+    // the engine's passes bring it up: no lock of theirs is held while the caller waits
+    if (engine_->passTargetsRestarting(frame, static_cast<uint16_t>(length))) return kEngineRestarting;
     std::lock_guard<std::mutex> lock(engine_->object_mutex);
     return engine_->Dealwith1_PC_to_eth(static_cast<uint16_t>(length), frame) ? kEngineOk : kEngineFailed;
 }

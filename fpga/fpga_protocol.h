@@ -23,7 +23,8 @@ public:
     void clockChanged() override;
     // The operating-time recorder's state (MCU_RAM_EXTEND 76..99); unavailable while it is off.
     int operatingTime(OperatingTime* out) override;
-    // Dealwith1_PC_to_eth: kEngineOk only when a frame went out.
+    // Dealwith1_PC_to_eth: kEngineOk only when a frame went out; kEngineRestarting, nothing
+    // sent, while an FPGA the frame goes to restarts.
     int passToCards(const uint8_t* frame, unsigned length) override;
     void serviceCardAnswers() override;
     uint8_t* mailboxRam() override;

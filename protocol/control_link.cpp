@@ -55,8 +55,37 @@ bool wholeFrame(const uint8_t* frame, size_t length) {
     return length >= kMinFrame && Utils::BCC(frame, unsigned(length - 1)) == frame[length - 1];
 }
 bool forTheCards(const uint8_t* frame) { return rd16(frame + kDst) < kAddrCardsBelow && rd16(frame + kSrc) == kAddrPc; }
-// Backstop for a tick that stands still (the GUI thread busy): the wait still ends.
-constexpr auto kPassWaitCeiling = std::chrono::seconds(3);
+using Clock = std::chrono::steady_clock;
+// Backstop for a tick that stands still (the GUI thread busy): the answer's wait still ends
+// after 3 s, and sooner with pass-throughs queued behind (3 s shared with them, never below
+// the window's 0.8 s), so that a stalled tick does not cost each of them 3 s.
+constexpr auto kPassWaitCeiling = std::chrono::milliseconds(3000);
+constexpr auto kPassWaitFloor = std::chrono::milliseconds(800);
+bool answerWaitOver(uint32_t start, Clock::time_point wallStart) {
+    if (Utils::getTimeSpace(start) > control_link::kPassWaitTicks) return true;
+    const auto ceiling = std::max<Clock::duration>(kPassWaitFloor, kPassWaitCeiling / (1 + g_passTurns.waiting()));
+    return Clock::now() - wallStart > ceiling;
+}
+// An FPGA the frame goes to restarts (reset hold and start steps take about 4 s): the frame
+// waits for it. The bound counts from the first pass-through that waited for this restart,
+// so those queued behind it wait for the same restart, not each for a bound of its own.
+constexpr uint32_t kRestartWaitTicks = 600;
+constexpr auto kRestartWaitCeiling = std::chrono::seconds(8);   // the tick may stand still
+constexpr uint64_t kRestartPollUs = 1000;
+struct RestartWait {   // the pass turn's holder only
+    bool waiting = false;
+    uint32_t since = 0;
+    Clock::time_point wallSince;
+    bool over() {
+        if (!waiting) {
+            waiting = true;
+            since = G_timeTicks.load();
+            wallSince = Clock::now();
+        }
+        return Utils::getTimeSpace(since) > kRestartWaitTicks || Clock::now() - wallSince > kRestartWaitCeiling;
+    }
+};
+RestartWait g_restartWait;
 }  // namespace
 
 control_link::control_link(uint8_t transport) : transport_(transport), deframer_(kMaxFrame) {}
@@ -116,9 +145,10 @@ void control_link::handleFrame(const uint8_t* frame, size_t length, const Send& 
         writeLogMsg(LOG_DEBUG, "protocol: frame of " + std::to_string(length) + " bytes dropped (short or bad BCC)");
         return;
     }
-    pc_cmd_valid = 1;
-    pc_cmd_time = G_timeTicks.load();
-    if (forTheCards(frame)) {
+    const bool card = forTheCards(frame);
+    // only what goes onto the FPGAs' or the cards' bus holds the engine's own card frames
+    if (card || message_deal::reachesFpgas(frame, length)) pc_window::note();
+    if (card) {
         passThrough(frame, length, send);
         return;
     }
@@ -137,14 +167,30 @@ void control_link::passThrough(const uint8_t* frame, size_t length, const Send& 
     std::lock_guard<PassTurns> exchange(g_passTurns);
     const ProtocolEnginesInUse engines;
     ProtocolEngines& eng = protocolEngines();
-    protocol_clear_reply(transport_);
-    g_passby_trans_port = transport_;
-    if (eng.passToCards(frame, unsigned(length)) != kEngineOk) {
+    int passed;
+    for (;;) {
+        // the engine's own card frames keep off the bus from the send until the answer is in
+        pc_window::note();
+        protocol_clear_reply(transport_);
+        g_passby_trans_port = transport_;
+        passed = eng.passToCards(frame, unsigned(length));
+        if (passed != kEngineRestarting) break;
+        g_passby_trans_port = kTransportNone;
+        if (g_restartWait.over()) {
+            // those queued now give up at once; the next to come alone waits afresh
+            if (g_passTurns.waiting() == 0) g_restartWait.waiting = false;
+            writeLogMsg(LOG_WARNING, "protocol: FPGA still restarting, card frame not passed");
+            return;
+        }
+        plat::workerPace(kRestartPollUs);
+    }
+    g_restartWait.waiting = false;
+    if (passed != kEngineOk) {
         g_passby_trans_port = kTransportNone;
         return;
     }
     const uint32_t start = G_timeTicks.load();
-    const auto wallStart = std::chrono::steady_clock::now();
+    const auto wallStart = Clock::now();
     std::vector<std::vector<uint8_t>> answers;
     for (;;) {
         eng.serviceCardAnswers();
@@ -153,7 +199,7 @@ void control_link::passThrough(const uint8_t* frame, size_t length, const Send& 
             return;
         }
         // A silent card or a lost FPGA answer must not hold the link.
-        if (Utils::getTimeSpace(start) > kPassWaitTicks || std::chrono::steady_clock::now() - wallStart > kPassWaitCeiling) {
+        if (answerWaitOver(start, wallStart)) {
             uint8_t mine = transport_;
             g_passby_trans_port.compare_exchange_strong(mine, kTransportNone);
             writeLogMsg(LOG_WARNING, "protocol: no receiving-card answer, pass-through given up");

@@ -1,8 +1,9 @@
 #pragma once
 // One control link end: the stream deframer and the command handler of a TCP client,
-// a UDP datagram or a serial line. Every decoded frame with a good BCC marks the PC as
-// active; frames for the receiving cards are passed through the FPGA engine and its
-// answer awaited for a bounded time; all others go to message_deal.
+// a UDP datagram or a serial line. A decoded frame with a good BCC that reaches the FPGAs
+// or the cards opens the PC's window (pc_window); frames for the receiving cards are
+// passed through the FPGA engine and its answer awaited for a bounded time; all others go
+// to message_deal.
 #include <cstddef>
 #include <cstdint>
 #include <deque>

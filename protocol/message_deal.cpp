@@ -134,6 +134,19 @@ bool message_deal::mayTakeLong(const uint8_t* frame, size_t length) {
     }
 }
 
+bool message_deal::reachesFpgas(const uint8_t* frame, size_t length) {
+    if (frame == nullptr || length < kMinFrame) return false;
+    switch (frame[kGroup]) {
+    case kGroupWriteRegisters:
+    case kGroupReadRegisters: return !isController(frame);
+    case kGroupWriteMemory:
+    case kGroupReadMemory: return length >= kMemAddress + 4 && rd32(frame + kMemAddress) >> kSpaceShift == kSpaceFpgaRam;
+    case kGroupParamSave:
+    case kGroupUpdateStart: return true;
+    default: return false;
+    }
+}
+
 // ---- memory
 
 void message_deal::write_ram(const uint8_t* frame, const uint8_t* p, size_t n) {

@@ -21,6 +21,12 @@ public:
     // print and the PC mailbox. Cheap: the header and register entries only.
     static bool mayTakeLong(const uint8_t* frame, size_t length);
 
+    // True for a frame that reaches the sending-card FPGAs (their registers and RAMs, the
+    // parameter save into their flash, the update start): the PC's window on the cards'
+    // bus (pc_window). Parameter RAM, mailbox, device information, clock and the C331's
+    // flash stay off that bus.
+    static bool reachesFpgas(const uint8_t* frame, size_t length);
+
     // Writes the date and time and the operating time into MCU_RAM_EXTEND.
     static void Time_to_RAM(uint8_t* extend);
 

@@ -11,6 +11,8 @@
 constexpr int kEngineOk = 0;
 constexpr int kEngineFailed = 255;
 constexpr int kEngineUnavailable = 254;
+// passToCards: an FPGA the frame goes to restarts (a new LED geometry); nothing was sent.
+constexpr int kEngineRestarting = 253;
 
 // The port extents and the output window of one FPGA (the output-geometry reply).
 struct OutputGeometry {
@@ -70,7 +72,8 @@ public:
     virtual uint8_t* extendRam();
 
     // ---- pass-through to the receiving cards, both under the engine's object mutex
-    // fpga_manage::Dealwith1_PC_to_eth
+    // fpga_manage::Dealwith1_PC_to_eth; kEngineRestarting, before any lock, while an FPGA
+    // the frame goes to restarts (the caller waits and asks again).
     virtual int passToCards(const uint8_t* frame, unsigned length);
     // fpga_manage::reg_IRQ_Dealwith for both FPGAs; an answer is queued through
     // protocol_pass_reply (pass_reply.h).

@@ -21,7 +21,7 @@ class CardEngineTest : public OpenEngineTest {
 protected:
     void SetUp() override {
         OpenEngineTest::SetUp();
-        pc_cmd_valid = 0;
+        pc_window::clear();
         g_passby_trans_port = 255;
         std::memset(g_send_para, 0, sizeof g_send_para);
         markUp();

@@ -1,4 +1,6 @@
 // Receiving-card frames byte by byte, and the card table.
+#include <chrono>
+
 #include "card_fixture.h"
 
 using namespace fpgatest;
@@ -89,6 +91,29 @@ TEST_F(CardEngineTest, CardTableReadsBothFpgasAndSumsIn16Bits) {
         img1[c + 1] = 0xFF;
     }
     EXPECT_EQ(e->check_netport_card(1), uint16_t(16 * 0xFFFF)) << "wraps at 16 bits";
+}
+
+// A pair's transmit that stays busy is waited for (300 ticks, 3 s should the tick stand still,
+// as it does here), then the frame goes all the same and is counted. An FPGA held in reset
+// drives nothing: the all-ones it reads are no busy bit, and nothing is sent into it.
+TEST_F(CardEngineTest, AStuckTransmitIsCountedWhileAnFpgaInResetIsNeitherWaitedForNorSentTo) {
+    const Bytes f(20, 0x22);
+    fpga(0).profile().txBusyTicks = 100000;  // the board clock stands: busy from the first frame on
+    ASSERT_EQ(e->Send_to_port(f.data(), 20, 6, 0), 1);
+    EXPECT_EQ(e->busySends(), 0u);
+    ASSERT_EQ(e->Send_to_port(f.data(), 20, 7, 0), 1);
+    EXPECT_EQ(e->busySends(), 1u);
+    EXPECT_EQ(sent(0, 7).size(), 1u);
+
+    fpga(1).holdInReset(true);
+    const auto t0 = std::chrono::steady_clock::now();
+    EXPECT_EQ(e->Send_to_port(f.data(), 20, 6, 1), 0) << "not sent into a reset FPGA";
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(2)) << "not waited for as busy";
+    EXPECT_EQ(e->busySends(), 1u);
+    fpga(1).holdInReset(false);
+    EXPECT_EQ(e->Send_to_port(f.data(), 20, 6, 1), 1);
+    EXPECT_EQ(sent(1, 6).size(), 1u);
+    EXPECT_EQ(e->busySends(), 1u);
 }
 
 TEST_F(CardEngineTest, ALongFrameWritesItsLengthMinusOneIntoLowByteAndPairBits) {

@@ -124,13 +124,12 @@ TEST_F(CardJobsTest, APcFrameHoldsTheJobUntilEightyTicksAfterIt) {
     tick(3);
     ASSERT_EQ(u8(kStep), 3);
     const uint32_t sentAt = u32(kStepTime);
-    pc_cmd_valid = 1;
-    pc_cmd_time = G_timeTicks.load();
+    pc_window::note();
     tick(50);
     EXPECT_EQ(u8(kStep), 3);
     EXPECT_GT(u32(kStepTime), sentAt) << "the time-out counts again from the hold";
     tick(40);
-    EXPECT_EQ(pc_cmd_valid.load(), 0);
+    EXPECT_FALSE(pc_window::open());
     const uint32_t released = u32(kStepTime);
     while (G_timeTicks.load() < released + 1300) tick();
     EXPECT_EQ(u8(kStep), 3) << "1200 + 100 per card from the release";

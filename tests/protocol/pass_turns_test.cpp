@@ -67,3 +67,22 @@ TEST_F(PassTurnsTest, PassThroughsOnUdpAndSerialAreAnsweredInTheirTurnWhileATcpC
     ::close(udp);
     fake.grants = 100;  // the client's other frames pass at once
 }
+
+// Nothing advances the tick here and the cards stay silent: the answer's wait ends on its
+// wall-clock backstop, 3 s alone, shared with the pass-throughs queued behind it.
+TEST_F(PassTurnsTest, BehindAStalledTickAPassThroughWithOthersQueuedGivesUpWellBeforeThreeSeconds) {
+    useFake();
+    fake.answerAfter = -1;
+    const auto card = line(cardPassFrame());
+    const int port = networkManage::p_networkManage->port();
+    RawClient a(port), b(port), c(port);
+    a.send(card);
+    ASSERT_TRUE(eventually([&] { return passedBy().size() == 1; }));
+    const auto t0 = std::chrono::steady_clock::now();
+    b.send(card);
+    c.send(card);
+    ASSERT_TRUE(eventually([] { return control_link::passThroughsWaiting() == 2; }));
+    ASSERT_TRUE(eventually([&] { return passedBy().size() == 2; }));
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(2500))
+        << "two waiting behind it: 1 s of backstop, not 3 s";
+}

@@ -66,6 +66,10 @@ public:
     // Answers a passed frame after `answerAfter` services; when < 0, at a service while
     // `grants` allows one more answer.
     int passToCards(const uint8_t* frame, unsigned length) override {
+        if (restarting) {
+            ++refusals;
+            return kEngineRestarting;
+        }
         passed.assign(frame, frame + length);
         {
             std::lock_guard<std::mutex> l(m);
@@ -108,6 +112,8 @@ public:
         return g > 0;
     }
     std::atomic<int> services{0};
+    std::atomic<bool> restarting{false};  // an FPGA restarts: frames are refused, nothing sent
+    std::atomic<int> refusals{0};
 };
 
 inline std::vector<uint8_t> frame(uint8_t group, const std::vector<uint8_t>& payload,
@@ -177,7 +183,7 @@ protected:
     void SetUp() override {
         storetest::StoreTest::SetUp();
         g_osd_update = 0;
-        pc_cmd_valid = 0;
+        pc_window::clear();
         g_passby_trans_port = ctl::kTransportNone;
         g_app_reset_flag = 0;
         store = start();

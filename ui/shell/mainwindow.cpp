@@ -351,7 +351,7 @@ void MainWindow::ageingWhenDue() {
     const ShellLinks& links = shellLinks();
     const bool engine = links.fpgaEnginePresent && links.fpgaEnginePresent();
     // a PC command in progress owns the FPGAs; the sample would disturb it
-    if (engine && pc_cmd_valid == 0 && links.fpgaRunning && links.fpgaRunning()) getagelog();
+    if (engine && !pc_window::open() && links.fpgaRunning && links.fpgaRunning()) getagelog();
     if (links.ageViewRefresh) links.ageViewRefresh();
 }
 

@@ -75,7 +75,7 @@ TEST_F(EngineLinksTest, APluggedCardChainRaisesCode11OnceAndShowsOnTheMachineSta
     linkFpgaEngine();
     MainWindow* w = home();
     ASSERT_TRUE(runUntilUp(w));
-    pc_cmd_valid = 0;
+    pc_window::clear();
     MachineState state;
     EXPECT_EQ(state.shownLinks(), 0u);
     int elevens = 0;

@@ -110,14 +110,14 @@ TEST_F(ShellTest, NoAgeingSampleWithoutEngineWhileStoppedOrWhilePcCommandRuns) {
     fpgas.running = false;
     tick(w, 18000);
     fpgas.running = true;
-    pc_cmd_valid = 1;
+    pc_window::note();
     tick(w, 18000);
     EXPECT_TRUE(factoryage_log.isEmpty());
     EXPECT_EQ(fpgas.reads, 0);
     // the open ageing view is refreshed every period all the same
     EXPECT_EQ(refreshes, 3);
 
-    pc_cmd_valid = 0;
+    pc_window::clear();
     tick(w, 18000);
     EXPECT_EQ(factoryage_log.size(), 1);
     EXPECT_EQ(refreshes, 4);
