@@ -44,8 +44,8 @@ bool addresses(const QString& ip, const QString& mask, const QString& gateway) {
 
 // eth0 set up with exactly these; netSettingsMutex held.
 int setUpEth0(const QString& ip, const QString& mask, const QString& gateway) {
-    if (!addresses(ip, mask, gateway)) return 255;
     if (Utils::system_mutex(QStringLiteral("ifconfig eth0 &>/dev/null")) != 0) return 255;
+    if (!addresses(ip, mask, gateway)) return 255;
     Utils::system_mutex(QStringLiteral("route del default wlan0"));
     Utils::system_mutex(QStringLiteral("ifconfig eth0 %1 netmask %2").arg(ip, mask));
     Utils::system_mutex(QStringLiteral("route add -host %1 dev eth0").arg(gateway));

@@ -3,6 +3,7 @@
 #include <QString>
 #include <algorithm>
 #include <cstring>
+#include <vector>
 
 #include "core/global.h"
 #include "core/logMsg.h"
@@ -120,7 +121,10 @@ int fpga_manage::load_flash_record(int chip, uint32_t sector, uint8_t* record, u
         !drv->FPGA_SPI_FLASH_VBYONE_READ(chip, sectorAddress(spare), length, record))
         return 0;
     if (inSector) return 1;
-    if (writeRecord(drv, chip, sector, record, length) && drv->FPGA_SPI_FLASH_VBYONE_ERASE(chip, spare, 0, 1))
+    // the whole sector: a caller may read less than the record's writer saved
+    std::vector<uint8_t> copy(kFlashSectorSize);
+    if (drv->FPGA_SPI_FLASH_VBYONE_READ(chip, sectorAddress(spare), kFlashSectorSize, copy.data()) &&
+        writeRecord(drv, chip, sector, copy.data(), kFlashSectorSize) && drv->FPGA_SPI_FLASH_VBYONE_ERASE(chip, spare, 0, 1))
         writeLogMsg(LOG_WARNING, "flash record at sector " + std::to_string(sector) + " of chip " +
                                      std::to_string(chip) + " restored from its spare");
     else

@@ -101,10 +101,13 @@ TEST_F(TransportTest, NetworkSettingsAreStoredInOneReplacementOfTheFileOrNotAtAl
     RawClient pc(networkManage::p_networkManage->port());
     ASSERT_TRUE(pc.connected());
     testkit::FileWriteCounter writes(plat::path("/data/configs"));
+    G_timeTicks = 4321;
     pc.send(line(frame(kGroupNetwork, {10, 1, 2, 3, 255, 255, 0, 0, 10, 1, 0, 1, 0x8E, 0x13})));  // port 5006
     auto r = pc.receive();
     ASSERT_EQ(r.size(), kMinFrame + 1);
     EXPECT_EQ(r[kPayload], kStatusOk);
+    EXPECT_EQ(g_app_reset_flag.load(), 1);
+    EXPECT_EQ(G_reboot_tickTicks.load(), 4321u) << "the restart counts its ticks from the request: the reply leaves first";
     EXPECT_EQ(writes.count("tcpip.ini"), 1) << "address, mask, gateway and port in one replacement";
     const std::string stored = testkit::readFile(ini);
     for (const char* kv : {"IPAddress=10.1.2.3", "SubNetMask=255.255.0.0", "GateWay=10.1.0.1", "TcpPort=5006"})
