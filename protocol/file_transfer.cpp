@@ -89,9 +89,7 @@ int defaultNotify(int code) {
 // lists are windows of their own), as a user sees it.
 bool grabOnGuiThread(std::string* png) {
     QPixmap pixmap;
-    // the offscreen platform's "screen" grab is the backing store of one window
-    const bool screenWhole = QGuiApplication::platformName() != QLatin1String("offscreen");
-    if (QScreen* screen = QGuiApplication::primaryScreen(); screen && screenWhole) pixmap = screen->grabWindow(0);
+    if (QScreen* screen = QGuiApplication::primaryScreen()) pixmap = screen->grabWindow(0);
     if (pixmap.isNull() || pixmap.toImage().allGray()) pixmap = QPixmap::fromImage(panel_stack::compose());
     if (pixmap.isNull()) return false;
     QByteArray bytes;
