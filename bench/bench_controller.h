@@ -57,27 +57,18 @@ public:
     bool start(const char* program, const char* what, int portOffset) {
         offset_ = portOffset;
         root_ = benchenv::tempRoot(what);
-        std::vector<std::string> env = {"VLX_BOARD=sim", "VLX_ROOT=" + root_, "QT_QPA_PLATFORM=offscreen",
-                                        "VLX_PORT_OFFSET=" + std::to_string(offset_)};
-        for (char** e = environ; *e; ++e)
-            if (std::strncmp(*e, "VLX_", 4) != 0 && std::strncmp(*e, "QT_QPA_PLATFORM=", 16) != 0) env.push_back(*e);
-        std::vector<char*> envp;
-        for (auto& s : env) envp.push_back(s.data());
-        envp.push_back(nullptr);
-        char* args[] = {const_cast<char*>(program), nullptr};
-        posix_spawn_file_actions_t quiet;
-        ::posix_spawn_file_actions_init(&quiet);
-        ::posix_spawn_file_actions_addopen(&quiet, 1, "/dev/null", O_WRONLY, 0);
-        ::posix_spawn_file_actions_addopen(&quiet, 2, "/dev/null", O_WRONLY, 0);
         launched_ = Clock::now();
-        const int rc = ::posix_spawn(&pid_, program, &quiet, nullptr, args, envp.data());
-        ::posix_spawn_file_actions_destroy(&quiet);
-        if (rc != 0) {
-            std::fprintf(stderr, "cannot start %s: %s\n", program, std::strerror(rc));
-            pid_ = -1;
-            return false;
-        }
-        return true;
+        return spawn(program, &pid_);
+    }
+    // The floor of the launch: seconds from launching `program` once more on the running one's
+    // root to its end. It loads every library and runs its static set-up as the controller does,
+    // then stops at the root's lock. -1 when it cannot be started.
+    double refusedLaunchSeconds(const char* program) {
+        pid_t second = -1;
+        const auto t0 = Clock::now();
+        if (!spawn(program, &second)) return -1;
+        ::waitpid(second, nullptr, 0);
+        return std::chrono::duration<double>(Clock::now() - t0).count();
     }
     // Seconds from the launch to the first answer to the register read on the TCP port;
     // -1 (said on stderr) when none came within 60 s or the program ended.
@@ -111,6 +102,29 @@ public:
     int udpPort() const { return 5008 + offset_; }
 
 private:
+    bool spawn(const char* program, pid_t* pid) {
+        std::vector<std::string> env = {"VLX_BOARD=sim", "VLX_ROOT=" + root_, "QT_QPA_PLATFORM=offscreen",
+                                        "VLX_PORT_OFFSET=" + std::to_string(offset_)};
+        for (char** e = environ; *e; ++e)
+            if (std::strncmp(*e, "VLX_", 4) != 0 && std::strncmp(*e, "QT_QPA_PLATFORM=", 16) != 0) env.push_back(*e);
+        std::vector<char*> envp;
+        for (auto& s : env) envp.push_back(s.data());
+        envp.push_back(nullptr);
+        char* args[] = {const_cast<char*>(program), nullptr};
+        posix_spawn_file_actions_t quiet;
+        ::posix_spawn_file_actions_init(&quiet);
+        ::posix_spawn_file_actions_addopen(&quiet, 1, "/dev/null", O_WRONLY, 0);
+        ::posix_spawn_file_actions_addopen(&quiet, 2, "/dev/null", O_WRONLY, 0);
+        const int rc = ::posix_spawn(pid, program, &quiet, nullptr, args, envp.data());
+        ::posix_spawn_file_actions_destroy(&quiet);
+        if (rc != 0) {
+            std::fprintf(stderr, "cannot start %s: %s\n", program, std::strerror(rc));
+            *pid = -1;
+            return false;
+        }
+        return true;
+    }
+
     pid_t pid_ = -1;
     int offset_ = 0;
     std::string root_;

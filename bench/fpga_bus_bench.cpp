@@ -16,6 +16,7 @@
 #include "bench_env.h"
 #include "core/config_engine.h"
 #include "core/global.h"
+#include "core/startup.h"
 #include "core/utils.h"
 #include "core/vlxrampara.h"
 #include "fpga/fpga_manage.h"
@@ -88,9 +89,9 @@ double cpuSeconds() {
 
 int main() {
     const std::string root = benchenv::tempRoot("fpga");
-    std::filesystem::create_directories(root + "/data/kavelkv/log");
     plat::setBoard(plat::Board::Sim);
     plat::setRoot(root);
+    prepareDataFolders();  // the data folders the program makes at its start (configs, log ...)
     plat::setSleepScale(0);
     // The engines' own sleeps pass as board time, as they would on the device.
     plat::setSleepHook([](uint64_t us) { board().step(us * kNsPerUs); });

@@ -83,7 +83,11 @@ void quitOnStopSignals(QApplication* app) {
     sa.sa_handler = onStopSignal;
     sigemptyset(&sa.sa_mask);
     sa.sa_flags = SA_RESTART;
-    for (int s : {SIGINT, SIGTERM, SIGHUP}) ::sigaction(s, &sa, nullptr);
+    ::sigaction(SIGINT, &sa, nullptr);
+    ::sigaction(SIGTERM, &sa, nullptr);
+    // A hang-up ignored by whoever started the program (nohup) stays ignored.
+    struct sigaction hup {};
+    if (::sigaction(SIGHUP, nullptr, &hup) == 0 && hup.sa_handler != SIG_IGN) ::sigaction(SIGHUP, &sa, nullptr);
 }
 
 }  // namespace
