@@ -12,6 +12,8 @@
 #include "scaler/c331_regs.h"
 #include "scaler/c331_wiring.h"
 #include "support/panel_touch.h"
+#include "support/text_fit.h"
+#include "ui/shell/panel_style.h"
 #include "ui/output/test_chart.h"
 
 using namespace vlxram;
@@ -134,7 +136,14 @@ TEST_F(PatternScalerTest, RefusedPatternIsNotShownAsChosenAndTheScreenSaysWhy) {
     EXPECT_EQ(t.selectedPattern(), test_chart::kNone);
     EXPECT_NE(pictureStyle(t, 1), kMarked);
     EXPECT_TRUE(refused->isVisible());
-    EXPECT_FALSE(refused->text().isEmpty());
+    panel_style::installPanelFont(shelltest::app());
+    for (int lang : {0, 1, 2, 3, 4}) {
+        g_language = uint8_t(lang);
+        t.language_changed();
+        EXPECT_FALSE(refused->text().isEmpty());
+        const QStringList cut = testkit::textOverflows(refused);
+        EXPECT_TRUE(cut.isEmpty()) << cut.join(QLatin1Char('\n')).toStdString();
+    }
 
     m->win_count = 1;
     testkit::touchWidget(patternButton(t, 0));

@@ -378,11 +378,12 @@ TEST_F(SystemTest, AgeingPageBeforeTheFirstSampleSpeaksThePanelsLanguage) {
     for (int lang : {1, 2, 3}) {
         g_language = uint8_t(lang);
         AdvancedOption screen;
+        screen.show();
         QTimer::singleShot(0, [] {
             for (int d : {5, 7, 1, 6}) g_numberkeyboard->pressDigit(d);
             g_numberkeyboard->findChild<QPushButton*>(QStringLiteral("Button_ok"))->click();
         });
-        screen.on_Button_factory_age_clicked();
+        testkit::touchWidget(child(&screen, "Button_factory_age"));
         ASSERT_EQ(pageOf(&screen), 5);
         const QString text = child<QLabel>(&screen, "label_log1")->text();
         EXPECT_FALSE(text.contains(han)) << lang << ": " << text.toStdString();
