@@ -5,7 +5,10 @@
 // CPU use while every transport (TCP, UDP, both serial lines) sits idle. It says on which
 // CPUs the busy threads ran. Then, against the controller program on the simulated board
 // (engines and all), another client's worst answer beside receiving-card pass-throughs on
-// three links and beside a whole-flash erase of the C331. VLX_PORT_OFFSET moves its ports,
+// three links and beside a whole-flash erase of the C331, and another PC's device
+// information beside UDP pass-through floods (one datagram of 200, 200 source ports) and
+// beside 16 TCP clients gone after a whole-flash erase each, against the same PC on the
+// idle controller. VLX_PORT_OFFSET moves its ports,
 // TMPDIR holds its roots.
 //
 //   build-bench/bench/protocol_rtt_bench [round-trips]
@@ -425,7 +428,6 @@ void besideFloodsAndDepartures(benchctl::Controller& program) {
                                      }
                                      for (int fd : fds) ::close(fd);
                                  }));
-    std::this_thread::sleep_for(std::chrono::seconds(60));
     rows.push_back(measureBeside("TCP, idle controller", program, false, 5, idle));
     // 16 clients that each send a whole-flash erase of the C331 and close at once.
     rows.push_back(measureBeside("TCP, beside 16 clients gone after a whole-flash erase each", program, false, 10,
