@@ -5,8 +5,11 @@
 // CPU use while every transport (TCP, UDP, both serial lines) sits idle. It says on which
 // CPUs the busy threads ran. Then, against the controller program on the simulated board
 // (engines and all), another client's worst answer beside receiving-card pass-throughs on
-// three links and beside a whole-flash erase of the C331, and a pass-through one second after a
-// change of the LED layout against the same on an idle controller. VLX_PORT_OFFSET moves its ports,
+// three links and beside a whole-flash erase of the C331, a pass-through one second after a
+// change of the LED layout against the same on an idle controller, and another PC's device
+// information beside UDP pass-through floods (one datagram of 200, 200 source ports) and
+// beside 16 TCP clients gone after a whole-flash erase each, against the same PC on the
+// idle controller. VLX_PORT_OFFSET moves its ports,
 // TMPDIR holds its roots.
 //
 //   build-bench/bench/protocol_rtt_bench [round-trips]
@@ -400,7 +403,31 @@ Beside measureBeside(const char* what, benchctl::Controller& program, bool udp, 
     return b;
 }
 
-void besideFloodsAndDepartures(benchctl::Controller& program) {
+// A clock set (a long command: it runs as its client's job) on a new connection: ms to
+// its reply, or -1 after 30 s without one.
+double clockSetMs(int port) {
+    const int fd = connectTo(port);
+    const auto req = lineOf(ctl::kGroupSetClock, {0x26, 0x20, 0x12, 0x08, 0x01, 0x00, 0x00});
+    const auto t0 = Clock::now();
+    double ms = -1;
+    frame_deframer d(ctl::kMaxFrame);
+    if (::send(fd, req.data(), req.size(), MSG_NOSIGNAL) == ssize_t(req.size())) {
+        uint8_t buf[256];
+        pollfd p{fd, POLLIN, 0};
+        while (ms < 0 && ::poll(&p, 1, 30000) == 1) {
+            const ssize_t n = ::recv(fd, buf, sizeof buf, 0);
+            if (n <= 0) break;
+            d.feed(buf, size_t(n), [&](const uint8_t*, size_t) {
+                ms = std::chrono::duration<double, std::milli>(Clock::now() - t0).count();
+            });
+        }
+    }
+    ::close(fd);
+    return ms;
+}
+
+// The table of this part, printed after the others.
+std::string besideFloodsAndDepartures(benchctl::Controller& program) {
     const auto card = cardLine();
     std::vector<Beside> rows;
     const auto idle = [](const std::atomic<bool>&) {};
@@ -426,8 +453,9 @@ void besideFloodsAndDepartures(benchctl::Controller& program) {
                                      }
                                      for (int fd : fds) ::close(fd);
                                  }));
-    std::this_thread::sleep_for(std::chrono::seconds(60));
     rows.push_back(measureBeside("TCP, idle controller", program, false, 5, idle));
+    const double clockIdle = clockSetMs(program.tcpPort());
+    double clockBeside = -1;
     // 16 clients that each send a whole-flash erase of the C331 and close at once.
     rows.push_back(measureBeside("TCP, beside 16 clients gone after a whole-flash erase each", program, false, 10,
                                  [&](const std::atomic<bool>&) {
@@ -437,11 +465,20 @@ void besideFloodsAndDepartures(benchctl::Controller& program) {
                                          ::send(fd, erase.data(), erase.size(), MSG_NOSIGNAL);
                                          ::close(fd);
                                      }
+                                     std::this_thread::sleep_for(std::chrono::milliseconds(200));  // the erases run
+                                     clockBeside = clockSetMs(program.tcpPort());
                                  }));
-    std::printf("\n| another PC's device information | answers | lost | p50 | p99 | worst |\n|---|---|---|---|---|---|\n");
-    for (const Beside& b : rows)
-        std::printf("| %s | %zu | %ld | %.2f ms | %.2f ms | %.2f ms |\n", b.what, b.answers.ms.size(), b.lost,
-                    b.answers.ms.empty() ? 0 : percentiles(b.answers.ms).p50, b.answers.p99(), b.answers.worst());
+    std::string out = "\n| another PC's device information | answers | lost | p50 | p99 | worst |\n|---|---|---|---|---|---|\n";
+    for (const Beside& b : rows) {
+        char row[256];
+        std::snprintf(row, sizeof row, "| %s | %zu | %ld | %.2f ms | %.2f ms | %.2f ms |\n", b.what, b.answers.ms.size(),
+                      b.lost, b.answers.ms.empty() ? 0 : percentiles(b.answers.ms).p50, b.answers.p99(), b.answers.worst());
+        out += row;
+    }
+    char row[200];
+    std::snprintf(row, sizeof row, "\nA clock set on a new TCP connection: %.1f ms on the idle controller, %.1f ms beside the 16 gone.\n",
+                  clockIdle, clockBeside);
+    return out + row;
 }
 
 // The controller program; its ports are 10 above the in-process links'.
@@ -489,7 +526,7 @@ int besideLongCommands(int offset) {
     stop = true;
     info.join();
     ::close(e);
-    besideFloodsAndDepartures(program);
+    const std::string floods = besideFloodsAndDepartures(program);
     program.stop();
 
     std::printf("\nAgainst the controller program on the simulated board:\n\n| measure | value |\n|---|---|\n");
@@ -501,6 +538,7 @@ int besideLongCommands(int offset) {
     std::printf("| whole-flash erase (512 x 64 KB): time, status | %.1f s, %d |\n", eraseS, status);
     std::printf("| beside it, another TCP client's device information: answers / p99 / worst | %zu / %.2f ms / %.2f ms |\n",
                 duringErase.ms.size(), duringErase.p99(), duringErase.worst());
+    std::printf("%s", floods.c_str());
     return 0;
 }
 

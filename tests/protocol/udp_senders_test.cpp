@@ -2,6 +2,7 @@
 // loopback sockets. Time is the 10 ms tick.
 #include <memory>
 
+#include "core/md5.h"
 #include "transport_fixture.h"
 
 using namespace prototest;
@@ -37,6 +38,12 @@ public:
         auto f = frames_.front();
         frames_.erase(frames_.begin());
         return f;
+    }
+    // The status of the reply to one frame (0xEE: none).
+    uint8_t ask(uint8_t group, const std::vector<uint8_t>& payload) {
+        send(line(frame(group, payload)));
+        const auto r = receive();
+        return r.size() > kPayload ? r[kPayload] : 0xEE;
     }
     bool answersDeviceInfo() {
         send(line(frame(kGroupDeviceInfo, {})));
@@ -106,4 +113,16 @@ TEST_F(UdpSendersTest, AFloodFromManyPortsLeavesANewSenderAnsweredAndTheSendersB
         G_timeTicks += udpnetManage::kSenderIdleTicks;
         return other.answersDeviceInfo() && senders() == 1;
     })) << "only the one just heard from is kept";
+}
+
+TEST_F(UdpSendersTest, TwoSendersFileTransfersAreKeptApart) {
+    const auto le32 = [](uint32_t v) { return std::vector<uint8_t>{uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16), uint8_t(v >> 24)}; };
+    const auto text = [](const std::string& s) { return std::vector<uint8_t>(s.begin(), s.end()); };
+    MD5 digest("good", 4);
+    UdpPc a(port()), b(port());
+    ASSERT_EQ(a.ask(kGroupWriteDefinedFileStart, cat(text("KVFRscan"), le32(4))), kStatusOk);
+    ASSERT_EQ(b.ask(kGroupWriteDefinedFileStart, cat(text("KVFRmaps"), le32(8))), kStatusOk);
+    EXPECT_EQ(a.ask(kGroupWriteFileBlock, cat(le32(0), text("good"))), kStatusOk);
+    EXPECT_EQ(a.ask(kGroupWriteFileEnd, std::vector<uint8_t>(digest.digest(), digest.digest() + 16)), kStatusOk);
+    EXPECT_EQ(testkit::readFile("/data/smartmapping/scan"), "good") << "the other sender's transfer left this one whole";
 }
