@@ -171,6 +171,7 @@ ConfigEngine::ConfigEngine() {
     const bool written = editIniFile(file.toStdString(), [this, &file](QSettings& settings, const std::string& text) {
         if (const int bad = malformedIniLines(text))
             writeLogMsg(LOG_ERROR, "tcpip.ini has " + std::to_string(bad) + " malformed lines: defaults in force for what it lacks");
+        plat::Locker<plat::QtMutex> lock(Utils::_settings_mutex);
         for (int id = 0; id < ConfigItem::ItemCount; ++id) {
             const ItemDef& s = itemDef(id);
             _items.emplace_back(settings, QStringLiteral("config/") + QLatin1String(s.name),
@@ -201,12 +202,13 @@ ConfigEngine* ConfigEngine::pInstance() {
 void ConfigEngine::resetInstanceForTest() {
     delete p_config;
     p_config = nullptr;
+    plat::Locker<plat::QtMutex> lock(Utils::_settings_mutex);
     ConfigItem::_itemMap.clear();
 }
 
 QVariant ConfigEngine::read_config_variant(ConfigItem::ConfigName id) {
+    plat::Locker<plat::QtMutex> lock(Utils::_settings_mutex);
     if (id < 0 || id >= ConfigItem::ItemCount || size_t(id) >= _items.size()) return QVariant();
-    QMutexLocker lock(&Utils::_settings_mutex);
     return _items[id].value;
 }
 
@@ -215,17 +217,20 @@ bool ConfigEngine::write_config_variant(ConfigItem::ConfigName id, QVariant valu
 }
 
 bool ConfigEngine::write_config_variants(const std::vector<std::pair<ConfigItem::ConfigName, QVariant>>& values) {
+    plat::Locker<plat::QtMutex> lock(Utils::_settings_mutex);
     for (const auto& v : values)
         if (v.first < 0 || v.first >= ConfigItem::ItemCount || size_t(v.first) >= _items.size()) return false;
-    QMutexLocker lock(&Utils::_settings_mutex);
     QString file;  // every item lives in the one settings file
+    std::vector<std::pair<QString, QVariant>> stored;  // key, value
     for (const auto& v : values)
-        if (!_items[v.first].noSave) file = _items[v.first].filePath;
+        if (!_items[v.first].noSave) {
+            file = _items[v.first].filePath;
+            stored.emplace_back(_items[v.first].key, v.second);
+        }
     // Values the file does not hold would be gone at the next start: the old ones stay,
     // all of them (an address stored beside the old mask and gateway is no setting).
-    if (!file.isEmpty() && !editIniFile(file.toStdString(), [&](QSettings& settings, const std::string&) {
-            for (const auto& v : values)
-                if (!_items[v.first].noSave) settings.setValue(_items[v.first].key, v.second);
+    if (!file.isEmpty() && !editIniFile(file.toStdString(), [&stored](QSettings& settings, const std::string&) {
+            for (const auto& kv : stored) settings.setValue(kv.first, kv.second);
         })) {
         std::string keys;
         for (const auto& v : values) keys += (keys.empty() ? "" : ", ") + _items[v.first].key.toStdString();
@@ -237,17 +242,17 @@ bool ConfigEngine::write_config_variants(const std::vector<std::pair<ConfigItem:
 }
 
 bool ConfigEngine::containsItemStr(const QString& key) {
-    QMutexLocker lock(&Utils::_settings_mutex);
+    plat::Locker<plat::QtMutex> lock(Utils::_settings_mutex);
     return ConfigItem::_itemMap.contains(key);
 }
 
 ConfigItem::ConfigName ConfigEngine::strToItem(const QString& key) {
-    QMutexLocker lock(&Utils::_settings_mutex);
+    plat::Locker<plat::QtMutex> lock(Utils::_settings_mutex);
     return ConfigItem::ConfigName(ConfigItem::_itemMap.value(key, ConfigItem::ItemCount));
 }
 
 const ConfigItem* ConfigEngine::getConfigItem(const QString& key) {
-    QMutexLocker lock(&Utils::_settings_mutex);
+    plat::Locker<plat::QtMutex> lock(Utils::_settings_mutex);
     const auto it = ConfigItem::_itemMap.constFind(key);
     if (it == ConfigItem::_itemMap.constEnd() || *it < 0 || size_t(*it) >= _items.size()) return nullptr;
     return &_items[*it];

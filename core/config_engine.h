@@ -16,6 +16,7 @@
 #include <utility>
 #include <vector>
 
+#include "core/utils.h"
 #include "platform/board_wiring.h"
 
 class ConfigItem {
@@ -52,7 +53,7 @@ public:
     QString filePath;       // host path of the INI file
     QVariant value;
 
-    static QMap<QString, int> _itemMap;
+    static QMap<QString, int> _itemMap GUARDED_BY(Utils::_settings_mutex);
 
 private:
     bool usable(const QVariant& v) const;
@@ -86,7 +87,7 @@ public:
 
 private:
     ConfigEngine();
-    std::vector<ConfigItem> _items;
+    std::vector<ConfigItem> _items GUARDED_BY(Utils::_settings_mutex);
 };
 
 // Edits the INI file `hostPath` (rooted) on a private copy in /tmp and, when the copy

@@ -43,7 +43,7 @@ int Utils::getIPAddress() {
     const QString usbDir = text(c, ConfigItem::usbupgradedir);
     const QString blank = QStringLiteral(" ");
 
-    QMutexLocker lock(&Utils::_settings_mutex);
+    plat::Locker<plat::QtMutex> lock(Utils::_settings_mutex);
     g_str_ip = ip;
     g_str_gateway = gateway;
     g_srt_mask = mask;
@@ -69,7 +69,7 @@ int Utils::initIPAddress() {
     getIPAddress();
     QString ip, mask, gateway;
     {
-        QMutexLocker lock(&Utils::_settings_mutex);
+        plat::Locker<plat::QtMutex> lock(Utils::_settings_mutex);
         ip = g_str_ip;
         mask = g_srt_mask;
         gateway = g_str_gateway;

@@ -440,7 +440,12 @@ void message_deal::net_ip_set(const uint8_t* p, size_t n) {
     // and leaves the file as it was.
     std::vector<std::pair<ConfigItem::ConfigName, QVariant>> items = {
         {ConfigItem::IPAddress, dotted(p)}, {ConfigItem::SubNetMask, dotted(p + 4)}, {ConfigItem::GateWay, dotted(p + 8)}};
-    const bool newPort = port != 0 && int(port) != g_int_tcp_port;
+    int tcpPort;
+    {
+        plat::Locker<plat::QtMutex> lock(Utils::_settings_mutex);
+        tcpPort = g_int_tcp_port;
+    }
+    const bool newPort = port != 0 && int(port) != tcpPort;
     if (newPort) items.emplace_back(ConfigItem::TcpPort, int(port));
     if (!config->write_config_variants(items)) return status(kStatusFailed);
     const uint8_t s = Utils::initIPAddress() == 0 ? kStatusOk : kStatusFailed;

@@ -82,8 +82,8 @@ public:
     static c331_manage* p_c331_manage;
     static plat::PthreadMutex manage_mutex;
     // Holds of manage_mutex by this thread through ManageMutexLocker (the pass's own included).
-    static thread_local int manage_held_here;
-    static std::atomic<uint8_t> update_flag;
+    static thread_local int manage_held_here;   // each thread's own
+    static std::atomic<uint8_t> update_flag;    // set by writers under manage_mutex, taken by the pass under it
 
     enum State : uint8_t { kStateChipId0 = 0, kStateBringUp = 5, kStateRunning = 6 };
 
