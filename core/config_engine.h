@@ -65,7 +65,7 @@ public:
     // First call: builds the items, reads the device id; every call: loads the network
     // globals and the loader state. Returns the engine (also when the id is unreadable).
     static ConfigEngine* pInstance();
-    static ConfigEngine* p_config;
+    static ConfigEngine* p_config;   // set by start-up before the links' threads run
 
     QVariant read_config_variant(ConfigItem::ConfigName id);
     // Stores the value and writes it to its INI file; false when the file cannot be written

@@ -103,16 +103,16 @@ extern FpgaChange g_change;
 
 class fpga_manage {
 public:
-    static fpga_manage* p_fpga_manage;
+    static fpga_manage* p_fpga_manage;   // set by start-up before the threads that use it run
     static fpga_manage* pInstance();
     // Stops the thread and drops the engine (tests only).
     static void resetInstanceForTest();
 
     // "Up" for FPGA i: its clock synthesiser is programmed (stage byte 2). The input-source
     // service installs this; without it both clocks count as ready.
-    static std::function<bool(int)> clock_stage_ready;
+    static std::function<bool(int)> clock_stage_ready;   // installed at start-up, read-only after
     // Told when the mailbox or the protocol set the clock, after the recorder was.
-    static std::function<void()> clock_changed;
+    static std::function<void()> clock_changed;   // installed at start-up, read-only after
 
     fpga_manage();
     ~fpga_manage();
@@ -319,7 +319,7 @@ public:
     uint8_t usb_update_flag[4] = {0, 0, 0, 0};
     // Tests: runs between the application's write and its read-back (a medium that
     // returns other bytes than it took).
-    static std::function<void(const std::string& hostPath)> app_written_hook;
+    static std::function<void(const std::string& hostPath)> app_written_hook;   // set before the engine runs
 
     // ---- globals of the subsystem
     // the PC's mailbox and extend RAM: under mailboxRamMutex() (protocol/protocol_engines.h)

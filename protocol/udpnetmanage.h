@@ -15,7 +15,7 @@ public:
     static constexpr int kWifiPort = 13769;
 
     static udpnetManage* pInstance();
-    static udpnetManage* p_udpnetManage;
+    static udpnetManage* p_udpnetManage;   // set by start-up, before its thread runs
     static void resetInstanceForTest();
 
     int port() const { return port_; }

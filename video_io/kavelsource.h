@@ -63,7 +63,7 @@ public:
     // half a second; the scaler's requests wake the loop at once.
     static constexpr uint32_t kIdleTicks = 50;
 
-    static kavelsource* p_kavel_source;
+    static kavelsource* p_kavel_source;   // set by start-up before the threads that use it run
     static kavelsource* pInstance();
     // Stops the thread and drops the manager (tests only).
     static void resetInstanceForTest();
