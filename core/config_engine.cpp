@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <functional>
+#include <mutex>
 #include <string>
 
 #include "core/app_swap.h"
@@ -206,6 +207,13 @@ void ConfigEngine::resetInstanceForTest() {
     ConfigItem::_itemMap.clear();
 }
 
+std::function<void()> ConfigEngine::ini_replacing_hook;
+
+namespace {
+// One replacement of the settings file at a time; taken before Utils::_settings_mutex.
+std::mutex g_iniWriter;
+}  // namespace
+
 QVariant ConfigEngine::read_config_variant(ConfigItem::ConfigName id) {
     plat::Locker<plat::QtMutex> lock(Utils::_settings_mutex);
     if (id < 0 || id >= ConfigItem::ItemCount || size_t(id) >= _items.size()) return QVariant();
@@ -217,26 +225,35 @@ bool ConfigEngine::write_config_variant(ConfigItem::ConfigName id, QVariant valu
 }
 
 bool ConfigEngine::write_config_variants(const std::vector<std::pair<ConfigItem::ConfigName, QVariant>>& values) {
-    plat::Locker<plat::QtMutex> lock(Utils::_settings_mutex);
-    for (const auto& v : values)
-        if (v.first < 0 || v.first >= ConfigItem::ItemCount || size_t(v.first) >= _items.size()) return false;
+    // Writers replace the file one at a time under their own lock; the settings lock, which
+    // every thread's readers take, is held only for the copies in and out, never across the
+    // file's write and sync.
+    std::lock_guard<std::mutex> writer(g_iniWriter);
     QString file;  // every item lives in the one settings file
     std::vector<std::pair<QString, QVariant>> stored;  // key, value
-    for (const auto& v : values)
-        if (!_items[v.first].noSave) {
-            file = _items[v.first].filePath;
-            stored.emplace_back(_items[v.first].key, v.second);
+    std::string keys;
+    {
+        plat::Locker<plat::QtMutex> lock(Utils::_settings_mutex);
+        for (const auto& v : values)
+            if (v.first < 0 || v.first >= ConfigItem::ItemCount || size_t(v.first) >= _items.size()) return false;
+        for (const auto& v : values) {
+            keys += (keys.empty() ? "" : ", ") + _items[v.first].key.toStdString();
+            if (!_items[v.first].noSave) {
+                file = _items[v.first].filePath;
+                stored.emplace_back(_items[v.first].key, v.second);
+            }
         }
+    }
     // Values the file does not hold would be gone at the next start: the old ones stay,
     // all of them (an address stored beside the old mask and gateway is no setting).
     if (!file.isEmpty() && !editIniFile(file.toStdString(), [&stored](QSettings& settings, const std::string&) {
             for (const auto& kv : stored) settings.setValue(kv.first, kv.second);
+            if (ini_replacing_hook) ini_replacing_hook();
         })) {
-        std::string keys;
-        for (const auto& v : values) keys += (keys.empty() ? "" : ", ") + _items[v.first].key.toStdString();
         writeLogMsg(LOG_ERROR, "tcpip.ini: " + keys + " cannot be written, not changed");
         return false;
     }
+    plat::Locker<plat::QtMutex> lock(Utils::_settings_mutex);
     for (const auto& v : values) _items[v.first].value = v.second;
     return true;
 }
