@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <functional>
+#include <mutex>
 #include <string>
 
 #include "core/app_swap.h"
@@ -171,6 +172,7 @@ ConfigEngine::ConfigEngine() {
     const bool written = editIniFile(file.toStdString(), [this, &file](QSettings& settings, const std::string& text) {
         if (const int bad = malformedIniLines(text))
             writeLogMsg(LOG_ERROR, "tcpip.ini has " + std::to_string(bad) + " malformed lines: defaults in force for what it lacks");
+        plat::Locker<plat::QtMutex> lock(Utils::_settings_mutex);
         for (int id = 0; id < ConfigItem::ItemCount; ++id) {
             const ItemDef& s = itemDef(id);
             _items.emplace_back(settings, QStringLiteral("config/") + QLatin1String(s.name),
@@ -202,11 +204,19 @@ ConfigEngine* ConfigEngine::pInstance() {
 void ConfigEngine::resetInstanceForTest() {
     delete p_config;
     p_config = nullptr;
+    plat::Locker<plat::QtMutex> lock(Utils::_settings_mutex);
     ConfigItem::_itemMap.clear();
 }
 
+std::function<void()> ConfigEngine::ini_replacing_hook;
+
+namespace {
+// One replacement of the settings file at a time; taken before Utils::_settings_mutex.
+std::mutex g_iniWriter;
+}  // namespace
+
 QVariant ConfigEngine::read_config_variant(ConfigItem::ConfigName id) {
-    QMutexLocker lock(&Utils::_settings_mutex);
+    plat::Locker<plat::QtMutex> lock(Utils::_settings_mutex);
     return read_config_variant_locked(id);
 }
 
@@ -220,39 +230,51 @@ bool ConfigEngine::write_config_variant(ConfigItem::ConfigName id, QVariant valu
 }
 
 bool ConfigEngine::write_config_variants(const std::vector<std::pair<ConfigItem::ConfigName, QVariant>>& values) {
-    for (const auto& v : values)
-        if (v.first < 0 || v.first >= ConfigItem::ItemCount || size_t(v.first) >= _items.size()) return false;
-    QMutexLocker lock(&Utils::_settings_mutex);
+    // Writers replace the file one at a time under their own lock; the settings lock, which
+    // every thread's readers take, is held only for the copies in and out, never across the
+    // file's write and sync.
+    std::lock_guard<std::mutex> writer(g_iniWriter);
     QString file;  // every item lives in the one settings file
-    for (const auto& v : values)
-        if (!_items[v.first].noSave) file = _items[v.first].filePath;
+    std::vector<std::pair<QString, QVariant>> stored;  // key, value
+    std::string keys;
+    {
+        plat::Locker<plat::QtMutex> lock(Utils::_settings_mutex);
+        for (const auto& v : values)
+            if (v.first < 0 || v.first >= ConfigItem::ItemCount || size_t(v.first) >= _items.size()) return false;
+        for (const auto& v : values) {
+            keys += (keys.empty() ? "" : ", ") + _items[v.first].key.toStdString();
+            if (!_items[v.first].noSave) {
+                file = _items[v.first].filePath;
+                stored.emplace_back(_items[v.first].key, v.second);
+            }
+        }
+    }
     // Values the file does not hold would be gone at the next start: the old ones stay,
     // all of them (an address stored beside the old mask and gateway is no setting).
-    if (!file.isEmpty() && !editIniFile(file.toStdString(), [&](QSettings& settings, const std::string&) {
-            for (const auto& v : values)
-                if (!_items[v.first].noSave) settings.setValue(_items[v.first].key, v.second);
+    if (!file.isEmpty() && !editIniFile(file.toStdString(), [&stored](QSettings& settings, const std::string&) {
+            for (const auto& kv : stored) settings.setValue(kv.first, kv.second);
+            if (ini_replacing_hook) ini_replacing_hook();
         })) {
-        std::string keys;
-        for (const auto& v : values) keys += (keys.empty() ? "" : ", ") + _items[v.first].key.toStdString();
         writeLogMsg(LOG_ERROR, "tcpip.ini: " + keys + " cannot be written, not changed");
         return false;
     }
+    plat::Locker<plat::QtMutex> lock(Utils::_settings_mutex);
     for (const auto& v : values) _items[v.first].value = v.second;
     return true;
 }
 
 bool ConfigEngine::containsItemStr(const QString& key) {
-    QMutexLocker lock(&Utils::_settings_mutex);
+    plat::Locker<plat::QtMutex> lock(Utils::_settings_mutex);
     return ConfigItem::_itemMap.contains(key);
 }
 
 ConfigItem::ConfigName ConfigEngine::strToItem(const QString& key) {
-    QMutexLocker lock(&Utils::_settings_mutex);
+    plat::Locker<plat::QtMutex> lock(Utils::_settings_mutex);
     return ConfigItem::ConfigName(ConfigItem::_itemMap.value(key, ConfigItem::ItemCount));
 }
 
 const ConfigItem* ConfigEngine::getConfigItem(const QString& key) {
-    QMutexLocker lock(&Utils::_settings_mutex);
+    plat::Locker<plat::QtMutex> lock(Utils::_settings_mutex);
     const auto it = ConfigItem::_itemMap.constFind(key);
     if (it == ConfigItem::_itemMap.constEnd() || *it < 0 || size_t(*it) >= _items.size()) return nullptr;
     return &_items[*it];

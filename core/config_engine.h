@@ -16,6 +16,7 @@
 #include <utility>
 #include <vector>
 
+#include "core/utils.h"
 #include "platform/board_wiring.h"
 
 class ConfigItem {
@@ -52,7 +53,7 @@ public:
     QString filePath;       // host path of the INI file
     QVariant value;
 
-    static QMap<QString, int> _itemMap;
+    static QMap<QString, int> _itemMap GUARDED_BY(Utils::_settings_mutex);
 
 private:
     bool usable(const QVariant& v) const;
@@ -64,11 +65,11 @@ public:
     // First call: builds the items, reads the device id; every call: loads the network
     // globals and the loader state. Returns the engine (also when the id is unreadable).
     static ConfigEngine* pInstance();
-    static ConfigEngine* p_config;
+    static ConfigEngine* p_config;   // set by start-up before the links' threads run
 
     QVariant read_config_variant(ConfigItem::ConfigName id);
     // The same with Utils::_settings_mutex already held: several items read as one set.
-    QVariant read_config_variant_locked(ConfigItem::ConfigName id) const;
+    QVariant read_config_variant_locked(ConfigItem::ConfigName id) const REQUIRES(Utils::_settings_mutex);
     // Stores the value and writes it to its INI file; false when the file cannot be written
     // (a full data partition): the item then keeps its old value.
     bool write_config_variant(ConfigItem::ConfigName id, QVariant value);
@@ -85,10 +86,12 @@ public:
 
     // Test hook: drops the singleton so that the next pInstance() starts afresh.
     static void resetInstanceForTest();
+    // Tests: runs inside a settings write while the INI file is being replaced.
+    static std::function<void()> ini_replacing_hook;
 
 private:
     ConfigEngine();
-    std::vector<ConfigItem> _items;
+    std::vector<ConfigItem> _items GUARDED_BY(Utils::_settings_mutex);
 };
 
 // Edits the INI file `hostPath` (rooted) on a private copy in /tmp and, when the copy

@@ -9,6 +9,8 @@
 #include <atomic>
 #include <cstdint>
 
+#include "core/utils.h"
+
 class QTimer;
 class MainWindow;
 class LockWindow;
@@ -25,15 +27,15 @@ extern std::atomic<uint8_t> g_language;             // follows RAM 0x300
 extern std::atomic<uint32_t> g_auto_lock_time;      // ticks of idle before the status screen
 extern std::atomic<uint32_t> g_back_to_mainwindow_time;  // ticks of idle before the home screen
 extern std::atomic<uint8_t> g_passby_trans_port;    // 1 serial, 2 TCP, 3 UDP, 4 4G, 255 none
-extern std::atomic<uint8_t> ScreenState;
-extern std::atomic<uint8_t> g_force_bkcolor;
+extern std::atomic<uint8_t> ScreenState;            // FPGA engine and mailbox writers: 1 picture shown, 0 black
+extern std::atomic<uint8_t> g_force_bkcolor;        // scaler manager and FPGA start-up: background forced
 extern std::atomic<uint8_t> g_update_flag;          // firmware-update display is up
 extern std::atomic<uint8_t> g_update_status;        // loader starts the application from its normal path
 extern std::atomic<uint8_t> g_set_led_para;         // LED-geometry hand-shake
-extern std::atomic<uint8_t> g_set_led_setup;
-extern std::atomic<uint8_t> g_fpga_c331_start;
-extern std::atomic<uint8_t> g_osd_update;
-extern std::atomic<uint8_t> g_usb_grade;
+extern std::atomic<uint8_t> g_set_led_setup;        // LED-size screens and the FPGA engine
+extern std::atomic<uint8_t> g_fpga_c331_start;      // set once by the scaler manager, read by the FPGA engine
+extern std::atomic<uint8_t> g_osd_update;           // PC links and the scaler manager: OSD redraw asked
+extern std::atomic<uint8_t> g_usb_grade;            // link screen sets, the FPGA engine clears: USB upgrade runs
 
 // The PC's window on the FPGAs and the cards' bus: while a PC's frames reach the FPGAs or the
 // receiving cards (pass-throughs, FPGA register and RAM commands, the FPGA parameter save and
@@ -56,47 +58,55 @@ uint32_t tick();
 void clear();  // tests and benchmarks
 }  // namespace pc_window
 
+// Start-up values: written by start-up before the links' threads exist, read-only after.
 extern uint32_t g_BPS;
 extern uint32_t g_dataLen;
 extern uint8_t g_udpnetmode;
 extern uint8_t g_networkMode;
 
 // Network and cloud settings copied from tcpip.ini (guarded by Utils::_settings_mutex).
-extern int g_port;
-extern int g_int_tcp_port;
-extern QString g_str_ip;
-extern QString g_srt_mask;
-extern QString g_str_gateway;
-extern QString g_str_barcode;
-extern QString g_str_wifi_ip;
-extern QString g_check_edid;
-extern QString g_imagelayoutpassword;
-extern QString g_usb_grade_path;
-extern QString g_uKex_cloudserverip;
-extern QString g_uKex_clouduserid;
-extern QString g_uKex_controllername;
-extern int g_uKex_cloudserverport;
-extern uint8_t g_uKex_cloud;
-extern uint8_t g_check_source;
-extern unsigned int g_vlx_max_pixel;
+extern int g_port GUARDED_BY(Utils::_settings_mutex);
+extern int g_int_tcp_port GUARDED_BY(Utils::_settings_mutex);
+extern QString g_str_ip GUARDED_BY(Utils::_settings_mutex);
+extern QString g_srt_mask GUARDED_BY(Utils::_settings_mutex);
+extern QString g_str_gateway GUARDED_BY(Utils::_settings_mutex);
+extern QString g_str_barcode GUARDED_BY(Utils::_settings_mutex);
+extern QString g_str_wifi_ip GUARDED_BY(Utils::_settings_mutex);
+extern QString g_check_edid GUARDED_BY(Utils::_settings_mutex);
+extern QString g_imagelayoutpassword GUARDED_BY(Utils::_settings_mutex);
+extern QString g_usb_grade_path GUARDED_BY(Utils::_settings_mutex);
+extern QString g_uKex_cloudserverip GUARDED_BY(Utils::_settings_mutex);
+extern QString g_uKex_clouduserid GUARDED_BY(Utils::_settings_mutex);
+extern QString g_uKex_controllername GUARDED_BY(Utils::_settings_mutex);
+extern int g_uKex_cloudserverport GUARDED_BY(Utils::_settings_mutex);
+extern uint8_t g_uKex_cloud GUARDED_BY(Utils::_settings_mutex);
+extern uint8_t g_check_source GUARDED_BY(Utils::_settings_mutex);
+extern unsigned int g_vlx_max_pixel GUARDED_BY(Utils::_settings_mutex);
 
-extern char g_pid[32];  // device id: 32 lower-case hex characters, empty (zeros) when unreadable
+// Device id: 32 lower-case hex characters, empty (zeros) when unreadable. Written by start-up
+// (ConfigEngine::pInstance) before the links' threads exist, read-only after.
+extern char g_pid[32];
 
-extern QStringList factoryage_log;  // ageing-log lines, at most 3360
+// GUI thread: the ageing-log lines (at most 3360), appended by the tick, shown by the advanced
+// settings; cleared by start-up.
+extern QStringList factoryage_log;
 extern int factoryage_log_num;
 
+// The receiving-card job block and what a job reads (fpga/job_block.h): written by a screen on
+// the GUI thread before it stores the job code (release), read by the FPGA engine while byte 0
+// holds the job, which clears bytes 0 and 1 when done; the screens leave the rest alone meanwhile.
 extern unsigned char g_send_para[36];  // receiving-card job block
 extern unsigned char line_type[12];    // smart-mapping wizard result
-extern QString g_kvfile_name;
+extern QString g_kvfile_name;          // the scan file a job replays
 
 constexpr size_t kFileBufSize = 5242880;
 // Shared 5 MiB transfer buffer (boot images on their way to flash, upgrade images);
 // its users hold Utils::_file_deal_mutex.
 extern unsigned char fileBuf_kavel[kFileBufSize];
 
-extern QTimer* g_timer;
+extern QTimer* g_timer;  // GUI thread: the 10 ms tick
 
-// Defined with these values and never used by the controller.
+// Defined with these values and never used by the controller (no thread touches them).
 extern QString g_screen_on_time;
 extern QString g_screen_off_time;
 extern QString g_screenshotsPath;

@@ -8,7 +8,7 @@ class SyncUpdate : public QObject {
     Q_OBJECT
 public:
     static SyncUpdate* pInstance();
-    static SyncUpdate* p_SyncUpdate;
+    static SyncUpdate* p_SyncUpdate;   // GUI thread (created by start-up)
 
 public slots:
     void para_sync(int code);

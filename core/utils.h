@@ -6,6 +6,8 @@
 
 #include <string>
 
+#include "platform/annotated_mutex.h"
+
 class Utils {
 public:
     // --- ticks and sleeps
@@ -64,19 +66,21 @@ public:
     static int non_region_erase(int fd, int offset, int length, int unlock);
     static int non_region_write(int fd, const unsigned char* data, int length, int offset);
 
-    // --- process-wide locks
-    static QMutex _system_mutex;
-    static QMutex _spi_mutex;
-    static QMutex _c331_bnk_mutex;
-    static QMutex _file_deal_mutex;
-    static QMutex _test_signal_mutex;
-    static QMutex _source_init_mutex;
-    static QMutex _source_hdminfo_mutex;
-    static QMutex _check_nosig_mutex;
-    static QMutex _fpga_multicast_mutex;
-    static QMutex _bri_set_mutex;
-    static QMutex _led_para_init_mutex;
-    static QMutex _usleep_mutex;
-    // Settings strings and config items are written by protocol threads and read by others.
-    static QMutex _settings_mutex;
+    // --- process-wide locks (the table of every lock and its order: docs/architecture.md, "Locks")
+    static QMutex _system_mutex;          // the shell runner; the engine's output requests and clock read
+    static QMutex _spi_mutex;             // one SPI bus operation; the FPGAs' reset lines
+    static QMutex _c331_bnk_mutex;        // the scaler's bank select with its access (before _spi_mutex)
+    static QMutex _file_deal_mutex;       // files under /data, fileBuf_kavel
+    static QMutex _test_signal_mutex;     // the emission of a change code
+    static QMutex _source_init_mutex;     // the input chips' set-up
+    static QMutex _source_hdminfo_mutex;  // kavelsource::hdminfo[], written and read whole
+    static QMutex _check_nosig_mutex;     // the scaler's no-signal check state
+    static QMutex _fpga_multicast_mutex;  // the port RAMs a PC writes, against the engine's transmit
+    static QMutex _bri_set_mutex;         // taking and putting back the FPGA brightness request
+    static QMutex _led_para_init_mutex;   // the LED-geometry hand-shake's steps
+    static QMutex _usleep_mutex;          // usleep_mutex() (no caller)
+    // The settings: the network and cloud globals copied from tcpip.ini (core/global.h) and
+    // the config items (ConfigEngine), written by protocol threads and the screens, read by
+    // every thread. Held for copies and the INI file's replacement only.
+    static plat::QtMutex _settings_mutex;
 };

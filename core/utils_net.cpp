@@ -25,9 +25,9 @@ constexpr int kMtdWriteFailed = 1;
 // Order: before Utils::_settings_mutex and the shell runner's lock.
 QMutex netSettingsMutex;
 
-QString text(ConfigEngine* c, ConfigItem::ConfigName id) { return c->read_config_variant_locked(id).toString(); }
-int number(ConfigEngine* c, ConfigItem::ConfigName id) { return c->read_config_variant_locked(id).toInt(); }
-unsigned int unsignedNumber(ConfigEngine* c, ConfigItem::ConfigName id) {
+QString text(ConfigEngine* c, ConfigItem::ConfigName id) REQUIRES(Utils::_settings_mutex) { return c->read_config_variant_locked(id).toString(); }
+int number(ConfigEngine* c, ConfigItem::ConfigName id) REQUIRES(Utils::_settings_mutex) { return c->read_config_variant_locked(id).toInt(); }
+unsigned int unsignedNumber(ConfigEngine* c, ConfigItem::ConfigName id) REQUIRES(Utils::_settings_mutex) {
     return c->read_config_variant_locked(id).toUInt();
 }
 
@@ -61,7 +61,7 @@ int Utils::getIPAddress() {
     if (!c) return 0;
     // Items and globals under one hold: a store between two item reads would otherwise
     // publish one writer's address beside another's mask.
-    QMutexLocker lock(&Utils::_settings_mutex);
+    plat::Locker<plat::QtMutex> lock(Utils::_settings_mutex);
     const int port = number(c, ConfigItem::TcpPort);
     const QString cloudIp = text(c, ConfigItem::uKexcloudserverip);
     const int cloudPort = number(c, ConfigItem::uKexcloudserverport);  // a blank reads as 0
@@ -93,7 +93,7 @@ int Utils::initIPAddress() {
     getIPAddress();
     QString ip, mask, gateway;
     {
-        QMutexLocker lock(&Utils::_settings_mutex);
+        plat::Locker<plat::QtMutex> lock(Utils::_settings_mutex);
         ip = g_str_ip;
         mask = g_srt_mask;
         gateway = g_str_gateway;

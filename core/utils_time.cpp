@@ -17,7 +17,7 @@ QMutex Utils::_fpga_multicast_mutex;
 QMutex Utils::_bri_set_mutex;
 QMutex Utils::_led_para_init_mutex;
 QMutex Utils::_usleep_mutex;
-QMutex Utils::_settings_mutex;
+plat::QtMutex Utils::_settings_mutex;
 
 unsigned int Utils::getTimeSpace(unsigned int start) {
     const unsigned int now = G_timeTicks.load(std::memory_order_relaxed);

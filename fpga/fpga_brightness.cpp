@@ -33,14 +33,25 @@ uint16_t valueToPercent(uint8_t value) { return static_cast<uint16_t>((value * 1
 int fpga_manage::Brightness_hand_dealwith(int arg) {
     const bool request = arg == 1;
     VlxRamPara* ram = VlxRamPara::p_vlxrampara_config;
+    uint8_t mode;
+    {
+        plat::Locker<plat::Mutex> lock(g_schedule_mutex);
+        mode = brightness_mode;
+    }
     uint8_t value;
     if (request) {
-        value = percentToValue(ram ? ram->ramU16(vlxram::kBrightness) : 100);
-        if (scaled(brightness_mode) && value < kMinScaledValue) value = kMinScaledValue;
+        uint16_t percent = 100;
+        if (ram) {
+            ManageMutexLocker lock;
+            percent = ram->ramU16(vlxram::kBrightness);
+            sent_brightness_ = percent;
+        }
+        value = percentToValue(percent);
+        if (scaled(mode) && value < kMinScaledValue) value = kMinScaledValue;
         for (int i = 0; i < 2; ++i) write_to_register(FPGA_VREG_LEVEL, 0xFF, value, i);
     } else {
         value = mirror(FPGA_VREG_LEVEL, 0);
-        if (scaled(brightness_mode)) {
+        if (scaled(mode)) {
             // a level is 1..16 here; anything else (a PC level above 16) is held in range
             uint8_t level = value < 1 ? 1 : value > kMaxLevel ? kMaxLevel : value;
             value = static_cast<uint8_t>(level * 16 - 1);
@@ -48,11 +59,17 @@ int fpga_manage::Brightness_hand_dealwith(int arg) {
         const uint16_t percent = valueToPercent(value);
         bool shown = false;
         if (ram) {
-            // Only over the level last applied: a percentage written and not applied yet wins.
+            // Only over the percentage this engine sent last: one written and not applied yet,
+            // or applied by the scaler's pass and not sent yet (its request is on its way
+            // here), wins. Before the first send the RAM as loaded is what the screen shows.
             ManageMutexLocker lock;
             const uint16_t now = ram->ramU16(vlxram::kBrightness);
-            shown = now == applied_ram::word(vlxram::kBrightness) && now != percent;
-            if (shown) applied_ram::setWord(vlxram::kBrightness, percent);
+            if (sent_brightness_ == kNothingSent) sent_brightness_ = applied_ram::word(vlxram::kBrightness);
+            shown = now == sent_brightness_ && now != percent;
+            if (shown) {
+                applied_ram::setWord(vlxram::kBrightness, percent);
+                sent_brightness_ = percent;
+            }
         }
         if (shown) VlxRamPara::test_signal(1);
     }
@@ -61,7 +78,7 @@ int fpga_manage::Brightness_hand_dealwith(int arg) {
                         mirror(FPGA_REG_LINKS8, 1);
     if (linked) {  // without a linked port there is no card to show it
         {
-            std::lock_guard<std::mutex> lock(image_mutex);
+            plat::Locker<plat::Mutex> lock(image_mutex);
             MCU_RAM_PARA_func[0][kImageBrightnessMark] = 1;
         }
         for (int i = 0; i < 2; ++i) {

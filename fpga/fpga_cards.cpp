@@ -184,7 +184,7 @@ int fpga_manage::check_error_rcv_search_card_cmd(int port, int fpga, uint32_t co
 }
 
 void fpga_manage::storeCardEntry(int fpga, int port, uint16_t count, uint8_t status) {
-    std::lock_guard<std::mutex> lock(image_mutex);
+    plat::Locker<plat::Mutex> lock(image_mutex);
     writeCardEntry(fpga, port, count, status);
 }
 

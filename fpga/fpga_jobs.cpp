@@ -82,7 +82,7 @@ bool fpga_manage::jobHeldByPc() {
     const pc_window::State pc = pc_window::look();
     if (pc == pc_window::kNone) return false;
     if (pc == pc_window::kEnded) {
-        std::lock_guard<std::recursive_mutex> lock(port_mutex);
+        plat::Locker<plat::RecursiveMutex> lock(port_mutex);
         searched_ports = 0;
     }
     g_change.job_progress_time = G_timeTicks;
@@ -106,7 +106,7 @@ void fpga_manage::jobBusyProgress() {
 // The block is free again before the 100 that closes the ring reaches the screen.
 void fpga_manage::jobEnd(bool closeRing) {
     {
-        std::lock_guard<std::recursive_mutex> lock(port_mutex);
+        plat::Locker<plat::RecursiveMutex> lock(port_mutex);
         reply_port_ = -1;
         check_port = -1;
     }
@@ -131,7 +131,7 @@ void fpga_manage::restartStepTime() { setU32(kStepTime, G_timeTicks); }
 
 int fpga_manage::job_send(const uint8_t* frame, uint16_t length, int port) {
     if (!frame || length < rcv::kMinFrame || port < 0 || port >= rcv::kGlobalPorts) return 0;
-    std::lock_guard<std::recursive_mutex> lock(port_mutex);
+    plat::Locker<plat::RecursiveMutex> lock(port_mutex);
     // answers still waiting (a second card's answer to a broadcast, a late one) are taken
     // before the flag is cleared, so none of them passes for this frame's answer
     for (int k = 0; k < kDrainFrames && answerWaiting(); ++k) {

@@ -156,19 +156,24 @@ void fpga_manage::record_bright_change() {
     if (load_flash_record(kFlashChipFpga0, FLASH_BRIGHT_SECTOR, record, sizeof record)) {
         Brightness_init(record);
     } else {
+        plat::Locker<plat::Mutex> lock(g_schedule_mutex);
         g_change.bri_task_enable = 0;
         g_change.bri_current_level = 16;
     }
 }
 
 void fpga_manage::Brightness_init(const uint8_t* record) {
-    brightness_mode = record[MBOX_HEADER];
+    const uint8_t mode = record[MBOX_HEADER];
     last_slot = 255;
+    const bool manual = mode == kModeManual || mode == kModeManualFixed;
+    // the level register first: the task that the new mode enables sends it
+    if (manual) write_to_register(FPGA_VREG_LEVEL, 0xFF, record[MBOX_HEADER + 1], 0);
+    plat::Locker<plat::Mutex> lock(g_schedule_mutex);
+    brightness_mode = mode;
     g_change.bri_task_enable = 0;
-    switch (brightness_mode) {
+    switch (mode) {
     case kModeManual:
     case kModeManualFixed:
-        write_to_register(FPGA_VREG_LEVEL, 0xFF, record[MBOX_HEADER + 1], 0);
         g_change.bri_current_level = record[MBOX_HEADER + 1];
         g_change.bri_repeat_count = 0;
         g_change.bri_task_enable = 1;
@@ -186,7 +191,10 @@ void fpga_manage::Brightness_init(const uint8_t* record) {
 
 // ---------------------------------------------------------------- mailbox
 
+// Loads the times whole under the schedule lock: the engine's schedule task never sees a
+// count, a time or a pending flag of one command beside those of another.
 void fpga_manage::OnOff_time(const uint8_t* block) {
+    plat::Locker<plat::Mutex> lock(g_schedule_mutex);
     onoff_count = static_cast<uint8_t>(std::min<int>(block[MBOX_HEADER], kOnOffEntries));
     std::memset(on_pending, 0, sizeof on_pending);
     std::memset(off_pending, 0, sizeof off_pending);
@@ -257,15 +265,20 @@ int fpga_manage::Dealwith_mcu_ram() {
                     saved = save_flash_record(kFlashChipFpga0, FLASH_BRIGHT_SECTOR, block, bytes);
                 else
                     saved = erase_flash_record(kFlashChipFpga0, FLASH_BRIGHT_SECTOR);
+                plat::Locker<plat::Mutex> lock(g_schedule_mutex);
                 g_change.bri_reload_request = 1;
                 g_change.sensor_fail_count = 0;
             }
         } else {
             write_to_register(FPGA_VREG_LEVEL, 0xFF, block[MBOX_HEADER + 1], 0);
-            g_change.bri_current_level = block[MBOX_HEADER + 1];
+            {
+                plat::Locker<plat::Mutex> lock(g_schedule_mutex);
+                g_change.bri_current_level = block[MBOX_HEADER + 1];
+            }
             Brightness_hand_dealwith(0);
             if (store == MBOX_SAVE) {
                 saved = save_flash_record(kFlashChipFpga0, FLASH_BRIGHT_SECTOR, block, bytes);
+                plat::Locker<plat::Mutex> lock(g_schedule_mutex);
                 g_change.bri_reload_request = 1;
             }
         }

@@ -25,13 +25,14 @@
 using namespace plat::wiring;
 
 FpgaChange g_change{};
+plat::Mutex g_schedule_mutex;
 
 fpga_manage* fpga_manage::p_fpga_manage = nullptr;
 std::function<bool(int)> fpga_manage::clock_stage_ready;
 uint8_t fpga_manage::MCU_RAM_CMD[kMailboxSize] = {};
 uint8_t fpga_manage::MCU_RAM_EXTEND[kExtendSize] = {};
 uint8_t* fpga_manage::MCU_REG_func[2] = {};
-std::mutex fpga_manage::image_mutex;
+plat::Mutex fpga_manage::image_mutex;
 uint8_t* fpga_manage::MCU_RAM_PARA_func[2] = {};
 uint8_t* fpga_manage::MCU_RAM_RX_func[2] = {};
 uint8_t* fpga_manage::MCU_RAM_ETH_BACK_PARA_func[2] = {};
@@ -280,7 +281,7 @@ void fpga_manage::putBackRequest(std::atomic<uint8_t>& request, QMutex& mutex) {
 }
 
 void fpga_manage::imageSnapshot(int fpga, uint8_t* out) {
-    std::lock_guard<std::mutex> lock(image_mutex);
+    plat::Locker<plat::Mutex> lock(image_mutex);
     std::memcpy(out, MCU_RAM_PARA_func[fpga == 1 ? 1 : 0], kRam1ImageSize);
 }
 
@@ -420,14 +421,14 @@ int fpga_manage::read_from_register(uint8_t reg, int fpga) {
     if (reg >= kMirrorSize || (reg >= FPGA_VREG_FIRST && reg <= FPGA_UNUSED_LAST)) return 0;
     uint8_t value = 0;
     if (!read_fpga_register(reg, &value, fpga)) return 0;
-    std::lock_guard<std::mutex> lock(reg_mutex);
+    plat::Locker<plat::Mutex> lock(reg_mutex);
     reg_mirror_[fpga][reg] = value;
     return 1;
 }
 
 uint8_t fpga_manage::mirror(uint8_t reg, int fpga) {
     if ((fpga != 0 && fpga != 1) || reg >= kMirrorSize) return 0;
-    std::lock_guard<std::mutex> lock(reg_mutex);
+    plat::Locker<plat::Mutex> lock(reg_mutex);
     return reg_mirror_[fpga][reg];
 }
 
@@ -435,14 +436,14 @@ int fpga_manage::write_to_register(uint8_t reg, uint8_t mask, uint8_t value, int
     if (fpga != 0 && fpga != 1) return 0;
     if (reg >= kMirrorSize || (reg > FPGA_VREG_LAST && reg <= FPGA_UNUSED_LAST)) return 0;
     if (reg >= FPGA_VREG_FIRST) {
-        std::lock_guard<std::mutex> lock(reg_mutex);
+        plat::Locker<plat::Mutex> lock(reg_mutex);
         reg_mirror_[fpga][reg] = static_cast<uint8_t>((reg_mirror_[fpga][reg] & ~mask) | (value & mask));
         return 1;
     }
     read_from_register(reg, fpga);
     uint8_t merged;
     {
-        std::lock_guard<std::mutex> lock(reg_mutex);
+        plat::Locker<plat::Mutex> lock(reg_mutex);
         merged = static_cast<uint8_t>((reg_mirror_[fpga][reg] & ~mask) | (value & mask));
         reg_mirror_[fpga][reg] = merged;
     }

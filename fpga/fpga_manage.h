@@ -19,6 +19,7 @@
 #include "fpga/fpga_drv.h"
 #include "fpga/fpga_regs.h"
 #include "fpga/rcv_recovery.h"
+#include "platform/annotated_mutex.h"
 #include "platform/worker_pacer.h"
 #include "scaler/engine_requests.h"
 
@@ -34,18 +35,26 @@ struct TimeRealType {
     uint16_t year;
 };
 
-// The subsystem's tick stamps and small request words.
+// The brightness and on/off schedule state that the PC's mailbox (run on a transport
+// thread) changes while the engine's schedule task reads it: the level, the reload request,
+// the sensor's failure count, and fpga_manage's mode, half-hour levels and on/off times.
+// Held for copies and small updates only, never across a register send, a flash access or
+// the light sensor's wait; no other lock is taken while it is held.
+extern plat::Mutex g_schedule_mutex;
+
+// The subsystem's tick stamps and small request words: the engine thread's own, except
+// where a field names its lock.
 struct FpgaChange {
     uint32_t vbo_start_time[2];      // last V-by-One start step
     uint32_t reset_release_time[2];
     uint32_t vbo_check_time[2];      // last link watch
     uint32_t clock_read_time;        // last refresh of the engine's current time
-    uint32_t bri_task_enable;
+    uint32_t bri_task_enable GUARDED_BY(g_schedule_mutex);
     uint32_t bri_task_time;
-    uint32_t bri_current_level;
-    uint32_t bri_reload_request;
+    uint32_t bri_current_level GUARDED_BY(g_schedule_mutex);
+    uint32_t bri_reload_request GUARDED_BY(g_schedule_mutex);
     uint32_t bri_repeat_count;
-    uint32_t sensor_fail_count;
+    uint32_t sensor_fail_count GUARDED_BY(g_schedule_mutex);
     uint32_t restart_time[2];        // an FPGA reported a restart with a bad identity
     uint32_t search_time;            // the periodic card search
     uint32_t search_pass_count;
@@ -94,16 +103,16 @@ extern FpgaChange g_change;
 
 class fpga_manage {
 public:
-    static fpga_manage* p_fpga_manage;
+    static fpga_manage* p_fpga_manage;   // set by start-up before the threads that use it run
     static fpga_manage* pInstance();
     // Stops the thread and drops the engine (tests only).
     static void resetInstanceForTest();
 
     // "Up" for FPGA i: its clock synthesiser is programmed (stage byte 2). The input-source
     // service installs this; without it both clocks count as ready.
-    static std::function<bool(int)> clock_stage_ready;
+    static std::function<bool(int)> clock_stage_ready;   // installed at start-up, read-only after
     // Told when the mailbox or the protocol set the clock, after the recorder was.
-    static std::function<void()> clock_changed;
+    static std::function<void()> clock_changed;   // installed at start-up, read-only after
 
     fpga_manage();
     ~fpga_manage();
@@ -235,7 +244,7 @@ public:
     int reg_IRQ_Dealwith(int fpga);
     int Rcv_data_from_eth(int fpga);
     int deal_with_search_concurrent(int fpga);
-    void Search_concurrent_back_result(int fpga, int slot, uint8_t* frame, uint16_t length);
+    void Search_concurrent_back_result(int fpga, int slot, uint8_t* frame, uint16_t length) REQUIRES(port_mutex);
     void Search_Card_Cmd();
     void CHECK_search_cmd_status();
     void Check_search_card();
@@ -257,7 +266,7 @@ public:
     // FPGA i restarts: held in reset, its reset asked for (a new LED geometry), or, having run
     // before, not yet through its start steps again (reconfigured, or restarted on its own).
     bool restarting(int i);
-    int multi_port_send(uint8_t* frame, uint16_t length);
+    int multi_port_send(uint8_t* frame, uint16_t length) REQUIRES(port_mutex);
     // A multi-port exchange past its time-out answers with what came.
     void pass_timeout_check();
     // Ticks a multi-port exchange waits for its ports (inside the transport's 80).
@@ -321,49 +330,51 @@ public:
     int update_c331_osd_font_file(const QString& path, uint32_t offset, uint32_t length);
     // The last upgrade's start and end times and what went wrong (the link screen shows it).
     QString usb_upgrade_text() const;
+    // the upgrade's own (engine thread while g_usb_grade is set)
     QStringList usb_file_list;       // device paths of the packages
     uint8_t usb_file_num = 0;
     enum { kUpdateApp, kUpdateFpga0, kUpdateFpga1, kUpdateFont };
     uint8_t usb_update_flag[4] = {0, 0, 0, 0};
     // Tests: runs between the application's write and its read-back (a medium that
     // returns other bytes than it took).
-    static std::function<void(const std::string& hostPath)> app_written_hook;
+    static std::function<void(const std::string& hostPath)> app_written_hook;   // set before the engine runs
 
     // ---- globals of the subsystem
+    // the PC's mailbox and extend RAM: under mailboxRamMutex() (protocol/protocol_engines.h)
     static uint8_t MCU_RAM_CMD[kMailboxSize];
     static uint8_t MCU_RAM_EXTEND[kExtendSize];
     static const uint8_t RAM1[kRam1HeadSize];
-    static uint8_t* MCU_REG_func[2];
+    static uint8_t* MCU_REG_func[2];   // the mirrors: under reg_mutex
     // The RAM-1 images and the port buffers of both FPGAs, guarded by image_mutex on every
     // thread: the engine writes them, and so do the transports while they take card answers
     // (card table, link bytes) and run the mailbox (brightness mark); the transports and the
     // screens read them. A write that goes on to the FPGA keeps the lock through its SPI
     // transfer, so RAM 1 and its image change together. Order: port_mutex, image_mutex,
     // then the SPI mutex.
-    static std::mutex image_mutex;
-    static uint8_t* MCU_RAM_PARA_func[2];
-    static uint8_t* MCU_RAM_RX_func[2];
-    static uint8_t* MCU_RAM_ETH_BACK_PARA_func[2];
+    static plat::Mutex image_mutex;
+    static uint8_t* MCU_RAM_PARA_func[2] GUARDED_BY(image_mutex);
+    static uint8_t* MCU_RAM_RX_func[2];   // the frames read from the receive RAMs: under port_mutex
+    static uint8_t* MCU_RAM_ETH_BACK_PARA_func[2] GUARDED_BY(image_mutex);
     // FPGA i's image (kRam1ImageSize bytes) copied whole under image_mutex.
     static void imageSnapshot(int fpga, uint8_t* out);
 
     // ---- members other subsystems use
     // Operating time in chip 2 (fpga_clock_record.h), on g_clock_record.
     std::unique_ptr<clock_record_run> clock_record;
-    std::mutex reg_mutex;      // mirror bytes only
-    std::mutex object_mutex;   // interrupt handling and the transports' pass-through
+    plat::Mutex reg_mutex;     // mirror bytes only (reg_mirror_, MCU_REG_func)
+    std::mutex object_mutex;   // interrupt handling and the transports' pass-through (before port_mutex)
     // Requests the scaler's dispatcher raises (scaler/engine_requests.h).
     std::atomic<uint8_t>& output_onoff_request = engine_requests::fpgaOutputOnOff;
     std::atomic<uint8_t>& output_position_request = engine_requests::fpgaOutputPosition;
     std::atomic<uint8_t>& brightness_request = engine_requests::fpgaBrightness;
     std::atomic<uint8_t> reply_ready{0};
-    FpgaBus bus;
+    FpgaBus bus;                     // set up before the thread starts; transfers under Utils::_spi_mutex
     fpga_drv* drv = nullptr;
-    uint8_t flash_uid[kFlashUidBytes] = {};
+    uint8_t flash_uid[kFlashUidBytes] = {};   // engine thread (bring-up)
     // Reader of the receiving-card files (the card jobs' recovery and smart-mapping files).
     std::unique_ptr<rcvRecovery> rcv_recovery = std::make_unique<rcvRecovery>();
 
-    // ---- state (per FPGA)
+    // ---- state (per FPGA): the engine thread's own; the atomics are read by the screens
     uint8_t ram_check_result[2] = {0, 0};
     std::atomic<uint8_t> reset_active[2] = {{0}, {0}};
     uint32_t reset_start[2] = {0, 0};
@@ -383,44 +394,53 @@ public:
     uint8_t relink_step[2] = {0, 0};
     uint16_t relink_count[2] = {0, 0};
 
-    // brightness and schedule
-    uint8_t brightness_mode = 0;
-    uint8_t last_slot = 255;
-    uint8_t HalfHourValue[48];
-    uint8_t onoff_count = 0;
-    uint8_t last_day = 0;
-    uint8_t on_hour[4] = {}, on_minute[4] = {}, off_hour[4] = {}, off_minute[4] = {};
-    uint8_t on_pending[4] = {}, off_pending[4] = {};
-    TimeRealType current_time{};
-    uint8_t sensor_data[128] = {};
+    // brightness and schedule: the mailbox (a transport thread) loads them while the engine's
+    // task runs them, so each is read and written whole under g_schedule_mutex
+    uint8_t brightness_mode GUARDED_BY(g_schedule_mutex) = 0;
+    uint8_t last_slot = 255;         // engine thread
+    uint8_t HalfHourValue[48] GUARDED_BY(g_schedule_mutex);
+    uint8_t onoff_count GUARDED_BY(g_schedule_mutex) = 0;
+    uint8_t last_day GUARDED_BY(g_schedule_mutex) = 0;
+    uint8_t on_hour[4] GUARDED_BY(g_schedule_mutex) = {}, on_minute[4] GUARDED_BY(g_schedule_mutex) = {};
+    uint8_t off_hour[4] GUARDED_BY(g_schedule_mutex) = {}, off_minute[4] GUARDED_BY(g_schedule_mutex) = {};
+    uint8_t on_pending[4] GUARDED_BY(g_schedule_mutex) = {}, off_pending[4] GUARDED_BY(g_schedule_mutex) = {};
+    TimeRealType current_time{};     // engine thread
+    // The percentage at RAM 0x880 that matches the level this engine sent last (kNothingSent
+    // before the first send): the brightness write-back stores a level only over it. Under
+    // c331_manage::manage_mutex.
+    static constexpr uint16_t kNothingSent = 0xFFFF;
+    uint16_t sent_brightness_ = kNothingSent;
+    uint8_t sensor_data[128] = {};   // engine thread
     uint16_t vmf_dest = 0;           // 0: no multi-function card found
     uint8_t vmf_group = 0;           // 1..8
     uint32_t sensor_wait_ms = 350;   // the sensor wait's bound on the monotonic clock
 
     // receiving cards
-    std::recursive_mutex port_mutex;
-    uint32_t searched_ports = 0;     // bit p + 16 * fpga
-    uint32_t answered_slots = 0;     // bit 8 * fpga + receive slot
-    uint8_t search_pass_mark = 0;    // 0 none, 1 odd pass in progress, 2 even pass
-    uint32_t last_links[2] = {0, 0};
-    uint8_t own_answer = 0;          // an answer to 0xF000 with opcode 0x61 or 0xA0
-    uint8_t own_answer_copy[rcv::kMaxFrame] = {};   // from its opcode byte on
-    uint16_t own_answer_length = 0;
+    // Each whole transmit sequence, each frame's read and release, and the fields below
+    // (the engine thread, the transports' pass-through and the check job's screen).
+    plat::RecursiveMutex port_mutex;
+    uint32_t searched_ports GUARDED_BY(port_mutex) = 0;     // bit p + 16 * fpga
+    uint32_t answered_slots GUARDED_BY(port_mutex) = 0;     // bit 8 * fpga + receive slot
+    uint8_t search_pass_mark GUARDED_BY(port_mutex) = 0;    // 0 none, 1 odd pass in progress, 2 even pass
+    uint32_t last_links[2] = {0, 0};       // engine thread
+    uint8_t own_answer GUARDED_BY(port_mutex) = 0;          // an answer to 0xF000 with opcode 0x61 or 0xA0
+    uint8_t own_answer_copy[rcv::kMaxFrame] GUARDED_BY(port_mutex) = {};   // from its opcode byte on
+    uint16_t own_answer_length GUARDED_BY(port_mutex) = 0;
     // the check job's screen: search answers carrying this id store their result byte
-    bool check_config_valid = false;
-    uint32_t check_config_id = 0;
+    bool check_config_valid GUARDED_BY(port_mutex) = false;
+    uint32_t check_config_id GUARDED_BY(port_mutex) = 0;
     // pass-through
-    uint8_t multi_port = 0;
-    uint32_t answered_ports = 0;     // bit = global port - 1
-    uint32_t expected_ports = 0;     // linked ports with cards when the frame went out
-    uint8_t pass_wait = 0;
-    uint32_t pass_send_time = 0;
-    uint8_t pass_tag = 0;
-    uint8_t pass_0ffe = 0;
-    uint8_t pass_last[rcv::kMaxFrame] = {};   // last multi-port answer
-    uint16_t pass_last_length = 0;
+    uint8_t multi_port GUARDED_BY(port_mutex) = 0;
+    uint32_t answered_ports GUARDED_BY(port_mutex) = 0;     // bit = global port - 1
+    uint32_t expected_ports GUARDED_BY(port_mutex) = 0;     // linked ports with cards when the frame went out
+    uint8_t pass_wait GUARDED_BY(port_mutex) = 0;
+    uint32_t pass_send_time GUARDED_BY(port_mutex) = 0;
+    uint8_t pass_tag GUARDED_BY(port_mutex) = 0;
+    uint8_t pass_0ffe GUARDED_BY(port_mutex) = 0;
+    uint8_t pass_last[rcv::kMaxFrame] GUARDED_BY(port_mutex) = {};   // last multi-port answer
+    uint16_t pass_last_length GUARDED_BY(port_mutex) = 0;
 
-    // register window
+    // register window: set by initialize() before the thread starts, read-only after
     void* window = nullptr;
     size_t window_length = 0;
     int mem_fd = -1;
@@ -445,8 +465,8 @@ private:
     int readSlot(int fpga, int slot, uint8_t* frame, uint16_t* length);
     void releaseSlot(int fpga, int slot);
     void storeCardEntry(int fpga, int port, uint16_t count, uint8_t status);
-    void writeCardEntry(int fpga, int port, uint16_t count, uint8_t status);  // image_mutex held
-    void forwardToPc(int fpga, int slot, uint8_t* frame, uint16_t length, bool multi);
+    void writeCardEntry(int fpga, int port, uint16_t count, uint8_t status) REQUIRES(image_mutex);
+    void forwardToPc(int fpga, int slot, uint8_t* frame, uint16_t length, bool multi) REQUIRES(port_mutex);
     void queuePassAnswer(const uint8_t* frame, uint16_t length);
     uint16_t linkBitmap(int fpga, bool fresh);
     // receiving-card jobs
@@ -477,7 +497,7 @@ private:
     std::atomic<bool> ran_[2] = {{false}, {false}};
     bool cards_busy_ = false;
 
-    uint8_t reg_mirror_[2][kMirrorSize] = {};
+    uint8_t reg_mirror_[2][kMirrorSize] GUARDED_BY(reg_mutex) = {};
     uint8_t ram_para_[2][kRam1ImageSize] = {};
     uint8_t rx_buf_[2][1024] = {};
     uint8_t eth_back_para_[2][kPortBufferSize] = {};

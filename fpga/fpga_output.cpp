@@ -90,7 +90,7 @@ void fpga_manage::get_eth_param_addr(int port, uint16_t* x, uint16_t* y, uint16_
 
 void fpga_manage::H71_back_mcu_set_net_para(int fpga) {
     if (fpga != 0 && fpga != 1) return;
-    std::lock_guard<std::mutex> lock(image_mutex);
+    plat::Locker<plat::Mutex> lock(image_mutex);
     const uint8_t* image = MCU_RAM_PARA_func[fpga];
     uint8_t* buf = MCU_RAM_ETH_BACK_PARA_func[fpga];
     std::memcpy(buf + kBufWindowWH, image + RAM1_WINDOW_W, 4);
@@ -109,7 +109,7 @@ void fpga_manage::H71_mcu_set_net_para(int fpga) {
         ox = VlxRamPara::p_vlxrampara_config->ramU16(vlxram::kOutputX);
         oy = VlxRamPara::p_vlxrampara_config->ramU16(vlxram::kOutputY);
     }
-    std::lock_guard<std::mutex> lock(image_mutex);
+    plat::Locker<plat::Mutex> lock(image_mutex);
     uint8_t* image = MCU_RAM_PARA_func[fpga];
     const uint8_t* buf = MCU_RAM_ETH_BACK_PARA_func[fpga];
     le::wr16(image + RAM1_WINDOW_W, addClamped(le::rd16(buf + kBufWindowWH), ox));
@@ -124,7 +124,7 @@ void fpga_manage::H71_mcu_set_net_para(int fpga) {
 
 void fpga_manage::H71_mcu_set_lcd_x_y_para(int fpga) {
     if (fpga != 1) return;
-    std::lock_guard<std::mutex> lock(image_mutex);
+    plat::Locker<plat::Mutex> lock(image_mutex);
     const uint8_t* first = MCU_RAM_PARA_func[0];
     uint8_t* second = MCU_RAM_PARA_func[1];
     const uint16_t rightEdge = addClamped(le::rd16(first + RAM1_WINDOW_X), le::rd16(first + RAM1_WINDOW_W));
@@ -138,7 +138,7 @@ void fpga_manage::H71_mcu_set_lcd_x_y_para(int fpga) {
 
 void fpga_manage::eth_param_init(int clear, int fpga) {
     if (clear != 1 || (fpga != 0 && fpga != 1)) return;
-    std::lock_guard<std::mutex> lock(image_mutex);
+    plat::Locker<plat::Mutex> lock(image_mutex);
     uint8_t* image = MCU_RAM_PARA_func[fpga];
     for (int p = 0; p < kPorts; ++p) {
         uint16_t x, y, w, h;
@@ -151,7 +151,7 @@ void fpga_manage::eth_param_init(int clear, int fpga) {
 }
 
 void fpga_manage::get_eth_min_x_y(int fpga, uint16_t* mx, uint16_t* my) {
-    std::lock_guard<std::mutex> lock(image_mutex);
+    plat::Locker<plat::Mutex> lock(image_mutex);
     const uint8_t* image = MCU_RAM_PARA_func[fpga == 1 ? 1 : 0];
     *mx = 0xFFFF;
     *my = 0xFFFF;
@@ -164,7 +164,7 @@ void fpga_manage::get_eth_min_x_y(int fpga, uint16_t* mx, uint16_t* my) {
 }
 
 void fpga_manage::get_eth_max_border(int fpga, uint16_t* right, uint16_t* bottom) {
-    std::lock_guard<std::mutex> lock(image_mutex);
+    plat::Locker<plat::Mutex> lock(image_mutex);
     const uint8_t* image = MCU_RAM_PARA_func[fpga == 1 ? 1 : 0];
     *right = 0;
     *bottom = 0;
@@ -179,14 +179,14 @@ void fpga_manage::get_eth_max_border(int fpga, uint16_t* right, uint16_t* bottom
 }
 
 void fpga_manage::get_eth_lcd_x_y(int fpga, uint16_t* x, uint16_t* y) {
-    std::lock_guard<std::mutex> lock(image_mutex);
+    plat::Locker<plat::Mutex> lock(image_mutex);
     const uint8_t* image = MCU_RAM_PARA_func[fpga == 1 ? 1 : 0];
     *x = le::rd16(image + RAM1_WINDOW_X);
     *y = le::rd16(image + RAM1_WINDOW_Y);
 }
 
 void fpga_manage::get_eth_lcd_w_h(int fpga, uint16_t* w, uint16_t* h) {
-    std::lock_guard<std::mutex> lock(image_mutex);
+    plat::Locker<plat::Mutex> lock(image_mutex);
     const uint8_t* image = MCU_RAM_PARA_func[fpga == 1 ? 1 : 0];
     *w = le::rd16(image + RAM1_WINDOW_W);
     *h = le::rd16(image + RAM1_WINDOW_H);
@@ -196,7 +196,7 @@ void fpga_manage::update_eth_state(int fpga) {
     if (fpga != 0 && fpga != 1) return;
     if (!read_from_register(FPGA_REG_LINKS0, fpga) || !read_from_register(FPGA_REG_LINKS8, fpga)) return;
     const uint8_t l0 = mirror(FPGA_REG_LINKS0, fpga), l8 = mirror(FPGA_REG_LINKS8, fpga);
-    std::lock_guard<std::mutex> lock(image_mutex);
+    plat::Locker<plat::Mutex> lock(image_mutex);
     uint8_t* image = MCU_RAM_PARA_func[fpga];
     const uint8_t b96 = static_cast<uint8_t>((image[RAM1_LINKS_0_3] & 0xE4) | (l0 & 0x03) | ((l0 & 0x0C) << 1));
     const uint8_t b512 = static_cast<uint8_t>((image[RAM1_LINKS_4_7] & 0xF0) | (l0 >> 4));
@@ -219,13 +219,13 @@ void fpga_manage::update_eth_state(int fpga) {
 
 uint16_t fpga_manage::get_port_card_num(int port) {
     if (port < 0 || port >= 2 * kPorts) return 0;
-    std::lock_guard<std::mutex> lock(image_mutex);
+    plat::Locker<plat::Mutex> lock(image_mutex);
     return cardCount(MCU_RAM_PARA_func[port / kPorts], port % kPorts);
 }
 
 uint16_t fpga_manage::check_netport_card(int fpga) {
     if (fpga != 0 && fpga != 1) return 0;
-    std::lock_guard<std::mutex> lock(image_mutex);
+    plat::Locker<plat::Mutex> lock(image_mutex);
     uint16_t sum = 0;
     for (int p = 0; p < kPorts; ++p) sum = static_cast<uint16_t>(sum + cardCount(MCU_RAM_PARA_func[fpga], p));
     return sum;
@@ -235,7 +235,7 @@ int fpga_manage::set_fpga_lcd() {
     if (!get_fpga_status()) return 0;
     H71_mcu_set_net_para(0);
     {
-        std::lock_guard<std::mutex> lock(image_mutex);
+        plat::Locker<plat::Mutex> lock(image_mutex);
         write_fpga_ram(MCU_RAM_PARA_func[0], 0, kRam1ImageSize, FPGA_RAM_PARA, 0);
     }
     write_to_register(FPGA_REG_APPLY, APPLY_RAM1, APPLY_RAM1, 0);

@@ -76,7 +76,7 @@ int fpga_manage::Dealwith1_PC_to_eth(uint16_t length, const uint8_t* frame) {
     if (!frame || length < rcv::kMinFrame || length >= rcv::kMaxFrame) return 0;
     uint8_t f[rcv::kMaxFrame];
     std::memcpy(f, frame, length);
-    std::lock_guard<std::recursive_mutex> lock(port_mutex);
+    plat::Locker<plat::RecursiveMutex> lock(port_mutex);
     multi_port = 0;
     for (int i = 0; i < 2; ++i) {
         write_fpga_register(131, 0, i, 0x0F);
@@ -153,7 +153,7 @@ void fpga_manage::forwardToPc(int fpga, int slot, uint8_t* f, uint16_t n, bool m
 // A multi-port exchange ends when every port of its send-time set answered, or at its
 // time-out with the last answer that came; the last answer is the combined one.
 void fpga_manage::pass_timeout_check() {
-    std::lock_guard<std::recursive_mutex> lock(port_mutex);
+    plat::Locker<plat::RecursiveMutex> lock(port_mutex);
     if (!multi_port || !pass_wait) return;
     const bool all = (answered_ports & expected_ports) == expected_ports;
     if (!all && Utils::getTimeSpace(pass_send_time) < kMultiPortWaitTicks) return;

@@ -67,7 +67,7 @@ int fpga_manage::Send_to_port(const uint8_t* frame, uint16_t length, int port, i
         return 0;
     const int pair = port >> 1, half = pair >> 2, k = pair & 3;
     const uint16_t last = uint16_t(length - 1);
-    std::lock_guard<std::recursive_mutex> lock(port_mutex);
+    plat::Locker<plat::RecursiveMutex> lock(port_mutex);
     const std::string where = "fpga" + std::to_string(fpga + 1) + " port " + std::to_string(port + 1);
     const int ready = wait_fpga_send_ready(port, fpga);
     if (ready < 0) {
@@ -109,7 +109,7 @@ int fpga_manage::reg_IRQ_Dealwith(int fpga) {
     if (state != 2 && state != FPGA_STATE_RUNNING) return 0;
     const plat::GpioWord& line = fpga == 0 ? bus.fpga0Interrupt : bus.fpga1Interrupt;
     int taken = 0;
-    std::lock_guard<std::recursive_mutex> lock(port_mutex);
+    plat::Locker<plat::RecursiveMutex> lock(port_mutex);
     pass_timeout_check();
     if (!(line.get() & 1)) return 0;
     write_fpga_register(FPGA_REG_VBO, 0, fpga, VBO_IRQ_PENDING);
@@ -134,7 +134,7 @@ int fpga_manage::reg_IRQ_Dealwith(int fpga) {
 
 // Takes every search answer to the controller waiting in the receive RAMs.
 int fpga_manage::deal_with_search_concurrent(int fpga) {
-    std::lock_guard<std::recursive_mutex> lock(port_mutex);
+    plat::Locker<plat::RecursiveMutex> lock(port_mutex);
     uint8_t* f = MCU_RAM_RX_func[fpga];
     int took = 0;
     uint8_t st[2] = {0, 0};
@@ -175,7 +175,7 @@ void fpga_manage::Search_concurrent_back_result(int fpga, int slot, uint8_t* f, 
 }
 
 int fpga_manage::Rcv_data_from_eth(int fpga) {
-    std::lock_guard<std::recursive_mutex> lock(port_mutex);
+    plat::Locker<plat::RecursiveMutex> lock(port_mutex);
     const int searched = deal_with_search_concurrent(fpga);
     uint8_t st[2] = {0, 0};
     for (int h = 0; h < 2; ++h) {
@@ -254,7 +254,7 @@ void fpga_manage::Search_Card_Cmd() {
     }
     {
         // an unplugged port has no cards
-        std::lock_guard<std::recursive_mutex> lock(port_mutex);
+        plat::Locker<plat::RecursiveMutex> lock(port_mutex);
         for (int fpga = 0; fpga < 2; ++fpga)
             for (int p = 0; p < kPorts; ++p)
                 if (!(links[fpga] >> p & 1) && get_port_card_num(16 * fpga + p)) storeCardEntry(fpga, p, 0, 0);
@@ -270,7 +270,7 @@ void fpga_manage::Search_Card_Cmd() {
             else port = le ? even : lo ? oddPort : -1;
             if (port < 0) continue;
             check_error_rcv_search_card_cmd(port, fpga, 0, 0);
-            std::lock_guard<std::recursive_mutex> lock(port_mutex);
+            plat::Locker<plat::RecursiveMutex> lock(port_mutex);
             searched_ports |= 1u << (port + 16 * fpga);
             search_pass_mark = odd ? 1 : 2;
         }
@@ -279,7 +279,7 @@ void fpga_manage::Search_Card_Cmd() {
 }
 
 void fpga_manage::CHECK_search_cmd_status() {
-    std::lock_guard<std::recursive_mutex> lock(port_mutex);
+    plat::Locker<plat::RecursiveMutex> lock(port_mutex);
     if (search_pass_mark) {
         const bool odd = search_pass_mark == 1;
         for (int fpga = 0; fpga < 2; ++fpga) {
@@ -315,7 +315,7 @@ void fpga_manage::Check_search_card() {
         return;
     }
     if (pc == pc_window::kEnded) {
-        std::lock_guard<std::recursive_mutex> lock(port_mutex);
+        plat::Locker<plat::RecursiveMutex> lock(port_mutex);
         searched_ports = 0;
     }
 }

@@ -68,7 +68,7 @@ void fpga_manage::check_fpga_rst() {
         if (!reset_active[i] || Utils::getTimeSpace(reset_start[i]) <= kResetHoldTicks) continue;
         setResetLine(i, kHigh);
         {
-            std::lock_guard<std::mutex> lock(reg_mutex);
+            plat::Locker<plat::Mutex> lock(reg_mutex);
             MCU_REG_func[i][FPGA_VREG_STATE] = 0;
             MCU_REG_func[i][FPGA_REG_YEAR] = 0;
         }
@@ -163,11 +163,11 @@ void fpga_manage::fpgainit(int i) {
     record_onoff_time(chip);
     for (int k = 0; k < 3; ++k) read_from_register(FPGA_REG_STATUS, i);
 
-    uint8_t* image = MCU_RAM_PARA_func[i];
     uint8_t saved[1 + kRam1ImageSize];  // marker, image
     if (load_flash_record(chip, FLASH_PARA_SECTOR, saved, sizeof saved)) {
         {
-            std::lock_guard<std::mutex> lock(image_mutex);
+            plat::Locker<plat::Mutex> lock(image_mutex);
+            uint8_t* image = MCU_RAM_PARA_func[i];
             std::memcpy(image, saved + 1, kRam1ImageSize);
             std::memset(image + 96, 0, 32);
         }
@@ -176,7 +176,8 @@ void fpga_manage::fpgainit(int i) {
         if (i == 0) H71_mcu_set_net_para(0);
     } else {
         {
-            std::lock_guard<std::mutex> lock(image_mutex);
+            plat::Locker<plat::Mutex> lock(image_mutex);
+            uint8_t* image = MCU_RAM_PARA_func[i];
             std::memcpy(image, RAM1, kRam1HeadSize);
             for (int e = 0; e < kPorts; ++e) {
                 VlxRamPara::setU16(image, RAM1_ENTRIES + 4 * e, RAM1_ENTRY_A);
@@ -189,7 +190,8 @@ void fpga_manage::fpgainit(int i) {
         H71_back_mcu_set_net_para(i);
     }
     {
-        std::lock_guard<std::mutex> lock(image_mutex);
+        plat::Locker<plat::Mutex> lock(image_mutex);
+        uint8_t* image = MCU_RAM_PARA_func[i];
         for (int k = 0; k < kPorts; ++k) image[RAM1_PORT_NUMBERS + k] = static_cast<uint8_t>(16 * i + k + 1);
         write_fpga_ram(image, 0, kRam1ImageSize, FPGA_RAM_PARA, i);
     }
@@ -276,7 +278,7 @@ void fpga_manage::power_up_check_fpga_status(int i) {
         check_step_time[i] = now;
         uint8_t measured[8];
         {
-            std::lock_guard<std::mutex> lock(image_mutex);
+            plat::Locker<plat::Mutex> lock(image_mutex);
             uint8_t* image = MCU_RAM_PARA_func[i];
             if (!read_fpga_ram(image + RAM1_MEASURED, RAM1_MEASURED, 8, FPGA_RAM_PARA, i)) break;
             std::memcpy(measured, image + RAM1_MEASURED, sizeof measured);

@@ -128,7 +128,7 @@ void fpga_manage::rcv_recovery_check_deal(RCV_CHECK_OR_RECOVERY arg) {
         unanswered_.clear();
         setU16(kResult, kResultNone);
         {
-            std::lock_guard<std::recursive_mutex> lock(port_mutex);
+            plat::Locker<plat::RecursiveMutex> lock(port_mutex);
             check_config_valid = false;
             check_port = -1;
         }
@@ -335,7 +335,7 @@ void fpga_manage::rcv_recovery_check_deal(RCV_CHECK_OR_RECOVERY arg) {
     case kCheckNet: {
         const int port = job_port_;
         {
-            std::lock_guard<std::recursive_mutex> lock(port_mutex);
+            plat::Locker<plat::RecursiveMutex> lock(port_mutex);
             check_config_id = r.screen_info.config_id;
             check_config_valid = true;
             check_port = port;
@@ -364,7 +364,7 @@ void fpga_manage::rcv_recovery_check_deal(RCV_CHECK_OR_RECOVERY arg) {
     }
     case kNextNet: {
         {
-            std::lock_guard<std::recursive_mutex> lock(port_mutex);
+            plat::Locker<plat::RecursiveMutex> lock(port_mutex);
             check_port = -1;
         }
         const unsigned net = u8(kNet) + 1u;

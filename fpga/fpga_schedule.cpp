@@ -31,18 +31,32 @@ uint8_t clampLevel(int v) { return uint8_t(v < kMinLevel ? kMinLevel : v > kMaxL
 }  // namespace
 
 void fpga_manage::Extension_function() {
-    if (g_change.bri_reload_request) {
-        record_bright_change();
+    bool reload;
+    {
+        // taken before the record is read: a request that comes while it loads loads again
+        plat::Locker<plat::Mutex> lock(g_schedule_mutex);
+        reload = g_change.bri_reload_request != 0;
         g_change.bri_reload_request = 0;
     }
-    if (g_change.bri_task_enable) Brightness_task();
+    if (reload) record_bright_change();
+    bool enabled;
+    {
+        plat::Locker<plat::Mutex> lock(g_schedule_mutex);
+        enabled = g_change.bri_task_enable != 0;
+    }
+    if (enabled) Brightness_task();
     if (mirror(FPGA_VREG_SCHEDULE, 0) == 1) dealwith_onoff();
 }
 
 void fpga_manage::Brightness_task() {
     if (Utils::getTimeSpace(g_change.bri_task_time) < kTaskPeriodTicks) return;
     g_change.bri_task_time = G_timeTicks;
-    switch (brightness_mode) {
+    uint8_t mode;
+    {
+        plat::Locker<plat::Mutex> lock(g_schedule_mutex);
+        mode = brightness_mode;
+    }
+    switch (mode) {
     case BRI_MODE_MANUAL:
     case BRI_MODE_MANUAL_FIXED: Brightness_hand_change(); break;
     case BRI_MODE_SCHEDULE:
@@ -66,8 +80,12 @@ void fpga_manage::Brightness_time_change() {
     const uint8_t slot = uint8_t((current_time.hour * 60 + current_time.minute) / 30);
     if (slot >= 48) return;
     if (slot != last_slot) {
-        const uint8_t level = HalfHourValue[slot];
-        g_change.bri_current_level = level;
+        uint8_t level;
+        {
+            plat::Locker<plat::Mutex> lock(g_schedule_mutex);
+            level = HalfHourValue[slot];
+            g_change.bri_current_level = level;
+        }
         for (int i = 0; i < 2; ++i) write_to_register(FPGA_VREG_LEVEL, 0xFF, level, i);
         Brightness_hand_dealwith(0);
         last_slot = slot;
@@ -86,43 +104,56 @@ void fpga_manage::Brightness_time_change() {
 void fpga_manage::Brightness_auto_change() {
     Brightness_check_VMF();
     Brightness_read_VMF_value();
-    if (g_change.vmf_fresh && sensor_data[kSensorValid] == 0xFF) {
-        int level = int(g_change.bri_current_level);
-        const int target = sensor_data[kSensorLevel];
-        if (level < target) ++level;
-        else if (level > target) --level;
-        g_change.bri_current_level = clampLevel(level);
-        for (int i = 0; i < 2; ++i) write_to_register(FPGA_VREG_LEVEL, 0xFF, uint8_t(g_change.bri_current_level), i);
-        g_change.vmf_fresh = 0;
-        g_change.sensor_fail_count = 0;
+    int send = -1;  // the level for the level register, if one changed
+    {
+        plat::Locker<plat::Mutex> lock(g_schedule_mutex);
+        if (g_change.vmf_fresh && sensor_data[kSensorValid] == 0xFF) {
+            int level = int(g_change.bri_current_level);
+            const int target = sensor_data[kSensorLevel];
+            if (level < target) ++level;
+            else if (level > target) --level;
+            g_change.bri_current_level = clampLevel(level);
+            send = int(g_change.bri_current_level);
+            g_change.vmf_fresh = 0;
+            g_change.sensor_fail_count = 0;
+        }
+        if (g_change.sensor_fail_count >= kSensorFailLimit) {
+            g_change.bri_current_level = kMaxLevel;
+            send = kMaxLevel;
+            g_change.sensor_fail_count = 0;
+        }
     }
-    if (g_change.sensor_fail_count >= kSensorFailLimit) {
-        g_change.bri_current_level = kMaxLevel;
-        for (int i = 0; i < 2; ++i) write_to_register(FPGA_VREG_LEVEL, 0xFF, kMaxLevel, i);
-        g_change.sensor_fail_count = 0;
-    }
+    if (send >= 0)
+        for (int i = 0; i < 2; ++i) write_to_register(FPGA_VREG_LEVEL, 0xFF, uint8_t(send), i);
     Brightness_hand_dealwith(0);
 }
 
+// The times are read, and their pending flags taken, in one hold of the schedule lock, so
+// a command the mailbox loads meanwhile counts whole or not at all; the screen is switched
+// after the lock is let go.
 void fpga_manage::dealwith_onoff() {
     IT8563WE_Get(&current_time);
     const uint8_t h = current_time.hour, m = current_time.minute;
-    for (int k = 0; k < onoff_count && k < 4; ++k) {
-        if (on_pending[k] && h == on_hour[k] && m == on_minute[k]) {
-            SCREEN_fpgactrl_status(1);
-            on_pending[k] = 0;
+    bool switchOn = false, switchOff = false;
+    {
+        plat::Locker<plat::Mutex> lock(g_schedule_mutex);
+        for (int k = 0; k < onoff_count && k < 4; ++k) {
+            if (on_pending[k] && h == on_hour[k] && m == on_minute[k]) {
+                switchOn = true;
+                on_pending[k] = 0;
+            }
+            if (off_pending[k] && h == off_hour[k] && m == off_minute[k]) {
+                switchOff = true;
+                off_pending[k] = 0;
+            }
+        }
+        if (current_time.day != last_day) {
+            for (int k = 0; k < onoff_count && k < 4; ++k) on_pending[k] = off_pending[k] = 1;
+            last_day = current_time.day;
         }
     }
-    for (int k = 0; k < onoff_count && k < 4; ++k) {
-        if (off_pending[k] && h == off_hour[k] && m == off_minute[k]) {
-            SCREEN_fpgactrl_status(0);
-            off_pending[k] = 0;
-        }
-    }
-    if (current_time.day != last_day) {
-        for (int k = 0; k < onoff_count && k < 4; ++k) on_pending[k] = off_pending[k] = 1;
-        last_day = current_time.day;
-    }
+    if (switchOn) SCREEN_fpgactrl_status(1);
+    if (switchOff) SCREEN_fpgactrl_status(0);
 }
 
 // ---------------------------------------------------------------- multi-function card
@@ -130,8 +161,8 @@ void fpga_manage::dealwith_onoff() {
 void fpga_manage::Brightness_check_VMF() {
     vmf_dest = 0;
     vmf_group = 0;
-    std::lock_guard<std::recursive_mutex> lock(port_mutex);
-    std::lock_guard<std::mutex> image(image_mutex);
+    plat::Locker<plat::RecursiveMutex> lock(port_mutex);
+    plat::Locker<plat::Mutex> image(image_mutex);
     for (int f = 0; f < 2; ++f)
         for (int p = 0; p < kPorts; ++p) {
             uint16_t count, status;
@@ -158,12 +189,13 @@ int fpga_manage::Send_read_VMF_data_cmd() {
 int fpga_manage::Brightness_read_VMF_value() {
     if (!vmf_dest) return 0;
     {
-        std::lock_guard<std::recursive_mutex> lock(port_mutex);
+        plat::Locker<plat::RecursiveMutex> lock(port_mutex);
         g_change.vmf_done = 0;
         g_change.vmf_fresh = 0;
         g_change.vmf_expected_op = rcv::kOpRead;
         own_answer = 0;
         if (!Send_read_VMF_data_cmd()) {
+            plat::Locker<plat::Mutex> fails(g_schedule_mutex);
             ++g_change.sensor_fail_count;
             return 0;
         }
@@ -178,6 +210,7 @@ int fpga_manage::Brightness_read_VMF_value() {
         if (Utils::getTimeSpace(start) > kSensorWaitTicks || std::chrono::steady_clock::now() - wallStart > ceiling) break;
         plat::workerPace(kSensorPollUs);
     }
+    plat::Locker<plat::Mutex> lock(g_schedule_mutex);
     ++g_change.sensor_fail_count;
     return 0;
 }
@@ -189,7 +222,7 @@ void fpga_manage::Brightness_VMF_run() {
 }
 
 void fpga_manage::VMF_data_back_result() {
-    std::lock_guard<std::recursive_mutex> lock(port_mutex);
+    plat::Locker<plat::RecursiveMutex> lock(port_mutex);
     if (!own_answer) return;
     own_answer = 0;
     // the copy starts at the opcode: [0] opcode, [1] status, [2..129] data

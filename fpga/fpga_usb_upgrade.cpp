@@ -185,7 +185,7 @@ void fpga_manage::usb_upgrade_deal() {
 void fpga_manage::get_usb_file_list_path() {
     QString sub;
     {
-        QMutexLocker lock(&Utils::_settings_mutex);
+        plat::Locker<plat::QtMutex> lock(Utils::_settings_mutex);
         sub = g_usb_grade_path;
     }
     usb_file_list = usbpkg::listPackages(usbpkg::upgradeDirectory(sub), usbpkg::kMaxPackages);

@@ -50,6 +50,15 @@ public:
     bool try_lock() TRY_ACQUIRE(true) { return std::mutex::try_lock(); }
 };
 
+// std::recursive_mutex with the attributes (a hold inside a hold of the same thread is
+// still one capability to the analysis).
+class CAPABILITY("mutex") RecursiveMutex : public std::recursive_mutex {
+public:
+    void lock() ACQUIRE() { std::recursive_mutex::lock(); }
+    void unlock() RELEASE() { std::recursive_mutex::unlock(); }
+    bool try_lock() TRY_ACQUIRE(true) { return std::recursive_mutex::try_lock(); }
+};
+
 // QMutex with the attributes. The calls go to QMutex's own lock and unlock, so the
 // ThreadSanitizer build's QMutex interposer (scripts/tsan) still sees every one.
 class CAPABILITY("mutex") QtMutex : public QMutex {

@@ -102,6 +102,8 @@ private:
     uint8_t writeMtd(const FileTarget& target, const std::string& image, uint32_t size);
 };
 
+// The file transfer's hooks: filled once at start-up (engine links) before the links' threads
+// run, read-only after; each hook crosses to its own thread itself.
 extern VlxFileDeal g_vlx_file_deal_para;
 
 class FileTransfer {

@@ -90,7 +90,7 @@ bool quotedOrHex(const std::string& v, std::string* out) {
 }
 
 std::string currentWifiAddress() {
-    QMutexLocker lock(&Utils::_settings_mutex);
+    plat::Locker<plat::QtMutex> lock(Utils::_settings_mutex);
     return g_str_wifi_ip.toStdString();
 }
 
@@ -346,7 +346,7 @@ std::string H71_WIFI_CONFIG::at_command(const std::string& raw) {
     if (!apply(s)) return "ERR";
     if (name == "IP") {
         {
-            QMutexLocker lock(&Utils::_settings_mutex);
+            plat::Locker<plat::QtMutex> lock(Utils::_settings_mutex);
             g_str_wifi_ip = QString::fromStdString(s.apAddress);
         }
         if (ConfigEngine::p_config)

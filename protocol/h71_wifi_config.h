@@ -82,7 +82,7 @@ private:
     void loop();
 
     std::mutex mutex_;
-    WifiSettings settings_;
+    WifiSettings settings_;   // under mutex_ (the WiFi thread and the protocol's settings)
     std::atomic<bool> resetFlag_{false};
     std::atomic<uint32_t> resetTick_{0};
     std::atomic<bool> stop_{false};

@@ -451,7 +451,12 @@ void message_deal::net_ip_set(const uint8_t* p, size_t n) {
     if (rd32(p) == 0 || rd32(p + 4) == 0) return status(kStatusRefused);
     // One store of all of them, applied only once made and as made: a full data partition
     // answers 4 and leaves the file as it was.
-    const bool newPort = port != 0 && int(port) != g_int_tcp_port;
+    int tcpPort;
+    {
+        plat::Locker<plat::QtMutex> lock(Utils::_settings_mutex);
+        tcpPort = g_int_tcp_port;
+    }
+    const bool newPort = port != 0 && int(port) != tcpPort;
     const int stored = Utils::storeAndApplyNetwork(dotted(p), dotted(p + 4), dotted(p + 8), newPort ? int(port) : 0);
     if (stored == Utils::kNetNotStored) return status(kStatusFailed);
     const uint8_t s = stored == Utils::kNetApplied ? kStatusOk : kStatusFailed;

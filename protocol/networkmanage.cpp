@@ -12,7 +12,7 @@ networkManage* networkManage::pInstance() {
     p_networkManage = new networkManage;
     int port;
     {
-        QMutexLocker l(&Utils::_settings_mutex);
+        plat::Locker<plat::QtMutex> l(Utils::_settings_mutex);
         port = g_port;
     }
     if (p_networkManage->server_.listen(port))

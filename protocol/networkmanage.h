@@ -6,7 +6,7 @@
 class networkManage {
 public:
     static networkManage* pInstance();
-    static networkManage* p_networkManage;
+    static networkManage* p_networkManage;   // set by start-up, before its thread runs
     // Stops the thread and closes every socket; the next pInstance() starts afresh.
     static void resetInstanceForTest();
 

@@ -7,7 +7,7 @@ class Kv_uart_inout {
 public:
     static constexpr int kPort = 2;
     static Kv_uart_inout* pInstance();
-    static Kv_uart_inout* p_uart_inout;
+    static Kv_uart_inout* p_uart_inout;   // set by start-up, before its thread runs
     static void resetInstanceForTest();
     bool isOpen() const { return line_.isOpen(); }
 

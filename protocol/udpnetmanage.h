@@ -34,7 +34,7 @@ public:
     static constexpr size_t kDatagramsPerTurn = kMaxSenders / 2;
 
     static udpnetManage* pInstance();
-    static udpnetManage* p_udpnetManage;
+    static udpnetManage* p_udpnetManage;   // set by start-up, before its thread runs
     static void resetInstanceForTest();
 
     int port() const { return port_; }

@@ -45,7 +45,7 @@ public:
     // Opens and binds the uevent socket and starts the watcher thread (none when the
     // socket cannot be bound; logged).
     static UsbServer* pInstance();
-    static UsbServer* p_UsbServer;
+    static UsbServer* p_UsbServer;   // set by start-up, before its thread runs
     // Stops the thread and drops the singleton.
     static void resetInstanceForTest();
 

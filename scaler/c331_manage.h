@@ -79,11 +79,11 @@ enum C331ChangeGroup { kChgShape, kChgInput, kChgAttr, kChgDbd, kChgGroups };
 
 class c331_manage : public C331OsdState {
 public:
-    static c331_manage* p_c331_manage;
+    static c331_manage* p_c331_manage;   // set by start-up before the threads that use it run
     static plat::PthreadMutex manage_mutex;
     // Holds of manage_mutex by this thread through ManageMutexLocker (the pass's own included).
-    static thread_local int manage_held_here;
-    static std::atomic<uint8_t> update_flag;
+    static thread_local int manage_held_here;   // each thread's own
+    static std::atomic<uint8_t> update_flag;    // set by writers under manage_mutex, taken by the pass under it
 
     enum State : uint8_t { kStateChipId0 = 0, kStateBringUp = 5, kStateRunning = 6 };
 
@@ -302,7 +302,7 @@ public:
     void sync_c331_device_test_frame_lock(int fd);
     // Dump group 10: the input-source manager installs the refresh of IT6805 receiver 0 or 1
     // (its record read and published under Utils::_source_hdminfo_mutex); false when unreadable.
-    static std::function<bool(int receiver)> hdmiReceiverRefresh;
+    static std::function<bool(int receiver)> hdmiReceiverRefresh;   // installed at start-up, read-only after
 
     // ---- data (members of the chip's state; the manager thread owns them)
     C331SystemParam PS;

@@ -6,7 +6,8 @@
 #include <functional>
 #include <string>
 
-// Bit 7 of byte k enables the messages of area k (6: serial flash, 8: OSD settings).
+// Bit 7 of byte k enables the messages of area k (6: serial flash, 8: OSD settings). Written
+// only by tests before the threads run; read by the scaler's threads.
 extern uint8_t prnEn[400];
 constexpr int kPrnSerialFlash = 6;
 constexpr int kPrnOsd = 8;

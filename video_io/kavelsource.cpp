@@ -110,7 +110,7 @@ bool kavelsource::prepare() {
     }
     edid_write_line.set(wiring::kLineHigh);  // EEPROMs protected except while one is written
     {
-        QMutexLocker lock(&Utils::_settings_mutex);
+        plat::Locker<plat::QtMutex> lock(Utils::_settings_mutex);
         edidCheckFull_ = g_check_edid == "Once" || g_check_edid == "Always";
     }
     volume_flag = 1;  // the saved audio route goes out once at start
@@ -221,7 +221,7 @@ void kavelsource::startup_deal() {
         edidCheckStored_ = true;
         bool once = false;
         {
-            QMutexLocker settings(&Utils::_settings_mutex);
+            plat::Locker<plat::QtMutex> settings(Utils::_settings_mutex);
             once = g_check_edid == "Once";
             if (once) g_check_edid = "Done";
         }

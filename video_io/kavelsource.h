@@ -63,7 +63,7 @@ public:
     // half a second; the scaler's requests wake the loop at once.
     static constexpr uint32_t kIdleTicks = 50;
 
-    static kavelsource* p_kavel_source;
+    static kavelsource* p_kavel_source;   // set by start-up before the threads that use it run
     static kavelsource* pInstance();
     // Stops the thread and drops the manager (tests only).
     static void resetInstanceForTest();
@@ -110,11 +110,11 @@ public:
     std::vector<uint8_t> read_edid_eeprom(int source, bool* ok, bool afterWrite = false);
 
     // ---- shared state
-    HDMI_INFO hdminfo[kSources] = {};
+    HDMI_INFO hdminfo[kSources] = {};   // written and read whole under Utils::_source_hdminfo_mutex
     std::atomic<uint8_t> (&set_edid_flag)[kSources] = engine_requests::edidRequest;
     std::atomic<uint8_t> (&edid_write_flag)[kSources] = engine_requests::edidWritten;
     std::atomic<uint8_t>& volume_flag = engine_requests::audioRoute;
-    std::atomic<uint8_t> clk_stage[kFpgas] = {};
+    std::atomic<uint8_t> clk_stage[kFpgas] = {};   // the input thread writes, the FPGA engine reads
 
     VideoI2c bus;
     std::unique_ptr<kavel_it6602> it6602;
@@ -149,7 +149,8 @@ private:
     plat::WorkerPacer pacer_{1, kIdleTicks};
     std::atomic<unsigned> work_{0};
 
-    // Start-up progress per chip, and whether each answered on its last attempt.
+    // Start-up progress per chip, and whether each answered on its last attempt (under passMutex_,
+    // like everything below).
     enum Chip { kIt6602, kIte0, kIte1, kIt66121, kAudio, kClock0, kClock1, kChips };
     bool chipReady_[kChips] = {};
     bool chipAnswered_[kChips] = {};

@@ -211,6 +211,30 @@ TEST_F(StoreTest, SettingsWrittenByOneThreadAreReadSafelyByAnother) {
     EXPECT_EQ(bad, 0);
 }
 
+// A settings write holds the settings lock only for its copies: a reader on another thread
+// (the panel, a link) is not held up while the file is replaced (a write and a sync).
+TEST_F(StoreTest, SettingsReaderIsNotHeldUpWhileTheIniFileIsReplaced) {
+    ConfigEngine* c = ConfigEngine::pInstance();
+    std::thread reader;
+    std::atomic<bool> read{false};
+    bool readDuringReplacement = false;
+    ConfigEngine::ini_replacing_hook = [&] {
+        reader = std::thread([&] {
+            c->read_config_variant(ConfigItem::TcpPort);
+            read = true;
+        });
+        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (!read && std::chrono::steady_clock::now() < until)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));  // a pace, not a wait
+        readDuringReplacement = read;
+    };
+    EXPECT_TRUE(c->write_config_variant(ConfigItem::IPAddress, QStringLiteral("10.0.0.7")));
+    ConfigEngine::ini_replacing_hook = nullptr;
+    reader.join();
+    EXPECT_TRUE(readDuringReplacement);
+    EXPECT_EQ(c->read_config_variant(ConfigItem::IPAddress).toString(), QStringLiteral("10.0.0.7"));
+}
+
 TEST_F(StoreTest, UnsignedItemAboveTwoToThe31KeepsItsValue) {
     testkit::writeFile("/data/configs/tcpip.ini", "[config]\nVlxMaxPixel_UINT=4000000000\n");
     ConfigEngine::pInstance();

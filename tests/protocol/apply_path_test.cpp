@@ -233,8 +233,9 @@ TEST_F(ApplyPathTest, TwoHundredAppliedWritesUnderTouchesSourceChangesAndAFadeAl
 }
 
 // The FPGA engine repeats a panel brightness for a while and shows its level in RAM 0x880; a PC's
-// newer percentage written meanwhile and applied later is not overwritten.
-TEST_F(ApplyPathTest, BrightnessRepeatLeavesAPendingPercentageForItsApply) {
+// newer percentage written meanwhile and applied later is not overwritten, nor one the scaler's
+// pass has applied (its base and the engine's request) and the engine not sent yet.
+TEST_F(ApplyPathTest, BrightnessRepeatLeavesAPendingOrAnUnsentAppliedPercentage) {
     ASSERT_EQ(write(*pc, kBrightness, 20), kStatusOk);
     ASSERT_EQ(apply(*pc), kStatusOk);
     const int twenty = 20 * 255 / 100, sixty = 60 * 255 / 100;
@@ -247,6 +248,23 @@ TEST_F(ApplyPathTest, BrightnessRepeatLeavesAPendingPercentageForItsApply) {
     tick(5);
     EXPECT_EQ(store->ramU16(kBrightness), 60) << "the pending percentage stays";
     ASSERT_EQ(apply(*pc), kStatusOk);
-    EXPECT_TRUE(tickUntil([&] { return fpga[0]->appliedBrightness() == sixty && fpga[1]->appliedBrightness() == sixty; }))
+    ASSERT_TRUE(tickUntil([&] { return fpga[0]->appliedBrightness() == sixty && fpga[1]->appliedBrightness() == sixty; }))
+        << fpga[0]->appliedBrightness() << " " << fpga[1]->appliedBrightness();
+
+    const int eighty = 80 * 255 / 100;
+    ASSERT_EQ(write(*pc, kBrightness, 80), kStatusOk);
+    ASSERT_EQ(apply(*pc), kStatusOk);
+    // the scaler's passes alone, the engine standing: the request is raised, nothing sent
+    for (int k = 0; k < 300 && !engine_requests::fpgaBrightness; ++k) {
+        G_timeTicks.fetch_add(1);
+        plat::sim::board().step(10 * plat::sim::kNsPerMs);
+        scaler->step();
+    }
+    ASSERT_EQ(engine_requests::fpgaBrightness.load(), 1);
+    // the engine's repeat of the level it sent, due before it takes the request
+    G_timeTicks = std::max(G_timeTicks.load(), g_change.bri_task_time) + 1001;
+    engine->Brightness_task();
+    EXPECT_EQ(store->ramU16(kBrightness), 80) << "the applied percentage stays";
+    EXPECT_TRUE(tickUntil([&] { return fpga[0]->appliedBrightness() == eighty && fpga[1]->appliedBrightness() == eighty; }))
         << fpga[0]->appliedBrightness() << " " << fpga[1]->appliedBrightness();
 }

@@ -2,6 +2,8 @@
 // the FPGA engine and the C331 manager as start-up makes them (their threads stopped, the
 // test runs their passes one 10 ms tick at a time), the simulated FPGAs and C331, real
 // loopback sockets and pseudo-terminals, and the Python client.
+#include <ctime>
+
 #include "engines_fixture.h"
 
 using namespace prototest;
@@ -116,6 +118,44 @@ protected:
 };
 
 TEST_F(EnginesLinkTest, TcpReachesTheSimulatedFpgasAndScaler) { servesTheEngineRequests(tcp, 40, 5); }
+
+// The PC's on/off times reach the engine's schedule whole: while the engine holds its
+// schedule (as its pass does while it reads the times), the PC's command waits for it; then
+// the engine switches the screen on at the time the PC set, at 12:34 on the board's clock.
+TEST_F(EnginesLinkTest, OnOffTimesFromThePcWaitForTheEnginesScheduleAndApplyWhole) {
+    std::tm local{};
+    local.tm_year = 2026 - 1900, local.tm_mon = 2, local.tm_mday = 5;
+    local.tm_hour = 12, local.tm_min = 34, local.tm_sec = 5, local.tm_isdst = -1;
+    plat::sim::board().setWallClock(std::mktime(&local));
+    RawClient pc(networkManage::p_networkManage->port());
+    ASSERT_TRUE(pc.connected());
+    auto ask = [&](const std::vector<uint8_t>& f) {
+        pc.send(line(f));
+        const std::vector<uint8_t> r = pc.receive();
+        return r.size() > kPayload ? r[kPayload] : uint8_t(0xEE);
+    };
+    ASSERT_EQ(ask(regWrite(0, 0x04, 0x04, kAddrSendingCard)), kStatusOk);
+    ASSERT_TRUE(fpga[0]->black() && fpga[1]->black());
+    // saved, one entry: on 12:34, off 01:01 (BCD)
+    ASSERT_EQ(ask(memWrite(0x50000000, {0xAA, 2, 0xAA, 0, 0, 0, 5, 0, 1, 0x12, 0x34, 0x01, 0x01})), kStatusOk);
+    std::atomic<int> doorbell{-1};
+    std::thread link;
+    {
+        plat::Locker<plat::Mutex> schedule(g_schedule_mutex);
+        link = std::thread([&] { doorbell = ask(regWrite(2, 0x04, 0x04, kAddrSendingCard, 1)); });
+        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(1);
+        while (doorbell < 0 && std::chrono::steady_clock::now() < until)
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));  // a pace: nothing may come
+        EXPECT_EQ(doorbell, -1) << "the times changed under the engine's schedule";
+        EXPECT_EQ(engine->onoff_count, 0);
+    }
+    link.join();
+    EXPECT_EQ(doorbell, kStatusOk);
+    EXPECT_EQ(engine->on_hour[0], 12);
+    EXPECT_EQ(engine->on_minute[0], 34);
+    // the schedule runs once the PC's window of 80 ticks is over
+    EXPECT_TRUE(tickUntil([&] { return !fpga[0]->black() && !fpga[1]->black(); }, 400));
+}
 TEST_F(EnginesLinkTest, UdpReachesTheSimulatedFpgasAndScaler) { servesTheEngineRequests(udp, 70, 9); }
 TEST_F(EnginesLinkTest, SerialPort2ReachesTheSimulatedFpgasAndScaler) { servesTheEngineRequests(serial2, 25, 3); }
 TEST_F(EnginesLinkTest, The4GSerialPortReachesTheSimulatedFpgasAndScaler) { servesTheEngineRequests(serial1, 90, 12); }

@@ -32,11 +32,6 @@ const char* const kRows[] = {"Ip", "Mask", "Gate"};
 constexpr const char* kRowPlain = "background-color: rgb(33, 36, 53);color: #FFFFFF";
 constexpr const char* kRowMarked = "background-color:#4777FF;color: #FFFFFF;";
 constexpr const char* kArrowStyle = "background-color: rgb(33, 36, 53);";
-
-QString settingsCopy(const QString& value) {
-    QMutexLocker lock(&Utils::_settings_mutex);
-    return value;
-}
 }  // namespace
 
 LinkOption::LinkOption(QWidget* parent) : QDialog(parent), ui(new Ui::LinkOption) {
@@ -61,7 +56,11 @@ LinkOption::LinkOption(QWidget* parent) : QDialog(parent), ui(new Ui::LinkOption
     output_ui::tab(ui->Button_usb, false);
     on_Button_direct_clicked();
     language_changed();
-    const QString values[] = {settingsCopy(g_str_ip), settingsCopy(g_srt_mask), settingsCopy(g_str_gateway)};
+    QString values[3];
+    {
+        plat::Locker<plat::QtMutex> lock(Utils::_settings_mutex);
+        values[0] = g_str_ip, values[1] = g_srt_mask, values[2] = g_str_gateway;
+    }
     for (int r = 0; r < 3; ++r) {
         const QStringList parts = values[r].split(QLatin1Char('.'));
         for (int k = 0; k < 4; ++k) {
@@ -166,9 +165,10 @@ void LinkOption::on_Button_net_apply_clicked() {
     const QString ip = rowText("Ip");
     const QString mask = rowText("Mask");
     const QString gateway = rowText("Gate");
-    if (ip == settingsCopy(g_str_ip) && mask == settingsCopy(g_srt_mask) &&
-        gateway == settingsCopy(g_str_gateway))
-        return;
+    {
+        plat::Locker<plat::QtMutex> lock(Utils::_settings_mutex);
+        if (ip == g_str_ip && mask == g_srt_mask && gateway == g_str_gateway) return;
+    }
     // stored and applied as one step, as the protocol's settings are
     const int stored = Utils::storeAndApplyNetwork(ip, mask, gateway);
     if (stored == Utils::kNetNotStored) {
@@ -182,7 +182,14 @@ void LinkOption::on_Button_net_apply_clicked() {
 
 // ---------------------------------------------------------------- USB upgrade
 
-QString LinkOption::usbDirectory() { return usbpkg::upgradeDirectory(settingsCopy(g_usb_grade_path)); }
+QString LinkOption::usbDirectory() {
+    QString dir;
+    {
+        plat::Locker<plat::QtMutex> lock(Utils::_settings_mutex);
+        dir = g_usb_grade_path;
+    }
+    return usbpkg::upgradeDirectory(dir);
+}
 
 void LinkOption::get_file_list_smartpath() {
     std::fill(std::begin(marks_), std::end(marks_), 0);

@@ -30,11 +30,11 @@ namespace output_ports {
 PortGeometry portGeometry(int port) {
     PortGeometry g;
     if (port < 0 || port >= kPorts || !fpga_manage::p_fpga_manage) return g;
-    const unsigned char* image = fpga_manage::MCU_RAM_PARA_func[port / kPortsPerFpga];
-    if (!image) return g;
     uint16_t x = 0, y = 0, w = 0, h = 0;
     fpga_manage::get_eth_param_addr(port % kPortsPerFpga, &x, &y, &w, &h);
-    std::lock_guard<std::mutex> lock(fpga_manage::image_mutex);
+    plat::Locker<plat::Mutex> lock(fpga_manage::image_mutex);
+    const unsigned char* image = fpga_manage::MCU_RAM_PARA_func[port / kPortsPerFpga];
+    if (!image) return g;
     // byte by byte: some ports lie at odd offsets
     g.x = VlxRamPara::getU16(image, x);
     g.y = VlxRamPara::getU16(image, y);

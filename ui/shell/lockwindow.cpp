@@ -59,7 +59,7 @@ void LockWindow::syncUpdate() {
 void LockWindow::refreshInfo() {
     QString ip;
     {
-        QMutexLocker lock(&Utils::_settings_mutex);
+        plat::Locker<plat::QtMutex> lock(Utils::_settings_mutex);
         ip = g_str_ip;
     }
     ui->label_ip->setText(QStringLiteral("IP:") + ip);

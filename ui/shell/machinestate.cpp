@@ -53,7 +53,7 @@ void MachineState::syncUpdate(int code) {
 void MachineState::refreshInputs() {
     QString ip, mask, gateway;
     {
-        QMutexLocker lock(&Utils::_settings_mutex);
+        plat::Locker<plat::QtMutex> lock(Utils::_settings_mutex);
         ip = g_str_ip;
         mask = g_srt_mask;
         gateway = g_str_gateway;

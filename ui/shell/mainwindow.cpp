@@ -156,7 +156,7 @@ void MainWindow::refreshStatusBar() {
     ui->label_lock->setVisible(panelLocked());
     QString ip;
     {
-        QMutexLocker lock(&Utils::_settings_mutex);
+        plat::Locker<plat::QtMutex> lock(Utils::_settings_mutex);
         ip = g_str_ip;
     }
     ui->label_ip->setText(QStringLiteral("IP:") + ip);

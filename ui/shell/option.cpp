@@ -113,7 +113,7 @@ void Option::on_smart_mapping_clicked() {
 }
 
 bool Option::layoutCodeRequired() {
-    QMutexLocker lock(&Utils::_settings_mutex);
+    plat::Locker<plat::QtMutex> lock(Utils::_settings_mutex);
     return !g_imagelayoutpassword.isEmpty() && g_imagelayoutpassword != QLatin1String(kNoLayoutCode);
 }
 
@@ -134,7 +134,7 @@ void Option::confirmString(QString value) {
     awaiting_code_ = false;
     QString code;
     {
-        QMutexLocker lock(&Utils::_settings_mutex);
+        plat::Locker<plat::QtMutex> lock(Utils::_settings_mutex);
         code = g_imagelayoutpassword;
     }
     if (value != code) return;

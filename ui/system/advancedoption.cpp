@@ -785,7 +785,7 @@ void AdvancedOption::factoryReset(int kind, QPushButton* button) {
     if (kind == 3) {
         bool differs;
         {
-            QMutexLocker lock(&Utils::_settings_mutex);
+            plat::Locker<plat::QtMutex> lock(Utils::_settings_mutex);
             differs = g_str_ip != lit(kDefaultIp) || g_srt_mask != lit(kDefaultMask) ||
                       g_str_gateway != lit(kDefaultGateway);
         }

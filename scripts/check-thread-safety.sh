@@ -1,0 +1,95 @@
+#!/usr/bin/env bash
+# The compile-time lock check (clang -Wthread-safety) refuses a guarded field touched without
+# its lock: a small source using the controller's own headers is compiled once with every
+# lock taken (it must compile) and once per lock with that lock left out (each must fail,
+# naming the field). Flags come from the build's compile_commands.json.
+#   scripts/check-thread-safety.sh BUILD_DIR
+set -euo pipefail
+build="$1"
+command -v clang++ >/dev/null || { echo "clang++ not found"; exit 1; }
+work="$(mktemp -d)"
+trap 'rm -rf "$work"' EXIT
+
+# the include paths and definitions the FPGA engine is compiled with, for clang
+flags="$(python3 - "$build/compile_commands.json" <<'PY'
+import json, shlex, sys
+for e in json.load(open(sys.argv[1])):
+    if e["file"].endswith("/fpga/fpga_schedule.cpp"):
+        a = shlex.split(e["command"]); out = []
+        for i, x in enumerate(a):
+            if x.startswith(("-I", "-D")) or x == "-fPIC": out.append(x)
+            if x == "-isystem": out += [x, a[i + 1]]
+        print(" ".join(shlex.quote(x) for x in out))
+        break
+PY
+)"
+[ -n "$flags" ] || { echo "no compile command for fpga/fpga_schedule.cpp in $build"; exit 1; }
+
+cat >"$work/touch.cpp" <<'EOF'
+#include "core/config_engine.h"
+#include "core/global.h"
+#include "fpga/fpga_manage.h"
+#include "scaler/c331_manage.h"
+
+int g_manageGuarded GUARDED_BY(c331_manage::manage_mutex);
+
+void touchAll(fpga_manage& e) {
+    {
+#ifndef DROP_SCHEDULE
+        plat::Locker<plat::Mutex> lock(g_schedule_mutex);
+#endif
+        e.on_hour[0] = 7;
+        g_change.bri_current_level = 3;
+    }
+    {
+#ifndef DROP_PORT
+        plat::Locker<plat::RecursiveMutex> lock(e.port_mutex);
+#endif
+        e.own_answer = 0;
+    }
+    {
+#ifndef DROP_IMAGE
+        plat::Locker<plat::Mutex> lock(fpga_manage::image_mutex);
+#endif
+        fpga_manage::MCU_RAM_PARA_func[0][256] = 1;
+    }
+    {
+#ifndef DROP_SETTINGS
+        plat::Locker<plat::QtMutex> lock(Utils::_settings_mutex);
+#endif
+        g_str_ip = QStringLiteral("192.168.0.10");
+    }
+    {
+#ifndef DROP_MANAGE
+        ManageMutexLocker lock;
+#endif
+        g_manageGuarded = 1;
+    }
+}
+EOF
+
+compile() {
+    # shellcheck disable=SC2086
+    eval clang++ -std=c++17 -fsyntax-only -Wthread-safety -Werror=thread-safety $flags "$@" "$work/touch.cpp"
+}
+
+if ! compile >"$work/all.log" 2>&1; then
+    cat "$work/all.log"
+    echo "FAIL: the source with every lock taken does not compile"
+    exit 1
+fi
+failed=0
+for case in SCHEDULE:on_hour SCHEDULE:bri_current_level PORT:own_answer IMAGE:MCU_RAM_PARA_func \
+            SETTINGS:g_str_ip MANAGE:g_manageGuarded; do
+    lock="${case%%:*}" field="${case#*:}"
+    if compile "-DDROP_$lock" >"$work/drop.log" 2>&1; then
+        echo "FAIL: without the $lock lock, '$field' is written and the check passes"
+        failed=1
+    elif ! grep -q "variable '$field' requires holding" "$work/drop.log"; then
+        cat "$work/drop.log"
+        echo "FAIL: without the $lock lock the check fails, but not on '$field'"
+        failed=1
+    fi
+done
+[ $failed -eq 0 ] && echo "every lock left out is refused"
+exit $failed
