@@ -124,6 +124,7 @@ int fpga_manage::reg_IRQ_Dealwith(int fpga) {
             writeLogMsg(LOG_WARNING, "fpga" + std::to_string(fpga + 1) + " restarted unconfigured");
             write_to_register(FPGA_VREG_STATE, 0xFF, 0, fpga);
             g_change.restart_time[fpga] = G_timeTicks;
+            noteDown(fpga);
             return 0;
         }
     }
