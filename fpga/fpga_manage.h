@@ -263,8 +263,9 @@ public:
     static PassRoute passRoute(const uint8_t* frame);
     // An FPGA the frame goes to restarts: sent now, it would be lost.
     bool passTargetsRestarting(const uint8_t* frame, uint16_t length);
-    // FPGA i restarts: held in reset, its reset asked for (a new LED geometry), or, having run
-    // before, not yet through its start steps again (reconfigured, or restarted on its own).
+    // FPGA i restarts: held in reset, its reset asked for (a new LED geometry), or within 400
+    // ticks of its release (or of a restart on its own) and not yet through its start steps.
+    // One that stays down longer (absent, not loading) is not waited for.
     bool restarting(int i);
     int multi_port_send(uint8_t* frame, uint16_t length) REQUIRES(port_mutex);
     // A multi-port exchange past its time-out answers with what came.
@@ -493,8 +494,10 @@ private:
     std::vector<std::string> unanswered_;
     std::atomic<uint16_t> total_cards_{0};
     std::atomic<uint32_t> busy_sends_{0};
-    // FPGA i went through its start steps once: a start from then on is a restart.
-    std::atomic<bool> ran_[2] = {{false}, {false}};
+    // Tick FPGA i was last released from reset or seen restarted on its own (0: never), by the
+    // engine or a link thread taking card answers; read by the pass-throughs.
+    std::atomic<uint32_t> down_since_[2] = {{0}, {0}};
+    void noteDown(int i);
     bool cards_busy_ = false;
 
     uint8_t reg_mirror_[2][kMirrorSize] GUARDED_BY(reg_mutex) = {};

@@ -68,15 +68,17 @@ int fpga_manage::Send_to_port(const uint8_t* frame, uint16_t length, int port, i
     const int pair = port >> 1, half = pair >> 2, k = pair & 3;
     const uint16_t last = uint16_t(length - 1);
     plat::Locker<plat::RecursiveMutex> lock(port_mutex);
-    const std::string where = "fpga" + std::to_string(fpga + 1) + " port " + std::to_string(port + 1);
+    auto warn = [&](const char* what) {
+        writeLogMsg(LOG_WARNING, "fpga" + std::to_string(fpga + 1) + " port " + std::to_string(port + 1) + what);
+    };
     const int ready = wait_fpga_send_ready(port, fpga);
     if (ready < 0) {
-        writeLogMsg(LOG_WARNING, where + ": FPGA not answering, frame not sent");
+        warn(": FPGA not answering, frame not sent");
         return 0;
     }
     if (ready == 0) {
         ++busy_sends_;
-        writeLogMsg(LOG_WARNING, where + ": transmit still busy, frame sent anyway");
+        warn(": transmit still busy, frame sent anyway");
     }
     int ok = write_fpga_register(kRegPortSelect[half], uint8_t(1 << (port & 7)), fpga, 0xFF);
     ok = ok && write_fpga_ram(frame, 0, length, uint8_t(3 + 2 * pair), fpga);
@@ -122,6 +124,7 @@ int fpga_manage::reg_IRQ_Dealwith(int fpga) {
             writeLogMsg(LOG_WARNING, "fpga" + std::to_string(fpga + 1) + " restarted unconfigured");
             write_to_register(FPGA_VREG_STATE, 0xFF, 0, fpga);
             g_change.restart_time[fpga] = G_timeTicks;
+            noteDown(fpga);
             return 0;
         }
     }

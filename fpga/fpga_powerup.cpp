@@ -20,6 +20,8 @@ using namespace plat::wiring;
 namespace {
 
 constexpr uint32_t kResetHoldTicks = 200;
+// The start steps after a release take about 190 ticks (six steps, 31 ticks apart).
+constexpr uint32_t kRestartStepsTicks = 400;
 constexpr uint32_t kStartStepTicks = 30;
 constexpr uint16_t kVboErrorRetries = 5;
 constexpr uint8_t kStartResets = 3;
@@ -74,6 +76,7 @@ void fpga_manage::check_fpga_rst() {
         }
         check_state[i] = CHK_INPUT;
         g_change.reset_release_time[i] = G_timeTicks;
+        noteDown(i);
         reset_active[i] = 0;
         start_state[i] = START_IDLE;
         start_retry_count[i] = 0;
@@ -142,7 +145,6 @@ void fpga_manage::power_up_fpga_start(int check, int i) {
         fpgainit(i);
         write_to_register(FPGA_VREG_STATE, 0xFF, FPGA_STATE_RUNNING, i);
         start_state[i] = VBO_INIT_DONE;
-        ran_[i] = true;
         return;  // no time stamp here
     default: break;
     }
@@ -388,11 +390,17 @@ int fpga_manage::check_vbo_status(int i) {
     return relink_flag[i];
 }
 
+void fpga_manage::noteDown(int i) {
+    const uint32_t now = G_timeTicks;
+    down_since_[i] = now ? now : UINT32_MAX;  // 0 is "never"
+}
+
 bool fpga_manage::restarting(int i) {
     if (i != 0 && i != 1) return false;
     if (reset_active[i] || g_set_led_para == 2) return true;
-    // an FPGA that never came up (absent, unconfigured) is not waited for
-    return ran_[i] && (start_state[i] != VBO_INIT_DONE || mirror(FPGA_VREG_STATE, i) != FPGA_STATE_RUNNING);
+    const uint32_t down = down_since_[i];
+    if (!down || Utils::getTimeSpace(down) > kRestartStepsTicks) return false;
+    return start_state[i] != VBO_INIT_DONE || mirror(FPGA_VREG_STATE, i) != FPGA_STATE_RUNNING;
 }
 
 int fpga_manage::get_fpga_status() {

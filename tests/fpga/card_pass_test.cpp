@@ -205,3 +205,22 @@ TEST_F(CardPassTest, AJobsRegisterAndSearchAnswersSetTheReplyFlagAndAreNotForwar
     EXPECT_TRUE(answers().empty()) << "the controller's own answers never reach the PC";
     EXPECT_EQ(g_passby_trans_port, ctl::kTransportTcp);
 }
+
+// An FPGA held in reset or going through its start steps after the release loses what it is
+// sent: the frame is refused, unsent, for the transport to wait. One that stays down past
+// its start steps' time (held in reset by the board here) is not waited for.
+TEST_F(CardPassTest, AFrameWaitsForItsFpgasRestartButNotForOneThatStaysDown) {
+    const Bytes port2 = readCard(0, 3);
+    auto passed = [&](const Bytes& f) { return engines->passToCards(f.data(), unsigned(f.size())); };
+    e->reset_fpga_rst(0);
+    EXPECT_EQ(passed(port2), kEngineRestarting) << "held in reset";
+    EXPECT_EQ(passed(readCard(0, 17)), kEngineOk) << "the other FPGA does not restart";
+    fpga(0).holdInReset(true);
+    G_timeTicks += 201;
+    tick();
+    EXPECT_EQ(passed(port2), kEngineRestarting) << "released, in its start steps";
+    G_timeTicks += 400;
+    tick();
+    EXPECT_EQ(passed(port2), kEngineFailed) << "no longer waited for, and nothing sent into it";
+    EXPECT_TRUE(sent(0, 2).empty());
+}
