@@ -71,8 +71,8 @@ extern unsigned char line_type[12];    // smart-mapping wizard result
 extern QString g_kvfile_name;
 
 constexpr size_t kFileBufSize = 5242880;
-// Shared 5 MiB transfer buffer (boot images on their way to flash, upgrade images);
-// its users hold Utils::_file_deal_mutex.
+// Shared 5 MiB transfer buffer (boot images on their way to flash): its user holds the
+// file transfer's flash-store lock across the erase and program, never the file mutex.
 extern unsigned char fileBuf_kavel[kFileBufSize];
 
 extern QTimer* g_timer;

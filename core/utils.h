@@ -35,7 +35,9 @@ public:
     static unsigned short calcCRC16(const unsigned char* data, unsigned int length);
     static unsigned short zuf1CRC16Code(const unsigned char* data, unsigned int length);
 
-    // --- shell: 0 when the raw status was 0, else 255; raw status into *status
+    // --- shell: 0 when the raw status was 0, else 255; raw status into *status. Commands
+    // run one at a time (system() is not thread-safe) under the runner's own lock, which
+    // nothing else takes and under which nothing else is taken.
     static int system_mutex(const QString& command, int* status = nullptr);
 
     // --- text and files
@@ -60,9 +62,14 @@ public:
     static int non_region_write(int fd, const unsigned char* data, int length, int offset);
 
     // --- process-wide locks
+    // The FPGA engine's output on/off and position requests and the engine's clock read;
+    // held for a flag or a read, never across a shell command.
     static QMutex _system_mutex;
     static QMutex _spi_mutex;
     static QMutex _c331_bnk_mutex;
+    // Files under /data and the transfer buffer's file reads: held for a read or an atomic
+    // replace, never across a sync, a sleep, a shell command or a flash erase or program
+    // (the manager's pass waits for it to read the menu file).
     static QMutex _file_deal_mutex;
     static QMutex _test_signal_mutex;
     static QMutex _source_init_mutex;

@@ -20,6 +20,7 @@
 #include <filesystem>
 #include <future>
 #include <memory>
+#include <mutex>
 
 #include "core/app_swap.h"
 #include "core/global.h"
@@ -223,8 +224,11 @@ uint8_t VlxFileDeal::writeMtd(const FileTarget& target, const std::string& image
 }
 
 uint8_t VlxFileDeal::commit(const FileTarget& target, plat::StagedFile& staged, uint32_t size) {
-    QMutexLocker lock(&Utils::_file_deal_mutex);
     if (target.mtd >= 0) {
+        // A whole partition's erase and program: under its own lock (one store at a time, and
+        // the transfer buffer), never the file mutex the other threads' passes wait for.
+        static std::mutex flashStore;
+        std::lock_guard<std::mutex> store(flashStore);
         std::string image;
         const bool read = plat::readRegularFile(staged.tempPath(), size, plat::Oversize::Refuse, &image) ==
                               plat::FileRead::Ok &&
@@ -233,6 +237,7 @@ uint8_t VlxFileDeal::commit(const FileTarget& target, plat::StagedFile& staged, 
         if (!read) return kFailed;
         return writeMtd(target, image, size);
     }
+    QMutexLocker lock(&Utils::_file_deal_mutex);
     if (!staged.commit()) {
         writeLogMsg(LOG_ERROR, "file transfer: " + target.path + " cannot be stored");
         return kFailed;

@@ -16,6 +16,7 @@
 #include "platform/platform.h"
 #include "platform/video_chip_map.h"
 #include "scaler/c331_inputs.h"
+#include "scaler/c331_manage.h"
 
 namespace vm = plat::videomap;
 namespace wiring = plat::wiring;
@@ -154,6 +155,10 @@ void kavelsource::linkScaler() {
                                       r.type, r.datamode, r.lane, r.ip, r.nosignal};
         return true;
     });
+    // Dump group 10, on the scaler's thread. It takes passMutex_, and this thread's pass takes
+    // manage_mutex under passMutex_ (the EDID words set back): the scaler calls it holding no
+    // lock of its own.
+    c331_manage::hdmiReceiverRefresh = [](int dev) { return p_kavel_source && p_kavel_source->iTE6805_Get_Hdmi(dev); };
 }
 
 void kavelsource::stopThread() {
@@ -300,8 +305,10 @@ bool kavelsource::wanted_edid(int source, std::vector<uint8_t>* out, std::string
     *out = defaultEdid(kind);
     VlxRamPara* ram = VlxRamPara::p_vlxrampara_config;
     if (!ram) return true;
-    const unsigned at = vlxram::kEdidPara + vlxram::kEdidParaSize * unsigned(source);
-    return Set_Custom_HDMI_EDID(*out, kind, ram->ramU16(at), ram->ramU16(at + 2), ram->ramU16(at + 4), error);
+    unsigned char words[vlxram::kEdidParaSize];
+    ram->snapshot(vlxram::kEdidPara + vlxram::kEdidParaSize * unsigned(source), sizeof words, words);
+    return Set_Custom_HDMI_EDID(*out, kind, VlxRamPara::getU16(words, 0), VlxRamPara::getU16(words, 2),
+                                VlxRamPara::getU16(words, 4), error);
 }
 
 bool kavelsource::write_edid(int source, const std::vector<uint8_t>& edid) {
@@ -409,15 +416,18 @@ void kavelsource::about_volume_deal() {
     if (volume_flag != 1) return;
     VlxRamPara* ram = VlxRamPara::p_vlxrampara_config;
     if (!ram) return;
-    int window = ram->ramU16(vlxram::kAudioWindow);
+    // One copy of the crop table, audio word and window records: PCs write them meanwhile.
+    unsigned char r[vlxram::kWindowRecords + vlxram::kWindowRecordSize * vlxram::kWindows];
+    ram->snapshot(vlxram::kCropTable, sizeof r - vlxram::kCropTable, r + vlxram::kCropTable);
+    int window = VlxRamPara::getU16(r, vlxram::kAudioWindow);
     if (window >= vlxram::kWindows) window = 0;
     uint8_t route = vm::kAudioNone;
-    if (ram->ramU16(vlxram::windowField(window, vlxram::kWinSound)) & 0x8000) {
-        const uint16_t word = ram->ramU16(vlxram::windowField(window, vlxram::kWinSource));
+    if (VlxRamPara::getU16(r, vlxram::windowField(window, vlxram::kWinSound)) & 0x8000) {
+        const uint16_t word = VlxRamPara::getU16(r, vlxram::windowField(window, vlxram::kWinSource));
         int source = word & 0xFF;
         if (word & vlxram::kSourceIsCrop) {
             source = source < vlxram::kCropEntries
-                         ? ram->ramU16(vlxram::kCropTable + vlxram::kCropEntrySize * unsigned(source)) & 15
+                         ? VlxRamPara::getU16(r, vlxram::kCropTable + vlxram::kCropEntrySize * unsigned(source)) & 15
                          : -1;
         }
         if (source >= 0 && source < vlxram::kInputs) route = uint8_t(1 + source);

@@ -76,7 +76,8 @@ public:
     // Makes the FPGA engine run FPGA i only while clock_stage(i) is 2. Start-up calls it
     // before the engine is made, so that the engine never sees an FPGA without its clock.
     static void linkFpgaEngine();
-    // The scaler takes its receiver records from hdminfo instead of the RAM's timing words.
+    // The scaler takes its receiver records from hdminfo instead of the RAM's timing words,
+    // and refreshes the two IT6805 records for its dump group 10 (iTE6805_Get_Hdmi).
     static void linkScaler();
     // The FPGA engine's mapped register window, when it has one: the GPIO words are taken
     // from it; otherwise initialize() maps the window itself.
@@ -142,6 +143,8 @@ private:
 
     plat::RegWindow window_;
     // The drivers' state (receiver records, start-up progress): one pass or one dump at a time.
+    // Taken before c331_manage::manage_mutex (the pass reads and sets RAM words under it);
+    // never taken by a thread that holds manage_mutex.
     std::mutex passMutex_;
     bool gpioBound_ = false;
     std::thread thread_;

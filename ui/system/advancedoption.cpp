@@ -864,11 +864,7 @@ void AdvancedOption::ageloginit() {
         update_agelog();
         return;
     }
-    QString now;
-    {
-        QMutexLocker lock(&Utils::_system_mutex);
-        now = QDateTime::fromSecsSinceEpoch(plat::timeOfDay()).toString(QStringLiteral("MM-dd hh:mm"));
-    }
+    const QString now = QDateTime::fromSecsSinceEpoch(plat::timeOfDay()).toString(QStringLiteral("MM-dd hh:mm"));
     ui->label_log1->setText(now + QStringLiteral("  ") + QString::fromUtf8("正在老化中..."));
     age_text_.clear();
     ui->label_3->setText(QStringLiteral("OUT1:0<3 0<5 0<10 0<20 0>20    OUT2:0<3 0<5 0<10 0<20 0>20"));
