@@ -8,6 +8,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <thread>
 
 #include "core/syncupdate.h"
@@ -168,6 +169,24 @@ TEST_F(SharedRamTest, ModeSavesBesideFourPcsRewritingTheRegionKeepOnePatternAndA
     EXPECT_EQ(saves, 60);
     EXPECT_EQ(mixed, 0) << "of " << saves << " saved modes";
 
+    // A writer's hold that changes the region in two steps (its bytes are whole only once it
+    // lets go): the save asked for meanwhile copies the region after it, not half of it.
+    ASSERT_EQ(ask(saver, memWrite(kModeSaveRequest, le16(7))), kStatusOk);
+    std::atomic<bool> half{false};
+    std::thread writer([&] {
+        ManageMutexLocker lock;
+        const std::vector<uint8_t> m = mode(0x5555);
+        VlxRamPara::VlxRamParaDeal(const_cast<uint8_t*>(m.data()), kModeLength / 2, kModeStart);
+        half = true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        VlxRamPara::VlxRamParaDeal(const_cast<uint8_t*>(m.data()) + kModeLength / 2, kModeLength / 2,
+                                   kModeStart + kModeLength / 2);
+    });
+    while (!half) std::this_thread::yield();
+    SyncUpdate::pInstance()->para_sync(1);  // the change handling, on the GUI thread
+    writer.join();
+    EXPECT_EQ(fileMarker(6), 0x5555);
+
     // Slot 6 is being saved when the PC changes the region and asks for slot 6 again.
     ASSERT_EQ(ask(saver, memWrite(kModeStart, mode(0x3333))), kStatusOk);
     bool asked = false;
@@ -244,6 +263,23 @@ TEST_F(SharedRamTest, PcSlotWritesBesidePanelSavesAndRecallsAreNeitherUndoneNorM
     EXPECT_GT(recalls, 5);
     EXPECT_EQ(older.load(), 0) << "of " << written.load() << " acknowledged slot writes";
     EXPECT_EQ(mixed, 0) << "of " << recalls << " recalls";
+
+    // A recall touched while a slot write is under way applies the slot once the write is whole.
+    std::atomic<bool> half{false};
+    std::thread slotWriter([&] {
+        std::lock_guard<std::mutex> lock(store->mode_mutex);  // a PC's slot write holds it so
+        const std::vector<uint8_t> m = mode(0x6666);
+        std::memcpy(store->mode_para[2] + 2, m.data(), kModeLength / 2);
+        half = true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        std::memcpy(store->mode_para[2] + 2 + kModeLength / 2, m.data() + kModeLength / 2, kModeLength / 2);
+        ++store->mode_changes[2];
+    });
+    while (!half) std::this_thread::yield();
+    touchMode(2, false);
+    slotWriter.join();
+    EXPECT_EQ(store->snapshotU16(kMarkers[0]), 0x6666);
+    EXPECT_EQ(store->snapshotU16(kMarkers[3]), 0x6666);
 }
 
 // One PC asks for the receivers' dump (register 0xA3 = 10, on the scaler's pass) every few
@@ -275,22 +311,29 @@ TEST_F(SharedRamTest, ReceiverDumpBesideRefusedEdidWordsKeepsTheControllerAnswer
             else ++edids;
         }
     });
-    // A hang leaves its threads holding the locks: it is reported and the program ends.
-    int seen = -1;
-    auto lastProgress = Clock::now();
-    while (edids < 60 || dumps < 200) {
-        QCoreApplication::processEvents();
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        if (passCount != seen) {
-            seen = passCount;
-            lastProgress = Clock::now();
-        } else if (Clock::now() - lastProgress > std::chrono::seconds(20)) {
-            ADD_FAILURE() << "the scaler's pass stopped after " << edids << " EDID applies and " << dumps << " dumps";
-            std::fflush(nullptr);
-            std::_Exit(1);
+    // A hang leaves its threads (this one too) holding or waiting for the locks: the watch
+    // reports it and ends the program.
+    std::thread watch([&] {
+        int seen = -1;
+        auto lastProgress = Clock::now();
+        while (!stop) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            if (passCount != seen) {
+                seen = passCount;
+                lastProgress = Clock::now();
+            } else if (Clock::now() - lastProgress > std::chrono::seconds(20)) {
+                std::fprintf(stderr, "the scaler's pass stopped after %d EDID applies and %d dumps\n", edids.load(),
+                             dumps.load());
+                std::fflush(nullptr);
+                std::_Exit(1);
+            }
         }
-    }
+    });
+    waitFor([&] { return edids >= 60 && dumps >= 200; }, 100);
     stop = true;
+    watch.join();
+    EXPECT_GE(edids.load(), 60);
+    EXPECT_GE(dumps.load(), 200);
     stopPasses();
     dumper.join();
     edid.join();
