@@ -15,6 +15,7 @@
 #include <mutex>
 #include <optional>
 
+#include "platform/annotated_mutex.h"
 #include "platform/worker_pacer.h"
 #include "scaler/c331_geometry.h"
 #include "scaler/c331_ich_alloc.h"
@@ -80,7 +81,7 @@ enum C331ChangeGroup { kChgShape, kChgInput, kChgAttr, kChgDbd, kChgGroups };
 class c331_manage : public C331OsdState {
 public:
     static c331_manage* p_c331_manage;
-    static pthread_mutex_t manage_mutex;
+    static plat::PthreadMutex manage_mutex;
     // Holds of manage_mutex by this thread through ManageMutexLocker (the pass's own included).
     static thread_local int manage_held_here;
     static std::atomic<uint8_t> update_flag;
@@ -478,16 +479,16 @@ public:
 };
 
 // Holds c331_manage::manage_mutex for one scope.
-class ManageMutexLocker {
+class SCOPED_CAPABILITY ManageMutexLocker {
 public:
-    ManageMutexLocker() {
-        pthread_mutex_lock(&c331_manage::manage_mutex);
+    ManageMutexLocker() ACQUIRE(c331_manage::manage_mutex) {
+        plat::lock(c331_manage::manage_mutex);
         ++c331_manage::manage_held_here;
     }
-    ~ManageMutexLocker() {
+    ~ManageMutexLocker() RELEASE() {
         --c331_manage::manage_held_here;
         const bool handedOver = c331_manage::update_flag != 0;
-        pthread_mutex_unlock(&c331_manage::manage_mutex);
+        plat::unlock(c331_manage::manage_mutex);
         if (handedOver) c331_manage::wakeManager();
     }
     ManageMutexLocker(const ManageMutexLocker&) = delete;
