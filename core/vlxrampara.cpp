@@ -293,7 +293,7 @@ int VlxRamPara::VlxModeUserRamParaDeal(unsigned char* data, unsigned short lengt
     if (!p || address < 0x1000 || address >= 0x11000 || mode < 1 || mode > unsigned(kModeSlots)) return 1;
     if (offset + length > kModeSlotSize) return 1;
     if (length) {
-        std::lock_guard<std::mutex> lock(p->mode_mutex);
+        plat::Locker<plat::Mutex> lock(p->mode_mutex);
         std::memcpy(p->mode_para[mode - 1] + offset, data, length);
         ++p->mode_changes[mode - 1];
     }
@@ -304,7 +304,7 @@ int VlxRamPara::VlxModeUserRamParaDeal(unsigned char* data, unsigned short lengt
 
 bool VlxRamPara::readSlot(int slot, unsigned offset, unsigned length, unsigned char* out) const {
     if (!validSlot(slot) || offset > kModeSlotSize || length > kModeSlotSize - offset) return false;
-    std::lock_guard<std::mutex> lock(mode_mutex);
+    plat::Locker<plat::Mutex> lock(mode_mutex);
     std::memcpy(out, mode_para[slot] + offset, length);
     return true;
 }
@@ -348,7 +348,7 @@ int VlxRamPara::mode_file_deal(int slot, int operation) {
         plat::sleepUs(100);
         if (p->slotWord(slot, kOsdEnable) == 1) {
             runShell("rm  -rf  " + menuCopyName(slot));
-            std::lock_guard<std::mutex> lock(p->mode_mutex);
+            plat::Locker<plat::Mutex> lock(p->mode_mutex);
             setU16(p->mode_para[slot], osdInCopy, 0);
             ++p->mode_changes[slot];
         }
@@ -368,7 +368,7 @@ int VlxRamPara::mode_file_deal(int slot, int operation) {
         read = false;
     }
     {
-        std::lock_guard<std::mutex> lock(p->mode_mutex);
+        plat::Locker<plat::Mutex> lock(p->mode_mutex);
         unsigned char* s = p->mode_para[slot];
         if (read) std::memcpy(s, file.data(), kModeFileSize);
         else s[0] = s[1] = kModeEmpty;
@@ -399,7 +399,7 @@ int VlxRamPara::storeSlot(int slot, const unsigned char* mode, bool menuCopy) {
     unsigned char image[kModeSlotSize];
     uint32_t changes = 0;
     {
-        std::lock_guard<std::mutex> lock(p->mode_mutex);
+        plat::Locker<plat::Mutex> lock(p->mode_mutex);
         std::memcpy(image, p->mode_para[slot], kModeSlotSize);
         changes = p->mode_changes[slot];
     }
@@ -424,7 +424,7 @@ int VlxRamPara::storeSlot(int slot, const unsigned char* mode, bool menuCopy) {
     {
         // A PC's slot write answered while the file was written is newer than this image:
         // it stays, and reaches the file with its own hand-over (register 11 bit 2).
-        std::lock_guard<std::mutex> lock(p->mode_mutex);
+        plat::Locker<plat::Mutex> lock(p->mode_mutex);
         if (p->mode_changes[slot] == changes) {
             std::memcpy(p->mode_para[slot], image, kModeSlotSize);
             ++p->mode_changes[slot];

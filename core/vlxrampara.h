@@ -15,6 +15,8 @@
 #include <cstdint>
 #include <mutex>
 
+#include "platform/annotated_mutex.h"
+
 // ---- RAM map (protocol addresses; u16 fields little-endian)
 namespace vlxram {
 constexpr unsigned kRamSize = 4096;
@@ -143,9 +145,9 @@ public:
     // The user-mode slots: a PC's slot writes and reads (link threads), the panel's save,
     // recall and bookkeeping (GUI thread). Under mode_mutex, a leaf lock held only for a
     // copy: nothing else is taken and no file is touched while it is held.
-    mutable std::mutex mode_mutex;
-    unsigned char mode_para[vlxram::kModeSlots][vlxram::kModeSlotSize];
-    uint32_t mode_changes[vlxram::kModeSlots] = {};  // under mode_mutex: one more per change of a slot
+    mutable plat::Mutex mode_mutex;
+    unsigned char mode_para[vlxram::kModeSlots][vlxram::kModeSlotSize] GUARDED_BY(mode_mutex);
+    uint32_t mode_changes[vlxram::kModeSlots] GUARDED_BY(mode_mutex) = {};  // one more per change of a slot
     // Save requests written into RAM 0x364 (the panel's touch, a PC's RAM write), counted
     // under c331_manage::manage_mutex: a request for the slot being saved that comes in
     // during its save is told from the one being served.
@@ -187,7 +189,7 @@ public:
 
     // ---- user-mode slots
     // A copy of slot bytes under mode_mutex; false when the range leaves the slot.
-    bool readSlot(int slot, unsigned offset, unsigned length, unsigned char* out) const;
+    bool readSlot(int slot, unsigned offset, unsigned length, unsigned char* out) const EXCLUDES(mode_mutex);
     // The slot's copy of a RAM word (0x380..0xFFF), 0 for another address.
     uint16_t slotWord(int slot, unsigned ramAddress) const;
     // Recall: one copy of the slot into RAM 0x380..0xFFF and the current-mode word, handed to

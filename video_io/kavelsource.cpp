@@ -110,10 +110,13 @@ bool kavelsource::prepare() {
         else writeLogMsg(LOG_ERROR, "input chips: " + error + "; receiver reset and EEPROM write lines not driven");
     }
     edid_write_line.set(wiring::kLineHigh);  // EEPROMs protected except while one is written
+    bool full = false;
     {
         QMutexLocker lock(&Utils::_settings_mutex);
-        edidCheckFull_ = g_check_edid == "Once" || g_check_edid == "Always";
+        full = g_check_edid == "Once" || g_check_edid == "Always";
     }
+    plat::Locker<plat::Mutex> pass(passMutex_);
+    edidCheckFull_ = full;
     volume_flag = 1;  // the saved audio route goes out once at start
     return true;
 }
@@ -191,7 +194,7 @@ bool kavelsource::chipAnswers(int index, bool answered, const char* name) {
 // ---------------------------------------------------------------- the pass
 
 bool kavelsource::source_deal() {
-    std::lock_guard<std::mutex> pass(passMutex_);
+    plat::Locker<plat::Mutex> pass(passMutex_);
     const unsigned before = work_;
     startup_deal();
     poll_receivers();
@@ -347,24 +350,25 @@ bool kavelsource::write_edid(int source, const std::vector<uint8_t>& edid) {
     return ok;
 }
 
+void kavelsource::edidKept(int source) {
+    edidChecked_[source] = true;
+    setStatusBit(source == 0 ? 0 : 1, source == 0 ? 7 : unsigned(source - 1), true);
+}
+
 void kavelsource::edidCheck(int source) {
     bool ok = false;
     std::vector<uint8_t> now = read_edid_eeprom(source, &ok);
     if (!ok) return;  // tried again on a later pass
     std::string why;
     const bool valid = edidValid(now.data(), now.size(), &why);
-    auto keep = [&] {
-        edidChecked_[source] = true;
-        setStatusBit(source == 0 ? 0 : 1, source == 0 ? 7 : unsigned(source - 1), true);
-    };
-    if (valid && !edidCheckFull_) return keep();
+    if (valid && !edidCheckFull_) return edidKept(source);
     std::vector<uint8_t> edid;
     std::string error;
     if (!wanted_edid(source, &edid, &error)) {
         // A timing the input cannot offer (a size of 0, wider than 4095): a valid EDID stays.
         if (valid) {
             restore_edid_words(source, now);
-            return keep();
+            return edidKept(source);
         }
         edid = defaultEdid(edidKindOfSource(source));
     }
@@ -404,7 +408,7 @@ void kavelsource::about_set_edid_deal() {
 
 bool kavelsource::iTE6805_Get_Hdmi(int dev) {
     if (dev < 0 || dev > 1) return false;
-    std::lock_guard<std::mutex> pass(passMutex_);  // runs on the scaler's thread
+    plat::Locker<plat::Mutex> pass(passMutex_);  // runs on the scaler's thread
     const bool ok = ite6805[dev]->iTE6805_Show_VID_Info();
     std::printf("[iTE6805_Get_Hdmi] dev_id:%d, idx:%d\n", dev, ite6805[dev]->source());
     return ok;

@@ -267,7 +267,7 @@ TEST_F(SharedRamTest, PcSlotWritesBesidePanelSavesAndRecallsAreNeitherUndoneNorM
     // A recall touched while a slot write is under way applies the slot once the write is whole.
     std::atomic<bool> half{false};
     std::thread slotWriter([&] {
-        std::lock_guard<std::mutex> lock(store->mode_mutex);  // a PC's slot write holds it so
+        plat::Locker<plat::Mutex> lock(store->mode_mutex);  // a PC's slot write holds it so
         const std::vector<uint8_t> m = mode(0x6666);
         std::memcpy(store->mode_para[2] + 2, m.data(), kModeLength / 2);
         half = true;
