@@ -176,10 +176,8 @@ void SyncUpdate::userModeBookkeeping() {
         unsigned char s[2] = {0, 0};
         p->readSlot(slot, 0, 2, s);
         if (s[0] == kModeEmpty || s[1] == kModeEmpty) {
+            // (the save request word is the save's alone to clear: one made meanwhile stays)
             VlxRamPara::mode_file_deal(slot, 1);
-            // a save request for the slot the PC has just deleted goes with it
-            ManageMutexUnlessHeld lock;
-            if (p->ramU16(kModeSaveRequest) == slot + 1) p->setRamU16(kModeSaveRequest, 0);
         } else if (s[0] == kModeSaved || s[1] == kModeSaved) {
             VlxRamPara::mode_file_write(slot, 2);
         }
