@@ -95,6 +95,11 @@ public:
     void clock_synth_deal() REQUIRES(passMutex_);
     void about_set_edid_deal() REQUIRES(passMutex_);
     void about_volume_deal() REQUIRES(passMutex_);
+    // Test hook: one step of the pass, under its lock (`&kavelsource::about_volume_deal`).
+    void stepForTest(void (kavelsource::*step)()) EXCLUDES(passMutex_) {
+        plat::Locker<plat::Mutex> pass(passMutex_);
+        (this->*step)();
+    }
 
     // Clock-synthesiser stage of FPGA i: 0 not set, 1 programmed and locking, 2 running.
     uint8_t clock_stage(int fpga) const { return fpga >= 0 && fpga < kFpgas ? clk_stage[fpga].load() : 0; }
