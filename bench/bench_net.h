@@ -7,6 +7,10 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <vector>
+
+#include "protocol/control_frame.h"
+#include "protocol/protocol_phy.h"
 
 namespace benchnet {
 
@@ -38,6 +42,27 @@ inline int listenLoopback(int* port) {
     ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
     *port = ntohs(a.sin_port);
     return fd;
+}
+
+// A frame without its BCC: the BCC appended, then coded for the line.
+inline std::vector<uint8_t> lineOfFrame(std::vector<uint8_t> f) {
+    uint8_t x = 0;
+    for (uint8_t b : f) x ^= b;
+    f.push_back(x);
+    std::vector<uint8_t> line;
+    protocol_phy::data_re_transf_meaning(line, f.data(), f.size());
+    return line;
+}
+
+// A PC's request to the controller, coded for the line.
+inline std::vector<uint8_t> lineOf(uint8_t group, const std::vector<uint8_t>& payload) {
+    std::vector<uint8_t> f(ctl::kHeaderSize);
+    ctl::wr16(f.data() + ctl::kDst, ctl::kAddrController);
+    ctl::wr16(f.data() + ctl::kSrc, ctl::kAddrPc);
+    ctl::wr16(f.data() + ctl::kLen, uint16_t(payload.size()));
+    f[ctl::kGroup] = group;
+    f.insert(f.end(), payload.begin(), payload.end());
+    return lineOfFrame(f);
 }
 
 }  // namespace benchnet

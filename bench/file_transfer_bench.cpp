@@ -129,17 +129,7 @@ public:
     explicit Pc(int port) : fd_(connectTo(port)) {}
     ~Pc() { ::close(fd_); }
     uint8_t ask(uint8_t group, const std::vector<uint8_t>& payload) {
-        std::vector<uint8_t> f(ctl::kHeaderSize);
-        ctl::wr16(f.data() + ctl::kDst, ctl::kAddrController);
-        ctl::wr16(f.data() + ctl::kSrc, ctl::kAddrPc);
-        ctl::wr16(f.data() + ctl::kLen, uint16_t(payload.size()));
-        f[ctl::kGroup] = group;
-        f.insert(f.end(), payload.begin(), payload.end());
-        uint8_t x = 0;
-        for (uint8_t b : f) x ^= b;
-        f.push_back(x);
-        line_.clear();
-        protocol_phy::data_re_transf_meaning(line_, f.data(), f.size());
+        line_ = benchnet::lineOf(group, payload);
         if (!sendAll(fd_, line_.data(), line_.size())) std::exit(3);
         int status = -1;
         while (status < 0) {

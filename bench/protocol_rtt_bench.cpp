@@ -57,6 +57,8 @@
 
 namespace {
 using benchnet::connectTo;
+using benchnet::lineOf;
+using benchnet::lineOfFrame;
 using Clock = std::chrono::steady_clock;
 
 // The bare floor: a thread per connection that sends back what it reads.
@@ -85,25 +87,6 @@ private:
     int port_ = 0;
 };
 
-// A frame without its BCC: the BCC appended, then coded for the line.
-std::vector<uint8_t> lineOfFrame(std::vector<uint8_t> f) {
-    uint8_t x = 0;
-    for (uint8_t b : f) x ^= b;
-    f.push_back(x);
-    std::vector<uint8_t> line;
-    protocol_phy::data_re_transf_meaning(line, f.data(), f.size());
-    return line;
-}
-
-std::vector<uint8_t> lineOf(uint8_t group, const std::vector<uint8_t>& payload) {
-    std::vector<uint8_t> f(ctl::kHeaderSize);
-    ctl::wr16(f.data() + ctl::kDst, ctl::kAddrController);
-    ctl::wr16(f.data() + ctl::kSrc, ctl::kAddrPc);
-    ctl::wr16(f.data() + ctl::kLen, uint16_t(payload.size()));
-    f[ctl::kGroup] = group;
-    f.insert(f.end(), payload.begin(), payload.end());
-    return lineOfFrame(f);
-}
 
 std::vector<uint8_t> registerReadLine() { return lineOf(ctl::kGroupReadRegisters, {11, 0, 1, 0}); }
 

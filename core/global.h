@@ -100,8 +100,8 @@ extern unsigned char line_type[12];    // smart-mapping wizard result
 extern QString g_kvfile_name;          // the scan file a job replays
 
 constexpr size_t kFileBufSize = 5242880;
-// Shared 5 MiB transfer buffer (boot images on their way to flash, upgrade images);
-// its users hold Utils::_file_deal_mutex.
+// Shared 5 MiB transfer buffer (boot images on their way to flash): its user holds the
+// file transfer's flash-store lock across the erase and program, never the file mutex.
 extern unsigned char fileBuf_kavel[kFileBufSize];
 
 extern QTimer* g_timer;  // GUI thread: the 10 ms tick

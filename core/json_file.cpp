@@ -7,6 +7,9 @@
 
 #include <QMutexLocker>
 
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
 #include <sstream>
 
@@ -78,8 +81,9 @@ Read read(const std::string& path, pt::ptree* root, bool removeBroken) {
     if (g_debugSwitch == 254) std::printf("json error: %s\n", error.c_str());
     writeLogMsg(LOG_ERROR, path + " does not parse" + (removeBroken ? ", removed: " : ": ") + error);
     // The file is useless; a new one comes with the next transfer.
-    if (removeBroken && plat::isShellSafeWord(path))
-        Utils::system_mutex(QString::fromStdString("rm -rf " + path));
+    // Removed under the file mutex, which a new file's store takes too: never the new one.
+    if (removeBroken && ::unlink(plat::path(path).c_str()) != 0 && errno != ENOENT)
+        writeLogMsg(LOG_ERROR, path + " cannot be removed");
     root->clear();
     return Read::Broken;
 }

@@ -129,10 +129,7 @@ int main(int argc, char* argv[]) {
     VlxRamPara::pInstance();    // parameter RAM and user modes; needs the settings above
     kavelsource::pInstance();   // input-source manager, before the FPGA engine
     kavelsource::linkFpgaEngine();  // the engine runs an FPGA only once its pixel clock runs
-    kavelsource::linkScaler();      // the scaler reads the receivers' records
-    c331_manage::hdmiReceiverRefresh = [](int dev) {  // dump group 10
-        return kavelsource::p_kavel_source && kavelsource::p_kavel_source->iTE6805_Get_Hdmi(dev);
-    };
+    kavelsource::linkScaler();      // the scaler reads the receivers' records and refreshes them for its dump
     fpga_manage::pInstance();   // sending-card engine; its thread waits for the scaler
     linkFpgaEngine();
     kavelsource::p_kavel_source->initialize();  // input chips' bus and thread, on the engine's GPIO window

@@ -137,39 +137,47 @@ void SyncUpdate::showReadingWhileListing() {
 
 bool SyncUpdate::saveRequestedMode() {
     VlxRamPara* p = VlxRamPara::p_vlxrampara_config;
-    const uint16_t n = p->ramU16(kModeSaveRequest);
-    if (n == p->shadowU16(kModeSaveRequest) || n == 0) return false;
-    if (n > kModeSlots) {
-        // Names no slot: dropped, nothing outside the 16 slots is touched.
-        writeLogMsg(LOG_WARNING, "user-mode save request " + std::to_string(n) + " names no mode, dropped");
-        p->setRamU16(kModeSaveRequest, 0);
-        return false;
+    // The request word and the mode are read under manage_mutex, which every RAM writer
+    // holds (unless this thread holds it already: a change announced inside a hold).
+    uint16_t n = 0;
+    uint32_t requests = 0;
+    unsigned char mode[kModeLength];
+    {
+        ManageMutexUnlessHeld lock;
+        n = p->ramU16(kModeSaveRequest);
+        requests = p->mode_save_requests;
+        // A word that is in the shadow and no new request since the last one served: a
+        // request the parameter file brought back at start-up, or one already served.
+        if (n == 0 || (n == p->shadowU16(kModeSaveRequest) && requests == served_requests_)) return false;
+        served_requests_ = requests;
+        if (n > kModeSlots) {
+            // Names no slot: dropped, nothing outside the 16 slots is touched.
+            writeLogMsg(LOG_WARNING, "user-mode save request " + std::to_string(n) + " names no mode, dropped");
+            p->setRamU16(kModeSaveRequest, 0);
+            return false;
+        }
+        p->copyRam(kModeStart, kModeLength, mode);
     }
-    const int slot = n - 1;
     // The slot and the current-mode index change only once the file holds the mode:
     // a slot that reads as saved without its file would be gone at power-off.
-    unsigned char previous[kModeSlotSize];
-    std::memcpy(previous, p->mode_para[slot], kModeSlotSize);
-    p->mode_para[slot][0] = p->mode_para[slot][1] = kModeSaved;
-    std::memcpy(p->mode_para[slot] + kRamFileMarkerSize, p->ram_para + kModeStart, kModeLength);
-    const bool saved = VlxRamPara::mode_file_write(slot, 0);
-    if (saved) {
-        p->setRamU16(kCurrentMode, n);
-    } else {
-        std::memcpy(p->mode_para[slot], previous, kModeSlotSize);
-        writeLogMsg(LOG_ERROR, "user mode " + std::to_string(n) + " not saved: its file cannot be written");
-    }
-    p->setRamU16(kModeSaveRequest, 0);
+    const bool saved = VlxRamPara::storeSlot(n - 1, mode, true) == 1;
+    if (!saved) writeLogMsg(LOG_ERROR, "user mode " + std::to_string(n) + " not saved: its file cannot be written");
+    ManageMutexUnlessHeld lock;
+    if (saved) p->setRamU16(kCurrentMode, n);
+    // Only the request served is cleared: one written during the save stays for the next
+    // notification, even when it names the same slot again.
+    if (p->ramU16(kModeSaveRequest) == n && p->mode_save_requests == requests) p->setRamU16(kModeSaveRequest, 0);
     return saved;
 }
 
 void SyncUpdate::userModeBookkeeping() {
     VlxRamPara* p = VlxRamPara::p_vlxrampara_config;
     for (int slot = 0; slot < kModeSlots; ++slot) {
-        const unsigned char* s = p->mode_para[slot];
+        unsigned char s[2] = {0, 0};
+        p->readSlot(slot, 0, 2, s);
         if (s[0] == kModeEmpty || s[1] == kModeEmpty) {
+            // (the save request word is the save's alone to clear: one made meanwhile stays)
             VlxRamPara::mode_file_deal(slot, 1);
-            p->setRamU16(kModeSaveRequest, 0);
         } else if (s[0] == kModeSaved || s[1] == kModeSaved) {
             VlxRamPara::mode_file_write(slot, 2);
         }
@@ -187,8 +195,7 @@ void SyncUpdate::saveRamIfChanged() {
         // The PC's link threads, the manager's pass and the FPGA engine write RAM under
         // manage_mutex: one whole copy under it, unless this thread holds it already (a
         // change announced from inside a hold arrives here directly).
-        std::optional<ManageMutexLocker> lock;
-        if (c331_manage::manage_held_here == 0) lock.emplace();
+        ManageMutexUnlessHeld lock;
         if (c331_manage::update_flag != 0) return;
         p->copyRam(0, kRamSize, snapshot);
     }

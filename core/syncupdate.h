@@ -4,6 +4,8 @@
 // rewrites /data/ram_device_info when RAM 0x300..0xFFF differs from the shadow copy.
 #include <QObject>
 
+#include <cstdint>
+
 class SyncUpdate : public QObject {
     Q_OBJECT
 public:
@@ -21,4 +23,6 @@ private:
     void showReadingWhileListing();
     void userModeBookkeeping();
     void saveRamIfChanged();
+    // mode_save_requests as the last request served saw it (GUI thread).
+    uint32_t served_requests_ = 0;
 };

@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
+#include <mutex>
 #include <vector>
 
 #include "core/logMsg.h"
@@ -91,7 +92,8 @@ unsigned short Utils::zuf1CRC16Code(const unsigned char* data, unsigned int leng
 }
 
 int Utils::system_mutex(const QString& command, int* status) {
-    QMutexLocker lock(&_system_mutex);
+    static std::mutex runner;  // the runner's alone: see utils.h
+    std::lock_guard<std::mutex> lock(runner);
     const int raw = plat::shell().system(command.toLatin1().toStdString());
     if (status) *status = raw;
     return raw == 0 ? 0 : 255;

@@ -37,7 +37,9 @@ public:
     static unsigned short calcCRC16(const unsigned char* data, unsigned int length);
     static unsigned short zuf1CRC16Code(const unsigned char* data, unsigned int length);
 
-    // --- shell: 0 when the raw status was 0, else 255; raw status into *status
+    // --- shell: 0 when the raw status was 0, else 255; raw status into *status. Commands
+    // run one at a time (system() is not thread-safe) under the runner's own lock, which
+    // nothing else takes and under which nothing else is taken.
     static int system_mutex(const QString& command, int* status = nullptr);
 
     // --- text and files
@@ -67,10 +69,11 @@ public:
     static int non_region_write(int fd, const unsigned char* data, int length, int offset);
 
     // --- process-wide locks (the table of every lock and its order: docs/architecture.md, "Locks")
-    static QMutex _system_mutex;          // the shell runner; the engine's output requests and clock read
+    static QMutex _system_mutex;          // the engine's output requests and clock read; never held across a shell command
     static QMutex _spi_mutex;             // one SPI bus operation; the FPGAs' reset lines
     static QMutex _c331_bnk_mutex;        // the scaler's bank select with its access (before _spi_mutex)
-    static QMutex _file_deal_mutex;       // files under /data, fileBuf_kavel
+    static QMutex _file_deal_mutex;       // files under /data, fileBuf_kavel: held for a read or an atomic replace,
+                                          // never across a sync, a sleep, a shell command or a flash erase or program
     static QMutex _test_signal_mutex;     // the emission of a change code
     static QMutex _source_init_mutex;     // the input chips' set-up
     static QMutex _source_hdminfo_mutex;  // kavelsource::hdminfo[], written and read whole

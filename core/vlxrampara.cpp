@@ -183,8 +183,11 @@ bool VlxRamPara::loadRamFile() {
 
 bool VlxRamPara::recreateRamFile() {
     std::memcpy(ram_para + kSavedStart, default_para_ramlist.data() + kRamFileMarkerSize, kSavedLength);
-    const bool ok = plat::replaceFileAtomically(plat::path(kRamFile), default_para_ramlist.data(),
-                                                default_para_ramlist.size());
+    bool ok = false;
+    {
+        QMutexLocker files(&Utils::_file_deal_mutex);
+        ok = plat::replaceFileAtomically(plat::path(kRamFile), default_para_ramlist.data(), default_para_ramlist.size());
+    }
     if (!ok) writeLogMsg(LOG_ERROR, "parameter file cannot be created");
     runShell("sync");
     plat::sleepMs(100);
@@ -246,6 +249,17 @@ void VlxRamPara::copyRam(unsigned address, unsigned length, unsigned char* out) 
     pthread_mutex_unlock(&vlx_mutex);
 }
 
+void VlxRamPara::snapshot(unsigned address, unsigned length, unsigned char* out) {
+    ManageMutexUnlessHeld lock;
+    copyRam(address, length, out);
+}
+
+uint16_t VlxRamPara::snapshotU16(unsigned address) {
+    unsigned char b[2] = {0, 0};
+    snapshot(address, 2, b);
+    return getU16(b, 0);
+}
+
 uint8_t VlxRamPara::registerValue(unsigned reg) const {
     if (reg >= kRegisterFileSize) return 0;
     std::lock_guard<std::mutex> lock(reg_file_mutex_);
@@ -268,6 +282,7 @@ int VlxRamPara::VlxRamParaDeal(unsigned char* data, unsigned short length, unsig
     pthread_mutex_lock(&p->vlx_mutex);
     std::memcpy(p->ram_para + address, data, length);
     pthread_mutex_unlock(&p->vlx_mutex);
+    if (address < kModeSaveRequest + 2 && address + length > kModeSaveRequest) ++p->mode_save_requests;
     return 0;
 }
 
@@ -277,8 +292,49 @@ int VlxRamPara::VlxModeUserRamParaDeal(unsigned char* data, unsigned short lengt
     const unsigned offset = address & 0xFFF;
     if (!p || address < 0x1000 || address >= 0x11000 || mode < 1 || mode > unsigned(kModeSlots)) return 1;
     if (offset + length > kModeSlotSize) return 1;
-    if (length) std::memcpy(p->mode_para[mode - 1] + offset, data, length);
+    if (length) {
+        plat::Locker<plat::Mutex> lock(p->mode_mutex);
+        std::memcpy(p->mode_para[mode - 1] + offset, data, length);
+        ++p->mode_changes[mode - 1];
+    }
     return 0;
+}
+
+// ---------------------------------------------------------------- user-mode slots
+
+bool VlxRamPara::readSlot(int slot, unsigned offset, unsigned length, unsigned char* out) const {
+    if (!validSlot(slot) || offset > kModeSlotSize || length > kModeSlotSize - offset) return false;
+    plat::Locker<plat::Mutex> lock(mode_mutex);
+    std::memcpy(out, mode_para[slot] + offset, length);
+    return true;
+}
+
+uint16_t VlxRamPara::slotWord(int slot, unsigned ramAddress) const {
+    unsigned char b[2] = {0, 0};
+    if (ramAddress < kModeStart || ramAddress + 2 > kRamSize) return 0;
+    readSlot(slot, kRamFileMarkerSize + ramAddress - kModeStart, 2, b);
+    return getU16(b, 0);
+}
+
+bool VlxRamPara::recallMode(int slot) {
+    VlxRamPara* p = p_vlxrampara_config;
+    unsigned char image[kModeSlotSize];
+    if (!p || !p->readSlot(slot, 0, kModeSlotSize, image) || image[0] != kModeSaved || image[1] != kModeSaved)
+        return false;
+    ManageMutexLocker lock;
+    p->setRamU16(kCurrentMode, uint16_t(slot + 1));
+    VlxRamParaDeal(image + kRamFileMarkerSize, uint16_t(kModeLength), kModeStart);
+    c331_manage::update_flag = 1;
+    return true;
+}
+
+void VlxRamPara::requestModeSave(int slot) {
+    VlxRamPara* p = p_vlxrampara_config;
+    if (!p || !validSlot(slot)) return;
+    ManageMutexLocker lock;
+    p->setRamU16(kModeSaveRequest, uint16_t(slot + 1));
+    ++p->mode_save_requests;
+    c331_manage::update_flag = 1;
 }
 
 // ---------------------------------------------------------------- user-mode files
@@ -286,32 +342,39 @@ int VlxRamPara::VlxModeUserRamParaDeal(unsigned char* data, unsigned short lengt
 int VlxRamPara::mode_file_deal(int slot, int operation) {
     VlxRamPara* p = p_vlxrampara_config;
     if (!p || !validSlot(slot)) return 0;
-    unsigned char* s = p->mode_para[slot];
+    const unsigned osdInCopy = kRamFileMarkerSize + kOsdEnable - kModeStart;
     if (operation == 1) {
         runShell("rm  -rf  " + modeFileName(slot));
         plat::sleepUs(100);
-        const unsigned osdInCopy = kRamFileMarkerSize + kOsdEnable - kModeStart;
-        if (getU16(s, osdInCopy) == 1) {
+        if (p->slotWord(slot, kOsdEnable) == 1) {
             runShell("rm  -rf  " + menuCopyName(slot));
-            setU16(s, osdInCopy, 0);
+            plat::Locker<plat::Mutex> lock(p->mode_mutex);
+            setU16(p->mode_para[slot], osdInCopy, 0);
+            ++p->mode_changes[slot];
         }
         plat::sleepUs(100);
         runShell("sync");
         plat::sleepUs(100);
     }
-    QMutexLocker lock(&Utils::_file_deal_mutex);
     std::string file;
-    if (!readDataFile(modeFileName(slot), kModeFileSize, &file)) {
-        s[0] = s[1] = kModeEmpty;
-        return 0;
+    bool read = false;
+    {
+        QMutexLocker files(&Utils::_file_deal_mutex);
+        read = readDataFile(modeFileName(slot), kModeFileSize, &file);
     }
-    if (file.size() < kModeFileSize) {
+    if (read && file.size() < kModeFileSize) {
         writeLogMsg(LOG_ERROR, modeFileName(slot) + " is " + std::to_string(file.size()) + " bytes, needs " +
                                    std::to_string(kModeFileSize) + ": refused");
-        s[0] = s[1] = kModeEmpty;
-        return 0;
+        read = false;
     }
-    std::memcpy(s, file.data(), kModeFileSize);
+    {
+        plat::Locker<plat::Mutex> lock(p->mode_mutex);
+        unsigned char* s = p->mode_para[slot];
+        if (read) std::memcpy(s, file.data(), kModeFileSize);
+        else s[0] = s[1] = kModeEmpty;
+        ++p->mode_changes[slot];
+    }
+    if (!read) return 0;
     runShell("sync");
     plat::sleepMs(100);
     return 1;
@@ -320,22 +383,35 @@ int VlxRamPara::mode_file_deal(int slot, int operation) {
 int VlxRamPara::mode_file_write(int slot, int operation) {
     VlxRamPara* p = p_vlxrampara_config;
     if (!p || !validSlot(slot)) return 0;
+    if (operation != 1) return storeSlot(slot, nullptr, operation == 0);
+    unsigned char mode[kModeLength];
     {
-        QMutexLocker lock(&Utils::_file_deal_mutex);
-        // The slot changes only once its file holds the new image.
-        unsigned char image[kModeSlotSize];
+        ManageMutexUnlessHeld lock;
+        p->copyRam(kModeStart, kModeLength, mode);
+    }
+    return storeSlot(slot, mode, false);
+}
+
+int VlxRamPara::storeSlot(int slot, const unsigned char* mode, bool menuCopy) {
+    VlxRamPara* p = p_vlxrampara_config;
+    if (!p || !validSlot(slot)) return 0;
+    // The slot changes only once its file holds the new image.
+    unsigned char image[kModeSlotSize];
+    uint32_t changes = 0;
+    {
+        plat::Locker<plat::Mutex> lock(p->mode_mutex);
         std::memcpy(image, p->mode_para[slot], kModeSlotSize);
-        if (operation == 1) std::memcpy(image + kRamFileMarkerSize, p->ram_para + kModeStart, kModeLength);
-        image[0] = image[1] = kModeSaved;
+        changes = p->mode_changes[slot];
+    }
+    if (mode) std::memcpy(image + kRamFileMarkerSize, mode, kModeLength);
+    image[0] = image[1] = kModeSaved;
+    {
+        QMutexLocker files(&Utils::_file_deal_mutex);
         if (!plat::replaceFileAtomically(plat::path(modeFileName(slot)), image, kModeFileSize)) {
             writeLogMsg(LOG_ERROR, modeFileName(slot) + " cannot be written");
             return 0;
         }
-        std::memcpy(p->mode_para[slot], image, kModeSlotSize);
-        runShell("sync");
-        plat::sleepMs(100);
-
-        if (operation == 0 && p->ramU16(kOsdEnable) == 1) {
+        if (menuCopy && getU16(image, kRamFileMarkerSize + kOsdEnable - kModeStart) == 1) {
             // Menu copy beside the mode; a half-received menu file is never copied
             // because the file transfer stores it under the same mutex.
             std::string menu;
@@ -345,8 +421,17 @@ int VlxRamPara::mode_file_write(int slot, int operation) {
             }
         }
     }
+    {
+        // A PC's slot write answered while the file was written is newer than this image:
+        // it stays, and reaches the file with its own hand-over (register 11 bit 2).
+        plat::Locker<plat::Mutex> lock(p->mode_mutex);
+        if (p->mode_changes[slot] == changes) {
+            std::memcpy(p->mode_para[slot], image, kModeSlotSize);
+            ++p->mode_changes[slot];
+        }
+    }
+    // The replacement has synced the file and its folder; no pause on the GUI thread after it.
     runShell("sync");
-    plat::sleepUs(100);
     return 1;
 }
 
@@ -364,15 +449,16 @@ bool VlxRamPara::saveRamFile(const unsigned char* ram) {
     } else {
         writeLogMsg(LOG_ERROR, "parameter file missing, change not saved");
     }
+    lock.unlock();  // the file is in place; its sync holds up no other file's user
+    // The replacement has synced the file and its folder: the GUI thread, which saves after
+    // every change, does not pause after it.
     runShell("sync");
-    plat::sleepMs(100);
     return ok;
 }
 
 int VlxRamPara::ram_para_reset() {
     VlxRamPara* p = p_vlxrampara_config;
     if (!p) return 0;
-    QMutexLocker lock(&Utils::_file_deal_mutex);
     const bool ok = p->recreateRamFile();
     std::memcpy(p->ram_para_shadow, p->ram_para, kRamSize);
     return ok ? 1 : 0;
@@ -547,8 +633,9 @@ void VlxRamPara::VlxSetEDIDPara(int input, short width, short height, short rate
 
 int VlxRamPara::VlxUserModeSaved(int slot) {
     VlxRamPara* p = p_vlxrampara_config;
-    if (!p || !validSlot(slot)) return 0;
-    return p->mode_para[slot][0] == kModeSaved && p->mode_para[slot][1] == kModeSaved ? 1 : 0;
+    unsigned char marker[2] = {0, 0};
+    if (!p || !p->readSlot(slot, 0, 2, marker)) return 0;
+    return marker[0] == kModeSaved && marker[1] == kModeSaved ? 1 : 0;
 }
 
 int VlxRamPara::VlxGetCurrentModeIndex() {
@@ -560,8 +647,10 @@ int VlxRamPara::VlxGetCurrentModeIndex() {
 
 int VlxRamPara::VlxLanguageChanged() {
     VlxRamPara* p = p_vlxrampara_config;
-    if (!p || p->ramU16(kLanguage) == p->shadowU16(kLanguage)) return 0;
-    g_language = p->ram_para[kLanguage];
+    if (!p) return 0;
+    const uint16_t language = p->snapshotU16(kLanguage);  // a PC may be writing it
+    if (language == p->shadowU16(kLanguage)) return 0;
+    g_language = uint8_t(language);
     return 1;
 }
 

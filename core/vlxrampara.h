@@ -15,6 +15,8 @@
 #include <cstdint>
 #include <mutex>
 
+#include "platform/annotated_mutex.h"
+
 // ---- RAM map (protocol addresses; u16 fields little-endian)
 namespace vlxram {
 constexpr unsigned kRamSize = 4096;
@@ -140,7 +142,16 @@ public:
     pthread_mutex_t vlx_mutex;                  // the input timings (0x100..0x123) and every copy of RAM bytes
     unsigned char ram_para[vlxram::kRamSize];
     unsigned char ram_para_shadow[vlxram::kRamSize];
-    unsigned char mode_para[vlxram::kModeSlots][vlxram::kModeSlotSize];
+    // The user-mode slots: a PC's slot writes and reads (link threads), the panel's save,
+    // recall and bookkeeping (GUI thread). Under mode_mutex, a leaf lock held only for a
+    // copy: nothing else is taken and no file is touched while it is held.
+    mutable plat::Mutex mode_mutex;
+    unsigned char mode_para[vlxram::kModeSlots][vlxram::kModeSlotSize] GUARDED_BY(mode_mutex);
+    uint32_t mode_changes[vlxram::kModeSlots] GUARDED_BY(mode_mutex) = {};  // one more per change of a slot
+    // Save requests written into RAM 0x364 (the panel's touch, a PC's RAM write), counted
+    // under c331_manage::manage_mutex: a request for the slot being saved that comes in
+    // during its save is told from the one being served.
+    uint32_t mode_save_requests = 0;
     unsigned char reg_para[vlxram::kRegisterFileSize];
     // RAM the parameter file did not take (a full data partition): saved at the next change
     // notification even when nothing else changed. GUI thread only.
@@ -165,12 +176,33 @@ public:
     // A consistent copy of RAM bytes: under vlx_mutex against the input-timing writers; a
     // caller that needs the other writers' words whole holds c331_manage::manage_mutex.
     void copyRam(unsigned address, unsigned length, unsigned char* out);
+    // A copy that no writer tears: under manage_mutex (unless this thread holds it) and
+    // vlx_mutex. For readers outside a hold: screens, the input-source thread.
+    void snapshot(unsigned address, unsigned length, unsigned char* out);
+    uint16_t snapshotU16(unsigned address);
     uint16_t shadowU16(unsigned address) const { return getU16(ram_para_shadow, address); }
     void setRamU16(unsigned address, uint16_t v) { setU16(ram_para, address, v); }
 
     // ---- protocol writes (no flag; the caller holds manage_mutex): 0 done, 1 refused
     static int VlxRamParaDeal(unsigned char* data, unsigned short length, unsigned int address);
     static int VlxModeUserRamParaDeal(unsigned char* data, unsigned short length, unsigned int address);
+
+    // ---- user-mode slots
+    // A copy of slot bytes under mode_mutex; false when the range leaves the slot.
+    bool readSlot(int slot, unsigned offset, unsigned length, unsigned char* out) const EXCLUDES(mode_mutex);
+    // The slot's copy of a RAM word (0x380..0xFFF), 0 for another address.
+    uint16_t slotWord(int slot, unsigned ramAddress) const;
+    // Recall: one copy of the slot into RAM 0x380..0xFFF and the current-mode word, handed to
+    // the scaler in one hold of manage_mutex. False when the slot holds no saved mode.
+    static bool recallMode(int slot);
+    // The panel's save request for a slot (0..15), carried out by the change notification.
+    static void requestModeSave(int slot);
+    // Writes the slot's file and then the slot from one image: `mode` (a copy of RAM
+    // 0x380..0xFFF) when given, else the slot's own bytes, marked saved; `menuCopy` also copies
+    // the menu file when the image has the OSD on. No lock is held across the file's write
+    // but the file mutex: a PC's write that lands on the slot meanwhile is newer than the
+    // image and stays in the slot. 1 = written, 0 = bad slot or write failed.
+    static int storeSlot(int slot, const unsigned char* mode, bool menuCopy);
 
     // ---- user-mode files
     // operation 0 loads slot from its file, 1 deletes its files then loads (fails). 1 = loaded.

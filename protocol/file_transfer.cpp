@@ -21,6 +21,7 @@
 #include <functional>
 #include <future>
 #include <memory>
+#include <mutex>
 
 #include "core/app_swap.h"
 #include "core/global.h"
@@ -262,8 +263,11 @@ uint8_t VlxFileDeal::commit(const FileTarget& target, plat::StagedFile& staged, 
     // An application stored here is the one its swap moves: a second end waits for the
     // first install to finish (and is then refused, the restart being pending).
     QMutexLocker install(target.kind == kApplication ? &g_app_install_mutex : nullptr);
-    QMutexLocker lock(&Utils::_file_deal_mutex);
     if (target.mtd >= 0) {
+        // A whole partition's erase and program: under its own lock (one store at a time, and
+        // the transfer buffer), never the file mutex the other threads' passes wait for.
+        static std::mutex flashStore;
+        std::lock_guard<std::mutex> store(flashStore);
         std::string image;
         const bool read = plat::readRegularFile(staged.tempPath(), size, plat::Oversize::Refuse, &image) ==
                               plat::FileRead::Ok &&
@@ -284,6 +288,7 @@ uint8_t VlxFileDeal::commit(const FileTarget& target, plat::StagedFile& staged, 
             return kFailed;
         }
     }
+    QMutexLocker lock(&Utils::_file_deal_mutex);
     if (!staged.commit()) {
         writeLogMsg(LOG_ERROR, "file transfer: " + target.path + " cannot be stored");
         return kFailed;

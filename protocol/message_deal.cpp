@@ -217,7 +217,7 @@ void message_deal::read_ram(const uint8_t* frame, const uint8_t* p, size_t n) {
             const unsigned slot = (offset >> 12) - 1;
             const unsigned within = offset & 0xFFF;
             if (within + len > vlxram::kModeSlotSize) return status(kStatusRefused);
-            take(store->mode_para[slot] + within);
+            if (len) store->readSlot(int(slot), within, unsigned(len), data.data());
         } else {
             return status(kStatusRefused);
         }

@@ -16,7 +16,7 @@ unsigned char* bytes() { return base; }
 uint16_t word(unsigned address) { return VlxRamPara::getU16(base, address); }
 
 void takeRam() {
-    if (VlxRamPara* ram = VlxRamPara::p_vlxrampara_config) std::memcpy(base, ram->ram_para, kSize);
+    if (VlxRamPara* ram = VlxRamPara::p_vlxrampara_config) ram->copyRam(0, kSize, base);
 }
 
 void setWord(unsigned address, uint16_t value) {

@@ -59,162 +59,169 @@ void c331_manage::applyPanel() {
     if (ram->ramU16(kOsdEnable) != 0) g_osd_update = 1;
 }
 
+// The pass's look, what it applies and its base, in one hold of manage_mutex.
+void c331_manage::passUnderLock() {
+    VlxRamPara* ram = VlxRamPara::p_vlxrampara_config;
+    ManageMutexLocker lock;
+    const uint8_t flag = update_flag.exchange(kFlagPassRunning);
+    pass_holds_mutex_ = true;
+    ram->copyRam(0, kRamSize, seen);
+    std::memcpy(baseBefore, applied_ram::bytes(), kRamSize);
+    if (g_force_bkcolor == 0) vlxApi_forceColorDisable(spi_fd);
+
+    // 1. output panel: one re-initialisation for any number of changed words
+    for (unsigned a : kPanelWords)
+        if (differs(a)) {
+            if (!panel_pending_) {
+                panel_pending_since_ = G_timeTicks;
+                panel_timeout_logged_ = false;
+            }
+            panel_pending_ = true;
+            break;
+        }
+    applyPanel();
+    // the panel results the re-initialisation has just written are the manager's own
+    std::memcpy(seen + kOutputX, ram->ram_para + kOutputX, kPanelResultsEnd - kOutputX);
+
+    // 2. picture
+    if (differs(kBrightness)) {
+        c331_SetBrightness(50);  // brightness itself is the FPGA engine's
+        QMutexLocker l(&Utils::_bri_set_mutex);
+        engine_requests::raise(engine_requests::fpgaBrightness);
+    }
+    if (differs(kContrast)) c331_SetContrast(seenU16(kContrast));
+    if (differs(kSharpness)) c331_SetSharpness(seenU16(kSharpness));
+    if (differs(kSaturation)) c331_SetSaturation(seenU16(kSaturation));
+    if (differs(kColorTempMode) || differs(kColorTempR) || differs(kColorTempG) || differs(kColorTempB))
+        c331_SetColorTemp(int(uint32_t(seen[kColorTempR]) << 24 | uint32_t(seen[kColorTempG]) << 16 |
+                              uint32_t(seen[kColorTempB]) << 8 | seen[kColorTempMode]));
+
+    // 3. priorities
+    for (int w = 0; w < WINDOW_MAX; ++w)
+        if (differs(kLayerPriority + 2u * unsigned(w))) {
+            c331_SetWinPriority(w, seenU16(kLayerPriority + 2u * unsigned(w)));
+            c331_SetWinPriority1(spi_fd);
+        }
+
+    // 4. window records, in address order; a re-layout reads every window and ends the scan
+    for (unsigned a = kWindowRecords; a < kWindowRecords + kWindowRecordSize * WINDOW_MAX; a += 2) {
+        if (!differs(a)) continue;
+        const int w = int((a - kWindowRecords) / kWindowRecordSize);
+        const unsigned field = (a - kWindowRecords) % kWindowRecordSize;
+        const uint16_t v = seenU16(a);
+        if (field == kWinState || field == kWinX || field == kWinY || field == kWinWidth || field == kWinHeight) {
+            vlxApi_initEnvC331();
+            vlxApi_MultiWinChAlloc(1);
+            vlxApi_MultiWinChInit();
+            set_output(spi_fd);
+            break;
+        }
+        if (field == kWinAttributes) {
+            c331_SetWinAttr(w, v);
+        } else if (field == kWinSource) {
+            int source = v & 0xFF;
+            bool apply = true;
+            if (v & kSourceIsCrop) {
+                const int i = v & 0xFF;
+                const unsigned entry = kCropTable + kCropEntrySize * unsigned(i);
+                if (i >= kCropPresets || !(seenU16(entry) & kCropInUse)) {
+                    writeLogMsg(LOG_WARNING, "c331: window " + std::to_string(w) + " names crop " +
+                                                 std::to_string(i) + ", which is not in use; ignored");
+                    apply = false;
+                } else if ((seenU16(entry) & 15) > 5) {
+                    // Sources are 0..5: a larger one would index past the port tables.
+                    writeLogMsg(LOG_WARNING, "c331: crop " + std::to_string(i) + " names source " +
+                                                 std::to_string(seenU16(entry) & 15) + "; ignored");
+                    apply = false;
+                } else {
+                    const int rect[4] = {seenU16(entry + 2), seenU16(entry + 4), seenU16(entry + 6),
+                                         seenU16(entry + 8)};
+                    c331_SetInputsourceCrop(w, v);
+                    c331_SetCrop(w, 1, rect);
+                    source = seenU16(entry) & 15;
+                }
+            } else if (applied_ram::word(a) & kSourceIsCrop) {
+                const int none[4] = {0, 0, 0, 0};
+                c331_SetCrop(w, 0, none);
+            }
+            if (apply) {
+                c331_SetInputsource(w, source);
+                if (seenU16(kAudioWindow) == unsigned(w)) engine_requests::raise(engine_requests::audioRoute);
+            }
+        } else if (field == kWinOutput) {
+            c331_SetWinOutput(spi_fd, w, v);
+        } else if (field == kWinDbdMode) {
+            c331_SetWinDbdMode(spi_fd, w, v);
+        }
+    }
+
+    // 5. fades, bounded to a few seconds
+    for (int w = 0; w < WINDOW_MAX; ++w) {
+        const unsigned a = kFadeTable + 4u * unsigned(w);
+        const int k = recordOf(w);
+        if (k < 0) continue;
+        if (differs(a)) PM_WIN_FADE_IN[k] = std::min<int>(seenU16(a), kFadeMaxFrames);
+        if (differs(a + 2)) PM_WIN_FADE_OUT[k] = std::min<int>(seenU16(a + 2), kFadeMaxFrames);
+    }
+
+    // 6. test pattern
+    if (seen[kTestPattern] != applied_ram::bytes()[kTestPattern] && c331_SetPattern(seen[kTestPattern]) < 0) {
+        writeLogMsg(LOG_WARNING, "c331: test pattern " + std::to_string(seen[kTestPattern]) +
+                                     " refused: " + std::to_string(win_count) + " windows shown");
+        // The RAM tells what the LED screen shows: the refused number goes back to the
+        // pattern still shown (or none), unless a writer changed it after the look.
+        const uint8_t shown = applied_ram::bytes()[kTestPattern];
+        if (ram->ram_para[kTestPattern] == seen[kTestPattern]) ram->ram_para[kTestPattern] = shown;
+        seen[kTestPattern] = shown;
+    }
+
+    // 7. EDID: every port whose words changed (this pass's look is their only one)
+    for (int p = 0; p < INPUT_PORTS; ++p) {
+        const unsigned base = kEdidPara + kEdidParaSize * unsigned(p);
+        if (differs(base) || differs(base + 2) || differs(base + 4)) {
+            engine_requests::edidWritten[p] = 0;
+            engine_requests::raise(engine_requests::edidRequest[p]);
+        }
+    }
+
+    // 8. sound, screen state, output position, OSD
+    for (int w = 0; w < WINDOW_MAX; ++w)
+        if (differs(windowField(w, kWinSound))) engine_requests::raise(engine_requests::audioRoute);
+    if (differs(kScreenState)) engine_requests::raise(engine_requests::fpgaOutputOnOff);
+    if (differs(kOutputX) || differs(kOutputY)) engine_requests::raise(engine_requests::fpgaOutputPosition);
+    if (differs(kOsdEnable)) {
+        vlxApi_OsdSet(0, seenU16(kOsdEnable));
+        if (seenU16(kOsdEnable)) g_osd_update = 1;
+    }
+
+    // The base takes what this pass applied, and only that: a word a writer changed after
+    // the look stays a difference, and one a self-applying writer put into the base
+    // meanwhile (applied_ram::setWord) is kept.
+    unsigned char* base = applied_ram::bytes();
+    for (unsigned i = 0; i < kRamSize; ++i)
+        if (seen[i] != baseBefore[i]) base[i] = seen[i];
+    // A writer let in by a fade keeps its hand-over for the next pass.
+    uint8_t running = kFlagPassRunning;
+    update_flag.compare_exchange_strong(running, 0);
+    VlxRamPara::test_signal(flag);
+    pass_holds_mutex_ = false;
+}
+
 void c331_manage::c331managerdeal(void* arg) {
     (void)arg;
     VlxRamPara* ram = VlxRamPara::p_vlxrampara_config;
     // A look without the lock; the code itself is read and cleared under it, so a writer's
     // second hold (1, then 2 for a user-mode delete) is never lost between look and lock.
     if (update_flag != 0 && ram) {
-        ManageMutexLocker lock;
-        const uint8_t flag = update_flag.exchange(kFlagPassRunning);
-        pass_holds_mutex_ = true;
-        ram->copyRam(0, kRamSize, seen);
-        std::memcpy(baseBefore, applied_ram::bytes(), kRamSize);
-        if (g_force_bkcolor == 0) vlxApi_forceColorDisable(spi_fd);
-
-        // 1. output panel: one re-initialisation for any number of changed words
-        for (unsigned a : kPanelWords)
-            if (differs(a)) {
-                if (!panel_pending_) {
-                    panel_pending_since_ = G_timeTicks;
-                    panel_timeout_logged_ = false;
-                }
-                panel_pending_ = true;
-                break;
-            }
-        applyPanel();
-        // the panel results the re-initialisation has just written are the manager's own
-        std::memcpy(seen + kOutputX, ram->ram_para + kOutputX, kPanelResultsEnd - kOutputX);
-
-        // 2. picture
-        if (differs(kBrightness)) {
-            c331_SetBrightness(50);  // brightness itself is the FPGA engine's
-            QMutexLocker l(&Utils::_bri_set_mutex);
-            engine_requests::raise(engine_requests::fpgaBrightness);
-        }
-        if (differs(kContrast)) c331_SetContrast(seenU16(kContrast));
-        if (differs(kSharpness)) c331_SetSharpness(seenU16(kSharpness));
-        if (differs(kSaturation)) c331_SetSaturation(seenU16(kSaturation));
-        if (differs(kColorTempMode) || differs(kColorTempR) || differs(kColorTempG) || differs(kColorTempB))
-            c331_SetColorTemp(int(uint32_t(seen[kColorTempR]) << 24 | uint32_t(seen[kColorTempG]) << 16 |
-                                  uint32_t(seen[kColorTempB]) << 8 | seen[kColorTempMode]));
-
-        // 3. priorities
-        for (int w = 0; w < WINDOW_MAX; ++w)
-            if (differs(kLayerPriority + 2u * unsigned(w))) {
-                c331_SetWinPriority(w, seenU16(kLayerPriority + 2u * unsigned(w)));
-                c331_SetWinPriority1(spi_fd);
-            }
-
-        // 4. window records, in address order; a re-layout reads every window and ends the scan
-        for (unsigned a = kWindowRecords; a < kWindowRecords + kWindowRecordSize * WINDOW_MAX; a += 2) {
-            if (!differs(a)) continue;
-            const int w = int((a - kWindowRecords) / kWindowRecordSize);
-            const unsigned field = (a - kWindowRecords) % kWindowRecordSize;
-            const uint16_t v = seenU16(a);
-            if (field == kWinState || field == kWinX || field == kWinY || field == kWinWidth || field == kWinHeight) {
-                vlxApi_initEnvC331();
-                vlxApi_MultiWinChAlloc(1);
-                vlxApi_MultiWinChInit();
-                set_output(spi_fd);
-                break;
-            }
-            if (field == kWinAttributes) {
-                c331_SetWinAttr(w, v);
-            } else if (field == kWinSource) {
-                int source = v & 0xFF;
-                bool apply = true;
-                if (v & kSourceIsCrop) {
-                    const int i = v & 0xFF;
-                    const unsigned entry = kCropTable + kCropEntrySize * unsigned(i);
-                    if (i >= kCropPresets || !(seenU16(entry) & kCropInUse)) {
-                        writeLogMsg(LOG_WARNING, "c331: window " + std::to_string(w) + " names crop " +
-                                                     std::to_string(i) + ", which is not in use; ignored");
-                        apply = false;
-                    } else if ((seenU16(entry) & 15) > 5) {
-                        // Sources are 0..5: a larger one would index past the port tables.
-                        writeLogMsg(LOG_WARNING, "c331: crop " + std::to_string(i) + " names source " +
-                                                     std::to_string(seenU16(entry) & 15) + "; ignored");
-                        apply = false;
-                    } else {
-                        const int rect[4] = {seenU16(entry + 2), seenU16(entry + 4), seenU16(entry + 6),
-                                             seenU16(entry + 8)};
-                        c331_SetInputsourceCrop(w, v);
-                        c331_SetCrop(w, 1, rect);
-                        source = seenU16(entry) & 15;
-                    }
-                } else if (applied_ram::word(a) & kSourceIsCrop) {
-                    const int none[4] = {0, 0, 0, 0};
-                    c331_SetCrop(w, 0, none);
-                }
-                if (apply) {
-                    c331_SetInputsource(w, source);
-                    if (seenU16(kAudioWindow) == unsigned(w)) engine_requests::raise(engine_requests::audioRoute);
-                }
-            } else if (field == kWinOutput) {
-                c331_SetWinOutput(spi_fd, w, v);
-            } else if (field == kWinDbdMode) {
-                c331_SetWinDbdMode(spi_fd, w, v);
-            }
-        }
-
-        // 5. fades, bounded to a few seconds
-        for (int w = 0; w < WINDOW_MAX; ++w) {
-            const unsigned a = kFadeTable + 4u * unsigned(w);
-            const int k = recordOf(w);
-            if (k < 0) continue;
-            if (differs(a)) PM_WIN_FADE_IN[k] = std::min<int>(seenU16(a), kFadeMaxFrames);
-            if (differs(a + 2)) PM_WIN_FADE_OUT[k] = std::min<int>(seenU16(a + 2), kFadeMaxFrames);
-        }
-
-        // 6. test pattern
-        if (seen[kTestPattern] != applied_ram::bytes()[kTestPattern] && c331_SetPattern(seen[kTestPattern]) < 0) {
-            writeLogMsg(LOG_WARNING, "c331: test pattern " + std::to_string(seen[kTestPattern]) +
-                                         " refused: " + std::to_string(win_count) + " windows shown");
-            // The RAM tells what the LED screen shows: the refused number goes back to the
-            // pattern still shown (or none), unless a writer changed it after the look.
-            const uint8_t shown = applied_ram::bytes()[kTestPattern];
-            if (ram->ram_para[kTestPattern] == seen[kTestPattern]) ram->ram_para[kTestPattern] = shown;
-            seen[kTestPattern] = shown;
-        }
-
-        // 7. EDID: every port whose words changed (this pass's look is their only one)
-        for (int p = 0; p < INPUT_PORTS; ++p) {
-            const unsigned base = kEdidPara + kEdidParaSize * unsigned(p);
-            if (differs(base) || differs(base + 2) || differs(base + 4)) {
-                engine_requests::edidWritten[p] = 0;
-                engine_requests::raise(engine_requests::edidRequest[p]);
-            }
-        }
-
-        // 8. sound, screen state, output position, OSD
-        for (int w = 0; w < WINDOW_MAX; ++w)
-            if (differs(windowField(w, kWinSound))) engine_requests::raise(engine_requests::audioRoute);
-        if (differs(kScreenState)) engine_requests::raise(engine_requests::fpgaOutputOnOff);
-        if (differs(kOutputX) || differs(kOutputY)) engine_requests::raise(engine_requests::fpgaOutputPosition);
-        if (differs(kOsdEnable)) {
-            vlxApi_OsdSet(0, seenU16(kOsdEnable));
-            if (seenU16(kOsdEnable)) g_osd_update = 1;
-        }
-
-        // The base takes what this pass applied, and only that: a word a writer changed after
-        // the look stays a difference, and one a self-applying writer put into the base
-        // meanwhile (applied_ram::setWord) is kept.
-        unsigned char* base = applied_ram::bytes();
-        for (unsigned i = 0; i < kRamSize; ++i)
-            if (seen[i] != baseBefore[i]) base[i] = seen[i];
-        // A writer let in by a fade keeps its hand-over for the next pass.
-        uint8_t running = kFlagPassRunning;
-        update_flag.compare_exchange_strong(running, 0);
-        VlxRamPara::test_signal(flag);
-
+        passUnderLock();
+        // Outside the hold: the menu file waits for the file mutex, and a debug dump may
+        // call into the input-source manager, whose pass takes manage_mutex itself.
         if (g_osd_update == 1) {
             g_osd_update = 0;
             get_json_omenu_para("/data/configs/omenu.json", &g_osd_list);
             set_OSD_para(&g_osd_list[0]);
         }
         run_debug_requests();
-        pass_holds_mutex_ = false;
     } else if (panel_pending_ && ram) {
         ManageMutexLocker lock;
         applyPanel();

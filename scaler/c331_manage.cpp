@@ -158,19 +158,12 @@ void c331_manage::maskW(unsigned d, unsigned value, unsigned mask, unsigned och)
 
 void c331_manage::bringUp() {
     VlxRamPara* ram = VlxRamPara::p_vlxrampara_config;
-    if (ram) {
-        // What follows applies the RAM as it is now: the base of the later passes. The
-        // panel results written below differ from it, so the first pass places the output.
-        ManageMutexLocker lock;
-        applied_ram::takeRam();
-    }
     load_system_param();
     define_param();
     drv_->init_reg_acc_param();
     write_initial_setting(spi_fd, 1);
     set_rtct(spi_fd, 1);
     load_param();
-    if (ram && ram->ramU16(vlxram::kOsdEnable) == 1) g_osd_update = 1;
     check_input_port(spi_fd);
     load_fonts();
     if (g_force_bkcolor == 1) {
@@ -180,15 +173,22 @@ void c331_manage::bringUp() {
         }
     }
     if (ram) {
-        vlxApi_PnlInit2(ram->ramU16(vlxram::kLedWidth), ram->ramU16(vlxram::kLedHeight), ram->ramU16(vlxram::kOut1Width),
-                        ram->ramU16(vlxram::kOut1Height), ram->ramU16(vlxram::kSpliceMode));
+        // The RAM as it is now, applied in one hold of the manage mutex (PCs write it from
+        // their link threads): the base of the later passes. The panel results written
+        // below differ from it, so the first pass places the output.
+        ManageMutexLocker lock;
+        applied_ram::takeRam();
+        const unsigned char* r = applied_ram::bytes();
+        auto word = [r](unsigned a) { return VlxRamPara::getU16(r, a); };
+        if (word(vlxram::kOsdEnable) == 1) g_osd_update = 1;
+        vlxApi_PnlInit2(word(vlxram::kLedWidth), word(vlxram::kLedHeight), word(vlxram::kOut1Width),
+                        word(vlxram::kOut1Height), word(vlxram::kSpliceMode));
         c331_SetBrightness(50);
-        c331_SetContrast(ram->ramU16(vlxram::kContrast));
-        c331_SetSharpness(ram->ramU16(vlxram::kSharpness));
-        c331_SetColorTemp(int(uint32_t(ram->ram_para[vlxram::kColorTempR]) << 24 |
-                              uint32_t(ram->ram_para[vlxram::kColorTempG]) << 16 |
-                              uint32_t(ram->ram_para[vlxram::kColorTempB]) << 8 | ram->ram_para[vlxram::kColorTempMode]));
-        c331_SetSaturation(ram->ramU16(vlxram::kSaturation));
+        c331_SetContrast(word(vlxram::kContrast));
+        c331_SetSharpness(word(vlxram::kSharpness));
+        c331_SetColorTemp(int(uint32_t(r[vlxram::kColorTempR]) << 24 | uint32_t(r[vlxram::kColorTempG]) << 16 |
+                              uint32_t(r[vlxram::kColorTempB]) << 8 | r[vlxram::kColorTempMode]));
+        c331_SetSaturation(word(vlxram::kSaturation));
     }
     set_output(spi_fd);
     state_ = kStateRunning;

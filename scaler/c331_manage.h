@@ -13,6 +13,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 
 #include "platform/annotated_mutex.h"
 #include "platform/worker_pacer.h"
@@ -430,6 +431,7 @@ private:
     void bringUp();
     void applyPanel();
     void applyPending();
+    void passUnderLock();
     void pollInputs();
     int* osdLoadSlot(int i);
     bool flashWait(uint32_t desc, uint8_t mask, bool wantSet, uint32_t boundUs, uint32_t pauseUs, const char* message,
@@ -491,4 +493,16 @@ public:
     }
     ManageMutexLocker(const ManageMutexLocker&) = delete;
     ManageMutexLocker& operator=(const ManageMutexLocker&) = delete;
+};
+
+// Holds c331_manage::manage_mutex for one scope unless this thread holds it already (code
+// reached from inside a writer's or the pass's own hold, such as a change announced there).
+class ManageMutexUnlessHeld {
+public:
+    ManageMutexUnlessHeld() {
+        if (c331_manage::manage_held_here == 0) lock_.emplace();
+    }
+
+private:
+    std::optional<ManageMutexLocker> lock_;
 };

@@ -37,7 +37,9 @@ void c331_manage::set_OSD_para(OMENU_PARA* menu) {
     if (!menu || menu->osd_count == 0) return;
     VlxRamPara* ram = VlxRamPara::p_vlxrampara_config;
     if (ram) {
-        const unsigned ledW = ram->ramU16(vlxram::kLedWidth), ledH = ram->ramU16(vlxram::kLedHeight);
+        unsigned char led[4];
+        ram->snapshot(vlxram::kLedWidth, sizeof led, led);  // the pass reads the menu outside its hold
+        const unsigned ledW = VlxRamPara::getU16(led, 0), ledH = VlxRamPara::getU16(led, 2);
         if (unsigned(menu->w) > ledW) menu->w = int(ledW);
         if (unsigned(menu->y) > ledH) menu->y = int(ledH);
     }

@@ -16,6 +16,7 @@
 #include "platform/platform.h"
 #include "platform/video_chip_map.h"
 #include "scaler/c331_inputs.h"
+#include "scaler/c331_manage.h"
 
 namespace vm = plat::videomap;
 namespace wiring = plat::wiring;
@@ -109,10 +110,13 @@ bool kavelsource::prepare() {
         else writeLogMsg(LOG_ERROR, "input chips: " + error + "; receiver reset and EEPROM write lines not driven");
     }
     edid_write_line.set(wiring::kLineHigh);  // EEPROMs protected except while one is written
+    bool full = false;
     {
         plat::Locker<plat::QtMutex> lock(Utils::_settings_mutex);
-        edidCheckFull_ = g_check_edid == "Once" || g_check_edid == "Always";
+        full = g_check_edid == "Once" || g_check_edid == "Always";
     }
+    plat::Locker<plat::Mutex> pass(passMutex_);
+    edidCheckFull_ = full;
     volume_flag = 1;  // the saved audio route goes out once at start
     return true;
 }
@@ -154,6 +158,10 @@ void kavelsource::linkScaler() {
                                       r.type, r.datamode, r.lane, r.ip, r.nosignal};
         return true;
     });
+    // Dump group 10, on the scaler's thread. It takes passMutex_, and this thread's pass takes
+    // manage_mutex under passMutex_ (the EDID words set back): the scaler calls it holding no
+    // lock of its own.
+    c331_manage::hdmiReceiverRefresh = [](int dev) { return p_kavel_source && p_kavel_source->iTE6805_Get_Hdmi(dev); };
 }
 
 void kavelsource::stopThread() {
@@ -186,7 +194,7 @@ bool kavelsource::chipAnswers(int index, bool answered, const char* name) {
 // ---------------------------------------------------------------- the pass
 
 bool kavelsource::source_deal() {
-    std::lock_guard<std::mutex> pass(passMutex_);
+    plat::Locker<plat::Mutex> pass(passMutex_);
     const unsigned before = work_;
     startup_deal();
     poll_receivers();
@@ -300,8 +308,10 @@ bool kavelsource::wanted_edid(int source, std::vector<uint8_t>* out, std::string
     *out = defaultEdid(kind);
     VlxRamPara* ram = VlxRamPara::p_vlxrampara_config;
     if (!ram) return true;
-    const unsigned at = vlxram::kEdidPara + vlxram::kEdidParaSize * unsigned(source);
-    return Set_Custom_HDMI_EDID(*out, kind, ram->ramU16(at), ram->ramU16(at + 2), ram->ramU16(at + 4), error);
+    unsigned char words[vlxram::kEdidParaSize];
+    ram->snapshot(vlxram::kEdidPara + vlxram::kEdidParaSize * unsigned(source), sizeof words, words);
+    return Set_Custom_HDMI_EDID(*out, kind, VlxRamPara::getU16(words, 0), VlxRamPara::getU16(words, 2),
+                                VlxRamPara::getU16(words, 4), error);
 }
 
 bool kavelsource::write_edid(int source, const std::vector<uint8_t>& edid) {
@@ -340,24 +350,25 @@ bool kavelsource::write_edid(int source, const std::vector<uint8_t>& edid) {
     return ok;
 }
 
+void kavelsource::edidKept(int source) {
+    edidChecked_[source] = true;
+    setStatusBit(source == 0 ? 0 : 1, source == 0 ? 7 : unsigned(source - 1), true);
+}
+
 void kavelsource::edidCheck(int source) {
     bool ok = false;
     std::vector<uint8_t> now = read_edid_eeprom(source, &ok);
     if (!ok) return;  // tried again on a later pass
     std::string why;
     const bool valid = edidValid(now.data(), now.size(), &why);
-    auto keep = [&] {
-        edidChecked_[source] = true;
-        setStatusBit(source == 0 ? 0 : 1, source == 0 ? 7 : unsigned(source - 1), true);
-    };
-    if (valid && !edidCheckFull_) return keep();
+    if (valid && !edidCheckFull_) return edidKept(source);
     std::vector<uint8_t> edid;
     std::string error;
     if (!wanted_edid(source, &edid, &error)) {
         // A timing the input cannot offer (a size of 0, wider than 4095): a valid EDID stays.
         if (valid) {
             restore_edid_words(source, now);
-            return keep();
+            return edidKept(source);
         }
         edid = defaultEdid(edidKindOfSource(source));
     }
@@ -397,7 +408,7 @@ void kavelsource::about_set_edid_deal() {
 
 bool kavelsource::iTE6805_Get_Hdmi(int dev) {
     if (dev < 0 || dev > 1) return false;
-    std::lock_guard<std::mutex> pass(passMutex_);  // runs on the scaler's thread
+    plat::Locker<plat::Mutex> pass(passMutex_);  // runs on the scaler's thread
     const bool ok = ite6805[dev]->iTE6805_Show_VID_Info();
     std::printf("[iTE6805_Get_Hdmi] dev_id:%d, idx:%d\n", dev, ite6805[dev]->source());
     return ok;
@@ -409,15 +420,18 @@ void kavelsource::about_volume_deal() {
     if (volume_flag != 1) return;
     VlxRamPara* ram = VlxRamPara::p_vlxrampara_config;
     if (!ram) return;
-    int window = ram->ramU16(vlxram::kAudioWindow);
+    // One copy of the crop table, audio word and window records: PCs write them meanwhile.
+    unsigned char r[vlxram::kWindowRecords + vlxram::kWindowRecordSize * vlxram::kWindows];
+    ram->snapshot(vlxram::kCropTable, sizeof r - vlxram::kCropTable, r + vlxram::kCropTable);
+    int window = VlxRamPara::getU16(r, vlxram::kAudioWindow);
     if (window >= vlxram::kWindows) window = 0;
     uint8_t route = vm::kAudioNone;
-    if (ram->ramU16(vlxram::windowField(window, vlxram::kWinSound)) & 0x8000) {
-        const uint16_t word = ram->ramU16(vlxram::windowField(window, vlxram::kWinSource));
+    if (VlxRamPara::getU16(r, vlxram::windowField(window, vlxram::kWinSound)) & 0x8000) {
+        const uint16_t word = VlxRamPara::getU16(r, vlxram::windowField(window, vlxram::kWinSource));
         int source = word & 0xFF;
         if (word & vlxram::kSourceIsCrop) {
             source = source < vlxram::kCropEntries
-                         ? ram->ramU16(vlxram::kCropTable + vlxram::kCropEntrySize * unsigned(source)) & 15
+                         ? VlxRamPara::getU16(r, vlxram::kCropTable + vlxram::kCropEntrySize * unsigned(source)) & 15
                          : -1;
         }
         if (source >= 0 && source < vlxram::kInputs) route = uint8_t(1 + source);

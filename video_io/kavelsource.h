@@ -32,6 +32,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/annotated_mutex.h"
 #include "platform/gpio_word.h"
 #include "platform/reg_window.h"
 #include "platform/worker_pacer.h"
@@ -76,7 +77,8 @@ public:
     // Makes the FPGA engine run FPGA i only while clock_stage(i) is 2. Start-up calls it
     // before the engine is made, so that the engine never sees an FPGA without its clock.
     static void linkFpgaEngine();
-    // The scaler takes its receiver records from hdminfo instead of the RAM's timing words.
+    // The scaler takes its receiver records from hdminfo instead of the RAM's timing words,
+    // and refreshes the two IT6805 records for its dump group 10 (iTE6805_Get_Hdmi).
     static void linkScaler();
     // The FPGA engine's mapped register window, when it has one: the GPIO words are taken
     // from it; otherwise initialize() maps the window itself.
@@ -86,28 +88,34 @@ public:
 
     // ---- one pass of the thread, in this order (tests call it directly); true when it
     // published a change or served a request
-    bool source_deal();
-    void startup_deal();       // chips not yet set up: reset release, hot-plug, expander, EDID check
-    void poll_receivers();
-    void clock_synth_deal();
-    void about_set_edid_deal();
-    void about_volume_deal();
+    bool source_deal() EXCLUDES(passMutex_);
+    // The steps hold passMutex_ (source_deal takes it; a test calls them alone on its thread).
+    void startup_deal() REQUIRES(passMutex_);  // chips not yet set up: reset release, hot-plug, expander, EDID check
+    void poll_receivers() REQUIRES(passMutex_);
+    void clock_synth_deal() REQUIRES(passMutex_);
+    void about_set_edid_deal() REQUIRES(passMutex_);
+    void about_volume_deal() REQUIRES(passMutex_);
+    // Test hook: one step of the pass, under its lock (`&kavelsource::about_volume_deal`).
+    void stepForTest(void (kavelsource::*step)()) EXCLUDES(passMutex_) {
+        plat::Locker<plat::Mutex> pass(passMutex_);
+        (this->*step)();
+    }
 
     // Clock-synthesiser stage of FPGA i: 0 not set, 1 programmed and locking, 2 running.
     uint8_t clock_stage(int fpga) const { return fpga >= 0 && fpga < kFpgas ? clk_stage[fpga].load() : 0; }
     // Dump group 10: the two IT6805 records into hdminfo of sources 4 and 5 (horizontal
     // values doubled in double-pixel mode). False when the receiver does not answer.
-    bool iTE6805_Get_Hdmi(int dev);
+    bool iTE6805_Get_Hdmi(int dev) EXCLUDES(passMutex_);
 
     // Writes `edid` into input p's EEPROM when its content differs, and reads it back.
-    bool write_edid(int source, const std::vector<uint8_t>& edid);
+    bool write_edid(int source, const std::vector<uint8_t>& edid) REQUIRES(passMutex_);
     // The EDID input p should offer: its kind's default patched with RAM 0x380 + 6p.
     bool wanted_edid(int source, std::vector<uint8_t>* out, std::string* error);
     // A timing the input cannot offer: its RAM words (0x380 + 6 x source) take the
     // preferred timing of the EDID its EEPROM holds.
     void restore_edid_words(int source, const std::vector<uint8_t>& eeprom);
     // `afterWrite`: the EEPROM may still be in its write cycle, so keep asking for a while.
-    std::vector<uint8_t> read_edid_eeprom(int source, bool* ok, bool afterWrite = false);
+    std::vector<uint8_t> read_edid_eeprom(int source, bool* ok, bool afterWrite = false) REQUIRES(passMutex_);
 
     // ---- shared state
     HDMI_INFO hdminfo[kSources] = {};   // written and read whole under Utils::_source_hdminfo_mutex
@@ -135,14 +143,18 @@ private:
     kavelsource();
     ~kavelsource();
     void bindGpio(void* base);
-    bool chipAnswers(int index, bool answered, const char* name);
+    bool chipAnswers(int index, bool answered, const char* name) REQUIRES(passMutex_);
     // A receiver's pass: false when it has to be set up again.
-    bool receiverPolled(int index, ChipPoll result);
-    void edidCheck(int source);
+    bool receiverPolled(int index, ChipPoll result) REQUIRES(passMutex_);
+    void edidCheck(int source) REQUIRES(passMutex_);
+    // The EEPROM of `source` holds a valid EDID it may keep: checked.
+    void edidKept(int source) REQUIRES(passMutex_);
 
     plat::RegWindow window_;
     // The drivers' state (receiver records, start-up progress): one pass or one dump at a time.
-    std::mutex passMutex_;
+    // Taken before c331_manage::manage_mutex (the pass reads and sets RAM words under it);
+    // never taken by a thread that holds manage_mutex.
+    plat::Mutex passMutex_;
     bool gpioBound_ = false;
     std::thread thread_;
     std::atomic<bool> stop_{false};
@@ -152,13 +164,14 @@ private:
     // Start-up progress per chip, and whether each answered on its last attempt (under passMutex_,
     // like everything below).
     enum Chip { kIt6602, kIte0, kIte1, kIt66121, kAudio, kClock0, kClock1, kChips };
-    bool chipReady_[kChips] = {};
-    bool chipAnswered_[kChips] = {};
-    bool chipWarned_[kChips] = {};
-    bool expanderSet_ = false;
-    bool edidChecked_[kSources] = {};
-    bool edidWarned_[kSources] = {};
-    bool edidCheckFull_ = false;
-    bool edidCheckStored_ = false;
-    uint32_t clockWait_[kFpgas] = {};  // tick the synthesiser was programmed
+    // Under passMutex_.
+    bool chipReady_[kChips] GUARDED_BY(passMutex_) = {};
+    bool chipAnswered_[kChips] GUARDED_BY(passMutex_) = {};
+    bool chipWarned_[kChips] GUARDED_BY(passMutex_) = {};
+    bool expanderSet_ GUARDED_BY(passMutex_) = false;
+    bool edidChecked_[kSources] GUARDED_BY(passMutex_) = {};
+    bool edidWarned_[kSources] GUARDED_BY(passMutex_) = {};
+    bool edidCheckFull_ GUARDED_BY(passMutex_) = false;
+    bool edidCheckStored_ GUARDED_BY(passMutex_) = false;
+    uint32_t clockWait_[kFpgas] GUARDED_BY(passMutex_) = {};  // tick the synthesiser was programmed
 };

@@ -36,10 +36,7 @@ constexpr int kHdmi1 = 2, kHdmi2 = 3;
 class ApplyPathTest : public EnginesWorld {
 protected:
     void SetUp() override {
-        static int argc = 1;
-        static char name[] = "test_protocol";
-        static char* argv[] = {name, nullptr};
-        if (!QApplication::instance()) new QApplication(argc, argv);
+        makeApplication();
         EnginesWorld::SetUp();
         if (HasFatalFailure()) return;
         // EEPROMs as the factory left them, each with the EDID its input offers

@@ -3,6 +3,8 @@
 // the FPGA engine and the C331 manager as start-up makes them (their threads stopped, the
 // test runs their passes one 10 ms tick at a time), the simulated FPGAs and C331, real
 // loopback sockets and pseudo-terminals, and the Python client.
+#include <QApplication>
+
 #include "fpga/fpga_manage.h"
 #include "fpga/fpga_regs.h"
 #include "platform/sim/c331_model.h"
@@ -59,6 +61,13 @@ protected:
         TransportTest::TearDown();
     }
     virtual uint16_t fpga1Links() const { return 1; }
+    // The screens' application, for a world with a panel.
+    static void makeApplication() {
+        static int argc = 1;
+        static char name[] = "test_protocol";
+        static char* argv[] = {name, nullptr};
+        if (!QApplication::instance()) new QApplication(argc, argv);
+    }
     // 10 ms of board time, then one pass of each engine.
     void tick(int n = 1) {
         for (int k = 0; k < n; ++k) {

@@ -2,19 +2,26 @@
 // link, MTD writes, the application swap, reads and deletions.
 #include <gtest/gtest.h>
 
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <mtd/mtd-user.h>
+
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "core/global.h"
+#include "core/json_file.h"
 #include "core/md5.h"
 #include "platform/platform.h"
+#include "platform/sim/sim_backend.h"
 #include "platform/sim/sim_board.h"
 #include "platform/sim/sim_shell.h"
 #include "protocol/file_transfer.h"
@@ -249,6 +256,58 @@ TEST_F(FileTransferTest, KernelGoesToItsPartitionAndAFailedEraseWritesNothing) {
     EXPECT_EQ(send(t, kindStart(kBootLogo, uint32_t(logo.size())), logo, md5Of(logo), kMaxBlock), kFailed);
     for (const std::string& line : board.mtdLog(8)) EXPECT_NE(line.rfind("write", 0), 0u) << line;
     EXPECT_EQ(partFiles("/data/kavelkv"), 0);
+}
+
+// A partition's erase and program hold the store's own lock, not the file mutex: the menu file
+// (which the scaler's pass reads) is read while a kernel store waits for its erase.
+TEST_F(FileTransferTest, MenuFileIsReadWhileAKernelStoreErasesItsPartition) {
+    struct SlowErase : plat::Sys {
+        std::unique_ptr<plat::Sys> sim = plat::sim::makeSys();
+        std::atomic<bool> erasing{false}, release{false};
+        int ioctl(int fd, unsigned long request, void* arg) override {
+            if (request == MEMERASE) {
+                erasing = true;
+                const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+                while (!release && std::chrono::steady_clock::now() < end) std::this_thread::yield();
+            }
+            return sim->ioctl(fd, request, arg);
+        }
+        int open(const std::string& p, int f, int m) override { return sim->open(p, f, m); }
+        int close(int fd) override { return sim->close(fd); }
+        ssize_t read(int fd, void* b, size_t n) override { return sim->read(fd, b, n); }
+        ssize_t write(int fd, const void* b, size_t n) override { return sim->write(fd, b, n); }
+        ssize_t pread(int fd, void* b, size_t n, off_t o) override { return sim->pread(fd, b, n, o); }
+        ssize_t pwrite(int fd, const void* b, size_t n, off_t o) override { return sim->pwrite(fd, b, n, o); }
+        off_t lseek(int fd, off_t o, int w) override { return sim->lseek(fd, o, w); }
+        void* mmap(void* a, size_t l, int p, int f, int fd, off_t o) override { return sim->mmap(a, l, p, f, fd, o); }
+        int munmap(void* a, size_t l) override { return sim->munmap(a, l); }
+        int socket(int d, int t, int p) override { return sim->socket(d, t, p); }
+        int bind(int fd, const struct sockaddr* a, socklen_t l) override { return sim->bind(fd, a, l); }
+        ssize_t recv(int fd, void* b, size_t n, int f) override { return sim->recv(fd, b, n, f); }
+    };
+    auto owned = std::make_unique<SlowErase>();
+    SlowErase* sys = owned.get();
+    plat::installSys(std::move(owned));
+    testkit::writeFile("/data/configs/omenu.json", "{\"name\":\"m\",\"osdcount\":0,\"oactcount\":0}");
+    const std::string kernel = pattern(70000);
+    uint8_t stored = 0;
+    std::thread pc([&] {
+        FileTransfer t;
+        stored = send(t, kindStart(kKernel, uint32_t(kernel.size())), kernel, md5Of(kernel), kMaxBlock);
+    });
+    while (!sys->erasing) std::this_thread::yield();
+    std::atomic<bool> read{false};
+    std::thread pass([&] {
+        boost::property_tree::ptree menu;
+        read = jsonfile::read("/data/configs/omenu.json", &menu, false) == jsonfile::Read::Ok;
+    });
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!read && std::chrono::steady_clock::now() < end) std::this_thread::yield();
+    EXPECT_TRUE(read.load()) << "the menu file waited for the partition's erase";
+    sys->release = true;
+    pass.join();
+    pc.join();
+    EXPECT_EQ(stored, kOk);
 }
 
 TEST_F(FileTransferTest, ApplicationSwappedAndRestartedOnlyAfterAGoodDigest) {

@@ -48,7 +48,7 @@ TEST_F(C331DispatchTest, OnlyTheGreenGainChangedStillSendsAllFourGainsInOneCall)
     ram->ram_para[kColorTempMode] = 0;
     ram->ram_para[kColorTempR] = 128;
     ram->ram_para[kColorTempB] = 32;
-    shadowFollows();
+    takeAsApplied();
     const unsigned calls = m->colortemp_calls;
     writeRam(kColorTempG, 77);
     pass();
@@ -60,7 +60,7 @@ TEST_F(C331DispatchTest, OnlyTheGreenGainChangedStillSendsAllFourGainsInOneCall)
 
 TEST_F(C331DispatchTest, RectangleAndOutputWordInOnePassReLayOutWithoutTheOutputSetter) {
     ram->setRamU16(windowField(0, kWinState), 1);
-    shadowFollows();
+    takeAsApplied();
     m->vlxApi_initEnvC331();
     {
         ManageMutexLocker lock;
@@ -79,7 +79,7 @@ TEST_F(C331DispatchTest, RectangleAndOutputWordInOnePassReLayOutWithoutTheOutput
 TEST_F(C331DispatchTest, CropSourceAppliesThePresetAndPlainSourceSwitchesItOff) {
     ram->setRamU16(windowField(0, kWinState), 1);
     ram->setRamU16(kCropTable + 30, kCropInUse | 2);  // preset 3: input 2
-    shadowFollows();
+    takeAsApplied();
     m->vlxApi_initEnvC331();
     writeRam(windowField(0, kWinSource), 0x8003);
     pass();
@@ -90,7 +90,7 @@ TEST_F(C331DispatchTest, CropSourceAppliesThePresetAndPlainSourceSwitchesItOff) 
 TEST_F(C331DispatchTest, CropIndexOfFortyOrAnEntryNotInUseIsIgnored) {
     ram->setRamU16(windowField(0, kWinState), 1);
     ram->setRamU16(kAudioWindow, 0);
-    shadowFollows();
+    takeAsApplied();
     m->vlxApi_initEnvC331();
     writeRam(windowField(0, kWinSource), 0x8028);
     pass();
@@ -103,7 +103,7 @@ TEST_F(C331DispatchTest, CropIndexOfFortyOrAnEntryNotInUseIsIgnored) {
 
 TEST_F(C331DispatchTest, AudioRouteFollowsTheAudioWindowsSourceAndAnySoundWord) {
     ram->setRamU16(kAudioWindow, 2);
-    shadowFollows();
+    takeAsApplied();
     writeRam(windowField(1, kWinSource), 0);
     pass();
     EXPECT_EQ(engine_requests::audioRoute.load(), 0);
@@ -134,7 +134,7 @@ TEST_F(C331DispatchTest, EdidChangesOfSeveralPortsInOneWriteFlagEveryPort) {
 
 TEST_F(C331DispatchTest, FadeLengthFromTheRamIsClampedToAFewSeconds) {
     ram->setRamU16(windowField(0, kWinState), 1);
-    shadowFollows();
+    takeAsApplied();
     m->vlxApi_initEnvC331();
     writeRam(kFadeTable, 60000);
     pass();
@@ -168,6 +168,30 @@ TEST_F(C331DispatchTest, ChangeCodeRaisedWhileThePassWaitsForTheMutexIsNotLost) 
     manager.join();
     EXPECT_EQ(codes, std::vector<int>{2});
     EXPECT_EQ(c331_manage::update_flag.load(), 0);
+}
+
+// A bring-up again applies the RAM as it then is, and its passes find changes against that:
+// a contrast written before it and changed back afterwards reaches the chip.
+TEST_F(C331DispatchTest, ContrastChangedBackAfterABringUpAgainReachesTheChip) {
+    writeRam(kContrast, 30);
+    pass();
+    {
+        ManageMutexLocker lock;
+        ram->updateRegister(34, 0x40, 0x40);  // service request: bring the chip up again
+        c331_manage::update_flag = 1;
+    }
+    pass();
+    ASSERT_NE(m->state(), c331_manage::kStateRunning);
+    {
+        ManageMutexLocker lock;  // a PC's RAM write, its apply still to come
+        ram->setRamU16(kContrast, 70);
+    }
+    for (int i = 0; i < 6 && m->state() != c331_manage::kStateRunning; ++i) m->step();
+    ASSERT_EQ(m->state(), c331_manage::kStateRunning);
+    EXPECT_EQ(regOf(c331::kRegContrast0, 6), 70u * 1023 / 100);
+    writeRam(kContrast, 30);
+    pass();
+    EXPECT_EQ(regOf(c331::kRegContrast0, 6), 30u * 1023 / 100);
 }
 
 TEST_F(C331DispatchTest, BrightnessKeepsTheChipNeutralAndAsksTheFpgaEngine) {
@@ -260,7 +284,7 @@ TEST_F(C331DispatchTest, APassWithoutTheFlagTouchesNeitherTheMutexNorTheChip) {
 
 TEST_F(C331DispatchTest, InputPollingStopsWhileAPatternIsShown) {
     ram->setRamU16(windowField(0, kWinState), 1);
-    shadowFollows();
+    takeAsApplied();
     m->vlxApi_initEnvC331();
     m->vlxApi_MultiWinChAlloc(1);
     m->vlxApi_MultiWinChInit();

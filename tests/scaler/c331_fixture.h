@@ -69,11 +69,17 @@ protected:
         ram->setRamU16(address, value);
         c331_manage::update_flag = flag;
     }
-    // The RAM as the test laid it out counts as applied and saved: the manager's base and the
-    // shadow follow it.
-    void shadowFollows() {
+    // The RAM as the test laid it out, written without a writer's hand-over, counts as applied
+    // and saved: the manager's base and the shadow follow it. For a test's set-up only.
+    void takeAsApplied() {
         ManageMutexLocker lock;
         applied_ram::takeRam();
+        std::memcpy(ram->ram_para_shadow, ram->ram_para, vlxram::kRamSize);
+    }
+    // The change notification's save after a pass: the shadow follows the RAM. The manager's
+    // base stays as its passes keep it.
+    void shadowFollows() {
+        ManageMutexLocker lock;
         std::memcpy(ram->ram_para_shadow, ram->ram_para, vlxram::kRamSize);
     }
     uint32_t regOf(uint32_t desc, int och = 0) const { return chip->regValue(desc, 16u * unsigned(och)); }

@@ -26,7 +26,7 @@ protected:
         plug(3, 1280, 720, 60);
         relayout();
         passLater();
-        shadowFollows();
+        takeAsApplied();
     }
     static size_t indexOf(const std::vector<RegWrite>& ws, unsigned bank, unsigned addr, unsigned value, size_t from = 0) {
         for (size_t i = from; i < ws.size(); ++i)
@@ -121,7 +121,7 @@ TEST_F(C331OutputTest, FadeOfSixtyStepsWritesSixtyOneCoefficientSetsEachWay) {
     ASSERT_EQ(m->PM_WIN_FADE_EN[1], 1);
     ram->setRamU16(kFadeTable + 4, 60);
     ram->setRamU16(kFadeTable + 6, 60);
-    shadowFollows();
+    takeAsApplied();
     m->PM_WIN_FADE_IN[1] = m->PM_WIN_FADE_OUT[1] = 60;
     plug(1, 1920, 1080, 50);
     passLater();
@@ -166,7 +166,7 @@ TEST_F(C331OutputTest, TwoWindowsSwitchingTogetherAreFrozenNotFaded) {
     plug(3, 1280, 720, 60);
     relayout();
     passLater();
-    shadowFollows();
+    takeAsApplied();
     ASSERT_EQ(m->PM_WIN_FADE_EN[0], 1);
     ASSERT_EQ(m->PM_WIN_FADE_EN[1], 1);
     const unsigned ich0 = unsigned(m->ich.win_ich[0][0]), ich1 = unsigned(m->ich.win_ich[1][0]);

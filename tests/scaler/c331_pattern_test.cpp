@@ -74,7 +74,7 @@ TEST_F(WindowWorld, PatternOverTheOnlyWindowShownLiftsItsBackgroundWhenRamWindow
     ASSERT_EQ(m->gWininfo[0].ramWin, 1);
     const int och = m->gWininfo[0].ochLst[0];
     ASSERT_EQ(regOf(kRegOchBgEnable, och), 1u);
-    shadowFollows();
+    takeAsApplied();
     writeRam(vlxram::kTestPattern, 4);  // white
     m->step();
     EXPECT_EQ(regOf(kRegPatC1, och), 255u);

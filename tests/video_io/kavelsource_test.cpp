@@ -143,10 +143,10 @@ TEST_F(VideoTest, AudioRouteFollowsTheAudioWindowAndAFailedWriteIsRetried) {
     ram->setRamU16(vlxram::windowField(1, vlxram::kWinSource), 3);
     audio->failTransfers(1);
     src->volume_flag = 1;
-    src->about_volume_deal();
+    src->stepForTest(&kavelsource::about_volume_deal);
     EXPECT_EQ(src->volume_flag.load(), 1) << "kept for the next pass";
     EXPECT_EQ(audio->route(), 0);
-    src->about_volume_deal();
+    src->stepForTest(&kavelsource::about_volume_deal);
     EXPECT_EQ(src->volume_flag.load(), 0);
     EXPECT_EQ(audio->route(), 1 + 3);
 
@@ -154,13 +154,13 @@ TEST_F(VideoTest, AudioRouteFollowsTheAudioWindowAndAFailedWriteIsRetried) {
     ram->setRamU16(vlxram::windowField(1, vlxram::kWinSource), 0x8000 | 7);
     ram->setRamU16(vlxram::kCropTable + 70, 0x8000 | 5);
     src->volume_flag = 1;
-    src->about_volume_deal();
+    src->stepForTest(&kavelsource::about_volume_deal);
     EXPECT_EQ(audio->route(), 1 + 5);
 
     // Sound not wanted, or an audio window out of range (falls back to window 0, silent here).
     ram->setRamU16(vlxram::kAudioWindow, 0xFFFF);
     src->volume_flag = 1;
-    src->about_volume_deal();
+    src->stepForTest(&kavelsource::about_volume_deal);
     EXPECT_EQ(audio->route(), 0);
     EXPECT_EQ(misuses(), 0u);
 }
@@ -176,7 +176,7 @@ TEST_F(VideoTest, EdidRequestWritesThePatchedTimingOnlyWhenItDiffersAndReadsItBa
     VlxRamPara::setU16(ram->ram_para, vlxram::kEdidPara + 16, 75);
     src->set_edid_flag[2] = 1;
     src->edid_write_flag[2] = 0;
-    src->about_set_edid_deal();
+    src->stepForTest(&kavelsource::about_set_edid_deal);
     EXPECT_EQ(src->edid_write_flag[2].load(), 1);
     EXPECT_EQ(src->set_edid_flag[2].load(), 0);
     const std::vector<uint8_t> now = e->contents();
@@ -189,7 +189,7 @@ TEST_F(VideoTest, EdidRequestWritesThePatchedTimingOnlyWhenItDiffersAndReadsItBa
     const unsigned after = e->pageWrites();
     src->set_edid_flag[2] = 1;
     src->edid_write_flag[2] = 0;
-    src->about_set_edid_deal();
+    src->stepForTest(&kavelsource::about_set_edid_deal);
     EXPECT_EQ(e->pageWrites(), after) << "same content, no write";
     EXPECT_EQ(e->misuseCount(), 0u);
 }
@@ -200,7 +200,7 @@ TEST_F(VideoTest, RefusedEdidTimingLeavesTheEepromAsItWas) {
     VlxRamPara::setU16(ram->ram_para, vlxram::kEdidPara + 8, 2160);
     VlxRamPara::setU16(ram->ram_para, vlxram::kEdidPara + 10, 60);  // far above DVI's link
     src->set_edid_flag[1] = 1;
-    src->about_set_edid_deal();
+    src->stepForTest(&kavelsource::about_set_edid_deal);
     EXPECT_EQ(src->set_edid_flag[1].load(), 0);
     EXPECT_EQ(eeprom(1)->contents(), before);
     EXPECT_NE(testkit::readFile("/data/kavelkv/log/zufEnglneLog").find("EDID timing of DVI refused"), std::string::npos);

@@ -40,10 +40,8 @@ constexpr const char* kRowStyle = "background-color: #10101C;color: #FFFFFF;";
 constexpr int kEntryNameWidth = 120;
 constexpr int kHeaderNameWidth = 171;
 
-const unsigned char* slotImage(int slot) { return VlxRamPara::p_vlxrampara_config->mode_para[slot] + 2; }
-uint16_t slotWord(int slot, unsigned ramAddress) {
-    return VlxRamPara::getU16(slotImage(slot), ramAddress - vlxram::kModeStart);
-}
+// A PC may write the slot meanwhile: each word is read whole under the slots' lock.
+uint16_t slotWord(int slot, unsigned ramAddress) { return VlxRamPara::p_vlxrampara_config->slotWord(slot, ramAddress); }
 
 QString defaultEntryName(int slot) {
     return langText("用户模式%1", "MODE %1", "Слот %1", "Chế độ %1", "用戶模式%1").arg(slot + 1);
@@ -196,7 +194,7 @@ void CustomMode::lcd_para_init() {
                                     "LED參數:%1x%2")
                                .arg(int16_t(slotWord(m, vlxram::kLedWidth)))
                                .arg(int16_t(slotWord(m, vlxram::kLedHeight))));
-    int audio = slotImage(m)[vlxram::kAudioWindow - vlxram::kModeStart];
+    int audio = slotWord(m, vlxram::kAudioWindow) & 0xFF;
     if (audio > 5) audio = 0;
     const bool soundOn = slotWord(m, vlxram::windowField(audio, vlxram::kWinSound)) & 0x8000;
     const QString line = soundOn ? langText("亮度:%1 对比度:%2 音量:开启", "Bri:%1 CTRST:%2 Volume:ON",
@@ -228,7 +226,9 @@ void CustomMode::image_para_init() {
     detail_widget_->setObjectName(QStringLiteral("detail_widget"));
     detail_widget_->setGeometry(2, 120, 587, 244);
     detail_widget_->setMinimumSize(100, 244);
-    unsigned char* image = VlxRamPara::p_vlxrampara_config->mode_para[m] + 2;
+    unsigned char slot[vlxram::kModeSlotSize];
+    VlxRamPara::p_vlxrampara_config->readSlot(m, 0, vlxram::kModeSlotSize, slot);
+    unsigned char* image = slot + vlxram::kRamFileMarkerSize;
     for (int w = 0; w < vlxram::kWindows; ++w) {
         const int k = w % 3;
         const int x = w < 3 ? 10 : 300;
@@ -314,12 +314,7 @@ void CustomMode::moveHighlight(QPushButton* to) {
 void CustomMode::on_Button_use_clicked() {
     moveHighlight(ui->Button_use);
     const int m = g_mode_select % vlxram::kModeSlots;
-    if (!VlxRamPara::VlxUserModeSaved(m)) return;
-    VlxRamPara* p = VlxRamPara::p_vlxrampara_config;
-    ManageMutexLocker lock;
-    p->setRamU16(vlxram::kCurrentMode, uint16_t(m + 1));
-    std::memcpy(p->ram_para + vlxram::kModeStart, p->mode_para[m] + 2, vlxram::kModeLength);
-    c331_manage::update_flag = 1;
+    VlxRamPara::recallMode(m);
 }
 
 void CustomMode::on_Button_delete_clicked() {

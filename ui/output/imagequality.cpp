@@ -105,19 +105,22 @@ void ImageQuality::step(const Row& row, int delta) {
 }
 
 void ImageQuality::para_init() {
-    const VlxRamPara* ram = VlxRamPara::p_vlxrampara_config;
+    VlxRamPara* ram = VlxRamPara::p_vlxrampara_config;
     if (!ram) return;
+    // one copy: the PC writes these words from its link threads
+    unsigned char picture[kPictureLength];
+    ram->snapshot(kPictureStart, kPictureLength, picture);
     for (const Row& row : rows_) {
         // a value beyond the slider's range (written by a PC) shows as the slider holds it
-        row.slider->setValue(int16_t(ram->ramU16(row.address)));
+        row.slider->setValue(int16_t(VlxRamPara::getU16(picture, row.address - kPictureStart)));
         row.value->setText(QString::number(row.slider->value()));
     }
-    ui->comboBox->setCurrentIndex(int16_t(ram->ramU16(kColorTempMode)));
+    ui->comboBox->setCurrentIndex(int16_t(VlxRamPara::getU16(picture, kColorTempMode - kPictureStart)));
 }
 
 void ImageQuality::on_comboBox_currentIndexChanged(int index) {
-    const VlxRamPara* ram = VlxRamPara::p_vlxrampara_config;
-    if (!ram || unsigned(index) >= unsigned(kTypes) || unsigned(index) == ram->ramU16(kColorTempMode)) return;
+    VlxRamPara* ram = VlxRamPara::p_vlxrampara_config;
+    if (!ram || unsigned(index) >= unsigned(kTypes) || unsigned(index) == ram->snapshotU16(kColorTempMode)) return;
     store(kColorTempMode, index);
 }
 
@@ -135,8 +138,9 @@ void ImageQuality::syncUpdate() {
     VlxRamPara* ram = VlxRamPara::p_vlxrampara_config;
     if (!ram) return;
     if (VlxRamPara::VlxLanguageChanged()) language_changed();
-    if (std::memcmp(ram->ram_para + kPictureStart, ram->ram_para_shadow + kPictureStart, kPictureLength) != 0)
-        para_init();
+    unsigned char picture[kPictureLength];
+    ram->snapshot(kPictureStart, kPictureLength, picture);
+    if (std::memcmp(picture, ram->ram_para_shadow + kPictureStart, kPictureLength) != 0) para_init();
 }
 
 void ImageQuality::selectTab(QPushButton* tab, int page) {
@@ -173,9 +177,9 @@ void ImageQuality::language_changed() {
 
 void ImageQuality::combox_language_change() {
     // refilling passes through other indexes: none of them is a choice of the user
-    const VlxRamPara* ram = VlxRamPara::p_vlxrampara_config;
+    VlxRamPara* ram = VlxRamPara::p_vlxrampara_config;
     const bool was = ui->comboBox->blockSignals(true);
-    const int keep = ram ? int(ram->ram_para[kColorTempMode]) : ui->comboBox->currentIndex();
+    const int keep = ram ? int(ram->snapshotU16(kColorTempMode) & 0xFF) : ui->comboBox->currentIndex();
     ui->comboBox->clear();
     ui->comboBox->addItem(langText("自定义", "custom", "Свой", "Tùy chỉnh", "自定義"));
     ui->comboBox->addItem(langText("偏暖", "warm", "Теплый", "Màu ấm", "偏暖"));

@@ -276,18 +276,11 @@ void MainWindow::vlx_button_mode_clicked() {
     const int slot = from->objectName().toInt(&ok);
     if (!ok || slot < 0 || slot >= vlxram::kModeSlots) return;
     g_mode_select = uint8_t(slot);
-    VlxRamPara* ram = VlxRamPara::p_vlxrampara_config;
     if (mode_action_ == ModeAction::Recall) {
-        if (!VlxRamPara::VlxUserModeSaved(slot)) return;
-        ManageMutexLocker lock;
-        ram->setRamU16(vlxram::kCurrentMode, uint16_t(slot + 1));
-        std::memcpy(ram->ram_para + vlxram::kModeStart, ram->mode_para[slot] + 2, vlxram::kModeLength);
-        c331_manage::update_flag = 1;
+        if (!VlxRamPara::recallMode(slot)) return;
     } else {
         // the change notification copies the RAM into the slot and writes its file
-        ManageMutexLocker lock;
-        ram->setRamU16(vlxram::kModeSaveRequest, uint16_t(slot + 1));
-        c331_manage::update_flag = 1;
+        VlxRamPara::requestModeSave(slot);
     }
     mode_recall_flag = 1;
     ui->frame_mode->hide();
@@ -356,12 +349,8 @@ void MainWindow::ageingWhenDue() {
 }
 
 void MainWindow::getagelog() {
-    QString when;
-    {
-        QMutexLocker lock(&Utils::_system_mutex);
-        when = QDateTime::fromSecsSinceEpoch(plat::timeOfDay()).toString(QStringLiteral("MM-dd hh:mm"));
-    }
-    QString line = when;
+    // the time of day is read whole (plat::timeOfDay); no lock another thread's command holds
+    QString line = QDateTime::fromSecsSinceEpoch(plat::timeOfDay()).toString(QStringLiteral("MM-dd hh:mm"));
     for (uint8_t fpga = 0; fpga < 2; ++fpga) {
         const uint8_t flags = fpgaRegister(40, fpga);
         const uint8_t counter = fpgaRegister(42, fpga);

@@ -856,11 +856,7 @@ void AdvancedOption::ageloginit() {
         update_agelog();
         return;
     }
-    QString now;
-    {
-        QMutexLocker lock(&Utils::_system_mutex);
-        now = QDateTime::fromSecsSinceEpoch(plat::timeOfDay()).toString(QStringLiteral("MM-dd hh:mm"));
-    }
+    const QString now = QDateTime::fromSecsSinceEpoch(plat::timeOfDay()).toString(QStringLiteral("MM-dd hh:mm"));
     ui->label_log1->setText(now + QStringLiteral("  ") + langText("正在老化中...", "Ageing in progress...", "Идёт старение...",
                                                                       "Đang lão hóa...", "正在老化中..."));
     age_text_.clear();
