@@ -243,8 +243,11 @@ TEST_F(SharedRamTest, PcSlotWritesBesidePanelSavesAndRecallsAreNeitherUndoneNorM
         }
     });
     int recalls = 0, mixed = 0;
+    // Four seconds of rounds, and on a slow machine on until enough of each happened.
     const auto end = Clock::now() + std::chrono::seconds(4);
-    for (int round = 0; Clock::now() < end && !HasFatalFailure(); ++round) {
+    const auto limit = Clock::now() + std::chrono::seconds(90);
+    auto enough = [&] { return recalls > 5 && written.load() > 20; };
+    for (int round = 0; (Clock::now() < end || !enough()) && Clock::now() < limit && !HasFatalFailure(); ++round) {
         touchMode(round % 3 == 0 ? 1 : 2, round % 3 == 0);
         if (round % 3 == 0) {
             pump(20);  // the save, by the change handling
