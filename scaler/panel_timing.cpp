@@ -43,7 +43,9 @@ bool splitVertically(int splice) { return splice == kHV || splice == kV; }
 }  // namespace
 
 const std::vector<TimingPair>& timingTable() {
-    static const std::vector<TimingPair> table = buildTable();
+    // Built on first use, by the scaler manager's thread, and never destroyed: a library's
+    // exit() runs the static destructors while that thread still reads it.
+    static const std::vector<TimingPair>& table = *new std::vector<TimingPair>(buildTable());
     return table;
 }
 
