@@ -13,6 +13,7 @@
 #include "core/config_engine.h"
 #include "core/global.h"
 #include "core/logMsg.h"
+#include "core/ram_file_writer.h"
 #include "core/startup.h"
 #include "core/syncupdate.h"
 #include "core/vlxrampara.h"
@@ -174,6 +175,7 @@ int main(int argc, char* argv[]) {
                      &SyncUpdate::para_sync);
 
     const int status = app.exec();
+    RamFileWriter::flush();  // the last change's save is in the file before the program ends
     const int sig = g_stopSignal;
     if (sig) writeLogMsg(LOG_INFO, "stopped by signal " + std::to_string(sig));
     endProgram(status, sig);

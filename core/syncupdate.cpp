@@ -6,6 +6,7 @@
 
 #include "core/global.h"
 #include "core/logMsg.h"
+#include "core/ram_file_writer.h"
 #include "core/vlxrampara.h"
 #include "ui/input/custommode.h"
 #include "ui/input/edidset.h"
@@ -199,10 +200,12 @@ void SyncUpdate::saveRamIfChanged() {
         if (c331_manage::update_flag != 0) return;
         p->copyRam(0, kRamSize, snapshot);
     }
-    if (!p->ram_file_owed && std::memcmp(snapshot + kSavedStart, p->ram_para_shadow + kSavedStart, kSavedLength) == 0)
+    if (!RamFileWriter::owed() &&
+        std::memcmp(snapshot + kSavedStart, p->ram_para_shadow + kSavedStart, kSavedLength) == 0)
         return;
-    // The shadow follows even so (the screens find changes against it); the file is owed
-    // the RAM until a save succeeds.
-    p->ram_file_owed = !VlxRamPara::saveRamFile(snapshot);
+    // The file is written on the writer's thread: the next touch does not wait for its
+    // fsync. The shadow follows at once (the screens find changes against it); a failed
+    // write leaves the RAM owed to the file, and the next notification saves again.
+    RamFileWriter::save(snapshot);
     std::memcpy(p->ram_para_shadow, snapshot, kRamSize);
 }

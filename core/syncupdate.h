@@ -1,7 +1,8 @@
 #pragma once
 // Change notification on the GUI thread: refreshes the screen in front, shows the
 // pop-up, carries out user-mode saves and deletions requested through the RAM and
-// rewrites /data/ram_device_info when RAM 0x300..0xFFF differs from the shadow copy.
+// hands RAM 0x300..0xFFF to the parameter file's writer (core/ram_file_writer.h) when it
+// differs from the shadow copy.
 #include <QObject>
 
 #include <cstdint>

@@ -11,6 +11,7 @@
 #include "core/global.h"
 #include "core/json_file.h"
 #include "core/logMsg.h"
+#include "core/ram_file_writer.h"
 #include "core/utils.h"
 #include "platform/atomic_file.h"
 #include "platform/platform.h"
@@ -155,6 +156,7 @@ VlxRamPara* VlxRamPara::pInstance() {
 }
 
 void VlxRamPara::resetInstanceForTest() {
+    RamFileWriter::flush();  // a save still queued belongs to this instance's test
     delete p_vlxrampara_config;
     p_vlxrampara_config = nullptr;
     std::memset(g_cut_source_state, 0, sizeof g_cut_source_state);
@@ -459,6 +461,7 @@ bool VlxRamPara::saveRamFile(const unsigned char* ram) {
 int VlxRamPara::ram_para_reset() {
     VlxRamPara* p = p_vlxrampara_config;
     if (!p) return 0;
+    RamFileWriter::flush();  // a queued save would land on the factory image
     const bool ok = p->recreateRamFile();
     std::memcpy(p->ram_para_shadow, p->ram_para, kRamSize);
     return ok ? 1 : 0;

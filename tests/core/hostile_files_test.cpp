@@ -8,6 +8,7 @@
 #include "core/alias.h"
 #include "core/omenu.h"
 #include "store_fixture.h"
+#include "support/saved_ram_file.h"
 
 namespace fs = std::filesystem;
 using namespace vlxram;
@@ -75,7 +76,7 @@ TEST_F(HostileFilesTest, LinksToEndlessDevicesAreNotReadWithoutEnd) {
     OSD_LIST menu;
     get_json_omenu_para("/data/configs/omenu.json", &menu);
     EXPECT_EQ(menu[0].osd_count, 0);
-    EXPECT_EQ(testkit::readFile("/data/ram_device_info").size(), kRamFileSize);  // the link was replaced
+    EXPECT_EQ(testkit::savedRamFile().size(), kRamFileSize);  // the link was replaced
     EXPECT_FALSE(fs::is_symlink(plat::path("/data/ram_device_info")));
 }
 

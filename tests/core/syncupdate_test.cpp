@@ -6,8 +6,10 @@
 
 #include "core/global.h"
 #include "core/logMsg.h"
+#include "core/ram_file_writer.h"
 #include "core/syncupdate.h"
 #include "store_fixture.h"
+#include "support/saved_ram_file.h"
 
 using namespace vlxram;
 using storetest::StoreTest;
@@ -23,7 +25,7 @@ TEST_F(StoreTest, CodeWithoutChangeWritesNoFile) {
     testkit::writeFile(kRamFile, std::string(4096, 'Z').replace(0, 2, "\xAA\xAA"));
     p->ram_para[0x10] = 9;  // below 0x300: never saved, never shadowed
     SyncUpdate::pInstance()->para_sync(1);
-    EXPECT_EQ(testkit::readFile(kRamFile)[2], 'Z');
+    EXPECT_EQ(testkit::savedRamFile()[2], 'Z');
     EXPECT_EQ(p->ram_para_shadow[0x10], 0);
 }
 
@@ -31,7 +33,7 @@ TEST_F(StoreTest, ChangedRamIsSavedAtOffsetTwoAndShadowFollows) {
     VlxRamPara* p = start();
     p->setRamU16(kContrast, 77);
     SyncUpdate::pInstance()->para_sync(1);
-    const std::string f = testkit::readFile(kRamFile);
+    const std::string f = testkit::savedRamFile();
     ASSERT_EQ(f.size(), 4096u);
     EXPECT_EQ(fileU16(f, kContrast), 77);
     EXPECT_EQ(f.substr(0, 2), "\xAA\xAA");
@@ -46,7 +48,7 @@ TEST_F(StoreTest, ChangeConfinedToTheFirstSavedBytesIsSavedAndSurvivesARestart) 
         VlxRamPara* p = start();
         p->setRamU16(c.first, c.second);
         SyncUpdate::pInstance()->para_sync(1);
-        EXPECT_EQ(fileU16(testkit::readFile(kRamFile), c.first), c.second) << std::hex << c.first;
+        EXPECT_EQ(fileU16(testkit::savedRamFile(), c.first), c.second) << std::hex << c.first;
         p = restart();
         // The start-up turns the test pattern off and names no current mode.
         if (c.first != kTestPattern && c.first != kCurrentMode) {
@@ -69,18 +71,19 @@ TEST_F(StoreTest, ChangeLandingDuringSaveIsNotMarkedSaved) {
     });
     p->setRamU16(kContrast, 77);
     SyncUpdate::pInstance()->para_sync(1);
+    RamFileWriter::flush();
     ASSERT_TRUE(injected);
     EXPECT_EQ(p->shadowU16(kContrast), 77);
     EXPECT_NE(p->shadowU16(kSharpness), 3);  // still differs: the scaler applies it
-    EXPECT_NE(fileU16(testkit::readFile(kRamFile), kSharpness), 3);
+    EXPECT_NE(fileU16(testkit::savedRamFile(), kSharpness), 3);
     SyncUpdate::pInstance()->para_sync(1);  // and the next code saves it
-    EXPECT_EQ(fileU16(testkit::readFile(kRamFile), kSharpness), 3);
+    EXPECT_EQ(fileU16(testkit::savedRamFile(), kSharpness), 3);
     EXPECT_EQ(p->shadowU16(kSharpness), 3);
 }
 
 TEST_F(StoreTest, SaveRefusedByAFullPartitionIsLoggedAndMadeAtTheNextChange) {
     VlxRamPara* p = start();
-    const std::string before = testkit::readFile(kRamFile);
+    const std::string before = testkit::savedRamFile();
     const size_t log = logSize();
     // Standard error into a pipe: a file would be full too.
     int pipeFds[2];
@@ -91,6 +94,7 @@ TEST_F(StoreTest, SaveRefusedByAFullPartitionIsLoggedAndMadeAtTheNextChange) {
         testkit::FullPartition full;
         p->setRamU16(kContrast, 77);
         SyncUpdate::pInstance()->para_sync(1);
+        RamFileWriter::flush();  // the write meets the full partition
     }
     ::dup2(savedErr, 2);
     ::close(savedErr);
@@ -99,10 +103,10 @@ TEST_F(StoreTest, SaveRefusedByAFullPartitionIsLoggedAndMadeAtTheNextChange) {
     (void)!::read(pipeFds[0], err, sizeof err - 1);
     ::close(pipeFds[0]);
     EXPECT_NE(std::string(err).find("parameter file cannot be written"), std::string::npos) << err;
-    EXPECT_EQ(testkit::readFile(kRamFile), before);
+    EXPECT_EQ(testkit::savedRamFile(), before);
     EXPECT_EQ(logSize(), log) << "the log shares the partition";
     SyncUpdate::pInstance()->para_sync(1);  // the next notification, nothing else changed
-    EXPECT_EQ(fileU16(testkit::readFile(kRamFile), kContrast), 77);
+    EXPECT_EQ(fileU16(testkit::savedRamFile(), kContrast), 77);
     writeLogMsg(LOG_INFO, "room again");
     EXPECT_NE(testkit::readFile("/data/kavelkv/log/zufEnglneLog").find("parameter file cannot be written"),
               std::string::npos)
@@ -114,6 +118,7 @@ TEST_F(StoreTest, DeletedRamFileIsNotRecreatedButShadowTakesChange) {
     std::remove(plat::path(kRamFile).c_str());
     p->setRamU16(kContrast, 66);
     SyncUpdate::pInstance()->para_sync(1);
+    RamFileWriter::flush();
     EXPECT_FALSE(testkit::exists(kRamFile));
     EXPECT_EQ(p->shadowU16(kContrast), 66);
 }
@@ -133,7 +138,7 @@ TEST_F(StoreTest, UserModeSavedRecalledAndDeletedWithMenuCopy) {
     EXPECT_EQ(testkit::readFile("/data/modes/MO0a.json"), kMenuJson);
     EXPECT_EQ(p->ramU16(kCurrentMode), 10);
     EXPECT_EQ(p->ramU16(kModeSaveRequest), 0);
-    EXPECT_EQ(fileU16(testkit::readFile(kRamFile), kCurrentMode), 10);
+    EXPECT_EQ(fileU16(testkit::savedRamFile(), kCurrentMode), 10);
     EXPECT_EQ(VlxRamPara::VlxUserModeSaved(9), 1);
 
     // recall after a restart
@@ -220,7 +225,7 @@ TEST_F(StoreTest, FailedUserModeSaveLeavesSlotMarkerAndCurrentModeAsTheyWere) {
     EXPECT_EQ(p->ramU16(kCurrentMode), 0);       // names no mode that is not on file
     EXPECT_EQ(p->ramU16(kModeSaveRequest), 0);   // the request is answered, not repeated
     EXPECT_GT(logSize(), log);
-    EXPECT_EQ(fileU16(testkit::readFile(kRamFile), kCurrentMode), 0);
+    EXPECT_EQ(fileU16(testkit::savedRamFile(), kCurrentMode), 0);
 }
 
 TEST_F(StoreTest, SignalFromGuiThreadReachesSlotAndNestedSaveDoesNotDeadlock) {

@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "store_fixture.h"
+#include "support/saved_ram_file.h"
 
 using namespace vlxram;
 using storetest::StoreTest;
@@ -34,7 +35,7 @@ uint16_t cropWord(int input, int id) { return uint16_t(0x8000 | ((id - 1) << 8) 
 
 TEST_F(StoreTest, FirstStartCreatesFactoryParameterFile) {
     VlxRamPara* p = start();
-    const std::string f = testkit::readFile("/data/ram_device_info");
+    const std::string f = testkit::savedRamFile();
     ASSERT_EQ(f.size(), 4096u);
     EXPECT_EQ(f.substr(0, 2), "\xAA\xAA");
     EXPECT_EQ(f, image(default_para_ramlist.data(), 4096));
@@ -60,14 +61,14 @@ TEST_F(StoreTest, SecondStartReadsBackFilesUnchanged) {
     p->setRamU16(kLedWidth, 3000);
     p->setRamU16(kLanguage, 2);
     SyncUpdate::pInstance()->para_sync(1);
-    const std::string ram = testkit::readFile("/data/ram_device_info");
+    const std::string ram = testkit::savedRamFile();
     const std::string ini = testkit::readFile("/data/configs/tcpip.ini");
     ASSERT_EQ(ini.empty(), false);
 
     p = restart();
     EXPECT_EQ(p->ramU16(kLedWidth), 3000);
     EXPECT_EQ(g_language, 2);
-    EXPECT_EQ(testkit::readFile("/data/ram_device_info"), ram);
+    EXPECT_EQ(testkit::savedRamFile(), ram);
     EXPECT_EQ(testkit::readFile("/data/configs/tcpip.ini"), ini);
 }
 
@@ -77,7 +78,7 @@ TEST_F(StoreTest, WrongMarkerFileIsReplacedByFactoryImage) {
     bad[1] = '\x55';
     testkit::writeFile("/data/ram_device_info", bad);
     VlxRamPara* p = start();
-    EXPECT_EQ(testkit::readFile("/data/ram_device_info"), image(default_para_ramlist.data(), 4096));
+    EXPECT_EQ(testkit::savedRamFile(), image(default_para_ramlist.data(), 4096));
     EXPECT_EQ(p->ramU16(kSpliceMode), 4);
 }
 
@@ -89,12 +90,12 @@ TEST_F(StoreTest, ShortParameterFileWithGoodMarkerLoadsAsFarAsItGoesAndIsKept) {
     EXPECT_EQ(p->ram_para[kLanguage], 3);       // the user's setting survives
     EXPECT_EQ(p->ramU16(kBrightness), 100);     // beyond the file: factory values
     EXPECT_EQ(p->ramU16(kLedWidth), 1920);
-    EXPECT_EQ(testkit::readFile("/data/ram_device_info"), shortFile);  // not replaced
+    EXPECT_EQ(testkit::savedRamFile(), shortFile);  // not replaced
 
     // The next save writes the whole RAM range behind the kept marker.
     p->setRamU16(kBrightness, 77);
     ASSERT_TRUE(VlxRamPara::saveRamFile(p->ram_para));
-    const std::string saved = testkit::readFile("/data/ram_device_info");
+    const std::string saved = testkit::savedRamFile();
     ASSERT_EQ(saved.size(), size_t(kRamFileMinSize));
     EXPECT_EQ(storetest::fileU16(saved, kBrightness), 77);
     EXPECT_EQ(uint8_t(saved[2]), 3);

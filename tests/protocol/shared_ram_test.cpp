@@ -189,10 +189,9 @@ TEST_F(SharedRamTest, ModeSavesBesideFourPcsRewritingTheRegionKeepOnePatternAndA
 
     // Slot 6 is being saved when the PC changes the region and asks for slot 6 again.
     ASSERT_EQ(ask(saver, memWrite(kModeStart, mode(0x3333))), kStatusOk);
-    bool asked = false;
+    std::atomic<bool> asked{false};  // the parameter file's writer thread syncs too
     plat::sim::simShell()->addHandler("sync", [&](const std::vector<std::string>&, std::string&) {
-        if (!asked && fileMarker(5) == 0x3333) {
-            asked = true;
+        if (fileMarker(5) == 0x3333 && !asked.exchange(true)) {
             RawClient late(networkManage::p_networkManage->port());
             ask(late, memWrite(kModeStart, mode(0x4444)));
             ask(late, memWrite(kModeSaveRequest, le16(6)));

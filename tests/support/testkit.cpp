@@ -19,6 +19,7 @@ extern "C" int __sanitizer_install_malloc_and_free_hooks(void (*)(const volatile
 #endif
 
 #include "core/global.h"
+#include "core/ram_file_writer.h"
 #include "platform/platform.h"
 #include "platform/shell.h"
 #include "platform/sys.h"
@@ -89,6 +90,7 @@ void SimBoardTest::SetUp() {
 }
 
 void SimBoardTest::TearDown() {
+    RamFileWriter::flush();  // no save of this test lands under the next test's root
     plat::resetShell();
     plat::resetSys();
     if (!std::getenv("VLX_KEEP_TEST_ROOT") && !root_.empty()) {

@@ -13,6 +13,7 @@
 #include "core/alias.h"
 #include "core/global.h"
 #include "core/logMsg.h"
+#include "core/ram_file_writer.h"
 #include "core/utils.h"
 #include "core/vlxrampara.h"
 #include "platform/platform.h"
@@ -329,6 +330,7 @@ void MainWindow::rebootWhenDue() {
     if (!g_app_reset_flag) return;
     if (Utils::getTimeSpace(G_reboot_tickTicks) < kRebootDelayTicks) return;
     g_app_reset_flag = 0;
+    RamFileWriter::flush();  // the last change's save is in the file before the power goes
     const int status = plat::shell().system("reboot");
     if (status != 0) {
         // try again after the same delay rather than on every tick

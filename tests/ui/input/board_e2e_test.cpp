@@ -19,6 +19,7 @@
 #include "scaler/c331_regs_win.h"
 #include "scaler/engine_requests.h"
 #include "support/edid_decode.h"
+#include "support/saved_ram_file.h"
 #include "video_io/kavelsource.h"
 
 using inputtest::InputScreenTest;
@@ -83,7 +84,7 @@ protected:
         return plat::sim::board().find<plat::sim::EdidEepromModel>(plat::wiring::kVideoInputs[source].edid);
     }
     uint16_t savedWord(unsigned address) {
-        const std::string file = testkit::readFile("/data/ram_device_info");
+        const std::string file = testkit::savedRamFile();
         const unsigned off = 2 + address - vlxram::kSavedStart;
         if (file.size() < off + 2) return 0xFFFF;
         return uint16_t(uint8_t(file[off]) | (uint8_t(file[off + 1]) << 8));

@@ -9,6 +9,7 @@
 #include "platform/sim/sim_board.h"
 #include "scaler/c331_wiring.h"
 #include "scaler/engine_requests.h"
+#include "support/saved_ram_file.h"
 
 using inputtest::InputScreenTest;
 
@@ -42,7 +43,7 @@ protected:
         EXPECT_EQ(c331_manage::update_flag, 0);
     }
     uint16_t savedWord(unsigned address) {
-        const std::string file = testkit::readFile("/data/ram_device_info");
+        const std::string file = testkit::savedRamFile();
         const unsigned off = 2 + address - vlxram::kSavedStart;
         if (file.size() < off + 2) return 0xFFFF;
         return uint16_t(uint8_t(file[off]) | (uint8_t(file[off + 1]) << 8));

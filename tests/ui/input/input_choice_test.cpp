@@ -6,6 +6,7 @@
 #include <cmath>
 
 #include "input_fixture.h"
+#include "support/saved_ram_file.h"
 
 using inputtest::InputScreenTest;
 
@@ -289,7 +290,7 @@ TEST_F(InputScreenTest, ChangeNotificationRefreshesInputChoiceWithoutPopUpAndSav
     SyncUpdate::pInstance()->para_sync(1);
     EXPECT_EQ(g_tip->currentType(), 0) << "no pop-up after the input choice refresh";
     EXPECT_EQ(stripName(g_inputchoose, 0)->text(), QStringLiteral("HDMI1_Crop1"));
-    const std::string file = testkit::readFile("/data/ram_device_info");
+    const std::string file = testkit::savedRamFile();
     const unsigned off = 2 + vlxram::windowField(0, vlxram::kWinSource) - vlxram::kSavedStart;
     ASSERT_GT(file.size(), off + 1);
     EXPECT_EQ(uint8_t(file[off]), 0x00);

@@ -7,19 +7,25 @@
 #include <QSlider>
 #include <QStyle>
 #include <QStyleOptionSlider>
+#include <QThread>
 
+#include <chrono>
+#include <condition_variable>
 #include <functional>
-
 #include <memory>
+#include <mutex>
 
 #include "output_fixture.h"
+#include "platform/shell.h"
 #include "platform/sim/c331_model.h"
 #include "platform/sim/sim_board.h"
 #include "scaler/c331_regs.h"
 #include "scaler/c331_wiring.h"
 #include "scaler/engine_requests.h"
 #include "support/panel_touch.h"
+#include "support/saved_ram_file.h"
 #include "ui/output/imagequality.h"
+#include "ui/shell/panel_style.h"
 
 using namespace vlxram;
 using outputtest::OutputTest;
@@ -256,4 +262,76 @@ TEST_F(ImageQualityTest, ContrastReachesTheScalerAndBrightnessTheEngineRequest) 
     EXPECT_EQ(ram()->ramU16(kBrightness), 37);
     EXPECT_EQ(engine_requests::fpgaBrightness.load(), 1);
     c331_manage::resetInstanceForTest();
+}
+
+namespace {
+// A data partition that takes its time: the first "sync" waits until the test lets it go
+// (or 20 s pass). A sync on the GUI thread is noted and not held.
+struct SlowSync {
+    std::mutex mutex;
+    std::condition_variable changed;
+    int syncs = 0;
+    bool holding = false, released = false, onGuiThread = false;
+};
+class SlowSyncShell : public plat::Shell {
+public:
+    explicit SlowSyncShell(std::shared_ptr<SlowSync> s) : s_(std::move(s)) {}
+    int system(const std::string& command) override {
+        if (command != "sync") return 0;
+        std::unique_lock<std::mutex> lock(s_->mutex);
+        if (QThread::currentThread() == qApp->thread()) s_->onGuiThread = true;
+        if (s_->onGuiThread || ++s_->syncs > 1) return 0;
+        s_->holding = true;
+        s_->changed.notify_all();
+        s_->changed.wait_for(lock, std::chrono::seconds(20), [this] { return s_->released; });
+        s_->holding = false;
+        return 0;
+    }
+    int popen(const std::string& command, std::string* output) override {
+        if (output) output->clear();
+        return system(command);
+    }
+
+private:
+    std::shared_ptr<SlowSync> s_;
+};
+}  // namespace
+
+// The parameter file is written off the GUI thread: while its write waits for the data
+// partition, touches change the screen and their change handling ends; the file then holds
+// the last value.
+TEST_F(ImageQualityTest, TouchesChangeTheScreenWhileTheParameterFileWriteWaits) {
+    auto slow = std::make_shared<SlowSync>();
+    plat::installShell(std::make_unique<SlowSyncShell>(slow));
+    auto letGo = [slow] {
+        std::lock_guard<std::mutex> lock(slow->mutex);
+        slow->released = true;
+        slow->changed.notify_all();
+    };
+    struct AtEnd {
+        std::function<void()> run;
+        ~AtEnd() { run(); }
+    } letGoAtEnd{letGo};  // also when an assertion ends the test
+    ram()->setRamU16(kContrast, 50);
+    shadowFollows();
+    QPointer<ImageQuality> q = new ImageQuality;
+    g_imagequality = q;
+    g_page_focus = 11;
+    panel_style::placeOnPanel(q);
+    q->show();
+    for (int n = 1; n <= 3; ++n) {
+        testkit::touchWidget(button(*q, "Button_contrast_add"));
+        EXPECT_EQ(label(*q, "label_contrast"), QString::number(50 + n));
+        c331_manage::update_flag = 0;  // the manager took the change and announces it
+        SyncUpdate::pInstance()->para_sync(1);
+        std::unique_lock<std::mutex> lock(slow->mutex);
+        ASSERT_FALSE(slow->onGuiThread) << "the GUI thread ran the parameter file's sync";
+        ASSERT_TRUE(slow->changed.wait_for(lock, std::chrono::seconds(20), [&] { return slow->holding; }))
+            << "touch " << n << ": the write is no longer held, the GUI thread waited for it";
+    }
+    letGo();
+    const std::string file = testkit::savedRamFile();
+    const unsigned at = kRamFileMarkerSize + kContrast - kSavedStart;
+    ASSERT_GT(file.size(), at + 1);
+    EXPECT_EQ(VlxRamPara::getU16(reinterpret_cast<const unsigned char*>(file.data()), at), 53);
 }

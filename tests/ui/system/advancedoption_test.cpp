@@ -17,6 +17,7 @@
 #include "core/config_engine.h"
 #include "core/utils.h"
 #include "support/panel_touch.h"
+#include "support/saved_ram_file.h"
 #include "system_fixture.h"
 
 using namespace systemtest;
@@ -149,7 +150,7 @@ TEST_F(SystemTest, FadeAndSeamlessWriteAllSixteenSlotsAndAreSavedOnlyOnceApplied
     EXPECT_EQ(c331_manage::update_flag.load(), 1);
     managerPass();
     EXPECT_EQ(ram()->ram_para_shadow[kSwitchEffect], 1);
-    EXPECT_EQ(testkit::readFile("/data/ram_device_info")[2 + (kSwitchEffect - kSavedStart)], 1);
+    EXPECT_EQ(testkit::savedRamFile()[2 + (kSwitchEffect - kSavedStart)], 1);
 
     screen.on_Button_seamless_clicked();
     for (int k = 0; k < kWindowSlots; ++k) {
@@ -172,8 +173,8 @@ TEST_F(SystemTest, DotByDotWritesTheWholeHighByteOfEverySlot) {
     for (int k = 0; k < kWindowSlots; ++k) EXPECT_EQ(ram()->ram_para[windowField(k, kWinOutput) + 1], 1) << k;
     EXPECT_EQ(ram()->ram_para_shadow[kDotByDot], 0) << "saved only once the manager took it";
     managerPass();
-    EXPECT_EQ(testkit::readFile("/data/ram_device_info")[2 + (kDotByDot - kSavedStart)], 1);
-    EXPECT_EQ(testkit::readFile("/data/ram_device_info")[2 + (windowField(15, kWinOutput) + 1 - kSavedStart)], 1);
+    EXPECT_EQ(testkit::savedRamFile()[2 + (kDotByDot - kSavedStart)], 1);
+    EXPECT_EQ(testkit::savedRamFile()[2 + (windowField(15, kWinOutput) + 1 - kSavedStart)], 1);
     screen.on_Button_DBD_close_clicked();
     for (int k = 0; k < kWindowSlots; ++k) EXPECT_EQ(ram()->ram_para[windowField(k, kWinOutput) + 1], 0) << k;
     EXPECT_EQ(c331_manage::update_flag.load(), 1);

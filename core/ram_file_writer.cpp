@@ -1,0 +1,94 @@
+#include "core/ram_file_writer.h"
+
+#include <unistd.h>
+
+#include <condition_variable>
+#include <cstring>
+#include <thread>
+
+#include "core/vlxrampara.h"
+#include "platform/annotated_mutex.h"
+#include "platform/platform.h"
+
+using vlxram::kRamSize;
+
+namespace {
+
+// The hand-over between the savers and the writer's loop. mutex_ is a leaf lock, held for
+// one copy or a count: never across the file's write.
+class Writer {
+public:
+    void save(const unsigned char* ram) EXCLUDES(mutex_) {
+        plat::Locker<plat::Mutex> lock(mutex_);
+        std::memcpy(pending_, ram, kRamSize);
+        ++handed_;
+        owed_ = false;
+        if (!started_) {
+            started_ = true;
+            // Lives as long as the process: the loop never ends, the object is never freed.
+            std::thread([this] { loop(); }).detach();
+        }
+        wake_.notify_one();
+    }
+
+    void flush() EXCLUDES(mutex_) {
+        plat::Locker<plat::Mutex> lock(mutex_);
+        const uint32_t target = handed_;
+        while (int32_t(written_ - target) < 0) done_.wait(mutex_);
+    }
+
+    bool owed() EXCLUDES(mutex_) {
+        plat::Locker<plat::Mutex> lock(mutex_);
+        return owed_;
+    }
+
+private:
+    void loop() EXCLUDES(mutex_) {
+        plat::nameThisThread("ram-file");
+        unsigned char copy[kRamSize];
+        for (;;) {
+            uint32_t taken = 0;
+            {
+                plat::Locker<plat::Mutex> lock(mutex_);
+                while (written_ == handed_) wake_.wait(mutex_);
+                std::memcpy(copy, pending_, kRamSize);
+                taken = handed_;
+            }
+            const bool ok = VlxRamPara::saveRamFile(copy);
+            {
+                plat::Locker<plat::Mutex> lock(mutex_);
+                written_ = taken;
+                // a newer copy that waits is written whole: nothing is owed until it fails too
+                owed_ = !ok && written_ == handed_;
+            }
+            done_.notify_all();
+        }
+    }
+
+    plat::Mutex mutex_;
+    std::condition_variable_any wake_;  // a copy was handed over
+    std::condition_variable_any done_;  // a write ended
+    unsigned char pending_[kRamSize] GUARDED_BY(mutex_);
+    uint32_t handed_ GUARDED_BY(mutex_) = 0;   // copies handed over
+    uint32_t written_ GUARDED_BY(mutex_) = 0;  // handed_ as the last write ended took it
+    bool owed_ GUARDED_BY(mutex_) = false;
+    bool started_ GUARDED_BY(mutex_) = false;
+};
+
+// Never freed: the thread outlives the statics at exit. A child forked without exec (the
+// power-cut tests' savers) has no thread of the parent's writer, and gets a writer of its own.
+Writer& writer() {
+    struct Owner {
+        Writer* writer;
+        pid_t pid;
+    };
+    static Owner owner{new Writer, ::getpid()};
+    if (owner.pid != ::getpid()) owner = {new Writer, ::getpid()};
+    return *owner.writer;
+}
+
+}  // namespace
+
+void RamFileWriter::save(const unsigned char* ram) { writer().save(ram); }
+void RamFileWriter::flush() { writer().flush(); }
+bool RamFileWriter::owed() { return writer().owed(); }
