@@ -44,7 +44,7 @@
 namespace {
 
 // Ctrl-C, a kill or a hang-up: the handler only notes the signal and wakes the event loop.
-int g_stopPipe[2] = {-1, -1};
+int g_stopPipe[2] = {-1, -1};   // made before the handlers are set, read-only after
 volatile std::sig_atomic_t g_stopSignal = 0;
 
 extern "C" void onStopSignal(int sig) {

@@ -51,7 +51,7 @@ public:
 
     // Creates the watcher and starts its thread (start-up, once).
     static lcd_touch* pInstance();
-    static lcd_touch* p_lcd_touch;
+    static lcd_touch* p_lcd_touch;   // set by start-up before the watcher's thread runs
     // The watcher without its thread: tests and boards without a touch controller.
     static lcd_touch* instanceWithoutThread();
 
