@@ -134,7 +134,7 @@ int main(int argc, char* argv[]) {
     linkFpgaEngine();
     kavelsource::p_kavel_source->initialize();  // input chips' bus and thread, on the engine's GPIO window
     c331_manage::pInstance();   // C331 scaler: manager thread (bring-up, then the dispatcher)
-    static C331ProtocolEngines c331Part;
+    static C331ProtocolEngines c331Part;   // no state of its own: calls into the scaler's manager
     installC331Engines(&c331Part);  // the PC's flash commands, font reload and register print
     systemLinks().c331FontBits = [] { return c331_manage::p_c331_manage ? c331_manage::p_c331_manage->font_present.load() : 0u; };
     lcd_touch::pInstance();     // touch activity for the idle timeouts

@@ -40,7 +40,7 @@ public:
 };
 
 QPointer<StackWatcher>& watcher() {
-    static QPointer<StackWatcher> w;
+    static QPointer<StackWatcher> w;   // GUI thread only
     return w;
 }
 
