@@ -81,6 +81,6 @@ private:
     void returnHome();
     void lockPanel();
 
-    std::atomic<uint32_t> untouched_{0};
+    std::atomic<uint32_t> untouched_{0};   // atomic: a touch (watcher or GUI thread) zeroes it, the tick counts
     std::thread thread_;
 };
