@@ -87,7 +87,7 @@ public:
     // Test hook: drops the singleton so that the next pInstance() starts afresh.
     static void resetInstanceForTest();
     // Tests: runs inside a settings write while the INI file is being replaced.
-    static std::function<void()> ini_replacing_hook;
+    static std::function<void()> ini_replacing_hook;   // set by tests before the writers run
 
 private:
     ConfigEngine();

@@ -17,22 +17,27 @@ class LockWindow;
 
 // 10 ms tick: written only by the GUI thread's tick slot, read everywhere.
 extern std::atomic<uint32_t> G_timeTicks;
+// Reboot request: the links (a restart command, an installed application) store the tick,
+// then the flag; the GUI thread's tick reads them and reboots.
 extern std::atomic<uint32_t> G_reboot_tickTicks;   // tick at which a reboot was requested
-extern std::atomic<uint32_t> G_factoryage_ticks;   // last ageing-log sample
+extern std::atomic<uint32_t> G_factoryage_ticks;   // last ageing-log sample (GUI thread's tick only)
 extern std::atomic<uint8_t> g_app_reset_flag;      // reboot pending (300 ticks after G_reboot_tickTicks)
 
-extern std::atomic<uint8_t> g_debugSwitch;          // 254: debug prints on; also the log's echo level
-extern std::atomic<uint8_t> g_page_focus;           // screen in front
-extern std::atomic<uint8_t> g_language;             // follows RAM 0x300
-extern std::atomic<uint32_t> g_auto_lock_time;      // ticks of idle before the status screen
-extern std::atomic<uint32_t> g_back_to_mainwindow_time;  // ticks of idle before the home screen
-extern std::atomic<uint8_t> g_passby_trans_port;    // 1 serial, 2 TCP, 3 UDP, 4 4G, 255 none
+// Atomics: written where the comment says, read by any thread.
+extern std::atomic<uint8_t> g_debugSwitch;          // 254: debug prints on; also the log's echo level (set only by tests)
+extern std::atomic<uint8_t> g_page_focus;           // screen in front (the screens on the GUI thread)
+extern std::atomic<uint8_t> g_language;             // follows RAM 0x300 (whoever writes that byte)
+extern std::atomic<uint32_t> g_auto_lock_time;      // ticks of idle before the status screen (GUI thread)
+extern std::atomic<uint32_t> g_back_to_mainwindow_time;  // ticks of idle before the home screen (GUI thread)
+extern std::atomic<uint8_t> g_passby_trans_port;    // 1 serial, 2 TCP, 3 UDP, 4 4G, 255 none (the link
+                                                    // holding the pass-through turn sets it, the engine takes it)
 extern std::atomic<uint8_t> ScreenState;            // FPGA engine and mailbox writers: 1 picture shown, 0 black
 extern std::atomic<uint8_t> g_force_bkcolor;        // scaler manager and FPGA start-up: background forced
-extern std::atomic<uint8_t> g_update_flag;          // firmware-update display is up
+extern std::atomic<uint8_t> g_update_flag;          // firmware-update display is up (FPGA engine's USB upgrade)
 extern std::atomic<uint8_t> g_update_status;        // loader starts the application from its normal path
-extern std::atomic<uint8_t> g_set_led_para;         // LED-geometry hand-shake
-extern std::atomic<uint8_t> g_set_led_setup;        // LED-size screens and the FPGA engine
+                                                    // (start-up, then the application installer)
+extern std::atomic<uint8_t> g_set_led_para;         // LED-geometry hand-shake: a screen sets 1, the scaler 2, the engine clears
+extern std::atomic<uint8_t> g_set_led_setup;        // LED-size screens ask, the FPGA engine steps and ends it
 extern std::atomic<uint8_t> g_fpga_c331_start;      // set once by the scaler manager, read by the FPGA engine
 extern std::atomic<uint8_t> g_osd_update;           // PC links and the scaler manager: OSD redraw asked
 extern std::atomic<uint8_t> g_usb_grade;            // link screen sets, the FPGA engine clears: USB upgrade runs

@@ -45,7 +45,7 @@
 namespace {
 
 // Ctrl-C, a kill or a hang-up: the handler only notes the signal and wakes the event loop.
-int g_stopPipe[2] = {-1, -1};
+int g_stopPipe[2] = {-1, -1};   // made before the handlers are set, read-only after
 volatile std::sig_atomic_t g_stopSignal = 0;
 
 extern "C" void onStopSignal(int sig) {
@@ -135,7 +135,7 @@ int main(int argc, char* argv[]) {
     linkFpgaEngine();
     kavelsource::p_kavel_source->initialize();  // input chips' bus and thread, on the engine's GPIO window
     c331_manage::pInstance();   // C331 scaler: manager thread (bring-up, then the dispatcher)
-    static C331ProtocolEngines c331Part;
+    static C331ProtocolEngines c331Part;   // no state of its own: calls into the scaler's manager
     installC331Engines(&c331Part);  // the PC's flash commands, font reload and register print
     systemLinks().c331FontBits = [] { return c331_manage::p_c331_manage ? c331_manage::p_c331_manage->font_present.load() : 0u; };
     lcd_touch::pInstance();     // touch activity for the idle timeouts

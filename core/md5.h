@@ -34,5 +34,6 @@ private:
     bool _finished;
 };
 
-// Process-wide digest of the protocol's file transfers.
+// A process-wide digest no thread of the controller uses (each file transfer has its own);
+// tests only.
 extern MD5 md5;

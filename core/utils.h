@@ -72,7 +72,7 @@ public:
     static QMutex _system_mutex;          // the engine's output requests and clock read; never held across a shell command
     static QMutex _spi_mutex;             // one SPI bus operation; the FPGAs' reset lines
     static QMutex _c331_bnk_mutex;        // the scaler's bank select with its access (before _spi_mutex)
-    static QMutex _file_deal_mutex;       // files under /data, fileBuf_kavel: held for a read or an atomic replace,
+    static QMutex _file_deal_mutex;       // files under /data: held for a read or an atomic replace,
                                           // never across a sync, a sleep, a shell command or a flash erase or program
     static QMutex _test_signal_mutex;     // the emission of a change code
     static QMutex _source_init_mutex;     // the input chips' set-up

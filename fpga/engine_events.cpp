@@ -1,6 +1,6 @@
 #include "fpga/engine_events.h"
 
 EngineEvents& engineEvents() {
-    static EngineEvents events;
+    static EngineEvents events;   // filled by start-up before the engine runs, read-only after
     return events;
 }

@@ -87,6 +87,8 @@ struct CLOCK_RECORD {
     // minutes, so the total takes them once.
     uint32_t closed_minutes = 0;
 };
+// The engine's operating-time record: under clock_record_run::mutex_ (the engine counts,
+// protocol threads report and set the clock).
 extern CLOCK_RECORD g_clock_record;
 
 class clock_record_run {

@@ -55,6 +55,8 @@ const uint8_t kIdleBytes[kFpgaRamSpace] = {
 // ---------------------------------------------------------------- object
 
 namespace {
+// Made and dropped with the engine by start-up (and tests) while no link runs; the links
+// reach it through the installed engines (protocol_engines.h).
 std::unique_ptr<FpgaProtocolEngines> s_protocol;
 }
 

@@ -291,6 +291,7 @@ public:
     // from that port with the frame's opcode sets it. 1 when the frame went out.
     int job_send(const uint8_t* frame, uint16_t length, int port);
     // The card the last check found; valid from that check's report until a check starts.
+    // Engine thread only (the job's steps).
     struct FoundCard {
         bool valid = false;
         uint8_t screen = 0;
@@ -300,7 +301,7 @@ public:
     };
     FoundCard found_card;
     // Global port of the net being checked (-1 none): only its answer carries the result.
-    int check_port = -1;
+    int check_port GUARDED_BY(port_mutex) = -1;
 
     // ---- brightness and on/off schedules, the multi-function card
     void Extension_function();
@@ -368,7 +369,7 @@ public:
     std::atomic<uint8_t>& output_onoff_request = engine_requests::fpgaOutputOnOff;
     std::atomic<uint8_t>& output_position_request = engine_requests::fpgaOutputPosition;
     std::atomic<uint8_t>& brightness_request = engine_requests::fpgaBrightness;
-    std::atomic<uint8_t> reply_ready{0};
+    std::atomic<uint8_t> reply_ready{0};   // atomic: the pass-through's answer is queued (engine or link thread)
     FpgaBus bus;                     // set up before the thread starts; transfers under Utils::_spi_mutex
     fpga_drv* drv = nullptr;
     uint8_t flash_uid[kFlashUidBytes] = {};   // engine thread (bring-up)
@@ -412,9 +413,9 @@ public:
     static constexpr uint16_t kNothingSent = 0xFFFF;
     uint16_t sent_brightness_ = kNothingSent;
     uint8_t sensor_data[128] = {};   // engine thread
-    uint16_t vmf_dest = 0;           // 0: no multi-function card found
-    uint8_t vmf_group = 0;           // 1..8
-    uint32_t sensor_wait_ms = 350;   // the sensor wait's bound on the monotonic clock
+    uint16_t vmf_dest = 0;           // 0: no multi-function card found (engine thread)
+    uint8_t vmf_group = 0;           // 1..8 (engine thread)
+    uint32_t sensor_wait_ms = 350;   // the sensor wait's bound on the monotonic clock (set before the thread runs)
 
     // receiving cards
     // Each whole transmit sequence, each frame's read and release, and the fields below
@@ -481,35 +482,39 @@ private:
     void restartStepTime();
     bool answerTimedOut(uint32_t limit);
     bool answerWaiting();
-    void noteCardAnswer(int fpga, int slot, const uint8_t* frame);
+    void noteCardAnswer(int fpga, int slot, const uint8_t* frame) REQUIRES(port_mutex);
     void reportUnanswered(const char* job);
+    // The running job's own: engine thread only.
     QString job_path_;                   // the file a job works on
     uint32_t job_position_ = 0;          // data of the current operation in it
     int job_port_ = -1;                  // global port the current operation goes to
     uint32_t job_timeout_ = 0;           // ticks the current frame waits for its answer
     uint8_t job_frame_[rcv::kMaxFrame] = {};
     uint8_t job_data_[1000] = {};
-    int reply_port_ = -1;            // global port a job waits on
-    uint8_t reply_opcode_ = 0;
-    std::vector<std::string> unanswered_;
-    std::atomic<uint16_t> total_cards_{0};
-    std::atomic<uint32_t> busy_sends_{0};
+    // A job's frame sets them, an answer taken on any thread clears the port.
+    int reply_port_ GUARDED_BY(port_mutex) = -1;   // global port a job waits on
+    uint8_t reply_opcode_ GUARDED_BY(port_mutex) = 0;
+    std::vector<std::string> unanswered_;   // engine thread (the job's report)
+    std::atomic<uint16_t> total_cards_{0};   // atomic: the card search counts, the screens read
+    std::atomic<uint32_t> busy_sends_{0};    // atomic: every transmit counts, tests read
     // Tick FPGA i was last released from reset or seen restarted on its own (0: never), by the
     // engine or a link thread taking card answers; read by the pass-throughs.
     std::atomic<uint32_t> down_since_[2] = {{0}, {0}};
     void noteDown(int i);
-    bool cards_busy_ = false;
+    bool cards_busy_ = false;   // engine thread
 
     uint8_t reg_mirror_[2][kMirrorSize] GUARDED_BY(reg_mutex) = {};
+    // Storage behind MCU_RAM_PARA_func, MCU_RAM_RX_func and MCU_RAM_ETH_BACK_PARA_func: under
+    // their locks (image_mutex, port_mutex, image_mutex).
     uint8_t ram_para_[2][kRam1ImageSize] = {};
     uint8_t rx_buf_[2][1024] = {};
     uint8_t eth_back_para_[2][kPortBufferSize] = {};
 
     void usbNote(const QString& note);
-    mutable std::mutex usb_text_mutex_;
+    mutable std::mutex usb_text_mutex_;   // the two below: the upgrade writes, the link screen reads
     QString usb_upgrade_time_;
     QStringList usb_notes_;
-    QStringList usb_refused_;   // names of the packages refused whole
+    QStringList usb_refused_;   // names of the packages refused whole (engine thread)
 
     std::thread thread_;
     std::atomic<bool> stop_{false};

@@ -49,7 +49,7 @@ constexpr uint32_t kBlackTicks = 11;
 constexpr uint32_t kVideoOffTicks = 31;
 constexpr auto kBlackWall = std::chrono::milliseconds(1000);
 constexpr auto kVideoOffWall = std::chrono::milliseconds(3000);
-std::chrono::steady_clock::time_point s_handshakeWall;
+std::chrono::steady_clock::time_point s_handshakeWall;   // FPGA engine only
 
 }  // namespace
 

@@ -10,7 +10,7 @@
 namespace plat {
 
 namespace {
-std::mutex g_backendMutex;
+std::mutex g_backendMutex;   // g_sys and g_shell: made on first use from any thread (a leaf)
 std::unique_ptr<Sys> g_sys;
 std::unique_ptr<Shell> g_shell;
 

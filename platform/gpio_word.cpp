@@ -7,7 +7,7 @@
 namespace plat {
 
 namespace {
-std::atomic<GpioObserver> g_observer{nullptr};
+std::atomic<GpioObserver> g_observer{nullptr};   // atomic: the simulated board sets it at start-up, the GPIO writers read
 }
 
 GpioWord::GpioWord(void* windowBase, uint32_t offset)

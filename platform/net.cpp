@@ -21,6 +21,7 @@
 namespace plat::net {
 
 namespace {
+// Read once from the environment (call_once), by whichever thread first asks.
 std::atomic<int> g_offset{0};
 std::atomic<int> g_listenAny{0};
 std::once_flag g_envOnce;

@@ -27,7 +27,7 @@ std::atomic<Board> g_board{
     Board::Device
 #endif
 };
-std::string g_root;
+std::string g_root;   // set by start-up (setRoot) before any thread, read-only after
 std::atomic<double> g_sleepScale{1.0};
 std::atomic<SleepHook> g_sleepHook{nullptr};
 std::atomic<int64_t> g_wallOffset{0};

@@ -42,13 +42,13 @@ public:
     }
 
 private:
-    std::mutex mutex_;
+    std::mutex mutex_;   // the turn counters below, on every link thread (a leaf)
     std::condition_variable turn_;
     uint32_t next_ = 0;
     uint32_t serving_ = 0;
     bool held_ = false;
 };
-PassTurns g_passTurns;
+PassTurns g_passTurns;   // its own lock
 // The engine ignores card frames of 1024 bytes or more.
 constexpr size_t kMaxCardFrame = 1024;
 bool wholeFrame(const uint8_t* frame, size_t length) {
@@ -85,7 +85,7 @@ struct RestartWait {   // the pass turn's holder only
         return Utils::getTimeSpace(since) > kRestartWaitTicks || Clock::now() - wallSince > kRestartWaitCeiling;
     }
 };
-RestartWait g_restartWait;
+RestartWait g_restartWait;   // under the pass turn (g_passTurns)
 }  // namespace
 
 control_link::control_link(uint8_t transport) : transport_(transport), deframer_(kMaxFrame) {}

@@ -6,8 +6,9 @@
 #include "protocol/protocol_phy.h"
 
 namespace {
+// One per transport: the engine's thread fills it, the link's thread takes it, both under `mutex`.
 struct ReplySlot {
-    std::mutex mutex;
+    std::mutex mutex;   // ready and list (a leaf)
     bool ready = false;
     std::vector<std::vector<uint8_t>> list;
 };

@@ -10,12 +10,14 @@ int unavailable(const char* what) {
     writeLogMsg(LOG_WARNING, std::string("protocol: ") + what + " not available");
     return kEngineUnavailable;
 }
+// The defaults have no state; the installed engines are swapped by start-up and tests with
+// g_inUse held exclusively, so no handler is inside one then (ProtocolEnginesInUse).
 ProtocolEngines g_default;
 std::atomic<ProtocolEngines*> g_engines{nullptr};
 C331Engines g_c331Default;
 std::atomic<C331Engines*> g_c331{nullptr};
 std::shared_mutex g_inUse;
-std::mutex g_mailboxRam;
+std::mutex g_mailboxRam;   // fpga_manage::MCU_RAM_CMD and MCU_RAM_EXTEND (a leaf)
 }  // namespace
 
 std::mutex& mailboxRamMutex() { return g_mailboxRam; }

@@ -8,7 +8,7 @@ class Kv_uart_inout_4G {
 public:
     static constexpr int kPort = 1;
     static Kv_uart_inout_4G* pInstance();
-    static Kv_uart_inout_4G* p_uart_inout_4G;
+    static Kv_uart_inout_4G* p_uart_inout_4G;   // set by start-up, before its thread runs
     static void resetInstanceForTest();
     bool isOpen() const { return line_.isOpen(); }
 

@@ -59,8 +59,8 @@ private:
     ~UsbServer() override;
     void loop();
 
-    int fd_ = -1;
-    UsbWatch watch_;
+    int fd_ = -1;      // bound before the thread starts, closed after it ends
+    UsbWatch watch_;   // the watcher thread's own
     std::atomic<bool> stop_{false};
     plat::net::WakePipe wake_;  // ends the wait on the socket
     std::thread thread_;

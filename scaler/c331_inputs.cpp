@@ -11,7 +11,7 @@ namespace c331in {
 
 namespace {
 
-std::atomic<ReceiverReader> g_reader{nullptr};
+std::atomic<ReceiverReader> g_reader{nullptr};   // atomic: start-up and tests set it, the manager reads
 
 bool readFromRam(int source, ReceiverTiming* out) {
     VlxRamPara* ram = VlxRamPara::p_vlxrampara_config;

@@ -8,8 +8,8 @@
 uint8_t prnEn[400] = {};
 
 namespace {
-std::mutex g_sinkMutex;
-std::function<void(const std::string&)> g_sink;
+std::mutex g_sinkMutex;   // the sink and each line through it (a leaf: nothing is taken under it)
+std::function<void(const std::string&)> g_sink;   // under g_sinkMutex
 }  // namespace
 
 void setC331PrintSink(std::function<void(const std::string&)> sink) {

@@ -10,7 +10,7 @@ std::atomic<uint8_t> edidWritten[kInputPorts];
 std::atomic<uint8_t> audioRoute{0};
 
 namespace {
-std::atomic<bool> fpgaRaised{false}, inputsRaised{false};  // since the last wakeOwners
+std::atomic<bool> fpgaRaised{false}, inputsRaised{false};  // since the last wakeOwners (the scaler's thread)
 }
 
 void clearAll() {

@@ -16,7 +16,7 @@ extern std::atomic<uint8_t> fpgaBrightness;      // set under Utils::_bri_set_mu
 extern std::atomic<uint8_t> fpgaOutputOnOff;     // RAM 0x844 changed
 extern std::atomic<uint8_t> fpgaOutputPosition;  // RAM 0x566 / 0x568 changed
 extern std::atomic<uint8_t> edidRequest[kInputPorts];
-extern std::atomic<uint8_t> edidWritten[kInputPorts];
+extern std::atomic<uint8_t> edidWritten[kInputPorts];   // the input-source manager sets, the scaler clears
 extern std::atomic<uint8_t> audioRoute;
 
 void clearAll();

@@ -25,7 +25,7 @@ kavelsource* kavelsource::p_kavel_source = nullptr;
 
 namespace {
 
-std::mutex g_instanceMutex;
+std::mutex g_instanceMutex;   // p_kavel_source's creation and removal (a leaf)
 
 I2cTarget chipTarget(const char* name) {
     const wiring::ChipWiring* c = wiring::findChip(name);

@@ -48,6 +48,6 @@ private:
     bool closing_ = false;
 };
 
-// Frames of the 16 list entries in slot order, and the highlighted action button.
+// Frames of the 16 list entries in slot order, and the highlighted action button (GUI thread).
 extern QFrame* g_frame[16];
 extern QPushButton* g_button_focus;

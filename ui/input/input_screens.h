@@ -9,6 +9,7 @@ class EDIDset;
 class ImageLayout;
 class CustomMode;
 
+// The input screens: GUI thread only.
 extern QPointer<InputChoose> g_inputchoose;
 extern QPointer<InputCut> g_inputcut;
 extern QPointer<EDIDset> g_edidset;

@@ -54,4 +54,4 @@ private:
     std::array<Row, 7> rows_;
 };
 
-extern QPointer<ImageQuality> g_imagequality;
+extern QPointer<ImageQuality> g_imagequality;   // GUI thread only

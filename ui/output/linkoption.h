@@ -78,4 +78,4 @@ private:
     unsigned char marks_[kMaxFiles] = {};
 };
 
-extern QPointer<LinkOption> g_linkoption;
+extern QPointer<LinkOption> g_linkoption;   // GUI thread only

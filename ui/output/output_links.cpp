@@ -7,7 +7,7 @@
 #include "ui/shell/shell_globals.h"
 
 OutputLinks& outputLinks() {
-    static OutputLinks links;
+    static OutputLinks links;   // filled by start-up, then used by the screens: GUI thread only
     return links;
 }
 

@@ -75,4 +75,4 @@ private:
     QPushButton* wlan_focus_ = nullptr;
 };
 
-extern QPointer<OutputSet> g_outputset;
+extern QPointer<OutputSet> g_outputset;   // GUI thread only

@@ -48,4 +48,4 @@ private:
     int waited_ = 0;
 };
 
-extern QPointer<test_chart> g_test_chart;
+extern QPointer<test_chart> g_test_chart;   // GUI thread only

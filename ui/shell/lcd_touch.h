@@ -51,7 +51,7 @@ public:
 
     // Creates the watcher and starts its thread (start-up, once).
     static lcd_touch* pInstance();
-    static lcd_touch* p_lcd_touch;
+    static lcd_touch* p_lcd_touch;   // set by start-up before the watcher's thread runs
     // The watcher without its thread: tests and boards without a touch controller.
     static lcd_touch* instanceWithoutThread();
 
@@ -81,6 +81,6 @@ private:
     void returnHome();
     void lockPanel();
 
-    std::atomic<uint32_t> untouched_{0};
+    std::atomic<uint32_t> untouched_{0};   // atomic: a touch (watcher or GUI thread) zeroes it, the tick counts
     std::thread thread_;
 };

@@ -49,7 +49,7 @@ uint32_t factoryage_log2_diff20 = 0;
 uint32_t factoryage_log2_diffmore = 0;
 
 ShellLinks& shellLinks() {
-    static ShellLinks links;
+    static ShellLinks links;   // GUI thread only (start-up and the screens fill it, the shell calls it)
     return links;
 }
 

@@ -17,7 +17,8 @@ class MainWindow;
 }
 
 // Ageing histograms of OUT1 (FPGA 0) and OUT2 (FPGA 1): how often the counter register
-// advanced by 1..2, 3..4, 5..9, 10..19 or 20 and more between two samples.
+// advanced by 1..2, 3..4, 5..9, 10..19 or 20 and more between two samples. GUI thread only
+// (the tick samples, the advanced settings show them).
 extern uint32_t factoryage_log_diff3;
 extern uint32_t factoryage_log_diff5;
 extern uint32_t factoryage_log_diff10;

@@ -16,7 +16,7 @@ namespace panel_stack {
 
 namespace {
 
-std::atomic<uint32_t> g_delivered{0};
+std::atomic<uint32_t> g_delivered{0};   // atomic: the GUI thread counts, tests and benchmarks read
 
 class StackWatcher : public QObject {
 public:
@@ -40,7 +40,7 @@ public:
 };
 
 QPointer<StackWatcher>& watcher() {
-    static QPointer<StackWatcher> w;
+    static QPointer<StackWatcher> w;   // GUI thread only
     return w;
 }
 

@@ -1,6 +1,6 @@
 #pragma once
-// Front-panel objects shared by the screens. Widgets die with their parent dialog,
-// so every pointer here is a QPointer: a deleted widget reads as null.
+// Front-panel objects shared by the screens: GUI thread only, like every widget. Widgets die
+// with their parent dialog, so every pointer here is a QPointer: a deleted widget reads as null.
 #include <QPointer>
 
 #include <cstdint>

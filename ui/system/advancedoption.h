@@ -22,7 +22,7 @@ class AdvancedOption;
 }
 
 class AdvancedOption;
-extern QPointer<AdvancedOption> g_advancedoption;
+extern QPointer<AdvancedOption> g_advancedoption;   // GUI thread only
 
 class AdvancedOption : public QDialog {
     Q_OBJECT

@@ -18,7 +18,7 @@ namespace card_job {
 namespace {
 
 QStringList& unansweredList() {
-    static QStringList list;
+    static QStringList list;   // GUI thread only (the engine's report crosses with onGuiThread)
     return list;
 }
 

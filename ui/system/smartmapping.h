@@ -23,8 +23,8 @@ class SmartMapping;
 }
 
 class SmartMapping;
-extern QPointer<SmartMapping> g_smartmapping;
-extern uint32_t g_scan_config_json_offset;
+extern QPointer<SmartMapping> g_smartmapping;   // GUI thread only
+extern uint32_t g_scan_config_json_offset;   // GUI thread (the wizard)
 
 // Fields of line_type (fpga/job_block.h), read as little-endian words.
 namespace line_field {

@@ -3,7 +3,7 @@
 #include "ui/shell/mainwindow.h"
 
 SystemLinks& systemLinks() {
-    static SystemLinks links;
+    static SystemLinks links;   // filled by start-up, then used by the screens: GUI thread only
     return links;
 }
 
