@@ -604,6 +604,13 @@ void VlxRamPara::VlxDeleteCrop(char input, char n) {
     c331_manage::update_flag = 1;
 }
 
+int VlxRamPara::liveImageSource(unsigned char window, short* isCrop, char* cropIndex) {
+    VlxRamPara* p = p_vlxrampara_config;
+    if (!p) return 0;
+    ManageMutexUnlessHeld lock;
+    return VlxGetImageSource(p->ram_para, window, isCrop, cropIndex, 0);
+}
+
 int VlxRamPara::VlxGetImageSource(unsigned char* block, unsigned char window, short* isCrop, char* cropIndex,
                                   unsigned char isModeCopy) {
     if (!block || window >= kWindowSlots) return 0;

@@ -240,6 +240,8 @@ public:
     // block: the RAM (isModeCopy 0) or a mode copy starting at RAM 0x380, i.e. mode_para[slot] + 2.
     static int VlxGetImageSource(unsigned char* block, unsigned char window, short* isCrop, char* cropIndex,
                                  unsigned char isModeCopy);
+    // The same for the live RAM, read under manage_mutex (unless this thread holds it).
+    static int liveImageSource(unsigned char window, short* isCrop, char* cropIndex);
     static void VlxSetImageSource(int n, char input, char window);
     static void VlxSetEDIDPara(int input, short width, short height, short rate);
     static int VlxUserModeSaved(int slot);
