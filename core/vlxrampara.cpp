@@ -210,7 +210,8 @@ void VlxRamPara::loadAtStartup() {
     }
     plat::sleepMs(100);
 
-    // Run-time state that must not survive a restart.
+    // Run-time state that must not survive a restart. Start-up: no other thread exists yet.
+    ManageLock::assumeHeldAlone();
     setRamU16(kScreenState, 0);
     g_language = ram_para[kLanguage];
     ram_para[kTestPattern] = ram_para[kTestPattern + 1] = 0;
@@ -244,19 +245,35 @@ uint8_t VlxRamPara::updateRegister(unsigned reg, uint8_t mask, uint8_t value) {
     return reg_para[reg];
 }
 
-void VlxRamPara::copyRam(unsigned address, unsigned length, unsigned char* out) {
+void VlxRamPara::copyRam(unsigned address, unsigned length, unsigned char* out) const {
     if (address > kRamSize || length > kRamSize - address || length == 0) return;
-    pthread_mutex_lock(&vlx_mutex);
+    plat::Locker<plat::PthreadMutex> timings(vlx_mutex);
     std::memcpy(out, ram_para + address, length);
-    pthread_mutex_unlock(&vlx_mutex);
 }
 
-void VlxRamPara::snapshot(unsigned address, unsigned length, unsigned char* out) {
+// The input timings are vlx_mutex's bytes inside an array that manage_mutex guards: the
+// analysis cannot guard part of an array, so these two say it by hand and touch nothing else.
+void VlxRamPara::copyInputTiming(int input, unsigned char* out) const NO_THREAD_SAFETY_ANALYSIS {
+    if (input < 0 || input >= kInputs) return;
+    plat::Locker<plat::PthreadMutex> timings(vlx_mutex);
+    std::memcpy(out, ram_para + kInputTiming + kInputTimingSize * unsigned(input), kInputTimingSize);
+}
+
+bool VlxRamPara::storeInputTiming(int input, const unsigned char* in) NO_THREAD_SAFETY_ANALYSIS {
+    if (input < 0 || input >= kInputs) return false;
+    unsigned char* at = ram_para + kInputTiming + kInputTimingSize * unsigned(input);
+    plat::Locker<plat::PthreadMutex> timings(vlx_mutex);
+    if (std::memcmp(at, in, kInputTimingSize) == 0) return false;
+    std::memcpy(at, in, kInputTimingSize);
+    return true;
+}
+
+void VlxRamPara::snapshot(unsigned address, unsigned length, unsigned char* out) const {
     ManageMutexUnlessHeld lock;
     copyRam(address, length, out);
 }
 
-uint16_t VlxRamPara::snapshotU16(unsigned address) {
+uint16_t VlxRamPara::snapshotU16(unsigned address) const {
     unsigned char b[2] = {0, 0};
     snapshot(address, 2, b);
     return getU16(b, 0);
@@ -280,10 +297,11 @@ int VlxRamPara::VlxRamParaDeal(unsigned char* data, unsigned short length, unsig
     VlxRamPara* p = p_vlxrampara_config;
     if (!p || address > kRamSize || length > kRamSize - address) return 1;
     if (!length) return 0;
-    // the input timings' readers hold vlx_mutex
-    pthread_mutex_lock(&p->vlx_mutex);
-    std::memcpy(p->ram_para + address, data, length);
-    pthread_mutex_unlock(&p->vlx_mutex);
+    {
+        // the input timings' readers hold vlx_mutex
+        plat::Locker<plat::PthreadMutex> timings(p->vlx_mutex);
+        std::memcpy(p->ram_para + address, data, length);
+    }
     if (address < kModeSaveRequest + 2 && address + length > kModeSaveRequest) ++p->mode_save_requests;
     return 0;
 }
@@ -473,6 +491,7 @@ void VlxRamPara::VlxCropSourceInit() {
     std::memset(g_cut_source_state, 0, sizeof g_cut_source_state);
     VlxRamPara* p = p_vlxrampara_config;
     if (!p) return;
+    ManageMutexUnlessHeld lock;  // a PC may write the table meanwhile
     for (int i = 0; i < kCropEntries; ++i) {
         int input = 0, id = 0;
         if (!decodeCropWord(p->ramU16(cropEntry(i)), &input, &id)) continue;
@@ -485,6 +504,7 @@ int VlxRamPara::VlxGetSourceNum(int input, int count) {
     VlxRamPara* p = p_vlxrampara_config;
     if (!p || count < 1) return 0;
     if (count > kCropEntries) count = kCropEntries;
+    ManageMutexUnlessHeld lock;
     int num = 0;
     for (int i = 0; i < count; ++i) {
         const uint16_t word = p->ramU16(cropEntry(i));
@@ -511,7 +531,12 @@ int VlxRamPara::VlxAddCropID(int input) {
 
 void VlxRamPara::VlxGetCropPara(int input, int n, CROP_PARA* out, int* index) {
     VlxRamPara* p = p_vlxrampara_config;
-    const int i = p ? findCropEntry(p->ram_para, input, n) : kCropEntries;
+    if (!p) {
+        if (index) *index = kCropEntries;
+        return;
+    }
+    ManageMutexUnlessHeld lock;
+    const int i = findCropEntry(p->ram_para, input, n);
     if (index) *index = i;
     if (i >= kCropEntries || !out) return;
     const unsigned e = cropEntry(i);
@@ -525,12 +550,13 @@ void VlxRamPara::VlxGetCropPara(int input, int n, CROP_PARA* out, int* index) {
 void VlxRamPara::VlxSetCropPara(char input, char n, CROP_PARA* in) {
     VlxRamPara* p = p_vlxrampara_config;
     if (!p || !in) return;
+    // The crop screen stores an edit without an apply step of its own: the edit is
+    // handed to the scaler here, like an added or deleted crop. The entry is found in the
+    // same hold, so a PC's write in between cannot move it.
+    ManageMutexLocker lock;
     const int i = findCropEntry(p->ram_para, input, n);
     if (i >= kCropEntries) return;
-    // The crop screen stores an edit without an apply step of its own: the edit is
-    // handed to the scaler here, like an added or deleted crop.
     const unsigned e = cropEntry(i);
-    ManageMutexLocker lock;
     p->setRamU16(e + 2, uint16_t(in->x));
     p->setRamU16(e + 4, uint16_t(in->y));
     p->setRamU16(e + 6, uint16_t(in->width));
@@ -541,7 +567,9 @@ void VlxRamPara::VlxSetCropPara(char input, char n, CROP_PARA* in) {
 int VlxRamPara::VlxAddNewCrop(int input, CROP_PARA* in) {
     VlxRamPara* p = p_vlxrampara_config;
     if (!p || !in || !validInput(input)) return 0;
-    // A PC write or a mode recall may have changed the table since the last rebuild.
+    // A PC write or a mode recall may have changed the table since the last rebuild; the
+    // free entry is taken in the same hold as the rebuild and the search.
+    ManageMutexLocker lock;
     VlxCropSourceInit();
     const int id = VlxAddCropID(input);
     if (id == 0) return 0;
@@ -554,7 +582,6 @@ int VlxRamPara::VlxAddNewCrop(int input, CROP_PARA* in) {
     }
     if (free >= kCropEntries) return 0;
     const unsigned e = cropEntry(free);
-    ManageMutexLocker lock;
     p->setRamU16(e, uint16_t(kCropInUse | ((id - 1) << 8) | input));
     p->setRamU16(e + 2, uint16_t(in->x));
     p->setRamU16(e + 4, uint16_t(in->y));
@@ -567,10 +594,10 @@ int VlxRamPara::VlxAddNewCrop(int input, CROP_PARA* in) {
 void VlxRamPara::VlxDeleteCrop(char input, char n) {
     VlxRamPara* p = p_vlxrampara_config;
     if (!p) return;
+    ManageMutexLocker lock;
     const int i = findCropEntry(p->ram_para, input, n);
     if (i >= kCropEntries) return;
     const uint16_t cropInput = p->ramU16(cropEntry(i)) & 0xFF;
-    ManageMutexLocker lock;
     p->setRamU16(cropEntry(i), 0);
     // A window left on the cleared entry would show whichever crop takes it next: it
     // shows the crop's whole input instead.
@@ -578,6 +605,13 @@ void VlxRamPara::VlxDeleteCrop(char input, char n) {
         if (p->ramU16(windowField(w, kWinSource)) == uint16_t(kSourceIsCrop | i))
             p->setRamU16(windowField(w, kWinSource), cropInput);
     c331_manage::update_flag = 1;
+}
+
+int VlxRamPara::liveImageSource(unsigned char window, short* isCrop, char* cropIndex) {
+    VlxRamPara* p = p_vlxrampara_config;
+    if (!p) return 0;
+    ManageMutexUnlessHeld lock;
+    return VlxGetImageSource(p->ram_para, window, isCrop, cropIndex, 0);
 }
 
 int VlxRamPara::VlxGetImageSource(unsigned char* block, unsigned char window, short* isCrop, char* cropIndex,
@@ -644,7 +678,7 @@ int VlxRamPara::VlxUserModeSaved(int slot) {
 int VlxRamPara::VlxGetCurrentModeIndex() {
     VlxRamPara* p = p_vlxrampara_config;
     if (!p) return 0;
-    const int mode = p->ram_para[kCurrentMode];
+    const int mode = p->snapshotU16(kCurrentMode) & 0xFF;
     return mode <= kModeSlots ? mode : 0;
 }
 

@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <mutex>
 
+#include "core/manage_lock.h"
 #include "platform/annotated_mutex.h"
 
 // ---- RAM map (protocol addresses; u16 fields little-endian)
@@ -138,9 +139,15 @@ public:
     static VlxRamPara* pInstance();
     static VlxRamPara* p_vlxrampara_config;
 
-    // ---- data (read without a lock by every thread)
-    pthread_mutex_t vlx_mutex;                  // the input timings (0x100..0x123) and every copy of RAM bytes
-    unsigned char ram_para[vlxram::kRamSize];
+    // ---- data
+    // RAM bytes: every writer holds ManageLock::manage_mutex (c331_manage::manage_mutex), and
+    // vlx_mutex as well while it copies bytes in; readers hold manage_mutex or copy through
+    // snapshot(). The input timings (0x100..0x123) are the exception: their receivers write
+    // and read them under vlx_mutex alone, through storeInputTiming() / copyInputTiming().
+    mutable plat::PthreadMutex vlx_mutex ACQUIRED_AFTER(ManageLock::manage_mutex);
+    unsigned char ram_para[vlxram::kRamSize] GUARDED_BY(ManageLock::manage_mutex);
+    // The RAM as last saved: written by the change notification's save and read by the
+    // screens, all on the GUI thread (and by start-up before it).
     unsigned char ram_para_shadow[vlxram::kRamSize];
     // The user-mode slots: a PC's slot writes and reads (link threads), the panel's save,
     // recall and bookkeeping (GUI thread). Under mode_mutex, a leaf lock held only for a
@@ -151,7 +158,7 @@ public:
     // Save requests written into RAM 0x364 (the panel's touch, a PC's RAM write), counted
     // under c331_manage::manage_mutex: a request for the slot being saved that comes in
     // during its save is told from the one being served.
-    uint32_t mode_save_requests = 0;
+    uint32_t mode_save_requests GUARDED_BY(ManageLock::manage_mutex) = 0;
     unsigned char reg_para[vlxram::kRegisterFileSize];
     // RAM the parameter file did not take (a full data partition): saved at the next change
     // notification even when nothing else changed. GUI thread only.
@@ -172,19 +179,24 @@ public:
         block[offset] = uint8_t(v & 0xFF);
         block[offset + 1] = uint8_t(v >> 8);
     }
-    uint16_t ramU16(unsigned address) const { return getU16(ram_para, address); }
-    // A consistent copy of RAM bytes: under vlx_mutex against the input-timing writers; a
-    // caller that needs the other writers' words whole holds c331_manage::manage_mutex.
-    void copyRam(unsigned address, unsigned length, unsigned char* out);
+    uint16_t ramU16(unsigned address) const REQUIRES(ManageLock::manage_mutex) { return getU16(ram_para, address); }
+    // A copy of RAM bytes for a holder of manage_mutex (the input timings taken under vlx_mutex).
+    void copyRam(unsigned address, unsigned length, unsigned char* out) const REQUIRES(ManageLock::manage_mutex);
+    // One input's timing record (6 bytes at 0x100 + 6 * input), under vlx_mutex alone: the
+    // receivers' threads and the screens, none of which holds manage_mutex for it. The store
+    // returns whether the bytes changed.
+    void copyInputTiming(int input, unsigned char* out) const EXCLUDES(vlx_mutex);
+    bool storeInputTiming(int input, const unsigned char* in) EXCLUDES(vlx_mutex);
     // A copy that no writer tears: under manage_mutex (unless this thread holds it) and
     // vlx_mutex. For readers outside a hold: screens, the input-source thread.
-    void snapshot(unsigned address, unsigned length, unsigned char* out);
-    uint16_t snapshotU16(unsigned address);
+    void snapshot(unsigned address, unsigned length, unsigned char* out) const EXCLUDES(vlx_mutex);
+    uint16_t snapshotU16(unsigned address) const;
     uint16_t shadowU16(unsigned address) const { return getU16(ram_para_shadow, address); }
-    void setRamU16(unsigned address, uint16_t v) { setU16(ram_para, address, v); }
+    void setRamU16(unsigned address, uint16_t v) REQUIRES(ManageLock::manage_mutex) { setU16(ram_para, address, v); }
 
     // ---- protocol writes (no flag; the caller holds manage_mutex): 0 done, 1 refused
-    static int VlxRamParaDeal(unsigned char* data, unsigned short length, unsigned int address);
+    static int VlxRamParaDeal(unsigned char* data, unsigned short length, unsigned int address)
+        REQUIRES(ManageLock::manage_mutex);
     static int VlxModeUserRamParaDeal(unsigned char* data, unsigned short length, unsigned int address);
 
     // ---- user-mode slots
@@ -228,6 +240,8 @@ public:
     // block: the RAM (isModeCopy 0) or a mode copy starting at RAM 0x380, i.e. mode_para[slot] + 2.
     static int VlxGetImageSource(unsigned char* block, unsigned char window, short* isCrop, char* cropIndex,
                                  unsigned char isModeCopy);
+    // The same for the live RAM, read under manage_mutex (unless this thread holds it).
+    static int liveImageSource(unsigned char window, short* isCrop, char* cropIndex);
     static void VlxSetImageSource(int n, char input, char window);
     static void VlxSetEDIDPara(int input, short width, short height, short rate);
     static int VlxUserModeSaved(int slot);

@@ -106,8 +106,8 @@ void fpga_manage::H71_mcu_set_net_para(int fpga) {
     if (fpga != 0 && fpga != 1) return;
     uint16_t ox = 0, oy = 0;
     if (VlxRamPara::p_vlxrampara_config) {
-        ox = VlxRamPara::p_vlxrampara_config->ramU16(vlxram::kOutputX);
-        oy = VlxRamPara::p_vlxrampara_config->ramU16(vlxram::kOutputY);
+        ox = VlxRamPara::p_vlxrampara_config->snapshotU16(vlxram::kOutputX);
+        oy = VlxRamPara::p_vlxrampara_config->snapshotU16(vlxram::kOutputY);
     }
     plat::Locker<plat::Mutex> lock(image_mutex);
     uint8_t* image = MCU_RAM_PARA_func[fpga];
@@ -246,7 +246,7 @@ int fpga_manage::set_fpga_lcd() {
 int fpga_manage::set_output_status() {
     if (!get_fpga_status()) return 0;
     const uint16_t state =
-        VlxRamPara::p_vlxrampara_config ? VlxRamPara::p_vlxrampara_config->ramU16(vlxram::kScreenState) : 0;
+        VlxRamPara::p_vlxrampara_config ? VlxRamPara::p_vlxrampara_config->snapshotU16(vlxram::kScreenState) : 0;
     SCREEN_fpgactrl_status(state == 0 ? 1 : 0);
     return 1;
 }

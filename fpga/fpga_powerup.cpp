@@ -289,8 +289,8 @@ void fpga_manage::power_up_check_fpga_status(int i) {
         const uint32_t clk = le::rd32(measured + 4);
         uint16_t ledW = 0, ledH = 0;
         if (VlxRamPara::p_vlxrampara_config) {
-            ledW = VlxRamPara::p_vlxrampara_config->ramU16(vlxram::kLedWidth);
-            ledH = VlxRamPara::p_vlxrampara_config->ramU16(vlxram::kLedHeight);
+            ledW = VlxRamPara::p_vlxrampara_config->snapshotU16(vlxram::kLedWidth);
+            ledH = VlxRamPara::p_vlxrampara_config->snapshotU16(vlxram::kLedHeight);
         }
         if (w >= ledW / 2 && h >= ledH / 2 && clk >= kPixelClockMin && clk <= kPixelClockMax) {
             write_to_register(FPGA_REG_APPLY, APPLY_RAM1, APPLY_RAM1, i);

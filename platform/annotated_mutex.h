@@ -35,6 +35,8 @@
 // Lock order: this lock is taken before / after those, never the other way round.
 #define ACQUIRED_BEFORE(...) VLX_THREAD_ATTR(acquired_before(__VA_ARGS__))
 #define ACQUIRED_AFTER(...) VLX_THREAD_ATTR(acquired_after(__VA_ARGS__))
+// A function after whose call the analysis takes these locks as held (no lock is taken).
+#define ASSERT_CAPABILITY(...) VLX_THREAD_ATTR(assert_capability(__VA_ARGS__))
 #define RETURN_CAPABILITY(lock) VLX_THREAD_ATTR(lock_returned(lock))
 // The body is outside the analysis (a wrapper's own lock call, a hand-over it cannot follow).
 #define NO_THREAD_SAFETY_ANALYSIS VLX_THREAD_ATTR(no_thread_safety_analysis)

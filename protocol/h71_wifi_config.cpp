@@ -359,7 +359,7 @@ bool H71_WIFI_CONFIG::startupPass() {
     if (!resetFlag_ || Utils::getTimeSpace(resetTick_) < kResetDelayTicks) return false;
     if (!resetFlag_.exchange(false)) return false;  // another caller took it
     VlxRamPara* ram = VlxRamPara::p_vlxrampara_config;
-    if (ram && ram->ramU16(kRamWifiOff) != 0) {
+    if (ram && ram->snapshotU16(kRamWifiOff) != 0) {
         writeLogMsg(LOG_INFO, "WiFi: switched off on the front panel, not set up");
         return true;
     }

@@ -339,7 +339,7 @@ uint8_t message_deal::REG_mcu_flag(uint8_t value) {
         c331_manage::update_flag = 2;
     }
     VlxRamPara* store = VlxRamPara::p_vlxrampara_config;
-    if ((value & 0x08) && store && store->ramU16(vlxram::kOsdEnable) == 1) {
+    if ((value & 0x08) && store && store->snapshotU16(vlxram::kOsdEnable) == 1) {
         ManageMutexLocker lock;
         c331_manage::update_flag = 1;
         g_osd_update = 1;

@@ -5,6 +5,8 @@
 // the manager. Read and written only under c331_manage::manage_mutex.
 #include <cstdint>
 
+#include "core/manage_lock.h"
+
 namespace applied_ram {
 
 constexpr unsigned kSize = 4096;
@@ -12,10 +14,10 @@ constexpr unsigned kSize = 4096;
 unsigned char* bytes();
 uint16_t word(unsigned address);
 // The whole RAM as it is now: loaded at start-up, or about to be applied by the bring-up.
-void takeRam();
+void takeRam() REQUIRES(ManageLock::manage_mutex);
 // A word its writer has put on the hardware itself (the FPGA engine's screen state and
 // brightness level): the RAM and the base take it together, so the manager does not hand
 // it back as a change.
-void setWord(unsigned address, uint16_t value);
+void setWord(unsigned address, uint16_t value) REQUIRES(ManageLock::manage_mutex);
 
 }  // namespace applied_ram

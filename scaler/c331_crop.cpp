@@ -32,7 +32,11 @@ void c331_manage::vlxApi_updateCrop(int port) {
     for (int k = 0; k < win_count && k < WINDOW_MAX; ++k) {
         if (PM_INPUT[k] != port || !PM_INPUT_OFFSET_EN[k] || gWininfo[k].cropIdx >= vlxram::kCropEntries) continue;
         const unsigned e = vlxram::kCropTable + vlxram::kCropEntrySize * gWininfo[k].cropIdx;
-        const CropRect r{ram->ramU16(e + 2), ram->ramU16(e + 4), ram->ramU16(e + 6), ram->ramU16(e + 8)};
+        // the input poll runs outside the pass's hold while a PC may write the table
+        unsigned char b[8];
+        ram->snapshot(e + 2, sizeof b, b);
+        const CropRect r{VlxRamPara::getU16(b, 0), VlxRamPara::getU16(b, 2), VlxRamPara::getU16(b, 4),
+                         VlxRamPara::getU16(b, 6)};
         for (int i = 0; i < 4; ++i) PM_INPUT_OFFSET[k][i] = vlxApi_CropGetOffset(port, r, i);
     }
 }

@@ -20,7 +20,7 @@ void debugMsg(const std::string& text) {
     if (g_debugSwitch == 254) writeLogMsg(LOG_DEBUG, text);
 }
 
-CropRect cropEntry(const VlxRamPara* ram, int idx) {
+CropRect cropEntry(const VlxRamPara* ram, int idx) REQUIRES(ManageLock::manage_mutex) {
     const unsigned e = vlxram::kCropTable + vlxram::kCropEntrySize * unsigned(idx);
     return CropRect{ram->ramU16(e + 2), ram->ramU16(e + 4), ram->ramU16(e + 6), ram->ramU16(e + 8)};
 }

@@ -16,10 +16,9 @@ std::atomic<ReceiverReader> g_reader{nullptr};   // atomic: start-up and tests s
 bool readFromRam(int source, ReceiverTiming* out) {
     VlxRamPara* ram = VlxRamPara::p_vlxrampara_config;
     if (!ram || source < 0 || source > 5) return false;
-    const unsigned a = vlxram::kInputTiming + vlxram::kInputTimingSize * unsigned(source);
-    pthread_mutex_lock(&ram->vlx_mutex);
-    const unsigned w = ram->ramU16(a), h = ram->ramU16(a + 2), rate = ram->ram_para[a + 4];
-    pthread_mutex_unlock(&ram->vlx_mutex);
+    unsigned char b[vlxram::kInputTimingSize];
+    ram->copyInputTiming(source, b);
+    const unsigned w = VlxRamPara::getU16(b, 0), h = VlxRamPara::getU16(b, 2), rate = b[4];
     *out = timingFromRam(source, w, h, rate);
     return true;
 }

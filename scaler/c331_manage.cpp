@@ -19,8 +19,8 @@ using namespace c331;
 
 c331_manage* c331_manage::p_c331_manage = nullptr;
 plat::WakeSlot c331_manage::wake_slot_;
-plat::PthreadMutex c331_manage::manage_mutex = PTHREAD_MUTEX_INITIALIZER;
-thread_local int c331_manage::manage_held_here = 0;
+plat::PthreadMutex ManageLock::manage_mutex = PTHREAD_MUTEX_INITIALIZER;
+thread_local int ManageLock::manage_held_here = 0;
 std::atomic<uint8_t> c331_manage::update_flag{0};
 
 c331_manage::c331_manage() : drv_(new c331_drv) {

@@ -15,6 +15,7 @@
 #include <mutex>
 #include <optional>
 
+#include "core/manage_lock.h"
 #include "platform/annotated_mutex.h"
 #include "platform/worker_pacer.h"
 #include "scaler/c331_geometry.h"
@@ -78,12 +79,10 @@ struct C331LayoutPreset {
 // kChgAttr: rotation, mirror or layer priority; kChgDbd: output mode or dot-by-dot mode.
 enum C331ChangeGroup { kChgShape, kChgInput, kChgAttr, kChgDbd, kChgGroups };
 
-class c331_manage : public C331OsdState {
+class c331_manage : public C331OsdState, public ManageLock {
 public:
     static c331_manage* p_c331_manage;   // set by start-up before the threads that use it run
-    static plat::PthreadMutex manage_mutex;
-    // Holds of manage_mutex by this thread through ManageMutexLocker (the pass's own included).
-    static thread_local int manage_held_here;   // each thread's own
+    // manage_mutex and manage_held_here come from ManageLock (core/manage_lock.h)
     static std::atomic<uint8_t> update_flag;    // set by writers under manage_mutex, taken by the pass under it
 
     enum State : uint8_t { kStateChipId0 = 0, kStateBringUp = 5, kStateRunning = 6 };
@@ -118,10 +117,10 @@ public:
     void c331managerdeal(void* arg = nullptr);
 
     // ---- output panel timing
-    void vlxApi_PnlInit2(int ledW, int ledH, int out1w, int out1h, int splice);
-    void vlxApi_PnlInitOch3();
+    void vlxApi_PnlInit2(int ledW, int ledH, int out1w, int out1h, int splice) REQUIRES(ManageLock::manage_mutex);
+    void vlxApi_PnlInitOch3() REQUIRES(ManageLock::manage_mutex);
     int vlxApi_PnlInitOch_diff(int* htt, int* vtt, int hblank, int vblank);
-    void vlxApi_WriteRam(int address);
+    void vlxApi_WriteRam(int address) REQUIRES(ManageLock::manage_mutex);
     void vlxApi_c331InitRegPanel();
 
     // ---- picture
@@ -138,13 +137,13 @@ public:
     int vlxApi_IsPatternGen() const { return pattern_gen_; }
 
     // ---- window controls and port queries (w = RAM window 0..5)
-    void c331_SetWinOutput(int fd, int w, int data);
-    void c331_SetWinDbdMode(int fd, int w, int mode);
+    void c331_SetWinOutput(int fd, int w, int data) REQUIRES(ManageLock::manage_mutex);
+    void c331_SetWinDbdMode(int fd, int w, int mode) REQUIRES(ManageLock::manage_mutex);
     void c331_SetWinAttr(int w, int data);
     void c331_SetWinPriority(int w, int priority);
     void c331_SetWinPriority1(int fd);
     void win_freeze_sel(int fd, int w, int flags);
-    void c331_SetInputsourceCrop(int w, int sourceWord);
+    void c331_SetInputsourceCrop(int w, int sourceWord) REQUIRES(ManageLock::manage_mutex);
     int vlxApi_GetWinDbdMultiPort(int w, int ports[6]) const;
     static int vlxApi_inputCvtC331(int port);
     static int vlxApi_GetPortDevId(int port);
@@ -153,11 +152,11 @@ public:
     int recordOf(int w) const;
 
     // ---- window environment and output channels (c331_env.cpp)
-    void vlxApi_initEnvC331();
+    void vlxApi_initEnvC331() REQUIRES(ManageLock::manage_mutex);
     void vlxApi_initEnvC331Default();
     void vlxApi_MultiWinChAlloc(char init);
     void vlxApi_MultiWinChOverlay();
-    void vlxApi_MultiWinChInit();
+    void vlxApi_MultiWinChInit() REQUIRES(ManageLock::manage_mutex);
 
     // ---- crop (c331_crop.cpp); win = record index 0..5
     int vlxApi_CropGetOffset(int port, const c331geom::CropRect& rect, int type) const;
@@ -429,7 +428,7 @@ private:
     c331_manage();
     void chipIdPhase();
     void bringUp();
-    void applyPanel();
+    void applyPanel() REQUIRES(ManageLock::manage_mutex);
     void applyPending();
     void passUnderLock();
     void pollInputs();
@@ -497,11 +496,15 @@ public:
 
 // Holds c331_manage::manage_mutex for one scope unless this thread holds it already (code
 // reached from inside a writer's or the pass's own hold, such as a change announced there).
-class ManageMutexUnlessHeld {
+// To the analysis the scope holds the lock either way; the body it cannot follow.
+class SCOPED_CAPABILITY ManageMutexUnlessHeld {
 public:
-    ManageMutexUnlessHeld() {
+    ManageMutexUnlessHeld() ACQUIRE(c331_manage::manage_mutex) NO_THREAD_SAFETY_ANALYSIS {
         if (c331_manage::manage_held_here == 0) lock_.emplace();
     }
+    ~ManageMutexUnlessHeld() RELEASE() NO_THREAD_SAFETY_ANALYSIS {}
+    ManageMutexUnlessHeld(const ManageMutexUnlessHeld&) = delete;
+    ManageMutexUnlessHeld& operator=(const ManageMutexUnlessHeld&) = delete;
 
 private:
     std::optional<ManageMutexLocker> lock_;

@@ -28,6 +28,7 @@ PY
 cat >"$work/touch.cpp" <<'EOF'
 #include "core/config_engine.h"
 #include "core/global.h"
+#include "core/vlxrampara.h"
 #include "fpga/fpga_manage.h"
 #include "scaler/c331_manage.h"
 
@@ -65,6 +66,14 @@ void touchAll(fpga_manage& e) {
 #endif
         g_manageGuarded = 1;
     }
+    {
+#ifndef DROP_RAM
+        ManageMutexLocker lock;
+#endif
+        VlxRamPara* ram = VlxRamPara::p_vlxrampara_config;
+        ram->ram_para[vlxram::kLedWidth] = 1;
+        ++ram->mode_save_requests;
+    }
 }
 EOF
 
@@ -80,7 +89,8 @@ if ! compile >"$work/all.log" 2>&1; then
 fi
 failed=0
 for case in SCHEDULE:on_hour SCHEDULE:bri_current_level PORT:own_answer IMAGE:MCU_RAM_PARA_func \
-            SETTINGS:g_str_ip MANAGE:g_manageGuarded; do
+            SETTINGS:g_str_ip MANAGE:g_manageGuarded \
+            RAM:ram_para RAM:mode_save_requests; do
     lock="${case%%:*}" field="${case#*:}"
     if compile "-DDROP_$lock" >"$work/drop.log" 2>&1; then
         echo "FAIL: without the $lock lock, '$field' is written and the check passes"

@@ -71,13 +71,9 @@ bool readPortBlock(VideoI2c& bus, const I2cTarget& chip, int port, PortReading* 
 bool write_input_timing(int source, uint16_t width, uint16_t height, uint8_t rate) {
     VlxRamPara* ram = VlxRamPara::p_vlxrampara_config;
     if (!ram || source < 0 || source >= vlxram::kInputs) return false;
-    const unsigned at = vlxram::kInputTiming + vlxram::kInputTimingSize * unsigned(source);
     uint8_t bytes[vlxram::kInputTimingSize] = {uint8_t(width & 0xFF), uint8_t(width >> 8), uint8_t(height & 0xFF),
                                                uint8_t(height >> 8), rate, 0};
-    pthread_mutex_lock(&ram->vlx_mutex);
-    const bool changed = std::memcmp(ram->ram_para + at, bytes, sizeof bytes) != 0;
-    if (changed) std::memcpy(ram->ram_para + at, bytes, sizeof bytes);
-    pthread_mutex_unlock(&ram->vlx_mutex);
+    const bool changed = ram->storeInputTiming(source, bytes);
     if (changed) VlxRamPara::test_signal(1);
     return changed;
 }

@@ -123,8 +123,7 @@ void ImageLayout::image_init() {
 
 void ImageLayout::TextCreate(int window) {
     if (window < 0 || window >= vlxram::kWindows || !image_label_[window]) return;
-    image_label_[window]->setText(sourceName(VlxRamPara::VlxGetImageSource(
-        VlxRamPara::p_vlxrampara_config->ram_para, uint8_t(window), nullptr, nullptr, 0)));
+    image_label_[window]->setText(sourceName(VlxRamPara::liveImageSource(uint8_t(window), nullptr, nullptr)));
 }
 
 void ImageLayout::vlx_image_button_clicked() {
@@ -165,8 +164,7 @@ void ImageLayout::image_para_update() {
     }
     ui->image_source->setText(
         langText("信源:", "Source:", "Источник:", "Nguồn tín hiệu:", "信源:") +
-        sourceName(VlxRamPara::VlxGetImageSource(VlxRamPara::p_vlxrampara_config->ram_para, image_index_, nullptr,
-                                                 nullptr, 0)));
+        sourceName(VlxRamPara::liveImageSource(image_index_, nullptr, nullptr)));
     {
         // showing the record is no user choice: the handlers stay quiet
         const QSignalBlocker block(ui->comboBox);

@@ -74,7 +74,7 @@ bool toU32(const QString& text, uint32_t* value) {
 
 uint16_t ramWord(unsigned address) {
     const VlxRamPara* p = VlxRamPara::p_vlxrampara_config;
-    return p && address + 1 < vlxram::kRamSize ? p->ramU16(address) : 0;
+    return p && address + 1 < vlxram::kRamSize ? p->snapshotU16(address) : 0;
 }
 
 uint16_t shadowWord(unsigned address) {

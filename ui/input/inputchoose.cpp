@@ -119,15 +119,13 @@ void InputChoose::initMenu() {
 }
 
 QString InputChoose::TextCreate(int window) const {
-    return sourceName(VlxRamPara::VlxGetImageSource(VlxRamPara::p_vlxrampara_config->ram_para, uint8_t(window),
-                                                    nullptr, nullptr, 0));
+    return sourceName(VlxRamPara::liveImageSource(uint8_t(window), nullptr, nullptr));
 }
 
 int InputChoose::windowCropNumber(int window, int* type) const {
     short isCrop = 0;
     char index = 0;
-    const int t = VlxRamPara::VlxGetImageSource(VlxRamPara::p_vlxrampara_config->ram_para, uint8_t(window), &isCrop,
-                                                &index, 0);
+    const int t = VlxRamPara::liveImageSource(uint8_t(window), &isCrop, &index);
     if (type) *type = t;
     return isCrop ? cropNumberOfEntry(uint8_t(index)) : 0;
 }
@@ -163,8 +161,7 @@ void InputChoose::vlx_image_button_clicked() {
 }
 
 void InputChoose::image_select() {
-    const int type = VlxRamPara::VlxGetImageSource(VlxRamPara::p_vlxrampara_config->ram_para, current_window_, nullptr,
-                                                   nullptr, 0);
+    const int type = VlxRamPara::liveImageSource(current_window_, nullptr, nullptr);
     if (type >= 0 && type < kTypes) chooseType(type);
 }
 
@@ -360,8 +357,10 @@ void InputChoose::syncUpdate(int code) {
 
     const unsigned cropBytes = vlxram::kCropEntrySize * vlxram::kCropEntries;
     const VlxRamPara* p = VlxRamPara::p_vlxrampara_config;
+    unsigned char crops[cropBytes];
+    p->snapshot(vlxram::kCropTable, cropBytes, crops);
     if (code == 103 ||
-        std::memcmp(p->ram_para + vlxram::kCropTable, p->ram_para_shadow + vlxram::kCropTable, cropBytes) != 0) {
+        std::memcmp(crops, p->ram_para_shadow + vlxram::kCropTable, cropBytes) != 0) {
         VlxRamPara::VlxCropSourceInit();
         initSource();
         crop_source_num_update();

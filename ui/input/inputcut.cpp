@@ -265,8 +265,10 @@ void InputCut::syncUpdate(int code) {
     if (VlxRamPara::VlxLanguageChanged()) language_changed();
     const VlxRamPara* p = VlxRamPara::p_vlxrampara_config;
     const unsigned cropBytes = vlxram::kCropEntrySize * vlxram::kCropEntries;
+    unsigned char crops[cropBytes];
+    p->snapshot(vlxram::kCropTable, cropBytes, crops);
     if (code == 103 ||
-        std::memcmp(p->ram_para + vlxram::kCropTable, p->ram_para_shadow + vlxram::kCropTable, cropBytes) != 0) {
+        std::memcmp(crops, p->ram_para_shadow + vlxram::kCropTable, cropBytes) != 0) {
         VlxRamPara::VlxCropSourceInit();
         crop_source_num_update();
         source_init();

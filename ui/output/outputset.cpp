@@ -114,17 +114,21 @@ int OutputSet::fieldValue(const QLineEdit* field) const { return int(int16_t(fie
 void OutputSet::para_init() {
     const VlxRamPara* ram = VlxRamPara::p_vlxrampara_config;
     if (!ram) return;
-    ui->lineEdit_width->setText(QString::number(int16_t(ram->ramU16(kLedWidth))));
-    ui->lineEdit_height->setText(QString::number(int16_t(ram->ramU16(kLedHeight))));
-    const int stored = ram->ramU16(kSpliceMode);
+    // one copy of the LED page's words: the scaler's pass writes its results meanwhile
+    unsigned char page[kOut2Height + 2 - kSpliceMode];
+    ram->snapshot(kSpliceMode, sizeof page, page);
+    auto word = [&page](unsigned address) { return VlxRamPara::getU16(page, address - kSpliceMode); };
+    ui->lineEdit_width->setText(QString::number(int16_t(word(kLedWidth))));
+    ui->lineEdit_height->setText(QString::number(int16_t(word(kLedHeight))));
+    const int stored = word(kSpliceMode);
     const int index = splice::indexOfCode(stored);
     splice_code_ = uint8_t(splice::codeOfIndex(index));
     ui->comboBox->setCurrentIndex(index);
     out_label_changed(index);
-    ui->lineEdit_out1_width->setText(QString::number(ram->ramU16(kOut1Width)));
-    ui->lineEdit_out1_height->setText(QString::number(ram->ramU16(kOut1Height)));
-    ui->lineEdit_out2_width->setText(QString::number(ram->ramU16(kOut2Width)));
-    ui->lineEdit_out2_height->setText(QString::number(ram->ramU16(kOut2Height)));
+    ui->lineEdit_out1_width->setText(QString::number(word(kOut1Width)));
+    ui->lineEdit_out1_height->setText(QString::number(word(kOut1Height)));
+    ui->lineEdit_out2_width->setText(QString::number(word(kOut2Width)));
+    ui->lineEdit_out2_height->setText(QString::number(word(kOut2Height)));
     // the copy limit of the LED width holds also when the stored code was already copy
     if (index == 2 && fieldValue(ui->lineEdit_width) > splice::kMaxOut)
         ui->lineEdit_width->setText(QString::number(splice::kMaxOut));

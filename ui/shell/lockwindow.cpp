@@ -65,7 +65,7 @@ void LockWindow::refreshInfo() {
     ui->label_ip->setText(QStringLiteral("IP:") + ip);
     const VlxRamPara* ram = VlxRamPara::p_vlxrampara_config;
     ui->label_mode->setText(screen_text::currentModeText(ui->label_mode));
-    ui->label_lock->setVisible(ram && ram->ram_para[vlxram::kPanelLock] != 0);
+    ui->label_lock->setVisible(ram && (ram->snapshotU16(vlxram::kPanelLock) & 0xFF) != 0);
 }
 
 void LockWindow::buildInputs() {

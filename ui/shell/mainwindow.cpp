@@ -150,7 +150,7 @@ void MainWindow::syncUpdate() {
 
 bool MainWindow::panelLocked() const {
     const VlxRamPara* ram = VlxRamPara::p_vlxrampara_config;
-    return ram && ram->ram_para[vlxram::kPanelLock] != 0;
+    return ram && (ram->snapshotU16(vlxram::kPanelLock) & 0xFF) != 0;
 }
 
 void MainWindow::refreshStatusBar() {

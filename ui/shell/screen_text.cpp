@@ -26,7 +26,7 @@ Timing inputTiming(int port) {
     if (!ram || port < 0 || port >= vlxram::kInputs) return t;
     // the receivers' threads write the timings under the RAM's timing lock
     unsigned char b[vlxram::kInputTimingSize];
-    ram->copyRam(vlxram::kInputTiming + vlxram::kInputTimingSize * unsigned(port), sizeof b, b);
+    ram->copyInputTiming(port, b);
     t.width = VlxRamPara::getU16(b, 0);
     t.height = VlxRamPara::getU16(b, 2);
     t.rate = b[4];

@@ -91,6 +91,12 @@ uint16_t windowWord(const unsigned char* block, int window, unsigned offset) {
     return VlxRamPara::getU16(block, windowField(window, offset));
 }
 
+// A word of the live RAM, copied under the writers' lock (a PC writes it from its link thread).
+uint16_t liveWindowWord(const VlxRamPara* p, int window, unsigned offset) {
+    return p->snapshotU16(windowField(window, offset));
+}
+uint8_t liveByte(const VlxRamPara* p, unsigned address) { return uint8_t(p->snapshotU16(address) & 0xFF); }
+
 // The access point's two services; run after the manage mutex is released, so the
 // C331 manager never waits for the shell.
 void stopAccessPoint() {
@@ -327,25 +333,26 @@ void AdvancedOption::on_Button_switch_clicked() {
 // ---------------------------------------------------------------- page 3
 
 int AdvancedOption::audioWindow() {
-    const int16_t w = int16_t(ram()->ramU16(kAudioWindow));
+    const int16_t w = int16_t(ram()->snapshotU16(kAudioWindow));
     return (w >= 0 && w < kWindows) ? w : 0;
 }
 
 void AdvancedOption::para_init() {
     VlxRamPara* p = ram();
     if (!p) return;
-    const int16_t audio = int16_t(p->ramU16(kAudioWindow));
-    // the range first: a PC may write any word there, and only windows 0..5 have a record
-    if (audio < 0 || audio >= kWindows || windowWord(p->ram_para, audio, kWinState) == 0) {
+    {
         ManageMutexLocker lock;
-        p->setRamU16(kAudioWindow, 0);
+        const int16_t audio = int16_t(p->ramU16(kAudioWindow));
+        // the range first: a PC may write any word there, and only windows 0..5 have a record
+        if (audio < 0 || audio >= kWindows || windowWord(p->ram_para, audio, kWinState) == 0)
+            p->setRamU16(kAudioWindow, 0);
     }
     const int aw = audioWindow();
     ui->ImageVolume->blockSignals(true);
     ui->ImageVolume->clear();
     int current = 0;
     for (int k = 0; k < kWindows; ++k) {
-        if (windowWord(p->ram_para, k, kWinState) == 0) continue;
+        if (liveWindowWord(p, k, kWinState) == 0) continue;
         if (k == aw) current = ui->ImageVolume->count();
         ui->ImageVolume->addItem(langText("画面%1", "image%1", "Канал%1", "Hình ảnh%1", "畫面%1").arg(k + 1));
     }
@@ -353,11 +360,11 @@ void AdvancedOption::para_init() {
     ui->ImageVolume->blockSignals(false);
     on_ImageVolume_currentIndexChanged(ui->ImageVolume->currentIndex());
 
-    setSwitch(ui->Button_wifi_state, p->ram_para[kWifiApOff] == 0);
-    const bool fade = p->ramU16(kSwitchEffect) != 0;
+    setSwitch(ui->Button_wifi_state, liveByte(p, kWifiApOff) == 0);
+    const bool fade = p->snapshotU16(kSwitchEffect) != 0;
     setMark(ui->Button_seamless, !fade);
     setMark(ui->Button_fade, fade);
-    const bool dbd = p->ramU16(kDotByDot) != 0;
+    const bool dbd = p->snapshotU16(kDotByDot) != 0;
     setMark(ui->Button_DBD_open, dbd);
     setMark(ui->Button_DBD_close, !dbd);
 }
@@ -367,7 +374,7 @@ int AdvancedOption::chosenWindow() const {
     if (position < 0 || position >= kWindows) return -1;
     int seen = 0;
     for (int k = 0; k < kWindows; ++k) {
-        if (windowWord(ram()->ram_para, k, kWinState) == 0) continue;
+        if (liveWindowWord(ram(), k, kWinState) == 0) continue;
         if (seen++ == position) return k;
     }
     return -1;
@@ -377,7 +384,7 @@ void AdvancedOption::on_ImageVolume_currentIndexChanged(int index) {
     (void)index;
     const int k = chosenWindow();
     if (k < 0) return;
-    setSwitch(ui->Button_volume_state, (windowWord(ram()->ram_para, k, kWinSound) & kSoundOn) != 0);
+    setSwitch(ui->Button_volume_state, (liveWindowWord(ram(), k, kWinSound) & kSoundOn) != 0);
 }
 
 void AdvancedOption::on_Button_volume_state_clicked() {
@@ -450,7 +457,7 @@ void AdvancedOption::setWifi(bool off) {
     setSwitch(ui->Button_wifi_state, !off);
 }
 
-void AdvancedOption::on_Button_wifi_state_clicked() { setWifi(ram()->ram_para[kWifiApOff] == 0); }
+void AdvancedOption::on_Button_wifi_state_clicked() { setWifi(liveByte(ram(), kWifiApOff) == 0); }
 
 void AdvancedOption::on_Button_DBD_open_clicked() {
     {
@@ -485,11 +492,13 @@ void AdvancedOption::syncUpdate(int code) {
     if (language) language_changed();
     // bounded: the word may hold anything a PC wrote, and only windows 0..5 have a record here
     const int aw = audioWindow();
-    bool differs = windowWord(p->ram_para, aw, kWinSound) != windowWord(p->ram_para_shadow, aw, kWinSound);
+    unsigned char live[kRamSize];
+    p->snapshot(0, kRamSize, live);
+    bool differs = windowWord(live, aw, kWinSound) != windowWord(p->ram_para_shadow, aw, kWinSound);
     for (unsigned a : {kSwitchEffect, kAudioWindow, kDotByDot, kWifiApOff})
-        differs = differs || p->ramU16(a) != p->shadowU16(a);
+        differs = differs || VlxRamPara::getU16(live, a) != p->shadowU16(a);
     for (int k = 0; k < kWindows; ++k)
-        differs = differs || windowWord(p->ram_para, k, kWinState) != windowWord(p->ram_para_shadow, k, kWinState);
+        differs = differs || windowWord(live, k, kWinState) != windowWord(p->ram_para_shadow, k, kWinState);
     if (language || differs) para_init();
     if ((code == 99 || rcv_report_pending_) && rcv_self_recovery_ornot()) {
         rcv_report_pending_ = false;
@@ -763,7 +772,7 @@ void AdvancedOption::on_Button_reset_clicked() {
 
 void AdvancedOption::chooseLanguage(int value, QPushButton* button) {
     (void)button;
-    if (ram()->ram_para[kLanguage] == value) return;
+    if (liveByte(ram(), kLanguage) == value) return;
     markLanguage(value);
     g_language = uint8_t(value);
     {
@@ -795,7 +804,7 @@ void AdvancedOption::factoryReset(int kind, QPushButton* button) {
     // read over SPI before the manage mutex is taken
     const bool running = fpgasRunning();
     VlxRamPara* p = ram();
-    const uint8_t apOffBefore = p->ram_para[kWifiApOff];
+    const uint8_t apOffBefore = liveByte(p, kWifiApOff);
     {
         ManageMutexLocker lock;
         const unsigned char* image = default_para_ramlist.data() + kRamFileMarkerSize;
@@ -818,7 +827,7 @@ void AdvancedOption::factoryReset(int kind, QPushButton* button) {
         c331_manage::update_flag = 1;
     }
     // the access point follows its switch as when it is pressed
-    const uint8_t apOffAfter = p->ram_para[kWifiApOff];
+    const uint8_t apOffAfter = liveByte(p, kWifiApOff);
     if (apOffBefore != 0 && apOffAfter == 0) restartAccessPoint();
     if (apOffBefore == 0 && apOffAfter != 0) stopAccessPoint();
     selected_reset_button = button;

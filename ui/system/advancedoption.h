@@ -13,6 +13,8 @@
 
 #include <cstdint>
 
+#include "core/manage_lock.h"
+
 class QFrame;
 class QLabel;
 class QPushButton;
@@ -122,7 +124,7 @@ private:
     int chosenWindow() const;
     // The audio window of RAM 0x840 when it names window 0..5, else 0.
     static int audioWindow();
-    void setWindowBytes(unsigned offset, uint8_t andMask, uint8_t orMask);
+    void setWindowBytes(unsigned offset, uint8_t andMask, uint8_t orMask) REQUIRES(ManageLock::manage_mutex);
     void setWifi(bool off);
     void chooseLanguage(int value, QPushButton* button);
     void markLanguage(int value);
