@@ -125,7 +125,8 @@ struct CROP_PARA {
     int height = 0;
 };
 
-// Bits of used crop ids: input s owns bits 40s..40s+39 (bit 40s + id - 1).
+// Bits of used crop ids: input s owns bits 40s..40s+39 (bit 40s + id - 1). GUI thread only
+// (start-up, then the input screens).
 extern unsigned char g_cut_source_state[30];
 
 // Factory image laid out like /data/ram_device_info: 0xAA 0xAA, then RAM address a
@@ -137,7 +138,7 @@ class VlxRamPara : public QObject {
 public:
     // Creates and loads the store on the first call (start-up only).
     static VlxRamPara* pInstance();
-    static VlxRamPara* p_vlxrampara_config;
+    static VlxRamPara* p_vlxrampara_config;  // set by start-up before the other threads, read-only after
 
     // ---- data
     // RAM bytes: every writer holds ManageLock::manage_mutex (c331_manage::manage_mutex), and
@@ -160,9 +161,6 @@ public:
     // during its save is told from the one being served.
     uint32_t mode_save_requests GUARDED_BY(ManageLock::manage_mutex) = 0;
     unsigned char reg_para[vlxram::kRegisterFileSize];
-    // RAM the parameter file did not take (a full data partition): saved at the next change
-    // notification even when nothing else changed. GUI thread only.
-    bool ram_file_owed = false;
     unsigned char* status_para() { return reg_para + vlxram::kStatusArea; }
     // The register file's read-modify-writes (the transports, the input services, the
     // scaler, each on its own thread) and the PC's reads of it go through these, under one

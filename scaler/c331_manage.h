@@ -453,7 +453,7 @@ private:
     // 10 ticks): a pass every 50 ticks. A writer's hand-over and a receiver whose record
     // changed wake it at once.
     plat::WorkerPacer pacer_{1, 50};
-    static plat::WakeSlot wake_slot_;
+    static plat::WakeSlot wake_slot_;  // its own lock: any thread wakes, the manager waits
     int pattern_gen_ = 0;
     // An LED-size change that waits for the FPGA engine to finish the previous one.
     bool panel_pending_ = false;
