@@ -7,6 +7,7 @@
 #include <cstring>
 #include <random>
 
+#include "core/ram_file_writer.h"
 #include "core/syncupdate.h"
 #include "store_fixture.h"
 
@@ -35,6 +36,7 @@ int uniformByte(const std::string& f, size_t from, size_t to) {
         sync->para_sync(1);
         VlxRamPara::mode_file_write(int(n % kSlots), 1);
         if (n == 3) {
+            RamFileWriter::flush();  // the parameter file is written off this thread: one has landed
             const char c = 1;
             (void)!write(readyFd, &c, 1);
         }

@@ -25,7 +25,7 @@ using shelltest::ShellTest;
 namespace {
 
 const QPoint kOrigin(112, 96);  // the home window on the display
-constexpr int kSettleMs = 3000;
+constexpr int kSettleMs = 10000;  // the X server maps and activates late on a loaded machine
 
 // Lets Qt and the X server carry out what was asked (map, raise, paint) until `done` holds.
 bool settle(const std::function<bool()>& done) {
