@@ -1,6 +1,7 @@
 #include "ui/shell/numberkeyboard.h"
 
 #include <QPushButton>
+#include <QTimer>
 
 #include "ui/shell/panel_style.h"
 #include "ui_numberkeyboard.h"
@@ -57,7 +58,14 @@ void NumberKeyboard::paintEvent(QPaintEvent* event) {
     QDialog::paintEvent(event);
     if (activation_checked_) return;
     activation_checked_ = true;
-    if (!isActiveWindow()) activateWindow();
+    activateUntilActive(kActivationTries);
+}
+
+void NumberKeyboard::activateUntilActive(int triesLeft) {
+    // A loaded X server can still drop the first request: ask again, bounded, until it took.
+    if (!isVisible() || isActiveWindow() || triesLeft <= 0) return;
+    activateWindow();
+    QTimer::singleShot(kActivationRetryMs, this, [this, triesLeft] { activateUntilActive(triesLeft - 1); });
 }
 
 void NumberKeyboard::ask(QObject* asker, const QString& title, const QString& value, std::function<void()> begin,

@@ -56,8 +56,12 @@ protected:
     // Every run opens on the panel's keypad strip, raised and active above the screen that asked.
     void showEvent(QShowEvent* event) override;
     // Without a window manager an activation asked for before the window was mapped can be
-    // lost (X takes focus only on a viewable window): the first paint, mapped, asks again.
+    // lost (X takes focus only on a viewable window): the first paint, mapped, asks again,
+    // and again every 50 ms for two seconds until the keypad is active.
     void paintEvent(QPaintEvent* event) override;
+    static constexpr int kActivationTries = 40;
+    static constexpr int kActivationRetryMs = 50;
+    void activateUntilActive(int triesLeft);
 
 private slots:
     void on_Button_ok_clicked();
