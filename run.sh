@@ -7,10 +7,6 @@
 # (every address with VLX_LISTEN_ANY=1, as the control protocol).
 set -uo pipefail
 cd "$(dirname "$0")"
-scripts/setup-deps.sh tigervnc-standalone-server || exit 1
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo || exit 1
-cmake --build build -j "${VLX_JOBS:-$(nproc)}" || exit 1
-
 export VLX_BOARD=sim
 export VLX_ROOT="${VLX_ROOT:-$PWD/run/root}"
 # Sources plugged into the simulated board's inputs at power-up (board-control "signal").
@@ -22,16 +18,15 @@ if ! flock -n "$rundir/vlxH71N.lock" true; then
   echo "another controller runs on the root $VLX_ROOT: stop it first, or set VLX_ROOT"
   exit 1
 fi
+# Only then the build: a second run on this checkout must not rebuild the program the first runs.
+scripts/setup-deps.sh tigervnc-standalone-server || exit 1
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo || exit 1
+cmake --build build -j "${VLX_JOBS:-$(nproc)}" || exit 1
+
 # The scaler's register dumps and the rest of the controller's standard output.
 out="$rundir/controller.out"
 : >"$out"
 log="$VLX_ROOT/data/kavelkv/log/zufEnglneLog"
-
-# Qt's runtime folder, private to the controller (XDG_RUNTIME_DIR is often unset here).
-if [ -z "${XDG_RUNTIME_DIR:-}" ]; then
-  export XDG_RUNTIME_DIR="$rundir/xdg-runtime"
-  mkdir -p "$XDG_RUNTIME_DIR" && chmod 700 "$XDG_RUNTIME_DIR"
-fi
 
 # However the script ends (Ctrl-C included), the controller and then the VNC server end
 # with it. The controller quits on SIGINT and SIGTERM; the VNC server has a session of its

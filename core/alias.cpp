@@ -8,6 +8,7 @@
 
 #include <QMutexLocker>
 
+#include <atomic>
 #include <cstdio>
 #include <sstream>
 
@@ -30,7 +31,9 @@ int get_json_alias_para(ALIAS_PARA* para, std::string type, int id) {
     try {
         const auto names = root.get_child_optional("namelist");
         if (!names) {
-            writeLogMsg(LOG_WARNING, "alias file has no namelist");
+            // Looked up for every name on every screen: said once, not on every lookup.
+            static std::atomic<bool> told{false};
+            if (!told.exchange(true)) writeLogMsg(LOG_WARNING, "alias file has no namelist: no display names");
             return 0;
         }
         for (const auto& list : *names) {

@@ -4,8 +4,10 @@
 #include <QTimer>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -91,6 +93,24 @@ void quitOnStopSignals(QApplication* app) {
     if (::sigaction(SIGHUP, nullptr, &hup) == 0 && hup.sa_handler != SIG_IGN) ::sigaction(SIGHUP, &sa, nullptr);
 }
 
+// Qt's runtime folder. Without XDG_RUNTIME_DIR Qt warns and falls back to a folder in /tmp
+// shared with the user's other programs: the controller gets its own under its root, made
+// before any thread runs (setenv beside a getenv on another thread is a race).
+void privateRuntimeFolder() {
+    const char* set = std::getenv("XDG_RUNTIME_DIR");
+    if (set && *set) return;
+    const std::string dir = plat::path("/run/xdg-runtime");
+    struct stat st;
+    // Qt takes only a folder of ours that no one else may enter; a link is not one.
+    const bool made = plat::makeDirs("/run") && (::mkdir(dir.c_str(), 0700) == 0 || errno == EEXIST) &&
+                      ::lstat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::getuid() &&
+                      ::chmod(dir.c_str(), 0700) == 0;
+    if (made)
+        ::setenv("XDG_RUNTIME_DIR", dir.c_str(), 1);
+    else
+        std::fprintf(stderr, "vlxH71N: %s cannot be made a private folder: XDG_RUNTIME_DIR stays unset\n", dir.c_str());
+}
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
@@ -102,6 +122,7 @@ int main(int argc, char* argv[]) {
         std::fprintf(stderr, "vlxH71N: %s\n", rootInUse.c_str());
         return 1;
     }
+    privateRuntimeFolder();
     // The simulated board's logs are the tests' instruments: small here, before any is made.
     if (plat::board() == plat::Board::Sim) plat::sim::setInspectionLogShare(1.0 / 64);
     const int leftovers = prepareDataFolders();

@@ -281,10 +281,16 @@ uint8_t VlxFileDeal::commit(const FileTarget& target, plat::StagedFile& staged, 
         // here, and the one stored stays.
         std::string text, error;
         boost::property_tree::ptree root;
-        if (plat::readRegularFile(staged.tempPath(), size, plat::Oversize::Refuse, &text) != plat::FileRead::Ok ||
-            !jsonfile::parses(text, &root, &error)) {
+        const bool read =
+            plat::readRegularFile(staged.tempPath(), size, plat::Oversize::Refuse, &text) == plat::FileRead::Ok;
+        if (read && jsonfile::parses(text, &root, &error)) {
+            // The screens look every name up in it: without one, every lookup misses.
+            const auto names = root.get_child_optional("namelist");
+            if (!names || !names->data().empty()) error = "no name list (\"namelist\": {...})";
+        }
+        if (!read || !error.empty()) {
             staged.discard();
-            writeLogMsg(LOG_WARNING, "file transfer: " + target.path + " does not parse, refused: " + error);
+            writeLogMsg(LOG_WARNING, "file transfer: " + target.path + " refused: " + error);
             return kFailed;
         }
     }

@@ -432,13 +432,18 @@ TEST_F(FileTransferTest, ApplicationSwapThatCannotCompleteAnswersFailedBeforeAny
     EXPECT_EQ(g_app_reset_flag.load(), 0);
 }
 
-TEST_F(FileTransferTest, AliasFileThatIsNotJsonIsRefusedAtItsEndAndTheStoredOneStays) {
+TEST_F(FileTransferTest, AliasFileThatIsNotJsonOrHasNoNameListIsRefusedAtItsEndAndTheStoredOneStays) {
     const std::string good = R"({"namelist":{"source":[{"id":0,"valid":"on","name":"Stage"}]}})";
     testkit::writeFile("/data/configs/alias.json", good);
     const std::string junk = pattern(kMaxJsonFile);
     FileTransfer t;
     EXPECT_EQ(send(t, kindStart(kAlias, uint32_t(junk.size())), junk, md5Of(junk), kMaxBlock), kFailed);
     EXPECT_EQ(testkit::readFile("/data/configs/alias.json"), good);
+    for (const std::string nameless : {"{}", R"({"namelist":"none"})"}) {
+        EXPECT_EQ(send(t, kindStart(kAlias, uint32_t(nameless.size())), nameless, md5Of(nameless), kMaxBlock), kFailed)
+            << nameless;
+        EXPECT_EQ(testkit::readFile("/data/configs/alias.json"), good);
+    }
     EXPECT_TRUE(codes.empty()) << "the screens keep the names they have";
     EXPECT_EQ(partFiles("/data/configs"), 0);
 }

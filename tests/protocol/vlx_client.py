@@ -273,6 +273,19 @@ def card_frame(hexframe):
     return frame + bytes([bcc(frame)])
 
 
+def failure(e, kind, where):
+    """What went wrong, in one line, for an error of the link or of a local file."""
+    if isinstance(e, ConnectionRefusedError):
+        return "%s %s: connection refused (no controller there; VLX_PORT_OFFSET moves its ports)" % (kind, where)
+    if isinstance(e, socket.timeout):
+        return "%s %s: no answer" % (kind, where)
+    if isinstance(e, socket.gaierror):
+        return "%s %s: unknown host" % (kind, where)
+    if e.filename is not None:
+        return "%s: %s" % (e.filename, e.strerror or e)
+    return "%s %s: %s" % (kind, where, e.strerror or e)
+
+
 def main(argv):
     ap = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     link = ap.add_mutually_exclusive_group(required=True)
@@ -290,6 +303,15 @@ def main(argv):
     where = a.tcp or a.udp or a.serial
     dst = a.dst if a.dst is not None else CONTROLLER
     c, args = a.command, a.args
+    try:
+        return run(ap, a, c, args, kind, where, dst)
+    except OSError as e:
+        raise SystemExit(json.dumps({"error": failure(e, kind, where)}))
+    except (IndexError, ValueError) as e:
+        ap.error("%s: missing or malformed arguments (%s)" % (c, e))
+
+
+def run(ap, a, c, args, kind, where, dst):
     if c == "write-mem":
         frame = write_mem(num(args[0]), bytes.fromhex(args[1]))
     elif c == "read-mem":
