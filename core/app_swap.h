@@ -5,6 +5,8 @@
 // the reboot). One procedure for the protocol's transfer and the USB upgrade.
 #include <QMutex>
 
+#include <atomic>
+
 constexpr const char* kAppImage = "/data/app/vlxH71N";
 constexpr const char* kAppImageNew = "/data/app/vlxH71N2";
 constexpr const char* kLoaderConfig = "/data/configs/led_load_config.ini";
@@ -14,7 +16,23 @@ constexpr const char* kLoaderNormalStart = "/data/app/vlxH71N -platform linuxfb"
 // write through the swap, so a second upload can neither replace the image a running swap
 // is about to move nor be moved by it. Held across the swap's shell commands and pauses;
 // only installers take it. Order: before Utils::_file_deal_mutex.
-extern QMutex g_app_install_mutex;
+class AppInstallLock {
+public:
+    void lock() {
+        ++waiting_;
+        mutex_.lock();
+        --waiting_;
+    }
+    void unlock() { mutex_.unlock(); }
+    bool try_lock() { return mutex_.tryLock(); }
+    // Installers waiting for the install under way to end.
+    int waiting() const { return waiting_.load(); }
+
+private:
+    QMutex mutex_;
+    std::atomic<int> waiting_{0};
+};
+extern AppInstallLock g_app_install_mutex;
 
 // Call only once the new image is complete and checked, holding g_app_install_mutex.
 // 0 when the image was moved into place and the restart is pending; 255 when nothing was

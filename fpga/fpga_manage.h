@@ -326,7 +326,7 @@ public:
     // Each 1 when installed, 0 when refused or failed. A bitstream or font is read whole
     // before its flash range is erased, and each piece programmed is read back (erased and
     // programmed once more on a difference, then failed); an application that does not read
-    // back as written is deleted.
+    // back as written is deleted. update_muc_file is called holding g_app_install_mutex.
     int update_muc_file(const QString& path, uint32_t offset, uint32_t length);
     int update_txc_file(const QString& path, int flash, uint32_t offset);
     int update_c331_osd_font_file(const QString& path, uint32_t offset, uint32_t length);

@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <mutex>
 #include <vector>
 
 #include "core/app_swap.h"
@@ -195,6 +196,11 @@ void fpga_manage::get_usb_file_list_path() {
 
 void fpga_manage::usb_upgrade_main_deal() {
     std::fill(std::begin(usb_update_flag), std::end(usb_update_flag), 0);
+    // One install at a time: from the first write of an application image to its swap, so
+    // that a protocol upload ending meanwhile waits, and then finds the restart pending,
+    // instead of replacing the image this upgrade read back or swapping in its own under
+    // the bitstreams written here.
+    std::unique_lock<AppInstallLock> install(g_app_install_mutex, std::defer_lock);
     for (const QString& package : usb_file_list) {
         const std::string name = package.toStdString();
         const qint64 size = packageSize(package);
@@ -231,6 +237,7 @@ void fpga_manage::usb_upgrade_main_deal() {
                     usb_update_flag[kUpdateApp] = 0;
                     writeLogMsg(LOG_INFO, "USB upgrade: this application is installed already");
                 } else {
+                    if (!install.owns_lock()) install.lock();
                     usb_update_flag[kUpdateApp] = uint8_t(update_muc_file(package, e.offset, e.length));
                 }
                 break;
@@ -284,9 +291,7 @@ void fpga_manage::usb_upgrade_main_deal() {
         }
         return;
     }
-    // A protocol upload in between either installed its own image (a restart is then
-    // pending) or removed it: this swap moves the image read back above or nothing.
-    QMutexLocker install(&g_app_install_mutex);
+    // Held since the image was written (a flag set means it was): no other install came between.
     if (app_swap_and_restart() != 0) usbNote(QStringLiteral("application not swapped"));
 }
 
@@ -304,8 +309,6 @@ int fpga_manage::update_muc_file(const QString& path, uint32_t offset, uint32_t 
         syncAndPause(100);
         return 0;
     }
-    // Until the read-back is done no protocol upload stores or moves an image of that name.
-    QMutexLocker install(&g_app_install_mutex);
     const std::string host = plat::path(kAppImageNew);
     bool ok = false;
     int error = 0;

@@ -1,5 +1,6 @@
 #include "platform/atomic_file.h"
 #include "platform/fd_io.h"
+#include "platform/file_system.h"
 #include "platform/platform.h"
 
 #include <dirent.h>
@@ -70,13 +71,8 @@ std::string folderOf(const std::string& hostPath) {
     return slash == std::string::npos ? "." : (slash == 0 ? "/" : hostPath.substr(0, slash));
 }
 
-void syncFolder(const std::string& dir) {
-    int dfd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dfd >= 0) {
-        ::fsync(dfd);  // make the rename itself durable
-        ::close(dfd);
-    }
-}
+// Makes the rename itself durable.
+void syncFolder(const std::string& dir) { (void)fileSystem().fsyncFolder(dir); }
 
 }  // namespace
 
@@ -89,9 +85,10 @@ bool replaceFileAtomically(const std::string& hostPath, const void* data, size_t
     int fd = ::mkostemp(name.data(), O_CLOEXEC);  // never inherited by a shell command
     if (fd < 0) return false;
     ::fchmod(fd, 0644);
-    bool ok = writeAll(fd, data, length) && ::fsync(fd) == 0;
+    FileSystem& fs = fileSystem();
+    bool ok = fs.writeAll(fd, data, length) && fs.fsync(fd) == 0;
     ok = (::close(fd) == 0) && ok;
-    if (ok) ok = ::rename(name.data(), hostPath.c_str()) == 0;
+    if (ok) ok = fs.rename(name.data(), hostPath) == 0;
     if (!ok) {
         ::unlink(name.data());
         return false;
@@ -123,7 +120,7 @@ bool StagedFile::open(const std::string& hostPath) {
 }
 
 bool StagedFile::append(const void* data, size_t length) {
-    if (fd_ < 0 || finished_ || !writeAll(fd_, data, length)) return false;
+    if (fd_ < 0 || finished_ || !fileSystem().writeAll(fd_, data, length)) return false;
     written_ += length;
     // Start writing each MiB to the medium while the rest still arrives, so the flush at
     // the end waits for little.
@@ -136,7 +133,7 @@ bool StagedFile::append(const void* data, size_t length) {
 
 bool StagedFile::finish() {
     if (fd_ < 0) return false;
-    bool ok = ::fsync(fd_) == 0;
+    bool ok = fileSystem().fsync(fd_) == 0;
     ok = (::close(fd_) == 0) && ok;
     fd_ = -1;
     finished_ = ok;
@@ -146,7 +143,7 @@ bool StagedFile::finish() {
 
 bool StagedFile::commit() {
     if (!finished_ || temp_.empty()) return false;
-    if (::rename(temp_.c_str(), target_.c_str()) != 0) {
+    if (fileSystem().rename(temp_, target_) != 0) {
         discard();
         return false;
     }

@@ -1,3 +1,4 @@
+#include "platform/file_system.h"
 #include "platform/platform.h"
 #include "platform/shell.h"
 #include "platform/sys.h"
@@ -10,9 +11,10 @@
 namespace plat {
 
 namespace {
-std::mutex g_backendMutex;   // g_sys and g_shell: made on first use from any thread (a leaf)
+std::mutex g_backendMutex;   // g_sys, g_shell and g_fileSystem: made on first use from any thread (a leaf)
 std::unique_ptr<Sys> g_sys;
 std::unique_ptr<Shell> g_shell;
+std::unique_ptr<FileSystem> g_fileSystem;
 
 // The backend in a slot, made for the board in force on first use.
 template <typename T, typename SimMake, typename DeviceMake>
@@ -41,5 +43,9 @@ void hardwareWaitMs(uint64_t ms) {
 Shell& shell() { return backend(g_shell, sim::makeShell, linuxdev::makeShell); }
 void resetShell() { replace(g_shell, {}); }
 void installShell(std::unique_ptr<Shell> runner) { replace(g_shell, std::move(runner)); }
+
+FileSystem& fileSystem() { return backend(g_fileSystem, sim::makeFileSystem, linuxdev::makeFileSystem); }
+void resetFileSystem() { replace(g_fileSystem, {}); }
+void installFileSystem(std::unique_ptr<FileSystem> fs) { replace(g_fileSystem, std::move(fs)); }
 
 }  // namespace plat

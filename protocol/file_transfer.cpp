@@ -262,7 +262,8 @@ uint8_t VlxFileDeal::writeMtd(const FileTarget& target, const std::string& image
 uint8_t VlxFileDeal::commit(const FileTarget& target, plat::StagedFile& staged, uint32_t size) {
     // An application stored here is the one its swap moves: a second end waits for the
     // first install to finish (and is then refused, the restart being pending).
-    QMutexLocker install(target.kind == kApplication ? &g_app_install_mutex : nullptr);
+    std::unique_lock<AppInstallLock> install(g_app_install_mutex, std::defer_lock);
+    if (target.kind == kApplication) install.lock();
     if (target.mtd >= 0) {
         // A whole partition's erase and program: under its own lock (one store at a time, and
         // the transfer buffer), never the file mutex the other threads' passes wait for.

@@ -6,15 +6,18 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <thread>
 #include <filesystem>
 #include <fstream>
 
 #include "core/app_swap.h"
+#include "core/md5.h"
 #include "fpga/engine_events.h"
 #include "fpga/usb_package.h"
 #include "fpga_fixture.h"
+#include "protocol/file_transfer.h"
 #include "platform/sim/board_control.h"
 #include "platform/sim/c331_model.h"
 #include "support/upgrade_package.h"
@@ -481,6 +484,65 @@ TEST_F(UsbUpgradeTest, ApplicationThatDoesNotReadBackIsDeletedNeverSwappedAndThe
     const std::string log = testkit::readFile("/data/kavelkv/log/zufEnglneLog");
     EXPECT_NE(log.find("could not be written to /data/app/vlxH71N2"), std::string::npos) << "in its own words";
     EXPECT_EQ(log.find("did not read back", log.rfind("could not be written")), std::string::npos);
+}
+
+// The engine's first pause after the upgrade wrote its application image goes on only once
+// the protocol upload's end has its answer, or waits for the install lock held meanwhile.
+std::atomic<bool> g_gateArmed{false};
+std::atomic<bool> g_pcAnswered{false};
+std::thread::id g_upgradeThread;
+
+void holdUntilThePcEndWaitsOrIsAnswered(uint64_t) {
+    if (!g_gateArmed || std::this_thread::get_id() != g_upgradeThread) return;
+    g_gateArmed = false;
+    const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (!g_pcAnswered && std::chrono::steady_clock::now() < limit) {
+        if (g_app_install_mutex.try_lock())
+            g_app_install_mutex.unlock();  // no install holds it: the end takes it next
+        else if (g_app_install_mutex.waiting() > 0)
+            return;
+        std::this_thread::yield();
+    }
+}
+
+TEST_F(UsbUpgradeTest, ProtocolUploadEndingDuringTheUpgradeWaitsForItsSwapAndIsRefused) {
+    makePackage("H71N.VLX", fullPackage());
+    const std::string pcImage(5000, 'P');
+    FileTransfer pc;
+    std::vector<uint8_t> out;
+    const uint8_t start[6] = {fxfer::kApplication, 0, uint8_t(pcImage.size()), uint8_t(pcImage.size() >> 8), 0, 0};
+    ASSERT_TRUE(pc.handle(fxfer::kGroupWriteStart, start, sizeof start, out));
+    std::vector<uint8_t> block = {0, 0, 0, 0};
+    block.insert(block.end(), pcImage.begin(), pcImage.end());
+    out.clear();
+    ASSERT_TRUE(pc.handle(fxfer::kGroupWriteBlock, block.data(), block.size(), out));
+    ASSERT_EQ(out.at(0), fxfer::kOk);
+    MD5 digest(pcImage.data(), unsigned(pcImage.size()));
+
+    uint8_t answer = 0xFF;
+    std::thread end;
+    fpga_manage::app_written_hook = [&](const std::string&) {
+        g_upgradeThread = std::this_thread::get_id();
+        end = std::thread([&] {
+            std::vector<uint8_t> reply;
+            pc.handle(fxfer::kGroupWriteEnd, digest.digest(), fxfer::kDigestSize, reply);
+            answer = reply.empty() ? 0xFE : reply[0];
+            g_pcAnswered = true;
+        });
+        const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+        while (g_app_install_mutex.waiting() == 0 && !g_pcAnswered && std::chrono::steady_clock::now() < limit)
+            std::this_thread::yield();
+        g_gateArmed = true;
+    };
+    plat::setSleepHook(&holdUntilThePcEndWaitsOrIsAnswered);
+    runUpgrade();
+    plat::setSleepHook(nullptr);
+    if (end.joinable()) end.join();
+    EXPECT_EQ(answer, fxfer::kFailed);
+    EXPECT_EQ(testkit::readFile(kAppImage), payload(300000, 1)) << "the stick's application installed";
+    EXPECT_EQ(ran("mv /data/app/vlxH71N2  /data/app/vlxH71N"), 1u);
+    EXPECT_FALSE(testkit::exists(kAppImageNew));
+    EXPECT_EQ(g_app_reset_flag.load(), 1);
 }
 
 // ---------------------------------------------------------------- the steps

@@ -4,10 +4,13 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <mutex>
 #include <thread>
 
 #include "core/alias.h"
+#include "core/app_swap.h"
+#include "core/global.h"
 #include "core/md5.h"
 #include "core/vlxrampara.h"
 #include "platform/sim/sim_shell.h"
@@ -149,9 +152,9 @@ TEST_F(FileLinkTest, ApplicationSwapAndRebootAreRecordedOnlyAfterAGoodDigest) {
     EXPECT_EQ(testkit::readFile("/data/app/vlxH71N"), image);
 }
 
-// Two PCs upload different programs and end together: the one answered 0 is the one
-// installed, and the other hears that nothing was swapped.
-TEST_F(FileLinkTest, TwoApplicationUploadsEndingTogetherInstallTheProgramAnsweredOk) {
+// Two PCs upload different programs; the second end arrives while the first one's swap
+// runs: the one answered 0 is the one installed, and the other hears that nothing was swapped.
+TEST_F(FileLinkTest, ApplicationUploadEndingDuringAnotherOnesSwapWaitsAndIsRefused) {
     plat::sim::SimShell* shell = plat::sim::simShell();
     ASSERT_NE(shell, nullptr);
     testkit::writeFile("/data/app/vlxH71N", "old");
@@ -169,20 +172,30 @@ TEST_F(FileLinkTest, TwoApplicationUploadsEndingTogetherInstallTheProgramAnswere
                       kStatusOk);
     }
     shell->clearCommands();
-    std::atomic<int> ready{0};
+    // The first swap goes on only once the second end waits for it (or, were the install
+    // not one at a time, once the second has reached a swap of its own).
+    std::atomic<int> swaps{0};
+    std::atomic<bool> overlapped{false};
+    g_vlx_file_deal_para.appSwap = [&] {
+        if (swaps++ == 0) {
+            const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+            while (g_app_install_mutex.waiting() == 0 && swaps < 2 && std::chrono::steady_clock::now() < limit)
+                std::this_thread::yield();
+        } else if (swaps > 1 && !g_app_reset_flag) {
+            overlapped = true;
+        }
+        return app_swap_and_restart();
+    };
     uint8_t answer[2] = {0xFF, 0xFF};
-    std::vector<std::thread> ends;
-    for (int k = 0; k < 2; ++k)
-        ends.emplace_back([&, k] {
-            ++ready;
-            while (ready < 2) std::this_thread::yield();
-            answer[k] = ask(*links[k], kGroupWriteFileEnd, md5Of(images[k])).status;
-        });
-    for (auto& e : ends) e.join();
-    ASSERT_EQ(std::count(answer, answer + 2, kStatusOk), 1) << int(answer[0]) << " " << int(answer[1]);
-    const int installed = answer[0] == kStatusOk ? 0 : 1;
-    EXPECT_EQ(answer[1 - installed], kStatusFailed);
-    EXPECT_TRUE(testkit::readFile("/data/app/vlxH71N") == images[installed]) << "another program installed";
+    std::thread first([&] { answer[0] = ask(a, kGroupWriteFileEnd, md5Of(images[0])).status; });
+    const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (swaps == 0 && std::chrono::steady_clock::now() < limit) std::this_thread::yield();
+    answer[1] = ask(b, kGroupWriteFileEnd, md5Of(images[1])).status;
+    first.join();
+    EXPECT_FALSE(overlapped) << "two swaps ran at once";
+    EXPECT_EQ(answer[0], kStatusOk);
+    EXPECT_EQ(answer[1], kStatusFailed);
+    EXPECT_TRUE(testkit::readFile("/data/app/vlxH71N") == images[0]) << "another program installed";
     const auto cmds = shell->commands();
     EXPECT_EQ(std::count(cmds.begin(), cmds.end(), "mv /data/app/vlxH71N2  /data/app/vlxH71N"), 1);
     EXPECT_FALSE(testkit::exists("/data/app/vlxH71N2"));

@@ -1,0 +1,65 @@
+#pragma once
+// The simulated board's durable-write calls: carried out on the PC's files as on the
+// device, and, while recording, noted in order with what a power cut would keep. The
+// model is the strict one of a flash file system: a file's bytes are kept only as of its
+// last fsync, and a rename only once its folder was flushed; until then a cut gives the
+// name back its earlier file (or none).
+#include <sys/types.h>
+
+#include <atomic>
+#include <map>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "platform/file_system.h"
+
+namespace plat::sim {
+
+class SimFileSystem final : public FileSystem {
+public:
+    struct Op {
+        std::string kind;  // "write", "fsync", "rename", "fsync-folder"
+        std::string path;  // below the root ("/data/x"); the source of a rename
+        std::string to;    // the target of a rename
+    };
+
+    bool writeAll(int fd, const void* data, size_t n) override;
+    int fsync(int fd) override;
+    int rename(const std::string& from, const std::string& to) override;
+    int fsyncFolder(const std::string& hostDir) override;
+
+    // From here on the calls are noted, and what is on disk now counts as kept. Also
+    // the power coming back after a cut: the calls work again.
+    void record();
+    std::vector<Op> operations() const;
+    // The power goes after `calls` more calls: the next one is not carried out, the files
+    // fall back to what was kept, and every later call fails with EIO until record().
+    void cutAfter(int calls);
+    // The power goes now (as above).
+    void cutNow();
+
+private:
+    struct Kept {
+        bool exists = false;
+        std::string bytes;
+    };
+    // -1 with EIO when the power is off or goes at this call; else notes the call.
+    bool poweredFor(const Op& op);
+    void cutLocked();
+    std::string keptBytesLocked(ino_t inode) const;
+
+    std::atomic<bool> recording_{false};
+    mutable std::mutex mutex_;  // everything below; a leaf
+    std::vector<Op> ops_;
+    int callsLeft_ = -1;  // -1: no cut armed
+    bool off_ = false;
+    std::map<ino_t, std::string> synced_;        // a file's bytes as of its last fsync
+    std::map<ino_t, std::string> writtenPath_;   // files written since record(), by host path now
+    std::map<std::string, Kept> renamedOver_;    // names a rename changed, as kept before it
+};
+
+// The file-system backend in force when it is the simulated one; nullptr otherwise.
+SimFileSystem* simFileSystem();
+
+}  // namespace plat::sim
