@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "platform/atomic_file.h"
+#include "platform/file_system.h"
 #include "platform/platform.h"
 #include "platform/sim/sim_file_system.h"
 #include "support/testkit.h"
@@ -18,6 +19,11 @@ protected:
         testkit::SimBoardTest::SetUp();
         fs = plat::sim::simFileSystem();
         ASSERT_NE(fs, nullptr);
+    }
+    // The next test in this process gets a file system with the power on.
+    void TearDown() override {
+        plat::resetFileSystem();
+        testkit::SimBoardTest::TearDown();
     }
     plat::sim::SimFileSystem* fs = nullptr;
 };
