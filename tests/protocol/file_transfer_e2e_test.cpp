@@ -176,6 +176,10 @@ TEST_F(FileLinkTest, ApplicationUploadEndingDuringAnotherOnesSwapWaitsAndIsRefus
     // not one at a time, once the second has reached a swap of its own).
     std::atomic<int> swaps{0};
     std::atomic<bool> overlapped{false};
+    struct RestoreSwap {
+        std::function<int()> saved = g_vlx_file_deal_para.appSwap;
+        ~RestoreSwap() { g_vlx_file_deal_para.appSwap = saved; }
+    } restore;
     g_vlx_file_deal_para.appSwap = [&] {
         if (swaps++ == 0) {
             const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(60);
