@@ -90,11 +90,16 @@ void TcpServer::dropDeparted(Client& c) {
     }
 }
 
-// The bytes read ahead go to the link once its frames are served, a chunk at a time.
+// The bytes read ahead go to the link once its frames are served, a chunk at a time, until
+// a frame waits again.
 void TcpServer::refill(Client& c) {
-    if (c.ahead.empty() || c.link->hasHeldFrame()) return;
-    const size_t n = std::min(c.ahead.size(), sizeof buf_);
-    if (c.link->holdBytes(c.ahead.data(), n) > 0) c.lastActive = G_timeTicks.load();
+    size_t n = 0;
+    while (n < c.ahead.size() && !c.link->hasHeldFrame()) {
+        const size_t chunk = std::min(c.ahead.size() - n, sizeof buf_);
+        if (c.link->holdBytes(c.ahead.data() + n, chunk) > 0) c.lastActive = G_timeTicks.load();
+        n += chunk;
+    }
+    if (n == 0) return;
     c.ahead.erase(c.ahead.begin(), c.ahead.begin() + long(n));
     aheadAll_ -= n;
     if (c.ahead.empty()) std::vector<uint8_t>().swap(c.ahead);  // the memory goes back
