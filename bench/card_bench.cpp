@@ -131,6 +131,7 @@ int main(int argc, char** argv) {
         e->write_to_register(FPGA_VREG_STATE, 0xFF, FPGA_STATE_RUNNING, i);
         e->start_state[i] = 7;
         e->check_state[i] = 18;
+        e->image_loaded[i] = 1;
     }
     pc_window::clear();
 

@@ -164,6 +164,7 @@ int main(int argc, char** argv) {
         g_engine->write_to_register(FPGA_VREG_STATE, 0xFF, FPGA_STATE_RUNNING, i);
         g_engine->start_state[i] = 7;
         g_engine->check_state[i] = 18;
+        g_engine->image_loaded[i] = 1;
     }
     pc_window::clear();
     g_fpga_c331_start = 1;

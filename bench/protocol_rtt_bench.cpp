@@ -9,7 +9,10 @@
 // change of the LED layout against the same on an idle controller, and another PC's device
 // information beside UDP pass-through floods (one datagram of 200, 200 source ports) and
 // beside 16 TCP clients gone after a whole-flash erase each, against the same PC on the
-// idle controller. VLX_PORT_OFFSET moves its ports,
+// idle controller; a pass-through one second after the controller's start against the same on
+// the settled controller; and, with the FPGA engine in this process on the simulated board (board
+// time), the panel's parameter saving beside a PC that polls the FPGAs or holds the cards' bus,
+// against the same job alone. VLX_PORT_OFFSET moves its ports,
 // TMPDIR holds its roots.
 //
 //   build-bench/bench/protocol_rtt_bench [round-trips]
@@ -46,8 +49,13 @@
 #include "core/config_engine.h"
 #include "core/global.h"
 #include "core/vlxrampara.h"
+#include "fpga/fpga_manage.h"
+#include "fpga/job_block.h"
 #include "platform/net.h"
 #include "platform/platform.h"
+#include "platform/sim/sim_board.h"
+#include "platform/sim/sim_fpga.h"
+#include "platform/sim/standard_board.h"
 #include "protocol/control_frame.h"
 #include "protocol/networkmanage.h"
 #include "protocol/protocol_phy.h"
@@ -558,6 +566,23 @@ int logLines(const std::string& root, const char* text) {
     return n;
 }
 
+// The table rows of a pass-through's floor (20 tries) and of the tries after an event (-1: none).
+void passRows(const char* floorWhat, const std::vector<double>& floor, const char* afterWhat,
+              const std::vector<double>& after, const char* ratioWhat) {
+    std::printf("| %s: answered / p50 / worst | %zu of 20 / %.2f ms / %.2f ms |\n", floorWhat, floor.size(),
+                floor.empty() ? 0 : median(floor), floor.empty() ? 0 : *std::max_element(floor.begin(), floor.end()));
+    std::string each;
+    std::vector<double> got;
+    for (double ms : after) {
+        char b[32];
+        std::snprintf(b, sizeof b, "%s%.0f ms", each.empty() ? "" : ", ", ms);
+        each += ms >= 0 ? b : (each.empty() ? "none" : ", none");
+        if (ms >= 0) got.push_back(ms);
+    }
+    std::printf("| %s: answered / each | %zu of %zu / %s |\n", afterWhat, got.size(), after.size(), each.c_str());
+    if (!got.empty() && !floor.empty()) std::printf("| %s, medians | %.0f |\n", ratioWhat, median(got) / median(floor));
+}
+
 // The same client's pass-through to an answering card on an idle controller (the floor), then
 // one second after each of four splice-mode changes (RAM 0x560, then register 11 bit 1), while
 // both FPGAs restart with the new layout.
@@ -608,23 +633,136 @@ int passAfterLayoutChange(int offset) {
     program.stop();
 
     std::printf("\nA pass-through after a change of the LED layout (controller program):\n\n| measure | value |\n|---|---|\n");
-    std::printf("| idle controller: answered / p50 / worst | %zu of 20 / %.2f ms / %.2f ms |\n", idle.size(),
-                idle.empty() ? 0 : median(idle), idle.empty() ? 0 : *std::max_element(idle.begin(), idle.end()));
-    std::string each;
-    for (double ms : after) {
-        char b[32];
-        std::snprintf(b, sizeof b, "%s%.0f ms", each.empty() ? "" : ", ", ms);
-        each += ms >= 0 ? b : (each.empty() ? "none" : ", none");
-    }
-    std::printf("| 1 s after a splice-mode change: answered / each | %d of %d / %s |\n", answered, kChanges, each.c_str());
-    std::vector<double> got;
-    for (double ms : after)
-        if (ms >= 0) got.push_back(ms);
-    if (!got.empty() && !idle.empty())
-        std::printf("| after the change / idle, medians | %.0f |\n", median(got) / median(idle));
+    passRows("idle controller", idle, "1 s after a splice-mode change", after, "after the change / idle");
     std::printf("| log: transmit still busy / pass-through given up / not passed (restart) | %d / %d / %d |\n", busy,
                 givenUp, notPassed);
     return answered == kChanges ? 0 : 1;
+}
+
+// ---- a pass-through right after the controller's start, against the controller program
+
+// The same client's pass-through to an answering card one second after each of three starts of
+// the controller, then on the settled controller (the floor).
+int passAfterStart(int offset) {
+    constexpr int kStarts = 3;
+    const auto card = answeredCardLine();
+    std::vector<double> first, settled;
+    int answered = 0, givenUp = 0, notPassed = 0;
+    for (int k = 0; k < kStarts; ++k) {
+        benchctl::Controller program;
+        if (!program.start(VLX_CONTROLLER, "rtt-start", offset + 60)) return 1;
+        const double up = program.waitForAnswer();
+        if (up < 0) {
+            program.stop();
+            return 1;
+        }
+        if (up < 1.0) std::this_thread::sleep_for(std::chrono::duration<double>(1.0 - up));
+        const int fd = connectTo(program.tcpPort());
+        const double ms = timedRequest(fd, card, 15000);
+        first.push_back(ms);
+        answered += ms >= 0;
+        if (k == 0) {
+            std::this_thread::sleep_for(std::chrono::seconds(10));  // the scaler and both FPGAs are up
+            for (int i = 0; i < 20; ++i) {
+                const double again = timedRequest(fd, card, 5000);
+                if (again >= 0) settled.push_back(again);
+            }
+        }
+        ::close(fd);
+        givenUp += logLines(program.root(), "pass-through given up");
+        notPassed += logLines(program.root(), "card frame not passed");
+        program.stop();
+    }
+    std::printf("\nA pass-through one second after the controller's start (controller program):\n\n| measure | value |\n|---|---|\n");
+    passRows("settled controller", settled, "1 s after start", first, "after start / settled");
+    std::printf("| log: pass-through given up / not passed (restart) | %d / %d |\n", givenUp, notPassed);
+    return answered == kStarts ? 0 : 1;
+}
+
+// ---- the panel's card job beside a PC's FPGA polls (FPGA engine in this process, board time)
+
+// A request for FPGA 0 ([7] = 1), coded for the line.
+std::vector<uint8_t> fpgaLine(uint8_t group, const std::vector<uint8_t>& payload, uint16_t dst) {
+    std::vector<uint8_t> f(ctl::kHeaderSize);
+    ctl::wr16(f.data() + ctl::kDst, dst);
+    ctl::wr16(f.data() + ctl::kSrc, ctl::kAddrPc);
+    ctl::wr16(f.data() + ctl::kLen, uint16_t(payload.size()));
+    f[ctl::kGroup] = group;
+    f[ctl::kPort] = 1;
+    f.insert(f.end(), payload.begin(), payload.end());
+    return lineOfFrame(f);
+}
+
+// Engine passes, one per 10 ms tick of the board, until the panel's parameter saving ends; every
+// `period` ticks (0: never) the PC's request goes first, answered before the tick goes on.
+// The ticks it took, -1 when not within `limit`.
+int saveJobTicks(fpga_manage* engine, int fd, const std::vector<uint8_t>& poll, int period, int limit) {
+    job_block::setU8(job_block::kStep, 0);
+    job_block::setU8(job_block::kOperation, job_block::kSaveParams);
+    for (int k = 0; k < limit; ++k) {
+        if (job_block::operation() == job_block::kNoJob) return k;
+        if (period && k % period == 0 && timedRequest(fd, poll, 5000) < 0) return -1;
+        G_timeTicks.fetch_add(1);
+        plat::sim::board().step(10 * plat::sim::kNsPerMs);
+        engine->fpga_manage_deal();
+    }
+    job_block::setU8(job_block::kOperation, job_block::kNoJob);
+    return -1;
+}
+
+std::string cardJobBesidePolls() {
+    plat::sim::SimBoard& board = plat::sim::board();
+    plat::sim::buildStandardBoard(board);
+    auto fpga0 = board.find<plat::sim::SimFpga>("fpga0");
+    board.underLock([&] { fpga0->attachCards(0, 4); });
+    fpga_manage* engine = fpga_manage::pInstance();
+    engine->stopThread();
+    g_fpga_c331_start = 1;
+    for (int k = 0; k < 3000 && !engine->get_fpga_status(); ++k) {
+        G_timeTicks.fetch_add(1);
+        board.step(10 * plat::sim::kNsPerMs);
+        engine->fpga_manage_deal();
+    }
+    if (!engine->get_fpga_status()) return "\nThe card job beside FPGA polls: the FPGAs did not come up.\n";
+    for (int k = 0; k < 300 && fpga_manage::get_port_card_num(0) == 0; ++k) {
+        G_timeTicks.fetch_add(1);
+        board.step(10 * plat::sim::kNsPerMs);
+        engine->fpga_manage_deal();
+    }
+    const int fd = connectTo(networkManage::p_networkManage->port());
+    // register 22; 4 bytes, and a write of 2, at 0 of FPGA RAM 33
+    const auto regRead = fpgaLine(ctl::kGroupReadRegisters, {22, 0, 1, 0}, ctl::kAddrSendingCard);
+    const auto ramRead = fpgaLine(ctl::kGroupReadMemory, {0, 0, 0x21, 0x30, 4, 0}, ctl::kAddrController);
+    const auto ramWrite = fpgaLine(ctl::kGroupWriteMemory, {0, 0, 0x21, 0x30, 2, 0, 0, 0, 1, 2}, ctl::kAddrController);
+    struct Row {
+        const char* what;
+        const std::vector<uint8_t>* poll;
+        int period;
+    };
+    const Row rows[] = {{"alone (the floor)", nullptr, 0},
+                        {"FPGA register read every 0.3 s", &regRead, 30},
+                        {"FPGA register read every 2 s", &regRead, 200},
+                        {"FPGA RAM read every 0.3 s", &ramRead, 30},
+                        {"FPGA RAM write every 1.5 s (holds the bus 0.8 s each)", &ramWrite, 150}};
+    std::string out =
+        "\nThe panel's parameter saving (4 cards on one port) beside a PC on TCP (FPGA engine in this process, "
+        "board time; median of 5 runs):\n\n| PC beside the job | job ends after | / alone |\n|---|---|---|\n";
+    double alone = 0;
+    for (const Row& r : rows) {
+        std::vector<double> ticks;
+        for (int n = 0; n < 5; ++n) {
+            const int t = saveJobTicks(engine, fd, r.poll ? *r.poll : regRead, r.period, 6000);
+            ticks.push_back(t < 0 ? 6000 : t);
+        }
+        const double m = median(ticks);
+        if (!r.poll) alone = m;
+        char row[200];
+        std::snprintf(row, sizeof row, "| %s | %s%.2f s | %.2f |\n", r.what, m >= 6000 ? "over " : "", m / 100.0,
+                      alone > 0 ? m / alone : 0.0);
+        out += row;
+    }
+    ::close(fd);
+    return out;
 }
 
 std::string allowedCpus() {
@@ -688,6 +826,10 @@ int main(int argc, char** argv) {
     int rc = besideLongCommands(offset);
     std::fflush(stdout);
     rc |= passAfterLayoutChange(offset);
+    std::fflush(stdout);
+    rc |= passAfterStart(offset);
+    std::fflush(stdout);
+    std::printf("%s", cardJobBesidePolls().c_str());
     std::fflush(stdout);
     std::error_code ec;
     std::filesystem::remove_all(root, ec);

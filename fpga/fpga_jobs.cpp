@@ -77,17 +77,36 @@ void fpga_manage::runJobStep(uint8_t op) {
 
 bool fpga_manage::answerWaiting() { return (bus.fpga0Interrupt.get() & 1) || (bus.fpga1Interrupt.get() & 1); }
 
-// A PC's frames to the FPGAs or the cards hold the job: nothing moves until 80 ticks after the last one.
+// The PC's frames on the cards' bus hold the job: nothing moves until 80 ticks after the
+// last one. The step's time stands still meanwhile and goes on after, so a job beside a
+// busy PC ends in its own time plus the time the PC held the bus.
 bool fpga_manage::jobHeldByPc() {
     const pc_window::State pc = pc_window::look();
-    if (pc == pc_window::kNone) return false;
+    if (pc == pc_window::kNone) {
+        resumeStepTime();
+        return false;
+    }
     if (pc == pc_window::kEnded) {
         plat::Locker<plat::RecursiveMutex> lock(port_mutex);
         searched_ports = 0;
     }
     g_change.job_progress_time = G_timeTicks;
-    restartStepTime();
+    if (!job_held_) {
+        job_held_ = true;
+        job_held_since_ = G_timeTicks;
+    }
     return true;
+}
+
+// The ticks the step had run before the hold are kept; a step (re)started during the hold
+// begins now.
+void fpga_manage::resumeStepTime() {
+    if (!job_held_) return;
+    job_held_ = false;
+    const uint32_t now = G_timeTicks;
+    const uint32_t sinceStep = now - stepTime();
+    const uint32_t held = now - job_held_since_;
+    setU32(kStepTime, now - (sinceStep > held ? sinceStep - held : 0));
 }
 
 void fpga_manage::jobProgress(int percent) {

@@ -290,6 +290,9 @@ void fpga_manage::imageSnapshot(int fpga, uint8_t* out) {
 bool fpga_manage::stageUp(int i) const { return !clock_stage_ready || clock_stage_ready(i); }
 
 void fpga_manage::fpga_manage_deal() {
+    // the first pass begins the bring-up at start: a restart like any other
+    for (int i = 0; i < 2; ++i)
+        if (!image_loaded[i] && !down_since_[i]) noteDown(i);
     check_fpga_rst();
     for (int i = 0; i < 2; ++i)
         if (stageUp(i)) power_up_fpga_start(1, i);

@@ -264,8 +264,9 @@ public:
     // An FPGA the frame goes to restarts: sent now, it would be lost.
     bool passTargetsRestarting(const uint8_t* frame, uint16_t length);
     // FPGA i restarts: held in reset, its reset asked for (a new LED geometry), or within 400
-    // ticks of its release (or of a restart on its own) and not yet through its start steps.
-    // One that stays down longer (absent, not loading) is not waited for.
+    // ticks of its release (or of a restart on its own, or of the first pass after start) and
+    // not yet through its start steps; before that first pass it is not up either. One that
+    // stays down longer (absent, not loading) is not waited for.
     bool restarting(int i);
     int multi_port_send(uint8_t* frame, uint16_t length) REQUIRES(port_mutex);
     // A multi-port exchange past its time-out answers with what came.
@@ -378,6 +379,10 @@ public:
 
     // ---- state (per FPGA): the engine thread's own; the atomics are read by the screens
     uint8_t ram_check_result[2] = {0, 0};
+    // 1 once FPGA i's start-up has read its saved parameters (or set the defaults) into
+    // its image: before that the image is zeros, not the FPGA's parameters. Set by the
+    // engine thread, read by the PC links.
+    std::atomic<uint8_t> image_loaded[2] = {{0}, {0}};
     std::atomic<uint8_t> reset_active[2] = {{0}, {0}};
     uint32_t reset_start[2] = {0, 0};
     uint32_t handshake_time = 0;
@@ -475,6 +480,7 @@ private:
     void runJobStep(uint8_t op);
     void saveOrMappingStep(bool save);
     bool jobHeldByPc();
+    void resumeStepTime();
     void jobProgress(int percent);
     void jobBusyProgress();
     void jobEnd(bool closeRing = true);
@@ -485,6 +491,8 @@ private:
     void noteCardAnswer(int fpga, int slot, const uint8_t* frame) REQUIRES(port_mutex);
     void reportUnanswered(const char* job);
     // The running job's own: engine thread only.
+    bool job_held_ = false;              // the PC's window holds the job
+    uint32_t job_held_since_ = 0;        // tick the hold began
     QString job_path_;                   // the file a job works on
     uint32_t job_position_ = 0;          // data of the current operation in it
     int job_port_ = -1;                  // global port the current operation goes to

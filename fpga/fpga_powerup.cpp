@@ -197,6 +197,7 @@ void fpga_manage::fpgainit(int i) {
         for (int k = 0; k < kPorts; ++k) image[RAM1_PORT_NUMBERS + k] = static_cast<uint8_t>(16 * i + k + 1);
         write_fpga_ram(image, 0, kRam1ImageSize, FPGA_RAM_PARA, i);
     }
+    image_loaded[i] = 1;
     update_eth_state(i);
     FPGA_to_RAM(i);
     write_to_register(FPGA_REG_APPLY, APPLY_LOADED, APPLY_LOADED, i);
@@ -399,7 +400,8 @@ bool fpga_manage::restarting(int i) {
     if (i != 0 && i != 1) return false;
     if (reset_active[i] || g_set_led_para == 2) return true;
     const uint32_t down = down_since_[i];
-    if (!down || Utils::getTimeSpace(down) > kRestartStepsTicks) return false;
+    if (!down) return !image_loaded[i];
+    if (Utils::getTimeSpace(down) > kRestartStepsTicks) return false;
     return start_state[i] != VBO_INIT_DONE || mirror(FPGA_VREG_STATE, i) != FPGA_STATE_RUNNING;
 }
 

@@ -45,6 +45,12 @@ int FpgaProtocolEngines::fpgaReadRam(unsigned ram, unsigned address, uint8_t* da
 // port buffer rebuilt from what the flash holds.
 int FpgaProtocolEngines::fpgaSaveParameters(int fpga) {
     if (!validFpga(fpga)) return kEngineFailed;
+    // before the start-up has read the saved record the image is zeros: saved, it would
+    // replace the FPGA's layout
+    if (!engine_->image_loaded[fpga]) {
+        writeLogMsg(LOG_WARNING, "parameter save of fpga" + std::to_string(fpga + 1) + " refused: its parameters are not loaded yet");
+        return kEngineUnavailable;
+    }
     // the card search may change the image meanwhile: the flash is compared with what was written
     uint8_t saved[kRam1ImageSize];
     if (!engine_->save_param_image(fpga, saved)) {

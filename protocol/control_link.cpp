@@ -146,8 +146,8 @@ void control_link::handleFrame(const uint8_t* frame, size_t length, const Send& 
         return;
     }
     const bool card = forTheCards(frame);
-    // only what goes onto the FPGAs' or the cards' bus holds the engine's own card frames
-    if (card || message_deal::reachesFpgas(frame, length)) pc_window::note();
+    // only what shares the cards' bus holds the engine's own card frames
+    if (card || message_deal::holdsCardBus(frame, length)) pc_window::note();
     if (card) {
         passThrough(frame, length, send);
         return;

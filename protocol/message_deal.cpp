@@ -134,14 +134,11 @@ bool message_deal::mayTakeLong(const uint8_t* frame, size_t length) {
     }
 }
 
-bool message_deal::reachesFpgas(const uint8_t* frame, size_t length) {
+bool message_deal::holdsCardBus(const uint8_t* frame, size_t length) {
     if (frame == nullptr || length < kMinFrame) return false;
     switch (frame[kGroup]) {
-    case kGroupWriteRegisters:
-    case kGroupReadRegisters: return !isController(frame);
-    case kGroupWriteMemory:
-    case kGroupReadMemory: return length >= kMemAddress + 4 && rd32(frame + kMemAddress) >> kSpaceShift == kSpaceFpgaRam;
-    case kGroupParamSave:
+    case kGroupWriteRegisters: return !isController(frame);
+    case kGroupWriteMemory: return length >= kMemAddress + 4 && rd32(frame + kMemAddress) >> kSpaceShift == kSpaceFpgaRam;
     case kGroupUpdateStart: return true;
     default: return false;
     }

@@ -21,11 +21,12 @@ public:
     // print and the PC mailbox. Cheap: the header and register entries only.
     static bool mayTakeLong(const uint8_t* frame, size_t length);
 
-    // True for a frame that reaches the sending-card FPGAs (their registers and RAMs, the
-    // parameter save into their flash, the update start): the PC's window on the cards'
-    // bus (pc_window). Parameter RAM, mailbox, device information, clock and the C331's
-    // flash stay off that bus.
-    static bool reachesFpgas(const uint8_t* frame, size_t length);
+    // True for a frame that shares the cards' bus with the engine's own card frames: a
+    // write of an FPGA register or RAM (the port RAMs a PC fills and sends from) and the
+    // update start. It opens the PC's window (pc_window). Reads of FPGA registers and RAMs,
+    // the parameter save into the FPGAs' flash and everything that stays in the controller
+    // put nothing on that bus.
+    static bool holdsCardBus(const uint8_t* frame, size_t length);
 
     // Writes the date and time and the operating time into MCU_RAM_EXTEND.
     static void Time_to_RAM(uint8_t* extend);

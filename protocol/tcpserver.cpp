@@ -15,15 +15,19 @@ struct TcpServer::Client : PcClient {
     bool mayServe() const override { return !failed && !paused(); }
     size_t queued() const { return out.size() - outPos; }
     bool paused() const { return queued() > kQueueBound; }
-    bool wantsRead() const { return !failed && !eof && !link->hasHeldFrame() && !paused(); }
+    bool wantsRead(size_t aheadAll) const {
+        return !failed && !eof && !paused() &&
+               (!link->hasHeldFrame() || (ahead.size() < kReadAheadBytes && aheadAll < kReadAheadAll));
+    }
     bool peerClosed() const { return eof || finSeen; }
-    bool idle() const { return quiet() && queued() == 0; }
+    bool idle() const { return quiet() && queued() == 0 && ahead.empty(); }
     // The peer sends nothing more and everything it asked for has gone out.
     bool done() const { return failed || (eof && idle()); }
 
     TcpServer& server;
     int fd;
     std::vector<uint8_t> out;  // encoded replies; the socket has taken them up to outPos
+    std::vector<uint8_t> ahead;  // bytes read while frames waited, not yet decoded
     size_t outPos = 0;
     uint32_t lastMoved;    // tick since the queued replies last moved
     bool eof = false;      // read the end of the peer's stream
@@ -51,6 +55,7 @@ void TcpServer::closeAll() {
     for (size_t i = 0; i < clients_.size(); ++i) plat::net::closeFd(client(i).fd);
     clients_.clear();
     count_ = 0;
+    aheadAll_ = 0;
     for (const Refused& r : refused_) plat::net::closeFd(r.fd);
     refused_.clear();
     plat::net::closeFd(listenFd_);
@@ -62,23 +67,55 @@ void TcpServer::closeDone() {
         Client& c = client(i);
         // A peer that closed has left: what it queued that would hold a part of the
         // controller for it (the cards' bus, a flash) is not started.
-        if (c.peerClosed()) clients_.dropLongCommands(c, "client");
+        if (c.peerClosed()) dropDeparted(c);
         if (!c.done()) {
             ++i;
             continue;
         }
+        aheadAll_ -= c.ahead.size();
         plat::net::closeFd(c.fd);
         clients_.remove(i, "client closed");
     }
     count_ = clients_.size();
 }
 
+// What a departed client sent and nothing has started: decoded a chunk at a time, so its
+// long commands never pile up as frames, and dropped; its short ones stay in order.
+void TcpServer::dropDeparted(Client& c) {
+    clients_.dropLongCommands(c, "client");
+    while (!c.ahead.empty()) {
+        refill(c);
+        clients_.dropLongCommands(c, "client");
+        if (c.link->hasHeldFrame()) break;  // short ones first; the rest after them
+    }
+}
+
+// The bytes read ahead go to the link once its frames are served, a chunk at a time, until
+// a frame waits again.
+void TcpServer::refill(Client& c) {
+    size_t n = 0;
+    while (n < c.ahead.size() && !c.link->hasHeldFrame()) {
+        const size_t chunk = std::min(c.ahead.size() - n, sizeof buf_);
+        if (c.link->holdBytes(c.ahead.data() + n, chunk) > 0) c.lastActive = G_timeTicks.load();
+        n += chunk;
+    }
+    if (n == 0) return;
+    c.ahead.erase(c.ahead.begin(), c.ahead.begin() + long(n));
+    aheadAll_ -= n;
+    if (c.ahead.empty()) std::vector<uint8_t>().swap(c.ahead);  // the memory goes back
+}
+
 void TcpServer::readFrom(Client& c) {
     const uint32_t now = G_timeTicks.load();
     const ssize_t r = plat::net::recvSome(c.fd, buf_, sizeof buf_);
     if (r > 0) {
-        // Bytes outside whole frames keep no place: only a frame counts as activity.
-        if (c.link->holdBytes(buf_, size_t(r)) > 0) c.lastActive = now;
+        if (c.link->hasHeldFrame() || !c.ahead.empty()) {
+            c.ahead.insert(c.ahead.end(), buf_, buf_ + r);
+            aheadAll_ += size_t(r);
+            // Bytes outside whole frames keep no place: only a frame counts as activity.
+        } else if (c.link->holdBytes(buf_, size_t(r)) > 0) {
+            c.lastActive = now;
+        }
     } else if (r == 0) {
         c.eof = true;
     } else if (r == -2) {
@@ -121,7 +158,7 @@ void TcpServer::onEvents(Client& c, short revents) {
     }
     if (revents & POLLRDHUP) c.finSeen = true;
     if (revents & POLLOUT) flush(c);
-    if ((revents & (POLLIN | POLLRDHUP)) && c.wantsRead()) readFrom(c);
+    if ((revents & (POLLIN | POLLRDHUP)) && c.wantsRead(aheadAll_)) readFrom(c);
 }
 
 // With every place taken: first the connections whose peer has closed or failed (a burst
@@ -201,12 +238,13 @@ bool TcpServer::recvData(int timeoutMs, int wakeFd) {
     fds.push_back({wakeFd, POLLIN, 0});
     fds.push_back({listenFd_, POLLIN, 0});
     fds.push_back({clients_.jobDoneFd(), POLLIN, 0});
+    for (size_t i = 0; i < clients_.size(); ++i) refill(client(i));
     const bool turnDue = clients_.turnDue();
     bool repliesWaiting = !refused_.empty();
     for (size_t i = 0; i < clients_.size(); ++i) {
         const Client& c = client(i);
         short events = 0;
-        if (c.wantsRead()) events |= POLLIN;
+        if (c.wantsRead(aheadAll_)) events |= POLLIN;
         if (!c.peerClosed()) events |= POLLRDHUP;
         if (c.queued() > 0) events |= POLLOUT;
         fds.push_back({c.fd, events, 0});
@@ -230,6 +268,8 @@ bool TcpServer::recvData(int timeoutMs, int wakeFd) {
     refused_.erase(std::remove_if(refused_.begin(), refused_.end(), [](const Refused& r) { return r.fd < 0; }),
                    refused_.end());
     clients_.collectJobs();
+    // a departed client's frames are dropped before any turn
+    for (size_t i = 0; i < clients_.size(); ++i) refill(client(i));
     closeDone();
     if (fds[1].revents) acceptClients();
     clients_.serveTurn();

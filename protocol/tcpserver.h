@@ -4,7 +4,8 @@
 // one frame per client per turn; replies wait in a bounded queue per client that goes out
 // as the socket takes it, so no socket ever holds the thread. The turns and the long
 // commands as jobs are those of pc_clients.h. A client whose peer has closed is served
-// its short commands still; its long ones not yet started are dropped.
+// its short commands still; its long ones not yet started are dropped, those still in its
+// socket or read ahead as well.
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
@@ -20,6 +21,11 @@ public:
     static constexpr size_t kReadChunk = 65536;
     // A client with more replies queued than this is neither read nor served until they drain.
     static constexpr size_t kQueueBound = 131072;
+    // Bytes read from a client ahead of the frames it has waiting, and from all of them: a
+    // client that pipelines and closes is seen closing once its bytes are read, and what it
+    // left then goes unstarted. A client past its share is read as its frames are served.
+    static constexpr size_t kReadAheadBytes = 524288;
+    static constexpr size_t kReadAheadAll = 2097152;
     // In 10 ms ticks: a client whose queued replies have not moved for 5 s is dropped; with
     // every place taken, the connection idle longest (no whole frame received, whatever
     // other bytes came, since the later of its last frame and its job's end, and nothing
@@ -49,6 +55,8 @@ private:
     };
     void onEvents(Client& c, short revents);
     void readFrom(Client& c);
+    void refill(Client& c);
+    void dropDeparted(Client& c);
     void queueReply(Client& c, const std::vector<uint8_t>& reply);
     void flush(Client& c);
     void acceptClients();
@@ -62,5 +70,6 @@ private:
     PcClients clients_;              // in order of arrival
     std::vector<Refused> refused_;  // told the end, waiting for the peer's
     std::atomic<size_t> count_{0};
+    size_t aheadAll_ = 0;  // bytes read ahead by every client
     uint8_t buf_[kReadChunk];
 };

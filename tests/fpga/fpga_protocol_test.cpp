@@ -43,6 +43,7 @@ TEST_F(FpgaTest, ProtocolParameterSaveStoresTheImageTheStartUpLoads) {
     uint8_t* image = fpga_manage::MCU_RAM_PARA_func[1];
     std::memcpy(image, fpga_manage::RAM1, 256);
     VlxRamPara::setU16(image, 60, 1920);  // window width
+    e->image_loaded[1] = 1;               // as the start-up leaves it
     ASSERT_EQ(protocolEngines().fpgaSaveParameters(1), kEngineOk);
     EXPECT_EQ(chips->flash[1]->read(0x6C7000, 1), Bytes({0xAA}));
     EXPECT_EQ(chips->flash[1]->read(0x6C7001 + 60, 2), Bytes({0x80, 0x07}));
