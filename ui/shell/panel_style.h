@@ -111,8 +111,7 @@ void setLook(QAbstractButton* button, const QString& look);
 // A slider as the panel's finger uses it. A tap on the groove puts the handle under the finger
 // (and a drag goes on from there), in place of the page step of a desktop slider, too small to
 // see on a long range. `store` gets the slider's value each time the finger leaves it, whatever
-// the gesture: a dragged handle, a tap or a press held on the groove (neither of which is a
-// press on the handle as Qt sees it, so no sliderReleased comes).
+// the gesture (a tap, a press held, a drag), so that nothing hangs on sliderReleased.
 void touchSlider(QSlider* slider, std::function<void(int)> store);
 
 // Flat, focus-less button as built at run time; the object name carries the index it stands for.
