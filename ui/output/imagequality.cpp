@@ -77,9 +77,9 @@ ImageQuality::~ImageQuality() { delete ui; }
 void ImageQuality::connectRow(const Row& row) {
     QLabel* value = row.value;
     connect(row.slider, &QSlider::valueChanged, this, [value](int v) { value->setText(QString::number(v)); });
-    // stored once the finger is up, whatever the gesture
+    // the handle goes where the finger lands; stored once the finger is up, whatever the gesture
     const unsigned address = row.address;
-    panel_style::storeOnFingerUp(row.slider, [address](int v) { store(address, v); });
+    panel_style::touchSlider(row.slider, [address](int v) { store(address, v); });
     const size_t index = size_t(&row - rows_.data());
     connect(row.add, &QPushButton::clicked, this, [this, index] { step(rows_[index], +1); });
     connect(row.reduce, &QPushButton::clicked, this, [this, index] { step(rows_[index], -1); });

@@ -98,6 +98,11 @@ OutputSet::OutputSet(QWidget* parent) : QDialog(parent), ui(new Ui::OutputSet) {
                        static_cast<QWidget*>(ui->label_out1_width), static_cast<QWidget*>(ui->label_out1_height),
                        static_cast<QWidget*>(ui->label_out2_width), static_cast<QWidget*>(ui->label_out2_height)})
         w->setEnabled(false);
+    // the LED size is set elsewhere and OUT2 follows OUT1: those fields are drawn dimmed, OUT1's
+    // as editable
+    for (QLineEdit* e : {ui->lineEdit_width, ui->lineEdit_height, ui->lineEdit_out1_width, ui->lineEdit_out1_height,
+                         ui->lineEdit_out2_width, ui->lineEdit_out2_height})
+        e->setStyleSheet(QString::fromLatin1(panel_style::kLineEditStyle));
     if (g_numberkeyboard)
         connect(g_numberkeyboard, SIGNAL(sendKeyBoardUIDataToLineEdit(QString)), this, SLOT(confirmString(QString)));
     panel_style::useListView(ui->comboBox);

@@ -34,11 +34,7 @@ test_chart::test_chart(QWidget* parent) : QDialog(parent), ui(new Ui::test_chart
                          QStringLiteral("color: rgb(255, 255, 255);\nbackground-color: rgb(71, 119, 255);"));
     testimage_button_init();
     para_init();
-    refused_ = panel_style::makeLabel(ui->frame, QStringLiteral("label_refused"), QRect(15, 330, 360, 60));
-    output_ui::setFontPx(refused_, 15);
-    refused_->setStyleSheet(QStringLiteral("color: rgb(255, 171, 84);"));
-    refused_->setWordWrap(true);
-    refused_->hide();
+    refused_ = panel_style::makeRefusedLabel(ui->frame, QRect(15, 330, 360, 60));
     follow_ = new QTimer(this);
     follow_->setObjectName(QStringLiteral("follow_scaler"));
     follow_->setInterval(kFollowMs);

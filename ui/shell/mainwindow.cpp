@@ -225,6 +225,8 @@ void MainWindow::on_machinestate_clicked() {
 bool MainWindow::modePanelShown() const { return !ui->frame_mode->isHidden(); }
 
 void MainWindow::on_modepanel_clicked() {
+    // The tile says recall: a save over a stored mode is only ever the user's own choice of Save.
+    mode_action_ = ModeAction::Recall;
     ui->frame_mode->show();
     ui->frame_mode->raise();
     buildModeButtons();

@@ -69,8 +69,8 @@ void NumberKeyboard::activateUntilActive(int triesLeft) {
 }
 
 void NumberKeyboard::ask(QObject* asker, const QString& title, const QString& value, std::function<void()> begin,
-                         std::function<void()> end) {
-    Request request{QPointer<QObject>(asker), title, value, std::move(begin), std::move(end)};
+                         std::function<void()> end, int maxDigits) {
+    Request request{QPointer<QObject>(asker), title, value, std::move(begin), std::move(end), maxDigits};
     // exec() inside a run that is up, or ending, would be refused and the request lost
     if (running_) {
         next_ = std::move(request);
@@ -85,7 +85,7 @@ void NumberKeyboard::run(Request request) {
     QPointer<NumberKeyboard> self(this);
     running_ = true;
     if (request.begin) request.begin();
-    label_show(request.title, request.value);
+    label_show(request.title, request.value, request.maxDigits);
     exec();
     if (!self) return;
     running_ = false;
@@ -110,11 +110,12 @@ void NumberKeyboard::dismiss() {
     hide();
 }
 
-void NumberKeyboard::label_show(const QString& title, const QString& value) {
+void NumberKeyboard::label_show(const QString& title, const QString& value, int maxDigits) {
     ui->label_title->setText(title);
     ui->label_title->setFont(
         panel_style::panelFont(title.size() == kShortTitleLength ? kShortTitlePixels : kTitlePixels));
     value_ = value;
+    max_digits_ = maxDigits;
     typed_.clear();
     hasTyped_ = false;
     refresh();
@@ -134,7 +135,7 @@ void NumberKeyboard::pressDigit(int digit) {
     // Leading zeros are dropped; a lone zero stays so that 0 can be typed.
     if (typed_ == QLatin1String("0"))
         typed_ = QString::number(digit);
-    else
+    else if (max_digits_ <= 0 || typed_.size() < max_digits_)
         typed_.append(QChar('0' + digit));
     refresh();
 }

@@ -31,14 +31,15 @@ public:
     // which field or question the answer is for), `end` once its run is over; neither runs
     // once `asker` is gone. A request made while a run is up (a field touched in the pass
     // that closed the keypad) waits for that run's end, then opens; a later one replaces it.
+    // `maxDigits` above 0 bounds what can be typed (an access code's length).
     void ask(QObject* asker, const QString& title, const QString& value, std::function<void()> begin,
-             std::function<void()> end = {});
+             std::function<void()> end = {}, int maxDigits = 0);
     // Closes the keypad and drops a waiting request: the screens under it are going.
     void dismiss();
 
     // Prepares a request: title (pixel size 18 for a four-character title, else 25),
-    // an empty typed buffer and `value` shown.
-    void label_show(const QString& title, const QString& value);
+    // an empty typed buffer and `value` shown; `maxDigits` as for ask().
+    void label_show(const QString& title, const QString& value, int maxDigits = 0);
 
     // Text OK would hand over: the typed digits once a key was pressed, else the value.
     QString shownText() const;
@@ -75,6 +76,7 @@ private:
         QString value;
         std::function<void()> begin;
         std::function<void()> end;
+        int maxDigits = 0;
     };
     void run(Request request);
     void refresh();
@@ -87,5 +89,6 @@ private:
     QString value_;
     QString typed_;
     bool hasTyped_ = false;
+    int max_digits_ = 0;
     bool activation_checked_ = true;
 };

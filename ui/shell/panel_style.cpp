@@ -140,9 +140,10 @@ void setLook(QAbstractButton* button, const QString& look) {
                           QString::fromLatin1(kPressedLook) + QLatin1Char('}'));
 }
 
-void storeOnFingerUp(QSlider* slider, std::function<void(int)> store) { new FingerUp(slider, std::move(store)); }
-
-void handleFollowsTap(QSlider* slider) { new TapMovesHandle(slider); }
+void touchSlider(QSlider* slider, std::function<void(int)> store) {
+    new FingerUp(slider, std::move(store));
+    new TapMovesHandle(slider);
+}
 
 QPushButton* makeButton(QWidget* parent, const QString& objectName, const QRect& geometry, const QString& style,
                         const QString& text) {
@@ -162,6 +163,14 @@ QLabel* makeLabel(QWidget* parent, const QString& objectName, const QRect& geome
     label->setGeometry(geometry);
     label->setStyleSheet(QString::fromLatin1(kWhiteText));
     if (pixelSize > 0) label->setFont(panelFont(pixelSize));
+    return label;
+}
+
+QLabel* makeRefusedLabel(QWidget* parent, const QRect& geometry) {
+    QLabel* label = makeLabel(parent, QStringLiteral("label_refused"), geometry, QString(), 15);
+    label->setStyleSheet(QStringLiteral("color: rgb(255, 171, 84);"));
+    label->setWordWrap(true);
+    label->hide();
     return label;
 }
 

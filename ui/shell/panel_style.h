@@ -35,6 +35,12 @@ constexpr const char* kWhiteText = "color: rgb(255, 255, 255);";
 constexpr const char* kPageFrameStyle = "border:1px solid rgb(133, 129, 153);";
 constexpr const char* kInputFieldStyle =
     "color: rgb(255, 255, 255);\nbackground-color: rgb(33, 36, 53);\nborder:1px solid rgb(255, 255, 255);";
+// A line edit of that look which is dimmed while disabled: a field the screen only shows must
+// not look like one a touch can edit.
+constexpr const char* kLineEditStyle =
+    "QLineEdit{color: rgb(255, 255, 255);background-color: rgb(33, 36, 53);border:1px solid rgb(255, 255, 255);}"
+    "QLineEdit:disabled{color: rgb(133, 129, 153);background-color: rgb(16, 16, 28);"
+    "border:1px solid rgb(133, 129, 153);}";
 // Tiles of the home screen and the settings menu, and the cards built on the home and
 // machine-state screens.
 constexpr const char* kTileStyle =
@@ -102,20 +108,20 @@ void useListView(QComboBox* combo);
 // a highlighted or plain button still shows the press.
 void setLook(QAbstractButton* button, const QString& look);
 
-// Calls `store` with the slider's value each time the finger leaves it, whatever the gesture:
-// a dragged handle, a tap on the groove (a page step without a press on the handle, so no
-// sliderReleased) or a press held on the groove, whose auto-repeat pages and then puts the
-// handle under the finger without an action signal.
-void storeOnFingerUp(QSlider* slider, std::function<void(int)> store);
-// A tap on the groove puts the handle under the finger (and a drag goes on from there), in
-// place of the page step of a desktop slider, too small to see on a long range.
-void handleFollowsTap(QSlider* slider);
+// A slider as the panel's finger uses it. A tap on the groove puts the handle under the finger
+// (and a drag goes on from there), in place of the page step of a desktop slider, too small to
+// see on a long range. `store` gets the slider's value each time the finger leaves it, whatever
+// the gesture (a tap, a press held, a drag), so that nothing hangs on sliderReleased.
+void touchSlider(QSlider* slider, std::function<void(int)> store);
 
 // Flat, focus-less button as built at run time; the object name carries the index it stands for.
 QPushButton* makeButton(QWidget* parent, const QString& objectName, const QRect& geometry,
                         const QString& style = QString::fromLatin1(kTabOffStyle), const QString& text = QString());
 QLabel* makeLabel(QWidget* parent, const QString& objectName, const QRect& geometry, const QString& text = QString(),
                   int pixelSize = 0);
+// Why the screen refused what the user asked for (object name "label_refused"): orange, word
+// wrapped, hidden until a refusal shows it.
+QLabel* makeRefusedLabel(QWidget* parent, const QRect& geometry);
 QFrame* makeFrame(QWidget* parent, const QString& objectName, const QRect& geometry,
                   const QString& style = QString::fromLatin1(kPageFrameStyle));
 // Container of widgets built at run time: deletes the previous one with all its children

@@ -159,8 +159,7 @@ AdvancedOption::AdvancedOption(QWidget* parent) : QDialog(parent), ui(new Ui::Ad
     ui->horizontalSlider->setRange(kSliderMin, kSliderMax);
     ui->horizontalSlider->setValue(int(g_back_to_mainwindow_time.load()));
     // a tap or a held press on the groove moves the time too, with no sliderReleased
-    panel_style::storeOnFingerUp(ui->horizontalSlider, [](int v) { g_back_to_mainwindow_time = uint32_t(v); });
-    panel_style::handleFollowsTap(ui->horizontalSlider);
+    panel_style::touchSlider(ui->horizontalSlider, [](int v) { g_back_to_mainwindow_time = uint32_t(v); });
     ui->label_time->setText(slider_text(int(g_back_to_mainwindow_time.load())));
 
     markAutoLock();
@@ -846,7 +845,8 @@ void AdvancedOption::on_Button_factory_age_clicked() {
     if (age_open_ && ui->stackedWidget->currentIndex() == kPageAgeing) return;
     if (!g_numberkeyboard) return;
     g_numberkeyboard->ask(this, QStringLiteral("key"), QStringLiteral("**********"),
-                          [this] { awaiting_code_ = true; }, [this] { awaiting_code_ = false; });
+                          [this] { awaiting_code_ = true; }, [this] { awaiting_code_ = false; },
+                          QLatin1String(kAgeingCode).size());
 }
 
 void AdvancedOption::confirmString(QString value) {

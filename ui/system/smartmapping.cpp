@@ -120,6 +120,9 @@ SmartMapping::SmartMapping(QWidget* parent) : QDialog(parent), ui(new Ui::SmartM
     }
     panel_style::setLook(ui->Button_mapping_state, lit("border:0px;"));
 
+    // beside Previous, below the offsets it is about
+    offset_refused_ = panel_style::makeRefusedLabel(ui->page_3, QRect(10, 318, 200, 76));
+
     ui->stackedWidget->setCurrentIndex(kPageCabinet);
     selected_tile_ = ui->Button_shortcut;
     panel_style::setLook(selected_tile_, lit(panel_style::kTabOnStyle));
@@ -437,10 +440,21 @@ void SmartMapping::confirmString(QString text) {
         if (!text.isEmpty() && (!ok || v > largest)) {
             writeLogMsg(LOG_WARNING, "smart set-up: offset " + text.toStdString() + " refused, the grid leaves 0 to " +
                                          std::to_string(largest));
+            refused_largest_ = largest;
+            labelOffsetRefusal();
+            offset_refused_->show();
             return;
         }
     }
+    offset_refused_->hide();
     field->setText(text);
+}
+
+void SmartMapping::labelOffsetRefusal() {
+    offset_refused_->setText(langText("已拒绝：箱体网格只允许偏移0至%1", "Refused: the grid allows an offset of 0 to %1",
+                                      "Отказ: сетка допускает смещение от 0 до %1",
+                                      "Từ chối: lưới chỉ cho phép độ lệch từ 0 đến %1", "已拒絕：箱體網格只允許偏移0至%1")
+                                 .arg(refused_largest_));
 }
 
 // ---------------------------------------------------------------- scan files
@@ -683,6 +697,7 @@ void SmartMapping::labelPage(int page) {
         ui->Button_front_3->setText(langText("上一步", "Previous", "Предыдущий\nшаг", "Bước trước", "上一步"));
         ui->Button_send->setText(langText("发送", "Send", "Отправить", "Gửi", "發送"));
         ui->Button_route->setText(patternName(line_type[line_field::kPattern]));
+        labelOffsetRefusal();
         break;
     case kPageRoutes: {
         const QList<QToolButton*> buttons = ui->page_4->findChildren<QToolButton*>();

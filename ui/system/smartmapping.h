@@ -141,6 +141,10 @@ private:
     QFrame* cell_frames_[8] = {};
     uint32_t list_shown_ = 0;
     QPointer<QLineEdit> my_field_;
+    // An offset the grid does not allow, refused on screen with the range it leaves.
+    QLabel* offset_refused_ = nullptr;
+    uint32_t refused_largest_ = 0;
+    void labelOffsetRefusal();
     // scan files
     int8_t current_page_ = 0;
     uint32_t scan_count_ = 0;

@@ -112,8 +112,7 @@ void waitFor(const std::function<bool()>& done) {
 }  // namespace
 
 // Whatever the gesture, once the finger is up the label shows what RAM holds: a press held on
-// the groove (Qt's auto-repeat pages, then puts the handle under the finger), a dragged
-// handle, a tap on the groove.
+// the groove, a dragged handle, a tap on the groove.
 TEST_F(ImageQualityTest, WhatTheLabelShowsIsWhatRamHoldsOnceTheFingerIsUp) {
     ram()->setRamU16(kContrast, 50);
     shadowFollows();
@@ -151,6 +150,33 @@ TEST_F(ImageQualityTest, WhatTheLabelShowsIsWhatRamHoldsOnceTheFingerIsUp) {
     pointer(s, QEvent::MouseButtonRelease, s->width() - 2, Qt::NoButton);
     EXPECT_GT(s->value(), before);
     EXPECT_EQ(shownAndHeld().first, shownAndHeld().second) << "tap on the groove";
+}
+
+// A finger on any of the seven grooves, a quarter of the way along: the handle goes there
+// (not one page step from where it was) and RAM holds what the label shows.
+TEST_F(ImageQualityTest, ATapOnAnyGroovePutsTheHandleUnderTheFinger) {
+    const std::pair<const char*, unsigned> rows[] = {{"bright", kBrightness},    {"sharpness", kSharpness},
+                                                     {"contrast", kContrast},    {"saturation", kSaturation},
+                                                     {"red", kColorTempR},       {"green", kColorTempG},
+                                                     {"blue", kColorTempB}};
+    ram()->setRamU16(kBrightness, 100);
+    ram()->setRamU16(kSharpness, 10);
+    ram()->setRamU16(kContrast, 100);
+    ram()->setRamU16(kSaturation, 100);
+    for (unsigned a : {kColorTempR, kColorTempG, kColorTempB}) ram()->setRamU16(a, 128);
+    shadowFollows();
+    ImageQuality q;
+    q.show();
+    for (const auto& row : rows) {
+        QSlider* s = slider(q, row.first);
+        if (row.second == kColorTempR) testkit::touchWidget(button(q, "Button_temperature"));
+        ASSERT_TRUE(s->isVisible()) << row.first;
+        const int target = s->maximum() / 4;
+        const QPoint at = testkit::panelPointOf(s, QPoint(xOfValue(s, target), s->height() / 2));
+        lcd_touch::clickAt(at.x(), at.y());
+        EXPECT_NEAR(s->value(), target, 1) << row.first;
+        EXPECT_EQ(ram()->ramU16(row.second), s->value()) << row.first;
+    }
 }
 
 // The colour-temperature type picked by touching its row in the open list.

@@ -58,6 +58,27 @@ TEST_F(OutputSetTest, OpensOnTheStoredGeometryNotTheDefaultSplit) {
     EXPECT_EQ(c331_manage::update_flag, 0) << "opening stores nothing";
 }
 
+// The fields a touch cannot edit (the LED size, OUT2) are drawn otherwise than OUT1's.
+TEST_F(OutputSetTest, FieldsShownButNotEditableLookOtherThanTheEditableOnes) {
+    OutputSet s;
+    s.show();
+    QCoreApplication::processEvents();
+    const QImage shot = s.grab().toImage();
+    auto look = [&](const char* name) {
+        QLineEdit* f = edit(s, name);
+        return std::make_pair(shot.pixel(f->mapTo(&s, QPoint(0, f->height() / 2))),   // border
+                              shot.pixel(f->mapTo(&s, QPoint(3, f->height() / 2))));  // fill
+    };
+    ASSERT_TRUE(edit(s, "lineEdit_out1_width")->isEnabled());
+    const auto editable = look("lineEdit_out1_width");
+    EXPECT_EQ(look("lineEdit_out1_height"), editable);
+    for (const char* shown : {"lineEdit_width", "lineEdit_height", "lineEdit_out2_width", "lineEdit_out2_height"}) {
+        EXPECT_FALSE(edit(s, shown)->isEnabled()) << shown;
+        EXPECT_NE(look(shown).first, editable.first) << shown;
+        EXPECT_NE(look(shown).second, editable.second) << shown;
+    }
+}
+
 TEST_F(OutputSetTest, ChoosingASpliceShowsTheSplitsOfTheLedSize) {
     storeLed(1921, 1080, 4);
     OutputSet s;

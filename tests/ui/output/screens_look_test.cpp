@@ -145,6 +145,11 @@ TEST_F(ScreensLookTest, EveryPageGrabsAtPanelSize) {
     everyPage([&](QWidget* w, const QString& name) {
         const QImage image = w->grab().toImage();
         EXPECT_EQ(image.size(), QSize(800, 480)) << name.toStdString();
+        // page frames end at x 779, as on every screen of the panel: none on the right margin
+        int frameOnMargin = 0;
+        for (int y = 0; y < image.height(); ++y)
+            for (int x = 780; x < image.width(); ++x) frameOnMargin += image.pixel(x, y) == qRgb(133, 129, 153);
+        EXPECT_EQ(frameOnMargin, 0) << name.toStdString();
         ++pages;
         if (dir) {
             QDir().mkpath(QString::fromLocal8Bit(dir));

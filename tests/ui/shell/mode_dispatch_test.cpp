@@ -102,6 +102,46 @@ TEST_F(ModeDispatchTest, SaveToSlotThreeThenRecallItAndAllThreeScreensNameIt) {
     EXPECT_NE(name, screen_text::modePrefix() + screen_text::none());
 }
 
+// "Mode recall" recalls, whatever the panel was last used for: a saved mode is written over
+// only after the user's own touch on Save.
+TEST_F(ModeDispatchTest, ModeRecallAfterASaveRecallsAndLeavesTheSavedModeAlone) {
+    MainWindow* w = home();
+    w->show();
+    g_page_focus = 1;
+    auto pcSetsBrightness = [this](uint8_t value) {
+        unsigned char word[2] = {value, 0};
+        {
+            ManageMutexLocker lock;
+            ASSERT_EQ(VlxRamPara::VlxRamParaDeal(word, 2, vlxram::kBrightness), 0);
+            c331_manage::update_flag = 1;  // register 11, bit 1
+        }
+        m->step();
+    };
+    auto touch = [w](const char* name) {
+        QWidget* target = w->findChild<QWidget*>(QLatin1String(name));
+        ASSERT_NE(target, nullptr) << name;
+        testkit::touchWidget(target);
+    };
+    pcSetsBrightness(100);
+    touch("modepanel");
+    touch("Button_mode_save");
+    clickSlot(w, 1);
+    m->step();
+    ASSERT_EQ(ram()->slotWord(1, vlxram::kBrightness), 100);
+
+    pcSetsBrightness(40);
+    touch("modepanel");
+    EXPECT_EQ(w->modeAction(), MainWindow::ModeAction::Recall);
+    clickSlot(w, 1);
+    m->step();
+    EXPECT_EQ(ram()->slotWord(1, vlxram::kBrightness), 100) << "mode 2 was saved over";
+    const std::string file = testkit::readFile("/data/modes/custom_mode2");
+    ASSERT_GE(file.size(), size_t(2 + vlxram::kModeLength));
+    EXPECT_EQ(uint8_t(file[2 + vlxram::kBrightness - vlxram::kModeStart]), 100);
+    EXPECT_EQ(ram()->ram_para_shadow[vlxram::kBrightness], 100) << "the recalled brightness applied and saved";
+    EXPECT_EQ(ram()->ramU16(vlxram::kCurrentMode), 2);
+}
+
 TEST_F(ModeDispatchTest, LanguageChangeInTheRamRelabelsTheOpenScreen) {
     MainWindow* w = home();
     g_page_focus = 1;

@@ -11,6 +11,7 @@
 
 #include "protocol/file_transfer.h"
 #include "shell_fixture.h"
+#include "ui/shell/panel_stack.h"
 #include "ui/shell/panel_style.h"
 
 #include "support/screen_grab.h"
@@ -41,7 +42,8 @@ TEST_F(ShellTest, StatusHomeAndSettingsScreensGrabAtPanelSize) {
 
 // The PC's screenshot where the platform grabs one window at a time: the panel as a user sees
 // it, each point from the window on top there (an open list over the done mark over the keypad
-// over a screen over the home screen).
+// over a screen over the home screen), also once the keypad is raised after the mark and the
+// list: it stays below both, drawn and touched.
 TEST_F(ShellTest, PcScreenshotComposesEveryVisibleWindowInItsStackingOrder) {
     QApplication::setEffectEnabled(Qt::UI_AnimateCombo, false);
     MainWindow* w = home();
@@ -51,14 +53,18 @@ TEST_F(ShellTest, PcScreenshotComposesEveryVisibleWindowInItsStackingOrder) {
     QComboBox list;
     panel_style::useListView(&list);
     list.addItems({QStringLiteral("one"), QStringLiteral("two"), QStringLiteral("three")});
-    panel_style::placeOnPanel(&list, QRect(200, 100, 200, 40));
+    panel_style::placeOnPanel(&list, QRect(300, 100, 200, 40));  // its list reaches over the keypad
     list.show();
     g_numberkeyboard->show();
     g_tip->tip_create(TIP::kDone);
     list.showPopup();
     QWidget* popup = list.view()->window();
     ASSERT_TRUE(popup->isVisible());
+    g_numberkeyboard->raise();
     QCoreApplication::processEvents();
+    const QRect listOverKeypad = popup->geometry().intersected(g_numberkeyboard->geometry());
+    ASSERT_FALSE(listOverKeypad.isEmpty());
+    EXPECT_EQ(panel_stack::inputWindowAt(listOverKeypad.center()), popup);
 
     std::string png;
     ASSERT_TRUE(VlxFileDeal().grabScreen(&png));

@@ -391,6 +391,23 @@ TEST_F(SystemTest, AgeingPageBeforeTheFirstSampleSpeaksThePanelsLanguage) {
     }
 }
 
+// Seventeen digits touched in: the field keeps the code's four, in view.
+TEST_F(SystemTest, AgeingCodeFieldTakesNoMoreDigitsThanTheCode) {
+    factoryage_log.clear();
+    AdvancedOption screen;
+    screen.show();
+    QString shown;
+    QTimer::singleShot(0, [&shown] {
+        auto key = [](const QString& name) { testkit::touchWidget(child(g_numberkeyboard, name.toLatin1().constData())); };
+        for (QChar d : QStringLiteral("57160000000000000")) key(QStringLiteral("Button_") + d);
+        shown = child<QLabel>(g_numberkeyboard, "label_value")->text();
+        key(QStringLiteral("Button_ok"));
+    });
+    testkit::touchWidget(child(&screen, "Button_factory_age"));
+    EXPECT_EQ(shown, QStringLiteral("5716"));
+    EXPECT_EQ(pageOf(&screen), 5);
+}
+
 TEST_F(SystemTest, AnotherPageButtonClosesTheAgeingPageUntilTheCodeIsTypedAgain) {
     factoryage_log.clear();
     AdvancedOption screen;

@@ -331,12 +331,22 @@ TEST_F(SmartMappingTest, OffsetFieldsTakeOnlyWhatTheGridLeavesOfTheCanvas) {
     auto* y = child<QLineEdit>(screen, "lineEdit_vert");
     type(child<QLineEdit>(screen, "lineEdit_column"), "100");  // 100 cabinets of 128: 12800 px
     type(child<QLineEdit>(screen, "lineEdit_line"), "10");     // 10 of 96: 960 px
+    auto* refused = child<QLabel>(screen, "label_refused");
     type(x, "9999999");
     EXPECT_EQ(x->text(), QStringLiteral("0"));
+    EXPECT_TRUE(refused->isVisible()) << "refused without a word on screen";
+    for (int lang : {0, 1, 2, 3, 4}) {
+        g_language = uint8_t(lang);
+        screen->language_changed();
+        EXPECT_TRUE(refused->text().contains(QStringLiteral("52735"))) << lang;
+        const QStringList cut = testkit::textOverflows(refused) + testkit::drawnOverlaps(child<QWidget>(screen, "page_3"));
+        EXPECT_TRUE(cut.isEmpty()) << cut.join(QLatin1Char('\n')).toStdString();
+    }
     type(x, "52736");
     EXPECT_EQ(x->text(), QStringLiteral("0"));
     type(x, "52735");
     EXPECT_EQ(x->text(), QStringLiteral("52735"));
+    EXPECT_FALSE(refused->isVisible());
     type(y, "64576");
     EXPECT_EQ(y->text(), QStringLiteral("0"));
     type(y, "64575");
