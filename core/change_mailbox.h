@@ -5,6 +5,9 @@
 // the codes that came after it instead, so the GUI takes the codes in the order of their
 // newest post (a stick plugged, pulled and plugged again ends as plugged). However fast a PC
 // makes the managers post, no more codes wait than there are distinct codes.
+#include <QMetaObject>
+#include <QObject>
+
 #include <cstddef>
 #include <vector>
 
@@ -18,6 +21,19 @@ public:
     // this is queued again: the refresh that follows may have read the RAM before its change.
     bool take(int* code) EXCLUDES(mutex_);
     size_t waiting() const EXCLUDES(mutex_);
+    // From any thread: `code` waits here once. A code not yet waiting queues one call on
+    // `receiver`'s thread, which takes the oldest waiting code and hands it to serve(code):
+    // every post to one mailbox names the same receiver and serve.
+    template <class Serve>
+    void postTo(QObject* receiver, int code, Serve serve) {
+        if (post(code))
+            QMetaObject::invokeMethod(
+                receiver, [this, serve] {
+                    int next = 0;
+                    if (take(&next)) serve(next);
+                },
+                Qt::QueuedConnection);
+    }
 
 private:
     mutable plat::Mutex mutex_;

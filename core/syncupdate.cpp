@@ -47,12 +47,7 @@ void SyncUpdate::notify(int code) {
     // One wake per code taken into the mailbox: the queue in front of the GUI thread holds no
     // more of them than there are distinct codes, and a widget deleted by a refresh scans a
     // short queue.
-    if (mailbox_.post(code)) QMetaObject::invokeMethod(this, [this] { handleNextCode(); }, Qt::QueuedConnection);
-}
-
-void SyncUpdate::handleNextCode() {
-    int code = 0;
-    if (mailbox_.take(&code)) para_sync(code);
+    mailbox_.postTo(this, code, [this](int next) { para_sync(next); });
 }
 
 void SyncUpdate::para_sync(int code) {

@@ -31,7 +31,6 @@ public slots:
 
 private:
     explicit SyncUpdate(QObject* parent = nullptr);
-    void handleNextCode();
     void refreshPage(int code);
     // True when a requested mode was saved and became the current mode.
     bool saveRequestedMode();
