@@ -4,13 +4,18 @@
 #include <QTimer>
 
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <system_error>
+#include <thread>
 
 #include "core/config_engine.h"
 #include "core/global.h"
@@ -49,6 +54,7 @@ namespace {
 // Ctrl-C, a kill or a hang-up: the handler only notes the signal and wakes the event loop.
 int g_stopPipe[2] = {-1, -1};   // made before the handlers are set, read-only after
 volatile std::sig_atomic_t g_stopSignal = 0;
+std::atomic<bool> g_loopLeft{false};  // the GUI thread has left its event loop and ends the program
 
 extern "C" void onStopSignal(int sig) {
     g_stopSignal = sig;
@@ -62,6 +68,10 @@ extern "C" void onStopSignal(int sig) {
 // replaced atomically. After a stop signal it ends as that signal's default would, so that a
 // calling shell sees it.
 [[noreturn]] void endProgram(int status, int sig = 0) {
+    // The GUI thread and the stop watcher may both get here: the first one ends the program.
+    static std::atomic<bool> ending{false};
+    if (ending.exchange(true))
+        for (;;) ::pause();
     if (plat::board() == plat::Board::Sim) plat::sim::stopBoardControl();
     std::fflush(nullptr);
     if (sig) {
@@ -75,13 +85,55 @@ extern "C" void onStopSignal(int sig) {
 // display goes) would run the static destructors under the workers.
 extern "C" void endAtExit() { endProgram(1); }
 
+// How long the GUI thread has after a stop signal to leave its event loop and save.
+constexpr int kStopGraceMs = 3000;
+
+// Ends the event loop when an event reaches it: the stop watcher's request, posted ahead of
+// every event waiting there.
+class QuitRequest : public QObject {
+public:
+    using QObject::QObject;
+    bool event(QEvent* e) override {
+        if (e->type() != QEvent::User) return QObject::event(e);
+        QCoreApplication::quit();
+        return true;
+    }
+};
+
+// The stop watcher: on a stop signal it asks the event loop to quit ahead of every event
+// waiting there. A GUI thread that has not left the loop by the grace's end (a refresh that
+// does not return, a queue a flood built) does not keep the program: the watcher saves what
+// the parameter file's writer was handed and ends it.
+void watchStopSignals(QApplication* app) {
+    try {
+        auto* quit = new QuitRequest(app);
+        std::thread([quit] {
+            plat::nameThisThread("stop");
+            pollfd in{g_stopPipe[0], POLLIN, 0};
+            while (::poll(&in, 1, -1) < 0 && errno == EINTR) {
+            }
+            QCoreApplication::postEvent(quit, new QEvent(QEvent::User), Qt::HighEventPriority);
+            std::this_thread::sleep_for(std::chrono::milliseconds(kStopGraceMs));
+            if (g_loopLeft) return;
+            writeLogMsg(LOG_WARNING, "the panel did not end within " + std::to_string(kStopGraceMs) +
+                                         " ms of the stop signal: ended without it");
+            RamFileWriter::flush();
+            endProgram(1, g_stopSignal);
+        }).detach();
+    } catch (const std::system_error& e) {
+        // without the watcher the event loop still sees the pipe
+        writeLogMsg(LOG_ERROR, std::string("stop watcher not started: ") + e.what());
+        auto* notifier = new QSocketNotifier(g_stopPipe[0], QSocketNotifier::Read, app);
+        QObject::connect(notifier, &QSocketNotifier::activated, app, &QCoreApplication::quit);
+    }
+}
+
 void quitOnStopSignals(QApplication* app) {
     if (::pipe2(g_stopPipe, O_CLOEXEC | O_NONBLOCK) != 0) {
         std::perror("vlxH71N: no pipe for the stop signals");
         return;
     }
-    auto* notifier = new QSocketNotifier(g_stopPipe[0], QSocketNotifier::Read, app);
-    QObject::connect(notifier, &QSocketNotifier::activated, app, &QCoreApplication::quit);
+    watchStopSignals(app);
     struct sigaction sa {};
     sa.sa_handler = onStopSignal;
     sigemptyset(&sa.sa_mask);
@@ -188,14 +240,12 @@ int main(int argc, char* argv[]) {
     QObject::connect(g_timer, &QTimer::timeout, g_mainwindow.data(), &MainWindow::slot_update_timer_ticks);
     g_timer->start(10);
 
-    SyncUpdate::pInstance();
-    QObject::connect(VlxRamPara::p_vlxrampara_config, &VlxRamPara::sig_update_para, SyncUpdate::p_SyncUpdate,
-                     &SyncUpdate::para_sync);
+    SyncUpdate::pInstance()->follow(VlxRamPara::p_vlxrampara_config, &VlxRamPara::sig_update_para);
     UsbServer::pInstance();  // USB sticks: codes 100, 101, 102
-    QObject::connect(UsbServer::p_UsbServer, &UsbServer::sig_usb_update, SyncUpdate::p_SyncUpdate,
-                     &SyncUpdate::para_sync);
+    SyncUpdate::p_SyncUpdate->follow(UsbServer::p_UsbServer, &UsbServer::sig_usb_update);
 
     const int status = app.exec();
+    g_loopLeft = true;
     RamFileWriter::flush();  // the last change's save is in the file before the program ends
     const int sig = g_stopSignal;
     if (sig) writeLogMsg(LOG_INFO, "stopped by signal " + std::to_string(sig));

@@ -1,5 +1,6 @@
 #include "core/syncupdate.h"
 
+#include <QThread>
 
 #include <cstring>
 #include <optional>
@@ -36,6 +37,17 @@ SyncUpdate::SyncUpdate(QObject* parent) : QObject(parent) {}
 SyncUpdate* SyncUpdate::pInstance() {
     if (!p_SyncUpdate) p_SyncUpdate = new SyncUpdate;
     return p_SyncUpdate;
+}
+
+void SyncUpdate::notify(int code) {
+    if (QThread::currentThread() == thread()) {
+        para_sync(code);
+        return;
+    }
+    // One wake per code taken into the mailbox: the queue in front of the GUI thread holds no
+    // more of them than there are distinct codes, and a widget deleted by a refresh scans a
+    // short queue.
+    mailbox_.postTo(this, code, [this](int next) { para_sync(next); });
 }
 
 void SyncUpdate::para_sync(int code) {

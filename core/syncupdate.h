@@ -7,11 +7,24 @@
 
 #include <cstdint>
 
+#include "core/change_mailbox.h"
+
 class SyncUpdate : public QObject {
     Q_OBJECT
 public:
     static SyncUpdate* pInstance();
     static SyncUpdate* p_SyncUpdate;   // GUI thread (created by start-up)
+
+    // Change codes of `sender`'s `signal` come through notify(), from whichever thread emits them.
+    template <class Sender>
+    void follow(Sender* sender, void (Sender::*signal)(int)) {
+        connect(sender, signal, this, &SyncUpdate::notify, Qt::DirectConnection);
+    }
+    // A change code from any thread. On the GUI thread the change is handled at once; from
+    // another it waits in the mailbox, once per code however often it comes, and the GUI
+    // thread handles it when its turn in the event queue comes.
+    void notify(int code);
+    size_t waitingCodes() const { return mailbox_.waiting(); }
 
 public slots:
     void para_sync(int code);
@@ -26,4 +39,5 @@ private:
     void saveRamIfChanged();
     // mode_save_requests as the last request served saw it (GUI thread).
     uint32_t served_requests_ = 0;
+    ChangeMailbox mailbox_;
 };

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # How the controller ends, as ./run.sh stops it: Ctrl-C (SIGINT) and a kill (SIGTERM) end
-# its event loop, board control is stopped and the program ends by that signal; when its X
+# its event loop, board control is stopped and the program ends by that signal, also while a PC
+# streams changes as fast as it gets answers; when its X
 # display goes first (Qt's X11 plugin then calls exit()), it ends without an abort. No run
 # ends with "terminate called". A second controller on another root with the same port
 # offset says on standard error which ports it cannot open.
@@ -35,14 +36,21 @@ started() {
   done
   fail "the controller did not start within 30 s"
 }
-# ended PID: its exit status, waiting at most 30 s
+# ended PID [SECONDS]: its exit status, waiting at most SECONDS (30)
 ended() {
-  for _ in $(seq 1 600); do
+  local limit="${2:-30}"
+  for _ in $(seq 1 $((limit * 20))); do
     kill -0 "$1" 2>/dev/null || break
     sleep 0.05
   done
-  kill -0 "$1" 2>/dev/null && fail "the controller still runs 30 s after it was asked to stop"
+  kill -0 "$1" 2>/dev/null && fail "the controller still runs $limit s after it was asked to stop"
   wait "$1"
+}
+# the event loop took the stop itself: the watcher did not have to end the program without it
+loop_took_stop() {
+  grep -q "did not end within" "$root/data/kavelkv/log/zufEnglneLog" 2>/dev/null &&
+    fail "$1: the panel's event loop did not take the stop signal"
+  return 0
 }
 clean_end() {  # OUTFILE WANTED_STATUS STATUS WHAT
   grep -q "terminate called\|Aborted\|AddressSanitizer" "$1" && fail "$4: $(tail -5 "$1")"
@@ -59,9 +67,48 @@ for sig in INT TERM; do
   pid=""
   want=$((128 + $(kill -l "$sig")))
   clean_end "$root/stdout" "$want" "$status" "SIG$sig"
+  loop_took_stop "SIG$sig"
   [ -e "$root/run/board.sock" ] && fail "SIG$sig: board control was not stopped (its socket is left)"
   echo "ok: SIG$sig ends the controller with status $status"
 done
+
+# a PC writing register 0xA3 and applying RAM words as fast as the answers come: each pass
+# announces a change to the panel, and a stop still ends the controller within a few seconds
+start "$root" "$root/stdout"
+started "$root"
+python3 - "$here/tests/protocol" $((5005 + offset)) >"$root/flood" 2>&1 <<'PY' &
+import sys
+sys.path.insert(0, sys.argv[1])
+import vlx_client as v
+ln = v.Link("tcp", "127.0.0.1:" + sys.argv[2], timeout=5)
+n = 0
+try:
+    while True:
+        if ln.request(v.write_reg(0xA3, 0xFF, 1)) is None:
+            break
+        ln.request(v.write_mem(0x882, v.le16(40 + n % 2 * 20)))
+        ln.request(v.write_reg(11, 0x02, 0x02))
+        n += 1
+        if n == 300:
+            print("flooding", flush=True)
+except OSError:
+    pass
+PY
+other=$!
+for _ in $(seq 1 1200); do
+  grep -q flooding "$root/flood" && break
+  kill -0 "$other" 2>/dev/null || fail "the PC's stream ended early: $(tail -3 "$root/flood")"
+  sleep 0.05
+done
+grep -q flooding "$root/flood" || fail "the PC's stream did not get 300 answers within 60 s"
+kill -TERM "$pid"
+ended "$pid" 15
+clean_end "$root/stdout" 143 $? "SIGTERM under a PC's stream"
+loop_took_stop "SIGTERM under a PC's stream"
+pid=""
+wait "$other" 2>/dev/null
+other=""
+echo "ok: SIGTERM ends the controller within 15 s while a PC streams changes"
 
 # a second controller on another root, on the same ports
 start "$root" "$root/stdout"

@@ -21,6 +21,7 @@
 #include "platform/platform.h"
 #include "scaler/c331_manage.h"
 #include "scaler/engine_requests.h"
+#include "core/change_mailbox.h"
 #include "ui/shell/lcd_touch.h"
 #include "ui/shell/mainwindow.h"
 #include "ui/shell/numberkeyboard.h"
@@ -252,32 +253,34 @@ void AdvancedOption::reject() {
         on_Button_back_clicked();
 }
 
-void AdvancedOption::requestLanguageChanged() {
-    QMetaObject::invokeMethod(
-        qApp, [] {
-            if (g_advancedoption && g_page_focus == 12) g_advancedoption->language_changed();
-        },
-        Qt::QueuedConnection);
+namespace {
+
+enum ProtocolRequest { kRelabel, kBack, kAfterFilesDeleted };
+
+// A PC storing or deleting recovery files as fast as it is answered: each request waits for
+// the GUI thread once.
+ChangeMailbox& protocolRequests() {
+    static ChangeMailbox box;
+    return box;
 }
 
-void AdvancedOption::requestBack() {
-    QMetaObject::invokeMethod(
-        qApp, [] {
-            if (g_advancedoption && g_page_focus == 12) g_advancedoption->on_Button_back_clicked();
-        },
-        Qt::QueuedConnection);
-}
+}  // namespace
+
+void AdvancedOption::requestLanguageChanged() { protocolRequests().postTo(qApp, kRelabel, serveProtocolRequest); }
+
+void AdvancedOption::requestBack() { protocolRequests().postTo(qApp, kBack, serveProtocolRequest); }
 
 void AdvancedOption::requestAfterFilesDeleted() {
-    QMetaObject::invokeMethod(
-        qApp, [] {
-            if (!g_advancedoption || g_page_focus != 12) return;
-            if (g_advancedoption->rcv_self_recovery_ornot())
-                g_advancedoption->on_Button_back_clicked();
-            else
-                g_advancedoption->language_changed();
-        },
-        Qt::QueuedConnection);
+    protocolRequests().postTo(qApp, kAfterFilesDeleted, serveProtocolRequest);
+}
+
+void AdvancedOption::serveProtocolRequest(int request) {
+    AdvancedOption* screen = g_advancedoption.data();
+    if (!screen || g_page_focus != 12) return;
+    if (request == kBack || (request == kAfterFilesDeleted && screen->rcv_self_recovery_ornot()))
+        screen->on_Button_back_clicked();
+    else
+        screen->language_changed();
 }
 
 // ---------------------------------------------------------------- page 0

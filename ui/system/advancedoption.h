@@ -115,6 +115,7 @@ public slots:
     void confirmString(QString value);
 
 private:
+    static void serveProtocolRequest(int request);  // on the GUI thread
     // Label text of the return-home slider: 30s, 1m, 1.5m, 3m.
     static QString slider_text(int ticks);
     bool navigationRefused() const;

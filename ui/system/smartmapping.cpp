@@ -16,6 +16,7 @@
 #include "core/logMsg.h"
 #include "core/vlxrampara.h"
 #include "platform/platform.h"
+#include "core/change_mailbox.h"
 #include "ui/shell/lcd_touch.h"
 #include "ui/shell/mainwindow.h"
 #include "ui/shell/my_lineedit.h"
@@ -164,23 +165,28 @@ void SmartMapping::reject() {
         on_Button_back_clicked();
 }
 
-void SmartMapping::requestBack() {
-    QMetaObject::invokeMethod(
-        qApp, [] {
-            if (g_smartmapping && g_page_focus == 24) g_smartmapping->on_Button_back_clicked();
-        },
-        Qt::QueuedConnection);
+namespace {
+
+enum ProtocolRequest { kBack, kAfterFilesDeleted };
+
+// A PC storing or deleting scan files as fast as it is answered: each request waits for the
+// GUI thread once.
+ChangeMailbox& protocolRequests() {
+    static ChangeMailbox box;
+    return box;
 }
 
-void SmartMapping::requestAfterFilesDeleted() {
-    QMetaObject::invokeMethod(
-        qApp, [] {
-            if (g_smartmapping && g_page_focus == 24)
-                g_smartmapping->on_Button_back_clicked();
-            else if (g_option && g_page_focus == 5)
-                g_option->language_changed();
-        },
-        Qt::QueuedConnection);
+}  // namespace
+
+void SmartMapping::requestBack() { protocolRequests().postTo(qApp, kBack, serveProtocolRequest); }
+
+void SmartMapping::requestAfterFilesDeleted() { protocolRequests().postTo(qApp, kAfterFilesDeleted, serveProtocolRequest); }
+
+void SmartMapping::serveProtocolRequest(int request) {
+    if (g_smartmapping && g_page_focus == 24)
+        g_smartmapping->on_Button_back_clicked();
+    else if (request == kAfterFilesDeleted && g_option && g_page_focus == 5)
+        g_option->language_changed();
 }
 
 // ---------------------------------------------------------------- tiles

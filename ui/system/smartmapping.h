@@ -116,6 +116,7 @@ public slots:
     void confirmString(QString text);
 
 private:
+    static void serveProtocolRequest(int request);  // on the GUI thread
     // Esc and the window's close go the way of Back, with its refusal.
     void reject() override;
     // A ring is up or the job block holds a job: the job's inputs stay as they are.
