@@ -46,9 +46,10 @@ void serial_link::receiveThread() {
             if (r > 0) {
                 size_t past = 0;
                 link_.holdBytes(buf_.data(), size_t(r), {control_link::kHeldFrames, control_link::kHeldBytes}, &past);
-                drops_.log("frames past the " + std::to_string(control_link::kHeldFrames) + " frames or " +
-                               std::to_string(control_link::kHeldBytes / 1024) + " KiB it may have waiting",
-                           past);
+                if (past)
+                    drops_.log("frames past the " + std::to_string(control_link::kHeldFrames) + " frames or " +
+                                   std::to_string(control_link::kHeldBytes / 1024) + " KiB it may have waiting",
+                               past);
             } else if (!link_.hasHeldFrame() && (fds[1].revents & (POLLHUP | POLLERR))) {
                 // A hung-up line reads as ready with nothing in it: do not spin on it.
                 plat::workerPace(100000);

@@ -97,7 +97,7 @@ void udpnetManage::receive(const sockaddr_in& from, size_t n) {
         else
             ++past;
     });
-    garbage_.log(senderName(from) + ", frames short or with a bad BCC", bad);
+    if (bad) garbage_.log(senderName(from) + ", frames short or with a bad BCC", bad);
     // Garbage earns no place and keeps none.
     if (frames_.empty()) return;
     Sender* s = admit(from);
@@ -117,9 +117,10 @@ void udpnetManage::receive(const sockaddr_in& from, size_t n) {
         else
             ++past;
     }
-    senders_.logDropped(s->name() + ", frames past the " + std::to_string(kSenderFrames) + " frames or " +
-                            std::to_string(kSenderBytes / 1024) + " KiB it may have waiting",
-                        past);
+    if (past)
+        senders_.logDropped(s->name() + ", frames past the " + std::to_string(kSenderFrames) + " frames or " +
+                                std::to_string(kSenderBytes / 1024) + " KiB it may have waiting",
+                            past);
 }
 
 udpnetManage::Sender* udpnetManage::admit(const sockaddr_in& from) {
