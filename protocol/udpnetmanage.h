@@ -71,8 +71,10 @@ private:
     int wifiPort_ = -1;
     link_thread wifiThread_;
     std::vector<uint8_t> buf_ = std::vector<uint8_t>(65536);
-    frame_deframer datagram_{ctl::kMaxFrame};       // frames never span datagrams
-    std::vector<std::vector<uint8_t>> frames_;     // the whole frames of the datagram read
+    // The control thread's, as senders_: frames never span datagrams, so each datagram is
+    // decoded afresh, and a sender is looked up only for its whole frames.
+    frame_deframer datagram_{ctl::kMaxFrame};
+    std::vector<std::vector<uint8_t>> frames_;   // the whole frames of the datagram read
     HeldBacklog backlog_;
     DropLog garbage_{"UDP"};   // each its own line a second at most
     DropLog refused_{"UDP"};
