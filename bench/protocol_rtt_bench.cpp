@@ -15,7 +15,10 @@
 // against the same job alone. VLX_PORT_OFFSET moves its ports,
 // TMPDIR holds its roots.
 //
-//   build-bench/bench/protocol_rtt_bench [round-trips]
+// Last, a real PC's pass-throughs beside 64 ports of garbage, and the controller's RSS before,
+// at the peak of and after a backlog of 60 KB datagrams from 32 senders.
+//
+//   build-bench/bench/protocol_rtt_bench [round-trips | udp]
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <poll.h>
@@ -26,6 +29,7 @@
 #include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -765,6 +769,144 @@ std::string cardJobBesidePolls() {
     return out;
 }
 
+// ---- UDP places and held bytes, against the controller program
+
+// One line to the simulated board's control socket; its answer line.
+std::string boardCommand(const std::string& root, const std::string& command) {
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un a{};
+    a.sun_family = AF_UNIX;
+    std::snprintf(a.sun_path, sizeof a.sun_path, "%s/run/board.sock", root.c_str());
+    std::string answer;
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0) {
+        const std::string line = command + "\n";
+        if (::send(fd, line.data(), line.size(), MSG_NOSIGNAL) == ssize_t(line.size()))
+            for (char c; answer.empty() || answer.back() != '\n';) {
+                if (::recv(fd, &c, 1, 0) != 1) break;
+                answer += c;
+            }
+    }
+    ::close(fd);
+    return answer;
+}
+
+long rssKb(pid_t pid) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/status");
+    for (std::string l; std::getline(in, l);)
+        if (l.compare(0, 6, "VmRSS:") == 0) return std::atol(l.c_str() + 6);
+    return -1;
+}
+
+// A PC's 40 pass-throughs to a card that answers in 0.3 s, one after the other (2 s each at
+// most): how many were answered, and their median in ms.
+std::pair<int, double> fortyPassThroughs(int port) {
+    const int fd = udpConnected(port);
+    std::vector<double> ms;
+    for (int i = 0; i < 40; ++i) {
+        const double t = timedRequest(fd, answeredCardLine(), 2000);
+        if (t >= 0) ms.push_back(t);
+    }
+    ::close(fd);
+    return {int(ms.size()), ms.empty() ? -1 : median(ms)};
+}
+
+// A real PC's pass-throughs on the idle controller and beside 64 source ports that each send
+// 20 frames with a bad BCC every 50 ms; then the controller's RSS before, at the peak of and
+// after 8 rounds of 32 senders that each send a pass-through to a port without cards (0.8 s)
+// and 64 datagrams of one 60 KB frame (an unknown group, answered at once).
+int udpPlacesAndMemory(int offset) {
+    benchctl::Controller program;
+    if (!program.start(VLX_CONTROLLER, "rtt-udp", offset + 60)) return 1;
+    if (program.waitForAnswer() < 0) {
+        program.stop();
+        return 1;
+    }
+    std::this_thread::sleep_for(std::chrono::seconds(10));  // the scaler and both FPGAs come up
+    const std::string delay = boardCommand(program.root(), "chip fpga0 card 0 2 delay 30");
+    const auto idle = fortyPassThroughs(program.udpPort());
+
+    std::atomic<bool> stop{false};
+    std::thread garbage([&] {
+        auto bad = lineOf(ctl::kGroupDeviceInfo, {});
+        bad[bad.size() - 2] ^= 0x01;  // the BCC (never a coded byte here)
+        std::vector<uint8_t> d;
+        for (int i = 0; i < 20; ++i) d.insert(d.end(), bad.begin(), bad.end());
+        std::vector<int> fds;
+        for (int i = 0; i < 64; ++i) fds.push_back(udpConnected(program.udpPort()));
+        while (!stop) {
+            for (int fd : fds) ::send(fd, d.data(), d.size(), MSG_DONTWAIT);
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        for (int fd : fds) ::close(fd);
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    const auto beside = fortyPassThroughs(program.udpPort());
+    stop = true;
+    garbage.join();
+
+    const long before = rssKb(program.pid());
+    std::atomic<long> peak{before};
+    stop = false;
+    std::thread sampler([&] {
+        while (!stop) {
+            peak = std::max(peak.load(), rssKb(program.pid()));
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+    });
+    std::vector<int> fds;
+    for (int i = 0; i < 32; ++i) fds.push_back(udpConnected(program.udpPort()));
+    const auto card = cardLine();
+    const auto big = lineOf(0xEE, std::vector<uint8_t>(60000, 0x11));
+    const auto t0 = Clock::now();
+    for (int round = 0; round < 8; ++round)
+        for (int fd : fds) {
+            ::send(fd, card.data(), card.size(), 0);
+            for (int i = 0; i < 64; ++i) {
+                ::send(fd, big.data(), big.size(), 0);
+                if (i % 8 == 7) std::this_thread::sleep_for(std::chrono::milliseconds(1));  // within the socket's buffer
+            }
+        }
+    // Drained: each sender's device information, asked last, is answered (5 min at most).
+    const auto info = lineOf(ctl::kGroupDeviceInfo, {});
+    for (int fd : fds) ::send(fd, info.data(), info.size(), 0);
+    std::vector<uint8_t> buf(65536);
+    long replies = 0;
+    std::set<int> done;
+    const auto sent = Clock::now();
+    while (done.size() < fds.size() && Clock::now() - sent < std::chrono::minutes(5)) {
+        std::vector<pollfd> p;
+        for (int fd : fds) p.push_back({fd, POLLIN, 0});
+        if (::poll(p.data(), p.size(), 200) <= 0) continue;
+        for (const pollfd& q : p)
+            for (ssize_t n; (q.revents & POLLIN) && (n = ::recv(q.fd, buf.data(), buf.size(), MSG_DONTWAIT)) > 0;) {
+                if (n > 40) done.insert(q.fd);  // the device information; a status reply is 16 bytes at most
+                else ++replies;
+            }
+    }
+    const double drainS = std::chrono::duration<double>(Clock::now() - t0).count();
+    std::this_thread::sleep_for(std::chrono::seconds(2));
+    stop = true;
+    sampler.join();
+    const long after = rssKb(program.pid());
+    for (int fd : fds) ::close(fd);
+    const int refused = logLines(program.root(), "refused, every place");
+    const int forgotten = logLines(program.root(), "forgotten for a new one");
+    program.stop();
+
+    std::printf("\nUDP places and held bytes (controller program; card delay: %s):\n\n| measure | value |\n|---|---|\n",
+                delay.empty() ? "?" : delay.substr(0, delay.find('\n')).c_str());
+    std::printf("| a PC's 40 pass-throughs, idle controller: answered / p50 | %d / %.0f ms |\n", idle.first, idle.second);
+    std::printf("| the same beside 64 ports of bad-BCC frames (25,600 a second): answered / p50 | %d / %.0f ms |\n",
+                beside.first, beside.second);
+    std::printf("| p50 beside / p50 idle | %.2f |\n", idle.second > 0 ? beside.second / idle.second : 0.0);
+    std::printf("| 8 rounds of 32 senders (a pass-through, 64 x 60 KB): 60 KB frames answered / senders drained / after | %ld / %zu / %.0f s |\n",
+                replies, done.size(), drainS);
+    std::printf("| RSS before / peak / 2 s after the drain | %ld / %ld / %ld MB |\n", before / 1024, peak.load() / 1024,
+                after / 1024);
+    std::printf("| log lines: sender refused / sender forgotten for a new one | %d / %d |\n", refused, forgotten);
+    return beside.first >= 38 && after - before < 24 * 1024 ? 0 : 1;
+}
+
 std::string allowedCpus() {
     cpu_set_t set;
     CPU_ZERO(&set);
@@ -774,7 +916,8 @@ std::string allowedCpus() {
 }  // namespace
 
 int main(int argc, char** argv) {
-    const int count = argc > 1 ? std::atoi(argv[1]) : 20000;
+    const bool udpOnly = argc > 1 && std::string(argv[1]) == "udp";  // only the UDP places and held bytes
+    const int count = argc > 1 && !udpOnly ? std::atoi(argv[1]) : 20000;
     plat::setBoard(plat::Board::Sim);
     const std::string root = benchenv::tempRoot("rtt");
     plat::setRoot(root);
@@ -782,6 +925,11 @@ int main(int argc, char** argv) {
     g_debugSwitch = 0;
     const int offset = benchenv::portOffset(30000 + int(getpid() % 500) * 20);
     plat::net::setPortOffset(offset);
+    if (udpOnly) {
+        const int rc = udpPlacesAndMemory(offset);
+        std::fflush(stdout);
+        std::_Exit(rc);
+    }
     ConfigEngine::pInstance();
     VlxRamPara::pInstance();
     udpnetManage::pInstance();
@@ -830,6 +978,7 @@ int main(int argc, char** argv) {
     rc |= passAfterStart(offset);
     std::fflush(stdout);
     std::printf("%s", cardJobBesidePolls().c_str());
+    rc |= udpPlacesAndMemory(offset);
     std::fflush(stdout);
     std::error_code ec;
     std::filesystem::remove_all(root, ec);

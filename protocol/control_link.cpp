@@ -5,6 +5,10 @@
 #include <condition_variable>
 #include <mutex>
 
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
+
 #include "core/global.h"
 #include "core/logMsg.h"
 #include "core/utils.h"
@@ -51,9 +55,6 @@ private:
 PassTurns g_passTurns;   // its own lock
 // The engine ignores card frames of 1024 bytes or more.
 constexpr size_t kMaxCardFrame = 1024;
-bool wholeFrame(const uint8_t* frame, size_t length) {
-    return length >= kMinFrame && Utils::BCC(frame, unsigned(length - 1)) == frame[length - 1];
-}
 bool forTheCards(const uint8_t* frame) { return rd16(frame + kDst) < kAddrCardsBelow && rd16(frame + kSrc) == kAddrPc; }
 using Clock = std::chrono::steady_clock;
 // Backstop for a tick that stands still (the GUI thread busy): the answer's wait still ends
@@ -94,13 +95,42 @@ void control_link::onBytes(const uint8_t* data, size_t n, const Send& send) {
     deframer_.feed(data, n, [&](const uint8_t* frame, size_t length) { handleFrame(frame, length, send); });
 }
 
-size_t control_link::holdBytes(const uint8_t* data, size_t n) {
+bool control_link::wholeFrame(const uint8_t* frame, size_t length) {
+    return length >= kMinFrame && Utils::BCC(frame, unsigned(length - 1)) == frame[length - 1];
+}
+
+// Too short for a header, or a bad BCC: dropped without a reply.
+bool control_link::checked(const uint8_t* frame, size_t length) {
+    if (wholeFrame(frame, length)) return true;
+    ++badFrames_;
+    writeLogMsg(LOG_DEBUG, "protocol: frame of " + std::to_string(length) + " bytes dropped (short or bad BCC)");
+    return false;
+}
+
+bool control_link::fits(size_t length, const HoldBound& bound) const {
+    return held_.size() < bound.frames && length <= bound.bytes - std::min(bound.bytes, heldBytes_);
+}
+
+size_t control_link::holdBytes(const uint8_t* data, size_t n, const HoldBound& bound, size_t* pastBound) {
     size_t whole = 0;
     deframer_.feed(data, n, [&](const uint8_t* frame, size_t length) {
+        if (!checked(frame, length)) return;
+        ++whole;
+        if (!fits(length, bound)) {
+            if (pastBound) ++*pastBound;
+            return;
+        }
         held_.emplace_back(frame, frame + length);
-        whole += wholeFrame(frame, length) ? 1 : 0;
+        heldBytes_ += length;
     });
     return whole;
+}
+
+bool control_link::holdFrame(std::vector<uint8_t>&& frame, const HoldBound& bound) {
+    if (!fits(frame.size(), bound)) return false;
+    heldBytes_ += frame.size();
+    held_.push_back(std::move(frame));
+    return true;
 }
 
 void control_link::handleHeldFrame(const Send& send) {
@@ -122,6 +152,7 @@ size_t control_link::dropHeldFrames(bool longOnly) {
         held_.erase(std::remove_if(held_.begin(), held_.end(), mayTakeLong), held_.end());
     else
         held_.clear();
+    countHeldBytes();
     return before - held_.size();
 }
 
@@ -129,22 +160,19 @@ size_t control_link::trimHeldFrames(size_t keep) {
     if (held_.size() <= keep) return 0;
     const size_t dropped = held_.size() - keep;
     held_.resize(keep);
+    countHeldBytes();
     return dropped;
 }
 
 std::vector<uint8_t> control_link::takeHeldFrame() {
     std::vector<uint8_t> frame = std::move(held_.front());
     held_.pop_front();
+    heldBytes_ -= frame.size();
     return frame;
 }
 
 void control_link::handleFrame(const uint8_t* frame, size_t length, const Send& send) {
-    // Too short for a header, or a bad BCC: dropped without a reply.
-    if (!wholeFrame(frame, length)) {
-        ++badFrames_;
-        writeLogMsg(LOG_DEBUG, "protocol: frame of " + std::to_string(length) + " bytes dropped (short or bad BCC)");
-        return;
-    }
+    if (!checked(frame, length)) return;
     const bool card = forTheCards(frame);
     // only what shares the cards' bus holds the engine's own card frames
     if (card || message_deal::holdsCardBus(frame, length)) pc_window::note();
@@ -155,6 +183,33 @@ void control_link::handleFrame(const uint8_t* frame, size_t length, const Send& 
     if (deal_.message_group_deal(frame, length, reply_) < 0) return;
     protocol_phy::data_re_transf_meaning(encoded_, reply_.data(), reply_.size());
     send(encoded_);
+}
+
+void control_link::countHeldBytes() {
+    heldBytes_ = 0;
+    for (const auto& f : held_) heldBytes_ += f.size();
+}
+
+void HeldBacklog::note(size_t heldBytes) {
+    peak_ = std::max(peak_, heldBytes);
+    if (heldBytes != 0 || peak_ < kTrimAfter) return;
+    peak_ = 0;
+#ifdef __GLIBC__
+    malloc_trim(0);
+#endif
+}
+
+void DropLog::log(const std::string& what, size_t frames) {
+    if (frames == 0) return;
+    unlogged_ += frames;
+    constexpr uint32_t kLineTicks = 100;
+    if (logged_ && Utils::getTimeSpace(lastLine_) < kLineTicks) return;
+    std::string line = link_ + ": " + what + ": " + std::to_string(frames) + " dropped";
+    if (unlogged_ > frames) line += " (" + std::to_string(unlogged_) + " in all since the last such line)";
+    writeLogMsg(LOG_WARNING, line);
+    unlogged_ = 0;
+    logged_ = true;
+    lastLine_ = G_timeTicks.load();
 }
 
 unsigned control_link::passThroughsWaiting() { return g_passTurns.waiting(); }

@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include "protocol/message_deal.h"
@@ -28,11 +30,27 @@ public:
     void handleFrame(const uint8_t* frame, size_t length, const Send& send);
     // Forgets a partial frame (a new datagram, a reconnected line).
     void resetStream() { deframer_.reset(); }
+    // What a link served in turn may hold for the PC behind it: a UDP sender, a serial
+    // line. A frame past it is dropped; every frame held waits for the cards at worst.
+    static constexpr size_t kHeldFrames = 64;
+    static constexpr size_t kHeldBytes = 256 * 1024;
+    struct HoldBound {
+        size_t frames;
+        size_t bytes;
+    };
+    // Line frame checks: at least a header and a good BCC.
+    static bool wholeFrame(const uint8_t* frame, size_t length);
     // For a link that answers one frame at a time (a TCP client served in turn): bytes
     // are decoded into frames held in order, and handleHeldFrame() answers the oldest.
-    // Returns how many whole frames (good BCC) the bytes completed.
-    size_t holdBytes(const uint8_t* data, size_t n);
+    // A frame with a bad BCC is dropped at once (it is never answered and earns the PC
+    // nothing), as is one past `bound` (counted in *pastBound). Returns how many whole
+    // frames (good BCC) the bytes completed.
+    size_t holdBytes(const uint8_t* data, size_t n, const HoldBound& bound, size_t* pastBound);
+    size_t holdBytes(const uint8_t* data, size_t n) { return holdBytes(data, n, {SIZE_MAX, SIZE_MAX}, nullptr); }
+    // One whole frame; false (and nothing held) when it is past `bound`.
+    bool holdFrame(std::vector<uint8_t>&& frame, const HoldBound& bound);
     bool hasHeldFrame() const { return !held_.empty(); }
+    size_t heldBytes() const { return heldBytes_; }
     void handleHeldFrame(const Send& send);
     // The oldest held frame may take seconds (a pass-through waits for the cards, flash
     // work for the part): the TCP server runs it off its thread, with takeHeldFrame() and
@@ -52,6 +70,9 @@ public:
     static unsigned passThroughsWaiting();
 
 private:
+    bool checked(const uint8_t* frame, size_t length);
+    void countHeldBytes();
+    bool fits(size_t length, const HoldBound& bound) const;
     static bool mayTakeLong(const std::vector<uint8_t>& frame);
     void passThrough(const uint8_t* frame, size_t length, const Send& send);
     uint8_t transport_;
@@ -61,4 +82,31 @@ private:
     std::vector<uint8_t> reply_;
     std::vector<uint8_t> encoded_;
     std::deque<std::vector<uint8_t>> held_;
+    size_t heldBytes_ = 0;
+};
+
+// Gives the heap back to the system once a backlog of held frames has drained: the C
+// library keeps freed blocks for later, and the board has little memory. One per link
+// thread; note() after each turn with the bytes held then.
+class HeldBacklog {
+public:
+    static constexpr size_t kTrimAfter = 128 * 1024;
+    void note(size_t heldBytes);
+
+private:
+    size_t peak_ = 0;
+};
+
+// Frames dropped by a link (`what` says why), logged at once and then at most a line a
+// second with the count since the last one, so a flood does not flood the log too.
+class DropLog {
+public:
+    explicit DropLog(std::string link) : link_(std::move(link)) {}
+    void log(const std::string& what, size_t frames);
+
+private:
+    const std::string link_;
+    uint32_t lastLine_ = 0;
+    bool logged_ = false;
+    size_t unlogged_ = 0;
 };

@@ -13,7 +13,7 @@ PcClient::PcClient(uint8_t transport)
 uint32_t PcClient::idleTicks() const { return Utils::getTimeSpace(lastActive); }
 
 PcClients::PcClients(size_t places, const char* linkName, const char* jobThread)
-    : places_(places), linkName_(linkName), jobThread_(jobThread) {}
+    : places_(places), linkName_(linkName), jobThread_(jobThread), drops_(linkName) {}
 
 PcClients::~PcClients() { clear(); }
 
@@ -38,19 +38,6 @@ void PcClients::remove(size_t i, const std::string& who) {
 
 void PcClients::dropLongCommands(PcClient& c, const std::string& who) {
     logDropped(who + " left, long commands it sent not yet started", c.link->dropHeldFrames(true));
-}
-
-void PcClients::logDropped(const std::string& what, size_t frames) {
-    if (frames == 0) return;
-    dropsUnlogged_ += frames;
-    constexpr uint32_t kLineTicks = 100;
-    if (dropLogged_ && Utils::getTimeSpace(lastDropLine_) < kLineTicks) return;
-    std::string line = linkName_ + ": " + what + ": " + std::to_string(frames) + " dropped";
-    if (dropsUnlogged_ > frames) line += " (" + std::to_string(dropsUnlogged_) + " in all since the last such line)";
-    writeLogMsg(LOG_WARNING, line);
-    dropsUnlogged_ = 0;
-    dropLogged_ = true;
-    lastDropLine_ = G_timeTicks.load();
 }
 
 size_t PcClients::jobs() const {

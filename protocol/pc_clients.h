@@ -67,7 +67,7 @@ public:
     void dropLongCommands(PcClient& c, const std::string& who);
     // Logs frames dropped (`what` says why): at once, then at most a line a second with
     // the count since the last one, so a flood does not flood the log too.
-    void logDropped(const std::string& what, size_t frames);
+    void logDropped(const std::string& what, size_t frames) { drops_.log(what, frames); }
 
     bool canServe(const PcClient& c) const;
     bool turnDue() const;
@@ -92,7 +92,5 @@ private:
     std::vector<std::unique_ptr<PcJob>> orphans_;     // jobs of PCs gone, still running
     size_t turnStart_ = 0;
     plat::net::WakePipe jobDone_;
-    uint32_t lastDropLine_ = 0;
-    bool dropLogged_ = false;
-    size_t dropsUnlogged_ = 0;
+    DropLog drops_;
 };

@@ -1,6 +1,7 @@
 #pragma once
 // A control link on a serial port (/dev/ttyS<n>, raw 8N1): its receive thread reads what
-// the line brings, decodes frames across reads and writes the replies back.
+// the line brings, decodes frames across reads, holds them within the bound of a UDP
+// sender (control_link::kHeldFrames, kHeldBytes) and writes the replies back.
 #include <cstdint>
 #include <vector>
 
@@ -25,4 +26,6 @@ private:
     control_link link_;
     link_thread thread_;
     std::vector<uint8_t> buf_;
+    DropLog drops_;
+    HeldBacklog backlog_;
 };

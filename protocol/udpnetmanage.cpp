@@ -8,15 +8,19 @@
 #include "protocol/h71_wifi_config.h"
 #include "protocol/control_frame.h"
 
+namespace {
+std::string senderName(const sockaddr_in& addr) {
+    char ip[INET_ADDRSTRLEN] = "?";
+    ::inet_ntop(AF_INET, &addr.sin_addr, ip, sizeof ip);
+    return std::string("sender ") + ip + ":" + std::to_string(ntohs(addr.sin_port));
+}
+}  // namespace
+
 struct udpnetManage::Sender : PcClient {
     Sender(int f, const sockaddr_in& a) : PcClient(ctl::kTransportUdp), fd(f), addr(a) {}
     void deliver(const std::vector<uint8_t>& reply) override { plat::net::sendTo(fd, reply.data(), reply.size(), addr); }
     bool is(const sockaddr_in& a) const { return a.sin_addr.s_addr == addr.sin_addr.s_addr && a.sin_port == addr.sin_port; }
-    std::string name() const {
-        char ip[INET_ADDRSTRLEN] = "?";
-        ::inet_ntop(AF_INET, &addr.sin_addr, ip, sizeof ip);
-        return std::string("sender ") + ip + ":" + std::to_string(ntohs(addr.sin_port));
-    }
+    std::string name() const { return senderName(addr); }
     int fd;
     sockaddr_in addr;
 };
@@ -76,35 +80,71 @@ void udpnetManage::controlThread() {
         }
         senders_.serveTurn();
         senderCount_ = senders_.size();
+        backlog_.note(heldBytes());
     }
     senders_.clear();
 }
 
 void udpnetManage::receive(const sockaddr_in& from, size_t n) {
+    frames_.clear();
+    size_t bad = 0, past = 0;
+    datagram_.reset();
+    datagram_.feed(buf_.data(), n, [&](const uint8_t* frame, size_t length) {
+        if (!control_link::wholeFrame(frame, length))
+            ++bad;
+        else if (frames_.size() < kSenderFrames)
+            frames_.emplace_back(frame, frame + length);
+        else
+            ++past;
+    });
+    if (bad) garbage_.log(senderName(from) + ", frames short or with a bad BCC", bad);
+    // Garbage earns no place and keeps none.
+    if (frames_.empty()) return;
     Sender* s = admit(from);
-    // Frames never span datagrams.
-    s->link->resetStream();
-    if (s->link->holdBytes(buf_.data(), n) > 0) s->lastActive = G_timeTicks.load();
-    s->link->resetStream();
-    senders_.logDropped(s->name() + ", frames past the " + std::to_string(kSenderFrames) + " it may have waiting",
-                        s->link->trimHeldFrames(kSenderFrames));
+    if (!s) {
+        ++refusedDatagrams_;
+        refused_.log(senderName(from) + " refused, every place has work running or waiting; its frames",
+                     frames_.size() + past);
+        return;
+    }
+    s->lastActive = G_timeTicks.load();
+    size_t all = heldBytes();
+    for (auto& f : frames_) {
+        const size_t length = f.size();
+        if ((length <= kSmallFrame || all + length <= kSendersBytes) &&
+            s->link->holdFrame(std::move(f), {kSenderFrames, kSenderBytes}))
+            all += length;
+        else
+            ++past;
+    }
+    if (past)
+        senders_.logDropped(s->name() + ", frames past the " + std::to_string(kSenderFrames) + " frames or " +
+                                std::to_string(kSenderBytes / 1024) + " KiB it may have waiting",
+                            past);
 }
 
 udpnetManage::Sender* udpnetManage::admit(const sockaddr_in& from) {
     for (size_t i = 0; i < senders_.size(); ++i)
         if (static_cast<Sender&>(senders_[i]).is(from)) return &static_cast<Sender&>(senders_[i]);
     if (senders_.size() >= kMaxSenders) {
-        // The one quiet longest, else the one heard from longest ago (the first of equals:
-        // it came first).
-        size_t out = 0;
-        for (size_t i = 1; i < senders_.size(); ++i) {
-            const PcClient &a = senders_[i], &b = senders_[out];
-            if (a.quiet() != b.quiet() ? a.quiet() : a.idleTicks() > b.idleTicks()) out = i;
+        // Only a quiet one gives its place: the one quiet longest (the first of equals: it
+        // came first).
+        size_t out = senders_.size();
+        for (size_t i = 0; i < senders_.size(); ++i) {
+            const PcClient& a = senders_[i];
+            if (a.quiet() && (out == senders_.size() || a.idleTicks() > senders_[out].idleTicks())) out = i;
         }
+        if (out == senders_.size()) return nullptr;
         senders_.remove(out, static_cast<Sender&>(senders_[out]).name() + " forgotten for a new one");
     }
     senders_.add(std::make_unique<Sender>(fd_, from));
     return &static_cast<Sender&>(senders_[senders_.size() - 1]);
+}
+
+size_t udpnetManage::heldBytes() const {
+    size_t all = 0;
+    for (size_t i = 0; i < senders_.size(); ++i) all += senders_[i].link->heldBytes();
+    return all;
 }
 
 void udpnetManage::forgetQuiet() {

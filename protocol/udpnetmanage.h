@@ -2,8 +2,9 @@
 // UDP transport: the control port 5008 and its thread. A datagram carries whole line
 // frames; each reply goes back to the address the request came from. Each sender
 // (address and port) is a PC of its own, served in turn as the TCP clients are
-// (pc_clients.h): its own order, a long command as its job, a bound on the frames it may
-// have waiting; senders quiet for 30 s are forgotten. Beside it the
+// (pc_clients.h): its own order, a long command as its job, a bound on the frames and bytes
+// it may have waiting. A sender gets a place only by a frame with a good BCC; senders quiet
+// for 30 s are forgotten. Beside it the
 // WiFi module's port 13769 and its thread: one AT command per datagram, answered to
 // the sender (h71_wifi_config.h).
 #include <netinet/in.h>
@@ -14,6 +15,8 @@
 #include <string>
 #include <vector>
 
+#include "protocol/control_frame.h"
+#include "protocol/control_link.h"
 #include "protocol/link_thread.h"
 #include "protocol/pc_clients.h"
 
@@ -22,11 +25,17 @@ public:
     static constexpr int kControlPort = 5008;
     static constexpr int kWifiPort = 13769;
     // Senders served at once; with every place taken a new sender takes the place of the
-    // one quiet longest, or else of the one heard from longest ago, whose waiting frames
-    // are dropped.
+    // one quiet longest. While every one has a job running or frames waiting, a new sender
+    // is refused: the PC waiting for its answer keeps its place.
     static constexpr size_t kMaxSenders = 32;
-    // Frames a sender may have waiting; those past it in a datagram are dropped.
-    static constexpr size_t kSenderFrames = 64;
+    // Frames and bytes a sender may have waiting; those past it in a datagram are dropped.
+    static constexpr size_t kSenderFrames = control_link::kHeldFrames;
+    static constexpr size_t kSenderBytes = control_link::kHeldBytes;
+    // Bytes all senders may have waiting. A frame of the size of a command (up to
+    // kSmallFrame) is held past it, so that a sender's command is not refused for the
+    // bulk data of others: at most kMaxSenders * kSenderFrames small frames more.
+    static constexpr size_t kSendersBytes = 2 * 1024 * 1024;
+    static constexpr size_t kSmallFrame = 1024;
     // In 10 ms ticks: a sender with nothing running or waiting for 30 s is forgotten.
     static constexpr uint32_t kSenderIdleTicks = 3000;
     // Datagrams read between two turns: fewer than the places, so a sender's frame is
@@ -39,6 +48,8 @@ public:
 
     int port() const { return port_; }
     size_t senderCount() const { return senderCount_.load(); }
+    // Datagrams of new senders refused so far, every place having work.
+    size_t refusedDatagrams() const { return refusedDatagrams_.load(); }
     int wifiPort() const { return wifiPort_; }
     void controlThread();
     void wifiThread();
@@ -49,13 +60,22 @@ private:
     void receive(const sockaddr_in& from, size_t n);
     Sender* admit(const sockaddr_in& from);
     void forgetQuiet();
+    size_t heldBytes() const;
     int fd_ = -1;
     int port_ = -1;
     PcClients senders_;  // owned by the control thread
     std::atomic<size_t> senderCount_{0};
+    std::atomic<size_t> refusedDatagrams_{0};
     link_thread thread_;
     int wifiFd_ = -1;
     int wifiPort_ = -1;
     link_thread wifiThread_;
     std::vector<uint8_t> buf_ = std::vector<uint8_t>(65536);
+    // The control thread's, as senders_: frames never span datagrams, so each datagram is
+    // decoded afresh, and a sender is looked up only for its whole frames.
+    frame_deframer datagram_{ctl::kMaxFrame};
+    std::vector<std::vector<uint8_t>> frames_;   // the whole frames of the datagram read
+    HeldBacklog backlog_;
+    DropLog garbage_{"UDP"};   // each its own line a second at most
+    DropLog refused_{"UDP"};
 };

@@ -1,8 +1,5 @@
 // Receiving-card pass-throughs from several links share the cards' bus: each waits only
 // for those that came before it.
-#include <fcntl.h>
-#include <termios.h>
-
 #include "transport_fixture.h"
 
 using namespace prototest;
@@ -37,12 +34,8 @@ TEST_F(PassTurnsTest, PassThroughsOnUdpAndSerialAreAnsweredInTheirTurnWhileATcpC
     a.sin_family = AF_INET;
     a.sin_port = htons(uint16_t(udpnetManage::p_udpnetManage->port()));
     a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    const int serial = ::open(plat::path("/run/ttyS2.peer").c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    const int serial = openSerialPeer(plat::path("/run/ttyS2.peer"));
     ASSERT_GE(serial, 0);
-    termios raw{};
-    ::tcgetattr(serial, &raw);
-    ::cfmakeraw(&raw);
-    ::tcsetattr(serial, TCSANOW, &raw);
     // Each round: a UDP and then a serial pass-through come while a TCP one waits for its card.
     for (size_t running = 0; running < 9; running += 3) {
         ASSERT_EQ(::sendto(udp, card.data(), card.size(), 0, reinterpret_cast<sockaddr*>(&a), sizeof a),

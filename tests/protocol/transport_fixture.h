@@ -5,7 +5,9 @@
 #include <QJsonObject>
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <sys/socket.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -123,6 +125,17 @@ bool eventually(F cond) {
         std::this_thread::sleep_for(std::chrono::milliseconds(2));  // a pace, not a wait
     }
     return true;
+}
+
+// The PC's end of a simulated serial line, raw; -1 when it does not open.
+inline int openSerialPeer(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) return -1;
+    termios raw{};
+    ::tcgetattr(fd, &raw);
+    ::cfmakeraw(&raw);
+    ::tcsetattr(fd, TCSANOW, &raw);
+    return fd;
 }
 
 inline std::vector<uint8_t> line(const std::vector<uint8_t>& f) {

@@ -1,5 +1,8 @@
 // UDP senders among themselves: each address and port is a PC of its own, over real
 // loopback sockets. Time is the 10 ms tick.
+#include <poll.h>
+
+#include <algorithm>
 #include <memory>
 
 #include "core/md5.h"
@@ -64,8 +67,17 @@ std::vector<uint8_t> passThroughs(size_t count) {
     return out;
 }
 
+// A frame of 60 KB for the controller, answered at once (an unknown group: status 5).
+constexpr size_t kBigPayload = 60000;
+std::vector<uint8_t> bigLine() { return line(frame(0xEE, std::vector<uint8_t>(kBigPayload, 0x11))); }
+const std::vector<uint8_t> kEraseAll = {0, 0, 0, 0, 0x00, 0x02, 2};
+
 class UdpSendersTest : public TransportTest {
 protected:
+    void TearDown() override {
+        fake.eraseHeld = false;  // a failed test's held erases end, so the server can stop
+        TransportTest::TearDown();
+    }
     int port() const { return udpnetManage::p_udpnetManage->port(); }
     size_t senders() const { return udpnetManage::p_udpnetManage->senderCount(); }
     size_t passes() {
@@ -95,24 +107,90 @@ TEST_F(UdpSendersTest, ADatagramOfPassThroughsLeavesAnotherSenderAnsweredAndKeep
     EXPECT_EQ(passes(), udpnetManage::kSenderFrames);
 }
 
-TEST_F(UdpSendersTest, AFloodFromManyPortsLeavesANewSenderAnsweredAndTheSendersBounded) {
+TEST_F(UdpSendersTest, SendersWithWorkKeepTheirPlacesAndANewOneIsRefusedUntilOneIsQuiet) {
     useFake();
-    fake.answerAfter = -1;
-    std::vector<std::unique_ptr<UdpPc>> flood;
-    for (size_t k = 0; k < udpnetManage::kMaxSenders + 8; ++k) {
-        flood.push_back(std::make_unique<UdpPc>(port()));
-        flood.back()->send(passThroughs(5));
+    fake.eraseHeld = true;
+    std::vector<std::unique_ptr<UdpPc>> busy;
+    for (size_t k = 0; k < udpnetManage::kMaxSenders; ++k) {
+        busy.push_back(std::make_unique<UdpPc>(port()));
+        busy.back()->send(line(frame(kGroupFlashErase, kEraseAll)));
     }
-    ASSERT_TRUE(eventually([&] { return fake.services >= 3; }));
+    ASSERT_TRUE(eventually([&] { return fake.erasesRunning == int(udpnetManage::kMaxSenders); }));
     UdpPc other(port());
-    EXPECT_TRUE(other.answersDeviceInfo()) << "answered while every sender's pass-throughs wait";
-    EXPECT_LE(senders(), udpnetManage::kMaxSenders);
-    // The cards answering again, the senders quiet for 30 s are forgotten.
-    fake.grants = 1 << 20;
+    other.send(line(frame(kGroupDeviceInfo, {})));
+    ASSERT_TRUE(eventually([&] { return udpnetManage::p_udpnetManage->refusedDatagrams() == 1; }));
+    fake.eraseHeld = false;
+    for (auto& pc : busy) {
+        const auto r = pc->receive();
+        ASSERT_GT(r.size(), kPayload) << "every sender with a job running kept its place and got its answer";
+        EXPECT_EQ(r[kGroup], kGroupFlashErase);
+    }
+    EXPECT_TRUE(other.answersDeviceInfo()) << "a quiet sender's place is given to it";
     EXPECT_TRUE(eventually([&] {
         G_timeTicks += udpnetManage::kSenderIdleTicks;
         return other.answersDeviceInfo() && senders() == 1;
-    })) << "only the one just heard from is kept";
+    })) << "the senders quiet for 30 s are forgotten, the one just heard from is kept";
+}
+
+TEST_F(UdpSendersTest, GarbageFromManyPortsTakesNoPlaceFromAPcWaitingForItsAnswer) {
+    useFake();
+    fake.eraseHeld = true;
+    UdpPc pc(port()), probe(port());
+    pc.send(line(frame(kGroupFlashErase, kEraseAll)));
+    ASSERT_TRUE(eventually([&] { return fake.erasesRunning == 1; }));
+    auto bad = frame(kGroupDeviceInfo, {});
+    bad.back() ^= 0xFF;
+    std::vector<uint8_t> garbage;
+    for (int i = 0; i < 20; ++i) garbage = cat(garbage, line(bad));
+    std::vector<std::unique_ptr<UdpPc>> flood;
+    for (size_t k = 0; k < 2 * udpnetManage::kMaxSenders; ++k) {
+        flood.push_back(std::make_unique<UdpPc>(port()));
+        flood.back()->send(garbage);
+    }
+    // read after every garbage datagram
+    ASSERT_TRUE(probe.answersDeviceInfo());
+    EXPECT_EQ(senders(), 2u) << "garbage earns no place";
+    fake.eraseHeld = false;
+    const auto r = pc.receive();
+    ASSERT_GT(r.size(), kPayload) << "the PC kept its place and got its answer";
+    EXPECT_EQ(r[kGroup], kGroupFlashErase);
+    EXPECT_EQ(r[kPayload], kStatusOk);
+}
+
+// Behind a job each sender sends five frames of 60 KB: it may hold four, and all senders
+// together what fits in their common bound; a command still comes through after them.
+TEST_F(UdpSendersTest, SendersHoldNoMoreBytesThanTheirBoundAndAllTogetherNoMoreThanTheirs) {
+    constexpr size_t kBig = kBigPayload + kMinFrame;
+    constexpr size_t kCount = udpnetManage::kSendersBytes / (4 * kBig) + 2;
+    useFake();
+    fake.eraseHeld = true;
+    std::vector<std::unique_ptr<UdpPc>> pcs;
+    for (size_t k = 0; k < kCount; ++k) {
+        pcs.push_back(std::make_unique<UdpPc>(port()));
+        pcs.back()->send(line(frame(kGroupFlashErase, kEraseAll)));
+    }
+    ASSERT_TRUE(eventually([&] { return fake.erasesRunning == int(kCount); }));
+    UdpPc probe(port());
+    const auto big = bigLine();
+    for (auto& pc : pcs)
+        for (int i = 0; i < 5; ++i) {
+            pc->send(big);
+            ASSERT_TRUE(probe.answersDeviceInfo());  // one datagram at a time in the socket
+        }
+    fake.eraseHeld = false;
+    size_t all = 0;
+    for (auto& pc : pcs) {
+        ASSERT_EQ(pc->receive()[kGroup], kGroupFlashErase);
+        pc->send(line(frame(kGroupDeviceInfo, {})));
+        size_t held = 0;
+        for (auto r = pc->receive(); r.size() != kMinFrame + 33; r = pc->receive()) {
+            ASSERT_EQ(r.size(), kMinFrame + 1) << "a command is held past the common bound";
+            ++held;
+        }
+        EXPECT_EQ(held, std::min<size_t>(udpnetManage::kSenderBytes / kBig, udpnetManage::kSendersBytes / kBig - all));
+        all += held;
+    }
+    EXPECT_EQ(all, udpnetManage::kSendersBytes / kBig);
 }
 
 TEST_F(UdpSendersTest, TwoSendersFileTransfersAreKeptApart) {
@@ -125,4 +203,43 @@ TEST_F(UdpSendersTest, TwoSendersFileTransfersAreKeptApart) {
     EXPECT_EQ(a.ask(kGroupWriteFileBlock, cat(le32(0), text("good"))), kStatusOk);
     EXPECT_EQ(a.ask(kGroupWriteFileEnd, std::vector<uint8_t>(digest.digest(), digest.digest() + 16)), kStatusOk);
     EXPECT_EQ(testkit::readFile("/data/smartmapping/scan"), "good") << "the other sender's transfer left this one whole";
+}
+
+// A serial line holds what its PC sends ahead within the bound of a UDP sender, not all
+// that the terminal buffered while a long command ran.
+TEST_F(UdpSendersTest, ASerialLineHoldsNoMoreAheadThanASender) {
+    const int serial = openSerialPeer(plat::path("/run/ttyS2.peer"));
+    ASSERT_GE(serial, 0);
+    useFake();
+    fake.eraseHeld = true;
+    const auto erase = line(frame(kGroupFlashErase, kEraseAll));
+    ASSERT_EQ(::write(serial, erase.data(), erase.size()), ssize_t(erase.size()));
+    ASSERT_TRUE(eventually([&] { return fake.erasesRunning == 1; }));
+    std::vector<uint8_t> ahead;
+    for (size_t i = 0; i < 3 * control_link::kHeldFrames; ++i) ahead = cat(ahead, line(frame(kGroupDeviceInfo, {})));
+    ASSERT_EQ(::write(serial, ahead.data(), ahead.size()), ssize_t(ahead.size()));
+    fake.eraseHeld = false;
+    frame_deframer deframer(kMaxFrame);
+    std::vector<uint8_t> groups;
+    bool asked = false;
+    while (groups.empty() || groups.back() != kGroupReadRegisters) {
+        pollfd p{serial, POLLIN, 0};
+        ASSERT_EQ(::poll(&p, 1, 5000), 1) << "no reply";
+        uint8_t buf[4096];
+        const ssize_t n = ::read(serial, buf, sizeof buf);
+        ASSERT_GT(n, 0);
+        deframer.feed(buf, size_t(n), [&](const uint8_t* f, size_t len) {
+            if (len > kGroup) groups.push_back(f[kGroup]);
+        });
+        if (!asked && groups.size() > 1) {  // the line read after the erase: a last command
+            const auto last = line(frame(kGroupReadRegisters, cat(le16(11), le16(1))));
+            ASSERT_EQ(::write(serial, last.data(), last.size()), ssize_t(last.size()));
+            asked = true;
+        }
+    }
+    ::close(serial);
+    ASSERT_EQ(groups.front(), kGroupFlashErase);
+    const auto infos = size_t(std::count(groups.begin(), groups.end(), kGroupDeviceInfo));
+    EXPECT_GE(infos, control_link::kHeldFrames);
+    EXPECT_LT(infos, 2 * control_link::kHeldFrames) << "the frames past the bound are dropped";
 }
