@@ -9,6 +9,7 @@
 
 #include <QCoreApplication>
 #include <QEvent>
+#include <QMetaMethod>
 #include <QMutex>
 #include <QObject>
 #include <algorithm>
@@ -60,9 +61,11 @@ void QMutex::unlock() noexcept {
 // is told of the hand-over, keyed by the receiving object: a post to an object (postEvent,
 // invokeMethod) releases that object's sync object, and every event Qt delivers to an object
 // acquires it just before the receiver runs. A signal names no receiver where it is emitted,
-// so a queued signal releases the sync object of every object that was connected to its
-// sender (any of the sender's signals: a little more than Qt orders, never another receiver).
-// A post to one object therefore orders nothing on another, as with Qt's own lock.
+// so an emitted signal releases the sync object of every object that was connected to that
+// signal of its sender (never a receiver of the sender's other signals); one emitted through
+// the signal-offset entry, which does not say which class declares it, releases every
+// receiver of its sender. A post to one object therefore orders nothing on another, as with
+// Qt's own lock.
 // The hand-back: a queued functor is shared by the caller and the event through Qt's atomic
 // reference count, and whichever drops the last reference destroys it, after the receiver ran
 // it. A delivered call releases the receiver's second sync object once it returns; the caller
@@ -100,25 +103,59 @@ public:
     }
 };
 
+// Per sender, per signal (its method index; kAnySignal where the connection's signal could
+// not be told), the receivers connected to it.
+constexpr int kAnySignal = -1;
+using SignalReceivers = std::unordered_map<int, std::vector<const QObject*>>;
 std::mutex g_tableMutex;
-std::unordered_map<const QObject*, std::vector<const QObject*>>* g_receivers;
+std::unordered_map<const QObject*, SignalReceivers>* g_receivers;
 
-void connected(const QObject* sender, const QObject* receiver) {
+// A signal's method index as activate() names it: a clone (a signal with a default argument
+// left out) is the signal it was cloned from.
+int original(const QMetaObject* meta, int index) {
+    if (!meta || index < 0) return kAnySignal;
+    while (index > 0 && (meta->method(index).attributes() & QMetaMethod::Cloned)) --index;
+    return index;
+}
+
+// The method index of a signal given as a pointer to member, found as Qt's connect finds it.
+int signalIndex(void** signal, const QMetaObject* meta) {
+    for (; signal && meta; meta = meta->superClass()) {
+        int local = -1;
+        void* args[] = {&local, signal};
+        meta->static_metacall(QMetaObject::IndexOfMethod, 0, args);
+        if (local >= 0) return meta->methodOffset() + local;
+    }
+    return kAnySignal;
+}
+
+// The same for a SIGNAL() string ("2name(args)").
+int signalIndex(const QObject* sender, const char* signal) {
+    if (!sender || !signal || !*signal) return kAnySignal;
+    const QMetaObject* meta = sender->metaObject();
+    return original(meta, meta->indexOfSignal(QMetaObject::normalizedSignature(signal + 1).constData()));
+}
+
+void connected(const QObject* sender, int signal, const QObject* receiver) {
     if (!sender || !receiver) return;
     Hidden hidden;
     std::lock_guard<std::mutex> lock(g_tableMutex);
-    if (!g_receivers) g_receivers = new std::unordered_map<const QObject*, std::vector<const QObject*>>;
-    auto& list = (*g_receivers)[sender];
+    if (!g_receivers) g_receivers = new std::unordered_map<const QObject*, SignalReceivers>;
+    auto& list = (*g_receivers)[sender][signal];
     if (std::find(list.begin(), list.end(), receiver) == list.end()) list.push_back(receiver);
 }
 
-void emitted(const QObject* sender) {
+// `signal` kAnySignal: every receiver of the sender.
+void emitted(const QObject* sender, int signal) {
     std::vector<const QObject*> receivers;
     {
         Hidden hidden;
         std::lock_guard<std::mutex> lock(g_tableMutex);
         if (g_receivers)
-            if (auto it = g_receivers->find(sender); it != g_receivers->end()) receivers = it->second;
+            if (auto it = g_receivers->find(sender); it != g_receivers->end())
+                for (const auto& [index, list] : it->second)
+                    if (signal == kAnySignal || index == signal || index == kAnySignal)
+                        receivers.insert(receivers.end(), list.begin(), list.end());
     }
     for (const QObject* r : receivers) __tsan_release(handOver(r));
 }
@@ -157,13 +194,13 @@ bool delivered(Own own, QObject* receiver, QEvent* event) {
 void QMetaObject::activate(QObject* sender, const QMetaObject* meta, int local, void** argv) {
     static const auto own =
         qtOwn<void (*)(QObject*, const QMetaObject*, int, void**)>("_ZN11QMetaObject8activateEP7QObjectPKS_iPPv");
-    emitted(sender);
+    emitted(sender, meta ? meta->methodOffset() + local : kAnySignal);
     own(sender, meta, local, argv);
 }
 
 void QMetaObject::activate(QObject* sender, int offset, int local, void** argv) {
     static const auto own = qtOwn<void (*)(QObject*, int, int, void**)>("_ZN11QMetaObject8activateEP7QObjectiiPPv");
-    emitted(sender);
+    emitted(sender, kAnySignal);
     own(sender, offset, local, argv);
 }
 
@@ -227,7 +264,7 @@ QMetaObject::Connection QObject::connect(const QObject* sender, const char* sign
                                          const char* member, Qt::ConnectionType type) {
     using Own = QMetaObject::Connection (*)(const QObject*, const char*, const QObject*, const char*, Qt::ConnectionType);
     static const auto own = qtOwn<Own>("_ZN7QObject7connectEPKS_PKcS1_S3_N2Qt14ConnectionTypeE");
-    connected(sender, receiver);
+    connected(sender, signalIndex(sender, signal), receiver);
     return own(sender, signal, receiver, member, type);
 }
 
@@ -236,7 +273,7 @@ QMetaObject::Connection QObject::connect(const QObject* sender, const QMetaMetho
     using Own = QMetaObject::Connection (*)(const QObject*, const QMetaMethod&, const QObject*, const QMetaMethod&,
                                            Qt::ConnectionType);
     static const auto own = qtOwn<Own>("_ZN7QObject7connectEPKS_RK11QMetaMethodS1_S4_N2Qt14ConnectionTypeE");
-    connected(sender, receiver);
+    connected(sender, original(signal.enclosingMetaObject(), signal.methodIndex()), receiver);
     return own(sender, signal, receiver, method, type);
 }
 
@@ -247,6 +284,6 @@ QMetaObject::Connection QObject::connectImpl(const QObject* sender, void** signa
                                            Qt::ConnectionType, const int*, const QMetaObject*);
     static const auto own = qtOwn<Own>(
         "_ZN7QObject11connectImplEPKS_PPvS1_S3_PN9QtPrivate15QSlotObjectBaseEN2Qt14ConnectionTypeEPKiPK11QMetaObject");
-    connected(sender, receiver);
+    connected(sender, signalIndex(signal, senderMetaObject), receiver);
     return own(sender, signal, receiver, slotPtr, slot, type, types, senderMetaObject);
 }
