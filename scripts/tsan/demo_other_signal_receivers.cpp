@@ -45,9 +45,8 @@ int main(int argc, char** argv) {
         Qt::QueuedConnection);
     nearThread.start();
     farThread.start();
-    // both loops run, and the first emit is over, before the write
+    // both loops run before the write
     for (QObject* r : {&nearReceiver, &farReceiver}) QMetaObject::invokeMethod(r, [] {}, Qt::BlockingQueuedConnection);
-    emit sender.first();
     std::thread emitter([&] {
         while (!written.load(std::memory_order_relaxed)) std::this_thread::yield();
         emit sender.second();

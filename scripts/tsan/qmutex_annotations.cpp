@@ -13,6 +13,7 @@
 #include <QMutex>
 #include <QObject>
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <mutex>
@@ -21,12 +22,20 @@
 
 namespace {
 
+// Qt's own function, looked up on the first call and kept in `slot`. Not a function-local
+// static with an initialiser: its guard would order every later caller after the first one
+// (an acquire the detector sees), hiding a race in what the first caller did before. Two
+// threads may both look it up; they find the same address.
 template <typename Fn>
-Fn qtOwn(const char* symbol) {
-    void* p = dlsym(RTLD_NEXT, symbol);
+Fn qtOwn(std::atomic<void*>& slot, const char* symbol) {
+    void* p = slot.load(std::memory_order_relaxed);
     if (!p) {
-        std::fprintf(stderr, "qmutex annotations: %s not found in Qt\n", symbol);
-        std::abort();
+        p = dlsym(RTLD_NEXT, symbol);
+        if (!p) {
+            std::fprintf(stderr, "qmutex annotations: %s not found in Qt\n", symbol);
+            std::abort();
+        }
+        slot.store(p, std::memory_order_relaxed);
     }
     return reinterpret_cast<Fn>(p);
 }
@@ -34,14 +43,16 @@ Fn qtOwn(const char* symbol) {
 }  // namespace
 
 void QMutex::lock() QT_MUTEX_LOCK_NOEXCEPT {
-    static const auto own = qtOwn<void (*)(QMutex*)>("_ZN6QMutex4lockEv");
+    static std::atomic<void*> ownSlot{nullptr};
+    const auto own = qtOwn<void (*)(QMutex*)>(ownSlot, "_ZN6QMutex4lockEv");
     __tsan_mutex_pre_lock(this, 0);
     own(this);
     __tsan_mutex_post_lock(this, 0, 0);
 }
 
 bool QMutex::tryLock(int timeout) QT_MUTEX_LOCK_NOEXCEPT {
-    static const auto own = qtOwn<bool (*)(QMutex*, int)>("_ZN6QMutex7tryLockEi");
+    static std::atomic<void*> ownSlot{nullptr};
+    const auto own = qtOwn<bool (*)(QMutex*, int)>(ownSlot, "_ZN6QMutex7tryLockEi");
     __tsan_mutex_pre_lock(this, __tsan_mutex_try_lock);
     const bool taken = own(this, timeout);
     __tsan_mutex_post_lock(this, taken ? __tsan_mutex_try_lock : __tsan_mutex_try_lock | __tsan_mutex_try_lock_failed,
@@ -50,7 +61,8 @@ bool QMutex::tryLock(int timeout) QT_MUTEX_LOCK_NOEXCEPT {
 }
 
 void QMutex::unlock() noexcept {
-    static const auto own = qtOwn<void (*)(QMutex*)>("_ZN6QMutex6unlockEv");
+    static std::atomic<void*> ownSlot{nullptr};
+    const auto own = qtOwn<void (*)(QMutex*)>(ownSlot, "_ZN6QMutex6unlockEv");
     __tsan_mutex_pre_unlock(this, 0);
     own(this);
     __tsan_mutex_post_unlock(this, 0);
@@ -192,21 +204,24 @@ bool delivered(Own own, QObject* receiver, QEvent* event) {
 }  // namespace
 
 void QMetaObject::activate(QObject* sender, const QMetaObject* meta, int local, void** argv) {
-    static const auto own =
-        qtOwn<void (*)(QObject*, const QMetaObject*, int, void**)>("_ZN11QMetaObject8activateEP7QObjectPKS_iPPv");
+    static std::atomic<void*> ownSlot{nullptr};
+    const auto own =
+        qtOwn<void (*)(QObject*, const QMetaObject*, int, void**)>(ownSlot, "_ZN11QMetaObject8activateEP7QObjectPKS_iPPv");
     emitted(sender, meta ? meta->methodOffset() + local : kAnySignal);
     own(sender, meta, local, argv);
 }
 
 void QMetaObject::activate(QObject* sender, int offset, int local, void** argv) {
-    static const auto own = qtOwn<void (*)(QObject*, int, int, void**)>("_ZN11QMetaObject8activateEP7QObjectiiPPv");
+    static std::atomic<void*> ownSlot{nullptr};
+    const auto own = qtOwn<void (*)(QObject*, int, int, void**)>(ownSlot, "_ZN11QMetaObject8activateEP7QObjectiiPPv");
     emitted(sender, kAnySignal);
     own(sender, offset, local, argv);
 }
 
 bool QMetaObject::invokeMethodImpl(QObject* object, QtPrivate::QSlotObjectBase* slot, Qt::ConnectionType type,
                                    void* ret) {
-    static const auto own = qtOwn<bool (*)(QObject*, QtPrivate::QSlotObjectBase*, Qt::ConnectionType, void*)>(
+    static std::atomic<void*> ownSlot{nullptr};
+    const auto own = qtOwn<bool (*)(QObject*, QtPrivate::QSlotObjectBase*, Qt::ConnectionType, void*)>(ownSlot,
         "_ZN11QMetaObject16invokeMethodImplEP7QObjectPN9QtPrivate15QSlotObjectBaseEN2Qt14ConnectionTypeEPv");
     // the last reference stays here unless the event outlives this call; taken before the
     // post, so the delivery (and a destruction inside Qt after it) is ordered after it
@@ -236,7 +251,8 @@ bool QMetaObject::invokeMethod(QObject* obj, const char* member, Qt::ConnectionT
     using Own = bool (*)(QObject*, const char*, Qt::ConnectionType, QGenericReturnArgument, QGenericArgument,
                          QGenericArgument, QGenericArgument, QGenericArgument, QGenericArgument, QGenericArgument,
                          QGenericArgument, QGenericArgument, QGenericArgument, QGenericArgument);
-    static const auto own = qtOwn<Own>(
+    static std::atomic<void*> ownSlot{nullptr};
+    const auto own = qtOwn<Own>(ownSlot,
         "_ZN11QMetaObject12invokeMethodEP7QObjectPKcN2Qt14ConnectionTypeE22QGenericReturnArgument16QGenericArgumentS7_"
         "S7_S7_S7_S7_S7_S7_S7_S7_");
     posted(obj);
@@ -244,18 +260,21 @@ bool QMetaObject::invokeMethod(QObject* obj, const char* member, Qt::ConnectionT
 }
 
 void QCoreApplication::postEvent(QObject* receiver, QEvent* event, int priority) {
-    static const auto own = qtOwn<void (*)(QObject*, QEvent*, int)>("_ZN16QCoreApplication9postEventEP7QObjectP6QEventi");
+    static std::atomic<void*> ownSlot{nullptr};
+    const auto own = qtOwn<void (*)(QObject*, QEvent*, int)>(ownSlot, "_ZN16QCoreApplication9postEventEP7QObjectP6QEventi");
     posted(receiver);
     own(receiver, event, priority);
 }
 
 bool QObject::event(QEvent* event) {
-    static const auto own = qtOwn<bool (*)(QObject*, QEvent*)>("_ZN7QObject5eventEP6QEvent");
+    static std::atomic<void*> ownSlot{nullptr};
+    const auto own = qtOwn<bool (*)(QObject*, QEvent*)>(ownSlot, "_ZN7QObject5eventEP6QEvent");
     return delivered(own, this, event);
 }
 
 bool QCoreApplication::event(QEvent* event) {
-    static const auto own = qtOwn<bool (*)(QObject*, QEvent*)>("_ZN16QCoreApplication5eventEP6QEvent");
+    static std::atomic<void*> ownSlot{nullptr};
+    const auto own = qtOwn<bool (*)(QObject*, QEvent*)>(ownSlot, "_ZN16QCoreApplication5eventEP6QEvent");
     return delivered(own, this, event);
 }
 
@@ -263,7 +282,8 @@ bool QCoreApplication::event(QEvent* event) {
 QMetaObject::Connection QObject::connect(const QObject* sender, const char* signal, const QObject* receiver,
                                          const char* member, Qt::ConnectionType type) {
     using Own = QMetaObject::Connection (*)(const QObject*, const char*, const QObject*, const char*, Qt::ConnectionType);
-    static const auto own = qtOwn<Own>("_ZN7QObject7connectEPKS_PKcS1_S3_N2Qt14ConnectionTypeE");
+    static std::atomic<void*> ownSlot{nullptr};
+    const auto own = qtOwn<Own>(ownSlot, "_ZN7QObject7connectEPKS_PKcS1_S3_N2Qt14ConnectionTypeE");
     connected(sender, signalIndex(sender, signal), receiver);
     return own(sender, signal, receiver, member, type);
 }
@@ -272,7 +292,8 @@ QMetaObject::Connection QObject::connect(const QObject* sender, const QMetaMetho
                                          const QMetaMethod& method, Qt::ConnectionType type) {
     using Own = QMetaObject::Connection (*)(const QObject*, const QMetaMethod&, const QObject*, const QMetaMethod&,
                                            Qt::ConnectionType);
-    static const auto own = qtOwn<Own>("_ZN7QObject7connectEPKS_RK11QMetaMethodS1_S4_N2Qt14ConnectionTypeE");
+    static std::atomic<void*> ownSlot{nullptr};
+    const auto own = qtOwn<Own>(ownSlot, "_ZN7QObject7connectEPKS_RK11QMetaMethodS1_S4_N2Qt14ConnectionTypeE");
     connected(sender, original(signal.enclosingMetaObject(), signal.methodIndex()), receiver);
     return own(sender, signal, receiver, method, type);
 }
@@ -282,7 +303,8 @@ QMetaObject::Connection QObject::connectImpl(const QObject* sender, void** signa
                                              const int* types, const QMetaObject* senderMetaObject) {
     using Own = QMetaObject::Connection (*)(const QObject*, void**, const QObject*, void**, QtPrivate::QSlotObjectBase*,
                                            Qt::ConnectionType, const int*, const QMetaObject*);
-    static const auto own = qtOwn<Own>(
+    static std::atomic<void*> ownSlot{nullptr};
+    const auto own = qtOwn<Own>(ownSlot,
         "_ZN7QObject11connectImplEPKS_PPvS1_S3_PN9QtPrivate15QSlotObjectBaseEN2Qt14ConnectionTypeEPKiPK11QMetaObject");
     connected(sender, signalIndex(signal, senderMetaObject), receiver);
     return own(sender, signal, receiver, slotPtr, slot, type, types, senderMetaObject);
