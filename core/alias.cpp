@@ -88,7 +88,7 @@ int Json_create() {
 
     std::ostringstream text;
     pt::write_json(text, root, true);
-    QMutexLocker lock(&Utils::_file_deal_mutex);
+    plat::Locker<plat::QtMutex> lock(Utils::_file_deal_mutex);
     if (!plat::replaceFileAtomically(plat::path(kAliasFile), text.str())) {
         std::printf("\n open filed !!!");
         writeLogMsg(LOG_ERROR, std::string("sample alias file cannot be written: ") + kAliasFile);

@@ -40,7 +40,7 @@ bool loaderFileUsable() {
 // A refused image is not kept: up to 32 MiB of the data partition.
 int refuse(const std::string& why) {
     writeLogMsg(LOG_ERROR, "application swap: " + why + ", nothing swapped");
-    QMutexLocker lock(&Utils::_file_deal_mutex);
+    plat::Locker<plat::QtMutex> lock(Utils::_file_deal_mutex);
     if (::unlink(plat::path(kAppImageNew).c_str()) != 0 && errno != ENOENT)
         writeLogMsg(LOG_ERROR, std::string("application swap: ") + kAppImageNew + " cannot be removed");
     return 255;

@@ -27,6 +27,7 @@ namespace pc_window {
 namespace {
 // 32 bits: lock-free on the 32-bit ARM as well
 std::atomic<uint32_t> g_lastFrameTick{0};
+std::atomic<void (*)()> g_endingHook{nullptr};
 }  // namespace
 
 void note() {
@@ -39,6 +40,8 @@ State look() {
     uint32_t t = g_lastFrameTick.load();
     if (t == 0) return kNone;
     if (Utils::getTimeSpace(t) <= kTicks) return kOpen;
+    if (auto hook = g_endingHook.load()) hook();
+    // only the tick it looked at is ended: a frame noted since then keeps the window
     if (g_lastFrameTick.compare_exchange_strong(t, 0)) return kEnded;
     return t ? kOpen : kNone;
 }
@@ -46,6 +49,7 @@ State look() {
 bool open() { return g_lastFrameTick.load() != 0; }
 uint32_t tick() { return g_lastFrameTick.load(); }
 void clear() { g_lastFrameTick.store(0); }
+void setEndingHookForTest(void (*hook)()) { g_endingHook.store(hook); }
 }  // namespace pc_window
 
 uint32_t g_BPS = 115200;

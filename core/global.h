@@ -61,6 +61,8 @@ bool open();
 // Tick of the last frame, 0 without a window.
 uint32_t tick();
 void clear();  // tests and benchmarks
+// Tests: called by look() after it found the span over and before it ends the window.
+void setEndingHookForTest(void (*hook)());
 }  // namespace pc_window
 
 // Start-up values: written by start-up before the links' threads exist, read-only after.

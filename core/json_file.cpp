@@ -66,7 +66,7 @@ bool parses(const std::string& text, pt::ptree* root, std::string* error) {
 }
 
 Read read(const std::string& path, pt::ptree* root, bool removeBroken) {
-    QMutexLocker lock(&Utils::_file_deal_mutex);
+    plat::Locker<plat::QtMutex> lock(Utils::_file_deal_mutex);
     std::string text, why;
     switch (plat::readRegularFile(plat::path(path), kMaxBytes, plat::Oversize::Refuse, &text, &why)) {
     case plat::FileRead::Ok: break;

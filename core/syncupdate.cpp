@@ -213,11 +213,11 @@ void SyncUpdate::saveRamIfChanged() {
         p->copyRam(0, kRamSize, snapshot);
     }
     if (!RamFileWriter::owed() &&
-        std::memcmp(snapshot + kSavedStart, p->ram_para_shadow + kSavedStart, kSavedLength) == 0)
+        std::memcmp(snapshot + kSavedStart, p->shadow() + kSavedStart, kSavedLength) == 0)
         return;
     // The file is written on the writer's thread: the next touch does not wait for its
     // fsync. The shadow follows at once (the screens find changes against it); a failed
     // write leaves the RAM owed to the file, and the next notification saves again.
     RamFileWriter::save(snapshot);
-    std::memcpy(p->ram_para_shadow, snapshot, kRamSize);
+    std::memcpy(p->shadow(), snapshot, kRamSize);
 }

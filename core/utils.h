@@ -69,19 +69,21 @@ public:
     static int non_region_write(int fd, const unsigned char* data, int length, int offset);
 
     // --- process-wide locks (the table of every lock and its order: docs/architecture.md, "Locks")
-    static QMutex _system_mutex;          // the engine's output requests and clock read; never held across a shell command
-    static QMutex _spi_mutex;             // one SPI bus operation; the FPGAs' reset lines
-    static QMutex _c331_bnk_mutex;        // the scaler's bank select with its access (before _spi_mutex)
-    static QMutex _file_deal_mutex;       // files under /data: held for a read or an atomic replace,
+    static plat::QtMutex _system_mutex;          // the engine's output requests and clock read; never held across a shell command
+    static plat::QtMutex _spi_mutex;             // one SPI bus operation; the FPGAs' reset lines
+    static plat::QtMutex _c331_bnk_mutex;        // the scaler's bank select with its access (before _spi_mutex)
+    static plat::QtMutex _file_deal_mutex;       // files under /data: held for a read or an atomic replace,
                                           // never across a sync, a sleep, a shell command or a flash erase or program
-    static QMutex _test_signal_mutex;     // the emission of a change code
-    static QMutex _source_init_mutex;     // the input chips' set-up
-    static QMutex _source_hdminfo_mutex;  // kavelsource::hdminfo[], written and read whole
-    static QMutex _check_nosig_mutex;     // the scaler's no-signal check state
-    static QMutex _fpga_multicast_mutex;  // the port RAMs a PC writes, against the engine's transmit
-    static QMutex _bri_set_mutex;         // taking and putting back the FPGA brightness request
-    static QMutex _led_para_init_mutex;   // the LED-geometry hand-shake's steps
-    static QMutex _usleep_mutex;          // usleep_mutex() (no caller)
+    static plat::QtMutex _test_signal_mutex;     // the emission of a change code
+    static plat::QtMutex _source_init_mutex;     // the input chips' set-up
+    static plat::QtMutex _source_hdminfo_mutex;  // kavelsource::hdminfo[], written and read whole
+    static plat::QtMutex _check_nosig_mutex;     // the scaler's no-signal check state
+    static plat::QtMutex _bri_set_mutex;         // taking and putting back the FPGA brightness request
+    static plat::QtMutex _led_para_init_mutex;   // the LED-geometry hand-shake's steps
+    static plat::QtMutex _usleep_mutex;
+    // The scaler's receiver reader runs inside c331in::readReceiver's hold of
+    // _source_hdminfo_mutex, which the analysis cannot follow through the reader's pointer.
+    static void sourceRecordsHeld() ASSERT_CAPABILITY(_source_hdminfo_mutex) {}          // usleep_mutex() (no caller)
     // The settings: the network and cloud globals copied from tcpip.ini (core/global.h) and
     // the config items (ConfigEngine), written by protocol threads and the screens, read by
     // every thread. Held for copies and the INI file's replacement only.

@@ -5,18 +5,17 @@
 #include "core/utils.h"
 #include "platform/platform.h"
 
-QMutex Utils::_system_mutex;
-QMutex Utils::_spi_mutex;
-QMutex Utils::_c331_bnk_mutex;
-QMutex Utils::_file_deal_mutex;
-QMutex Utils::_test_signal_mutex;
-QMutex Utils::_source_init_mutex;
-QMutex Utils::_source_hdminfo_mutex;
-QMutex Utils::_check_nosig_mutex;
-QMutex Utils::_fpga_multicast_mutex;
-QMutex Utils::_bri_set_mutex;
-QMutex Utils::_led_para_init_mutex;
-QMutex Utils::_usleep_mutex;
+plat::QtMutex Utils::_system_mutex;
+plat::QtMutex Utils::_spi_mutex;
+plat::QtMutex Utils::_c331_bnk_mutex;
+plat::QtMutex Utils::_file_deal_mutex;
+plat::QtMutex Utils::_test_signal_mutex;
+plat::QtMutex Utils::_source_init_mutex;
+plat::QtMutex Utils::_source_hdminfo_mutex;
+plat::QtMutex Utils::_check_nosig_mutex;
+plat::QtMutex Utils::_bri_set_mutex;
+plat::QtMutex Utils::_led_para_init_mutex;
+plat::QtMutex Utils::_usleep_mutex;
 plat::QtMutex Utils::_settings_mutex;
 
 unsigned int Utils::getTimeSpace(unsigned int start) {
@@ -56,7 +55,7 @@ QString Utils::dateCommand(const ClockTime& t) {
 }
 
 int Utils::usleep_mutex(unsigned int us) {
-    QMutexLocker lock(&_usleep_mutex);
+    plat::Locker<plat::QtMutex> lock(_usleep_mutex);
     plat::sleepUs(us);
     return 0;
 }

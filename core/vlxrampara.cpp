@@ -138,10 +138,10 @@ const std::array<unsigned char, kRamFileSize> default_para_ramlist = buildDefaul
 
 VlxRamPara::VlxRamPara() : QObject(nullptr) {
     // Everything the loaders do not fill reads as zero, never as heap garbage.
-    std::memset(ram_para, 0, sizeof ram_para);
-    std::memset(ram_para_shadow, 0, sizeof ram_para_shadow);
-    std::memset(mode_para, 0, sizeof mode_para);
-    std::memset(reg_para, 0, sizeof reg_para);
+    std::memset(ram_para_, 0, sizeof ram_para_);
+    std::memset(ram_para_shadow_, 0, sizeof ram_para_shadow_);
+    std::memset(mode_para_, 0, sizeof mode_para_);
+    std::memset(reg_para_, 0, sizeof reg_para_);
     pthread_mutex_init(&vlx_mutex, nullptr);
 }
 
@@ -179,15 +179,18 @@ bool VlxRamPara::loadRamFile() {
     if (length < kSavedLength)
         writeLogMsg(LOG_WARNING, "parameter file is " + std::to_string(file.size()) + " bytes, needs " +
                                      std::to_string(kRamFileMinSize) + ": loaded as far as it goes");
-    std::memcpy(ram_para + kSavedStart, file.data() + kRamFileMarkerSize, length);
+    std::memcpy(ram() + kSavedStart, file.data() + kRamFileMarkerSize, length);
     return true;
 }
 
+void VlxRamPara::loadFactoryImage() {
+    std::memcpy(ram() + kSavedStart, default_para_ramlist.data() + kRamFileMarkerSize, kSavedLength);
+}
+
 bool VlxRamPara::recreateRamFile() {
-    std::memcpy(ram_para + kSavedStart, default_para_ramlist.data() + kRamFileMarkerSize, kSavedLength);
     bool ok = false;
     {
-        QMutexLocker files(&Utils::_file_deal_mutex);
+        plat::Locker<plat::QtMutex> files(Utils::_file_deal_mutex);
         ok = plat::replaceFileAtomically(plat::path(kRamFile), default_para_ramlist.data(), default_para_ramlist.size());
     }
     if (!ok) writeLogMsg(LOG_ERROR, "parameter file cannot be created");
@@ -197,12 +200,14 @@ bool VlxRamPara::recreateRamFile() {
 }
 
 void VlxRamPara::loadAtStartup() {
+    // Start-up: no other thread exists yet.
+    ManageLock::assumeHeldAlone();
     // The factory image lies under whatever the file brings.
-    std::memcpy(ram_para + kSavedStart, default_para_ramlist.data() + kRamFileMarkerSize, kSavedLength);
+    loadFactoryImage();
     if (Utils::isFileExists(kRamFile, false)) {
         if (!loadRamFile()) {
             plat::sleepMs(100);
-            std::memcpy(ram_para + kSavedStart, default_para_ramlist.data() + kRamFileMarkerSize, kSavedLength);
+            loadFactoryImage();
             recreateRamFile();
         }
     } else {
@@ -210,45 +215,50 @@ void VlxRamPara::loadAtStartup() {
     }
     plat::sleepMs(100);
 
-    // Run-time state that must not survive a restart. Start-up: no other thread exists yet.
-    ManageLock::assumeHeldAlone();
+    // Run-time state that must not survive a restart.
+    unsigned char* r = ram();
     setRamU16(kScreenState, 0);
-    g_language = ram_para[kLanguage];
-    ram_para[kTestPattern] = ram_para[kTestPattern + 1] = 0;
-    ram_para[kCurrentMode] = ram_para[kCurrentMode + 1] = 0;
-    ram_para[kModeSaveRequest + 1] = 0;
+    g_language = r[kLanguage];
+    r[kTestPattern] = r[kTestPattern + 1] = 0;
+    r[kCurrentMode] = r[kCurrentMode + 1] = 0;
+    r[kModeSaveRequest + 1] = 0;
     for (int w = 0; w < kFadeEntries; ++w) {
-        ram_para[kFadeTable + 4 * w] = 60;
-        ram_para[kFadeTable + 4 * w + 2] = 60;
+        r[kFadeTable + 4 * w] = 60;
+        r[kFadeTable + 4 * w + 2] = 60;
     }
     VlxCropSourceInit();
-    std::memcpy(ram_para_shadow, ram_para, kRamSize);
-    std::memcpy(applied_ram::bytes(), ram_para, kRamSize);  // what start-up applies
+    std::memcpy(ram_para_shadow_, r, kRamSize);
+    applied_ram::takeRam();  // what start-up applies
 
     for (int slot = 0; slot < kModeSlots; ++slot) {
         mode_file_deal(slot, 0);
         plat::sleepUs(100);
     }
+    clearStatusArea();
+}
 
-    std::memset(status_para(), 0, kStatusAreaSize);
-    status_para()[0] = 0x80;
-    status_para()[1] = 0x1F;
-    status_para()[2] = 0x06;
+void VlxRamPara::clearStatusArea() {
+    plat::Locker<plat::Mutex> lock(reg_file_mutex_);
+    unsigned char* status = reg_para_ + kStatusArea;
+    std::memset(status, 0, kStatusAreaSize);
+    status[0] = 0x80;
+    status[1] = 0x1F;
+    status[2] = 0x06;
 }
 
 // ---------------------------------------------------------------- register file
 
 uint8_t VlxRamPara::updateRegister(unsigned reg, uint8_t mask, uint8_t value) {
     if (reg >= kRegisterFileSize) return 0;
-    std::lock_guard<std::mutex> lock(reg_file_mutex_);
-    reg_para[reg] = uint8_t((reg_para[reg] & ~mask) | (value & mask));
-    return reg_para[reg];
+    plat::Locker<plat::Mutex> lock(reg_file_mutex_);
+    reg_para_[reg] = uint8_t((reg_para_[reg] & ~mask) | (value & mask));
+    return reg_para_[reg];
 }
 
 void VlxRamPara::copyRam(unsigned address, unsigned length, unsigned char* out) const {
     if (address > kRamSize || length > kRamSize - address || length == 0) return;
     plat::Locker<plat::PthreadMutex> timings(vlx_mutex);
-    std::memcpy(out, ram_para + address, length);
+    std::memcpy(out, ram() + address, length);
 }
 
 // The input timings are vlx_mutex's bytes inside an array that manage_mutex guards: the
@@ -256,12 +266,12 @@ void VlxRamPara::copyRam(unsigned address, unsigned length, unsigned char* out) 
 void VlxRamPara::copyInputTiming(int input, unsigned char* out) const NO_THREAD_SAFETY_ANALYSIS {
     if (input < 0 || input >= kInputs) return;
     plat::Locker<plat::PthreadMutex> timings(vlx_mutex);
-    std::memcpy(out, ram_para + kInputTiming + kInputTimingSize * unsigned(input), kInputTimingSize);
+    std::memcpy(out, ram_para_ + kInputTiming + kInputTimingSize * unsigned(input), kInputTimingSize);
 }
 
 bool VlxRamPara::storeInputTiming(int input, const unsigned char* in) NO_THREAD_SAFETY_ANALYSIS {
     if (input < 0 || input >= kInputs) return false;
-    unsigned char* at = ram_para + kInputTiming + kInputTimingSize * unsigned(input);
+    unsigned char* at = ram_para_ + kInputTiming + kInputTimingSize * unsigned(input);
     plat::Locker<plat::PthreadMutex> timings(vlx_mutex);
     if (std::memcmp(at, in, kInputTimingSize) == 0) return false;
     std::memcpy(at, in, kInputTimingSize);
@@ -281,14 +291,14 @@ uint16_t VlxRamPara::snapshotU16(unsigned address) const {
 
 uint8_t VlxRamPara::registerValue(unsigned reg) const {
     if (reg >= kRegisterFileSize) return 0;
-    std::lock_guard<std::mutex> lock(reg_file_mutex_);
-    return reg_para[reg];
+    plat::Locker<plat::Mutex> lock(reg_file_mutex_);
+    return reg_para_[reg];
 }
 
 void VlxRamPara::readRegisters(unsigned first, unsigned count, uint8_t* out) const {
     if (first > kRegisterFileSize || count > kRegisterFileSize - first || count == 0) return;
-    std::lock_guard<std::mutex> lock(reg_file_mutex_);
-    std::memcpy(out, reg_para + first, count);
+    plat::Locker<plat::Mutex> lock(reg_file_mutex_);
+    std::memcpy(out, reg_para_ + first, count);
 }
 
 // ---------------------------------------------------------------- protocol writes
@@ -300,7 +310,7 @@ int VlxRamPara::VlxRamParaDeal(unsigned char* data, unsigned short length, unsig
     {
         // the input timings' readers hold vlx_mutex
         plat::Locker<plat::PthreadMutex> timings(p->vlx_mutex);
-        std::memcpy(p->ram_para + address, data, length);
+        std::memcpy(p->ram() + address, data, length);
     }
     if (address < kModeSaveRequest + 2 && address + length > kModeSaveRequest) ++p->mode_save_requests;
     return 0;
@@ -314,7 +324,7 @@ int VlxRamPara::VlxModeUserRamParaDeal(unsigned char* data, unsigned short lengt
     if (offset + length > kModeSlotSize) return 1;
     if (length) {
         plat::Locker<plat::Mutex> lock(p->mode_mutex);
-        std::memcpy(p->mode_para[mode - 1] + offset, data, length);
+        std::memcpy(p->modeSlot(int(mode) - 1) + offset, data, length);
         ++p->mode_changes[mode - 1];
     }
     return 0;
@@ -325,7 +335,7 @@ int VlxRamPara::VlxModeUserRamParaDeal(unsigned char* data, unsigned short lengt
 bool VlxRamPara::readSlot(int slot, unsigned offset, unsigned length, unsigned char* out) const {
     if (!validSlot(slot) || offset > kModeSlotSize || length > kModeSlotSize - offset) return false;
     plat::Locker<plat::Mutex> lock(mode_mutex);
-    std::memcpy(out, mode_para[slot] + offset, length);
+    std::memcpy(out, mode_para_[slot] + offset, length);
     return true;
 }
 
@@ -369,7 +379,7 @@ int VlxRamPara::mode_file_deal(int slot, int operation) {
         if (p->slotWord(slot, kOsdEnable) == 1) {
             runShell("rm  -rf  " + menuCopyName(slot));
             plat::Locker<plat::Mutex> lock(p->mode_mutex);
-            setU16(p->mode_para[slot], osdInCopy, 0);
+            setU16(p->modeSlot(slot), osdInCopy, 0);
             ++p->mode_changes[slot];
         }
         plat::sleepUs(100);
@@ -379,7 +389,7 @@ int VlxRamPara::mode_file_deal(int slot, int operation) {
     std::string file;
     bool read = false;
     {
-        QMutexLocker files(&Utils::_file_deal_mutex);
+        plat::Locker<plat::QtMutex> files(Utils::_file_deal_mutex);
         read = readDataFile(modeFileName(slot), kModeFileSize, &file);
     }
     if (read && file.size() < kModeFileSize) {
@@ -389,7 +399,7 @@ int VlxRamPara::mode_file_deal(int slot, int operation) {
     }
     {
         plat::Locker<plat::Mutex> lock(p->mode_mutex);
-        unsigned char* s = p->mode_para[slot];
+        unsigned char* s = p->modeSlot(slot);
         if (read) std::memcpy(s, file.data(), kModeFileSize);
         else s[0] = s[1] = kModeEmpty;
         ++p->mode_changes[slot];
@@ -420,13 +430,13 @@ int VlxRamPara::storeSlot(int slot, const unsigned char* mode, bool menuCopy) {
     uint32_t changes = 0;
     {
         plat::Locker<plat::Mutex> lock(p->mode_mutex);
-        std::memcpy(image, p->mode_para[slot], kModeSlotSize);
+        std::memcpy(image, p->modeSlot(slot), kModeSlotSize);
         changes = p->mode_changes[slot];
     }
     if (mode) std::memcpy(image + kRamFileMarkerSize, mode, kModeLength);
     image[0] = image[1] = kModeSaved;
     {
-        QMutexLocker files(&Utils::_file_deal_mutex);
+        plat::Locker<plat::QtMutex> files(Utils::_file_deal_mutex);
         if (!plat::replaceFileAtomically(plat::path(modeFileName(slot)), image, kModeFileSize)) {
             writeLogMsg(LOG_ERROR, modeFileName(slot) + " cannot be written");
             return 0;
@@ -446,7 +456,7 @@ int VlxRamPara::storeSlot(int slot, const unsigned char* mode, bool menuCopy) {
         // it stays, and reaches the file with its own hand-over (register 11 bit 2).
         plat::Locker<plat::Mutex> lock(p->mode_mutex);
         if (p->mode_changes[slot] == changes) {
-            std::memcpy(p->mode_para[slot], image, kModeSlotSize);
+            std::memcpy(p->modeSlot(slot), image, kModeSlotSize);
             ++p->mode_changes[slot];
         }
     }
@@ -456,20 +466,21 @@ int VlxRamPara::storeSlot(int slot, const unsigned char* mode, bool menuCopy) {
 }
 
 bool VlxRamPara::saveRamFile(const unsigned char* ram) {
-    QMutexLocker lock(&Utils::_file_deal_mutex);
-    const std::string host = plat::path(kRamFile);
-    std::string file;
     bool ok = false;
-    if (readDataFile(kRamFile, kRamFileSize, &file)) {
-        // Same bytes as an update in place at offset 2: marker and tail are kept.
-        if (file.size() < kRamFileMinSize) file.resize(kRamFileMinSize, '\0');
-        std::memcpy(&file[kRamFileMarkerSize], ram + kSavedStart, kSavedLength);
-        ok = plat::replaceFileAtomically(host, file);
-        if (!ok) writeLogMsg(LOG_ERROR, "parameter file cannot be written, change not saved");
-    } else {
-        writeLogMsg(LOG_ERROR, "parameter file missing, change not saved");
-    }
-    lock.unlock();  // the file is in place; its sync holds up no other file's user
+    {
+        plat::Locker<plat::QtMutex> lock(Utils::_file_deal_mutex);
+        const std::string host = plat::path(kRamFile);
+        std::string file;
+        if (readDataFile(kRamFile, kRamFileSize, &file)) {
+            // Same bytes as an update in place at offset 2: marker and tail are kept.
+            if (file.size() < kRamFileMinSize) file.resize(kRamFileMinSize, '\0');
+            std::memcpy(&file[kRamFileMarkerSize], ram + kSavedStart, kSavedLength);
+            ok = plat::replaceFileAtomically(host, file);
+            if (!ok) writeLogMsg(LOG_ERROR, "parameter file cannot be written, change not saved");
+        } else {
+            writeLogMsg(LOG_ERROR, "parameter file missing, change not saved");
+        }
+    }  // the file is in place; its sync holds up no other file's user
     // The replacement has synced the file and its folder: the GUI thread, which saves after
     // every change, does not pause after it.
     runShell("sync");
@@ -480,9 +491,13 @@ int VlxRamPara::ram_para_reset() {
     VlxRamPara* p = p_vlxrampara_config;
     if (!p) return 0;
     RamFileWriter::flush();  // a queued save would land on the factory image
-    const bool ok = p->recreateRamFile();
-    std::memcpy(p->ram_para_shadow, p->ram_para, kRamSize);
-    return ok ? 1 : 0;
+    {
+        // the factory bytes go in under the writers' lock, the file's write and sync after it
+        ManageMutexUnlessHeld lock;
+        p->loadFactoryImage();
+        std::memcpy(p->ram_para_shadow_, p->ram(), kRamSize);
+    }
+    return p->recreateRamFile() ? 1 : 0;
 }
 
 // ---------------------------------------------------------------- crop, source and mode operations
@@ -536,7 +551,7 @@ void VlxRamPara::VlxGetCropPara(int input, int n, CROP_PARA* out, int* index) {
         return;
     }
     ManageMutexUnlessHeld lock;
-    const int i = findCropEntry(p->ram_para, input, n);
+    const int i = findCropEntry(p->ram(), input, n);
     if (index) *index = i;
     if (i >= kCropEntries || !out) return;
     const unsigned e = cropEntry(i);
@@ -554,7 +569,7 @@ void VlxRamPara::VlxSetCropPara(char input, char n, CROP_PARA* in) {
     // handed to the scaler here, like an added or deleted crop. The entry is found in the
     // same hold, so a PC's write in between cannot move it.
     ManageMutexLocker lock;
-    const int i = findCropEntry(p->ram_para, input, n);
+    const int i = findCropEntry(p->ram(), input, n);
     if (i >= kCropEntries) return;
     const unsigned e = cropEntry(i);
     p->setRamU16(e + 2, uint16_t(in->x));
@@ -595,7 +610,7 @@ void VlxRamPara::VlxDeleteCrop(char input, char n) {
     VlxRamPara* p = p_vlxrampara_config;
     if (!p) return;
     ManageMutexLocker lock;
-    const int i = findCropEntry(p->ram_para, input, n);
+    const int i = findCropEntry(p->ram(), input, n);
     if (i >= kCropEntries) return;
     const uint16_t cropInput = p->ramU16(cropEntry(i)) & 0xFF;
     p->setRamU16(cropEntry(i), 0);
@@ -611,7 +626,7 @@ int VlxRamPara::liveImageSource(unsigned char window, short* isCrop, char* cropI
     VlxRamPara* p = p_vlxrampara_config;
     if (!p) return 0;
     ManageMutexUnlessHeld lock;
-    return VlxGetImageSource(p->ram_para, window, isCrop, cropIndex, 0);
+    return VlxGetImageSource(p->ram(), window, isCrop, cropIndex, 0);
 }
 
 int VlxRamPara::VlxGetImageSource(unsigned char* block, unsigned char window, short* isCrop, char* cropIndex,
@@ -646,12 +661,14 @@ void VlxRamPara::VlxSetImageSource(int n, char inputByte, char windowByte) {
                                      std::to_string(input) + " refused");
         return;
     }
+    // the crop's index is looked up in the same hold that stores it: a PC's RAM write
+    // between the two could move or free the entry
+    ManageMutexLocker lock;
     uint16_t word = uint16_t(input);
     if (n > 0) {
-        const int i = findCropEntry(p->ram_para, input, n);
+        const int i = findCropEntry(p->ram(), input, n);
         word = i < kCropEntries ? uint16_t(kSourceIsCrop | i) : 0;
     }
-    ManageMutexLocker lock;
     p->setRamU16(windowField(window, kWinSource), word);
     if (p->ramU16(kCurrentMode) == p->shadowU16(kCurrentMode)) p->setRamU16(kCurrentMode, 0);
     c331_manage::update_flag = 1;
@@ -712,7 +729,7 @@ int VlxRamPara::test_signal(int code) {
         // deadlock a refresh that asks for another save.
         emit p->sig_update_para(code);
     } else {
-        QMutexLocker lock(&Utils::_test_signal_mutex);
+        plat::Locker<plat::QtMutex> lock(Utils::_test_signal_mutex);
         emit p->sig_update_para(code);
     }
     return 1;

@@ -141,33 +141,42 @@ public:
     static VlxRamPara* p_vlxrampara_config;  // set by start-up before the other threads, read-only after
 
     // ---- data
+    // The arrays are private: the analysis follows a guarded array's name, not a pointer
+    // into it, so every way in is a function that requires the array's lock (a view for a
+    // holder, a copy in or out for the others).
+    //
     // RAM bytes: every writer holds ManageLock::manage_mutex (c331_manage::manage_mutex), and
     // vlx_mutex as well while it copies bytes in; readers hold manage_mutex or copy through
     // snapshot(). The input timings (0x100..0x123) are the exception: their receivers write
     // and read them under vlx_mutex alone, through storeInputTiming() / copyInputTiming().
     mutable plat::PthreadMutex vlx_mutex ACQUIRED_AFTER(ManageLock::manage_mutex);
-    unsigned char ram_para[vlxram::kRamSize] GUARDED_BY(ManageLock::manage_mutex);
+    // The RAM for a holder of manage_mutex: good inside that hold only, never kept past it
+    // nor handed to another thread (copy instead).
+    unsigned char* ram() REQUIRES(ManageLock::manage_mutex) { return ram_para_; }
+    const unsigned char* ram() const REQUIRES(ManageLock::manage_mutex) { return ram_para_; }
     // The RAM as last saved: written by the change notification's save and read by the
     // screens, all on the GUI thread (and by start-up before it).
-    unsigned char ram_para_shadow[vlxram::kRamSize];
+    unsigned char* shadow() { return ram_para_shadow_; }
+    const unsigned char* shadow() const { return ram_para_shadow_; }
     // The user-mode slots: a PC's slot writes and reads (link threads), the panel's save,
     // recall and bookkeeping (GUI thread). Under mode_mutex, a leaf lock held only for a
     // copy: nothing else is taken and no file is touched while it is held.
     mutable plat::Mutex mode_mutex;
-    unsigned char mode_para[vlxram::kModeSlots][vlxram::kModeSlotSize] GUARDED_BY(mode_mutex);
+    // Slot `slot` (0..15, checked by the caller) for a holder of mode_mutex, inside the hold only.
+    unsigned char* modeSlot(int slot) REQUIRES(mode_mutex) { return mode_para_[slot]; }
     uint32_t mode_changes[vlxram::kModeSlots] GUARDED_BY(mode_mutex) = {};  // one more per change of a slot
     // Save requests written into RAM 0x364 (the panel's touch, a PC's RAM write), counted
     // under c331_manage::manage_mutex: a request for the slot being saved that comes in
     // during its save is told from the one being served.
     uint32_t mode_save_requests GUARDED_BY(ManageLock::manage_mutex) = 0;
-    unsigned char reg_para[vlxram::kRegisterFileSize];
-    unsigned char* status_para() { return reg_para + vlxram::kStatusArea; }
     // The register file's read-modify-writes (the transports, the input services, the
     // scaler, each on its own thread) and the PC's reads of it go through these, under one
     // lock, so that no thread's change of a bit loses another's. The new byte is returned.
-    uint8_t updateRegister(unsigned reg, uint8_t mask, uint8_t value);
-    uint8_t registerValue(unsigned reg) const;
-    void readRegisters(unsigned first, unsigned count, uint8_t* out) const;
+    uint8_t updateRegister(unsigned reg, uint8_t mask, uint8_t value) EXCLUDES(reg_file_mutex_);
+    uint8_t registerValue(unsigned reg) const EXCLUDES(reg_file_mutex_);
+    void readRegisters(unsigned first, unsigned count, uint8_t* out) const EXCLUDES(reg_file_mutex_);
+    // Tests: the register file (status area at vlxram::kStatusArea) on a test's own thread.
+    unsigned char* registersForTest() NO_THREAD_SAFETY_ANALYSIS { return reg_para_; }
 
     // u16 little-endian access to a block (RAM, shadow or image)
     static uint16_t getU16(const unsigned char* block, unsigned offset) {
@@ -177,7 +186,7 @@ public:
         block[offset] = uint8_t(v & 0xFF);
         block[offset + 1] = uint8_t(v >> 8);
     }
-    uint16_t ramU16(unsigned address) const REQUIRES(ManageLock::manage_mutex) { return getU16(ram_para, address); }
+    uint16_t ramU16(unsigned address) const REQUIRES(ManageLock::manage_mutex) { return getU16(ram_para_, address); }
     // A copy of RAM bytes for a holder of manage_mutex (the input timings taken under vlx_mutex).
     void copyRam(unsigned address, unsigned length, unsigned char* out) const REQUIRES(ManageLock::manage_mutex);
     // One input's timing record (6 bytes at 0x100 + 6 * input), under vlx_mutex alone: the
@@ -189,8 +198,8 @@ public:
     // vlx_mutex. For readers outside a hold: screens, the input-source thread.
     void snapshot(unsigned address, unsigned length, unsigned char* out) const EXCLUDES(vlx_mutex);
     uint16_t snapshotU16(unsigned address) const;
-    uint16_t shadowU16(unsigned address) const { return getU16(ram_para_shadow, address); }
-    void setRamU16(unsigned address, uint16_t v) REQUIRES(ManageLock::manage_mutex) { setU16(ram_para, address, v); }
+    uint16_t shadowU16(unsigned address) const { return getU16(ram_para_shadow_, address); }
+    void setRamU16(unsigned address, uint16_t v) REQUIRES(ManageLock::manage_mutex) { setU16(ram_para_, address, v); }
 
     // ---- protocol writes (no flag; the caller holds manage_mutex): 0 done, 1 refused
     static int VlxRamParaDeal(unsigned char* data, unsigned short length, unsigned int address)
@@ -235,7 +244,7 @@ public:
     static int VlxAddNewCrop(int input, CROP_PARA* in);
     // Clears the crop's key word; a window showing it is given the crop's whole input in the same hold.
     static void VlxDeleteCrop(char input, char n);
-    // block: the RAM (isModeCopy 0) or a mode copy starting at RAM 0x380, i.e. mode_para[slot] + 2.
+    // block: the RAM (isModeCopy 0) or a mode copy starting at RAM 0x380, i.e. modeSlot(slot) + 2.
     static int VlxGetImageSource(unsigned char* block, unsigned char window, short* isCrop, char* cropIndex,
                                  unsigned char isModeCopy);
     // The same for the live RAM, read under manage_mutex (unless this thread holds it).
@@ -261,8 +270,16 @@ private:
     VlxRamPara();
     ~VlxRamPara() override;
     void loadAtStartup();
-    bool loadRamFile();
+    bool loadRamFile() REQUIRES(ManageLock::manage_mutex);
+    void loadFactoryImage() REQUIRES(ManageLock::manage_mutex);   // RAM 0x300..0xFFF
+    // The parameter file from the factory image (its write, then "sync"): no lock held.
     bool recreateRamFile();
 
-    mutable std::mutex reg_file_mutex_;   // reg_para's read-modify-writes and the PC's reads
+    void clearStatusArea() EXCLUDES(reg_file_mutex_);
+
+    unsigned char ram_para_[vlxram::kRamSize] GUARDED_BY(ManageLock::manage_mutex);
+    unsigned char ram_para_shadow_[vlxram::kRamSize];   // GUI thread (start-up before it)
+    unsigned char mode_para_[vlxram::kModeSlots][vlxram::kModeSlotSize] GUARDED_BY(mode_mutex);
+    mutable plat::Mutex reg_file_mutex_;   // the register file's read-modify-writes and the PC's reads
+    unsigned char reg_para_[vlxram::kRegisterFileSize] GUARDED_BY(reg_file_mutex_);
 };

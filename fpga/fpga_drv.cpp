@@ -41,9 +41,9 @@ bool inFlash(uint32_t address, uint32_t length) {
 
 // Holds the SPI mutex and drives the lines that put one flash chip on the bus; the
 // access line(s) go high before the selects on the way out, as the board needs.
-class fpga_drv::FlashWindow {
+class SCOPED_CAPABILITY fpga_drv::FlashWindow {
 public:
-    FlashWindow(FpgaBus* bus, int chip) : bus_(bus), chip2_(chip == kFlashChipFpga0) {
+    FlashWindow(FpgaBus* bus, int chip) ACQUIRE(Utils::_spi_mutex) : bus_(bus), chip2_(chip == kFlashChipFpga0) {
         Utils::_spi_mutex.lock();
         if (chip2_) {
             bus_->fpga1Select.set(kHigh);
@@ -56,7 +56,7 @@ public:
             bus_->fpga1FlashAccessB.set(kLow);
         }
     }
-    ~FlashWindow() {
+    ~FlashWindow() RELEASE() {
         if (chip2_) {
             bus_->fpga0FlashAccess.set(kHigh);
         } else {

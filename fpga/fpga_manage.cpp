@@ -271,14 +271,14 @@ void fpga_manage::stopThread() {
     if (thread_.joinable()) thread_.join();
 }
 
-bool fpga_manage::takeRequest(std::atomic<uint8_t>& request, QMutex& mutex) {
+bool fpga_manage::takeRequest(std::atomic<uint8_t>& request, plat::QtMutex& mutex) {
     if (!request) return false;
-    QMutexLocker lock(&mutex);
+    plat::Locker<plat::QtMutex> lock(mutex);
     return request.exchange(0) != 0;
 }
 
-void fpga_manage::putBackRequest(std::atomic<uint8_t>& request, QMutex& mutex) {
-    QMutexLocker lock(&mutex);
+void fpga_manage::putBackRequest(std::atomic<uint8_t>& request, plat::QtMutex& mutex) {
+    plat::Locker<plat::QtMutex> lock(mutex);
     request = 1;
 }
 
@@ -328,7 +328,7 @@ void fpga_manage::fpga_manage_deal() {
 int fpga_manage::IT8563WE_Get(TimeRealType* time) {
     std::time_t now;
     {
-        QMutexLocker lock(&Utils::_system_mutex);
+        plat::Locker<plat::QtMutex> lock(Utils::_system_mutex);
         now = plat::timeOfDay();
     }
     std::tm t{};
@@ -364,7 +364,7 @@ void fpga_manage::fpga_reg_cmd_to_spi_data(uint8_t type, uint8_t ram, uint8_t re
 // phase with them low, then both selects released. The command line stays low.
 int fpga_manage::transfer(int fpga, const uint8_t* command, const uint8_t* tx, uint8_t* rx, unsigned len) {
     if (fpga != 0 && fpga != 1) return 0;
-    QMutexLocker lock(&Utils::_spi_mutex);
+    plat::Locker<plat::QtMutex> lock(Utils::_spi_mutex);
     if (fpga == 0) {
         bus.fpga0Command.set(kHigh);
         bus.fpga0Select.set(kLow);

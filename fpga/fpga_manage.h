@@ -231,9 +231,16 @@ public:
     static int build_search_frame(uint8_t* frame, int port, uint32_t configId, uint8_t enable);
 
     // ---- ports: transmit, receive, card search, links. port_mutex covers each whole
-    // transmit sequence, each frame's read and release, and the pass-through state.
+    // transmit sequence, each frame's read and release, the pass-through state, and a PC's
+    // access to a port RAM (FpgaProtocolEngines), so a PC's bytes never land between the
+    // engine's write of a transmit RAM and its send.
     // 0, nothing sent, when the FPGA does not answer (in reset or reconfiguring).
     int Send_to_port(const uint8_t* frame, uint16_t length, int port, int fpga);
+    // RAMs 2..17: the ports' receive (2 + 2P) and transmit (3 + 2P) RAMs of pairs 0..7.
+    static bool isPortRam(unsigned ram) { return ram >= 2 && ram <= 17; }
+    // Tests: Send_to_port calls it between the frame's write into the transmit RAM and its
+    // length and start (set while no engine thread sends).
+    std::function<void()> tx_ram_written_hook;
     // 1 the pair's transmit is free, 0 still busy after 300 ticks (3 s should the tick stand
     // still), -1 the FPGA does not answer: a failed read, or one that reads all ones with
     // no valid identity (an FPGA in reset drives nothing), is no busy bit.
@@ -461,8 +468,8 @@ private:
     static constexpr uint64_t kPassPaceUs = plat::kTickUs;
 
     bool stageUp(int i) const;
-    static bool takeRequest(std::atomic<uint8_t>& request, QMutex& mutex);
-    static void putBackRequest(std::atomic<uint8_t>& request, QMutex& mutex);
+    static bool takeRequest(std::atomic<uint8_t>& request, plat::QtMutex& mutex) EXCLUDES(mutex);
+    static void putBackRequest(std::atomic<uint8_t>& request, plat::QtMutex& mutex) EXCLUDES(mutex);
     int transfer(int fpga, const uint8_t* command, const uint8_t* tx, uint8_t* rx, unsigned len);
     void setResetLine(int i, uint16_t level);
     void closeDevices();

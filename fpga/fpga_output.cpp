@@ -295,7 +295,7 @@ void fpga_manage::set_led_para_deal() {
     const uint8_t para = g_set_led_para;
     if (para == 2) {
         {
-            QMutexLocker lock(&Utils::_led_para_init_mutex);
+            plat::Locker<plat::QtMutex> lock(Utils::_led_para_init_mutex);
             g_set_led_para = 0;
             g_set_led_setup = 0;
         }
@@ -308,7 +308,7 @@ void fpga_manage::set_led_para_deal() {
     if (!get_fpga_status()) {
         // Nothing to blank: the FPGAs come up later with the new geometry anyway, and the
         // dispatcher must not wait on FPGAs that may not come up for a long time.
-        QMutexLocker lock(&Utils::_led_para_init_mutex);
+        plat::Locker<plat::QtMutex> lock(Utils::_led_para_init_mutex);
         g_set_led_para = 0;
         g_set_led_setup = 0;
         return;
@@ -317,7 +317,7 @@ void fpga_manage::set_led_para_deal() {
     switch (g_set_led_setup) {
     case 0: {
         SCREEN_fpgactrl_status(0);
-        QMutexLocker lock(&Utils::_led_para_init_mutex);
+        plat::Locker<plat::QtMutex> lock(Utils::_led_para_init_mutex);
         handshake_time = G_timeTicks;
         s_handshakeWall = std::chrono::steady_clock::now();
         g_set_led_setup = 1;
@@ -326,19 +326,19 @@ void fpga_manage::set_led_para_deal() {
     case 1:
         if (Utils::getTimeSpace(handshake_time) < kBlackTicks && wall < kBlackWall) return;
         {
-            QMutexLocker lock(&Utils::_led_para_init_mutex);
+            plat::Locker<plat::QtMutex> lock(Utils::_led_para_init_mutex);
             handshake_time = G_timeTicks;
             s_handshakeWall = std::chrono::steady_clock::now();
         }
         SCREEN_fpgactrl_status(5);
         {
-            QMutexLocker lock(&Utils::_led_para_init_mutex);
+            plat::Locker<plat::QtMutex> lock(Utils::_led_para_init_mutex);
             g_set_led_setup = 2;
         }
         break;
     case 2: {
         if (Utils::getTimeSpace(handshake_time) < kVideoOffTicks && wall < kVideoOffWall) return;
-        QMutexLocker lock(&Utils::_led_para_init_mutex);
+        plat::Locker<plat::QtMutex> lock(Utils::_led_para_init_mutex);
         handshake_time = G_timeTicks;
         g_set_led_setup = 0;
         g_set_led_para = 0;

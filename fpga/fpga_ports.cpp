@@ -82,6 +82,7 @@ int fpga_manage::Send_to_port(const uint8_t* frame, uint16_t length, int port, i
     }
     int ok = write_fpga_register(kRegPortSelect[half], uint8_t(1 << (port & 7)), fpga, 0xFF);
     ok = ok && write_fpga_ram(frame, 0, length, uint8_t(3 + 2 * pair), fpga);
+    if (tx_ram_written_hook) tx_ram_written_hook();
     ok = ok && write_fpga_register(kRegTxLow[pair], uint8_t(last), fpga, 0xFF);
     ok = ok && write_fpga_register(kRegTxHigh[half], uint8_t(((last >> 8) & 3) << (2 * k)), fpga, uint8_t(3 << (2 * k)));
     ok = ok && write_fpga_register(kRegPairControl[half], uint8_t(0x10 << k), fpga, 0xF0);
@@ -272,8 +273,11 @@ void fpga_manage::Search_Card_Cmd() {
             if (odd) port = lo ? oddPort : le ? even : -1;
             else port = le ? even : lo ? oddPort : -1;
             if (port < 0) continue;
-            check_error_rcv_search_card_cmd(port, fpga, 0, 0);
             plat::Locker<plat::RecursiveMutex> lock(port_mutex);
+            // a PC's frames came meanwhile: the rest of the pass keeps off the cards' bus
+            // (the window's end drops what this pass searched)
+            if (pc_window::open()) return;
+            check_error_rcv_search_card_cmd(port, fpga, 0, 0);
             searched_ports |= 1u << (port + 16 * fpga);
             search_pass_mark = odd ? 1 : 2;
         }

@@ -52,7 +52,7 @@ bool yearValid(uint8_t y) { return y >= FPGA_YEAR_MIN && y <= FPGA_YEAR_MAX; }
 // A reset edge never falls between a transport's command word and its data phase: the
 // FPGA would come out of reset and take the data without its command.
 void fpga_manage::setResetLine(int i, uint16_t level) {
-    QMutexLocker lock(&Utils::_spi_mutex);
+    plat::Locker<plat::QtMutex> lock(Utils::_spi_mutex);
     (i == 0 ? bus.fpga0Reset : bus.fpga1Reset).set(level);
 }
 

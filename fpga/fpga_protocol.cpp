@@ -1,6 +1,7 @@
 #include "fpga/fpga_protocol.h"
 
 #include <cstring>
+#include <functional>
 
 #include "core/logMsg.h"
 #include "fpga/fpga_clock_record.h"
@@ -11,7 +12,29 @@ namespace {
 bool validFpga(int fpga) { return fpga == 0 || fpga == 1; }
 int result(int ok) { return ok ? kEngineOk : kEngineFailed; }
 
+// A PC's access to a port RAM holds the engine's port lock, which the engine holds across
+// each whole transmit (RAM write, length, start) and receive.
+class PortRamHold {
+public:
+    PortRamHold(fpga_manage& engine, unsigned ram) NO_THREAD_SAFETY_ANALYSIS
+        : mutex_(fpga_manage::isPortRam(ram) ? &engine.port_mutex : nullptr) {
+        if (!mutex_ || mutex_->try_lock()) return;
+        if (FpgaProtocolEngines::port_wait_hook) FpgaProtocolEngines::port_wait_hook();
+        mutex_->lock();
+    }
+    ~PortRamHold() NO_THREAD_SAFETY_ANALYSIS {
+        if (mutex_) mutex_->unlock();
+    }
+    PortRamHold(const PortRamHold&) = delete;
+    PortRamHold& operator=(const PortRamHold&) = delete;
+
+private:
+    plat::RecursiveMutex* mutex_;
+};
+
 }  // namespace
+
+std::function<void()> FpgaProtocolEngines::port_wait_hook;
 
 int FpgaProtocolEngines::fpgaWriteRegister(unsigned reg, uint8_t mask, uint8_t value, int fpga) {
     if (!validFpga(fpga) || reg >= kMirrorSize) return kEngineFailed;
@@ -31,12 +54,14 @@ int FpgaProtocolEngines::fpgaReadRegister(unsigned reg, int fpga, uint8_t* value
 int FpgaProtocolEngines::fpgaWriteRam(unsigned ram, unsigned address, const uint8_t* data, unsigned length,
                                       int fpga) {
     if (!validFpga(fpga) || ram > 0xFF || address > kFpgaRamAddressMask || length > kFpgaRamSpace) return kEngineFailed;
+    const PortRamHold hold(*engine_, ram);
     return result(engine_->write_fpga_ram(data, static_cast<uint16_t>(address), static_cast<uint16_t>(length),
                                           static_cast<uint8_t>(ram), fpga));
 }
 
 int FpgaProtocolEngines::fpgaReadRam(unsigned ram, unsigned address, uint8_t* data, unsigned length, int fpga) {
     if (!validFpga(fpga) || ram > 0xFF || address > kFpgaRamAddressMask || length > kFpgaRamSpace) return kEngineFailed;
+    const PortRamHold hold(*engine_, ram);
     return result(engine_->read_fpga_ram(data, static_cast<uint16_t>(address), static_cast<uint16_t>(length),
                                          static_cast<uint8_t>(ram), fpga));
 }

@@ -3,6 +3,8 @@
 // register and RAM access per FPGA, the parameter save, the output geometry and the
 // mailbox buffers, the receiving-card pass-through and card count, the operating time.
 // The C331 operations keep the seam's default (the scaler installs its own).
+#include <functional>
+
 #include "protocol/protocol_engines.h"
 
 class fpga_manage;
@@ -29,6 +31,9 @@ public:
     void serviceCardAnswers() override;
     uint8_t* mailboxRam() override;
     uint8_t* extendRam() override;
+
+    // Tests: called when a PC's port-RAM access finds the engine holding the ports, before it waits.
+    static std::function<void()> port_wait_hook;
 
 private:
     fpga_manage* engine_;

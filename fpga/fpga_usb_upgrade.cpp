@@ -43,7 +43,7 @@ QString fileName(const QString& device) { return QFileInfo(device).fileName(); }
 
 // The package's size, -1 when it is no longer a regular file.
 qint64 packageSize(const QString& device) {
-    QMutexLocker lock(&Utils::_file_deal_mutex);
+    plat::Locker<plat::QtMutex> lock(Utils::_file_deal_mutex);
     const QFileInfo info(hostPath(device));
     return info.isFile() && !info.isSymLink() ? info.size() : -1;
 }
@@ -51,7 +51,7 @@ qint64 packageSize(const QString& device) {
 // One read of a package: under the file mutex, opened read-only, positioned, read and closed.
 // A short read fails.
 bool readPackage(const QString& device, uint64_t offset, size_t n, uint8_t* out) {
-    QMutexLocker lock(&Utils::_file_deal_mutex);
+    plat::Locker<plat::QtMutex> lock(Utils::_file_deal_mutex);
     const QString host = hostPath(device);
     const QFileInfo info(host);
     if (!info.isFile() || info.isSymLink()) return false;  // never wait on a pipe put in its place
@@ -313,7 +313,7 @@ int fpga_manage::update_muc_file(const QString& path, uint32_t offset, uint32_t 
     bool ok = false;
     int error = 0;
     {
-        QMutexLocker lock(&Utils::_file_deal_mutex);
+        plat::Locker<plat::QtMutex> lock(Utils::_file_deal_mutex);
         ok = plat::replaceFileAtomically(host, image.data(), image.size());
         error = errno;
     }
@@ -326,7 +326,7 @@ int fpga_manage::update_muc_file(const QString& path, uint32_t offset, uint32_t 
     syncAndPause(10);
     if (app_written_hook) app_written_hook(host);
     {
-        QMutexLocker lock(&Utils::_file_deal_mutex);
+        plat::Locker<plat::QtMutex> lock(Utils::_file_deal_mutex);
         std::string back;
         ok = plat::readRegularFile(host, size_t(length) + 1, plat::Oversize::Refuse, &back) == plat::FileRead::Ok &&
              back.size() == length && std::memcmp(back.data(), image.data(), length) == 0;
@@ -334,7 +334,7 @@ int fpga_manage::update_muc_file(const QString& path, uint32_t offset, uint32_t 
     if (!ok) {
         // never swapped in: the device would restart into a broken program
         {
-            QMutexLocker lock(&Utils::_file_deal_mutex);
+            plat::Locker<plat::QtMutex> lock(Utils::_file_deal_mutex);
             std::error_code ec;
             std::filesystem::remove(host, ec);
         }

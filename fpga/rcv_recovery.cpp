@@ -332,7 +332,7 @@ template <class Body>
 int rcvRecovery::withFile(const QString& path, Body&& body) {
     if (!path.startsWith('/')) return 1;
     const std::string host = hostPath(path);
-    QMutexLocker lock(&Utils::_file_deal_mutex);
+    plat::Locker<plat::QtMutex> lock(Utils::_file_deal_mutex);
     plat::ReadOnlyFile f;
     if (!f.open(host)) return 1;
     if (host == pinned_path_ && f.identity() != pinned_id_) {
@@ -471,7 +471,7 @@ int rcvRecovery::update_rcvOperatedata(const QString& path, uint64_t position, u
 bool rcvRecovery::validateFile(const QString& path, bool standalone, std::string* why) {
     std::string reason;
     const std::string host = path.startsWith('/') ? hostPath(path) : std::string();
-    QMutexLocker lock(&Utils::_file_deal_mutex);
+    plat::Locker<plat::QtMutex> lock(Utils::_file_deal_mutex);
     pinned_path_.clear();
     pinned_id_ = plat::FileIdentity{};
     plat::ReadOnlyFile f;

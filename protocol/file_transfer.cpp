@@ -295,13 +295,14 @@ uint8_t VlxFileDeal::commit(const FileTarget& target, plat::StagedFile& staged, 
             return kFailed;
         }
     }
-    QMutexLocker lock(&Utils::_file_deal_mutex);
-    if (!staged.commit()) {
-        writeLogMsg(LOG_ERROR, "file transfer: " + target.path + " cannot be stored");
-        return kFailed;
+    {
+        plat::Locker<plat::QtMutex> lock(Utils::_file_deal_mutex);
+        if (!staged.commit()) {
+            writeLogMsg(LOG_ERROR, "file transfer: " + target.path + " cannot be stored");
+            return kFailed;
+        }
+        writeLogMsg(LOG_INFO, "file transfer: " + target.path + " stored, " + std::to_string(size) + " bytes");
     }
-    writeLogMsg(LOG_INFO, "file transfer: " + target.path + " stored, " + std::to_string(size) + " bytes");
-    lock.unlock();
     if (target.kind == kAlias && notify) notify(kChangeAliasReplaced);
     if (!target.folder.empty() && cardFileChanged) cardFileChanged(target.folder == kRecoveryFolder, false);
     if (target.kind == kApplication && appSwap && appSwap() != 0) return kFailed;
@@ -313,7 +314,7 @@ uint8_t VlxFileDeal::load(const FileTarget& target, std::string* data) {
         if (!grabScreen || !grabScreen(data)) return kFailed;
         return data->size() <= target.maxSize ? kOk : kFailed;
     }
-    QMutexLocker lock(&Utils::_file_deal_mutex);
+    plat::Locker<plat::QtMutex> lock(Utils::_file_deal_mutex);
     std::string why;
     const plat::FileRead r = plat::readRegularFile(plat::path(target.path), target.maxSize, plat::Oversize::Refuse, data, &why);
     if (r == plat::FileRead::Refused) writeLogMsg(LOG_WARNING, "file transfer: " + target.path + " " + why);
@@ -321,7 +322,7 @@ uint8_t VlxFileDeal::load(const FileTarget& target, std::string* data) {
 }
 
 uint8_t VlxFileDeal::remove(const FileTarget& target, bool all) {
-    QMutexLocker lock(&Utils::_file_deal_mutex);
+    plat::Locker<plat::QtMutex> lock(Utils::_file_deal_mutex);
     std::error_code ec;
     if (!all) {
         if (!fs::is_regular_file(plat::path(target.path), ec)) return kRefused;

@@ -258,7 +258,7 @@ WifiSettings H71_WIFI_CONFIG::settings() {
 
 void H71_WIFI_CONFIG::writeMissingFiles() {
     const WifiSettings s = settings();
-    QMutexLocker files(&Utils::_file_deal_mutex);
+    plat::Locker<plat::QtMutex> files(Utils::_file_deal_mutex);
     plat::makeDirs("/etc");
     const std::pair<const char*, std::string> all[] = {{wifi::kHostapdConf, wifi::hostapdConf(s)},
                                                        {wifi::kUdhcpdConf, wifi::udhcpdConf(s)},
@@ -280,7 +280,7 @@ bool H71_WIFI_CONFIG::apply(const WifiSettings& s) {
         return false;
     {
         std::lock_guard<std::mutex> l(mutex_);
-        QMutexLocker files(&Utils::_file_deal_mutex);
+        plat::Locker<plat::QtMutex> files(Utils::_file_deal_mutex);
         plat::makeDirs("/etc");
         const bool ok = plat::replaceFileAtomically(plat::path(wifi::kHostapdConf), wifi::hostapdConf(s)) &&
                         plat::replaceFileAtomically(plat::path(wifi::kUdhcpdConf), wifi::udhcpdConf(s)) &&

@@ -45,7 +45,6 @@ uint8_t toBcd(int v) { return uint8_t(((v / 10) % 10) << 4 | (v % 10)); }
 
 // The FPGA RAMs the PC may reach: the port transmit and receive RAMs, RAM 33 and RAM 50.
 bool pcFpgaRam(unsigned ram) { return (ram >= 2 && ram <= 17) || ram == 33 || ram == 50; }
-bool portRam(unsigned ram) { return ram >= 2 && ram <= 17; }
 
 struct FpgaRamAddress {
     unsigned ram = 0;
@@ -176,9 +175,8 @@ void message_deal::write_ram(const uint8_t* frame, const uint8_t* p, size_t n) {
         FpgaRamAddress a;
         if (!decodeFpgaRam(address, len, &a)) return status(kStatusRefused);
         uint8_t s = kStatusOk;
-        // The port RAMs are shared with the engine's own transmit and receive.
-        std::unique_lock<QMutex> l(Utils::_fpga_multicast_mutex, std::defer_lock);
-        if (portRam(a.ram)) l.lock();
+        // the port RAMs are shared with the engine's own transmit and receive: the engine
+        // side holds its port lock for them
         for (int f = fpgaFirst(frame); f <= fpgaLast(frame); ++f)
             s = worse(s, statusOf(eng.fpgaWriteRam(a.ram, a.offset, data, unsigned(len), f)));
         return status(s);
@@ -238,8 +236,6 @@ void message_deal::read_ram(const uint8_t* frame, const uint8_t* p, size_t n) {
     case kSpaceFpgaRam: {
         FpgaRamAddress a;
         if (!decodeFpgaRam(address, len, &a)) return status(kStatusRefused);
-        std::unique_lock<QMutex> l(Utils::_fpga_multicast_mutex, std::defer_lock);
-        if (portRam(a.ram)) l.lock();
         if (len == 0) break;
         const uint8_t s = statusOf(eng.fpgaReadRam(a.ram, a.offset, data.data(), unsigned(len), fpgaForRead(frame)));
         if (s != kStatusOk) return status(s);

@@ -7,7 +7,7 @@
 namespace applied_ram {
 
 namespace {
-unsigned char base[kSize];
+unsigned char base[kSize] GUARDED_BY(ManageLock::manage_mutex);
 static_assert(kSize == vlxram::kRamSize, "the base mirrors the whole RAM");
 }  // namespace
 

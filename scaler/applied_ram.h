@@ -11,8 +11,9 @@ namespace applied_ram {
 
 constexpr unsigned kSize = 4096;
 
-unsigned char* bytes();
-uint16_t word(unsigned address);
+// The base for a holder of manage_mutex, inside that hold only.
+unsigned char* bytes() REQUIRES(ManageLock::manage_mutex);
+uint16_t word(unsigned address) REQUIRES(ManageLock::manage_mutex);
 // The whole RAM as it is now: loaded at start-up, or about to be applied by the bring-up.
 void takeRam() REQUIRES(ManageLock::manage_mutex);
 // A word its writer has put on the hardware itself (the FPGA engine's screen state and

@@ -29,7 +29,9 @@ constexpr unsigned kPanelResultsEnd = kPanelResults + 10;  // 0x566..0x573: the 
 unsigned char seen[kRamSize];
 unsigned char baseBefore[kRamSize];  // the base as the pass began
 
-bool differs(unsigned a) { return VlxRamPara::getU16(seen, a) != applied_ram::word(a); }
+bool differs(unsigned a) REQUIRES(ManageLock::manage_mutex) {
+    return VlxRamPara::getU16(seen, a) != applied_ram::word(a);
+}
 uint16_t seenU16(unsigned a) { return VlxRamPara::getU16(seen, a); }
 
 }  // namespace
@@ -53,7 +55,7 @@ void c331_manage::applyPanel() {
     vlxApi_PnlInit2(ram->ramU16(kLedWidth), ram->ramU16(kLedHeight), ram->ramU16(kOut1Width), ram->ramU16(kOut1Height),
                     ram->ramU16(kSpliceMode));
     {
-        QMutexLocker l(&Utils::_led_para_init_mutex);
+        plat::Locker<plat::QtMutex> l(Utils::_led_para_init_mutex);
         g_set_led_para = 2;
     }
     if (ram->ramU16(kOsdEnable) != 0) g_osd_update = 1;
@@ -81,12 +83,12 @@ void c331_manage::passUnderLock() {
         }
     applyPanel();
     // the panel results the re-initialisation has just written are the manager's own
-    std::memcpy(seen + kOutputX, ram->ram_para + kOutputX, kPanelResultsEnd - kOutputX);
+    std::memcpy(seen + kOutputX, ram->ram() + kOutputX, kPanelResultsEnd - kOutputX);
 
     // 2. picture
     if (differs(kBrightness)) {
         c331_SetBrightness(50);  // brightness itself is the FPGA engine's
-        QMutexLocker l(&Utils::_bri_set_mutex);
+        plat::Locker<plat::QtMutex> l(Utils::_bri_set_mutex);
         engine_requests::raise(engine_requests::fpgaBrightness);
     }
     if (differs(kContrast)) c331_SetContrast(seenU16(kContrast));
@@ -171,7 +173,7 @@ void c331_manage::passUnderLock() {
         // The RAM tells what the LED screen shows: the refused number goes back to the
         // pattern still shown (or none), unless a writer changed it after the look.
         const uint8_t shown = applied_ram::bytes()[kTestPattern];
-        if (ram->ram_para[kTestPattern] == seen[kTestPattern]) ram->ram_para[kTestPattern] = shown;
+        if (ram->ram()[kTestPattern] == seen[kTestPattern]) ram->ram()[kTestPattern] = shown;
         seen[kTestPattern] = shown;
     }
 
@@ -228,7 +230,7 @@ void c331_manage::c331managerdeal(void* arg) {
         if (!panel_pending_) {
             if (ram->ramU16(kOutputX) != applied_ram::word(kOutputX) || ram->ramU16(kOutputY) != applied_ram::word(kOutputY))
                 engine_requests::raise(engine_requests::fpgaOutputPosition);
-            std::memcpy(applied_ram::bytes() + kOutputX, ram->ram_para + kOutputX, kPanelResultsEnd - kOutputX);
+            std::memcpy(applied_ram::bytes() + kOutputX, ram->ram() + kOutputX, kPanelResultsEnd - kOutputX);
             VlxRamPara::test_signal(1);  // the panel results reach the screens and the saved RAM
         }
     }

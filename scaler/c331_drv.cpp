@@ -35,7 +35,7 @@ int c331_drv::initialize() {
 }
 
 void c331_drv::init_reg_acc_param() {
-    QMutexLocker l(&Utils::_c331_bnk_mutex);
+    plat::Locker<plat::QtMutex> l(Utils::_c331_bnk_mutex);
     bank_ = -1;
 }
 
@@ -50,7 +50,7 @@ int transfer(void* gpioWindow, int fd, const unsigned char* tx, unsigned char* r
     t.speed_hz = speed;
     t.bits_per_word = 8;
     t.delay_usecs = 0;
-    QMutexLocker l(&Utils::_spi_mutex);
+    plat::Locker<plat::QtMutex> l(Utils::_spi_mutex);
     // Both FPGAs sit on the same controller: neither may listen while a C331 frame is clocked.
     fpgaSelectsInactive(gpioWindow);
     return plat::sys().ioctl(fd, SPI_IOC_MESSAGE(1), &t);
@@ -139,12 +139,12 @@ bool c331_drv::readLocked(int fd, unsigned int d, unsigned int bankOffset, unsig
 }
 
 void c331_drv::write_C331(int fd, unsigned int d, unsigned int value, unsigned int bankOffset) {
-    QMutexLocker l(&Utils::_c331_bnk_mutex);
+    plat::Locker<plat::QtMutex> l(Utils::_c331_bnk_mutex);
     writeLocked(fd, d, value, bankOffset);
 }
 
 unsigned int c331_drv::read_C331(int fd, unsigned int d, unsigned int bankOffset) {
-    QMutexLocker l(&Utils::_c331_bnk_mutex);
+    plat::Locker<plat::QtMutex> l(Utils::_c331_bnk_mutex);
     unsigned int v = 0;
     readLocked(fd, d, bankOffset, &v);
     return v;
@@ -152,7 +152,7 @@ unsigned int c331_drv::read_C331(int fd, unsigned int d, unsigned int bankOffset
 
 void c331_drv::write_c331_mask(int fd, unsigned int d, unsigned int value, unsigned int mask, unsigned int bankOffset) {
     // One hold of the bank mutex: no other writer slips between our read and write.
-    QMutexLocker l(&Utils::_c331_bnk_mutex);
+    plat::Locker<plat::QtMutex> l(Utils::_c331_bnk_mutex);
     unsigned int old = 0;
     if (!readLocked(fd, d, bankOffset, &old)) return;  // never write back what was not read
     writeLocked(fd, d, (old & ~mask) | (value & mask), bankOffset);

@@ -95,14 +95,14 @@ void c331_manage::check_port_valid(int fd) {
             const int c = ports[i];
             uint8_t check;
             {
-                QMutexLocker l(&Utils::_check_nosig_mutex);
+                plat::Locker<plat::QtMutex> l(Utils::_check_nosig_mutex);
                 check = nosig_check[c];
             }
             if (!(check & 0x80)) continue;
             int v[5];
             const bool ok = measurePort(c, v);
             {
-                QMutexLocker l(&Utils::_check_nosig_mutex);
+                plat::Locker<plat::QtMutex> l(Utils::_check_nosig_mutex);
                 nosig_check[c] = uint8_t(ok ? (nosig_check[c] & ~1u) : (nosig_check[c] | 1u));
             }
             // Only the V-by-One receivers have a lock to restart.

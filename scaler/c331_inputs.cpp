@@ -51,7 +51,7 @@ void installReceiverReader(ReceiverReader reader) { g_reader = reader; }
 void receiverChanged() { c331_manage::wakeManager(); }
 
 bool readReceiver(int source, ReceiverTiming* out) {
-    QMutexLocker l(&Utils::_source_hdminfo_mutex);
+    plat::Locker<plat::QtMutex> l(Utils::_source_hdminfo_mutex);
     const ReceiverReader r = g_reader.load();
     return r ? r(source, out) : readFromRam(source, out);
 }

@@ -16,6 +16,7 @@
 #include <optional>
 
 #include "core/manage_lock.h"
+#include "core/utils.h"
 #include "platform/annotated_mutex.h"
 #include "platform/worker_pacer.h"
 #include "scaler/c331_geometry.h"
@@ -358,7 +359,7 @@ public:
     uint8_t PI_STABLE[INPUT_PORTS] = {};
     uint32_t measure_tick = 0;
     bool measured_once = false;
-    uint8_t nosig_check[INPUT_PORTS] = {};  // bit 7 check requested, bit 0 no signal
+    uint8_t nosig_check[INPUT_PORTS] GUARDED_BY(Utils::_check_nosig_mutex) = {};  // bit 7 check requested, bit 0 no signal
     uint8_t vbo_lock_fail[2] = {};
     uint32_t vbo_restart_tick[2] = {};
     bool vbo_restarted[2] = {};

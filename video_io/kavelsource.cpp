@@ -150,6 +150,7 @@ void kavelsource::linkScaler() {
     c331in::installReceiverReader([](int source, c331in::ReceiverTiming* out) {
         kavelsource* s = p_kavel_source;
         if (!s || source < 0 || source >= kSources) return false;
+        Utils::sourceRecordsHeld();
         const HDMI_INFO& r = s->hdminfo[source];
         if (!r.stable) return false;
         *out = c331in::ReceiverTiming{r.Hact, r.Hsync, r.Hback, r.Hpol, r.Htotal,
@@ -205,7 +206,7 @@ bool kavelsource::source_deal() {
 }
 
 void kavelsource::startup_deal() {
-    QMutexLocker lock(&Utils::_source_init_mutex);
+    plat::Locker<plat::QtMutex> lock(Utils::_source_init_mutex);
     for (int k = 0; k < 2; ++k) {
         if (chipReady_[kIte0 + k]) continue;
         if (!rx_reset[k].high()) rx_reset[k].set(wiring::kLineHigh);  // out of reset; it answers from the next try
@@ -387,21 +388,24 @@ void kavelsource::restore_edid_words(int source, const std::vector<uint8_t>& eep
 
 void kavelsource::about_set_edid_deal() {
     for (int p = 0; p < kSources; ++p) {
-        if (set_edid_flag[p] != 1 || edid_write_flag[p] != 0) continue;
+        // Taken before it is served: a request raised while the EEPROM is being written
+        // stays raised for the next pass, which writes the newer words.
+        if (set_edid_flag[p].exchange(0) == 0) continue;
         std::vector<uint8_t> edid;
         std::string error;
         if (!wanted_edid(p, &edid, &error)) {
             writeLogMsg(LOG_ERROR, "input chips: EDID timing of " + sourceName(p) + " refused: " + error);
-            set_edid_flag[p] = 0;  // the EEPROM keeps the EDID it has
-            bool ok = false;
+            bool ok = false;  // the EEPROM keeps the EDID it has
             const std::vector<uint8_t> now = read_edid_eeprom(p, &ok);
             if (ok) restore_edid_words(p, now);
             continue;
         }
         if (write_edid(p, edid)) {
-            edid_write_flag[p] = 1;
-            set_edid_flag[p] = 0;
+            // written, unless newer words wait (they set it again once served)
+            if (set_edid_flag[p] == 0) edid_write_flag[p] = 1;
             noteWork();
+        } else {
+            set_edid_flag[p] = 1;  // tried again on the next pass
         }
     }
 }
@@ -417,9 +421,9 @@ bool kavelsource::iTE6805_Get_Hdmi(int dev) {
 // ---------------------------------------------------------------- audio
 
 void kavelsource::about_volume_deal() {
-    if (volume_flag != 1) return;
     VlxRamPara* ram = VlxRamPara::p_vlxrampara_config;
-    if (!ram) return;
+    // Taken before the RAM is read: a route change raised meanwhile is served next pass.
+    if (!ram || volume_flag.exchange(0) == 0) return;
     // One copy of the crop table, audio word and window records: PCs write them meanwhile.
     unsigned char r[vlxram::kWindowRecords + vlxram::kWindowRecordSize * vlxram::kWindows];
     ram->snapshot(vlxram::kCropTable, sizeof r - vlxram::kCropTable, r + vlxram::kCropTable);
@@ -440,8 +444,6 @@ void kavelsource::about_volume_deal() {
     const bool ok = bus.writeRaw(chipTarget("audio-switch"), &route, 1);
     chipAnswers(kAudio, ok, kChipNames[kAudio]);
     setStatusBit(2, 0, ok);
-    if (ok) {
-        volume_flag = 0;  // a failed write is tried again on the next pass
-        noteWork();
-    }
+    if (ok) noteWork();
+    else volume_flag = 1;  // a failed write is tried again on the next pass
 }

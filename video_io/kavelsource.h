@@ -7,9 +7,12 @@
 // - hdminfo[s]: written by the input-source thread, read (copied whole) by the scaler
 //   under Utils::_source_hdminfo_mutex.
 // - set_edid_flag[p] / edid_write_flag[p]: the scaler's dispatcher sets 1 / 0 when the
-//   EDID words of input p (RAM 0x380 + 6p) changed; about_set_edid_deal serves it.
+//   EDID words of input p (RAM 0x380 + 6p) changed; about_set_edid_deal takes the request
+//   (clears it) before it reads the words and writes the EEPROM, puts it back when the
+//   write failed, and sets edid_write_flag once no newer request waits.
 // - volume_flag: the dispatcher sets 1 when the audio window's source or a sound word
-//   changed; about_volume_deal clears it once the audio switch took the route.
+//   changed; about_volume_deal takes it before it reads the RAM, and puts it back when
+//   the audio switch did not take the route.
 //   These flags are the scaler's request words (scaler/engine_requests.h) under the
 //   manager's names: one store, whoever looks at it.
 // - clk_stage[i]: 2 once FPGA i's pixel clock runs (the FPGA engine waits for it).
@@ -32,6 +35,7 @@
 #include <thread>
 #include <vector>
 
+#include "core/utils.h"
 #include "platform/annotated_mutex.h"
 #include "platform/gpio_word.h"
 #include "platform/reg_window.h"
@@ -118,7 +122,7 @@ public:
     std::vector<uint8_t> read_edid_eeprom(int source, bool* ok, bool afterWrite = false) REQUIRES(passMutex_);
 
     // ---- shared state
-    HDMI_INFO hdminfo[kSources] = {};   // written and read whole under Utils::_source_hdminfo_mutex
+    HDMI_INFO hdminfo[kSources] GUARDED_BY(Utils::_source_hdminfo_mutex) = {};   // written and read whole
     std::atomic<uint8_t> (&set_edid_flag)[kSources] = engine_requests::edidRequest;
     std::atomic<uint8_t> (&edid_write_flag)[kSources] = engine_requests::edidWritten;
     std::atomic<uint8_t>& volume_flag = engine_requests::audioRoute;

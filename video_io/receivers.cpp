@@ -103,7 +103,7 @@ void publish_input(kavelsource& owner, int source, const PortReading& r) {
     }
     bool changed = false;
     {
-        QMutexLocker lock(&Utils::_source_hdminfo_mutex);
+        plat::Locker<plat::QtMutex> lock(Utils::_source_hdminfo_mutex);
         changed = std::memcmp(&owner.hdminfo[source], &rec, sizeof rec) != 0;
         owner.hdminfo[source] = rec;
     }

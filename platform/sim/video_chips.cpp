@@ -160,8 +160,26 @@ void EdidEepromModel::attached(SimBoard&) {
     if (!storeFile_.empty()) store_ = std::make_unique<ChipStore>(storeFile_, vm::kEepromBytes);
 }
 
-bool EdidEepromModel::write(const I2cContext& ctx, const uint8_t* data, size_t len) {
+void EdidEepromModel::onPageWrite(std::function<void(unsigned)> hook) {
     std::lock_guard<std::mutex> l(mutex_);
+    pageHook_ = std::move(hook);
+}
+
+bool EdidEepromModel::write(const I2cContext& ctx, const uint8_t* data, size_t len) {
+    std::function<void(unsigned)> hook;
+    unsigned written = 0;
+    {
+        std::lock_guard<std::mutex> l(mutex_);
+        if (!writePage(ctx, data, len)) return false;
+        if (len < 2) return true;
+        hook = pageHook_;
+        written = pageWrites_;
+    }
+    if (hook) hook(written);
+    return true;
+}
+
+bool EdidEepromModel::writePage(const I2cContext& ctx, const uint8_t* data, size_t len) {
     if (takeFailure(failNext_)) return false;
     if (ctx.time < busyUntil_) return false;  // in its write cycle: no acknowledge
     if (len == 0) return true;
@@ -392,15 +410,25 @@ std::string SdiReceiverModel::control(const std::vector<std::string>& args) {
 
 // ---------------------------------------------------------------- audio switch
 
-bool AudioSwitchModel::write(const I2cContext&, const uint8_t* data, size_t len) {
+void AudioSwitchModel::onRouteWrite(std::function<void(int)> hook) {
     std::lock_guard<std::mutex> l(mutex_);
-    if (takeFailure(failNext_)) return false;
-    if (len == 0) return true;
-    if (len != 1 || data[0] > vm::kAudioInputs) {
-        misuse("audio route is one byte, 0..6");
-        return false;
+    routeHook_ = std::move(hook);
+}
+
+bool AudioSwitchModel::write(const I2cContext&, const uint8_t* data, size_t len) {
+    std::function<void(int)> hook;
+    {
+        std::lock_guard<std::mutex> l(mutex_);
+        if (takeFailure(failNext_)) return false;
+        if (len == 0) return true;
+        if (len != 1 || data[0] > vm::kAudioInputs) {
+            misuse("audio route is one byte, 0..6");
+            return false;
+        }
+        route_ = data[0];
+        hook = routeHook_;
     }
-    route_ = data[0];
+    if (hook) hook(data[0]);
     return true;
 }
 

@@ -9,6 +9,7 @@
 // reported stable a settle time later on the board clock, as a real receiver locks
 // some time after the source starts. Pulling it is seen at once.
 #include <array>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -72,9 +73,14 @@ public:
     unsigned pageWrites() const { return pageWrites_; }
     // The next `n` transfers are not acknowledged (a chip that does not answer).
     void failTransfers(int n) { failNext_ = n; }
+    // Tests: called after each page write has landed (outside the model's lock), to act
+    // while the driver is between two pages of one EDID.
+    void onPageWrite(std::function<void(unsigned pageWrites)> hook);
 
 private:
+    bool writePage(const I2cContext& ctx, const uint8_t* data, size_t len);  // under mutex_
     mutable std::mutex mutex_;
+    std::function<void(unsigned)> pageHook_;  // under mutex_; called on a copy
     uint32_t writeLine_;
     std::string storeFile_;
     std::unique_ptr<ChipStore> store_;
@@ -148,9 +154,12 @@ public:
     std::string control(const std::vector<std::string>& args) override;
     int route() const;
     void failTransfers(int n);
+    // Tests: called after the switch took a route (outside the model's lock).
+    void onRouteWrite(std::function<void(int route)> hook);
 
 private:
     mutable std::mutex mutex_;
+    std::function<void(int)> routeHook_;  // under mutex_; called on a copy
     uint8_t route_ = 0;
     int failNext_ = 0;
 };

@@ -9,9 +9,11 @@
 
 #include <QCoreApplication>
 #include <QEvent>
+#include <QMetaMethod>
 #include <QMutex>
 #include <QObject>
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <mutex>
@@ -20,12 +22,20 @@
 
 namespace {
 
+// Qt's own function, looked up on the first call and kept in `slot`. Not a function-local
+// static with an initialiser: its guard would order every later caller after the first one
+// (an acquire the detector sees), hiding a race in what the first caller did before. Two
+// threads may both look it up; they find the same address.
 template <typename Fn>
-Fn qtOwn(const char* symbol) {
-    void* p = dlsym(RTLD_NEXT, symbol);
+Fn qtOwn(std::atomic<void*>& slot, const char* symbol) {
+    void* p = slot.load(std::memory_order_relaxed);
     if (!p) {
-        std::fprintf(stderr, "qmutex annotations: %s not found in Qt\n", symbol);
-        std::abort();
+        p = dlsym(RTLD_NEXT, symbol);
+        if (!p) {
+            std::fprintf(stderr, "qmutex annotations: %s not found in Qt\n", symbol);
+            std::abort();
+        }
+        slot.store(p, std::memory_order_relaxed);
     }
     return reinterpret_cast<Fn>(p);
 }
@@ -33,14 +43,16 @@ Fn qtOwn(const char* symbol) {
 }  // namespace
 
 void QMutex::lock() QT_MUTEX_LOCK_NOEXCEPT {
-    static const auto own = qtOwn<void (*)(QMutex*)>("_ZN6QMutex4lockEv");
+    static std::atomic<void*> ownSlot{nullptr};
+    const auto own = qtOwn<void (*)(QMutex*)>(ownSlot, "_ZN6QMutex4lockEv");
     __tsan_mutex_pre_lock(this, 0);
     own(this);
     __tsan_mutex_post_lock(this, 0, 0);
 }
 
 bool QMutex::tryLock(int timeout) QT_MUTEX_LOCK_NOEXCEPT {
-    static const auto own = qtOwn<bool (*)(QMutex*, int)>("_ZN6QMutex7tryLockEi");
+    static std::atomic<void*> ownSlot{nullptr};
+    const auto own = qtOwn<bool (*)(QMutex*, int)>(ownSlot, "_ZN6QMutex7tryLockEi");
     __tsan_mutex_pre_lock(this, __tsan_mutex_try_lock);
     const bool taken = own(this, timeout);
     __tsan_mutex_post_lock(this, taken ? __tsan_mutex_try_lock : __tsan_mutex_try_lock | __tsan_mutex_try_lock_failed,
@@ -49,7 +61,8 @@ bool QMutex::tryLock(int timeout) QT_MUTEX_LOCK_NOEXCEPT {
 }
 
 void QMutex::unlock() noexcept {
-    static const auto own = qtOwn<void (*)(QMutex*)>("_ZN6QMutex6unlockEv");
+    static std::atomic<void*> ownSlot{nullptr};
+    const auto own = qtOwn<void (*)(QMutex*)>(ownSlot, "_ZN6QMutex6unlockEv");
     __tsan_mutex_pre_unlock(this, 0);
     own(this);
     __tsan_mutex_post_unlock(this, 0);
@@ -60,9 +73,11 @@ void QMutex::unlock() noexcept {
 // is told of the hand-over, keyed by the receiving object: a post to an object (postEvent,
 // invokeMethod) releases that object's sync object, and every event Qt delivers to an object
 // acquires it just before the receiver runs. A signal names no receiver where it is emitted,
-// so a queued signal releases the sync object of every object that was connected to its
-// sender (any of the sender's signals: a little more than Qt orders, never another receiver).
-// A post to one object therefore orders nothing on another, as with Qt's own lock.
+// so an emitted signal releases the sync object of every object that was connected to that
+// signal of its sender (never a receiver of the sender's other signals); one emitted through
+// the signal-offset entry, which does not say which class declares it, releases every
+// receiver of its sender. A post to one object therefore orders nothing on another, as with
+// Qt's own lock.
 // The hand-back: a queued functor is shared by the caller and the event through Qt's atomic
 // reference count, and whichever drops the last reference destroys it, after the receiver ran
 // it. A delivered call releases the receiver's second sync object once it returns; the caller
@@ -100,25 +115,59 @@ public:
     }
 };
 
+// Per sender, per signal (its method index; kAnySignal where the connection's signal could
+// not be told), the receivers connected to it.
+constexpr int kAnySignal = -1;
+using SignalReceivers = std::unordered_map<int, std::vector<const QObject*>>;
 std::mutex g_tableMutex;
-std::unordered_map<const QObject*, std::vector<const QObject*>>* g_receivers;
+std::unordered_map<const QObject*, SignalReceivers>* g_receivers;
 
-void connected(const QObject* sender, const QObject* receiver) {
+// A signal's method index as activate() names it: a clone (a signal with a default argument
+// left out) is the signal it was cloned from.
+int original(const QMetaObject* meta, int index) {
+    if (!meta || index < 0) return kAnySignal;
+    while (index > 0 && (meta->method(index).attributes() & QMetaMethod::Cloned)) --index;
+    return index;
+}
+
+// The method index of a signal given as a pointer to member, found as Qt's connect finds it.
+int signalIndex(void** signal, const QMetaObject* meta) {
+    for (; signal && meta; meta = meta->superClass()) {
+        int local = -1;
+        void* args[] = {&local, signal};
+        meta->static_metacall(QMetaObject::IndexOfMethod, 0, args);
+        if (local >= 0) return meta->methodOffset() + local;
+    }
+    return kAnySignal;
+}
+
+// The same for a SIGNAL() string ("2name(args)").
+int signalIndex(const QObject* sender, const char* signal) {
+    if (!sender || !signal || !*signal) return kAnySignal;
+    const QMetaObject* meta = sender->metaObject();
+    return original(meta, meta->indexOfSignal(QMetaObject::normalizedSignature(signal + 1).constData()));
+}
+
+void connected(const QObject* sender, int signal, const QObject* receiver) {
     if (!sender || !receiver) return;
     Hidden hidden;
     std::lock_guard<std::mutex> lock(g_tableMutex);
-    if (!g_receivers) g_receivers = new std::unordered_map<const QObject*, std::vector<const QObject*>>;
-    auto& list = (*g_receivers)[sender];
+    if (!g_receivers) g_receivers = new std::unordered_map<const QObject*, SignalReceivers>;
+    auto& list = (*g_receivers)[sender][signal];
     if (std::find(list.begin(), list.end(), receiver) == list.end()) list.push_back(receiver);
 }
 
-void emitted(const QObject* sender) {
+// `signal` kAnySignal: every receiver of the sender.
+void emitted(const QObject* sender, int signal) {
     std::vector<const QObject*> receivers;
     {
         Hidden hidden;
         std::lock_guard<std::mutex> lock(g_tableMutex);
         if (g_receivers)
-            if (auto it = g_receivers->find(sender); it != g_receivers->end()) receivers = it->second;
+            if (auto it = g_receivers->find(sender); it != g_receivers->end())
+                for (const auto& [index, list] : it->second)
+                    if (signal == kAnySignal || index == signal || index == kAnySignal)
+                        receivers.insert(receivers.end(), list.begin(), list.end());
     }
     for (const QObject* r : receivers) __tsan_release(handOver(r));
 }
@@ -155,21 +204,24 @@ bool delivered(Own own, QObject* receiver, QEvent* event) {
 }  // namespace
 
 void QMetaObject::activate(QObject* sender, const QMetaObject* meta, int local, void** argv) {
-    static const auto own =
-        qtOwn<void (*)(QObject*, const QMetaObject*, int, void**)>("_ZN11QMetaObject8activateEP7QObjectPKS_iPPv");
-    emitted(sender);
+    static std::atomic<void*> ownSlot{nullptr};
+    const auto own =
+        qtOwn<void (*)(QObject*, const QMetaObject*, int, void**)>(ownSlot, "_ZN11QMetaObject8activateEP7QObjectPKS_iPPv");
+    emitted(sender, meta ? meta->methodOffset() + local : kAnySignal);
     own(sender, meta, local, argv);
 }
 
 void QMetaObject::activate(QObject* sender, int offset, int local, void** argv) {
-    static const auto own = qtOwn<void (*)(QObject*, int, int, void**)>("_ZN11QMetaObject8activateEP7QObjectiiPPv");
-    emitted(sender);
+    static std::atomic<void*> ownSlot{nullptr};
+    const auto own = qtOwn<void (*)(QObject*, int, int, void**)>(ownSlot, "_ZN11QMetaObject8activateEP7QObjectiiPPv");
+    emitted(sender, kAnySignal);
     own(sender, offset, local, argv);
 }
 
 bool QMetaObject::invokeMethodImpl(QObject* object, QtPrivate::QSlotObjectBase* slot, Qt::ConnectionType type,
                                    void* ret) {
-    static const auto own = qtOwn<bool (*)(QObject*, QtPrivate::QSlotObjectBase*, Qt::ConnectionType, void*)>(
+    static std::atomic<void*> ownSlot{nullptr};
+    const auto own = qtOwn<bool (*)(QObject*, QtPrivate::QSlotObjectBase*, Qt::ConnectionType, void*)>(ownSlot,
         "_ZN11QMetaObject16invokeMethodImplEP7QObjectPN9QtPrivate15QSlotObjectBaseEN2Qt14ConnectionTypeEPv");
     // the last reference stays here unless the event outlives this call; taken before the
     // post, so the delivery (and a destruction inside Qt after it) is ordered after it
@@ -199,7 +251,8 @@ bool QMetaObject::invokeMethod(QObject* obj, const char* member, Qt::ConnectionT
     using Own = bool (*)(QObject*, const char*, Qt::ConnectionType, QGenericReturnArgument, QGenericArgument,
                          QGenericArgument, QGenericArgument, QGenericArgument, QGenericArgument, QGenericArgument,
                          QGenericArgument, QGenericArgument, QGenericArgument, QGenericArgument);
-    static const auto own = qtOwn<Own>(
+    static std::atomic<void*> ownSlot{nullptr};
+    const auto own = qtOwn<Own>(ownSlot,
         "_ZN11QMetaObject12invokeMethodEP7QObjectPKcN2Qt14ConnectionTypeE22QGenericReturnArgument16QGenericArgumentS7_"
         "S7_S7_S7_S7_S7_S7_S7_S7_");
     posted(obj);
@@ -207,18 +260,21 @@ bool QMetaObject::invokeMethod(QObject* obj, const char* member, Qt::ConnectionT
 }
 
 void QCoreApplication::postEvent(QObject* receiver, QEvent* event, int priority) {
-    static const auto own = qtOwn<void (*)(QObject*, QEvent*, int)>("_ZN16QCoreApplication9postEventEP7QObjectP6QEventi");
+    static std::atomic<void*> ownSlot{nullptr};
+    const auto own = qtOwn<void (*)(QObject*, QEvent*, int)>(ownSlot, "_ZN16QCoreApplication9postEventEP7QObjectP6QEventi");
     posted(receiver);
     own(receiver, event, priority);
 }
 
 bool QObject::event(QEvent* event) {
-    static const auto own = qtOwn<bool (*)(QObject*, QEvent*)>("_ZN7QObject5eventEP6QEvent");
+    static std::atomic<void*> ownSlot{nullptr};
+    const auto own = qtOwn<bool (*)(QObject*, QEvent*)>(ownSlot, "_ZN7QObject5eventEP6QEvent");
     return delivered(own, this, event);
 }
 
 bool QCoreApplication::event(QEvent* event) {
-    static const auto own = qtOwn<bool (*)(QObject*, QEvent*)>("_ZN16QCoreApplication5eventEP6QEvent");
+    static std::atomic<void*> ownSlot{nullptr};
+    const auto own = qtOwn<bool (*)(QObject*, QEvent*)>(ownSlot, "_ZN16QCoreApplication5eventEP6QEvent");
     return delivered(own, this, event);
 }
 
@@ -226,8 +282,9 @@ bool QCoreApplication::event(QEvent* event) {
 QMetaObject::Connection QObject::connect(const QObject* sender, const char* signal, const QObject* receiver,
                                          const char* member, Qt::ConnectionType type) {
     using Own = QMetaObject::Connection (*)(const QObject*, const char*, const QObject*, const char*, Qt::ConnectionType);
-    static const auto own = qtOwn<Own>("_ZN7QObject7connectEPKS_PKcS1_S3_N2Qt14ConnectionTypeE");
-    connected(sender, receiver);
+    static std::atomic<void*> ownSlot{nullptr};
+    const auto own = qtOwn<Own>(ownSlot, "_ZN7QObject7connectEPKS_PKcS1_S3_N2Qt14ConnectionTypeE");
+    connected(sender, signalIndex(sender, signal), receiver);
     return own(sender, signal, receiver, member, type);
 }
 
@@ -235,8 +292,9 @@ QMetaObject::Connection QObject::connect(const QObject* sender, const QMetaMetho
                                          const QMetaMethod& method, Qt::ConnectionType type) {
     using Own = QMetaObject::Connection (*)(const QObject*, const QMetaMethod&, const QObject*, const QMetaMethod&,
                                            Qt::ConnectionType);
-    static const auto own = qtOwn<Own>("_ZN7QObject7connectEPKS_RK11QMetaMethodS1_S4_N2Qt14ConnectionTypeE");
-    connected(sender, receiver);
+    static std::atomic<void*> ownSlot{nullptr};
+    const auto own = qtOwn<Own>(ownSlot, "_ZN7QObject7connectEPKS_RK11QMetaMethodS1_S4_N2Qt14ConnectionTypeE");
+    connected(sender, original(signal.enclosingMetaObject(), signal.methodIndex()), receiver);
     return own(sender, signal, receiver, method, type);
 }
 
@@ -245,8 +303,9 @@ QMetaObject::Connection QObject::connectImpl(const QObject* sender, void** signa
                                              const int* types, const QMetaObject* senderMetaObject) {
     using Own = QMetaObject::Connection (*)(const QObject*, void**, const QObject*, void**, QtPrivate::QSlotObjectBase*,
                                            Qt::ConnectionType, const int*, const QMetaObject*);
-    static const auto own = qtOwn<Own>(
+    static std::atomic<void*> ownSlot{nullptr};
+    const auto own = qtOwn<Own>(ownSlot,
         "_ZN7QObject11connectImplEPKS_PPvS1_S3_PN9QtPrivate15QSlotObjectBaseEN2Qt14ConnectionTypeEPKiPK11QMetaObject");
-    connected(sender, receiver);
+    connected(sender, signalIndex(signal, senderMetaObject), receiver);
     return own(sender, signal, receiver, slotPtr, slot, type, types, senderMetaObject);
 }

@@ -27,9 +27,9 @@ protected:
         StoreTest::TearDown();
     }
     void expectFactoryRam(const VlxRamPara* p) {
-        EXPECT_EQ(VlxRamPara::getU16(p->ram_para, kSpliceMode), 4);
-        EXPECT_EQ(VlxRamPara::getU16(p->ram_para, kLedWidth), 1920);
-        EXPECT_EQ(VlxRamPara::getU16(p->ram_para, kBrightness), 100);
+        EXPECT_EQ(VlxRamPara::getU16(p->ram(), kSpliceMode), 4);
+        EXPECT_EQ(VlxRamPara::getU16(p->ram(), kLedWidth), 1920);
+        EXPECT_EQ(VlxRamPara::getU16(p->ram(), kBrightness), 100);
     }
 };
 
@@ -88,10 +88,10 @@ TEST_F(HostileFilesTest, OversizedRamAndModeFilesGiveTheirFormatsLengthOnly) {
     mode[0] = mode[1] = char(kModeSaved);
     testkit::writeFile("/data/modes/custom_mode4", mode + std::string(1 << 20, '\x22'));
     VlxRamPara* p = start();
-    EXPECT_EQ(p->ram_para[kLanguage], 2);
+    EXPECT_EQ(p->ram()[kLanguage], 2);
     EXPECT_EQ(VlxRamPara::VlxUserModeSaved(3), 1);
-    EXPECT_EQ(p->mode_para[3][kModeFileSize - 1], 0x11);
-    EXPECT_EQ(p->mode_para[3][kModeFileSize], 0);  // the slot's last two bytes are never loaded
+    EXPECT_EQ(p->modeSlot(3)[kModeFileSize - 1], 0x11);
+    EXPECT_EQ(p->modeSlot(3)[kModeFileSize], 0);  // the slot's last two bytes are never loaded
 }
 
 TEST_F(HostileFilesTest, OversizedJsonIsRefusedAndKept) {

@@ -1,4 +1,8 @@
 // The PC's requests reach the FPGAs through the protocol's seam once the engine is up.
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
 #include "fpga/fpga_protocol.h"
 #include "fpga_fixture.h"
 
@@ -76,4 +80,43 @@ TEST_F(FpgaTest, ProtocolCardCountSumsBothCardTablesAcrossEveryPortGroup) {
     unsigned total = 0;
     ASSERT_EQ(protocolEngines().totalCardCount(&total), kEngineOk);
     EXPECT_EQ(total, 40510u);
+}
+
+TEST_F(FpgaTest, PcWriteIntoATransmitRamWaitsForTheEngineFrameInIt) {
+    fpga_manage* e = start();
+    e->stopThread();
+    ProtocolEngines& pe = protocolEngines();
+    const Bytes own(24, 0x11), pcBytes(24, 0x5A);
+    std::mutex m;
+    std::condition_variable cv;
+    bool waiting = false, done = false;
+    std::thread pc;
+    FpgaProtocolEngines::port_wait_hook = [&] {
+        std::lock_guard<std::mutex> l(m);
+        waiting = true;
+        cv.notify_all();
+    };
+    // the PC's write into port 0's transmit RAM comes after the engine wrote its frame there
+    // and before it started the send; the engine goes on once the write waits or is done
+    e->tx_ram_written_hook = [&] {
+        pc = std::thread([&] {
+            EXPECT_EQ(pe.fpgaWriteRam(3, 0, pcBytes.data(), unsigned(pcBytes.size()), 0), kEngineOk);
+            std::lock_guard<std::mutex> l(m);
+            done = true;
+            cv.notify_all();
+        });
+        std::unique_lock<std::mutex> l(m);
+        EXPECT_TRUE(cv.wait_for(l, std::chrono::seconds(60), [&] { return waiting || done; }));
+    };
+    chips->fpga[0]->clearCardLog();
+    EXPECT_EQ(e->Send_to_port(own.data(), uint16_t(own.size()), 0, 0), 1);
+    e->tx_ram_written_hook = nullptr;
+    pc.join();
+    FpgaProtocolEngines::port_wait_hook = nullptr;
+    std::vector<Bytes> sent;
+    for (const auto& r : chips->fpga[0]->cardLog())
+        if (!r.answer && r.port == 0) sent.push_back(r.bytes);
+    EXPECT_EQ(sent, std::vector<Bytes>{own}) << "the engine's frame goes out whole";
+    EXPECT_EQ(chips->fpga[0]->ram(3, 0, pcBytes.size()), pcBytes) << "the PC's bytes landed after the send";
+    EXPECT_EQ(guestErrors(), 0u);
 }

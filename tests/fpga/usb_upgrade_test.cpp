@@ -55,7 +55,7 @@ protected:
             c331->engine().flashLoad(kFont64Ascii, bytes(payload(0x9000, 50)));  // a font that was there
         }
         scaler = c331_manage::createForTest();
-        ram->reg_para[43] = 0x0F;  // the 64-dot ASCII font's bit 4 is missing
+        ram->registersForTest()[43] = 0x0F;  // the 64-dot ASCII font's bit 4 is missing
         engineEvents().firmwareUpdateStart = [this] { ++starts; };
         engineEvents().firmwareUpdateOver = [this] { ++overs; };
         QObject::connect(ram, &VlxRamPara::sig_update_para, [this](int code) { codes.push_back(code); });
@@ -233,7 +233,7 @@ TEST_F(UsbUpgradeTest, BitstreamsWithoutApplicationRestartTheirFpgasAndAFontRelo
     EXPECT_EQ(g_app_reset_flag.load(), 0);
     // the 32-dot ASCII font at flash address 0, read back by the font reload
     EXPECT_EQ(c331Flash(35, 0x3000), bytes(payload(0x3000, 9)));
-    EXPECT_EQ(ram->reg_para[43] & 0x01, 0x01);
+    EXPECT_EQ(ram->registersForTest()[43] & 0x01, 0x01);
 }
 
 // A page program the flash drops: the bitstream is read back and its piece written once
@@ -266,7 +266,7 @@ TEST_F(UsbUpgradeTest, ReleaseOfThisVersionInstallsNothingAndTheSamePackageAsNon
             chips->fpga[i]->setReg(30, 0x01);
             chips->fpga[i]->setReg(31, 0x25);
         });
-    ram->reg_para[43] = 0x3F;  // every font present: a font entry is skipped
+    ram->registersForTest()[43] = 0x3F;  // every font present: a font entry is skipped
     makePackage("release.VLX", fullPackage("0x80"));
     const Snapshot before = snapshot();
     runUpgrade();

@@ -7,12 +7,12 @@ using namespace prototest;
 using namespace ctl;
 
 TEST_F(ProtocolTest, RamWriteBeyondEndIsRefusedAndChangesNothing) {
-    const std::vector<uint8_t> before(store->ram_para + 0xFF8, store->ram_para + 0x1000);
+    const std::vector<uint8_t> before(store->ram() + 0xFF8, store->ram() + 0x1000);
     Reply r = deal(handler, memWrite(0xFF8, std::vector<uint8_t>(16, 0x77)));
     EXPECT_EQ(r.status, kStatusRefused);
-    EXPECT_EQ(std::vector<uint8_t>(store->ram_para + 0xFF8, store->ram_para + 0x1000), before);
+    EXPECT_EQ(std::vector<uint8_t>(store->ram() + 0xFF8, store->ram() + 0x1000), before);
     EXPECT_EQ(deal(handler, memWrite(0xFF8, std::vector<uint8_t>(8, 0x77))).status, kStatusOk);
-    EXPECT_EQ(store->ram_para[0xFFF], 0x77);
+    EXPECT_EQ(store->ram()[0xFFF], 0x77);
     // Spaces that do not exist and a parameter address past the user modes.
     EXPECT_EQ(deal(handler, memWrite(0x11000, {1})).status, kStatusRefused);
     EXPECT_EQ(deal(handler, memWrite(0x70000000, {1})).status, kStatusRefused);
@@ -26,7 +26,7 @@ TEST_F(ProtocolTest, BrightnessWriteThenRegister11RaisesTheScalerUpdate) {
     EXPECT_EQ(c331_manage::update_flag, 1);
     EXPECT_EQ(deal(handler, regWrite(kRegUpdate, 0xFF, 0x04)).status, kStatusOk);
     EXPECT_EQ(c331_manage::update_flag, 2);
-    EXPECT_EQ(store->reg_para[kRegUpdate], 0x04) << "the register file keeps the written byte";
+    EXPECT_EQ(store->registersForTest()[kRegUpdate], 0x04) << "the register file keeps the written byte";
 }
 
 TEST_F(ProtocolTest, MenuReloadBitActsOnlyWhenTheMenuIsEnabled) {
@@ -44,16 +44,16 @@ TEST_F(ProtocolTest, ServiceRegistersReachTheScalerRequestBytes) {
     deal(handler, regWrite(kRegDebugA3, 0xFF, 0x07));
     deal(handler, regWrite(kRegDebugA4, 0xF0, 0x3C));
     deal(handler, regWrite(kRegDebugA5, 0xFF, 0x12));
-    EXPECT_EQ(store->reg_para[34], 0x0F);
-    EXPECT_EQ(store->reg_para[35], 0x08);
-    EXPECT_EQ(store->reg_para[36], 0x30);
-    EXPECT_EQ(store->reg_para[33], 0x12);
+    EXPECT_EQ(store->registersForTest()[34], 0x0F);
+    EXPECT_EQ(store->registersForTest()[35], 0x08);
+    EXPECT_EQ(store->registersForTest()[36], 0x30);
+    EXPECT_EQ(store->registersForTest()[33], 0x12);
     EXPECT_EQ(c331_manage::update_flag, 1);
-    EXPECT_EQ(store->reg_para[0xA2], 0) << "the special registers do not land at their own number";
+    EXPECT_EQ(store->registersForTest()[0xA2], 0) << "the special registers do not land at their own number";
 }
 
 TEST_F(ProtocolTest, ControllerRegisterReadCoversTheStatusAreaAndStopsAtItsEnd) {
-    store->status_para()[1023] = 0x5C;
+    store->registersForTest()[vlxram::kStatusArea + 1023] = 0x5C;
     Reply r = deal(handler, frame(kGroupReadRegisters, cat(le16(37 + 1022), le16(2))));
     ASSERT_EQ(r.status, kStatusOk);
     EXPECT_EQ(r.data, (std::vector<uint8_t>{0, 0x5C}));
@@ -65,7 +65,7 @@ TEST_F(ProtocolTest, RegisterWriteWithOneBadEntryChangesNoRegister) {
     useFake();
     const std::vector<uint8_t> entries = cat(cat(le16(21), {0xFF, 0x5A}), cat(le16(170), {0xFF, 1}));
     EXPECT_EQ(deal(handler, frame(kGroupWriteRegisters, entries)).status, kStatusRefused);
-    EXPECT_EQ(store->reg_para[21], 0) << "the controller's register 21 kept";
+    EXPECT_EQ(store->registersForTest()[21], 0) << "the controller's register 21 kept";
     EXPECT_EQ(deal(handler, frame(kGroupWriteRegisters, entries, kAddrSendingCard)).status, kStatusRefused);
     EXPECT_TRUE(fake.regWrites.empty()) << "no FPGA register written";
 }
@@ -82,7 +82,7 @@ TEST_F(ProtocolTest, FpgaRegisterWritesGoToTheFpgaNamedByBytePort) {
     EXPECT_EQ(fake.regWrites[1].value, 0x80);
     EXPECT_EQ(fake.regWrites[2].fpga, 0);
     EXPECT_EQ(fake.regWrites[3].fpga, 1);
-    EXPECT_EQ(store->reg_para[3], 0) << "the controller's own registers are untouched";
+    EXPECT_EQ(store->registersForTest()[3], 0) << "the controller's own registers are untouched";
     Reply r = deal(handler, frame(kGroupReadRegisters, cat(le16(6), le16(1)), kAddrSendingCard, 2));
     ASSERT_EQ(r.status, kStatusOk);
     EXPECT_EQ(r.data, std::vector<uint8_t>{0x80});
@@ -105,7 +105,7 @@ TEST_F(ProtocolTest, MissingEnginesAnswerNotAvailableNeverSuccess) {
 
 TEST_F(ProtocolTest, UserModeWriteLandsInItsSlotAndReadsBack) {
     EXPECT_EQ(deal(handler, memWrite(0x10000, {0xAA, 0xAA, 9})).status, kStatusOk);
-    EXPECT_EQ(store->mode_para[15][2], 9);
+    EXPECT_EQ(store->modeSlot(15)[2], 9);
     Reply r = deal(handler, memRead(0x10000, 3));
     EXPECT_EQ(r.data, (std::vector<uint8_t>{0xAA, 0xAA, 9}));
     EXPECT_EQ(deal(handler, memWrite(0x1FFF, {1, 2, 3, 4})).status, kStatusRefused);
@@ -161,20 +161,20 @@ TEST_F(ProtocolTest, LengthFieldThatDisagreesWithTheFrameHasNoEffect) {
     f.back() ^= 1;  // BCC still right for the changed byte
     Reply r = deal(handler, f);
     EXPECT_EQ(r.status, kStatusBadRequest);
-    EXPECT_NE(store->ram_para[0x880], 9);
+    EXPECT_NE(store->ram()[0x880], 9);
     // The inner length of a memory write must match too.
     std::vector<uint8_t> p(8);
     ctl::wr32(p.data(), 0x880);
     ctl::wr16(p.data() + 4, 40);
     EXPECT_EQ(deal(handler, frame(kGroupWriteMemory, cat(p, {9, 0}))).status, kStatusBadRequest);
-    EXPECT_NE(store->ram_para[0x880], 9);
+    EXPECT_NE(store->ram()[0x880], 9);
     EXPECT_FALSE(deal(handler, std::vector<uint8_t>(10, 0)).present) << "no header, no reply";
 }
 
 TEST_F(ProtocolTest, UnknownGroupIsAnsweredAndChangesNothing) {
-    const std::vector<uint8_t> before(store->ram_para, store->ram_para + 4096);
+    const std::vector<uint8_t> before(store->ram(), store->ram() + 4096);
     EXPECT_EQ(deal(handler, frame(0x33, {1, 2, 3})).status, kStatusUnknownGroup);
-    EXPECT_EQ(std::vector<uint8_t>(store->ram_para, store->ram_para + 4096), before);
+    EXPECT_EQ(std::vector<uint8_t>(store->ram(), store->ram() + 4096), before);
 }
 
 TEST_F(ProtocolTest, FlashEraseOfMisalignedUnitsIsRefused) {

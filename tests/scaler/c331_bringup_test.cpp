@@ -157,10 +157,10 @@ TEST_F(ScalerTest, InitialSettingProgramsClockMemoryAndPerChannelTimingAndTheSec
 
 TEST_F(ScalerTest, DebugRequestBit6BringsTheChipUpAgain) {
     startRunning();
-    ram->reg_para[34] = 0x40 | 0x80;  // lowest set bit wins
+    ram->registersForTest()[34] = 0x40 | 0x80;  // lowest set bit wins
     writeRam(vlxram::kContrast, 40);
     m->step();
-    EXPECT_EQ(ram->reg_para[34], 0);
+    EXPECT_EQ(ram->registersForTest()[34], 0);
     EXPECT_EQ(m->state(), 0);
     g_fpga_c331_start = 0;
     for (int i = 0; i < 6; ++i) m->step();

@@ -45,9 +45,9 @@ TEST_F(C331DispatchTest, LedWidthAndHeightInOneWriteGiveOnePanelInitAndTheHandsh
 }
 
 TEST_F(C331DispatchTest, OnlyTheGreenGainChangedStillSendsAllFourGainsInOneCall) {
-    ram->ram_para[kColorTempMode] = 0;
-    ram->ram_para[kColorTempR] = 128;
-    ram->ram_para[kColorTempB] = 32;
+    ram->ram()[kColorTempMode] = 0;
+    ram->ram()[kColorTempR] = 128;
+    ram->ram()[kColorTempB] = 32;
     takeAsApplied();
     const unsigned calls = m->colortemp_calls;
     writeRam(kColorTempG, 77);
@@ -260,16 +260,16 @@ TEST_F(C331DispatchTest, ScreenStateAndPanelOffsetRaiseTheFpgaFlags) {
 }
 
 TEST_F(C331DispatchTest, DebugRegistersAreClearedOnceTakenAndRegister33KeepsUnknownBits) {
-    ram->reg_para[34] = 0x06;
-    ram->reg_para[35] = 3;
-    ram->reg_para[36] = 1;
-    ram->reg_para[33] = 4;
+    ram->registersForTest()[34] = 0x06;
+    ram->registersForTest()[35] = 3;
+    ram->registersForTest()[36] = 1;
+    ram->registersForTest()[33] = 4;
     writeRam(kContrast, 40);
     pass();
-    EXPECT_EQ(ram->reg_para[34], 0);
-    EXPECT_EQ(ram->reg_para[35], 0);
-    EXPECT_EQ(ram->reg_para[36], 0);
-    EXPECT_EQ(ram->reg_para[33], 4);
+    EXPECT_EQ(ram->registersForTest()[34], 0);
+    EXPECT_EQ(ram->registersForTest()[35], 0);
+    EXPECT_EQ(ram->registersForTest()[36], 0);
+    EXPECT_EQ(ram->registersForTest()[33], 4);
     EXPECT_EQ(m->state(), c331_manage::kStateRunning);
 }
 

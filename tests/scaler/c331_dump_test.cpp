@@ -108,7 +108,7 @@ protected:
     void request(unsigned reg, uint8_t v) {
         {
             ManageMutexLocker lock;
-            ram->reg_para[reg] = v;
+            ram->registersForTest()[reg] = v;
             c331_manage::update_flag = 1;
         }
         chip->setFrameLog(true);
@@ -125,7 +125,7 @@ protected:
 
 TEST_F(DebugRequestTest, Register34LowestBitWinsAndIsClearedOutputBarsOnOch0To3Only) {
     request(34, 0x06);
-    EXPECT_EQ(ram->reg_para[34], 0);
+    EXPECT_EQ(ram->registersForTest()[34], 0);
     for (int k = 0; k < 4; ++k) {
         EXPECT_EQ(regOf(0x085701, k), 9u) << k;
         EXPECT_EQ(regOf(0x086102, k), 0x560u);
@@ -151,7 +151,7 @@ TEST_F(DebugRequestTest, Register34Bit6BringsTheChipUpAgainWithoutTouchingTheBar
 
 TEST_F(DebugRequestTest, Register33RunsOnlyTheInputSyncTestAndBit7ReadsBackTheWrite) {
     request(33, 0x03);
-    EXPECT_EQ(ram->reg_para[33], 0);
+    EXPECT_EQ(ram->registersForTest()[33], 0);
     EXPECT_EQ(regOf(0x004801), 0x89u);
     EXPECT_EQ(regOf(0x080F01), 0u);
     EXPECT_EQ(regOf(0x080C02, 3), unsigned(m->PS.totalH - 2)) << "the frame-lock test did not run";
@@ -164,7 +164,7 @@ TEST_F(DebugRequestTest, Register33RunsOnlyTheInputSyncTestAndBit7ReadsBackTheWr
 
 TEST_F(DebugRequestTest, Register35RunsItsDumpGroupAndRegister36TheChannelGroups) {
     request(35, 1);  // protocol value 0: the full dump
-    EXPECT_EQ(ram->reg_para[35], 0);
+    EXPECT_EQ(ram->registersForTest()[35], 0);
     EXPECT_NE(console().find("<<===OSD_WIN"), std::string::npos);
     request(36, 1);
     EXPECT_NE(console().find("vlxDbg_c331_print_regGrp"), std::string::npos);

@@ -75,10 +75,10 @@ TEST_F(OsdTest, EraseTakesUnitsOfItsKindFromTheStartSector) {
 TEST_F(OsdTest, FontHeadersSetThePresentWordAndRegister43AndPacedDmasLandAtTheFontAddresses) {
     startRunning();
     loadSmallFonts();
-    ram->reg_para[43] = 0xC0;  // bits 6 and 7 are not the fonts'
+    ram->registersForTest()[43] = 0xC0;  // bits 6 and 7 are not the fonts'
     ASSERT_EQ(m->read_c331_font(m->fd()), 0);
     EXPECT_EQ(m->font_present.load(), 0x0Fu);
-    EXPECT_EQ(ram->reg_para[43], 0xFF);
+    EXPECT_EQ(ram->registersForTest()[43], 0xFF);
     clearRecorded();
     // The manager's pauses pass as board time, as on the device: 13.5 MB of DMA is 34 ms of
     // the chip's time, 70 polls at the DMA's pace where back-to-back polls took 10,550.
@@ -116,7 +116,7 @@ TEST_F(OsdTest, AHeaderThatIsNotPClearsThatFontsBitsAtTheNextCheck) {
     }
     m->read_c331_font(m->fd());
     EXPECT_EQ(m->font_present.load(), 0x07u);
-    EXPECT_EQ(ram->reg_para[43] & 0x3F, 0x2B);
+    EXPECT_EQ(ram->registersForTest()[43] & 0x3F, 0x2B);
 }
 
 TEST_F(OsdTest, ControllerHeldBusyEndsAFlashWriteWithinItsBoundWithTheMessage) {

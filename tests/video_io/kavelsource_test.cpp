@@ -86,7 +86,7 @@ TEST_F(VideoTest, DoublePixelAndInterlacedInputsReportFullWidthFrameHeightAndLan
 
     // Dump group 10 refreshes the records from the receivers.
     {
-        QMutexLocker l(&Utils::_source_hdminfo_mutex);
+        plat::Locker<plat::QtMutex> l(Utils::_source_hdminfo_mutex);
         src->hdminfo[4] = HDMI_INFO{};
     }
     EXPECT_TRUE(src->iTE6805_Get_Hdmi(0));
@@ -157,6 +157,23 @@ TEST_F(VideoTest, AudioRouteFollowsTheAudioWindowAndAFailedWriteIsRetried) {
     src->stepForTest(&kavelsource::about_volume_deal);
     EXPECT_EQ(audio->route(), 1 + 5);
 
+    // A change raised while the switch takes the route is served by the next pass.
+    bool raised = false;
+    audio->onRouteWrite([&](int) {
+        if (raised) return;
+        raised = true;
+        ram->setRamU16(vlxram::windowField(1, vlxram::kWinSource), 2);
+        src->volume_flag = 1;
+    });
+    ram->setRamU16(vlxram::windowField(1, vlxram::kWinSource), 4);
+    src->volume_flag = 1;
+    src->stepForTest(&kavelsource::about_volume_deal);
+    EXPECT_EQ(audio->route(), 1 + 4);
+    src->stepForTest(&kavelsource::about_volume_deal);
+    audio->onRouteWrite(nullptr);
+    EXPECT_EQ(audio->route(), 1 + 2);
+    EXPECT_EQ(src->volume_flag.load(), 0);
+
     // Sound not wanted, or an audio window out of range (falls back to window 0, silent here).
     ram->setRamU16(vlxram::kAudioWindow, 0xFFFF);
     src->volume_flag = 1;
@@ -171,9 +188,9 @@ TEST_F(VideoTest, EdidRequestWritesThePatchedTimingOnlyWhenItDiffersAndReadsItBa
     auto e = eeprom(2);
     const unsigned before = e->pageWrites();
     EXPECT_EQ(before, 0u) << "EEPROMs already holding their EDID are not rewritten";
-    VlxRamPara::setU16(ram->ram_para, vlxram::kEdidPara + 12, 1280);
-    VlxRamPara::setU16(ram->ram_para, vlxram::kEdidPara + 14, 1024);
-    VlxRamPara::setU16(ram->ram_para, vlxram::kEdidPara + 16, 75);
+    VlxRamPara::setU16(ram->ram(), vlxram::kEdidPara + 12, 1280);
+    VlxRamPara::setU16(ram->ram(), vlxram::kEdidPara + 14, 1024);
+    VlxRamPara::setU16(ram->ram(), vlxram::kEdidPara + 16, 75);
     src->set_edid_flag[2] = 1;
     src->edid_write_flag[2] = 0;
     src->stepForTest(&kavelsource::about_set_edid_deal);
@@ -194,11 +211,40 @@ TEST_F(VideoTest, EdidRequestWritesThePatchedTimingOnlyWhenItDiffersAndReadsItBa
     EXPECT_EQ(e->misuseCount(), 0u);
 }
 
+TEST_F(VideoTest, EdidRequestRaisedWhileTheEepromIsWrittenIsServedNext) {
+    board().followRealTime(true);
+    passes(1);
+    auto e = eeprom(2);  // HDMI1
+    auto request = [&](int w, int h, int r) {  // as the dispatcher raises it
+        ram->setRamU16(vlxram::kEdidPara + 12, uint16_t(w));
+        ram->setRamU16(vlxram::kEdidPara + 14, uint16_t(h));
+        ram->setRamU16(vlxram::kEdidPara + 16, uint16_t(r));
+        src->edid_write_flag[2] = 0;
+        src->set_edid_flag[2] = 1;
+    };
+    request(1280, 1024, 75);
+    bool second = false;
+    e->onPageWrite([&](unsigned) {
+        if (!second) request(1600, 1200, 60);
+        second = true;
+    });
+    src->stepForTest(&kavelsource::about_set_edid_deal);
+    ASSERT_TRUE(second);
+    EXPECT_EQ(testkit::edidPreferredTiming(e->contents()), (std::vector<int>{1280, 1024, 75}));
+    EXPECT_EQ(src->edid_write_flag[2].load(), 0) << "the newer words are not written yet";
+    src->stepForTest(&kavelsource::about_set_edid_deal);
+    e->onPageWrite(nullptr);
+    EXPECT_EQ(testkit::edidPreferredTiming(e->contents()), (std::vector<int>{1600, 1200, 60}));
+    EXPECT_EQ(src->edid_write_flag[2].load(), 1);
+    EXPECT_EQ(src->set_edid_flag[2].load(), 0);
+    EXPECT_EQ(e->misuseCount(), 0u);
+}
+
 TEST_F(VideoTest, RefusedEdidTimingLeavesTheEepromAsItWas) {
     const std::vector<uint8_t> before = eeprom(1)->contents();
-    VlxRamPara::setU16(ram->ram_para, vlxram::kEdidPara + 6, 3840);
-    VlxRamPara::setU16(ram->ram_para, vlxram::kEdidPara + 8, 2160);
-    VlxRamPara::setU16(ram->ram_para, vlxram::kEdidPara + 10, 60);  // far above DVI's link
+    VlxRamPara::setU16(ram->ram(), vlxram::kEdidPara + 6, 3840);
+    VlxRamPara::setU16(ram->ram(), vlxram::kEdidPara + 8, 2160);
+    VlxRamPara::setU16(ram->ram(), vlxram::kEdidPara + 10, 60);  // far above DVI's link
     src->set_edid_flag[1] = 1;
     src->stepForTest(&kavelsource::about_set_edid_deal);
     EXPECT_EQ(src->set_edid_flag[1].load(), 0);
@@ -233,8 +279,8 @@ TEST_F(VideoTest, StartCheckKeepsTheEepromsEdidWhenTheRamAsksForASizeNoInputOffe
     ASSERT_TRUE(Set_Custom_HDMI_EDID(custom, EdidKind::Hdmi20, 3840, 2160, 30));
     eeprom(4)->setContents(custom);
     // HDMI3 with an empty width field, HDMI4 taller than an EDID can say
-    VlxRamPara::setU16(ram->ram_para, vlxram::kEdidPara + 6 * 4, 0);
-    VlxRamPara::setU16(ram->ram_para, vlxram::kEdidPara + 6 * 5 + 2, 5000);
+    VlxRamPara::setU16(ram->ram(), vlxram::kEdidPara + 6 * 4, 0);
+    VlxRamPara::setU16(ram->ram(), vlxram::kEdidPara + 6 * 5 + 2, 5000);
     kavelsource::resetInstanceForTest();
     g_check_edid = "Always";
     src = kavelsource::pInstance();

@@ -55,10 +55,10 @@ protected:
     // RAM 0x100 + 6s: width, height, rate.
     std::vector<int> ramTiming(int s) {
         const unsigned at = vlxram::kInputTiming + vlxram::kInputTimingSize * unsigned(s);
-        return {ram->ramU16(at), ram->ramU16(at + 2), ram->ram_para[at + 4], ram->ram_para[at + 5]};
+        return {ram->ramU16(at), ram->ramU16(at + 2), ram->ram()[at + 4], ram->ram()[at + 5]};
     }
     HDMI_INFO record(int s) {
-        QMutexLocker l(&Utils::_source_hdminfo_mutex);
+        plat::Locker<plat::QtMutex> l(Utils::_source_hdminfo_mutex);
         return src->hdminfo[s];
     }
     unsigned misuses() {
@@ -66,7 +66,7 @@ protected:
         for (const std::string& name : board().chipNames()) n += board().findChip(name)->misuseCount();
         return n;
     }
-    uint8_t status(unsigned byte) { return ram->status_para()[byte]; }
+    uint8_t status(unsigned byte) { return ram->registersForTest()[vlxram::kStatusArea + byte]; }
 
     VlxRamPara* ram = nullptr;
     kavelsource* src = nullptr;

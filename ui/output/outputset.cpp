@@ -253,7 +253,7 @@ void OutputSet::on_Button_apply1_clicked() {
         ram->setRamU16(windowField(0, kWinHeight), uint16_t(height));
         for (int w = 1; w < kWindows; ++w) ram->setRamU16(windowField(w, kWinState), 0);
         if (running) {
-            QMutexLocker led(&Utils::_led_para_init_mutex);
+            plat::Locker<plat::QtMutex> led(Utils::_led_para_init_mutex);
             g_set_led_para = 1;
             g_set_led_setup = 0;
             engine_requests::fpgaOwner.wake();  // the FPGA engine blanks the output first

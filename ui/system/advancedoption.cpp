@@ -346,7 +346,7 @@ void AdvancedOption::para_init() {
         ManageMutexLocker lock;
         const int16_t audio = int16_t(p->ramU16(kAudioWindow));
         // the range first: a PC may write any word there, and only windows 0..5 have a record
-        if (audio < 0 || audio >= kWindows || windowWord(p->ram_para, audio, kWinState) == 0)
+        if (audio < 0 || audio >= kWindows || windowWord(p->ram(), audio, kWinState) == 0)
             p->setRamU16(kAudioWindow, 0);
     }
     const int aw = audioWindow();
@@ -395,7 +395,7 @@ void AdvancedOption::on_Button_volume_state_clicked() {
     bool on;
     {
         ManageMutexLocker lock;
-        on = (windowWord(ram()->ram_para, k, kWinSound) & kSoundOn) == 0;
+        on = (windowWord(ram()->ram(), k, kWinSound) & kSoundOn) == 0;
         ram()->setRamU16(windowField(k, kWinSound), on ? kSoundFull : 0);
         ram()->setRamU16(kAudioWindow, uint16_t(k));
         c331_manage::update_flag = 1;
@@ -405,7 +405,7 @@ void AdvancedOption::on_Button_volume_state_clicked() {
 
 void AdvancedOption::setWindowBytes(unsigned offset, uint8_t andMask, uint8_t orMask) {
     for (int k = 0; k < kWindowSlots; ++k) {
-        unsigned char& b = ram()->ram_para[windowField(k, 0) + offset];
+        unsigned char& b = ram()->ram()[windowField(k, 0) + offset];
         b = uint8_t((b & andMask) | orMask);
     }
 }
@@ -413,7 +413,7 @@ void AdvancedOption::setWindowBytes(unsigned offset, uint8_t andMask, uint8_t or
 void AdvancedOption::on_Button_seamless_clicked() {
     {
         ManageMutexLocker lock;
-        ram()->ram_para[kSwitchEffect] = 0;
+        ram()->ram()[kSwitchEffect] = 0;
         setWindowBytes(kWinOutput, uint8_t(~kFadeBit), 0);
         c331_manage::update_flag = 1;
     }
@@ -425,10 +425,10 @@ void AdvancedOption::on_Button_seamless_clicked() {
 void AdvancedOption::on_Button_fade_clicked() {
     {
         ManageMutexLocker lock;
-        ram()->ram_para[kSwitchEffect] = 1;
+        ram()->ram()[kSwitchEffect] = 1;
         for (int k = 0; k < kFadeEntries; ++k) {
-            ram()->ram_para[kFadeTable + 4 * k] = kFadeSteps;
-            ram()->ram_para[kFadeTable + 4 * k + 2] = kFadeSteps;
+            ram()->ram()[kFadeTable + 4 * k] = kFadeSteps;
+            ram()->ram()[kFadeTable + 4 * k + 2] = kFadeSteps;
         }
         setWindowBytes(kWinOutput, 0xFF, kFadeBit);
         c331_manage::update_flag = 1;
@@ -449,7 +449,7 @@ void AdvancedOption::on_modeButton_clicked() {
 void AdvancedOption::setWifi(bool off) {
     {
         ManageMutexLocker lock;
-        ram()->ram_para[kWifiApOff] = off ? 1 : 0;
+        ram()->ram()[kWifiApOff] = off ? 1 : 0;
         c331_manage::update_flag = 1;
     }
     if (off)
@@ -464,7 +464,7 @@ void AdvancedOption::on_Button_wifi_state_clicked() { setWifi(liveByte(ram(), kW
 void AdvancedOption::on_Button_DBD_open_clicked() {
     {
         ManageMutexLocker lock;
-        ram()->ram_para[kDotByDot] = 1;
+        ram()->ram()[kDotByDot] = 1;
         setWindowBytes(kWinOutput + 1, 0, 1);
         c331_manage::update_flag = 1;
     }
@@ -476,7 +476,7 @@ void AdvancedOption::on_Button_DBD_open_clicked() {
 void AdvancedOption::on_Button_DBD_close_clicked() {
     {
         ManageMutexLocker lock;
-        ram()->ram_para[kDotByDot] = 0;
+        ram()->ram()[kDotByDot] = 0;
         setWindowBytes(kWinOutput + 1, 0, 0);
         c331_manage::update_flag = 1;
     }
@@ -496,11 +496,11 @@ void AdvancedOption::syncUpdate(int code) {
     const int aw = audioWindow();
     unsigned char live[kRamSize];
     p->snapshot(0, kRamSize, live);
-    bool differs = windowWord(live, aw, kWinSound) != windowWord(p->ram_para_shadow, aw, kWinSound);
+    bool differs = windowWord(live, aw, kWinSound) != windowWord(p->shadow(), aw, kWinSound);
     for (unsigned a : {kSwitchEffect, kAudioWindow, kDotByDot, kWifiApOff})
         differs = differs || VlxRamPara::getU16(live, a) != p->shadowU16(a);
     for (int k = 0; k < kWindows; ++k)
-        differs = differs || windowWord(live, k, kWinState) != windowWord(p->ram_para_shadow, k, kWinState);
+        differs = differs || windowWord(live, k, kWinState) != windowWord(p->shadow(), k, kWinState);
     if (language || differs) para_init();
     if ((code == 99 || rcv_report_pending_) && rcv_self_recovery_ornot()) {
         rcv_report_pending_ = false;
@@ -779,7 +779,7 @@ void AdvancedOption::chooseLanguage(int value, QPushButton* button) {
     g_language = uint8_t(value);
     {
         ManageMutexLocker lock;
-        ram()->ram_para[kLanguage] = uint8_t(value);
+        ram()->ram()[kLanguage] = uint8_t(value);
         c331_manage::update_flag = 1;
     }
     language_changed();
@@ -811,15 +811,15 @@ void AdvancedOption::factoryReset(int kind, QPushButton* button) {
         ManageMutexLocker lock;
         const unsigned char* image = default_para_ramlist.data() + kRamFileMarkerSize;
         if (kind == 2) {
-            std::memcpy(p->ram_para + kSavedStart, image, kEdidPara - kSavedStart);
-            std::memcpy(p->ram_para + kSpliceMode, image + (kSpliceMode - kSavedStart), kRamSize - kSpliceMode);
+            std::memcpy(p->ram() + kSavedStart, image, kEdidPara - kSavedStart);
+            std::memcpy(p->ram() + kSpliceMode, image + (kSpliceMode - kSavedStart), kRamSize - kSpliceMode);
         } else {
-            std::memcpy(p->ram_para + kSavedStart, image, kSavedLength);
+            std::memcpy(p->ram() + kSavedStart, image, kSavedLength);
         }
         if (p->ramU16(kLedWidth) != p->shadowU16(kLedWidth) || p->ramU16(kLedHeight) != p->shadowU16(kLedHeight) ||
             p->ramU16(kSpliceMode) != p->shadowU16(kSpliceMode)) {
             if (running) {
-                QMutexLocker led(&Utils::_led_para_init_mutex);
+                plat::Locker<plat::QtMutex> led(Utils::_led_para_init_mutex);
                 g_set_led_para = 1;
                 g_set_led_setup = 0;
                 engine_requests::fpgaOwner.wake();  // the FPGA engine blanks the output first

@@ -307,10 +307,10 @@ TEST_F(BoardScreenTest, EdidOf3840x2160At30SetOnHdmi3LandsInItsEepromAndAnEmptie
 TEST_F(BoardScreenTest, UserModeWhoseEdidsDifferOnTwoPortsWritesBothEeproms) {
     const std::vector<uint8_t> dviBefore = eeprom(1)->contents();
     VlxRamPara* p = ram();
-    p->mode_para[6][0] = p->mode_para[6][1] = vlxram::kModeSaved;
-    std::memcpy(p->mode_para[6] + 2, p->ram_para + vlxram::kModeStart, vlxram::kModeLength);
+    p->modeSlot(6)[0] = p->modeSlot(6)[1] = vlxram::kModeSaved;
+    std::memcpy(p->modeSlot(6) + 2, p->ram() + vlxram::kModeStart, vlxram::kModeLength);
     auto edidWord = [&](int source, unsigned field, uint16_t v) {
-        VlxRamPara::setU16(p->mode_para[6] + 2, vlxram::kEdidPara + 6 * unsigned(source) + field - vlxram::kModeStart, v);
+        VlxRamPara::setU16(p->modeSlot(6) + 2, vlxram::kEdidPara + 6 * unsigned(source) + field - vlxram::kModeStart, v);
     };
     edidWord(2, 0, 1280);  // HDMI1 1280x1024@60
     edidWord(2, 2, 1024);

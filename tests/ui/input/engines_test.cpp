@@ -106,10 +106,10 @@ TEST_F(EngineScreenTest, EdidSaveAndAModeWithTwoNewEdidsRequestEveryChangedPort)
 
     // a mode whose EDIDs differ from the RAM on HDMI1 and DVI
     VlxRamPara* p = ram();
-    p->mode_para[6][0] = p->mode_para[6][1] = vlxram::kModeSaved;
-    std::memcpy(p->mode_para[6] + 2, p->ram_para + vlxram::kModeStart, vlxram::kModeLength);
-    VlxRamPara::setU16(p->mode_para[6] + 2, vlxram::kEdidPara + 6 * 2 - vlxram::kModeStart, 1280);
-    VlxRamPara::setU16(p->mode_para[6] + 2, vlxram::kEdidPara + 6 * 1 + 4 - vlxram::kModeStart, 30);
+    p->modeSlot(6)[0] = p->modeSlot(6)[1] = vlxram::kModeSaved;
+    std::memcpy(p->modeSlot(6) + 2, p->ram() + vlxram::kModeStart, vlxram::kModeLength);
+    VlxRamPara::setU16(p->modeSlot(6) + 2, vlxram::kEdidPara + 6 * 2 - vlxram::kModeStart, 1280);
+    VlxRamPara::setU16(p->modeSlot(6) + 2, vlxram::kEdidPara + 6 * 1 + 4 - vlxram::kModeStart, 30);
     g_custommode = new CustomMode;
     g_page_focus = 4;
     g_custommode->findChild<QWidget*>(QStringLiteral("mode_list_widget"))

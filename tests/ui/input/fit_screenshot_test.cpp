@@ -31,10 +31,10 @@ protected:
         for (int w = 1; w < 4; ++w) setBoth(vlxram::windowField(w, vlxram::kWinState), 1);
         setBoth(vlxram::windowField(1, vlxram::kWinSource), 3);
         VlxRamPara* p = ram();
-        p->mode_para[1][0] = p->mode_para[1][1] = vlxram::kModeSaved;
-        std::memcpy(p->mode_para[1] + 2, p->ram_para + vlxram::kModeStart, vlxram::kModeLength);
-        VlxRamPara::setU16(p->mode_para[1] + 2, vlxram::kOsdEnable - vlxram::kModeStart, 1);
-        VlxRamPara::setU16(p->mode_para[1] + 2, vlxram::windowField(4, vlxram::kWinSound) - vlxram::kModeStart, 0);
+        p->modeSlot(1)[0] = p->modeSlot(1)[1] = vlxram::kModeSaved;
+        std::memcpy(p->modeSlot(1) + 2, p->ram() + vlxram::kModeStart, vlxram::kModeLength);
+        VlxRamPara::setU16(p->modeSlot(1) + 2, vlxram::kOsdEnable - vlxram::kModeStart, 1);
+        VlxRamPara::setU16(p->modeSlot(1) + 2, vlxram::windowField(4, vlxram::kWinSound) - vlxram::kModeStart, 0);
         testkit::writeFile("/data/modes/MO02.json",
                            R"({"name":"m","osdcount":1,"oactcount":1,"menu":[{"type":0,"status":"on",)"
                            R"("pos":{"x":0,"y":0,"w":1920,"h":120},"act":{"effect":3,"speed":4,"staytime":0},)"

@@ -27,18 +27,18 @@ class InputScreenTest : public shelltest::ShellTest {
 protected:
     void SetUp() override {
         ShellTest::SetUp();
-        ram()->ram_para[vlxram::kLanguage] = 1;
-        std::memcpy(ram()->ram_para_shadow, ram()->ram_para, vlxram::kRamSize);
+        ram()->ram()[vlxram::kLanguage] = 1;
+        std::memcpy(ram()->shadow(), ram()->ram(), vlxram::kRamSize);
         g_language = 1;
         home();
     }
     uint16_t at(unsigned address) { return ram()->ramU16(address); }
     void setBoth(unsigned address, uint16_t v) {
         ram()->setRamU16(address, v);
-        VlxRamPara::setU16(ram()->ram_para_shadow, address, v);
+        VlxRamPara::setU16(ram()->shadow(), address, v);
     }
     // The shadow follows the RAM, as the change notification's save leaves it.
-    void settle() { std::memcpy(ram()->ram_para_shadow, ram()->ram_para, vlxram::kRamSize); }
+    void settle() { std::memcpy(ram()->shadow(), ram()->ram(), vlxram::kRamSize); }
     // Crop entry `index` of `input` with crop number `number`.
     void putCrop(int index, int input, int number, uint16_t w = 640, uint16_t h = 360) {
         const unsigned e = vlxram::kCropTable + vlxram::kCropEntrySize * unsigned(index);

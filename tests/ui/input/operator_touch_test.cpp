@@ -113,8 +113,8 @@ TEST_F(OperatorTouchTest, UserModeBadgeMarksOnlyTheModeInUseAndTheEmptySlotLineI
     panel_style::installPanelFont(shelltest::app());
     VlxRamPara* p = ram();
     for (int slot : {0, 1}) {
-        p->mode_para[slot][0] = p->mode_para[slot][1] = vlxram::kModeSaved;
-        std::memcpy(p->mode_para[slot] + 2, p->ram_para + vlxram::kModeStart, vlxram::kModeLength);
+        p->modeSlot(slot)[0] = p->modeSlot(slot)[1] = vlxram::kModeSaved;
+        std::memcpy(p->modeSlot(slot) + 2, p->ram() + vlxram::kModeStart, vlxram::kModeLength);
     }
     setBoth(vlxram::kCurrentMode, 2);
     const QRegularExpression han(QStringLiteral("[\\x{4E00}-\\x{9FFF}]"));

@@ -31,14 +31,14 @@ protected:
         g_usb_grade = 0;
         std::memset(g_send_para, 0, sizeof g_send_para);
         // nothing to apply: the shadow is the RAM as last saved
-        std::memcpy(ram()->ram_para_shadow, ram()->ram_para, vlxram::kRamSize);
+        std::memcpy(ram()->shadow(), ram()->ram(), vlxram::kRamSize);
     }
     void TearDown() override {
         outputLinks() = OutputLinks{};
         ShellTest::TearDown();
     }
     // What the change handling does once the scaler took a change: the shadow follows.
-    void shadowFollows() { std::memcpy(ram()->ram_para_shadow, ram()->ram_para, vlxram::kRamSize); }
+    void shadowFollows() { std::memcpy(ram()->shadow(), ram()->ram(), vlxram::kRamSize); }
     static void bothFpgasRunning(bool running) {
         shellLinks().fpgaRunning = [running] { return running; };
     }

@@ -40,7 +40,7 @@ protected:
     void SetUp() override {
         ShellTest::SetUp();
         plat::sim::board().attachSpi(c331::kC331SpiNode, std::make_shared<plat::sim::C331Model>());
-        std::memcpy(ram()->ram_para_shadow, ram()->ram_para, vlxram::kRamSize);
+        std::memcpy(ram()->shadow(), ram()->ram(), vlxram::kRamSize);
         m = c331_manage::createForTest();
         for (int i = 0; i < 6; ++i) m->step();
         ASSERT_EQ(m->state(), c331_manage::kStateRunning);
@@ -69,7 +69,7 @@ TEST_F(ModeDispatchTest, SaveToSlotThreeThenRecallItAndAllThreeScreensNameIt) {
     ASSERT_TRUE(testkit::exists("/data/modes/custom_mode3"));
     const std::string file = testkit::readFile("/data/modes/custom_mode3");
     ASSERT_GE(file.size(), size_t(2 + vlxram::kModeLength));
-    EXPECT_EQ(std::memcmp(file.data() + 2, ram()->ram_para + vlxram::kModeStart, vlxram::kModeLength), 0);
+    EXPECT_EQ(std::memcmp(file.data() + 2, ram()->ram() + vlxram::kModeStart, vlxram::kModeLength), 0);
     EXPECT_EQ(ram()->ramU16(vlxram::kCurrentMode), 3);
     ASSERT_FALSE(g_tip.isNull());
     EXPECT_EQ(g_tip->currentType(), int(TIP::kDone));
@@ -90,7 +90,7 @@ TEST_F(ModeDispatchTest, SaveToSlotThreeThenRecallItAndAllThreeScreensNameIt) {
     m->step();
     EXPECT_EQ(ram()->ramU16(vlxram::kCurrentMode), 3);
     EXPECT_EQ(ram()->ramU16(vlxram::kContrast), 37);
-    EXPECT_EQ(ram()->ram_para_shadow[vlxram::kContrast], 37);  // applied and saved
+    EXPECT_EQ(ram()->shadow()[vlxram::kContrast], 37);  // applied and saved
     EXPECT_EQ(m->PS.actW, 1920u);
 
     LockWindow lock;

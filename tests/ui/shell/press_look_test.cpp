@@ -17,7 +17,7 @@ QStringList looks(QWidget* w) { return testkit::buttonsWithoutPressedLook(w) + t
 
 TEST_F(ShellTest, EveryTouchTargetLooksDifferentWhilePressedAndShowsItsFlatColour) {
     panel_style::installPanelFont(shelltest::app());
-    ram()->mode_para[3][0] = ram()->mode_para[3][1] = vlxram::kModeSaved;
+    ram()->modeSlot(3)[0] = ram()->modeSlot(3)[1] = vlxram::kModeSaved;
     ram()->setRamU16(vlxram::kCurrentMode, 4);
     MainWindow* w = home();
     w->show();

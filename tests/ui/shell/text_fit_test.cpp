@@ -25,13 +25,13 @@ protected:
         g_srt_mask = QStringLiteral("255.255.255.255");
         g_str_gateway = QStringLiteral("255.255.255.255");
         std::memcpy(g_pid, "0123456789abcdef0123456789abcdef", sizeof g_pid);
-        ram()->ram_para[vlxram::kPanelLock] = 1;
+        ram()->ram()[vlxram::kPanelLock] = 1;
         // the widest timings a receiver reports
         shelltest::setTiming(ram(), 0, 4096, 2160, 60);
         shelltest::setTiming(ram(), 1, 1920, 1080, 120);
         shelltest::setTiming(ram(), 2, 3840, 2160, 30);
         for (int slot = 0; slot < vlxram::kModeSlots; ++slot)
-            ram()->mode_para[slot][0] = ram()->mode_para[slot][1] = vlxram::kModeSaved;
+            ram()->modeSlot(slot)[0] = ram()->modeSlot(slot)[1] = vlxram::kModeSaved;
         ram()->setRamU16(vlxram::kCurrentMode, 16);
     }
 

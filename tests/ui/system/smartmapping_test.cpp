@@ -39,8 +39,8 @@ protected:
     void SetUp() override {
         SystemTest::SetUp();
         g_language = 1;
-        ram()->ram_para[vlxram::kLanguage] = 1;
-        std::memcpy(ram()->ram_para_shadow, ram()->ram_para, vlxram::kRamSize);
+        ram()->ram()[vlxram::kLanguage] = 1;
+        std::memcpy(ram()->shadow(), ram()->ram(), vlxram::kRamSize);
     }
     SmartMapping* open() {
         screen = new SmartMapping;
@@ -419,7 +419,7 @@ TEST_F(SmartMappingTest, LanguageChangeOnThePatternPageRelabelsEveryPattern) {
     screen->on_Button_next_clicked();
     screen->on_Button_next_2_clicked();
     screen->on_Button_route_clicked();
-    ram()->ram_para[vlxram::kLanguage] = 2;
+    ram()->ram()[vlxram::kLanguage] = 2;
     screen->syncUpdate(1);
     EXPECT_EQ(child<QToolButton>(screen, "Button_route16")->text(), QStringLiteral("Маршрут16"));
     EXPECT_EQ(child<QPushButton>(screen, "Button_route")->text(), QStringLiteral("Маршрут1"));
