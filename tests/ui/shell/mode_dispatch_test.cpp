@@ -138,7 +138,7 @@ TEST_F(ModeDispatchTest, ModeRecallAfterASaveRecallsAndLeavesTheSavedModeAlone) 
     const std::string file = testkit::readFile("/data/modes/custom_mode2");
     ASSERT_GE(file.size(), size_t(2 + vlxram::kModeLength));
     EXPECT_EQ(uint8_t(file[2 + vlxram::kBrightness - vlxram::kModeStart]), 100);
-    EXPECT_EQ(ram()->ram_para_shadow[vlxram::kBrightness], 100) << "the recalled brightness applied and saved";
+    EXPECT_EQ(ram()->shadow()[vlxram::kBrightness], 100) << "the recalled brightness applied and saved";
     EXPECT_EQ(ram()->ramU16(vlxram::kCurrentMode), 2);
 }
 
