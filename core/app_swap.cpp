@@ -17,7 +17,7 @@
 #include "core/utils.h"
 #include "platform/platform.h"
 
-QMutex g_app_install_mutex;
+plat::QtMutex g_app_install_mutex{plat::Lock::AppInstall};
 
 namespace {
 // The loader file's folder is a folder inside the root that takes a new file, and the file

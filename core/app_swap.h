@@ -3,7 +3,7 @@
 // /data/app/vlxH71N2 replaces /data/app/vlxH71N, the loader's start command is set back
 // to the normal one, and the board restarts 300 ticks later (the GUI tick carries out
 // the reboot). One procedure for the protocol's transfer and the USB upgrade.
-#include <QMutex>
+#include "platform/annotated_mutex.h"
 
 constexpr const char* kAppImage = "/data/app/vlxH71N";
 constexpr const char* kAppImageNew = "/data/app/vlxH71N2";
@@ -14,7 +14,7 @@ constexpr const char* kLoaderNormalStart = "/data/app/vlxH71N -platform linuxfb"
 // write through the swap, so a second upload can neither replace the image a running swap
 // is about to move nor be moved by it. Held across the swap's shell commands and pauses;
 // only installers take it. Order: before Utils::_file_deal_mutex.
-extern QMutex g_app_install_mutex;
+extern plat::QtMutex g_app_install_mutex;
 
 // Call only once the new image is complete and checked, holding g_app_install_mutex.
 // 0 when the image was moved into place and the restart is pending; 255 when nothing was

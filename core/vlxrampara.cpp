@@ -8,6 +8,7 @@
 #include <cstring>
 #include <string>
 
+#include "core/data_files.h"
 #include "core/global.h"
 #include "core/json_file.h"
 #include "core/logMsg.h"
@@ -96,8 +97,8 @@ bool readDataFile(const std::string& absolute, size_t maxBytes, std::string* out
     return false;
 }
 
-// The parameter store calls the shell directly for sync, rm and cp.
-void runShell(const std::string& command) { plat::shell().system(command); }
+// The parameter store's sync and rm, through the one runner.
+void runShell(const std::string& command) { Utils::system_mutex(QString::fromStdString(command)); }
 
 bool validInput(int input) { return input >= 0 && input < kInputs; }
 bool validSlot(int slot) { return slot >= 0 && slot < kModeSlots; }
@@ -143,9 +144,13 @@ VlxRamPara::VlxRamPara() : QObject(nullptr) {
     std::memset(mode_para, 0, sizeof mode_para);
     std::memset(reg_para, 0, sizeof reg_para);
     pthread_mutex_init(&vlx_mutex, nullptr);
+    plat::lockcheck::nameLock(&vlx_mutex, plat::Lock::VlxRam);
 }
 
-VlxRamPara::~VlxRamPara() { pthread_mutex_destroy(&vlx_mutex); }
+VlxRamPara::~VlxRamPara() {
+    plat::lockcheck::forgetLock(&vlx_mutex);
+    pthread_mutex_destroy(&vlx_mutex);
+}
 
 VlxRamPara* VlxRamPara::pInstance() {
     if (!p_vlxrampara_config) {
@@ -187,7 +192,7 @@ bool VlxRamPara::recreateRamFile() {
     std::memcpy(ram_para + kSavedStart, default_para_ramlist.data() + kRamFileMarkerSize, kSavedLength);
     bool ok = false;
     {
-        QMutexLocker files(&Utils::_file_deal_mutex);
+        plat::Locker<plat::Mutex> writers(dataFileWriters());
         ok = plat::replaceFileAtomically(plat::path(kRamFile), default_para_ramlist.data(), default_para_ramlist.size());
     }
     if (!ok) writeLogMsg(LOG_ERROR, "parameter file cannot be created");
@@ -240,7 +245,7 @@ void VlxRamPara::loadAtStartup() {
 
 uint8_t VlxRamPara::updateRegister(unsigned reg, uint8_t mask, uint8_t value) {
     if (reg >= kRegisterFileSize) return 0;
-    std::lock_guard<std::mutex> lock(reg_file_mutex_);
+    std::lock_guard<plat::Mutex> lock(reg_file_mutex_);
     reg_para[reg] = uint8_t((reg_para[reg] & ~mask) | (value & mask));
     return reg_para[reg];
 }
@@ -281,13 +286,13 @@ uint16_t VlxRamPara::snapshotU16(unsigned address) const {
 
 uint8_t VlxRamPara::registerValue(unsigned reg) const {
     if (reg >= kRegisterFileSize) return 0;
-    std::lock_guard<std::mutex> lock(reg_file_mutex_);
+    std::lock_guard<plat::Mutex> lock(reg_file_mutex_);
     return reg_para[reg];
 }
 
 void VlxRamPara::readRegisters(unsigned first, unsigned count, uint8_t* out) const {
     if (first > kRegisterFileSize || count > kRegisterFileSize - first || count == 0) return;
-    std::lock_guard<std::mutex> lock(reg_file_mutex_);
+    std::lock_guard<plat::Mutex> lock(reg_file_mutex_);
     std::memcpy(out, reg_para + first, count);
 }
 
@@ -426,14 +431,14 @@ int VlxRamPara::storeSlot(int slot, const unsigned char* mode, bool menuCopy) {
     if (mode) std::memcpy(image + kRamFileMarkerSize, mode, kModeLength);
     image[0] = image[1] = kModeSaved;
     {
-        QMutexLocker files(&Utils::_file_deal_mutex);
+        plat::Locker<plat::Mutex> writers(dataFileWriters());
         if (!plat::replaceFileAtomically(plat::path(modeFileName(slot)), image, kModeFileSize)) {
             writeLogMsg(LOG_ERROR, modeFileName(slot) + " cannot be written");
             return 0;
         }
         if (menuCopy && getU16(image, kRamFileMarkerSize + kOsdEnable - kModeStart) == 1) {
             // Menu copy beside the mode; a half-received menu file is never copied
-            // because the file transfer stores it under the same mutex.
+            // because the file transfer stores it whole, under the same writers' lock.
             std::string menu;
             if (readDataFile(kMenuFile, jsonfile::kMaxBytes, &menu)) {
                 if (!plat::replaceFileAtomically(plat::path(menuCopyName(slot)), menu.data(), menu.size()))
@@ -456,20 +461,21 @@ int VlxRamPara::storeSlot(int slot, const unsigned char* mode, bool menuCopy) {
 }
 
 bool VlxRamPara::saveRamFile(const unsigned char* ram) {
-    QMutexLocker lock(&Utils::_file_deal_mutex);
-    const std::string host = plat::path(kRamFile);
-    std::string file;
     bool ok = false;
-    if (readDataFile(kRamFile, kRamFileSize, &file)) {
-        // Same bytes as an update in place at offset 2: marker and tail are kept.
-        if (file.size() < kRamFileMinSize) file.resize(kRamFileMinSize, '\0');
-        std::memcpy(&file[kRamFileMarkerSize], ram + kSavedStart, kSavedLength);
-        ok = plat::replaceFileAtomically(host, file);
-        if (!ok) writeLogMsg(LOG_ERROR, "parameter file cannot be written, change not saved");
-    } else {
-        writeLogMsg(LOG_ERROR, "parameter file missing, change not saved");
+    {
+        // The read and the replacement in one turn of the writers; readers never wait for its flush.
+        plat::Locker<plat::Mutex> writers(dataFileWriters());
+        std::string file;
+        if (readDataFile(kRamFile, kRamFileSize, &file)) {
+            // Same bytes as an update in place at offset 2: marker and tail are kept.
+            if (file.size() < kRamFileMinSize) file.resize(kRamFileMinSize, '\0');
+            std::memcpy(&file[kRamFileMarkerSize], ram + kSavedStart, kSavedLength);
+            ok = plat::replaceFileAtomically(plat::path(kRamFile), file);
+            if (!ok) writeLogMsg(LOG_ERROR, "parameter file cannot be written, change not saved");
+        } else {
+            writeLogMsg(LOG_ERROR, "parameter file missing, change not saved");
+        }
     }
-    lock.unlock();  // the file is in place; its sync holds up no other file's user
     // The replacement has synced the file and its folder: the GUI thread, which saves after
     // every change, does not pause after it.
     runShell("sync");

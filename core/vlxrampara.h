@@ -153,7 +153,7 @@ public:
     // The user-mode slots: a PC's slot writes and reads (link threads), the panel's save,
     // recall and bookkeeping (GUI thread). Under mode_mutex, a leaf lock held only for a
     // copy: nothing else is taken and no file is touched while it is held.
-    mutable plat::Mutex mode_mutex;
+    mutable plat::Mutex mode_mutex{plat::Lock::ModeSlots};
     unsigned char mode_para[vlxram::kModeSlots][vlxram::kModeSlotSize] GUARDED_BY(mode_mutex);
     uint32_t mode_changes[vlxram::kModeSlots] GUARDED_BY(mode_mutex) = {};  // one more per change of a slot
     // Save requests written into RAM 0x364 (the panel's touch, a PC's RAM write), counted
@@ -264,5 +264,5 @@ private:
     bool loadRamFile();
     bool recreateRamFile();
 
-    mutable std::mutex reg_file_mutex_;   // reg_para's read-modify-writes and the PC's reads
+    mutable plat::Mutex reg_file_mutex_{plat::Lock::RegFile};   // reg_para's read-modify-writes and the PC's reads
 };

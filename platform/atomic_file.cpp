@@ -1,4 +1,5 @@
 #include "platform/atomic_file.h"
+#include "platform/lock_check.h"
 #include "platform/fd_io.h"
 #include "platform/platform.h"
 
@@ -70,10 +71,16 @@ std::string folderOf(const std::string& hostPath) {
     return slash == std::string::npos ? "." : (slash == 0 ? "/" : hostPath.substr(0, slash));
 }
 
+// Every fsync of a replacement: a wait no lock but the writers' own may be held across.
+bool syncFd(int fd) {
+    lockcheck::waitPoint(Wait::Fsync);
+    return ::fsync(fd) == 0;
+}
+
 void syncFolder(const std::string& dir) {
     int dfd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dfd >= 0) {
-        ::fsync(dfd);  // make the rename itself durable
+        syncFd(dfd);  // make the rename itself durable
         ::close(dfd);
     }
 }
@@ -89,7 +96,7 @@ bool replaceFileAtomically(const std::string& hostPath, const void* data, size_t
     int fd = ::mkostemp(name.data(), O_CLOEXEC);  // never inherited by a shell command
     if (fd < 0) return false;
     ::fchmod(fd, 0644);
-    bool ok = writeAll(fd, data, length) && ::fsync(fd) == 0;
+    bool ok = writeAll(fd, data, length) && syncFd(fd);
     ok = (::close(fd) == 0) && ok;
     if (ok) ok = ::rename(name.data(), hostPath.c_str()) == 0;
     if (!ok) {
@@ -136,7 +143,7 @@ bool StagedFile::append(const void* data, size_t length) {
 
 bool StagedFile::finish() {
     if (fd_ < 0) return false;
-    bool ok = ::fsync(fd_) == 0;
+    bool ok = syncFd(fd_);
     ok = (::close(fd_) == 0) && ok;
     fd_ = -1;
     finished_ = ok;

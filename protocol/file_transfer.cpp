@@ -23,6 +23,7 @@
 #include <memory>
 #include <mutex>
 
+#include "core/data_files.h"
 #include "core/app_swap.h"
 #include "core/global.h"
 #include "core/json_file.h"
@@ -146,6 +147,7 @@ bool defaultGrab(std::string* png) {
         result->set_value(shot);
     }), Qt::HighEventPriority);
     uint32_t delivered = panel_stack::eventsDelivered();
+    plat::lockcheck::waitPoint(plat::Wait::HandOver);   // the GUI thread's grab
     for (int waited = 1; done.wait_for(kGrabStuck) != std::future_status::ready; ++waited) {
         const uint32_t now = panel_stack::eventsDelivered();
         if (now == delivered || waited >= kGrabWaits) {
@@ -262,12 +264,13 @@ uint8_t VlxFileDeal::writeMtd(const FileTarget& target, const std::string& image
 uint8_t VlxFileDeal::commit(const FileTarget& target, plat::StagedFile& staged, uint32_t size) {
     // An application stored here is the one its swap moves: a second end waits for the
     // first install to finish (and is then refused, the restart being pending).
-    QMutexLocker install(target.kind == kApplication ? &g_app_install_mutex : nullptr);
+    std::unique_lock<plat::QtMutex> install(g_app_install_mutex, std::defer_lock);
+    if (target.kind == kApplication) install.lock();
     if (target.mtd >= 0) {
         // A whole partition's erase and program: under its own lock (one store at a time, and
         // the transfer buffer), never the file mutex the other threads' passes wait for.
-        static std::mutex flashStore;
-        std::lock_guard<std::mutex> store(flashStore);
+        static plat::Mutex flashStore{plat::Lock::PartitionStore};
+        plat::Locker<plat::Mutex> store(flashStore);
         std::string image;
         const bool read = plat::readRegularFile(staged.tempPath(), size, plat::Oversize::Refuse, &image) ==
                               plat::FileRead::Ok &&
@@ -288,7 +291,7 @@ uint8_t VlxFileDeal::commit(const FileTarget& target, plat::StagedFile& staged, 
             return kFailed;
         }
     }
-    QMutexLocker lock(&Utils::_file_deal_mutex);
+    std::unique_lock<plat::Mutex> lock(dataFileWriters());   // the rename and its folder's fsync
     if (!staged.commit()) {
         writeLogMsg(LOG_ERROR, "file transfer: " + target.path + " cannot be stored");
         return kFailed;

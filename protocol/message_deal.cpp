@@ -170,7 +170,7 @@ void message_deal::write_ram(const uint8_t* frame, const uint8_t* p, size_t n) {
     case kSpaceMailbox:
     case kSpaceExtend: {
         if (offset + len > kMailboxSize) return status(kStatusRefused);
-        std::lock_guard<std::mutex> l(mailboxRamMutex());
+        std::lock_guard<plat::Mutex> l(mailboxRamMutex());
         uint8_t* ram = space == kSpaceMailbox ? eng.mailboxRam() : eng.extendRam();
         if (len) std::memcpy(ram + offset, data, len);
         return status(kStatusOk);
@@ -225,7 +225,7 @@ void message_deal::read_ram(const uint8_t* frame, const uint8_t* p, size_t n) {
     case kSpaceMailbox:
     case kSpaceExtend: {
         if (offset + len > kMailboxSize) return status(kStatusRefused);
-        std::lock_guard<std::mutex> l(mailboxRamMutex());
+        std::lock_guard<plat::Mutex> l(mailboxRamMutex());
         uint8_t* ram = space == kSpaceMailbox ? eng.mailboxRam() : eng.extendRam();
         if (space == kSpaceExtend) Time_to_RAM(ram);
         take(ram + offset);

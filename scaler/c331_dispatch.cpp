@@ -224,7 +224,9 @@ void c331_manage::c331managerdeal(void* arg) {
         run_debug_requests();
     } else if (panel_pending_ && ram) {
         ManageMutexLocker lock;
+        pass_holds_mutex_ = true;   // the re-initialisation's settling waits let it go
         applyPanel();
+        pass_holds_mutex_ = false;
         if (!panel_pending_) {
             if (ram->ramU16(kOutputX) != applied_ram::word(kOutputX) || ram->ramU16(kOutputY) != applied_ram::word(kOutputY))
                 engine_requests::raise(engine_requests::fpgaOutputPosition);
@@ -243,7 +245,7 @@ void c331_manage::pollInputs() {
     // a minute): the OSD waits for a later pass instead of holding manage_mutex, and with it
     // every parameter writer, that long.
     if ((osd_update_request || osd_set_request) && flash_mutex.try_lock()) {
-        std::lock_guard<std::recursive_mutex> flash(flash_mutex, std::adopt_lock);
+        std::lock_guard<plat::RecursiveMutex> flash(flash_mutex, std::adopt_lock);
         if (osd_update_request) {
             update_osd(spi_fd);
             osd_update_request = 0;
