@@ -60,7 +60,7 @@ void c331_manage::applyPanel() {
 }
 
 // The pass's look, what it applies and its base, in one hold of manage_mutex.
-void c331_manage::passUnderLock() {
+uint8_t c331_manage::passUnderLock() {
     VlxRamPara* ram = VlxRamPara::p_vlxrampara_config;
     ManageMutexLocker lock;
     const uint8_t flag = update_flag.exchange(kFlagPassRunning);
@@ -203,8 +203,8 @@ void c331_manage::passUnderLock() {
     // A writer let in by a fade keeps its hand-over for the next pass.
     uint8_t running = kFlagPassRunning;
     update_flag.compare_exchange_strong(running, 0);
-    VlxRamPara::test_signal(flag);
     pass_holds_mutex_ = false;
+    return flag;
 }
 
 void c331_manage::c331managerdeal(void* arg) {
@@ -213,7 +213,9 @@ void c331_manage::c331managerdeal(void* arg) {
     // A look without the lock; the code itself is read and cleared under it, so a writer's
     // second hold (1, then 2 for a user-mode delete) is never lost between look and lock.
     if (update_flag != 0 && ram) {
-        passUnderLock();
+        // The change code goes out after the hold: a receiver on the emitting thread (the
+        // GUI thread, when it steps the manager) may save a mode, with its file's flush.
+        VlxRamPara::test_signal(passUnderLock());
         // Outside the hold: the menu file waits for the file mutex, and a debug dump may
         // call into the input-source manager, whose pass takes manage_mutex itself.
         if (g_osd_update == 1) {

@@ -430,7 +430,7 @@ private:
     void bringUp();
     void applyPanel() REQUIRES(ManageLock::manage_mutex);
     void applyPending();
-    void passUnderLock();
+    uint8_t passUnderLock();   // the change code the pass took over
     void pollInputs();
     int* osdLoadSlot(int i);
     bool flashWait(uint32_t desc, uint8_t mask, bool wantSet, uint32_t boundUs, uint32_t pauseUs, const char* message,

@@ -68,11 +68,18 @@ kavelsource* kavelsource::pInstance() {
 }
 
 void kavelsource::resetInstanceForTest() {
-    std::lock_guard<plat::Mutex> l(g_instanceMutex);
-    if (!p_kavel_source) return;
-    p_kavel_source->stopThread();
-    delete p_kavel_source;
-    p_kavel_source = nullptr;
+    kavelsource* gone = nullptr;
+    {
+        std::lock_guard<plat::Mutex> l(g_instanceMutex);
+        gone = p_kavel_source;
+    }
+    if (!gone) return;
+    gone->stopThread();   // its last pass may look the instance up
+    {
+        std::lock_guard<plat::Mutex> l(g_instanceMutex);
+        p_kavel_source = nullptr;
+    }
+    delete gone;
 }
 
 kavelsource::kavelsource() {
