@@ -247,7 +247,6 @@ void c331_manage::pollInputs() {
     // a minute): the OSD waits for a later pass instead of holding manage_mutex, and with it
     // every parameter writer, that long.
     if ((osd_update_request || osd_set_request) && flash_mutex.try_lock()) {
-        std::lock_guard<plat::RecursiveMutex> flash(flash_mutex, std::adopt_lock);
         if (osd_update_request) {
             update_osd(spi_fd);
             osd_update_request = 0;
@@ -256,6 +255,7 @@ void c331_manage::pollInputs() {
             set_scroll(spi_fd);
             osd_set_request = 0;
         }
+        flash_mutex.unlock();
     }
     check_input_port(spi_fd);
     // Every window on a changed input is programmed again, in one set_output.

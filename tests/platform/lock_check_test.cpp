@@ -15,6 +15,8 @@
 namespace {
 
 std::vector<std::string> g_failures;
+// A recursive lock's second hold, which clang's analysis refuses to see in one scope.
+void takeAgain(plat::RecursiveMutex& m) NO_THREAD_SAFETY_ANALYSIS { plat::Locker<plat::RecursiveMutex> again(m); }
 void record(const std::string& report) { g_failures.push_back(report); }
 
 class LockCheck : public ::testing::Test {
@@ -60,7 +62,7 @@ TEST_F(LockCheck, NestingThroughALockBetweenFollowsTheOrder) {
     EXPECT_TRUE(g_failures.empty());
     plat::Locker<plat::RecursiveMutex> first(flash);   // not in the table under manage_mutex
     ASSERT_EQ(g_failures.size(), 1u);
-    plat::Locker<plat::RecursiveMutex> again(flash);
+    takeAgain(flash);
     EXPECT_EQ(g_failures.size(), 1u);
 }
 
