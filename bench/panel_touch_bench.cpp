@@ -32,6 +32,8 @@
 #include "core/global.h"
 #include "core/syncupdate.h"
 #include "core/vlxrampara.h"
+#include "fpga/fpga_drv.h"
+#include "fpga/fpga_manage.h"
 #include "platform/net.h"
 #include "platform/platform.h"
 #include "platform/sim/sim_board.h"
@@ -89,6 +91,90 @@ void pcApplying(int port, const std::atomic<bool>& stop) {
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     ::close(fd);
+}
+
+// The GUI thread's wait for the manage mutex, as its RAM writes meet it: while the manager
+// re-lays the windows out (a width change every 40 ms), and with that beside `beside` (run on a
+// thread of its own; the measure lasts until it returns, or `seconds` without one). The floor is
+// the same measure with nothing else going on.
+struct ManageWaits {
+    double p50 = 0, p99 = 0, worst = 0;
+    size_t samples = 0;
+    int relayouts = 0;
+    double besideMs = 0;
+};
+
+ManageWaits guiManageWaits(bool relayout, double seconds, const std::function<void()>& beside) {
+    VlxRamPara* ram = VlxRamPara::p_vlxrampara_config;
+    std::atomic<bool> stop{false}, besideDone{!beside};
+    std::atomic<int> relayouts{0};
+    ManageWaits out;
+    std::thread layouts, other;
+    if (relayout)
+        layouts = std::thread([&] {
+            for (int i = 0; !stop; ++i) {
+                {
+                    ManageMutexLocker lock;
+                    ram->setRamU16(vlxram::windowField(0, vlxram::kWinState), 1);
+                    ram->setRamU16(vlxram::windowField(0, vlxram::kWinWidth), i % 2 ? 960 : 1920);
+                    c331_manage::update_flag = 1;
+                }
+                ++relayouts;
+                std::this_thread::sleep_for(std::chrono::milliseconds(40));
+            }
+        });
+    if (beside)
+        other = std::thread([&] {
+            const auto t0 = Clock::now();
+            beside();
+            out.besideMs = std::chrono::duration<double, std::milli>(Clock::now() - t0).count();
+            besideDone = true;
+        });
+    std::vector<double> waits;
+    const auto end = Clock::now() + std::chrono::duration<double>(seconds);
+    while (beside ? !besideDone.load() : Clock::now() < end) {
+        const auto t0 = Clock::now();
+        { ManageMutexLocker lock; }
+        waits.push_back(std::chrono::duration<double, std::milli>(Clock::now() - t0).count());
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    stop = true;
+    if (layouts.joinable()) layouts.join();
+    if (other.joinable()) other.join();
+    out.p50 = percentile(waits, 0.5);
+    out.p99 = percentile(waits, 0.99);
+    out.worst = waits.empty() ? 0 : *std::max_element(waits.begin(), waits.end());
+    out.samples = waits.size();
+    out.relayouts = relayouts;
+    return out;
+}
+
+void reportManageWaits() {
+    // The FPGA engine on the same board, its thread stopped: only the erase below uses its flash.
+    auto* fpga = new fpga_manage;
+    if (fpga->initialize() != 0 || !fpga->drv) {
+        std::fprintf(stderr, "the FPGA engine did not come up: no erase measured\n");
+        return;
+    }
+    fpga->stopThread();
+    fpga_drv* drv = fpga->drv;
+    const ManageWaits floor = guiManageWaits(false, 3, nullptr);
+    const ManageWaits layout = guiManageWaits(true, 5, nullptr);
+    bool erased = false;
+    const ManageWaits erase = guiManageWaits(true, 0, [&] {
+        std::lock_guard<plat::Mutex> update(drv->update_mutex);
+        erased = drv->FPGA_SPI_FLASH_VBYONE_ERASE(2, 0, 2, kFlashSectors / 16) == 1;
+    });
+    std::printf("\nGUI thread's wait for the manage mutex (every 2 ms)\n");
+    std::printf("| beside | samples | re-layouts | p50 ms | p99 ms | worst ms | worst / floor worst |\n|---|---|---|---|---|---|---|\n");
+    auto row = [&](const char* name, const ManageWaits& w) {
+        std::printf("| %s | %zu | %d | %.2f | %.2f | %.2f | %.1f |\n", name, w.samples, w.relayouts, w.p50, w.p99,
+                    w.worst, floor.worst > 0 ? w.worst / floor.worst : 0);
+    };
+    row("nothing (floor)", floor);
+    row("re-layouts", layout);
+    row(erased ? "re-layouts and a whole FPGA-flash erase" : "re-layouts and an FPGA-flash erase (failed)", erase);
+    std::printf("the erase took %.0f ms\n", erase.besideMs);
 }
 
 struct Control {
@@ -223,6 +309,7 @@ int main(int argc, char** argv) {
     }
     std::printf("\nworst control p90: %.1f ms alone, %.1f ms with the PC applying (navigation p90 %.1f / %.1f ms)\n", worst0,
                 worst1, floor0, floor1);
+    reportManageWaits();
     delete screen;
     std::error_code ec;
     std::filesystem::remove_all(root, ec);

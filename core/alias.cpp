@@ -2,6 +2,7 @@
 // header's deprecation note.
 #define BOOST_BIND_GLOBAL_PLACEHOLDERS
 #include "core/alias.h"
+#include "core/data_files.h"
 
 #include <boost/property_tree/json_parser.hpp>
 #include <boost/property_tree/ptree.hpp>
@@ -88,7 +89,7 @@ int Json_create() {
 
     std::ostringstream text;
     pt::write_json(text, root, true);
-    plat::Locker<plat::QtMutex> lock(Utils::_file_deal_mutex);
+    plat::Locker<plat::Mutex> writers(dataFileWriters());
     if (!plat::replaceFileAtomically(plat::path(kAliasFile), text.str())) {
         std::printf("\n open filed !!!");
         writeLogMsg(LOG_ERROR, std::string("sample alias file cannot be written: ") + kAliasFile);

@@ -3,7 +3,7 @@
 // /data/app/vlxH71N2 replaces /data/app/vlxH71N, the loader's start command is set back
 // to the normal one, and the board restarts 300 ticks later (the GUI tick carries out
 // the reboot). One procedure for the protocol's transfer and the USB upgrade.
-#include <QMutex>
+#include "platform/annotated_mutex.h"
 
 #include <atomic>
 
@@ -18,18 +18,18 @@ constexpr const char* kLoaderNormalStart = "/data/app/vlxH71N -platform linuxfb"
 // only installers take it. Order: before Utils::_file_deal_mutex.
 class AppInstallLock {
 public:
-    void lock() {
+    void lock() NO_THREAD_SAFETY_ANALYSIS {
         ++waiting_;
         mutex_.lock();
         --waiting_;
     }
-    void unlock() { mutex_.unlock(); }
-    bool try_lock() { return mutex_.tryLock(); }
+    void unlock() NO_THREAD_SAFETY_ANALYSIS { mutex_.unlock(); }
+    bool try_lock() NO_THREAD_SAFETY_ANALYSIS { return mutex_.tryLock(); }
     // Installers waiting for the install under way to end.
     int waiting() const { return waiting_.load(); }
 
 private:
-    QMutex mutex_;
+    plat::QtMutex mutex_{plat::Lock::AppInstall};
     std::atomic<int> waiting_{0};
 };
 extern AppInstallLock g_app_install_mutex;

@@ -36,6 +36,6 @@ public:
     }
 
 private:
-    mutable plat::Mutex mutex_;
+    mutable plat::Mutex mutex_{plat::Lock::ChangeMailbox};
     std::vector<int> waiting_ GUARDED_BY(mutex_);  // oldest first; a few distinct codes
 };

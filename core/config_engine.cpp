@@ -212,7 +212,7 @@ std::function<void()> ConfigEngine::ini_replacing_hook;
 
 namespace {
 // One replacement of the settings file at a time; taken before Utils::_settings_mutex.
-std::mutex g_iniWriter;
+plat::Mutex g_iniWriter{plat::Lock::SettingsWriters};
 }  // namespace
 
 QVariant ConfigEngine::read_config_variant(ConfigItem::ConfigName id) {
@@ -233,7 +233,7 @@ bool ConfigEngine::write_config_variants(const std::vector<std::pair<ConfigItem:
     // Writers replace the file one at a time under their own lock; the settings lock, which
     // every thread's readers take, is held only for the copies in and out, never across the
     // file's write and sync.
-    std::lock_guard<std::mutex> writer(g_iniWriter);
+    std::lock_guard<plat::Mutex> writer(g_iniWriter);
     QString file;  // every item lives in the one settings file
     std::vector<std::pair<QString, QVariant>> stored;  // key, value
     std::string keys;

@@ -96,4 +96,4 @@ uint8_t g_rcv_sync_led = 0;
 uint32_t g_packetLen = 1024;
 uint32_t g_devAdd = 0xFFFF;
 uint8_t g_test_wifi_state = 1;
-QMutex g_flash_uid_mutex;
+plat::QtMutex g_flash_uid_mutex{plat::Lock::FlashUid};

@@ -2,7 +2,7 @@
 // Process-wide state shared by the threads and screens of the controller.
 // Counters and flags that one thread writes and others poll are atomics.
 #include <QList>
-#include <QMutex>
+#include "platform/annotated_mutex.h"
 #include <QString>
 #include <QStringList>
 
@@ -122,4 +122,4 @@ extern uint8_t g_rcv_sync_led;
 extern uint32_t g_packetLen;
 extern uint32_t g_devAdd;
 extern uint8_t g_test_wifi_state;
-extern QMutex g_flash_uid_mutex;
+extern plat::QtMutex g_flash_uid_mutex;

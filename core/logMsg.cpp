@@ -11,6 +11,7 @@
 #include <mutex>
 
 #include "core/global.h"
+#include "platform/annotated_mutex.h"
 #include "platform/fd_io.h"
 #include "platform/platform.h"
 
@@ -23,7 +24,7 @@ const char* const kMarker = "# TESKMSG # ";
 
 // Every thread logs; open, append, measure and delete must not interleave,
 // or entries are mixed and a writer can append to a file that is being removed.
-std::mutex g_logMutex;
+plat::Mutex g_logMutex{plat::Lock::Log};
 
 // Entries not yet in the file (guarded by g_logMutex), at most kMaxUnwritten bytes.
 constexpr size_t kMaxUnwritten = 16 * 1024;
@@ -75,7 +76,7 @@ void writeLogMsg(_LogType level, std::string text) {
     appendCut(entry, kMarker);
     appendCut(entry, text);  // a long message loses its tail, line break included
 
-    std::lock_guard<std::mutex> lock(g_logMutex);
+    std::lock_guard<plat::Mutex> lock(g_logMutex);
     if (echoed(lv, g_debugSwitch.load(std::memory_order_relaxed))) {
         std::fwrite(text.data(), 1, text.size(), stdout);
         std::fflush(stdout);

@@ -32,6 +32,7 @@ public:
     }
 
     void flush() EXCLUDES(mutex_) {
+        plat::lockcheck::waitPoint(plat::Wait::HandOver);   // the ram-file thread's write
         plat::Locker<plat::Mutex> lock(mutex_);
         const uint32_t target = handed_;
         while (int32_t(written_ - target) < 0) done_.wait(mutex_);
@@ -65,7 +66,7 @@ private:
         }
     }
 
-    plat::Mutex mutex_;
+    plat::Mutex mutex_{plat::Lock::RamFileWriter};
     std::condition_variable_any wake_;  // a copy was handed over
     std::condition_variable_any done_;  // a write ended
     unsigned char pending_[kRamSize] GUARDED_BY(mutex_);

@@ -92,8 +92,9 @@ unsigned short Utils::zuf1CRC16Code(const unsigned char* data, unsigned int leng
 }
 
 int Utils::system_mutex(const QString& command, int* status) {
-    static std::mutex runner;  // the runner's alone: see utils.h
-    std::lock_guard<std::mutex> lock(runner);
+    static plat::Mutex runner{plat::Lock::ShellRunner};  // the runner's alone: see utils.h
+    plat::Locker<plat::Mutex> lock(runner);
+    plat::lockcheck::waitPoint(plat::Wait::Shell);
     const int raw = plat::shell().system(command.toLatin1().toStdString());
     if (status) *status = raw;
     return raw == 0 ? 0 : 255;

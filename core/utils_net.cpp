@@ -23,7 +23,7 @@ constexpr int kMtdWriteFailed = 1;
 // a store and the eth0 set-up that follows are one step, so eth0 always gets the set the
 // file holds. Held across their own shell commands: only these writers take it.
 // Order: before Utils::_settings_mutex and the shell runner's lock.
-QMutex netSettingsMutex;
+plat::QtMutex netSettingsMutex{plat::Lock::NetSettings};
 
 QString text(ConfigEngine* c, ConfigItem::ConfigName id) REQUIRES(Utils::_settings_mutex) { return c->read_config_variant_locked(id).toString(); }
 int number(ConfigEngine* c, ConfigItem::ConfigName id) REQUIRES(Utils::_settings_mutex) { return c->read_config_variant_locked(id).toInt(); }
@@ -89,7 +89,7 @@ int Utils::getIPAddress() {
 }
 
 int Utils::initIPAddress() {
-    QMutexLocker net(&netSettingsMutex);
+    plat::Locker<plat::QtMutex> net(netSettingsMutex);
     getIPAddress();
     QString ip, mask, gateway;
     {
@@ -104,7 +104,7 @@ int Utils::initIPAddress() {
 int Utils::storeAndApplyNetwork(const QString& ip, const QString& mask, const QString& gateway, int tcpPort) {
     ConfigEngine* c = ConfigEngine::p_config;
     if (!c || !addresses(ip, mask, gateway)) return kNetNotStored;
-    QMutexLocker net(&netSettingsMutex);
+    plat::Locker<plat::QtMutex> net(netSettingsMutex);
     std::vector<std::pair<ConfigItem::ConfigName, QVariant>> items = {
         {ConfigItem::IPAddress, ip}, {ConfigItem::SubNetMask, mask}, {ConfigItem::GateWay, gateway}};
     if (tcpPort > 0) items.emplace_back(ConfigItem::TcpPort, tcpPort);

@@ -61,3 +61,26 @@ int Utils::usleep_mutex(unsigned int us) {
 }
 
 int Utils::msleep_mutex(unsigned int ms) { return usleep_mutex(1000 * ms); }
+
+namespace {
+// The names of Utils' locks in the lock table, by address: their declarations carry none.
+const bool kUtilsLocksNamed = [] {
+    using plat::Lock;
+    const std::pair<const void*, Lock> names[] = {
+        {&Utils::_system_mutex, Lock::System},
+        {&Utils::_spi_mutex, Lock::Spi},
+        {&Utils::_c331_bnk_mutex, Lock::C331Bank},
+        {&Utils::_file_deal_mutex, Lock::FileDeal},
+        {&Utils::_test_signal_mutex, Lock::TestSignal},
+        {&Utils::_source_init_mutex, Lock::SourceInit},
+        {&Utils::_source_hdminfo_mutex, Lock::SourceHdmiInfo},
+        {&Utils::_check_nosig_mutex, Lock::CheckNoSig},
+        {&Utils::_bri_set_mutex, Lock::BriSet},
+        {&Utils::_led_para_init_mutex, Lock::LedParaInit},
+        {&Utils::_usleep_mutex, Lock::Usleep},
+        {&Utils::_settings_mutex, Lock::Settings},
+    };
+    for (const auto& n : names) plat::lockcheck::nameLock(n.first, n.second);
+    return true;
+}();
+}  // namespace

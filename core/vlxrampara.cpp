@@ -8,6 +8,7 @@
 #include <cstring>
 #include <string>
 
+#include "core/data_files.h"
 #include "core/global.h"
 #include "core/json_file.h"
 #include "core/logMsg.h"
@@ -96,8 +97,8 @@ bool readDataFile(const std::string& absolute, size_t maxBytes, std::string* out
     return false;
 }
 
-// The parameter store calls the shell directly for sync, rm and cp.
-void runShell(const std::string& command) { plat::shell().system(command); }
+// The parameter store's sync and rm, through the one runner.
+void runShell(const std::string& command) { Utils::system_mutex(QString::fromStdString(command)); }
 
 bool validInput(int input) { return input >= 0 && input < kInputs; }
 bool validSlot(int slot) { return slot >= 0 && slot < kModeSlots; }
@@ -143,9 +144,13 @@ VlxRamPara::VlxRamPara() : QObject(nullptr) {
     std::memset(mode_para_, 0, sizeof mode_para_);
     std::memset(reg_para_, 0, sizeof reg_para_);
     pthread_mutex_init(&vlx_mutex, nullptr);
+    plat::lockcheck::nameLock(&vlx_mutex, plat::Lock::VlxRam);
 }
 
-VlxRamPara::~VlxRamPara() { pthread_mutex_destroy(&vlx_mutex); }
+VlxRamPara::~VlxRamPara() {
+    plat::lockcheck::forgetLock(&vlx_mutex);
+    pthread_mutex_destroy(&vlx_mutex);
+}
 
 VlxRamPara* VlxRamPara::pInstance() {
     if (!p_vlxrampara_config) {
@@ -190,7 +195,7 @@ void VlxRamPara::loadFactoryImage() {
 bool VlxRamPara::recreateRamFile() {
     bool ok = false;
     {
-        plat::Locker<plat::QtMutex> files(Utils::_file_deal_mutex);
+        plat::Locker<plat::Mutex> writers(dataFileWriters());
         ok = plat::replaceFileAtomically(plat::path(kRamFile), default_para_ramlist.data(), default_para_ramlist.size());
     }
     if (!ok) writeLogMsg(LOG_ERROR, "parameter file cannot be created");
@@ -436,14 +441,14 @@ int VlxRamPara::storeSlot(int slot, const unsigned char* mode, bool menuCopy) {
     if (mode) std::memcpy(image + kRamFileMarkerSize, mode, kModeLength);
     image[0] = image[1] = kModeSaved;
     {
-        plat::Locker<plat::QtMutex> files(Utils::_file_deal_mutex);
+        plat::Locker<plat::Mutex> writers(dataFileWriters());
         if (!plat::replaceFileAtomically(plat::path(modeFileName(slot)), image, kModeFileSize)) {
             writeLogMsg(LOG_ERROR, modeFileName(slot) + " cannot be written");
             return 0;
         }
         if (menuCopy && getU16(image, kRamFileMarkerSize + kOsdEnable - kModeStart) == 1) {
             // Menu copy beside the mode; a half-received menu file is never copied
-            // because the file transfer stores it under the same mutex.
+            // because the file transfer stores it whole, under the same writers' lock.
             std::string menu;
             if (readDataFile(kMenuFile, jsonfile::kMaxBytes, &menu)) {
                 if (!plat::replaceFileAtomically(plat::path(menuCopyName(slot)), menu.data(), menu.size()))
@@ -468,19 +473,19 @@ int VlxRamPara::storeSlot(int slot, const unsigned char* mode, bool menuCopy) {
 bool VlxRamPara::saveRamFile(const unsigned char* ram) {
     bool ok = false;
     {
-        plat::Locker<plat::QtMutex> lock(Utils::_file_deal_mutex);
-        const std::string host = plat::path(kRamFile);
+        // The read and the replacement in one turn of the writers; readers never wait for its flush.
+        plat::Locker<plat::Mutex> writers(dataFileWriters());
         std::string file;
         if (readDataFile(kRamFile, kRamFileSize, &file)) {
             // Same bytes as an update in place at offset 2: marker and tail are kept.
             if (file.size() < kRamFileMinSize) file.resize(kRamFileMinSize, '\0');
             std::memcpy(&file[kRamFileMarkerSize], ram + kSavedStart, kSavedLength);
-            ok = plat::replaceFileAtomically(host, file);
+            ok = plat::replaceFileAtomically(plat::path(kRamFile), file);
             if (!ok) writeLogMsg(LOG_ERROR, "parameter file cannot be written, change not saved");
         } else {
             writeLogMsg(LOG_ERROR, "parameter file missing, change not saved");
         }
-    }  // the file is in place; its sync holds up no other file's user
+    }
     // The replacement has synced the file and its folder: the GUI thread, which saves after
     // every change, does not pause after it.
     runShell("sync");

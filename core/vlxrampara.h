@@ -161,7 +161,7 @@ public:
     // The user-mode slots: a PC's slot writes and reads (link threads), the panel's save,
     // recall and bookkeeping (GUI thread). Under mode_mutex, a leaf lock held only for a
     // copy: nothing else is taken and no file is touched while it is held.
-    mutable plat::Mutex mode_mutex;
+    mutable plat::Mutex mode_mutex{plat::Lock::ModeSlots};
     // Slot `slot` (0..15, checked by the caller) for a holder of mode_mutex, inside the hold only.
     unsigned char* modeSlot(int slot) REQUIRES(mode_mutex) { return mode_para_[slot]; }
     uint32_t mode_changes[vlxram::kModeSlots] GUARDED_BY(mode_mutex) = {};  // one more per change of a slot
@@ -280,6 +280,6 @@ private:
     unsigned char ram_para_[vlxram::kRamSize] GUARDED_BY(ManageLock::manage_mutex);
     unsigned char ram_para_shadow_[vlxram::kRamSize];   // GUI thread (start-up before it)
     unsigned char mode_para_[vlxram::kModeSlots][vlxram::kModeSlotSize] GUARDED_BY(mode_mutex);
-    mutable plat::Mutex reg_file_mutex_;   // the register file's read-modify-writes and the PC's reads
+    mutable plat::Mutex reg_file_mutex_{plat::Lock::RegFile};   // the register file's read-modify-writes and the PC's reads
     unsigned char reg_para_[vlxram::kRegisterFileSize] GUARDED_BY(reg_file_mutex_);
 };

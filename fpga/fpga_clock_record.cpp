@@ -120,12 +120,12 @@ bool clock_record_run::erase_sector(uint32_t address) {
 
 // ---------------------------------------------------------------- start-up
 
-std::unique_lock<std::mutex> clock_record_run::flash_update() {
-    return drv_ ? std::unique_lock<std::mutex>(drv_->update_mutex) : std::unique_lock<std::mutex>();
+std::unique_lock<plat::Mutex> clock_record_run::flash_update() {
+    return drv_ ? std::unique_lock<plat::Mutex>(drv_->update_mutex) : std::unique_lock<plat::Mutex>();
 }
 
 void clock_record_run::clock_record_init() {
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::lock_guard<plat::Mutex> lock(mutex_);
     const auto update = flash_update();
     flash_failed_ = false;
     *st_ = CLOCK_RECORD{};
@@ -302,7 +302,7 @@ void clock_record_run::open_log_entry() {
 // ---------------------------------------------------------------- counting
 
 void clock_record_run::clock_record_deal() {
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::lock_guard<plat::Mutex> lock(mutex_);
     if (!st_->enabled || Utils::getTimeSpace(st_->last_step) < CLOCK_STEP_TICKS) return;
     const auto update = flash_update();
     flash_failed_ = false;
@@ -347,7 +347,7 @@ void clock_record_run::close_group() {
 }
 
 void clock_record_run::dealwith_record_timing() {
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::lock_guard<plat::Mutex> lock(mutex_);
     const bool known = st_->clock_set_marker == CLOCK_SET_MARK;
     st_->clock_set_marker = CLOCK_SET_MARK;
     // Before the first count the group record does not exist yet: the marker waits in
@@ -367,17 +367,17 @@ uint32_t clock_record_run::now_total() const {
 }
 
 uint32_t clock_record_run::total_minutes() {
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::lock_guard<plat::Mutex> lock(mutex_);
     return now_total();
 }
 
 CLOCK_RECORD clock_record_run::snapshot() {
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::lock_guard<plat::Mutex> lock(mutex_);
     return *st_;
 }
 
 bool clock_record_run::operating_time(OperatingTime* out) {
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::lock_guard<plat::Mutex> lock(mutex_);
     if (!out || !st_->enabled) return false;
     out->totalMinutes = now_total();
     out->runMinutes = st_->run_minutes;

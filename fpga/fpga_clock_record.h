@@ -13,6 +13,7 @@
 #include <mutex>
 
 #include "fpga/fpga_regs.h"
+#include "platform/annotated_mutex.h"
 
 class fpga_drv;
 struct TimeRealType;
@@ -140,12 +141,12 @@ private:
     bool erase_sector(uint32_t address);
     uint32_t now_total() const;
     // The configuration flashes' update lock (fpga_drv::update_mutex), taken after mutex_.
-    std::unique_lock<std::mutex> flash_update();
+    std::unique_lock<plat::Mutex> flash_update();
     void take_start_time(const TimeRealType& t);
 
     fpga_drv* drv_;
     CLOCK_RECORD* st_;
     // The engine thread counts while a protocol thread may report or set the clock.
-    std::mutex mutex_;
+    plat::Mutex mutex_{plat::Lock::ClockRecord};
     bool flash_failed_ = false;  // in the update under way
 };

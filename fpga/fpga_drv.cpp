@@ -5,6 +5,7 @@
 
 #include <QMutex>
 #include <chrono>
+#include <thread>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -43,8 +44,20 @@ bool inFlash(uint32_t address, uint32_t length) {
 // access line(s) go high before the selects on the way out, as the board needs.
 class SCOPED_CAPABILITY fpga_drv::FlashWindow {
 public:
-    FlashWindow(FpgaBus* bus, int chip) ACQUIRE(Utils::_spi_mutex) : bus_(bus), chip2_(chip == kFlashChipFpga0) {
+    FlashWindow(FpgaBus* bus, int chip) ACQUIRE(Utils::_spi_mutex) NO_THREAD_SAFETY_ANALYSIS
+        : bus_(bus), chip2_(chip == kFlashChipFpga0) {
+        open();
+    }
+    ~FlashWindow() RELEASE() NO_THREAD_SAFETY_ANALYSIS {
+        if (open_) close();
+    }
+    FlashWindow(const FlashWindow&) = delete;
+    FlashWindow& operator=(const FlashWindow&) = delete;
+
+    // Lets the bus go for a wait (a busy poll) and takes it back: the window stays this scope's.
+    void open() ACQUIRE() NO_THREAD_SAFETY_ANALYSIS {
         Utils::_spi_mutex.lock();
+        open_ = true;
         if (chip2_) {
             bus_->fpga1Select.set(kHigh);
             bus_->fpga0Select.set(kLow);
@@ -56,7 +69,7 @@ public:
             bus_->fpga1FlashAccessB.set(kLow);
         }
     }
-    ~FlashWindow() RELEASE() {
+    void close() RELEASE() NO_THREAD_SAFETY_ANALYSIS {
         if (chip2_) {
             bus_->fpga0FlashAccess.set(kHigh);
         } else {
@@ -65,14 +78,14 @@ public:
         }
         bus_->fpga0Select.set(kHigh);
         bus_->fpga1Select.set(kHigh);
+        open_ = false;
         Utils::_spi_mutex.unlock();
     }
-    FlashWindow(const FlashWindow&) = delete;
-    FlashWindow& operator=(const FlashWindow&) = delete;
 
 private:
     FpgaBus* bus_;
     bool chip2_;
+    bool open_ = false;
 };
 
 void FpgaBus::bind(void* window) {
@@ -132,9 +145,8 @@ int fpga_drv::SPI_Transfer(int fd, const uint8_t* tx, uint8_t* rx, unsigned len)
 
 int fpga_drv::SPI_Transfer_Write(int fd, const uint8_t* tx, unsigned len) { return SPI_Transfer(fd, tx, nullptr, len); }
 
-int fpga_drv::FPGA_SPI_WAIT_BUSY(int fd) {
-    // Bounded by the monotonic clock: ticks stop while the GUI thread is busy, and this
-    // wait holds the SPI mutex that the scaler and both FPGAs need.
+int fpga_drv::FPGA_SPI_WAIT_BUSY(int fd, FlashWindow* window) {
+    // Bounded by the monotonic clock: ticks stop while the GUI thread is busy.
     const auto start = std::chrono::steady_clock::now();
     const auto deadline = start + std::chrono::milliseconds(busy_limit_ms_);
     for (unsigned polls = 0;; ++polls) {
@@ -149,8 +161,18 @@ int fpga_drv::FPGA_SPI_WAIT_BUSY(int fd) {
         }
         // A page program ends within a fraction of a millisecond: polled with only a yield
         // in between (a pause would oversleep each of a bitstream's 27,648 pages by the
-        // timer's slack). Erases take tens of milliseconds: polled every 200 us after that.
-        if (polls >= 8) plat::sleepUs(now - start < std::chrono::milliseconds(2) ? 0 : 200);
+        // timer's slack). Erases take tens of milliseconds to seconds: polled every 200 us
+        // after that, with the SPI mutex (that the scaler's pass and both FPGAs need) let go
+        // in between; the part goes on erasing with its select high.
+        if (polls < 8) continue;
+        if (now - start < std::chrono::milliseconds(2)) {
+            plat::sleepUs(0);
+            continue;
+        }
+        if (window) window->close();
+        plat::lockcheck::waitPoint(plat::Wait::FlashWait);
+        plat::sleepUs(200);
+        if (window) window->open();
     }
 }
 
@@ -162,16 +184,16 @@ int fpga_drv::FPGA_SPI_FLASH_VBYONE_ERASE(int chip, uint32_t first_sector, int k
     if (first_sector > kFlashSectors || count > (kFlashSectors - first_sector) / unit) return 0;
     const int fd = flashLink(chip);
     FlashWindow window(bus_, chip);
-    if (!FPGA_SPI_WAIT_BUSY(fd)) return 0;
+    if (!FPGA_SPI_WAIT_BUSY(fd, &window)) return 0;
     for (uint32_t k = 0; k < count; ++k) {
         const uint8_t wren[1] = {kNorWriteEnable};
         if (SPI_Transfer_Write(fd, wren, 1) < 1) return 0;
-        if (!FPGA_SPI_WAIT_BUSY(fd)) return 0;
+        if (!FPGA_SPI_WAIT_BUSY(fd, &window)) return 0;
         uint8_t cmd[4] = {kEraseCommand[kind], 0, 0, 0};
         putAddress(cmd + 1, (first_sector & 0xFFFF) * kFlashSectorSize + k * unit * kFlashSectorSize);
         cmd[3] = 0x00;
         if (SPI_Transfer_Write(fd, cmd, 4) < 1) return 0;
-        if (!FPGA_SPI_WAIT_BUSY(fd)) return 0;
+        if (!FPGA_SPI_WAIT_BUSY(fd, &window)) return 0;
     }
     return 1;
 }
@@ -193,8 +215,12 @@ int fpga_drv::FPGA_SPI_FLASH_VBYONE_WRITE(int chip, uint32_t address, const uint
         putAddress(frame + 1, at);
         std::memcpy(frame + 4, buffer + done, piece);
         if (SPI_Transfer_Write(fd, frame, 4 + piece) < 1) return 0;
-        if (!FPGA_SPI_WAIT_BUSY(fd)) return 0;
+        if (!FPGA_SPI_WAIT_BUSY(fd, &window)) return 0;
         done += piece;
+        // a bitstream is thousands of pages: the bus is the others' between two of them
+        window.close();
+        std::this_thread::yield();
+        window.open();
     }
     return 1;
 }

@@ -9,6 +9,7 @@
 #include <mutex>
 #include <string>
 
+#include "platform/annotated_mutex.h"
 #include "platform/board_wiring.h"
 #include "platform/gpio_word.h"
 
@@ -81,9 +82,11 @@ public:
     int SPI_Transfer(int fd, const uint8_t* tx, uint8_t* rx, unsigned len);
     int SPI_Transfer_Write(int fd, const uint8_t* tx, unsigned len);
 
+    class FlashWindow;
     // Polls the status until the write-in-progress bit clears: 1 ready; 0 when a status
-    // read failed or the flash stayed busy past the bound.
-    int FPGA_SPI_WAIT_BUSY(int fd);
+    // read failed or the flash stayed busy past the bound. A wait past a page program's
+    // (an erase) closes `window` between polls, so the scaler and the cards get the bus.
+    int FPGA_SPI_WAIT_BUSY(int fd, FlashWindow* window = nullptr);
     // kind 0: 4 KiB sectors, 1: 32 KiB blocks, 2: 64 KiB blocks. 1 done; 0 refused or failed.
     int FPGA_SPI_FLASH_VBYONE_ERASE(int chip, uint32_t first_sector, int kind, uint32_t count);
     int FPGA_SPI_FLASH_VBYONE_WRITE(int chip, uint32_t address, const uint8_t* buffer, uint32_t length);
@@ -99,13 +102,12 @@ public:
     // parameter image, the operating time, an upgrade), whatever the thread: a save on the
     // transport thread and one on the engine thread would otherwise erase and program the
     // same sectors in between each other. Taken before the SPI mutex, never inside it.
-    std::mutex update_mutex;
+    plat::Mutex update_mutex{plat::Lock::FpgaUpdate};
 
     // Tests shorten the busy bound.
     void setBusyLimitMs(unsigned ms) { busy_limit_ms_ = ms; }
 
 private:
-    class FlashWindow;
     int flashLink(int chip) const;
 
     FpgaBus* bus_;

@@ -87,7 +87,7 @@ int fpga_manage::save_flash_record(int chip, uint32_t sector, const uint8_t* rec
     const uint32_t spare = spareSector(sector);
     if (!record || length == 0 || length > kFlashSectorSize || !spare || record[0] != FLASH_RECORD_VALID) return 0;
     fpga_flash_access();
-    std::lock_guard<std::mutex> lock(drv->update_mutex);
+    std::lock_guard<plat::Mutex> lock(drv->update_mutex);
     const bool onlySpare = !recordAt(drv, chip, sector) && recordAt(drv, chip, spare);
     const bool ok = (onlySpare || writeRecord(drv, chip, spare, record, length)) &&
                     writeRecord(drv, chip, sector, record, length) && drv->FPGA_SPI_FLASH_VBYONE_ERASE(chip, spare, 0, 1);
@@ -101,7 +101,7 @@ int fpga_manage::erase_flash_record(int chip, uint32_t sector) {
     const uint32_t spare = spareSector(sector);
     if (!spare) return 0;
     fpga_flash_access();
-    std::lock_guard<std::mutex> lock(drv->update_mutex);
+    std::lock_guard<plat::Mutex> lock(drv->update_mutex);
     // spare first: a cut between the two leaves the old record in its sector
     if (!drv->FPGA_SPI_FLASH_VBYONE_ERASE(chip, spare, 0, 1)) return 0;
     return drv->FPGA_SPI_FLASH_VBYONE_ERASE(chip, sector, 0, 1);
@@ -114,7 +114,7 @@ int fpga_manage::load_flash_record(int chip, uint32_t sector, uint8_t* record, u
     if (!record || length == 0 || length > kFlashSectorSize) return 0;
     fpga_flash_access();
     // never between another thread's erase and program
-    std::lock_guard<std::mutex> lock(drv->update_mutex);
+    std::lock_guard<plat::Mutex> lock(drv->update_mutex);
     const bool inSector = recordAt(drv, chip, sector);
     if (inSector && drv->FPGA_SPI_FLASH_VBYONE_READ(chip, sectorAddress(sector), length, record)) return 1;
     if (spare == 0 || !recordAt(drv, chip, spare) ||
@@ -233,7 +233,7 @@ int fpga_manage::Dealwith_mcu_ram() {
     // The PC writes the mailbox from its transport thread: work on one snapshot of it.
     uint8_t block[kMailboxSize];
     {
-        std::lock_guard<std::mutex> lock(mailboxRamMutex());
+        std::lock_guard<plat::Mutex> lock(mailboxRamMutex());
         std::memcpy(block, MCU_RAM_CMD, sizeof block);
     }
     if (block[0] != MBOX_PRESENT) return 1;

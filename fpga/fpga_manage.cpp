@@ -25,14 +25,14 @@
 using namespace plat::wiring;
 
 FpgaChange g_change{};
-plat::Mutex g_schedule_mutex;
+plat::Mutex g_schedule_mutex{plat::Lock::Schedule};
 
 fpga_manage* fpga_manage::p_fpga_manage = nullptr;
 std::function<bool(int)> fpga_manage::clock_stage_ready;
 uint8_t fpga_manage::MCU_RAM_CMD[kMailboxSize] = {};
 uint8_t fpga_manage::MCU_RAM_EXTEND[kExtendSize] = {};
 uint8_t* fpga_manage::MCU_REG_func[2] = {};
-plat::Mutex fpga_manage::image_mutex;
+plat::Mutex fpga_manage::image_mutex{plat::Lock::FpgaImage};
 uint8_t* fpga_manage::MCU_RAM_PARA_func[2] = {};
 uint8_t* fpga_manage::MCU_RAM_RX_func[2] = {};
 uint8_t* fpga_manage::MCU_RAM_ETH_BACK_PARA_func[2] = {};
@@ -199,7 +199,7 @@ void fpga_manage::softinit() {
     {
         // the PC reads the mailbox and the screen state here (before anyone has written
         // register 0) from its link threads
-        std::lock_guard<std::mutex> lock(mailboxRamMutex());
+        std::lock_guard<plat::Mutex> lock(mailboxRamMutex());
         Version_to_RAM();
         PHY_status_to_RAM();
         MCU_RAM_CMD[MBOX_STATUS + 1] = 1;
@@ -268,6 +268,7 @@ void fpga_manage::stopThread() {
     engine_requests::fpgaOwner.set(nullptr);
     stop_ = true;
     pacer_.wake();
+    plat::lockcheck::waitPoint(plat::Wait::HandOver);   // the engine's last pass
     if (thread_.joinable()) thread_.join();
 }
 
@@ -472,7 +473,7 @@ int fpga_manage::write_to_register(uint8_t reg, uint8_t mask, uint8_t value, int
             }
             VlxRamPara::test_signal(1);
         }
-        std::lock_guard<std::mutex> lock(mailboxRamMutex());
+        std::lock_guard<plat::Mutex> lock(mailboxRamMutex());
         MCU_RAM_EXTEND[EXTEND_SCREEN_STATE] = ScreenState;
     }
     return write_fpga_register(reg, send, fpga, mask) && mailbox;

@@ -55,7 +55,7 @@ struct FpgaChange {
     uint32_t bri_reload_request GUARDED_BY(g_schedule_mutex);
     uint32_t bri_repeat_count;
     uint32_t sensor_fail_count GUARDED_BY(g_schedule_mutex);
-    uint32_t restart_time[2];        // an FPGA reported a restart with a bad identity
+    uint32_t restart_time[2];        // an FPGA restarted unconfigured: under port_mutex (its interrupt, engine or link)
     uint32_t search_time;            // the periodic card search
     uint32_t search_pass_count;
     uint32_t vmf_expected_op;        // multi-function card read
@@ -371,8 +371,8 @@ public:
     // ---- members other subsystems use
     // Operating time in chip 2 (fpga_clock_record.h), on g_clock_record.
     std::unique_ptr<clock_record_run> clock_record;
-    plat::Mutex reg_mutex;     // mirror bytes only (reg_mirror_, MCU_REG_func)
-    std::mutex object_mutex;   // interrupt handling and the transports' pass-through (before port_mutex)
+    plat::Mutex reg_mutex{plat::Lock::FpgaReg};     // mirror bytes only (reg_mirror_, MCU_REG_func)
+    plat::Mutex object_mutex{plat::Lock::FpgaObject};   // interrupt handling and the transports' pass-through (before port_mutex)
     // Requests the scaler's dispatcher raises (scaler/engine_requests.h).
     std::atomic<uint8_t>& output_onoff_request = engine_requests::fpgaOutputOnOff;
     std::atomic<uint8_t>& output_position_request = engine_requests::fpgaOutputPosition;
@@ -432,7 +432,7 @@ public:
     // receiving cards
     // Each whole transmit sequence, each frame's read and release, and the fields below
     // (the engine thread, the transports' pass-through and the check job's screen).
-    plat::RecursiveMutex port_mutex;
+    plat::RecursiveMutex port_mutex{plat::Lock::FpgaPort};
     uint32_t searched_ports GUARDED_BY(port_mutex) = 0;     // bit p + 16 * fpga
     uint32_t answered_slots GUARDED_BY(port_mutex) = 0;     // bit 8 * fpga + receive slot
     uint8_t search_pass_mark GUARDED_BY(port_mutex) = 0;    // 0 none, 1 odd pass in progress, 2 even pass
@@ -526,7 +526,7 @@ private:
     uint8_t eth_back_para_[2][kPortBufferSize] = {};
 
     void usbNote(const QString& note);
-    mutable std::mutex usb_text_mutex_;   // the two below: the upgrade writes, the link screen reads
+    mutable plat::Mutex usb_text_mutex_{plat::Lock::UsbText};   // the two below: the upgrade writes, the link screen reads
     QString usb_upgrade_time_;
     QStringList usb_notes_;
     QStringList usb_refused_;   // names of the packages refused whole (engine thread)

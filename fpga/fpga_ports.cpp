@@ -306,7 +306,7 @@ void fpga_manage::CHECK_search_cmd_status() {
     search_pass_mark = 0;
     const uint16_t total = uint16_t(check_netport_card(0) + check_netport_card(1));
     total_cards_ = total;
-    std::lock_guard<std::mutex> extend(mailboxRamMutex());
+    std::lock_guard<plat::Mutex> extend(mailboxRamMutex());
     MCU_RAM_EXTEND[0x7C] = uint8_t(total);
     MCU_RAM_EXTEND[0x7D] = uint8_t(total >> 8);
 }

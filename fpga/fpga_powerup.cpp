@@ -222,7 +222,7 @@ void fpga_manage::FPGA_to_RAM(int i) {
         const uint8_t r = static_cast<uint8_t>(FPGA_REG_ID0 + k);
         read_from_register(r, i);
         const uint8_t id = mirror(r, i);
-        std::lock_guard<std::mutex> lock(mailboxRamMutex());
+        std::lock_guard<plat::Mutex> lock(mailboxRamMutex());
         MCU_RAM_CMD[MBOX_ID + k] = id;
     }
 }

@@ -117,12 +117,12 @@ int FpgaProtocolEngines::passToCards(const uint8_t* frame, unsigned length) {
     if (!frame || length > 0xFFFF) return kEngineFailed;
     // the engine's passes bring it up: no lock of theirs is held while the caller waits
     if (engine_->passTargetsRestarting(frame, static_cast<uint16_t>(length))) return kEngineRestarting;
-    std::lock_guard<std::mutex> lock(engine_->object_mutex);
+    std::lock_guard<plat::Mutex> lock(engine_->object_mutex);
     return engine_->Dealwith1_PC_to_eth(static_cast<uint16_t>(length), frame) ? kEngineOk : kEngineFailed;
 }
 
 void FpgaProtocolEngines::serviceCardAnswers() {
-    std::lock_guard<std::mutex> lock(engine_->object_mutex);
+    std::lock_guard<plat::Mutex> lock(engine_->object_mutex);
     for (int i = 0; i < 2; ++i) engine_->reg_IRQ_Dealwith(i);
     engine_->pass_timeout_check();
 }

@@ -14,6 +14,7 @@
 #include <mutex>
 #include <vector>
 
+#include "core/data_files.h"
 #include "core/app_swap.h"
 #include "core/global.h"
 #include "core/logMsg.h"
@@ -112,12 +113,12 @@ unsigned bcd(uint8_t v) { return unsigned(v >> 4) * 10 + (v & 0x0F); }
 }  // namespace
 
 void fpga_manage::usbNote(const QString& note) {
-    std::lock_guard<std::mutex> lock(usb_text_mutex_);
+    std::lock_guard<plat::Mutex> lock(usb_text_mutex_);
     if (!usb_notes_.contains(note)) usb_notes_.append(note);
 }
 
 QString fpga_manage::usb_upgrade_text() const {
-    std::lock_guard<std::mutex> lock(usb_text_mutex_);
+    std::lock_guard<plat::Mutex> lock(usb_text_mutex_);
     return usb_upgrade_time_;
 }
 
@@ -132,7 +133,7 @@ void fpga_manage::usb_upgrade_deal() {
             if (ev.firmwareUpdateStart) ev.firmwareUpdateStart();
         }
         {
-            std::lock_guard<std::mutex> lock(usb_text_mutex_);
+            std::lock_guard<plat::Mutex> lock(usb_text_mutex_);
             usb_upgrade_time_ = timeText(this);
             usb_notes_.clear();
             usb_refused_.clear();
@@ -158,7 +159,7 @@ void fpga_manage::usb_upgrade_deal() {
             usbNote(QStringLiteral("upgrade not run"));
         }
         {
-            std::lock_guard<std::mutex> lock(usb_text_mutex_);
+            std::lock_guard<plat::Mutex> lock(usb_text_mutex_);
             usb_upgrade_time_ += QStringLiteral("    ") + timeText(this);
             // one line on the link screen: a long name from the stick is shortened
             QStringList notes;
@@ -216,7 +217,7 @@ void fpga_manage::usb_upgrade_main_deal() {
         if (!why.empty()) {
             writeLogMsg(LOG_ERROR, "USB upgrade: " + name + " refused, " + why + "; nothing of it installed");
             {
-                std::lock_guard<std::mutex> lock(usb_text_mutex_);
+                std::lock_guard<plat::Mutex> lock(usb_text_mutex_);
                 usb_refused_.append(fileName(package));
             }
             syncAndPause(100);
@@ -313,7 +314,7 @@ int fpga_manage::update_muc_file(const QString& path, uint32_t offset, uint32_t 
     bool ok = false;
     int error = 0;
     {
-        plat::Locker<plat::QtMutex> lock(Utils::_file_deal_mutex);
+        plat::Locker<plat::Mutex> writers(dataFileWriters());
         ok = plat::replaceFileAtomically(host, image.data(), image.size());
         error = errno;
     }
@@ -375,7 +376,7 @@ int fpga_manage::update_txc_file(const QString& path, int flash, uint32_t offset
     }
     bool written;
     {
-        std::lock_guard<std::mutex> lock(drv->update_mutex);
+        std::lock_guard<plat::Mutex> lock(drv->update_mutex);
         written = eraseAndProgram(
             "configuration flash " + std::to_string(flash), 0, data, kBitstreamPiece,
             [&](const usbpkg::EraseUnit& u) { return drv->FPGA_SPI_FLASH_VBYONE_ERASE(flash, u.sector, u.kind, 1) == 1; },

@@ -282,23 +282,23 @@ int rcvRecovery::get_dir_file(const QString& path) {
     // Plain files only; dot-files are the file transfer's temporaries and a stick's
     // system leftovers, never a card file.
     const QStringList names = dir.entryList(QDir::Files | QDir::NoSymLinks, QDir::Unsorted);
-    QMutexLocker lock(&list_mutex_);
+    plat::Locker<plat::QtMutex> lock(list_mutex_);
     *list = names;
     return 0;
 }
 
 QStringList rcvRecovery::rcvrecovery_file_list() const {
-    QMutexLocker lock(&list_mutex_);
+    plat::Locker<plat::QtMutex> lock(list_mutex_);
     return rcvrecovery_files_;
 }
 
 void rcvRecovery::clear_file_list(bool recovery) {
-    QMutexLocker lock(&list_mutex_);
+    plat::Locker<plat::QtMutex> lock(list_mutex_);
     (recovery ? rcvrecovery_files_ : smartmapping_files_).clear();
 }
 
 QStringList rcvRecovery::smartmapping_file_list() const {
-    QMutexLocker lock(&list_mutex_);
+    plat::Locker<plat::QtMutex> lock(list_mutex_);
     return smartmapping_files_;
 }
 

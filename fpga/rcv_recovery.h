@@ -13,7 +13,7 @@
 // Utils::_file_deal_mutex (the file transfer writes these files under the same lock),
 // and returns 0 when done, 1 when the file is missing, unreadable, or shorter than what
 // was asked for; a failed call leaves the held fields as they were.
-#include <QMutex>
+#include "platform/annotated_mutex.h"
 #include <QString>
 #include <QStringList>
 
@@ -205,7 +205,7 @@ public:
     uint16_t operate_times = 0;      // operations of the current card or list
 
 private:
-    mutable QMutex list_mutex_;
+    mutable plat::QtMutex list_mutex_{plat::Lock::RcvRecoveryList};
     QStringList rcvrecovery_files_;
     QStringList smartmapping_files_;
     // The file the last successful check passed, as host path and identity.

@@ -2,14 +2,18 @@
 // The mutexes of the controller, as clang's thread-safety analysis sees them. Neither Qt's
 // QMutex nor libstdc++'s std::mutex carries the analysis' attributes, so a field marked
 // GUARDED_BY one of them could not be checked. The types below are those mutexes with the
-// attributes added and nothing else: same layout, same calls, so code that still takes them
-// the old way (QMutexLocker, std::lock_guard, pthread_mutex_lock) compiles unchanged; only
-// the annotated lockers below are seen by the analysis.
+// attributes added, and each with its name in the lock table (platform/lock_check.h). Take
+// them through their own lock() and unlock() (the lockers below, std::lock_guard or
+// std::unique_lock of the annotated type): a QMutexLocker, a std::lock_guard<std::mutex> or a
+// pthread_mutex_lock reaches the base class and is seen by neither the analysis nor the check.
 // The attributes exist on clang only (the fuzz build, the thread-safety check); g++ builds
 // see empty macros.
 #include <QMutex>
 #include <mutex>
 #include <pthread.h>
+#include <shared_mutex>
+
+#include "platform/lock_check.h"
 
 #if defined(__clang__)
 #define VLX_THREAD_ATTR(x) __attribute__((x))
@@ -43,42 +47,132 @@
 
 namespace plat {
 
-// std::mutex with the attributes. Still a std::mutex: std::unique_lock and the condition
-// variables take it as before (those waits are not followed by the analysis).
+// Each mutex below carries its name in the lock table (platform/lock_check.h): in the test and
+// sanitizer builds every lock and unlock through these types is checked against the table.
+
+// std::mutex with the attributes. Still a std::mutex to the lockers, but a condition variable
+// that waits on it is a std::condition_variable_any over Locker/std::unique_lock<plat::Mutex>,
+// so that the check sees the wait's release and its retaking.
 class CAPABILITY("mutex") Mutex : public std::mutex {
 public:
-    void lock() ACQUIRE() { std::mutex::lock(); }
-    void unlock() RELEASE() { std::mutex::unlock(); }
-    bool try_lock() TRY_ACQUIRE(true) { return std::mutex::try_lock(); }
+    Mutex() = default;
+    explicit Mutex(Lock name) : name_(name) {}
+    void lock() ACQUIRE() {
+        lockcheck::acquiring(name_, this);
+        std::mutex::lock();
+        lockcheck::acquired(name_, this);
+    }
+    void unlock() RELEASE() {
+        lockcheck::released(this);
+        std::mutex::unlock();
+    }
+    bool try_lock() TRY_ACQUIRE(true) {
+        if (!std::mutex::try_lock()) return false;
+        lockcheck::acquired(name_, this);
+        return true;
+    }
+
+private:
+    Lock name_ = Lock::Unnamed;
 };
 
 // std::recursive_mutex with the attributes (a hold inside a hold of the same thread is
-// still one capability to the analysis).
+// still one capability to the analysis, and one entry to the check).
 class CAPABILITY("mutex") RecursiveMutex : public std::recursive_mutex {
 public:
-    void lock() ACQUIRE() { std::recursive_mutex::lock(); }
-    void unlock() RELEASE() { std::recursive_mutex::unlock(); }
-    bool try_lock() TRY_ACQUIRE(true) { return std::recursive_mutex::try_lock(); }
+    RecursiveMutex() = default;
+    explicit RecursiveMutex(Lock name) : name_(name) {}
+    void lock() ACQUIRE() {
+        lockcheck::acquiring(name_, this);
+        std::recursive_mutex::lock();
+        lockcheck::acquired(name_, this);
+    }
+    void unlock() RELEASE() {
+        lockcheck::released(this);
+        std::recursive_mutex::unlock();
+    }
+    bool try_lock() TRY_ACQUIRE(true) {
+        if (!std::recursive_mutex::try_lock()) return false;
+        lockcheck::acquired(name_, this);
+        return true;
+    }
+
+private:
+    Lock name_ = Lock::Unnamed;
+};
+
+// std::shared_mutex with the attributes; the shared holds count as holds to the check.
+class CAPABILITY("mutex") SharedMutex : public std::shared_mutex {
+public:
+    SharedMutex() = default;
+    explicit SharedMutex(Lock name) : name_(name) {}
+    void lock() ACQUIRE() {
+        lockcheck::acquiring(name_, this);
+        std::shared_mutex::lock();
+        lockcheck::acquired(name_, this);
+    }
+    void unlock() RELEASE() {
+        lockcheck::released(this);
+        std::shared_mutex::unlock();
+    }
+    void lock_shared() VLX_THREAD_ATTR(acquire_shared_capability()) {
+        lockcheck::acquiring(name_, this);
+        std::shared_mutex::lock_shared();
+        lockcheck::acquired(name_, this);
+    }
+    void unlock_shared() VLX_THREAD_ATTR(release_shared_capability()) {
+        lockcheck::released(this);
+        std::shared_mutex::unlock_shared();
+    }
+
+private:
+    Lock name_ = Lock::Unnamed;
 };
 
 // QMutex with the attributes. The calls go to QMutex's own lock and unlock, so the
-// ThreadSanitizer build's QMutex interposer (scripts/tsan) still sees every one.
+// ThreadSanitizer build's QMutex interposer (scripts/tsan) still sees every one. One declared
+// without a name is looked up by its address (lockcheck::nameLock).
 class CAPABILITY("mutex") QtMutex : public QMutex {
 public:
     using QMutex::QMutex;
-    void lock() ACQUIRE() { QMutex::lock(); }
-    void unlock() RELEASE() { QMutex::unlock(); }
-    bool tryLock(int timeoutMs = 0) TRY_ACQUIRE(true) { return QMutex::tryLock(timeoutMs); }
+    explicit QtMutex(Lock name, QMutex::RecursionMode mode = QMutex::NonRecursive) : QMutex(mode), name_(name) {}
+    void lock() ACQUIRE() {
+        lockcheck::acquiring(name_, this);
+        QMutex::lock();
+        lockcheck::acquired(name_, this);
+    }
+    void unlock() RELEASE() {
+        lockcheck::released(this);
+        QMutex::unlock();
+    }
+    bool tryLock(int timeoutMs = 0) TRY_ACQUIRE(true) {
+        if (!QMutex::tryLock(timeoutMs)) return false;
+        lockcheck::acquired(name_, this);
+        return true;
+    }
+
+private:
+    Lock name_ = Lock::Unnamed;
 };
 
-// A POSIX mutex with the attributes: the same type as pthread_mutex_t, so the pthread calls
-// and PTHREAD_MUTEX_INITIALIZER work on it as before.
+// A POSIX mutex with the attributes: the same type as pthread_mutex_t, so
+// PTHREAD_MUTEX_INITIALIZER works on it as before. Its name goes in by address
+// (lockcheck::nameLock); take it through the calls below, which the check sees.
 typedef pthread_mutex_t CAPABILITY("mutex") PthreadMutex;
 
-inline void lock(PthreadMutex& m) ACQUIRE(m) NO_THREAD_SAFETY_ANALYSIS { pthread_mutex_lock(&m); }
-inline void unlock(PthreadMutex& m) RELEASE(m) NO_THREAD_SAFETY_ANALYSIS { pthread_mutex_unlock(&m); }
+inline void lock(PthreadMutex& m) ACQUIRE(m) NO_THREAD_SAFETY_ANALYSIS {
+    lockcheck::acquiring(Lock::Unnamed, &m);
+    pthread_mutex_lock(&m);
+    lockcheck::acquired(Lock::Unnamed, &m);
+}
+inline void unlock(PthreadMutex& m) RELEASE(m) NO_THREAD_SAFETY_ANALYSIS {
+    lockcheck::released(&m);
+    pthread_mutex_unlock(&m);
+}
 inline bool tryLock(PthreadMutex& m) TRY_ACQUIRE(true, m) NO_THREAD_SAFETY_ANALYSIS {
-    return pthread_mutex_trylock(&m) == 0;
+    if (pthread_mutex_trylock(&m) != 0) return false;
+    lockcheck::acquired(Lock::Unnamed, &m);
+    return true;
 }
 
 // Holds one of the mutexes above for a scope (in place of std::lock_guard and QMutexLocker,

@@ -1,4 +1,5 @@
 #include "platform/atomic_file.h"
+#include "platform/lock_check.h"
 #include "platform/fd_io.h"
 #include "platform/file_system.h"
 #include "platform/platform.h"
@@ -71,8 +72,17 @@ std::string folderOf(const std::string& hostPath) {
     return slash == std::string::npos ? "." : (slash == 0 ? "/" : hostPath.substr(0, slash));
 }
 
+// Every fsync of a replacement: a wait no lock but the writers' own may be held across.
+bool syncFd(int fd) {
+    lockcheck::waitPoint(Wait::Fsync);
+    return fileSystem().fsync(fd) == 0;
+}
+
 // Makes the rename itself durable.
-void syncFolder(const std::string& dir) { (void)fileSystem().fsyncFolder(dir); }
+void syncFolder(const std::string& dir) {
+    lockcheck::waitPoint(Wait::Fsync);
+    (void)fileSystem().fsyncFolder(dir);
+}
 
 }  // namespace
 
@@ -86,7 +96,7 @@ bool replaceFileAtomically(const std::string& hostPath, const void* data, size_t
     if (fd < 0) return false;
     ::fchmod(fd, 0644);
     FileSystem& fs = fileSystem();
-    bool ok = fs.writeAll(fd, data, length) && fs.fsync(fd) == 0;
+    bool ok = fs.writeAll(fd, data, length) && syncFd(fd);
     ok = (::close(fd) == 0) && ok;
     if (ok) ok = fs.rename(name.data(), hostPath) == 0;
     if (!ok) {
@@ -133,7 +143,7 @@ bool StagedFile::append(const void* data, size_t length) {
 
 bool StagedFile::finish() {
     if (fd_ < 0) return false;
-    bool ok = fileSystem().fsync(fd_) == 0;
+    bool ok = syncFd(fd_);
     ok = (::close(fd_) == 0) && ok;
     fd_ = -1;
     finished_ = ok;

@@ -1,5 +1,6 @@
 #include "platform/file_system.h"
 #include "platform/platform.h"
+#include "platform/annotated_mutex.h"
 #include "platform/shell.h"
 #include "platform/sys.h"
 #include "platform/linux/linux_backend.h"
@@ -11,7 +12,7 @@
 namespace plat {
 
 namespace {
-std::mutex g_backendMutex;   // g_sys, g_shell and g_fileSystem: made on first use from any thread (a leaf)
+plat::Mutex g_backendMutex{plat::Lock::Backend};   // g_sys and g_shell: made on first use from any thread (a leaf)
 std::unique_ptr<Sys> g_sys;
 std::unique_ptr<Shell> g_shell;
 std::unique_ptr<FileSystem> g_fileSystem;
@@ -19,14 +20,14 @@ std::unique_ptr<FileSystem> g_fileSystem;
 // The backend in a slot, made for the board in force on first use.
 template <typename T, typename SimMake, typename DeviceMake>
 T& backend(std::unique_ptr<T>& slot, SimMake sim, DeviceMake device) {
-    std::lock_guard<std::mutex> lock(g_backendMutex);
+    std::lock_guard<plat::Mutex> lock(g_backendMutex);
     if (!slot) slot = board() == Board::Sim ? sim() : device();
     return *slot;
 }
 
 template <typename T>
 void replace(std::unique_ptr<T>& slot, std::unique_ptr<T> next) {
-    std::lock_guard<std::mutex> lock(g_backendMutex);
+    std::lock_guard<plat::Mutex> lock(g_backendMutex);
     slot = std::move(next);
 }
 }  // namespace

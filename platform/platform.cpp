@@ -1,4 +1,5 @@
 #include "platform/platform.h"
+#include "platform/lock_check.h"
 
 #include <fcntl.h>
 #include <pthread.h>
@@ -124,6 +125,7 @@ void setWallClockOffset(int64_t seconds) { g_wallOffset = seconds; }
 int64_t wallClockOffset() { return g_wallOffset; }
 
 void sleepUs(uint64_t us) {
+    if (us > 0) lockcheck::waitPoint(Wait::Sleep);   // a yield waits for nobody
     if (SleepHook hook = g_sleepHook.load()) {
         hook(us);
         return;
@@ -141,6 +143,7 @@ double sleepScale() { return g_sleepScale; }
 void setSleepHook(SleepHook hook) { g_sleepHook = hook; }
 
 void workerPace(uint64_t us) {
+    lockcheck::waitPoint(Wait::Sleep);
     // Worker loops must not spin a core even when tests shorten sleeps.
     uint64_t scaled = static_cast<uint64_t>(static_cast<double>(us) * g_sleepScale.load());
     std::this_thread::sleep_for(std::chrono::microseconds(scaled < 50 ? 50 : scaled));

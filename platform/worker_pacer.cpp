@@ -14,7 +14,8 @@ WorkerPacer::WorkerPacer(uint64_t busyUs, uint32_t idleTicks, uint32_t growth)
       pauseUs_(busyUs_) {}
 
 void WorkerPacer::pass(bool didWork) {
-    std::unique_lock<std::mutex> lock(mutex_);
+    lockcheck::waitPoint(Wait::Sleep);
+    std::unique_lock<plat::Mutex> lock(mutex_);
     pauseUs_ = didWork || woken_ ? busyUs_ : grown();
     woken_ = false;
     const auto scaled = static_cast<uint64_t>(static_cast<double>(pauseUs_) * sleepScale());
@@ -26,31 +27,32 @@ uint64_t WorkerPacer::grown() const { return std::min(pauseUs_ * growth_, idleUs
 
 void WorkerPacer::wake() {
     {
-        std::lock_guard<std::mutex> lock(mutex_);
+        std::lock_guard<plat::Mutex> lock(mutex_);
         woken_ = true;
     }
     cv_.notify_all();
 }
 
 void WorkerPacer::waitForWake() {
-    std::unique_lock<std::mutex> lock(mutex_);
+    lockcheck::waitPoint(Wait::HandOver);
+    std::unique_lock<plat::Mutex> lock(mutex_);
     cv_.wait(lock, [this] { return woken_; });
     woken_ = false;
     pauseUs_ = busyUs_;
 }
 
 uint64_t WorkerPacer::nextIdlePauseUs() const {
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::lock_guard<plat::Mutex> lock(mutex_);
     return woken_ ? busyUs_ : grown();
 }
 
 void WakeSlot::set(WorkerPacer* pacer) {
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::lock_guard<plat::Mutex> lock(mutex_);
     pacer_ = pacer;
 }
 
 void WakeSlot::wake() {
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::lock_guard<plat::Mutex> lock(mutex_);
     if (pacer_) pacer_->wake();
 }
 

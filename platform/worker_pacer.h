@@ -9,6 +9,7 @@
 // loop (wake(), or a WakeSlot below).
 // Loops that wait for one thing (a socket, a device, a queue) block on it instead.
 #include <condition_variable>
+#include "platform/annotated_mutex.h"
 #include <cstdint>
 #include <mutex>
 
@@ -48,8 +49,8 @@ private:
     const uint64_t busyUs_;
     const uint64_t idleUs_;
     const uint32_t growth_;
-    mutable std::mutex mutex_;
-    std::condition_variable cv_;
+    mutable plat::Mutex mutex_{Lock::Pacer};
+    std::condition_variable_any cv_;
     uint64_t pauseUs_;  // the last pause
     bool woken_ = false;
 };
@@ -63,7 +64,7 @@ public:
     void wake();
 
 private:
-    std::mutex mutex_;
+    plat::Mutex mutex_{Lock::WakeSlot};
     WorkerPacer* pacer_ = nullptr;
 };
 

@@ -41,7 +41,7 @@ int C331ProtocolEngines::c331ReloadFont() {
     c331_manage* m = manager();
     if (!m) return unavailable("C331 font reload");
     if (!m->chipAnswers()) return silent("C331 font reload");
-    std::lock_guard<std::recursive_mutex> lock(c331_manage::flash_mutex);
+    std::lock_guard<plat::RecursiveMutex> lock(c331_manage::flash_mutex);
     const int a = m->read_c331_font(m->fd());
     const int b = m->update_font(m->fd());
     return a == 0 && b == 0 ? kEngineOk : kEngineFailed;

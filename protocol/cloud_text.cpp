@@ -7,6 +7,7 @@
 #include <cctype>
 #include <string>
 
+#include "core/data_files.h"
 #include "core/config_engine.h"
 #include "core/global.h"
 #include "core/logMsg.h"
@@ -102,6 +103,8 @@ void cloud_text_deal(const uint8_t* p, size_t n, std::vector<uint8_t>& out) {
             out.push_back(kRefused);
             return;
         }
+        lock.unlock();   // a reader waits for no flush; writers take turns
+        plat::Locker<plat::Mutex> writers(dataFileWriters());
         plat::makeDirs("/data/configs");
         out.push_back(plat::replaceFileAtomically(plat::path(path), text) ? kOk : kFailed);
         return;

@@ -27,27 +27,33 @@ namespace {
 class PassTurns {
 public:
     void lock() {
-        std::unique_lock<std::mutex> l(mutex_);
-        const uint32_t mine = next_++;
-        turn_.wait(l, [&] { return serving_ == mine; });
-        held_ = true;
+        plat::lockcheck::acquiring(plat::Lock::PassTurn, this);
+        plat::lockcheck::waitPoint(plat::Wait::HandOver);
+        {
+            std::unique_lock<plat::Mutex> l(mutex_);
+            const uint32_t mine = next_++;
+            turn_.wait(l, [&] { return serving_ == mine; });
+            held_ = true;
+        }
+        plat::lockcheck::acquired(plat::Lock::PassTurn, this);
     }
     void unlock() {
+        plat::lockcheck::released(this);
         {
-            std::lock_guard<std::mutex> l(mutex_);
+            std::lock_guard<plat::Mutex> l(mutex_);
             held_ = false;
             ++serving_;
         }
         turn_.notify_all();
     }
     unsigned waiting() {
-        std::lock_guard<std::mutex> l(mutex_);
+        std::lock_guard<plat::Mutex> l(mutex_);
         return unsigned(next_ - serving_) - (held_ ? 1u : 0u);
     }
 
 private:
-    std::mutex mutex_;   // the turn counters below, on every link thread (a leaf)
-    std::condition_variable turn_;
+    plat::Mutex mutex_{plat::Lock::PassTurnCounters};   // the turn counters below, on every link thread (a leaf)
+    std::condition_variable_any turn_;
     uint32_t next_ = 0;
     uint32_t serving_ = 0;
     bool held_ = false;

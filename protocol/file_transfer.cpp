@@ -23,6 +23,7 @@
 #include <memory>
 #include <mutex>
 
+#include "core/data_files.h"
 #include "core/app_swap.h"
 #include "core/global.h"
 #include "core/json_file.h"
@@ -146,6 +147,7 @@ bool defaultGrab(std::string* png) {
         result->set_value(shot);
     }), Qt::HighEventPriority);
     uint32_t delivered = panel_stack::eventsDelivered();
+    plat::lockcheck::waitPoint(plat::Wait::HandOver);   // the GUI thread's grab
     for (int waited = 1; done.wait_for(kGrabStuck) != std::future_status::ready; ++waited) {
         const uint32_t now = panel_stack::eventsDelivered();
         if (now == delivered || waited >= kGrabWaits) {
@@ -267,8 +269,8 @@ uint8_t VlxFileDeal::commit(const FileTarget& target, plat::StagedFile& staged, 
     if (target.mtd >= 0) {
         // A whole partition's erase and program: under its own lock (one store at a time, and
         // the transfer buffer), never the file mutex the other threads' passes wait for.
-        static std::mutex flashStore;
-        std::lock_guard<std::mutex> store(flashStore);
+        static plat::Mutex flashStore{plat::Lock::PartitionStore};
+        plat::Locker<plat::Mutex> store(flashStore);
         std::string image;
         const bool read = plat::readRegularFile(staged.tempPath(), size, plat::Oversize::Refuse, &image) ==
                               plat::FileRead::Ok &&
@@ -295,14 +297,13 @@ uint8_t VlxFileDeal::commit(const FileTarget& target, plat::StagedFile& staged, 
             return kFailed;
         }
     }
-    {
-        plat::Locker<plat::QtMutex> lock(Utils::_file_deal_mutex);
-        if (!staged.commit()) {
-            writeLogMsg(LOG_ERROR, "file transfer: " + target.path + " cannot be stored");
-            return kFailed;
-        }
-        writeLogMsg(LOG_INFO, "file transfer: " + target.path + " stored, " + std::to_string(size) + " bytes");
+    std::unique_lock<plat::Mutex> lock(dataFileWriters());   // the rename and its folder's fsync
+    if (!staged.commit()) {
+        writeLogMsg(LOG_ERROR, "file transfer: " + target.path + " cannot be stored");
+        return kFailed;
     }
+    writeLogMsg(LOG_INFO, "file transfer: " + target.path + " stored, " + std::to_string(size) + " bytes");
+    lock.unlock();
     if (target.kind == kAlias && notify) notify(kChangeAliasReplaced);
     if (!target.folder.empty() && cardFileChanged) cardFileChanged(target.folder == kRecoveryFolder, false);
     if (target.kind == kApplication && appSwap && appSwap() != 0) return kFailed;

@@ -9,6 +9,7 @@
 #include <system_error>
 #include <vector>
 
+#include "core/data_files.h"
 #include "core/config_engine.h"
 #include "core/global.h"
 #include "core/logMsg.h"
@@ -252,13 +253,13 @@ void H71_WIFI_CONFIG::set_wifi_reset_flag() {
 }
 
 WifiSettings H71_WIFI_CONFIG::settings() {
-    std::lock_guard<std::mutex> l(mutex_);
+    std::lock_guard<plat::Mutex> l(mutex_);
     return settings_;
 }
 
 void H71_WIFI_CONFIG::writeMissingFiles() {
     const WifiSettings s = settings();
-    plat::Locker<plat::QtMutex> files(Utils::_file_deal_mutex);
+    plat::Locker<plat::Mutex> writers(dataFileWriters());
     plat::makeDirs("/etc");
     const std::pair<const char*, std::string> all[] = {{wifi::kHostapdConf, wifi::hostapdConf(s)},
                                                        {wifi::kUdhcpdConf, wifi::udhcpdConf(s)},
@@ -279,8 +280,9 @@ bool H71_WIFI_CONFIG::apply(const WifiSettings& s) {
         (!s.staPassword.empty() && !wifi::validPassword(s.staPassword)))
         return false;
     {
-        std::lock_guard<std::mutex> l(mutex_);
-        plat::Locker<plat::QtMutex> files(Utils::_file_deal_mutex);
+        // The files and the settings they hold change in one turn of the writers; the
+        // settings' readers wait for no flush.
+        plat::Locker<plat::Mutex> writers(dataFileWriters());
         plat::makeDirs("/etc");
         const bool ok = plat::replaceFileAtomically(plat::path(wifi::kHostapdConf), wifi::hostapdConf(s)) &&
                         plat::replaceFileAtomically(plat::path(wifi::kUdhcpdConf), wifi::udhcpdConf(s)) &&
@@ -289,6 +291,7 @@ bool H71_WIFI_CONFIG::apply(const WifiSettings& s) {
             writeLogMsg(LOG_ERROR, "WiFi: configuration files cannot be written");
             return false;
         }
+        std::lock_guard<plat::Mutex> l(mutex_);
         settings_ = s;
     }
     set_wifi_reset_flag();

@@ -81,7 +81,7 @@ private:
     void writeMissingFiles();
     void loop();
 
-    std::mutex mutex_;
+    plat::Mutex mutex_{plat::Lock::WifiConfig};
     WifiSettings settings_;   // under mutex_ (the WiFi thread and the protocol's settings)
     std::atomic<bool> resetFlag_{false};
     std::atomic<uint32_t> resetTick_{0};

@@ -3,6 +3,7 @@
 #include <system_error>
 
 #include "core/logMsg.h"
+#include "platform/lock_check.h"
 #include "platform/platform.h"
 
 bool link_thread::start(const std::string& name, const char* threadName, std::function<void()> body) {
@@ -23,5 +24,6 @@ void link_thread::stop() {
     if (!thread_.joinable()) return;
     stop_ = true;
     wake_.wake();
+    plat::lockcheck::waitPoint(plat::Wait::HandOver);   // the link's last frame
     thread_.join();
 }

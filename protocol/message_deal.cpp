@@ -166,7 +166,7 @@ void message_deal::write_ram(const uint8_t* frame, const uint8_t* p, size_t n) {
     case kSpaceMailbox:
     case kSpaceExtend: {
         if (offset + len > kMailboxSize) return status(kStatusRefused);
-        std::lock_guard<std::mutex> l(mailboxRamMutex());
+        std::lock_guard<plat::Mutex> l(mailboxRamMutex());
         uint8_t* ram = space == kSpaceMailbox ? eng.mailboxRam() : eng.extendRam();
         if (len) std::memcpy(ram + offset, data, len);
         return status(kStatusOk);
@@ -220,13 +220,19 @@ void message_deal::read_ram(const uint8_t* frame, const uint8_t* p, size_t n) {
     case kSpaceMailbox:
     case kSpaceExtend: {
         if (offset + len > kMailboxSize) return status(kStatusRefused);
-        std::lock_guard<std::mutex> l(mailboxRamMutex());
+        // The operating time's recorder may be programming its flash: asked before the lock.
+        uint8_t stamp[kTimeStampEnd] = {};
+        const bool operating = space == kSpaceExtend && Time_to_RAM(stamp);
+        unsigned cards = 0;   // the engine's card table: its own lock, not under the mailbox's
+        if (space == kSpaceExtend) eng.totalCardCount(&cards);
+        std::lock_guard<plat::Mutex> l(mailboxRamMutex());
         uint8_t* ram = space == kSpaceMailbox ? eng.mailboxRam() : eng.extendRam();
-        if (space == kSpaceExtend) Time_to_RAM(ram);
+        if (space == kSpaceExtend) {
+            std::memcpy(ram + kClockStamp, stamp + kClockStamp, kClockStampSize);
+            if (operating) std::memcpy(ram + kOperatingStamp, stamp + kOperatingStamp, kTimeStampEnd - kOperatingStamp);
+        }
         take(ram + offset);
         if (space == kSpaceExtend) {
-            unsigned cards = 0;
-            eng.totalCardCount(&cards);
             if (kCardCountLow >= offset && kCardCountLow < offset + len) data[kCardCountLow - offset] = uint8_t(cards);
             if (kCardCountHigh >= offset && kCardCountHigh < offset + len)
                 data[kCardCountHigh - offset] = uint8_t(cards >> 8);
@@ -248,16 +254,16 @@ void message_deal::read_ram(const uint8_t* frame, const uint8_t* p, size_t n) {
     out_.insert(out_.end(), data.begin(), data.end());
 }
 
-void message_deal::Time_to_RAM(uint8_t* extend) {
+bool message_deal::Time_to_RAM(uint8_t* extend) {
     const time_t now = time(nullptr);
     struct tm t {};
     localtime_r(&now, &t);
     const int year = t.tm_year + 1900;
     const uint8_t clock[8] = {toBcd(year % 100), toBcd(year / 100), toBcd(t.tm_mon + 1), toBcd(t.tm_mday),
                               toBcd(t.tm_hour),  toBcd(t.tm_min),   toBcd(t.tm_sec),     toBcd(t.tm_wday)};
-    std::memcpy(extend + 16, clock, sizeof clock);
+    std::memcpy(extend + kClockStamp, clock, sizeof clock);
     OperatingTime op;
-    if (protocolEngines().operatingTime(&op) != kEngineOk) return;
+    if (protocolEngines().operatingTime(&op) != kEngineOk) return false;
     wr32(extend + 76, op.totalMinutes);
     wr32(extend + 80, op.runMinutes);
     extend[84] = uint8_t(op.logSequence);
@@ -267,6 +273,7 @@ void message_deal::Time_to_RAM(uint8_t* extend) {
     std::memcpy(extend + 88, op.startBcd, sizeof op.startBcd);
     extend[95] = 0xFF;
     wr32(extend + 96, op.reportedMinutes);
+    return true;
 }
 
 // ---- registers

@@ -29,7 +29,10 @@ public:
     static bool holdsCardBus(const uint8_t* frame, size_t length);
 
     // Writes the date and time and the operating time into MCU_RAM_EXTEND.
-    static void Time_to_RAM(uint8_t* extend);
+    // The clock (bytes 16..23) and, true when the engine has it, the operating time (76..99)
+    // into the extend RAM's image.
+    static constexpr unsigned kClockStamp = 16, kClockStampSize = 8, kOperatingStamp = 76, kTimeStampEnd = 100;
+    static bool Time_to_RAM(uint8_t* extend);
 
 private:
     // Each handler reads the request (header at frame[0..9], payload at p, n bytes) and

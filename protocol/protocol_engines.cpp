@@ -16,11 +16,11 @@ ProtocolEngines g_default;
 std::atomic<ProtocolEngines*> g_engines{nullptr};
 C331Engines g_c331Default;
 std::atomic<C331Engines*> g_c331{nullptr};
-std::shared_mutex g_inUse;
-std::mutex g_mailboxRam;   // fpga_manage::MCU_RAM_CMD and MCU_RAM_EXTEND (a leaf)
+plat::SharedMutex g_inUse{plat::Lock::EnginesInUse};
+plat::Mutex g_mailboxRam{plat::Lock::MailboxRam};   // fpga_manage::MCU_RAM_CMD and MCU_RAM_EXTEND (a leaf)
 }  // namespace
 
-std::mutex& mailboxRamMutex() { return g_mailboxRam; }
+plat::Mutex& mailboxRamMutex() { return g_mailboxRam; }
 
 ProtocolEnginesInUse::ProtocolEnginesInUse() : lock_(g_inUse) {}
 
@@ -68,7 +68,7 @@ ProtocolEngines& protocolEngines() {
 }
 
 void installProtocolEngines(ProtocolEngines* engines) {
-    std::unique_lock<std::shared_mutex> lock(g_inUse);
+    std::unique_lock<plat::SharedMutex> lock(g_inUse);
     g_engines = engines;
 }
 
@@ -78,6 +78,6 @@ C331Engines& c331Engines() {
 }
 
 void installC331Engines(C331Engines* engines) {
-    std::unique_lock<std::shared_mutex> lock(g_inUse);
+    std::unique_lock<plat::SharedMutex> lock(g_inUse);
     g_c331 = engines;
 }

@@ -8,6 +8,8 @@
 #include <mutex>
 #include <shared_mutex>
 
+#include "platform/annotated_mutex.h"
+
 constexpr int kEngineOk = 0;
 constexpr int kEngineFailed = 255;
 constexpr int kEngineUnavailable = 254;
@@ -103,7 +105,7 @@ void installC331Engines(C331Engines* engines);
 
 // The mailbox and extend RAM (mailboxRam(), extendRam()): the protocol's reads and writes and
 // the engine's own writes of them hold this lock.
-std::mutex& mailboxRamMutex();
+plat::Mutex& mailboxRamMutex();
 
 // Held while a frame's handler may call the installed engines. Installing others (an
 // engine going away) waits until no handler holds it, so none is freed under a call.
@@ -112,5 +114,5 @@ public:
     ProtocolEnginesInUse();
 
 private:
-    std::shared_lock<std::shared_mutex> lock_;
+    std::shared_lock<plat::SharedMutex> lock_;
 };

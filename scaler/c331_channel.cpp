@@ -50,10 +50,14 @@ bool c331_manage::wait1_povs(int fd, int och) {
     writeW(kRegOchVsyncEn, bit);
     writeW(kRegUpdHold, kMeasHold);
     bool seen = false;
-    // A frame lasts at most 42 ms (24 Hz): the wait ends after a bounded number of polls.
-    for (int i = 0; i < kPovsPolls && !seen; ++i) {
-        seen = (readW(kRegOchVsyncStat) & bit) != 0;
-        if (!seen) Sleep(1);
+    {
+        // A frame lasts at most 42 ms (24 Hz): the wait ends after a bounded number of polls,
+        // and the pass's writers are not held up by it.
+        PassHoldReleased wait(pass_holds_mutex_);
+        for (int i = 0; i < kPovsPolls && !seen; ++i) {
+            seen = (readW(kRegOchVsyncStat) & bit) != 0;
+            if (!seen) Sleep(1);
+        }
     }
     writeW(kRegOchVsyncEn, 0);
     writeW(kRegUpdHold, 0);

@@ -62,7 +62,7 @@ void c331_manage::applyPanel() {
 }
 
 // The pass's look, what it applies and its base, in one hold of manage_mutex.
-void c331_manage::passUnderLock() {
+uint8_t c331_manage::passUnderLock() {
     VlxRamPara* ram = VlxRamPara::p_vlxrampara_config;
     ManageMutexLocker lock;
     const uint8_t flag = update_flag.exchange(kFlagPassRunning);
@@ -205,8 +205,8 @@ void c331_manage::passUnderLock() {
     // A writer let in by a fade keeps its hand-over for the next pass.
     uint8_t running = kFlagPassRunning;
     update_flag.compare_exchange_strong(running, 0);
-    VlxRamPara::test_signal(flag);
     pass_holds_mutex_ = false;
+    return flag;
 }
 
 void c331_manage::c331managerdeal(void* arg) {
@@ -215,7 +215,9 @@ void c331_manage::c331managerdeal(void* arg) {
     // A look without the lock; the code itself is read and cleared under it, so a writer's
     // second hold (1, then 2 for a user-mode delete) is never lost between look and lock.
     if (update_flag != 0 && ram) {
-        passUnderLock();
+        // The change code goes out after the hold: a receiver on the emitting thread (the
+        // GUI thread, when it steps the manager) may save a mode, with its file's flush.
+        VlxRamPara::test_signal(passUnderLock());
         // Outside the hold: the menu file waits for the file mutex, and a debug dump may
         // call into the input-source manager, whose pass takes manage_mutex itself.
         if (g_osd_update == 1) {
@@ -226,7 +228,9 @@ void c331_manage::c331managerdeal(void* arg) {
         run_debug_requests();
     } else if (panel_pending_ && ram) {
         ManageMutexLocker lock;
+        pass_holds_mutex_ = true;   // the re-initialisation's settling waits let it go
         applyPanel();
+        pass_holds_mutex_ = false;
         if (!panel_pending_) {
             if (ram->ramU16(kOutputX) != applied_ram::word(kOutputX) || ram->ramU16(kOutputY) != applied_ram::word(kOutputY))
                 engine_requests::raise(engine_requests::fpgaOutputPosition);
@@ -245,7 +249,6 @@ void c331_manage::pollInputs() {
     // a minute): the OSD waits for a later pass instead of holding manage_mutex, and with it
     // every parameter writer, that long.
     if ((osd_update_request || osd_set_request) && flash_mutex.try_lock()) {
-        std::lock_guard<std::recursive_mutex> flash(flash_mutex, std::adopt_lock);
         if (osd_update_request) {
             update_osd(spi_fd);
             osd_update_request = 0;
@@ -254,6 +257,7 @@ void c331_manage::pollInputs() {
             set_scroll(spi_fd);
             osd_set_request = 0;
         }
+        flash_mutex.unlock();
     }
     check_input_port(spi_fd);
     // Every window on a changed input is programmed again, in one set_output.

@@ -10,7 +10,7 @@ std::function<bool(int)> c331_manage::hdmiReceiverRefresh;
 
 int c331_manage::c331_print() {
     // The list reads the flash data port too: no flash sequence may run in between.
-    std::lock_guard<std::recursive_mutex> lock(flash_mutex);
+    std::lock_guard<plat::RecursiveMutex> lock(flash_mutex);
     for (const C331RegRow& r : c331RegisterList()) {
         const uint32_t d = r.desc();
         c331_printf("%06X  %08Xh\n", d, readW(d));

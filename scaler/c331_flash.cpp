@@ -22,7 +22,7 @@
 using namespace c331osd;
 using namespace c331flash;
 
-std::recursive_mutex c331_manage::flash_mutex;
+plat::RecursiveMutex c331_manage::flash_mutex{plat::Lock::C331Flash};
 
 namespace {
 
@@ -112,7 +112,7 @@ int c331_manage::write_flash(int fd, uint32_t addr, uint32_t len, const char* da
         writeLogMsg(LOG_ERROR, "c331: flash write past the flash end refused");
         return -1;
     }
-    std::lock_guard<std::recursive_mutex> lock(flash_mutex);
+    std::lock_guard<plat::RecursiveMutex> lock(flash_mutex);
     flashPins(false);
     writeW(kRegSflSetup, 0x80);
     writeW(kRegSflCmd, kCmdIdle);
@@ -148,7 +148,7 @@ int c331_manage::read_flash(int fd, uint32_t addr, uint32_t len, char* buf) {
         writeLogMsg(LOG_ERROR, "c331: flash read past the flash end refused");
         return -1;
     }
-    std::lock_guard<std::recursive_mutex> lock(flash_mutex);
+    std::lock_guard<plat::RecursiveMutex> lock(flash_mutex);
     flashPins(false);
     writeW(kRegSflCmd, kCmdIdle);
     writeW(kRegSflSetup, 0x80);
@@ -183,7 +183,7 @@ int c331_manage::erase_flash(int fd, uint32_t sector, uint32_t count, int kind) 
         writeLogMsg(LOG_ERROR, "c331: flash erase past the flash end refused");
         return -1;
     }
-    std::lock_guard<std::recursive_mutex> lock(flash_mutex);
+    std::lock_guard<plat::RecursiveMutex> lock(flash_mutex);
     flashPins(false);
     writeW(kRegSflCmd, kCmdIdle);
     writeW(kRegSflSetup, 0x80);
@@ -210,7 +210,7 @@ int c331_manage::erase_flash(int fd, uint32_t sector, uint32_t count, int kind) 
 
 int c331_manage::osd_write_dma_sfl(int fd, uint32_t flash_addr, uint32_t dst, int kind, uint32_t size) {
     (void)fd;
-    std::lock_guard<std::recursive_mutex> lock(flash_mutex);
+    std::lock_guard<plat::RecursiveMutex> lock(flash_mutex);
     flashPins(true);
     writeW(kRegDrawOp, 0);
     writeW(kRegSflCmd, kCmdIdle);
@@ -247,7 +247,7 @@ int c331_manage::read_c331_font(int fd) {
         {kHeader64Chn, kFont64Chn, 0x08 | 0x20, "64-dot Chinese"},
         {kHeader64Ascii, kFont64Ascii, 0x04 | 0x10, "64-dot ASCII"},
     };
-    std::lock_guard<std::recursive_mutex> lock(flash_mutex);
+    std::lock_guard<plat::RecursiveMutex> lock(flash_mutex);
     VlxRamPara* ram = VlxRamPara::p_vlxrampara_config;
     unsigned word = 0, reg43 = 0;
     int result = 0;
@@ -269,7 +269,7 @@ int c331_manage::read_c331_font(int fd) {
 }
 
 int c331_manage::update_font(int fd) {
-    std::lock_guard<std::recursive_mutex> lock(flash_mutex);
+    std::lock_guard<plat::RecursiveMutex> lock(flash_mutex);
     // Each Chinese font follows its ASCII font: a Chinese glyph is ASCII font + 96 + index.
     const uint32_t a32 = PS_FONT_ADDR, c32 = a32 + PS_CHAR_SIZE_32ASCII;
     const uint32_t a64 = c32 + PS_CHAR_SIZE_32CHN, c64 = a64 + PS_CHAR_SIZE_64ASCII;

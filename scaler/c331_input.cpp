@@ -319,8 +319,12 @@ bool c331_manage::wait1_pivs(int fd, int ichn) {
     const uint32_t fieldDesc = desc(kIchFieldBank, kIchFieldFirst + kIchFieldStride * unsigned(ichn), 1);
     writeW(kRegIchVsyncEn, bit);
     writeW(kRegUpdHold, kMeasHold);
-    bool seen = (readW(kRegIchVsyncStat) & bit) || readW(fieldDesc) == 0xFF;
-    for (int i = 0; i < kPivsPolls && !seen; ++i) seen = (readW(kRegIchVsyncStat) & bit) || readW(fieldDesc) == 0xFF;
+    bool seen = false;
+    {
+        PassHoldReleased wait(pass_holds_mutex_);   // up to a frame of polls
+        seen = (readW(kRegIchVsyncStat) & bit) || readW(fieldDesc) == 0xFF;
+        for (int i = 0; i < kPivsPolls && !seen; ++i) seen = (readW(kRegIchVsyncStat) & bit) || readW(fieldDesc) == 0xFF;
+    }
     writeW(kRegIchVsyncEn, 0);
     writeW(kRegUpdHold, 0);
     if (!seen) {

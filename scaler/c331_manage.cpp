@@ -21,6 +21,10 @@ c331_manage* c331_manage::p_c331_manage = nullptr;
 plat::WakeSlot c331_manage::wake_slot_;
 plat::PthreadMutex ManageLock::manage_mutex = PTHREAD_MUTEX_INITIALIZER;
 thread_local int ManageLock::manage_held_here = 0;
+namespace {
+// A POSIX mutex carries no name of its own: the lock check finds it by address.
+const bool kManageNamed = (plat::lockcheck::nameLock(&ManageLock::manage_mutex, plat::Lock::Manage), true);
+}  // namespace
 std::atomic<uint8_t> c331_manage::update_flag{0};
 
 c331_manage::c331_manage() : drv_(new c331_drv) {
@@ -81,7 +85,11 @@ void c331_manage::stopThread() {
     thread_started_ = false;
 }
 
-void c331_manage::Sleep(int ms) { plat::sleepMs(uint64_t(ms < 0 ? 0 : ms)); }
+void c331_manage::Sleep(int ms) {
+    // the chip's settling and frame waits: the pass's writers are not held up by them
+    PassHoldReleased wait(pass_holds_mutex_);
+    plat::sleepMs(uint64_t(ms < 0 ? 0 : ms));
+}
 
 void* c331_manage::c331manageThread(void* arg) {
     auto* self = static_cast<c331_manage*>(arg);

@@ -92,7 +92,7 @@ public:
     static c331_manage* pInstance();
     int initialize();
     static void* c331manageThread(void* arg);
-    static void Sleep(int ms);
+    void Sleep(int ms);   // lets the pass's hold of manage_mutex go meanwhile
     // A writer handed the manager work: its pause ends now.
     static void wakeManager();
 
@@ -284,7 +284,7 @@ public:
     void load_fonts();  // bring-up: load_char, read_c331_font, update_font
     // One flash, DMA and drawing sequence at a time, whatever the thread: taken before
     // Utils::_c331_bnk_mutex, never held while taking manage_mutex.
-    static std::recursive_mutex flash_mutex;
+    static plat::RecursiveMutex flash_mutex;
 
     // ---- dumps and debug operations (c331_dump.cpp, c331_debug.cpp)
     int c331_print();
@@ -431,7 +431,7 @@ private:
     void bringUp();
     void applyPanel() REQUIRES(ManageLock::manage_mutex);
     void applyPending();
-    void passUnderLock();
+    uint8_t passUnderLock();   // the change code the pass took over
     void pollInputs();
     int* osdLoadSlot(int i);
     bool flashWait(uint32_t desc, uint8_t mask, bool wantSet, uint32_t boundUs, uint32_t pauseUs, const char* message,
@@ -493,6 +493,34 @@ public:
     }
     ManageMutexLocker(const ManageMutexLocker&) = delete;
     ManageMutexLocker& operator=(const ManageMutexLocker&) = delete;
+};
+
+// Lets the pass's hold of c331_manage::manage_mutex go for one wait for the chip (a frame, a
+// fade step): the screens' writers get the RAM meanwhile, and what they change is a
+// difference for the next pass (the pass works from its own look). Nothing when `passHolds`
+// is false: a caller outside the pass, whose hold is not the pass's to give away, or a wait
+// inside one already let go.
+class PassHoldReleased {
+public:
+    explicit PassHoldReleased(bool& passHolds) NO_THREAD_SAFETY_ANALYSIS : passHolds_(passHolds),
+                                                                            released_(passHolds) {
+        if (!released_) return;
+        passHolds_ = false;
+        --c331_manage::manage_held_here;
+        plat::unlock(c331_manage::manage_mutex);
+    }
+    ~PassHoldReleased() NO_THREAD_SAFETY_ANALYSIS {
+        if (!released_) return;
+        plat::lock(c331_manage::manage_mutex);
+        ++c331_manage::manage_held_here;
+        passHolds_ = true;
+    }
+    PassHoldReleased(const PassHoldReleased&) = delete;
+    PassHoldReleased& operator=(const PassHoldReleased&) = delete;
+
+private:
+    bool& passHolds_;
+    const bool released_;
 };
 
 // Holds c331_manage::manage_mutex for one scope unless this thread holds it already (code

@@ -175,7 +175,7 @@ bool c331_manage::drawEngineRun(uint8_t op, uint32_t boundUs) {
 }
 
 void c331_manage::osd_paint(int x, int w, int y, int h, int colour, uint32_t base) {
-    std::lock_guard<std::recursive_mutex> lock(flash_mutex);
+    std::lock_guard<plat::RecursiveMutex> lock(flash_mutex);
     writeW(kRegDrawColor, unsigned(colour));
     writeW(kRegDrawW, unsigned(w - 1));
     writeW(kRegDrawH, unsigned(h - 1));
@@ -187,7 +187,7 @@ void c331_manage::osd_paint(int x, int w, int y, int h, int colour, uint32_t bas
 }
 
 void c331_manage::osd_copy(uint32_t src, uint32_t dst, int w, int h, int from_staging) {
-    std::lock_guard<std::recursive_mutex> lock(flash_mutex);
+    std::lock_guard<plat::RecursiveMutex> lock(flash_mutex);
     writeW(kRegDrawSrc, src);
     writeW(kRegDrawDst, dst);
     writeW(kRegDrawW, unsigned(w - 1));
@@ -233,7 +233,7 @@ void c331_manage::osd_put_unicode_string(const uint8_t* line, int x, int y, int 
         chars.push_back({index, adv});
     }
     if (chars.empty()) return;
-    std::lock_guard<std::recursive_mutex> lock(flash_mutex);
+    std::lock_guard<plat::RecursiveMutex> lock(flash_mutex);
     writeW(kRegGlyphMode, big ? 72 : 8);
     writeW(kRegFifoCtl, 0x0A00);
     writeW(kRegFifoPort, unsigned(height));
@@ -268,7 +268,7 @@ void c331_manage::gen_char(int fd) {
 
 void c331_manage::set_char_color(int fd) {
     (void)fd;
-    std::lock_guard<std::recursive_mutex> lock(flash_mutex);
+    std::lock_guard<plat::RecursiveMutex> lock(flash_mutex);
     writeW(kRegPaletteWindow, 1);
     writeW(kRegPaletteIndex, 1);
     // Colours are 0xBBGGRR: the palette takes R, G, B.
@@ -312,7 +312,7 @@ void c331_manage::calc_osd(C331OsdLayout* out) {
 
 void c331_manage::set_osd(int fd, int scroll_copy) {
     (void)fd;
-    std::lock_guard<std::recursive_mutex> lock(flash_mutex);
+    std::lock_guard<plat::RecursiveMutex> lock(flash_mutex);
     const int inLeft = scroll_copy ? 0 : PM_OSD_INPUT_OFFSET[0], inTop = scroll_copy ? 0 : PM_OSD_INPUT_OFFSET[2];
     const uint32_t base = scroll_copy ? PS_MEM_OSD1 : PS_MEM_OSD;
     unsigned ctl = g_osd_mwi_shift ? 0x6000 : 0x4000;
@@ -366,7 +366,7 @@ void c331_manage::set_scroll(int fd) {
 }
 
 void c331_manage::update_osd(int fd) {
-    std::lock_guard<std::recursive_mutex> lock(flash_mutex);
+    std::lock_guard<plat::RecursiveMutex> lock(flash_mutex);
     const bool chr = PM_OSD_DATA_MODE != 0;
     int W, H;
     if (chr) {

@@ -1,6 +1,6 @@
 #pragma once
 // The on-screen display's settings and derived state, a part of c331_manage (the
-// manager thread owns them; the dumps read them).
+// manager thread owns them, but where a field names flash_mutex; the dumps read them).
 #include <atomic>
 #include <cstdint>
 
@@ -60,6 +60,7 @@ struct C331OsdState {
     int g_osd_mwi = 0;
     int g_osd_mwi_shift = 0;
     OSD_WIN_T OSD_WIN;
+    // under flash_mutex: update_font, from the pass, a PC's font reload on its link or the USB upgrade
     uint32_t g_font_addr_32ASCII = 0, g_font_addr_32CHN = 0, g_font_addr_64ASCII = 0, g_font_addr_64CHN = 0;
     uint8_t osd_text[64][256] = {};  // UTF-16BE lines, each ended by a zero unit
     int g_unicode_line = 0;
@@ -67,5 +68,5 @@ struct C331OsdState {
     int osd_word_space = 0;           // type 34
     int osd_line_space = 0;           // type 35
     std::atomic<unsigned> font_present{0};  // bit 0 32C, 1 32A, 2 64C, 3 64A (the screens read it)
-    unsigned osd_timeouts = 0;        // engine, DMA and flash waits that ran out
+    unsigned osd_timeouts = 0;        // flash and DMA waits that ran out: under flash_mutex, any thread's flash job
 };

@@ -294,9 +294,7 @@ void c331_manage::set_layer_coef(int fd, int w, int steps, int dir) {
         writeW(kRegUpdCtl0 + 0x100, 0xCB);
         ++fade_steps;
         // A fade lasts up to hundreds of frames: the screens' writers get the manage mutex
-        // while each frame goes out, instead of waiting seconds for the whole fade.
-        if (pass_holds_mutex_) pthread_mutex_unlock(&manage_mutex);
+        // while each frame goes out (wait1_povs), instead of waiting seconds for the whole fade.
         wait1_povs(fd, 0);
-        if (pass_holds_mutex_) pthread_mutex_lock(&manage_mutex);
     }
 }

@@ -1,4 +1,5 @@
 #include "scaler/c331_print.h"
+#include "platform/annotated_mutex.h"
 
 #include <cstdarg>
 #include <cstdio>
@@ -8,12 +9,12 @@
 uint8_t prnEn[400] = {};
 
 namespace {
-std::mutex g_sinkMutex;   // the sink and each line through it (a leaf: nothing is taken under it)
+plat::Mutex g_sinkMutex{plat::Lock::PrintSink};   // the sink and each line through it, never a write to stdout (a leaf)
 std::function<void(const std::string&)> g_sink;   // under g_sinkMutex
 }  // namespace
 
 void setC331PrintSink(std::function<void(const std::string&)> sink) {
-    std::lock_guard<std::mutex> l(g_sinkMutex);
+    std::lock_guard<plat::Mutex> l(g_sinkMutex);
     g_sink = std::move(sink);
 }
 
@@ -34,11 +35,14 @@ void c331_printf(const char* fmt, ...) {
         text.assign(big.data(), size_t(n));
     }
     va_end(again);
-    std::lock_guard<std::mutex> l(g_sinkMutex);
-    if (g_sink) {
-        g_sink(text);
-    } else {
-        std::fwrite(text.data(), 1, text.size(), stdout);
-        std::fflush(stdout);
+    {
+        std::lock_guard<plat::Mutex> l(g_sinkMutex);
+        if (g_sink) {
+            g_sink(text);
+            return;
+        }
     }
+    // stdio keeps the line whole; a console that reads slowly holds up no other printer
+    std::fwrite(text.data(), 1, text.size(), stdout);
+    std::fflush(stdout);
 }

@@ -25,7 +25,7 @@ kavelsource* kavelsource::p_kavel_source = nullptr;
 
 namespace {
 
-std::mutex g_instanceMutex;   // p_kavel_source's creation and removal (a leaf)
+plat::Mutex g_instanceMutex{plat::Lock::KavelInstance};   // p_kavel_source's creation and removal (a leaf)
 
 I2cTarget chipTarget(const char* name) {
     const wiring::ChipWiring* c = wiring::findChip(name);
@@ -62,17 +62,24 @@ std::string sourceName(int s) { return wiring::kVideoInputs[s].name; }
 }  // namespace
 
 kavelsource* kavelsource::pInstance() {
-    std::lock_guard<std::mutex> l(g_instanceMutex);
+    std::lock_guard<plat::Mutex> l(g_instanceMutex);
     if (!p_kavel_source) p_kavel_source = new kavelsource;
     return p_kavel_source;
 }
 
 void kavelsource::resetInstanceForTest() {
-    std::lock_guard<std::mutex> l(g_instanceMutex);
-    if (!p_kavel_source) return;
-    p_kavel_source->stopThread();
-    delete p_kavel_source;
-    p_kavel_source = nullptr;
+    kavelsource* gone = nullptr;
+    {
+        std::lock_guard<plat::Mutex> l(g_instanceMutex);
+        gone = p_kavel_source;
+    }
+    if (!gone) return;
+    gone->stopThread();   // its last pass may look the instance up
+    {
+        std::lock_guard<plat::Mutex> l(g_instanceMutex);
+        p_kavel_source = nullptr;
+    }
+    delete gone;
 }
 
 kavelsource::kavelsource() {
@@ -169,6 +176,7 @@ void kavelsource::stopThread() {
     engine_requests::inputsOwner.set(nullptr);
     stop_ = true;
     pacer_.wake();
+    plat::lockcheck::waitPoint(plat::Wait::HandOver);   // the source pass's end
     if (thread_.joinable()) thread_.join();
 }
 

@@ -158,7 +158,7 @@ private:
     // The drivers' state (receiver records, start-up progress): one pass or one dump at a time.
     // Taken before c331_manage::manage_mutex (the pass reads and sets RAM words under it);
     // never taken by a thread that holds manage_mutex.
-    plat::Mutex passMutex_;
+    plat::Mutex passMutex_{plat::Lock::SourcePass};
     bool gpioBound_ = false;
     std::thread thread_;
     std::atomic<bool> stop_{false};

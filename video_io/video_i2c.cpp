@@ -20,7 +20,7 @@ I2cTarget i2cTargetOf(const wiring::ChipWiring& chip) {
 VideoI2c::~VideoI2c() { close(); }
 
 bool VideoI2c::open() {
-    std::lock_guard<std::mutex> l(mutex_);
+    std::lock_guard<plat::Mutex> l(mutex_);
     if (fd_ >= 0) return true;
     fd_ = plat::sys().open(wiring::kI2cDevice, O_RDWR);
     channel_ = -2;
@@ -28,7 +28,7 @@ bool VideoI2c::open() {
 }
 
 void VideoI2c::close() {
-    std::lock_guard<std::mutex> l(mutex_);
+    std::lock_guard<plat::Mutex> l(mutex_);
     if (fd_ >= 0) plat::sys().close(fd_);
     fd_ = -1;
 }
@@ -55,7 +55,7 @@ bool VideoI2c::select(int channel) {
 }
 
 bool VideoI2c::readRegs(const I2cTarget& t, uint8_t reg, uint8_t* data, size_t len) {
-    std::lock_guard<std::mutex> l(mutex_);
+    std::lock_guard<plat::Mutex> l(mutex_);
     return select(t.channel) && transfer(t.address, &reg, 1, data, len);
 }
 
@@ -63,12 +63,12 @@ bool VideoI2c::writeRegs(const I2cTarget& t, uint8_t reg, const uint8_t* data, s
     std::vector<uint8_t> msg(1 + len);
     msg[0] = reg;
     for (size_t i = 0; i < len; ++i) msg[1 + i] = data[i];
-    std::lock_guard<std::mutex> l(mutex_);
+    std::lock_guard<plat::Mutex> l(mutex_);
     return select(t.channel) && transfer(t.address, msg.data(), msg.size(), nullptr, 0);
 }
 
 bool VideoI2c::writeRaw(const I2cTarget& t, const uint8_t* data, size_t len) {
     std::vector<uint8_t> msg(data, data + len);
-    std::lock_guard<std::mutex> l(mutex_);
+    std::lock_guard<plat::Mutex> l(mutex_);
     return select(t.channel) && transfer(t.address, msg.data(), msg.size(), nullptr, 0);
 }

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <mutex>
 
+#include "platform/annotated_mutex.h"
 #include "platform/board_wiring.h"
 
 struct I2cTarget {
@@ -32,7 +33,7 @@ public:
 private:
     bool select(int channel);
     bool transfer(uint8_t address, uint8_t* w, size_t wlen, uint8_t* r, size_t rlen);
-    std::mutex mutex_;
+    plat::Mutex mutex_{plat::Lock::VideoI2c};
     int fd_ = -1;
     int channel_ = -2;  // unknown
 };

@@ -333,7 +333,8 @@ void MainWindow::rebootWhenDue() {
     if (Utils::getTimeSpace(G_reboot_tickTicks) < kRebootDelayTicks) return;
     g_app_reset_flag = 0;
     RamFileWriter::flush();  // the last change's save is in the file before the power goes
-    const int status = plat::shell().system("reboot");
+    int status = 0;
+    Utils::system_mutex(QStringLiteral("reboot"), &status);
     if (status != 0) {
         // try again after the same delay rather than on every tick
         writeLogMsg(LOG_ERROR, "reboot failed with status " + std::to_string(status));
