@@ -5,6 +5,7 @@
 #include <QVariant>
 
 #include <cctype>
+#include <mutex>
 #include <string>
 
 #include "core/data_files.h"
@@ -86,7 +87,7 @@ void cloud_text_deal(const uint8_t* p, size_t n, std::vector<uint8_t>& out) {
     const char* path = nullptr;
     size_t max = 0;
     if (fileItem(item, &path, &max)) {
-        plat::Locker<plat::QtMutex> lock(Utils::_file_deal_mutex);
+        std::unique_lock<plat::QtMutex> lock(Utils::_file_deal_mutex);
         if (!write) {
             std::string content;
             // None yet reads as an empty text.
