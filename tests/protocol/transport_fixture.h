@@ -36,8 +36,10 @@ struct ClientResult {
 };
 
 // One request through the Python client; link is "--tcp 127.0.0.1:P", "--udp ..." or "--serial PATH".
+// An answer is taken as soon as it comes; the client's wait is only the limit for one that never
+// does, generous for a loaded or emulated machine (a --timeout in `args` comes later and wins).
 inline ClientResult runClient(const std::string& link, const std::string& args) {
-    const std::string cmd = "python3 " + clientScript() + " " + link + " " + args + " 2>&1";
+    const std::string cmd = "python3 " + clientScript() + " " + link + " --timeout 60 " + args + " 2>&1";
     ClientResult r;
     FILE* p = ::popen(cmd.c_str(), "r");
     if (!p) return r;
