@@ -62,8 +62,9 @@ inline ClientResult runClient(const std::string& link, const std::string& args) 
 // A raw TCP client for the stream tests.
 class RawClient {
 public:
-    // rcvBuf > 0: a receive buffer that small (set before connecting, so the window is too).
-    explicit RawClient(int port, int timeoutS = 5, int rcvBuf = 0) {
+    // timeoutS: the limit for an answer that never comes, generous for a loaded or emulated
+    // machine. rcvBuf > 0: a receive buffer that small (set before connecting, so the window is too).
+    explicit RawClient(int port, int timeoutS = 60, int rcvBuf = 0) {
         fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
         if (rcvBuf > 0) ::setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &rcvBuf, sizeof rcvBuf);
         sockaddr_in a{};
