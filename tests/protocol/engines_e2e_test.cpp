@@ -262,13 +262,13 @@ TEST_F(EnginesLinkTest, ParameterSavesBesideCardSearchesAreAllDone) {
 TEST_F(EnginesLinkTest, FpgaRestartsBesideRegisterTrafficKeepEveryCommandWithItsData) {
     plat::sim::board().underLock([&] { fpga[1]->attachCards(0, 2); });
     std::atomic<bool> running{true};
-    std::atomic<int> reads{0};
+    std::atomic<int> tcpReads{0}, udpReads{0};
     // the TCP and the UDP thread each read one FPGA's register 22 without pause
     std::thread tcp([&] {
         RawClient pc(networkManage::p_networkManage->port());
         while (running && pc.connected()) {
             pc.send(line(frame(kGroupReadRegisters, cat(le16(22), le16(1)), kAddrSendingCard, 1)));
-            if (!pc.receive().empty()) ++reads;
+            if (!pc.receive().empty()) ++tcpReads;
         }
     });
     std::thread udp([&] {
@@ -283,26 +283,31 @@ TEST_F(EnginesLinkTest, FpgaRestartsBesideRegisterTrafficKeepEveryCommandWithIts
         uint8_t reply[256];
         while (running) {
             ::sendto(fd, request.data(), request.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
-            if (::recv(fd, reply, sizeof reply, 0) > 0) ++reads;
+            if (::recv(fd, reply, sizeof reply, 0) > 0) ++udpReads;
         }
         ::close(fd);
     });
-    // the engine's reset and, a hold later, its release, over and over; then a normal start
+    // the engine's reset and, a hold later, its release, over and over until each link has
+    // had its reads among them (bounded, should a link never get through); then a normal start
     const unsigned before[2] = {fpga[0]->resets(), fpga[1]->resets()};
-    constexpr unsigned kRounds = 300;
-    for (unsigned round = 0; round < kRounds; ++round) {
+    constexpr unsigned kRounds = 300, kMaxRounds = 200000;
+    constexpr int kReadsEach = 20;
+    unsigned rounds = 0;
+    for (; rounds < kMaxRounds && (rounds < kRounds || tcpReads < kReadsEach || udpReads < kReadsEach); ++rounds) {
         engine->reset_fpga_rst(0);
         engine->reset_fpga_rst(1);
         G_timeTicks.fetch_add(201);
         engine->fpga_manage_deal();
+        std::this_thread::yield();
     }
     EXPECT_TRUE(tickUntil([&] { return engine->get_fpga_status() == 1; }, 3000)) << "up again";
-    EXPECT_GE(fpga[0]->resets(), before[0] + kRounds);
-    EXPECT_GE(fpga[1]->resets(), before[1] + kRounds);
+    EXPECT_GE(fpga[0]->resets(), before[0] + rounds);
+    EXPECT_GE(fpga[1]->resets(), before[1] + rounds);
     running = false;
     tcp.join();
     udp.join();
-    EXPECT_GT(reads.load(), 0);
+    EXPECT_GE(tcpReads.load(), kReadsEach) << "in " << rounds << " restarts";
+    EXPECT_GE(udpReads.load(), kReadsEach) << "in " << rounds << " restarts";
     EXPECT_EQ(fpgaMisuse(fpga), 0u);
 }
 

@@ -338,7 +338,7 @@ TEST_F(C331OverTcpTest, AFlashEraseOnOneTcpClientHoldsNoOtherClient) {
     ASSERT_EQ(chip->control({"flash-load", "0xF0000", "12345678"}), "OK loaded 4");
     ASSERT_EQ(chip->control({"hold", "flash", "on"}), "OK hold flash on");
     const int port = networkManage::p_networkManage->port();
-    RawClient eraser(port), other(port);
+    RawClient eraser(port, 240), other(port);  // sixteen 64 KB units, polled on a loaded machine
     eraser.send(line(frame(kGroupFlashErase, cat(cat(le32v(0), le16(16)), {2}))));
     ASSERT_TRUE(eventually([] { return flashWorkRunning(); }));
     other.send(line(frame(kGroupDeviceInfo, {})));
