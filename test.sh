@@ -8,7 +8,8 @@ cmake -S . -B build-test -G Ninja -DCMAKE_BUILD_TYPE=Debug \
 cmake --build build-test -j "${VLX_JOBS:-$(nproc)}"
 export QT_QPA_PLATFORM=offscreen ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1
 # A failed test gets a second run; one that needed it is listed under FLAKY.
-scripts/ctest-retry.sh build-test --output-on-failure -j "${VLX_JOBS:-$(nproc)}" --timeout 300
+# Each test's time limit is VLX_TEST_TIMEOUT (tests/CMakeLists.txt).
+scripts/ctest-retry.sh build-test --output-on-failure -j "${VLX_JOBS:-$(nproc)}"
 
 # libFuzzer targets of the control protocol, where clang is present: a bounded run each;
 # a crash or a sanitizer report fails the script.

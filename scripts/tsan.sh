@@ -15,7 +15,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 here="$PWD"
 scripts/setup-deps.sh
-cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVLX_BUILD_TESTS=ON -DVLX_TSAN=ON >/dev/null
+cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVLX_BUILD_TESTS=ON -DVLX_TSAN=ON -DVLX_TEST_TIMEOUT=600 >/dev/null
 cmake --build build-tsan -j "${VLX_JOBS:-$(nproc)}"
 
 reports="$here/build-tsan/tsan"
@@ -44,7 +44,7 @@ done
 suite=0
 # the start check measures the controller's start-up against the clock, which this build does not keep
 if [ "${VLX_TSAN_SUITE:-1}" != 0 ]; then
-  scripts/ctest-retry.sh build-tsan --output-on-failure -j "$(nproc)" --timeout 600 \
+  scripts/ctest-retry.sh build-tsan --output-on-failure -j "$(nproc)" \
     -E '^ControllerStartsOnBoardTimeWithNamedThreads$' || suite=$?
 fi
 

@@ -2,7 +2,9 @@
 // the FPGA engine and the C331 manager as start-up makes them (their threads stopped, the
 // test runs their passes one 10 ms tick at a time), the simulated FPGAs and C331, real
 // loopback sockets and pseudo-terminals, and the Python client.
+#include <condition_variable>
 #include <ctime>
+#include <mutex>
 
 #include "engines_fixture.h"
 
@@ -200,21 +202,29 @@ unsigned fpgaMisuse(const std::shared_ptr<plat::sim::SimFpga> (&fpga)[2]) {
 
 // A PC saves both FPGAs' parameters again and again on the TCP thread while the engine's card
 // search (this thread) keeps finding another number of cards on port 1: a save
-// checks the flash against the image it wrote, so none is answered as failed.
+// checks the flash against the image it wrote, so none is answered as failed. The two take
+// turns by work done, not by the clock: each save waits for the table to change once more.
 TEST_F(EnginesLinkTest, ParameterSavesBesideCardSearchesAreAllDone) {
     plat::sim::SimBoard& b = plat::sim::board();
     RawClient pc(networkManage::p_networkManage->port());
     ASSERT_TRUE(pc.connected());
+    constexpr int kSaves = 20;
+    std::mutex turn;
+    std::condition_variable changed;
+    int changes = 0;
+    bool ticking = true;
     std::atomic<bool> saving{true};
-    std::atomic<int> changes{0};
     int saves = 0;
     std::vector<uint8_t> failed;
     std::thread saver([&] {
-        // at least 20, and on until the search has changed the table a few times meanwhile
-        for (; saves < 500 && (saves < 20 || changes < 10); ++saves) {
+        for (; saves < kSaves; ++saves) {
             pc.send(line(frame(kGroupParamSave, {}, kAddrSendingCard)));
             const auto r = pc.receive();
             if (r.size() <= kPayload || r[kPayload] != kStatusOk) failed.push_back(r.size() > kPayload ? r[kPayload] : 0xEE);
+            std::unique_lock<std::mutex> l(turn);
+            const int before = changes;
+            changed.wait(l, [&] { return changes != before || !ticking; });
+            if (!ticking) break;
         }
         saving = false;
     });
@@ -224,16 +234,25 @@ TEST_F(EnginesLinkTest, ParameterSavesBesideCardSearchesAreAllDone) {
     for (int n = 0; saving && n < 100000; ++n) {
         tick();
         const uint16_t now = fpga_manage::get_port_card_num(1);
-        if (now != seen) ++changes;
+        if (now != seen) {
+            std::lock_guard<std::mutex> l(turn);
+            ++changes;
+            changed.notify_one();
+        }
         seen = now;
         if (now == chain) {  // found: the next search finds another chain
             chain = chain == 3 ? 4 : 3;
             b.underLock([&] { fpga[0]->attachCards(1, chain); });
         }
     }
+    {
+        std::lock_guard<std::mutex> l(turn);
+        ticking = false;
+        changed.notify_one();
+    }
     saver.join();
+    EXPECT_EQ(saves, kSaves) << "the card search stopped changing the table";
     EXPECT_EQ(failed, std::vector<uint8_t>{}) << "of " << saves << " saves";
-    EXPECT_GE(changes.load(), 10) << "the card table changed while the saves ran";
     EXPECT_EQ(fpgaMisuse(fpga), 0u);
 }
 
@@ -243,13 +262,13 @@ TEST_F(EnginesLinkTest, ParameterSavesBesideCardSearchesAreAllDone) {
 TEST_F(EnginesLinkTest, FpgaRestartsBesideRegisterTrafficKeepEveryCommandWithItsData) {
     plat::sim::board().underLock([&] { fpga[1]->attachCards(0, 2); });
     std::atomic<bool> running{true};
-    std::atomic<int> reads{0};
+    std::atomic<int> tcpReads{0}, udpReads{0};
     // the TCP and the UDP thread each read one FPGA's register 22 without pause
     std::thread tcp([&] {
         RawClient pc(networkManage::p_networkManage->port());
         while (running && pc.connected()) {
             pc.send(line(frame(kGroupReadRegisters, cat(le16(22), le16(1)), kAddrSendingCard, 1)));
-            if (!pc.receive().empty()) ++reads;
+            if (!pc.receive().empty()) ++tcpReads;
         }
     });
     std::thread udp([&] {
@@ -264,26 +283,31 @@ TEST_F(EnginesLinkTest, FpgaRestartsBesideRegisterTrafficKeepEveryCommandWithIts
         uint8_t reply[256];
         while (running) {
             ::sendto(fd, request.data(), request.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
-            if (::recv(fd, reply, sizeof reply, 0) > 0) ++reads;
+            if (::recv(fd, reply, sizeof reply, 0) > 0) ++udpReads;
         }
         ::close(fd);
     });
-    // the engine's reset and, a hold later, its release, over and over; then a normal start
+    // the engine's reset and, a hold later, its release, over and over until each link has
+    // had its reads among them (bounded, should a link never get through); then a normal start
     const unsigned before[2] = {fpga[0]->resets(), fpga[1]->resets()};
-    constexpr unsigned kRounds = 300;
-    for (unsigned round = 0; round < kRounds; ++round) {
+    constexpr unsigned kRounds = 300, kMaxRounds = 200000;
+    constexpr int kReadsEach = 20;
+    unsigned rounds = 0;
+    for (; rounds < kMaxRounds && (rounds < kRounds || tcpReads < kReadsEach || udpReads < kReadsEach); ++rounds) {
         engine->reset_fpga_rst(0);
         engine->reset_fpga_rst(1);
         G_timeTicks.fetch_add(201);
         engine->fpga_manage_deal();
+        std::this_thread::yield();
     }
     EXPECT_TRUE(tickUntil([&] { return engine->get_fpga_status() == 1; }, 3000)) << "up again";
-    EXPECT_GE(fpga[0]->resets(), before[0] + kRounds);
-    EXPECT_GE(fpga[1]->resets(), before[1] + kRounds);
+    EXPECT_GE(fpga[0]->resets(), before[0] + rounds);
+    EXPECT_GE(fpga[1]->resets(), before[1] + rounds);
     running = false;
     tcp.join();
     udp.join();
-    EXPECT_GT(reads.load(), 0);
+    EXPECT_GE(tcpReads.load(), kReadsEach) << "in " << rounds << " restarts";
+    EXPECT_GE(udpReads.load(), kReadsEach) << "in " << rounds << " restarts";
     EXPECT_EQ(fpgaMisuse(fpga), 0u);
 }
 

@@ -38,8 +38,10 @@ struct ClientResult {
 };
 
 // One request through the Python client; link is "--tcp 127.0.0.1:P", "--udp ..." or "--serial PATH".
+// An answer is taken as soon as it comes; the client's wait is only the limit for one that never
+// does, generous for a loaded or emulated machine (a --timeout in `args` comes later and wins).
 inline ClientResult runClient(const std::string& link, const std::string& args) {
-    const std::string cmd = "python3 " + clientScript() + " " + link + " " + args + " 2>&1";
+    const std::string cmd = "python3 " + clientScript() + " " + link + " --timeout 60 " + args + " 2>&1";
     ClientResult r;
     FILE* p = ::popen(cmd.c_str(), "r");
     if (!p) return r;
@@ -62,8 +64,9 @@ inline ClientResult runClient(const std::string& link, const std::string& args) 
 // A raw TCP client for the stream tests.
 class RawClient {
 public:
-    // rcvBuf > 0: a receive buffer that small (set before connecting, so the window is too).
-    explicit RawClient(int port, int timeoutS = 5, int rcvBuf = 0) {
+    // timeoutS: the limit for an answer that never comes, generous for a loaded or emulated
+    // machine. rcvBuf > 0: a receive buffer that small (set before connecting, so the window is too).
+    explicit RawClient(int port, int timeoutS = 60, int rcvBuf = 0) {
         fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
         if (rcvBuf > 0) ::setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &rcvBuf, sizeof rcvBuf);
         sockaddr_in a{};

@@ -224,14 +224,14 @@ protected:
     }
     static std::vector<uint8_t> le32v(uint32_t v) { return {uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16), uint8_t(v >> 24)}; }
     int erase(uint32_t sector, uint16_t count, uint8_t kind) {
-        return runClient(tcp, "--timeout 10 raw 0x70 " + hex(cat(cat(le32v(sector), le16(count)), {kind}))).status;
+        return runClient(tcp, "raw 0x70 " + hex(cat(cat(le32v(sector), le16(count)), {kind}))).status;
     }
     int write(uint32_t address, const std::vector<uint8_t>& data) {
-        return runClient(tcp, "--timeout 10 raw 0x71 " + hex(cat(cat(cat(le32v(address), le16(uint16_t(data.size()))), {0, 0}), data)))
+        return runClient(tcp, "raw 0x71 " + hex(cat(cat(cat(le32v(address), le16(uint16_t(data.size()))), {0, 0}), data)))
             .status;
     }
     std::string read(uint32_t address, uint16_t len) {
-        return runClient(tcp, "--timeout 10 raw 0x72 " + hex(cat(le32v(address), le16(len)))).data;
+        return runClient(tcp, "raw 0x72 " + hex(cat(le32v(address), le16(len)))).data;
     }
     std::shared_ptr<plat::sim::C331Model> chip;
     c331_manage* m = nullptr;
@@ -259,7 +259,7 @@ TEST_F(C331OverTcpTest, SmallFontsDownloadedAndReloadedReadBackAndLandInOsdMemor
         }
     }
     EXPECT_EQ(read(0x23 + 33 * 128, 128), hex(glyphA)) << "byte-exact";
-    EXPECT_EQ(runClient(tcp, "--timeout 10 write-reg 14 0xFF 0x08").status, kStatusOk);
+    EXPECT_EQ(runClient(tcp, "write-reg 14 0xFF 0x08").status, kStatusOk);
     EXPECT_EQ(m->font_present.load(), 0x0Fu);
     EXPECT_EQ(runClient(tcp, "read-reg 43 1").data, "3f");
     {
@@ -272,7 +272,7 @@ TEST_F(C331OverTcpTest, SmallFontsDownloadedAndReloadedReadBackAndLandInOsdMemor
     std::vector<uint8_t> q(35, 0);
     q[0] = 'Q';
     ASSERT_EQ(write(0x410000, q), kStatusOk);
-    EXPECT_EQ(runClient(tcp, "--timeout 10 write-reg 14 0xFF 0x08").status, kStatusOk);
+    EXPECT_EQ(runClient(tcp, "write-reg 14 0xFF 0x08").status, kStatusOk);
     EXPECT_EQ(m->font_present.load(), 0x07u);
     // misaligned and out-of-range PC requests are refused
     EXPECT_NE(erase(0x11, 1, 1), kStatusOk);
@@ -338,7 +338,7 @@ TEST_F(C331OverTcpTest, AFlashEraseOnOneTcpClientHoldsNoOtherClient) {
     ASSERT_EQ(chip->control({"flash-load", "0xF0000", "12345678"}), "OK loaded 4");
     ASSERT_EQ(chip->control({"hold", "flash", "on"}), "OK hold flash on");
     const int port = networkManage::p_networkManage->port();
-    RawClient eraser(port), other(port, 2);
+    RawClient eraser(port, 240), other(port);  // sixteen 64 KB units, polled on a loaded machine
     eraser.send(line(frame(kGroupFlashErase, cat(cat(le32v(0), le16(16)), {2}))));
     ASSERT_TRUE(eventually([] { return flashWorkRunning(); }));
     other.send(line(frame(kGroupDeviceInfo, {})));

@@ -69,17 +69,17 @@ bool sendLine(int fd, const std::string& line) {
     return ::send(fd, out.data(), out.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(out.size());
 }
 
-// True when the server closed the connection within `ms` (unread answers are skipped).
+// True once the server has closed the connection, waiting at most `ms`. Nothing is read:
+// a client that reads its answers is no longer one that never reads, and is rightly kept.
 bool closedWithin(int fd, int ms) {
     const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-    char buf[4096];
-    while (std::chrono::steady_clock::now() < until) {
-        pollfd p{fd, POLLIN, 0};
-        if (::poll(&p, 1, 50) <= 0) continue;
-        const ssize_t n = ::recv(fd, buf, sizeof buf, MSG_DONTWAIT);
-        if (n == 0 || (n < 0 && errno == ECONNRESET)) return true;
+    for (;;) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - std::chrono::steady_clock::now());
+        if (left.count() <= 0) return false;
+        pollfd p{fd, POLLRDHUP, 0};
+        if (::poll(&p, 1, static_cast<int>(left.count())) > 0 && (p.revents & (POLLHUP | POLLRDHUP | POLLERR)))
+            return true;
     }
-    return false;
 }
 
 TEST_F(BoardControlTest, ClientThatNeverReadsDoesNotStopAnotherClientsHelp) {
@@ -110,9 +110,9 @@ TEST_F(BoardControlTest, ClientThatNeverReadsDoesNotStopAnotherClientsHelp) {
     ASSERT_TRUE(sendLine(polite, "help"));
     // Generous bounds: the server may still be working through the greedy burst on a loaded,
     // emulated CPU; without the fault the answer comes in milliseconds, with it never.
-    EXPECT_EQ(readLine(polite, 8000).rfind("OK ", 0), 0u);
+    EXPECT_EQ(readLine(polite, 60000).rfind("OK ", 0), 0u);
     // The greedy client was dropped rather than kept with its answers piling up.
-    EXPECT_TRUE(closedWithin(greedy, 10000));
+    EXPECT_TRUE(closedWithin(greedy, 60000));
 }
 
 TEST_F(BoardControlTest, ClientThatReadsLateStillGetsEveryAnswerInOrder) {
