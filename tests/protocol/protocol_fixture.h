@@ -82,6 +82,7 @@ public:
         const int n = ++services;
         if (answerAfter >= 0 ? n != answerAfter : !takeGrant()) return;
         std::vector<uint8_t> answer = passed;
+        if (answer.size() < 3) return;  // nothing passed yet: no card to answer
         answer[0] = 0x10;  // to the PC
         answer[1] = 0xF0;
         answer.back() = 0;
