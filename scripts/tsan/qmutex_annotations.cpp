@@ -2,8 +2,9 @@
 // is not instrumented: without this the race detector sees no lock around anything the
 // process-wide QMutexes guard. These definitions sit in the program itself, so every call
 // of ours reaches them before Qt's; each forwards to Qt's and tells the detector what the
-// mutex did. Qt's calls inside its own library stay unannotated (the suppressions file).
-// Below, the same for the hand-over of Qt's event queue.
+// mutex did. Qt's calls inside its own library stay unannotated: the detector sees what Qt
+// does there only through the allocator, memcpy and the pthread calls. Below, the hand-overs
+// made under those locks: Qt's event queue and a QThread's end.
 #include <dlfcn.h>
 #include <sanitizer/tsan_interface.h>
 
@@ -83,10 +84,10 @@ void QMutex::unlock() noexcept {
 // inside that post, after the release above, under its own lock. The detector sees those
 // steps only through the allocator and memmove. A post that runs none of our code on the
 // posting thread (a posted event, a queued call, a signal whose every connection is queued)
-// keeps them out of its sight, as the list's other users take that lock too. A signal with a
-// direct connection as well runs our slots inside the emit, which must stay checked: there,
-// each allocation made during the emit releases the same receivers again, so the delivery is
-// ordered after the event's allocation.
+// keeps them out of its sight (an argument's copy made there as well), as the list's other
+// users take that lock too. A signal with a direct connection as well runs our slots inside
+// the emit, which must stay checked: there, each allocation made during the emit releases the
+// same receivers again, so the delivery is ordered after the event's allocation.
 // The hand-back: a queued functor is shared by the caller and the event through Qt's atomic
 // reference count, and whichever drops the last reference destroys it, after the receiver ran
 // it. A delivered call releases the receiver's second sync object once it returns; the caller
@@ -131,8 +132,9 @@ public:
 // not be told), the receivers connected to it.
 constexpr int kAnySignal = -1;
 struct Connection {
-    const QObject* receiver;
-    int type;  // Qt::ConnectionType, with Qt::UniqueConnection left out
+    const QObject* receiver;  // kept after the receiver is gone: only compared, never followed
+    int type;                 // Qt::ConnectionType, with Qt::UniqueConnection left out
+    const QThread* home;      // the receiver's thread, as connected or last moved
 };
 using SignalReceivers = std::unordered_map<int, std::vector<Connection>>;
 std::mutex g_tableMutex;
@@ -166,14 +168,31 @@ int signalIndex(const QObject* sender, const char* signal) {
 
 void connected(const QObject* sender, int signal, const QObject* receiver, Qt::ConnectionType type) {
     if (!sender || !receiver) return;
-    const Connection added{receiver, type & ~Qt::UniqueConnection};
+    const Connection added{receiver, type & ~Qt::UniqueConnection, receiver->thread()};
     Hidden hidden;
     std::lock_guard<std::mutex> lock(g_tableMutex);
     if (!g_receivers) g_receivers = new std::unordered_map<const QObject*, SignalReceivers>;
     auto& list = (*g_receivers)[sender][signal];
-    if (std::none_of(list.begin(), list.end(),
-                     [&](const Connection& c) { return c.receiver == receiver && c.type == added.type; }))
+    // a new object at a gone one's address takes its entry
+    auto it = std::find_if(list.begin(), list.end(),
+                           [&](const Connection& c) { return c.receiver == receiver && c.type == added.type; });
+    if (it == list.end())
         list.push_back(added);
+    else
+        it->home = added.home;
+}
+
+// Objects moved to another thread, with their children.
+void moved(const QObject* object, const QThread* home) {
+    std::vector<const QObject*> tree{object};
+    for (const QObject* child : object->findChildren<QObject*>()) tree.push_back(child);
+    Hidden hidden;
+    std::lock_guard<std::mutex> lock(g_tableMutex);
+    if (!g_receivers) return;
+    for (auto& entry : *g_receivers)
+        for (auto& perSignal : entry.second)
+            for (Connection& c : perSignal.second)
+                if (std::find(tree.begin(), tree.end(), c.receiver) != tree.end()) c.home = home;
 }
 
 // The Qt thread whose event loop runs on this thread (none until it delivered an event), and
@@ -181,13 +200,12 @@ void connected(const QObject* sender, int signal, const QObject* receiver, Qt::C
 thread_local const QThread* t_loopThread = nullptr;
 std::atomic<bool> g_guiLoopRuns{false};
 
-// Whether a call of that type to `receiver` is queued rather than run on this thread. An
-// automatic connection is queued when the receiver lives in another thread; unsure, it counts
-// as run here.
-bool queued(const QObject* receiver, int type) {
+// Whether a call of that type to a receiver living in `home` is queued rather than run on this
+// thread. An automatic connection is queued when the receiver lives in another thread; unsure,
+// it counts as run here.
+bool queued(const QThread* home, int type) {
     if (type == Qt::QueuedConnection || type == Qt::BlockingQueuedConnection) return true;
-    if (type != Qt::AutoConnection || !receiver) return false;
-    const QThread* home = receiver->thread();
+    if (type != Qt::AutoConnection || !home) return false;
     if (t_loopThread) return home != t_loopThread;
     // this thread runs no event loop, so it is not the GUI thread once that one runs its own
     const QCoreApplication* app = QCoreApplication::instance();
@@ -213,7 +231,7 @@ std::vector<Connection> emitted(const QObject* sender, int signal) {
 // Every connection known, and every one queued: the emit runs none of our code here.
 bool queuedOnly(const std::vector<Connection>& connections) {
     return !connections.empty() && std::all_of(connections.begin(), connections.end(), [](const Connection& c) {
-               return queued(c.receiver, c.type);
+               return queued(c.home, c.type);
            });
 }
 
@@ -304,8 +322,15 @@ bool delivered(Own own, QObject* receiver, QEvent* event) {
 
 }  // namespace
 
-// The sanitizer runtime's allocation hook (its own definition is an empty weak one).
+// The sanitizer runtime's allocation hooks (its own definitions are empty weak ones).
 extern "C" void __sanitizer_malloc_hook(const volatile void*, size_t) { Posting::allocated(); }
+
+// Qt's implicitly shared data (a QString's, a QByteArray's, a container's) starts with its
+// reference count, and whichever thread drops the last reference frees it. A drop made in our
+// code is an atomic the detector sees; the last drop, made inside Qt, is not, so the free
+// would seem unordered after the other threads' drops and their reads before. A free acquires
+// what was released at the block's first word, as that drop would.
+extern "C" void __sanitizer_free_hook(const volatile void* block) { __tsan_acquire(const_cast<void*>(block)); }
 
 void QMetaObject::activate(QObject* sender, const QMetaObject* meta, int local, void** argv) {
     static std::atomic<void*> ownSlot{nullptr};
@@ -338,7 +363,7 @@ bool QMetaObject::invokeMethodImpl(QObject* object, QtPrivate::QSlotObjectBase* 
     bool taken;
     {
         Posting posting(object);
-        QtAccesses qt(queued(object, type));
+        QtAccesses qt(object && queued(object->thread(), type));
         taken = own(object, slot, type, ret);
     }
     auto* mine = reinterpret_cast<SlotObjectLayout*>(slot);
@@ -370,19 +395,53 @@ bool QMetaObject::invokeMethod(QObject* obj, const char* member, Qt::ConnectionT
         "S7_S7_S7_S7_S7_S7_S7_S7_");
     posted(obj);
     Posting posting(obj);
-    QtAccesses qt(queued(obj, type));
+    QtAccesses qt(obj && queued(obj->thread(), type));
     return own(obj, member, type, ret, a0, a1, a2, a3, a4, a5, a6, a7, a8, a9);
 }
 
 // A QThread's end. The thread frees and wakes its own objects after its last instructions of
 // ours, and its wait reads that under Qt's lock: the thread releases when it emits finished(),
 // after everything it did for its objects but the wake, and a wait that returns acquires.
+// Qt's D-Bus connection thread runs none of our code; it shares Qt's own registries (meta
+// types, its connections) with the GUI thread under Qt's locks, so what it does to memory is
+// kept out of the detector's sight from its start.
+namespace {
+
+// The ignores end with the thread (before the detector's own end of it).
+struct UntilThreadEnd {
+    bool on = false;
+    ~UntilThreadEnd() {
+        if (!on) return;
+        AnnotateIgnoreWritesEnd(__FILE__, __LINE__);
+        AnnotateIgnoreReadsEnd(__FILE__, __LINE__);
+    }
+};
+thread_local UntilThreadEnd t_ignoredThread;
+
+}  // namespace
+
 void QThread::start(Priority priority) {
     static std::atomic<void*> ownSlot{nullptr};
     const auto own = qtOwn<void (*)(QThread*, Priority)>(ownSlot, "_ZN7QThread5startENS_8PriorityE");
     const QThread* self = this;
     connect(this, &QThread::finished, this, [self] { __tsan_release(threadEnd(self)); }, Qt::DirectConnection);
+    if (objectName().startsWith(QLatin1String("QDBus")) || qstrncmp(metaObject()->className(), "QDBus", 5) == 0)
+        connect(
+            this, &QThread::started, this,
+            [] {
+                t_ignoredThread.on = true;
+                AnnotateIgnoreReadsBegin(__FILE__, __LINE__);
+                AnnotateIgnoreWritesBegin(__FILE__, __LINE__);
+            },
+            Qt::DirectConnection);
     own(this, priority);
+}
+
+void QObject::moveToThread(QThread* thread) {
+    static std::atomic<void*> ownSlot{nullptr};
+    const auto own = qtOwn<void (*)(QObject*, QThread*)>(ownSlot, "_ZN7QObject12moveToThreadEP7QThread");
+    own(this, thread);
+    moved(this, this->thread());
 }
 
 bool QThread::wait(QDeadlineTimer deadline) {
