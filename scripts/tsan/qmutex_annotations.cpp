@@ -2,8 +2,9 @@
 // is not instrumented: without this the race detector sees no lock around anything the
 // process-wide QMutexes guard. These definitions sit in the program itself, so every call
 // of ours reaches them before Qt's; each forwards to Qt's and tells the detector what the
-// mutex did. Qt's calls inside its own library stay unannotated (the suppressions file).
-// Below, the same for the hand-over of Qt's event queue.
+// mutex did. Qt's calls inside its own library stay unannotated: the detector sees what Qt
+// does there only through the allocator, memcpy and the pthread calls. Below, the hand-overs
+// made under those locks: Qt's event queue and a QThread's end.
 #include <dlfcn.h>
 #include <sanitizer/tsan_interface.h>
 
@@ -12,6 +13,7 @@
 #include <QMetaMethod>
 #include <QMutex>
 #include <QObject>
+#include <QThread>
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
@@ -78,6 +80,14 @@ void QMutex::unlock() noexcept {
 // the signal-offset entry, which does not say which class declares it, releases every
 // receiver of its sender. A post to one object therefore orders nothing on another, as with
 // Qt's own lock.
+// Qt allocates the queued event and its arguments and files it in the receiving thread's list
+// inside that post, after the release above, under its own lock. The detector sees those
+// steps only through the allocator and memmove. A post that runs none of our code on the
+// posting thread (a posted event, a queued call, a signal whose every connection is queued)
+// keeps them out of its sight (an argument's copy made there as well), as the list's other
+// users take that lock too. A signal with a direct connection as well runs our slots inside
+// the emit, which must stay checked: there, each allocation made during the emit releases the
+// same receivers again, so the delivery is ordered after the event's allocation.
 // The hand-back: a queued functor is shared by the caller and the event through Qt's atomic
 // reference count, and whichever drops the last reference destroys it, after the receiver ran
 // it. A delivered call releases the receiver's second sync object once it returns; the caller
@@ -88,6 +98,9 @@ namespace {
 // The receiver's two sync objects: two addresses inside the object.
 void* handOver(const QObject* receiver) { return const_cast<QObject*>(receiver); }
 void* handBack(const QObject* receiver) { return reinterpret_cast<char*>(const_cast<QObject*>(receiver)) + 1; }
+// A QThread's end: released by the thread as it emits finished(), acquired by a wait that saw
+// it finished.
+void* threadEnd(const QThread* thread) { return reinterpret_cast<char*>(const_cast<QThread*>(thread)) + 2; }
 
 // Who was connected to each sender. The table's own lock and accesses are hidden from the
 // detector: its mutex would otherwise order every thread that emits after every thread that
@@ -118,7 +131,12 @@ public:
 // Per sender, per signal (its method index; kAnySignal where the connection's signal could
 // not be told), the receivers connected to it.
 constexpr int kAnySignal = -1;
-using SignalReceivers = std::unordered_map<int, std::vector<const QObject*>>;
+struct Connection {
+    const QObject* receiver;  // kept after the receiver is gone: only compared, never followed
+    int type;                 // Qt::ConnectionType, with Qt::UniqueConnection left out
+    const QThread* home;      // the receiver's thread, as connected or last moved
+};
+using SignalReceivers = std::unordered_map<int, std::vector<Connection>>;
 std::mutex g_tableMutex;
 std::unordered_map<const QObject*, SignalReceivers>* g_receivers;
 
@@ -148,18 +166,55 @@ int signalIndex(const QObject* sender, const char* signal) {
     return original(meta, meta->indexOfSignal(QMetaObject::normalizedSignature(signal + 1).constData()));
 }
 
-void connected(const QObject* sender, int signal, const QObject* receiver) {
+void connected(const QObject* sender, int signal, const QObject* receiver, Qt::ConnectionType type) {
     if (!sender || !receiver) return;
+    const Connection added{receiver, type & ~Qt::UniqueConnection, receiver->thread()};
     Hidden hidden;
     std::lock_guard<std::mutex> lock(g_tableMutex);
     if (!g_receivers) g_receivers = new std::unordered_map<const QObject*, SignalReceivers>;
     auto& list = (*g_receivers)[sender][signal];
-    if (std::find(list.begin(), list.end(), receiver) == list.end()) list.push_back(receiver);
+    // a new object at a gone one's address takes its entry
+    auto it = std::find_if(list.begin(), list.end(),
+                           [&](const Connection& c) { return c.receiver == receiver && c.type == added.type; });
+    if (it == list.end())
+        list.push_back(added);
+    else
+        it->home = added.home;
 }
 
-// `signal` kAnySignal: every receiver of the sender.
-void emitted(const QObject* sender, int signal) {
-    std::vector<const QObject*> receivers;
+// Objects moved to another thread, with their children.
+void moved(const QObject* object, const QThread* home) {
+    std::vector<const QObject*> tree{object};
+    for (const QObject* child : object->findChildren<QObject*>()) tree.push_back(child);
+    Hidden hidden;
+    std::lock_guard<std::mutex> lock(g_tableMutex);
+    if (!g_receivers) return;
+    for (auto& entry : *g_receivers)
+        for (auto& perSignal : entry.second)
+            for (Connection& c : perSignal.second)
+                if (std::find(tree.begin(), tree.end(), c.receiver) != tree.end()) c.home = home;
+}
+
+// The Qt thread whose event loop runs on this thread (none until it delivered an event), and
+// whether the GUI thread's has.
+thread_local const QThread* t_loopThread = nullptr;
+std::atomic<bool> g_guiLoopRuns{false};
+
+// Whether a call of that type to a receiver living in `home` is queued rather than run on this
+// thread. An automatic connection is queued when the receiver lives in another thread; unsure,
+// it counts as run here.
+bool queued(const QThread* home, int type) {
+    if (type == Qt::QueuedConnection || type == Qt::BlockingQueuedConnection) return true;
+    if (type != Qt::AutoConnection || !home) return false;
+    if (t_loopThread) return home != t_loopThread;
+    // this thread runs no event loop, so it is not the GUI thread once that one runs its own
+    const QCoreApplication* app = QCoreApplication::instance();
+    return app && home == app->thread() && g_guiLoopRuns.load(std::memory_order_relaxed);
+}
+
+// `signal` kAnySignal: every receiver of the sender. Returns their connections.
+std::vector<Connection> emitted(const QObject* sender, int signal) {
+    std::vector<Connection> connections;
     {
         Hidden hidden;
         std::lock_guard<std::mutex> lock(g_tableMutex);
@@ -167,19 +222,83 @@ void emitted(const QObject* sender, int signal) {
             if (auto it = g_receivers->find(sender); it != g_receivers->end())
                 for (const auto& [index, list] : it->second)
                     if (signal == kAnySignal || index == signal || index == kAnySignal)
-                        receivers.insert(receivers.end(), list.begin(), list.end());
+                        connections.insert(connections.end(), list.begin(), list.end());
     }
-    for (const QObject* r : receivers) __tsan_release(handOver(r));
+    for (const Connection& c : connections) __tsan_release(handOver(c.receiver));
+    return connections;
 }
+
+// Every connection known, and every one queued: the emit runs none of our code here.
+bool queuedOnly(const std::vector<Connection>& connections) {
+    return !connections.empty() && std::all_of(connections.begin(), connections.end(), [](const Connection& c) {
+               return queued(c.home, c.type);
+           });
+}
+
+// The accesses a post makes inside Qt, out of the detector's sight when `hide` (the locks and
+// releases stay visible).
+class QtAccesses {
+public:
+    explicit QtAccesses(bool hide) : hide_(hide) {
+        if (!hide_) return;
+        AnnotateIgnoreReadsBegin(__FILE__, __LINE__);
+        AnnotateIgnoreWritesBegin(__FILE__, __LINE__);
+    }
+    ~QtAccesses() {
+        if (!hide_) return;
+        AnnotateIgnoreWritesEnd(__FILE__, __LINE__);
+        AnnotateIgnoreReadsEnd(__FILE__, __LINE__);
+    }
+    QtAccesses(const QtAccesses&) = delete;
+    QtAccesses& operator=(const QtAccesses&) = delete;
+
+private:
+    bool hide_;
+};
 
 void posted(const QObject* receiver) {
     if (receiver) __tsan_release(handOver(receiver));
 }
 
+// The receivers of the post or emit this thread is making (an emit from a direct slot nests).
+class Posting {
+public:
+    explicit Posting(const QObject* receiver) : one_(receiver), outer_(current_) { current_ = this; }
+    explicit Posting(const std::vector<Connection>* connections) : many_(connections), outer_(current_) {
+        current_ = this;
+    }
+    ~Posting() { current_ = outer_; }
+    Posting(const Posting&) = delete;
+    Posting& operator=(const Posting&) = delete;
+
+    // after each allocation, once it is recorded as this thread's write
+    static void allocated() {
+        const Posting* p = current_;
+        if (!p) return;
+        if (p->one_) __tsan_release(handOver(p->one_));
+        if (p->many_)
+            for (const Connection& c : *p->many_) __tsan_release(handOver(c.receiver));
+    }
+
+private:
+    const QObject* one_ = nullptr;
+    const std::vector<Connection>* many_ = nullptr;
+    Posting* outer_;
+    static thread_local Posting* current_;
+};
+thread_local Posting* Posting::current_ = nullptr;
+
 // Every event delivered to an object, before the receiver sees it (so before its type is
 // read: a posted event is the poster's until this acquire).
 bool delivering(void** data) {
-    if (const auto* receiver = static_cast<const QObject*>(data[0])) __tsan_acquire(handOver(receiver));
+    if (const auto* receiver = static_cast<const QObject*>(data[0])) {
+        __tsan_acquire(handOver(receiver));
+        if (!t_loopThread) {
+            t_loopThread = receiver->thread();
+            const QCoreApplication* app = QCoreApplication::instance();
+            if (app && t_loopThread == app->thread()) g_guiLoopRuns.store(true, std::memory_order_relaxed);
+        }
+    }
     return false;  // delivered as usual
 }
 
@@ -203,18 +322,32 @@ bool delivered(Own own, QObject* receiver, QEvent* event) {
 
 }  // namespace
 
+// The sanitizer runtime's allocation hooks (its own definitions are empty weak ones).
+extern "C" void __sanitizer_malloc_hook(const volatile void*, size_t) { Posting::allocated(); }
+
+// Qt's implicitly shared data (a QString's, a QByteArray's, a container's) starts with its
+// reference count, and whichever thread drops the last reference frees it. A drop made in our
+// code is an atomic the detector sees; the last drop, made inside Qt, is not, so the free
+// would seem unordered after the other threads' drops and their reads before. A free acquires
+// what was released at the block's first word, as that drop would.
+extern "C" void __sanitizer_free_hook(const volatile void* block) { __tsan_acquire(const_cast<void*>(block)); }
+
 void QMetaObject::activate(QObject* sender, const QMetaObject* meta, int local, void** argv) {
     static std::atomic<void*> ownSlot{nullptr};
     const auto own =
         qtOwn<void (*)(QObject*, const QMetaObject*, int, void**)>(ownSlot, "_ZN11QMetaObject8activateEP7QObjectPKS_iPPv");
-    emitted(sender, meta ? meta->methodOffset() + local : kAnySignal);
+    const auto connections = emitted(sender, meta ? meta->methodOffset() + local : kAnySignal);
+    Posting posting(&connections);
+    QtAccesses qt(queuedOnly(connections));
     own(sender, meta, local, argv);
 }
 
 void QMetaObject::activate(QObject* sender, int offset, int local, void** argv) {
     static std::atomic<void*> ownSlot{nullptr};
     const auto own = qtOwn<void (*)(QObject*, int, int, void**)>(ownSlot, "_ZN11QMetaObject8activateEP7QObjectiiPPv");
-    emitted(sender, kAnySignal);
+    const auto connections = emitted(sender, kAnySignal);
+    Posting posting(&connections);
+    QtAccesses qt(queuedOnly(connections));
     own(sender, offset, local, argv);
 }
 
@@ -227,7 +360,12 @@ bool QMetaObject::invokeMethodImpl(QObject* object, QtPrivate::QSlotObjectBase* 
     // post, so the delivery (and a destruction inside Qt after it) is ordered after it
     slot->ref();
     posted(object);
-    const bool taken = own(object, slot, type, ret);
+    bool taken;
+    {
+        Posting posting(object);
+        QtAccesses qt(object && queued(object->thread(), type));
+        taken = own(object, slot, type, ret);
+    }
     auto* mine = reinterpret_cast<SlotObjectLayout*>(slot);
     bool last;
     {
@@ -256,13 +394,78 @@ bool QMetaObject::invokeMethod(QObject* obj, const char* member, Qt::ConnectionT
         "_ZN11QMetaObject12invokeMethodEP7QObjectPKcN2Qt14ConnectionTypeE22QGenericReturnArgument16QGenericArgumentS7_"
         "S7_S7_S7_S7_S7_S7_S7_S7_");
     posted(obj);
+    Posting posting(obj);
+    QtAccesses qt(obj && queued(obj->thread(), type));
     return own(obj, member, type, ret, a0, a1, a2, a3, a4, a5, a6, a7, a8, a9);
+}
+
+// A QThread's end. The thread frees and wakes its own objects after its last instructions of
+// ours, and its wait reads that under Qt's lock: the thread releases when it emits finished(),
+// after everything it did for its objects but the wake, and a wait that returns acquires.
+// Qt's D-Bus connection thread runs none of our code; it shares Qt's own registries (meta
+// types, its connections) with the GUI thread under Qt's locks, so what it does to memory is
+// kept out of the detector's sight from its start.
+namespace {
+
+// The ignores end with the thread (before the detector's own end of it).
+struct UntilThreadEnd {
+    bool on = false;
+    ~UntilThreadEnd() {
+        if (!on) return;
+        AnnotateIgnoreWritesEnd(__FILE__, __LINE__);
+        AnnotateIgnoreReadsEnd(__FILE__, __LINE__);
+    }
+};
+thread_local UntilThreadEnd t_ignoredThread;
+
+}  // namespace
+
+void QThread::start(Priority priority) {
+    static std::atomic<void*> ownSlot{nullptr};
+    const auto own = qtOwn<void (*)(QThread*, Priority)>(ownSlot, "_ZN7QThread5startENS_8PriorityE");
+    const QThread* self = this;
+    connect(this, &QThread::finished, this, [self] { __tsan_release(threadEnd(self)); }, Qt::DirectConnection);
+    if (objectName().startsWith(QLatin1String("QDBus")) || qstrncmp(metaObject()->className(), "QDBus", 5) == 0)
+        connect(
+            this, &QThread::started, this,
+            [] {
+                t_ignoredThread.on = true;
+                AnnotateIgnoreReadsBegin(__FILE__, __LINE__);
+                AnnotateIgnoreWritesBegin(__FILE__, __LINE__);
+            },
+            Qt::DirectConnection);
+    own(this, priority);
+}
+
+void QObject::moveToThread(QThread* thread) {
+    static std::atomic<void*> ownSlot{nullptr};
+    const auto own = qtOwn<void (*)(QObject*, QThread*)>(ownSlot, "_ZN7QObject12moveToThreadEP7QThread");
+    own(this, thread);
+    moved(this, this->thread());
+}
+
+bool QThread::wait(QDeadlineTimer deadline) {
+    static std::atomic<void*> ownSlot{nullptr};
+    const auto own = qtOwn<bool (*)(QThread*, QDeadlineTimer)>(ownSlot, "_ZN7QThread4waitE14QDeadlineTimer");
+    const bool ended = own(this, deadline);
+    if (ended) __tsan_acquire(threadEnd(this));
+    return ended;
+}
+
+bool QThread::wait(unsigned long time) {
+    static std::atomic<void*> ownSlot{nullptr};
+    const auto own = qtOwn<bool (*)(QThread*, unsigned long)>(ownSlot, "_ZN7QThread4waitEm");
+    const bool ended = own(this, time);
+    if (ended) __tsan_acquire(threadEnd(this));
+    return ended;
 }
 
 void QCoreApplication::postEvent(QObject* receiver, QEvent* event, int priority) {
     static std::atomic<void*> ownSlot{nullptr};
     const auto own = qtOwn<void (*)(QObject*, QEvent*, int)>(ownSlot, "_ZN16QCoreApplication9postEventEP7QObjectP6QEventi");
     posted(receiver);
+    Posting posting(receiver);
+    QtAccesses qt(true);
     own(receiver, event, priority);
 }
 
@@ -284,7 +487,7 @@ QMetaObject::Connection QObject::connect(const QObject* sender, const char* sign
     using Own = QMetaObject::Connection (*)(const QObject*, const char*, const QObject*, const char*, Qt::ConnectionType);
     static std::atomic<void*> ownSlot{nullptr};
     const auto own = qtOwn<Own>(ownSlot, "_ZN7QObject7connectEPKS_PKcS1_S3_N2Qt14ConnectionTypeE");
-    connected(sender, signalIndex(sender, signal), receiver);
+    connected(sender, signalIndex(sender, signal), receiver, type);
     return own(sender, signal, receiver, member, type);
 }
 
@@ -294,7 +497,7 @@ QMetaObject::Connection QObject::connect(const QObject* sender, const QMetaMetho
                                            Qt::ConnectionType);
     static std::atomic<void*> ownSlot{nullptr};
     const auto own = qtOwn<Own>(ownSlot, "_ZN7QObject7connectEPKS_RK11QMetaMethodS1_S4_N2Qt14ConnectionTypeE");
-    connected(sender, original(signal.enclosingMetaObject(), signal.methodIndex()), receiver);
+    connected(sender, original(signal.enclosingMetaObject(), signal.methodIndex()), receiver, type);
     return own(sender, signal, receiver, method, type);
 }
 
@@ -306,6 +509,6 @@ QMetaObject::Connection QObject::connectImpl(const QObject* sender, void** signa
     static std::atomic<void*> ownSlot{nullptr};
     const auto own = qtOwn<Own>(ownSlot,
         "_ZN7QObject11connectImplEPKS_PPvS1_S3_PN9QtPrivate15QSlotObjectBaseEN2Qt14ConnectionTypeEPKiPK11QMetaObject");
-    connected(sender, signalIndex(signal, senderMetaObject), receiver);
+    connected(sender, signalIndex(signal, senderMetaObject), receiver, type);
     return own(sender, signal, receiver, slotPtr, slot, type, types, senderMetaObject);
 }
