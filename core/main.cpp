@@ -204,21 +204,22 @@ int main(int argc, char* argv[]) {
     kavelsource::pInstance();   // input-source manager, before the FPGA engine
     kavelsource::linkFpgaEngine();  // the engine runs an FPGA only once its pixel clock runs
     kavelsource::linkScaler();      // the scaler reads the receivers' records and refreshes them for its dump
+    linkFpgaEngine();   // the engine's hooks and the screens' links, before its thread runs
+    linkUsbUpgrade();   // the upgrade's display and status text
     fpga_manage::pInstance();   // sending-card engine; its thread waits for the scaler
-    linkFpgaEngine();
     kavelsource::p_kavel_source->initialize();  // input chips' bus and thread, on the engine's GPIO window
     c331_manage::pInstance();   // C331 scaler: manager thread (bring-up, then the dispatcher)
     static C331ProtocolEngines c331Part;   // no state of its own: calls into the scaler's manager
     installC331Engines(&c331Part);  // the PC's flash commands, font reload and register print
     systemLinks().c331FontBits = [] { return c331_manage::p_c331_manage ? c331_manage::p_c331_manage->font_present.load() : 0u; };
     lcd_touch::pInstance();     // touch activity for the idle timeouts
+    linkSystemServices();       // the system screens' SDI reset and WiFi restart
+    linkFileTransferScreens();  // receiving-card files stored or deleted over the protocol, before a link reads it
     udpnetManage::pInstance();  // control links, each with its own thread
     Kv_uart_inout::pInstance();
     networkManage::pInstance();
     Kv_uart_inout_4G::pInstance();
     H71_WIFI_CONFIG::pInstance();  // WiFi files and the access point's start-up thread
-    linkSystemServices();
-    linkFileTransferScreens();      // receiving-card files stored or deleted over the protocol           // the system screens' SDI reset and WiFi restart
 
     QApplication app(argc, argv);
     quitOnStopSignals(&app);
@@ -227,7 +228,6 @@ int main(int argc, char* argv[]) {
     app.installEventFilter(lcd_touch::p_lcd_touch);
 
     g_mainwindow = new MainWindow;  // also builds the shared keypad
-    linkUsbUpgrade();  // the upgrade's display and status text
     g_lockwindow = new LockWindow;
     g_mainwindow->show();
     g_page_focus = 0;

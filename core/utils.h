@@ -72,8 +72,9 @@ public:
     static plat::QtMutex _system_mutex;          // the engine's output requests and clock read; never held across a shell command
     static plat::QtMutex _spi_mutex;             // one SPI bus operation; the FPGAs' reset lines
     static plat::QtMutex _c331_bnk_mutex;        // the scaler's bank select with its access (before _spi_mutex)
-    static plat::QtMutex _file_deal_mutex;       // files under /data: held for a read or an atomic replace,
-                                          // never across a sync, a sleep, a shell command or a flash erase or program
+    static plat::QtMutex _file_deal_mutex;       // files under /data: held for a read or a change that is no atomic
+                                          // replace (an rm, a copy); rewrites take dataFileWriters() (core/data_files.h).
+                                          // Never across a sync or an fsync, a sleep, a shell command or a flash erase or program
     static plat::QtMutex _test_signal_mutex;     // the emission of a change code
     static plat::QtMutex _source_init_mutex;     // the input chips' set-up
     static plat::QtMutex _source_hdminfo_mutex;  // kavelsource::hdminfo[], written and read whole

@@ -1,5 +1,8 @@
 #include "ui/output/output_links.h"
 
+#include <QCoreApplication>
+#include <QMetaObject>
+
 #include "core/vlxrampara.h"
 #include "fpga/engine_events.h"
 #include "fpga/fpga_manage.h"
@@ -16,12 +19,18 @@ void linkUsbUpgrade() {
         fpga_manage* e = fpga_manage::p_fpga_manage;
         return e ? e->usb_upgrade_text() : QString();
     };
+    // Called on the engine's thread, which sets g_update_flag itself: the home window is looked
+    // up on the GUI thread, which alone may read g_mainwindow.
     EngineEvents& events = engineEvents();
     events.firmwareUpdateStart = [] {
-        if (MainWindow* w = g_mainwindow.data()) w->update_start();
+        QMetaObject::invokeMethod(qApp, [] {
+            if (g_mainwindow) g_mainwindow->update_start();
+        }, Qt::QueuedConnection);
     };
     events.firmwareUpdateOver = [] {
-        if (MainWindow* w = g_mainwindow.data()) w->update_over();
+        QMetaObject::invokeMethod(qApp, [] {
+            if (g_mainwindow) g_mainwindow->update_over();
+        }, Qt::QueuedConnection);
     };
 }
 

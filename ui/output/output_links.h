@@ -14,7 +14,8 @@ struct OutputLinks {
 OutputLinks& outputLinks();
 
 // Connects the USB upgrade of the engine to the panel: its status text to the link screen,
-// its firmware-update display to the home window (which carries the calls to the GUI thread).
+// its firmware-update display to the home window (the engine's calls cross to the GUI thread,
+// which finds the window there). Filled before the engine's thread starts.
 void linkUsbUpgrade();
 
 namespace output_ports {

@@ -49,17 +49,20 @@ void linkFpgaEngine() {
 }
 
 void linkFileTransferScreens() {
-    // From the link's thread; the screens act on the GUI thread.
-    g_vlx_file_deal_para.cardFileChanged = [](bool recovery, bool deleted) {
+    // Called on a link's thread, which may not read the GUI thread's links: it calls copies of
+    // the two entries it needs. The screens act on the GUI thread.
+    g_vlx_file_deal_para.cardFileChanged = [enginePresent = shellLinks().fpgaEnginePresent,
+                                            emptyCardFileList = systemLinks().emptyCardFileList](bool recovery,
+                                                                                                 bool deleted) {
         if (!deleted) {
-            if (!shellLinks().fpgaEnginePresent || !shellLinks().fpgaEnginePresent()) return;
+            if (!enginePresent || !enginePresent()) return;
             if (recovery)
                 AdvancedOption::requestLanguageChanged();
             else
                 SmartMapping::requestBack();
             return;
         }
-        if (systemLinks().emptyCardFileList) systemLinks().emptyCardFileList(recovery);
+        if (emptyCardFileList) emptyCardFileList(recovery);
         if (recovery)
             AdvancedOption::requestAfterFilesDeleted();
         else

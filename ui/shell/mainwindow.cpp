@@ -49,7 +49,9 @@ uint32_t factoryage_log2_diff20 = 0;
 uint32_t factoryage_log2_diffmore = 0;
 
 ShellLinks& shellLinks() {
-    static ShellLinks links;   // GUI thread only (start-up and the screens fill it, the shell calls it)
+    // GUI thread only: start-up fills it on that thread, the screens and the shell call it; a
+    // worker never reads it, the file transfer's card-file hook calls copies (engine_links.cpp)
+    static ShellLinks links;
     return links;
 }
 

@@ -3,7 +3,9 @@
 #include "ui/shell/mainwindow.h"
 
 SystemLinks& systemLinks() {
-    static SystemLinks links;   // filled by start-up, then used by the screens: GUI thread only
+    // GUI thread only: start-up fills it on that thread, the screens call it; a worker never
+    // reads it, the file transfer's card-file hook calls copies (engine_links.cpp)
+    static SystemLinks links;
     return links;
 }
 

@@ -220,9 +220,9 @@ TEST_F(SmartMappingTest, EveryJobControlIsRefusedWhileARingIsUp) {
 }
 
 TEST_F(SmartMappingTest, ScanFileStoredOrDeletedOverTheProtocolClosesTheScreen) {
-    linkFileTransferScreens();
     std::vector<bool> emptied;
     systemLinks().emptyCardFileList = [&](bool recovery) { emptied.push_back(recovery); };
+    linkFileTransferScreens();
     for (const char* content : {"scan", static_cast<const char*>(nullptr)}) {
         open();
         pcCardFile("KVFR", "m1\0\0", content);
