@@ -19,6 +19,11 @@ bool ChangeMailbox::take(int* code) {
     return true;
 }
 
+void ChangeMailbox::drop(int code) {
+    plat::Locker<plat::Mutex> lock(mutex_);
+    waiting_.erase(std::remove(waiting_.begin(), waiting_.end(), code), waiting_.end());
+}
+
 size_t ChangeMailbox::waiting() const {
     plat::Locker<plat::Mutex> lock(mutex_);
     return waiting_.size();

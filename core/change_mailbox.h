@@ -24,16 +24,20 @@ public:
     // From any thread: `code` waits here once. A code not yet waiting queues one call on
     // `receiver`'s thread, which takes the oldest waiting code and hands it to serve(code):
     // every post to one mailbox names the same receiver and serve.
+    // A call that cannot be queued (no receiver yet: a worker's post before the application
+    // object exists) leaves the code not waiting, so the next post of it wakes the taker.
     template <class Serve>
     void postTo(QObject* receiver, int code, Serve serve) {
-        if (post(code))
-            QMetaObject::invokeMethod(
-                receiver, [this, serve] {
-                    int next = 0;
-                    if (take(&next)) serve(next);
-                },
-                Qt::QueuedConnection);
+        if (post(code) && !QMetaObject::invokeMethod(
+                              receiver, [this, serve] {
+                                  int next = 0;
+                                  if (take(&next)) serve(next);
+                              },
+                              Qt::QueuedConnection))
+            drop(code);
     }
+    // `code` no longer waiting (a post whose wake could not be queued).
+    void drop(int code) EXCLUDES(mutex_);
 
 private:
     mutable plat::Mutex mutex_{plat::Lock::ChangeMailbox};

@@ -43,4 +43,15 @@ TEST(ChangeMailbox, DistinctCodesArriveInTheOrderOfTheirNewestPost) {
     EXPECT_EQ(box.waiting(), 0u);
 }
 
+// A worker's post before the application object exists cannot queue its wake: the code must
+// not stay waiting, or no later post of it would ever wake the GUI thread.
+TEST(ChangeMailbox, PostWithoutAReceiverLeavesNothingWaiting) {
+    ChangeMailbox box;
+    int served = 0;
+    box.postTo(nullptr, 7, [&](int) { ++served; });
+    EXPECT_EQ(box.waiting(), 0u);
+    EXPECT_TRUE(box.post(7)) << "the next post of the code wakes the taker again";
+    EXPECT_EQ(served, 0);
+}
+
 }  // namespace
