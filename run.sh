@@ -23,9 +23,13 @@ scripts/setup-deps.sh tigervnc-standalone-server || exit 1
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo || exit 1
 cmake --build build -j "${VLX_JOBS:-$(nproc)}" || exit 1
 
-# The scaler's register dumps and the rest of the controller's standard output.
+# The scaler's register dumps and the rest of the controller's standard output, through one
+# writer for every start: past 16 MiB the file becomes controller.out.1 and a new one begins
+# (a PC asking for dumps all the time writes about 1 MB a second).
 out="$rundir/controller.out"
 : >"$out"
+rm -f "$out.1"
+exec 3> >(exec python3 scripts/rotate-output.py "$out" $((16 << 20)))
 log="$VLX_ROOT/data/kavelkv/log/zufEnglneLog"
 
 # However the script ends (Ctrl-C included), the controller and then the VNC server end
@@ -88,7 +92,7 @@ echo "board-control channel: $rundir/board.sock"
 first=1
 while true; do
   logsize=$(stat -c %s "$log" 2>/dev/null || echo 0)
-  build/vlxH71N ${platform[@]+"${platform[@]}"} "$@" >>"$out" &
+  build/vlxH71N ${platform[@]+"${platform[@]}"} "$@" >&3 &
   controller=$!
   if [ -n "$first" ]; then
     first=""

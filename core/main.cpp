@@ -1,27 +1,19 @@
 // Entry point: singletons in their fixed order, then the front panel and the tick.
 #include <QApplication>
-#include <QSocketNotifier>
 #include <QTimer>
 
-#include <fcntl.h>
-#include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
-#include <chrono>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
-#include <system_error>
-#include <thread>
 
 #include "core/config_engine.h"
 #include "core/global.h"
 #include "core/logMsg.h"
-#include "core/ram_file_writer.h"
 #include "core/startup.h"
+#include "core/stop_signals.h"
 #include "core/syncupdate.h"
 #include "core/vlxrampara.h"
 #include "fpga/fpga_manage.h"
@@ -50,100 +42,6 @@
 #include "video_io/kavelsource.h"
 
 namespace {
-
-// Ctrl-C, a kill or a hang-up: the handler only notes the signal and wakes the event loop.
-int g_stopPipe[2] = {-1, -1};   // made before the handlers are set, read-only after
-volatile std::sig_atomic_t g_stopSignal = 0;
-std::atomic<bool> g_loopLeft{false};  // the GUI thread has left its event loop and ends the program
-
-extern "C" void onStopSignal(int sig) {
-    g_stopSignal = sig;
-    const char c = 1;
-    (void)!::write(g_stopPipe[1], &c, 1);
-}
-
-// The end of the program once its workers run. Their threads serve until the process ends, so
-// the program ends without destroying the objects they use under them; board control is
-// joined first, so that no board command is cut halfway. Every file the controller rewrites is
-// replaced atomically. After a stop signal it ends as that signal's default would, so that a
-// calling shell sees it.
-[[noreturn]] void endProgram(int status, int sig = 0) {
-    // The GUI thread and the stop watcher may both get here: the first one ends the program.
-    static std::atomic<bool> ending{false};
-    if (ending.exchange(true))
-        for (;;) ::pause();
-    if (plat::board() == plat::Board::Sim) plat::sim::stopBoardControl();
-    std::fflush(nullptr);
-    if (sig) {
-        ::signal(sig, SIG_DFL);
-        ::raise(sig);
-    }
-    std::_Exit(status);
-}
-
-// A library that ends the program with exit() (Qt's X11 plugin does, with status 1, when its
-// display goes) would run the static destructors under the workers.
-extern "C" void endAtExit() { endProgram(1); }
-
-// How long the GUI thread has after a stop signal to leave its event loop and save.
-constexpr int kStopGraceMs = 3000;
-
-// Ends the event loop when an event reaches it: the stop watcher's request, posted ahead of
-// every event waiting there.
-class QuitRequest : public QObject {
-public:
-    using QObject::QObject;
-    bool event(QEvent* e) override {
-        if (e->type() != QEvent::User) return QObject::event(e);
-        QCoreApplication::quit();
-        return true;
-    }
-};
-
-// The stop watcher: on a stop signal it asks the event loop to quit ahead of every event
-// waiting there. A GUI thread that has not left the loop by the grace's end (a refresh that
-// does not return, a queue a flood built) does not keep the program: the watcher saves what
-// the parameter file's writer was handed and ends it.
-void watchStopSignals(QApplication* app) {
-    try {
-        auto* quit = new QuitRequest(app);
-        std::thread([quit] {
-            plat::nameThisThread("stop");
-            pollfd in{g_stopPipe[0], POLLIN, 0};
-            while (::poll(&in, 1, -1) < 0 && errno == EINTR) {
-            }
-            QCoreApplication::postEvent(quit, new QEvent(QEvent::User), Qt::HighEventPriority);
-            std::this_thread::sleep_for(std::chrono::milliseconds(kStopGraceMs));
-            if (g_loopLeft) return;
-            writeLogMsg(LOG_WARNING, "the panel did not end within " + std::to_string(kStopGraceMs) +
-                                         " ms of the stop signal: ended without it");
-            RamFileWriter::flush();
-            endProgram(1, g_stopSignal);
-        }).detach();
-    } catch (const std::system_error& e) {
-        // without the watcher the event loop still sees the pipe
-        writeLogMsg(LOG_ERROR, std::string("stop watcher not started: ") + e.what());
-        auto* notifier = new QSocketNotifier(g_stopPipe[0], QSocketNotifier::Read, app);
-        QObject::connect(notifier, &QSocketNotifier::activated, app, &QCoreApplication::quit);
-    }
-}
-
-void quitOnStopSignals(QApplication* app) {
-    if (::pipe2(g_stopPipe, O_CLOEXEC | O_NONBLOCK) != 0) {
-        std::perror("vlxH71N: no pipe for the stop signals");
-        return;
-    }
-    watchStopSignals(app);
-    struct sigaction sa {};
-    sa.sa_handler = onStopSignal;
-    sigemptyset(&sa.sa_mask);
-    sa.sa_flags = SA_RESTART;
-    ::sigaction(SIGINT, &sa, nullptr);
-    ::sigaction(SIGTERM, &sa, nullptr);
-    // A hang-up ignored by whoever started the program (nohup) stays ignored.
-    struct sigaction hup {};
-    if (::sigaction(SIGHUP, nullptr, &hup) == 0 && hup.sa_handler != SIG_IGN) ::sigaction(SIGHUP, &sa, nullptr);
-}
 
 // Qt's runtime folder. Without XDG_RUNTIME_DIR Qt warns and falls back to a folder in /tmp
 // shared with the user's other programs: the controller gets its own under its root, made
@@ -222,8 +120,8 @@ int main(int argc, char* argv[]) {
     H71_WIFI_CONFIG::pInstance();  // WiFi files and the access point's start-up thread
 
     QApplication app(argc, argv);
-    quitOnStopSignals(&app);
-    std::atexit(endAtExit);  // after the statics the workers and Qt's display plugin made
+    stop_signals::install(&app);
+    std::atexit(stop_signals::endAtExit);  // after the statics the workers and Qt's display plugin made
     panel_style::installPanelFont(&app);
     app.installEventFilter(lcd_touch::p_lcd_touch);
 
@@ -244,10 +142,5 @@ int main(int argc, char* argv[]) {
     UsbServer::pInstance();  // USB sticks: codes 100, 101, 102
     SyncUpdate::p_SyncUpdate->follow(UsbServer::p_UsbServer, &UsbServer::sig_usb_update);
 
-    const int status = app.exec();
-    g_loopLeft = true;
-    RamFileWriter::flush();  // the last change's save is in the file before the program ends
-    const int sig = g_stopSignal;
-    if (sig) writeLogMsg(LOG_INFO, "stopped by signal " + std::to_string(sig));
-    endProgram(status, sig);
+    stop_signals::endAfterLoop(app.exec());
 }

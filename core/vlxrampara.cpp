@@ -492,6 +492,12 @@ bool VlxRamPara::saveRamFile(const unsigned char* ram) {
     return ok;
 }
 
+bool VlxRamPara::ramFileHolds(const unsigned char* ram) {
+    std::string file;
+    return readDataFile(kRamFile, kRamFileSize, &file) && file.size() >= kRamFileMinSize &&
+           std::memcmp(file.data() + kRamFileMarkerSize, ram + kSavedStart, kSavedLength) == 0;
+}
+
 int VlxRamPara::ram_para_reset() {
     VlxRamPara* p = p_vlxrampara_config;
     if (!p) return 0;

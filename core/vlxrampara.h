@@ -233,6 +233,8 @@ public:
     // Writes RAM 0x300..0xFFF of `ram` into /data/ram_device_info after its marker, keeping the
     // file's tail; a missing file is not recreated. Under Utils::_file_deal_mutex, then "sync".
     static bool saveRamFile(const unsigned char* ram);
+    // The file holds RAM 0x300..0xFFF of `ram` (false when it cannot be read or is short).
+    static bool ramFileHolds(const unsigned char* ram);
 
     // ---- crop, source and mode operations (inputs 0..5, ids 1..40, windows 0..5, n from 1)
     static void VlxCropSourceInit();

@@ -14,6 +14,7 @@
 #include "core/utils.h"
 #include "platform/platform.h"
 #include "protocol/control_frame.h"
+#include "protocol/link_gate.h"
 #include "protocol/pass_reply.h"
 #include "protocol/protocol_engines.h"
 
@@ -178,6 +179,7 @@ std::vector<uint8_t> control_link::takeHeldFrame() {
 }
 
 void control_link::handleFrame(const uint8_t* frame, size_t length, const Send& send) {
+    if (!link_gate::open()) return;  // the program stops: nothing more is carried out
     if (!checked(frame, length)) return;
     const bool card = forTheCards(frame);
     // only what shares the cards' bus holds the engine's own card frames
@@ -188,7 +190,8 @@ void control_link::handleFrame(const uint8_t* frame, size_t length, const Send& 
     }
     if (deal_.message_group_deal(frame, length, reply_) < 0) return;
     protocol_phy::data_re_transf_meaning(encoded_, reply_.data(), reply_.size());
-    send(encoded_);
+    // A change made after a stop signal may miss the last save: it is not answered "done".
+    if (link_gate::open()) send(encoded_);
 }
 
 void control_link::countHeldBytes() {
@@ -202,6 +205,7 @@ void HeldBacklog::note(size_t heldBytes) {
     peak_ = 0;
 #ifdef __GLIBC__
     malloc_trim(0);
+    ++trims_;
 #endif
 }
 
@@ -256,7 +260,8 @@ void control_link::passThrough(const uint8_t* frame, size_t length, const Send& 
     for (;;) {
         eng.serviceCardAnswers();
         if (protocol_take_reply(transport_, &answers)) {
-            for (const auto& a : answers) send(a);
+            if (link_gate::open())
+                for (const auto& a : answers) send(a);
             return;
         }
         // A silent card or a lost FPGA answer must not hold the link.

@@ -4,6 +4,7 @@
 // or the cards opens the PC's window (pc_window); frames for the receiving cards are
 // passed through the FPGA engine and its answer awaited for a bounded time; all others go
 // to message_deal.
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <deque>
@@ -92,9 +93,12 @@ class HeldBacklog {
 public:
     static constexpr size_t kTrimAfter = 128 * 1024;
     void note(size_t heldBytes);
+    // Heap returns made so far by every link (where the C library has them).
+    static uint32_t trims() { return trims_.load(); }
 
 private:
     size_t peak_ = 0;
+    static inline std::atomic<uint32_t> trims_{0};  // the link threads count, tests read
 };
 
 // Frames dropped by a link (`what` says why), logged at once and then at most a line a

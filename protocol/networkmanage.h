@@ -12,6 +12,8 @@ public:
 
     int port() const { return server_.boundPort(); }
     size_t clientCount() const { return server_.clientCount(); }
+    size_t readAheadBytes() const { return server_.readAheadBytes(); }
+    size_t heldBytes() const { return server_.heldBytes(); }
     void acceptThread();
 
 private:

@@ -274,5 +274,14 @@ bool TcpServer::recvData(int timeoutMs, int wakeFd) {
     if (fds[1].revents) acceptClients();
     clients_.serveTurn();
     closeDone();
+    noteBacklog();
     return true;
+}
+
+void TcpServer::noteBacklog() {
+    size_t held = aheadAll_;
+    for (size_t i = 0; i < clients_.size(); ++i) held += client(i).link->heldBytes() + client(i).queued();
+    backlog_.note(held);
+    aheadSeen_ = aheadAll_;
+    heldSeen_ = held;
 }

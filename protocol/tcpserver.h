@@ -44,6 +44,10 @@ public:
     // socket is ready for, accepts, and serves one turn. Returns false when woken through wakeFd.
     bool recvData(int timeoutMs, int wakeFd);
     size_t clientCount() const { return count_.load(); }
+    // As the last pass left them: the bytes read ahead of waiting frames (every client's),
+    // and everything held for the clients (those, frames waiting, replies queued).
+    size_t readAheadBytes() const { return aheadSeen_.load(); }
+    size_t heldBytes() const { return heldSeen_.load(); }
     // Closes every socket; waits for the jobs still running.
     void closeAll();
 
@@ -65,11 +69,17 @@ private:
     void makeRoom();
     Client& client(size_t i);
     void closeDone();
+    void noteBacklog();
     int listenFd_ = -1;
     int port_ = -1;
     PcClients clients_;              // in order of arrival
     std::vector<Refused> refused_;  // told the end, waiting for the peer's
     std::atomic<size_t> count_{0};
     size_t aheadAll_ = 0;  // bytes read ahead by every client
+    // The heap goes back once what the clients held has drained (16 that pipeline without
+    // reading hold megabytes of replies and read-ahead, gone when they are dropped).
+    HeldBacklog backlog_;
+    std::atomic<size_t> aheadSeen_{0};  // the TCP thread writes, tests read
+    std::atomic<size_t> heldSeen_{0};   // the TCP thread writes, tests read
     uint8_t buf_[kReadChunk];
 };

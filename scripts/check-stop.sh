@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # How the controller ends, as ./run.sh stops it: Ctrl-C (SIGINT) and a kill (SIGTERM) end
 # its event loop, board control is stopped and the program ends by that signal, also while a PC
-# streams changes as fast as it gets answers; when its X
+# streams changes as fast as it gets answers, and the parameter file then holds every change
+# the PC was answered for; when its X
 # display goes first (Qt's X11 plugin then calls exit()), it ends without an abort. No run
 # ends with "terminate called". A second controller on another root with the same port
 # offset says on standard error which ports it cannot open.
@@ -72,43 +73,65 @@ for sig in INT TERM; do
   echo "ok: SIG$sig ends the controller with status $status"
 done
 
-# a PC writing register 0xA3 and applying RAM words as fast as the answers come: each pass
-# announces a change to the panel, and a stop still ends the controller within a few seconds
-start "$root" "$root/stdout"
-started "$root"
-python3 - "$here/tests/protocol" $((5005 + offset)) >"$root/flood" 2>&1 <<'PY' &
+# a PC writing register 0xA3, a RAM word and applying it as fast as the answers come: each
+# pass announces a change to the panel, a stop still ends the controller within a few seconds,
+# and the parameter file holds the last value the PC was answered "done" for (or the one
+# after it, carried out but not answered).
+word=$((0x8DE))   # a saved word nothing reads
+for sig in TERM INT; do
+  start "$root" "$root/stdout"
+  started "$root"
+  python3 - "$here/tests/protocol" $((5005 + offset)) "$word" >"$root/flood" 2>&1 <<'PY' &
 import sys
 sys.path.insert(0, sys.argv[1])
 import vlx_client as v
 ln = v.Link("tcp", "127.0.0.1:" + sys.argv[2], timeout=5)
-n = 0
+word = int(sys.argv[3])
+n = done = 0
 try:
     while True:
         if ln.request(v.write_reg(0xA3, 0xFF, 1)) is None:
             break
-        ln.request(v.write_mem(0x882, v.le16(40 + n % 2 * 20)))
-        ln.request(v.write_reg(11, 0x02, 0x02))
         n += 1
+        r = ln.request(v.write_mem(word, v.le16(n)))
+        if r is None:
+            break
+        if r["status"] == 0:
+            done = n
+        ln.request(v.write_reg(11, 0x02, 0x02))
         if n == 300:
             print("flooding", flush=True)
 except OSError:
     pass
+print("done", done, flush=True)
 PY
-other=$!
-for _ in $(seq 1 1200); do
-  grep -q flooding "$root/flood" && break
-  kill -0 "$other" 2>/dev/null || fail "the PC's stream ended early: $(tail -3 "$root/flood")"
-  sleep 0.05
+  other=$!
+  for _ in $(seq 1 1200); do
+    grep -q flooding "$root/flood" && break
+    kill -0 "$other" 2>/dev/null || fail "the PC's stream ended early: $(tail -3 "$root/flood")"
+    sleep 0.05
+  done
+  grep -q flooding "$root/flood" || fail "the PC's stream did not get 300 answers within 60 s"
+  kill -"$sig" "$pid"
+  ended "$pid" 15
+  clean_end "$root/stdout" $((128 + $(kill -l "$sig"))) $? "SIG$sig under a PC's stream"
+  loop_took_stop "SIG$sig under a PC's stream"
+  pid=""
+  wait "$other" 2>/dev/null
+  other=""
+  done="$(sed -n 's/^done //p' "$root/flood")"
+  [ -n "$done" ] || fail "SIG$sig: the PC's stream said nothing: $(tail -3 "$root/flood")"
+  kept="$(python3 - "$root/data/ram_device_info" "$word" <<'PY'
+import sys
+f = open(sys.argv[1], "rb").read()
+at = 2 + int(sys.argv[2]) - 0x300
+print(f[at] | f[at + 1] << 8)
+PY
+)"
+  [ "$kept" -eq "$done" ] || [ "$kept" -eq $((done + 1)) ] ||
+    fail "SIG$sig: the PC was answered \"done\" up to $done, the parameter file keeps $kept"
+  echo "ok: SIG$sig ends the controller within 15 s while a PC streams changes; answered $done, kept $kept"
 done
-grep -q flooding "$root/flood" || fail "the PC's stream did not get 300 answers within 60 s"
-kill -TERM "$pid"
-ended "$pid" 15
-clean_end "$root/stdout" 143 $? "SIGTERM under a PC's stream"
-loop_took_stop "SIGTERM under a PC's stream"
-pid=""
-wait "$other" 2>/dev/null
-other=""
-echo "ok: SIGTERM ends the controller within 15 s while a PC streams changes"
 
 # a second controller on another root, on the same ports
 start "$root" "$root/stdout"

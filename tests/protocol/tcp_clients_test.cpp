@@ -296,3 +296,62 @@ TEST_F(TcpClientsTest, IdleTimeCountsFromTheEndOfTheClientsOwnJob) {
     EXPECT_TRUE(late.endedByServer()) << "no connection idle for 30 s: the newcomer is refused";
     EXPECT_TRUE(answersDeviceInfo(worker));
 }
+
+// Clients pipelining pass-throughs behind one the cards leave unanswered: each is read ahead
+// to its 512 KiB and all of them to 2 MiB, and no further while another client is served.
+TEST_F(TcpClientsTest, PipelinersAreReadAheadOnlyToTheirBoundEachAndInAll) {
+    useFake();
+    fake.answerAfter = -1;
+    RawClient other(port());
+    const std::vector<uint8_t> burst = cardFrames(60000);  // 1.1 MB each
+    struct Case {
+        size_t clients;
+        size_t bound;
+    };
+    for (const Case k : {Case{1, TcpServer::kReadAheadBytes}, Case{5, TcpServer::kReadAheadAll}}) {
+        SCOPED_TRACE(k.clients);
+        std::vector<std::unique_ptr<RawClient>> hogs;
+        std::vector<size_t> sent(k.clients, 0);
+        for (size_t h = 0; h < k.clients; ++h) hogs.push_back(std::make_unique<RawClient>(port()));
+        // what the sockets take now: the server reads only as far as its bounds let it
+        const auto push = [&] {
+            for (size_t h = 0; h < k.clients; ++h) {
+                while (sent[h] < burst.size()) {
+                    const ssize_t n = ::send(hogs[h]->fd(), burst.data() + sent[h], burst.size() - sent[h],
+                                             MSG_NOSIGNAL | MSG_DONTWAIT);
+                    if (n <= 0) break;
+                    sent[h] += size_t(n);
+                }
+            }
+        };
+        const auto ahead = [] { return networkManage::p_networkManage->readAheadBytes(); };
+        ASSERT_TRUE(eventually([&] {
+            push();
+            return ahead() >= k.bound;
+        }));
+        // each answer takes passes in which the pipeliners' sockets hold more for the server
+        for (int round = 0; round < 3; ++round) {
+            push();
+            ASSERT_TRUE(answersDeviceInfo(other));
+        }
+        EXPECT_LE(ahead(), k.bound + TcpServer::kReadChunk);
+    }
+}
+
+TEST_F(TcpClientsTest, TheHeapGoesBackOnceClientsThatPipelinedWithoutReadingAreDropped) {
+    const uint32_t before = HeldBacklog::trims();
+    {
+        std::vector<std::unique_ptr<RawClient>> hogs;
+        for (int k = 0; k < 4; ++k) {
+            hogs.push_back(std::make_unique<RawClient>(port(), 5, 4096));
+            hogs.back()->send(blockReadBurst());
+        }
+        ASSERT_TRUE(eventually([&] { return networkManage::p_networkManage->heldBytes() > 2 * HeldBacklog::kTrimAfter; }));
+        EXPECT_EQ(HeldBacklog::trims(), before) << "given back while the clients still hold it";
+    }
+    EXPECT_TRUE(eventually([&] {
+        G_timeTicks += TcpServer::kStallTicks + 1;  // their replies do not move: dropped
+        return clients() == 0;
+    }));
+    EXPECT_TRUE(eventually([&] { return HeldBacklog::trims() > before; }));
+}

@@ -1,0 +1,119 @@
+#include "core/stop_signals.h"
+
+#include <QCoreApplication>
+#include <QEvent>
+#include <QSocketNotifier>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <system_error>
+#include <thread>
+
+#include "core/logMsg.h"
+#include "core/ram_file_writer.h"
+#include "platform/platform.h"
+#include "platform/sim/board_control.h"
+#include "protocol/link_gate.h"
+
+namespace stop_signals {
+namespace {
+
+int g_stopPipe[2] = {-1, -1};   // made before the handlers are set, read-only after
+volatile std::sig_atomic_t g_stopSignal = 0;   // the handler writes it, the GUI thread and the watcher read it
+std::atomic<bool> g_loopLeft{false};  // the GUI thread has left its event loop and ends the program
+
+extern "C" void onStopSignal(int sig) {
+    link_gate::close();
+    g_stopSignal = sig;
+    const char c = 1;
+    (void)!::write(g_stopPipe[1], &c, 1);
+}
+
+// Ends the event loop when an event reaches it: the stop watcher's request, posted ahead of
+// every event waiting there.
+class QuitRequest : public QObject {
+public:
+    using QObject::QObject;
+    bool event(QEvent* e) override {
+        if (e->type() != QEvent::User) return QObject::event(e);
+        QCoreApplication::quit();
+        return true;
+    }
+};
+
+void watch(QCoreApplication* app) {
+    try {
+        auto* quit = new QuitRequest(app);
+        std::thread([quit] {
+            plat::nameThisThread("stop");
+            pollfd in{g_stopPipe[0], POLLIN, 0};
+            while (::poll(&in, 1, -1) < 0 && errno == EINTR) {
+            }
+            QCoreApplication::postEvent(quit, new QEvent(QEvent::User), Qt::HighEventPriority);
+            std::this_thread::sleep_for(std::chrono::milliseconds(kGraceMs));
+            if (g_loopLeft) return;
+            writeLogMsg(LOG_WARNING, "the panel did not end within " + std::to_string(kGraceMs) +
+                                         " ms of the stop signal: ended without it");
+            RamFileWriter::saveAtStop(kRamWaitMs);
+            endProgram(1, g_stopSignal);
+        }).detach();
+    } catch (const std::system_error& e) {
+        // without the watcher the event loop still sees the pipe
+        writeLogMsg(LOG_ERROR, std::string("stop watcher not started: ") + e.what());
+        auto* notifier = new QSocketNotifier(g_stopPipe[0], QSocketNotifier::Read, app);
+        QObject::connect(notifier, &QSocketNotifier::activated, app, &QCoreApplication::quit);
+    }
+}
+
+}  // namespace
+
+void install(QCoreApplication* app) {
+    if (::pipe2(g_stopPipe, O_CLOEXEC | O_NONBLOCK) != 0) {
+        std::perror("vlxH71N: no pipe for the stop signals");
+        return;
+    }
+    watch(app);
+    struct sigaction sa {};
+    sa.sa_handler = onStopSignal;
+    sigemptyset(&sa.sa_mask);
+    sa.sa_flags = SA_RESTART;
+    ::sigaction(SIGINT, &sa, nullptr);
+    ::sigaction(SIGTERM, &sa, nullptr);
+    struct sigaction hup {};
+    if (::sigaction(SIGHUP, nullptr, &hup) == 0 && hup.sa_handler != SIG_IGN) ::sigaction(SIGHUP, &sa, nullptr);
+}
+
+void endAfterLoop(int status) {
+    g_loopLeft = true;
+    link_gate::close();  // (the signal's handler has closed it already)
+    // The links answer no more: the RAM now holds every change they answered "done".
+    RamFileWriter::saveAtStop(kRamWaitMs);
+    const int sig = g_stopSignal;
+    if (sig) writeLogMsg(LOG_INFO, "stopped by signal " + std::to_string(sig));
+    endProgram(status, sig);
+}
+
+void endProgram(int status, int sig) {
+    static std::atomic<bool> ending{false};
+    if (ending.exchange(true))
+        for (;;) ::pause();
+    if (plat::board() == plat::Board::Sim) plat::sim::stopBoardControl();
+    std::fflush(nullptr);
+    if (sig) {
+        ::signal(sig, SIG_DFL);
+        ::raise(sig);
+    }
+    std::_Exit(status);
+}
+
+extern "C" void endAtExit() { endProgram(1); }
+
+}  // namespace stop_signals
