@@ -114,7 +114,8 @@ PY
   grep -q flooding "$root/flood" || fail "the PC's stream did not get 300 answers within 60 s"
   kill -"$sig" "$pid"
   ended "$pid" 15
-  clean_end "$root/stdout" $((128 + $(kill -l "$sig"))) $? "SIG$sig under a PC's stream"
+  status=$?
+  clean_end "$root/stdout" $((128 + $(kill -l "$sig"))) "$status" "SIG$sig under a PC's stream"
   loop_took_stop "SIG$sig under a PC's stream"
   pid=""
   wait "$other" 2>/dev/null
