@@ -113,7 +113,7 @@ void watchStopSignals(QApplication* app) {
             while (::poll(&in, 1, -1) < 0 && errno == EINTR) {
             }
             QCoreApplication::postEvent(quit, new QEvent(QEvent::User), Qt::HighEventPriority);
-            std::this_thread::sleep_for(std::chrono::milliseconds(kStopGraceMs));
+            plat::sleepMs(kStopGraceMs);
             if (g_loopLeft) return;
             writeLogMsg(LOG_WARNING, "the panel did not end within " + std::to_string(kStopGraceMs) +
                                          " ms of the stop signal: ended without it");

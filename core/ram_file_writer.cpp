@@ -2,13 +2,13 @@
 
 #include <unistd.h>
 
-#include <condition_variable>
 #include <cstring>
 #include <thread>
 
 #include "core/vlxrampara.h"
 #include "platform/annotated_mutex.h"
 #include "platform/platform.h"
+#include "platform/waits.h"
 
 using vlxram::kRamSize;
 
@@ -67,8 +67,8 @@ private:
     }
 
     plat::Mutex mutex_{plat::Lock::RamFileWriter};
-    std::condition_variable_any wake_;  // a copy was handed over
-    std::condition_variable_any done_;  // a write ended
+    plat::CondVar wake_;  // a copy was handed over
+    plat::CondVar done_;  // a write ended
     unsigned char pending_[kRamSize] GUARDED_BY(mutex_);
     uint32_t handed_ GUARDED_BY(mutex_) = 0;   // copies handed over
     uint32_t written_ GUARDED_BY(mutex_) = 0;  // handed_ as the last write ended took it
