@@ -15,16 +15,17 @@ constexpr const char* kLoaderNormalStart = "/data/app/vlxH71N -platform linuxfb"
 // One install at a time: whoever puts an image at /data/app/vlxH71N2 holds it from that
 // write through the swap, so a second upload can neither replace the image a running swap
 // is about to move nor be moved by it. Held across the swap's shell commands and pauses;
-// only installers take it. Order: before Utils::_file_deal_mutex.
-class AppInstallLock {
+// only installers take it. Order: before Utils::_file_deal_mutex. A lock of its own to the
+// analysis: its bodies hold the mutex inside, which the analysis cannot follow.
+class CAPABILITY("mutex") AppInstallLock {
 public:
-    void lock() NO_THREAD_SAFETY_ANALYSIS {
+    void lock() ACQUIRE() NO_THREAD_SAFETY_ANALYSIS {
         ++waiting_;
         mutex_.lock();
         --waiting_;
     }
-    void unlock() NO_THREAD_SAFETY_ANALYSIS { mutex_.unlock(); }
-    bool try_lock() NO_THREAD_SAFETY_ANALYSIS { return mutex_.tryLock(); }
+    void unlock() RELEASE() NO_THREAD_SAFETY_ANALYSIS { mutex_.unlock(); }
+    bool try_lock() TRY_ACQUIRE(true) NO_THREAD_SAFETY_ANALYSIS { return mutex_.tryLock(); }
     // Installers waiting for the install under way to end.
     int waiting() const { return waiting_.load(); }
 

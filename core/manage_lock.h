@@ -6,7 +6,7 @@
 
 struct ManageLock {
     // RAM writers, the manager's pass and its base (docs/architecture.md, "Locks").
-    static plat::PthreadMutex manage_mutex;
+    static plat::Mutex manage_mutex;
     // Holds of manage_mutex by this thread through ManageMutexLocker (the pass's own included).
     static thread_local int manage_held_here;   // each thread's own
 

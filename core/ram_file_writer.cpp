@@ -3,7 +3,6 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <condition_variable>
 #include <cstring>
 #include <thread>
 
@@ -11,6 +10,7 @@
 #include "core/vlxrampara.h"
 #include "platform/annotated_mutex.h"
 #include "platform/platform.h"
+#include "platform/waits.h"
 #include "scaler/c331_manage.h"
 
 using vlxram::kRamSize;
@@ -70,8 +70,8 @@ private:
     }
 
     plat::Mutex mutex_{plat::Lock::RamFileWriter};
-    std::condition_variable_any wake_;  // a copy was handed over
-    std::condition_variable_any done_;  // a write ended
+    plat::CondVar wake_;  // a copy was handed over
+    plat::CondVar done_;  // a write ended
     unsigned char pending_[kRamSize] GUARDED_BY(mutex_);
     uint32_t handed_ GUARDED_BY(mutex_) = 0;   // copies handed over
     uint32_t written_ GUARDED_BY(mutex_) = 0;  // handed_ as the last write ended took it
@@ -105,9 +105,9 @@ bool copyRamWithin(unsigned char* out, int waitMs) {
     }
     const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMs);
     for (;;) {
-        if (plat::tryLock(c331_manage::manage_mutex)) {
+        if (c331_manage::manage_mutex.try_lock()) {
             p->copyRam(0, kRamSize, out);
-            plat::unlock(c331_manage::manage_mutex);
+            c331_manage::manage_mutex.unlock();
             return true;
         }
         if (std::chrono::steady_clock::now() >= end) return false;

@@ -27,6 +27,7 @@ namespace stop_signals {
 namespace {
 
 int g_stopPipe[2] = {-1, -1};   // made before the handlers are set, read-only after
+int g_leftPipe[2] = {-1, -1};   // written once the GUI thread has left its loop, read by the watcher
 volatile std::sig_atomic_t g_stopSignal = 0;   // the handler writes it, the GUI thread and the watcher read it
 std::atomic<bool> g_loopLeft{false};  // the GUI thread has left its event loop and ends the program
 
@@ -58,7 +59,15 @@ void watch(QCoreApplication* app) {
             while (::poll(&in, 1, -1) < 0 && errno == EINTR) {
             }
             QCoreApplication::postEvent(quit, new QEvent(QEvent::User), Qt::HighEventPriority);
-            std::this_thread::sleep_for(std::chrono::milliseconds(kGraceMs));
+            // the grace is real time, whatever scale the sleeps run at
+            pollfd left{g_leftPipe[0], POLLIN, 0};
+            const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(kGraceMs);
+            for (;;) {
+                const auto rest = std::chrono::duration_cast<std::chrono::milliseconds>(
+                    end - std::chrono::steady_clock::now()).count();
+                if (g_loopLeft || rest <= 0) break;
+                ::poll(&left, 1, static_cast<int>(rest));
+            }
             if (g_loopLeft) return;
             writeLogMsg(LOG_WARNING, "the panel did not end within " + std::to_string(kGraceMs) +
                                          " ms of the stop signal: ended without it");
@@ -76,7 +85,7 @@ void watch(QCoreApplication* app) {
 }  // namespace
 
 void install(QCoreApplication* app) {
-    if (::pipe2(g_stopPipe, O_CLOEXEC | O_NONBLOCK) != 0) {
+    if (::pipe2(g_stopPipe, O_CLOEXEC | O_NONBLOCK) != 0 || ::pipe2(g_leftPipe, O_CLOEXEC | O_NONBLOCK) != 0) {
         std::perror("vlxH71N: no pipe for the stop signals");
         return;
     }
@@ -93,6 +102,10 @@ void install(QCoreApplication* app) {
 
 void endAfterLoop(int status) {
     g_loopLeft = true;
+    if (g_leftPipe[1] >= 0) {
+        const char c = 1;
+        (void)!::write(g_leftPipe[1], &c, 1);
+    }
     link_gate::close();  // (the signal's handler has closed it already)
     // The links answer no more: the RAM now holds every change they answered "done".
     RamFileWriter::saveAtStop(kRamWaitMs);

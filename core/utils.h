@@ -10,11 +10,9 @@
 
 class Utils {
 public:
-    // --- ticks and sleeps
+    // --- ticks
     // Ticks elapsed since start; one less across a wrap of the counter.
     static unsigned int getTimeSpace(unsigned int start);
-    static int usleep_mutex(unsigned int us);
-    static int msleep_mutex(unsigned int ms);
 
     // --- clock
     // A date and time as the clock commands carry it: seven BCD bytes, year low two digits,
@@ -81,10 +79,9 @@ public:
     static plat::QtMutex _check_nosig_mutex;     // the scaler's no-signal check state
     static plat::QtMutex _bri_set_mutex;         // taking and putting back the FPGA brightness request
     static plat::QtMutex _led_para_init_mutex;   // the LED-geometry hand-shake's steps
-    static plat::QtMutex _usleep_mutex;
     // The scaler's receiver reader runs inside c331in::readReceiver's hold of
     // _source_hdminfo_mutex, which the analysis cannot follow through the reader's pointer.
-    static void sourceRecordsHeld() ASSERT_CAPABILITY(_source_hdminfo_mutex) {}          // usleep_mutex() (no caller)
+    static void sourceRecordsHeld() ASSERT_CAPABILITY(_source_hdminfo_mutex) {}
     // The settings: the network and cloud globals copied from tcpip.ini (core/global.h) and
     // the config items (ConfigEngine), written by protocol threads and the screens, read by
     // every thread. Held for copies and the INI file's replacement only.

@@ -5,18 +5,17 @@
 #include "core/utils.h"
 #include "platform/platform.h"
 
-plat::QtMutex Utils::_system_mutex;
-plat::QtMutex Utils::_spi_mutex;
-plat::QtMutex Utils::_c331_bnk_mutex;
-plat::QtMutex Utils::_file_deal_mutex;
-plat::QtMutex Utils::_test_signal_mutex;
-plat::QtMutex Utils::_source_init_mutex;
-plat::QtMutex Utils::_source_hdminfo_mutex;
-plat::QtMutex Utils::_check_nosig_mutex;
-plat::QtMutex Utils::_bri_set_mutex;
-plat::QtMutex Utils::_led_para_init_mutex;
-plat::QtMutex Utils::_usleep_mutex;
-plat::QtMutex Utils::_settings_mutex;
+plat::QtMutex Utils::_system_mutex{plat::Lock::System};
+plat::QtMutex Utils::_spi_mutex{plat::Lock::Spi};
+plat::QtMutex Utils::_c331_bnk_mutex{plat::Lock::C331Bank};
+plat::QtMutex Utils::_file_deal_mutex{plat::Lock::FileDeal};
+plat::QtMutex Utils::_test_signal_mutex{plat::Lock::TestSignal};
+plat::QtMutex Utils::_source_init_mutex{plat::Lock::SourceInit};
+plat::QtMutex Utils::_source_hdminfo_mutex{plat::Lock::SourceHdmiInfo};
+plat::QtMutex Utils::_check_nosig_mutex{plat::Lock::CheckNoSig};
+plat::QtMutex Utils::_bri_set_mutex{plat::Lock::BriSet};
+plat::QtMutex Utils::_led_para_init_mutex{plat::Lock::LedParaInit};
+plat::QtMutex Utils::_settings_mutex{plat::Lock::Settings};
 
 unsigned int Utils::getTimeSpace(unsigned int start) {
     const unsigned int now = G_timeTicks.load(std::memory_order_relaxed);
@@ -54,33 +53,3 @@ QString Utils::dateCommand(const ClockTime& t) {
         .arg(t.second);
 }
 
-int Utils::usleep_mutex(unsigned int us) {
-    plat::Locker<plat::QtMutex> lock(_usleep_mutex);
-    plat::sleepUs(us);
-    return 0;
-}
-
-int Utils::msleep_mutex(unsigned int ms) { return usleep_mutex(1000 * ms); }
-
-namespace {
-// The names of Utils' locks in the lock table, by address: their declarations carry none.
-const bool kUtilsLocksNamed = [] {
-    using plat::Lock;
-    const std::pair<const void*, Lock> names[] = {
-        {&Utils::_system_mutex, Lock::System},
-        {&Utils::_spi_mutex, Lock::Spi},
-        {&Utils::_c331_bnk_mutex, Lock::C331Bank},
-        {&Utils::_file_deal_mutex, Lock::FileDeal},
-        {&Utils::_test_signal_mutex, Lock::TestSignal},
-        {&Utils::_source_init_mutex, Lock::SourceInit},
-        {&Utils::_source_hdminfo_mutex, Lock::SourceHdmiInfo},
-        {&Utils::_check_nosig_mutex, Lock::CheckNoSig},
-        {&Utils::_bri_set_mutex, Lock::BriSet},
-        {&Utils::_led_para_init_mutex, Lock::LedParaInit},
-        {&Utils::_usleep_mutex, Lock::Usleep},
-        {&Utils::_settings_mutex, Lock::Settings},
-    };
-    for (const auto& n : names) plat::lockcheck::nameLock(n.first, n.second);
-    return true;
-}();
-}  // namespace

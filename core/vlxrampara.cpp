@@ -143,14 +143,9 @@ VlxRamPara::VlxRamPara() : QObject(nullptr) {
     std::memset(ram_para_shadow_, 0, sizeof ram_para_shadow_);
     std::memset(mode_para_, 0, sizeof mode_para_);
     std::memset(reg_para_, 0, sizeof reg_para_);
-    pthread_mutex_init(&vlx_mutex, nullptr);
-    plat::lockcheck::nameLock(&vlx_mutex, plat::Lock::VlxRam);
 }
 
-VlxRamPara::~VlxRamPara() {
-    plat::lockcheck::forgetLock(&vlx_mutex);
-    pthread_mutex_destroy(&vlx_mutex);
-}
+VlxRamPara::~VlxRamPara() = default;
 
 VlxRamPara* VlxRamPara::pInstance() {
     if (!p_vlxrampara_config) {
@@ -262,7 +257,7 @@ uint8_t VlxRamPara::updateRegister(unsigned reg, uint8_t mask, uint8_t value) {
 
 void VlxRamPara::copyRam(unsigned address, unsigned length, unsigned char* out) const {
     if (address > kRamSize || length > kRamSize - address || length == 0) return;
-    plat::Locker<plat::PthreadMutex> timings(vlx_mutex);
+    plat::Locker<plat::Mutex> timings(vlx_mutex);
     std::memcpy(out, ram() + address, length);
 }
 
@@ -270,14 +265,14 @@ void VlxRamPara::copyRam(unsigned address, unsigned length, unsigned char* out) 
 // analysis cannot guard part of an array, so these two say it by hand and touch nothing else.
 void VlxRamPara::copyInputTiming(int input, unsigned char* out) const NO_THREAD_SAFETY_ANALYSIS {
     if (input < 0 || input >= kInputs) return;
-    plat::Locker<plat::PthreadMutex> timings(vlx_mutex);
+    plat::Locker<plat::Mutex> timings(vlx_mutex);
     std::memcpy(out, ram_para_ + kInputTiming + kInputTimingSize * unsigned(input), kInputTimingSize);
 }
 
 bool VlxRamPara::storeInputTiming(int input, const unsigned char* in) NO_THREAD_SAFETY_ANALYSIS {
     if (input < 0 || input >= kInputs) return false;
     unsigned char* at = ram_para_ + kInputTiming + kInputTimingSize * unsigned(input);
-    plat::Locker<plat::PthreadMutex> timings(vlx_mutex);
+    plat::Locker<plat::Mutex> timings(vlx_mutex);
     if (std::memcmp(at, in, kInputTimingSize) == 0) return false;
     std::memcpy(at, in, kInputTimingSize);
     return true;
@@ -314,7 +309,7 @@ int VlxRamPara::VlxRamParaDeal(unsigned char* data, unsigned short length, unsig
     if (!length) return 0;
     {
         // the input timings' readers hold vlx_mutex
-        plat::Locker<plat::PthreadMutex> timings(p->vlx_mutex);
+        plat::Locker<plat::Mutex> timings(p->vlx_mutex);
         std::memcpy(p->ram() + address, data, length);
     }
     if (address < kModeSaveRequest + 2 && address + length > kModeSaveRequest) ++p->mode_save_requests;

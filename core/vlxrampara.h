@@ -149,7 +149,7 @@ public:
     // vlx_mutex as well while it copies bytes in; readers hold manage_mutex or copy through
     // snapshot(). The input timings (0x100..0x123) are the exception: their receivers write
     // and read them under vlx_mutex alone, through storeInputTiming() / copyInputTiming().
-    mutable plat::PthreadMutex vlx_mutex ACQUIRED_AFTER(ManageLock::manage_mutex);
+    mutable plat::Mutex vlx_mutex ACQUIRED_AFTER(ManageLock::manage_mutex){plat::Lock::VlxRam};
     // The RAM for a holder of manage_mutex: good inside that hold only, never kept past it
     // nor handed to another thread (copy instead).
     unsigned char* ram() REQUIRES(ManageLock::manage_mutex) { return ram_para_; }

@@ -18,6 +18,7 @@
 #include "fpga/job_block.h"
 #include "platform/platform.h"
 #include "platform/sys.h"
+#include "platform/waits.h"
 #include "platform/worker_pacer.h"
 #include "scaler/applied_ram.h"
 #include "scaler/c331_manage.h"
@@ -268,8 +269,7 @@ void fpga_manage::stopThread() {
     engine_requests::fpgaOwner.set(nullptr);
     stop_ = true;
     pacer_.wake();
-    plat::lockcheck::waitPoint(plat::Wait::HandOver);   // the engine's last pass
-    if (thread_.joinable()) thread_.join();
+    plat::joinThread(thread_);   // the engine's last pass
 }
 
 bool fpga_manage::takeRequest(std::atomic<uint8_t>& request, plat::QtMutex& mutex) {

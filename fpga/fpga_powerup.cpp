@@ -1,6 +1,5 @@
 // Power-up and supervision of the two FPGAs: reset hold and release, the V-by-One
 // start steps, the start-up load, the output check and the link watch.
-#include <pthread.h>
 
 #include <QMutexLocker>
 #include <cstdio>
@@ -332,10 +331,10 @@ void fpga_manage::power_up_check_fpga_status(int i) {
         if (!joint_step_ready[0] || !joint_step_ready[1]) return;
         // The scaler's dispatcher may hold its mutex while it waits for the LED hand-shake,
         // which this thread completes: never block on it here, try again next pass.
-        if (pthread_mutex_trylock(&c331_manage::manage_mutex) != 0) return;
+        if (!c331_manage::manage_mutex.try_lock()) return;
         c331_manage::update_flag = 1;
         g_force_bkcolor = 0;
-        pthread_mutex_unlock(&c331_manage::manage_mutex);
+        c331_manage::manage_mutex.unlock();
         c331_manage::wakeManager();
         write_to_register(FPGA_REG_APPLY, APPLY_RAM1, APPLY_RAM1, i);
         check_step_time[i] = now;

@@ -2,15 +2,16 @@
 // The mutexes of the controller, as clang's thread-safety analysis sees them. Neither Qt's
 // QMutex nor libstdc++'s std::mutex carries the analysis' attributes, so a field marked
 // GUARDED_BY one of them could not be checked. The types below are those mutexes with the
-// attributes added, and each with its name in the lock table (platform/lock_check.h). Take
-// them through their own lock() and unlock() (the lockers below, std::lock_guard or
-// std::unique_lock of the annotated type): a QMutexLocker, a std::lock_guard<std::mutex> or a
-// pthread_mutex_lock reaches the base class and is seen by neither the analysis nor the check.
+// attributes added, each constructed with its name in the lock table (platform/lock_check.h).
+// Take them through their own lock() and unlock() (the lockers below, std::lock_guard or
+// std::unique_lock of the annotated type): a QMutexLocker or a std::lock_guard<std::mutex>
+// reaches the base class and is seen by neither the analysis nor the check. Outside the
+// platform layer no other mutex, sleep, fsync or blocking wait is written
+// (tests/platform/build_hygiene_test.cpp refuses them); platform/waits.h has the checked waits.
 // The attributes exist on clang only (the fuzz build, the thread-safety check); g++ builds
 // see empty macros.
 #include <QMutex>
 #include <mutex>
-#include <pthread.h>
 #include <shared_mutex>
 
 #include "platform/lock_check.h"
@@ -50,21 +51,20 @@ namespace plat {
 // Each mutex below carries its name in the lock table (platform/lock_check.h): in the test and
 // sanitizer builds every lock and unlock through these types is checked against the table.
 
-// std::mutex with the attributes. Still a std::mutex to the lockers, but a condition variable
-// that waits on it is a std::condition_variable_any over Locker/std::unique_lock<plat::Mutex>,
-// so that the check sees the wait's release and its retaking.
+// std::mutex with the attributes. Still a std::mutex to the lockers; a condition variable
+// that waits on it is a plat::CondVar (platform/waits.h), so that the check sees the wait's
+// release and its retaking.
 class CAPABILITY("mutex") Mutex : public std::mutex {
 public:
-    Mutex() = default;
-    explicit Mutex(Lock name) : name_(name) {}
+    // constant-initialised: a static one is ready before any constructor runs
+    explicit constexpr Mutex(Lock name) : name_(name) {}
     void lock() ACQUIRE() {
         lockcheck::acquiring(name_, this);
         std::mutex::lock();
         lockcheck::acquired(name_, this);
     }
     void unlock() RELEASE() {
-        lockcheck::released(this);
-        std::mutex::unlock();
+        if (lockcheck::released(name_, this)) std::mutex::unlock();
     }
     bool try_lock() TRY_ACQUIRE(true) {
         if (!std::mutex::try_lock()) return false;
@@ -73,14 +73,13 @@ public:
     }
 
 private:
-    Lock name_ = Lock::Unnamed;
+    const Lock name_;
 };
 
 // std::recursive_mutex with the attributes (a hold inside a hold of the same thread is
 // still one capability to the analysis, and one entry to the check).
 class CAPABILITY("mutex") RecursiveMutex : public std::recursive_mutex {
 public:
-    RecursiveMutex() = default;
     explicit RecursiveMutex(Lock name) : name_(name) {}
     void lock() ACQUIRE() {
         lockcheck::acquiring(name_, this);
@@ -88,8 +87,7 @@ public:
         lockcheck::acquired(name_, this);
     }
     void unlock() RELEASE() {
-        lockcheck::released(this);
-        std::recursive_mutex::unlock();
+        if (lockcheck::released(name_, this)) std::recursive_mutex::unlock();
     }
     bool try_lock() TRY_ACQUIRE(true) {
         if (!std::recursive_mutex::try_lock()) return false;
@@ -98,13 +96,12 @@ public:
     }
 
 private:
-    Lock name_ = Lock::Unnamed;
+    const Lock name_;
 };
 
 // std::shared_mutex with the attributes; the shared holds count as holds to the check.
 class CAPABILITY("mutex") SharedMutex : public std::shared_mutex {
 public:
-    SharedMutex() = default;
     explicit SharedMutex(Lock name) : name_(name) {}
     void lock() ACQUIRE() {
         lockcheck::acquiring(name_, this);
@@ -112,8 +109,7 @@ public:
         lockcheck::acquired(name_, this);
     }
     void unlock() RELEASE() {
-        lockcheck::released(this);
-        std::shared_mutex::unlock();
+        if (lockcheck::released(name_, this)) std::shared_mutex::unlock();
     }
     void lock_shared() VLX_THREAD_ATTR(acquire_shared_capability()) {
         lockcheck::acquiring(name_, this);
@@ -121,20 +117,17 @@ public:
         lockcheck::acquired(name_, this);
     }
     void unlock_shared() VLX_THREAD_ATTR(release_shared_capability()) {
-        lockcheck::released(this);
-        std::shared_mutex::unlock_shared();
+        if (lockcheck::released(name_, this)) std::shared_mutex::unlock_shared();
     }
 
 private:
-    Lock name_ = Lock::Unnamed;
+    const Lock name_;
 };
 
 // QMutex with the attributes. The calls go to QMutex's own lock and unlock, so the
-// ThreadSanitizer build's QMutex interposer (scripts/tsan) still sees every one. One declared
-// without a name is looked up by its address (lockcheck::nameLock).
+// ThreadSanitizer build's QMutex interposer (scripts/tsan) still sees every one.
 class CAPABILITY("mutex") QtMutex : public QMutex {
 public:
-    using QMutex::QMutex;
     explicit QtMutex(Lock name, QMutex::RecursionMode mode = QMutex::NonRecursive) : QMutex(mode), name_(name) {}
     void lock() ACQUIRE() {
         lockcheck::acquiring(name_, this);
@@ -142,8 +135,7 @@ public:
         lockcheck::acquired(name_, this);
     }
     void unlock() RELEASE() {
-        lockcheck::released(this);
-        QMutex::unlock();
+        if (lockcheck::released(name_, this)) QMutex::unlock();
     }
     bool tryLock(int timeoutMs = 0) TRY_ACQUIRE(true) {
         if (!QMutex::tryLock(timeoutMs)) return false;
@@ -152,28 +144,8 @@ public:
     }
 
 private:
-    Lock name_ = Lock::Unnamed;
+    const Lock name_;
 };
-
-// A POSIX mutex with the attributes: the same type as pthread_mutex_t, so
-// PTHREAD_MUTEX_INITIALIZER works on it as before. Its name goes in by address
-// (lockcheck::nameLock); take it through the calls below, which the check sees.
-typedef pthread_mutex_t CAPABILITY("mutex") PthreadMutex;
-
-inline void lock(PthreadMutex& m) ACQUIRE(m) NO_THREAD_SAFETY_ANALYSIS {
-    lockcheck::acquiring(Lock::Unnamed, &m);
-    pthread_mutex_lock(&m);
-    lockcheck::acquired(Lock::Unnamed, &m);
-}
-inline void unlock(PthreadMutex& m) RELEASE(m) NO_THREAD_SAFETY_ANALYSIS {
-    lockcheck::released(&m);
-    pthread_mutex_unlock(&m);
-}
-inline bool tryLock(PthreadMutex& m) TRY_ACQUIRE(true, m) NO_THREAD_SAFETY_ANALYSIS {
-    if (pthread_mutex_trylock(&m) != 0) return false;
-    lockcheck::acquired(Lock::Unnamed, &m);
-    return true;
-}
 
 // Holds one of the mutexes above for a scope (in place of std::lock_guard and QMutexLocker,
 // which the analysis does not see).
@@ -187,18 +159,6 @@ public:
 
 private:
     M& m_;
-};
-
-template <>
-class SCOPED_CAPABILITY Locker<PthreadMutex> {
-public:
-    explicit Locker(PthreadMutex& m) ACQUIRE(m) : m_(m) { plat::lock(m_); }
-    ~Locker() RELEASE() { plat::unlock(m_); }
-    Locker(const Locker&) = delete;
-    Locker& operator=(const Locker&) = delete;
-
-private:
-    PthreadMutex& m_;
 };
 
 }  // namespace plat

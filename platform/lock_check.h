@@ -1,11 +1,14 @@
 #pragma once
 // The lock table as code, and its check while the tests run (docs/architecture.md, "Locks").
-// Every mutex of the controller carries one of the names below. In the test and sanitizer
+// Every mutex of the controller is constructed with one of the names below; what each guards,
+// the waits it may be held across and the locks it may be taken under are one list,
+// platform/lock_table.cpp, from which the document's table is made too. In the test and sanitizer
 // builds (VLX_LOCK_CHECK) each thread keeps the list of the locks it holds: taking a lock
 // while holding one the table does not let it nest under, or waiting (a sleep, a shell
 // command, an fsync, a flash's busy wait, a blocking hand-over to another thread) while
 // holding a lock the table does not allow there, stops the program with both names and the
-// stack. The device's own build compiles none of it.
+// stack, and so does the unlock of a lock by a thread that does not hold it. The device's own
+// build compiles none of the check.
 #include <cstdint>
 #include <string>
 #include <utility>
@@ -13,8 +16,8 @@
 
 namespace plat {
 
+// One row each in platform/lock_table.cpp, in this order.
 enum class Lock : uint8_t {
-    Unnamed,   // a mutex nobody named: it may nest with nothing and be held across no wait
     PassTurn,
     EnginesInUse,
     AppInstall,
@@ -51,7 +54,6 @@ enum class Lock : uint8_t {
     RamFileWriter,
     System,
     ShellRunner,
-    Usleep,
     FlashUid,
     RcvRecoveryList,
     UsbText,
@@ -70,14 +72,25 @@ enum class Lock : uint8_t {
 
 enum class Wait : uint8_t { Sleep, Shell, Fsync, FlashWait, HandOver, Count };
 
+// The lock's name in the check's reports (its row's name without the document's marks).
 const char* lockName(Lock l);
 const char* waitName(Wait w);
 
 namespace lockcheck {
 
-// The table: `inner` may be taken while `outer` is held (either may be Lock::Any).
+// A row of the table: how the document names the lock (Markdown), where it lives, what it
+// guards.
+struct LockRow {
+    Lock lock;
+    const char* name;
+    const char* where;   // "" when the name says it
+    const char* guards;
+};
+// `inner` may be taken while `outer` is held (either may be Lock::Any); `why` is "" or the
+// case that takes it.
 struct Nesting {
     Lock outer, inner;
+    const char* why;
 };
 // A wait the table allows while `lock` is held, and its bound.
 struct WaitUnder {
@@ -85,8 +98,11 @@ struct WaitUnder {
     Wait wait;
     const char* bound;
 };
+const std::vector<LockRow>& lockRows();
 const std::vector<Nesting>& nestings();
 const std::vector<WaitUnder>& waitsUnder();
+// The table as docs/architecture.md shows it, one Markdown line per row after the header.
+std::string markdownTable();
 // The order the table sets, its nestings followed through: true when `inner` may be taken
 // while `outer` is held, directly or with locks between them.
 bool mayNest(Lock outer, Lock inner);
@@ -96,27 +112,25 @@ bool mayWait(Lock held, Wait w);
 using FailureHook = void (*)(const std::string& report);
 FailureHook setFailureHook(FailureHook hook);
 
-// Names a mutex whose type cannot carry its name (a POSIX mutex, one declared elsewhere).
-void nameLock(const void* mutex, Lock l);
-void forgetLock(const void* mutex);
-Lock nameOf(const void* mutex);
-
 #ifdef VLX_LOCK_CHECK
 constexpr bool kOn = true;
-// Before a blocking lock: the order check. After any lock that succeeded, and on release.
+// Before a blocking lock: the order check. After any lock that succeeded. Before a release:
+// false when this thread does not hold the lock (a hold dropped and not taken back, another
+// thread's lock), which the check refuses: the caller lets nothing go.
 void acquiring(Lock l, const void* mutex);
 void acquired(Lock l, const void* mutex);
-void released(const void* mutex);
-// At a wait: nothing held beyond what the table allows there.
-void waitPoint(Wait w);
+bool released(Lock l, const void* mutex);
+// At a wait: nothing held beyond what the table allows there. `lettingGo`, a mutex this
+// thread holds, is let go for the wait (a condition variable's).
+void waitPoint(Wait w, const void* lettingGo = nullptr);
 // The locks this thread holds, outermost first.
 std::vector<Lock> heldHere();
 #else
 constexpr bool kOn = false;
 inline void acquiring(Lock, const void*) {}
 inline void acquired(Lock, const void*) {}
-inline void released(const void*) {}
-inline void waitPoint(Wait) {}
+inline bool released(Lock, const void*) { return true; }
+inline void waitPoint(Wait, const void* = nullptr) {}
 inline std::vector<Lock> heldHere() { return {}; }
 #endif
 

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <condition_variable>
 #include <mutex>
 
 #ifdef __GLIBC__
@@ -13,6 +12,7 @@
 #include "core/logMsg.h"
 #include "core/utils.h"
 #include "platform/platform.h"
+#include "platform/waits.h"
 #include "protocol/control_frame.h"
 #include "protocol/link_gate.h"
 #include "protocol/pass_reply.h"
@@ -29,7 +29,6 @@ class PassTurns {
 public:
     void lock() {
         plat::lockcheck::acquiring(plat::Lock::PassTurn, this);
-        plat::lockcheck::waitPoint(plat::Wait::HandOver);
         {
             std::unique_lock<plat::Mutex> l(mutex_);
             const uint32_t mine = next_++;
@@ -39,7 +38,7 @@ public:
         plat::lockcheck::acquired(plat::Lock::PassTurn, this);
     }
     void unlock() {
-        plat::lockcheck::released(this);
+        if (!plat::lockcheck::released(plat::Lock::PassTurn, this)) return;
         {
             std::lock_guard<plat::Mutex> l(mutex_);
             held_ = false;
@@ -54,7 +53,7 @@ public:
 
 private:
     plat::Mutex mutex_{plat::Lock::PassTurnCounters};   // the turn counters below, on every link thread (a leaf)
-    std::condition_variable_any turn_;
+    plat::CondVar turn_;
     uint32_t next_ = 0;
     uint32_t serving_ = 0;
     bool held_ = false;

@@ -19,7 +19,6 @@
 #include <cstring>
 #include <filesystem>
 #include <functional>
-#include <future>
 #include <memory>
 #include <mutex>
 
@@ -34,6 +33,7 @@
 #include "platform/board_wiring.h"
 #include "platform/platform.h"
 #include "platform/sys.h"
+#include "platform/waits.h"
 #include "ui/shell/panel_stack.h"
 
 using namespace fxfer;
@@ -139,16 +139,14 @@ bool defaultGrab(std::string* png) {
         t->moveToThread(app->thread());
         return t;
     }();
-    auto result = std::make_shared<std::promise<std::string>>();
-    std::future<std::string> done = result->get_future();
+    auto result = std::make_shared<plat::Handed<std::string>>();
     QCoreApplication::postEvent(taker, new GrabEvent([result] {
         std::string shot;
         if (!grabOnGuiThread(&shot)) shot.clear();
-        result->set_value(shot);
+        result->give(shot);
     }), Qt::HighEventPriority);
     uint32_t delivered = panel_stack::eventsDelivered();
-    plat::lockcheck::waitPoint(plat::Wait::HandOver);   // the GUI thread's grab
-    for (int waited = 1; done.wait_for(kGrabStuck) != std::future_status::ready; ++waited) {
+    for (int waited = 1; !result->waitFor(kGrabStuck); ++waited) {   // the GUI thread's grab
         const uint32_t now = panel_stack::eventsDelivered();
         if (now == delivered || waited >= kGrabWaits) {
             writeLogMsg(LOG_WARNING, now == delivered ? "screenshot: the panel's event loop is stuck, not taken"
@@ -157,7 +155,7 @@ bool defaultGrab(std::string* png) {
         }
         delivered = now;
     }
-    *png = done.get();
+    *png = result->take();
     return !png->empty();
 }
 

@@ -18,6 +18,7 @@
 #include "platform/atomic_file.h"
 #include "platform/platform.h"
 #include "platform/shell.h"
+#include "platform/waits.h"
 
 namespace {
 
@@ -222,7 +223,7 @@ H71_WIFI_CONFIG::H71_WIFI_CONFIG() : settings_(wifi::readSettings(currentWifiAdd
 H71_WIFI_CONFIG::~H71_WIFI_CONFIG() {
     stop_ = true;
     pacer_.wake();
-    if (thread_.joinable()) thread_.join();
+    plat::joinThread(thread_);
 }
 
 H71_WIFI_CONFIG* H71_WIFI_CONFIG::pInstance() {

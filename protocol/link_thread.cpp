@@ -5,6 +5,7 @@
 #include "core/logMsg.h"
 #include "platform/lock_check.h"
 #include "platform/platform.h"
+#include "platform/waits.h"
 
 bool link_thread::start(const std::string& name, const char* threadName, std::function<void()> body) {
     stop_ = false;
@@ -24,6 +25,5 @@ void link_thread::stop() {
     if (!thread_.joinable()) return;
     stop_ = true;
     wake_.wake();
-    plat::lockcheck::waitPoint(plat::Wait::HandOver);   // the link's last frame
-    thread_.join();
+    plat::joinThread(thread_);   // the link's last frame
 }

@@ -6,6 +6,7 @@
 #include "core/logMsg.h"
 #include "core/utils.h"
 #include "platform/platform.h"
+#include "platform/waits.h"
 
 PcClient::PcClient(uint8_t transport)
     : link(std::make_shared<control_link>(transport)), lastActive(G_timeTicks.load()) {}
@@ -23,7 +24,7 @@ void PcClients::clear() {
     }
     clients_.clear();
     turnStart_ = 0;
-    for (auto& j : orphans_) j->thread.join();
+    for (auto& j : orphans_) plat::joinThread(j->thread);
     orphans_.clear();
 }
 
@@ -101,7 +102,7 @@ void PcClients::startJob(PcClient& c) {
 void PcClients::collectJobs() {
     for (auto& c : clients_) {
         if (!c->job || !c->job->finished) continue;
-        c->job->thread.join();
+        plat::joinThread(c->job->thread);
         // Idle time counts from the job's end: its PC waited for it, it was not idle.
         c->lastActive = G_timeTicks.load();
         for (const auto& reply : c->job->replies) c->deliver(reply);
@@ -112,7 +113,7 @@ void PcClients::collectJobs() {
             ++i;
             continue;
         }
-        orphans_[i]->thread.join();
+        plat::joinThread(orphans_[i]->thread);
         orphans_.erase(orphans_.begin() + long(i));
     }
 }

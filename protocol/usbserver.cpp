@@ -16,6 +16,7 @@
 #include "platform/board_wiring.h"
 #include "platform/platform.h"
 #include "platform/sys.h"
+#include "platform/waits.h"
 #include "platform/worker_pacer.h"
 
 #include <filesystem>
@@ -88,7 +89,7 @@ UsbServer::UsbServer() = default;
 UsbServer::~UsbServer() {
     stop_ = true;
     wake_.wake();
-    if (thread_.joinable()) thread_.join();
+    plat::joinThread(thread_);
     if (fd_ >= 0) plat::sys().close(fd_);
 }
 

@@ -9,6 +9,7 @@
 #include "core/utils.h"
 #include "core/vlxrampara.h"
 #include "platform/platform.h"
+#include "platform/waits.h"
 #include "scaler/applied_ram.h"
 #include "scaler/c331_drv.h"
 #include "scaler/c331_init_data.h"
@@ -19,12 +20,8 @@ using namespace c331;
 
 c331_manage* c331_manage::p_c331_manage = nullptr;
 plat::WakeSlot c331_manage::wake_slot_;
-plat::PthreadMutex ManageLock::manage_mutex = PTHREAD_MUTEX_INITIALIZER;
+plat::Mutex ManageLock::manage_mutex{plat::Lock::Manage};
 thread_local int ManageLock::manage_held_here = 0;
-namespace {
-// A POSIX mutex carries no name of its own: the lock check finds it by address.
-const bool kManageNamed = (plat::lockcheck::nameLock(&ManageLock::manage_mutex, plat::Lock::Manage), true);
-}  // namespace
 std::atomic<uint8_t> c331_manage::update_flag{0};
 
 c331_manage::c331_manage() : drv_(new c331_drv) {
@@ -81,7 +78,7 @@ void c331_manage::stopThread() {
     wake_slot_.set(nullptr);
     stop_ = true;
     pacer_.wake();
-    pthread_join(thread_, nullptr);
+    plat::joinThread(thread_);
     thread_started_ = false;
 }
 

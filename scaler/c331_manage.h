@@ -482,13 +482,13 @@ public:
 class SCOPED_CAPABILITY ManageMutexLocker {
 public:
     ManageMutexLocker() ACQUIRE(c331_manage::manage_mutex) {
-        plat::lock(c331_manage::manage_mutex);
+        c331_manage::manage_mutex.lock();
         ++c331_manage::manage_held_here;
     }
     ~ManageMutexLocker() RELEASE() {
         --c331_manage::manage_held_here;
         const bool handedOver = c331_manage::update_flag != 0;
-        plat::unlock(c331_manage::manage_mutex);
+        c331_manage::manage_mutex.unlock();
         if (handedOver) c331_manage::wakeManager();
     }
     ManageMutexLocker(const ManageMutexLocker&) = delete;
@@ -507,11 +507,11 @@ public:
         if (!released_) return;
         passHolds_ = false;
         --c331_manage::manage_held_here;
-        plat::unlock(c331_manage::manage_mutex);
+        c331_manage::manage_mutex.unlock();
     }
     ~PassHoldReleased() NO_THREAD_SAFETY_ANALYSIS {
         if (!released_) return;
-        plat::lock(c331_manage::manage_mutex);
+        c331_manage::manage_mutex.lock();
         ++c331_manage::manage_held_here;
         passHolds_ = true;
     }

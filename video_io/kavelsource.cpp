@@ -15,6 +15,7 @@
 #include "platform/board_wiring.h"
 #include "platform/platform.h"
 #include "platform/video_chip_map.h"
+#include "platform/waits.h"
 #include "scaler/c331_inputs.h"
 #include "scaler/c331_manage.h"
 
@@ -176,8 +177,7 @@ void kavelsource::stopThread() {
     engine_requests::inputsOwner.set(nullptr);
     stop_ = true;
     pacer_.wake();
-    plat::lockcheck::waitPoint(plat::Wait::HandOver);   // the source pass's end
-    if (thread_.joinable()) thread_.join();
+    plat::joinThread(thread_);   // the source pass's end
 }
 
 void kavelsource::setStatusBit(unsigned byte, unsigned bit, bool on) {

@@ -261,7 +261,7 @@ TEST_F(StoreTest, CropEditIsHandedToTheScalerUnderTheManageMutex) {
     edit.height = 240;
     // While the scaler manager holds the mutex the edit waits; it lands with the flag.
     std::atomic<bool> done{false};
-    pthread_mutex_lock(&c331_manage::manage_mutex);
+    c331_manage::manage_mutex.lock();
     std::thread screen([&] {
         VlxRamPara::VlxSetCropPara(2, 1, &edit);
         done = true;
@@ -269,7 +269,7 @@ TEST_F(StoreTest, CropEditIsHandedToTheScalerUnderTheManageMutex) {
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
     EXPECT_FALSE(done);
     EXPECT_EQ(p->ramU16(kCropTable + 6), 640);
-    pthread_mutex_unlock(&c331_manage::manage_mutex);
+    c331_manage::manage_mutex.unlock();
     screen.join();
 
     EXPECT_EQ(c331_manage::update_flag, 1);
@@ -395,8 +395,8 @@ TEST_F(StoreTest, EdidParametersAreWrittenUnderHandOver) {
     EXPECT_EQ(p->ramU16(kEdidPara + 32), 720);
     EXPECT_EQ(p->ramU16(kEdidPara + 34), 50);
     EXPECT_EQ(c331_manage::update_flag, 1);
-    EXPECT_EQ(pthread_mutex_trylock(&c331_manage::manage_mutex), 0);  // released again
-    pthread_mutex_unlock(&c331_manage::manage_mutex);
+    EXPECT_TRUE(c331_manage::manage_mutex.try_lock());  // released again
+    c331_manage::manage_mutex.unlock();
 }
 
 TEST_F(StoreTest, LanguageAndModeIndexReadTheLowByteAndU16) {

@@ -1,8 +1,13 @@
-// The build compiles every source it is given, and the board layer stays the bottom layer.
+// The build compiles every source it is given, the board layer stays the bottom layer, and
+// above it every lock and wait goes through the checked ones (platform/annotated_mutex.h,
+// platform/waits.h, plat::sleepUs, the atomic replace's fsync).
 #include <algorithm>
+#include <cctype>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <regex>
+#include <sstream>
 #include <set>
 #include <string>
 #include <vector>
@@ -41,6 +46,109 @@ std::vector<std::string> uncompiled(const fs::path& dir, const std::set<std::str
         if (entry.is_regular_file() && entry.path().extension() == ".cpp" && !built.count(entry.path().string()))
             out.push_back(entry.path().string());
     return out;
+}
+
+// The code of a source: comments and what string and character literals hold blanked, lines kept.
+std::string codeOnly(const std::string& src) {
+    std::string out = src;
+    size_t i = 0;
+    auto blank = [&](size_t from, size_t to) {
+        for (size_t k = from; k < to && k < out.size(); ++k)
+            if (out[k] != '\n') out[k] = ' ';
+    };
+    while (i < src.size()) {
+        if (src.compare(i, 2, "//") == 0) {
+            const size_t end = std::min(src.find('\n', i), src.size());
+            blank(i, end);
+            i = end;
+        } else if (src.compare(i, 2, "/*") == 0) {
+            const size_t end = std::min(src.find("*/", i + 2), src.size() - 2) + 2;
+            blank(i, end);
+            i = end;
+        } else if (src.compare(i, 2, "R\"") == 0 && (i == 0 || !std::isalnum(static_cast<unsigned char>(src[i - 1])))) {
+            const size_t open = src.find('(', i);
+            const std::string close = ")" + src.substr(i + 2, open - i - 2) + "\"";
+            const size_t end = std::min(src.find(close, open), src.size()) + close.size();
+            blank(i + 1, end - 1);   // the quotes stay: f("") is no call without arguments
+            i = end;
+        } else if (src[i] == '"' || (src[i] == '\'' && (i == 0 || !std::isxdigit(static_cast<unsigned char>(src[i - 1]))))) {
+            size_t k = i + 1;
+            while (k < src.size() && src[k] != src[i] && src[k] != '\n') k += src[k] == '\\' ? 2 : 1;
+            blank(i + 1, k);
+            i = k + 1;
+        } else {
+            ++i;
+        }
+    }
+    return out;
+}
+
+// "file:line: what: code" for every raw sleep, fsync, mutex, condition wait, join or blocking
+// queued call in the sources of `dirs` under `root`.
+std::vector<std::string> rawWaits(const fs::path& root, const std::vector<std::string>& dirs) {
+    static const std::pair<const char*, std::regex> kRaw[] = {   // std::regex: no look-behind
+        {"a raw sleep", std::regex(R"((^|[^\w.>:])(::)?(usleep|sleep|nanosleep|clock_nanosleep)\s*\(|\bsleep_(for|until)\b|\bQThread::u?m?sleep\b)")},
+        {"a raw fsync", std::regex(R"((^|[^\w.>:])(::)?(fsync|fdatasync|syncfs|sync_file_range|sync)\s*\()")},
+        {"a raw mutex", std::regex(R"(\bstd::(recursive_|timed_|recursive_timed_|shared_|shared_timed_)?mutex\b|\bQ(Basic|Recursive)?Mutex(Locker)?\b|\bQReadWriteLock\b|\bQ(Read|Write)Locker\b|\bpthread_(mutex|rwlock|spin)_\w+)")},
+        {"a raw condition wait", std::regex(R"(\bcondition_variable(_any)?\b|\bQWaitCondition\b|\bpthread_cond_\w+|\bstd::(future|shared_future|promise|packaged_task|async|latch|barrier|counting_semaphore|binary_semaphore)\b|\bQSemaphore\b|\bsem_(timed)?wait\b|\bQFuture\w*|\bQtConcurrent\b)")},
+        {"a raw join", std::regex(R"([.>]join\s*\(\s*\)|\bpthread_(timed)?join(_np)?\b)")},
+        {"a blocking queued call", std::regex(R"(\bBlockingQueuedConnection\b)")},
+    };
+    static const std::regex kInclude(R"(^\s*#\s*include\b)");
+    std::vector<std::string> found;
+    for (const std::string& dir : dirs)
+        for (const auto& entry : fs::recursive_directory_iterator(root / dir)) {
+            const std::string ext = entry.path().extension().string();
+            if (!entry.is_regular_file() || (ext != ".h" && ext != ".cpp")) continue;
+            std::ifstream in(entry.path());
+            std::istringstream code(codeOnly(std::string(std::istreambuf_iterator<char>(in), {})));
+            std::string line;
+            for (int n = 1; std::getline(code, line); ++n) {
+                if (std::regex_search(line, kInclude)) continue;
+                for (const auto& [what, re] : kRaw)
+                    if (std::regex_search(line, re))
+                        found.push_back(fs::relative(entry.path(), root).string() + ":" + std::to_string(n) + ": " + what +
+                                        ": " + line);
+            }
+        }
+    std::sort(found.begin(), found.end());
+    return found;
+}
+
+// The controller above the board layer (platform/, the simulated board with it, may use the
+// raw primitives: it is where the checked ones are made).
+const std::vector<std::string> kAboveTheBoard = {"core", "scaler", "fpga", "video_io", "protocol", "ui"};
+
+TEST_F(BuildHygieneTest, AboveTheBoardLayerNoLockOrWaitIsWrittenRaw) {
+    EXPECT_EQ(rawWaits(VLX_SOURCE_DIR, kAboveTheBoard), std::vector<std::string>{});
+}
+
+TEST_F(BuildHygieneTest, RawLocksAndWaitsAreFoundAndTheCheckedOnesAndTextAreNot) {
+    fs::create_directories(fs::path(rootDir()) / "core" / "deep");
+    std::ofstream(fs::path(rootDir()) / "core" / "deep" / "x.cpp") << R"src(// usleep(5); std::mutex in a comment
+#include <QMutexLocker>
+const char* s = "fsync(fd) sleep(1) \" std::mutex"; char c = '"'; auto r = R"x(t.join() ::sync())x";
+plat::Mutex ok{plat::Lock::Spi}; plat::sleepUs(5); settings.sync(); c331_manage::Sleep(1);
+plat::CondVar cv; plat::joinThread(t); list.join(","); plat::Handed<int> h; int n = 1'000;
+/* pthread_mutex_lock(&m);
+   std::condition_variable c; */ plat::QtMutex q{plat::Lock::Settings};
+::usleep(100);
+QThread::msleep(5);
+std::this_thread::sleep_for(d);
+if (fsync(fd) != 0) return;
+::sync();
+static std::recursive_mutex m;
+QMutexLocker l(&q);
+pthread_mutex_trylock(&m);
+std::condition_variable_any cv;
+std::future<int> f = p.get_future();
+t.join();
+QMetaObject::invokeMethod(o, f, Qt::BlockingQueuedConnection);
+)src";
+    std::vector<int> lines;
+    for (const std::string& f : rawWaits(rootDir(), {"core"})) lines.push_back(std::stoi(f.substr(f.find(':') + 1)));
+    std::sort(lines.begin(), lines.end());
+    EXPECT_EQ(lines, (std::vector<int>{8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 19}));
 }
 
 TEST_F(BuildHygieneTest, PlatformIncludesNothingFromTheLayersAboveIt) {

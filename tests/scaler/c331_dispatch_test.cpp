@@ -160,9 +160,9 @@ TEST_F(C331DispatchTest, ChangeCodeRaisedWhileThePassWaitsForTheMutexIsNotLost) 
         manager = std::thread([this] { m->step(); });
         // The pass has seen the flag and waits for the mutex: a contended glibc mutex reads 2.
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-        while (c331_manage::manage_mutex.__data.__lock != 2 && std::chrono::steady_clock::now() < deadline)
+        while (c331_manage::manage_mutex.native_handle()->__data.__lock != 2 && std::chrono::steady_clock::now() < deadline)
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        EXPECT_EQ(c331_manage::manage_mutex.__data.__lock, 2);
+        EXPECT_EQ(c331_manage::manage_mutex.native_handle()->__data.__lock, 2);
         c331_manage::update_flag = 2;  // a user-mode delete handed over before the pass got the mutex
     }
     manager.join();
@@ -312,8 +312,8 @@ TEST_F(C331DispatchTest, LedChangeWhileTheFpgaEngineIsBusyIsKeptPendingWithoutHo
     pass();  // the GUI refreshes the shadow: the difference is gone from the RAM's view
     EXPECT_TRUE(m->panelPending());
     EXPECT_EQ(m->panel_inits, before);
-    EXPECT_EQ(pthread_mutex_trylock(&c331_manage::manage_mutex), 0);
-    pthread_mutex_unlock(&c331_manage::manage_mutex);
+    EXPECT_TRUE(c331_manage::manage_mutex.try_lock());
+    c331_manage::manage_mutex.unlock();
     m->step();
     EXPECT_EQ(m->panel_inits, before);
     g_set_led_para = 0;  // the engine finished the previous change

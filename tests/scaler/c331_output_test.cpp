@@ -208,8 +208,8 @@ TEST_F(C331OutputTest, AScreenWritesWhileAFadeIsUnderWayAndItsChangeIsAppliedNex
     const int hook = plat::sim::board().clock().onAdvance([&](plat::sim::BoardNs) {
         std::unique_lock<std::mutex> l(mx);
         if (free || std::this_thread::get_id() != managerId || m->fade_steps == before) return;
-        if (pthread_mutex_trylock(&c331_manage::manage_mutex) != 0) return;
-        pthread_mutex_unlock(&c331_manage::manage_mutex);
+        if (!c331_manage::manage_mutex.try_lock()) return;
+        c331_manage::manage_mutex.unlock();
         free = true;
         cv.notify_all();
         cv.wait_for(l, std::chrono::seconds(60), [&] { return screenDone; });
@@ -251,6 +251,36 @@ TEST_F(C331OutputTest, AScreenWritesWhileAFadeIsUnderWayAndItsChangeIsAppliedNex
     m->step();
     EXPECT_EQ(regOf(c331::kRegContrast0, 0), 61u * 1023 / 100);
     EXPECT_EQ(c331_manage::update_flag.load(), 0);
+}
+
+// Each wait of a pass for a frame lets the manage mutex go and takes it back: the lock check
+// refuses the pass's next let-go, or its end's unlock, when a wait did not take it back.
+std::vector<std::string> g_refused;
+TEST_F(C331OutputTest, ThePassHoldIsLetGoForEachFrameWaitAndBackAfterIt) {
+    twoLiveWindows(4);
+    m->PM_WIN_FADE_IN[1] = m->PM_WIN_FADE_OUT[1] = 3;
+    plug(1, 1920, 1080, 50);
+    passLater();
+    chip->setVsyncStuck(true);  // every frame wait runs to its bound, as board time on this thread
+    g_refused.clear();
+    const auto previous = plat::lockcheck::setFailureHook([](const std::string& r) { g_refused.push_back(r); });
+    const std::thread::id pass = std::this_thread::get_id();
+    unsigned waits = 0, heldInWait = 0;
+    const int hook = plat::sim::board().clock().onAdvance([&](plat::sim::BoardNs) {
+        if (std::this_thread::get_id() != pass) return;
+        ++waits;
+        const auto held = plat::lockcheck::heldHere();
+        heldInWait += unsigned(std::count(held.begin(), held.end(), plat::Lock::Manage));
+    });
+    const unsigned steps = m->fade_steps;
+    writeRam(windowField(1, kWinSource), 1);
+    m->step();
+    plat::sim::board().clock().removeHook(hook);
+    plat::lockcheck::setFailureHook(previous);
+    EXPECT_EQ(m->fade_steps - steps, 2u * 4u);
+    EXPECT_GE(waits, 2u * 4u);
+    EXPECT_EQ(heldInWait, 0u) << "a frame wait kept the pass's hold";
+    EXPECT_EQ(g_refused, std::vector<std::string>{});
 }
 
 TEST_F(C331OutputTest, StuckVsyncAndFieldRegistersEndTheirWaitsAndAreCounted) {

@@ -31,8 +31,8 @@ struct MutexWatchingShell : plat::Shell {
     std::vector<bool> mutexFree;
     int system(const std::string& command) override {
         commands.push_back(command);
-        const bool free = pthread_mutex_trylock(&c331_manage::manage_mutex) == 0;
-        if (free) pthread_mutex_unlock(&c331_manage::manage_mutex);
+        const bool free = c331_manage::manage_mutex.try_lock();
+        if (free) c331_manage::manage_mutex.unlock();
         mutexFree.push_back(free);
         return 0;
     }
