@@ -73,8 +73,10 @@ std::vector<uint8_t> passThroughs(size_t count) {
 }
 
 // A frame of 60 KB for the controller, answered at once (an unknown group: status 5).
-constexpr size_t kBigPayload = 60000;
-std::vector<uint8_t> bigLine() { return line(frame(0xEE, std::vector<uint8_t>(kBigPayload, 0x11))); }
+// A frame of 31,775 bytes for the controller, answered at once (an unknown group: status 5):
+// 8 leave a command room in a sender's bound, 66 leave 2 bytes of the common bound.
+constexpr size_t kBig = 31775;
+std::vector<uint8_t> bigLine() { return line(frame(0xEE, std::vector<uint8_t>(kBig - kMinFrame, 0x11))); }
 const std::vector<uint8_t> kEraseAll = {0, 0, 0, 0, 0x00, 0x02, 2};
 // Register 11, one byte, of the controller or of the first FPGA.
 std::vector<uint8_t> readRegFrameOf(uint16_t dst) { return frame(kGroupReadRegisters, cat(le16(11), le16(1)), dst, 1); }
@@ -82,7 +84,9 @@ std::vector<uint8_t> readRegFrameOf(uint16_t dst) { return frame(kGroupReadRegis
 class UdpSendersTest : public TransportTest {
 protected:
     void TearDown() override {
-        fake.eraseHeld = false;  // a failed test's held erases end, so the server can stop
+        fake.eraseHeld = false;  // a failed test's held erases and pass-throughs end, so the server can stop
+        fake.readHeld = false;
+        fake.grants = 1 << 20;
         TransportTest::TearDown();
     }
     int port() const { return udpnetManage::p_udpnetManage->port(); }
@@ -167,7 +171,6 @@ TEST_F(UdpSendersTest, OneAddressSendingFromManyPortsShutsNoOtherAddressOut) {
     EXPECT_TRUE(newcomer.answersDeviceInfo());
     EXPECT_TRUE(established.answersDeviceInfo());
     EXPECT_TRUE(eventually([&] { return senders() == udpnetManage::kHostSenders + 2; })) << senders();
-    fake.grants = 1 << 20;  // the pass-throughs started end at once
 }
 
 // A frame that waited unstarted far longer than any PC waits for its answer is dropped; the
@@ -214,11 +217,12 @@ TEST_F(UdpSendersTest, GarbageFromManyPortsTakesNoPlaceFromAPcWaitingForItsAnswe
     EXPECT_EQ(r[kPayload], kStatusOk);
 }
 
-// Behind a job each sender sends five frames of 60 KB and a command: it may hold four, and
-// all senders together what fits in their common bound; the command is held past it.
+// Behind a job each sender sends big frames, one past its bound: all senders together hold
+// what fits in their common bound. Then each sends a command, which no longer fits in it:
+// it is held past it.
 TEST_F(UdpSendersTest, SendersHoldNoMoreBytesThanTheirBoundAndAllTogetherNoMoreThanTheirs) {
-    constexpr size_t kBig = kBigPayload + kMinFrame;
-    constexpr size_t kCount = udpnetManage::kSendersBytes / (4 * kBig) + 2;
+    constexpr size_t kEach = udpnetManage::kSenderBytes / kBig;
+    constexpr size_t kCount = udpnetManage::kSendersBytes / (kEach * kBig) + 2;
     useFake();
     fake.eraseHeld = true;
     std::vector<std::unique_ptr<UdpPc>> pcs;
@@ -229,13 +233,12 @@ TEST_F(UdpSendersTest, SendersHoldNoMoreBytesThanTheirBoundAndAllTogetherNoMoreT
     ASSERT_TRUE(eventually([&] { return fake.erasesRunning == int(kCount); }));
     UdpPc probe(port());
     const auto big = bigLine();
-    for (auto& pc : pcs) {
-        for (int i = 0; i < 5; ++i) {
+    for (auto& pc : pcs)
+        for (size_t i = 0; i <= kEach; ++i) {
             pc->send(big);
             ASSERT_TRUE(probe.answersDeviceInfo());  // one datagram at a time in the socket
         }
-        pc->send(line(frame(kGroupDeviceInfo, {})));
-    }
+    for (auto& pc : pcs) pc->send(line(frame(kGroupDeviceInfo, {})));
     fake.eraseHeld = false;
     size_t all = 0;
     for (auto& pc : pcs) {
@@ -245,7 +248,7 @@ TEST_F(UdpSendersTest, SendersHoldNoMoreBytesThanTheirBoundAndAllTogetherNoMoreT
             ASSERT_EQ(r.size(), kMinFrame + 1) << "a command is held past the common bound";
             ++held;
         }
-        EXPECT_EQ(held, std::min<size_t>(udpnetManage::kSenderBytes / kBig, udpnetManage::kSendersBytes / kBig - all));
+        EXPECT_EQ(held, std::min<size_t>(kEach, udpnetManage::kSendersBytes / kBig - all));
         all += held;
     }
     EXPECT_EQ(all, udpnetManage::kSendersBytes / kBig);
