@@ -1123,6 +1123,8 @@ int main(int argc, char** argv) {
     if (udpOnly) {
         const int rc = udpPlacesAndMemory(offset);
         std::fflush(stdout);
+        std::error_code ec;
+        std::filesystem::remove_all(root, ec);  // no root left behind in TMPDIR
         std::_Exit(rc);
     }
     ConfigEngine::pInstance();
