@@ -3,20 +3,23 @@
 // batches; the same round trip of a second client while another client bursts file-block
 // reads and never reads a reply; frames per second with 1 and 8 clients; and the process's
 // CPU use while every transport (TCP, UDP, both serial lines) sits idle. It says on which
-// CPUs the busy threads ran. Then, against the controller program on the simulated board
-// (engines and all), another client's worst answer beside receiving-card pass-throughs on
-// three links and beside a whole-flash erase of the C331, a pass-through one second after a
-// change of the LED layout against the same on an idle controller, and another PC's device
-// information beside UDP pass-through floods (one datagram of 200, 200 source ports) and
-// beside 16 TCP clients gone after a whole-flash erase each, against the same PC on the
-// idle controller; a pass-through one second after the controller's start against the same on
-// the settled controller; and, with the FPGA engine in this process on the simulated board (board
-// time), the panel's parameter saving beside a PC that polls the FPGAs or holds the cards' bus,
-// against the same job alone. VLX_PORT_OFFSET moves its ports,
-// TMPDIR holds its roots.
+// CPUs the busy threads ran, and how long a pass-through to silent cards waits behind the
+// tick that stands still here, alone and with two queued behind it. Then, against the
+// controller program on the simulated board (engines and all), another client's worst answer
+// beside receiving-card pass-throughs on three links and beside a whole-flash erase of the
+// C331, a pass-through one second after a change of the LED layout against the same on an
+// idle controller, and another PC's device information beside UDP pass-through floods (one
+// datagram of 200, 200 source ports of another machine) and beside 16 TCP clients gone after
+// a whole-flash erase each, against the same PC on the idle controller; a pass-through one
+// second after the controller's start against the same on the settled controller; and, with
+// the FPGA engine in this process on the simulated board (board time), the panel's parameter
+// saving beside a PC that polls the FPGAs or holds the cards' bus, against the same job alone.
+// VLX_PORT_OFFSET moves its ports, TMPDIR holds its roots.
 //
-// Last, a real PC's pass-throughs beside 64 ports of garbage, and the controller's RSS before,
-// at the peak of and after a backlog of 60 KB datagrams from 32 senders.
+// Last, a real PC's pass-throughs beside 64 ports of garbage; a new and an established UDP PC
+// and a TCP PC's pass-throughs beside 33 ports of one machine each sending a datagram of 64
+// pass-throughs, against the same on the idle controller; and the controller's RSS before,
+// at the peak of and after a backlog of 60 KB datagrams from 32 senders of 8 machines.
 //
 //   build-bench/bench/protocol_rtt_bench [round-trips | udp]
 #include <arpa/inet.h>
@@ -41,6 +44,7 @@
 #include <fstream>
 #include <functional>
 #include <map>
+#include <mutex>
 #include <set>
 #include <sstream>
 #include <string>
@@ -62,7 +66,9 @@
 #include "platform/sim/standard_board.h"
 #include "protocol/control_frame.h"
 #include "protocol/networkmanage.h"
+#include "protocol/protocol_engines.h"
 #include "protocol/protocol_phy.h"
+#include "protocol/control_link.h"
 #include "protocol/uart_inout.h"
 #include "protocol/uart_inout_4G.h"
 #include "protocol/udpnetmanage.h"
@@ -329,8 +335,13 @@ std::thread passThroughs(int fd, const std::atomic<bool>& stop, PassCount* n) {
     });
 }
 
-int udpConnected(int port) {
+// A datagram socket of 127.0.0.host (each host a machine of its own) connected to the port.
+int udpConnected(int port, uint8_t host = 1) {
     const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in me{};
+    me.sin_family = AF_INET;
+    me.sin_addr.s_addr = htonl(INADDR_LOOPBACK - 1 + host);
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&me), sizeof me) != 0) std::exit(1);
     sockaddr_in a{};
     a.sin_family = AF_INET;
     a.sin_port = htons(uint16_t(port));
@@ -354,11 +365,12 @@ int serialPeer(const std::string& path) {
 
 // ---- UDP floods and departed TCP clients, against the controller program
 
-// Device information on a datagram socket of its own, asked in a closed loop until `stop`;
-// a request unanswered for 2 s counts as lost and the next goes.
+// Device information on a datagram socket of its own, of another machine than the floods',
+// asked in a closed loop until `stop`; a request unanswered for 2 s counts as lost and the
+// next goes.
 std::thread askDeviceInfoUdp(int port, const std::atomic<bool>& stop, Answers* out, std::atomic<long>* lost) {
     return std::thread([port, &stop, out, lost] {
-        const int fd = udpConnected(port);
+        const int fd = udpConnected(port, 2);
         const auto req = lineOf(ctl::kGroupDeviceInfo, {});
         uint8_t buf[2048];
         while (!stop) {
@@ -800,7 +812,7 @@ long rssKb(pid_t pid) {
 // A PC's 40 pass-throughs to a card that answers in 0.3 s, one after the other (2 s each at
 // most): how many were answered, and their median in ms.
 std::pair<int, double> fortyPassThroughs(int port) {
-    const int fd = udpConnected(port);
+    const int fd = udpConnected(port, 2);
     std::vector<double> ms;
     for (int i = 0; i < 40; ++i) {
         const double t = timedRequest(fd, answeredCardLine(), 2000);
@@ -810,10 +822,122 @@ std::pair<int, double> fortyPassThroughs(int port) {
     return {int(ms.size()), ms.empty() ? -1 : median(ms)};
 }
 
+// ---- one machine's burst from many ports, against the controller program
+
+// A receiving-card frame for every linked port with cards ([7] = 255).
+std::vector<uint8_t> allPortsCardLine() { return lineOfFrame({0xFE, 0x0F, 0x10, 0xF0, 0x10, 0x67, 0x01, 0xFF, 0x00, 0x61, 0, 0, 0, 0}); }
+
+// A PC's requests, one a second, each waiting up to 1 s for its answer (late answers of
+// earlier ones are read and dropped first): how many went and were answered, and the
+// seconds to the first answer from the start (-1: none).
+struct Polls {
+    int sent = 0, answered = 0;
+    double first = -1;
+};
+Polls pollOncePerSecond(int fd, const std::vector<uint8_t>& req, double seconds) {
+    Polls p;
+    const auto t0 = Clock::now();
+    uint8_t buf[2048];
+    for (int i = 0; Clock::now() - t0 < std::chrono::duration<double>(seconds); ++i) {
+        while (::recv(fd, buf, sizeof buf, MSG_DONTWAIT) > 0) {
+        }
+        if (::send(fd, req.data(), req.size(), 0) != ssize_t(req.size())) break;
+        ++p.sent;
+        pollfd q{fd, POLLIN, 0};
+        if (::poll(&q, 1, 1000) == 1 && ::recv(fd, buf, sizeof buf, 0) > 0) {
+            ++p.answered;
+            if (p.first < 0) p.first = std::chrono::duration<double>(Clock::now() - t0).count();
+        }
+        std::this_thread::sleep_until(t0 + std::chrono::seconds(i + 1));
+    }
+    return p;
+}
+
+struct BurstPhase {
+    const char* what;
+    Polls newcomer, established;
+    std::vector<double> tcpMs;   // each pass-through; a lost one counts as its limit
+    int tcpLost = 0;
+};
+
+// For `seconds`: a new UDP PC (a machine not heard from before) and an established one (its
+// place taken before) each ask the device information once a second, and a TCP PC passes
+// frames to card 2 on port 1 (0.3 s late) one after the other (5 s each at most); with
+// `burst`, 33 ports of one other machine each send one datagram of 64 pass-throughs for every
+// linked port with cards, again every 5 s.
+BurstPhase burstPhase(const char* what, benchctl::Controller& program, int established, int tcp, uint8_t newHost,
+                      bool burst, double seconds) {
+    BurstPhase ph{what, {}, {}, {}, 0};
+    std::atomic<bool> stop{false};
+    std::thread attacker([&] {
+        if (!burst) return;
+        std::vector<uint8_t> d;
+        const auto card = allPortsCardLine();
+        for (size_t i = 0; i < udpnetManage::kSenderFrames; ++i) d.insert(d.end(), card.begin(), card.end());
+        std::vector<int> fds;
+        for (int i = 0; i < 33; ++i) fds.push_back(udpConnected(program.udpPort()));
+        for (auto next = Clock::now(); !stop; next += std::chrono::seconds(5)) {
+            for (int fd : fds) ::send(fd, d.data(), d.size(), MSG_DONTWAIT);
+            while (!stop && Clock::now() < next + std::chrono::seconds(5)) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        for (int fd : fds) ::close(fd);
+    });
+    std::thread passes([&] {
+        const auto line = answeredCardLine();
+        uint8_t buf[4096];
+        while (!stop) {
+            while (::recv(tcp, buf, sizeof buf, MSG_DONTWAIT) > 0) {
+            }
+            const double ms = timedRequest(tcp, line, 5000);
+            ph.tcpMs.push_back(ms >= 0 ? ms : 5000);
+            ph.tcpLost += ms < 0;
+        }
+    });
+    const auto info = lineOf(ctl::kGroupDeviceInfo, {});
+    std::thread old([&] { ph.established = pollOncePerSecond(established, info, seconds); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));  // the burst is in
+    const int fresh = udpConnected(program.udpPort(), newHost);
+    ph.newcomer = pollOncePerSecond(fresh, info, seconds - 0.1);
+    ::close(fresh);
+    old.join();
+    stop = true;
+    attacker.join();
+    passes.join();
+    return ph;
+}
+
+// The three PCs on the idle controller, during 20 s of the burst and in the 20 s after it.
+std::string oneMachinesBurst(benchctl::Controller& program) {
+    const int established = udpConnected(program.udpPort(), 20);
+    const int tcp = connectTo(program.tcpPort());
+    std::vector<BurstPhase> phases;
+    phases.push_back(burstPhase("idle controller", program, established, tcp, 21, false, 20));
+    phases.push_back(burstPhase("during the burst", program, established, tcp, 22, true, 20));
+    phases.push_back(burstPhase("after the burst", program, established, tcp, 23, false, 20));
+    ::close(tcp);
+    ::close(established);
+    std::string out =
+        "\n| 20 s each | new UDP PC: first answer, answered | established UDP PC: answered | TCP PC's pass-throughs: "
+        "answered, p50, p90 |\n|---|---|---|---|\n";
+    for (const BurstPhase& ph : phases) {
+        std::vector<double> sorted = ph.tcpMs;
+        std::sort(sorted.begin(), sorted.end());
+        const double p50 = sorted.empty() ? 0 : sorted[sorted.size() / 2];
+        const double p90 = sorted.empty() ? 0 : sorted[std::min(sorted.size() - 1, sorted.size() * 9 / 10)];
+        char row[320];
+        std::snprintf(row, sizeof row, "| %s | %.1f s, %d of %d | %d of %d | %zu of %zu, %.0f ms, %.0f ms |\n", ph.what,
+                      ph.newcomer.first, ph.newcomer.answered, ph.newcomer.sent, ph.established.answered,
+                      ph.established.sent, ph.tcpMs.size() - size_t(ph.tcpLost), ph.tcpMs.size(), p50, p90);
+        out += row;
+    }
+    return out;
+}
+
 // A real PC's pass-throughs on the idle controller and beside 64 source ports that each send
 // 20 frames with a bad BCC every 50 ms; then the controller's RSS before, at the peak of and
-// after 8 rounds of 32 senders that each send a pass-through to a port without cards (0.8 s)
-// and 64 datagrams of one 60 KB frame (an unknown group, answered at once).
+// after 8 rounds of 32 senders (4 of each of 8 machines) that each send a pass-through to a
+// port without cards (0.8 s) and 64 datagrams of one 60 KB frame (an unknown group, answered
+// at once).
 int udpPlacesAndMemory(int offset) {
     benchctl::Controller program;
     if (!program.start(VLX_CONTROLLER, "rtt-udp", offset + 60)) return 1;
@@ -843,6 +967,8 @@ int udpPlacesAndMemory(int offset) {
     const auto beside = fortyPassThroughs(program.udpPort());
     stop = true;
     garbage.join();
+    const std::string burst = oneMachinesBurst(program);
+    const int staleLines = logLines(program.root(), "waiting unstarted");
 
     const long before = rssKb(program.pid());
     std::atomic<long> peak{before};
@@ -853,8 +979,8 @@ int udpPlacesAndMemory(int offset) {
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
         }
     });
-    std::vector<int> fds;
-    for (int i = 0; i < 32; ++i) fds.push_back(udpConnected(program.udpPort()));
+    std::vector<int> fds;  // four of each of eight machines: all places
+    for (int i = 0; i < 32; ++i) fds.push_back(udpConnected(program.udpPort(), uint8_t(3 + i / 4)));
     const auto card = cardLine();
     const auto big = lineOf(0xEE, std::vector<uint8_t>(60000, 0x11));
     const auto t0 = Clock::now();
@@ -866,14 +992,19 @@ int udpPlacesAndMemory(int offset) {
                 if (i % 8 == 7) std::this_thread::sleep_for(std::chrono::milliseconds(1));  // within the socket's buffer
             }
         }
-    // Drained: each sender's device information, asked last, is answered (5 min at most).
+    // Drained: each sender's device information, asked last and again every second (as a PC
+    // asks again), is answered (5 min at most).
     const auto info = lineOf(ctl::kGroupDeviceInfo, {});
-    for (int fd : fds) ::send(fd, info.data(), info.size(), 0);
     std::vector<uint8_t> buf(65536);
     long replies = 0;
     std::set<int> done;
     const auto sent = Clock::now();
-    while (done.size() < fds.size() && Clock::now() - sent < std::chrono::minutes(5)) {
+    for (auto ask = sent; done.size() < fds.size() && Clock::now() - sent < std::chrono::minutes(5);) {
+        if (Clock::now() >= ask) {
+            for (int fd : fds)
+                if (!done.count(fd)) ::send(fd, info.data(), info.size(), 0);
+            ask += std::chrono::seconds(1);
+        }
         std::vector<pollfd> p;
         for (int fd : fds) p.push_back({fd, POLLIN, 0});
         if (::poll(p.data(), p.size(), 200) <= 0) continue;
@@ -889,7 +1020,7 @@ int udpPlacesAndMemory(int offset) {
     sampler.join();
     const long after = rssKb(program.pid());
     for (int fd : fds) ::close(fd);
-    const int refused = logLines(program.root(), "refused, every place");
+    const int refused = logLines(program.root(), " refused, ");
     const int forgotten = logLines(program.root(), "forgotten for a new one");
     program.stop();
 
@@ -904,7 +1035,71 @@ int udpPlacesAndMemory(int offset) {
     std::printf("| RSS before / peak / 2 s after the drain | %ld / %ld / %ld MB |\n", before / 1024, peak.load() / 1024,
                 after / 1024);
     std::printf("| log lines: sender refused / sender forgotten for a new one | %d / %d |\n", refused, forgotten);
+    std::printf("\nOne machine's burst: 33 ports of 127.0.0.1, each one datagram of 64 pass-throughs for every linked port "
+                "(2,112), again every 5 s; log lines of stale work dropped by its end: %d\n%s",
+                staleLines, burst.c_str());
     return beside.first >= 38 && after - before < 24 * 1024 ? 0 : 1;
+}
+
+// ---- a pass-through's wait behind a stalled tick (in this process, whose tick stands still)
+
+// Cards that never answer: each pass-through's wait ends on its wall-clock backstop. Notes
+// when each frame went and when its wait last looked for an answer.
+class SilentCards : public ProtocolEngines {
+public:
+    int passToCards(const uint8_t*, unsigned) override {
+        std::lock_guard<std::mutex> l(m_);
+        passed_.push_back(Clock::now());
+        return kEngineOk;
+    }
+    void serviceCardAnswers() override {
+        std::lock_guard<std::mutex> l(m_);
+        lastLook_ = Clock::now();
+    }
+    size_t passed() {
+        std::lock_guard<std::mutex> l(m_);
+        return passed_.size();
+    }
+    // Seconds from each pass to the next, the last to its last look.
+    std::vector<double> waits() {
+        std::lock_guard<std::mutex> l(m_);
+        std::vector<double> w;
+        for (size_t i = 0; i < passed_.size(); ++i)
+            w.push_back(std::chrono::duration<double>((i + 1 < passed_.size() ? passed_[i + 1] : lastLook_) - passed_[i]).count());
+        return w;
+    }
+
+private:
+    std::mutex m_;
+    std::vector<Clock::time_point> passed_;
+    Clock::time_point lastLook_;
+};
+
+// One TCP client's pass-through alone, then three clients' at once: each one's wait.
+std::string stalledTickWaits(int port) {
+    const auto card = cardLine();
+    const auto run = [&](int clients) {
+        SilentCards cards;
+        installProtocolEngines(&cards);
+        std::vector<int> fds;
+        for (int i = 0; i < clients; ++i) fds.push_back(connectTo(port));
+        for (int fd : fds) ::send(fd, card.data(), card.size(), MSG_NOSIGNAL);
+        while (cards.passed() < size_t(clients) || control_link::passThroughsWaiting() > 0)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        std::this_thread::sleep_for(std::chrono::seconds(4));  // the last one's wait is over
+        installProtocolEngines(nullptr);
+        for (int fd : fds) ::close(fd);
+        return cards.waits();
+    };
+    const std::vector<double> alone = run(1);
+    const std::vector<double> three = run(3);
+    char out[400];
+    std::snprintf(out, sizeof out,
+                  "\nBehind a stalled tick, silent cards: one pass-through alone waits %.2f s (the floor); three at once "
+                  "wait %.2f / %.2f / %.2f s (first / floor %.2f)\n",
+                  alone.empty() ? 0 : alone[0], three.size() > 0 ? three[0] : 0, three.size() > 1 ? three[1] : 0,
+                  three.size() > 2 ? three[2] : 0, alone.empty() || three.empty() ? 0 : three[0] / alone[0]);
+    return out;
 }
 
 std::string allowedCpus() {
@@ -928,6 +1123,8 @@ int main(int argc, char** argv) {
     if (udpOnly) {
         const int rc = udpPlacesAndMemory(offset);
         std::fflush(stdout);
+        std::error_code ec;
+        std::filesystem::remove_all(root, ec);  // no root left behind in TMPDIR
         std::_Exit(rc);
     }
     ConfigEngine::pInstance();
@@ -970,6 +1167,7 @@ int main(int argc, char** argv) {
     std::printf("| CPU while idle (TCP, UDP, both serial lines) | %.3f %% of one core |\n", idle);
     std::printf("\nCPUs allowed: %s. Threads busy during the round trips (both parts): %s\n",
                 allowedCpus().c_str(), ran.c_str());
+    std::printf("%s", stalledTickWaits(port).c_str());
     std::fflush(stdout);
     int rc = besideLongCommands(offset);
     std::fflush(stdout);

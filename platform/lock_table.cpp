@@ -36,8 +36,9 @@ struct Row {
 const std::vector<Row>& rows() {
     static const std::vector<Row> kRows = {
         {L::PassTurn, "pass turn", "(`g_passTurns`, `control_link.cpp`)",
-         "one pass-through exchange at a time, in the order the frames came (only the links take it; the "
-         "engine's passes, which its wait needs, never do)",
+         "one pass-through exchange at a time, in turns by machine (a TCP client, a serial line, the UDP "
+         "senders of one source address: each machine with one waiting gets a turn in its round, its own in "
+         "the order they came) (only the links take it; the engine's passes, which its wait needs, never do)",
          {{W::HandOver, "the cards' answer: 3 s, 0.8 s each with others queued"}, {W::Sleep, "an FPGA's restart: 8 s"}},
          {{L::EnginesInUse, "then the engine's locks"}, {L::ReplySlot}}},
         {L::EnginesInUse, "`ProtocolEnginesInUse`", "(shared)",

@@ -1,6 +1,8 @@
 #include "protocol/control_link.h"
 
 #include <algorithm>
+#include <atomic>
+#include <climits>
 #include <chrono>
 #include <mutex>
 
@@ -22,18 +24,27 @@ using namespace ctl;
 
 namespace {
 // One pass-through exchange at a time (g_passby_trans_port names a single transport, the
-// cards' bus carries one frame at a time), taken in the order the frames came: a plain
-// mutex lets the link that just finished take it again at once, and a link that sends
-// back to back held the others for seconds.
+// cards' bus carries one frame at a time), in turns by machine: a TCP client, a serial line,
+// the UDP senders of one source address. Each machine with a pass-through waiting gets one
+// turn in its round, its own in the order they came, so a machine that queues many (a host
+// sending from many ports, a link that sends back to back) costs another at most one
+// exchange. A plain mutex lets the link that just finished take it again at once, and plain
+// arrival order lets one host's backlog hold everyone else for seconds.
 class PassTurns {
 public:
-    void lock() {
+    void lock(uint64_t machine) {
         plat::lockcheck::acquiring(plat::Lock::PassTurn, this);
         {
             std::unique_lock<plat::Mutex> l(mutex_);
             const uint32_t mine = next_++;
-            turn_.wait(l, [&] { return serving_ == mine; });
-            held_ = true;
+            if (!held_ && ring_.empty()) {
+                granted_ = mine;
+                held_ = true;
+            } else {
+                queue(machine, mine);
+            }
+            turn_.wait(l, [&] { return granted_ == mine; });
+            holder_ = machine;
         }
         plat::lockcheck::acquired(plat::Lock::PassTurn, this);
     }
@@ -42,22 +53,67 @@ public:
         {
             std::lock_guard<plat::Mutex> l(mutex_);
             held_ = false;
-            ++serving_;
+            grantNext();
         }
         turn_.notify_all();
     }
     unsigned waiting() {
         std::lock_guard<plat::Mutex> l(mutex_);
-        return unsigned(next_ - serving_) - (held_ ? 1u : 0u);
+        return waiting_;
     }
 
 private:
-    plat::Mutex mutex_{plat::Lock::PassTurnCounters};   // the turn counters below, on every link thread (a leaf)
+    struct Machine {
+        uint64_t id;
+        std::deque<uint32_t> tickets;   // its pass-throughs waiting, in the order they came
+    };
+    void queue(uint64_t machine, uint32_t ticket) {
+        ++waiting_;
+        for (Machine& m : ring_)
+            if (m.id == machine) {
+                m.tickets.push_back(ticket);
+                return;
+            }
+        ring_.push_back({machine, {ticket}});
+    }
+    // The next machine of the round; the one that just had its turn goes last.
+    void grantNext() {
+        if (ring_.empty()) return;
+        if (ring_.front().id == holder_ && ring_.size() > 1) {
+            ring_.push_back(std::move(ring_.front()));
+            ring_.pop_front();
+        }
+        Machine m = std::move(ring_.front());
+        ring_.pop_front();
+        granted_ = m.tickets.front();
+        m.tickets.pop_front();
+        --waiting_;
+        held_ = true;
+        if (!m.tickets.empty()) ring_.push_back(std::move(m));
+    }
+    plat::Mutex mutex_{plat::Lock::PassTurnCounters};   // the turn state below, on every link thread (a leaf)
     plat::CondVar turn_;
+    std::deque<Machine> ring_;   // machines with pass-throughs waiting, in the order of their turns
     uint32_t next_ = 0;
-    uint32_t serving_ = 0;
+    uint32_t granted_ = UINT32_MAX;
+    uint64_t holder_ = 0;        // machine of the exchange running or last run
+    unsigned waiting_ = 0;
     bool held_ = false;
 };
+// The pass turn held for one exchange.
+class PassTurn {
+public:
+    PassTurn(PassTurns& turns, uint64_t machine) : turns_(turns) { turns_.lock(machine); }
+    ~PassTurn() { turns_.unlock(); }
+    PassTurn(const PassTurn&) = delete;
+    PassTurn& operator=(const PassTurn&) = delete;
+
+private:
+    PassTurns& turns_;
+};
+// Machine numbers of links that are machines of their own; UDP hosts are kUdpHostMachine
+// and their address.
+std::atomic<uint32_t> g_nextMachine{1};   // any link's constructor
 PassTurns g_passTurns;   // its own lock
 // The engine ignores card frames of 1024 bytes or more.
 constexpr size_t kMaxCardFrame = 1024;
@@ -95,7 +151,8 @@ struct RestartWait {   // the pass turn's holder only
 RestartWait g_restartWait;   // under the pass turn (g_passTurns)
 }  // namespace
 
-control_link::control_link(uint8_t transport) : transport_(transport), deframer_(kMaxFrame) {}
+control_link::control_link(uint8_t transport)
+    : transport_(transport), machine_(g_nextMachine.fetch_add(1)), deframer_(kMaxFrame) {}
 
 void control_link::onBytes(const uint8_t* data, size_t n, const Send& send) {
     deframer_.feed(data, n, [&](const uint8_t* frame, size_t length) { handleFrame(frame, length, send); });
@@ -126,7 +183,7 @@ size_t control_link::holdBytes(const uint8_t* data, size_t n, const HoldBound& b
             if (pastBound) ++*pastBound;
             return;
         }
-        held_.emplace_back(frame, frame + length);
+        held_.push_back({std::vector<uint8_t>(frame, frame + length), G_timeTicks.load()});
         heldBytes_ += length;
     });
     return whole;
@@ -135,7 +192,7 @@ size_t control_link::holdBytes(const uint8_t* data, size_t n, const HoldBound& b
 bool control_link::holdFrame(std::vector<uint8_t>&& frame, const HoldBound& bound) {
     if (!fits(frame.size(), bound)) return false;
     heldBytes_ += frame.size();
-    held_.push_back(std::move(frame));
+    held_.push_back({std::move(frame), G_timeTicks.load()});
     return true;
 }
 
@@ -145,7 +202,8 @@ void control_link::handleHeldFrame(const Send& send) {
     handleFrame(frame.data(), frame.size(), send);
 }
 
-bool control_link::mayTakeLong(const std::vector<uint8_t>& f) {
+bool control_link::mayTakeLong(const Held& held) {
+    const std::vector<uint8_t>& f = held.frame;
     if (f.size() < kMinFrame) return false;
     return forTheCards(f.data()) || message_deal::mayTakeLong(f.data(), f.size());
 }
@@ -170,8 +228,17 @@ size_t control_link::trimHeldFrames(size_t keep) {
     return dropped;
 }
 
+size_t control_link::dropHeldFramesOlderThan(uint32_t ticks) {
+    size_t dropped = 0;
+    for (; !held_.empty() && Utils::getTimeSpace(held_.front().since) > ticks; ++dropped) {
+        heldBytes_ -= held_.front().frame.size();
+        held_.pop_front();
+    }
+    return dropped;
+}
+
 std::vector<uint8_t> control_link::takeHeldFrame() {
-    std::vector<uint8_t> frame = std::move(held_.front());
+    std::vector<uint8_t> frame = std::move(held_.front().frame);
     held_.pop_front();
     heldBytes_ -= frame.size();
     return frame;
@@ -195,7 +262,7 @@ void control_link::handleFrame(const uint8_t* frame, size_t length, const Send& 
 
 void control_link::countHeldBytes() {
     heldBytes_ = 0;
-    for (const auto& f : held_) heldBytes_ += f.size();
+    for (const auto& h : held_) heldBytes_ += h.frame.size();
 }
 
 void HeldBacklog::note(size_t heldBytes) {
@@ -228,7 +295,7 @@ void control_link::passThrough(const uint8_t* frame, size_t length, const Send& 
         writeLogMsg(LOG_WARNING, "protocol: card frame of " + std::to_string(length) + " bytes not passed");
         return;
     }
-    std::lock_guard<PassTurns> exchange(g_passTurns);
+    const PassTurn exchange(g_passTurns, machine_);
     const ProtocolEnginesInUse engines;
     ProtocolEngines& eng = protocolEngines();
     int passed;

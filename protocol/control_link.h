@@ -21,10 +21,15 @@ public:
     using Send = std::function<void(const std::vector<uint8_t>& encoded)>;
 
     // The pass-through waits at most the PC window (80 ticks) for a card's answer.
-    // Pass-throughs of every link take turns in arrival order.
+    // Pass-throughs of every link take turns by machine: each machine with one waiting gets
+    // a turn in its round, its own in the order they came.
     static constexpr uint32_t kPassWaitTicks = 80;
+    // Machines of the pass turn: each link is one of its own, unless set to one shared by
+    // the links of one host (the UDP senders of a source address).
+    static constexpr uint64_t kUdpHostMachine = uint64_t(1) << 63;
 
     explicit control_link(uint8_t transport);
+    void setMachine(uint64_t machine) { machine_ = machine; }
     // Bytes as received; each reply goes to send() encoded for the line.
     void onBytes(const uint8_t* data, size_t n, const Send& send);
     // One decoded frame.
@@ -65,6 +70,9 @@ public:
     size_t dropHeldFrames(bool longOnly);
     // Drops the held frames past the first `keep`; returns how many went.
     size_t trimHeldFrames(size_t keep);
+    // Drops the held frames that have waited more than `ticks` since they were held (the
+    // oldest come first); returns how many went.
+    size_t dropHeldFramesOlderThan(uint32_t ticks);
 
     unsigned droppedFrames() const { return deframer_.dropped() + badFrames_; }
     // Pass-throughs of all links waiting for their turn (not counting the one running).
@@ -74,15 +82,20 @@ private:
     bool checked(const uint8_t* frame, size_t length);
     void countHeldBytes();
     bool fits(size_t length, const HoldBound& bound) const;
-    static bool mayTakeLong(const std::vector<uint8_t>& frame);
+    struct Held {
+        std::vector<uint8_t> frame;
+        uint32_t since;   // tick it was held
+    };
+    static bool mayTakeLong(const Held& held);
     void passThrough(const uint8_t* frame, size_t length, const Send& send);
     uint8_t transport_;
+    uint64_t machine_;
     frame_deframer deframer_;
     message_deal deal_;
     unsigned badFrames_ = 0;
     std::vector<uint8_t> reply_;
     std::vector<uint8_t> encoded_;
-    std::deque<std::vector<uint8_t>> held_;
+    std::deque<Held> held_;
     size_t heldBytes_ = 0;
 };
 

@@ -46,6 +46,7 @@ void serial_link::receiveThread() {
             if (r > 0) {
                 size_t past = 0;
                 link_.holdBytes(buf_.data(), size_t(r), {control_link::kHeldFrames, control_link::kHeldBytes}, &past);
+                pastBound_ += past;
                 if (past)
                     drops_.log("frames past the " + std::to_string(control_link::kHeldFrames) + " frames or " +
                                    std::to_string(control_link::kHeldBytes / 1024) + " KiB it may have waiting",

@@ -2,6 +2,8 @@
 // A control link on a serial port (/dev/ttyS<n>, raw 8N1): its receive thread reads what
 // the line brings, decodes frames across reads, holds them within the bound of a UDP
 // sender (control_link::kHeldFrames, kHeldBytes) and writes the replies back.
+#include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -18,6 +20,8 @@ public:
     bool start(uint32_t baud, const char* name, const char* threadName);
     void stop();
     bool isOpen() const { return fd_ >= 0; }
+    // Frames dropped so far for being past the bound.
+    size_t framesPastBound() const { return pastBound_.load(); }
     void receiveThread();
 
 private:
@@ -28,4 +32,5 @@ private:
     std::vector<uint8_t> buf_;
     DropLog drops_;
     HeldBacklog backlog_;
+    std::atomic<size_t> pastBound_{0};   // the receive thread writes, any thread reads
 };

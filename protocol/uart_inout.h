@@ -10,6 +10,7 @@ public:
     static Kv_uart_inout* p_uart_inout;   // set by start-up, before its thread runs
     static void resetInstanceForTest();
     bool isOpen() const { return line_.isOpen(); }
+    size_t framesPastBound() const { return line_.framesPastBound(); }
 
 private:
     Kv_uart_inout() : line_(kPort, ctl::kTransportSerial) {}

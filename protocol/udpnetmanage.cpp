@@ -2,6 +2,8 @@
 
 #include <arpa/inet.h>
 
+#include <algorithm>
+
 #include "core/global.h"
 #include "core/logMsg.h"
 #include "platform/net.h"
@@ -14,12 +16,37 @@ std::string senderName(const sockaddr_in& addr) {
     ::inet_ntop(AF_INET, &addr.sin_addr, ip, sizeof ip);
     return std::string("sender ") + ip + ":" + std::to_string(ntohs(addr.sin_port));
 }
+
+// Of the senders `of` picks, with no job running: the one quiet longest; with
+// `framesWaiting`, else the one with frames waiting heard from longest ago (nothing of it
+// has started). size() when there is none.
+template <typename Of>
+size_t placeToGive(const PcClients& senders, Of of, bool framesWaiting) {
+    size_t out = senders.size();
+    const auto before = [&](size_t i) {
+        if (out == senders.size()) return true;
+        const PcClient& a = senders[i];
+        const PcClient& b = senders[out];
+        if (a.quiet() != b.quiet()) return a.quiet();
+        return a.idleTicks() > b.idleTicks();   // of equals the first: it came first
+    };
+    for (size_t i = 0; i < senders.size(); ++i) {
+        const PcClient& a = senders[i];
+        if (!of(i) || a.busy() || (!a.quiet() && !framesWaiting)) continue;
+        if (before(i)) out = i;
+    }
+    return out;
+}
 }  // namespace
 
 struct udpnetManage::Sender : PcClient {
-    Sender(int f, const sockaddr_in& a) : PcClient(ctl::kTransportUdp), fd(f), addr(a) {}
+    Sender(int f, const sockaddr_in& a) : PcClient(ctl::kTransportUdp), fd(f), addr(a) {
+        // the senders of one address are one machine in the pass-through's turns
+        link->setMachine(control_link::kUdpHostMachine | ntohl(a.sin_addr.s_addr));
+    }
     void deliver(const std::vector<uint8_t>& reply) override { plat::net::sendTo(fd, reply.data(), reply.size(), addr); }
     bool is(const sockaddr_in& a) const { return a.sin_addr.s_addr == addr.sin_addr.s_addr && a.sin_port == addr.sin_port; }
+    uint32_t host() const { return addr.sin_addr.s_addr; }
     std::string name() const { return senderName(addr); }
     int fd;
     sockaddr_in addr;
@@ -69,6 +96,7 @@ void udpnetManage::controlThread() {
         }
         if (fds[2].revents) senders_.drainJobDone();
         senders_.collectJobs();
+        dropStale();
         if (fds[1].revents) {
             forgetQuiet();
             for (size_t k = 0; k < kDatagramsPerTurn; ++k) {
@@ -100,11 +128,11 @@ void udpnetManage::receive(const sockaddr_in& from, size_t n) {
     if (bad) garbage_.log(senderName(from) + ", frames short or with a bad BCC", bad);
     // Garbage earns no place and keeps none.
     if (frames_.empty()) return;
-    Sender* s = admit(from);
+    std::string why;
+    Sender* s = admit(from, &why);
     if (!s) {
         ++refusedDatagrams_;
-        refused_.log(senderName(from) + " refused, every place has work running or waiting; its frames",
-                     frames_.size() + past);
+        refused_.log(senderName(from) + " refused, " + why + "; its frames", frames_.size() + past);
         return;
     }
     s->lastActive = G_timeTicks.load();
@@ -123,16 +151,32 @@ void udpnetManage::receive(const sockaddr_in& from, size_t n) {
                             past);
 }
 
-udpnetManage::Sender* udpnetManage::admit(const sockaddr_in& from) {
+size_t udpnetManage::hostSenders(uint32_t host) const {
+    size_t n = 0;
+    for (size_t i = 0; i < senders_.size(); ++i) n += static_cast<const Sender&>(senders_[i]).host() == host ? 1 : 0;
+    return n;
+}
+
+udpnetManage::Sender* udpnetManage::admit(const sockaddr_in& from, std::string* why) {
     for (size_t i = 0; i < senders_.size(); ++i)
         if (static_cast<Sender&>(senders_[i]).is(from)) return &static_cast<Sender&>(senders_[i]);
-    if (senders_.size() >= kMaxSenders) {
-        // Only a quiet one gives its place: the one quiet longest (the first of equals: it
-        // came first).
-        size_t out = senders_.size();
-        for (size_t i = 0; i < senders_.size(); ++i) {
-            const PcClient& a = senders_[i];
-            if (a.quiet() && (out == senders_.size() || a.idleTicks() > senders_[out].idleTicks())) out = i;
+    const auto hostOf = [this](size_t i) { return static_cast<const Sender&>(senders_[i]).host(); };
+    const uint32_t host = from.sin_addr.s_addr;
+    const bool hostFull = hostSenders(host) >= kHostSenders;
+    if (hostFull || senders_.size() >= kMaxSenders) {
+        size_t out;
+        if (hostFull) {
+            // its own host's place, never another's
+            out = placeToGive(senders_, [&](size_t i) { return hostOf(i) == host; }, false);
+            *why = "its address has " + std::to_string(kHostSenders) + " places, each with work running or waiting";
+        } else {
+            std::vector<uint32_t> hosts;
+            for (size_t i = 0; i < senders_.size(); ++i)
+                if (std::find(hosts.begin(), hosts.end(), hostOf(i)) == hosts.end()) hosts.push_back(hostOf(i));
+            const size_t share = std::max<size_t>(1, kMaxSenders / (hosts.size() + 1));
+            out = placeToGive(senders_, [&](size_t i) { return hostSenders(hostOf(i)) > share; }, true);
+            if (out == senders_.size()) out = placeToGive(senders_, [](size_t) { return true; }, false);
+            *why = "every place has work running or waiting";
         }
         if (out == senders_.size()) return nullptr;
         senders_.remove(out, static_cast<Sender&>(senders_[out]).name() + " forgotten for a new one");
@@ -153,6 +197,18 @@ void udpnetManage::forgetQuiet() {
             senders_.remove(i, "quiet sender");
         else
             ++i;
+    }
+}
+
+// Work that waited unstarted longer than any PC waits for it is not run for nobody.
+void udpnetManage::dropStale() {
+    for (size_t i = 0; i < senders_.size(); ++i) {
+        const size_t n = senders_[i].link->dropHeldFramesOlderThan(kStaleTicks);
+        if (n == 0) continue;
+        staleFrames_ += n;
+        stale_.log(static_cast<Sender&>(senders_[i]).name() + ", frames waiting unstarted over " +
+                       std::to_string(kStaleTicks / 100) + " s",
+                   n);
     }
 }
 

@@ -4,7 +4,8 @@
 // (address and port) is a PC of its own, served in turn as the TCP clients are
 // (pc_clients.h): its own order, a long command as its job, a bound on the frames and bytes
 // it may have waiting. A sender gets a place only by a frame with a good BCC; senders quiet
-// for 30 s are forgotten. Beside it the
+// for 30 s are forgotten. Places go by machine: one source address holds a few at most, and
+// its senders are one machine in the pass-through's turns. Beside it the
 // WiFi module's port 13769 and its thread: one AT command per datagram, answered to
 // the sender (h71_wifi_config.h).
 #include <netinet/in.h>
@@ -24,10 +25,16 @@ class udpnetManage {
 public:
     static constexpr int kControlPort = 5008;
     static constexpr int kWifiPort = 13769;
-    // Senders served at once; with every place taken a new sender takes the place of the
-    // one quiet longest. While every one has a job running or frames waiting, a new sender
-    // is refused: the PC waiting for its answer keeps its place.
+    // Senders served at once, and of them those of one source address (a LAN's PCs and
+    // tools send from any port, and one host must not shut the others out). A new sender
+    // of a host that holds its places takes the place of its own sender quiet longest; with
+    // every place taken, a host over its share (the places over the hosts, the new one
+    // counted) gives one up: its sender quiet longest, else one with frames waiting but
+    // nothing started (they are dropped). Failing both, the sender quiet longest of any host.
+    // A sender with a job running keeps its place: the PC waiting for that answer gets it.
+    // Without a place to give, the new sender is refused.
     static constexpr size_t kMaxSenders = 32;
+    static constexpr size_t kHostSenders = 4;
     // Frames and bytes a sender may have waiting; those past it in a datagram are dropped.
     static constexpr size_t kSenderFrames = control_link::kHeldFrames;
     static constexpr size_t kSenderBytes = control_link::kHeldBytes;
@@ -38,6 +45,9 @@ public:
     static constexpr size_t kSmallFrame = 1024;
     // In 10 ms ticks: a sender with nothing running or waiting for 30 s is forgotten.
     static constexpr uint32_t kSenderIdleTicks = 3000;
+    // In 10 ms ticks: a frame that has waited 5 s and not started is dropped. A PC gives a
+    // request up after about 1 s and sends it again; none is still waiting for this one.
+    static constexpr uint32_t kStaleTicks = 500;
     // Datagrams read between two turns: fewer than the places, so a sender's frame is
     // served before the senders that came after it can push it out.
     static constexpr size_t kDatagramsPerTurn = kMaxSenders / 2;
@@ -48,8 +58,10 @@ public:
 
     int port() const { return port_; }
     size_t senderCount() const { return senderCount_.load(); }
-    // Datagrams of new senders refused so far, every place having work.
+    // Datagrams of new senders refused so far, no place being theirs to take.
     size_t refusedDatagrams() const { return refusedDatagrams_.load(); }
+    // Frames dropped so far for having waited past kStaleTicks.
+    size_t staleFrames() const { return staleFrames_.load(); }
     int wifiPort() const { return wifiPort_; }
     void controlThread();
     void wifiThread();
@@ -58,14 +70,18 @@ private:
     struct Sender;
     udpnetManage();
     void receive(const sockaddr_in& from, size_t n);
-    Sender* admit(const sockaddr_in& from);
+    // The sender's place; nullptr, and *why, when it has none.
+    Sender* admit(const sockaddr_in& from, std::string* why);
+    size_t hostSenders(uint32_t host) const;
     void forgetQuiet();
+    void dropStale();
     size_t heldBytes() const;
     int fd_ = -1;
     int port_ = -1;
     PcClients senders_;  // owned by the control thread
     std::atomic<size_t> senderCount_{0};
     std::atomic<size_t> refusedDatagrams_{0};
+    std::atomic<size_t> staleFrames_{0};
     link_thread thread_;
     int wifiFd_ = -1;
     int wifiPort_ = -1;
@@ -78,4 +94,5 @@ private:
     HeldBacklog backlog_;
     DropLog garbage_{"UDP"};   // each its own line a second at most
     DropLog refused_{"UDP"};
+    DropLog stale_{"UDP"};
 };

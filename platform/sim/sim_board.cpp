@@ -6,6 +6,7 @@
 #include <linux/input.h>
 #include <linux/spi/spidev.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/mman.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -707,6 +708,14 @@ int SimBoard::serialPeerFd(int port) {
     std::lock_guard<std::recursive_mutex> l(mutex_);
     Serial* s = serial(port);
     return s ? s->master : -1;
+}
+
+int SimBoard::serialInputWaiting(int port) {
+    std::lock_guard<std::recursive_mutex> l(mutex_);
+    Serial* s = serial(port);
+    int n = -1;
+    if (!s || ::ioctl(s->slaveHold, FIONREAD, &n) != 0) return -1;
+    return n;
 }
 
 std::string SimBoard::serialPeerPath(int port) const {

@@ -236,6 +236,8 @@ public:
     // device name is published as the symlink <root>/run/ttySN.peer.
     bool startSerialBridges();
     std::string serialPeerPath(int port) const;
+    // Bytes that have reached the controller's end of the port and wait to be read.
+    int serialInputWaiting(int port);
 
     // ---- Kernel uevents (NETLINK_KOBJECT_UEVENT) ----
     // Raw message as the kernel sends it ("add@/devpath\0ACTION=add\0..."). Messages sent

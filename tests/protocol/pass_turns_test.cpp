@@ -1,5 +1,7 @@
-// Receiving-card pass-throughs from several links share the cards' bus: each waits only
-// for those that came before it.
+// Receiving-card pass-throughs from several links share the cards' bus in turns by machine:
+// a TCP client, a serial line, the UDP senders of one address.
+#include <algorithm>
+
 #include "transport_fixture.h"
 
 using namespace prototest;
@@ -61,9 +63,53 @@ TEST_F(PassTurnsTest, PassThroughsOnUdpAndSerialAreAnsweredInTheirTurnWhileATcpC
     fake.grants = 100;  // the client's other frames pass at once
 }
 
-// Nothing advances the tick here and the cards stay silent: the answer's wait ends on its
-// wall-clock backstop, 3 s alone, shared with the pass-throughs queued behind it.
-TEST_F(PassTurnsTest, BehindAStalledTickAPassThroughWithOthersQueuedGivesUpWellBeforeThreeSeconds) {
+// Three UDP senders of one address each send a pass-through while a TCP client's waits for
+// its card, and the client sends on: the address and the client take turns.
+TEST_F(PassTurnsTest, TheUdpSendersOfOneAddressTakeOneTurnBesideATcpClient) {
+    useFake();
+    fake.answerAfter = -1;
+    const auto card = line(cardPassFrame());
+    RawClient pc(networkManage::p_networkManage->port());
+    constexpr size_t kTcp = 4, kUdp = 3;
+    std::vector<uint8_t> many;
+    for (size_t i = 0; i < kTcp; ++i) many = cat(many, card);
+    pc.send(many);
+    ASSERT_TRUE(eventually([&] { return passedBy().size() == 1; }));
+    sockaddr_in server{};
+    server.sin_family = AF_INET;
+    server.sin_port = htons(uint16_t(udpnetManage::p_udpnetManage->port()));
+    server.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    std::vector<int> udp;
+    for (size_t i = 0; i < kUdp; ++i) {
+        udp.push_back(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+        sockaddr_in me{};
+        me.sin_family = AF_INET;
+        me.sin_addr.s_addr = htonl(INADDR_LOOPBACK + 1);
+        ASSERT_EQ(::bind(udp.back(), reinterpret_cast<sockaddr*>(&me), sizeof me), 0);
+        ASSERT_EQ(::sendto(udp.back(), card.data(), card.size(), 0, reinterpret_cast<sockaddr*>(&server), sizeof server),
+                  ssize_t(card.size()));
+    }
+    // Each answer once the client's next pass-through, if it has one, waits too.
+    for (size_t n = 1; n < kTcp + kUdp; ++n) {
+        ASSERT_TRUE(eventually([&] {
+            const auto by = passedBy();
+            const auto tcp = size_t(std::count(by.begin(), by.end(), kTransportTcp));
+            const size_t tcpWaiting = tcp < kTcp && by.back() != kTransportTcp ? 1 : 0;
+            return control_link::passThroughsWaiting() == kUdp - (by.size() - tcp) + tcpWaiting;
+        })) << n;
+        fake.grants = 1;
+        ASSERT_TRUE(eventually([&] { return passedBy().size() > n; })) << n;
+    }
+    EXPECT_EQ(passedBy(), (std::vector<uint8_t>{kTransportTcp, kTransportUdp, kTransportTcp, kTransportUdp, kTransportTcp,
+                                                kTransportUdp, kTransportTcp}));
+    fake.grants = 100;
+    for (int fd : udp) ::close(fd);
+}
+
+// Nothing advances the tick here and the cards stay silent: each answer's wait ends on its
+// wall-clock backstop, and each pass-through queued behind still goes in its turn. (How
+// soon, with others queued, protocol_rtt_bench measures.)
+TEST_F(PassTurnsTest, BehindAStalledTickPassThroughsGiveUpOneAfterTheOtherUnanswered) {
     useFake();
     fake.answerAfter = -1;
     const auto card = line(cardPassFrame());
@@ -71,11 +117,8 @@ TEST_F(PassTurnsTest, BehindAStalledTickAPassThroughWithOthersQueuedGivesUpWellB
     RawClient a(port), b(port), c(port);
     a.send(card);
     ASSERT_TRUE(eventually([&] { return passedBy().size() == 1; }));
-    const auto t0 = std::chrono::steady_clock::now();
     b.send(card);
     c.send(card);
-    ASSERT_TRUE(eventually([] { return control_link::passThroughsWaiting() == 2; }));
-    ASSERT_TRUE(eventually([&] { return passedBy().size() == 2; }));
-    EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(2500))
-        << "two waiting behind it: 1 s of backstop, not 3 s";
+    ASSERT_TRUE(eventually([&] { return passedBy().size() == 3 && g_passby_trans_port == kTransportNone; }))
+        << "each gave up in its turn, none dropped for the others";
 }

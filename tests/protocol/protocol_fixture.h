@@ -35,6 +35,9 @@ public:
         return kEngineOk;
     }
     int fpgaReadRegister(unsigned reg, int fpga, uint8_t* value) override {
+        ++readsRunning;
+        while (readHeld) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        --readsRunning;
         *value = regs[fpga][reg];
         return kEngineOk;
     }
@@ -102,6 +105,9 @@ public:
     // While set, an erase lasts until it is cleared (a whole-flash erase takes a minute).
     std::atomic<bool> eraseHeld{false};
     std::atomic<int> erasesRunning{0};
+    // While set, an FPGA register read lasts until it is cleared (it holds the link's thread).
+    std::atomic<bool> readHeld{false};
+    std::atomic<int> readsRunning{0};
     std::vector<uint8_t> passed;
     std::vector<uint8_t> passedBy;  // the transport of each pass-through, in the order they ran
     std::atomic<int> answerAfter{-1};
