@@ -332,10 +332,14 @@ TEST_F(NorModelTest, IsBusyForTheErasesTimeOnTheBoardClock) {
     EXPECT_EQ(frame({0x05, 0xFF})[1] & 1, 1);
     frame({0x06});
     EXPECT_EQ(f.misuseCount(), 1u) << "a command while the erase runs";
+    const Bytes idRead = {0x4B, 0, 0, 0, 0, 0xFF};
+    EXPECT_EQ(frame(idRead)[5], 0xFF) << "ignored while busy: the data line idles high";
+    EXPECT_EQ(f.misuseCount(), 2u);
     board().step(149 * kNsPerMs);
     EXPECT_EQ(frame({0x05, 0xFF})[1] & 1, 1);
     board().step(1 * kNsPerMs);
     EXPECT_EQ(frame({0x05, 0xFF})[1] & 1, 0) << "a 64 KiB block takes 150 ms";
+    EXPECT_EQ(frame(idRead)[5], 0x00) << "the ID once the erase is over";
 }
 
 TEST_F(FlashTest, WindowClosesAccessLinesBeforeTheSelects) {
