@@ -48,16 +48,15 @@ public:
         : bus_(bus), chip2_(chip == kFlashChipFpga0) {
         open();
     }
-    ~FlashWindow() RELEASE() NO_THREAD_SAFETY_ANALYSIS {
-        if (open_) close();
-    }
+    ~FlashWindow() RELEASE() NO_THREAD_SAFETY_ANALYSIS { close(); }
     FlashWindow(const FlashWindow&) = delete;
     FlashWindow& operator=(const FlashWindow&) = delete;
 
-    // Lets the bus go for a wait (a busy poll) and takes it back: the window stays this scope's.
-    void open() ACQUIRE() NO_THREAD_SAFETY_ANALYSIS {
+    class Pause;
+
+private:
+    void open() NO_THREAD_SAFETY_ANALYSIS {
         Utils::_spi_mutex.lock();
-        open_ = true;
         if (chip2_) {
             bus_->fpga1Select.set(kHigh);
             bus_->fpga0Select.set(kLow);
@@ -69,7 +68,7 @@ public:
             bus_->fpga1FlashAccessB.set(kLow);
         }
     }
-    void close() RELEASE() NO_THREAD_SAFETY_ANALYSIS {
+    void close() NO_THREAD_SAFETY_ANALYSIS {
         if (chip2_) {
             bus_->fpga0FlashAccess.set(kHigh);
         } else {
@@ -78,14 +77,27 @@ public:
         }
         bus_->fpga0Select.set(kHigh);
         bus_->fpga1Select.set(kHigh);
-        open_ = false;
         Utils::_spi_mutex.unlock();
     }
 
-private:
     FpgaBus* bus_;
     bool chip2_;
-    bool open_ = false;
+};
+
+// Lets the window go for one wait (a pause between busy polls, a yield between pages) and
+// takes it back at the end of its scope. Another thread may have used the chip meanwhile:
+// the next command waits for it first.
+class SCOPED_CAPABILITY fpga_drv::FlashWindow::Pause {
+public:
+    explicit Pause(FlashWindow& window) RELEASE(Utils::_spi_mutex) NO_THREAD_SAFETY_ANALYSIS : window_(window) {
+        window_.close();
+    }
+    ~Pause() RELEASE() NO_THREAD_SAFETY_ANALYSIS { window_.open(); }
+    Pause(const Pause&) = delete;
+    Pause& operator=(const Pause&) = delete;
+
+private:
+    FlashWindow& window_;
 };
 
 void FpgaBus::bind(void* window) {
@@ -145,9 +157,7 @@ int fpga_drv::SPI_Transfer(int fd, const uint8_t* tx, uint8_t* rx, unsigned len)
 
 int fpga_drv::SPI_Transfer_Write(int fd, const uint8_t* tx, unsigned len) { return SPI_Transfer(fd, tx, nullptr, len); }
 
-// The window lets the bus go and takes it back between polls: the scope that opened it still
-// holds it at the end, which the analysis cannot follow through the optional pointer.
-NO_THREAD_SAFETY_ANALYSIS int fpga_drv::FPGA_SPI_WAIT_BUSY(int fd, FlashWindow* window) {
+int fpga_drv::FPGA_SPI_WAIT_BUSY(int fd, FlashWindow& window) {
     // Bounded by the monotonic clock: ticks stop while the GUI thread is busy.
     const auto start = std::chrono::steady_clock::now();
     const auto deadline = start + std::chrono::milliseconds(busy_limit_ms_);
@@ -171,10 +181,9 @@ NO_THREAD_SAFETY_ANALYSIS int fpga_drv::FPGA_SPI_WAIT_BUSY(int fd, FlashWindow* 
             plat::sleepUs(0);
             continue;
         }
-        if (window) window->close();
+        const FlashWindow::Pause pause(window);
         plat::lockcheck::waitPoint(plat::Wait::FlashWait);
         plat::sleepUs(200);
-        if (window) window->open();
     }
 }
 
@@ -186,16 +195,16 @@ int fpga_drv::FPGA_SPI_FLASH_VBYONE_ERASE(int chip, uint32_t first_sector, int k
     if (first_sector > kFlashSectors || count > (kFlashSectors - first_sector) / unit) return 0;
     const int fd = flashLink(chip);
     FlashWindow window(bus_, chip);
-    if (!FPGA_SPI_WAIT_BUSY(fd, &window)) return 0;
+    if (!FPGA_SPI_WAIT_BUSY(fd, window)) return 0;
     for (uint32_t k = 0; k < count; ++k) {
         const uint8_t wren[1] = {kNorWriteEnable};
         if (SPI_Transfer_Write(fd, wren, 1) < 1) return 0;
-        if (!FPGA_SPI_WAIT_BUSY(fd, &window)) return 0;
+        if (!FPGA_SPI_WAIT_BUSY(fd, window)) return 0;
         uint8_t cmd[4] = {kEraseCommand[kind], 0, 0, 0};
         putAddress(cmd + 1, (first_sector & 0xFFFF) * kFlashSectorSize + k * unit * kFlashSectorSize);
         cmd[3] = 0x00;
         if (SPI_Transfer_Write(fd, cmd, 4) < 1) return 0;
-        if (!FPGA_SPI_WAIT_BUSY(fd, &window)) return 0;
+        if (!FPGA_SPI_WAIT_BUSY(fd, window)) return 0;
     }
     return 1;
 }
@@ -207,6 +216,12 @@ int fpga_drv::FPGA_SPI_FLASH_VBYONE_WRITE(int chip, uint32_t address, const uint
     uint8_t frame[4 + kFlashPageSize];
     uint32_t done = 0;
     while (done < length) {
+        if (done) {
+            // a bitstream is thousands of pages: the bus is the others' between two of them
+            const FlashWindow::Pause pause(window);
+            std::this_thread::yield();
+        }
+        if (!FPGA_SPI_WAIT_BUSY(fd, window)) return 0;
         const uint32_t at = address + done;
         // never across a page end: the part would wrap inside the page
         const uint32_t room = kFlashPageSize - (at % kFlashPageSize);
@@ -217,20 +232,16 @@ int fpga_drv::FPGA_SPI_FLASH_VBYONE_WRITE(int chip, uint32_t address, const uint
         putAddress(frame + 1, at);
         std::memcpy(frame + 4, buffer + done, piece);
         if (SPI_Transfer_Write(fd, frame, 4 + piece) < 1) return 0;
-        if (!FPGA_SPI_WAIT_BUSY(fd, &window)) return 0;
         done += piece;
-        // a bitstream is thousands of pages: the bus is the others' between two of them
-        window.close();
-        std::this_thread::yield();
-        window.open();
     }
-    return 1;
+    return FPGA_SPI_WAIT_BUSY(fd, window);
 }
 
 int fpga_drv::FPGA_SPI_FLASH_VBYONE_READ(int chip, uint32_t address, uint32_t length, uint8_t* out) {
     if (!out || !inFlash(address, length)) return 0;
     const int fd = flashLink(chip);
     FlashWindow window(bus_, chip);
+    if (!FPGA_SPI_WAIT_BUSY(fd, window)) return 0;
     uint8_t tx[5 + kFlashReadChunk];
     uint8_t rx[5 + kFlashReadChunk];
     std::memset(tx, 0xFF, sizeof tx);
@@ -274,6 +285,7 @@ int fpga_drv::FPGA_SPI_FLASH_SSTF016B_RD_UID(int chip, uint8_t* out) {
     if (!out) return 0;
     const int fd = flashLink(chip);
     FlashWindow window(bus_, chip);
+    if (!FPGA_SPI_WAIT_BUSY(fd, window)) return 0;
     uint8_t tx[13] = {kNorReadUniqueId, 0, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
     uint8_t rx[13] = {};
     if (SPI_Transfer(fd, tx, rx, 13) < 1) return 0;

@@ -9,6 +9,7 @@
 #include <mutex>
 #include <string>
 
+#include "core/utils.h"
 #include "platform/annotated_mutex.h"
 #include "platform/board_wiring.h"
 #include "platform/gpio_word.h"
@@ -82,12 +83,10 @@ public:
     int SPI_Transfer(int fd, const uint8_t* tx, uint8_t* rx, unsigned len);
     int SPI_Transfer_Write(int fd, const uint8_t* tx, unsigned len);
 
-    class FlashWindow;
-    // Polls the status until the write-in-progress bit clears: 1 ready; 0 when a status
-    // read failed or the flash stayed busy past the bound. A wait past a page program's
-    // (an erase) closes `window` between polls, so the scaler and the cards get the bus.
-    int FPGA_SPI_WAIT_BUSY(int fd, FlashWindow* window = nullptr);
-    // kind 0: 4 KiB sectors, 1: 32 KiB blocks, 2: 64 KiB blocks. 1 done; 0 refused or failed.
+    // Every operation waits for its chip before its first command and after every pause of
+    // its window: a part ignores a command while it erases or programs, and another thread's
+    // erase may have run in between. kind 0: 4 KiB sectors, 1: 32 KiB blocks, 2: 64 KiB
+    // blocks. 1 done; 0 refused or failed.
     int FPGA_SPI_FLASH_VBYONE_ERASE(int chip, uint32_t first_sector, int kind, uint32_t count);
     int FPGA_SPI_FLASH_VBYONE_WRITE(int chip, uint32_t address, const uint8_t* buffer, uint32_t length);
     int FPGA_SPI_FLASH_VBYONE_READ(int chip, uint32_t address, uint32_t length, uint8_t* out);
@@ -108,6 +107,11 @@ public:
     void setBusyLimitMs(unsigned ms) { busy_limit_ms_ = ms; }
 
 private:
+    class FlashWindow;
+    // Polls the status until the write-in-progress bit clears: 1 ready; 0 when a status
+    // read failed or the flash stayed busy past the bound. A wait past a page program's
+    // (an erase) pauses `window` between polls, so the scaler and the cards get the bus.
+    int FPGA_SPI_WAIT_BUSY(int fd, FlashWindow& window) REQUIRES(Utils::_spi_mutex);
     int flashLink(int chip) const;
 
     FpgaBus* bus_;

@@ -57,24 +57,37 @@ void fpga_manage::PHY_status_to_RAM() { std::memset(MCU_RAM_CMD + MBOX_PHY, 0, 4
 
 // Programs a record body first and its marker last, so that a cut in between leaves an
 // invalid record rather than a valid-looking half.
-static int programRecord(fpga_drv* drv, int chip, uint32_t address, const uint8_t* record, uint32_t length) {
+static int programRecord(fpga_drv* drv, int chip, uint32_t address, const uint8_t* record, uint32_t length)
+    REQUIRES(drv->update_mutex) {
     if (length > 1 && !drv->FPGA_SPI_FLASH_VBYONE_WRITE(chip, address + 1, record + 1, length - 1)) return 0;
     return drv->FPGA_SPI_FLASH_VBYONE_WRITE(chip, address, record, 1);
 }
 
 // Erases `sector` and programs the record into it, read back and written once more on a
 // difference.
-static int writeRecord(fpga_drv* drv, int chip, uint32_t sector, const uint8_t* record, uint32_t length) {
-    return drv->writeVerified(chip, sectorAddress(sector), record, length, [&] {
+static int writeRecord(fpga_drv* drv, int chip, uint32_t sector, const uint8_t* record, uint32_t length)
+    REQUIRES(drv->update_mutex) {
+    return drv->writeVerified(chip, sectorAddress(sector), record, length, [&]() NO_THREAD_SAFETY_ANALYSIS {
         return drv->FPGA_SPI_FLASH_VBYONE_ERASE(chip, sector, 0, 1) &&
                programRecord(drv, chip, sectorAddress(sector), record, length);
     });
 }
 
-// A complete record starts with its marker (programmed last); update_mutex held.
-static bool recordAt(fpga_drv* drv, int chip, uint32_t sector) {
+// A complete record starts with its marker (programmed last).
+static bool recordAt(fpga_drv* drv, int chip, uint32_t sector) REQUIRES(drv->update_mutex) {
     uint8_t marker = 0;
     return drv->FPGA_SPI_FLASH_VBYONE_READ(chip, sectorAddress(sector), 1, &marker) && marker == FLASH_RECORD_VALID;
+}
+
+static bool recordFits(const uint8_t* record, uint32_t length) {
+    return record && length != 0 && length <= kFlashSectorSize;
+}
+
+int fpga_manage::save_flash_record(int chip, uint32_t sector, const uint8_t* record, uint32_t length) {
+    if (!recordFits(record, length) || !spareSector(sector) || record[0] != FLASH_RECORD_VALID) return 0;
+    fpga_flash_access();
+    plat::Locker<plat::Mutex> lock(drv->update_mutex);
+    return saveRecordHeld(chip, sector, record, length);
 }
 
 // The new record goes to the spare sector first, then replaces the record in its own
@@ -83,11 +96,8 @@ static bool recordAt(fpga_drv* drv, int chip, uint32_t sector) {
 // cut left the record only in the spare, the spare is the only copy: the sector is
 // written first and the spare cleared after, so no cut, however many, finds neither.
 // A record that does not read back as written ends the save there, reported as failed.
-int fpga_manage::save_flash_record(int chip, uint32_t sector, const uint8_t* record, uint32_t length) {
+int fpga_manage::saveRecordHeld(int chip, uint32_t sector, const uint8_t* record, uint32_t length) {
     const uint32_t spare = spareSector(sector);
-    if (!record || length == 0 || length > kFlashSectorSize || !spare || record[0] != FLASH_RECORD_VALID) return 0;
-    fpga_flash_access();
-    std::lock_guard<plat::Mutex> lock(drv->update_mutex);
     const bool onlySpare = !recordAt(drv, chip, sector) && recordAt(drv, chip, spare);
     const bool ok = (onlySpare || writeRecord(drv, chip, spare, record, length)) &&
                     writeRecord(drv, chip, sector, record, length) && drv->FPGA_SPI_FLASH_VBYONE_ERASE(chip, spare, 0, 1);
@@ -101,20 +111,24 @@ int fpga_manage::erase_flash_record(int chip, uint32_t sector) {
     const uint32_t spare = spareSector(sector);
     if (!spare) return 0;
     fpga_flash_access();
-    std::lock_guard<plat::Mutex> lock(drv->update_mutex);
+    plat::Locker<plat::Mutex> lock(drv->update_mutex);
     // spare first: a cut between the two leaves the old record in its sector
     if (!drv->FPGA_SPI_FLASH_VBYONE_ERASE(chip, spare, 0, 1)) return 0;
     return drv->FPGA_SPI_FLASH_VBYONE_ERASE(chip, sector, 0, 1);
 }
 
-// A record found only in the spare (a save cut short) is copied back into its sector and
-// the spare cleared, so the next save starts with the record where it belongs.
 int fpga_manage::load_flash_record(int chip, uint32_t sector, uint8_t* record, uint32_t length) {
-    const uint32_t spare = spareSector(sector);
-    if (!record || length == 0 || length > kFlashSectorSize) return 0;
+    if (!recordFits(record, length)) return 0;
     fpga_flash_access();
     // never between another thread's erase and program
-    std::lock_guard<plat::Mutex> lock(drv->update_mutex);
+    plat::Locker<plat::Mutex> lock(drv->update_mutex);
+    return loadRecordHeld(chip, sector, record, length);
+}
+
+// A record found only in the spare (a save cut short) is copied back into its sector and
+// the spare cleared, so the next save starts with the record where it belongs.
+int fpga_manage::loadRecordHeld(int chip, uint32_t sector, uint8_t* record, uint32_t length) {
+    const uint32_t spare = spareSector(sector);
     const bool inSector = recordAt(drv, chip, sector);
     if (inSector && drv->FPGA_SPI_FLASH_VBYONE_READ(chip, sectorAddress(sector), length, record)) return 1;
     if (spare == 0 || !recordAt(drv, chip, spare) ||
@@ -133,13 +147,24 @@ int fpga_manage::load_flash_record(int chip, uint32_t sector, uint8_t* record, u
     return 1;
 }
 
-int fpga_manage::save_param_image(int i, uint8_t* saved) {
+// The save and its read-back in one hold of the update lock: a second PC's save of the
+// same record waits for this one's check, which is made against the snapshot written
+// (the card search may change the image meanwhile), never against the other's record.
+int fpga_manage::save_param_image(int i) {
     if (i != 0 && i != 1) return 0;
-    uint8_t record[1 + kRam1ImageSize];
+    const int chip = i + kFlashChipFpga0;
+    uint8_t record[1 + kRam1ImageSize], back[1 + kRam1ImageSize];
     record[0] = FLASH_RECORD_VALID;
     imageSnapshot(i, record + 1);
-    if (saved) std::memcpy(saved, record + 1, kRam1ImageSize);
-    return save_flash_record(i + kFlashChipFpga0, FLASH_PARA_SECTOR, record, sizeof record);
+    fpga_flash_access();
+    plat::Locker<plat::Mutex> lock(drv->update_mutex);
+    if (!saveRecordHeld(chip, FLASH_PARA_SECTOR, record, sizeof record)) return 0;
+    if (param_saved_hook) param_saved_hook();
+    if (!loadRecordHeld(chip, FLASH_PARA_SECTOR, back, sizeof back) || std::memcmp(back, record, sizeof back) != 0) {
+        writeLogMsg(LOG_ERROR, "parameter save of fpga" + std::to_string(i + 1) + " reads back wrong");
+        return 0;
+    }
+    return 1;
 }
 
 void fpga_manage::record_onoff_time(int chip) {

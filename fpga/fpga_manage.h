@@ -197,9 +197,12 @@ public:
     int erase_flash_record(int chip, uint32_t sector);
     // 1 when a valid record was read (from its sector, or from the copy a cut left).
     int load_flash_record(int chip, uint32_t sector, uint8_t* record, uint32_t length);
-    // The PC's parameter save: FPGA i's image as the record at 0x6C7000 of its own flash;
-    // `saved` (kRam1ImageSize bytes) receives the image written.
-    int save_param_image(int i, uint8_t* saved = nullptr);
+    // The PC's parameter save: a snapshot of FPGA i's image as the record at 0x6C7000 of its
+    // own flash, read back as the start-up loads it; 1 when it holds the snapshot.
+    int save_param_image(int i);
+    // Tests: save_param_image calls it between the record's save and its read-back (set
+    // while no save runs).
+    std::function<void()> param_saved_hook;
     // Sends the brightness to both FPGAs (arg 1: from the RAM's percentage, 0: the current level).
     int Brightness_hand_dealwith(int arg);
 
@@ -517,6 +520,9 @@ private:
     std::atomic<uint32_t> down_since_[2] = {{0}, {0}};
     void noteDown(int i);
     bool cards_busy_ = false;   // engine thread
+    // Flash records within a hold of the configuration flashes' update lock.
+    int saveRecordHeld(int chip, uint32_t sector, const uint8_t* record, uint32_t length) REQUIRES(drv->update_mutex);
+    int loadRecordHeld(int chip, uint32_t sector, uint8_t* record, uint32_t length) REQUIRES(drv->update_mutex);
 
     uint8_t reg_mirror_[2][kMirrorSize] GUARDED_BY(reg_mutex) = {};
     // Storage behind MCU_RAM_PARA_func, MCU_RAM_RX_func and MCU_RAM_ETH_BACK_PARA_func: under

@@ -1,6 +1,5 @@
 #include "fpga/fpga_protocol.h"
 
-#include <cstring>
 #include <functional>
 
 #include "core/logMsg.h"
@@ -67,7 +66,7 @@ int FpgaProtocolEngines::fpgaReadRam(unsigned ram, unsigned address, uint8_t* da
 }
 
 // The PC's parameter save: the image into the FPGA's own flash, read back, and the
-// port buffer rebuilt from what the flash holds.
+// port buffer rebuilt.
 int FpgaProtocolEngines::fpgaSaveParameters(int fpga) {
     if (!validFpga(fpga)) return kEngineFailed;
     // before the start-up has read the saved record the image is zeros: saved, it would
@@ -76,16 +75,9 @@ int FpgaProtocolEngines::fpgaSaveParameters(int fpga) {
         writeLogMsg(LOG_WARNING, "parameter save of fpga" + std::to_string(fpga + 1) + " refused: its parameters are not loaded yet");
         return kEngineUnavailable;
     }
-    // the card search may change the image meanwhile: the flash is compared with what was written
-    uint8_t saved[kRam1ImageSize];
-    if (!engine_->save_param_image(fpga, saved)) {
+    // checked against the image it wrote, within the same hold of the flash
+    if (!engine_->save_param_image(fpga)) {
         writeLogMsg(LOG_ERROR, "parameter save of fpga" + std::to_string(fpga + 1) + " failed");
-        return kEngineFailed;
-    }
-    uint8_t back[1 + kRam1ImageSize];
-    if (!engine_->load_flash_record(fpga + kFlashChipFpga0, FLASH_PARA_SECTOR, back, sizeof back) ||
-        std::memcmp(back + 1, saved, kRam1ImageSize) != 0) {
-        writeLogMsg(LOG_ERROR, "parameter save of fpga" + std::to_string(fpga + 1) + " reads back wrong");
         return kEngineFailed;
     }
     engine_->H71_back_mcu_set_net_para(fpga);

@@ -157,7 +157,8 @@ const std::vector<Row>& rows() {
          {},
          {}},
         {L::FpgaUpdate, "`fpga_drv::update_mutex`", "",
-         "an erase-and-program or read of the FPGA flashes (only flash writers and readers take it)",
+         "an erase-and-program or record read of the FPGA flashes, a parameter save with its read-back (only "
+         "flash writers and record readers take it)",
          {{W::FlashWait, "an FPGA-flash erase and program: 4 s"}, {W::Sleep, "an FPGA-flash erase and program: 4 s"}},
          {{L::Spi}, {L::System, "the clock read of the record it programs"}}},
         {L::ClockRecord, "`clock_record_run::mutex_`", "", "the operating-time recorder",
@@ -165,7 +166,8 @@ const std::vector<Row>& rows() {
          {{L::FpgaUpdate}, {L::System, "the clock read"}}},
         {L::Spi, "`Utils::_spi_mutex`", "",
          "one SPI bus operation, the FPGAs' reset lines; an FPGA flash's window (`FlashWindow`) holds it for one "
-         "command or page, and lets it go across an erase's busy wait",
+         "operation, from a ready status on, and lets it go (`FlashWindow::Pause`) between two pages and across "
+         "an erase's busy wait",
          {},
          {}},
         {L::C331Bank, "`Utils::_c331_bnk_mutex`", "", "the scaler's bank select with its access", {}, {{L::Spi}}},

@@ -1,8 +1,13 @@
 // Configuration flash commands, byte for byte on the wire, against the simulated NOR parts.
 #include <QMutex>
+#include <atomic>
 #include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
 
 #include "core/utils.h"
+#include "fpga/fpga_protocol.h"
 #include "fpga_fixture.h"
 
 using namespace fpgatest;
@@ -140,18 +145,19 @@ TEST_F(FlashTest, ProgramAndReadStayInsideTheCallersBuffers) {
     EXPECT_EQ(out, before);
 }
 
-TEST_F(FlashTest, ReadsGoIn2048ByteChunks) {
+TEST_F(FlashTest, ReadsGoIn2048ByteChunksAfterAStatusPoll) {
     std::vector<uint8_t> out(4096);
     ASSERT_EQ(drv()->FPGA_SPI_FLASH_VBYONE_READ(2, 0, 2048, out.data()), 1);
-    EXPECT_EQ(frameLengths(frames(kFlash2)), std::vector<size_t>({2053}));
+    EXPECT_EQ(frameLengths(frames(kFlash2)), std::vector<size_t>({2, 2053}));
     board().clearSpiFrames();
     ASSERT_EQ(drv()->FPGA_SPI_FLASH_VBYONE_READ(2, 0, 2049, out.data()), 1);
-    EXPECT_EQ(frameLengths(frames(kFlash2)), std::vector<size_t>({2053, 6}));
+    EXPECT_EQ(frameLengths(frames(kFlash2)), std::vector<size_t>({2, 2053, 6}));
     board().clearSpiFrames();
     ASSERT_EQ(drv()->FPGA_SPI_FLASH_VBYONE_READ(2, 0x1000, 4096, out.data()), 1);
     auto fs = frames(kFlash2);
-    EXPECT_EQ(frameLengths(fs), std::vector<size_t>({2053, 2053})) << "no empty third transfer";
-    EXPECT_EQ(Bytes(fs[1].tx.begin(), fs[1].tx.begin() + 5), Bytes({0x0B, 0x00, 0x18, 0x00, 0xFF}));
+    EXPECT_EQ(frameLengths(fs), std::vector<size_t>({2, 2053, 2053})) << "no empty third transfer";
+    EXPECT_EQ(fs[0].tx, Bytes({0x05, 0xFF}));
+    EXPECT_EQ(Bytes(fs[2].tx.begin(), fs[2].tx.begin() + 5), Bytes({0x0B, 0x00, 0x18, 0x00, 0xFF}));
 }
 
 TEST_F(FlashTest, RangeEndsAtTheEndOfTheChipWithoutWrapping) {
@@ -172,7 +178,7 @@ TEST_F(FlashTest, BusyStatusIsPolledUntilWriteInProgressClears) {
     ASSERT_EQ(drv()->FPGA_SPI_FLASH_VBYONE_WRITE(2, 0x50000, &one, 1), 1);
     int status = 0;
     for (auto& f : frames(kFlash2)) status += f.tx[0] == 0x05;
-    EXPECT_EQ(status, 4);
+    EXPECT_EQ(status, 5) << "one before the write enable, four after the program";
 }
 
 TEST_F(FlashTest, StuckBusyFlashFailsWithinTheBoundAndFreesTheSpiBus) {
@@ -208,16 +214,76 @@ TEST_F(FlashTest, UniqueIdComesInReceiveOrderAndAnyOtherChipNumberIsChip3) {
     ASSERT_EQ(drv()->FPGA_SPI_FLASH_SSTF016B_RD_UID(2, uid), 1);
     EXPECT_EQ(Bytes(uid, uid + 8), Bytes(plat::sim::kFpgaFlashUid[0], plat::sim::kFpgaFlashUid[0] + 8));
     auto fs = frames(kFlash2);
-    ASSERT_EQ(fs.size(), 1u);
-    EXPECT_EQ(fs[0].tx, Bytes({0x4B, 0, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}));
+    ASSERT_EQ(fs.size(), 2u);
+    EXPECT_EQ(fs[0].tx, Bytes({0x05, 0xFF})) << "the chip polled first";
+    EXPECT_EQ(fs[1].tx, Bytes({0x4B, 0, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}));
     ASSERT_EQ(drv()->FPGA_SPI_FLASH_SSTF016B_RD_UID(5, uid), 1);
     EXPECT_EQ(Bytes(uid, uid + 8), Bytes(plat::sim::kFpgaFlashUid[1], plat::sim::kFpgaFlashUid[1] + 8));
-    EXPECT_EQ(frames(kFlash3).size(), 1u);
+    EXPECT_EQ(frames(kFlash3).size(), 2u);
     // chip 3's window: FPGA 1's access lines back high, both selects high
     EXPECT_EQ(board().gpio(kGpioFpga1FlashAccessA), kHigh);
     EXPECT_EQ(board().gpio(kGpioFpga1FlashAccessB), kHigh);
     EXPECT_EQ(board().gpio(kGpioFpga0Select), kHigh);
     EXPECT_EQ(board().gpio(kGpioFpga1Select), kHigh);
+}
+
+// Two PCs save FPGA 0's parameters while both FPGAs restart, the flashes busy for the part's
+// own erase and program times in real time, so that every busy wait lets the bus go between
+// its polls: a restart's reads of the RAM-50 block and the unique ID wait for the chip, and
+// every wait takes its window back; no command reaches a busy chip and no save fails. Each
+// PC saves once per restart (turns by work done, not by the clock).
+TEST_F(FlashTest, RestartsBesideTwoPcsSavingReachNoBusyChip) {
+    const Bytes block = pattern(256, 0x31);
+    for (auto& f : chips->flash) f->load(FLASH_RAM50_BLOCK, block);
+    ASSERT_TRUE(bringUp());
+    board().setSpiFrameLog(false);
+    for (auto& f : chips->flash) f->setBusyPolls(0);
+    board().followRealTime(true);
+    FpgaProtocolEngines pe(e);
+    std::mutex turn;
+    std::condition_variable restarted;
+    int rounds = 0;
+    bool restarting = true;
+    std::atomic<int> saves{0}, failed{0};
+    auto pc = [&] {
+        for (int seen = 0;; ++seen) {
+            ++(pe.fpgaSaveParameters(0) == kEngineOk ? saves : failed);
+            std::unique_lock<std::mutex> l(turn);
+            restarted.wait(l, [&] { return rounds > seen || !restarting; });
+            if (!restarting) return;
+        }
+    };
+    std::thread first(pc), second(pc);
+    const Bytes zeros(256, 0), uid(plat::sim::kFpgaFlashUid[0], plat::sim::kFpgaFlashUid[0] + 8);
+    int besideErase = 0, wrong = 0;
+    // until 20 restarts had an erase of FPGA 0's flash among their reads (bounded)
+    while (rounds < 2000 && besideErase < 20) {
+        const uint64_t erases = chips->flash[0]->counters().erases;
+        for (int i = 0; i < 2; ++i) {
+            e->write_fpga_ram(zeros.data(), 0, 256, FPGA_RAM_FLASHBLOCK, i);
+            for (uint8_t k = 0; k < 8; ++k) e->write_to_register(FPGA_REG_UID0 + k, 0xFF, 0, i);
+            e->fpgainit(i);
+            Bytes ids;
+            for (uint8_t k = 0; k < 8; ++k) ids.push_back(chips->fpga[i]->reg(FPGA_REG_UID0 + k));
+            wrong += chips->fpga[i]->ram(FPGA_RAM_FLASHBLOCK, 0, 256) != block || ids != uid;
+        }
+        besideErase += chips->flash[0]->counters().erases != erases;
+        std::lock_guard<std::mutex> l(turn);
+        ++rounds;
+        restarted.notify_all();
+    }
+    {
+        std::lock_guard<std::mutex> l(turn);
+        restarting = false;
+        restarted.notify_all();
+    }
+    first.join();
+    second.join();
+    board().followRealTime(false);
+    EXPECT_EQ(besideErase, 20) << "in " << rounds << " restarts";
+    EXPECT_EQ(wrong, 0) << "restarts that left an FPGA a wrong RAM-50 block or unique ID, of " << rounds;
+    EXPECT_EQ(failed, 0) << "of " << saves + failed << " saves";
+    EXPECT_EQ(guestErrors(), 0u);
 }
 
 // The model on its own, fed raw frames: the part's rules, not the driver's.
@@ -266,10 +332,14 @@ TEST_F(NorModelTest, IsBusyForTheErasesTimeOnTheBoardClock) {
     EXPECT_EQ(frame({0x05, 0xFF})[1] & 1, 1);
     frame({0x06});
     EXPECT_EQ(f.misuseCount(), 1u) << "a command while the erase runs";
+    const Bytes idRead = {0x4B, 0, 0, 0, 0, 0xFF};
+    EXPECT_EQ(frame(idRead)[5], 0xFF) << "ignored while busy: the data line idles high";
+    EXPECT_EQ(f.misuseCount(), 2u);
     board().step(149 * kNsPerMs);
     EXPECT_EQ(frame({0x05, 0xFF})[1] & 1, 1);
     board().step(1 * kNsPerMs);
     EXPECT_EQ(frame({0x05, 0xFF})[1] & 1, 0) << "a 64 KiB block takes 150 ms";
+    EXPECT_EQ(frame(idRead)[5], 0x00) << "the ID once the erase is over";
 }
 
 TEST_F(FlashTest, WindowClosesAccessLinesBeforeTheSelects) {

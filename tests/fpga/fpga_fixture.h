@@ -74,6 +74,8 @@ protected:
         ram = VlxRamPara::pInstance();
     }
     void TearDown() override {
+        // a test's listener captures its locals: no later test of the program may call it
+        fpga_manage::clock_changed = nullptr;
         fpga_manage::resetInstanceForTest();
         delete engine_;
         engine_ = nullptr;

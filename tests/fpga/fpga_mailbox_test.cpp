@@ -301,6 +301,29 @@ TEST_F(MailboxTest, TwoPowerCutsInARowNeverLoseTheParameterRecord) {
     EXPECT_TRUE(repairSeen);
 }
 
+// Another PC's save of the parameter record comes between this save's program and its
+// read-back: it finds the flash held and waits its turn, so this save is checked against
+// what it wrote, not against the other's record.
+TEST_F(MailboxTest, ParameterSaveIsReadBackBeforeAnotherSaveOfItsRecord) {
+    std::memset(fpga_manage::MCU_RAM_PARA_func[0], 0x11, 1024);
+    Bytes other(1025, 0x22);
+    other[0] = 0xAA;
+    e->param_saved_hook = [&] {
+        std::thread pc([&] {
+            std::unique_lock<plat::Mutex> flash(e->drv->update_mutex, std::try_to_lock);
+            if (!flash) return;
+            flash.unlock();
+            e->save_flash_record(2, 1735, other.data(), uint32_t(other.size()));
+        });
+        pc.join();
+    };
+    EXPECT_EQ(e->save_param_image(0), 1);
+    e->param_saved_hook = nullptr;
+    Bytes saved(1025, 0x11);
+    saved[0] = 0xAA;
+    EXPECT_EQ(chips->flash[0]->read(0x6C7000, 1025), saved);
+}
+
 TEST_F(MailboxTest, ManualBrightnessLevelIsSentAtOnceAndSavedWhenAsked) {
     for (auto& f : chips->fpga) f->setPortLinks(0x0100);
     ASSERT_TRUE(bringUp());
