@@ -80,10 +80,10 @@ void QMutex::unlock() noexcept {
 // invokeMethod) releases that object's sync object, and every event Qt delivers to an object
 // acquires it just before the receiver runs. A signal names no receiver where it is emitted,
 // so an emitted signal releases the sync object of every object that was connected to that
-// signal of its sender (never a receiver of the sender's other signals); one emitted through
-// the signal-offset entry, which does not say which class declares it, releases every
-// receiver of its sender. A post to one object therefore orders nothing on another, as with
-// Qt's own lock.
+// signal of its sender and may be posted to (not a direct connection's, nor a receiver of the
+// sender's other signals); one emitted through the signal-offset entry, which does not say
+// which class declares it, releases those of every signal of its sender. A post to one object
+// therefore orders nothing on another, as with Qt's own lock.
 // Qt allocates the queued event and its arguments and files it in the receiving thread's list
 // inside that post, after the release above, under its own lock. The detector sees those
 // steps only through the allocator and memmove. A post that runs none of our code on the
@@ -309,7 +309,10 @@ int noteCode(dl_phdr_info* info, size_t, void* first) {
     dl_iterate_phdr(noteCode, &first);
 }
 
-Code codeAt(uintptr_t address) {
+// Run at every free: not instrumented (the detector is told nothing from here).
+#define VLX_UNCHECKED [[gnu::no_sanitize_thread]]
+
+VLX_UNCHECKED Code codeAt(uintptr_t address) {
     for (int i = 0; i < g_codeRanges; ++i)
         if (address >= g_code[i].begin && address < g_code[i].end) return g_code[i].code;
     return Code::Other;
@@ -323,6 +326,9 @@ struct Walk {
     Code caller = Code::Other;
     bool last = false;  // the frame before was ours
     bool ours = false;  // code of ours between the emit and the allocator
+    // each frame up to the caller: its return address and the CFA the unwinder gives with it
+    int frames = 0;
+    uintptr_t ip[16], cfa[16];
 };
 
 // The unwinder gives each frame with the CFA of the frame it called, the lowest address of its
@@ -332,6 +338,10 @@ _Unwind_Reason_Code step(_Unwind_Context* context, void* arg) {
     const uintptr_t ip = _Unwind_GetIP(context);
     if (!ip) return _URC_END_OF_STACK;
     const Code code = codeAt(ip - 1);  // the call, not what follows it
+    if (walk.stage < 2 && walk.frames < 16) {
+        walk.ip[walk.frames] = ip;
+        walk.cfa[walk.frames++] = _Unwind_GetCFA(context);
+    }
     if (walk.stage == 0) {
         if (code == Code::Runtime) walk.stage = 1;
         return _URC_NO_REASON;
@@ -348,13 +358,79 @@ _Unwind_Reason_Code step(_Unwind_Context* context, void* arg) {
     return walk.ours ? _URC_END_OF_STACK : _URC_NO_REASON;
 }
 
+// The runtime keeps no frame pointers, and unwinding it at every free costs more than the free
+// itself. What the unwinder found is kept instead: for each return address into the runtime,
+// the size of the frame it lies in, from the slot that holds it to the slot of the next return
+// address up (x86-64: a return address lies just below the CFA of the frame it returns from).
+// Relaxed atomics only: the detector must see no ordering here.
+struct RuntimeFrame {
+    std::atomic<uintptr_t> ret{0};
+    std::atomic<uintptr_t> size{0};
+};
+RuntimeFrame g_runtimeFrames[32];
+std::atomic<bool> g_slotsAsExpected{true};  // false once a frame was not laid out as above
+
+VLX_UNCHECKED uintptr_t runtimeFrameSize(uintptr_t ret) {
+    for (const RuntimeFrame& f : g_runtimeFrames) {
+        const uintptr_t known = f.ret.load(std::memory_order_relaxed);
+        if (known == ret) return f.size.load(std::memory_order_relaxed);
+        if (!known) break;
+    }
+    return 0;
+}
+
+void learnRuntimeFrames(const Walk& walk, const uintptr_t* hookSlot) {
+    bool first = true;
+    for (int k = 0; k + 1 < walk.frames; ++k) {
+        if (codeAt(walk.ip[k] - 1) != Code::Runtime) continue;
+        const auto* slot = reinterpret_cast<const uintptr_t*>(walk.cfa[k]) - 1;
+        if (*slot != walk.ip[k] || (first && hookSlot && slot != hookSlot) || walk.cfa[k + 1] <= walk.cfa[k]) {
+            g_slotsAsExpected.store(false, std::memory_order_relaxed);
+            return;
+        }
+        first = false;
+        if (runtimeFrameSize(walk.ip[k])) continue;
+        // a free entry taken, then its size (read as unknown until then)
+        for (RuntimeFrame& f : g_runtimeFrames) {
+            uintptr_t known = 0;
+            if (f.ret.compare_exchange_strong(known, walk.ip[k], std::memory_order_relaxed)) {
+                f.size.store(walk.cfa[k + 1] - walk.cfa[k], std::memory_order_relaxed);
+                break;
+            }
+            if (known == walk.ip[k]) break;
+        }
+    }
+}
+
 // Called from an allocator hook: who called the allocator, and whether code of ours runs
-// between the emit whose frame holds `until` and that call.
-Walk walked(const void* until) {
+// between the emit whose frame holds `until` and that call. `hookSlot`: where the hook's own
+// return address lies, to check what is learnt of the runtime's frames against.
+Walk walked(const void* until, const uintptr_t* hookSlot = nullptr) {
     Walk walk;
     walk.until = reinterpret_cast<uintptr_t>(until);
     _Unwind_Backtrace(step, &walk);
+    if (walk.stage == 2 && g_slotsAsExpected.load(std::memory_order_relaxed)) learnRuntimeFrames(walk, hookSlot);
     return walk;
+}
+
+// The code that called the allocator, from the hook's frame: up the return addresses through the
+// runtime's frames by their known sizes, or by the unwinder where one is not known yet.
+VLX_UNCHECKED Code allocatorCaller(const void* hookFrame) {
+    const auto* hookSlot = static_cast<const uintptr_t*>(hookFrame) + 1;
+    if (g_slotsAsExpected.load(std::memory_order_relaxed)) {
+        const uintptr_t* slot = hookSlot;
+        for (int depth = 0; depth < 16; ++depth) {
+            const Code code = codeAt(*slot - 1);
+            if (code != Code::Runtime) {
+                if (depth > 0) return code;
+                break;
+            }
+            const uintptr_t size = runtimeFrameSize(*slot);
+            if (!size) break;
+            slot = reinterpret_cast<const uintptr_t*>(reinterpret_cast<uintptr_t>(slot) + size);
+        }
+    }
+    return walked(nullptr, hookSlot).caller;
 }
 
 // The receivers of the post or emit this thread is making (an emit from a direct slot nests).
@@ -437,7 +513,7 @@ extern "C" void __sanitizer_malloc_hook(const volatile void*, size_t) { Posting:
 // released at the block's first word, as that drop would. A free made by our code follows a
 // drop the detector saw, and acquires nothing.
 extern "C" void __sanitizer_free_hook(const volatile void* block) {
-    if (walked(nullptr).caller == Code::Qt) __tsan_acquire(const_cast<void*>(block));
+    if (allocatorCaller(__builtin_frame_address(0)) == Code::Qt) __tsan_acquire(const_cast<void*>(block));
 }
 
 void QMetaObject::activate(QObject* sender, const QMetaObject* meta, int local, void** argv) {
