@@ -31,8 +31,10 @@ export QT_QPA_PLATFORM=offscreen
 # only); a direct slot's write after the same emit's queued post (only Qt's own allocations in
 # the post order it); a count dropped without an acquire before the free (only Qt's frees
 # acquire). And one the suppressions must leave visible: a shared QString appended on one
-# thread while another reads its size. A demo counts as reported only by a report of its own
-# race: one access at one of the two lines its source marks "race:", the other at the other.
+# thread while another reads its size. A demo passes only by reports of its own race: one
+# of them with one access at one of the two lines its source marks "race:" and the other at
+# the other, and none with an access elsewhere (a hand-over of Qt's the annotations no longer
+# order).
 raced() {
   local file="$1" first="$2" second="$3"
   shift 3
@@ -45,8 +47,11 @@ raced() {
     /^$/ { side = 0 }
     side == 1 { if (at(a)) a1 = 1; if (at(b)) b1 = 1 }
     side == 2 { if (at(a)) a2 = 1; if (at(b)) b2 = 1 }
-    (a1 && b2) || (b1 && a2) { found = 1 }
-    END { exit !found }' "$@"
+    /^SUMMARY: ThreadSanitizer:/ {
+      if ((a1 && b2) || (b1 && a2)) found = 1
+      if (!((a1 || b1) && (a2 || b2))) stray = 1
+    }
+    END { exit stray ? 2 : !found }' "$@"
 }
 demo=0
 for name in unrelated_receivers other_signal_receivers direct_after_queued count_without_acquire shared_string; do
@@ -62,11 +67,18 @@ for name in unrelated_receivers other_signal_receivers direct_after_queued count
   mkdir -p "$demo_reports"
   TSAN_OPTIONS="suppressions=$here/scripts/tsan/suppressions.txt log_path=$demo_reports/report exitcode=66" \
     build-tsan/tsan_demo_$name >/dev/null 2>&1 || true
-  if ! compgen -G "$demo_reports/report*" >/dev/null ||
-     ! raced "demo_$name.cpp" "${lines[0]}" "${lines[1]}" "$demo_reports"/report*; then
-    echo "the race of $source (lines ${lines[0]} and ${lines[1]}) is not reported: the annotations or the suppressions hide it"
-    demo=1
+  verdict=1
+  if compgen -G "$demo_reports/report*" >/dev/null; then
+    verdict=0
+    raced "demo_$name.cpp" "${lines[0]}" "${lines[1]}" "$demo_reports"/report* || verdict=$?
   fi
+  case $verdict in
+    0) ;;
+    2) echo "$source: reports beside its race's own (kept in $demo_reports): a hand-over is no longer annotated"
+       demo=1 ;;
+    *) echo "the race of $source (lines ${lines[0]} and ${lines[1]}) is not reported: the annotations or the suppressions hide it"
+       demo=1 ;;
+  esac
 done
 suite=0
 # the start check measures the controller's start-up against the clock, which this build does not keep
