@@ -11,6 +11,7 @@
 #   scripts/tsan.sh               build, suite, running controller
 #   VLX_TSAN_SECONDS=N            the controller's run (default 600; 0 leaves it out)
 #   VLX_TSAN_SUITE=0              leaves the test suite out
+#   VLX_JOBS=N                    the build's and the suite's jobs (default: every core)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 here="$PWD"
