@@ -277,7 +277,8 @@ private:
 };
 
 // Where code lies: the sanitizer's runtime, Qt's libraries or this program (everything of ours
-// is linked into it). Found before main; Qt and the runtime are loaded by then.
+// is linked into it). Found before main, when the runtime and the Qt libraries the program links
+// are loaded; those a plugin loads later count as other code.
 enum class Code : unsigned char { Other, Runtime, Qt, Ours };
 struct CodeRange {
     uintptr_t begin, end;
@@ -448,7 +449,7 @@ public:
     Posting& operator=(const Posting&) = delete;
 
     // after each allocation, once it is recorded as this thread's write
-    [[gnu::noinline]] static void allocated() {
+    static void allocated() {
         const Posting* p = current_;
         if (!p || p->receivers_.empty()) return;
         // this object lies in the emit's frame, above everything the emit calls
