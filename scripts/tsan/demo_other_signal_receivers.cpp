@@ -1,10 +1,11 @@
-// ThreadSanitizer builds only (scripts/tsan.sh runs it and expects one report). A race the
-// emit annotation must not hide: the main thread writes `shared` and emits one signal of a
-// sender, queued to a receiver in one thread; another thread, which never synchronised with
-// the main thread, emits the sender's other signal, queued to a receiver in a third thread,
-// and that receiver reads `shared`. Nothing orders the write before the read (Qt's lock is
-// per receiving thread), so the detector must report it. With one release for every receiver
-// of the sender, whatever the signal, the first emit seemed to order the read.
+// ThreadSanitizer builds only (scripts/tsan.sh runs it and expects the race between the two
+// lines marked "race:"). A race the emit annotation must not hide: the main thread writes
+// `shared` and emits one signal of a sender, queued to a receiver in one thread; another
+// thread, which never synchronised with the main thread, emits the sender's other signal,
+// queued to a receiver in a third thread, and that receiver reads `shared`. Nothing orders the
+// write before the read (Qt's lock is per receiving thread), so the detector must report it.
+// With one release for every receiver of the sender, whatever the signal, the first emit
+// seemed to order the read.
 #include <QCoreApplication>
 #include <QObject>
 #include <QThread>
@@ -39,7 +40,7 @@ int main(int argc, char** argv) {
     QObject::connect(
         &sender, &Sender::second, &farReceiver,
         [] {
-            std::printf("read %d\n", shared);
+            std::printf("read %d\n", shared);  // race: read
             read.store(1, std::memory_order_relaxed);
         },
         Qt::QueuedConnection);
@@ -51,7 +52,7 @@ int main(int argc, char** argv) {
         while (!written.load(std::memory_order_relaxed)) std::this_thread::yield();
         emit sender.second();
     });
-    shared = 42;
+    shared = 42;  // race: written
     emit sender.first();
     written.store(1, std::memory_order_relaxed);
     while (!read.load(std::memory_order_relaxed)) std::this_thread::yield();

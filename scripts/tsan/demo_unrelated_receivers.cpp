@@ -1,10 +1,11 @@
-// ThreadSanitizer builds only (scripts/tsan.sh runs it and expects one report). A race the
-// event-queue annotation must not hide: the main thread writes `shared` and posts an event to
-// one object; another thread, which never synchronised with the main thread, queues a call to
-// a second object living in a third thread, and that call reads `shared`. Nothing orders the
-// write before the read (Qt's own lock is per receiving thread, and neither post reaches the
-// other's receiver), so the detector must report it. With one sync object for every post and
-// delivery, the first post would seem to order the read, and the race went unreported.
+// ThreadSanitizer builds only (scripts/tsan.sh runs it and expects the race between the two
+// lines marked "race:"). A race the event-queue annotation must not hide: the main thread
+// writes `shared` and posts an event to one object; another thread, which never synchronised
+// with the main thread, queues a call to a second object living in a third thread, and that
+// call reads `shared`. Nothing orders the write before the read (Qt's own lock is per
+// receiving thread, and neither post reaches the other's receiver), so the detector must
+// report it. With one sync object for every post and delivery, the first post would seem to
+// order the read, and the race went unreported.
 #include <QCoreApplication>
 #include <QEvent>
 #include <QObject>
@@ -34,12 +35,12 @@ int main(int argc, char** argv) {
         QMetaObject::invokeMethod(
             &receiver,
             [] {
-                std::printf("read %d\n", shared);
+                std::printf("read %d\n", shared);  // race: read
                 read.store(1, std::memory_order_relaxed);
             },
             Qt::QueuedConnection);
     });
-    shared = 42;
+    shared = 42;  // race: written
     QCoreApplication::postEvent(&near, new QEvent(QEvent::User));
     written.store(1, std::memory_order_relaxed);
     while (!read.load(std::memory_order_relaxed)) std::this_thread::yield();

@@ -6,7 +6,9 @@
 // does there only through the allocator, memcpy and the pthread calls. Below, the hand-overs
 // made under those locks: Qt's event queue and a QThread's end.
 #include <dlfcn.h>
+#include <link.h>
 #include <sanitizer/tsan_interface.h>
+#include <unwind.h>
 
 #include <QCoreApplication>
 #include <QEvent>
@@ -16,8 +18,10 @@
 #include <QThread>
 #include <algorithm>
 #include <atomic>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <mutex>
 #include <unordered_map>
 #include <vector>
@@ -76,18 +80,20 @@ void QMutex::unlock() noexcept {
 // invokeMethod) releases that object's sync object, and every event Qt delivers to an object
 // acquires it just before the receiver runs. A signal names no receiver where it is emitted,
 // so an emitted signal releases the sync object of every object that was connected to that
-// signal of its sender (never a receiver of the sender's other signals); one emitted through
-// the signal-offset entry, which does not say which class declares it, releases every
-// receiver of its sender. A post to one object therefore orders nothing on another, as with
-// Qt's own lock.
+// signal of its sender and may be posted to (not a direct connection's, nor a receiver of the
+// sender's other signals); one emitted through the signal-offset entry, which does not say
+// which class declares it, releases those of every signal of its sender. A post to one object
+// therefore orders nothing on another, as with Qt's own lock.
 // Qt allocates the queued event and its arguments and files it in the receiving thread's list
 // inside that post, after the release above, under its own lock. The detector sees those
 // steps only through the allocator and memmove. A post that runs none of our code on the
 // posting thread (a posted event, a queued call, a signal whose every connection is queued)
 // keeps them out of its sight (an argument's copy made there as well), as the list's other
 // users take that lock too. A signal with a direct connection as well runs our slots inside
-// the emit, which must stay checked: there, each allocation made during the emit releases the
-// same receivers again, so the delivery is ordered after the event's allocation.
+// the emit, which must stay checked: there, an allocation Qt makes itself (none of our code
+// between the emit and the allocator) releases the receivers that may be posted to again, so
+// the delivery is ordered after the event's allocation; one made by a direct slot (or inside
+// Qt on its behalf) releases nothing, as nothing posts what the slot does.
 // The hand-back: a queued functor is shared by the caller and the event through Qt's atomic
 // reference count, and whichever drops the last reference destroys it, after the receiver ran
 // it. A delivered call releases the receiver's second sync object once it returns; the caller
@@ -212,6 +218,13 @@ bool queued(const QThread* home, int type) {
     return app && home == app->thread() && g_guiLoopRuns.load(std::memory_order_relaxed);
 }
 
+// Whether such a call may be queued: every one not known to run on this thread.
+bool mayBeQueued(const QThread* home, int type) {
+    if (type == Qt::DirectConnection) return false;
+    if (type == Qt::AutoConnection && home && t_loopThread) return home != t_loopThread;
+    return true;
+}
+
 // `signal` kAnySignal: every receiver of the sender. Returns their connections.
 std::vector<Connection> emitted(const QObject* sender, int signal) {
     std::vector<Connection> connections;
@@ -224,8 +237,15 @@ std::vector<Connection> emitted(const QObject* sender, int signal) {
                     if (signal == kAnySignal || index == signal || index == kAnySignal)
                         connections.insert(connections.end(), list.begin(), list.end());
     }
-    for (const Connection& c : connections) __tsan_release(handOver(c.receiver));
     return connections;
+}
+
+// The receivers among them that the emit may post to.
+std::vector<const QObject*> postedTo(const std::vector<Connection>& connections) {
+    std::vector<const QObject*> receivers;
+    for (const Connection& c : connections)
+        if (mayBeQueued(c.home, c.type)) receivers.push_back(c.receiver);
+    return receivers;
 }
 
 // Every connection known, and every one queued: the emit runs none of our code here.
@@ -256,15 +276,172 @@ private:
     bool hide_;
 };
 
-void posted(const QObject* receiver) {
-    if (receiver) __tsan_release(handOver(receiver));
+// Where code lies: the sanitizer's runtime, Qt's libraries or this program (everything of ours
+// is linked into it). Found before main, when the runtime and the Qt libraries the program links
+// are loaded; those a plugin loads later count as other code.
+enum class Code : unsigned char { Other, Runtime, Qt, Ours };
+struct CodeRange {
+    uintptr_t begin, end;
+    Code code;
+};
+CodeRange g_code[32];
+int g_codeRanges = 0;
+
+int noteCode(dl_phdr_info* info, size_t, void* first) {
+    Code code = Code::Other;
+    if (*static_cast<bool*>(first))
+        code = Code::Ours;  // the program comes first
+    else if (std::strstr(info->dlpi_name, "/libtsan."))
+        code = Code::Runtime;
+    else if (std::strstr(info->dlpi_name, "/libQt5"))
+        code = Code::Qt;
+    *static_cast<bool*>(first) = false;
+    for (int i = 0; code != Code::Other && i < info->dlpi_phnum && g_codeRanges < 32; ++i) {
+        const auto& segment = info->dlpi_phdr[i];
+        if (segment.p_type != PT_LOAD || !(segment.p_flags & PF_X)) continue;
+        const uintptr_t begin = info->dlpi_addr + segment.p_vaddr;
+        g_code[g_codeRanges++] = {begin, begin + segment.p_memsz, code};
+    }
+    return 0;
+}
+
+[[gnu::constructor(101)]] void findCode() {
+    bool first = true;
+    dl_iterate_phdr(noteCode, &first);
+}
+
+// Run at every free: not instrumented (the detector is told nothing from here).
+#define VLX_UNCHECKED [[gnu::no_sanitize_thread]]
+
+VLX_UNCHECKED Code codeAt(uintptr_t address) {
+    for (int i = 0; i < g_codeRanges; ++i)
+        if (address >= g_code[i].begin && address < g_code[i].end) return g_code[i].code;
+    return Code::Other;
+}
+
+// The stack of an allocator hook, walked from the hook: this file's frames, the runtime's,
+// then the code that called the allocator and its callers.
+struct Walk {
+    uintptr_t until = 0;  // an address in an emit's frame: the callers up to it are looked at too
+    int stage = 0;        // 0: this file's frames, 1: the runtime's, 2: past them
+    Code caller = Code::Other;
+    bool last = false;  // the frame before was ours
+    bool ours = false;  // code of ours between the emit and the allocator
+    // each frame up to the caller: its return address and the CFA the unwinder gives with it
+    int frames = 0;
+    uintptr_t ip[16], cfa[16];
+};
+
+// The unwinder gives each frame with the CFA of the frame it called, the lowest address of its
+// own: the emit's frame is the last one at or below `until`, and only the frames before it count.
+_Unwind_Reason_Code step(_Unwind_Context* context, void* arg) {
+    Walk& walk = *static_cast<Walk*>(arg);
+    const uintptr_t ip = _Unwind_GetIP(context);
+    if (!ip) return _URC_END_OF_STACK;
+    const Code code = codeAt(ip - 1);  // the call, not what follows it
+    if (walk.stage < 2 && walk.frames < 16) {
+        walk.ip[walk.frames] = ip;
+        walk.cfa[walk.frames++] = _Unwind_GetCFA(context);
+    }
+    if (walk.stage == 0) {
+        if (code == Code::Runtime) walk.stage = 1;
+        return _URC_NO_REASON;
+    }
+    if (code == Code::Runtime) return _URC_NO_REASON;
+    if (walk.stage == 1) {
+        walk.stage = 2;
+        walk.caller = code;
+        if (!walk.until) return _URC_END_OF_STACK;
+    }
+    if (_Unwind_GetCFA(context) > walk.until) return _URC_END_OF_STACK;
+    walk.ours = walk.last;
+    walk.last = code == Code::Ours;
+    return walk.ours ? _URC_END_OF_STACK : _URC_NO_REASON;
+}
+
+// The runtime keeps no frame pointers, and unwinding it at every free costs more than the free
+// itself. What the unwinder found is kept instead: for each return address into the runtime,
+// the size of the frame it lies in, from the slot that holds it to the slot of the next return
+// address up (x86-64: a return address lies just below the CFA of the frame it returns from).
+// Relaxed atomics only: the detector must see no ordering here.
+struct RuntimeFrame {
+    std::atomic<uintptr_t> ret{0};
+    std::atomic<uintptr_t> size{0};
+};
+RuntimeFrame g_runtimeFrames[32];
+std::atomic<bool> g_slotsAsExpected{true};  // false once a frame was not laid out as above
+
+VLX_UNCHECKED uintptr_t runtimeFrameSize(uintptr_t ret) {
+    for (const RuntimeFrame& f : g_runtimeFrames) {
+        const uintptr_t known = f.ret.load(std::memory_order_relaxed);
+        if (known == ret) return f.size.load(std::memory_order_relaxed);
+        if (!known) break;
+    }
+    return 0;
+}
+
+void learnRuntimeFrames(const Walk& walk, const uintptr_t* hookSlot) {
+    bool first = true;
+    for (int k = 0; k + 1 < walk.frames; ++k) {
+        if (codeAt(walk.ip[k] - 1) != Code::Runtime) continue;
+        const auto* slot = reinterpret_cast<const uintptr_t*>(walk.cfa[k]) - 1;
+        if (*slot != walk.ip[k] || (first && hookSlot && slot != hookSlot) || walk.cfa[k + 1] <= walk.cfa[k]) {
+            g_slotsAsExpected.store(false, std::memory_order_relaxed);
+            return;
+        }
+        first = false;
+        if (runtimeFrameSize(walk.ip[k])) continue;
+        // a free entry taken, then its size (read as unknown until then)
+        for (RuntimeFrame& f : g_runtimeFrames) {
+            uintptr_t known = 0;
+            if (f.ret.compare_exchange_strong(known, walk.ip[k], std::memory_order_relaxed)) {
+                f.size.store(walk.cfa[k + 1] - walk.cfa[k], std::memory_order_relaxed);
+                break;
+            }
+            if (known == walk.ip[k]) break;
+        }
+    }
+}
+
+// Called from an allocator hook: who called the allocator, and whether code of ours runs
+// between the emit whose frame holds `until` and that call. `hookSlot`: where the hook's own
+// return address lies, to check what is learnt of the runtime's frames against.
+Walk walked(const void* until, const uintptr_t* hookSlot = nullptr) {
+    Walk walk;
+    walk.until = reinterpret_cast<uintptr_t>(until);
+    _Unwind_Backtrace(step, &walk);
+    if (walk.stage == 2 && g_slotsAsExpected.load(std::memory_order_relaxed)) learnRuntimeFrames(walk, hookSlot);
+    return walk;
+}
+
+// The code that called the allocator, from the hook's frame: up the return addresses through the
+// runtime's frames by their known sizes, or by the unwinder where one is not known yet.
+VLX_UNCHECKED Code allocatorCaller(const void* hookFrame) {
+    const auto* hookSlot = static_cast<const uintptr_t*>(hookFrame) + 1;
+    if (g_slotsAsExpected.load(std::memory_order_relaxed)) {
+        const uintptr_t* slot = hookSlot;
+        for (int depth = 0; depth < 16; ++depth) {
+            const Code code = codeAt(*slot - 1);
+            if (code != Code::Runtime) {
+                if (depth > 0) return code;
+                break;
+            }
+            const uintptr_t size = runtimeFrameSize(*slot);
+            if (!size) break;
+            slot = reinterpret_cast<const uintptr_t*>(reinterpret_cast<uintptr_t>(slot) + size);
+        }
+    }
+    return walked(nullptr, hookSlot).caller;
 }
 
 // The receivers of the post or emit this thread is making (an emit from a direct slot nests).
+// Released when it starts, and again after each allocation Qt makes itself during it.
 class Posting {
 public:
-    explicit Posting(const QObject* receiver) : one_(receiver), outer_(current_) { current_ = this; }
-    explicit Posting(const std::vector<Connection>* connections) : many_(connections), outer_(current_) {
+    // qtOnly: none of our code runs inside the post (every connection queued)
+    Posting(std::vector<const QObject*> receivers, bool qtOnly)
+        : receivers_(std::move(receivers)), qtOnly_(qtOnly), outer_(current_) {
+        release();
         current_ = this;
     }
     ~Posting() { current_ = outer_; }
@@ -274,15 +451,19 @@ public:
     // after each allocation, once it is recorded as this thread's write
     static void allocated() {
         const Posting* p = current_;
-        if (!p) return;
-        if (p->one_) __tsan_release(handOver(p->one_));
-        if (p->many_)
-            for (const Connection& c : *p->many_) __tsan_release(handOver(c.receiver));
+        if (!p || p->receivers_.empty()) return;
+        // this object lies in the emit's frame, above everything the emit calls
+        if (p->qtOnly_ || !walked(p).ours) p->release();
     }
 
 private:
-    const QObject* one_ = nullptr;
-    const std::vector<Connection>* many_ = nullptr;
+    void release() const {
+        for (const QObject* r : receivers_)
+            if (r) __tsan_release(handOver(r));
+    }
+
+    std::vector<const QObject*> receivers_;
+    bool qtOnly_;
     Posting* outer_;
     static thread_local Posting* current_;
 };
@@ -328,17 +509,22 @@ extern "C" void __sanitizer_malloc_hook(const volatile void*, size_t) { Posting:
 // Qt's implicitly shared data (a QString's, a QByteArray's, a container's) starts with its
 // reference count, and whichever thread drops the last reference frees it. A drop made in our
 // code is an atomic the detector sees; the last drop, made inside Qt, is not, so the free
-// would seem unordered after the other threads' drops and their reads before. A free acquires
-// what was released at the block's first word, as that drop would.
-extern "C" void __sanitizer_free_hook(const volatile void* block) { __tsan_acquire(const_cast<void*>(block)); }
+// would seem unordered after the other threads' drops and their reads before. A free made by
+// Qt's libraries (or a realloc, which Qt makes after it saw the count) acquires what was
+// released at the block's first word, as that drop would. A free made by our code follows a
+// drop the detector saw, and acquires nothing.
+extern "C" void __sanitizer_free_hook(const volatile void* block) {
+    if (allocatorCaller(__builtin_frame_address(0)) == Code::Qt) __tsan_acquire(const_cast<void*>(block));
+}
 
 void QMetaObject::activate(QObject* sender, const QMetaObject* meta, int local, void** argv) {
     static std::atomic<void*> ownSlot{nullptr};
     const auto own =
         qtOwn<void (*)(QObject*, const QMetaObject*, int, void**)>(ownSlot, "_ZN11QMetaObject8activateEP7QObjectPKS_iPPv");
     const auto connections = emitted(sender, meta ? meta->methodOffset() + local : kAnySignal);
-    Posting posting(&connections);
-    QtAccesses qt(queuedOnly(connections));
+    const bool qtOnly = queuedOnly(connections);
+    Posting posting(postedTo(connections), qtOnly);
+    QtAccesses qt(qtOnly);
     own(sender, meta, local, argv);
 }
 
@@ -346,8 +532,9 @@ void QMetaObject::activate(QObject* sender, int offset, int local, void** argv) 
     static std::atomic<void*> ownSlot{nullptr};
     const auto own = qtOwn<void (*)(QObject*, int, int, void**)>(ownSlot, "_ZN11QMetaObject8activateEP7QObjectiiPPv");
     const auto connections = emitted(sender, kAnySignal);
-    Posting posting(&connections);
-    QtAccesses qt(queuedOnly(connections));
+    const bool qtOnly = queuedOnly(connections);
+    Posting posting(postedTo(connections), qtOnly);
+    QtAccesses qt(qtOnly);
     own(sender, offset, local, argv);
 }
 
@@ -359,11 +546,11 @@ bool QMetaObject::invokeMethodImpl(QObject* object, QtPrivate::QSlotObjectBase* 
     // the last reference stays here unless the event outlives this call; taken before the
     // post, so the delivery (and a destruction inside Qt after it) is ordered after it
     slot->ref();
-    posted(object);
     bool taken;
     {
-        Posting posting(object);
-        QtAccesses qt(object && queued(object->thread(), type));
+        const bool qtOnly = object && queued(object->thread(), type);
+        Posting posting({object}, qtOnly);
+        QtAccesses qt(qtOnly);
         taken = own(object, slot, type, ret);
     }
     auto* mine = reinterpret_cast<SlotObjectLayout*>(slot);
@@ -393,9 +580,9 @@ bool QMetaObject::invokeMethod(QObject* obj, const char* member, Qt::ConnectionT
     const auto own = qtOwn<Own>(ownSlot,
         "_ZN11QMetaObject12invokeMethodEP7QObjectPKcN2Qt14ConnectionTypeE22QGenericReturnArgument16QGenericArgumentS7_"
         "S7_S7_S7_S7_S7_S7_S7_S7_");
-    posted(obj);
-    Posting posting(obj);
-    QtAccesses qt(obj && queued(obj->thread(), type));
+    const bool qtOnly = obj && queued(obj->thread(), type);
+    Posting posting({obj}, qtOnly);
+    QtAccesses qt(qtOnly);
     return own(obj, member, type, ret, a0, a1, a2, a3, a4, a5, a6, a7, a8, a9);
 }
 
@@ -463,8 +650,7 @@ bool QThread::wait(unsigned long time) {
 void QCoreApplication::postEvent(QObject* receiver, QEvent* event, int priority) {
     static std::atomic<void*> ownSlot{nullptr};
     const auto own = qtOwn<void (*)(QObject*, QEvent*, int)>(ownSlot, "_ZN16QCoreApplication9postEventEP7QObjectP6QEventi");
-    posted(receiver);
-    Posting posting(receiver);
+    Posting posting({receiver}, true);
     QtAccesses qt(true);
     own(receiver, event, priority);
 }

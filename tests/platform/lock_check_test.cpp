@@ -40,8 +40,11 @@ TEST_F(LockCheck, NestingAgainstOrUnlistedInTheTableFailsWithBothNames) {
     }
     EXPECT_TRUE(g_failures.empty());
     {
-        plat::Locker<plat::Mutex> outer(spi);
-        plat::Locker<plat::Mutex> inner(manage);
+        // two other objects of the same locks: the table goes by the lock, and ThreadSanitizer,
+        // which goes by the object, sees no cycle to report
+        plat::Mutex spi2{plat::Lock::Spi}, manage2{plat::Lock::Manage};
+        plat::Locker<plat::Mutex> outer(spi2);
+        plat::Locker<plat::Mutex> inner(manage2);
     }
     ASSERT_EQ(g_failures.size(), 1u);
     EXPECT_NE(g_failures[0].find("c331_manage::manage_mutex taken while holding Utils::_spi_mutex"), std::string::npos);
