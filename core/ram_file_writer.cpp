@@ -46,6 +46,12 @@ public:
         return owed_;
     }
 
+    void forget() EXCLUDES(mutex_) {
+        flush();
+        plat::Locker<plat::Mutex> lock(mutex_);
+        owed_ = false;
+    }
+
 private:
     void loop() EXCLUDES(mutex_) {
         plat::nameThisThread("ram-file");
@@ -134,3 +140,4 @@ bool RamFileWriter::saveAtStop(int waitMs) {
 void RamFileWriter::save(const unsigned char* ram) { writer().save(ram); }
 void RamFileWriter::flush() { writer().flush(); }
 bool RamFileWriter::owed() { return writer().owed(); }
+void RamFileWriter::resetForTest() { writer().forget(); }

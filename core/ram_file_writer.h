@@ -30,4 +30,7 @@ public:
     // The RAM is owed to the file: the last write failed (a full data partition, a missing
     // file) and no newer copy waits. The next change notification saves again.
     static bool owed();
+    // Tests: the power cycle of a test (VlxRamPara::resetInstanceForTest). Waits as flush()
+    // does, then owes nothing, as the writer of a program just started.
+    static void resetForTest();
 };

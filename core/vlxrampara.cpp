@@ -156,7 +156,7 @@ VlxRamPara* VlxRamPara::pInstance() {
 }
 
 void VlxRamPara::resetInstanceForTest() {
-    RamFileWriter::flush();  // a save still queued belongs to this instance's test
+    RamFileWriter::resetForTest();  // a save still queued, or owed, belongs to this instance's test
     delete p_vlxrampara_config;
     p_vlxrampara_config = nullptr;
     std::memset(g_cut_source_state, 0, sizeof g_cut_source_state);

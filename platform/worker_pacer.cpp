@@ -19,7 +19,9 @@ void WorkerPacer::pass(bool didWork) {
     pauseUs_ = didWork || woken_ ? busyUs_ : grown();
     woken_ = false;
     const auto scaled = static_cast<uint64_t>(static_cast<double>(pauseUs_) * sleepScale());
+    ++pausing_;
     cv_.wait_for(lock, std::chrono::microseconds(std::max(scaled, kMinPaceUs)), [this] { return woken_; });
+    --pausing_;
     if (woken_) pauseUs_ = busyUs_;
 }
 
@@ -36,7 +38,9 @@ void WorkerPacer::wake() {
 void WorkerPacer::waitForWake() {
     lockcheck::waitPoint(Wait::HandOver);
     std::unique_lock<plat::Mutex> lock(mutex_);
+    ++pausing_;
     cv_.wait(lock, [this] { return woken_; });
+    --pausing_;
     woken_ = false;
     pauseUs_ = busyUs_;
 }
@@ -44,6 +48,11 @@ void WorkerPacer::waitForWake() {
 uint64_t WorkerPacer::nextIdlePauseUs() const {
     std::lock_guard<plat::Mutex> lock(mutex_);
     return woken_ ? busyUs_ : grown();
+}
+
+bool WorkerPacer::pausing() const {
+    std::lock_guard<plat::Mutex> lock(mutex_);
+    return pausing_ > 0;
 }
 
 void WakeSlot::set(WorkerPacer* pacer) {

@@ -43,6 +43,8 @@ public:
     void waitForWake();
     // The pause the next idle pass() will take, unscaled.
     uint64_t nextIdlePauseUs() const;
+    // A thread is inside pass()'s pause or waitForWake() (tests wake it only then).
+    bool pausing() const;
 
 private:
     uint64_t grown() const;  // the pause of an idle pass after the last one
@@ -53,6 +55,7 @@ private:
     std::condition_variable_any cv_;
     uint64_t pauseUs_;  // the last pause
     bool woken_ = false;
+    int pausing_ = 0;  // threads in a pause, under mutex_
 };
 
 // Where another thread finds a loop to wake: the loop's owner fills it when its thread

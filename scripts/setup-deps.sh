@@ -1,8 +1,11 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build needs, only those missing.
 set -euo pipefail
+# clang with its sanitizer and libFuzzer runtimes (a recommendation only, so named): the fuzz
+# build and the lock check (-Wthread-safety) of ./test.sh
 pkgs=(cmake ninja-build g++ pkg-config qtbase5-dev qtbase5-dev-tools libboost-dev
       libgtest-dev libgmock-dev libbenchmark-dev libssl-dev zlib1g-dev
+      clang libclang-rt-dev
       fonts-noto-cjk fonts-dejavu-core python3 locales xvfb edid-decode "$@")
 missing=()
 for p in "${pkgs[@]}"; do

@@ -52,8 +52,11 @@ template <typename F>
 bool untilAcknowledged(F attempt) {
     const auto end = std::chrono::steady_clock::now() + kBusyLimit;
     for (;;) {
+        // The time is read before the try: a thread held off the CPU past the limit still
+        // tries once after it, and a page written within the limit is not given up on.
+        const bool last = std::chrono::steady_clock::now() >= end;
         if (attempt()) return true;
-        if (std::chrono::steady_clock::now() >= end) return false;
+        if (last) return false;
         plat::sleepUs(500);
     }
 }

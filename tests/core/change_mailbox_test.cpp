@@ -1,8 +1,9 @@
 #include "core/change_mailbox.h"
 
+#include <QCoreApplication>
+#include <QEvent>
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <thread>
 #include <vector>
 
@@ -14,22 +15,41 @@ std::vector<int> takeAll(ChangeMailbox& box) {
     return codes;
 }
 
-// Two managers posting the same code thousands of times wake the GUI thread once; the code
-// is queued again only once it has been taken.
-TEST(ChangeMailbox, FloodOfOneCodeLeavesOneWaiting) {
+// The GUI thread's side of postTo(): counts the calls queued on it.
+class GuiThread : public QObject {
+public:
+    int calls = 0;
+    bool event(QEvent* e) override {
+        if (e->type() == QEvent::MetaCall) ++calls;
+        return QObject::event(e);
+    }
+};
+
+// Two managers posting the same code thousands of times queue one call on the GUI thread;
+// the code is queued again only once it has been taken.
+TEST(ChangeMailbox, FloodOfOneCodeQueuesOneCall) {
+    int argc = 1;
+    char name[] = "test";
+    char* argv[] = {name, nullptr};
+    QCoreApplication app(argc, argv);
+    GuiThread gui;
     ChangeMailbox box;
-    std::atomic<int> wakes{0};
+    std::vector<int> served;
+    auto post = [&] { box.postTo(&gui, 1, [&](int code) { served.push_back(code); }); };
     auto flood = [&] {
-        for (int i = 0; i < 5000; ++i)
-            if (box.post(1)) ++wakes;
+        for (int i = 0; i < 5000; ++i) post();
     };
     std::thread a(flood), b(flood);
     a.join();
     b.join();
-    EXPECT_EQ(wakes.load(), 1);
     EXPECT_EQ(box.waiting(), 1u);
-    EXPECT_EQ(takeAll(box), std::vector<int>{1});
-    EXPECT_TRUE(box.post(1)) << "a change after the take needs a refresh of its own";
+    QCoreApplication::sendPostedEvents(&gui, QEvent::MetaCall);
+    EXPECT_EQ(gui.calls, 1);
+    EXPECT_EQ(served, std::vector<int>{1});
+    post();  // a change after the take needs a refresh of its own
+    QCoreApplication::sendPostedEvents(&gui, QEvent::MetaCall);
+    EXPECT_EQ(gui.calls, 2);
+    EXPECT_EQ(served, (std::vector<int>{1, 1}));
 }
 
 // Distinct codes all arrive, in the order of their newest post: a stick plugged, its files

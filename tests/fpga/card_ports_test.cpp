@@ -60,6 +60,20 @@ TEST_F(CardPortsTest, TwoSearchPassesFindNCardsOnEveryPortOfBothFpgas) {
     EXPECT_EQ(fpga(0).cardFramesDropped() + fpga(1).cardFramesDropped(), 0u);
 }
 
+// A PC's frame that comes while a search pass sends keeps the rest of the pass off the
+// cards' bus: the search looks at the PC's window before each of its frames.
+TEST_F(CardPortsTest, APcFrameDuringASearchPassStopsItBeforeItsNextFrame) {
+    for (int f = 0; f < 2; ++f)
+        for (int p = 0; p < 16; p += 2) fpga(f).attachCards(p, 1);
+    e->tx_ram_written_hook = [] { pc_window::note(); };  // with the pass's first frame
+    search();
+    e->tx_ram_written_hook = nullptr;
+    size_t frames = 0;
+    for (int f = 0; f < 2; ++f)
+        for (int p = 0; p < 16; ++p) frames += sent(f, p).size();
+    EXPECT_EQ(frames, 1u);
+}
+
 TEST_F(CardPortsTest, ADetachedChainOrASilentPortReadsZeroAfterTheNextPass) {
     fpga(0).attachCards(2, 4);
     fpga(0).attachCards(3, 5);

@@ -1,5 +1,6 @@
 // The PC's requests reach the FPGAs through the protocol's seam once the engine is up.
 #include <condition_variable>
+#include <functional>
 #include <mutex>
 #include <thread>
 
@@ -82,41 +83,76 @@ TEST_F(FpgaTest, ProtocolCardCountSumsBothCardTablesAcrossEveryPortGroup) {
     EXPECT_EQ(total, 40510u);
 }
 
-TEST_F(FpgaTest, PcWriteIntoATransmitRamWaitsForTheEngineFrameInIt) {
-    fpga_manage* e = start();
-    e->stopThread();
-    ProtocolEngines& pe = protocolEngines();
-    const Bytes own(24, 0x11), pcBytes(24, 0x5A);
+namespace {
+
+const Bytes kEngineFrame(24, 0x11);
+
+// Sends kEngineFrame on port 0 of FPGA 0 and runs `pcAccess` on a thread of its own while
+// the frame sits in transmit RAM 3, written and not yet started; the engine goes on once the
+// access waits for the port lock or is done. The RAM accesses the FPGA saw meanwhile.
+uint64_t pcRamAccessesInsideASend(fpga_manage* e, plat::sim::SimFpga& chip, const std::function<void()>& pcAccess) {
+    auto ramAccesses = [&] {
+        const auto c = chip.counters();
+        return c.ramReads + c.ramWrites;
+    };
     std::mutex m;
     std::condition_variable cv;
     bool waiting = false, done = false;
+    uint64_t during = 0;
     std::thread pc;
     FpgaProtocolEngines::port_wait_hook = [&] {
         std::lock_guard<std::mutex> l(m);
         waiting = true;
         cv.notify_all();
     };
-    // the PC's write into port 0's transmit RAM comes after the engine wrote its frame there
-    // and before it started the send; the engine goes on once the write waits or is done
     e->tx_ram_written_hook = [&] {
+        const uint64_t before = ramAccesses();
         pc = std::thread([&] {
-            EXPECT_EQ(pe.fpgaWriteRam(3, 0, pcBytes.data(), unsigned(pcBytes.size()), 0), kEngineOk);
+            pcAccess();
             std::lock_guard<std::mutex> l(m);
             done = true;
             cv.notify_all();
         });
         std::unique_lock<std::mutex> l(m);
         EXPECT_TRUE(cv.wait_for(l, std::chrono::seconds(60), [&] { return waiting || done; }));
+        during = ramAccesses() - before;
     };
-    chips->fpga[0]->clearCardLog();
-    EXPECT_EQ(e->Send_to_port(own.data(), uint16_t(own.size()), 0, 0), 1);
+    EXPECT_EQ(e->Send_to_port(kEngineFrame.data(), uint16_t(kEngineFrame.size()), 0, 0), 1);
     e->tx_ram_written_hook = nullptr;
     pc.join();
     FpgaProtocolEngines::port_wait_hook = nullptr;
+    return during;
+}
+
+}  // namespace
+
+TEST_F(FpgaTest, PcWriteIntoATransmitRamWaitsForTheEngineFrameInIt) {
+    fpga_manage* e = start();
+    e->stopThread();
+    ProtocolEngines& pe = protocolEngines();
+    const Bytes pcBytes(24, 0x5A);
+    chips->fpga[0]->clearCardLog();
+    int written = -1;
+    const uint64_t during = pcRamAccessesInsideASend(
+        e, *chips->fpga[0], [&] { written = pe.fpgaWriteRam(3, 0, pcBytes.data(), unsigned(pcBytes.size()), 0); });
+    EXPECT_EQ(written, kEngineOk);
+    EXPECT_EQ(during, 0u);
     std::vector<Bytes> sent;
     for (const auto& r : chips->fpga[0]->cardLog())
         if (!r.answer && r.port == 0) sent.push_back(r.bytes);
-    EXPECT_EQ(sent, std::vector<Bytes>{own}) << "the engine's frame goes out whole";
+    EXPECT_EQ(sent, std::vector<Bytes>{kEngineFrame}) << "the engine's frame goes out whole";
     EXPECT_EQ(chips->fpga[0]->ram(3, 0, pcBytes.size()), pcBytes) << "the PC's bytes landed after the send";
     EXPECT_EQ(guestErrors(), 0u);
+}
+
+TEST_F(FpgaTest, PcReadOfATransmitRamWaitsForTheEngineFrameInIt) {
+    fpga_manage* e = start();
+    e->stopThread();
+    Bytes back(kEngineFrame.size());
+    int read = -1;
+    const uint64_t during = pcRamAccessesInsideASend(
+        e, *chips->fpga[0], [&] { read = protocolEngines().fpgaReadRam(3, 0, back.data(), unsigned(back.size()), 0); });
+    EXPECT_EQ(read, kEngineOk);
+    EXPECT_EQ(during, 0u) << "no PC access between the engine's write of the RAM and its send";
+    EXPECT_EQ(back, kEngineFrame);
 }

@@ -37,18 +37,17 @@ TEST_F(WorkerPacerTest, WakeEndsALongIdlePauseAtOnce) {
     plat::WorkerPacer pacer(1, 500);  // up to 5 s
     for (int i = 0; i < 30; ++i) pacer.pass(false);  // sleeps are scaled away here
     ASSERT_EQ(pacer.nextIdlePauseUs(), 500 * plat::kTickUs);
-    plat::setSleepScale(1.0);
+    plat::setSleepScale(40.0);  // the 5 s pause made 200 s: only the wake ends it in time
     std::atomic<bool> done{false};
-    const Clock::time_point start = Clock::now();
     std::thread loop([&] {
         pacer.pass(false);
         done = true;
     });
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    EXPECT_TRUE(testkit::waitUntil([&] { return pacer.pausing(); }));
     EXPECT_FALSE(done.load());
     pacer.wake();
+    EXPECT_TRUE(testkit::waitUntil([&] { return done.load(); }));
     loop.join();
-    EXPECT_LT(Clock::now() - start, std::chrono::seconds(1));
     EXPECT_EQ(pacer.nextIdlePauseUs(), plat::kMinPaceUs);  // the wake counts as work
 
     // a loop with nothing to poll for sleeps until woken, however long that takes; a
@@ -60,7 +59,7 @@ TEST_F(WorkerPacerTest, WakeEndsALongIdlePauseAtOnce) {
         pacer.waitForWake();
         done = true;
     });
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_TRUE(testkit::waitUntil([&] { return pacer.pausing(); }));
     EXPECT_FALSE(done.load());
     pacer.wake();
     waiting.join();
@@ -72,16 +71,13 @@ TEST_F(WorkerPacerTest, WakeEndsALongIdlePauseAtOnce) {
 TEST_F(WorkerPacerTest, IdleLoopWakesRarelyInsteadOfSpinning) {
     plat::setSleepScale(1.0);
     plat::WorkerPacer pacer;  // the device's 1 us pass
-    int passes = 0;
-    const Clock::time_point until = Clock::now() + std::chrono::milliseconds(300);
-    while (Clock::now() < until) {
-        pacer.pass(false);
-        ++passes;
-    }
-    // the ramp from 100 us to 100 ms takes eleven passes (~100 ms), then one pass per
-    // 100 ms; at a fixed 50 us pause it would be thousands
-    EXPECT_LT(passes, 20);
-    EXPECT_GT(passes, 5);
+    // The ramp from 100 us to 100 ms takes ten passes (102 ms), then one pass per 100 ms:
+    // fourteen idle passes take at least 500 ms however loaded the machine, since no pause
+    // ends early; at a fixed 50 us pause they would take under a millisecond.
+    const Clock::time_point start = Clock::now();
+    for (int i = 0; i < 14; ++i) pacer.pass(false);
+    EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(500));
+    EXPECT_EQ(pacer.nextIdlePauseUs(), plat::kIdlePaceTicks * plat::kTickUs);
 }
 
 }  // namespace

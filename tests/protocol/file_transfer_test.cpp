@@ -106,10 +106,9 @@ protected:
         return cat({{kind, mode}, le32(size)});
     }
     std::vector<uint8_t> definedStart(const char* code, const std::string& name, uint32_t size) {
-        std::vector<uint8_t> p(code, code + 4);
-        std::vector<uint8_t> n(4, 0);
-        std::copy(name.begin(), name.begin() + long(std::min<size_t>(4, name.size())), n.begin());
-        return cat({p, n, le32(size)});
+        std::string padded = name.substr(0, 4);
+        padded.resize(4, '\0');
+        return cat({bytes(std::string(code, 4)), bytes(padded), le32(size)});
     }
     // Reads a whole file back: size, digest and contents.
     bool readBack(FileTransfer& t, uint8_t group, const std::vector<uint8_t>& start, std::string* content,

@@ -23,6 +23,7 @@
 #include "protocol/uart_inout_4G.h"
 #include "protocol/udpnetmanage.h"
 #include "protocol_fixture.h"
+#include "support/testkit.h"
 
 namespace prototest {
 
@@ -122,12 +123,7 @@ private:
 // Waits for cond, at most 20 s of wall time (a bound for a loaded machine, not a pace).
 template <typename F>
 bool eventually(F cond) {
-    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (!cond()) {
-        if (std::chrono::steady_clock::now() > end) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));  // a pace, not a wait
-    }
-    return true;
+    return testkit::waitUntil(cond, 20);
 }
 
 // The PC's end of a simulated serial line, raw; -1 when it does not open.

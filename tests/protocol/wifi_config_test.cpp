@@ -1,12 +1,17 @@
 // WiFi module set-up: AT commands, the configuration files and the start-up commands.
 #include <gtest/gtest.h>
 
-#include <chrono>
+#include <functional>
+#include <future>
+#include <memory>
 #include <string>
-#include <thread>
 #include <vector>
 
+#include "core/data_files.h"
 #include "core/global.h"
+#include "platform/file_system.h"
+#include "platform/platform.h"
+#include "platform/sim/sim_file_system.h"
 #include "platform/sim/sim_shell.h"
 #include "protocol/h71_wifi_config.h"
 #include "support/testkit.h"
@@ -23,8 +28,7 @@ protected:
     // The set-up is due: this pass or the start-up thread's runs it, once.
     static void runSetUp(H71_WIFI_CONFIG* w) {
         w->startupPass();
-        for (int i = 0; i < 500 && w->resetPending(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        ASSERT_FALSE(w->resetPending());
+        ASSERT_TRUE(testkit::waitUntil([w] { return !w->resetPending(); }));
     }
     // Lines of a configuration file that set `key` (hostapd "key=", udhcpd "key ").
     static int countKey(const std::string& text, const std::string& key) {
@@ -71,6 +75,46 @@ TEST_F(WifiConfigTest, HostileSsidKeepsTheFileFormatAndNeverReachesTheShell) {
         EXPECT_EQ(c.find("rm"), std::string::npos) << c;
         EXPECT_EQ(c.find("pass;word"), std::string::npos) << c;
     }
+}
+
+// The board's file system, with a look taken on the renaming thread after each rename.
+class LookAfterRename : public plat::FileSystem {
+public:
+    explicit LookAfterRename(std::function<void(const std::string& to)> look) : look_(std::move(look)) {}
+    bool writeAll(int fd, const void* data, size_t n) override { return fs_.writeAll(fd, data, n); }
+    int fsync(int fd) override { return fs_.fsync(fd); }
+    int rename(const std::string& from, const std::string& to) override {
+        const int r = fs_.rename(from, to);
+        look_(to);
+        return r;
+    }
+    int fsyncFolder(const std::string& hostDir) override { return fs_.fsyncFolder(hostDir); }
+
+private:
+    plat::sim::SimFileSystem fs_;
+    std::function<void(const std::string&)> look_;
+};
+
+// The WiFi files change in one turn of the writers' lock that every thread shares: another
+// writer (a second apply) finds it taken between the first file and the others, so two
+// applies at once never leave one's hostapd file beside the other's wpa file.
+TEST_F(WifiConfigTest, AnApplyHoldsTheWritersLockOfEveryThreadAcrossItsFiles) {
+    H71_WIFI_CONFIG* w = H71_WIFI_CONFIG::pInstance();
+    int looks = 0;
+    bool freeMeanwhile = false;
+    plat::installFileSystem(std::make_unique<LookAfterRename>([&](const std::string& to) {
+        if (to != plat::path(wifi::kHostapdConf)) return;
+        ++looks;
+        freeMeanwhile = std::async(std::launch::async, [] {
+                            if (!dataFileWriters().try_lock()) return false;
+                            dataFileWriters().unlock();
+                            return true;
+                        }).get();
+    }));
+    EXPECT_EQ(w->at_command("AT+SSID=second"), "OK+SSID");
+    plat::resetFileSystem();
+    EXPECT_EQ(looks, 1);
+    EXPECT_FALSE(freeMeanwhile) << "another thread found the writers' lock free between the WiFi files";
 }
 
 TEST_F(WifiConfigTest, PasswordChannelAndAddressAreChecked) {

@@ -1,25 +1,8 @@
 // The controller's singletons on the simulated board with the manager thread running.
-#include <chrono>
-#include <thread>
-
 #include "c331_fixture.h"
 #include "scaler/c331_regs.h"
 
 using scalertest::ScalerTest;
-
-namespace {
-
-template <typename F>
-bool waitFor(F done, int ms = 30000) {
-    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > end) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return true;
-}
-
-}  // namespace
 
 TEST_F(ScalerTest, RunningControllerAppliesPatternAndBrightnessHandedOverByAScreen) {
     ram = startStore();
@@ -31,7 +14,7 @@ TEST_F(ScalerTest, RunningControllerAppliesPatternAndBrightnessHandedOverByAScre
     struct StopManager {
         ~StopManager() { c331_manage::resetInstanceForTest(); }
     } stopManager;
-    ASSERT_TRUE(waitFor([&] { return g_fpga_c331_start.load() == 1; }));
+    ASSERT_TRUE(testkit::waitUntil([&] { return g_fpga_c331_start.load() == 1; }));
     EXPECT_EQ(mgr->state(), c331_manage::kStateRunning);
     const uint16_t brightness = uint16_t(ram->ramU16(vlxram::kBrightness) == 30 ? 40 : 30);
     {
@@ -40,8 +23,8 @@ TEST_F(ScalerTest, RunningControllerAppliesPatternAndBrightnessHandedOverByAScre
         ram->setRamU16(vlxram::kBrightness, brightness);
         c331_manage::update_flag = 1;
     }
-    ASSERT_TRUE(waitFor([&] { return lastCode.load() == 1; }));
-    EXPECT_TRUE(waitFor([] { return c331_manage::update_flag.load() == 0; }));
+    ASSERT_TRUE(testkit::waitUntil([&] { return lastCode.load() == 1; }));
+    EXPECT_TRUE(testkit::waitUntil([] { return c331_manage::update_flag.load() == 0; }));
     EXPECT_EQ(mgr->vlxApi_IsPatternGen(), 1);
     EXPECT_EQ(regOf(c331::kRegPatType, 0), 4u);
     EXPECT_EQ(regOf(c331::kRegPatC2, 0), 255u);

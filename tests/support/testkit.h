@@ -2,9 +2,23 @@
 // Test world: a private root folder on the simulated board, no real sleeps, tick at 0.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <string>
+#include <thread>
 
 namespace testkit {
+
+// Waits until `done()` holds, for at most `seconds` (generous: a loaded machine, qemu-arm);
+// whether it came. The millisecond between looks is a pace, not a wait.
+template <class Done>
+bool waitUntil(Done done, int seconds = 60) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > end) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
+}
 
 // Reads a whole file under the test root (absolute device path).
 std::string readFile(const std::string& absolute);

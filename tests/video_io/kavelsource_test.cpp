@@ -240,6 +240,27 @@ TEST_F(VideoTest, EdidRequestRaisedWhileTheEepromIsWrittenIsServedNext) {
     EXPECT_EQ(e->misuseCount(), 0u);
 }
 
+TEST_F(VideoTest, EdidRequestWhoseEepromStopsAnsweringIsServedOnTheNextPass) {
+    board().followRealTime(true);
+    passes(1);
+    auto e = eeprom(2);  // HDMI1
+    ram->setRamU16(vlxram::kEdidPara + 12, 1280);
+    ram->setRamU16(vlxram::kEdidPara + 14, 1024);
+    ram->setRamU16(vlxram::kEdidPara + 16, 75);
+    src->edid_write_flag[2] = 0;
+    src->set_edid_flag[2] = 1;
+    e->onPageWrite([&](unsigned) { e->failTransfers(1000000); });  // silent after its first page
+    src->stepForTest(&kavelsource::about_set_edid_deal);
+    e->onPageWrite(nullptr);
+    e->failTransfers(0);
+    EXPECT_EQ(src->set_edid_flag[2].load(), 1) << "the request is put back";
+    EXPECT_EQ(src->edid_write_flag[2].load(), 0);
+    src->stepForTest(&kavelsource::about_set_edid_deal);
+    EXPECT_EQ(testkit::edidPreferredTiming(e->contents()), (std::vector<int>{1280, 1024, 75}));
+    EXPECT_EQ(src->edid_write_flag[2].load(), 1);
+    EXPECT_EQ(src->set_edid_flag[2].load(), 0);
+}
+
 TEST_F(VideoTest, RefusedEdidTimingLeavesTheEepromAsItWas) {
     const std::vector<uint8_t> before = eeprom(1)->contents();
     VlxRamPara::setU16(ram->ram(), vlxram::kEdidPara + 6, 3840);

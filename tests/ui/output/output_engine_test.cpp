@@ -83,12 +83,13 @@ TEST_F(OutputEngineTest, VerticalApplyReachesTheScalerPanelAndRestartsBothFpgas)
     }));
     EXPECT_EQ(m->panel.out1h, 542);
     EXPECT_EQ(m->panel.ledW, 1920);
-    // a second Apply during the next hand-shake and a picture step finish at once
+    // a second Apply during the next hand-shake and a picture step return while the engine
+    // runs (a lock held across the hand-shake would keep them for ever) and the step lands
     ImageQuality q;
-    const auto start = std::chrono::steady_clock::now();
+    const uint16_t contrast = ram()->ramU16(kContrast);
     s.findChild<QPushButton*>(QStringLiteral("Button_apply1"))->click();
     q.findChild<QPushButton*>(QStringLiteral("Button_contrast_add"))->click();
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
+    EXPECT_EQ(ram()->ramU16(kContrast), contrast + 1);
 }
 
 TEST_F(OutputEngineTest, BrightnessStepReachesBothFpgasAndTheScreenKeepsShowingIt) {
