@@ -28,12 +28,15 @@ namespace {
 
 int g_stopPipe[2] = {-1, -1};   // made before the handlers are set, read-only after
 int g_leftPipe[2] = {-1, -1};   // written once the GUI thread has left its loop, read by the watcher
-volatile std::sig_atomic_t g_stopSignal = 0;   // the handler writes it, the GUI thread and the watcher read it
+// The handler writes it, the GUI thread and the watcher read it: an atomic, since the readers
+// are other threads than the one the signal interrupted.
+std::atomic<int> g_stopSignal{0};
+static_assert(std::atomic<int>::is_always_lock_free, "written from a signal handler");
 std::atomic<bool> g_loopLeft{false};  // the GUI thread has left its event loop and ends the program
 
 extern "C" void onStopSignal(int sig) {
     link_gate::close();
-    g_stopSignal = sig;
+    g_stopSignal.store(sig);
     const char c = 1;
     (void)!::write(g_stopPipe[1], &c, 1);
 }
@@ -72,7 +75,7 @@ void watch(QCoreApplication* app) {
             writeLogMsg(LOG_WARNING, "the panel did not end within " + std::to_string(kGraceMs) +
                                          " ms of the stop signal: ended without it");
             RamFileWriter::saveAtStop(kRamWaitMs);
-            endProgram(1, g_stopSignal);
+            endProgram(1, g_stopSignal.load());
         }).detach();
     } catch (const std::system_error& e) {
         // without the watcher the event loop still sees the pipe
@@ -109,7 +112,7 @@ void endAfterLoop(int status) {
     link_gate::close();  // (the signal's handler has closed it already)
     // The links answer no more: the RAM now holds every change they answered "done".
     RamFileWriter::saveAtStop(kRamWaitMs);
-    const int sig = g_stopSignal;
+    const int sig = g_stopSignal.load();
     if (sig) writeLogMsg(LOG_INFO, "stopped by signal " + std::to_string(sig));
     endProgram(status, sig);
 }
