@@ -61,8 +61,6 @@ constexpr uint16_t kSoundFull = 0x80FF;
 constexpr const char* kDefaultIp = "192.168.1.199";
 constexpr const char* kDefaultMask = "255.255.255.0";
 constexpr const char* kDefaultGateway = "192.168.1.1";
-constexpr const char* kKillHostapd = "kill -9 `pidof /usr/bin/hostapd /etc/rtl_hostapd_2G.conf`";
-constexpr const char* kKillUdhcpd = "kill -9 `pidof /usr/sbin/udhcpd  /etc/udhcpd.conf`";
 
 constexpr const char* kEntryPlain = "background-color: rgb(33, 36, 53);color: #FFFFFF;";
 constexpr const char* kEntryChosen = "background-color:#4777FF;color: #FFFFFF;";
@@ -101,8 +99,8 @@ uint8_t liveByte(const VlxRamPara* p, unsigned address) { return uint8_t(p->snap
 // The access point's two services; run after the manage mutex is released, so the
 // C331 manager never waits for the shell.
 void stopAccessPoint() {
-    Utils::system_mutex(lit(kKillHostapd));
-    Utils::system_mutex(lit(kKillUdhcpd));
+    Utils::stopProgram("hostapd");
+    Utils::stopProgram("udhcpd");
 }
 
 void restartAccessPoint() {
