@@ -21,7 +21,6 @@
 #include "platform/platform.h"
 #include "scaler/c331_manage.h"
 #include "scaler/engine_requests.h"
-#include "core/change_mailbox.h"
 #include "ui/shell/lcd_touch.h"
 #include "ui/shell/mainwindow.h"
 #include "ui/shell/numberkeyboard.h"
@@ -115,7 +114,7 @@ void restartAccessPoint() {
 
 // ---------------------------------------------------------------- construction
 
-AdvancedOption::AdvancedOption(QWidget* parent) : QDialog(parent), ui(new Ui::AdvancedOption) {
+AdvancedOption::AdvancedOption(QWidget* parent) : SystemScreen(parent), ui(new Ui::AdvancedOption) {
     ui->setupUi(this);
     panel_style::prepareScreen(this, ui->Button_back);
     ui->stackedWidget->setCurrentIndex(kPageLcd);
@@ -229,48 +228,18 @@ void AdvancedOption::on_Button_other_clicked() {
 }
 
 void AdvancedOption::on_Button_back_clicked() {
-    if (closing_) return;
-    // The ring is a child of this screen and the engine reports to it: a job's screen stays
-    // until the job has ended, whoever asks to close it.
-    if (g_qround_bar || card_job::operation() != 0) {
-        writeLogMsg(LOG_INFO, "advanced settings stay open: a receiving-card job runs");
-        return;
-    }
-    closing_ = true;
-    setAttribute(Qt::WA_DeleteOnClose);
-    close();
-    if (g_advancedoption == this) g_advancedoption = nullptr;
-    if (g_option) g_option->language_changed();
-    g_page_focus = 5;
-}
-
-void AdvancedOption::reject() {
-    if (closing_)
-        QDialog::reject();
-    else
-        on_Button_back_clicked();
+    backToSettings(g_advancedoption, "advanced settings stay open: a receiving-card job runs");
 }
 
 namespace {
-
 enum ProtocolRequest { kRelabel, kBack, kAfterFilesDeleted };
-
-// A PC storing or deleting recovery files as fast as it is answered: each request waits for
-// the GUI thread once.
-ChangeMailbox& protocolRequests() {
-    static ChangeMailbox box;
-    return box;
-}
-
 }  // namespace
 
-void AdvancedOption::requestLanguageChanged() { protocolRequests().postTo(qApp, kRelabel, serveProtocolRequest); }
+void AdvancedOption::requestLanguageChanged() { postRequest<AdvancedOption>(kRelabel, serveProtocolRequest); }
 
-void AdvancedOption::requestBack() { protocolRequests().postTo(qApp, kBack, serveProtocolRequest); }
+void AdvancedOption::requestBack() { postRequest<AdvancedOption>(kBack, serveProtocolRequest); }
 
-void AdvancedOption::requestAfterFilesDeleted() {
-    protocolRequests().postTo(qApp, kAfterFilesDeleted, serveProtocolRequest);
-}
+void AdvancedOption::requestAfterFilesDeleted() { postRequest<AdvancedOption>(kAfterFilesDeleted, serveProtocolRequest); }
 
 void AdvancedOption::serveProtocolRequest(int request) {
     AdvancedOption* screen = g_advancedoption.data();
