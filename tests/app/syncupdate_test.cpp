@@ -4,11 +4,11 @@
 
 #include <cstring>
 
+#include "app/syncupdate.h"
 #include "core/global.h"
 #include "core/logMsg.h"
 #include "core/ram_file_writer.h"
-#include "core/syncupdate.h"
-#include "store_fixture.h"
+#include "core/store_fixture.h"
 #include "support/saved_ram_file.h"
 
 using namespace vlxram;
