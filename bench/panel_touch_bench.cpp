@@ -26,11 +26,11 @@
 #include <thread>
 #include <vector>
 
+#include "app/syncupdate.h"
 #include "bench_env.h"
 #include "bench_net.h"
 #include "core/config_engine.h"
 #include "core/global.h"
-#include "core/syncupdate.h"
 #include "core/vlxrampara.h"
 #include "fpga/fpga_drv.h"
 #include "fpga/fpga_manage.h"

@@ -5,7 +5,7 @@ function(vlx_subsystem name dir)
   file(GLOB_RECURSE _src CONFIGURE_DEPENDS
        ${CMAKE_SOURCE_DIR}/${dir}/*.cpp ${CMAKE_SOURCE_DIR}/${dir}/*.h
        ${CMAKE_SOURCE_DIR}/${dir}/*.ui)
-  list(FILTER _src EXCLUDE REGEX ".*/core/main\\.cpp$")
+  list(FILTER _src EXCLUDE REGEX ".*/app/main\\.cpp$")
   vlx_note_built_sources(${_src})
   if(_src)
     add_library(${name} STATIC ${_src})

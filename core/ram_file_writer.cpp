@@ -2,7 +2,6 @@
 
 #include <unistd.h>
 
-#include <chrono>
 #include <cstring>
 #include <thread>
 
@@ -11,7 +10,6 @@
 #include "platform/annotated_mutex.h"
 #include "platform/platform.h"
 #include "platform/waits.h"
-#include "scaler/c331_manage.h"
 
 using vlxram::kRamSize;
 
@@ -99,38 +97,9 @@ Writer& writer() {
 
 }  // namespace
 
-namespace {
-// The RAM under the manage mutex, waited for at most waitMs.
-bool copyRamWithin(unsigned char* out, int waitMs) {
-    VlxRamPara* p = VlxRamPara::p_vlxrampara_config;
-    if (!p) return false;
-    if (c331_manage::manage_held_here > 0) {
-        ManageMutexUnlessHeld held;
-        p->copyRam(0, kRamSize, out);
-        return true;
-    }
-    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMs);
-    for (;;) {
-        if (c331_manage::manage_mutex.try_lock()) {
-            p->copyRam(0, kRamSize, out);
-            c331_manage::manage_mutex.unlock();
-            return true;
-        }
-        if (std::chrono::steady_clock::now() >= end) return false;
-        plat::workerPace(1000);
-    }
-}
-}  // namespace
-
-bool RamFileWriter::saveAtStop(int waitMs) {
-    unsigned char ram[kRamSize];
-    const bool copied = copyRamWithin(ram, waitMs);
+bool RamFileWriter::saveAtStop(const unsigned char* ram) {
     writer().flush();
-    if (!copied) {
-        writeLogMsg(LOG_ERROR, "the RAM was held past " + std::to_string(waitMs) +
-                                   " ms at the stop: the parameter file keeps its last save");
-        return false;
-    }
+    if (!ram) return false;
     if (VlxRamPara::ramFileHolds(ram)) return true;
     writer().save(ram);
     writer().flush();

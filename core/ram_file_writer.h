@@ -21,12 +21,11 @@ public:
     // Waits until every copy handed over before the call is written or its write failed:
     // the reboot, the program's stop, a reset of the file, tests reading the file.
     static void flush();
-    // The program's stop, once the links answer no more (protocol/link_gate.h): the RAM as it
-    // is now, every change a PC was answered for in it (applied or still waiting for the
-    // manager's pass), is in the file when this returns. The RAM is copied under the manage
-    // mutex; a holder that keeps it past `waitMs` (a GUI thread stuck inside its own change)
-    // leaves the file with the copies handed over before, and false is returned.
-    static bool saveAtStop(int waitMs);
+    // The program's stop, once the links answer no more: `ram`, the RAM as it is now (every
+    // change a PC was answered for in it, applied or still waiting for the manager's pass), is
+    // in the file when this returns. Without a copy (nullptr: the RAM's lock was held too long)
+    // the file keeps the copies handed over before, and false is returned.
+    static bool saveAtStop(const unsigned char* ram);
     // The RAM is owed to the file: the last write failed (a full data partition, a missing
     // file) and no newer copy waits. The next change notification saves again.
     static bool owed();

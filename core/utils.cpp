@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <cstring>
 #include <mutex>
+#include <sstream>
 #include <vector>
 
 #include "core/logMsg.h"
@@ -98,6 +99,18 @@ int Utils::system_mutex(const QString& command, int* status) {
     const int raw = plat::shell().system(command.toLatin1().toStdString());
     if (status) *status = raw;
     return raw == 0 ? 0 : 255;
+}
+
+void Utils::stopProgram(const std::string& program) {
+    std::string output;
+    if (plat::shell().popen("pidof " + program, &output) != 0) return;  // not running
+    std::istringstream in(output);
+    std::string word;
+    while (in >> word) {
+        bool digits = !word.empty() && word.size() <= 10;
+        for (char c : word) digits = digits && c >= '0' && c <= '9';
+        if (digits) system_mutex(QString::fromStdString("kill -9 " + word));
+    }
 }
 
 int Utils::stringToInt(const std::string& text) {

@@ -39,6 +39,9 @@ public:
     // run one at a time (system() is not thread-safe) under the runner's own lock, which
     // nothing else takes and under which nothing else is taken.
     static int system_mutex(const QString& command, int* status = nullptr);
+    // Stops every running `program` (a fixed name) by the process ids pidof reports, each
+    // with its own kill through the runner; only all-digit ids are taken.
+    static void stopProgram(const std::string& program);
 
     // --- text and files
     static int stringToInt(const std::string& text);

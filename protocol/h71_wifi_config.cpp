@@ -96,25 +96,6 @@ std::string currentWifiAddress() {
     return g_str_wifi_ip.toStdString();
 }
 
-// The process ids pidof reports for a program; only digits are taken.
-std::vector<std::string> pidsOf(const std::string& program) {
-    std::string output;
-    std::vector<std::string> pids;
-    if (plat::shell().popen("pidof " + program, &output) != 0) return pids;
-    std::istringstream in(output);
-    std::string word;
-    while (in >> word) {
-        bool digits = !word.empty() && word.size() <= 10;
-        for (char c : word) digits = digits && c >= '0' && c <= '9';
-        if (digits) pids.push_back(word);
-    }
-    return pids;
-}
-
-void stopProgram(const std::string& program) {
-    for (const std::string& pid : pidsOf(program)) Utils::system_mutex(QString::fromStdString("kill -9 " + pid));
-}
-
 }  // namespace
 
 namespace wifi {
@@ -373,14 +354,14 @@ bool H71_WIFI_CONFIG::startupPass() {
 
 void H71_WIFI_CONFIG::setUp(const WifiSettings& s) {
     // Every word below is a fixed name or a checked address.
-    stopProgram("hostapd");
-    stopProgram("udhcpd");
+    Utils::stopProgram("hostapd");
+    Utils::stopProgram("udhcpd");
     if (plat::isDottedIPv4(s.apAddress))
         Utils::system_mutex(QString::fromStdString(std::string("ifconfig ") + wifi::kApInterface + " " + s.apAddress +
                                                    " netmask 255.255.255.0 up"));
     Utils::system_mutex(QString::fromStdString(std::string("/usr/bin/hostapd -B ") + wifi::kHostapdConf));
     Utils::system_mutex(QString::fromStdString(std::string("/usr/sbin/udhcpd ") + wifi::kUdhcpdConf));
-    stopProgram("wpa_supplicant");
+    Utils::stopProgram("wpa_supplicant");
     if (!s.staSsid.empty()) {
         Utils::system_mutex(QString::fromStdString(std::string("wpa_supplicant -B -i ") + wifi::kStaInterface + " -c " +
                                                    wifi::kWpaConf));

@@ -143,7 +143,7 @@ build, root, jobs = sys.argv[1], sys.argv[2], int(sys.argv[3])
 units = []
 for e in json.load(open(os.path.join(build, "compile_commands.json"))):
     rel = os.path.relpath(e["file"], root)
-    if rel.split("/")[0] not in ("core", "fpga", "scaler", "protocol", "ui", "video_io", "platform"):
+    if rel.split("/")[0] not in ("core", "fpga", "scaler", "protocol", "ui", "video_io", "platform", "app"):
         continue
     a = e["arguments"] if "arguments" in e else shlex.split(e["command"])
     flags = []

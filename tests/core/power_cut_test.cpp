@@ -7,8 +7,8 @@
 #include <cstring>
 #include <random>
 
+#include "app/syncupdate.h"
 #include "core/ram_file_writer.h"
-#include "core/syncupdate.h"
 #include "store_fixture.h"
 
 using namespace vlxram;

@@ -3,8 +3,8 @@
 #include <cstring>
 #include <thread>
 
+#include "app/syncupdate.h"
 #include "core/global.h"
-#include "core/syncupdate.h"
 #include <atomic>
 #include <chrono>
 #include <thread>

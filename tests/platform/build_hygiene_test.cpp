@@ -1,5 +1,6 @@
-// The build compiles every source it is given, the board layer stays the bottom layer, and
-// above it every lock and wait goes through the checked ones (platform/annotated_mutex.h,
+// The build compiles every source it is given, the rooms keep their floors (the board layer at
+// the bottom, the foundation above it, the program's composition on top), and above the board
+// layer every lock and wait goes through the checked ones (platform/annotated_mutex.h,
 // platform/waits.h, plat::sleepUs, the atomic replace's fsync).
 #include <algorithm>
 #include <cctype>
@@ -20,10 +21,14 @@ namespace {
 
 using BuildHygieneTest = testkit::SimBoardTest;
 
-// "file:line: #include ..." for every include in `dir` (all sub-folders) that reaches a
-// folder above the board layer.
-std::vector<std::string> upperLayerIncludes(const fs::path& dir) {
-    static const std::regex kUpper(R"(^\s*#\s*include\s*["<](core|scaler|fpga|video_io|protocol|ui)/)");
+// The folders above the board layer, and above the foundation.
+constexpr const char* kAbovePlatform = "core|scaler|fpga|video_io|protocol|ui|app";
+constexpr const char* kAboveCore = "scaler|fpga|video_io|protocol|ui|app";
+
+// "file:line: #include ..." for every include in `dir` (all sub-folders) that reaches one of
+// `folders` ("a|b|c").
+std::vector<std::string> includesOf(const fs::path& dir, const std::string& folders) {
+    const std::regex upper("^\\s*#\\s*include\\s*[\"<](" + folders + ")/");
     std::vector<std::string> found;
     for (const auto& entry : fs::recursive_directory_iterator(dir)) {
         const std::string ext = entry.path().extension().string();
@@ -31,7 +36,7 @@ std::vector<std::string> upperLayerIncludes(const fs::path& dir) {
         std::ifstream in(entry.path());
         std::string line;
         for (int n = 1; std::getline(in, line); ++n)
-            if (std::regex_search(line, kUpper))
+            if (std::regex_search(line, upper))
                 found.push_back(entry.path().string() + ":" + std::to_string(n) + ": " + line);
     }
     std::sort(found.begin(), found.end());
@@ -117,7 +122,7 @@ std::vector<std::string> rawWaits(const fs::path& root, const std::vector<std::s
 
 // The controller above the board layer (platform/, the simulated board with it, may use the
 // raw primitives: it is where the checked ones are made).
-const std::vector<std::string> kAboveTheBoard = {"core", "scaler", "fpga", "video_io", "protocol", "ui"};
+const std::vector<std::string> kAboveTheBoard = {"core", "scaler", "fpga", "video_io", "protocol", "ui", "app"};
 
 TEST_F(BuildHygieneTest, AboveTheBoardLayerNoLockOrWaitIsWrittenRaw) {
     EXPECT_EQ(rawWaits(VLX_SOURCE_DIR, kAboveTheBoard), std::vector<std::string>{});
@@ -152,7 +157,25 @@ QMetaObject::invokeMethod(o, f, Qt::BlockingQueuedConnection);
 }
 
 TEST_F(BuildHygieneTest, PlatformIncludesNothingFromTheLayersAboveIt) {
-    EXPECT_EQ(upperLayerIncludes(fs::path(VLX_SOURCE_DIR) / "platform"), std::vector<std::string>{});
+    EXPECT_EQ(includesOf(fs::path(VLX_SOURCE_DIR) / "platform", kAbovePlatform), std::vector<std::string>{});
+}
+
+// The one way up left in the foundation: the parameter RAM's two includes of the C331 manager.
+TEST_F(BuildHygieneTest, CoreIncludesNothingFromTheLayersAboveIt) {
+    std::vector<std::string> found = includesOf(fs::path(VLX_SOURCE_DIR) / "core", kAboveCore);
+    const std::regex kKnown(R"(/core/vlxrampara\.cpp:\d+: #include "scaler/(c331_manage|applied_ram)\.h")");
+    found.erase(std::remove_if(found.begin(), found.end(), [&](const std::string& f) { return std::regex_search(f, kKnown); }),
+                found.end());
+    EXPECT_EQ(found, std::vector<std::string>{});
+}
+
+TEST_F(BuildHygieneTest, NoRoomBelowTheCompositionIncludesIt) {
+    std::vector<std::string> found;
+    for (const char* dir : {"platform", "core", "scaler", "fpga", "protocol", "video_io", "ui"}) {
+        const auto f = includesOf(fs::path(VLX_SOURCE_DIR) / dir, "app");
+        found.insert(found.end(), f.begin(), f.end());
+    }
+    EXPECT_EQ(found, std::vector<std::string>{});
 }
 
 TEST_F(BuildHygieneTest, UpperLayerIncludeInADeepPlatformFolderIsFound) {
@@ -160,7 +183,7 @@ TEST_F(BuildHygieneTest, UpperLayerIncludeInADeepPlatformFolderIsFound) {
     fs::create_directories(models);
     std::ofstream(models / "flash.cpp") << "#include \"platform/sys.h\"\n  #  include <ui/shell/tip.h>\n";
     std::ofstream(fs::path(rootDir()) / "platform" / "ok.h") << "#include \"platform/platform.h\"\n// core/x.h\n";
-    const auto found = upperLayerIncludes(fs::path(rootDir()) / "platform");
+    const auto found = includesOf(fs::path(rootDir()) / "platform", kAbovePlatform);
     ASSERT_EQ(found.size(), 1u);
     EXPECT_NE(found[0].find("flash.cpp:2:"), std::string::npos);
 }
@@ -175,7 +198,7 @@ TEST_F(BuildHygieneTest, EverySourceInEverySubFolderIsCompiled) {
     // (named from the source folder: a compiler cache with a base folder makes __FILE__ relative)
     ASSERT_TRUE(built.count((fs::path(VLX_SOURCE_DIR) / "tests/platform/build_hygiene_test.cpp").lexically_normal().string()));
     std::vector<std::string> missing;
-    for (const char* dir : {"platform", "core", "scaler", "fpga", "protocol", "video_io", "ui", "tests"}) {
+    for (const char* dir : {"platform", "core", "scaler", "fpga", "protocol", "video_io", "ui", "app", "tests"}) {
         const auto m = uncompiled(fs::path(VLX_SOURCE_DIR) / dir, built);
         missing.insert(missing.end(), m.begin(), m.end());
     }

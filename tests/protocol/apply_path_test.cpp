@@ -13,7 +13,7 @@
 #include <atomic>
 #include <thread>
 
-#include "core/syncupdate.h"
+#include "app/syncupdate.h"
 #include "platform/board_wiring.h"
 #include "engines_fixture.h"
 #include "platform/sim/board_control.h"

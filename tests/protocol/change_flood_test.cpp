@@ -6,7 +6,7 @@
 
 #include <thread>
 
-#include "core/syncupdate.h"
+#include "app/syncupdate.h"
 #include "engines_fixture.h"
 
 using namespace prototest;

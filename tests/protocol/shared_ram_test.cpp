@@ -11,7 +11,7 @@
 #include <cstring>
 #include <thread>
 
-#include "core/syncupdate.h"
+#include "app/syncupdate.h"
 #include "engines_fixture.h"
 #include "platform/board_wiring.h"
 #include "platform/sim/sim_shell.h"

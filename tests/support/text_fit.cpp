@@ -141,11 +141,15 @@ QStringList textOverflows(const QWidget* root) {
 
 namespace {
 bool isRing(const QWidget* w);
+// The green mark of a source or window in use (panel_style::makeInUseDot): a label with no
+// text that draws its whole room.
+bool isInUseDot(const QWidget* w) { return w->objectName() == QLatin1String("label_in_use"); }
 
 // Where a widget draws something of its own, in its coordinates: a label's text as aligned
 // in its room, a label's picture, the face of a button with a text or an icon, a progress
 // ring; empty for a widget that draws nothing but its background.
 QRect drawnBox(const QWidget* w) {
+    if (isInUseDot(w)) return w->rect();
     if (const auto* label = qobject_cast<const QLabel*>(w)) {
         const QRect room = label->contentsRect();
         const QPixmap picture = label->pixmap(Qt::ReturnByValue);
@@ -200,12 +204,13 @@ QStringList drawnOverlaps(const QWidget* root) {
             const QWidget* b = drawn[j].first;
             if (!compared(a, b)) continue;
             QRect common = drawn[i].second & drawn[j].second;
-            // a text that ends closer than 6 px before a button reads as that button's caption
-            // (a caption after its own check box starts close to it on purpose)
+            // a text that ends closer than 6 px before a button reads as that button's caption,
+            // and one that close to the in-use dot runs under it (a caption after its own check
+            // box starts close to it on purpose)
             const auto* textA = qobject_cast<const QLabel*>(a);
             const auto* textB = qobject_cast<const QLabel*>(b);
-            const bool buttonA = qobject_cast<const QAbstractButton*>(a) != nullptr;
-            const bool buttonB = qobject_cast<const QAbstractButton*>(b) != nullptr;
+            const bool buttonA = qobject_cast<const QAbstractButton*>(a) != nullptr || isInUseDot(a);
+            const bool buttonB = qobject_cast<const QAbstractButton*>(b) != nullptr || isInUseDot(b);
             if (common.isEmpty() && textA && !textA->text().isEmpty() && buttonB)
                 common = drawn[i].second.adjusted(0, 0, 5, 0) & drawn[j].second;
             if (common.isEmpty() && textB && !textB->text().isEmpty() && buttonA)

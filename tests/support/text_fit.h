@@ -16,8 +16,9 @@ QStringList textOverflows(const QWidget* root);
 
 // One line per pair of side-by-side widgets under `root` (children of one parent) whose
 // drawings overlap: a label's text or picture, a button with a text or an icon; and the
-// progress ring over anything the screen draws. A label's text that ends closer than 6 px
-// before a button counts too: it reads as that button's caption.
+// progress ring over anything the screen draws; the in-use dot. A label's text that ends closer
+// than 6 px before a button or the dot counts too: it reads as that button's caption, or runs
+// under the dot.
 QStringList drawnOverlaps(const QWidget* root);
 
 // One line per label, button or combo item under `root` that still shows one of the slips

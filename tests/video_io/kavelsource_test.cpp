@@ -4,9 +4,9 @@
 #include <algorithm>
 #include <cmath>
 
+#include "app/engine_links.h"
 #include "core/utils.h"
 #include "protocol/h71_wifi_config.h"
-#include "ui/shell/engine_links.h"
 #include "ui/system/system_links.h"
 #include "scaler/c331_inputs.h"
 #include "fpga/fpga_manage.h"

@@ -170,16 +170,19 @@ void MainWindow::buildInputCards() {
     panel_style::rebuildContainer(input_frame_, ui->frame_inputs, QStringLiteral("frame_input_cards"));
     constexpr int kCardWidth = 118;
     constexpr int kCardGap = 7;
+    // the name ends a gap before the green signal dot: a long name must not run under it
+    constexpr int kDotX = kCardWidth - 22;
+    constexpr int kNameWidth = kDotX - 6 - 8;
     for (int port = 0; port < vlxram::kInputs; ++port) {
         QFrame* card = new QFrame(input_frame_);
         card->setObjectName(QString::number(port));
         card->setGeometry(6 + port * (kCardWidth + kCardGap), 8, kCardWidth, 110);
         card->setStyleSheet(panel_style::kCardStyle);
-        QLabel* name = panel_style::makeLabel(card, QStringLiteral("name"), QRect(8, 8, kCardWidth - 30, 28),
+        QLabel* name = panel_style::makeLabel(card, QStringLiteral("name"), QRect(8, 8, kNameWidth, 28),
                                               QString(), 18);
         name->setText(screen_text::inputName(port, name, name->width()));
         const screen_text::Timing t = screen_text::inputTiming(port);
-        if (t.present()) panel_style::makeInUseDot(card, kCardWidth - 22, 18);
+        if (t.present()) panel_style::makeInUseDot(card, kDotX, 18);
         QLabel* kind = panel_style::makeLabel(card, QStringLiteral("port"), QRect(8, 38, kCardWidth - 12, 20),
                                               screen_text::portName(port), 13);
         kind->setStyleSheet(QStringLiteral("color: rgb(133, 129, 153);"));

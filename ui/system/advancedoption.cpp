@@ -21,7 +21,6 @@
 #include "platform/platform.h"
 #include "scaler/c331_manage.h"
 #include "scaler/engine_requests.h"
-#include "core/change_mailbox.h"
 #include "ui/shell/lcd_touch.h"
 #include "ui/shell/mainwindow.h"
 #include "ui/shell/numberkeyboard.h"
@@ -61,8 +60,6 @@ constexpr uint16_t kSoundFull = 0x80FF;
 constexpr const char* kDefaultIp = "192.168.1.199";
 constexpr const char* kDefaultMask = "255.255.255.0";
 constexpr const char* kDefaultGateway = "192.168.1.1";
-constexpr const char* kKillHostapd = "kill -9 `pidof /usr/bin/hostapd /etc/rtl_hostapd_2G.conf`";
-constexpr const char* kKillUdhcpd = "kill -9 `pidof /usr/sbin/udhcpd  /etc/udhcpd.conf`";
 
 constexpr const char* kEntryPlain = "background-color: rgb(33, 36, 53);color: #FFFFFF;";
 constexpr const char* kEntryChosen = "background-color:#4777FF;color: #FFFFFF;";
@@ -101,8 +98,8 @@ uint8_t liveByte(const VlxRamPara* p, unsigned address) { return uint8_t(p->snap
 // The access point's two services; run after the manage mutex is released, so the
 // C331 manager never waits for the shell.
 void stopAccessPoint() {
-    Utils::system_mutex(lit(kKillHostapd));
-    Utils::system_mutex(lit(kKillUdhcpd));
+    Utils::stopProgram("hostapd");
+    Utils::stopProgram("udhcpd");
 }
 
 void restartAccessPoint() {
@@ -117,7 +114,7 @@ void restartAccessPoint() {
 
 // ---------------------------------------------------------------- construction
 
-AdvancedOption::AdvancedOption(QWidget* parent) : QDialog(parent), ui(new Ui::AdvancedOption) {
+AdvancedOption::AdvancedOption(QWidget* parent) : SystemScreen(parent), ui(new Ui::AdvancedOption) {
     ui->setupUi(this);
     panel_style::prepareScreen(this, ui->Button_back);
     ui->stackedWidget->setCurrentIndex(kPageLcd);
@@ -231,48 +228,18 @@ void AdvancedOption::on_Button_other_clicked() {
 }
 
 void AdvancedOption::on_Button_back_clicked() {
-    if (closing_) return;
-    // The ring is a child of this screen and the engine reports to it: a job's screen stays
-    // until the job has ended, whoever asks to close it.
-    if (g_qround_bar || card_job::operation() != 0) {
-        writeLogMsg(LOG_INFO, "advanced settings stay open: a receiving-card job runs");
-        return;
-    }
-    closing_ = true;
-    setAttribute(Qt::WA_DeleteOnClose);
-    close();
-    if (g_advancedoption == this) g_advancedoption = nullptr;
-    if (g_option) g_option->language_changed();
-    g_page_focus = 5;
-}
-
-void AdvancedOption::reject() {
-    if (closing_)
-        QDialog::reject();
-    else
-        on_Button_back_clicked();
+    backToSettings(g_advancedoption, "advanced settings stay open: a receiving-card job runs");
 }
 
 namespace {
-
 enum ProtocolRequest { kRelabel, kBack, kAfterFilesDeleted };
-
-// A PC storing or deleting recovery files as fast as it is answered: each request waits for
-// the GUI thread once.
-ChangeMailbox& protocolRequests() {
-    static ChangeMailbox box;
-    return box;
-}
-
 }  // namespace
 
-void AdvancedOption::requestLanguageChanged() { protocolRequests().postTo(qApp, kRelabel, serveProtocolRequest); }
+void AdvancedOption::requestLanguageChanged() { postRequest<AdvancedOption>(kRelabel, serveProtocolRequest); }
 
-void AdvancedOption::requestBack() { protocolRequests().postTo(qApp, kBack, serveProtocolRequest); }
+void AdvancedOption::requestBack() { postRequest<AdvancedOption>(kBack, serveProtocolRequest); }
 
-void AdvancedOption::requestAfterFilesDeleted() {
-    protocolRequests().postTo(qApp, kAfterFilesDeleted, serveProtocolRequest);
-}
+void AdvancedOption::requestAfterFilesDeleted() { postRequest<AdvancedOption>(kAfterFilesDeleted, serveProtocolRequest); }
 
 void AdvancedOption::serveProtocolRequest(int request) {
     AdvancedOption* screen = g_advancedoption.data();

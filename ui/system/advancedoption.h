@@ -14,6 +14,7 @@
 #include <cstdint>
 
 #include "core/manage_lock.h"
+#include "ui/system/system_screen.h"
 
 class QFrame;
 class QLabel;
@@ -26,7 +27,7 @@ class AdvancedOption;
 class AdvancedOption;
 extern QPointer<AdvancedOption> g_advancedoption;   // GUI thread only
 
-class AdvancedOption : public QDialog {
+class AdvancedOption : public SystemScreen {
     Q_OBJECT
 
 public:
@@ -76,7 +77,7 @@ public slots:
     void on_Button_other_clicked();
     void on_Button_factory_clicked();
     void on_Button_factory_age_clicked();
-    void on_Button_back_clicked();
+    void on_Button_back_clicked() override;
     void on_horizontalSlider_valueChanged(int value);
     void on_horizontalSlider_sliderReleased();
     void on_Button_5min_clicked();
@@ -132,8 +133,6 @@ private:
     void factoryReset(int kind, QPushButton* button);
     void styleRecoveryButton();
     void applyRcvUpdate(const QStringList& entries);
-    // Esc and the window's close go the way of Back, with its refusal.
-    void reject() override;
 
     Ui::AdvancedOption* ui;
     QPushButton* selected_page_button = nullptr;
@@ -154,5 +153,4 @@ private:
     QLabel* rcv_entry_labels[kListEntriesPerPage] = {};
     QString rcv_entry_texts[kListEntriesPerPage];
     bool rcv_report_pending_ = false;
-    bool closing_ = false;
 };

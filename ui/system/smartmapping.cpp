@@ -16,7 +16,6 @@
 #include "core/logMsg.h"
 #include "core/vlxrampara.h"
 #include "platform/platform.h"
-#include "core/change_mailbox.h"
 #include "ui/shell/lcd_touch.h"
 #include "ui/shell/mainwindow.h"
 #include "ui/shell/my_lineedit.h"
@@ -99,7 +98,7 @@ QString groupText(int group) {
 
 // ---------------------------------------------------------------- construction
 
-SmartMapping::SmartMapping(QWidget* parent) : QDialog(parent), ui(new Ui::SmartMapping) {
+SmartMapping::SmartMapping(QWidget* parent) : SystemScreen(parent), ui(new Ui::SmartMapping) {
     ui->setupUi(this);
     panel_style::prepareScreen(this, ui->Button_back);
     const QFont text = panel_style::panelFont(18);
@@ -142,45 +141,17 @@ SmartMapping::SmartMapping(QWidget* parent) : QDialog(parent), ui(new Ui::SmartM
 
 SmartMapping::~SmartMapping() { delete ui; }
 
-bool SmartMapping::jobActive() { return g_qround_bar || card_job::operation() != 0; }
-
 void SmartMapping::on_Button_back_clicked() {
-    if (closing_) return;
-    if (jobActive()) {
-        writeLogMsg(LOG_INFO, "smart mapping stays open: a receiving-card job runs");
-        return;
-    }
-    closing_ = true;
-    setAttribute(Qt::WA_DeleteOnClose);
-    close();
-    if (g_smartmapping == this) g_smartmapping = nullptr;
-    if (g_option) g_option->language_changed();
-    g_page_focus = 5;
-}
-
-void SmartMapping::reject() {
-    if (closing_)
-        QDialog::reject();
-    else
-        on_Button_back_clicked();
+    backToSettings(g_smartmapping, "smart mapping stays open: a receiving-card job runs");
 }
 
 namespace {
-
 enum ProtocolRequest { kBack, kAfterFilesDeleted };
-
-// A PC storing or deleting scan files as fast as it is answered: each request waits for the
-// GUI thread once.
-ChangeMailbox& protocolRequests() {
-    static ChangeMailbox box;
-    return box;
-}
-
 }  // namespace
 
-void SmartMapping::requestBack() { protocolRequests().postTo(qApp, kBack, serveProtocolRequest); }
+void SmartMapping::requestBack() { postRequest<SmartMapping>(kBack, serveProtocolRequest); }
 
-void SmartMapping::requestAfterFilesDeleted() { protocolRequests().postTo(qApp, kAfterFilesDeleted, serveProtocolRequest); }
+void SmartMapping::requestAfterFilesDeleted() { postRequest<SmartMapping>(kAfterFilesDeleted, serveProtocolRequest); }
 
 void SmartMapping::serveProtocolRequest(int request) {
     if (g_smartmapping && g_page_focus == 24)

@@ -12,6 +12,7 @@
 #include <cstdint>
 
 #include "fpga/job_block.h"
+#include "ui/system/system_screen.h"
 
 class QFrame;
 class QLabel;
@@ -31,7 +32,7 @@ namespace line_field {
 uint16_t u16(unsigned offset);
 }  // namespace line_field
 
-class SmartMapping : public QDialog {
+class SmartMapping : public SystemScreen {
     Q_OBJECT
 
 public:
@@ -64,7 +65,7 @@ signals:
     void sig_qround_bar_update(int percent);
 
 public slots:
-    void on_Button_back_clicked();
+    void on_Button_back_clicked() override;
     void on_Button_shortcut_clicked();
     void on_Button_loadscan_clicked();
     void on_Button_paraweld_clicked();
@@ -117,10 +118,6 @@ public slots:
 
 private:
     static void serveProtocolRequest(int request);  // on the GUI thread
-    // Esc and the window's close go the way of Back, with its refusal.
-    void reject() override;
-    // A ring is up or the job block holds a job: the job's inputs stay as they are.
-    static bool jobActive();
     uint32_t largestOffset(const QLineEdit* field) const;
     void startJob(uint8_t op);
     void labelPage(int page);
@@ -158,5 +155,4 @@ private:
     QString row_names_[kRowsPerPage];
     QString row_paths_[kRowsPerPage];
     uint8_t selected_row_ = 0;
-    bool closing_ = false;
 };

@@ -10,7 +10,7 @@
 
 #include <cstring>
 
-#include "core/syncupdate.h"
+#include "app/syncupdate.h"
 #include "ui/input/custommode.h"
 #include "ui/input/edidset.h"
 #include "ui/input/imagelayout.h"

@@ -7,6 +7,7 @@
 #include <functional>
 #include <thread>
 
+#include "app/engine_links.h"
 #include "fpga/fpga_manage.h"
 #include "fpga/fpga_regs.h"
 #include "output_fixture.h"
@@ -15,7 +16,6 @@
 #include "platform/sim/standard_board.h"
 #include "ui/output/imagequality.h"
 #include "ui/output/outputset.h"
-#include "ui/shell/engine_links.h"
 
 using namespace vlxram;
 

@@ -8,8 +8,8 @@
 #include <cstring>
 #include <memory>
 
+#include "app/syncupdate.h"
 #include "core/global.h"
-#include "core/syncupdate.h"
 #include "ui/output/output_links.h"
 #include "platform/sim/c331_model.h"
 #include "platform/sim/sim_board.h"

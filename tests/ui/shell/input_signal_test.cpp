@@ -12,7 +12,7 @@
 #include <cstring>
 #include <functional>
 
-#include "core/syncupdate.h"
+#include "app/syncupdate.h"
 #include "platform/sim/board_control.h"
 #include "platform/sim/sim_board.h"
 #include "platform/sim/standard_board.h"

@@ -6,7 +6,7 @@
 #include <cstring>
 #include <memory>
 
-#include "core/syncupdate.h"
+#include "app/syncupdate.h"
 #include "platform/sim/c331_model.h"
 #include "platform/sim/sim_board.h"
 #include "scaler/c331_wiring.h"

@@ -6,7 +6,7 @@
 #include <cstring>
 #include <thread>
 
-#include "core/syncupdate.h"
+#include "app/syncupdate.h"
 #include "shell_fixture.h"
 #include "ui/shell/firmwareupdate.h"
 

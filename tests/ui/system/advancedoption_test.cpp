@@ -16,6 +16,7 @@
 
 #include "core/config_engine.h"
 #include "core/utils.h"
+#include "platform/sim/sim_shell.h"
 #include "support/panel_touch.h"
 #include "support/saved_ram_file.h"
 #include "system_fixture.h"
@@ -26,22 +27,6 @@ using namespace vlxram;
 namespace {
 
 // Records every command and whether the C331 manager's mutex was free while it ran.
-struct MutexWatchingShell : plat::Shell {
-    std::vector<std::string> commands;
-    std::vector<bool> mutexFree;
-    int system(const std::string& command) override {
-        commands.push_back(command);
-        const bool free = c331_manage::manage_mutex.try_lock();
-        if (free) c331_manage::manage_mutex.unlock();
-        mutexFree.push_back(free);
-        return 0;
-    }
-    int popen(const std::string& command, std::string* out) override {
-        if (out) out->clear();
-        return system(command);
-    }
-};
-
 QString plain(const QString& rich) {
     QTextDocument d;
     d.setHtml(rich);
@@ -178,28 +163,6 @@ TEST_F(SystemTest, DotByDotWritesTheWholeHighByteOfEverySlot) {
     screen.on_Button_DBD_close_clicked();
     for (int k = 0; k < kWindowSlots; ++k) EXPECT_EQ(ram()->ram()[windowField(k, kWinOutput) + 1], 0) << k;
     EXPECT_EQ(c331_manage::update_flag.load(), 1);
-}
-
-TEST_F(SystemTest, WifiOffKillsBothServicesOutsideTheManagerHoldAndOnRestartsIt) {
-    auto watch = std::make_unique<MutexWatchingShell>();
-    MutexWatchingShell* shell = watch.get();
-    plat::installShell(std::move(watch));
-    int restarts = 0;
-    systemLinks().wifiRestart = [&] { ++restarts; };
-    AdvancedOption screen;
-    screen.on_Button_wifi_state_clicked();
-    EXPECT_EQ(ram()->ram()[kWifiApOff], 1);
-    EXPECT_EQ(c331_manage::update_flag.load(), 1);
-    ASSERT_EQ(shell->commands.size(), 2u);
-    EXPECT_EQ(shell->commands[0], "kill -9 `pidof /usr/bin/hostapd /etc/rtl_hostapd_2G.conf`");
-    EXPECT_EQ(shell->commands[1], "kill -9 `pidof /usr/sbin/udhcpd  /etc/udhcpd.conf`");
-    EXPECT_TRUE(shell->mutexFree[0] && shell->mutexFree[1]) << "the manager never waits for the shell";
-    EXPECT_EQ(imageOf(&screen, "Button_wifi_state"), QStringLiteral(":/png/button_off.png"));
-    screen.on_Button_wifi_state_clicked();
-    EXPECT_EQ(ram()->ram()[kWifiApOff], 0);
-    EXPECT_EQ(restarts, 1);
-    EXPECT_EQ(shell->commands.size(), 2u);
-    EXPECT_EQ(imageOf(&screen, "Button_wifi_state"), QStringLiteral(":/png/button_on.png"));
 }
 
 TEST_F(SystemTest, ProjectionButtonResetsTheSdiReceiver) {
@@ -485,6 +448,40 @@ TEST_F(OtherPageTest, TheOpenAudioWindowListShowsItsEntriesReadably) {
     }
     EXPECT_GE(best, 4.5) << "entry text against its ground";
     testkit::touchWidget(child<QWidget>(screen, "label_title"));  // closes the list
+}
+
+// The panel stops the access point as the WiFi set-up does: each service by the ids pidof
+// reports, a kill each through the runner, never with the manage mutex held.
+TEST_F(OtherPageTest, WifiOffKillsBothServicesByTheirIdsOutsideTheManagerHoldAndOnRestartsIt) {
+    plat::resetShell();  // the simulated board's, which refuses what a shell would interpret
+    plat::sim::SimShell* shell = plat::sim::simShell();
+    ASSERT_NE(shell, nullptr);
+    shell->setResult("pidof hostapd", 0, "812\n");
+    shell->setResult("pidof udhcpd", 0, "813 814\n");
+    std::vector<bool> mutexFree;
+    shell->addHandler("kill", [&mutexFree](const std::vector<std::string>&, std::string&) {
+        const bool free = c331_manage::manage_mutex.try_lock();
+        if (free) c331_manage::manage_mutex.unlock();
+        mutexFree.push_back(free);
+        return 0;
+    });
+    int restarts = 0;
+    systemLinks().wifiRestart = [&] { ++restarts; };
+    panel_style::placeOnPanel(screen);
+    screen->show();
+    shell->clearCommands();
+    testkit::touchWidget(child(screen, "Button_wifi_state"));
+    EXPECT_EQ(ram()->ram()[kWifiApOff], 1);
+    EXPECT_EQ(c331_manage::update_flag.load(), 1);
+    const std::vector<std::string> stops = {"pidof hostapd", "kill -9 812", "pidof udhcpd", "kill -9 813", "kill -9 814"};
+    EXPECT_EQ(shell->commands(), stops);
+    EXPECT_EQ(mutexFree, std::vector<bool>(3, true)) << "the manager never waits for the shell";
+    EXPECT_EQ(imageOf(screen, "Button_wifi_state"), QStringLiteral(":/png/button_off.png"));
+    testkit::touchWidget(child(screen, "Button_wifi_state"));
+    EXPECT_EQ(ram()->ram()[kWifiApOff], 0);
+    EXPECT_EQ(restarts, 1);
+    EXPECT_EQ(shell->commands(), stops);
+    EXPECT_EQ(imageOf(screen, "Button_wifi_state"), QStringLiteral(":/png/button_on.png"));
 }
 
 TEST_F(OtherPageTest, PageReloadsOnEachSettingItShowsWhenAPcChangesIt) {

@@ -7,6 +7,7 @@
 #include <QJsonArray>
 #include <QLineEdit>
 
+#include "app/engine_links.h"
 #include "fpga/fpga_manage.h"
 #include "platform/sim/board_control.h"
 #include "protocol/usbserver.h"
@@ -16,7 +17,6 @@
 #include "platform/sim/sim_fpga.h"
 #include "platform/sim/standard_board.h"
 #include "system_fixture.h"
-#include "ui/shell/engine_links.h"
 
 using namespace systemtest;
 

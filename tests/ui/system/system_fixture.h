@@ -12,11 +12,11 @@
 #include <cstring>
 #include <thread>
 
+#include "app/engine_links.h"
+#include "app/syncupdate.h"
 #include "core/md5.h"
-#include "core/syncupdate.h"
 #include "platform/platform.h"
 #include "protocol/file_transfer.h"
-#include "ui/shell/engine_links.h"
 #include "ui/shell/QRoundProgressBar.h"
 #include "ui/shell/panel_style.h"
 #include "ui/shell/shell_fixture.h"

@@ -10,8 +10,8 @@
 #include <thread>
 
 #include "core/ram_file_writer.h"
-#include "core/stop_signals.h"
-#include "store_fixture.h"
+#include "app/stop_signals.h"
+#include "core/store_fixture.h"
 
 using storetest::StoreTest;
 

@@ -4,11 +4,11 @@
 
 #include <cstring>
 
+#include "app/syncupdate.h"
 #include "core/global.h"
 #include "core/logMsg.h"
 #include "core/ram_file_writer.h"
-#include "core/syncupdate.h"
-#include "store_fixture.h"
+#include "core/store_fixture.h"
 #include "support/saved_ram_file.h"
 
 using namespace vlxram;
@@ -121,6 +121,13 @@ TEST_F(StoreTest, DeletedRamFileIsNotRecreatedButShadowTakesChange) {
     RamFileWriter::flush();
     EXPECT_FALSE(testkit::exists(kRamFile));
     EXPECT_EQ(p->shadowU16(kContrast), 66);
+    // the file back: the next notification makes the save that was owed, and nothing stays owed
+    EXPECT_TRUE(RamFileWriter::owed());
+    testkit::writeFile(kRamFile, std::string(4096, 'Z').replace(0, 2, "\xAA\xAA"));
+    SyncUpdate::pInstance()->para_sync(1);
+    RamFileWriter::flush();
+    EXPECT_FALSE(RamFileWriter::owed());
+    EXPECT_EQ(fileU16(testkit::savedRamFile(), kContrast), 66);
 }
 
 TEST_F(StoreTest, UserModeSavedRecalledAndDeletedWithMenuCopy) {

@@ -1,4 +1,4 @@
-#include "core/syncupdate.h"
+#include "app/syncupdate.h"
 
 #include <QThread>
 

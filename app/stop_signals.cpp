@@ -1,4 +1,4 @@
-#include "core/stop_signals.h"
+#include "app/stop_signals.h"
 
 #include <QCoreApplication>
 #include <QEvent>
@@ -19,9 +19,11 @@
 
 #include "core/logMsg.h"
 #include "core/ram_file_writer.h"
+#include "core/vlxrampara.h"
 #include "platform/platform.h"
 #include "platform/sim/board_control.h"
 #include "protocol/link_gate.h"
+#include "scaler/c331_manage.h"
 
 namespace stop_signals {
 namespace {
@@ -33,6 +35,41 @@ int g_leftPipe[2] = {-1, -1};   // written once the GUI thread has left its loop
 std::atomic<int> g_stopSignal{0};
 static_assert(std::atomic<int>::is_always_lock_free, "written from a signal handler");
 std::atomic<bool> g_loopLeft{false};  // the GUI thread has left its event loop and ends the program
+
+// The RAM under the manage mutex, waited for at most waitMs: a GUI thread stuck inside its own
+// change may hold it for ever.
+bool copyRamWithin(unsigned char* out, int waitMs) {
+    VlxRamPara* p = VlxRamPara::p_vlxrampara_config;
+    if (!p) return false;
+    if (c331_manage::manage_held_here > 0) {
+        ManageMutexUnlessHeld held;
+        p->copyRam(0, vlxram::kRamSize, out);
+        return true;
+    }
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMs);
+    for (;;) {
+        if (c331_manage::manage_mutex.try_lock()) {
+            p->copyRam(0, vlxram::kRamSize, out);
+            c331_manage::manage_mutex.unlock();
+            return true;
+        }
+        if (std::chrono::steady_clock::now() >= end) return false;
+        plat::workerPace(1000);
+    }
+}
+
+// The last save: the links answer no more, so the RAM now holds every change they answered
+// "done".
+void saveAtStop() {
+    unsigned char ram[vlxram::kRamSize];
+    if (copyRamWithin(ram, kRamWaitMs)) {
+        RamFileWriter::saveAtStop(ram);
+        return;
+    }
+    RamFileWriter::saveAtStop(nullptr);
+    writeLogMsg(LOG_ERROR, "the RAM was held past " + std::to_string(kRamWaitMs) +
+                               " ms at the stop: the parameter file keeps its last save");
+}
 
 extern "C" void onStopSignal(int sig) {
     link_gate::close();
@@ -74,7 +111,7 @@ void watch(QCoreApplication* app) {
             if (g_loopLeft) return;
             writeLogMsg(LOG_WARNING, "the panel did not end within " + std::to_string(kGraceMs) +
                                          " ms of the stop signal: ended without it");
-            RamFileWriter::saveAtStop(kRamWaitMs);
+            saveAtStop();
             endProgram(1, g_stopSignal.load());
         }).detach();
     } catch (const std::system_error& e) {
@@ -111,7 +148,7 @@ void endAfterLoop(int status) {
     }
     link_gate::close();  // (the signal's handler has closed it already)
     // The links answer no more: the RAM now holds every change they answered "done".
-    RamFileWriter::saveAtStop(kRamWaitMs);
+    saveAtStop();
     const int sig = g_stopSignal.load();
     if (sig) writeLogMsg(LOG_INFO, "stopped by signal " + std::to_string(sig));
     endProgram(status, sig);

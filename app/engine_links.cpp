@@ -1,4 +1,4 @@
-#include "ui/shell/engine_links.h"
+#include "app/engine_links.h"
 
 #include "core/global.h"
 #include "core/logMsg.h"

@@ -9,12 +9,13 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "app/engine_links.h"
+#include "app/syncupdate.h"
 #include "core/config_engine.h"
 #include "core/global.h"
 #include "core/logMsg.h"
 #include "core/startup.h"
-#include "core/stop_signals.h"
-#include "core/syncupdate.h"
+#include "app/stop_signals.h"
 #include "core/vlxrampara.h"
 #include "fpga/fpga_manage.h"
 #include "platform/platform.h"
@@ -30,7 +31,6 @@
 #include "protocol/c331_engines.h"
 #include "protocol/usbserver.h"
 #include "scaler/c331_manage.h"
-#include "ui/shell/engine_links.h"
 #include "ui/shell/lcd_touch.h"
 #include "ui/shell/lockwindow.h"
 #include "ui/shell/mainwindow.h"

@@ -3,12 +3,12 @@
 #include <chrono>
 #include <thread>
 
+#include "app/engine_links.h"
 #include "fpga/fpga_manage.h"
 #include "platform/sim/sim_board.h"
 #include "platform/sim/sim_fpga.h"
 #include "platform/sim/standard_board.h"
-#include "shell_fixture.h"
-#include "ui/shell/engine_links.h"
+#include "ui/shell/shell_fixture.h"
 
 using shelltest::ShellTest;
 
