@@ -2,11 +2,11 @@
 
 #include <unistd.h>
 
-#include <chrono>
 #include <cstring>
 #include <thread>
 
 #include "core/logMsg.h"
+#include "core/manage_within.h"
 #include "core/vlxrampara.h"
 #include "platform/annotated_mutex.h"
 #include "platform/platform.h"
@@ -98,21 +98,10 @@ namespace {
 bool copyRamWithin(unsigned char* out, int waitMs) {
     VlxRamPara* p = VlxRamPara::p_vlxrampara_config;
     if (!p) return false;
-    if (c331_manage::manage_held_here > 0) {
-        ManageMutexUnlessHeld held;
-        p->copyRam(0, kRamSize, out);
-        return true;
-    }
-    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMs);
-    for (;;) {
-        if (c331_manage::manage_mutex.try_lock()) {
-            p->copyRam(0, kRamSize, out);
-            c331_manage::manage_mutex.unlock();
-            return true;
-        }
-        if (std::chrono::steady_clock::now() >= end) return false;
-        plat::workerPace(1000);
-    }
+    ManageMutexWithin lock(waitMs);
+    if (!lock.held()) return false;
+    p->copyRam(0, kRamSize, out);
+    return true;
 }
 }  // namespace
 

@@ -8,6 +8,7 @@
 #include <poll.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -19,6 +20,7 @@
 
 #include "core/logMsg.h"
 #include "core/ram_file_writer.h"
+#include "core/syncupdate.h"
 #include "platform/platform.h"
 #include "platform/sim/board_control.h"
 #include "protocol/link_gate.h"
@@ -30,6 +32,15 @@ int g_stopPipe[2] = {-1, -1};   // made before the handlers are set, read-only a
 int g_leftPipe[2] = {-1, -1};   // written once the GUI thread has left its loop, read by the watcher
 volatile std::sig_atomic_t g_stopSignal = 0;   // the handler writes it, the GUI thread and the watcher read it
 std::atomic<bool> g_loopLeft{false};  // the GUI thread has left its event loop and ends the program
+
+// The last save, the links closed: the user-mode requests answered "done" and not yet carried
+// out, then the RAM as it now is. The manage mutex is waited for kRamWaitMs in all.
+void lastSave() {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(kRamWaitMs);
+    SyncUpdate::keepModeRequestsAtStop(kRamWaitMs);
+    const auto rest = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
+    RamFileWriter::saveAtStop(int(std::max<long long>(0, rest.count())));
+}
 
 extern "C" void onStopSignal(int sig) {
     link_gate::close();
@@ -71,7 +82,7 @@ void watch(QCoreApplication* app) {
             if (g_loopLeft) return;
             writeLogMsg(LOG_WARNING, "the panel did not end within " + std::to_string(kGraceMs) +
                                          " ms of the stop signal: ended without it");
-            RamFileWriter::saveAtStop(kRamWaitMs);
+            lastSave();
             endProgram(1, g_stopSignal);
         }).detach();
     } catch (const std::system_error& e) {
@@ -107,8 +118,8 @@ void endAfterLoop(int status) {
         (void)!::write(g_leftPipe[1], &c, 1);
     }
     link_gate::close();  // (the signal's handler has closed it already)
-    // The links answer no more: the RAM now holds every change they answered "done".
-    RamFileWriter::saveAtStop(kRamWaitMs);
+    // The links answer no more: the RAM and the slots now hold every change they answered "done".
+    lastSave();
     const int sig = g_stopSignal;
     if (sig) writeLogMsg(LOG_INFO, "stopped by signal " + std::to_string(sig));
     endProgram(status, sig);

@@ -7,10 +7,16 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <functional>
 #include <thread>
 
+#include "core/global.h"
 #include "core/ram_file_writer.h"
 #include "core/stop_signals.h"
+#include "core/utils.h"
+#include "platform/net.h"
+#include "protocol/networkmanage.h"
+#include "protocol/transport_fixture.h"
 #include "store_fixture.h"
 
 using storetest::StoreTest;
@@ -18,13 +24,24 @@ using storetest::StoreTest;
 namespace {
 constexpr unsigned kWord = vlxram::kUnused8DE;
 
-[[noreturn]] void runUntilStopped(bool panelHeld, uint16_t value) {
+// The child as main makes the program, its application and the stop's handlers; `first` runs
+// as the event loop's first event, and a held panel never returns from it.
+[[noreturn]] void runChild(bool panelHeld, const std::function<void()>& first) {
     int argc = 1;
     char name[] = "vlxH71N";
     char* argv[] = {name, nullptr};
     QCoreApplication app(argc, argv);
     stop_signals::install(&app);
-    QTimer::singleShot(0, &app, [panelHeld, value] {
+    QTimer::singleShot(0, &app, [panelHeld, &first] {
+        first();
+        if (panelHeld)
+            for (;;) ::pause();
+    });
+    stop_signals::endAfterLoop(app.exec());
+}
+
+[[noreturn]] void runUntilStopped(bool panelHeld, uint16_t value) {
+    runChild(panelHeld, [value] {
         std::thread pc([value] {  // as a link writes and applies
             unsigned char bytes[2] = {uint8_t(value), uint8_t(value >> 8)};
             ManageMutexLocker lock;
@@ -33,10 +50,7 @@ constexpr unsigned kWord = vlxram::kUnused8DE;
         });
         pc.join();
         ::kill(::getpid(), SIGTERM);
-        if (panelHeld)
-            for (;;) ::pause();
     });
-    stop_signals::endAfterLoop(app.exec());
 }
 }  // namespace
 
@@ -54,5 +68,75 @@ TEST_F(StoreTest, AStopSavesTheLastChangeWhetherThePanelLeavesItsLoopOrIsHeld) {
         ASSERT_EQ(::waitpid(child, &status, 0), child);
         EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << "status " << status;
         EXPECT_EQ(storetest::fileU16(testkit::readFile("/data/ram_device_info"), kWord), value);
+    }
+}
+
+namespace {
+// The controller's TCP link on a port the system picks, told to the parent through `portOut`,
+// until the stop signal.
+[[noreturn]] void serveUntilStopped(bool panelHeld, int portOut) {
+    runChild(panelHeld, [portOut] {
+        {
+            plat::Locker<plat::QtMutex> l(Utils::_settings_mutex);
+            plat::net::setPortOffset(-g_port);
+        }
+        const int port = networkManage::pInstance()->port();
+        (void)!::write(portOut, &port, sizeof port);
+    });
+}
+
+uint8_t answer(prototest::RawClient& pc, const std::vector<uint8_t>& frame) {
+    pc.send(prototest::line(frame));
+    const auto r = pc.receive();
+    return r.size() > ctl::kPayload ? r[ctl::kPayload] : 0xEE;
+}
+
+uint16_t modeFileWord(const std::string& file, unsigned ramAddress) {
+    const size_t at = 2 + ramAddress - vlxram::kModeStart;
+    return file.size() < vlxram::kModeFileSize ? 0 : uint16_t(uint8_t(file[at]) | (uint8_t(file[at + 1]) << 8));
+}
+}  // namespace
+
+// A PC writes a user-mode slot and a RAM word, asks for a save of the RAM as another mode
+// (RAM 0x364) and, with register 11, for the apply and the user-mode files; each is answered
+// "done", then the signal comes before any pass or refresh has run.
+TEST_F(StoreTest, AStopCarriesOutTheUserModeSaveAndFilesAPcWasAnsweredDoneFor) {
+    using namespace prototest;
+    start();
+    for (const bool panelHeld : {false, true}) {
+        SCOPED_TRACE(panelHeld ? "panel held: the watcher ends the program" : "panel leaves its loop");
+        const uint16_t saved = panelHeld ? 4 : 3, written = panelHeld ? 6 : 5;   // modes, from 1
+        const uint16_t value = panelHeld ? 0x5AA5 : 0x1234;
+        std::vector<uint8_t> slot(2 + kWord - vlxram::kModeStart, 0);
+        slot[0] = slot[1] = vlxram::kModeSaved;
+        slot = cat(slot, le16(uint16_t(~value)));
+        int pipeFds[2];
+        ASSERT_EQ(::pipe(pipeFds), 0);
+        const pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) serveUntilStopped(panelHeld, pipeFds[1]);
+        ::close(pipeFds[1]);
+        int port = -1;
+        ASSERT_EQ(::read(pipeFds[0], &port, sizeof port), ssize_t(sizeof port));
+        ::close(pipeFds[0]);
+        {
+            RawClient pc(port);
+            EXPECT_EQ(answer(pc, memWrite(0x1000u * written, slot)), kStatusOk);
+            EXPECT_EQ(answer(pc, memWrite(kWord, le16(value))), kStatusOk);
+            EXPECT_EQ(answer(pc, memWrite(vlxram::kModeSaveRequest, le16(saved))), kStatusOk);
+            EXPECT_EQ(answer(pc, regWrite(11, 0x06, 0x06)), kStatusOk);
+        }
+        ::kill(child, SIGTERM);
+        int status = 0;
+        ASSERT_EQ(::waitpid(child, &status, 0), child);
+        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << "status " << status;
+        const std::string ram = testkit::readFile("/data/ram_device_info");
+        EXPECT_EQ(storetest::fileU16(ram, kWord), value);
+        EXPECT_EQ(storetest::fileU16(ram, vlxram::kCurrentMode), saved) << "the saved mode is the current one";
+        EXPECT_EQ(storetest::fileU16(ram, vlxram::kModeSaveRequest), 0) << "the request was served";
+        EXPECT_EQ(modeFileWord(testkit::readFile("/data/modes/custom_mode" + std::to_string(saved)), kWord), value);
+        const std::string file = testkit::readFile("/data/modes/custom_mode" + std::to_string(written));
+        EXPECT_EQ(modeFileWord(file, kWord), uint16_t(~value)) << "the slot as the PC wrote it";
+        EXPECT_EQ(file.substr(0, 2), std::string(2, char(vlxram::kModeSaved)));
     }
 }
