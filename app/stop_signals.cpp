@@ -8,6 +8,7 @@
 #include <poll.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -19,11 +20,13 @@
 
 #include "core/logMsg.h"
 #include "core/ram_file_writer.h"
+#include "app/syncupdate.h"
 #include "core/vlxrampara.h"
 #include "platform/platform.h"
 #include "platform/sim/board_control.h"
 #include "protocol/link_gate.h"
 #include "scaler/c331_manage.h"
+#include "scaler/manage_within.h"
 
 namespace stop_signals {
 namespace {
@@ -41,28 +44,20 @@ std::atomic<bool> g_loopLeft{false};  // the GUI thread has left its event loop 
 bool copyRamWithin(unsigned char* out, int waitMs) {
     VlxRamPara* p = VlxRamPara::p_vlxrampara_config;
     if (!p) return false;
-    if (c331_manage::manage_held_here > 0) {
-        ManageMutexUnlessHeld held;
-        p->copyRam(0, vlxram::kRamSize, out);
-        return true;
-    }
-    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMs);
-    for (;;) {
-        if (c331_manage::manage_mutex.try_lock()) {
-            p->copyRam(0, vlxram::kRamSize, out);
-            c331_manage::manage_mutex.unlock();
-            return true;
-        }
-        if (std::chrono::steady_clock::now() >= end) return false;
-        plat::workerPace(1000);
-    }
+    ManageMutexWithin lock(waitMs);
+    if (!lock.held()) return false;
+    p->copyRam(0, vlxram::kRamSize, out);
+    return true;
 }
 
-// The last save: the links answer no more, so the RAM now holds every change they answered
-// "done".
-void saveAtStop() {
+// The last save, the links closed: the user-mode requests answered "done" and not yet carried
+// out, then the RAM as it now is. The manage mutex is waited for kRamWaitMs in all.
+void lastSave() {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(kRamWaitMs);
+    SyncUpdate::keepModeRequestsAtStop(kRamWaitMs);
+    const auto rest = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
     unsigned char ram[vlxram::kRamSize];
-    if (copyRamWithin(ram, kRamWaitMs)) {
+    if (copyRamWithin(ram, int(std::max<long long>(0, rest.count())))) {
         RamFileWriter::saveAtStop(ram);
         return;
     }
@@ -111,7 +106,7 @@ void watch(QCoreApplication* app) {
             if (g_loopLeft) return;
             writeLogMsg(LOG_WARNING, "the panel did not end within " + std::to_string(kGraceMs) +
                                          " ms of the stop signal: ended without it");
-            saveAtStop();
+            lastSave();
             endProgram(1, g_stopSignal.load());
         }).detach();
     } catch (const std::system_error& e) {
@@ -147,8 +142,8 @@ void endAfterLoop(int status) {
         (void)!::write(g_leftPipe[1], &c, 1);
     }
     link_gate::close();  // (the signal's handler has closed it already)
-    // The links answer no more: the RAM now holds every change they answered "done".
-    saveAtStop();
+    // The links answer no more: the RAM and the slots now hold every change they answered "done".
+    lastSave();
     const int sig = g_stopSignal.load();
     if (sig) writeLogMsg(LOG_INFO, "stopped by signal " + std::to_string(sig));
     endProgram(status, sig);

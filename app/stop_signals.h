@@ -6,14 +6,15 @@
 // (endAfterLoop). A GUI thread that has not left its loop kGraceMs after the signal (a
 // refresh that does not return, a queue a flood built) does not keep the program: the
 // watcher saves the RAM itself and ends it. Either way the parameter file holds every change
-// a PC was answered for, and the program ends as the signal's default would, so that a
+// a PC was answered for, a user-mode save or file request answered and not yet carried out
+// is carried out first, and the program ends as the signal's default would, so that a
 // calling shell sees it.
 class QCoreApplication;
 
 namespace stop_signals {
 
 constexpr int kGraceMs = 3000;
-// How long the last save waits for the manage mutex before it keeps the file as it is.
+// How long the last save waits for the manage mutex, in all, before it keeps the files as they are.
 constexpr int kRamWaitMs = 1000;
 
 // Handlers for SIGINT, SIGTERM and SIGHUP (a hang-up ignored by whoever started the program

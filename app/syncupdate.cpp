@@ -2,11 +2,14 @@
 
 #include <QThread>
 
+#include <atomic>
 #include <cstring>
 #include <optional>
 
 #include "core/global.h"
 #include "core/logMsg.h"
+#include "core/mode_file_requests.h"
+#include "scaler/manage_within.h"
 #include "core/ram_file_writer.h"
 #include "core/vlxrampara.h"
 #include "ui/input/custommode.h"
@@ -31,6 +34,15 @@
 using namespace vlxram;
 
 SyncUpdate* SyncUpdate::p_SyncUpdate = nullptr;
+
+namespace {
+// mode_save_requests as the last request served saw it: taken under the manage mutex by
+// the GUI thread or the stop.
+std::atomic<uint32_t> g_savesServed{0};
+// Register 11 bit 2's requests (core/mode_file_requests.h) as the bookkeeping that last began
+// saw them (the GUI thread, the stop).
+std::atomic<uint32_t> g_filesKept{0};
+}  // namespace
 
 SyncUpdate::SyncUpdate(QObject* parent) : QObject(parent) {}
 
@@ -148,7 +160,7 @@ void SyncUpdate::showReadingWhileListing() {
     g_tip->repaint();
 }
 
-bool SyncUpdate::saveRequestedMode() {
+bool SyncUpdate::saveRequestedMode(int waitMs) {
     VlxRamPara* p = VlxRamPara::p_vlxrampara_config;
     // The request word and the mode are read under manage_mutex, which every RAM writer
     // holds (unless this thread holds it already: a change announced inside a hold).
@@ -156,13 +168,18 @@ bool SyncUpdate::saveRequestedMode() {
     uint32_t requests = 0;
     unsigned char mode[kModeLength];
     {
-        ManageMutexUnlessHeld lock;
+        ManageMutexWithin lock(waitMs);
+        if (!lock.held()) {
+            writeLogMsg(LOG_ERROR, "the RAM was held past " + std::to_string(waitMs) +
+                                       " ms: a user-mode save it asks for is not looked at");
+            return false;
+        }
         n = p->ramU16(kModeSaveRequest);
         requests = p->mode_save_requests;
         // A word that is in the shadow and no new request since the last one served: a
         // request the parameter file brought back at start-up, or one already served.
-        if (n == 0 || (n == p->shadowU16(kModeSaveRequest) && requests == served_requests_)) return false;
-        served_requests_ = requests;
+        if (n == 0 || (n == p->shadowU16(kModeSaveRequest) && requests == g_savesServed)) return false;
+        g_savesServed = requests;
         if (n > kModeSlots) {
             // Names no slot: dropped, nothing outside the 16 slots is touched.
             writeLogMsg(LOG_WARNING, "user-mode save request " + std::to_string(n) + " names no mode, dropped");
@@ -175,7 +192,12 @@ bool SyncUpdate::saveRequestedMode() {
     // a slot that reads as saved without its file would be gone at power-off.
     const bool saved = VlxRamPara::storeSlot(n - 1, mode, true) == 1;
     if (!saved) writeLogMsg(LOG_ERROR, "user mode " + std::to_string(n) + " not saved: its file cannot be written");
-    ManageMutexUnlessHeld lock;
+    ManageMutexWithin lock(waitMs);
+    if (!lock.held()) {
+        writeLogMsg(LOG_ERROR, "the RAM was held past " + std::to_string(waitMs) + " ms: user mode " +
+                                   std::to_string(n) + " is not made the current mode");
+        return false;
+    }
     if (saved) p->setRamU16(kCurrentMode, n);
     // Only the request served is cleared: one written during the save stays for the next
     // notification, even when it names the same slot again.
@@ -185,6 +207,8 @@ bool SyncUpdate::saveRequestedMode() {
 
 void SyncUpdate::userModeBookkeeping() {
     VlxRamPara* p = VlxRamPara::p_vlxrampara_config;
+    // the slots as they are now hold every write made before the requests counted so far
+    const uint32_t asked = mode_file_requests::count();
     for (int slot = 0; slot < kModeSlots; ++slot) {
         unsigned char s[2] = {0, 0};
         p->readSlot(slot, 0, 2, s);
@@ -195,6 +219,14 @@ void SyncUpdate::userModeBookkeeping() {
             VlxRamPara::mode_file_write(slot, 2);
         }
     }
+    g_filesKept = asked;
+}
+
+void SyncUpdate::keepModeRequestsAtStop(int waitMs) {
+    if (!VlxRamPara::p_vlxrampara_config) return;
+    // in the notification's order: the save asked in the RAM, then the files
+    saveRequestedMode(waitMs);
+    if (mode_file_requests::count() != g_filesKept) userModeBookkeeping();
 }
 
 void SyncUpdate::saveRamIfChanged() {

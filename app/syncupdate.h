@@ -26,18 +26,24 @@ public:
     void notify(int code);
     size_t waitingCodes() const { return mailbox_.waiting(); }
 
+    // The program's stop, once no link answers (app/stop_signals.h), on whichever thread
+    // ends it: what the change notification has not yet carried out of the user-mode
+    // requests answered "done" (a save asked in RAM 0x364, the files register 11 bit 2 asked
+    // for) it carries out here, as the notification would. The manage mutex is waited for at
+    // most waitMs; a save it keeps past that stays undone (logged).
+    static void keepModeRequestsAtStop(int waitMs);
+
 public slots:
     void para_sync(int code);
 
 private:
     explicit SyncUpdate(QObject* parent = nullptr);
     void refreshPage(int code);
-    // True when a requested mode was saved and became the current mode.
-    bool saveRequestedMode();
+    // True when a requested mode was saved and became the current mode. The manage mutex is
+    // waited for as long as it takes (waitMs < 0), or at most waitMs.
+    static bool saveRequestedMode(int waitMs = -1);
     void showReadingWhileListing();
-    void userModeBookkeeping();
+    static void userModeBookkeeping();
     void saveRamIfChanged();
-    // mode_save_requests as the last request served saw it (GUI thread).
-    uint32_t served_requests_ = 0;
     ChangeMailbox mailbox_;
 };

@@ -18,10 +18,12 @@
 //
 // Last, a real PC's pass-throughs beside 64 ports of garbage; a new and an established UDP PC
 // and a TCP PC's pass-throughs beside 33 ports of one machine each sending a datagram of 64
-// pass-throughs, against the same on the idle controller; and the controller's RSS before,
-// at the peak of and after a backlog of 60 KB datagrams from 32 senders of 8 machines.
+// pass-throughs, against the same on the idle controller; the controller's RSS before,
+// at the peak of and after a backlog of 60 KB datagrams from 32 senders of 8 machines; and
+// its RSS before, at the peak of and 30 s after 4 rounds of 16 TCP clients that pipeline
+// without reading ("udp" or "tcp" runs only those parts).
 //
-//   build-bench/bench/protocol_rtt_bench [round-trips | udp]
+//   build-bench/bench/protocol_rtt_bench [round-trips | udp | tcp]
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <poll.h>
@@ -69,6 +71,7 @@
 #include "protocol/protocol_engines.h"
 #include "protocol/protocol_phy.h"
 #include "protocol/control_link.h"
+#include "protocol/tcpserver.h"
 #include "protocol/uart_inout.h"
 #include "protocol/uart_inout_4G.h"
 #include "protocol/udpnetmanage.h"
@@ -176,11 +179,11 @@ Interleaved measureInterleaved(int echoPort, int port, int count, const std::fun
     return {percentiles(allE), percentiles(allC), median(ratios), int(ratios.size())};
 }
 
-// A client with a 4 KiB receive buffer that starts a file read, sends 300 block reads of
-// 61,440 bytes in one burst and never reads; returns once the controller's replies have
-// filled its window.
-int startNonReader(int port) {
-    std::ofstream(plat::path("/data/configs/alias.json"), std::ios::binary) << std::string(61440, 'a');
+// A client with a 4 KiB receive buffer that starts a file read (the 61,440-byte alias file
+// under `root`, written here) and sends 300 block reads of 61,440 bytes and `more` requests
+// for the device information in one burst, as far as its socket takes it; it never reads.
+int startPipeliner(int port, const std::string& root, int more = 0) {
+    std::ofstream(root + "/data/configs/alias.json", std::ios::binary) << std::string(61440, 'a');
     const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
     const int small = 4096;
     ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
@@ -192,8 +195,30 @@ int startNonReader(int port) {
     auto burst = lineOf(ctl::kGroupReadFileStart, {4, 0});
     const auto block = lineOf(ctl::kGroupReadFileBlock, {0, 0, 0, 0, 0x00, 0xF0});
     for (int i = 0; i < 300; ++i) burst.insert(burst.end(), block.begin(), block.end());
-    if (::send(fd, burst.data(), burst.size(), MSG_NOSIGNAL) != ssize_t(burst.size())) std::exit(2);
-    for (int n = 0; ::ioctl(fd, FIONREAD, &n) == 0 && n < 2048;) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    const auto info = lineOf(ctl::kGroupDeviceInfo, {});
+    for (int i = 0; i < more; ++i) burst.insert(burst.end(), info.begin(), info.end());
+    size_t sent = 0;
+    for (ssize_t n; sent < burst.size() && (n = ::send(fd, burst.data() + sent, burst.size() - sent, MSG_NOSIGNAL | MSG_DONTWAIT)) > 0;)
+        sent += size_t(n);
+    if (sent < std::min<size_t>(burst.size(), 8192)) std::exit(2);
+    return fd;
+}
+
+// Waits until the controller's replies have filled the pipeliner's window; false when they
+// have not within 10 s.
+bool windowFilled(int fd) {
+    const auto end = Clock::now() + std::chrono::seconds(10);
+    for (int n = 0; ::ioctl(fd, FIONREAD, &n) == 0 && Clock::now() < end;) {
+        if (n >= 2048) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return false;
+}
+
+// A pipeliner whose window the controller's replies have filled.
+int startNonReader(int port) {
+    const int fd = startPipeliner(port, plat::root());
+    windowFilled(fd);
     std::this_thread::sleep_for(std::chrono::milliseconds(200));  // the controller fills its side too
     return fd;
 }
@@ -288,6 +313,20 @@ private:
     Clock::time_point start_, end_;
     std::map<int, std::set<int>> cpus_;
 };
+
+// ---- the controller program
+
+// Started on a root of its own with its ports `offset` above the device's, answering, and 10 s
+// on, when the scaler and both FPGAs are up; false (ended) when it does not answer.
+bool startSettled(benchctl::Controller& program, const char* what, int offset) {
+    if (!program.start(VLX_CONTROLLER, what, offset)) return false;
+    if (program.waitForAnswer() < 0) {
+        program.stop();
+        return false;
+    }
+    std::this_thread::sleep_for(std::chrono::seconds(10));
+    return true;
+}
 
 // ---- beside long commands, against the controller program
 
@@ -491,12 +530,7 @@ std::string besideFloodsAndDepartures(benchctl::Controller& program) {
 // The controller program; its ports are 10 above the in-process links'.
 int besideLongCommands(int offset) {
     benchctl::Controller program;
-    if (!program.start(VLX_CONTROLLER, "rtt-long", offset + 10)) return 1;
-    if (program.waitForAnswer() < 0) {
-        program.stop();
-        return 1;
-    }
-    std::this_thread::sleep_for(std::chrono::seconds(10));  // the scaler and both FPGAs come up
+    if (!startSettled(program, "rtt-long", offset + 10)) return 1;
 
     // Pass-throughs on TCP, UDP and serial port 2 for 20 s, another TCP client beside them.
     std::atomic<bool> stop{false};
@@ -604,12 +638,7 @@ void passRows(const char* floorWhat, const std::vector<double>& floor, const cha
 // both FPGAs restart with the new layout.
 int passAfterLayoutChange(int offset) {
     benchctl::Controller program;
-    if (!program.start(VLX_CONTROLLER, "rtt-layout", offset + 40)) return 1;
-    if (program.waitForAnswer() < 0) {
-        program.stop();
-        return 1;
-    }
-    std::this_thread::sleep_for(std::chrono::seconds(10));  // the scaler and both FPGAs come up
+    if (!startSettled(program, "rtt-layout", offset + 40)) return 1;
     const int fd = connectTo(program.tcpPort());
     const auto card = answeredCardLine();
     std::vector<double> idle;
@@ -940,12 +969,7 @@ std::string oneMachinesBurst(benchctl::Controller& program) {
 // at once).
 int udpPlacesAndMemory(int offset) {
     benchctl::Controller program;
-    if (!program.start(VLX_CONTROLLER, "rtt-udp", offset + 60)) return 1;
-    if (program.waitForAnswer() < 0) {
-        program.stop();
-        return 1;
-    }
-    std::this_thread::sleep_for(std::chrono::seconds(10));  // the scaler and both FPGAs come up
+    if (!startSettled(program, "rtt-udp", offset + 60)) return 1;
     const std::string delay = boardCommand(program.root(), "chip fpga0 card 0 2 delay 30");
     const auto idle = fortyPassThroughs(program.udpPort());
 
@@ -1041,6 +1065,50 @@ int udpPlacesAndMemory(int offset) {
     return beside.first >= 38 && after - before < 24 * 1024 ? 0 : 1;
 }
 
+// ---- TCP clients that pipeline without reading, against the controller program
+
+// 4 rounds of 16 TCP clients (every place) that pipeline file-block reads and 32,768 short
+// requests (480 KiB) and never read; once the controller's replies fill each one's window
+// they close with the replies unread (a reset), and the controller drops them. Its RSS
+// before the rounds (the floor), at their peak (sampled every 20 ms) and 30 s after the last
+// round's clients were dropped.
+int tcpPipelinersMemory(int offset) {
+    constexpr int kMoreRequests = 32768;
+    benchctl::Controller program;
+    if (!startSettled(program, "rtt-tcp", offset + 80)) return 1;
+    const long before = rssKb(program.pid());
+    std::atomic<long> peak{before};
+    std::atomic<bool> stop{false};
+    std::thread sampler([&] {
+        while (!stop) {
+            peak = std::max(peak.load(), rssKb(program.pid()));
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+    });
+    int filled = 0;
+    for (int round = 0; round < 4; ++round) {
+        std::vector<int> fds;
+        for (size_t i = 0; i < TcpServer::kMaxClients; ++i)
+            fds.push_back(startPipeliner(program.tcpPort(), program.root(), kMoreRequests));
+        for (int fd : fds) filled += windowFilled(fd) ? 1 : 0;
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));  // the controller fills its side too
+        for (int fd : fds) ::close(fd);
+        std::this_thread::sleep_for(std::chrono::seconds(1));  // their places are free again
+    }
+    std::this_thread::sleep_for(std::chrono::seconds(30));
+    const long after = rssKb(program.pid());
+    stop = true;
+    sampler.join();
+    const bool answers = benchctl::answers(program.tcpPort(), benchctl::kRegisterReadLine);
+    program.stop();
+    std::printf("\nTCP clients that pipeline without reading (controller program): 4 rounds of %zu, each closed "
+                "once its window is full, with 480 KiB of requests behind its block reads\n\n| windows filled | RSS before / peak / 30 s after | after / before | answers after |\n"
+                "|---|---|---|---|\n| %d of %zu | %ld / %ld / %ld MB | %.2f | %s |\n",
+                TcpServer::kMaxClients, filled, 4 * TcpServer::kMaxClients, before / 1024, peak.load() / 1024,
+                after / 1024, before > 0 ? double(after) / double(before) : 0.0, answers ? "yes" : "no");
+    return answers ? 0 : 1;
+}
+
 // ---- a pass-through's wait behind a stalled tick (in this process, whose tick stands still)
 
 // Cards that never answer: each pass-through's wait ends on its wall-clock backstop. Notes
@@ -1111,8 +1179,10 @@ std::string allowedCpus() {
 }  // namespace
 
 int main(int argc, char** argv) {
-    const bool udpOnly = argc > 1 && std::string(argv[1]) == "udp";  // only the UDP places and held bytes
-    const int count = argc > 1 && !udpOnly ? std::atoi(argv[1]) : 20000;
+    const std::string mode = argc > 1 ? argv[1] : "";
+    const bool udpOnly = mode == "udp";  // only the UDP places and held bytes
+    const bool tcpOnly = mode == "tcp";  // only the TCP pipeliners' memory
+    const int count = argc > 1 && !udpOnly && !tcpOnly ? std::atoi(argv[1]) : 20000;
     plat::setBoard(plat::Board::Sim);
     const std::string root = benchenv::tempRoot("rtt");
     plat::setRoot(root);
@@ -1120,8 +1190,8 @@ int main(int argc, char** argv) {
     g_debugSwitch = 0;
     const int offset = benchenv::portOffset(30000 + int(getpid() % 500) * 20);
     plat::net::setPortOffset(offset);
-    if (udpOnly) {
-        const int rc = udpPlacesAndMemory(offset);
+    if (udpOnly || tcpOnly) {
+        const int rc = udpOnly ? udpPlacesAndMemory(offset) : tcpPipelinersMemory(offset);
         std::fflush(stdout);
         std::error_code ec;
         std::filesystem::remove_all(root, ec);  // no root left behind in TMPDIR
@@ -1177,6 +1247,8 @@ int main(int argc, char** argv) {
     std::fflush(stdout);
     std::printf("%s", cardJobBesidePolls().c_str());
     rc |= udpPlacesAndMemory(offset);
+    std::fflush(stdout);
+    rc |= tcpPipelinersMemory(offset);
     std::fflush(stdout);
     std::error_code ec;
     std::filesystem::remove_all(root, ec);

@@ -10,6 +10,7 @@
 #include "core/config_engine.h"
 #include "core/global.h"
 #include "core/logMsg.h"
+#include "core/mode_file_requests.h"
 #include "core/utils.h"
 #include "core/vlxrampara.h"
 #include "protocol/cloud_text.h"
@@ -336,6 +337,7 @@ uint8_t message_deal::REG_mcu_flag(uint8_t value) {
     }
     if (value & 0x04) {
         ManageMutexLocker lock;
+        mode_file_requests::asked();  // a stop before the files are written still writes them
         c331_manage::update_flag = 2;
     }
     VlxRamPara* store = VlxRamPara::p_vlxrampara_config;

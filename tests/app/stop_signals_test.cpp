@@ -7,24 +7,42 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <functional>
 #include <thread>
 
+#include "core/global.h"
 #include "core/ram_file_writer.h"
 #include "app/stop_signals.h"
 #include "core/store_fixture.h"
+#include "core/utils.h"
+#include "platform/net.h"
+#include "protocol/networkmanage.h"
+#include "protocol/transport_fixture.h"
 
 using storetest::StoreTest;
 
 namespace {
 constexpr unsigned kWord = vlxram::kUnused8DE;
 
-[[noreturn]] void runUntilStopped(bool panelHeld, uint16_t value) {
+// The child as main makes the program, its application and the stop's handlers; `first` runs
+// as the event loop's first event, and a held panel never returns from it.
+[[noreturn]] void runChild(bool panelHeld, const std::function<void()>& first) {
     int argc = 1;
     char name[] = "vlxH71N";
     char* argv[] = {name, nullptr};
     QCoreApplication app(argc, argv);
     stop_signals::install(&app);
-    QTimer::singleShot(0, &app, [panelHeld, value] {
+    QTimer::singleShot(0, &app, [panelHeld, &first] {
+        first();
+        if (panelHeld)
+            for (;;) ::pause();
+    });
+    stop_signals::endAfterLoop(app.exec());
+}
+
+[[noreturn]] void runUntilStopped(bool panelHeld, uint16_t value) {
+    runChild(panelHeld, [value] {
         std::thread pc([value] {  // as a link writes and applies
             unsigned char bytes[2] = {uint8_t(value), uint8_t(value >> 8)};
             ManageMutexLocker lock;
@@ -33,10 +51,7 @@ constexpr unsigned kWord = vlxram::kUnused8DE;
         });
         pc.join();
         ::kill(::getpid(), SIGTERM);
-        if (panelHeld)
-            for (;;) ::pause();
     });
-    stop_signals::endAfterLoop(app.exec());
 }
 }  // namespace
 
@@ -54,5 +69,115 @@ TEST_F(StoreTest, AStopSavesTheLastChangeWhetherThePanelLeavesItsLoopOrIsHeld) {
         ASSERT_EQ(::waitpid(child, &status, 0), child);
         EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << "status " << status;
         EXPECT_EQ(storetest::fileU16(testkit::readFile("/data/ram_device_info"), kWord), value);
+    }
+}
+
+namespace {
+// Where the panel is when the signal comes: in its event loop, held in a refresh that never
+// returns, or held so inside a hold of the RAM it has taken once a PC asked for the files.
+enum class Panel { Leaves, Held, HoldsRam };
+
+// The controller's TCP link on a port the system picks, told to the parent through `out`
+// (and then, with Panel::HoldsRam, a byte once the RAM is held), until the stop signal.
+[[noreturn]] void serveUntilStopped(Panel panel, int out) {
+    runChild(panel != Panel::Leaves, [panel, out] {
+        {
+            plat::Locker<plat::QtMutex> l(Utils::_settings_mutex);
+            plat::net::setPortOffset(-g_port);
+        }
+        const int port = networkManage::pInstance()->port();
+        (void)!::write(out, &port, sizeof port);
+        if (panel != Panel::HoldsRam) return;
+        while (c331_manage::update_flag != 2) std::this_thread::sleep_for(std::chrono::milliseconds(1));  // a pace
+        ManageMutexLocker hold;
+        (void)!::write(out, "h", 1);
+        for (;;) ::pause();
+    });
+}
+
+uint8_t answer(prototest::RawClient& pc, const std::vector<uint8_t>& frame) {
+    pc.send(prototest::line(frame));
+    const auto r = pc.receive();
+    return r.size() > ctl::kPayload ? r[ctl::kPayload] : 0xEE;
+}
+
+uint16_t modeFileWord(const std::string& file, unsigned ramAddress) {
+    const size_t at = 2 + ramAddress - vlxram::kModeStart;
+    return file.size() < vlxram::kModeFileSize ? 0 : uint16_t(uint8_t(file[at]) | (uint8_t(file[at + 1]) << 8));
+}
+
+// The child's end: its wait status, or -1 (the child killed) when it has not ended within a
+// minute, a limit for a loaded machine: the stop's own waits are a few seconds.
+int endOf(pid_t child) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::minutes(1);
+    int status = 0;
+    while (::waitpid(child, &status, WNOHANG) == 0) {
+        if (std::chrono::steady_clock::now() > end) {
+            ::kill(child, SIGKILL);
+            ::waitpid(child, &status, 0);
+            return -1;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));  // a pace
+    }
+    return status;
+}
+}  // namespace
+
+// A PC writes a user-mode slot and a RAM word, asks for a save of the RAM as another mode
+// (RAM 0x364) and, with register 11, for the apply and the user-mode files; each is answered
+// "done", then the signal comes before any pass or refresh has run. A panel that holds the
+// RAM for ever keeps the save from it, not the files nor the end.
+TEST_F(StoreTest, AStopCarriesOutTheUserModeSaveAndFilesAPcWasAnsweredDoneFor) {
+    using namespace prototest;
+    struct Run {
+        Panel panel;
+        uint16_t saved, written, value;  // modes from 1, the RAM word
+        const char* what;
+    };
+    start();
+    for (const Run& run : {Run{Panel::Leaves, 3, 5, 0x1234, "panel leaves its loop"},
+                           Run{Panel::Held, 4, 6, 0x5AA5, "panel held: the watcher ends the program"},
+                           Run{Panel::HoldsRam, 7, 8, 0x0FF0, "panel held holding the RAM"}}) {
+        SCOPED_TRACE(run.what);
+        std::vector<uint8_t> slot(2 + kWord - vlxram::kModeStart, 0);
+        slot[0] = slot[1] = vlxram::kModeSaved;
+        slot = cat(slot, le16(uint16_t(~run.value)));
+        int pipeFds[2];
+        ASSERT_EQ(::pipe(pipeFds), 0);
+        const pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) serveUntilStopped(run.panel, pipeFds[1]);
+        ::close(pipeFds[1]);
+        int port = -1;
+        ASSERT_EQ(::read(pipeFds[0], &port, sizeof port), ssize_t(sizeof port));
+        {
+            RawClient pc(port);
+            EXPECT_EQ(answer(pc, memWrite(0x1000u * run.written, slot)), kStatusOk);
+            EXPECT_EQ(answer(pc, memWrite(kWord, le16(run.value))), kStatusOk);
+            EXPECT_EQ(answer(pc, memWrite(vlxram::kModeSaveRequest, le16(run.saved))), kStatusOk);
+            EXPECT_EQ(answer(pc, regWrite(11, 0x06, 0x06)), kStatusOk);
+        }
+        char held = 0;
+        if (run.panel == Panel::HoldsRam) {
+            EXPECT_EQ(::read(pipeFds[0], &held, 1), 1);
+        }
+        ::close(pipeFds[0]);
+        ::kill(child, SIGTERM);
+        const int status = endOf(child);
+        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << "status " << status;
+        const std::string file = testkit::readFile("/data/modes/custom_mode" + std::to_string(run.written));
+        EXPECT_EQ(modeFileWord(file, kWord), uint16_t(~run.value)) << "the slot as the PC wrote it";
+        EXPECT_EQ(file.substr(0, 2), std::string(2, char(vlxram::kModeSaved)));
+        const std::string ram = testkit::readFile("/data/ram_device_info");
+        const std::string mode = testkit::readFile("/data/modes/custom_mode" + std::to_string(run.saved));
+        if (run.panel == Panel::HoldsRam) {
+            EXPECT_EQ(mode, "") << "the save needs the RAM";
+            EXPECT_NE(storetest::fileU16(ram, kWord), run.value);
+            continue;
+        }
+        EXPECT_EQ(modeFileWord(mode, kWord), run.value);
+        EXPECT_EQ(storetest::fileU16(ram, kWord), run.value);
+        EXPECT_EQ(storetest::fileU16(ram, vlxram::kCurrentMode), run.saved) << "the saved mode is the current one";
+        EXPECT_EQ(storetest::fileU16(ram, vlxram::kModeSaveRequest), 0) << "the request was served";
     }
 }

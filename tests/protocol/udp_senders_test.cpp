@@ -95,6 +95,30 @@ protected:
         std::lock_guard<std::mutex> l(fake.m);
         return fake.passedBy.size();
     }
+    // Every place taken: 31 senders of 127.0.0.2 to .9 (four each, three of .9) with an erase
+    // running, and `waiting`, whose FPGA register read holds the thread while `newcomer`'s
+    // device information comes in: its own device information then waits, nothing of it started.
+    void fillPlacesThenAsk(UdpPc& waiting, UdpPc& newcomer, std::vector<std::unique_ptr<UdpPc>>* busy) {
+        fake.eraseHeld = true;
+        for (size_t k = 0; k + 1 < udpnetManage::kMaxSenders; ++k) {
+            busy->push_back(std::make_unique<UdpPc>(port(), uint8_t(2 + k / udpnetManage::kHostSenders)));
+            busy->back()->send(line(frame(kGroupFlashErase, kEraseAll)));
+        }
+        ASSERT_TRUE(eventually([&] { return fake.erasesRunning == int(busy->size()); }));
+        fake.readHeld = true;
+        waiting.send(cat(line(readRegFrameOf(kAddrSendingCard)), line(frame(kGroupDeviceInfo, {}))));
+        ASSERT_TRUE(eventually([&] { return fake.readsRunning == 1; }));
+        newcomer.send(line(frame(kGroupDeviceInfo, {})));
+        fake.readHeld = false;
+    }
+    // Each sender with a job running kept its place: its answer comes.
+    static void erasesAnswered(std::vector<std::unique_ptr<UdpPc>>& busy) {
+        for (auto& pc : busy) {
+            const auto r = pc->receive();
+            ASSERT_GT(r.size(), kPayload) << "every sender with a job running kept its place and got its answer";
+            EXPECT_EQ(r[kGroup], kGroupFlashErase);
+        }
+    }
 };
 
 }  // namespace
@@ -118,38 +142,40 @@ TEST_F(UdpSendersTest, ADatagramOfPassThroughsLeavesAnotherSenderAnsweredAndKeep
     EXPECT_EQ(passes(), udpnetManage::kSenderFrames);
 }
 
-// Every place taken: 31 senders of eight addresses with an erase running, and one address's
-// only sender with a frame waiting and nothing started (the thread is held in its FPGA
-// register read). A new address finds no place to take until one is quiet.
+// Every place taken, the sender with a frame waiting the only one of its address (127.0.0.20),
+// which is within its share. A new address finds no place to take until one is quiet.
 TEST_F(UdpSendersTest, SendersWithWorkKeepTheirPlacesAndANewOneIsRefusedUntilOneIsQuiet) {
     useFake();
-    fake.eraseHeld = true;
-    std::vector<std::unique_ptr<UdpPc>> busy;
-    for (size_t k = 0; k + 1 < udpnetManage::kMaxSenders; ++k) {
-        busy.push_back(std::make_unique<UdpPc>(port(), uint8_t(2 + k / udpnetManage::kHostSenders)));
-        busy.back()->send(line(frame(kGroupFlashErase, kEraseAll)));
-    }
-    ASSERT_TRUE(eventually([&] { return fake.erasesRunning == int(busy.size()); }));
     UdpPc waiting(port(), 20), other(port(), 21);
-    fake.readHeld = true;
-    waiting.send(cat(line(readRegFrameOf(kAddrSendingCard)), line(frame(kGroupDeviceInfo, {}))));
-    ASSERT_TRUE(eventually([&] { return fake.readsRunning == 1; }));
-    other.send(line(frame(kGroupDeviceInfo, {})));
-    fake.readHeld = false;
+    std::vector<std::unique_ptr<UdpPc>> busy;
+    ASSERT_NO_FATAL_FAILURE(fillPlacesThenAsk(waiting, other, &busy));
     ASSERT_TRUE(eventually([&] { return udpnetManage::p_udpnetManage->refusedDatagrams() == 1; }));
     EXPECT_EQ(waiting.receive()[kGroup], kGroupReadRegisters);
     EXPECT_EQ(waiting.receive().size(), kMinFrame + 33) << "the sender with a frame waiting kept its place";
     fake.eraseHeld = false;
-    for (auto& pc : busy) {
-        const auto r = pc->receive();
-        ASSERT_GT(r.size(), kPayload) << "every sender with a job running kept its place and got its answer";
-        EXPECT_EQ(r[kGroup], kGroupFlashErase);
-    }
+    erasesAnswered(busy);
     EXPECT_TRUE(other.answersDeviceInfo()) << "a quiet sender's place is given to it";
     EXPECT_TRUE(eventually([&] {
         G_timeTicks += udpnetManage::kSenderIdleTicks;
         return other.answersDeviceInfo() && senders() == 1;
     })) << "the senders quiet for 30 s are forgotten, the one just heard from is kept";
+}
+
+// The same with the sender with a frame waiting the fourth of 127.0.0.9: every address holds
+// more than its share (32 places over 9 addresses, the new one counted), and of its senders
+// only that one has no job. It gives its place up to the new address, its frame dropped.
+TEST_F(UdpSendersTest, AnAddressOverItsShareGivesUpItsSenderWithNothingStartedToANewAddress) {
+    useFake();
+    UdpPc waiting(port(), 9), newcomer(port(), 21);
+    std::vector<std::unique_ptr<UdpPc>> busy;
+    ASSERT_NO_FATAL_FAILURE(fillPlacesThenAsk(waiting, newcomer, &busy));
+    EXPECT_EQ(waiting.receive()[kGroup], kGroupReadRegisters);
+    EXPECT_EQ(newcomer.receive().size(), kMinFrame + 33) << "the new address got a place";
+    EXPECT_EQ(udpnetManage::p_udpnetManage->refusedDatagrams(), 0u);
+    fake.eraseHeld = false;
+    erasesAnswered(busy);
+    waiting.send(line(readRegFrameOf(kAddrController)));
+    EXPECT_EQ(waiting.receive()[kGroup], kGroupReadRegisters) << "its device information went with its place";
 }
 
 // 33 ports of one address each send a datagram of 64 pass-throughs to silent cards: that
