@@ -24,4 +24,10 @@ void setWord(unsigned address, uint16_t value) {
     VlxRamPara::setU16(base, address, value);
 }
 
+void hardwareHolds(unsigned address, uint16_t value, uint16_t decidedFrom) {
+    VlxRamPara* ram = VlxRamPara::p_vlxrampara_config;
+    if (ram && ram->ramU16(address) == decidedFrom) ram->setRamU16(address, value);
+    VlxRamPara::setU16(base, address, value);
+}
+
 }  // namespace applied_ram

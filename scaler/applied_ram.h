@@ -20,5 +20,9 @@ void takeRam() REQUIRES(ManageLock::manage_mutex);
 // brightness level): the RAM and the base take it together, so the manager does not hand
 // it back as a change.
 void setWord(unsigned address, uint16_t value) REQUIRES(ManageLock::manage_mutex);
+// A word the hardware holds after its writer's own switch, decided from `decidedFrom` (the FPGA
+// engine's screen state): the base takes it, and the RAM only while it still holds
+// `decidedFrom`, so a word a writer put there since (newer, not applied yet) is not undone.
+void hardwareHolds(unsigned address, uint16_t value, uint16_t decidedFrom) REQUIRES(ManageLock::manage_mutex);
 
 }  // namespace applied_ram
