@@ -1,4 +1,5 @@
-// The build compiles every source it is given, and the board layer stays the bottom layer.
+// The build compiles every source it is given, the board layer stays the bottom layer and core
+// reaches the engines above it only from the program's start-up.
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
@@ -15,10 +16,11 @@ namespace {
 
 using BuildHygieneTest = testkit::SimBoardTest;
 
-// "file:line: #include ..." for every include in `dir` (all sub-folders) that reaches a
-// folder above the board layer.
-std::vector<std::string> upperLayerIncludes(const fs::path& dir) {
-    static const std::regex kUpper(R"(^\s*#\s*include\s*["<](core|scaler|fpga|video_io|protocol|ui)/)");
+// "file:line: #include ..." for every include in `dir` (all sub-folders) that reaches one of
+// `folders` (a regex alternative), by default every folder above the board layer.
+std::vector<std::string> upperLayerIncludes(const fs::path& dir,
+                                            const std::string& folders = "core|scaler|fpga|video_io|protocol|ui") {
+    const std::regex upper(R"(^\s*#\s*include\s*["<]()" + folders + ")/");
     std::vector<std::string> found;
     for (const auto& entry : fs::recursive_directory_iterator(dir)) {
         const std::string ext = entry.path().extension().string();
@@ -26,7 +28,7 @@ std::vector<std::string> upperLayerIncludes(const fs::path& dir) {
         std::ifstream in(entry.path());
         std::string line;
         for (int n = 1; std::getline(in, line); ++n)
-            if (std::regex_search(line, kUpper))
+            if (std::regex_search(line, upper))
                 found.push_back(entry.path().string() + ":" + std::to_string(n) + ": " + line);
     }
     std::sort(found.begin(), found.end());
@@ -45,6 +47,14 @@ std::vector<std::string> uncompiled(const fs::path& dir, const std::set<std::str
 
 TEST_F(BuildHygieneTest, PlatformIncludesNothingFromTheLayersAboveIt) {
     EXPECT_EQ(upperLayerIncludes(fs::path(VLX_SOURCE_DIR) / "platform"), std::vector<std::string>{});
+}
+
+TEST_F(BuildHygieneTest, CoreIncludesNoEngineButInTheProgramsStartUp) {
+    std::vector<std::string> found = upperLayerIncludes(fs::path(VLX_SOURCE_DIR) / "core", "scaler|fpga|video_io|protocol");
+    const std::string startUp = (fs::path(VLX_SOURCE_DIR) / "core" / "main.cpp:").string();
+    found.erase(std::remove_if(found.begin(), found.end(), [&](const std::string& f) { return f.rfind(startUp, 0) == 0; }),
+                found.end());
+    EXPECT_EQ(found, std::vector<std::string>{});
 }
 
 TEST_F(BuildHygieneTest, UpperLayerIncludeInADeepPlatformFolderIsFound) {

@@ -281,11 +281,10 @@ TEST_F(SharedRamTest, PcSlotWritesBesidePanelSavesAndRecallsAreNeitherUndoneNorM
     std::thread slotWriter([&] {
         plat::Locker<plat::Mutex> lock(store->mode_mutex);  // a PC's slot write holds it so
         const std::vector<uint8_t> m = mode(0x6666);
-        std::memcpy(store->modeSlot(2) + 2, m.data(), kModeLength / 2);
+        store->putSlot(2, 2, m.data(), kModeLength / 2);
         half = true;
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
-        std::memcpy(store->modeSlot(2) + 2 + kModeLength / 2, m.data() + kModeLength / 2, kModeLength / 2);
-        ++store->mode_changes[2];
+        store->putSlot(2, 2 + kModeLength / 2, m.data() + kModeLength / 2, kModeLength / 2);
     });
     while (!half) std::this_thread::yield();
     touchMode(2, false);

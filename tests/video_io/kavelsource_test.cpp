@@ -188,9 +188,9 @@ TEST_F(VideoTest, EdidRequestWritesThePatchedTimingOnlyWhenItDiffersAndReadsItBa
     auto e = eeprom(2);
     const unsigned before = e->pageWrites();
     EXPECT_EQ(before, 0u) << "EEPROMs already holding their EDID are not rewritten";
-    VlxRamPara::setU16(ram->ram(), vlxram::kEdidPara + 12, 1280);
-    VlxRamPara::setU16(ram->ram(), vlxram::kEdidPara + 14, 1024);
-    VlxRamPara::setU16(ram->ram(), vlxram::kEdidPara + 16, 75);
+    ram->setRamU16(vlxram::kEdidPara + 12, 1280);
+    ram->setRamU16(vlxram::kEdidPara + 14, 1024);
+    ram->setRamU16(vlxram::kEdidPara + 16, 75);
     src->set_edid_flag[2] = 1;
     src->edid_write_flag[2] = 0;
     src->stepForTest(&kavelsource::about_set_edid_deal);
@@ -242,9 +242,9 @@ TEST_F(VideoTest, EdidRequestRaisedWhileTheEepromIsWrittenIsServedNext) {
 
 TEST_F(VideoTest, RefusedEdidTimingLeavesTheEepromAsItWas) {
     const std::vector<uint8_t> before = eeprom(1)->contents();
-    VlxRamPara::setU16(ram->ram(), vlxram::kEdidPara + 6, 3840);
-    VlxRamPara::setU16(ram->ram(), vlxram::kEdidPara + 8, 2160);
-    VlxRamPara::setU16(ram->ram(), vlxram::kEdidPara + 10, 60);  // far above DVI's link
+    ram->setRamU16(vlxram::kEdidPara + 6, 3840);
+    ram->setRamU16(vlxram::kEdidPara + 8, 2160);
+    ram->setRamU16(vlxram::kEdidPara + 10, 60);  // far above DVI's link
     src->set_edid_flag[1] = 1;
     src->stepForTest(&kavelsource::about_set_edid_deal);
     EXPECT_EQ(src->set_edid_flag[1].load(), 0);
@@ -279,8 +279,8 @@ TEST_F(VideoTest, StartCheckKeepsTheEepromsEdidWhenTheRamAsksForASizeNoInputOffe
     ASSERT_TRUE(Set_Custom_HDMI_EDID(custom, EdidKind::Hdmi20, 3840, 2160, 30));
     eeprom(4)->setContents(custom);
     // HDMI3 with an empty width field, HDMI4 taller than an EDID can say
-    VlxRamPara::setU16(ram->ram(), vlxram::kEdidPara + 6 * 4, 0);
-    VlxRamPara::setU16(ram->ram(), vlxram::kEdidPara + 6 * 5 + 2, 5000);
+    ram->setRamU16(vlxram::kEdidPara + 6 * 4, 0);
+    ram->setRamU16(vlxram::kEdidPara + 6 * 5 + 2, 5000);
     kavelsource::resetInstanceForTest();
     g_check_edid = "Always";
     src = kavelsource::pInstance();
