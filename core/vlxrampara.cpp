@@ -732,15 +732,21 @@ void VlxRamPara::VlxSetImageSource(int n, char inputByte, char windowByte) {
     ManageLock::update_flag = 1;
 }
 
-void VlxRamPara::VlxSetEDIDPara(int input, short width, short height, short rate) {
+bool VlxRamPara::VlxSetEDIDPara(int input, short width, short height, short rate, const unsigned char* over) {
     VlxRamPara* p = p_vlxrampara_config;
-    if (!p || !validInput(input)) return;
+    if (!p || !validInput(input)) return false;
     const unsigned a = kEdidPara + kEdidParaSize * unsigned(input);
     ManageMutexLocker lock;
+    if (over) {
+        unsigned char now[kEdidParaSize];
+        p->copyRam(a, kEdidParaSize, now);
+        if (std::memcmp(now, over, kEdidParaSize) != 0) return false;
+    }
     p->setRamU16(a, uint16_t(width));
     p->setRamU16(a + 2, uint16_t(height));
     p->setRamU16(a + 4, uint16_t(rate));
     ManageLock::update_flag = 1;
+    return true;
 }
 
 int VlxRamPara::VlxUserModeSaved(int slot) {

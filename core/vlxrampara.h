@@ -260,7 +260,9 @@ public:
     // The same for the live RAM, read under manage_mutex (unless this thread holds it).
     static int liveImageSource(unsigned char window, short* isCrop, char* cropIndex);
     static void VlxSetImageSource(int n, char input, char window);
-    static void VlxSetEDIDPara(int input, short width, short height, short rate);
+    // `over`, when given, is the input's 6 RAM bytes the caller decided from: the words are set
+    // only while the RAM still holds them (a writer's newer words stay). True when set.
+    static bool VlxSetEDIDPara(int input, short width, short height, short rate, const unsigned char* over = nullptr);
     static int VlxUserModeSaved(int slot);
     static int VlxGetCurrentModeIndex();
     static int VlxLanguageChanged();

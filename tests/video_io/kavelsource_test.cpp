@@ -255,6 +255,33 @@ TEST_F(VideoTest, RefusedEdidTimingLeavesTheEepromAsItWas) {
     EXPECT_EQ(ram->ramU16(vlxram::kEdidPara + 10), 60);
 }
 
+// DVI's words are set back from a look that found them refused; a PC writes good words before
+// the set-back lands: they stay. Words still as refused take the timing the EEPROM offers.
+TEST_F(VideoTest, EdidSetBackLandsOnlyOnTheRefusedWordsItWasDecidedFrom) {
+    constexpr unsigned kDvi = vlxram::kEdidPara + 6;
+    auto put = [&](uint16_t w, uint16_t h) {
+        ManageMutexLocker lock;
+        ram->setRamU16(kDvi, w);
+        ram->setRamU16(kDvi + 2, h);
+        ram->setRamU16(kDvi + 4, 60);
+    };
+    const std::vector<uint8_t> offered = eeprom(1)->contents();
+    std::vector<uint8_t> edid;
+    std::string error;
+    unsigned char refused[vlxram::kEdidParaSize];
+    put(3840, 2160);  // more than DVI's link carries
+    ASSERT_FALSE(src->wanted_edid(1, &edid, &error, refused));
+    put(1280, 1024);  // the PC's, after the look
+    src->restore_edid_words(1, offered, refused);
+    EXPECT_EQ(ram->snapshotU16(kDvi), 1280);
+    EXPECT_EQ(ram->snapshotU16(kDvi + 2), 1024);
+    put(3840, 2160);
+    ASSERT_FALSE(src->wanted_edid(1, &edid, &error, refused));
+    src->restore_edid_words(1, offered, refused);
+    EXPECT_EQ(ram->snapshotU16(kDvi), 1920);
+    EXPECT_EQ(ram->snapshotU16(kDvi + 2), 1080);
+}
+
 TEST_F(VideoTest, InvalidEepromIsRepairedAtStartAndKeepsItsEdidOverAReboot) {
     board().followRealTime(true);
     std::vector<uint8_t> broken = eeprom(3)->contents();
