@@ -43,6 +43,11 @@ public:
         return owed_;
     }
 
+    void forgetOwed() EXCLUDES(mutex_) {
+        plat::Locker<plat::Mutex> lock(mutex_);
+        owed_ = false;
+    }
+
 private:
     void loop() EXCLUDES(mutex_) {
         plat::nameThisThread("ram-file");
@@ -93,3 +98,4 @@ Writer& writer() {
 void RamFileWriter::save(const unsigned char* ram) { writer().save(ram); }
 void RamFileWriter::flush() { writer().flush(); }
 bool RamFileWriter::owed() { return writer().owed(); }
+void RamFileWriter::forgetOwedForTest() { writer().forgetOwed(); }

@@ -23,4 +23,6 @@ public:
     // The RAM is owed to the file: the last write failed (a full data partition, a missing
     // file) and no newer copy waits. The next change notification saves again.
     static bool owed();
+    // Test hook: a write that failed under a finished test's root is owed to no later test.
+    static void forgetOwedForTest();
 };

@@ -91,6 +91,7 @@ void SimBoardTest::SetUp() {
 
 void SimBoardTest::TearDown() {
     RamFileWriter::flush();  // no save of this test lands under the next test's root
+    RamFileWriter::forgetOwedForTest();
     plat::resetShell();
     plat::resetSys();
     if (!std::getenv("VLX_KEEP_TEST_ROOT") && !root_.empty()) {
