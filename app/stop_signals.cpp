@@ -26,7 +26,7 @@
 #include "platform/sim/board_control.h"
 #include "protocol/link_gate.h"
 #include "scaler/c331_manage.h"
-#include "scaler/manage_within.h"
+#include "core/manage_within.h"
 
 namespace stop_signals {
 namespace {

@@ -8,8 +8,9 @@
 
 #include "core/global.h"
 #include "core/logMsg.h"
+#include "core/manage_lock.h"
 #include "core/mode_file_requests.h"
-#include "scaler/manage_within.h"
+#include "core/manage_within.h"
 #include "core/ram_file_writer.h"
 #include "core/vlxrampara.h"
 #include "ui/input/custommode.h"
@@ -18,7 +19,6 @@
 #include "ui/input/input_screens.h"
 #include "ui/input/inputchoose.h"
 #include "ui/input/inputcut.h"
-#include "scaler/c331_manage.h"
 #include "ui/output/imagequality.h"
 #include "ui/output/linkoption.h"
 #include "ui/output/outputset.h"
@@ -241,15 +241,13 @@ void SyncUpdate::saveRamIfChanged() {
         // manage_mutex: one whole copy under it, unless this thread holds it already (a
         // change announced from inside a hold arrives here directly).
         ManageMutexUnlessHeld lock;
-        if (c331_manage::update_flag != 0) return;
+        if (ManageLock::update_flag != 0) return;
         p->copyRam(0, kRamSize, snapshot);
     }
-    if (!RamFileWriter::owed() &&
-        std::memcmp(snapshot + kSavedStart, p->shadow() + kSavedStart, kSavedLength) == 0)
-        return;
+    if (!RamFileWriter::owed() && !p->shadowDiffers(kSavedStart, kSavedLength, snapshot + kSavedStart)) return;
     // The file is written on the writer's thread: the next touch does not wait for its
     // fsync. The shadow follows at once (the screens find changes against it); a failed
     // write leaves the RAM owed to the file, and the next notification saves again.
     RamFileWriter::save(snapshot);
-    std::memcpy(p->shadow(), snapshot, kRamSize);
+    p->setShadow(snapshot);
 }

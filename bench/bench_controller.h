@@ -98,6 +98,8 @@ public:
     }
     pid_t pid() const { return pid_; }
     const std::string& root() const { return root_; }
+    // One more variable of the program's environment ("VLX_SIM_SIGNALS=..."), before start().
+    void addEnv(const std::string& assignment) { extra_.push_back(assignment); }
     int tcpPort() const { return 5005 + offset_; }
     int udpPort() const { return 5008 + offset_; }
 
@@ -107,6 +109,7 @@ private:
                                         "VLX_PORT_OFFSET=" + std::to_string(offset_)};
         for (char** e = environ; *e; ++e)
             if (std::strncmp(*e, "VLX_", 4) != 0 && std::strncmp(*e, "QT_QPA_PLATFORM=", 16) != 0) env.push_back(*e);
+        env.insert(env.end(), extra_.begin(), extra_.end());
         std::vector<char*> envp;
         for (auto& s : env) envp.push_back(s.data());
         envp.push_back(nullptr);
@@ -128,6 +131,7 @@ private:
     pid_t pid_ = -1;
     int offset_ = 0;
     std::string root_;
+    std::vector<std::string> extra_;
     Clock::time_point launched_;
 };
 

@@ -41,7 +41,7 @@ struct World : C331World {
             c331_manage::update_flag = 1;
         }
         m->step();
-        std::memcpy(ram->shadow(), ram->ram(), vlxram::kRamSize);
+        ram->shadowTakesRam();
     }
 };
 
@@ -146,7 +146,7 @@ void sixWindows(World& w) {
         const unsigned a = vlxram::kInputTiming + vlxram::kInputTimingSize * unsigned(s);
         w.ram->setRamU16(a, 1920);
         w.ram->setRamU16(a + 2, 1080);
-        w.ram->ram()[a + 4] = 60;
+        w.ram->setRamByte(a + 4, 60);
         plat::sim::C331Model::InputSignal in;
         in.htotal = 2200, in.vtotal = 1125, in.hact = 1920, in.hz = 60, in.lanes = s >= 4 ? 4 : 0;
         w.chip->setInputSignal(c331_manage::vlxApi_inputCvtC331(s), in);
@@ -190,7 +190,7 @@ void BM_C331SixWindowRelayout(benchmark::State& state) {
         state.ResumeTiming();
         moveAll(w, x);
         state.PauseTiming();
-        std::memcpy(w.ram->shadow(), w.ram->ram(), vlxram::kRamSize);
+        w.ram->shadowTakesRam();
         const auto c = w.chip->counters();
         total.frames += c.frames, total.bytes += c.bytes, total.busSeconds += c.busSeconds, ++n;
         state.ResumeTiming();
@@ -199,7 +199,7 @@ void BM_C331SixWindowRelayout(benchmark::State& state) {
     reportFloor(state, w, [&] {
         x = x == 100 ? 120 : 100;
         moveAll(w, x);
-        std::memcpy(w.ram->shadow(), w.ram->ram(), vlxram::kRamSize);
+        w.ram->shadowTakesRam();
     });
     int ichs = 0;
     for (int k = 0; k < 6; ++k) ichs += w.m->ich.count(k);

@@ -95,7 +95,7 @@ int main() {
             g_osd_update = 1;
         }
         w.m->step();
-        std::memcpy(w.ram->shadow(), w.ram->ram(), vlxram::kRamSize);
+        w.ram->shadowTakesRam();
         w.m->step();
     });
     std::printf("register 11 bit 3 to a drawn 20-line menu: device %.3f s, host %.3f s\n", s.device, s.host);

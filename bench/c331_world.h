@@ -39,7 +39,7 @@ struct C331World {
         plat::sim::board().attachSpi(c331::kC331SpiNode, chip);
         ConfigEngine::pInstance();
         ram = VlxRamPara::pInstance();
-        std::memcpy(ram->shadow(), ram->ram(), vlxram::kRamSize);
+        ram->shadowTakesRam();
         m = c331_manage::createForTest();
     }
     ~C331World() {

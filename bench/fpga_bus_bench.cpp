@@ -100,7 +100,7 @@ int main() {
     for (const char* n : {"flash0", "flash1"}) b.find<SpiNorFlash>(n)->setBusyPolls(2);
     ConfigEngine::pInstance();
     VlxRamPara* ram = VlxRamPara::pInstance();
-    std::memcpy(ram->shadow(), ram->ram(), vlxram::kRamSize);
+    ram->shadowTakesRam();
 
     // The scaler's manager and the engine, both stepped: one tick is 10 ms of board
     // time, one manager pass and one engine pass.
@@ -114,7 +114,7 @@ int main() {
         scaler->step();
         e->fpga_manage_deal();
         // the GUI thread's change notification takes the applied RAM as the new shadow
-        if (c331_manage::update_flag == 0) std::memcpy(ram->shadow(), ram->ram(), vlxram::kRamSize);
+        if (c331_manage::update_flag == 0) ram->shadowTakesRam();
     };
 
     Snapshot s0 = snapshot(b);
@@ -122,7 +122,7 @@ int main() {
     while (!e->get_fpga_status() && G_timeTicks - t0 < 5000) tick();
     report("Start-up: the scaler brought up, then both FPGAs from power-on to output on", s0, snapshot(b),
            G_timeTicks - t0);
-    std::memcpy(ram->shadow(), ram->ram(), vlxram::kRamSize);
+    ram->shadowTakesRam();
 
     // An LED-size change as a screen makes it: the new size in the parameter RAM under
     // the manage mutex, the scaler asked to apply it, the hand-shake started.
@@ -141,7 +141,7 @@ int main() {
     while ((fpga0->resets() == resetsBefore || !e->get_fpga_status()) && G_timeTicks - t1 < 5000) tick();
     report("LED-size change: hand-shake, the scaler reprogrammed, both FPGAs reset and up again", s1, snapshot(b),
            G_timeTicks - t1);
-    std::memcpy(ram->shadow(), ram->ram(), vlxram::kRamSize);
+    ram->shadowTakesRam();
     c331_manage::resetInstanceForTest();
 
     // Idle: the engine's own thread, the board clock and a 10 ms tick in real time.

@@ -79,7 +79,7 @@ int main(int argc, char** argv) {
     for (const char* s : {"signal HDMI1 1920x1080@60", "signal HDMI3 3840x2160@60"}) runBoardCommand(s);
     ConfigEngine::pInstance();
     VlxRamPara* ram = VlxRamPara::pInstance();
-    std::memcpy(ram->shadow(), ram->ram(), vlxram::kRamSize);
+    ram->shadowTakesRam();
     kavelsource* sources = kavelsource::pInstance();
     c331_manage* scaler = c331_manage::createForTest();
     auto* e = new fpga_manage;
@@ -95,7 +95,7 @@ int main(int argc, char** argv) {
         sources->source_deal();
         scaler->step();
         e->fpga_manage_deal();
-        if (c331_manage::update_flag == 0) std::memcpy(ram->shadow(), ram->ram(), vlxram::kRamSize);
+        if (c331_manage::update_flag == 0) ram->shadowTakesRam();
     };
     const uint32_t ticksPerHour = 100 * 3600;
     const auto t0 = std::chrono::steady_clock::now();

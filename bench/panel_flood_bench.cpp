@@ -28,6 +28,7 @@
 
 #include "bench_controller.h"
 #include "bench_net.h"
+#include "bench_stats.h"
 #include "core/vlxrampara.h"
 #include "protocol/control_frame.h"
 #include "protocol/protocol_phy.h"
@@ -35,14 +36,8 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-double msSince(Clock::time_point t0) { return std::chrono::duration<double, std::milli>(Clock::now() - t0).count(); }
-
-double percentile(std::vector<double> v, double p) {
-    if (v.empty()) return 0;
-    std::sort(v.begin(), v.end());
-    return v[std::min(v.size() - 1, size_t(p * double(v.size() - 1) + 0.5))];
-}
+using benchstats::msSince;
+using benchstats::percentile;
 
 // A PC on the TCP link: one request, then its answer.
 class Pc {

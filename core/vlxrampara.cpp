@@ -17,8 +17,6 @@
 #include "platform/atomic_file.h"
 #include "platform/platform.h"
 #include "platform/shell.h"
-#include "scaler/applied_ram.h"
-#include "scaler/c331_manage.h"
 
 using namespace vlxram;
 
@@ -119,17 +117,18 @@ bool cropBit(int input, int id) {
     return g_cut_source_state[bit / 8] & (1u << (bit % 8));
 }
 
-// Table index of the input's n-th crop, or kCropEntries when there is none.
-int findCropEntry(const unsigned char* ram, int input, int n) {
+// Table index of the input's n-th crop in the live RAM, or kCropEntries when there is none.
+int findCropEntry(const VlxRamPara* p, int input, int n) REQUIRES(ManageLock::manage_mutex) {
     const int id = VlxRamPara::VlxGetCropID(input, n);
     if (id == 0) return kCropEntries;
     for (int i = 0; i < kCropEntries; ++i) {
         int in = 0, cid = 0;
-        if (decodeCropWord(VlxRamPara::getU16(ram, cropEntry(i)), &in, &cid) && in == input && cid == id)
-            return i;
+        if (decodeCropWord(p->ramU16(cropEntry(i)), &in, &cid) && in == input && cid == id) return i;
     }
     return kCropEntries;
 }
+
+bool insideRam(unsigned address, unsigned length) { return address <= kRamSize && length <= kRamSize - address; }
 
 }  // namespace
 
@@ -179,12 +178,12 @@ bool VlxRamPara::loadRamFile() {
     if (length < kSavedLength)
         writeLogMsg(LOG_WARNING, "parameter file is " + std::to_string(file.size()) + " bytes, needs " +
                                      std::to_string(kRamFileMinSize) + ": loaded as far as it goes");
-    std::memcpy(ram() + kSavedStart, file.data() + kRamFileMarkerSize, length);
+    writeRam(kSavedStart, reinterpret_cast<const unsigned char*>(file.data()) + kRamFileMarkerSize, unsigned(length));
     return true;
 }
 
 void VlxRamPara::loadFactoryImage() {
-    std::memcpy(ram() + kSavedStart, default_para_ramlist.data() + kRamFileMarkerSize, kSavedLength);
+    writeRam(kSavedStart, default_para_ramlist.data() + kRamFileMarkerSize, kSavedLength);
 }
 
 bool VlxRamPara::recreateRamFile() {
@@ -216,19 +215,18 @@ void VlxRamPara::loadAtStartup() {
     plat::sleepMs(100);
 
     // Run-time state that must not survive a restart.
-    unsigned char* r = ram();
     setRamU16(kScreenState, 0);
-    g_language = r[kLanguage];
-    r[kTestPattern] = r[kTestPattern + 1] = 0;
-    r[kCurrentMode] = r[kCurrentMode + 1] = 0;
-    r[kModeSaveRequest + 1] = 0;
-    for (int w = 0; w < kFadeEntries; ++w) {
-        r[kFadeTable + 4 * w] = 60;
-        r[kFadeTable + 4 * w + 2] = 60;
+    g_language = ramByte(kLanguage);
+    setRamU16(kTestPattern, 0);
+    setRamU16(kCurrentMode, 0);
+    setRamByte(kModeSaveRequest + 1, 0);
+    for (unsigned w = 0; w < unsigned(kFadeEntries); ++w) {
+        setRamByte(kFadeTable + 4 * w, 60);
+        setRamByte(kFadeTable + 4 * w + 2, 60);
     }
     VlxCropSourceInit();
-    std::memcpy(ram_para_shadow_, r, kRamSize);
-    applied_ram::takeRam();  // what start-up applies
+    shadowTakesRam();
+    ManageLock::baseTakesRam();  // what start-up applies
 
     for (int slot = 0; slot < kModeSlots; ++slot) {
         mode_file_deal(slot, 0);
@@ -255,10 +253,56 @@ uint8_t VlxRamPara::updateRegister(unsigned reg, uint8_t mask, uint8_t value) {
     return reg_para_[reg];
 }
 
+uint8_t VlxRamPara::ramByte(unsigned address) const { return address < kRamSize ? ram_para_[address] : 0; }
+
+void VlxRamPara::setRamByte(unsigned address, uint8_t v) {
+    if (address < kRamSize) ram_para_[address] = v;
+}
+
+uint16_t VlxRamPara::ramU16(unsigned address) const { return insideRam(address, 2) ? getU16(ram_para_, address) : 0; }
+
+void VlxRamPara::setRamU16(unsigned address, uint16_t v) {
+    if (insideRam(address, 2)) setU16(ram_para_, address, v);
+}
+
 void VlxRamPara::copyRam(unsigned address, unsigned length, unsigned char* out) const {
-    if (address > kRamSize || length > kRamSize - address || length == 0) return;
+    if (!insideRam(address, length) || length == 0) return;
     plat::Locker<plat::Mutex> timings(vlx_mutex);
-    std::memcpy(out, ram() + address, length);
+    std::memcpy(out, ram_para_ + address, length);
+}
+
+void VlxRamPara::writeRam(unsigned address, const unsigned char* in, unsigned length) {
+    if (!insideRam(address, length) || length == 0) return;
+    plat::Locker<plat::Mutex> timings(vlx_mutex);  // the input timings' readers hold it
+    std::memcpy(ram_para_ + address, in, length);
+}
+
+void VlxRamPara::copyShadow(unsigned address, unsigned length, unsigned char* out) const {
+    if (!insideRam(address, length) || length == 0) return;
+    plat::Locker<plat::Mutex> lock(vlx_mutex);
+    std::memcpy(out, ram_para_shadow_ + address, length);
+}
+
+uint16_t VlxRamPara::shadowU16(unsigned address) const {
+    unsigned char b[2] = {0, 0};
+    copyShadow(address, 2, b);
+    return getU16(b, 0);
+}
+
+bool VlxRamPara::shadowDiffers(unsigned address, unsigned length, const unsigned char* bytes) const {
+    if (!insideRam(address, length) || length == 0) return false;
+    plat::Locker<plat::Mutex> lock(vlx_mutex);
+    return std::memcmp(ram_para_shadow_ + address, bytes, length) != 0;
+}
+
+void VlxRamPara::setShadow(const unsigned char* ram) {
+    plat::Locker<plat::Mutex> lock(vlx_mutex);
+    std::memcpy(ram_para_shadow_, ram, kRamSize);
+}
+
+void VlxRamPara::shadowTakesRam() {
+    plat::Locker<plat::Mutex> lock(vlx_mutex);
+    std::memcpy(ram_para_shadow_, ram_para_, kRamSize);
 }
 
 // The input timings are vlx_mutex's bytes inside an array that manage_mutex guards: the
@@ -307,11 +351,7 @@ int VlxRamPara::VlxRamParaDeal(unsigned char* data, unsigned short length, unsig
     VlxRamPara* p = p_vlxrampara_config;
     if (!p || address > kRamSize || length > kRamSize - address) return 1;
     if (!length) return 0;
-    {
-        // the input timings' readers hold vlx_mutex
-        plat::Locker<plat::Mutex> timings(p->vlx_mutex);
-        std::memcpy(p->ram() + address, data, length);
-    }
+    p->writeRam(address, data, length);
     if (address < kModeSaveRequest + 2 && address + length > kModeSaveRequest) ++p->mode_save_requests;
     return 0;
 }
@@ -322,21 +362,41 @@ int VlxRamPara::VlxModeUserRamParaDeal(unsigned char* data, unsigned short lengt
     const unsigned offset = address & 0xFFF;
     if (!p || address < 0x1000 || address >= 0x11000 || mode < 1 || mode > unsigned(kModeSlots)) return 1;
     if (offset + length > kModeSlotSize) return 1;
-    if (length) {
-        plat::Locker<plat::Mutex> lock(p->mode_mutex);
-        std::memcpy(p->modeSlot(int(mode) - 1) + offset, data, length);
-        ++p->mode_changes[mode - 1];
-    }
+    if (length) p->writeSlot(int(mode) - 1, offset, data, length);
     return 0;
 }
 
 // ---------------------------------------------------------------- user-mode slots
 
-bool VlxRamPara::readSlot(int slot, unsigned offset, unsigned length, unsigned char* out) const {
-    if (!validSlot(slot) || offset > kModeSlotSize || length > kModeSlotSize - offset) return false;
-    plat::Locker<plat::Mutex> lock(mode_mutex);
-    std::memcpy(out, mode_para_[slot] + offset, length);
+namespace {
+bool insideSlot(int slot, unsigned offset, unsigned length) {
+    return validSlot(slot) && offset <= kModeSlotSize && length <= kModeSlotSize - offset;
+}
+}  // namespace
+
+bool VlxRamPara::copySlot(int slot, unsigned offset, unsigned length, unsigned char* out) const {
+    if (!insideSlot(slot, offset, length)) return false;
+    if (length) std::memcpy(out, mode_para_[slot] + offset, length);
     return true;
+}
+
+bool VlxRamPara::putSlot(int slot, unsigned offset, const unsigned char* in, unsigned length) {
+    if (!insideSlot(slot, offset, length)) return false;
+    if (length) std::memcpy(mode_para_[slot] + offset, in, length);
+    ++mode_changes_[slot];
+    return true;
+}
+
+uint32_t VlxRamPara::slotChanges(int slot) const { return validSlot(slot) ? mode_changes_[slot] : 0; }
+
+bool VlxRamPara::readSlot(int slot, unsigned offset, unsigned length, unsigned char* out) const {
+    plat::Locker<plat::Mutex> lock(mode_mutex);
+    return copySlot(slot, offset, length, out);
+}
+
+bool VlxRamPara::writeSlot(int slot, unsigned offset, const unsigned char* in, unsigned length) {
+    plat::Locker<plat::Mutex> lock(mode_mutex);
+    return putSlot(slot, offset, in, length);
 }
 
 uint16_t VlxRamPara::slotWord(int slot, unsigned ramAddress) const {
@@ -354,7 +414,7 @@ bool VlxRamPara::recallMode(int slot) {
     ManageMutexLocker lock;
     p->setRamU16(kCurrentMode, uint16_t(slot + 1));
     VlxRamParaDeal(image + kRamFileMarkerSize, uint16_t(kModeLength), kModeStart);
-    c331_manage::update_flag = 1;
+    ManageLock::update_flag = 1;
     return true;
 }
 
@@ -364,7 +424,7 @@ void VlxRamPara::requestModeSave(int slot) {
     ManageMutexLocker lock;
     p->setRamU16(kModeSaveRequest, uint16_t(slot + 1));
     ++p->mode_save_requests;
-    c331_manage::update_flag = 1;
+    ManageLock::update_flag = 1;
 }
 
 // ---------------------------------------------------------------- user-mode files
@@ -378,9 +438,8 @@ int VlxRamPara::mode_file_deal(int slot, int operation) {
         plat::sleepUs(100);
         if (p->slotWord(slot, kOsdEnable) == 1) {
             runShell("rm  -rf  " + menuCopyName(slot));
-            plat::Locker<plat::Mutex> lock(p->mode_mutex);
-            setU16(p->modeSlot(slot), osdInCopy, 0);
-            ++p->mode_changes[slot];
+            const unsigned char off[2] = {0, 0};
+            p->writeSlot(slot, osdInCopy, off, sizeof off);
         }
         plat::sleepUs(100);
         runShell("sync");
@@ -397,13 +456,9 @@ int VlxRamPara::mode_file_deal(int slot, int operation) {
                                    std::to_string(kModeFileSize) + ": refused");
         read = false;
     }
-    {
-        plat::Locker<plat::Mutex> lock(p->mode_mutex);
-        unsigned char* s = p->modeSlot(slot);
-        if (read) std::memcpy(s, file.data(), kModeFileSize);
-        else s[0] = s[1] = kModeEmpty;
-        ++p->mode_changes[slot];
-    }
+    const unsigned char empty[2] = {kModeEmpty, kModeEmpty};
+    if (read) p->writeSlot(slot, 0, reinterpret_cast<const unsigned char*>(file.data()), kModeFileSize);
+    else p->writeSlot(slot, 0, empty, sizeof empty);
     if (!read) return 0;
     runShell("sync");
     plat::sleepMs(100);
@@ -430,8 +485,8 @@ int VlxRamPara::storeSlot(int slot, const unsigned char* mode, bool menuCopy) {
     uint32_t changes = 0;
     {
         plat::Locker<plat::Mutex> lock(p->mode_mutex);
-        std::memcpy(image, p->modeSlot(slot), kModeSlotSize);
-        changes = p->mode_changes[slot];
+        p->copySlot(slot, 0, kModeSlotSize, image);
+        changes = p->slotChanges(slot);
     }
     if (mode) std::memcpy(image + kRamFileMarkerSize, mode, kModeLength);
     image[0] = image[1] = kModeSaved;
@@ -455,10 +510,7 @@ int VlxRamPara::storeSlot(int slot, const unsigned char* mode, bool menuCopy) {
         // A PC's slot write answered while the file was written is newer than this image:
         // it stays, and reaches the file with its own hand-over (register 11 bit 2).
         plat::Locker<plat::Mutex> lock(p->mode_mutex);
-        if (p->mode_changes[slot] == changes) {
-            std::memcpy(p->modeSlot(slot), image, kModeSlotSize);
-            ++p->mode_changes[slot];
-        }
+        if (p->slotChanges(slot) == changes) p->putSlot(slot, 0, image, kModeSlotSize);
     }
     // The replacement has synced the file and its folder; no pause on the GUI thread after it.
     runShell("sync");
@@ -501,7 +553,7 @@ int VlxRamPara::ram_para_reset() {
         // the factory bytes go in under the writers' lock, the file's write and sync after it
         ManageMutexUnlessHeld lock;
         p->loadFactoryImage();
-        std::memcpy(p->ram_para_shadow_, p->ram(), kRamSize);
+        p->shadowTakesRam();
     }
     return p->recreateRamFile() ? 1 : 0;
 }
@@ -557,7 +609,7 @@ void VlxRamPara::VlxGetCropPara(int input, int n, CROP_PARA* out, int* index) {
         return;
     }
     ManageMutexUnlessHeld lock;
-    const int i = findCropEntry(p->ram(), input, n);
+    const int i = findCropEntry(p, input, n);
     if (index) *index = i;
     if (i >= kCropEntries || !out) return;
     const unsigned e = cropEntry(i);
@@ -575,14 +627,14 @@ void VlxRamPara::VlxSetCropPara(char input, char n, CROP_PARA* in) {
     // handed to the scaler here, like an added or deleted crop. The entry is found in the
     // same hold, so a PC's write in between cannot move it.
     ManageMutexLocker lock;
-    const int i = findCropEntry(p->ram(), input, n);
+    const int i = findCropEntry(p, input, n);
     if (i >= kCropEntries) return;
     const unsigned e = cropEntry(i);
     p->setRamU16(e + 2, uint16_t(in->x));
     p->setRamU16(e + 4, uint16_t(in->y));
     p->setRamU16(e + 6, uint16_t(in->width));
     p->setRamU16(e + 8, uint16_t(in->height));
-    c331_manage::update_flag = 1;
+    ManageLock::update_flag = 1;
 }
 
 int VlxRamPara::VlxAddNewCrop(int input, CROP_PARA* in) {
@@ -608,7 +660,7 @@ int VlxRamPara::VlxAddNewCrop(int input, CROP_PARA* in) {
     p->setRamU16(e + 4, uint16_t(in->y));
     p->setRamU16(e + 6, uint16_t(in->width));
     p->setRamU16(e + 8, uint16_t(in->height));
-    c331_manage::update_flag = 1;
+    ManageLock::update_flag = 1;
     return 1;
 }
 
@@ -616,7 +668,7 @@ void VlxRamPara::VlxDeleteCrop(char input, char n) {
     VlxRamPara* p = p_vlxrampara_config;
     if (!p) return;
     ManageMutexLocker lock;
-    const int i = findCropEntry(p->ram(), input, n);
+    const int i = findCropEntry(p, input, n);
     if (i >= kCropEntries) return;
     const uint16_t cropInput = p->ramU16(cropEntry(i)) & 0xFF;
     p->setRamU16(cropEntry(i), 0);
@@ -625,14 +677,15 @@ void VlxRamPara::VlxDeleteCrop(char input, char n) {
     for (int w = 0; w < kWindowSlots; ++w)
         if (p->ramU16(windowField(w, kWinSource)) == uint16_t(kSourceIsCrop | i))
             p->setRamU16(windowField(w, kWinSource), cropInput);
-    c331_manage::update_flag = 1;
+    ManageLock::update_flag = 1;
 }
 
 int VlxRamPara::liveImageSource(unsigned char window, short* isCrop, char* cropIndex) {
     VlxRamPara* p = p_vlxrampara_config;
     if (!p) return 0;
-    ManageMutexUnlessHeld lock;
-    return VlxGetImageSource(p->ram(), window, isCrop, cropIndex, 0);
+    unsigned char ram[kRamSize];
+    p->snapshot(0, kRamSize, ram);
+    return VlxGetImageSource(ram, window, isCrop, cropIndex, 0);
 }
 
 int VlxRamPara::VlxGetImageSource(unsigned char* block, unsigned char window, short* isCrop, char* cropIndex,
@@ -672,23 +725,29 @@ void VlxRamPara::VlxSetImageSource(int n, char inputByte, char windowByte) {
     ManageMutexLocker lock;
     uint16_t word = uint16_t(input);
     if (n > 0) {
-        const int i = findCropEntry(p->ram(), input, n);
+        const int i = findCropEntry(p, input, n);
         word = i < kCropEntries ? uint16_t(kSourceIsCrop | i) : 0;
     }
     p->setRamU16(windowField(window, kWinSource), word);
     if (p->ramU16(kCurrentMode) == p->shadowU16(kCurrentMode)) p->setRamU16(kCurrentMode, 0);
-    c331_manage::update_flag = 1;
+    ManageLock::update_flag = 1;
 }
 
-void VlxRamPara::VlxSetEDIDPara(int input, short width, short height, short rate) {
+bool VlxRamPara::VlxSetEDIDPara(int input, short width, short height, short rate, const unsigned char* over) {
     VlxRamPara* p = p_vlxrampara_config;
-    if (!p || !validInput(input)) return;
+    if (!p || !validInput(input)) return false;
     const unsigned a = kEdidPara + kEdidParaSize * unsigned(input);
     ManageMutexLocker lock;
+    if (over) {
+        unsigned char now[kEdidParaSize];
+        p->copyRam(a, kEdidParaSize, now);
+        if (std::memcmp(now, over, kEdidParaSize) != 0) return false;
+    }
     p->setRamU16(a, uint16_t(width));
     p->setRamU16(a + 2, uint16_t(height));
     p->setRamU16(a + 4, uint16_t(rate));
-    c331_manage::update_flag = 1;
+    ManageLock::update_flag = 1;
+    return true;
 }
 
 int VlxRamPara::VlxUserModeSaved(int slot) {

@@ -3,9 +3,9 @@
 // its shadow copy (the RAM as last saved), the 16 user-mode slots, the controller
 // register file with its status area, and the crop/source/mode operations on them.
 //
-// Hand-over to the scaler: a writer of scaler-relevant RAM holds
-// c331_manage::manage_mutex while it changes the bytes and sets
-// c331_manage::update_flag (1, or 2 for the user-mode bookkeeping).
+// Hand-over to the scaler: a writer of scaler-relevant RAM holds ManageLock::manage_mutex
+// (core/manage_lock.h; c331_manage::manage_mutex) while it changes the bytes and sets
+// ManageLock::update_flag (1, or 2 for the user-mode bookkeeping).
 #include <QObject>
 
 #include <pthread.h>
@@ -141,30 +141,58 @@ public:
     static VlxRamPara* p_vlxrampara_config;  // set by start-up before the other threads, read-only after
 
     // ---- data
-    // The arrays are private: the analysis follows a guarded array's name, not a pointer
-    // into it, so every way in is a function that requires the array's lock (a view for a
-    // holder, a copy in or out for the others).
+    // The arrays are private and no function hands out a pointer into one: the analysis
+    // follows a guarded array's name, not a pointer, so every way in is a function that copies
+    // in or out under the array's lock, or one that requires it (for a holder of that lock,
+    // inside its hold: ManageMutexLocker or plat::Locker is the scope, these the view).
     //
     // RAM bytes: every writer holds ManageLock::manage_mutex (c331_manage::manage_mutex), and
     // vlx_mutex as well while it copies bytes in; readers hold manage_mutex or copy through
     // snapshot(). The input timings (0x100..0x123) are the exception: their receivers write
     // and read them under vlx_mutex alone, through storeInputTiming() / copyInputTiming().
     mutable plat::Mutex vlx_mutex ACQUIRED_AFTER(ManageLock::manage_mutex){plat::Lock::VlxRam};
-    // The RAM for a holder of manage_mutex: good inside that hold only, never kept past it
-    // nor handed to another thread (copy instead).
-    unsigned char* ram() REQUIRES(ManageLock::manage_mutex) { return ram_para_; }
-    const unsigned char* ram() const REQUIRES(ManageLock::manage_mutex) { return ram_para_; }
-    // The RAM as last saved: written by the change notification's save and read by the
-    // screens, all on the GUI thread (and by start-up before it).
-    unsigned char* shadow() { return ram_para_shadow_; }
-    const unsigned char* shadow() const { return ram_para_shadow_; }
+    uint8_t ramByte(unsigned address) const REQUIRES(ManageLock::manage_mutex);
+    void setRamByte(unsigned address, uint8_t v) REQUIRES(ManageLock::manage_mutex);
+    uint16_t ramU16(unsigned address) const REQUIRES(ManageLock::manage_mutex);
+    void setRamU16(unsigned address, uint16_t v) REQUIRES(ManageLock::manage_mutex);
+    // A copy of RAM bytes out, or in, for a holder of manage_mutex (under vlx_mutex too, the
+    // input timings' lock). A range past the RAM's end copies nothing.
+    void copyRam(unsigned address, unsigned length, unsigned char* out) const REQUIRES(ManageLock::manage_mutex);
+    void writeRam(unsigned address, const unsigned char* in, unsigned length) REQUIRES(ManageLock::manage_mutex);
+    // One input's timing record (6 bytes at 0x100 + 6 * input), under vlx_mutex alone: the
+    // receivers' threads and the screens, none of which holds manage_mutex for it. The store
+    // returns whether the bytes changed.
+    void copyInputTiming(int input, unsigned char* out) const EXCLUDES(vlx_mutex);
+    bool storeInputTiming(int input, const unsigned char* in) EXCLUDES(vlx_mutex);
+    // A copy that no writer tears: under manage_mutex (unless this thread holds it) and
+    // vlx_mutex. For readers outside a hold: screens, the input-source thread.
+    void snapshot(unsigned address, unsigned length, unsigned char* out) const EXCLUDES(vlx_mutex);
+    uint16_t snapshotU16(unsigned address) const;
+
+    // The shadow, the RAM as last saved: the change notification's save and the screens (GUI
+    // thread), start-up before them. Under vlx_mutex, each access one copy.
+    void copyShadow(unsigned address, unsigned length, unsigned char* out) const EXCLUDES(vlx_mutex);
+    uint16_t shadowU16(unsigned address) const EXCLUDES(vlx_mutex);
+    // True when `bytes` differ from the shadow's [address, address + length).
+    bool shadowDiffers(unsigned address, unsigned length, const unsigned char* bytes) const EXCLUDES(vlx_mutex);
+    // The shadow becomes `ram`, a copy of the whole RAM, or the RAM itself.
+    void setShadow(const unsigned char* ram) EXCLUDES(vlx_mutex);
+    void shadowTakesRam() REQUIRES(ManageLock::manage_mutex) EXCLUDES(vlx_mutex);
+
     // The user-mode slots: a PC's slot writes and reads (link threads), the panel's save,
     // recall and bookkeeping (GUI thread). Under mode_mutex, a leaf lock held only for a
     // copy: nothing else is taken and no file is touched while it is held.
     mutable plat::Mutex mode_mutex{plat::Lock::ModeSlots};
-    // Slot `slot` (0..15, checked by the caller) for a holder of mode_mutex, inside the hold only.
-    unsigned char* modeSlot(int slot) REQUIRES(mode_mutex) { return mode_para_[slot]; }
-    uint32_t mode_changes[vlxram::kModeSlots] GUARDED_BY(mode_mutex) = {};  // one more per change of a slot
+    // Slot bytes [offset, offset + length) of slot 0..15 out or in; false when the range leaves
+    // the slot. A write counts as a change of the slot (slotChanges).
+    bool readSlot(int slot, unsigned offset, unsigned length, unsigned char* out) const EXCLUDES(mode_mutex);
+    bool writeSlot(int slot, unsigned offset, const unsigned char* in, unsigned length) EXCLUDES(mode_mutex);
+    // The same for a holder of mode_mutex (a copy and its check in one hold).
+    bool copySlot(int slot, unsigned offset, unsigned length, unsigned char* out) const REQUIRES(mode_mutex);
+    bool putSlot(int slot, unsigned offset, const unsigned char* in, unsigned length) REQUIRES(mode_mutex);
+    uint32_t slotChanges(int slot) const REQUIRES(mode_mutex);
+    // The slot's copy of a RAM word (0x380..0xFFF), 0 for another address.
+    uint16_t slotWord(int slot, unsigned ramAddress) const;
     // Save requests written into RAM 0x364 (the panel's touch, a PC's RAM write), counted
     // under c331_manage::manage_mutex: a request for the slot being saved that comes in
     // during its save is told from the one being served.
@@ -178,7 +206,7 @@ public:
     // Tests: the register file (status area at vlxram::kStatusArea) on a test's own thread.
     unsigned char* registersForTest() NO_THREAD_SAFETY_ANALYSIS { return reg_para_; }
 
-    // u16 little-endian access to a block (RAM, shadow or image)
+    // u16 little-endian access to a block (a copy of RAM, shadow or slot bytes)
     static uint16_t getU16(const unsigned char* block, unsigned offset) {
         return uint16_t(block[offset] | (block[offset + 1] << 8));
     }
@@ -186,20 +214,6 @@ public:
         block[offset] = uint8_t(v & 0xFF);
         block[offset + 1] = uint8_t(v >> 8);
     }
-    uint16_t ramU16(unsigned address) const REQUIRES(ManageLock::manage_mutex) { return getU16(ram_para_, address); }
-    // A copy of RAM bytes for a holder of manage_mutex (the input timings taken under vlx_mutex).
-    void copyRam(unsigned address, unsigned length, unsigned char* out) const REQUIRES(ManageLock::manage_mutex);
-    // One input's timing record (6 bytes at 0x100 + 6 * input), under vlx_mutex alone: the
-    // receivers' threads and the screens, none of which holds manage_mutex for it. The store
-    // returns whether the bytes changed.
-    void copyInputTiming(int input, unsigned char* out) const EXCLUDES(vlx_mutex);
-    bool storeInputTiming(int input, const unsigned char* in) EXCLUDES(vlx_mutex);
-    // A copy that no writer tears: under manage_mutex (unless this thread holds it) and
-    // vlx_mutex. For readers outside a hold: screens, the input-source thread.
-    void snapshot(unsigned address, unsigned length, unsigned char* out) const EXCLUDES(vlx_mutex);
-    uint16_t snapshotU16(unsigned address) const;
-    uint16_t shadowU16(unsigned address) const { return getU16(ram_para_shadow_, address); }
-    void setRamU16(unsigned address, uint16_t v) REQUIRES(ManageLock::manage_mutex) { setU16(ram_para_, address, v); }
 
     // ---- protocol writes (no flag; the caller holds manage_mutex): 0 done, 1 refused
     static int VlxRamParaDeal(unsigned char* data, unsigned short length, unsigned int address)
@@ -207,10 +221,6 @@ public:
     static int VlxModeUserRamParaDeal(unsigned char* data, unsigned short length, unsigned int address);
 
     // ---- user-mode slots
-    // A copy of slot bytes under mode_mutex; false when the range leaves the slot.
-    bool readSlot(int slot, unsigned offset, unsigned length, unsigned char* out) const EXCLUDES(mode_mutex);
-    // The slot's copy of a RAM word (0x380..0xFFF), 0 for another address.
-    uint16_t slotWord(int slot, unsigned ramAddress) const;
     // Recall: one copy of the slot into RAM 0x380..0xFFF and the current-mode word, handed to
     // the scaler in one hold of manage_mutex. False when the slot holds no saved mode.
     static bool recallMode(int slot);
@@ -246,13 +256,15 @@ public:
     static int VlxAddNewCrop(int input, CROP_PARA* in);
     // Clears the crop's key word; a window showing it is given the crop's whole input in the same hold.
     static void VlxDeleteCrop(char input, char n);
-    // block: the RAM (isModeCopy 0) or a mode copy starting at RAM 0x380, i.e. modeSlot(slot) + 2.
+    // block: a copy of the RAM (isModeCopy 0) or of a mode starting at RAM 0x380 (slot byte 2 on).
     static int VlxGetImageSource(unsigned char* block, unsigned char window, short* isCrop, char* cropIndex,
                                  unsigned char isModeCopy);
     // The same for the live RAM, read under manage_mutex (unless this thread holds it).
     static int liveImageSource(unsigned char window, short* isCrop, char* cropIndex);
     static void VlxSetImageSource(int n, char input, char window);
-    static void VlxSetEDIDPara(int input, short width, short height, short rate);
+    // `over`, when given, is the input's 6 RAM bytes the caller decided from: the words are set
+    // only while the RAM still holds them (a writer's newer words stay). True when set.
+    static bool VlxSetEDIDPara(int input, short width, short height, short rate, const unsigned char* over = nullptr);
     static int VlxUserModeSaved(int slot);
     static int VlxGetCurrentModeIndex();
     static int VlxLanguageChanged();
@@ -280,8 +292,9 @@ private:
     void clearStatusArea() EXCLUDES(reg_file_mutex_);
 
     unsigned char ram_para_[vlxram::kRamSize] GUARDED_BY(ManageLock::manage_mutex);
-    unsigned char ram_para_shadow_[vlxram::kRamSize];   // GUI thread (start-up before it)
+    unsigned char ram_para_shadow_[vlxram::kRamSize] GUARDED_BY(vlx_mutex);
     unsigned char mode_para_[vlxram::kModeSlots][vlxram::kModeSlotSize] GUARDED_BY(mode_mutex);
+    uint32_t mode_changes_[vlxram::kModeSlots] GUARDED_BY(mode_mutex) = {};  // one more per change of a slot
     mutable plat::Mutex reg_file_mutex_{plat::Lock::RegFile};   // the register file's read-modify-writes and the PC's reads
     unsigned char reg_para_[vlxram::kRegisterFileSize] GUARDED_BY(reg_file_mutex_);
 };

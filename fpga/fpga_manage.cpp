@@ -439,6 +439,10 @@ uint8_t fpga_manage::mirror(uint8_t reg, int fpga) {
 }
 
 int fpga_manage::write_to_register(uint8_t reg, uint8_t mask, uint8_t value, int fpga) {
+    return writeRegister(reg, mask, value, fpga, nullptr);
+}
+
+int fpga_manage::writeRegister(uint8_t reg, uint8_t mask, uint8_t value, int fpga, const uint16_t* screenFrom) {
     if (fpga != 0 && fpga != 1) return 0;
     if (reg >= kMirrorSize || (reg > FPGA_VREG_LAST && reg <= FPGA_UNUSED_LAST)) return 0;
     if (reg >= FPGA_VREG_FIRST) {
@@ -467,9 +471,13 @@ int fpga_manage::write_to_register(uint8_t reg, uint8_t mask, uint8_t value, int
         ScreenState = black ? 0 : 1;
         if (mask == SCREEN_BLACK && g_set_led_para == 0 && VlxRamPara::p_vlxrampara_config) {
             {
-                // the FPGAs hold it already: the scaler manager's base follows, or it would hand it back
+                // The FPGAs hold it already: the scaler manager's base follows, or it would hand
+                // it back. The RAM follows only over the word this switch was decided from (the
+                // base's, for a switch no look at the RAM decided): a PC's word written since is
+                // newer, and stays for its own apply.
                 ManageMutexLocker lock;
-                applied_ram::setWord(vlxram::kScreenState, black ? 1 : 0);
+                const uint16_t from = screenFrom ? *screenFrom : applied_ram::word(vlxram::kScreenState);
+                applied_ram::hardwareHolds(vlxram::kScreenState, black ? 1 : 0, from);
             }
             VlxRamPara::test_signal(1);
         }

@@ -471,6 +471,9 @@ private:
     static constexpr uint64_t kPassPaceUs = plat::kTickUs;
 
     bool stageUp(int i) const;
+    // write_to_register; a black-bit write of the screen register that a look at RAM 0x844
+    // decided passes that look (`screenFrom`), else null.
+    int writeRegister(uint8_t reg, uint8_t mask, uint8_t value, int fpga, const uint16_t* screenFrom);
     static bool takeRequest(std::atomic<uint8_t>& request, plat::QtMutex& mutex) EXCLUDES(mutex);
     static void putBackRequest(std::atomic<uint8_t>& request, plat::QtMutex& mutex) EXCLUDES(mutex);
     int transfer(int fpga, const uint8_t* command, const uint8_t* tx, uint8_t* rx, unsigned len);

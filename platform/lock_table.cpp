@@ -100,7 +100,8 @@ const std::vector<Row>& rows() {
          {{W::FlashWait, "one scaler flash sequence"}, {W::Sleep, "one scaler flash sequence"}},
          {{L::PrintSink}, {L::RegFile, "the font bits"}, {L::C331Bank}, {L::Spi}}},
         {L::VlxRam, "`VlxRamPara::vlx_mutex`", "",
-         "the input timings (0x100..0x123, `copyInputTiming`/`storeInputTiming`) and every copy of RAM bytes",
+         "the input timings (0x100..0x123, `copyInputTiming`/`storeInputTiming`), every copy of RAM bytes and "
+         "the shadow (`GUARDED_BY`)",
          {},
          {}},
         {L::ModeSlots, "`VlxRamPara::mode_mutex`", "",

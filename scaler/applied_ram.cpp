@@ -9,14 +9,28 @@ namespace applied_ram {
 namespace {
 unsigned char base[kSize] GUARDED_BY(ManageLock::manage_mutex);
 static_assert(kSize == vlxram::kRamSize, "the base mirrors the whole RAM");
+
+bool inside(unsigned address, unsigned length) { return address <= kSize && length <= kSize - address; }
 }  // namespace
 
-unsigned char* bytes() { return base; }
+uint16_t word(unsigned address) { return address + 2 <= kSize ? VlxRamPara::getU16(base, address) : 0; }
 
-uint16_t word(unsigned address) { return VlxRamPara::getU16(base, address); }
+uint8_t byte(unsigned address) { return address < kSize ? base[address] : 0; }
 
-void takeRam() {
-    if (VlxRamPara* ram = VlxRamPara::p_vlxrampara_config) ram->copyRam(0, kSize, base);
+void copy(unsigned address, unsigned length, unsigned char* out) {
+    if (inside(address, length) && length) std::memcpy(out, base + address, length);
+}
+
+void takeRam() { takeRange(0, kSize); }
+
+void takeRange(unsigned address, unsigned length) {
+    if (VlxRamPara* ram = VlxRamPara::p_vlxrampara_config; ram && inside(address, length))
+        ram->copyRam(address, length, base + address);
+}
+
+void takeApplied(const unsigned char* seen, const unsigned char* before) {
+    for (unsigned i = 0; i < kSize; ++i)
+        if (seen[i] != before[i]) base[i] = seen[i];
 }
 
 void setWord(unsigned address, uint16_t value) {
@@ -24,4 +38,13 @@ void setWord(unsigned address, uint16_t value) {
     VlxRamPara::setU16(base, address, value);
 }
 
+void hardwareHolds(unsigned address, uint16_t value, uint16_t decidedFrom) {
+    VlxRamPara* ram = VlxRamPara::p_vlxrampara_config;
+    if (ram && ram->ramU16(address) == decidedFrom) ram->setRamU16(address, value);
+    VlxRamPara::setU16(base, address, value);
+}
+
 }  // namespace applied_ram
+
+// The seam core declares for the start-up's load (core/manage_lock.h).
+void ManageLock::baseTakesRam() { applied_ram::takeRam(); }

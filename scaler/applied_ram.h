@@ -2,7 +2,8 @@
 // The parameter RAM as the C331 manager last applied it: the base its passes find changes
 // against. It is kept apart from the shadow (the RAM as last saved, which the screens and
 // the saver use), so a save between a writer's change and its hand-over hides nothing from
-// the manager. Read and written only under c331_manage::manage_mutex.
+// the manager. Read and written only under c331_manage::manage_mutex, through the copies and
+// words below: no pointer into it leaves this file.
 #include <cstdint>
 
 #include "core/manage_lock.h"
@@ -11,14 +12,23 @@ namespace applied_ram {
 
 constexpr unsigned kSize = 4096;
 
-// The base for a holder of manage_mutex, inside that hold only.
-unsigned char* bytes() REQUIRES(ManageLock::manage_mutex);
 uint16_t word(unsigned address) REQUIRES(ManageLock::manage_mutex);
+uint8_t byte(unsigned address) REQUIRES(ManageLock::manage_mutex);
+// Bytes [address, address + length) of the base into `out` (nothing for a range past its end).
+void copy(unsigned address, unsigned length, unsigned char* out) REQUIRES(ManageLock::manage_mutex);
 // The whole RAM as it is now: loaded at start-up, or about to be applied by the bring-up.
 void takeRam() REQUIRES(ManageLock::manage_mutex);
-// A word its writer has put on the hardware itself (the FPGA engine's screen state and
-// brightness level): the RAM and the base take it together, so the manager does not hand
-// it back as a change.
+// The RAM's bytes [address, address + length): words the manager wrote into the RAM itself.
+void takeRange(unsigned address, unsigned length) REQUIRES(ManageLock::manage_mutex);
+// What a pass applied and only that: each byte where its look `seen` differs from `before`, the
+// base as the pass began (both kSize bytes). A byte changed since by setWord is kept otherwise.
+void takeApplied(const unsigned char* seen, const unsigned char* before) REQUIRES(ManageLock::manage_mutex);
+// A word its writer has put on the hardware itself (the FPGA engine's brightness level): the
+// RAM and the base take it together, so the manager does not hand it back as a change.
 void setWord(unsigned address, uint16_t value) REQUIRES(ManageLock::manage_mutex);
+// A word the hardware holds after its writer's own switch, decided from `decidedFrom` (the FPGA
+// engine's screen state): the base takes it, and the RAM only while it still holds
+// `decidedFrom`, so a word a writer put there since (newer, not applied yet) is not undone.
+void hardwareHolds(unsigned address, uint16_t value, uint16_t decidedFrom) REQUIRES(ManageLock::manage_mutex);
 
 }  // namespace applied_ram

@@ -68,7 +68,7 @@ uint8_t c331_manage::passUnderLock() {
     const uint8_t flag = update_flag.exchange(kFlagPassRunning);
     pass_holds_mutex_ = true;
     ram->copyRam(0, kRamSize, seen);
-    std::memcpy(baseBefore, applied_ram::bytes(), kRamSize);
+    applied_ram::copy(0, kRamSize, baseBefore);
     if (g_force_bkcolor == 0) vlxApi_forceColorDisable(spi_fd);
 
     // 1. output panel: one re-initialisation for any number of changed words
@@ -83,7 +83,7 @@ uint8_t c331_manage::passUnderLock() {
         }
     applyPanel();
     // the panel results the re-initialisation has just written are the manager's own
-    std::memcpy(seen + kOutputX, ram->ram() + kOutputX, kPanelResultsEnd - kOutputX);
+    ram->copyRam(kOutputX, kPanelResultsEnd - kOutputX, seen + kOutputX);
 
     // 2. picture
     if (differs(kBrightness)) {
@@ -167,13 +167,13 @@ uint8_t c331_manage::passUnderLock() {
     }
 
     // 6. test pattern
-    if (seen[kTestPattern] != applied_ram::bytes()[kTestPattern] && c331_SetPattern(seen[kTestPattern]) < 0) {
+    if (seen[kTestPattern] != applied_ram::byte(kTestPattern) && c331_SetPattern(seen[kTestPattern]) < 0) {
         writeLogMsg(LOG_WARNING, "c331: test pattern " + std::to_string(seen[kTestPattern]) +
                                      " refused: " + std::to_string(win_count) + " windows shown");
         // The RAM tells what the LED screen shows: the refused number goes back to the
         // pattern still shown (or none), unless a writer changed it after the look.
-        const uint8_t shown = applied_ram::bytes()[kTestPattern];
-        if (ram->ram()[kTestPattern] == seen[kTestPattern]) ram->ram()[kTestPattern] = shown;
+        const uint8_t shown = applied_ram::byte(kTestPattern);
+        if (ram->ramByte(kTestPattern) == seen[kTestPattern]) ram->setRamByte(kTestPattern, shown);
         seen[kTestPattern] = shown;
     }
 
@@ -199,9 +199,7 @@ uint8_t c331_manage::passUnderLock() {
     // The base takes what this pass applied, and only that: a word a writer changed after
     // the look stays a difference, and one a self-applying writer put into the base
     // meanwhile (applied_ram::setWord) is kept.
-    unsigned char* base = applied_ram::bytes();
-    for (unsigned i = 0; i < kRamSize; ++i)
-        if (seen[i] != baseBefore[i]) base[i] = seen[i];
+    applied_ram::takeApplied(seen, baseBefore);
     // A writer let in by a fade keeps its hand-over for the next pass.
     uint8_t running = kFlagPassRunning;
     update_flag.compare_exchange_strong(running, 0);
@@ -234,7 +232,7 @@ void c331_manage::c331managerdeal(void* arg) {
         if (!panel_pending_) {
             if (ram->ramU16(kOutputX) != applied_ram::word(kOutputX) || ram->ramU16(kOutputY) != applied_ram::word(kOutputY))
                 engine_requests::raise(engine_requests::fpgaOutputPosition);
-            std::memcpy(applied_ram::bytes() + kOutputX, ram->ram() + kOutputX, kPanelResultsEnd - kOutputX);
+            applied_ram::takeRange(kOutputX, kPanelResultsEnd - kOutputX);
             VlxRamPara::test_signal(1);  // the panel results reach the screens and the saved RAM
         }
     }

@@ -22,7 +22,7 @@ c331_manage* c331_manage::p_c331_manage = nullptr;
 plat::WakeSlot c331_manage::wake_slot_;
 plat::Mutex ManageLock::manage_mutex{plat::Lock::Manage};
 thread_local int ManageLock::manage_held_here = 0;
-std::atomic<uint8_t> c331_manage::update_flag{0};
+std::atomic<uint8_t> ManageLock::update_flag{0};
 
 c331_manage::c331_manage() : drv_(new c331_drv) {
     writeLogMsg(LOG_INFO, "====c331_manage::c331_manage()=====");
@@ -102,7 +102,7 @@ void* c331_manage::c331manageThread(void* arg) {
     return nullptr;
 }
 
-void c331_manage::wakeManager() { wake_slot_.wake(); }
+void ManageLock::wakeManager() { c331_manage::wake_slot_.wake(); }
 
 bool c331_manage::step() {
     const uint8_t s = state_;
@@ -183,16 +183,16 @@ void c331_manage::bringUp() {
         // below differ from it, so the first pass places the output.
         ManageMutexLocker lock;
         applied_ram::takeRam();
-        const unsigned char* r = applied_ram::bytes();
-        auto word = [r](unsigned a) { return VlxRamPara::getU16(r, a); };
+        using applied_ram::word;
         if (word(vlxram::kOsdEnable) == 1) g_osd_update = 1;
         vlxApi_PnlInit2(word(vlxram::kLedWidth), word(vlxram::kLedHeight), word(vlxram::kOut1Width),
                         word(vlxram::kOut1Height), word(vlxram::kSpliceMode));
         c331_SetBrightness(50);
         c331_SetContrast(word(vlxram::kContrast));
         c331_SetSharpness(word(vlxram::kSharpness));
-        c331_SetColorTemp(int(uint32_t(r[vlxram::kColorTempR]) << 24 | uint32_t(r[vlxram::kColorTempG]) << 16 |
-                              uint32_t(r[vlxram::kColorTempB]) << 8 | r[vlxram::kColorTempMode]));
+        using applied_ram::byte;
+        c331_SetColorTemp(int(uint32_t(byte(vlxram::kColorTempR)) << 24 | uint32_t(byte(vlxram::kColorTempG)) << 16 |
+                              uint32_t(byte(vlxram::kColorTempB)) << 8 | byte(vlxram::kColorTempMode)));
         c331_SetSaturation(word(vlxram::kSaturation));
     }
     set_output(spi_fd);

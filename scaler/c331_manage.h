@@ -83,8 +83,8 @@ enum C331ChangeGroup { kChgShape, kChgInput, kChgAttr, kChgDbd, kChgGroups };
 class c331_manage : public C331OsdState, public ManageLock {
 public:
     static c331_manage* p_c331_manage;   // set by start-up before the threads that use it run
-    // manage_mutex and manage_held_here come from ManageLock (core/manage_lock.h)
-    static std::atomic<uint8_t> update_flag;    // set by writers under manage_mutex, taken by the pass under it
+    // manage_mutex, manage_held_here, update_flag (set by writers under manage_mutex, taken by
+    // the pass under it) and wakeManager() come from ManageLock (core/manage_lock.h)
 
     enum State : uint8_t { kStateChipId0 = 0, kStateBringUp = 5, kStateRunning = 6 };
 
@@ -93,8 +93,6 @@ public:
     int initialize();
     static void* c331manageThread(void* arg);
     void Sleep(int ms);   // lets the pass's hold of manage_mutex go meanwhile
-    // A writer handed the manager work: its pause ends now.
-    static void wakeManager();
 
     // ---- one pass of the manager loop (the thread loops it; tests call it); true when it did work
     bool step();
@@ -443,6 +441,7 @@ private:
     unsigned readW(unsigned desc, unsigned och = 0);
     void maskW(unsigned desc, unsigned value, unsigned mask, unsigned och = 0);
     friend class C331Dispatcher;
+    friend struct ManageLock;   // its wakeManager() wakes this manager's pacer
 
     int spi_fd = -1;
     std::unique_ptr<c331_drv> drv_;
@@ -478,23 +477,6 @@ public:
     static constexpr uint32_t kIdLogTicks = 6000;  // a minute of 10 ms ticks
 };
 
-// Holds c331_manage::manage_mutex for one scope.
-class SCOPED_CAPABILITY ManageMutexLocker {
-public:
-    ManageMutexLocker() ACQUIRE(c331_manage::manage_mutex) {
-        c331_manage::manage_mutex.lock();
-        ++c331_manage::manage_held_here;
-    }
-    ~ManageMutexLocker() RELEASE() {
-        --c331_manage::manage_held_here;
-        const bool handedOver = c331_manage::update_flag != 0;
-        c331_manage::manage_mutex.unlock();
-        if (handedOver) c331_manage::wakeManager();
-    }
-    ManageMutexLocker(const ManageMutexLocker&) = delete;
-    ManageMutexLocker& operator=(const ManageMutexLocker&) = delete;
-};
-
 // Lets the pass's hold of c331_manage::manage_mutex go for one wait for the chip (a frame, a
 // fade step): the screens' writers get the RAM meanwhile, and what they change is a
 // difference for the next pass (the pass works from its own look). Nothing when `passHolds`
@@ -521,20 +503,4 @@ public:
 private:
     bool& passHolds_;
     const bool released_;
-};
-
-// Holds c331_manage::manage_mutex for one scope unless this thread holds it already (code
-// reached from inside a writer's or the pass's own hold, such as a change announced there).
-// To the analysis the scope holds the lock either way; the body it cannot follow.
-class SCOPED_CAPABILITY ManageMutexUnlessHeld {
-public:
-    ManageMutexUnlessHeld() ACQUIRE(c331_manage::manage_mutex) NO_THREAD_SAFETY_ANALYSIS {
-        if (c331_manage::manage_held_here == 0) lock_.emplace();
-    }
-    ~ManageMutexUnlessHeld() RELEASE() NO_THREAD_SAFETY_ANALYSIS {}
-    ManageMutexUnlessHeld(const ManageMutexUnlessHeld&) = delete;
-    ManageMutexUnlessHeld& operator=(const ManageMutexUnlessHeld&) = delete;
-
-private:
-    std::optional<ManageMutexLocker> lock_;
 };

@@ -118,7 +118,7 @@ void c331_manage::c331_SetInputsourceCrop(int w, int sourceWord) {
     const int idx = sourceWord & 0xFF;
     if (k < 0 || !ram || idx >= kCropPresets) return;
     gWininfo[k].cropIdx = uint8_t(idx);
-    gWininfo[k].input = uint8_t(ram->ram()[vlxram::kCropTable + vlxram::kCropEntrySize * unsigned(idx)] & 0x0F);
+    gWininfo[k].input = uint8_t(ram->ramByte(vlxram::kCropTable + vlxram::kCropEntrySize * unsigned(idx)) & 0x0F);
 }
 
 int c331_manage::vlxApi_GetWinDbdMultiPort(int w, int ports[6]) const {

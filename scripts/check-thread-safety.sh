@@ -2,7 +2,8 @@
 # The compile-time lock check (clang -Wthread-safety) refuses a guarded field touched without
 # its lock: a small source using the controller's own headers is compiled once with every
 # lock taken (it must compile) and once per lock with that lock left out (each must fail,
-# naming the field or the function that reaches it), and then every source of the
+# naming the field or the function that reaches it; the RAM, the slots and the manager's base
+# are reached only through such functions, none of which hands out a pointer), and then every source of the
 # controller itself (not the tests or benchmarks) is checked the same way, syntax only,
 # VLX_TSA_JOBS (default 4) at a time. Flags come from the build's compile_commands.json.
 #   scripts/check-thread-safety.sh BUILD_DIR
@@ -32,6 +33,7 @@ cat >"$work/touch.cpp" <<'EOF'
 #include "core/global.h"
 #include "core/vlxrampara.h"
 #include "fpga/fpga_manage.h"
+#include "scaler/applied_ram.h"
 #include "scaler/c331_manage.h"
 #include "video_io/kavelsource.h"
 
@@ -39,6 +41,7 @@ cat >"$work/touch.cpp" <<'EOF'
 #include <thread>
 
 int g_manageGuarded GUARDED_BY(c331_manage::manage_mutex);
+uint16_t g_baseWord;
 
 void touchAll(fpga_manage& e) {
     {
@@ -78,7 +81,7 @@ void touchAll(fpga_manage& e) {
 #endif
         VlxRamPara* ram = VlxRamPara::p_vlxrampara_config;
         static const unsigned char bytes[4] = {1, 2, 3, 4};
-        std::memcpy(ram->ram() + vlxram::kLedWidth, bytes, sizeof bytes);
+        ram->writeRam(vlxram::kLedWidth, bytes, sizeof bytes);
         ++ram->mode_save_requests;
     }
     {
@@ -87,7 +90,7 @@ void touchAll(fpga_manage& e) {
         plat::Locker<plat::Mutex> lock(p->mode_mutex);
 #endif
         unsigned char out[8];
-        std::memcpy(out, p->modeSlot(3) + 16, sizeof out);
+        p->copySlot(3, 16, sizeof out, out);
     }
     {
         ManageMutexLocker held;  // held here, not on the thread below
@@ -95,9 +98,14 @@ void touchAll(fpga_manage& e) {
 #ifndef DROP_THREAD
             ManageMutexLocker lock;
 #endif
-            unsigned char* at = &VlxRamPara::p_vlxrampara_config->ram()[vlxram::kOutputX];
-            at[0] = 0;
+            VlxRamPara::p_vlxrampara_config->setRamByte(vlxram::kOutputX, 0);
         }).detach();
+    }
+    {
+#ifndef DROP_BASE
+        ManageMutexLocker lock;
+#endif
+        g_baseWord = applied_ram::word(vlxram::kBrightness);
     }
     {
 #ifndef DROP_RECORDS
@@ -121,7 +129,7 @@ fi
 failed=0
 for case in SCHEDULE:on_hour SCHEDULE:bri_current_level PORT:own_answer IMAGE:MCU_RAM_PARA_func \
             SETTINGS:g_str_ip MANAGE:g_manageGuarded \
-            RAM:ram RAM:mode_save_requests MODE:modeSlot THREAD:ram RECORDS:hdminfo; do
+            RAM:writeRam RAM:mode_save_requests MODE:copySlot THREAD:setRamByte BASE:word RECORDS:hdminfo; do
     lock="${case%%:*}" field="${case#*:}"
     if compile "-DDROP_$lock" >"$work/drop.log" 2>&1; then
         echo "FAIL: without the $lock lock, '$field' is written and the check passes"

@@ -10,6 +10,7 @@
 #include "core/ram_file_writer.h"
 #include "core/store_fixture.h"
 #include "support/saved_ram_file.h"
+#include "support/ram_copies.h"
 
 using namespace vlxram;
 using storetest::StoreTest;
@@ -23,10 +24,10 @@ const char* const kMenuJson = "{\"name\":\"m\",\"osdcount\":0,\"oactcount\":0}";
 TEST_F(StoreTest, CodeWithoutChangeWritesNoFile) {
     VlxRamPara* p = start();
     testkit::writeFile(kRamFile, std::string(4096, 'Z').replace(0, 2, "\xAA\xAA"));
-    p->ram()[0x10] = 9;  // below 0x300: never saved, never shadowed
+    p->setRamByte(0x10, 9);  // below 0x300: never saved, never shadowed
     SyncUpdate::pInstance()->para_sync(1);
     EXPECT_EQ(testkit::savedRamFile()[2], 'Z');
-    EXPECT_EQ(p->shadow()[0x10], 0);
+    EXPECT_EQ(testkit::shadowByte(p, 0x10), 0);
 }
 
 TEST_F(StoreTest, ChangedRamIsSavedAtOffsetTwoAndShadowFollows) {
@@ -141,7 +142,7 @@ TEST_F(StoreTest, UserModeSavedRecalledAndDeletedWithMenuCopy) {
     const std::string mode = testkit::readFile("/data/modes/custom_mode10");
     ASSERT_EQ(mode.size(), 4096u);
     EXPECT_EQ(mode.substr(0, 2), "\xAA\xAA");
-    EXPECT_EQ(std::memcmp(mode.data() + 2, p->ram() + kModeStart, kModeLength), 0);
+    EXPECT_EQ(std::memcmp(mode.data() + 2, testkit::ramBytes(p, kModeStart, kModeLength).data(), kModeLength), 0);
     EXPECT_EQ(testkit::readFile("/data/modes/MO0a.json"), kMenuJson);
     EXPECT_EQ(p->ramU16(kCurrentMode), 10);
     EXPECT_EQ(p->ramU16(kModeSaveRequest), 0);
@@ -151,18 +152,18 @@ TEST_F(StoreTest, UserModeSavedRecalledAndDeletedWithMenuCopy) {
     // recall after a restart
     p = restart();
     EXPECT_EQ(VlxRamPara::VlxUserModeSaved(9), 1);
-    EXPECT_EQ(VlxRamPara::getU16(p->modeSlot(9) + 2, kLedWidth - kModeStart), 2560);
-    std::memset(p->modeSlot(9), 0, kModeSlotSize);
+    EXPECT_EQ(p->slotWord(9, kLedWidth), 2560);
+    p->writeSlot(9, 0, std::vector<uint8_t>(kModeSlotSize, 0).data(), kModeSlotSize);
     EXPECT_EQ(VlxRamPara::mode_file_deal(9, 0), 1);
-    EXPECT_EQ(VlxRamPara::getU16(p->modeSlot(9) + 2, kLedWidth - kModeStart), 2560);
+    EXPECT_EQ(p->slotWord(9, kLedWidth), 2560);
 
     // PC marks the slot for deletion, then raises the flag with 2
-    p->modeSlot(9)[0] = 0xFF;
+    testkit::setSlotByte(p, 9, 0, 0xFF);
     SyncUpdate::pInstance()->para_sync(2);
     EXPECT_FALSE(testkit::exists("/data/modes/custom_mode10"));
     EXPECT_FALSE(testkit::exists("/data/modes/MO0a.json"));
-    EXPECT_EQ(p->modeSlot(9)[0], 0xFF);
-    EXPECT_EQ(p->modeSlot(9)[1], 0xFF);
+    EXPECT_EQ(testkit::slotBytes(p, 9)[0], 0xFF);
+    EXPECT_EQ(testkit::slotBytes(p, 9)[1], 0xFF);
     EXPECT_EQ(VlxRamPara::VlxUserModeSaved(9), 0);
 }
 
@@ -178,9 +179,9 @@ TEST_F(StoreTest, DeletingModeWithoutMenuKeepsItsMenuFile) {
 
 TEST_F(StoreTest, PcLoadedSlotIsWrittenAsMarkedOnCodeTwo) {
     VlxRamPara* p = start();
-    p->modeSlot(4)[0] = 0xAA;
-    p->modeSlot(4)[1] = 0x00;
-    p->modeSlot(4)[100] = 0x42;
+    testkit::setSlotByte(p, 4, 0, 0xAA);
+    testkit::setSlotByte(p, 4, 1, 0x00);
+    testkit::setSlotByte(p, 4, 100, 0x42);
     SyncUpdate::pInstance()->para_sync(2);
     const std::string f = testkit::readFile("/data/modes/custom_mode5");
     ASSERT_EQ(f.size(), 4096u);
@@ -191,12 +192,12 @@ TEST_F(StoreTest, PcLoadedSlotIsWrittenAsMarkedOnCodeTwo) {
 
 TEST_F(StoreTest, SaveRequestNamingNoSlotTouchesNothing) {
     VlxRamPara* p = start();
-    const std::string slotsBefore(reinterpret_cast<const char*>(p->modeSlot(0)), size_t(vlxram::kModeSlots) * vlxram::kModeSlotSize);
+    std::vector<std::vector<uint8_t>> slotsBefore;
+    for (int s = 0; s < vlxram::kModeSlots; ++s) slotsBefore.push_back(testkit::slotBytes(p, s));
     p->setRamU16(kModeSaveRequest, 17);
     SyncUpdate::pInstance()->para_sync(1);
     EXPECT_EQ(p->ramU16(kModeSaveRequest), 0);
-    const std::string after(reinterpret_cast<const char*>(p->modeSlot(0)), size_t(vlxram::kModeSlots) * vlxram::kModeSlotSize);
-    EXPECT_EQ(after, slotsBefore);
+    for (int s = 0; s < vlxram::kModeSlots; ++s) EXPECT_EQ(testkit::slotBytes(p, s), slotsBefore[size_t(s)]) << s;
     EXPECT_EQ(p->ramU16(kCurrentMode), 0);
 }
 
@@ -204,30 +205,30 @@ TEST_F(StoreTest, ShortModeFileIsRefusedAsEmptySlot) {
     VlxRamPara* p = start();
     testkit::writeFile("/data/modes/custom_mode2", std::string("\xAA\xAA", 2) + std::string(1000, '\x01'));
     EXPECT_EQ(VlxRamPara::mode_file_deal(1, 0), 0);
-    EXPECT_EQ(p->modeSlot(1)[0], 0xFF);
+    EXPECT_EQ(testkit::slotBytes(p, 1)[0], 0xFF);
     EXPECT_EQ(VlxRamPara::VlxUserModeSaved(1), 0);
 }
 
 TEST_F(StoreTest, ModeWriteFailureIsReportedAndSlotKept) {
     VlxRamPara* p = start();
-    p->modeSlot(6)[0] = 0x00;
+    testkit::setSlotByte(p, 6, 0, 0x00);
     // a folder where the file should go: the replacement cannot rename over it
     plat::makeDirs("/data/modes/custom_mode7");
     EXPECT_EQ(VlxRamPara::mode_file_write(6, 1), 0);
-    EXPECT_EQ(p->modeSlot(6)[0], 0x00);
+    EXPECT_EQ(testkit::slotBytes(p, 6)[0], 0x00);
 }
 
 TEST_F(StoreTest, FailedUserModeSaveLeavesSlotMarkerAndCurrentModeAsTheyWere) {
     VlxRamPara* p = start();
-    const std::string before = storetest::bytes(p->modeSlot(2), kModeSlotSize);
-    ASSERT_EQ(p->modeSlot(2)[0], kModeEmpty);
+    const std::vector<uint8_t> before = testkit::slotBytes(p, 2);
+    ASSERT_EQ(testkit::slotBytes(p, 2)[0], kModeEmpty);
     plat::makeDirs("/data/modes/custom_mode3");  // a folder in the way: the file cannot be written
     p->setRamU16(kBrightness, 33);
     p->setRamU16(kModeSaveRequest, 3);
     const size_t log = logSize();
     SyncUpdate::pInstance()->para_sync(1);
 
-    EXPECT_TRUE(storetest::bytes(p->modeSlot(2), kModeSlotSize) == before);
+    EXPECT_TRUE(testkit::slotBytes(p, 2) == before);
     EXPECT_EQ(VlxRamPara::VlxUserModeSaved(2), 0);
     EXPECT_EQ(p->ramU16(kCurrentMode), 0);       // names no mode that is not on file
     EXPECT_EQ(p->ramU16(kModeSaveRequest), 0);   // the request is answered, not repeated

@@ -9,6 +9,7 @@
 #include "core/omenu.h"
 #include "store_fixture.h"
 #include "support/saved_ram_file.h"
+#include "support/ram_copies.h"
 
 namespace fs = std::filesystem;
 using namespace vlxram;
@@ -27,9 +28,9 @@ protected:
         StoreTest::TearDown();
     }
     void expectFactoryRam(const VlxRamPara* p) {
-        EXPECT_EQ(VlxRamPara::getU16(p->ram(), kSpliceMode), 4);
-        EXPECT_EQ(VlxRamPara::getU16(p->ram(), kLedWidth), 1920);
-        EXPECT_EQ(VlxRamPara::getU16(p->ram(), kBrightness), 100);
+        EXPECT_EQ(p->ramU16(kSpliceMode), 4);
+        EXPECT_EQ(p->ramU16(kLedWidth), 1920);
+        EXPECT_EQ(p->ramU16(kBrightness), 100);
     }
 };
 
@@ -88,10 +89,10 @@ TEST_F(HostileFilesTest, OversizedRamAndModeFilesGiveTheirFormatsLengthOnly) {
     mode[0] = mode[1] = char(kModeSaved);
     testkit::writeFile("/data/modes/custom_mode4", mode + std::string(1 << 20, '\x22'));
     VlxRamPara* p = start();
-    EXPECT_EQ(p->ram()[kLanguage], 2);
+    EXPECT_EQ(p->ramByte(kLanguage), 2);
     EXPECT_EQ(VlxRamPara::VlxUserModeSaved(3), 1);
-    EXPECT_EQ(p->modeSlot(3)[kModeFileSize - 1], 0x11);
-    EXPECT_EQ(p->modeSlot(3)[kModeFileSize], 0);  // the slot's last two bytes are never loaded
+    EXPECT_EQ(testkit::slotBytes(p, 3)[kModeFileSize - 1], 0x11);
+    EXPECT_EQ(testkit::slotBytes(p, 3)[kModeFileSize], 0);  // the slot's last two bytes are never loaded
 }
 
 TEST_F(HostileFilesTest, OversizedJsonIsRefusedAndKept) {

@@ -32,7 +32,7 @@ int uniformByte(const std::string& f, size_t from, size_t to) {
     SyncUpdate* sync = SyncUpdate::pInstance();
     for (unsigned n = 0;; ++n) {
         const uint8_t v = uint8_t(n % 250 + 1);
-        std::memset(p->ram() + kPatternFrom, v, kRamSize - kPatternFrom);
+        p->writeRam(kPatternFrom, std::vector<uint8_t>(kRamSize - kPatternFrom, v).data(), kRamSize - kPatternFrom);
         sync->para_sync(1);
         VlxRamPara::mode_file_write(int(n % kSlots), 1);
         if (n == 3) {
@@ -85,8 +85,8 @@ TEST_F(StoreTest, PowerCutDuringSaveLeavesOldOrNewImage) {
         }
 
         VlxRamPara* p = restart();
-        EXPECT_EQ(p->ram()[kPatternFrom], v);
-        EXPECT_EQ(p->ram()[kRamSize - 1], v);
+        EXPECT_EQ(p->ramByte(kPatternFrom), v);
+        EXPECT_EQ(p->ramByte(kRamSize - 1), v);
         for (int s = 0; s < kSlots; ++s) EXPECT_EQ(VlxRamPara::VlxUserModeSaved(s), 1);
         VlxRamPara::resetInstanceForTest();
         ConfigEngine::resetInstanceForTest();

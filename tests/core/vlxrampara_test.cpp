@@ -11,6 +11,7 @@
 
 #include "store_fixture.h"
 #include "support/saved_ram_file.h"
+#include "support/ram_copies.h"
 
 using namespace vlxram;
 using storetest::StoreTest;
@@ -49,7 +50,7 @@ TEST_F(StoreTest, FirstStartCreatesFactoryParameterFile) {
     EXPECT_EQ(p->ramU16(windowField(1, kWinSource)), 5);
     EXPECT_EQ(p->ramU16(0x836), 0x0002);  // crop pattern runs on to 0x83F
     EXPECT_EQ(p->ramU16(0x83E), 1080);
-    EXPECT_EQ(std::memcmp(p->ram(), p->shadow(), kRamSize), 0);
+    EXPECT_EQ(testkit::ramBytes(p), testkit::shadowBytes(p));
     // status area
     EXPECT_EQ(p->registersForTest()[37], 0x80);
     EXPECT_EQ(p->registersForTest()[38], 0x1F);
@@ -87,14 +88,14 @@ TEST_F(StoreTest, ShortParameterFileWithGoodMarkerLoadsAsFarAsItGoesAndIsKept) {
     shortFile[2] = 3;  // language 3 in the part that is there
     testkit::writeFile("/data/ram_device_info", shortFile);
     VlxRamPara* p = start();
-    EXPECT_EQ(p->ram()[kLanguage], 3);       // the user's setting survives
+    EXPECT_EQ(p->ramByte(kLanguage), 3);       // the user's setting survives
     EXPECT_EQ(p->ramU16(kBrightness), 100);     // beyond the file: factory values
     EXPECT_EQ(p->ramU16(kLedWidth), 1920);
     EXPECT_EQ(testkit::savedRamFile(), shortFile);  // not replaced
 
     // The next save writes the whole RAM range behind the kept marker.
     p->setRamU16(kBrightness, 77);
-    ASSERT_TRUE(VlxRamPara::saveRamFile(p->ram()));
+    ASSERT_TRUE(VlxRamPara::saveRamFile(testkit::ramBytes(p).data()));
     const std::string saved = testkit::savedRamFile();
     ASSERT_EQ(saved.size(), size_t(kRamFileMinSize));
     EXPECT_EQ(storetest::fileU16(saved, kBrightness), 77);
@@ -123,7 +124,7 @@ TEST_F(StoreTest, StartupClearsRunTimeStateWhateverTheFileHeld) {
     EXPECT_EQ(p->ramU16(kFadeTable), 0x123C);
     EXPECT_EQ(p->ramU16(kFadeTable + 0x3E), 60);
     EXPECT_EQ(g_language, 4);
-    EXPECT_EQ(std::memcmp(p->ram(), p->shadow(), kRamSize), 0);
+    EXPECT_EQ(testkit::ramBytes(p), testkit::shadowBytes(p));
 }
 
 // ---------------------------------------------------------------- protocol writes
@@ -132,13 +133,13 @@ TEST_F(StoreTest, RamWriteBeyondEndIsRefused) {
     VlxRamPara* p = start();
     unsigned char data[16];
     std::memset(data, 0x5A, sizeof data);
-    const std::string before = image(p->ram(), kRamSize);
+    const std::string before = image(testkit::ramBytes(p).data(), kRamSize);
     EXPECT_EQ(VlxRamPara::VlxRamParaDeal(data, 16, 0xFF8), 1);
     EXPECT_EQ(VlxRamPara::VlxRamParaDeal(data, 1, 0x1000), 1);
     EXPECT_EQ(VlxRamPara::VlxRamParaDeal(data, 16, 0xFFFFFFF8u), 1);  // no wrap-around
-    EXPECT_EQ(image(p->ram(), kRamSize), before);
+    EXPECT_EQ(image(testkit::ramBytes(p).data(), kRamSize), before);
     EXPECT_EQ(VlxRamPara::VlxRamParaDeal(data, 8, 0xFF8), 0);
-    EXPECT_EQ(p->ram()[0xFFF], 0x5A);
+    EXPECT_EQ(p->ramByte(0xFFF), 0x5A);
     EXPECT_EQ(VlxRamPara::VlxRamParaDeal(data, 0, 0x1000), 0);
 }
 
@@ -146,15 +147,15 @@ TEST_F(StoreTest, ModeWritePastSlotOrToUnknownSlotIsRefused) {
     VlxRamPara* p = start();
     unsigned char data[4] = {1, 2, 3, 4};
     EXPECT_EQ(VlxRamPara::VlxModeUserRamParaDeal(data, 4, 0x1FFE), 0);
-    EXPECT_EQ(p->modeSlot(0)[0xFFE], 1);
-    EXPECT_EQ(p->modeSlot(0)[0x1001], 4);  // bytes 4096..4097 of the 4098-byte slot
+    EXPECT_EQ(testkit::slotBytes(p, 0)[0xFFE], 1);
+    EXPECT_EQ(testkit::slotBytes(p, 0)[0x1001], 4);  // bytes 4096..4097 of the 4098-byte slot
     EXPECT_EQ(VlxRamPara::VlxModeUserRamParaDeal(data, 4, 0x1FFF), 1);
     EXPECT_EQ(VlxRamPara::VlxModeUserRamParaDeal(data, 1, 0x0FFF), 1);
     EXPECT_EQ(VlxRamPara::VlxModeUserRamParaDeal(data, 1, 0x11000), 1);
     EXPECT_EQ(VlxRamPara::VlxModeUserRamParaDeal(data, 1, 0x101000), 1);  // slot bits alias slot 1
     EXPECT_EQ(VlxRamPara::VlxModeUserRamParaDeal(data, 2, 0x10000), 0);
-    EXPECT_EQ(p->modeSlot(15)[0], 1);
-    EXPECT_EQ(p->modeSlot(15)[1], 2);
+    EXPECT_EQ(testkit::slotBytes(p, 15)[0], 1);
+    EXPECT_EQ(testkit::slotBytes(p, 15)[1], 2);
 }
 
 // ---------------------------------------------------------------- crops and sources
@@ -291,9 +292,9 @@ TEST_F(StoreTest, FullCropTableTakesNoMoreAndUsedIdsAreNotRepeated) {
     for (int i = 0; i < kCropEntries; ++i) setCrop(p, i, cropWord(i % 6, i / 6 + 1));
     VlxRamPara::VlxCropSourceInit();
     CROP_PARA c;
-    const std::string before = image(p->ram(), kRamSize);
+    const std::string before = image(testkit::ramBytes(p).data(), kRamSize);
     EXPECT_EQ(VlxRamPara::VlxAddNewCrop(0, &c), 0);
-    EXPECT_EQ(image(p->ram(), kRamSize), before);
+    EXPECT_EQ(image(testkit::ramBytes(p).data(), kRamSize), before);
     // a PC write since the last rebuild does not lead to a duplicate id
     for (int i = 0; i < kCropEntries; ++i) setCrop(p, i, 0);
     setCrop(p, 5, cropWord(1, 1));
@@ -324,21 +325,21 @@ TEST_F(StoreTest, HostileCropEntriesAndIndexesStayInBounds) {
     p->setRamU16(windowField(0, kWinSource), 0x80C8);
     short isCrop = 0;
     char cropIndex = 5;
-    EXPECT_EQ(VlxRamPara::VlxGetImageSource(p->ram(), 0, &isCrop, &cropIndex, 0), 0);
+    EXPECT_EQ(VlxRamPara::VlxGetImageSource(testkit::ramBytes(p).data(), 0, &isCrop, &cropIndex, 0), 0);
     EXPECT_EQ(isCrop, 0);       // no crop a caller could look up
     EXPECT_EQ(cropIndex, 5);
     p->setRamU16(windowField(0, kWinSource), 0x8003);
-    EXPECT_EQ(VlxRamPara::VlxGetImageSource(p->ram(), 0, &isCrop, &cropIndex, 0), 0);
-    EXPECT_EQ(VlxRamPara::VlxGetImageSource(p->ram(), 200, &isCrop, &cropIndex, 0), 0);
+    EXPECT_EQ(VlxRamPara::VlxGetImageSource(testkit::ramBytes(p).data(), 0, &isCrop, &cropIndex, 0), 0);
+    EXPECT_EQ(VlxRamPara::VlxGetImageSource(testkit::ramBytes(p).data(), 200, &isCrop, &cropIndex, 0), 0);
 
-    const std::string before = image(p->ram(), kRamSize);
+    const std::string before = image(testkit::ramBytes(p).data(), kRamSize);
     VlxRamPara::VlxSetImageSource(0, 1, 16);
     VlxRamPara::VlxSetImageSource(0, 9, 0);
     VlxRamPara::VlxSetImageSource(0, 1, char(0xFF));  // -1 on the PC, 255 on the board: refused on both
     VlxRamPara::VlxSetImageSource(0, char(0xFF), 0);
     VlxRamPara::VlxSetEDIDPara(6, 1, 1, 1);
     VlxRamPara::VlxSetEDIDPara(-1, 1, 1, 1);
-    EXPECT_EQ(image(p->ram(), kRamSize), before);
+    EXPECT_EQ(image(testkit::ramBytes(p).data(), kRamSize), before);
     EXPECT_EQ(VlxRamPara::VlxUserModeSaved(16), 0);
     EXPECT_EQ(VlxRamPara::mode_file_deal(16, 0), 0);
     EXPECT_EQ(VlxRamPara::mode_file_deal(-1, 1), 0);
@@ -351,7 +352,7 @@ TEST_F(StoreTest, WindowSourceFollowsCropOrFallsBackToInputZero) {
     setCrop(p, 4, cropWord(3, 1));
     VlxRamPara::VlxCropSourceInit();
     p->setRamU16(kCurrentMode, 5);
-    std::memcpy(p->shadow(), p->ram(), kRamSize);
+    p->shadowTakesRam();
 
     VlxRamPara::VlxSetImageSource(1, 3, 2);
     EXPECT_EQ(p->ramU16(windowField(2, kWinSource)), 0x8004);
@@ -359,14 +360,14 @@ TEST_F(StoreTest, WindowSourceFollowsCropOrFallsBackToInputZero) {
     EXPECT_EQ(c331_manage::update_flag, 1);
     short isCrop = 0;
     char index = 0;
-    EXPECT_EQ(VlxRamPara::VlxGetImageSource(p->ram(), 2, &isCrop, &index, 0), 3);
+    EXPECT_EQ(VlxRamPara::VlxGetImageSource(testkit::ramBytes(p).data(), 2, &isCrop, &index, 0), 3);
     EXPECT_EQ(isCrop, 1);
     EXPECT_EQ(index, 4);
 
     VlxRamPara::VlxSetImageSource(2, 3, 2);  // input 3 has one crop only
     EXPECT_EQ(p->ramU16(windowField(2, kWinSource)), 0);
     VlxRamPara::VlxSetImageSource(0, 5, 2);
-    EXPECT_EQ(VlxRamPara::VlxGetImageSource(p->ram(), 2, &isCrop, &index, 0), 5);
+    EXPECT_EQ(VlxRamPara::VlxGetImageSource(testkit::ramBytes(p).data(), 2, &isCrop, &index, 0), 5);
     EXPECT_EQ(isCrop, 0);
 
     // current mode changed since the last save: left alone
@@ -377,7 +378,8 @@ TEST_F(StoreTest, WindowSourceFollowsCropOrFallsBackToInputZero) {
 
 TEST_F(StoreTest, ImageSourceOfModeCopyReadsThatCopysCropTable) {
     VlxRamPara* p = start();
-    unsigned char* copy = p->modeSlot(3) + 2;  // copy of RAM 0x380..
+    std::vector<uint8_t> slot = testkit::slotBytes(p, 3);
+    unsigned char* copy = slot.data() + 2;  // copy of RAM 0x380..
     VlxRamPara::setU16(copy, windowField(1, kWinSource) - kModeStart, 0x8007);
     VlxRamPara::setU16(copy, kCropTable + 70 - kModeStart, cropWord(4, 1));
     setCrop(p, 7, cropWord(1, 1));  // the live RAM says something else
@@ -402,10 +404,10 @@ TEST_F(StoreTest, EdidParametersAreWrittenUnderHandOver) {
 TEST_F(StoreTest, LanguageAndModeIndexReadTheLowByteAndU16) {
     VlxRamPara* p = start();
     p->setRamU16(kLanguage, 0x0102);
-    p->setU16(p->shadow(), kLanguage, 0x0002);
+    testkit::setShadowU16(p, kLanguage, 0x0002);
     EXPECT_EQ(VlxRamPara::VlxLanguageChanged(), 1);
     EXPECT_EQ(g_language, 2);
-    std::memcpy(p->shadow(), p->ram(), kRamSize);
+    p->shadowTakesRam();
     EXPECT_EQ(VlxRamPara::VlxLanguageChanged(), 0);
     p->setRamU16(kCurrentMode, 16);
     EXPECT_EQ(VlxRamPara::VlxGetCurrentModeIndex(), 16);
@@ -416,8 +418,8 @@ TEST_F(StoreTest, LanguageAndModeIndexReadTheLowByteAndU16) {
 TEST_F(StoreTest, NearestSavedModeWrapsAround) {
     VlxRamPara* p = start();
     EXPECT_EQ(VlxRamPara::VlxUserModeIndex(0, 1), 256);
-    p->modeSlot(2)[0] = p->modeSlot(2)[1] = 0xAA;
-    p->modeSlot(14)[0] = p->modeSlot(14)[1] = 0xAA;
+    testkit::markSlot(p, 2, 0xAA);
+    testkit::markSlot(p, 14, 0xAA);
     EXPECT_EQ(VlxRamPara::VlxUserModeIndex(2, 1), 14);
     EXPECT_EQ(VlxRamPara::VlxUserModeIndex(14, 1), 2);
     EXPECT_EQ(VlxRamPara::VlxUserModeIndex(2, 0), 14);

@@ -238,3 +238,47 @@ TEST_F(FpgaTest, BrightnessRequestSendsThePercentageToBothFpgasAndKeepsItAsAManu
     EXPECT_EQ(ram->ramU16(vlxram::kBrightness), 50);
     EXPECT_EQ(guestErrors(), 0u);
 }
+
+// A PC rewrites the mode region whole, alternately with the screen black and shown, while the
+// engine serves screen switches: its write-back of the state the FPGAs hold lands only on the
+// word its switch was decided from, so the region is one of the PC's writes whole at every hold.
+// And a PC's word not yet applied stays when the schedule switches the screen meanwhile.
+TEST_F(FpgaTest, ScreenStateWriteBackNeverLandsOnAPcsNewerWord) {
+    fpga_manage* e = open();
+    ASSERT_TRUE(bringUp());
+    constexpr unsigned kMarker = vlxram::kUnused8DE;  // a word no engine writes
+    unsigned char region[2][vlxram::kModeLength];
+    ram->snapshot(vlxram::kModeStart, vlxram::kModeLength, region[0]);
+    std::memcpy(region[1], region[0], sizeof region[1]);
+    for (uint16_t k = 0; k < 2; ++k) {
+        VlxRamPara::setU16(region[k], vlxram::kScreenState - vlxram::kModeStart, k);
+        VlxRamPara::setU16(region[k], kMarker - vlxram::kModeStart, uint16_t(0x1111 * (k + 1)));
+    }
+    std::atomic<bool> stop{false};
+    std::atomic<int> writes{0}, mixed{0};
+    std::thread pc([&] {
+        for (int i = 0; !stop; ++i) {
+            ManageMutexLocker lock;
+            if (i > 0 && ram->ramU16(vlxram::kScreenState) != ram->ramU16(kMarker) / 0x1111 - 1) ++mixed;
+            VlxRamPara::VlxRamParaDeal(region[i % 2], uint16_t(vlxram::kModeLength), vlxram::kModeStart);
+            ++writes;
+        }
+    });
+    while (writes < 1) std::this_thread::yield();
+    for (int n = 0; n < 400 && mixed == 0; ++n) e->set_output_status();
+    stop = true;
+    pc.join();
+    EXPECT_EQ(mixed.load(), 0) << "of " << writes.load() << " region writes";
+
+    e->SCREEN_fpgactrl_status(0);  // black, applied
+    {
+        ManageMutexLocker lock;  // a PC's picture word, its apply still to come
+        ram->setRamU16(vlxram::kScreenState, 0);
+    }
+    e->SCREEN_fpgactrl_status(0);  // the schedule's off time
+    EXPECT_EQ(ram->snapshotU16(vlxram::kScreenState), 0);
+    e->output_onoff_request = 1;  // the apply, as the scaler's pass hands it over
+    tick();
+    EXPECT_FALSE(chips->fpga[0]->black() || chips->fpga[1]->black());
+    EXPECT_EQ(guestErrors(), 0u);
+}

@@ -41,7 +41,7 @@ TEST_F(LinkTest, BadBccIsDroppedWithoutReplyOrEffect) {
     const auto line = cat(lineOf(f), lineOf(card));
     link.onBytes(line.data(), line.size(), send);
     EXPECT_TRUE(sent.empty());
-    EXPECT_NE(store->ram()[0x880], 9);
+    EXPECT_NE(store->ramByte(0x880), 9);
     EXPECT_FALSE(pc_window::open()) << "a bad frame does not count as PC activity";
     EXPECT_EQ(link.droppedFrames(), 2u);
 }
@@ -50,7 +50,7 @@ TEST_F(LinkTest, GoodFrameIsAnswered) {
     const auto line = lineOf(memWrite(0x880, {9, 0}));
     link.onBytes(line.data(), line.size(), send);
     ASSERT_EQ(sent.size(), 1u);
-    EXPECT_EQ(store->ram()[0x880], 9);
+    EXPECT_EQ(store->ramByte(0x880), 9);
     std::vector<uint8_t> reply(sent[0].size());
     const int n = protocol_phy::data_transf_meaning(sent[0].data(), sent[0].size(), reply.data(), reply.size());
     ASSERT_EQ(n, int(kMinFrame + 1));

@@ -40,7 +40,7 @@ protected:
         fpga[0]->setPortLinks(1);
         fpga[1]->setPortLinks(fpga1Links());
         // nothing to apply from start-up: the shadow is the RAM as loaded
-        std::memcpy(store->shadow(), store->ram(), vlxram::kRamSize);
+        store->shadowTakesRam();
 
         scaler = c331_manage::pInstance();
         scaler->stopThread();

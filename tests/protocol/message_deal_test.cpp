@@ -2,17 +2,18 @@
 #include <QSettings>
 
 #include "protocol_fixture.h"
+#include "support/ram_copies.h"
 
 using namespace prototest;
 using namespace ctl;
 
 TEST_F(ProtocolTest, RamWriteBeyondEndIsRefusedAndChangesNothing) {
-    const std::vector<uint8_t> before(store->ram() + 0xFF8, store->ram() + 0x1000);
+    const std::vector<uint8_t> before = testkit::ramBytes(store, 0xFF8, 8);
     Reply r = deal(handler, memWrite(0xFF8, std::vector<uint8_t>(16, 0x77)));
     EXPECT_EQ(r.status, kStatusRefused);
-    EXPECT_EQ(std::vector<uint8_t>(store->ram() + 0xFF8, store->ram() + 0x1000), before);
+    EXPECT_EQ(testkit::ramBytes(store, 0xFF8, 8), before);
     EXPECT_EQ(deal(handler, memWrite(0xFF8, std::vector<uint8_t>(8, 0x77))).status, kStatusOk);
-    EXPECT_EQ(store->ram()[0xFFF], 0x77);
+    EXPECT_EQ(store->ramByte(0xFFF), 0x77);
     // Spaces that do not exist and a parameter address past the user modes.
     EXPECT_EQ(deal(handler, memWrite(0x11000, {1})).status, kStatusRefused);
     EXPECT_EQ(deal(handler, memWrite(0x70000000, {1})).status, kStatusRefused);
@@ -105,7 +106,7 @@ TEST_F(ProtocolTest, MissingEnginesAnswerNotAvailableNeverSuccess) {
 
 TEST_F(ProtocolTest, UserModeWriteLandsInItsSlotAndReadsBack) {
     EXPECT_EQ(deal(handler, memWrite(0x10000, {0xAA, 0xAA, 9})).status, kStatusOk);
-    EXPECT_EQ(store->modeSlot(15)[2], 9);
+    EXPECT_EQ(testkit::slotBytes(store, 15)[2], 9);
     Reply r = deal(handler, memRead(0x10000, 3));
     EXPECT_EQ(r.data, (std::vector<uint8_t>{0xAA, 0xAA, 9}));
     EXPECT_EQ(deal(handler, memWrite(0x1FFF, {1, 2, 3, 4})).status, kStatusRefused);
@@ -161,20 +162,20 @@ TEST_F(ProtocolTest, LengthFieldThatDisagreesWithTheFrameHasNoEffect) {
     f.back() ^= 1;  // BCC still right for the changed byte
     Reply r = deal(handler, f);
     EXPECT_EQ(r.status, kStatusBadRequest);
-    EXPECT_NE(store->ram()[0x880], 9);
+    EXPECT_NE(store->ramByte(0x880), 9);
     // The inner length of a memory write must match too.
     std::vector<uint8_t> p(8);
     ctl::wr32(p.data(), 0x880);
     ctl::wr16(p.data() + 4, 40);
     EXPECT_EQ(deal(handler, frame(kGroupWriteMemory, cat(p, {9, 0}))).status, kStatusBadRequest);
-    EXPECT_NE(store->ram()[0x880], 9);
+    EXPECT_NE(store->ramByte(0x880), 9);
     EXPECT_FALSE(deal(handler, std::vector<uint8_t>(10, 0)).present) << "no header, no reply";
 }
 
 TEST_F(ProtocolTest, UnknownGroupIsAnsweredAndChangesNothing) {
-    const std::vector<uint8_t> before(store->ram(), store->ram() + 4096);
+    const std::vector<uint8_t> before = testkit::ramBytes(store);
     EXPECT_EQ(deal(handler, frame(0x33, {1, 2, 3})).status, kStatusUnknownGroup);
-    EXPECT_EQ(std::vector<uint8_t>(store->ram(), store->ram() + 4096), before);
+    EXPECT_EQ(testkit::ramBytes(store), before);
 }
 
 TEST_F(ProtocolTest, FlashEraseOfMisalignedUnitsIsRefused) {

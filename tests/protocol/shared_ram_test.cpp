@@ -31,7 +31,8 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 // Words of the mode region no engine applies: a copy torn between two writes of the region
-// shows as markers of both.
+// shows as markers of both. A mode also holds the screen state its marker's last bit names
+// (0x844, 1 black): the FPGA engine switches the screen and writes the state back meanwhile.
 constexpr unsigned kMarkers[] = {0x3A4, 0x8DE, 0xB80, 0xFFE};
 
 class SharedRamTest : public EnginesWorld {
@@ -95,6 +96,7 @@ protected:
     std::vector<uint8_t> mode(uint16_t marker) const {
         std::vector<uint8_t> m(region, region + kModeLength);
         for (unsigned a : kMarkers) VlxRamPara::setU16(m.data(), a - kModeStart, marker);
+        VlxRamPara::setU16(m.data(), kScreenState - kModeStart, marker & 1);
         return m;
     }
     // The marker of a mode copy starting at RAM 0x380; 0 when its markers differ.
@@ -102,7 +104,7 @@ protected:
         const uint16_t first = VlxRamPara::getU16(m, kMarkers[0] - kModeStart);
         for (unsigned a : kMarkers)
             if (VlxRamPara::getU16(m, a - kModeStart) != first) return 0;
-        return first;
+        return VlxRamPara::getU16(m, kScreenState - kModeStart) == (first & 1) ? first : 0;
     }
     static uint16_t fileMarker(int slot) {
         const std::string f = testkit::readFile("/data/modes/custom_mode" + std::to_string(slot + 1));
@@ -279,11 +281,10 @@ TEST_F(SharedRamTest, PcSlotWritesBesidePanelSavesAndRecallsAreNeitherUndoneNorM
     std::thread slotWriter([&] {
         plat::Locker<plat::Mutex> lock(store->mode_mutex);  // a PC's slot write holds it so
         const std::vector<uint8_t> m = mode(0x6666);
-        std::memcpy(store->modeSlot(2) + 2, m.data(), kModeLength / 2);
+        store->putSlot(2, 2, m.data(), kModeLength / 2);
         half = true;
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
-        std::memcpy(store->modeSlot(2) + 2 + kModeLength / 2, m.data() + kModeLength / 2, kModeLength / 2);
-        ++store->mode_changes[2];
+        store->putSlot(2, 2 + kModeLength / 2, m.data() + kModeLength / 2, kModeLength / 2);
     });
     while (!half) std::this_thread::yield();
     touchMode(2, false);

@@ -50,7 +50,7 @@ TEST_F(TransportTest, TcpFramesSplitOverReadsOrJoinedInOneAreAllAnswered) {
     ASSERT_FALSE(r2.empty());
     EXPECT_EQ(r2[kGroup], kGroupWriteMemory);
     ASSERT_EQ(r3.size(), kMinFrame + 3);
-    EXPECT_EQ(store->ram()[0x881], 1);
+    EXPECT_EQ(store->ramByte(0x881), 1);
 }
 
 TEST_F(TransportTest, SeveralTcpClientsAreServedWhileOneStallsMidFrame) {
@@ -196,7 +196,7 @@ protected:
         plat::sim::C331Engine::Times t;  // erases as a fast part: the simulator polls slower than a wire
         t.erase4k = t.erase32k = t.erase64k = 2 * plat::sim::kNsPerMs;
         chip->engine().setTimes(t);
-        std::memcpy(store->shadow(), store->ram(), vlxram::kRamSize);
+        store->shadowTakesRam();
         m = c331_manage::createForTest();
         for (int i = 0; i < 6; ++i) m->step();
         installProtocolEngines(nullptr);
@@ -289,7 +289,7 @@ TEST_F(C331OverTcpTest, MenuDrawnAfterRegister11Bit3AndAHeldControllerFailsAFont
     EXPECT_EQ(runClient(tcp, "write-reg 11 0xFF 0x08").status, kStatusOk);
     EXPECT_EQ(g_osd_update.load(), 1);
     m->step();
-    std::memcpy(store->shadow(), store->ram(), vlxram::kRamSize);
+    store->shadowTakesRam();
     m->step();
     {
         auto lock = chip->engineLock();

@@ -45,9 +45,9 @@ TEST_F(C331DispatchTest, LedWidthAndHeightInOneWriteGiveOnePanelInitAndTheHandsh
 }
 
 TEST_F(C331DispatchTest, OnlyTheGreenGainChangedStillSendsAllFourGainsInOneCall) {
-    ram->ram()[kColorTempMode] = 0;
-    ram->ram()[kColorTempR] = 128;
-    ram->ram()[kColorTempB] = 32;
+    ram->setRamByte(kColorTempMode, 0);
+    ram->setRamByte(kColorTempR, 128);
+    ram->setRamByte(kColorTempB, 32);
     takeAsApplied();
     const unsigned calls = m->colortemp_calls;
     writeRam(kColorTempG, 77);

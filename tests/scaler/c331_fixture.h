@@ -56,7 +56,7 @@ protected:
     c331_manage* startRunning() {
         ram = startStore();
         // The shadow is the RAM as last saved: start with nothing to apply.
-        std::memcpy(ram->shadow(), ram->ram(), vlxram::kRamSize);
+        ram->shadowTakesRam();
         m = c331_manage::createForTest();
         for (int i = 0; i < 6 && m->state() != c331_manage::kStateRunning; ++i) m->step();
         // The first supervision pass after bring-up measures every shown input.
@@ -74,13 +74,13 @@ protected:
     void takeAsApplied() {
         ManageMutexLocker lock;
         applied_ram::takeRam();
-        std::memcpy(ram->shadow(), ram->ram(), vlxram::kRamSize);
+        ram->shadowTakesRam();
     }
     // The change notification's save after a pass: the shadow follows the RAM. The manager's
     // base stays as its passes keep it.
     void shadowFollows() {
         ManageMutexLocker lock;
-        std::memcpy(ram->shadow(), ram->ram(), vlxram::kRamSize);
+        ram->shadowTakesRam();
     }
     uint32_t regOf(uint32_t desc, int och = 0) const { return chip->regValue(desc, 16u * unsigned(och)); }
 

@@ -229,7 +229,7 @@ TEST_F(OsdDrawTest, BitmapMenuIsCopiedFromStagingWithItsColourTable) {
 TEST_F(OsdDrawTest, UpdateWaitsWhileATestPatternIsShown) {
     {
         ManageMutexLocker lock;
-        ram->ram()[vlxram::kTestPattern] = 3;
+        ram->setRamByte(vlxram::kTestPattern, 3);
         c331_manage::update_flag = 1;
     }
     m->step();
@@ -240,7 +240,7 @@ TEST_F(OsdDrawTest, UpdateWaitsWhileATestPatternIsShown) {
     EXPECT_EQ(m->osd_update_request, 1);
     {
         ManageMutexLocker lock;
-        ram->ram()[vlxram::kTestPattern] = 0;
+        ram->setRamByte(vlxram::kTestPattern, 0);
         c331_manage::update_flag = 1;
     }
     m->step();
@@ -281,7 +281,7 @@ TEST_F(OsdDrawTest, UpdateWaitsWhileAPcFlashJobHoldsTheFlashControllerAndFollows
 TEST_F(OsdTest, AfterARestartWithTheOsdOnTheMenuIsDrawnAtTheFirstApplyPassWithoutAPcCommand) {
     ram = startStore();
     ram->setRamU16(vlxram::kOsdEnable, 1);
-    std::memcpy(ram->shadow(), ram->ram(), vlxram::kRamSize);
+    ram->shadowTakesRam();
     testkit::writeFile("/data/configs/omenu.json", textMenu("AB"));
     loadSmallFonts();
     m = c331_manage::createForTest();

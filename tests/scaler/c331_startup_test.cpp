@@ -6,7 +6,7 @@ using scalertest::ScalerTest;
 
 TEST_F(ScalerTest, RunningControllerAppliesPatternAndBrightnessHandedOverByAScreen) {
     ram = startStore();
-    std::memcpy(ram->shadow(), ram->ram(), vlxram::kRamSize);
+    ram->shadowTakesRam();
     std::atomic<int> lastCode{0};
     QObject::connect(ram, &VlxRamPara::sig_update_para, [&](int code) { lastCode = code; });
     c331_manage* mgr = c331_manage::pInstance();
@@ -19,7 +19,7 @@ TEST_F(ScalerTest, RunningControllerAppliesPatternAndBrightnessHandedOverByAScre
     const uint16_t brightness = uint16_t(ram->ramU16(vlxram::kBrightness) == 30 ? 40 : 30);
     {
         ManageMutexLocker lock;
-        ram->ram()[vlxram::kTestPattern] = 2;  // green
+        ram->setRamByte(vlxram::kTestPattern, 2);  // green
         ram->setRamU16(vlxram::kBrightness, brightness);
         c331_manage::update_flag = 1;
     }

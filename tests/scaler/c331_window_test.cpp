@@ -91,7 +91,7 @@ TEST_F(C331WindowTest, FreezeWithSignalFreezesTheWindowsInputChannel) {
 
 TEST_F(C331WindowTest, CropIndexFortyAndAboveChangesNothing) {
     threeWindows();
-    ram->ram()[kCropTable + 10 * 3] = 5;
+    ram->setRamByte(kCropTable + 10 * 3, 5);
     m->c331_SetInputsourceCrop(0, 0x8028);
     EXPECT_EQ(m->gWininfo[0].cropIdx, 0);
     m->c331_SetInputsourceCrop(0, 0x8003);

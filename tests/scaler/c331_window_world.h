@@ -58,7 +58,7 @@ protected:
         const unsigned a = vlxram::kInputTiming + vlxram::kInputTimingSize * unsigned(source);
         ram->setRamU16(a, uint16_t(hact));
         ram->setRamU16(a + 2, uint16_t(vact));
-        ram->ram()[a + 4] = uint8_t(hz);
+        ram->setRamByte(a + 4, uint8_t(hz));
         const c331in::ReceiverTiming t = c331in::timingFromRam(source, unsigned(hact), unsigned(vact), unsigned(hz));
         plat::sim::C331Model::InputSignal in;
         in.htotal = t.htotal;
@@ -72,7 +72,7 @@ protected:
         const unsigned a = vlxram::kInputTiming + vlxram::kInputTimingSize * unsigned(source);
         ram->setRamU16(a, 0);
         ram->setRamU16(a + 2, 0);
-        ram->ram()[a + 4] = 0;
+        ram->setRamByte(a + 4, 0);
         chip->setInputSignal(c331_manage::vlxApi_inputCvtC331(source), {});
     }
     // One manager pass after the measurement interval.

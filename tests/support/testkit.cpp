@@ -90,7 +90,7 @@ void SimBoardTest::SetUp() {
 }
 
 void SimBoardTest::TearDown() {
-    RamFileWriter::flush();  // no save of this test lands under the next test's root
+    RamFileWriter::resetForTest();  // no save of this test lands under the next test's root, nor is owed to it
     plat::resetShell();
     plat::resetSys();
     if (!std::getenv("VLX_KEEP_TEST_ROOT") && !root_.empty()) {

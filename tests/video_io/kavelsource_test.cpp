@@ -188,9 +188,9 @@ TEST_F(VideoTest, EdidRequestWritesThePatchedTimingOnlyWhenItDiffersAndReadsItBa
     auto e = eeprom(2);
     const unsigned before = e->pageWrites();
     EXPECT_EQ(before, 0u) << "EEPROMs already holding their EDID are not rewritten";
-    VlxRamPara::setU16(ram->ram(), vlxram::kEdidPara + 12, 1280);
-    VlxRamPara::setU16(ram->ram(), vlxram::kEdidPara + 14, 1024);
-    VlxRamPara::setU16(ram->ram(), vlxram::kEdidPara + 16, 75);
+    ram->setRamU16(vlxram::kEdidPara + 12, 1280);
+    ram->setRamU16(vlxram::kEdidPara + 14, 1024);
+    ram->setRamU16(vlxram::kEdidPara + 16, 75);
     src->set_edid_flag[2] = 1;
     src->edid_write_flag[2] = 0;
     src->stepForTest(&kavelsource::about_set_edid_deal);
@@ -263,9 +263,9 @@ TEST_F(VideoTest, EdidRequestWhoseEepromStopsAnsweringIsServedOnTheNextPass) {
 
 TEST_F(VideoTest, RefusedEdidTimingLeavesTheEepromAsItWas) {
     const std::vector<uint8_t> before = eeprom(1)->contents();
-    VlxRamPara::setU16(ram->ram(), vlxram::kEdidPara + 6, 3840);
-    VlxRamPara::setU16(ram->ram(), vlxram::kEdidPara + 8, 2160);
-    VlxRamPara::setU16(ram->ram(), vlxram::kEdidPara + 10, 60);  // far above DVI's link
+    ram->setRamU16(vlxram::kEdidPara + 6, 3840);
+    ram->setRamU16(vlxram::kEdidPara + 8, 2160);
+    ram->setRamU16(vlxram::kEdidPara + 10, 60);  // far above DVI's link
     src->set_edid_flag[1] = 1;
     src->stepForTest(&kavelsource::about_set_edid_deal);
     EXPECT_EQ(src->set_edid_flag[1].load(), 0);
@@ -274,6 +274,33 @@ TEST_F(VideoTest, RefusedEdidTimingLeavesTheEepromAsItWas) {
     EXPECT_EQ(ram->ramU16(vlxram::kEdidPara + 6), 1920) << "the RAM says what the input offers";
     EXPECT_EQ(ram->ramU16(vlxram::kEdidPara + 8), 1080);
     EXPECT_EQ(ram->ramU16(vlxram::kEdidPara + 10), 60);
+}
+
+// DVI's words are set back from a look that found them refused; a PC writes good words before
+// the set-back lands: they stay. Words still as refused take the timing the EEPROM offers.
+TEST_F(VideoTest, EdidSetBackLandsOnlyOnTheRefusedWordsItWasDecidedFrom) {
+    constexpr unsigned kDvi = vlxram::kEdidPara + 6;
+    auto put = [&](uint16_t w, uint16_t h) {
+        ManageMutexLocker lock;
+        ram->setRamU16(kDvi, w);
+        ram->setRamU16(kDvi + 2, h);
+        ram->setRamU16(kDvi + 4, 60);
+    };
+    const std::vector<uint8_t> offered = eeprom(1)->contents();
+    std::vector<uint8_t> edid;
+    std::string error;
+    unsigned char refused[vlxram::kEdidParaSize];
+    put(3840, 2160);  // more than DVI's link carries
+    ASSERT_FALSE(src->wanted_edid(1, &edid, &error, refused));
+    put(1280, 1024);  // the PC's, after the look
+    src->restore_edid_words(1, offered, refused);
+    EXPECT_EQ(ram->snapshotU16(kDvi), 1280);
+    EXPECT_EQ(ram->snapshotU16(kDvi + 2), 1024);
+    put(3840, 2160);
+    ASSERT_FALSE(src->wanted_edid(1, &edid, &error, refused));
+    src->restore_edid_words(1, offered, refused);
+    EXPECT_EQ(ram->snapshotU16(kDvi), 1920);
+    EXPECT_EQ(ram->snapshotU16(kDvi + 2), 1080);
 }
 
 TEST_F(VideoTest, InvalidEepromIsRepairedAtStartAndKeepsItsEdidOverAReboot) {
@@ -300,8 +327,8 @@ TEST_F(VideoTest, StartCheckKeepsTheEepromsEdidWhenTheRamAsksForASizeNoInputOffe
     ASSERT_TRUE(Set_Custom_HDMI_EDID(custom, EdidKind::Hdmi20, 3840, 2160, 30));
     eeprom(4)->setContents(custom);
     // HDMI3 with an empty width field, HDMI4 taller than an EDID can say
-    VlxRamPara::setU16(ram->ram(), vlxram::kEdidPara + 6 * 4, 0);
-    VlxRamPara::setU16(ram->ram(), vlxram::kEdidPara + 6 * 5 + 2, 5000);
+    ram->setRamU16(vlxram::kEdidPara + 6 * 4, 0);
+    ram->setRamU16(vlxram::kEdidPara + 6 * 5 + 2, 5000);
     kavelsource::resetInstanceForTest();
     g_check_edid = "Always";
     src = kavelsource::pInstance();

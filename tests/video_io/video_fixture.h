@@ -55,7 +55,7 @@ protected:
     // RAM 0x100 + 6s: width, height, rate.
     std::vector<int> ramTiming(int s) {
         const unsigned at = vlxram::kInputTiming + vlxram::kInputTimingSize * unsigned(s);
-        return {ram->ramU16(at), ram->ramU16(at + 2), ram->ram()[at + 4], ram->ram()[at + 5]};
+        return {ram->ramU16(at), ram->ramU16(at + 2), ram->ramByte(at + 4), ram->ramByte(at + 5)};
     }
     HDMI_INFO record(int s) {
         plat::Locker<plat::QtMutex> l(Utils::_source_hdminfo_mutex);

@@ -203,7 +203,7 @@ void ImageLayout::on_button_state_clicked() {
     showState(switchOn);
     {
         ManageMutexLocker lock;
-        VlxRamPara::p_vlxrampara_config->ram()[field(vlxram::kWinState)] = switchOn ? 1 : 0;
+        VlxRamPara::p_vlxrampara_config->setRamByte(field(vlxram::kWinState), switchOn ? 1 : 0);
         c331_manage::update_flag = 1;
     }
     if (switchOn)
@@ -217,7 +217,7 @@ void ImageLayout::setMirror(int mode) {
     mirror_select(mode);
     ManageMutexLocker lock;
     c331_manage::update_flag = 1;
-    VlxRamPara::p_vlxrampara_config->ram()[field(vlxram::kWinAttributes)] = uint8_t(mode);
+    VlxRamPara::p_vlxrampara_config->setRamByte(field(vlxram::kWinAttributes), uint8_t(mode));
 }
 
 void ImageLayout::on_mirror1_clicked() { setMirror(0); }
@@ -247,7 +247,7 @@ void ImageLayout::on_comboBox_currentIndexChanged(int index) {
     // -1 (an index the list does not hold) would store 0xFF
     if (index < 0 || index >= kHotBackupItems) return;
     ManageMutexLocker lock;
-    VlxRamPara::p_vlxrampara_config->ram()[field(vlxram::kWinHotBackup)] = uint8_t(index);
+    VlxRamPara::p_vlxrampara_config->setRamByte(field(vlxram::kWinHotBackup), uint8_t(index));
 }
 
 void ImageLayout::moveHighlight(QPushButton* to) {

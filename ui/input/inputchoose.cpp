@@ -360,7 +360,7 @@ void InputChoose::syncUpdate(int code) {
     unsigned char crops[cropBytes];
     p->snapshot(vlxram::kCropTable, cropBytes, crops);
     if (code == 103 ||
-        std::memcmp(crops, p->shadow() + vlxram::kCropTable, cropBytes) != 0) {
+        p->shadowDiffers(vlxram::kCropTable, cropBytes, crops)) {
         VlxRamPara::VlxCropSourceInit();
         initSource();
         crop_source_num_update();

@@ -268,7 +268,7 @@ void InputCut::syncUpdate(int code) {
     unsigned char crops[cropBytes];
     p->snapshot(vlxram::kCropTable, cropBytes, crops);
     if (code == 103 ||
-        std::memcmp(crops, p->shadow() + vlxram::kCropTable, cropBytes) != 0) {
+        p->shadowDiffers(vlxram::kCropTable, cropBytes, crops)) {
         VlxRamPara::VlxCropSourceInit();
         crop_source_num_update();
         source_init();

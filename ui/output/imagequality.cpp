@@ -130,7 +130,7 @@ void ImageQuality::on_Button_reset_clicked() {
     // the factory image holds RAM address a at offset a - 0x300 + 2
     const unsigned offset = kPictureStart - kSavedStart + kRamFileMarkerSize;
     ManageMutexLocker lock;
-    std::memcpy(ram->ram() + kPictureStart, default_para_ramlist.data() + offset, kPictureLength);
+    ram->writeRam(kPictureStart, default_para_ramlist.data() + offset, kPictureLength);
     c331_manage::update_flag = 1;
 }
 
@@ -140,7 +140,7 @@ void ImageQuality::syncUpdate() {
     if (VlxRamPara::VlxLanguageChanged()) language_changed();
     unsigned char picture[kPictureLength];
     ram->snapshot(kPictureStart, kPictureLength, picture);
-    if (std::memcmp(picture, ram->shadow() + kPictureStart, kPictureLength) != 0) para_init();
+    if (ram->shadowDiffers(kPictureStart, kPictureLength, picture)) para_init();
 }
 
 void ImageQuality::selectTab(QPushButton* tab, int page) {

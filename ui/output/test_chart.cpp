@@ -72,7 +72,7 @@ void test_chart::writePattern(uint8_t value) {
     {
         ManageMutexLocker lock;
         c331_manage::update_flag = 1;
-        ram->ram()[vlxram::kTestPattern] = value;
+        ram->setRamByte(vlxram::kTestPattern, value);
     }
     asked_ = value;
     waited_ = 0;
@@ -88,7 +88,7 @@ void test_chart::followScaler() {
     uint8_t shown;
     {
         ManageMutexLocker lock;
-        shown = ram->ram()[vlxram::kTestPattern];
+        shown = ram->ramByte(vlxram::kTestPattern);
     }
     const uint8_t index = shown >= 1 && shown <= 8 ? uint8_t(shown - 1) : kNone;
     if (index != selected_) {

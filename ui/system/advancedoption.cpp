@@ -88,6 +88,9 @@ VlxRamPara* ram() { return VlxRamPara::p_vlxrampara_config; }
 uint16_t windowWord(const unsigned char* block, int window, unsigned offset) {
     return VlxRamPara::getU16(block, windowField(window, offset));
 }
+uint16_t windowWord(const VlxRamPara* p, int window, unsigned offset) REQUIRES(ManageLock::manage_mutex) {
+    return p->ramU16(windowField(window, offset));
+}
 
 // A word of the live RAM, copied under the writers' lock (a PC writes it from its link thread).
 uint16_t liveWindowWord(const VlxRamPara* p, int window, unsigned offset) {
@@ -313,7 +316,7 @@ void AdvancedOption::para_init() {
         ManageMutexLocker lock;
         const int16_t audio = int16_t(p->ramU16(kAudioWindow));
         // the range first: a PC may write any word there, and only windows 0..5 have a record
-        if (audio < 0 || audio >= kWindows || windowWord(p->ram(), audio, kWinState) == 0)
+        if (audio < 0 || audio >= kWindows || windowWord(p, audio, kWinState) == 0)
             p->setRamU16(kAudioWindow, 0);
     }
     const int aw = audioWindow();
@@ -362,7 +365,7 @@ void AdvancedOption::on_Button_volume_state_clicked() {
     bool on;
     {
         ManageMutexLocker lock;
-        on = (windowWord(ram()->ram(), k, kWinSound) & kSoundOn) == 0;
+        on = (windowWord(ram(), k, kWinSound) & kSoundOn) == 0;
         ram()->setRamU16(windowField(k, kWinSound), on ? kSoundFull : 0);
         ram()->setRamU16(kAudioWindow, uint16_t(k));
         c331_manage::update_flag = 1;
@@ -371,16 +374,17 @@ void AdvancedOption::on_Button_volume_state_clicked() {
 }
 
 void AdvancedOption::setWindowBytes(unsigned offset, uint8_t andMask, uint8_t orMask) {
+    VlxRamPara* p = ram();
     for (int k = 0; k < kWindowSlots; ++k) {
-        unsigned char& b = ram()->ram()[windowField(k, 0) + offset];
-        b = uint8_t((b & andMask) | orMask);
+        const unsigned a = windowField(k, 0) + offset;
+        p->setRamByte(a, uint8_t((p->ramByte(a) & andMask) | orMask));
     }
 }
 
 void AdvancedOption::on_Button_seamless_clicked() {
     {
         ManageMutexLocker lock;
-        ram()->ram()[kSwitchEffect] = 0;
+        ram()->setRamByte(kSwitchEffect, 0);
         setWindowBytes(kWinOutput, uint8_t(~kFadeBit), 0);
         c331_manage::update_flag = 1;
     }
@@ -392,10 +396,10 @@ void AdvancedOption::on_Button_seamless_clicked() {
 void AdvancedOption::on_Button_fade_clicked() {
     {
         ManageMutexLocker lock;
-        ram()->ram()[kSwitchEffect] = 1;
-        for (int k = 0; k < kFadeEntries; ++k) {
-            ram()->ram()[kFadeTable + 4 * k] = kFadeSteps;
-            ram()->ram()[kFadeTable + 4 * k + 2] = kFadeSteps;
+        ram()->setRamByte(kSwitchEffect, 1);
+        for (unsigned k = 0; k < unsigned(kFadeEntries); ++k) {
+            ram()->setRamByte(kFadeTable + 4 * k, kFadeSteps);
+            ram()->setRamByte(kFadeTable + 4 * k + 2, kFadeSteps);
         }
         setWindowBytes(kWinOutput, 0xFF, kFadeBit);
         c331_manage::update_flag = 1;
@@ -416,7 +420,7 @@ void AdvancedOption::on_modeButton_clicked() {
 void AdvancedOption::setWifi(bool off) {
     {
         ManageMutexLocker lock;
-        ram()->ram()[kWifiApOff] = off ? 1 : 0;
+        ram()->setRamByte(kWifiApOff, off ? 1 : 0);
         c331_manage::update_flag = 1;
     }
     if (off)
@@ -431,7 +435,7 @@ void AdvancedOption::on_Button_wifi_state_clicked() { setWifi(liveByte(ram(), kW
 void AdvancedOption::on_Button_DBD_open_clicked() {
     {
         ManageMutexLocker lock;
-        ram()->ram()[kDotByDot] = 1;
+        ram()->setRamByte(kDotByDot, 1);
         setWindowBytes(kWinOutput + 1, 0, 1);
         c331_manage::update_flag = 1;
     }
@@ -443,7 +447,7 @@ void AdvancedOption::on_Button_DBD_open_clicked() {
 void AdvancedOption::on_Button_DBD_close_clicked() {
     {
         ManageMutexLocker lock;
-        ram()->ram()[kDotByDot] = 0;
+        ram()->setRamByte(kDotByDot, 0);
         setWindowBytes(kWinOutput + 1, 0, 0);
         c331_manage::update_flag = 1;
     }
@@ -461,13 +465,14 @@ void AdvancedOption::syncUpdate(int code) {
     if (language) language_changed();
     // bounded: the word may hold anything a PC wrote, and only windows 0..5 have a record here
     const int aw = audioWindow();
-    unsigned char live[kRamSize];
+    unsigned char live[kRamSize], shadow[kRamSize];
     p->snapshot(0, kRamSize, live);
-    bool differs = windowWord(live, aw, kWinSound) != windowWord(p->shadow(), aw, kWinSound);
+    p->copyShadow(0, kRamSize, shadow);
+    bool differs = windowWord(live, aw, kWinSound) != windowWord(shadow, aw, kWinSound);
     for (unsigned a : {kSwitchEffect, kAudioWindow, kDotByDot, kWifiApOff})
-        differs = differs || VlxRamPara::getU16(live, a) != p->shadowU16(a);
+        differs = differs || VlxRamPara::getU16(live, a) != VlxRamPara::getU16(shadow, a);
     for (int k = 0; k < kWindows; ++k)
-        differs = differs || windowWord(live, k, kWinState) != windowWord(p->shadow(), k, kWinState);
+        differs = differs || windowWord(live, k, kWinState) != windowWord(shadow, k, kWinState);
     if (language || differs) para_init();
     if ((code == 99 || rcv_report_pending_) && rcv_self_recovery_ornot()) {
         rcv_report_pending_ = false;
@@ -746,7 +751,7 @@ void AdvancedOption::chooseLanguage(int value, QPushButton* button) {
     g_language = uint8_t(value);
     {
         ManageMutexLocker lock;
-        ram()->ram()[kLanguage] = uint8_t(value);
+        ram()->setRamByte(kLanguage, uint8_t(value));
         c331_manage::update_flag = 1;
     }
     language_changed();
@@ -778,10 +783,10 @@ void AdvancedOption::factoryReset(int kind, QPushButton* button) {
         ManageMutexLocker lock;
         const unsigned char* image = default_para_ramlist.data() + kRamFileMarkerSize;
         if (kind == 2) {
-            std::memcpy(p->ram() + kSavedStart, image, kEdidPara - kSavedStart);
-            std::memcpy(p->ram() + kSpliceMode, image + (kSpliceMode - kSavedStart), kRamSize - kSpliceMode);
+            p->writeRam(kSavedStart, image, kEdidPara - kSavedStart);
+            p->writeRam(kSpliceMode, image + (kSpliceMode - kSavedStart), kRamSize - kSpliceMode);
         } else {
-            std::memcpy(p->ram() + kSavedStart, image, kSavedLength);
+            p->writeRam(kSavedStart, image, kSavedLength);
         }
         if (p->ramU16(kLedWidth) != p->shadowU16(kLedWidth) || p->ramU16(kLedHeight) != p->shadowU16(kLedHeight) ||
             p->ramU16(kSpliceMode) != p->shadowU16(kSpliceMode)) {

@@ -21,6 +21,7 @@
 #include "support/edid_decode.h"
 #include "support/saved_ram_file.h"
 #include "video_io/kavelsource.h"
+#include "support/ram_copies.h"
 
 using inputtest::InputScreenTest;
 
@@ -307,10 +308,9 @@ TEST_F(BoardScreenTest, EdidOf3840x2160At30SetOnHdmi3LandsInItsEepromAndAnEmptie
 TEST_F(BoardScreenTest, UserModeWhoseEdidsDifferOnTwoPortsWritesBothEeproms) {
     const std::vector<uint8_t> dviBefore = eeprom(1)->contents();
     VlxRamPara* p = ram();
-    p->modeSlot(6)[0] = p->modeSlot(6)[1] = vlxram::kModeSaved;
-    std::memcpy(p->modeSlot(6) + 2, p->ram() + vlxram::kModeStart, vlxram::kModeLength);
+    testkit::saveLiveMode(p, 6);
     auto edidWord = [&](int source, unsigned field, uint16_t v) {
-        VlxRamPara::setU16(p->modeSlot(6) + 2, vlxram::kEdidPara + 6 * unsigned(source) + field - vlxram::kModeStart, v);
+        testkit::setSlotWord(p, 6, vlxram::kEdidPara + 6 * unsigned(source) + field, v);
     };
     edidWord(2, 0, 1280);  // HDMI1 1280x1024@60
     edidWord(2, 2, 1024);

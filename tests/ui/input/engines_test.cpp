@@ -10,6 +10,7 @@
 #include "scaler/c331_wiring.h"
 #include "scaler/engine_requests.h"
 #include "support/saved_ram_file.h"
+#include "support/ram_copies.h"
 
 using inputtest::InputScreenTest;
 
@@ -106,10 +107,7 @@ TEST_F(EngineScreenTest, EdidSaveAndAModeWithTwoNewEdidsRequestEveryChangedPort)
 
     // a mode whose EDIDs differ from the RAM on HDMI1 and DVI
     VlxRamPara* p = ram();
-    p->modeSlot(6)[0] = p->modeSlot(6)[1] = vlxram::kModeSaved;
-    std::memcpy(p->modeSlot(6) + 2, p->ram() + vlxram::kModeStart, vlxram::kModeLength);
-    VlxRamPara::setU16(p->modeSlot(6) + 2, vlxram::kEdidPara + 6 * 2 - vlxram::kModeStart, 1280);
-    VlxRamPara::setU16(p->modeSlot(6) + 2, vlxram::kEdidPara + 6 * 1 + 4 - vlxram::kModeStart, 30);
+    testkit::saveLiveMode(p, 6, {{vlxram::kEdidPara + 6 * 2, 1280}, {vlxram::kEdidPara + 6 * 1 + 4, 30}});
     g_custommode = new CustomMode;
     g_page_focus = 4;
     g_custommode->findChild<QWidget*>(QStringLiteral("mode_list_widget"))

@@ -13,6 +13,7 @@
 #include "support/press_look.h"
 #include "support/text_fit.h"
 #include "ui/output/imagequality.h"
+#include "support/ram_copies.h"
 
 using inputtest::InputScreenTest;
 
@@ -31,10 +32,7 @@ protected:
         for (int w = 1; w < 4; ++w) setBoth(vlxram::windowField(w, vlxram::kWinState), 1);
         setBoth(vlxram::windowField(1, vlxram::kWinSource), 3);
         VlxRamPara* p = ram();
-        p->modeSlot(1)[0] = p->modeSlot(1)[1] = vlxram::kModeSaved;
-        std::memcpy(p->modeSlot(1) + 2, p->ram() + vlxram::kModeStart, vlxram::kModeLength);
-        VlxRamPara::setU16(p->modeSlot(1) + 2, vlxram::kOsdEnable - vlxram::kModeStart, 1);
-        VlxRamPara::setU16(p->modeSlot(1) + 2, vlxram::windowField(4, vlxram::kWinSound) - vlxram::kModeStart, 0);
+        testkit::saveLiveMode(p, 1, {{vlxram::kOsdEnable, 1}, {vlxram::windowField(4, vlxram::kWinSound), 0}});
         testkit::writeFile("/data/modes/MO02.json",
                            R"({"name":"m","osdcount":1,"oactcount":1,"menu":[{"type":0,"status":"on",)"
                            R"("pos":{"x":0,"y":0,"w":1920,"h":120},"act":{"effect":3,"speed":4,"staytime":0},)"

@@ -7,6 +7,7 @@
 
 #include "input_fixture.h"
 #include "support/saved_ram_file.h"
+#include "support/ram_copies.h"
 
 using inputtest::InputScreenTest;
 
@@ -172,13 +173,12 @@ TEST_F(InputScreenTest, DeletingACropAWindowShowsGivesThatWindowTheWholeInput) {
 
 TEST_F(InputScreenTest, CropTableFullStoresNothing) {
     for (int i = 0; i < vlxram::kCropEntries; ++i) putCrop(i, i % 6, i / 6 + 1);
-    unsigned char before[400];
-    std::memcpy(before, ram()->ram() + vlxram::kCropTable, sizeof before);
+    const std::vector<uint8_t> before = testkit::ramBytes(ram(), vlxram::kCropTable, 400);
     InputCut screen;
     child<QPushButton>(&screen, "button_add")->click();
     c331_manage::update_flag = 0;
     child<QPushButton>(&screen, "button_ok")->click();
-    EXPECT_EQ(std::memcmp(before, ram()->ram() + vlxram::kCropTable, sizeof before), 0);
+    EXPECT_EQ(testkit::ramBytes(ram(), vlxram::kCropTable, 400), before);
     EXPECT_EQ(c331_manage::update_flag, 0);
 }
 
@@ -303,7 +303,7 @@ TEST_F(InputScreenTest, InputChoiceRelabelsOnANewLanguageAndRereadsAliasesOnCode
     InputChoose screen;
     QPushButton* cut = child<QPushButton>(&screen, "button_inputcut");
     EXPECT_EQ(cut->geometry().left(), 620);
-    ram()->ram()[vlxram::kLanguage] = 0;
+    ram()->setRamByte(vlxram::kLanguage, 0);
     screen.syncUpdate(1);
     EXPECT_EQ(g_language.load(), 0);
     EXPECT_EQ(child<QLabel>(&screen, "label_title")->text(), QStringLiteral("信源切换"));

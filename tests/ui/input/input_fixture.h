@@ -20,6 +20,7 @@
 #include "ui/shell/my_lineedit.h"
 #include "ui/shell/panel_style.h"
 #include "ui/shell/shell_fixture.h"
+#include "support/ram_copies.h"
 
 namespace inputtest {
 
@@ -27,18 +28,18 @@ class InputScreenTest : public shelltest::ShellTest {
 protected:
     void SetUp() override {
         ShellTest::SetUp();
-        ram()->ram()[vlxram::kLanguage] = 1;
-        std::memcpy(ram()->shadow(), ram()->ram(), vlxram::kRamSize);
+        ram()->setRamByte(vlxram::kLanguage, 1);
+        ram()->shadowTakesRam();
         g_language = 1;
         home();
     }
     uint16_t at(unsigned address) { return ram()->ramU16(address); }
     void setBoth(unsigned address, uint16_t v) {
         ram()->setRamU16(address, v);
-        VlxRamPara::setU16(ram()->shadow(), address, v);
+        testkit::setShadowU16(ram(), address, v);
     }
     // The shadow follows the RAM, as the change notification's save leaves it.
-    void settle() { std::memcpy(ram()->shadow(), ram()->ram(), vlxram::kRamSize); }
+    void settle() { ram()->shadowTakesRam(); }
     // Crop entry `index` of `input` with crop number `number`.
     void putCrop(int index, int input, int number, uint16_t w = 640, uint16_t h = 360) {
         const unsigned e = vlxram::kCropTable + vlxram::kCropEntrySize * unsigned(index);

@@ -4,6 +4,7 @@
 
 #include "input_fixture.h"
 #include "ui/shell/panel_style.h"
+#include "support/ram_copies.h"
 
 using inputtest::InputScreenTest;
 
@@ -15,14 +16,13 @@ TEST_F(InputScreenTest, LayoutOpeningKeepsDotByDotAndAnOutOfListHotBackup) {
     setBoth(win0(vlxram::kWinOutput), 0x0100);
     setBoth(win0(vlxram::kWinDbdMode), 8);
     setBoth(win0(vlxram::kWinHotBackup), 9);  // written by the PC, beyond the list
-    unsigned char before[vlxram::kRamSize];
-    std::memcpy(before, ram()->ram(), sizeof before);
+    const std::vector<uint8_t> before = testkit::ramBytes(ram());
     ImageLayout screen;
-    EXPECT_EQ(std::memcmp(before, ram()->ram(), sizeof before), 0);
+    EXPECT_EQ(testkit::ramBytes(ram()), before);
     EXPECT_EQ(c331_manage::update_flag, 0);
     EXPECT_EQ(child<QComboBox>(&screen, "comboBox_P2P")->currentIndex(), 2);
     screen.syncUpdate();
-    EXPECT_EQ(ram()->ram()[win0(vlxram::kWinHotBackup)], 9);
+    EXPECT_EQ(ram()->ramByte(win0(vlxram::kWinHotBackup)), 9);
 }
 
 TEST_F(InputScreenTest, LayoutKeypadKeepsTheWindowOnTheLedScreenAndRefusesHugeNumbers) {
@@ -58,7 +58,7 @@ TEST_F(InputScreenTest, LayoutPanelWritesStateMirrorAndPointToPointOfItsWindow) 
     EXPECT_EQ(screen.imageIndex(), 2);
     EXPECT_EQ(child<QLabel>(&screen, "image_state")->text(), QStringLiteral("Image state:OFF"));
     child<QPushButton>(&screen, "button_state")->click();
-    EXPECT_EQ(ram()->ram()[vlxram::windowField(2, vlxram::kWinState)], 1);
+    EXPECT_EQ(ram()->ramByte(vlxram::windowField(2, vlxram::kWinState)), 1);
     EXPECT_EQ(c331_manage::update_flag, 1);
     // the strip is rebuilt on the state change; its frame keeps marking window 3
     screen.syncUpdate();
@@ -66,7 +66,7 @@ TEST_F(InputScreenTest, LayoutPanelWritesStateMirrorAndPointToPointOfItsWindow) 
 
     c331_manage::update_flag = 0;
     screen.on_mirror3_clicked();
-    EXPECT_EQ(ram()->ram()[vlxram::windowField(2, vlxram::kWinAttributes)], 2);
+    EXPECT_EQ(ram()->ramByte(vlxram::windowField(2, vlxram::kWinAttributes)), 2);
     EXPECT_EQ(c331_manage::update_flag, 1);
     c331_manage::update_flag = 0;
     screen.on_mirror3_clicked();
@@ -85,10 +85,7 @@ TEST_F(InputScreenTest, LayoutPanelWritesStateMirrorAndPointToPointOfItsWindow) 
 
 TEST_F(InputScreenTest, UserModesUseCopiesTheSlotAndDeleteRemovesItsFilesWithoutFlag) {
     VlxRamPara* p = ram();
-    p->modeSlot(4)[0] = p->modeSlot(4)[1] = vlxram::kModeSaved;
-    std::memcpy(p->modeSlot(4) + 2, p->ram() + vlxram::kModeStart, vlxram::kModeLength);
-    VlxRamPara::setU16(p->modeSlot(4) + 2, vlxram::kLedWidth - vlxram::kModeStart, 3840);
-    VlxRamPara::setU16(p->modeSlot(4) + 2, vlxram::kBrightness - vlxram::kModeStart, 80);
+    testkit::saveLiveMode(p, 4, {{vlxram::kLedWidth, 3840}, {vlxram::kBrightness, 80}});
     setBoth(vlxram::kCurrentMode, 5);
     CustomMode screen;
     EXPECT_EQ(g_mode_select, 4);
@@ -118,13 +115,12 @@ TEST_F(InputScreenTest, UserModesUseCopiesTheSlotAndDeleteRemovesItsFilesWithout
 
 TEST_F(InputScreenTest, UserModeSubtitlePreviewKeepsWholeColoursAndNamesTheScrollingEffect) {
     VlxRamPara* p = ram();
-    p->modeSlot(2)[0] = p->modeSlot(2)[1] = vlxram::kModeSaved;
-    std::memcpy(p->modeSlot(2) + 2, p->ram() + vlxram::kModeStart, vlxram::kModeLength);
-    VlxRamPara::setU16(p->modeSlot(2) + 2, vlxram::kOsdEnable - vlxram::kModeStart, 1);
     // window 1 on, showing crop entry 2 (an HDMI2 crop)
-    VlxRamPara::setU16(p->modeSlot(2) + 2, vlxram::windowField(1, vlxram::kWinState) - vlxram::kModeStart, 1);
-    VlxRamPara::setU16(p->modeSlot(2) + 2, vlxram::windowField(1, vlxram::kWinSource) - vlxram::kModeStart, 0x8002);
-    VlxRamPara::setU16(p->modeSlot(2) + 2, vlxram::kCropTable + 20 - vlxram::kModeStart, 0x8003);
+    testkit::saveLiveMode(p, 2,
+                          {{vlxram::kOsdEnable, 1},
+                           {vlxram::windowField(1, vlxram::kWinState), 1},
+                           {vlxram::windowField(1, vlxram::kWinSource), 0x8002},
+                           {vlxram::kCropTable + 20, 0x8003}});
     testkit::writeFile("/data/modes/MO03.json",
                        R"({"name":"m","osdcount":1,"oactcount":1,"menu":[{"type":0,"status":"on",)"
                        R"("pos":{"x":1,"y":2,"w":3,"h":4},"act":{"effect":1,"speed":5,"staytime":0},)"

@@ -9,6 +9,7 @@
 #include "input_fixture.h"
 #include "support/panel_touch.h"
 #include "support/text_fit.h"
+#include "support/ram_copies.h"
 
 using inputtest::InputScreenTest;
 
@@ -112,10 +113,7 @@ TEST_F(OperatorTouchTest, DotByDotListOfTheLayoutPicksTheTouchedRow) {
 TEST_F(OperatorTouchTest, UserModeBadgeMarksOnlyTheModeInUseAndTheEmptySlotLineIsTranslated) {
     panel_style::installPanelFont(shelltest::app());
     VlxRamPara* p = ram();
-    for (int slot : {0, 1}) {
-        p->modeSlot(slot)[0] = p->modeSlot(slot)[1] = vlxram::kModeSaved;
-        std::memcpy(p->modeSlot(slot) + 2, p->ram() + vlxram::kModeStart, vlxram::kModeLength);
-    }
+    for (int slot : {0, 1}) testkit::saveLiveMode(p, slot);
     setBoth(vlxram::kCurrentMode, 2);
     const QRegularExpression han(QStringLiteral("[\\x{4E00}-\\x{9FFF}]"));
     for (int lang : {1, 2, 3, 4}) {

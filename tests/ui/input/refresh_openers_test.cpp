@@ -60,13 +60,13 @@ TEST_F(InputScreenTest, LayoutHotBackupStoresWithoutFlagAndIgnoresIndexesOutside
     ASSERT_EQ(list->currentIndex(), 2);
     c331_manage::update_flag = 0;
     list->setCurrentIndex(5);
-    EXPECT_EQ(ram()->ram()[vlxram::windowField(0, vlxram::kWinHotBackup)], 5);
+    EXPECT_EQ(ram()->ramByte(vlxram::windowField(0, vlxram::kWinHotBackup)), 5);
     EXPECT_EQ(c331_manage::update_flag, 0) << "hot backup is stored without raising the flag";
     // an index the list does not hold would store 0xFF or a backup that does not exist
     for (int bad : {-1, 7, 200}) screen.on_comboBox_currentIndexChanged(bad);
-    EXPECT_EQ(ram()->ram()[vlxram::windowField(0, vlxram::kWinHotBackup)], 5);
+    EXPECT_EQ(ram()->ramByte(vlxram::windowField(0, vlxram::kWinHotBackup)), 5);
     list->setCurrentIndex(-1);
-    EXPECT_EQ(ram()->ram()[vlxram::windowField(0, vlxram::kWinHotBackup)], 5);
+    EXPECT_EQ(ram()->ramByte(vlxram::windowField(0, vlxram::kWinHotBackup)), 5);
     EXPECT_EQ(c331_manage::update_flag, 0);
 }
 

@@ -31,14 +31,14 @@ protected:
         g_usb_grade = 0;
         std::memset(g_send_para, 0, sizeof g_send_para);
         // nothing to apply: the shadow is the RAM as last saved
-        std::memcpy(ram()->shadow(), ram()->ram(), vlxram::kRamSize);
+        ram()->shadowTakesRam();
     }
     void TearDown() override {
         outputLinks() = OutputLinks{};
         ShellTest::TearDown();
     }
     // What the change handling does once the scaler took a change: the shadow follows.
-    void shadowFollows() { std::memcpy(ram()->shadow(), ram()->ram(), vlxram::kRamSize); }
+    void shadowFollows() { ram()->shadowTakesRam(); }
     static void bothFpgasRunning(bool running) {
         shellLinks().fpgaRunning = [running] { return running; };
     }

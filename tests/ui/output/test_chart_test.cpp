@@ -37,19 +37,19 @@ TEST_F(OutputTest, PatternTapsWriteTheirNumberEveryTimeAndCloseWritesZero) {
     test_chart t;
     EXPECT_EQ(t.selectedPattern(), test_chart::kNone);
     patternButton(t, 2)->click();
-    EXPECT_EQ(ram()->ram()[kTestPattern], 3);
+    EXPECT_EQ(ram()->ramByte(kTestPattern), 3);
     EXPECT_EQ(c331_manage::update_flag, 1);
     EXPECT_EQ(pictureStyle(t, 3), kMarked);
     c331_manage::update_flag = 0;
     patternButton(t, 2)->click();  // the marked one again: stored again
     EXPECT_EQ(c331_manage::update_flag, 1);
     patternButton(t, 7)->click();
-    EXPECT_EQ(ram()->ram()[kTestPattern], 8);
+    EXPECT_EQ(ram()->ramByte(kTestPattern), 8);
     EXPECT_NE(pictureStyle(t, 3), kMarked);
     EXPECT_EQ(pictureStyle(t, 8), kMarked);
     c331_manage::update_flag = 0;
     t.findChild<QPushButton*>(QStringLiteral("Button_closetest"))->click();
-    EXPECT_EQ(ram()->ram()[kTestPattern], 0);
+    EXPECT_EQ(ram()->ramByte(kTestPattern), 0);
     EXPECT_EQ(c331_manage::update_flag, 1);
     EXPECT_EQ(t.selectedPattern(), test_chart::kNone);
     EXPECT_NE(pictureStyle(t, 8), kMarked);
@@ -67,7 +67,7 @@ TEST_F(OutputTest, BackLeavesThePatternOnAndANewScreenMarksNothing) {
     shelltest::flushDeletes();
     EXPECT_TRUE(g_test_chart.isNull());
     EXPECT_EQ(g_page_focus.load(), 5);
-    EXPECT_EQ(ram()->ram()[kTestPattern], 5);
+    EXPECT_EQ(ram()->ramByte(kTestPattern), 5);
     test_chart again;
     EXPECT_EQ(again.selectedPattern(), test_chart::kNone);
     for (int p = 1; p <= 8; ++p) EXPECT_NE(pictureStyle(again, p), kMarked) << p;
@@ -132,7 +132,7 @@ TEST_F(PatternScalerTest, RefusedPatternIsNotShownAsChosenAndTheScreenSaysWhy) {
     m->step();
     ASSERT_TRUE(settled());
     EXPECT_EQ(m->vlxApi_IsPatternGen(), 0);
-    EXPECT_EQ(ram()->ram()[kTestPattern], 0);
+    EXPECT_EQ(ram()->ramByte(kTestPattern), 0);
     EXPECT_EQ(t.selectedPattern(), test_chart::kNone);
     EXPECT_NE(pictureStyle(t, 1), kMarked);
     EXPECT_TRUE(refused->isVisible());
@@ -151,7 +151,7 @@ TEST_F(PatternScalerTest, RefusedPatternIsNotShownAsChosenAndTheScreenSaysWhy) {
     m->step();
     ASSERT_TRUE(settled());
     EXPECT_EQ(m->vlxApi_IsPatternGen(), 1);
-    EXPECT_EQ(ram()->ram()[kTestPattern], 1);
+    EXPECT_EQ(ram()->ramByte(kTestPattern), 1);
     EXPECT_EQ(t.selectedPattern(), 0);
     EXPECT_EQ(pictureStyle(t, 1), kMarked);
     EXPECT_FALSE(refused->isVisible());

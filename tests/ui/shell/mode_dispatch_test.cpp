@@ -13,6 +13,7 @@
 #include "shell_fixture.h"
 #include "support/panel_touch.h"
 #include "ui/shell/screen_text.h"
+#include "support/ram_copies.h"
 
 using shelltest::ShellTest;
 
@@ -40,7 +41,7 @@ protected:
     void SetUp() override {
         ShellTest::SetUp();
         plat::sim::board().attachSpi(c331::kC331SpiNode, std::make_shared<plat::sim::C331Model>());
-        std::memcpy(ram()->shadow(), ram()->ram(), vlxram::kRamSize);
+        ram()->shadowTakesRam();
         m = c331_manage::createForTest();
         for (int i = 0; i < 6; ++i) m->step();
         ASSERT_EQ(m->state(), c331_manage::kStateRunning);
@@ -69,7 +70,9 @@ TEST_F(ModeDispatchTest, SaveToSlotThreeThenRecallItAndAllThreeScreensNameIt) {
     ASSERT_TRUE(testkit::exists("/data/modes/custom_mode3"));
     const std::string file = testkit::readFile("/data/modes/custom_mode3");
     ASSERT_GE(file.size(), size_t(2 + vlxram::kModeLength));
-    EXPECT_EQ(std::memcmp(file.data() + 2, ram()->ram() + vlxram::kModeStart, vlxram::kModeLength), 0);
+    EXPECT_EQ(std::memcmp(file.data() + 2, testkit::ramBytes(ram(), vlxram::kModeStart, vlxram::kModeLength).data(),
+                          vlxram::kModeLength),
+              0);
     EXPECT_EQ(ram()->ramU16(vlxram::kCurrentMode), 3);
     ASSERT_FALSE(g_tip.isNull());
     EXPECT_EQ(g_tip->currentType(), int(TIP::kDone));
@@ -90,7 +93,7 @@ TEST_F(ModeDispatchTest, SaveToSlotThreeThenRecallItAndAllThreeScreensNameIt) {
     m->step();
     EXPECT_EQ(ram()->ramU16(vlxram::kCurrentMode), 3);
     EXPECT_EQ(ram()->ramU16(vlxram::kContrast), 37);
-    EXPECT_EQ(ram()->shadow()[vlxram::kContrast], 37);  // applied and saved
+    EXPECT_EQ(testkit::shadowByte(ram(), vlxram::kContrast), 37);  // applied and saved
     EXPECT_EQ(m->PS.actW, 1920u);
 
     LockWindow lock;
@@ -138,7 +141,7 @@ TEST_F(ModeDispatchTest, ModeRecallAfterASaveRecallsAndLeavesTheSavedModeAlone) 
     const std::string file = testkit::readFile("/data/modes/custom_mode2");
     ASSERT_GE(file.size(), size_t(2 + vlxram::kModeLength));
     EXPECT_EQ(uint8_t(file[2 + vlxram::kBrightness - vlxram::kModeStart]), 100);
-    EXPECT_EQ(ram()->shadow()[vlxram::kBrightness], 100) << "the recalled brightness applied and saved";
+    EXPECT_EQ(testkit::shadowByte(ram(), vlxram::kBrightness), 100) << "the recalled brightness applied and saved";
     EXPECT_EQ(ram()->ramU16(vlxram::kCurrentMode), 2);
 }
 

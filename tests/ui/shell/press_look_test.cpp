@@ -5,6 +5,7 @@
 #include "shell_fixture.h"
 #include "support/press_look.h"
 #include "ui/shell/panel_style.h"
+#include "support/ram_copies.h"
 
 using shelltest::ShellTest;
 
@@ -17,7 +18,7 @@ QStringList looks(QWidget* w) { return testkit::buttonsWithoutPressedLook(w) + t
 
 TEST_F(ShellTest, EveryTouchTargetLooksDifferentWhilePressedAndShowsItsFlatColour) {
     panel_style::installPanelFont(shelltest::app());
-    ram()->modeSlot(3)[0] = ram()->modeSlot(3)[1] = vlxram::kModeSaved;
+    testkit::markSlot(ram(), 3, vlxram::kModeSaved);
     ram()->setRamU16(vlxram::kCurrentMode, 4);
     MainWindow* w = home();
     w->show();

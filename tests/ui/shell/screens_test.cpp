@@ -22,8 +22,9 @@ QLabel* cardLabel(QWidget* screen, const char* frame, int port, const char* name
 }
 
 void saveSlot(VlxRamPara* ram, int slot, unsigned char fill) {
-    ram->modeSlot(slot)[0] = ram->modeSlot(slot)[1] = vlxram::kModeSaved;
-    std::memset(ram->modeSlot(slot) + 2, fill, vlxram::kModeLength);
+    std::vector<uint8_t> image(2 + vlxram::kModeLength, fill);
+    image[0] = image[1] = vlxram::kModeSaved;
+    ram->writeSlot(slot, 0, image.data(), unsigned(image.size()));
 }
 
 }  // namespace
@@ -65,22 +66,22 @@ TEST_F(ShellTest, LanguageChangeInRamRelabelsTheHomeScreen) {
     MainWindow* w = home();
     QPushButton* option = w->findChild<QPushButton*>(QStringLiteral("option"));
     EXPECT_EQ(option->text(), QStringLiteral("系统设置"));
-    ram()->ram()[vlxram::kLanguage] = 1;
+    ram()->setRamByte(vlxram::kLanguage, 1);
     w->syncUpdate();
     EXPECT_EQ(g_language.load(), 1);
     EXPECT_EQ(option->text(), QStringLiteral("Settings"));
-    ram()->ram()[vlxram::kLanguage] = 2;
+    ram()->setRamByte(vlxram::kLanguage, 2);
     w->syncUpdate();
     EXPECT_EQ(option->text(), QStringLiteral("Настройки"));
 }
 
 TEST_F(ShellTest, LockedPanelRefusesInputChoiceAndUserModesTiles) {
     MainWindow* w = home();
-    ram()->ram()[vlxram::kPanelLock] = 1;
+    ram()->setRamByte(vlxram::kPanelLock, 1);
     w->on_modepanel_clicked();
     w->on_custommode_clicked();
     EXPECT_TRUE(w->modePanelShown()) << "refused before anything is done";
-    ram()->ram()[vlxram::kPanelLock] = 0;
+    ram()->setRamByte(vlxram::kPanelLock, 0);
     shelltest::backOutOfNextScreen();
     w->on_custommode_clicked();
     EXPECT_FALSE(w->modePanelShown());
@@ -97,8 +98,8 @@ TEST_F(ShellTest, ModePanelRecallCopiesTheSlotUnderTheManagerAndRaisesTheFlag) {
     EXPECT_FALSE(empty->isEnabled()) << "an empty slot has nothing to recall";
     buttons->findChild<QPushButton*>(QStringLiteral("2"))->click();
     EXPECT_EQ(ram()->ramU16(vlxram::kCurrentMode), 3);
-    EXPECT_EQ(ram()->ram()[vlxram::kModeStart], 0x5A);
-    EXPECT_EQ(ram()->ram()[0xFFF], 0x5A);
+    EXPECT_EQ(ram()->ramByte(vlxram::kModeStart), 0x5A);
+    EXPECT_EQ(ram()->ramByte(0xFFF), 0x5A);
     EXPECT_EQ(c331_manage::update_flag.load(), 1);
     EXPECT_EQ(w->mode_recall_flag, 1);
     EXPECT_EQ(g_mode_select, 2);

@@ -83,7 +83,7 @@ inline void setTiming(VlxRamPara* ram, int port, uint16_t w, uint16_t h, uint8_t
     const unsigned base = vlxram::kInputTiming + vlxram::kInputTimingSize * unsigned(port);
     ram->setRamU16(base, w);
     ram->setRamU16(base + 2, h);
-    ram->ram()[base + 4] = rate;
+    ram->setRamByte(base + 4, rate);
 }
 
 // A screen opened by a tile runs modally: once its run has begun, its back button is pressed.

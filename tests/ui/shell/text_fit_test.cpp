@@ -9,6 +9,7 @@
 #include "support/text_fit.h"
 #include "ui/shell/firmwareupdate.h"
 #include "ui/shell/panel_style.h"
+#include "support/ram_copies.h"
 
 using shelltest::ShellTest;
 
@@ -25,13 +26,13 @@ protected:
         g_srt_mask = QStringLiteral("255.255.255.255");
         g_str_gateway = QStringLiteral("255.255.255.255");
         std::memcpy(g_pid, "0123456789abcdef0123456789abcdef", sizeof g_pid);
-        ram()->ram()[vlxram::kPanelLock] = 1;
+        ram()->setRamByte(vlxram::kPanelLock, 1);
         // the widest timings a receiver reports
         shelltest::setTiming(ram(), 0, 4096, 2160, 60);
         shelltest::setTiming(ram(), 1, 1920, 1080, 120);
         shelltest::setTiming(ram(), 2, 3840, 2160, 30);
         for (int slot = 0; slot < vlxram::kModeSlots; ++slot)
-            ram()->modeSlot(slot)[0] = ram()->modeSlot(slot)[1] = vlxram::kModeSaved;
+            testkit::markSlot(ram(), slot, vlxram::kModeSaved);
         ram()->setRamU16(vlxram::kCurrentMode, 16);
     }
 

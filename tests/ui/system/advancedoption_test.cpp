@@ -20,6 +20,7 @@
 #include "support/panel_touch.h"
 #include "support/saved_ram_file.h"
 #include "system_fixture.h"
+#include "support/ram_copies.h"
 
 using namespace systemtest;
 using namespace vlxram;
@@ -123,45 +124,45 @@ TEST_F(SystemTest, FadeAndSeamlessWriteAllSixteenSlotsAndAreSavedOnlyOnceApplied
     g_advancedoption = &screen;
     testkit::writeFile("/data/ram_device_info", std::string(kRamFileSize, '\0'));
     screen.on_Button_fade_clicked();
-    EXPECT_EQ(ram()->ram()[kSwitchEffect], 1);
+    EXPECT_EQ(ram()->ramByte(kSwitchEffect), 1);
     for (int k = 0; k < kWindowSlots; ++k) {
-        EXPECT_EQ(ram()->ram()[windowField(k, kWinOutput)] & 0x04, 0x04) << k;
-        EXPECT_EQ(ram()->ram()[kFadeTable + 4 * k], 60) << k;
-        EXPECT_EQ(ram()->ram()[kFadeTable + 4 * k + 2], 60) << k;
+        EXPECT_EQ(ram()->ramByte(windowField(k, kWinOutput)) & 0x04, 0x04) << k;
+        EXPECT_EQ(ram()->ramByte(kFadeTable + 4 * k), 60) << k;
+        EXPECT_EQ(ram()->ramByte(kFadeTable + 4 * k + 2), 60) << k;
     }
     // the save came before the manager took the flag: the shadow keeps the old state, so
     // the manager still finds the change
-    EXPECT_EQ(ram()->shadow()[kSwitchEffect], 0);
+    EXPECT_EQ(testkit::shadowByte(ram(), kSwitchEffect), 0);
     EXPECT_EQ(c331_manage::update_flag.load(), 1);
     managerPass();
-    EXPECT_EQ(ram()->shadow()[kSwitchEffect], 1);
+    EXPECT_EQ(testkit::shadowByte(ram(), kSwitchEffect), 1);
     EXPECT_EQ(testkit::savedRamFile()[2 + (kSwitchEffect - kSavedStart)], 1);
 
     screen.on_Button_seamless_clicked();
     for (int k = 0; k < kWindowSlots; ++k) {
-        EXPECT_EQ(ram()->ram()[windowField(k, kWinOutput)] & 0x04, 0) << k;
-        EXPECT_EQ(ram()->ram()[kFadeTable + 4 * k], 60) << "fade times stay";
+        EXPECT_EQ(ram()->ramByte(windowField(k, kWinOutput)) & 0x04, 0) << k;
+        EXPECT_EQ(ram()->ramByte(kFadeTable + 4 * k), 60) << "fade times stay";
     }
     EXPECT_EQ(imageOf(&screen, "Button_seamless"), QStringLiteral(":/png/checked.png"));
     EXPECT_EQ(imageOf(&screen, "Button_fade"), QStringLiteral(":/png/unchecked.png"));
 }
 
 TEST_F(SystemTest, DotByDotWritesTheWholeHighByteOfEverySlot) {
-    for (int k = 0; k < kWindowSlots; ++k) ram()->ram()[windowField(k, kWinOutput) + 1] = 0xFE;
-    std::memcpy(ram()->shadow(), ram()->ram(), kRamSize);
+    for (int k = 0; k < kWindowSlots; ++k) ram()->setRamByte(windowField(k, kWinOutput) + 1, 0xFE);
+    ram()->shadowTakesRam();
     testkit::writeFile("/data/ram_device_info", std::string(kRamFileSize, '\0'));
     g_page_focus = 12;
     AdvancedOption screen;
     g_advancedoption = &screen;
     screen.on_Button_DBD_open_clicked();
-    EXPECT_EQ(ram()->ram()[kDotByDot], 1);
-    for (int k = 0; k < kWindowSlots; ++k) EXPECT_EQ(ram()->ram()[windowField(k, kWinOutput) + 1], 1) << k;
-    EXPECT_EQ(ram()->shadow()[kDotByDot], 0) << "saved only once the manager took it";
+    EXPECT_EQ(ram()->ramByte(kDotByDot), 1);
+    for (int k = 0; k < kWindowSlots; ++k) EXPECT_EQ(ram()->ramByte(windowField(k, kWinOutput) + 1), 1) << k;
+    EXPECT_EQ(testkit::shadowByte(ram(), kDotByDot), 0) << "saved only once the manager took it";
     managerPass();
     EXPECT_EQ(testkit::savedRamFile()[2 + (kDotByDot - kSavedStart)], 1);
     EXPECT_EQ(testkit::savedRamFile()[2 + (windowField(15, kWinOutput) + 1 - kSavedStart)], 1);
     screen.on_Button_DBD_close_clicked();
-    for (int k = 0; k < kWindowSlots; ++k) EXPECT_EQ(ram()->ram()[windowField(k, kWinOutput) + 1], 0) << k;
+    for (int k = 0; k < kWindowSlots; ++k) EXPECT_EQ(ram()->ramByte(windowField(k, kWinOutput) + 1), 0) << k;
     EXPECT_EQ(c331_manage::update_flag.load(), 1);
 }
 
@@ -182,7 +183,7 @@ TEST_F(SystemTest, LanguageButtonStoresTheLanguageOnceAndRelabels) {
     EXPECT_EQ(pageOf(&screen), 4);
     EXPECT_EQ(imageOf(&screen, "Button_chinese"), QStringLiteral(":/png/checked.png"));
     screen.on_Button_vn_clicked();
-    EXPECT_EQ(ram()->ram()[kLanguage], 3);
+    EXPECT_EQ(ram()->ramByte(kLanguage), 3);
     EXPECT_EQ(g_language.load(), 3);
     EXPECT_EQ(c331_manage::update_flag.load(), 1);
     EXPECT_EQ(child<QLabel>(&screen, "label_title")->text(), QStringLiteral("Cài đặt nâng cao"));
@@ -208,26 +209,27 @@ TEST_F(SystemTest, FontIndicatorsFollowTheScalersFontBits) {
 TEST_F(SystemTest, ResetsCopyTheFactoryImageAndResetTwoKeepsTheEdidArea) {
     g_page_focus = 12;
     g_language = 1;
-    ram()->ram()[kLanguage] = 1;
-    std::memset(ram()->ram() + kSavedStart, 0x5A, kSavedLength);
-    std::memcpy(ram()->shadow(), ram()->ram(), kRamSize);
+    ram()->setRamByte(kLanguage, 1);
+    ram()->writeRam(kSavedStart, std::vector<uint8_t>(kSavedLength, 0x5A).data(), kSavedLength);
+    ram()->shadowTakesRam();
     AdvancedOption screen;
     g_advancedoption = &screen;
     EXPECT_EQ(child<QLabel>(&screen, "label_title")->text(), QStringLiteral("Advanced Settings"));
 
     screen.on_Button_reset2_clicked();
     const unsigned char* image = default_para_ramlist.data() + kRamFileMarkerSize;
-    EXPECT_EQ(std::memcmp(ram()->ram() + kSavedStart, image, kEdidPara - kSavedStart), 0);
-    for (unsigned a = kEdidPara; a < kSpliceMode; ++a) ASSERT_EQ(ram()->ram()[a], 0x5A) << std::hex << a;
-    EXPECT_EQ(std::memcmp(ram()->ram() + kSpliceMode, image + (kSpliceMode - kSavedStart), kRamSize - kSpliceMode),
-              0);
+    EXPECT_EQ(testkit::ramBytes(ram(), kSavedStart, kEdidPara - kSavedStart),
+              std::vector<uint8_t>(image, image + (kEdidPara - kSavedStart)));
+    for (unsigned a = kEdidPara; a < kSpliceMode; ++a) ASSERT_EQ(ram()->ramByte(a), 0x5A) << std::hex << a;
+    EXPECT_EQ(testkit::ramBytes(ram(), kSpliceMode, kRamSize - kSpliceMode),
+              std::vector<uint8_t>(image + (kSpliceMode - kSavedStart), image + kSavedLength));
     EXPECT_EQ(ram()->ramU16(kAudioWindow), 0) << "the LED size changed";
     managerPass();  // the refresh brings the image's language: simplified Chinese
     EXPECT_EQ(g_language.load(), 0);
     EXPECT_EQ(child<QLabel>(&screen, "label_title")->text(), QStringLiteral("高级设置"));
 
     screen.on_Button_reset1_clicked();
-    EXPECT_EQ(std::memcmp(ram()->ram() + kSavedStart, image, kSavedLength), 0);
+    EXPECT_EQ(testkit::ramBytes(ram(), kSavedStart, kSavedLength), std::vector<uint8_t>(image, image + kSavedLength));
     EXPECT_TRUE(child<QPushButton>(&screen, "Button_reset1")->styleSheet().contains(QStringLiteral("#4777FF")));
     EXPECT_FALSE(child<QPushButton>(&screen, "Button_reset2")->styleSheet().contains(QStringLiteral("#4777FF")));
 }
@@ -235,7 +237,7 @@ TEST_F(SystemTest, ResetsCopyTheFactoryImageAndResetTwoKeepsTheEdidArea) {
 TEST_F(SystemTest, ResetAsksForTheLedHandshakeOnlyWhileBothFpgasRun) {
     ram()->setRamU16(kLedWidth, 1);  // differs from the image
     ram()->setRamU16(kAudioWindow, 3);
-    std::memcpy(ram()->shadow(), ram()->ram(), kRamSize);
+    ram()->shadowTakesRam();
     regs[0][80] = 3;
     regs[1][80] = 1;
     g_set_led_para = 0;
@@ -276,11 +278,11 @@ TEST_F(SystemTest, ResetAllWritesAddressMaskAndGatewayWhenAnyDiffers) {
 TEST_F(SystemTest, ResetThatTurnsTheAccessPointOnStartsItAsTheSwitchDoes) {
     int restarts = 0;
     systemLinks().wifiRestart = [&] { ++restarts; };
-    ram()->ram()[kWifiApOff] = 1;
+    ram()->setRamByte(kWifiApOff, 1);
     AdvancedOption screen;
     screen.on_Button_reset1_clicked();
     ASSERT_EQ(default_para_ramlist[kRamFileMarkerSize + kWifiApOff - kSavedStart], 0) << "factory: access point on";
-    EXPECT_EQ(ram()->ram()[kWifiApOff], 0);
+    EXPECT_EQ(ram()->ramByte(kWifiApOff), 0);
     EXPECT_EQ(restarts, 1);
     screen.on_Button_reset1_clicked();  // already on: nothing more
     EXPECT_EQ(restarts, 1);
@@ -394,7 +396,7 @@ protected:
     void SetUp() override {
         SystemTest::SetUp();
         g_language = 1;
-        ram()->ram()[kLanguage] = 1;
+        ram()->setRamByte(kLanguage, 1);
         enableWindows({0, 2, 5});
         testkit::writeFile("/data/ram_device_info", std::string(kRamFileSize, '\0'));
         screen = new AdvancedOption;
@@ -471,14 +473,14 @@ TEST_F(OtherPageTest, WifiOffKillsBothServicesByTheirIdsOutsideTheManagerHoldAnd
     screen->show();
     shell->clearCommands();
     testkit::touchWidget(child(screen, "Button_wifi_state"));
-    EXPECT_EQ(ram()->ram()[kWifiApOff], 1);
+    EXPECT_EQ(ram()->ramByte(kWifiApOff), 1);
     EXPECT_EQ(c331_manage::update_flag.load(), 1);
     const std::vector<std::string> stops = {"pidof hostapd", "kill -9 812", "pidof udhcpd", "kill -9 813", "kill -9 814"};
     EXPECT_EQ(shell->commands(), stops);
     EXPECT_EQ(mutexFree, std::vector<bool>(3, true)) << "the manager never waits for the shell";
     EXPECT_EQ(imageOf(screen, "Button_wifi_state"), QStringLiteral(":/png/button_off.png"));
     testkit::touchWidget(child(screen, "Button_wifi_state"));
-    EXPECT_EQ(ram()->ram()[kWifiApOff], 0);
+    EXPECT_EQ(ram()->ramByte(kWifiApOff), 0);
     EXPECT_EQ(restarts, 1);
     EXPECT_EQ(shell->commands(), stops);
     EXPECT_EQ(imageOf(screen, "Button_wifi_state"), QStringLiteral(":/png/button_on.png"));
@@ -486,15 +488,15 @@ TEST_F(OtherPageTest, WifiOffKillsBothServicesByTheirIdsOutsideTheManagerHoldAnd
 
 TEST_F(OtherPageTest, PageReloadsOnEachSettingItShowsWhenAPcChangesIt) {
     ASSERT_EQ(imageOf(screen, "Button_DBD_close"), QStringLiteral(":/png/checked.png"));
-    pcWrites([this] { ram()->ram()[kDotByDot] = 1; });
+    pcWrites([this] { ram()->setRamByte(kDotByDot, 1); });
     EXPECT_EQ(imageOf(screen, "Button_DBD_open"), QStringLiteral(":/png/checked.png")) << "dot-by-dot";
     EXPECT_EQ(imageOf(screen, "Button_DBD_close"), QStringLiteral(":/png/unchecked.png"));
 
     ASSERT_EQ(imageOf(screen, "Button_wifi_state"), QStringLiteral(":/png/button_on.png"));
-    pcWrites([this] { ram()->ram()[kWifiApOff] = 1; });
+    pcWrites([this] { ram()->setRamByte(kWifiApOff, 1); });
     EXPECT_EQ(imageOf(screen, "Button_wifi_state"), QStringLiteral(":/png/button_off.png")) << "WiFi switch";
 
-    pcWrites([this] { ram()->ram()[kSwitchEffect] = 1; });
+    pcWrites([this] { ram()->setRamByte(kSwitchEffect, 1); });
     EXPECT_EQ(imageOf(screen, "Button_fade"), QStringLiteral(":/png/checked.png")) << "switch effect";
     EXPECT_EQ(imageOf(screen, "Button_seamless"), QStringLiteral(":/png/unchecked.png"));
 
@@ -519,13 +521,13 @@ TEST_F(OtherPageTest, OtherRamChangesKeepTheUsersChoiceInTheSoundList) {
         ram()->setRamU16(windowField(2, kWinWidth), 1280);
     });
     EXPECT_EQ(volume->currentIndex(), 1);
-    EXPECT_EQ(ram()->shadow()[windowField(2, kWinWidth) + 1], 1280 >> 8) << "the change was saved";
+    EXPECT_EQ(testkit::shadowByte(ram(), windowField(2, kWinWidth) + 1), 1280 >> 8) << "the change was saved";
 }
 
 TEST_F(OtherPageTest, AnAudioWindowBeyondTheSixWindowsIsComparedAsWindowOne) {
     // a PC wrote window 8 (a slot exists, no window) and the sound of window 1
     ram()->setRamU16(kAudioWindow, 7);
-    std::memcpy(ram()->shadow(), ram()->ram(), kRamSize);
+    ram()->shadowTakesRam();
     pcWrites([this] { ram()->setRamU16(windowField(0, kWinSound), 0x80FF); });
     EXPECT_EQ(ram()->ramU16(kAudioWindow), 0) << "reloaded and normalised";
     EXPECT_EQ(imageOf(screen, "Button_volume_state"), QStringLiteral(":/png/button_on.png"));

@@ -32,8 +32,8 @@ protected:
     void SetUp() override {
         SystemTest::SetUp();
         g_language = 1;
-        ram()->ram()[vlxram::kLanguage] = 1;
-        std::memcpy(ram()->shadow(), ram()->ram(), vlxram::kRamSize);
+        ram()->setRamByte(vlxram::kLanguage, 1);
+        ram()->shadowTakesRam();
         QObject::connect(ram(), &VlxRamPara::sig_update_para, SyncUpdate::pInstance(), &SyncUpdate::para_sync,
                          Qt::UniqueConnection);
         testkit::writeFile("/data/rcvrecovery/KVFX", "card image");
@@ -312,8 +312,8 @@ TEST_F(UpdatePageTest, CardListShowsFiveEntriesAPageWithPreviousAndNext) {
 
 TEST_F(SystemTest, BackFromEitherSystemScreenRelabelsTheMenuInTheLanguageChangedMeanwhile) {
     g_language = 1;
-    ram()->ram()[vlxram::kLanguage] = 1;
-    std::memcpy(ram()->shadow(), ram()->ram(), vlxram::kRamSize);
+    ram()->setRamByte(vlxram::kLanguage, 1);
+    ram()->shadowTakesRam();
     g_option = new Option;
     QLabel* menuTitle = child<QLabel>(g_option, "label_title");
     ASSERT_EQ(menuTitle->text(), QStringLiteral("Settings"));
@@ -327,12 +327,12 @@ TEST_F(SystemTest, BackFromEitherSystemScreenRelabelsTheMenuInTheLanguageChanged
     EXPECT_EQ(menuTitle->text(), QStringLiteral("系统设置"));
     EXPECT_EQ(g_page_focus.load(), 5);
     c331_manage::update_flag = 0;
-    std::memcpy(ram()->shadow(), ram()->ram(), vlxram::kRamSize);
+    ram()->shadowTakesRam();
 
     // by a PC, the protocol closing the screen
     g_page_focus = 12;
     g_advancedoption = new AdvancedOption;
-    ram()->ram()[vlxram::kLanguage] = 2;
+    ram()->setRamByte(vlxram::kLanguage, 2);
     SyncUpdate::pInstance()->para_sync(1);
     AdvancedOption::requestBack();
     QCoreApplication::sendPostedEvents();
@@ -342,7 +342,7 @@ TEST_F(SystemTest, BackFromEitherSystemScreenRelabelsTheMenuInTheLanguageChanged
     // by a PC while smart mapping is open, closed with Esc
     g_page_focus = 24;
     g_smartmapping = new SmartMapping;
-    ram()->ram()[vlxram::kLanguage] = 3;
+    ram()->setRamByte(vlxram::kLanguage, 3);
     SyncUpdate::pInstance()->para_sync(1);
     EXPECT_EQ(child<QLabel>(g_smartmapping, "label_title")->text(), QStringLiteral("Điều chỉnh màn hình thông minh"));
     static_cast<QDialog*>(g_smartmapping.data())->reject();
@@ -352,7 +352,7 @@ TEST_F(SystemTest, BackFromEitherSystemScreenRelabelsTheMenuInTheLanguageChanged
 
     g_page_focus = 24;
     g_smartmapping = new SmartMapping;
-    ram()->ram()[vlxram::kLanguage] = 4;
+    ram()->setRamByte(vlxram::kLanguage, 4);
     SyncUpdate::pInstance()->para_sync(1);
     g_smartmapping->on_Button_back_clicked();
     EXPECT_EQ(menuTitle->text(), QStringLiteral("系統設置"));

@@ -91,14 +91,14 @@ TEST_F(EngineScreensTest, MappingSwitchSetsAndClearsBitSevenInBothFpgas) {
 
 TEST_F(EngineScreensTest, ResetChangingTheLedSizeAsksForTheHandshakeOnceBothFpgasRun) {
     ram()->setRamU16(vlxram::kLedWidth, 64);
-    std::memcpy(ram()->shadow(), ram()->ram(), vlxram::kRamSize);
+    ram()->shadowTakesRam();
     AdvancedOption screen;
     g_set_led_para = 0;
     screen.on_Button_reset1_clicked();
     EXPECT_EQ(g_set_led_para.load(), 0) << "the FPGAs are not up yet";
     ASSERT_TRUE(runUntilUp());
     ram()->setRamU16(vlxram::kLedWidth, 64);
-    std::memcpy(ram()->shadow(), ram()->ram(), vlxram::kRamSize);
+    ram()->shadowTakesRam();
     screen.on_Button_reset1_clicked();
     EXPECT_EQ(g_set_led_para.load(), 1);
 }
@@ -133,8 +133,8 @@ protected:
         EngineScreensTest::SetUp();
         plat::sim::registerChipCommands();
         g_language = 1;
-        ram()->ram()[vlxram::kLanguage] = 1;
-        std::memcpy(ram()->shadow(), ram()->ram(), vlxram::kRamSize);
+        ram()->setRamByte(vlxram::kLanguage, 1);
+        ram()->shadowTakesRam();
         QObject::connect(ram(), &VlxRamPara::sig_update_para, SyncUpdate::pInstance(), &SyncUpdate::para_sync,
                          Qt::UniqueConnection);
     }

@@ -10,7 +10,7 @@ using namespace systemtest;
 TEST_F(SystemTest, AdvancedAndSmartMappingPagesGrabAtPanelSize) {
     panel_style::installPanelFont(shelltest::app());
     g_language = 1;
-    ram()->ram()[vlxram::kLanguage] = 1;
+    ram()->setRamByte(vlxram::kLanguage, 1);
     enableWindows({0, 1, 3});
     systemLinks().c331FontBits = [] { return 0x3u; };
     testkit::writeFile("/data/rcvrecovery/KVFX", "card image");

@@ -39,8 +39,8 @@ protected:
     void SetUp() override {
         SystemTest::SetUp();
         g_language = 1;
-        ram()->ram()[vlxram::kLanguage] = 1;
-        std::memcpy(ram()->shadow(), ram()->ram(), vlxram::kRamSize);
+        ram()->setRamByte(vlxram::kLanguage, 1);
+        ram()->shadowTakesRam();
     }
     SmartMapping* open() {
         screen = new SmartMapping;
@@ -419,7 +419,7 @@ TEST_F(SmartMappingTest, LanguageChangeOnThePatternPageRelabelsEveryPattern) {
     screen->on_Button_next_clicked();
     screen->on_Button_next_2_clicked();
     screen->on_Button_route_clicked();
-    ram()->ram()[vlxram::kLanguage] = 2;
+    ram()->setRamByte(vlxram::kLanguage, 2);
     screen->syncUpdate(1);
     EXPECT_EQ(child<QToolButton>(screen, "Button_route16")->text(), QStringLiteral("Маршрут16"));
     EXPECT_EQ(child<QPushButton>(screen, "Button_route")->text(), QStringLiteral("Маршрут1"));

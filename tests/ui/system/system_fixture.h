@@ -52,7 +52,7 @@ protected:
             regs[fpga & 1][reg] = uint8_t((regs[fpga & 1][reg] & ~mask) | (value & mask));
         };
         systemLinks().cardJobRunner = [this] { return runner; };
-        std::memcpy(ram()->shadow(), ram()->ram(), vlxram::kRamSize);
+        ram()->shadowTakesRam();
         // saves and announcements reach the refresh as in the application
         QObject::connect(ram(), &VlxRamPara::sig_update_para, SyncUpdate::pInstance(), &SyncUpdate::para_sync,
                          Qt::UniqueConnection);
@@ -112,7 +112,7 @@ protected:
     }
     void enableWindows(std::initializer_list<int> windows) {
         for (int w : windows) ram()->setRamU16(vlxram::windowField(w, vlxram::kWinState), 1);
-        std::memcpy(ram()->shadow(), ram()->ram(), vlxram::kRamSize);
+        ram()->shadowTakesRam();
     }
 
     uint8_t regs[2][256];

@@ -49,8 +49,8 @@ TEST_F(SystemFitTest, AdvancedSettingsShowTheirWholeTextInEveryLanguage) {
     QStringList out;
     for (int lang : {0, 1, 2, 3, 4}) {
         g_language = uint8_t(lang);
-        ram()->ram()[vlxram::kLanguage] = uint8_t(lang);
-        std::memcpy(ram()->shadow(), ram()->ram(), vlxram::kRamSize);
+        ram()->setRamByte(vlxram::kLanguage, uint8_t(lang));
+        ram()->shadowTakesRam();
         const QString l = QStringLiteral("[language %1] ").arg(lang);
         AdvancedOption screen;
         g_advancedoption = &screen;
@@ -94,7 +94,7 @@ TEST_F(SystemFitTest, SmartMappingShowsItsWholeTextInEveryLanguage) {
     QStringList out;
     for (int lang : {0, 1, 2, 3, 4}) {
         g_language = uint8_t(lang);
-        ram()->ram()[vlxram::kLanguage] = uint8_t(lang);
+        ram()->setRamByte(vlxram::kLanguage, uint8_t(lang));
         const QString l = QStringLiteral("[language %1] ").arg(lang);
         SmartMapping screen;
         g_smartmapping = &screen;

@@ -5,30 +5,30 @@
 #include <optional>
 
 #include "platform/platform.h"
-#include "scaler/c331_manage.h"
+#include "core/manage_lock.h"
 
 class SCOPED_CAPABILITY ManageMutexWithin {
 public:
     // waitMs < 0: as long as it takes (ManageMutexLocker). Held at once when this thread holds
     // it already. To the analysis the scope holds it; held() says whether it does.
-    explicit ManageMutexWithin(int waitMs) ACQUIRE(c331_manage::manage_mutex) NO_THREAD_SAFETY_ANALYSIS {
-        if (c331_manage::manage_held_here > 0) {
+    explicit ManageMutexWithin(int waitMs) ACQUIRE(ManageLock::manage_mutex) NO_THREAD_SAFETY_ANALYSIS {
+        if (ManageLock::manage_held_here > 0) {
             held_ = true;
         } else if (waitMs < 0) {
             lock_.emplace();
             held_ = true;
         } else {
             const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMs);
-            while (!(taken_ = c331_manage::manage_mutex.try_lock()) && std::chrono::steady_clock::now() < end)
+            while (!(taken_ = ManageLock::manage_mutex.try_lock()) && std::chrono::steady_clock::now() < end)
                 plat::workerPace(1000);
-            if (taken_) ++c331_manage::manage_held_here;
+            if (taken_) ++ManageLock::manage_held_here;
             held_ = taken_;
         }
     }
     ~ManageMutexWithin() RELEASE() NO_THREAD_SAFETY_ANALYSIS {
         if (!taken_) return;
-        --c331_manage::manage_held_here;
-        c331_manage::manage_mutex.unlock();
+        --ManageLock::manage_held_here;
+        ManageLock::manage_mutex.unlock();
     }
     ManageMutexWithin(const ManageMutexWithin&) = delete;
     ManageMutexWithin& operator=(const ManageMutexWithin&) = delete;
