@@ -1,7 +1,9 @@
 #include "ui/shell/numberkeyboard.h"
 
+#include <QApplication>
 #include <QPushButton>
 #include <QTimer>
+#include <QWindow>
 
 #include "ui/shell/panel_style.h"
 #include "ui_numberkeyboard.h"
@@ -64,6 +66,12 @@ void NumberKeyboard::paintEvent(QPaintEvent* event) {
 void NumberKeyboard::activateUntilActive(int triesLeft) {
     // A loaded X server can still drop the first request: ask again, bounded, until it took.
     if (!isVisible() || isActiveWindow() || triesLeft <= 0) return;
+    // Shown again while Qt's focus window is still its own from the last run, it gets no focus
+    // event to become the application's active window: tell the application.
+    if (windowHandle() && QGuiApplication::focusWindow() == windowHandle()) {
+        QApplication::setActiveWindow(this);
+        return;
+    }
     activateWindow();
     QTimer::singleShot(kActivationRetryMs, this, [this, triesLeft] { activateUntilActive(triesLeft - 1); });
 }
