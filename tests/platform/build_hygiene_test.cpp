@@ -91,15 +91,32 @@ std::string codeOnly(const std::string& src) {
 // "file:line: what: code" for every raw sleep, fsync, mutex, condition wait, join or blocking
 // queued call in the sources of `dirs` under `root`.
 std::vector<std::string> rawWaits(const fs::path& root, const std::vector<std::string>& dirs) {
-    static const std::pair<const char*, std::regex> kRaw[] = {   // std::regex: no look-behind
-        {"a raw sleep", std::regex(R"((^|[^\w.>:])(::)?(usleep|sleep|nanosleep|clock_nanosleep)\s*\(|\bsleep_(for|until)\b|\bQThread::u?m?sleep\b)")},
-        {"a raw fsync", std::regex(R"((^|[^\w.>:])(::)?(fsync|fdatasync|syncfs|sync_file_range|sync)\s*\()")},
-        {"a raw mutex", std::regex(R"(\bstd::(recursive_|timed_|recursive_timed_|shared_|shared_timed_)?mutex\b|\bQ(Basic|Recursive)?Mutex(Locker)?\b|\bQReadWriteLock\b|\bQ(Read|Write)Locker\b|\bpthread_(mutex|rwlock|spin)_\w+)")},
-        {"a raw condition wait", std::regex(R"(\bcondition_variable(_any)?\b|\bQWaitCondition\b|\bpthread_cond_\w+|\bstd::(future|shared_future|promise|packaged_task|async|latch|barrier|counting_semaphore|binary_semaphore)\b|\bQSemaphore\b|\bsem_(timed)?wait\b|\bQFuture\w*|\bQtConcurrent\b)")},
-        {"a raw join", std::regex(R"([.>]join\s*\(\s*\)|\bpthread_(timed)?join(_np)?\b)")},
-        {"a blocking queued call", std::regex(R"(\bBlockingQueuedConnection\b)")},
+    // Each pattern runs only on a line holding one of its words: std::regex is slow (minutes
+    // over the tree under an emulated ARM), plain searches are not.
+    struct Raw {
+        const char* what;
+        std::vector<std::string> words;
+        std::regex re;   // std::regex: no look-behind
+    };
+    static const Raw kRaw[] = {
+        {"a raw sleep", {"sleep"},
+         std::regex(R"((^|[^\w.>:])(::)?(usleep|sleep|nanosleep|clock_nanosleep)\s*\(|\bsleep_(for|until)\b|\bQThread::u?m?sleep\b)")},
+        {"a raw fsync", {"sync"}, std::regex(R"((^|[^\w.>:])(::)?(fsync|fdatasync|syncfs|sync_file_range|sync)\s*\()")},
+        {"a raw mutex", {"mutex", "Mutex", "ReadWriteLock", "Locker", "pthread_"},
+         std::regex(R"(\bstd::(recursive_|timed_|recursive_timed_|shared_|shared_timed_)?mutex\b|\bQ(Basic|Recursive)?Mutex(Locker)?\b|\bQReadWriteLock\b|\bQ(Read|Write)Locker\b|\bpthread_(mutex|rwlock|spin)_\w+)")},
+        {"a raw condition wait",
+         {"condition_variable", "QWaitCondition", "pthread_cond", "future", "promise", "packaged_task", "async", "latch",
+          "barrier", "semaphore", "QSemaphore", "sem_", "QFuture", "QtConcurrent"},
+         std::regex(R"(\bcondition_variable(_any)?\b|\bQWaitCondition\b|\bpthread_cond_\w+|\bstd::(future|shared_future|promise|packaged_task|async|latch|barrier|counting_semaphore|binary_semaphore)\b|\bQSemaphore\b|\bsem_(timed)?wait\b|\bQFuture\w*|\bQtConcurrent\b)")},
+        {"a raw join", {"join"}, std::regex(R"([.>]join\s*\(\s*\)|\bpthread_(timed)?join(_np)?\b)")},
+        {"a blocking queued call", {"BlockingQueuedConnection"}, std::regex(R"(\bBlockingQueuedConnection\b)")},
     };
     static const std::regex kInclude(R"(^\s*#\s*include\b)");
+    const auto holdsAWordOf = [](const std::string& line, const Raw& raw) {
+        for (const std::string& w : raw.words)
+            if (line.find(w) != std::string::npos) return true;
+        return false;
+    };
     std::vector<std::string> found;
     for (const std::string& dir : dirs)
         for (const auto& entry : fs::recursive_directory_iterator(root / dir)) {
@@ -109,10 +126,10 @@ std::vector<std::string> rawWaits(const fs::path& root, const std::vector<std::s
             std::istringstream code(codeOnly(std::string(std::istreambuf_iterator<char>(in), {})));
             std::string line;
             for (int n = 1; std::getline(code, line); ++n) {
-                if (std::regex_search(line, kInclude)) continue;
-                for (const auto& [what, re] : kRaw)
-                    if (std::regex_search(line, re))
-                        found.push_back(fs::relative(entry.path(), root).string() + ":" + std::to_string(n) + ": " + what +
+                if (line.find('#') != std::string::npos && std::regex_search(line, kInclude)) continue;
+                for (const Raw& raw : kRaw)
+                    if (holdsAWordOf(line, raw) && std::regex_search(line, raw.re))
+                        found.push_back(fs::relative(entry.path(), root).string() + ":" + std::to_string(n) + ": " + raw.what +
                                         ": " + line);
             }
         }
