@@ -56,7 +56,7 @@ inline ClientResult runClient(const std::string& link, const std::string& args) 
         return r;
     }
     const QJsonObject o = doc.object();
-    r.replied = true;
+    r.replied = !o.contains("error");
     r.status = o.value("status").toInt(-1);
     r.data = o.value("data").toString().toStdString();
     return r;

@@ -193,8 +193,11 @@ protected:
         TransportTest::SetUp();
         chip = std::make_shared<plat::sim::C331Model>();
         plat::sim::board().attachSpi(c331::kC331SpiNode, chip);
-        plat::sim::C331Engine::Times t;  // erases as a fast part: the simulator polls slower than a wire
+        // Erases and the fonts' DMA (13 MB) as a fast part: the board clock here moves with the
+        // manager's polls, and each poll's yield waits long on a loaded machine.
+        plat::sim::C331Engine::Times t;
         t.erase4k = t.erase32k = t.erase64k = 2 * plat::sim::kNsPerMs;
+        t.dmaBytesPerUs = 400 * 1000;
         chip->engine().setTimes(t);
         store->shadowTakesRam();
         m = c331_manage::createForTest();
@@ -354,4 +357,46 @@ TEST_F(C331OverTcpTest, AFlashEraseOnOneTcpClientHoldsNoOtherClient) {
     EXPECT_EQ(r[kPayload], kStatusOk);
     EXPECT_EQ(chip->control({"flash-read", "0xF0000", "4"}), "OK FFFFFFFF") << "the last unit erased";
     EXPECT_EQ(chip->guestErrors(), 0u);
+}
+
+// The Python client says what went wrong in one line and exits non-zero: a peer that takes the
+// request and never answers, and an address it cannot use.
+TEST(ClientTest, SaysWhatWentWrongForNoAnswerAndABadAddress) {
+    const int silent = ::socket(AF_INET, SOCK_DGRAM, 0);
+    ASSERT_GE(silent, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    ASSERT_EQ(::bind(silent, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    ASSERT_EQ(::getsockname(silent, reinterpret_cast<sockaddr*>(&a), &len), 0);
+    const std::string udp = "--udp 127.0.0.1:" + std::to_string(ntohs(a.sin_port));
+    const auto run = [](const std::string& args) {
+        const std::string cmd = "python3 " + clientScript() + " " + args + " 2>&1";
+        FILE* p = ::popen(cmd.c_str(), "r");
+        std::string out;
+        char buf[512];
+        while (size_t n = fread(buf, 1, sizeof buf, p)) out.append(buf, n);
+        const int status = ::pclose(p);
+        return std::make_pair(WIFEXITED(status) ? WEXITSTATUS(status) : -1, out);
+    };
+    const std::string noAnswer = "no answer within 0.3 s";
+    for (const std::string& args : {udp + " --timeout 0.3 device-info", udp + " --timeout 0.3 at AT+X"}) {
+        const auto [rc, out] = run(args);
+        EXPECT_EQ(rc, 1) << args;
+        EXPECT_NE(out.find("\"error\": \"udp 127.0.0.1:" + std::to_string(ntohs(a.sin_port)) + ": " + noAnswer),
+                  std::string::npos)
+            << args << " said: " << out;
+    }
+    ::close(silent);
+    const std::pair<std::string, std::string> bad[] = {
+        {"--tcp 127.0.0.1 device-info", "--tcp 127.0.0.1: expected HOST:PORT"},
+        {"--tcp 127.0.0.1:99999 device-info", "port 99999 is not a port number"},
+        {"--serial /dev/null at AT", "at: the WiFi port is reached with --udp"},
+    };
+    for (const auto& [args, says] : bad) {
+        const auto [rc, out] = run(args);
+        EXPECT_EQ(rc, 2) << args;
+        EXPECT_NE(out.find(says), std::string::npos) << args << " said: " << out;
+    }
 }

@@ -286,6 +286,25 @@ def failure(e, kind, where):
     return "%s %s: %s" % (kind, where, e.strerror or e)
 
 
+def link_address(ap, kind, where):
+    """(host, port) of --tcp or --udp, or an error naming the option and what is wrong."""
+    host, colon, port = where.rpartition(":")
+    if not colon or not host or not port:
+        ap.error("--%s %s: expected HOST:PORT" % (kind, where))
+    try:
+        number = int(port, 10)
+    except ValueError:
+        number = -1
+    if not 1 <= number <= 65535:
+        ap.error("--%s %s: port %s is not a port number (1 to 65535)" % (kind, where, port))
+    return host, number
+
+
+def no_answer(kind, where, timeout):
+    return SystemExit(json.dumps({"error": "%s %s: no answer within %g s (no controller there, or it did not "
+                                           "answer this request)" % (kind, where, timeout)}))
+
+
 def main(argv):
     ap = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     link = ap.add_mutually_exclusive_group(required=True)
@@ -301,6 +320,8 @@ def main(argv):
     a = ap.parse_args(argv)
     kind = "tcp" if a.tcp else "udp" if a.udp else "serial"
     where = a.tcp or a.udp or a.serial
+    if kind != "serial":
+        link_address(ap, kind, where)
     dst = a.dst if a.dst is not None else CONTROLLER
     c, args = a.command, a.args
     try:
@@ -339,16 +360,17 @@ def run(ap, a, c, args, kind, where, dst):
     else:
         ap.error("unknown command " + c)
     if c == "at":
+        if kind == "serial":
+            ap.error("at: the WiFi port is reached with --udp HOST:PORT")
         sock = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
         sock.settimeout(a.timeout)
-        host, port = where.rsplit(":", 1)
-        sock.sendto(args[0].encode(), (host, int(port)))
+        sock.sendto(args[0].encode(), link_address(ap, kind, where))
         try:
             answer = sock.recv(1024).decode(errors="replace")
         except socket.timeout:
-            answer = None
+            raise no_answer("udp", where, a.timeout)
         print(json.dumps({"answer": answer}))
-        return 0 if answer is not None else 1
+        return 0
     ln = Link(kind, where, a.timeout)
     try:
         if c == "put-file":
@@ -363,8 +385,10 @@ def run(ap, a, c, args, kind, where, dst):
             result = ln.request(frame)
     finally:
         ln.close()
+    if result is None:
+        raise no_answer(kind, where, a.timeout)
     print(json.dumps(result))
-    return 0 if result is not None else 1
+    return 0
 
 
 if __name__ == "__main__":
