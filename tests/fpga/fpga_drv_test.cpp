@@ -256,9 +256,14 @@ TEST_F(FlashTest, RestartsBesideTwoPcsSavingReachNoBusyChip) {
     std::thread first(pc), second(pc);
     const Bytes zeros(256, 0), uid(plat::sim::kFpgaFlashUid[0], plat::sim::kFpgaFlashUid[0] + 8);
     int besideErase = 0, wrong = 0;
+    const auto erases0 = [&] {   // the PCs' threads count erases under the board's lock
+        uint64_t n = 0;
+        board().underLock([&] { n = chips->flash[0]->counters().erases; });
+        return n;
+    };
     // until 20 restarts had an erase of FPGA 0's flash among their reads (bounded)
     while (rounds < 2000 && besideErase < 20) {
-        const uint64_t erases = chips->flash[0]->counters().erases;
+        const uint64_t erases = erases0();
         for (int i = 0; i < 2; ++i) {
             e->write_fpga_ram(zeros.data(), 0, 256, FPGA_RAM_FLASHBLOCK, i);
             for (uint8_t k = 0; k < 8; ++k) e->write_to_register(FPGA_REG_UID0 + k, 0xFF, 0, i);
@@ -267,7 +272,7 @@ TEST_F(FlashTest, RestartsBesideTwoPcsSavingReachNoBusyChip) {
             for (uint8_t k = 0; k < 8; ++k) ids.push_back(chips->fpga[i]->reg(FPGA_REG_UID0 + k));
             wrong += chips->fpga[i]->ram(FPGA_RAM_FLASHBLOCK, 0, 256) != block || ids != uid;
         }
-        besideErase += chips->flash[0]->counters().erases != erases;
+        besideErase += erases0() != erases;
         std::lock_guard<std::mutex> l(turn);
         ++rounds;
         restarted.notify_all();
