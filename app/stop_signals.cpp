@@ -18,15 +18,14 @@
 #include <system_error>
 #include <thread>
 
-#include "core/logMsg.h"
-#include "core/ram_file_writer.h"
 #include "app/syncupdate.h"
+#include "core/logMsg.h"
+#include "core/manage_within.h"
+#include "core/ram_file_writer.h"
 #include "core/vlxrampara.h"
 #include "platform/platform.h"
 #include "platform/sim/board_control.h"
 #include "protocol/link_gate.h"
-#include "scaler/c331_manage.h"
-#include "core/manage_within.h"
 
 namespace stop_signals {
 namespace {

@@ -7,6 +7,7 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -14,6 +15,7 @@
 #include <chrono>
 #include <cstdio>
 #include <thread>
+#include <utility>
 
 #include "platform/net.h"
 #include "platform/sim/sim_board.h"
@@ -41,15 +43,22 @@ struct ClientResult {
 // One request through the Python client; link is "--tcp 127.0.0.1:P", "--udp ..." or "--serial PATH".
 // An answer is taken as soon as it comes; the client's wait is only the limit for one that never
 // does, generous for a loaded or emulated machine (a --timeout in `args` comes later and wins).
-inline ClientResult runClient(const std::string& link, const std::string& args) {
-    const std::string cmd = "python3 " + clientScript() + " " + link + " --timeout 60 " + args + " 2>&1";
-    ClientResult r;
+// The client's exit status (-1 when it did not exit) and what it printed, both streams.
+inline std::pair<int, std::string> runClientRaw(const std::string& args) {
+    const std::string cmd = "python3 " + clientScript() + " " + args + " 2>&1";
     FILE* p = ::popen(cmd.c_str(), "r");
-    if (!p) return r;
+    if (!p) return {-1, ""};
     std::string out;
     char buf[512];
     while (size_t n = fread(buf, 1, sizeof buf, p)) out.append(buf, n);
-    ::pclose(p);
+    const int status = ::pclose(p);
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, out};
+}
+
+inline ClientResult runClient(const std::string& link, const std::string& args) {
+    const std::string cmd = link + " --timeout 60 " + args;
+    ClientResult r;
+    const std::string out = runClientRaw(cmd).second;
     const QJsonDocument doc = QJsonDocument::fromJson(QByteArray::fromStdString(out));
     if (!doc.isObject()) {
         ADD_FAILURE() << cmd << " said: " << out;

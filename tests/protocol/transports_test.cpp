@@ -371,18 +371,9 @@ TEST(ClientTest, SaysWhatWentWrongForNoAnswerAndABadAddress) {
     ASSERT_EQ(::bind(silent, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
     ASSERT_EQ(::getsockname(silent, reinterpret_cast<sockaddr*>(&a), &len), 0);
     const std::string udp = "--udp 127.0.0.1:" + std::to_string(ntohs(a.sin_port));
-    const auto run = [](const std::string& args) {
-        const std::string cmd = "python3 " + clientScript() + " " + args + " 2>&1";
-        FILE* p = ::popen(cmd.c_str(), "r");
-        std::string out;
-        char buf[512];
-        while (size_t n = fread(buf, 1, sizeof buf, p)) out.append(buf, n);
-        const int status = ::pclose(p);
-        return std::make_pair(WIFEXITED(status) ? WEXITSTATUS(status) : -1, out);
-    };
     const std::string noAnswer = "no answer within 0.3 s";
     for (const std::string& args : {udp + " --timeout 0.3 device-info", udp + " --timeout 0.3 at AT+X"}) {
-        const auto [rc, out] = run(args);
+        const auto [rc, out] = runClientRaw(args);
         EXPECT_EQ(rc, 1) << args;
         EXPECT_NE(out.find("\"error\": \"udp 127.0.0.1:" + std::to_string(ntohs(a.sin_port)) + ": " + noAnswer),
                   std::string::npos)
@@ -395,7 +386,7 @@ TEST(ClientTest, SaysWhatWentWrongForNoAnswerAndABadAddress) {
         {"--serial /dev/null at AT", "at: the WiFi port is reached with --udp"},
     };
     for (const auto& [args, says] : bad) {
-        const auto [rc, out] = run(args);
+        const auto [rc, out] = runClientRaw(args);
         EXPECT_EQ(rc, 2) << args;
         EXPECT_NE(out.find(says), std::string::npos) << args << " said: " << out;
     }
