@@ -19,7 +19,8 @@ if ! flock -n "$rundir/vlxH71N.lock" true; then
   exit 1
 fi
 # Only then the build: a second run on this checkout must not rebuild the program the first runs.
-scripts/setup-deps.sh tigervnc-standalone-server || exit 1
+# socat: scripts/board and the serial links by hand (docs/board-control.md)
+scripts/setup-deps.sh tigervnc-standalone-server socat || exit 1
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo || exit 1
 cmake --build build -j "${VLX_JOBS:-$(nproc)}" || exit 1
 
