@@ -360,7 +360,7 @@ TEST_F(C331OverTcpTest, AFlashEraseOnOneTcpClientHoldsNoOtherClient) {
 }
 
 // The Python client says what went wrong in one line and exits non-zero: a peer that takes the
-// request and never answers, and an address it cannot use.
+// request and never answers, an address it cannot use, and a command short of an argument.
 TEST(ClientTest, SaysWhatWentWrongForNoAnswerAndABadAddress) {
     const int silent = ::socket(AF_INET, SOCK_DGRAM, 0);
     ASSERT_GE(silent, 0);
@@ -384,6 +384,8 @@ TEST(ClientTest, SaysWhatWentWrongForNoAnswerAndABadAddress) {
         {"--tcp 127.0.0.1 device-info", "--tcp 127.0.0.1: expected HOST:PORT"},
         {"--tcp 127.0.0.1:99999 device-info", "port 99999 is not a port number"},
         {"--serial /dev/null at AT", "at: the WiFi port is reached with --udp"},
+        {"--serial /dev/null read-mem 0x880", "read-mem: missing LENGTH (read-mem ADDRESS LENGTH)"},
+        {"--serial /dev/null write-reg 11", "write-reg: missing MASK VALUE"},
     };
     for (const auto& [args, says] : bad) {
         const auto [rc, out] = runClientRaw(args);

@@ -305,6 +305,16 @@ def no_answer(kind, where, timeout):
                                            "answer this request)" % (kind, where, timeout)}))
 
 
+# The arguments each command cannot do without, by their names in the usage above.
+NEEDS = {
+    "write-mem": ["ADDRESS", "HEXDATA"], "read-mem": ["ADDRESS", "LENGTH"],
+    "write-reg": ["REG", "MASK", "VALUE"], "read-reg": ["FIRST", "COUNT"], "device-info": [],
+    "set-clock": ["YYYY-MM-DD", "HH:MM:SS"], "raw": ["GROUP"], "card": ["HEXFRAME"],
+    "put-file": ["FILE", "LOCALPATH"], "get-file": ["FILE", "LOCALPATH"], "delete-file": ["CODE/NAME"],
+    "cloud-read": ["ITEM"], "cloud-write": ["ITEM", "TEXT"], "at": ["TEXT"],
+}
+
+
 def main(argv):
     ap = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     link = ap.add_mutually_exclusive_group(required=True)
@@ -324,6 +334,10 @@ def main(argv):
         link_address(ap, kind, where)
     dst = a.dst if a.dst is not None else CONTROLLER
     c, args = a.command, a.args
+    if c not in NEEDS:
+        ap.error("unknown command " + c)
+    if len(args) < len(NEEDS[c]):
+        ap.error("%s: missing %s (%s %s)" % (c, " ".join(NEEDS[c][len(args):]), c, " ".join(NEEDS[c])))
     try:
         return run(ap, a, c, args, kind, where, dst)
     except OSError as e:
@@ -355,10 +369,8 @@ def run(ap, a, c, args, kind, where, dst):
         frame = build(0xC4, bytes([0, num(args[0])]))
     elif c == "cloud-write":
         frame = build(0xC4, bytes([1, num(args[0])]) + args[1].encode())
-    elif c in ("put-file", "get-file", "at"):
+    else:  # put-file, get-file, at: their frames are made below
         frame = None
-    else:
-        ap.error("unknown command " + c)
     if c == "at":
         if kind == "serial":
             ap.error("at: the WiFi port is reached with --udp HOST:PORT")
