@@ -53,12 +53,12 @@ protected:
 
 }  // namespace
 
-TEST_F(SmartMappingTest, WizardStoresTheTypedValuesAsTheirLowBitsAndHandsJobOneOver) {
+TEST_F(SmartMappingTest, WizardStoresTheTypedValuesAndHandsJobOneOver) {
     open();
     EXPECT_EQ(pageOf(screen), 0);
     EXPECT_EQ(child<QLineEdit>(screen, "lineEdit_X")->text(), QStringLiteral("128"));
     EXPECT_EQ(child<QLineEdit>(screen, "lineEdit_Y")->text(), QStringLiteral("96"));
-    child<QLineEdit>(screen, "lineEdit_X")->setText(QStringLiteral("70000"));
+    child<QLineEdit>(screen, "lineEdit_X")->setText(QStringLiteral("4464"));
     screen->on_Button_next_clicked();
     EXPECT_EQ(pageOf(screen), 1);
     EXPECT_EQ(line_field::u16(line_field::kCabinetWidth), 4464);
@@ -73,7 +73,7 @@ TEST_F(SmartMappingTest, WizardStoresTheTypedValuesAsTheirLowBitsAndHandsJobOneO
     EXPECT_EQ(line_type[line_field::kPattern], 4);
     EXPECT_EQ(imageOf(screen, "Button_route"), QStringLiteral(":/png/line4.png"));
 
-    child<QLineEdit>(screen, "lineEdit_line")->setText(QStringLiteral("300"));
+    child<QLineEdit>(screen, "lineEdit_line")->setText(QStringLiteral("44"));
     child<QLineEdit>(screen, "lineEdit_column")->setText(QStringLiteral("3"));
     child<QLineEdit>(screen, "lineEdit_horzion")->setText(QStringLiteral("x"));
     child<QLineEdit>(screen, "lineEdit_vert")->setText(QStringLiteral("64"));
@@ -331,7 +331,8 @@ TEST_F(SmartMappingTest, OffsetFieldsTakeOnlyWhatTheGridLeavesOfTheCanvas) {
     auto* y = child<QLineEdit>(screen, "lineEdit_vert");
     type(child<QLineEdit>(screen, "lineEdit_column"), "100");  // 100 cabinets of 128: 12800 px
     type(child<QLineEdit>(screen, "lineEdit_line"), "10");     // 10 of 96: 960 px
-    auto* refused = child<QLabel>(screen, "label_refused");
+    auto* refused = child<QWidget>(screen, "page_3")->findChild<QLabel*>(QStringLiteral("label_refused"));
+    ASSERT_NE(refused, nullptr);
     type(x, "9999999");
     EXPECT_EQ(x->text(), QStringLiteral("0"));
     EXPECT_TRUE(refused->isVisible()) << "refused without a word on screen";
@@ -354,6 +355,58 @@ TEST_F(SmartMappingTest, OffsetFieldsTakeOnlyWhatTheGridLeavesOfTheCanvas) {
     testkit::touchWidget(child<QPushButton>(screen, "Button_send"));
     EXPECT_EQ(line_field::u16(line_field::kOffsetX), 52735);
     EXPECT_EQ(line_field::u16(line_field::kOffsetY), 64575);
+    finishJob(screen);
+}
+
+// The job block holds the cabinet size in 16 bits, rows and columns in 8: a number past that is
+// refused with the range on the field's page, never sent as its low bits (65664 as 128, 256 as 0),
+// and the keypad takes no more digits than the field holds.
+TEST_F(SmartMappingTest, CabinetSizeRowsAndColumnsPastWhatTheyAreSentInAreRefusedOnScreen) {
+    open();
+    panel_style::placeOnPanel(screen);
+    screen->show();
+    auto shownInEveryLanguage = [this](QLabel* note, QWidget* page, const char* range) {
+        EXPECT_TRUE(note->isVisible()) << "refused without a word on screen";
+        for (int lang : {0, 1, 2, 3, 4}) {
+            g_language = uint8_t(lang);
+            screen->language_changed();
+            EXPECT_TRUE(note->text().contains(QLatin1String(range))) << lang << note->text().toStdString();
+            const QStringList cut = testkit::textOverflows(note) + testkit::drawnOverlaps(page);
+            EXPECT_TRUE(cut.isEmpty()) << cut.join(QLatin1Char('\n')).toStdString();
+        }
+        g_language = 1;
+        screen->language_changed();
+    };
+    QWidget* cabinetPage = child<QWidget>(screen, "page");
+    auto* width = child<QLineEdit>(screen, "lineEdit_X");
+    auto* note = cabinetPage->findChild<QLabel*>(QStringLiteral("label_refused"));
+    ASSERT_NE(note, nullptr);
+    ASSERT_TRUE(testkit::typeByTouch(width, QStringLiteral("65664")));
+    EXPECT_EQ(width->text(), QStringLiteral("128"));
+    shownInEveryLanguage(note, cabinetPage, "65535");
+    ASSERT_TRUE(testkit::typeByTouch(width, QStringLiteral("123456789012345678")));
+    EXPECT_EQ(width->text(), QStringLiteral("12345")) << "the keypad took five digits";
+    EXPECT_FALSE(note->isVisible());
+    ASSERT_TRUE(testkit::typeByTouch(width, QStringLiteral("65535")));
+    testkit::touchWidget(child<QPushButton>(screen, "Button_next"));
+    EXPECT_EQ(line_field::u16(line_field::kCabinetWidth), 65535);
+
+    testkit::touchWidget(child<QPushButton>(screen, "Button_next_2"));
+    ASSERT_EQ(pageOf(screen), 2);
+    QWidget* screenPage = child<QWidget>(screen, "page_3");
+    note = screenPage->findChild<QLabel*>(QStringLiteral("label_refused"));
+    auto* rows = child<QLineEdit>(screen, "lineEdit_line");
+    auto* columns = child<QLineEdit>(screen, "lineEdit_column");
+    ASSERT_TRUE(testkit::typeByTouch(rows, QStringLiteral("256")));
+    EXPECT_EQ(rows->text(), QStringLiteral("1"));
+    shownInEveryLanguage(note, screenPage, "255");
+    ASSERT_TRUE(testkit::typeByTouch(columns, QStringLiteral("2550")));
+    EXPECT_EQ(columns->text(), QStringLiteral("255")) << "the keypad took three digits";
+    EXPECT_FALSE(note->isVisible());
+    testkit::touchWidget(child<QPushButton>(screen, "Button_send"));
+    ASSERT_EQ(card_job::operation(), card_job::kSmartSetup);
+    EXPECT_EQ(line_type[line_field::kRows], 1);
+    EXPECT_EQ(line_type[line_field::kColumns], 255);
     finishJob(screen);
 }
 
