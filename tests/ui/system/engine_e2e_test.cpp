@@ -416,11 +416,13 @@ TEST_F(CardScreensTest, AScanFileDeletedWhileItLoadsIsSaidToHaveFailedAndTheList
     };
     loadThenDelete("SC01");
     EXPECT_EQ(screen.scanPaths(), QStringList{QStringLiteral("/data/smartmapping/SC02")});
-    EXPECT_EQ(child<QWidget>(&screen, "frame_file")->findChild<QLabel*>(QStringLiteral("row0"))->text(),
-              QStringLiteral("SC02"));
+    QLabel* row = child<QWidget>(&screen, "frame_file")->findChild<QLabel*>(QStringLiteral("row0"));
+    ASSERT_NE(row, nullptr);
+    EXPECT_EQ(row->text(), QStringLiteral("SC02"));
     loadThenDelete("SC02");
     EXPECT_TRUE(screen.scanPaths().isEmpty());
-    EXPECT_EQ(child<QWidget>(&screen, "frame_file")->findChild<QLabel*>(QStringLiteral("label_none"))->text(),
-              QStringLiteral("No loaded file!"));
+    QLabel* none = child<QWidget>(&screen, "frame_file")->findChild<QLabel*>(QStringLiteral("label_none"));
+    ASSERT_NE(none, nullptr);
+    EXPECT_EQ(none->text(), QStringLiteral("No loaded file!"));
     g_smartmapping = nullptr;
 }
