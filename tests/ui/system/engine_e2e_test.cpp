@@ -415,6 +415,8 @@ TEST_F(CardScreensTest, AScanFileDeletedWhileItLoadsIsSaidToHaveFailedAndTheList
         EXPECT_TRUE(cut.isEmpty()) << cut.join(QLatin1Char('\n')).toStdString();
     };
     loadThenDelete("SC01");
+    testkit::expectShownInEveryLanguage(note, child<QWidget>(&screen, "page_6"), QString(),
+                                        [&screen] { screen.language_changed(); });
     EXPECT_EQ(screen.scanPaths(), QStringList{QStringLiteral("/data/smartmapping/SC02")});
     QLabel* row = child<QWidget>(&screen, "frame_file")->findChild<QLabel*>(QStringLiteral("row0"));
     ASSERT_NE(row, nullptr);
