@@ -2,6 +2,7 @@
 // What the sending-card engine tells the front panel. The GUI side fills the entries at
 // start-up, and each entry carries its call over to the GUI thread (queued): the engine
 // never touches a screen object. An empty entry means nobody listens.
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
@@ -15,6 +16,9 @@ struct EngineEvents {
     // A job ended at 100 although some of what it sent was never answered: which job
     // ("parameter saving", ...) and where ("LED03", "LED17 card 2").
     std::function<void(const std::string& job, const std::vector<std::string>& unanswered)> jobUnanswered;
+    // A receiving-card job ended without doing its work: its operation byte (fpga/job_block.h)
+    // and why. The ring still closes with 100, after this.
+    std::function<void(uint8_t operation, const std::string& why)> jobFailed;
     // Full-screen firmware-update display while flashes are written.
     std::function<void()> firmwareUpdateStart;
     std::function<void()> firmwareUpdateOver;

@@ -88,8 +88,14 @@ void fpga_manage::rcv_recovery_check_deal(RCV_CHECK_OR_RECOVERY arg) {
     if (jobHeldByPc()) return;
     rcvRecovery& r = *rcv_recovery;
     const bool check = arg == RCV_CHECK, recovery = arg == RCV_RECOVERY, scan = arg == RCV_SMART_FILE;
+    // the screen that handed the job over hears of it before the ring closes
+    auto reportFailed = [&](const std::string& why) {
+        const EngineEvents& events = engineEvents();
+        if (events.jobFailed) events.jobFailed(u8(kOperation), why);
+    };
     auto errorEnd = [&](const std::string& why) {
         writeLogMsg(LOG_ERROR, std::string(jobName(arg)) + ": " + why);
+        reportFailed(why);
         setStep(kErrorEnd);
     };
     auto stamp = [] { g_change.job_progress_time = G_timeTicks; };
@@ -163,6 +169,9 @@ void fpga_manage::rcv_recovery_check_deal(RCV_CHECK_OR_RECOVERY arg) {
             if (files < 0) {
                 errorEnd("no scan-file folder");
             } else if (files == 0) {
+                // the file chosen is gone with the rest: nothing was loaded
+                writeLogMsg(LOG_WARNING, std::string(jobName(arg)) + ": no scan file left");
+                reportFailed("no scan file left");
                 setStep(kReport);
             } else {
                 job_path_ = g_kvfile_name;  // once: the screen may list again meanwhile

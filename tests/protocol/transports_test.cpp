@@ -9,6 +9,7 @@
 #include "protocol/c331_engines.h"
 #include "scaler/c331_print.h"
 #include "scaler/c331_wiring.h"
+#include "support/ram_copies.h"
 #include "transport_fixture.h"
 
 using namespace prototest;
@@ -30,6 +31,19 @@ TEST_F(TransportTest, FpgaRegisterWritesOverTcpReachEachFpga) {
     EXPECT_EQ(fake.regWrites[0].fpga, 0);
     EXPECT_EQ(fake.regWrites[1].fpga, 1);
     EXPECT_EQ(fake.regs[1][6], 0x80);
+}
+
+// Mode 16's slot ends two bytes past 0x10FFF: they are reached from inside the slot, and 0x11000,
+// past the user-mode space, is refused for reads as for writes.
+TEST_F(TransportTest, ModeSixteensLastTwoBytesAreReachedFromInsideItsSlotNotAtTheSpacesEnd) {
+    EXPECT_EQ(runClient(tcp, "write-mem 0x10FFE 01020304").status, kStatusOk);
+    const ClientResult r = runClient(tcp, "read-mem 0x10FFE 4");
+    EXPECT_EQ(r.status, kStatusOk);
+    EXPECT_EQ(r.data, "01020304");
+    EXPECT_EQ(testkit::slotBytes(store, 15)[0x1001], 4);
+    EXPECT_EQ(runClient(tcp, "read-mem 0x11000 2").status, kStatusRefused);
+    EXPECT_EQ(runClient(tcp, "write-mem 0x11000 0506").status, kStatusRefused);
+    EXPECT_EQ(testkit::slotBytes(store, 15)[0x1000], 3);
 }
 
 TEST_F(TransportTest, TcpFramesSplitOverReadsOrJoinedInOneAreAllAnswered) {

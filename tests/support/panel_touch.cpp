@@ -7,6 +7,8 @@
 #include <QPushButton>
 #include <QTimer>
 
+#include <memory>
+
 #include "ui/shell/lcd_touch.h"
 #include "ui/shell/numberkeyboard.h"
 #include "ui/shell/panel_style.h"
@@ -54,6 +56,20 @@ bool touchListItem(QComboBox* combo, int index, bool* keypadOpened) {
         if (keypadOpened) *keypadOpened = keypad;
     }
     return opened;
+}
+
+bool typeByTouch(const QWidget* field, const QString& digits) {
+    auto answered = std::make_shared<bool>(false);
+    auto over = std::make_shared<bool>(false);
+    QTimer::singleShot(0, [digits, answered, over] {
+        if (*over || !g_numberkeyboard || !g_numberkeyboard->isVisible()) return;
+        for (QChar d : digits) touchWidget(g_numberkeyboard->findChild<QPushButton*>(QStringLiteral("Button_") + d));
+        *answered = true;
+        touchWidget(g_numberkeyboard->findChild<QPushButton*>(QStringLiteral("Button_ok")));
+    });
+    touchWidget(field);  // the keypad's modal run ends with OK
+    *over = true;
+    return *answered;
 }
 
 }  // namespace testkit

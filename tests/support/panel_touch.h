@@ -2,6 +2,7 @@
 // The operator's finger on the simulated board: a touch at a panel position goes the way the
 // touch driver's contacts go (lcd_touch::clickAt), to whatever is on top there.
 #include <QPoint>
+#include <QString>
 
 class QComboBox;
 class QWidget;
@@ -17,5 +18,8 @@ void touchWidget(const QWidget* w);
 // quickly as an operator does (inside the double-click time). False when the list did not open. A keypad opened by a touch that missed the list is closed again, and
 // `keypadOpened` tells it.
 bool touchListItem(QComboBox* combo, int index, bool* keypadOpened = nullptr);
+// Touches a number field and, on the keypad it opens, each key of `digits` and then OK, at their
+// places. False when no keypad opened.
+bool typeByTouch(const QWidget* field, const QString& digits);
 
 }  // namespace testkit

@@ -13,6 +13,8 @@
 #include <QToolButton>
 #include <QWidget>
 
+#include <gtest/gtest.h>
+
 #include <cmath>
 #include <utility>
 #include <vector>
@@ -263,6 +265,20 @@ QStringList mendedTextSlips(const QWidget* root) {
         }
     }
     return out;
+}
+
+void expectShownInEveryLanguage(const QLabel* note, const QWidget* area, const QString& range,
+                                const std::function<void()>& relabel) {
+    EXPECT_TRUE(note->isVisible()) << "refused without a word on screen";
+    for (int lang : {0, 1, 2, 3, 4}) {
+        g_language = uint8_t(lang);
+        relabel();
+        EXPECT_TRUE(note->text().contains(range)) << lang << ": " << note->text().toStdString();
+        const QStringList cut = textOverflows(note) + drawnOverlaps(area);
+        EXPECT_TRUE(cut.isEmpty()) << cut.join(QLatin1Char('\n')).toStdString();
+    }
+    g_language = 1;
+    relabel();
 }
 
 }  // namespace testkit

@@ -4,6 +4,9 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
+
+class QLabel;
 class QWidget;
 
 namespace testkit {
@@ -25,5 +28,10 @@ QStringList drawnOverlaps(const QWidget* root);
 // mended in the screens' wording (misspelt English, translations that said something else,
 // wrong traditional characters), as "object: text".
 QStringList mendedTextSlips(const QWidget* root);
+
+// A refusal line shown, holding `range` and fitting inside `area` in each of the five
+// languages; `relabel` runs after each change of g_language. Back in English after.
+void expectShownInEveryLanguage(const QLabel* note, const QWidget* area, const QString& range,
+                                const std::function<void()>& relabel);
 
 }  // namespace testkit

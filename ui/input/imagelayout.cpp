@@ -6,6 +6,8 @@
 #include <QPushButton>
 #include <QSignalBlocker>
 
+#include <algorithm>
+
 #include "core/alias.h"
 #include "core/global.h"
 #include "core/vlxrampara.h"
@@ -17,6 +19,7 @@
 #include "ui/shell/numberkeyboard.h"
 #include "ui/shell/option.h"
 #include "ui/shell/panel_style.h"
+#include "ui/shell/refusal_note.h"
 #include "ui/shell/screen_run.h"
 #include "ui/shell/shell_globals.h"
 #include "ui_imagelayout.h"
@@ -31,6 +34,8 @@ constexpr const char* kPlainStyle = "color: rgb(255, 255, 255);border:1px solid 
 constexpr int kNameWidth = 60;
 constexpr uint16_t kDotByDotOn = 0x0100;
 constexpr int kHotBackupItems = 7;
+// Window positions and sizes are signed 16-bit in the RAM; the keypad gives no sign.
+constexpr uint32_t kLargestField = 32767;
 
 QString statePrefix() { return langText("画面状态:", "Image state:", "Состояние:", "Trạng thái:", "畫面狀態:"); }
 QString onWord() { return langText("开启", "ON", "Вкл", "Mở", "開啟"); }
@@ -80,6 +85,8 @@ ImageLayout::ImageLayout(QWidget* parent) : QDialog(parent), ui(new Ui::ImageLay
     image_para_update();
 
     connectKeypad(this, {ui->lineEdit_X, ui->lineEdit_Y, ui->lineEdit_W, ui->lineEdit_H});
+    // right of the mirror buttons, below the fields it is about
+    refused_ = std::make_unique<RefusalNote>(this, QRect(450, 366, 340, 56));
     ui->Button_cancel->hide();
     ui->Button_ok->hide();
     language_changed();
@@ -132,6 +139,7 @@ void ImageLayout::vlx_image_button_clicked() {
     const int w = b->objectName().toInt();
     if (w < 0 || w >= vlxram::kWindows) return;
     image_index_ = uint8_t(w);
+    refused_->hide();  // it was about the other window
     image_para_update();
     select_frame_->setGeometry(b->x() - 3, 0, 126, 96);
 }
@@ -277,16 +285,14 @@ void ImageLayout::storeRectangle() {
 
 void ImageLayout::show_numberkeyboard_ui(QString text) {
     auto* f = qobject_cast<QLineEdit*>(sender());
-    if (f) openKeypad(f, f->objectName().right(1), text);  // X, Y, W or H in every language
+    // X, Y, W or H in every language
+    if (f) openKeypad(f, f->objectName().right(1), text, RefusalNote::digitsFor(kLargestField));
 }
 
 void ImageLayout::confirmString(QString value) {
     // the crop and EDID screens over this one use the same field names: only our own fields count
     if (!keypadFieldIn({ui->lineEdit_X, ui->lineEdit_Y, ui->lineEdit_W, ui->lineEdit_H})) return;
     QLineEdit* f = g_lineedit.data();
-    uint32_t v = 0;
-    // a number the field cannot hold would be shown but stored as 0: refused like one past the edge
-    if (!toU32(value, &v) || v > 32767) return;
     QLineEdit* partner = nullptr;
     unsigned limitAddress = vlxram::kLedWidth;
     if (f == ui->lineEdit_X) partner = ui->lineEdit_W;
@@ -294,9 +300,18 @@ void ImageLayout::confirmString(QString value) {
     if (f == ui->lineEdit_Y) partner = ui->lineEdit_H;
     if (f == ui->lineEdit_H) partner = ui->lineEdit_Y;
     if (f == ui->lineEdit_Y || f == ui->lineEdit_H) limitAddress = vlxram::kLedHeight;
-    const uint32_t sum = v + uint32_t(int32_t(toShort(partner->text())));
-    if (sum > ramWord(limitAddress)) return;
-    f->setText(value);
+    // the window stays on the LED screen: what its other edge leaves of it, within the field
+    const uint32_t led = ramWord(limitAddress);
+    const uint32_t other = uint32_t(std::max<int>(0, toShort(partner->text())));
+    const uint32_t edge = led > other ? led - other : 0;
+    const bool fieldBound = kLargestField < edge;
+    uint32_t v = 0;
+    const QString name = QStringLiteral("layout: window %1 %2").arg(image_index_ + 1).arg(f->objectName().right(1));
+    if (!refused_->take(value, fieldBound ? kLargestField : edge,
+                        fieldBound ? RefusalNote::Bound::Field : RefusalNote::Bound::LedEdge, name.toLatin1().constData(),
+                        &v))
+        return;
+    f->setText(QString::number(v));
     storeRectangle();
 }
 
@@ -326,6 +341,7 @@ void ImageLayout::language_changed() {
     ui->label_mirror->setText(langText("镜像", "mirror", "Отражение", "Ảnh phản chiếu", "鏡像"));
     ui->Button_cancel->setText(cancelText());
     ui->Button_ok->setText(langText("确定", "OK", "OK", "Đồng ý", "確定"));
+    refused_->relabel();
 }
 
 void ImageLayout::on_Button_back_clicked() {

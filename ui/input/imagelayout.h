@@ -7,11 +7,13 @@
 #include <QString>
 
 #include <cstdint>
+#include <memory>
 
 class QFrame;
 class QLabel;
 class QLineEdit;
 class QPushButton;
+class RefusalNote;
 
 namespace Ui {
 class ImageLayout;
@@ -65,4 +67,6 @@ private:
     QPushButton* focus_button_ = nullptr;
     QString image_text_;
     bool closing_ = false;
+    // A position or size the window cannot take, refused with the range it leaves.
+    std::unique_ptr<RefusalNote> refused_;
 };

@@ -64,14 +64,6 @@ int16_t toShort(const QString& text) {
     return int16_t(v);
 }
 
-bool toU32(const QString& text, uint32_t* value) {
-    bool ok = false;
-    const uint v = text.toUInt(&ok, 10);
-    if (!ok) return false;
-    *value = uint32_t(v);
-    return true;
-}
-
 uint16_t ramWord(unsigned address) {
     const VlxRamPara* p = VlxRamPara::p_vlxrampara_config;
     return p && address + 1 < vlxram::kRamSize ? p->snapshotU16(address) : 0;
@@ -147,10 +139,10 @@ void connectKeypad(QObject* screen, std::initializer_list<QLineEdit*> fields) {
                          SLOT(confirmString(QString)));
 }
 
-void openKeypad(QLineEdit* field, const QString& title, const QString& value) {
+void openKeypad(QLineEdit* field, const QString& title, const QString& value, int maxDigits) {
     if (!field || !g_numberkeyboard) return;
     QPointer<QLineEdit> asked(field);
-    g_numberkeyboard->ask(field, title, value, [asked] { g_lineedit = asked; });
+    g_numberkeyboard->ask(field, title, value, [asked] { g_lineedit = asked; }, {}, maxDigits);
 }
 
 bool keypadFieldIn(std::initializer_list<const QLineEdit*> fields) {

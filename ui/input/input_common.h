@@ -32,8 +32,6 @@ QString windowNameStyle(int window);
 
 // A typed number as a signed 16-bit field takes it: 0 when empty, not a number or out of range.
 int16_t toShort(const QString& text);
-// A typed number as an unsigned 32-bit value; false when it is not one (too long, a sign, empty).
-bool toU32(const QString& text, uint32_t* value);
 
 uint16_t ramWord(unsigned address);
 uint16_t shadowWord(unsigned address);
@@ -68,8 +66,9 @@ namespace input_common {
 // A touch on each field calls `screen`'s show_numberkeyboard_ui(QString) slot; every result
 // of the keypad reaches its confirmString(QString) slot.
 void connectKeypad(QObject* screen, std::initializer_list<QLineEdit*> fields);
-// Runs the keypad for `field` (which becomes g_lineedit) under `title`, starting from `value`.
-void openKeypad(QLineEdit* field, const QString& title, const QString& value);
+// Runs the keypad for `field` (which becomes g_lineedit) under `title`, starting from `value`;
+// `maxDigits` above 0 bounds what can be typed.
+void openKeypad(QLineEdit* field, const QString& title, const QString& value, int maxDigits = 0);
 // Whether the keypad's result is for one of `fields` (every connected screen hears every result).
 bool keypadFieldIn(std::initializer_list<const QLineEdit*> fields);
 

@@ -96,6 +96,12 @@ void linkEngine() {
             for (const std::string& s : list) entries << QString::fromStdString(s);
         AdvancedOption::reportRcvUpdate(entries);
     };
+    events.jobFailed = [](uint8_t op, const std::string&) {
+        if (op != kLoadScan) return;
+        onGuiThread([] {
+            if (g_smartmapping) g_smartmapping->loadFailed();
+        });
+    };
     events.jobUnanswered = [](const std::string& job, const std::vector<std::string>& where) {
         QStringList entries;
         for (const std::string& s : where) entries << QString::fromStdString(job + ": " + s);

@@ -41,7 +41,8 @@ bool start(QDialog* screen, uint8_t op);
 
 // Connects the FPGA engine's reports to the screens, each carried over to the GUI thread:
 // progress to the sig_qround_bar_update(int) of the screen whose ring is up, the check
-// report to AdvancedOption::reportRcvUpdate, what never answered to unanswered().
+// report to AdvancedOption::reportRcvUpdate, what never answered to unanswered(), a failed
+// scan-file load to SmartMapping::loadFailed.
 void linkEngine();
 // Where the last job that ended had no answer ("parameter saving: LED03", ...); GUI thread.
 QStringList unanswered();

@@ -23,6 +23,7 @@
 #include "ui/shell/option.h"
 #include "ui/shell/QRoundProgressBar.h"
 #include "ui/shell/panel_style.h"
+#include "ui/shell/refusal_note.h"
 #include "ui/shell/shell_globals.h"
 #include "ui/system/card_job.h"
 #include "ui/system/system_links.h"
@@ -74,7 +75,7 @@ constexpr int kRingMargin = 4;
 
 QString lit(const char* s) { return QString::fromLatin1(s); }
 
-// Typed numbers are stored as their low bits; text that is no number counts 0.
+// A field holds what its keypad let through (0..what its bytes hold); text that is no number counts 0.
 uint32_t typedNumber(const QLineEdit* field) {
     bool ok = false;
     const qulonglong v = field->text().toULongLong(&ok);
@@ -120,8 +121,10 @@ SmartMapping::SmartMapping(QWidget* parent) : SystemScreen(parent), ui(new Ui::S
     }
     panel_style::setLook(ui->Button_mapping_state, lit("border:0px;"));
 
-    // beside Previous, below the offsets it is about
-    offset_refused_ = panel_style::makeRefusedLabel(ui->page_3, QRect(10, 318, 200, 76));
+    // beside Previous or Next, below the fields they are about
+    cabinet_note_ = std::make_unique<RefusalNote>(ui->page, QRect(10, 318, 400, 76));
+    screen_note_ = std::make_unique<RefusalNote>(ui->page_3, QRect(10, 318, 200, 76));
+    load_note_ = std::make_unique<RefusalNote>(ui->page_6, QRect(10, 332, 200, 64));
 
     ui->stackedWidget->setCurrentIndex(kPageCabinet);
     selected_tile_ = ui->Button_shortcut;
@@ -369,30 +372,47 @@ void SmartMapping::vlx_button_wlan_clicked() {
 
 // ---------------------------------------------------------------- keypad
 
+namespace {
+
+// The wizard's number fields: keypad title, what their bytes of line_type hold, log name.
+struct FieldSpec {
+    const char* name;
+    const char* zh;
+    const char* tw;
+    const char* other;
+    uint32_t holds;
+    const char* log;
+};
+constexpr FieldSpec kFields[] = {
+    {"lineEdit_X", "箱体宽度", "箱體寬度", "width", 0xFFFF, "smart set-up: cabinet width"},
+    {"lineEdit_Y", "箱体高度", "箱體高度", "height", 0xFFFF, "smart set-up: cabinet height"},
+    {"lineEdit_line", "箱体行数", "箱體行數", "rows", 0xFF, "smart set-up: rows"},
+    {"lineEdit_column", "箱体列数", "箱體列數", "lines", 0xFF, "smart set-up: columns"},
+    {"lineEdit_horzion", "水平偏移", "水平偏移", "Horizontal", 0xFFFF, "smart set-up: horizontal offset"},
+    {"lineEdit_vert", "垂直偏移", "垂直偏移", "Vertical", 0xFFFF, "smart set-up: vertical offset"},
+};
+
+const FieldSpec* specOf(const QLineEdit* field) {
+    for (const FieldSpec& f : kFields)
+        if (field->objectName() == QLatin1String(f.name)) return &f;
+    return nullptr;
+}
+
+}  // namespace
+
 void SmartMapping::show_numberkeyboard_ui(QString text) {
     auto* field = qobject_cast<QLineEdit*>(sender());
     if (!field || !g_numberkeyboard) return;
-    static const struct {
-        const char* name;
-        const char* zh;
-        const char* tw;
-        const char* other;
-    } titles[] = {
-        {"lineEdit_X", "箱体宽度", "箱體寬度", "width"},       {"lineEdit_Y", "箱体高度", "箱體高度", "height"},
-        {"lineEdit_line", "箱体行数", "箱體行數", "rows"},     {"lineEdit_column", "箱体列数", "箱體列數", "lines"},
-        {"lineEdit_horzion", "水平偏移", "水平偏移", "Horizontal"}, {"lineEdit_vert", "垂直偏移", "垂直偏移", "Vertical"},
-    };
-    QString title;
-    for (const auto& t : titles)
-        if (field->objectName() == QLatin1String(t.name)) title = langText(t.zh, t.other, t.other, t.other, t.tw);
+    const FieldSpec* spec = specOf(field);
+    if (!spec) return;
     QPointer<QLineEdit> asked(field);
     g_numberkeyboard->ask(
-        this, title, text,
+        this, langText(spec->zh, spec->other, spec->other, spec->other, spec->tw), text,
         [this, asked] {
             g_lineedit = asked;
             my_field_ = asked;
         },
-        [this] { my_field_ = nullptr; });
+        [this] { my_field_ = nullptr; }, RefusalNote::digitsFor(spec->holds));
 }
 
 // Card positions are 16-bit pixel coordinates: an offset takes what the grid of cabinets
@@ -410,28 +430,16 @@ void SmartMapping::confirmString(QString text) {
     if (!my_field_ || g_lineedit != my_field_) return;
     QLineEdit* field = my_field_;
     my_field_ = nullptr;
-    if (field == ui->lineEdit_horzion || field == ui->lineEdit_vert) {
-        bool ok = false;
-        const qulonglong v = text.toULongLong(&ok);
-        const uint32_t largest = largestOffset(field);
-        if (!text.isEmpty() && (!ok || v > largest)) {
-            writeLogMsg(LOG_WARNING, "smart set-up: offset " + text.toStdString() + " refused, the grid leaves 0 to " +
-                                         std::to_string(largest));
-            refused_largest_ = largest;
-            labelOffsetRefusal();
-            offset_refused_->show();
-            return;
-        }
-    }
-    offset_refused_->hide();
-    field->setText(text);
-}
-
-void SmartMapping::labelOffsetRefusal() {
-    offset_refused_->setText(langText("已拒绝：箱体网格只允许偏移0至%1", "Refused: the grid allows an offset of 0 to %1",
-                                      "Отказ: сетка допускает смещение от 0 до %1",
-                                      "Từ chối: lưới chỉ cho phép độ lệch từ 0 đến %1", "已拒絕：箱體網格只允許偏移0至%1")
-                                 .arg(refused_largest_));
+    const FieldSpec* spec = specOf(field);
+    if (!spec) return;
+    const bool offset = field == ui->lineEdit_horzion || field == ui->lineEdit_vert;
+    const bool cabinet = field == ui->lineEdit_X || field == ui->lineEdit_Y;
+    RefusalNote& note = cabinet ? *cabinet_note_ : *screen_note_;
+    uint32_t v = 0;
+    if (!note.take(text, offset ? largestOffset(field) : spec->holds,
+                   offset ? RefusalNote::Bound::Grid : RefusalNote::Bound::Field, spec->log, &v))
+        return;
+    field->setText(QString::number(v));
 }
 
 // ---------------------------------------------------------------- scan files
@@ -548,7 +556,10 @@ void SmartMapping::scan_file_list() {
     ui->stackedWidget->setCurrentIndex(kPageScanFiles);
 }
 
-void SmartMapping::on_Button_next_5_clicked() { buildFileList(); }
+void SmartMapping::on_Button_next_5_clicked() {
+    load_note_->hide();
+    buildFileList();
+}
 
 void SmartMapping::on_Button_front_6_clicked() {
     if (g_qround_bar) return;
@@ -585,7 +596,17 @@ void SmartMapping::on_Button_load_clicked() {
         writeLogMsg(LOG_WARNING, std::string("scan-file load refused: ") + card_job::refusalText(r));
         return;
     }
+    load_note_->hide();
     startJob(card_job::kLoadScan);
+}
+
+void SmartMapping::loadFailed() {
+    load_note_->show([] {
+        return langText("加载失败，列表已刷新", "Load failed. The list is refreshed.", "Загрузка не удалась. Список обновлён.",
+                        "Tải thất bại. Danh sách đã làm mới.", "加載失敗，列表已刷新");
+    });
+    // the engine took its path when it started: the list may change under the ring
+    buildFileList();
 }
 
 void SmartMapping::on_Button_confirm_clicked() {
@@ -674,7 +695,6 @@ void SmartMapping::labelPage(int page) {
         ui->Button_front_3->setText(langText("上一步", "Previous", "Предыдущий\nшаг", "Bước trước", "上一步"));
         ui->Button_send->setText(langText("发送", "Send", "Отправить", "Gửi", "發送"));
         ui->Button_route->setText(patternName(line_type[line_field::kPattern]));
-        labelOffsetRefusal();
         break;
     case kPageRoutes: {
         const QList<QToolButton*> buttons = ui->page_4->findChildren<QToolButton*>();
@@ -747,6 +767,7 @@ void SmartMapping::language_changed() {
         labelPage(kPageSave);
     }
     scan_count_ = uint32_t(listScanFiles(nullptr).size());
+    for (RefusalNote* note : {cabinet_note_.get(), screen_note_.get(), load_note_.get()}) note->relabel();
 
     ui->label_title->setText(langText("智能调屏", "Smart debugging screen", "Умная регулировка экрана",
                                       "Điều chỉnh màn hình thông minh", "智能調屏"));

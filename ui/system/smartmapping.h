@@ -10,6 +10,7 @@
 #include <QStringList>
 
 #include <cstdint>
+#include <memory>
 
 #include "fpga/job_block.h"
 #include "ui/system/system_screen.h"
@@ -23,6 +24,7 @@ namespace Ui {
 class SmartMapping;
 }
 
+class RefusalNote;
 class SmartMapping;
 extern QPointer<SmartMapping> g_smartmapping;   // GUI thread only
 extern uint32_t g_scan_config_json_offset;   // GUI thread (the wizard)
@@ -112,6 +114,9 @@ public slots:
     void vlx_Button_previous_clicked();
     void vlx_Button_next_clicked();
     void usb_para_sync(int code);
+    // The FPGA engine ended the scan-file load it was handed with an error (a file or folder
+    // gone while it ran): the screen says so and lists what is there now.
+    void loadFailed();
     // keypad
     void show_numberkeyboard_ui(QString text);
     void confirmString(QString text);
@@ -139,10 +144,10 @@ private:
     QFrame* cell_frames_[8] = {};
     uint32_t list_shown_ = 0;
     QPointer<QLineEdit> my_field_;
-    // An offset the grid does not allow, refused on screen with the range it leaves.
-    QLabel* offset_refused_ = nullptr;
-    uint32_t refused_largest_ = 0;
-    void labelOffsetRefusal();
+    // What a field cannot hold, refused on its page with the range it takes; a failed load.
+    std::unique_ptr<RefusalNote> cabinet_note_;
+    std::unique_ptr<RefusalNote> screen_note_;
+    std::unique_ptr<RefusalNote> load_note_;
     // scan files
     int8_t current_page_ = 0;
     uint32_t scan_count_ = 0;

@@ -3,6 +3,8 @@
 #include <QPointer>
 
 #include "input_fixture.h"
+#include "support/panel_touch.h"
+#include "support/text_fit.h"
 #include "ui/shell/panel_style.h"
 #include "support/ram_copies.h"
 
@@ -49,6 +51,43 @@ TEST_F(InputScreenTest, LayoutKeypadKeepsTheWindowOnTheLedScreenAndRefusesHugeNu
     emit g_numberkeyboard->sendKeyBoardUIDataToLineEdit(QStringLiteral("5"));
     EXPECT_EQ(c331_manage::update_flag, 0);
     EXPECT_EQ(at(win0(vlxram::kWinX)), 1000);
+}
+
+// A window past the LED screen's edge, or a number its 16-bit field cannot hold, is refused with
+// the reason and the range on screen, and the RAM keeps the window as it was.
+TEST_F(InputScreenTest, LayoutPositionPastTheLedEdgeIsRefusedWithTheRangeOnScreen) {
+    setBoth(win0(vlxram::kWinWidth), 920);
+    ImageLayout screen;
+    panel_style::placeOnPanel(&screen);
+    screen.show();
+    QLineEdit* x = child<QLineEdit>(&screen, "lineEdit_X");
+    auto* note = child<QLabel>(&screen, "label_refused");
+    ASSERT_NE(note, nullptr);
+    auto refusedInEveryLanguage = [&](const char* range) {
+        testkit::expectShownInEveryLanguage(note, &screen, QLatin1String(range), [&] { screen.language_changed(); });
+    };
+    const QString shown = x->text();
+    const uint16_t stored = at(win0(vlxram::kWinX));
+    ASSERT_TRUE(testkit::typeByTouch(x, QStringLiteral("1001")));
+    EXPECT_EQ(x->text(), shown);
+    EXPECT_EQ(at(win0(vlxram::kWinX)), stored);
+    EXPECT_EQ(c331_manage::update_flag, 0);
+    refusedInEveryLanguage("1000");
+    EXPECT_TRUE(note->text().contains(QStringLiteral("LED")));
+    ASSERT_TRUE(testkit::typeByTouch(x, QStringLiteral("1000")));
+    EXPECT_FALSE(note->isVisible());
+    EXPECT_EQ(at(win0(vlxram::kWinX)), 1000);
+    EXPECT_EQ(c331_manage::update_flag, 1);
+
+    // an LED screen wider than the field: the field's own bound, five digits at most
+    c331_manage::update_flag = 0;
+    setBoth(vlxram::kLedWidth, 60000);
+    ASSERT_TRUE(testkit::typeByTouch(x, QStringLiteral("327680")));
+    EXPECT_EQ(x->text(), QStringLiteral("1000"));
+    EXPECT_EQ(at(win0(vlxram::kWinX)), 1000);
+    EXPECT_EQ(c331_manage::update_flag, 0);
+    refusedInEveryLanguage("32767");
+    EXPECT_FALSE(note->text().contains(QStringLiteral("LED")));
 }
 
 TEST_F(InputScreenTest, LayoutPanelWritesStateMirrorAndPointToPointOfItsWindow) {

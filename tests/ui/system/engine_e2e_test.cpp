@@ -11,7 +11,9 @@
 #include "fpga/fpga_manage.h"
 #include "platform/sim/board_control.h"
 #include "protocol/usbserver.h"
+#include "support/panel_touch.h"
 #include "support/rcv_files.h"
+#include "support/text_fit.h"
 #include "ui/shell/tip.h"
 #include "platform/sim/sim_board.h"
 #include "platform/sim/sim_fpga.h"
@@ -372,4 +374,57 @@ TEST_F(CardScreensTest, AScanFileOnAStickIsListedGreenAndLoadFillsTheChosenPorts
     EXPECT_TRUE(screen.scanPaths().isEmpty()) << "the list is rebuilt without the stick";
     g_smartmapping = nullptr;
     UsbServer::resetInstanceForTest();
+}
+
+// A PC deletes the scan file being loaded while the engine settles: the load fails, the screen
+// says so below the list, and the list shows what is left (the other file, then none: the
+// engine then finds no scan-file folder at all).
+TEST_F(CardScreensTest, AScanFileDeletedWhileItLoadsIsSaidToHaveFailedAndTheListShowsWhatIsLeft) {
+    ASSERT_TRUE(runUntilUp());
+    linkFileTransferScreens();
+    pcCardFile("KVFR", "SC01", "scan");
+    pcCardFile("KVFR", "SC02", "scan");
+    SmartMapping screen;
+    g_smartmapping = &screen;
+    g_page_focus = 24;
+    panel_style::placeOnPanel(&screen);
+    screen.show();
+    testkit::touchWidget(child<QPushButton>(&screen, "Button_loadscan"));
+    testkit::touchWidget(child<QPushButton>(&screen, "Button_next_5"));
+    ASSERT_EQ(pageOf(&screen), 5);
+    QLabel* note = child<QWidget>(&screen, "page_6")->findChild<QLabel*>(QStringLiteral("label_refused"));
+    ASSERT_NE(note, nullptr);
+    auto loadThenDelete = [&](const char* name) {
+        QWidget* list = child<QWidget>(&screen, "frame_file");
+        testkit::touchWidget(list->findChild<QPushButton*>(QStringLiteral("0")));
+        ASSERT_EQ(g_kvfile_name, QStringLiteral("/data/smartmapping/") + QLatin1String(name));
+        testkit::touchWidget(child<QPushButton>(&screen, "Button_load"));
+        ASSERT_EQ(card_job::operation(), card_job::kLoadScan);
+        EXPECT_FALSE(note->isVisible());
+        pcCardFile("KVFR", name);
+        ASSERT_LE(job_block::u8(job_block::kStep), 1) << "the engine had chosen its file before the deletion";
+        ASSERT_TRUE(runUntilRingCloses());
+        for (int i = 0; i < 60000 && card_job::operation() != 0; ++i) {
+            tick(home(), 1);
+            std::this_thread::sleep_for(std::chrono::microseconds(500));
+        }
+        ASSERT_EQ(card_job::operation(), 0);
+        EXPECT_TRUE(note->isVisible()) << "the ring closed without a word";
+        EXPECT_EQ(note->text(), QStringLiteral("Load failed. The list is refreshed."));
+        const QStringList cut = testkit::textOverflows(note) + testkit::drawnOverlaps(child<QWidget>(&screen, "page_6"));
+        EXPECT_TRUE(cut.isEmpty()) << cut.join(QLatin1Char('\n')).toStdString();
+    };
+    loadThenDelete("SC01");
+    testkit::expectShownInEveryLanguage(note, child<QWidget>(&screen, "page_6"), QString(),
+                                        [&screen] { screen.language_changed(); });
+    EXPECT_EQ(screen.scanPaths(), QStringList{QStringLiteral("/data/smartmapping/SC02")});
+    QLabel* row = child<QWidget>(&screen, "frame_file")->findChild<QLabel*>(QStringLiteral("row0"));
+    ASSERT_NE(row, nullptr);
+    EXPECT_EQ(row->text(), QStringLiteral("SC02"));
+    loadThenDelete("SC02");
+    EXPECT_TRUE(screen.scanPaths().isEmpty());
+    QLabel* none = child<QWidget>(&screen, "frame_file")->findChild<QLabel*>(QStringLiteral("label_none"));
+    ASSERT_NE(none, nullptr);
+    EXPECT_EQ(none->text(), QStringLiteral("No loaded file!"));
+    g_smartmapping = nullptr;
 }
