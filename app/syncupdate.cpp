@@ -43,6 +43,9 @@ std::atomic<uint32_t> g_savesServed{0};
 // Register 11 bit 2's requests (core/mode_file_requests.h) as the bookkeeping that last began
 // saw them (the GUI thread, the stop).
 std::atomic<uint32_t> g_filesKept{0};
+// Per slot, 1 + the requests counted when its file was last kept (0: not yet): the stop, taking
+// over from a notification it cut short, goes on where that left off.
+std::atomic<uint32_t> g_slotKept[kModeSlots] = {};
 }  // namespace
 
 SyncUpdate::SyncUpdate(QObject* parent) : QObject(parent) {}
@@ -208,7 +211,7 @@ bool SyncUpdate::saveRequestedMode(int waitMs) {
     return saved;
 }
 
-void SyncUpdate::userModeBookkeeping() {
+void SyncUpdate::userModeBookkeeping(bool atStop) {
     VlxRamPara* p = VlxRamPara::p_vlxrampara_config;
     // the slots as they are now hold every write made before the requests counted so far
     const uint32_t asked = mode_file_requests::count();
@@ -217,7 +220,7 @@ void SyncUpdate::userModeBookkeeping() {
         unsigned char s[2] = {0, 0};
         p->readSlot(slot, 0, 2, s);
         const bool empty = s[0] == kModeEmpty || s[1] == kModeEmpty;
-        if (!empty && s[0] != kModeSaved && s[1] != kModeSaved) continue;
+        if ((!empty && s[0] != kModeSaved && s[1] != kModeSaved) || (atStop && g_slotKept[slot] == asked + 1)) continue;
         // the stop's deadline, or a stop begun beside this notification that keeps them itself
         if (!stop_save::mayWriteFile("user mode " + std::to_string(slot + 1) + "'s file")) {
             all = false;
@@ -226,9 +229,10 @@ void SyncUpdate::userModeBookkeeping() {
         if (empty) {
             // (the save request word is the save's alone to clear: one made meanwhile stays)
             VlxRamPara::mode_file_deal(slot, 1);
-        } else {
-            VlxRamPara::mode_file_write(slot, 2);
+        } else if (VlxRamPara::mode_file_write(slot, 2) != 1) {
+            continue;  // (logged) not kept
         }
+        g_slotKept[slot] = asked + 1;
     }
     if (all) g_filesKept = asked;
 }
@@ -236,7 +240,7 @@ void SyncUpdate::userModeBookkeeping() {
 bool SyncUpdate::keepModeSaveAtStop(int waitMs) { return saveRequestedMode(waitMs); }
 
 void SyncUpdate::keepModeFilesAtStop() {
-    if (mode_file_requests::count() != g_filesKept) userModeBookkeeping();
+    if (mode_file_requests::count() != g_filesKept) userModeBookkeeping(true);
 }
 
 void SyncUpdate::saveRamIfChanged() {

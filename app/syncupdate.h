@@ -44,7 +44,8 @@ private:
     // waited for as long as it takes (waitMs < 0), or at most waitMs.
     static bool saveRequestedMode(int waitMs = -1);
     void showReadingWhileListing();
-    static void userModeBookkeeping();
+    // atStop: the slots whose files were kept for the requests counted so far are left as they are.
+    static void userModeBookkeeping(bool atStop = false);
     void saveRamIfChanged();
     ChangeMailbox mailbox_;
 };
