@@ -1,7 +1,8 @@
 // The stop on slow storage. The controller program runs on the simulated board as ./run.sh starts
 // it, with every fsync slowed by the board's `fsync MS`. A PC writes all 16 user-mode slots (each
-// tagged for the run) and asks for their files (register 11 bit 2), then changes the brightness
-// and applies it (register 11 bit 1); each is answered "done". 200 ms later comes SIGTERM. Measured:
+// tagged for the run) and asks for their files (register 11 bit 2); once the panel's notification
+// has written the first file (the rest under way), it changes the brightness and applies it
+// (register 11 bit 1); each is answered "done". 200 ms later comes SIGTERM. Measured:
 // the time from the signal until the parameter file holds the brightness (the file is looked at
 // every 5 ms) and until the program has ended, and how many mode files hold their slot's tag.
 //   stop_bench [runs=5] [fsync delays, ms="0,100,300"] [controller]
@@ -11,6 +12,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <sstream>
@@ -84,9 +86,23 @@ struct Run {
     int modes = 0;        // mode files holding their slot's tag
 };
 
+// The panel is up, the stop's handlers with it, once the USB watcher (started last) runs.
+bool panelUp(pid_t pid) {
+    for (const auto t0 = Clock::now(); msSince(t0) < 60000;) {
+        std::error_code ec;
+        for (const auto& task : std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/task", ec)) {
+            std::string name;
+            std::getline(std::ifstream(task.path() / "comm"), name);
+            if (name == "usb-uevent") return true;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return false;
+}
+
 Run runOnce(const char* program, int fsyncMs, int n, int offset) {
     benchctl::Controller ctl;
-    if (!ctl.start(program, "stop", offset) || ctl.waitForAnswer() < 0) std::exit(1);
+    if (!ctl.start(program, "stop", offset) || ctl.waitForAnswer() < 0 || !panelUp(ctl.pid())) std::exit(1);
     const std::string delay = benchctl::boardCommand(ctl.root(), "fsync " + std::to_string(fsyncMs));
     if (delay.rfind("OK", 0) != 0) {
         std::fprintf(stderr, "fsync %d: %s\n", fsyncMs, delay.c_str());
@@ -106,6 +122,10 @@ Run runOnce(const char* program, int fsyncMs, int n, int offset) {
             ok = ok && pc.write(uint32_t(slot + 1) << 12, image);
         }
         ok = ok && pc.reg(ctl::kRegUpdate, 0x04, 0x04);
+        // the panel's notification is writing the files: the change waits behind them
+        const std::string first = ctl.root() + "/data/modes/custom_mode1";
+        for (const auto t0 = Clock::now(); ok && wordAt(readFile(first), kTagAt) != tag(0) && msSince(t0) < 20000;)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
         ok = ok && pc.write(vlxram::kBrightness, {uint8_t(brightness), uint8_t(brightness >> 8)});
         ok = ok && pc.reg(ctl::kRegUpdate, 0x02, 0x02);
     }
