@@ -24,8 +24,6 @@
 #include "bench_net.h"
 #include "bench_stats.h"
 #include "core/vlxrampara.h"
-#include "protocol/control_frame.h"
-#include "protocol/protocol_phy.h"
 
 namespace {
 
@@ -35,43 +33,6 @@ using benchstats::msSince;
 using benchstats::percentile;
 
 constexpr unsigned kTagAt = 2 + vlxram::kUnused8DE - vlxram::kModeStart;  // in a slot and its file
-
-// A PC on the TCP link: one request, then its answer (status ok or not).
-class Pc {
-public:
-    explicit Pc(int port) : fd_(benchnet::connectTo(port)) {
-        timeval tv{20, 0};
-        ::setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
-    }
-    ~Pc() { ::close(fd_); }
-    Pc(const Pc&) = delete;
-    Pc& operator=(const Pc&) = delete;
-    bool ask(uint8_t group, const Bytes& payload) {
-        const Bytes line = benchnet::lineOf(group, payload);
-        if (::send(fd_, line.data(), line.size(), MSG_NOSIGNAL) != ssize_t(line.size())) return false;
-        Bytes frame;
-        while (frame.empty()) {
-            uint8_t buf[4096];
-            const ssize_t n = ::recv(fd_, buf, sizeof buf, 0);
-            if (n <= 0) return false;
-            deframer_.feed(buf, size_t(n), [&](const uint8_t* f, size_t len) { frame.assign(f, f + len); });
-        }
-        return frame.size() > ctl::kPayload && frame[ctl::kPayload] == ctl::kStatusOk;
-    }
-    bool write(uint32_t address, const Bytes& bytes) {
-        Bytes p = {uint8_t(address), uint8_t(address >> 8), uint8_t(address >> 16), uint8_t(address >> 24),
-                   uint8_t(bytes.size()), uint8_t(bytes.size() >> 8), 0, 0};
-        p.insert(p.end(), bytes.begin(), bytes.end());
-        return ask(ctl::kGroupWriteMemory, p);
-    }
-    bool reg(unsigned reg, uint8_t mask, uint8_t value) {
-        return ask(ctl::kGroupWriteRegisters, {uint8_t(reg), uint8_t(reg >> 8), mask, value});
-    }
-
-private:
-    int fd_;
-    frame_deframer deframer_{ctl::kMaxFrame};
-};
 
 Bytes readFile(const std::string& path) {
     std::ifstream f(path, std::ios::binary);
@@ -113,7 +74,7 @@ Run runOnce(const char* program, int fsyncMs, int n, int offset) {
     const auto tag = [n](int slot) { return uint16_t(0x5A00 + 16 * (n % 16) + slot); };
     bool ok = true;
     {
-        Pc pc(ctl.tcpPort());
+        benchnet::Pc pc(ctl.tcpPort());
         for (int slot = 0; slot < vlxram::kModeSlots; ++slot) {
             Bytes image(kTagAt + 2, 0);
             image[0] = image[1] = vlxram::kModeSaved;
