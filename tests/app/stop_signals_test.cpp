@@ -4,11 +4,13 @@
 #include <QCoreApplication>
 #include <QTimer>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <functional>
+#include <tuple>
 #include <thread>
 
 #include "core/global.h"
@@ -184,17 +186,18 @@ TEST_F(StoreTest, AStopCarriesOutTheUserModeSaveAndFilesAPcWasAnsweredDoneFor) {
     }
 }
 
-// Slow storage, every fsync 300 ms: a PC has written all 16 user-mode slots and asked for their
+// Slow storage, every fsync 100 ms: a PC has written all 16 user-mode slots and asked for their
 // files (register 11 bit 2), then a brightness change and its apply, each answered "done"; the
 // panel is held, so all 16 files wait for the stop. A supervisor kills a second after the
-// stop's deadline: the parameter file holds the brightness, the stop ended before the kill,
-// the files that did not fit are logged, and one last save ran.
+// stop's deadline: the parameter file holds the brightness and was written before the first
+// mode file, the stop ended before the kill, the files that did not fit are logged, and one
+// last save ran.
 TEST_F(StoreTest, AStopOnSlowStorageWritesTheParameterFileFirstAndEndsWithinItsDeadline) {
     using namespace prototest;
     start();
     const std::string log = "/data/kavelkv/log/zufEnglneLog";
     const size_t logBefore = logSize();
-    plat::sim::simFileSystem()->setFsyncDelay(300);  // the child's board
+    plat::sim::simFileSystem()->setFsyncDelay(100);  // the child's board
     int pipeFds[2];
     ASSERT_EQ(::pipe(pipeFds), 0);
     const pid_t child = ::fork();
@@ -226,6 +229,11 @@ TEST_F(StoreTest, AStopOnSlowStorageWritesTheParameterFileFirstAndEndsWithinItsD
         ::waitpid(child, &status, 0);
     }
     EXPECT_EQ(storetest::fileU16(testkit::readFile("/data/ram_device_info"), vlxram::kBrightness), value);
+    struct stat ram {}, mode {};
+    ASSERT_EQ(::stat(plat::path("/data/ram_device_info").c_str(), &ram), 0);
+    ASSERT_EQ(::stat(plat::path("/data/modes/custom_mode1").c_str(), &mode), 0) << "no mode file fitted";
+    EXPECT_LE(std::tie(ram.st_mtim.tv_sec, ram.st_mtim.tv_nsec), std::tie(mode.st_mtim.tv_sec, mode.st_mtim.tv_nsec))
+        << "the parameter file first";
     const std::string lines = testkit::readFile(log).substr(logBefore);
     EXPECT_NE(lines.find("file not written at the stop: past its"), std::string::npos) << lines;
     size_t saves = 0;
