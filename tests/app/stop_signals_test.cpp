@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstring>
 #include <functional>
 #include <tuple>
 #include <thread>
@@ -74,6 +75,23 @@ TEST_F(StoreTest, AStopSavesTheLastChangeWhetherThePanelLeavesItsLoopOrIsHeld) {
         EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << "status " << status;
         EXPECT_EQ(storetest::fileU16(testkit::readFile("/data/ram_device_info"), kWord), value);
     }
+}
+
+// A notification running beside the stop hands over the copy of the RAM it took before the
+// stop's: the parameter file keeps the stop's.
+TEST_F(StoreTest, ACopyHandedOverAfterTheStopsSaveDoesNotReplaceIt) {
+    VlxRamPara* p = start();
+    unsigned char older[vlxram::kRamSize], atStop[vlxram::kRamSize];
+    {
+        ManageMutexLocker lock;
+        p->copyRam(0, vlxram::kRamSize, older);
+    }
+    std::memcpy(atStop, older, sizeof atStop);
+    VlxRamPara::setU16(atStop, kWord, 0x7777);
+    RamFileWriter::saveAtStop(atStop);
+    RamFileWriter::save(older);
+    RamFileWriter::flush();
+    EXPECT_EQ(storetest::fileU16(testkit::readFile("/data/ram_device_info"), kWord), 0x7777);
 }
 
 namespace {
