@@ -8,21 +8,16 @@
 #include <poll.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <atomic>
 #include <cerrno>
-#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <system_error>
 #include <thread>
 
-#include "app/syncupdate.h"
+#include "app/stop_save.h"
 #include "core/logMsg.h"
-#include "core/manage_within.h"
-#include "core/ram_file_writer.h"
-#include "core/vlxrampara.h"
 #include "platform/platform.h"
 #include "platform/sim/board_control.h"
 #include "protocol/link_gate.h"
@@ -31,38 +26,21 @@ namespace stop_signals {
 namespace {
 
 int g_stopPipe[2] = {-1, -1};   // made before the handlers are set, read-only after
-int g_leftPipe[2] = {-1, -1};   // written once the GUI thread has left its loop, read by the watcher
 // The handler writes it, the GUI thread and the watcher read it: an atomic, since the readers
 // are other threads than the one the signal interrupted.
 std::atomic<int> g_stopSignal{0};
 static_assert(std::atomic<int>::is_always_lock_free, "written from a signal handler");
-std::atomic<bool> g_loopLeft{false};  // the GUI thread has left its event loop and ends the program
 
-// The RAM under the manage mutex, waited for at most waitMs: a GUI thread stuck inside its own
-// change may hold it for ever.
-bool copyRamWithin(unsigned char* out, int waitMs) {
-    VlxRamPara* p = VlxRamPara::p_vlxrampara_config;
-    if (!p) return false;
-    ManageMutexWithin lock(waitMs);
-    if (!lock.held()) return false;
-    p->copyRam(0, vlxram::kRamSize, out);
-    return true;
-}
-
-// The last save, the links closed: the user-mode requests answered "done" and not yet carried
-// out, then the RAM as it now is. The manage mutex is waited for kRamWaitMs in all.
-void lastSave() {
-    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(kRamWaitMs);
-    SyncUpdate::keepModeRequestsAtStop(kRamWaitMs);
-    const auto rest = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
-    unsigned char ram[vlxram::kRamSize];
-    if (copyRamWithin(ram, int(std::max<long long>(0, rest.count())))) {
-        RamFileWriter::saveAtStop(ram);
-        return;
-    }
-    RamFileWriter::saveAtStop(nullptr);
-    writeLogMsg(LOG_ERROR, "the RAM was held past " + std::to_string(kRamWaitMs) +
-                               " ms at the stop: the parameter file keeps its last save");
+// The last save and the end, by the first caller: the watcher at the signal, or the GUI thread
+// out of its loop without one. A second caller waits for that end.
+[[noreturn]] void saveAndEnd(int status) {
+    static std::atomic<bool> begun{false};
+    if (begun.exchange(true))
+        for (;;) ::pause();
+    stop_save::run();
+    const int sig = g_stopSignal.load();
+    if (sig) writeLogMsg(LOG_INFO, "stopped by signal " + std::to_string(sig));
+    endProgram(status, sig);
 }
 
 extern "C" void onStopSignal(int sig) {
@@ -92,21 +70,10 @@ void watch(QCoreApplication* app) {
             pollfd in{g_stopPipe[0], POLLIN, 0};
             while (::poll(&in, 1, -1) < 0 && errno == EINTR) {
             }
+            // The GUI thread stops taking events; the save does not wait for it to leave its
+            // loop, which a long refresh or the notification's own mode files may hold.
             QCoreApplication::postEvent(quit, new QEvent(QEvent::User), Qt::HighEventPriority);
-            // the grace is real time, whatever scale the sleeps run at
-            pollfd left{g_leftPipe[0], POLLIN, 0};
-            const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(kGraceMs);
-            for (;;) {
-                const auto rest = std::chrono::duration_cast<std::chrono::milliseconds>(
-                    end - std::chrono::steady_clock::now()).count();
-                if (g_loopLeft || rest <= 0) break;
-                ::poll(&left, 1, static_cast<int>(rest));
-            }
-            if (g_loopLeft) return;
-            writeLogMsg(LOG_WARNING, "the panel did not end within " + std::to_string(kGraceMs) +
-                                         " ms of the stop signal: ended without it");
-            lastSave();
-            endProgram(1, g_stopSignal.load());
+            saveAndEnd(1);
         }).detach();
     } catch (const std::system_error& e) {
         // without the watcher the event loop still sees the pipe
@@ -119,7 +86,7 @@ void watch(QCoreApplication* app) {
 }  // namespace
 
 void install(QCoreApplication* app) {
-    if (::pipe2(g_stopPipe, O_CLOEXEC | O_NONBLOCK) != 0 || ::pipe2(g_leftPipe, O_CLOEXEC | O_NONBLOCK) != 0) {
+    if (::pipe2(g_stopPipe, O_CLOEXEC | O_NONBLOCK) != 0) {
         std::perror("vlxH71N: no pipe for the stop signals");
         return;
     }
@@ -135,17 +102,9 @@ void install(QCoreApplication* app) {
 }
 
 void endAfterLoop(int status) {
-    g_loopLeft = true;
-    if (g_leftPipe[1] >= 0) {
-        const char c = 1;
-        (void)!::write(g_leftPipe[1], &c, 1);
-    }
     link_gate::close();  // (the signal's handler has closed it already)
     // The links answer no more: the RAM and the slots now hold every change they answered "done".
-    lastSave();
-    const int sig = g_stopSignal.load();
-    if (sig) writeLogMsg(LOG_INFO, "stopped by signal " + std::to_string(sig));
-    endProgram(status, sig);
+    saveAndEnd(status);
 }
 
 void endProgram(int status, int sig) {

@@ -2,26 +2,21 @@
 // How the controller ends on Ctrl-C, a kill or a hang-up. The handler closes the control
 // links (protocol/link_gate.h: no frame is taken and no answer sent from then on) and wakes
 // the stop watcher, which asks the GUI thread's event loop to quit ahead of every event
-// waiting there. The GUI thread, out of its loop, saves the RAM and ends the program
-// (endAfterLoop). A GUI thread that has not left its loop kGraceMs after the signal (a
-// refresh that does not return, a queue a flood built) does not keep the program: the
-// watcher saves the RAM itself and ends it. Either way the parameter file holds every change
-// a PC was answered for, a user-mode save or file request answered and not yet carried out
-// is carried out first, and the program ends as the signal's default would, so that a
-// calling shell sees it.
+// waiting there and, without waiting for it (a refresh that does not return, the
+// notification's own mode files on slow storage), runs the last save (app/stop_save.h: the
+// parameter file first, then the user-mode requests answered and not yet carried out, within
+// its deadline) and ends the program as the signal's default would, so that a calling shell
+// sees it. A GUI thread that leaves its loop without a signal (the display gone) saves and
+// ends the same way; one save runs, whichever thread comes first.
 class QCoreApplication;
 
 namespace stop_signals {
-
-constexpr int kGraceMs = 3000;
-// How long the last save waits for the manage mutex, in all, before it keeps the files as they are.
-constexpr int kRamWaitMs = 1000;
 
 // Handlers for SIGINT, SIGTERM and SIGHUP (a hang-up ignored by whoever started the program
 // stays ignored) and the watcher's thread; once, with the application made.
 void install(QCoreApplication* app);
 // The GUI thread, its event loop left with `status`: the last save, then the end (by the
-// stop signal when one came).
+// stop signal when one came); after a signal the watcher does both, and this waits for it.
 [[noreturn]] void endAfterLoop(int status);
 // The end of the program once its workers run. Their threads serve until the process ends,
 // so it ends without destroying the objects they use under them; board control is stopped

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <optional>
 
+#include "app/stop_save.h"
 #include "core/global.h"
 #include "core/logMsg.h"
 #include "core/manage_lock.h"
@@ -42,6 +43,9 @@ std::atomic<uint32_t> g_savesServed{0};
 // Register 11 bit 2's requests (core/mode_file_requests.h) as the bookkeeping that last began
 // saw them (the GUI thread, the stop).
 std::atomic<uint32_t> g_filesKept{0};
+// Per slot, 1 + the requests counted when its file was last kept (0: not yet): the stop, taking
+// over from a notification it cut short, goes on where that left off.
+std::atomic<uint32_t> g_slotKept[kModeSlots] = {};
 }  // namespace
 
 SyncUpdate::SyncUpdate(QObject* parent) : QObject(parent) {}
@@ -179,6 +183,8 @@ bool SyncUpdate::saveRequestedMode(int waitMs) {
         // A word that is in the shadow and no new request since the last one served: a
         // request the parameter file brought back at start-up, or one already served.
         if (n == 0 || (n == p->shadowU16(kModeSaveRequest) && requests == g_savesServed)) return false;
+        if (n <= kModeSlots && !stop_save::mayWriteFile("user mode " + std::to_string(n) + " (asked at RAM 0x364)"))
+            return false;
         g_savesServed = requests;
         if (n > kModeSlots) {
             // Names no slot: dropped, nothing outside the 16 slots is touched.
@@ -205,28 +211,36 @@ bool SyncUpdate::saveRequestedMode(int waitMs) {
     return saved;
 }
 
-void SyncUpdate::userModeBookkeeping() {
+void SyncUpdate::userModeBookkeeping(bool atStop) {
     VlxRamPara* p = VlxRamPara::p_vlxrampara_config;
     // the slots as they are now hold every write made before the requests counted so far
     const uint32_t asked = mode_file_requests::count();
+    bool all = true;
     for (int slot = 0; slot < kModeSlots; ++slot) {
         unsigned char s[2] = {0, 0};
         p->readSlot(slot, 0, 2, s);
-        if (s[0] == kModeEmpty || s[1] == kModeEmpty) {
+        const bool empty = s[0] == kModeEmpty || s[1] == kModeEmpty;
+        if ((!empty && s[0] != kModeSaved && s[1] != kModeSaved) || (atStop && g_slotKept[slot] == asked + 1)) continue;
+        // the stop's deadline, or a stop begun beside this notification that keeps them itself
+        if (!stop_save::mayWriteFile("user mode " + std::to_string(slot + 1) + "'s file")) {
+            all = false;
+            continue;
+        }
+        if (empty) {
             // (the save request word is the save's alone to clear: one made meanwhile stays)
             VlxRamPara::mode_file_deal(slot, 1);
-        } else if (s[0] == kModeSaved || s[1] == kModeSaved) {
-            VlxRamPara::mode_file_write(slot, 2);
+        } else if (VlxRamPara::mode_file_write(slot, 2) != 1) {
+            continue;  // (logged) not kept
         }
+        g_slotKept[slot] = asked + 1;
     }
-    g_filesKept = asked;
+    if (all) g_filesKept = asked;
 }
 
-void SyncUpdate::keepModeRequestsAtStop(int waitMs) {
-    if (!VlxRamPara::p_vlxrampara_config) return;
-    // in the notification's order: the save asked in the RAM, then the files
-    saveRequestedMode(waitMs);
-    if (mode_file_requests::count() != g_filesKept) userModeBookkeeping();
+bool SyncUpdate::keepModeSaveAtStop(int waitMs) { return saveRequestedMode(waitMs); }
+
+void SyncUpdate::keepModeFilesAtStop() {
+    if (mode_file_requests::count() != g_filesKept) userModeBookkeeping(true);
 }
 
 void SyncUpdate::saveRamIfChanged() {

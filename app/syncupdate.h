@@ -26,12 +26,13 @@ public:
     void notify(int code);
     size_t waitingCodes() const { return mailbox_.waiting(); }
 
-    // The program's stop, once no link answers (app/stop_signals.h), on whichever thread
-    // ends it: what the change notification has not yet carried out of the user-mode
-    // requests answered "done" (a save asked in RAM 0x364, the files register 11 bit 2 asked
-    // for) it carries out here, as the notification would. The manage mutex is waited for at
-    // most waitMs; a save it keeps past that stays undone (logged).
-    static void keepModeRequestsAtStop(int waitMs);
+    // The program's last save (app/stop_save.h, which orders it), on whichever thread ends the
+    // program: what the change notification has not yet carried out of the user-mode requests
+    // answered "done", as the notification would. The save asked in RAM 0x364 (true when
+    // saved and made the current mode), waiting at most waitMs for the manage mutex:
+    static bool keepModeSaveAtStop(int waitMs);
+    // The files register 11 bit 2 asked for, each as stop_save::mayWriteFile lets it.
+    static void keepModeFilesAtStop();
 
 public slots:
     void para_sync(int code);
@@ -43,7 +44,8 @@ private:
     // waited for as long as it takes (waitMs < 0), or at most waitMs.
     static bool saveRequestedMode(int waitMs = -1);
     void showReadingWhileListing();
-    static void userModeBookkeeping();
+    // atStop: the slots whose files were kept for the requests counted so far are left as they are.
+    static void userModeBookkeeping(bool atStop = false);
     void saveRamIfChanged();
     ChangeMailbox mailbox_;
 };

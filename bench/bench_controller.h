@@ -7,6 +7,7 @@
 #include <signal.h>
 #include <spawn.h>
 #include <sys/socket.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -47,6 +48,24 @@ inline bool answers(int port, const std::vector<uint8_t>& line) {
     }
     ::close(fd);
     return ok;
+}
+
+// One line to the simulated board's control socket under `root`, its answer without the line end.
+inline std::string boardCommand(const std::string& root, const std::string& line) {
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un a{};
+    a.sun_family = AF_UNIX;
+    const std::string path = root + "/run/board.sock";
+    std::snprintf(a.sun_path, sizeof a.sun_path, "%s", path.c_str());
+    std::string answer;
+    const std::string out = line + "\n";
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
+        ::send(fd, out.data(), out.size(), MSG_NOSIGNAL) == ssize_t(out.size())) {
+        char c;
+        while (::recv(fd, &c, 1, 0) == 1 && c != '\n') answer += c;
+    }
+    ::close(fd);
+    return answer;
 }
 
 class Controller {

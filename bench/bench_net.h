@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <netinet/tcp.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
 #include <cstdint>
 #include <cstdio>
@@ -64,5 +65,52 @@ inline std::vector<uint8_t> lineOf(uint8_t group, const std::vector<uint8_t>& pa
     f.insert(f.end(), payload.begin(), payload.end());
     return lineOfFrame(f);
 }
+
+// A PC on the TCP link: one request, then its answer (waited for at most 40 s).
+class Pc {
+public:
+    using Bytes = std::vector<uint8_t>;
+    explicit Pc(int port) : fd_(connectTo(port)) {
+        timeval tv{40, 0};
+        ::setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+    }
+    ~Pc() { ::close(fd_); }
+    Pc(const Pc&) = delete;
+    Pc& operator=(const Pc&) = delete;
+    // The answer's payload after its status byte into *data; false when it failed or did not come.
+    bool ask(uint8_t group, const Bytes& payload, Bytes* data = nullptr) {
+        const Bytes line = lineOf(group, payload);
+        if (::send(fd_, line.data(), line.size(), MSG_NOSIGNAL) != ssize_t(line.size())) return false;
+        Bytes frame;
+        while (frame.empty()) {
+            uint8_t buf[65536];
+            const ssize_t n = ::recv(fd_, buf, sizeof buf, 0);
+            if (n <= 0) return false;
+            deframer_.feed(buf, size_t(n), [&](const uint8_t* f, size_t len) { frame.assign(f, f + len); });
+        }
+        if (frame.size() < ctl::kPayload + 2 || frame[ctl::kPayload] != ctl::kStatusOk) return false;
+        if (data) data->assign(frame.begin() + long(ctl::kPayload) + 1, frame.end() - 1);
+        return true;
+    }
+    bool write(uint32_t address, const Bytes& bytes) {
+        Bytes p = {uint8_t(address), uint8_t(address >> 8), uint8_t(address >> 16), uint8_t(address >> 24),
+                   uint8_t(bytes.size()), uint8_t(bytes.size() >> 8), 0, 0};
+        p.insert(p.end(), bytes.begin(), bytes.end());
+        return ask(ctl::kGroupWriteMemory, p);
+    }
+    bool read(uint32_t address, uint16_t length, Bytes* out) {
+        return ask(ctl::kGroupReadMemory, {uint8_t(address), uint8_t(address >> 8), uint8_t(address >> 16),
+                                           uint8_t(address >> 24), uint8_t(length), uint8_t(length >> 8)},
+                   out) &&
+               out->size() == length;
+    }
+    bool reg(unsigned reg, uint8_t mask, uint8_t value) {
+        return ask(ctl::kGroupWriteRegisters, {uint8_t(reg), uint8_t(reg >> 8), mask, value});
+    }
+
+private:
+    int fd_;
+    frame_deframer deframer_{ctl::kMaxFrame};
+};
 
 }  // namespace benchnet

@@ -34,73 +34,29 @@ using Clock = std::chrono::steady_clock;
 using Bytes = std::vector<uint8_t>;
 using benchstats::msSince;
 using benchstats::percentile;
+using Pc = benchnet::Pc;
 
 constexpr int kSlot = 3;                  // user mode 4
 constexpr uint32_t kExtendScreenState = 29;  // extend RAM: 1 shown, 0 black, as the FPGAs hold it
 
-// A PC on the TCP link: one request, then its answer.
-class Pc {
-public:
-    explicit Pc(int port) : fd_(benchnet::connectTo(port)) {
-        timeval tv{40, 0};
-        ::setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
-    }
-    ~Pc() { ::close(fd_); }
-    Pc(const Pc&) = delete;
-    Pc& operator=(const Pc&) = delete;
-    // The answer's payload after its status byte into *data; false when it failed or did not come.
-    bool ask(uint8_t group, const Bytes& payload, Bytes* data = nullptr) {
-        const Bytes line = benchnet::lineOf(group, payload);
-        if (::send(fd_, line.data(), line.size(), MSG_NOSIGNAL) != ssize_t(line.size())) return false;
-        Bytes frame;
-        while (frame.empty()) {
-            uint8_t buf[65536];
-            const ssize_t n = ::recv(fd_, buf, sizeof buf, 0);
-            if (n <= 0) return false;
-            deframer_.feed(buf, size_t(n), [&](const uint8_t* f, size_t len) { frame.assign(f, f + len); });
+// RAM 0x844 = `black`, applied, until the FPGAs hold it (at most 60 s: they come up first).
+// The other state goes first: a word the scaler's bring-up took is no change to hand over.
+bool switchScreen(Pc& pc, bool black) {
+    const auto t0 = Clock::now();
+    Bytes held;
+    while (msSince(t0) < 60000) {
+        for (bool b : {!black, black}) {
+            pc.write(vlxram::kScreenState, {uint8_t(b), 0});
+            pc.reg(ctl::kRegUpdate, 0x02, 0x02);
         }
-        if (frame.size() < ctl::kPayload + 2 || frame[ctl::kPayload] != ctl::kStatusOk) return false;
-        if (data) data->assign(frame.begin() + long(ctl::kPayload) + 1, frame.end() - 1);
-        return true;
-    }
-    bool write(uint32_t address, const Bytes& bytes) {
-        Bytes p = {uint8_t(address), uint8_t(address >> 8), uint8_t(address >> 16), uint8_t(address >> 24),
-                   uint8_t(bytes.size()), uint8_t(bytes.size() >> 8), 0, 0};
-        p.insert(p.end(), bytes.begin(), bytes.end());
-        return ask(ctl::kGroupWriteMemory, p);
-    }
-    bool read(uint32_t address, uint16_t length, Bytes* out) {
-        return ask(ctl::kGroupReadMemory, {uint8_t(address), uint8_t(address >> 8), uint8_t(address >> 16),
-                                           uint8_t(address >> 24), uint8_t(length), uint8_t(length >> 8)},
-                   out) &&
-               out->size() == length;
-    }
-    bool reg(unsigned reg, uint8_t mask, uint8_t value) {
-        return ask(ctl::kGroupWriteRegisters, {uint8_t(reg), uint8_t(reg >> 8), mask, value});
-    }
-    // RAM 0x844 = `black`, applied, until the FPGAs hold it (at most 60 s: they come up first).
-    // The other state goes first: a word the scaler's bring-up took is no change to hand over.
-    bool switchScreen(bool black) {
-        const auto t0 = Clock::now();
-        Bytes held;
-        while (msSince(t0) < 60000) {
-            for (bool b : {!black, black}) {
-                write(vlxram::kScreenState, {uint8_t(b), 0});
-                reg(ctl::kRegUpdate, 0x02, 0x02);
-            }
-            for (auto t1 = Clock::now(); msSince(t1) < 1000;) {
-                if (read((ctl::kSpaceExtend << ctl::kSpaceShift) | kExtendScreenState, 1, &held) && held[0] == !black)
-                    return true;
-                std::this_thread::sleep_for(std::chrono::milliseconds(50));
-            }
+        for (auto t1 = Clock::now(); msSince(t1) < 1000;) {
+            if (pc.read((ctl::kSpaceExtend << ctl::kSpaceShift) | kExtendScreenState, 1, &held) && held[0] == !black)
+                return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
         }
-        return false;
     }
-
-private:
-    int fd_;
-    frame_deframer deframer_{ctl::kMaxFrame};
-};
+    return false;
+}
 
 // A and B differ in words no engine writes back (the stretch after the EDID words, the spare
 // word before the window records, the tail after the fade table), in words the scaler applies
@@ -143,7 +99,7 @@ Run runOnce(const char* program, int saves, bool writers, int paceUs, int offset
     if (!ctl.start(program, "modemix", offset) || ctl.waitForAnswer() < 0) std::exit(1);
     Pc saver(ctl.tcpPort());
     Bytes start;
-    if (!saver.switchScreen(true) || !saver.switchScreen(false) ||
+    if (!switchScreen(saver, true) || !switchScreen(saver, false) ||
         !saver.read(vlxram::kModeStart, uint16_t(vlxram::kModeLength), &start)) {
         std::fprintf(stderr, "the FPGA engine never switched the screen\n");
         ctl.stop();

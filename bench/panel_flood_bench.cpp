@@ -88,24 +88,6 @@ bool screenshot(Pc& pc, double* ms, QImage* image) {
     return image->loadFromData(png, "PNG");
 }
 
-// One line to board control, its answer.
-std::string boardCommand(const std::string& root, const std::string& line) {
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_un a{};
-    a.sun_family = AF_UNIX;
-    const std::string path = root + "/run/board.sock";
-    std::snprintf(a.sun_path, sizeof a.sun_path, "%s", path.c_str());
-    std::string answer;
-    const std::string out = line + "\n";
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
-        ::send(fd, out.data(), out.size(), MSG_NOSIGNAL) == ssize_t(out.size())) {
-        char c;
-        while (::recv(fd, &c, 1, 0) == 1 && c != '\n') answer += c;
-    }
-    ::close(fd);
-    return answer;
-}
-
 long rssKb(pid_t pid) {
     std::ifstream status("/proc/" + std::to_string(pid) + "/status");
     for (std::string line; std::getline(status, line);)
@@ -178,7 +160,7 @@ Run runOnce(const char* program, Load load, int shots, int touches, int warmS, i
     };
     for (int n = 0; n < shots; ++n) shot(&shown);
     auto touch = [&](const int at[2]) {
-        boardCommand(ctl.root(), "touch " + std::to_string(at[0]) + " " + std::to_string(at[1]));
+        benchctl::boardCommand(ctl.root(), "touch " + std::to_string(at[0]) + " " + std::to_string(at[1]));
     };
     // A touch that changes the screen: screenshots until it shows (at most 30 s).
     auto navigate = [&](const int at[2]) {

@@ -812,25 +812,6 @@ std::string cardJobBesidePolls() {
 
 // ---- UDP places and held bytes, against the controller program
 
-// One line to the simulated board's control socket; its answer line.
-std::string boardCommand(const std::string& root, const std::string& command) {
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_un a{};
-    a.sun_family = AF_UNIX;
-    std::snprintf(a.sun_path, sizeof a.sun_path, "%s/run/board.sock", root.c_str());
-    std::string answer;
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0) {
-        const std::string line = command + "\n";
-        if (::send(fd, line.data(), line.size(), MSG_NOSIGNAL) == ssize_t(line.size()))
-            for (char c; answer.empty() || answer.back() != '\n';) {
-                if (::recv(fd, &c, 1, 0) != 1) break;
-                answer += c;
-            }
-    }
-    ::close(fd);
-    return answer;
-}
-
 long rssKb(pid_t pid) {
     std::ifstream in("/proc/" + std::to_string(pid) + "/status");
     for (std::string l; std::getline(in, l);)
@@ -970,7 +951,7 @@ std::string oneMachinesBurst(benchctl::Controller& program) {
 int udpPlacesAndMemory(int offset) {
     benchctl::Controller program;
     if (!startSettled(program, "rtt-udp", offset + 60)) return 1;
-    const std::string delay = boardCommand(program.root(), "chip fpga0 card 0 2 delay 30");
+    const std::string delay = benchctl::boardCommand(program.root(), "chip fpga0 card 0 2 delay 30");
     const auto idle = fortyPassThroughs(program.udpPort());
 
     std::atomic<bool> stop{false};

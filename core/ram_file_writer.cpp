@@ -19,8 +19,11 @@ namespace {
 // one copy or a count: never across the file's write.
 class Writer {
 public:
-    void save(const unsigned char* ram) EXCLUDES(mutex_) {
+    // `atStop`: the stop's own copy. Once the stop has begun (stop()), only its copies are
+    // taken: a notification running beside it may still hand over one taken before the stop's.
+    void save(const unsigned char* ram, bool atStop = false) EXCLUDES(mutex_) {
         plat::Locker<plat::Mutex> lock(mutex_);
+        if (stopped_ && !atStop) return;
         std::memcpy(pending_, ram, kRamSize);
         ++handed_;
         owed_ = false;
@@ -39,6 +42,11 @@ public:
         while (int32_t(written_ - target) < 0) done_.wait(mutex_);
     }
 
+    void stop() EXCLUDES(mutex_) {
+        plat::Locker<plat::Mutex> lock(mutex_);
+        stopped_ = true;
+    }
+
     bool owed() EXCLUDES(mutex_) {
         plat::Locker<plat::Mutex> lock(mutex_);
         return owed_;
@@ -48,6 +56,7 @@ public:
         flush();
         plat::Locker<plat::Mutex> lock(mutex_);
         owed_ = false;
+        stopped_ = false;
     }
 
 private:
@@ -81,6 +90,7 @@ private:
     uint32_t written_ GUARDED_BY(mutex_) = 0;  // handed_ as the last write ended took it
     bool owed_ GUARDED_BY(mutex_) = false;
     bool started_ GUARDED_BY(mutex_) = false;
+    bool stopped_ GUARDED_BY(mutex_) = false;  // the stop's save has begun
 };
 
 // Never freed: the thread outlives the statics at exit. A child forked without exec (the
@@ -98,10 +108,11 @@ Writer& writer() {
 }  // namespace
 
 bool RamFileWriter::saveAtStop(const unsigned char* ram) {
+    writer().stop();
     writer().flush();
     if (!ram) return false;
     if (VlxRamPara::ramFileHolds(ram)) return true;
-    writer().save(ram);
+    writer().save(ram, true);
     writer().flush();
     return true;
 }

@@ -24,7 +24,8 @@ public:
     // The program's stop, once the links answer no more: `ram`, the RAM as it is now (every
     // change a PC was answered for in it, applied or still waiting for the manager's pass), is
     // in the file when this returns. Without a copy (nullptr: the RAM's lock was held too long)
-    // the file keeps the copies handed over before, and false is returned.
+    // the file keeps the copies handed over before, and false is returned. From the first call
+    // on, copies handed to save() are dropped: they are no newer than the stop's.
     static bool saveAtStop(const unsigned char* ram);
     // The RAM is owed to the file: the last write failed (a full data partition, a missing
     // file) and no newer copy waits. The next change notification saves again.

@@ -20,6 +20,7 @@
 #include "platform/atomic_file.h"
 #include "platform/platform.h"
 #include "platform/sim/sim_board.h"
+#include "platform/sim/sim_file_system.h"
 #include "platform/sim/sim_shell.h"
 
 namespace plat::sim {
@@ -134,6 +135,16 @@ void registerBuiltIns() {
                 if (a.size() == 1 && a[0] == "insert") return board().usbInsert(&err) ? "OK" : "ERR " + err;
                 if (a.size() == 1 && a[0] == "remove") return board().usbRemove(&err) ? "OK" : "ERR " + err;
                 return "ERR usage: usb insert|remove";
+            });
+        add("fsync", "fsync [MS]: every fsync of a file or folder takes MS more milliseconds (slow storage)",
+            [](const std::vector<std::string>& a) -> std::string {
+                SimFileSystem* fs = simFileSystem();
+                if (!fs) return "ERR the file system is not the simulated one";
+                long ms = 0;
+                if (a.size() > 1 || (a.size() == 1 && (!parseInt(a[0], 10, &ms) || ms < 0 || ms > 60000)))
+                    return "ERR usage: fsync [MS], 0..60000";
+                if (a.size() == 1) fs->setFsyncDelay(int(ms));
+                return "OK " + std::to_string(fs->fsyncDelay());
             });
         add("chipid", "chipid X Y Z: the SoC chip-id registers (hex), kept with the root",
             [](const std::vector<std::string>& a) -> std::string {

@@ -5,7 +5,9 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
+#include <thread>
 
 #include "platform/fd_io.h"
 #include "platform/platform.h"
@@ -81,7 +83,13 @@ bool SimFileSystem::writeAll(int fd, const void* data, size_t n) {
     return true;
 }
 
+// The flush itself is the PC's, far quicker than the device's flash can be.
+void SimFileSystem::slowStorage() const {
+    if (const int ms = fsyncDelayMs_) std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
+
 int SimFileSystem::fsync(int fd) {
+    slowStorage();
     const std::string path = recording_ ? pathOfFd(fd) : std::string();
     if (!poweredFor({"fsync", shown(path), {}})) return -1;
     if (recording_) {
@@ -118,6 +126,7 @@ int SimFileSystem::rename(const std::string& from, const std::string& to) {
 }
 
 int SimFileSystem::fsyncFolder(const std::string& hostDir) {
+    slowStorage();
     if (!poweredFor({"fsync-folder", shown(hostDir), {}})) return -1;
     if (recording_) {
         std::lock_guard<std::mutex> lock(mutex_);

@@ -38,6 +38,10 @@ public:
     void cutAfter(int calls);
     // The power goes now (as above).
     void cutNow();
+    // Slow storage: every fsync of a file or folder takes `ms` more milliseconds of real time
+    // (a worn or busy flash); 0, the default, adds nothing. Recording or not.
+    void setFsyncDelay(int ms) { fsyncDelayMs_ = ms < 0 ? 0 : ms; }
+    int fsyncDelay() const { return fsyncDelayMs_; }
 
 private:
     struct Kept {
@@ -47,9 +51,11 @@ private:
     // -1 with EIO when the power is off or goes at this call; else notes the call.
     bool poweredFor(const Op& op);
     void cutLocked();
+    void slowStorage() const;
     std::string keptBytesLocked(ino_t inode) const;
 
     std::atomic<bool> recording_{false};
+    std::atomic<int> fsyncDelayMs_{0};
     mutable std::mutex mutex_;  // everything below; a leaf
     std::vector<Op> ops_;
     int callsLeft_ = -1;  // -1: no cut armed

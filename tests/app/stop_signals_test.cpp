@@ -4,19 +4,24 @@
 #include <QCoreApplication>
 #include <QTimer>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <cstring>
 #include <functional>
+#include <tuple>
 #include <thread>
 
 #include "core/global.h"
 #include "core/ram_file_writer.h"
+#include "app/stop_save.h"
 #include "app/stop_signals.h"
 #include "core/store_fixture.h"
 #include "core/utils.h"
 #include "platform/net.h"
+#include "platform/sim/sim_file_system.h"
 #include "protocol/networkmanage.h"
 #include "protocol/transport_fixture.h"
 
@@ -70,6 +75,23 @@ TEST_F(StoreTest, AStopSavesTheLastChangeWhetherThePanelLeavesItsLoopOrIsHeld) {
         EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << "status " << status;
         EXPECT_EQ(storetest::fileU16(testkit::readFile("/data/ram_device_info"), kWord), value);
     }
+}
+
+// A notification running beside the stop hands over the copy of the RAM it took before the
+// stop's: the parameter file keeps the stop's.
+TEST_F(StoreTest, ACopyHandedOverAfterTheStopsSaveDoesNotReplaceIt) {
+    VlxRamPara* p = start();
+    unsigned char older[vlxram::kRamSize], atStop[vlxram::kRamSize];
+    {
+        ManageMutexLocker lock;
+        p->copyRam(0, vlxram::kRamSize, older);
+    }
+    std::memcpy(atStop, older, sizeof atStop);
+    VlxRamPara::setU16(atStop, kWord, 0x7777);
+    RamFileWriter::saveAtStop(atStop);
+    RamFileWriter::save(older);
+    RamFileWriter::flush();
+    EXPECT_EQ(storetest::fileU16(testkit::readFile("/data/ram_device_info"), kWord), 0x7777);
 }
 
 namespace {
@@ -180,4 +202,61 @@ TEST_F(StoreTest, AStopCarriesOutTheUserModeSaveAndFilesAPcWasAnsweredDoneFor) {
         EXPECT_EQ(storetest::fileU16(ram, vlxram::kCurrentMode), run.saved) << "the saved mode is the current one";
         EXPECT_EQ(storetest::fileU16(ram, vlxram::kModeSaveRequest), 0) << "the request was served";
     }
+}
+
+// Slow storage, every fsync 100 ms: a PC has written all 16 user-mode slots and asked for their
+// files (register 11 bit 2), then a brightness change and its apply, each answered "done"; the
+// panel is held, so all 16 files wait for the stop. A supervisor kills a second after the
+// stop's deadline: the parameter file holds the brightness and was written before the first
+// mode file, the stop ended before the kill, the files that did not fit are logged, and one
+// last save ran.
+TEST_F(StoreTest, AStopOnSlowStorageWritesTheParameterFileFirstAndEndsWithinItsDeadline) {
+    using namespace prototest;
+    start();
+    const std::string log = "/data/kavelkv/log/zufEnglneLog";
+    const size_t logBefore = logSize();
+    plat::sim::simFileSystem()->setFsyncDelay(100);  // the child's board
+    int pipeFds[2];
+    ASSERT_EQ(::pipe(pipeFds), 0);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) serveUntilStopped(Panel::Held, pipeFds[1]);
+    plat::sim::simFileSystem()->setFsyncDelay(0);
+    ::close(pipeFds[1]);
+    int port = -1;
+    ASSERT_EQ(::read(pipeFds[0], &port, sizeof port), ssize_t(sizeof port));
+    ::close(pipeFds[0]);
+    const uint16_t value = 0x0042;
+    {
+        RawClient pc(port);
+        for (uint32_t mode = 1; mode <= vlxram::kModeSlots; ++mode)
+            EXPECT_EQ(answer(pc, memWrite(0x1000u * mode, {vlxram::kModeSaved, vlxram::kModeSaved})), kStatusOk);
+        EXPECT_EQ(answer(pc, regWrite(11, 0x04, 0x04)), kStatusOk);
+        EXPECT_EQ(answer(pc, memWrite(vlxram::kBrightness, le16(value))), kStatusOk);
+        EXPECT_EQ(answer(pc, regWrite(11, 0x02, 0x02)), kStatusOk);
+    }
+    ::kill(child, SIGTERM);
+    const auto killAt = std::chrono::steady_clock::now() + std::chrono::milliseconds(stop_save::kDeadlineMs + 1000);
+    int status = 0;
+    pid_t ended = 0;
+    while ((ended = ::waitpid(child, &status, WNOHANG)) == 0 && std::chrono::steady_clock::now() < killAt)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));  // a pace
+    if (ended == 0) {
+        ADD_FAILURE() << "the stop did not end a second after its deadline: killed";
+        ::kill(child, SIGKILL);
+        ::waitpid(child, &status, 0);
+    }
+    EXPECT_EQ(storetest::fileU16(testkit::readFile("/data/ram_device_info"), vlxram::kBrightness), value);
+    struct stat ram {}, mode {};
+    ASSERT_EQ(::stat(plat::path("/data/ram_device_info").c_str(), &ram), 0);
+    ASSERT_EQ(::stat(plat::path("/data/modes/custom_mode1").c_str(), &mode), 0) << "no mode file fitted";
+    EXPECT_LE(std::tie(ram.st_mtim.tv_sec, ram.st_mtim.tv_nsec), std::tie(mode.st_mtim.tv_sec, mode.st_mtim.tv_nsec))
+        << "the parameter file first";
+    const std::string lines = testkit::readFile(log).substr(logBefore);
+    EXPECT_NE(lines.find("file not written at the stop: past its"), std::string::npos) << lines;
+    size_t saves = 0;
+    for (size_t at = lines.find("the last save took"); at != std::string::npos;
+         at = lines.find("the last save took", at + 1))
+        ++saves;
+    EXPECT_EQ(saves, 1u) << lines;
 }
