@@ -21,9 +21,11 @@
 // pass-throughs, against the same on the idle controller; the controller's RSS before,
 // at the peak of and after a backlog of 60 KB datagrams from 32 senders of 8 machines; and
 // its RSS before, at the peak of and 30 s after 4 rounds of 16 TCP clients that pipeline
-// without reading ("udp" or "tcp" runs only those parts).
+// without reading ("udp" or "tcp" runs only those parts). Then a ninth machine's device
+// information beside 8 machines x 4 ports that each keep a long command running, and a file
+// transfer beside four other senders of its address ("places" runs only these).
 //
-//   build-bench/bench/protocol_rtt_bench [round-trips | udp | tcp]
+//   build-bench/bench/protocol_rtt_bench [round-trips | udp | tcp | places]
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <poll.h>
@@ -1089,8 +1091,9 @@ int askStatus(int fd, const std::vector<uint8_t>& line, int limitMs) {
 // 8 machines x 4 ports (127.0.0.3 to .10) that each keep one long command outstanding, the
 // next as soon as the last is answered (3 s at most): with `mixed`, in turn a pass-through to a
 // port without cards (0.8 s), a one-unit C331 erase and a parameter save 0x81; else only
-// pass-throughs. No flood: the idle controller.
-Polls ninthMachine(benchctl::Controller& program, int flooders, bool mixed) {
+// pass-throughs. No flood: the idle controller. The floods' commands sent and answered go to
+// *flood.
+Polls ninthMachine(benchctl::Controller& program, int flooders, bool mixed, PassCount* flood) {
     std::atomic<bool> stop{false};
     const std::vector<std::vector<uint8_t>> cycle =
         mixed ? std::vector<std::vector<uint8_t>>{cardLine(), lineOf(ctl::kGroupFlashErase, {0, 0, 0, 0, 1, 0, 2}),
@@ -1100,7 +1103,10 @@ Polls ninthMachine(benchctl::Controller& program, int flooders, bool mixed) {
     for (int i = 0; i < flooders; ++i)
         t.emplace_back([&, i] {
             const int fd = udpConnected(program.udpPort(), uint8_t(3 + i / 4));
-            for (size_t k = size_t(i); !stop; ++k) askStatus(fd, cycle[k % cycle.size()], 3000);
+            for (size_t k = size_t(i); !stop; ++k) {
+                ++flood->sent;
+                if (askStatus(fd, cycle[k % cycle.size()], 3000) >= 0) ++flood->answered;
+            }
             ::close(fd);
         });
     if (flooders) std::this_thread::sleep_for(std::chrono::seconds(2));  // every place taken
@@ -1151,19 +1157,22 @@ int ninthAndTransfer(int offset) {
     struct Row {
         const char* what;
         Polls p;
+        PassCount flood;
     };
-    std::vector<Row> rows;
-    rows.push_back({"idle controller", ninthMachine(program, 0, false)});
-    rows.push_back({"8 machines x 4 ports: pass-throughs, C331 erases, saves", ninthMachine(program, 32, true)});
-    rows.push_back({"8 machines x 4 ports: pass-throughs", ninthMachine(program, 32, false)});
+    Row rows[3] = {{"idle controller", {}, {}},
+                   {"8 machines x 4 ports: pass-throughs, C331 erases, saves", {}, {}},
+                   {"8 machines x 4 ports: pass-throughs", {}, {}}};
+    for (int i = 0; i < 3; ++i) rows[i].p = ninthMachine(program, i ? 32 : 0, i == 1, &rows[i].flood);
     const std::string alone = transferBesideItsAddress(program, false);
     const std::string beside = transferBesideItsAddress(program, true);
     const int refused = logLines(program.root(), " refused, ");
     const int forgotten = logLines(program.root(), "for a new one");
     program.stop();
     std::printf("\nA ninth machine beside eight busy ones (controller program), once a second for 20 s:\n\n"
-                "| beside | answered | first answer |\n|---|---|---|\n");
-    for (const Row& r : rows) std::printf("| %s | %d of %d | %.1f s |\n", r.what, r.p.answered, r.p.sent, r.p.first);
+                "| beside | answered | first answer | the floods' commands answered |\n|---|---|---|---|\n");
+    for (const Row& r : rows)
+        std::printf("| %s | %d of %d | %.1f s | %ld of %ld |\n", r.what, r.p.answered, r.p.sent, r.p.first,
+                    r.flood.answered.load(), r.flood.sent.load());
     std::printf("\nA file transfer (start, 4 blocks, end) of one sender: status of each step alone: %s; with four "
                 "other senders of its address asking after its first block: %s. Log lines: sender refused %d, "
                 "given up for a new one %d\n",
