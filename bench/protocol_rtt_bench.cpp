@@ -1089,7 +1089,7 @@ int askStatus(int fd, const std::vector<uint8_t>& line, int limitMs) {
 
 // For 20 s a ninth machine (127.0.0.30) asks the device information once a second, beside
 // 8 machines x 4 ports (127.0.0.3 to .10) that each keep one long command outstanding, the
-// next as soon as the last is answered (3 s at most): with `mixed`, in turn a pass-through to a
+// next as soon as the last is answered or given up after 1 s, as a PC does: with `mixed`, in turn a pass-through to a
 // port without cards (0.8 s), a one-unit C331 erase and a parameter save 0x81; else only
 // pass-throughs. No flood: the idle controller. The floods' commands sent and answered go to
 // *flood.
@@ -1105,7 +1105,7 @@ Polls ninthMachine(benchctl::Controller& program, int flooders, bool mixed, Pass
             const int fd = udpConnected(program.udpPort(), uint8_t(3 + i / 4));
             for (size_t k = size_t(i); !stop; ++k) {
                 ++flood->sent;
-                if (askStatus(fd, cycle[k % cycle.size()], 3000) >= 0) ++flood->answered;
+                if (askStatus(fd, cycle[k % cycle.size()], 1000) >= 0) ++flood->answered;
             }
             ::close(fd);
         });
