@@ -176,7 +176,7 @@ udpnetManage::Sender* udpnetManage::admit(const sockaddr_in& from, std::string* 
         if (held >= kHostSenders) {
             // its own address's place, never another's
             out = placeToGive(senders_, [&](size_t i) { return hostOf(i) == host; }, Cost::kQuiet);
-            *why = "its address has " + std::to_string(kHostSenders) + " places, each with work or a file transfer";
+            *why = "its address has " + std::to_string(kHostSenders) + " places, none of them quiet";
         } else {
             std::vector<uint32_t> hosts{host};
             for (size_t i = 0; i < senders_.size(); ++i)
