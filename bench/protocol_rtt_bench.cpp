@@ -21,9 +21,11 @@
 // pass-throughs, against the same on the idle controller; the controller's RSS before,
 // at the peak of and after a backlog of 60 KB datagrams from 32 senders of 8 machines; and
 // its RSS before, at the peak of and 30 s after 4 rounds of 16 TCP clients that pipeline
-// without reading ("udp" or "tcp" runs only those parts).
+// without reading ("udp" or "tcp" runs only those parts). Then a ninth machine's device
+// information beside 8 machines x 4 ports that each keep a long command running, and a file
+// transfer beside four other senders of its address ("places" runs only these).
 //
-//   build-bench/bench/protocol_rtt_bench [round-trips | udp | tcp]
+//   build-bench/bench/protocol_rtt_bench [round-trips | udp | tcp | places]
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <poll.h>
@@ -58,6 +60,7 @@
 #include "bench_net.h"
 #include "core/config_engine.h"
 #include "core/global.h"
+#include "core/md5.h"
 #include "core/vlxrampara.h"
 #include "fpga/fpga_manage.h"
 #include "fpga/job_block.h"
@@ -1046,6 +1049,118 @@ int udpPlacesAndMemory(int offset) {
     return beside.first >= 38 && after - before < 24 * 1024 ? 0 : 1;
 }
 
+// ---- a ninth machine beside eight busy ones, a file transfer beside its address's other senders
+
+// One request on a connected datagram socket: the reply's status (-1: none in `limitMs`).
+int askStatus(int fd, const std::vector<uint8_t>& line, int limitMs) {
+    uint8_t buf[2048];
+    while (::recv(fd, buf, sizeof buf, MSG_DONTWAIT) > 0) {
+    }
+    if (::send(fd, line.data(), line.size(), 0) != ssize_t(line.size())) return -1;
+    pollfd p{fd, POLLIN, 0};
+    if (::poll(&p, 1, limitMs) != 1) return -1;
+    const ssize_t n = ::recv(fd, buf, sizeof buf, 0);
+    int status = -1;
+    frame_deframer d(ctl::kMaxFrame);
+    d.feed(buf, n > 0 ? size_t(n) : 0, [&](const uint8_t* f, size_t len) {
+        if (len > ctl::kPayload) status = f[ctl::kPayload];
+    });
+    return status;
+}
+
+// For 20 s a ninth machine (127.0.0.30) asks the device information once a second, beside
+// 8 machines x 4 ports (127.0.0.3 to .10) that each keep one long command outstanding, the
+// next as soon as the last is answered or given up after 1 s, as a PC does: with `mixed`, in turn a pass-through to a
+// port without cards (0.8 s), a one-unit C331 erase and a parameter save 0x81; else only
+// pass-throughs. No flood: the idle controller. The floods' commands sent and answered go to
+// *flood.
+Polls ninthMachine(benchctl::Controller& program, int flooders, bool mixed, PassCount* flood) {
+    std::atomic<bool> stop{false};
+    const std::vector<std::vector<uint8_t>> cycle =
+        mixed ? std::vector<std::vector<uint8_t>>{cardLine(), lineOf(ctl::kGroupFlashErase, {0, 0, 0, 0, 1, 0, 2}),
+                                                  lineOf(ctl::kGroupParamSave, {})}
+              : std::vector<std::vector<uint8_t>>{cardLine()};
+    std::vector<std::thread> t;
+    for (int i = 0; i < flooders; ++i)
+        t.emplace_back([&, i] {
+            const int fd = udpConnected(program.udpPort(), uint8_t(3 + i / 4));
+            for (size_t k = size_t(i); !stop; ++k) {
+                ++flood->sent;
+                if (askStatus(fd, cycle[k % cycle.size()], 1000) >= 0) ++flood->answered;
+            }
+            ::close(fd);
+        });
+    if (flooders) std::this_thread::sleep_for(std::chrono::seconds(2));  // every place taken
+    const int fd = udpConnected(program.udpPort(), 30);
+    const Polls p = pollOncePerSecond(fd, lineOf(ctl::kGroupDeviceInfo, {}), 20);
+    ::close(fd);
+    stop = true;
+    for (auto& th : t) th.join();
+    std::this_thread::sleep_for(std::chrono::seconds(3));  // the last commands ended
+    return p;
+}
+
+// A file of 4 x 1 KiB written by one sender of 127.0.0.40 (start, blocks, end one after the
+// other); with `others`, after its first block four other senders of its address each ask
+// the device information once. The status of each step ("-": none in 2 s).
+std::string transferBesideItsAddress(benchctl::Controller& program, bool others) {
+    const auto le32 = [](uint32_t v) { return std::vector<uint8_t>{uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16), uint8_t(v >> 24)}; };
+    std::vector<uint8_t> data(4096);
+    for (size_t i = 0; i < data.size(); ++i) data[i] = uint8_t(i * 7);
+    const int fd = udpConnected(program.udpPort(), 40);
+    std::vector<int> status;
+    std::vector<uint8_t> start = {'K', 'V', 'F', 'R', 's', 'c', 'a', 'n'};
+    const auto size = le32(uint32_t(data.size()));
+    start.insert(start.end(), size.begin(), size.end());
+    status.push_back(askStatus(fd, lineOf(ctl::kGroupWriteDefinedFileStart, start), 2000));
+    for (uint32_t at = 0; at < data.size(); at += 1024) {
+        std::vector<uint8_t> block = le32(at);
+        block.insert(block.end(), data.begin() + at, data.begin() + at + 1024);
+        status.push_back(askStatus(fd, lineOf(ctl::kGroupWriteFileBlock, block), 2000));
+        if (at == 0 && others)
+            for (int k = 0; k < 4; ++k) {
+                const int other = udpConnected(program.udpPort(), 40);
+                askStatus(other, lineOf(ctl::kGroupDeviceInfo, {}), 2000);
+                ::close(other);
+            }
+    }
+    MD5 m(data.data(), unsigned(data.size()));
+    status.push_back(askStatus(fd, lineOf(ctl::kGroupWriteFileEnd, std::vector<uint8_t>(m.digest(), m.digest() + 16)), 2000));
+    ::close(fd);
+    std::string out;
+    for (int s : status) out += (out.empty() ? "" : " ") + (s < 0 ? std::string("-") : std::to_string(s));
+    return out;
+}
+
+int ninthAndTransfer(int offset) {
+    benchctl::Controller program;
+    if (!startSettled(program, "rtt-ninth", offset + 100)) return 1;
+    struct Row {
+        const char* what;
+        Polls p;
+        PassCount flood;
+    };
+    Row rows[3] = {{"idle controller", {}, {}},
+                   {"8 machines x 4 ports: pass-throughs, C331 erases, saves", {}, {}},
+                   {"8 machines x 4 ports: pass-throughs", {}, {}}};
+    for (int i = 0; i < 3; ++i) rows[i].p = ninthMachine(program, i ? 32 : 0, i == 1, &rows[i].flood);
+    const std::string alone = transferBesideItsAddress(program, false);
+    const std::string beside = transferBesideItsAddress(program, true);
+    const int refused = logLines(program.root(), " refused, ");
+    const int forgotten = logLines(program.root(), "for a new one");
+    program.stop();
+    std::printf("\nA ninth machine beside eight busy ones (controller program), once a second for 20 s:\n\n"
+                "| beside | answered | first answer | the floods' commands answered |\n|---|---|---|---|\n");
+    for (const Row& r : rows)
+        std::printf("| %s | %d of %d | %.1f s | %ld of %ld |\n", r.what, r.p.answered, r.p.sent, r.p.first,
+                    r.flood.answered.load(), r.flood.sent.load());
+    std::printf("\nA file transfer (start, 4 blocks, end) of one sender: status of each step alone: %s; with four "
+                "other senders of its address asking after its first block: %s. Log lines: sender refused %d, "
+                "given up for a new one %d\n",
+                alone.c_str(), beside.c_str(), refused, forgotten);
+    return 0;
+}
+
 // ---- TCP clients that pipeline without reading, against the controller program
 
 // 4 rounds of 16 TCP clients (every place) that pipeline file-block reads and 32,768 short
@@ -1163,7 +1278,8 @@ int main(int argc, char** argv) {
     const std::string mode = argc > 1 ? argv[1] : "";
     const bool udpOnly = mode == "udp";  // only the UDP places and held bytes
     const bool tcpOnly = mode == "tcp";  // only the TCP pipeliners' memory
-    const int count = argc > 1 && !udpOnly && !tcpOnly ? std::atoi(argv[1]) : 20000;
+    const bool placesOnly = mode == "places";  // only the ninth machine and the file transfer
+    const int count = argc > 1 && !udpOnly && !tcpOnly && !placesOnly ? std::atoi(argv[1]) : 20000;
     plat::setBoard(plat::Board::Sim);
     const std::string root = benchenv::tempRoot("rtt");
     plat::setRoot(root);
@@ -1171,8 +1287,8 @@ int main(int argc, char** argv) {
     g_debugSwitch = 0;
     const int offset = benchenv::portOffset(30000 + int(getpid() % 500) * 20);
     plat::net::setPortOffset(offset);
-    if (udpOnly || tcpOnly) {
-        const int rc = udpOnly ? udpPlacesAndMemory(offset) : tcpPipelinersMemory(offset);
+    if (udpOnly || tcpOnly || placesOnly) {
+        const int rc = udpOnly ? udpPlacesAndMemory(offset) : tcpOnly ? tcpPipelinersMemory(offset) : ninthAndTransfer(offset);
         std::fflush(stdout);
         std::error_code ec;
         std::filesystem::remove_all(root, ec);  // no root left behind in TMPDIR
@@ -1230,6 +1346,8 @@ int main(int argc, char** argv) {
     rc |= udpPlacesAndMemory(offset);
     std::fflush(stdout);
     rc |= tcpPipelinersMemory(offset);
+    std::fflush(stdout);
+    rc |= ninthAndTransfer(offset);
     std::fflush(stdout);
     std::error_code ec;
     std::filesystem::remove_all(root, ec);

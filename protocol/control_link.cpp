@@ -280,7 +280,7 @@ void DropLog::log(const std::string& what, size_t frames) {
     unlogged_ += frames;
     constexpr uint32_t kLineTicks = 100;
     if (logged_ && Utils::getTimeSpace(lastLine_) < kLineTicks) return;
-    std::string line = link_ + ": " + what + ": " + std::to_string(frames) + " dropped";
+    std::string line = link_ + ": " + what + ": " + std::to_string(frames) + " " + counted_;
     if (unlogged_ > frames) line += " (" + std::to_string(unlogged_) + " in all since the last such line)";
     writeLogMsg(LOG_WARNING, line);
     unlogged_ = 0;

@@ -74,6 +74,8 @@ public:
     // oldest come first); returns how many went.
     size_t dropHeldFramesOlderThan(uint32_t ticks);
 
+    // A file transfer is open or a file command runs on this link (any thread may ask).
+    bool transferOpen() const { return deal_.transferOpen(); }
     unsigned droppedFrames() const { return deframer_.dropped() + badFrames_; }
     // Pass-throughs of all links waiting for their turn (not counting the one running).
     static unsigned passThroughsWaiting();
@@ -115,14 +117,16 @@ private:
 };
 
 // Frames dropped by a link (`what` says why), logged at once and then at most a line a
-// second with the count since the last one, so a flood does not flood the log too.
+// second with the count since the last one, so a flood does not flood the log too. `counted`
+// says what befell them.
 class DropLog {
 public:
-    explicit DropLog(std::string link) : link_(std::move(link)) {}
+    explicit DropLog(std::string link, std::string counted = "dropped") : link_(std::move(link)), counted_(std::move(counted)) {}
     void log(const std::string& what, size_t frames);
 
 private:
     const std::string link_;
+    const std::string counted_;
     uint32_t lastLine_ = 0;
     bool logged_ = false;
     size_t unlogged_ = 0;

@@ -348,21 +348,25 @@ uint8_t VlxFileDeal::removeAndTell(const FileTarget& target, bool all) {
 // ---------------------------------------------------------------- one link's transfer
 
 bool FileTransfer::handle(uint8_t group, const uint8_t* p, size_t n, std::vector<uint8_t>& out) {
+    if (group < kGroupWriteStart || group > kGroupDelete) return false;
+    open_ = true;   // from the command's start, so its link keeps its place while it runs
     switch (group) {
-    case kGroupWriteStart: write_file_start(p, n, out); return true;
-    case kGroupWriteDefinedStart: write_defined_file_start(p, n, out); return true;
-    case kGroupWriteBlock: write_file_block(p, n, out); return true;
-    case kGroupWriteEnd: write_file_end(p, n, out); return true;
-    case kGroupReadStart: read_file_start(p, n, out); return true;
-    case kGroupReadDefinedStart: read_defined_file_start(p, n, out); return true;
-    case kGroupReadBlock: read_file_block(p, n, out); return true;
-    case kGroupReadEnd: read_file_end(p, n, out); return true;
-    case kGroupDelete: delete_file_name(p, n, out); return true;
-    default: return false;
+    case kGroupWriteStart: write_file_start(p, n, out); break;
+    case kGroupWriteDefinedStart: write_defined_file_start(p, n, out); break;
+    case kGroupWriteBlock: write_file_block(p, n, out); break;
+    case kGroupWriteEnd: write_file_end(p, n, out); break;
+    case kGroupReadStart: read_file_start(p, n, out); break;
+    case kGroupReadDefinedStart: read_defined_file_start(p, n, out); break;
+    case kGroupReadBlock: read_file_block(p, n, out); break;
+    case kGroupReadEnd: read_file_end(p, n, out); break;
+    default: delete_file_name(p, n, out); break;
     }
+    open_ = writing_ || reading_;
+    return true;
 }
 
 void FileTransfer::abort() {
+    open_ = false;
     writing_ = false;
     staged_.discard();
     reading_ = false;

@@ -8,6 +8,7 @@
 // they live, and what happens when a verified file is committed. `FileTransfer` is the
 // state of the transfer on one link (one per command handler): its own temporary file
 // and its own MD5, so two links never mix their digests.
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -119,6 +120,9 @@ public:
 
     // Drops whatever transfer is in progress (link closed); a partial file is removed.
     void abort();
+    // A transfer is open, or a file command runs. Read from any thread: the link of a UDP
+    // sender keeps its place while it is.
+    bool open() const { return open_.load(); }
 
     void write_file_start(const uint8_t* p, size_t n, std::vector<uint8_t>& out);
     void write_defined_file_start(const uint8_t* p, size_t n, std::vector<uint8_t>& out);
@@ -134,6 +138,7 @@ private:
     void beginWrite(const FileTarget& target, uint32_t size, std::vector<uint8_t>& out);
     void beginRead(const FileTarget& target, std::vector<uint8_t>& out);
 
+    std::atomic<bool> open_{false};
     // write side
     bool writing_ = false;
     FileTarget wTarget_;

@@ -27,6 +27,8 @@ public:
     // the parameter save into the FPGAs' flash and everything that stays in the controller
     // put nothing on that bus.
     static bool holdsCardBus(const uint8_t* frame, size_t length);
+    // This link's file transfer is open or a file command runs (any thread may ask).
+    bool transferOpen() const { return files_.open(); }
 
     // Writes the date and time and the operating time into MCU_RAM_EXTEND.
     // The clock (bytes 16..23) and, true when the engine has it, the operating time (76..99)

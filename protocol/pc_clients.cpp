@@ -22,7 +22,9 @@ void PcClients::clear() {
     for (size_t i = clients_.size(); i-- > 0;) {
         if (clients_[i]->job) orphans_.push_back(std::move(clients_[i]->job));
     }
+    for (auto& c : released_) orphans_.push_back(std::move(c->job));
     clients_.clear();
+    released_.clear();
     turnStart_ = 0;
     for (auto& j : orphans_) plat::joinThread(j->thread);
     orphans_.clear();
@@ -37,12 +39,30 @@ void PcClients::remove(size_t i, const std::string& who) {
     if (turnStart_ > i) --turnStart_;
 }
 
+void PcClients::release(size_t i, const std::string& who) {
+    PcClient& c = *clients_[i];
+    logDropped(who + ", frames it had waiting", c.link->dropHeldFrames(false));
+    released_.push_back(std::move(clients_[i]));
+    clients_.erase(clients_.begin() + long(i));
+    if (turnStart_ > i) --turnStart_;
+}
+
+std::unique_ptr<PcClient> PcClients::takeBack(const std::function<bool(const PcClient&)>& is) {
+    for (size_t i = 0; i < released_.size(); ++i) {
+        if (!is(*released_[i])) continue;
+        std::unique_ptr<PcClient> c = std::move(released_[i]);
+        released_.erase(released_.begin() + long(i));
+        return c;
+    }
+    return nullptr;
+}
+
 void PcClients::dropLongCommands(PcClient& c, const std::string& who) {
     logDropped(who + " left, long commands it sent not yet started", c.link->dropHeldFrames(true));
 }
 
 size_t PcClients::jobs() const {
-    size_t n = orphans_.size();
+    size_t n = orphans_.size() + released_.size();
     for (const auto& c : clients_) n += c->busy() ? 1 : 0;
     return n;
 }
@@ -99,14 +119,23 @@ void PcClients::startJob(PcClient& c) {
     c.job = std::move(job);
 }
 
+bool PcClients::finishJob(PcClient& c) {
+    if (!c.job || !c.job->finished) return false;
+    plat::joinThread(c.job->thread);
+    // Idle time counts from the job's end: its PC waited for it, it was not idle.
+    c.lastActive = G_timeTicks.load();
+    for (const auto& reply : c.job->replies) c.deliver(reply);
+    c.job.reset();
+    return true;
+}
+
 void PcClients::collectJobs() {
-    for (auto& c : clients_) {
-        if (!c->job || !c->job->finished) continue;
-        plat::joinThread(c->job->thread);
-        // Idle time counts from the job's end: its PC waited for it, it was not idle.
-        c->lastActive = G_timeTicks.load();
-        for (const auto& reply : c->job->replies) c->deliver(reply);
-        c->job.reset();
+    for (auto& c : clients_) finishJob(*c);
+    for (size_t i = 0; i < released_.size();) {
+        if (finishJob(*released_[i]))
+            released_.erase(released_.begin() + long(i));
+        else
+            ++i;
     }
     for (size_t i = 0; i < orphans_.size();) {
         if (!orphans_[i]->finished) {

@@ -9,6 +9,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <thread>
@@ -62,6 +63,12 @@ public:
     // The PC at i leaves: a job already running finishes, its replies go nowhere; what it
     // queued and was not started is dropped (logged under `who`).
     void remove(size_t i, const std::string& who);
+    // The PC at i, its job running, gives its place up: the job's replies still go to it when
+    // it ends, and then it is forgotten; what it had waiting is dropped (logged under `who`).
+    void release(size_t i, const std::string& who);
+    // The PC released whose job has not ended that `is` picks, taken back to be add()ed again
+    // (its next frames wait behind that job, in its order); nullptr when there is none.
+    std::unique_ptr<PcClient> takeBack(const std::function<bool(const PcClient&)>& is);
     // Drops the long commands (cards' bus, flash, files) a PC that left has queued, keeping
     // its short ones in order; logged under `who`.
     void dropLongCommands(PcClient& c, const std::string& who);
@@ -84,12 +91,15 @@ public:
 
 private:
     void startJob(PcClient& c);
+    // Joins c's job if it has ended and hands its replies on; false while it runs.
+    bool finishJob(PcClient& c);
     size_t jobs() const;
     const size_t places_;
     const std::string linkName_;
     const char* const jobThread_;
     std::vector<std::unique_ptr<PcClient>> clients_;  // in order of arrival
     std::vector<std::unique_ptr<PcJob>> orphans_;     // jobs of PCs gone, still running
+    std::vector<std::unique_ptr<PcClient>> released_; // PCs without a place, their job running
     size_t turnStart_ = 0;
     plat::net::WakePipe jobDone_;
     DropLog drops_;

@@ -17,23 +17,31 @@ std::string senderName(const sockaddr_in& addr) {
     return std::string("sender ") + ip + ":" + std::to_string(ntohs(addr.sin_port));
 }
 
-// Of the senders `of` picks, with no job running: the one quiet longest; with
-// `framesWaiting`, else the one with frames waiting heard from longest ago (nothing of it
-// has started). size() when there is none.
+// What giving up a sender's place costs its PC, least first: nothing (quiet), its frames
+// waiting (nothing of them started), or only the place (its job runs on and its answer comes).
+// A sender with a file transfer open keeps its place: the transfer lives in its link.
+enum class Cost { kQuiet, kWaiting, kRunning, kKeeps };
+Cost cost(const PcClient& c) {
+    if (c.link->transferOpen()) return Cost::kKeeps;
+    if (c.busy()) return Cost::kRunning;
+    return c.link->hasHeldFrame() ? Cost::kWaiting : Cost::kQuiet;
+}
+
+// Of the senders `of` picks, the one whose place costs least, at most `most`; of equal cost
+// the one heard from longest ago. size() when there is none.
 template <typename Of>
-size_t placeToGive(const PcClients& senders, Of of, bool framesWaiting) {
+size_t placeToGive(const PcClients& senders, Of of, Cost most) {
     size_t out = senders.size();
-    const auto before = [&](size_t i) {
-        if (out == senders.size()) return true;
-        const PcClient& a = senders[i];
-        const PcClient& b = senders[out];
-        if (a.quiet() != b.quiet()) return a.quiet();
-        return a.idleTicks() > b.idleTicks();   // of equals the first: it came first
-    };
+    Cost outCost = Cost::kKeeps;
     for (size_t i = 0; i < senders.size(); ++i) {
-        const PcClient& a = senders[i];
-        if (!of(i) || a.busy() || (!a.quiet() && !framesWaiting)) continue;
-        if (before(i)) out = i;
+        if (!of(i)) continue;
+        const Cost c = cost(senders[i]);
+        if (c > most) continue;
+        // of equals the first: it came first
+        if (out == senders.size() || c < outCost || (c == outCost && senders[i].idleTicks() > senders[out].idleTicks())) {
+            out = i;
+            outCost = c;
+        }
     }
     return out;
 }
@@ -162,26 +170,37 @@ udpnetManage::Sender* udpnetManage::admit(const sockaddr_in& from, std::string* 
         if (static_cast<Sender&>(senders_[i]).is(from)) return &static_cast<Sender&>(senders_[i]);
     const auto hostOf = [this](size_t i) { return static_cast<const Sender&>(senders_[i]).host(); };
     const uint32_t host = from.sin_addr.s_addr;
-    const bool hostFull = hostSenders(host) >= kHostSenders;
-    if (hostFull || senders_.size() >= kMaxSenders) {
+    const size_t held = hostSenders(host);
+    if (held >= kHostSenders || senders_.size() >= kMaxSenders) {
         size_t out;
-        if (hostFull) {
-            // its own host's place, never another's
-            out = placeToGive(senders_, [&](size_t i) { return hostOf(i) == host; }, false);
-            *why = "its address has " + std::to_string(kHostSenders) + " places, each with work running or waiting";
+        if (held >= kHostSenders) {
+            // its own address's place, never another's
+            out = placeToGive(senders_, [&](size_t i) { return hostOf(i) == host; }, Cost::kQuiet);
+            *why = "its address has " + std::to_string(kHostSenders) + " places, none of them quiet";
         } else {
-            std::vector<uint32_t> hosts;
+            std::vector<uint32_t> hosts{host};
             for (size_t i = 0; i < senders_.size(); ++i)
                 if (std::find(hosts.begin(), hosts.end(), hostOf(i)) == hosts.end()) hosts.push_back(hostOf(i));
-            const size_t share = std::max<size_t>(1, kMaxSenders / (hosts.size() + 1));
-            out = placeToGive(senders_, [&](size_t i) { return hostSenders(hostOf(i)) > share; }, true);
-            if (out == senders_.size()) out = placeToGive(senders_, [](size_t) { return true; }, false);
-            *why = "every place has work running or waiting";
+            const size_t share = std::max<size_t>(1, kMaxSenders / hosts.size());
+            // Under its share, an address may take a place whose job still runs; never one
+            // of an address at or under its share for one that would be over it.
+            const bool under = held < share;
+            out = placeToGive(senders_, [&](size_t i) { return hostSenders(hostOf(i)) > share; },
+                              under ? Cost::kRunning : Cost::kWaiting);
+            if (out == senders_.size() && under) out = placeToGive(senders_, [](size_t) { return true; }, Cost::kQuiet);
+            *why = "no address over its share of " + std::to_string(share) + " places has one to give";
         }
         if (out == senders_.size()) return nullptr;
-        senders_.remove(out, static_cast<Sender&>(senders_[out]).name() + " forgotten for a new one");
+        const std::string gone = static_cast<Sender&>(senders_[out]).name();
+        const bool running = senders_[out].busy();
+        given_.log(gone + (running ? " (its command running still answered)" : "") + " for " + senderName(from), 1);
+        if (running)
+            senders_.release(out, gone + " gave its place to a new one");
+        else
+            senders_.remove(out, gone + " forgotten for a new one");
     }
-    senders_.add(std::make_unique<Sender>(fd_, from));
+    std::unique_ptr<PcClient> back = senders_.takeBack([&](const PcClient& c) { return static_cast<const Sender&>(c).is(from); });
+    senders_.add(back ? std::move(back) : std::make_unique<Sender>(fd_, from));
     return &static_cast<Sender&>(senders_[senders_.size() - 1]);
 }
 
@@ -193,9 +212,13 @@ size_t udpnetManage::heldBytes() const {
 
 void udpnetManage::forgetQuiet() {
     for (size_t i = 0; i < senders_.size();) {
-        if (senders_[i].quiet() && senders_[i].idleTicks() >= kSenderIdleTicks)
+        if (senders_[i].quiet() && senders_[i].idleTicks() >= kSenderIdleTicks) {
+            if (senders_[i].link->transferOpen())
+                given_.log(static_cast<Sender&>(senders_[i]).name() + " quiet for " + std::to_string(kSenderIdleTicks / 100) +
+                               " s, its file transfer dropped",
+                           1);
             senders_.remove(i, "quiet sender");
-        else
+        } else
             ++i;
     }
 }

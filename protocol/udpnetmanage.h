@@ -30,9 +30,12 @@ public:
     // of a host that holds its places takes the place of its own sender quiet longest; with
     // every place taken, a host over its share (the places over the hosts, the new one
     // counted) gives one up: its sender quiet longest, else one with frames waiting but
-    // nothing started (they are dropped). Failing both, the sender quiet longest of any host.
-    // A sender with a job running keeps its place: the PC waiting for that answer gets it.
-    // Without a place to give, the new sender is refused.
+    // nothing started (they are dropped), else, to a host under its share, one with a job
+    // running: the job runs on and its reply goes to its sender. Failing these, a host under
+    // its share takes the place of the sender quiet longest of any host. A place is never
+    // taken from a host at or under its share for one that would be over it, nor from a
+    // sender with a file transfer open (until it is quiet for kSenderIdleTicks). Without a
+    // place to give, the new sender is refused. Each place given up is logged.
     static constexpr size_t kMaxSenders = 32;
     static constexpr size_t kHostSenders = 4;
     // Frames and bytes a sender may have waiting; those past it in a datagram are dropped.
@@ -95,4 +98,5 @@ private:
     DropLog garbage_{"UDP"};   // each its own line a second at most
     DropLog refused_{"UDP"};
     DropLog stale_{"UDP"};
+    DropLog given_{"UDP", "places given up"};
 };

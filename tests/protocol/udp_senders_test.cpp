@@ -47,6 +47,11 @@ public:
         frames_.erase(frames_.begin());
         return f;
     }
+    // The group of the next reply; -1 when none came.
+    int receiveGroup() {
+        const auto r = receive();
+        return r.size() > kGroup ? r[kGroup] : -1;
+    }
     // The status of the reply to one frame (0xEE: none).
     uint8_t ask(uint8_t group, const std::vector<uint8_t>& payload) {
         send(line(frame(group, payload)));
@@ -95,27 +100,30 @@ protected:
         std::lock_guard<std::mutex> l(fake.m);
         return fake.passedBy.size();
     }
-    // Every place taken: 31 senders of 127.0.0.2 to .9 (four each, three of .9) with an erase
-    // running, and `waiting`, whose FPGA register read holds the thread while `newcomer`'s
-    // device information comes in: its own device information then waits, nothing of it started.
-    void fillPlacesThenAsk(UdpPc& waiting, UdpPc& newcomer, std::vector<std::unique_ptr<UdpPc>>* busy) {
+    // Every place taken: `count` senders of 127.0.0.2 to .9 (four each, of .9 what is left)
+    // with an erase running, and `waiting`, whose FPGA register read holds the thread while
+    // `newcomer`'s device information comes in: its own device information then waits,
+    // nothing of it started.
+    void fillPlacesThenAsk(UdpPc& waiting, UdpPc& newcomer, std::vector<std::unique_ptr<UdpPc>>* busy,
+                           size_t count = udpnetManage::kMaxSenders - 1) {
         fake.eraseHeld = true;
-        for (size_t k = 0; k + 1 < udpnetManage::kMaxSenders; ++k) {
+        for (size_t k = 0; k < count; ++k) {
             busy->push_back(std::make_unique<UdpPc>(port(), uint8_t(2 + k / udpnetManage::kHostSenders)));
             busy->back()->send(line(frame(kGroupFlashErase, kEraseAll)));
         }
         ASSERT_TRUE(eventually([&] { return fake.erasesRunning == int(busy->size()); }));
+        ASSERT_TRUE(eventually([&] { return senders() == udpnetManage::kMaxSenders - 1; }));
         fake.readHeld = true;
         waiting.send(cat(line(readRegFrameOf(kAddrSendingCard)), line(frame(kGroupDeviceInfo, {}))));
         ASSERT_TRUE(eventually([&] { return fake.readsRunning == 1; }));
         newcomer.send(line(frame(kGroupDeviceInfo, {})));
         fake.readHeld = false;
     }
-    // Each sender with a job running kept its place: its answer comes.
+    // Each sender with a job running got its answer, whether it kept its place or not.
     static void erasesAnswered(std::vector<std::unique_ptr<UdpPc>>& busy) {
         for (auto& pc : busy) {
             const auto r = pc->receive();
-            ASSERT_GT(r.size(), kPayload) << "every sender with a job running kept its place and got its answer";
+            ASSERT_GT(r.size(), kPayload) << "every sender with a job running got its answer";
             EXPECT_EQ(r[kGroup], kGroupFlashErase);
         }
     }
@@ -143,22 +151,43 @@ TEST_F(UdpSendersTest, ADatagramOfPassThroughsLeavesAnotherSenderAnsweredAndKeep
 }
 
 // Every place taken, the sender with a frame waiting the only one of its address (127.0.0.20),
-// which is within its share. A new address finds no place to take until one is quiet.
-TEST_F(UdpSendersTest, SendersWithWorkKeepTheirPlacesAndANewOneIsRefusedUntilOneIsQuiet) {
+// which is within its share. The new address, under its share, takes the place of a running
+// erase of an address over it: the erase's answer still comes. A fourth port of 127.0.0.9 (at
+// its share) takes no quiet place of those under theirs, and is refused until one is quiet.
+TEST_F(UdpSendersTest, ANewAddressTakesThePlaceOfARunningCommandAndNoneIsTakenFromAnAddressUnderItsShare) {
     useFake();
-    UdpPc waiting(port(), 20), other(port(), 21);
+    UdpPc waiting(port(), 20), other(port(), 21), fourth(port(), 9);
     std::vector<std::unique_ptr<UdpPc>> busy;
     ASSERT_NO_FATAL_FAILURE(fillPlacesThenAsk(waiting, other, &busy));
-    ASSERT_TRUE(eventually([&] { return udpnetManage::p_udpnetManage->refusedDatagrams() == 1; }));
-    EXPECT_EQ(waiting.receive()[kGroup], kGroupReadRegisters);
+    EXPECT_EQ(waiting.receiveGroup(), kGroupReadRegisters);
     EXPECT_EQ(waiting.receive().size(), kMinFrame + 33) << "the sender with a frame waiting kept its place";
+    EXPECT_EQ(other.receive().size(), kMinFrame + 33) << "a new address is answered beside 31 running erases";
+    fourth.send(line(frame(kGroupDeviceInfo, {})));
+    ASSERT_TRUE(eventually([&] { return udpnetManage::p_udpnetManage->refusedDatagrams() == 1; }));
+    EXPECT_TRUE(other.answersDeviceInfo());
+    EXPECT_TRUE(waiting.answersDeviceInfo());
     fake.eraseHeld = false;
     erasesAnswered(busy);
-    EXPECT_TRUE(other.answersDeviceInfo()) << "a quiet sender's place is given to it";
+    EXPECT_TRUE(fourth.answersDeviceInfo()) << "a quiet sender's place over its address's share is given to it";
     EXPECT_TRUE(eventually([&] {
         G_timeTicks += udpnetManage::kSenderIdleTicks;
         return other.answersDeviceInfo() && senders() == 1;
     })) << "the senders quiet for 30 s are forgotten, the one just heard from is kept";
+}
+
+// 127.0.0.9, over its share, has a quiet sender and one with a request waiting: the quiet
+// one's place goes to the new address, and the request is answered.
+TEST_F(UdpSendersTest, AnAddressOverItsShareGivesUpItsQuietSenderBeforeOneWithARequestWaiting) {
+    useFake();
+    UdpPc quiet(port(), 9), waiting(port(), 9), newcomer(port(), 21);
+    ASSERT_TRUE(quiet.answersDeviceInfo());
+    std::vector<std::unique_ptr<UdpPc>> busy;
+    ASSERT_NO_FATAL_FAILURE(fillPlacesThenAsk(waiting, newcomer, &busy, udpnetManage::kMaxSenders - 2));
+    EXPECT_EQ(waiting.receiveGroup(), kGroupReadRegisters);
+    EXPECT_EQ(waiting.receive().size(), kMinFrame + 33) << "its request waiting kept its place";
+    EXPECT_EQ(newcomer.receive().size(), kMinFrame + 33);
+    fake.eraseHeld = false;
+    erasesAnswered(busy);
 }
 
 // The same with the sender with a frame waiting the fourth of 127.0.0.9: every address holds
@@ -169,13 +198,13 @@ TEST_F(UdpSendersTest, AnAddressOverItsShareGivesUpItsSenderWithNothingStartedTo
     UdpPc waiting(port(), 9), newcomer(port(), 21);
     std::vector<std::unique_ptr<UdpPc>> busy;
     ASSERT_NO_FATAL_FAILURE(fillPlacesThenAsk(waiting, newcomer, &busy));
-    EXPECT_EQ(waiting.receive()[kGroup], kGroupReadRegisters);
+    EXPECT_EQ(waiting.receiveGroup(), kGroupReadRegisters);
     EXPECT_EQ(newcomer.receive().size(), kMinFrame + 33) << "the new address got a place";
     EXPECT_EQ(udpnetManage::p_udpnetManage->refusedDatagrams(), 0u);
     fake.eraseHeld = false;
     erasesAnswered(busy);
     waiting.send(line(readRegFrameOf(kAddrController)));
-    EXPECT_EQ(waiting.receive()[kGroup], kGroupReadRegisters) << "its device information went with its place";
+    EXPECT_EQ(waiting.receiveGroup(), kGroupReadRegisters) << "its device information went with its place";
 }
 
 // 33 ports of one address each send a datagram of 64 pass-throughs to silent cards: that
@@ -199,22 +228,31 @@ TEST_F(UdpSendersTest, OneAddressSendingFromManyPortsShutsNoOtherAddressOut) {
     EXPECT_TRUE(eventually([&] { return senders() == udpnetManage::kHostSenders + 2; })) << senders();
 }
 
-// A frame that waited unstarted far longer than any PC waits for its answer is dropped; the
-// command running when it came runs to its end.
+// Frames that waited unstarted far longer than any PC waits for their answer are dropped,
+// two senders' in one line of the log; the commands running when they came run to their end
+// and are answered, though a datagram came while they ran.
 TEST_F(UdpSendersTest, WorkWaitingPastAnyPcsPatienceIsDroppedAndTheCommandRunningEnds) {
     useFake();
     fake.eraseHeld = true;
-    UdpPc pc(port());
-    pc.send(cat(line(frame(kGroupFlashErase, kEraseAll)), line(readRegFrameOf(kAddrController))));
-    ASSERT_TRUE(eventually([&] { return fake.erasesRunning == 1; }));
+    UdpPc pc(port()), other(port());
+    for (UdpPc* p : {&pc, &other}) p->send(cat(line(frame(kGroupFlashErase, kEraseAll)), line(readRegFrameOf(kAddrController))));
+    ASSERT_TRUE(eventually([&] { return fake.erasesRunning == 2; }));
     G_timeTicks += udpnetManage::kStaleTicks + 1;
+    pc.send(line(frame(kGroupDeviceInfo, {})));
+    ASSERT_TRUE(eventually([&] { return udpnetManage::p_udpnetManage->staleFrames() == 2; }));
+    const std::string log = testkit::readFile("/data/kavelkv/log/zufEnglneLog");
+    size_t lines = 0;
+    for (size_t at = 0; (at = log.find("waiting unstarted", at)) != std::string::npos; ++at) ++lines;
+    EXPECT_EQ(lines, 1u) << "a line a second at most";
     fake.eraseHeld = false;
-    const auto r = pc.receive();
-    ASSERT_GT(r.size(), kPayload);
-    EXPECT_EQ(r[kGroup], kGroupFlashErase);
-    EXPECT_EQ(r[kPayload], kStatusOk);
-    EXPECT_TRUE(pc.answersDeviceInfo()) << "the next answer is the new request's, not the stale one's";
-    EXPECT_EQ(udpnetManage::p_udpnetManage->staleFrames(), 1u);
+    for (UdpPc* p : {&pc, &other}) {
+        const auto r = p->receive();
+        ASSERT_GT(r.size(), kPayload);
+        EXPECT_EQ(r[kGroup], kGroupFlashErase);
+        EXPECT_EQ(r[kPayload], kStatusOk);
+    }
+    EXPECT_EQ(pc.receive().size(), kMinFrame + 33) << "the next answer is the new request's, not the stale one's";
+    EXPECT_EQ(udpnetManage::p_udpnetManage->staleFrames(), 2u);
 }
 
 TEST_F(UdpSendersTest, GarbageFromManyPortsTakesNoPlaceFromAPcWaitingForItsAnswer) {
@@ -268,7 +306,7 @@ TEST_F(UdpSendersTest, SendersHoldNoMoreBytesThanTheirBoundAndAllTogetherNoMoreT
     fake.eraseHeld = false;
     size_t all = 0;
     for (auto& pc : pcs) {
-        ASSERT_EQ(pc->receive()[kGroup], kGroupFlashErase);
+        ASSERT_EQ(pc->receiveGroup(), kGroupFlashErase);
         size_t held = 0;
         for (auto r = pc->receive(); r.size() != kMinFrame + 33; r = pc->receive()) {
             ASSERT_EQ(r.size(), kMinFrame + 1) << "a command is held past the common bound";
@@ -290,6 +328,33 @@ TEST_F(UdpSendersTest, TwoSendersFileTransfersAreKeptApart) {
     EXPECT_EQ(a.ask(kGroupWriteFileBlock, cat(le32(0), text("good"))), kStatusOk);
     EXPECT_EQ(a.ask(kGroupWriteFileEnd, std::vector<uint8_t>(digest.digest(), digest.digest() + 16)), kStatusOk);
     EXPECT_EQ(testkit::readFile("/data/smartmapping/scan"), "good") << "the other sender's transfer left this one whole";
+}
+
+// A sender with a file transfer open keeps its place while four other senders of its address
+// each ask once, even between its blocks; quiet for 30 s, it is forgotten with its transfer.
+TEST_F(UdpSendersTest, ASenderWithAFileTransferOpenKeepsItsPlaceUntilItsIdleLimit) {
+    const auto le32 = [](uint32_t v) { return std::vector<uint8_t>{uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16), uint8_t(v >> 24)}; };
+    const auto text = [](const std::string& s) { return std::vector<uint8_t>(s.begin(), s.end()); };
+    MD5 digest("goodgood", 8);
+    UdpPc uploader(port(), 5);
+    ASSERT_EQ(uploader.ask(kGroupWriteDefinedFileStart, cat(text("KVFRscan"), le32(8))), kStatusOk);
+    std::vector<std::unique_ptr<UdpPc>> others;
+    for (int k = 0; k < 4; ++k) {
+        others.push_back(std::make_unique<UdpPc>(port(), 5));
+        EXPECT_TRUE(others.back()->answersDeviceInfo());
+    }
+    EXPECT_EQ(uploader.ask(kGroupWriteFileBlock, cat(le32(0), text("good"))), kStatusOk);
+    EXPECT_EQ(uploader.ask(kGroupWriteFileBlock, cat(le32(4), text("good"))), kStatusOk);
+    EXPECT_EQ(uploader.ask(kGroupWriteFileEnd, std::vector<uint8_t>(digest.digest(), digest.digest() + 16)), kStatusOk);
+    EXPECT_EQ(testkit::readFile("/data/smartmapping/scan"), "goodgood");
+    EXPECT_NE(testkit::readFile("/data/kavelkv/log/zufEnglneLog").find("places given up"), std::string::npos)
+        << "the place given up is logged";
+
+    ASSERT_EQ(uploader.ask(kGroupWriteDefinedFileStart, cat(text("KVFRscan"), le32(4))), kStatusOk);
+    G_timeTicks += udpnetManage::kSenderIdleTicks;
+    EXPECT_TRUE(others[0]->answersDeviceInfo());
+    EXPECT_EQ(uploader.ask(kGroupWriteFileBlock, cat(le32(0), text("late"))), kStatusRefused) << "no transfer open";
+    EXPECT_NE(testkit::readFile("/data/kavelkv/log/zufEnglneLog").find("its file transfer dropped"), std::string::npos);
 }
 
 // A serial line holds what its PC sends ahead within the bound of a UDP sender, not all
