@@ -29,9 +29,8 @@ export QT_QPA_PLATFORM=offscreen
 # Races the annotations must leave visible, one demo each: a post to one object and a call
 # queued to another (the event queue orders a delivery after the posts to its own receiver
 # only); a receiver of the sender's other signal (an emit orders the receivers of that signal
-# only); a direct slot's write after the same emit's queued post (only Qt's own allocations in
-# the post order it), also with a queued receiver after the slot (a call Qt filed is not ordered
-# again); an argument of ours copied for a queued-only signal while another thread writes it
+# only); a direct slot's write after the same emit's queued post, with a second queued post
+# after the slot (only Qt's own allocations for a call not yet filed order it); an argument of ours copied for a queued-only signal while another thread writes it
 # (the copy is seen where Qt's own steps are not); a count dropped without an acquire before
 # the free (only Qt's frees acquire). And one the suppressions must leave visible: a shared QString appended on one
 # thread while another reads its size. A demo passes only by reports of its own race: one
@@ -57,8 +56,8 @@ raced() {
     END { exit stray ? 2 : !found }' "$@"
 }
 demo=0
-for name in unrelated_receivers other_signal_receivers direct_after_queued filed_before_direct argument_copy \
-            count_without_acquire shared_string; do
+for name in unrelated_receivers other_signal_receivers direct_after_queued argument_copy count_without_acquire \
+            shared_string; do
   source="scripts/tsan/demo_$name.cpp"
   mapfile -t lines < <(grep -n '// race:' "$source" | cut -d: -f1)
   if [ ${#lines[@]} -ne 2 ]; then
