@@ -191,11 +191,7 @@ TEST_F(VideoTest, EdidRequestWritesThePatchedTimingOnlyWhenItDiffersAndReadsItBa
     auto e = eeprom(2);
     const unsigned before = e->pageWrites();
     EXPECT_EQ(before, 0u) << "EEPROMs already holding their EDID are not rewritten";
-    ram->setRamU16(vlxram::kEdidPara + 12, 1280);
-    ram->setRamU16(vlxram::kEdidPara + 14, 1024);
-    ram->setRamU16(vlxram::kEdidPara + 16, 75);
-    src->set_edid_flag[2] = 1;
-    src->edid_write_flag[2] = 0;
+    requestHdmi1Edid(1280, 1024, 75);
     src->stepForTest(&kavelsource::about_set_edid_deal);
     EXPECT_EQ(src->edid_write_flag[2].load(), 1);
     EXPECT_EQ(src->set_edid_flag[2].load(), 0);
@@ -218,17 +214,10 @@ TEST_F(VideoTest, EdidRequestRaisedWhileTheEepromIsWrittenIsServedNext) {
     board().followRealTime(true);
     passes(1);
     auto e = eeprom(2);  // HDMI1
-    auto request = [&](int w, int h, int r) {  // as the dispatcher raises it
-        ram->setRamU16(vlxram::kEdidPara + 12, uint16_t(w));
-        ram->setRamU16(vlxram::kEdidPara + 14, uint16_t(h));
-        ram->setRamU16(vlxram::kEdidPara + 16, uint16_t(r));
-        src->edid_write_flag[2] = 0;
-        src->set_edid_flag[2] = 1;
-    };
-    request(1280, 1024, 75);
+    requestHdmi1Edid(1280, 1024, 75);
     bool second = false;
     e->onPageWrite([&](unsigned) {
-        if (!second) request(1600, 1200, 60);
+        if (!second) requestHdmi1Edid(1600, 1200, 60);
         second = true;
     });
     src->stepForTest(&kavelsource::about_set_edid_deal);
@@ -247,11 +236,7 @@ TEST_F(VideoTest, EdidRequestWhoseEepromStopsAnsweringIsServedOnTheNextPass) {
     board().followRealTime(true);
     passes(1);
     auto e = eeprom(2);  // HDMI1
-    ram->setRamU16(vlxram::kEdidPara + 12, 1280);
-    ram->setRamU16(vlxram::kEdidPara + 14, 1024);
-    ram->setRamU16(vlxram::kEdidPara + 16, 75);
-    src->edid_write_flag[2] = 0;
-    src->set_edid_flag[2] = 1;
+    requestHdmi1Edid(1280, 1024, 75);
     e->onPageWrite([&](unsigned) { e->failTransfers(1000000); });  // silent after its first page
     src->stepForTest(&kavelsource::about_set_edid_deal);
     e->onPageWrite(nullptr);
@@ -274,11 +259,7 @@ TEST_F(VideoTest, EepromPollTriesOnceMoreAfterAPausePastItsLimit) {
         std::this_thread::sleep_for(std::chrono::milliseconds(60));
         board().step(10 * kNsPerMs);
     });
-    ram->setRamU16(vlxram::kEdidPara + 12, 1280);
-    ram->setRamU16(vlxram::kEdidPara + 14, 1024);
-    ram->setRamU16(vlxram::kEdidPara + 16, 75);
-    src->edid_write_flag[2] = 0;
-    src->set_edid_flag[2] = 1;
+    requestHdmi1Edid(1280, 1024, 75);
     src->stepForTest(&kavelsource::about_set_edid_deal);
     plat::setSleepHook(nullptr);
     EXPECT_EQ(src->edid_write_flag[2].load(), 1) << "written and read back in one pass";
