@@ -25,12 +25,10 @@ cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo || exit 1
 cmake --build build -j "${VLX_JOBS:-$(nproc)}" || exit 1
 
 # The scaler's register dumps and the rest of the controller's standard output, through one
-# writer for every start: past 16 MiB the file becomes controller.out.1 and a new one begins
-# (a PC asking for dumps all the time writes about 1 MB a second).
+# writer for every start (scripts/controller-output.sh: turned over at 16 MiB).
 out="$rundir/controller.out"
-: >"$out"
-rm -f "$out.1"
-exec 3> >(exec python3 scripts/rotate-output.py "$out" $((16 << 20)))
+. scripts/controller-output.sh
+controller_output "$out"
 log="$VLX_ROOT/data/kavelkv/log/zufEnglneLog"
 
 # However the script ends (Ctrl-C included), the controller and then the VNC server end

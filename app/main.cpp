@@ -19,6 +19,7 @@
 #include "core/vlxrampara.h"
 #include "fpga/fpga_manage.h"
 #include "platform/platform.h"
+#include "platform/waits.h"
 #include "platform/sim/board_control.h"
 #include "platform/sim/byte_log.h"
 #include "platform/sim/sim_board.h"
@@ -142,5 +143,5 @@ int main(int argc, char* argv[]) {
     UsbServer::pInstance();  // USB sticks: codes 100, 101, 102
     SyncUpdate::p_SyncUpdate->follow(UsbServer::p_UsbServer, &UsbServer::sig_usb_update);
 
-    stop_signals::endAfterLoop(app.exec());
+    stop_signals::endAfterLoop(plat::runEventLoop(app));
 }

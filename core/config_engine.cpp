@@ -273,11 +273,11 @@ ConfigItem::ConfigName ConfigEngine::strToItem(const QString& key) {
     return ConfigItem::ConfigName(ConfigItem::_itemMap.value(key, ConfigItem::ItemCount));
 }
 
-const ConfigItem* ConfigEngine::getConfigItem(const QString& key) {
+std::optional<ConfigItem> ConfigEngine::getConfigItem(const QString& key) {
     plat::Locker<plat::QtMutex> lock(Utils::_settings_mutex);
     const auto it = ConfigItem::_itemMap.constFind(key);
-    if (it == ConfigItem::_itemMap.constEnd() || *it < 0 || size_t(*it) >= _items.size()) return nullptr;
-    return &_items[*it];
+    if (it == ConfigItem::_itemMap.constEnd() || *it < 0 || size_t(*it) >= _items.size()) return std::nullopt;
+    return _items[*it];
 }
 
 // ---------------------------------------------------------------- device id

@@ -12,6 +12,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -77,7 +78,9 @@ public:
     bool write_config_variants(const std::vector<std::pair<ConfigItem::ConfigName, QVariant>>& values);
     bool containsItemStr(const QString& key);
     ConfigItem::ConfigName strToItem(const QString& key);
-    const ConfigItem* getConfigItem(const QString& key);
+    // A copy of the item (nothing when no item has that key): the items change under
+    // Utils::_settings_mutex, which a pointer into them would outlive.
+    std::optional<ConfigItem> getConfigItem(const QString& key);
 
     // 32 lower-case hex digits from the chip-id registers X, Y, Z (no terminator).
     static void make_pid(uint16_t x, uint16_t y, uint16_t z, char out[32]);

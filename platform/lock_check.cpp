@@ -15,7 +15,8 @@ using L = Lock;
 constexpr size_t kLocks = size_t(Lock::Count);
 
 const char* const kWaitNames[size_t(Wait::Count)] = {"a sleep", "a shell command", "an fsync",
-                                                      "a flash's busy wait", "a blocking hand-over"};
+                                                      "a flash's busy wait", "a blocking hand-over",
+                                                      "an event loop"};
 
 struct Tables {
     bool nest[kLocks][kLocks] = {};

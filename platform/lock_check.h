@@ -5,7 +5,8 @@
 // platform/lock_table.cpp, from which the document's table is made too. In the test and sanitizer
 // builds (VLX_LOCK_CHECK) each thread keeps the list of the locks it holds: taking a lock
 // while holding one the table does not let it nest under, or waiting (a sleep, a shell
-// command, an fsync, a flash's busy wait, a blocking hand-over to another thread) while
+// command, an fsync, a flash's busy wait, a blocking hand-over to another thread, an event
+// loop) while
 // holding a lock the table does not allow there, stops the program with both names and the
 // stack, and so does the unlock of a lock by a thread that does not hold it. The device's own
 // build compiles none of the check.
@@ -70,7 +71,9 @@ enum class Lock : uint8_t {
     Count
 };
 
-enum class Wait : uint8_t { Sleep, Shell, Fsync, FlashWait, HandOver, Count };
+// EventLoop: a Qt event loop run on this thread (a modal screen's, the application's): every
+// other thread that needs this one waits while it runs, so the table allows it under no lock.
+enum class Wait : uint8_t { Sleep, Shell, Fsync, FlashWait, HandOver, EventLoop, Count };
 
 // The lock's name in the check's reports (its row's name without the document's marks).
 const char* lockName(Lock l);

@@ -1,9 +1,10 @@
 #pragma once
 // The blocking waits on another thread, each a wait point of the lock check
 // (platform/lock_check.h): a condition wait, a thread's join, a result another thread hands
-// over. With the sleeps (plat::sleepUs), the fsyncs (file_system.h) and the shell runner
-// (shell.h) these are the only waits outside the platform layer; a blocking queued call into
-// the GUI thread is none of them and is not made (post an event and wait on a Handed result).
+// over, a Qt event loop. With the sleeps (plat::sleepUs), the fsyncs (file_system.h) and the
+// shell runner (shell.h) these are the only waits outside the platform layer; a blocking queued
+// call into the GUI thread is none of them and is not made (post an event and wait on a Handed
+// result), nor is a QThread's or a QProcess's wait.
 #include <chrono>
 #include <condition_variable>
 #include <future>
@@ -49,6 +50,14 @@ inline void joinThread(std::thread& t) {
 inline void joinThread(pthread_t t) {
     lockcheck::waitPoint(Wait::HandOver);
     pthread_join(t, nullptr);
+}
+
+// Runs a Qt event loop: `loop.exec()` of the application, a modal screen or a QEventLoop. Until
+// it returns the thread serves only its events, so no lock may be held across it.
+template <typename Loop>
+int runEventLoop(Loop& loop) {
+    lockcheck::waitPoint(Wait::EventLoop);
+    return loop.exec();
 }
 
 // One value another thread hands over, waited for in slices so the waiter can look around

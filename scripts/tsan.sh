@@ -29,9 +29,10 @@ export QT_QPA_PLATFORM=offscreen
 # Races the annotations must leave visible, one demo each: a post to one object and a call
 # queued to another (the event queue orders a delivery after the posts to its own receiver
 # only); a receiver of the sender's other signal (an emit orders the receivers of that signal
-# only); a direct slot's write after the same emit's queued post (only Qt's own allocations in
-# the post order it); a count dropped without an acquire before the free (only Qt's frees
-# acquire). And one the suppressions must leave visible: a shared QString appended on one
+# only); a direct slot's write after the same emit's queued post, with a second queued post
+# after the slot (only Qt's own allocations for a call not yet filed order it); an argument of ours copied for a queued-only signal while another thread writes it
+# (the copy is seen where Qt's own steps are not); a count dropped without an acquire before
+# the free (only Qt's frees acquire). And one the suppressions must leave visible: a shared QString appended on one
 # thread while another reads its size. A demo passes only by reports of its own race: one
 # of them with one access at one of the two lines its source marks "race:" and the other at
 # the other, and none with an access elsewhere (a hand-over of Qt's the annotations no longer
@@ -55,7 +56,8 @@ raced() {
     END { exit stray ? 2 : !found }' "$@"
 }
 demo=0
-for name in unrelated_receivers other_signal_receivers direct_after_queued count_without_acquire shared_string; do
+for name in unrelated_receivers other_signal_receivers direct_after_queued argument_copy count_without_acquire \
+            shared_string; do
   source="scripts/tsan/demo_$name.cpp"
   mapfile -t lines < <(grep -n '// race:' "$source" | cut -d: -f1)
   if [ ${#lines[@]} -ne 2 ]; then

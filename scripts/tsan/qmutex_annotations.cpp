@@ -10,13 +10,16 @@
 #include <sanitizer/tsan_interface.h>
 #include <unwind.h>
 
+#include <QByteArray>
 #include <QCoreApplication>
 #include <QEvent>
 #include <QMetaMethod>
+#include <QMetaType>
 #include <QMutex>
 #include <QObject>
 #include <QThread>
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <cstdint>
 #include <cstdio>
@@ -24,6 +27,7 @@
 #include <cstring>
 #include <mutex>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -141,6 +145,7 @@ struct Connection {
     const QObject* receiver;  // kept after the receiver is gone: only compared, never followed
     int type;                 // Qt::ConnectionType, with Qt::UniqueConnection left out
     const QThread* home;      // the receiver's thread, as connected or last moved
+    const void* slot;         // a functor's or member pointer's slot object, or nullptr
 };
 using SignalReceivers = std::unordered_map<int, std::vector<Connection>>;
 std::mutex g_tableMutex;
@@ -172,16 +177,18 @@ int signalIndex(const QObject* sender, const char* signal) {
     return original(meta, meta->indexOfSignal(QMetaObject::normalizedSignature(signal + 1).constData()));
 }
 
-void connected(const QObject* sender, int signal, const QObject* receiver, Qt::ConnectionType type) {
+void connected(const QObject* sender, int signal, const QObject* receiver, Qt::ConnectionType type,
+               const void* slot = nullptr) {
     if (!sender || !receiver) return;
-    const Connection added{receiver, type & ~Qt::UniqueConnection, receiver->thread()};
+    const Connection added{receiver, type & ~Qt::UniqueConnection, receiver->thread(), slot};
     Hidden hidden;
     std::lock_guard<std::mutex> lock(g_tableMutex);
     if (!g_receivers) g_receivers = new std::unordered_map<const QObject*, SignalReceivers>;
     auto& list = (*g_receivers)[sender][signal];
-    // a new object at a gone one's address takes its entry
-    auto it = std::find_if(list.begin(), list.end(),
-                           [&](const Connection& c) { return c.receiver == receiver && c.type == added.type; });
+    // a new object at a gone one's address takes its entry (in the list's order, as Qt calls them)
+    auto it = std::find_if(list.begin(), list.end(), [&](const Connection& c) {
+        return c.receiver == receiver && c.type == added.type && c.slot == slot;
+    });
     if (it == list.end())
         list.push_back(added);
     else
@@ -238,14 +245,6 @@ std::vector<Connection> emitted(const QObject* sender, int signal) {
                         connections.insert(connections.end(), list.begin(), list.end());
     }
     return connections;
-}
-
-// The receivers among them that the emit may post to.
-std::vector<const QObject*> postedTo(const std::vector<Connection>& connections) {
-    std::vector<const QObject*> receivers;
-    for (const Connection& c : connections)
-        if (mayBeQueued(c.home, c.type)) receivers.push_back(c.receiver);
-    return receivers;
 }
 
 // Every connection known, and every one queued: the emit runs none of our code here.
@@ -434,16 +433,54 @@ VLX_UNCHECKED Code allocatorCaller(const void* hookFrame) {
     return walked(nullptr, hookSlot).caller;
 }
 
-// The receivers of the post or emit this thread is making (an emit from a direct slot nests).
-// Released when it starts, and again after each allocation Qt makes itself during it.
+// Called from a function of ours that Qt calls during an emit (a type's copy for a queued
+// call): whether other code of ours lies between the emit whose frame holds `until` and that
+// call (a direct slot, which asked Qt for the copy itself).
+struct Between {
+    uintptr_t until;
+    bool inQt = false;  // past the caller's own frames
+    bool last = false;  // the frame before was ours
+    bool ours = false;
+};
+_Unwind_Reason_Code stepBetween(_Unwind_Context* context, void* arg) {
+    Between& b = *static_cast<Between*>(arg);
+    const uintptr_t ip = _Unwind_GetIP(context);
+    if (!ip) return _URC_END_OF_STACK;
+    const Code code = codeAt(ip - 1);
+    if (!b.inQt) {
+        if (code == Code::Ours) return _URC_NO_REASON;
+        b.inQt = true;
+    }
+    // as in step(): the emit's frame is the last one at or below `until`
+    if (_Unwind_GetCFA(context) > b.until) return _URC_END_OF_STACK;
+    b.ours = b.last;
+    b.last = code == Code::Ours;
+    return b.ours ? _URC_END_OF_STACK : _URC_NO_REASON;
+}
+bool oursBetween(const void* until) {
+    Between b{reinterpret_cast<uintptr_t>(until)};
+    _Unwind_Backtrace(stepBetween, &b);
+    return b.ours;
+}
+
+// The post or emit this thread is making (an emit from a direct slot nests), with the
+// receivers it may post to in the order Qt serves its connections. They are released when it
+// starts, and again after each allocation Qt makes itself during it and after each copy of an
+// argument of ours made for it; a receiver whose call Qt filed already is released no more.
+// Qt serves an emit's connections in turn, so once a direct slot runs, every connection before
+// it is served: only a direct slot Qt calls through a slot object (a functor's or a member
+// pointer's connection) is seen to run; one connected by its SLOT() string is not, and the
+// receivers before it stay released until the emit ends.
 class Posting {
 public:
-    // qtOnly: none of our code runs inside the post (every connection queued)
-    Posting(std::vector<const QObject*> receivers, bool qtOnly)
-        : receivers_(std::move(receivers)), qtOnly_(qtOnly), outer_(current_) {
-        release();
-        current_ = this;
-    }
+    struct Entry {
+        const QObject* receiver;  // nullptr: not posted to (a direct connection)
+        const void* slot;         // the connection's slot object, or nullptr
+    };
+    // A post to one object. qtOnly: none of our code runs inside the post.
+    Posting(const QObject* receiver, bool qtOnly) : Posting(std::vector<Entry>{{receiver, nullptr}}, qtOnly) {}
+    // An emit's connections, in the order Qt serves them. qtOnly: every one queued.
+    Posting(const std::vector<Connection>& connections, bool qtOnly) : Posting(entries(connections), qtOnly) {}
     ~Posting() { current_ = outer_; }
     Posting(const Posting&) = delete;
     Posting& operator=(const Posting&) = delete;
@@ -451,18 +488,60 @@ public:
     // after each allocation, once it is recorded as this thread's write
     static void allocated() {
         const Posting* p = current_;
-        if (!p || p->receivers_.empty()) return;
+        if (!p || p->served_ == p->entries_.size()) return;
         // this object lies in the emit's frame, above everything the emit calls
         if (p->qtOnly_ || !walked(p).ours) p->release();
     }
 
-private:
-    void release() const {
-        for (const QObject* r : receivers_)
-            if (r) __tsan_release(handOver(r));
+    // A slot object about to be called on this thread: when it is a direct connection of the
+    // emit in progress, Qt served every connection before it.
+    static void slotRuns(const void* slot) {
+        Posting* p = current_;
+        if (!p) return;
+        for (size_t i = p->served_; i < p->entries_.size(); ++i)
+            if (p->entries_[i].slot == slot) {
+                p->served_ = i + 1;
+                return;
+            }
     }
 
-    std::vector<const QObject*> receivers_;
+    // A value of a type of ours copied by its own constructor `own`. Inside a post, for the
+    // post (none of our code between): what the copy reads and writes is ours and seen, even
+    // where Qt's own steps are kept out of sight, and the delivery is ordered after it.
+    static void* copied(QMetaType::Constructor own, void* where, const void* from) {
+        Posting* p = current_;
+        if (!p || !from || oursBetween(p)) return own(where, from);
+        if (p->qtOnly_) {
+            AnnotateIgnoreWritesEnd(__FILE__, __LINE__);
+            AnnotateIgnoreReadsEnd(__FILE__, __LINE__);
+        }
+        void* made = own(where, from);
+        if (p->qtOnly_) {
+            AnnotateIgnoreReadsBegin(__FILE__, __LINE__);
+            AnnotateIgnoreWritesBegin(__FILE__, __LINE__);
+        }
+        p->release();
+        return made;
+    }
+
+private:
+    Posting(std::vector<Entry> entries, bool qtOnly) : entries_(std::move(entries)), qtOnly_(qtOnly), outer_(current_) {
+        release();
+        current_ = this;
+    }
+    static std::vector<Entry> entries(const std::vector<Connection>& connections) {
+        std::vector<Entry> out;
+        for (const Connection& c : connections)
+            out.push_back({mayBeQueued(c.home, c.type) ? c.receiver : nullptr, c.slot});
+        return out;
+    }
+    void release() const {
+        for (size_t i = served_; i < entries_.size(); ++i)
+            if (entries_[i].receiver) __tsan_release(handOver(entries_[i].receiver));
+    }
+
+    std::vector<Entry> entries_;
+    size_t served_ = 0;  // the entries before it were served
     bool qtOnly_;
     Posting* outer_;
     static thread_local Posting* current_;
@@ -490,6 +569,70 @@ struct SlotObjectLayout {
 };
 static_assert(sizeof(SlotObjectLayout) == sizeof(QtPrivate::QSlotObjectBase), "Qt's slot object changed");
 constexpr int kSlotDestroy = 0;
+constexpr int kSlotCall = 1;
+using SlotImpl = decltype(SlotObjectLayout::impl);
+
+// A connection's slot object, watched: its implementation is replaced by slotWatched(), which
+// tells the emit in progress that the slot runs and hands every call on to the implementation
+// kept here (the table's lock and accesses hidden, as the receivers' table's).
+std::mutex g_slotMutex;
+std::unordered_map<const void*, SlotImpl>* g_slotImpls;
+
+void slotWatched(int which, QtPrivate::QSlotObjectBase* self, QObject* receiver, void** args, bool* ret) {
+    SlotImpl own;
+    {
+        Hidden hidden;
+        std::lock_guard<std::mutex> lock(g_slotMutex);
+        const auto it = g_slotImpls->find(self);
+        own = it->second;
+        if (which == kSlotDestroy) g_slotImpls->erase(it);
+    }
+    if (which == kSlotCall) Posting::slotRuns(self);
+    own(which, self, receiver, args, ret);
+}
+
+void watchSlot(QtPrivate::QSlotObjectBase* slot) {
+    if (!slot) return;
+    Hidden hidden;
+    auto* mine = reinterpret_cast<SlotObjectLayout*>(slot);
+    std::lock_guard<std::mutex> lock(g_slotMutex);
+    if (!g_slotImpls) g_slotImpls = new std::unordered_map<const void*, SlotImpl>;
+    (*g_slotImpls)[slot] = mine->impl;
+    mine->impl = slotWatched;
+}
+
+// The copy constructors of the types our code registers, each called through one of these
+// (a constructor gets no word of which type it makes, so each type has a function of its own).
+constexpr int kWatchedTypes = 64;
+std::atomic<QMetaType::Constructor> g_typeCopies[kWatchedTypes];
+std::mutex g_typeMutex;
+
+template <int K>
+void* copyWatched(void* where, const void* from) {
+    return Posting::copied(g_typeCopies[K].load(std::memory_order_relaxed), where, from);
+}
+template <int... K>
+std::array<QMetaType::Constructor, sizeof...(K)> copiesWatched(std::integer_sequence<int, K...>) {
+    return {&copyWatched<K>...};
+}
+
+QMetaType::Constructor watchType(QMetaType::Constructor own) {
+    static const auto kWatched = copiesWatched(std::make_integer_sequence<int, kWatchedTypes>());
+    if (!own) return own;
+    Hidden hidden;
+    std::lock_guard<std::mutex> lock(g_typeMutex);
+    for (int k = 0; k < kWatchedTypes; ++k) {
+        const QMetaType::Constructor known = g_typeCopies[k].load(std::memory_order_relaxed);
+        if (known == own) return kWatched[size_t(k)];
+        if (!known) {
+            g_typeCopies[k].store(own, std::memory_order_relaxed);
+            return kWatched[size_t(k)];
+        }
+    }
+    std::fprintf(stderr, "qmutex annotations: more than %d types registered; the rest are copied unwatched\n",
+                 kWatchedTypes);
+    return own;
+}
 
 template <typename Own>
 bool delivered(Own own, QObject* receiver, QEvent* event) {
@@ -523,7 +666,7 @@ void QMetaObject::activate(QObject* sender, const QMetaObject* meta, int local, 
         qtOwn<void (*)(QObject*, const QMetaObject*, int, void**)>(ownSlot, "_ZN11QMetaObject8activateEP7QObjectPKS_iPPv");
     const auto connections = emitted(sender, meta ? meta->methodOffset() + local : kAnySignal);
     const bool qtOnly = queuedOnly(connections);
-    Posting posting(postedTo(connections), qtOnly);
+    Posting posting(connections, qtOnly);
     QtAccesses qt(qtOnly);
     own(sender, meta, local, argv);
 }
@@ -533,7 +676,7 @@ void QMetaObject::activate(QObject* sender, int offset, int local, void** argv) 
     const auto own = qtOwn<void (*)(QObject*, int, int, void**)>(ownSlot, "_ZN11QMetaObject8activateEP7QObjectiiPPv");
     const auto connections = emitted(sender, kAnySignal);
     const bool qtOnly = queuedOnly(connections);
-    Posting posting(postedTo(connections), qtOnly);
+    Posting posting(connections, qtOnly);
     QtAccesses qt(qtOnly);
     own(sender, offset, local, argv);
 }
@@ -549,7 +692,7 @@ bool QMetaObject::invokeMethodImpl(QObject* object, QtPrivate::QSlotObjectBase* 
     bool taken;
     {
         const bool qtOnly = object && queued(object->thread(), type);
-        Posting posting({object}, qtOnly);
+        Posting posting(object, qtOnly);
         QtAccesses qt(qtOnly);
         taken = own(object, slot, type, ret);
     }
@@ -581,7 +724,7 @@ bool QMetaObject::invokeMethod(QObject* obj, const char* member, Qt::ConnectionT
         "_ZN11QMetaObject12invokeMethodEP7QObjectPKcN2Qt14ConnectionTypeE22QGenericReturnArgument16QGenericArgumentS7_"
         "S7_S7_S7_S7_S7_S7_S7_S7_");
     const bool qtOnly = obj && queued(obj->thread(), type);
-    Posting posting({obj}, qtOnly);
+    Posting posting(obj, qtOnly);
     QtAccesses qt(qtOnly);
     return own(obj, member, type, ret, a0, a1, a2, a3, a4, a5, a6, a7, a8, a9);
 }
@@ -650,7 +793,7 @@ bool QThread::wait(unsigned long time) {
 void QCoreApplication::postEvent(QObject* receiver, QEvent* event, int priority) {
     static std::atomic<void*> ownSlot{nullptr};
     const auto own = qtOwn<void (*)(QObject*, QEvent*, int)>(ownSlot, "_ZN16QCoreApplication9postEventEP7QObjectP6QEventi");
-    Posting posting({receiver}, true);
+    Posting posting(receiver, true);
     QtAccesses qt(true);
     own(receiver, event, priority);
 }
@@ -665,6 +808,16 @@ bool QCoreApplication::event(QEvent* event) {
     static std::atomic<void*> ownSlot{nullptr};
     const auto own = qtOwn<bool (*)(QObject*, QEvent*)>(ownSlot, "_ZN16QCoreApplication5eventEP6QEvent");
     return delivered(own, this, event);
+}
+
+// A type of ours registered for queued calls: its copies for them are watched (watchType).
+int QMetaType::registerNormalizedType(const ::QByteArray& name, Destructor destructor, Constructor constructor, int size,
+                                      QMetaType::TypeFlags flags, const QMetaObject* metaObject) {
+    using Own = int (*)(const ::QByteArray&, Destructor, Constructor, int, QMetaType::TypeFlags, const QMetaObject*);
+    static std::atomic<void*> ownSlot{nullptr};
+    const auto own = qtOwn<Own>(ownSlot,
+        "_ZN9QMetaType22registerNormalizedTypeERK10QByteArrayPFvPvEPFS3_S3_PKvEi6QFlagsINS_8TypeFlagEEPK11QMetaObject");
+    return own(name, destructor, watchType(constructor), size, flags, metaObject);
 }
 
 // The connections, for the receivers a sender's queued signals reach.
@@ -695,6 +848,7 @@ QMetaObject::Connection QObject::connectImpl(const QObject* sender, void** signa
     static std::atomic<void*> ownSlot{nullptr};
     const auto own = qtOwn<Own>(ownSlot,
         "_ZN7QObject11connectImplEPKS_PPvS1_S3_PN9QtPrivate15QSlotObjectBaseEN2Qt14ConnectionTypeEPKiPK11QMetaObject");
-    connected(sender, signalIndex(signal, senderMetaObject), receiver, type);
+    watchSlot(slot);
+    connected(sender, signalIndex(signal, senderMetaObject), receiver, type, slot);
     return own(sender, signal, receiver, slotPtr, slot, type, types, senderMetaObject);
 }

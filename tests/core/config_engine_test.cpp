@@ -123,9 +123,14 @@ TEST_F(StoreTest, StoredAddressIsKeptAndEmptyValueGetsDefault) {
 
 TEST_F(StoreTest, WrittenItemReachesFileAndSurvivesRestart) {
     ConfigEngine* c = ConfigEngine::pInstance();
+    const auto before = c->getConfigItem(QStringLiteral("config/TcpPort"));
     c->write_config_variant(ConfigItem::TcpPort, 6000);
     c->write_config_variant(ConfigItem::IPAddress, QStringLiteral("172.16.0.9"));
     EXPECT_EQ(c->read_config_variant(ConfigItem::TcpPort).toInt(), 6000);
+    ASSERT_TRUE(before);
+    EXPECT_EQ(before->value.toInt(), 5005) << "the item as it was when asked: a copy, not the guarded item";
+    EXPECT_EQ(c->getConfigItem(QStringLiteral("config/TcpPort"))->value.toInt(), 6000);
+    EXPECT_FALSE(c->getConfigItem(QStringLiteral("config/NoSuchItem")));
     QSettings s(iniPath(), QSettings::IniFormat);
     EXPECT_EQ(s.value("config/TcpPort").toInt(), 6000);
     ConfigEngine::resetInstanceForTest();

@@ -155,7 +155,7 @@ TEST_F(FlashTest, ReadsGoIn2048ByteChunksAfterAStatusPoll) {
     board().clearSpiFrames();
     ASSERT_EQ(drv()->FPGA_SPI_FLASH_VBYONE_READ(2, 0x1000, 4096, out.data()), 1);
     auto fs = frames(kFlash2);
-    EXPECT_EQ(frameLengths(fs), std::vector<size_t>({2, 2053, 2053})) << "no empty third transfer";
+    ASSERT_EQ(frameLengths(fs), std::vector<size_t>({2, 2053, 2053})) << "no empty third transfer";
     EXPECT_EQ(fs[0].tx, Bytes({0x05, 0xFF}));
     EXPECT_EQ(Bytes(fs[2].tx.begin(), fs[2].tx.begin() + 5), Bytes({0x0B, 0x00, 0x18, 0x00, 0xFF}));
 }

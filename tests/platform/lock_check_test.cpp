@@ -109,6 +109,23 @@ TEST_F(LockCheck, AConditionWaitLetsItsOwnMutexGoAndIsAHandOverUnderTheOthers) {
     EXPECT_NE(g_failures[0].find("a blocking hand-over while holding fpga_manage::port_mutex"), std::string::npos);
 }
 
+// A modal screen's loop serves the panel until it closes: no lock may be held across one.
+TEST_F(LockCheck, AnEventLoopUnderAnyLockFails) {
+    struct Loop {
+        int runs = 0;
+        int exec() { return ++runs; }
+    } loop;
+    EXPECT_EQ(plat::runEventLoop(loop), 1);
+    EXPECT_TRUE(g_failures.empty());
+    plat::Mutex manage{plat::Lock::Manage};
+    {
+        plat::Locker<plat::Mutex> hold(manage);
+        plat::runEventLoop(loop);
+    }
+    ASSERT_EQ(g_failures.size(), 1u);
+    EXPECT_NE(g_failures[0].find("an event loop while holding c331_manage::manage_mutex"), std::string::npos);
+}
+
 TEST_F(LockCheck, AnUnlockByAThreadThatDoesNotHoldTheLockIsRefused) {
     plat::Mutex manage{plat::Lock::Manage};
     manage.lock();

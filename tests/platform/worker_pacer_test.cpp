@@ -1,6 +1,7 @@
 // Polling worker loops pace themselves: short pauses while there is work, a quiet idle.
 #include <atomic>
 #include <chrono>
+#include <memory>
 #include <thread>
 
 #include "platform/platform.h"
@@ -33,39 +34,57 @@ TEST_F(WorkerPacerTest, IdlePausesGrowToTheLimitAndWorkMakesThemShortAgain) {
     EXPECT_EQ(ticked.nextIdlePauseUs(), 20 * plat::kTickUs);
 }
 
+// A loop's pass on a thread of its own. What the thread uses is shared with it: one whose pause
+// a wake failed to end is left behind, so the test fails within waitUntil's limit instead of
+// waiting out a 200 s pause or a wake that never comes.
+class LoopThread {
+public:
+    template <typename Pass>
+    explicit LoopThread(Pass pass) {
+        thread_ = std::thread([pass, done = done_] {
+            pass();
+            *done = true;
+        });
+    }
+    ~LoopThread() {
+        if (thread_.joinable()) thread_.detach();
+    }
+    bool done() const { return *done_; }
+    bool ends() {
+        if (!testkit::waitUntil([&] { return done(); })) return false;
+        thread_.join();
+        return true;
+    }
+
+private:
+    std::shared_ptr<std::atomic<bool>> done_ = std::make_shared<std::atomic<bool>>(false);
+    std::thread thread_;
+};
+
 TEST_F(WorkerPacerTest, WakeEndsALongIdlePauseAtOnce) {
-    plat::WorkerPacer pacer(1, 500);  // up to 5 s
-    for (int i = 0; i < 30; ++i) pacer.pass(false);  // sleeps are scaled away here
-    ASSERT_EQ(pacer.nextIdlePauseUs(), 500 * plat::kTickUs);
+    auto pacer = std::make_shared<plat::WorkerPacer>(1, 500);  // up to 5 s
+    for (int i = 0; i < 30; ++i) pacer->pass(false);  // sleeps are scaled away here
+    ASSERT_EQ(pacer->nextIdlePauseUs(), 500 * plat::kTickUs);
     plat::setSleepScale(40.0);  // the 5 s pause made 200 s: only the wake ends it in time
-    std::atomic<bool> done{false};
-    std::thread loop([&] {
-        pacer.pass(false);
-        done = true;
-    });
-    EXPECT_TRUE(testkit::waitUntil([&] { return pacer.pausing(); }));
-    EXPECT_FALSE(done.load());
-    pacer.wake();
-    EXPECT_TRUE(testkit::waitUntil([&] { return done.load(); }));
-    loop.join();
-    EXPECT_EQ(pacer.nextIdlePauseUs(), plat::kMinPaceUs);  // the wake counts as work
+    LoopThread loop([pacer] { pacer->pass(false); });
+    EXPECT_TRUE(testkit::waitUntil([&] { return pacer->pausing(); }));
+    EXPECT_FALSE(loop.done());
+    pacer->wake();
+    ASSERT_TRUE(loop.ends()) << "the wake did not end the pause";
+    EXPECT_EQ(pacer->nextIdlePauseUs(), plat::kMinPaceUs);  // the wake counts as work
 
     // a loop with nothing to poll for sleeps until woken, however long that takes; a
     // wake that came first is not lost
     plat::setSleepScale(0);
-    for (int i = 0; i < 30; ++i) pacer.pass(false);
-    done = false;
-    std::thread waiting([&] {
-        pacer.waitForWake();
-        done = true;
-    });
-    EXPECT_TRUE(testkit::waitUntil([&] { return pacer.pausing(); }));
-    EXPECT_FALSE(done.load());
-    pacer.wake();
-    waiting.join();
-    EXPECT_EQ(pacer.nextIdlePauseUs(), 2 * plat::kMinPaceUs);
-    pacer.wake();
-    pacer.waitForWake();  // returns at once
+    for (int i = 0; i < 30; ++i) pacer->pass(false);
+    LoopThread waiting([pacer] { pacer->waitForWake(); });
+    EXPECT_TRUE(testkit::waitUntil([&] { return pacer->pausing(); }));
+    EXPECT_FALSE(waiting.done());
+    pacer->wake();
+    ASSERT_TRUE(waiting.ends()) << "the wake did not end the wait";
+    EXPECT_EQ(pacer->nextIdlePauseUs(), 2 * plat::kMinPaceUs);
+    pacer->wake();
+    pacer->waitForWake();  // returns at once
 }
 
 TEST_F(WorkerPacerTest, IdleLoopWakesRarelyInsteadOfSpinning) {

@@ -2,7 +2,9 @@
 // RAM and the scaler's records, receivers that do not answer, the FPGA pixel clocks,
 // the audio route, the EDID EEPROMs and the SDI receiver reset.
 #include <algorithm>
+#include <chrono>
 #include <cmath>
+#include <thread>
 
 #include "app/engine_links.h"
 #include "core/utils.h"
@@ -11,6 +13,7 @@
 #include "scaler/c331_inputs.h"
 #include "fpga/fpga_manage.h"
 #include "platform/gpio_word.h"
+#include "platform/platform.h"
 #include "platform/sys.h"
 #include "platform/video_chip_map.h"
 #include "support/edid_decode.h"
@@ -188,11 +191,7 @@ TEST_F(VideoTest, EdidRequestWritesThePatchedTimingOnlyWhenItDiffersAndReadsItBa
     auto e = eeprom(2);
     const unsigned before = e->pageWrites();
     EXPECT_EQ(before, 0u) << "EEPROMs already holding their EDID are not rewritten";
-    ram->setRamU16(vlxram::kEdidPara + 12, 1280);
-    ram->setRamU16(vlxram::kEdidPara + 14, 1024);
-    ram->setRamU16(vlxram::kEdidPara + 16, 75);
-    src->set_edid_flag[2] = 1;
-    src->edid_write_flag[2] = 0;
+    requestHdmi1Edid(1280, 1024, 75);
     src->stepForTest(&kavelsource::about_set_edid_deal);
     EXPECT_EQ(src->edid_write_flag[2].load(), 1);
     EXPECT_EQ(src->set_edid_flag[2].load(), 0);
@@ -215,17 +214,10 @@ TEST_F(VideoTest, EdidRequestRaisedWhileTheEepromIsWrittenIsServedNext) {
     board().followRealTime(true);
     passes(1);
     auto e = eeprom(2);  // HDMI1
-    auto request = [&](int w, int h, int r) {  // as the dispatcher raises it
-        ram->setRamU16(vlxram::kEdidPara + 12, uint16_t(w));
-        ram->setRamU16(vlxram::kEdidPara + 14, uint16_t(h));
-        ram->setRamU16(vlxram::kEdidPara + 16, uint16_t(r));
-        src->edid_write_flag[2] = 0;
-        src->set_edid_flag[2] = 1;
-    };
-    request(1280, 1024, 75);
+    requestHdmi1Edid(1280, 1024, 75);
     bool second = false;
     e->onPageWrite([&](unsigned) {
-        if (!second) request(1600, 1200, 60);
+        if (!second) requestHdmi1Edid(1600, 1200, 60);
         second = true;
     });
     src->stepForTest(&kavelsource::about_set_edid_deal);
@@ -244,11 +236,7 @@ TEST_F(VideoTest, EdidRequestWhoseEepromStopsAnsweringIsServedOnTheNextPass) {
     board().followRealTime(true);
     passes(1);
     auto e = eeprom(2);  // HDMI1
-    ram->setRamU16(vlxram::kEdidPara + 12, 1280);
-    ram->setRamU16(vlxram::kEdidPara + 14, 1024);
-    ram->setRamU16(vlxram::kEdidPara + 16, 75);
-    src->edid_write_flag[2] = 0;
-    src->set_edid_flag[2] = 1;
+    requestHdmi1Edid(1280, 1024, 75);
     e->onPageWrite([&](unsigned) { e->failTransfers(1000000); });  // silent after its first page
     src->stepForTest(&kavelsource::about_set_edid_deal);
     e->onPageWrite(nullptr);
@@ -259,6 +247,23 @@ TEST_F(VideoTest, EdidRequestWhoseEepromStopsAnsweringIsServedOnTheNextPass) {
     EXPECT_EQ(testkit::edidPreferredTiming(e->contents()), (std::vector<int>{1280, 1024, 75}));
     EXPECT_EQ(src->edid_write_flag[2].load(), 1);
     EXPECT_EQ(src->set_edid_flag[2].load(), 0);
+}
+
+// An EEPROM in its write cycle is polled until it answers, for at most 50 ms: a thread held off
+// the CPU past that limit still tries once more after it, and a page the EEPROM took is not
+// given up on.
+TEST_F(VideoTest, EepromPollTriesOnceMoreAfterAPausePastItsLimit) {
+    passes(1);
+    // each pause of the poll: 60 ms off the CPU, the EEPROM's 5 ms write cycle over meanwhile
+    plat::setSleepHook([](uint64_t) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(60));
+        board().step(10 * kNsPerMs);
+    });
+    requestHdmi1Edid(1280, 1024, 75);
+    src->stepForTest(&kavelsource::about_set_edid_deal);
+    plat::setSleepHook(nullptr);
+    EXPECT_EQ(src->edid_write_flag[2].load(), 1) << "written and read back in one pass";
+    EXPECT_EQ(testkit::edidPreferredTiming(eeprom(2)->contents()), (std::vector<int>{1280, 1024, 75}));
 }
 
 TEST_F(VideoTest, RefusedEdidTimingLeavesTheEepromAsItWas) {

@@ -49,6 +49,14 @@ protected:
         }
     }
     std::string command(const std::string& line) { return plat::sim::runBoardCommand(line); }
+    // HDMI1's EDID words set to a timing and its write requested, as the dispatcher does.
+    void requestHdmi1Edid(int width, int height, int rate) {
+        ram->setRamU16(vlxram::kEdidPara + 12, uint16_t(width));
+        ram->setRamU16(vlxram::kEdidPara + 14, uint16_t(height));
+        ram->setRamU16(vlxram::kEdidPara + 16, uint16_t(rate));
+        src->edid_write_flag[2] = 0;
+        src->set_edid_flag[2] = 1;
+    }
     std::shared_ptr<plat::sim::EdidEepromModel> eeprom(int s) {
         return board().find<plat::sim::EdidEepromModel>(plat::wiring::kVideoInputs[s].edid);
     }

@@ -5,6 +5,7 @@
 #include <QTimer>
 #include <QWindow>
 
+#include "platform/waits.h"
 #include "ui/shell/panel_style.h"
 #include "ui_numberkeyboard.h"
 
@@ -94,7 +95,7 @@ void NumberKeyboard::run(Request request) {
     running_ = true;
     if (request.begin) request.begin();
     label_show(request.title, request.value, request.maxDigits);
-    exec();
+    plat::runEventLoop(*this);
     if (!self) return;
     running_ = false;
     if (request.end && request.asker) request.end();

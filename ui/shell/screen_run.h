@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "core/global.h"
+#include "platform/waits.h"
 
 namespace screen_run {
 
@@ -17,7 +18,7 @@ void runScreen(QPointer<Screen>& slot, uint8_t focus, uint8_t parentFocus) {
     QPointer<Screen> screen = new Screen;
     slot = screen;
     g_page_focus = focus;
-    screen->exec();
+    plat::runEventLoop(*screen);
     // The idle return may have closed the screen (and deleted it) while it ran; one
     // closed without its back handler must not stay registered as open.
     if (screen && slot == screen && !screen->isVisible()) {
