@@ -34,6 +34,8 @@ std::vector<uint8_t> cardFrames(int count) {
 }
 
 // A read of the 61,440-byte alias file and 300 reads of its whole block: 18 MB of replies.
+// The file is written here, before any client sends the burst: written again while the
+// server reads it, it is read short and the blocks are refused in a few bytes.
 std::vector<uint8_t> blockReadBurst() {
     testkit::writeFile("/data/configs/alias.json", std::string(61440, 'a'));
     auto burst = line(frame(kGroupReadFileStart, {4, 0}));
@@ -340,10 +342,11 @@ TEST_F(TcpClientsTest, PipelinersAreReadAheadOnlyToTheirBoundEachAndInAll) {
 TEST_F(TcpClientsTest, TheHeapGoesBackOnceClientsThatPipelinedWithoutReadingAreDropped) {
     const uint32_t before = HeldBacklog::trims();
     {
+        const std::vector<uint8_t> burst = blockReadBurst();
         std::vector<std::unique_ptr<RawClient>> hogs;
         for (int k = 0; k < 4; ++k) {
             hogs.push_back(std::make_unique<RawClient>(port(), 5, 4096));
-            hogs.back()->send(blockReadBurst());
+            hogs.back()->send(burst);
         }
         ASSERT_TRUE(eventually([&] { return networkManage::p_networkManage->heldBytes() > 2 * HeldBacklog::kTrimAfter; }));
         EXPECT_EQ(HeldBacklog::trims(), before) << "given back while the clients still hold it";
