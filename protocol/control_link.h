@@ -25,7 +25,7 @@ public:
     // a turn in its round, its own in the order they came.
     static constexpr uint32_t kPassWaitTicks = 80;
     // Machines of the pass turn: each link is one of its own, unless set to one shared by
-    // the links of one host (the UDP senders of a source address).
+    // the links of one host (the UDP senders and TCP connections of a source address).
     static constexpr uint64_t kUdpHostMachine = uint64_t(1) << 63;
 
     explicit control_link(uint8_t transport);

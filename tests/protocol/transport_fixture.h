@@ -75,10 +75,15 @@ inline ClientResult runClient(const std::string& link, const std::string& args) 
 class RawClient {
 public:
     // timeoutS: the limit for an answer that never comes, generous for a loaded or emulated
-    // machine. rcvBuf > 0: a receive buffer that small (set before connecting, so the window is too).
-    explicit RawClient(int port, int timeoutS = 60, int rcvBuf = 0) {
+    // machine. rcvBuf > 0: a receive buffer that small (set before connecting, so the window is
+    // too). machine: the client's address is 127.0.0.<machine>, a machine of its own.
+    explicit RawClient(int port, int timeoutS = 60, int rcvBuf = 0, uint8_t machine = 1) {
         fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
         if (rcvBuf > 0) ::setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &rcvBuf, sizeof rcvBuf);
+        sockaddr_in from{};
+        from.sin_family = AF_INET;
+        from.sin_addr.s_addr = htonl(INADDR_LOOPBACK - 1 + machine);
+        if (machine != 1) ::bind(fd_, reinterpret_cast<sockaddr*>(&from), sizeof from);
         sockaddr_in a{};
         a.sin_family = AF_INET;
         a.sin_port = htons(uint16_t(port));
