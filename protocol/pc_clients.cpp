@@ -15,9 +15,9 @@ PcClient::PcClient(uint8_t transport)
 
 uint32_t PcClient::idleTicks() const { return Utils::getTimeSpace(lastActive); }
 
-void PcClient::setSource(uint32_t address) {
+void PcClient::setSource(uint32_t address, uint64_t machines) {
     source = address;
-    link->setMachine(control_link::kUdpHostMachine | ntohl(address));
+    link->setMachine(machines | ntohl(address));
 }
 
 PcClients::PcClients(size_t places, const char* linkName, const char* jobThread)

@@ -38,8 +38,9 @@ struct PcClient {
     bool quiet() const { return !busy() && !link->hasHeldFrame(); }
     uint32_t idleTicks() const;
     // Its source address (network order): the PCs of one address are one machine, in the
-    // places (machine_places.h) and in the pass-through's turns.
-    void setSource(uint32_t address);
+    // places (machine_places.h) and in the pass-through's turns (as machine `machines` |
+    // the address: control_link::kTcpHostMachine, kUdpHostMachine).
+    void setSource(uint32_t address, uint64_t machines);
 
     uint32_t source = 0;
 

@@ -229,7 +229,7 @@ void TcpServer::acceptClients() {
             continue;
         }
         auto c = std::make_unique<Client>(*this, fd);
-        c->setSource(peer.sin_addr.s_addr);
+        c->setSource(peer.sin_addr.s_addr, control_link::kTcpHostMachine);
         clients_.add(std::move(c));
         count_ = clients_.size();
     }

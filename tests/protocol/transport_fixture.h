@@ -140,6 +140,22 @@ bool eventually(F cond) {
     return testkit::waitUntil(cond, 20);
 }
 
+// A datagram to the WiFi port, its answer.
+inline std::string atCommand(int port, const std::string& text) {
+    const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
+    timeval tv{3, 0};
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(uint16_t(port));
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::sendto(fd, text.data(), text.size(), 0, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    char buf[600];
+    const ssize_t n = ::recv(fd, buf, sizeof buf, 0);
+    ::close(fd);
+    return n > 0 ? std::string(buf, size_t(n)) : std::string("(no answer)");
+}
+
 // The PC's end of a simulated serial line, raw; -1 when it does not open.
 inline int openSerialPeer(const std::string& path) {
     const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
