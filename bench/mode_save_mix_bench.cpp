@@ -41,7 +41,7 @@ constexpr uint32_t kExtendScreenState = 29;  // extend RAM: 1 shown, 0 black, as
 // A PC on the TCP link: one request, then its answer.
 class Pc {
 public:
-    explicit Pc(int port) : fd_(benchnet::connectTo(port)) {
+    explicit Pc(int port, uint8_t machine = 1) : fd_(benchnet::connectTo(port, machine)) {
         timeval tv{40, 0};
         ::setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
     }
@@ -156,7 +156,7 @@ Run runOnce(const char* program, int saves, bool writers, int paceUs, int offset
     std::vector<std::thread> pcs;
     for (int k = 0; writers && k < 4; ++k)
         pcs.emplace_back([&, k] {
-            Pc pc(ctl.tcpPort());
+            Pc pc(ctl.tcpPort(), uint8_t(10 + k));  // a PC each: one address holds four places
             for (int i = k; !stop && pc.write(vlxram::kModeStart, i % 2 ? b : a); ++i) {
                 ++written;
                 if (paceUs) std::this_thread::sleep_for(std::chrono::microseconds(paceUs));
