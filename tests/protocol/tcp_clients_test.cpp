@@ -348,8 +348,8 @@ TEST_F(TcpClientsTest, TheHeapGoesBackOnceClientsThatPipelinedWithoutReadingAreD
     {
         const std::vector<uint8_t> burst = blockReadBurst();
         std::vector<std::unique_ptr<RawClient>> hogs;
-        for (int k = 0; k < 4; ++k) {
-            hogs.push_back(std::make_unique<RawClient>(port(), 5, 4096));
+        for (size_t k = 0; k < 4; ++k) {
+            hogs.push_back(std::make_unique<RawClient>(port(), 5, 4096, machine(k)));
             hogs.back()->send(burst);
         }
         ASSERT_TRUE(eventually([&] { return networkManage::p_networkManage->heldBytes() > 2 * HeldBacklog::kTrimAfter; }));
