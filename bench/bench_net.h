@@ -15,9 +15,17 @@
 
 namespace benchnet {
 
-// A client connection to 127.0.0.1:port with Nagle off; the program ends when it fails.
-inline int connectTo(int port) {
+// A client connection to 127.0.0.1:port with Nagle off, from 127.0.0.<machine> (the
+// controller gives one address four places); the program ends when it fails.
+inline int connectTo(int port, uint8_t machine = 1) {
     const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in from{};
+    from.sin_family = AF_INET;
+    from.sin_addr.s_addr = htonl(INADDR_LOOPBACK - 1 + machine);
+    if (machine != 1 && ::bind(fd, reinterpret_cast<sockaddr*>(&from), sizeof from) != 0) {
+        std::perror("bind");
+        std::exit(1);
+    }
     sockaddr_in a{};
     a.sin_family = AF_INET;
     a.sin_port = htons(uint16_t(port));
@@ -70,7 +78,7 @@ inline std::vector<uint8_t> lineOf(uint8_t group, const std::vector<uint8_t>& pa
 class Pc {
 public:
     using Bytes = std::vector<uint8_t>;
-    explicit Pc(int port) : fd_(connectTo(port)) {
+    explicit Pc(int port, uint8_t machine = 1) : fd_(connectTo(port, machine)) {
         timeval tv{40, 0};
         ::setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
     }

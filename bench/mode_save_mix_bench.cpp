@@ -112,7 +112,7 @@ Run runOnce(const char* program, int saves, bool writers, int paceUs, int offset
     std::vector<std::thread> pcs;
     for (int k = 0; writers && k < 4; ++k)
         pcs.emplace_back([&, k] {
-            Pc pc(ctl.tcpPort());
+            Pc pc(ctl.tcpPort(), uint8_t(10 + k));  // a PC each: one address holds four places
             for (int i = k; !stop && pc.write(vlxram::kModeStart, i % 2 ? b : a); ++i) {
                 ++written;
                 if (paceUs) std::this_thread::sleep_for(std::chrono::microseconds(paceUs));

@@ -21,9 +21,11 @@
 // pass-throughs, against the same on the idle controller; the controller's RSS before,
 // at the peak of and after a backlog of 60 KB datagrams from 32 senders of 8 machines; and
 // its RSS before, at the peak of and 30 s after 4 rounds of 16 TCP clients that pipeline
-// without reading ("udp" or "tcp" runs only those parts). Then a ninth machine's device
-// information beside 8 machines x 4 ports that each keep a long command running, and a file
-// transfer beside four other senders of its address ("places" runs only these).
+// without reading ("udp" or "tcp" runs only those parts); another address's device information
+// beside 16 TCP connections of one machine that pipeline and never read, against the same on the
+// idle controller ("tcp" runs it too). Then a ninth machine's device information beside 8
+// machines x 4 ports that each keep a long command running, and a file transfer beside four
+// other senders of its address ("places" runs only these).
 //
 //   build-bench/bench/protocol_rtt_bench [round-trips | udp | tcp | places]
 #include <arpa/inet.h>
@@ -185,11 +187,15 @@ Interleaved measureInterleaved(int echoPort, int port, int count, const std::fun
 // A client with a 4 KiB receive buffer that starts a file read (the 61,440-byte alias file
 // under `root`, written here) and sends 300 block reads of 61,440 bytes and `more` requests
 // for the device information in one burst, as far as its socket takes it; it never reads.
-int startPipeliner(int port, const std::string& root, int more = 0) {
+int startPipeliner(int port, const std::string& root, int more = 0, uint8_t machine = 1) {
     std::ofstream(root + "/data/configs/alias.json", std::ios::binary) << std::string(61440, 'a');
     const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
     const int small = 4096;
     ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+    sockaddr_in from{};
+    from.sin_family = AF_INET;
+    from.sin_addr.s_addr = htonl(INADDR_LOOPBACK - 1 + machine);
+    if (machine != 1) ::bind(fd, reinterpret_cast<sockaddr*>(&from), sizeof from);
     sockaddr_in a{};
     a.sin_family = AF_INET;
     a.sin_port = htons(uint16_t(port));
@@ -231,8 +237,8 @@ double framesPerSecond(int port, int clients, double seconds) {
     std::atomic<bool> stop{false};
     std::vector<std::thread> t;
     for (int c = 0; c < clients; ++c) {
-        t.emplace_back([&] {
-            const int fd = connectTo(port);
+        t.emplace_back([&, c] {
+            const int fd = connectTo(port, uint8_t(10 + c));  // a PC each
             const auto req = registerReadLine();
             frame_deframer d(ctl::kMaxFrame);
             while (!stop)
@@ -452,18 +458,17 @@ Beside measureBeside(const char* what, benchctl::Controller& program, bool udp, 
     return b;
 }
 
-// A clock set (a long command: it runs as its client's job) on a new connection: ms to
-// its reply, or -1 after 30 s without one.
-double clockSetMs(int port) {
-    const int fd = connectTo(port);
-    const auto req = lineOf(ctl::kGroupSetClock, {0x26, 0x20, 0x12, 0x08, 0x01, 0x00, 0x00});
+// A request on a new connection from 127.0.0.<machine>: ms from the connect to its reply, or
+// -1 after limitMs without one.
+double replyOnNewConnectionMs(int port, uint8_t machine, const std::vector<uint8_t>& req, int limitMs) {
     const auto t0 = Clock::now();
+    const int fd = connectTo(port, machine);
     double ms = -1;
     frame_deframer d(ctl::kMaxFrame);
     if (::send(fd, req.data(), req.size(), MSG_NOSIGNAL) == ssize_t(req.size())) {
         uint8_t buf[256];
         pollfd p{fd, POLLIN, 0};
-        while (ms < 0 && ::poll(&p, 1, 30000) == 1) {
+        while (ms < 0 && ::poll(&p, 1, limitMs) == 1) {
             const ssize_t n = ::recv(fd, buf, sizeof buf, 0);
             if (n <= 0) break;
             d.feed(buf, size_t(n), [&](const uint8_t*, size_t) {
@@ -473,6 +478,11 @@ double clockSetMs(int port) {
     }
     ::close(fd);
     return ms;
+}
+
+// A clock set (a long command: it runs as its client's job) on a new connection.
+double clockSetMs(int port) {
+    return replyOnNewConnectionMs(port, 1, lineOf(ctl::kGroupSetClock, {0x26, 0x20, 0x12, 0x08, 0x01, 0x00, 0x00}), 30000);
 }
 
 // The table of this part, printed after the others.
@@ -1185,7 +1195,7 @@ int tcpPipelinersMemory(int offset) {
     for (int round = 0; round < 4; ++round) {
         std::vector<int> fds;
         for (size_t i = 0; i < TcpServer::kMaxClients; ++i)
-            fds.push_back(startPipeliner(program.tcpPort(), program.root(), kMoreRequests));
+            fds.push_back(startPipeliner(program.tcpPort(), program.root(), kMoreRequests, uint8_t(10 + i)));
         for (int fd : fds) filled += windowFilled(fd) ? 1 : 0;
         std::this_thread::sleep_for(std::chrono::milliseconds(500));  // the controller fills its side too
         for (int fd : fds) ::close(fd);
@@ -1203,6 +1213,64 @@ int tcpPipelinersMemory(int offset) {
                 TcpServer::kMaxClients, filled, 4 * TcpServer::kMaxClients, before / 1024, peak.load() / 1024,
                 after / 1024, before > 0 ? double(after) / double(before) : 0.0, answers ? "yes" : "no");
     return answers ? 0 : 1;
+}
+
+// ---- one machine's 16 TCP connections that pipeline and never read, against the controller program
+
+// 16 connections of 127.0.0.100, each sent 3,000 pass-throughs (to a port without cards: 0.8 s
+// each) and device informations in turn, as far as its socket takes them, then neither read
+// nor closed until `stop`. *ended: how many the controller had ended (refused or closed) by then.
+void oneMachinesPipeliners(int port, const std::atomic<bool>& stop, int* ended) {
+    std::vector<uint8_t> burst;
+    const auto card = cardLine(), info = lineOf(ctl::kGroupDeviceInfo, {});
+    for (int i = 0; i < 3000; ++i) {
+        burst.insert(burst.end(), card.begin(), card.end());
+        burst.insert(burst.end(), info.begin(), info.end());
+    }
+    std::vector<int> fds;
+    for (size_t k = 0; k < TcpServer::kMaxClients; ++k) {
+        fds.push_back(connectTo(port, 100));
+        (void)::send(fds.back(), burst.data(), burst.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+    }
+    while (!stop) std::this_thread::sleep_for(std::chrono::milliseconds(50));  // a pace
+    *ended = 0;
+    for (int fd : fds) {
+        pollfd p{fd, POLLRDHUP, 0};
+        *ended += ::poll(&p, 1, 0) == 1 && (p.revents & (POLLRDHUP | POLLHUP | POLLERR)) ? 1 : 0;
+        ::close(fd);
+    }
+}
+
+// Device information of a PC at 127.0.0.1 in a closed loop for 10 s, and one asked on a new
+// connection of 127.0.0.2, on the idle controller and beside one machine's 16 pipeliners.
+int tcpOneMachine(int offset) {
+    benchctl::Controller program;
+    if (!startSettled(program, "rtt-tcp-machine", offset + 90)) return 1;
+    const auto info = lineOf(ctl::kGroupDeviceInfo, {});
+    double firstIdle = -1, firstBeside = -1;
+    int ended = 0;
+    const Beside idle = measureBeside("idle controller", program, false, 10, [&](const std::atomic<bool>&) {
+        firstIdle = replyOnNewConnectionMs(program.tcpPort(), 2, info, 10000);
+    });
+    const Beside beside = measureBeside("beside 16 connections of 127.0.0.100", program, false, 10,
+                                        [&](const std::atomic<bool>& stop) {
+                                            std::thread attack([&] { oneMachinesPipeliners(program.tcpPort(), stop, &ended); });
+                                            std::this_thread::sleep_for(std::chrono::seconds(1));  // all 16 have sent
+                                            firstBeside = replyOnNewConnectionMs(program.tcpPort(), 2, info, 10000);
+                                            attack.join();
+                                        });
+    const bool answers = benchctl::answers(program.tcpPort(), benchctl::kRegisterReadLine);
+    program.stop();
+    std::printf("\nTCP places by machine (controller program): another address's device information beside 16 "
+                "connections of one machine that pipeline 3,000 pass-throughs and device informations each and "
+                "neither read nor close\n\n| | closed loop, 10 s: answers / p50 / p99 / worst | new connection: "
+                "first answer |\n|---|---|---|\n");
+    for (const auto& [b, first] : {std::make_pair(&idle, firstIdle), std::make_pair(&beside, firstBeside)})
+        std::printf("| %s | %zu / %.2f / %.2f / %.2f ms | %.1f ms |\n", b->what, b->answers.ms.size(),
+                    b->answers.ms.empty() ? 0 : percentiles(b->answers.ms).p50, b->answers.p99(), b->answers.worst(), first);
+    std::printf("\nOf 127.0.0.100's 16 connections the controller ended (refused, or closed for a later one of its "
+                "own): %d\n", ended);
+    return answers && firstBeside >= 0 && !beside.answers.ms.empty() ? 0 : 1;
 }
 
 // ---- a pass-through's wait behind a stalled tick (in this process, whose tick stands still)
@@ -1288,7 +1356,9 @@ int main(int argc, char** argv) {
     const int offset = benchenv::portOffset(30000 + int(getpid() % 500) * 20);
     plat::net::setPortOffset(offset);
     if (udpOnly || tcpOnly || placesOnly) {
-        const int rc = udpOnly ? udpPlacesAndMemory(offset) : tcpOnly ? tcpPipelinersMemory(offset) : ninthAndTransfer(offset);
+        const int rc = udpOnly   ? udpPlacesAndMemory(offset)
+                       : tcpOnly ? tcpPipelinersMemory(offset) | tcpOneMachine(offset)
+                                 : ninthAndTransfer(offset);
         std::fflush(stdout);
         std::error_code ec;
         std::filesystem::remove_all(root, ec);  // no root left behind in TMPDIR
@@ -1346,6 +1416,8 @@ int main(int argc, char** argv) {
     rc |= udpPlacesAndMemory(offset);
     std::fflush(stdout);
     rc |= tcpPipelinersMemory(offset);
+    std::fflush(stdout);
+    rc |= tcpOneMachine(offset);
     std::fflush(stdout);
     rc |= ninthAndTransfer(offset);
     std::fflush(stdout);

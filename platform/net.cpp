@@ -157,8 +157,10 @@ int openTcpListener(int devicePort, int* boundPort) {
     return fd;
 }
 
-int acceptClient(int listenFd) {
-    const int fd = ::accept4(listenFd, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+int acceptClient(int listenFd, sockaddr_in* peer) {
+    sockaddr_in from{};
+    socklen_t length = sizeof from;
+    const int fd = ::accept4(listenFd, reinterpret_cast<sockaddr*>(&from), &length, SOCK_NONBLOCK | SOCK_CLOEXEC);
     if (fd < 0) return -1;
     const int one = 1;
     ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
@@ -168,6 +170,7 @@ int acceptClient(int listenFd) {
     ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &idle, sizeof idle);
     ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPINTVL, &interval, sizeof interval);
     ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPCNT, &count, sizeof count);
+    if (peer) *peer = from;
     return fd;
 }
 

@@ -27,8 +27,9 @@ bool loopbackOnly();
 // *boundPort receives the port actually bound.
 int openTcpListener(int devicePort, int* boundPort = nullptr);
 // Accepted connection (non-blocking, no Nagle delay, TCP keep-alive: a peer that vanished
-// without a word is found within about 90 s), or -1 when none is waiting.
-int acceptClient(int listenFd);
+// without a word is found within about 90 s), or -1 when none is waiting. *peer, when
+// given, receives the peer's address.
+int acceptClient(int listenFd, sockaddr_in* peer = nullptr);
 // UDP socket bound to boardPort(devicePort); -1 on failure.
 int openUdpSocket(int devicePort, int* boundPort = nullptr);
 

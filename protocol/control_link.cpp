@@ -245,7 +245,10 @@ std::vector<uint8_t> control_link::takeHeldFrame() {
 }
 
 void control_link::handleFrame(const uint8_t* frame, size_t length, const Send& send) {
-    if (!link_gate::open()) return;  // the program stops: nothing more is carried out
+    if (!link_gate::open()) {  // the program stops: nothing more is carried out
+        link_gate::turnAway();
+        return;
+    }
     if (!checked(frame, length)) return;
     const bool card = forTheCards(frame);
     // only what shares the cards' bus holds the engine's own card frames

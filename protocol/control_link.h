@@ -25,8 +25,9 @@ public:
     // a turn in its round, its own in the order they came.
     static constexpr uint32_t kPassWaitTicks = 80;
     // Machines of the pass turn: each link is one of its own, unless set to one shared by
-    // the links of one host (the UDP senders of a source address).
+    // the links of one host (the UDP senders of a source address; its TCP connections).
     static constexpr uint64_t kUdpHostMachine = uint64_t(1) << 63;
+    static constexpr uint64_t kTcpHostMachine = uint64_t(1) << 62;
 
     explicit control_link(uint8_t transport);
     void setMachine(uint64_t machine) { machine_ = machine; }

@@ -14,4 +14,9 @@ static_assert(std::atomic<bool>::is_always_lock_free, "closed from a signal hand
 inline void close() { g_open.store(false); }
 inline bool open() { return g_open.load(); }
 
+// Frames (and AT commands) that reached a link after the gate closed and went no further.
+inline std::atomic<unsigned> g_turnedAway{0};
+inline void turnAway() { ++g_turnedAway; }
+inline unsigned turnedAway() { return g_turnedAway.load(); }
+
 }  // namespace link_gate

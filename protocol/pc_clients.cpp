@@ -1,5 +1,7 @@
 #include "protocol/pc_clients.h"
 
+#include <arpa/inet.h>
+
 #include <system_error>
 
 #include "core/global.h"
@@ -12,6 +14,11 @@ PcClient::PcClient(uint8_t transport)
     : link(std::make_shared<control_link>(transport)), lastActive(G_timeTicks.load()) {}
 
 uint32_t PcClient::idleTicks() const { return Utils::getTimeSpace(lastActive); }
+
+void PcClient::setSource(uint32_t address, uint64_t machines) {
+    source = address;
+    link->setMachine(machines | ntohl(address));
+}
 
 PcClients::PcClients(size_t places, const char* linkName, const char* jobThread)
     : places_(places), linkName_(linkName), jobThread_(jobThread), drops_(linkName) {}

@@ -38,6 +38,12 @@ struct PcClient {
     // Nothing running, nothing waiting to run.
     bool quiet() const { return !busy() && !link->hasHeldFrame(); }
     uint32_t idleTicks() const;
+    // Its source address (network order): the PCs of one address are one machine, in the
+    // places (machine_places.h) and in the pass-through's turns (as machine `machines` |
+    // the address: control_link::kTcpHostMachine, kUdpHostMachine).
+    void setSource(uint32_t address, uint64_t machines);
+
+    uint32_t source = 0;
 
     std::shared_ptr<control_link> link;  // shared with the running job
     std::unique_ptr<PcJob> job;          // the long command running, if any

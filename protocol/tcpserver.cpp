@@ -8,6 +8,7 @@
 #include "core/utils.h"
 #include "platform/platform.h"
 #include "protocol/control_frame.h"
+#include "protocol/machine_places.h"
 
 struct TcpServer::Client : PcClient {
     Client(TcpServer& s, int f) : PcClient(ctl::kTransportTcp), server(s), fd(f), lastMoved(lastActive) {}
@@ -161,9 +162,9 @@ void TcpServer::onEvents(Client& c, short revents) {
     if ((revents & (POLLIN | POLLRDHUP)) && c.wantsRead(aheadAll_)) readFrom(c);
 }
 
-// With every place taken: first the connections whose peer has closed or failed (a burst
-// of short connections must not lock a new client out), then the one idle longest.
-void TcpServer::makeRoom() {
+// The connections whose peer has closed or failed leave (a burst of short connections must
+// not lock a new client out).
+void TcpServer::closeDeparted() {
     std::vector<pollfd> fds;
     for (size_t i = 0; i < clients_.size(); ++i) fds.push_back({client(i).fd, short(client(i).peerClosed() ? 0 : POLLRDHUP), 0});
     if (plat::net::pollFds(fds, 0) > 0) {
@@ -172,40 +173,64 @@ void TcpServer::makeRoom() {
             if (fds[i].revents & POLLRDHUP) client(i).finSeen = true;
         }
     }
-    bool freed = false;
-    for (size_t i = 0; i < clients_.size(); ++i) {
-        Client& c = client(i);
-        if (c.peerClosed()) c.failed = true;
-        freed = freed || c.failed;
-    }
-    if (!freed) {
-        Client* oldest = nullptr;
-        uint32_t longest = 0;
-        for (size_t i = 0; i < clients_.size(); ++i) {
-            Client& c = client(i);
-            const uint32_t span = c.idleTicks();
-            if (c.idle() && span >= kIdleTicks && span >= longest) {
-                oldest = &c;
-                longest = span;
-            }
-        }
-        if (oldest) {
-            writeLogMsg(LOG_WARNING, "TCP server: client idle " + std::to_string(longest / 100) + " s closed for a new one");
-            oldest->failed = true;
-        }
-    }
+    for (size_t i = 0; i < clients_.size(); ++i)
+        if (client(i).peerClosed()) client(i).failed = true;
     closeDone();
 }
 
+// A place for a new connection from `source`, made by the rules of kHostClients and
+// kIdleTicks; false, and *why, when there is none to give.
+bool TcpServer::makeRoom(uint32_t source, std::string* why) {
+    const MachinePlaces places(clients_, kHostClients);
+    const auto room = [&] { return !places.full(source) && clients_.size() < kMaxClients; };
+    if (room()) return true;
+    closeDeparted();
+    if (room()) return true;
+    size_t out = clients_.size();
+    std::string reason;
+    if (places.full(source)) {
+        out = places.toGive([&](size_t i) { return client(i).source == source && client(i).idle() ? 0 : -1; });
+        reason = "its address's connection idle longest";
+        *why = "its address holds " + std::to_string(kHostClients) + " places, each with work running, waiting or unsent";
+    } else {
+        if (places.mayTakeFromOthers(source)) {
+            out = places.toGive([&](size_t i) {
+                const Client& c = client(i);
+                if (!places.overShare(i, source)) return -1;
+                return c.idle() ? 0 : c.busy() ? 2 : 1;
+            });
+            reason = "its address over its share of " + std::to_string(places.share(source)) + " places";
+        }
+        if (out == clients_.size()) {
+            out = places.toGive([&](size_t i) { return client(i).idle() && client(i).idleTicks() >= kIdleTicks ? 0 : -1; });
+            reason = "idle " + std::to_string(out < clients_.size() ? client(out).idleTicks() / 100 : 0) + " s";
+        }
+        *why = std::to_string(kMaxClients) + " connected, none idle 30 s or of an address over its share";
+    }
+    if (out == clients_.size()) return false;
+    Client& c = client(out);
+    givenUp_.log("clients of " + MachinePlaces::name(c.source) + " closed for a new one of " + MachinePlaces::name(source) +
+                     " (" + reason + ")",
+                 1);
+    c.failed = true;
+    closeDone();
+    return true;
+}
+
 void TcpServer::acceptClients() {
-    for (int fd; (fd = plat::net::acceptClient(listenFd_)) >= 0;) {
-        if (clients_.size() >= kMaxClients) makeRoom();
-        if (clients_.size() >= kMaxClients) {
-            writeLogMsg(LOG_WARNING, "TCP server: client refused, " + std::to_string(kMaxClients) + " connected");
+    sockaddr_in peer{};
+    for (int fd; (fd = plat::net::acceptClient(listenFd_, &peer)) >= 0;) {
+        std::string why;
+        if (!makeRoom(peer.sin_addr.s_addr, &why)) {
+            refusals_.log("new client of " + MachinePlaces::name(peer.sin_addr.s_addr) + " refused, " + why +
+                              "; connections",
+                          1);
             refuse(fd);
             continue;
         }
-        clients_.add(std::make_unique<Client>(*this, fd));
+        auto c = std::make_unique<Client>(*this, fd);
+        c->setSource(peer.sin_addr.s_addr, control_link::kTcpHostMachine);
+        clients_.add(std::move(c));
         count_ = clients_.size();
     }
 }

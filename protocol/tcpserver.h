@@ -9,6 +9,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "platform/net.h"
@@ -16,7 +17,14 @@
 
 class TcpServer {
 public:
+    // Places go by machine (machine_places.h): one source address holds kHostClients at
+    // most. A connection of an address that holds them takes the place of its own
+    // connection idle longest (nothing running, waiting or unsent), else it is refused; with
+    // every place taken, an address under its share takes one from an address over it (its
+    // connection idle longest, else one whose frames wait unstarted, else one with a
+    // command running, whose answer then goes nowhere).
     static constexpr size_t kMaxClients = 16;
+    static constexpr size_t kHostClients = 4;
     // Per client and read; one file block (about 61 KiB on the line) fits.
     static constexpr size_t kReadChunk = 65536;
     // A client with more replies queued than this is neither read nor served until they drain.
@@ -27,10 +35,10 @@ public:
     static constexpr size_t kReadAheadBytes = 524288;
     static constexpr size_t kReadAheadAll = 2097152;
     // In 10 ms ticks: a client whose queued replies have not moved for 5 s is dropped; with
-    // every place taken, the connection idle longest (no whole frame received, whatever
-    // other bytes came, since the later of its last frame and its job's end, and nothing
-    // running or waiting) gives its place once idle for 30 s. A refused connection is closed
-    // once its peer has closed too, or after 5 s.
+    // every place taken and no address over its share, the connection idle longest (no
+    // whole frame received, whatever other bytes came, since the later of its last frame and
+    // its job's end, and nothing running or waiting) gives its place once idle for 30 s. A
+    // refused connection is closed once its peer has closed too, or after 5 s.
     static constexpr uint32_t kStallTicks = 500;
     static constexpr uint32_t kIdleTicks = 3000;
 
@@ -66,7 +74,8 @@ private:
     void acceptClients();
     void refuse(int fd);
     void drainRefused(size_t i, short revents);
-    void makeRoom();
+    bool makeRoom(uint32_t source, std::string* why);
+    void closeDeparted();
     Client& client(size_t i);
     void closeDone();
     void noteBacklog();
@@ -75,6 +84,8 @@ private:
     PcClients clients_;              // in order of arrival
     std::vector<Refused> refused_;  // told the end, waiting for the peer's
     std::atomic<size_t> count_{0};
+    DropLog refusals_{"TCP server"};
+    DropLog givenUp_{"TCP server"};
     size_t aheadAll_ = 0;  // bytes read ahead by every client
     // The heap goes back once what the clients held has drained (16 that pipeline without
     // reading hold megabytes of replies and read-ahead, gone when they are dropped).

@@ -8,6 +8,7 @@
 #include "core/logMsg.h"
 #include "platform/net.h"
 #include "protocol/h71_wifi_config.h"
+#include "protocol/link_gate.h"
 #include "protocol/control_frame.h"
 
 namespace {
@@ -247,6 +248,10 @@ void udpnetManage::wifiThread() {
         sockaddr_in from{};
         const ssize_t r = plat::net::recvFrom(wifiFd_, text, sizeof text, &from);
         if (r <= 0) continue;
+        if (!link_gate::open()) {  // the program stops: a setting changed now may miss its save
+            link_gate::turnAway();
+            continue;
+        }
         // A datagram that filled the buffer may have been cut: not a command.
         H71_WIFI_CONFIG* wifi = H71_WIFI_CONFIG::p_wifi.load(std::memory_order_acquire);
         const std::string reply =

@@ -212,22 +212,6 @@ TEST_F(FileLinkTest, CloudTextOverUdpChangesTheSetting) {
     EXPECT_EQ(g_uKex_controllername.toStdString(), "LED Hall");
 }
 
-// A datagram to the WiFi port, its answer.
-std::string atCommand(int port, const std::string& text) {
-    const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
-    timeval tv{3, 0};
-    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(uint16_t(port));
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::sendto(fd, text.data(), text.size(), 0, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    char buf[600];
-    const ssize_t n = ::recv(fd, buf, sizeof buf, 0);
-    ::close(fd);
-    return n > 0 ? std::string(buf, size_t(n)) : std::string("(no answer)");
-}
-
 TEST_F(FileLinkTest, AtCommandsOverUdpChangeTheWifiFilesAndAHostileSsidStaysInItsLine) {
     const int port = udpnetManage::p_udpnetManage->wifiPort();
     ASSERT_GT(port, 0);

@@ -1,6 +1,7 @@
 // Receiving-card pass-throughs from several links share the cards' bus in turns by machine:
 // a TCP client, a serial line, the UDP senders of one address.
 #include <algorithm>
+#include <memory>
 
 #include "transport_fixture.h"
 
@@ -14,6 +15,21 @@ protected:
     std::vector<uint8_t> passedBy() {
         std::lock_guard<std::mutex> l(fake.m);
         return fake.passedBy;
+    }
+    // Lets the cards answer one pass-through at a time, each once every one that can wait
+    // does: `steady`'s link sent `steadyCount` (its next waits once the one before is
+    // answered), a group of another machine `groupCount` at once.
+    void answerInTurns(uint8_t steady, size_t steadyCount, size_t groupCount) {
+        for (size_t n = 1; n < steadyCount + groupCount; ++n) {
+            ASSERT_TRUE(eventually([&] {
+                const auto by = passedBy();
+                const auto mine = size_t(std::count(by.begin(), by.end(), steady));
+                const size_t steadyWaiting = mine < steadyCount && by.back() != steady ? 1 : 0;
+                return control_link::passThroughsWaiting() == groupCount - (by.size() - mine) + steadyWaiting;
+            })) << n;
+            fake.grants = 1;
+            ASSERT_TRUE(eventually([&] { return passedBy().size() > n; })) << n;
+        }
     }
 };
 
@@ -89,21 +105,36 @@ TEST_F(PassTurnsTest, TheUdpSendersOfOneAddressTakeOneTurnBesideATcpClient) {
         ASSERT_EQ(::sendto(udp.back(), card.data(), card.size(), 0, reinterpret_cast<sockaddr*>(&server), sizeof server),
                   ssize_t(card.size()));
     }
-    // Each answer once the client's next pass-through, if it has one, waits too.
-    for (size_t n = 1; n < kTcp + kUdp; ++n) {
-        ASSERT_TRUE(eventually([&] {
-            const auto by = passedBy();
-            const auto tcp = size_t(std::count(by.begin(), by.end(), kTransportTcp));
-            const size_t tcpWaiting = tcp < kTcp && by.back() != kTransportTcp ? 1 : 0;
-            return control_link::passThroughsWaiting() == kUdp - (by.size() - tcp) + tcpWaiting;
-        })) << n;
-        fake.grants = 1;
-        ASSERT_TRUE(eventually([&] { return passedBy().size() > n; })) << n;
-    }
+    answerInTurns(kTransportTcp, kTcp, kUdp);
     EXPECT_EQ(passedBy(), (std::vector<uint8_t>{kTransportTcp, kTransportUdp, kTransportTcp, kTransportUdp, kTransportTcp,
                                                 kTransportUdp, kTransportTcp}));
     fake.grants = 100;
     for (int fd : udp) ::close(fd);
+}
+
+// Three TCP connections of one address each send a pass-through while a serial line's waits
+// for its card, and the line sends on: the address and the line take turns.
+TEST_F(PassTurnsTest, TheTcpConnectionsOfOneAddressTakeOneTurnBesideASerialLine) {
+    useFake();
+    fake.answerAfter = -1;
+    const auto card = line(cardPassFrame());
+    constexpr size_t kSerial = 4, kTcp = 3;
+    const int serial = openSerialPeer(plat::path("/run/ttyS2.peer"));
+    ASSERT_GE(serial, 0);
+    std::vector<uint8_t> many;
+    for (size_t i = 0; i < kSerial; ++i) many = cat(many, card);
+    ASSERT_EQ(::write(serial, many.data(), many.size()), ssize_t(many.size()));
+    ASSERT_TRUE(eventually([&] { return passedBy().size() == 1; }));
+    std::vector<std::unique_ptr<RawClient>> pcs;
+    for (size_t i = 0; i < kTcp; ++i) {
+        pcs.push_back(std::make_unique<RawClient>(networkManage::p_networkManage->port(), 60, 0, 2));
+        pcs.back()->send(card);
+    }
+    answerInTurns(kTransportSerial, kSerial, kTcp);
+    EXPECT_EQ(passedBy(), (std::vector<uint8_t>{kTransportSerial, kTransportTcp, kTransportSerial, kTransportTcp,
+                                                kTransportSerial, kTransportTcp, kTransportSerial}));
+    fake.grants = 100;
+    ::close(serial);
 }
 
 // Nothing advances the tick here and the cards stay silent: each answer's wait ends on its

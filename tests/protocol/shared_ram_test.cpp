@@ -143,7 +143,7 @@ TEST_F(SharedRamTest, ModeSavesBesideFourPcsRewritingTheRegionKeepOnePatternAndA
     std::vector<std::thread> pcs;
     for (int k = 0; k < 4; ++k)
         pcs.emplace_back([&, k] {
-            RawClient c(networkManage::p_networkManage->port());
+            RawClient c(networkManage::p_networkManage->port(), 60, 0, uint8_t(10 + k));  // a PC each
             const std::vector<uint8_t> patterns[2] = {mode(0x1111), mode(0x2222)};
             for (int i = k; !stop; ++i)
                 if (ask(c, memWrite(kModeStart, patterns[i % 2])) != kStatusOk) ++refused;

@@ -15,6 +15,9 @@ namespace {
 
 std::vector<uint8_t> deviceInfo() { return line(frame(kGroupDeviceInfo, {})); }
 
+// 127.0.0.<10 + k>: a machine of its own for each k
+uint8_t machine(size_t k) { return uint8_t(10 + k); }
+
 bool answersDeviceInfo(RawClient& c) {
     c.send(deviceInfo());
     const auto r = c.receive();
@@ -34,6 +37,8 @@ std::vector<uint8_t> cardFrames(int count) {
 }
 
 // A read of the 61,440-byte alias file and 300 reads of its whole block: 18 MB of replies.
+// The file is written here, before any client sends the burst: written again while the
+// server reads it, it is read short and the blocks are refused in a few bytes.
 std::vector<uint8_t> blockReadBurst() {
     testkit::writeFile("/data/configs/alias.json", std::string(61440, 'a'));
     auto burst = line(frame(kGroupReadFileStart, {4, 0}));
@@ -59,7 +64,7 @@ protected:
         fake.eraseHeld = true;
         std::vector<std::unique_ptr<RawClient>> gone;
         for (size_t k = 0; k < TcpServer::kMaxClients; ++k) {
-            gone.push_back(std::make_unique<RawClient>(port()));
+            gone.push_back(std::make_unique<RawClient>(port(), 60, 0, machine(k)));
             gone.back()->send(line(frame(kGroupFlashErase, {0, 0, 0, 0, 0x00, 0x02, 2})));
         }
         ASSERT_TRUE(eventually([&] { return fake.erasesRunning == int(TcpServer::kMaxClients); }));
@@ -110,10 +115,11 @@ TEST_F(TcpClientsTest, PipelinedSlowCommandsHoldAnotherClientForOneCommandAtMost
 TEST_F(TcpClientsTest, WithEveryPlaceTakenTheConnectionIdleThirtySecondsGivesWay) {
     std::vector<std::unique_ptr<RawClient>> idle;
     for (size_t k = 0; k < TcpServer::kMaxClients; ++k) {
-        idle.push_back(std::make_unique<RawClient>(port()));
+        idle.push_back(std::make_unique<RawClient>(port(), 60, 0, machine(k)));
         ASSERT_TRUE(answersDeviceInfo(*idle.back()));
         G_timeTicks += 10;  // the first is idle longest
     }
+    // 16 machines, none over its share of one place
     RawClient early(port());
     EXPECT_TRUE(early.endedByServer()) << "no connection idle long enough: the 17th is closed";
     EXPECT_EQ(clients(), TcpServer::kMaxClients);
@@ -129,10 +135,10 @@ TEST_F(TcpClientsTest, ConnectionsClosedByTheirPeersFreeTheirPlacesAtOnce) {
     fake.answerAfter = -1;
     std::vector<std::unique_ptr<RawClient>> open;
     for (size_t k = 0; k + 2 < TcpServer::kMaxClients; ++k) {
-        open.push_back(std::make_unique<RawClient>(port()));
+        open.push_back(std::make_unique<RawClient>(port(), 60, 0, machine(k)));
         ASSERT_TRUE(answersDeviceInfo(*open.back()));
     }
-    RawClient pc(port());
+    RawClient pc(port(), 60, 0, machine(TcpServer::kMaxClients));
     pc.send(cardFrames(1));
     ASSERT_TRUE(eventually([&] { return fake.services >= 3; }));
     // While the server waits for a card: two short connections, then one that stays.
@@ -193,7 +199,7 @@ TEST_F(TcpClientsTest, APassThroughWaitingForTheCardsHoldsNoOtherClientAndKeepsI
 TEST_F(TcpClientsTest, ConnectionsThatTrickleBytesOrBadFramesButNoGoodFrameGiveWayAfterThirtySeconds) {
     std::vector<std::unique_ptr<RawClient>> trickle;
     for (size_t k = 0; k + 1 < TcpServer::kMaxClients; ++k) {
-        trickle.push_back(std::make_unique<RawClient>(port()));
+        trickle.push_back(std::make_unique<RawClient>(port(), 60, 0, machine(k)));
         ASSERT_TRUE(answersDeviceInfo(*trickle.back()));
     }
     RawClient active(port());
@@ -241,7 +247,7 @@ TEST_F(TcpClientsTest, ADepartedClientsJobAnswersNoOneAndLeavesTheNextClientInIt
     fake.eraseHeld = true;
     std::vector<std::unique_ptr<RawClient>> idle;
     for (size_t k = 0; k + 1 < TcpServer::kMaxClients; ++k) {
-        idle.push_back(std::make_unique<RawClient>(port()));
+        idle.push_back(std::make_unique<RawClient>(port(), 60, 0, machine(k)));
         ASSERT_TRUE(answersDeviceInfo(*idle.back()));
     }
     {
@@ -288,7 +294,7 @@ TEST_F(TcpClientsTest, IdleTimeCountsFromTheEndOfTheClientsOwnJob) {
     ASSERT_EQ(worker.receive().size(), kMinFrame + 33) << "the frame behind its job, served once the job ended";
     std::vector<std::unique_ptr<RawClient>> others;
     for (size_t k = 0; k + 1 < TcpServer::kMaxClients; ++k) {
-        others.push_back(std::make_unique<RawClient>(port()));
+        others.push_back(std::make_unique<RawClient>(port(), 60, 0, machine(k)));
         ASSERT_TRUE(answersDeviceInfo(*others.back()));
     }
     RawClient late(port());
@@ -311,7 +317,7 @@ TEST_F(TcpClientsTest, PipelinersAreReadAheadOnlyToTheirBoundEachAndInAll) {
         SCOPED_TRACE(k.clients);
         std::vector<std::unique_ptr<RawClient>> hogs;
         std::vector<size_t> sent(k.clients, 0);
-        for (size_t h = 0; h < k.clients; ++h) hogs.push_back(std::make_unique<RawClient>(port()));
+        for (size_t h = 0; h < k.clients; ++h) hogs.push_back(std::make_unique<RawClient>(port(), 60, 0, machine(h)));
         // what the sockets take now: the server reads only as far as its bounds let it
         const auto push = [&] {
             for (size_t h = 0; h < k.clients; ++h) {
@@ -340,10 +346,11 @@ TEST_F(TcpClientsTest, PipelinersAreReadAheadOnlyToTheirBoundEachAndInAll) {
 TEST_F(TcpClientsTest, TheHeapGoesBackOnceClientsThatPipelinedWithoutReadingAreDropped) {
     const uint32_t before = HeldBacklog::trims();
     {
+        const std::vector<uint8_t> burst = blockReadBurst();
         std::vector<std::unique_ptr<RawClient>> hogs;
-        for (int k = 0; k < 4; ++k) {
-            hogs.push_back(std::make_unique<RawClient>(port(), 5, 4096));
-            hogs.back()->send(blockReadBurst());
+        for (size_t k = 0; k < 4; ++k) {
+            hogs.push_back(std::make_unique<RawClient>(port(), 5, 4096, machine(k)));
+            hogs.back()->send(burst);
         }
         ASSERT_TRUE(eventually([&] { return networkManage::p_networkManage->heldBytes() > 2 * HeldBacklog::kTrimAfter; }));
         EXPECT_EQ(HeldBacklog::trims(), before) << "given back while the clients still hold it";
@@ -353,4 +360,59 @@ TEST_F(TcpClientsTest, TheHeapGoesBackOnceClientsThatPipelinedWithoutReadingAreD
         return clients() == 0;
     }));
     EXPECT_TRUE(eventually([&] { return HeldBacklog::trims() > before; }));
+}
+
+// Sixteen connections of one machine, each pipelining pass-throughs and device information
+// and reading nothing: four get places, and PCs of other addresses are answered beside them.
+TEST_F(TcpClientsTest, OneMachineHoldsItsFourPlacesAndOthersAreAnsweredBesideItsSixteenPipeliners) {
+    useFake();
+    fake.answerAfter = 2;
+    std::vector<uint8_t> burst;
+    const std::vector<uint8_t> round = cat(cardFrames(1), deviceInfo());
+    for (int k = 0; k < 2000; ++k) burst.insert(burst.end(), round.begin(), round.end());
+    std::vector<std::unique_ptr<RawClient>> attack;
+    for (size_t k = 0; k < TcpServer::kMaxClients; ++k) {
+        attack.push_back(std::make_unique<RawClient>(port(), 60, 4096, 100));
+        (void)::send(attack.back()->fd(), burst.data(), burst.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+    }
+    ASSERT_TRUE(eventually([&] { return passes() >= 8; }));
+    for (uint8_t other : {2, 3}) {
+        RawClient pc(port(), 60, 0, other);
+        EXPECT_TRUE(answersDeviceInfo(pc)) << "127.0.0." << int(other) << " answered beside the 16";
+        EXPECT_EQ(clients(), TcpServer::kHostClients + 1);
+    }
+    fake.answerAfter = 1;
+}
+
+// Four machines hold every place, four each: a fifth takes a place from them, first a
+// connection with nothing running, then one running a long command (which runs on for no
+// one); a machine at its four with work on each gets none.
+TEST_F(TcpClientsTest, AMachineUnderItsShareTakesAPlaceFromOneOverIt) {
+    useFake();
+    fake.eraseHeld = true;
+    const std::vector<uint8_t> erase = line(frame(kGroupFlashErase, {0, 0, 0, 0, 0x00, 0x02, 2}));
+    std::vector<std::unique_ptr<RawClient>> held;
+    for (size_t k = 0; k < TcpServer::kMaxClients; ++k) {
+        held.push_back(std::make_unique<RawClient>(port(), 20, 0, machine(k / TcpServer::kHostClients)));
+        if (k == 5) {
+            ASSERT_TRUE(answersDeviceInfo(*held.back()));  // machine 1's second connection: idle
+            continue;
+        }
+        held.back()->send(erase);
+        ASSERT_TRUE(eventually([&] { return fake.erasesRunning == int(k + (k > 5 ? 0 : 1)); }));
+    }
+    {
+        RawClient more(port(), 60, 0, machine(0));
+        EXPECT_TRUE(more.endedByServer()) << "its machine holds four places, each with a job running";
+    }
+    RawClient fifth(port(), 60, 0, machine(4));
+    EXPECT_TRUE(answersDeviceInfo(fifth));
+    EXPECT_TRUE(held[5]->endedByServer()) << "the idle connection gave its place";
+    RawClient second(port(), 60, 0, machine(4));  // its share is 16 / 5 = 3
+    EXPECT_TRUE(answersDeviceInfo(second)) << "a connection with a job running gave its place";
+    EXPECT_EQ(clients(), TcpServer::kMaxClients);
+    EXPECT_EQ(fake.erasesRunning, int(TcpServer::kMaxClients - 1)) << "the erase of the one that gave way runs on";
+    fake.eraseHeld = false;
+    ASSERT_TRUE(eventually([&] { return fake.erasesRunning == 0; }));
+    EXPECT_TRUE(answersDeviceInfo(fifth));
 }

@@ -75,10 +75,15 @@ inline ClientResult runClient(const std::string& link, const std::string& args) 
 class RawClient {
 public:
     // timeoutS: the limit for an answer that never comes, generous for a loaded or emulated
-    // machine. rcvBuf > 0: a receive buffer that small (set before connecting, so the window is too).
-    explicit RawClient(int port, int timeoutS = 60, int rcvBuf = 0) {
+    // machine. rcvBuf > 0: a receive buffer that small (set before connecting, so the window is
+    // too). machine: the client's address is 127.0.0.<machine>, a machine of its own.
+    explicit RawClient(int port, int timeoutS = 60, int rcvBuf = 0, uint8_t machine = 1) {
         fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
         if (rcvBuf > 0) ::setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &rcvBuf, sizeof rcvBuf);
+        sockaddr_in from{};
+        from.sin_family = AF_INET;
+        from.sin_addr.s_addr = htonl(INADDR_LOOPBACK - 1 + machine);
+        if (machine != 1) ::bind(fd_, reinterpret_cast<sockaddr*>(&from), sizeof from);
         sockaddr_in a{};
         a.sin_family = AF_INET;
         a.sin_port = htons(uint16_t(port));
@@ -133,6 +138,22 @@ private:
 template <typename F>
 bool eventually(F cond) {
     return testkit::waitUntil(cond, 20);
+}
+
+// A datagram to the WiFi port, its answer.
+inline std::string atCommand(int port, const std::string& text) {
+    const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
+    timeval tv{3, 0};
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(uint16_t(port));
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::sendto(fd, text.data(), text.size(), 0, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    char buf[600];
+    const ssize_t n = ::recv(fd, buf, sizeof buf, 0);
+    ::close(fd);
+    return n > 0 ? std::string(buf, size_t(n)) : std::string("(no answer)");
 }
 
 // The PC's end of a simulated serial line, raw; -1 when it does not open.

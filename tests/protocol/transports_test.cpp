@@ -7,6 +7,8 @@
 #include "core/utils.h"
 #include "platform/sim/c331_model.h"
 #include "protocol/c331_engines.h"
+#include "protocol/h71_wifi_config.h"
+#include "protocol/link_gate.h"
 #include "scaler/c331_print.h"
 #include "scaler/c331_wiring.h"
 #include "support/ram_copies.h"
@@ -19,6 +21,54 @@ TEST_F(TransportTest, TcpServesTheControllerRequests) { servesTheControllerReque
 TEST_F(TransportTest, UdpServesTheControllerRequests) { servesTheControllerRequests(udp); }
 TEST_F(TransportTest, SerialPort2ServesTheControllerRequests) { servesTheControllerRequests(serial2); }
 TEST_F(TransportTest, The4GSerialPortServesTheControllerRequests) { servesTheControllerRequests(serial1); }
+
+namespace {
+// A UDP socket of this process sending to the controller's port.
+int udpTo(int port) {
+    const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(uint16_t(port));
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    return fd;
+}
+}  // namespace
+
+// A RAM write on each link and an AT command after the stop signal: neither carried out nor
+// answered.
+TEST_F(TransportTest, FramesAfterTheStopSignalAreNeitherCarriedOutNorAnsweredOnAnyLink) {
+    H71_WIFI_CONFIG::pInstance();
+    const int wifiPort = udpnetManage::p_udpnetManage->wifiPort();
+    ASSERT_EQ(atCommand(wifiPort, "AT+SSID=before"), "OK+SSID");
+    ASSERT_EQ(runClient(tcp, "write-mem 0x880 2800").status, kStatusOk);
+    RawClient tcpPc(networkManage::p_networkManage->port());
+    const std::vector<int> fds = {tcpPc.fd(), udpTo(udpnetManage::p_udpnetManage->port()), udpTo(wifiPort),
+                                  openSerialPeer(plat::path("/run/ttyS2.peer")),
+                                  openSerialPeer(plat::path("/run/ttyS1.peer"))};
+    struct Reopen {
+        ~Reopen() { link_gate::g_open = true; }
+    } reopen;
+    link_gate::close();
+    const unsigned before = link_gate::turnedAway();
+    const std::vector<uint8_t> write = line(memWrite(0x880, le16(0x1111)));
+    const std::string at = "AT+SSID=after";
+    for (size_t k = 0; k < fds.size(); ++k) {
+        ASSERT_GE(fds[k], 0) << k;
+        const ssize_t n = k == 2 ? ::write(fds[k], at.data(), at.size()) : ::write(fds[k], write.data(), write.size());
+        EXPECT_GT(n, 0) << k;
+    }
+    EXPECT_TRUE(eventually([&] { return link_gate::turnedAway() == before + fds.size(); }));
+    for (size_t k = 0; k < fds.size(); ++k) {
+        pollfd p{fds[k], POLLIN, 0};
+        EXPECT_EQ(::poll(&p, 1, 0), 0) << "link " << k << " answered";
+        if (k > 0) ::close(fds[k]);
+    }
+    link_gate::g_open = true;
+    EXPECT_EQ(runClient(tcp, "read-mem 0x880 2").data, "2800");
+    EXPECT_EQ(atCommand(wifiPort, "AT+SSID?"), "OK+SSID=before");
+    H71_WIFI_CONFIG::resetInstanceForTest();
+}
 
 TEST_F(TransportTest, FpgaRegisterWritesOverTcpReachEachFpga) {
     // Without the FPGA engine the controller says so.
@@ -77,7 +127,7 @@ TEST_F(TransportTest, SeveralTcpClientsAreServedWhileOneStallsMidFrame) {
     std::vector<std::thread> clients;
     for (int k = 0; k < 8; ++k) {
         clients.emplace_back([&, k] {
-            RawClient c(port);
+            RawClient c(port, 60, 0, uint8_t(10 + k));  // a PC each
             if (!c.connected()) return;
             for (int i = 0; i < 25; ++i) {
                 c.send(line(memRead(0x900 + unsigned(k), 1)));
