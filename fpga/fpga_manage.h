@@ -16,6 +16,7 @@
 #include <thread>
 #include <vector>
 
+#include "core/stamped_bytes.h"
 #include "fpga/fpga_drv.h"
 #include "fpga/fpga_regs.h"
 #include "fpga/rcv_recovery.h"
@@ -472,8 +473,8 @@ private:
 
     bool stageUp(int i) const;
     // write_to_register; a black-bit write of the screen register that a look at RAM 0x844
-    // decided passes that look (`screenFrom`), else null.
-    int writeRegister(uint8_t reg, uint8_t mask, uint8_t value, int fpga, const uint16_t* screenFrom);
+    // decided passes the stamp of that look (`screenSeen`, moved on by its own write-back), else null.
+    int writeRegister(uint8_t reg, uint8_t mask, uint8_t value, int fpga, ChangeStamp* screenSeen);
     static bool takeRequest(std::atomic<uint8_t>& request, plat::QtMutex& mutex) EXCLUDES(mutex);
     static void putBackRequest(std::atomic<uint8_t>& request, plat::QtMutex& mutex) EXCLUDES(mutex);
     int transfer(int fpga, const uint8_t* command, const uint8_t* tx, uint8_t* rx, unsigned len);
