@@ -424,10 +424,12 @@ public:
     uint8_t on_pending[4] GUARDED_BY(g_schedule_mutex) = {}, off_pending[4] GUARDED_BY(g_schedule_mutex) = {};
     TimeRealType current_time{};     // engine thread
     // The percentage at RAM 0x880 that matches the level this engine sent last (kNothingSent
-    // before the first send): the brightness write-back stores a level only over it. Under
+    // before the first send), and the RAM's stamp as it read or wrote it: the brightness
+    // write-back stores a level only over that word unchanged since. Under
     // c331_manage::manage_mutex.
     static constexpr uint16_t kNothingSent = 0xFFFF;
     uint16_t sent_brightness_ = kNothingSent;
+    ChangeStamp sent_seen_ = 0;
     uint8_t sensor_data[128] = {};   // engine thread
     uint16_t vmf_dest = 0;           // 0: no multi-function card found (engine thread)
     uint8_t vmf_group = 0;           // 1..8 (engine thread)

@@ -24,9 +24,10 @@ void takeRange(unsigned address, unsigned length) REQUIRES(ManageLock::manage_mu
 // What a pass applied and only that: each byte where its look `seen` differs from `before`, the
 // base as the pass began (both kSize bytes). A byte changed since by setWord is kept otherwise.
 void takeApplied(const unsigned char* seen, const unsigned char* before) REQUIRES(ManageLock::manage_mutex);
-// A word its writer has put on the hardware itself (the FPGA engine's brightness level): the
-// RAM and the base take it together, so the manager does not hand it back as a change.
-void setWord(unsigned address, uint16_t value) REQUIRES(ManageLock::manage_mutex);
+// A word its writer has put on the hardware itself (the FPGA engine's brightness level), decided
+// from the RAM as of `since`: the RAM and the base take it together, so the manager does not
+// hand it back as a change, only while the RAM word is unchanged since. True when taken.
+bool setWord(unsigned address, uint16_t value, ChangeStamp& since) REQUIRES(ManageLock::manage_mutex);
 // A word the hardware holds after its writer's switch (the FPGA engine's screen state): the base
 // takes it. A switch decided from a look at the RAM word (`decidedAt`, the stamp of that look)
 // is written back only while the word is unchanged since, so a word a writer put there after

@@ -3,6 +3,7 @@
 // the audio route, the EDID EEPROMs and the SDI receiver reset.
 #include <algorithm>
 #include <cmath>
+#include <thread>
 
 #include "app/engine_links.h"
 #include "core/utils.h"
@@ -162,7 +163,10 @@ TEST_F(VideoTest, AudioRouteFollowsTheAudioWindowAndAFailedWriteIsRetried) {
     audio->onRouteWrite([&](int) {
         if (raised) return;
         raised = true;
-        ram->setRamU16(vlxram::windowField(1, vlxram::kWinSource), 2);
+        std::thread([&] {  // a PC's link thread, which the chip's bus does not hold up
+            ManageMutexLocker lock;
+            ram->setRamU16(vlxram::windowField(1, vlxram::kWinSource), 2);
+        }).join();
         src->volume_flag = 1;
     });
     ram->setRamU16(vlxram::windowField(1, vlxram::kWinSource), 4);
@@ -215,10 +219,13 @@ TEST_F(VideoTest, EdidRequestRaisedWhileTheEepromIsWrittenIsServedNext) {
     board().followRealTime(true);
     passes(1);
     auto e = eeprom(2);  // HDMI1
-    auto request = [&](int w, int h, int r) {  // as the dispatcher raises it
-        ram->setRamU16(vlxram::kEdidPara + 12, uint16_t(w));
-        ram->setRamU16(vlxram::kEdidPara + 14, uint16_t(h));
-        ram->setRamU16(vlxram::kEdidPara + 16, uint16_t(r));
+    auto request = [&](int w, int h, int r) {  // as the dispatcher raises it, on its own thread
+        std::thread([&] {
+            ManageMutexLocker lock;
+            ram->setRamU16(vlxram::kEdidPara + 12, uint16_t(w));
+            ram->setRamU16(vlxram::kEdidPara + 14, uint16_t(h));
+            ram->setRamU16(vlxram::kEdidPara + 16, uint16_t(r));
+        }).join();
         src->edid_write_flag[2] = 0;
         src->set_edid_flag[2] = 1;
     };
