@@ -170,6 +170,7 @@ bool SyncUpdate::saveRequestedMode(int waitMs) {
     // holds (unless this thread holds it already: a change announced inside a hold).
     uint16_t n = 0;
     uint32_t requests = 0;
+    ChangeStamp asked = 0;  // the request word as read
     unsigned char mode[kModeLength];
     {
         ManageMutexWithin lock(waitMs);
@@ -178,7 +179,9 @@ bool SyncUpdate::saveRequestedMode(int waitMs) {
                                        " ms: a user-mode save it asks for is not looked at");
             return false;
         }
-        n = p->ramU16(kModeSaveRequest);
+        unsigned char word[2] = {0, 0};
+        asked = p->copyRam(kModeSaveRequest, 2, word);
+        n = VlxRamPara::getU16(word, 0);
         requests = p->mode_save_requests;
         // A word that is in the shadow and no new request since the last one served: a
         // request the parameter file brought back at start-up, or one already served.
@@ -207,7 +210,8 @@ bool SyncUpdate::saveRequestedMode(int waitMs) {
     if (saved) p->setRamU16(kCurrentMode, n);
     // Only the request served is cleared: one written during the save stays for the next
     // notification, even when it names the same slot again.
-    if (p->ramU16(kModeSaveRequest) == n && p->mode_save_requests == requests) p->setRamU16(kModeSaveRequest, 0);
+    const unsigned char none[2] = {0, 0};
+    p->casRam(kModeSaveRequest, none, 2, asked);
     return saved;
 }
 
@@ -217,6 +221,8 @@ void SyncUpdate::userModeBookkeeping(bool atStop) {
     const uint32_t asked = mode_file_requests::count();
     bool all = true;
     for (int slot = 0; slot < kModeSlots; ++slot) {
+        // a first look at the marker only spares the deadline the slots with nothing to do;
+        // keepSlotFiles decides again from its own copy
         unsigned char s[2] = {0, 0};
         p->readSlot(slot, 0, 2, s);
         const bool empty = s[0] == kModeEmpty || s[1] == kModeEmpty;
@@ -226,12 +232,7 @@ void SyncUpdate::userModeBookkeeping(bool atStop) {
             all = false;
             continue;
         }
-        if (empty) {
-            // (the save request word is the save's alone to clear: one made meanwhile stays)
-            VlxRamPara::mode_file_deal(slot, 1);
-        } else if (VlxRamPara::mode_file_write(slot, 2) != 1) {
-            continue;  // (logged) not kept
-        }
+        if (!VlxRamPara::keepSlotFiles(slot)) continue;  // (logged) not kept
         g_slotKept[slot] = asked + 1;
     }
     if (all) g_filesKept = asked;
@@ -258,10 +259,13 @@ void SyncUpdate::saveRamIfChanged() {
         if (ManageLock::update_flag != 0) return;
         p->copyRam(0, kRamSize, snapshot);
     }
-    if (!RamFileWriter::owed() && !p->shadowDiffers(kSavedStart, kSavedLength, snapshot + kSavedStart)) return;
+    ChangeStamp shadowSeen = 0;
+    const bool changed = p->shadowDiffers(kSavedStart, kSavedLength, snapshot + kSavedStart, &shadowSeen);
+    if (!RamFileWriter::owed() && !changed) return;
     // The file is written on the writer's thread: the next touch does not wait for its
     // fsync. The shadow follows at once (the screens find changes against it); a failed
     // write leaves the RAM owed to the file, and the next notification saves again.
     RamFileWriter::save(snapshot);
-    p->setShadow(snapshot);
+    // (a reset to the factory image that set the shadow meanwhile is newer than this copy)
+    p->casShadow(snapshot, shadowSeen);
 }

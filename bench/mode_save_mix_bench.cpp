@@ -7,6 +7,10 @@
 // The floor is the same N saves with no PC writing: a save's time from its request to the
 // request word read back as 0, against the floor's.
 //   mode_save_mix_bench [saves=100] [runs=3] [pause after each PC write, us=0] [controller]
+// Delete then save: one PC deletes mode 4 (marker FF FF, register 11 bit 2), a second saves a new
+// mode into its slot 0-10 ms after the delete is answered (marker AA AA, register 11 bit 2), N
+// rounds; a round whose saved mode is not in the slot and its file within 5 s is lost.
+//   mode_save_mix_bench delete-save [rounds=1000] [controller]
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -161,9 +165,82 @@ Run runOnce(const char* program, int saves, bool writers, int paceUs, int offset
     return r;
 }
 
+struct DeleteSave {
+    int rounds = 0, lost = 0, refused = 0;
+    std::vector<double> ms;  // the save's answer to the mode in its file
+};
+
+DeleteSave deleteThenSave(const char* program, int rounds, int offset) {
+    DeleteSave r;
+    benchctl::Controller ctl;
+    if (!ctl.start(program, "delsave", offset) || ctl.waitForAnswer() < 0) std::exit(1);
+    const uint32_t slotAddress = uint32_t(kSlot + 1) << 12;
+    const std::string file = ctl.root() + "/data/modes/custom_mode" + std::to_string(kSlot + 1);
+    Pc checker(ctl.tcpPort());
+    Bytes start;
+    if (!checker.read(vlxram::kModeStart, uint16_t(vlxram::kModeLength), &start)) std::exit(1);
+    std::atomic<int> deleted{-1}, saved{-1}, next{0}, refused{0};
+    std::thread deleter([&] {
+        Pc pc(ctl.tcpPort());
+        for (int n = 0; n < rounds; ++n) {
+            while (next < n) std::this_thread::yield();
+            if (!pc.write(slotAddress, {vlxram::kModeEmpty, vlxram::kModeEmpty}) || !pc.reg(ctl::kRegUpdate, 0x04, 0x04))
+                ++refused;
+            deleted = n;
+        }
+    });
+    std::vector<Clock::time_point> answered(static_cast<size_t>(rounds));
+    std::thread saver([&] {
+        Pc pc(ctl.tcpPort());
+        for (int n = 0; n < rounds; ++n) {
+            while (deleted < n) std::this_thread::yield();
+            std::this_thread::sleep_for(std::chrono::microseconds(n % 11 * 1000));
+            Bytes slot = {vlxram::kModeSaved, vlxram::kModeSaved};
+            const Bytes m = pattern(start, uint16_t(0x100 + n), false);
+            slot.insert(slot.end(), m.begin(), m.end());
+            if (!pc.write(slotAddress, slot) || !pc.reg(ctl::kRegUpdate, 0x04, 0x04)) ++refused;
+            answered[size_t(n)] = Clock::now();
+            saved = n;
+        }
+    });
+    for (int n = 0; n < rounds; ++n) {
+        while (saved < n) std::this_thread::sleep_for(std::chrono::microseconds(200));
+        const uint16_t marker = uint16_t(0x100 + n);
+        const unsigned at = 0x3A4 - vlxram::kModeStart;  // a word only the marker sets
+        bool kept = false;
+        while (!kept && msSince(answered[size_t(n)]) < 5000) {
+            Bytes head, word;
+            std::ifstream f(file, std::ios::binary);
+            const Bytes bytes((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+            kept = checker.read(slotAddress, 2, &head) && head[0] == vlxram::kModeSaved &&
+                   checker.read(slotAddress + 2 + at, 2, &word) && VlxRamPara::getU16(word.data(), 0) == marker &&
+                   bytes.size() == vlxram::kModeFileSize && VlxRamPara::getU16(bytes.data() + 2, at) == marker;
+            if (!kept) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+        if (kept) r.ms.push_back(msSince(answered[size_t(n)]));
+        else ++r.lost;
+        ++r.rounds;
+        next = n + 1;
+    }
+    deleter.join();
+    saver.join();
+    r.refused = refused;
+    ctl.stop();
+    return r;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc > 1 && std::string(argv[1]) == "delete-save") {
+        const int rounds = argc > 2 ? std::atoi(argv[2]) : 1000;
+        const char* program = argc > 3 ? argv[3] : VLX_CONTROLLER;
+        const DeleteSave r = deleteThenSave(program, rounds, benchenv::portOffset(37000 + int(getpid() % 500) * 20));
+        std::printf("| rounds | refused | saves lost | kept: p50 ms | p90 ms | max ms |\n|---|---|---|---|---|---|\n");
+        std::printf("| %d | %d | %d of %d | %.1f | %.1f | %.1f |\n", r.rounds, r.refused, r.lost, r.rounds,
+                    percentile(r.ms, 0.5), percentile(r.ms, 0.9), percentile(r.ms, 1.0));
+        return r.lost == 0 ? 0 : 1;
+    }
     const int saves = argc > 1 ? std::atoi(argv[1]) : 100;
     const int runs = argc > 2 ? std::atoi(argv[2]) : 3;
     const int paceUs = argc > 3 ? std::atoi(argv[3]) : 0;  // each PC's pause after a write, 0: none

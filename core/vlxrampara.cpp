@@ -137,10 +137,8 @@ const std::array<unsigned char, kRamFileSize> default_para_ramlist = buildDefaul
 // ---------------------------------------------------------------- object and loading
 
 VlxRamPara::VlxRamPara() : QObject(nullptr) {
-    // Everything the loaders do not fill reads as zero, never as heap garbage.
-    std::memset(ram_para_, 0, sizeof ram_para_);
-    std::memset(ram_para_shadow_, 0, sizeof ram_para_shadow_);
-    std::memset(mode_para_, 0, sizeof mode_para_);
+    // Everything the loaders do not fill reads as zero, never as heap garbage (the stamped
+    // bytes start zeroed).
     std::memset(reg_para_, 0, sizeof reg_para_);
 }
 
@@ -253,34 +251,49 @@ uint8_t VlxRamPara::updateRegister(unsigned reg, uint8_t mask, uint8_t value) {
     return reg_para_[reg];
 }
 
-uint8_t VlxRamPara::ramByte(unsigned address) const { return address < kRamSize ? ram_para_[address] : 0; }
-
-void VlxRamPara::setRamByte(unsigned address, uint8_t v) {
-    if (address < kRamSize) ram_para_[address] = v;
+uint8_t VlxRamPara::ramByte(unsigned address) const {
+    uint8_t b = 0;
+    ram_.copyOut(address, 1, &b);
+    return b;
 }
 
-uint16_t VlxRamPara::ramU16(unsigned address) const { return insideRam(address, 2) ? getU16(ram_para_, address) : 0; }
+void VlxRamPara::setRamByte(unsigned address, uint8_t v) { writeRam(address, &v, 1); }
+
+uint16_t VlxRamPara::ramU16(unsigned address) const {
+    unsigned char b[2] = {0, 0};
+    ram_.copyOut(address, 2, b);
+    return getU16(b, 0);
+}
 
 void VlxRamPara::setRamU16(unsigned address, uint16_t v) {
-    if (insideRam(address, 2)) setU16(ram_para_, address, v);
+    unsigned char b[2];
+    setU16(b, 0, v);
+    writeRam(address, b, 2);
 }
 
-void VlxRamPara::copyRam(unsigned address, unsigned length, unsigned char* out) const {
-    if (!insideRam(address, length) || length == 0) return;
+// The stamps are written under vlx_mutex by every writer (the input timings' too), so they are
+// read under it.
+ChangeStamp VlxRamPara::copyRam(unsigned address, unsigned length, unsigned char* out) const {
     plat::Locker<plat::Mutex> timings(vlx_mutex);
-    std::memcpy(out, ram_para_ + address, length);
+    if (length) ram_.copyOut(address, length, out);
+    return ram_.stamp();
 }
 
 void VlxRamPara::writeRam(unsigned address, const unsigned char* in, unsigned length) {
     if (!insideRam(address, length) || length == 0) return;
     plat::Locker<plat::Mutex> timings(vlx_mutex);  // the input timings' readers hold it
-    std::memcpy(ram_para_ + address, in, length);
+    ram_.copyIn(address, in, length);
 }
 
-void VlxRamPara::copyShadow(unsigned address, unsigned length, unsigned char* out) const {
-    if (!insideRam(address, length) || length == 0) return;
+bool VlxRamPara::casRam(unsigned address, const unsigned char* in, unsigned length, ChangeStamp& since) {
+    plat::Locker<plat::Mutex> timings(vlx_mutex);
+    return ram_.compareAndSet(address, in, length, since);
+}
+
+ChangeStamp VlxRamPara::copyShadow(unsigned address, unsigned length, unsigned char* out) const {
     plat::Locker<plat::Mutex> lock(vlx_mutex);
-    std::memcpy(out, ram_para_shadow_ + address, length);
+    if (length) shadow_.copyOut(address, length, out);
+    return shadow_.stamp();
 }
 
 uint16_t VlxRamPara::shadowU16(unsigned address) const {
@@ -289,20 +302,27 @@ uint16_t VlxRamPara::shadowU16(unsigned address) const {
     return getU16(b, 0);
 }
 
-bool VlxRamPara::shadowDiffers(unsigned address, unsigned length, const unsigned char* bytes) const {
-    if (!insideRam(address, length) || length == 0) return false;
+bool VlxRamPara::shadowDiffers(unsigned address, unsigned length, const unsigned char* bytes, ChangeStamp* seen) const {
     plat::Locker<plat::Mutex> lock(vlx_mutex);
-    return std::memcmp(ram_para_shadow_ + address, bytes, length) != 0;
+    if (seen) *seen = shadow_.stamp();
+    return shadow_.differs(address, length, bytes);
 }
 
 void VlxRamPara::setShadow(const unsigned char* ram) {
     plat::Locker<plat::Mutex> lock(vlx_mutex);
-    std::memcpy(ram_para_shadow_, ram, kRamSize);
+    shadow_.copyIn(0, ram, kRamSize);
+}
+
+bool VlxRamPara::casShadow(const unsigned char* ram, ChangeStamp& since) {
+    plat::Locker<plat::Mutex> lock(vlx_mutex);
+    return shadow_.compareAndSet(0, ram, kRamSize, since);
 }
 
 void VlxRamPara::shadowTakesRam() {
+    unsigned char ram[kRamSize];
     plat::Locker<plat::Mutex> lock(vlx_mutex);
-    std::memcpy(ram_para_shadow_, ram_para_, kRamSize);
+    ram_.copyOut(0, kRamSize, ram);
+    shadow_.copyIn(0, ram, kRamSize);
 }
 
 // The input timings are vlx_mutex's bytes inside an array that manage_mutex guards: the
@@ -310,26 +330,27 @@ void VlxRamPara::shadowTakesRam() {
 void VlxRamPara::copyInputTiming(int input, unsigned char* out) const NO_THREAD_SAFETY_ANALYSIS {
     if (input < 0 || input >= kInputs) return;
     plat::Locker<plat::Mutex> timings(vlx_mutex);
-    std::memcpy(out, ram_para_ + kInputTiming + kInputTimingSize * unsigned(input), kInputTimingSize);
+    ram_.copyOut(kInputTiming + kInputTimingSize * unsigned(input), kInputTimingSize, out);
 }
 
 bool VlxRamPara::storeInputTiming(int input, const unsigned char* in) NO_THREAD_SAFETY_ANALYSIS {
     if (input < 0 || input >= kInputs) return false;
-    unsigned char* at = ram_para_ + kInputTiming + kInputTimingSize * unsigned(input);
+    const unsigned at = kInputTiming + kInputTimingSize * unsigned(input);
     plat::Locker<plat::Mutex> timings(vlx_mutex);
-    if (std::memcmp(at, in, kInputTimingSize) == 0) return false;
-    std::memcpy(at, in, kInputTimingSize);
+    if (!ram_.differs(at, kInputTimingSize, in)) return false;
+    ram_.copyIn(at, in, kInputTimingSize);
     return true;
 }
 
-void VlxRamPara::snapshot(unsigned address, unsigned length, unsigned char* out) const {
+ChangeStamp VlxRamPara::snapshot(unsigned address, unsigned length, unsigned char* out) const {
     ManageMutexUnlessHeld lock;
-    copyRam(address, length, out);
+    return copyRam(address, length, out);
 }
 
-uint16_t VlxRamPara::snapshotU16(unsigned address) const {
+uint16_t VlxRamPara::snapshotU16(unsigned address, ChangeStamp* seen) const {
     unsigned char b[2] = {0, 0};
-    snapshot(address, 2, b);
+    const ChangeStamp stamp = snapshot(address, 2, b);
+    if (seen) *seen = stamp;
     return getU16(b, 0);
 }
 
@@ -374,29 +395,29 @@ bool insideSlot(int slot, unsigned offset, unsigned length) {
 }
 }  // namespace
 
-bool VlxRamPara::copySlot(int slot, unsigned offset, unsigned length, unsigned char* out) const {
-    if (!insideSlot(slot, offset, length)) return false;
-    if (length) std::memcpy(out, mode_para_[slot] + offset, length);
-    return true;
-}
-
 bool VlxRamPara::putSlot(int slot, unsigned offset, const unsigned char* in, unsigned length) {
     if (!insideSlot(slot, offset, length)) return false;
-    if (length) std::memcpy(mode_para_[slot] + offset, in, length);
-    ++mode_changes_[slot];
+    slots_[slot].copyIn(offset, in, length);
     return true;
 }
 
-uint32_t VlxRamPara::slotChanges(int slot) const { return validSlot(slot) ? mode_changes_[slot] : 0; }
-
-bool VlxRamPara::readSlot(int slot, unsigned offset, unsigned length, unsigned char* out) const {
+bool VlxRamPara::readSlot(int slot, unsigned offset, unsigned length, unsigned char* out, ChangeStamp* seen) const {
+    if (!insideSlot(slot, offset, length)) return false;
     plat::Locker<plat::Mutex> lock(mode_mutex);
-    return copySlot(slot, offset, length, out);
+    slots_[slot].copyOut(offset, length, out);
+    if (seen) *seen = slots_[slot].stamp();
+    return true;
 }
 
 bool VlxRamPara::writeSlot(int slot, unsigned offset, const unsigned char* in, unsigned length) {
     plat::Locker<plat::Mutex> lock(mode_mutex);
     return putSlot(slot, offset, in, length);
+}
+
+bool VlxRamPara::casSlot(int slot, unsigned offset, const unsigned char* in, unsigned length, ChangeStamp& since) {
+    if (!insideSlot(slot, offset, length)) return false;
+    plat::Locker<plat::Mutex> lock(mode_mutex);
+    return slots_[slot].compareAndSet(offset, in, length, since);
 }
 
 uint16_t VlxRamPara::slotWord(int slot, unsigned ramAddress) const {
@@ -429,17 +450,28 @@ void VlxRamPara::requestModeSave(int slot) {
 
 // ---------------------------------------------------------------- user-mode files
 
+namespace {
+constexpr unsigned kOsdInSlot = kRamFileMarkerSize + kOsdEnable - kModeStart;
+}  // namespace
+
 int VlxRamPara::mode_file_deal(int slot, int operation) {
     VlxRamPara* p = p_vlxrampara_config;
     if (!p || !validSlot(slot)) return 0;
-    const unsigned osdInCopy = kRamFileMarkerSize + kOsdEnable - kModeStart;
+    unsigned char osd[2] = {0, 0};
+    ChangeStamp seen = 0;
+    p->readSlot(slot, kOsdInSlot, 2, osd, &seen);
+    return dealFiles(slot, operation, getU16(osd, 0), seen);
+}
+
+int VlxRamPara::dealFiles(int slot, int operation, uint16_t osdWord, ChangeStamp since) {
+    VlxRamPara* p = p_vlxrampara_config;
     if (operation == 1) {
         runShell("rm  -rf  " + modeFileName(slot));
         plat::sleepUs(100);
-        if (p->slotWord(slot, kOsdEnable) == 1) {
+        if (osdWord == 1) {
             runShell("rm  -rf  " + menuCopyName(slot));
             const unsigned char off[2] = {0, 0};
-            p->writeSlot(slot, osdInCopy, off, sizeof off);
+            p->casSlot(slot, kOsdInSlot, off, sizeof off, since);
         }
         plat::sleepUs(100);
         runShell("sync");
@@ -456,13 +488,30 @@ int VlxRamPara::mode_file_deal(int slot, int operation) {
                                    std::to_string(kModeFileSize) + ": refused");
         read = false;
     }
+    // The rm and its sync ran outside any hold of the slot: a PC's write answered meanwhile (a
+    // new mode saved into it) is newer than the look this decided from, and stays.
     const unsigned char empty[2] = {kModeEmpty, kModeEmpty};
-    if (read) p->writeSlot(slot, 0, reinterpret_cast<const unsigned char*>(file.data()), kModeFileSize);
-    else p->writeSlot(slot, 0, empty, sizeof empty);
+    const bool landed = read ? p->casSlot(slot, 0, reinterpret_cast<const unsigned char*>(file.data()), kModeFileSize, since)
+                             : p->casSlot(slot, 0, empty, sizeof empty, since);
+    if (!landed) writeLogMsg(LOG_INFO, "user mode " + std::to_string(slot + 1) + " written meanwhile: kept as written");
     if (!read) return 0;
     runShell("sync");
     plat::sleepMs(100);
     return 1;
+}
+
+bool VlxRamPara::keepSlotFiles(int slot) {
+    VlxRamPara* p = p_vlxrampara_config;
+    unsigned char image[kModeSlotSize];
+    ChangeStamp seen = 0;
+    if (!p || !p->readSlot(slot, 0, kModeSlotSize, image, &seen)) return true;
+    if (image[0] == kModeEmpty || image[1] == kModeEmpty) {
+        // (the save request word is the save's alone to clear: one made meanwhile stays)
+        dealFiles(slot, 1, getU16(image, kOsdInSlot), seen);
+    } else if (image[0] == kModeSaved || image[1] == kModeSaved) {
+        return storeImage(slot, image, seen, false) == 1;
+    }
+    return true;
 }
 
 int VlxRamPara::mode_file_write(int slot, int operation) {
@@ -480,15 +529,16 @@ int VlxRamPara::mode_file_write(int slot, int operation) {
 int VlxRamPara::storeSlot(int slot, const unsigned char* mode, bool menuCopy) {
     VlxRamPara* p = p_vlxrampara_config;
     if (!p || !validSlot(slot)) return 0;
-    // The slot changes only once its file holds the new image.
     unsigned char image[kModeSlotSize];
-    uint32_t changes = 0;
-    {
-        plat::Locker<plat::Mutex> lock(p->mode_mutex);
-        p->copySlot(slot, 0, kModeSlotSize, image);
-        changes = p->slotChanges(slot);
-    }
+    ChangeStamp seen = 0;
+    p->readSlot(slot, 0, kModeSlotSize, image, &seen);
     if (mode) std::memcpy(image + kRamFileMarkerSize, mode, kModeLength);
+    return storeImage(slot, image, seen, menuCopy);
+}
+
+int VlxRamPara::storeImage(int slot, unsigned char* image, ChangeStamp since, bool menuCopy) {
+    VlxRamPara* p = p_vlxrampara_config;
+    // The slot changes only once its file holds the new image.
     image[0] = image[1] = kModeSaved;
     {
         plat::Locker<plat::Mutex> writers(dataFileWriters());
@@ -496,7 +546,7 @@ int VlxRamPara::storeSlot(int slot, const unsigned char* mode, bool menuCopy) {
             writeLogMsg(LOG_ERROR, modeFileName(slot) + " cannot be written");
             return 0;
         }
-        if (menuCopy && getU16(image, kRamFileMarkerSize + kOsdEnable - kModeStart) == 1) {
+        if (menuCopy && getU16(image, kOsdInSlot) == 1) {
             // Menu copy beside the mode; a half-received menu file is never copied
             // because the file transfer stores it whole, under the same writers' lock.
             std::string menu;
@@ -506,12 +556,9 @@ int VlxRamPara::storeSlot(int slot, const unsigned char* mode, bool menuCopy) {
             }
         }
     }
-    {
-        // A PC's slot write answered while the file was written is newer than this image:
-        // it stays, and reaches the file with its own hand-over (register 11 bit 2).
-        plat::Locker<plat::Mutex> lock(p->mode_mutex);
-        if (p->slotChanges(slot) == changes) p->putSlot(slot, 0, image, kModeSlotSize);
-    }
+    // A PC's slot write answered while the file was written is newer than this image: it
+    // stays, and reaches the file with its own hand-over (register 11 bit 2).
+    p->casSlot(slot, 0, image, kModeSlotSize, since);
     // The replacement has synced the file and its folder; no pause on the GUI thread after it.
     runShell("sync");
     return 1;
@@ -733,19 +780,21 @@ void VlxRamPara::VlxSetImageSource(int n, char inputByte, char windowByte) {
     ManageLock::update_flag = 1;
 }
 
-bool VlxRamPara::VlxSetEDIDPara(int input, short width, short height, short rate, const unsigned char* over) {
+bool VlxRamPara::VlxSetEDIDPara(int input, short width, short height, short rate, const ChangeStamp* since) {
     VlxRamPara* p = p_vlxrampara_config;
     if (!p || !validInput(input)) return false;
     const unsigned a = kEdidPara + kEdidParaSize * unsigned(input);
     ManageMutexLocker lock;
-    if (over) {
-        unsigned char now[kEdidParaSize];
-        p->copyRam(a, kEdidParaSize, now);
-        if (std::memcmp(now, over, kEdidParaSize) != 0) return false;
+    unsigned char words[kEdidParaSize];
+    setU16(words, 0, uint16_t(width));
+    setU16(words, 2, uint16_t(height));
+    setU16(words, 4, uint16_t(rate));
+    if (since) {
+        ChangeStamp seen = *since;
+        if (!p->casRam(a, words, kEdidParaSize, seen)) return false;
+    } else {
+        p->writeRam(a, words, kEdidParaSize);
     }
-    p->setRamU16(a, uint16_t(width));
-    p->setRamU16(a + 2, uint16_t(height));
-    p->setRamU16(a + 4, uint16_t(rate));
     ManageLock::update_flag = 1;
     return true;
 }

@@ -16,6 +16,7 @@
 #include <mutex>
 
 #include "core/manage_lock.h"
+#include "core/stamped_bytes.h"
 #include "platform/annotated_mutex.h"
 
 // ---- RAM map (protocol addresses; u16 fields little-endian)
@@ -141,56 +142,74 @@ public:
     static VlxRamPara* p_vlxrampara_config;  // set by start-up before the other threads, read-only after
 
     // ---- data
-    // The arrays are private and no function hands out a pointer into one: the analysis
-    // follows a guarded array's name, not a pointer, so every way in is a function that copies
-    // in or out under the array's lock, or one that requires it (for a holder of that lock,
-    // inside its hold: ManageMutexLocker or plat::Locker is the scope, these the view).
+    // The RAM, the shadow and the slots are each one StampedBytes (core/stamped_bytes.h), private,
+    // and no function hands out a pointer into one: every way in copies in or out under the
+    // bytes' lock (or requires it: for a holder of that lock, inside its hold, ManageMutexLocker
+    // or plat::Locker is the scope, these the view). Every write is stamped. A write-back decided
+    // from a copy taken in an earlier hold goes through the compare-and-set (casRam, casShadow,
+    // casSlot) with the stamp that copy returned: it lands only over bytes unchanged since, so a
+    // newer write stays.
     //
     // RAM bytes: every writer holds ManageLock::manage_mutex (c331_manage::manage_mutex), and
-    // vlx_mutex as well while it copies bytes in; readers hold manage_mutex or copy through
-    // snapshot(). The input timings (0x100..0x123) are the exception: their receivers write
-    // and read them under vlx_mutex alone, through storeInputTiming() / copyInputTiming().
+    // vlx_mutex as well while it copies bytes in or reads the stamps; readers hold manage_mutex
+    // or copy through snapshot(). The input timings (0x100..0x123) are the exception: their
+    // receivers write and read them under vlx_mutex alone, through storeInputTiming() /
+    // copyInputTiming().
     mutable plat::Mutex vlx_mutex ACQUIRED_AFTER(ManageLock::manage_mutex){plat::Lock::VlxRam};
     uint8_t ramByte(unsigned address) const REQUIRES(ManageLock::manage_mutex);
     void setRamByte(unsigned address, uint8_t v) REQUIRES(ManageLock::manage_mutex);
     uint16_t ramU16(unsigned address) const REQUIRES(ManageLock::manage_mutex);
     void setRamU16(unsigned address, uint16_t v) REQUIRES(ManageLock::manage_mutex);
     // A copy of RAM bytes out, or in, for a holder of manage_mutex (under vlx_mutex too, the
-    // input timings' lock). A range past the RAM's end copies nothing.
-    void copyRam(unsigned address, unsigned length, unsigned char* out) const REQUIRES(ManageLock::manage_mutex);
+    // input timings' lock). A range past the RAM's end copies nothing. The copy out returns
+    // the stamp it saw.
+    ChangeStamp copyRam(unsigned address, unsigned length, unsigned char* out) const
+        REQUIRES(ManageLock::manage_mutex);
     void writeRam(unsigned address, const unsigned char* in, unsigned length) REQUIRES(ManageLock::manage_mutex);
+    // writeRam, only while [address, address + length) is unchanged since `since`. True when it
+    // landed (and `since` is then this write's stamp).
+    bool casRam(unsigned address, const unsigned char* in, unsigned length, ChangeStamp& since)
+        REQUIRES(ManageLock::manage_mutex);
     // One input's timing record (6 bytes at 0x100 + 6 * input), under vlx_mutex alone: the
     // receivers' threads and the screens, none of which holds manage_mutex for it. The store
     // returns whether the bytes changed.
     void copyInputTiming(int input, unsigned char* out) const EXCLUDES(vlx_mutex);
     bool storeInputTiming(int input, const unsigned char* in) EXCLUDES(vlx_mutex);
     // A copy that no writer tears: under manage_mutex (unless this thread holds it) and
-    // vlx_mutex. For readers outside a hold: screens, the input-source thread.
-    void snapshot(unsigned address, unsigned length, unsigned char* out) const EXCLUDES(vlx_mutex);
-    uint16_t snapshotU16(unsigned address) const;
+    // vlx_mutex. For readers outside a hold: screens, the input-source thread, the FPGA engine.
+    ChangeStamp snapshot(unsigned address, unsigned length, unsigned char* out) const EXCLUDES(vlx_mutex);
+    uint16_t snapshotU16(unsigned address, ChangeStamp* seen = nullptr) const;
 
     // The shadow, the RAM as last saved: the change notification's save and the screens (GUI
     // thread), start-up before them. Under vlx_mutex, each access one copy.
-    void copyShadow(unsigned address, unsigned length, unsigned char* out) const EXCLUDES(vlx_mutex);
+    ChangeStamp copyShadow(unsigned address, unsigned length, unsigned char* out) const EXCLUDES(vlx_mutex);
     uint16_t shadowU16(unsigned address) const EXCLUDES(vlx_mutex);
-    // True when `bytes` differ from the shadow's [address, address + length).
-    bool shadowDiffers(unsigned address, unsigned length, const unsigned char* bytes) const EXCLUDES(vlx_mutex);
-    // The shadow becomes `ram`, a copy of the whole RAM, or the RAM itself.
+    // True when `bytes` differ from the shadow's [address, address + length); *seen, when
+    // given, the shadow's stamp the comparison saw.
+    bool shadowDiffers(unsigned address, unsigned length, const unsigned char* bytes, ChangeStamp* seen = nullptr) const
+        EXCLUDES(vlx_mutex);
+    // The shadow becomes `ram`, a copy of the whole RAM, or the RAM itself; casShadow only while
+    // the shadow is unchanged since `since`.
     void setShadow(const unsigned char* ram) EXCLUDES(vlx_mutex);
+    bool casShadow(const unsigned char* ram, ChangeStamp& since) EXCLUDES(vlx_mutex);
     void shadowTakesRam() REQUIRES(ManageLock::manage_mutex) EXCLUDES(vlx_mutex);
 
     // The user-mode slots: a PC's slot writes and reads (link threads), the panel's save,
     // recall and bookkeeping (GUI thread). Under mode_mutex, a leaf lock held only for a
-    // copy: nothing else is taken and no file is touched while it is held.
+    // copy: nothing else is taken and no file is touched while it is held. One stamp per slot:
+    // a write anywhere in it is a change of the slot.
     mutable plat::Mutex mode_mutex{plat::Lock::ModeSlots};
     // Slot bytes [offset, offset + length) of slot 0..15 out or in; false when the range leaves
-    // the slot. A write counts as a change of the slot (slotChanges).
-    bool readSlot(int slot, unsigned offset, unsigned length, unsigned char* out) const EXCLUDES(mode_mutex);
+    // the slot. *seen, when given, the slot's stamp the copy saw.
+    bool readSlot(int slot, unsigned offset, unsigned length, unsigned char* out, ChangeStamp* seen = nullptr) const
+        EXCLUDES(mode_mutex);
     bool writeSlot(int slot, unsigned offset, const unsigned char* in, unsigned length) EXCLUDES(mode_mutex);
-    // The same for a holder of mode_mutex (a copy and its check in one hold).
-    bool copySlot(int slot, unsigned offset, unsigned length, unsigned char* out) const REQUIRES(mode_mutex);
+    // writeSlot, only while the slot is unchanged since `since`. True when it landed (and `since`
+    // is then this write's stamp).
+    bool casSlot(int slot, unsigned offset, const unsigned char* in, unsigned length, ChangeStamp& since)
+        EXCLUDES(mode_mutex);
+    // writeSlot for a holder of mode_mutex (a test's slow writer).
     bool putSlot(int slot, unsigned offset, const unsigned char* in, unsigned length) REQUIRES(mode_mutex);
-    uint32_t slotChanges(int slot) const REQUIRES(mode_mutex);
     // The slot's copy of a RAM word (0x380..0xFFF), 0 for another address.
     uint16_t slotWord(int slot, unsigned ramAddress) const;
     // Save requests written into RAM 0x364 (the panel's touch, a PC's RAM write), counted
@@ -235,7 +254,14 @@ public:
 
     // ---- user-mode files
     // operation 0 loads slot from its file, 1 deletes its files then loads (fails). 1 = loaded.
+    // The slot is written only while unchanged since the call began: a PC's write meanwhile is
+    // newer and stays.
     static int mode_file_deal(int slot, int operation);
+    // Register 11 bit 2's bookkeeping of one slot: from one copy of it, a slot marked empty has
+    // its files deleted (mode_file_deal 1), a slot marked saved its file written (storeSlot);
+    // the slot itself is written back only while unchanged since that copy. false: a saved
+    // slot's file not written (logged).
+    static bool keepSlotFiles(int slot);
     // operation 1 copies RAM 0x380..0xFFF into the slot first; 0 also copies the menu file.
     // 1 = written, 0 = bad slot or write failed.
     static int mode_file_write(int slot, int operation);
@@ -262,9 +288,9 @@ public:
     // The same for the live RAM, read under manage_mutex (unless this thread holds it).
     static int liveImageSource(unsigned char window, short* isCrop, char* cropIndex);
     static void VlxSetImageSource(int n, char input, char window);
-    // `over`, when given, is the input's 6 RAM bytes the caller decided from: the words are set
-    // only while the RAM still holds them (a writer's newer words stay). True when set.
-    static bool VlxSetEDIDPara(int input, short width, short height, short rate, const unsigned char* over = nullptr);
+    // `since`, when given, is the stamp of the copy of the input's 6 RAM bytes the caller decided
+    // from: the words are set only while unchanged since (a writer's newer words stay). True when set.
+    static bool VlxSetEDIDPara(int input, short width, short height, short rate, const ChangeStamp* since = nullptr);
     static int VlxUserModeSaved(int slot);
     static int VlxGetCurrentModeIndex();
     static int VlxLanguageChanged();
@@ -288,13 +314,22 @@ private:
     void loadFactoryImage() REQUIRES(ManageLock::manage_mutex);   // RAM 0x300..0xFFF
     // The parameter file from the factory image (its write, then "sync"): no lock held.
     bool recreateRamFile();
+    // storeSlot's file and slot write of `image` (a whole slot), decided from the slot as of `since`.
+    static int storeImage(int slot, unsigned char* image, ChangeStamp since, bool menuCopy);
+    // mode_file_deal, decided from the slot `osdWord` (its 0x84C word) was read from, as of `since`.
+    static int dealFiles(int slot, int operation, uint16_t osdWord, ChangeStamp since);
 
     void clearStatusArea() EXCLUDES(reg_file_mutex_);
 
-    unsigned char ram_para_[vlxram::kRamSize] GUARDED_BY(ManageLock::manage_mutex);
-    unsigned char ram_para_shadow_[vlxram::kRamSize] GUARDED_BY(vlx_mutex);
-    unsigned char mode_para_[vlxram::kModeSlots][vlxram::kModeSlotSize] GUARDED_BY(mode_mutex);
-    uint32_t mode_changes_[vlxram::kModeSlots] GUARDED_BY(mode_mutex) = {};  // one more per change of a slot
+    // The RAM: one stamp per u16 word, so a write-back of one word is not refused for its neighbour's.
+    using RamBytes = StampedBytes<vlxram::kRamSize, 2>;
+    // The shadow: taken and compared whole.
+    using ShadowBytes = StampedBytes<vlxram::kRamSize, vlxram::kRamSize>;
+    // A slot: one stamp for the slot.
+    using SlotBytes = StampedBytes<vlxram::kModeSlotSize, vlxram::kModeSlotSize>;
+    RamBytes ram_ GUARDED_BY(ManageLock::manage_mutex);
+    ShadowBytes shadow_ GUARDED_BY(vlx_mutex);
+    SlotBytes slots_[vlxram::kModeSlots] GUARDED_BY(mode_mutex);
     mutable plat::Mutex reg_file_mutex_{plat::Lock::RegFile};   // the register file's read-modify-writes and the PC's reads
     unsigned char reg_para_[vlxram::kRegisterFileSize] GUARDED_BY(reg_file_mutex_);
 };

@@ -43,7 +43,9 @@ int fpga_manage::Brightness_hand_dealwith(int arg) {
         uint16_t percent = 100;
         if (ram) {
             ManageMutexLocker lock;
-            percent = ram->ramU16(vlxram::kBrightness);
+            unsigned char word[2];
+            sent_seen_ = ram->copyRam(vlxram::kBrightness, 2, word);
+            percent = VlxRamPara::getU16(word, 0);
             sent_brightness_ = percent;
         }
         value = percentToValue(percent);
@@ -63,13 +65,16 @@ int fpga_manage::Brightness_hand_dealwith(int arg) {
             // or applied by the scaler's pass and not sent yet (its request is on its way
             // here), wins. Before the first send the RAM as loaded is what the screen shows.
             ManageMutexLocker lock;
-            const uint16_t now = ram->ramU16(vlxram::kBrightness);
-            if (sent_brightness_ == kNothingSent) sent_brightness_ = applied_ram::word(vlxram::kBrightness);
-            shown = now == sent_brightness_ && now != percent;
-            if (shown) {
-                applied_ram::setWord(vlxram::kBrightness, percent);
-                sent_brightness_ = percent;
+            unsigned char word[2];
+            const ChangeStamp seen = ram->copyRam(vlxram::kBrightness, 2, word);
+            const uint16_t now = VlxRamPara::getU16(word, 0);
+            if (sent_brightness_ == kNothingSent) {
+                sent_brightness_ = applied_ram::word(vlxram::kBrightness);
+                sent_seen_ = seen;
             }
+            shown = now == sent_brightness_ && now != percent &&
+                    applied_ram::setWord(vlxram::kBrightness, percent, sent_seen_);
+            if (shown) sent_brightness_ = percent;
         }
         if (shown) VlxRamPara::test_signal(1);
     }

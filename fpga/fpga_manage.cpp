@@ -442,7 +442,7 @@ int fpga_manage::write_to_register(uint8_t reg, uint8_t mask, uint8_t value, int
     return writeRegister(reg, mask, value, fpga, nullptr);
 }
 
-int fpga_manage::writeRegister(uint8_t reg, uint8_t mask, uint8_t value, int fpga, const uint16_t* screenFrom) {
+int fpga_manage::writeRegister(uint8_t reg, uint8_t mask, uint8_t value, int fpga, ChangeStamp* screenSeen) {
     if (fpga != 0 && fpga != 1) return 0;
     if (reg >= kMirrorSize || (reg > FPGA_VREG_LAST && reg <= FPGA_UNUSED_LAST)) return 0;
     if (reg >= FPGA_VREG_FIRST) {
@@ -472,12 +472,11 @@ int fpga_manage::writeRegister(uint8_t reg, uint8_t mask, uint8_t value, int fpg
         if (mask == SCREEN_BLACK && g_set_led_para == 0 && VlxRamPara::p_vlxrampara_config) {
             {
                 // The FPGAs hold it already: the scaler manager's base follows, or it would hand
-                // it back. The RAM follows only over the word this switch was decided from (the
-                // base's, for a switch no look at the RAM decided): a PC's word written since is
-                // newer, and stays for its own apply.
+                // it back. A switch decided from a look at the RAM is written back only over the
+                // word unchanged since that look (a PC's word written since is newer, and stays
+                // for its own apply); any other switch is newer than what the RAM holds.
                 ManageMutexLocker lock;
-                const uint16_t from = screenFrom ? *screenFrom : applied_ram::word(vlxram::kScreenState);
-                applied_ram::hardwareHolds(vlxram::kScreenState, black ? 1 : 0, from);
+                applied_ram::hardwareHolds(vlxram::kScreenState, black ? 1 : 0, screenSeen);
             }
             VlxRamPara::test_signal(1);
         }

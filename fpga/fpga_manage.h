@@ -16,6 +16,7 @@
 #include <thread>
 #include <vector>
 
+#include "core/stamped_bytes.h"
 #include "fpga/fpga_drv.h"
 #include "fpga/fpga_regs.h"
 #include "fpga/rcv_recovery.h"
@@ -423,10 +424,12 @@ public:
     uint8_t on_pending[4] GUARDED_BY(g_schedule_mutex) = {}, off_pending[4] GUARDED_BY(g_schedule_mutex) = {};
     TimeRealType current_time{};     // engine thread
     // The percentage at RAM 0x880 that matches the level this engine sent last (kNothingSent
-    // before the first send): the brightness write-back stores a level only over it. Under
+    // before the first send), and the RAM's stamp as it read or wrote it: the brightness
+    // write-back stores a level only over that word unchanged since. Under
     // c331_manage::manage_mutex.
     static constexpr uint16_t kNothingSent = 0xFFFF;
     uint16_t sent_brightness_ = kNothingSent;
+    ChangeStamp sent_seen_ = 0;
     uint8_t sensor_data[128] = {};   // engine thread
     uint16_t vmf_dest = 0;           // 0: no multi-function card found (engine thread)
     uint8_t vmf_group = 0;           // 1..8 (engine thread)
@@ -472,8 +475,8 @@ private:
 
     bool stageUp(int i) const;
     // write_to_register; a black-bit write of the screen register that a look at RAM 0x844
-    // decided passes that look (`screenFrom`), else null.
-    int writeRegister(uint8_t reg, uint8_t mask, uint8_t value, int fpga, const uint16_t* screenFrom);
+    // decided passes the stamp of that look (`screenSeen`, moved on by its own write-back), else null.
+    int writeRegister(uint8_t reg, uint8_t mask, uint8_t value, int fpga, ChangeStamp* screenSeen);
     static bool takeRequest(std::atomic<uint8_t>& request, plat::QtMutex& mutex) EXCLUDES(mutex);
     static void putBackRequest(std::atomic<uint8_t>& request, plat::QtMutex& mutex) EXCLUDES(mutex);
     int transfer(int fpga, const uint8_t* command, const uint8_t* tx, uint8_t* rx, unsigned len);

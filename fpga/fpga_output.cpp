@@ -246,9 +246,10 @@ int fpga_manage::set_fpga_lcd() {
 int fpga_manage::set_output_status() {
     if (!get_fpga_status()) return 0;
     // The switch is decided from this look; a PC may write the word again before its write-back.
+    ChangeStamp seen = 0;
     const uint16_t state =
-        VlxRamPara::p_vlxrampara_config ? VlxRamPara::p_vlxrampara_config->snapshotU16(vlxram::kScreenState) : 0;
-    for (int i = 0; i < 2; ++i) writeRegister(FPGA_REG_SCREEN, SCREEN_BLACK, state == 0 ? 0 : SCREEN_BLACK, i, &state);
+        VlxRamPara::p_vlxrampara_config ? VlxRamPara::p_vlxrampara_config->snapshotU16(vlxram::kScreenState, &seen) : 0;
+    for (int i = 0; i < 2; ++i) writeRegister(FPGA_REG_SCREEN, SCREEN_BLACK, state == 0 ? 0 : SCREEN_BLACK, i, &seen);
     return 1;
 }
 

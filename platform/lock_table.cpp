@@ -100,12 +100,12 @@ const std::vector<Row>& rows() {
          {{W::FlashWait, "one scaler flash sequence"}, {W::Sleep, "one scaler flash sequence"}},
          {{L::PrintSink}, {L::RegFile, "the font bits"}, {L::C331Bank}, {L::Spi}}},
         {L::VlxRam, "`VlxRamPara::vlx_mutex`", "",
-         "the input timings (0x100..0x123, `copyInputTiming`/`storeInputTiming`), every copy of RAM bytes and "
-         "the shadow (`GUARDED_BY`)",
+         "the input timings (0x100..0x123, `copyInputTiming`/`storeInputTiming`), every copy of RAM bytes, the "
+         "RAM's write stamps (`casRam`) and the shadow (`GUARDED_BY`)",
          {},
          {}},
         {L::ModeSlots, "`VlxRamPara::mode_mutex`", "",
-         "the user-mode slots and their change counts (`GUARDED_BY`), for a copy only",
+         "the user-mode slots and their write stamps (`GUARDED_BY`), for a copy or a compare-and-set only",
          {},
          {}},
         {L::RegFile, "`VlxRamPara::reg_file_mutex_`", "",

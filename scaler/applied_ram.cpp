@@ -33,14 +33,23 @@ void takeApplied(const unsigned char* seen, const unsigned char* before) {
         if (seen[i] != before[i]) base[i] = seen[i];
 }
 
-void setWord(unsigned address, uint16_t value) {
-    if (VlxRamPara* ram = VlxRamPara::p_vlxrampara_config) ram->setRamU16(address, value);
+bool setWord(unsigned address, uint16_t value, ChangeStamp& since) {
+    unsigned char word[2];
+    VlxRamPara::setU16(word, 0, value);
+    VlxRamPara* ram = VlxRamPara::p_vlxrampara_config;
+    if (ram && !ram->casRam(address, word, 2, since)) return false;
     VlxRamPara::setU16(base, address, value);
+    return true;
 }
 
-void hardwareHolds(unsigned address, uint16_t value, uint16_t decidedFrom) {
-    VlxRamPara* ram = VlxRamPara::p_vlxrampara_config;
-    if (ram && ram->ramU16(address) == decidedFrom) ram->setRamU16(address, value);
+void hardwareHolds(unsigned address, uint16_t value, ChangeStamp* decidedAt) {
+    if (VlxRamPara* ram = VlxRamPara::p_vlxrampara_config; ram && decidedAt) {
+        unsigned char word[2];
+        VlxRamPara::setU16(word, 0, value);
+        ram->casRam(address, word, 2, *decidedAt);
+    } else if (ram) {
+        ram->setRamU16(address, value);
+    }
     VlxRamPara::setU16(base, address, value);
 }
 

@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "core/manage_lock.h"
+#include "core/stamped_bytes.h"
 
 namespace applied_ram {
 
@@ -23,12 +24,15 @@ void takeRange(unsigned address, unsigned length) REQUIRES(ManageLock::manage_mu
 // What a pass applied and only that: each byte where its look `seen` differs from `before`, the
 // base as the pass began (both kSize bytes). A byte changed since by setWord is kept otherwise.
 void takeApplied(const unsigned char* seen, const unsigned char* before) REQUIRES(ManageLock::manage_mutex);
-// A word its writer has put on the hardware itself (the FPGA engine's brightness level): the
-// RAM and the base take it together, so the manager does not hand it back as a change.
-void setWord(unsigned address, uint16_t value) REQUIRES(ManageLock::manage_mutex);
-// A word the hardware holds after its writer's own switch, decided from `decidedFrom` (the FPGA
-// engine's screen state): the base takes it, and the RAM only while it still holds
-// `decidedFrom`, so a word a writer put there since (newer, not applied yet) is not undone.
-void hardwareHolds(unsigned address, uint16_t value, uint16_t decidedFrom) REQUIRES(ManageLock::manage_mutex);
+// A word its writer has put on the hardware itself (the FPGA engine's brightness level), decided
+// from the RAM as of `since`: the RAM and the base take it together, so the manager does not
+// hand it back as a change, only while the RAM word is unchanged since. True when taken.
+bool setWord(unsigned address, uint16_t value, ChangeStamp& since) REQUIRES(ManageLock::manage_mutex);
+// A word the hardware holds after its writer's switch (the FPGA engine's screen state): the base
+// takes it. A switch decided from a look at the RAM word (`decidedAt`, the stamp of that look)
+// is written back only while the word is unchanged since, so a word a writer put there after
+// the look (newer, not applied yet) is not undone; a switch no look decided (a PC's register
+// write, a timed switch) is newer than any word written before it, and the RAM takes it.
+void hardwareHolds(unsigned address, uint16_t value, ChangeStamp* decidedAt) REQUIRES(ManageLock::manage_mutex);
 
 }  // namespace applied_ram

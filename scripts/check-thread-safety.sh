@@ -89,8 +89,8 @@ void touchAll(fpga_manage& e) {
 #ifndef DROP_MODE
         plat::Locker<plat::Mutex> lock(p->mode_mutex);
 #endif
-        unsigned char out[8];
-        p->copySlot(3, 16, sizeof out, out);
+        static const unsigned char in[8] = {};
+        p->putSlot(3, 16, in, sizeof in);
     }
     {
         ManageMutexLocker held;  // held here, not on the thread below
@@ -129,7 +129,7 @@ fi
 failed=0
 for case in SCHEDULE:on_hour SCHEDULE:bri_current_level PORT:own_answer IMAGE:MCU_RAM_PARA_func \
             SETTINGS:g_str_ip MANAGE:g_manageGuarded \
-            RAM:writeRam RAM:mode_save_requests MODE:copySlot THREAD:setRamByte BASE:word RECORDS:hdminfo; do
+            RAM:writeRam RAM:mode_save_requests MODE:putSlot THREAD:setRamByte BASE:word RECORDS:hdminfo; do
     lock="${case%%:*}" field="${case#*:}"
     if compile "-DDROP_$lock" >"$work/drop.log" 2>&1; then
         echo "FAIL: without the $lock lock, '$field' is written and the check passes"

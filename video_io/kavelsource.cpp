@@ -315,12 +315,13 @@ std::vector<uint8_t> kavelsource::read_edid_eeprom(int source, bool* ok, bool af
     return data;
 }
 
-bool kavelsource::wanted_edid(int source, std::vector<uint8_t>* out, std::string* error, unsigned char* words) {
+bool kavelsource::wanted_edid(int source, std::vector<uint8_t>* out, std::string* error, ChangeStamp* seen) {
     const EdidKind kind = edidKindOfSource(source);
     *out = defaultEdid(kind);
     VlxRamPara* ram = VlxRamPara::p_vlxrampara_config;
     if (!ram) return true;
-    ram->snapshot(vlxram::kEdidPara + vlxram::kEdidParaSize * unsigned(source), vlxram::kEdidParaSize, words);
+    unsigned char words[vlxram::kEdidParaSize] = {};
+    *seen = ram->snapshot(vlxram::kEdidPara + vlxram::kEdidParaSize * unsigned(source), vlxram::kEdidParaSize, words);
     return Set_Custom_HDMI_EDID(*out, kind, VlxRamPara::getU16(words, 0), VlxRamPara::getU16(words, 2),
                                 VlxRamPara::getU16(words, 4), error);
 }
@@ -375,8 +376,8 @@ void kavelsource::edidCheck(int source) {
     if (valid && !edidCheckFull_) return edidKept(source);
     std::vector<uint8_t> edid;
     std::string error;
-    unsigned char words[vlxram::kEdidParaSize] = {};
-    if (!wanted_edid(source, &edid, &error, words)) {
+    ChangeStamp words = 0;
+    if (!wanted_edid(source, &edid, &error, &words)) {
         // A timing the input cannot offer (a size of 0, wider than 4095): a valid EDID stays.
         if (valid) {
             restore_edid_words(source, now, words);
@@ -388,12 +389,12 @@ void kavelsource::edidCheck(int source) {
     edidChecked_[source] = write_edid(source, edid);
 }
 
-void kavelsource::restore_edid_words(int source, const std::vector<uint8_t>& eeprom, const unsigned char* refused) {
+void kavelsource::restore_edid_words(int source, const std::vector<uint8_t>& eeprom, ChangeStamp refused) {
     int w = 0, h = 0, r = 0;
     if (!edidPreferredTiming(eeprom.data(), eeprom.size(), &w, &h, &r)) return;
     // The RAM and the screens say what the input offers; words a PC wrote since the look are
     // newer, and bring their own request.
-    if (!VlxRamPara::VlxSetEDIDPara(source, short(w), short(h), short(r), refused)) return;
+    if (!VlxRamPara::VlxSetEDIDPara(source, short(w), short(h), short(r), &refused)) return;
     writeLogMsg(LOG_WARNING, "input chips: EDID words of " + sourceName(source) + " set back to " + std::to_string(w) +
                                  "x" + std::to_string(h) + "@" + std::to_string(r) + ", the timing its EEPROM offers");
 }
@@ -405,8 +406,8 @@ void kavelsource::about_set_edid_deal() {
         if (set_edid_flag[p].exchange(0) == 0) continue;
         std::vector<uint8_t> edid;
         std::string error;
-        unsigned char words[vlxram::kEdidParaSize] = {};
-        if (!wanted_edid(p, &edid, &error, words)) {
+        ChangeStamp words = 0;
+        if (!wanted_edid(p, &edid, &error, &words)) {
             writeLogMsg(LOG_ERROR, "input chips: EDID timing of " + sourceName(p) + " refused: " + error);
             bool ok = false;  // the EEPROM keeps the EDID it has
             const std::vector<uint8_t> now = read_edid_eeprom(p, &ok);

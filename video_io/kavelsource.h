@@ -35,6 +35,7 @@
 #include <thread>
 #include <vector>
 
+#include "core/stamped_bytes.h"
 #include "core/utils.h"
 #include "platform/annotated_mutex.h"
 #include "platform/gpio_word.h"
@@ -113,13 +114,13 @@ public:
 
     // Writes `edid` into input p's EEPROM when its content differs, and reads it back.
     bool write_edid(int source, const std::vector<uint8_t>& edid) REQUIRES(passMutex_);
-    // The EDID input p should offer: its kind's default patched with RAM 0x380 + 6p, whose 6
-    // bytes as read go to `words`.
-    bool wanted_edid(int source, std::vector<uint8_t>* out, std::string* error, unsigned char* words);
-    // A timing the input cannot offer (`refused`, its 6 RAM bytes as read): the RAM words
+    // The EDID input p should offer: its kind's default patched with RAM 0x380 + 6p, read with
+    // the RAM's stamp `seen`.
+    bool wanted_edid(int source, std::vector<uint8_t>* out, std::string* error, ChangeStamp* seen);
+    // A timing the input cannot offer (its 6 RAM bytes as read at `refused`): the RAM words
     // (0x380 + 6 x source) take the preferred timing of the EDID its EEPROM holds, unless a
-    // writer has put other words there since.
-    void restore_edid_words(int source, const std::vector<uint8_t>& eeprom, const unsigned char* refused);
+    // writer has written them since.
+    void restore_edid_words(int source, const std::vector<uint8_t>& eeprom, ChangeStamp refused);
     // `afterWrite`: the EEPROM may still be in its write cycle, so keep asking for a while.
     std::vector<uint8_t> read_edid_eeprom(int source, bool* ok, bool afterWrite = false) REQUIRES(passMutex_);
 

@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <thread>
 
 #include "app/syncupdate.h"
 #include "core/global.h"
@@ -66,7 +67,10 @@ TEST_F(StoreTest, ChangeLandingDuringSaveIsNotMarkedSaved) {
     simShell().addHandler("sync", [&](const std::vector<std::string>&, std::string&) {
         if (!injected) {
             injected = true;
-            p->setRamU16(kSharpness, 3);
+            std::thread([p] {  // a link thread's write, which no shell command holds up
+                ManageMutexLocker lock;
+                p->setRamU16(kSharpness, 3);
+            }).join();
         }
         return 0;
     });

@@ -242,7 +242,8 @@ TEST_F(FpgaTest, BrightnessRequestSendsThePercentageToBothFpgasAndKeepsItAsAManu
 // A PC rewrites the mode region whole, alternately with the screen black and shown, while the
 // engine serves screen switches: its write-back of the state the FPGAs hold lands only on the
 // word its switch was decided from, so the region is one of the PC's writes whole at every hold.
-// And a PC's word not yet applied stays when the schedule switches the screen meanwhile.
+// A switch no look decided (the schedule's) is newer than a PC's word not yet applied: the RAM
+// takes it, and the apply after it keeps the screen as switched.
 TEST_F(FpgaTest, ScreenStateWriteBackNeverLandsOnAPcsNewerWord) {
     fpga_manage* e = open();
     ASSERT_TRUE(bringUp());
@@ -275,10 +276,10 @@ TEST_F(FpgaTest, ScreenStateWriteBackNeverLandsOnAPcsNewerWord) {
         ManageMutexLocker lock;  // a PC's picture word, its apply still to come
         ram->setRamU16(vlxram::kScreenState, 0);
     }
-    e->SCREEN_fpgactrl_status(0);  // the schedule's off time
-    EXPECT_EQ(ram->snapshotU16(vlxram::kScreenState), 0);
+    e->SCREEN_fpgactrl_status(0);  // the schedule's off time, newer than the PC's word
+    EXPECT_EQ(ram->snapshotU16(vlxram::kScreenState), 1);
     e->output_onoff_request = 1;  // the apply, as the scaler's pass hands it over
     tick();
-    EXPECT_FALSE(chips->fpga[0]->black() || chips->fpga[1]->black());
+    EXPECT_TRUE(chips->fpga[0]->black() && chips->fpga[1]->black());
     EXPECT_EQ(guestErrors(), 0u);
 }

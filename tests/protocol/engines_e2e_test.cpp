@@ -192,6 +192,35 @@ TEST_F(EnginesLinkTest, FreshControllerReportsThePictureShownBeforeAnyRegisterZe
     EXPECT_EQ(runClient(tcp, "read-mem 0xA000001D 1").data, "01");
 }
 
+// The screen is shown (or black), applied; a PC writes the other screen state into RAM 0x844
+// without applying it, then switches the screen as it is with FPGA register 0 (mask 4). The
+// switch is the newer: the RAM follows it, and the next apply of an unrelated change
+// (contrast) leaves the FPGAs as switched. Both ways.
+TEST_F(EnginesLinkTest, RegisterZeroSwitchIsNewerThanAnUnappliedScreenWordAndOutlivesTheNextApply) {
+    for (const bool black : {false, true}) {
+        SCOPED_TRACE(black ? "switched black" : "switched to the picture");
+        const std::string state = black ? "0100" : "0000", other = black ? "0000" : "0100";
+        ASSERT_EQ(runClient(tcp, "write-mem 0x844 " + state).status, kStatusOk);
+        ASSERT_EQ(runClient(tcp, "write-reg 11 0x02 0x02").status, kStatusOk);
+        ASSERT_TRUE(tickUntil([&] {
+            return c331_manage::update_flag == 0 && fpga[0]->black() == black && fpga[1]->black() == black;
+        }));
+        tick(5);
+
+        ASSERT_EQ(runClient(tcp, "write-mem 0x844 " + other).status, kStatusOk);  // not applied
+        ASSERT_EQ(runClient(tcp, std::string("write-reg 0 0x04 ") + (black ? "0x04" : "0") + " --dst 0xF000").status,
+                  kStatusOk);
+        EXPECT_EQ(runClient(tcp, "read-mem 0x844 2").data, state) << "the RAM follows the switch";
+        ASSERT_EQ(runClient(tcp, std::string("write-mem 0x882 ") + (black ? "2800" : "3c00")).status, kStatusOk);
+        ASSERT_EQ(runClient(tcp, "write-reg 11 0x02 0x02").status, kStatusOk);
+        ASSERT_TRUE(tickUntil([&] { return c331_manage::update_flag == 0; }));
+        tick(10);  // the engine's passes after the apply
+        EXPECT_EQ(fpga[0]->black(), black);
+        EXPECT_EQ(fpga[1]->black(), black);
+        EXPECT_EQ(runClient(tcp, "read-mem 0xA000001D 1").data, black ? "00" : "01");
+    }
+}
+
 }  // namespace
 
 namespace {

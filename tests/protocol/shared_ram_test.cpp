@@ -293,6 +293,59 @@ TEST_F(SharedRamTest, PcSlotWritesBesidePanelSavesAndRecallsAreNeitherUndoneNorM
     EXPECT_EQ(store->snapshotU16(kMarkers[3]), 0x6666);
 }
 
+// Two PCs on slot 3 at once, round after round: one deletes the mode (marker FF FF, register 11
+// bit 2), the other saves a new one into the slot 0-10 ms after the delete is answered (marker
+// AA AA and the mode, register 11 bit 2) while the delete's bookkeeping runs. Every save is
+// answered "done", so every round ends with the saved mode in the slot and in its file.
+TEST_F(SharedRamTest, ModeSavedJustAfterItsDeleteIsKeptInTheSlotAndItsFile) {
+    constexpr uint32_t kSlot3 = 0x3000;
+    constexpr int kRounds = 100;
+    startPasses();
+    std::atomic<int> deleted{-1}, saved{-1}, next{0};
+    std::atomic<int> refused{0};
+    std::thread deleter([&] {
+        RawClient c(networkManage::p_networkManage->port());
+        for (int round = 0; round < kRounds; ++round) {
+            while (next < round) std::this_thread::yield();
+            if (ask(c, memWrite(kSlot3, {kModeEmpty, kModeEmpty})) != kStatusOk ||
+                ask(c, regWrite(kRegUpdate, 0x04, 0x04)) != kStatusOk)
+                ++refused;
+            deleted = round;
+        }
+    });
+    std::thread saver([&] {
+        RawClient c(networkManage::p_networkManage->port());
+        for (int round = 0; round < kRounds; ++round) {
+            while (deleted < round) std::this_thread::yield();
+            std::this_thread::sleep_for(std::chrono::microseconds(round % 11 * 1000));  // the PC's gap
+            std::vector<uint8_t> slot = {kModeSaved, kModeSaved};
+            const std::vector<uint8_t> m = mode(uint16_t(0x100 + round));
+            slot.insert(slot.end(), m.begin(), m.end());
+            if (ask(c, memWrite(kSlot3, slot)) != kStatusOk || ask(c, regWrite(kRegUpdate, 0x04, 0x04)) != kStatusOk)
+                ++refused;
+            saved = round;
+        }
+    });
+    int lost = 0;
+    for (int round = 0; round < kRounds; ++round) {
+        ASSERT_TRUE(waitFor([&] { return saved >= round; }));
+        const uint16_t marker = uint16_t(0x100 + round);
+        const bool kept = waitFor(
+            [&] {
+                unsigned char head[2] = {0, 0};
+                store->readSlot(2, 0, 2, head);
+                return head[0] == kModeSaved && store->slotWord(2, kMarkers[0]) == marker && fileMarker(2) == marker;
+            },
+            5);
+        if (!kept) ++lost;
+        next = round + 1;
+    }
+    deleter.join();
+    saver.join();
+    EXPECT_EQ(refused.load(), 0);
+    EXPECT_EQ(lost, 0) << "saves lost of " << kRounds;
+}
+
 // One PC asks for the receivers' dump (register 0xA3 = 10, on the scaler's pass) every few
 // milliseconds while another keeps applying EDID words no EDID can carry (input 0, size 0),
 // which the input-source thread sets back to its EEPROM's timing: the scaler's passes and

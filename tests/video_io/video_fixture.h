@@ -3,10 +3,12 @@
 // input-source manager without its thread; tests run its passes and step the board clock.
 #include <QObject>
 
+#include <thread>
 #include <vector>
 
 #include "core/config_engine.h"
 #include "core/global.h"
+#include "core/manage_lock.h"
 #include "core/vlxrampara.h"
 #include "platform/board_wiring.h"
 #include "platform/sim/board_control.h"
@@ -49,11 +51,15 @@ protected:
         }
     }
     std::string command(const std::string& line) { return plat::sim::runBoardCommand(line); }
-    // HDMI1's EDID words set to a timing and its write requested, as the dispatcher does.
+    // HDMI1's EDID words set to a timing and its write requested, as the dispatcher does: on a
+    // thread of its own holding the manage lock, as a link's, which a chip's bus does not hold up.
     void requestHdmi1Edid(int width, int height, int rate) {
-        ram->setRamU16(vlxram::kEdidPara + 12, uint16_t(width));
-        ram->setRamU16(vlxram::kEdidPara + 14, uint16_t(height));
-        ram->setRamU16(vlxram::kEdidPara + 16, uint16_t(rate));
+        std::thread([&] {
+            ManageMutexLocker lock;
+            ram->setRamU16(vlxram::kEdidPara + 12, uint16_t(width));
+            ram->setRamU16(vlxram::kEdidPara + 14, uint16_t(height));
+            ram->setRamU16(vlxram::kEdidPara + 16, uint16_t(rate));
+        }).join();
         src->edid_write_flag[2] = 0;
         src->set_edid_flag[2] = 1;
     }
