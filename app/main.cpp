@@ -73,6 +73,7 @@ int main(int argc, char* argv[]) {
         std::fprintf(stderr, "vlxH71N: %s\n", rootInUse.c_str());
         return 1;
     }
+    stop_signals::installHandlers();  // before board control and the links open
     privateRuntimeFolder();
     // The simulated board's logs are the tests' instruments: small here, before any is made.
     if (plat::board() == plat::Board::Sim) plat::sim::setInspectionLogShare(1.0 / 64);

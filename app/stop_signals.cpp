@@ -85,20 +85,29 @@ void watch(QCoreApplication* app) {
 
 }  // namespace
 
-void install(QCoreApplication* app) {
+void installHandlers() {
+    static bool done = false;
+    if (done) return;
+    done = true;
     if (::pipe2(g_stopPipe, O_CLOEXEC | O_NONBLOCK) != 0) {
         std::perror("vlxH71N: no pipe for the stop signals");
         return;
     }
-    watch(app);
     struct sigaction sa {};
     sa.sa_handler = onStopSignal;
     sigemptyset(&sa.sa_mask);
     sa.sa_flags = SA_RESTART;
+    // (a shell starts a background job with SIGINT ignored: Ctrl-C's kill still stops it)
     ::sigaction(SIGINT, &sa, nullptr);
     ::sigaction(SIGTERM, &sa, nullptr);
     struct sigaction hup {};
     if (::sigaction(SIGHUP, nullptr, &hup) == 0 && hup.sa_handler != SIG_IGN) ::sigaction(SIGHUP, &sa, nullptr);
+}
+
+void install(QCoreApplication* app) {
+    installHandlers();
+    // a signal that came during the start is in the pipe already: the watcher acts on it at once
+    if (g_stopPipe[0] >= 0) watch(app);
 }
 
 void endAfterLoop(int status) {

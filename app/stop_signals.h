@@ -13,7 +13,11 @@ class QCoreApplication;
 namespace stop_signals {
 
 // Handlers for SIGINT, SIGTERM and SIGHUP (a hang-up ignored by whoever started the program
-// stays ignored) and the watcher's thread; once, with the application made.
+// stays ignored), before any link opens: a signal during the start closes the links at once
+// and is kept for the watcher, not lost (a background job's SIGINT starts ignored) nor the
+// end of a program that had answered "done" without its last save.
+void installHandlers();
+// The watcher's thread (and the handlers, if not yet set); once, with the application made.
 void install(QCoreApplication* app);
 // The GUI thread, its event loop left with `status`: the last save, then the end (by the
 // stop signal when one came); after a signal the watcher does both, and this waits for it.

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # How the controller ends, as ./run.sh stops it: Ctrl-C (SIGINT) and a kill (SIGTERM) end
-# its event loop, board control is stopped and the program ends by that signal, also while a PC
+# its event loop (also when they come during the start), board control is stopped and the program ends by that signal, also while a PC
 # streams changes as fast as it gets answers, and the parameter file then holds every change
 # the PC was answered for; when its X
 # display goes first (Qt's X11 plugin then calls exit()), it ends without an abort. No run
@@ -74,6 +74,22 @@ for sig in INT TERM; do
   [ -e "$root/run/board.sock" ] && fail "SIG$sig: board control was not stopped (its socket is left)"
   echo "ok: SIG$sig ends the controller with status $status"
 done
+
+# Ctrl-C during the start, once its first log line is written and before the links and the
+# panel are up (a background job's SIGINT starts ignored): kept, and the controller ends by it
+start "$root" "$root/stdout"
+for _ in $(seq 1 3000); do
+  grep -q "board: sim" "$root/data/kavelkv/log/zufEnglneLog" 2>/dev/null && break
+  kill -0 "$pid" 2>/dev/null || fail "the controller ended at start-up: $(tail -5 "$root/stdout")"
+  sleep 0.01
+done
+kill -INT "$pid"
+ended "$pid"
+status=$?
+pid=""
+clean_end "$root/stdout" 130 "$status" "SIGINT during the start"
+one_last_save "SIGINT during the start"
+echo "ok: SIGINT during the start ends the controller with status $status"
 
 # a PC writing register 0xA3, a RAM word and applying it as fast as the answers come: each
 # pass announces a change to the panel, a stop still ends the controller within a few seconds,
