@@ -12,6 +12,10 @@ std::string MachinePlaces::name(uint32_t source) {
     return text;
 }
 
+std::string MachinePlaces::name(const sockaddr_in& peer) {
+    return name(peer.sin_addr.s_addr) + ":" + std::to_string(ntohs(peer.sin_port));
+}
+
 size_t MachinePlaces::of(uint32_t source) const {
     size_t n = 0;
     for (size_t i = 0; i < pcs_.size(); ++i) n += pcs_[i].source == source ? 1 : 0;

@@ -3,6 +3,8 @@
 // UDP senders): a source address is one machine, whatever ports it uses. A machine holds a
 // few places at most; with every place taken, a machine under its share (the places over
 // the machines, itself counted) takes one from a machine over its share.
+#include <netinet/in.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -15,6 +17,8 @@ public:
     MachinePlaces(const PcClients& pcs, size_t perMachine) : pcs_(pcs), perMachine_(perMachine) {}
     // The address as written, "127.0.0.5".
     static std::string name(uint32_t source);
+    // A PC of it by its port too, "127.0.0.5:40000" (a UDP sender is one).
+    static std::string name(const sockaddr_in& peer);
     // Places `source` (network order) holds.
     size_t of(uint32_t source) const;
     bool full(uint32_t source) const { return of(source) >= perMachine_; }

@@ -1,23 +1,14 @@
 #include "protocol/udpnetmanage.h"
 
-#include <arpa/inet.h>
-
-#include <algorithm>
-
 #include "core/global.h"
 #include "core/logMsg.h"
 #include "platform/net.h"
 #include "protocol/h71_wifi_config.h"
 #include "protocol/link_gate.h"
 #include "protocol/control_frame.h"
+#include "protocol/machine_places.h"
 
 namespace {
-std::string senderName(const sockaddr_in& addr) {
-    char ip[INET_ADDRSTRLEN] = "?";
-    ::inet_ntop(AF_INET, &addr.sin_addr, ip, sizeof ip);
-    return std::string("sender ") + ip + ":" + std::to_string(ntohs(addr.sin_port));
-}
-
 // What giving up a sender's place costs its PC, least first: nothing (quiet), its frames
 // waiting (nothing of them started), or only the place (its job runs on and its answer comes).
 // A sender with a file transfer open keeps its place: the transfer lives in its link.
@@ -28,35 +19,27 @@ Cost cost(const PcClient& c) {
     return c.link->hasHeldFrame() ? Cost::kWaiting : Cost::kQuiet;
 }
 
-// Of the senders `of` picks, the one whose place costs least, at most `most`; of equal cost
-// the one heard from longest ago. size() when there is none.
+// Its rank among the places `places` may give (MachinePlaces::toGive): its cost, when it
+// is picked and costs at most `most`.
 template <typename Of>
-size_t placeToGive(const PcClients& senders, Of of, Cost most) {
-    size_t out = senders.size();
-    Cost outCost = Cost::kKeeps;
-    for (size_t i = 0; i < senders.size(); ++i) {
-        if (!of(i)) continue;
+auto costAtMost(const PcClients& senders, Of of, Cost most) {
+    return [&senders, of, most](size_t i) {
+        if (!of(i)) return -1;
         const Cost c = cost(senders[i]);
-        if (c > most) continue;
-        // of equals the first: it came first
-        if (out == senders.size() || c < outCost || (c == outCost && senders[i].idleTicks() > senders[out].idleTicks())) {
-            out = i;
-            outCost = c;
-        }
-    }
-    return out;
+        return c > most ? -1 : static_cast<int>(c);
+    };
 }
 }  // namespace
 
 struct udpnetManage::Sender : PcClient {
     Sender(int f, const sockaddr_in& a) : PcClient(ctl::kTransportUdp), fd(f), addr(a) {
         // the senders of one address are one machine in the pass-through's turns
-        link->setMachine(control_link::kUdpHostMachine | ntohl(a.sin_addr.s_addr));
+        setSource(a.sin_addr.s_addr, control_link::kUdpHostMachine);
     }
     void deliver(const std::vector<uint8_t>& reply) override { plat::net::sendTo(fd, reply.data(), reply.size(), addr); }
     bool is(const sockaddr_in& a) const { return a.sin_addr.s_addr == addr.sin_addr.s_addr && a.sin_port == addr.sin_port; }
-    uint32_t host() const { return addr.sin_addr.s_addr; }
-    std::string name() const { return senderName(addr); }
+    std::string name() const { return name(addr); }
+    static std::string name(const sockaddr_in& a) { return "sender " + MachinePlaces::name(a); }
     int fd;
     sockaddr_in addr;
 };
@@ -134,14 +117,14 @@ void udpnetManage::receive(const sockaddr_in& from, size_t n) {
         else
             ++past;
     });
-    if (bad) garbage_.log(senderName(from) + ", frames short or with a bad BCC", bad);
+    if (bad) garbage_.log(Sender::name(from) + ", frames short or with a bad BCC", bad);
     // Garbage earns no place and keeps none.
     if (frames_.empty()) return;
     std::string why;
     Sender* s = admit(from, &why);
     if (!s) {
         ++refusedDatagrams_;
-        refused_.log(senderName(from) + " refused, " + why + "; its frames", frames_.size() + past);
+        refused_.log(Sender::name(from) + " refused, " + why + "; its frames", frames_.size() + past);
         return;
     }
     s->lastActive = G_timeTicks.load();
@@ -160,41 +143,31 @@ void udpnetManage::receive(const sockaddr_in& from, size_t n) {
                             past);
 }
 
-size_t udpnetManage::hostSenders(uint32_t host) const {
-    size_t n = 0;
-    for (size_t i = 0; i < senders_.size(); ++i) n += static_cast<const Sender&>(senders_[i]).host() == host ? 1 : 0;
-    return n;
-}
-
 udpnetManage::Sender* udpnetManage::admit(const sockaddr_in& from, std::string* why) {
     for (size_t i = 0; i < senders_.size(); ++i)
         if (static_cast<Sender&>(senders_[i]).is(from)) return &static_cast<Sender&>(senders_[i]);
-    const auto hostOf = [this](size_t i) { return static_cast<const Sender&>(senders_[i]).host(); };
     const uint32_t host = from.sin_addr.s_addr;
-    const size_t held = hostSenders(host);
-    if (held >= kHostSenders || senders_.size() >= kMaxSenders) {
+    const MachinePlaces places(senders_, kHostSenders);
+    if (places.full(host) || senders_.size() >= kMaxSenders) {
         size_t out;
-        if (held >= kHostSenders) {
+        if (places.full(host)) {
             // its own address's place, never another's
-            out = placeToGive(senders_, [&](size_t i) { return hostOf(i) == host; }, Cost::kQuiet);
+            out = places.toGive(costAtMost(senders_, [&](size_t i) { return senders_[i].source == host; }, Cost::kQuiet));
             *why = "its address has " + std::to_string(kHostSenders) + " places, none of them quiet";
         } else {
-            std::vector<uint32_t> hosts{host};
-            for (size_t i = 0; i < senders_.size(); ++i)
-                if (std::find(hosts.begin(), hosts.end(), hostOf(i)) == hosts.end()) hosts.push_back(hostOf(i));
-            const size_t share = std::max<size_t>(1, kMaxSenders / hosts.size());
             // Under its share, an address may take a place whose job still runs; never one
             // of an address at or under its share for one that would be over it.
-            const bool under = held < share;
-            out = placeToGive(senders_, [&](size_t i) { return hostSenders(hostOf(i)) > share; },
-                              under ? Cost::kRunning : Cost::kWaiting);
-            if (out == senders_.size() && under) out = placeToGive(senders_, [](size_t) { return true; }, Cost::kQuiet);
-            *why = "no address over its share of " + std::to_string(share) + " places has one to give";
+            const bool under = places.mayTakeFromOthers(host);
+            out = places.toGive(costAtMost(senders_, [&](size_t i) { return places.overShare(i, host); },
+                                           under ? Cost::kRunning : Cost::kWaiting));
+            if (out == senders_.size() && under)
+                out = places.toGive(costAtMost(senders_, [](size_t) { return true; }, Cost::kQuiet));
+            *why = "no address over its share of " + std::to_string(places.share(host)) + " places has one to give";
         }
         if (out == senders_.size()) return nullptr;
         const std::string gone = static_cast<Sender&>(senders_[out]).name();
         const bool running = senders_[out].busy();
-        given_.log(gone + (running ? " (its command running still answered)" : "") + " for " + senderName(from), 1);
+        given_.log(gone + (running ? " (its command running still answered)" : "") + " for " + Sender::name(from), 1);
         if (running)
             senders_.release(out, gone + " gave its place to a new one");
         else

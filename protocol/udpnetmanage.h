@@ -4,8 +4,8 @@
 // (address and port) is a PC of its own, served in turn as the TCP clients are
 // (pc_clients.h): its own order, a long command as its job, a bound on the frames and bytes
 // it may have waiting. A sender gets a place only by a frame with a good BCC; senders quiet
-// for 30 s are forgotten. Places go by machine: one source address holds a few at most, and
-// its senders are one machine in the pass-through's turns. Beside it the
+// for 30 s are forgotten. Places go by machine (machine_places.h): one source address holds
+// a few at most, and its senders are one machine in the pass-through's turns. Beside it the
 // WiFi module's port 13769 and its thread: one AT command per datagram, answered to
 // the sender (h71_wifi_config.h).
 #include <netinet/in.h>
@@ -75,7 +75,6 @@ private:
     void receive(const sockaddr_in& from, size_t n);
     // The sender's place; nullptr, and *why, when it has none.
     Sender* admit(const sockaddr_in& from, std::string* why);
-    size_t hostSenders(uint32_t host) const;
     void forgetQuiet();
     void dropStale();
     size_t heldBytes() const;
