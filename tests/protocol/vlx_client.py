@@ -254,6 +254,9 @@ def put_file(ln, target, path, block):
 def get_file(ln, target, path, block):
     _, rgroup, sel = file_target(target)
     head = checked(ln.request(build(rgroup, sel)), "start")
+    if len(head) < 20:  # size and MD5
+        raise SystemExit(json.dumps({"error": "start: the controller's answer holds %d bytes, not the 20 of its "
+                                              "size and MD5" % len(head)}))
     size = head[0] | head[1] << 8 | head[2] << 16 | head[3] << 24
     data = b""
     while len(data) < size:
