@@ -232,7 +232,10 @@ void SyncUpdate::userModeBookkeeping(bool atStop) {
             all = false;
             continue;
         }
-        if (!VlxRamPara::keepSlotFiles(slot)) continue;  // (logged) not kept
+        if (!VlxRamPara::keepSlotFiles(slot)) {  // (logged) not kept: the stop tries it again
+            all = false;
+            continue;
+        }
         g_slotKept[slot] = asked + 1;
     }
     if (all) g_filesKept = asked;

@@ -241,6 +241,8 @@ std::vector<uint8_t> control_link::takeHeldFrame() {
     std::vector<uint8_t> frame = std::move(held_.front().frame);
     held_.pop_front();
     heldBytes_ -= frame.size();
+    // a file command keeps its link's place from here, not from when its job's thread runs
+    if (frame.size() >= kMinFrame && !forTheCards(frame.data())) deal_.starting(frame.data(), frame.size());
     return frame;
 }
 

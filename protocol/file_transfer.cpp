@@ -349,7 +349,7 @@ uint8_t VlxFileDeal::removeAndTell(const FileTarget& target, bool all) {
 
 bool FileTransfer::handle(uint8_t group, const uint8_t* p, size_t n, std::vector<uint8_t>& out) {
     if (group < kGroupWriteStart || group > kGroupDelete) return false;
-    open_ = true;   // from the command's start, so its link keeps its place while it runs
+    starting(group);   // (already, when its link took the frame for a job)
     switch (group) {
     case kGroupWriteStart: write_file_start(p, n, out); break;
     case kGroupWriteDefinedStart: write_defined_file_start(p, n, out); break;

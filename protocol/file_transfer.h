@@ -123,6 +123,11 @@ public:
     // A transfer is open, or a file command runs. Read from any thread: the link of a UDP
     // sender keeps its place while it is.
     bool open() const { return open_.load(); }
+    // A command of `group` is about to run (the link's own thread, before a job thread takes
+    // it): a file command makes the transfer open from now, not from when its thread starts.
+    void starting(uint8_t group) {
+        if (group >= fxfer::kGroupWriteStart && group <= fxfer::kGroupDelete) open_ = true;
+    }
 
     void write_file_start(const uint8_t* p, size_t n, std::vector<uint8_t>& out);
     void write_defined_file_start(const uint8_t* p, size_t n, std::vector<uint8_t>& out);

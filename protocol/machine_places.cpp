@@ -5,6 +5,12 @@
 #include <algorithm>
 #include <vector>
 
+PlaceCost placeCost(const PcClient& c, bool quiet) {
+    if (c.link->transferOpen()) return PlaceCost::kKeeps;
+    if (c.busy()) return PlaceCost::kRunning;
+    return quiet ? PlaceCost::kQuiet : PlaceCost::kWaiting;
+}
+
 std::string MachinePlaces::name(uint32_t source) {
     char text[INET_ADDRSTRLEN] = "?";
     const in_addr a{source};

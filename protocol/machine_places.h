@@ -11,6 +11,12 @@
 
 #include "protocol/pc_clients.h"
 
+// What giving up a place costs its PC, least first: nothing (`quiet`, as its link counts it),
+// its frames waiting (nothing of them started), or only the place (its job runs on and its
+// answer comes). A place with a file transfer open keeps it: the transfer lives in its link.
+enum class PlaceCost { kQuiet, kWaiting, kRunning, kKeeps };
+PlaceCost placeCost(const PcClient& c, bool quiet);
+
 class MachinePlaces {
 public:
     // perMachine: the places one source address may hold.

@@ -29,6 +29,10 @@ public:
     static bool holdsCardBus(const uint8_t* frame, size_t length);
     // This link's file transfer is open or a file command runs (any thread may ask).
     bool transferOpen() const { return files_.open(); }
+    // A frame for the controller is about to be handled (see FileTransfer::starting).
+    void starting(const uint8_t* frame, size_t length) {
+        if (length >= ctl::kMinFrame) files_.starting(frame[ctl::kGroup]);
+    }
 
     // Writes the date and time and the operating time into MCU_RAM_EXTEND.
     // The clock (bytes 16..23) and, true when the engine has it, the operating time (76..99)

@@ -189,15 +189,18 @@ bool TcpServer::makeRoom(uint32_t source, std::string* why) {
     size_t out = clients_.size();
     std::string reason;
     if (places.full(source)) {
-        out = places.toGive([&](size_t i) { return client(i).source == source && client(i).idle() ? 0 : -1; });
+        out = places.toGive([&](size_t i) {
+            const Client& c = client(i);
+            return c.source == source && placeCost(c, c.idle()) == PlaceCost::kQuiet ? 0 : -1;
+        });
         reason = "its address's connection idle longest";
         *why = "its address holds " + std::to_string(kHostClients) + " places, each with work running, waiting or unsent";
     } else {
         if (places.mayTakeFromOthers(source)) {
             out = places.toGive([&](size_t i) {
                 const Client& c = client(i);
-                if (!places.overShare(i, source)) return -1;
-                return c.idle() ? 0 : c.busy() ? 2 : 1;
+                const PlaceCost cost = placeCost(c, c.idle());
+                return places.overShare(i, source) && cost != PlaceCost::kKeeps ? static_cast<int>(cost) : -1;
             });
             reason = "its address over its share of " + std::to_string(places.share(source)) + " places";
         }

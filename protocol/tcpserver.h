@@ -85,7 +85,7 @@ private:
     std::vector<Refused> refused_;  // told the end, waiting for the peer's
     std::atomic<size_t> count_{0};
     DropLog refusals_{"TCP server"};
-    DropLog givenUp_{"TCP server"};
+    DropLog givenUp_{"TCP server", "places given up"};
     size_t aheadAll_ = 0;  // bytes read ahead by every client
     // The heap goes back once what the clients held has drained (16 that pipeline without
     // reading hold megabytes of replies and read-ahead, gone when they are dropped).

@@ -9,15 +9,8 @@
 #include "protocol/machine_places.h"
 
 namespace {
-// What giving up a sender's place costs its PC, least first: nothing (quiet), its frames
-// waiting (nothing of them started), or only the place (its job runs on and its answer comes).
-// A sender with a file transfer open keeps its place: the transfer lives in its link.
-enum class Cost { kQuiet, kWaiting, kRunning, kKeeps };
-Cost cost(const PcClient& c) {
-    if (c.link->transferOpen()) return Cost::kKeeps;
-    if (c.busy()) return Cost::kRunning;
-    return c.link->hasHeldFrame() ? Cost::kWaiting : Cost::kQuiet;
-}
+using Cost = PlaceCost;
+Cost cost(const PcClient& c) { return placeCost(c, !c.link->hasHeldFrame()); }
 
 // Its rank among the places `places` may give (MachinePlaces::toGive): its cost, when it
 // is picked and costs at most `most`.
@@ -229,6 +222,6 @@ void udpnetManage::wifiThread() {
         H71_WIFI_CONFIG* wifi = H71_WIFI_CONFIG::p_wifi.load(std::memory_order_acquire);
         const std::string reply =
             (wifi && size_t(r) < sizeof text) ? wifi->at_command(std::string(text, size_t(r))) : std::string("ERR");
-        plat::net::sendTo(wifiFd_, reply.data(), reply.size(), from);
+        if (link_gate::open()) plat::net::sendTo(wifiFd_, reply.data(), reply.size(), from);  // as every link: no answer after the signal
     }
 }

@@ -5,6 +5,7 @@
 
 #include <memory>
 
+#include "core/md5.h"
 #include "protocol/tcpserver.h"
 #include "transport_fixture.h"
 
@@ -415,4 +416,30 @@ TEST_F(TcpClientsTest, AMachineUnderItsShareTakesAPlaceFromOneOverIt) {
     fake.eraseHeld = false;
     ASSERT_TRUE(eventually([&] { return fake.erasesRunning == 0; }));
     EXPECT_TRUE(answersDeviceInfo(fifth));
+}
+
+// A connection with a file transfer open is busy between its blocks: its machine's next
+// connection takes the place of another, quiet one, and the upload ends.
+TEST_F(TcpClientsTest, AConnectionWithAFileTransferOpenKeepsItsPlaceBetweenBlocks) {
+    const auto le32 = [](uint32_t v) { return std::vector<uint8_t>{uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16), uint8_t(v >> 24)}; };
+    const auto text = [](const std::string& s) { return std::vector<uint8_t>(s.begin(), s.end()); };
+    const auto ask = [](RawClient& c, uint8_t group, const std::vector<uint8_t>& payload) {
+        c.send(line(frame(group, payload)));
+        const auto r = c.receive();
+        return r.size() > kPayload ? int(r[kPayload]) : -1;
+    };
+    RawClient uploader(port(), 60, 0, machine(0));  // quiet longest of its machine's four
+    ASSERT_EQ(ask(uploader, kGroupWriteDefinedFileStart, cat(text("KVFRscan"), le32(8))), kStatusOk);
+    std::vector<std::unique_ptr<RawClient>> others;
+    for (size_t k = 1; k < TcpServer::kHostClients; ++k) {
+        others.push_back(std::make_unique<RawClient>(port(), 60, 0, machine(0)));
+        ASSERT_TRUE(answersDeviceInfo(*others.back()));
+    }
+    RawClient fifth(port(), 60, 0, machine(0));
+    EXPECT_TRUE(answersDeviceInfo(fifth));
+    EXPECT_TRUE(others[0]->endedByServer()) << "the quiet connection gave its place";
+    EXPECT_EQ(ask(uploader, kGroupWriteFileBlock, cat(le32(0), text("goodgood"))), kStatusOk);
+    MD5 digest("goodgood", 8);
+    EXPECT_EQ(ask(uploader, kGroupWriteFileEnd, std::vector<uint8_t>(digest.digest(), digest.digest() + 16)), kStatusOk);
+    EXPECT_EQ(testkit::readFile("/data/smartmapping/scan"), "goodgood");
 }
