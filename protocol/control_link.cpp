@@ -280,14 +280,27 @@ void HeldBacklog::note(size_t heldBytes) {
 #endif
 }
 
+namespace {
+constexpr uint32_t kDropLineTicks = 100;
+}
+
 void DropLog::log(const std::string& what, size_t frames) {
     if (frames == 0) return;
     unlogged_ += frames;
-    constexpr uint32_t kLineTicks = 100;
-    if (logged_ && Utils::getTimeSpace(lastLine_) < kLineTicks) return;
-    std::string line = link_ + ": " + what + ": " + std::to_string(frames) + " " + counted_;
+    lastWhat_ = what;
+    if (logged_ && Utils::getTimeSpace(lastLine_) < kDropLineTicks) return;
+    std::string line = what + ": " + std::to_string(frames) + " " + counted_;
     if (unlogged_ > frames) line += " (" + std::to_string(unlogged_) + " in all since the last such line)";
-    writeLogMsg(LOG_WARNING, line);
+    write(line);
+}
+
+void DropLog::flushDue() {
+    if (unlogged_ == 0 || Utils::getTimeSpace(lastLine_) < kDropLineTicks) return;
+    write(std::to_string(unlogged_) + " " + counted_ + " since the last such line, the last: " + lastWhat_);
+}
+
+void DropLog::write(const std::string& line) {
+    writeLogMsg(LOG_WARNING, link_ + ": " + line);
     unlogged_ = 0;
     logged_ = true;
     lastLine_ = G_timeTicks.load();

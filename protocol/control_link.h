@@ -119,15 +119,20 @@ private:
 
 // Frames dropped by a link (`what` says why), logged at once and then at most a line a
 // second with the count since the last one, so a flood does not flood the log too. `counted`
-// says what befell them.
+// says what befell them. The link's thread calls flushDue() after its passes, and wakes for
+// it within a second while pending(): the count of a burst's end is written too.
 class DropLog {
 public:
     explicit DropLog(std::string link, std::string counted = "dropped") : link_(std::move(link)), counted_(std::move(counted)) {}
     void log(const std::string& what, size_t frames);
+    bool pending() const { return unlogged_ > 0; }
+    void flushDue();
 
 private:
+    void write(const std::string& line);
     const std::string link_;
     const std::string counted_;
+    std::string lastWhat_;
     uint32_t lastLine_ = 0;
     bool logged_ = false;
     size_t unlogged_ = 0;

@@ -1,8 +1,8 @@
 #pragma once
 // Places by machine, for a link that serves several PCs at once (the TCP connections, the
-// UDP senders): a source address is one machine, whatever ports it uses. A machine holds a
-// few places at most; with every place taken, a machine under its share (the places over
-// the machines, itself counted) takes one from a machine over its share.
+// UDP senders): a source address is one machine, whatever ports it uses. A free place goes
+// to whoever asks; only with every place taken do the machines' shares decide (the places
+// over the machines present, the new one counted), in one order for both links (placeFor).
 #include <netinet/in.h>
 
 #include <cstddef>
@@ -11,47 +11,45 @@
 
 #include "protocol/pc_clients.h"
 
-// What giving up a place costs its PC, least first: nothing (`quiet`, as its link counts it),
+// What giving up a place costs its PC, least first: nothing (`idle`, as its link counts it),
 // its frames waiting (nothing of them started), or only the place (its job runs on and its
 // answer comes). A place with a file transfer open keeps it: the transfer lives in its link.
 enum class PlaceCost { kQuiet, kWaiting, kRunning, kKeeps };
-PlaceCost placeCost(const PcClient& c, bool quiet);
+PlaceCost placeCost(const PcClient& c);
 
 class MachinePlaces {
 public:
-    // perMachine: the places one source address may hold.
-    MachinePlaces(const PcClients& pcs, size_t perMachine) : pcs_(pcs), perMachine_(perMachine) {}
+    // spareAfterTicks: how long a PC of a machine at or under its share is idle before it
+    // gives its place to a machine under its share (a PC that has its place only while it
+    // sends loses nothing by it: 0).
+    MachinePlaces(const PcClients& pcs, uint32_t spareAfterTicks) : pcs_(pcs), spareAfter_(spareAfterTicks) {}
     // The address as written, "127.0.0.5".
     static std::string name(uint32_t source);
     // A PC of it by its port too, "127.0.0.5:40000" (a UDP sender is one).
     static std::string name(const sockaddr_in& peer);
     // Places `source` (network order) holds.
     size_t of(uint32_t source) const;
-    bool full(uint32_t source) const { return of(source) >= perMachine_; }
     // Each machine's share with `source` among them: the places over the machines, at least one.
     size_t share(uint32_t source) const;
-    // A machine under its share with every place taken may take one from a machine over it.
-    bool mayTakeFromOthers(uint32_t source) const { return of(source) < share(source); }
-    bool overShare(size_t i, uint32_t newSource) const { return of(pcs_[i].source) > share(newSource); }
-    // The PC of those `rank` gives a rank (lower gives first; negative: keeps its place) that
-    // gives its place: the lowest rank, of equals the one heard from longest ago (of equals
-    // again the first). pcs.size() when there is none.
-    template <typename Rank>
-    size_t toGive(Rank rank) const {
-        size_t out = pcs_.size();
-        int outRank = 0;
-        for (size_t i = 0; i < pcs_.size(); ++i) {
-            const int r = rank(i);
-            if (r < 0) continue;
-            if (out == pcs_.size() || r < outRank || (r == outRank && pcs_[i].idleTicks() > pcs_[out].idleTicks())) {
-                out = i;
-                outRank = r;
-            }
-        }
-        return out;
-    }
+
+    struct Place {
+        enum Kind { kFree, kGiven, kNone } kind;
+        size_t giver;     // kGiven: the PC that gives its place up
+        std::string why;  // kGiven: why that one; kNone: why none
+    };
+    // The place of a new PC of `source`, with every PC present counted. A free place, else:
+    // for a machine under its share, a PC of a machine over its share (idle, else with
+    // frames waiting, else with a job running); else the PC of its own machine idle longest;
+    // else, for a machine under its share, one idle spareAfterTicks of any machine. A place
+    // is never taken from a machine at or under its share for one that would be over it,
+    // nor from a PC with a file transfer open.
+    Place placeFor(uint32_t source) const;
 
 private:
+    // Of the PCs `rank` gives a rank (negative: not this one), the lowest; of equals the one
+    // heard from longest ago (of equals again the first). pcs.size() when there is none.
+    template <typename Rank>
+    size_t lowest(Rank rank) const;
     const PcClients& pcs_;
-    const size_t perMachine_;
+    const uint32_t spareAfter_;
 };

@@ -37,6 +37,9 @@ struct PcClient {
     bool servable() const { return !busy() && link->hasHeldFrame() && mayServe(); }
     // Nothing running, nothing waiting to run.
     bool quiet() const { return !busy() && !link->hasHeldFrame(); }
+    // Quiet, and nothing of it held in its transport either (a TCP client's replies unsent,
+    // its bytes read ahead): its place costs it nothing.
+    virtual bool idle() const { return quiet(); }
     uint32_t idleTicks() const;
     // Its source address (network order): the PCs of one address are one machine, in the
     // places (machine_places.h) and in the pass-through's turns (as machine `machines` |
@@ -81,6 +84,7 @@ public:
     // Logs frames dropped (`what` says why): at once, then at most a line a second with
     // the count since the last one, so a flood does not flood the log too.
     void logDropped(const std::string& what, size_t frames) { drops_.log(what, frames); }
+    DropLog& drops() { return drops_; }
 
     bool canServe(const PcClient& c) const;
     bool turnDue() const;

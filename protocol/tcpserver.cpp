@@ -21,7 +21,7 @@ struct TcpServer::Client : PcClient {
                (!link->hasHeldFrame() || (ahead.size() < kReadAheadBytes && aheadAll < kReadAheadAll));
     }
     bool peerClosed() const { return eof || finSeen; }
-    bool idle() const { return quiet() && queued() == 0 && ahead.empty(); }
+    bool idle() const override { return quiet() && queued() == 0 && ahead.empty(); }
     // The peer sends nothing more and everything it asked for has gone out.
     bool done() const { return failed || (eof && idle()); }
 
@@ -178,42 +178,20 @@ void TcpServer::closeDeparted() {
     closeDone();
 }
 
-// A place for a new connection from `source`, made by the rules of kHostClients and
-// kIdleTicks; false, and *why, when there is none to give.
+// A place for a new connection from `source` (machine_places.h); false, and *why, when
+// there is none to give.
 bool TcpServer::makeRoom(uint32_t source, std::string* why) {
-    const MachinePlaces places(clients_, kHostClients);
-    const auto room = [&] { return !places.full(source) && clients_.size() < kMaxClients; };
-    if (room()) return true;
+    if (clients_.size() < kMaxClients) return true;
     closeDeparted();
-    if (room()) return true;
-    size_t out = clients_.size();
-    std::string reason;
-    if (places.full(source)) {
-        out = places.toGive([&](size_t i) {
-            const Client& c = client(i);
-            return c.source == source && placeCost(c, c.idle()) == PlaceCost::kQuiet ? 0 : -1;
-        });
-        reason = "its address's connection idle longest";
-        *why = "its address holds " + std::to_string(kHostClients) + " places, each with work running, waiting or unsent";
-    } else {
-        if (places.mayTakeFromOthers(source)) {
-            out = places.toGive([&](size_t i) {
-                const Client& c = client(i);
-                const PlaceCost cost = placeCost(c, c.idle());
-                return places.overShare(i, source) && cost != PlaceCost::kKeeps ? static_cast<int>(cost) : -1;
-            });
-            reason = "its address over its share of " + std::to_string(places.share(source)) + " places";
-        }
-        if (out == clients_.size()) {
-            out = places.toGive([&](size_t i) { return client(i).idle() && client(i).idleTicks() >= kIdleTicks ? 0 : -1; });
-            reason = "idle " + std::to_string(out < clients_.size() ? client(out).idleTicks() / 100 : 0) + " s";
-        }
-        *why = std::to_string(kMaxClients) + " connected, none idle 30 s or of an address over its share";
+    const MachinePlaces::Place place = MachinePlaces(clients_, kIdleTicks).placeFor(source);
+    if (place.kind == MachinePlaces::Place::kFree) return true;
+    if (place.kind == MachinePlaces::Place::kNone) {
+        *why = std::to_string(kMaxClients) + " connected, " + place.why;
+        return false;
     }
-    if (out == clients_.size()) return false;
-    Client& c = client(out);
+    Client& c = client(place.giver);
     givenUp_.log("clients of " + MachinePlaces::name(c.source) + " closed for a new one of " + MachinePlaces::name(source) +
-                     " (" + reason + ")",
+                     " (" + place.why + ")",
                  1);
     c.failed = true;
     closeDone();
@@ -240,7 +218,8 @@ void TcpServer::acceptClients() {
 
 // A socket closed with unread bytes sends a reset, and the peer may lose the end of the
 // stream with it: the refused one is told the end first and closed once its peer has
-// closed too (or after kStallTicks), whatever it sent read and dropped meanwhile.
+// closed too (or after kStallTicks), what it sent (up to kRefusedBytes) read and dropped
+// meanwhile.
 void TcpServer::refuse(int fd) {
     if (refused_.size() >= kMaxClients) {
         plat::net::closeFd(refused_.front().fd);
@@ -250,13 +229,19 @@ void TcpServer::refuse(int fd) {
     refused_.push_back({fd, G_timeTicks.load()});
 }
 
+// What it sent past kRefusedBytes is not read: a connection that sends on is closed with it
+// unread (a reset), and costs the thread no more.
 void TcpServer::drainRefused(size_t i, short revents) {
-    bool closed = Utils::getTimeSpace(refused_[i].since) > kStallTicks || (revents & (POLLERR | POLLNVAL));
+    Refused& r = refused_[i];
+    bool closed = Utils::getTimeSpace(r.since) > kStallTicks || (revents & (POLLERR | POLLNVAL));
     if (revents & (POLLIN | POLLHUP))
-        for (ssize_t r; !closed && (r = plat::net::recvSome(refused_[i].fd, buf_, sizeof buf_)) != -1;) closed = r <= 0;
+        for (ssize_t n; !closed && (n = plat::net::recvSome(r.fd, buf_, std::min(sizeof buf_, kRefusedBytes + 1 - r.read))) != -1;) {
+            if (n > 0) r.read += size_t(n);
+            closed = n <= 0 || r.read > kRefusedBytes;
+        }
     if (!closed) return;
-    plat::net::closeFd(refused_[i].fd);
-    refused_[i].fd = -1;
+    plat::net::closeFd(r.fd);
+    r.fd = -1;
 }
 
 bool TcpServer::recvData(int timeoutMs, int wakeFd) {
@@ -268,7 +253,8 @@ bool TcpServer::recvData(int timeoutMs, int wakeFd) {
     fds.push_back({clients_.jobDoneFd(), POLLIN, 0});
     for (size_t i = 0; i < clients_.size(); ++i) refill(client(i));
     const bool turnDue = clients_.turnDue();
-    bool repliesWaiting = !refused_.empty();
+    const std::vector<DropLog*> logs = {&refusals_, &givenUp_, &clients_.drops()};
+    bool repliesWaiting = !refused_.empty() || std::any_of(logs.begin(), logs.end(), [](const DropLog* l) { return l->pending(); });
     for (size_t i = 0; i < clients_.size(); ++i) {
         const Client& c = client(i);
         short events = 0;
@@ -279,7 +265,8 @@ bool TcpServer::recvData(int timeoutMs, int wakeFd) {
         repliesWaiting = repliesWaiting || c.queued() > 0;
     }
     for (const Refused& r : refused_) fds.push_back({r.fd, POLLIN, 0});
-    // only a client that leaves its replies waiting, or a refused one, has a time-out to watch
+    // only a client that leaves its replies waiting, a refused one, or a count not yet
+    // logged has a time-out to watch
     plat::net::pollFds(fds, turnDue ? 0 : repliesWaiting ? timeoutMs : -1);
     if (fds[0].revents) return false;
     if (fds[2].revents) clients_.drainJobDone();
@@ -303,6 +290,7 @@ bool TcpServer::recvData(int timeoutMs, int wakeFd) {
     clients_.serveTurn();
     closeDone();
     noteBacklog();
+    for (DropLog* l : logs) l->flushDue();
     return true;
 }
 

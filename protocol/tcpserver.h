@@ -17,14 +17,13 @@
 
 class TcpServer {
 public:
-    // Places go by machine (machine_places.h): one source address holds kHostClients at
-    // most. A connection of an address that holds them takes the place of its own
-    // connection idle longest (nothing running, waiting or unsent), else it is refused; with
-    // every place taken, an address under its share takes one from an address over it (its
-    // connection idle longest, else one whose frames wait unstarted, else one with a
-    // command running, whose answer then goes nowhere).
+    // Places go by machine (machine_places.h): a free place goes to any connection; with
+    // every place taken, a new connection takes that of its own address's connection idle
+    // longest (nothing running, waiting, unsent or read ahead), else, its address under its
+    // share, one of an address over its share (idle longest, else one whose frames wait
+    // unstarted, else one with a command running, whose answer then goes nowhere), else one
+    // idle for kIdleTicks; else it is refused.
     static constexpr size_t kMaxClients = 16;
-    static constexpr size_t kHostClients = 4;
     // Per client and read; one file block (about 61 KiB on the line) fits.
     static constexpr size_t kReadChunk = 65536;
     // A client with more replies queued than this is neither read nor served until they drain.
@@ -34,13 +33,15 @@ public:
     // left then goes unstarted. A client past its share is read as its frames are served.
     static constexpr size_t kReadAheadBytes = 524288;
     static constexpr size_t kReadAheadAll = 2097152;
-    // In 10 ms ticks: a client whose queued replies have not moved for 5 s is dropped; with
-    // every place taken and no address over its share, the connection idle longest (no
-    // whole frame received, whatever other bytes came, since the later of its last frame and
-    // its job's end, and nothing running or waiting) gives its place once idle for 30 s. A
-    // refused connection is closed once its peer has closed too, or after 5 s.
+    // In 10 ms ticks: a client whose queued replies have not moved for 5 s is dropped; a
+    // connection idle for 30 s (no whole frame received, whatever other bytes came, since
+    // the later of its last frame and its job's end, and nothing running or waiting) gives
+    // its place to an address under its share. A refused connection is closed once its peer
+    // has closed too, or after 5 s, or once it has sent more than kRefusedBytes (read and
+    // dropped meanwhile, at most that).
     static constexpr uint32_t kStallTicks = 500;
     static constexpr uint32_t kIdleTicks = 3000;
+    static constexpr size_t kRefusedBytes = kReadChunk;
 
     TcpServer();
     ~TcpServer();
@@ -64,6 +65,7 @@ private:
     struct Refused {
         int fd;
         uint32_t since;
+        size_t read = 0;  // bytes read and dropped
     };
     void onEvents(Client& c, short revents);
     void readFrom(Client& c);

@@ -1,5 +1,7 @@
 #include "protocol/udpnetmanage.h"
 
+#include <algorithm>
+
 #include "core/global.h"
 #include "core/logMsg.h"
 #include "platform/net.h"
@@ -7,22 +9,6 @@
 #include "protocol/link_gate.h"
 #include "protocol/control_frame.h"
 #include "protocol/machine_places.h"
-
-namespace {
-using Cost = PlaceCost;
-Cost cost(const PcClient& c) { return placeCost(c, !c.link->hasHeldFrame()); }
-
-// Its rank among the places `places` may give (MachinePlaces::toGive): its cost, when it
-// is picked and costs at most `most`.
-template <typename Of>
-auto costAtMost(const PcClients& senders, Of of, Cost most) {
-    return [&senders, of, most](size_t i) {
-        if (!of(i)) return -1;
-        const Cost c = cost(senders[i]);
-        return c > most ? -1 : static_cast<int>(c);
-    };
-}
-}  // namespace
 
 struct udpnetManage::Sender : PcClient {
     Sender(int f, const sockaddr_in& a) : PcClient(ctl::kTransportUdp), fd(f), addr(a) {
@@ -72,9 +58,11 @@ void udpnetManage::resetInstanceForTest() {
 }
 
 void udpnetManage::controlThread() {
+    const std::vector<DropLog*> logs = {&garbage_, &refused_, &stale_, &given_, &senders_.drops()};
     while (!thread_.stopping()) {
         std::vector<pollfd> fds{{thread_.wakeFd(), POLLIN, 0}, {fd_, POLLIN, 0}, {senders_.jobDoneFd(), POLLIN, 0}};
-        plat::net::pollFds(fds, senders_.turnDue() ? 0 : -1);  // the wake pipe ends the wait
+        const bool logDue = std::any_of(logs.begin(), logs.end(), [](const DropLog* l) { return l->pending(); });
+        plat::net::pollFds(fds, senders_.turnDue() ? 0 : logDue ? 1000 : -1);  // the wake pipe ends the wait
         if (fds[0].revents) {
             thread_.drainWake();
             continue;
@@ -94,6 +82,7 @@ void udpnetManage::controlThread() {
         senders_.serveTurn();
         senderCount_ = senders_.size();
         backlog_.note(heldBytes());
+        for (DropLog* l : logs) l->flushDue();
     }
     senders_.clear();
 }
@@ -139,32 +128,22 @@ void udpnetManage::receive(const sockaddr_in& from, size_t n) {
 udpnetManage::Sender* udpnetManage::admit(const sockaddr_in& from, std::string* why) {
     for (size_t i = 0; i < senders_.size(); ++i)
         if (static_cast<Sender&>(senders_[i]).is(from)) return &static_cast<Sender&>(senders_[i]);
-    const uint32_t host = from.sin_addr.s_addr;
-    const MachinePlaces places(senders_, kHostSenders);
-    if (places.full(host) || senders_.size() >= kMaxSenders) {
-        size_t out;
-        if (places.full(host)) {
-            // its own address's place, never another's
-            out = places.toGive(costAtMost(senders_, [&](size_t i) { return senders_[i].source == host; }, Cost::kQuiet));
-            *why = "its address has " + std::to_string(kHostSenders) + " places, none of them quiet";
-        } else {
-            // Under its share, an address may take a place whose job still runs; never one
-            // of an address at or under its share for one that would be over it.
-            const bool under = places.mayTakeFromOthers(host);
-            out = places.toGive(costAtMost(senders_, [&](size_t i) { return places.overShare(i, host); },
-                                           under ? Cost::kRunning : Cost::kWaiting));
-            if (out == senders_.size() && under)
-                out = places.toGive(costAtMost(senders_, [](size_t) { return true; }, Cost::kQuiet));
-            *why = "no address over its share of " + std::to_string(places.share(host)) + " places has one to give";
-        }
-        if (out == senders_.size()) return nullptr;
-        const std::string gone = static_cast<Sender&>(senders_[out]).name();
-        const bool running = senders_[out].busy();
-        given_.log(gone + (running ? " (its command running still answered)" : "") + " for " + Sender::name(from), 1);
+    // A quiet sender loses nothing with its place: it takes one again with its next frame.
+    const MachinePlaces::Place place = MachinePlaces(senders_, 0).placeFor(from.sin_addr.s_addr);
+    if (place.kind == MachinePlaces::Place::kNone) {
+        *why = place.why;
+        return nullptr;
+    }
+    if (place.kind == MachinePlaces::Place::kGiven) {
+        const std::string gone = static_cast<Sender&>(senders_[place.giver]).name();
+        const bool running = senders_[place.giver].busy();
+        given_.log(gone + (running ? " (its command running still answered)" : "") + " for " + Sender::name(from) + " (" +
+                       place.why + ")",
+                   1);
         if (running)
-            senders_.release(out, gone + " gave its place to a new one");
+            senders_.release(place.giver, gone + " gave its place to a new one");
         else
-            senders_.remove(out, gone + " forgotten for a new one");
+            senders_.remove(place.giver, gone + " forgotten for a new one");
     }
     std::unique_ptr<PcClient> back = senders_.takeBack([&](const PcClient& c) { return static_cast<const Sender&>(c).is(from); });
     senders_.add(back ? std::move(back) : std::make_unique<Sender>(fd_, from));

@@ -4,8 +4,9 @@
 // (address and port) is a PC of its own, served in turn as the TCP clients are
 // (pc_clients.h): its own order, a long command as its job, a bound on the frames and bytes
 // it may have waiting. A sender gets a place only by a frame with a good BCC; senders quiet
-// for 30 s are forgotten. Places go by machine (machine_places.h): one source address holds
-// a few at most, and its senders are one machine in the pass-through's turns. Beside it the
+// for 30 s are forgotten. Places go by machine (machine_places.h): with every place taken
+// a source address holds about its share, and its senders are one machine in the
+// pass-through's turns. Beside it the
 // WiFi module's port 13769 and its thread: one AT command per datagram, answered to
 // the sender (h71_wifi_config.h).
 #include <netinet/in.h>
@@ -25,19 +26,16 @@ class udpnetManage {
 public:
     static constexpr int kControlPort = 5008;
     static constexpr int kWifiPort = 13769;
-    // Senders served at once, and of them those of one source address (a LAN's PCs and
-    // tools send from any port, and one host must not shut the others out). A new sender
-    // of a host that holds its places takes the place of its own sender quiet longest; with
-    // every place taken, a host over its share (the places over the hosts, the new one
-    // counted) gives one up: its sender quiet longest, else one with frames waiting but
-    // nothing started (they are dropped), else, to a host under its share, one with a job
-    // running: the job runs on and its reply goes to its sender. Failing these, a host under
-    // its share takes the place of the sender quiet longest of any host. A place is never
-    // taken from a host at or under its share for one that would be over it, nor from a
-    // sender with a file transfer open (until it is quiet for kSenderIdleTicks). Without a
-    // place to give, the new sender is refused. Each place given up is logged.
+    // Senders served at once. Places go by machine (machine_places.h; a LAN's PCs and tools
+    // send from any port, and one host must not shut the others out): a free place goes to
+    // any new sender; with every place taken, a new sender takes that of its own host's
+    // sender quiet longest, else, its host under its share, one of a host over its share
+    // (its sender quiet longest, else one with frames waiting but nothing started, which are
+    // dropped, else one with a job running: the job runs on and its reply goes to its
+    // sender), else the place of the sender quiet longest of any host. Never one with a file
+    // transfer open (until it is quiet for kSenderIdleTicks). Without a place to give, the
+    // new sender is refused. Each place given up is logged.
     static constexpr size_t kMaxSenders = 32;
-    static constexpr size_t kHostSenders = 4;
     // Frames and bytes a sender may have waiting; those past it in a datagram are dropped.
     static constexpr size_t kSenderFrames = control_link::kHeldFrames;
     static constexpr size_t kSenderBytes = control_link::kHeldBytes;

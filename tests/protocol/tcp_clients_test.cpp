@@ -74,6 +74,34 @@ protected:
         fake.eraseHeld = false;
         ASSERT_TRUE(eventually([&] { return fake.erasesRunning == 0; }));
     }
+    static std::vector<uint8_t> le32(uint32_t v) { return {uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16), uint8_t(v >> 24)}; }
+    static std::vector<uint8_t> text(const std::string& s) { return std::vector<uint8_t>(s.begin(), s.end()); }
+    // The status of the answer to one frame, -1 when none came.
+    static int ask(RawClient& c, uint8_t group, const std::vector<uint8_t>& payload) {
+        c.send(line(frame(group, payload)));
+        const auto r = c.receive();
+        return r.size() > kPayload ? int(r[kPayload]) : -1;
+    }
+    // The upload of 8 bytes started on c ends whole.
+    static void uploadEnds(RawClient& c) {
+        EXPECT_EQ(ask(c, kGroupWriteFileBlock, cat(le32(0), text("goodgood"))), kStatusOk);
+        MD5 digest("goodgood", 8);
+        EXPECT_EQ(ask(c, kGroupWriteFileEnd, std::vector<uint8_t>(digest.digest(), digest.digest() + 16)), kStatusOk);
+        EXPECT_EQ(testkit::readFile("/data/smartmapping/scan"), "goodgood");
+    }
+    static size_t logLines(const std::string& text) {
+        const std::string log = testkit::readFile("/data/kavelkv/log/zufEnglneLog");
+        size_t n = 0;
+        for (size_t at = 0; (at = log.find(text, at)) != std::string::npos; ++at) ++n;
+        return n;
+    }
+    // A connection of 127.0.0.<machine> with a whole-flash erase running, held until released.
+    void eraseRunningOn(uint8_t machine, std::vector<std::unique_ptr<RawClient>>* held) {
+        fake.eraseHeld = true;
+        held->push_back(std::make_unique<RawClient>(port(), 60, 0, machine));
+        held->back()->send(line(frame(kGroupFlashErase, {0, 0, 0, 0, 0x00, 0x02, 2})));
+        ASSERT_TRUE(eventually([&] { return fake.erasesRunning == int(held->size()); }));
+    }
 };
 
 }  // namespace
@@ -207,7 +235,7 @@ TEST_F(TcpClientsTest, ConnectionsThatTrickleBytesOrBadFramesButNoGoodFrameGiveW
     ASSERT_TRUE(answersDeviceInfo(active));
     {
         // Refused, with its request unread: the end of the stream, not a reset.
-        RawClient early(port());
+        RawClient early(port(), 60, 0, machine(20));
         early.send(deviceInfo());
         EXPECT_TRUE(early.readsEndOfStream());
     }
@@ -219,7 +247,7 @@ TEST_F(TcpClientsTest, ConnectionsThatTrickleBytesOrBadFramesButNoGoodFrameGiveW
         ASSERT_TRUE(answersDeviceInfo(active));  // the bytes above were read before this
     }
     G_timeTicks += 1;
-    RawClient late(port());
+    RawClient late(port(), 60, 0, machine(21));
     EXPECT_TRUE(answersDeviceInfo(late)) << "a connection without a frame for 30 s gave way";
     EXPECT_TRUE(answersDeviceInfo(active));
     EXPECT_EQ(clients(), TcpServer::kMaxClients);
@@ -298,7 +326,7 @@ TEST_F(TcpClientsTest, IdleTimeCountsFromTheEndOfTheClientsOwnJob) {
         others.push_back(std::make_unique<RawClient>(port(), 60, 0, machine(k)));
         ASSERT_TRUE(answersDeviceInfo(*others.back()));
     }
-    RawClient late(port());
+    RawClient late(port(), 60, 0, machine(20));
     EXPECT_TRUE(late.endedByServer()) << "no connection idle for 30 s: the newcomer is refused";
     EXPECT_TRUE(answersDeviceInfo(worker));
 }
@@ -364,8 +392,9 @@ TEST_F(TcpClientsTest, TheHeapGoesBackOnceClientsThatPipelinedWithoutReadingAreD
 }
 
 // Sixteen connections of one machine, each pipelining pass-throughs and device information
-// and reading nothing: four get places, and PCs of other addresses are answered beside them.
-TEST_F(TcpClientsTest, OneMachineHoldsItsFourPlacesAndOthersAreAnsweredBesideItsSixteenPipeliners) {
+// and reading nothing: they take every place, and PCs of other addresses are answered beside
+// them, each in the place of one of them.
+TEST_F(TcpClientsTest, OneMachinesSixteenPipelinersLeaveOtherMachinesTheirAnswer) {
     useFake();
     fake.answerAfter = 2;
     std::vector<uint8_t> burst;
@@ -376,13 +405,25 @@ TEST_F(TcpClientsTest, OneMachineHoldsItsFourPlacesAndOthersAreAnsweredBesideIts
         attack.push_back(std::make_unique<RawClient>(port(), 60, 4096, 100));
         (void)::send(attack.back()->fd(), burst.data(), burst.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
     }
-    ASSERT_TRUE(eventually([&] { return passes() >= 8; }));
+    ASSERT_TRUE(eventually([&] { return passes() >= 8 && clients() == TcpServer::kMaxClients; }));
     for (uint8_t other : {2, 3}) {
         RawClient pc(port(), 60, 0, other);
         EXPECT_TRUE(answersDeviceInfo(pc)) << "127.0.0." << int(other) << " answered beside the 16";
-        EXPECT_EQ(clients(), TcpServer::kHostClients + 1);
+        EXPECT_EQ(clients(), TcpServer::kMaxClients);
     }
     fake.answerAfter = 1;
+}
+
+// One PC's connections on an idle controller, eight of them, each asked twice in turn: all
+// stay open, and the last two then leave its first ones theirs with every place taken.
+TEST_F(TcpClientsTest, AFreePlaceGoesToAnyConnectionOfAnyMachine) {
+    std::vector<std::unique_ptr<RawClient>> pcs;
+    for (int k = 0; k < 8; ++k) {
+        pcs.push_back(std::make_unique<RawClient>(port()));
+        ASSERT_TRUE(answersDeviceInfo(*pcs.back())) << k;
+    }
+    for (size_t k = 0; k < pcs.size(); ++k) EXPECT_TRUE(answersDeviceInfo(*pcs[k])) << "connection " << k << " kept its place";
+    EXPECT_EQ(clients(), 8u);
 }
 
 // Four machines hold every place, four each: a fifth takes a place from them, first a
@@ -394,7 +435,7 @@ TEST_F(TcpClientsTest, AMachineUnderItsShareTakesAPlaceFromOneOverIt) {
     const std::vector<uint8_t> erase = line(frame(kGroupFlashErase, {0, 0, 0, 0, 0x00, 0x02, 2}));
     std::vector<std::unique_ptr<RawClient>> held;
     for (size_t k = 0; k < TcpServer::kMaxClients; ++k) {
-        held.push_back(std::make_unique<RawClient>(port(), 20, 0, machine(k / TcpServer::kHostClients)));
+        held.push_back(std::make_unique<RawClient>(port(), 20, 0, machine(k / 4)));
         if (k == 5) {
             ASSERT_TRUE(answersDeviceInfo(*held.back()));  // machine 1's second connection: idle
             continue;
@@ -418,28 +459,118 @@ TEST_F(TcpClientsTest, AMachineUnderItsShareTakesAPlaceFromOneOverIt) {
     EXPECT_TRUE(answersDeviceInfo(fifth));
 }
 
-// A connection with a file transfer open is busy between its blocks: its machine's next
-// connection takes the place of another, quiet one, and the upload ends.
+// Every place taken, four machines with four each; of 127.0.0.10's, one has a file transfer
+// open and is idle longest between its blocks. The machine's next connection takes the place
+// of another, idle one, and the upload ends.
 TEST_F(TcpClientsTest, AConnectionWithAFileTransferOpenKeepsItsPlaceBetweenBlocks) {
-    const auto le32 = [](uint32_t v) { return std::vector<uint8_t>{uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16), uint8_t(v >> 24)}; };
-    const auto text = [](const std::string& s) { return std::vector<uint8_t>(s.begin(), s.end()); };
-    const auto ask = [](RawClient& c, uint8_t group, const std::vector<uint8_t>& payload) {
-        c.send(line(frame(group, payload)));
-        const auto r = c.receive();
-        return r.size() > kPayload ? int(r[kPayload]) : -1;
-    };
-    RawClient uploader(port(), 60, 0, machine(0));  // quiet longest of its machine's four
+    RawClient uploader(port(), 60, 0, machine(0));
     ASSERT_EQ(ask(uploader, kGroupWriteDefinedFileStart, cat(text("KVFRscan"), le32(8))), kStatusOk);
     std::vector<std::unique_ptr<RawClient>> others;
-    for (size_t k = 1; k < TcpServer::kHostClients; ++k) {
-        others.push_back(std::make_unique<RawClient>(port(), 60, 0, machine(0)));
+    for (size_t k = 1; k < TcpServer::kMaxClients; ++k) {
+        others.push_back(std::make_unique<RawClient>(port(), 60, 0, machine(k / 4)));
         ASSERT_TRUE(answersDeviceInfo(*others.back()));
     }
     RawClient fifth(port(), 60, 0, machine(0));
     EXPECT_TRUE(answersDeviceInfo(fifth));
-    EXPECT_TRUE(others[0]->endedByServer()) << "the quiet connection gave its place";
-    EXPECT_EQ(ask(uploader, kGroupWriteFileBlock, cat(le32(0), text("goodgood"))), kStatusOk);
-    MD5 digest("goodgood", 8);
-    EXPECT_EQ(ask(uploader, kGroupWriteFileEnd, std::vector<uint8_t>(digest.digest(), digest.digest() + 16)), kStatusOk);
-    EXPECT_EQ(testkit::readFile("/data/smartmapping/scan"), "goodgood");
+    EXPECT_TRUE(others[0]->endedByServer()) << "its machine's idle connection gave its place";
+    uploadEnds(uploader);
+}
+
+// Sixteen machines, one place each, all idle 30 s; the one idle longest has a file transfer
+// open. A seventeenth machine takes the place of another.
+TEST_F(TcpClientsTest, AConnectionWithAFileTransferOpenKeepsItsPlacePastThirtySecondsIdle) {
+    RawClient uploader(port(), 60, 0, machine(0));
+    ASSERT_EQ(ask(uploader, kGroupWriteDefinedFileStart, cat(text("KVFRscan"), le32(8))), kStatusOk);
+    G_timeTicks += 1;
+    std::vector<std::unique_ptr<RawClient>> others;
+    for (size_t k = 1; k < TcpServer::kMaxClients; ++k) {
+        others.push_back(std::make_unique<RawClient>(port(), 60, 0, machine(k)));
+        ASSERT_TRUE(answersDeviceInfo(*others.back()));
+    }
+    G_timeTicks += TcpServer::kIdleTicks;
+    RawClient late(port(), 60, 0, machine(TcpServer::kMaxClients));
+    EXPECT_TRUE(answersDeviceInfo(late));
+    EXPECT_TRUE(others[0]->endedByServer()) << "the connection idle longest of those without a transfer gave its place";
+    uploadEnds(uploader);
+}
+
+// Fifteen machines with an erase running and a PC with one idle connection, every machine at
+// its share of one place: the PC's new connection (its tool reconnects) takes its own old one's.
+TEST_F(TcpClientsTest, AMachinesNewConnectionTakesItsOwnIdleOnesPlace) {
+    useFake();
+    std::vector<std::unique_ptr<RawClient>> held;
+    for (size_t k = 0; k + 1 < TcpServer::kMaxClients; ++k) ASSERT_NO_FATAL_FAILURE(eraseRunningOn(machine(k), &held));
+    RawClient old(port(), 60, 0, 2);
+    ASSERT_TRUE(answersDeviceInfo(old));
+    RawClient renewed(port(), 60, 0, 2);
+    EXPECT_TRUE(answersDeviceInfo(renewed));
+    EXPECT_TRUE(old.endedByServer());
+    EXPECT_EQ(fake.erasesRunning, int(held.size())) << "no other machine gave its place";
+    erasesEnd();
+}
+
+// Every place taken: a PC that polls seldom, idle between its polls, and five machines with
+// three erases running each. Past 30 s, a sixth connection of one of them (3 places over its
+// share of 16 / 6 = 2) takes no place of the poller's, which is within its share; a new
+// machine takes one of an address over its share, not the poller's either.
+TEST_F(TcpClientsTest, AConnectionIdleThirtySecondsGivesNoPlaceToAMachineThatWouldBeOverItsShare) {
+    useFake();
+    RawClient poller(port(), 60, 0, machine(20));
+    ASSERT_TRUE(answersDeviceInfo(poller));
+    std::vector<std::unique_ptr<RawClient>> held;
+    for (size_t k = 0; k + 1 < TcpServer::kMaxClients; ++k) ASSERT_NO_FATAL_FAILURE(eraseRunningOn(machine(k / 3), &held));
+    G_timeTicks += TcpServer::kIdleTicks + 1;
+    {
+        RawClient more(port(), 60, 0, machine(0));
+        EXPECT_TRUE(more.endedByServer()) << "its machine holds more than its share";
+    }
+    RawClient fresh(port(), 60, 0, machine(21));
+    EXPECT_TRUE(answersDeviceInfo(fresh));
+    EXPECT_TRUE(answersDeviceInfo(poller)) << "the poller kept its place";
+    erasesEnd();
+}
+
+// Every place taken by one machine's idle connections: three other machines, one after the
+// other within a second, each take one. The log has one line of places given up at once, and
+// the count of the two others once a second has passed.
+TEST_F(TcpClientsTest, PlacesGivenUpAreLoggedALineASecondWithTheirWholeCount) {
+    std::vector<std::unique_ptr<RawClient>> idle;
+    for (size_t k = 0; k < TcpServer::kMaxClients; ++k) {
+        idle.push_back(std::make_unique<RawClient>(port(), 60, 0, machine(0)));
+        ASSERT_TRUE(answersDeviceInfo(*idle.back()));
+    }
+    std::vector<std::unique_ptr<RawClient>> fresh;
+    for (size_t k = 1; k <= 3; ++k) {
+        fresh.push_back(std::make_unique<RawClient>(port(), 60, 0, machine(k)));
+        ASSERT_TRUE(answersDeviceInfo(*fresh.back()));
+    }
+    EXPECT_EQ(logLines("places given up"), 1u) << "a line a second at most";
+    EXPECT_TRUE(eventually([&] {
+        G_timeTicks += 10;
+        return logLines("2 places given up since the last such line") == 1;
+    })) << testkit::readFile("/data/kavelkv/log/zufEnglneLog");
+    EXPECT_EQ(logLines("places given up"), 2u);
+}
+
+// A refused connection that sends without end is read no further than its bound and closed,
+// though the board time stands still (it is not waited out for 5 s).
+TEST_F(TcpClientsTest, ARefusedConnectionThatSendsOnIsClosedPastItsBound) {
+    std::vector<std::unique_ptr<RawClient>> idle;
+    for (size_t k = 0; k < TcpServer::kMaxClients; ++k) {
+        idle.push_back(std::make_unique<RawClient>(port(), 60, 0, machine(k)));
+        ASSERT_TRUE(answersDeviceInfo(*idle.back()));
+    }
+    RawClient refused(port(), 60, 0, machine(TcpServer::kMaxClients));
+    timeval limit{60, 0};  // a server that neither reads nor closes fails the test, not hangs it
+    ::setsockopt(refused.fd(), SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
+    const std::vector<uint8_t> bytes(65536, 0x00);
+    size_t sent = 0;
+    constexpr size_t kLots = size_t(256) << 20;
+    while (sent < kLots) {
+        const ssize_t n = ::send(refused.fd(), bytes.data(), bytes.size(), MSG_NOSIGNAL);
+        if (n <= 0) break;  // closed by the server
+        sent += size_t(n);
+    }
+    EXPECT_LT(sent, kLots) << "the refused connection was read on";
+    EXPECT_TRUE(answersDeviceInfo(*idle.front()));
 }

@@ -108,7 +108,7 @@ protected:
                            size_t count = udpnetManage::kMaxSenders - 1) {
         fake.eraseHeld = true;
         for (size_t k = 0; k < count; ++k) {
-            busy->push_back(std::make_unique<UdpPc>(port(), uint8_t(2 + k / udpnetManage::kHostSenders)));
+            busy->push_back(std::make_unique<UdpPc>(port(), uint8_t(2 + k / 4)));
             busy->back()->send(line(frame(kGroupFlashErase, kEraseAll)));
         }
         ASSERT_TRUE(eventually([&] { return fake.erasesRunning == int(busy->size()); }));
@@ -208,7 +208,7 @@ TEST_F(UdpSendersTest, AnAddressOverItsShareGivesUpItsSenderWithNothingStartedTo
 }
 
 // 33 ports of one address each send a datagram of 64 pass-throughs to silent cards: that
-// address holds its few places, and a PC of another address, present or new, is answered.
+// address takes every free place, and a PC of another address, present or new, is answered.
 TEST_F(UdpSendersTest, OneAddressSendingFromManyPortsShutsNoOtherAddressOut) {
     useFake();
     fake.answerAfter = -1;
@@ -220,12 +220,50 @@ TEST_F(UdpSendersTest, OneAddressSendingFromManyPortsShutsNoOtherAddressOut) {
         flood.back()->send(passThroughs(udpnetManage::kSenderFrames));
     }
     ASSERT_TRUE(eventually([&] {
-        return udpnetManage::p_udpnetManage->refusedDatagrams() == flood.size() - udpnetManage::kHostSenders;
+        return udpnetManage::p_udpnetManage->refusedDatagrams() == flood.size() - (udpnetManage::kMaxSenders - 1);
     }));
     UdpPc newcomer(port(), 4);
     EXPECT_TRUE(newcomer.answersDeviceInfo());
     EXPECT_TRUE(established.answersDeviceInfo());
-    EXPECT_TRUE(eventually([&] { return senders() == udpnetManage::kHostSenders + 2; })) << senders();
+    EXPECT_EQ(senders(), udpnetManage::kMaxSenders);
+}
+
+// One PC's six ports on an idle controller, each with an erase running: each has its place.
+TEST_F(UdpSendersTest, AFreePlaceGoesToAnySenderOfAnyMachine) {
+    useFake();
+    fake.eraseHeld = true;
+    std::vector<std::unique_ptr<UdpPc>> ports;
+    for (int k = 0; k < 6; ++k) {
+        ports.push_back(std::make_unique<UdpPc>(port()));
+        ports.back()->send(line(frame(kGroupFlashErase, kEraseAll)));
+    }
+    EXPECT_TRUE(eventually([&] { return fake.erasesRunning == 6; }));
+    EXPECT_EQ(udpnetManage::p_udpnetManage->refusedDatagrams(), 0u);
+    fake.eraseHeld = false;
+    erasesAnswered(ports);
+}
+
+// Every place taken by 31 machines of one sender each, an erase running on each, and a tool
+// of a 32nd that sends each request from a new port: at its share of one place, each new
+// port takes its own address's last one's, and every request is answered.
+TEST_F(UdpSendersTest, AToolThatSendsFromANewPortEachTimeTakesItsOwnAddresssLastPlace) {
+    useFake();
+    fake.eraseHeld = true;
+    std::vector<std::unique_ptr<UdpPc>> busy;
+    for (size_t k = 0; k + 1 < udpnetManage::kMaxSenders; ++k) {
+        busy.push_back(std::make_unique<UdpPc>(port(), uint8_t(2 + k)));
+        busy.back()->send(line(frame(kGroupFlashErase, kEraseAll)));
+    }
+    ASSERT_TRUE(eventually([&] { return fake.erasesRunning == int(busy.size()); }));
+    std::vector<std::unique_ptr<UdpPc>> tool;  // its ports stay bound: each request's is new
+    for (int k = 0; k < 5; ++k) {
+        tool.push_back(std::make_unique<UdpPc>(port(), 40));
+        EXPECT_TRUE(tool.back()->answersDeviceInfo()) << "request " << k;
+    }
+    EXPECT_EQ(udpnetManage::p_udpnetManage->refusedDatagrams(), 0u);
+    EXPECT_EQ(fake.erasesRunning, int(busy.size())) << "no other machine gave its place";
+    fake.eraseHeld = false;
+    erasesAnswered(busy);
 }
 
 // Frames that waited unstarted far longer than any PC waits for their answer are dropped,
@@ -291,7 +329,7 @@ TEST_F(UdpSendersTest, SendersHoldNoMoreBytesThanTheirBoundAndAllTogetherNoMoreT
     fake.eraseHeld = true;
     std::vector<std::unique_ptr<UdpPc>> pcs;
     for (size_t k = 0; k < kCount; ++k) {
-        pcs.push_back(std::make_unique<UdpPc>(port(), uint8_t(2 + k / udpnetManage::kHostSenders)));
+        pcs.push_back(std::make_unique<UdpPc>(port(), uint8_t(2 + k / 4)));
         pcs.back()->send(line(frame(kGroupFlashErase, kEraseAll)));
     }
     ASSERT_TRUE(eventually([&] { return fake.erasesRunning == int(kCount); }));
@@ -330,8 +368,9 @@ TEST_F(UdpSendersTest, TwoSendersFileTransfersAreKeptApart) {
     EXPECT_EQ(testkit::readFile("/data/smartmapping/scan"), "good") << "the other sender's transfer left this one whole";
 }
 
-// A sender with a file transfer open keeps its place while four other senders of its address
-// each ask once, even between its blocks; quiet for 30 s, it is forgotten with its transfer.
+// Every place taken by senders of one address, one of them with a file transfer open and
+// quiet longest: it keeps its place while another sender of its address comes, even between
+// its blocks; quiet for 30 s, it is forgotten with its transfer.
 TEST_F(UdpSendersTest, ASenderWithAFileTransferOpenKeepsItsPlaceUntilItsIdleLimit) {
     const auto le32 = [](uint32_t v) { return std::vector<uint8_t>{uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16), uint8_t(v >> 24)}; };
     const auto text = [](const std::string& s) { return std::vector<uint8_t>(s.begin(), s.end()); };
@@ -339,7 +378,7 @@ TEST_F(UdpSendersTest, ASenderWithAFileTransferOpenKeepsItsPlaceUntilItsIdleLimi
     UdpPc uploader(port(), 5);
     ASSERT_EQ(uploader.ask(kGroupWriteDefinedFileStart, cat(text("KVFRscan"), le32(8))), kStatusOk);
     std::vector<std::unique_ptr<UdpPc>> others;
-    for (int k = 0; k < 4; ++k) {
+    for (size_t k = 0; k < udpnetManage::kMaxSenders; ++k) {
         others.push_back(std::make_unique<UdpPc>(port(), 5));
         EXPECT_TRUE(others.back()->answersDeviceInfo());
     }
