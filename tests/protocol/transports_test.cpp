@@ -2,8 +2,14 @@
 // loopback sockets and pseudo-terminals, and the Python client of tests/protocol.
 #include <QMutexLocker>
 
-#include <atomic>
+#include <sys/syscall.h>
 
+#include <atomic>
+#include <cctype>
+#include <filesystem>
+#include <fstream>
+
+#include "core/data_files.h"
 #include "core/utils.h"
 #include "platform/sim/c331_model.h"
 #include "protocol/c331_engines.h"
@@ -67,6 +73,57 @@ TEST_F(TransportTest, FramesAfterTheStopSignalAreNeitherCarriedOutNorAnsweredOnA
     link_gate::g_open = true;
     EXPECT_EQ(runClient(tcp, "read-mem 0x880 2").data, "2800");
     EXPECT_EQ(atCommand(wifiPort, "AT+SSID?"), "OK+SSID=before");
+    H71_WIFI_CONFIG::resetInstanceForTest();
+}
+
+namespace {
+// The system call a thread of this process named `name` is blocked in ("futex", "other"),
+// or "" while it runs or is not found.
+std::string blockedIn(const std::string& name) {
+    const auto read = [](const std::filesystem::path& p) {
+        std::string text;
+        std::getline(std::ifstream(p), text);
+        return text;
+    };
+    for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
+        if (read(task.path() / "comm") != name) continue;
+        const std::string call = read(task.path() / "syscall");
+        if (call.empty() || !std::isdigit(static_cast<unsigned char>(call[0]))) return "";
+        const long nr = std::atol(call.c_str());
+        bool futex = nr == SYS_futex;
+#ifdef SYS_futex_time64
+        futex = futex || nr == SYS_futex_time64;
+#endif
+        return futex ? "futex" : "other";
+    }
+    return "";
+}
+}  // namespace
+
+// An AT command that the WiFi port has begun when the stop signal comes: its setting is
+// made (the stop saves it), but no answer goes out.
+TEST_F(TransportTest, AnAtCommandRunningWhenTheStopSignalComesIsNotAnswered) {
+    H71_WIFI_CONFIG* wifi = H71_WIFI_CONFIG::pInstance();
+    const int wifiPort = udpnetManage::p_udpnetManage->wifiPort();
+    ASSERT_EQ(atCommand(wifiPort, "AT+SSID=before"), "OK+SSID");
+    const int fd = udpTo(wifiPort);
+    struct Reopen {
+        ~Reopen() { link_gate::g_open = true; }
+    } reopen;
+    {
+        // Its configuration files wait for the writers' lock: the command is past the gate.
+        plat::Locker<plat::Mutex> writers(dataFileWriters());
+        const std::string at = "AT+SSID=during";
+        ASSERT_EQ(::write(fd, at.data(), at.size()), ssize_t(at.size()));
+        ASSERT_TRUE(eventually([] { return blockedIn("ctl-udp-wifi") == "futex"; }));
+        link_gate::close();
+    }
+    // The command ends and the thread waits on its socket again.
+    ASSERT_TRUE(eventually([&] { return wifi->settings().apSsid == "during" && blockedIn("ctl-udp-wifi") == "other"; }));
+    pollfd p{fd, POLLIN, 0};
+    EXPECT_EQ(::poll(&p, 1, 0), 0) << "answered after the stop signal";
+    ::close(fd);
+    link_gate::g_open = true;
     H71_WIFI_CONFIG::resetInstanceForTest();
 }
 
