@@ -181,9 +181,11 @@ void TcpServer::closeDeparted() {
 // A place for a new connection from `source` (machine_places.h); false, and *why, when
 // there is none to give.
 bool TcpServer::makeRoom(uint32_t source, std::string* why) {
-    if (clients_.size() < kMaxClients) return true;
-    closeDeparted();
-    const MachinePlaces::Place place = MachinePlaces(clients_, kIdleTicks).placeFor(source);
+    const MachinePlaces places(clients_, kIdleTicks);
+    MachinePlaces::Place place = places.placeFor(source);
+    if (place.kind == MachinePlaces::Place::kFree) return true;
+    closeDeparted();  // their places are free before any is taken
+    place = places.placeFor(source);
     if (place.kind == MachinePlaces::Place::kFree) return true;
     if (place.kind == MachinePlaces::Place::kNone) {
         *why = std::to_string(kMaxClients) + " connected, " + place.why;
