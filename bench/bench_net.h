@@ -16,7 +16,7 @@
 namespace benchnet {
 
 // A client connection to 127.0.0.1:port with Nagle off, from 127.0.0.<machine> (the
-// controller gives one address four places); the program ends when it fails.
+// controller's places go by machine); the program ends when it fails.
 inline int connectTo(int port, uint8_t machine = 1) {
     const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in from{};

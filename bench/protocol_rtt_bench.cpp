@@ -24,8 +24,10 @@
 // without reading ("udp" or "tcp" runs only those parts); another address's device information
 // beside 16 TCP connections of one machine that pipeline and never read, against the same on the
 // idle controller ("tcp" runs it too). Then a ninth machine's device information beside 8
-// machines x 4 ports that each keep a long command running, and a file transfer beside four
-// other senders of its address ("places" runs only these).
+// machines x 4 ports that each keep a long command running, a file transfer beside four
+// other senders of its address, one PC's 8 connections on the idle controller, a tool that
+// sends from a new port each time beside 20 machines x 4 ports of long commands, and a PC
+// that polls every 40 s beside 15 busy connections of 5 machines ("places" runs only these).
 //
 //   build-bench/bench/protocol_rtt_bench [round-trips | udp | tcp | places]
 #include <arpa/inet.h>
@@ -42,6 +44,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <csignal>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -1273,6 +1276,147 @@ int tcpOneMachine(int offset) {
     return answers && firstBeside >= 0 && !beside.answers.ms.empty() ? 0 : 1;
 }
 
+// ---- places by machine: one PC's connections, a tool that sends from a new port, a poller
+
+// One PC's 8 connections (127.0.0.1) on the idle controller, each asking the device
+// information 200 times in turn: answered, the connections the controller closed, p50.
+std::string onePcsEightConnections(benchctl::Controller& program) {
+    constexpr int kConnections = 8, kRounds = 200;
+    std::vector<int> fds;
+    for (int i = 0; i < kConnections; ++i) {
+        fds.push_back(connectTo(program.tcpPort()));
+        timeval tv{5, 0};
+        ::setsockopt(fds.back(), SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+    }
+    const auto info = lineOf(ctl::kGroupDeviceInfo, {});
+    std::vector<bool> open(fds.size(), true);
+    std::vector<double> ms;
+    frame_deframer d(ctl::kMaxFrame);
+    for (int round = 0; round < kRounds; ++round)
+        for (size_t i = 0; i < fds.size(); ++i) {
+            if (!open[i]) continue;
+            const auto t0 = Clock::now();
+            open[i] = roundTrip(fds[i], info, false, d);
+            if (open[i]) ms.push_back(std::chrono::duration<double, std::milli>(Clock::now() - t0).count());
+        }
+    for (int fd : fds) ::close(fd);
+    char out[200];
+    std::snprintf(out, sizeof out, "| one PC's %d connections, %d device informations each | %zu of %d answered, %d closed, p50 %.2f ms |\n",
+                  kConnections, kRounds, ms.size(), kConnections * kRounds,
+                  int(std::count(open.begin(), open.end(), false)), ms.empty() ? 0 : median(ms));
+    return out;
+}
+
+// For 10 s a PC of 127.0.0.50 asks the device information every 0.5 s, each time from a new
+// port (a socket per request, 1 s for its answer), and one of 127.0.0.51 the same from one
+// port; with `flood`, beside 20 machines x 4 ports (127.0.0.60 on) that each keep a long
+// command outstanding as in ninthMachine (pass-throughs, C331 erases, saves in turn).
+std::string newPortBesideFloods(benchctl::Controller& program, bool flood) {
+    std::atomic<bool> stop{false};
+    PassCount floods;
+    const std::vector<std::vector<uint8_t>> cycle = {cardLine(), lineOf(ctl::kGroupFlashErase, {0, 0, 0, 0, 1, 0, 2}),
+                                                     lineOf(ctl::kGroupParamSave, {})};
+    std::vector<std::thread> t;
+    for (int i = 0; flood && i < 80; ++i)
+        t.emplace_back([&, i] {
+            const int fd = udpConnected(program.udpPort(), uint8_t(60 + i / 4));
+            for (size_t k = size_t(i); !stop; ++k) {
+                ++floods.sent;
+                if (askStatus(fd, cycle[k % cycle.size()], 1000) >= 0) ++floods.answered;
+            }
+            ::close(fd);
+        });
+    if (flood) std::this_thread::sleep_for(std::chrono::seconds(2));  // every place taken
+    const auto info = lineOf(ctl::kGroupDeviceInfo, {});
+    int fresh = 0, same = 0;
+    const int samePort = udpConnected(program.udpPort(), 51);
+    const auto t0 = Clock::now();
+    for (int i = 0; i < 20; ++i) {
+        const int fd = udpConnected(program.udpPort(), 50);
+        fresh += askStatus(fd, info, 1000) >= 0;
+        ::close(fd);
+        same += askStatus(samePort, info, 1000) >= 0;
+        std::this_thread::sleep_until(t0 + std::chrono::milliseconds(500 * (i + 1)));
+    }
+    ::close(samePort);
+    stop = true;
+    for (auto& th : t) th.join();
+    std::this_thread::sleep_for(std::chrono::seconds(3));  // the last commands ended
+    char out[240];
+    std::snprintf(out, sizeof out, "| %s | %d of 20 | %d of 20 | %ld of %ld |\n",
+                  flood ? "20 machines x 4 ports: pass-throughs, C331 erases, saves" : "idle controller", fresh, same,
+                  floods.answered.load(), floods.sent.load());
+    return out;
+}
+
+// Every TCP place busy: a PC of 127.0.0.70 that polls the device information at 0 and 40 s
+// on one connection, idle between, and 5 machines (127.0.0.71 to .75) with 3 connections
+// each sending one-unit C331 erases one after the other (they wait for each other: a command
+// always runs or waits on each). From 31 s each of the 5 tries a fourth connection every
+// second (over its share of 16 / 6 = 2), and at 35 s a new machine (127.0.0.76) asks once.
+std::string pollerBesideBusyPlaces(benchctl::Controller& program) {
+    const auto info = lineOf(ctl::kGroupDeviceInfo, {});
+    const int poller = connectTo(program.tcpPort(), 70);
+    const double first = timedRequest(poller, info, 2000);
+    std::atomic<bool> stop{false};
+    const auto erase = lineOf(ctl::kGroupFlashErase, {0, 0, 0, 0, 1, 0, 2});
+    std::vector<int> busy;
+    std::vector<std::thread> t;
+    for (int i = 0; i < 15; ++i) {
+        busy.push_back(connectTo(program.tcpPort(), uint8_t(71 + i / 3)));
+        t.emplace_back([&, fd = busy.back()] {
+            while (!stop && timedRequest(fd, erase, 20000) >= 0) {
+            }
+        });
+    }
+    const auto t0 = Clock::now();
+    std::this_thread::sleep_until(t0 + std::chrono::seconds(31));
+    int tries = 0, taken = 0;
+    double newcomer = -2;
+    for (int s = 31; s < 40; ++s) {
+        for (uint8_t m = 71; m <= 75; ++m) {
+            ++tries;
+            taken += replyOnNewConnectionMs(program.tcpPort(), m, info, 300) >= 0;
+        }
+        if (s == 35) newcomer = replyOnNewConnectionMs(program.tcpPort(), 76, info, 5000);
+        std::this_thread::sleep_until(t0 + std::chrono::seconds(s + 1));
+    }
+    const double second = timedRequest(poller, info, 2000);
+    stop = true;
+    for (int fd : busy) ::shutdown(fd, SHUT_RDWR);
+    for (auto& th : t) th.join();
+    for (int fd : busy) ::close(fd);
+    ::close(poller);
+    const auto text = [](double ms) {
+        char t[32];
+        std::snprintf(t, sizeof t, ms >= 0 ? "%.1f ms" : "none", ms);
+        return std::string(t);
+    };
+    char out[400];
+    std::snprintf(out, sizeof out,
+                  "| every place busy: a poller's answer at 0 s / at 40 s | %s / %s |\n| the same: fourth connections of "
+                  "the 5 busy machines (31-40 s) answered, each in the place of its own machine's | %d of %d |\n| the same: a new machine at 35 s, its answer | %s |\n",
+                  text(first).c_str(), text(second).c_str(), taken, tries, text(newcomer).c_str());
+    return out;
+}
+
+int placesByMachine(int offset) {
+    benchctl::Controller program;
+    if (!startSettled(program, "rtt-machines", offset + 120)) return 1;
+    const std::string eight = onePcsEightConnections(program);
+    const std::string idle = newPortBesideFloods(program, false);
+    const std::string flooded = newPortBesideFloods(program, true);
+    const std::string poller = pollerBesideBusyPlaces(program);
+    const int given = logLines(program.root(), "places given up");
+    program.stop();
+    std::printf("\nPlaces by machine (controller program):\n\n| measure | value |\n|---|---|\n%s%s\nA tool that sends "
+                "each request from a new port, every 0.5 s for 10 s, and a PC of another machine from one port:\n\n"
+                "| beside | new port each time: answered | one port: answered | the floods' commands answered |\n"
+                "|---|---|---|---|\n%s%s\nLog lines of places given up: %d\n",
+                eight.c_str(), poller.c_str(), idle.c_str(), flooded.c_str(), given);
+    return 0;
+}
+
 // ---- a pass-through's wait behind a stalled tick (in this process, whose tick stands still)
 
 // Cards that never answer: each pass-through's wait ends on its wall-clock backstop. Notes
@@ -1343,6 +1487,7 @@ std::string allowedCpus() {
 }  // namespace
 
 int main(int argc, char** argv) {
+    ::signal(SIGPIPE, SIG_IGN);  // a connection the controller closed fails its writes, not the benchmark
     const std::string mode = argc > 1 ? argv[1] : "";
     const bool udpOnly = mode == "udp";  // only the UDP places and held bytes
     const bool tcpOnly = mode == "tcp";  // only the TCP pipeliners' memory
@@ -1358,7 +1503,7 @@ int main(int argc, char** argv) {
     if (udpOnly || tcpOnly || placesOnly) {
         const int rc = udpOnly   ? udpPlacesAndMemory(offset)
                        : tcpOnly ? tcpPipelinersMemory(offset) | tcpOneMachine(offset)
-                                 : ninthAndTransfer(offset);
+                                 : ninthAndTransfer(offset) | placesByMachine(offset);
         std::fflush(stdout);
         std::error_code ec;
         std::filesystem::remove_all(root, ec);  // no root left behind in TMPDIR
@@ -1420,6 +1565,8 @@ int main(int argc, char** argv) {
     rc |= tcpOneMachine(offset);
     std::fflush(stdout);
     rc |= ninthAndTransfer(offset);
+    std::fflush(stdout);
+    rc |= placesByMachine(offset);
     std::fflush(stdout);
     std::error_code ec;
     std::filesystem::remove_all(root, ec);

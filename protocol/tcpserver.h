@@ -17,12 +17,9 @@
 
 class TcpServer {
 public:
-    // Places go by machine (machine_places.h): a free place goes to any connection; with
-    // every place taken, a new connection takes that of its own address's connection idle
-    // longest (nothing running, waiting, unsent or read ahead), else, its address under its
-    // share, one of an address over its share (idle longest, else one whose frames wait
-    // unstarted, else one with a command running, whose answer then goes nowhere), else one
-    // idle for kIdleTicks; else it is refused.
+    // Places go by machine, in the order of MachinePlaces::placeFor: a free place goes to any
+    // connection; with every place taken, the machines' shares decide, and a connection of
+    // an address under its share takes one idle for kIdleTicks at last; else it is refused.
     static constexpr size_t kMaxClients = 16;
     // Per client and read; one file block (about 61 KiB on the line) fits.
     static constexpr size_t kReadChunk = 65536;

@@ -26,15 +26,12 @@ class udpnetManage {
 public:
     static constexpr int kControlPort = 5008;
     static constexpr int kWifiPort = 13769;
-    // Senders served at once. Places go by machine (machine_places.h; a LAN's PCs and tools
-    // send from any port, and one host must not shut the others out): a free place goes to
-    // any new sender; with every place taken, a new sender takes that of its own host's
-    // sender quiet longest, else, its host under its share, one of a host over its share
-    // (its sender quiet longest, else one with frames waiting but nothing started, which are
-    // dropped, else one with a job running: the job runs on and its reply goes to its
-    // sender), else the place of the sender quiet longest of any host. Never one with a file
-    // transfer open (until it is quiet for kSenderIdleTicks). Without a place to give, the
-    // new sender is refused. Each place given up is logged.
+    // Senders served at once. Places go by machine, in the order of MachinePlaces::placeFor
+    // (a LAN's PCs and tools send from any port, and one host must not shut the others out):
+    // a free place goes to any new sender; with every place taken, the hosts' shares decide,
+    // and a quiet sender gives its place at once (it takes one again with its next frame); a
+    // place whose job runs goes with the job running on, its reply still to its sender.
+    // Without a place to give, the new sender is refused. Each place given up is logged.
     static constexpr size_t kMaxSenders = 32;
     // Frames and bytes a sender may have waiting; those past it in a datagram are dropped.
     static constexpr size_t kSenderFrames = control_link::kHeldFrames;
