@@ -8,6 +8,7 @@
 #include <cstring>
 #include <future>
 #include <random>
+#include <thread>
 
 #include "app/syncupdate.h"
 #include "core/data_files.h"
@@ -114,18 +115,27 @@ TEST_F(StoreTest, TheStopsParameterFileWriteSupersedesAnOlderOneUnderWay) {
     const uint16_t before = storetest::fileU16(testkit::readFile("/data/ram_device_info"), kWord);
     plat::sim::SimFileSystem* fs = plat::sim::simFileSystem();
     {
+        // a mode file's write under way on another thread, until the test lets it end
+        std::promise<void> locked, release;
+        std::thread modeFile([&locked, &release] {
+            plat::Locker<plat::Mutex> writers(dataFileWriters());
+            locked.set_value();
+            release.get_future().wait();
+        });
+        locked.get_future().wait();
         fs->holdNextFsync();
         RamFileWriter::save(older);
-        ASSERT_TRUE(fs->waitForHeldFsync());
+        const bool held = fs->waitForHeldFsync();
         bool ended = false;
         std::future<bool> stop;
-        {
-            // a mode file's write under way beside them
-            plat::Locker<plat::Mutex> modeFile(dataFileWriters());
+        if (held) {
             stop = std::async(std::launch::async, [&atStop] { return RamFileWriter::saveAtStop(atStop); });
             ended = stop.wait_for(std::chrono::seconds(30)) == std::future_status::ready;
         }
+        release.set_value();
+        modeFile.join();
         fs->releaseFsync();
+        ASSERT_TRUE(held) << "the older copy's write waited for the mode file";
         EXPECT_TRUE(ended) << "the stop waited for the older write or the mode file";
         EXPECT_TRUE(stop.get());
         RamFileWriter::flush();
