@@ -553,7 +553,7 @@ constexpr size_t kOwedEntry = 2 + kModeFileSize;
 const char* const VlxRamPara::kOwedModesFile = "/data/modes/pending_modes";
 
 bool VlxRamPara::writeOwedModes(const std::vector<OwedMode>& owed) {
-    if (owed.empty() || owed.size() > size_t(kModeSlots)) return owed.empty();
+    if (owed.empty()) return true;  // (one entry a slot: at most 16)
     std::string file(kOwedMagic, sizeof kOwedMagic);
     file += char(owed.size());
     for (const OwedMode& m : owed) {
