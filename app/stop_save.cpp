@@ -1,8 +1,8 @@
 #include "app/stop_save.h"
 
-#include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <vector>
 
 #include "app/syncupdate.h"
 #include "core/logMsg.h"
@@ -16,51 +16,32 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 std::atomic<bool> g_begun{false};
-thread_local bool t_saver = false;   // this thread runs the last save
-// The saver's own (its thread alone reads and writes them)
-Clock::time_point g_deadline;
-Clock::time_point g_mark;            // the start of the write under way
-Clock::duration g_longest{};         // the longest write so far
 
-long long msLeft() {
-    return std::max<long long>(
-        0, std::chrono::duration_cast<std::chrono::milliseconds>(g_deadline - Clock::now()).count());
-}
-
-// The RAM under the manage mutex, waited for at most waitMs: a GUI thread stuck inside its own
-// change may hold it for ever.
-bool copyRamWithin(unsigned char* out, int waitMs) {
+// The RAM and the save requests' count under the manage mutex, waited for at most waitMs: a
+// GUI thread stuck inside its own change may hold it for ever.
+bool copyRamWithin(unsigned char* out, uint32_t* requests, int waitMs) {
     VlxRamPara* p = VlxRamPara::p_vlxrampara_config;
     if (!p) return false;
     ManageMutexWithin lock(waitMs);
     if (!lock.held()) return false;
     p->copyRam(0, vlxram::kRamSize, out);
+    *requests = p->mode_save_requests;
     return true;
 }
 
 }  // namespace
 
-bool mayWriteFile(const std::string& what) {
-    if (!g_begun) return true;
-    if (!t_saver) return false;
-    const auto now = Clock::now();
-    g_longest = std::max(g_longest, now - g_mark);
-    g_mark = now;
-    if (now + g_longest <= g_deadline) return true;
-    writeLogMsg(LOG_ERROR, what + " not written at the stop: past its " + std::to_string(kDeadlineMs) +
-                               " ms deadline, the parameter file written first");
-    return false;
-}
+bool mayWriteFile() { return !g_begun; }
 
 void run() {
     if (g_begun.exchange(true)) return;
-    t_saver = true;
     const auto start = Clock::now();
-    g_deadline = start + std::chrono::milliseconds(kDeadlineMs);
     unsigned char ram[vlxram::kRamSize];
-    const bool ramHeld = copyRamWithin(ram, kRamWaitMs);
-    g_mark = Clock::now();
+    uint32_t requests = 0;
+    std::vector<VlxRamPara::OwedMode> owed;
+    const bool ramHeld = copyRamWithin(ram, &requests, kRamWaitMs);
     if (ramHeld) {
+        SyncUpdate::serveModeSaveAtStop(ram, requests, &owed);
         RamFileWriter::saveAtStop(ram);
     } else {
         RamFileWriter::saveAtStop(nullptr);
@@ -68,16 +49,13 @@ void run() {
                                    " ms at the stop: the parameter file keeps its last save, a user-mode save "
                                    "asked at RAM 0x364 is not looked at");
     }
-    const bool saved = VlxRamPara::p_vlxrampara_config && ramHeld &&
-                       SyncUpdate::keepModeSaveAtStop(int(std::min<long long>(kRamWaitMs, msLeft())));
-    // the mode made current, in the file beside the mode's
-    if (saved && copyRamWithin(ram, int(std::min<long long>(kRamWaitMs, msLeft()))) &&
-        !VlxRamPara::ramFileHolds(ram) && mayWriteFile("the parameter file with the saved user mode made current"))
-        RamFileWriter::saveAtStop(ram);
-    if (VlxRamPara::p_vlxrampara_config) SyncUpdate::keepModeFilesAtStop();
+    // after the parameter file: a notification's bookkeeping turned away meanwhile is in it
+    if (VlxRamPara::p_vlxrampara_config) SyncUpdate::owedModeFilesAtStop(&owed);
+    VlxRamPara::writeOwedModes(owed);
     writeLogMsg(LOG_INFO, "the last save took " +
                               std::to_string(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                                 Clock::now() - start).count()) + " ms");
+                                                 Clock::now() - start).count()) + " ms, " +
+                              std::to_string(owed.size()) + " user-mode files owed");
 }
 
 }  // namespace stop_save

@@ -44,8 +44,14 @@ std::atomic<uint32_t> g_savesServed{0};
 // saw them (the GUI thread, the stop).
 std::atomic<uint32_t> g_filesKept{0};
 // Per slot, 1 + the requests counted when its file was last kept (0: not yet): the stop, taking
-// over from a notification it cut short, goes on where that left off.
+// over from a notification it cut short, owes the rest.
 std::atomic<uint32_t> g_slotKept[kModeSlots] = {};
+
+// The word read at RAM 0x364 asks for a save not yet served: not one the parameter file brought
+// back at start-up or one already served (in the shadow, and no new request since).
+bool saveAsked(const VlxRamPara* p, uint16_t n, uint32_t requests) {
+    return n != 0 && !(n == p->shadowU16(kModeSaveRequest) && requests == g_savesServed);
+}
 }  // namespace
 
 SyncUpdate::SyncUpdate(QObject* parent) : QObject(parent) {}
@@ -183,11 +189,8 @@ bool SyncUpdate::saveRequestedMode(int waitMs) {
         asked = p->copyRam(kModeSaveRequest, 2, word);
         n = VlxRamPara::getU16(word, 0);
         requests = p->mode_save_requests;
-        // A word that is in the shadow and no new request since the last one served: a
-        // request the parameter file brought back at start-up, or one already served.
-        if (n == 0 || (n == p->shadowU16(kModeSaveRequest) && requests == g_savesServed)) return false;
-        if (n <= kModeSlots && !stop_save::mayWriteFile("user mode " + std::to_string(n) + " (asked at RAM 0x364)"))
-            return false;
+        if (!saveAsked(p, n, requests)) return false;
+        if (n <= kModeSlots && !stop_save::mayWriteFile()) return false;  // the stop serves it
         g_savesServed = requests;
         if (n > kModeSlots) {
             // Names no slot: dropped, nothing outside the 16 slots is touched.
@@ -215,24 +218,19 @@ bool SyncUpdate::saveRequestedMode(int waitMs) {
     return saved;
 }
 
-void SyncUpdate::userModeBookkeeping(bool atStop) {
+void SyncUpdate::userModeBookkeeping() {
     VlxRamPara* p = VlxRamPara::p_vlxrampara_config;
     // the slots as they are now hold every write made before the requests counted so far
     const uint32_t asked = mode_file_requests::count();
     bool all = true;
     for (int slot = 0; slot < kModeSlots; ++slot) {
-        // a first look at the marker only spares the deadline the slots with nothing to do;
-        // keepSlotFiles decides again from its own copy
+        // a first look at the marker only spares the slots with nothing to do; keepSlotFiles
+        // decides again from its own copy
         unsigned char s[2] = {0, 0};
         p->readSlot(slot, 0, 2, s);
-        const bool empty = s[0] == kModeEmpty || s[1] == kModeEmpty;
-        if ((!empty && s[0] != kModeSaved && s[1] != kModeSaved) || (atStop && g_slotKept[slot] == asked + 1)) continue;
-        // the stop's deadline, or a stop begun beside this notification that keeps them itself
-        if (!stop_save::mayWriteFile("user mode " + std::to_string(slot + 1) + "'s file")) {
-            all = false;
-            continue;
-        }
-        if (!VlxRamPara::keepSlotFiles(slot)) {  // (logged) not kept: the stop tries it again
+        if (s[0] != kModeEmpty && s[1] != kModeEmpty && s[0] != kModeSaved && s[1] != kModeSaved) continue;
+        // a stop begun beside this notification owes them itself
+        if (!stop_save::mayWriteFile() || !VlxRamPara::keepSlotFiles(slot)) {  // (logged) not kept
             all = false;
             continue;
         }
@@ -241,10 +239,33 @@ void SyncUpdate::userModeBookkeeping(bool atStop) {
     if (all) g_filesKept = asked;
 }
 
-bool SyncUpdate::keepModeSaveAtStop(int waitMs) { return saveRequestedMode(waitMs); }
+void SyncUpdate::serveModeSaveAtStop(unsigned char* ram, uint32_t requests, std::vector<VlxRamPara::OwedMode>* owed) {
+    VlxRamPara* p = VlxRamPara::p_vlxrampara_config;
+    const uint16_t n = VlxRamPara::getU16(ram, kModeSaveRequest);
+    if (!saveAsked(p, n, requests)) return;
+    VlxRamPara::setU16(ram, kModeSaveRequest, 0);
+    if (n > kModeSlots) return;  // names no slot: dropped
+    VlxRamPara::OwedMode mode;
+    mode.slot = n - 1;
+    mode.menuCopy = true;
+    p->readSlot(mode.slot, 0, kModeFileSize, mode.image.data());  // the slot's spare bytes
+    std::memcpy(mode.image.data() + kRamFileMarkerSize, ram + kModeStart, kModeLength);
+    mode.image[0] = mode.image[1] = kModeSaved;
+    owed->push_back(mode);
+    VlxRamPara::setU16(ram, kCurrentMode, n);
+}
 
-void SyncUpdate::keepModeFilesAtStop() {
-    if (mode_file_requests::count() != g_filesKept) userModeBookkeeping(true);
+void SyncUpdate::owedModeFilesAtStop(std::vector<VlxRamPara::OwedMode>* owed) {
+    const uint32_t asked = mode_file_requests::count();
+    if (asked == g_filesKept) return;
+    for (int slot = 0; slot < kModeSlots; ++slot) {
+        if (g_slotKept[slot] == asked + 1) continue;
+        bool taken = false;
+        for (const VlxRamPara::OwedMode& m : *owed) taken = taken || m.slot == slot;
+        VlxRamPara::OwedMode file;
+        file.slot = slot;
+        if (!taken && VlxRamPara::slotFileImage(slot, file.image.data())) owed->push_back(file);
+    }
 }
 
 void SyncUpdate::saveRamIfChanged() {

@@ -6,8 +6,10 @@
 #include <QObject>
 
 #include <cstdint>
+#include <vector>
 
 #include "core/change_mailbox.h"
+#include "core/vlxrampara.h"
 
 class SyncUpdate : public QObject {
     Q_OBJECT
@@ -28,11 +30,13 @@ public:
 
     // The program's last save (app/stop_save.h, which orders it), on whichever thread ends the
     // program: what the change notification has not yet carried out of the user-mode requests
-    // answered "done", as the notification would. The save asked in RAM 0x364 (true when
-    // saved and made the current mode), waiting at most waitMs for the manage mutex:
-    static bool keepModeSaveAtStop(int waitMs);
-    // The files register 11 bit 2 asked for, each as stop_save::mayWriteFile lets it.
-    static void keepModeFilesAtStop();
+    // answered "done". `ram`, the stop's copy of the RAM (`requests`, the save requests counted
+    // as it was taken): a save asked in RAM 0x364 and not yet carried out is served in it (0x364
+    // cleared, the mode made current) and its mode added to `owed`.
+    static void serveModeSaveAtStop(unsigned char* ram, uint32_t requests, std::vector<VlxRamPara::OwedMode>* owed);
+    // The files register 11 bit 2 asked for and not yet kept, added to `owed` (a slot already
+    // there keeps its entry: the save of step 2 comes after this bookkeeping's step 3).
+    static void owedModeFilesAtStop(std::vector<VlxRamPara::OwedMode>* owed);
 
 public slots:
     void para_sync(int code);
@@ -44,8 +48,7 @@ private:
     // waited for as long as it takes (waitMs < 0), or at most waitMs.
     static bool saveRequestedMode(int waitMs = -1);
     void showReadingWhileListing();
-    // atStop: the slots whose files were kept for the requests counted so far are left as they are.
-    static void userModeBookkeeping(bool atStop = false);
+    static void userModeBookkeeping();
     void saveRamIfChanged();
     ChangeMailbox mailbox_;
 };

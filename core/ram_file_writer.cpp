@@ -6,8 +6,10 @@
 #include <thread>
 
 #include "core/logMsg.h"
+#include "core/utils.h"
 #include "core/vlxrampara.h"
 #include "platform/annotated_mutex.h"
+#include "platform/atomic_file.h"
 #include "platform/platform.h"
 #include "platform/waits.h"
 
@@ -47,6 +49,21 @@ public:
         stopped_ = true;
     }
 
+    // The stop's own image, written on the caller's thread beside a write of the loop that may
+    // be under way: that one (an older copy) is superseded and lands, if at all, before this one.
+    bool writeAtStop(const unsigned char* ram) EXCLUDES(mutex_) {
+        {
+            plat::Locker<plat::Mutex> lock(mutex_);
+            superseded_ = true;
+        }
+        // (read after the flag: an older copy that landed first is seen and written over)
+        if (VlxRamPara::ramFileHolds(ram)) return true;
+        return VlxRamPara::saveRamFile(ram, [this](plat::StagedFile& staged) {
+            plat::Locker<plat::Mutex> lock(mutex_);
+            return staged.renameOver();
+        });
+    }
+
     bool owed() EXCLUDES(mutex_) {
         plat::Locker<plat::Mutex> lock(mutex_);
         return owed_;
@@ -57,6 +74,7 @@ public:
         plat::Locker<plat::Mutex> lock(mutex_);
         owed_ = false;
         stopped_ = false;
+        superseded_ = false;
     }
 
 private:
@@ -71,7 +89,14 @@ private:
                 std::memcpy(copy, pending_, kRamSize);
                 taken = handed_;
             }
-            const bool ok = VlxRamPara::saveRamFile(copy);
+            // A copy still under way when the stop writes its own lands only before the stop's.
+            const bool ok = VlxRamPara::saveRamFile(copy, [this](plat::StagedFile& staged) {
+                plat::Locker<plat::Mutex> lock(mutex_);
+                if (!superseded_) return staged.renameOver();
+                staged.discard();
+                return true;
+            });
+            Utils::system_mutex(QStringLiteral("sync"));
             {
                 plat::Locker<plat::Mutex> lock(mutex_);
                 written_ = taken;
@@ -91,6 +116,7 @@ private:
     bool owed_ GUARDED_BY(mutex_) = false;
     bool started_ GUARDED_BY(mutex_) = false;
     bool stopped_ GUARDED_BY(mutex_) = false;  // the stop's save has begun
+    bool superseded_ GUARDED_BY(mutex_) = false;  // the stop writes its own image: no copy of the loop lands
 };
 
 // Never freed: the thread outlives the statics at exit. A child forked without exec (the
@@ -109,12 +135,9 @@ Writer& writer() {
 
 bool RamFileWriter::saveAtStop(const unsigned char* ram) {
     writer().stop();
+    if (ram) return writer().writeAtStop(ram);
     writer().flush();
-    if (!ram) return false;
-    if (VlxRamPara::ramFileHolds(ram)) return true;
-    writer().save(ram, true);
-    writer().flush();
-    return true;
+    return false;
 }
 
 void RamFileWriter::save(const unsigned char* ram) { writer().save(ram); }

@@ -23,9 +23,12 @@ public:
     static void flush();
     // The program's stop, once the links answer no more: `ram`, the RAM as it is now (every
     // change a PC was answered for in it, applied or still waiting for the manager's pass), is
-    // in the file when this returns. Without a copy (nullptr: the RAM's lock was held too long)
-    // the file keeps the copies handed over before, and false is returned. From the first call
-    // on, copies handed to save() are dropped: they are no newer than the stop's.
+    // in the file when this returns (true), after one write of the file on the caller's thread:
+    // it waits neither for a write of the writer's thread under way nor for any other file's.
+    // Such an older copy is superseded: it lands before the stop's or not at all, and the file
+    // is whole at any moment. Without a copy (nullptr: the RAM's lock was held too long) the
+    // file keeps the copies handed over before, once written, and false is returned. From the
+    // first call on, copies handed to save() are dropped: they are no newer than the stop's.
     static bool saveAtStop(const unsigned char* ram);
     // The RAM is owed to the file: the last write failed (a full data partition, a missing
     // file) and no newer copy waits. The next change notification saves again.

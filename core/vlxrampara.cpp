@@ -226,6 +226,7 @@ void VlxRamPara::loadAtStartup() {
     shadowTakesRam();
     ManageLock::baseTakesRam();  // what start-up applies
 
+    carryOwedModes();
     for (int slot = 0; slot < kModeSlots; ++slot) {
         mode_file_deal(slot, 0);
         plat::sleepUs(100);
@@ -466,16 +467,11 @@ int VlxRamPara::mode_file_deal(int slot, int operation) {
 int VlxRamPara::dealFiles(int slot, int operation, uint16_t osdWord, ChangeStamp since) {
     VlxRamPara* p = p_vlxrampara_config;
     if (operation == 1) {
-        runShell("rm  -rf  " + modeFileName(slot));
-        plat::sleepUs(100);
+        removeModeFiles(slot, osdWord);
         if (osdWord == 1) {
-            runShell("rm  -rf  " + menuCopyName(slot));
             const unsigned char off[2] = {0, 0};
             p->casSlot(slot, kOsdInSlot, off, sizeof off, since);
         }
-        plat::sleepUs(100);
-        runShell("sync");
-        plat::sleepUs(100);
     }
     std::string file;
     bool read = false;
@@ -500,18 +496,118 @@ int VlxRamPara::dealFiles(int slot, int operation, uint16_t osdWord, ChangeStamp
     return 1;
 }
 
+namespace {
+// What register 11 bit 2's bookkeeping does with a slot, by its marker.
+enum class SlotFiles { None, Delete, Write };
+SlotFiles slotFilesFor(const unsigned char* image) {
+    if (image[0] == kModeEmpty || image[1] == kModeEmpty) return SlotFiles::Delete;
+    if (image[0] == kModeSaved || image[1] == kModeSaved) return SlotFiles::Write;
+    return SlotFiles::None;
+}
+}  // namespace
+
+void VlxRamPara::removeModeFiles(int slot, uint16_t osdWord) {
+    runShell("rm  -rf  " + modeFileName(slot));
+    plat::sleepUs(100);
+    if (osdWord == 1) runShell("rm  -rf  " + menuCopyName(slot));
+    plat::sleepUs(100);
+    runShell("sync");
+    plat::sleepUs(100);
+}
+
 bool VlxRamPara::keepSlotFiles(int slot) {
     VlxRamPara* p = p_vlxrampara_config;
     unsigned char image[kModeSlotSize];
     ChangeStamp seen = 0;
     if (!p || !p->readSlot(slot, 0, kModeSlotSize, image, &seen)) return true;
-    if (image[0] == kModeEmpty || image[1] == kModeEmpty) {
+    switch (slotFilesFor(image)) {
+    case SlotFiles::Delete:
         // (the save request word is the save's alone to clear: one made meanwhile stays)
         dealFiles(slot, 1, getU16(image, kOsdInSlot), seen);
-    } else if (image[0] == kModeSaved || image[1] == kModeSaved) {
-        return storeImage(slot, image, seen, false) == 1;
+        return true;
+    case SlotFiles::Write: return storeImage(slot, image, seen, false) == 1;
+    case SlotFiles::None: break;
     }
     return true;
+}
+
+bool VlxRamPara::slotFileImage(int slot, unsigned char* image) {
+    VlxRamPara* p = p_vlxrampara_config;
+    unsigned char copy[kModeSlotSize];
+    if (!p || !p->readSlot(slot, 0, kModeSlotSize, copy)) return false;
+    const SlotFiles what = slotFilesFor(copy);
+    if (what == SlotFiles::None) return false;
+    std::memcpy(image, copy, kModeFileSize);
+    image[0] = image[1] = what == SlotFiles::Delete ? kModeEmpty : kModeSaved;
+    return true;
+}
+
+// ---- the mode files the stop owes: "OMD1", a count, then per mode its slot, flags (bit 0: the
+// menu copy) and its file's 4096 bytes (marked 0xFF 0xFF: its files deleted)
+namespace {
+constexpr char kOwedMagic[4] = {'O', 'M', 'D', '1'};
+constexpr size_t kOwedHead = sizeof kOwedMagic + 1;
+constexpr size_t kOwedEntry = 2 + kModeFileSize;
+}  // namespace
+
+const char* const VlxRamPara::kOwedModesFile = "/data/modes/pending_modes";
+
+bool VlxRamPara::writeOwedModes(const std::vector<OwedMode>& owed) {
+    if (owed.empty()) return true;  // (one entry a slot: at most 16)
+    std::string file(kOwedMagic, sizeof kOwedMagic);
+    file += char(owed.size());
+    for (const OwedMode& m : owed) {
+        file += char(m.slot);
+        file += char(m.menuCopy ? 1 : 0);
+        file.append(reinterpret_cast<const char*>(m.image.data()), m.image.size());
+    }
+    // Its own file, written by the stop alone: no turn behind a mode file's writer.
+    if (plat::replaceFileAtomically(plat::path(kOwedModesFile), file)) return true;
+    writeLogMsg(LOG_ERROR, std::string(kOwedModesFile) + " cannot be written: " + std::to_string(owed.size()) +
+                               " user-mode files owed are lost");
+    return false;
+}
+
+bool VlxRamPara::readOwedModes(const std::string& file, std::vector<OwedMode>* owed) {
+    owed->clear();
+    if (file.size() < kOwedHead || file.compare(0, sizeof kOwedMagic, kOwedMagic, sizeof kOwedMagic) != 0) return false;
+    const size_t count = uint8_t(file[sizeof kOwedMagic]);
+    if (count > size_t(kModeSlots) || file.size() != kOwedHead + count * kOwedEntry) return false;
+    for (size_t i = 0; i < count; ++i) {
+        const char* e = file.data() + kOwedHead + i * kOwedEntry;
+        OwedMode m;
+        m.slot = uint8_t(e[0]);
+        m.menuCopy = (uint8_t(e[1]) & 1) != 0;
+        if (!validSlot(m.slot)) return false;
+        std::memcpy(m.image.data(), e + 2, kModeFileSize);
+        owed->push_back(m);
+    }
+    return true;
+}
+
+void VlxRamPara::carryOwedModes() {
+    std::string file;
+    if (!readDataFile(kOwedModesFile, kOwedHead + kModeSlots * kOwedEntry + 1, &file)) return;
+    std::vector<OwedMode> owed;
+    if (!readOwedModes(file, &owed)) {
+        writeLogMsg(LOG_ERROR, std::string(kOwedModesFile) + " is not a file of owed user modes: removed");
+    } else {
+        for (const OwedMode& m : owed) {
+            if (m.image[0] == kModeEmpty) {
+                removeModeFiles(m.slot, getU16(m.image.data(), kOsdInSlot));
+                continue;
+            }
+            // (a cut after some of these carries them all again: each lands whole)
+            std::string now;
+            const bool same = !m.menuCopy && readDataFile(modeFileName(m.slot), kModeFileSize, &now) &&
+                              now.size() == kModeFileSize && std::memcmp(now.data(), m.image.data(), kModeFileSize) == 0;
+            if (!same && !writeModeFiles(m.slot, m.image.data(), m.menuCopy)) return;  // kept for the next start
+        }
+        writeLogMsg(LOG_INFO, std::to_string(owed.size()) + " user-mode files owed by the last stop carried in");
+    }
+    // Gone for good before anything is saved anew, so that a later cut does not bring it back.
+    if (!plat::removeFileDurably(plat::path(kOwedModesFile)))
+        writeLogMsg(LOG_ERROR, std::string(kOwedModesFile) + " cannot be removed");
 }
 
 int VlxRamPara::mode_file_write(int slot, int operation) {
@@ -540,22 +636,7 @@ int VlxRamPara::storeImage(int slot, unsigned char* image, ChangeStamp since, bo
     VlxRamPara* p = p_vlxrampara_config;
     // The slot changes only once its file holds the new image.
     image[0] = image[1] = kModeSaved;
-    {
-        plat::Locker<plat::Mutex> writers(dataFileWriters());
-        if (!plat::replaceFileAtomically(plat::path(modeFileName(slot)), image, kModeFileSize)) {
-            writeLogMsg(LOG_ERROR, modeFileName(slot) + " cannot be written");
-            return 0;
-        }
-        if (menuCopy && getU16(image, kOsdInSlot) == 1) {
-            // Menu copy beside the mode; a half-received menu file is never copied
-            // because the file transfer stores it whole, under the same writers' lock.
-            std::string menu;
-            if (readDataFile(kMenuFile, jsonfile::kMaxBytes, &menu)) {
-                if (!plat::replaceFileAtomically(plat::path(menuCopyName(slot)), menu.data(), menu.size()))
-                    writeLogMsg(LOG_ERROR, menuCopyName(slot) + " cannot be written");
-            }
-        }
-    }
+    if (!writeModeFiles(slot, image, menuCopy)) return 0;
     // A PC's slot write answered while the file was written is newer than this image: it
     // stays, and reaches the file with its own hand-over (register 11 bit 2).
     p->casSlot(slot, 0, image, kModeSlotSize, since);
@@ -564,26 +645,43 @@ int VlxRamPara::storeImage(int slot, unsigned char* image, ChangeStamp since, bo
     return 1;
 }
 
-bool VlxRamPara::saveRamFile(const unsigned char* ram) {
-    bool ok = false;
-    {
-        // The read and the replacement in one turn of the writers; readers never wait for its flush.
-        plat::Locker<plat::Mutex> writers(dataFileWriters());
-        std::string file;
-        if (readDataFile(kRamFile, kRamFileSize, &file)) {
-            // Same bytes as an update in place at offset 2: marker and tail are kept.
-            if (file.size() < kRamFileMinSize) file.resize(kRamFileMinSize, '\0');
-            std::memcpy(&file[kRamFileMarkerSize], ram + kSavedStart, kSavedLength);
-            ok = plat::replaceFileAtomically(plat::path(kRamFile), file);
-            if (!ok) writeLogMsg(LOG_ERROR, "parameter file cannot be written, change not saved");
-        } else {
-            writeLogMsg(LOG_ERROR, "parameter file missing, change not saved");
+bool VlxRamPara::writeModeFiles(int slot, const unsigned char* image, bool menuCopy) {
+    plat::Locker<plat::Mutex> writers(dataFileWriters());
+    if (!plat::replaceFileAtomically(plat::path(modeFileName(slot)), image, kModeFileSize)) {
+        writeLogMsg(LOG_ERROR, modeFileName(slot) + " cannot be written");
+        return false;
+    }
+    if (menuCopy && getU16(image, kOsdInSlot) == 1) {
+        // Menu copy beside the mode; a half-received menu file is never copied
+        // because the file transfer stores it whole, under the same writers' lock.
+        std::string menu;
+        if (readDataFile(kMenuFile, jsonfile::kMaxBytes, &menu)) {
+            if (!plat::replaceFileAtomically(plat::path(menuCopyName(slot)), menu.data(), menu.size()))
+                writeLogMsg(LOG_ERROR, menuCopyName(slot) + " cannot be written");
         }
     }
-    // The replacement has synced the file and its folder: the GUI thread, which saves after
-    // every change, does not pause after it.
-    runShell("sync");
-    return ok;
+    return true;
+}
+
+bool VlxRamPara::saveRamFile(const unsigned char* ram, const std::function<bool(plat::StagedFile&)>& land) {
+    std::string file;
+    if (!readDataFile(kRamFile, kRamFileSize, &file)) {
+        writeLogMsg(LOG_ERROR, "parameter file missing, change not saved");
+        return false;
+    }
+    // Same bytes as an update in place at offset 2: marker and tail are kept.
+    if (file.size() < kRamFileMinSize) file.resize(kRamFileMinSize, '\0');
+    std::memcpy(&file[kRamFileMarkerSize], ram + kSavedStart, kSavedLength);
+    plat::StagedFile staged;
+    bool ok = staged.open(plat::path(kRamFile)) && staged.append(file.data(), file.size()) && staged.finish();
+    ok = ok && (land ? land(staged) : staged.renameOver());
+    if (!ok) {
+        staged.discard();
+        writeLogMsg(LOG_ERROR, "parameter file cannot be written, change not saved");
+        return false;
+    }
+    staged.syncFolder();
+    return true;
 }
 
 bool VlxRamPara::ramFileHolds(const unsigned char* ram) {

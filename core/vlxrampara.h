@@ -13,11 +13,18 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <mutex>
+#include <string>
+#include <vector>
 
 #include "core/manage_lock.h"
 #include "core/stamped_bytes.h"
 #include "platform/annotated_mutex.h"
+
+namespace plat {
+class StagedFile;
+}
 
 // ---- RAM map (protocol addresses; u16 fields little-endian)
 namespace vlxram {
@@ -262,13 +269,33 @@ public:
     // the slot itself is written back only while unchanged since that copy. false: a saved
     // slot's file not written (logged).
     static bool keepSlotFiles(int slot);
+    // What keepSlotFiles would do for the slot, as an image of its file (marked 0xAA 0xAA, or
+    // 0xFF 0xFF for a deletion of its files) for the stop's owed files; false: nothing to do.
+    static bool slotFileImage(int slot, unsigned char* image);
+    // Mode files the program's stop owes (a slot's file image, as slotFileImage gives it, or a
+    // saved mode with the menu copy beside it), written in one replacement of the pending file
+    // whatever their number; the next start carries them into the mode files before anything
+    // reads those. False: not written (logged).
+    struct OwedMode {
+        int slot = 0;
+        bool menuCopy = false;
+        std::array<unsigned char, vlxram::kModeFileSize> image{};
+    };
+    static bool writeOwedModes(const std::vector<OwedMode>& owed);
+    // The pending file's bytes as written by writeOwedModes; false for anything else.
+    static bool readOwedModes(const std::string& file, std::vector<OwedMode>* owed);
+    static const char* const kOwedModesFile;
     // operation 1 copies RAM 0x380..0xFFF into the slot first; 0 also copies the menu file.
     // 1 = written, 0 = bad slot or write failed.
     static int mode_file_write(int slot, int operation);
     static int ram_para_reset();
     // Writes RAM 0x300..0xFFF of `ram` into /data/ram_device_info after its marker, keeping the
-    // file's tail; a missing file is not recreated. Under Utils::_file_deal_mutex, then "sync".
-    static bool saveRamFile(const unsigned char* ram);
+    // file's tail; a missing file is not recreated. The new file is staged beside the old one
+    // (written and flushed) with no lock held, so another write of the file runs beside it and
+    // neither waits for the other; `land` then renames it over the old one
+    // (StagedFile::renameOver) or drops it when a newer write supersedes it, and returns false
+    // only when the rename failed. The folder is flushed after. False: not written (logged).
+    static bool saveRamFile(const unsigned char* ram, const std::function<bool(plat::StagedFile&)>& land = {});
     // The file holds RAM 0x300..0xFFF of `ram` (false when it cannot be read or is short).
     static bool ramFileHolds(const unsigned char* ram);
 
@@ -318,6 +345,14 @@ private:
     static int storeImage(int slot, unsigned char* image, ChangeStamp since, bool menuCopy);
     // mode_file_deal, decided from the slot `osdWord` (its 0x84C word) was read from, as of `since`.
     static int dealFiles(int slot, int operation, uint16_t osdWord, ChangeStamp since);
+    // A mode's files: its file from `image` (4096 bytes, marked) and, with `menuCopy` and the
+    // image's OSD on, the menu copy beside it; under the data-file writers' lock. False: the
+    // mode file not written (logged).
+    static bool writeModeFiles(int slot, const unsigned char* image, bool menuCopy);
+    // Removes the mode's file and, when its OSD word is 1, its menu copy; then "sync".
+    static void removeModeFiles(int slot, uint16_t osdWord);
+    // Start-up, before the slots load: the mode files the last stop owed, carried in.
+    static void carryOwedModes();
 
     void clearStatusArea() EXCLUDES(reg_file_mutex_);
 

@@ -107,6 +107,12 @@ bool replaceFileAtomically(const std::string& hostPath, const void* data, size_t
     return true;
 }
 
+bool removeFileDurably(const std::string& hostPath) {
+    if (::unlink(hostPath.c_str()) != 0 && errno != ENOENT) return false;
+    syncFolder(folderOf(hostPath));
+    return true;
+}
+
 StagedFile::~StagedFile() { discard(); }
 
 bool StagedFile::open(const std::string& hostPath) {
@@ -152,6 +158,12 @@ bool StagedFile::finish() {
 }
 
 bool StagedFile::commit() {
+    if (!renameOver()) return false;
+    syncFolder();
+    return true;
+}
+
+bool StagedFile::renameOver() {
     if (!finished_ || temp_.empty()) return false;
     if (fileSystem().rename(temp_, target_) != 0) {
         discard();
@@ -159,9 +171,10 @@ bool StagedFile::commit() {
     }
     temp_.clear();
     finished_ = false;
-    syncFolder(folderOf(target_));
     return true;
 }
+
+void StagedFile::syncFolder() { plat::syncFolder(folderOf(target_)); }
 
 void StagedFile::discard() {
     if (fd_ >= 0) ::close(fd_);

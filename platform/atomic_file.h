@@ -33,6 +33,10 @@ inline bool replaceFileAtomically(const std::string& hostPath, const std::string
     return replaceFileAtomically(hostPath, bytes.data(), bytes.size());
 }
 
+// Removes the file (a missing one too) and flushes its folder, so that a power cut does not
+// bring it back. False when it is there and cannot be removed.
+bool removeFileDurably(const std::string& hostPath);
+
 // Suffix of the temporary files of a replacement: "<name>.tmp" and six characters.
 constexpr const char* kTempSuffix = ".tmp";
 constexpr size_t kTempRandomChars = 6;
@@ -62,6 +66,10 @@ public:
     bool finish();
     // Renames the finished temporary over the target and makes the rename durable.
     bool commit();
+    // commit() in its two steps: the rename (quick: it may be made under a lock that orders
+    // renames), then the folder's flush that makes it durable.
+    bool renameOver();
+    void syncFolder();
     // Removes the temporary; the target is untouched.
     void discard();
     const std::string& tempPath() const { return temp_; }

@@ -204,7 +204,8 @@ const std::vector<Row>& rows() {
          {{L::FileDeal}, {L::WifiConfig, "the settings the files hold"}}},
         {L::RamFileWriter, "`RamFileWriter`'s hand-over lock", "(`core/ram_file_writer.cpp`)",
          "the newest RAM copy handed to the `ram-file` thread, the counts handed over and written, the owed flag "
-         "(`GUARDED_BY`); held for one copy or count, never across the file's write",
+         "(`GUARDED_BY`), the order of the parameter file's renames (the thread's and the stop's, superseded or "
+         "not); held for one copy, count or rename, never across a flush",
          {},
          {}},
         {L::System, "`Utils::_system_mutex`", "", "the engine's output-position and on/off requests; the clock read", {},

@@ -88,7 +88,32 @@ void SimFileSystem::slowStorage() const {
     if (const int ms = fsyncDelayMs_) std::this_thread::sleep_for(std::chrono::milliseconds(ms));
 }
 
+void SimFileSystem::holdNextFsync() {
+    std::lock_guard<std::mutex> lock(holdMutex_);
+    hold_ = Hold::Armed;
+}
+
+bool SimFileSystem::waitForHeldFsync() {
+    std::unique_lock<std::mutex> lock(holdMutex_);
+    return holdChanged_.wait_for(lock, std::chrono::seconds(30), [this] { return hold_ == Hold::Held; });
+}
+
+void SimFileSystem::releaseFsync() {
+    std::lock_guard<std::mutex> lock(holdMutex_);
+    hold_ = Hold::Released;
+    holdChanged_.notify_all();
+}
+
+void SimFileSystem::holdHere() {
+    std::unique_lock<std::mutex> lock(holdMutex_);
+    if (hold_ != Hold::Armed) return;
+    hold_ = Hold::Held;
+    holdChanged_.notify_all();
+    holdChanged_.wait(lock, [this] { return hold_ == Hold::Released; });
+}
+
 int SimFileSystem::fsync(int fd) {
+    holdHere();
     slowStorage();
     const std::string path = recording_ ? pathOfFd(fd) : std::string();
     if (!poweredFor({"fsync", shown(path), {}})) return -1;

@@ -7,6 +7,7 @@
 #include <sys/types.h>
 
 #include <atomic>
+#include <condition_variable>
 #include <map>
 #include <mutex>
 #include <string>
@@ -42,6 +43,11 @@ public:
     // (a worn or busy flash); 0, the default, adds nothing. Recording or not.
     void setFsyncDelay(int ms) { fsyncDelayMs_ = ms < 0 ? 0 : ms; }
     int fsyncDelay() const { return fsyncDelayMs_; }
+    // A flush held under way until the test lets it go: the next fsync of a file waits in it
+    // until releaseFsync(). waitForHeldFsync() returns once one waits (false: none within 30 s).
+    void holdNextFsync();
+    bool waitForHeldFsync();
+    void releaseFsync();
 
 private:
     struct Kept {
@@ -53,6 +59,12 @@ private:
     void cutLocked();
     void slowStorage() const;
     std::string keptBytesLocked(ino_t inode) const;
+
+    enum class Hold { None, Armed, Held, Released };
+    void holdHere();
+    std::mutex holdMutex_;   // hold_ alone; a leaf
+    std::condition_variable holdChanged_;
+    Hold hold_ = Hold::None;
 
     std::atomic<bool> recording_{false};
     std::atomic<int> fsyncDelayMs_{0};

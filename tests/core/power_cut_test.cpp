@@ -4,11 +4,16 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstring>
+#include <future>
 #include <random>
+#include <thread>
 
 #include "app/syncupdate.h"
+#include "core/data_files.h"
 #include "core/ram_file_writer.h"
+#include "platform/sim/sim_file_system.h"
 #include "store_fixture.h"
 
 using namespace vlxram;
@@ -91,4 +96,70 @@ TEST_F(StoreTest, PowerCutDuringSaveLeavesOldOrNewImage) {
         VlxRamPara::resetInstanceForTest();
         ConfigEngine::resetInstanceForTest();
     }
+}
+
+// The stop writes its own copy of the RAM while the writer's thread is in the middle of an
+// older one (held in its flush) and a mode file is being written: the stop's write waits for
+// neither, and the older copy
+// does not land after the stop's. With the power cut after any step of the two writes, the
+// file is whole: the one before, the older copy or the stop's; the stop's when no cut came.
+TEST_F(StoreTest, TheStopsParameterFileWriteSupersedesAnOlderOneUnderWay) {
+    VlxRamPara* p = start();
+    constexpr unsigned kWord = kUnused8DE;
+    unsigned char first[kRamSize], older[kRamSize], atStop[kRamSize];
+    p->snapshot(0, kRamSize, first);
+    std::memcpy(older, first, kRamSize);
+    VlxRamPara::setU16(older, kWord, 0x1111);
+    std::memcpy(atStop, older, kRamSize);
+    VlxRamPara::setU16(atStop, kWord, 0x2222);
+    const uint16_t before = storetest::fileU16(testkit::readFile("/data/ram_device_info"), kWord);
+    plat::sim::SimFileSystem* fs = plat::sim::simFileSystem();
+    {
+        // a mode file's write under way on another thread, until the test lets it end
+        std::promise<void> locked, release;
+        std::thread modeFile([&locked, &release] {
+            plat::Locker<plat::Mutex> writers(dataFileWriters());
+            locked.set_value();
+            release.get_future().wait();
+        });
+        locked.get_future().wait();
+        fs->holdNextFsync();
+        RamFileWriter::save(older);
+        const bool held = fs->waitForHeldFsync();
+        bool ended = false;
+        std::future<bool> stop;
+        if (held) {
+            stop = std::async(std::launch::async, [&atStop] { return RamFileWriter::saveAtStop(atStop); });
+            ended = stop.wait_for(std::chrono::seconds(30)) == std::future_status::ready;
+        }
+        release.set_value();
+        modeFile.join();
+        fs->releaseFsync();
+        ASSERT_TRUE(held) << "the older copy's write waited for the mode file";
+        EXPECT_TRUE(ended) << "the stop waited for the older write or the mode file";
+        EXPECT_TRUE(stop.get());
+        RamFileWriter::flush();
+        EXPECT_EQ(storetest::fileU16(testkit::readFile("/data/ram_device_info"), kWord), 0x2222);
+    }
+    for (int calls = 0; calls < 12; ++calls) {
+        SCOPED_TRACE("power cut after " + std::to_string(calls) + " calls");
+        RamFileWriter::resetForTest();
+        ASSERT_TRUE(VlxRamPara::saveRamFile(first));
+        fs->record();
+        fs->cutAfter(calls);
+        RamFileWriter::save(older);
+        RamFileWriter::saveAtStop(atStop);
+        RamFileWriter::flush();
+        const bool cut = fs->operations().size() >= size_t(calls);
+        fs->record();  // the power back
+        const std::string file = testkit::readFile("/data/ram_device_info");
+        ASSERT_EQ(file.size(), kRamFileSize);
+        ASSERT_EQ(file.substr(0, 2), "\xAA\xAA");
+        const uint16_t word = storetest::fileU16(file, kWord);
+        if (!cut)
+            EXPECT_EQ(word, 0x2222);
+        else
+            EXPECT_TRUE(word == before || word == 0x1111 || word == 0x2222) << word;
+    }
+    fs->record();
 }
