@@ -19,6 +19,9 @@ uint8_t byte(unsigned address) REQUIRES(ManageLock::manage_mutex);
 void copy(unsigned address, unsigned length, unsigned char* out) REQUIRES(ManageLock::manage_mutex);
 // The whole RAM as it is now: loaded at start-up, or about to be applied by the bring-up.
 void takeRam() REQUIRES(ManageLock::manage_mutex);
+// takeRam but for [address, address + length), which keeps what the base held: words the
+// bring-up does not apply itself, left a difference for the first pass to hand over.
+void takeRamBut(unsigned address, unsigned length) REQUIRES(ManageLock::manage_mutex);
 // The RAM's bytes [address, address + length): words the manager wrote into the RAM itself.
 void takeRange(unsigned address, unsigned length) REQUIRES(ManageLock::manage_mutex);
 // What a pass applied and only that: each byte where its look `seen` differs from `before`, the

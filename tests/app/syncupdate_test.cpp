@@ -240,6 +240,36 @@ TEST_F(StoreTest, FailedUserModeSaveLeavesSlotMarkerAndCurrentModeAsTheyWere) {
     EXPECT_EQ(fileU16(testkit::savedRamFile(), kCurrentMode), 0);
 }
 
+// A PC names another current mode while a save of mode 3 syncs its file: its word, answered
+// "done", is newer than the save and stays; the save still lands in slot 3.
+TEST_F(StoreTest, ACurrentModeWordWrittenDuringASaveIsNotOverwrittenByIt) {
+    VlxRamPara* p = start();
+    bool injected = false;
+    simShell().addHandler("sync", [&](const std::vector<std::string>&, std::string&) {
+        if (!injected && testkit::exists("/data/modes/custom_mode3")) {
+            injected = true;
+            std::thread([] {  // a link thread's write
+                unsigned char five[2] = {5, 0};
+                ManageMutexLocker lock;
+                EXPECT_EQ(VlxRamPara::VlxRamParaDeal(five, 2, kCurrentMode), 0);
+            }).join();
+        }
+        return 0;
+    });
+    {
+        ManageMutexLocker lock;
+        p->setRamU16(kModeSaveRequest, 3);
+    }
+    SyncUpdate::pInstance()->para_sync(1);
+    RamFileWriter::flush();
+    ASSERT_TRUE(injected);
+    EXPECT_EQ(VlxRamPara::VlxUserModeSaved(2), 1);
+    EXPECT_EQ(p->snapshotU16(kCurrentMode), 5);
+    SyncUpdate::pInstance()->para_sync(1);
+    RamFileWriter::flush();
+    EXPECT_EQ(fileU16(testkit::savedRamFile(), kCurrentMode), 5);
+}
+
 TEST_F(StoreTest, SignalFromGuiThreadReachesSlotAndNestedSaveDoesNotDeadlock) {
     start();
     int calls = 0;
