@@ -31,8 +31,9 @@ void takeApplied(const unsigned char* seen, const unsigned char* before) REQUIRE
 // from the RAM as of `since`: the RAM and the base take it together, so the manager does not
 // hand it back as a change, only while the RAM word is unchanged since. True when taken.
 bool setWord(unsigned address, uint16_t value, ChangeStamp& since) REQUIRES(ManageLock::manage_mutex);
-// A word the hardware holds after its writer's switch (the FPGA engine's screen state): the base
-// takes it. A switch decided from a look at the RAM word (`decidedAt`, the stamp of that look)
+// A word the hardware holds after its writer's switch (the FPGA engine's screen state, or a new
+// brightness level it set): the base takes it. A switch decided from a look at the RAM word
+// (`decidedAt`, the stamp of that look)
 // is written back only while the word is unchanged since, so a word a writer put there after
 // the look (newer, not applied yet) is not undone; a switch no look decided (a PC's register
 // write, a timed switch) is newer than any word written before it, and the RAM takes it.
