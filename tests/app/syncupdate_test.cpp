@@ -9,6 +9,7 @@
 #include "core/global.h"
 #include "core/logMsg.h"
 #include "core/ram_file_writer.h"
+#include "core/shadow_look_hook.h"
 #include "core/store_fixture.h"
 #include "support/saved_ram_file.h"
 #include "support/ram_copies.h"
@@ -268,6 +269,29 @@ TEST_F(StoreTest, ACurrentModeWordWrittenDuringASaveIsNotOverwrittenByIt) {
     SyncUpdate::pInstance()->para_sync(1);
     RamFileWriter::flush();
     EXPECT_EQ(fileU16(testkit::savedRamFile(), kCurrentMode), 5);
+}
+
+// A reset to the factory image between a save's look at the shadow and the shadow's update: the
+// reset's shadow is newer than the save's copy and stays, as the RAM it was taken from.
+TEST_F(StoreTest, AShadowResetDuringASaveIsNotOverwrittenByTheSavesOlderCopy) {
+    VlxRamPara* p = start();
+    const uint16_t factory = p->shadowU16(kContrast);
+    {
+        ManageMutexLocker lock;
+        p->setRamU16(kContrast, uint16_t(factory + 7));
+    }
+    bool reset = false;
+    shadow_looked_hook = [&reset] {
+        if (reset) return;
+        reset = true;
+        std::thread([] { EXPECT_EQ(VlxRamPara::ram_para_reset(), 1); }).join();
+    };
+    SyncUpdate::pInstance()->para_sync(1);
+    shadow_looked_hook = nullptr;
+    RamFileWriter::flush();
+    ASSERT_TRUE(reset);
+    EXPECT_EQ(p->snapshotU16(kContrast), factory);
+    EXPECT_EQ(p->shadowU16(kContrast), factory) << "the shadow names the RAM as the reset left it";
 }
 
 TEST_F(StoreTest, SignalFromGuiThreadReachesSlotAndNestedSaveDoesNotDeadlock) {
