@@ -210,7 +210,12 @@ bool SyncUpdate::saveRequestedMode(int waitMs) {
                                    std::to_string(n) + " is not made the current mode");
         return false;
     }
-    if (saved) p->setRamU16(kCurrentMode, n);
+    // The current-mode word as of the request's look: one a writer put there during the save
+    // (a PC's, answered "done") is newer than this save and stays.
+    ChangeStamp modeSeen = asked;
+    unsigned char index[2];
+    VlxRamPara::setU16(index, 0, n);
+    if (saved) p->casRam(kCurrentMode, index, 2, modeSeen);
     // Only the request served is cleared: one written during the save stays for the next
     // notification, even when it names the same slot again.
     const unsigned char none[2] = {0, 0};

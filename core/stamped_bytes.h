@@ -16,9 +16,11 @@ using ChangeStamp = uint32_t;
 template <unsigned Size, unsigned Grain>
 class StampedBytes {
 public:
-    StampedBytes() {
+    // `start`: the count the bytes begin at, as if every grain was last written then (0 but in
+    // the count's own test, which starts it near its wrap).
+    explicit StampedBytes(ChangeStamp start = 0) : clock_(start) {
         std::memset(bytes_, 0, sizeof bytes_);
-        std::memset(written_, 0, sizeof written_);
+        for (ChangeStamp& w : written_) w = start;
     }
     static constexpr unsigned kSize = Size;
     static bool inside(unsigned at, unsigned length) { return at <= Size && length <= Size - at; }
@@ -47,9 +49,11 @@ public:
         return true;
     }
     // copyIn, only while [at, at + length) is unchanged since `since`. True when it landed; `since`
-    // then becomes this write's stamp, so the same caller's next write-back passes over it.
+    // then becomes this write's stamp, so the same caller's next write-back passes over it. An
+    // empty range writes nothing and lands nowhere: false, `since` as it was.
     bool compareAndSet(unsigned at, const unsigned char* in, unsigned length, ChangeStamp& since) {
-        if (!inside(at, length) || !unchangedSince(at, length, since) || !copyIn(at, in, length)) return false;
+        if (!length || !inside(at, length) || !unchangedSince(at, length, since) || !copyIn(at, in, length))
+            return false;
         since = clock_;
         return true;
     }
@@ -61,5 +65,5 @@ private:
     static constexpr unsigned kGrains = (Size + Grain - 1) / Grain;
     unsigned char bytes_[Size];
     ChangeStamp written_[kGrains];
-    ChangeStamp clock_ = 0;
+    ChangeStamp clock_;
 };

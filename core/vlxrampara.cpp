@@ -13,6 +13,7 @@
 #include "core/json_file.h"
 #include "core/logMsg.h"
 #include "core/ram_file_writer.h"
+#include "core/shadow_look_hook.h"
 #include "core/utils.h"
 #include "platform/atomic_file.h"
 #include "platform/platform.h"
@@ -303,10 +304,17 @@ uint16_t VlxRamPara::shadowU16(unsigned address) const {
     return getU16(b, 0);
 }
 
+std::function<void()> vlxram::shadow_looked_hook;
+
 bool VlxRamPara::shadowDiffers(unsigned address, unsigned length, const unsigned char* bytes, ChangeStamp* seen) const {
-    plat::Locker<plat::Mutex> lock(vlx_mutex);
-    if (seen) *seen = shadow_.stamp();
-    return shadow_.differs(address, length, bytes);
+    bool differs = false;
+    {
+        plat::Locker<plat::Mutex> lock(vlx_mutex);
+        if (seen) *seen = shadow_.stamp();
+        differs = shadow_.differs(address, length, bytes);
+    }
+    if (shadow_looked_hook) shadow_looked_hook();
+    return differs;
 }
 
 void VlxRamPara::setShadow(const unsigned char* ram) {

@@ -27,11 +27,11 @@ uint16_t valueToPercent(uint8_t value) { return static_cast<uint16_t>((value * 1
 
 }  // namespace
 
-// `arg` 1: the brightness request of the pass (the percentage in RAM changed); 0: send
-// the current level. 1 when sent (or nothing to send to), 0 when the FPGAs read back
-// different values.
+// `arg` kBrightnessRequest: the brightness request of the pass (the percentage in RAM
+// changed); else the current level, new or repeated. 1 when sent (or nothing to send to), 0
+// when the FPGAs read back different values.
 int fpga_manage::Brightness_hand_dealwith(int arg) {
-    const bool request = arg == 1;
+    const bool request = arg == kBrightnessRequest;
     VlxRamPara* ram = VlxRamPara::p_vlxrampara_config;
     uint8_t mode;
     {
@@ -61,20 +61,32 @@ int fpga_manage::Brightness_hand_dealwith(int arg) {
         const uint16_t percent = valueToPercent(value);
         bool shown = false;
         if (ram) {
-            // Only over the percentage this engine sent last: one written and not applied yet,
-            // or applied by the scaler's pass and not sent yet (its request is on its way
-            // here), wins. Before the first send the RAM as loaded is what the screen shows.
             ManageMutexLocker lock;
             unsigned char word[2];
             const ChangeStamp seen = ram->copyRam(vlxram::kBrightness, 2, word);
             const uint16_t now = VlxRamPara::getU16(word, 0);
-            if (sent_brightness_ == kNothingSent) {
-                sent_brightness_ = applied_ram::word(vlxram::kBrightness);
-                sent_seen_ = seen;
+            if (arg == kBrightnessNewLevel) {
+                // A level set now (the PC's, the schedule's, the sensor's) is newer than any
+                // percentage written before it, a PC's rewrite of the same one too: the RAM and
+                // the manager's base take it, so the panel, the file and a later apply agree
+                // with the screen.
+                applied_ram::hardwareHolds(vlxram::kBrightness, percent, nullptr);
+                sent_brightness_ = percent;
+                sent_seen_ = ram->copyRam(vlxram::kBrightness, 0, nullptr);
+                shown = now != percent;
+            } else {
+                // The same level again: written back only over the word unchanged since this
+                // engine last sent or showed one. A PC's word written since (applied or not,
+                // its request on its way here) is newer and wins. Before the first send the
+                // RAM as loaded, while the manager's base still holds it, is what the screen shows.
+                if (sent_brightness_ == kNothingSent && now == applied_ram::word(vlxram::kBrightness)) {
+                    sent_brightness_ = now;
+                    sent_seen_ = seen;
+                }
+                shown = sent_brightness_ != kNothingSent && now != percent &&
+                        applied_ram::setWord(vlxram::kBrightness, percent, sent_seen_);
+                if (shown) sent_brightness_ = percent;
             }
-            shown = now == sent_brightness_ && now != percent &&
-                    applied_ram::setWord(vlxram::kBrightness, percent, sent_seen_);
-            if (shown) sent_brightness_ = percent;
         }
         if (shown) VlxRamPara::test_signal(1);
     }

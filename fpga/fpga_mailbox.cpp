@@ -300,7 +300,7 @@ int fpga_manage::Dealwith_mcu_ram() {
                 plat::Locker<plat::Mutex> lock(g_schedule_mutex);
                 g_change.bri_current_level = block[MBOX_HEADER + 1];
             }
-            Brightness_hand_dealwith(0);
+            Brightness_hand_dealwith(kBrightnessNewLevel);
             if (store == MBOX_SAVE) {
                 saved = save_flash_record(kFlashChipFpga0, FLASH_BRIGHT_SECTOR, block, bytes);
                 plat::Locker<plat::Mutex> lock(g_schedule_mutex);

@@ -204,7 +204,10 @@ public:
     // Tests: save_param_image calls it between the record's save and its read-back (set
     // while no save runs).
     std::function<void()> param_saved_hook;
-    // Sends the brightness to both FPGAs (arg 1: from the RAM's percentage, 0: the current level).
+    // Sends the brightness to both FPGAs: arg 1 from the RAM's percentage; else the current
+    // level, 2 when it is a new one (the PC's manual level, a schedule slot's, a sensor step),
+    // 0 when it is sent again.
+    static constexpr int kBrightnessRepeat = 0, kBrightnessRequest = 1, kBrightnessNewLevel = 2;
     int Brightness_hand_dealwith(int arg);
 
     // ---- receiving-card frames: each builder fills the caller's buffer of `capacity`
@@ -424,8 +427,8 @@ public:
     uint8_t on_pending[4] GUARDED_BY(g_schedule_mutex) = {}, off_pending[4] GUARDED_BY(g_schedule_mutex) = {};
     TimeRealType current_time{};     // engine thread
     // The percentage at RAM 0x880 that matches the level this engine sent last (kNothingSent
-    // before the first send), and the RAM's stamp as it read or wrote it: the brightness
-    // write-back stores a level only over that word unchanged since. Under
+    // before the RAM and the screen were first seen to agree), and the RAM's stamp as it read
+    // or wrote it: a repeated level is written back only over that word unchanged since. Under
     // c331_manage::manage_mutex.
     static constexpr uint16_t kNothingSent = 0xFFFF;
     uint16_t sent_brightness_ = kNothingSent;

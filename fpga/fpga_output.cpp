@@ -255,7 +255,7 @@ int fpga_manage::set_output_status() {
 
 int fpga_manage::set_fpga_bri_val() {
     if (!get_fpga_status()) return 0;
-    Brightness_hand_dealwith(1);
+    Brightness_hand_dealwith(kBrightnessRequest);
     return 1;
 }
 

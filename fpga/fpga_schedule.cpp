@@ -69,7 +69,7 @@ void fpga_manage::Brightness_task() {
 // A manual level goes out five times after each load; a failed fifth send starts over.
 void fpga_manage::Brightness_hand_change() {
     if (g_change.bri_repeat_count > kManualSends) return;
-    const int ok = Brightness_hand_dealwith(0);
+    const int ok = Brightness_hand_dealwith(kBrightnessRepeat);
     if (!ok && g_change.bri_repeat_count == kManualSends) g_change.bri_repeat_count = 0;
     else ++g_change.bri_repeat_count;
 }
@@ -87,15 +87,15 @@ void fpga_manage::Brightness_time_change() {
             g_change.bri_current_level = level;
         }
         for (int i = 0; i < 2; ++i) write_to_register(FPGA_VREG_LEVEL, 0xFF, level, i);
-        Brightness_hand_dealwith(0);
+        Brightness_hand_dealwith(kBrightnessNewLevel);
         last_slot = slot;
         g_change.bri_repeat_count = 0;
-        Brightness_hand_dealwith(0);
+        Brightness_hand_dealwith(kBrightnessRepeat);
         g_change.bri_repeat_count = 1;
         return;
     }
     if (g_change.bri_repeat_count <= kSlotSends) {
-        Brightness_hand_dealwith(0);
+        Brightness_hand_dealwith(kBrightnessRepeat);
         ++g_change.bri_repeat_count;
     }
 }
@@ -105,8 +105,10 @@ void fpga_manage::Brightness_auto_change() {
     Brightness_check_VMF();
     Brightness_read_VMF_value();
     int send = -1;  // the level for the level register, if one changed
+    bool stepped = false;  // to another level than the one shown
     {
         plat::Locker<plat::Mutex> lock(g_schedule_mutex);
+        const uint32_t before = g_change.bri_current_level;
         if (g_change.vmf_fresh && sensor_data[kSensorValid] == 0xFF) {
             int level = int(g_change.bri_current_level);
             const int target = sensor_data[kSensorLevel];
@@ -122,10 +124,11 @@ void fpga_manage::Brightness_auto_change() {
             send = kMaxLevel;
             g_change.sensor_fail_count = 0;
         }
+        stepped = send >= 0 && uint32_t(send) != before;
     }
     if (send >= 0)
         for (int i = 0; i < 2; ++i) write_to_register(FPGA_VREG_LEVEL, 0xFF, uint8_t(send), i);
-    Brightness_hand_dealwith(0);
+    Brightness_hand_dealwith(stepped ? kBrightnessNewLevel : kBrightnessRepeat);
 }
 
 // The times are read, and their pending flags taken, in one hold of the schedule lock, so

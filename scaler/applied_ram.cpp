@@ -23,6 +23,12 @@ void copy(unsigned address, unsigned length, unsigned char* out) {
 
 void takeRam() { takeRange(0, kSize); }
 
+void takeRamBut(unsigned address, unsigned length) {
+    if (!inside(address, length)) return takeRam();
+    takeRange(0, address);
+    takeRange(address + length, kSize - address - length);
+}
+
 void takeRange(unsigned address, unsigned length) {
     if (VlxRamPara* ram = VlxRamPara::p_vlxrampara_config; ram && inside(address, length))
         ram->copyRam(address, length, base + address);

@@ -19,6 +19,9 @@ uint8_t byte(unsigned address) REQUIRES(ManageLock::manage_mutex);
 void copy(unsigned address, unsigned length, unsigned char* out) REQUIRES(ManageLock::manage_mutex);
 // The whole RAM as it is now: loaded at start-up, or about to be applied by the bring-up.
 void takeRam() REQUIRES(ManageLock::manage_mutex);
+// takeRam but for [address, address + length), which keeps what the base held: words the
+// bring-up does not apply itself, left a difference for the first pass to hand over.
+void takeRamBut(unsigned address, unsigned length) REQUIRES(ManageLock::manage_mutex);
 // The RAM's bytes [address, address + length): words the manager wrote into the RAM itself.
 void takeRange(unsigned address, unsigned length) REQUIRES(ManageLock::manage_mutex);
 // What a pass applied and only that: each byte where its look `seen` differs from `before`, the
@@ -28,8 +31,9 @@ void takeApplied(const unsigned char* seen, const unsigned char* before) REQUIRE
 // from the RAM as of `since`: the RAM and the base take it together, so the manager does not
 // hand it back as a change, only while the RAM word is unchanged since. True when taken.
 bool setWord(unsigned address, uint16_t value, ChangeStamp& since) REQUIRES(ManageLock::manage_mutex);
-// A word the hardware holds after its writer's switch (the FPGA engine's screen state): the base
-// takes it. A switch decided from a look at the RAM word (`decidedAt`, the stamp of that look)
+// A word the hardware holds after its writer's switch (the FPGA engine's screen state, or a new
+// brightness level it set): the base takes it. A switch decided from a look at the RAM word
+// (`decidedAt`, the stamp of that look)
 // is written back only while the word is unchanged since, so a word a writer put there after
 // the look (newer, not applied yet) is not undone; a switch no look decided (a PC's register
 // write, a timed switch) is newer than any word written before it, and the RAM takes it.

@@ -67,7 +67,7 @@ uint8_t c331_manage::passUnderLock() {
     ManageMutexLocker lock;
     const uint8_t flag = update_flag.exchange(kFlagPassRunning);
     pass_holds_mutex_ = true;
-    ram->copyRam(0, kRamSize, seen);
+    const ChangeStamp looked = ram->copyRam(0, kRamSize, seen);
     applied_ram::copy(0, kRamSize, baseBefore);
     if (g_force_bkcolor == 0) vlxApi_forceColorDisable(spi_fd);
 
@@ -171,9 +171,11 @@ uint8_t c331_manage::passUnderLock() {
         writeLogMsg(LOG_WARNING, "c331: test pattern " + std::to_string(seen[kTestPattern]) +
                                      " refused: " + std::to_string(win_count) + " windows shown");
         // The RAM tells what the LED screen shows: the refused number goes back to the
-        // pattern still shown (or none), unless a writer changed it after the look.
+        // pattern still shown (or none), unless a writer wrote the word after the look (a fade
+        // or a re-layout lets writers in): theirs is newer, and its own apply comes.
         const uint8_t shown = applied_ram::byte(kTestPattern);
-        if (ram->ramByte(kTestPattern) == seen[kTestPattern]) ram->setRamByte(kTestPattern, shown);
+        ChangeStamp since = looked;
+        ram->casRam(kTestPattern, &shown, 1, since);
         seen[kTestPattern] = shown;
     }
 

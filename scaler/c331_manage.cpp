@@ -180,9 +180,12 @@ void c331_manage::bringUp() {
     if (ram) {
         // The RAM as it is now, applied in one hold of the manage mutex (PCs write it from
         // their link threads): the base of the later passes. The panel results written
-        // below differ from it, so the first pass places the output.
+        // below differ from it, so the first pass places the output. The brightness is the
+        // FPGA engine's, not applied here: a percentage written since the start-up's load
+        // stays a difference, which the first pass hands to the engine (it waits for the
+        // FPGAs to come up).
         ManageMutexLocker lock;
-        applied_ram::takeRam();
+        applied_ram::takeRamBut(vlxram::kBrightness, 2);
         using applied_ram::word;
         if (word(vlxram::kOsdEnable) == 1) g_osd_update = 1;
         vlxApi_PnlInit2(word(vlxram::kLedWidth), word(vlxram::kLedHeight), word(vlxram::kOut1Width),

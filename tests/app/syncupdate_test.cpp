@@ -9,6 +9,7 @@
 #include "core/global.h"
 #include "core/logMsg.h"
 #include "core/ram_file_writer.h"
+#include "core/shadow_look_hook.h"
 #include "core/store_fixture.h"
 #include "support/saved_ram_file.h"
 #include "support/ram_copies.h"
@@ -238,6 +239,59 @@ TEST_F(StoreTest, FailedUserModeSaveLeavesSlotMarkerAndCurrentModeAsTheyWere) {
     EXPECT_EQ(p->ramU16(kModeSaveRequest), 0);   // the request is answered, not repeated
     EXPECT_GT(logSize(), log);
     EXPECT_EQ(fileU16(testkit::savedRamFile(), kCurrentMode), 0);
+}
+
+// A PC names another current mode while a save of mode 3 syncs its file: its word, answered
+// "done", is newer than the save and stays; the save still lands in slot 3.
+TEST_F(StoreTest, ACurrentModeWordWrittenDuringASaveIsNotOverwrittenByIt) {
+    VlxRamPara* p = start();
+    bool injected = false;
+    simShell().addHandler("sync", [&](const std::vector<std::string>&, std::string&) {
+        if (!injected && testkit::exists("/data/modes/custom_mode3")) {
+            injected = true;
+            std::thread([] {  // a link thread's write
+                unsigned char five[2] = {5, 0};
+                ManageMutexLocker lock;
+                EXPECT_EQ(VlxRamPara::VlxRamParaDeal(five, 2, kCurrentMode), 0);
+            }).join();
+        }
+        return 0;
+    });
+    {
+        ManageMutexLocker lock;
+        p->setRamU16(kModeSaveRequest, 3);
+    }
+    SyncUpdate::pInstance()->para_sync(1);
+    RamFileWriter::flush();
+    ASSERT_TRUE(injected);
+    EXPECT_EQ(VlxRamPara::VlxUserModeSaved(2), 1);
+    EXPECT_EQ(p->snapshotU16(kCurrentMode), 5);
+    SyncUpdate::pInstance()->para_sync(1);
+    RamFileWriter::flush();
+    EXPECT_EQ(fileU16(testkit::savedRamFile(), kCurrentMode), 5);
+}
+
+// A reset to the factory image between a save's look at the shadow and the shadow's update: the
+// reset's shadow is newer than the save's copy and stays, as the RAM it was taken from.
+TEST_F(StoreTest, AShadowResetDuringASaveIsNotOverwrittenByTheSavesOlderCopy) {
+    VlxRamPara* p = start();
+    const uint16_t factory = p->shadowU16(kContrast);
+    {
+        ManageMutexLocker lock;
+        p->setRamU16(kContrast, uint16_t(factory + 7));
+    }
+    bool reset = false;
+    shadow_looked_hook = [&reset] {
+        if (reset) return;
+        reset = true;
+        std::thread([] { EXPECT_EQ(VlxRamPara::ram_para_reset(), 1); }).join();
+    };
+    SyncUpdate::pInstance()->para_sync(1);
+    shadow_looked_hook = nullptr;
+    RamFileWriter::flush();
+    ASSERT_TRUE(reset);
+    EXPECT_EQ(p->snapshotU16(kContrast), factory);
+    EXPECT_EQ(p->shadowU16(kContrast), factory) << "the shadow names the RAM as the reset left it";
 }
 
 TEST_F(StoreTest, SignalFromGuiThreadReachesSlotAndNestedSaveDoesNotDeadlock) {

@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "fpga_fixture.h"
+#include "scaler/applied_ram.h"
 
 using namespace fpgatest;
 using namespace plat::wiring;
@@ -239,37 +240,37 @@ TEST_F(FpgaTest, BrightnessRequestSendsThePercentageToBothFpgasAndKeepsItAsAManu
     EXPECT_EQ(guestErrors(), 0u);
 }
 
-// A PC rewrites the mode region whole, alternately with the screen black and shown, while the
-// engine serves screen switches: its write-back of the state the FPGAs hold lands only on the
-// word its switch was decided from, so the region is one of the PC's writes whole at every hold.
+// A PC writes RAM 0x844 after the engine's look and before its write-back (at the engine's first
+// command word to FPGA 0 after the look): the engine switches as it looked, and its write-back of
+// the state the FPGAs hold does not land on the PC's newer word, which stays for its own apply.
 // A switch no look decided (the schedule's) is newer than a PC's word not yet applied: the RAM
 // takes it, and the apply after it keeps the screen as switched.
 TEST_F(FpgaTest, ScreenStateWriteBackNeverLandsOnAPcsNewerWord) {
     fpga_manage* e = open();
     ASSERT_TRUE(bringUp());
-    constexpr unsigned kMarker = vlxram::kUnused8DE;  // a word no engine writes
-    unsigned char region[2][vlxram::kModeLength];
-    ram->snapshot(vlxram::kModeStart, vlxram::kModeLength, region[0]);
-    std::memcpy(region[1], region[0], sizeof region[1]);
-    for (uint16_t k = 0; k < 2; ++k) {
-        VlxRamPara::setU16(region[k], vlxram::kScreenState - vlxram::kModeStart, k);
-        VlxRamPara::setU16(region[k], kMarker - vlxram::kModeStart, uint16_t(0x1111 * (k + 1)));
-    }
-    std::atomic<bool> stop{false};
-    std::atomic<int> writes{0}, mixed{0};
-    std::thread pc([&] {
-        for (int i = 0; !stop; ++i) {
+    for (const uint16_t looked : {uint16_t(1), uint16_t(0)}) {
+        {
             ManageMutexLocker lock;
-            if (i > 0 && ram->ramU16(vlxram::kScreenState) != ram->ramU16(kMarker) / 0x1111 - 1) ++mixed;
-            VlxRamPara::VlxRamParaDeal(region[i % 2], uint16_t(vlxram::kModeLength), vlxram::kModeStart);
-            ++writes;
+            ram->setRamU16(vlxram::kScreenState, looked);
         }
-    });
-    while (writes < 1) std::this_thread::yield();
-    for (int n = 0; n < 400 && mixed == 0; ++n) e->set_output_status();
-    stop = true;
-    pc.join();
-    EXPECT_EQ(mixed.load(), 0) << "of " << writes.load() << " region writes";
+        std::atomic<bool> armed{true}, written{false};
+        const int watch = board().watchGpio(plat::wiring::kGpioFpga0Command, [&](uint32_t, uint16_t, uint16_t level) {
+            if (level == 0 || !armed.exchange(false)) return;
+            // a link thread's write; this thread holds the SPI lock, which comes after the RAM's
+            std::thread([&] {
+                unsigned char word[2] = {uint8_t(looked ^ 1), 0};
+                ManageMutexLocker lock;
+                VlxRamPara::VlxRamParaDeal(word, 2, vlxram::kScreenState);
+                written = true;
+            }).join();
+        });
+        EXPECT_EQ(e->set_output_status(), 1);
+        board().unwatchGpio(watch);
+        ASSERT_TRUE(written.load());
+        EXPECT_EQ(chips->fpga[0]->black(), looked == 1);
+        EXPECT_EQ(chips->fpga[1]->black(), looked == 1);
+        EXPECT_EQ(ram->snapshotU16(vlxram::kScreenState), looked ^ 1) << "the PC's word stays";
+    }
 
     e->SCREEN_fpgactrl_status(0);  // black, applied
     {
@@ -281,5 +282,44 @@ TEST_F(FpgaTest, ScreenStateWriteBackNeverLandsOnAPcsNewerWord) {
     e->output_onoff_request = 1;  // the apply, as the scaler's pass hands it over
     tick();
     EXPECT_TRUE(chips->fpga[0]->black() && chips->fpga[1]->black());
+    EXPECT_EQ(guestErrors(), 0u);
+}
+
+// RAM 0x880 follows the level the FPGAs show. A repeat of the level sent lands only over the
+// percentage it was sent from: a PC's newer one, not applied yet, stays for its apply. A new
+// level (the PC's manual level in the mailbox) is newer than any percentage written before it,
+// a rewrite of the same one as well: the RAM and the manager's base take it, so the panel and
+// the file show what the screen shows, and a later apply of the old percentage sends it again.
+TEST_F(FpgaTest, BrightnessWriteBackYieldsToANewerPercentageAndANewLevelToNone) {
+    fpga_manage* e = open();
+    for (auto& f : chips->fpga) f->setPortLinks(0x0001);
+    ASSERT_TRUE(bringUp());
+    auto pcWrites = [&](uint16_t percent) {
+        unsigned char word[2] = {uint8_t(percent), uint8_t(percent >> 8)};
+        ManageMutexLocker lock;
+        VlxRamPara::VlxRamParaDeal(word, 2, vlxram::kBrightness);
+    };
+    auto base = [] {
+        ManageMutexLocker lock;
+        return applied_ram::word(vlxram::kBrightness);
+    };
+    pcWrites(50);
+    e->brightness_request = 1;  // the apply, as the scaler's pass hands it over
+    tick();
+    ASSERT_EQ(chips->fpga[0]->reg(6), 127);
+    pcWrites(60);
+    e->Brightness_hand_dealwith(fpga_manage::kBrightnessRepeat);
+    EXPECT_EQ(ram->snapshotU16(vlxram::kBrightness), 60) << "a newer percentage, not applied yet";
+
+    pcWrites(50);  // answered "done": the same percentage again
+    Bytes block = {0xAA, 3, 0, 0, 0, 0, 49, 0, 0, 12};
+    block.resize(57, 12);
+    std::memcpy(fpga_manage::MCU_RAM_CMD, block.data(), block.size());
+    e->Dealwith_mcu_ram();
+    for (auto& f : chips->fpga) EXPECT_EQ(f->appliedBrightness(), 12) << "a level as it is: the panel's mode";
+    EXPECT_EQ(ram->snapshotU16(vlxram::kBrightness), 5);
+    EXPECT_EQ(base(), 5) << "the manager's base: an apply of 50 is a change again";
+    e->Brightness_hand_dealwith(fpga_manage::kBrightnessRepeat);
+    EXPECT_EQ(ram->snapshotU16(vlxram::kBrightness), 5);
     EXPECT_EQ(guestErrors(), 0u);
 }

@@ -194,6 +194,20 @@ TEST_F(C331DispatchTest, ContrastChangedBackAfterABringUpAgainReachesTheChip) {
     EXPECT_EQ(regOf(c331::kRegContrast0, 6), 30u * 1023 / 100);
 }
 
+// A PC's brightness applied in the first seconds, before the chip is up: the bring-up applies
+// the RAM but not the brightness, the FPGA engine's, so the first pass hands it over.
+TEST_F(ScalerTest, ABrightnessAppliedBeforeTheBringUpIsHandedToTheFpgaEngine) {
+    ram = startStore();
+    ram->shadowTakesRam();
+    m = c331_manage::createForTest();
+    writeRam(kBrightness, ram->snapshotU16(kBrightness) == 30 ? 40 : 30);
+    for (int i = 0; i < 6 && m->state() != c331_manage::kStateRunning; ++i) m->step();
+    ASSERT_EQ(m->state(), c331_manage::kStateRunning);
+    m->step();
+    EXPECT_EQ(engine_requests::fpgaBrightness.load(), 1);
+    EXPECT_EQ(regOf(c331::kRegBright0, 0), 0u) << "the chip stays neutral";
+}
+
 TEST_F(C331DispatchTest, BrightnessKeepsTheChipNeutralAndAsksTheFpgaEngine) {
     writeRam(kBrightness, 20);
     pass();
@@ -301,6 +315,39 @@ TEST_F(C331DispatchTest, InputPollingStopsWhileAPatternIsShown) {
     EXPECT_EQ(m->vlxApi_IsPatternGen(), 0);
     EXPECT_EQ(m->set_output_calls, calls + 1);
     EXPECT_EQ(m->PI_UPDATE[port], 0);
+}
+
+// A pattern refused beside a second window goes back to the pattern shown in the RAM, but a
+// PC's word written after the pass's look (its re-layout lets writers in) is newer: it stays,
+// the same number as well, and its own apply refuses it in turn.
+TEST_F(C331DispatchTest, ARefusedPatternGoesBackOnlyOverTheWordThePassLookedAt) {
+    static std::atomic<bool> rewritten;
+    rewritten = false;
+    plat::setSleepHook([](uint64_t us) {
+        if (!rewritten.exchange(true)) {
+            std::thread([] {  // a link thread's write, answered "done"
+                unsigned char three[2] = {3, 0};
+                ManageMutexLocker lock;
+                EXPECT_EQ(VlxRamPara::VlxRamParaDeal(three, 2, kTestPattern), 0);
+            }).join();
+        }
+        plat::sim::board().clock().step(us * plat::sim::kNsPerUs);
+    });
+    {
+        ManageMutexLocker lock;  // a second window and a pattern in one hand-over
+        ram->setRamU16(windowField(1, kWinState), 1);
+        ram->setRamU16(kTestPattern, 3);
+        c331_manage::update_flag = 1;
+    }
+    pass();
+    ASSERT_TRUE(rewritten.load());
+    ASSERT_EQ(m->win_count, 2);
+    EXPECT_EQ(m->vlxApi_IsPatternGen(), 0);
+    EXPECT_EQ(ram->snapshotU16(kTestPattern), 3) << "the PC's newer word";
+    writeRam(kTestPattern, 3);
+    pass();
+    EXPECT_EQ(ram->snapshotU16(kTestPattern), 0) << "refused and set back to none";
+    EXPECT_EQ(m->vlxApi_IsPatternGen(), 0);
 }
 
 // ---- the LED-size hand-shake with the FPGA engine
