@@ -229,16 +229,14 @@ void OutputSet::on_Button_apply1_clicked() {
     VlxRamPara* ram = VlxRamPara::p_vlxrampara_config;
     highlight(apply_focus1_, ui->Button_apply1);
     if (!ram) return;
-    // the split or the LED size may have changed since OUT1 was typed
-    if (!refused_->recheck(ui->lineEdit_out1_width, rangeOf(ui->lineEdit_out1_width), "OUT1 width") ||
-        !refused_->recheck(ui->lineEdit_out1_height, rangeOf(ui->lineEdit_out1_height), "OUT1 height"))
-        return;
     const int16_t width = int16_t(fieldValue(ui->lineEdit_width));
     const int16_t height = int16_t(fieldValue(ui->lineEdit_height));
     splice::Geometry g;
     if (!splice::geometryFor(splice_code_, width, height, fieldValue(ui->lineEdit_out1_width),
                              fieldValue(ui->lineEdit_out1_height), fieldValue(ui->lineEdit_out2_height), &g)) {
-        writeLogMsg(LOG_WARNING, "output split leaves OUT2 empty: nothing stored");
+        // OUT1 as loaded leaves OUT2 nothing under this split: said with the range OUT1 has
+        QLineEdit* f = splice_code_ == splice::kCodeVertical ? ui->lineEdit_out1_height : ui->lineEdit_out1_width;
+        refused_->recheck(f, rangeOf(f), "output split: OUT1");
         return;
     }
     const bool running = bothFpgasRunning();

@@ -4,6 +4,8 @@
 // nothing, and the keypad takes no more digits than the field holds.
 #include <QLabel>
 #include <QLineEdit>
+#include <QPixmap>
+#include <QPixmapCache>
 #include <QPushButton>
 
 #include <functional>
@@ -271,6 +273,30 @@ TEST_F(NumberFieldsTest, SmartMappingFieldsKeepTheCabinetGridOnTheCanvas) {
         {"offset 65535", grid("0", "65535", false), "lineEdit_column", 0, 0, 3, nullptr, 0, {}},
     };
     for (const FieldRow& r : rows) walk(r);
+}
+
+// Each keypad run on the layout screen refreshes its panel, icons and all. An icon built once is
+// found in Qt's pixmap cache again; built anew, its scaled pixmaps are added each time, and the
+// cache's bound then drops what was put in before them, here a marker.
+TEST_F(NumberFieldsTest, KeypadRunsOnTheLayoutAddNoIconsToThePixmapCache) {
+    const int limit = QPixmapCache::cacheLimit();
+    QPixmapCache::clear();
+    QPixmapCache::setCacheLimit(2048);  // kB
+    std::unique_ptr<QDialog> screen = shown<ImageLayout>();
+    QLineEdit* x = find<QLineEdit>(screen.get(), "lineEdit_X");
+    auto keypadRun = [&](int n) {
+        ASSERT_TRUE(testkit::typeByTouch(x, QString::number(n % 10)));
+        static_cast<ImageLayout*>(screen.get())->syncUpdate();  // as the change's refresh does
+        screen->grab();  // drawn, icons and all
+    };
+    keypadRun(0);
+    QPixmap marker(64, 64);
+    marker.fill(Qt::red);
+    const QPixmapCache::Key key = QPixmapCache::insert(marker);
+    for (int n = 1; n <= 100; ++n) keypadRun(n);
+    QPixmap found;
+    EXPECT_TRUE(QPixmapCache::find(key, &found)) << "the cache grew with every keypad run";
+    QPixmapCache::setCacheLimit(limit);
 }
 
 }  // namespace
