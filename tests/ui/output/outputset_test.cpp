@@ -178,6 +178,9 @@ TEST_F(OutputSetTest, Out1BeyondTheLedSizeIsRefusedAndNoEmptyOut2IsStored) {
     apply(s);
     EXPECT_EQ(ram()->ramU16(kSpliceMode), 4);
     EXPECT_EQ(c331_manage::update_flag, 0);
+    QLabel* note = s.findChild<QLabel*>(QStringLiteral("label_refused"));
+    EXPECT_FALSE(note->isHidden()) << "refused without a word";
+    EXPECT_TRUE(note->text().endsWith(QStringLiteral("1至7"))) << note->text().toStdString();
 }
 
 TEST_F(OutputSetTest, ApplyWithoutANewScreenLeavesWindowsAndHandshakeAlone) {
