@@ -115,6 +115,7 @@ void EDIDset::source_init() {
 }
 
 void EDIDset::vlx_button_source_clicked() {
+    refused_->hide();  // it was about the timing edited before
     ui->label_edid_source->setText(
         langText("EDID信源:", "EDID source:", "Источник EDID:", "Tín hiệu EDID:", "EDID信源:") + input_name_);
     const unsigned a = edidAddress(input_index_);

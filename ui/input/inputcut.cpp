@@ -170,6 +170,7 @@ void InputCut::vlx_button_source_clicked() {
         return;
     }
     edited_number_ = uint8_t(n);
+    refused_->hide();  // it was about the crop edited before
     add_button_->hide();
     CROP_PARA crop;
     int index = vlxram::kCropEntries;
@@ -191,6 +192,7 @@ void InputCut::vlx_button_source_clicked() {
 
 void InputCut::vlx_button_add_clicked() {
     new_crop_ = 1;
+    refused_->hide();
     add_button_->hide();
     VlxRamPara::VlxCropSourceInit();
     // the number the new crop will take: the lowest free one, not the count + 1

@@ -12,46 +12,35 @@ using panel_style::langText;
 
 namespace {
 
-QString boundText(const RefusalNote::Range& r) {
-    QString text;
-    switch (r.bound) {
-    case RefusalNote::Bound::Grid:
-        text = langText("已拒绝：箱体网格只允许%1至%2", "Refused: the cabinet grid allows %1 to %2",
-                        "Отказ: сетка кабинетов допускает от %1 до %2", "Từ chối: lưới tủ chỉ cho phép từ %1 đến %2",
-                        "已拒絕：箱體網格只允許%1至%2");
-        break;
-    case RefusalNote::Bound::LedEdge:
-        text = langText("已拒绝：LED屏边缘只允许%1至%2", "Refused: the LED screen's edge allows %1 to %2",
-                        "Отказ: край экрана LED допускает от %1 до %2",
-                        "Từ chối: cạnh màn hình LED chỉ cho phép từ %1 đến %2", "已拒絕：LED屏邊緣只允許%1至%2");
-        break;
-    case RefusalNote::Bound::Input:
-        text = langText("已拒绝：输入画面只允许%1至%2", "Refused: the input picture allows %1 to %2",
-                        "Отказ: кадр входа допускает от %1 до %2", "Từ chối: ảnh đầu vào chỉ cho phép từ %1 đến %2",
-                        "已拒絕：輸入畫面只允許%1至%2");
-        break;
-    case RefusalNote::Bound::Split:
-        text = langText("已拒绝：拼接方式只允许%1至%2", "Refused: the splice allows %1 to %2",
-                        "Отказ: сплайс допускает от %1 до %2", "Từ chối: ghép nối chỉ cho phép từ %1 đến %2",
-                        "已拒絕：拼接方式只允許%1至%2");
-        break;
-    case RefusalNote::Bound::Field:
-        text = langText("已拒绝：此项只允许%1至%2", "Refused: this field takes %1 to %2", "Отказ: поле допускает от %1 до %2",
-                        "Từ chối: ô này chỉ cho phép từ %1 đến %2", "已拒絕：此項只允許%1至%2");
-        break;
-    }
-    return text.arg(r.smallest).arg(r.largest);
-}
+// Per bound, in the order of RefusalNote::Bound: the note in the five languages, and the log's words.
+struct BoundTexts {
+    const char* zh;
+    const char* en;
+    const char* ru;
+    const char* vi;
+    const char* tw;
+    const char* log;
+};
+constexpr BoundTexts kBoundTexts[] = {
+    {"已拒绝：此项只允许%1至%2", "Refused: this field takes %1 to %2", "Отказ: поле допускает от %1 до %2",
+     "Từ chối: ô này chỉ cho phép từ %1 đến %2", "已拒絕：此項只允許%1至%2", "the field holds"},
+    {"已拒绝：箱体网格只允许%1至%2", "Refused: the cabinet grid allows %1 to %2",
+     "Отказ: сетка кабинетов допускает от %1 до %2", "Từ chối: lưới tủ chỉ cho phép từ %1 đến %2",
+     "已拒絕：箱體網格只允許%1至%2", "the grid leaves"},
+    {"已拒绝：LED屏边缘只允许%1至%2", "Refused: the LED screen's edge allows %1 to %2",
+     "Отказ: край экрана LED допускает от %1 до %2", "Từ chối: cạnh màn hình LED chỉ cho phép từ %1 đến %2",
+     "已拒絕：LED屏邊緣只允許%1至%2", "the LED screen's edge leaves"},
+    {"已拒绝：输入画面只允许%1至%2", "Refused: the input picture allows %1 to %2", "Отказ: кадр входа допускает от %1 до %2",
+     "Từ chối: ảnh đầu vào chỉ cho phép từ %1 đến %2", "已拒絕：輸入畫面只允許%1至%2", "the input picture leaves"},
+    {"已拒绝：拼接方式只允许%1至%2", "Refused: the splice allows %1 to %2", "Отказ: сплайс допускает от %1 до %2",
+     "Từ chối: ghép nối chỉ cho phép từ %1 đến %2", "已拒絕：拼接方式只允許%1至%2", "the splice leaves"},
+};
 
-const char* boundLog(RefusalNote::Bound bound) {
-    switch (bound) {
-    case RefusalNote::Bound::Grid: return "the grid leaves";
-    case RefusalNote::Bound::LedEdge: return "the LED screen's edge leaves";
-    case RefusalNote::Bound::Input: return "the input picture leaves";
-    case RefusalNote::Bound::Split: return "the splice leaves";
-    case RefusalNote::Bound::Field: break;
-    }
-    return "the field holds";
+const BoundTexts& textsOf(RefusalNote::Bound bound) { return kBoundTexts[static_cast<int>(bound)]; }
+
+QString boundText(const RefusalNote::Range& r) {
+    const BoundTexts& t = textsOf(r.bound);
+    return langText(t.zh, t.en, t.ru, t.vi, t.tw).arg(r.smallest).arg(r.largest);
 }
 
 }  // namespace
@@ -84,7 +73,7 @@ bool RefusalNote::take(const QString& text, const Range& range, const char* fiel
         return true;
     }
     writeLogMsg(LOG_WARNING, std::string(field) + " \"" + text.left(24).toStdString() + "\" refused, " +
-                                 boundLog(range.bound) + " " + std::to_string(range.smallest) + " to " +
+                                 textsOf(range.bound).log + " " + std::to_string(range.smallest) + " to " +
                                  std::to_string(range.largest));
     show([range] { return boundText(range); });
     return false;

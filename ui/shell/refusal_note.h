@@ -18,7 +18,7 @@ public:
     // What bounds a number field: the bytes it is stored in, what the cabinet grid leaves of the
     // receiving cards' 16-bit canvas, what the window's other edge leaves of the LED screen, what
     // the crop's other edge leaves of the largest input picture, what the output split leaves OUT1.
-    enum class Bound { Field, Grid, LedEdge, Input, Split };
+    enum class Bound { Field, Grid, LedEdge, Input, Split };  // the order of the note's texts
 
     // What a field may take now.
     struct Range {

@@ -13,7 +13,7 @@
 #include <set>
 #include <vector>
 
-#include "shell_fixture.h"
+#include "ui/input/input_fixture.h"
 #include "support/panel_touch.h"
 #include "support/ram_copies.h"
 #include "support/text_fit.h"
@@ -63,19 +63,8 @@ QLabel* shownNote(QWidget* screen) {
     return nullptr;
 }
 
-class NumberFieldsTest : public shelltest::ShellTest {
+class NumberFieldsTest : public inputtest::InputScreenTest {
 protected:
-    void SetUp() override {
-        ShellTest::SetUp();
-        ram()->setRamByte(vlxram::kLanguage, 1);
-        ram()->shadowTakesRam();
-        g_language = 1;
-        home();
-    }
-    void setBoth(unsigned address, uint16_t v) {
-        ram()->setRamU16(address, v);
-        testkit::setShadowU16(ram(), address, v);
-    }
     template <class Screen>
     std::unique_ptr<QDialog> shown() {
         auto screen = std::make_unique<Screen>();
