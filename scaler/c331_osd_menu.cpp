@@ -1,11 +1,13 @@
 // The on-screen menu of /data/configs/omenu.json turned into OSD settings.
 #include <algorithm>
 #include <memory>
+#include <string>
 
 #include <QString>
 #include <QStringList>
 #include <QVector>
 
+#include "core/logMsg.h"
 #include "core/omenu.h"
 #include "core/vlxrampara.h"
 #include "scaler/c331_manage.h"
@@ -31,19 +33,39 @@ int menuColour(const std::string& text) {
     return int(((v & 0xFF) << 16) | (v & 0xFF00) | ((v >> 16) & 0xFF));
 }
 
+// A number of the menu file kept within from..to, with a log line when it was not.
+void keepWithin(int* value, int from, int to, const char* name) {
+    const int kept = std::clamp(*value, from, std::max(from, to));
+    if (kept == *value) return;
+    writeLogMsg(LOG_WARNING, std::string("menu file: ") + name + " " + std::to_string(*value) +
+                                 " lies outside the canvas, kept as " + std::to_string(kept));
+    *value = kept;
+}
+
 }  // namespace
 
 void c331_manage::set_OSD_para(OMENU_PARA* menu) {
     if (!menu || menu->osd_count == 0) return;
+    load_char();
+    // Every origin and size of the file inside the canvas, and the window on the LED screen: the
+    // drawing engine writes at the origin's address with no bound of its own, so an origin off
+    // the canvas would overwrite the fonts or whatever lies past the picture.
+    const int canvasW = PS_BG_HACT, canvasH = PS_BG_VACT;
+    int ledW = canvasW, ledH = canvasH;
     VlxRamPara* ram = VlxRamPara::p_vlxrampara_config;
     if (ram) {
         unsigned char led[4];
         ram->snapshot(vlxram::kLedWidth, sizeof led, led);  // the pass reads the menu outside its hold
-        const unsigned ledW = VlxRamPara::getU16(led, 0), ledH = VlxRamPara::getU16(led, 2);
-        if (unsigned(menu->w) > ledW) menu->w = int(ledW);
-        if (unsigned(menu->y) > ledH) menu->y = int(ledH);
+        ledW = VlxRamPara::getU16(led, 0), ledH = VlxRamPara::getU16(led, 2);
     }
-    load_char();
+    keepWithin(&menu->x, 0, canvasW, "pos.x");
+    keepWithin(&menu->w, 0, std::min(ledW, canvasW - menu->x), "pos.w");
+    keepWithin(&menu->y, 0, std::min(ledH, canvasH), "pos.y");
+    keepWithin(&menu->h, 0, canvasH - menu->y, "pos.h");
+    keepWithin(&menu->startx, 0, PS_BG_HACT - 1, "fontpara.startx");
+    keepWithin(&menu->starty, 0, PS_BG_VACT - 1, "fontpara.starty");
+    keepWithin(&menu->wordspace, 0, PS_BG_HACT, "fontpara.wordspace");
+    keepWithin(&menu->verticalspace, 0, PS_BG_VACT, "fontpara.verticalspace");
     vlxApi_OsdSet(5, menu->x);
     vlxApi_OsdSet(6, menu->w);
     vlxApi_OsdSet(7, menu->y);

@@ -213,7 +213,7 @@ bool Set_Custom_HDMI_EDID(std::vector<uint8_t>& edid, EdidKind kind, int width, 
     if (edid.size() < kBlock) return fail("EDID shorter than one block");
     const KindInfo& k = info(kind);
     plat::VideoTiming t;
-    if (width > 4095 || height > 4095) return fail("wider or taller than 4095");
+    if (width > kEdidLargestSize || height > kEdidLargestSize) return fail("wider or taller than 4095");
     if (!plat::standardTiming(width, height, refresh, false, &t)) return fail("no standard timing");
     if (t.pixelKhz > k.maxPixelKhz || t.pixelKhz / 10 > 0xFFFF)
         return fail("pixel clock " + std::to_string(t.pixelKhz / 1000) + " MHz above the input's " +

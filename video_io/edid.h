@@ -16,6 +16,9 @@ EdidKind edidKindOfSource(int source);
 // its preferred timing is the kind's default: 1920x1080@60, 3840x2160@60 for HDMI 2.0.
 std::vector<uint8_t> defaultEdid(EdidKind kind);
 
+// An input offers no picture wider or taller than this (12 bits in a detailed timing).
+constexpr int kEdidLargestSize = 4095;
+
 // Makes `edid` (a default EDID of `kind`) offer width x height @ refresh as its preferred
 // timing: the first detailed timing, the screen size and the range limits are rewritten
 // and the checksum recomputed. False, with the reason, for a timing the kind cannot carry

@@ -88,7 +88,7 @@ TEST_F(OsdTest, MenuRecordBecomesSettingsClampedToTheLedScreen) {
     m->set_OSD_para(&menu);
     EXPECT_EQ(menu.w, ram->ramU16(vlxram::kLedWidth));
     EXPECT_EQ(menu.y, ram->ramU16(vlxram::kLedHeight));
-    EXPECT_EQ(menu.h, 2000) << "the height is never clamped";
+    EXPECT_EQ(menu.h, m->PS_BG_VACT - menu.y) << "the height ends on the canvas";
     EXPECT_EQ(m->PM_OSD_CHAR_64DOT, 0);
     EXPECT_EQ(m->PM_OSD_HZOOM_EN, 1) << "48 x 48 leaves the zoom as it was";
     EXPECT_EQ(m->PS_CHAR_COLOR, 0x0000FFu) << "RRGGBB reaches the engine as BBGGRR";
@@ -205,6 +205,40 @@ TEST_F(OsdDrawTest, CharactersOutsideTheFontsAreDrawnAsSpacesAndLinesBelowTheCan
     EXPECT_EQ(int(recorded("char").size()), (canvas - 4 + 63) / 64);
     auto lock = chip->engineLock();
     EXPECT_EQ(chip->engine().osdRead(m->g_font_addr_32ASCII, 0x400), fonts);
+}
+
+// A PC's menu file with its text origin or window far off the canvas: the origin is kept on
+// the canvas (a log line says so) and the drawing engine writes inside the OSD picture only.
+TEST_F(OsdDrawTest, TextOriginAndWindowOffTheCanvasAreKeptOnItAndNothingIsDrawnOutsideThePicture) {
+    std::vector<uint8_t> fonts;
+    {
+        auto lock = chip->engineLock();
+        fonts = chip->engine().osdRead(m->g_font_addr_32ASCII, 0x400);
+    }
+    const long long starts[] = {-5000, -3300000, 100000000, -2147483648LL};
+    for (long long startx : starts) {
+        SCOPED_TRACE(startx);
+        clearRecorded();
+        std::string json = textMenu("AB\\nAB", int(startx), -7, 100000000, int(-2147483647 - 1));
+        json.replace(json.find("\"startx\":8"), 10, "\"startx\":" + std::to_string(startx));
+        applyMenu(json);
+        const uint32_t picture = m->PS_MEM_OSD, end = picture + m->osdRowOffset(m->PS_BG_VACT);
+        const auto chars = recorded("char");
+        ASSERT_EQ(chars.size(), 2u) << "the text is drawn, from an origin on the canvas";
+        const uint32_t x = startx < 0 ? 0u : uint32_t(m->PS_BG_HACT - 1);
+        EXPECT_EQ(chars[0].dst, picture + x + m->osdRowOffset(4));
+        for (const auto& c : recorded())
+            if (c.kind == "char" || c.kind == "fill") {
+                EXPECT_GE(c.dst, picture) << c.kind << std::hex << " at 0x" << c.dst;
+                EXPECT_LT(c.dst, end) << c.kind << std::hex << " at 0x" << c.dst;
+            }
+        EXPECT_GE(m->OSD_WIN.HST, 0);
+        EXPECT_LE(m->OSD_WIN.HST + m->OSD_WIN.HW, m->PS_PANEL_HW());
+        EXPECT_GE(m->OSD_WIN.VST, 0);
+        EXPECT_LE(m->OSD_WIN.VST + m->OSD_WIN.VW, m->PS_PANEL_VW());
+        auto lock = chip->engineLock();
+        EXPECT_EQ(chip->engine().osdRead(m->g_font_addr_32ASCII, 0x400), fonts) << "the fonts are untouched";
+    }
 }
 
 TEST_F(OsdDrawTest, BitmapMenuIsCopiedFromStagingWithItsColourTable) {

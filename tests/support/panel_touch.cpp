@@ -58,12 +58,15 @@ bool touchListItem(QComboBox* combo, int index, bool* keypadOpened) {
     return opened;
 }
 
-bool typeByTouch(const QWidget* field, const QString& digits) {
+bool typeByTouch(const QWidget* field, const QString& digits, QString* shown) {
     auto answered = std::make_shared<bool>(false);
     auto over = std::make_shared<bool>(false);
-    QTimer::singleShot(0, [digits, answered, over] {
+    QTimer::singleShot(0, [digits, answered, over, shown] {
         if (*over || !g_numberkeyboard || !g_numberkeyboard->isVisible()) return;
-        for (QChar d : digits) touchWidget(g_numberkeyboard->findChild<QPushButton*>(QStringLiteral("Button_") + d));
+        for (QChar d : digits)
+            touchWidget(g_numberkeyboard->findChild<QPushButton*>(
+                d == QLatin1Char('-') ? QStringLiteral("Button_delete") : QStringLiteral("Button_") + d));
+        if (shown) *shown = g_numberkeyboard->shownText();
         *answered = true;
         touchWidget(g_numberkeyboard->findChild<QPushButton*>(QStringLiteral("Button_ok")));
     });

@@ -18,8 +18,9 @@ void touchWidget(const QWidget* w);
 // quickly as an operator does (inside the double-click time). False when the list did not open. A keypad opened by a touch that missed the list is closed again, and
 // `keypadOpened` tells it.
 bool touchListItem(QComboBox* combo, int index, bool* keypadOpened = nullptr);
-// Touches a number field and, on the keypad it opens, each key of `digits` and then OK, at their
-// places. False when no keypad opened.
-bool typeByTouch(const QWidget* field, const QString& digits);
+// Touches a number field and, on the keypad it opens, each key of `digits` ('-' is Delete) and
+// then OK, at their places. False when no keypad opened. `shown`, when given, gets what the
+// keypad showed before OK.
+bool typeByTouch(const QWidget* field, const QString& digits, QString* shown = nullptr);
 
 }  // namespace testkit

@@ -30,8 +30,13 @@ QStringList drawnOverlaps(const QWidget* root);
 QStringList mendedTextSlips(const QWidget* root);
 
 // A refusal line shown, holding `range` and fitting inside `area` in each of the five
-// languages; `relabel` runs after each change of g_language. Back in English after.
+// languages; `relabel` runs after each change of g_language. Back in English after. An empty
+// `range` is a failure: every text holds it, so nothing would be compared.
 void expectShownInEveryLanguage(const QLabel* note, const QWidget* area, const QString& range,
+                                const std::function<void()>& relabel);
+// The same with what the line holds in each language (0 simplified Chinese .. 4 traditional):
+// five texts, none empty.
+void expectShownInEveryLanguage(const QLabel* note, const QWidget* area, const QStringList& perLanguage,
                                 const std::function<void()>& relabel);
 
 }  // namespace testkit

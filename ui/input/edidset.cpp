@@ -4,6 +4,7 @@
 #include <QPushButton>
 
 #include "core/global.h"
+#include "core/logMsg.h"
 #include "core/vlxrampara.h"
 #include "ui/input/input_common.h"
 #include "ui/input/input_screens.h"
@@ -11,8 +12,10 @@
 #include "ui/shell/lcd_touch.h"
 #include "ui/shell/numberkeyboard.h"
 #include "ui/shell/panel_style.h"
+#include "ui/shell/refusal_note.h"
 #include "ui/shell/shell_globals.h"
 #include "ui_edidset.h"
+#include "video_io/edid.h"
 
 using namespace input_common;
 using panel_style::langText;
@@ -52,6 +55,8 @@ EDIDset::EDIDset(QWidget* parent) : QDialog(parent), ui(new Ui::EDIDset) {
     connect(button_delete_, &QPushButton::clicked, this, &EDIDset::vlx_button_delete_clicked);
 
     connectKeypad(this, {ui->lineEdit_W, ui->lineEdit_H});
+    // right of the editor's title, above its fields
+    refused_ = std::make_unique<RefusalNote>(ui->frame_add, QRect(220, 4, 540, 62));
     language_changed();
     lcd_touch::registerScreen(IdleScreen::EdidSet, [] { return static_cast<QObject*>(g_edidset.data()); });
 }
@@ -110,6 +115,7 @@ void EDIDset::source_init() {
 }
 
 void EDIDset::vlx_button_source_clicked() {
+    refused_->hide();  // it was about the timing edited before
     ui->label_edid_source->setText(
         langText("EDID信源:", "EDID source:", "Источник EDID:", "Tín hiệu EDID:", "EDID信源:") + input_name_);
     const unsigned a = edidAddress(input_index_);
@@ -136,9 +142,31 @@ void EDIDset::toggleRate() {
 void EDIDset::on_Button_left_clicked() { toggleRate(); }
 void EDIDset::on_Button_right_clicked() { toggleRate(); }
 
+int EDIDset::shownRate() const { return ui->label_rate->text().toInt(); }
+
+bool EDIDset::timingOffered(int width, int height, int rate) {
+    const EdidKind kind = edidKindOfSource(input_index_);
+    std::vector<uint8_t> edid = defaultEdid(kind);
+    std::string why;
+    if (Set_Custom_HDMI_EDID(edid, kind, width, height, rate, &why)) return true;
+    writeLogMsg(LOG_WARNING, "EDID " + input_name_.toStdString() + ": " + std::to_string(width) + "x" +
+                                 std::to_string(height) + "@" + std::to_string(rate) + " refused, " + why);
+    const QString timing = QStringLiteral("%1x%2@%3Hz").arg(width).arg(height).arg(rate);
+    refused_->show([timing] {
+        return langText("已拒绝：此输入不能提供%1", "Refused: this input cannot offer %1", "Отказ: вход не даёт %1",
+                        "Từ chối: đầu vào không thể cung cấp %1", "已拒絕：此輸入不能提供%1")
+            .arg(timing);
+    });
+    return false;
+}
+
 void EDIDset::vlx_button_ok_clicked() {
-    VlxRamPara::VlxSetEDIDPara(input_index_, toShort(ui->lineEdit_W->text()), toShort(ui->lineEdit_H->text()),
-                               toShort(ui->label_rate->text()));
+    const int width = int(RefusalNote::shownNumber(ui->lineEdit_W));
+    const int height = int(RefusalNote::shownNumber(ui->lineEdit_H));
+    const int rate = shownRate();
+    // the rate may have changed since the sizes were taken: the editor stays open with the reason
+    if (!timingOffered(width, height, rate)) return;
+    VlxRamPara::VlxSetEDIDPara(input_index_, short(width), short(height), short(rate));
     source_init();
     closeEditor();
 }
@@ -147,6 +175,7 @@ void EDIDset::vlx_button_cancel_clicked() { closeEditor(); }
 void EDIDset::vlx_button_delete_clicked() { closeEditor(); }
 
 void EDIDset::closeEditor() {
+    refused_->hide();  // it was about the editor's fields
     ui->frame_add->hide();
     button_cancel_->hide();
     button_save_->hide();
@@ -156,12 +185,23 @@ void EDIDset::closeEditor() {
 void EDIDset::show_numberkeyboard_ui(QString text) {
     auto* field = qobject_cast<QLineEdit*>(sender());
     openKeypad(field, field == ui->lineEdit_W ? langText("宽", "W", "W", "W", "寬") : langText("高", "H", "H", "H", "高"),
-               text);
+               text, RefusalNote::digitsFor(kEdidLargestSize));
 }
 
 void EDIDset::confirmString(QString value) {
     // results asked for by another screen (the layout beneath shares these names) are not ours
-    if (keypadFieldIn({ui->lineEdit_W, ui->lineEdit_H})) g_lineedit->setText(value);
+    if (!keypadFieldIn({ui->lineEdit_W, ui->lineEdit_H})) return;
+    QLineEdit* f = g_lineedit.data();
+    const bool width = f == ui->lineEdit_W;
+    uint32_t v = 0;
+    const QString name = QStringLiteral("EDID: %1 %2").arg(input_name_, width ? QStringLiteral("W") : QStringLiteral("H"));
+    if (!refused_->take(value, RefusalNote::within(1, kEdidLargestSize, kEdidLargestSize, RefusalNote::Bound::Field),
+                        name.toLatin1().constData(), &v))
+        return;
+    // with the other size and the rate, a timing the input can offer
+    const int other = int(RefusalNote::shownNumber(width ? ui->lineEdit_H : ui->lineEdit_W));
+    if (!timingOffered(width ? int(v) : other, width ? other : int(v), shownRate())) return;
+    f->setText(QString::number(v));
 }
 
 void EDIDset::syncUpdate() {
@@ -179,6 +219,7 @@ void EDIDset::language_changed() {
     button_cancel_->setText(cancelText());
     button_save_->setText(langText("保存", "SAVE", "Сохранить", "lưu", "保存"));
     button_delete_->setText(deleteText());
+    if (refused_) refused_->relabel();
     switch (g_language.load()) {
     case 0:
     case 4:

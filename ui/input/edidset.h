@@ -5,6 +5,9 @@
 #include <QString>
 
 #include <cstdint>
+#include <memory>
+
+#include "ui/shell/refusal_note.h"
 
 class QFrame;
 class QLineEdit;
@@ -43,6 +46,9 @@ private:
     void input_init();
     void source_init();
     void closeEditor();
+    // Whether the input can offer the timing; if not, the reason is on screen and in the log.
+    bool timingOffered(int width, int height, int rate);
+    int shownRate() const;
     void toggleRate();
 
     Ui::EDIDset* ui;
@@ -56,4 +62,6 @@ private:
     QPushButton* button_save_ = nullptr;
     QPushButton* button_delete_ = nullptr;
     bool closing_ = false;
+    // A size or timing the input cannot offer, refused with the range or the timing.
+    std::unique_ptr<RefusalNote> refused_;
 };

@@ -266,20 +266,7 @@ void ImageLayout::moveHighlight(QPushButton* to) {
 
 void ImageLayout::on_Button_cancel_clicked() { moveHighlight(ui->Button_cancel); }
 
-void ImageLayout::on_Button_ok_clicked() {
-    moveHighlight(ui->Button_ok);
-    storeRectangle();
-}
-
-void ImageLayout::storeRectangle() {
-    VlxRamPara* p = VlxRamPara::p_vlxrampara_config;
-    ManageMutexLocker lock;
-    p->setRamU16(field(vlxram::kWinX), uint16_t(toShort(ui->lineEdit_X->text())));
-    p->setRamU16(field(vlxram::kWinY), uint16_t(toShort(ui->lineEdit_Y->text())));
-    p->setRamU16(field(vlxram::kWinWidth), uint16_t(toShort(ui->lineEdit_W->text())));
-    p->setRamU16(field(vlxram::kWinHeight), uint16_t(toShort(ui->lineEdit_H->text())));
-    c331_manage::update_flag = 1;
-}
+void ImageLayout::on_Button_ok_clicked() { moveHighlight(ui->Button_ok); }
 
 // ---------------------------------------------------------------- keypad
 
@@ -289,30 +276,36 @@ void ImageLayout::show_numberkeyboard_ui(QString text) {
     if (f) openKeypad(f, f->objectName().right(1), text, RefusalNote::digitsFor(kLargestField));
 }
 
-void ImageLayout::confirmString(QString value) {
-    // the crop and EDID screens over this one use the same field names: only our own fields count
-    if (!keypadFieldIn({ui->lineEdit_X, ui->lineEdit_Y, ui->lineEdit_W, ui->lineEdit_H})) return;
-    QLineEdit* f = g_lineedit.data();
-    QLineEdit* partner = nullptr;
-    unsigned limitAddress = vlxram::kLedWidth;
+RefusalNote::Range ImageLayout::rangeOf(const QLineEdit* f) const {
+    const QLineEdit* partner = nullptr;
     if (f == ui->lineEdit_X) partner = ui->lineEdit_W;
     if (f == ui->lineEdit_W) partner = ui->lineEdit_X;
     if (f == ui->lineEdit_Y) partner = ui->lineEdit_H;
     if (f == ui->lineEdit_H) partner = ui->lineEdit_Y;
-    if (f == ui->lineEdit_Y || f == ui->lineEdit_H) limitAddress = vlxram::kLedHeight;
+    const bool vertical = f == ui->lineEdit_Y || f == ui->lineEdit_H;
+    const bool size = f == ui->lineEdit_W || f == ui->lineEdit_H;
     // the window stays on the LED screen: what its other edge leaves of it, within the field
-    const uint32_t led = ramWord(limitAddress);
-    const uint32_t other = uint32_t(std::max<int>(0, toShort(partner->text())));
-    const uint32_t edge = led > other ? led - other : 0;
-    const bool fieldBound = kLargestField < edge;
+    const int64_t led = ramWord(vertical ? vlxram::kLedHeight : vlxram::kLedWidth);
+    const int64_t other = partner ? RefusalNote::shownNumber(partner) : 0;
+    return RefusalNote::within(size ? 1 : 0, kLargestField, led - other, RefusalNote::Bound::LedEdge);
+}
+
+void ImageLayout::confirmString(QString value) {
+    // the crop and EDID screens over this one use the same field names: only our own fields count
+    if (!keypadFieldIn({ui->lineEdit_X, ui->lineEdit_Y, ui->lineEdit_W, ui->lineEdit_H})) return;
+    QLineEdit* f = g_lineedit.data();
     uint32_t v = 0;
     const QString name = QStringLiteral("layout: window %1 %2").arg(image_index_ + 1).arg(f->objectName().right(1));
-    if (!refused_->take(value, fieldBound ? kLargestField : edge,
-                        fieldBound ? RefusalNote::Bound::Field : RefusalNote::Bound::LedEdge, name.toLatin1().constData(),
-                        &v))
-        return;
+    if (!refused_->take(value, rangeOf(f), name.toLatin1().constData(), &v)) return;
     f->setText(QString::number(v));
-    storeRectangle();
+    // only the field typed: the others keep what the RAM holds, also what a PC wrote
+    unsigned offset = vlxram::kWinX;
+    if (f == ui->lineEdit_Y) offset = vlxram::kWinY;
+    if (f == ui->lineEdit_W) offset = vlxram::kWinWidth;
+    if (f == ui->lineEdit_H) offset = vlxram::kWinHeight;
+    ManageMutexLocker lock;
+    VlxRamPara::p_vlxrampara_config->setRamU16(field(offset), uint16_t(v));
+    c331_manage::update_flag = 1;
 }
 
 // ---------------------------------------------------------------- source, refresh, back

@@ -9,11 +9,12 @@
 #include <cstdint>
 #include <memory>
 
+#include "ui/shell/refusal_note.h"
+
 class QFrame;
 class QLabel;
 class QLineEdit;
 class QPushButton;
-class RefusalNote;
 
 namespace Ui {
 class ImageLayout;
@@ -54,7 +55,8 @@ private:
     void mirror_select(int mode);
     void setMirror(int mode);
     void showState(bool on);
-    void storeRectangle();
+    // What a position or size field may take now: its partner edge and the LED screen bound it.
+    RefusalNote::Range rangeOf(const QLineEdit* f) const;
     unsigned field(unsigned offset) const;
     void moveHighlight(QPushButton* to);
 

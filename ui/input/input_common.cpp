@@ -57,13 +57,6 @@ QString windowNameStyle(int window) {
     return QStringLiteral("background-color: transparent;color: %1;").arg(windowTextColour(window));
 }
 
-int16_t toShort(const QString& text) {
-    bool ok = false;
-    const int v = text.toInt(&ok, 10);
-    if (!ok || v < -32768 || v > 32767) return 0;
-    return int16_t(v);
-}
-
 uint16_t ramWord(unsigned address) {
     const VlxRamPara* p = VlxRamPara::p_vlxrampara_config;
     return p && address + 1 < vlxram::kRamSize ? p->snapshotU16(address) : 0;

@@ -30,9 +30,6 @@ QString windowTileStyle(int window);
 QString windowTextColour(int window);
 QString windowNameStyle(int window);
 
-// A typed number as a signed 16-bit field takes it: 0 when empty, not a number or out of range.
-int16_t toShort(const QString& text);
-
 uint16_t ramWord(unsigned address);
 uint16_t shadowWord(unsigned address);
 

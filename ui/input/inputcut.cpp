@@ -15,8 +15,10 @@
 #include "ui/shell/numberkeyboard.h"
 #include "ui/shell/option.h"
 #include "ui/shell/panel_style.h"
+#include "ui/shell/refusal_note.h"
 #include "ui/shell/shell_globals.h"
 #include "ui_inputcut.h"
+#include "video_io/edid.h"
 
 using namespace input_common;
 using panel_style::langText;
@@ -55,6 +57,8 @@ InputCut::InputCut(QWidget* parent) : QDialog(parent), ui(new Ui::InputCut) {
     connect(button_delete_, &QPushButton::clicked, this, &InputCut::vlx_button_delete_clicked);
 
     connectKeypad(this, {ui->lineEdit_X, ui->lineEdit_Y, ui->lineEdit_W, ui->lineEdit_H});
+    // right of the editor's title, above its fields
+    refused_ = std::make_unique<RefusalNote>(ui->frame_add, QRect(300, 4, 460, 62));
     language_changed();
     lcd_touch::registerScreen(IdleScreen::InputCut, [] { return static_cast<QObject*>(g_inputcut.data()); });
 }
@@ -166,6 +170,7 @@ void InputCut::vlx_button_source_clicked() {
         return;
     }
     edited_number_ = uint8_t(n);
+    refused_->hide();  // it was about the crop edited before
     add_button_->hide();
     CROP_PARA crop;
     int index = vlxram::kCropEntries;
@@ -187,6 +192,7 @@ void InputCut::vlx_button_source_clicked() {
 
 void InputCut::vlx_button_add_clicked() {
     new_crop_ = 1;
+    refused_->hide();
     add_button_->hide();
     VlxRamPara::VlxCropSourceInit();
     // the number the new crop will take: the lowest free one, not the count + 1
@@ -207,10 +213,11 @@ void InputCut::vlx_button_add_clicked() {
 void InputCut::vlx_button_ok_clicked() {
     CROP_PARA crop;
     crop.key = current_type_;
-    crop.x = toShort(ui->lineEdit_X->text());
-    crop.y = toShort(ui->lineEdit_Y->text());
-    crop.width = toShort(ui->lineEdit_W->text());
-    crop.height = toShort(ui->lineEdit_H->text());
+    // what the fields show, each taken by the rule below or loaded from the entry
+    crop.x = int(RefusalNote::shownNumber(ui->lineEdit_X));
+    crop.y = int(RefusalNote::shownNumber(ui->lineEdit_Y));
+    crop.width = int(RefusalNote::shownNumber(ui->lineEdit_W));
+    crop.height = int(RefusalNote::shownNumber(ui->lineEdit_H));
     if (new_crop_)
         VlxRamPara::VlxAddNewCrop(current_type_, &crop);
     else
@@ -232,6 +239,7 @@ void InputCut::vlx_button_delete_clicked() {
 void InputCut::vlx_button_cancel_clicked() { para_changed_over(); }
 
 void InputCut::para_changed_over() {
+    refused_->hide();  // it was about the editor's fields
     ui->frame_add->hide();
     button_cancel_->hide();
     button_ok_->hide();
@@ -250,13 +258,28 @@ QString InputCut::keypadTitle(const QString& field) const {
 
 void InputCut::show_numberkeyboard_ui(QString text) {
     auto* field = qobject_cast<QLineEdit*>(sender());
-    if (field) openKeypad(field, keypadTitle(field->objectName()), text);
+    if (field) openKeypad(field, keypadTitle(field->objectName()), text, RefusalNote::digitsFor(kEdidLargestSize));
+}
+
+RefusalNote::Range InputCut::rangeOf(const QLineEdit* f) const {
+    const QLineEdit* partner = ui->lineEdit_W;
+    if (f == ui->lineEdit_W) partner = ui->lineEdit_X;
+    if (f == ui->lineEdit_Y) partner = ui->lineEdit_H;
+    if (f == ui->lineEdit_H) partner = ui->lineEdit_Y;
+    const bool size = f == ui->lineEdit_W || f == ui->lineEdit_H;
+    // the crop lies in the largest picture an input offers: what its other edge leaves of it
+    return RefusalNote::within(size ? 1 : 0, kEdidLargestSize,
+                               int64_t(kEdidLargestSize) - RefusalNote::shownNumber(partner),
+                               RefusalNote::Bound::Input);
 }
 
 void InputCut::confirmString(QString value) {
     // every keypad result reaches every screen; only this screen's own fields take it
-    if (keypadFieldIn({ui->lineEdit_X, ui->lineEdit_Y, ui->lineEdit_W, ui->lineEdit_H}))
-        g_lineedit->setText(value);
+    if (!keypadFieldIn({ui->lineEdit_X, ui->lineEdit_Y, ui->lineEdit_W, ui->lineEdit_H})) return;
+    QLineEdit* f = g_lineedit.data();
+    uint32_t v = 0;
+    const QString name = QStringLiteral("crop: %1 %2").arg(type_name_, f->objectName().right(1));
+    if (refused_->take(value, rangeOf(f), name.toLatin1().constData(), &v)) f->setText(QString::number(v));
 }
 
 // ---------------------------------------------------------------- refresh and back
@@ -283,6 +306,7 @@ void InputCut::language_changed() {
     button_cancel_->setText(cancelText());
     button_ok_->setText(langText("确定", "OK", "OK", "Đồng ý", "確定"));
     button_delete_->setText(deleteText());
+    if (refused_) refused_->relabel();
 }
 
 void InputCut::on_Button_back_clicked() {

@@ -6,6 +6,9 @@
 #include <QString>
 
 #include <cstdint>
+#include <memory>
+
+#include "ui/shell/refusal_note.h"
 
 class QFrame;
 class QLineEdit;
@@ -50,6 +53,8 @@ private:
     void crop_source_num_update();
     void para_changed_over();
     QString keypadTitle(const QString& field) const;
+    // What a crop field may take now: its partner edge and the largest input picture bound it.
+    RefusalNote::Range rangeOf(const QLineEdit* f) const;
 
     Ui::InputCut* ui;
     QFrame* marker_ = nullptr;
@@ -66,4 +71,6 @@ private:
     QPushButton* button_ok_ = nullptr;
     QPushButton* button_delete_ = nullptr;
     bool closing_ = false;
+    // A crop edge or size the input's picture cannot hold, refused with the range it leaves.
+    std::unique_ptr<RefusalNote> refused_;
 };

@@ -4,7 +4,6 @@
 #include <QLabel>
 #include <QMutexLocker>
 #include <QPushButton>
-#include <QRegularExpression>
 
 #include "core/config_engine.h"
 #include "core/global.h"
@@ -20,6 +19,7 @@
 #include "ui/shell/my_lineedit.h"
 #include "ui/shell/numberkeyboard.h"
 #include "ui/shell/panel_style.h"
+#include "ui/shell/refusal_note.h"
 #include "ui/shell/shell_globals.h"
 #include "ui_linkoption.h"
 
@@ -47,6 +47,8 @@ LinkOption::LinkOption(QWidget* parent) : QDialog(parent), ui(new Ui::LinkOption
     output_ui::setFontPx(ui->label_direct, 16);
     output_ui::setFontPx(ui->label_IP, 16);
     for (QPushButton* b : {ui->Button_net_cancel, ui->Button_net_apply, ui->Button_ok}) output_ui::framed(b, false);
+    // left of Cancel, below the gateway's fields
+    refused_ = std::make_unique<RefusalNote>(ui->page_2, QRect(5, 316, 200, 82));
     panel_style::setLook(ui->Button_direct, QString::fromLatin1(panel_style::kBareLook));
     panel_style::setLook(ui->Button_IP, QString::fromLatin1(panel_style::kBareLook));
     ui->stackedWidget->setCurrentIndex(0);
@@ -81,7 +83,7 @@ QLineEdit* LinkOption::field(const char* row, int k) const {
 
 QString LinkOption::rowText(const char* row) const {
     QStringList parts;
-    for (int k = 0; k < 4; ++k) parts << field(row, k)->text();
+    for (int k = 0; k < 4; ++k) parts << QString::number(RefusalNote::shownNumber(field(row, k)));
     return parts.join(QLatin1Char('.'));
 }
 
@@ -115,10 +117,7 @@ void LinkOption::on_Button_IP_clicked() {
 
 // ---------------------------------------------------------------- network
 
-bool LinkOption::isOctet(const QString& text) {
-    static const QRegularExpression kOctet(QStringLiteral("^[0-9]{1,3}$"));
-    return kOctet.match(text).hasMatch() && text.toInt() <= 255;
-}
+RefusalNote::Range LinkOption::octetRange() { return RefusalNote::within(0, 255, 255, RefusalNote::Bound::Field); }
 
 void LinkOption::show_numberkeyboard_ui(QString text) {
     auto* f = qobject_cast<QLineEdit*>(sender());
@@ -130,20 +129,25 @@ void LinkOption::show_numberkeyboard_ui(QString text) {
     else if (name.startsWith(QLatin1String("lineEditGate")))
         title = langText("网关", "gateway", "gateway", "gateway", "網關");
     QPointer<QLineEdit> asked(f);
-    g_numberkeyboard->ask(this, title, text, [this, asked, name] {
-        g_lineedit = asked;
-        edited_field_ = name;
-    });
+    g_numberkeyboard->ask(
+        this, title, text,
+        [this, asked, name] {
+            g_lineedit = asked;
+            edited_field_ = name;
+        },
+        {}, RefusalNote::digitsFor(octetRange().largest));
 }
 
 void LinkOption::confirmString(QString value) {
     // only an answer for one of this screen's own fields
     if (!g_lineedit || g_lineedit->window() != this) return;
-    if (!isOctet(value)) return;
-    g_lineedit->setText(value);
+    uint32_t v = 0;
+    if (!refused_->take(value, octetRange(), edited_field_.toLatin1().constData(), &v)) return;
+    const QString text = QString::number(v);
+    g_lineedit->setText(text);
     // the first three octets of the address propose the gateway's
     for (int k = 0; k < 3; ++k)
-        if (g_lineedit == field("Ip", k)) field("Gate", k)->setText(value);
+        if (g_lineedit == field("Ip", k)) field("Gate", k)->setText(text);
 }
 
 void LinkOption::on_Button_net_cancel_clicked() {
@@ -154,14 +158,11 @@ void LinkOption::on_Button_net_cancel_clicked() {
 void LinkOption::on_Button_net_apply_clicked() {
     output_ui::framed(ui->Button_net_cancel, false);
     output_ui::framed(ui->Button_net_apply, true);
+    // a field filled from the settings file can hold anything
     for (const char* row : kRows)
         for (int k = 0; k < 4; ++k)
-            if (!isOctet(field(row, k)->text())) {
-                // a field filled from the settings file can hold anything
-                writeLogMsg(LOG_WARNING, "network settings not applied: \"" + rowText(row).toStdString() +
-                                             "\" is no address");
+            if (!refused_->recheck(field(row, k), octetRange(), field(row, k)->objectName().toLatin1().constData()))
                 return;
-            }
     const QString ip = rowText("Ip");
     const QString mask = rowText("Mask");
     const QString gateway = rowText("Gate");
@@ -343,4 +344,5 @@ void LinkOption::language_changed() {
     ui->Button_net_apply->setText(langText("应用", "Apply", "OK", "Đồng ý", "應用"));
     ui->Button_ok->setText(langText("确定", "OK", "OK", "Đồng ý", "確定"));
     if (file_frame_) rcv_self_recovery_file_list();
+    if (refused_) refused_->relabel();
 }

@@ -8,6 +8,9 @@
 #include <QStringList>
 
 #include <cstdint>
+#include <memory>
+
+#include "ui/shell/refusal_note.h"
 
 class QFrame;
 class QLineEdit;
@@ -41,8 +44,6 @@ public:
     // Folder of the upgrade packages on the stick (device path), empty when the configured
     // sub-folder would lead out of the stick.
     static QString usbDirectory();
-    // An address field's text: one to three digits, 0..255.
-    static bool isOctet(const QString& text);
 
 public slots:
     void on_Button_back_clicked();
@@ -64,6 +65,8 @@ private:
     void selectTab(QPushButton* tab, int page);
     QLineEdit* field(const char* row, int k) const;
     QString rowText(const char* row) const;
+    // An address field takes 0..255.
+    static RefusalNote::Range octetRange();
 
     Ui::LinkOption* ui;
     QPushButton* selected_tab_ = nullptr;
@@ -76,6 +79,8 @@ private:
     uint8_t vlxzk_count_ = 0;
     int last_list_page_ = 0;
     unsigned char marks_[kMaxFiles] = {};
+    // An octet out of 0..255, refused with the range.
+    std::unique_ptr<RefusalNote> refused_;
 };
 
 extern QPointer<LinkOption> g_linkoption;   // GUI thread only

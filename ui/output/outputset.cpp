@@ -19,6 +19,7 @@
 #include "ui/shell/my_lineedit.h"
 #include "ui/shell/numberkeyboard.h"
 #include "ui/shell/panel_style.h"
+#include "ui/shell/refusal_note.h"
 #include "ui/shell/shell_globals.h"
 #include "ui_outputset.h"
 
@@ -67,6 +68,8 @@ OutputSet::OutputSet(QWidget* parent) : QDialog(parent), ui(new Ui::OutputSet) {
         l->setStyleSheet(QStringLiteral("color: rgb(255, 255, 255);background-color: rgb(16, 16, 28);"));
         l->raise();
     }
+    // left of Cancel, below OUT1's frame
+    refused_ = std::make_unique<RefusalNote>(ui->page, QRect(5, 342, 230, 56));
     wlan_init();
     language_changed();
     para_init();
@@ -114,7 +117,15 @@ OutputSet::~OutputSet() { delete ui; }
 
 // ---------------------------------------------------------------- LED page
 
-int OutputSet::fieldValue(const QLineEdit* field) const { return int(int16_t(field->text().toInt())); }
+int OutputSet::fieldValue(const QLineEdit* field) const { return int(RefusalNote::shownNumber(field)); }
+
+RefusalNote::Range OutputSet::rangeOf(const QLineEdit* field) const {
+    const splice::Span span = field == ui->lineEdit_out1_width
+                                  ? splice::out1WidthSpan(fieldValue(ui->lineEdit_width), splice_code_)
+                                  : splice::out1HeightSpan(fieldValue(ui->lineEdit_height), splice_code_);
+    if (span.largest < span.smallest) return RefusalNote::within(1, splice::kMaxOut, -1, RefusalNote::Bound::Split);
+    return RefusalNote::Range{uint32_t(span.smallest), uint32_t(span.largest), RefusalNote::Bound::Split};
+}
 
 void OutputSet::para_init() {
     const VlxRamPara* ram = VlxRamPara::p_vlxrampara_config;
@@ -185,35 +196,30 @@ void OutputSet::show_numberkeyboard_ui(QString text) {
     if (!field || !g_numberkeyboard) return;
     const bool width = field == ui->lineEdit_out1_width || field == ui->lineEdit_width;
     QPointer<QLineEdit> asked(field);
-    g_numberkeyboard->ask(this, width ? QStringLiteral("宽") : QStringLiteral("高"), text, [this, asked] {
-        g_lineedit = asked;
-        edited_field_ = asked ? asked->objectName() : QString();
-    });
+    g_numberkeyboard->ask(
+        this, width ? QStringLiteral("宽") : QStringLiteral("高"), text,
+        [this, asked] {
+            g_lineedit = asked;
+            edited_field_ = asked ? asked->objectName() : QString();
+        },
+        {}, RefusalNote::digitsFor(splice::kMaxOut));
 }
 
 void OutputSet::confirmString(QString value) {
     // every keypad answer reaches every screen: only one for a field of this screen counts
     if (!g_lineedit || g_lineedit->window() != this) return;
-    if (g_lineedit == ui->lineEdit_out1_width) {
-        const splice::Entry e = splice::typedOut1Width(value, fieldValue(ui->lineEdit_width), splice_code_);
-        if (e.refused) {
-            writeLogMsg(LOG_INFO, "OUT1 width " + value.toStdString() + " leaves OUT2 no column: refused");
-            return;
-        }
+    QLineEdit* f = g_lineedit.data();
+    const bool width = f == ui->lineEdit_out1_width;
+    if (!width && f != ui->lineEdit_out1_height) return;
+    uint32_t v = 0;
+    if (!refused_->take(value, rangeOf(f), width ? "OUT1 width" : "OUT1 height", &v)) return;
+    const QString typed = QString::number(v);
+    if (width) {
+        const splice::Entry e = splice::typedOut1Width(typed, fieldValue(ui->lineEdit_width), splice_code_);
         ui->lineEdit_out1_width->setText(e.out1Text);
         ui->lineEdit_out2_width->setText(QString::number(e.out2));
-        if (e.code != splice_code_) {
-            splice_code_ = uint8_t(e.code);
-            showComboIndex(splice::indexOfCode(e.code));
-            // side by side, both outputs have the full height
-            ui->lineEdit_out2_height->setText(ui->lineEdit_out1_height->text());
-        }
-    } else if (g_lineedit == ui->lineEdit_out1_height) {
-        const splice::Entry e = splice::typedOut1Height(value, fieldValue(ui->lineEdit_height), splice_code_);
-        if (e.refused) {
-            writeLogMsg(LOG_INFO, "OUT1 height " + value.toStdString() + " leaves OUT2 no row: refused");
-            return;
-        }
+    } else {
+        const splice::Entry e = splice::typedOut1Height(typed, fieldValue(ui->lineEdit_height), splice_code_);
         ui->lineEdit_out1_height->setText(e.out1Text);
         ui->lineEdit_out2_height->setText(QString::number(e.out2));
     }
@@ -228,7 +234,9 @@ void OutputSet::on_Button_apply1_clicked() {
     splice::Geometry g;
     if (!splice::geometryFor(splice_code_, width, height, fieldValue(ui->lineEdit_out1_width),
                              fieldValue(ui->lineEdit_out1_height), fieldValue(ui->lineEdit_out2_height), &g)) {
-        writeLogMsg(LOG_WARNING, "output split leaves OUT2 empty: nothing stored");
+        // OUT1 as loaded leaves OUT2 nothing under this split: said with the range OUT1 has
+        QLineEdit* f = splice_code_ == splice::kCodeVertical ? ui->lineEdit_out1_height : ui->lineEdit_out1_width;
+        refused_->recheck(f, rangeOf(f), "output split: OUT1");
         return;
     }
     const bool running = bothFpgasRunning();
@@ -328,6 +336,7 @@ void OutputSet::language_changed() {
         ++k;
     }
     combox_language_change();
+    if (refused_) refused_->relabel();
 }
 
 void OutputSet::combox_language_change() {

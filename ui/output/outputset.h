@@ -11,6 +11,9 @@
 #include <QString>
 
 #include <cstdint>
+#include <memory>
+
+#include "ui/shell/refusal_note.h"
 
 class QFrame;
 class QLineEdit;
@@ -61,11 +64,15 @@ private:
     void highlight(QPushButton*& holder, QPushButton* pressed);
     void showComboIndex(int index);
     int fieldValue(const QLineEdit* field) const;
+    // What the OUT1 width or height field may take under the splice and LED size shown.
+    RefusalNote::Range rangeOf(const QLineEdit* field) const;
 
     Ui::OutputSet* ui;
     QFrame* tile_container_ = nullptr;
     QFrame* tiles_[8] = {};
     QString edited_field_;
+    // An OUT1 size the splice cannot take, refused with the range it leaves.
+    std::unique_ptr<RefusalNote> refused_;
     uint8_t port_group_ = 0;
     uint8_t splice_code_ = 0;
     uint8_t port_tile_ = 0;

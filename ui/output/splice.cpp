@@ -1,5 +1,6 @@
 #include "ui/output/splice.h"
 
+#include <algorithm>
 #include <limits>
 
 namespace splice {
@@ -100,6 +101,23 @@ Entry typedOut1Height(const QString& typed, int h, int code) {
     e.out2 = code == kCodeVertical ? h - t : t;
     e.refused = code == kCodeVertical && e.out2 < 1;
     return e;
+}
+
+Span out1WidthSpan(int w, int code) {
+    if (code == kCodeCopy) {
+        const int whole = std::min(w, kMaxOut);
+        return {whole, whole};
+    }
+    if (code != kCodeHorizontal) return {1, std::min(w, kMaxOut)};
+    // wider than one output: OUT1 on a 32-column boundary that still fits one output
+    if (w > kMaxOut) return {std::max(1, w - kMaxOut), kMaxOut / 32 * 32};
+    return {1, w - 1};
+}
+
+Span out1HeightSpan(int h, int code) {
+    if (code == kCodeCopy) return {h, h};
+    if (code != kCodeVertical) return {1, std::min(h, kMaxOut)};
+    return {std::max(1, h - kMaxOut), std::min(h - 1, kMaxOut)};
 }
 
 bool geometryFor(int code, int ledW, int ledH, int f1w, int f1h, int f2h, Geometry* out) {

@@ -44,6 +44,17 @@ struct Entry {
 Entry typedOut1Width(const QString& typed, int ledWidth, int code);
 Entry typedOut1Height(const QString& typed, int ledHeight, int code);
 
+// What the OUT1 width or height field may take under splice `code` for an LED side of `led`:
+// split, the other output keeps a column or row and neither carries more than kMaxOut; side by
+// side both have the LED's height (vertical: width); a copy shows the whole picture. Empty
+// (largest below smallest) when nothing fits.
+struct Span {
+    int smallest = 1;
+    int largest = 0;
+};
+Span out1WidthSpan(int ledWidth, int code);
+Span out1HeightSpan(int ledHeight, int code);
+
 // What Apply stores at 0x584..0x58E.
 struct Geometry {
     uint16_t out1Width = 0;

@@ -7,6 +7,7 @@
 #include <QFont>
 #include <QFontMetrics>
 #include <QFrame>
+#include <QHash>
 #include <QLabel>
 #include <QListView>
 #include <QMouseEvent>
@@ -198,8 +199,12 @@ QLabel* makeInUseDot(QWidget* parent, int x, int y) {
     return dot;
 }
 
-void setIcon(QPushButton* button, const QString& resource, const QSize& size) {
-    button->setIcon(QIcon(resource));
+void setIcon(QAbstractButton* button, const QString& resource, const QSize& size) {
+    // kept for the program's life, so that no icon outlives the application's end in a static
+    static auto* const icons = new QHash<QString, QIcon>;
+    auto it = icons->find(resource);
+    if (it == icons->end()) it = icons->insert(resource, QIcon(resource));
+    button->setIcon(*it);
     button->setIconSize(size);
     button->setProperty(kImageProperty, resource);
 }

@@ -131,8 +131,10 @@ QFrame* rebuildContainer(QFrame*& container, QWidget* host, const QString& objec
 QLabel* makeInUseDot(QWidget* parent, int x, int y);
 
 // Icon and picture setters remember the resource path in the property "vlxImage",
-// so a screen (and its tests) can tell which picture is on a widget.
-void setIcon(QPushButton* button, const QString& resource, const QSize& size);
+// so a screen (and its tests) can tell which picture is on a widget. A resource's icon is built
+// once and shared: Qt's pixmap cache keys the scaled pixmaps of an icon by its pixmap, so a new
+// icon per screen would fill the cache with scaled duplicates. GUI thread only.
+void setIcon(QAbstractButton* button, const QString& resource, const QSize& size);
 void setPicture(QLabel* label, const QString& resource, bool scaled = true);
 void clearPicture(QLabel* label);
 QString imageOf(const QWidget* widget);

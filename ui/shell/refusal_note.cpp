@@ -1,6 +1,9 @@
 #include "ui/shell/refusal_note.h"
 
 #include <QLabel>
+#include <QLineEdit>
+
+#include <algorithm>
 
 #include "core/logMsg.h"
 #include "ui/shell/panel_style.h"
@@ -9,54 +12,76 @@ using panel_style::langText;
 
 namespace {
 
-QString boundText(RefusalNote::Bound bound, uint32_t largest) {
-    switch (bound) {
-    case RefusalNote::Bound::Grid:
-        return langText("已拒绝：箱体网格只允许偏移0至%1", "Refused: the grid allows an offset of 0 to %1",
-                        "Отказ: сетка допускает смещение от 0 до %1", "Từ chối: lưới chỉ cho phép độ lệch từ 0 đến %1",
-                        "已拒絕：箱體網格只允許偏移0至%1")
-            .arg(largest);
-    case RefusalNote::Bound::LedEdge:
-        return langText("已拒绝：LED屏边缘只允许0至%1", "Refused: the LED screen's edge allows 0 to %1",
-                        "Отказ: край экрана LED допускает от 0 до %1",
-                        "Từ chối: cạnh màn hình LED chỉ cho phép từ 0 đến %1", "已拒絕：LED屏邊緣只允許0至%1")
-            .arg(largest);
-    case RefusalNote::Bound::Field:
-        break;
-    }
-    return langText("已拒绝：此项只允许0至%1", "Refused: this field takes 0 to %1", "Отказ: поле допускает от 0 до %1",
-                    "Từ chối: ô này chỉ cho phép từ 0 đến %1", "已拒絕：此項只允許0至%1")
-        .arg(largest);
-}
+// Per bound, in the order of RefusalNote::Bound: the note in the five languages, and the log's words.
+struct BoundTexts {
+    const char* zh;
+    const char* en;
+    const char* ru;
+    const char* vi;
+    const char* tw;
+    const char* log;
+};
+constexpr BoundTexts kBoundTexts[] = {
+    {"已拒绝：此项只允许%1至%2", "Refused: this field takes %1 to %2", "Отказ: поле допускает от %1 до %2",
+     "Từ chối: ô này chỉ cho phép từ %1 đến %2", "已拒絕：此項只允許%1至%2", "the field holds"},
+    {"已拒绝：箱体网格只允许%1至%2", "Refused: the cabinet grid allows %1 to %2",
+     "Отказ: сетка кабинетов допускает от %1 до %2", "Từ chối: lưới tủ chỉ cho phép từ %1 đến %2",
+     "已拒絕：箱體網格只允許%1至%2", "the grid leaves"},
+    {"已拒绝：LED屏边缘只允许%1至%2", "Refused: the LED screen's edge allows %1 to %2",
+     "Отказ: край экрана LED допускает от %1 до %2", "Từ chối: cạnh màn hình LED chỉ cho phép từ %1 đến %2",
+     "已拒絕：LED屏邊緣只允許%1至%2", "the LED screen's edge leaves"},
+    {"已拒绝：输入画面只允许%1至%2", "Refused: the input picture allows %1 to %2", "Отказ: кадр входа допускает от %1 до %2",
+     "Từ chối: ảnh đầu vào chỉ cho phép từ %1 đến %2", "已拒絕：輸入畫面只允許%1至%2", "the input picture leaves"},
+    {"已拒绝：拼接方式只允许%1至%2", "Refused: the splice allows %1 to %2", "Отказ: сплайс допускает от %1 до %2",
+     "Từ chối: ghép nối chỉ cho phép từ %1 đến %2", "已拒絕：拼接方式只允許%1至%2", "the splice leaves"},
+};
 
-const char* boundLog(RefusalNote::Bound bound) {
-    switch (bound) {
-    case RefusalNote::Bound::Grid: return "the grid leaves";
-    case RefusalNote::Bound::LedEdge: return "the LED screen's edge leaves";
-    case RefusalNote::Bound::Field: break;
-    }
-    return "the field holds";
+const BoundTexts& textsOf(RefusalNote::Bound bound) { return kBoundTexts[static_cast<int>(bound)]; }
+
+QString boundText(const RefusalNote::Range& r) {
+    const BoundTexts& t = textsOf(r.bound);
+    return langText(t.zh, t.en, t.ru, t.vi, t.tw).arg(r.smallest).arg(r.largest);
 }
 
 }  // namespace
+
+RefusalNote::Range RefusalNote::within(uint32_t smallest, uint32_t holds, int64_t leaves, Bound bound) {
+    if (leaves >= int64_t(holds)) return Range{smallest, holds, Bound::Field};
+    if (leaves >= int64_t(smallest)) return Range{smallest, uint32_t(leaves), bound};
+    // nothing is left: a range no number lies in
+    const uint32_t from = std::max<uint32_t>(smallest, 1);
+    return Range{from, from - 1, bound};
+}
 
 RefusalNote::RefusalNote(QWidget* parent, const QRect& geometry)
     : label_(panel_style::makeRefusedLabel(parent, geometry)) {}
 
 int RefusalNote::digitsFor(uint32_t largest) { return int(QString::number(largest).size()); }
 
-bool RefusalNote::take(const QString& text, uint32_t largest, Bound bound, const char* field, uint32_t* value) {
+uint32_t RefusalNote::shownNumber(const QLineEdit* field) {
+    bool ok = false;
+    const qulonglong v = field->text().toULongLong(&ok, 10);
+    return ok && v <= 0xFFFFFFFFull ? uint32_t(v) : 0;
+}
+
+bool RefusalNote::take(const QString& text, const Range& range, const char* field, uint32_t* value) {
     bool ok = false;
     const qulonglong v = text.toULongLong(&ok, 10);
-    if (ok && v <= largest) {
+    if (ok && v >= range.smallest && v <= range.largest) {
         *value = uint32_t(v);
         hide();
         return true;
     }
-    writeLogMsg(LOG_WARNING, std::string(field) + " " + text.left(24).toStdString() + " refused, " + boundLog(bound) +
-                                 " 0 to " + std::to_string(largest));
-    show([bound, largest] { return boundText(bound, largest); });
+    writeLogMsg(LOG_WARNING, std::string(field) + " \"" + text.left(24).toStdString() + "\" refused, " +
+                                 textsOf(range.bound).log + " " + std::to_string(range.smallest) + " to " +
+                                 std::to_string(range.largest));
+    show([range] { return boundText(range); });
     return false;
+}
+
+bool RefusalNote::recheck(const QLineEdit* shown, const Range& range, const char* field) {
+    uint32_t v = 0;
+    return take(shown->text(), range, field, &v);
 }
 
 void RefusalNote::show(std::function<QString()> text) {

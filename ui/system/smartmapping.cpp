@@ -76,11 +76,7 @@ constexpr int kRingMargin = 4;
 QString lit(const char* s) { return QString::fromLatin1(s); }
 
 // A field holds what its keypad let through (0..what its bytes hold); text that is no number counts 0.
-uint32_t typedNumber(const QLineEdit* field) {
-    bool ok = false;
-    const qulonglong v = field->text().toULongLong(&ok);
-    return ok ? uint32_t(v) : 0;
-}
+uint32_t typedNumber(const QLineEdit* field) { return RefusalNote::shownNumber(field); }
 
 void setLineU16(unsigned offset, uint32_t v) {
     line_type[offset] = uint8_t(v & 0xFF);
@@ -290,6 +286,8 @@ void SmartMapping::on_Button_send_clicked() {
         writeLogMsg(LOG_WARNING, std::string("smart set-up refused: ") + card_job::refusalText(r));
         return;
     }
+    // the grid as a whole once more: no card is placed past the 16-bit canvas
+    if (!gridFits()) return;
     line_type[line_field::kRows] = uint8_t(typedNumber(ui->lineEdit_line));
     line_type[line_field::kColumns] = uint8_t(typedNumber(ui->lineEdit_column));
     setLineU16(line_field::kOffsetX, typedNumber(ui->lineEdit_horzion));
@@ -415,14 +413,31 @@ void SmartMapping::show_numberkeyboard_ui(QString text) {
         [this] { my_field_ = nullptr; }, RefusalNote::digitsFor(spec->holds));
 }
 
-// Card positions are 16-bit pixel coordinates: an offset takes what the grid of cabinets
-// leaves of them, so that the far edge of the last cabinet stays on the canvas.
-uint32_t SmartMapping::largestOffset(const QLineEdit* field) const {
-    const bool horizontal = field == ui->lineEdit_horzion;
-    const uint32_t cabinet = typedNumber(horizontal ? ui->lineEdit_X : ui->lineEdit_Y) & 0xFFFF;
-    const uint32_t count = typedNumber(horizontal ? ui->lineEdit_column : ui->lineEdit_line) & 0xFF;
-    const uint32_t grid = cabinet * count;
-    return grid >= 0xFFFF ? 0 : 0xFFFF - grid;
+// Card positions are 16-bit pixel coordinates: the far edge of the last cabinet stays on the
+// canvas, so a cabinet size, a count and an offset each take what the other two leave.
+RefusalNote::Range SmartMapping::rangeOf(const QLineEdit* field) const {
+    const FieldSpec* spec = specOf(field);
+    const uint32_t holds = spec ? spec->holds : 0;
+    const bool horizontal = field == ui->lineEdit_X || field == ui->lineEdit_column || field == ui->lineEdit_horzion;
+    const int64_t cabinet = typedNumber(horizontal ? ui->lineEdit_X : ui->lineEdit_Y);
+    const int64_t count = typedNumber(horizontal ? ui->lineEdit_column : ui->lineEdit_line);
+    const int64_t offset = typedNumber(horizontal ? ui->lineEdit_horzion : ui->lineEdit_vert);
+    const int64_t canvas = 0xFFFF;
+    int64_t leaves = holds;
+    if (field == ui->lineEdit_horzion || field == ui->lineEdit_vert)
+        leaves = canvas - cabinet * count;
+    else if (field == ui->lineEdit_X || field == ui->lineEdit_Y)
+        leaves = count > 0 ? (canvas - offset) / count : holds;
+    else if (field == ui->lineEdit_line || field == ui->lineEdit_column)
+        leaves = cabinet > 0 ? (canvas - offset) / cabinet : holds;
+    return RefusalNote::within(0, holds, leaves, RefusalNote::Bound::Grid);
+}
+
+bool SmartMapping::gridFits() {
+    for (QLineEdit* f : {ui->lineEdit_X, ui->lineEdit_Y, ui->lineEdit_line, ui->lineEdit_column, ui->lineEdit_horzion,
+                         ui->lineEdit_vert})
+        if (!screen_note_->recheck(f, rangeOf(f), specOf(f)->log)) return false;
+    return true;
 }
 
 void SmartMapping::confirmString(QString text) {
@@ -432,13 +447,10 @@ void SmartMapping::confirmString(QString text) {
     my_field_ = nullptr;
     const FieldSpec* spec = specOf(field);
     if (!spec) return;
-    const bool offset = field == ui->lineEdit_horzion || field == ui->lineEdit_vert;
     const bool cabinet = field == ui->lineEdit_X || field == ui->lineEdit_Y;
     RefusalNote& note = cabinet ? *cabinet_note_ : *screen_note_;
     uint32_t v = 0;
-    if (!note.take(text, offset ? largestOffset(field) : spec->holds,
-                   offset ? RefusalNote::Bound::Grid : RefusalNote::Bound::Field, spec->log, &v))
-        return;
+    if (!note.take(text, rangeOf(field), spec->log, &v)) return;
     field->setText(QString::number(v));
 }
 
@@ -701,9 +713,7 @@ void SmartMapping::labelPage(int page) {
         for (QToolButton* t : buttons) {
             const int n = t->objectName().mid(int(strlen("Button_route"))).toInt();
             if (n < 1 || n > 16) continue;
-            t->setIcon(QIcon(QStringLiteral(":/png/line%1.png").arg(n)));
-            t->setProperty("vlxImage", QStringLiteral(":/png/line%1.png").arg(n));
-            t->setIconSize(QSize(48, 48));
+            panel_style::setIcon(t, QStringLiteral(":/png/line%1.png").arg(n), QSize(48, 48));
             t->setText(patternName(n));
             t->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
         }

@@ -13,6 +13,7 @@
 #include <memory>
 
 #include "fpga/job_block.h"
+#include "ui/shell/refusal_note.h"
 #include "ui/system/system_screen.h"
 
 class QFrame;
@@ -24,7 +25,6 @@ namespace Ui {
 class SmartMapping;
 }
 
-class RefusalNote;
 class SmartMapping;
 extern QPointer<SmartMapping> g_smartmapping;   // GUI thread only
 extern uint32_t g_scan_config_json_offset;   // GUI thread (the wizard)
@@ -123,7 +123,11 @@ public slots:
 
 private:
     static void serveProtocolRequest(int request);  // on the GUI thread
-    uint32_t largestOffset(const QLineEdit* field) const;
+    // What a wizard field may take now: what it holds, and what the other two of its direction
+    // (cabinet size, count, offset) leave of the cards' 16-bit canvas.
+    RefusalNote::Range rangeOf(const QLineEdit* field) const;
+    // Every wizard field against its range; the first that does not fit is refused on screen.
+    bool gridFits();
     void startJob(uint8_t op);
     void labelPage(int page);
     void selectGroup(int button, QPushButton* groupButton);

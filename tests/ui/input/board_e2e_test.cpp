@@ -262,7 +262,7 @@ TEST_F(BoardScreenTest, LayoutTypedPositionAndWidthAndTheMirrorReachTheWindowsOu
     EXPECT_EQ(chip->misuseCount(), 0u);
 }
 
-TEST_F(BoardScreenTest, EdidOf3840x2160At30SetOnHdmi3LandsInItsEepromAndAnEmptiedWidthKeepsIt) {
+TEST_F(BoardScreenTest, EdidOf3840x2160At30SetOnHdmi3LandsInItsEepromAndAnEmptiedWidthIsRefused) {
     const std::vector<uint8_t> hdmi4Before = eeprom(5)->contents();
     g_edidset = new EDIDset;
     g_page_focus = 8;
@@ -283,7 +283,7 @@ TEST_F(BoardScreenTest, EdidOf3840x2160At30SetOnHdmi3LandsInItsEepromAndAnEmptie
     EXPECT_EQ(edidTile->findChild<QLabel*>(QStringLiteral("label_info"))->text(), QStringLiteral("3840x2160@30Hz"));
     EXPECT_EQ(g_tip->currentType(), 0) << "no pop-up on the EDID screen";
 
-    // an emptied width is stored as 0; the port goes on offering the EDID it has
+    // an emptied width is refused on the screen: nothing stored, the port keeps its EDID
     const unsigned writes = eeprom(4)->pageWrites();
     tile(g_edidset, "frame_source", "button_tile")->click();
     QTimer::singleShot(0, [] {
@@ -291,13 +291,15 @@ TEST_F(BoardScreenTest, EdidOf3840x2160At30SetOnHdmi3LandsInItsEepromAndAnEmptie
         g_numberkeyboard->findChild<QPushButton*>(QStringLiteral("Button_ok"))->click();
     });
     QLineEdit* w = g_edidset->findChild<QLineEdit*>(QStringLiteral("lineEdit_W"));
+    c331_manage::update_flag = 0;
     emit static_cast<My_lineEdit*>(w)->send_show(w->text());
-    ASSERT_EQ(w->text(), QString());
-    g_edidset->findChild<QPushButton*>(QStringLiteral("button_save"))->click();
-    EXPECT_EQ(at(vlxram::kEdidPara + 6 * 4), 0);
-    ASSERT_EQ(c331_manage::update_flag, 1);
+    EXPECT_EQ(w->text(), QStringLiteral("3840"));
+    QLabel* note = g_edidset->findChild<QLabel*>(QStringLiteral("label_refused"));
+    ASSERT_NE(note, nullptr);
+    EXPECT_TRUE(note->isVisibleTo(g_edidset));
+    EXPECT_EQ(at(vlxram::kEdidPara + 6 * 4), 3840);
+    EXPECT_EQ(c331_manage::update_flag, 0);
     passes(3);
-    EXPECT_EQ(engine_requests::edidRequest[4].load(), 0) << "the request was served";
     EXPECT_EQ(eeprom(4)->contents(), e);
     EXPECT_EQ(eeprom(4)->pageWrites(), writes);
     if (!testkit::edidDecodeInstalled()) GTEST_SKIP() << "edid-decode is not installed";

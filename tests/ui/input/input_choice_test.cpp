@@ -129,7 +129,7 @@ TEST_F(InputScreenTest, CropEditorTitlesANewCropWithTheNumberItTakes) {
     EXPECT_FALSE(screen.editorOpen());
 }
 
-TEST_F(InputScreenTest, CropEditorStoresOnlyItsOwnFieldsAndAnOutOfRangeNumberAsZero) {
+TEST_F(InputScreenTest, CropEditorStoresOnlyItsOwnFieldsAndRefusesAWidthPastTheInputPicture) {
     putCrop(0, 2, 1);
     putCrop(1, 2, 2);
     InputCut screen;
@@ -138,6 +138,8 @@ TEST_F(InputScreenTest, CropEditorStoresOnlyItsOwnFieldsAndAnOutOfRangeNumberAsZ
     typeInto(child<QLineEdit>(&screen, "lineEdit_X"), QStringLiteral("100"));
     EXPECT_EQ(g_numberkeyboard->title(), QStringLiteral("X"));
     typeInto(child<QLineEdit>(&screen, "lineEdit_W"), QStringLiteral("40000"));
+    EXPECT_EQ(child<QLineEdit>(&screen, "lineEdit_W")->text(), QStringLiteral("640"));
+    EXPECT_TRUE(child<QLabel>(&screen, "label_refused")->text().contains(QStringLiteral("3995")));
     // a result asked for by another screen's field of the same name is not taken
     QLineEdit foreign;
     foreign.setObjectName(QStringLiteral("lineEdit_Y"));
@@ -149,7 +151,7 @@ TEST_F(InputScreenTest, CropEditorStoresOnlyItsOwnFieldsAndAnOutOfRangeNumberAsZ
     const unsigned e = vlxram::kCropTable + 10;
     EXPECT_EQ(at(e), 0x8102) << "the key word stays";
     EXPECT_EQ(at(e + 2), 100);
-    EXPECT_EQ(at(e + 6), 0) << "40000 does not fit a signed 16-bit field";
+    EXPECT_EQ(at(e + 6), 640) << "40000 was refused, not stored as 0";
     EXPECT_EQ(c331_manage::update_flag, 1);
 }
 
@@ -204,18 +206,22 @@ TEST_F(InputScreenTest, EdidEditorStoresWidthHeightAndToggledRate) {
     EXPECT_EQ(child<QFrame>(&screen, "frame_source")->findChild<QLabel*>(QStringLiteral("label_info"))->text(),
               QStringLiteral("3840x2160@30Hz"));
 
-    // an empty width stores 0; cancel and delete store nothing
+    // a width no timing has is refused with the reason, the editor stays open; cancel and delete
+    // store nothing
     child<QFrame>(&screen, "frame_source")->findChild<QPushButton*>(QStringLiteral("button_tile"))->click();
     child<QLineEdit>(&screen, "lineEdit_W")->clear();
     child<QPushButton>(&screen, "button_save")->click();
-    EXPECT_EQ(at(a), 0);
+    EXPECT_EQ(at(a), 3840);
+    EXPECT_TRUE(screen.editorOpen());
+    EXPECT_EQ(child<QLabel>(&screen, "label_refused")->text(),
+              QStringLiteral("Refused: this input cannot offer 0x2160@30Hz"));
     c331_manage::update_flag = 0;
     for (const char* name : {"button_cancel", "button_delete"}) {
         child<QFrame>(&screen, "frame_source")->findChild<QPushButton*>(QStringLiteral("button_tile"))->click();
         child<QLineEdit>(&screen, "lineEdit_W")->setText(QStringLiteral("1234"));
         child<QPushButton>(&screen, name)->click();
     }
-    EXPECT_EQ(at(a), 0);
+    EXPECT_EQ(at(a), 3840);
     EXPECT_EQ(c331_manage::update_flag, 0);
 }
 

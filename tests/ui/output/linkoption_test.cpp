@@ -94,6 +94,22 @@ TEST_F(LinkOptionTest, TypedOctetsAreCheckedAndTheFirstThreeProposeTheGateway) {
     EXPECT_EQ(text(l, "lineEditIp1"), QStringLiteral("192"));
 }
 
+// The settings file can hold anything: Apply says which range an octet has, stores and runs nothing.
+TEST_F(LinkOptionTest, AnAddressFromTheSettingsFileThatIsNoAddressIsRefusedOnScreenAtApply) {
+    g_language = 1;
+    g_str_ip = QStringLiteral("192.168.1.300");
+    LinkOption l;
+    const std::string ini = testkit::readFile("/data/configs/tcpip.ini");
+    apply(l);
+    QLabel* note = l.findChild<QLabel*>(QStringLiteral("label_refused"));
+    ASSERT_NE(note, nullptr);
+    EXPECT_FALSE(note->isHidden());
+    EXPECT_EQ(note->text(), QStringLiteral("Refused: this field takes 0 to 255"));
+    EXPECT_TRUE(commands().empty());
+    EXPECT_EQ(testkit::readFile("/data/configs/tcpip.ini"), ini);
+    EXPECT_EQ(g_str_ip, QStringLiteral("192.168.1.300"));
+}
+
 TEST_F(LinkOptionTest, UnchangedApplyWritesNothingAndRunsNothing) {
     LinkOption l;
     const std::string ini = testkit::readFile("/data/configs/tcpip.ini");

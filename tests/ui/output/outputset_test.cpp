@@ -113,39 +113,53 @@ TEST_F(OutputSetTest, TypedWidthOnAWideScreenShowsRoundedPartsAndStoresTheRest) 
     EXPECT_EQ(ram()->ramU16(kOut2Width), 4976);
 }
 
-TEST_F(OutputSetTest, TypedHeightAboveTheLimitShowsTheLimitAndEmptyCountsAsZero) {
+TEST_F(OutputSetTest, TypedHeightAboveTheLedIsRefusedWithTheRangeAndAnEmptyWidthToo) {
+    g_language = 1;
     storeLed(1920, 1080, 3);
     OutputSet s;
+    s.show();
     type(s, "lineEdit_out1_height", QStringLiteral("9000"));
-    EXPECT_EQ(text(s, "lineEdit_out1_height"), QStringLiteral("8188"));
+    EXPECT_EQ(text(s, "lineEdit_out1_height"), QStringLiteral("1080"));
+    QLabel* note = s.findChild<QLabel*>(QStringLiteral("label_refused"));
+    ASSERT_NE(note, nullptr);
+    EXPECT_TRUE(note->isVisible());
+    EXPECT_EQ(note->text(), QStringLiteral("Refused: the splice allows 1 to 1080"));
+    const QString width = text(s, "lineEdit_out1_width");
     outputtest::answerKeypadEmpty();
     outputtest::touch(edit(s, "lineEdit_out1_width"));
-    EXPECT_EQ(text(s, "lineEdit_out1_width"), QString());
-    EXPECT_EQ(text(s, "lineEdit_out2_width"), QStringLiteral("1920"));
+    EXPECT_EQ(text(s, "lineEdit_out1_width"), width);
+    EXPECT_EQ(note->text(), QStringLiteral("Refused: the splice allows 1 to 1919"));
+    type(s, "lineEdit_out1_width", QStringLiteral("1000"));
+    EXPECT_FALSE(note->isVisible());
+    EXPECT_EQ(text(s, "lineEdit_out2_width"), QStringLiteral("920"));
 }
 
-TEST_F(OutputSetTest, NumberBeyondThirtyTwoBitsIsTreatedAsAboveTheLimit) {
+TEST_F(OutputSetTest, KeypadTakesFourDigitsAndACopyTakesOnlyTheWholePicture) {
     storeLed(1920, 1080, 4);
     OutputSet s;
     type(s, "lineEdit_out1_height", QStringLiteral("30000000000"));
-    EXPECT_EQ(text(s, "lineEdit_out1_height"), QStringLiteral("8188"));
+    EXPECT_EQ(g_numberkeyboard->shownText(), QStringLiteral("3000"));
+    EXPECT_EQ(text(s, "lineEdit_out1_height"), QStringLiteral("1080"));
+    type(s, "lineEdit_out1_width", QStringLiteral("1000"));
+    EXPECT_EQ(text(s, "lineEdit_out1_width"), QStringLiteral("1920")) << "a copy is not cut at Apply without a word";
     apply(s);
-    EXPECT_NE(ram()->ramU16(kOut1Height), 0);
+    EXPECT_EQ(ram()->ramU16(kOut1Height), 1080);
+    EXPECT_EQ(ram()->ramU16(kOut1Width), 1920);
 }
 
-TEST_F(OutputSetTest, WidthAboveTheLimitMovesTheComboAndPictureToHorizontal) {
+TEST_F(OutputSetTest, WidthAboveWhatOneOutputCarriesIsRefusedAndTheSpliceStays) {
     storeLed(10000, 1080, 4);
     OutputSet s;
     combo(s)->setCurrentIndex(1);
     storeLed(10000, 1080, 2);  // applied as vertical
     s.syncUpdate();
     ASSERT_EQ(combo(s)->currentIndex(), 1);
+    const QString shown = text(s, "lineEdit_out1_width");
     type(s, "lineEdit_out1_width", QStringLiteral("9000"));
-    EXPECT_EQ(s.spliceCode(), 3);
-    EXPECT_EQ(combo(s)->currentIndex(), 0) << "the combo shows what Apply stores";
-    EXPECT_EQ(text(s, "lineEdit_out1_width"), QStringLiteral("8192")) << "not overwritten by the combo's split";
-    EXPECT_EQ(panel_style::imageOf(s.findChild<QWidget*>(QStringLiteral("out_label"))),
-              QStringLiteral(":/png/out_horizontal.png"));
+    EXPECT_EQ(s.spliceCode(), 2);
+    EXPECT_EQ(combo(s)->currentIndex(), 1);
+    EXPECT_EQ(text(s, "lineEdit_out1_width"), shown);
+    EXPECT_TRUE(s.findChild<QLabel*>(QStringLiteral("label_refused"))->text().contains(QStringLiteral("8188")));
 }
 
 TEST_F(OutputSetTest, Out1BeyondTheLedSizeIsRefusedAndNoEmptyOut2IsStored) {
@@ -164,6 +178,9 @@ TEST_F(OutputSetTest, Out1BeyondTheLedSizeIsRefusedAndNoEmptyOut2IsStored) {
     apply(s);
     EXPECT_EQ(ram()->ramU16(kSpliceMode), 4);
     EXPECT_EQ(c331_manage::update_flag, 0);
+    QLabel* note = s.findChild<QLabel*>(QStringLiteral("label_refused"));
+    EXPECT_FALSE(note->isHidden()) << "refused without a word";
+    EXPECT_TRUE(note->text().endsWith(QStringLiteral("1至7"))) << note->text().toStdString();
 }
 
 TEST_F(OutputSetTest, ApplyWithoutANewScreenLeavesWindowsAndHandshakeAlone) {

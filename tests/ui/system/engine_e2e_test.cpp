@@ -415,8 +415,12 @@ TEST_F(CardScreensTest, AScanFileDeletedWhileItLoadsIsSaidToHaveFailedAndTheList
         EXPECT_TRUE(cut.isEmpty()) << cut.join(QLatin1Char('\n')).toStdString();
     };
     loadThenDelete("SC01");
-    testkit::expectShownInEveryLanguage(note, child<QWidget>(&screen, "page_6"), QString(),
-                                        [&screen] { screen.language_changed(); });
+    testkit::expectShownInEveryLanguage(
+        note, child<QWidget>(&screen, "page_6"),
+        QStringList{QStringLiteral("加载失败，列表已刷新"), QStringLiteral("Load failed. The list is refreshed."),
+                    QStringLiteral("Загрузка не удалась. Список обновлён."),
+                    QStringLiteral("Tải thất bại. Danh sách đã làm mới."), QStringLiteral("加載失敗，列表已刷新")},
+        [&screen] { screen.language_changed(); });
     EXPECT_EQ(screen.scanPaths(), QStringList{QStringLiteral("/data/smartmapping/SC02")});
     QLabel* row = child<QWidget>(&screen, "frame_file")->findChild<QLabel*>(QStringLiteral("row0"));
     ASSERT_NE(row, nullptr);

@@ -77,6 +77,13 @@ TEST_F(SmartMappingTest, WizardStoresTheTypedValuesAndHandsJobOneOver) {
     child<QLineEdit>(screen, "lineEdit_column")->setText(QStringLiteral("3"));
     child<QLineEdit>(screen, "lineEdit_horzion")->setText(QStringLiteral("x"));
     child<QLineEdit>(screen, "lineEdit_vert")->setText(QStringLiteral("64"));
+    // no number is no offset: Send says so and runs nothing
+    screen->on_Button_send_clicked();
+    EXPECT_EQ(card_job::operation(), 0);
+    QLabel* note = child<QWidget>(screen, "page_3")->findChild<QLabel*>(QStringLiteral("label_refused"));
+    ASSERT_NE(note, nullptr);
+    EXPECT_TRUE(note->text().contains(QStringLiteral("52143"))) << note->text().toStdString();
+    child<QLineEdit>(screen, "lineEdit_horzion")->setText(QStringLiteral("0"));
     screen->on_Button_send_clicked();
     EXPECT_EQ(line_type[line_field::kRows], 44);
     EXPECT_EQ(line_type[line_field::kColumns], 3);
