@@ -8,8 +8,10 @@
 # Flags come from the build's compile_commands.json.
 #
 # Its work is bounded, not its time: a compile whose source, flags and every file it read are
-# those of its last pass is not done again (BUILD_DIR/thread-safety/ keeps what passed), and
-# each clang gets 120 s of CPU, however long the machine's load makes that on the clock.
+# those of its last pass is not done again (BUILD_DIR/thread-safety/ keeps what passed), nor is a
+# source that the clang build VLX_TSA_CLANG_BUILD (./test.sh's fuzz build, made with the same
+# check) holds compiled as it is now; and each clang gets 120 s of CPU, however long the machine's
+# load makes that on the clock.
 # VLX_TSA_JOBS (4) compiles at a time, never more than VLX_JOBS when that is set.
 #   scripts/check-thread-safety.sh BUILD_DIR
 set -euo pipefail
@@ -122,6 +124,7 @@ clang = subprocess.run(["clang++", "--version"], capture_output=True, text=True)
 
 # (name, what it is, directory, command, the field a refusal must name: None when it must compile)
 checks = []
+defines = {}   # per source of the controller, its definitions
 touchFlags = None
 for e in json.load(open(os.path.join(build, "compile_commands.json"))):
     rel = os.path.relpath(e["file"], root)
@@ -137,6 +140,7 @@ for e in json.load(open(os.path.join(build, "compile_commands.json"))):
     if rel == "fpga/fpga_schedule.cpp":
         touchFlags = flags   # the small source is compiled as the FPGA engine is
     checks.append((rel, rel, e.get("directory", build), base + flags + [e["file"]], None))
+    defines[e["file"]] = sorted(x for x in flags if x.startswith("-D"))
 units = len(checks)
 if not units or touchFlags is None:
     sys.exit("no controller sources (fpga/fpga_schedule.cpp among them) in " + build)
@@ -190,8 +194,47 @@ def run(check):
         return name, p.stderr + "FAIL: " + what + ": the check fails, but not on it\n", None
     return name, "", {"files": files, "key": keyOf(command, files)}
 
+# A clang build of the same sources with the same definitions and the same check (./test.sh's fuzz
+# build, VLX_TSA_CLANG_BUILD) has checked each source whose object it holds newer than every file
+# that object was made from (ninja's record of them): the object would not be there had the check
+# refused it.
+def checkedBy(other):
+    objects = {}   # object -> source
+    for e in json.load(open(os.path.join(other, "compile_commands.json"))):
+        a = e["arguments"] if "arguments" in e else shlex.split(e["command"])
+        if ("clang" in os.path.basename(a[0]) and "-Werror=thread-safety" in a and "-o" in a and
+                defines.get(e["file"]) == sorted(x for x in a if x.startswith("-D"))):
+            objects[a[a.index("-o") + 1]] = e["file"]
+    if not objects:
+        return set()
+    listed = subprocess.run(["ninja", "-C", other, "-t", "deps"] + sorted(objects), capture_output=True, text=True)
+    done, obj, fresh = set(), None, False
+    def mtime(path):
+        try:
+            return os.stat(os.path.join(other, path)).st_mtime_ns
+        except OSError:
+            return None
+    for line in listed.stdout.splitlines() + [""]:
+        if line.startswith("    ") and obj:
+            t = mtime(line.strip())
+            fresh = fresh and t is not None and t <= made
+        elif line.strip():
+            if obj and fresh:
+                done.add(obj)
+            obj = line.split(":")[0]
+            made = mtime(obj)
+            fresh = line.endswith("(VALID)") and made is not None and obj in objects
+        else:
+            if obj and fresh:
+                done.add(obj)
+            obj = None
+    return {os.path.relpath(objects[o], root) for o in done}
+other = os.environ.get("VLX_TSA_CLANG_BUILD")
+elsewhere = checkedBy(other) if other else set()
+
 start = time.time()
-todo = [c for c in checks if c[0] not in passed or passed[c[0]]["key"] != keyOf(c[3], passed[c[0]]["files"])]
+todo = [c for c in checks if c[0] not in elsewhere and
+        (c[0] not in passed or passed[c[0]]["key"] != keyOf(c[3], passed[c[0]]["files"]))]
 failed = 0
 with ThreadPoolExecutor(jobs) as pool:
     for name, err, record in pool.map(run, todo):
@@ -205,8 +248,9 @@ tmp = passedFile + ".tmp"
 with open(tmp, "w") as f:
     json.dump(passed, f)
 os.replace(tmp, passedFile)
-print("%d compiles (each lock left out, the controller's %d sources): %d done, %d unchanged since they passed, "
-      "%d failed (%d at a time, %.0f s)" % (len(checks), units, len(todo), len(checks) - len(todo), failed, jobs,
-                                             time.time() - start))
+print("%d compiles (each lock left out, the controller's %d sources): %d done, %d checked by %s, %d unchanged since "
+      "they passed, %d failed (%d at a time, %.0f s)" % (len(checks), units, len(todo), len(elsewhere), other or "no clang build",
+                                                        len(checks) - len(todo) - len(elsewhere), failed, jobs,
+                                                        time.time() - start))
 sys.exit(1 if failed else 0)
 PY
