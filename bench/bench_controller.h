@@ -1,8 +1,11 @@
 #pragma once
 // The controller program on the simulated board, started as ./run.sh starts it (offscreen,
 // a fresh root under TMPDIR), for the benchmarks that measure it from outside. It gets this
-// program's environment without its VLX_* variables, except the control ports' offset.
+// program's environment without its VLX_* variables, except the control ports' offset. Its
+// figures are its own only when the answers are: a program already on its control ports (a
+// test's controller, anything listening there) ends the benchmark with an error naming it.
 #include <arpa/inet.h>
+#include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
@@ -16,11 +19,15 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "bench_env.h"
+#include "protocol/control_frame.h"
+#include "protocol/control_link.h"
+#include "protocol/protocol_phy.h"
 
 extern char** environ;
 
@@ -31,23 +38,102 @@ namespace benchctl {
 inline const std::vector<uint8_t> kRegisterReadLine = {0xA5, 0xA5, 0xA5, 0x00, 0xF1, 0x10, 0xF0, 0x06, 0x00, 0x00, 0x00,
                                                        0x00, 0x61, 0x80, 0x08, 0x00, 0x00, 0x02, 0x00, 0xFC, 0x5A};
 
-// True once the controller's TCP port answers `line` within 200 ms.
-inline bool answers(int port, const std::vector<uint8_t>& line) {
+// What a TCP port said to a request line within 200 ms.
+enum class Answer {
+    Refused,   // no connection: nothing listens there (yet)
+    Silent,    // connected, no byte
+    Reply,     // the controller's reply to it: a whole frame (good BCC) from the controller to the PC, same group
+    Foreign,   // bytes that are no such reply (an echo, another protocol)
+};
+
+inline Answer ask(int port, const std::vector<uint8_t>& line) {
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in a{};
     a.sin_family = AF_INET;
     a.sin_port = htons(uint16_t(port));
     a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bool ok = false;
     timeval tv{0, 200000};
     ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
-        ::send(fd, line.data(), line.size(), MSG_NOSIGNAL) == ssize_t(line.size())) {
-        uint8_t reply[256];
-        ok = ::recv(fd, reply, sizeof reply, 0) > 0;
+    Answer answer = Answer::Refused;
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0) {
+        answer = Answer::Silent;
+        std::vector<uint8_t> frame;
+        std::vector<uint8_t> request(line.size());
+        const int requestLength = protocol_phy::data_transf_meaning(line.data(), line.size(), request.data(), request.size());
+        frame_deframer deframer(ctl::kMaxFrame);
+        uint8_t buf[4096];
+        ssize_t n = 0;
+        if (requestLength > int(ctl::kGroup) && ::send(fd, line.data(), line.size(), MSG_NOSIGNAL) == ssize_t(line.size()))
+            while (frame.empty() && (n = ::recv(fd, buf, sizeof buf, 0)) > 0) {
+                answer = Answer::Foreign;   // until a whole frame says otherwise
+                deframer.feed(buf, size_t(n), [&](const uint8_t* f, size_t len) { frame.assign(f, f + len); });
+            }
+        if (!frame.empty() && control_link::wholeFrame(frame.data(), frame.size()) &&
+            ctl::rd16(frame.data() + ctl::kSrc) == ctl::rd16(request.data() + ctl::kDst) &&
+            ctl::rd16(frame.data() + ctl::kDst) == ctl::rd16(request.data() + ctl::kSrc) &&
+            frame[ctl::kGroup] == request[ctl::kGroup])
+            answer = Answer::Reply;
     }
     ::close(fd);
-    return ok;
+    return answer;
+}
+
+// True when the controller's TCP port answers `line` with its reply within 200 ms.
+inline bool answers(int port, const std::vector<uint8_t>& line) { return ask(port, line) == Answer::Reply; }
+
+// The inodes of the sockets process `pid` holds open.
+inline std::set<unsigned long> socketsOf(pid_t pid) {
+    std::set<unsigned long> out;
+    const std::string dir = "/proc/" + std::to_string(pid) + "/fd";
+    DIR* d = ::opendir(dir.c_str());
+    if (!d) return out;
+    char target[64];
+    while (dirent* e = ::readdir(d)) {
+        const ssize_t n = ::readlink((dir + "/" + e->d_name).c_str(), target, sizeof target - 1);
+        unsigned long inode = 0;
+        if (n > 0 && (target[n] = '\0', std::sscanf(target, "socket:[%lu]", &inode) == 1)) out.insert(inode);
+    }
+    ::closedir(d);
+    return out;
+}
+
+// The inodes of the sockets bound to local `port` in the kernel's tables ("tcp", "tcp6",
+// "udp", "udp6" under /proc/net), those in state `state` only when it is not 0 (0x0A: listening).
+inline std::vector<unsigned long> boundTo(const char* table, int port, unsigned state) {
+    std::vector<unsigned long> out;
+    std::FILE* f = std::fopen((std::string("/proc/net/") + table).c_str(), "r");
+    if (!f) return out;
+    char line[512];
+    while (std::fgets(line, sizeof line, f)) {
+        unsigned localPort = 0, st = 0;
+        unsigned long inode = 0;
+        // "sl: local:port remote:port st tx:rx tr:when retrnsmt uid timeout inode ..."
+        if (std::sscanf(line, " %*u: %*[0-9A-Fa-f]:%x %*[0-9A-Fa-f]:%*x %x %*x:%*x %*x:%*x %*x %*u %*u %lu", &localPort,
+                        &st, &inode) == 3 &&
+            int(localPort) == port && (state == 0 || st == state))
+            out.push_back(inode);
+    }
+    std::fclose(f);
+    return out;
+}
+
+// "pid N (name)" of a process holding socket `inode`, "an unknown program" when none is found.
+inline std::string holderOf(unsigned long inode) {
+    DIR* d = ::opendir("/proc");
+    std::string who = "an unknown program";
+    while (dirent* e = d ? ::readdir(d) : nullptr) {
+        const pid_t pid = std::atoi(e->d_name);
+        if (pid <= 0 || !socketsOf(pid).count(inode)) continue;
+        char name[64] = "?";
+        if (std::FILE* comm = std::fopen(("/proc/" + std::to_string(pid) + "/comm").c_str(), "r")) {
+            if (std::fscanf(comm, "%63s", name) != 1) name[0] = '\0';
+            std::fclose(comm);
+        }
+        who = "pid " + std::to_string(pid) + " (" + name + ")";
+        break;
+    }
+    if (d) ::closedir(d);
+    return who;
 }
 
 // One line to the simulated board's control socket under `root`, its answer without the line end.
@@ -89,21 +175,29 @@ public:
         ::waitpid(second, nullptr, 0);
         return std::chrono::duration<double>(Clock::now() - t0).count();
     }
-    // Seconds from the launch to the first answer to the register read on the TCP port;
-    // -1 (said on stderr) when none came within 60 s or the program ended.
+    // Seconds from the launch to the first reply to the register read on the TCP port, once
+    // that port listens in this program's controller and no other program holds its UDP port;
+    // -1 (said on stderr, the controller ended) when another program answers or holds a port,
+    // when none came within 60 s or when the controller ended.
     double waitForAnswer() {
         while (Clock::now() - launched_ < std::chrono::seconds(60)) {
-            if (answers(tcpPort(), kRegisterReadLine)) return std::chrono::duration<double>(Clock::now() - launched_).count();
+            const Answer a = ask(tcpPort(), kRegisterReadLine);
+            if (a != Answer::Refused) {
+                const std::string taken = portsTakenByOthers();
+                if (!taken.empty()) return fail(taken + ": not the controller this benchmark started (pid " +
+                                                std::to_string(pid_) + "); choose another VLX_PORT_OFFSET");
+                if (a == Answer::Foreign)
+                    return fail("TCP port " + std::to_string(tcpPort()) + " answered the register read with no reply of a controller");
+                if (a == Answer::Reply) return std::chrono::duration<double>(Clock::now() - launched_).count();
+            }
             int status = 0;
             if (::waitpid(pid_, &status, WNOHANG) == pid_) {
-                std::fprintf(stderr, "the controller ended during its start\n");
                 pid_ = -1;
-                return -1;
+                return fail("the controller ended during its start");
             }
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
         }
-        std::fprintf(stderr, "no answer on TCP port %d within 60 s\n", tcpPort());
-        return -1;
+        return fail("no answer on TCP port " + std::to_string(tcpPort()) + " within 60 s");
     }
     // Ends the program and removes its root.
     void stop() {
@@ -123,6 +217,30 @@ public:
     int udpPort() const { return 5008 + offset_; }
 
 private:
+    // Each socket on the control ports that this program's controller does not hold, as
+    // "TCP port N is held by pid M (name)"; empty when there is none (TCP: its listener).
+    std::string portsTakenByOthers() const {
+        const std::set<unsigned long> own = socketsOf(pid_);
+        std::string out;
+        const auto check = [&](const char* what, int port, const char* table, unsigned state) {
+            for (unsigned long inode : boundTo(table, port, state))
+                if (!own.count(inode)) {
+                    out += (out.empty() ? "" : ", ") + std::string(what) + " port " + std::to_string(port) + " is held by " +
+                           holderOf(inode);
+                    return;
+                }
+        };
+        check("TCP", tcpPort(), "tcp", 0x0A);
+        check("TCP", tcpPort(), "tcp6", 0x0A);
+        check("UDP", udpPort(), "udp", 0);
+        check("UDP", udpPort(), "udp6", 0);
+        return out;
+    }
+    double fail(const std::string& why) {
+        std::fprintf(stderr, "%s\n", why.c_str());
+        stop();
+        return -1;
+    }
     bool spawn(const char* program, pid_t* pid) {
         std::vector<std::string> env = {"VLX_BOARD=sim", "VLX_ROOT=" + root_, "QT_QPA_PLATFORM=offscreen",
                                         "VLX_PORT_OFFSET=" + std::to_string(offset_)};

@@ -320,7 +320,21 @@ def main(argv):
         sys.stderr.write(__doc__)
         return 2
     src, out_path = args
-    desc = json.load(sys.stdin if src == "-" else open(src, encoding="utf-8"))
+    try:
+        return write(src, out_path, map_path)
+    except OSError as e:
+        sys.stderr.write("gen_rcv_files.py: %s: %s\n" % (e.filename, e.strerror))
+    except json.JSONDecodeError as e:
+        sys.stderr.write("gen_rcv_files.py: %s: not JSON (%s)\n" % (src, e))
+    return 1
+
+
+def write(src, out_path, map_path):
+    if src == "-":
+        desc = json.load(sys.stdin)
+    else:
+        with open(src, encoding="utf-8") as f:
+            desc = json.load(f)
     kind = desc.get("kind", "packed")
     if kind == "packed":
         data, m = build_packed(desc)

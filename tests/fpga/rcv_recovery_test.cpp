@@ -6,8 +6,10 @@
 #include <QJsonObject>
 
 #include <sys/stat.h>
+#include <sys/wait.h>
 
 #include <atomic>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -194,6 +196,23 @@ TEST_F(RcvFileTest, ScreenIndexAtScreenCountIsRefusedWithoutReading) {
     r.screen_head.screen_num = 0;
     EXPECT_EQ(r.update_rcvScreenIDinfo(kKvfx, 0), 1);
     EXPECT_EQ(r.screen_info.config_id, 2864434397u);
+}
+
+// The generator names a description it cannot read or a file it cannot write, in one line.
+TEST_F(RcvFileTest, GeneratorNamesTheFileItCannotReadOrWrite) {
+    const std::string missing = plat::path("/gen/none.json"), folderless = plat::path("/none/out.bin");
+    for (const auto& [args, says] : {std::pair{missing + " " + plat::path("/out.bin"), missing},
+                                     std::pair{std::string("- ") + folderless, folderless}}) {
+        const std::string cmd = "echo '{\"kind\": \"standalone\"}' | python3 " + std::string(VLX_SOURCE_DIR) +
+                                "/scripts/gen_rcv_files.py " + args + " 2>&1";
+        FILE* p = ::popen(cmd.c_str(), "r");
+        ASSERT_NE(p, nullptr);
+        std::string out;
+        char buf[512];
+        while (size_t n = std::fread(buf, 1, sizeof buf, p)) out.append(buf, n);
+        EXPECT_EQ(WEXITSTATUS(::pclose(p)), 1) << cmd;
+        EXPECT_EQ(out, "gen_rcv_files.py: " + says + ": No such file or directory\n") << cmd;
+    }
 }
 
 TEST_F(RcvFileTest, StandaloneOffsetZeroPointsAtPositionSixteen) {

@@ -100,7 +100,7 @@ std::vector<std::string> rawWaits(const fs::path& root, const std::vector<std::s
     };
     static const Raw kRaw[] = {
         {"a raw sleep", {"sleep"},
-         std::regex(R"((^|[^\w.>:])(::)?(usleep|sleep|nanosleep|clock_nanosleep)\s*\(|\bsleep_(for|until)\b|\bQThread::u?m?sleep\b)")},
+         std::regex(R"((^|[^\w.>:])(::)?(usleep|msleep|sleep|nanosleep|clock_nanosleep)\s*\(|\bsleep_(for|until)\b|\bQThread::u?m?sleep\b)")},
         {"a raw fsync", {"sync"}, std::regex(R"((^|[^\w.>:])(::)?(fsync|fdatasync|syncfs|sync_file_range|sync)\s*\()")},
         {"a raw mutex", {"mutex", "Mutex", "ReadWriteLock", "Locker", "pthread_"},
          std::regex(R"(\bstd::(recursive_|timed_|recursive_timed_|shared_|shared_timed_)?mutex\b|\bQ(Basic|Recursive)?Mutex(Locker)?\b|\bQReadWriteLock\b|\bQ(Read|Write)Locker\b|\bpthread_(mutex|rwlock|spin)_\w+)")},
@@ -108,8 +108,11 @@ std::vector<std::string> rawWaits(const fs::path& root, const std::vector<std::s
          {"condition_variable", "QWaitCondition", "pthread_cond", "future", "promise", "packaged_task", "async", "latch",
           "barrier", "semaphore", "QSemaphore", "sem_", "QFuture", "QtConcurrent"},
          std::regex(R"(\bcondition_variable(_any)?\b|\bQWaitCondition\b|\bpthread_cond_\w+|\bstd::(future|shared_future|promise|packaged_task|async|latch|barrier|counting_semaphore|binary_semaphore)\b|\bQSemaphore\b|\bsem_(timed)?wait\b|\bQFuture\w*|\bQtConcurrent\b)")},
+        // a wait with one argument or none (a thread's, a future's, a process's: its own or an
+        // object's, for ever or up to a deadline), unless that argument is a lock: the checked
+        // condition wait takes its mutex
         {"a raw join", {"join", "wait"},
-         std::regex(R"([.>]join\s*\(\s*\)|\bpthread_(timed)?join(_np)?\b|[.>]wait\s*\(\s*(\)|[0-9]|QDeadlineTimer|ULONG_MAX)|\bQThread::wait\b)")},
+         std::regex(R"([.>]join\s*\(\s*\)|\bpthread_(timed)?join(_np)?\b|(^|[^\w:])wait\s*\((?![^,;)]*([mM]utex|\b[lL]ock|_lock|Lock)|\s*[&*]?\s*[ml]\s*\))[^,;]*\)|\bQThread::wait\b)")},
         {"a raw wait for a process or socket", {"waitFor", "execute"},
          std::regex(R"(\bwaitFor(Finished|Started|ReadyRead|BytesWritten|Connected|Disconnected|NewConnection)\b|\bQProcess::execute\b)")},
         {"a raw event loop", {"exec", "WaitForMoreEvents"}, std::regex(R"(\bexec\s*\(|\bWaitForMoreEvents\b)")},
@@ -162,6 +165,7 @@ plat::Mutex ok{plat::Lock::Spi}; plat::sleepUs(5); settings.sync(); c331_manage:
 plat::CondVar cv; plat::joinThread(t); list.join(","); plat::Handed<int> h; int n = 1'000; cv.wait(m, done);
 plat::runEventLoop(*screen); pacer.waitForWake(); h.waitFor(slice); boost::property_tree::ptree tree; execv(p, a);
 connect(a, &A::s, b, &B::f, Qt::ConnectionType(Qt::QueuedConnection | Qt::UniqueConnection)); int wait = 0;
+done_.wait(mutex_); turn_.wait(l, [&] { return ready(a, b); }); PassHoldReleased wait(pass_holds_mutex_); wait1_povs(fd, 0); waitJob(); r->waitFor(t);
 /* pthread_mutex_lock(&m);
    std::condition_variable c; */ plat::QtMutex q{plat::Lock::Settings};
 ::usleep(100);
@@ -187,12 +191,17 @@ boost::interprocess::scoped_lock<boost::interprocess::interprocess_mutex> l(m);
 named_mutex m(open_or_create, "x");
 QMetaObject::invokeMethod(o, f, static_cast<Qt::ConnectionType>(3));
 connect(a, &A::s, b, &B::f, Qt::ConnectionType(3));
+QThread::wait(500);
+wait();
+if (!wait(2000)) terminate();
+worker_->wait(deadline);
+msleep(20);
 )src";
     std::vector<int> lines;
     for (const std::string& f : rawWaits(rootDir(), {"core"})) lines.push_back(std::stoi(f.substr(f.find(':') + 1)));
     std::sort(lines.begin(), lines.end());
     std::vector<int> wanted;
-    for (int n = 10; n <= 32; ++n) wanted.push_back(n);
+    for (int n = 11; n <= 38; ++n) wanted.push_back(n);
     EXPECT_EQ(lines, wanted);
 }
 

@@ -58,7 +58,7 @@ inline std::pair<int, std::string> runClientRaw(const std::string& args) {
 inline ClientResult runClient(const std::string& link, const std::string& args) {
     const std::string cmd = link + " --timeout 60 " + args;
     ClientResult r;
-    const std::string out = runClientRaw(cmd).second;
+    const auto [rc, out] = runClientRaw(cmd);
     const QJsonDocument doc = QJsonDocument::fromJson(QByteArray::fromStdString(out));
     if (!doc.isObject()) {
         ADD_FAILURE() << cmd << " said: " << out;
@@ -68,6 +68,8 @@ inline ClientResult runClient(const std::string& link, const std::string& args) 
     r.replied = !o.contains("error");
     r.status = o.value("status").toInt(-1);
     r.data = o.value("data").toString().toStdString();
+    // an answer other than "done" fails the command as an error does, whatever the command
+    EXPECT_EQ(rc, r.replied && r.status <= 0 ? 0 : 1) << cmd << " said: " << out;
     return r;
 }
 

@@ -403,7 +403,8 @@ def run(ap, a, c, args, kind, where, dst):
     if result is None:
         raise no_answer(kind, where, a.timeout)
     print(json.dumps(result))
-    return 0
+    # an answer other than "done" (refused, not available, ...) fails the command as an error does
+    return 1 if result.get("status") not in (None, 0) else 0
 
 
 if __name__ == "__main__":
