@@ -275,9 +275,10 @@ TEST_F(StoreTest, AStopOnSlowStorageKeepsEveryModeAnsweredDoneWithTheParameterFi
     ASSERT_EQ(::stat(plat::path("/data/ram_device_info").c_str(), &ram), 0);
     const bool owing = ::stat(plat::path(VlxRamPara::kOwedModesFile).c_str(), &owed) == 0;
     EXPECT_TRUE(owing) << "no user mode owed by the stop";
-    if (owing)
+    if (owing) {
         EXPECT_LE(std::tie(ram.st_mtim.tv_sec, ram.st_mtim.tv_nsec), std::tie(owed.st_mtim.tv_sec, owed.st_mtim.tv_nsec))
             << "the parameter file first";
+    }
     const std::string ramFile = testkit::readFile("/data/ram_device_info");
     VlxRamPara* p = restart();
     for (uint32_t mode = 1; mode <= vlxram::kModeSlots; ++mode) {
