@@ -4,8 +4,8 @@
 // the stop watcher, which asks the GUI thread's event loop to quit ahead of every event
 // waiting there and, without waiting for it (a refresh that does not return, the
 // notification's own mode files on slow storage), runs the last save (app/stop_save.h: the
-// parameter file first, then the user-mode requests answered and not yet carried out, within
-// its deadline) and ends the program as the signal's default would, so that a calling shell
+// parameter file first, then the user-mode files answered and not yet written, all in one
+// more write) and ends the program as the signal's default would, so that a calling shell
 // sees it. A GUI thread that leaves its loop without a signal (the display gone) saves and
 // ends the same way; one save runs, whichever thread comes first.
 class QCoreApplication;

@@ -138,6 +138,22 @@ enum class Panel { Leaves, Held, HoldsRam, Serves };
     });
 }
 
+// A child serving (Panel::Serves) on a board whose every fsync takes fsyncMs more; its TCP port
+// in *port (-1 when none came).
+pid_t servingChild(int fsyncMs, int* port) {
+    *port = -1;
+    int fds[2];
+    if (::pipe(fds) != 0) return -1;
+    plat::sim::simFileSystem()->setFsyncDelay(fsyncMs);  // the child's board
+    const pid_t child = ::fork();
+    if (child == 0) serveUntilStopped(Panel::Serves, fds[1]);
+    plat::sim::simFileSystem()->setFsyncDelay(0);
+    ::close(fds[1]);
+    if (child > 0 && ::read(fds[0], port, sizeof *port) != ssize_t(sizeof *port)) *port = -1;
+    ::close(fds[0]);
+    return child;
+}
+
 uint8_t answer(prototest::RawClient& pc, const std::vector<uint8_t>& frame) {
     pc.send(prototest::line(frame));
     const auto r = pc.receive();
@@ -235,17 +251,10 @@ TEST_F(StoreTest, AStopCarriesOutTheUserModeSaveAndFilesAPcWasAnsweredDoneFor) {
 TEST_F(StoreTest, AStopOnSlowStorageKeepsEveryModeAnsweredDoneWithTheParameterFileFirst) {
     using namespace prototest;
     const uint16_t ramWord = start()->snapshotU16(kWord);
-    plat::sim::simFileSystem()->setFsyncDelay(300);  // the child's board
-    int pipeFds[2];
-    ASSERT_EQ(::pipe(pipeFds), 0);
-    const pid_t child = ::fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) serveUntilStopped(Panel::Serves, pipeFds[1]);
-    plat::sim::simFileSystem()->setFsyncDelay(0);
-    ::close(pipeFds[1]);
     int port = -1;
-    ASSERT_EQ(::read(pipeFds[0], &port, sizeof port), ssize_t(sizeof port));
-    ::close(pipeFds[0]);
+    const pid_t child = servingChild(300, &port);
+    ASSERT_GE(child, 0);
+    ASSERT_GE(port, 0);
     const uint16_t value = 0x0042, saved = 7;
     const auto tag = [](uint32_t mode) { return uint16_t(0x5A00 + mode); };
     {
@@ -266,9 +275,10 @@ TEST_F(StoreTest, AStopOnSlowStorageKeepsEveryModeAnsweredDoneWithTheParameterFi
     ASSERT_EQ(::stat(plat::path("/data/ram_device_info").c_str(), &ram), 0);
     const bool owing = ::stat(plat::path(VlxRamPara::kOwedModesFile).c_str(), &owed) == 0;
     EXPECT_TRUE(owing) << "no user mode owed by the stop";
-    if (owing)
+    if (owing) {
         EXPECT_LE(std::tie(ram.st_mtim.tv_sec, ram.st_mtim.tv_nsec), std::tie(owed.st_mtim.tv_sec, owed.st_mtim.tv_nsec))
             << "the parameter file first";
+    }
     const std::string ramFile = testkit::readFile("/data/ram_device_info");
     VlxRamPara* p = restart();
     for (uint32_t mode = 1; mode <= vlxram::kModeSlots; ++mode) {
@@ -294,17 +304,10 @@ TEST_F(StoreTest, AKillTwoSecondsAfterTheStopFindsTheLastChangeOnSlowStorage) {
     start();
     for (const bool slotsPending : {false, true}) {
         SCOPED_TRACE(slotsPending ? "16 slots pending" : "no slot pending");
-        plat::sim::simFileSystem()->setFsyncDelay(600);  // the child's board
-        int pipeFds[2];
-        ASSERT_EQ(::pipe(pipeFds), 0);
-        const pid_t child = ::fork();
-        ASSERT_GE(child, 0);
-        if (child == 0) serveUntilStopped(Panel::Serves, pipeFds[1]);
-        plat::sim::simFileSystem()->setFsyncDelay(0);
-        ::close(pipeFds[1]);
         int port = -1;
-        ASSERT_EQ(::read(pipeFds[0], &port, sizeof port), ssize_t(sizeof port));
-        ::close(pipeFds[0]);
+        const pid_t child = servingChild(600, &port);
+        ASSERT_GE(child, 0);
+        ASSERT_GE(port, 0);
         RawClient pc(port);
         const auto limit = std::chrono::steady_clock::now() + std::chrono::minutes(1);
         const auto pace = [] { std::this_thread::sleep_for(std::chrono::milliseconds(10)); };  // a pace

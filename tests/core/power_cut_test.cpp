@@ -156,10 +156,11 @@ TEST_F(StoreTest, TheStopsParameterFileWriteSupersedesAnOlderOneUnderWay) {
         ASSERT_EQ(file.size(), kRamFileSize);
         ASSERT_EQ(file.substr(0, 2), "\xAA\xAA");
         const uint16_t word = storetest::fileU16(file, kWord);
-        if (!cut)
+        if (!cut) {
             EXPECT_EQ(word, 0x2222);
-        else
+        } else {
             EXPECT_TRUE(word == before || word == 0x1111 || word == 0x2222) << word;
+        }
     }
     fs->record();
 }
