@@ -119,8 +119,9 @@ void EDIDset::vlx_button_source_clicked() {
     ui->label_edid_source->setText(
         langText("EDID信源:", "EDID source:", "Источник EDID:", "Tín hiệu EDID:", "EDID信源:") + input_name_);
     const unsigned a = edidAddress(input_index_);
-    ui->lineEdit_W->setText(QString::number(ramWord(a)));
-    ui->lineEdit_H->setText(QString::number(ramWord(a + 2)));
+    RefusalNote::load(ui->lineEdit_W, ramWord(a));
+    RefusalNote::load(ui->lineEdit_H, ramWord(a + 2));
+    rate_toggled_ = false;
     // the arrows step from the stored rate, not from the last one shown on another input
     const uint16_t rate = ramWord(a + 4);
     edid_rate_ = rate == 30 ? 30 : 60;
@@ -136,11 +137,16 @@ void EDIDset::vlx_button_source_clicked() {
 
 void EDIDset::toggleRate() {
     edid_rate_ = edid_rate_ == 30 ? 60 : 30;
+    rate_toggled_ = true;
     ui->label_rate->setText(QString::number(edid_rate_));
 }
 
 void EDIDset::on_Button_left_clicked() { toggleRate(); }
 void EDIDset::on_Button_right_clicked() { toggleRate(); }
+
+RefusalNote::Range EDIDset::fieldRange() {
+    return RefusalNote::within(1, kEdidLargestSize, kEdidLargestSize, RefusalNote::Bound::Field);
+}
 
 int EDIDset::shownRate() const { return ui->label_rate->text().toInt(); }
 
@@ -161,9 +167,11 @@ bool EDIDset::timingOffered(int width, int height, int rate) {
 }
 
 void EDIDset::vlx_button_ok_clicked() {
-    const int width = int(RefusalNote::shownNumber(ui->lineEdit_W));
-    const int height = int(RefusalNote::shownNumber(ui->lineEdit_H));
-    const int rate = shownRate();
+    // what was typed or toggled; the rest as the RAM holds it now
+    const unsigned a = edidAddress(input_index_);
+    const int width = int(RefusalNote::typedOr(ui->lineEdit_W, ramWord(a)));
+    const int height = int(RefusalNote::typedOr(ui->lineEdit_H, ramWord(a + 2)));
+    const int rate = rate_toggled_ ? shownRate() : ramWord(a + 4);
     // the rate may have changed since the sizes were taken: the editor stays open with the reason
     if (!timingOffered(width, height, rate)) return;
     VlxRamPara::VlxSetEDIDPara(input_index_, short(width), short(height), short(rate));
@@ -195,13 +203,11 @@ void EDIDset::confirmString(QString value) {
     const bool width = f == ui->lineEdit_W;
     uint32_t v = 0;
     const QString name = QStringLiteral("EDID: %1 %2").arg(input_name_, width ? QStringLiteral("W") : QStringLiteral("H"));
-    if (!refused_->take(value, RefusalNote::within(1, kEdidLargestSize, kEdidLargestSize, RefusalNote::Bound::Field),
-                        name.toLatin1().constData(), &v))
-        return;
+    if (!refused_->take(value, fieldRange(), name.toLatin1().constData(), &v)) return;
     // with the other size and the rate, a timing the input can offer
     const int other = int(RefusalNote::shownNumber(width ? ui->lineEdit_H : ui->lineEdit_W));
     if (!timingOffered(width ? int(v) : other, width ? other : int(v), shownRate())) return;
-    f->setText(QString::number(v));
+    refused_->takeInto(f, value, fieldRange(), name.toLatin1().constData());
 }
 
 void EDIDset::syncUpdate() {

@@ -49,11 +49,14 @@ private:
     // Whether the input can offer the timing; if not, the reason is on screen and in the log.
     bool timingOffered(int width, int height, int rate);
     int shownRate() const;
+    // A width or height the inputs can carry at all.
+    static RefusalNote::Range fieldRange();
     void toggleRate();
 
     Ui::EDIDset* ui;
     uint8_t input_index_ = 2;
     uint8_t edid_rate_ = 60;
+    bool rate_toggled_ = false;
     QString input_name_ = QStringLiteral("HDMI1");
     QFrame* select_frame_ = nullptr;
     QFrame* frame_source_ = nullptr;

@@ -177,10 +177,10 @@ void InputCut::vlx_button_source_clicked() {
     VlxRamPara::VlxGetCropPara(current_type_, n, &crop, &index);
     ui->label_change_source->setText(langText("名称:", "Name:", "Название:", "Tên:", "名稱:") + type_name_ +
                                      QStringLiteral("-Crop-%1").arg(((crop.key >> 8) & 0x7F) + 1));
-    ui->lineEdit_X->setText(QString::number(crop.x));
-    ui->lineEdit_Y->setText(QString::number(crop.y));
-    ui->lineEdit_W->setText(QString::number(crop.width));
-    ui->lineEdit_H->setText(QString::number(crop.height));
+    RefusalNote::load(ui->lineEdit_X, uint32_t(crop.x));
+    RefusalNote::load(ui->lineEdit_Y, uint32_t(crop.y));
+    RefusalNote::load(ui->lineEdit_W, uint32_t(crop.width));
+    RefusalNote::load(ui->lineEdit_H, uint32_t(crop.height));
     button_delete_->setGeometry(80, 406, 180, 60);
     button_cancel_->setGeometry(310, 406, 180, 60);
     button_ok_->setGeometry(540, 406, 180, 60);
@@ -198,10 +198,10 @@ void InputCut::vlx_button_add_clicked() {
     // the number the new crop will take: the lowest free one, not the count + 1
     ui->label_change_source->setText(langText("名称:", "Name:", "Название:", "Tên:", "名稱:") + type_name_ +
                                      QStringLiteral("-Crop-%1").arg(VlxRamPara::VlxAddCropID(current_type_)));
-    ui->lineEdit_X->setText(QStringLiteral("0"));
-    ui->lineEdit_Y->setText(QStringLiteral("0"));
-    ui->lineEdit_W->setText(QStringLiteral("1920"));
-    ui->lineEdit_H->setText(QStringLiteral("1080"));
+    RefusalNote::load(ui->lineEdit_X, 0);
+    RefusalNote::load(ui->lineEdit_Y, 0);
+    RefusalNote::load(ui->lineEdit_W, 1920);
+    RefusalNote::load(ui->lineEdit_H, 1080);
     button_cancel_->setGeometry(195, 406, 180, 60);
     button_ok_->setGeometry(425, 406, 180, 60);
     ui->frame_add->show();
@@ -211,13 +211,20 @@ void InputCut::vlx_button_add_clicked() {
 }
 
 void InputCut::vlx_button_ok_clicked() {
+    // what was typed; the rest as the entry holds it now (a new crop: as the fields show it)
+    CROP_PARA now;
+    now.x = int(RefusalNote::shownNumber(ui->lineEdit_X));
+    now.y = int(RefusalNote::shownNumber(ui->lineEdit_Y));
+    now.width = int(RefusalNote::shownNumber(ui->lineEdit_W));
+    now.height = int(RefusalNote::shownNumber(ui->lineEdit_H));
+    int index = vlxram::kCropEntries;
+    if (!new_crop_) VlxRamPara::VlxGetCropPara(current_type_, edited_number_, &now, &index);
     CROP_PARA crop;
     crop.key = current_type_;
-    // what the fields show, each taken by the rule below or loaded from the entry
-    crop.x = int(RefusalNote::shownNumber(ui->lineEdit_X));
-    crop.y = int(RefusalNote::shownNumber(ui->lineEdit_Y));
-    crop.width = int(RefusalNote::shownNumber(ui->lineEdit_W));
-    crop.height = int(RefusalNote::shownNumber(ui->lineEdit_H));
+    crop.x = int(RefusalNote::typedOr(ui->lineEdit_X, uint32_t(now.x)));
+    crop.y = int(RefusalNote::typedOr(ui->lineEdit_Y, uint32_t(now.y)));
+    crop.width = int(RefusalNote::typedOr(ui->lineEdit_W, uint32_t(now.width)));
+    crop.height = int(RefusalNote::typedOr(ui->lineEdit_H, uint32_t(now.height)));
     if (new_crop_)
         VlxRamPara::VlxAddNewCrop(current_type_, &crop);
     else
@@ -277,9 +284,8 @@ void InputCut::confirmString(QString value) {
     // every keypad result reaches every screen; only this screen's own fields take it
     if (!keypadFieldIn({ui->lineEdit_X, ui->lineEdit_Y, ui->lineEdit_W, ui->lineEdit_H})) return;
     QLineEdit* f = g_lineedit.data();
-    uint32_t v = 0;
     const QString name = QStringLiteral("crop: %1 %2").arg(type_name_, f->objectName().right(1));
-    if (refused_->take(value, rangeOf(f), name.toLatin1().constData(), &v)) f->setText(QString::number(v));
+    refused_->takeInto(f, value, rangeOf(f), name.toLatin1().constData());
 }
 
 // ---------------------------------------------------------------- refresh and back

@@ -79,6 +79,27 @@ bool RefusalNote::take(const QString& text, const Range& range, const char* fiel
     return false;
 }
 
+namespace {
+constexpr const char* kTypedProperty = "vlxTyped";
+}  // namespace
+
+bool RefusalNote::takeInto(QLineEdit* field, const QString& text, const Range& range, const char* name) {
+    uint32_t v = 0;
+    if (!take(text, range, name, &v)) return false;
+    field->setText(QString::number(v));
+    field->setProperty(kTypedProperty, true);
+    return true;
+}
+
+void RefusalNote::load(QLineEdit* field, uint32_t value) {
+    field->setText(QString::number(value));
+    field->setProperty(kTypedProperty, false);
+}
+
+uint32_t RefusalNote::typedOr(const QLineEdit* field, uint32_t stored) {
+    return field->property(kTypedProperty).toBool() ? shownNumber(field) : stored;
+}
+
 bool RefusalNote::recheck(const QLineEdit* shown, const Range& range, const char* field) {
     uint32_t v = 0;
     return take(shown->text(), range, field, &v);

@@ -40,6 +40,13 @@ public:
     // `text` as a number in `range`: stored in *value, the note hidden, true. Anything else
     // (empty, no number, outside the range) is logged as `field`'s, shown with its range, and false.
     bool take(const QString& text, const Range& range, const char* field, uint32_t* value);
+    // take() for `field`, which then shows the number and counts as typed.
+    bool takeInto(QLineEdit* field, const QString& text, const Range& range, const char* name);
+    // A stored value shown in `field`, which no longer counts as typed.
+    static void load(QLineEdit* field, uint32_t value);
+    // What an editor stores for `field`: its number when typed since it was loaded, else `stored`
+    // as it is now (what a PC wrote meanwhile is not written over with what the field showed).
+    static uint32_t typedOr(const QLineEdit* field, uint32_t stored);
     // A field's shown number checked again once what bounds it changed; as take().
     bool recheck(const QLineEdit* shown, const Range& range, const char* field);
     // A failure that is no field's: `text` gives it in the language of the moment.

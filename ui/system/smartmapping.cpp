@@ -75,9 +75,6 @@ constexpr int kRingMargin = 4;
 
 QString lit(const char* s) { return QString::fromLatin1(s); }
 
-// A field holds what its keypad let through (0..what its bytes hold); text that is no number counts 0.
-uint32_t typedNumber(const QLineEdit* field) { return RefusalNote::shownNumber(field); }
-
 void setLineU16(unsigned offset, uint32_t v) {
     line_type[offset] = uint8_t(v & 0xFF);
     line_type[offset + 1] = uint8_t((v >> 8) & 0xFF);
@@ -223,8 +220,8 @@ void SmartMapping::on_Button_mapping_clicked() {
 void SmartMapping::on_Button_next_clicked() {
     // a running set-up reads the cabinet size for every card
     if (jobActive()) return;
-    setLineU16(line_field::kCabinetWidth, typedNumber(ui->lineEdit_X));
-    setLineU16(line_field::kCabinetHeight, typedNumber(ui->lineEdit_Y));
+    setLineU16(line_field::kCabinetWidth, RefusalNote::shownNumber(ui->lineEdit_X));
+    setLineU16(line_field::kCabinetHeight, RefusalNote::shownNumber(ui->lineEdit_Y));
     on_Button_wlan1_clicked();
     labelPage(kPagePort);
     ui->stackedWidget->setCurrentIndex(kPagePort);
@@ -288,10 +285,10 @@ void SmartMapping::on_Button_send_clicked() {
     }
     // the grid as a whole once more: no card is placed past the 16-bit canvas
     if (!gridFits()) return;
-    line_type[line_field::kRows] = uint8_t(typedNumber(ui->lineEdit_line));
-    line_type[line_field::kColumns] = uint8_t(typedNumber(ui->lineEdit_column));
-    setLineU16(line_field::kOffsetX, typedNumber(ui->lineEdit_horzion));
-    setLineU16(line_field::kOffsetY, typedNumber(ui->lineEdit_vert));
+    line_type[line_field::kRows] = uint8_t(RefusalNote::shownNumber(ui->lineEdit_line));
+    line_type[line_field::kColumns] = uint8_t(RefusalNote::shownNumber(ui->lineEdit_column));
+    setLineU16(line_field::kOffsetX, RefusalNote::shownNumber(ui->lineEdit_horzion));
+    setLineU16(line_field::kOffsetY, RefusalNote::shownNumber(ui->lineEdit_vert));
     startJob(card_job::kSmartSetup);
 }
 
@@ -419,9 +416,9 @@ RefusalNote::Range SmartMapping::rangeOf(const QLineEdit* field) const {
     const FieldSpec* spec = specOf(field);
     const uint32_t holds = spec ? spec->holds : 0;
     const bool horizontal = field == ui->lineEdit_X || field == ui->lineEdit_column || field == ui->lineEdit_horzion;
-    const int64_t cabinet = typedNumber(horizontal ? ui->lineEdit_X : ui->lineEdit_Y);
-    const int64_t count = typedNumber(horizontal ? ui->lineEdit_column : ui->lineEdit_line);
-    const int64_t offset = typedNumber(horizontal ? ui->lineEdit_horzion : ui->lineEdit_vert);
+    const int64_t cabinet = RefusalNote::shownNumber(horizontal ? ui->lineEdit_X : ui->lineEdit_Y);
+    const int64_t count = RefusalNote::shownNumber(horizontal ? ui->lineEdit_column : ui->lineEdit_line);
+    const int64_t offset = RefusalNote::shownNumber(horizontal ? ui->lineEdit_horzion : ui->lineEdit_vert);
     const int64_t canvas = 0xFFFF;
     int64_t leaves = holds;
     if (field == ui->lineEdit_horzion || field == ui->lineEdit_vert)

@@ -206,15 +206,17 @@ TEST_F(InputScreenTest, EdidEditorStoresWidthHeightAndToggledRate) {
     EXPECT_EQ(child<QFrame>(&screen, "frame_source")->findChild<QLabel*>(QStringLiteral("label_info"))->text(),
               QStringLiteral("3840x2160@30Hz"));
 
-    // a width no timing has is refused with the reason, the editor stays open; cancel and delete
-    // store nothing
+    // a rate the typed size cannot have is refused at Save with the reason, the editor stays open;
+    // cancel and delete store nothing
     child<QFrame>(&screen, "frame_source")->findChild<QPushButton*>(QStringLiteral("button_tile"))->click();
-    child<QLineEdit>(&screen, "lineEdit_W")->clear();
+    typeInto(child<QLineEdit>(&screen, "lineEdit_H"), QStringLiteral("4095"));
+    EXPECT_FALSE(child<QLabel>(&screen, "label_refused")->isVisibleTo(&screen));
+    screen.on_Button_right_clicked();  // 30 -> 60
     child<QPushButton>(&screen, "button_save")->click();
     EXPECT_EQ(at(a), 3840);
     EXPECT_TRUE(screen.editorOpen());
     EXPECT_EQ(child<QLabel>(&screen, "label_refused")->text(),
-              QStringLiteral("Refused: this input cannot offer 0x2160@30Hz"));
+              QStringLiteral("Refused: this input cannot offer 3840x4095@60Hz"));
     c331_manage::update_flag = 0;
     for (const char* name : {"button_cancel", "button_delete"}) {
         child<QFrame>(&screen, "frame_source")->findChild<QPushButton*>(QStringLiteral("button_tile"))->click();

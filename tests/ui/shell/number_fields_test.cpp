@@ -194,6 +194,34 @@ TEST_F(NumberFieldsTest, EdidFieldsTakeWhatTheInputCanOffer) {
     for (const FieldRow& r : rows) walk(r);
 }
 
+// What a PC writes while an editor is open is not written over with what its untouched fields showed.
+TEST_F(NumberFieldsTest, EditorsStoreTheFieldsTypedNotWhatAPcWroteMeanwhile) {
+    const unsigned e = vlxram::kCropTable;
+    setBoth(e, uint16_t(vlxram::kCropInUse | 2));
+    setBoth(e + 2, 100), setBoth(e + 4, 50), setBoth(e + 6, 640), setBoth(e + 8, 360);
+    VlxRamPara::VlxCropSourceInit();
+    std::unique_ptr<QDialog> crop = shown<InputCut>();
+    touch(find<QWidget>(crop.get(), "frame_source"), "1");
+    setBoth(e + 6, 800);
+    type(crop.get(), "lineEdit_X", "200");
+    touch(crop.get(), "button_ok");
+    EXPECT_EQ(ram()->ramU16(e + 2), 200);
+    EXPECT_EQ(ram()->ramU16(e + 6), 800);
+    crop.reset();
+
+    const unsigned a = vlxram::kEdidPara + vlxram::kEdidParaSize * 4;
+    setBoth(a, 1920), setBoth(a + 2, 1080), setBoth(a + 4, 60);
+    std::unique_ptr<QDialog> edid = shown<EDIDset>();
+    touch(edid.get(), "2");
+    touch(find<QWidget>(edid.get(), "frame_source"), "button_tile");
+    setBoth(a + 2, 1200), setBoth(a + 4, 30);
+    type(edid.get(), "lineEdit_W", "1600");
+    touch(edid.get(), "button_save");
+    EXPECT_EQ(ram()->ramU16(a), 1600);
+    EXPECT_EQ(ram()->ramU16(a + 2), 1200);
+    EXPECT_EQ(ram()->ramU16(a + 4), 30);
+}
+
 TEST_F(NumberFieldsTest, OutputFieldsTakeWhatTheSpliceLeavesOut1) {
     using namespace vlxram;
     auto output = [=](int code, uint16_t w1, uint16_t h1) {
