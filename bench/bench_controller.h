@@ -63,8 +63,9 @@ inline Answer ask(int port, const std::vector<uint8_t>& line) {
         frame_deframer deframer(ctl::kMaxFrame);
         uint8_t buf[4096];
         ssize_t n = 0;
+        const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(200);   // a peer that streams
         if (requestLength > int(ctl::kGroup) && ::send(fd, line.data(), line.size(), MSG_NOSIGNAL) == ssize_t(line.size()))
-            while (frame.empty() && (n = ::recv(fd, buf, sizeof buf, 0)) > 0) {
+            while (frame.empty() && std::chrono::steady_clock::now() < until && (n = ::recv(fd, buf, sizeof buf, 0)) > 0) {
                 answer = Answer::Foreign;   // until a whole frame says otherwise
                 deframer.feed(buf, size_t(n), [&](const uint8_t* f, size_t len) { frame.assign(f, f + len); });
             }

@@ -1516,7 +1516,11 @@ int main(int argc, char** argv) {
     networkManage::pInstance();
     Kv_uart_inout_4G::pInstance();
     const int port = networkManage::p_networkManage->port();
-    if (port <= 0) return 1;
+    if (port <= 0) {   // held by another program (said above): no figures of a controller without its link
+        std::error_code ec;
+        std::filesystem::remove_all(root, ec);
+        std::_Exit(1);   // the links' threads still run: no static destructors under them
+    }
     EchoServer echo;
     pthread_setname_np(pthread_self(), "client");  // after the controller's and the echo server's threads began
 
