@@ -11,10 +11,12 @@
 #include <QPushButton>
 
 #include <atomic>
+#include <chrono>
 #include <thread>
 
 #include "app/syncupdate.h"
 #include "platform/board_wiring.h"
+#include "platform/platform.h"
 #include "engines_fixture.h"
 #include "platform/sim/board_control.h"
 #include "platform/sim/video_chips.h"
@@ -167,8 +169,26 @@ TEST_F(ApplyPathTest, EachGroupOfWordsReachesTheChipsWhenASourceChangesBeforeThe
     EXPECT_EQ(c331->guestErrors(), 0u);
 }
 
+// The fade's frame waits sleep on the pass's thread with the manage mutex let go. The first
+// of them holds the fade until the PC's write and apply made then are answered, so that
+// change is made during the fade on every run, whatever the machine's load.
+namespace {
+constexpr int kGateArmed = 1, kGateHeld = 2, kGateOpen = 3;
+std::atomic<int> g_fadeGate{kGateOpen};
+std::atomic<unsigned> g_fadeStepsBefore{0};
+std::thread::id g_passThread;
+void holdTheFadeForThePc(uint64_t) {
+    if (std::this_thread::get_id() != g_passThread || g_fadeGate != kGateArmed ||
+        c331_manage::pInstance()->fade_steps <= g_fadeStepsBefore)
+        return;
+    g_fadeGate = kGateHeld;
+    while (g_fadeGate == kGateHeld) std::this_thread::yield();
+}
+}  // namespace
+
 // 200 applied contrast writes from a PC while the panel is touched, a source comes and goes and a
-// window fades to another input: each one reaches the chip.
+// window fades to another input: each one reaches the chip with the first pass that begins after
+// its apply is answered (a change let in between the fade's frames, with the pass after the fade).
 TEST_F(ApplyPathTest, TwoHundredAppliedWritesUnderTouchesSourceChangesAndAFadeAllReachTheChip) {
     // window 0 fades over 10 frames when its source switches
     ASSERT_EQ(write(*pc, kFadeTable, 10), kStatusOk);
@@ -183,48 +203,73 @@ TEST_F(ApplyPathTest, TwoHundredAppliedWritesUnderTouchesSourceChangesAndAFadeAl
     QPushButton* softer = screen.findChild<QPushButton*>(QStringLiteral("Button_sharpness_reduce"));
     ASSERT_TRUE(sharper && softer);
 
-    constexpr int kWrites = 200;
+    constexpr int kWrites = 200, kDuringTheFade = kWrites / 2;
+    g_fadeStepsBefore = scaler->fade_steps.load();
+    g_passThread = std::this_thread::get_id();
+    g_fadeGate = kGateArmed;
+    struct Unhook {
+        ~Unhook() {
+            plat::setSleepHook(nullptr);
+            g_fadeGate = kGateOpen;
+        }
+    } unhook;
+    plat::setSleepHook(&holdTheFadeForThePc);
     std::atomic<int> done{0};
     std::atomic<bool> stop{false};
     std::atomic<int> lost{-1};
+    bool madeDuringTheFade = false;
     std::thread client([&] {
         RawClient second(networkManage::p_networkManage->port());
         for (int i = 0; i < kWrites && !stop; ++i) {
+            if (i == kDuringTheFade) {
+                while (g_fadeGate != kGateHeld && !stop) std::this_thread::yield();
+                madeDuringTheFade = g_fadeGate == kGateHeld;
+            }
             const uint16_t value = uint16_t(i % 2 ? 30 + i % 50 : 80 - i % 40);
             if (write(second, kContrast, value) != kStatusOk || apply(second) != kStatusOk) {
                 lost = i;
                 break;
             }
-            const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-            while (c331->regValue(c331::kRegContrast0) != value * 1023u / 100 && !stop &&
-                   std::chrono::steady_clock::now() < end)
+            // the next tick's pass begins after this answer and has ended once the tick after
+            // it has begun: passes, not seconds (a fade's frames last as long as the load makes them)
+            const uint32_t answeredAt = G_timeTicks;
+            if (i == kDuringTheFade) g_fadeGate = kGateOpen;
+            auto shown = [&] { return c331->regValue(c331::kRegContrast0) == value * 1023u / 100; };
+            while (!shown() && !stop && int32_t(G_timeTicks - answeredAt) < 2)
                 std::this_thread::sleep_for(std::chrono::microseconds(200));
-            if (c331->regValue(c331::kRegContrast0) != value * 1023u / 100) {
+            if (!shown()) {
                 lost = i;
                 break;
             }
             done = i + 1;
         }
         stop = true;
+        g_fadeGate = kGateOpen;  // a fade held for a client that is gone goes on
     });
-    const unsigned fadesBefore = scaler->fade_steps;
     bool faded = false;
+    int fadeAsked = -1;
     for (int t = 0; !stop; ++t) {
         tick();
         if (t % 7 == 0) testkit::touchWidget(t % 14 ? sharper : softer);
         if (t % 40 == 20) toggleHdmi2();
-        if (!faded && done >= kWrites / 2) {
-            // a second PC switches window 0 to HDMI2: the fade's frames let the writers in
+        // a second PC switches window 0 to HDMI2 where the fade's tick has no touch after it:
+        // only the PC's own hand-over can bring its change made during the fade to the chip
+        if (!faded && done >= kDuringTheFade && t % 7 == 1) {
             if (!hdmi2On) toggleHdmi2();
             faded = write(*pc, windowField(0, kWinSource), kHdmi2) == kStatusOk && apply(*pc) == kStatusOk;
+            fadeAsked = t;
+        }
+        if (faded && g_fadeGate == kGateArmed && t - fadeAsked > 50) {
+            ADD_FAILURE() << "the source switch brought no fade";
+            stop = true;
         }
         if (HasFatalFailure()) stop = true;
     }
     client.join();
-    EXPECT_EQ(lost.load(), -1) << "write " << lost.load() << " never reached the chip";
+    EXPECT_EQ(lost.load(), -1) << "write " << lost.load() << " did not reach the chip with the pass after its apply";
     EXPECT_EQ(done.load(), kWrites);
     EXPECT_TRUE(faded);
-    EXPECT_GT(scaler->fade_steps.load(), fadesBefore) << "a fade ran among the writes";
+    EXPECT_TRUE(madeDuringTheFade) << "write " << kDuringTheFade << " made during the fade";
     EXPECT_EQ(c331->guestErrors(), 0u);
     g_page_focus = 0;
 }
