@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <cctype>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 
@@ -103,6 +104,9 @@ std::string blockedIn(const std::string& name) {
 // An AT command that the WiFi port has begun when the stop signal comes: its setting is
 // made (the stop saves it), but no answer goes out.
 TEST_F(TransportTest, AnAtCommandRunningWhenTheStopSignalComesIsNotAnswered) {
+    // qemu-user leaves /proc's syscall file to the host: it names the host's calls, not ours
+    if (std::getenv("VLX_EMULATED"))
+        GTEST_SKIP() << "a thread's system call cannot be read under user-mode emulation";
     H71_WIFI_CONFIG* wifi = H71_WIFI_CONFIG::pInstance();
     const int wifiPort = udpnetManage::p_udpnetManage->wifiPort();
     ASSERT_EQ(atCommand(wifiPort, "AT+SSID=before"), "OK+SSID");
