@@ -281,8 +281,9 @@ void HeldBacklog::note(size_t heldBytes) {
 }
 
 namespace {
-constexpr uint32_t kDropLineTicks = 100;
-}
+constexpr int kDropLineMs = 1000;
+constexpr uint32_t kDropLineTicks = kDropLineMs / 10;
+}  // namespace
 
 void DropLog::log(const std::string& what, size_t frames) {
     if (frames == 0) return;
@@ -297,6 +298,19 @@ void DropLog::log(const std::string& what, size_t frames) {
 void DropLog::flushDue() {
     if (unlogged_ == 0 || Utils::getTimeSpace(lastLine_) < kDropLineTicks) return;
     write(std::to_string(unlogged_) + " " + counted_ + " since the last such line, the last: " + lastWhat_);
+}
+
+int DropLog::waitMs(int otherwise) const {
+    return pending() && (otherwise < 0 || otherwise > kDropLineMs) ? kDropLineMs : otherwise;
+}
+
+int DropLog::waitMs(std::initializer_list<const DropLog*> logs, int otherwise) {
+    for (const DropLog* l : logs) otherwise = l->waitMs(otherwise);
+    return otherwise;
+}
+
+void DropLog::flushDue(std::initializer_list<DropLog*> logs) {
+    for (DropLog* l : logs) l->flushDue();
 }
 
 void DropLog::write(const std::string& line) {

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <initializer_list>
 #include <string>
 #include <utility>
 #include <vector>
@@ -119,14 +120,20 @@ private:
 
 // Frames dropped by a link (`what` says why), logged at once and then at most a line a
 // second with the count since the last one, so a flood does not flood the log too. `counted`
-// says what befell them. The link's thread calls flushDue() after its passes, and wakes for
-// it within a second while pending(): the count of a burst's end is written too.
+// says what befell them. The link's thread calls flushDue() after its passes, and waits
+// no longer than waitMs() for it: the count of a burst's end is written too, and a thread
+// with nothing pending is not woken for its logs.
 class DropLog {
 public:
     explicit DropLog(std::string link, std::string counted = "dropped") : link_(std::move(link)), counted_(std::move(counted)) {}
     void log(const std::string& what, size_t frames);
     bool pending() const { return unlogged_ > 0; }
     void flushDue();
+    // A poll wait of `otherwise` ms (-1: none) cut to a line's interval while pending().
+    int waitMs(int otherwise) const;
+    // The same for a thread with several logs, and each of them flushed.
+    static int waitMs(std::initializer_list<const DropLog*> logs, int otherwise);
+    static void flushDue(std::initializer_list<DropLog*> logs);
 
 private:
     void write(const std::string& line);

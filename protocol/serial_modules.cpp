@@ -36,7 +36,7 @@ void serial_link::receiveThread() {
     const auto send = [&](const std::vector<uint8_t>& reply) { plat::net::writeAll(fd_, reply.data(), reply.size()); };
     while (!thread_.stopping()) {
         std::vector<pollfd> fds{{thread_.wakeFd(), POLLIN, 0}, {fd_, POLLIN, 0}};
-        if (plat::net::pollFds(fds, link_.hasHeldFrame() ? 0 : drops_.pending() ? 1000 : -1) < 0) continue;  // the wake pipe ends the wait
+        if (plat::net::pollFds(fds, link_.hasHeldFrame() ? 0 : drops_.waitMs(-1)) < 0) continue;  // the wake pipe ends the wait
         if (fds[0].revents) {
             thread_.drainWake();
             continue;

@@ -255,8 +255,7 @@ bool TcpServer::recvData(int timeoutMs, int wakeFd) {
     fds.push_back({clients_.jobDoneFd(), POLLIN, 0});
     for (size_t i = 0; i < clients_.size(); ++i) refill(client(i));
     const bool turnDue = clients_.turnDue();
-    const std::vector<DropLog*> logs = {&refusals_, &givenUp_, &clients_.drops()};
-    bool repliesWaiting = !refused_.empty() || std::any_of(logs.begin(), logs.end(), [](const DropLog* l) { return l->pending(); });
+    bool repliesWaiting = !refused_.empty();
     for (size_t i = 0; i < clients_.size(); ++i) {
         const Client& c = client(i);
         short events = 0;
@@ -269,7 +268,8 @@ bool TcpServer::recvData(int timeoutMs, int wakeFd) {
     for (const Refused& r : refused_) fds.push_back({r.fd, POLLIN, 0});
     // only a client that leaves its replies waiting, a refused one, or a count not yet
     // logged has a time-out to watch
-    plat::net::pollFds(fds, turnDue ? 0 : repliesWaiting ? timeoutMs : -1);
+    const int wait = DropLog::waitMs({&refusals_, &givenUp_, &clients_.drops()}, repliesWaiting ? timeoutMs : -1);
+    plat::net::pollFds(fds, turnDue ? 0 : wait);
     if (fds[0].revents) return false;
     if (fds[2].revents) clients_.drainJobDone();
     const size_t nClients = clients_.size();
@@ -292,7 +292,7 @@ bool TcpServer::recvData(int timeoutMs, int wakeFd) {
     clients_.serveTurn();
     closeDone();
     noteBacklog();
-    for (DropLog* l : logs) l->flushDue();
+    DropLog::flushDue({&refusals_, &givenUp_, &clients_.drops()});
     return true;
 }
 

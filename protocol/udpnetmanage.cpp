@@ -1,7 +1,5 @@
 #include "protocol/udpnetmanage.h"
 
-#include <algorithm>
-
 #include "core/global.h"
 #include "core/logMsg.h"
 #include "platform/net.h"
@@ -58,11 +56,10 @@ void udpnetManage::resetInstanceForTest() {
 }
 
 void udpnetManage::controlThread() {
-    const std::vector<DropLog*> logs = {&garbage_, &refused_, &stale_, &given_, &senders_.drops()};
     while (!thread_.stopping()) {
         std::vector<pollfd> fds{{thread_.wakeFd(), POLLIN, 0}, {fd_, POLLIN, 0}, {senders_.jobDoneFd(), POLLIN, 0}};
-        const bool logDue = std::any_of(logs.begin(), logs.end(), [](const DropLog* l) { return l->pending(); });
-        plat::net::pollFds(fds, senders_.turnDue() ? 0 : logDue ? 1000 : -1);  // the wake pipe ends the wait
+        const int wait = DropLog::waitMs({&garbage_, &refused_, &stale_, &given_, &senders_.drops()}, -1);
+        plat::net::pollFds(fds, senders_.turnDue() ? 0 : wait);  // the wake pipe ends the wait
         if (fds[0].revents) {
             thread_.drainWake();
             continue;
@@ -82,7 +79,7 @@ void udpnetManage::controlThread() {
         senders_.serveTurn();
         senderCount_ = senders_.size();
         backlog_.note(heldBytes());
-        for (DropLog* l : logs) l->flushDue();
+        DropLog::flushDue({&garbage_, &refused_, &stale_, &given_, &senders_.drops()});
     }
     senders_.clear();
 }
