@@ -428,7 +428,7 @@ TEST_F(TcpClientsTest, AFreePlaceGoesToAnyConnectionOfAnyMachine) {
 
 // Four machines hold every place, four each: a fifth takes a place from them, first a
 // connection with nothing running, then one running a long command (which runs on for no
-// one); a machine at its four with work on each gets none.
+// one); a machine at its share with work on each gets none.
 TEST_F(TcpClientsTest, AMachineUnderItsShareTakesAPlaceFromOneOverIt) {
     useFake();
     fake.eraseHeld = true;
@@ -445,7 +445,7 @@ TEST_F(TcpClientsTest, AMachineUnderItsShareTakesAPlaceFromOneOverIt) {
     }
     {
         RawClient more(port(), 60, 0, machine(0));
-        EXPECT_TRUE(more.endedByServer()) << "its machine holds four places, each with a job running";
+        EXPECT_TRUE(more.endedByServer()) << "its machine holds its share of 16 / 4 = 4, a job running on each";
     }
     RawClient fifth(port(), 60, 0, machine(4));
     EXPECT_TRUE(answersDeviceInfo(fifth));
