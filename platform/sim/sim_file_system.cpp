@@ -88,9 +88,10 @@ void SimFileSystem::slowStorage() const {
     if (const int ms = fsyncDelayMs_) std::this_thread::sleep_for(std::chrono::milliseconds(ms));
 }
 
-void SimFileSystem::holdNextFsync() {
+void SimFileSystem::holdNextFsync(Flush which) {
     std::lock_guard<std::mutex> lock(holdMutex_);
     hold_ = Hold::Armed;
+    holdWhich_ = which;
 }
 
 bool SimFileSystem::waitForHeldFsync() {
@@ -104,16 +105,16 @@ void SimFileSystem::releaseFsync() {
     holdChanged_.notify_all();
 }
 
-void SimFileSystem::holdHere() {
+void SimFileSystem::holdHere(Flush which) {
     std::unique_lock<std::mutex> lock(holdMutex_);
-    if (hold_ != Hold::Armed) return;
+    if (hold_ != Hold::Armed || holdWhich_ != which) return;
     hold_ = Hold::Held;
     holdChanged_.notify_all();
     holdChanged_.wait(lock, [this] { return hold_ == Hold::Released; });
 }
 
 int SimFileSystem::fsync(int fd) {
-    holdHere();
+    holdHere(Flush::File);
     slowStorage();
     const std::string path = recording_ ? pathOfFd(fd) : std::string();
     if (!poweredFor({"fsync", shown(path), {}})) return -1;
@@ -151,6 +152,7 @@ int SimFileSystem::rename(const std::string& from, const std::string& to) {
 }
 
 int SimFileSystem::fsyncFolder(const std::string& hostDir) {
+    holdHere(Flush::Folder);
     slowStorage();
     if (!poweredFor({"fsync-folder", shown(hostDir), {}})) return -1;
     if (recording_) {

@@ -43,9 +43,11 @@ public:
     // (a worn or busy flash); 0, the default, adds nothing. Recording or not.
     void setFsyncDelay(int ms) { fsyncDelayMs_ = ms < 0 ? 0 : ms; }
     int fsyncDelay() const { return fsyncDelayMs_; }
-    // A flush held under way until the test lets it go: the next fsync of a file waits in it
-    // until releaseFsync(). waitForHeldFsync() returns once one waits (false: none within 30 s).
-    void holdNextFsync();
+    // A flush held under way until the test lets it go: the next fsync of a file (or of a
+    // folder: the one that makes a rename durable) waits in it until releaseFsync().
+    // waitForHeldFsync() returns once one waits (false: none within 30 s).
+    enum class Flush { File, Folder };
+    void holdNextFsync(Flush which = Flush::File);
     bool waitForHeldFsync();
     void releaseFsync();
 
@@ -61,10 +63,11 @@ private:
     std::string keptBytesLocked(ino_t inode) const;
 
     enum class Hold { None, Armed, Held, Released };
-    void holdHere();
-    std::mutex holdMutex_;   // hold_ alone; a leaf
+    void holdHere(Flush which);
+    std::mutex holdMutex_;   // hold_ and holdWhich_; a leaf
     std::condition_variable holdChanged_;
     Hold hold_ = Hold::None;
+    Flush holdWhich_ = Flush::File;
 
     std::atomic<bool> recording_{false};
     std::atomic<int> fsyncDelayMs_{0};

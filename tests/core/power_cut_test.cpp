@@ -164,3 +164,25 @@ TEST_F(StoreTest, TheStopsParameterFileWriteSupersedesAnOlderOneUnderWay) {
     }
     fs->record();
 }
+
+// The writer's thread has renamed the stop's very image over the file and not yet flushed the
+// folder when the stop comes: the stop's save, reported done, outlives a power cut right after.
+TEST_F(StoreTest, TheStopsSaveIsDurableWhileTheWritersRenameIsNotYet) {
+    VlxRamPara* p = start();
+    unsigned char atStop[kRamSize];
+    p->snapshot(0, kRamSize, atStop);
+    VlxRamPara::setU16(atStop, kUnused8DE, 0x2222);
+    plat::sim::SimFileSystem* fs = plat::sim::simFileSystem();
+    fs->record();
+    fs->holdNextFsync(plat::sim::SimFileSystem::Flush::Folder);
+    RamFileWriter::save(atStop);
+    const bool held = fs->waitForHeldFsync();
+    const bool saved = held && RamFileWriter::saveAtStop(atStop);
+    fs->cutNow();
+    fs->releaseFsync();
+    RamFileWriter::flush();
+    fs->record();  // the power back
+    ASSERT_TRUE(held) << "the writer's thread never flushed the folder";
+    EXPECT_TRUE(saved);
+    EXPECT_EQ(storetest::fileU16(testkit::readFile("/data/ram_device_info"), kUnused8DE), 0x2222);
+}
