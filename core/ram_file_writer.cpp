@@ -21,11 +21,11 @@ namespace {
 // one copy or a count: never across the file's write.
 class Writer {
 public:
-    // `atStop`: the stop's own copy. Once the stop has begun (stop()), only its copies are
-    // taken: a notification running beside it may still hand over one taken before the stop's.
-    void save(const unsigned char* ram, bool atStop = false) EXCLUDES(mutex_) {
+    // Once the stop has begun (stop()), no copy is taken: a notification running beside it may
+    // still hand over one taken before the stop's, which writes its own (writeAtStop).
+    void save(const unsigned char* ram) EXCLUDES(mutex_) {
         plat::Locker<plat::Mutex> lock(mutex_);
-        if (stopped_ && !atStop) return;
+        if (stopped_) return;
         std::memcpy(pending_, ram, kRamSize);
         ++handed_;
         owed_ = false;
