@@ -29,6 +29,7 @@ public:
     int fsync(int fd) override;
     int rename(const std::string& from, const std::string& to) override;
     int fsyncFolder(const std::string& hostDir) override;
+    int unlink(const std::string& hostPath) override;
 
     // From here on the calls are noted, and what is on disk now counts as kept. Also
     // the power coming back after a cut: the calls work again.
@@ -61,6 +62,8 @@ private:
     void cutLocked();
     void slowStorage() const;
     std::string keptBytesLocked(ino_t inode) const;
+    // Before a name changes (a rename over it, its removal): what a cut brings back.
+    void keepNameLocked(const std::string& name);
 
     enum class Hold { None, Armed, Held, Released };
     void holdHere(Flush which);
@@ -77,7 +80,7 @@ private:
     bool off_ = false;
     std::map<ino_t, std::string> synced_;        // a file's bytes as of its last fsync
     std::map<ino_t, std::string> writtenPath_;   // files written since record(), by host path now
-    std::map<std::string, Kept> renamedOver_;    // names a rename changed, as kept before it
+    std::map<std::string, Kept> renamedOver_;    // names a rename or removal changed, as kept before it
 };
 
 // The file-system backend in force when it is the simulated one; nullptr otherwise.
