@@ -523,6 +523,8 @@ void VlxRamPara::removeModeFiles(int slot, uint16_t osdWord) {
     plat::sleepUs(100);
 }
 
+bool VlxRamPara::slotHasFileWork(const unsigned char* marker) { return slotFilesFor(marker) != SlotFiles::None; }
+
 bool VlxRamPara::keepSlotFiles(int slot) {
     VlxRamPara* p = p_vlxrampara_config;
     unsigned char image[kModeSlotSize];
