@@ -233,7 +233,7 @@ void SyncUpdate::userModeBookkeeping() {
         // decides again from its own copy
         unsigned char s[2] = {0, 0};
         p->readSlot(slot, 0, 2, s);
-        if (s[0] != kModeEmpty && s[1] != kModeEmpty && s[0] != kModeSaved && s[1] != kModeSaved) continue;
+        if (!VlxRamPara::slotHasFileWork(s)) continue;
         // a stop begun beside this notification owes them itself
         if (!stop_save::mayWriteFile() || !VlxRamPara::keepSlotFiles(slot)) {  // (logged) not kept
             all = false;

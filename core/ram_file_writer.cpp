@@ -21,11 +21,11 @@ namespace {
 // one copy or a count: never across the file's write.
 class Writer {
 public:
-    // `atStop`: the stop's own copy. Once the stop has begun (stop()), only its copies are
-    // taken: a notification running beside it may still hand over one taken before the stop's.
-    void save(const unsigned char* ram, bool atStop = false) EXCLUDES(mutex_) {
+    // Once the stop has begun (stop()), no copy is taken: a notification running beside it may
+    // still hand over one taken before the stop's, which writes its own (writeAtStop).
+    void save(const unsigned char* ram) EXCLUDES(mutex_) {
         plat::Locker<plat::Mutex> lock(mutex_);
-        if (stopped_ && !atStop) return;
+        if (stopped_) return;
         std::memcpy(pending_, ram, kRamSize);
         ++handed_;
         owed_ = false;
@@ -52,12 +52,16 @@ public:
     // The stop's own image, written on the caller's thread beside a write of the loop that may
     // be under way: that one (an older copy) is superseded and lands, if at all, before this one.
     bool writeAtStop(const unsigned char* ram) EXCLUDES(mutex_) {
+        bool quiet = false;
         {
             plat::Locker<plat::Mutex> lock(mutex_);
             superseded_ = true;
+            quiet = written_ == handed_;
         }
-        // (read after the flag: an older copy that landed first is seen and written over)
-        if (VlxRamPara::ramFileHolds(ram)) return true;
+        // (read after the flag: an older copy that landed first is seen and written over). Only
+        // with the loop quiet is a file that holds the RAM durable: a write under way may have
+        // renamed it and not yet flushed the folder, which this write's own flush covers.
+        if (quiet && VlxRamPara::ramFileHolds(ram)) return true;
         return VlxRamPara::saveRamFile(ram, [this](plat::StagedFile& staged) {
             plat::Locker<plat::Mutex> lock(mutex_);
             return staged.renameOver();

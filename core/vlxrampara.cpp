@@ -523,6 +523,8 @@ void VlxRamPara::removeModeFiles(int slot, uint16_t osdWord) {
     plat::sleepUs(100);
 }
 
+bool VlxRamPara::slotHasFileWork(const unsigned char* marker) { return slotFilesFor(marker) != SlotFiles::None; }
+
 bool VlxRamPara::keepSlotFiles(int slot) {
     VlxRamPara* p = p_vlxrampara_config;
     unsigned char image[kModeSlotSize];
@@ -586,8 +588,10 @@ bool VlxRamPara::readOwedModes(const std::string& file, std::vector<OwedMode>* o
         OwedMode m;
         m.slot = uint8_t(e[0]);
         m.menuCopy = (uint8_t(e[1]) & 1) != 0;
-        if (!validSlot(m.slot)) return false;
         std::memcpy(m.image.data(), e + 2, kModeFileSize);
+        // a slot, and a file saved or deleted: nothing else is carried over a user's mode file
+        if (!validSlot(m.slot) || m.image[0] != m.image[1] || (m.image[0] != kModeSaved && m.image[0] != kModeEmpty))
+            return false;
         owed->push_back(m);
     }
     return true;

@@ -269,6 +269,8 @@ public:
     // the slot itself is written back only while unchanged since that copy. false: a saved
     // slot's file not written (logged).
     static bool keepSlotFiles(int slot);
+    // By a slot's marker (its first two bytes): keepSlotFiles has its files to delete or write.
+    static bool slotHasFileWork(const unsigned char* marker);
     // What keepSlotFiles would do for the slot, as an image of its file (marked 0xAA 0xAA, or
     // 0xFF 0xFF for a deletion of its files) for the stop's owed files; false: nothing to do.
     static bool slotFileImage(int slot, unsigned char* image);

@@ -108,7 +108,7 @@ bool replaceFileAtomically(const std::string& hostPath, const void* data, size_t
 }
 
 bool removeFileDurably(const std::string& hostPath) {
-    if (::unlink(hostPath.c_str()) != 0 && errno != ENOENT) return false;
+    if (fileSystem().unlink(hostPath) != 0 && errno != ENOENT) return false;
     syncFolder(folderOf(hostPath));
     return true;
 }

@@ -6,6 +6,8 @@
 #include "platform/linux/linux_backend.h"
 #include "platform/sim/sim_backend.h"
 
+#include <unistd.h>
+
 #include <memory>
 #include <mutex>
 
@@ -44,6 +46,8 @@ void hardwareWaitMs(uint64_t ms) {
 Shell& shell() { return backend(g_shell, sim::makeShell, linuxdev::makeShell); }
 void resetShell() { replace(g_shell, {}); }
 void installShell(std::unique_ptr<Shell> runner) { replace(g_shell, std::move(runner)); }
+
+int FileSystem::unlink(const std::string& hostPath) { return ::unlink(hostPath.c_str()); }
 
 FileSystem& fileSystem() { return backend(g_fileSystem, sim::makeFileSystem, linuxdev::makeFileSystem); }
 void resetFileSystem() { replace(g_fileSystem, {}); }

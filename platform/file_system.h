@@ -21,6 +21,8 @@ public:
     virtual int rename(const std::string& from, const std::string& to) = 0;
     // Flushes the folder `hostDir`, so that names made or changed in it are kept.
     virtual int fsyncFolder(const std::string& hostDir) = 0;
+    // Removes the name (kept only once its folder is flushed): 0, or -1 with errno.
+    virtual int unlink(const std::string& hostPath);
 };
 
 // The backend of the board chosen at start; made on first use.

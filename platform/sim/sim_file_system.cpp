@@ -88,9 +88,10 @@ void SimFileSystem::slowStorage() const {
     if (const int ms = fsyncDelayMs_) std::this_thread::sleep_for(std::chrono::milliseconds(ms));
 }
 
-void SimFileSystem::holdNextFsync() {
+void SimFileSystem::holdNextFsync(Flush which) {
     std::lock_guard<std::mutex> lock(holdMutex_);
     hold_ = Hold::Armed;
+    holdWhich_ = which;
 }
 
 bool SimFileSystem::waitForHeldFsync() {
@@ -104,16 +105,16 @@ void SimFileSystem::releaseFsync() {
     holdChanged_.notify_all();
 }
 
-void SimFileSystem::holdHere() {
+void SimFileSystem::holdHere(Flush which) {
     std::unique_lock<std::mutex> lock(holdMutex_);
-    if (hold_ != Hold::Armed) return;
+    if (hold_ != Hold::Armed || holdWhich_ != which) return;
     hold_ = Hold::Held;
     holdChanged_.notify_all();
     holdChanged_.wait(lock, [this] { return hold_ == Hold::Released; });
 }
 
 int SimFileSystem::fsync(int fd) {
-    holdHere();
+    holdHere(Flush::File);
     slowStorage();
     const std::string path = recording_ ? pathOfFd(fd) : std::string();
     if (!poweredFor({"fsync", shown(path), {}})) return -1;
@@ -131,26 +132,39 @@ int SimFileSystem::rename(const std::string& from, const std::string& to) {
     if (!poweredFor({"rename", shown(from), shown(to)})) return -1;
     if (recording_) {
         std::lock_guard<std::mutex> lock(mutex_);
-        if (!renamedOver_.count(to)) {
-            // What the target's name holds for a cut: its file as kept, or no file.
-            Kept before;
-            struct stat st;
-            if (::lstat(to.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
-                before.exists = true;
-                if (writtenPath_.count(st.st_ino))
-                    before.bytes = keptBytesLocked(st.st_ino);
-                else
-                    readWhole(to, &before.bytes);
-            }
-            renamedOver_[to] = before;
-        }
+        keepNameLocked(to);
         struct stat st;
         if (::lstat(from.c_str(), &st) == 0 && writtenPath_.count(st.st_ino)) writtenPath_[st.st_ino] = to;
     }
     return ::rename(from.c_str(), to.c_str());
 }
 
+int SimFileSystem::unlink(const std::string& hostPath) {
+    if (!poweredFor({"unlink", shown(hostPath), {}})) return -1;
+    if (recording_) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        keepNameLocked(hostPath);
+    }
+    return ::unlink(hostPath.c_str());
+}
+
+void SimFileSystem::keepNameLocked(const std::string& name) {
+    if (renamedOver_.count(name)) return;
+    // What the name holds for a cut: its file as kept, or no file.
+    Kept before;
+    struct stat st;
+    if (::lstat(name.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
+        before.exists = true;
+        if (writtenPath_.count(st.st_ino))
+            before.bytes = keptBytesLocked(st.st_ino);
+        else
+            readWhole(name, &before.bytes);
+    }
+    renamedOver_[name] = before;
+}
+
 int SimFileSystem::fsyncFolder(const std::string& hostDir) {
+    holdHere(Flush::Folder);
     slowStorage();
     if (!poweredFor({"fsync-folder", shown(hostDir), {}})) return -1;
     if (recording_) {

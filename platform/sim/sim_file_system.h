@@ -29,6 +29,7 @@ public:
     int fsync(int fd) override;
     int rename(const std::string& from, const std::string& to) override;
     int fsyncFolder(const std::string& hostDir) override;
+    int unlink(const std::string& hostPath) override;
 
     // From here on the calls are noted, and what is on disk now counts as kept. Also
     // the power coming back after a cut: the calls work again.
@@ -43,9 +44,11 @@ public:
     // (a worn or busy flash); 0, the default, adds nothing. Recording or not.
     void setFsyncDelay(int ms) { fsyncDelayMs_ = ms < 0 ? 0 : ms; }
     int fsyncDelay() const { return fsyncDelayMs_; }
-    // A flush held under way until the test lets it go: the next fsync of a file waits in it
-    // until releaseFsync(). waitForHeldFsync() returns once one waits (false: none within 30 s).
-    void holdNextFsync();
+    // A flush held under way until the test lets it go: the next fsync of a file (or of a
+    // folder: the one that makes a rename durable) waits in it until releaseFsync().
+    // waitForHeldFsync() returns once one waits (false: none within 30 s).
+    enum class Flush { File, Folder };
+    void holdNextFsync(Flush which = Flush::File);
     bool waitForHeldFsync();
     void releaseFsync();
 
@@ -59,12 +62,15 @@ private:
     void cutLocked();
     void slowStorage() const;
     std::string keptBytesLocked(ino_t inode) const;
+    // Before a name changes (a rename over it, its removal): what a cut brings back.
+    void keepNameLocked(const std::string& name);
 
     enum class Hold { None, Armed, Held, Released };
-    void holdHere();
-    std::mutex holdMutex_;   // hold_ alone; a leaf
+    void holdHere(Flush which);
+    std::mutex holdMutex_;   // hold_ and holdWhich_; a leaf
     std::condition_variable holdChanged_;
     Hold hold_ = Hold::None;
+    Flush holdWhich_ = Flush::File;
 
     std::atomic<bool> recording_{false};
     std::atomic<int> fsyncDelayMs_{0};
@@ -74,7 +80,7 @@ private:
     bool off_ = false;
     std::map<ino_t, std::string> synced_;        // a file's bytes as of its last fsync
     std::map<ino_t, std::string> writtenPath_;   // files written since record(), by host path now
-    std::map<std::string, Kept> renamedOver_;    // names a rename changed, as kept before it
+    std::map<std::string, Kept> renamedOver_;    // names a rename or removal changed, as kept before it
 };
 
 // The file-system backend in force when it is the simulated one; nullptr otherwise.

@@ -164,3 +164,95 @@ TEST_F(StoreTest, TheStopsParameterFileWriteSupersedesAnOlderOneUnderWay) {
     }
     fs->record();
 }
+
+// The writer's thread has renamed the stop's very image over the file and not yet flushed the
+// folder when the stop comes: the stop's save, reported done, outlives a power cut right after.
+TEST_F(StoreTest, TheStopsSaveIsDurableWhileTheWritersRenameIsNotYet) {
+    VlxRamPara* p = start();
+    unsigned char atStop[kRamSize];
+    p->snapshot(0, kRamSize, atStop);
+    VlxRamPara::setU16(atStop, kUnused8DE, 0x2222);
+    plat::sim::SimFileSystem* fs = plat::sim::simFileSystem();
+    fs->record();
+    fs->holdNextFsync(plat::sim::SimFileSystem::Flush::Folder);
+    RamFileWriter::save(atStop);
+    const bool held = fs->waitForHeldFsync();
+    const bool saved = held && RamFileWriter::saveAtStop(atStop);
+    fs->cutNow();
+    fs->releaseFsync();
+    RamFileWriter::flush();
+    fs->record();  // the power back
+    ASSERT_TRUE(held) << "the writer's thread never flushed the folder";
+    EXPECT_TRUE(saved);
+    EXPECT_EQ(storetest::fileU16(testkit::readFile("/data/ram_device_info"), kUnused8DE), 0x2222);
+}
+
+namespace {
+VlxRamPara::OwedMode owedMode(int slot, uint8_t marker, uint16_t word) {
+    VlxRamPara::OwedMode m;
+    m.slot = slot;
+    m.image[0] = m.image[1] = marker;
+    VlxRamPara::setU16(m.image.data(), 2 + kUnused8DE - kModeStart, word);
+    return m;
+}
+std::string modeFile(int slot) { return testkit::readFile("/data/modes/custom_mode" + std::to_string(slot + 1)); }
+}  // namespace
+
+// The modes a stop owed: a save into slot 2 and a deletion of slot 5's file. A power cut after
+// any step of the start that carries them in, and the next start carries them in whole.
+TEST_F(StoreTest, OwedModesAreCarriedInWholeAfterAPowerCutAtAnyStepOfTheCarry) {
+    start();
+    const auto saved = owedMode(2, kModeSaved, 0x3333);
+    const std::string old = std::string(2, char(kModeSaved)) + std::string(kModeFileSize - 2, '\x11');
+    plat::sim::SimFileSystem* fs = plat::sim::simFileSystem();
+    for (int calls = 0, cut = 1; cut; ++calls) {
+        SCOPED_TRACE("power cut after " + std::to_string(calls) + " calls");
+        ASSERT_LT(calls, 64);
+        fs->record();  // the power on
+        testkit::writeFile("/data/modes/custom_mode3", old);
+        testkit::writeFile("/data/modes/custom_mode6", old);
+        ASSERT_TRUE(VlxRamPara::writeOwedModes({saved, owedMode(5, kModeEmpty, 0)}));
+        fs->cutAfter(calls);
+        restart();
+        cut = fs->operations().size() >= size_t(calls);
+        fs->record();  // the power back
+        restart();
+        const std::string three = modeFile(2);
+        ASSERT_EQ(three.size(), kModeFileSize);
+        EXPECT_EQ(three.substr(0, 2), std::string(2, char(kModeSaved)));
+        EXPECT_EQ(VlxRamPara::getU16(reinterpret_cast<const unsigned char*>(three.data()), 2 + kUnused8DE - kModeStart),
+                  0x3333);
+        EXPECT_EQ(modeFile(5), "") << "the deletion was carried out";
+        EXPECT_EQ(testkit::readFile(VlxRamPara::kOwedModesFile), "") << "carried once";
+    }
+    fs->record();
+}
+
+// A pending file that is not one the stop wrote (cut short, a count past 16, a slot past the
+// 16, a marker neither saved nor deleted) is removed at start and writes no mode file: the
+// user's modes stay as they were.
+TEST_F(StoreTest, ACorruptOrHostileFileOfOwedModesTouchesNoModeFile) {
+    start();
+    const std::string mode = std::string(2, char(kModeSaved)) + std::string(kModeFileSize - 2, '\x11');
+    std::string good;
+    {
+        ASSERT_TRUE(VlxRamPara::writeOwedModes({owedMode(0, kModeSaved, 0x4444)}));
+        good = testkit::readFile(VlxRamPara::kOwedModesFile);
+        std::vector<VlxRamPara::OwedMode> back;
+        ASSERT_TRUE(VlxRamPara::readOwedModes(good, &back));
+        ASSERT_EQ(back.size(), 1u);
+    }
+    std::string tooMany = good, slot17 = good, marker = good;
+    tooMany[4] = char(kModeSlots + 1);
+    slot17[5] = char(kModeSlots);
+    marker[7] = marker[8] = 0;
+    for (const std::string& file : {good.substr(0, good.size() - 1), std::string("OMD2") + good.substr(4), tooMany,
+                                    slot17, marker}) {
+        testkit::writeFile("/data/modes/custom_mode1", mode);
+        testkit::writeFile(VlxRamPara::kOwedModesFile, file);
+        restart();
+        EXPECT_TRUE(modeFile(0) == mode) << "mode 1 overwritten";
+        for (int slot = 1; slot <= kModeSlots; ++slot) EXPECT_EQ(modeFile(slot), "") << "mode " << slot + 1;
+        EXPECT_EQ(testkit::readFile(VlxRamPara::kOwedModesFile), "") << "removed";
+    }
+}
