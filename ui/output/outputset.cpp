@@ -213,13 +213,12 @@ void OutputSet::confirmString(QString value) {
     if (!width && f != ui->lineEdit_out1_height) return;
     uint32_t v = 0;
     if (!refused_->take(value, rangeOf(f), width ? "OUT1 width" : "OUT1 height", &v)) return;
-    const QString typed = QString::number(v);
     if (width) {
-        const splice::Entry e = splice::typedOut1Width(typed, fieldValue(ui->lineEdit_width), splice_code_);
+        const splice::Entry e = splice::typedOut1Width(int(v), fieldValue(ui->lineEdit_width), splice_code_);
         ui->lineEdit_out1_width->setText(e.out1Text);
         ui->lineEdit_out2_width->setText(QString::number(e.out2));
     } else {
-        const splice::Entry e = splice::typedOut1Height(typed, fieldValue(ui->lineEdit_height), splice_code_);
+        const splice::Entry e = splice::typedOut1Height(int(v), fieldValue(ui->lineEdit_height), splice_code_);
         ui->lineEdit_out1_height->setText(e.out1Text);
         ui->lineEdit_out2_height->setText(QString::number(e.out2));
     }

@@ -1,7 +1,6 @@
 #include "ui/output/splice.h"
 
 #include <algorithm>
-#include <limits>
 
 namespace splice {
 
@@ -51,57 +50,16 @@ bool splitFor(int index, int w, int h, Split* out) {
     return true;
 }
 
-int typedValue(const QString& text) {
-    if (text.isEmpty()) return 0;
-    bool ok = false;
-    const qlonglong v = text.toLongLong(&ok);
-    if (!ok || v > std::numeric_limits<int32_t>::max()) return kMaxOut + 1;
-    return v < 0 ? 0 : int(v);
+Entry typedOut1Width(int t, int w, int code) {
+    // wider than one output: both parts on 32-column boundaries
+    if (w > kMaxOut) {
+        const int t32 = roundUp(t, 32);
+        return {QString::number(t32), code == kCodeHorizontal ? roundUp(w, 32) - t32 : t32};
+    }
+    return {QString::number(t), code == kCodeHorizontal ? w - t : t};
 }
 
-Entry typedOut1Width(const QString& typed, int w, int code) {
-    Entry e;
-    const int t = typedValue(typed);
-    e.code = code;
-    if (t <= kMaxOut) {
-        if (w <= kMaxOut) {
-            e.out1Text = typed;
-            e.out2 = code == kCodeHorizontal ? w - t : t;
-        } else {
-            // wider than one output: both parts on 32-column boundaries
-            const int t32 = roundUp(t, 32);
-            e.out1Text = QString::number(t32);
-            e.out2 = code == kCodeHorizontal ? roundUp(w, 32) - t32 : t32;
-        }
-    } else {
-        // more than one output carries: the picture has to be split side by side
-        e.code = kCodeHorizontal;
-        if (w <= kMaxOut) {
-            e.out1Text = QString::number(kMaxOut);
-            e.out2 = w - kMaxOut;
-        } else {
-            const int t32 = roundUp(kMaxOut, 32);
-            e.out1Text = QString::number(t32);
-            e.out2 = roundUp(w, 32) - t32;
-        }
-    }
-    e.refused = e.code == kCodeHorizontal && e.out2 < 1;
-    return e;
-}
-
-Entry typedOut1Height(const QString& typed, int h, int code) {
-    Entry e;
-    int t = typedValue(typed);
-    e.code = code;
-    e.out1Text = typed;
-    if (t > kMaxOut) {
-        t = kMaxOut;
-        e.out1Text = QString::number(kMaxOut);
-    }
-    e.out2 = code == kCodeVertical ? h - t : t;
-    e.refused = code == kCodeVertical && e.out2 < 1;
-    return e;
-}
+Entry typedOut1Height(int t, int h, int code) { return {QString::number(t), code == kCodeVertical ? h - t : t}; }
 
 Span out1WidthSpan(int w, int code) {
     if (code == kCodeCopy) {

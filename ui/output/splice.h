@@ -30,19 +30,14 @@ struct Split {
 // The default split of an LED size for combo index 0..2; false for any other index.
 bool splitFor(int index, int ledWidth, int ledHeight, Split* out);
 
-// A keypad text as a number: empty is 0, a number beyond 32 bits counts as above kMaxOut.
-int typedValue(const QString& text);
-
-// A typed OUT1 width or height. Refused (nothing changes) when it leaves OUT2 no column or
-// row in the split direction.
+// An OUT1 width or height taken within its span (below): what the OUT1 field shows and what
+// the OUT2 field of the same direction shows.
 struct Entry {
-    bool refused = false;
-    QString out1Text;  // what the OUT1 field shows
-    int out2 = 0;      // what the OUT2 field of the same direction shows
-    int code = 0;      // splice code afterwards (a width above kMaxOut makes it horizontal)
+    QString out1Text;
+    int out2 = 0;
 };
-Entry typedOut1Width(const QString& typed, int ledWidth, int code);
-Entry typedOut1Height(const QString& typed, int ledHeight, int code);
+Entry typedOut1Width(int typed, int ledWidth, int code);
+Entry typedOut1Height(int typed, int ledHeight, int code);
 
 // What the OUT1 width or height field may take under splice `code` for an LED side of `led`:
 // split, the other output keeps a column or row and neither carries more than kMaxOut; side by

@@ -11,6 +11,7 @@ Split split(int index, int w, int h) {
     EXPECT_TRUE(splitFor(index, w, h, &s));
     return s;
 }
+bool inSpan(const Span& s, int v) { return v >= s.smallest && v <= s.largest; }
 }  // namespace
 
 TEST(Splice, HorizontalGivesOut1TheLargerShareOnEightColumnBoundaries) {
@@ -54,8 +55,8 @@ TEST(Splice, CodesAndComboIndexesMapBothWaysAndUnknownCodesShowAsCopy) {
 }
 
 TEST(Splice, WideLedWidthRoundsTypedWidthToThirtyTwoColumns) {
-    const Entry e = typedOut1Width(QStringLiteral("5000"), 10000, kCodeHorizontal);
-    EXPECT_FALSE(e.refused);
+    ASSERT_TRUE(inSpan(out1WidthSpan(10000, kCodeHorizontal), 5000));
+    const Entry e = typedOut1Width(5000, 10000, kCodeHorizontal);
     EXPECT_EQ(e.out1Text, QStringLiteral("5024"));
     EXPECT_EQ(e.out2, 4992);
     // stored: OUT2 is what is left of the real LED width
@@ -66,41 +67,42 @@ TEST(Splice, WideLedWidthRoundsTypedWidthToThirtyTwoColumns) {
     EXPECT_EQ(g.out2Width, 4976);
 }
 
-TEST(Splice, NumberBeyondThirtyTwoBitsCountsAsAboveTheLimitNotAsZero) {
-    EXPECT_EQ(typedValue(QStringLiteral("3000000000")), kMaxOut + 1);
-    EXPECT_EQ(typedValue(QStringLiteral("99999999999999999999999")), kMaxOut + 1);
-    EXPECT_EQ(typedValue(QString()), 0);
-    const Entry h = typedOut1Height(QStringLiteral("3000000000"), 10000, kCodeCopy);
-    EXPECT_EQ(h.out1Text, QStringLiteral("8188"));
-    EXPECT_EQ(h.out2, 8188);
-    const Entry w = typedOut1Width(QStringLiteral("3000000000"), 10000, kCodeCopy);
-    EXPECT_EQ(w.out1Text, QStringLiteral("8192"));
-    EXPECT_EQ(w.code, kCodeHorizontal);
-    EXPECT_EQ(w.out2, 10016 - 8192);
+TEST(Splice, NoOutputIsGivenMoreThanItCarries) {
+    // a copy of a wide LED shows what one output carries, in both
+    const Span copy = out1WidthSpan(10000, kCodeCopy);
+    EXPECT_EQ(copy.smallest, kMaxOut);
+    EXPECT_EQ(copy.largest, kMaxOut);
+    EXPECT_EQ(out1HeightSpan(10000, kCodeHorizontal).largest, kMaxOut);
+    EXPECT_EQ(out1WidthSpan(10000, kCodeVertical).largest, kMaxOut);
+    // split wider than one output: OUT1 on a 32-column boundary within it, OUT2 within it too
+    const Span split = out1WidthSpan(10000, kCodeHorizontal);
+    EXPECT_EQ(split.largest, 8160);
+    EXPECT_EQ(split.smallest, 10000 - kMaxOut);
+    EXPECT_EQ(typedOut1Width(split.largest, 10000, kCodeHorizontal).out1Text, QStringLiteral("8160"));
 }
 
-TEST(Splice, WidthAboveTheLimitMakesTheSplitHorizontal) {
-    const Entry e = typedOut1Width(QStringLiteral("9000"), 10000, kCodeVertical);
-    EXPECT_FALSE(e.refused);
-    EXPECT_EQ(e.code, kCodeHorizontal);
-    EXPECT_EQ(e.out1Text, QStringLiteral("8192"));
-}
-
-TEST(Splice, Out1ThatLeavesOut2NothingIsRefused) {
-    EXPECT_TRUE(typedOut1Width(QStringLiteral("1920"), 1920, kCodeHorizontal).refused);
-    EXPECT_TRUE(typedOut1Width(QStringLiteral("2500"), 1920, kCodeHorizontal).refused);
-    EXPECT_FALSE(typedOut1Width(QStringLiteral("1919"), 1920, kCodeHorizontal).refused);
-    // beyond the limit on a narrow screen: horizontal with OUT1 8188 leaves nothing
-    EXPECT_TRUE(typedOut1Width(QStringLiteral("9000"), 1920, kCodeCopy).refused);
-    EXPECT_TRUE(typedOut1Height(QStringLiteral("1080"), 1080, kCodeVertical).refused);
-    EXPECT_FALSE(typedOut1Height(QStringLiteral("1079"), 1080, kCodeVertical).refused);
-    // only the split direction counts
-    EXPECT_FALSE(typedOut1Height(QStringLiteral("2000"), 1080, kCodeHorizontal).refused);
-    // an empty answer is 0: OUT2 takes the whole width
-    const Entry empty = typedOut1Width(QString(), 1920, kCodeHorizontal);
-    EXPECT_FALSE(empty.refused);
-    EXPECT_EQ(empty.out1Text, QString());
-    EXPECT_EQ(empty.out2, 1920);
+TEST(Splice, Out1ThatLeavesOut2NothingIsOutsideItsSpan) {
+    const Span h = out1WidthSpan(1920, kCodeHorizontal);
+    EXPECT_FALSE(inSpan(h, 1920));
+    EXPECT_FALSE(inSpan(h, 2500));
+    EXPECT_TRUE(inSpan(h, 1919));
+    EXPECT_EQ(typedOut1Width(1919, 1920, kCodeHorizontal).out2, 1);
+    // a copy shows the whole picture
+    EXPECT_FALSE(inSpan(out1WidthSpan(1920, kCodeCopy), 9000));
+    EXPECT_FALSE(inSpan(out1HeightSpan(1080, kCodeVertical), 1080));
+    EXPECT_TRUE(inSpan(out1HeightSpan(1080, kCodeVertical), 1079));
+    EXPECT_EQ(typedOut1Height(1079, 1080, kCodeVertical).out2, 1);
+    // across the split, OUT1 has no more than the LED's height
+    EXPECT_TRUE(inSpan(out1HeightSpan(1080, kCodeHorizontal), 1080));
+    EXPECT_FALSE(inSpan(out1HeightSpan(1080, kCodeHorizontal), 2000));
+    // side by side, OUT2 has OUT1's height (stacked, its width)
+    EXPECT_EQ(typedOut1Height(1000, 1080, kCodeHorizontal).out2, 1000);
+    EXPECT_EQ(typedOut1Width(1000, 1920, kCodeVertical).out2, 1000);
+    // no output of no columns or rows
+    for (int code : {kCodeHorizontal, kCodeVertical, kCodeCopy}) {
+        EXPECT_FALSE(inSpan(out1WidthSpan(1920, code), 0)) << code;
+        EXPECT_FALSE(inSpan(out1HeightSpan(1080, code), 0)) << code;
+    }
 }
 
 TEST(Splice, TinyLedSizesStoreNoSplitWithoutOut2) {
